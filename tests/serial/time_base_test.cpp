@@ -1,0 +1,66 @@
+// The scaled clock: ticks follow clock milliseconds, and a faster scale shortens real waits.
+#include "serial/time_base.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+using brimwell::Clock;
+
+namespace {
+
+struct ScaleGuard {
+    double saved = Clock::scale();
+    ~ScaleGuard() { Clock::setScale(saved); }
+};
+
+double realMsOf(void (*fn)()) {
+    const auto t0 = std::chrono::steady_clock::now();
+    fn();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
+} // namespace
+
+TEST(ClockTest, TicksAreFiftyFiveMillisecondsOfClockTime) {
+    ScaleGuard guard;
+    Clock::setScale(1.0);
+    const uint32_t m0 = Clock::msecs();
+    const uint32_t t0 = Clock::ticks();
+    Clock::sleepMs(120);
+    const uint32_t elapsed = Clock::msecs() - m0;
+    EXPECT_GE(elapsed, 120u);
+    EXPECT_LT(elapsed, 1000u);
+    const uint32_t ticks = Clock::ticks() - t0;
+    EXPECT_GE(ticks, 2u);
+    EXPECT_LE(ticks, elapsed / brimwell::kTickMs + 1);
+}
+
+TEST(ClockTest, ScaleShortensRealWaitsButNotClockTime) {
+    ScaleGuard guard;
+    Clock::setScale(20.0);
+    const uint32_t m0 = Clock::msecs();
+    const double real = realMsOf([] { Clock::sleepMs(1000); });
+    EXPECT_GE(Clock::msecs() - m0, 1000u);
+    EXPECT_LT(real, 500.0) << "a 1000 ms clock wait at scale 20 should take about 50 ms";
+    EXPECT_EQ(Clock::realMicros(1000), 50000);
+}
+
+TEST(ClockTest, ClockNeverRunsBackwardsAcrossScaleChanges) {
+    ScaleGuard guard;
+    Clock::setScale(50.0);
+    Clock::sleepMs(500);
+    const uint32_t before = Clock::msecs();
+    Clock::setScale(1.0);
+    EXPECT_GE(Clock::msecs(), before);
+}
+
+TEST(ClockTest, OutOfRangeScalesAreIgnored) {
+    ScaleGuard guard;
+    Clock::setScale(2.0);
+    Clock::setScale(0.5);
+    Clock::setScale(-1.0);
+    Clock::setScale(1e9);
+    EXPECT_DOUBLE_EQ(Clock::scale(), 2.0);
+    EXPECT_EQ(Clock::realMicros(0), 0);
+}
