@@ -1,0 +1,153 @@
+// The script engine: reads .sld scripts line by line and runs their fifteen commands against the
+// unit, uploads data files with their checksums and follows them with the progress window.
+// One engine per unit link; every piece of run state lives in the object. It talks to the
+// operator only through a ScriptHost and to the unit only through a UnitLink or a BoardLink,
+// chosen by LinkMode. Every wait goes through brimwell::Clock.
+#pragma once
+
+#include "script/script_host.h"
+#include "script/settings_file.h"
+#include "script/unit_link.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace brimwell::script {
+
+class ScriptEngine {
+public:
+    // Limits of the script format and the engine's buffers.
+    static constexpr int kLineSlots = 300;      // command lines per script
+    static constexpr int kSlotSize = 210;       // characters per line-table slot
+    static constexpr int kMaxLineLength = 199;  // characters per command line, "_" included
+    static constexpr int kCaptureSize = 1000;   // answer capture
+    static constexpr int kBlockSize = 2000;     // upload block
+    static constexpr int kBoardCount = 16;      // PCI board IDs 0..15
+    static constexpr int kCommandTimerMs = 4000; // the watchdog's interval
+
+    explicit ScriptEngine(ScriptHost& host);
+    ScriptEngine(const ScriptEngine&) = delete;
+    ScriptEngine& operator=(const ScriptEngine&) = delete;
+
+    // Links; either may be null. LinkMode picks the one in use.
+    void setSerialLink(UnitLink* link) { serial_ = link; }
+    void setBoardLink(BoardLink* link) { board_ = link; }
+    UnitLink* serialLink() const { return serial_; }
+
+    // Takes the prompt characters, loader-mode command and load keyword of the settings file.
+    void applySettings(const LoaderSettings& settings);
+
+    // ---- Runs -------------------------------------------------------------------------------
+    // Interactive run after the host's file dialog chose `scriptPath` (the "Open script file to
+    // read and upload" button): clears Cancelled, runs the script (once per mapped board on the
+    // PCI link), shows the closing message box and returns the outcome.
+    RunOutcome PickButtonClick(const std::string& scriptPath);
+    // Reads ScriptPath and runs each command line as it is read. True: end of file or stopped
+    // through Cancelled; false: the script could not be opened or a command stopped it.
+    bool read_ini();
+    void ResetLineTable();
+    // Runs the command line in slot LineIndex; false: the script must stop.
+    bool RunCommandLine();
+    // How the last run ended (read_ini or PickButtonClick).
+    RunOutcome outcome() const { return outcome_; }
+
+    // ---- Exchange with the unit ---------------------------------------------------------------
+    void SendString(const std::string& text);
+    void SendCommandText();
+    bool SendCOMCmd_GetPrompt(const std::string& text);
+    void QueryUnit();
+    // The serial port's data-available handler: fills the answer capture while one runs.
+    void QuavComPort1TriggerAvail(uint16_t count);
+    // The 4000 ms watchdog's handler.
+    void CommandTimerTimer();
+
+    // ---- Upload ---------------------------------------------------------------------------------
+    bool get_file_checksum();
+    bool get_date();
+    bool get_data_checksum(const uint8_t* data, int length);
+    // Uploads DataFileName (the `_LD` upload, also the hidden "Upload" button).
+    void UploadButtonClick();
+    void SendByte(int length, const uint8_t* data);
+
+    // ---- Progress window ------------------------------------------------------------------------
+    void ShowProgressForm(int blockCount);
+    void HideProgressForm();
+    // The Stop button.
+    void CancelButtonClick();
+
+    // ---- State (names as the operator's documentation uses them) ----------------------------
+    int32_t LinkMode = kLinkNone;
+    int32_t Cancelled = 0; // stop flag of the whole run: Stop button, upload errors, watchdog
+
+    std::string ScriptPath;
+    std::array<std::array<char, kSlotSize>, kLineSlots> LineTable{};
+    int32_t LineIndex = 0;
+    int32_t LinePos = 0;
+
+    char MainPromptChar = '#';
+    char LoaderPromptChar = '>';
+    char ExpectedPrompt = '\0';
+    int32_t PromptTimeout = 265;
+    std::string LoaderModeCommand = "LOADR\r";
+    std::string LoadKeyword = "LF";
+    int32_t PostUploadWait = 3600;
+    bool FileReady = false;
+    bool AddressReady = false;
+    bool VersionReady = false;
+    std::string AnswerText;
+
+    std::string CommandText;
+    std::string DataFileName;
+    std::string LoadAddressText;
+    std::string VersionText;
+    int32_t FileChecksum = 0;
+    int32_t FileSize = 0;
+    int32_t BlockCount = 0;
+    uint8_t DataChecksum = 0;
+    std::string MessageText;
+
+    bool UploadIdle = true;
+    bool Probing = false;
+
+    bool CaptureActive = false;
+    std::array<char, kCaptureSize + 1> CaptureBuffer{};
+    int32_t CaptureLength = 0;
+    int32_t MinAnswerLength = 0;
+    bool CommandTimedOut = false;
+
+    int32_t SelectedBoard = -1;
+    std::array<int32_t, kBoardCount> BoardMap{-1, -1, -1, -1, -1, -1, -1, -1,
+                                              -1, -1, -1, -1, -1, -1, -1, -1};
+
+private:
+    bool serialOpen() const;
+    // Message box + MessageText.
+    void showError(const std::string& text);
+    // Lets pending events run once and serves the watchdog.
+    void pump();
+    // Waits `ms` clock milliseconds, letting events run between short sleeps.
+    void waitMs(int64_t ms);
+    void armCommandTimer();
+    void disarmCommandTimer();
+    bool commandTimerDue() const;
+    // Longest wait for a block to leave the output buffer, at the port's current rate.
+    int64_t blockDrainLimitMs(int length) const;
+    bool runLoad();
+    bool runLoaderMode(const std::string& argument);
+    bool runBranch(bool contains, const std::string& line);
+    void runQuery(const std::string& argument);
+    bool storeChar(char c);
+    void finishRun(RunOutcome outcome);
+
+    ScriptHost& host_;
+    UnitLink* serial_ = nullptr;
+    BoardLink* board_ = nullptr;
+    RunOutcome outcome_ = RunOutcome::None;
+    bool stopRequested_ = false; // the operator pressed Stop (as opposed to an error setting Cancelled)
+    bool timerArmed_ = false;
+    uint32_t timerStart_ = 0;
+    bool lineTooLong_ = false;
+};
+
+} // namespace brimwell::script

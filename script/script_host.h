@@ -1,0 +1,70 @@
+// What the script engine needs from whoever runs it: the operator's side of a run (message boxes,
+// status text, buttons, progress, cursor) and the event pump. The window, the command line and the
+// tests each implement it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace brimwell::script {
+
+// What the progress window shows for one data-file upload, already in its display form.
+struct ProgressInfo {
+    std::string fileName;        // BlockNameLabel: the data file path
+    std::string checksumText;    // ChecksumLabel: upper-case hexadecimal, no leading zeros
+    std::string loadAddressText; // LoadAddressLabel
+    std::string fileSizeText;    // FileSizeLabel: decimal
+    int maximum = 1;             // FileProgressBar maximum: the block count, at least 1
+    // The same values as numbers, for hosts that draw their own progress.
+    int32_t fileSize = 0;
+    int32_t checksum = 0;
+    int32_t blockCount = 0;
+};
+
+// How a script run ended.
+enum class RunOutcome {
+    None,      // no run yet
+    Completed, // read to its end with nothing stopping it
+    Failed,    // the script could not be opened, a command failed, or an upload error / watchdog
+    Stopped,   // the operator pressed Stop
+};
+
+class ScriptHost {
+public:
+    virtual ~ScriptHost() = default;
+
+    // A modal message box with an OK button; returns when the operator closed it.
+    virtual void showMessage(const std::string& text) = 0;
+    // Replaces the whole status bar text.
+    virtual void setStatusText(const std::string& text) = 0;
+    // enable_btns / disable_btns: the Upload and Pick buttons together.
+    virtual void setButtonsEnabled(bool enabled) = 0;
+    // Lets pending window messages run once (Stop button, port notifications, menus).
+    virtual void processEvents() = 0;
+
+    // Progress window: show and fill it, step the bar by one block, reset and hide it.
+    virtual void showProgress(const ProgressInfo& info) = 0;
+    virtual void stepProgress() = 0;
+    virtual void hideProgress() = 0;
+
+    // Optional parts of the operator's side; hosts without them keep the defaults.
+    virtual void setBusyCursor(bool busy) { (void)busy; }
+    // The "RS232 Config" menu, hidden while an upload runs.
+    virtual void setConfigMenuVisible(bool visible) { (void)visible; }
+    // PCINumberLabel of the progress window: its caption and whether it shows.
+    virtual void setPciBoardLabel(bool visible, const std::string& caption) {
+        (void)visible;
+        (void)caption;
+    }
+    // Gives the keyboard focus to the terminal after an interactive run.
+    virtual void focusTerminal() {}
+
+    // Run record hooks (no operator effect): a block went to the unit, a run ended.
+    virtual void blockSent(int blockIndex, int length) {
+        (void)blockIndex;
+        (void)length;
+    }
+    virtual void runFinished(RunOutcome outcome) { (void)outcome; }
+};
+
+} // namespace brimwell::script

@@ -1,0 +1,55 @@
+// Reader of the positional settings file LoaderDefault.ini. It only reads: the window and the
+// command line apply the values (port, line settings, terminal look) and the engine takes the
+// prompt characters, loader-mode command and load keyword.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brimwell::script {
+
+inline constexpr const char* kSettingsFileName = "LoaderDefault.ini";
+
+struct LoaderSettings {
+    bool fileFound = false; // false: the file could not be opened; every value is its default
+    int settingLines = 0;   // setting lines read (at most 29)
+
+    // 1: port number (0 = none configured; both COM1 and COM2 are searched).
+    int DefaultComPort = 0;
+    // 1, Linux extension: a value starting with "/" names the device itself (DefaultComPort
+    // then keeps its previous value). Empty when not given.
+    std::string DefaultComDevice;
+
+    // 2: a valid rate (1200 ... 115200) when given. An invalid rate leaves it empty and puts
+    // "Error! Baud Rate set in INI file is invalid!" into `messages`.
+    std::optional<int> Baud;
+    std::optional<int> DataBits; // 3: 5 to 8, else empty
+    std::optional<int> Parity;   // 4: 0 none, 1 odd, 2 even, 3 mark, 4 space, else empty
+    std::optional<int> StopBits; // 5: 1 or 2, else empty
+
+    std::string AutoScriptPath;              // 6
+    std::optional<std::string> ScriptFolder; // 7: initial directory of the open dialog (may be "")
+    bool AutomaticMode = false;              // 8
+
+    char MainPromptChar = '#';   // 14 ('\0' when the line is present with an empty value)
+    char LoaderPromptChar = '>'; // 15
+    std::string LoaderModeCommand = "LOADR\r"; // 19, carriage return included
+
+    std::optional<int> TerminalVisible;    // 20: 0 or 1 (the "Visible" action runs when it differs)
+    std::optional<int> TerminalBackground; // 21: 0 Default, 1 Black, 2 Red, 3 Green, 4 Blue, 5 White
+    std::optional<int> TerminalTextColour; // 22: same numbering
+    std::optional<int> Branding;           // 23: the number after "=", when the line has one
+
+    std::string LoadKeyword = "LF"; // 24
+
+    // Message-box texts to show, in the order the lines produced them.
+    std::vector<std::string> messages;
+};
+
+// Reads the settings from `text` (the whole file's contents).
+LoaderSettings parseSettings(const std::string& text);
+// Reads the settings file at `path`; a missing or unreadable file gives the defaults.
+LoaderSettings readSettingsFile(const std::string& path = kSettingsFileName);
+
+} // namespace brimwell::script

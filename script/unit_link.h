@@ -1,0 +1,65 @@
+// The engine's roads to the unit: the serial port (LinkMode 1) and the PCI board link (LinkMode 0).
+// Both are narrow views of what the engine calls; adapters map them onto the real components.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace brimwell::script {
+
+// Values of LinkMode.
+inline constexpr int32_t kLinkNone = -1;
+inline constexpr int32_t kLinkPci = 0;
+inline constexpr int32_t kLinkSerial = 1;
+
+// The serial port component as the engine uses it. Names follow the component's operations.
+// Implementations never throw: a failing port operation reports false (or 0) and keeps its reason
+// in lastError(), so that the engine can tell the operator what was being attempted.
+class UnitLink {
+public:
+    virtual ~UnitLink() = default;
+
+    // The port's open state.
+    virtual bool isOpen() const = 0;
+
+    virtual bool FlushInBuffer() = 0;
+    virtual bool FlushOutBuffer() = 0;
+    // Free room in the output buffer, and bytes still waiting there (16-bit counts).
+    virtual int GetOutBuffFree() = 0;
+    virtual int GetOutBuffUsed() = 0;
+    virtual bool GetCTS() = 0;
+
+    virtual bool PutString(const std::string& text) = 0;
+    virtual bool PutBlock(const uint8_t* data, int length) = 0;
+    // Copies up to `length` received bytes into `buffer`; returns how many were copied.
+    virtual int GetBlock(uint8_t* buffer, int length) = 0;
+
+    // True when `text` arrived within `timeoutTicks` ticks of 55 ms. Consumes what it examines.
+    // With `yield` the wait lets pending events run (the UI thread stays alive).
+    virtual bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) = 0;
+
+    // The port's current line rate in bits per second (for sizing the block waits).
+    virtual int32_t Baud() const = 0;
+
+    // Why the last failing call failed, in words fit for a message ("" when unknown).
+    virtual std::string lastError() const { return {}; }
+};
+
+// The PCI board link. Every call names the board (SelectedBoard).
+class BoardLink {
+public:
+    virtual ~BoardLink() = default;
+
+    // Offers each character up to 51 times, 500 ms apart, while the board is busy; a character
+    // refused 51 times drops the rest of the text.
+    virtual void board_put_string(int board, const std::string& text) = 0;
+    // A byte when one is waiting, nothing otherwise.
+    virtual std::optional<uint8_t> board_get_char(int board) = 0;
+    // Writes 3 to the board's status address.
+    virtual void board_end_exchange(int board) = 0;
+    // True when the board took the byte, false when it answered busy.
+    virtual bool board_put_char(int board, uint8_t byte) = 0;
+};
+
+} // namespace brimwell::script
