@@ -1,0 +1,29 @@
+// Tick timers of the serial time base (55 ms ticks taken from brimwell::Clock), the
+// second/millisecond/tick conversions, and the tick delay with an optional yield.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "serial/triggers.h"
+
+namespace brimwell {
+
+// Longest timer; longer requests are cut to this many ticks (about 24 days).
+inline constexpr int32_t kMaxTimerTicks = 39045157;
+
+int32_t CurrentTicks();
+void NewTimer(EventTimer& timer, int32_t ticks);
+bool TimerExpired(const EventTimer& timer);
+// Ticks until expiry, never below 0.
+int32_t RemainingTime(const EventTimer& timer);
+
+int32_t Secs2Ticks(int32_t seconds);
+int32_t Ticks2Secs(int32_t ticks);
+int32_t MSecs2Ticks(int32_t ms);
+
+// Waits until a timer of `ticks` ticks expires (nothing for ticks < 1). When `yield` is set it is
+// called between short sleeps; it returns false to end the wait early (the application is quitting).
+void DelayTicks(int32_t ticks, const std::function<bool()>& yield = {});
+
+} // namespace brimwell
