@@ -138,6 +138,8 @@ private:
     bool runBranch(bool contains, const std::string& line);
     void runQuery(const std::string& argument);
     bool storeChar(char c);
+    // The capture logic of the data-available handler for one block of received bytes.
+    void captureBytes(const uint8_t* data, int count);
     void finishRun(RunOutcome outcome);
 
     ScriptHost& host_;

@@ -1,0 +1,264 @@
+// The fifteen script commands: argument forms, escapes, the readiness chain of a data file
+// (_LF/_LK, _LA, _LV, _LD) and the answer branches (_CE, _CS).
+#include "script/script_engine.h"
+
+#include "serial/time_base.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+namespace brimwell::script {
+namespace {
+
+constexpr std::size_t kCommandTextChars = 403;
+constexpr std::size_t kDataFileNameChars = 299;
+constexpr std::size_t kLoadAddressChars = 49;
+constexpr std::size_t kVersionChars = 89;
+constexpr std::size_t kAnswerChars = 999;
+
+constexpr int kLoaderModeFirstPauseMs = 1000;
+constexpr int kLoaderModeRetryPauseMs = 2500;
+constexpr int kLoaderModeRetries = 2;
+constexpr int kBeforeLoaderModeMs = 100;
+constexpr int kAfterSendMs = 200;
+constexpr int kAfterLoadCommandMs = 500;
+constexpr int kAfterQueryMs = 100;
+constexpr int32_t kShortPromptTicks = 65;
+constexpr int32_t kNormalPromptTicks = 265;
+
+std::string limited(std::string text, std::size_t limit) {
+    if (text.size() > limit) text.resize(limit);
+    return text;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    std::size_t at = 0;
+    while ((at = text.find(from, at)) != std::string::npos) {
+        text.replace(at, from.size(), to);
+        at += to.size();
+    }
+    return text;
+}
+
+// Q form: after the first double quote up to, not including, the line's last character.
+bool quotedArgument(const std::string& line, std::string& arg) {
+    const std::size_t q = line.find('"');
+    if (q == std::string::npos) return false;
+    const std::size_t from = q + 1;
+    arg = from < line.size() ? line.substr(from, line.size() - from - 1) : std::string();
+    return true;
+}
+
+// W form: after the first space, further leading spaces skipped, to the end of the line.
+bool wordArgument(const std::string& line, std::string& arg) {
+    const std::size_t sp = line.find(' ');
+    if (sp == std::string::npos) return false;
+    std::size_t from = sp;
+    while (from < line.size() && line[from] == ' ') ++from;
+    arg = line.substr(from);
+    return true;
+}
+
+bool fileOpens(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return static_cast<bool>(in);
+}
+
+} // namespace
+
+bool ScriptEngine::RunCommandLine() {
+    if (LineIndex < 0 || LineIndex >= kLineSlots) {
+        showError("Error! The script has more than 300 command lines. Exiting script.");
+        return false;
+    }
+    auto& slot = LineTable[static_cast<std::size_t>(LineIndex)];
+    if (slot[0] != '_') return true;
+    const std::size_t end = static_cast<std::size_t>(std::clamp(LinePos, 0, kMaxLineLength));
+    slot[end] = '\0';
+    const std::string line(slot.data());
+    const std::string code = line.substr(0, 3);
+
+    bool goOn = true;
+    std::string arg;
+    if (code == "_SC") {
+        if (quotedArgument(line, arg)) {
+            CommandText = limited(replaceAll(arg, "^M", "\r") + "\r", kCommandTextChars);
+            SendCommandText();
+            waitMs(kAfterSendMs);
+            pump();
+        }
+    } else if (code == "_TC") {
+        if (quotedArgument(line, arg)) goOn = runLoaderMode(replaceAll(arg, "^M", "\r"));
+    } else if (code == "_DM") {
+        if (quotedArgument(line, arg)) {
+            CommandText = limited(replaceAll(arg, "^M", "\r"), kCommandTextChars);
+            host_.showMessage(CommandText);
+        }
+    } else if (code == "_DY") {
+        if (wordArgument(line, arg)) {
+            const long value = std::atol(arg.c_str());
+            pump();
+            // Capped so a huge value cannot overflow the pass count.
+            const long passes = value > 0 ? std::min(value, 100000000L) * 10 : 0;
+            for (long i = 0; i < passes; ++i) {
+                Clock::sleepMs(1);
+                pump();
+            }
+        }
+    } else if (code == "_LP") {
+        // A negative wait would never end; only positive values are taken.
+        if (wordArgument(line, arg)) {
+            const long value = std::atol(arg.c_str());
+            if (value > 0) PostUploadWait = static_cast<int32_t>(std::min(value, 2000000L) * 1000);
+        }
+    } else if (code == "_LC") {
+        if (quotedArgument(line, arg)) LoadKeyword = arg;
+    } else if (code == "_LF" || code == "_LK") {
+        if (wordArgument(line, arg)) {
+            DataFileName = limited(arg, kDataFileNameChars);
+            if (fileOpens(DataFileName))
+                FileReady = true;
+            else
+                showError("Error! Unable to open file " + DataFileName + ". Cannot upload file.");
+        }
+        LoadKeyword = code == "_LF" ? "LF" : "LK";
+    } else if (code == "_LA") {
+        if (FileReady) {
+            FileReady = false;
+            if (wordArgument(line, arg)) {
+                LoadAddressText = limited(arg, kLoadAddressChars);
+                if (get_file_checksum()) AddressReady = true;
+            }
+        }
+    } else if (code == "_LV") {
+        if (AddressReady) {
+            AddressReady = false;
+            if (wordArgument(line, arg)) {
+                for (char& c : arg)
+                    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+                VersionText = limited(arg, kVersionChars);
+            }
+            if (VersionText == "DATE") get_date();
+            VersionReady = true;
+        }
+    } else if (code == "_LD") {
+        if (VersionReady) goOn = runLoad();
+    } else if (code == "_PC") {
+        if (quotedArgument(line, arg)) {
+            const std::size_t q = line.find('"');
+            LoaderPromptChar = q + 1 < line.size() ? line[q + 1] : '\0';
+        }
+    } else if (code == "_QC") {
+        if (quotedArgument(line, arg)) runQuery(arg);
+    } else if (code == "_CE" || code == "_CS") {
+        goOn = runBranch(code == "_CS", line);
+    }
+    if (!goOn) return false;
+
+    ++LineIndex;
+    LinePos = 0;
+    return true;
+}
+
+bool ScriptEngine::runLoaderMode(const std::string& argument) {
+    waitMs(kBeforeLoaderModeMs);
+    ExpectedPrompt = LoaderPromptChar;
+    PromptTimeout = kShortPromptTicks;
+
+    bool ok = SendCOMCmd_GetPrompt(argument);
+    if (!ok) {
+        SendString(LoaderModeCommand);
+        waitMs(kLoaderModeFirstPauseMs);
+        ok = SendCOMCmd_GetPrompt("\r");
+    }
+    for (int i = 0; !ok && i < kLoaderModeRetries; ++i) {
+        waitMs(kLoaderModeRetryPauseMs);
+        pump();
+        ok = SendCOMCmd_GetPrompt("\r");
+    }
+    if (!ok) {
+        // One last look for the normal prompt tells a unit outside loader mode from a silent one.
+        ExpectedPrompt = MainPromptChar;
+        if (SendCOMCmd_GetPrompt("\r"))
+            showError("Error! Unit not in Loader Mode! Exiting script");
+        else
+            showError("Error! Unable to get response from unit(_TC)! Exiting script");
+        return false;
+    }
+    PromptTimeout = kNormalPromptTicks;
+    return true;
+}
+
+bool ScriptEngine::runLoad() {
+    PromptTimeout = kShortPromptTicks;
+    if (!SendCOMCmd_GetPrompt("\r") && !SendCOMCmd_GetPrompt("\r")) {
+        showError("Error! Unable to receive prompt before upload.... Exiting script.");
+        PromptTimeout = kNormalPromptTicks;
+        return false;
+    }
+    PromptTimeout = kNormalPromptTicks;
+
+    std::string command = LoadKeyword + " " + LoadAddressText + " " + std::to_string(FileSize) + " ";
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(FileChecksum));
+    command += hex;
+    command += " " + VersionText + "\r";
+    CommandText = limited(command, kCommandTextChars);
+    SendCommandText();
+    waitMs(kAfterLoadCommandMs);
+
+    if (LinkMode == kLinkPci)
+        host_.setPciBoardLabel(true, "PCI Board :  " + std::to_string(SelectedBoard));
+    else
+        host_.setPciBoardLabel(false, "PCI Board :  ");
+    pump();
+
+    UploadButtonClick();
+    VersionReady = false;
+    return Cancelled == 0;
+}
+
+void ScriptEngine::runQuery(const std::string& argument) {
+    CommandText = limited(replaceAll(argument, "^M", " "), kCommandTextChars);
+    MinAnswerLength = 10;
+    // Without a usable link nothing is captured; the previous answer must not pass for this one.
+    CaptureBuffer[0] = '\0';
+    QueryUnit();
+    waitMs(kAfterQueryMs);
+    pump();
+    std::string answer;
+    for (const char* p = CaptureBuffer.data(); *p != '\0' && p < CaptureBuffer.data() + kCaptureSize; ++p)
+        if (*p != '\r' && *p != '\n') answer += *p;
+    AnswerText = limited(answer, kAnswerChars);
+    if (AnswerText.empty()) showError("Error! No response detected with _QC command");
+}
+
+bool ScriptEngine::runBranch(bool contains, const std::string& line) {
+    const std::size_t q = line.find('"');
+    if (q == std::string::npos) return true;
+    // A missing closing quote ends the argument at the end of the line (nothing can follow it).
+    std::size_t close = line.find('"', q + 1);
+    if (close == std::string::npos) close = line.size();
+    const std::string arg = line.substr(q + 1, close - q - 1);
+    CommandText = limited(replaceAll(replaceAll(arg, "\\r", "\r"), "\\n", "\n"), kCommandTextChars);
+
+    const bool match = contains ? AnswerText.find(CommandText) != std::string::npos : AnswerText == CommandText;
+    if (!match) return true;
+
+    std::size_t rest = close + 1;
+    while (rest < line.size() && line[rest] == ' ') ++rest;
+    if (rest >= line.size()) {
+        showError(contains ? "Error! No line found after successful _CS" : "Error! No line found after successful _CR");
+        return true;
+    }
+    const std::string chained = line.substr(rest);
+    auto& slot = LineTable[static_cast<std::size_t>(LineIndex)];
+    slot.fill('\0');
+    chained.copy(slot.data(), chained.size());
+    LinePos = static_cast<int32_t>(chained.size());
+    return RunCommandLine();
+}
+
+} // namespace brimwell::script

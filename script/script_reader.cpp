@@ -1,0 +1,164 @@
+// Reading a script file character by character and running each command line the moment its
+// line end has been read; the interactive run around it.
+#include "script/script_engine.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace brimwell::script {
+namespace {
+
+const char* const kLineTooLong = "Error! A command line of the script is longer than 199 characters. Exiting script.";
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+} // namespace
+
+void ScriptEngine::ResetLineTable() {
+    for (auto& slot : LineTable) slot.fill('\0');
+    LineIndex = 0;
+    LinePos = 0;
+}
+
+bool ScriptEngine::storeChar(char c) {
+    if (LineIndex < 0 || LineIndex >= kLineSlots) return false;
+    if (LinePos >= kMaxLineLength) {
+        lineTooLong_ = true;
+        return false;
+    }
+    LineTable[static_cast<std::size_t>(LineIndex)][static_cast<std::size_t>(LinePos)] = c;
+    ++LinePos;
+    return true;
+}
+
+void ScriptEngine::finishRun(RunOutcome outcome) { outcome_ = outcome; }
+
+bool ScriptEngine::read_ini() {
+    if (Cancelled == 0) stopRequested_ = false;
+    bool lineStart = true;
+    bool inCommand = false;
+    lineTooLong_ = false;
+    host_.setButtonsEnabled(false);
+    host_.setStatusText("Reading script file. Please wait....");
+    pump();
+
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ScriptPath.c_str(), "rb"));
+    if (!file) {
+        showError("Error opening file " + ScriptPath + " for read.");
+        host_.setStatusText(" ");
+        host_.setButtonsEnabled(true);
+        finishRun(RunOutcome::Failed);
+        return false;
+    }
+
+    // A command that stops the script ends the run here, file closed and buttons back.
+    auto stopped = [&]() {
+        file.reset();
+        host_.setStatusText(" ");
+        host_.setButtonsEnabled(true);
+        finishRun(stopRequested_ && Cancelled ? RunOutcome::Stopped : RunOutcome::Failed);
+        return false;
+    };
+    // The line ended: run it unless it broke the format's limits.
+    auto runLine = [&]() {
+        if (lineTooLong_) {
+            showError(kLineTooLong);
+            return false;
+        }
+        return RunCommandLine();
+    };
+
+    while (Cancelled == 0) {
+        int ch = std::fgetc(file.get());
+        if (ch == '\r') {
+            // Text-mode reading: the carriage return of a CR LF pair is not part of the line.
+            const int next = std::fgetc(file.get());
+            if (next == '\n') {
+                ch = '\n';
+            } else if (next != EOF) {
+                std::ungetc(next, file.get());
+            }
+        }
+        if (ch == EOF) {
+            // The file does not end with a line feed: its last command line still runs, and
+            // when it fails the run has failed like any other failing line.
+            if (inCommand && !runLine()) return stopped();
+            break;
+        }
+        const char c = static_cast<char>(ch);
+        if (c == '\n') {
+            lineStart = true;
+            if (inCommand && !runLine()) return stopped();
+            inCommand = false;
+            continue;
+        }
+        if (lineStart && c == '_') {
+            inCommand = true;
+            lineStart = false;
+            lineTooLong_ = false;
+        } else if (lineStart && c == ';') {
+            inCommand = false;
+            lineStart = false;
+        }
+        if (inCommand && !storeChar(c) && !lineTooLong_) {
+            // No slot left for this command line.
+            showError("Error! The script has more than 300 command lines. Exiting script.");
+            return stopped();
+        }
+    }
+
+    file.reset();
+    if (Cancelled == 0) {
+        host_.setStatusText("SUCCESS. Reading script file complete");
+        finishRun(RunOutcome::Completed);
+    } else {
+        host_.setStatusText("Unsuccessful. Upload terminated by user/error(s).");
+        finishRun(stopRequested_ ? RunOutcome::Stopped : RunOutcome::Failed);
+    }
+    host_.setButtonsEnabled(true);
+    return true;
+}
+
+RunOutcome ScriptEngine::PickButtonClick(const std::string& scriptPath) {
+    host_.setBusyCursor(true);
+    Cancelled = 0;
+    stopRequested_ = false;
+
+    bool anyRun = false;
+    bool anyFailed = false;
+    auto runOnce = [&]() {
+        ResetLineTable();
+        ScriptPath = scriptPath;
+        read_ini();
+        anyRun = true;
+        if (outcome_ != RunOutcome::Completed) anyFailed = true;
+    };
+    if (LinkMode == kLinkPci) {
+        // The same script once per board, in ascending ID order; a stop ends every later run at once.
+        for (int id = 0; id < kBoardCount; ++id) {
+            if (BoardMap[static_cast<std::size_t>(id)] < 0) continue;
+            SelectedBoard = id;
+            runOnce();
+        }
+    } else {
+        runOnce();
+    }
+
+    RunOutcome result = RunOutcome::Completed;
+    if (stopRequested_ && Cancelled != 0)
+        result = RunOutcome::Stopped;
+    else if (!anyRun || anyFailed || Cancelled != 0)
+        result = RunOutcome::Failed;
+    outcome_ = result;
+
+    host_.showMessage(result == RunOutcome::Completed ? "Upload Complete."
+                                                      : "Unsuccessful.  Upload terminated by user.");
+    host_.focusTerminal();
+    host_.setBusyCursor(false);
+    host_.runFinished(result);
+    return result;
+}
+
+} // namespace brimwell::script

@@ -1,0 +1,176 @@
+// Positional reading of LoaderDefault.ini: setting lines are counted in file order, comments,
+// section headers and empty lines are skipped, and each of the first 29 lines has its own rule.
+#include "script/settings_file.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace brimwell::script {
+namespace {
+
+constexpr int kMaxSettingLines = 29;
+constexpr std::size_t kMaxLineChars = 299;
+constexpr std::size_t kNumberChars = 25;
+constexpr std::size_t kAutoScriptChars = 199;
+constexpr std::size_t kLoaderCommandChars = 24;
+constexpr std::size_t kKeywordChars = 25;
+
+// The C library's atoi rules (leading white space, a sign, digits), clamped instead of overflowing.
+int readNumber(const std::string& text) {
+    const char* p = text.c_str();
+    errno = 0;
+    const long v = std::strtol(p, nullptr, 10);
+    if (v > INT_MAX) return INT_MAX;
+    if (v < INT_MIN) return INT_MIN;
+    return static_cast<int>(v);
+}
+
+std::string skipSpaces(const std::string& value) {
+    std::size_t i = 0;
+    while (i < value.size() && value[i] == ' ') ++i;
+    return value.substr(i);
+}
+
+std::string limited(const std::string& value, std::size_t limit) {
+    return value.size() > limit ? value.substr(0, limit) : value;
+}
+
+void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mainSet, char& mainPrompt,
+               bool& loaderSet, char& loaderPrompt) {
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) return;
+    const std::string value = line.substr(eq + 1);
+
+    switch (number) {
+    case 1: {
+        const std::string trimmed = skipSpaces(value);
+        if (!trimmed.empty() && trimmed[0] == '/') {
+            s.DefaultComDevice = trimmed;
+            break;
+        }
+        const std::size_t at = value.find_first_of("123456789");
+        if (at != std::string::npos) s.DefaultComPort = readNumber(value.substr(at, kNumberChars));
+        break;
+    }
+    case 2: {
+        const int baud = readNumber(limited(value, kNumberChars));
+        switch (baud) {
+        case 1200: case 2400: case 4800: case 9600: case 19200: case 38400: case 57600: case 115200:
+            s.Baud = baud;
+            break;
+        default:
+            s.messages.emplace_back("Error! Baud Rate set in INI file is invalid!");
+        }
+        break;
+    }
+    case 3: {
+        const int bits = readNumber(limited(value, kNumberChars));
+        if (bits >= 5 && bits <= 8) s.DataBits = bits;
+        break;
+    }
+    case 4: {
+        const int parity = readNumber(limited(value, kNumberChars));
+        if (parity >= 0 && parity <= 4) s.Parity = parity;
+        break;
+    }
+    case 5: {
+        const int stop = readNumber(limited(value, kNumberChars));
+        if (stop == 1 || stop == 2) s.StopBits = stop;
+        break;
+    }
+    case 6:
+        s.AutoScriptPath = limited(skipSpaces(value), kAutoScriptChars);
+        break;
+    case 7:
+        s.ScriptFolder = skipSpaces(value);
+        break;
+    case 8: {
+        std::string mode;
+        for (char c : limited(value, kNumberChars)) {
+            if (c == ' ') continue;
+            mode += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        }
+        if (mode == "AUTOMATIC") s.AutomaticMode = true;
+        break;
+    }
+    case 14: {
+        const std::string v = skipSpaces(value);
+        mainSet = true;
+        mainPrompt = v.empty() ? '\0' : v[0];
+        break;
+    }
+    case 15: {
+        const std::string v = skipSpaces(value);
+        loaderSet = true;
+        loaderPrompt = v.empty() ? '\0' : v[0];
+        break;
+    }
+    case 19: {
+        const std::string v = limited(skipSpaces(value), kLoaderCommandChars);
+        if (!v.empty()) s.LoaderModeCommand = v + "\r";
+        break;
+    }
+    case 20: {
+        const int v = readNumber(skipSpaces(value));
+        if (v == 0 || v == 1) s.TerminalVisible = v;
+        break;
+    }
+    case 21:
+    case 22: {
+        const int v = readNumber(skipSpaces(value));
+        if (v >= 0 && v <= 5) (number == 21 ? s.TerminalBackground : s.TerminalTextColour) = v;
+        break;
+    }
+    case 23:
+        s.Branding = readNumber(skipSpaces(value));
+        break;
+    case 24: {
+        const std::string v = limited(skipSpaces(value), kKeywordChars);
+        if (!v.empty()) s.LoadKeyword = v;
+        break;
+    }
+    default:
+        break; // lines 9-13, 16-18 and 25-29 carry nothing
+    }
+}
+
+} // namespace
+
+LoaderSettings parseSettings(const std::string& text) {
+    LoaderSettings s;
+    s.fileFound = true;
+    bool mainSet = false, loaderSet = false;
+    char mainPrompt = '#', loaderPrompt = '>';
+
+    std::size_t pos = 0;
+    while (pos < text.size() && s.settingLines < kMaxSettingLines) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        // The file is read in text mode: a carriage return before the line feed is not content.
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() > kMaxLineChars) line.resize(kMaxLineChars);
+        if (line.empty() || line[0] == ';' || line[0] == '[') continue;
+        ++s.settingLines;
+        applyLine(s, s.settingLines, line, mainSet, mainPrompt, loaderSet, loaderPrompt);
+    }
+    // The prompt characters take effect together once the whole file has been read.
+    if (mainSet) s.MainPromptChar = mainPrompt;
+    if (loaderSet) s.LoaderPromptChar = loaderPrompt;
+    return s;
+}
+
+LoaderSettings readSettingsFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return LoaderSettings{};
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return parseSettings(contents.str());
+}
+
+} // namespace brimwell::script

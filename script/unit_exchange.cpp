@@ -1,0 +1,146 @@
+// Sending texts to the unit, waiting for its prompt character, capturing its answer to a query,
+// and the 4000 ms watchdog around the capture and each block write.
+#include "script/script_engine.h"
+
+#include "serial/time_base.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace brimwell::script {
+namespace {
+
+constexpr int kAfterQueryTextMs = 200;
+constexpr int kPciPollMs = 10;
+constexpr int32_t kProbePromptTicks = 65;
+// A received block is taken in pieces that always fit the capture buffer behind its restart rule.
+constexpr int kCaptureChunk = ScriptEngine::kCaptureSize - 1;
+
+} // namespace
+
+void ScriptEngine::SendString(const std::string& text) {
+    if (LinkMode == kLinkPci && board_ != nullptr) {
+        board_->board_put_string(SelectedBoard, text);
+        return;
+    }
+    if (LinkMode == kLinkSerial) {
+        if (!serialOpen()) return;
+        if (serial_->GetOutBuffFree() > static_cast<int>(text.size()))
+            serial_->PutString(text); // a failing put shows up as the missing prompt that follows
+        else
+            host_.showMessage("Error! Communications Port Output Buffer Overflow");
+        return;
+    }
+    host_.showMessage("Error! No serical communication opened.  Check RS232 connection.");
+}
+
+void ScriptEngine::SendCommandText() {
+    if (serialOpen() || LinkMode == kLinkPci) SendString(CommandText);
+}
+
+bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
+    const int32_t limit = Probing ? kProbePromptTicks : PromptTimeout;
+    if (LinkMode == kLinkSerial) {
+        if (!serialOpen()) return false;
+        serial_->FlushInBuffer();
+        SendString(text);
+        bool result = false;
+        if (ExpectedPrompt == '\0') {
+            // An empty prompt setting matches no received byte: the wait runs its full length.
+            waitMs(static_cast<int64_t>(std::max(limit, 0)) * kTickMs);
+        } else {
+            result = serial_->WaitForString(std::string(1, ExpectedPrompt), limit, true, false);
+        }
+        serial_->FlushInBuffer();
+        serial_->FlushOutBuffer();
+        return result;
+    }
+    if (LinkMode == kLinkPci && board_ != nullptr) {
+        SendString(text);
+        char last = '\0';
+        for (int32_t i = 0; i < limit && (last != ExpectedPrompt || ExpectedPrompt == '\0'); ++i) {
+            waitMs(kPciPollMs);
+            if (auto b = board_->board_get_char(SelectedBoard)) last = static_cast<char>(*b);
+        }
+        const bool result = ExpectedPrompt != '\0' && last == ExpectedPrompt;
+        board_->board_end_exchange(SelectedBoard);
+        return result;
+    }
+    SendString(text); // tells the operator that no link is there
+    return false;
+}
+
+void ScriptEngine::QueryUnit() {
+    const bool pci = LinkMode == kLinkPci && board_ != nullptr;
+    if (!pci && !(LinkMode == kLinkSerial && serialOpen())) return;
+
+    CommandTimedOut = false;
+    CaptureBuffer[0] = '\0';
+    CaptureLength = 0;
+    if (!pci) serial_->FlushInBuffer();
+    armCommandTimer();
+    SendString(CommandText);
+    waitMs(kAfterQueryTextMs);
+    if (!pci) serial_->FlushInBuffer();
+    SendString("\r");
+    CaptureActive = true;
+    while (CaptureActive && !CommandTimedOut) {
+        bool received = false;
+        if (pci) {
+            // The board has no data-available event: its answer is polled into the same capture.
+            if (auto b = board_->board_get_char(SelectedBoard)) {
+                const uint8_t byte = *b;
+                captureBytes(&byte, 1);
+                received = true;
+            }
+        }
+        pump();
+        if (!received && CaptureActive && !CommandTimedOut) Clock::sleepMs(1);
+    }
+    if (pci) board_->board_end_exchange(SelectedBoard);
+    disarmCommandTimer();
+}
+
+void ScriptEngine::QuavComPort1TriggerAvail(uint16_t count) {
+    if (!CaptureActive || serial_ == nullptr) return;
+    uint8_t chunk[kCaptureChunk];
+    int left = count;
+    while (left > 0 && CaptureActive) {
+        const int want = std::min(left, kCaptureChunk);
+        const int got = serial_->GetBlock(chunk, want);
+        if (got <= 0) return;
+        captureBytes(chunk, got);
+        left -= got;
+    }
+}
+
+void ScriptEngine::captureBytes(const uint8_t* data, int count) {
+    if (!CaptureActive || count <= 0) return;
+    count = std::min(count, kCaptureChunk);
+    if (count + CaptureLength >= kCaptureSize || CaptureLength < 0) CaptureLength = 0;
+    std::memcpy(CaptureBuffer.data() + CaptureLength, data, static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const char b = CaptureBuffer[static_cast<std::size_t>(CaptureLength)];
+        if (b != '\0' && (b == MainPromptChar || b == LoaderPromptChar) && CaptureLength >= MinAnswerLength) {
+            // The answer ends before a prompt that closes the block; a prompt inside the block
+            // keeps the bytes after it except the last, which the terminator replaces.
+            const int at = (i == count - 1) ? CaptureLength : CaptureLength + (count - 1 - i);
+            CaptureBuffer[static_cast<std::size_t>(at)] = '\0';
+            CaptureLength = 0;
+            CaptureActive = false;
+            return;
+        }
+        ++CaptureLength;
+    }
+    CaptureBuffer[static_cast<std::size_t>(CaptureLength)] = '\0';
+}
+
+void ScriptEngine::CommandTimerTimer() {
+    disarmCommandTimer();
+    Cancelled = 1;
+    showError("Timeout error! RS232 connection failure! Please check RS232 connection. Exiting script.");
+    CommandTimedOut = true;
+    pump();
+}
+
+} // namespace brimwell::script

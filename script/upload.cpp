@@ -1,0 +1,232 @@
+// Uploading a data file in 2000-byte blocks and checking for the loader prompt afterwards; the
+// file checksum and size the load command announces, the file date text, the block checksum.
+#include "script/script_engine.h"
+
+#include "serial/time_base.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+namespace brimwell::script {
+namespace {
+
+constexpr int kBeforeFirstBlockMs = 50;
+constexpr int kPromptRetries = 10;
+constexpr int kSerialPromptRetryMs = 500;
+constexpr int kPciPromptRetryMs = 1000;
+constexpr int32_t kFirstPromptTicks = 65;
+constexpr int32_t kRetryPromptTicks = 365;
+constexpr int32_t kNormalPromptTicks = 265;
+constexpr int kPciPutRetries = 50;
+constexpr int kPciBusyPauseMs = 100;
+// Block waits: the time the block takes on the line (12 bits per character covers parity and two
+// stop bits) plus this margin, and never less than the original 900 ms.
+constexpr int64_t kDrainMarginMs = 1000;
+constexpr int64_t kDrainMinimumMs = 900;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+File openForReading(const std::string& path) { return File(std::fopen(path.c_str(), "rb")); }
+
+} // namespace
+
+bool ScriptEngine::get_file_checksum() {
+    File file = openForReading(DataFileName);
+    if (!file) {
+        showError("Error opening file " + DataFileName + ". Unable to get file checksum");
+        return false;
+    }
+    uint32_t sum = 0;
+    uint64_t count = 0;
+    uint8_t buffer[65536];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        for (std::size_t i = 0; i < got; ++i) sum += buffer[i];
+        count += got;
+    }
+    if (std::ferror(file.get()) || count > static_cast<uint64_t>(INT32_MAX)) {
+        // The load command carries the size as a signed 32-bit number; a read error or a larger
+        // file would announce a wrong size or checksum.
+        showError("Error opening file " + DataFileName + ". Unable to get file checksum");
+        return false;
+    }
+    FileChecksum = static_cast<int32_t>(sum % 65536u);
+    FileSize = static_cast<int32_t>(count);
+    return true;
+}
+
+bool ScriptEngine::get_data_checksum(const uint8_t* data, int length) {
+    uint8_t sum = 0;
+    for (int i = 0; i < length; ++i) sum = static_cast<uint8_t>(sum + data[i]);
+    DataChecksum = sum;
+    return true;
+}
+
+bool ScriptEngine::get_date() {
+    File file = openForReading(DataFileName);
+    struct stat st {};
+    if (!file || ::fstat(fileno(file.get()), &st) != 0) {
+        showError("Error opening file " + DataFileName);
+        return false;
+    }
+    const std::time_t when = st.st_mtime;
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[64];
+    std::snprintf(text, sizeof text, "%d/%d/%04d_%d:%02d:%02d", local.tm_mon + 1, local.tm_mday,
+                  local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
+    VersionText = text;
+    return true;
+}
+
+void ScriptEngine::UploadButtonClick() {
+    UploadIdle = false;
+    const std::string cannotOpen = "Error opening " + DataFileName + ".\r";
+    if (!openForReading(DataFileName)) {
+        showError(cannotOpen);
+        UploadIdle = true;
+        return;
+    }
+
+    const bool pci = LinkMode == kLinkPci;
+    if (serialOpen() || pci) {
+        BlockCount = FileSize / kBlockSize;
+        const int remainder = FileSize - BlockCount * kBlockSize;
+        File file = openForReading(DataFileName);
+        if (!file) {
+            showError(cannotOpen);
+            UploadIdle = true;
+            return;
+        }
+        if (serialOpen()) {
+            serial_->FlushInBuffer();
+            serial_->FlushOutBuffer();
+        }
+        host_.setConfigMenuVisible(false);
+        ShowProgressForm(BlockCount);
+        waitMs(kBeforeFirstBlockMs);
+
+        std::vector<uint8_t> block(kBlockSize);
+        // The file must still hold the bytes its checksum was taken over; a shorter file would
+        // send stale buffer contents as data.
+        auto readBlock = [&](int length) {
+            if (std::fread(block.data(), 1, static_cast<std::size_t>(length), file.get()) ==
+                static_cast<std::size_t>(length))
+                return true;
+            Cancelled = 1;
+            showError("Error! Data file " + DataFileName + " changed during the upload. Cancel upload.");
+            return false;
+        };
+        int sent = 0;
+        for (int i = 0; i < BlockCount && Cancelled == 0; ++i) {
+            if (!readBlock(kBlockSize)) break;
+            SendByte(kBlockSize, block.data());
+            host_.stepProgress();
+            host_.blockSent(sent++, kBlockSize);
+            pump();
+        }
+        if (Cancelled == 0 && (remainder > 0 || BlockCount == 0) && readBlock(remainder)) {
+            if (serialOpen() || LinkMode == kLinkPci) {
+                SendByte(remainder, block.data());
+                host_.stepProgress();
+                host_.blockSent(sent, remainder);
+            }
+        }
+        file.reset();
+        HideProgressForm();
+        host_.setConfigMenuVisible(true);
+    }
+    UploadIdle = true;
+    if (Cancelled == 0) waitMs(PostUploadWait);
+    pump();
+
+    if (serialOpen() || pci) {
+        ExpectedPrompt = LoaderPromptChar;
+        PromptTimeout = kFirstPromptTicks;
+        bool ok = SendCOMCmd_GetPrompt("\r");
+        PromptTimeout = kRetryPromptTicks;
+        for (int i = 0; !ok && i < kPromptRetries; ++i) {
+            waitMs(pci ? kPciPromptRetryMs : kSerialPromptRetryMs);
+            ok = SendCOMCmd_GetPrompt("\r");
+        }
+        PromptTimeout = kNormalPromptTicks;
+        if (!ok) {
+            showError("Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.");
+            Cancelled = 1;
+        }
+    }
+    pump();
+}
+
+int64_t ScriptEngine::blockDrainLimitMs(int length) const {
+    int64_t baud = serial_ != nullptr ? serial_->Baud() : 0;
+    if (baud <= 0) baud = 38400;
+    const int64_t lineMs = (static_cast<int64_t>(length) * 12 * 1000 + baud - 1) / baud;
+    return std::max(kDrainMinimumMs, lineMs + kDrainMarginMs);
+}
+
+void ScriptEngine::SendByte(int length, const uint8_t* data) {
+    if (LinkMode == kLinkPci) {
+        if (board_ == nullptr) return;
+        for (int i = 0; i < length; ++i) {
+            // A byte refused 51 times is skipped; the next one follows.
+            for (int tries = 0; !board_->board_put_char(SelectedBoard, data[i]) && tries < kPciPutRetries; ++tries)
+                waitMs(kPciBusyPauseMs);
+        }
+        return;
+    }
+    if (serial_ == nullptr) return;
+
+    if (serial_->GetOutBuffFree() < length) {
+        showError("Error! Communications Port Output Buffer Overflow. Cancel upload.");
+        Cancelled = 1;
+        return;
+    }
+    armCommandTimer();
+    const bool put = serial_->PutBlock(data, length);
+    if (timerArmed_ && commandTimerDue()) {
+        CommandTimerTimer();
+        return;
+    }
+    disarmCommandTimer();
+    if (!put) {
+        std::string why = serial_->lastError();
+        showError("Error! Writing to the serial port failed" + (why.empty() ? std::string() : ": " + why) +
+                  ". Cancel upload.");
+        Cancelled = 1;
+        return;
+    }
+
+    const int64_t limit = blockDrainLimitMs(length);
+    uint32_t start = Clock::msecs();
+    while (serial_->GetOutBuffUsed() != 0) {
+        pump();
+        Clock::sleepMs(1);
+        if (static_cast<uint32_t>(Clock::msecs() - start) > limit) {
+            showError("Error! Output Buffer never empties. Check RS232 connection. Cancel upload.");
+            Cancelled = 1;
+            return;
+        }
+    }
+    start = Clock::msecs();
+    while (!serial_->GetCTS()) {
+        pump();
+        Clock::sleepMs(1);
+        if (static_cast<uint32_t>(Clock::msecs() - start) > limit) {
+            showError("Error! CTS line not set. Check RS232 connection. Cancel upload.");
+            Cancelled = 1;
+            return;
+        }
+    }
+    serial_->FlushOutBuffer();
+}
+
+} // namespace brimwell::script
