@@ -1,0 +1,24 @@
+// The drawing surface an emulator paints on. The widget implements it over a QPainter; tests record
+// the calls. Coordinates are pixels of the terminal's client area; rectangles exclude right and bottom.
+#pragma once
+
+#include "terminal/terminal_types.h"
+
+namespace brimwell {
+
+class TQuavTerminalCanvas {
+public:
+    virtual ~TQuavTerminalCanvas() = default;
+
+    // The area being painted now (the paint event's or the repaint's clip).
+    virtual TQuavTermRect ClipRect() const = 0;
+    virtual void FillRect(const TQuavTermRect& rect, TColor color) = 0;
+    // Opaque text: fill `cell` with `back`, then draw `count` characters of the terminal's font in
+    // `fore`, each `advance` pixels right of the one before, starting at the cell's left edge.
+    virtual void TextRun(const TQuavTermRect& cell, const char* text, int count, int advance, TColor fore,
+                         TColor back) = 0;
+    // A straight line from (x1, y1) up to, not including, (x2, y2).
+    virtual void Line(int x1, int y1, int x2, int y2, TColor color) = 0;
+};
+
+} // namespace brimwell
