@@ -1,0 +1,97 @@
+// Cross-thread hand-off of trigger messages to the port component. The message itself travels in
+// state guarded by our own mutex; the posted Qt event is only the wake-up of the UI thread.
+#include "serial/component/com_notifier.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QTimer>
+#include <chrono>
+
+#include "serial/component/com_port.h"
+
+namespace brimwell {
+namespace {
+
+int wakeEventType() {
+    static const int type = QEvent::registerEventType();
+    return type;
+}
+
+class CloseCompleteEvent : public QEvent {
+public:
+    explicit CloseCompleteEvent(int32_t handle) : QEvent(Type(type())), handle(handle) {}
+    static int type() {
+        static const int t = QEvent::registerEventType();
+        return t;
+    }
+    int32_t handle;
+};
+
+} // namespace
+
+ComNotifier::ComNotifier(TQuavCustomComPort* port) : port_(port) {}
+
+ComNotifier::~ComNotifier() { shutdown(); }
+
+bool ComNotifier::SendTriggerMessage(const TTriggerMessage& message) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (closing_) return false;
+    const uint64_t id = ++nextId_;
+    pending_ = Request{id, message};
+    QCoreApplication::postEvent(this, new QEvent(QEvent::Type(wakeEventType())));
+    const bool handled = done_.wait_for(lock, std::chrono::milliseconds(kWindowHandlerTimeoutMs),
+                                        [&] { return finishedId_ >= id || closing_; });
+    if (finishedId_ >= id) return true;
+    // Not taken in time: withdraw it so the UI thread does not run it after the dispatcher has
+    // moved on (the bytes it announced may be gone by then).
+    if (pending_ && pending_->id == id) pending_.reset();
+    (void)handled;
+    return false;
+}
+
+void ComNotifier::reopen() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = false;
+}
+
+void ComNotifier::shutdown() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = true;
+    pending_.reset();
+    done_.notify_all();
+}
+
+void ComNotifier::postCloseComplete(int32_t handle, int delayMs) {
+    if (delayMs <= 0) {
+        QCoreApplication::postEvent(this, new CloseCompleteEvent(handle));
+        return;
+    }
+    QTimer::singleShot(delayMs, this, [this, handle] { QCoreApplication::postEvent(this, new CloseCompleteEvent(handle)); });
+}
+
+void ComNotifier::runPending() {
+    std::optional<Request> request;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        request.swap(pending_);
+    }
+    if (!request) return;
+    port_->handleTriggerMessage(request->message);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (request->id > finishedId_) finishedId_ = request->id;
+    done_.notify_all();
+}
+
+bool ComNotifier::event(QEvent* e) {
+    if (e->type() == wakeEventType()) {
+        runPending();
+        return true;
+    }
+    if (e->type() == CloseCompleteEvent::type()) {
+        port_->finishDeferredClose(static_cast<CloseCompleteEvent*>(e)->handle);
+        return true;
+    }
+    return QObject::event(e);
+}
+
+} // namespace brimwell

@@ -1,0 +1,58 @@
+// The port component's notification object on the UI thread: the dispatcher thread hands it a
+// trigger message and waits (at most the window-handler time-out) until the component's event
+// handlers have run; it also carries the component's own deferred close-complete message.
+#pragma once
+
+#include <QObject>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+#include "serial/triggers.h"
+
+namespace brimwell {
+
+class TQuavCustomComPort;
+
+class ComNotifier : public QObject, public TQuavWindowHandler {
+public:
+    explicit ComNotifier(TQuavCustomComPort* port);
+    ~ComNotifier() override;
+
+    // Dispatcher thread: post the message to the UI thread and wait until it has been handled,
+    // at most kWindowHandlerTimeoutMs. False when it was not taken in time or the port is closing.
+    bool SendTriggerMessage(const TTriggerMessage& message) override;
+
+    // UI thread: accept messages again (the port is being opened).
+    void reopen();
+
+    // UI thread: from now on refuse new messages (a close is under way); a message being handled
+    // finishes normally.
+    void shutdown();
+
+    // UI thread: post the close-complete message for the dispatcher with |handle|; |delayMs| > 0
+    // posts it after that many milliseconds (used while the dispatcher is still busy).
+    void postCloseComplete(int32_t handle, int delayMs = 0);
+
+protected:
+    bool event(QEvent* e) override;
+
+private:
+    struct Request {
+        uint64_t id = 0;
+        TTriggerMessage message;
+    };
+
+    void runPending();
+
+    TQuavCustomComPort* port_;
+    std::mutex mutex_;
+    std::condition_variable done_;
+    std::optional<Request> pending_;
+    uint64_t nextId_ = 0;
+    uint64_t finishedId_ = 0;
+    bool closing_ = false;
+};
+
+} // namespace brimwell

@@ -1,0 +1,61 @@
+// The port availability test over a short-lived serial-device dispatcher.
+#include "serial/port_available.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "serial/port_names.h"
+#include "serial/termios_dispatcher.h"
+
+namespace brimwell {
+namespace {
+
+// Gives the test the device layer's bare open and close, without the line configuration and
+// threads that InitPort would add.
+class AvailabilityProbe : public TQuavTermiosDispatcher {
+public:
+    AvailabilityProbe() : TQuavTermiosDispatcher(nullptr) {}
+
+    // 0 when the device opened (it is closed again), else the platform error of the open.
+    int probe(const std::string& path) {
+        if (OpenCom(path, kProbeQueueSize, kProbeQueueSize) >= 0) {
+            CloseCom();
+            return 0;
+        }
+        return LastOpenErrno() != 0 ? LastOpenErrno() : kOpenErrorNotFound;
+    }
+
+private:
+    static constexpr uint32_t kProbeQueueSize = 64;
+};
+
+bool deniedButPresent(int error) {
+    return error == kOpenErrorInUse || error == kOpenErrorPermission;
+}
+
+} // namespace
+
+bool IsPortAvailable(uint32_t n) {
+    if (n == 0) return false;
+    const std::string path = comDevicePath(n);
+    if (path.empty()) return false;
+    try {
+        int error = 0;
+        if (UseDispatcherForAvail) {
+            AvailabilityProbe probe;
+            error = probe.probe(path);
+        } else {
+            const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) ::close(fd);
+            else error = errno == EACCES ? kOpenErrorPermission : errno == EBUSY ? kOpenErrorInUse : kOpenErrorNotFound;
+        }
+        if (error == 0) return true;
+        return ShowPortsInUse && deniedButPresent(error);
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace brimwell

@@ -1,0 +1,41 @@
+// Port-number to device-path mapping; the only place that knows Linux serial device names.
+#include "serial/port_names.h"
+
+#include <cctype>
+#include <cstdlib>
+
+namespace brimwell {
+
+std::string ComName(uint32_t n) { return "COM" + std::to_string(n); }
+
+std::string comDeviceName(uint32_t n) { return "\\\\.\\COM" + std::to_string(n); }
+
+std::string comDevicePath(uint32_t n) {
+    if (n < kFirstComNumber || n > kLastComNumber) return {};
+    const std::string var = "BRIMWELL_COM" + std::to_string(n);
+    // Read on every lookup so a test (or an operator's shell) can repoint a number at any time.
+    if (const char* env = std::getenv(var.c_str()); env != nullptr && *env != '\0') return env;
+    return "/dev/ttyS" + std::to_string(n - 1);
+}
+
+std::optional<uint32_t> comNumberOf(std::string_view name) {
+    if (name.starts_with("\\\\.\\")) name.remove_prefix(4);
+    if (name.size() < 4) return std::nullopt;
+    for (int i = 0; i < 3; ++i)
+        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return std::nullopt;
+    name.remove_prefix(3);
+    if (name.size() > 9) return std::nullopt;
+    uint32_t n = 0;
+    for (char c : name) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + uint32_t(c - '0');
+    }
+    return n;
+}
+
+std::string resolveDevicePath(std::string_view name) {
+    if (const auto n = comNumberOf(name)) return comDevicePath(*n);
+    return std::string(name);
+}
+
+} // namespace brimwell
