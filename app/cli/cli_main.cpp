@@ -1,13 +1,231 @@
-// Placeholder until the runner lands: says so and fails, so nothing mistakes it for a run.
+// "brimwell run": runs one script against the unit without a window, for production lines,
+// scripts and tests. Same engine as the window; the operator's side goes to the terminal.
 #include "app/cli/cli_main.h"
 
+#include "app/cli/cli_host.h"
+#include "app/cli/cli_options.h"
+#include "app/cli/com_port_link.h"
+#include "app/cli/port_setup.h"
+#include "script/script_engine.h"
+#include "script/settings_file.h"
+#include "serial/component/com_port.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace brimwell::cli {
+namespace {
 
-int runMain(int, char**) {
-    std::fputs("brimwell run: the command-line runner is not built yet\n", stderr);
-    return 2;
+constexpr int kDefaultBaud = 38400;
+constexpr uint16_t kBufferFull = 2000;
+constexpr uint16_t kBufferResume = 409;
+
+// Ctrl+C (and SIGTERM) reach the event loop through a pipe, so that a stop is seen by every wait
+// that lets events run, including the port's own waits for the prompt.
+class StopSignal {
+public:
+    StopSignal() {
+        if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        writeFd_ = fds_[1];
+        struct sigaction sa {};
+        sa.sa_handler = &StopSignal::onSignal;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGINT, &sa, &oldInt_);
+        ::sigaction(SIGTERM, &sa, &oldTerm_);
+        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+            char buf[16];
+            while (::read(fds_[0], buf, sizeof buf) > 0) {
+            }
+            ++count_;
+            if (onStop_) onStop_(count_);
+        });
+    }
+    ~StopSignal() {
+        ::sigaction(SIGINT, &oldInt_, nullptr);
+        ::sigaction(SIGTERM, &oldTerm_, nullptr);
+        notifier_.reset();
+        writeFd_ = -1;
+        ::close(fds_[0]);
+        ::close(fds_[1]);
+    }
+    void setHandler(std::function<void(int)> h) { onStop_ = std::move(h); }
+    bool requested() const { return count_ > 0; }
+
+private:
+    static void onSignal(int) {
+        const int saved = errno;
+        if (writeFd_ >= 0) {
+            const char c = 1;
+            [[maybe_unused]] const ssize_t r = ::write(writeFd_, &c, 1);
+        }
+        errno = saved;
+    }
+    static inline volatile int writeFd_ = -1;
+    int fds_[2]{-1, -1};
+    struct sigaction oldInt_ {}, oldTerm_ {};
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::function<void(int)> onStop_;
+    int count_ = 0;
+};
+
+int setupError(const std::string& text) {
+    std::fprintf(stderr, "brimwell run: %s\n", text.c_str());
+    return kExitSetup;
+}
+
+// The script must be a readable file before anything touches the port.
+std::string scriptProblem(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return "it is a directory";
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (!f) return std::strerror(errno);
+    std::fclose(f);
+    return {};
+}
+
+void configurePort(TQuavComPort& port, const script::LoaderSettings& settings, const RunOptions& options) {
+    // As the window's port is laid out: RTS/CTS handshake, receive flow thresholds, opened only on demand.
+    port.SetAutoOpen(false);
+    port.SetPromptForPort(false);
+    port.SetHWFlowOptions({hwfUseRTS, hwfRequireCTS});
+    port.SetBufferFull(kBufferFull);
+    port.SetBufferResume(kBufferResume);
+    port.SetTraceHex(false);
+    port.SetLogHex(false);
+    port.SetBaud(options.baud.value_or(settings.Baud.value_or(kDefaultBaud)));
+    if (settings.DataBits) port.SetDataBits(static_cast<uint16_t>(*settings.DataBits));
+    if (settings.Parity) port.SetParity(static_cast<TParity>(*settings.Parity));
+    if (settings.StopBits) port.SetStopBits(static_cast<uint16_t>(*settings.StopBits));
+}
+
+} // namespace
+
+int runMain(int argc, char** argv) {
+    RunOptions options;
+    std::string error;
+    if (!parseRunOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "brimwell run: %s\n%s", error.c_str(), runUsage());
+        return kExitSetup;
+    }
+    if (options.help) {
+        std::fputs(runUsage(), stdout);
+        return kExitCompleted;
+    }
+    if (const std::string problem = scriptProblem(options.script); !problem.empty())
+        return setupError("cannot open script " + options.script + ": " + problem);
+
+    script::LoaderSettings settings;
+    if (options.settings) {
+        std::FILE* f = std::fopen(options.settings->c_str(), "r");
+        if (!f) return setupError("cannot read settings file " + *options.settings + ": " + std::strerror(errno));
+        std::fclose(f);
+        settings = script::readSettingsFile(*options.settings);
+    } else {
+        settings = script::readSettingsFile();
+    }
+
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QCoreApplication app(qtArgc, qtArgv);
+
+    CliHost host(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
+    for (const auto& m : settings.messages) host.showMessage(m);
+
+    TQuavComPort port;
+    try {
+        configurePort(port, settings, options);
+    } catch (const std::exception& e) {
+        return setupError(std::string("cannot apply the line settings: ") + e.what());
+    }
+    ComPortLink link(port);
+    script::ScriptEngine engine(host);
+    engine.applySettings(settings);
+    engine.setSerialLink(&link);
+    engine.LinkMode = script::kLinkSerial;
+    port.SetOnTriggerAvail([&engine](TQuavComPort*, uint16_t count) { engine.QuavComPort1TriggerAvail(count); });
+
+    StopSignal stop;
+    bool running = false;
+    stop.setHandler([&](int count) {
+        if (!running) {
+            host.note("Stopping: set-up abandoned.");
+            return;
+        }
+        if (count == 1)
+            host.note("Stopping (Ctrl+C): the transfer ends after the block in progress.");
+        else
+            host.note("Already stopping; waiting for the block in progress and the unit's prompt.");
+        engine.CancelButtonClick();
+    });
+
+    PortSetup setup(port, engine, host);
+    setup.setStopCheck([&] { return stop.requested(); });
+    auto closePort = [&] {
+        try {
+            port.SetOpen(false);
+        } catch (const std::exception&) {
+        }
+    };
+
+    uint16_t chosen = 0;
+    if (!options.port.empty()) {
+        chosen = setup.numberFor(options.port, error);
+        if (chosen == 0) return setupError(error);
+        if (!setup.open(chosen, error)) return setupError(error);
+    } else {
+        uint16_t configured = 0;
+        if (!settings.DefaultComDevice.empty()) {
+            configured = setup.numberFor(settings.DefaultComDevice, error);
+            if (configured == 0) return setupError(error);
+        } else if (settings.DefaultComPort > 0) {
+            if (settings.DefaultComPort > static_cast<int>(kLastComNumber))
+                return setupError("setting 1 names COM" + std::to_string(settings.DefaultComPort) +
+                                  ", beyond COM" + std::to_string(kLastComNumber));
+            configured = static_cast<uint16_t>(settings.DefaultComPort);
+        }
+        if (configured != 0 && setup.check_com(configured)) {
+            chosen = configured;
+        } else if (!stop.requested() && setup.process_com() == 1) {
+            chosen = port.ComNumber();
+        } else if (stop.requested()) {
+            closePort();
+            return kExitFailed;
+        } else if (configured == 0) {
+            host.setStatusText("Unable to open Hardware through COM ports. Select new COM port before proceeding");
+            return setupError("no unit answered on " + PortSetup::describe(1) + " or " + PortSetup::describe(2) +
+                              "; connect the unit or name its port with --port");
+        } else {
+            // As the window does: fall back to the configured port without a prompt check and
+            // let the script's own loader-mode check find out whether the unit is there.
+            host.setStatusText("Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
+                               "before proceeding");
+            if (!setup.open(configured, error)) return setupError(error);
+            chosen = configured;
+        }
+    }
+    if (stop.requested()) {
+        closePort();
+        return kExitFailed;
+    }
+
+    host.note("Running " + options.script + " on " + PortSetup::describe(chosen) + " at " +
+              std::to_string(port.Baud()) + " baud");
+    running = true;
+    const script::RunOutcome outcome = engine.PickButtonClick(options.script);
+    running = false;
+    closePort();
+    return outcome == script::RunOutcome::Completed ? kExitCompleted : kExitFailed;
 }
 
 } // namespace brimwell::cli

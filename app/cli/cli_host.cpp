@@ -1,0 +1,98 @@
+// Command-line host of the script engine.
+#include "app/cli/cli_host.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+namespace brimwell::cli {
+namespace {
+constexpr int kBarWidth = 40;
+}
+
+CliHost::CliHost(std::FILE* progressOut, std::FILE* messageOut, bool interactive)
+    : progress_(progressOut), messages_out_(messageOut), interactive_(interactive) {}
+
+void CliHost::note(const std::string& text) {
+    endBar(); // a message must not land in the middle of the bar's line
+    std::fprintf(messages_out_, "%s\n", text.c_str());
+    std::fflush(messages_out_);
+}
+
+void CliHost::showMessage(const std::string& text) {
+    messages_.push_back(text);
+    // Message texts may carry a carriage return ("Error opening FILE.\r"); on a line it would
+    // only move the cursor back, so it is left out.
+    std::string line;
+    for (char c : text)
+        if (c != '\r') line.push_back(c == '\n' ? ' ' : c);
+    note(line);
+}
+
+void CliHost::setStatusText(const std::string& text) {
+    // The window clears its status bar with a single blank; there is nothing to print for that.
+    if (text.find_first_not_of(' ') == std::string::npos) return;
+    note("Status: " + text);
+}
+
+void CliHost::processEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void CliHost::showProgress(const script::ProgressInfo& info) {
+    info_ = info;
+    showing_ = true;
+    step_ = 0;
+    lastReportedTenth_ = -1;
+    std::fprintf(progress_, "Upload %s: %s bytes, checksum %s, load address %s, %d block%s\n",
+                 info.fileName.c_str(), info.fileSizeText.c_str(), info.checksumText.c_str(),
+                 info.loadAddressText.c_str(), info.blockCount, info.blockCount == 1 ? "" : "s");
+    std::fflush(progress_);
+    if (interactive_) drawBar();
+}
+
+void CliHost::stepProgress() {
+    if (!showing_) return;
+    ++step_;
+    const int maximum = std::max(1, info_.maximum);
+    const int shown = std::min(step_, maximum); // steps beyond the maximum leave the bar full
+    if (interactive_) {
+        drawBar();
+        return;
+    }
+    const int tenth = shown * 10 / maximum;
+    if (tenth != lastReportedTenth_) {
+        lastReportedTenth_ = tenth;
+        std::fprintf(progress_, "Progress %s: block %d of %d (%d%%)\n", info_.fileName.c_str(), shown, maximum,
+                     shown * 100 / maximum);
+        std::fflush(progress_);
+    }
+}
+
+void CliHost::drawBar() {
+    const int maximum = std::max(1, info_.maximum);
+    const int shown = std::min(step_, maximum);
+    const int filled = shown * kBarWidth / maximum;
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(kBarWidth - filled), '-');
+    std::fprintf(progress_, "\r[%s] %3d%%  block %d/%d", bar.c_str(), shown * 100 / maximum, shown, maximum);
+    std::fflush(progress_);
+    barDrawn_ = true;
+}
+
+void CliHost::endBar() {
+    if (!barDrawn_) return;
+    std::fputc('\n', progress_);
+    std::fflush(progress_);
+    barDrawn_ = false;
+}
+
+void CliHost::hideProgress() {
+    if (!showing_) return;
+    showing_ = false;
+    endBar();
+    if (!interactive_ && step_ == 0) {
+        std::fprintf(progress_, "Progress %s: no block sent\n", info_.fileName.c_str());
+        std::fflush(progress_);
+    }
+}
+
+} // namespace brimwell::cli

@@ -1,0 +1,52 @@
+// The script engine's host on the command line: message boxes and status texts become lines on
+// standard error, the progress window becomes a bar on a terminal or plain lines otherwise, and
+// the event pump runs the Qt event loop of the QCoreApplication.
+#pragma once
+
+#include "script/script_host.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace brimwell::cli {
+
+class CliHost : public script::ScriptHost {
+public:
+    // `progressOut` gets the progress; `interactive` draws a bar (a terminal) instead of lines.
+    CliHost(std::FILE* progressOut, std::FILE* messageOut, bool interactive);
+
+    void showMessage(const std::string& text) override;
+    void setStatusText(const std::string& text) override;
+    void setButtonsEnabled(bool) override {}
+    void processEvents() override;
+    void showProgress(const script::ProgressInfo& info) override;
+    void stepProgress() override;
+    void hideProgress() override;
+    void runFinished(script::RunOutcome outcome) override { finished_ = outcome; }
+
+    // Every message-box text shown so far, in order (what the operator would have had to close).
+    const std::vector<std::string>& messages() const { return messages_; }
+    script::RunOutcome finished() const { return finished_; }
+
+    // One line on the message stream, for the runner's own notes (set-up, Ctrl+C).
+    void note(const std::string& text);
+
+private:
+    void drawBar();
+    void endBar();
+
+    std::FILE* progress_;
+    std::FILE* messages_out_;
+    bool interactive_;
+    std::vector<std::string> messages_;
+    script::RunOutcome finished_ = script::RunOutcome::None;
+
+    bool showing_ = false;
+    script::ProgressInfo info_;
+    int step_ = 0;
+    int lastReportedTenth_ = -1;
+    bool barDrawn_ = false;
+};
+
+} // namespace brimwell::cli

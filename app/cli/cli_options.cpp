@@ -1,0 +1,92 @@
+// Parsing of "brimwell run SCRIPT [--port COMn|DEVICE] [--baud N] [--settings FILE]".
+#include "app/cli/cli_options.h"
+
+#include <array>
+#include <charconv>
+#include <cstring>
+
+namespace brimwell::cli {
+
+const char* runUsage() {
+    return "usage: brimwell run SCRIPT [--port COMn|DEVICE] [--baud N] [--settings FILE]\n"
+           "  SCRIPT           the .sld script to run\n"
+           "  --port COMn      use port COMn (COMn maps to /dev/ttyS(n-1) or $BRIMWELL_COMn)\n"
+           "  --port DEVICE    use the serial device at this path\n"
+           "                   without --port: setting 1 of the settings file, else COM1 and COM2\n"
+           "                   are probed for the unit's prompt\n"
+           "  --baud N         line rate: 1200 2400 4800 9600 19200 38400 57600 115200\n"
+           "  --settings FILE  settings file (default: LoaderDefault.ini in the current directory)\n"
+           "exit status: 0 the run completed, 1 it failed or was stopped, 2 usage or set-up error\n";
+}
+
+bool isSupportedBaud(long baud) {
+    static constexpr std::array<long, 8> rates{1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    for (long r : rates)
+        if (r == baud) return true;
+    return false;
+}
+
+bool parseRunOptions(int argc, char** argv, RunOptions& out, std::string& error) {
+    out = RunOptions{};
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::optional<std::string> inlineValue;
+        if (arg.rfind("--", 0) == 0) {
+            if (const auto eq = arg.find('='); eq != std::string::npos) {
+                inlineValue = arg.substr(eq + 1);
+                arg.resize(eq);
+            }
+        }
+        auto value = [&](std::string& v) {
+            if (inlineValue) {
+                v = *inlineValue;
+            } else if (i + 1 < argc) {
+                v = argv[++i];
+            } else {
+                error = arg + " needs a value";
+                return false;
+            }
+            if (v.empty()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            return true;
+        };
+        if (arg == "-h" || arg == "--help") {
+            out.help = true;
+            return true;
+        } else if (arg == "--port") {
+            if (!value(out.port)) return false;
+        } else if (arg == "--baud") {
+            std::string v;
+            if (!value(v)) return false;
+            long baud = 0;
+            const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), baud);
+            if (ec != std::errc() || ptr != v.data() + v.size() || !isSupportedBaud(baud)) {
+                error = "--baud: unsupported line rate " + v +
+                        " (use 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200)";
+                return false;
+            }
+            out.baud = static_cast<int>(baud);
+        } else if (arg == "--settings") {
+            std::string v;
+            if (!value(v)) return false;
+            out.settings = v;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg;
+            return false;
+        } else if (out.script.empty()) {
+            out.script = arg;
+        } else {
+            error = "more than one script given (" + out.script + ", " + arg + ")";
+            return false;
+        }
+    }
+    if (out.script.empty()) {
+        error = "no script given";
+        return false;
+    }
+    return true;
+}
+
+} // namespace brimwell::cli

@@ -1,0 +1,71 @@
+// TQuavComPort seen through the engine's link interface.
+#include "app/cli/com_port_link.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace brimwell::cli {
+
+template <typename F> bool ComPortLink::guarded(F&& f) {
+    try {
+        f();
+        return true;
+    } catch (const std::exception& e) {
+        lastError_ = e.what();
+    }
+    return false;
+}
+
+bool ComPortLink::FlushInBuffer() {
+    return guarded([&] { port_.FlushInBuffer(); });
+}
+
+bool ComPortLink::FlushOutBuffer() {
+    return guarded([&] { port_.FlushOutBuffer(); });
+}
+
+int ComPortLink::GetOutBuffFree() {
+    int free = 0;
+    guarded([&] { free = port_.GetOutBuffFree(); });
+    return free;
+}
+
+int ComPortLink::GetOutBuffUsed() {
+    // A port that cannot say how full it is must not look drained.
+    int used = 0xFFFF;
+    guarded([&] { used = port_.GetOutBuffUsed(); });
+    return used;
+}
+
+bool ComPortLink::GetCTS() {
+    bool cts = false;
+    guarded([&] { cts = port_.GetCTS(); });
+    return cts;
+}
+
+bool ComPortLink::PutString(const std::string& text) {
+    return guarded([&] { port_.PutString(text); });
+}
+
+bool ComPortLink::PutBlock(const uint8_t* data, int length) {
+    if (length < 0 || length > 0xFFFF) {
+        lastError_ = "block of " + std::to_string(length) + " bytes does not fit one write";
+        return false;
+    }
+    return guarded([&] { port_.PutBlock(data, static_cast<uint16_t>(length)); });
+}
+
+int ComPortLink::GetBlock(uint8_t* buffer, int length) {
+    int got = 0;
+    const int want = std::clamp(length, 0, 0xFFFF);
+    guarded([&] { got = port_.GetBlock(buffer, static_cast<uint16_t>(want)); });
+    return got;
+}
+
+bool ComPortLink::WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) {
+    bool found = false;
+    guarded([&] { found = port_.WaitForString(text, timeoutTicks, yield, ignoreCase); });
+    return found;
+}
+
+} // namespace brimwell::cli

@@ -1,0 +1,133 @@
+// Port choice and probing for the command-line runner.
+#include "app/cli/port_setup.h"
+
+#include "serial/port_names.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brimwell::cli {
+namespace {
+
+// Why the operating system would refuse the device, in its own words ("" when it would not).
+std::string deviceProblem(const std::string& path) {
+    if (path.empty()) return "no device is configured for this port number";
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        std::string why = std::strerror(err);
+        if (err == EACCES) why += " (the user needs read and write access, e.g. membership of the dialout group)";
+        return why;
+    }
+    ::close(fd);
+    return {};
+}
+
+} // namespace
+
+std::string PortSetup::describe(uint16_t n) { return comDevicePath(n) + " (" + ComName(n) + ")"; }
+
+uint16_t PortSetup::numberFor(const std::string& name, std::string& error) {
+    if (const auto n = comNumberOf(name)) {
+        if (*n < kFirstComNumber || *n > kLastComNumber) {
+            error = name + ": port numbers run from COM1 to COM" + std::to_string(kLastComNumber);
+            return 0;
+        }
+        return static_cast<uint16_t>(*n);
+    }
+    // A device path: reuse a number already pointing at it, else lend it the highest free number.
+    for (uint32_t n = kFirstComNumber; n <= kLastComNumber; ++n) {
+        const std::string var = "BRIMWELL_COM" + std::to_string(n);
+        const char* env = std::getenv(var.c_str());
+        if (env && name == env) return static_cast<uint16_t>(n);
+    }
+    for (uint32_t n = kLastComNumber; n >= kFirstComNumber + 2; --n) {
+        const std::string var = "BRIMWELL_COM" + std::to_string(n);
+        const char* env = std::getenv(var.c_str());
+        if (env && *env) continue;
+        ::setenv(var.c_str(), name.c_str(), 1);
+        return static_cast<uint16_t>(n);
+    }
+    error = name + ": every port number is already mapped to a device";
+    return 0;
+}
+
+bool PortSetup::open(uint16_t n, std::string& error) {
+    const std::string path = comDevicePath(n);
+    if (const std::string problem = deviceProblem(path); !problem.empty()) {
+        error = "cannot open " + describe(n) + ": " + problem;
+        return false;
+    }
+    try {
+        port_.SetComNumber(n);
+        if (!port_.Open()) port_.SetOpen(true);
+    } catch (const std::exception& e) {
+        error = "cannot open " + describe(n) + ": " + e.what();
+        try {
+            port_.SetOpen(false);
+        } catch (const std::exception&) {
+        }
+        return false;
+    }
+    if (!port_.Open()) {
+        error = "cannot open " + describe(n) + ": the port did not open";
+        return false;
+    }
+    return true;
+}
+
+bool PortSetup::check_com(uint16_t n) {
+    // The availability test: a port whose device does not exist is skipped without a word.
+    struct stat st {};
+    if (::stat(comDevicePath(n).c_str(), &st) != 0) return false;
+    bool failed = false;
+    try {
+        port_.SetComNumber(n);
+        if (!port_.Open()) port_.SetOpen(true);
+    } catch (const std::exception& e) {
+        host_.showMessage("Note: COM Port #" + std::to_string(n) +
+                          " is not responding/being used by other applications.");
+        host_.note("  (" + describe(n) + ": " + e.what() + ")");
+        try {
+            port_.SetOpen(false);
+        } catch (const std::exception&) {
+        }
+        failed = true;
+    }
+    engine_.Probing = true;
+    if (!failed) {
+        try {
+            engine_.ExpectedPrompt = engine_.MainPromptChar;
+            bool ok = engine_.SendCOMCmd_GetPrompt("\r");
+            if (!ok && !(stopped_ && stopped_())) {
+                engine_.ExpectedPrompt = engine_.LoaderPromptChar;
+                ok = engine_.SendCOMCmd_GetPrompt("\r");
+            }
+            if (!ok) {
+                port_.SetOpen(false);
+                failed = true;
+            }
+        } catch (const std::exception&) {
+            host_.showMessage("Note: COM Port #" + std::to_string(n) + " is not responding.");
+            failed = true;
+        }
+    }
+    engine_.Probing = false;
+    if (failed) return false;
+    host_.setStatusText("Established communication on COM " + std::to_string(port_.ComNumber()));
+    return true;
+}
+
+int PortSetup::process_com() {
+    if (check_com(1)) return 1;
+    if (stopped_ && stopped_()) return -1;
+    if (check_com(2)) return 1;
+    return -1;
+}
+
+} // namespace brimwell::cli

@@ -1,0 +1,46 @@
+// Finding and opening the unit's port for a command-line run: an explicit --port, or the settings
+// file's port, or the probe of COM1 and COM2 for the unit's prompt as the window does at start-up.
+#pragma once
+
+#include "app/cli/cli_host.h"
+#include "script/script_engine.h"
+#include "script/settings_file.h"
+#include "serial/component/com_port.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace brimwell::cli {
+
+class PortSetup {
+public:
+    PortSetup(TQuavComPort& port, script::ScriptEngine& engine, CliHost& host)
+        : port_(port), engine_(engine), host_(host) {}
+
+    // The port number that stands for `name`: "COMn" gives n; a device path gets a number of its
+    // own (BRIMWELL_COMn is pointed at it). 0 with a reason when the name cannot be used.
+    uint16_t numberFor(const std::string& name, std::string& error);
+
+    // Opens port n without asking the unit anything. False with "DEVICE (COMn): reason" in error.
+    bool open(uint16_t n, std::string& error);
+
+    // check_com: is the unit answering on port n? Leaves the port open on success, closed otherwise.
+    bool check_com(uint16_t n);
+    // process_com: COM1, then COM2. 1 when one answered, -1 otherwise.
+    int process_com();
+
+    // Whether a stop was asked for while probing; probing then gives up early.
+    void setStopCheck(std::function<bool()> stopped) { stopped_ = std::move(stopped); }
+
+    // "DEVICE (COMn)" for messages.
+    static std::string describe(uint16_t n);
+
+private:
+    TQuavComPort& port_;
+    script::ScriptEngine& engine_;
+    CliHost& host_;
+    std::function<bool()> stopped_;
+};
+
+} // namespace brimwell::cli
