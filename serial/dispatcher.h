@@ -348,6 +348,8 @@ protected:
     bool DispatcherPass(uint32_t eventMask);
     // Called by the dispatcher thread when it leaves its loop; performs a release left to it.
     void DispatcherThreadExit();
+    // For the device layer's destructor: completes a deferred close or closes, and stops the threads.
+    void ShutdownForDestroy();
     // Output thread: the next contiguous chunk to write (false when the ring is empty), and
     // the advance after c bytes were written (or dropped).
     bool TakeOutputChunk(const uint8_t*& data, uint32_t& length);
@@ -382,7 +384,7 @@ private:
         bool Sync;
     };
 
-    void releasePort();
+    void freeBuffers();
     void resetInputRing();
     uint32_t usedLocked() const;  // input lock held; normal-mode count
     uint32_t readableLocked() const; // input lock held; what the reads may still take
@@ -401,7 +403,7 @@ private:
     void receive();
     void removeDeletedHandlers();
     void recomputeHandlerService();
-    bool onDispatcherThreadBusy() const;
+    bool advanceMatch(TDataTrigger& t, uint8_t c);
 
     void* owner_;
     int32_t handle_ = -1;

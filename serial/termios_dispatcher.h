@@ -73,8 +73,10 @@ private:
     std::atomic<bool> modemLinesReported_{true};
     std::atomic<bool> icountSupported_{true};
     // Shadow of the configuration parts termios cannot hold (limits, DTR/DSR handshake fields).
+    std::mutex stateMutex_; // shadow_ and icount_ (a leaf lock)
     TDeviceControlBlock shadow_;
     bool shadowValid_ = false;
+    std::atomic<bool> ctsFlow_{false};
     struct IcountSnapshot {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
     } icount_;

@@ -1,0 +1,559 @@
+// POSIX termios device layer and the three threads of an open port.
+//
+// Linux notes, each handled where it matters below:
+// - TIOCEXCL does not hold against root, so exclusivity also takes a non-blocking flock().
+// - Pseudo-terminals and some USB adapters have no modem lines (TIOCMGET fails with ENOTTY/EINVAL):
+//   CTS, DSR and DCD then read as on and DTR/RTS changes succeed without effect.
+// - Line changes are read on every dispatcher pass (at least every 50 ms). TIOCMIWAIT is not
+//   used: a thread blocked in it cannot be woken for shutdown without a signal.
+// - Line errors come from TIOCGICOUNT deltas where the driver keeps counters.
+// - The driver has one RTS/CTS switch (CRTSCTS) for both directions and fixed queue thresholds.
+#include "serial/termios_dispatcher.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
+
+namespace brimwell {
+
+namespace {
+
+using SharedLock = std::shared_lock<std::shared_mutex>;
+
+struct BaudEntry {
+    uint32_t bps;
+    speed_t code;
+};
+constexpr BaudEntry kBauds[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+};
+
+bool speedCode(uint32_t bps, speed_t& code) {
+    for (const BaudEntry& e : kBauds)
+        if (e.bps == bps) {
+            code = e.code;
+            return true;
+        }
+    return false;
+}
+
+uint32_t speedBps(speed_t code) {
+    for (const BaudEntry& e : kBauds)
+        if (e.code == code) return e.bps;
+    return 0;
+}
+
+// The platform error numbers the component understands for the common failures.
+int openErrorNumber(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO: // a device node without hardware behind it, or a pseudo-terminal without its master
+        return kOpenErrorNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+        return kOpenErrorPathNotFound;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return kOpenErrorInUse;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return kOpenErrorPermission;
+    default:
+        return err;
+    }
+}
+
+bool noModemLines(int err) { return err == ENOTTY || err == EINVAL || err == ENOTSUP; }
+
+void drainEventFd(int fd) {
+    uint64_t v;
+    while (::read(fd, &v, sizeof v) == static_cast<ssize_t>(sizeof v)) {
+    }
+}
+
+void signalEventFd(int fd) {
+    const uint64_t one = 1;
+    if (fd < 0) return;
+    while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+TQuavTermiosDispatcher::TQuavTermiosDispatcher(void* owner) : TQuavBaseDispatcher(owner) {}
+
+TQuavTermiosDispatcher::~TQuavTermiosDispatcher() {
+    ShutdownForDestroy();
+    closeDescriptors();
+}
+
+void TQuavTermiosDispatcher::closeDescriptors() {
+    {
+        std::unique_lock<std::shared_mutex> device(deviceLock_);
+        if (fd_ >= 0) {
+            ::ioctl(fd_, TIOCNXCL);
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    for (int* fd : {&wakeFd_, &outReqFd_, &outAbortFd_}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
+}
+
+// ---- Device operations ----------------------------------------------------------------------
+
+int32_t TQuavTermiosDispatcher::OpenCom(const std::string& name, uint32_t, uint32_t) {
+    for (int* efd : {&wakeFd_, &outReqFd_, &outAbortFd_}) {
+        if (*efd >= 0) continue;
+        *efd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (*efd < 0) {
+            closeDescriptors();
+            return secOutOfMemory;
+        }
+    }
+
+    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        lastOpenErrno_ = openErrorNumber(errno);
+        return -1;
+    }
+    auto fail = [&](int err) {
+        ::close(fd);
+        lastOpenErrno_ = openErrorNumber(err);
+        return -1;
+    };
+    if (!::isatty(fd)) return fail(ENOTTY);
+    // TIOCEXCL keeps other users out, but not root; the advisory lock keeps every well-behaved
+    // program (including another instance of this one) out.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno);
+    ::ioctl(fd, TIOCEXCL);
+
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) return fail(errno);
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return fail(errno);
+
+    int lines = 0;
+    modemLinesReported_ = ::ioctl(fd, TIOCMGET, &lines) == 0 || !noModemLines(errno);
+    serial_icounter_struct ic{};
+    icountSupported_ = ::ioctl(fd, TIOCGICOUNT, &ic) == 0;
+    {
+        std::lock_guard<std::mutex> g(stateMutex_);
+        icount_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
+        shadowValid_ = false;
+    }
+    drainEventFd(outReqFd_);
+    drainEventFd(outAbortFd_);
+    drainEventFd(wakeFd_);
+
+    std::unique_lock<std::shared_mutex> device(deviceLock_);
+    fd_ = fd;
+    return fd;
+}
+
+int32_t TQuavTermiosDispatcher::CloseCom() {
+    if (started_.load()) {
+        RequestStopThreads();
+        signalEventFd(wakeFd_);
+        signalEventFd(outAbortFd_);
+        {
+            std::lock_guard<std::mutex> g(eventMutex_);
+            ready_ = true;
+        }
+        eventCv_.notify_all();
+        // The com and output threads block on the device; they end before it is closed. The
+        // dispatcher thread only makes non-blocking calls under the device lock and is stopped later.
+        if (outputThread_.joinable()) outputThread_.join();
+        if (comThread_.joinable()) comThread_.join();
+    }
+    std::unique_lock<std::shared_mutex> device(deviceLock_);
+    if (fd_ < 0) return 0;
+    ::ioctl(fd_, TIOCNXCL);
+    const int r = ::close(fd_);
+    fd_ = -1;
+    return r == 0 ? 0 : -1;
+}
+
+bool TQuavTermiosDispatcher::SetupCom(uint32_t, uint32_t) {
+    // The tty layer's queues have a fixed size; nothing to set.
+    return true;
+}
+
+int32_t TQuavTermiosDispatcher::GetComState(TDeviceControlBlock& dcb) {
+    SharedLock device(deviceLock_);
+    if (fd_ < 0) return -1;
+    termios tio{};
+    if (::tcgetattr(fd_, &tio) != 0) return -1;
+    std::lock_guard<std::mutex> g(stateMutex_);
+    TDeviceControlBlock out = shadowValid_ ? shadow_ : TDeviceControlBlock{};
+    if (!shadowValid_ && (tio.c_cflag & CRTSCTS))
+        out.Flags = (out.Flags & ~dcbRtsControlMask) | dcbOutxCtsFlow | dcbRtsControlHandshake;
+    const uint32_t bps = speedBps(::cfgetospeed(&tio));
+    if (bps != 0) out.BaudRate = bps;
+    switch (tio.c_cflag & CSIZE) {
+    case CS5: out.ByteSize = 5; break;
+    case CS6: out.ByteSize = 6; break;
+    case CS7: out.ByteSize = 7; break;
+    default: out.ByteSize = 8; break;
+    }
+    if (!(tio.c_cflag & PARENB)) out.Parity = kParityNone;
+    else if (tio.c_cflag & CMSPAR) out.Parity = (tio.c_cflag & PARODD) ? kParityMark : kParitySpace;
+    else out.Parity = (tio.c_cflag & PARODD) ? kParityOdd : kParityEven;
+    if (tio.c_cflag & CSTOPB) out.StopBits = out.ByteSize == 5 ? kOne5StopBits : kTwoStopBits;
+    else out.StopBits = kOneStopBit;
+    out.Flags = (out.Flags & ~(dcbOutX | dcbInX)) | ((tio.c_iflag & IXON) ? dcbOutX : 0) |
+                ((tio.c_iflag & IXOFF) ? dcbInX : 0);
+    out.XonChar = tio.c_cc[VSTART];
+    out.XoffChar = tio.c_cc[VSTOP];
+    dcb = out;
+    return 0;
+}
+
+int32_t TQuavTermiosDispatcher::SetComState(const TDeviceControlBlock& dcb) {
+    SharedLock device(deviceLock_);
+    if (fd_ < 0) return secCommNotOpen;
+    termios tio{};
+    if (::tcgetattr(fd_, &tio) != 0) return -errno;
+    speed_t code;
+    if (!speedCode(dcb.BaudRate, code)) return secBaudRate;
+    ::cfsetispeed(&tio, code);
+    ::cfsetospeed(&tio, code);
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    switch (dcb.ByteSize) {
+    case 5: tio.c_cflag |= CS5; break;
+    case 6: tio.c_cflag |= CS6; break;
+    case 7: tio.c_cflag |= CS7; break;
+    case 8: tio.c_cflag |= CS8; break;
+    default: return secByteSize;
+    }
+    switch (dcb.Parity) {
+    case kParityNone: break;
+    case kParityOdd: tio.c_cflag |= PARENB | PARODD; break;
+    case kParityEven: tio.c_cflag |= PARENB; break;
+    case kParityMark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case kParitySpace: tio.c_cflag |= PARENB | CMSPAR; break;
+    default: return secBadArgument;
+    }
+    if (dcb.StopBits != kOneStopBit) tio.c_cflag |= CSTOPB;
+    // One switch covers both directions: waiting for CTS and driving RTS as a receive handshake.
+    const bool rtscts = (dcb.Flags & dcbOutxCtsFlow) ||
+                        (dcb.Flags & dcbRtsControlMask) == dcbRtsControlHandshake;
+    if (rtscts) tio.c_cflag |= CRTSCTS;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    if (dcb.Flags & dcbOutX) tio.c_iflag |= IXON;
+    if (dcb.Flags & dcbInX) tio.c_iflag |= IXOFF;
+    tio.c_cc[VSTART] = dcb.XonChar;
+    tio.c_cc[VSTOP] = dcb.XoffChar;
+    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return -errno;
+    std::lock_guard<std::mutex> g(stateMutex_);
+    shadow_ = dcb;
+    shadowValid_ = true;
+    ctsFlow_ = (dcb.Flags & dcbOutxCtsFlow) != 0;
+    return 0;
+}
+
+int32_t TQuavTermiosDispatcher::ReadCom(uint8_t* buffer, uint32_t n) {
+    SharedLock device(deviceLock_);
+    if (fd_ < 0 || n == 0) return 0;
+    ssize_t r;
+    do {
+        r = ::read(fd_, buffer, n);
+    } while (r < 0 && errno == EINTR);
+    return r > 0 ? static_cast<int32_t>(r) : 0;
+}
+
+uint32_t TQuavTermiosDispatcher::ReadComError(TComStat& status) {
+    SharedLock device(deviceLock_);
+    status = TComStat{};
+    if (fd_ < 0) return 0;
+    int queued = 0;
+    // Where the driver cannot count its queue, a read is simply tried for the free space.
+    status.InQue = ::ioctl(fd_, FIONREAD, &queued) == 0 ? static_cast<uint32_t>(queued) : kInputBufferSize;
+
+    uint32_t errors = 0;
+    if (icountSupported_.load()) {
+        serial_icounter_struct ic{};
+        if (::ioctl(fd_, TIOCGICOUNT, &ic) == 0) {
+            std::lock_guard<std::mutex> g(stateMutex_);
+            if (ic.buf_overrun != icount_.bufOverrun) errors |= ceRxOver;
+            if (ic.overrun != icount_.overrun) errors |= ceOverrun;
+            if (ic.parity != icount_.parity) errors |= ceRxParity;
+            if (ic.frame != icount_.frame) errors |= ceFrame;
+            if (ic.brk != icount_.brk) errors |= ceBreak;
+            icount_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
+        } else {
+            icountSupported_ = false;
+        }
+    }
+    if (ctsFlow_.load() && modemLinesReported_.load()) {
+        int lines = 0;
+        if (::ioctl(fd_, TIOCMGET, &lines) == 0 && !(lines & TIOCM_CTS)) status.HoldFlags |= csCtsHold;
+    }
+    return errors;
+}
+
+uint8_t TQuavTermiosDispatcher::GetComModemStatus() {
+    SharedLock device(deviceLock_);
+    if (fd_ < 0) return 0;
+    constexpr uint8_t tiedHigh = msCtsOn | msDsrOn | msDcdOn;
+    if (!modemLinesReported_.load()) return tiedHigh;
+    int lines = 0;
+    if (::ioctl(fd_, TIOCMGET, &lines) != 0) {
+        if (noModemLines(errno)) modemLinesReported_ = false;
+        return tiedHigh;
+    }
+    uint8_t ms = 0;
+    if (lines & TIOCM_CTS) ms |= msCtsOn;
+    if (lines & TIOCM_DSR) ms |= msDsrOn;
+    if (lines & TIOCM_RI) ms |= msRingOn;
+    if (lines & TIOCM_CD) ms |= msDcdOn;
+    return ms;
+}
+
+int32_t TQuavTermiosDispatcher::EscapeComFunction(int function) {
+    SharedLock device(deviceLock_);
+    if (fd_ < 0) return -1;
+    int bits;
+    unsigned long request;
+    switch (function) {
+    case kSetRts: bits = TIOCM_RTS; request = TIOCMBIS; break;
+    case kClrRts: bits = TIOCM_RTS; request = TIOCMBIC; break;
+    case kSetDtr: bits = TIOCM_DTR; request = TIOCMBIS; break;
+    case kClrDtr: bits = TIOCM_DTR; request = TIOCMBIC; break;
+    default: return -1;
+    }
+    if (!modemLinesReported_.load()) return 0;
+    if (::ioctl(fd_, request, &bits) == 0) return 0;
+    return noModemLines(errno) ? 0 : -1;
+}
+
+void TQuavTermiosDispatcher::SetComBreak(bool on) {
+    SharedLock device(deviceLock_);
+    if (fd_ >= 0) ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK);
+}
+
+int32_t TQuavTermiosDispatcher::PurgeCom(int direction) {
+    SharedLock device(deviceLock_);
+    if (fd_ < 0) return 0;
+    return ::tcflush(fd_, direction == kFlushReceive ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : -errno;
+}
+
+void TQuavTermiosDispatcher::SignalOutputRequest() { signalEventFd(outReqFd_); }
+
+void TQuavTermiosDispatcher::AbortOutput() {
+    if (!outputThread_.joinable() || std::this_thread::get_id() == outputThread_.get_id()) return;
+    std::unique_lock<std::mutex> lock(ackMutex_);
+    const uint64_t before = outputAcks_;
+    signalEventFd(outAbortFd_);
+    ackCv_.wait_for(lock, std::chrono::milliseconds(kFlushAbortTimeoutMs),
+                    [&] { return outputAcks_ != before || runningThreads_.load() == 0; });
+}
+
+void TQuavTermiosDispatcher::ProcessCommunications() { ::sched_yield(); }
+
+// ---- Threads --------------------------------------------------------------------------------
+
+void TQuavTermiosDispatcher::threadStarted() {
+    runningThreads_.fetch_add(1);
+    {
+        std::lock_guard<std::mutex> g(ackMutex_);
+        ++startAcks_;
+    }
+    ackCv_.notify_all();
+}
+
+void TQuavTermiosDispatcher::threadEnded() {
+    runningThreads_.fetch_sub(1);
+    ackCv_.notify_all();
+}
+
+void TQuavTermiosDispatcher::StartDispatcher() {
+    if (started_.exchange(true)) throw std::logic_error("Dispatcher already started");
+    {
+        std::lock_guard<std::mutex> g(eventMutex_);
+        pendingEvents_ = 0;
+        comEvent_ = false;
+        ready_ = true;
+    }
+    auto startOne = [this](std::thread& t, void (TQuavTermiosDispatcher::*body)()) {
+        std::unique_lock<std::mutex> lock(ackMutex_);
+        const int before = startAcks_;
+        t = std::thread(body, this);
+        ackCv_.wait_for(lock, std::chrono::milliseconds(kThreadStartTimeoutMs),
+                        [&] { return startAcks_ != before; });
+    };
+    startOne(comThread_, &TQuavTermiosDispatcher::comThread);
+    startOne(dispatcherThread_, &TQuavTermiosDispatcher::dispatcherThread);
+    startOne(outputThread_, &TQuavTermiosDispatcher::outputThread);
+}
+
+void TQuavTermiosDispatcher::StopDispatcher() {
+    RequestStopThreads();
+    signalEventFd(outAbortFd_);
+    signalEventFd(wakeFd_);
+    {
+        std::lock_guard<std::mutex> g(eventMutex_);
+        ready_ = true;
+    }
+    eventCv_.notify_all();
+    if (outputThread_.joinable()) outputThread_.join();
+    if (comThread_.joinable()) comThread_.join();
+    if (dispatcherThread_.joinable()) {
+        // A close requested from inside a notification runs on the dispatcher thread itself;
+        // that thread ends on its own once the notification returns.
+        if (std::this_thread::get_id() == dispatcherThread_.get_id()) dispatcherThread_.detach();
+        else dispatcherThread_.join();
+    }
+    started_ = false;
+}
+
+void TQuavTermiosDispatcher::comThread() {
+    threadStarted();
+    const int fd = [this] {
+        SharedLock device(deviceLock_);
+        return fd_;
+    }();
+    bool hungUp = false;
+    while (!StopThreadsRequested()) {
+        // With the input ring full or the peer gone, the device would report readiness at once
+        // and for ever; the dispatcher's 50 ms pass picks up from there.
+        const bool watchDevice = !hungUp && !InputFull();
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {watchDevice ? fd : -1, POLLIN | POLLPRI, 0}};
+        const int r = ::poll(fds, 2, watchDevice ? -1 : kDispatcherPeriodMs);
+        if (StopThreadsRequested()) break;
+        hungUp = false;
+        if (r < 0) continue;
+        if (fds[0].revents & POLLIN) {
+            drainEventFd(wakeFd_);
+            continue;
+        }
+        uint32_t events = 0;
+        if (fds[1].revents & (POLLIN | POLLPRI)) events |= evRxChar;
+        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) hungUp = true;
+        if (events == 0) continue;
+        std::unique_lock<std::mutex> lock(eventMutex_);
+        pendingEvents_ |= events;
+        comEvent_ = true;
+        ready_ = false;
+        eventCv_.notify_all();
+        eventCv_.wait(lock, [this] { return ready_ || StopThreadsRequested(); });
+    }
+    threadEnded();
+}
+
+void TQuavTermiosDispatcher::dispatcherThread() {
+    threadStarted();
+    for (;;) {
+        uint32_t events = 0;
+        {
+            std::unique_lock<std::mutex> lock(eventMutex_);
+            eventCv_.wait_for(lock, std::chrono::milliseconds(kDispatcherPeriodMs),
+                              [this] { return comEvent_ || StopThreadsRequested(); });
+            events = pendingEvents_;
+            pendingEvents_ = 0;
+            comEvent_ = false;
+        }
+        if (StopThreadsRequested() || DoneRequested()) break;
+        if (events & (evRing | evRingTe)) SetRingFlag();
+        const bool go = DispatcherPass(events);
+        {
+            std::lock_guard<std::mutex> g(eventMutex_);
+            ready_ = true;
+        }
+        eventCv_.notify_all();
+        if (!go) break;
+    }
+    {
+        std::lock_guard<std::mutex> g(eventMutex_);
+        ready_ = true;
+    }
+    eventCv_.notify_all();
+    DispatcherThreadExit();
+    threadEnded();
+}
+
+void TQuavTermiosDispatcher::outputThread() {
+    threadStarted();
+    auto acknowledge = [this] {
+        {
+            std::lock_guard<std::mutex> g(ackMutex_);
+            ++outputAcks_;
+        }
+        ackCv_.notify_all();
+    };
+    while (!StopThreadsRequested() && !DoneRequested()) {
+        pollfd fds[2] = {{outReqFd_, POLLIN, 0}, {outAbortFd_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) continue;
+        if (fds[1].revents & POLLIN) {
+            drainEventFd(outAbortFd_);
+            acknowledge();
+            continue;
+        }
+        if (fds[0].revents & POLLIN) {
+            drainEventFd(outReqFd_);
+            if (StopThreadsRequested()) break;
+            writeLoop();
+        }
+    }
+    acknowledge();
+    threadEnded();
+}
+
+// Writes the output ring until it is empty or a transmit flush aborts the write.
+void TQuavTermiosDispatcher::writeLoop() {
+    const int fd = [this] {
+        SharedLock device(deviceLock_);
+        return fd_;
+    }();
+    for (;;) {
+        const uint8_t* data = nullptr;
+        uint32_t length = 0;
+        if (!TakeOutputChunk(data, length)) return;
+        pollfd fds[2] = {{outAbortFd_, POLLIN, 0}, {fd, POLLOUT, 0}};
+        if (::poll(fds, 2, -1) < 0) continue;
+        if (fds[0].revents & POLLIN) {
+            drainEventFd(outAbortFd_);
+            {
+                std::lock_guard<std::mutex> g(ackMutex_);
+                ++outputAcks_;
+            }
+            ackCv_.notify_all();
+            return;
+        }
+        const ssize_t w = ::write(fd, data, length);
+        if (w > 0) {
+            AdvanceOutput(static_cast<uint32_t>(w));
+        } else if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
+            continue;
+        } else {
+            // The device refused the bytes (a hung-up line): they are dropped, not retried for ever.
+            AdvanceOutput(length);
+        }
+    }
+}
+
+} // namespace brimwell
