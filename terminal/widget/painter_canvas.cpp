@@ -1,0 +1,96 @@
+// QPainter drawing of the terminal's cells.
+#include "terminal/widget/painter_canvas.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+
+namespace brimwell {
+
+QColor toQColor(TColor c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+
+TColor fromQColor(const QColor& c) {
+    return TColor(c.red()) | (TColor(c.green()) << 8) | (TColor(c.blue()) << 16);
+}
+
+TerminalFontMetrics TerminalFontMetrics::measure(const QFont& font) {
+    TerminalFontMetrics m;
+    m.font = font;
+    m.font.setKerning(false);
+    m.font.setLetterSpacing(QFont::AbsoluteSpacing, 0);
+    QFontMetrics fm(m.font);
+    m.charWidth = fm.maxWidth();
+    m.charHeight = fm.height() + fm.leading();
+    m.ascent = fm.ascent();
+    const int first = fm.horizontalAdvance(QChar(' '));
+    m.uniformAdvance = first > 0;
+    for (int ch = 0x21; ch < 0x7F && m.uniformAdvance; ++ch)
+        m.uniformAdvance = fm.horizontalAdvance(QChar(ch)) == first;
+    if (m.charWidth < first) m.charWidth = first;
+    if (m.charWidth <= 0) m.charWidth = 1;
+    if (m.charHeight <= 0) m.charHeight = 1;
+    // A fixed-pitch font narrower than its widest glyph still lands every character on its cell:
+    // the spacing makes up the difference, so one text call draws a whole run.
+    if (m.uniformAdvance && m.charWidth != first)
+        m.font.setLetterSpacing(QFont::AbsoluteSpacing, m.charWidth - first);
+    return m;
+}
+
+TQuavPainterCanvas::TQuavPainterCanvas(QPainter& painter, const TerminalFontMetrics& metrics,
+                                       const QRect& clip)
+    : painter_(painter), metrics_(metrics), clip_(clip) {
+    painter_.setClipRect(clip_);
+    painter_.setFont(metrics_.font);
+    painter_.setRenderHint(QPainter::Antialiasing, false);
+}
+
+TQuavTermRect TQuavPainterCanvas::ClipRect() const {
+    return TQuavTermRect{clip_.left(), clip_.top(), clip_.left() + clip_.width(), clip_.top() + clip_.height()};
+}
+
+void TQuavPainterCanvas::FillRect(const TQuavTermRect& rect, TColor color) {
+    const QRect r(rect.Left, rect.Top, rect.Right - rect.Left, rect.Bottom - rect.Top);
+    if (r.isEmpty()) return;
+    painter_.fillRect(r, toQColor(color));
+    touch(r);
+}
+
+void TQuavPainterCanvas::TextRun(const TQuavTermRect& cell, const char* text, int count, int advance,
+                                 TColor fore, TColor back) {
+    const QRect r(cell.Left, cell.Top, cell.Right - cell.Left, cell.Bottom - cell.Top);
+    if (r.isEmpty()) return;
+    painter_.fillRect(r, toQColor(back));
+    touch(r);
+    if (count <= 0) return;
+    painter_.setPen(toQColor(fore));
+    const int baseline = cell.Top + metrics_.ascent;
+    // Cells hold bytes; 0x80..0xFF are shown as the Latin-1 characters of the font.
+    if (metrics_.uniformAdvance && advance == metrics_.charWidth) {
+        text_.resize(count);
+        QChar* out = text_.data();
+        for (int i = 0; i < count; ++i) out[i] = QChar(uchar(text[i]));
+        painter_.drawText(QPoint(cell.Left, baseline), text_);
+        return;
+    }
+    for (int i = 0; i < count; ++i)
+        painter_.drawText(QPoint(cell.Left + i * advance, baseline), QString(QChar(uchar(text[i]))));
+}
+
+void TQuavPainterCanvas::Line(int x1, int y1, int x2, int y2, TColor color) {
+    painter_.setPen(QPen(toQColor(color), 1));
+    // The end point is excluded, as the emulator expects.
+    if (y1 == y2) {
+        if (x2 == x1) return;
+        const int last = x2 > x1 ? x2 - 1 : x2 + 1;
+        painter_.drawLine(x1, y1, last, y2);
+        touch(QRect(QPoint(std::min(x1, last), y1), QPoint(std::max(x1, last), y1)));
+    } else if (x1 == x2) {
+        const int last = y2 > y1 ? y2 - 1 : y2 + 1;
+        painter_.drawLine(x1, y1, x2, last);
+        touch(QRect(QPoint(x1, std::min(y1, last)), QPoint(x1, std::max(y1, last))));
+    } else {
+        painter_.drawLine(x1, y1, x2, y2);
+        touch(QRect(QPoint(std::min(x1, x2), std::min(y1, y2)), QPoint(std::max(x1, x2), std::max(y1, y2))));
+    }
+}
+
+} // namespace brimwell

@@ -1,0 +1,53 @@
+// The emulator's drawing surface over a QPainter: opaque text runs with a fixed advance per cell,
+// fills and lines, with colours given as 0x00BBGGRR. It remembers the area it touched so that the
+// widget can refresh just that part of the screen.
+#pragma once
+
+#include "terminal/terminal_canvas.h"
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+
+class QPainter;
+
+namespace brimwell {
+
+QColor toQColor(TColor c);
+TColor fromQColor(const QColor& c);
+
+// Font facts measured once per font change and shared by every canvas drawing with that font.
+struct TerminalFontMetrics {
+    QFont font;         // the font as drawn (letter spacing adjusted to the cell width)
+    int charWidth = 0;  // cell width: the font's widest character
+    int charHeight = 0; // cell height: font height plus external leading
+    int ascent = 0;
+    bool uniformAdvance = false; // every printable character advances by the same amount
+
+    static TerminalFontMetrics measure(const QFont& font);
+};
+
+class TQuavPainterCanvas : public TQuavTerminalCanvas {
+public:
+    TQuavPainterCanvas(QPainter& painter, const TerminalFontMetrics& metrics, const QRect& clip);
+
+    TQuavTermRect ClipRect() const override;
+    void FillRect(const TQuavTermRect& rect, TColor color) override;
+    void TextRun(const TQuavTermRect& cell, const char* text, int count, int advance, TColor fore,
+                 TColor back) override;
+    void Line(int x1, int y1, int x2, int y2, TColor color) override;
+
+    // The union of everything drawn, inside the clip.
+    QRect touched() const { return touched_; }
+
+private:
+    void touch(const QRect& r) { touched_ |= (r & clip_); }
+
+    QPainter& painter_;
+    const TerminalFontMetrics& metrics_;
+    QRect clip_;
+    QRect touched_;
+    QString text_; // reused for every run
+};
+
+} // namespace brimwell

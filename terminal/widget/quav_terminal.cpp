@@ -1,0 +1,994 @@
+// The terminal pane: properties, port attachment, intake processing, view geometry and painting.
+// Keyboard, mouse and clipboard handling live in quav_terminal_input.cpp.
+#include "terminal/widget/quav_terminal.h"
+
+#include "serial/component/com_port.h"
+#include "terminal/widget/terminal_intake.h"
+
+#include <QApplication>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QStyleHints>
+#include <QTimerEvent>
+
+#include <algorithm>
+#include <cstring>
+
+namespace brimwell {
+
+namespace {
+
+// Largest intake block kept allocated between messages; a bigger one is released after use.
+constexpr size_t kScratchKeep = size_t(1) << 20;
+
+void reportException(const char* what, const std::exception& e) {
+    qWarning("brimwell terminal: %s failed: %s", what, e.what());
+}
+
+} // namespace
+
+TQuavCustomTerminal::TQuavCustomTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
+    intake_ = std::make_shared<TerminalIntake>();
+    intake_->target = this;
+
+    internalEmulator_ = std::make_unique<TQuavTTYEmulator>();
+    internalEmulator_->SetInternal(true);
+    emulator_ = internalEmulator_.get();
+    emulator_->teSetTerminal(this);
+
+    // Active with no port known yet: attach as soon as a port is given.
+    attachPending_ = true;
+
+    QFont f(QStringLiteral("Terminal"), 9);
+    f.setStyleHint(QFont::TypeWriter);
+    f.setFixedPitch(true);
+    setFont(f);
+
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    // Cells and gaps are painted opaquely from the surface; nothing is erased first.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setAttribute(Qt::WA_NoSystemBackground);
+    viewport()->setAutoFillBackground(false);
+    viewport()->setCursor(Qt::IBeamCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this](int action) { horizontalAction(action); });
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this](int action) { verticalAction(action); });
+    resize(kDefaultWidth, kDefaultHeight);
+
+    // What the window's creation does: fonts, the timer, and the buffer learns the window.
+    measureFont();
+    timer_.start(kTimerMs, this);
+    if (Buffer()) Buffer()->RegisterTerminalHandle(this);
+    constructed_ = true;
+    computeExtent();
+}
+
+TQuavCustomTerminal::~TQuavCustomTerminal() {
+    if (comPort_) {
+        detach();
+        deregisterFromPort();
+    }
+    timer_.stop();
+    destroyCaret();
+    {
+        std::lock_guard<std::mutex> guard(intake_->lock);
+        intake_->target = nullptr;
+        intake_->dispatcher = nullptr;
+    }
+    // A handler of a notification still being delivered may yet enter the intake.
+    intake_.reset();
+
+    settingEmulator_ = true;
+    if (assignedEmulator_) {
+        if (assignedEmulator_->Buffer()) assignedEmulator_->Buffer()->DeregisterTerminalHandle();
+        TQuavTerminalEmulator* old = assignedEmulator_;
+        assignedEmulator_ = nullptr;
+        old->teSetTerminal(nullptr);
+    }
+    if (internalEmulator_) {
+        if (internalEmulator_->Buffer()) internalEmulator_->Buffer()->DeregisterTerminalHandle();
+        internalEmulator_->teSetTerminal(nullptr);
+    }
+    emulator_ = nullptr;
+}
+
+// ---- Properties ---------------------------------------------------------------------------------
+
+void TQuavCustomTerminal::SetActive(bool on) {
+    if (on == active_) return;
+    attachPending_ = false;
+    active_ = on;
+    if (comPort_) {
+        if (on)
+            attach();
+        else
+            detach();
+    } else if (on) {
+        attachPending_ = true;
+    }
+}
+
+void TQuavCustomTerminal::SetAutoScrollback(bool on) {
+    autoScrollback_ = on;
+    computeExtent();
+}
+
+void TQuavCustomTerminal::SetBlinkTime(int ms) {
+    // 250 ms is the shortest half period; anything at or below 0 switches blinking off.
+    blinkTime_ = ms <= 0 ? 0 : std::max(ms, kMinBlinkTime);
+}
+
+void TQuavCustomTerminal::SetBorderStyle(TQuavBorderStyle style) {
+    if (style == borderStyle_) return;
+    borderStyle_ = style;
+    postForceSize();
+}
+
+int TQuavCustomTerminal::Columns() const { return Buffer() ? Buffer()->ColCount() : 0; }
+int TQuavCustomTerminal::Rows() const { return Buffer() ? Buffer()->RowCount() : 0; }
+int TQuavCustomTerminal::ScrollbackRows() const { return Buffer() ? Buffer()->SVRowCount() : 0; }
+
+void TQuavCustomTerminal::SetColumns(int n) {
+    if (n <= 0 || !Buffer() || n == Columns()) return;
+    Buffer()->tbSetColCount(n);
+    originCol_ = 1;
+    originRow_ = 1;
+    computeExtent();
+    RepaintAll();
+}
+
+void TQuavCustomTerminal::SetRows(int n) {
+    if (n <= 0 || !Buffer() || n == Rows()) return;
+    Buffer()->tbSetRowCount(n); // ignored by the buffer above ScrollbackRows
+    computeExtent();
+    setOrigin(originCol_, originRow_);
+    RepaintAll();
+}
+
+void TQuavCustomTerminal::SetScrollbackRows(int n) {
+    if (n <= 0 || !Buffer()) return;
+    Buffer()->tbSetSVRowCount(n);
+    computeExtent();
+    setOrigin(originCol_, originRow_);
+    RepaintAll();
+}
+
+void TQuavCustomTerminal::SetCursorType(TQuavCursorType type) {
+    hideCaret();
+    destroyCaret();
+    cursorType_ = type;
+    if (hasFocus()) {
+        createCaret();
+        showCaret();
+    }
+}
+
+void TQuavCustomTerminal::SetFollowCursor(bool on) {
+    followCursor_ = on;
+    if (on && Buffer()) DoFollowCursor(Buffer()->AbsCursorRow(), Buffer()->AbsCursorCol());
+}
+
+void TQuavCustomTerminal::SetHideScrollbars(bool on) {
+    hideScrollbars_ = on;
+    computeExtent();
+}
+
+void TQuavCustomTerminal::SetLazyByteDelay(int bytes) {
+    if (bytes >= 1 && bytes <= kLazyByteDelayMax) lazyByteDelay_ = bytes;
+}
+
+void TQuavCustomTerminal::SetLazyTimeDelay(int ms) {
+    if (ms >= 1 && ms <= kLazyTimeDelayMax) lazyTimeDelay_ = ms;
+}
+
+void TQuavCustomTerminal::SetMouseSelect(bool on) {
+    mouseSelect_ = on;
+    if (!on) HideSelection();
+}
+
+void TQuavCustomTerminal::SetScrollback(bool on) {
+    scrollback_ = on;
+    computeExtent();
+    setOrigin(originCol_, originRow_);
+}
+
+void TQuavCustomTerminal::SetFreezeScrollBack(bool on) {
+    if (on == freezeScrollBack_) return;
+    freezeScrollBack_ = on;
+    RepaintAll();
+}
+
+void TQuavCustomTerminal::SetColor(TColor c) {
+    if (c == color_) return;
+    color_ = c;
+    // The emulator recolours the cells that had the old default when it next paints.
+    RepaintAll();
+}
+
+void TQuavCustomTerminal::SetFontColor(TColor c) {
+    if (c == fontColor_) return;
+    fontColor_ = c;
+    RepaintAll();
+}
+
+void TQuavCustomTerminal::SetEmulator(TQuavTerminalEmulator* emulator) {
+    // The emulator's own link management calls back here; the flag ends that loop.
+    if (settingEmulator_) return;
+    if (!emulator_ || !emulator_->Buffer()) return;
+    if (emulator == assignedEmulator_) return;
+    settingEmulator_ = true;
+    timer_.stop();
+    TQuavTerminalBuffer* old = emulator_->Buffer();
+    const int svRows = old->SVRowCount(), rows = old->RowCount(), cols = old->ColCount();
+    try {
+        if (assignedEmulator_) {
+            if (assignedEmulator_->Buffer()) assignedEmulator_->Buffer()->DeregisterTerminalHandle();
+            TQuavTerminalEmulator* previous = assignedEmulator_;
+            assignedEmulator_ = nullptr;
+            emulator_ = internalEmulator_.get();
+            previous->teSetTerminal(nullptr);
+        } else {
+            internalEmulator_->Buffer()->DeregisterTerminalHandle();
+        }
+        assignedEmulator_ = emulator;
+        emulator_ = emulator ? emulator : internalEmulator_.get();
+        if (emulator) emulator->teSetTerminal(this);
+        TQuavTerminalBuffer* now = emulator_->Buffer();
+        if (now) {
+            now->RegisterTerminalHandle(this);
+            if (svRows > 0) {
+                now->tbSetSVRowCount(svRows);
+                now->tbSetRowCount(rows);
+                now->tbSetColCount(cols);
+            }
+        }
+    } catch (...) {
+        settingEmulator_ = false;
+        timer_.start(kTimerMs, this);
+        throw;
+    }
+    settingEmulator_ = false;
+    timer_.start(kTimerMs, this);
+    HideSelection();
+    computeExtent();
+    setOrigin(originCol_, originRow_);
+    RepaintAll();
+}
+
+// ---- Operations ---------------------------------------------------------------------------------
+
+void TQuavCustomTerminal::Clear() {
+    if (emulator_) emulator_->teClear();
+}
+
+void TQuavCustomTerminal::ClearAll() {
+    if (emulator_) emulator_->teClearAll();
+}
+
+void TQuavCustomTerminal::WriteChar(char ch) { WriteString(std::string_view(&ch, 1)); }
+
+void TQuavCustomTerminal::WriteString(std::string_view s) {
+    if (s.empty()) return;
+    {
+        std::lock_guard<std::mutex> guard(intake_->lock);
+        intake_->queue.Put(s.data(), int(s.size()));
+    }
+    postTermStuff(csWriteChar);
+}
+
+std::string TQuavCustomTerminal::Line(int row) const {
+    TQuavTerminalBuffer* b = Buffer();
+    if (!b) return {};
+    const char* p = b->GetLineCharPtr(row);
+    if (!p || b->WideChars()) return {};
+    return std::string(p, size_t(b->ColCount()));
+}
+
+void TQuavCustomTerminal::SetLine(int row, std::string_view text) {
+    TQuavTerminalBuffer* b = Buffer();
+    if (!b || b->WideChars()) return;
+    char* p = b->GetLineCharPtr(row);
+    if (!p) return;
+    const size_t cols = size_t(b->ColCount());
+    const size_t n = std::min(cols, text.size());
+    std::memcpy(p, text.data(), n);
+    std::memset(p + n, ' ', cols - n);
+}
+
+TQuavTerminalCharAttrs TQuavCustomTerminal::Attributes(int row, int col) const {
+    TQuavTerminalBuffer* b = Buffer();
+    if (!b || col < 1 || col > b->ColCount()) return 0;
+    const TQuavTerminalCharAttrs* p = b->GetLineAttrPtr(row);
+    return p ? p[col - 1] : 0;
+}
+
+void TQuavCustomTerminal::SetAttributes(int row, int col, TQuavTerminalCharAttrs a) {
+    TQuavTerminalBuffer* b = Buffer();
+    if (!b || col < 1 || col > b->ColCount()) return;
+    if (TQuavTerminalCharAttrs* p = b->GetLineAttrPtr(row)) p[col - 1] = a;
+}
+
+uint8_t TQuavCustomTerminal::CharSet(int row, int col) const {
+    TQuavTerminalBuffer* b = Buffer();
+    if (!b || col < 1 || col > b->ColCount()) return 0;
+    const uint8_t* p = b->GetLineCharSetPtr(row);
+    return p ? p[col - 1] : 0;
+}
+
+void TQuavCustomTerminal::SetCharSet(int row, int col, uint8_t cs) {
+    TQuavTerminalBuffer* b = Buffer();
+    if (!b || col < 1 || col > b->ColCount()) return;
+    if (uint8_t* p = b->GetLineCharSetPtr(row)) p[col - 1] = cs;
+}
+
+TColor TQuavCustomTerminal::ForeColor(int row, int col) const {
+    TQuavTerminalBuffer* b = Buffer();
+    if (!b || col < 1 || col > b->ColCount()) return clWhite;
+    const TColor* p = b->GetLineForeColorPtr(row);
+    return p ? p[col - 1] : clWhite;
+}
+
+void TQuavCustomTerminal::SetForeColor(int row, int col, TColor c) {
+    TQuavTerminalBuffer* b = Buffer();
+    if (!b || col < 1 || col > b->ColCount()) return;
+    if (TColor* p = b->GetLineForeColorPtr(row)) p[col - 1] = c;
+}
+
+TColor TQuavCustomTerminal::BackColor(int row, int col) const {
+    TQuavTerminalBuffer* b = Buffer();
+    if (!b || col < 1 || col > b->ColCount()) return clBlack;
+    const TColor* p = b->GetLineBackColorPtr(row);
+    return p ? p[col - 1] : clBlack;
+}
+
+void TQuavCustomTerminal::SetBackColor(int row, int col, TColor c) {
+    TQuavTerminalBuffer* b = Buffer();
+    if (!b || col < 1 || col > b->ColCount()) return;
+    if (TColor* p = b->GetLineBackColorPtr(row)) p[col - 1] = c;
+}
+
+void TQuavCustomTerminal::PortRemoved() {
+    SetActive(false);
+    SetComPort(nullptr);
+}
+
+// ---- Port attachment ----------------------------------------------------------------------------
+
+void TQuavCustomTerminal::SetComPort(TQuavComPort* port) {
+    if (port == comPort_) return;
+    void* self = static_cast<TQuavCustomTerminal*>(this);
+    if (comPort_) {
+        detach();
+        deregisterFromPort();
+        if (comPort_->PrimaryTerminal() == self) comPort_->SetPrimaryTerminal(nullptr);
+    }
+    comPort_ = port;
+    if (comPort_) {
+        registerWithPort();
+        if (!comPort_->PrimaryTerminal()) comPort_->SetPrimaryTerminal(self);
+        if (active_) attach();
+    }
+}
+
+void TQuavCustomTerminal::registerWithPort() {
+    comPort_->RegisterUserCallbackEx(this, [this](TQuavComPort*, TQuavCallbackType type) {
+        portNotification(int(type));
+    });
+}
+
+void TQuavCustomTerminal::deregisterFromPort() {
+    if (!comPort_->IsDestroying()) comPort_->DeregisterUserCallbackEx(this);
+}
+
+void TQuavCustomTerminal::portNotification(int type) {
+    switch (TQuavCallbackType(type)) {
+    case ctOpen: // QmPortOpen
+        if (attachPending_) attach();
+        break;
+    case ctClosing: // QmPortClosing
+    case ctClosed:  // QmPortClose
+        detach();
+        break;
+    }
+}
+
+void TQuavCustomTerminal::attach() {
+    attachPending_ = true;
+    postWaitForPort();
+}
+
+void TQuavCustomTerminal::detach() {
+    TQuavBaseDispatcher* dispatcher = comPort_ ? comPort_->CurrentDispatcher() : nullptr;
+    if (attached_) {
+        if (dispatcher) dispatcher->DeregisterEventTriggerHandler(intake_.get());
+        {
+            // A handler already running finishes first; later ones find no dispatcher.
+            std::lock_guard<std::mutex> guard(intake_->lock);
+            intake_->dispatcher = nullptr;
+        }
+        if (dispatcher && dispatcher->EventBusy()) TerminalIntake::retire(intake_);
+        // Without a dispatcher the registration went with it.
+        attached_ = false;
+    }
+    if (active_) attachPending_ = true;
+}
+
+void TQuavCustomTerminal::handleWaitForPort() {
+    if (waitingForPort_ || !comPort_) return;
+    waitingForPort_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{waitingForPort_};
+
+    if (comPort_->IsLoading()) {
+        postWaitForPort();
+        return;
+    }
+    if (attached_ || (!comPort_->Open() && !comPort_->AutoOpen())) {
+        attachPending_ = active_;
+        return;
+    }
+    attachPending_ = false;
+    if (!comPort_->Open()) {
+        try {
+            comPort_->SetOpen(true);
+        } catch (const std::exception& e) {
+            reportException("opening the port for the terminal", e);
+            attachPending_ = active_;
+            return;
+        }
+    }
+    if (active_) {
+        TQuavBaseDispatcher* dispatcher = comPort_->CurrentDispatcher();
+        if (dispatcher) {
+            {
+                std::lock_guard<std::mutex> guard(intake_->lock);
+                intake_->dispatcher = dispatcher;
+            }
+            dispatcher->RegisterEventTriggerHandler(intake_.get());
+            attached_ = true;
+        } else {
+            attachPending_ = true;
+        }
+    }
+    // Every (re)opening starts writing at the top row again.
+    measureFont();
+    if (Buffer()) Buffer()->tbSetRow(1);
+}
+
+bool TQuavCustomTerminal::PortOpen() const { return comPort_ && comPort_->Open(); }
+
+bool TQuavCustomTerminal::IsPrimaryTerminal() const {
+    return comPort_ && comPort_->PrimaryTerminal() == static_cast<const void*>(this);
+}
+
+void TQuavCustomTerminal::PutChar(char ch) {
+    if (!comPort_) return;
+    try {
+        comPort_->PutChar(ch);
+    } catch (const std::exception& e) {
+        reportException("sending a character to the port", e);
+    }
+}
+
+void TQuavCustomTerminal::PutString(std::string_view s) {
+    if (!comPort_) return;
+    try {
+        comPort_->PutString(s);
+    } catch (const std::exception& e) {
+        reportException("sending text to the port", e);
+    }
+}
+
+// ---- Messages -----------------------------------------------------------------------------------
+
+void TQuavCustomTerminal::postTermStuff(TQuavCharSource source) {
+    QCoreApplication::postEvent(this, new TermStuffEvent(source));
+}
+
+void TQuavCustomTerminal::postForceSize() {
+    if (forceSizePosted_) return;
+    forceSizePosted_ = true;
+    QCoreApplication::postEvent(this, new QEvent(termForceSizeEventType()));
+}
+
+void TQuavCustomTerminal::postWaitForPort() {
+    QCoreApplication::postEvent(this, new QEvent(waitForPortEventType()));
+}
+
+void TQuavCustomTerminal::QmTermNeedsUpdate() {
+    // The buffer calls this for every changed cell; one queued message serves them all.
+    if (useLazyDisplay_ || needsUpdatePosted_ || !constructed_) return;
+    needsUpdatePosted_ = true;
+    QCoreApplication::postEvent(this, new QEvent(termNeedsUpdateEventType()));
+}
+
+void TQuavCustomTerminal::handleTermStuff(TQuavCharSource source) {
+    int n = 0;
+    {
+        std::lock_guard<std::mutex> guard(intake_->lock);
+        n = intake_->queue.Count();
+        if (n <= 0) return; // an earlier message already took these bytes
+        if (scratch_.size() < size_t(n)) scratch_.resize(size_t(n));
+        std::memcpy(scratch_.data(), intake_->queue.Peek(n), size_t(n));
+        // Bytes queued from now on wait for their own message.
+        if (intake_->queue.Count() == n)
+            intake_->queue.Clear();
+        else
+            intake_->queue.Remove(n);
+    }
+    capture_.Write(reinterpret_cast<const uint8_t*>(scratch_.data()), n);
+    try {
+        if (emulator_) emulator_->ProcessBlock(scratch_.data(), n, source);
+        if (!useLazyDisplay_ && emulator_ && emulator_->teGetNeedsUpdate()) immediateRepaint();
+    } catch (const std::exception& e) {
+        reportException("processing received bytes", e);
+    }
+    lazyBytes_ += n;
+    if (scratch_.size() > kScratchKeep) {
+        scratch_.clear();
+        scratch_.shrink_to_fit();
+    }
+}
+
+void TQuavCustomTerminal::handleForceSize() {
+    forceSizePosted_ = false;
+    // Qt keeps the window; adding or removing its scroll bars and border is the re-creation.
+    setHorizontalScrollBarPolicy(hBarNeeded() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(vBarNeeded() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    setFrameStyle(borderStyle_ == bsSingle ? (QFrame::StyledPanel | QFrame::Sunken) : QFrame::NoFrame);
+    computeExtent();
+    RepaintAll();
+}
+
+bool TQuavCustomTerminal::event(QEvent* e) {
+    const QEvent::Type type = e->type();
+    if (type == termStuffEventType()) {
+        handleTermStuff(static_cast<TermStuffEvent*>(e)->source());
+        return true;
+    }
+    if (type == termNeedsUpdateEventType()) {
+        needsUpdatePosted_ = false;
+        if (!useLazyDisplay_) immediateRepaint();
+        return true;
+    }
+    if (type == waitForPortEventType()) {
+        handleWaitForPort();
+        return true;
+    }
+    if (type == termForceSizeEventType()) {
+        handleForceSize();
+        return true;
+    }
+    if (type == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (rawKeyDown(k)) {
+            k->accept();
+            return true;
+        }
+        const bool tab = k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab;
+        if (tab && !wantAllKeys_ && !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+            return QAbstractScrollArea::event(e); // dialog navigation takes Tab
+        keyPressEvent(k);
+        return true;
+    }
+    return QAbstractScrollArea::event(e);
+}
+
+void TQuavCustomTerminal::Loaded() {
+    measureFont();
+    if (Buffer()) Buffer()->tbSetRow(1);
+}
+
+// ---- Geometry -----------------------------------------------------------------------------------
+
+void TQuavCustomTerminal::measureFont() {
+    metrics_ = TerminalFontMetrics::measure(font());
+    if (constructed_) {
+        computeExtent();
+        setOrigin(originCol_, originRow_);
+        RepaintAll();
+    }
+}
+
+void TQuavCustomTerminal::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::FontChange) measureFont();
+    QAbstractScrollArea::changeEvent(e);
+}
+
+bool TQuavCustomTerminal::hBarNeeded() const {
+    return hideScrollbars_ ? (hTooSmall_ && cursorBeyondCols_) : hTooSmall_;
+}
+
+bool TQuavCustomTerminal::vBarNeeded() const {
+    const bool small = hideScrollbars_ ? (vTooSmall_ && cursorBeyondRows_) : vTooSmall_;
+    return small || (ScrollbackRows() > Rows() && scrollback_);
+}
+
+int TQuavCustomTerminal::lowestOriginRow() const {
+    return (!vTooSmall_ || scrollback_) ? Rows() - ScrollbackRows() + 1 : 1;
+}
+
+void TQuavCustomTerminal::computeExtent() {
+    const int cw = metrics_.charWidth, ch = metrics_.charHeight;
+    if (!emulator_ || !Buffer() || cw <= 0 || ch <= 0) {
+        visibleCols_ = visibleRows_ = 0;
+        return;
+    }
+    const int w = viewport()->width(), h = viewport()->height();
+    const int capCols = std::max(0, Columns() - originCol_ + 1);
+    const int capRows = std::max(0, Rows() - originRow_ + 1);
+    visibleCols_ = std::min((w + cw - 1) / cw, capCols);
+    fullCols_ = std::min(w / cw, capCols);
+    visibleRows_ = std::min((h + ch - 1) / ch, capRows);
+    fullRows_ = std::min(h / ch, capRows);
+
+    hTooSmall_ = fullCols_ < Columns();
+    vTooSmall_ = fullRows_ < Rows();
+
+    const QRect oldArea = charArea_;
+    charArea_ = QRect(0, 0, std::min(visibleCols_ * cw, w), std::min(visibleRows_ * ch, h));
+    rightGap_ = QRect(charArea_.width(), 0, w - charArea_.width(), charArea_.height());
+    bottomGap_ = QRect(0, charArea_.height(), w, h - charArea_.height());
+    if (oldArea != charArea_) {
+        stale_ += rightGap_;
+        stale_ += bottomGap_;
+        viewport()->update();
+    }
+
+    QScrollBar* hb = horizontalScrollBar();
+    if (hBarNeeded()) {
+        const QSignalBlocker block(hb);
+        hb->setRange(0, std::max(0, Columns() - fullCols_));
+        hb->setPageStep(std::max(1, fullCols_));
+        hb->setSingleStep(1);
+        hb->setValue(originCol_ - 1);
+        hb->setEnabled(hb->maximum() > hb->minimum());
+    }
+    QScrollBar* vb = verticalScrollBar();
+    if (vBarNeeded()) {
+        const QSignalBlocker block(vb);
+        const int low = (!vTooSmall_ || scrollback_) ? Rows() - ScrollbackRows() : 0;
+        vb->setRange(low, std::max(low, Rows() - fullRows_));
+        vb->setPageStep(std::max(1, fullRows_));
+        vb->setSingleStep(1);
+        vb->setValue(originRow_ - 1);
+        vb->setEnabled(vb->maximum() > vb->minimum());
+    }
+    const bool hShown = horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOn;
+    const bool vShown = verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn;
+    if (hShown != hBarNeeded() || vShown != vBarNeeded()) postForceSize();
+}
+
+void TQuavCustomTerminal::setOrigin(int col, int row) {
+    const int maxCol = std::max(1, Columns() - fullCols_ + 1);
+    const int maxRow = std::max(1, Rows() - fullRows_ + 1);
+    col = std::clamp(col, 1, maxCol);
+    row = std::clamp(row, std::min(lowestOriginRow(), maxRow), maxRow);
+    if (col == originCol_ && row == originRow_) return;
+    const int dx = (originCol_ - col) * metrics_.charWidth;
+    const int dy = (originRow_ - row) * metrics_.charHeight;
+    originCol_ = col;
+    originRow_ = row;
+    scrollSurface(dx, dy);
+    computeExtent();
+    stale_ += rightGap_;
+    stale_ += bottomGap_;
+    showCaret();
+}
+
+void TQuavCustomTerminal::SetOriginCol(int col) { setOrigin(col, originRow_); }
+void TQuavCustomTerminal::SetOriginRow(int row) { setOrigin(originCol_, row); }
+
+void TQuavCustomTerminal::DoFollowCursor(int, int) {
+    if (!followCursor_ || !Buffer()) return;
+    // The view origin is absolute, so the cursor is taken absolute whatever the addressing mode.
+    const int row = Buffer()->AbsCursorRow(), col = Buffer()->AbsCursorCol();
+    int newCol = originCol_, newRow = originRow_;
+    if (col < originCol_)
+        newCol = col;
+    else if (col > originCol_ + fullCols_)
+        newCol = col - fullCols_;
+    if (row < originRow_)
+        newRow = row;
+    else if (row >= originRow_ + fullRows_)
+        newRow = row - fullRows_;
+    if (newCol != originCol_ || newRow != originRow_) setOrigin(newCol, newRow);
+}
+
+void TQuavCustomTerminal::SetCursorBeyond(bool rows, bool cols) {
+    cursorBeyondRows_ = rows;
+    cursorBeyondCols_ = cols;
+}
+
+void TQuavCustomTerminal::UpdateScrollBars() { computeExtent(); }
+
+void TQuavCustomTerminal::resizeEvent(QResizeEvent* e) {
+    QAbstractScrollArea::resizeEvent(e);
+    const int cw = metrics_.charWidth, ch = metrics_.charHeight;
+    if (cw > 0) computeExtent();
+    const int w = viewport()->width(), h = viewport()->height();
+    int col = originCol_, row = originRow_;
+    if (cw > 0 && originCol_ > 1 && visibleCols_ * cw < w) col = Columns() - w / cw + 1;
+    if (ch > 0 && originRow_ > 1 && visibleRows_ * ch < h) row = Rows() - h / ch + 1;
+    setOrigin(col, row);
+    ensureSurface();
+    RepaintAll();
+}
+
+void TQuavCustomTerminal::scrollContentsBy(int, int) {
+    // The view origin follows the scroll-bar actions (see horizontalAction/verticalAction), not
+    // the bars' values, so the area's own scrolling has nothing to do.
+}
+
+void TQuavCustomTerminal::horizontalAction(int action) {
+    QScrollBar* hb = horizontalScrollBar();
+    int col = originCol_;
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub: col -= 1; break;
+    case QAbstractSlider::SliderSingleStepAdd: col += 1; break;
+    case QAbstractSlider::SliderPageStepSub: col -= fullCols_; break;
+    case QAbstractSlider::SliderPageStepAdd: col += fullCols_; break;
+    case QAbstractSlider::SliderMove: col = hb->sliderPosition() + 1; break;
+    default: return;
+    }
+    setOrigin(col, originRow_);
+    hb->setSliderPosition(originCol_ - 1);
+}
+
+void TQuavCustomTerminal::verticalAction(int action) {
+    QScrollBar* vb = verticalScrollBar();
+    if (vTooSmall_ && autoScrollback_) {
+        if (!scrollback_ && action == QAbstractSlider::SliderSingleStepSub && originRow_ == 1) {
+            scrollback_ = true;
+            computeExtent();
+        } else if (scrollback_ && originRow_ > 1) {
+            scrollback_ = false;
+            computeExtent();
+        }
+    }
+    int row = originRow_;
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub: row -= 1; break;
+    case QAbstractSlider::SliderSingleStepAdd: row += 1; break;
+    case QAbstractSlider::SliderPageStepSub: row -= fullRows_; break;
+    case QAbstractSlider::SliderPageStepAdd: row += fullRows_; break;
+    case QAbstractSlider::SliderMove: row = vb->sliderPosition() + 1; break;
+    default: return;
+    }
+    setOrigin(originCol_, row);
+    vb->setSliderPosition(originRow_ - 1);
+}
+
+// ---- Painting -----------------------------------------------------------------------------------
+
+void TQuavCustomTerminal::ensureSurface() {
+    const QSize size = viewport()->size();
+    if (surface_.size() == size) return;
+    surface_ = QImage(size.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+    surface_.fill(toQColor(color_));
+    stale_ = QRegion(surface_.rect());
+}
+
+void TQuavCustomTerminal::scrollSurface(int dx, int dy) {
+    if (surface_.isNull() || (dx == 0 && dy == 0)) return;
+    const int w = surface_.width(), h = surface_.height();
+    if (std::abs(dx) >= w || std::abs(dy) >= h) {
+        stale_ = QRegion(surface_.rect());
+        viewport()->update();
+        return;
+    }
+    const qsizetype bpl = surface_.bytesPerLine();
+    uchar* bits = surface_.bits();
+    if (dy > 0)
+        std::memmove(bits + dy * bpl, bits, size_t((h - dy) * bpl));
+    else if (dy < 0)
+        std::memmove(bits, bits - dy * bpl, size_t((h + dy) * bpl));
+    if (dx != 0) {
+        const int px = 4; // Format_RGB32
+        for (int y = 0; y < h; ++y) {
+            uchar* line = bits + y * bpl;
+            if (dx > 0)
+                std::memmove(line + dx * px, line, size_t((w - dx) * px));
+            else
+                std::memmove(line, line - dx * px, size_t((w + dx) * px));
+        }
+    }
+    stale_.translate(dx, dy);
+    if (dy > 0) stale_ += QRect(0, 0, w, dy);
+    if (dy < 0) stale_ += QRect(0, h + dy, w, -dy);
+    if (dx > 0) stale_ += QRect(0, 0, dx, h);
+    if (dx < 0) stale_ += QRect(w + dx, 0, -dx, h);
+    viewport()->update();
+}
+
+void TQuavCustomTerminal::invalidateView(const QRect& r) {
+    stale_ += r;
+    viewport()->update(r);
+}
+
+void TQuavCustomTerminal::RepaintAll() { invalidateView(viewport()->rect()); }
+
+void TQuavCustomTerminal::paintStale() {
+    if (stale_.isEmpty()) return;
+    const QRegion region = stale_;
+    stale_ = QRegion();
+    QPainter p(&surface_);
+    const QColor back = toQColor(color_);
+    for (const QRect& r : region & (QRegion(rightGap_) + bottomGap_)) p.fillRect(r, back);
+    if (!emulator_ || charArea_.isEmpty()) return;
+    for (const QRect& r : region & charArea_) {
+        TQuavPainterCanvas canvas(p, metrics_, r);
+        canvas_ = &canvas;
+        try {
+            emulator_->Paint();
+        } catch (const std::exception& e) {
+            reportException("painting the terminal", e);
+        }
+        canvas_ = nullptr;
+    }
+}
+
+void TQuavCustomTerminal::paintEvent(QPaintEvent* e) {
+    ensureSurface();
+    paintStale();
+    QPainter p(viewport());
+    for (const QRect& r : e->region()) p.drawImage(r.topLeft(), surface_, r);
+    if (caretShown_ && caretBlinkOn_ && e->region().intersects(caretRect_)) {
+        // Inverting what lies beneath, as a system caret does.
+        p.setCompositionMode(QPainter::CompositionMode_Difference);
+        p.fillRect(caretRect_, Qt::white);
+    }
+}
+
+void TQuavCustomTerminal::immediateRepaint() {
+    if (!emulator_ || metrics_.charWidth <= 0) return;
+    ensureSurface();
+    hideCaret();
+    const QRect clip(0, 0, visibleCols_ * metrics_.charWidth, visibleRows_ * metrics_.charHeight);
+    QRect touched;
+    {
+        QPainter p(&surface_);
+        TQuavPainterCanvas canvas(p, metrics_, clip);
+        canvas_ = &canvas;
+        try {
+            emulator_->LazyPaint();
+        } catch (const std::exception& e) {
+            reportException("painting the terminal", e);
+        }
+        canvas_ = nullptr;
+        touched = canvas.touched();
+    }
+    if (!touched.isEmpty()) viewport()->update(touched);
+    showCaret();
+}
+
+void TQuavCustomTerminal::blinkRepaint() {
+    ensureSurface();
+    hideCaret();
+    QRect touched;
+    {
+        QPainter p(&surface_);
+        TQuavPainterCanvas canvas(p, metrics_, charArea_);
+        canvas_ = &canvas;
+        try {
+            emulator_->BlinkPaint(blinkPhase_);
+        } catch (const std::exception& e) {
+            reportException("painting blinking text", e);
+        }
+        canvas_ = nullptr;
+        touched = canvas.touched();
+    }
+    if (!touched.isEmpty()) viewport()->update(touched);
+    showCaret();
+}
+
+void TQuavCustomTerminal::timerEvent(QTimerEvent* e) {
+    if (e->timerId() != timer_.timerId()) {
+        QAbstractScrollArea::timerEvent(e);
+        return;
+    }
+    if (selecting_) {
+        const QPoint pos = viewport()->mapFromGlobal(QCursor::pos());
+        const int w = viewport()->width(), h = viewport()->height();
+        if (hTooSmall_ && (pos.x() < 0 || pos.x() >= w)) SetOriginCol(originCol_ + (pos.x() < 0 ? -1 : 1));
+        if (pos.y() < 0 || pos.y() >= h) SetOriginRow(originRow_ + (pos.y() < 0 ? -1 : 1));
+        selectionMouseMove(pos);
+    }
+    if (blinkTime_ > 0 && emulator_) {
+        blinkAccum_ += kTimerMs;
+        if (blinkAccum_ > blinkTime_) {
+            blinkPhase_ = !blinkPhase_;
+            if (emulator_->HasBlinkingText()) blinkRepaint();
+            blinkAccum_ = 0;
+        }
+    }
+    if (useLazyDisplay_ && emulator_) {
+        lazyTime_ += kTimerMs;
+        // The delays are looked at first: asking the emulator clears its cursor-moved note.
+        if ((lazyTime_ > lazyTimeDelay_ || lazyBytes_ > lazyByteDelay_) && emulator_->teGetNeedsUpdate()) {
+            immediateRepaint();
+            lazyTime_ = 0;
+            lazyBytes_ = 0;
+        }
+    }
+    const int flash = QGuiApplication::styleHints()->cursorFlashTime();
+    if (caretShown_ && flash > 0) {
+        caretBlinkAccum_ += kTimerMs;
+        if (caretBlinkAccum_ >= flash / 2) {
+            caretBlinkAccum_ = 0;
+            caretBlinkOn_ = !caretBlinkOn_;
+            viewport()->update(caretRect_);
+        }
+    }
+}
+
+// ---- Caret --------------------------------------------------------------------------------------
+
+void TQuavCustomTerminal::createCaret() {
+    caretCreated_ = cursorType_ != ctNone;
+    caretBlinkOn_ = true;
+    caretBlinkAccum_ = 0;
+}
+
+void TQuavCustomTerminal::destroyCaret() {
+    hideCaret();
+    caretCreated_ = false;
+}
+
+void TQuavCustomTerminal::hideCaret() {
+    if (!caretShown_) return;
+    caretShown_ = false;
+    viewport()->update(caretRect_);
+}
+
+void TQuavCustomTerminal::showCaret() {
+    if (!caretCreated_ || !hasFocus() || !Buffer()) {
+        hideCaret();
+        return;
+    }
+    const int cw = metrics_.charWidth, ch = metrics_.charHeight;
+    int x = (Buffer()->AbsCursorCol() - originCol_) * cw;
+    int y = (Buffer()->AbsCursorRow() - originRow_) * ch;
+    const int height = cursorType_ == ctUnderline ? 2 : ch;
+    if (cursorType_ == ctUnderline) y += ch - 2;
+    const int w = viewport()->width(), h = viewport()->height();
+    if (x < 0 || x >= w || y < 0 || y >= h) {
+        hideCaret();
+        return;
+    }
+    const QRect r(x, y, cw, height);
+    if (caretShown_ && r == caretRect_) return;
+    if (caretShown_) viewport()->update(caretRect_);
+    caretRect_ = r;
+    caretShown_ = true;
+    viewport()->update(caretRect_);
+}
+
+void TQuavCustomTerminal::focusInEvent(QFocusEvent* e) {
+    QAbstractScrollArea::focusInEvent(e);
+    createCaret();
+    showCaret();
+}
+
+void TQuavCustomTerminal::focusOutEvent(QFocusEvent* e) {
+    QAbstractScrollArea::focusOutEvent(e);
+    destroyCaret();
+}
+
+// ---- Small host services ------------------------------------------------------------------------
+
+void TQuavCustomTerminal::Beep() { QApplication::beep(); }
+
+void TQuavCustomTerminal::CursorMoved(TQuavTerminalBuffer* sender, int row, int col) {
+    if (OnCursorMoved) OnCursorMoved(sender, row, col);
+}
+
+} // namespace brimwell

@@ -1,0 +1,316 @@
+// TQuavTerminal: the terminal pane. It takes a copy of every byte the serial port receives, runs it
+// through its emulator into the screen buffer, paints the buffer, and sends typed keys to the port.
+// Around that: capture file, scroll bars and view origin, caret, mouse selection and clipboard.
+#pragma once
+
+#include "serial/component/base_component.h"
+#include "terminal/terminal_emulator.h"
+#include "terminal/terminal_host.h"
+#include "terminal/widget/capture_file.h"
+#include "terminal/widget/painter_canvas.h"
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QImage>
+#include <QRegion>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brimwell {
+
+class TQuavComPort;
+class TQuavTTYEmulator;
+struct TerminalIntake;
+
+enum TQuavCursorType { ctNone, ctUnderline, ctBlock };
+enum TQuavBorderStyle { bsNone, bsSingle };
+
+using TQuavTerminalCursorMovedEvent = std::function<void(TQuavTerminalBuffer* aSender, int aRow, int aCol)>;
+// The key handlers may change the key or character; setting it to 0 swallows it.
+using TQuavKeyPressEvent = std::function<void(char& Key)>;
+using TQuavKeyDownEvent = std::function<void(int& Key, TQuavShiftState Shift)>;
+
+class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost, public TQuavBaseComponent {
+    Q_OBJECT
+
+public:
+    static constexpr int kTimerMs = 100;
+    static constexpr int kMinBlinkTime = 250;
+    static constexpr int kLazyByteDelayMax = 1024;
+    static constexpr int kLazyTimeDelayMax = 1000;
+    static constexpr int kDefaultWidth = 300;
+    static constexpr int kDefaultHeight = 200;
+
+    explicit TQuavCustomTerminal(QWidget* parent = nullptr);
+    ~TQuavCustomTerminal() override;
+
+    // ---- Properties --------------------------------------------------------------------------
+    bool Active() const { return active_; }
+    void SetActive(bool on);
+    bool AutoCopy() const { return autoCopy_; }
+    void SetAutoCopy(bool on) { autoCopy_ = on; }
+    bool AutoScrollback() const { return autoScrollback_; }
+    void SetAutoScrollback(bool on);
+    int BlinkTime() const { return blinkTime_; }
+    void SetBlinkTime(int ms);
+    TQuavBorderStyle BorderStyle() const { return borderStyle_; }
+    void SetBorderStyle(TQuavBorderStyle style);
+    TQuavCaptureMode Capture() const { return capture_.Mode(); }
+    void SetCapture(TQuavCaptureMode mode) { capture_.SetMode(mode); }
+    std::string CaptureFile() const { return capture_.FileName(); }
+    void SetCaptureFile(const std::string& name) { capture_.SetFileName(name); }
+    int Columns() const;
+    void SetColumns(int n);
+    TQuavComPort* ComPort() const { return comPort_; }
+    void SetComPort(TQuavComPort* port);
+    TQuavCursorType CursorType() const { return cursorType_; }
+    void SetCursorType(TQuavCursorType type);
+    bool FollowCursor() const override { return followCursor_; }
+    void SetFollowCursor(bool on);
+    bool HalfDuplex() const override { return halfDuplex_; }
+    void SetHalfDuplex(bool on) { halfDuplex_ = on; }
+    bool HideScrollbars() const override { return hideScrollbars_; }
+    void SetHideScrollbars(bool on);
+    int LazyByteDelay() const { return lazyByteDelay_; }
+    void SetLazyByteDelay(int bytes);
+    int LazyTimeDelay() const { return lazyTimeDelay_; }
+    void SetLazyTimeDelay(int ms);
+    bool MouseSelect() const { return mouseSelect_; }
+    void SetMouseSelect(bool on);
+    bool PasteToPort() const { return pasteToPort_; }
+    void SetPasteToPort(bool on) { pasteToPort_ = on; }
+    bool PasteToScreen() const { return pasteToScreen_; }
+    void SetPasteToScreen(bool on) { pasteToScreen_ = on; }
+    int Rows() const;
+    void SetRows(int n);
+    int ScrollbackRows() const;
+    void SetScrollbackRows(int n);
+    bool Scrollback() const { return scrollback_; }
+    void SetScrollback(bool on);
+    bool UseLazyDisplay() const override { return useLazyDisplay_; }
+    void SetUseLazyDisplay(bool on) { useLazyDisplay_ = on; }
+    bool WantAllKeys() const { return wantAllKeys_; }
+    void SetWantAllKeys(bool on) { wantAllKeys_ = on; }
+    bool FreezeScrollBack() const override { return freezeScrollBack_; }
+    void SetFreezeScrollBack(bool on);
+    TQuavTerminalCursorMovedEvent OnCursorMoved;
+    TQuavKeyPressEvent OnKeyPress;
+    TQuavKeyDownEvent OnKeyDown;
+    // The assigned emulator (none: the internal teletype emulator is used).
+    TQuavTerminalEmulator* Emulator() const { return assignedEmulator_; }
+    void SetEmulator(TQuavTerminalEmulator* emulator) override;
+    // The emulator in use: the assigned one or the internal one.
+    TQuavTerminalEmulator* ActiveEmulator() const { return emulator_; }
+    TQuavTerminalBuffer* Buffer() const { return emulator_ ? emulator_->Buffer() : nullptr; }
+
+    // Background colour and the font's colour (0x00BBGGRR); the font itself is QWidget::font().
+    TColor Color() const override { return color_; }
+    void SetColor(TColor c) override;
+    TColor FontColor() const override { return fontColor_; }
+    void SetFontColor(TColor c) override;
+
+    // ---- View state --------------------------------------------------------------------------
+    int CharWidth() const override { return metrics_.charWidth; }
+    int CharHeight() const override { return metrics_.charHeight; }
+    int OriginCol() const override { return originCol_; }
+    int OriginRow() const override { return originRow_; }
+    void SetOriginCol(int col);
+    void SetOriginRow(int row);
+    int VisibleCols() const override { return visibleCols_; }
+    int VisibleRows() const override { return visibleRows_; }
+    int FullCols() const override { return fullCols_; }
+    int FullRows() const override { return fullRows_; }
+    bool HorzTooSmall() const { return hTooSmall_; }
+    bool VertTooSmall() const { return vTooSmall_; }
+    bool Attached() const { return attached_; }
+    bool AttachPending() const { return attachPending_; }
+    bool Selecting() const { return selecting_; }
+    bool SelectionMade() const { return selectionMade_; }
+    // Selection in buffer cells (absolute rows), reading order; all 0 when there is none.
+    int SelStartCol() const { return selStartCol_; }
+    int SelStartRow() const { return selStartRow_; }
+    int SelEndCol() const { return selEndCol_; }
+    int SelEndRow() const { return selEndRow_; }
+    // The caret's rectangle in viewport pixels while it is shown, else an empty rectangle.
+    QRect CaretRect() const { return caretShown_ ? caretRect_ : QRect(); }
+
+    // ---- Operations --------------------------------------------------------------------------
+    void Clear();
+    void ClearAll();
+    // Queued like received bytes: through the emulator and into the capture file.
+    void WriteChar(char ch);
+    void WriteString(std::string_view s);
+    void CopyToClipboard();
+    void PasteFromClipboard();
+    void HideSelection();
+    bool HasFocus() const { return hasFocus(); }
+    // The selection as copied: rows joined with CR LF, trailing spaces kept.
+    std::string SelectionText() const;
+
+    // Cell accessors (row absolute, column 1-based). Setters write the cell without invalidating.
+    std::string Line(int row) const;
+    void SetLine(int row, std::string_view text);
+    TQuavTerminalCharAttrs Attributes(int row, int col) const;
+    void SetAttributes(int row, int col, TQuavTerminalCharAttrs a);
+    uint8_t CharSet(int row, int col) const;
+    void SetCharSet(int row, int col, uint8_t cs);
+    TColor ForeColor(int row, int col) const;
+    void SetForeColor(int row, int col, TColor c);
+    TColor BackColor(int row, int col) const;
+    void SetBackColor(int row, int col, TColor c);
+
+    // The port's component notifications, for owners that destroy a port before the terminal.
+    void PortRemoved();
+
+    // ---- What the emulator uses (TQuavTerminalHost) -------------------------------------------
+    bool CursorBeyondRows() const override { return cursorBeyondRows_; }
+    bool CursorBeyondCols() const override { return cursorBeyondCols_; }
+    void SetCursorBeyond(bool rows, bool cols) override;
+    bool HasPort() const override { return comPort_ != nullptr; }
+    bool PortOpen() const override;
+    bool IsPrimaryTerminal() const override;
+    void PutChar(char ch) override;
+    void PutString(std::string_view s) override;
+    TQuavTerminalCanvas* Canvas() override { return canvas_; }
+    void DoFollowCursor(int row, int col) override;
+    void UpdateScrollBars() override;
+    void RepaintAll() override;
+    void Beep() override;
+    void CursorMoved(TQuavTerminalBuffer* sender, int row, int col) override;
+    void QmTermNeedsUpdate() override;
+
+protected:
+    bool event(QEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void timerEvent(QTimerEvent* e) override;
+    void changeEvent(QEvent* e) override;
+    void scrollContentsBy(int dx, int dy) override;
+    bool focusNextPrevChild(bool next) override;
+    void Loaded() override;
+
+private:
+    // Messages to the terminal's own queue.
+    void postTermStuff(TQuavCharSource source);
+    void postForceSize();
+    void postWaitForPort();
+    void handleTermStuff(TQuavCharSource source);
+    void handleWaitForPort();
+    void handleForceSize();
+    // Port attachment.
+    void attach();
+    void detach();
+    void registerWithPort();
+    void deregisterFromPort();
+    void portNotification(int type); // TQuavCallbackType
+    // Geometry and painting.
+    void measureFont();
+    void computeExtent();
+    bool hBarNeeded() const;
+    bool vBarNeeded() const;
+    int lowestOriginRow() const;
+    void setOrigin(int col, int row);
+    void ensureSurface();
+    void scrollSurface(int dx, int dy);
+    void invalidateView(const QRect& r);
+    void paintStale();
+    void immediateRepaint();
+    void blinkRepaint();
+    // Caret.
+    void createCaret();
+    void destroyCaret();
+    void hideCaret();
+    void showCaret();
+    // Keyboard and mouse.
+    bool rawKeyDown(QKeyEvent* e);
+    void characterEvent(const QString& text);
+    void selectionMouseMove(const QPoint& pos);
+    void cellAt(const QPoint& pos, int& col, int& row) const;
+    void setSelection(int startCol, int startRow, int endCol, int endRow);
+    void verticalAction(int action);
+    void horizontalAction(int action);
+    static bool inRange(int col, int row, int sc, int sr, int ec, int er);
+
+    // Properties.
+    bool active_ = true;
+    int blinkTime_ = 500;
+    int blinkAccum_ = 0;
+    bool blinkPhase_ = false;
+    TQuavBorderStyle borderStyle_ = bsSingle;
+    std::shared_ptr<TerminalIntake> intake_;
+    TQuavCaptureFile capture_;
+    TerminalFontMetrics metrics_;
+    int visibleCols_ = 0, fullCols_ = 0, visibleRows_ = 0, fullRows_ = 0;
+    TQuavComPort* comPort_ = nullptr;
+    bool caretCreated_ = false;
+    TQuavCursorType cursorType_ = ctBlock;
+    std::unique_ptr<TQuavTTYEmulator> internalEmulator_;
+    TQuavTerminalEmulator* emulator_ = nullptr;
+    TQuavTerminalEmulator* assignedEmulator_ = nullptr;
+    bool halfDuplex_ = false;
+    bool selectionMade_ = false;
+    QBasicTimer timer_;
+    int lazyBytes_ = 0;
+    int lazyTime_ = 0;
+    int lazyByteDelay_ = 200;
+    int lazyTimeDelay_ = 100;
+    int anchorCol_ = 0, anchorRow_ = 0;
+    bool selecting_ = false;
+    int selStartCol_ = 0, selStartRow_ = 0, selEndCol_ = 0, selEndRow_ = 0;
+    int markStartCol_ = 0, markStartRow_ = 0, markEndCol_ = 0, markEndRow_ = 0;
+    int originCol_ = 1, originRow_ = 1;
+    bool scrollback_ = false;
+    bool freezeScrollBack_ = true;
+    bool caretShown_ = false;
+    bool attached_ = false;
+    QRect charArea_, rightGap_, bottomGap_;
+    bool useLazyDisplay_ = true;
+    bool hTooSmall_ = false, vTooSmall_ = false;
+    bool wantAllKeys_ = true;
+    bool attachPending_ = false;
+    bool waitingForPort_ = false;
+    bool mouseSelect_ = true;
+    bool autoCopy_ = true;
+    bool autoScrollback_ = true;
+    bool hideScrollbars_ = false;
+    bool cursorBeyondCols_ = false, cursorBeyondRows_ = false;
+    bool followCursor_ = true;
+    bool pasteToPort_ = false;
+    bool pasteToScreen_ = false;
+    TColor color_ = clBlack;
+    TColor fontColor_ = clSilver;
+
+    // View machinery: the screen is kept in an image that is always drawn through the emulator;
+    // paint events only copy it out. stale_ marks image parts that still need drawing.
+    QImage surface_;
+    QRegion stale_;
+    TQuavPainterCanvas* canvas_ = nullptr;
+    QRect caretRect_;
+    bool caretBlinkOn_ = true;
+    int caretBlinkAccum_ = 0;
+    bool needsUpdatePosted_ = false;
+    bool forceSizePosted_ = false;
+    bool settingEmulator_ = false;
+    bool rawKeyToEmulator_ = false;
+    bool constructed_ = false;
+    std::vector<char> scratch_; // bytes of one QmTermStuff, reused
+};
+
+class TQuavTerminal : public TQuavCustomTerminal {
+    Q_OBJECT
+
+public:
+    using TQuavCustomTerminal::TQuavCustomTerminal;
+};
+
+} // namespace brimwell

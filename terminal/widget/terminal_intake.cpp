@@ -1,0 +1,53 @@
+// The dispatcher-thread side of the terminal's intake.
+#include "terminal/widget/terminal_intake.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <vector>
+
+namespace brimwell {
+
+QEvent::Type termStuffEventType() {
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+QEvent::Type termForceSizeEventType() {
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+QEvent::Type waitForPortEventType() {
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+QEvent::Type termNeedsUpdateEventType() {
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+
+void TerminalIntake::HandleTrigger(const TTriggerMessage& message) {
+    if (message.Msg != kTriggerAvail) return;
+    const int count = int(message.WParam);
+    if (count <= 0) return;
+    std::lock_guard<std::mutex> guard(lock);
+    if (!dispatcher || !target) return; // let go of the port: leave the bytes to the others
+    try {
+        uint8_t* at = queue.Reserve(count);
+        const int32_t got = dispatcher->GetBlock(at, uint32_t(count));
+        // Commit what was really read: a refused read must not show stale bytes of the block.
+        queue.Commit(got > 0 ? got : 0);
+        if (got > 0) QCoreApplication::postEvent(target, new TermStuffEvent(csPort));
+    } catch (const std::exception& e) {
+        // Nothing may escape into the dispatcher's thread; the bytes stay for the other consumers.
+        std::fprintf(stderr, "brimwell: terminal intake dropped a block: %s\n", e.what());
+    }
+}
+
+void TerminalIntake::retire(std::shared_ptr<TerminalIntake> intake) {
+    static std::mutex retiredLock;
+    static std::vector<std::shared_ptr<TerminalIntake>> retired;
+    std::lock_guard<std::mutex> guard(retiredLock);
+    retired.push_back(std::move(intake));
+}
+
+} // namespace brimwell

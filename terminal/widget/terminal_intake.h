@@ -1,0 +1,50 @@
+// The terminal's intake: the queue that received bytes travel through from the dispatcher's thread
+// to the user-interface thread, and the trigger handler that fills it. Shared ownership lets a
+// notification that is still running finish safely after the terminal has gone.
+#pragma once
+
+#include "serial/dispatcher.h"
+#include "serial/triggers.h"
+#include "terminal/terminal_types.h"
+#include "terminal/widget/byte_queue.h"
+
+#include <QEvent>
+
+#include <memory>
+#include <mutex>
+
+class QObject;
+
+namespace brimwell {
+
+// The terminal's own messages.
+QEvent::Type termStuffEventType();     // QmTermStuff
+QEvent::Type termForceSizeEventType(); // QmTermForceSize
+QEvent::Type waitForPortEventType();   // QmWaitForPort
+QEvent::Type termNeedsUpdateEventType(); // QmTermNeedsUpdate
+
+class TermStuffEvent : public QEvent {
+public:
+    explicit TermStuffEvent(TQuavCharSource source) : QEvent(termStuffEventType()), source_(source) {}
+    TQuavCharSource source() const { return source_; }
+
+private:
+    TQuavCharSource source_;
+};
+
+struct TerminalIntake : public TQuavTriggerEventHandler {
+    // Runs on the dispatcher's thread: copies the announced bytes into the queue and queues one
+    // QmTermStuff for them.
+    void HandleTrigger(const TTriggerMessage& message) override;
+
+    // Keeps an intake alive until the process ends, for a handler that may still be running in a
+    // notification when its terminal lets go of the port.
+    static void retire(std::shared_ptr<TerminalIntake> intake);
+
+    std::mutex lock; // guards everything below
+    TQuavByteQueue queue;
+    QObject* target = nullptr;                  // receives QmTermStuff; null once the terminal is gone
+    TQuavBaseDispatcher* dispatcher = nullptr;  // set while the handler is registered
+};
+
+} // namespace brimwell
