@@ -1,0 +1,109 @@
+// Shared pieces of the dispatcher tests: a port opened on a pseudo-terminal, waiting for a
+// condition, and a trigger consumer that records what it was told.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/termios_dispatcher.h"
+#include "support/pty.h"
+
+namespace brimwell::test {
+
+// Polls `done` every millisecond until it holds or `timeoutMs` passed.
+inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 3000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+inline std::string patternBytes(size_t n, unsigned seed = 1) {
+    std::string s(n, '\0');
+    unsigned x = seed * 2654435761u + 1;
+    for (char& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+class PortOnPty {
+public:
+    explicit PortOnPty(uint32_t outSize = 4096, uint32_t openFlags = ofDtrOn | ofRtsOn) {
+        EXPECT_TRUE(pty.ok());
+        port = std::make_unique<TQuavTermiosDispatcher>();
+        openResult = port->InitPort(pty.slavePath(), 38400, kParityNone, 8, 1, 4096, outSize, openFlags);
+    }
+    PtyPair pty;
+    std::unique_ptr<TQuavTermiosDispatcher> port;
+    int32_t openResult = 0;
+};
+
+// Records every notification; `action` runs first, inside the notification.
+class Consumer : public TQuavTriggerEventHandler {
+public:
+    std::function<void(const TTriggerMessage&)> action;
+
+    void HandleTrigger(const TTriggerMessage& message) override {
+        if (action) action(message);
+        std::lock_guard<std::mutex> g(lock_);
+        seen_.push_back(message);
+        changed_.notify_all();
+    }
+    std::vector<TTriggerMessage> seen() const {
+        std::lock_guard<std::mutex> g(lock_);
+        return seen_;
+    }
+    size_t count(uint32_t msg) const {
+        std::lock_guard<std::mutex> g(lock_);
+        size_t n = 0;
+        for (const auto& m : seen_) n += m.Msg == msg;
+        return n;
+    }
+    bool waitCount(uint32_t msg, size_t n, int timeoutMs = 3000) const {
+        std::unique_lock<std::mutex> g(lock_);
+        return changed_.wait_for(g, std::chrono::milliseconds(timeoutMs), [&] {
+            size_t c = 0;
+            for (const auto& m : seen_) c += m.Msg == msg;
+            return c >= n;
+        });
+    }
+
+private:
+    mutable std::mutex lock_;
+    mutable std::condition_variable changed_;
+    std::vector<TTriggerMessage> seen_;
+};
+
+// Fills the output ring with `block`-sized puts while the peer does not read, until the line is
+// backed up: the ring holds bytes that stay unwritten. Returns everything that was put.
+inline std::string backUpOutput(TQuavBaseDispatcher& port, size_t block = 1000) {
+    std::string sent;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    unsigned seed = 7;
+    while (std::chrono::steady_clock::now() < end) {
+        if (port.OutBuffFree() >= block) {
+            const std::string chunk = patternBytes(block, seed++);
+            if (port.PutBlock(chunk.data(), static_cast<uint32_t>(chunk.size())) == 0) sent += chunk;
+            continue;
+        }
+        // Ring nearly full: backed up once it stops draining for a while.
+        const uint32_t used = port.OutBuffUsed();
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        if (used > 0 && port.OutBuffUsed() == used) break;
+    }
+    return sent;
+}
+
+} // namespace brimwell::test

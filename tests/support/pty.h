@@ -1,0 +1,70 @@
+// Pseudo-terminal pairs for serial tests: the code under test opens the slave path as its
+// device, and the test (or a peer thread) plays the far end of the line on the master side.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace brimwell::test {
+
+class PtyPair {
+public:
+    // Opens a master in raw mode; ok() tells whether it worked.
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    bool ok() const { return master_ >= 0; }
+    int master() const { return master_; }
+    const std::string& slavePath() const { return slavePath_; }
+
+    // Writes every byte to the master side (the line towards the code under test).
+    bool write(std::string_view bytes);
+    // Reads from the master side until `n` bytes came or `timeoutMs` passed.
+    std::string read(size_t n, int timeoutMs);
+    // Reads whatever arrives until the line has been quiet for `quietMs`.
+    std::string readUntilQuiet(int quietMs);
+    void closeMaster();
+
+private:
+    int master_ = -1;
+    std::string slavePath_;
+};
+
+// A thread on the master side that collects everything the code under test sends and writes
+// what the test queues. Reading can be paused so that the line backs up.
+class PtyPeer {
+public:
+    explicit PtyPeer(PtyPair& pair);
+    ~PtyPeer();
+    PtyPeer(const PtyPeer&) = delete;
+    PtyPeer& operator=(const PtyPeer&) = delete;
+
+    void send(std::string_view bytes);
+    std::string received() const;
+    size_t receivedCount() const;
+    // Waits until at least n bytes were received; false on time-out.
+    bool waitReceived(size_t n, int timeoutMs) const;
+    void setReading(bool on);
+
+private:
+    void run();
+
+    PtyPair& pair_;
+    int wakeFd_ = -1;
+    mutable std::mutex lock_;
+    mutable std::condition_variable changed_;
+    std::string received_;
+    std::string outgoing_;
+    bool reading_ = true;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+} // namespace brimwell::test
