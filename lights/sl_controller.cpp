@@ -19,12 +19,29 @@ TQuavCustomSLController::~TQuavCustomSLController() {
 }
 
 void TQuavCustomSLController::registerWith(TQuavComPort* port) {
-    if (port && loaded_)
-        port->RegisterUserCallback(this, [this](TQuavComPort* cp, bool opening) { StatPortClose(cp, opening); });
+    if (!port || !loaded_) return;
+    port->RegisterUserCallback(this, [this](TQuavComPort* cp, bool opening) { StatPortClose(cp, opening); });
+    port->RegisterUserCallbackEx(this, [this](TQuavComPort*, TQuavCallbackType type) {
+        if (type == ctClosing) dropTriggersBeforeClose();
+    });
 }
 
 void TQuavCustomSLController::deregisterFrom(TQuavComPort* port) {
-    if (port) port->DeregisterUserCallback(this);
+    if (!port) return;
+    port->DeregisterUserCallback(this);
+    port->DeregisterUserCallbackEx(this);
+}
+
+void TQuavCustomSLController::dropTriggersBeforeClose() {
+    // The port keeps its triggers across a close and hands them back at the next open, but the
+    // controller adds fresh ones when monitoring resumes. Left in place, every reopen would leave
+    // one more set behind until the port runs out of triggers, so take ours out before the port
+    // saves its list. The port no longer accepts calls while it closes; its dispatcher still does.
+    TQuavBaseDispatcher* d = port_ ? port_->CurrentDispatcher() : nullptr;
+    if (!d || !monitoring_) return;
+    for (int32_t handle : {modemTrigger_, lineErrorTrigger_, breakTrigger_, errorOffTimer_, breakOffTimer_,
+                           rxdOffTimer_, txdTrigger_, txdOffTimer_, ringOffTimer_})
+        if (handle != 0) d->RemoveTrigger(handle);
 }
 
 void TQuavCustomSLController::Loaded() {

@@ -97,6 +97,7 @@ private:
     void registerWith(TQuavComPort* port);
     void deregisterFrom(TQuavComPort* port);
     bool anyModemLight() const;
+    void dropTriggersBeforeClose();
 
     TQuavComPort* port_ = nullptr;
     TLightSet lights_;

@@ -161,6 +161,24 @@ TEST(StatusLightController, MonitoringSurvivesAPortChangeAndAClose) {
     ASSERT_TRUE(pumpUntil([&] { return !r.rxd.Lit(); }));
 }
 
+TEST(StatusLightController, ManyReopensKeepTheLightsWorking) {
+    Rig r;
+    r.port.SetOpen(true);
+    r.controller.SetMonitoring(true);
+    r.readInHandler = true;
+    for (int i = 0; i < 60; ++i) {
+        r.port.SetOpen(false);
+        r.port.SetOpen(true);
+        ASSERT_TRUE(r.controller.Monitoring()) << "reopen " << i;
+    }
+    r.pty.write("z");
+    ASSERT_TRUE(pumpUntil([&] { return r.rxd.Lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !r.rxd.Lit(); }));
+    r.port.PutString("q");
+    ASSERT_TRUE(pumpUntil([&] { return r.txd.Lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !r.txd.Lit(); }));
+}
+
 TEST(StatusLightController, SwitchingOnTwiceKeepsTheOriginalHandlerAndOffPutsItBack) {
     Rig r;
     r.port.SetOpen(true);
