@@ -1,0 +1,401 @@
+// Whole scripts against a fake unit: the line format, the fifteen commands, their escapes and
+// messages, the readiness chain, branches, and how each run ends.
+#include "script_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace brimwell::script::test {
+namespace {
+
+using Mode = UnitModel::Mode;
+
+const std::string kDone = "Upload Complete.";
+const std::string kUnsuccessful = "Unsuccessful.  Upload terminated by user.";
+const std::string kSuccessStatus = "SUCCESS. Reading script file complete";
+const std::string kCancelledStatus = "Unsuccessful. Upload terminated by user/error(s).";
+const std::string kNotLoader = "Error! Unit not in Loader Mode! Exiting script";
+const std::string kNoResponse = "Error! Unable to get response from unit(_TC)! Exiting script";
+const std::string kWatchdog =
+    "Timeout error! RS232 connection failure! Please check RS232 connection. Exiting script.";
+// A query answer long enough that its closing prompt counts (the capture needs 10 bytes first).
+const std::string kPad = "\r\n\r\n\r\n\r\n";
+
+struct ScriptCase {
+    const char* name;
+    std::string script; // %D% stands for the test's directory
+    std::function<void(Bench&)> setup;
+    std::string wire;
+    std::vector<std::string> messages;
+    std::string status;
+    RunOutcome outcome;
+};
+
+void loaderUnit(Bench& b) { b.link.unit.mode = Mode::Loader; }
+void abcFile(Bench& b) {
+    b.link.unit.mode = Mode::Loader;
+    b.dir.write("abc.bin", "abc");
+}
+void versionUnit(Bench& b) {
+    b.link.unit.echo = true;
+    b.link.unit.answers["ver"] = "\r\nV1.08 BOOT\r\n";
+    b.link.unit.answers["st"] = kPad + "OK\r\n";
+}
+
+std::string expand(std::string text, const std::string& dir) {
+    for (std::size_t at; (at = text.find("%D%")) != std::string::npos;) text.replace(at, 3, dir);
+    return text;
+}
+
+const std::vector<ScriptCase>& cases() {
+    static const std::vector<ScriptCase> table = {
+        // ---- line format
+        {"EmptyScript", "", nullptr, "", {kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"EscapeAndAppendedReturn", "_SC \"ver^M\"\n", nullptr, "ver\r\r", {kDone}, kSuccessStatus,
+         RunOutcome::Completed},
+        {"LastCharacterIsDroppedWhateverItIs", "_SC \"ver^M\"  \n", nullptr, "ver\r\" \r", {kDone}, kSuccessStatus,
+         RunOutcome::Completed},
+        {"IndentedLineRunsAsWritten", "   \t _SC \"a\"\n", nullptr, "a\r", {kDone}, kSuccessStatus,
+         RunOutcome::Completed},
+        {"TextBeforeUnderscoreIsSkipped", "step 1: _SC \"a\"\n", nullptr, "a\r", {kDone}, kSuccessStatus,
+         RunOutcome::Completed},
+        {"CommentLine", "; _SC \"a\"\n", nullptr, "", {kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"SemicolonBeforeUnderscoreIsComment", "x; _SC \"a\"\n", nullptr, "", {kDone}, kSuccessStatus,
+         RunOutcome::Completed},
+        {"NoFinalLineFeed", "_SC \"a\"\n_SC \"b\"", nullptr, "a\rb\r", {kDone}, kSuccessStatus,
+         RunOutcome::Completed},
+        {"CrLfAndBlankLines", "\r\n\r\n_SC \"a\"\r\n\r\n; note\r\n_SC \"b\"\r\n", nullptr, "a\rb\r", {kDone},
+         kSuccessStatus, RunOutcome::Completed},
+        {"UnknownCodesDoNothing", "_sc \"a\"\n_XX \"b\"\n_S\n_SCX\n_SC\n", nullptr, "", {kDone}, kSuccessStatus,
+         RunOutcome::Completed},
+        {"QuoteAsLastCharacterGivesEmptyArgument", "_SC \"\n", nullptr, "\r", {kDone}, kSuccessStatus,
+         RunOutcome::Completed},
+        // ---- messages and delays
+        {"DisplayMessageWithEscape", "_DM \"Hello^MWorld\"\n", nullptr, "", {"Hello\rWorld", kDone},
+         kSuccessStatus, RunOutcome::Completed},
+        {"DelayThenSend", "_DY 3\n_SC \"x\"\n", nullptr, "x\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
+        // ---- loader mode
+        {"LoaderModeAlreadyOn", "_TC \"^M\"\n", loaderUnit, "\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"LoaderModeAfterCommand", "_TC \"^M\"\n_SC \"go\"\n", nullptr, "\rLOADR\r\rgo\r", {kDone}, kSuccessStatus,
+         RunOutcome::Completed},
+        {"UnitStaysInNormalFirmware", "_TC \"^M\"\n_SC \"never\"\n",
+         [](Bench& b) { b.link.unit.acceptLoaderCommand = false; }, "\rLOADR\r\r\r\r\r", {kNotLoader, kUnsuccessful},
+         " ", RunOutcome::Failed},
+        {"SilentUnit", "_TC \"^M\"\n", [](Bench& b) { b.link.unit.mode = Mode::Silent; }, "\rLOADR\r\r\r\r\r",
+         {kNoResponse, kUnsuccessful}, " ", RunOutcome::Failed},
+        {"FailingLastLineWithoutLineFeed", "_TC \"^M\"", [](Bench& b) { b.link.unit.mode = Mode::Silent; },
+         "\rLOADR\r\r\r\r\r", {kNoResponse, kUnsuccessful}, " ", RunOutcome::Failed},
+        // ---- queries and branches
+        {"QueryThenExactMatch", "_QC \"ver\"\n_CE \"V1.08 BOOT\" _SC \"yes\"\n_CE \"V1.08\" _SC \"no\"\n",
+         versionUnit, "ver\ryes\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"QueryThenContains", "_QC \"ver\"\n_CS \"1.08\" _SC \"yes\"\n_CS \"2.00\" _SC \"no\"\n", versionUnit,
+         "ver\ryes\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"QueryEscapeBecomesSpace", "_QC \"a^Mb\"\n_CE \"AB\" _SC \"y\"\n",
+         [](Bench& b) { b.link.unit.answers["a b"] = kPad + "AB\r\n"; }, "a b\ry\r", {kDone}, kSuccessStatus,
+         RunOutcome::Completed},
+        {"ReturnEscapesNeverMatchAnAnswer", "_QC \"ver\"\n_CS \"BOOT\\r\" _SC \"no\"\n_CE \"V1.08 BOOT\\n\" _SC \"no\"\n",
+         versionUnit, "ver\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"ExactMatchWithNothingAfter", "_QC \"ver\"\n_CE \"V1.08 BOOT\"   \n_SC \"on\"\n", versionUnit, "ver\ron\r",
+         {"Error! No line found after successful _CR", kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"ContainsWithNothingAfter", "_QC \"ver\"\n_CS \"BOOT\"\n", versionUnit, "ver\r",
+         {"Error! No line found after successful _CS", kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"ChainedLoaderModeFailureStopsScript", "_QC \"st\"\n_CE \"OK\" _TC \"^M\"\n_SC \"after\"\n",
+         [](Bench& b) {
+             versionUnit(b);
+             b.link.unit.acceptLoaderCommand = false;
+         },
+         "st\r\rLOADR\r\r\r\r\r", {kNotLoader, kUnsuccessful}, " ", RunOutcome::Failed},
+        {"ChainedBranchOfBranch", "_QC \"st\"\n_CS \"O\" _CE \"OK\" _SC \"deep\"\n", versionUnit, "st\rdeep\r",
+         {kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"EmptyAnswer", "_QC \"x\"\n_SC \"on\"\n", [](Bench& b) { b.link.unit.answers["x"] = kPad + "\r\n"; },
+         "x\ron\r", {"Error! No response detected with _QC command", kDone}, kSuccessStatus,
+         RunOutcome::Completed},
+        {"QueryWatchdog", "_QC \"ver\"\n_SC \"late\"\n", [](Bench& b) { b.link.unit.mode = Mode::Silent; }, "ver\r",
+         {kWatchdog, "Error! No response detected with _QC command", kUnsuccessful}, kCancelledStatus,
+         RunOutcome::Failed},
+        {"EarlyPromptDoesNotEndCapture", "_QC \"p\"\n_CE \"#>xyz12345678\" _SC \"yes\"\n",
+         [](Bench& b) { b.link.unit.answers["p"] = "#>xyz12345678"; }, "p\ryes\r", {kDone}, kSuccessStatus,
+         RunOutcome::Completed},
+        // ---- data files
+        {"FullLoad", "_LF %D%/abc.bin\n_LA 80000000\n_LV 1.08\n_LD\n", abcFile, "\rLF 80000000 3 126 1.08\rabc\r",
+         {kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"LoadWithOwnKeyword", "_LK %D%/abc.bin\n_LC \"QQ\"\n_LA 100\n_LV v2\n_LD\n", abcFile,
+         "\rQQ 100 3 126 V2\rabc\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"LkKeyword", "_LK %D%/abc.bin\n_LA 100\n_LV v2\n_LD\n", abcFile, "\rLK 100 3 126 V2\rabc\r", {kDone},
+         kSuccessStatus, RunOutcome::Completed},
+        {"ChainStepsWithoutTheirFlagDoNothing", "_LA 1\n_LV 1\n_LD\n_LF %D%/abc.bin\n_LV 1\n_LD\n", abcFile, "",
+         {kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"MissingDataFile", "_LF %D%/none.bin\n_LA 1\n_LV 1\n_LD\n", loaderUnit, "",
+         {"Error! Unable to open file %D%/none.bin. Cannot upload file.", kDone}, kSuccessStatus,
+         RunOutcome::Completed},
+        {"NoPromptBeforeUpload", "_LF %D%/abc.bin\n_LA 1\n_LV 1\n_LD\n_SC \"x\"\n",
+         [](Bench& b) {
+             abcFile(b);
+             b.link.unit.mode = Mode::Silent;
+         },
+         "\r\r", {"Error! Unable to receive prompt before upload.... Exiting script.", kUnsuccessful}, " ",
+         RunOutcome::Failed},
+        {"TwoFilesInARow",
+         "_LF %D%/abc.bin\n_LA 1\n_LV a\n_LD\n_LF %D%/abc.bin\n_LA 2\n_LV b\n_LD\n_LD\n", abcFile,
+         "\rLF 1 3 126 A\rabc\r\rLF 2 3 126 B\rabc\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
+        // ---- format limits
+        {"LineOf199Characters", "_SC \"" + std::string(193, 'x') + "\"\n", nullptr, std::string(193, 'x') + "\r",
+         {kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"LineOf200Characters", "_SC \"" + std::string(194, 'x') + "\"\n_SC \"b\"\n", nullptr, "",
+         {"Error! A command line of the script is longer than 199 characters. Exiting script.", kUnsuccessful}, " ",
+         RunOutcome::Failed},
+        {"ScriptOpenFailure", "", [](Bench& b) { std::filesystem::remove(b.dir.path("run.sld")); }, "",
+         {"Error opening file %D%/run.sld for read.", kUnsuccessful}, " ", RunOutcome::Failed},
+    };
+    return table;
+}
+
+class ScriptRun : public ::testing::TestWithParam<ScriptCase> {};
+
+TEST_P(ScriptRun, WireMessagesStatusOutcome) {
+    const ScriptCase& c = GetParam();
+    Bench b;
+    const std::string dir = b.dir.path("");
+    const std::string base = dir.substr(0, dir.size() - 1); // without the trailing slash
+    const std::string script = b.dir.write("run.sld", expand(c.script, base));
+    if (c.setup) c.setup(b);
+    const RunOutcome outcome = b.engine.PickButtonClick(script);
+
+    EXPECT_EQ(b.link.wire, expand(c.wire, base));
+    std::vector<std::string> expected;
+    for (const auto& m : c.messages) expected.push_back(expand(m, base));
+    EXPECT_EQ(b.host.messages, expected);
+    EXPECT_EQ(b.host.lastStatus(), c.status);
+    EXPECT_EQ(outcome, c.outcome);
+    EXPECT_EQ(b.engine.outcome(), c.outcome);
+    ASSERT_EQ(b.host.finished.size(), 1u);
+    EXPECT_EQ(b.host.finished[0], c.outcome);
+    // Every run, however it ends, gives the buttons back and leaves the progress window hidden.
+    ASSERT_FALSE(b.host.buttons.empty());
+    EXPECT_FALSE(b.host.buttons.front());
+    EXPECT_TRUE(b.host.buttons.back());
+    EXPECT_FALSE(b.host.progressVisible);
+    EXPECT_TRUE(b.engine.UploadIdle);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, ScriptRun, ::testing::ValuesIn(cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- single commands and their effect on the engine's state ---------------------------------
+
+TEST(ScriptCommands, PostUploadWaitTakesOnlyPositiveSeconds) {
+    struct Row {
+        const char* line;
+        int32_t expected;
+    };
+    for (const Row& r : {Row{"_LP 0", 3600}, Row{"_LP 5", 5000}, Row{"_LP -3", 3600}, Row{"_LP x", 3600},
+                         Row{"_LP", 3600}, Row{"_LP   12s", 12000}}) {
+        Bench b;
+        EXPECT_TRUE(b.line(r.line));
+        EXPECT_EQ(b.engine.PostUploadWait, r.expected) << r.line;
+        EXPECT_EQ(b.engine.LineIndex, 1) << r.line;
+    }
+}
+
+TEST(ScriptCommands, DelayOfThirtyIsThreeHundredPassesEachLettingEventsRun) {
+    Bench b;
+    const int before = b.host.pumps;
+    const uint32_t start = Clock::msecs();
+    EXPECT_TRUE(b.line("_DY 30"));
+    EXPECT_EQ(b.host.pumps - before, 301);
+    EXPECT_GE(static_cast<uint32_t>(Clock::msecs() - start), 300u);
+
+    for (const char* none : {"_DY 0", "_DY -4", "_DY"}) {
+        Bench quiet;
+        EXPECT_TRUE(quiet.line(none));
+        EXPECT_LE(quiet.host.pumps, 1) << none;
+    }
+}
+
+TEST(ScriptCommands, VersionTextIsCapitalisedOrTheFileDate) {
+    Bench b;
+    const std::string file = b.dir.write("d.bin", "abc");
+    struct Row {
+        const char* version;
+        std::string expected;
+    };
+    for (const Row& r : {Row{"1.08a", "1.08A"}, Row{"v2 beta ", "V2 BETA "}, Row{"x-y_z", "X-Y_Z"}}) {
+        EXPECT_TRUE(b.line("_LF " + file));
+        EXPECT_TRUE(b.line("_LA 0"));
+        EXPECT_TRUE(b.line(std::string("_LV ") + r.version));
+        EXPECT_EQ(b.engine.VersionText, r.expected);
+        EXPECT_TRUE(b.engine.VersionReady);
+    }
+    EXPECT_TRUE(b.line("_LA 0")); // FileReady was consumed
+    EXPECT_FALSE(b.engine.AddressReady);
+
+    EXPECT_TRUE(b.line("_LF " + file));
+    EXPECT_TRUE(b.line("_LA 0"));
+    EXPECT_TRUE(b.line("_LV date"));
+    EXPECT_TRUE(std::regex_match(b.engine.VersionText,
+                                 std::regex(R"(([1-9]|1[0-2])/([1-9]|[12][0-9]|3[01])/\d{4}_([0-9]|1[0-9]|2[0-3]):[0-5]\d:[0-5]\d)")))
+        << b.engine.VersionText;
+    EXPECT_TRUE(b.host.messages.empty());
+}
+
+TEST(ScriptCommands, DateOfAFileThatVanishedKeepsDateAndShowsWhy) {
+    Bench b;
+    const std::string file = b.dir.write("d.bin", "abc");
+    EXPECT_TRUE(b.line("_LF " + file));
+    EXPECT_TRUE(b.line("_LA 0"));
+    std::filesystem::remove(file);
+    EXPECT_TRUE(b.line("_LV DATE"));
+    EXPECT_EQ(b.engine.VersionText, "DATE");
+    EXPECT_TRUE(b.engine.VersionReady);
+    EXPECT_EQ(b.host.messages, std::vector<std::string>{"Error opening file " + file});
+}
+
+TEST(ScriptCommands, AddressOfAFileThatVanishedLeavesTheChainBroken) {
+    Bench b;
+    const std::string file = b.dir.write("d.bin", "abc");
+    EXPECT_TRUE(b.line("_LF " + file));
+    std::filesystem::remove(file);
+    EXPECT_TRUE(b.line("_LA 0"));
+    EXPECT_FALSE(b.engine.AddressReady);
+    EXPECT_FALSE(b.engine.FileReady);
+    EXPECT_EQ(b.host.messages,
+              std::vector<std::string>{"Error opening file " + file + ". Unable to get file checksum"});
+    EXPECT_EQ(b.engine.MessageText, b.host.messages.back());
+}
+
+TEST(ScriptCommands, DataFileCommandsSetTheKeywordEvenWithoutAName) {
+    Bench b;
+    EXPECT_TRUE(b.line("_LK"));
+    EXPECT_EQ(b.engine.LoadKeyword, "LK");
+    EXPECT_TRUE(b.line("_LF"));
+    EXPECT_EQ(b.engine.LoadKeyword, "LF");
+    EXPECT_TRUE(b.line("_LC \"KW\""));
+    EXPECT_EQ(b.engine.LoadKeyword, "KW");
+    EXPECT_FALSE(b.engine.FileReady);
+    EXPECT_TRUE(b.host.messages.empty());
+}
+
+TEST(ScriptCommands, PromptCharacterCommandChangesTheLoaderPrompt) {
+    Bench b;
+    b.link.unit.mode = Mode::Loader;
+    b.link.unit.loaderPrompt = '$';
+    EXPECT_TRUE(b.line("_PC \"$\""));
+    EXPECT_EQ(b.engine.LoaderPromptChar, '$');
+    EXPECT_TRUE(b.line("_TC \"^M\""));
+    EXPECT_EQ(b.link.wire, "\r");
+    EXPECT_EQ(b.engine.PromptTimeout, 265);
+    EXPECT_EQ(b.engine.ExpectedPrompt, '$');
+}
+
+TEST(ScriptCommands, FailedLoaderModeLeavesShortWaitAndMainPrompt) {
+    Bench b;
+    b.link.unit.acceptLoaderCommand = false;
+    EXPECT_FALSE(b.line("_TC \"^M\""));
+    EXPECT_EQ(b.engine.PromptTimeout, 65);
+    EXPECT_EQ(b.engine.ExpectedPrompt, '#');
+    EXPECT_EQ(b.link.waitTicks, (std::vector<int32_t>{65, 65, 65, 65, 65}));
+    EXPECT_EQ(b.engine.LineIndex, 0); // a stopping command does not advance
+}
+
+TEST(ScriptCommands, QueryAnswerDropsEchoAndLineEnds) {
+    Bench b;
+    b.link.unit.echo = true;
+    b.link.unit.answers["ver"] = "\r\nV1.08 BOOT\r\n";
+    EXPECT_TRUE(b.line("_QC \"ver\""));
+    EXPECT_EQ(b.engine.AnswerText, "V1.08 BOOT");
+    EXPECT_EQ(b.engine.MinAnswerLength, 10);
+    EXPECT_FALSE(b.engine.CaptureActive);
+    EXPECT_EQ(b.engine.Cancelled, 0);
+}
+
+TEST(ScriptCommands, QueryOnAClosedPortDoesNotReuseTheLastAnswer) {
+    Bench b;
+    b.link.unit.answers["ver"] = "\r\nV1.08 BOOT\r\n";
+    EXPECT_TRUE(b.line("_QC \"ver\""));
+    ASSERT_EQ(b.engine.AnswerText, "V1.08 BOOT");
+    b.link.open = false;
+    EXPECT_TRUE(b.line("_QC \"ver\""));
+    EXPECT_EQ(b.engine.AnswerText, "");
+    EXPECT_EQ(b.host.messages, std::vector<std::string>{"Error! No response detected with _QC command"});
+}
+
+TEST(ScriptCommands, BranchChainTakesTwoSlots) {
+    Bench b;
+    b.engine.AnswerText = "OK";
+    const std::string script = b.dir.write("b.sld", "_CE \"OK\" _SC \"a\"\n_SC \"b\"\n");
+    b.engine.ResetLineTable();
+    b.engine.ScriptPath = script;
+    EXPECT_TRUE(b.engine.read_ini());
+    EXPECT_EQ(b.link.wire, "a\rb\r");
+    EXPECT_EQ(b.engine.LineIndex, 3);
+    EXPECT_EQ(std::string(b.engine.LineTable[0].data()), "_SC \"a\"");
+    EXPECT_EQ(std::string(b.engine.LineTable[2].data()), "_SC \"b\"");
+}
+
+TEST(ScriptCommands, BranchWithoutClosingQuoteComparesToTheLineEnd) {
+    Bench b;
+    b.engine.AnswerText = "OK";
+    EXPECT_TRUE(b.line("_CE \"OK"));
+    EXPECT_TRUE(b.host.messages.empty() == false);
+    EXPECT_EQ(b.host.messages.back(), "Error! No line found after successful _CR");
+    EXPECT_EQ(b.link.wire, "");
+}
+
+TEST(ScriptFormat, ThreeHundredCommandLinesFitAndOneMoreStops) {
+    for (int lines : {300, 301}) {
+        Bench b;
+        std::string script;
+        for (int i = 0; i < lines; ++i) script += "_XX\n";
+        script += "_SC \"end\"\n";
+        const RunOutcome outcome = b.run(script);
+        // 300 lines fill the table; the closing _SC is already the 301st.
+        EXPECT_EQ(outcome, RunOutcome::Failed) << lines;
+        EXPECT_EQ(b.link.wire, "") << lines;
+        EXPECT_EQ(b.host.messages, (std::vector<std::string>{
+                                       "Error! The script has more than 300 command lines. Exiting script.",
+                                       kUnsuccessful}))
+            << lines;
+    }
+    Bench fits;
+    std::string script;
+    for (int i = 0; i < 299; ++i) script += "; comment\n_XX\n\n";
+    script += "_SC \"end\"";
+    EXPECT_EQ(fits.run(script), RunOutcome::Completed);
+    EXPECT_EQ(fits.link.wire, "end\r");
+    EXPECT_EQ(fits.engine.LineIndex, 300);
+}
+
+TEST(ScriptFormat, ReaderStatusAndButtonsAroundARun) {
+    Bench b;
+    b.run("_SC \"a\"\n");
+    EXPECT_EQ(b.host.statuses, (std::vector<std::string>{"Reading script file. Please wait....", kSuccessStatus}));
+    EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
+}
+
+TEST(ScriptFormat, NoLinkTellsTheOperator) {
+    Bench b;
+    b.engine.LinkMode = kLinkNone;
+    b.run("_SC \"a\"\n");
+    EXPECT_EQ(b.host.messages,
+              (std::vector<std::string>{"Error! No serical communication opened.  Check RS232 connection.", kDone}));
+}
+
+TEST(ScriptFormat, SettingsCarryIntoTheEngine) {
+    Bench b;
+    LoaderSettings s = parseSettings("a=1\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk\nl\nm\nn= %\no=$\np\nq\nr\ns=BOOT\n"
+                                     "t\nu\nv\nw\nx=KX\n");
+    b.engine.applySettings(s);
+    EXPECT_EQ(b.engine.MainPromptChar, '%');
+    EXPECT_EQ(b.engine.LoaderPromptChar, '$');
+    EXPECT_EQ(b.engine.LoaderModeCommand, "BOOT\r");
+    EXPECT_EQ(b.engine.LoadKeyword, "KX");
+    b.link.unit.mainPrompt = '%';
+    b.link.unit.acceptLoaderCommand = false;
+    EXPECT_FALSE(b.line("_TC \"^M\""));
+    EXPECT_EQ(b.link.wire, "\rBOOT\r\r\r\r\r");
+    EXPECT_EQ(b.host.messages.back(), kNotLoader);
+}
+
+} // namespace
+} // namespace brimwell::script::test

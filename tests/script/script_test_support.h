@@ -1,0 +1,264 @@
+// Test doubles for the script engine: a unit model behind the serial link's interface (answers,
+// echo, loader mode, raw uploads), a recording host, and small file helpers.
+#pragma once
+
+#include "script/script_engine.h"
+#include "serial/time_base.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace brimwell::script::test {
+
+// A unit on the far side of the fake port: it reacts to each byte the engine writes.
+struct UnitModel {
+    enum class Mode { Normal, Loader, Silent };
+    Mode mode = Mode::Normal;
+    bool echo = false;
+    bool acceptLoaderCommand = true;
+    bool promptAfterUpload = true;
+    char mainPrompt = '#';
+    char loaderPrompt = '>';
+    std::map<std::string, std::string> answers; // query line -> raw bytes sent before the prompt
+
+    std::vector<std::string> lines; // every line received (text before a carriage return)
+    std::string uploaded;           // raw bytes taken after a load command
+    long long expectData = 0;
+    bool uploading = false;
+    std::string pending;
+
+    static std::vector<std::string> fields(const std::string& line) {
+        std::vector<std::string> out;
+        std::size_t at = 0;
+        while (at <= line.size()) {
+            const std::size_t sp = std::min(line.find(' ', at), line.size());
+            out.push_back(line.substr(at, sp - at));
+            at = sp + 1;
+        }
+        return out;
+    }
+
+    // Bytes the unit sends back for `sent`.
+    std::string receive(const std::string& sent) {
+        std::string out;
+        for (char c : sent) {
+            if (expectData > 0) {
+                uploaded += c;
+                if (--expectData == 0 && !promptAfterUpload) mode = Mode::Silent;
+                continue;
+            }
+            if (mode == Mode::Silent) continue;
+            if (echo) out += c;
+            if (c != '\r') {
+                pending += c;
+                continue;
+            }
+            const std::string line = pending;
+            pending.clear();
+            lines.push_back(line);
+            const char prompt = mode == Mode::Loader ? loaderPrompt : mainPrompt;
+            if (line == "LOADR" && acceptLoaderCommand) {
+                mode = Mode::Loader;
+                out += std::string("\r\n") + loaderPrompt;
+            } else if (mode == Mode::Loader && fields(line).size() == 5) {
+                // KEYWORD ADDRESS SIZE CHECKSUM VERSION: the raw bytes follow at once.
+                expectData = std::atoll(fields(line)[2].c_str());
+                if (expectData == 0 && !promptAfterUpload) mode = Mode::Silent;
+            } else if (auto it = answers.find(line); it != answers.end()) {
+                out += it->second + prompt;
+            } else {
+                out += std::string("\r\n") + prompt;
+            }
+        }
+        return out;
+    }
+};
+
+// The serial link as the engine sees it, backed by a UnitModel. Output "drains" in clock time
+// at `Baud` when `pacedDrain` is set, else at once.
+class FakeLink : public UnitLink {
+public:
+    UnitModel unit;
+    bool open = true;
+    int32_t baud = 38400;
+    int outFree = 4096;
+    bool cts = true;
+    bool pacedDrain = false;
+    bool neverDrains = false;
+    int64_t putBlockDelayMs = 0;
+    std::string wire;               // everything written, in order
+    std::vector<int> blockSizes;    // lengths given to PutBlock
+    std::vector<int32_t> waitTicks; // time-outs given to WaitForString
+    std::deque<char> input;         // received, not yet taken
+    std::function<void()> yieldHook;
+    std::function<void(const std::string&)> onWrite; // after the unit saw each write
+    ScriptEngine* engine = nullptr;
+
+    bool isOpen() const override { return open; }
+    bool FlushInBuffer() override {
+        input.clear();
+        return true;
+    }
+    bool FlushOutBuffer() override { return true; }
+    int GetOutBuffFree() override { return outFree; }
+    int GetOutBuffUsed() override {
+        if (neverDrains) return 1;
+        if (!pacedDrain || blockSizes.empty()) return 0;
+        const double sent = static_cast<double>(static_cast<uint32_t>(Clock::msecs() - putAt_)) * baud / 10000.0;
+        const double left = blockSizes.back() - sent;
+        return left > 0 ? static_cast<int>(left) : 0;
+    }
+    bool GetCTS() override { return cts; }
+    bool PutString(const std::string& text) override {
+        write(text);
+        return true;
+    }
+    bool PutBlock(const uint8_t* data, int length) override {
+        blockSizes.push_back(length);
+        if (putBlockDelayMs > 0) Clock::sleepMs(putBlockDelayMs);
+        putAt_ = Clock::msecs();
+        write(std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)));
+        return true;
+    }
+    int GetBlock(uint8_t* buffer, int length) override {
+        int n = 0;
+        while (n < length && !input.empty()) {
+            buffer[n++] = static_cast<uint8_t>(input.front());
+            input.pop_front();
+        }
+        return n;
+    }
+    bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool) override {
+        waitTicks.push_back(timeoutTicks);
+        const uint32_t start = Clock::msecs();
+        for (;;) {
+            while (!input.empty()) {
+                const char c = input.front();
+                input.pop_front();
+                if (!text.empty() && c == text[0]) return true;
+            }
+            if (static_cast<uint32_t>(Clock::msecs() - start) >= static_cast<uint32_t>(timeoutTicks) * kTickMs)
+                return false;
+            if (yield && yieldHook) yieldHook();
+            Clock::sleepMs(5);
+        }
+    }
+    int32_t Baud() const override { return baud; }
+
+    // The port's data-available event: the capture handler sees the bytes, then every other
+    // consumer (the terminal) has read them too, so they are gone.
+    void deliver() {
+        if (input.empty() || engine == nullptr) return;
+        engine->QuavComPort1TriggerAvail(static_cast<uint16_t>(std::min<std::size_t>(input.size(), 65535)));
+        input.clear();
+    }
+    void queue(const std::string& bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
+
+private:
+    void write(const std::string& bytes) {
+        wire += bytes;
+        queue(unit.receive(bytes));
+        if (onWrite) onWrite(bytes);
+    }
+    uint32_t putAt_ = 0;
+};
+
+// Records what the operator would see; each pump delivers the fake port's pending bytes.
+class RecordingHost : public ScriptHost {
+public:
+    std::vector<std::string> messages;
+    std::vector<std::string> statuses;
+    std::vector<bool> buttons;
+    std::vector<ProgressInfo> shown;
+    int steps = 0;
+    int hides = 0;
+    int pumps = 0;
+    bool progressVisible = false;
+    std::vector<bool> configMenu;
+    std::vector<std::pair<bool, std::string>> pciLabels;
+    std::vector<std::pair<int, int>> blocks;
+    std::vector<RunOutcome> finished;
+    FakeLink* link = nullptr;
+    std::function<void()> onPump;
+    std::function<void(const std::string&)> onMessage;
+
+    void showMessage(const std::string& text) override {
+        messages.push_back(text);
+        if (onMessage) onMessage(text);
+    }
+    void setStatusText(const std::string& text) override { statuses.push_back(text); }
+    void setButtonsEnabled(bool enabled) override { buttons.push_back(enabled); }
+    void processEvents() override {
+        ++pumps;
+        if (link != nullptr) link->deliver();
+        if (onPump) onPump();
+    }
+    void showProgress(const ProgressInfo& info) override {
+        shown.push_back(info);
+        progressVisible = true;
+    }
+    void stepProgress() override { ++steps; }
+    void hideProgress() override {
+        ++hides;
+        progressVisible = false;
+    }
+    void setConfigMenuVisible(bool visible) override { configMenu.push_back(visible); }
+    void setPciBoardLabel(bool visible, const std::string& caption) override { pciLabels.emplace_back(visible, caption); }
+    void blockSent(int index, int length) override { blocks.emplace_back(index, length); }
+    void runFinished(RunOutcome outcome) override { finished.push_back(outcome); }
+
+    std::string lastStatus() const { return statuses.empty() ? std::string() : statuses.back(); }
+};
+
+// A fresh directory per test, removed afterwards.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string write(const std::string& name, const std::string& contents) const {
+        std::ofstream out(dir_ / name, std::ios::binary);
+        out << contents;
+        return path(name);
+    }
+
+private:
+    std::filesystem::path dir_;
+};
+
+// Engine + host + fake link wired together, clock running fast.
+struct Bench {
+    RecordingHost host;
+    FakeLink link;
+    ScriptEngine engine{host};
+    TempDir dir;
+
+    Bench() {
+        Clock::setScale(1000.0);
+        host.link = &link;
+        link.engine = &engine;
+        engine.setSerialLink(&link);
+        engine.LinkMode = kLinkSerial;
+        // As left by a probe that found the unit at its loader prompt.
+        engine.ExpectedPrompt = '>';
+    }
+    // Runs `script` as the operator's chosen file.
+    RunOutcome run(const std::string& script) { return engine.PickButtonClick(dir.write("run.sld", script)); }
+    // Runs one command line straight through the interpreter.
+    bool line(const std::string& text) {
+        engine.ResetLineTable();
+        auto& slot = engine.LineTable[0];
+        text.copy(slot.data(), std::min<std::size_t>(text.size(), ScriptEngine::kMaxLineLength));
+        engine.LinePos = static_cast<int32_t>(std::min<std::size_t>(text.size(), ScriptEngine::kMaxLineLength));
+        return engine.RunCommandLine();
+    }
+};
+
+} // namespace brimwell::script::test

@@ -1,0 +1,388 @@
+// Uploads (block splitting, checksums, the load command, the prompt check, Stop, block waits at
+// slow rates), the answer capture and the prompt exchange with the unit.
+#include "script_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace brimwell::script::test {
+namespace {
+
+using Mode = UnitModel::Mode;
+
+std::string bytes(int size, unsigned seed = 7) {
+    std::string data(static_cast<std::size_t>(size), '\0');
+    for (int i = 0; i < size; ++i) data[static_cast<std::size_t>(i)] = static_cast<char>((i * 31 + seed) & 0xFF);
+    return data;
+}
+
+std::string loadScript(const std::string& file) { return "_LF " + file + "\n_LA 80000000\n_LV 1.08\n_LD\n"; }
+
+struct SplitCase {
+    int size;
+    std::vector<int> blocks;
+    int maximum;
+    int steps;
+};
+
+class BlockSplit : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(BlockSplit, FileGoesOutInTwoThousandByteBlocks) {
+    const SplitCase& c = GetParam();
+    Bench b;
+    b.link.unit.mode = Mode::Loader;
+    const std::string data = bytes(c.size);
+    const std::string file = b.dir.write("data.bin", data);
+    EXPECT_EQ(b.run(loadScript(file)), RunOutcome::Completed);
+
+    EXPECT_EQ(b.link.blockSizes, c.blocks);
+    EXPECT_EQ(b.link.unit.uploaded, data);
+    ASSERT_EQ(b.host.shown.size(), 1u);
+    EXPECT_EQ(b.host.shown[0].maximum, c.maximum);
+    EXPECT_EQ(b.host.shown[0].blockCount, c.size / 2000);
+    EXPECT_EQ(b.host.shown[0].fileSizeText, std::to_string(c.size));
+    EXPECT_EQ(b.host.shown[0].fileName, file);
+    EXPECT_EQ(b.host.shown[0].loadAddressText, "80000000");
+    EXPECT_EQ(b.host.steps, c.steps);
+    EXPECT_EQ(b.host.hides, 1);
+    EXPECT_EQ(b.host.configMenu, (std::vector<bool>{false, true}));
+    EXPECT_EQ(b.host.pciLabels, (std::vector<std::pair<bool, std::string>>{{false, "PCI Board :  "}}));
+    // The prompt check after the data still ran and found the loader prompt.
+    EXPECT_EQ(b.link.unit.lines.back(), "");
+    EXPECT_EQ(b.host.messages, std::vector<std::string>{"Upload Complete."});
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, BlockSplit,
+                         ::testing::Values(SplitCase{0, {0}, 1, 1}, SplitCase{1500, {1500}, 1, 1},
+                                           SplitCase{4000, {2000, 2000}, 2, 2},
+                                           SplitCase{4001, {2000, 2000, 1}, 2, 3}),
+                         [](const auto& info) { return "Bytes" + std::to_string(info.param.size); });
+
+TEST(Checksums, OfAbc) {
+    Bench b;
+    b.engine.DataFileName = b.dir.write("abc.bin", "abc");
+    ASSERT_TRUE(b.engine.get_file_checksum());
+    EXPECT_EQ(b.engine.FileChecksum, 294);
+    EXPECT_EQ(b.engine.FileSize, 3);
+    const uint8_t abc[] = {'a', 'b', 'c'};
+    EXPECT_TRUE(b.engine.get_data_checksum(abc, 3));
+    EXPECT_EQ(b.engine.DataChecksum, 38);
+}
+
+TEST(Checksums, WrapAtSixteenAndEightBits) {
+    Bench b;
+    b.engine.DataFileName = b.dir.write("ff.bin", std::string(300, '\xFF'));
+    ASSERT_TRUE(b.engine.get_file_checksum());
+    EXPECT_EQ(b.engine.FileChecksum, (300 * 255) % 65536);
+    const std::vector<uint8_t> block(300, 0xFF);
+    b.engine.get_data_checksum(block.data(), 300);
+    EXPECT_EQ(b.engine.DataChecksum, (300 * 255) % 256);
+    b.engine.DataFileName = b.dir.write("empty.bin", "");
+    ASSERT_TRUE(b.engine.get_file_checksum());
+    EXPECT_EQ(b.engine.FileChecksum, 0);
+    EXPECT_EQ(b.engine.FileSize, 0);
+}
+
+TEST(LoadCommand, CarriesKeywordAddressSizeChecksumAndVersion) {
+    Bench b;
+    b.link.unit.mode = Mode::Loader;
+    // 70000 bytes whose sum modulo 65536 is 0x1A2B: 26 x 255 + 69 = 6699.
+    std::string data(70000, '\0');
+    for (int i = 0; i < 26; ++i) data[static_cast<std::size_t>(i * 100)] = '\xFF';
+    data[5] = 69;
+    const std::string file = b.dir.write("big.bin", data);
+    EXPECT_EQ(b.run(loadScript(file)), RunOutcome::Completed);
+    ASSERT_GE(b.link.unit.lines.size(), 2u);
+    EXPECT_EQ(b.link.unit.lines[1], "LF 80000000 70000 1a2b 1.08");
+    EXPECT_NE(b.link.wire.find("LF 80000000 70000 1a2b 1.08\r"), std::string::npos);
+    EXPECT_EQ(b.host.shown.at(0).checksumText, "1A2B");
+    EXPECT_EQ(b.link.unit.uploaded, data);
+    EXPECT_EQ(b.link.blockSizes.size(), 35u);
+}
+
+TEST(AfterUpload, ElevenPromptAttemptsThenTheScriptStops) {
+    Bench b;
+    b.link.unit.mode = Mode::Loader;
+    b.link.unit.promptAfterUpload = false;
+    const std::string file = b.dir.write("abc.bin", "abc");
+    EXPECT_EQ(b.run(loadScript(file) + "_SC \"never\"\n"), RunOutcome::Failed);
+    const std::string afterData = b.link.wire.substr(b.link.wire.find("abc") + 3);
+    EXPECT_EQ(afterData, std::string(11, '\r'));
+    // The first attempt waits 65 ticks, the ten retries 365 each; the prompt wait goes back to 265.
+    ASSERT_GE(b.link.waitTicks.size(), 11u);
+    const std::vector<int32_t> tail(b.link.waitTicks.end() - 11, b.link.waitTicks.end());
+    std::vector<int32_t> want{65};
+    want.insert(want.end(), 10, 365);
+    EXPECT_EQ(tail, want);
+    EXPECT_EQ(b.engine.PromptTimeout, 265);
+    EXPECT_EQ(b.host.messages,
+              (std::vector<std::string>{
+                  "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.",
+                  "Unsuccessful.  Upload terminated by user."}));
+    EXPECT_EQ(b.host.lastStatus(), " ");
+    EXPECT_EQ(b.engine.Cancelled, 1);
+}
+
+TEST(AfterUpload, PostUploadWaitElapsesBeforeThePromptCheck) {
+    Bench b;
+    b.link.unit.mode = Mode::Loader;
+    const std::string file = b.dir.write("abc.bin", "abc");
+    uint32_t dataAt = 0, promptAt = 0;
+    b.link.onWrite = [&](const std::string& written) {
+        if (dataAt == 0 && !b.link.unit.uploaded.empty())
+            dataAt = Clock::msecs();
+        else if (dataAt != 0 && promptAt == 0 && written == "\r")
+            promptAt = Clock::msecs();
+    };
+    EXPECT_TRUE(b.line("_LP 2"));
+    EXPECT_EQ(b.run(loadScript(file)), RunOutcome::Completed);
+    ASSERT_NE(dataAt, 0u);
+    ASSERT_NE(promptAt, 0u);
+    EXPECT_GE(static_cast<uint32_t>(promptAt - dataAt), 2000u);
+}
+
+TEST(AfterUpload, ClosedPortSendsNothingButStillWaits) {
+    Bench b;
+    b.engine.DataFileName = b.dir.write("abc.bin", "abc");
+    ASSERT_TRUE(b.engine.get_file_checksum());
+    b.link.open = false;
+    b.engine.PostUploadWait = 1000;
+    const uint32_t start = Clock::msecs();
+    b.engine.UploadButtonClick();
+    EXPECT_GE(static_cast<uint32_t>(Clock::msecs() - start), 1000u);
+    EXPECT_EQ(b.link.wire, "");
+    EXPECT_TRUE(b.host.shown.empty());
+    EXPECT_TRUE(b.host.messages.empty());
+    EXPECT_TRUE(b.engine.UploadIdle);
+}
+
+TEST(AfterUpload, MissingFileAtUploadTimeIsReportedAndTheScriptGoesOn) {
+    Bench b;
+    b.engine.DataFileName = b.dir.path("gone.bin");
+    b.engine.UploadButtonClick();
+    EXPECT_EQ(b.host.messages, std::vector<std::string>{"Error opening " + b.dir.path("gone.bin") + ".\r"});
+    EXPECT_TRUE(b.engine.UploadIdle);
+    EXPECT_EQ(b.engine.Cancelled, 0);
+}
+
+TEST(StopButton, EndsAfterTheBlockInProgressAndTheScriptStops) {
+    Bench b;
+    b.link.unit.mode = Mode::Loader;
+    b.link.pacedDrain = true; // blocks take time on the line, so Stop lands during one
+    b.link.baud = 115200;
+    const std::string data = bytes(200000);
+    const std::string file = b.dir.write("data.bin", data);
+    b.host.onPump = [&] {
+        if (b.link.blockSizes.size() == 3 && b.engine.Cancelled == 0) b.engine.CancelButtonClick();
+    };
+    EXPECT_EQ(b.run(loadScript(file) + "_SC \"never\"\n"), RunOutcome::Stopped);
+    EXPECT_EQ(b.link.blockSizes, (std::vector<int>{2000, 2000, 2000}));
+    // The prompt check still ran after the stop: the unit, still waiting for data, takes its
+    // eleven carriage returns as data and never answers.
+    EXPECT_EQ(b.link.unit.uploaded, data.substr(0, 6000) + std::string(11, '\r'));
+    EXPECT_EQ(b.link.wire.find("never"), std::string::npos);
+    EXPECT_EQ(b.host.steps, 3);
+    EXPECT_EQ(b.host.messages,
+              (std::vector<std::string>{
+                  "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.",
+                  "Unsuccessful.  Upload terminated by user."}));
+    EXPECT_EQ(b.host.lastStatus(), " ");
+    EXPECT_FALSE(b.host.progressVisible);
+}
+
+TEST(StopButton, BetweenCommandsEndsTheRunBeforeTheNextLine) {
+    Bench b;
+    b.host.onMessage = [&](const std::string& text) {
+        if (text == "first") b.engine.CancelButtonClick();
+    };
+    EXPECT_EQ(b.run("_DM \"first\"\n_SC \"x\"\n"), RunOutcome::Stopped);
+    EXPECT_EQ(b.link.wire, "");
+    EXPECT_EQ(b.host.lastStatus(), "Unsuccessful. Upload terminated by user/error(s).");
+    EXPECT_EQ(b.host.messages.back(), "Unsuccessful.  Upload terminated by user.");
+}
+
+// ---- SendByte's waits -------------------------------------------------------------------------
+
+struct BlockWaitCase {
+    const char* name;
+    int32_t baud;
+    bool neverDrains;
+    bool cts;
+    int outFree;
+    std::string message; // empty: the block goes through
+};
+
+class BlockWait : public ::testing::TestWithParam<BlockWaitCase> {};
+
+TEST_P(BlockWait, DrainAndClearToSend) {
+    const BlockWaitCase& c = GetParam();
+    Bench b;
+    b.link.pacedDrain = true;
+    b.link.baud = c.baud;
+    b.link.neverDrains = c.neverDrains;
+    b.link.cts = c.cts;
+    b.link.outFree = c.outFree;
+    const std::string block = bytes(2000);
+    b.engine.SendByte(2000, reinterpret_cast<const uint8_t*>(block.data()));
+    if (c.message.empty()) {
+        EXPECT_TRUE(b.host.messages.empty()) << (b.host.messages.empty() ? "" : b.host.messages[0]);
+        EXPECT_EQ(b.engine.Cancelled, 0);
+        EXPECT_EQ(b.link.wire, block);
+    } else {
+        EXPECT_EQ(b.host.messages, std::vector<std::string>{c.message});
+        EXPECT_EQ(b.engine.MessageText, c.message);
+        EXPECT_EQ(b.engine.Cancelled, 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, BlockWait,
+    ::testing::Values(
+        BlockWaitCase{"At1200", 1200, false, true, 4096, ""}, BlockWaitCase{"At9600", 9600, false, true, 4096, ""},
+        BlockWaitCase{"At19200", 19200, false, true, 4096, ""},
+        BlockWaitCase{"At115200", 115200, false, true, 4096, ""},
+        BlockWaitCase{"NeverDrains", 9600, true, true, 4096,
+                      "Error! Output Buffer never empties. Check RS232 connection. Cancel upload."},
+        BlockWaitCase{"NoClearToSend", 38400, false, false, 4096,
+                      "Error! CTS line not set. Check RS232 connection. Cancel upload."},
+        BlockWaitCase{"NoRoom", 38400, false, true, 1999,
+                      "Error! Communications Port Output Buffer Overflow. Cancel upload."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BlockWaitLimit, ScalesWithTheLineRate) {
+    // A block that never drains is given up after its time on the line plus the margin.
+    for (int32_t baud : {9600, 115200}) {
+        Bench b;
+        b.link.neverDrains = true;
+        b.link.baud = baud;
+        const std::string block = bytes(2000);
+        const uint32_t start = Clock::msecs();
+        b.engine.SendByte(2000, reinterpret_cast<const uint8_t*>(block.data()));
+        const uint32_t took = Clock::msecs() - start;
+        const uint32_t lineMs = static_cast<uint32_t>(2000LL * 12 * 1000 / baud);
+        EXPECT_GE(took, std::max(900u, lineMs + 1000)) << baud;
+        EXPECT_EQ(b.engine.Cancelled, 1);
+    }
+}
+
+TEST(Watchdog, BlockWriteOutlastingFourSecondsCancels) {
+    Bench b;
+    b.link.putBlockDelayMs = 4100;
+    const std::string block = bytes(10);
+    b.engine.SendByte(10, reinterpret_cast<const uint8_t*>(block.data()));
+    EXPECT_EQ(b.host.messages, std::vector<std::string>{"Timeout error! RS232 connection failure! Please check RS232 "
+                                                        "connection. Exiting script."});
+    EXPECT_EQ(b.engine.Cancelled, 1);
+    EXPECT_TRUE(b.engine.CommandTimedOut);
+}
+
+// ---- answer capture ----------------------------------------------------------------------------
+
+struct CaptureCase {
+    const char* name;
+    int minAnswer;
+    std::vector<std::string> blocks;
+    std::string answer; // the zero-terminated text in the buffer afterwards
+    bool active;
+};
+
+class Capture : public ::testing::TestWithParam<CaptureCase> {};
+
+TEST_P(Capture, FillsAndEndsAtAPrompt) {
+    const CaptureCase& c = GetParam();
+    Bench b;
+    b.engine.CaptureActive = true;
+    b.engine.CaptureLength = 0;
+    b.engine.MinAnswerLength = c.minAnswer;
+    b.engine.CaptureBuffer[0] = '\0';
+    for (const auto& block : c.blocks) {
+        b.link.queue(block);
+        b.engine.QuavComPort1TriggerAvail(static_cast<uint16_t>(block.size()));
+        ASSERT_LT(b.engine.CaptureLength, ScriptEngine::kCaptureSize);
+    }
+    EXPECT_EQ(std::string(b.engine.CaptureBuffer.data()), c.answer);
+    EXPECT_EQ(b.engine.CaptureActive, c.active);
+    if (!c.active) {
+        EXPECT_EQ(b.engine.CaptureLength, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, Capture,
+    ::testing::Values(
+        CaptureCase{"PromptLastEndsBeforeIt", 0, {"V1.08>"}, "V1.08", false},
+        CaptureCase{"PromptInsideKeepsAllButTheLastByte", 0, {"ab>cd"}, "ab>c", false},
+        CaptureCase{"MainPromptToo", 0, {"x#"}, "x", false},
+        CaptureCase{"EarlyPromptIgnored", 10, {"12>4567890123>"}, "12>4567890123", false},
+        CaptureCase{"SpreadOverBlocks", 10, {"0123", "456789", "AB>"}, "0123456789AB", false},
+        CaptureCase{"StillRunning", 10, {"0123>"}, "0123>", true},
+        CaptureCase{"RestartsWhenTheBufferWouldFill", 0, {std::string(995, 'a'), "abcdefghi>"}, "abcdefghi", false},
+        CaptureCase{"BlockOfFifteenHundred", 0, {std::string(1500, 'z')}, std::string(501, 'z'), true},
+        CaptureCase{"BlockOfFifteenHundredEndingInPrompt", 0, {std::string(1499, 'z') + ">"}, std::string(500, 'z'),
+                    false},
+        CaptureCase{"NulIsNeverAPrompt", 0, {std::string("ab\0cd", 5)}, "ab", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CaptureIdle, ReadsNothingWhileNoCaptureRuns) {
+    Bench b;
+    b.link.queue("abc>");
+    b.engine.QuavComPort1TriggerAvail(4);
+    EXPECT_EQ(b.link.input.size(), 4u);
+    EXPECT_EQ(b.engine.CaptureLength, 0);
+}
+
+// ---- prompt exchange ---------------------------------------------------------------------------
+
+TEST(PromptExchange, ClosedPortFailsAtOnceWithoutSending) {
+    Bench b;
+    b.link.open = false;
+    b.engine.ExpectedPrompt = '>';
+    const uint32_t start = Clock::msecs();
+    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    EXPECT_LT(static_cast<uint32_t>(Clock::msecs() - start), 1000u);
+    EXPECT_EQ(b.link.wire, "");
+    EXPECT_TRUE(b.link.waitTicks.empty());
+}
+
+TEST(PromptExchange, ProbingWaitsSixtyFiveTicksWhateverTheTimeout) {
+    Bench b;
+    b.link.unit.mode = Mode::Silent;
+    b.engine.ExpectedPrompt = '#';
+    b.engine.PromptTimeout = 365;
+    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    b.engine.Probing = true;
+    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    EXPECT_EQ(b.link.waitTicks, (std::vector<int32_t>{365, 65}));
+}
+
+TEST(PromptExchange, MatchIsCaseSensitiveAndDiscardsTheRest) {
+    Bench b;
+    b.engine.ExpectedPrompt = 'P';
+    b.link.unit.answers[""] = "p..";
+    b.link.unit.mainPrompt = 'P';
+    EXPECT_TRUE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    b.link.unit.mainPrompt = 'x';
+    b.link.unit.answers[""] = "p";
+    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    EXPECT_TRUE(b.link.input.empty());
+}
+
+TEST(PromptExchange, EmptyPromptSettingMatchesNothing) {
+    Bench b;
+    b.engine.ExpectedPrompt = '\0';
+    b.link.unit.answers[""] = std::string(1, '\0');
+    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+}
+
+TEST(PromptExchange, FullOutputBufferIsReportedAndNothingSent) {
+    Bench b;
+    b.link.outFree = 3;
+    b.engine.SendString("abc");
+    EXPECT_EQ(b.link.wire, "");
+    EXPECT_EQ(b.host.messages, std::vector<std::string>{"Error! Communications Port Output Buffer Overflow"});
+    b.link.outFree = 4;
+    b.engine.SendString("abc");
+    EXPECT_EQ(b.link.wire, "abc");
+}
+
+} // namespace
+} // namespace brimwell::script::test
