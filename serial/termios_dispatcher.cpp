@@ -214,15 +214,17 @@ int32_t TQuavTermiosDispatcher::GetComState(TDeviceControlBlock& dcb) {
         out.Flags = (out.Flags & ~dcbRtsControlMask) | dcbOutxCtsFlow | dcbRtsControlHandshake;
     const uint32_t bps = speedBps(::cfgetospeed(&tio));
     if (bps != 0) out.BaudRate = bps;
-    switch (tio.c_cflag & CSIZE) {
-    case CS5: out.ByteSize = 5; break;
-    case CS6: out.ByteSize = 6; break;
-    case CS7: out.ByteSize = 7; break;
-    default: out.ByteSize = 8; break;
+    if (!formatIgnored_) {
+        switch (tio.c_cflag & CSIZE) {
+        case CS5: out.ByteSize = 5; break;
+        case CS6: out.ByteSize = 6; break;
+        case CS7: out.ByteSize = 7; break;
+        default: out.ByteSize = 8; break;
+        }
+        if (!(tio.c_cflag & PARENB)) out.Parity = kParityNone;
+        else if (tio.c_cflag & CMSPAR) out.Parity = (tio.c_cflag & PARODD) ? kParityMark : kParitySpace;
+        else out.Parity = (tio.c_cflag & PARODD) ? kParityOdd : kParityEven;
     }
-    if (!(tio.c_cflag & PARENB)) out.Parity = kParityNone;
-    else if (tio.c_cflag & CMSPAR) out.Parity = (tio.c_cflag & PARODD) ? kParityMark : kParitySpace;
-    else out.Parity = (tio.c_cflag & PARODD) ? kParityOdd : kParityEven;
     if (tio.c_cflag & CSTOPB) out.StopBits = out.ByteSize == 5 ? kOne5StopBits : kTwoStopBits;
     else out.StopBits = kOneStopBit;
     out.Flags = (out.Flags & ~(dcbOutX | dcbInX)) | ((tio.c_iflag & IXON) ? dcbOutX : 0) |
@@ -269,7 +271,14 @@ int32_t TQuavTermiosDispatcher::SetComState(const TDeviceControlBlock& dcb) {
     tio.c_cc[VSTART] = dcb.XonChar;
     tio.c_cc[VSTOP] = dcb.XoffChar;
     if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return -errno;
+    // Pseudo-terminals always carry 8 bits without parity and silently drop other formats; the
+    // format asked for is then reported back, as nothing on such a line depends on it.
+    termios set{};
+    const bool ignored = ::tcgetattr(fd_, &set) == 0 &&
+                         (set.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR)) !=
+                             (tio.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR));
     std::lock_guard<std::mutex> g(stateMutex_);
+    formatIgnored_ = ignored;
     shadow_ = dcb;
     shadowValid_ = true;
     ctsFlow_ = (dcb.Flags & dcbOutxCtsFlow) != 0;

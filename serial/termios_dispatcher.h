@@ -76,6 +76,7 @@ private:
     std::mutex stateMutex_; // shadow_ and icount_ (a leaf lock)
     TDeviceControlBlock shadow_;
     bool shadowValid_ = false;
+    bool formatIgnored_ = false; // the device keeps its own byte size and parity
     std::atomic<bool> ctsFlow_{false};
     struct IcountSnapshot {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;

@@ -1,0 +1,304 @@
+// Opening and closing a port on real devices and pseudo-terminals: open failures and their
+// platform error numbers, exclusivity, threads, line settings, modem lines and flow control.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "core_test_util.h"
+
+namespace brimwell::test {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+int32_t openPath(TQuavTermiosDispatcher& d, const std::string& path) {
+    return d.InitPort(path, 38400, kParityNone, 8, 1, 4096, 4096, ofDtrOn | ofRtsOn);
+}
+
+struct OpenFailureCase {
+    const char* path;
+    int32_t code;
+};
+
+class OpenFailureTest : public ::testing::TestWithParam<OpenFailureCase> {};
+
+TEST_P(OpenFailureTest, ReportsThePlatformErrorAndStaysClosed) {
+    TQuavTermiosDispatcher d;
+    EXPECT_EQ(openPath(d, GetParam().path), GetParam().code);
+    EXPECT_EQ(d.LastOpenErrno(), -GetParam().code);
+    EXPECT_EQ(d.DeviceName(), GetParam().path);
+    EXPECT_FALSE(d.IsOpen());
+    EXPECT_EQ(d.RunningThreads(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, OpenFailureTest,
+                         ::testing::Values(OpenFailureCase{"/dev/brimwell-no-such-tty", -kOpenErrorNotFound},
+                                           OpenFailureCase{"/brimwell-no-dir/ttyS0", -kOpenErrorNotFound},
+                                           OpenFailureCase{"/etc/hostname/ttyS0", -kOpenErrorPathNotFound},
+                                           OpenFailureCase{"/etc/hostname", -ENOTTY}));
+
+TEST(OpenTest, SecondOpenOfAHeldDeviceIsInUse) {
+    PortOnPty first;
+    ASSERT_EQ(first.openResult, 0);
+    TQuavTermiosDispatcher second;
+    EXPECT_EQ(openPath(second, first.pty.slavePath()), -kOpenErrorInUse);
+    EXPECT_FALSE(second.IsOpen());
+    first.port->DonePort();
+    EXPECT_EQ(openPath(second, first.pty.slavePath()), 0);
+    EXPECT_TRUE(second.IsOpen());
+}
+
+TEST(OpenTest, DeviceWithoutPermissionKeepsItsOwnError) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0600), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
+        TQuavTermiosDispatcher d;
+        const int32_t r = openPath(d, pty.slavePath());
+        ::_exit(r == -kOpenErrorPermission && d.LastOpenErrno() == kOpenErrorPermission ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(OpenTest, ThreadsRunWhileOpenAndStopOnClose) {
+    PortOnPty p;
+    ASSERT_EQ(p.openResult, 0);
+    EXPECT_TRUE(p.port->IsOpen());
+    EXPECT_EQ(p.port->RunningThreads(), 3);
+    EXPECT_EQ(p.port->InitPort(p.pty.slavePath(), 38400, 0, 8, 1, 4096, 4096, 0), secAlreadyOpen);
+    p.port->DonePort();
+    EXPECT_FALSE(p.port->IsOpen());
+    EXPECT_EQ(p.port->RunningThreads(), 0);
+    p.port->DonePort(); // a second close is harmless
+    EXPECT_EQ(p.port->RunningThreads(), 0);
+}
+
+TEST(OpenTest, ClosingWhilePeerIsGoneEndsTheThreads) {
+    PortOnPty p;
+    ASSERT_EQ(p.openResult, 0);
+    p.pty.closeMaster();
+    std::this_thread::sleep_for(milliseconds(120));
+    EXPECT_EQ(p.port->PutString("into the void"), 0);
+    std::this_thread::sleep_for(milliseconds(60));
+    p.port->DonePort();
+    EXPECT_EQ(p.port->RunningThreads(), 0);
+}
+
+TEST(OpenTest, RawModeOnOpen) {
+    PortOnPty p;
+    ASSERT_EQ(p.openResult, 0);
+    PtyPeer peer(p.pty);
+    // CR, LF and control characters pass unchanged in both directions.
+    const std::string bytes("a\r\nb\x03\x1a\x7f\x11\x13", 9);
+    EXPECT_EQ(p.port->PutString(bytes), 0);
+    ASSERT_TRUE(peer.waitReceived(bytes.size(), 3000));
+    EXPECT_EQ(peer.received(), bytes);
+    p.port->ChangeLengthTrigger(0);
+    peer.send(bytes);
+    ASSERT_TRUE(waitFor([&] { return p.port->InBuffUsed() == bytes.size(); }));
+    std::string got(bytes.size(), '\0');
+    ASSERT_EQ(p.port->GetBlock(got.data(), static_cast<uint32_t>(got.size())), static_cast<int32_t>(bytes.size()));
+    EXPECT_EQ(got, bytes);
+}
+
+// ---- Line settings --------------------------------------------------------------------------
+
+struct LineCase {
+    uint32_t baud;
+    uint8_t parity, dataBits, stopBits;
+    speed_t speed;
+    tcflag_t cflags; // expected among CSIZE, PARENB, PARODD, CMSPAR, CSTOPB on a real port
+    uint8_t reportedStop;
+};
+
+class LineTest : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(LineTest, SetLineReachesTheDevice) {
+    const LineCase& c = GetParam();
+    PortOnPty p;
+    ASSERT_EQ(p.openResult, 0);
+    EXPECT_EQ(p.port->SetLine(c.baud, c.parity, c.dataBits, c.stopBits), 0);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
+    EXPECT_EQ(::cfgetospeed(&tio), c.speed);
+    // A pseudo-terminal keeps only the stop bits of the format (always 8 bits, no parity).
+    EXPECT_EQ(tio.c_cflag & CSTOPB, c.cflags & CSTOPB);
+    uint32_t baud;
+    uint8_t parity, bits, stop;
+    p.port->GetLine(baud, parity, bits, stop);
+    EXPECT_EQ(baud, c.baud);
+    EXPECT_EQ(parity, c.parity);
+    EXPECT_EQ(bits, c.dataBits);
+    EXPECT_EQ(stop, c.reportedStop);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, LineTest,
+    ::testing::Values(LineCase{9600, kParityNone, 8, 1, B9600, CS8, 1},
+                      LineCase{115200, kParityEven, 7, 1, B115200, CS7 | PARENB, 1},
+                      LineCase{19200, kParityOdd, 8, 2, B19200, CS8 | PARENB | PARODD | CSTOPB, 2},
+                      LineCase{57600, kParityMark, 8, 1, B57600, CS8 | PARENB | PARODD | CMSPAR, 1},
+                      LineCase{4800, kParitySpace, 6, 1, B4800, CS6 | PARENB | CMSPAR, 1},
+                      // five data bits with two stop bits means one and a half
+                      LineCase{1200, kParityNone, 5, 2, B1200, CS5 | CSTOPB, 2},
+                      // stop bits 0 count as one, above 2 as two
+                      LineCase{2400, kParityNone, 8, 0, B2400, CS8, 1},
+                      LineCase{2400, kParityNone, 8, 7, B2400, CS8 | CSTOPB, 2}));
+
+TEST(LineSettingsTest, KeepValuesAndUnsupportedRates) {
+    PortOnPty p;
+    ASSERT_EQ(p.openResult, 0);
+    ASSERT_EQ(p.port->SetLine(19200, kParityEven, 7, 2), 0);
+    EXPECT_EQ(p.port->ChangeBaud(57600), 0);
+    uint32_t baud;
+    uint8_t parity, bits, stop;
+    p.port->GetLine(baud, parity, bits, stop);
+    EXPECT_EQ(baud, 57600u);
+    EXPECT_EQ(parity, kParityEven);
+    EXPECT_EQ(bits, 7);
+    EXPECT_EQ(stop, 2);
+    EXPECT_EQ(p.port->SetLine(12345, kKeepParity, kKeepDataBits, kKeepStopBits), secBaudRate);
+    EXPECT_EQ(p.port->SetLine(kKeepBaud, kKeepParity, 4, kKeepStopBits), secByteSize);
+    p.port->GetLine(baud, parity, bits, stop);
+    EXPECT_EQ(baud, 57600u);
+}
+
+TEST(LineSettingsTest, SameSettingsReturnAtOnceEvenWithOutputWaiting) {
+    PortOnPty p;
+    ASSERT_EQ(p.openResult, 0);
+    PtyPeer peer(p.pty);
+    peer.setReading(false);
+    const std::string sent = backUpOutput(*p.port);
+    ASSERT_GT(p.port->OutBuffUsed(), 0u);
+    const auto start = steady_clock::now();
+    EXPECT_EQ(p.port->SetLine(38400, kParityNone, 8, 1), 0);
+    EXPECT_EQ(p.port->SetLine(kKeepBaud, kKeepParity, kKeepDataBits, kKeepStopBits), 0);
+    EXPECT_LT(steady_clock::now() - start, milliseconds(500));
+    EXPECT_GT(p.port->OutBuffUsed(), 0u); // nothing was drained for it
+    peer.setReading(true);
+    ASSERT_TRUE(peer.waitReceived(sent.size(), 10000));
+}
+
+TEST(LineSettingsTest, ChangeWaitsForTheOutputToDrain) {
+    PortOnPty p;
+    ASSERT_EQ(p.openResult, 0);
+    PtyPeer peer(p.pty);
+    const std::string data = patternBytes(4000);
+    ASSERT_EQ(p.port->PutBlock(data.data(), 4000), 0);
+    EXPECT_EQ(p.port->SetLine(9600, kKeepParity, kKeepDataBits, kKeepStopBits), 0);
+    EXPECT_EQ(p.port->OutBuffUsed(), 0u);
+    ASSERT_TRUE(peer.waitReceived(4000, 3000));
+    EXPECT_EQ(peer.received(), data);
+}
+
+// ---- Modem lines and flow control ----------------------------------------------------------
+
+TEST(ModemTest, LinesOfAPseudoTerminalReadAsTiedHigh) {
+    PortOnPty p;
+    ASSERT_EQ(p.openResult, 0);
+    EXPECT_FALSE(p.port->ModemLinesReported());
+    EXPECT_EQ(p.port->GetModemStatus(), msCtsOn | msDsrOn | msDcdOn);
+    EXPECT_TRUE(p.port->CheckCTS());
+    EXPECT_TRUE(p.port->CheckDSR());
+    EXPECT_TRUE(p.port->CheckDCD());
+    EXPECT_FALSE(p.port->CheckRI());
+    EXPECT_FALSE(p.port->CheckDeltaCTS());
+    EXPECT_EQ(p.port->SetDtr(false), 0);
+    EXPECT_EQ(p.port->SetRts(true), 0);
+    EXPECT_EQ(p.port->SetModem(true, false), 0);
+    EXPECT_EQ(p.port->GetLineError(), 0);
+    EXPECT_FALSE(p.port->CheckLineBreak());
+    p.port->SendBreak(1);
+}
+
+TEST(ModemTest, AutomaticLinesCannotBeSet) {
+    PortOnPty p(4096, ofDtrAutomatic | ofRtsAutomatic);
+    ASSERT_EQ(p.openResult, 0);
+    EXPECT_EQ(p.port->SetDtr(true), 1);
+    EXPECT_EQ(p.port->SetRts(false), 1);
+}
+
+TEST(FlowTest, HardwareFlowSwitchesRtsCts) {
+    PortOnPty p;
+    ASSERT_EQ(p.openResult, 0);
+    EXPECT_EQ(p.port->HWFlowState(), fcOff + 1);
+    EXPECT_EQ(p.port->HWFlowOptions(100, 200, hfUseRts), secBadArgument);
+    EXPECT_EQ(p.port->HWFlowOptions(4097, 10, hfUseRts), secBadArgument);
+    ASSERT_EQ(p.port->HWFlowOptions(3686, 409, hfUseRts | hfRequireCts), 0);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
+    EXPECT_TRUE(tio.c_cflag & CRTSCTS);
+    EXPECT_EQ(p.port->GetFlowOptions(), hfUseRts | hfRequireCts);
+    // CTS of a pseudo-terminal reads as on: flow control is on and nothing is held.
+    EXPECT_EQ(p.port->HWFlowState(), fcOn + 1);
+    EXPECT_EQ(p.port->SetRts(false), 1); // RTS now belongs to the driver
+    // Line settings keep the flow control.
+    ASSERT_EQ(p.port->SetLine(9600, kKeepParity, kKeepDataBits, kKeepStopBits), 0);
+    ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
+    EXPECT_TRUE(tio.c_cflag & CRTSCTS);
+    ASSERT_EQ(p.port->HWFlowOptions(0, 0, 0), 0);
+    ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
+    EXPECT_FALSE(tio.c_cflag & CRTSCTS);
+    EXPECT_EQ(p.port->HWFlowState(), fcOff + 1);
+}
+
+TEST(FlowTest, SoftwareFlowSwitchesXonXoff) {
+    PortOnPty p;
+    ASSERT_EQ(p.openResult, 0);
+    EXPECT_EQ(p.port->SWFlowState(), fcOff + 1);
+    EXPECT_EQ(p.port->SWFlowEnable(10, 20, sfReceiveFlow), secBadArgument);
+    ASSERT_EQ(p.port->SWFlowEnable(3072, 1024, sfReceiveFlow | sfTransmitFlow), 0);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
+    EXPECT_TRUE(tio.c_iflag & IXON);
+    EXPECT_TRUE(tio.c_iflag & IXOFF);
+    EXPECT_EQ(tio.c_cc[VSTART], 17);
+    EXPECT_EQ(tio.c_cc[VSTOP], 19);
+    EXPECT_EQ(p.port->SWFlowState(), fcOn + 1);
+    ASSERT_EQ(p.port->SWFlowChars('A', 'B'), 0);
+    ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
+    EXPECT_EQ(tio.c_cc[VSTART], 'A');
+    EXPECT_EQ(tio.c_cc[VSTOP], 'B');
+    ASSERT_EQ(p.port->SWFlowDisable(), 0);
+    ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
+    EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF));
+    EXPECT_EQ(p.port->SWFlowState(), fcOff + 1);
+}
+
+TEST(SettingsTest, StoredValues) {
+    TQuavTermiosDispatcher d;
+    int a = 0, b = 0;
+    d.SetDataPointer(&a, 1);
+    d.SetDataPointer(&b, kMaxDataPointers);
+    d.SetDataPointer(&b, kMaxDataPointers + 1);
+    EXPECT_EQ(d.GetDataPointer(1), &a);
+    EXPECT_EQ(d.GetDataPointer(kMaxDataPointers), &b);
+    EXPECT_EQ(d.GetDataPointer(0), nullptr);
+    EXPECT_EQ(d.GetDataPointer(kMaxDataPointers + 1), nullptr);
+    d.OptionsOn(4 | 1);
+    d.OptionsOff(1);
+    EXPECT_TRUE(d.OptionsAreOn(4));
+    EXPECT_FALSE(d.OptionsAreOn(1));
+    d.SetBaseAddress(0x3F8);
+    EXPECT_EQ(d.GetBaseAddress(), 0x3F8);
+    d.SetThreadBoost(tbPlusTwo);
+    EXPECT_EQ(d.ThreadBoost(), tbPlusTwo);
+    d.SetDeviceLabel("COM3");
+    EXPECT_EQ(d.DeviceLabel(), "COM3");
+}
+
+} // namespace
+} // namespace brimwell::test
