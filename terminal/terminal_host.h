@@ -13,6 +13,8 @@ namespace brimwell {
 
 class TQuavTerminalEmulator;
 
+// A terminal that goes away while an emulator is linked to it must tell the emulator first
+// (TerminalRemoved or teSetTerminal(nullptr)); the emulator calls back into its terminal when it unlinks.
 class TQuavTerminalHost : public TQuavTerminalWindowLink {
 public:
     // Font metrics in pixels.
