@@ -1,0 +1,54 @@
+// Helpers of the terminal widget tests: a pseudo-terminal line whose far end the test plays, a
+// peer thread that streams bytes into it, and waiting while the application's events run.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace brimwell::widgettest {
+
+// Runs pending events until `done` holds or `timeoutMs` passed; returns done().
+bool runUntil(const std::function<bool()>& done, int timeoutMs);
+// Runs pending events for about `ms` milliseconds.
+void runFor(int ms);
+
+class PtyLine {
+public:
+    PtyLine();
+    ~PtyLine();
+    PtyLine(const PtyLine&) = delete;
+    PtyLine& operator=(const PtyLine&) = delete;
+
+    bool ok() const { return master_ >= 0 && holder_ >= 0; }
+    const std::string& path() const { return path_; }
+    // Points COMn at this line (for the port component's name table).
+    void bindCom(unsigned n) const;
+    // Writes everything to the far end, waiting while the line is full.
+    bool send(const std::string& bytes) const;
+    // Collects what the near end sent, until `n` bytes came or `timeoutMs` passed (events run).
+    std::string receive(size_t n, int timeoutMs);
+
+private:
+    int master_ = -1;
+    int holder_ = -1; // keeps the line up between the port's closes and reopens
+    std::string path_;
+};
+
+// Writes a byte string into a line from its own thread, so that the UI thread stays free.
+class PtyStreamer {
+public:
+    PtyStreamer(const PtyLine& line, std::string bytes);
+    ~PtyStreamer();
+    bool finished() const { return finished_; }
+    bool succeeded() const { return ok_; }
+
+private:
+    std::atomic<bool> finished_{false};
+    std::atomic<bool> ok_{false};
+    std::thread thread_;
+};
+
+} // namespace brimwell::widgettest
