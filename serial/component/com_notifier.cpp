@@ -39,13 +39,14 @@ bool ComNotifier::SendTriggerMessage(const TTriggerMessage& message) {
     const uint64_t id = ++nextId_;
     pending_ = Request{id, message};
     QCoreApplication::postEvent(this, new QEvent(QEvent::Type(wakeEventType())));
-    const bool handled = done_.wait_for(lock, std::chrono::milliseconds(kWindowHandlerTimeoutMs),
-                                        [&] { return finishedId_ >= id || closing_; });
+    // A message the UI thread has started on is waited for to the end of the time-out even while
+    // the port closes: the close is deferred until this delivery is over.
+    done_.wait_for(lock, std::chrono::milliseconds(kWindowHandlerTimeoutMs),
+                   [&] { return finishedId_ >= id || withdrawnId_ == id; });
     if (finishedId_ >= id) return true;
     // Not taken in time: withdraw it so the UI thread does not run it after the dispatcher has
     // moved on (the bytes it announced may be gone by then).
     if (pending_ && pending_->id == id) pending_.reset();
-    (void)handled;
     return false;
 }
 
@@ -57,8 +58,12 @@ void ComNotifier::reopen() {
 void ComNotifier::shutdown() {
     std::lock_guard<std::mutex> lock(mutex_);
     closing_ = true;
-    pending_.reset();
-    done_.notify_all();
+    if (pending_) {
+        // Not started yet: the port's handlers must not see it any more.
+        withdrawnId_ = pending_->id;
+        pending_.reset();
+        done_.notify_all();
+    }
 }
 
 void ComNotifier::postCloseComplete(int32_t handle, int delayMs) {

@@ -52,6 +52,7 @@ private:
     std::optional<Request> pending_;
     uint64_t nextId_ = 0;
     uint64_t finishedId_ = 0;
+    uint64_t withdrawnId_ = 0; // a message taken back before the UI thread started on it
     bool closing_ = false;
 };
 

@@ -1,0 +1,199 @@
+// WaitForString and its matcher: what is found, what is consumed, time-outs in ticks, and that
+// notifications hold off while it runs.
+#include <QTimer>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "component_test_support.h"
+
+namespace brimwell {
+namespace {
+
+using testing::PortOnPty;
+using testing::pumpFor;
+using testing::waitUntil;
+using SteadyClock = std::chrono::steady_clock;
+
+struct WaitCase {
+    const char* input;
+    const char* wanted;
+    bool ignoreCase;
+    bool found;
+    const char* left; // bytes still waiting afterwards
+};
+
+TEST(WaitForString, FindsConsumesAndLeavesTheRest) {
+    const WaitCase cases[] = {
+        {"xOOK", "OK", false, true, ""},
+        {"OK!rest", "OK", false, true, "!rest"},
+        {"aaab", "aab", false, false, ""}, // the restart looks at the first character only
+        {"xaab", "aab", false, true, ""},
+        {"prompt> tail", ">", false, true, " tail"},
+        {"ok", "OK", true, true, ""},
+        {"ok", "OK", false, false, ""},
+        {"LoAdEr>", "loader>", true, true, ""},
+        {"#>#", "#>", false, true, "#"},
+    };
+    PortOnPty p(41);
+    p.port.SetOpen(true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input) + " / " + c.wanted);
+        ASSERT_TRUE(p.pty.send(c.input));
+        ASSERT_TRUE(p.waitForInput(uint16_t(std::string(c.input).size())));
+        std::string seen;
+        p.port.SetOnWaitChar([&](TQuavComPort*, char ch) { seen += ch; });
+        EXPECT_EQ(p.port.WaitForString(c.wanted, 4, true, c.ignoreCase), c.found);
+        EXPECT_EQ(p.takeAll(), c.left);
+        // The wait-character handler saw exactly what was consumed.
+        EXPECT_EQ(seen + c.left, c.input);
+    }
+}
+
+TEST(WaitForString, EmptyStringReturnsAtOnceWithoutReading) {
+    PortOnPty p(42);
+    p.port.SetOpen(true);
+    ASSERT_TRUE(p.pty.send("abc"));
+    ASSERT_TRUE(p.waitForInput(3));
+    EXPECT_TRUE(p.port.WaitForString("", 100, true, false));
+    EXPECT_EQ(p.takeAll(), "abc");
+}
+
+TEST(WaitForString, TimeOutsCountInTicks) {
+    PortOnPty p(43);
+    p.port.SetOpen(true);
+    auto timed = [&](int32_t ticks) {
+        const auto start = SteadyClock::now();
+        EXPECT_FALSE(p.port.WaitForString("never", ticks, true, false));
+        return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+    };
+    const double second = timed(18); // 18 ticks of 55 ms
+    EXPECT_GE(second, 18 * 55 - 60);
+    EXPECT_LE(second, 18 * 55 + 250);
+    const double zero = timed(0); // runs until the tick count moves on
+    EXPECT_LE(zero, 2 * 55 + 60);
+}
+
+TEST(WaitForString, SeesBytesThatArriveDuringTheWait) {
+    PortOnPty p(44);
+    p.port.SetOpen(true);
+    std::thread peer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        p.pty.send("...>after");
+    });
+    const auto start = SteadyClock::now();
+    const bool found = p.port.WaitForString(">", 40, true, false);
+    const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+    peer.join();
+    EXPECT_TRUE(found);
+    EXPECT_LT(ms, 1000);
+    EXPECT_TRUE(p.waitForInput(5));
+    EXPECT_EQ(p.takeAll(), "after");
+}
+
+TEST(WaitForString, YieldRunsOtherEventsAndWithoutYieldNoneRun) {
+    PortOnPty p(45);
+    p.port.SetOpen(true);
+    int timerRuns = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++timerRuns; });
+    timer.start(10);
+    EXPECT_FALSE(p.port.WaitForString("x", 4, true, false));
+    EXPECT_GT(timerRuns, 3);
+    timerRuns = 0;
+    EXPECT_FALSE(p.port.WaitForString("x", 4, false, false));
+    EXPECT_EQ(timerRuns, 0);
+}
+
+TEST(WaitForString, NotificationsHoldOffDuringTheWaitAndResumeAfter) {
+    PortOnPty p(46);
+    TQuavComPort& port = p.port;
+    std::vector<uint16_t> counts;
+    std::string taken;
+    port.SetOnTriggerAvail([&](TQuavComPort* cp, uint16_t count) {
+        counts.push_back(count);
+        std::string s(count, '\0');
+        cp->GetBlock(s.data(), count);
+        taken += s;
+    });
+    port.SetOpen(true);
+    std::thread peer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        p.pty.send("abc#def");
+    });
+    EXPECT_TRUE(port.WaitForString("#", 20, true, false));
+    peer.join();
+    // Nothing was announced while the wait ran, so the wait saw every byte up to the prompt.
+    EXPECT_TRUE(counts.empty());
+    // Afterwards the rest is announced with the next arrival.
+    ASSERT_TRUE(p.pty.send("g"));
+    ASSERT_TRUE(waitUntil([&] { return taken.size() >= 4; }));
+    EXPECT_EQ(taken, "defg");
+}
+
+TEST(WaitForString, PrepareWaitHoldsNotificationsUntilTheWaitEnds) {
+    PortOnPty p(47);
+    TQuavComPort& port = p.port;
+    int calls = 0;
+    port.SetOnTriggerAvail([&](TQuavComPort*, uint16_t) { ++calls; });
+    port.SetOpen(true);
+    port.PrepareWait();
+    ASSERT_TRUE(p.pty.send("xy>"));
+    ASSERT_TRUE(p.waitForInput(3));
+    pumpFor(120);
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(port.WaitForString(">", 10, true, false));
+    EXPECT_FALSE(port.CurrentDispatcher()->EventBusy());
+    ASSERT_TRUE(p.pty.send("z"));
+    EXPECT_TRUE(waitUntil([&] { return calls > 0; }));
+}
+
+TEST(WaitForString, ClosingThePortFromAnEventDuringTheWaitEndsIt) {
+    PortOnPty p(48);
+    TQuavComPort& port = p.port;
+    port.SetOpen(true);
+    QTimer::singleShot(50, [&] { port.SetOpen(false); });
+    const auto start = SteadyClock::now();
+    EXPECT_FALSE(port.WaitForString("never", 100, true, false));
+    const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+    EXPECT_LT(ms, 2000);
+    EXPECT_TRUE(waitUntil([&] { return port.PortState() == psClosed; }));
+}
+
+TEST(CheckForString, StepsTheMatcher) {
+    TQuavComPort port;
+    struct Step {
+        char c;
+        bool result;
+        uint8_t count;
+    };
+    const Step steps[] = {{'x', false, 0}, {'O', false, 1}, {'O', false, 1}, {'K', true, 0},
+                          {'a', false, 0}, {'O', false, 1}, {'k', false, 0}};
+    uint8_t m = 0;
+    for (const auto& s : steps) {
+        EXPECT_EQ(port.CheckForString(m, s.c, "OK", false), s.result) << s.c;
+        EXPECT_EQ(m, s.count) << s.c;
+    }
+    m = 1;
+    EXPECT_TRUE(port.CheckForString(m, 'k', "OK", true));
+    // A string longer than the 8-bit count can hold is never completed.
+    const std::string longText(300, 'a');
+    m = 0;
+    bool any = false;
+    for (int i = 0; i < 600; ++i) any = any || port.CheckForString(m, 'a', longText, false);
+    EXPECT_FALSE(any);
+}
+
+TEST(WaitForMultiString, ReturnsTheAlternativeFound) {
+    PortOnPty p(49);
+    p.port.SetOpen(true);
+    ASSERT_TRUE(p.pty.send("..ERR.."));
+    ASSERT_TRUE(p.waitForInput(7));
+    EXPECT_EQ(p.port.WaitForMultiString("OK|ERR", 4, true, false, '|'), 2);
+    EXPECT_EQ(p.takeAll(), "..");
+    EXPECT_EQ(p.port.WaitForMultiString("OK|ERR", 2, true, false, '|'), 0);
+}
+
+} // namespace
+} // namespace brimwell

@@ -1,0 +1,48 @@
+// COM numbers to device paths.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "serial/port_names.h"
+
+namespace brimwell {
+namespace {
+
+TEST(PortNames, DefaultTableAndOverrides) {
+    for (unsigned n = 1; n <= 50; ++n) ::unsetenv(("BRIMWELL_COM" + std::to_string(n)).c_str());
+    struct Case {
+        uint32_t n;
+        const char* path;
+    } const defaults[] = {{1, "/dev/ttyS0"}, {2, "/dev/ttyS1"}, {10, "/dev/ttyS9"}, {50, "/dev/ttyS49"},
+                          {0, ""},           {51, ""},           {1000, ""}};
+    for (const auto& c : defaults) EXPECT_EQ(comDevicePath(c.n), c.path) << c.n;
+
+    ::setenv("BRIMWELL_COM2", "/dev/pts/7", 1);
+    ::setenv("BRIMWELL_COM3", "", 1); // empty: the default stays
+    EXPECT_EQ(comDevicePath(2), "/dev/pts/7");
+    EXPECT_EQ(comDevicePath(3), "/dev/ttyS2");
+    EXPECT_EQ(comDevicePath(1), "/dev/ttyS0");
+    ::unsetenv("BRIMWELL_COM2");
+    ::unsetenv("BRIMWELL_COM3");
+    EXPECT_EQ(comDevicePath(2), "/dev/ttyS1");
+}
+
+TEST(PortNames, NamesAndParsing) {
+    EXPECT_EQ(ComName(7), "COM7");
+    EXPECT_EQ(comDeviceName(12), "\\\\.\\COM12");
+    struct Case {
+        const char* name;
+        std::optional<uint32_t> n;
+    } const cases[] = {{"\\\\.\\COM12", 12u}, {"COM3", 3u}, {"com4", 4u}, {"COM", std::nullopt},
+                       {"COMx", std::nullopt}, {"/dev/ttyUSB0", std::nullopt}, {"COM1234567890", std::nullopt}};
+    for (const auto& c : cases) EXPECT_EQ(comNumberOf(c.name), c.n) << c.name;
+
+    ::setenv("BRIMWELL_COM4", "/tmp/fake", 1);
+    EXPECT_EQ(resolveDevicePath("\\\\.\\COM4"), "/tmp/fake");
+    EXPECT_EQ(resolveDevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(resolveDevicePath("COM51"), "");
+    ::unsetenv("BRIMWELL_COM4");
+}
+
+} // namespace
+} // namespace brimwell
