@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -225,7 +226,16 @@ int runMain(int argc, char** argv) {
     const script::RunOutcome outcome = engine.PickButtonClick(options.script);
     running = false;
     closePort();
-    return outcome == script::RunOutcome::Completed ? kExitCompleted : kExitFailed;
+    if (outcome != script::RunOutcome::Completed) return kExitFailed;
+    // Some failures let the script go on (a data file that does not open skips its upload); the
+    // window leaves them to the operator who read the message box, but an unattended caller only
+    // sees the exit status, so a run that reported an error does not count as completed.
+    const auto& shown = host.messages();
+    if (std::any_of(shown.begin(), shown.end(), [](const std::string& m) { return m.rfind("Error", 0) == 0; })) {
+        host.note("brimwell run: the script ran to its end but reported errors; counting the run as failed");
+        return kExitFailed;
+    }
+    return kExitCompleted;
 }
 
 } // namespace brimwell::cli

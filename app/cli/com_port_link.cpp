@@ -21,7 +21,13 @@ bool ComPortLink::FlushInBuffer() {
 }
 
 bool ComPortLink::FlushOutBuffer() {
-    return guarded([&] { port_.FlushOutBuffer(); });
+    // The engine flushes after every block once the output buffer has drained. Bytes that have left
+    // the buffer are already in the Linux tty layer, and a transmit flush there throws away what the
+    // line has not carried yet (on a pty: what the other side has not read yet), cutting the block
+    // short. With nothing left in the buffer there is nothing the flush should discard.
+    return guarded([&] {
+        if (port_.GetOutBuffUsed() != 0) port_.FlushOutBuffer();
+    });
 }
 
 int ComPortLink::GetOutBuffFree() {

@@ -1,0 +1,288 @@
+// "brimwell run" against brimwell-unit-sim over pseudo-terminals: whole flashing runs, every
+// simulated fault, set-up errors, probing, settings and Ctrl+C. The engine's waits run faster
+// through BRIMWELL_TIME_SCALE; the simulator runs at real time.
+#include "tools/sim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <unistd.h>
+
+using namespace brimwell::testing;
+
+namespace {
+
+constexpr const char* kFirmware = "firmware.bin";
+constexpr const char* kConfig = "config.bin";
+
+struct RunResult {
+    int exitCode = -1;
+    std::string err;
+    std::vector<std::string> out;
+    bool outHas(const std::string& s) const {
+        for (const auto& l : out)
+            if (l.find(s) != std::string::npos) return true;
+        return false;
+    }
+};
+
+class FlashRun {
+public:
+    FlashRun() {
+        firmware_ = patternBytes(300 * 1024 + 123, 42);
+        config_ = patternBytes(4001, 7);
+        writeFile(dir_.file(kFirmware), firmware_);
+        writeFile(dir_.file(kConfig), config_);
+        writeText(dir_.file("empty.ini"), "");
+    }
+
+    // The standard two-file script, data files named by absolute path.
+    std::string twoFileScript(const std::string& loaderCommand = "LOADR^M") const {
+        return "; flash two files\n"
+               "_TC \"" + loaderCommand + "\"\n"
+               "_QC \"ver\"\n"
+               "_CS \"V1.08\" _LP 1\n"
+               "_LF " + dir_.file(kFirmware) + "\n"
+               "_LA 80000000\n"
+               "_LV 1.08\n"
+               "_LD\n"
+               "_LF " + dir_.file(kConfig) + "\n"
+               "_LA 80100000\n"
+               "_LV 2.0b\n"
+               "_LD\n";
+    }
+
+    void writeSettings(const std::string& text) const { writeText(dir_.file("settings.ini"), text); }
+
+    bool startSim(const std::vector<std::string>& args) {
+        std::vector<std::string> all{"--store", dir_.file("store")};
+        all.insert(all.end(), args.begin(), args.end());
+        return sim_.start(dir_, all);
+    }
+
+    RunResult run(const std::string& script, std::vector<std::string> extraArgs = {}, double scale = 20,
+                  std::vector<std::string> env = {}) {
+        writeText(dir_.file("run.sld"), script);
+        std::vector<std::string> args{"run", dir_.file("run.sld")};
+        if (std::find(extraArgs.begin(), extraArgs.end(), "--port") == extraArgs.end() &&
+            std::find(extraArgs.begin(), extraArgs.end(), "--no-port") == extraArgs.end()) {
+            args.push_back("--port");
+            args.push_back(sim_.device);
+        }
+        std::erase(extraArgs, "--no-port");
+        if (std::find(extraArgs.begin(), extraArgs.end(), "--settings") == extraArgs.end()) {
+            args.push_back("--settings");
+            args.push_back(dir_.file("empty.ini"));
+        }
+        args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+        env.push_back("BRIMWELL_TIME_SCALE=" + std::to_string(scale));
+        ChildProcess p;
+        RunResult r;
+        if (!p.start(binDir() + "/brimwell", args, env)) return r;
+        if (onStarted) onStarted(p);
+        r.exitCode = p.wait(std::chrono::seconds(240));
+        r.err = p.stderrText();
+        r.out = p.lines();
+        return r;
+    }
+
+    std::string storedPath(const std::string& address, const std::string& version, const std::string& kw = "LF") const {
+        return dir_.file("store/" + kw + "_" + address + "_" + version + ".bin");
+    }
+
+    TempDir dir_;
+    SimUnit sim_;
+    std::vector<uint8_t> firmware_, config_;
+    std::function<void(ChildProcess&)> onStarted;
+};
+
+std::string explain(const RunResult& r) {
+    std::string s = "stderr:\n" + r.err + "stdout:\n";
+    for (const auto& l : r.out) s += l + "\n";
+    return s;
+}
+
+TEST(EndToEnd, FlashesTwoFilesByteIdentical) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({}));
+    const RunResult r = f.run(f.twoFileScript());
+    ASSERT_EQ(r.exitCode, 0) << explain(r);
+    EXPECT_EQ(readFile(f.storedPath("80000000", "1.08")), f.firmware_);
+    EXPECT_EQ(readFile(f.storedPath("80100000", "2.0B")), f.config_);
+    EXPECT_NE(r.err.find("Status: SUCCESS. Reading script file complete\n"), std::string::npos) << explain(r);
+    EXPECT_NE(r.err.find("Upload Complete.\n"), std::string::npos) << explain(r);
+    EXPECT_EQ(r.err.find("Error"), std::string::npos) << explain(r);
+    // Not a terminal: plain progress lines, ending at the last block of each file.
+    EXPECT_TRUE(r.outHas("Upload " + f.dir_.file(kFirmware) + ": 307323 bytes")) << explain(r);
+    EXPECT_TRUE(r.outHas("block 153 of 153 (100%)")) << explain(r);
+    EXPECT_TRUE(r.outHas("block 3 of 2 (100%)") || r.outHas("block 2 of 2 (100%)")) << explain(r);
+    const auto stored = f.sim_.process.waitForLine("STORED " + f.storedPath("80100000", "2.0B"));
+    ASSERT_TRUE(stored.has_value());
+}
+
+TEST(EndToEnd, SettingsFileGivesTheLoaderCommandAndBaud) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({"--loader-command", "BOOT"}));
+    std::string ini = "[port]\nPort=COM1\nBaud=57600\n";
+    // Present but empty prompt lines would make the prompts NUL, so 14 and 15 are written out.
+    for (int line = 3; line <= 18; ++line)
+        ini += line == 14 ? "MainPrompt=#\n" : line == 15 ? "LoaderPrompt=>\n" : "; comment\n[section]\nUnused" + std::to_string(line) + "=\n";
+    ini += "LoaderModeCommand=BOOT\n";
+    f.writeSettings(ini);
+    // _TC sends a bare carriage return first; only the settings' loader-mode command wakes the loader.
+    const RunResult r = f.run(f.twoFileScript("^M"), {"--settings", f.dir_.file("settings.ini")});
+    ASSERT_EQ(r.exitCode, 0) << explain(r);
+    EXPECT_EQ(readFile(f.storedPath("80000000", "1.08")), f.firmware_);
+    EXPECT_NE(r.err.find("at 57600 baud"), std::string::npos) << explain(r);
+}
+
+struct FaultCase {
+    const char* name;
+    std::vector<std::string> simArgs;
+    std::vector<std::string> expectedMessages; // each must appear as a line on stderr
+    double scale;
+};
+
+class SimulatedFault : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(SimulatedFault, EndsWithItsMessageAndExitOne) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim(GetParam().simArgs));
+    const RunResult r = f.run(f.twoFileScript(), {}, GetParam().scale);
+    EXPECT_EQ(r.exitCode, 1) << explain(r);
+    for (const auto& m : GetParam().expectedMessages)
+        EXPECT_NE(r.err.find(m + "\n"), std::string::npos) << "missing: " << m << "\n" << explain(r);
+    EXPECT_EQ(r.err.find("SUCCESS"), std::string::npos) << explain(r);
+    EXPECT_EQ(r.err.find("Upload Complete."), std::string::npos) << explain(r);
+    EXPECT_NE(r.err.find("Unsuccessful.  Upload terminated by user.\n"), std::string::npos) << explain(r);
+    EXPECT_FALSE(std::filesystem::exists(f.storedPath("80100000", "2.0B"))) << "no second image after a fault";
+}
+
+const char* kNoPromptAfterUpload =
+    "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.";
+
+INSTANTIATE_TEST_SUITE_P(
+    EndToEnd, SimulatedFault,
+    ::testing::Values(
+        FaultCase{"StaysInNormalFirmware", {"--stay-normal"}, {"Error! Unit not in Loader Mode! Exiting script"}, 20},
+        FaultCase{"MissingPrompts", {"--no-prompt"}, {"Error! Unable to get response from unit(_TC)! Exiting script"}, 20},
+        FaultCase{"SlowPromptsBeyondTheLimit", {"--prompt-delay", "2000"},
+                  {"Error! Unable to get response from unit(_TC)! Exiting script"}, 20},
+        FaultCase{"CorruptedByte", {"--corrupt-at", "150000"}, {kNoPromptAfterUpload}, 50},
+        FaultCase{"DroppedByte", {"--drop-at", "4321"}, {kNoPromptAfterUpload}, 50},
+        FaultCase{"HangAfterBytes", {"--hang-after", "20000"},
+                  {"Error! Output Buffer never empties. Check RS232 connection. Cancel upload.", kNoPromptAfterUpload},
+                  50},
+        FaultCase{"DisconnectAfterBytes", {"--disconnect-after", "20000"}, {kNoPromptAfterUpload}, 50},
+        FaultCase{"PacedLineDropsAByte", {"--baud", "115200", "--drop-at", "100"}, {kNoPromptAfterUpload}, 50}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EndToEnd, RecoversFromAMissedPromptAndASlowPrompt) {
+    FlashRun f;
+    // The first loader prompt never comes; the later ones come late but within the 65-tick wait.
+    ASSERT_TRUE(f.startSim({"--skip-prompts", "1", "--prompt-delay", "40"}));
+    const RunResult r = f.run(f.twoFileScript(), {}, 20);
+    ASSERT_EQ(r.exitCode, 0) << explain(r);
+    EXPECT_EQ(readFile(f.storedPath("80000000", "1.08")), f.firmware_);
+}
+
+TEST(EndToEnd, PacedLineAtTheConfiguredRate) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({"--baud", "115200"}));
+    std::string script = "_TC \"LOADR^M\"\n_LP 1\n_LF " + f.dir_.file(kConfig) + "\n_LA 0\n_LV 1\n_LD\n";
+    const RunResult r = f.run(script, {"--baud", "115200"});
+    ASSERT_EQ(r.exitCode, 0) << explain(r);
+    EXPECT_EQ(readFile(f.storedPath("0", "1")), f.config_);
+}
+
+TEST(EndToEnd, ErrorMessagesMakeARunFail) {
+    // The script goes on after a data file that does not open, but nothing was flashed.
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({}));
+    const std::string missing = f.dir_.file("missing.bin");
+    const RunResult r = f.run("_TC \"LOADR^M\"\n_LF " + missing + "\n_LA 0\n_LV 1\n_LD\n");
+    EXPECT_EQ(r.exitCode, 1) << explain(r);
+    EXPECT_NE(r.err.find("Error! Unable to open file " + missing + ". Cannot upload file.\n"), std::string::npos)
+        << explain(r);
+}
+
+TEST(EndToEnd, CtrlCStopsAfterTheBlockInProgress) {
+    FlashRun f;
+    // At 9600 baud the firmware takes about 5 minutes: plenty of time to stop it.
+    ASSERT_TRUE(f.startSim({"--baud", "9600", "--data-timeout", "500"}));
+    f.onStarted = [](ChildProcess& p) {
+        ASSERT_TRUE(p.waitForLine("Progress ", std::chrono::seconds(60)).has_value());
+        p.signal(SIGINT);
+    };
+    const RunResult r = f.run(f.twoFileScript(), {"--baud", "9600"}, 20);
+    EXPECT_EQ(r.exitCode, 1) << explain(r);
+    EXPECT_NE(r.err.find("Stopping (Ctrl+C): the transfer ends after the block in progress.\n"), std::string::npos)
+        << explain(r);
+    EXPECT_NE(r.err.find("Unsuccessful.  Upload terminated by user.\n"), std::string::npos) << explain(r);
+    EXPECT_EQ(r.err.find("SUCCESS"), std::string::npos) << explain(r);
+    EXPECT_FALSE(r.outHas("(100%)")) << explain(r);
+    EXPECT_FALSE(std::filesystem::exists(f.storedPath("80000000", "1.08")));
+    // The port was given back: the simulator's line opens again at once.
+    const int fd = ::open(f.sim_.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_GE(fd, 0);
+    if (fd >= 0) ::close(fd);
+}
+
+TEST(EndToEnd, ProbesComOneAndTwoWithoutAPort) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({}));
+    const RunResult r = f.run(f.twoFileScript(), {"--no-port"}, 20,
+                              {"BRIMWELL_COM1=" + f.dir_.file("no-such-device"), "BRIMWELL_COM2=" + f.sim_.device});
+    ASSERT_EQ(r.exitCode, 0) << explain(r);
+    EXPECT_NE(r.err.find("Status: Established communication on COM 2\n"), std::string::npos) << explain(r);
+    EXPECT_EQ(readFile(f.storedPath("80000000", "1.08")), f.firmware_);
+}
+
+TEST(EndToEnd, NoUnitOnEitherPortIsASetUpError) {
+    FlashRun f;
+    const RunResult r = f.run("_TC \"LOADR^M\"\n", {"--no-port"}, 50,
+                              {"BRIMWELL_COM1=" + f.dir_.file("none1"), "BRIMWELL_COM2=" + f.dir_.file("none2")});
+    EXPECT_EQ(r.exitCode, 2) << explain(r);
+    EXPECT_NE(r.err.find("no unit answered on " + f.dir_.file("none1") + " (COM1) or " + f.dir_.file("none2") +
+                         " (COM2)"),
+              std::string::npos)
+        << explain(r);
+}
+
+struct SetupCase {
+    const char* name;
+    std::vector<std::string> args; // after "run"
+    std::string expected;          // part of the message on stderr
+};
+
+TEST(EndToEnd, UsageAndSetUpErrorsExitTwo) {
+    TempDir dir;
+    writeText(dir.file("ok.sld"), "");
+    const SetupCase cases[] = {
+        {"NoScript", {}, "brimwell run: no script given"},
+        {"MissingScript", {dir.file("nope.sld")}, "cannot open script " + dir.file("nope.sld") + ": No such file"},
+        {"ScriptIsADirectory", {dir.path()}, "it is a directory"},
+        {"UnknownOption", {dir.file("ok.sld"), "--fast"}, "unknown option --fast"},
+        {"BadBaud", {dir.file("ok.sld"), "--baud", "12345"}, "--baud: unsupported line rate 12345"},
+        {"PortMissing", {dir.file("ok.sld"), "--port", dir.file("ttyNONE")},
+         "cannot open " + dir.file("ttyNONE") + " (COM50): No such file or directory"},
+        {"PortNotADevice", {dir.file("ok.sld"), "--port", dir.file("ok.sld")}, "cannot open " + dir.file("ok.sld")},
+        {"PortNumberTooHigh", {dir.file("ok.sld"), "--port", "COM99"}, "port numbers run from COM1 to COM50"},
+        {"SettingsMissing", {dir.file("ok.sld"), "--settings", dir.file("none.ini")},
+         "cannot read settings file " + dir.file("none.ini")},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"run"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ChildProcess p;
+        ASSERT_TRUE(p.start(binDir() + "/brimwell", args));
+        EXPECT_EQ(p.wait(), 2) << c.name << "\n" << p.stderrText();
+        EXPECT_NE(p.stderrText().find(c.expected), std::string::npos) << c.name << "\n" << p.stderrText();
+    }
+}
+
+} // namespace
