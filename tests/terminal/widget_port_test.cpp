@@ -1,0 +1,226 @@
+// The terminal widget on a real port component over a pseudo-terminal: attaching with the port's
+// open and close, bytes from the far end shown (also while the application reads them too), keys
+// sent to the far end, and a 1 MiB stream shown and captured without a byte lost or doubled.
+#include "terminal/widget/quav_terminal.h"
+#include "widget_support.h"
+
+#include "serial/component/com_port.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+namespace brimwell {
+namespace {
+
+using widgettest::PtyLine;
+using widgettest::PtyStreamer;
+using widgettest::runFor;
+using widgettest::runUntil;
+
+std::string pad(std::string s, size_t width = 80) {
+    s.resize(width, ' ');
+    return s;
+}
+
+bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+
+class TerminalOnPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(line.ok()) << "no pseudo-terminal";
+        line.bindCom(kCom);
+        port.SetComNumber(kCom);
+        port.SetAutoOpen(false);
+        port.SetBaud(115200);
+        term = std::make_unique<TQuavTerminal>();
+        QFont f(QStringLiteral("DejaVu Sans Mono"));
+        f.setPixelSize(12);
+        term->setFont(f);
+        term->resize(700, 400);
+        term->SetComPort(&port);
+        term->show();
+        runFor(30);
+    }
+    void TearDown() override {
+        term.reset();
+        if (port.Open()) port.SetOpen(false);
+        runFor(10);
+    }
+    void openPort() {
+        port.SetOpen(true);
+        ASSERT_TRUE(runUntil([&] { return term->Attached(); }, 3000)) << "the terminal did not attach";
+    }
+    void typeKey(int key, const QString& text, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QKeyEvent ev(QEvent::KeyPress, key, mods, text);
+        QCoreApplication::sendEvent(term.get(), &ev);
+        runFor(5);
+    }
+    void sendMouse(QEvent::Type type, int row, int col) {
+        const QPoint p((col - term->OriginCol()) * term->CharWidth() + 2,
+                       (row - term->OriginRow()) * term->CharHeight() + 2);
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent ev(type, QPointF(p), QPointF(term->viewport()->mapToGlobal(p)), Qt::LeftButton, held,
+                       Qt::NoModifier);
+        QCoreApplication::sendEvent(term->viewport(), &ev);
+    }
+
+    static constexpr unsigned kCom = 37;
+    PtyLine line;
+    TQuavComPort port;
+    std::unique_ptr<TQuavTerminal> term;
+};
+
+TEST_F(TerminalOnPort, AttachesWhenTheApplicationOpensThePort) {
+    EXPECT_FALSE(term->Attached());
+    EXPECT_TRUE(term->AttachPending()) << "a closed port that does not open itself leaves attach pending";
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(port.PrimaryTerminal(), static_cast<void*>(static_cast<TQuavCustomTerminal*>(term.get())));
+    openPort();
+    EXPECT_FALSE(term->AttachPending());
+    ASSERT_TRUE(line.send("hello\r\nworld"));
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(2), "world"); }, 3000)) << term->Line(1);
+    EXPECT_EQ(term->Line(1), pad("hello"));
+}
+
+TEST_F(TerminalOnPort, ShowsEveryByteWhileTheApplicationReadsThemToo) {
+    std::string appGot;
+    port.SetOnTriggerAvail([&](TQuavComPort* cp, uint16_t count) {
+        std::string buf(count, '\0');
+        cp->GetBlock(buf.data(), count);
+        appGot += buf;
+    });
+    openPort();
+    const std::string sent = "first answer\r\nsecond answer\r\n";
+    ASSERT_TRUE(line.send(sent));
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(2), "second answer") && appGot == sent; }, 5000))
+        << "terminal: " << term->Line(2) << " application: " << appGot;
+    EXPECT_EQ(term->Line(1), pad("first answer"));
+}
+
+TEST_F(TerminalOnPort, ReopeningDetachesThenWritesFromRowOneAgain) {
+    openPort();
+    ASSERT_TRUE(line.send("aaa\r\nbbb\r\nccc"));
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(3), "ccc"); }, 3000));
+    port.SetOpen(false);
+    runFor(20);
+    EXPECT_FALSE(term->Attached());
+    EXPECT_TRUE(term->AttachPending());
+    openPort();
+    EXPECT_EQ(term->Buffer()->Row(), 1) << "every open puts the cursor on row 1";
+    EXPECT_EQ(term->Buffer()->Col(), 4) << "column unchanged";
+    ASSERT_TRUE(line.send("NEW"));
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(1), "aaaNEW"); }, 3000)) << term->Line(1);
+}
+
+TEST_F(TerminalOnPort, InactiveTerminalShowsNothing) {
+    openPort();
+    term->SetActive(false);
+    EXPECT_FALSE(term->Attached());
+    ASSERT_TRUE(line.send("unseen"));
+    runFor(300);
+    EXPECT_EQ(term->Line(1), pad(""));
+    term->SetActive(true);
+    ASSERT_TRUE(runUntil([&] { return term->Attached(); }, 3000));
+    ASSERT_TRUE(line.send("|seen"));
+    ASSERT_TRUE(runUntil([&] { return term->Line(1).find("|seen") != std::string::npos; }, 3000)) << term->Line(1);
+}
+
+TEST_F(TerminalOnPort, TypedKeysGoToThePort) {
+    openPort();
+    typeKey(Qt::Key_X, QStringLiteral("x"));
+    typeKey(Qt::Key_Backspace, QStringLiteral("\b"));
+    typeKey(Qt::Key_C, QStringLiteral("\x03"), Qt::ControlModifier);
+    typeKey(Qt::Key_Escape, QStringLiteral("\x1b"));
+    EXPECT_EQ(line.receive(4, 3000), std::string("x\x7f\x03\x1b", 4));
+    EXPECT_EQ(term->Line(1), pad("")) << "no local echo without HalfDuplex";
+
+    // With a selection made, Ctrl+C copies it and sends nothing.
+    ASSERT_TRUE(line.send("copy me"));
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(1), "copy me"); }, 3000));
+    sendMouse(QEvent::MouseButtonPress, 1, 1);
+    sendMouse(QEvent::MouseMove, 1, 4);
+    sendMouse(QEvent::MouseButtonRelease, 1, 4);
+    QGuiApplication::clipboard()->clear();
+    typeKey(Qt::Key_C, QStringLiteral("\x03"), Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "copy\r\n");
+    typeKey(Qt::Key_Insert, QString(), Qt::ControlModifier);
+    typeKey(Qt::Key_Z, QStringLiteral("z"));
+    EXPECT_EQ(line.receive(1, 2000), "z") << "Ctrl+C and Ctrl+Insert were consumed";
+}
+
+TEST_F(TerminalOnPort, PasteToPortSendsTheClipboard) {
+    openPort();
+    term->SetPasteToPort(true);
+    QGuiApplication::clipboard()->setText(QStringLiteral("LOADR\r"));
+    term->PasteFromClipboard();
+    EXPECT_EQ(line.receive(6, 3000), "LOADR\r");
+    term->SetPasteToScreen(true);
+    QGuiApplication::clipboard()->setText(QStringLiteral("ab"));
+    term->PasteFromClipboard();
+    EXPECT_EQ(line.receive(2, 3000), "ab");
+    runFor(20);
+    EXPECT_EQ(term->Line(1), pad("ab")) << "both: each character written and sent";
+}
+
+std::string readFile(const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// One mebibyte of numbered lines from the far end: the capture holds exactly what was sent and the
+// buffer's last rows hold the last lines.
+TEST_F(TerminalOnPort, MebibyteStreamIsShownOnceAndCapturedWhole) {
+    // As the main window places it: repaint after every block.
+    term->SetRows(16);
+    term->SetUseLazyDisplay(false);
+    term->SetLazyByteDelay(4);
+    term->SetLazyTimeDelay(50);
+    const std::string cap =
+        (std::filesystem::temp_directory_path() / ("brimwell-mib-" + std::to_string(::getpid()) + ".cap")).string();
+    term->SetCaptureFile(cap);
+    term->SetCapture(cmOn);
+    openPort();
+
+    std::string data;
+    std::vector<std::string> lines;
+    for (int i = 0; data.size() < (size_t(1) << 20); ++i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%07d the quick brown fox jumps over the lazy dog", i);
+        lines.emplace_back(text);
+        data += text;
+        data += "\r\n";
+    }
+    PtyStreamer streamer(line, data);
+    const bool complete = runUntil(
+        [&] { return std::filesystem::exists(cap) && std::filesystem::file_size(cap) >= data.size(); }, 120000);
+    ASSERT_TRUE(streamer.finished() && streamer.succeeded()) << "the far end could not send everything";
+    ASSERT_TRUE(complete) << "captured " << std::filesystem::file_size(cap) << " of " << data.size();
+    runFor(200);
+    const std::string captured = readFile(cap);
+    ASSERT_EQ(captured.size(), data.size());
+    EXPECT_TRUE(captured == data) << "the capture differs from what was sent";
+
+    // The final CR LF leaves the bottom row empty; above it, every row kept holds one line.
+    const TQuavTerminalBuffer* b = term->Buffer();
+    EXPECT_EQ(term->Line(16), pad(""));
+    const int kept = b->SVRowCount() - 1;
+    for (int k = 1; k <= kept; ++k) {
+        const int row = 16 - k;
+        ASSERT_EQ(term->Line(row), pad(lines[lines.size() - size_t(k)])) << "row " << row;
+    }
+    term->SetCapture(cmOff);
+    std::filesystem::remove(cap);
+}
+
+} // namespace
+} // namespace brimwell
