@@ -1,13 +1,29 @@
-// Placeholder until the main window lands: says so and fails.
+// Starts the application and its main window.
 #include "app/window_main.h"
 
+#include "app/brimwell_form.h"
+
+#include <QApplication>
+
+#include <csignal>
+#include <exception>
 #include <cstdio>
 
 namespace brimwell {
 
-int runWindow(int, char**) {
-    std::fputs("brimwell: the main window is not built yet\n", stderr);
-    return 2;
+int runWindow(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Brimwell"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Brimwell"));
+    try {
+        TBrimwellForm form;
+        form.show();
+        return app.exec();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "brimwell: %s\n", e.what());
+        return 1;
+    }
 }
 
 } // namespace brimwell

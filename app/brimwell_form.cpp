@@ -1,0 +1,474 @@
+// The main window: layout, menus, status bar, start-up, the unattended run and closing.
+#include "app/brimwell_form.h"
+
+#include "app/com_select_form.h"
+#include "app/dialogs.h"
+#include "app/window_host.h"
+#include "lights/sl_controller.h"
+#include "lights/status_light.h"
+#include "script/progress_form.h"
+#include "app/port_link.h"
+#include "serial/component/com_port.h"
+#include "serial/component/pending_events.h"
+#include "terminal/widget/quav_terminal.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace brimwell {
+
+namespace {
+
+constexpr const char* kDesignCaption = "Quellmark Inc. :- Brimwell";
+constexpr const char* kCloseQuestion =
+    "File upload in progress.\rAre you sure you want to cancel upload and exit the application?";
+constexpr const char* kCloseCaption = "Loader GUI : Confirm Exit";
+constexpr const char* kAutoNoPort =
+    "Error!! COM port communication failed. Please check RS232 connection/INI settings. Exiting application";
+
+QFont pixelFont(const char* family, int pixels) {
+    QFont f(QString::fromLatin1(family));
+    f.setPixelSize(pixels);
+    return f;
+}
+
+QLabel* label(QWidget* parent, const char* text, int x, int y) {
+    auto* l = new QLabel(QString::fromLatin1(text), parent);
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+}
+
+} // namespace
+
+TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
+    : QMainWindow(parent), settingsPath_(std::move(settingsPath)) {
+    setWindowTitle(QString::fromLatin1(kDesignCaption));
+    setFont(pixelFont("MS Sans Serif", 11));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+
+    host_ = std::make_unique<WindowHost>(*this);
+    engine_ = std::make_unique<script::ScriptEngine>(*host_);
+
+    portHolder_ = std::make_unique<TQuavComPort>();
+    QuavComPort1 = portHolder_.get();
+    QuavComPort1->BeginLoading();
+    QuavComPort1->SetComNumber(1);
+    QuavComPort1->SetBaud(38400);
+    QuavComPort1->SetAutoOpen(false);
+    QuavComPort1->SetHWFlowOptions(THWFlowOptions{hwfUseRTS, hwfRequireCTS});
+    QuavComPort1->SetBufferFull(2000);
+    QuavComPort1->SetBufferResume(409);
+    QuavComPort1->SetTraceName("QUAV.TRC");
+    QuavComPort1->SetTraceHex(false);
+    QuavComPort1->SetLogName("QUAV.LOG");
+    QuavComPort1->SetLogHex(false);
+    QuavComPort1->SetOnTriggerAvail([this](TQuavComPort*, uint16_t count) { QuavComPort1TriggerAvail(count); });
+    QuavComPort1->EndLoading();
+    TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return static_cast<uint32_t>(promptForPort()); });
+
+    serialLink_ = std::make_unique<PortLink>(*QuavComPort1);
+    engine_->setSerialLink(serialLink_.get());
+    // No PCI board link is built yet: the serial port is the only road to the unit.
+    engine_->LinkMode = script::kLinkSerial;
+
+    buildControls();
+    buildMenus();
+
+    QuavSLController1 = new TQuavSLController(this, QuavComPort1);
+    TLightSet lights;
+    lights.CTSLight = QuavStatusLight1;
+    lights.DCDLight = QuavStatusLight2;
+    lights.RXDLight = QuavStatusLight3;
+    lights.TXDLight = QuavStatusLight4;
+    QuavSLController1->SetLights(lights);
+    QuavSLController1->Loaded();
+
+    ProgressForm = new script::TProgressForm(this);
+    ProgressForm->setWindowFlags(ProgressForm->windowFlags() | Qt::Tool);
+    ProgressForm->hide();
+    connect(ProgressForm, &script::TProgressForm::cancelClicked, this, [this] { engine_->CancelButtonClick(); });
+
+    JustUploadTimer = new QTimer(this);
+    JustUploadTimer->setInterval(1);
+    JustUploadTimer->setSingleShot(true);
+    connect(JustUploadTimer, &QTimer::timeout, this, &TBrimwellForm::JustUploadTimerTimer);
+
+    setClientHeight(kClientHeight);
+    if (QScreen* screen = QApplication::primaryScreen()) {
+        const QRect avail = screen->availableGeometry();
+        move(avail.center() - rect().center());
+    }
+}
+
+TBrimwellForm::~TBrimwellForm() {
+    // The controller and the terminal hold the port; let them go before the port goes.
+    delete QuavSLController1;
+    QuavSLController1 = nullptr;
+    QuavTerminal1->SetComPort(nullptr);
+    engine_->CaptureActive = false;
+    try {
+        QuavComPort1->SetOpen(false);
+    } catch (const std::exception&) {
+        // Closing at the end of the process has nobody left to tell.
+    }
+}
+
+void TBrimwellForm::buildControls() {
+    Client = new QWidget(this);
+    setCentralWidget(Client);
+
+    UploadButton = new QPushButton(QStringLiteral("Upload"), Client);
+    UploadButton->setGeometry(376, 48, 65, 17);
+    UploadButton->hide();
+    connect(UploadButton, &QPushButton::clicked, this, &TBrimwellForm::UploadButtonClick);
+
+    Label1 = new QLabel(QStringLiteral("BRIMWELL"), Client);
+    Label1->setGeometry(184, 8, 122, 20);
+    Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label1->setFont(pixelFont("Comic Sans MS", 15));
+    Label1->setStyleSheet(QStringLiteral("color: black"));
+
+    VersionLabel = label(Client, "Version : ", 447, 10);
+    CODE_NUMLabel = label(Client, "CODE_NUMLabel", 416, 24);
+    CODE_NUMLabel->hide();
+
+    PickButton = new QPushButton(QStringLiteral("Open script file to read and upload"), Client);
+    PickButton->setGeometry(40, 38, 176, 25);
+    connect(PickButton, &QPushButton::clicked, this, &TBrimwellForm::PickButtonClick);
+
+    RS232GroupBox = new QGroupBox(QStringLiteral("RS-232"), Client);
+    RS232GroupBox->setGeometry(37, 72, 444, 42);
+    struct LightPlace {
+        TQuavStatusLight** light;
+        int left;
+        const char* caption;
+    };
+    const LightPlace places[] = {{&QuavStatusLight1, 236, "CTS"},
+                                 {&QuavStatusLight2, 179, "DCD"},
+                                 {&QuavStatusLight3, 128, "RXD"},
+                                 {&QuavStatusLight4, 75, "TXD"}};
+    for (const auto& p : places) {
+        *p.light = new TQuavStatusLight(RS232GroupBox);
+        (*p.light)->SetBounds(p.left, 19, 10, 10);
+        QLabel* caption = label(RS232GroupBox, p.caption, p.left + 14, 17);
+        caption->setObjectName(QString::fromLatin1(p.caption) + "Caption");
+    }
+    label(RS232GroupBox, "COM:", 318, 8);
+    label(RS232GroupBox, "Baud:", 318, 25);
+    ComNumberLabel = label(RS232GroupBox, "None", 352, 8);
+    ComBaudLabel = label(RS232GroupBox, "38400", 353, 25);
+    ComNumberLabel->setMinimumWidth(60);
+    ComBaudLabel->setMinimumWidth(60);
+    ComCheckBox = new QCheckBox(QStringLiteral("Use COM"), RS232GroupBox);
+    ComCheckBox->move(8, 16);
+    ComCheckBox->hide();
+    // Only the program changes the box, and each change runs its handler.
+    connect(ComCheckBox, &QCheckBox::toggled, this, [this] { ComCheckBoxClick(); });
+
+    QuavTerminal1 = new TQuavTerminal(Client);
+    QuavTerminal1->setGeometry(16, 120, 497, 273);
+    QuavTerminal1->SetColor(clBlack);
+    QuavTerminal1->SetFontColor(clSilver);
+    QFont termFont = pixelFont("Courier New", 12);
+    termFont.setStyleHint(QFont::Monospace);
+    QuavTerminal1->setFont(termFont);
+    QuavTerminal1->SetRows(16);
+    QuavTerminal1->SetScrollback(false);
+    QuavTerminal1->SetUseLazyDisplay(false);
+    QuavTerminal1->SetBlinkTime(250);
+    QuavTerminal1->SetLazyByteDelay(4);
+    QuavTerminal1->SetLazyTimeDelay(50);
+    QuavTerminal1->SetWantAllKeys(false);
+    QuavTerminal1->SetCaptureFile("QUAVTERM.CAP");
+    QuavTerminal1->SetComPort(QuavComPort1);
+    QuavTerminal1->OnKeyPress = [this](char& key) {
+        if (QuavTerminal1KeyPress(key)) key = 0;
+    };
+
+    InfoStatusBar = new QStatusBar(Client);
+    InfoStatusBar->setSizeGripEnabled(false);
+    auto* statusLabel = new QLabel(QStringLiteral("Info"), InfoStatusBar);
+    statusLabel->setObjectName(QStringLiteral("InfoStatusText"));
+    InfoStatusBar->addWidget(statusLabel, 1);
+}
+
+void TBrimwellForm::buildMenus() {
+    QMenuBar* bar = menuBar();
+    ExitMenu = bar->addAction(QStringLiteral("Exit"));
+    connect(ExitMenu, &QAction::triggered, this, &TBrimwellForm::ExitMenuClick);
+
+    PC1 = bar->addMenu(QStringLiteral("PCI Board(s)"));
+    PCIConnect = PC1->addAction(QStringLiteral("Connected"));
+    PCIConnect->setCheckable(true);
+    // No usable PCI board can be found until the board link is built.
+    PCIConnect->setEnabled(false);
+
+    ConfigMenu = bar->addMenu(QStringLiteral("RS232 Config"));
+    COMPortMenu = ConfigMenu->addMenu(QStringLiteral("COM Port"));
+    NoneMenu = COMPortMenu->addAction(QStringLiteral("None"));
+    COM1Menu = COMPortMenu->addAction(QStringLiteral("COM1"));
+    COM2Menu = COMPortMenu->addAction(QStringLiteral("COM2"));
+    COMPortMenu->addSeparator();
+    SearchAllMenu = COMPortMenu->addAction(QStringLiteral("Search"));
+    SearchAllMenu->setStatusTip(QStringLiteral("Look for prompt defined in INI file on COM 1 and COM 2"));
+    SearchAllMenu->setToolTip(SearchAllMenu->statusTip());
+    connect(NoneMenu, &QAction::triggered, this, &TBrimwellForm::NoneMenuClick);
+    connect(COM1Menu, &QAction::triggered, this, &TBrimwellForm::COM1MenuClick);
+    connect(COM2Menu, &QAction::triggered, this, &TBrimwellForm::COM2MenuClick);
+    connect(SearchAllMenu, &QAction::triggered, this, &TBrimwellForm::SearchAllMenuClick);
+
+    Baud1 = ConfigMenu->addMenu(QStringLiteral("Baud"));
+    for (int rate : {1200, 2400, 9600, 19200, 38400, 57600}) {
+        QAction* a = Baud1->addAction(QString::number(rate));
+        a->setObjectName(QStringLiteral("N%1Click").arg(rate));
+        connect(a, &QAction::triggered, this, [this, rate] { setBaudFromMenu(rate); });
+    }
+
+    Terminal1 = bar->addMenu(QStringLiteral("Terminal"));
+    VisibleMenu = Terminal1->addAction(QStringLiteral("Visible"));
+    VisibleMenu->setCheckable(true);
+    VisibleMenu->setChecked(true);
+    // A checkable action flips its check mark itself before it reports the click.
+    connect(VisibleMenu, &QAction::triggered, this, &TBrimwellForm::VisibleMenuClick);
+
+    static const struct {
+        const char* caption;
+        int number;
+    } colours[] = {{"Black", 1}, {"Red", 2}, {"Green", 3}, {"Blue", 4}, {"White", 5}};
+    BackgroundColor1 = Terminal1->addMenu(QStringLiteral("Background Color"));
+    ForegroundColor1 = Terminal1->addMenu(QStringLiteral("Text Color"));
+    for (QMenu* menu : {BackgroundColor1, ForegroundColor1}) {
+        const bool back = menu == BackgroundColor1;
+        for (const auto& c : colours) {
+            QAction* a = menu->addAction(QString::fromLatin1(c.caption));
+            const int n = c.number;
+            connect(a, &QAction::triggered, this,
+                    [this, back, n] { back ? setTerminalBackground(n) : setTerminalTextColour(n); });
+        }
+        menu->addSeparator();
+        QAction* def = menu->addAction(QStringLiteral("Default"));
+        connect(def, &QAction::triggered, this,
+                [this, back] { back ? setTerminalBackground(0) : setTerminalTextColour(0); });
+    }
+    ForegroundColor1->menuAction()->setVisible(false);
+    TerminalFonts1 = Terminal1->addAction(QStringLiteral("Terminal Fonts..."));
+    connect(TerminalFonts1, &QAction::triggered, this, &TBrimwellForm::TerminalFonts1Click);
+}
+
+void TBrimwellForm::setClientHeight(int height) {
+    Client->setFixedSize(kClientWidth, height);
+    InfoStatusBar->setGeometry(0, height - kStatusBarHeight, kClientWidth, kStatusBarHeight);
+    InfoStatusBar->raise();
+    const int menuHeight = menuBar()->sizeHint().height();
+    setFixedSize(kClientWidth, height + menuHeight);
+}
+
+QSize TBrimwellForm::clientSize() const { return Client->size(); }
+
+QString TBrimwellForm::statusText() const {
+    return InfoStatusBar->findChild<QLabel*>(QStringLiteral("InfoStatusText"))->text();
+}
+
+void TBrimwellForm::setStatusText(const QString& text) {
+    InfoStatusBar->findChild<QLabel*>(QStringLiteral("InfoStatusText"))->setText(text);
+}
+
+void TBrimwellForm::showMessage(const QString& text) {
+    dialogs().messageBox(this, text, QApplication::applicationDisplayName(), MsgButtons::Ok);
+}
+
+void TBrimwellForm::disable_btns() {
+    UploadButton->setEnabled(false);
+    PickButton->setEnabled(false);
+}
+
+void TBrimwellForm::enable_btns() {
+    UploadButton->setEnabled(true);
+    PickButton->setEnabled(true);
+}
+
+void TBrimwellForm::refreshComLabels() {
+    const int n = QuavComPort1->ComNumber();
+    ComNumberLabel->setText(n == 0 ? QStringLiteral("None") : QString::number(n));
+    ComBaudLabel->setText(QString::number(QuavComPort1->Baud()));
+}
+
+void TBrimwellForm::setMonitoring(bool on) {
+    try {
+        QuavSLController1->SetMonitoring(on);
+    } catch (const std::exception& e) {
+        showMessage(QString::fromStdString(e.what()));
+    }
+}
+
+// ---- Settings ---------------------------------------------------------------------------------
+
+void TBrimwellForm::applyPortSettings(const script::LoaderSettings& s) {
+    // A rejected line setting is a wrong settings file, not a reason to stop starting up.
+    auto guarded = [this](auto&& apply) {
+        try {
+            apply();
+        } catch (const std::exception& e) {
+            showMessage(QString::fromStdString(e.what()));
+        }
+    };
+    if (s.Baud) guarded([&] {
+            QuavComPort1->SetBaud(*s.Baud);
+            ComBaudLabel->setText(QString::number(QuavComPort1->Baud()));
+        });
+    if (s.DataBits) guarded([&] { QuavComPort1->SetDataBits(static_cast<uint16_t>(*s.DataBits)); });
+    if (s.Parity) guarded([&] { QuavComPort1->SetParity(static_cast<TParity>(*s.Parity)); });
+    if (s.StopBits) guarded([&] { QuavComPort1->SetStopBits(static_cast<uint16_t>(*s.StopBits)); });
+}
+
+void TBrimwellForm::read_defaults() {
+    const script::LoaderSettings s = script::readSettingsFile(settingsPath_.toStdString());
+    if (!s.fileFound) return;
+    if (s.DefaultComPort > 0) DefaultComPort = s.DefaultComPort;
+    for (const std::string& m : s.messages) showMessage(QString::fromStdString(m));
+    applyPortSettings(s);
+    AutoScriptPath = QString::fromStdString(s.AutoScriptPath);
+    if (s.ScriptFolder) {
+        ScriptFolder = QString::fromStdString(*s.ScriptFolder);
+        ScriptFolderSet = true;
+    }
+    if (s.AutomaticMode) AutomaticMode = true;
+    engine_->applySettings(s);
+    if (s.TerminalVisible) {
+        const bool shown = VisibleMenu->isChecked();
+        if ((*s.TerminalVisible == 0 && shown) || (*s.TerminalVisible == 1 && !shown)) VisibleMenu->trigger();
+    }
+    if (s.TerminalBackground && *s.TerminalBackground >= 0 && *s.TerminalBackground <= 5)
+        setTerminalBackground(*s.TerminalBackground);
+    if (s.TerminalTextColour && *s.TerminalTextColour >= 0 && *s.TerminalTextColour <= 5)
+        setTerminalTextColour(*s.TerminalTextColour);
+}
+
+// ---- Start-up ---------------------------------------------------------------------------------
+
+void TBrimwellForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (shown_) return;
+    shown_ = true;
+    // Runs from the message loop so that the window is on screen while the unit is searched.
+    QTimer::singleShot(0, this, &TBrimwellForm::FormShow);
+}
+
+void TBrimwellForm::FormShow() {
+    VersionLabel->setText(QString::fromLatin1(kVersionText));
+    VersionLabel->adjustSize();
+    read_defaults();
+
+    if (engine_->LinkMode == script::kLinkSerial) {
+        bool found = false;
+        if (DefaultComPort == 0)
+            found = process_com() == 1;
+        else
+            found = check_com(DefaultComPort) || process_com() == 1;
+        if (!found && !AutomaticMode)
+            use_default_com();
+        else
+            ComCheckBox->setEnabled(false);
+        setMonitoring(true);
+    }
+
+    if (AutomaticMode) {
+        if (!QuavComPort1->Open()) {
+            showMessage(QString::fromLatin1(kAutoNoPort));
+            automaticExitCode_ = 1;
+            JustUploadTimer->start();
+            startupFinished_ = true;
+            return;
+        }
+        setStatusText(QStringLiteral("Uploading file(s). Please wait...."));
+        processPendingEvents();
+        setEnabled(false);
+        engine_->ScriptPath = AutoScriptPath.toStdString();
+        engine_->read_ini();
+        setEnabled(true);
+        setStatusText(QStringLiteral(" "));
+        processPendingEvents();
+        // A production line reads the exit code: only a run that went through to its end is a success.
+        automaticExitCode_ = engine_->outcome() == script::RunOutcome::Completed ? 0 : 1;
+        JustUploadTimer->start();
+    } else if (engine_->LinkMode == script::kLinkSerial) {
+        QuavTerminal1->setFocus();
+    }
+    startupFinished_ = true;
+}
+
+void TBrimwellForm::JustUploadTimerTimer() {
+    JustUploadTimer->stop();
+    endProcess(automaticExitCode_ < 0 ? 0 : automaticExitCode_);
+}
+
+void TBrimwellForm::endProcess(int code) {
+    hide();
+    if (exitHandler_) {
+        exitHandler_(code);
+        return;
+    }
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
+
+// ---- Closing ----------------------------------------------------------------------------------
+
+void TBrimwellForm::ExitMenuClick() { close(); }
+
+bool TBrimwellForm::FormCloseQuery() {
+    if (engine_->UploadIdle) {
+        engine_->CaptureActive = false;
+        return true;
+    }
+    const MsgAnswer answer = dialogs().messageBox(this, QString::fromLatin1(kCloseQuestion),
+                                                  QString::fromLatin1(kCloseCaption), MsgButtons::YesNo);
+    if (answer != MsgAnswer::Yes) return false;
+    // The upload is abandoned where it stands; the process must not return into it.
+    // An unattended run that is cut short did not flash the unit, so it does not report success.
+    endProcess(AutomaticMode ? 1 : 0);
+    return true;
+}
+
+void TBrimwellForm::closeEvent(QCloseEvent* event) {
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+bool TBrimwellForm::eventFilter(QObject* watched, QEvent* event) {
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- Script runs ------------------------------------------------------------------------------
+
+void TBrimwellForm::PickButtonClick() {
+    // The dialog opens in the working directory unless the settings name a script folder.
+    const QString dir = ScriptFolderSet ? QDir::current().absoluteFilePath(ScriptFolder) : QDir::currentPath();
+    const QString path = dialogs().openFileName(this, QStringLiteral("Open"), dir, QString::fromLatin1(kScriptFilter));
+    if (path.isEmpty()) return;
+    engine_->PickButtonClick(path.toStdString());
+}
+
+void TBrimwellForm::UploadButtonClick() { engine_->UploadButtonClick(); }
+
+} // namespace brimwell

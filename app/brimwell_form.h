@@ -1,0 +1,179 @@
+// The main window: owns the serial port, the terminal pane, the status lights and the script engine,
+// finds the unit at start-up, and offers the menus, the Pick button and the unattended run.
+#pragma once
+
+#include "script/script_engine.h"
+#include "script/settings_file.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+
+namespace brimwell {
+
+class TQuavComPort;
+class TQuavTerminal;
+class TQuavStatusLight;
+class TQuavSLController;
+
+namespace script {
+class TProgressForm;
+} // namespace script
+
+class WindowHost;
+
+class TBrimwellForm : public QMainWindow {
+    Q_OBJECT
+public:
+    // Client area as designed; the "Visible" menu makes it 420 or 139 pixels high.
+    static constexpr int kClientWidth = 527;
+    static constexpr int kClientHeight = 416;
+    static constexpr int kVisibleHeight = 420;
+    static constexpr int kCollapsedHeight = 139;
+    static constexpr int kStatusBarHeight = 19;
+    static constexpr const char* kVersionText = "Version : 1.08";
+    static constexpr const char* kScriptFilter = "Script files (*.sld)|*.sld|All files (*.*)|*.*";
+
+    // `settingsPath` is the settings file read when the window is first shown.
+    explicit TBrimwellForm(QString settingsPath = QString::fromLatin1(script::kSettingsFileName),
+                           QWidget* parent = nullptr);
+    ~TBrimwellForm() override;
+
+    // ---- Operations of the window ---------------------------------------------------------------
+    void disable_btns();
+    void enable_btns();
+    void read_defaults();
+    void FormShow();
+    void ExitMenuClick();
+    void JustUploadTimerTimer();
+    void PickButtonClick();
+    void UploadButtonClick();
+
+    // Serial port selection and probing.
+    bool check_com(int n);
+    int process_com();
+    void use_default_com();
+    void NoneMenuClick();
+    void COM1MenuClick();
+    void COM2MenuClick();
+    void SearchAllMenuClick();
+    void ComCheckBoxClick();
+    void setBaudFromMenu(int baud); // N12001Click ... N576001Click
+    void QuavComPort1TriggerAvail(uint16_t count);
+
+    // Terminal appearance and keyboard.
+    void VisibleMenuClick();
+    void setTerminalBackground(int settingNumber); // 0 Default, 1 Black, 2 Red, 3 Green, 4 Blue, 5 White
+    void setTerminalTextColour(int settingNumber);
+    void TerminalFonts1Click();
+    // Returns true when the key was taken here (the pane must not handle it).
+    bool QuavTerminal1KeyPress(char key);
+
+    // ---- State ----------------------------------------------------------------------------------
+    int DefaultComPort = 0;
+    bool AutomaticMode = false;
+    QString AutoScriptPath;
+    int LastGoodCom = 0;
+    QString ScriptFolder = QStringLiteral(".."); // initial directory of INIOpenDialog (setting 7)
+    bool ScriptFolderSet = false;                // setting 7 was given
+
+    script::ScriptEngine& engine() { return *engine_; }
+    TQuavComPort& port() { return *QuavComPort1; }
+    WindowHost& host() { return *host_; }
+
+    // How the process ends: after an unattended run and after a confirmed close during an upload.
+    // The default hides the window and ends the process at once with the code.
+    using ExitHandler = std::function<void(int code)>;
+    void setExitHandler(ExitHandler handler) { exitHandler_ = std::move(handler); }
+    // FormShow has run to its end (the unit was searched for, an unattended run has finished).
+    bool startupFinished() const { return startupFinished_; }
+    // The exit code the unattended run ended with (-1 while none ended).
+    int automaticExitCode() const { return automaticExitCode_; }
+
+    // ---- Controls, by their designed names ----------------------------------------------------
+    QWidget* Client = nullptr; // the client area
+    QPushButton* UploadButton = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* VersionLabel = nullptr;
+    QLabel* CODE_NUMLabel = nullptr;
+    QPushButton* PickButton = nullptr;
+    QGroupBox* RS232GroupBox = nullptr;
+    TQuavStatusLight* QuavStatusLight1 = nullptr; // CTS
+    TQuavStatusLight* QuavStatusLight2 = nullptr; // DCD
+    TQuavStatusLight* QuavStatusLight3 = nullptr; // RXD
+    TQuavStatusLight* QuavStatusLight4 = nullptr; // TXD
+    QLabel* ComNumberLabel = nullptr;
+    QLabel* ComBaudLabel = nullptr;
+    QCheckBox* ComCheckBox = nullptr;
+    QTimer* JustUploadTimer = nullptr;
+    TQuavTerminal* QuavTerminal1 = nullptr;
+    QStatusBar* InfoStatusBar = nullptr;
+    TQuavComPort* QuavComPort1 = nullptr;
+    TQuavSLController* QuavSLController1 = nullptr;
+    script::TProgressForm* ProgressForm = nullptr;
+
+    // Menu items.
+    QAction* ExitMenu = nullptr;
+    QMenu* PC1 = nullptr;
+    QAction* PCIConnect = nullptr;
+    QMenu* ConfigMenu = nullptr;
+    QMenu* COMPortMenu = nullptr;
+    QAction* NoneMenu = nullptr;
+    QAction* COM1Menu = nullptr;
+    QAction* COM2Menu = nullptr;
+    QAction* SearchAllMenu = nullptr;
+    QMenu* Baud1 = nullptr;
+    QMenu* Terminal1 = nullptr;
+    QAction* VisibleMenu = nullptr;
+    QMenu* BackgroundColor1 = nullptr;
+    QMenu* ForegroundColor1 = nullptr;
+    QAction* TerminalFonts1 = nullptr;
+
+    // Status bar text (the one simple panel).
+    QString statusText() const;
+    void setStatusText(const QString& text);
+    // Client area size as shown.
+    QSize clientSize() const;
+
+    // A message box through the dialog seam, owned by this window.
+    void showMessage(const QString& text);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void setClientHeight(int height);
+    void refreshComLabels();
+    void setMonitoring(bool on);
+    void applyPortSettings(const script::LoaderSettings& s);
+    bool tryOpenPort(QString* error);
+    void endProcess(int code);
+    bool FormCloseQuery();
+
+    QString settingsPath_;
+    std::unique_ptr<WindowHost> host_;
+    std::unique_ptr<script::ScriptEngine> engine_;
+    std::unique_ptr<TQuavComPort> portHolder_;
+    std::unique_ptr<script::UnitLink> serialLink_;
+    ExitHandler exitHandler_;
+    bool shown_ = false;
+    bool startupFinished_ = false;
+    int automaticExitCode_ = -1;
+};
+
+} // namespace brimwell

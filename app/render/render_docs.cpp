@@ -1,0 +1,145 @@
+// Renders the main window before and during a script run, and the progress window, into PNG files
+// for the documentation. Runs offscreen against the unit simulator on a pseudo-terminal.
+//   brimwell-render-docs OUTPUT_DIR SIMULATOR
+#include "app/brimwell_form.h"
+#include "app/dialogs.h"
+#include "script/progress_form.h"
+#include "serial/component/pending_events.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace brimwell;
+
+// Answers the dialogs the way an operator would for these pictures.
+class DocDialogs : public DialogSeam {
+public:
+    QString script;
+    MsgAnswer messageBox(QWidget*, const QString& text, const QString&, MsgButtons) override {
+        std::fprintf(stderr, "render-docs: message \"%s\"\n", text.toUtf8().constData());
+        return MsgAnswer::Ok;
+    }
+    QString openFileName(QWidget*, const QString&, const QString&, const QString&) override { return script; }
+    bool chooseFont(QWidget*, QFont&, QColor&) override { return false; }
+};
+
+bool waitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        processPendingEvents();
+        usleep(1000);
+    }
+    return true;
+}
+
+bool save(QWidget* w, const std::string& path) {
+    const bool ok = w->grab().save(QString::fromStdString(path), "PNG");
+    std::fprintf(stderr, "render-docs: %s %s\n", ok ? "wrote" : "could not write", path.c_str());
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: brimwell-render-docs OUTPUT_DIR SIMULATOR\n");
+        return 2;
+    }
+    const std::string out = argv[1];
+    const std::string simulator = argv[2];
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    signal(SIGPIPE, SIG_IGN);
+
+    char tmpl[] = "/tmp/brimwell-docs-XXXXXX";
+    if (!mkdtemp(tmpl)) return 1;
+    const std::string work = tmpl;
+    const std::string link = work + "/com1";
+    std::filesystem::create_directories(out);
+
+    // The unit, paced like a real line so that the pictures catch the upload under way.
+    std::vector<std::string> args{simulator, "--link", link, "--quiet", "--baud", "115200", "--store", work};
+    std::vector<char*> av;
+    for (auto& a : args) av.push_back(a.data());
+    av.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t sim = -1;
+    if (posix_spawn(&sim, av[0], &actions, nullptr, av.data(), environ) != 0) {
+        std::fprintf(stderr, "render-docs: cannot start %s\n", simulator.c_str());
+        return 1;
+    }
+    struct stat st {};
+    for (int i = 0; i < 2500 && ::stat(link.c_str(), &st) != 0; ++i) usleep(2000);
+    setenv("BRIMWELL_COM1", link.c_str(), 1);
+    setenv("BRIMWELL_COM2", (work + "/absent").c_str(), 1);
+
+    {
+        std::ofstream data(work + "/firmware.bin", std::ios::binary);
+        for (int i = 0; i < 120000; ++i) data.put(static_cast<char>(i * 7));
+        std::ofstream script(work + "/flash.sld");
+        script << "; example flashing script\n_TC \"^M\"\n_LF " << work << "/firmware.bin\n_LA 80000000\n_LV 1.08\n_LD\n";
+    }
+
+    int rc = 0;
+    {
+        QApplication app(argc, argv);
+        QApplication::setApplicationName(QStringLiteral("Brimwell"));
+        QApplication::setApplicationDisplayName(QStringLiteral("Brimwell"));
+        DocDialogs dialogs;
+        dialogs.script = QString::fromStdString(work + "/flash.sld");
+        setDialogs(&dialogs);
+
+        TBrimwellForm form(QString::fromStdString(work + "/LoaderDefault.ini"));
+        form.show();
+        if (!waitFor([&] { return form.startupFinished(); }, 60000)) rc = 1;
+        waitFor([] { return false; }, 300);
+        if (!save(&form, out + "/main-window.png")) rc = 1;
+
+        bool during = false;
+        QTimer snap;
+        snap.setInterval(5);
+        QObject::connect(&snap, &QTimer::timeout, [&] {
+            if (during || !form.ProgressForm->isVisible() || form.ProgressForm->FileProgressBar->value() < 25) return;
+            during = true;
+            snap.stop();
+            if (!save(&form, out + "/main-window-uploading.png")) rc = 1;
+            if (!save(form.ProgressForm, out + "/progress-window.png")) rc = 1;
+            form.ProgressForm->CancelButton->click();
+        });
+        snap.start();
+        form.PickButton->click();
+        if (!during) {
+            std::fprintf(stderr, "render-docs: the upload never got under way\n");
+            rc = 1;
+        }
+        setDialogs(nullptr);
+    }
+    kill(sim, SIGTERM);
+    waitpid(sim, nullptr, 0);
+    std::filesystem::remove_all(work);
+    return rc;
+}

@@ -1,0 +1,64 @@
+// The "Terminal" menu: whether the window shows the terminal pane, its colours and font, and the
+// backspace key typed into it.
+#include "app/brimwell_form.h"
+
+#include "app/dialogs.h"
+#include "serial/component/com_port.h"
+#include "terminal/widget/quav_terminal.h"
+
+#include <QAction>
+
+namespace brimwell {
+
+namespace {
+// Numbering of settings 21 and 22: 0 Default, 1 Black, 2 Red, 3 Green, 4 Blue, 5 White.
+// Colours are 0x00BBGGRR.
+TColor settingColour(int number, TColor defaultColour) {
+    switch (number) {
+    case 1: return 0x000000;
+    case 2: return 0x0000FF;
+    case 3: return 0x008000;
+    case 4: return 0xFF0000;
+    case 5: return 0xFFFFFF;
+    default: return defaultColour;
+    }
+}
+
+} // namespace
+
+void TBrimwellForm::VisibleMenuClick() {
+    // The pane is never hidden: the window just stops above it, with the status bar kept at the bottom.
+    setClientHeight(VisibleMenu->isChecked() ? kVisibleHeight : kCollapsedHeight);
+}
+
+void TBrimwellForm::setTerminalBackground(int settingNumber) {
+    QuavTerminal1->SetColor(settingColour(settingNumber, clBlack));
+}
+
+void TBrimwellForm::setTerminalTextColour(int settingNumber) {
+    QuavTerminal1->SetFontColor(settingColour(settingNumber, clSilver));
+    // Handing the font back makes the pane redraw with its new colour.
+    QuavTerminal1->setFont(QuavTerminal1->font());
+}
+
+void TBrimwellForm::TerminalFonts1Click() {
+    QFont font = QuavTerminal1->font();
+    QColor colour = toQColor(QuavTerminal1->FontColor());
+    if (!dialogs().chooseFont(this, font, colour)) return;
+    QuavTerminal1->SetFontColor(fromQColor(colour));
+    QuavTerminal1->setFont(font);
+}
+
+bool TBrimwellForm::QuavTerminal1KeyPress(char key) {
+    if (key != '\b' || !QuavComPort1->Open()) return false;
+    try {
+        QuavComPort1->PutChar('\b');
+        QuavComPort1->PutChar(' ');
+        QuavComPort1->PutChar('\b');
+    } catch (const std::exception& e) {
+        showMessage(QString::fromStdString(e.what()));
+    }
+    return true;
+}
+
+} // namespace brimwell

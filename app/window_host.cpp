@@ -1,0 +1,63 @@
+// The window's side of a script run.
+#include "app/window_host.h"
+
+#include "app/brimwell_form.h"
+#include "script/progress_form.h"
+#include "serial/component/pending_events.h"
+#include "terminal/widget/quav_terminal.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMenu>
+
+namespace brimwell {
+
+WindowHost::~WindowHost() {
+    while (busyDepth_ > 0) {
+        QApplication::restoreOverrideCursor();
+        --busyDepth_;
+    }
+}
+
+void WindowHost::showMessage(const std::string& text) { form_.showMessage(QString::fromStdString(text)); }
+
+void WindowHost::setStatusText(const std::string& text) { form_.setStatusText(QString::fromStdString(text)); }
+
+void WindowHost::setButtonsEnabled(bool enabled) {
+    if (enabled)
+        form_.enable_btns();
+    else
+        form_.disable_btns();
+}
+
+void WindowHost::processEvents() { processPendingEvents(); }
+
+void WindowHost::showProgress(const script::ProgressInfo& info) { form_.ProgressForm->ShowProgressForm(info); }
+
+void WindowHost::stepProgress() { form_.ProgressForm->StepIt(); }
+
+void WindowHost::hideProgress() { form_.ProgressForm->HideProgressForm(); }
+
+void WindowHost::setBusyCursor(bool busy) {
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        ++busyDepth_;
+    } else if (busyDepth_ > 0) {
+        QApplication::restoreOverrideCursor();
+        --busyDepth_;
+    }
+}
+
+void WindowHost::setConfigMenuVisible(bool visible) { form_.ConfigMenu->menuAction()->setVisible(visible); }
+
+void WindowHost::setPciBoardLabel(bool visible, const std::string& caption) {
+    form_.ProgressForm->setPciBoardLabel(visible, QString::fromStdString(caption));
+}
+
+void WindowHost::focusTerminal() {
+    if (form_.QuavTerminal1 && form_.QuavTerminal1->isVisible()) form_.QuavTerminal1->setFocus();
+}
+
+void WindowHost::runFinished(script::RunOutcome outcome) { lastOutcome_ = outcome; }
+
+} // namespace brimwell

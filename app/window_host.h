@@ -1,0 +1,38 @@
+// The script engine's view of the main window: message boxes through the dialog seam, the status
+// bar, the two buttons, the progress window, the cursor and the configuration menu.
+#pragma once
+
+#include "script/script_host.h"
+
+namespace brimwell {
+
+class TBrimwellForm;
+
+class WindowHost : public script::ScriptHost {
+public:
+    explicit WindowHost(TBrimwellForm& form) : form_(form) {}
+    ~WindowHost() override;
+
+    void showMessage(const std::string& text) override;
+    void setStatusText(const std::string& text) override;
+    void setButtonsEnabled(bool enabled) override;
+    void processEvents() override;
+    void showProgress(const script::ProgressInfo& info) override;
+    void stepProgress() override;
+    void hideProgress() override;
+    void setBusyCursor(bool busy) override;
+    void setConfigMenuVisible(bool visible) override;
+    void setPciBoardLabel(bool visible, const std::string& caption) override;
+    void focusTerminal() override;
+    void runFinished(script::RunOutcome outcome) override;
+
+    // Outcome of the last finished run as the engine reported it.
+    script::RunOutcome lastOutcome() const { return lastOutcome_; }
+
+private:
+    TBrimwellForm& form_;
+    int busyDepth_ = 0;
+    script::RunOutcome lastOutcome_ = script::RunOutcome::None;
+};
+
+} // namespace brimwell

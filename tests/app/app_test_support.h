@@ -1,0 +1,99 @@
+// Shared pieces of the window tests: answering dialogs from code, running the unit simulator on a
+// pseudo-terminal, and pumping events until something happens.
+#pragma once
+
+#include "app/dialogs.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <optional>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace brimwell::testing {
+
+// Answers every dialog from code and remembers what was asked.
+class ScriptedDialogs : public DialogSeam {
+public:
+    ScriptedDialogs() { setDialogs(this); }
+    ~ScriptedDialogs() override { setDialogs(nullptr); }
+
+    MsgAnswer messageBox(QWidget*, const QString& text, const QString& caption, MsgButtons buttons) override {
+        messages << text;
+        captions << caption;
+        if (onMessage) onMessage(text);
+        if (buttons == MsgButtons::YesNo) {
+            if (onQuestion) return onQuestion(text);
+            return MsgAnswer::No;
+        }
+        return MsgAnswer::Ok;
+    }
+    QString openFileName(QWidget*, const QString&, const QString& directory, const QString& filter) override {
+        openedIn = directory;
+        lastFilter = filter;
+        return fileToOpen;
+    }
+    bool chooseFont(QWidget*, QFont& font, QColor& color) override {
+        fontOffered = font;
+        if (!fontAnswer) return false;
+        font = *fontAnswer;
+        if (colorAnswer.isValid()) color = colorAnswer;
+        return true;
+    }
+
+    QStringList messages;
+    QStringList captions;
+    std::function<void(const QString&)> onMessage;
+    std::function<MsgAnswer(const QString&)> onQuestion;
+    QString fileToOpen;
+    QString openedIn;
+    QString lastFilter;
+    std::optional<QFont> fontAnswer;
+    QColor colorAnswer;
+    QFont fontOffered;
+};
+
+// brimwell-unit-sim on a pseudo-terminal reachable at `linkPath`.
+class UnitSim {
+public:
+    UnitSim(const std::string& linkPath, const std::string& storeDir, const std::vector<std::string>& extra = {});
+    ~UnitSim();
+    UnitSim(const UnitSim&) = delete;
+    UnitSim& operator=(const UnitSim&) = delete;
+    bool running() const;
+
+private:
+    int pid_ = -1;
+    std::string link_;
+};
+
+// A fresh directory under the system's temporary directory, removed with its contents at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    void write(const std::string& name, const std::string& contents) const;
+
+private:
+    std::string path_;
+};
+
+std::string buildDir();
+std::string simPath();
+std::string readFile(const std::string& path);
+// Files in `dir` (names only), sorted.
+std::vector<std::string> listDir(const std::string& dir);
+
+// Runs pending events until `done` or `ms` milliseconds of real time passed.
+bool pumpUntil(const std::function<bool()>& done, int ms = 10000);
+void pumpFor(int ms);
+
+// Points COMn at `path` (a device that may not exist).
+void mapCom(int n, const std::string& path);
+
+} // namespace brimwell::testing

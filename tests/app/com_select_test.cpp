@@ -1,0 +1,89 @@
+// The "Select Port" dialog: which ports it offers, what it hands back, and the serial port's
+// prompt hook that shows it.
+#include "app/com_select_form.h"
+#include "app_test_support.h"
+#include "lights/pty_pair.h"
+#include "serial/component/com_port.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+using namespace brimwell;
+using namespace brimwell::testing;
+
+TEST(ComSelectForm, ListsTheAvailablePortsAmongOneToFiftyInOrder) {
+    std::vector<unsigned> asked;
+    TComSelectForm form(nullptr, [&](unsigned n) {
+        asked.push_back(n);
+        return n == 3 || n == 12 || n == 50 || n == 51;
+    });
+    ASSERT_EQ(asked.size(), 50u);
+    EXPECT_EQ(asked.front(), 1u);
+    EXPECT_EQ(asked.back(), 50u);
+    QStringList items;
+    for (int i = 0; i < form.PortComboBox->count(); ++i) items << form.PortComboBox->itemText(i);
+    EXPECT_EQ(items, QStringList({"COM3", "COM12", "COM50"})) << "51 is never asked or listed";
+    EXPECT_EQ(form.SelectedCom(), "COM3") << "the first entry is selected";
+    EXPECT_EQ(form.SelectedComNum(), 3);
+    form.PortComboBox->setCurrentIndex(1);
+    EXPECT_EQ(form.SelectedComNum(), 12);
+
+    EXPECT_EQ(form.windowTitle(), "Select Port");
+    EXPECT_EQ(form.Label1->text(), "The configured serial port is not valid.");
+    EXPECT_EQ(form.Label2->text(), "Please choose another port.");
+    EXPECT_EQ(form.OKButton->text(), "OK");
+    EXPECT_TRUE(form.OKButton->isDefault());
+    EXPECT_EQ(form.CancelButton->text(), "Cancel");
+}
+
+TEST(ComSelectForm, WithNothingToOfferOnlyCancelWorks) {
+    TComSelectForm form(nullptr, [](unsigned) { return false; });
+    EXPECT_EQ(form.PortComboBox->count(), 0);
+    EXPECT_FALSE(form.OKButton->isEnabled());
+    EXPECT_EQ(form.SelectedComNum(), 0);
+}
+
+TEST(ComSelectForm, RealAvailabilityTestSeesAMappedPseudoTerminal) {
+    TempDir dir;
+    for (int n = 1; n <= 50; ++n) mapCom(n, dir.file("absent" + std::to_string(n)));
+    PtyPair pty;
+    pty.mapTo(17);
+    TComSelectForm form;
+    ASSERT_EQ(form.PortComboBox->count(), 1);
+    EXPECT_EQ(form.SelectedCom(), "COM17");
+}
+
+TEST(ComSelectForm, OpeningThePortWithoutANumberAsksThroughTheDialog) {
+    TempDir dir;
+    for (int n = 1; n <= 50; ++n) mapCom(n, dir.file("absent" + std::to_string(n)));
+    PtyPair pty;
+    pty.mapTo(23);
+    TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return static_cast<uint32_t>(promptForPort()); });
+
+    QStringList offered;
+    setComSelectResponder([&](TComSelectForm& form) {
+        for (int i = 0; i < form.PortComboBox->count(); ++i) offered << form.PortComboBox->itemText(i);
+        return int(QDialog::Accepted);
+    });
+    {
+        TQuavComPort port;
+        port.SetComNumber(0);
+        port.SetOpen(true);
+        EXPECT_EQ(offered, QStringList({"COM23"}));
+        EXPECT_EQ(port.ComNumber(), 23);
+        EXPECT_TRUE(port.Open());
+        port.SetOpen(false);
+    }
+
+    setComSelectResponder([](TComSelectForm&) { return int(QDialog::Rejected); });
+    {
+        TQuavComPort port;
+        EXPECT_THROW(port.SetOpen(true), ENoPortSelected);
+        EXPECT_FALSE(port.Open());
+    }
+    setComSelectResponder({});
+    TQuavComPort::SetPromptForPortHook({});
+}

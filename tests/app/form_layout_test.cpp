@@ -1,0 +1,278 @@
+// The main window as the operator first sees it: controls, captions, menus, status bar and the
+// terminal appearance actions. No unit is attached (COM1 and COM2 lead nowhere).
+#include "app/brimwell_form.h"
+#include "app_test_support.h"
+#include "lights/status_light.h"
+#include "serial/component/com_port.h"
+#include "terminal/widget/quav_terminal.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+
+using namespace brimwell;
+using namespace brimwell::testing;
+
+namespace {
+
+class FormWithoutUnit : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mapCom(1, dir.file("no-such-com1"));
+        mapCom(2, dir.file("no-such-com2"));
+    }
+    // A started window: shown, FormShow finished.
+    TBrimwellForm& start() {
+        form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+        form->show();
+        EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }));
+        return *form;
+    }
+    QAction* menuAction(QMenu* menu, const QString& text) {
+        for (QAction* a : menu->actions())
+            if (a->text() == text) return a;
+        return nullptr;
+    }
+
+    TempDir dir;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<TBrimwellForm> form;
+};
+
+struct Placement {
+    const char* name;
+    QRect rect;
+};
+
+} // namespace
+
+TEST_F(FormWithoutUnit, ControlsSitWhereDesignedWithTheirCaptions) {
+    TBrimwellForm& f = start();
+    EXPECT_EQ(f.windowTitle(), "Quellmark Inc. :- Brimwell");
+    EXPECT_EQ(f.clientSize(), QSize(527, 416));
+    EXPECT_EQ(f.minimumSize(), f.maximumSize()) << "the window cannot be resized";
+
+    const Placement placements[] = {
+        {"UploadButton", QRect(376, 48, 65, 17)},   {"Label1", QRect(184, 8, 122, 20)},
+        {"PickButton", QRect(40, 38, 176, 25)},     {"RS232GroupBox", QRect(37, 72, 444, 42)},
+        {"QuavTerminal1", QRect(16, 120, 497, 273)}, {"QuavStatusLight1", QRect(236, 19, 10, 10)},
+        {"QuavStatusLight2", QRect(179, 19, 10, 10)}, {"QuavStatusLight3", QRect(128, 19, 10, 10)},
+        {"QuavStatusLight4", QRect(75, 19, 10, 10)},
+    };
+    const std::map<std::string, QWidget*> widgets{
+        {"UploadButton", f.UploadButton},       {"Label1", f.Label1},
+        {"PickButton", f.PickButton},           {"RS232GroupBox", f.RS232GroupBox},
+        {"QuavTerminal1", f.QuavTerminal1},     {"QuavStatusLight1", f.QuavStatusLight1},
+        {"QuavStatusLight2", f.QuavStatusLight2}, {"QuavStatusLight3", f.QuavStatusLight3},
+        {"QuavStatusLight4", f.QuavStatusLight4},
+    };
+    for (const auto& p : placements) EXPECT_EQ(widgets.at(p.name)->geometry(), p.rect) << p.name;
+
+    EXPECT_EQ(f.UploadButton->text(), "Upload");
+    EXPECT_TRUE(f.UploadButton->isHidden());
+    EXPECT_EQ(f.Label1->text(), "BRIMWELL");
+    EXPECT_EQ(f.Label1->font().pixelSize(), 15);
+    EXPECT_EQ(f.Label1->font().family(), "Comic Sans MS");
+    EXPECT_EQ(f.PickButton->text(), "Open script file to read and upload");
+    EXPECT_EQ(f.VersionLabel->text(), "Version : 1.08");
+    EXPECT_EQ(f.VersionLabel->pos(), QPoint(447, 10));
+    EXPECT_TRUE(f.CODE_NUMLabel->isHidden());
+    EXPECT_EQ(f.RS232GroupBox->title(), "RS-232");
+    EXPECT_EQ(f.ComNumberLabel->pos(), QPoint(352, 8));
+    EXPECT_EQ(f.ComBaudLabel->pos(), QPoint(353, 25));
+    EXPECT_EQ(f.ComNumberLabel->text(), "None");
+    EXPECT_EQ(f.ComBaudLabel->text(), "38400");
+    EXPECT_EQ(f.ComCheckBox->text(), "Use COM");
+    EXPECT_TRUE(f.ComCheckBox->isHidden());
+    EXPECT_EQ(f.font().pixelSize(), 11);
+
+    // Each light has its caption to its right.
+    const std::pair<TQuavStatusLight*, const char*> captions[] = {
+        {f.QuavStatusLight1, "CTS"}, {f.QuavStatusLight2, "DCD"}, {f.QuavStatusLight3, "RXD"}, {f.QuavStatusLight4, "TXD"}};
+    for (const auto& [light, text] : captions) {
+        auto* caption = f.RS232GroupBox->findChild<QLabel*>(QString::fromLatin1(text) + "Caption");
+        ASSERT_NE(caption, nullptr) << text;
+        EXPECT_EQ(caption->text(), text);
+        EXPECT_GT(caption->x(), light->x() + light->width() - 1);
+        EXPECT_LT(caption->x(), light->x() + 20);
+    }
+
+    // The status bar is the bottom 19 pixels of the client area.
+    EXPECT_EQ(f.InfoStatusBar->geometry(), QRect(0, 416 - 19, 527, 19));
+
+    // The terminal pane as placed on the window.
+    EXPECT_EQ(f.QuavTerminal1->Rows(), 16);
+    EXPECT_EQ(f.QuavTerminal1->Color(), clBlack);
+    EXPECT_EQ(f.QuavTerminal1->FontColor(), clSilver);
+    EXPECT_EQ(f.QuavTerminal1->font().family(), "Courier New");
+    EXPECT_EQ(f.QuavTerminal1->font().pixelSize(), 12);
+    EXPECT_EQ(f.QuavTerminal1->BlinkTime(), 250);
+    EXPECT_EQ(f.QuavTerminal1->LazyByteDelay(), 4);
+    EXPECT_EQ(f.QuavTerminal1->LazyTimeDelay(), 50);
+    EXPECT_FALSE(f.QuavTerminal1->UseLazyDisplay());
+    EXPECT_FALSE(f.QuavTerminal1->Scrollback());
+    EXPECT_FALSE(f.QuavTerminal1->WantAllKeys());
+    EXPECT_EQ(f.QuavTerminal1->CaptureFile(), "QUAVTERM.CAP");
+    EXPECT_EQ(f.QuavTerminal1->ComPort(), f.QuavComPort1);
+}
+
+TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
+    TBrimwellForm& f = start();
+    QStringList top;
+    for (QAction* a : f.menuBar()->actions())
+        if (a->isVisible()) top << a->text();
+    EXPECT_EQ(top, QStringList({"Exit", "PCI Board(s)", "RS232 Config", "Terminal"}));
+
+    EXPECT_EQ(f.PCIConnect->text(), "Connected");
+    EXPECT_FALSE(f.PCIConnect->isEnabled()) << "no usable board";
+    EXPECT_EQ(f.engine().LinkMode, 1);
+
+    QStringList com;
+    for (QAction* a : f.COMPortMenu->actions()) com << (a->isSeparator() ? "-" : a->text());
+    EXPECT_EQ(com, QStringList({"None", "COM1", "COM2", "-", "Search"}));
+    EXPECT_EQ(f.SearchAllMenu->statusTip(), "Look for prompt defined in INI file on COM 1 and COM 2");
+
+    QStringList bauds;
+    for (QAction* a : f.Baud1->actions()) {
+        bauds << a->text();
+        EXPECT_FALSE(a->isChecked());
+    }
+    EXPECT_EQ(bauds, QStringList({"1200", "2400", "9600", "19200", "38400", "57600"}));
+
+    QStringList terminal;
+    for (QAction* a : f.Terminal1->actions())
+        terminal << (a->isVisible() ? a->text() : "(" + a->text() + ")");
+    EXPECT_EQ(terminal, QStringList({"Visible", "Background Color", "(Text Color)", "Terminal Fonts..."}));
+    EXPECT_TRUE(f.VisibleMenu->isChecked());
+    for (QMenu* m : {f.BackgroundColor1, f.ForegroundColor1}) {
+        QStringList items;
+        for (QAction* a : m->actions()) items << (a->isSeparator() ? "-" : a->text());
+        EXPECT_EQ(items, QStringList({"Black", "Red", "Green", "Blue", "White", "-", "Default"}));
+    }
+}
+
+TEST_F(FormWithoutUnit, NoUnitAndNoDefaultPortDisablesTheButtons) {
+    TBrimwellForm& f = start();
+    EXPECT_EQ(f.statusText(),
+              "Unable to open Hardware through COM ports. Select new COM port before proceeding");
+    EXPECT_FALSE(f.PickButton->isEnabled());
+    EXPECT_FALSE(f.UploadButton->isEnabled());
+    EXPECT_FALSE(f.QuavComPort1->Open());
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(" | ").toStdString();
+    EXPECT_TRUE(f.ComCheckBox->isEnabled()) << "use_default_com ran, the box stays usable";
+}
+
+TEST_F(FormWithoutUnit, NoneBeforeAnySuccessSaysNever) {
+    TBrimwellForm& f = start();
+    f.NoneMenu->trigger();
+    EXPECT_EQ(f.statusText(), "Note: Last successful COM port used is: Never");
+    EXPECT_EQ(f.ComNumberLabel->text(), "None");
+    EXPECT_EQ(f.QuavComPort1->ComNumber(), 0);
+    EXPECT_FALSE(f.PickButton->isEnabled());
+}
+
+TEST_F(FormWithoutUnit, FailedComMenuProbeShowsTextAndMessageAndEnablesButtons) {
+    TBrimwellForm& f = start();
+    struct Case {
+        QAction* action;
+        const char* message;
+    } cases[] = {
+        {f.COM1Menu, "Error! Cannot establish communication using COM 1. Please check RS232 connection"},
+        {f.COM2Menu, "Error! Cannot establish communication using COM 2. Please check RS232 connection"},
+    };
+    for (const auto& c : cases) {
+        dialogs.messages.clear();
+        c.action->trigger();
+        EXPECT_EQ(f.statusText(), "Unable to open Hardware thru COM ports. Select new COM port/check RS232 "
+                                  "connection before proceeding");
+        EXPECT_EQ(dialogs.messages, QStringList({c.message}));
+        EXPECT_TRUE(f.PickButton->isEnabled());
+    }
+}
+
+TEST_F(FormWithoutUnit, BaudMenuSetsThePortRateAndTheLabel) {
+    TBrimwellForm& f = start();
+    for (int rate : {1200, 2400, 9600, 19200, 57600, 38400}) {
+        QAction* a = menuAction(f.Baud1, QString::number(rate));
+        ASSERT_NE(a, nullptr);
+        a->trigger();
+        EXPECT_EQ(f.QuavComPort1->Baud(), rate);
+        EXPECT_EQ(f.ComBaudLabel->text(), QString::number(rate));
+        EXPECT_FALSE(a->isChecked());
+    }
+}
+
+TEST_F(FormWithoutUnit, VisibleCollapsesTo139AndComesBackAt420) {
+    TBrimwellForm& f = start();
+    f.VisibleMenu->trigger();
+    EXPECT_FALSE(f.VisibleMenu->isChecked());
+    EXPECT_EQ(f.clientSize(), QSize(527, 139));
+    EXPECT_EQ(f.InfoStatusBar->geometry(), QRect(0, 120, 527, 19)) << "status bar stays at the bottom";
+    EXPECT_TRUE(f.QuavTerminal1->isVisibleTo(&f)) << "the pane itself is not hidden";
+    f.VisibleMenu->trigger();
+    EXPECT_TRUE(f.VisibleMenu->isChecked());
+    EXPECT_EQ(f.clientSize(), QSize(527, 420));
+    EXPECT_EQ(f.InfoStatusBar->geometry(), QRect(0, 401, 527, 19));
+}
+
+TEST_F(FormWithoutUnit, ColourActionsSetBackgroundAndTextColours) {
+    TBrimwellForm& f = start();
+    const std::pair<const char*, TColor> table[] = {{"Red", 0x0000FF},   {"Green", 0x008000}, {"Blue", 0xFF0000},
+                                                    {"White", 0xFFFFFF}, {"Black", 0x000000}, {"Default", 0x000000}};
+    for (const auto& [caption, colour] : table) {
+        QAction* a = menuAction(f.BackgroundColor1, caption);
+        ASSERT_NE(a, nullptr) << caption;
+        f.QuavTerminal1->SetColor(0x123456);
+        a->trigger();
+        EXPECT_EQ(f.QuavTerminal1->Color(), colour) << caption;
+    }
+    const std::pair<const char*, TColor> text[] = {{"Red", 0x0000FF},   {"Green", 0x008000}, {"Blue", 0xFF0000},
+                                                   {"White", 0xFFFFFF}, {"Black", 0x000000}, {"Default", 0xC0C0C0}};
+    for (const auto& [caption, colour] : text) {
+        QAction* a = menuAction(f.ForegroundColor1, caption);
+        ASSERT_NE(a, nullptr) << caption;
+        a->trigger();
+        EXPECT_EQ(f.QuavTerminal1->FontColor(), colour) << caption;
+    }
+}
+
+TEST_F(FormWithoutUnit, FontDialogCancelKeepsTheFontAndConfirmTakesEverything) {
+    TBrimwellForm& f = start();
+    const QFont before = f.QuavTerminal1->font();
+    f.TerminalFonts1->trigger();
+    EXPECT_EQ(dialogs.fontOffered, before);
+    EXPECT_EQ(f.QuavTerminal1->font(), before);
+
+    QFont chosen(QStringLiteral("DejaVu Sans Mono"));
+    chosen.setPixelSize(16);
+    chosen.setBold(true);
+    dialogs.fontAnswer = chosen;
+    dialogs.colorAnswer = QColor(0, 0, 255);
+    f.TerminalFonts1->trigger();
+    EXPECT_EQ(f.QuavTerminal1->font().pixelSize(), 16);
+    EXPECT_TRUE(f.QuavTerminal1->font().bold());
+    EXPECT_EQ(f.QuavTerminal1->FontColor(), 0xFF0000u);
+}
+
+TEST_F(FormWithoutUnit, ClosingWhileIdleAsksNothing) {
+    TBrimwellForm& f = start();
+    f.engine().CaptureActive = true;
+    f.ExitMenu->trigger();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_FALSE(f.engine().CaptureActive);
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+}
+
+TEST_F(FormWithoutUnit, BackspaceWithThePortClosedIsLeftToThePane) {
+    TBrimwellForm& f = start();
+    ASSERT_FALSE(f.QuavComPort1->Open());
+    EXPECT_FALSE(f.QuavTerminal1KeyPress('\b'));
+    EXPECT_FALSE(f.QuavTerminal1KeyPress('a'));
+}

@@ -1,0 +1,262 @@
+// Finding the unit at start-up and from the "COM Port" menu, with COM1 and COM2 on pseudo-terminals
+// played by the unit simulator (or left silent), plus the status lights and the backspace filter.
+#include "app/brimwell_form.h"
+#include "app_test_support.h"
+#include "lights/pty_pair.h"
+#include "lights/sl_controller.h"
+#include "lights/status_light.h"
+#include "serial/component/com_port.h"
+#include "serial/time_base.h"
+#include "terminal/widget/quav_terminal.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+
+using namespace brimwell;
+using namespace brimwell::testing;
+
+namespace {
+
+constexpr double kTimeScale = 20.0;
+
+// A bare unit on a pseudo-terminal: answers "#" to every carriage return and keeps what it heard.
+class PromptingUnit {
+public:
+    PromptingUnit() {
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                const std::string got = pty_.read(20);
+                if (got.empty()) continue;
+                std::lock_guard lock(mutex_);
+                heard_ += got;
+                for (char c : got)
+                    if (c == '\r') pty_.write("#");
+            }
+        });
+    }
+    ~PromptingUnit() {
+        stop_ = true;
+        thread_.join();
+    }
+    void mapTo(int n) const { pty_.mapTo(n); }
+    void send(const std::string& bytes) const { pty_.write(bytes); }
+    std::string heard() {
+        std::lock_guard lock(mutex_);
+        return heard_;
+    }
+    void forget() {
+        std::lock_guard lock(mutex_);
+        heard_.clear();
+    }
+
+private:
+    PtyPair pty_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::string heard_;
+    std::atomic<bool> stop_{false};
+};
+
+class FormProbe : public ::testing::Test {
+protected:
+    void SetUp() override { Clock::setScale(kTimeScale); }
+
+    TBrimwellForm& start(const std::string& settings = {}) {
+        if (!settings.empty()) dir.write("LoaderDefault.ini", settings);
+        form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+        form->show();
+        EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }, 30000));
+        return *form;
+    }
+    std::string link(const char* name) const { return dir.file(name); }
+
+    TempDir dir;
+    TempDir store;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<TBrimwellForm> form;
+};
+
+} // namespace
+
+TEST_F(FormProbe, StartUpFindsTheUnitOnCom1) {
+    UnitSim sim(link("com1"), store.path());
+    PtyPair silent;
+    mapCom(1, link("com1"));
+    silent.mapTo(2);
+    TBrimwellForm& f = start();
+    EXPECT_EQ(f.statusText(), "Established communication on COM 1");
+    EXPECT_EQ(f.ComNumberLabel->text(), "1");
+    EXPECT_EQ(f.ComBaudLabel->text(), "38400");
+    EXPECT_EQ(f.LastGoodCom, 1);
+    EXPECT_TRUE(f.QuavComPort1->Open());
+    EXPECT_TRUE(f.ComCheckBox->isChecked());
+    EXPECT_FALSE(f.ComCheckBox->isEnabled());
+    EXPECT_TRUE(f.PickButton->isEnabled());
+    EXPECT_TRUE(f.QuavSLController1->Monitoring());
+    EXPECT_TRUE(f.QuavStatusLight1->Lit()) << "CTS";
+    EXPECT_TRUE(f.QuavStatusLight2->Lit()) << "DCD";
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(" | ").toStdString();
+}
+
+TEST_F(FormProbe, StartUpFindsTheUnitOnCom2WhenOnlyCom2Answers) {
+    PtyPair silent;
+    silent.mapTo(1);
+    UnitSim sim(link("com2"), store.path());
+    mapCom(2, link("com2"));
+    TBrimwellForm& f = start();
+    EXPECT_EQ(f.statusText(), "Established communication on COM 2");
+    EXPECT_EQ(f.ComNumberLabel->text(), "2");
+    EXPECT_EQ(f.LastGoodCom, 2);
+    EXPECT_EQ(f.QuavComPort1->ComNumber(), 2);
+    EXPECT_TRUE(f.QuavComPort1->Open());
+    // Silent COM1 heard two carriage returns, one per prompt tried.
+    EXPECT_EQ(silent.read(500, 2), "\r\r");
+}
+
+TEST_F(FormProbe, StartUpFindsAUnitAlreadyInLoaderMode) {
+    UnitSim sim(link("com1"), store.path(), {"--start-in-loader"});
+    mapCom(1, link("com1"));
+    mapCom(2, dir.file("absent"));
+    TBrimwellForm& f = start();
+    EXPECT_EQ(f.statusText(), "Established communication on COM 1");
+    EXPECT_EQ(f.engine().ExpectedPrompt, '>') << "the first wait for # failed, the second for > answered";
+}
+
+TEST_F(FormProbe, NoUnitOnEitherPortFallsBackToNothing) {
+    PtyPair a, b;
+    a.mapTo(1);
+    b.mapTo(2);
+    TBrimwellForm& f = start();
+    EXPECT_EQ(f.statusText(), "Unable to open Hardware through COM ports. Select new COM port before proceeding");
+    EXPECT_FALSE(f.PickButton->isEnabled());
+    EXPECT_FALSE(f.QuavComPort1->Open()) << "a port without an answer is closed again";
+    EXPECT_FALSE(f.ComCheckBox->isChecked());
+    EXPECT_TRUE(f.QuavSLController1->MonitorOnOpen()) << "monitoring waits for the port to open";
+}
+
+TEST_F(FormProbe, NoUnitWithAConfiguredPortOpensItWithoutACheck) {
+    PtyPair a, b;
+    a.mapTo(1);
+    b.mapTo(2);
+    TBrimwellForm& f = start("; port\n[Serial]\nPort=COM2\n");
+    EXPECT_EQ(f.DefaultComPort, 2);
+    EXPECT_EQ(f.statusText(), "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
+                              "before proceeding");
+    EXPECT_TRUE(f.QuavComPort1->Open());
+    EXPECT_EQ(f.QuavComPort1->ComNumber(), 2);
+    EXPECT_EQ(f.ComNumberLabel->text(), "2");
+    EXPECT_TRUE(f.QuavSLController1->Monitoring());
+}
+
+TEST_F(FormProbe, ComMenusSearchNoneAndBaud) {
+    UnitSim sim1(link("com1"), store.path());
+    UnitSim sim2(link("com2"), store.path());
+    mapCom(1, link("com1"));
+    mapCom(2, link("com2"));
+    TBrimwellForm& f = start();
+    ASSERT_EQ(f.statusText(), "Established communication on COM 1");
+
+    f.COM2Menu->trigger();
+    EXPECT_EQ(f.statusText(), "Established communication on COM 2");
+    EXPECT_EQ(f.ComNumberLabel->text(), "2");
+    EXPECT_EQ(f.LastGoodCom, 2);
+    EXPECT_TRUE(f.QuavSLController1->Monitoring()) << "monitoring follows the port change";
+
+    f.COM1Menu->trigger();
+    EXPECT_EQ(f.statusText(), "Established communication on COM 1");
+    EXPECT_EQ(f.ComNumberLabel->text(), "1");
+
+    f.NoneMenu->trigger();
+    EXPECT_EQ(f.statusText(), "Note: Last successful COM port used is: 1");
+    EXPECT_FALSE(f.QuavComPort1->Open());
+    EXPECT_EQ(f.ComNumberLabel->text(), "None");
+    EXPECT_FALSE(f.PickButton->isEnabled());
+
+    f.SearchAllMenu->trigger();
+    EXPECT_EQ(f.statusText(), "Established communication on COM 1");
+    EXPECT_TRUE(f.PickButton->isEnabled());
+    EXPECT_TRUE(f.QuavSLController1->Monitoring());
+
+    for (QAction* a : f.Baud1->actions()) {
+        if (a->text() != "9600") continue;
+        a->trigger();
+    }
+    EXPECT_EQ(f.QuavComPort1->Baud(), 9600);
+    EXPECT_EQ(f.ComBaudLabel->text(), "9600");
+    EXPECT_TRUE(f.QuavComPort1->Open()) << "a new rate needs no new probe";
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(" | ").toStdString();
+}
+
+TEST_F(FormProbe, SearchWithNothingAnsweringEndsInTheFallback) {
+    PtyPair a, b;
+    a.mapTo(1);
+    b.mapTo(2);
+    TBrimwellForm& f = start();
+    f.enable_btns();
+    f.SearchAllMenu->trigger();
+    EXPECT_EQ(f.statusText(), "Unable to open Hardware through COM ports. Select new COM port before proceeding");
+    EXPECT_FALSE(f.PickButton->isEnabled());
+}
+
+TEST_F(FormProbe, LightsFollowTrafficOnTheWindowsPort) {
+    PromptingUnit unit;
+    unit.mapTo(1);
+    mapCom(2, dir.file("absent"));
+    TBrimwellForm& f = start();
+    ASSERT_TRUE(f.QuavComPort1->Open());
+    ASSERT_TRUE(f.QuavSLController1->Monitoring());
+    TQuavStatusLight* rxd = f.QuavStatusLight3;
+    TQuavStatusLight* txd = f.QuavStatusLight4;
+    EXPECT_FALSE(rxd->Lit());
+    EXPECT_FALSE(txd->Lit());
+    unit.forget();
+
+    unit.send("banner text\r\n");
+    ASSERT_TRUE(pumpUntil([&] { return rxd->Lit(); }, 3000));
+    // The terminal pane reads what arrives, so the input empties and the next tick puts RXD out.
+    ASSERT_TRUE(pumpUntil([&] { return !rxd->Lit(); }, 3000));
+
+    f.QuavComPort1->PutString("ver");
+    ASSERT_TRUE(pumpUntil([&] { return txd->Lit(); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return unit.heard() == "ver"; }, 3000)) << unit.heard();
+    ASSERT_TRUE(pumpUntil([&] { return !txd->Lit(); }, 3000));
+
+    // A port change closes and reopens underneath the lights; they keep working.
+    PromptingUnit second;
+    second.mapTo(2);
+    f.COM2Menu->trigger();
+    ASSERT_EQ(f.statusText(), "Established communication on COM 2");
+    ASSERT_TRUE(f.QuavSLController1->Monitoring());
+    second.send("more");
+    ASSERT_TRUE(pumpUntil([&] { return rxd->Lit(); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return !rxd->Lit(); }, 3000));
+}
+
+TEST_F(FormProbe, BackspaceOnAnOpenPortSendsBackspaceBlankBackspace) {
+    PromptingUnit unit;
+    unit.mapTo(1);
+    mapCom(2, dir.file("absent"));
+    TBrimwellForm& f = start();
+    ASSERT_TRUE(f.QuavComPort1->Open());
+    unit.forget();
+    EXPECT_TRUE(f.QuavTerminal1KeyPress('\b'));
+    ASSERT_TRUE(pumpUntil([&] { return unit.heard() == "\b \b"; }, 3000)) << unit.heard();
+
+    // Typed into the pane, backspace goes through the same filter instead of the pane's DEL.
+    unit.forget();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
+    QCoreApplication::sendEvent(f.QuavTerminal1->viewport(), &press);
+    ASSERT_TRUE(pumpUntil([&] { return unit.heard() == "\b \b"; }, 3000)) << unit.heard();
+    EXPECT_FALSE(f.QuavTerminal1KeyPress('x')) << "other keys are the pane's";
+}

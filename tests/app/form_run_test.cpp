@@ -1,0 +1,288 @@
+// Script runs from the window against the unit simulator: the Pick button with the dialog answered
+// from code, Stop during an upload, the close query during an upload, and the unattended mode with
+// its exit code (the process-ending cases run in a child process).
+#include "app/brimwell_form.h"
+#include "app_test_support.h"
+#include "script/progress_form.h"
+#include "serial/component/com_port.h"
+#include "serial/time_base.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+extern char** environ;
+
+using namespace brimwell;
+using namespace brimwell::testing;
+
+namespace {
+
+constexpr double kTimeScale = 20.0;
+
+std::string dataBytes(size_t size) {
+    std::string d(size, '\0');
+    uint32_t x = 12345;
+    for (auto& c : d) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    return d;
+}
+
+std::string uploadScript(const std::string& dataPath) {
+    return "; flash one image\n"
+           "_TC \"^M\"\n"
+           "   _LF " + dataPath + "\n"
+           "_LA 80000000\n"
+           "_LV 1.08\n"
+           "_LD\n";
+}
+
+// Calls `act` once, from the event loop, as soon as the upload has sent `blocks` blocks.
+void whenUploadReaches(TBrimwellForm& f, int blocks, std::function<void()> act) {
+    auto* timer = new QTimer(&f);
+    timer->setInterval(1);
+    QObject::connect(timer, &QTimer::timeout, [&f, timer, blocks, act] {
+        if (f.ProgressForm->isVisible() && f.ProgressForm->FileProgressBar->value() >= blocks) {
+            timer->stop();
+            timer->deleteLater();
+            act();
+        }
+    });
+    timer->start();
+}
+
+struct ChildResult {
+    int exitCode = -1;
+    std::string output;
+};
+
+// Runs one of the ChildProcess tests below in a fresh copy of this test program.
+ChildResult runChild(const std::string& test, const TempDir& dir) {
+    const std::string out = dir.file("child-output.txt");
+    std::string filter = "--gtest_filter=ChildProcess.DISABLED_" + test;
+    std::string all = "--gtest_also_run_disabled_tests";
+    std::string self = "/proc/self/exe";
+    char* argv[] = {self.data(), filter.data(), all.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    ChildResult r;
+    if (posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ) != 0) return r;
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.output = readFile(out);
+    return r;
+}
+
+class FormRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Clock::setScale(kTimeScale);
+        mapCom(1, dir.file("com1"));
+        mapCom(2, dir.file("absent"));
+    }
+    TBrimwellForm& start() {
+        form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+        form->show();
+        EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }, 30000));
+        return *form;
+    }
+    // The one image the simulator stored.
+    std::string storedImage() const {
+        const auto files = listDir(store.path());
+        return files.size() == 1 ? readFile(store.file(files[0])) : std::string("<" + std::to_string(files.size()) + " files>");
+    }
+
+    TempDir dir;
+    TempDir store;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<TBrimwellForm> form;
+};
+
+} // namespace
+
+TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
+    UnitSim sim(dir.file("com1"), store.path());
+    const std::string data = dataBytes(4001);
+    dir.write("image.bin", data);
+    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
+    TBrimwellForm& f = start();
+    ASSERT_EQ(f.statusText(), "Established communication on COM 1");
+
+    dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
+    f.PickButton->click();
+    EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."}));
+    EXPECT_EQ(f.statusText(), "SUCCESS. Reading script file complete");
+    EXPECT_TRUE(f.PickButton->isEnabled());
+    EXPECT_FALSE(f.ProgressForm->isVisible());
+    EXPECT_TRUE(f.engine().UploadIdle);
+    EXPECT_TRUE(storedImage() == data) << "stored image differs (" << storedImage().size() << " bytes)";
+}
+
+TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
+    UnitSim sim(dir.file("com1"), store.path());
+    dir.write("image.bin", dataBytes(1 << 20));
+    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
+    TBrimwellForm& f = start();
+    dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
+    int blocksAtStop = 0;
+    whenUploadReaches(f, 2, [&] {
+        blocksAtStop = f.ProgressForm->FileProgressBar->value();
+        f.ProgressForm->CancelButton->click();
+    });
+    f.PickButton->click();
+    ASSERT_GE(blocksAtStop, 2);
+    ASSERT_FALSE(dialogs.messages.isEmpty());
+    EXPECT_EQ(dialogs.messages.last(), "Unsuccessful.  Upload terminated by user.");
+    EXPECT_FALSE(dialogs.messages.contains("Upload Complete."));
+    EXPECT_TRUE(listDir(store.path()).empty()) << "the unit kept no partial image";
+    EXPECT_TRUE(f.PickButton->isEnabled());
+    EXPECT_TRUE(f.engine().UploadIdle);
+}
+
+TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredNoKeepsUploading) {
+    UnitSim sim(dir.file("com1"), store.path());
+    const std::string data = dataBytes(300000);
+    dir.write("image.bin", data);
+    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
+    TBrimwellForm& f = start();
+    dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
+    QString asked;
+    dialogs.onQuestion = [&](const QString& q) {
+        asked = q;
+        return MsgAnswer::No;
+    };
+    whenUploadReaches(f, 2, [&] { f.close(); });
+    f.PickButton->click();
+    EXPECT_EQ(asked, "File upload in progress.\rAre you sure you want to cancel upload and exit the application?");
+    EXPECT_TRUE(dialogs.captions.contains("Loader GUI : Confirm Exit"));
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(dialogs.messages.last(), "Upload Complete.");
+    EXPECT_TRUE(storedImage() == data);
+}
+
+TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredYesEndsTheProcessWithZero) {
+    UnitSim sim(dir.file("com1"), store.path());
+    dir.write("image.bin", dataBytes(1 << 20));
+    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
+    setenv("BRIMWELL_CHILD_DIR", dir.path().c_str(), 1);
+    const ChildResult r = runChild("CloseDuringUploadYes", dir);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("QUESTION: File upload in progress."), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("RETURNED TO THE UPLOAD"), std::string::npos) << r.output;
+    EXPECT_TRUE(listDir(store.path()).empty());
+}
+
+namespace {
+struct AutomaticCase {
+    const char* name;
+    std::vector<std::string> simOptions; // empty first element: no unit at all
+    bool unit;
+    int exitCode;
+    const char* message; // expected among the messages ("" for none)
+};
+} // namespace
+
+class FormAutomatic : public FormRun, public ::testing::WithParamInterface<AutomaticCase> {};
+
+TEST_P(FormAutomatic, UnattendedRunEndsWithItsExitCode) {
+    const auto& c = GetParam();
+    std::unique_ptr<UnitSim> sim;
+    if (c.unit) sim = std::make_unique<UnitSim>(dir.file("com1"), store.path(), c.simOptions);
+    const std::string data = dataBytes(6000);
+    dir.write("image.bin", data);
+    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
+    // Settings lines 1 to 8; line 8 says automatic with odd case and blanks inside.
+    dir.write("LoaderDefault.ini", "[Port]\nPort=COM1\nBaud=38400\nBits=8\nParity=0\nStop=1\n[Run]\nScript= " +
+                                       dir.file("flash.sld") + "\nFolder=.\nMode= auto Ma tic\n");
+    setenv("BRIMWELL_CHILD_DIR", dir.path().c_str(), 1);
+    const ChildResult r = runChild("Automatic", dir);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.output;
+    if (*c.message) {
+        EXPECT_NE(r.output.find(std::string("MESSAGE: ") + c.message), std::string::npos) << r.output;
+    }
+    if (c.exitCode == 0) {
+        EXPECT_TRUE(storedImage() == data);
+    }
+    if (c.unit) {
+        EXPECT_NE(r.output.find("STATUS-AT-EXIT: [ ]"), std::string::npos) << "status ends as one blank\n" << r.output;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, FormAutomatic,
+    ::testing::Values(AutomaticCase{"Completed", {}, true, 0, ""},
+                      AutomaticCase{"UnitStaysNormal", {"--stay-normal"}, true, 1,
+                                    "Error! Unit not in Loader Mode! Exiting script"},
+                      AutomaticCase{"NoPort", {}, false, 1,
+                                    "Error!! COM port communication failed. Please check RS232 connection/INI "
+                                    "settings. Exiting application"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Children: run only when a test above starts this program for them ----------------------
+
+namespace {
+std::string childDir() {
+    const char* d = std::getenv("BRIMWELL_CHILD_DIR");
+    return d ? d : "";
+}
+} // namespace
+
+TEST(ChildProcess, DISABLED_CloseDuringUploadYes) {
+    Clock::setScale(kTimeScale);
+    const std::string dir = childDir();
+    ScriptedDialogs dialogs;
+    dialogs.onQuestion = [](const QString& q) {
+        std::printf("QUESTION: %s\n", q.toUtf8().constData());
+        std::fflush(stdout);
+        return MsgAnswer::Yes;
+    };
+    auto* f = new TBrimwellForm(QString::fromStdString(dir + "/LoaderDefault.ini"));
+    f->show();
+    ASSERT_TRUE(pumpUntil([&] { return f->startupFinished(); }, 30000));
+    dialogs.fileToOpen = QString::fromStdString(dir + "/flash.sld");
+    whenUploadReaches(*f, 2, [f] { f->close(); });
+    f->PickButton->click();
+    std::printf("RETURNED TO THE UPLOAD\n");
+    std::fflush(stdout);
+    std::_Exit(3);
+}
+
+TEST(ChildProcess, DISABLED_Automatic) {
+    Clock::setScale(kTimeScale);
+    const std::string dir = childDir();
+    ScriptedDialogs dialogs;
+    dialogs.onMessage = [](const QString& m) {
+        std::printf("MESSAGE: %s\n", m.toUtf8().constData());
+        std::fflush(stdout);
+    };
+    auto* f = new TBrimwellForm(QString::fromStdString(dir + "/LoaderDefault.ini"));
+    // Report the status just before the process ends.
+    f->setExitHandler([f](int code) {
+        std::printf("STATUS-AT-EXIT: [%s]\n", f->statusText().toUtf8().constData());
+        std::fflush(stdout);
+        std::_Exit(code);
+    });
+    f->show();
+    QApplication::exec();
+    std::printf("EVENT LOOP ENDED\n");
+    std::_Exit(4);
+}

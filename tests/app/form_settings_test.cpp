@@ -1,0 +1,143 @@
+// Settings file effects that belong to the window: line settings on the port, the invalid-rate
+// message, the script folder, and the terminal look of settings 20 to 22.
+#include "app/brimwell_form.h"
+#include "app_test_support.h"
+#include "serial/component/com_port.h"
+#include "terminal/widget/quav_terminal.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+
+using namespace brimwell;
+using namespace brimwell::testing;
+
+namespace {
+
+// Settings lines 1 to 24 in order; an entry left empty is written as "Kn=" (present, no value).
+std::string settingsFile(const std::map<int, std::string>& values) {
+    std::string out = "; written by the window tests\n[Loader]\n";
+    int last = 0;
+    for (const auto& [n, v] : values) last = std::max(last, n);
+    for (int n = 1; n <= last; ++n) {
+        auto it = values.find(n);
+        out += "K" + std::to_string(n) + "=" + (it == values.end() ? std::string() : it->second) + "\n";
+        if (n == 10) out += "\n; a comment in the middle counts for nothing\n";
+    }
+    return out;
+}
+
+class FormSettings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mapCom(1, dir.file("absent1"));
+        mapCom(2, dir.file("absent2"));
+        mapCom(7, dir.file("absent7"));
+    }
+    TBrimwellForm& start(const std::map<int, std::string>& values) {
+        dir.write("LoaderDefault.ini", settingsFile(values));
+        form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+        form->show();
+        EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }));
+        return *form;
+    }
+
+    TempDir dir;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<TBrimwellForm> form;
+};
+
+} // namespace
+
+TEST_F(FormSettings, InvalidBaudRateIsReportedAndChangesNothing) {
+    TBrimwellForm& f = start({{2, "14400"}});
+    EXPECT_TRUE(dialogs.messages.contains("Error! Baud Rate set in INI file is invalid!"))
+        << dialogs.messages.join(" | ").toStdString();
+    EXPECT_EQ(f.QuavComPort1->Baud(), 38400);
+    EXPECT_EQ(f.ComBaudLabel->text(), "38400");
+}
+
+TEST_F(FormSettings, ValidLineSettingsReachThePortAndInvalidOnesAreIgnored) {
+    struct Case {
+        std::map<int, std::string> values;
+        int baud, dataBits;
+        TParity parity;
+        int stopBits;
+    } cases[] = {
+        {{{2, "115200"}, {3, "7"}, {4, "2"}, {5, "2"}}, 115200, 7, pEven, 2},
+        {{{2, "1200"}, {3, "9"}, {4, "5"}, {5, "3"}}, 1200, 8, pNone, 1},
+        {{{2, "57600"}, {3, "5"}, {4, "4"}, {5, "1"}}, 57600, 5, pSpace, 1},
+    };
+    for (const auto& c : cases) {
+        dialogs.messages.clear();
+        TBrimwellForm& f = start(c.values);
+        EXPECT_EQ(f.QuavComPort1->Baud(), c.baud);
+        EXPECT_EQ(f.ComBaudLabel->text(), QString::number(c.baud));
+        EXPECT_EQ(f.QuavComPort1->DataBits(), c.dataBits);
+        EXPECT_EQ(f.QuavComPort1->Parity(), c.parity);
+        EXPECT_EQ(f.QuavComPort1->StopBits(), c.stopBits);
+        EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(" | ").toStdString();
+    }
+}
+
+TEST_F(FormSettings, TerminalHiddenBySetting20StartsCollapsed) {
+    TBrimwellForm& f = start({{20, "0"}});
+    EXPECT_EQ(f.clientSize(), QSize(527, 139));
+    EXPECT_FALSE(f.VisibleMenu->isChecked());
+    // 1 while shown changes nothing.
+    TBrimwellForm& g = start({{20, "1"}});
+    EXPECT_EQ(g.clientSize(), QSize(527, 416)) << "no Visible action ran: the designed height";
+    EXPECT_TRUE(g.VisibleMenu->isChecked());
+}
+
+TEST_F(FormSettings, TerminalColoursFromSettings21And22) {
+    struct Case {
+        const char* background;
+        const char* text;
+        TColor expectBack, expectText;
+    } cases[] = {
+        {"4", "2", 0xFF0000, 0x0000FF}, // blue on black... red text
+        {"5", "1", 0xFFFFFF, 0x000000},
+        {"0", "0", 0x000000, 0xC0C0C0},
+        {"9", "-1", 0x000000, 0xC0C0C0}, // out of range: nothing happens
+    };
+    for (const auto& c : cases) {
+        TBrimwellForm& f = start({{21, c.background}, {22, c.text}});
+        EXPECT_EQ(f.QuavTerminal1->Color(), c.expectBack) << c.background;
+        EXPECT_EQ(f.QuavTerminal1->FontColor(), c.expectText) << c.text;
+        EXPECT_FALSE(f.ForegroundColor1->menuAction()->isVisible()) << "text colour stays reachable only here";
+    }
+}
+
+TEST_F(FormSettings, ScriptFolderIsWhereTheScriptDialogOpens) {
+    TBrimwellForm& f = start({{7, "  scripts"}});
+    dialogs.fileToOpen.clear(); // the operator cancels
+    dialogs.messages.clear();
+    f.PickButtonClick(); // the button itself is disabled: no unit answered
+    EXPECT_EQ(dialogs.openedIn, QDir::current().absoluteFilePath("scripts"));
+    EXPECT_EQ(dialogs.lastFilter, "Script files (*.sld)|*.sld|All files (*.*)|*.*");
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << "cancelling changes nothing: " << dialogs.messages.join(" | ").toStdString();
+
+    TBrimwellForm& g = start({{2, "38400"}});
+    (void)g;
+    form->PickButtonClick();
+    EXPECT_EQ(dialogs.openedIn, QDir::currentPath()) << "without setting 7 the working directory";
+}
+
+TEST_F(FormSettings, DefaultPortAndPromptsAndAutomaticModeAreTaken) {
+    TBrimwellForm& f = start({{1, "COM7"}, {8, "Manual"}, {14, " $"}, {15, "%"}, {19, "BOOT"}, {24, "LX"}});
+    EXPECT_EQ(f.DefaultComPort, 7);
+    EXPECT_FALSE(f.AutomaticMode);
+    EXPECT_EQ(f.engine().MainPromptChar, '$');
+    EXPECT_EQ(f.engine().LoaderPromptChar, '%');
+    EXPECT_EQ(f.engine().LoaderModeCommand, "BOOT\r");
+    EXPECT_EQ(f.engine().LoadKeyword, "LX");
+    // COM7 is not there: the search finds nothing either, and the configured port stays closed.
+    EXPECT_EQ(f.statusText(), "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
+                              "before proceeding");
+    EXPECT_FALSE(f.QuavComPort1->Open());
+}
