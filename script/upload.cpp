@@ -226,7 +226,8 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
             return;
         }
     }
-    serial_->FlushOutBuffer();
+    // No output flush here: the block has left the output buffer but may still sit in the
+    // driver's transmit queue, and purging that would cut bytes out of the upload.
 }
 
 } // namespace brimwell::script

@@ -1,0 +1,78 @@
+// SerialLink: the script engine's calls on the serial port component, exceptions turned into
+// failed results with their message kept for the operator.
+#include "script/serial_link.h"
+
+#include "script/script_engine.h"
+#include "serial/component/com_port.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace brimwell::script {
+
+template <typename F, typename R> R SerialLink::guarded(F&& call, R failed) {
+    try {
+        return call();
+    } catch (const std::exception& e) {
+        lastError_ = e.what();
+    } catch (...) {
+        lastError_ = "unknown serial port error";
+    }
+    return failed;
+}
+
+bool SerialLink::isOpen() const { return port_.Open(); }
+
+bool SerialLink::FlushInBuffer() {
+    return guarded([&] { port_.FlushInBuffer(); return true; }, false);
+}
+
+bool SerialLink::FlushOutBuffer() {
+    return guarded([&] { port_.FlushOutBuffer(); return true; }, false);
+}
+
+int SerialLink::GetOutBuffFree() {
+    return guarded([&] { return static_cast<int>(port_.GetOutBuffFree()); }, 0);
+}
+
+int SerialLink::GetOutBuffUsed() {
+    // A port that fails here cannot drain: report it as still full so the drain wait gives up.
+    return guarded([&] { return static_cast<int>(port_.GetOutBuffUsed()); }, 1);
+}
+
+bool SerialLink::GetCTS() {
+    return guarded([&] { return port_.GetCTS(); }, false);
+}
+
+bool SerialLink::PutString(const std::string& text) {
+    return guarded([&] { port_.PutString(text); return true; }, false);
+}
+
+bool SerialLink::PutBlock(const uint8_t* data, int length) {
+    if (length < 0 || length > 0xFFFF) return false;
+    if (length == 0) return true;
+    return guarded([&] { port_.PutBlock(data, static_cast<uint16_t>(length)); return true; }, false);
+}
+
+int SerialLink::GetBlock(uint8_t* buffer, int length) {
+    return guarded(
+        [&] {
+            // The component copies exactly the count asked for; never ask for more than waits.
+            const int waiting = static_cast<int>(port_.GetInBuffUsed());
+            const int n = std::min({length, waiting, 0xFFFF});
+            return n > 0 ? static_cast<int>(port_.GetBlock(buffer, static_cast<uint16_t>(n))) : 0;
+        },
+        0);
+}
+
+bool SerialLink::WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) {
+    return guarded([&] { return port_.WaitForString(text, timeoutTicks, yield, ignoreCase); }, false);
+}
+
+int32_t SerialLink::Baud() const { return port_.Baud(); }
+
+void installCaptureHandler(TQuavComPort& port, ScriptEngine& engine) {
+    port.SetOnTriggerAvail([&engine](TQuavComPort*, uint16_t count) { engine.QuavComPort1TriggerAvail(count); });
+}
+
+} // namespace brimwell::script

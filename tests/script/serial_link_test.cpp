@@ -1,0 +1,165 @@
+// The engine over the real serial port component and a pseudo-terminal: the far end plays the
+// unit (echo, loader mode, a query answer, a raw upload) in its own thread.
+#include "script/serial_link.h"
+#include "script_test_support.h"
+#include "serial/component/com_port.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace brimwell::script::test {
+namespace {
+
+constexpr unsigned kComNumber = 41;
+
+// The far end of the line: a pty master answering like the unit.
+class PtyUnit {
+public:
+    explicit PtyUnit(UnitModel model) : unit_(std::move(model)) {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
+        char name[128];
+        if (::ptsname_r(master_, name, sizeof name) != 0) return;
+        path_ = name;
+        holder_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios t{};
+        ::tcgetattr(holder_, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(holder_, TCSANOW, &t);
+        ::setenv(("BRIMWELL_COM" + std::to_string(kComNumber)).c_str(), path_.c_str(), 1);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~PtyUnit() {
+        stop();
+        if (holder_ >= 0) ::close(holder_);
+        if (master_ >= 0) ::close(master_);
+    }
+    bool ok() const { return holder_ >= 0 && !path_.empty(); }
+    void stop() {
+        running_ = false;
+        if (thread_.joinable()) thread_.join();
+    }
+    UnitModel& unit() { return unit_; } // only after stop()
+
+private:
+    void serve() {
+        char buffer[4096];
+        while (running_) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 5) <= 0) continue;
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0) continue;
+            const std::string answer = unit_.receive(std::string(buffer, static_cast<std::size_t>(n)));
+            std::size_t done = 0;
+            while (done < answer.size()) {
+                const ssize_t w = ::write(master_, answer.data() + done, answer.size() - done);
+                if (w <= 0) break;
+                done += static_cast<std::size_t>(w);
+            }
+        }
+    }
+
+    UnitModel unit_;
+    int master_ = -1;
+    int holder_ = -1;
+    std::string path_;
+    std::atomic<bool> running_{true};
+    std::thread thread_;
+};
+
+struct PortBench {
+    RecordingHost host;
+    TQuavComPort port;
+    SerialLink link{port};
+    ScriptEngine engine{host};
+    TempDir dir;
+
+    PortBench() {
+        Clock::setScale(10.0);
+        host.onPump = [] { QCoreApplication::processEvents(); };
+        port.SetAutoOpen(false);
+        port.SetComNumber(kComNumber);
+        port.SetBaud(38400);
+        port.SetHWFlowOptions({hwfUseRTS, hwfRequireCTS});
+        engine.setSerialLink(&link);
+        engine.LinkMode = kLinkSerial;
+        installCaptureHandler(port, engine);
+    }
+    ~PortBench() { port.SetOpen(false); }
+};
+
+UnitModel flashableUnit() {
+    UnitModel unit;
+    unit.echo = true;
+    unit.answers["ver"] = "\r\nV1.08 BOOT\r\n";
+    return unit;
+}
+
+TEST(SerialLinkPty, WholeFlashingRun) {
+    PtyUnit far(flashableUnit());
+    ASSERT_TRUE(far.ok());
+    PortBench b;
+    b.port.SetOpen(true);
+    ASSERT_TRUE(b.link.isOpen());
+
+    std::string data(5001, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7 + 3) & 0xFF);
+    const std::string file = b.dir.write("fw.bin", data);
+    b.engine.PostUploadWait = 500;
+    const RunOutcome outcome = b.engine.PickButtonClick(
+        b.dir.write("run.sld", "_TC \"^M\"\n_QC \"ver\"\n_CE \"V1.08 BOOT\" _LF " + file +
+                                   "\n_LA 80000000\n_LV 1.08\n_LD\n"));
+    far.stop();
+
+    EXPECT_EQ(outcome, RunOutcome::Completed);
+    EXPECT_EQ(b.host.messages, std::vector<std::string>{"Upload Complete."});
+    EXPECT_EQ(b.engine.AnswerText, "V1.08 BOOT");
+    EXPECT_EQ(far.unit().uploaded.size(), data.size());
+    EXPECT_TRUE(far.unit().uploaded == data);
+    b.engine.DataFileName = file;
+    ASSERT_TRUE(b.engine.get_file_checksum());
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(b.engine.FileChecksum));
+    const auto& lines = far.unit().lines;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "LF 80000000 5001 " + std::string(hex) + " 1.08"), lines.end());
+    EXPECT_EQ(b.host.steps, 3);
+}
+
+TEST(SerialLinkPty, SilentUnitStopsTheScriptWithItsMessage) {
+    UnitModel silent;
+    silent.mode = UnitModel::Mode::Silent;
+    PtyUnit far(silent);
+    ASSERT_TRUE(far.ok());
+    PortBench b;
+    b.port.SetOpen(true);
+    const RunOutcome outcome = b.engine.PickButtonClick(b.dir.write("run.sld", "_TC \"^M\"\n_SC \"x\"\n"));
+    far.stop();
+    EXPECT_EQ(outcome, RunOutcome::Failed);
+    EXPECT_EQ(b.host.messages,
+              (std::vector<std::string>{"Error! Unable to get response from unit(_TC)! Exiting script",
+                                        "Unsuccessful.  Upload terminated by user."}));
+    EXPECT_EQ(far.unit().lines.size(), 0u);
+}
+
+TEST(SerialLinkPty, ClosedPortSendsNothingAndFailsAtOnce) {
+    PortBench b;
+    EXPECT_FALSE(b.link.isOpen());
+    b.engine.ExpectedPrompt = '>';
+    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    b.engine.SendString("x");
+    EXPECT_TRUE(b.host.messages.empty());
+}
+
+} // namespace
+} // namespace brimwell::script::test
