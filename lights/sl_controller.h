@@ -3,6 +3,7 @@
 // changes through the port's triggers and takes over the port's handlers while it monitors.
 #pragma once
 
+#include "lights/status_light.h"
 #include "serial/component/com_port.h"
 
 #include <QObject>
@@ -11,8 +12,6 @@
 #include <cstdint>
 
 namespace brimwell {
-
-class TQuavCustomStatusLight;
 
 // References to the lights a controller drives; it does not own them.
 struct TLightSet {
