@@ -294,7 +294,10 @@ void TQuavTerminalBuffer::DoLineFeed() {
 
 void TQuavTerminalBuffer::DoBackspace() {
     wrapPending_ = false;
-    if (curCol_ > regionLeft_) cursorMovedTo(curRow_, curCol_ - 1);
+    if (curCol_ > regionLeft_)
+        cursorMovedTo(curRow_, curCol_ - 1);
+    else
+        fireCursorEvent(); // reported again while nobody has read the moved flag
 }
 
 void TQuavTerminalBuffer::DoHorzTab() {

@@ -37,13 +37,22 @@ TEST_F(BufferEvents, EachWrittenCharacterReportsTheNewCursor) {
 }
 
 TEST_F(BufferEvents, NoEventWhenNothingMoves) {
-    b.DoBackspace(); // at column 1
-    b.tbSetCol(1);   // unchanged
+    b.HasCursorMoved(); // the construction's move, read
+    b.DoBackspace();    // at column 1
+    b.tbSetCol(1);      // unchanged
     b.tbSetRow(1);
     EXPECT_TRUE(moves.empty());
     b.tbSetCol(80);
     b.MoveCursorRight(false, false); // right edge without wrap
     EXPECT_EQ(moves, (std::vector<std::pair<int, int>>{{1, 80}}));
+}
+
+TEST_F(BufferEvents, UnreadMoveIsReportedAgainByABackspaceThatCannotMove) {
+    b.DoBackspace(); // the construction's move has not been read
+    EXPECT_EQ(moves, (std::vector<std::pair<int, int>>{{1, 1}}));
+    b.HasCursorMoved();
+    b.DoBackspace();
+    EXPECT_EQ(moves.size(), 1u);
 }
 
 TEST_F(BufferEvents, LineFeedAtTheBottomScrollsWithoutACursorEvent) {
