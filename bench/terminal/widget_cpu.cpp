@@ -1,0 +1,145 @@
+// CPU the terminal widget spends showing a 115200-baud stream for 10 s: a real port component on a
+// pseudo-terminal, the widget set up as the main window places it, and a far end that paces its
+// bytes at the line's rate. Prints "BENCH widget_115200_cpu_pct <x> pct" (percent of one core,
+// the far end's own thread excluded).
+#include "serial/component/com_port.h"
+#include "terminal/widget/quav_terminal.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <string>
+#include <sys/resource.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr unsigned kBenchCom = 49;
+constexpr int kBaud = 115200;
+constexpr int kBytesPerSecond = kBaud / 10; // 8N1: ten bits a byte
+constexpr int kPaceMs = 10;
+
+double processCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double threadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+void processFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+void runWidgetBenchmarks() {
+    using namespace brimwell;
+    if (!QCoreApplication::instance()) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        static int argc = 1;
+        static char name[] = "bench_terminal";
+        static char* argv[] = {name, nullptr};
+        new QApplication(argc, argv); // lives until the process ends
+    }
+    int seconds = 10;
+    if (const char* s = std::getenv("BRIMWELL_BENCH_SECONDS")) seconds = std::max(1, std::atoi(s));
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char slave[128];
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, slave, sizeof slave) != 0) {
+        std::fprintf(stderr, "widget benchmark: no pseudo-terminal\n");
+        return;
+    }
+    const int holder = open(slave, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios t{};
+    tcgetattr(holder, &t);
+    cfmakeraw(&t);
+    tcsetattr(holder, TCSANOW, &t);
+    setenv(("BRIMWELL_COM" + std::to_string(kBenchCom)).c_str(), slave, 1);
+
+    {
+        TQuavComPort port;
+        port.SetComNumber(kBenchCom);
+        port.SetAutoOpen(false);
+        port.SetBaud(kBaud);
+
+        TQuavTerminal term;
+        QFont font(QStringLiteral("Courier New"));
+        font.setPixelSize(12);
+        term.setFont(font);
+        term.SetBlinkTime(250);
+        term.SetLazyByteDelay(4);
+        term.SetLazyTimeDelay(50);
+        term.SetRows(16);
+        term.SetUseLazyDisplay(false);
+        term.SetWantAllKeys(false);
+        term.resize(497, 273);
+        term.SetComPort(&port);
+        term.show();
+        port.SetOpen(true);
+        processFor(200);
+        if (!term.Attached()) {
+            std::fprintf(stderr, "widget benchmark: the terminal did not attach to the port\n");
+            close(holder);
+            close(master);
+            return;
+        }
+
+        std::string text;
+        for (int i = 0; text.size() < size_t(kBytesPerSecond) * size_t(seconds + 2); ++i)
+            text += "line " + std::to_string(i) + ": status ok, block 2000 bytes written, prompt >\r\n";
+
+        std::atomic<bool> stop{false};
+        std::atomic<double> peerCpu{0.0};
+        std::atomic<long> sent{0};
+        const double cpuBefore = processCpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        std::thread peer([&] {
+            const auto start = std::chrono::steady_clock::now();
+            size_t done = 0;
+            while (!stop) {
+                const double elapsed =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                const size_t due = std::min(text.size(), size_t(elapsed * kBytesPerSecond));
+                while (done < due) {
+                    const ssize_t n = write(master, text.data() + done, due - done);
+                    if (n <= 0) break;
+                    done += size_t(n);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(kPaceMs));
+            }
+            sent = long(done);
+            peerCpu = threadCpuSeconds();
+        });
+        processFor(seconds * 1000);
+        stop = true;
+        peer.join();
+        const double cpu = processCpuSeconds() - cpuBefore - peerCpu;
+        const double pct = 100.0 * cpu / (double(wall.elapsed()) / 1000.0);
+        std::fprintf(stderr, "widget benchmark: %ld bytes in %.1f s, last row: %s\n", sent.load(),
+                     double(wall.elapsed()) / 1000.0, term.Line(term.Buffer()->AbsCursorRow() - 1).c_str());
+        std::printf("BENCH widget_115200_cpu_pct %.2f pct\n", pct);
+        std::fflush(stdout);
+        port.SetOpen(false);
+    }
+    close(holder);
+    close(master);
+}
