@@ -7,7 +7,7 @@
 #include "lights/sl_controller.h"
 #include "lights/status_light.h"
 #include "script/progress_form.h"
-#include "app/port_link.h"
+#include "script/serial_link.h"
 #include "serial/component/com_port.h"
 #include "serial/component/pending_events.h"
 #include "terminal/widget/quav_terminal.h"
@@ -83,7 +83,7 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     QuavComPort1->EndLoading();
     TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return static_cast<uint32_t>(promptForPort()); });
 
-    serialLink_ = std::make_unique<PortLink>(*QuavComPort1);
+    serialLink_ = std::make_unique<script::SerialLink>(*QuavComPort1);
     engine_->setSerialLink(serialLink_.get());
     // No PCI board link is built yet: the serial port is the only road to the unit.
     engine_->LinkMode = script::kLinkSerial;
