@@ -49,7 +49,8 @@ bool TQuavEmuCommandParams::GetBooleanValue(std::string_view name, int position,
     const auto* item = FindName(name, position);
     if (!item) return def;
     std::string v = item->Value;
-    std::transform(v.begin(), v.end(), v.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(v.begin(), v.end(), v.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (v == "t" || v == "true" || v == "1" || v == "on" || v == "yes") return true;
     if (v == "f" || v == "false" || v == "0" || v == "off" || v == "no") return false;
     return def;
@@ -61,7 +62,8 @@ long long TQuavEmuCommandParams::GetIntegerValue(std::string_view name, int posi
     return item && parseDecimal(item->Value, v) ? v : def;
 }
 
-std::string TQuavEmuCommandParams::GetStringValue(std::string_view name, int position, std::string_view def) const {
+std::string TQuavEmuCommandParams::GetStringValue(std::string_view name, int position,
+                                                  std::string_view def) const {
     const auto* item = FindName(name, position);
     return item ? item->Value : std::string(def);
 }

@@ -118,7 +118,7 @@ struct TQuavEmuCommandParamsItem {
 // Parameters of one command. Readers look for the first parameter of the given name, then at the
 // given position; a missing or unconvertible value gives the default.
 class TQuavEmuCommandParams {
-public:
+  public:
     void AddBooleanArg(bool v) { AddNamedBooleanArg({}, v); }
     void AddIntegerArg(long long v) { AddNamedIntegerArg({}, v); }
     void AddStringArg(std::string_view v) { AddNamedStringArg({}, v); }
@@ -139,7 +139,7 @@ public:
     const TQuavEmuCommandParamsItem& operator[](int i) const { return items_[static_cast<std::size_t>(i)]; }
     void Clear() { items_.clear(); }
 
-private:
+  private:
     std::vector<TQuavEmuCommandParamsItem> items_;
 };
 
@@ -151,14 +151,14 @@ struct TQuavEmuCommandListItem {
 // An ordered list of commands. Emulators keep one and reuse it for every byte; Clear keeps the
 // storage of the items already made.
 class TQuavEmuCommandList {
-public:
+  public:
     TQuavEmuCommandListItem& AddCommand(TQuavEmuCommand command);
     int Count() const { return count_; }
     TQuavEmuCommandListItem& operator[](int i) { return items_[static_cast<std::size_t>(i)]; }
     const TQuavEmuCommandListItem& operator[](int i) const { return items_[static_cast<std::size_t>(i)]; }
     void Clear() { count_ = 0; }
 
-private:
+  private:
     std::vector<TQuavEmuCommandListItem> items_;
     int count_ = 0;
 };

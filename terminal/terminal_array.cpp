@@ -8,7 +8,9 @@ namespace brimwell {
 
 namespace {
 
-int normalisedItemSize(int itemSize) { return (itemSize == 1 || itemSize == 2 || itemSize == 4) ? itemSize : 1; }
+int normalisedItemSize(int itemSize) {
+    return (itemSize == 1 || itemSize == 2 || itemSize == 4) ? itemSize : 1;
+}
 
 int rowWidthFor(int cols, int itemSize) {
     if (cols <= 0) return 0;
@@ -24,7 +26,8 @@ std::size_t wordsFor(int rows, int rowWidth, int itemSize) {
 
 } // namespace
 
-TQuavTerminalArray::TQuavTerminalArray(int rows, int cols, int itemSize) : itemSize_(normalisedItemSize(itemSize)) {
+TQuavTerminalArray::TQuavTerminalArray(int rows, int cols, int itemSize)
+    : itemSize_(normalisedItemSize(itemSize)) {
     resize(std::max(rows, 0), std::max(cols, 0));
 }
 
@@ -51,9 +54,11 @@ void TQuavTerminalArray::resize(int rows, int cols) {
     int newWidth = rowWidthFor(cols, itemSize_);
     std::vector<std::uint32_t> fresh(rows > 0 && cols > 0 ? wordsFor(rows, newWidth, itemSize_) : 0);
     auto rowAt = [&](int r) {
-        return reinterpret_cast<std::uint8_t*>(fresh.data()) + static_cast<std::size_t>(r) * newWidth * itemSize_;
+        return reinterpret_cast<std::uint8_t*>(fresh.data()) +
+               static_cast<std::size_t>(r) * newWidth * itemSize_;
     };
-    for (int r = 0; r < rows && cols > 0; ++r) fillItems(rowAt(r), newWidth);
+    for (int r = 0; r < rows && cols > 0; ++r)
+        fillItems(rowAt(r), newWidth);
     // Keep the contents aligned at the bottom: the newest rows survive a shrink.
     int keepRows = std::min(rows, rowCount_);
     int keepCols = std::min(cols, colCount_);
@@ -72,7 +77,8 @@ void TQuavTerminalArray::resize(int rows, int cols) {
 }
 
 void TQuavTerminalArray::Clear() {
-    for (int r = 0; r < rowCount_; ++r) fillItems(rowBytes(r), rowWidth_);
+    for (int r = 0; r < rowCount_; ++r)
+        fillItems(rowBytes(r), rowWidth_);
 }
 
 void TQuavTerminalArray::ClearItems(int row, int fromCol, int toCol) {
@@ -102,7 +108,8 @@ void TQuavTerminalArray::InsertItems(int count, int row, int col) {
     int moved = colCount_ - col - count;
     if (moved > 0)
         std::memmove(base + static_cast<std::size_t>(col + count) * itemSize_,
-                     base + static_cast<std::size_t>(col) * itemSize_, static_cast<std::size_t>(moved) * itemSize_);
+                     base + static_cast<std::size_t>(col) * itemSize_,
+                     static_cast<std::size_t>(moved) * itemSize_);
     fillItems(base + static_cast<std::size_t>(col) * itemSize_, count);
 }
 
@@ -122,11 +129,13 @@ void TQuavTerminalArray::ReplaceItems(std::uint32_t oldItem, std::uint32_t newIt
         std::uint8_t* base = rowBytes(r);
         switch (itemSize_) {
         case 1:
-            std::replace(base, base + colCount_, static_cast<std::uint8_t>(oldItem), static_cast<std::uint8_t>(newItem));
+            std::replace(base, base + colCount_, static_cast<std::uint8_t>(oldItem),
+                         static_cast<std::uint8_t>(newItem));
             break;
         case 2: {
             auto* p = reinterpret_cast<std::uint16_t*>(base);
-            std::replace(p, p + colCount_, static_cast<std::uint16_t>(oldItem), static_cast<std::uint16_t>(newItem));
+            std::replace(p, p + colCount_, static_cast<std::uint16_t>(oldItem),
+                         static_cast<std::uint16_t>(newItem));
             break;
         }
         default: {
@@ -146,27 +155,34 @@ void TQuavTerminalArray::ScrollRows(int count, int top, int bottom) {
     int span = bottom - top;
     int n = count > 0 ? count : -count;
     if (n > span) {
-        for (int r = top; r <= bottom; ++r) fillItems(rowBytes(r), rowWidth_);
+        for (int r = top; r <= bottom; ++r)
+            fillItems(rowBytes(r), rowWidth_);
         return;
     }
     if (top == 0 && bottom == rowCount_ - 1) {
         // The whole ring turns: no row is copied.
         if (count > 0) {
             base_ = (base_ + n) % rowCount_;
-            for (int r = rowCount_ - n; r < rowCount_; ++r) fillItems(rowBytes(r), rowWidth_);
+            for (int r = rowCount_ - n; r < rowCount_; ++r)
+                fillItems(rowBytes(r), rowWidth_);
         } else {
             base_ = (base_ + rowCount_ - n) % rowCount_;
-            for (int r = 0; r < n; ++r) fillItems(rowBytes(r), rowWidth_);
+            for (int r = 0; r < n; ++r)
+                fillItems(rowBytes(r), rowWidth_);
         }
         return;
     }
     std::size_t rowBytesLen = static_cast<std::size_t>(rowWidth_) * itemSize_;
     if (count > 0) {
-        for (int r = top; r <= bottom - n; ++r) std::memcpy(rowBytes(r), rowBytes(r + n), rowBytesLen);
-        for (int r = bottom - n + 1; r <= bottom; ++r) fillItems(rowBytes(r), rowWidth_);
+        for (int r = top; r <= bottom - n; ++r)
+            std::memcpy(rowBytes(r), rowBytes(r + n), rowBytesLen);
+        for (int r = bottom - n + 1; r <= bottom; ++r)
+            fillItems(rowBytes(r), rowWidth_);
     } else {
-        for (int r = bottom; r >= top + n; --r) std::memcpy(rowBytes(r), rowBytes(r - n), rowBytesLen);
-        for (int r = top; r < top + n; ++r) fillItems(rowBytes(r), rowWidth_);
+        for (int r = bottom; r >= top + n; --r)
+            std::memcpy(rowBytes(r), rowBytes(r - n), rowBytesLen);
+        for (int r = top; r < top + n; ++r)
+            fillItems(rowBytes(r), rowWidth_);
     }
 }
 

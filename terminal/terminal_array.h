@@ -11,7 +11,7 @@
 namespace brimwell {
 
 class TQuavTerminalArray {
-public:
+  public:
     // An item size other than 1, 2 or 4 becomes 1.
     TQuavTerminalArray(int rows, int cols, int itemSize);
 
@@ -58,10 +58,8 @@ public:
         return reinterpret_cast<const T*>(data_.data()) +
                static_cast<std::size_t>(physicalRow(row)) * rowWidth_;
     }
-    // Where row `row` of the ring is stored (0..RowCount-1); exposed for tests of the ring.
-    int physicalRowOf(int row) const { return physicalRow(row); }
 
-private:
+  private:
     // Rows live in a ring so that scrolling the whole grid by a row costs one row, not the grid.
     int physicalRow(int row) const {
         int p = row + base_;

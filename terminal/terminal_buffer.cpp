@@ -63,7 +63,8 @@ void TQuavTerminalBuffer::resizeGrids(int rows, int cols) {
 
 void TQuavTerminalBuffer::defaultHorzTabStops() {
     horzTabs_.assign(static_cast<std::size_t>(colCount_), false);
-    for (int c = 0; c < colCount_; c += kTabWidth) horzTabs_[static_cast<std::size_t>(c)] = true;
+    for (int c = 0; c < colCount_; c += kTabWidth)
+        horzTabs_[static_cast<std::size_t>(c)] = true;
 }
 
 void TQuavTerminalBuffer::applyRegion() {
@@ -203,7 +204,9 @@ void TQuavTerminalBuffer::tbSetSVRowCount(int n) {
 
 // ---- cursor --------------------------------------------------------------------------------------
 
-int TQuavTerminalBuffer::tbGetCol() const { return useAbsAddress_ ? curCol_ + 1 : curCol_ - regionLeft_ + 1; }
+int TQuavTerminalBuffer::tbGetCol() const {
+    return useAbsAddress_ ? curCol_ + 1 : curCol_ - regionLeft_ + 1;
+}
 
 int TQuavTerminalBuffer::tbGetRow() const {
     return useAbsAddress_ ? curRow_ - screenTop() + 1 : curRow_ - regionTop_ + 1;
@@ -396,7 +399,8 @@ void TQuavTerminalBuffer::WriteChar(std::uint16_t ch) {
 }
 
 void TQuavTerminalBuffer::WriteString(std::string_view s) {
-    for (char ch : s) WriteChar(static_cast<std::uint8_t>(ch));
+    for (char ch : s)
+        WriteChar(static_cast<std::uint8_t>(ch));
 }
 
 // ---- editing -------------------------------------------------------------------------------------
@@ -469,7 +473,8 @@ void TQuavTerminalBuffer::EraseLine() {
 void TQuavTerminalBuffer::EraseToEOW() {
     wrapPending_ = false;
     fillCells(curRow_, curCol_, colCount_ - 1);
-    for (int r = curRow_ + 1; r < svRowCount_; ++r) fillCells(r, 0, colCount_ - 1);
+    for (int r = curRow_ + 1; r < svRowCount_; ++r)
+        fillCells(r, 0, colCount_ - 1);
     invalidate(curRow_, 0, svRowCount_ - 1, colCount_ - 1);
 }
 
@@ -477,7 +482,8 @@ void TQuavTerminalBuffer::EraseFromBOW() {
     wrapPending_ = false;
     fillCells(curRow_, 0, curCol_);
     int first = std::min(screenTop(), curRow_);
-    for (int r = screenTop(); r < curRow_; ++r) fillCells(r, 0, colCount_ - 1);
+    for (int r = screenTop(); r < curRow_; ++r)
+        fillCells(r, 0, colCount_ - 1);
     invalidate(first, 0, curRow_, colCount_ - 1);
 }
 
@@ -516,9 +522,15 @@ void TQuavTerminalBuffer::Reset() {
 
 // ---- tab stops -----------------------------------------------------------------------------------
 
-void TQuavTerminalBuffer::SetHorzTabStop() { horzTabs_[static_cast<std::size_t>(curCol_)] = true; }
-void TQuavTerminalBuffer::ClearHorzTabStop() { horzTabs_[static_cast<std::size_t>(curCol_)] = false; }
-void TQuavTerminalBuffer::ClearAllHorzTabStops() { std::fill(horzTabs_.begin(), horzTabs_.end(), false); }
+void TQuavTerminalBuffer::SetHorzTabStop() {
+    horzTabs_[static_cast<std::size_t>(curCol_)] = true;
+}
+void TQuavTerminalBuffer::ClearHorzTabStop() {
+    horzTabs_[static_cast<std::size_t>(curCol_)] = false;
+}
+void TQuavTerminalBuffer::ClearAllHorzTabStops() {
+    std::fill(horzTabs_.begin(), horzTabs_.end(), false);
+}
 
 void TQuavTerminalBuffer::SetVertTabStop() {
     int s = curRow_ - screenTop();
@@ -530,7 +542,9 @@ void TQuavTerminalBuffer::ClearVertTabStop() {
     if (s >= 0 && s < rowCount_) vertTabs_[static_cast<std::size_t>(s)] = false;
 }
 
-void TQuavTerminalBuffer::ClearAllVertTabStops() { std::fill(vertTabs_.begin(), vertTabs_.end(), false); }
+void TQuavTerminalBuffer::ClearAllVertTabStops() {
+    std::fill(vertTabs_.begin(), vertTabs_.end(), false);
+}
 
 bool TQuavTerminalBuffer::HasHorzTabStop(int col) const {
     return col >= 1 && col <= colCount_ && horzTabs_[static_cast<std::size_t>(col - 1)];
@@ -584,7 +598,8 @@ void TQuavTerminalBuffer::SetCharAttrs(TQuavTerminalCharAttrs a) {
 char* TQuavTerminalBuffer::GetLineCharPtr(int row) {
     int r = InternalRow(row);
     if (r < 0 || r >= svRowCount_ || colCount_ <= 0) return nullptr;
-    return wideChars_ ? reinterpret_cast<char*>(chars_.rowData<std::uint16_t>(r)) : reinterpret_cast<char*>(chars_.rowData<std::uint8_t>(r));
+    return wideChars_ ? reinterpret_cast<char*>(chars_.rowData<std::uint16_t>(r))
+                      : reinterpret_cast<char*>(chars_.rowData<std::uint8_t>(r));
 }
 
 std::uint8_t* TQuavTerminalBuffer::GetLineCharSetPtr(int row) {

@@ -22,7 +22,7 @@ class TQuavTerminalBuffer;
 // What the buffer tells the registered window: once per invalidated rectangle (the original posts
 // QmTermNeedsUpdate each time). Implementations should coalesce; this is called for every written cell.
 class TQuavTerminalWindowLink {
-public:
+  public:
     virtual ~TQuavTerminalWindowLink() = default;
     virtual void QmTermNeedsUpdate() = 0;
 };
@@ -32,7 +32,7 @@ using TQuavScrollRowsNotifyEvent =
     std::function<void(TQuavTerminalBuffer* aSender, int aCount, int aTop, int aBottom)>;
 
 class TQuavTerminalBuffer {
-public:
+  public:
     // wideChars: two-byte character cells (no emulator of this program asks for them).
     explicit TQuavTerminalBuffer(bool wideChars = false);
     ~TQuavTerminalBuffer();
@@ -139,7 +139,7 @@ public:
     void SetVertTabStop();
     void ClearVertTabStop();
     void ClearAllVertTabStops();
-    bool HasHorzTabStop(int col) const;    // external column 1..ColCount
+    bool HasHorzTabStop(int col) const;       // external column 1..ColCount
     bool HasVertTabStop(int screenRow) const; // screen row 1..RowCount
 
     // --- direct row access (absolute external row; nullptr outside the buffer) -------------------
@@ -178,7 +178,7 @@ public:
     // Internal row of an absolute external row.
     int InternalRow(int absRow) const { return absRow + svRowCount_ - rowCount_ - 1; }
 
-private:
+  private:
     int screenTop() const { return svRowCount_ - rowCount_; }
     int regionRight() const { return regionLeft_ + regionWidth_ - 1; }
     int regionBottom() const { return regionTop_ + regionHeight_ - 1; }

@@ -7,7 +7,7 @@
 namespace brimwell {
 
 class TQuavTerminalCanvas {
-public:
+  public:
     virtual ~TQuavTerminalCanvas() = default;
 
     // The area being painted now (the paint event's or the repaint's clip).

@@ -49,9 +49,13 @@ const TQuavEmuCommandParams& noParams() {
 
 TQuavTerminalEmulator::TQuavTerminalEmulator() = default;
 
-TQuavTerminalEmulator::~TQuavTerminalEmulator() { unlink(); }
+TQuavTerminalEmulator::~TQuavTerminalEmulator() {
+    unlink();
+}
 
-void TQuavTerminalEmulator::setBuffer(std::unique_ptr<TQuavTerminalBuffer> buffer) { buffer_ = std::move(buffer); }
+void TQuavTerminalEmulator::setBuffer(std::unique_ptr<TQuavTerminalBuffer> buffer) {
+    buffer_ = std::move(buffer);
+}
 
 void TQuavTerminalEmulator::unlink() {
     if (internal_ || !terminal_) return;
@@ -118,7 +122,8 @@ void TQuavTerminalEmulator::teHandleCursorMovement(TQuavTerminalBuffer* sender, 
 }
 
 void TQuavTerminalEmulator::teProcessCommandList(const TQuavEmuCommandList& list) {
-    for (int i = 0; i < list.Count(); ++i) teProcessCommand(list[i].Command, &list[i].Params);
+    for (int i = 0; i < list.Count(); ++i)
+        teProcessCommand(list[i].Command, &list[i].Params);
 }
 
 void TQuavTerminalEmulator::ExecuteTerminalCommands(const TQuavEmuCommandList& list) {
@@ -133,53 +138,124 @@ void TQuavTerminalEmulator::teProcessCommand(TQuavEmuCommand command, const TQua
     auto attrOp = [b](TQuavTerminalCharAttrs bit, int op) {
         TQuavTerminalCharAttrs a = b->GetCharAttrs();
         switch (op) {
-        case 0: a |= bit; break;                             // add
-        case 1: a = bit; break;                              // only
-        case 2: a &= static_cast<TQuavTerminalCharAttrs>(~bit); break; // remove
-        default: a ^= bit; break;                            // invert
+        case 0:
+            a |= bit;
+            break; // add
+        case 1:
+            a = bit;
+            break; // only
+        case 2:
+            a &= static_cast<TQuavTerminalCharAttrs>(~bit);
+            break; // remove
+        default:
+            a ^= bit;
+            break; // invert
         }
         b->SetCharAttrs(a);
     };
-    auto deviceReportAllowed = [this] { return terminal_ && terminal_->HasPort() && terminal_->IsPrimaryTerminal(); };
+    auto deviceReportAllowed = [this] {
+        return terminal_ && terminal_->HasPort() && terminal_->IsPrimaryTerminal();
+    };
 
     switch (command) {
-    case ecNone: break;
+    case ecNone:
+        break;
     case ecBell:
         if (terminal_) terminal_->Beep();
         break;
-    case ecBackspace: b->DoBackspace(); break;
-    case ecTabHorz: b->DoHorzTab(); break;
-    case ecLF: b->DoLineFeed(); break;
-    case ecCR: b->DoCarriageReturn(); break;
-    case ecBackTabHorz: b->DoBackHorzTab(); break;
-    case ecCursorDown: b->MoveCursorDown(p.GetBooleanValue("Scroll", 0, false)); break;
-    case ecCursorLeft: b->MoveCursorLeft(p.GetBooleanValue("Wrap", 0, false), p.GetBooleanValue("Scroll", 1, false)); break;
+    case ecBackspace:
+        b->DoBackspace();
+        break;
+    case ecTabHorz:
+        b->DoHorzTab();
+        break;
+    case ecLF:
+        b->DoLineFeed();
+        break;
+    case ecCR:
+        b->DoCarriageReturn();
+        break;
+    case ecBackTabHorz:
+        b->DoBackHorzTab();
+        break;
+    case ecCursorDown:
+        b->MoveCursorDown(p.GetBooleanValue("Scroll", 0, false));
+        break;
+    case ecCursorLeft:
+        b->MoveCursorLeft(p.GetBooleanValue("Wrap", 0, false), p.GetBooleanValue("Scroll", 1, false));
+        break;
     case ecCursorRight:
         b->MoveCursorRight(p.GetBooleanValue("Wrap", 0, false), p.GetBooleanValue("Scroll", 1, false));
         break;
-    case ecCursorUp: b->MoveCursorUp(p.GetBooleanValue("Scroll", 0, false)); break;
-    case ecCursorPos: b->SetCursorPosition(intParam(p, "Row", 0, 1), intParam(p, "Col", 1, 1)); break;
-    case ecDeleteChars: b->DeleteChars(intParam(p, "Count", 0, 1)); break;
-    case ecDeleteLines: b->DeleteLines(intParam(p, "Count", 0, 1)); break;
-    case ecInsertChars: b->InsertChars(intParam(p, "Count", 0, 1)); break;
-    case ecInsertLines: b->InsertLines(intParam(p, "Count", 0, 1)); break;
-    case ecEraseAll: b->EraseAll(); break;
-    case ecEraseChars: b->EraseChars(intParam(p, "Count", 0, 1)); break;
-    case ecEraseFromBOW: b->EraseFromBOW(); break;
-    case ecEraseFromBOL: b->EraseFromBOL(); break;
-    case ecEraseLine: b->EraseLine(); break;
-    case ecEraseScreen: b->EraseScreen(); break;
-    case ecEraseToEOL: b->EraseToEOL(); break;
-    case ecEraseToEOW: b->EraseToEOW(); break;
-    case ecSetHorzTabStop: b->SetHorzTabStop(); break;
-    case ecClearHorzTabStop: b->ClearHorzTabStop(); break;
-    case ecClearVertTabStop: b->ClearVertTabStop(); break;
-    case ecClearAllHorzTabStops: b->ClearAllHorzTabStops(); break;
-    case ecSetVertTabStop: b->SetVertTabStop(); break;
-    case ecClearAllVertTabStops: b->ClearAllVertTabStops(); break;
-    case ecSetScrollRegion: b->SetScrollRegion(intParam(p, "Top", 0, 1), intParam(p, "Bottom", 1, 1)); break;
-    case ecTabVert: b->DoVertTab(); break;
-    case ecBackTabVert: b->DoBackVertTab(); break;
+    case ecCursorUp:
+        b->MoveCursorUp(p.GetBooleanValue("Scroll", 0, false));
+        break;
+    case ecCursorPos:
+        b->SetCursorPosition(intParam(p, "Row", 0, 1), intParam(p, "Col", 1, 1));
+        break;
+    case ecDeleteChars:
+        b->DeleteChars(intParam(p, "Count", 0, 1));
+        break;
+    case ecDeleteLines:
+        b->DeleteLines(intParam(p, "Count", 0, 1));
+        break;
+    case ecInsertChars:
+        b->InsertChars(intParam(p, "Count", 0, 1));
+        break;
+    case ecInsertLines:
+        b->InsertLines(intParam(p, "Count", 0, 1));
+        break;
+    case ecEraseAll:
+        b->EraseAll();
+        break;
+    case ecEraseChars:
+        b->EraseChars(intParam(p, "Count", 0, 1));
+        break;
+    case ecEraseFromBOW:
+        b->EraseFromBOW();
+        break;
+    case ecEraseFromBOL:
+        b->EraseFromBOL();
+        break;
+    case ecEraseLine:
+        b->EraseLine();
+        break;
+    case ecEraseScreen:
+        b->EraseScreen();
+        break;
+    case ecEraseToEOL:
+        b->EraseToEOL();
+        break;
+    case ecEraseToEOW:
+        b->EraseToEOW();
+        break;
+    case ecSetHorzTabStop:
+        b->SetHorzTabStop();
+        break;
+    case ecClearHorzTabStop:
+        b->ClearHorzTabStop();
+        break;
+    case ecClearVertTabStop:
+        b->ClearVertTabStop();
+        break;
+    case ecClearAllHorzTabStops:
+        b->ClearAllHorzTabStops();
+        break;
+    case ecSetVertTabStop:
+        b->SetVertTabStop();
+        break;
+    case ecClearAllVertTabStops:
+        b->ClearAllVertTabStops();
+        break;
+    case ecSetScrollRegion:
+        b->SetScrollRegion(intParam(p, "Top", 0, 1), intParam(p, "Bottom", 1, 1));
+        break;
+    case ecTabVert:
+        b->DoVertTab();
+        break;
+    case ecBackTabVert:
+        b->DoBackVertTab();
+        break;
     case ecBackColor: {
         TColor c = p.GetTColorValue("Color", 0, clBlack);
         b->tbSetBackColor(c);
@@ -192,22 +268,46 @@ void TQuavTerminalEmulator::teProcessCommand(TQuavEmuCommand command, const TQua
         if (p.GetBooleanValue("Persistent", 1, true) && terminal_) terminal_->SetFontColor(c);
         break;
     }
-    case ecAbsAddress: b->SetUseAbsAddress(true); break;
-    case ecNoAbsAddress: b->SetUseAbsAddress(false); break;
-    case ecAutoWrap: b->SetUseAutoWrap(true); break;
-    case ecNoAutoWrap: b->SetUseAutoWrap(false); break;
-    case ecAutoWrapDelay: b->SetUseAutoWrapDelay(true); break;
-    case ecNoAutoWrapDelay: b->SetUseAutoWrapDelay(false); break;
-    case ecInsertMode: b->SetUseInsertMode(true); break;
-    case ecNoInsertMode: b->SetUseInsertMode(false); break;
-    case ecNewLineMode: b->SetUseNewLineMode(true); break;
-    case ecNoNewLineMode: b->SetUseNewLineMode(false); break;
-    case ecScrollRegion: b->tbSetUseScrollRegion(true); break;
-    case ecNoScrollRegion: b->tbSetUseScrollRegion(false); break;
+    case ecAbsAddress:
+        b->SetUseAbsAddress(true);
+        break;
+    case ecNoAbsAddress:
+        b->SetUseAbsAddress(false);
+        break;
+    case ecAutoWrap:
+        b->SetUseAutoWrap(true);
+        break;
+    case ecNoAutoWrap:
+        b->SetUseAutoWrap(false);
+        break;
+    case ecAutoWrapDelay:
+        b->SetUseAutoWrapDelay(true);
+        break;
+    case ecNoAutoWrapDelay:
+        b->SetUseAutoWrapDelay(false);
+        break;
+    case ecInsertMode:
+        b->SetUseInsertMode(true);
+        break;
+    case ecNoInsertMode:
+        b->SetUseInsertMode(false);
+        break;
+    case ecNewLineMode:
+        b->SetUseNewLineMode(true);
+        break;
+    case ecNoNewLineMode:
+        b->SetUseNewLineMode(false);
+        break;
+    case ecScrollRegion:
+        b->tbSetUseScrollRegion(true);
+        break;
+    case ecNoScrollRegion:
+        b->tbSetUseScrollRegion(false);
+        break;
     case ecSetCharAttr: {
         static constexpr std::pair<const char*, TQuavTerminalCharAttr> kNamed[] = {
-            {"Bold", tcaBold},     {"Underline", tcaUnderline}, {"Strikethrough", tcaStrikethrough},
-            {"Blink", tcaBlink},   {"Reverse", tcaReverse},     {"Invisible", tcaInvisible},
+            {"Bold", tcaBold},        {"Underline", tcaUnderline}, {"Strikethrough", tcaStrikethrough},
+            {"Blink", tcaBlink},      {"Reverse", tcaReverse},     {"Invisible", tcaInvisible},
             {"Selected", tcaSelected}};
         TQuavTerminalCharAttrs a = 0;
         for (int i = 0; i < 7; ++i)
@@ -215,47 +315,119 @@ void TQuavTerminalEmulator::teProcessCommand(TQuavEmuCommand command, const TQua
         b->SetCharAttrs(a);
         break;
     }
-    case ecAddBold: attrOp(tcaBold, 0); break;
-    case ecBoldOnly: attrOp(tcaBold, 1); break;
-    case ecRemoveBold: attrOp(tcaBold, 2); break;
-    case ecInvertBold: attrOp(tcaBold, 3); break;
-    case ecAddUnderLine: attrOp(tcaUnderline, 0); break;
-    case ecUnderlineOnly: attrOp(tcaUnderline, 1); break;
-    case ecRemoveUnderline: attrOp(tcaUnderline, 2); break;
-    case ecInvertUnderline: attrOp(tcaUnderline, 3); break;
-    case ecAddStrikethrough: attrOp(tcaStrikethrough, 0); break;
-    case ecStrikethroughOnly: attrOp(tcaStrikethrough, 1); break;
-    case ecRemoveStrikethrough: attrOp(tcaStrikethrough, 2); break;
-    case ecInvertStrikethrough: attrOp(tcaStrikethrough, 3); break;
-    case ecAddBlink: attrOp(tcaBlink, 0); break;
-    case ecBlinkOnly: attrOp(tcaBlink, 1); break;
-    case ecRemoveBlink: attrOp(tcaBlink, 2); break;
-    case ecInvertBlink: attrOp(tcaBlink, 3); break;
-    case ecAddReverse: attrOp(tcaReverse, 0); break;
-    case ecReverseOnly: attrOp(tcaReverse, 1); break;
-    case ecRemoveReverse: attrOp(tcaReverse, 2); break;
-    case ecInvertReverse: attrOp(tcaReverse, 3); break;
-    case ecAddInvisible: attrOp(tcaInvisible, 0); break;
-    case ecInvisibleOnly: attrOp(tcaInvisible, 1); break;
-    case ecRemoveInvisible: attrOp(tcaInvisible, 2); break;
-    case ecInvertInvisible: attrOp(tcaInvisible, 3); break;
-    case ecAddSelected: attrOp(tcaSelected, 0); break;
+    case ecAddBold:
+        attrOp(tcaBold, 0);
+        break;
+    case ecBoldOnly:
+        attrOp(tcaBold, 1);
+        break;
+    case ecRemoveBold:
+        attrOp(tcaBold, 2);
+        break;
+    case ecInvertBold:
+        attrOp(tcaBold, 3);
+        break;
+    case ecAddUnderLine:
+        attrOp(tcaUnderline, 0);
+        break;
+    case ecUnderlineOnly:
+        attrOp(tcaUnderline, 1);
+        break;
+    case ecRemoveUnderline:
+        attrOp(tcaUnderline, 2);
+        break;
+    case ecInvertUnderline:
+        attrOp(tcaUnderline, 3);
+        break;
+    case ecAddStrikethrough:
+        attrOp(tcaStrikethrough, 0);
+        break;
+    case ecStrikethroughOnly:
+        attrOp(tcaStrikethrough, 1);
+        break;
+    case ecRemoveStrikethrough:
+        attrOp(tcaStrikethrough, 2);
+        break;
+    case ecInvertStrikethrough:
+        attrOp(tcaStrikethrough, 3);
+        break;
+    case ecAddBlink:
+        attrOp(tcaBlink, 0);
+        break;
+    case ecBlinkOnly:
+        attrOp(tcaBlink, 1);
+        break;
+    case ecRemoveBlink:
+        attrOp(tcaBlink, 2);
+        break;
+    case ecInvertBlink:
+        attrOp(tcaBlink, 3);
+        break;
+    case ecAddReverse:
+        attrOp(tcaReverse, 0);
+        break;
+    case ecReverseOnly:
+        attrOp(tcaReverse, 1);
+        break;
+    case ecRemoveReverse:
+        attrOp(tcaReverse, 2);
+        break;
+    case ecInvertReverse:
+        attrOp(tcaReverse, 3);
+        break;
+    case ecAddInvisible:
+        attrOp(tcaInvisible, 0);
+        break;
+    case ecInvisibleOnly:
+        attrOp(tcaInvisible, 1);
+        break;
+    case ecRemoveInvisible:
+        attrOp(tcaInvisible, 2);
+        break;
+    case ecInvertInvisible:
+        attrOp(tcaInvisible, 3);
+        break;
+    case ecAddSelected:
+        attrOp(tcaSelected, 0);
+        break;
     // These two do what their names say; they are not exchanged.
-    case ecRemoveSelected: attrOp(tcaSelected, 2); break;
-    case ecSelectedOnly: attrOp(tcaSelected, 1); break;
-    case ecInvertSelected: attrOp(tcaSelected, 3); break;
-    case ecRemoveAllAttr: b->SetCharAttrs(0); break;
-    case ecRemoveAllAttrIgnoreSelect: b->SetCharAttrs(b->GetCharAttrs() & tcaSelected); break;
+    case ecRemoveSelected:
+        attrOp(tcaSelected, 2);
+        break;
+    case ecSelectedOnly:
+        attrOp(tcaSelected, 1);
+        break;
+    case ecInvertSelected:
+        attrOp(tcaSelected, 3);
+        break;
+    case ecRemoveAllAttr:
+        b->SetCharAttrs(0);
+        break;
+    case ecRemoveAllAttrIgnoreSelect:
+        b->SetCharAttrs(b->GetCharAttrs() & tcaSelected);
+        break;
     case ecClearAndHome:
         b->EraseScreen();
         b->SetCursorPosition(1, 1);
         break;
-    case ecHome: b->SetCursorPosition(1, 1); break;
-    case ecCursorEOL: b->tbSetCol(b->ColCount()); break;
-    case ecCursorBOL: b->tbSetCol(1); break;
-    case ecCursorTop: b->tbSetRow(1); break;
-    case ecCursorBottom: b->tbSetRow(b->RowCount()); break;
-    case ecWriteString: b->WriteString(p.GetStringValue("String", 0, "")); break;
+    case ecHome:
+        b->SetCursorPosition(1, 1);
+        break;
+    case ecCursorEOL:
+        b->tbSetCol(b->ColCount());
+        break;
+    case ecCursorBOL:
+        b->tbSetCol(1);
+        break;
+    case ecCursorTop:
+        b->tbSetRow(1);
+        break;
+    case ecCursorBottom:
+        b->tbSetRow(b->RowCount());
+        break;
+    case ecWriteString:
+        b->WriteString(p.GetStringValue("String", 0, ""));
+        break;
     case ecColor: {
         TColor fore = p.GetTColorValue("Fore", 0, clSilver);
         TColor back = p.GetTColorValue("Back", 1, clBlack);
@@ -296,8 +468,11 @@ void TQuavTerminalEmulator::teProcessCommand(TQuavEmuCommand command, const TQua
         b->DoLineFeed();
         if (!b->UseNewLineMode()) b->DoCarriageReturn();
         break;
-    case ecReset: b->Reset(); break;
-    case ecAnswerback: break;
+    case ecReset:
+        b->Reset();
+        break;
+    case ecAnswerback:
+        break;
     case ecDECALN: {
         std::uint16_t saved = b->DefAnsiChar();
         b->tbSetDefAnsiChar('E');

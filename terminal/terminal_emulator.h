@@ -35,7 +35,7 @@ using TQuavOnProcessChar =
                        TQuavEmuCommandList& Commands, TQuavCharSource CharSource)>;
 
 class TQuavTerminalEmulator {
-public:
+  public:
     TQuavTerminalEmulator();
     virtual ~TQuavTerminalEmulator();
     TQuavTerminalEmulator(const TQuavTerminalEmulator&) = delete;
@@ -79,7 +79,7 @@ public:
     TQuavEmuCommandList& CommandList() { return commands_; }
     TQuavOnProcessChar OnProcessChar;
 
-protected:
+  protected:
     // Concrete emulators create their buffer first and hand it over here.
     void setBuffer(std::unique_ptr<TQuavTerminalBuffer> buffer);
     void unlink();
@@ -103,7 +103,7 @@ protected:
 // The teletype: printable bytes are written as they are, BEL BS HT LF CR act, other control bytes
 // are ignored. Typed Backspace goes out as DEL.
 class TQuavTTYEmulator : public TQuavTerminalEmulator {
-public:
+  public:
     TQuavTTYEmulator();
     ~TQuavTTYEmulator() override;
 
@@ -118,7 +118,7 @@ public:
 
     bool RepaintAllPending() const { return repaintAll_; }
 
-private:
+  private:
     struct PaintRun {
         int firstCol;
         int lastCol;

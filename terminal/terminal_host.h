@@ -16,7 +16,7 @@ class TQuavTerminalEmulator;
 // A terminal that goes away while an emulator is linked to it must tell the emulator first
 // (TerminalRemoved or teSetTerminal(nullptr)); the emulator calls back into its terminal when it unlinks.
 class TQuavTerminalHost : public TQuavTerminalWindowLink {
-public:
+  public:
     // Font metrics in pixels.
     virtual int CharWidth() const = 0;
     virtual int CharHeight() const = 0;

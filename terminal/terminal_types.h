@@ -51,7 +51,7 @@ struct TQuavTermRect {
 // The error raised by the terminal's buffer and grids: a bad dimension or an impossible item size.
 // It carries the message only; the serial component's exception hierarchy may wrap it.
 class ETerminalError : public std::runtime_error {
-public:
+  public:
     explicit ETerminalError(const std::string& message) : std::runtime_error(message) {}
 };
 

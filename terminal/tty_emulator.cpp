@@ -51,12 +51,23 @@ void TQuavTTYEmulator::ProcessBlock(const char* data, int count, TQuavCharSource
             continue;
         }
         switch (byte) {
-        case 0x07: teProcessCommand(ecBell); break;
-        case 0x08: b.DoBackspace(); break;
-        case 0x09: b.DoHorzTab(); break;
-        case 0x0A: b.DoLineFeed(); break;
-        case 0x0D: b.DoCarriageReturn(); break;
-        default: break; // every other control byte is ignored
+        case 0x07:
+            teProcessCommand(ecBell);
+            break;
+        case 0x08:
+            b.DoBackspace();
+            break;
+        case 0x09:
+            b.DoHorzTab();
+            break;
+        case 0x0A:
+            b.DoLineFeed();
+            break;
+        case 0x0D:
+            b.DoCarriageReturn();
+            break;
+        default:
+            break; // every other control byte is ignored
         }
     }
 }
@@ -69,12 +80,24 @@ void TQuavTTYEmulator::processString(const std::string& s) {
             continue;
         }
         switch (byte) {
-        case 0x07: teProcessCommand(ecBell); break;
-        case 0x08: teProcessCommand(ecBackspace); break;
-        case 0x09: teProcessCommand(ecTabHorz); break;
-        case 0x0A: teProcessCommand(ecLF); break;
-        case 0x0D: teProcessCommand(ecCR); break;
-        default: teProcessCommand(ecNone); break;
+        case 0x07:
+            teProcessCommand(ecBell);
+            break;
+        case 0x08:
+            teProcessCommand(ecBackspace);
+            break;
+        case 0x09:
+            teProcessCommand(ecTabHorz);
+            break;
+        case 0x0A:
+            teProcessCommand(ecLF);
+            break;
+        case 0x0D:
+            teProcessCommand(ecCR);
+            break;
+        default:
+            teProcessCommand(ecNone);
+            break;
         }
     }
 }
@@ -84,9 +107,13 @@ void TQuavTTYEmulator::KeyPress(char& ch) {
     teSendChar(ch, true, csKeyboard);
 }
 
-void TQuavTTYEmulator::teClear() { buffer_->EraseScreen(); }
+void TQuavTTYEmulator::teClear() {
+    buffer_->EraseScreen();
+}
 
-void TQuavTTYEmulator::teClearAll() { buffer_->EraseAll(); }
+void TQuavTTYEmulator::teClearAll() {
+    buffer_->EraseAll();
+}
 
 bool TQuavTTYEmulator::teGetNeedsUpdate() {
     return buffer_->HasDisplayChanged() || repaintAll_ || buffer_->HasCursorMoved();
@@ -115,7 +142,8 @@ void TQuavTTYEmulator::LazyPaint() {
     TQuavTermRect r;
     if (repaintAll_) {
         repaintAll_ = false;
-        for (int row = 1; row <= buffer_->RowCount(); ++row) drawRow(row, 1, buffer_->ColCount());
+        for (int row = 1; row <= buffer_->RowCount(); ++row)
+            drawRow(row, 1, buffer_->ColCount());
         while (buffer_->GetInvalidRect(r)) {
         }
         return;
@@ -125,7 +153,8 @@ void TQuavTTYEmulator::LazyPaint() {
             r.Top += terminal_->OriginRow() - 1;
             r.Bottom += terminal_->OriginRow();
         }
-        for (int row = r.Top; row <= r.Bottom; ++row) drawRow(row, r.Left, r.Right);
+        for (int row = r.Top; row <= r.Bottom; ++row)
+            drawRow(row, r.Left, r.Right);
     }
 }
 
@@ -146,7 +175,8 @@ void TQuavTTYEmulator::Paint() {
         firstRow += terminal_->OriginRow() - 1;
         lastRow += terminal_->OriginRow();
     }
-    for (int row = firstRow; row <= lastRow; ++row) drawRow(row, firstCol, lastCol);
+    for (int row = firstRow; row <= lastRow; ++row)
+        drawRow(row, firstCol, lastCol);
 }
 
 void TQuavTTYEmulator::drawRow(int row, int firstCol, int lastCol) {
@@ -203,8 +233,10 @@ void TQuavTTYEmulator::drawRow(int row, int firstCol, int lastCol) {
         int x = (run.firstCol - originCol) * cw;
         TQuavTermRect cell{x, y, x + len * cw, y + chh};
         canvas->TextRun(cell, chars + (run.firstCol - 1), len, cw, text, fill);
-        if (run.attrs & tcaUnderline) canvas->Line(cell.Left, cell.Bottom - 2, cell.Right, cell.Bottom - 2, text);
-        if (run.attrs & tcaStrikethrough) canvas->Line(cell.Left, cell.Top + chh / 2, cell.Right, cell.Top + chh / 2, text);
+        if (run.attrs & tcaUnderline)
+            canvas->Line(cell.Left, cell.Bottom - 2, cell.Right, cell.Bottom - 2, text);
+        if (run.attrs & tcaStrikethrough)
+            canvas->Line(cell.Left, cell.Top + chh / 2, cell.Right, cell.Top + chh / 2, text);
     }
 }
 

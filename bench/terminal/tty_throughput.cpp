@@ -30,7 +30,8 @@ std::string denseText() {
     std::mt19937 rng(1);
     std::uniform_int_distribution<int> printable(0x20, 0x7E);
     std::string s(kStreamBytes, ' ');
-    for (char& c : s) c = static_cast<char>(printable(rng));
+    for (char& c : s)
+        c = static_cast<char>(printable(rng));
     return s;
 }
 
@@ -60,7 +61,8 @@ std::string controlText() {
     std::string s;
     s.reserve(kStreamBytes + 16);
     while (s.size() < kStreamBytes) {
-        for (int i = word(rng); i > 0; --i) s += static_cast<char>(letter(rng));
+        for (int i = word(rng); i > 0; --i)
+            s += static_cast<char>(letter(rng));
         s += kControls[control(rng)];
         if (s.size() % 7 == 0) s += "\r\n";
     }

@@ -17,13 +17,15 @@ std::string rowOf(TQuavTerminalArray& a, int row) {
 // A 1-byte grid whose row r holds the letter 'a' + r in every column.
 TQuavTerminalArray lettered(int rows, int cols) {
     TQuavTerminalArray a(rows, cols, 1);
-    for (int r = 0; r < rows; ++r) a.WriteDupItems('a' + r, cols, r, 0);
+    for (int r = 0; r < rows; ++r)
+        a.WriteDupItems('a' + r, cols, r, 0);
     return a;
 }
 
 std::string firstColumn(TQuavTerminalArray& a) {
     std::string s;
-    for (int r = 0; r < a.RowCount(); ++r) s += *static_cast<const char*>(a.GetItemPtr(r, 0));
+    for (int r = 0; r < a.RowCount(); ++r)
+        s += *static_cast<const char*>(a.GetItemPtr(r, 0));
     return s;
 }
 
@@ -67,9 +69,10 @@ TEST(TerminalArray, MovesWithinARow) {
         int count, col;
         const char* want;
     };
-    for (const Case& c : {Case{"del", 2, 1, "adef.."}, Case{"del", 99, 4, "abcd.."}, Case{"del", 1, 5, "abcde."},
-                          Case{"ins", 2, 1, "a..bcd"}, Case{"ins", 99, 3, "abc..."}, Case{"ins", 1, 5, "abcde."},
-                          Case{"clr", 1, 3, "a...ef"}, Case{"wri", 3, 4, "abcdXY"}}) {
+    for (const Case& c :
+         {Case{"del", 2, 1, "adef.."}, Case{"del", 99, 4, "abcd.."}, Case{"del", 1, 5, "abcde."},
+          Case{"ins", 2, 1, "a..bcd"}, Case{"ins", 99, 3, "abc..."}, Case{"ins", 1, 5, "abcde."},
+          Case{"clr", 1, 3, "a...ef"}, Case{"wri", 3, 4, "abcdXY"}}) {
         TQuavTerminalArray a(1, 6, 1);
         a.WriteItems("abcdef", 6, 0, 0);
         a.SetDefaultItem('.');

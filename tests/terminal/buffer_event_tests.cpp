@@ -16,7 +16,7 @@ struct CountingWindow : TQuavTerminalWindowLink {
 };
 
 class BufferEvents : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         b.OnCursorMoved = [this](TQuavTerminalBuffer* sender, int row, int col) {
             EXPECT_EQ(sender, &b);

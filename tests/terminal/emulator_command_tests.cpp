@@ -13,9 +13,9 @@ TEST(EmuCommandParams, NamedThenPositionalThenDefault) {
     p.AddIntegerArg(7);
     p.AddNamedIntegerArg("Col", 9);
     p.AddStringArg("x");
-    EXPECT_EQ(p.GetIntegerValue("Col", 0, 1), 9);  // the name wins over the position
-    EXPECT_EQ(p.GetIntegerValue("Row", 0, 1), 7);  // no such name: position 0
-    EXPECT_EQ(p.GetIntegerValue("", 1, 1), 9);     // an empty name finds nothing
+    EXPECT_EQ(p.GetIntegerValue("Col", 0, 1), 9);   // the name wins over the position
+    EXPECT_EQ(p.GetIntegerValue("Row", 0, 1), 7);   // no such name: position 0
+    EXPECT_EQ(p.GetIntegerValue("", 1, 1), 9);      // an empty name finds nothing
     EXPECT_EQ(p.GetIntegerValue("Row", 5, 42), 42); // neither
     EXPECT_EQ(p.GetIntegerValue("Row", 2, 42), 42); // "x" is not a number
     EXPECT_EQ(p.GetStringValue("Row", 2, "d"), "x");
@@ -388,7 +388,8 @@ TEST(EmulatorCommands, DeviceReportsOnlyFromThePrimaryTerminalOfAPort) {
                 p.AddStringArg(s);
         }
         emu.teProcessCommand(c.command, &p);
-        EXPECT_EQ(t.sent, c.want) << c.command << " " << (c.type ? c.type : "-") << " " << c.hasPort << c.primary;
+        EXPECT_EQ(t.sent, c.want) << c.command << " " << (c.type ? c.type : "-") << " " << c.hasPort
+                                  << c.primary;
     }
 }
 

@@ -23,7 +23,7 @@ struct DrawnLine {
 };
 
 class RecordingCanvas : public TQuavTerminalCanvas {
-public:
+  public:
     TQuavTermRect clip{0, 0, 800, 400};
     std::vector<DrawnText> texts;
     std::vector<DrawnLine> lines;
@@ -35,7 +35,9 @@ public:
                  TColor back) override {
         texts.push_back({cell, std::string(text, static_cast<size_t>(count)), advance, fore, back});
     }
-    void Line(int x1, int y1, int x2, int y2, TColor color) override { lines.push_back({x1, y1, x2, y2, color}); }
+    void Line(int x1, int y1, int x2, int y2, TColor color) override {
+        lines.push_back({x1, y1, x2, y2, color});
+    }
     void clear() {
         texts.clear();
         lines.clear();
@@ -44,7 +46,7 @@ public:
 };
 
 class FakeTerminal : public TQuavTerminalHost {
-public:
+  public:
     // Metrics of an 8 x 16 font showing the whole 80 x 24 screen.
     int charWidth = 8, charHeight = 16;
     int originCol = 1, originRow = 1;

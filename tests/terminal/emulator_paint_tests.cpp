@@ -11,7 +11,7 @@ using test::DrawnText;
 using test::FakeTerminal;
 
 class TTYPaint : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         emu.teSetTerminal(&t);
         settle();
@@ -59,7 +59,8 @@ TEST_F(TTYPaint, OneTextRunPerStretchOfEqualCellsRightToLeft) {
     EXPECT_EQ(texts[1].text, "cd");
     EXPECT_EQ(texts[2].cell, (TQuavTermRect{0, 0, 16, 16}));
     EXPECT_EQ(texts[2].text, "ab");
-    for (const auto& d : texts) EXPECT_EQ(d.advance, 8);
+    for (const auto& d : texts)
+        EXPECT_EQ(d.advance, 8);
 }
 
 TEST_F(TTYPaint, CellColours) {
@@ -76,7 +77,8 @@ TEST_F(TTYPaint, CellColours) {
         {"bold brightens each component", tcaBold, 0x102090, 0, 0x90A0FF, 0},
         {"reverse swaps", tcaReverse, clSilver, clBlack, clBlack, clSilver},
         {"selected swaps", tcaSelected, clSilver, 0x800000, 0x800000, clSilver},
-        {"reverse and selected draw normally", tcaReverse | tcaSelected, clSilver, clBlack, clSilver, clBlack},
+        {"reverse and selected draw normally", tcaReverse | tcaSelected, clSilver, clBlack, clSilver,
+         clBlack},
         {"bold reverse brightens the fill", tcaReverse | tcaBold, clSilver, clBlack, clBlack, clWhite},
         {"invisible takes the fill colour", tcaInvisible, clSilver, 0x123456, 0x123456, 0x123456},
         {"invisible ignores bold", tcaInvisible | tcaBold, clSilver, clBlack, clBlack, clBlack},

@@ -36,7 +36,8 @@ std::vector<Token> tokenize(const std::string& line) {
             continue;
         }
         size_t j = i;
-        while (j < line.size() && line[j] != ' ' && line[j] != '\t') ++j;
+        while (j < line.size() && line[j] != ' ' && line[j] != '\t')
+            ++j;
         out.push_back({line.substr(i, j - i), false});
         i = j;
     }
@@ -54,7 +55,8 @@ std::vector<long long> numbers(const std::string& s) {
     std::vector<long long> out;
     std::stringstream ss(s);
     std::string part;
-    while (std::getline(ss, part, ',')) out.push_back(number(part));
+    while (std::getline(ss, part, ','))
+        out.push_back(number(part));
     return out;
 }
 
@@ -115,27 +117,36 @@ const std::map<std::string, Property>& properties() {
     static const std::map<std::string, Property> props = {
         {"ColCount", {[](B& b, long long v) { b.tbSetColCount(int(v)); }, [](B& b) { return b.ColCount(); }}},
         {"RowCount", {[](B& b, long long v) { b.tbSetRowCount(int(v)); }, [](B& b) { return b.RowCount(); }}},
-        {"SVRowCount", {[](B& b, long long v) { b.tbSetSVRowCount(int(v)); }, [](B& b) { return b.SVRowCount(); }}},
+        {"SVRowCount",
+         {[](B& b, long long v) { b.tbSetSVRowCount(int(v)); }, [](B& b) { return b.SVRowCount(); }}},
         {"Col", {[](B& b, long long v) { b.tbSetCol(int(v)); }, [](B& b) { return b.tbGetCol(); }}},
         {"Row", {[](B& b, long long v) { b.tbSetRow(int(v)); }, [](B& b) { return b.tbGetRow(); }}},
         {"OriginRow", {nullptr, [](B& b) { return b.tbGetOriginRow(); }}},
         {"OriginCol", {nullptr, [](B& b) { return b.tbGetOriginCol(); }}},
-        {"BackColor", {[](B& b, long long v) { b.tbSetBackColor(TColor(v)); }, [](B& b) { return b.BackColor(); }}},
-        {"ForeColor", {[](B& b, long long v) { b.tbSetForeColor(TColor(v)); }, [](B& b) { return b.ForeColor(); }}},
+        {"BackColor",
+         {[](B& b, long long v) { b.tbSetBackColor(TColor(v)); }, [](B& b) { return b.BackColor(); }}},
+        {"ForeColor",
+         {[](B& b, long long v) { b.tbSetForeColor(TColor(v)); }, [](B& b) { return b.ForeColor(); }}},
         {"DefBackColor",
          {[](B& b, long long v) { b.tbSetDefBackColor(TColor(v)); }, [](B& b) { return b.DefBackColor(); }}},
         {"DefForeColor",
          {[](B& b, long long v) { b.tbSetDefForeColor(TColor(v)); }, [](B& b) { return b.DefForeColor(); }}},
-        {"CharSet", {[](B& b, long long v) { b.tbSetCharSet(std::uint8_t(v)); }, [](B& b) { return b.CharSet(); }}},
+        {"CharSet",
+         {[](B& b, long long v) { b.tbSetCharSet(std::uint8_t(v)); }, [](B& b) { return b.CharSet(); }}},
         {"DefAnsiChar",
-         {[](B& b, long long v) { b.tbSetDefAnsiChar(std::uint16_t(v)); }, [](B& b) { return b.DefAnsiChar(); }}},
+         {[](B& b, long long v) { b.tbSetDefAnsiChar(std::uint16_t(v)); },
+          [](B& b) { return b.DefAnsiChar(); }}},
         {"CharAttrs",
-         {[](B& b, long long v) { b.SetCharAttrs(TQuavTerminalCharAttrs(v)); }, [](B& b) { return b.GetCharAttrs(); }}},
-        {"UseAbsAddress", {[](B& b, long long v) { b.SetUseAbsAddress(v); }, [](B& b) { return b.UseAbsAddress(); }}},
-        {"UseAutoWrap", {[](B& b, long long v) { b.SetUseAutoWrap(v); }, [](B& b) { return b.UseAutoWrap(); }}},
+         {[](B& b, long long v) { b.SetCharAttrs(TQuavTerminalCharAttrs(v)); },
+          [](B& b) { return b.GetCharAttrs(); }}},
+        {"UseAbsAddress",
+         {[](B& b, long long v) { b.SetUseAbsAddress(v); }, [](B& b) { return b.UseAbsAddress(); }}},
+        {"UseAutoWrap",
+         {[](B& b, long long v) { b.SetUseAutoWrap(v); }, [](B& b) { return b.UseAutoWrap(); }}},
         {"UseAutoWrapDelay",
          {[](B& b, long long v) { b.SetUseAutoWrapDelay(v); }, [](B& b) { return b.UseAutoWrapDelay(); }}},
-        {"UseInsertMode", {[](B& b, long long v) { b.SetUseInsertMode(v); }, [](B& b) { return b.UseInsertMode(); }}},
+        {"UseInsertMode",
+         {[](B& b, long long v) { b.SetUseInsertMode(v); }, [](B& b) { return b.UseInsertMode(); }}},
         {"UseNewLineMode",
          {[](B& b, long long v) { b.SetUseNewLineMode(v); }, [](B& b) { return b.UseNewLineMode(); }}},
         {"UseScrollRegion",
@@ -146,27 +157,103 @@ const std::map<std::string, Property>& properties() {
 
 const std::map<std::string, TQuavEmuCommand>& commandNames() {
     static const std::map<std::string, TQuavEmuCommand> names = [] {
-        static const char* const kNames[kEmuCommandCount] = {
-            "ecNone", "ecBell", "ecBackspace", "ecTabHorz", "ecLF", "ecCR", "ecBackTabHorz", "ecCursorDown",
-            "ecCursorLeft", "ecCursorRight", "ecCursorUp", "ecCursorPos", "ecDeleteChars", "ecDeleteLines",
-            "ecInsertChars", "ecInsertLines", "ecEraseAll", "ecEraseChars", "ecEraseFromBOW", "ecEraseFromBOL",
-            "ecEraseLine", "ecEraseScreen", "ecEraseToEOL", "ecEraseToEOW", "ecSetHorzTabStop",
-            "ecClearHorzTabStop", "ecClearVertTabStop", "ecClearAllHorzTabStops", "ecSetVertTabStop",
-            "ecClearAllVertTabStops", "ecSetScrollRegion", "ecTabVert", "ecBackTabVert", "ecBackColor",
-            "ecForeColor", "ecAbsAddress", "ecNoAbsAddress", "ecAutoWrap", "ecNoAutoWrap", "ecAutoWrapDelay",
-            "ecNoAutoWrapDelay", "ecInsertMode", "ecNoInsertMode", "ecNewLineMode", "ecNoNewLineMode",
-            "ecScrollRegion", "ecNoScrollRegion", "ecSetCharAttr", "ecAddBold", "ecBoldOnly", "ecRemoveBold",
-            "ecInvertBold", "ecAddUnderLine", "ecUnderlineOnly", "ecRemoveUnderline", "ecInvertUnderline",
-            "ecAddStrikethrough", "ecStrikethroughOnly", "ecRemoveStrikethrough", "ecInvertStrikethrough",
-            "ecAddBlink", "ecBlinkOnly", "ecRemoveBlink", "ecInvertBlink", "ecAddReverse", "ecReverseOnly",
-            "ecRemoveReverse", "ecInvertReverse", "ecAddInvisible", "ecInvisibleOnly", "ecRemoveInvisible",
-            "ecInvertInvisible", "ecAddSelected", "ecRemoveSelected", "ecSelectedOnly", "ecInvertSelected",
-            "ecRemoveAllAttr", "ecRemoveAllAttrIgnoreSelect", "ecClearAndHome", "ecHome", "ecCursorEOL",
-            "ecCursorBOL", "ecCursorTop", "ecCursorBottom", "ecWriteString", "ecColor", "ecSaveCursorPos",
-            "ecRestoreCursorPos", "ecDeviceAttributesReport", "ecNEL", "ecReset", "ecAnswerback", "ecDECALN",
-            "ecDeviceStatusReport"};
+        static const char* const kNames[kEmuCommandCount] = {"ecNone",
+                                                             "ecBell",
+                                                             "ecBackspace",
+                                                             "ecTabHorz",
+                                                             "ecLF",
+                                                             "ecCR",
+                                                             "ecBackTabHorz",
+                                                             "ecCursorDown",
+                                                             "ecCursorLeft",
+                                                             "ecCursorRight",
+                                                             "ecCursorUp",
+                                                             "ecCursorPos",
+                                                             "ecDeleteChars",
+                                                             "ecDeleteLines",
+                                                             "ecInsertChars",
+                                                             "ecInsertLines",
+                                                             "ecEraseAll",
+                                                             "ecEraseChars",
+                                                             "ecEraseFromBOW",
+                                                             "ecEraseFromBOL",
+                                                             "ecEraseLine",
+                                                             "ecEraseScreen",
+                                                             "ecEraseToEOL",
+                                                             "ecEraseToEOW",
+                                                             "ecSetHorzTabStop",
+                                                             "ecClearHorzTabStop",
+                                                             "ecClearVertTabStop",
+                                                             "ecClearAllHorzTabStops",
+                                                             "ecSetVertTabStop",
+                                                             "ecClearAllVertTabStops",
+                                                             "ecSetScrollRegion",
+                                                             "ecTabVert",
+                                                             "ecBackTabVert",
+                                                             "ecBackColor",
+                                                             "ecForeColor",
+                                                             "ecAbsAddress",
+                                                             "ecNoAbsAddress",
+                                                             "ecAutoWrap",
+                                                             "ecNoAutoWrap",
+                                                             "ecAutoWrapDelay",
+                                                             "ecNoAutoWrapDelay",
+                                                             "ecInsertMode",
+                                                             "ecNoInsertMode",
+                                                             "ecNewLineMode",
+                                                             "ecNoNewLineMode",
+                                                             "ecScrollRegion",
+                                                             "ecNoScrollRegion",
+                                                             "ecSetCharAttr",
+                                                             "ecAddBold",
+                                                             "ecBoldOnly",
+                                                             "ecRemoveBold",
+                                                             "ecInvertBold",
+                                                             "ecAddUnderLine",
+                                                             "ecUnderlineOnly",
+                                                             "ecRemoveUnderline",
+                                                             "ecInvertUnderline",
+                                                             "ecAddStrikethrough",
+                                                             "ecStrikethroughOnly",
+                                                             "ecRemoveStrikethrough",
+                                                             "ecInvertStrikethrough",
+                                                             "ecAddBlink",
+                                                             "ecBlinkOnly",
+                                                             "ecRemoveBlink",
+                                                             "ecInvertBlink",
+                                                             "ecAddReverse",
+                                                             "ecReverseOnly",
+                                                             "ecRemoveReverse",
+                                                             "ecInvertReverse",
+                                                             "ecAddInvisible",
+                                                             "ecInvisibleOnly",
+                                                             "ecRemoveInvisible",
+                                                             "ecInvertInvisible",
+                                                             "ecAddSelected",
+                                                             "ecRemoveSelected",
+                                                             "ecSelectedOnly",
+                                                             "ecInvertSelected",
+                                                             "ecRemoveAllAttr",
+                                                             "ecRemoveAllAttrIgnoreSelect",
+                                                             "ecClearAndHome",
+                                                             "ecHome",
+                                                             "ecCursorEOL",
+                                                             "ecCursorBOL",
+                                                             "ecCursorTop",
+                                                             "ecCursorBottom",
+                                                             "ecWriteString",
+                                                             "ecColor",
+                                                             "ecSaveCursorPos",
+                                                             "ecRestoreCursorPos",
+                                                             "ecDeviceAttributesReport",
+                                                             "ecNEL",
+                                                             "ecReset",
+                                                             "ecAnswerback",
+                                                             "ecDECALN",
+                                                             "ecDeviceStatusReport"};
         std::map<std::string, TQuavEmuCommand> m;
-        for (int i = 0; i < kEmuCommandCount; ++i) m[kNames[i]] = static_cast<TQuavEmuCommand>(i);
+        for (int i = 0; i < kEmuCommandCount; ++i)
+            m[kNames[i]] = static_cast<TQuavEmuCommand>(i);
         return m;
     }();
     return names;
@@ -176,7 +263,8 @@ std::string rowText(TQuavTerminalBuffer& b, int row) {
     const char* p = b.GetLineCharPtr(row);
     if (!p) return "<no row " + std::to_string(row) + ">";
     std::string s(p, static_cast<size_t>(b.ColCount()));
-    while (!s.empty() && s.back() == ' ') s.pop_back();
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
     return s;
 }
 
@@ -199,19 +287,22 @@ std::string runStep(TQuavTerminalEmulator& emu, const std::vector<Token>& t) {
     } else if (verb == "pushrep") {
         need(3);
         std::string data;
-        for (long long i = number(t[1].text); i > 0; --i) data += t[2].text;
+        for (long long i = number(t[1].text); i > 0; --i)
+            data += t[2].text;
         emu.ProcessBlock(data.data(), static_cast<int>(data.size()), csPort);
     } else if (verb == "pushlines") {
         need(3);
         std::string data;
-        for (long long i = number(t[1].text); i <= number(t[2].text); ++i) data += "L" + std::to_string(i) + "\r\n";
+        for (long long i = number(t[1].text); i <= number(t[2].text); ++i)
+            data += "L" + std::to_string(i) + "\r\n";
         emu.ProcessBlock(data.data(), static_cast<int>(data.size()), csPort);
     } else if (verb == "do") {
         need(2);
         auto it = operations().find(t[1].text);
         if (it == operations().end()) throw std::invalid_argument("unknown operation " + t[1].text);
         Args a;
-        for (size_t i = 2; i < t.size(); ++i) a.push_back(number(t[i].text));
+        for (size_t i = 2; i < t.size(); ++i)
+            a.push_back(number(t[i].text));
         it->second(b, a);
     } else if (verb == "set" || verb == "get") {
         need(3);
@@ -246,7 +337,8 @@ std::string runStep(TQuavTerminalEmulator& emu, const std::vector<Token>& t) {
         try {
             runStep(emu, rest);
         } catch (const ETerminalError& e) {
-            if (e.what() != t[1].text) return std::string("raised \"") + e.what() + "\", expected \"" + t[1].text + "\"";
+            if (e.what() != t[1].text)
+                return std::string("raised \"") + e.what() + "\", expected \"" + t[1].text + "\"";
             return "";
         }
         return "did not raise \"" + t[1].text + "\"";
@@ -254,17 +346,19 @@ std::string runStep(TQuavTerminalEmulator& emu, const std::vector<Token>& t) {
         for (size_t i = 1; i + 1 < t.size(); i += 2) {
             int row = static_cast<int>(number(t[i].text));
             std::string got = rowText(b, row);
-            if (got != t[i + 1].text) return "row " + t[i].text + " is \"" + got + "\", expected \"" + t[i + 1].text + "\"";
+            if (got != t[i + 1].text)
+                return "row " + t[i].text + " is \"" + got + "\", expected \"" + t[i + 1].text + "\"";
         }
     } else if (verb == "cursor") {
         need(2);
         auto rc = numbers(t[1].text);
         if (b.tbGetRow() != rc.at(0) || b.tbGetCol() != rc.at(1))
-            return "cursor at " + std::to_string(b.tbGetRow()) + "," + std::to_string(b.tbGetCol()) + ", expected " +
-                   t[1].text;
+            return "cursor at " + std::to_string(b.tbGetRow()) + "," + std::to_string(b.tbGetCol()) +
+                   ", expected " + t[1].text;
     } else if (verb == "wrap") {
         need(2);
-        if (b.WrapPending() != (number(t[1].text) != 0)) return std::string("wrap pending is ") + (b.WrapPending() ? "1" : "0");
+        if (b.WrapPending() != (number(t[1].text) != 0))
+            return std::string("wrap pending is ") + (b.WrapPending() ? "1" : "0");
     } else if (verb == "attr" || verb == "fore" || verb == "back" || verb == "char") {
         need(3);
         auto rc = numbers(t[1].text);
@@ -283,15 +377,15 @@ std::string runStep(TQuavTerminalEmulator& emu, const std::vector<Token>& t) {
         bool any = b.GetInvalidRect(r);
         if (t[1].text == "none") {
             if (any)
-                return "invalid " + std::to_string(r.Left) + "," + std::to_string(r.Top) + "," + std::to_string(r.Right) +
-                       "," + std::to_string(r.Bottom) + ", expected none";
+                return "invalid " + std::to_string(r.Left) + "," + std::to_string(r.Top) + "," +
+                       std::to_string(r.Right) + "," + std::to_string(r.Bottom) + ", expected none";
         } else {
             auto v = numbers(t[1].text);
             TQuavTermRect want{int(v.at(0)), int(v.at(1)), int(v.at(2)), int(v.at(3))};
             if (!any) return "nothing invalid, expected " + t[1].text;
             if (!(r == want))
-                return "invalid " + std::to_string(r.Left) + "," + std::to_string(r.Top) + "," + std::to_string(r.Right) +
-                       "," + std::to_string(r.Bottom) + ", expected " + t[1].text;
+                return "invalid " + std::to_string(r.Left) + "," + std::to_string(r.Top) + "," +
+                       std::to_string(r.Right) + "," + std::to_string(r.Bottom) + ", expected " + t[1].text;
         }
     } else {
         throw std::invalid_argument("unknown step " + verb);
@@ -310,19 +404,35 @@ std::string unescape(const std::string& s) {
         }
         char c = s[++i];
         switch (c) {
-        case 'r': out += '\r'; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'b': out += '\b'; break;
-        case 'a': out += '\a'; break;
-        case 'e': out += '\x1b'; break;
-        case '0': out += '\0'; break;
+        case 'r':
+            out += '\r';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'b':
+            out += '\b';
+            break;
+        case 'a':
+            out += '\a';
+            break;
+        case 'e':
+            out += '\x1b';
+            break;
+        case '0':
+            out += '\0';
+            break;
         case 'x': {
             out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
             i += 2;
             break;
         }
-        default: out += c; break; // \\ and \"
+        default:
+            out += c;
+            break; // \\ and \"
         }
     }
     return out;

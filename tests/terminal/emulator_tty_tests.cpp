@@ -13,7 +13,7 @@ namespace {
 using test::FakeTerminal;
 
 class TTYWithTerminal : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { emu.teSetTerminal(&t); }
     std::string row(int r) {
         std::string s(emu.Buffer()->GetLineCharPtr(r), 80);
@@ -31,10 +31,11 @@ TEST_F(TTYWithTerminal, TypedKeysGoToAnOpenPort) {
         const char* shown;
         char keyAfter;
     };
-    for (const Case& c : {Case{true, true, false, 'a', "a", "", 'a'}, Case{true, true, false, '\b', "\x7f", "", '\x7f'},
-                          Case{true, true, false, '\x03', "\x03", "", '\x03'},
-                          Case{true, false, false, 'a', "", "", 'a'}, Case{false, false, false, 'a', "", "", 'a'},
-                          Case{true, false, true, 'q', "", "q", 'q'}, Case{true, true, true, 'q', "q", "q", 'q'}}) {
+    for (const Case& c :
+         {Case{true, true, false, 'a', "a", "", 'a'}, Case{true, true, false, '\b', "\x7f", "", '\x7f'},
+          Case{true, true, false, '\x03', "\x03", "", '\x03'}, Case{true, false, false, 'a', "", "", 'a'},
+          Case{false, false, false, 'a', "", "", 'a'}, Case{true, false, true, 'q', "", "q", 'q'},
+          Case{true, true, true, 'q', "q", "q", 'q'}}) {
         FakeTerminal term;
         TQuavTTYEmulator e;
         e.teSetTerminal(&term);
@@ -131,7 +132,7 @@ TEST_F(TTYWithTerminal, NeedsUpdateAfterChangesOrMoves) {
     emu.Buffer()->HasCursorMoved();
     EXPECT_FALSE(emu.teGetNeedsUpdate());
     emu.Buffer()->tbSetCol(5);
-    EXPECT_TRUE(emu.teGetNeedsUpdate());  // the move, read and cleared
+    EXPECT_TRUE(emu.teGetNeedsUpdate()); // the move, read and cleared
     EXPECT_FALSE(emu.teGetNeedsUpdate());
     emu.ProcessBlock("z", 1, csPort);
     EXPECT_TRUE(emu.teGetNeedsUpdate());
