@@ -99,6 +99,7 @@ public:
     std::deque<char> input;         // received, not yet taken
     std::function<void()> yieldHook;
     std::function<void(const std::string&)> onWrite; // after the unit saw each write
+    std::function<std::string(const std::string&)> respond; // replaces the unit model when set
     ScriptEngine* engine = nullptr;
 
     bool isOpen() const override { return open; }
@@ -164,7 +165,7 @@ public:
 private:
     void write(const std::string& bytes) {
         wire += bytes;
-        queue(unit.receive(bytes));
+        queue(respond ? respond(bytes) : unit.receive(bytes));
         if (onWrite) onWrite(bytes);
     }
     uint32_t putAt_ = 0;
