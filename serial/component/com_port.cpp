@@ -101,7 +101,16 @@ QEvent::Type TQuavPortMessage::eventType() {
 
 TQuavCustomComPort::TQuavCustomComPort() : notifier_(std::make_unique<ComNotifier>(this)) {}
 
-TQuavCustomComPort::~TQuavCustomComPort() {
+TQuavCustomComPort::~TQuavCustomComPort() { destroyPort(); }
+
+TQuavComPort::~TQuavComPort() {
+    // Closing raises the close notifications with this object as their CP, so it happens while
+    // the object is still a whole TQuavComPort.
+    destroyPort();
+}
+
+void TQuavCustomComPort::destroyPort() {
+    if (IsDestroying()) return;
     SetDestroying();
     reopenPending_ = false;
     try {

@@ -290,6 +290,8 @@ public:
 
 protected:
     void Loaded() override;
+    // Closes an open port and frees what the component holds; once, from the first destructor.
+    void destroyPort();
 
 private:
     friend class ComNotifier;
@@ -383,6 +385,7 @@ private:
 class TQuavComPort : public TQuavCustomComPort {
 public:
     TQuavComPort() = default;
+    ~TQuavComPort() override;
 };
 
 } // namespace brimwell

@@ -217,11 +217,12 @@ private:
 };
 
 TEST(ComPortOpen, UserNotificationsRunLastToFirst) {
-    PortOnPty p(17);
+    // Everything the callbacks touch outlives the port, whose destruction closes it.
     std::vector<std::string> log;
     RecordingWindow plainWindow(log, "win");
     RecordingWindow extWindow(log, "winEx");
     int keyA = 0, keyB = 0;
+    PortOnPty p(17);
     p.port.RegisterUser(&plainWindow);
     p.port.RegisterUserCallback(&keyA, [&](TQuavComPort*, bool opening) { log.push_back(opening ? "A:open" : "A:closed"); });
     p.port.RegisterUserCallbackEx(&keyB, [&](TQuavComPort*, TQuavCallbackType t) {
@@ -250,12 +251,12 @@ TEST(ComPortOpen, UserNotificationsRunLastToFirst) {
 }
 
 TEST(ComPortOpen, ClosingFromInsideANotificationIsDeferred) {
-    PortOnPty p(18);
-    TQuavComPort& port = p.port;
-    port.SetOpen(true);
     std::vector<TPortState> statesInHandler;
     int closes = 0;
     std::string read;
+    PortOnPty p(18);
+    TQuavComPort& port = p.port;
+    port.SetOpen(true);
     port.SetOnPortClose([&](TQuavComPort*) { ++closes; });
     port.SetOnTriggerAvail([&](TQuavComPort* cp, uint16_t count) {
         read.resize(count);
