@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <regex>
 
 namespace brimwell::script::test {
@@ -31,6 +33,8 @@ struct ScriptCase {
     std::string status;
     RunOutcome outcome;
 };
+
+void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.name; }
 
 void loaderUnit(Bench& b) { b.link.unit.mode = Mode::Loader; }
 void abcFile(Bench& b) {

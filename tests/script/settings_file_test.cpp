@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,6 +25,8 @@ struct SettingCase {
     std::string line;
     std::function<void(const LoaderSettings&)> check;
 };
+
+void PrintTo(const SettingCase& c, std::ostream* os) { *os << c.name; }
 
 class SettingRow : public ::testing::TestWithParam<SettingCase> {};
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace brimwell::script::test {
 namespace {
 
@@ -23,6 +25,8 @@ struct SplitCase {
     int maximum;
     int steps;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.size; }
 
 class BlockSplit : public ::testing::TestWithParam<SplitCase> {};
 
@@ -211,6 +215,8 @@ struct BlockWaitCase {
     std::string message; // empty: the block goes through
 };
 
+void PrintTo(const BlockWaitCase& c, std::ostream* os) { *os << c.name; }
+
 class BlockWait : public ::testing::TestWithParam<BlockWaitCase> {};
 
 TEST_P(BlockWait, DrainAndClearToSend) {
@@ -284,6 +290,8 @@ struct CaptureCase {
     std::string answer; // the zero-terminated text in the buffer afterwards
     bool active;
 };
+
+void PrintTo(const CaptureCase& c, std::ostream* os) { *os << c.name; }
 
 class Capture : public ::testing::TestWithParam<CaptureCase> {};
 

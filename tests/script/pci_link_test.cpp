@@ -1,0 +1,163 @@
+// The engine on the PCI board link: one run per mapped board, Stop across boards, byte offers
+// with their retries, prompt polling and a query answered through the board.
+#include "script_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace brimwell::script::test {
+namespace {
+
+// Boards that answer each carriage return with a prompt, optionally refusing bytes for a while.
+class FakeBoards : public BoardLink {
+public:
+    struct Board {
+        std::string received;
+        std::string pending; // bytes the board offers to the host
+        int busyOffers = 0;  // refuse this many offers before taking a byte
+        int endExchanges = 0;
+        int gets = 0;
+        std::string line;
+    };
+    std::map<int, Board> boards;
+    char prompt = '>';
+    std::map<std::string, std::string> answers;
+    bool silent = false;
+
+    void board_put_string(int board, const std::string& text) override {
+        for (char c : text) take(board, static_cast<uint8_t>(c));
+    }
+    std::optional<uint8_t> board_get_char(int board) override {
+        Board& b = boards[board];
+        ++b.gets;
+        if (b.pending.empty()) return std::nullopt;
+        const uint8_t c = static_cast<uint8_t>(b.pending.front());
+        b.pending.erase(0, 1);
+        return c;
+    }
+    void board_end_exchange(int board) override { ++boards[board].endExchanges; }
+    bool board_put_char(int board, uint8_t byte) override {
+        Board& b = boards[board];
+        if (b.busyOffers > 0) {
+            --b.busyOffers;
+            return false;
+        }
+        take(board, byte);
+        return true;
+    }
+
+private:
+    void take(int board, uint8_t c) {
+        Board& b = boards[board];
+        b.received += static_cast<char>(c);
+        if (silent) return;
+        if (c != '\r') {
+            b.line += static_cast<char>(c);
+            return;
+        }
+        auto it = answers.find(b.line);
+        b.pending += (it != answers.end() ? it->second : std::string("\r\n")) + prompt;
+        b.line.clear();
+    }
+};
+
+struct PciBench {
+    RecordingHost host;
+    FakeBoards boards;
+    ScriptEngine engine{host};
+    TempDir dir;
+    PciBench() {
+        Clock::setScale(1000.0);
+        engine.setBoardLink(&boards);
+        engine.LinkMode = kLinkPci;
+        engine.ExpectedPrompt = '>';
+    }
+};
+
+TEST(PciLink, ScriptRunsOncePerMappedBoardInOrder) {
+    PciBench b;
+    b.engine.BoardMap[7] = 1;
+    b.engine.BoardMap[3] = 0;
+    const std::string file = b.dir.write("a.bin", "abc");
+    EXPECT_EQ(b.engine.PickButtonClick(
+                  b.dir.write("s.sld", "_LF " + file + "\n_LA 10\n_LV 1\n_LD\n")),
+              RunOutcome::Completed);
+    EXPECT_EQ(b.boards.boards[3].received, "\rLF 10 3 126 1\rabc\r");
+    EXPECT_EQ(b.boards.boards[7].received, "\rLF 10 3 126 1\rabc\r");
+    EXPECT_EQ(b.engine.SelectedBoard, 7);
+    EXPECT_EQ(b.host.pciLabels, (std::vector<std::pair<bool, std::string>>{{true, "PCI Board :  3"},
+                                                                            {true, "PCI Board :  7"}}));
+    EXPECT_EQ(b.host.messages, std::vector<std::string>{"Upload Complete."});
+    EXPECT_GE(b.boards.boards[3].endExchanges, 2);
+}
+
+TEST(PciLink, StopDuringTheFirstBoardEndsTheSecondAtOnce) {
+    PciBench b;
+    b.engine.BoardMap[3] = 0;
+    b.engine.BoardMap[7] = 1;
+    b.host.onMessage = [&](const std::string& text) {
+        if (text == "first") b.engine.CancelButtonClick();
+    };
+    EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_DM \"first\"\n_SC \"x\"\n")), RunOutcome::Stopped);
+    EXPECT_EQ(b.boards.boards[3].received, "");
+    EXPECT_EQ(b.boards.boards[7].received, "");
+    EXPECT_EQ(b.host.messages, (std::vector<std::string>{"first", "Unsuccessful.  Upload terminated by user."}));
+    EXPECT_EQ(b.host.statuses,
+              (std::vector<std::string>{"Reading script file. Please wait....",
+                                        "Unsuccessful. Upload terminated by user/error(s).",
+                                        "Reading script file. Please wait....",
+                                        "Unsuccessful. Upload terminated by user/error(s)."}));
+}
+
+TEST(PciLink, NoBoardMappedIsNotACompletedRun) {
+    PciBench b;
+    EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_SC \"x\"\n")), RunOutcome::Failed);
+    EXPECT_EQ(b.host.messages, std::vector<std::string>{"Unsuccessful.  Upload terminated by user."});
+}
+
+TEST(PciLink, RefusedBytesAreOfferedFiftyOneTimesThenSkipped) {
+    struct Row {
+        int busy;
+        std::string received;
+    };
+    for (const Row& r : {Row{50, "ab"}, Row{51, "b"}}) {
+        PciBench b;
+        b.engine.SelectedBoard = 2;
+        b.boards.silent = true;
+        b.boards.boards[2].busyOffers = r.busy;
+        const uint8_t data[] = {'a', 'b'};
+        b.engine.SendByte(2, data);
+        EXPECT_EQ(b.boards.boards[2].received, r.received) << r.busy;
+        EXPECT_TRUE(b.host.messages.empty());
+    }
+}
+
+TEST(PciLink, PromptWaitPollsAtMostTheLimit) {
+    PciBench b;
+    b.engine.SelectedBoard = 1;
+    b.boards.silent = true;
+    b.engine.PromptTimeout = 265;
+    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    EXPECT_EQ(b.boards.boards[1].gets, 265);
+    EXPECT_EQ(b.boards.boards[1].endExchanges, 1);
+
+    b.boards.silent = false;
+    b.boards.boards[1].gets = 0;
+    EXPECT_TRUE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    EXPECT_EQ(b.boards.boards[1].gets, 3); // "\r\n>" one byte per poll
+}
+
+TEST(PciLink, QueryAnswerIsReadFromTheBoard) {
+    PciBench b;
+    b.engine.SelectedBoard = 0;
+    b.boards.answers["ver"] = "\r\nV1.08 BOOT\r\n";
+    b.engine.CommandText = "ver";
+    b.engine.MinAnswerLength = 10;
+    b.engine.QueryUnit();
+    EXPECT_EQ(std::string(b.engine.CaptureBuffer.data()), "\r\nV1.08 BOOT\r\n");
+    EXPECT_FALSE(b.engine.CommandTimedOut);
+    EXPECT_EQ(b.engine.Cancelled, 0);
+    EXPECT_TRUE(b.host.messages.empty());
+}
+
+} // namespace
+} // namespace brimwell::script::test
