@@ -152,6 +152,23 @@ TEST_F(TTYPaint, LazyPaintDrawsOnlyWhatChanged) {
     EXPECT_TRUE(t.canvas.texts.empty());
 }
 
+TEST_F(TTYPaint, UnfrozenScrollbackShiftsTheRowsToDraw) {
+    t.freeze = false;
+    t.originRow = 2;
+    emu.Buffer()->SetCursorPosition(3, 1);
+    emu.ProcessBlock("x", 1, csPort);
+    emu.LazyPaint(); // changed row 3 becomes rows 3 + 1 .. 3 + 2 of the view
+    ASSERT_EQ(t.canvas.texts.size(), 2u);
+    EXPECT_EQ(t.canvas.texts[0].cell.Top, (4 - 2) * 16);
+    EXPECT_EQ(t.canvas.texts[1].cell.Top, (5 - 2) * 16);
+    t.canvas.clear();
+    t.canvas.clip = {0, 0, 8, 16}; // the view's first row: buffer rows 2 + 1 .. 2 + 2
+    emu.Paint();
+    ASSERT_EQ(t.canvas.texts.size(), 2u);
+    EXPECT_EQ(t.canvas.texts[0].cell.Top, (3 - 2) * 16);
+    EXPECT_EQ(t.canvas.texts[0].text, "x");
+}
+
 TEST_F(TTYPaint, TerminalColourChangeRecoloursDefaultCellsAndRedrawsAll) {
     write(0, clSilver, clBlack, "a");
     write(0, 0x00FF00, 0x0000FF, "b");
