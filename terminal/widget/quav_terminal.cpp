@@ -73,6 +73,8 @@ TQuavCustomTerminal::~TQuavCustomTerminal() {
     if (comPort_) {
         detach();
         deregisterFromPort();
+        if (comPort_->PrimaryTerminal() == static_cast<void*>(static_cast<TQuavCustomTerminal*>(this)))
+            comPort_->SetPrimaryTerminal(nullptr);
     }
     timer_.stop();
     destroyCaret();
@@ -394,6 +396,13 @@ void TQuavCustomTerminal::portNotification(int type) {
     case ctClosing: // QmPortClosing
     case ctClosed:  // QmPortClose
         detach();
+        // A port that closes because it is being destroyed is gone once this returns.
+        if (type == ctClosed && comPort_->IsDestroying()) {
+            if (comPort_->PrimaryTerminal() == static_cast<void*>(this)) comPort_->SetPrimaryTerminal(nullptr);
+            comPort_ = nullptr;
+            active_ = false;
+            attachPending_ = false;
+        }
         break;
     }
 }
@@ -556,7 +565,8 @@ bool TQuavCustomTerminal::event(QEvent* e) {
     }
     if (type == termNeedsUpdateEventType()) {
         needsUpdatePosted_ = false;
-        if (!useLazyDisplay_) immediateRepaint();
+        // The block's own repaint has usually drawn everything already.
+        if (!useLazyDisplay_ && emulator_ && emulator_->teGetNeedsUpdate()) immediateRepaint();
         return true;
     }
     if (type == waitForPortEventType()) {

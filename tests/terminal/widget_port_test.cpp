@@ -13,7 +13,10 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -170,6 +173,47 @@ TEST_F(TerminalOnPort, PasteToPortSendsTheClipboard) {
     EXPECT_EQ(line.receive(2, 3000), "ab");
     runFor(20);
     EXPECT_EQ(term->Line(1), pad("ab")) << "both: each character written and sent";
+}
+
+TEST_F(TerminalOnPort, TerminalGoingAwayMidStreamLeavesThePortWorking) {
+    openPort();
+    std::atomic<bool> stop{false};
+    std::atomic<int> linesSent{0};
+    // A far end that keeps the dispatcher delivering blocks while the terminal goes away.
+    std::thread far([&] {
+        for (int i = 0; !stop; ++i) {
+            line.send("streaming line " + std::to_string(i) + "\r\n");
+            linesSent = i + 1;
+            if (i % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    ASSERT_TRUE(runUntil([&] { return linesSent > 2000; }, 10000));
+    term.reset();
+    std::string got;
+    port.SetOnTriggerAvail([&](TQuavComPort* cp, uint16_t count) {
+        std::string buf(count, '\0');
+        cp->GetBlock(buf.data(), count);
+        got += buf;
+    });
+    runFor(100);
+    stop = true;
+    far.join();
+    ASSERT_TRUE(line.send("after\r\n"));
+    runUntil([&] { return got.find("after\r\n") != std::string::npos; }, 5000);
+    EXPECT_NE(got.find("after\r\n"), std::string::npos) << "the port still delivers; got " << got.size();
+}
+
+TEST_F(TerminalOnPort, PortDestroyedWhileOpenIsForgotten) {
+    auto own = std::make_unique<TQuavComPort>();
+    own->SetComNumber(kCom);
+    own->SetAutoOpen(false);
+    term->SetComPort(own.get());
+    own->SetOpen(true);
+    ASSERT_TRUE(runUntil([&] { return term->Attached(); }, 3000));
+    own.reset();
+    EXPECT_EQ(term->ComPort(), nullptr);
+    EXPECT_FALSE(term->Active());
+    EXPECT_FALSE(term->Attached());
 }
 
 std::string readFile(const std::string& p) {
