@@ -186,13 +186,14 @@ void TQuavBaseDispatcher::DonePort() {
         CloseCom();
         open_ = false;
     }
-    if (released_.load()) return;
     if (delivering_.load() || busy_.load()) {
         // A notification (or a wait holding the busy flag) is still running: the dispatcher thread
         // finishes the close when it leaves its loop.
-        doneRequested_ = true;
+        if (!released_.load()) doneRequested_ = true;
         return;
     }
+    // The dispatcher thread may already have released the buffers on its way out; it is joined
+    // all the same, so that no thread of this port outlives the close.
     StopDispatcher();
     freeBuffers();
 }

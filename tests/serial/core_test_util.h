@@ -50,6 +50,14 @@ public:
     int32_t openResult = 0;
 };
 
+// Destroys a port when the scope ends: declared after the consumers and the variables their
+// actions use, it stops the dispatcher thread (waiting for a notification in progress) before
+// any of them goes away.
+struct StopPortOnExit {
+    std::unique_ptr<TQuavTermiosDispatcher>& port;
+    ~StopPortOnExit() { port.reset(); }
+};
+
 // Records every notification; `action` runs first, inside the notification.
 class Consumer : public TQuavTriggerEventHandler {
 public:

@@ -19,14 +19,19 @@ using std::chrono::steady_clock;
 
 class TriggerTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(p.openResult, 0); }
-    TQuavTermiosDispatcher& port() { return *p.port; }
+    void SetUp() override {
+        ASSERT_EQ(p.openResult, 0);
+        raw = p.port.get();
+    }
+    // Not through p.port: consumers may still run while StopPortOnExit destroys the port.
+    TQuavTermiosDispatcher& port() { return *raw; }
     std::string readBlock(uint32_t n) {
         std::string s(n, '\0');
         EXPECT_EQ(port().GetBlock(s.data(), n), static_cast<int32_t>(n));
         return s;
     }
     PortOnPty p;
+    TQuavTermiosDispatcher* raw = nullptr;
 };
 
 // ---- Avail notifications and shared reads ---------------------------------------------------
@@ -40,6 +45,7 @@ TEST_F(TriggerTest, AllConsumersOfOneAvailNotificationSeeTheSameBytes) {
     b.action = [&](const TTriggerMessage& m) {
         if (m.Msg == kTriggerAvail) readByB = readBlock(m.WParam);
     };
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&a), 0);
     ASSERT_EQ(port().RegisterEventTriggerHandler(&b), 0);
     port().ChangeLengthTrigger(100);
@@ -67,6 +73,7 @@ TEST_F(TriggerTest, UnreadBytesStayAndAreAnnouncedAgainWithNewOnes) {
         got += readBlock(toRead.front());
         toRead.pop_front();
     };
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
     port().ChangeLengthTrigger(100);
 
@@ -108,6 +115,7 @@ TEST_F(TriggerTest, ReadsOutsideTheBufferFailDuringANotification) {
         readyAfterAll = port().CharReady();
         usedAfterAll = port().InBuffUsed();
     };
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
     port().ChangeLengthTrigger(5);
     ASSERT_TRUE(p.pty.write("abcde"));
@@ -122,8 +130,14 @@ TEST_F(TriggerTest, ReadsOutsideTheBufferFailDuringANotification) {
 
 TEST_F(TriggerTest, DataTriggerAnnouncesBytesBeforeTheMatchThenTheMatch) {
     Consumer c;
+    std::mutex readsLock;
     std::vector<std::string> reads;
-    c.action = [&](const TTriggerMessage& m) { reads.push_back(readBlock(m.Msg == kTriggerAvail ? m.WParam : 0)); };
+    c.action = [&](const TTriggerMessage& m) {
+        std::string got = readBlock(m.Msg == kTriggerAvail ? m.WParam : 0);
+        std::lock_guard<std::mutex> g(readsLock);
+        reads.push_back(std::move(got));
+    };
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
     port().ChangeLengthTrigger(1);
     const int32_t ok = port().AddDataTrigger("ok", true);
@@ -134,7 +148,10 @@ TEST_F(TriggerTest, DataTriggerAnnouncesBytesBeforeTheMatchThenTheMatch) {
     ASSERT_GE(seen.size(), 2u);
     EXPECT_EQ(seen[0].Msg, kTriggerAvail);
     EXPECT_EQ(seen[0].WParam, 2u);
-    EXPECT_EQ(reads[0], "xx");
+    {
+        std::lock_guard<std::mutex> g(readsLock);
+        EXPECT_EQ(reads[0], "xx");
+    }
     EXPECT_EQ(seen[1].Msg, kTriggerData);
     EXPECT_EQ(seen[1].WParam, static_cast<uint32_t>(ok));
     EXPECT_EQ(seen[1].Data(), 2);
@@ -145,6 +162,7 @@ TEST_F(TriggerTest, DataTriggerFindsOverlappingStarts) {
     c.action = [&](const TTriggerMessage& m) {
         if (m.Msg == kTriggerAvail) readBlock(m.WParam);
     };
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
     port().ChangeLengthTrigger(0);
     const int32_t aab = port().AddDataTrigger("aab", false);
@@ -160,6 +178,7 @@ TEST_F(TriggerTest, DataTriggerFindsOverlappingStarts) {
 
 TEST_F(TriggerTest, FlushedBytesDoNotCompleteADataTrigger) {
     Consumer c;
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
     port().ChangeLengthTrigger(0);
     ASSERT_GT(port().AddDataTrigger("XY", false), 0);
@@ -177,6 +196,7 @@ TEST_F(TriggerTest, FlushedBytesDoNotCompleteADataTrigger) {
 
 TEST_F(TriggerTest, TimerOf18TicksFiresOnceAboutASecondLater) {
     Consumer c;
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
     const int32_t t = port().AddTimerTrigger();
     ASSERT_GT(t, 0);
@@ -206,6 +226,7 @@ TEST_F(TriggerTest, TimerOf18TicksFiresOnceAboutASecondLater) {
 
 TEST_F(TriggerTest, OutputUsedKindFiresOnceWhenTheOutputEmpties) {
     Consumer c;
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
     PtyPeer peer(p.pty);
     peer.setReading(false);
@@ -230,6 +251,7 @@ TEST_F(TriggerTest, OutputUsedKindFiresOnceWhenTheOutputEmpties) {
 
 TEST_F(TriggerTest, OutputFreeKindReportsTheFreeCount) {
     Consumer c;
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
     PtyPeer peer(p.pty);
     peer.setReading(false);
@@ -246,6 +268,7 @@ TEST_F(TriggerTest, OutputFreeKindReportsTheFreeCount) {
 
 TEST_F(TriggerTest, OutputSentKindFiresAfterAPut) {
     Consumer c;
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
     PtyPeer peer(p.pty);
     const int32_t sent = port().AddStatusTrigger(stOutSent);
@@ -262,6 +285,7 @@ TEST_F(TriggerTest, OutputSentKindFiresAfterAPut) {
 
 TEST_F(TriggerTest, ModemKindDoesNotFireWhileLinesStayPut) {
     Consumer c;
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
     const int32_t modem = port().AddStatusTrigger(stModem);
     ASSERT_EQ(port().SetStatusTrigger(modem, msCtsOn | msDcdOn, true), 0);
@@ -346,6 +370,7 @@ void countingProc(uint32_t msg, uint32_t, int32_t) {
 
 TEST_F(TriggerTest, WindowHandlersNeedThePortFlagOrASecondWindow) {
     RecordingWindow own, other;
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterWndTriggerHandler(&own), 0);
     port().UpdateHandlerFlags(fuDisablePort);
     port().ChangeLengthTrigger(1);
@@ -379,6 +404,7 @@ TEST_F(TriggerTest, ProcedureAndEventHandlersAreCalledInOrder) {
         std::lock_guard<std::mutex> g(orderLock);
         order.push_back(2);
     };
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterProcTriggerHandler(&countingProc), 0);
     ASSERT_EQ(port().RegisterEventTriggerHandler(&first), 0);
     ASSERT_EQ(port().RegisterEventTriggerHandler(&second), 0);
@@ -399,11 +425,11 @@ TEST_F(TriggerTest, SynchronisedHandlersRunOnTheMainThread) {
     std::mutex m;
     std::condition_variable cv;
     std::deque<std::function<void()>> queue;
-    bool stop = false;
+    bool quit = false;
     std::thread mainThread([&] {
         std::unique_lock<std::mutex> g(m);
-        while (!stop) {
-            cv.wait(g, [&] { return stop || !queue.empty(); });
+        while (!quit) {
+            cv.wait(g, [&] { return quit || !queue.empty(); });
             while (!queue.empty()) {
                 auto call = std::move(queue.front());
                 queue.pop_front();
@@ -413,6 +439,18 @@ TEST_F(TriggerTest, SynchronisedHandlersRunOnTheMainThread) {
             }
         }
     });
+    struct Finish {
+        std::function<void()> run;
+        ~Finish() { run(); }
+    } finish{[&] {
+        TQuavBaseDispatcher::SetMainThreadSynchronizer({});
+        {
+            std::lock_guard<std::mutex> g(m);
+            quit = true;
+        }
+        cv.notify_all();
+        mainThread.join();
+    }};
     TQuavBaseDispatcher::SetMainThreadSynchronizer([&](const std::function<void()>& call) {
         std::promise<void> done;
         {
@@ -429,20 +467,12 @@ TEST_F(TriggerTest, SynchronisedHandlersRunOnTheMainThread) {
     Consumer c;
     std::thread::id ranOn;
     c.action = [&](const TTriggerMessage&) { ranOn = std::this_thread::get_id(); };
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterSyncEventTriggerHandler(&c), 0);
     port().ChangeLengthTrigger(1);
     ASSERT_TRUE(p.pty.write("s"));
     ASSERT_TRUE(c.waitCount(kTriggerAvail, 1));
     EXPECT_EQ(ranOn, mainThread.get_id());
-
-    port().DonePort();
-    TQuavBaseDispatcher::SetMainThreadSynchronizer({});
-    {
-        std::lock_guard<std::mutex> g(m);
-        stop = true;
-    }
-    cv.notify_all();
-    mainThread.join();
 }
 
 TEST_F(TriggerTest, DeregisteringInsideANotificationTakesEffectAfterIt) {
@@ -453,6 +483,7 @@ TEST_F(TriggerTest, DeregisteringInsideANotificationTakesEffectAfterIt) {
             EXPECT_EQ(port().DeregisterEventTriggerHandler(&b), secBadArgument);
         }
     };
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&a), 0);
     ASSERT_EQ(port().RegisterEventTriggerHandler(&b), 0);
     ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
@@ -474,6 +505,7 @@ TEST_F(TriggerTest, ClosingFromInsideANotificationIsCompletedByTheDispatcherThre
         port().DonePort();
     };
     Consumer later;
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
     ASSERT_EQ(port().RegisterEventTriggerHandler(&later), 0);
     port().ChangeLengthTrigger(1);
@@ -491,6 +523,7 @@ TEST_F(TriggerTest, ClosingFromInsideANotificationIsCompletedByTheDispatcherThre
 
 TEST_F(TriggerTest, BusyFlagHoldsNotificationsButNotReception) {
     Consumer c;
+    const StopPortOnExit stop{p.port};
     ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
     port().ChangeLengthTrigger(1);
     EXPECT_FALSE(port().SetEventBusy(true));
