@@ -104,7 +104,9 @@ void runWidgetBenchmarks() {
 
         std::string text;
         for (int i = 0; text.size() < size_t(kBytesPerSecond) * size_t(seconds + 2); ++i)
-            text += "line " + std::to_string(i) + ": status ok, block 2000 bytes written, prompt >\r\n";
+            // Every fourth line is wider than the window, so the view also follows the cursor sideways.
+            text += "line " + std::to_string(i) + ": status ok, block 2000 bytes written, prompt >" +
+                    (i % 4 == 3 ? std::string(" checksum 0x1F3A version 2.31 load address 0x00400000 ok") : "") + "\r\n";
 
         std::atomic<bool> stop{false};
         std::atomic<double> peerCpu{0.0};

@@ -788,35 +788,10 @@ void TQuavCustomTerminal::ensureSurface() {
 }
 
 void TQuavCustomTerminal::scrollSurface(int dx, int dy) {
-    if (surface_.isNull() || (dx == 0 && dy == 0)) return;
-    const int w = surface_.width(), h = surface_.height();
-    if (std::abs(dx) >= w || std::abs(dy) >= h) {
-        stale_ = QRegion(surface_.rect());
-        viewport()->update();
-        return;
-    }
-    const qsizetype bpl = surface_.bytesPerLine();
-    uchar* bits = surface_.bits();
-    if (dy > 0)
-        std::memmove(bits + dy * bpl, bits, size_t((h - dy) * bpl));
-    else if (dy < 0)
-        std::memmove(bits, bits - dy * bpl, size_t((h + dy) * bpl));
-    if (dx != 0) {
-        const int px = 4; // Format_RGB32
-        for (int y = 0; y < h; ++y) {
-            uchar* line = bits + y * bpl;
-            if (dx > 0)
-                std::memmove(line + dx * px, line, size_t((w - dx) * px));
-            else
-                std::memmove(line, line - dx * px, size_t((w + dx) * px));
-        }
-    }
-    stale_.translate(dx, dy);
-    if (dy > 0) stale_ += QRect(0, 0, w, dy);
-    if (dy < 0) stale_ += QRect(0, h + dy, w, -dy);
-    if (dx > 0) stale_ += QRect(0, 0, dx, h);
-    if (dx < 0) stale_ += QRect(w + dx, 0, -dx, h);
-    viewport()->update();
+    // The contents are redrawn rather than moved: with the cursor followed sideways the origin can
+    // change with every character, and one full redraw per frame costs less than a move per change.
+    if (dx == 0 && dy == 0) return;
+    RepaintAll();
 }
 
 void TQuavCustomTerminal::invalidateView(const QRect& r) {
