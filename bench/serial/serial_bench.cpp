@@ -1,0 +1,224 @@
+// Measures, in one run over a pseudo-terminal: PutBlock throughput against a plain write() loop,
+// the time from a peer's prompt byte to WaitForString returning, and the CPU an open idle port and
+// a timed-out WaitForString cost. Prints "BENCH <name> <value> <unit>" lines.
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/component/com_port.h"
+#include "serial/time_base.h"
+
+using namespace brimwell;
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr unsigned kBenchCom = 50;
+constexpr uint16_t kBlock = 2000;
+// Output buffer of the throughput run: room for several blocks, so the producer's short sleeps
+// while the output thread writes do not leave the line idle.
+constexpr uint16_t kThroughputOutSize = 65000;
+constexpr auto kThroughputRound = std::chrono::milliseconds(400);
+constexpr int kThroughputRounds = 9;
+// How long the PutBlock producer sleeps when the output buffer is full: a fraction of the time
+// the line needs to empty it even on a fast pseudo-terminal.
+constexpr auto kProducerPause = std::chrono::microseconds(50);
+constexpr int kLatencySamples = 200;
+constexpr int kCpuSeconds = 10;
+
+struct Pty {
+    int master = -1;
+    std::string path;
+    Pty() {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ::grantpt(master);
+        ::unlockpt(master);
+        char name[128];
+        ::ptsname_r(master, name, sizeof name);
+        path = name;
+    }
+    ~Pty() { ::close(master); }
+};
+
+// Reads the master side as fast as it can and counts the bytes.
+class Reader {
+public:
+    explicit Reader(int fd) : fd_(fd), thread_([this] { run(); }) {}
+    ~Reader() {
+        stop_ = true;
+        thread_.join();
+    }
+    uint64_t bytes() const { return bytes_.load(); }
+
+private:
+    void run() {
+        std::vector<char> buf(65536);
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            const ssize_t n = ::read(fd_, buf.data(), buf.size());
+            if (n > 0) bytes_ += uint64_t(n);
+        }
+    }
+    int fd_;
+    std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> bytes_{0};
+    std::thread thread_;
+};
+
+double cpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double elapsed(SteadyClock::time_point since) {
+    return std::chrono::duration<double>(SteadyClock::now() - since).count();
+}
+
+// One round of writing 2000-byte blocks for |duration|: returns the rate at which the reader
+// received them (bytes per second, counted until everything written has arrived).
+template <class WriteBlock>
+double roundRate(Reader& reader, std::chrono::milliseconds duration, WriteBlock writeBlock) {
+    const uint64_t before = reader.bytes();
+    const auto start = SteadyClock::now();
+    uint64_t written = 0;
+    while (SteadyClock::now() - start < duration) written += writeBlock();
+    while (reader.bytes() - before < written && elapsed(start) < 10)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    return double(reader.bytes() - before) / elapsed(start);
+}
+
+int openRaw(const Pty& pty) {
+    const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd, TCSANOW, &t);
+    return fd;
+}
+
+uint64_t rawBlock(int fd) {
+    static const std::string block(kBlock, 'r');
+    const ssize_t n = ::write(fd, block.data(), block.size());
+    return n > 0 ? uint64_t(n) : 0;
+}
+
+// Puts as many blocks as the output buffer has room for, as a sender that knows the free space
+// would; when there is no room it sleeps briefly while the output thread writes.
+uint64_t putBlocks(TQuavComPort& port) {
+    static const std::string block(kBlock, 'p');
+    const uint16_t blocks = port.GetOutBuffFree() / kBlock;
+    if (blocks == 0) {
+        std::this_thread::sleep_for(kProducerPause);
+        return 0;
+    }
+    for (uint16_t i = 0; i < blocks; ++i) port.PutBlock(block.data(), kBlock);
+    return uint64_t(blocks) * kBlock;
+}
+
+double promptLatencyMedianMs(const Pty& pty, TQuavComPort& port) {
+    std::vector<double> samples;
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> pause(2000, 6000);
+    for (int i = 0; i < kLatencySamples; ++i) {
+        std::atomic<int64_t> sentAt{0};
+        const int delayUs = pause(rng);
+        std::thread peer([&] {
+            std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+            sentAt = SteadyClock::now().time_since_epoch().count();
+            (void)!::write(pty.master, ">", 1);
+        });
+        const bool found = port.WaitForString(">", 36, true, false);
+        const auto returnedAt = SteadyClock::now().time_since_epoch().count();
+        peer.join();
+        if (found) samples.push_back(double(returnedAt - sentAt.load()) / 1e6);
+    }
+    std::sort(samples.begin(), samples.end());
+    return samples.empty() ? -1 : samples[samples.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    // Short sleeps of the producer loops should last about as long as asked.
+    ::prctl(PR_SET_TIMERSLACK, 1UL);
+    Pty pty;
+    ::setenv(("BRIMWELL_COM" + std::to_string(kBenchCom)).c_str(), pty.path.c_str(), 1);
+
+    // The plain writer's descriptor is opened before the component takes the port exclusively.
+    const int rawFd = openRaw(pty);
+
+    TQuavComPort port;
+    port.SetComNumber(kBenchCom);
+    port.SetBaud(38400);
+    port.SetAutoOpen(false);
+    port.SetOutSize(kThroughputOutSize);
+    port.SetHWFlowOptions({hwfUseRTS, hwfRequireCTS});
+    port.SetBufferFull(2000);
+    port.SetBufferResume(409);
+    port.SetOpen(true);
+
+    // Alternate short rounds of both writers so that load from elsewhere on the machine hits
+    // both alike; the figure is the median of the per-pair ratios.
+    std::vector<double> ratios, raws, puts;
+    {
+        Reader reader(pty.master);
+        for (int round = 0; round < kThroughputRounds; ++round) {
+            raws.push_back(roundRate(reader, kThroughputRound, [&] { return rawBlock(rawFd); }));
+            puts.push_back(roundRate(reader, kThroughputRound, [&] { return putBlocks(port); }));
+            ratios.push_back(puts.back() / raws.back());
+        }
+    }
+    ::close(rawFd);
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("BENCH serial_raw_write_mb_per_s %.1f MB/s\n", median(raws) / 1e6);
+    std::printf("BENCH serial_put_block_mb_per_s %.1f MB/s\n", median(puts) / 1e6);
+    std::printf("BENCH serial_put_throughput_ratio %.3f ratio\n", median(ratios));
+    std::fflush(stdout);
+
+    // Drain anything left so the latency runs start from an empty line.
+    port.FlushInBuffer();
+    std::printf("BENCH serial_prompt_latency_ms_median %.3f ms\n", promptLatencyMedianMs(pty, port));
+    std::fflush(stdout);
+
+    {
+        Reader drain(pty.master);
+        const double cpu0 = cpuSeconds();
+        const auto t0 = SteadyClock::now();
+        QEventLoop loop;
+        QTimer::singleShot(kCpuSeconds * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        std::printf("BENCH serial_idle_cpu_pct %.3f pct\n", 100.0 * (cpuSeconds() - cpu0) / elapsed(t0));
+        std::fflush(stdout);
+
+        const double cpu1 = cpuSeconds();
+        const auto t1 = SteadyClock::now();
+        const int32_t ticks = kCpuSeconds * 1000 / kTickMs;
+        const bool found = port.WaitForString("never sent", ticks, true, false);
+        std::printf("BENCH serial_wait_cpu_pct %.3f pct\n", 100.0 * (cpuSeconds() - cpu1) / elapsed(t1));
+        if (found) std::fprintf(stderr, "bench_serial: the wait should have timed out\n");
+    }
+    port.SetOpen(false);
+    return 0;
+}
