@@ -446,15 +446,16 @@ void TQuavTermiosDispatcher::comThread() {
         SharedLock device(deviceLock_);
         return fd_;
     }();
-    bool hungUp = false;
+    bool backOff = false;
     while (!StopThreadsRequested()) {
-        // With the input ring full or the peer gone, the device would report readiness at once
-        // and for ever; the dispatcher's 50 ms pass picks up from there.
-        const bool watchDevice = !hungUp && !InputFull();
+        // With the input ring full, the peer gone, or a device that reports readiness without
+        // bytes to read, poll() would return at once for ever; the dispatcher's 50 ms pass
+        // picks up from there instead.
+        const bool watchDevice = !backOff && !InputFull();
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {watchDevice ? fd : -1, POLLIN | POLLPRI, 0}};
         const int r = ::poll(fds, 2, watchDevice ? -1 : kDispatcherPeriodMs);
         if (StopThreadsRequested()) break;
-        hungUp = false;
+        backOff = false;
         if (r < 0) continue;
         if (fds[0].revents & POLLIN) {
             drainEventFd(wakeFd_);
@@ -462,14 +463,18 @@ void TQuavTermiosDispatcher::comThread() {
         }
         uint32_t events = 0;
         if (fds[1].revents & (POLLIN | POLLPRI)) events |= evRxChar;
-        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) hungUp = true;
+        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) backOff = true;
         if (events == 0) continue;
-        std::unique_lock<std::mutex> lock(eventMutex_);
-        pendingEvents_ |= events;
-        comEvent_ = true;
-        ready_ = false;
-        eventCv_.notify_all();
-        eventCv_.wait(lock, [this] { return ready_ || StopThreadsRequested(); });
+        const uint64_t receivedBefore = BytesReceived();
+        {
+            std::unique_lock<std::mutex> lock(eventMutex_);
+            pendingEvents_ |= events;
+            comEvent_ = true;
+            ready_ = false;
+            eventCv_.notify_all();
+            eventCv_.wait(lock, [this] { return ready_ || StopThreadsRequested(); });
+        }
+        if (BytesReceived() == receivedBefore && !InputFull()) backOff = true;
     }
     threadEnded();
 }
@@ -478,22 +483,26 @@ void TQuavTermiosDispatcher::dispatcherThread() {
     threadStarted();
     for (;;) {
         uint32_t events = 0;
+        bool answered = false; // this pass serves an event the com thread waits on
         {
             std::unique_lock<std::mutex> lock(eventMutex_);
             eventCv_.wait_for(lock, std::chrono::milliseconds(kDispatcherPeriodMs),
                               [this] { return comEvent_ || StopThreadsRequested(); });
             events = pendingEvents_;
             pendingEvents_ = 0;
+            answered = comEvent_;
             comEvent_ = false;
         }
         if (StopThreadsRequested() || DoneRequested()) break;
         if (events & (evRing | evRingTe)) SetRingFlag();
         const bool go = DispatcherPass(events);
-        {
-            std::lock_guard<std::mutex> g(eventMutex_);
-            ready_ = true;
+        if (answered) {
+            {
+                std::lock_guard<std::mutex> g(eventMutex_);
+                ready_ = true;
+            }
+            eventCv_.notify_all();
         }
-        eventCv_.notify_all();
         if (!go) break;
     }
     {
