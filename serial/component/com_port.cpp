@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "serial/component/com_notifier.h"
+#include "serial/component/main_thread_call.h"
 #include "serial/component/pending_events.h"
 #include "serial/component/port_message.h"
 #include "serial/event_timer.h"
@@ -99,7 +100,9 @@ QEvent::Type TQuavPortMessage::eventType() {
     return type;
 }
 
-TQuavCustomComPort::TQuavCustomComPort() : notifier_(std::make_unique<ComNotifier>(this)) {}
+TQuavCustomComPort::TQuavCustomComPort() : notifier_(std::make_unique<ComNotifier>(this)) {
+    installMainThreadSynchronizer();
+}
 
 TQuavCustomComPort::~TQuavCustomComPort() { destroyPort(); }
 

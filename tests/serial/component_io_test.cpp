@@ -253,5 +253,41 @@ TEST(ComPortIo, StatusTriggersRaiseTheirKindEvents) {
     EXPECT_THROW(port.SetStatusTrigger(sent + 800, 0, true), EBadTriggerHandle);
 }
 
+TEST(ComPortIo, DataTriggersRaiseOnTriggerData) {
+    PortOnPty p(39);
+    TQuavComPort& port = p.port;
+    std::vector<uint16_t> matched;
+    port.SetOnTriggerData([&](TQuavComPort*, uint16_t handle) { matched.push_back(handle); });
+    port.SetOpen(true);
+    const int32_t handle = port.AddDataTrigger("ready", true);
+    EXPECT_THROW(port.AddDataTrigger(std::string(22, 'x'), false), ETriggerTooLong);
+    ASSERT_TRUE(p.pty.send("unit READY\r\n"));
+    ASSERT_TRUE(waitUntil([&] { return !matched.empty(); }));
+    EXPECT_EQ(matched.front(), uint16_t(handle));
+}
+
+// A consumer registered with the dispatcher to be called on the main thread.
+class SyncConsumer : public TQuavTriggerEventHandler {
+public:
+    void HandleTrigger(const TTriggerMessage& message) override {
+        threads.push_back(std::this_thread::get_id());
+        if (message.Msg == kTriggerAvail) announced += message.WParam;
+    }
+    std::vector<std::thread::id> threads;
+    uint32_t announced = 0;
+};
+
+TEST(ComPortIo, SynchronisedHandlersRunOnTheMainThread) {
+    PortOnPty p(40);
+    TQuavComPort& port = p.port;
+    port.SetOpen(true);
+    SyncConsumer consumer;
+    ASSERT_GE(port.CurrentDispatcher()->RegisterSyncEventTriggerHandler(&consumer), 0);
+    ASSERT_TRUE(p.pty.send("12345"));
+    ASSERT_TRUE(waitUntil([&] { return consumer.announced >= 5; }));
+    for (const auto& id : consumer.threads) EXPECT_EQ(id, std::this_thread::get_id());
+    port.CurrentDispatcher()->DeregisterEventTriggerHandler(&consumer);
+}
+
 } // namespace
 } // namespace brimwell
