@@ -66,7 +66,7 @@ struct PciBench {
     ScriptEngine engine{host};
     TempDir dir;
     PciBench() {
-        Clock::setScale(1000.0);
+        Clock::setScale(100.0);
         engine.setBoardLink(&boards);
         engine.LinkMode = kLinkPci;
         engine.ExpectedPrompt = '>';
