@@ -175,6 +175,26 @@ TEST_F(TerminalOnPort, PasteToPortSendsTheClipboard) {
     EXPECT_EQ(term->Line(1), pad("ab")) << "both: each character written and sent";
 }
 
+TEST_F(TerminalOnPort, AutoOpenPortIsOpenedByTheAttachStep) {
+    term->SetComPort(nullptr);
+    port.SetAutoOpen(true);
+    term->SetComPort(&port);
+    ASSERT_TRUE(runUntil([&] { return term->Attached(); }, 3000));
+    EXPECT_TRUE(port.Open());
+    ASSERT_TRUE(line.send("auto"));
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(1), "auto"); }, 3000)) << term->Line(1);
+}
+
+TEST_F(TerminalOnPort, BytesConsumedByWaitForStringAreNotShown) {
+    openPort();
+    port.PrepareWait(); // nothing is announced between here and the wait
+    ASSERT_TRUE(line.send("xxOK"));
+    EXPECT_TRUE(port.WaitForString("OK", 36, true, false));
+    ASSERT_TRUE(line.send("rest"));
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(1), "rest"); }, 3000)) << term->Line(1);
+    EXPECT_EQ(term->Line(1), pad("rest"));
+}
+
 TEST_F(TerminalOnPort, TerminalGoingAwayMidStreamLeavesThePortWorking) {
     openPort();
     std::atomic<bool> stop{false};
