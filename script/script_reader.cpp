@@ -81,6 +81,11 @@ bool ScriptEngine::read_ini() {
                 std::ungetc(next, file.get());
             }
         }
+        if (ch == EOF && std::ferror(file.get())) {
+            // Opened but unreadable (a directory, an I/O error): not an empty script that succeeded.
+            showError("Error opening file " + ScriptPath + " for read.");
+            return stopped();
+        }
         if (ch == EOF) {
             // The file does not end with a line feed: its last command line still runs, and
             // when it fails the run has failed like any other failing line.

@@ -149,6 +149,12 @@ const std::vector<ScriptCase>& cases() {
         {"LineOf200Characters", "_SC \"" + std::string(194, 'x') + "\"\n_SC \"b\"\n", nullptr, "",
          {"Error! A command line of the script is longer than 199 characters. Exiting script.", kUnsuccessful}, " ",
          RunOutcome::Failed},
+        {"ScriptIsADirectory", "",
+         [](Bench& b) {
+             std::filesystem::remove(b.dir.path("run.sld"));
+             std::filesystem::create_directory(b.dir.path("run.sld"));
+         },
+         "", {"Error opening file %D%/run.sld for read.", kUnsuccessful}, " ", RunOutcome::Failed},
         {"ScriptOpenFailure", "", [](Bench& b) { std::filesystem::remove(b.dir.path("run.sld")); }, "",
          {"Error opening file %D%/run.sld for read.", kUnsuccessful}, " ", RunOutcome::Failed},
     };
