@@ -1,5 +1,7 @@
 // Byte operations of the port component over a real pseudo-terminal: puts, gets and peeks with
 // their -3006/-3007 failures, flushes, neutral values of a closed port, and avail notifications.
+#include <chrono>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -287,6 +289,71 @@ TEST(ComPortIo, SynchronisedHandlersRunOnTheMainThread) {
     ASSERT_TRUE(waitUntil([&] { return consumer.announced >= 5; }));
     for (const auto& id : consumer.threads) EXPECT_EQ(id, std::this_thread::get_id());
     port.CurrentDispatcher()->DeregisterEventTriggerHandler(&consumer);
+}
+
+// A consumer on the dispatcher thread that reads at most 40 bytes of every announcement.
+class PartialReader : public TQuavTriggerEventHandler {
+public:
+    explicit PartialReader(TQuavBaseDispatcher* d) : d_(d) {}
+    void HandleTrigger(const TTriggerMessage& message) override {
+        if (message.Msg != kTriggerAvail) return;
+        std::string chunk(std::min<uint32_t>(40, message.WParam), '\0');
+        if (d_->GetBlock(chunk.data(), uint32_t(chunk.size())) < 0) chunk = "failed";
+        std::lock_guard<std::mutex> g(mutex);
+        chunks.push_back(chunk);
+    }
+    std::mutex mutex;
+    std::vector<std::string> chunks;
+
+private:
+    TQuavBaseDispatcher* d_;
+};
+
+TEST(ComPortIo, EveryConsumerOfAnAnnouncementSeesTheSameBytes) {
+    PortOnPty p(28);
+    TQuavComPort& port = p.port;
+    std::vector<std::string> blocks;
+    port.SetOnTriggerAvail([&](TQuavComPort* cp, uint16_t count) {
+        std::string block(count, '\0');
+        cp->GetBlock(block.data(), count);
+        blocks.push_back(block);
+    });
+    port.SetOpen(true);
+    PartialReader partial(port.CurrentDispatcher());
+    ASSERT_GE(port.CurrentDispatcher()->RegisterEventTriggerHandler(&partial), 0);
+    std::string sent;
+    for (int i = 0; i < 100; ++i) sent += char('A' + i % 26);
+    ASSERT_TRUE(p.pty.send(sent));
+    std::string all;
+    ASSERT_TRUE(waitUntil([&] {
+        all.clear();
+        for (const auto& b : blocks) all += b;
+        return all.size() >= sent.size();
+    }));
+    port.CurrentDispatcher()->DeregisterEventTriggerHandler(&partial);
+    EXPECT_EQ(all, sent);
+    EXPECT_EQ(port.GetInBuffUsed(), 0); // the busiest consumer took everything
+    std::lock_guard<std::mutex> g(partial.mutex);
+    ASSERT_EQ(partial.chunks.size(), blocks.size());
+    for (std::size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(blocks[i].substr(0, partial.chunks[i].size()), partial.chunks[i]);
+}
+
+TEST(ComPortIo, TimerTriggerOf18TicksFiresAfterAboutASecond) {
+    PortOnPty p(29);
+    TQuavComPort& port = p.port;
+    int fired = 0;
+    port.SetOnTriggerTimer([&](TQuavComPort*, uint16_t) { ++fired; });
+    port.SetOpen(true);
+    const int32_t timer = port.AddTimerTrigger();
+    const auto start = std::chrono::steady_clock::now();
+    port.SetTimerTrigger(timer, 18, true);
+    ASSERT_TRUE(waitUntil([&] { return fired > 0; }, 3000));
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(ms, 18 * 55 - 60);
+    EXPECT_LE(ms, 18 * 55 + 55 + 150);
+    // One-shot: it does not fire again until re-armed.
+    testing::pumpFor(300);
+    EXPECT_EQ(fired, 1);
 }
 
 } // namespace
