@@ -32,7 +32,8 @@ constexpr int kPaceMs = 10;
 double processCpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 double threadCpuSeconds() {
@@ -63,7 +64,8 @@ void runWidgetBenchmarks() {
 
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     char slave[128];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, slave, sizeof slave) != 0) {
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
+        ptsname_r(master, slave, sizeof slave) != 0) {
         std::fprintf(stderr, "widget benchmark: no pseudo-terminal\n");
         return;
     }
@@ -105,8 +107,10 @@ void runWidgetBenchmarks() {
         std::string text;
         for (int i = 0; text.size() < size_t(kBytesPerSecond) * size_t(seconds + 2); ++i)
             // Every fourth line is wider than the window, so the view also follows the cursor sideways.
-            text += "line " + std::to_string(i) + ": status ok, block 2000 bytes written, prompt >" +
-                    (i % 4 == 3 ? std::string(" checksum 0x1F3A version 2.31 load address 0x00400000 ok") : "") + "\r\n";
+            text +=
+                "line " + std::to_string(i) + ": status ok, block 2000 bytes written, prompt >" +
+                (i % 4 == 3 ? std::string(" checksum 0x1F3A version 2.31 load address 0x00400000 ok") : "") +
+                "\r\n";
 
         std::atomic<bool> stop{false};
         std::atomic<double> peerCpu{0.0};

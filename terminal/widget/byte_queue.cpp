@@ -7,8 +7,7 @@
 
 namespace brimwell {
 
-TQuavByteQueue::TQuavByteQueue()
-    : block_(new uint8_t[2 * kInitialCapacity]), capacity_(kInitialCapacity) {}
+TQuavByteQueue::TQuavByteQueue() : block_(new uint8_t[2 * kInitialCapacity]), capacity_(kInitialCapacity) {}
 
 void TQuavByteQueue::grow(int n) {
     if (n < 0) throw EQuavByteQueueError("TQuavByteQueue: negative byte count");
@@ -17,7 +16,8 @@ void TQuavByteQueue::grow(int n) {
         throw EQuavByteQueueError("TQuavByteQueue: queue would exceed its size limit");
     if (capacity_ >= needed) return;
     int64_t cap = capacity_;
-    while (cap < needed) cap *= 2;
+    while (cap < needed)
+        cap *= 2;
     cap = (cap + kGranule - 1) / kGranule * kGranule;
     if (cap < count_) cap = count_;
     // The block is twice the capacity, as the queue has always allocated it.
@@ -43,16 +43,15 @@ uint8_t* TQuavByteQueue::Reserve(int n) {
 
 void TQuavByteQueue::Commit(int n) {
     if (n < 0 || n > reserved_)
-        throw EQuavByteQueueError("TQuavByteQueue: commit of " + std::to_string(n) +
-                                  " bytes exceeds the " + std::to_string(reserved_) + " reserved");
+        throw EQuavByteQueueError("TQuavByteQueue: commit of " + std::to_string(n) + " bytes exceeds the " +
+                                  std::to_string(reserved_) + " reserved");
     count_ += n;
     reserved_ = 0;
 }
 
 void TQuavByteQueue::notEnough(int requested) const {
     throw EQuavByteQueueError("Not enough data in queue (" + std::to_string(count_) +
-                              " bytes) to satisfy read request (" + std::to_string(requested) +
-                              " bytes)");
+                              " bytes) to satisfy read request (" + std::to_string(requested) + " bytes)");
 }
 
 const uint8_t* TQuavByteQueue::Peek(int n) const {

@@ -10,14 +10,14 @@ namespace brimwell {
 
 // Raised by Peek and Remove when fewer bytes are held than asked for.
 class EQuavByteQueueError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // Not thread-safe by itself: the terminal guards it with its own lock, because Reserve/Put may move
 // the storage while another thread holds a pointer from Peek.
 class TQuavByteQueue {
-public:
+  public:
     static constexpr int kInitialCapacity = 64;
     static constexpr int kGranule = 64;
 
@@ -36,7 +36,7 @@ public:
     void Remove(int n);
     void Clear();
 
-private:
+  private:
     void grow(int n);
     [[noreturn]] void notEnough(int requested) const;
 

@@ -9,7 +9,9 @@
 
 namespace brimwell {
 
-TQuavCaptureFile::~TQuavCaptureFile() { close(); }
+TQuavCaptureFile::~TQuavCaptureFile() {
+    close();
+}
 
 void TQuavCaptureFile::close() {
     if (fd_ >= 0) ::close(fd_);
@@ -30,8 +32,7 @@ void TQuavCaptureFile::SetMode(TQuavCaptureMode mode) {
     }
     // Appending needs an existing file; it is opened for reading and writing, positioned at its end.
     fd_ = ::open(fileName_.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0)
-        throw EQuavCaptureError("Cannot open file \"" + fileName_ + "\". " + std::strerror(errno));
+    if (fd_ < 0) throw EQuavCaptureError("Cannot open file \"" + fileName_ + "\". " + std::strerror(errno));
     if (::lseek(fd_, 0, SEEK_END) < 0) {
         const int err = errno;
         close();

@@ -14,12 +14,12 @@ inline constexpr const char* kDefaultCaptureFile = "QUAVTERM.CAP";
 
 // A capture file that cannot be created or opened; the message names the file and the reason.
 class EQuavCaptureError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class TQuavCaptureFile {
-public:
+  public:
     TQuavCaptureFile() = default;
     ~TQuavCaptureFile();
     TQuavCaptureFile(const TQuavCaptureFile&) = delete;
@@ -39,7 +39,7 @@ public:
     // (and says so once on stderr) rather than pretending the copy goes on.
     void Write(const uint8_t* data, int n);
 
-private:
+  private:
     void close();
 
     TQuavCaptureMode mode_ = cmOff;

@@ -6,7 +6,9 @@
 
 namespace brimwell {
 
-QColor toQColor(TColor c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+QColor toQColor(TColor c) {
+    return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+}
 
 TColor fromQColor(const QColor& c) {
     return TColor(c.red()) | (TColor(c.green()) << 8) | (TColor(c.blue()) << 16);
@@ -44,7 +46,8 @@ TQuavPainterCanvas::TQuavPainterCanvas(QPainter& painter, const TerminalFontMetr
 }
 
 TQuavTermRect TQuavPainterCanvas::ClipRect() const {
-    return TQuavTermRect{clip_.left(), clip_.top(), clip_.left() + clip_.width(), clip_.top() + clip_.height()};
+    return TQuavTermRect{clip_.left(), clip_.top(), clip_.left() + clip_.width(),
+                         clip_.top() + clip_.height()};
 }
 
 void TQuavPainterCanvas::FillRect(const TQuavTermRect& rect, TColor color) {
@@ -67,7 +70,8 @@ void TQuavPainterCanvas::TextRun(const TQuavTermRect& cell, const char* text, in
     if (metrics_.uniformAdvance && advance == metrics_.charWidth) {
         text_.resize(count);
         QChar* out = text_.data();
-        for (int i = 0; i < count; ++i) out[i] = QChar(uchar(text[i]));
+        for (int i = 0; i < count; ++i)
+            out[i] = QChar(uchar(text[i]));
         painter_.drawText(QPoint(cell.Left, baseline), text_);
         return;
     }

@@ -28,7 +28,7 @@ struct TerminalFontMetrics {
 };
 
 class TQuavPainterCanvas : public TQuavTerminalCanvas {
-public:
+  public:
     TQuavPainterCanvas(QPainter& painter, const TerminalFontMetrics& metrics, const QRect& clip);
 
     TQuavTermRect ClipRect() const override;
@@ -40,7 +40,7 @@ public:
     // The union of everything drawn, inside the clip.
     QRect touched() const { return touched_; }
 
-private:
+  private:
     void touch(const QRect& r) { touched_ |= (r & clip_); }
 
     QPainter& painter_;

@@ -132,9 +132,15 @@ void TQuavCustomTerminal::SetBorderStyle(TQuavBorderStyle style) {
     postForceSize();
 }
 
-int TQuavCustomTerminal::Columns() const { return Buffer() ? Buffer()->ColCount() : 0; }
-int TQuavCustomTerminal::Rows() const { return Buffer() ? Buffer()->RowCount() : 0; }
-int TQuavCustomTerminal::ScrollbackRows() const { return Buffer() ? Buffer()->SVRowCount() : 0; }
+int TQuavCustomTerminal::Columns() const {
+    return Buffer() ? Buffer()->ColCount() : 0;
+}
+int TQuavCustomTerminal::Rows() const {
+    return Buffer() ? Buffer()->RowCount() : 0;
+}
+int TQuavCustomTerminal::ScrollbackRows() const {
+    return Buffer() ? Buffer()->SVRowCount() : 0;
+}
 
 void TQuavCustomTerminal::SetColumns(int n) {
     if (n <= 0 || !Buffer() || n == Columns()) return;
@@ -273,7 +279,9 @@ void TQuavCustomTerminal::ClearAll() {
     if (emulator_) emulator_->teClearAll();
 }
 
-void TQuavCustomTerminal::WriteChar(char ch) { WriteString(std::string_view(&ch, 1)); }
+void TQuavCustomTerminal::WriteChar(char ch) {
+    WriteString(std::string_view(&ch, 1));
+}
 
 void TQuavCustomTerminal::WriteString(std::string_view s) {
     if (s.empty()) return;
@@ -379,9 +387,8 @@ void TQuavCustomTerminal::SetComPort(TQuavComPort* port) {
 }
 
 void TQuavCustomTerminal::registerWithPort() {
-    comPort_->RegisterUserCallbackEx(this, [this](TQuavComPort*, TQuavCallbackType type) {
-        portNotification(int(type));
-    });
+    comPort_->RegisterUserCallbackEx(
+        this, [this](TQuavComPort*, TQuavCallbackType type) { portNotification(int(type)); });
 }
 
 void TQuavCustomTerminal::deregisterFromPort() {
@@ -398,7 +405,8 @@ void TQuavCustomTerminal::portNotification(int type) {
         detach();
         // A port that closes because it is being destroyed is gone once this returns.
         if (type == ctClosed && comPort_->IsDestroying()) {
-            if (comPort_->PrimaryTerminal() == static_cast<void*>(this)) comPort_->SetPrimaryTerminal(nullptr);
+            if (comPort_->PrimaryTerminal() == static_cast<void*>(this))
+                comPort_->SetPrimaryTerminal(nullptr);
             comPort_ = nullptr;
             active_ = false;
             attachPending_ = false;
@@ -472,7 +480,9 @@ void TQuavCustomTerminal::handleWaitForPort() {
     if (Buffer()) Buffer()->tbSetRow(1);
 }
 
-bool TQuavCustomTerminal::PortOpen() const { return comPort_ && comPort_->Open(); }
+bool TQuavCustomTerminal::PortOpen() const {
+    return comPort_ && comPort_->Open();
+}
 
 bool TQuavCustomTerminal::IsPrimaryTerminal() const {
     return comPort_ && comPort_->PrimaryTerminal() == static_cast<const void*>(this);
@@ -599,7 +609,9 @@ void TQuavCustomTerminal::Loaded() {
 
 // ---- Small host services ------------------------------------------------------------------------
 
-void TQuavCustomTerminal::Beep() { QApplication::beep(); }
+void TQuavCustomTerminal::Beep() {
+    QApplication::beep();
+}
 
 void TQuavCustomTerminal::CursorMoved(TQuavTerminalBuffer* sender, int row, int col) {
     if (OnCursorMoved) OnCursorMoved(sender, row, col);

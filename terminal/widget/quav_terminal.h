@@ -37,7 +37,7 @@ using TQuavKeyDownEvent = std::function<void(int& Key, TQuavShiftState Shift)>;
 class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost, public TQuavBaseComponent {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int kTimerMs = 100;
     static constexpr int kMinBlinkTime = 250;
     static constexpr int kLazyByteDelayMax = 1024;
@@ -183,7 +183,7 @@ public:
     void CursorMoved(TQuavTerminalBuffer* sender, int row, int col) override;
     void QmTermNeedsUpdate() override;
 
-protected:
+  protected:
     bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
@@ -199,7 +199,7 @@ protected:
     bool focusNextPrevChild(bool next) override;
     void Loaded() override;
 
-private:
+  private:
     // Messages to the terminal's own queue.
     void postTermStuff(TQuavCharSource source);
     void postForceSize();
@@ -309,7 +309,7 @@ private:
 class TQuavTerminal : public TQuavCustomTerminal {
     Q_OBJECT
 
-public:
+  public:
     using TQuavCustomTerminal::TQuavCustomTerminal;
 };
 

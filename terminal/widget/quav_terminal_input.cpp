@@ -127,8 +127,8 @@ void TQuavCustomTerminal::setSelection(int sc, int sr, int ec, int er) {
             changed = true;
         }
         if (changed && row >= originRow_ && row < originRow_ + visibleRows_)
-            invalidateView(QRect(0, (row - originRow_) * metrics_.charHeight, viewport()->width(),
-                                 metrics_.charHeight));
+            invalidateView(
+                QRect(0, (row - originRow_) * metrics_.charHeight, viewport()->width(), metrics_.charHeight));
     }
 }
 
@@ -201,7 +201,8 @@ std::string TQuavCustomTerminal::SelectionText() const {
         if (p && from <= to) text.append(p + from - 1, size_t(to - from + 1));
         text += "\r\n";
     };
-    for (int row = selStartRow_; row < selEndRow_; ++row) addRow(row, row == selStartRow_ ? selStartCol_ : 1, cols);
+    for (int row = selStartRow_; row < selEndRow_; ++row)
+        addRow(row, row == selStartRow_ ? selStartCol_ : 1, cols);
     addRow(selEndRow_, selStartRow_ == selEndRow_ ? selStartCol_ : 1, selEndCol_);
     return text;
 }

@@ -119,8 +119,12 @@ void TQuavCustomTerminal::setOrigin(int col, int row) {
     showCaret();
 }
 
-void TQuavCustomTerminal::SetOriginCol(int col) { setOrigin(col, originRow_); }
-void TQuavCustomTerminal::SetOriginRow(int row) { setOrigin(originCol_, row); }
+void TQuavCustomTerminal::SetOriginCol(int col) {
+    setOrigin(col, originRow_);
+}
+void TQuavCustomTerminal::SetOriginRow(int row) {
+    setOrigin(originCol_, row);
+}
 
 void TQuavCustomTerminal::DoFollowCursor(int, int) {
     if (!followCursor_ || !Buffer()) return;
@@ -143,7 +147,9 @@ void TQuavCustomTerminal::SetCursorBeyond(bool rows, bool cols) {
     cursorBeyondCols_ = cols;
 }
 
-void TQuavCustomTerminal::UpdateScrollBars() { computeExtent(); }
+void TQuavCustomTerminal::UpdateScrollBars() {
+    computeExtent();
+}
 
 void TQuavCustomTerminal::resizeEvent(QResizeEvent* e) {
     QAbstractScrollArea::resizeEvent(e);
@@ -167,12 +173,23 @@ void TQuavCustomTerminal::horizontalAction(int action) {
     QScrollBar* hb = horizontalScrollBar();
     int col = originCol_;
     switch (action) {
-    case QAbstractSlider::SliderSingleStepSub: col -= 1; break;
-    case QAbstractSlider::SliderSingleStepAdd: col += 1; break;
-    case QAbstractSlider::SliderPageStepSub: col -= fullCols_; break;
-    case QAbstractSlider::SliderPageStepAdd: col += fullCols_; break;
-    case QAbstractSlider::SliderMove: col = hb->sliderPosition() + 1; break;
-    default: return;
+    case QAbstractSlider::SliderSingleStepSub:
+        col -= 1;
+        break;
+    case QAbstractSlider::SliderSingleStepAdd:
+        col += 1;
+        break;
+    case QAbstractSlider::SliderPageStepSub:
+        col -= fullCols_;
+        break;
+    case QAbstractSlider::SliderPageStepAdd:
+        col += fullCols_;
+        break;
+    case QAbstractSlider::SliderMove:
+        col = hb->sliderPosition() + 1;
+        break;
+    default:
+        return;
     }
     setOrigin(col, originRow_);
     hb->setSliderPosition(originCol_ - 1);
@@ -191,12 +208,23 @@ void TQuavCustomTerminal::verticalAction(int action) {
     }
     int row = originRow_;
     switch (action) {
-    case QAbstractSlider::SliderSingleStepSub: row -= 1; break;
-    case QAbstractSlider::SliderSingleStepAdd: row += 1; break;
-    case QAbstractSlider::SliderPageStepSub: row -= fullRows_; break;
-    case QAbstractSlider::SliderPageStepAdd: row += fullRows_; break;
-    case QAbstractSlider::SliderMove: row = vb->sliderPosition() + 1; break;
-    default: return;
+    case QAbstractSlider::SliderSingleStepSub:
+        row -= 1;
+        break;
+    case QAbstractSlider::SliderSingleStepAdd:
+        row += 1;
+        break;
+    case QAbstractSlider::SliderPageStepSub:
+        row -= fullRows_;
+        break;
+    case QAbstractSlider::SliderPageStepAdd:
+        row += fullRows_;
+        break;
+    case QAbstractSlider::SliderMove:
+        row = vb->sliderPosition() + 1;
+        break;
+    default:
+        return;
     }
     setOrigin(originCol_, row);
     vb->setSliderPosition(originRow_ - 1);
@@ -224,7 +252,9 @@ void TQuavCustomTerminal::invalidateView(const QRect& r) {
     viewport()->update(r);
 }
 
-void TQuavCustomTerminal::RepaintAll() { invalidateView(viewport()->rect()); }
+void TQuavCustomTerminal::RepaintAll() {
+    invalidateView(viewport()->rect());
+}
 
 void TQuavCustomTerminal::paintStale() {
     if (stale_.isEmpty()) return;
@@ -232,9 +262,10 @@ void TQuavCustomTerminal::paintStale() {
     stale_ = QRegion();
     QPainter p(&surface_);
     const QColor back = toQColor(color_);
-    for (const QRect& r : region & (QRegion(rightGap_) + bottomGap_)) p.fillRect(r, back);
+    for (const QRect& r : region&(QRegion(rightGap_) + bottomGap_))
+        p.fillRect(r, back);
     if (!emulator_ || charArea_.isEmpty()) return;
-    for (const QRect& r : region & charArea_) {
+    for (const QRect& r : region& charArea_) {
         TQuavPainterCanvas canvas(p, metrics_, r);
         canvas_ = &canvas;
         try {
@@ -250,7 +281,8 @@ void TQuavCustomTerminal::paintEvent(QPaintEvent* e) {
     ensureSurface();
     paintStale();
     QPainter p(viewport());
-    for (const QRect& r : e->region()) p.drawImage(r.topLeft(), surface_, r);
+    for (const QRect& r : e->region())
+        p.drawImage(r.topLeft(), surface_, r);
     if (caretShown_ && caretBlinkOn_ && e->region().intersects(caretRect_)) {
         // Inverting what lies beneath, as a system caret does.
         p.setCompositionMode(QPainter::CompositionMode_Difference);

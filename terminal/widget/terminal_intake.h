@@ -18,17 +18,17 @@ class QObject;
 namespace brimwell {
 
 // The terminal's own messages.
-QEvent::Type termStuffEventType();     // QmTermStuff
-QEvent::Type termForceSizeEventType(); // QmTermForceSize
-QEvent::Type waitForPortEventType();   // QmWaitForPort
+QEvent::Type termStuffEventType();       // QmTermStuff
+QEvent::Type termForceSizeEventType();   // QmTermForceSize
+QEvent::Type waitForPortEventType();     // QmWaitForPort
 QEvent::Type termNeedsUpdateEventType(); // QmTermNeedsUpdate
 
 class TermStuffEvent : public QEvent {
-public:
+  public:
     explicit TermStuffEvent(TQuavCharSource source) : QEvent(termStuffEventType()), source_(source) {}
     TQuavCharSource source() const { return source_; }
 
-private:
+  private:
     TQuavCharSource source_;
 };
 
@@ -43,8 +43,8 @@ struct TerminalIntake : public TQuavTriggerEventHandler {
 
     std::mutex lock; // guards everything below
     TQuavByteQueue queue;
-    QObject* target = nullptr;                  // receives QmTermStuff; null once the terminal is gone
-    TQuavBaseDispatcher* dispatcher = nullptr;  // set while the handler is registered
+    QObject* target = nullptr;                 // receives QmTermStuff; null once the terminal is gone
+    TQuavBaseDispatcher* dispatcher = nullptr; // set while the handler is registered
 };
 
 } // namespace brimwell

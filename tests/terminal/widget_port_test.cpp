@@ -16,10 +16,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 #include <unistd.h>
 
 namespace brimwell {
@@ -35,10 +35,12 @@ std::string pad(std::string s, size_t width = 80) {
     return s;
 }
 
-bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+bool startsWith(const std::string& s, const std::string& prefix) {
+    return s.compare(0, prefix.size(), prefix) == 0;
+}
 
 class TerminalOnPort : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(line.ok()) << "no pseudo-terminal";
         line.bindCom(kCom);
@@ -135,7 +137,8 @@ TEST_F(TerminalOnPort, InactiveTerminalShowsNothing) {
     term->SetActive(true);
     ASSERT_TRUE(runUntil([&] { return term->Attached(); }, 3000));
     ASSERT_TRUE(line.send("|seen"));
-    ASSERT_TRUE(runUntil([&] { return term->Line(1).find("|seen") != std::string::npos; }, 3000)) << term->Line(1);
+    ASSERT_TRUE(runUntil([&] { return term->Line(1).find("|seen") != std::string::npos; }, 3000))
+        << term->Line(1);
 }
 
 TEST_F(TerminalOnPort, TypedKeysGoToThePort) {
@@ -250,7 +253,8 @@ TEST_F(TerminalOnPort, MebibyteStreamIsShownOnceAndCapturedWhole) {
     term->SetLazyByteDelay(4);
     term->SetLazyTimeDelay(50);
     const std::string cap =
-        (std::filesystem::temp_directory_path() / ("brimwell-mib-" + std::to_string(::getpid()) + ".cap")).string();
+        (std::filesystem::temp_directory_path() / ("brimwell-mib-" + std::to_string(::getpid()) + ".cap"))
+            .string();
     term->SetCaptureFile(cap);
     term->SetCapture(cmOn);
     openPort();
@@ -266,7 +270,8 @@ TEST_F(TerminalOnPort, MebibyteStreamIsShownOnceAndCapturedWhole) {
     }
     PtyStreamer streamer(line, data);
     const bool complete = runUntil(
-        [&] { return std::filesystem::exists(cap) && std::filesystem::file_size(cap) >= data.size(); }, 120000);
+        [&] { return std::filesystem::exists(cap) && std::filesystem::file_size(cap) >= data.size(); },
+        120000);
     ASSERT_TRUE(streamer.finished() && streamer.succeeded()) << "the far end could not send everything";
     ASSERT_TRUE(complete) << "captured " << std::filesystem::file_size(cap) << " of " << data.size();
     runFor(200);

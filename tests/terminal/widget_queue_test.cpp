@@ -50,15 +50,14 @@ TEST_P(QueueGrowth, CapacityDoublesAndRoundsToSixtyFour) {
     EXPECT_EQ(held(q), sent) << "held bytes must survive every move of the block";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, QueueGrowth,
-    ::testing::Values(GrowthCase{"fits_initial", {10, 54}, 0, 64},
-                      GrowthCase{"one_over_doubles", {64, 1}, 0, 128},
-                      GrowthCase{"several_doublings", {70, 200}, 0, 512},
-                      GrowthCase{"large_single", {5000}, 0, 8192},
-                      GrowthCase{"room_after_remove", {60, 40}, 50, 64},
-                      GrowthCase{"many_small", {7, 7, 7, 7, 7, 7, 7, 7, 7, 7}, 0, 128}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rules, QueueGrowth,
+                         ::testing::Values(GrowthCase{"fits_initial", {10, 54}, 0, 64},
+                                           GrowthCase{"one_over_doubles", {64, 1}, 0, 128},
+                                           GrowthCase{"several_doublings", {70, 200}, 0, 512},
+                                           GrowthCase{"large_single", {5000}, 0, 8192},
+                                           GrowthCase{"room_after_remove", {60, 40}, 50, 64},
+                                           GrowthCase{"many_small", {7, 7, 7, 7, 7, 7, 7, 7, 7, 7}, 0, 128}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ByteQueue, RemoveKeepsOrderAndMovesRestToFront) {
     TQuavByteQueue q;
@@ -75,7 +74,8 @@ TEST(ByteQueue, ReserveCommitAppendsWhereReserved) {
     TQuavByteQueue q;
     q.Put("ab", 2);
     uint8_t* at = q.Reserve(300);
-    for (int i = 0; i < 300; ++i) at[i] = uint8_t('0' + i % 10);
+    for (int i = 0; i < 300; ++i)
+        at[i] = uint8_t('0' + i % 10);
     q.Commit(300);
     ASSERT_EQ(q.Count(), 302);
     const std::string s = held(q);
@@ -113,7 +113,7 @@ TEST(ByteQueue, ShortReadsFailWithCounts) {
 // --- capture file -------------------------------------------------------------------------------
 
 class CaptureFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = std::filesystem::temp_directory_path() /
                ("brimwell-capture-" + std::to_string(::getpid()) + "-" +
@@ -128,9 +128,7 @@ protected:
         std::ifstream in(p, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    static void write(const std::string& p, const std::string& s) {
-        std::ofstream(p, std::ios::binary) << s;
-    }
+    static void write(const std::string& p, const std::string& s) { std::ofstream(p, std::ios::binary) << s; }
     static void put(TQuavCaptureFile& c, const std::string& s) {
         c.Write(reinterpret_cast<const uint8_t*>(s.data()), int(s.size()));
     }

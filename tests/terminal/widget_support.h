@@ -16,7 +16,7 @@ bool runUntil(const std::function<bool()>& done, int timeoutMs);
 void runFor(int ms);
 
 class PtyLine {
-public:
+  public:
     PtyLine();
     ~PtyLine();
     PtyLine(const PtyLine&) = delete;
@@ -31,7 +31,7 @@ public:
     // Collects what the near end sent, until `n` bytes came or `timeoutMs` passed (events run).
     std::string receive(size_t n, int timeoutMs);
 
-private:
+  private:
     int master_ = -1;
     int holder_ = -1; // keeps the line up between the port's closes and reopens
     std::string path_;
@@ -39,13 +39,13 @@ private:
 
 // Writes a byte string into a line from its own thread, so that the UI thread stays free.
 class PtyStreamer {
-public:
+  public:
     PtyStreamer(const PtyLine& line, std::string bytes);
     ~PtyStreamer();
     bool finished() const { return finished_; }
     bool succeeded() const { return ok_; }
 
-private:
+  private:
     std::atomic<bool> finished_{false};
     std::atomic<bool> ok_{false};
     std::thread thread_;

@@ -18,7 +18,7 @@ using widgettest::runFor;
 
 // A teletype that records what the terminal hands it.
 class RecordingEmulator : public TQuavTTYEmulator {
-public:
+  public:
     void KeyDown(int& key, TQuavShiftState shift) override {
         keys.push_back(key);
         shifts.push_back(shift);
@@ -35,7 +35,7 @@ public:
 };
 
 class TerminalKeys : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         term = std::make_unique<TQuavTerminal>();
         QFont f(QStringLiteral("DejaVu Sans Mono"));
@@ -91,20 +91,21 @@ TEST_P(TerminalKeyCodes, RawKeyDownHandsTheEmulatorTheVirtualKey) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, TerminalKeyCodes,
-    ::testing::Values(KeyCase{"home", Qt::Key_Home, Qt::NoModifier, false, vk::Home, 0},
-                      KeyCase{"keypad_home_is_7", Qt::Key_Home, Qt::KeypadModifier, false, vk::Numpad0 + 7, 0},
-                      KeyCase{"keypad_left_is_4", Qt::Key_Left, Qt::KeypadModifier, false, vk::Numpad0 + 4, 0},
-                      KeyCase{"keypad_pgdn_is_3", Qt::Key_PageDown, Qt::KeypadModifier, false, vk::Numpad0 + 3, 0},
-                      KeyCase{"keypad_clear_is_5", Qt::Key_Clear, Qt::KeypadModifier, false, vk::Numpad0 + 5, 0},
-                      KeyCase{"keypad_insert_is_0", Qt::Key_Insert, Qt::KeypadModifier, false, vk::Numpad0, 0},
-                      KeyCase{"keypad_delete_is_point", Qt::Key_Delete, Qt::KeypadModifier, false, vk::Decimal, 0},
-                      KeyCase{"keypad_enter_is_execute", Qt::Key_Enter, Qt::KeypadModifier, false, vk::Execute, 0},
-                      KeyCase{"return", Qt::Key_Return, Qt::NoModifier, false, vk::Return, 0},
-                      KeyCase{"f1", Qt::Key_F1, Qt::NoModifier, false, vk::F1, 0},
-                      KeyCase{"repeat_flag", Qt::Key_A, Qt::NoModifier, true, 'A' | vk::RepeatFlag, 0},
-                      KeyCase{"ctrl_shift_a", Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier, false, 'A',
-                              ssCtrl | ssShift},
-                      KeyCase{"alt_up", Qt::Key_Up, Qt::AltModifier, false, vk::Up, ssAlt}),
+    ::testing::Values(
+        KeyCase{"home", Qt::Key_Home, Qt::NoModifier, false, vk::Home, 0},
+        KeyCase{"keypad_home_is_7", Qt::Key_Home, Qt::KeypadModifier, false, vk::Numpad0 + 7, 0},
+        KeyCase{"keypad_left_is_4", Qt::Key_Left, Qt::KeypadModifier, false, vk::Numpad0 + 4, 0},
+        KeyCase{"keypad_pgdn_is_3", Qt::Key_PageDown, Qt::KeypadModifier, false, vk::Numpad0 + 3, 0},
+        KeyCase{"keypad_clear_is_5", Qt::Key_Clear, Qt::KeypadModifier, false, vk::Numpad0 + 5, 0},
+        KeyCase{"keypad_insert_is_0", Qt::Key_Insert, Qt::KeypadModifier, false, vk::Numpad0, 0},
+        KeyCase{"keypad_delete_is_point", Qt::Key_Delete, Qt::KeypadModifier, false, vk::Decimal, 0},
+        KeyCase{"keypad_enter_is_execute", Qt::Key_Enter, Qt::KeypadModifier, false, vk::Execute, 0},
+        KeyCase{"return", Qt::Key_Return, Qt::NoModifier, false, vk::Return, 0},
+        KeyCase{"f1", Qt::Key_F1, Qt::NoModifier, false, vk::F1, 0},
+        KeyCase{"repeat_flag", Qt::Key_A, Qt::NoModifier, true, 'A' | vk::RepeatFlag, 0},
+        KeyCase{"ctrl_shift_a", Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier, false, 'A',
+                ssCtrl | ssShift},
+        KeyCase{"alt_up", Qt::Key_Up, Qt::AltModifier, false, vk::Up, ssAlt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TerminalKeys, SwallowedKeyProducesNoCharacter) {
@@ -136,7 +137,8 @@ TEST_F(TerminalKeys, BlinkTimerCallsBlinkPaintWithAlternatingPhase) {
     emu.blinking = true;
     runFor(1000);
     ASSERT_GE(emu.phases.size(), 2u);
-    for (size_t i = 1; i < emu.phases.size(); ++i) EXPECT_NE(emu.phases[i], emu.phases[i - 1]);
+    for (size_t i = 1; i < emu.phases.size(); ++i)
+        EXPECT_NE(emu.phases[i], emu.phases[i - 1]);
     term->SetBlinkTime(0);
     const size_t count = emu.phases.size();
     runFor(700);

@@ -13,8 +13,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QVBoxLayout>
 #include <QScrollBar>
+#include <QVBoxLayout>
 
 #include <filesystem>
 #include <fstream>
@@ -36,7 +36,7 @@ std::string pad(std::string s, size_t width = 80) {
 }
 
 class TerminalView : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         term = std::make_unique<TQuavTerminal>();
         QFont f(QStringLiteral("DejaVu Sans Mono"));
@@ -78,7 +78,8 @@ protected:
         int best = 0;
         for (int y = 0; y < ch; ++y)
             for (int x = 0; x < cw; ++x) {
-                const QColor c = img.pixelColor((col - term->OriginCol()) * cw + x, (row - term->OriginRow()) * ch + y);
+                const QColor c =
+                    img.pixelColor((col - term->OriginCol()) * cw + x, (row - term->OriginRow()) * ch + y);
                 best = std::max({best, c.red(), c.green(), c.blue()});
             }
         return best;
@@ -86,8 +87,10 @@ protected:
     void sendMouse(QEvent::Type type, int row, int col, Qt::MouseButton button = Qt::LeftButton) {
         const QPoint p((col - term->OriginCol()) * term->CharWidth() + 2,
                        (row - term->OriginRow()) * term->CharHeight() + 2);
-        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
-        QMouseEvent ev(type, QPointF(p), QPointF(term->viewport()->mapToGlobal(p)), button, held, Qt::NoModifier);
+        const Qt::MouseButtons held =
+            type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+        QMouseEvent ev(type, QPointF(p), QPointF(term->viewport()->mapToGlobal(p)), button, held,
+                       Qt::NoModifier);
         QCoreApplication::sendEvent(term->viewport(), &ev);
     }
     void typeKey(int key, const QString& text, Qt::KeyboardModifiers mods = Qt::NoModifier) {
@@ -130,16 +133,20 @@ INSTANTIATE_TEST_SUITE_P(
         SetterCase{"blink_negative_is_off", [](TQuavTerminal& t) { t.SetBlinkTime(-5); }, blink, 0},
         SetterCase{"blink_600_kept", [](TQuavTerminal& t) { t.SetBlinkTime(600); }, blink, 600},
         SetterCase{"byte_delay_0_ignored", [](TQuavTerminal& t) { t.SetLazyByteDelay(0); }, byteDelay, 200},
-        SetterCase{"byte_delay_2000_ignored", [](TQuavTerminal& t) { t.SetLazyByteDelay(2000); }, byteDelay, 200},
-        SetterCase{"byte_delay_1024_kept", [](TQuavTerminal& t) { t.SetLazyByteDelay(1024); }, byteDelay, 1024},
-        SetterCase{"time_delay_1001_ignored", [](TQuavTerminal& t) { t.SetLazyTimeDelay(1001); }, timeDelay, 100},
+        SetterCase{"byte_delay_2000_ignored", [](TQuavTerminal& t) { t.SetLazyByteDelay(2000); }, byteDelay,
+                   200},
+        SetterCase{"byte_delay_1024_kept", [](TQuavTerminal& t) { t.SetLazyByteDelay(1024); }, byteDelay,
+                   1024},
+        SetterCase{"time_delay_1001_ignored", [](TQuavTerminal& t) { t.SetLazyTimeDelay(1001); }, timeDelay,
+                   100},
         SetterCase{"time_delay_1_kept", [](TQuavTerminal& t) { t.SetLazyTimeDelay(1); }, timeDelay, 1},
         SetterCase{"rows_300_over_scrollback_ignored", [](TQuavTerminal& t) { t.SetRows(300); }, rows, 24},
         SetterCase{"rows_16_kept", [](TQuavTerminal& t) { t.SetRows(16); }, rows, 16},
         SetterCase{"rows_0_ignored", [](TQuavTerminal& t) { t.SetRows(0); }, rows, 24},
         SetterCase{"columns_0_ignored", [](TQuavTerminal& t) { t.SetColumns(0); }, cols, 80},
         SetterCase{"columns_100_kept", [](TQuavTerminal& t) { t.SetColumns(100); }, cols, 100},
-        SetterCase{"scrollback_negative_ignored", [](TQuavTerminal& t) { t.SetScrollbackRows(-1); }, svRows, 200},
+        SetterCase{"scrollback_negative_ignored", [](TQuavTerminal& t) { t.SetScrollbackRows(-1); }, svRows,
+                   200},
         SetterCase{"scrollback_500_kept", [](TQuavTerminal& t) { t.SetScrollbackRows(500); }, svRows, 500}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -254,7 +261,8 @@ TEST_F(TerminalView, ClearMovesScreenToScrollbackClearAllEmptiesIt) {
     feed("one\r\ntwo\r\nthree");
     term->Clear();
     settle();
-    for (int r = 1; r <= 3; ++r) EXPECT_EQ(term->Line(r), pad("")) << r;
+    for (int r = 1; r <= 3; ++r)
+        EXPECT_EQ(term->Line(r), pad("")) << r;
     EXPECT_EQ(term->Line(-23), pad("one"));
     EXPECT_EQ(term->Line(-21), pad("three"));
     EXPECT_EQ(term->Buffer()->Row(), 3);
@@ -277,7 +285,8 @@ std::string readFile(const std::string& p) {
 
 TEST_F(TerminalView, CaptureOnTruncatesAppendContinues) {
     const std::string path =
-        (std::filesystem::temp_directory_path() / ("brimwell-widget-cap-" + std::to_string(::getpid()))).string();
+        (std::filesystem::temp_directory_path() / ("brimwell-widget-cap-" + std::to_string(::getpid())))
+            .string();
     std::ofstream(path) << "older;";
     term->SetCaptureFile(path);
     term->SetCapture(cmAppend);
@@ -413,14 +422,16 @@ TEST_F(TerminalView, NarrowWindowScrollsSidewaysWithTheCursor) {
     const int cursor = term->Buffer()->Col();
     EXPECT_EQ(cursor, 61);
     EXPECT_GT(term->OriginCol(), 1);
-    EXPECT_EQ(term->OriginCol(), cursor - term->FullCols()) << "the cursor may sit in the partly visible column";
+    EXPECT_EQ(term->OriginCol(), cursor - term->FullCols())
+        << "the cursor may sit in the partly visible column";
     EXPECT_EQ(term->horizontalScrollBar()->value(), term->OriginCol() - 1);
     feed("\r");
     EXPECT_EQ(term->OriginCol(), 1);
 }
 
 TEST_F(TerminalView, ScrollbackBarReachesOldRowsAndClamps) {
-    for (int i = 0; i < 40; ++i) feed("line " + std::to_string(i) + "\r\n");
+    for (int i = 0; i < 40; ++i)
+        feed("line " + std::to_string(i) + "\r\n");
     EXPECT_EQ(term->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     term->SetScrollback(true);
     settle();
