@@ -95,14 +95,18 @@ double elapsed(SteadyClock::time_point since) {
 // One round of writing 2000-byte blocks for |duration|: returns the rate at which the reader
 // received them (bytes per second, counted until everything written has arrived).
 template <class WriteBlock>
-double roundRate(Reader& reader, std::chrono::milliseconds duration, WriteBlock writeBlock) {
+double roundRate(Reader& reader, std::chrono::milliseconds duration, WriteBlock writeBlock, double* cpuPerMb) {
     const uint64_t before = reader.bytes();
+    const double cpuBefore = cpuSeconds();
     const auto start = SteadyClock::now();
     uint64_t written = 0;
     while (SteadyClock::now() - start < duration) written += writeBlock();
     while (reader.bytes() - before < written && elapsed(start) < 10)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
-    return double(reader.bytes() - before) / elapsed(start);
+    const uint64_t moved = reader.bytes() - before;
+    // Process CPU (all threads, the reader's included) per megabyte moved.
+    if (moved > 0) *cpuPerMb = (cpuSeconds() - cpuBefore) * 1e6 / (double(moved) / 1e6);
+    return double(moved) / elapsed(start);
 }
 
 int openRaw(const Pty& pty) {
@@ -178,12 +182,15 @@ int main(int argc, char** argv) {
 
     // Alternate short rounds of both writers so that load from elsewhere on the machine hits
     // both alike; the figure is the median of the per-pair ratios.
-    std::vector<double> ratios, raws, puts;
+    std::vector<double> ratios, raws, puts, rawCpu, putCpu;
     {
         Reader reader(pty.master);
         for (int round = 0; round < kThroughputRounds; ++round) {
-            raws.push_back(roundRate(reader, kThroughputRound, [&] { return rawBlock(rawFd); }));
-            puts.push_back(roundRate(reader, kThroughputRound, [&] { return putBlocks(port); }));
+            double cpu = 0;
+            raws.push_back(roundRate(reader, kThroughputRound, [&] { return rawBlock(rawFd); }, &cpu));
+            rawCpu.push_back(cpu);
+            puts.push_back(roundRate(reader, kThroughputRound, [&] { return putBlocks(port); }, &cpu));
+            putCpu.push_back(cpu);
             ratios.push_back(puts.back() / raws.back());
         }
     }
@@ -194,6 +201,8 @@ int main(int argc, char** argv) {
     };
     std::printf("BENCH serial_raw_write_mb_per_s %.1f MB/s\n", median(raws) / 1e6);
     std::printf("BENCH serial_put_block_mb_per_s %.1f MB/s\n", median(puts) / 1e6);
+    std::printf("BENCH serial_raw_write_cpu_us_per_mb %.0f us\n", median(rawCpu));
+    std::printf("BENCH serial_put_block_cpu_us_per_mb %.0f us\n", median(putCpu));
     std::printf("BENCH serial_put_throughput_ratio %.3f ratio\n", median(ratios));
     std::fflush(stdout);
 
