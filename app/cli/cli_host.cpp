@@ -35,7 +35,9 @@ void CliHost::setStatusText(const std::string& text) {
     note("Status: " + text);
 }
 
-void CliHost::processEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void CliHost::processEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void CliHost::showProgress(const script::ProgressInfo& info) {
     info_ = info;
@@ -61,8 +63,8 @@ void CliHost::stepProgress() {
     const int tenth = shown * 10 / maximum;
     if (tenth != lastReportedTenth_) {
         lastReportedTenth_ = tenth;
-        std::fprintf(progress_, "Progress %s: block %d of %d (%d%%)\n", info_.fileName.c_str(), shown, maximum,
-                     shown * 100 / maximum);
+        std::fprintf(progress_, "Progress %s: block %d of %d (%d%%)\n", info_.fileName.c_str(), shown,
+                     maximum, shown * 100 / maximum);
         std::fflush(progress_);
     }
 }

@@ -12,7 +12,7 @@
 namespace brimwell::cli {
 
 class CliHost : public script::ScriptHost {
-public:
+  public:
     // `progressOut` gets the progress; `interactive` draws a bar (a terminal) instead of lines.
     CliHost(std::FILE* progressOut, std::FILE* messageOut, bool interactive);
 
@@ -32,7 +32,7 @@ public:
     // One line on the message stream, for the runner's own notes (set-up, Ctrl+C).
     void note(const std::string& text);
 
-private:
+  private:
     void drawBar();
     void endBar();
 

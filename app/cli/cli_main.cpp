@@ -33,7 +33,7 @@ constexpr uint16_t kBufferResume = 409;
 // Ctrl+C (and SIGTERM) reach the event loop through a pipe, so that a stop is seen by every wait
 // that lets events run, including the port's own waits for the prompt.
 class StopSignal {
-public:
+  public:
     StopSignal() {
         if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) return;
         writeFd_ = fds_[1];
@@ -62,7 +62,7 @@ public:
     void setHandler(std::function<void(int)> h) { onStop_ = std::move(h); }
     bool requested() const { return count_ > 0; }
 
-private:
+  private:
     static void onSignal(int) {
         const int saved = errno;
         if (writeFd_ >= 0) {
@@ -73,7 +73,8 @@ private:
     }
     static inline volatile int writeFd_ = -1;
     int fds_[2]{-1, -1};
-    struct sigaction oldInt_ {}, oldTerm_ {};
+    struct sigaction oldInt_ {
+    }, oldTerm_{};
     std::unique_ptr<QSocketNotifier> notifier_;
     std::function<void(int)> onStop_;
     int count_ = 0;
@@ -129,7 +130,8 @@ int runMain(int argc, char** argv) {
     script::LoaderSettings settings;
     if (options.settings) {
         std::FILE* f = std::fopen(options.settings->c_str(), "r");
-        if (!f) return setupError("cannot read settings file " + *options.settings + ": " + std::strerror(errno));
+        if (!f)
+            return setupError("cannot read settings file " + *options.settings + ": " + std::strerror(errno));
         std::fclose(f);
         settings = script::readSettingsFile(*options.settings);
     } else {
@@ -141,7 +143,8 @@ int runMain(int argc, char** argv) {
     QCoreApplication app(qtArgc, qtArgv);
 
     CliHost host(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
-    for (const auto& m : settings.messages) host.showMessage(m);
+    for (const auto& m : settings.messages)
+        host.showMessage(m);
 
     TQuavComPort port;
     try {
@@ -154,7 +157,8 @@ int runMain(int argc, char** argv) {
     engine.applySettings(settings);
     engine.setSerialLink(&link);
     engine.LinkMode = script::kLinkSerial;
-    port.SetOnTriggerAvail([&engine](TQuavComPort*, uint16_t count) { engine.QuavComPort1TriggerAvail(count); });
+    port.SetOnTriggerAvail(
+        [&engine](TQuavComPort*, uint16_t count) { engine.QuavComPort1TriggerAvail(count); });
 
     StopSignal stop;
     bool running = false;
@@ -203,14 +207,16 @@ int runMain(int argc, char** argv) {
             closePort();
             return kExitFailed;
         } else if (configured == 0) {
-            host.setStatusText("Unable to open Hardware through COM ports. Select new COM port before proceeding");
-            return setupError("no unit answered on " + PortSetup::describe(1) + " or " + PortSetup::describe(2) +
-                              "; connect the unit or name its port with --port");
+            host.setStatusText(
+                "Unable to open Hardware through COM ports. Select new COM port before proceeding");
+            return setupError("no unit answered on " + PortSetup::describe(1) + " or " +
+                              PortSetup::describe(2) + "; connect the unit or name its port with --port");
         } else {
             // As the window does: fall back to the configured port without a prompt check and
             // let the script's own loader-mode check find out whether the unit is there.
-            host.setStatusText("Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
-                               "before proceeding");
+            host.setStatusText(
+                "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
+                "before proceeding");
             if (!setup.open(configured, error)) return setupError(error);
             chosen = configured;
         }
@@ -231,7 +237,8 @@ int runMain(int argc, char** argv) {
     // window leaves them to the operator who read the message box, but an unattended caller only
     // sees the exit status, so a run that reported an error does not count as completed.
     const auto& shown = host.messages();
-    if (std::any_of(shown.begin(), shown.end(), [](const std::string& m) { return m.rfind("Error", 0) == 0; })) {
+    if (std::any_of(shown.begin(), shown.end(),
+                    [](const std::string& m) { return m.rfind("Error", 0) == 0; })) {
         host.note("brimwell run: the script ran to its end but reported errors; counting the run as failed");
         return kExitFailed;
     }

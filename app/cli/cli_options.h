@@ -12,8 +12,8 @@ inline constexpr int kExitSetup = 2;
 
 struct RunOptions {
     std::string script;
-    std::string port;              // "COMn" or a device path; empty: settings, then probe COM1 and COM2
-    std::optional<int> baud;       // overrides setting 2
+    std::string port;                    // "COMn" or a device path; empty: settings, then probe COM1 and COM2
+    std::optional<int> baud;             // overrides setting 2
     std::optional<std::string> settings; // settings file; default LoaderDefault.ini in the current directory
     bool help = false;
 };

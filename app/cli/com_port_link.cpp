@@ -2,9 +2,15 @@
 #include "app/cli/com_port_link.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
+#include <thread>
 
 namespace brimwell::cli {
+namespace {
+constexpr auto kSettleBudget = std::chrono::microseconds(500);
+constexpr auto kNoProgressLimit = std::chrono::microseconds(100);
+} // namespace
 
 template <typename F> bool ComPortLink::guarded(F&& f) {
     try {
@@ -39,7 +45,22 @@ int ComPortLink::GetOutBuffFree() {
 int ComPortLink::GetOutBuffUsed() {
     // A port that cannot say how full it is must not look drained.
     int used = 0xFFFF;
-    guarded([&] { used = port_.GetOutBuffUsed(); });
+    if (!guarded([&] { used = port_.GetOutBuffUsed(); })) return used;
+    // The engine sleeps a millisecond whenever a block has not left yet, and just after PutBlock
+    // the output thread has usually not been scheduled. Giving it a moment while the count keeps
+    // falling saves that millisecond per block; a line that is not taking bytes (flow control, a
+    // paced line) shows no progress and is answered at once.
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    auto lastProgress = start;
+    while (used != 0 && Clock::now() - start < kSettleBudget &&
+           Clock::now() - lastProgress < kNoProgressLimit) {
+        std::this_thread::yield();
+        int now = used;
+        if (!guarded([&] { now = port_.GetOutBuffUsed(); })) break;
+        if (now != used) lastProgress = Clock::now();
+        used = now;
+    }
     return used;
 }
 

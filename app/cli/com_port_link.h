@@ -10,7 +10,7 @@
 namespace brimwell::cli {
 
 class ComPortLink : public script::UnitLink {
-public:
+  public:
     explicit ComPortLink(TQuavComPort& port) : port_(port) {}
 
     bool isOpen() const override { return port_.Open(); }
@@ -26,7 +26,7 @@ public:
     int32_t Baud() const override { return port_.Baud(); }
     std::string lastError() const override { return lastError_; }
 
-private:
+  private:
     template <typename F> bool guarded(F&& f);
 
     TQuavComPort& port_;

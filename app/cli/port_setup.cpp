@@ -21,7 +21,8 @@ std::string deviceProblem(const std::string& path) {
     if (fd < 0) {
         const int err = errno;
         std::string why = std::strerror(err);
-        if (err == EACCES) why += " (the user needs read and write access, e.g. membership of the dialout group)";
+        if (err == EACCES)
+            why += " (the user needs read and write access, e.g. membership of the dialout group)";
         return why;
     }
     ::close(fd);
@@ -30,7 +31,9 @@ std::string deviceProblem(const std::string& path) {
 
 } // namespace
 
-std::string PortSetup::describe(uint16_t n) { return comDevicePath(n) + " (" + ComName(n) + ")"; }
+std::string PortSetup::describe(uint16_t n) {
+    return comDevicePath(n) + " (" + ComName(n) + ")";
+}
 
 uint16_t PortSetup::numberFor(const std::string& name, std::string& error) {
     if (const auto n = comNumberOf(name)) {

@@ -14,7 +14,7 @@
 namespace brimwell::cli {
 
 class PortSetup {
-public:
+  public:
     PortSetup(TQuavComPort& port, script::ScriptEngine& engine, CliHost& host)
         : port_(port), engine_(engine), host_(host) {}
 
@@ -36,7 +36,7 @@ public:
     // "DEVICE (COMn)" for messages.
     static std::string describe(uint16_t n);
 
-private:
+  private:
     TQuavComPort& port_;
     script::ScriptEngine& engine_;
     CliHost& host_;

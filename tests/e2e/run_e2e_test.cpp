@@ -31,7 +31,7 @@ struct RunResult {
 };
 
 class FlashRun {
-public:
+  public:
     FlashRun() {
         firmware_ = patternBytes(300 * 1024 + 123, 42);
         config_ = patternBytes(4001, 7);
@@ -43,14 +43,20 @@ public:
     // The standard two-file script, data files named by absolute path.
     std::string twoFileScript(const std::string& loaderCommand = "LOADR^M") const {
         return "; flash two files\n"
-               "_TC \"" + loaderCommand + "\"\n"
+               "_TC \"" +
+               loaderCommand +
+               "\"\n"
                "_QC \"ver\"\n"
                "_CS \"V1.08\" _LP 1\n"
-               "_LF " + dir_.file(kFirmware) + "\n"
+               "_LF " +
+               dir_.file(kFirmware) +
+               "\n"
                "_LA 80000000\n"
                "_LV 1.08\n"
                "_LD\n"
-               "_LF " + dir_.file(kConfig) + "\n"
+               "_LF " +
+               dir_.file(kConfig) +
+               "\n"
                "_LA 80100000\n"
                "_LV 2.0b\n"
                "_LD\n";
@@ -61,7 +67,12 @@ public:
     bool startSim(const std::vector<std::string>& args) {
         std::vector<std::string> all{"--store", dir_.file("store")};
         all.insert(all.end(), args.begin(), args.end());
-        return sim_.start(dir_, all);
+        if (sim_.start(dir_, all)) return true;
+        std::string said;
+        for (const auto& l : sim_.process.lines())
+            said += l + "\n";
+        ADD_FAILURE() << "the simulator did not start:\n" << said << sim_.process.stderrText();
+        return false;
     }
 
     RunResult run(const std::string& script, std::vector<std::string> extraArgs = {}, double scale = 20,
@@ -90,7 +101,8 @@ public:
         return r;
     }
 
-    std::string storedPath(const std::string& address, const std::string& version, const std::string& kw = "LF") const {
+    std::string storedPath(const std::string& address, const std::string& version,
+                           const std::string& kw = "LF") const {
         return dir_.file("store/" + kw + "_" + address + "_" + version + ".bin");
     }
 
@@ -102,7 +114,8 @@ public:
 
 std::string explain(const RunResult& r) {
     std::string s = "stderr:\n" + r.err + "stdout:\n";
-    for (const auto& l : r.out) s += l + "\n";
+    for (const auto& l : r.out)
+        s += l + "\n";
     return s;
 }
 
@@ -130,7 +143,9 @@ TEST(EndToEnd, SettingsFileGivesTheLoaderCommandAndBaud) {
     std::string ini = "[port]\nPort=COM1\nBaud=57600\n";
     // Present but empty prompt lines would make the prompts NUL, so 14 and 15 are written out.
     for (int line = 3; line <= 18; ++line)
-        ini += line == 14 ? "MainPrompt=#\n" : line == 15 ? "LoaderPrompt=>\n" : "; comment\n[section]\nUnused" + std::to_string(line) + "=\n";
+        ini += line == 14   ? "MainPrompt=#\n"
+               : line == 15 ? "LoaderPrompt=>\n"
+                            : "; comment\n[section]\nUnused" + std::to_string(line) + "=\n";
     ini += "LoaderModeCommand=BOOT\n";
     f.writeSettings(ini);
     // _TC sends a bare carriage return first; only the settings' loader-mode command wakes the loader.
@@ -147,6 +162,10 @@ struct FaultCase {
     double scale;
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class SimulatedFault : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(SimulatedFault, EndsWithItsMessageAndExitOne) {
@@ -159,7 +178,8 @@ TEST_P(SimulatedFault, EndsWithItsMessageAndExitOne) {
     EXPECT_EQ(r.err.find("SUCCESS"), std::string::npos) << explain(r);
     EXPECT_EQ(r.err.find("Upload Complete."), std::string::npos) << explain(r);
     EXPECT_NE(r.err.find("Unsuccessful.  Upload terminated by user.\n"), std::string::npos) << explain(r);
-    EXPECT_FALSE(std::filesystem::exists(f.storedPath("80100000", "2.0B"))) << "no second image after a fault";
+    EXPECT_FALSE(std::filesystem::exists(f.storedPath("80100000", "2.0B")))
+        << "no second image after a fault";
 }
 
 const char* kNoPromptAfterUpload =
@@ -168,17 +188,28 @@ const char* kNoPromptAfterUpload =
 INSTANTIATE_TEST_SUITE_P(
     EndToEnd, SimulatedFault,
     ::testing::Values(
-        FaultCase{"StaysInNormalFirmware", {"--stay-normal"}, {"Error! Unit not in Loader Mode! Exiting script"}, 20},
-        FaultCase{"MissingPrompts", {"--no-prompt"}, {"Error! Unable to get response from unit(_TC)! Exiting script"}, 20},
-        FaultCase{"SlowPromptsBeyondTheLimit", {"--prompt-delay", "2000"},
-                  {"Error! Unable to get response from unit(_TC)! Exiting script"}, 20},
+        FaultCase{"StaysInNormalFirmware",
+                  {"--stay-normal"},
+                  {"Error! Unit not in Loader Mode! Exiting script"},
+                  20},
+        FaultCase{"MissingPrompts",
+                  {"--no-prompt"},
+                  {"Error! Unable to get response from unit(_TC)! Exiting script"},
+                  20},
+        FaultCase{"SlowPromptsBeyondTheLimit",
+                  {"--prompt-delay", "2000"},
+                  {"Error! Unable to get response from unit(_TC)! Exiting script"},
+                  20},
         FaultCase{"CorruptedByte", {"--corrupt-at", "150000"}, {kNoPromptAfterUpload}, 50},
         FaultCase{"DroppedByte", {"--drop-at", "4321"}, {kNoPromptAfterUpload}, 50},
-        FaultCase{"HangAfterBytes", {"--hang-after", "20000"},
-                  {"Error! Output Buffer never empties. Check RS232 connection. Cancel upload.", kNoPromptAfterUpload},
+        FaultCase{"HangAfterBytes",
+                  {"--hang-after", "20000"},
+                  {"Error! Output Buffer never empties. Check RS232 connection. Cancel upload.",
+                   kNoPromptAfterUpload},
                   50},
         FaultCase{"DisconnectAfterBytes", {"--disconnect-after", "20000"}, {kNoPromptAfterUpload}, 50},
-        FaultCase{"PacedLineDropsAByte", {"--baud", "115200", "--drop-at", "100"}, {kNoPromptAfterUpload}, 50}),
+        FaultCase{
+            "PacedLineDropsAByte", {"--baud", "115200", "--drop-at", "100"}, {kNoPromptAfterUpload}, 50}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EndToEnd, RecoversFromAMissedPromptAndASlowPrompt) {
@@ -206,7 +237,8 @@ TEST(EndToEnd, ErrorMessagesMakeARunFail) {
     const std::string missing = f.dir_.file("missing.bin");
     const RunResult r = f.run("_TC \"LOADR^M\"\n_LF " + missing + "\n_LA 0\n_LV 1\n_LD\n");
     EXPECT_EQ(r.exitCode, 1) << explain(r);
-    EXPECT_NE(r.err.find("Error! Unable to open file " + missing + ". Cannot upload file.\n"), std::string::npos)
+    EXPECT_NE(r.err.find("Error! Unable to open file " + missing + ". Cannot upload file.\n"),
+              std::string::npos)
         << explain(r);
 }
 
@@ -220,7 +252,8 @@ TEST(EndToEnd, CtrlCStopsAfterTheBlockInProgress) {
     };
     const RunResult r = f.run(f.twoFileScript(), {"--baud", "9600"}, 20);
     EXPECT_EQ(r.exitCode, 1) << explain(r);
-    EXPECT_NE(r.err.find("Stopping (Ctrl+C): the transfer ends after the block in progress.\n"), std::string::npos)
+    EXPECT_NE(r.err.find("Stopping (Ctrl+C): the transfer ends after the block in progress.\n"),
+              std::string::npos)
         << explain(r);
     EXPECT_NE(r.err.find("Unsuccessful.  Upload terminated by user.\n"), std::string::npos) << explain(r);
     EXPECT_EQ(r.err.find("SUCCESS"), std::string::npos) << explain(r);
@@ -235,8 +268,9 @@ TEST(EndToEnd, CtrlCStopsAfterTheBlockInProgress) {
 TEST(EndToEnd, ProbesComOneAndTwoWithoutAPort) {
     FlashRun f;
     ASSERT_TRUE(f.startSim({}));
-    const RunResult r = f.run(f.twoFileScript(), {"--no-port"}, 20,
-                              {"BRIMWELL_COM1=" + f.dir_.file("no-such-device"), "BRIMWELL_COM2=" + f.sim_.device});
+    const RunResult r =
+        f.run(f.twoFileScript(), {"--no-port"}, 20,
+              {"BRIMWELL_COM1=" + f.dir_.file("no-such-device"), "BRIMWELL_COM2=" + f.sim_.device});
     ASSERT_EQ(r.exitCode, 0) << explain(r);
     EXPECT_NE(r.err.find("Status: Established communication on COM 2\n"), std::string::npos) << explain(r);
     EXPECT_EQ(readFile(f.storedPath("80000000", "1.08")), f.firmware_);
@@ -244,11 +278,12 @@ TEST(EndToEnd, ProbesComOneAndTwoWithoutAPort) {
 
 TEST(EndToEnd, NoUnitOnEitherPortIsASetUpError) {
     FlashRun f;
-    const RunResult r = f.run("_TC \"LOADR^M\"\n", {"--no-port"}, 50,
-                              {"BRIMWELL_COM1=" + f.dir_.file("none1"), "BRIMWELL_COM2=" + f.dir_.file("none2")});
+    const RunResult r =
+        f.run("_TC \"LOADR^M\"\n", {"--no-port"}, 50,
+              {"BRIMWELL_COM1=" + f.dir_.file("none1"), "BRIMWELL_COM2=" + f.dir_.file("none2")});
     EXPECT_EQ(r.exitCode, 2) << explain(r);
-    EXPECT_NE(r.err.find("no unit answered on " + f.dir_.file("none1") + " (COM1) or " + f.dir_.file("none2") +
-                         " (COM2)"),
+    EXPECT_NE(r.err.find("no unit answered on " + f.dir_.file("none1") + " (COM1) or " +
+                         f.dir_.file("none2") + " (COM2)"),
               std::string::npos)
         << explain(r);
 }
@@ -264,15 +299,21 @@ TEST(EndToEnd, UsageAndSetUpErrorsExitTwo) {
     writeText(dir.file("ok.sld"), "");
     const SetupCase cases[] = {
         {"NoScript", {}, "brimwell run: no script given"},
-        {"MissingScript", {dir.file("nope.sld")}, "cannot open script " + dir.file("nope.sld") + ": No such file"},
+        {"MissingScript",
+         {dir.file("nope.sld")},
+         "cannot open script " + dir.file("nope.sld") + ": No such file"},
         {"ScriptIsADirectory", {dir.path()}, "it is a directory"},
         {"UnknownOption", {dir.file("ok.sld"), "--fast"}, "unknown option --fast"},
         {"BadBaud", {dir.file("ok.sld"), "--baud", "12345"}, "--baud: unsupported line rate 12345"},
-        {"PortMissing", {dir.file("ok.sld"), "--port", dir.file("ttyNONE")},
+        {"PortMissing",
+         {dir.file("ok.sld"), "--port", dir.file("ttyNONE")},
          "cannot open " + dir.file("ttyNONE") + " (COM50): No such file or directory"},
-        {"PortNotADevice", {dir.file("ok.sld"), "--port", dir.file("ok.sld")}, "cannot open " + dir.file("ok.sld")},
+        {"PortNotADevice",
+         {dir.file("ok.sld"), "--port", dir.file("ok.sld")},
+         "cannot open " + dir.file("ok.sld")},
         {"PortNumberTooHigh", {dir.file("ok.sld"), "--port", "COM99"}, "port numbers run from COM1 to COM50"},
-        {"SettingsMissing", {dir.file("ok.sld"), "--settings", dir.file("none.ini")},
+        {"SettingsMissing",
+         {dir.file("ok.sld"), "--settings", dir.file("none.ini")},
          "cannot read settings file " + dir.file("none.ini")},
     };
     for (const auto& c : cases) {

@@ -18,7 +18,11 @@ extern char** environ;
 namespace brimwell::testing {
 
 std::string binDir() {
-    if (const char* b = std::getenv("BRIMWELL_BUILD_DIR")) return std::string(b) + "/bin";
+    if (const char* b = std::getenv("BRIMWELL_BUILD_DIR"); b && *b) return std::string(b) + "/bin";
+#ifdef BRIMWELL_TEST_BUILD_DIR
+    // ctest does not always pass the environment on; the build tree the helpers were built in is known.
+    return std::string(BRIMWELL_TEST_BUILD_DIR) + "/bin";
+#endif
     char self[4096];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (n > 0) {
@@ -60,17 +64,20 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     std::vector<std::string> argStore{program};
     argStore.insert(argStore.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (auto& a : argStore) argv.push_back(a.data());
+    for (auto& a : argStore)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     std::vector<std::string> envStore;
-    for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
+    for (char** e = environ; *e; ++e)
+        envStore.emplace_back(*e);
     for (const auto& e : env) {
         const auto name = e.substr(0, e.find('=') + 1);
         std::erase_if(envStore, [&](const std::string& s) { return s.rfind(name, 0) == 0; });
         envStore.push_back(e);
     }
     std::vector<char*> envp;
-    for (auto& e : envStore) envp.push_back(e.data());
+    for (auto& e : envStore)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
     const int rc = ::posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
@@ -80,6 +87,7 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
         ::close(out[0]);
         ::close(err[0]);
         pid_ = -1;
+        err_ = "cannot start " + program + ": " + std::strerror(rc);
         return false;
     }
     outReader_ = std::thread([this, fd = out[0]] { readLoop(fd, true); });
@@ -112,7 +120,8 @@ void ChildProcess::readLoop(int fd, bool isStdout) {
     changed_.notify_all();
 }
 
-std::optional<std::string> ChildProcess::waitForLine(const std::string& prefix, std::chrono::milliseconds timeout) {
+std::optional<std::string> ChildProcess::waitForLine(const std::string& prefix,
+                                                     std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> g(lock_);
     std::optional<std::string> found;
     changed_.wait_for(g, timeout, [&] {
@@ -171,7 +180,8 @@ void ChildProcess::stop() {
     wait(std::chrono::seconds(10));
 }
 
-bool SimUnit::start(const TempDir& dir, const std::vector<std::string>& extraArgs, const std::string& linkName) {
+bool SimUnit::start(const TempDir& dir, const std::vector<std::string>& extraArgs,
+                    const std::string& linkName) {
     device = dir.file(linkName);
     std::vector<std::string> args{"--link", device};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());

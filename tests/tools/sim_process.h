@@ -2,9 +2,9 @@
 // follows the lines it prints on standard output.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -18,7 +18,7 @@ std::string binDir();
 
 // A fresh empty directory under $TMPDIR, removed with everything in it by the destructor.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -26,12 +26,12 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
 class ChildProcess {
-public:
+  public:
     ChildProcess() = default;
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -56,7 +56,7 @@ public:
     bool running() const { return pid_ > 0 && !exited_; }
     int pid() const { return pid_; }
 
-private:
+  private:
     void readLoop(int fd, bool isStdout);
     int pid_ = -1;
     bool exited_ = false;
@@ -72,7 +72,8 @@ private:
 struct SimUnit {
     ChildProcess process;
     std::string device; // the symlink the host opens
-    bool start(const TempDir& dir, const std::vector<std::string>& extraArgs, const std::string& linkName = "unit");
+    bool start(const TempDir& dir, const std::vector<std::string>& extraArgs,
+               const std::string& linkName = "unit");
 };
 
 // Value of "key=" in a report line such as "STORED path size=... first_ns=...".

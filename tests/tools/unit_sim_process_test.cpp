@@ -21,7 +21,7 @@ namespace {
 
 // A raw, non-blocking descriptor on the simulator's line, with blocking-style helpers.
 class Wire {
-public:
+  public:
     explicit Wire(int fd) : fd_(fd) {}
     ~Wire() {
         if (fd_ >= 0) ::close(fd_);
@@ -61,7 +61,8 @@ public:
             if (::poll(&pfd, 1, 20) <= 0) continue;
             char buf[4096];
             const ssize_t n = ::read(fd_, buf, sizeof buf);
-            if (n > 0) got.append(buf, static_cast<size_t>(n));
+            if (n > 0)
+                got.append(buf, static_cast<size_t>(n));
             else if (n == 0 || errno != EAGAIN) {
                 lastError_ = n == 0 ? 0 : errno;
                 break;
@@ -71,14 +72,16 @@ public:
     }
     int lastError() const { return lastError_; }
 
-private:
+  private:
     int fd_;
     int lastError_ = -1;
 };
 
-std::string loadCommand(const std::vector<uint8_t>& data, const std::string& address, const std::string& version) {
+std::string loadCommand(const std::vector<uint8_t>& data, const std::string& address,
+                        const std::string& version) {
     uint32_t sum = 0;
-    for (auto b : data) sum += b;
+    for (auto b : data)
+        sum += b;
     char buf[128];
     std::snprintf(buf, sizeof buf, "LF %s %zu %x %s\r", address.c_str(), data.size(), sum & 0xFFFF,
                   version.c_str());
@@ -160,7 +163,8 @@ TEST(UnitSimProcess, DisconnectHangsUpTheLineAndRemovesTheLink) {
     EXPECT_TRUE(sim.process.waitForLine("DISCONNECTED pty").has_value());
     EXPECT_EQ(sim.process.wait(std::chrono::seconds(10)), 0);
     w.readUntil("never", 500);
-    EXPECT_TRUE(w.lastError() == 0 || w.lastError() == EIO) << "a hung-up pty reads as closed, got " << w.lastError();
+    EXPECT_TRUE(w.lastError() == 0 || w.lastError() == EIO)
+        << "a hung-up pty reads as closed, got " << w.lastError();
     EXPECT_FALSE(w.put("\r")) << "writes to a hung-up pty fail";
     EXPECT_FALSE(std::filesystem::exists(sim.device));
 }
@@ -168,7 +172,8 @@ TEST(UnitSimProcess, DisconnectHangsUpTheLineAndRemovesTheLink) {
 TEST(UnitSimProcess, PlaysTheUnitToTcpClients) {
     TempDir dir;
     ChildProcess p;
-    ASSERT_TRUE(p.start(binDir() + "/brimwell-unit-sim", {"--no-pty", "--tcp", "0", "--answer", "id=UNIT 7"}));
+    ASSERT_TRUE(
+        p.start(binDir() + "/brimwell-unit-sim", {"--no-pty", "--tcp", "0", "--answer", "id=UNIT 7"}));
     const auto tcp = p.waitForLine("TCP 127.0.0.1:");
     ASSERT_TRUE(tcp.has_value());
     const int port = std::stoi(tcp->substr(std::string("TCP 127.0.0.1:").size()));

@@ -1,7 +1,7 @@
 // The simulated unit's protocol logic: echo and prompts, loader mode, queries, loads and every fault.
+#include "tools/sim_process.h"
 #include "tools/unit-sim/store.h"
 #include "tools/unit-sim/unit.h"
-#include "tools/sim_process.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +34,8 @@ struct Harness {
 
 uint32_t sum16(const std::vector<uint8_t>& b) {
     uint32_t s = 0;
-    for (auto x : b) s += x;
+    for (auto x : b)
+        s += x;
     return s & 0xFFFF;
 }
 
@@ -52,6 +53,10 @@ struct ExchangeCase {
     std::string input;
     std::string expected;
 };
+
+void PrintTo(const ExchangeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Exchange : public ::testing::TestWithParam<ExchangeCase> {};
 
@@ -89,10 +94,13 @@ INSTANTIATE_TEST_SUITE_P(
                          o.loaderPrompt = '%';
                      },
                      "\rLOADR\r", "\r\n$LOADR\r\nLOADER MODE\r\n%"},
-        ExchangeCase{"OtherLoaderCommand", [](UnitOptions& o) { o.loaderCommand = "BOOT"; },
-                     "LOADR\rBOOT\r", "LOADR\r\nUnknown command\r\n#BOOT\r\nLOADER MODE\r\n>"},
-        ExchangeCase{"CustomAnswer", [](UnitOptions& o) { o.answers = {{"id", "UNIT 7"}}; }, "id\rver\r",
-                     "id\r\nUNIT 7\r\n#ver\r\nUnknown command\r\n#"},
+        ExchangeCase{"OtherLoaderCommand", [](UnitOptions& o) { o.loaderCommand = "BOOT"; }, "LOADR\rBOOT\r",
+                     "LOADR\r\nUnknown command\r\n#BOOT\r\nLOADER MODE\r\n>"},
+        ExchangeCase{"CustomAnswer",
+                     [](UnitOptions& o) {
+                         o.answers = {{"id", "UNIT 7"}};
+                     },
+                     "id\rver\r", "id\r\nUNIT 7\r\n#ver\r\nUnknown command\r\n#"},
         ExchangeCase{"LoadCommandOutsideLoaderIsUnknown", nullptr, "LF 0 3 126 1.0\r",
                      "LF 0 3 126 1.0\r\nUnknown command\r\n#"},
         ExchangeCase{"OverlongLine", [](UnitOptions& o) { o.maxLine = 4; }, "abcdefg\r",
@@ -173,6 +181,10 @@ struct FaultCase {
     std::string error;         // expected load error, empty when the load is good
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class LoadFault : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(LoadFault, FailedLoadFallsBackToNormalFirmware) {
@@ -193,16 +205,16 @@ TEST_P(LoadFault, FailedLoadFallsBackToNormalFirmware) {
     EXPECT_EQ(h.out(), "\r\n#"); // never the loader prompt after a failed load
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Unit, LoadFault,
-    ::testing::Values(FaultCase{"WrongChecksum", nullptr, 0x1234, "checksum mismatch"},
-                      FaultCase{"CorruptedByte", [](UnitOptions& o) { o.corruptAt = 1500; }, UINT32_MAX,
-                                "checksum mismatch"},
-                      FaultCase{"DroppedByte", [](UnitOptions& o) { o.dropAt = 10; }, UINT32_MAX,
-                                "checksum mismatch"},
-                      FaultCase{"TooLarge", [](UnitOptions& o) { o.maxSize = 100; }, UINT32_MAX,
-                                "size 3000 above the unit's limit"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Unit, LoadFault,
+                         ::testing::Values(FaultCase{"WrongChecksum", nullptr, 0x1234, "checksum mismatch"},
+                                           FaultCase{"CorruptedByte",
+                                                     [](UnitOptions& o) { o.corruptAt = 1500; }, UINT32_MAX,
+                                                     "checksum mismatch"},
+                                           FaultCase{"DroppedByte", [](UnitOptions& o) { o.dropAt = 10; },
+                                                     UINT32_MAX, "checksum mismatch"},
+                                           FaultCase{"TooLarge", [](UnitOptions& o) { o.maxSize = 100; },
+                                                     UINT32_MAX, "size 3000 above the unit's limit"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UnitLoad, MalformedLoadCommandIsRefused) {
     Harness h;

@@ -17,7 +17,7 @@ namespace brimwell::unitsim {
 namespace {
 
 constexpr size_t kReadChunk = 1 << 16;
-constexpr Nanos kPacingSlice = 2'000'000; // paced bytes move in slices of about 2 ms of line time
+constexpr Nanos kPacingSlice = 2'000'000;     // paced bytes move in slices of about 2 ms of line time
 constexpr size_t kMaxQueuedOutput = 4u << 20; // a host that never reads loses the oldest echo
 
 void report(const std::string& line) {
@@ -32,7 +32,9 @@ std::string hex(uint32_t v) {
     return buf;
 }
 
-bool continuing(Nanos now, Nanos lineFree) { return now >= lineFree && now - lineFree <= kPacingSlice; }
+bool continuing(Nanos now, Nanos lineFree) {
+    return now >= lineFree && now - lineFree <= kPacingSlice;
+}
 
 } // namespace
 

@@ -12,7 +12,7 @@ namespace brimwell::unitsim {
 Nanos monotonicNanos();
 
 class Line {
-public:
+  public:
     // Takes ownership of fd (non-blocking). `source` names the line in report lines.
     Line(int fd, std::string source, const SimOptions& options);
     ~Line();
@@ -26,7 +26,7 @@ public:
     // Handles poll results and timers. False once the line has ended (peer gone or disconnect fault).
     bool service(short revents, Nanos now);
 
-private:
+  private:
     bool readSome(Nanos now);
     bool writeSome(Nanos now);
     void onLoad(const LoadRecord& r, const std::vector<uint8_t>& image);

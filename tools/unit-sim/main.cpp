@@ -26,7 +26,9 @@ namespace {
 
 volatile sig_atomic_t g_stop = 0;
 
-void onSignal(int) { g_stop = 1; }
+void onSignal(int) {
+    g_stop = 1;
+}
 
 void say(const std::string& line) {
     std::fputs(line.c_str(), stdout);
@@ -39,7 +41,9 @@ int fail(const std::string& what) {
     return 2;
 }
 
-void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void setNonBlocking(int fd) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 // The pseudo-terminal the host opens. We keep a descriptor of the device side open ourselves so
 // that the line survives the host closing and reopening it (a closed pty would hang up the master).
@@ -109,7 +113,8 @@ int listenTcp(const SimOptions& o, int& port, std::string& error) {
         return -1;
     }
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) {
-        error = "cannot listen on " + o.tcpBind + ":" + std::to_string(o.tcpPort) + ": " + std::strerror(errno);
+        error =
+            "cannot listen on " + o.tcpBind + ":" + std::to_string(o.tcpPort) + ": " + std::strerror(errno);
         ::close(fd);
         return -1;
     }
@@ -171,7 +176,8 @@ int main(int argc, char** argv) {
             deadline = std::min(deadline, l.deadline(now));
         };
         if (ptyLine) add(*ptyLine);
-        for (auto& c : clients) add(*c);
+        for (auto& c : clients)
+            add(*c);
         if (listener >= 0) fds.push_back({listener, POLLIN, 0});
 
         timespec ts{};

@@ -10,13 +10,13 @@ namespace brimwell::unitsim {
 struct SimOptions {
     UnitOptions unit;
     bool pty = true;
-    std::string link;          // symlink to the pty's device, replaced if it exists
-    int tcpPort = -1;          // -1: no TCP; 0: any free port
+    std::string link; // symlink to the pty's device, replaced if it exists
+    int tcpPort = -1; // -1: no TCP; 0: any free port
     std::string tcpBind = "127.0.0.1";
-    std::string storeDir;      // empty: images are checked and reported but not written
-    long baud = 0;             // 0: unpaced
-    int bitsPerByte = 10;      // start + 8 data + stop
-    bool quiet = false;        // only the lines a program needs (device, stored images, errors)
+    std::string storeDir; // empty: images are checked and reported but not written
+    long baud = 0;        // 0: unpaced
+    int bitsPerByte = 10; // start + 8 data + stop
+    bool quiet = false;   // only the lines a program needs (device, stored images, errors)
 };
 
 // Fills `out` from argv; false with a message in `error` on a bad option. `help` is set for --help.

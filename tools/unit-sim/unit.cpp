@@ -22,9 +22,11 @@ bool isWordChar(char c) {
 // Next space-separated field starting at pos; advances pos past the field and one run of spaces.
 std::string nextField(const std::string& s, size_t& pos) {
     const size_t start = pos;
-    while (pos < s.size() && s[pos] != ' ') ++pos;
+    while (pos < s.size() && s[pos] != ' ')
+        ++pos;
     std::string field = s.substr(start, pos - start);
-    while (pos < s.size() && s[pos] == ' ') ++pos;
+    while (pos < s.size() && s[pos] == ' ')
+        ++pos;
     return field;
 }
 

@@ -21,14 +21,14 @@ struct UnitOptions {
     std::string loaderCommand = "LOADR";
     std::map<std::string, std::string> answers{{"ver", "V1.08 BOOT"}};
     bool startInLoader = false;
-    bool stayNormal = false;        // ignores the loader-mode command
-    Nanos promptDelay = 0;          // every prompt comes this late
-    bool noPrompt = false;          // never sends a prompt
-    int skipPrompts = 0;            // the first N prompts are not sent
-    int64_t corruptAt = -1;         // data byte number (0-based, over all loads) received inverted
-    int64_t dropAt = -1;            // data byte number lost on the way in
-    int64_t hangAfter = -1;         // after this many data bytes the unit stops reading and answering
-    int64_t disconnectAfter = -1;   // after this many data bytes the unit drops the line
+    bool stayNormal = false;           // ignores the loader-mode command
+    Nanos promptDelay = 0;             // every prompt comes this late
+    bool noPrompt = false;             // never sends a prompt
+    int skipPrompts = 0;               // the first N prompts are not sent
+    int64_t corruptAt = -1;            // data byte number (0-based, over all loads) received inverted
+    int64_t dropAt = -1;               // data byte number lost on the way in
+    int64_t hangAfter = -1;            // after this many data bytes the unit stops reading and answering
+    int64_t disconnectAfter = -1;      // after this many data bytes the unit drops the line
     Nanos dataTimeout = 2'000'000'000; // a load with no byte for this long is abandoned
     uint64_t maxSize = 64u << 20;
     size_t maxLine = 256;
@@ -47,7 +47,7 @@ struct LoadRecord {
 };
 
 class Unit {
-public:
+  public:
     using LoadDone = std::function<void(const LoadRecord&, const std::vector<uint8_t>& image)>;
     using Note = std::function<void(const std::string&)>;
 
@@ -69,7 +69,7 @@ public:
     bool disconnected() const { return disconnected_; }
     uint64_t dataBytesSeen() const { return dataSeen_; }
 
-private:
+  private:
     void commandByte(uint8_t b, Nanos t);
     void runLine(const std::string& line, Nanos t);
     void dataByte(uint8_t b, Nanos t);

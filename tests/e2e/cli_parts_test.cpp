@@ -1,0 +1,165 @@
+// The command-line runner's own parts: its option parsing and how its host shows messages,
+// status texts and upload progress.
+#include "app/cli/cli_host.h"
+#include "app/cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <optional>
+
+using namespace brimwell::cli;
+
+namespace {
+
+struct OptionCase {
+    std::vector<std::string> args; // after "brimwell run"
+    bool ok;
+    std::string script, port, settings, error;
+    std::optional<int> baud;
+};
+
+TEST(RunOptions, Parsing) {
+    const OptionCase cases[] = {
+        {{"a.sld"}, true, "a.sld", "", "", "", std::nullopt},
+        {{"a.sld", "--port", "COM2"}, true, "a.sld", "COM2", "", "", std::nullopt},
+        {{"--port=/dev/ttyUSB0", "a.sld", "--baud", "115200"}, true, "a.sld", "/dev/ttyUSB0", "", "", 115200},
+        {{"a.sld", "--settings", "x.ini", "--baud=9600"}, true, "a.sld", "", "x.ini", "", 9600},
+        {{}, false, "", "", "", "no script given", std::nullopt},
+        {{"a.sld", "b.sld"}, false, "", "", "", "more than one script given (a.sld, b.sld)", std::nullopt},
+        {{"a.sld", "--port"}, false, "", "", "", "--port needs a value", std::nullopt},
+        {{"a.sld", "--port="}, false, "", "", "", "--port needs a value", std::nullopt},
+        {{"a.sld", "--baud", "14400"},
+         false,
+         "",
+         "",
+         "",
+         "--baud: unsupported line rate 14400",
+         std::nullopt},
+        {{"a.sld", "--baud", "96OO"}, false, "", "", "", "--baud: unsupported line rate 96OO", std::nullopt},
+        {{"a.sld", "-x"}, false, "", "", "", "unknown option -x", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> store{"brimwell", "run"};
+        store.insert(store.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (auto& s : store)
+            argv.push_back(s.data());
+        RunOptions o;
+        std::string error;
+        const std::string label = store.size() > 2 ? store[2] : "(none)";
+        ASSERT_EQ(parseRunOptions(static_cast<int>(argv.size()), argv.data(), o, error), c.ok)
+            << label << " " << error;
+        if (!c.ok) {
+            EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+            continue;
+        }
+        EXPECT_EQ(o.script, c.script);
+        EXPECT_EQ(o.port, c.port);
+        EXPECT_EQ(o.settings.value_or(""), c.settings);
+        EXPECT_EQ(o.baud, c.baud);
+    }
+}
+
+TEST(RunOptions, HelpAndRates) {
+    std::string a0 = "brimwell", a1 = "run", a2 = "--help";
+    char* argv[] = {a0.data(), a1.data(), a2.data()};
+    RunOptions o;
+    std::string error;
+    ASSERT_TRUE(parseRunOptions(3, argv, o, error));
+    EXPECT_TRUE(o.help);
+    for (long r : {1200L, 2400L, 4800L, 9600L, 19200L, 38400L, 57600L, 115200L})
+        EXPECT_TRUE(isSupportedBaud(r)) << r;
+    for (long r : {0L, 300L, 14400L, 230400L, -9600L})
+        EXPECT_FALSE(isSupportedBaud(r)) << r;
+}
+
+// Captures what the host writes to its two streams.
+struct Streams {
+    std::FILE* progress = std::tmpfile();
+    std::FILE* messages = std::tmpfile();
+    ~Streams() {
+        std::fclose(progress);
+        std::fclose(messages);
+    }
+    static std::string read(std::FILE* f) {
+        std::fflush(f);
+        std::rewind(f);
+        std::string s;
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            s.append(buf, n);
+        return s;
+    }
+};
+
+brimwell::script::ProgressInfo info(int blocks) {
+    brimwell::script::ProgressInfo i;
+    i.fileName = "fw.bin";
+    i.checksumText = "1A2B";
+    i.loadAddressText = "80000000";
+    i.fileSizeText = std::to_string(blocks * 2000);
+    i.maximum = blocks > 0 ? blocks : 1;
+    i.blockCount = blocks;
+    return i;
+}
+
+TEST(CliHost, MessagesAndStatusTextsAreLines) {
+    Streams s;
+    CliHost host(s.progress, s.messages, false);
+    host.showMessage("Error opening fw.bin.\r");
+    host.setStatusText("SUCCESS. Reading script file complete");
+    host.setStatusText(" ");
+    host.showMessage("two\nlines");
+    EXPECT_EQ(Streams::read(s.messages),
+              "Error opening fw.bin.\nStatus: SUCCESS. Reading script file complete\ntwo lines\n");
+    EXPECT_EQ(host.messages(), (std::vector<std::string>{"Error opening fw.bin.\r", "two\nlines"}));
+    EXPECT_EQ(Streams::read(s.progress), "");
+}
+
+TEST(CliHost, ProgressLinesAtEveryTenthWhenNotATerminal) {
+    Streams s;
+    CliHost host(s.progress, s.messages, false);
+    host.showProgress(info(20));
+    for (int i = 0; i < 21; ++i)
+        host.stepProgress(); // one step past the maximum stays at 100%
+    host.hideProgress();
+    const std::string out = Streams::read(s.progress);
+    EXPECT_EQ(out.find("Upload fw.bin: 40000 bytes, checksum 1A2B, load address 80000000, 20 blocks\n"), 0u)
+        << out;
+    size_t lines = 0;
+    for (char c : out)
+        lines += c == '\n';
+    EXPECT_EQ(lines, 12u) << out; // the header, the first block, and one line per further tenth
+    EXPECT_NE(out.find("Progress fw.bin: block 1 of 20 (5%)\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Progress fw.bin: block 2 of 20 (10%)\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Progress fw.bin: block 20 of 20 (100%)\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("of 20 (105%)"), std::string::npos) << out;
+}
+
+TEST(CliHost, EmptyFileSaysNoBlockWasSent) {
+    Streams s;
+    CliHost host(s.progress, s.messages, false);
+    host.showProgress(info(0));
+    host.hideProgress();
+    EXPECT_NE(Streams::read(s.progress).find("Progress fw.bin: no block sent\n"), std::string::npos);
+}
+
+TEST(CliHost, BarOnATerminalEndsItsLineBeforeAMessage) {
+    Streams s;
+    CliHost host(s.progress, s.progress, true); // one stream, so the order can be checked
+    host.showProgress(info(4));
+    host.stepProgress();
+    host.showMessage("Note: something");
+    host.stepProgress();
+    host.hideProgress();
+    const std::string out = Streams::read(s.progress);
+    EXPECT_NE(out.find("\r[##########------------------------------]  25%  block 1/4\nNote: something\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\r[####################--------------------]  50%  block 2/4\n"), std::string::npos)
+        << out;
+}
+
+} // namespace
