@@ -94,9 +94,18 @@ Upload flash(const TempDir& dir, const std::string& dataFile, long baud) {
         return result;
     }
     const int code = run.wait(std::chrono::seconds(600));
-    const auto line = sim.process.waitForLine("RECEIVED ", std::chrono::seconds(5));
+    auto line = sim.process.waitForLine("RECEIVED ", std::chrono::seconds(5));
     if (code != 0 || !line) {
         result.why = "run exit " + std::to_string(code) + ": " + run.stderrText();
+        // What did reach the unit, for the record: a failed load is reported after its data timeout.
+        if (const auto failed = sim.process.waitForLine("LOAD-ERROR ", std::chrono::seconds(5))) {
+            const double span =
+                double(std::stoll(field(*failed, "last_ns")) - std::stoll(field(*failed, "first_ns"))) / 1e9;
+            result.why += "the unit got " + field(*failed, "received") + " bytes";
+            if (span > 0)
+                result.why +=
+                    " at " + std::to_string(std::stoll(field(*failed, "received")) / span) + " bytes/s";
+        }
         return result;
     }
     if (field(*line, "size") != std::to_string(kFileSize)) {
