@@ -105,9 +105,13 @@ std::string sanitise(const std::string& raw) {
 
 } // namespace
 
-std::span<const ErrorMessageEntry> errorMessageTable() { return kTable; }
+std::span<const ErrorMessageEntry> errorMessageTable() {
+    return kTable;
+}
 
-int32_t MapCodeToStringID(int32_t code) { return code < 0 ? -code : code; }
+int32_t MapCodeToStringID(int32_t code) {
+    return code < 0 ? -code : code;
+}
 
 std::string MessageNumberToString(int32_t code) {
     // The table is keyed by 16-bit numbers; a wider code is looked up by its low half.
@@ -119,8 +123,10 @@ std::string MessageNumberToString(int32_t code) {
         const std::size_t mid = lo + (hi - lo) / 2;
         const int32_t c = MapCodeToStringID(kTable[mid].code);
         if (c == key) return kTable[mid].message;
-        if (c < key) lo = mid + 1;
-        else hi = mid;
+        if (c < key)
+            lo = mid + 1;
+        else
+            hi = mid;
     }
     return {};
 }
@@ -136,7 +142,9 @@ std::string QuavLoadStr(int32_t code) {
     return text;
 }
 
-std::string ErrorMsg(int32_t code) { return QuavLoadStr(code); }
+std::string ErrorMsg(int32_t code) {
+    return QuavLoadStr(code);
+}
 
 char* QuavLoadZ(char* buffer, std::size_t size, int32_t code) {
     if (buffer == nullptr || size == 0) return buffer;

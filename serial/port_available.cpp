@@ -15,7 +15,7 @@ namespace {
 // Gives the test the device layer's bare open and close, without the line configuration and
 // threads that InitPort would add.
 class AvailabilityProbe : public TQuavTermiosDispatcher {
-public:
+  public:
     AvailabilityProbe() : TQuavTermiosDispatcher(nullptr) {}
 
     // 0 when the device opened (it is closed again), else the platform error of the open.
@@ -27,7 +27,7 @@ public:
         return LastOpenErrno() != 0 ? LastOpenErrno() : kOpenErrorNotFound;
     }
 
-private:
+  private:
     static constexpr uint32_t kProbeQueueSize = 64;
 };
 
@@ -48,8 +48,12 @@ bool IsPortAvailable(uint32_t n) {
             error = probe.probe(path);
         } else {
             const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-            if (fd >= 0) ::close(fd);
-            else error = errno == EACCES ? kOpenErrorPermission : errno == EBUSY ? kOpenErrorInUse : kOpenErrorNotFound;
+            if (fd >= 0)
+                ::close(fd);
+            else
+                error = errno == EACCES  ? kOpenErrorPermission
+                        : errno == EBUSY ? kOpenErrorInUse
+                                         : kOpenErrorNotFound;
         }
         if (error == 0) return true;
         return ShowPortsInUse && deniedButPresent(error);

@@ -6,9 +6,13 @@
 
 namespace brimwell {
 
-std::string ComName(uint32_t n) { return "COM" + std::to_string(n); }
+std::string ComName(uint32_t n) {
+    return "COM" + std::to_string(n);
+}
 
-std::string comDeviceName(uint32_t n) { return "\\\\.\\COM" + std::to_string(n); }
+std::string comDeviceName(uint32_t n) {
+    return "\\\\.\\COM" + std::to_string(n);
+}
 
 std::string comDevicePath(uint32_t n) {
     if (n < kFirstComNumber || n > kLastComNumber) return {};

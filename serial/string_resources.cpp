@@ -25,10 +25,10 @@ constexpr PackedString kManagerMessages[] = {
     {kStrNotStringResource, u"Not a valid string resource (no STR0 signature): %s"},
 };
 
-template <std::size_t N>
-constexpr std::size_t packedSize(const PackedString (&strings)[N]) {
+template <std::size_t N> constexpr std::size_t packedSize(const PackedString (&strings)[N]) {
     std::size_t size = kHeaderSize + kIndexEntrySize * N;
-    for (const auto& s : strings) size += 2 * s.text.size();
+    for (const auto& s : strings)
+        size += 2 * s.text.size();
     return size;
 }
 
@@ -63,8 +63,7 @@ constexpr std::array<uint8_t, Size> pack(const PackedString (&strings)[N]) {
     return out;
 }
 
-constexpr auto kManagerResource =
-    pack<packedSize(kManagerMessages)>(kManagerMessages);
+constexpr auto kManagerResource = pack<packedSize(kManagerMessages)>(kManagerMessages);
 
 uint32_t get32(const uint8_t* at) {
     return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
@@ -159,8 +158,7 @@ void TQuavStringResource::open(const ResourceModule* module, std::string_view re
     if (!res) res = programResources().find(resourceName);
     if (!res) raise(kStrResourceNotFound, resourceName);
     if (res->data == nullptr) raise(kStrCannotOpen, resourceName);
-    if (res->size < 4 || std::memcmp(res->data, "STR0", 4) != 0)
-        raise(kStrNotStringResource, resourceName);
+    if (res->size < 4 || std::memcmp(res->data, "STR0", 4) != 0) raise(kStrNotStringResource, resourceName);
     // Everything the index points at must lie inside the resource and the identifiers must be
     // sorted, or a lookup would read past the end or miss entries; such a table is not valid.
     if (res->size < kHeaderSize) raise(kStrNotStringResource, resourceName);
@@ -195,8 +193,10 @@ bool TQuavStringResource::find(int32_t ident, std::u16string& out) const {
                     out[i] = char16_t(text[2 * i] | text[2 * i + 1] << 8);
                 return true;
             }
-            if (id < ident) lo = mid + 1;
-            else hi = mid;
+            if (id < ident)
+                lo = mid + 1;
+            else
+                hi = mid;
         }
     }
     if (raiseWhenMissing_)

@@ -13,7 +13,7 @@
 namespace brimwell {
 
 class EStringResourceError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -26,13 +26,13 @@ struct RawResource {
 
 // A set of named resources, the analogue of one executable module's resource section.
 class ResourceModule {
-public:
+  public:
     // Adds or replaces a resource; the bytes (not the name) must outlive the module.
     void add(std::string_view name, const uint8_t* data, std::size_t size);
     void remove(std::string_view name);
     const RawResource* find(std::string_view name) const;
 
-private:
+  private:
     std::vector<RawResource> resources_;
 };
 
@@ -49,7 +49,7 @@ enum : int32_t {
 };
 
 class TQuavStringResource {
-public:
+  public:
     // Opens |resourceName|, looked up in |module| first and then in the program's resources.
     TQuavStringResource(const ResourceModule* module, std::string_view resourceName);
 
@@ -71,7 +71,7 @@ public:
     bool isOpen() const { return data_ != nullptr; }
     uint32_t count() const { return count_; }
 
-private:
+  private:
     void open(const ResourceModule* module, std::string_view resourceName);
     // The text's UTF-16 units, or false when the identifier is absent.
     bool find(int32_t ident, std::u16string& out) const;

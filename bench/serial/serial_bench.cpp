@@ -58,7 +58,7 @@ struct Pty {
 
 // Reads the master side as fast as it can and counts the bytes.
 class Reader {
-public:
+  public:
     explicit Reader(int fd) : fd_(fd), thread_([this] { run(); }) {}
     ~Reader() {
         stop_ = true;
@@ -66,7 +66,7 @@ public:
     }
     uint64_t bytes() const { return bytes_.load(); }
 
-private:
+  private:
     void run() {
         std::vector<char> buf(65536);
         while (!stop_) {
@@ -85,7 +85,8 @@ private:
 double cpuSeconds() {
     rusage u{};
     ::getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 double elapsed(SteadyClock::time_point since) {
@@ -95,12 +96,14 @@ double elapsed(SteadyClock::time_point since) {
 // One round of writing 2000-byte blocks for |duration|: returns the rate at which the reader
 // received them (bytes per second, counted until everything written has arrived).
 template <class WriteBlock>
-double roundRate(Reader& reader, std::chrono::milliseconds duration, WriteBlock writeBlock, double* cpuPerMb) {
+double roundRate(Reader& reader, std::chrono::milliseconds duration, WriteBlock writeBlock,
+                 double* cpuPerMb) {
     const uint64_t before = reader.bytes();
     const double cpuBefore = cpuSeconds();
     const auto start = SteadyClock::now();
     uint64_t written = 0;
-    while (SteadyClock::now() - start < duration) written += writeBlock();
+    while (SteadyClock::now() - start < duration)
+        written += writeBlock();
     while (reader.bytes() - before < written && elapsed(start) < 10)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     const uint64_t moved = reader.bytes() - before;
@@ -133,7 +136,8 @@ uint64_t putBlocks(TQuavComPort& port) {
         std::this_thread::sleep_for(kProducerPause);
         return 0;
     }
-    for (uint16_t i = 0; i < blocks; ++i) port.PutBlock(block.data(), kBlock);
+    for (uint16_t i = 0; i < blocks; ++i)
+        port.PutBlock(block.data(), kBlock);
     return uint64_t(blocks) * kBlock;
 }
 
@@ -187,9 +191,11 @@ int main(int argc, char** argv) {
         Reader reader(pty.master);
         for (int round = 0; round < kThroughputRounds; ++round) {
             double cpu = 0;
-            raws.push_back(roundRate(reader, kThroughputRound, [&] { return rawBlock(rawFd); }, &cpu));
+            raws.push_back(roundRate(
+                reader, kThroughputRound, [&] { return rawBlock(rawFd); }, &cpu));
             rawCpu.push_back(cpu);
-            puts.push_back(roundRate(reader, kThroughputRound, [&] { return putBlocks(port); }, &cpu));
+            puts.push_back(roundRate(
+                reader, kThroughputRound, [&] { return putBlocks(port); }, &cpu));
             putCpu.push_back(cpu);
             ratios.push_back(puts.back() / raws.back());
         }

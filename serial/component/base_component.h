@@ -7,7 +7,7 @@
 namespace brimwell {
 
 class TQuavBaseComponent {
-public:
+  public:
     virtual ~TQuavBaseComponent() = default;
 
     std::string Version() const { return "v4.05"; }
@@ -26,11 +26,11 @@ public:
     bool IsDesigning() const { return false; }
     bool IsDestroying() const { return destroying_; }
 
-protected:
+  protected:
     virtual void Loaded() {}
     void SetDestroying() { destroying_ = true; }
 
-private:
+  private:
     bool loading_ = false;
     bool destroying_ = false;
 };

@@ -18,7 +18,7 @@ int wakeEventType() {
 }
 
 class CloseCompleteEvent : public QEvent {
-public:
+  public:
     explicit CloseCompleteEvent(int32_t handle) : QEvent(Type(type())), handle(handle) {}
     static int type() {
         static const int t = QEvent::registerEventType();
@@ -31,7 +31,9 @@ public:
 
 ComNotifier::ComNotifier(TQuavCustomComPort* port) : port_(port) {}
 
-ComNotifier::~ComNotifier() { shutdown(); }
+ComNotifier::~ComNotifier() {
+    shutdown();
+}
 
 bool ComNotifier::SendTriggerMessage(const TTriggerMessage& message) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -71,7 +73,8 @@ void ComNotifier::postCloseComplete(int32_t handle, int delayMs) {
         QCoreApplication::postEvent(this, new CloseCompleteEvent(handle));
         return;
     }
-    QTimer::singleShot(delayMs, this, [this, handle] { QCoreApplication::postEvent(this, new CloseCompleteEvent(handle)); });
+    QTimer::singleShot(delayMs, this,
+                       [this, handle] { QCoreApplication::postEvent(this, new CloseCompleteEvent(handle)); });
 }
 
 void ComNotifier::runPending() {

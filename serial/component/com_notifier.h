@@ -16,7 +16,7 @@ namespace brimwell {
 class TQuavCustomComPort;
 
 class ComNotifier : public QObject, public TQuavWindowHandler {
-public:
+  public:
     explicit ComNotifier(TQuavCustomComPort* port);
     ~ComNotifier() override;
 
@@ -35,10 +35,10 @@ public:
     // posts it after that many milliseconds (used while the dispatcher is still busy).
     void postCloseComplete(int32_t handle, int delayMs = 0);
 
-protected:
+  protected:
     bool event(QEvent* e) override;
 
-private:
+  private:
     struct Request {
         uint64_t id = 0;
         TTriggerMessage message;

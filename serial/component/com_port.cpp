@@ -54,7 +54,9 @@ void reportException(std::exception_ptr e) {
     }
 }
 
-char upperAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+char upperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
 
 // One step of the string matcher: the byte is compared with the m-th character after m grew by
 // one; a mismatch restarts at 1 when the byte is the first character, else at 0.
@@ -104,7 +106,9 @@ TQuavCustomComPort::TQuavCustomComPort() : notifier_(std::make_unique<ComNotifie
     installMainThreadSynchronizer();
 }
 
-TQuavCustomComPort::~TQuavCustomComPort() { destroyPort(); }
+TQuavCustomComPort::~TQuavCustomComPort() {
+    destroyPort();
+}
 
 TQuavComPort::~TQuavComPort() {
     // Closing raises the close notifications with this object as their CP, so it happens while
@@ -134,9 +138,13 @@ void TQuavCustomComPort::destroyPort() {
     TQuavBaseDispatcher::ClearSaveBuffers(savedTriggers_);
 }
 
-TQuavComPort* TQuavCustomComPort::self() { return static_cast<TQuavComPort*>(this); }
+TQuavComPort* TQuavCustomComPort::self() {
+    return static_cast<TQuavComPort*>(this);
+}
 
-void TQuavCustomComPort::SetPromptForPortHook(TPromptForPortHook hook) { promptHook() = std::move(hook); }
+void TQuavCustomComPort::SetPromptForPortHook(TPromptForPortHook hook) {
+    promptHook() = std::move(hook);
+}
 
 void TQuavCustomComPort::SetExceptionReporter(TExceptionReporter reporter) {
     exceptionReporter() = std::move(reporter);
@@ -157,9 +165,12 @@ void TQuavCustomComPort::SetOpen(bool on) {
     }
     if (!on) reopenPending_ = false;
     if (on == open_) return;
-    if (!on) doClose();
-    else if (state_ == psClosed) doOpen();
-    else reopenPending_ = true;
+    if (!on)
+        doClose();
+    else if (state_ == psClosed)
+        doOpen();
+    else
+        reopenPending_ = true;
 }
 
 void TQuavCustomComPort::Loaded() {
@@ -177,11 +188,15 @@ void TQuavCustomComPort::Loaded() {
 
 void TQuavCustomComPort::raiseOpenFailure(int32_t code, const std::string& path) {
     switch (code) {
-    case -kOpenErrorInUse: RaiseQuavCode(secAlreadyOpen);
+    case -kOpenErrorInUse:
+        RaiseQuavCode(secAlreadyOpen);
     case -kOpenErrorNotFound:
-    case -kOpenErrorPathNotFound: RaiseQuavCode(secBadId);
-    case -kOpenErrorPermission: throw EPortAccessDenied(path, accessDeniedMessage(comNumber_, path));
-    default: check(code);
+    case -kOpenErrorPathNotFound:
+        RaiseQuavCode(secBadId);
+    case -kOpenErrorPermission:
+        throw EPortAccessDenied(path, accessDeniedMessage(comNumber_, path));
+    default:
+        check(code);
     }
 }
 
@@ -194,9 +209,12 @@ void TQuavCustomComPort::doOpen() {
     }
 
     std::unique_ptr<TQuavBaseDispatcher> created;
-    if (activation_) created = activation_(self());
-    else if (deviceLayer_ != dlWin32 || tapiMode_ == tmOn) RaiseQuavCode(secNullApi);
-    else created = std::make_unique<TQuavWin32Dispatcher>(this);
+    if (activation_)
+        created = activation_(self());
+    else if (deviceLayer_ != dlWin32 || tapiMode_ == tmOn)
+        RaiseQuavCode(secNullApi);
+    else
+        created = std::make_unique<TQuavWin32Dispatcher>(this);
     if (!created) RaiseQuavCode(secNullApi);
     created->SetDeviceLabel(ComName(comNumber_));
     dispatcher_ = std::move(created);
@@ -405,10 +423,12 @@ void TQuavCustomComPort::handleTriggerMessage(const TTriggerMessage& message) {
             case stOutSent:
                 if (auto h = onTriggerOutSent_) h(self());
                 break;
-            default: break;
+            default:
+                break;
             }
             break;
-        default: break;
+        default:
+            break;
         }
     } catch (...) {
         reportException(std::current_exception());
@@ -422,7 +442,9 @@ void TQuavCustomComPort::notifyUsers(TQuavCallbackType type) {
         const UserEntry entry = users_[i];
         if (type == ctClosing && !entry.extended) continue;
         if (entry.window != nullptr) {
-            const uint32_t msg = type == ctOpen ? kPortOpenMsg : type == ctClosed ? kPortClosedMsg : kPortClosingMsg;
+            const uint32_t msg = type == ctOpen     ? kPortOpenMsg
+                                 : type == ctClosed ? kPortClosedMsg
+                                                    : kPortClosingMsg;
             TQuavPortMessage event(msg, 0, 0);
             QCoreApplication::sendEvent(entry.window, &event);
         } else if (entry.extended) {
@@ -468,11 +490,13 @@ void TQuavCustomComPort::DeregisterUser(QObject* window) {
 }
 void TQuavCustomComPort::DeregisterUserCallback(const void* owner) {
     if (IsDestroying()) return;
-    std::erase_if(users_, [&](const UserEntry& e) { return e.window == nullptr && !e.extended && e.owner == owner; });
+    std::erase_if(users_,
+                  [&](const UserEntry& e) { return e.window == nullptr && !e.extended && e.owner == owner; });
 }
 void TQuavCustomComPort::DeregisterUserCallbackEx(const void* owner) {
     if (IsDestroying()) return;
-    std::erase_if(users_, [&](const UserEntry& e) { return e.window == nullptr && e.extended && e.owner == owner; });
+    std::erase_if(users_,
+                  [&](const UserEntry& e) { return e.window == nullptr && e.extended && e.owner == owner; });
 }
 
 // ---- Properties ------------------------------------------------------------------------------
@@ -496,13 +520,16 @@ void TQuavCustomComPort::SetComNumber(uint16_t n) {
     comNumber_ = n;
     tracing_ = tracing;
     logging_ = logging;
-    if (state_ == psShuttingDown) reopenPending_ = true;
-    else SetOpen(true);
+    if (state_ == psShuttingDown)
+        reopenPending_ = true;
+    else
+        SetOpen(true);
 }
 
 void TQuavCustomComPort::applyLine() {
     if (state_ == psOpen && dispatcher_)
-        check(dispatcher_->SetLine(uint32_t(baud_), uint8_t(parity_), uint8_t(dataBits_), uint8_t(stopBits_)));
+        check(
+            dispatcher_->SetLine(uint32_t(baud_), uint8_t(parity_), uint8_t(dataBits_), uint8_t(stopBits_)));
 }
 
 void TQuavCustomComPort::SetBaud(int32_t baud) {
@@ -568,7 +595,8 @@ void TQuavCustomComPort::applyHWFlow() {
     const uint16_t value = hwFlow_.value();
     if (value != 0) {
         if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = uint16_t(uint32_t(inSize_) * 9 / 10);
-        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = uint16_t(uint32_t(inSize_) / 10);
+        if (bufferResume_ == 0 || bufferResume_ > bufferFull_)
+            bufferResume_ = uint16_t(uint32_t(inSize_) / 10);
     }
     if (state_ == psOpen && dispatcher_) check(dispatcher_->HWFlowOptions(bufferFull_, bufferResume_, value));
 }
@@ -585,11 +613,14 @@ void TQuavCustomComPort::applySWFlow() {
     const uint16_t value = kValues[swFlow_];
     if (value != 0) {
         if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = uint16_t(uint32_t(inSize_) * 3 / 4);
-        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = uint16_t(uint32_t(inSize_) / 4);
+        if (bufferResume_ == 0 || bufferResume_ > bufferFull_)
+            bufferResume_ = uint16_t(uint32_t(inSize_) / 4);
     }
     if (state_ == psOpen && dispatcher_) {
-        if (value != 0) check(dispatcher_->SWFlowEnable(bufferFull_, bufferResume_, value));
-        else check(dispatcher_->SWFlowDisable());
+        if (value != 0)
+            check(dispatcher_->SWFlowEnable(bufferFull_, bufferResume_, value));
+        else
+            check(dispatcher_->SWFlowDisable());
     }
 }
 
@@ -602,13 +633,15 @@ void TQuavCustomComPort::SetSWFlowOptions(TSWFlowOptions options) {
 void TQuavCustomComPort::SetXOnChar(char c) {
     if (c == xOnChar_ && !forceApply_) return;
     xOnChar_ = c;
-    if (state_ == psOpen && dispatcher_) check(dispatcher_->SWFlowChars(uint8_t(xOnChar_), uint8_t(xOffChar_)));
+    if (state_ == psOpen && dispatcher_)
+        check(dispatcher_->SWFlowChars(uint8_t(xOnChar_), uint8_t(xOffChar_)));
 }
 
 void TQuavCustomComPort::SetXOffChar(char c) {
     if (c == xOffChar_ && !forceApply_) return;
     xOffChar_ = c;
-    if (state_ == psOpen && dispatcher_) check(dispatcher_->SWFlowChars(uint8_t(xOnChar_), uint8_t(xOffChar_)));
+    if (state_ == psOpen && dispatcher_)
+        check(dispatcher_->SWFlowChars(uint8_t(xOnChar_), uint8_t(xOffChar_)));
 }
 
 void TQuavCustomComPort::SetBufferFull(uint16_t bytes) {
@@ -645,9 +678,14 @@ void TQuavCustomComPort::setTraceState(TTraceLogState& state, TTraceLogState wan
     // Dumping and appending write what was gathered and switch it off; clearing keeps the state.
     switch (wanted) {
     case tlDump:
-    case tlAppend: state = tlOff; break;
-    case tlClear: break;
-    default: state = wanted; break;
+    case tlAppend:
+        state = tlOff;
+        break;
+    case tlClear:
+        break;
+    default:
+        state = wanted;
+        break;
     }
 }
 
@@ -665,19 +703,27 @@ void TQuavCustomComPort::SetTraceSize(uint32_t entries) {
     traceSize_ = entries > kTraceSizeLimit ? kTraceSizeLimit : entries;
 }
 
-void TQuavCustomComPort::SetLogSize(uint32_t bytes) { logSize_ = bytes > kLogSizeLimit ? kLogSizeLimit : bytes; }
+void TQuavCustomComPort::SetLogSize(uint32_t bytes) {
+    logSize_ = bytes > kLogSizeLimit ? kLogSizeLimit : bytes;
+}
 
-void TQuavCustomComPort::SetTraceName(const std::string& name) { traceName_ = name.substr(0, 255); }
+void TQuavCustomComPort::SetTraceName(const std::string& name) {
+    traceName_ = name.substr(0, 255);
+}
 
-void TQuavCustomComPort::SetLogName(const std::string& name) { logName_ = name.substr(0, 255); }
+void TQuavCustomComPort::SetLogName(const std::string& name) {
+    logName_ = name.substr(0, 255);
+}
 
 void TQuavCustomComPort::SetUseEventWord(bool on) {
     if (on == useEventWord_ && !forceApply_) return;
     useEventWord_ = on;
     constexpr uint16_t kEventWordOption = 4;
     if (state_ == psOpen && dispatcher_) {
-        if (on) dispatcher_->OptionsOn(kEventWordOption);
-        else dispatcher_->OptionsOff(kEventWordOption);
+        if (on)
+            dispatcher_->OptionsOn(kEventWordOption);
+        else
+            dispatcher_->OptionsOff(kEventWordOption);
     }
 }
 
@@ -774,7 +820,7 @@ namespace {
 // Holds a port's dispatcher busy for the length of a wait and gives the flag back as the wait
 // rules say, unless the dispatcher went away during the wait.
 class WaitBusyGuard {
-public:
+  public:
     WaitBusyGuard(TQuavBaseDispatcher* d, bool& prepared, bool& preparedBusy)
         : d_(d), prepared_(prepared), preparedBusy_(preparedBusy), previous_(d->SetEventBusy(true)) {}
     ~WaitBusyGuard() {
@@ -786,7 +832,7 @@ public:
     }
     void forget() { d_ = nullptr; }
 
-private:
+  private:
     TQuavBaseDispatcher* d_;
     bool& prepared_;
     bool& preparedBusy_;
@@ -795,7 +841,8 @@ private:
 
 } // namespace
 
-bool TQuavCustomComPort::WaitForString(std::string_view s, int32_t timeoutTicks, bool yield, bool ignoreCase) {
+bool TQuavCustomComPort::WaitForString(std::string_view s, int32_t timeoutTicks, bool yield,
+                                       bool ignoreCase) {
     if (s.empty() || state_ == psShuttingDown) return true;
     TQuavBaseDispatcher* d = requireDispatcher();
     WaitBusyGuard busy(d, waitPrepared_, waitPreparedBusy_);
@@ -832,13 +879,14 @@ bool TQuavCustomComPort::WaitForString(std::string_view s, int32_t timeoutTicks,
     return !TimerExpired(timer);
 }
 
-int TQuavCustomComPort::WaitForMultiString(std::string_view s, int32_t timeoutTicks, bool yield, bool ignoreCase,
-                                           char separator) {
+int TQuavCustomComPort::WaitForMultiString(std::string_view s, int32_t timeoutTicks, bool yield,
+                                           bool ignoreCase, char separator) {
     if (s.empty() || state_ == psShuttingDown) return 0;
     std::vector<std::string_view> alternatives;
     for (std::size_t start = 0;;) {
         const std::size_t at = s.find(separator, start);
-        alternatives.push_back(s.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+        alternatives.push_back(
+            s.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
         if (at == std::string_view::npos) break;
         start = at + 1;
     }
@@ -896,14 +944,30 @@ uint16_t TQuavCustomComPort::GetInBuffFree() {
     return state_ == psOpen && dispatcher_ ? uint16_t(dispatcher_->InBuffFree()) : kInputRingSize;
 }
 
-bool TQuavCustomComPort::GetCTS() { return state_ == psOpen && dispatcher_ && dispatcher_->CheckCTS(); }
-bool TQuavCustomComPort::GetDSR() { return state_ == psOpen && dispatcher_ && dispatcher_->CheckDSR(); }
-bool TQuavCustomComPort::GetRI() { return state_ == psOpen && dispatcher_ && dispatcher_->CheckRI(); }
-bool TQuavCustomComPort::GetDCD() { return state_ == psOpen && dispatcher_ && dispatcher_->CheckDCD(); }
-bool TQuavCustomComPort::GetDeltaCTS() { return state_ == psOpen && dispatcher_ && dispatcher_->CheckDeltaCTS(); }
-bool TQuavCustomComPort::GetDeltaDSR() { return state_ == psOpen && dispatcher_ && dispatcher_->CheckDeltaDSR(); }
-bool TQuavCustomComPort::GetDeltaRI() { return state_ == psOpen && dispatcher_ && dispatcher_->CheckDeltaRI(); }
-bool TQuavCustomComPort::GetDeltaDCD() { return state_ == psOpen && dispatcher_ && dispatcher_->CheckDeltaDCD(); }
+bool TQuavCustomComPort::GetCTS() {
+    return state_ == psOpen && dispatcher_ && dispatcher_->CheckCTS();
+}
+bool TQuavCustomComPort::GetDSR() {
+    return state_ == psOpen && dispatcher_ && dispatcher_->CheckDSR();
+}
+bool TQuavCustomComPort::GetRI() {
+    return state_ == psOpen && dispatcher_ && dispatcher_->CheckRI();
+}
+bool TQuavCustomComPort::GetDCD() {
+    return state_ == psOpen && dispatcher_ && dispatcher_->CheckDCD();
+}
+bool TQuavCustomComPort::GetDeltaCTS() {
+    return state_ == psOpen && dispatcher_ && dispatcher_->CheckDeltaCTS();
+}
+bool TQuavCustomComPort::GetDeltaDSR() {
+    return state_ == psOpen && dispatcher_ && dispatcher_->CheckDeltaDSR();
+}
+bool TQuavCustomComPort::GetDeltaRI() {
+    return state_ == psOpen && dispatcher_ && dispatcher_->CheckDeltaRI();
+}
+bool TQuavCustomComPort::GetDeltaDCD() {
+    return state_ == psOpen && dispatcher_ && dispatcher_->CheckDeltaDCD();
+}
 
 uint8_t TQuavCustomComPort::GetModemStatus() {
     if (state_ == psShuttingDown) return 0;
@@ -914,7 +978,9 @@ uint16_t TQuavCustomComPort::GetLineError() {
     return state_ == psOpen && dispatcher_ ? dispatcher_->GetLineError() : 0;
 }
 
-bool TQuavCustomComPort::GetLineBreak() { return state_ == psOpen && dispatcher_ && dispatcher_->CheckLineBreak(); }
+bool TQuavCustomComPort::GetLineBreak() {
+    return state_ == psOpen && dispatcher_ && dispatcher_->CheckLineBreak();
+}
 
 TFlowControlState TQuavCustomComPort::GetFlowState() {
     if (state_ == psShuttingDown) return fcOff;

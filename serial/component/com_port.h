@@ -37,10 +37,11 @@ enum THWFlowOption { hwfUseDTR, hwfUseRTS, hwfRequireDSR, hwfRequireCTS };
 
 // A set of THWFlowOption.
 class THWFlowOptions {
-public:
+  public:
     constexpr THWFlowOptions() = default;
     constexpr THWFlowOptions(std::initializer_list<THWFlowOption> options) {
-        for (auto o : options) bits_ |= uint8_t(1u << o);
+        for (auto o : options)
+            bits_ |= uint8_t(1u << o);
     }
     constexpr bool contains(THWFlowOption o) const { return (bits_ >> o) & 1u; }
     constexpr void insert(THWFlowOption o) { bits_ |= uint8_t(1u << o); }
@@ -50,13 +51,14 @@ public:
     constexpr uint16_t value() const { return bits_; }
     constexpr bool operator==(const THWFlowOptions&) const = default;
 
-private:
+  private:
     uint8_t bits_ = 0;
 };
 
 // Method-style callbacks; CP is the component.
 using TNotifyEvent = std::function<void(TQuavComPort* CP)>;
-using TTriggerEvent = std::function<void(TQuavComPort* CP, uint16_t Msg, uint16_t TriggerHandle, uint16_t Data)>;
+using TTriggerEvent =
+    std::function<void(TQuavComPort* CP, uint16_t Msg, uint16_t TriggerHandle, uint16_t Data)>;
 using TTriggerAvailEvent = std::function<void(TQuavComPort* CP, uint16_t Count)>;
 using TTriggerDataEvent = std::function<void(TQuavComPort* CP, uint16_t TriggerHandle)>;
 using TTriggerStatusEvent = std::function<void(TQuavComPort* CP, uint16_t TriggerHandle)>;
@@ -84,11 +86,11 @@ inline constexpr uint32_t kTraceSizeLimit = 4000000;
 inline constexpr uint32_t kLogSizeLimit = 16000000;
 
 class TQuavCustomComPort : public TQuavBaseComponent {
-protected:
+  protected:
     // Only TQuavComPort is made; the events hand it out as their CP.
     TQuavCustomComPort();
 
-public:
+  public:
     ~TQuavCustomComPort() override;
     TQuavCustomComPort(const TQuavCustomComPort&) = delete;
     TQuavCustomComPort& operator=(const TQuavCustomComPort&) = delete;
@@ -223,7 +225,8 @@ public:
     bool CharReady();
     bool WaitForString(std::string_view s, int32_t timeoutTicks, bool yield, bool ignoreCase);
     // Alternatives separated by |separator|; the 1-based index of the one found, 0 for none.
-    int WaitForMultiString(std::string_view s, int32_t timeoutTicks, bool yield, bool ignoreCase, char separator);
+    int WaitForMultiString(std::string_view s, int32_t timeoutTicks, bool yield, bool ignoreCase,
+                           char separator);
     bool CheckForString(uint8_t& matchCount, char c, std::string_view s, bool ignoreCase);
     void PrepareWait();
     void FlushInBuffer();
@@ -288,12 +291,12 @@ public:
     // The dispatcher as it is, without opening anything.
     TQuavBaseDispatcher* CurrentDispatcher() const { return dispatcher_.get(); }
 
-protected:
+  protected:
     void Loaded() override;
     // Closes an open port and frees what the component holds; once, from the first destructor.
     void destroyPort();
 
-private:
+  private:
     friend class ComNotifier;
     struct UserEntry {
         QObject* window = nullptr;
@@ -383,7 +386,7 @@ private:
 };
 
 class TQuavComPort : public TQuavCustomComPort {
-public:
+  public:
     TQuavComPort() = default;
     ~TQuavComPort() override;
 };

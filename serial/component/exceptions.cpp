@@ -13,8 +13,7 @@ namespace {
 constexpr int32_t kUnknownExceptionCode = -9999;
 constexpr const char* kGenericMessage = "Quav exception";
 
-template <class E>
-[[noreturn]] void raiseAs(int32_t code) {
+template <class E> [[noreturn]] void raiseAs(int32_t code) {
     throw E(code);
 }
 
@@ -34,39 +33,72 @@ void RaiseQuavCode(int32_t code) {
         throw EInOutError(QuavLoadStr(-code), -code);
     }
     switch (code) {
-    case secBadArgument: raiseAs<EBadArgument>(code);
-    case secGotQuitMsg: raiseAs<EGotQuitMsg>(code);
-    case secBufferTooBig: raiseAs<EBufferTooBig>(code);
-    case secPortNotAssigned: raiseAs<EPortNotAssigned>(code);
-    case secInternal: raiseAs<EInternal>(code);
-    case secModemNotAssigned: raiseAs<EModemNotAssigned>(code);
-    case secPhonebookNotAssigned: raiseAs<EPhonebookNotAssigned>(code);
-    case secCannotUseWithWinSock: raiseAs<ECannotUseWithWinSock>(code);
-    case secBadId: raiseAs<EBadId>(code);
-    case secBaudRate: raiseAs<EBaudRate>(code);
-    case secByteSize: raiseAs<EByteSize>(code);
-    case secDefault: raiseAs<EDefault>(code);
-    case secHardware: raiseAs<EHardware>(code);
-    case secMemory: raiseAs<EMemory>(code);
-    case secCommNotOpen: raiseAs<ECommNotOpen>(code);
-    case secAlreadyOpen: raiseAs<EAlreadyOpen>(code);
-    case secNoHandles: raiseAs<ENoHandles>(code);
-    case secNoTimers: raiseAs<ENoTimers>(code);
-    case secNoPortSelected: raiseAs<ENoPortSelected>(code);
-    case secNotOpenedByTapi: raiseAs<ENotOpenedByTapi>(code);
-    case secNullApi: raiseAs<ENullApi>(code);
-    case secRegisterHandlerFailed: raiseAs<ERegisterHandlerFailed>(code);
-    case secPutBlockFail: raiseAs<EPutBlockFail>(code);
-    case secGetBlockFail: raiseAs<EGetBlockFail>(code);
-    case secOutputBufferTooSmall: raiseAs<EOutputBufferTooSmall>(code);
-    case secBufferIsEmpty: raiseAs<EBufferIsEmpty>(code);
-    case secTracingNotEnabled: raiseAs<ETracingNotEnabled>(code);
-    case secLoggingNotEnabled: raiseAs<ELoggingNotEnabled>(code);
-    case secBaseAddressNotSet: raiseAs<EBaseAddressNotSet>(code);
-    case secNoMoreTriggers: raiseAs<ENoMoreTriggers>(code);
-    case secTriggerTooLong: raiseAs<ETriggerTooLong>(code);
-    case secBadTriggerHandle: raiseAs<EBadTriggerHandle>(code);
-    default: break;
+    case secBadArgument:
+        raiseAs<EBadArgument>(code);
+    case secGotQuitMsg:
+        raiseAs<EGotQuitMsg>(code);
+    case secBufferTooBig:
+        raiseAs<EBufferTooBig>(code);
+    case secPortNotAssigned:
+        raiseAs<EPortNotAssigned>(code);
+    case secInternal:
+        raiseAs<EInternal>(code);
+    case secModemNotAssigned:
+        raiseAs<EModemNotAssigned>(code);
+    case secPhonebookNotAssigned:
+        raiseAs<EPhonebookNotAssigned>(code);
+    case secCannotUseWithWinSock:
+        raiseAs<ECannotUseWithWinSock>(code);
+    case secBadId:
+        raiseAs<EBadId>(code);
+    case secBaudRate:
+        raiseAs<EBaudRate>(code);
+    case secByteSize:
+        raiseAs<EByteSize>(code);
+    case secDefault:
+        raiseAs<EDefault>(code);
+    case secHardware:
+        raiseAs<EHardware>(code);
+    case secMemory:
+        raiseAs<EMemory>(code);
+    case secCommNotOpen:
+        raiseAs<ECommNotOpen>(code);
+    case secAlreadyOpen:
+        raiseAs<EAlreadyOpen>(code);
+    case secNoHandles:
+        raiseAs<ENoHandles>(code);
+    case secNoTimers:
+        raiseAs<ENoTimers>(code);
+    case secNoPortSelected:
+        raiseAs<ENoPortSelected>(code);
+    case secNotOpenedByTapi:
+        raiseAs<ENotOpenedByTapi>(code);
+    case secNullApi:
+        raiseAs<ENullApi>(code);
+    case secRegisterHandlerFailed:
+        raiseAs<ERegisterHandlerFailed>(code);
+    case secPutBlockFail:
+        raiseAs<EPutBlockFail>(code);
+    case secGetBlockFail:
+        raiseAs<EGetBlockFail>(code);
+    case secOutputBufferTooSmall:
+        raiseAs<EOutputBufferTooSmall>(code);
+    case secBufferIsEmpty:
+        raiseAs<EBufferIsEmpty>(code);
+    case secTracingNotEnabled:
+        raiseAs<ETracingNotEnabled>(code);
+    case secLoggingNotEnabled:
+        raiseAs<ELoggingNotEnabled>(code);
+    case secBaseAddressNotSet:
+        raiseAs<EBaseAddressNotSet>(code);
+    case secNoMoreTriggers:
+        raiseAs<ENoMoreTriggers>(code);
+    case secTriggerTooLong:
+        raiseAs<ETriggerTooLong>(code);
+    case secBadTriggerHandle:
+        raiseAs<EBadTriggerHandle>(code);
+    default:
+        break;
     }
     // secBadHandle, secNotSupported and every code without a class of its own.
     throw EQuavException(kGenericMessage);

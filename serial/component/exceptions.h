@@ -12,7 +12,7 @@ namespace brimwell {
 class TQuavBaseComponent;
 
 class EQuavException : public std::runtime_error {
-public:
+  public:
     // Error code := code; message := QuavLoadStr(|code|).
     explicit EQuavException(int32_t code);
     // Error code := 0; the message as passed.
@@ -21,27 +21,29 @@ public:
 
     int32_t ErrorCode() const { return errorCode_; }
 
-protected:
-    EQuavException(const std::string& message, int32_t code) : std::runtime_error(message), errorCode_(code) {}
+  protected:
+    EQuavException(const std::string& message, int32_t code)
+        : std::runtime_error(message), errorCode_(code) {}
 
-private:
+  private:
     int32_t errorCode_;
 };
 
 // The runtime's input/output error: carries the platform error number (positive).
 class EInOutError : public std::runtime_error {
-public:
-    EInOutError(const std::string& message, int errorCode) : std::runtime_error(message), errorCode_(errorCode) {}
+  public:
+    EInOutError(const std::string& message, int errorCode)
+        : std::runtime_error(message), errorCode_(errorCode) {}
     int ErrorCode() const { return errorCode_; }
 
-private:
+  private:
     int errorCode_;
 };
 
-#define BRIMWELL_QUAV_EXCEPTION(Name, Base)                                                         \
-    class Name : public Base {                                                                     \
-    public:                                                                                        \
-        using Base::Base;                                                                          \
+#define BRIMWELL_QUAV_EXCEPTION(Name, Base)                                                                  \
+    class Name : public Base {                                                                               \
+      public:                                                                                                \
+        using Base::Base;                                                                                    \
     };
 
 // Groups.
@@ -111,11 +113,11 @@ BRIMWELL_QUAV_EXCEPTION(EQuavTermTooLarge, EQuavTerminal)
 // case, so the operator learns which device and what is missing; still an EAlreadyOpen with its
 // code, so callers that catch that class keep working.
 class EPortAccessDenied : public EAlreadyOpen {
-public:
+  public:
     EPortAccessDenied(const std::string& devicePath, const std::string& message);
     const std::string& DevicePath() const { return devicePath_; }
 
-private:
+  private:
     std::string devicePath_;
 };
 

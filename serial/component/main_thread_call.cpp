@@ -25,7 +25,7 @@ struct Call {
 };
 
 class MainThreadRunner : public QObject {
-public:
+  public:
     static MainThreadRunner& instance() {
         // Made on first use; moved to the main thread so its events run there.
         static MainThreadRunner* runner = [] {
@@ -51,7 +51,7 @@ public:
         return true;
     }
 
-protected:
+  protected:
     bool event(QEvent* e) override {
         if (e->type() != wakeType()) return QObject::event(e);
         for (;;) {
@@ -78,7 +78,7 @@ protected:
         return true;
     }
 
-private:
+  private:
     static int wakeType() {
         static const int type = QEvent::registerEventType();
         return type;

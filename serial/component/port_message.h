@@ -8,7 +8,7 @@
 namespace brimwell {
 
 class TQuavPortMessage : public QEvent {
-public:
+  public:
     TQuavPortMessage(uint32_t msg, uint32_t wParam, int32_t lParam);
     // The QEvent type of every TQuavPortMessage.
     static QEvent::Type eventType();

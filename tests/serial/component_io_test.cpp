@@ -181,7 +181,8 @@ TEST(ComPortIo, AvailNotificationsReachTheHandlerOnTheUiThread) {
     });
     port.SetOpen(true);
     std::string sent;
-    for (int i = 0; i < 100; ++i) sent += char('0' + i % 10);
+    for (int i = 0; i < 100; ++i)
+        sent += char('0' + i % 10);
     ASSERT_TRUE(p.pty.send(sent));
     ASSERT_TRUE(waitUntil([&] { return received.size() >= sent.size(); }));
     EXPECT_EQ(received, sent);
@@ -224,7 +225,8 @@ TEST(ComPortIo, StatusTriggersRaiseTheirKindEvents) {
     PortOnPty p(38);
     TQuavComPort& port = p.port;
     std::vector<std::string> events;
-    port.SetOnTriggerStatus([&](TQuavComPort*, uint16_t handle) { events.push_back("status" + std::to_string(handle & 7)); });
+    port.SetOnTriggerStatus(
+        [&](TQuavComPort*, uint16_t handle) { events.push_back("status" + std::to_string(handle & 7)); });
     port.SetOnTriggerOutbuffFree([&](TQuavComPort*) { events.push_back("free"); });
     port.SetOnTriggerOutbuffUsed([&](TQuavComPort*) { events.push_back("used"); });
     port.SetOnTriggerOutSent([&](TQuavComPort*) { events.push_back("sent"); });
@@ -270,7 +272,7 @@ TEST(ComPortIo, DataTriggersRaiseOnTriggerData) {
 
 // A consumer registered with the dispatcher to be called on the main thread.
 class SyncConsumer : public TQuavTriggerEventHandler {
-public:
+  public:
     void HandleTrigger(const TTriggerMessage& message) override {
         threads.push_back(std::this_thread::get_id());
         if (message.Msg == kTriggerAvail) announced += message.WParam;
@@ -287,13 +289,14 @@ TEST(ComPortIo, SynchronisedHandlersRunOnTheMainThread) {
     ASSERT_GE(port.CurrentDispatcher()->RegisterSyncEventTriggerHandler(&consumer), 0);
     ASSERT_TRUE(p.pty.send("12345"));
     ASSERT_TRUE(waitUntil([&] { return consumer.announced >= 5; }));
-    for (const auto& id : consumer.threads) EXPECT_EQ(id, std::this_thread::get_id());
+    for (const auto& id : consumer.threads)
+        EXPECT_EQ(id, std::this_thread::get_id());
     port.CurrentDispatcher()->DeregisterEventTriggerHandler(&consumer);
 }
 
 // A consumer on the dispatcher thread that reads at most 40 bytes of every announcement.
 class PartialReader : public TQuavTriggerEventHandler {
-public:
+  public:
     explicit PartialReader(TQuavBaseDispatcher* d) : d_(d) {}
     void HandleTrigger(const TTriggerMessage& message) override {
         if (message.Msg != kTriggerAvail) return;
@@ -305,7 +308,7 @@ public:
     std::mutex mutex;
     std::vector<std::string> chunks;
 
-private:
+  private:
     TQuavBaseDispatcher* d_;
 };
 
@@ -322,12 +325,14 @@ TEST(ComPortIo, EveryConsumerOfAnAnnouncementSeesTheSameBytes) {
     PartialReader partial(port.CurrentDispatcher());
     ASSERT_GE(port.CurrentDispatcher()->RegisterEventTriggerHandler(&partial), 0);
     std::string sent;
-    for (int i = 0; i < 100; ++i) sent += char('A' + i % 26);
+    for (int i = 0; i < 100; ++i)
+        sent += char('A' + i % 26);
     ASSERT_TRUE(p.pty.send(sent));
     std::string all;
     ASSERT_TRUE(waitUntil([&] {
         all.clear();
-        for (const auto& b : blocks) all += b;
+        for (const auto& b : blocks)
+            all += b;
         return all.size() >= sent.size();
     }));
     port.CurrentDispatcher()->DeregisterEventTriggerHandler(&partial);
@@ -335,7 +340,8 @@ TEST(ComPortIo, EveryConsumerOfAnAnnouncementSeesTheSameBytes) {
     EXPECT_EQ(port.GetInBuffUsed(), 0); // the busiest consumer took everything
     std::lock_guard<std::mutex> g(partial.mutex);
     ASSERT_EQ(partial.chunks.size(), blocks.size());
-    for (std::size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(blocks[i].substr(0, partial.chunks[i].size()), partial.chunks[i]);
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        EXPECT_EQ(blocks[i].substr(0, partial.chunks[i].size()), partial.chunks[i]);
 }
 
 TEST(ComPortIo, TimerTriggerOf18TicksFiresAfterAboutASecond) {
@@ -348,7 +354,8 @@ TEST(ComPortIo, TimerTriggerOf18TicksFiresAfterAboutASecond) {
     const auto start = std::chrono::steady_clock::now();
     port.SetTimerTrigger(timer, 18, true);
     ASSERT_TRUE(waitUntil([&] { return fired > 0; }, 3000));
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(ms, 18 * 55 - 60);
     EXPECT_LE(ms, 18 * 55 + 55 + 150);
     // One-shot: it does not fire again until re-armed.

@@ -173,7 +173,8 @@ TEST(ComPortOpen, PermissionDeniedNamesTheDevice) {
     std::string report;
     char buf[512];
     ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0) report.append(buf, std::size_t(n));
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+        report.append(buf, std::size_t(n));
     ::close(fds[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
@@ -182,7 +183,9 @@ TEST(ComPortOpen, PermissionDeniedNamesTheDevice) {
     EXPECT_NE(report.find("permission denied"), std::string::npos) << report;
     EXPECT_NE(report.find(pty.path()), std::string::npos) << report;
     EXPECT_NE(report.find("COM15"), std::string::npos) << report;
-    if (dialout) { EXPECT_NE(report.find("'dialout'"), std::string::npos) << report; }
+    if (dialout) {
+        EXPECT_NE(report.find("'dialout'"), std::string::npos) << report;
+    }
     EXPECT_NE(report.find("\n-2008"), std::string::npos) << report;
     // Still offered to the operator, who then gets the message above.
     EXPECT_TRUE(IsPortAvailable(15));
@@ -202,8 +205,9 @@ TEST(ComPortOpen, AutoOpen) {
 
 // A user window that records the port messages it is sent.
 class RecordingWindow : public QObject {
-public:
-    explicit RecordingWindow(std::vector<std::string>& log, std::string name) : log_(log), name_(std::move(name)) {}
+  public:
+    explicit RecordingWindow(std::vector<std::string>& log, std::string name)
+        : log_(log), name_(std::move(name)) {}
     bool event(QEvent* e) override {
         if (e->type() != TQuavPortMessage::eventType()) return QObject::event(e);
         const auto* m = static_cast<TQuavPortMessage*>(e);
@@ -211,7 +215,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::vector<std::string>& log_;
     std::string name_;
 };
@@ -224,7 +228,8 @@ TEST(ComPortOpen, UserNotificationsRunLastToFirst) {
     int keyA = 0, keyB = 0;
     PortOnPty p(17);
     p.port.RegisterUser(&plainWindow);
-    p.port.RegisterUserCallback(&keyA, [&](TQuavComPort*, bool opening) { log.push_back(opening ? "A:open" : "A:closed"); });
+    p.port.RegisterUserCallback(
+        &keyA, [&](TQuavComPort*, bool opening) { log.push_back(opening ? "A:open" : "A:closed"); });
     p.port.RegisterUserCallbackEx(&keyB, [&](TQuavComPort*, TQuavCallbackType t) {
         log.push_back(std::string("B:") + (t == ctOpen ? "open" : t == ctClosing ? "closing" : "closed"));
     });
@@ -235,9 +240,9 @@ TEST(ComPortOpen, UserNotificationsRunLastToFirst) {
     p.port.SetOpen(true);
     p.port.SetOpen(false);
     const std::vector<std::string> expected = {
-        "winEx:8", "B:open", "A:open", "win:8", "OnPortOpen",   // open
-        "winEx:10", "B:closing",                                 // closing: extended entries only
-        "winEx:9", "B:closed", "A:closed", "win:9", "OnPortClose"};
+        "winEx:8",  "B:open",    "A:open",   "win:8", "OnPortOpen", // open
+        "winEx:10", "B:closing",                                    // closing: extended entries only
+        "winEx:9",  "B:closed",  "A:closed", "win:9", "OnPortClose"};
     EXPECT_EQ(log, expected);
 
     // Deregistration removes the matching entries only.

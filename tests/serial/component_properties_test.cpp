@@ -62,26 +62,39 @@ TEST(ComPortProperties, FlowThresholds) {
         uint16_t full, resume;
     };
     const Case cases[] = {
-        {"hardware options derive 90% / 10%", [](TQuavComPort& p) { p.SetHWFlowOptions({hwfUseRTS, hwfRequireCTS}); }, 3686, 409},
-        {"software options derive 75% / 25%", [](TQuavComPort& p) { p.SetSWFlowOptions(swfBoth); }, 3072, 1024},
-        {"the main window's order", [](TQuavComPort& p) {
+        {"hardware options derive 90% / 10%",
+         [](TQuavComPort& p) {
+             p.SetHWFlowOptions({hwfUseRTS, hwfRequireCTS});
+         },
+         3686, 409},
+        {"software options derive 75% / 25%", [](TQuavComPort& p) { p.SetSWFlowOptions(swfBoth); }, 3072,
+         1024},
+        {"the main window's order",
+         [](TQuavComPort& p) {
              p.SetHWFlowOptions({hwfUseRTS, hwfRequireCTS});
              p.SetBufferFull(2000);
              p.SetBufferResume(409);
-         }, 2000, 409},
+         },
+         2000, 409},
         {"full above InSize without options", [](TQuavComPort& p) { p.SetBufferFull(5000); }, 4500, 0},
-        {"full above InSize with options", [](TQuavComPort& p) {
+        {"full above InSize with options",
+         [](TQuavComPort& p) {
              p.SetHWFlowOptions({hwfUseDTR});
              p.SetBufferFull(5000);
-         }, 3686, 409},
-        {"resume above full", [](TQuavComPort& p) {
+         },
+         3686, 409},
+        {"resume above full",
+         [](TQuavComPort& p) {
              p.SetBufferFull(1000);
              p.SetBufferResume(1500);
-         }, 1000, 100},
-        {"smaller InSize", [](TQuavComPort& p) {
+         },
+         1000, 100},
+        {"smaller InSize",
+         [](TQuavComPort& p) {
              p.SetInSize(1000);
              p.SetHWFlowOptions({hwfRequireCTS});
-         }, 900, 100},
+         },
+         900, 100},
         {"no options, nothing derived", [](TQuavComPort& p) { p.SetHWFlowOptions({}); }, 0, 0},
     };
     for (const auto& c : cases) {

@@ -26,15 +26,11 @@ struct WaitCase {
 
 TEST(WaitForString, FindsConsumesAndLeavesTheRest) {
     const WaitCase cases[] = {
-        {"xOOK", "OK", false, true, ""},
-        {"OK!rest", "OK", false, true, "!rest"},
+        {"xOOK", "OK", false, true, ""},        {"OK!rest", "OK", false, true, "!rest"},
         {"aaab", "aab", false, false, ""}, // the restart looks at the first character only
-        {"xaab", "aab", false, true, ""},
-        {"prompt> tail", ">", false, true, " tail"},
-        {"ok", "OK", true, true, ""},
-        {"ok", "OK", false, false, ""},
-        {"LoAdEr>", "loader>", true, true, ""},
-        {"#>#", "#>", false, true, "#"},
+        {"xaab", "aab", false, true, ""},       {"prompt> tail", ">", false, true, " tail"},
+        {"ok", "OK", true, true, ""},           {"ok", "OK", false, false, ""},
+        {"LoAdEr>", "loader>", true, true, ""}, {"#>#", "#>", false, true, "#"},
     };
     PortOnPty p(41);
     p.port.SetOpen(true);
@@ -181,7 +177,8 @@ TEST(CheckForString, StepsTheMatcher) {
     const std::string longText(300, 'a');
     m = 0;
     bool any = false;
-    for (int i = 0; i < 600; ++i) any = any || port.CheckForString(m, 'a', longText, false);
+    for (int i = 0; i < 600; ++i)
+        any = any || port.CheckForString(m, 'a', longText, false);
     EXPECT_FALSE(any);
 }
 

@@ -14,7 +14,8 @@ namespace {
 std::vector<uint8_t> pack(const std::vector<std::pair<int32_t, std::u16string>>& strings) {
     std::vector<uint8_t> out{'S', 'T', 'R', '0'};
     auto put = [&](uint32_t v) {
-        for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
+        for (int i = 0; i < 4; ++i)
+            out.push_back(uint8_t(v >> (8 * i)));
     };
     put(uint32_t(strings.size()));
     uint32_t at = uint32_t(8 + 12 * strings.size());
@@ -57,7 +58,8 @@ TEST(StringResources, ManagerMessagesAreBuiltIn) {
 }
 
 TEST(StringResources, LooksUpUserTablesModuleFirst) {
-    const auto table = pack({{-7, u"minus seven"}, {3, u"drei"}, {100, u"h\u00e9llo \u20ac"}, {70000, u"big"}});
+    const auto table =
+        pack({{-7, u"minus seven"}, {3, u"drei"}, {100, u"h\u00e9llo \u20ac"}, {70000, u"big"}});
     ResourceModule module;
     module.add("MY_STRINGS", table.data(), table.size());
     TQuavStringResource r(&module, "MY_STRINGS");

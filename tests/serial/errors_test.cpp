@@ -20,7 +20,9 @@ TEST(ErrorMessages, TableIsSortedUniqueAndNamed) {
     for (std::size_t i = 0; i < table.size(); ++i) {
         EXPECT_NE(std::strlen(table[i].message), 0u);
         EXPECT_EQ(std::string(table[i].resourceName).rfind("sec", 0), 0u);
-        if (i > 0) { EXPECT_LT(MapCodeToStringID(table[i - 1].code), MapCodeToStringID(table[i].code)); }
+        if (i > 0) {
+            EXPECT_LT(MapCodeToStringID(table[i - 1].code), MapCodeToStringID(table[i].code));
+        }
         // Every entry is found by the halving search, whichever sign the code is given with.
         EXPECT_EQ(MessageNumberToString(table[i].code), table[i].message);
         EXPECT_EQ(MessageNumberToString(-table[i].code), table[i].message);
@@ -48,7 +50,9 @@ TEST(ErrorMessages, PlatformTextHasNoControlCharactersOrDoubleSpaces) {
         EXPECT_LE(text.size(), 255u);
         for (std::size_t i = 0; i < text.size(); ++i) {
             EXPECT_GE(static_cast<unsigned char>(text[i]), 32u) << n;
-            if (i > 0) { EXPECT_FALSE(text[i] == ' ' && text[i - 1] == ' ') << n; }
+            if (i > 0) {
+                EXPECT_FALSE(text[i] == ' ' && text[i - 1] == ' ') << n;
+            }
         }
     }
 }
@@ -62,8 +66,7 @@ TEST(ErrorMessages, QuavLoadZCutsToTheBuffer) {
     EXPECT_STREQ(big, "Output buffer too small for block");
 }
 
-template <class E>
-std::function<bool(const std::exception&)> is() {
+template <class E> std::function<bool(const std::exception&)> is() {
     return [](const std::exception& e) { return dynamic_cast<const E*>(&e) != nullptr; };
 }
 
@@ -78,7 +81,8 @@ struct MappingCase {
 TEST(CheckException, MapsCodesToClassesMessagesAndCodes) {
     const MappingCase cases[] = {
         {secBufferIsEmpty, is<EBufferIsEmpty>(), is<ESerialIO>(), "Buffer is empty", -3007},
-        {secOutputBufferTooSmall, is<EOutputBufferTooSmall>(), is<ESerialIO>(), "Output buffer too small for block", -3006},
+        {secOutputBufferTooSmall, is<EOutputBufferTooSmall>(), is<ESerialIO>(),
+         "Output buffer too small for block", -3006},
         {secNotSupported, is<EQuavException>(), is<EQuavException>(), "Quav exception", 0},
         {secBadHandle, is<EQuavException>(), is<EQuavException>(), "Quav exception", 0},
         {secCommNotOpen, is<ECommNotOpen>(), is<EOpenComm>(), "ie_NOpen - device not open", -2007},
@@ -105,8 +109,12 @@ TEST(CheckException, MapsCodesToClassesMessagesAndCodes) {
             EXPECT_TRUE(c.exactClass(e));
             EXPECT_TRUE(c.group(e));
             EXPECT_EQ(std::string(e.what()), c.message);
-            if (const auto* q = dynamic_cast<const EQuavException*>(&e)) { EXPECT_EQ(q->ErrorCode(), c.errorCode); }
-            if (const auto* io = dynamic_cast<const EInOutError*>(&e)) { EXPECT_EQ(io->ErrorCode(), c.errorCode); }
+            if (const auto* q = dynamic_cast<const EQuavException*>(&e)) {
+                EXPECT_EQ(q->ErrorCode(), c.errorCode);
+            }
+            if (const auto* io = dynamic_cast<const EInOutError*>(&e)) {
+                EXPECT_EQ(io->ErrorCode(), c.errorCode);
+            }
         }
     }
 }
@@ -139,7 +147,8 @@ TEST(XlatException, TranslatesBack) {
     EXPECT_EQ(XlatException(std::make_exception_ptr(42)), -9999);
     EXPECT_EQ(XlatException(std::make_exception_ptr(EAlreadyOpen(secAlreadyOpen))), -2008);
     // Round trip for every code of the serial path with a class of its own.
-    for (int32_t code : {secBadArgument, secBadId, secCommNotOpen, secNullApi, secBufferIsEmpty, secTriggerTooLong}) {
+    for (int32_t code :
+         {secBadArgument, secBadId, secCommNotOpen, secNullApi, secBufferIsEmpty, secTriggerTooLong}) {
         try {
             CheckException(nullptr, code);
         } catch (const std::exception& e) {

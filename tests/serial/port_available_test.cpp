@@ -7,10 +7,10 @@
 
 #include <cstdlib>
 
+#include "port_test_pty.h"
 #include "serial/port_available.h"
 #include "serial/port_names.h"
 #include "serial/termios_dispatcher.h"
-#include "port_test_pty.h"
 
 namespace brimwell {
 namespace {

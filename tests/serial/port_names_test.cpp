@@ -9,13 +9,15 @@ namespace brimwell {
 namespace {
 
 TEST(PortNames, DefaultTableAndOverrides) {
-    for (unsigned n = 1; n <= 50; ++n) ::unsetenv(("BRIMWELL_COM" + std::to_string(n)).c_str());
+    for (unsigned n = 1; n <= 50; ++n)
+        ::unsetenv(("BRIMWELL_COM" + std::to_string(n)).c_str());
     struct Case {
         uint32_t n;
         const char* path;
     } const defaults[] = {{1, "/dev/ttyS0"}, {2, "/dev/ttyS1"}, {10, "/dev/ttyS9"}, {50, "/dev/ttyS49"},
-                          {0, ""},           {51, ""},           {1000, ""}};
-    for (const auto& c : defaults) EXPECT_EQ(comDevicePath(c.n), c.path) << c.n;
+                          {0, ""},           {51, ""},          {1000, ""}};
+    for (const auto& c : defaults)
+        EXPECT_EQ(comDevicePath(c.n), c.path) << c.n;
 
     ::setenv("BRIMWELL_COM2", "/dev/pts/7", 1);
     ::setenv("BRIMWELL_COM3", "", 1); // empty: the default stays
@@ -33,9 +35,11 @@ TEST(PortNames, NamesAndParsing) {
     struct Case {
         const char* name;
         std::optional<uint32_t> n;
-    } const cases[] = {{"\\\\.\\COM12", 12u}, {"COM3", 3u}, {"com4", 4u}, {"COM", std::nullopt},
-                       {"COMx", std::nullopt}, {"/dev/ttyUSB0", std::nullopt}, {"COM1234567890", std::nullopt}};
-    for (const auto& c : cases) EXPECT_EQ(comNumberOf(c.name), c.n) << c.name;
+    } const cases[] = {{"\\\\.\\COM12", 12u},          {"COM3", 3u},           {"com4", 4u},
+                       {"COM", std::nullopt},          {"COMx", std::nullopt}, {"/dev/ttyUSB0", std::nullopt},
+                       {"COM1234567890", std::nullopt}};
+    for (const auto& c : cases)
+        EXPECT_EQ(comNumberOf(c.name), c.n) << c.name;
 
     ::setenv("BRIMWELL_COM4", "/tmp/fake", 1);
     EXPECT_EQ(resolveDevicePath("\\\\.\\COM4"), "/tmp/fake");

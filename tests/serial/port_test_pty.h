@@ -16,7 +16,7 @@
 namespace brimwell::testing {
 
 class TestPty {
-public:
+  public:
     TestPty() {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
@@ -45,7 +45,9 @@ public:
     int master() const { return master_; }
 
     // Points COMn at this pty.
-    void bindCom(unsigned n) const { ::setenv(("BRIMWELL_COM" + std::to_string(n)).c_str(), path_.c_str(), 1); }
+    void bindCom(unsigned n) const {
+        ::setenv(("BRIMWELL_COM" + std::to_string(n)).c_str(), path_.c_str(), 1);
+    }
 
     bool send(const std::string& bytes) const {
         std::size_t done = 0;
@@ -64,19 +66,22 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (out.size() < count) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now()).count();
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
             if (left <= 0) break;
             pollfd p{master_, POLLIN, 0};
             if (::poll(&p, 1, int(left)) <= 0) continue;
             char buf[4096];
             const ssize_t n = ::read(master_, buf, std::min(sizeof buf, count - out.size()));
-            if (n > 0) out.append(buf, std::size_t(n));
-            else if (n < 0 && errno != EINTR && errno != EAGAIN) break;
+            if (n > 0)
+                out.append(buf, std::size_t(n));
+            else if (n < 0 && errno != EINTR && errno != EAGAIN)
+                break;
         }
         return out;
     }
 
-private:
+  private:
     int master_ = -1;
     int holder_ = -1;
     std::string path_;
