@@ -66,6 +66,9 @@ void TQuavPainterCanvas::TextRun(const TQuavTermRect& cell, const char* text, in
     if (count <= 0) return;
     painter_.setPen(toQColor(fore));
     const int baseline = cell.Top + metrics_.ascent;
+    // A glyph that reaches past its cells would leave marks that a later redraw of the neighbour
+    // cells alone never removes, so text stays inside the run's rectangle.
+    painter_.setClipRect(r & clip_);
     // Cells hold bytes; 0x80..0xFF are shown as the Latin-1 characters of the font.
     if (metrics_.uniformAdvance && advance == metrics_.charWidth) {
         text_.resize(count);
@@ -73,10 +76,11 @@ void TQuavPainterCanvas::TextRun(const TQuavTermRect& cell, const char* text, in
         for (int i = 0; i < count; ++i)
             out[i] = QChar(uchar(text[i]));
         painter_.drawText(QPoint(cell.Left, baseline), text_);
-        return;
+    } else {
+        for (int i = 0; i < count; ++i)
+            painter_.drawText(QPoint(cell.Left + i * advance, baseline), QString(QChar(uchar(text[i]))));
     }
-    for (int i = 0; i < count; ++i)
-        painter_.drawText(QPoint(cell.Left + i * advance, baseline), QString(QChar(uchar(text[i]))));
+    painter_.setClipRect(clip_);
 }
 
 void TQuavPainterCanvas::Line(int x1, int y1, int x2, int y2, TColor color) {
