@@ -231,6 +231,20 @@ TEST_F(TerminalView, RenderHasCellColoursAtTheirPixels) {
     EXPECT_EQ(brightest(img, 1, 1), 255) << "bold silver is drawn white";
 }
 
+TEST_F(TerminalView, GlyphsStayInsideTheirRun) {
+    feed("XW");
+    term->SetBackColor(1, 2, kRed);
+    term->SetLine(1, "X ");
+    term->RepaintAll();
+    const QImage img = render();
+    const int cw = term->CharWidth(), ch = term->CharHeight();
+    int off = 0;
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x)
+            if (img.pixelColor(cw + x, y) != QColor(255, 0, 0)) ++off;
+    EXPECT_EQ(off, 0) << "pixels of the red cell touched by the X beside it";
+}
+
 TEST_F(TerminalView, OnlyChangedCellsAreRedrawnAfterData) {
     feed("first");
     QImage before = render();
