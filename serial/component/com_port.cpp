@@ -993,14 +993,19 @@ TFlowControlState TQuavCustomComPort::GetFlowState() {
 void TQuavCustomComPort::SendBreak(int32_t ticks, bool yield) {
     if (state_ == psShuttingDown) return;
     TQuavBaseDispatcher* d = requireDispatcher();
-    if (yield) {
-        d->SendBreak(ticks, [] {
-            processPendingEvents();
-            return !applicationTerminating();
-        });
-    } else {
+    if (!yield) {
         d->SendBreak(ticks);
+        return;
     }
+    // Events run during the break; one of them may close the port. Holding the dispatcher busy
+    // turns such a close into a deferred one, so the dispatcher outlives this call, and the wait
+    // ends early once the port is closing.
+    const bool wasBusy = d->SetEventBusy(true);
+    d->SendBreak(ticks, [this] {
+        processPendingEvents();
+        return state_ == psOpen && !applicationTerminating();
+    });
+    if (!wasBusy) d->SetEventBusy(false);
 }
 
 void TQuavCustomComPort::SetBreak(bool on) {

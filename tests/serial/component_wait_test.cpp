@@ -157,6 +157,23 @@ TEST(WaitForString, ClosingThePortFromAnEventDuringTheWaitEndsIt) {
     EXPECT_TRUE(waitUntil([&] { return port.PortState() == psClosed; }));
 }
 
+TEST(SendBreak, ClosingDuringAYieldingBreakEndsItSafely) {
+    PortOnPty p(30);
+    TQuavComPort& port = p.port;
+    port.SetOpen(true);
+    const auto start = SteadyClock::now();
+    port.SendBreak(4, true); // not closed: the whole break
+    const double whole = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+    EXPECT_GE(whole, 3 * 55);
+    QTimer::singleShot(30, [&] { port.SetOpen(false); });
+    const auto second = SteadyClock::now();
+    port.SendBreak(100, true);
+    const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - second).count();
+    EXPECT_LT(ms, 1000);
+    EXPECT_TRUE(waitUntil([&] { return port.PortState() == psClosed; }));
+    EXPECT_EQ(port.CurrentDispatcher(), nullptr);
+}
+
 TEST(CheckForString, StepsTheMatcher) {
     TQuavComPort port;
     struct Step {
