@@ -357,7 +357,7 @@ TEST(ComPortIo, TimerTriggerOf18TicksFiresAfterAboutASecond) {
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(ms, 18 * 55 - 60);
-    EXPECT_LE(ms, 18 * 55 + 55 + 150);
+    EXPECT_LE(ms, 18 * 55 + 55 + 450); // one 50 ms pass late at most, plus room for a loaded machine
     // One-shot: it does not fire again until re-armed.
     testing::pumpFor(300);
     EXPECT_EQ(fired, 1);
