@@ -193,6 +193,7 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
     void timerEvent(QTimerEvent* e) override;
     void changeEvent(QEvent* e) override;
     void scrollContentsBy(int dx, int dy) override;

@@ -8,8 +8,10 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace brimwell {
 
@@ -179,6 +181,18 @@ void TQuavCustomTerminal::mouseReleaseEvent(QMouseEvent* e) {
     }
     if (mouseSelect_ && autoCopy_) CopyToClipboard();
     selecting_ = false;
+}
+
+void TQuavCustomTerminal::wheelEvent(QWheelEvent* e) {
+    // The wheel works the scroll bars that are shown, never a hidden one.
+    const bool vertical = std::abs(e->angleDelta().y()) >= std::abs(e->angleDelta().x());
+    const bool shown = vertical ? verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn
+                                : horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOn;
+    if (!shown) {
+        e->ignore();
+        return;
+    }
+    QAbstractScrollArea::wheelEvent(e);
 }
 
 void TQuavCustomTerminal::HideSelection() {

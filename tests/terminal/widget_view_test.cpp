@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <filesystem>
 #include <fstream>
@@ -475,6 +476,28 @@ TEST_F(TerminalView, ScrollBarActionsMoveTheOrigin) {
     vb->triggerAction(QAbstractSlider::SliderPageStepAdd);
     vb->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     EXPECT_EQ(term->OriginRow(), 1);
+}
+
+TEST_F(TerminalView, WheelScrollsOnlyThroughAShownBar) {
+    for (int i = 0; i < 30; ++i)
+        feed("row " + std::to_string(i) + "\r\n");
+    auto wheelUp = [&] {
+        const QPointF at(10, 10);
+        QWheelEvent ev(at, term->viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                       Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(term->viewport(), &ev);
+        settle();
+    };
+    term->SetScrollback(true);
+    settle();
+    wheelUp();
+    EXPECT_LT(term->OriginRow(), 1) << "the shown bar scrolls back";
+    term->SetOriginRow(1);
+    term->SetScrollback(false);
+    settle();
+    ASSERT_EQ(term->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    wheelUp();
+    EXPECT_EQ(term->OriginRow(), 1) << "a hidden bar does not scroll";
 }
 
 TEST_F(TerminalView, CursorEventsReachOnCursorMoved) {
