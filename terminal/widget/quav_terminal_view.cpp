@@ -423,6 +423,12 @@ void TQuavCustomTerminal::focusInEvent(QFocusEvent* e) {
 void TQuavCustomTerminal::focusOutEvent(QFocusEvent* e) {
     QAbstractScrollArea::focusOutEvent(e);
     destroyCaret();
+    // Losing the focus in the middle of a drag (a dialog popping up) is the cancel-mode request:
+    // the button release will never come here, so the drag must not go on following the mouse.
+    if (selecting_) {
+        HideSelection();
+        selecting_ = false;
+    }
 }
 
 } // namespace brimwell

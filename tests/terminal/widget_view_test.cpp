@@ -372,6 +372,26 @@ TEST_F(TerminalView, EscapeWhileSelectingDropsTheSelection) {
     EXPECT_EQ(term->Line(1), pad("selectable")) << "the escape was consumed, not echoed";
 }
 
+TEST_F(TerminalView, LosingFocusWhileDraggingCancelsTheSelection) {
+    feed("dragged text");
+    term->activateWindow();
+    term->setFocus();
+    settle();
+    if (!term->hasFocus()) GTEST_SKIP() << "the offscreen platform gave no focus";
+    sendMouse(QEvent::MouseButtonPress, 1, 1);
+    sendMouse(QEvent::MouseMove, 1, 7);
+    ASSERT_TRUE(term->Attributes(1, 4) & tcaSelected);
+    QWidget other;
+    other.setFocusPolicy(Qt::StrongFocus);
+    other.show();
+    other.activateWindow();
+    other.setFocus();
+    settle();
+    ASSERT_FALSE(term->hasFocus());
+    EXPECT_FALSE(term->Selecting());
+    EXPECT_FALSE(term->Attributes(1, 4) & tcaSelected);
+}
+
 TEST_F(TerminalView, PasteModes) {
     QGuiApplication::clipboard()->setText(QStringLiteral("pasted"));
     term->PasteFromClipboard();
