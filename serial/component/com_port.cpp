@@ -617,10 +617,9 @@ void TQuavCustomComPort::applySWFlow() {
             bufferResume_ = uint16_t(uint32_t(inSize_) / 4);
     }
     if (state_ == psOpen && dispatcher_) {
-        if (value != 0)
-            check(dispatcher_->SWFlowEnable(bufferFull_, bufferResume_, value));
-        else
-            check(dispatcher_->SWFlowDisable());
+        // Enabling only switches directions on; a direction the new value leaves out must go off.
+        check(dispatcher_->SWFlowDisable());
+        if (value != 0) check(dispatcher_->SWFlowEnable(bufferFull_, bufferResume_, value));
     }
 }
 

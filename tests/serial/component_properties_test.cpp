@@ -175,6 +175,43 @@ TEST(ComPortProperties, LineChangesReachTheOpenDevice) {
     EXPECT_EQ(::cfgetospeed(&t), B9600);
 }
 
+termios deviceSettings(const testing::TestPty& pty) {
+    const int fd = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::close(fd);
+    return t;
+}
+
+TEST(ComPortProperties, SoftwareFlowReachesTheOpenDeviceAndIsReappliedAtOpen) {
+    PortOnPty p(25);
+    p.port.SetOpen(true);
+    EXPECT_FALSE(deviceSettings(p.pty).c_iflag & (IXON | IXOFF));
+    p.port.SetSWFlowOptions(swfBoth);
+    termios t = deviceSettings(p.pty);
+    EXPECT_TRUE(t.c_iflag & IXON);
+    EXPECT_TRUE(t.c_iflag & IXOFF);
+    p.port.SetXOnChar('A');
+    p.port.SetXOffChar('B');
+    t = deviceSettings(p.pty);
+    EXPECT_EQ(t.c_cc[VSTART], 'A');
+    EXPECT_EQ(t.c_cc[VSTOP], 'B');
+    p.port.SetSWFlowOptions(swfTransmit);
+    t = deviceSettings(p.pty);
+    EXPECT_TRUE(t.c_iflag & IXON);
+    EXPECT_FALSE(t.c_iflag & IXOFF);
+    // Set while closed: applied by the next open.
+    p.port.SetOpen(false);
+    p.port.SetSWFlowOptions(swfReceive);
+    p.port.SetOpen(true);
+    t = deviceSettings(p.pty);
+    EXPECT_FALSE(t.c_iflag & IXON);
+    EXPECT_TRUE(t.c_iflag & IXOFF);
+    EXPECT_EQ(t.c_cc[VSTART], 'A');
+    p.port.SetSWFlowOptions(swfNone);
+    EXPECT_FALSE(deviceSettings(p.pty).c_iflag & (IXON | IXOFF));
+}
+
 TEST(ComPortProperties, RtsBelongsToTheDriverUnderHandshake) {
     PortOnPty p(26);
     p.port.SetHWFlowOptions({hwfUseRTS, hwfRequireCTS});
