@@ -167,10 +167,13 @@ int runMain(int argc, char** argv) {
             host.note("Stopping: set-up abandoned.");
             return;
         }
-        if (count == 1)
-            host.note("Stopping (Ctrl+C): the transfer ends after the block in progress.");
-        else
-            host.note("Already stopping; waiting for the block in progress and the unit's prompt.");
+        if (count == 1) {
+            host.note("Stopping (Ctrl+C): the transfer ends after the block in progress. "
+                      "Ctrl+C again stops waiting for the unit's prompt.");
+        } else if (count == 2) {
+            host.note("Stopping now: no more waiting for the unit's prompt.");
+            link.abandonWaits();
+        }
         engine.CancelButtonClick();
     });
 

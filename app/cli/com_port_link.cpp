@@ -90,6 +90,10 @@ int ComPortLink::GetBlock(uint8_t* buffer, int length) {
 }
 
 bool ComPortLink::WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) {
+    if (abandoned_) {
+        lastError_ = "the operator stopped waiting";
+        return false;
+    }
     bool found = false;
     guarded([&] { found = port_.WaitForString(text, timeoutTicks, yield, ignoreCase); });
     return found;

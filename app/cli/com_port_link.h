@@ -26,11 +26,15 @@ class ComPortLink : public script::UnitLink {
     int32_t Baud() const override { return port_.Baud(); }
     std::string lastError() const override { return lastError_; }
 
+    // After a second Ctrl+C: prompt waits give up at once, so the run ends without the unit.
+    void abandonWaits() { abandoned_ = true; }
+
   private:
     template <typename F> bool guarded(F&& f);
 
     TQuavComPort& port_;
     std::string lastError_;
+    bool abandoned_ = false;
 };
 
 } // namespace brimwell::cli

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <thread>
 #include <unistd.h>
 
 using namespace brimwell::testing;
@@ -76,7 +77,7 @@ class FlashRun {
     }
 
     RunResult run(const std::string& script, std::vector<std::string> extraArgs = {}, double scale = 20,
-                  std::vector<std::string> env = {}) {
+                  std::vector<std::string> env = {}, std::chrono::seconds limit = std::chrono::seconds(240)) {
         writeText(dir_.file("run.sld"), script);
         std::vector<std::string> args{"run", dir_.file("run.sld")};
         if (std::find(extraArgs.begin(), extraArgs.end(), "--port") == extraArgs.end() &&
@@ -95,7 +96,7 @@ class FlashRun {
         RunResult r;
         if (!p.start(binDir() + "/brimwell", args, env)) return r;
         if (onStarted) onStarted(p);
-        r.exitCode = p.wait(std::chrono::seconds(240));
+        r.exitCode = p.wait(limit);
         r.err = p.stderrText();
         r.out = p.lines();
         return r;
@@ -252,7 +253,7 @@ TEST(EndToEnd, CtrlCStopsAfterTheBlockInProgress) {
     };
     const RunResult r = f.run(f.twoFileScript(), {"--baud", "9600"}, 20);
     EXPECT_EQ(r.exitCode, 1) << explain(r);
-    EXPECT_NE(r.err.find("Stopping (Ctrl+C): the transfer ends after the block in progress.\n"),
+    EXPECT_NE(r.err.find("Stopping (Ctrl+C): the transfer ends after the block in progress."),
               std::string::npos)
         << explain(r);
     EXPECT_NE(r.err.find("Unsuccessful.  Upload terminated by user.\n"), std::string::npos) << explain(r);
@@ -263,6 +264,24 @@ TEST(EndToEnd, CtrlCStopsAfterTheBlockInProgress) {
     const int fd = ::open(f.sim_.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     EXPECT_GE(fd, 0);
     if (fd >= 0) ::close(fd);
+}
+
+TEST(EndToEnd, SecondCtrlCStopsWaitingForTheUnit) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({"--baud", "9600"}));
+    f.onStarted = [](ChildProcess& p) {
+        ASSERT_TRUE(p.waitForLine("Progress ", std::chrono::seconds(60)).has_value());
+        p.signal(SIGINT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        p.signal(SIGINT);
+    };
+    // At real time the prompt check after a stopped upload would wait 11 times, over three minutes;
+    // the second Ctrl+C gives those waits up, so the run ends well inside the bound below.
+    const RunResult r = f.run(f.twoFileScript(), {"--baud", "9600"}, 1, {}, std::chrono::seconds(60));
+    EXPECT_EQ(r.exitCode, 1) << explain(r);
+    EXPECT_NE(r.err.find("Stopping now: no more waiting for the unit's prompt.\n"), std::string::npos)
+        << explain(r);
+    EXPECT_NE(r.err.find("Unsuccessful.  Upload terminated by user.\n"), std::string::npos) << explain(r);
 }
 
 TEST(EndToEnd, ProbesComOneAndTwoWithoutAPort) {

@@ -18,7 +18,7 @@ std::string safe(const std::string& s) {
                         c == '.' || c == '_' || c == '-';
         out.push_back(ok ? c : '-');
     }
-    if (out.empty() || out == "." || out == "..") out = "-";
+    if (out.empty() || out == "." || out == "..") return std::string(1, '-');
     return out;
 }
 
