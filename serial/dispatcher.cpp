@@ -591,16 +591,25 @@ int32_t TQuavBaseDispatcher::PutBlock(const void* buffer, uint32_t n) {
     if (!open_.load()) return secCommNotOpen;
     int32_t count;
     {
+        // The device's error bits are not read here: the dispatcher thread gathers them at least
+        // every 50 ms, and a put costs no device call. (Neither does a put ever clear errors that
+        // GetLineError has not reported yet.)
         Lock out(outputLock_);
-        // Errors seen here join the accumulator rather than replace it, so a write never hides a
-        // line error that GetLineError has not reported yet.
-        TComStat status;
-        GetComError(status);
         if (outBuf_.empty()) return secOutputBufferTooSmall;
-        const uint32_t freeSpace = transmitSize_ - outUsedLocked();
+        const uint32_t used = outUsedLocked();
+        const uint32_t freeSpace = transmitSize_ - used;
         if (n > freeSpace) return secOutputBufferTooSmall;
-        count = WriteCom(static_cast<const uint8_t*>(buffer), n);
-        if (count > 0 && static_cast<uint32_t>(count) == freeSpace) outFull_ = true;
+        // On an idle line the bytes go straight to the device; only what it does not take at
+        // once waits in the ring. Order is kept: the ring is empty and nothing is being written.
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        const uint32_t direct = used == 0 ? std::min(TryWriteDirect(bytes, n), n) : 0;
+        count = static_cast<int32_t>(direct);
+        if (direct < n) {
+            const int32_t queued = WriteCom(bytes + direct, n - direct);
+            if (queued <= 0 && direct == 0) count = queued;
+            else count = static_cast<int32_t>(direct + static_cast<uint32_t>(std::max(queued, 0)));
+            if (n == freeSpace && direct == 0 && queued > 0) outFull_ = true;
+        }
     }
     if (count <= 0) {
         TComStat status;
@@ -626,28 +635,27 @@ void TQuavBaseDispatcher::BufferSizes(uint32_t& receiveSize, uint32_t& transmitS
     transmitSize = transmitSize_;
 }
 
+uint32_t TQuavBaseDispatcher::TryWriteDirect(const uint8_t*, uint32_t) { return 0; }
+
 bool TQuavBaseDispatcher::OutputPending() {
     Lock out(outputLock_);
     return outUsedLocked() > 0;
 }
 
-bool TQuavBaseDispatcher::TakeOutputChunk(const uint8_t*& data, uint32_t& length) {
+// Wrapped bytes are handed out as two pieces for one gathering write, rather than rotated to the
+// front of the ring: the effect on the line is the same without moving the whole ring each time.
+bool TQuavBaseDispatcher::TakeOutputPieces(OutputPieces& pieces) {
     Lock out(outputLock_);
     const uint32_t pending = outUsedLocked();
     if (pending == 0 || outBuf_.empty()) return false;
+    pieces.first = outBuf_.data() + outTail_;
     if (outTail_ < outHead_) {
-        data = outBuf_.data() + outTail_;
-        length = outHead_ - outTail_;
-    } else if (outHead_ > 0) {
-        // The pending bytes wrap: rotate them to the front so one write can carry them all.
-        std::rotate(outBuf_.begin(), outBuf_.begin() + outTail_, outBuf_.end());
-        outTail_ = 0;
-        outHead_ = pending % transmitSize_;
-        data = outBuf_.data();
-        length = pending;
+        pieces.firstLength = outHead_ - outTail_;
+        pieces.secondLength = 0;
     } else {
-        data = outBuf_.data() + outTail_;
-        length = transmitSize_ - outTail_;
+        pieces.firstLength = transmitSize_ - outTail_;
+        pieces.second = outBuf_.data();
+        pieces.secondLength = outHead_;
     }
     return true;
 }

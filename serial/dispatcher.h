@@ -330,6 +330,10 @@ protected:
     virtual int32_t PurgeCom(int direction) = 0;
     // Wakes the output thread after bytes were put into the output ring.
     virtual void SignalOutputRequest() = 0;
+    // Called with the output lock held and the output ring empty: a device layer whose output
+    // thread is idle may hand the bytes to the device at once, without blocking. Returns how many
+    // it took (the rest go through the ring). The default takes none.
+    virtual uint32_t TryWriteDirect(const uint8_t* buffer, uint32_t n);
     // Aborts a pending write and waits (at most 5000 ms) until the output thread has let go of the
     // output ring.
     virtual void AbortOutput() = 0;
@@ -350,9 +354,16 @@ protected:
     void DispatcherThreadExit();
     // For the device layer's destructor: completes a deferred close or closes, and stops the threads.
     void ShutdownForDestroy();
-    // Output thread: the next contiguous chunk to write (false when the ring is empty), and
-    // the advance after c bytes were written (or dropped).
-    bool TakeOutputChunk(const uint8_t*& data, uint32_t& length);
+    // Output thread: the pending bytes as at most two pieces, in order (false when the ring is
+    // empty; second is empty unless the bytes wrap), and the advance after c bytes were written
+    // (or dropped).
+    struct OutputPieces {
+        const uint8_t* first = nullptr;
+        uint32_t firstLength = 0;
+        const uint8_t* second = nullptr;
+        uint32_t secondLength = 0;
+    };
+    bool TakeOutputPieces(OutputPieces& pieces);
     void AdvanceOutput(uint32_t count);
     bool OutputPending();
     void ClearOutputRing();

@@ -17,6 +17,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -84,9 +85,10 @@ int openErrorNumber(int err) {
 
 bool noModemLines(int err) { return err == ENOTTY || err == EINVAL || err == ENOTSUP; }
 
+// One read resets an eventfd's counter.
 void drainEventFd(int fd) {
     uint64_t v;
-    while (::read(fd, &v, sizeof v) == static_cast<ssize_t>(sizeof v)) {
+    while (::read(fd, &v, sizeof v) < 0 && errno == EINTR) {
     }
 }
 
@@ -179,6 +181,7 @@ int32_t TQuavTermiosDispatcher::CloseCom() {
     if (started_.load()) {
         RequestStopThreads();
         signalEventFd(wakeFd_);
+        abortRequested_ = true;
         signalEventFd(outAbortFd_);
         {
             std::lock_guard<std::mutex> g(eventMutex_);
@@ -371,12 +374,27 @@ int32_t TQuavTermiosDispatcher::PurgeCom(int direction) {
     return ::tcflush(fd_, direction == kFlushReceive ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : -errno;
 }
 
-void TQuavTermiosDispatcher::SignalOutputRequest() { signalEventFd(outReqFd_); }
+uint32_t TQuavTermiosDispatcher::TryWriteDirect(const uint8_t* buffer, uint32_t n) {
+    if (!writerIdle_.load() || abortRequested_.load() || StopThreadsRequested()) return 0;
+    SharedLock device(deviceLock_);
+    if (fd_ < 0) return 0;
+    ssize_t w;
+    do {
+        w = ::write(fd_, buffer, n);
+    } while (w < 0 && errno == EINTR);
+    return w > 0 ? static_cast<uint32_t>(w) : 0;
+}
+
+// Only an idle output thread needs waking: a busy one takes new bytes before it goes idle.
+void TQuavTermiosDispatcher::SignalOutputRequest() {
+    if (writerIdle_.exchange(false)) signalEventFd(outReqFd_);
+}
 
 void TQuavTermiosDispatcher::AbortOutput() {
     if (!outputThread_.joinable() || std::this_thread::get_id() == outputThread_.get_id()) return;
     std::unique_lock<std::mutex> lock(ackMutex_);
     const uint64_t before = outputAcks_;
+    abortRequested_ = true;
     signalEventFd(outAbortFd_);
     ackCv_.wait_for(lock, std::chrono::milliseconds(kFlushAbortTimeoutMs),
                     [&] { return outputAcks_ != before || runningThreads_.load() == 0; });
@@ -422,6 +440,7 @@ void TQuavTermiosDispatcher::StartDispatcher() {
 
 void TQuavTermiosDispatcher::StopDispatcher() {
     RequestStopThreads();
+    abortRequested_ = true;
     signalEventFd(outAbortFd_);
     signalEventFd(wakeFd_);
     {
@@ -524,9 +543,19 @@ void TQuavTermiosDispatcher::outputThread() {
         ackCv_.notify_all();
     };
     while (!StopThreadsRequested() && !DoneRequested()) {
+        writerIdle_ = true;
+        // Bytes put between the last look at the ring and going idle found the thread busy
+        // and did not wake it.
+        if (OutputPending() && !abortRequested_.load()) {
+            writerIdle_ = false;
+            writeLoop();
+            continue;
+        }
         pollfd fds[2] = {{outReqFd_, POLLIN, 0}, {outAbortFd_, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) continue;
+        writerIdle_ = false;
         if (fds[1].revents & POLLIN) {
+            abortRequested_ = false;
             drainEventFd(outAbortFd_);
             acknowledge();
             continue;
@@ -541,36 +570,45 @@ void TQuavTermiosDispatcher::outputThread() {
     threadEnded();
 }
 
-// Writes the output ring until it is empty or a transmit flush aborts the write.
+// Writes the output ring until it is empty or a transmit flush aborts the write. The device is
+// written first and waited for only when it is full, so a line that keeps up costs one call per
+// piece of the ring.
 void TQuavTermiosDispatcher::writeLoop() {
     const int fd = [this] {
         SharedLock device(deviceLock_);
         return fd_;
     }();
-    for (;;) {
-        const uint8_t* data = nullptr;
-        uint32_t length = 0;
-        if (!TakeOutputChunk(data, length)) return;
-        pollfd fds[2] = {{outAbortFd_, POLLIN, 0}, {fd, POLLOUT, 0}};
-        if (::poll(fds, 2, -1) < 0) continue;
-        if (fds[0].revents & POLLIN) {
-            drainEventFd(outAbortFd_);
-            {
-                std::lock_guard<std::mutex> g(ackMutex_);
-                ++outputAcks_;
-            }
-            ackCv_.notify_all();
-            return;
+    auto aborted = [this] {
+        if (!abortRequested_.exchange(false)) return false;
+        drainEventFd(outAbortFd_);
+        {
+            std::lock_guard<std::mutex> g(ackMutex_);
+            ++outputAcks_;
         }
-        const ssize_t w = ::write(fd, data, length);
+        ackCv_.notify_all();
+        return true;
+    };
+    for (;;) {
+        if (aborted()) return;
+        OutputPieces pieces;
+        if (!TakeOutputPieces(pieces)) return;
+        iovec iov[2] = {{const_cast<uint8_t*>(pieces.first), pieces.firstLength},
+                        {const_cast<uint8_t*>(pieces.second), pieces.secondLength}};
+        const ssize_t w = ::writev(fd, iov, pieces.secondLength > 0 ? 2 : 1);
         if (w > 0) {
             AdvanceOutput(static_cast<uint32_t>(w));
-        } else if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
             continue;
-        } else {
-            // The device refused the bytes (a hung-up line): they are dropped, not retried for ever.
-            AdvanceOutput(length);
         }
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && errno == EAGAIN) {
+            pollfd fds[2] = {{outAbortFd_, POLLIN, 0}, {fd, POLLOUT, 0}};
+            ::poll(fds, 2, -1);
+            // A signal whose abort was already served would wake every poll from now on.
+            if ((fds[0].revents & POLLIN) && !abortRequested_.load()) drainEventFd(outAbortFd_);
+            continue;
+        }
+        // The device refused the bytes (a hung-up line): they are dropped, not retried for ever.
+        AdvanceOutput(pieces.firstLength + pieces.secondLength);
     }
 }
 

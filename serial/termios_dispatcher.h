@@ -52,6 +52,7 @@ protected:
     void SetComBreak(bool on) override;
     int32_t PurgeCom(int direction) override;
     void SignalOutputRequest() override;
+    uint32_t TryWriteDirect(const uint8_t* buffer, uint32_t n) override;
     void AbortOutput() override;
     void StartDispatcher() override;
     void StopDispatcher() override;
@@ -97,7 +98,8 @@ private:
     std::condition_variable ackCv_;
     uint64_t outputAcks_ = 0;
     int startAcks_ = 0;
-    std::atomic<bool> writeInProgress_{false};
+    std::atomic<bool> abortRequested_{false}; // set with output-abort; the write loop checks it
+    std::atomic<bool> writerIdle_{false};     // the output thread waits for output-request
 };
 
 // The device layer that the component's default DeviceLayer selects.
