@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -47,6 +48,11 @@ std::mutex& synchronizerLock() {
 TQuavBaseDispatcher::MainThreadSynchronizer& synchronizer() {
     static TQuavBaseDispatcher::MainThreadSynchronizer s;
     return s;
+}
+
+TQuavBaseDispatcher::ExceptionReporter& exceptionReporter() {
+    static TQuavBaseDispatcher::ExceptionReporter r;
+    return r;
 }
 
 uint8_t upcase(uint8_t c) { return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 'a' + 'A') : c; }
@@ -100,6 +106,29 @@ TQuavBaseDispatcher::~TQuavBaseDispatcher() {
 void TQuavBaseDispatcher::SetMainThreadSynchronizer(MainThreadSynchronizer s) {
     std::lock_guard<std::mutex> guard(synchronizerLock());
     synchronizer() = std::move(s);
+}
+
+void TQuavBaseDispatcher::SetExceptionReporter(ExceptionReporter reporter) {
+    std::lock_guard<std::mutex> guard(synchronizerLock());
+    exceptionReporter() = std::move(reporter);
+}
+
+void TQuavBaseDispatcher::ReportException(const std::string& where, std::exception_ptr error) {
+    std::string message = where + ": ";
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        message += e.what();
+    } catch (...) {
+        message += "unknown exception";
+    }
+    ExceptionReporter reporter;
+    {
+        std::lock_guard<std::mutex> guard(synchronizerLock());
+        reporter = exceptionReporter();
+    }
+    if (reporter) reporter(message);
+    else std::fprintf(stderr, "brimwell: %s\n", message.c_str());
 }
 
 // ---- Opening and closing --------------------------------------------------------------------
@@ -1176,7 +1205,12 @@ bool TQuavBaseDispatcher::notify(uint32_t msg, uint32_t wParam, uint16_t data) {
             Lock in(inputLock_);
             availReadCount_ = 0;
         }
-        call();
+        // A consumer that throws loses its notification, not the port.
+        try {
+            call();
+        } catch (...) {
+            ReportException("exception in a trigger handler", std::current_exception());
+        }
         {
             Lock in(inputLock_);
             availMax_ = std::max(availMax_, availReadCount_);

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <shared_mutex>
@@ -301,6 +302,12 @@ public:
     // directly on the dispatcher thread. Process-wide; the component installs it once.
     using MainThreadSynchronizer = std::function<void(const std::function<void()>&)>;
     static void SetMainThreadSynchronizer(MainThreadSynchronizer synchronizer);
+
+    // Where an exception escaping a trigger handler or a background thread is reported (the
+    // application's exception display). Without one it is written to stderr. Process-wide.
+    using ExceptionReporter = std::function<void(const std::string& message)>;
+    static void SetExceptionReporter(ExceptionReporter reporter);
+    static void ReportException(const std::string& where, std::exception_ptr error);
 
     // Bytes the device layer has read from the device so far (for tests and benchmarks).
     uint64_t BytesReceived() const { return bytesReceived_.load(std::memory_order_relaxed); }

@@ -420,6 +420,8 @@ void TQuavTermiosDispatcher::threadEnded() {
 
 void TQuavTermiosDispatcher::StartDispatcher() {
     if (started_.exchange(true)) throw std::logic_error("Dispatcher already started");
+    writerIdle_ = false;
+    abortRequested_ = false;
     {
         std::lock_guard<std::mutex> g(eventMutex_);
         pendingEvents_ = 0;
@@ -459,8 +461,53 @@ void TQuavTermiosDispatcher::StopDispatcher() {
     started_ = false;
 }
 
+// Each thread catches what escapes its work, reports it and ends, doing its exit duties all the same.
 void TQuavTermiosDispatcher::comThread() {
     threadStarted();
+    try {
+        comThreadBody();
+    } catch (...) {
+        ReportException("exception in the com thread", std::current_exception());
+    }
+    threadEnded();
+}
+
+void TQuavTermiosDispatcher::dispatcherThread() {
+    threadStarted();
+    try {
+        dispatcherThreadBody();
+    } catch (...) {
+        ReportException("exception in the dispatcher thread", std::current_exception());
+    }
+    {
+        std::lock_guard<std::mutex> g(eventMutex_);
+        ready_ = true;
+    }
+    eventCv_.notify_all();
+    DispatcherThreadExit();
+    threadEnded();
+}
+
+void TQuavTermiosDispatcher::outputThread() {
+    threadStarted();
+    try {
+        outputThreadBody();
+    } catch (...) {
+        ReportException("exception in the output thread", std::current_exception());
+    }
+    acknowledgeOutput();
+    threadEnded();
+}
+
+void TQuavTermiosDispatcher::acknowledgeOutput() {
+    {
+        std::lock_guard<std::mutex> g(ackMutex_);
+        ++outputAcks_;
+    }
+    ackCv_.notify_all();
+}
+
+void TQuavTermiosDispatcher::comThreadBody() {
     const int fd = [this] {
         SharedLock device(deviceLock_);
         return fd_;
@@ -495,11 +542,9 @@ void TQuavTermiosDispatcher::comThread() {
         }
         if (BytesReceived() == receivedBefore && !InputFull()) backOff = true;
     }
-    threadEnded();
 }
 
-void TQuavTermiosDispatcher::dispatcherThread() {
-    threadStarted();
+void TQuavTermiosDispatcher::dispatcherThreadBody() {
     for (;;) {
         uint32_t events = 0;
         bool answered = false; // this pass serves an event the com thread waits on
@@ -524,24 +569,9 @@ void TQuavTermiosDispatcher::dispatcherThread() {
         }
         if (!go) break;
     }
-    {
-        std::lock_guard<std::mutex> g(eventMutex_);
-        ready_ = true;
-    }
-    eventCv_.notify_all();
-    DispatcherThreadExit();
-    threadEnded();
 }
 
-void TQuavTermiosDispatcher::outputThread() {
-    threadStarted();
-    auto acknowledge = [this] {
-        {
-            std::lock_guard<std::mutex> g(ackMutex_);
-            ++outputAcks_;
-        }
-        ackCv_.notify_all();
-    };
+void TQuavTermiosDispatcher::outputThreadBody() {
     while (!StopThreadsRequested() && !DoneRequested()) {
         writerIdle_ = true;
         // Bytes put between the last look at the ring and going idle found the thread busy
@@ -557,7 +587,7 @@ void TQuavTermiosDispatcher::outputThread() {
         if (fds[1].revents & POLLIN) {
             abortRequested_ = false;
             drainEventFd(outAbortFd_);
-            acknowledge();
+            acknowledgeOutput();
             continue;
         }
         if (fds[0].revents & POLLIN) {
@@ -566,8 +596,6 @@ void TQuavTermiosDispatcher::outputThread() {
             writeLoop();
         }
     }
-    acknowledge();
-    threadEnded();
 }
 
 // Writes the output ring until it is empty or a transmit flush aborts the write. The device is
@@ -581,11 +609,7 @@ void TQuavTermiosDispatcher::writeLoop() {
     auto aborted = [this] {
         if (!abortRequested_.exchange(false)) return false;
         drainEventFd(outAbortFd_);
-        {
-            std::lock_guard<std::mutex> g(ackMutex_);
-            ++outputAcks_;
-        }
-        ackCv_.notify_all();
+        acknowledgeOutput();
         return true;
     };
     for (;;) {

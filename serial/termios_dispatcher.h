@@ -62,6 +62,10 @@ private:
     void comThread();
     void dispatcherThread();
     void outputThread();
+    void comThreadBody();
+    void dispatcherThreadBody();
+    void outputThreadBody();
+    void acknowledgeOutput();
     void writeLoop();
     void threadStarted();
     void threadEnded();

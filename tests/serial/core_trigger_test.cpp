@@ -6,6 +6,7 @@
 #include <chrono>
 #include <deque>
 #include <future>
+#include <stdexcept>
 
 #include "core_test_util.h"
 #include "serial/event_timer.h"
@@ -534,6 +535,31 @@ TEST_F(TriggerTest, BusyFlagHoldsNotificationsButNotReception) {
     EXPECT_TRUE(port().SetEventBusy(false));
     ASSERT_TRUE(c.waitCount(kTriggerAvail, 1));
     EXPECT_EQ(c.seen()[0].WParam, 4u);
+}
+
+TEST_F(TriggerTest, AThrowingConsumerIsReportedAndThePortGoesOn) {
+    std::mutex reportsLock;
+    std::vector<std::string> reports;
+    TQuavBaseDispatcher::SetExceptionReporter([&](const std::string& message) {
+        std::lock_guard<std::mutex> g(reportsLock);
+        reports.push_back(message);
+    });
+    struct ResetReporter {
+        ~ResetReporter() { TQuavBaseDispatcher::SetExceptionReporter({}); }
+    } resetReporter;
+    Consumer thrower, after;
+    thrower.action = [](const TTriggerMessage&) { throw std::runtime_error("consumer failed"); };
+    const StopPortOnExit stop{p.port};
+    ASSERT_EQ(port().RegisterEventTriggerHandler(&thrower), 0);
+    ASSERT_EQ(port().RegisterEventTriggerHandler(&after), 0);
+    port().ChangeLengthTrigger(1);
+    ASSERT_TRUE(p.pty.write("1"));
+    ASSERT_TRUE(after.waitCount(kTriggerAvail, 1));
+    ASSERT_TRUE(p.pty.write("2"));
+    ASSERT_TRUE(after.waitCount(kTriggerAvail, 2));
+    std::lock_guard<std::mutex> g(reportsLock);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0], "exception in a trigger handler: consumer failed");
 }
 
 // ---- Port list ------------------------------------------------------------------------------
