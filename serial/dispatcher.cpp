@@ -55,14 +55,20 @@ TQuavBaseDispatcher::ExceptionReporter& exceptionReporter() {
     return r;
 }
 
-uint8_t upcase(uint8_t c) { return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 'a' + 'A') : c; }
+uint8_t upcase(uint8_t c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 'a' + 'A') : c;
+}
 
 } // namespace
 
 // ---- Port list ------------------------------------------------------------------------------
 
-void TQuavBaseDispatcher::LockPortList() { portList().lock.lock(); }
-void TQuavBaseDispatcher::UnlockPortList() { portList().lock.unlock(); }
+void TQuavBaseDispatcher::LockPortList() {
+    portList().lock.lock();
+}
+void TQuavBaseDispatcher::UnlockPortList() {
+    portList().lock.unlock();
+}
 
 TQuavBaseDispatcher* TQuavBaseDispatcher::FindDispatcher(int32_t handle) {
     PortList& list = portList();
@@ -96,7 +102,8 @@ TQuavBaseDispatcher::~TQuavBaseDispatcher() {
     if (handle_ >= 0 && static_cast<size_t>(handle_) < list.ports.size() &&
         list.ports[static_cast<size_t>(handle_)] == this)
         list.ports[static_cast<size_t>(handle_)] = nullptr;
-    while (!list.ports.empty() && list.ports.back() == nullptr) list.ports.pop_back();
+    while (!list.ports.empty() && list.ports.back() == nullptr)
+        list.ports.pop_back();
     if (list.lastFound == this) {
         list.lastFound = nullptr;
         list.lastHandle = -1;
@@ -127,8 +134,10 @@ void TQuavBaseDispatcher::ReportException(const std::string& where, std::excepti
         std::lock_guard<std::mutex> guard(synchronizerLock());
         reporter = exceptionReporter();
     }
-    if (reporter) reporter(message);
-    else std::fprintf(stderr, "brimwell: %s\n", message.c_str());
+    if (reporter)
+        reporter(message);
+    else
+        std::fprintf(stderr, "brimwell: %s\n", message.c_str());
 }
 
 // ---- Opening and closing --------------------------------------------------------------------
@@ -252,7 +261,9 @@ void TQuavBaseDispatcher::ShutdownForDestroy() {
     freeBuffers();
 }
 
-bool TQuavBaseDispatcher::IsOpen() const { return open_.load(); }
+bool TQuavBaseDispatcher::IsOpen() const {
+    return open_.load();
+}
 
 void TQuavBaseDispatcher::SetDeviceLabel(const std::string& label) {
     Lock guard(mainLock_);
@@ -325,9 +336,11 @@ int32_t TQuavBaseDispatcher::SetLine(uint32_t baud, uint8_t parity, uint8_t data
 int32_t TQuavBaseDispatcher::writeConfig(TDeviceControlBlock& dcb) {
     Lock guard(mainLock_);
     if (!dtrAuto_)
-        dcb.Flags = (dcb.Flags & ~dcbDtrControlMask) | (dtrState_ ? dcbDtrControlEnable : dcbDtrControlDisable);
+        dcb.Flags =
+            (dcb.Flags & ~dcbDtrControlMask) | (dtrState_ ? dcbDtrControlEnable : dcbDtrControlDisable);
     if (!rtsAuto_)
-        dcb.Flags = (dcb.Flags & ~dcbRtsControlMask) | (rtsState_ ? dcbRtsControlEnable : dcbRtsControlDisable);
+        dcb.Flags =
+            (dcb.Flags & ~dcbRtsControlMask) | (rtsState_ ? dcbRtsControlEnable : dcbRtsControlDisable);
     const int32_t r = SetComState(dcb);
     if (r != 0) return r;
     dcb_ = dcb;
@@ -395,30 +408,55 @@ void TQuavBaseDispatcher::updateModemDeltas() {
     modemStatus_ = static_cast<uint8_t>(levels | deltas);
 }
 
-uint8_t TQuavBaseDispatcher::GetModemStatus() { return readModemStatus(0x0F); }
-bool TQuavBaseDispatcher::CheckCTS() { return readModemStatus(msDeltaCts) & msCtsOn; }
-bool TQuavBaseDispatcher::CheckDSR() { return readModemStatus(msDeltaDsr) & msDsrOn; }
-bool TQuavBaseDispatcher::CheckRI() { return readModemStatus(msRingEnded) & msRingOn; }
-bool TQuavBaseDispatcher::CheckDCD() { return readModemStatus(msDeltaDcd) & msDcdOn; }
-bool TQuavBaseDispatcher::CheckDeltaCTS() { return readModemStatus(msDeltaCts) & msDeltaCts; }
-bool TQuavBaseDispatcher::CheckDeltaDSR() { return readModemStatus(msDeltaDsr) & msDeltaDsr; }
-bool TQuavBaseDispatcher::CheckDeltaRI() { return readModemStatus(msRingEnded) & msRingEnded; }
-bool TQuavBaseDispatcher::CheckDeltaDCD() { return readModemStatus(msDeltaDcd) & msDeltaDcd; }
+uint8_t TQuavBaseDispatcher::GetModemStatus() {
+    return readModemStatus(0x0F);
+}
+bool TQuavBaseDispatcher::CheckCTS() {
+    return readModemStatus(msDeltaCts) & msCtsOn;
+}
+bool TQuavBaseDispatcher::CheckDSR() {
+    return readModemStatus(msDeltaDsr) & msDsrOn;
+}
+bool TQuavBaseDispatcher::CheckRI() {
+    return readModemStatus(msRingEnded) & msRingOn;
+}
+bool TQuavBaseDispatcher::CheckDCD() {
+    return readModemStatus(msDeltaDcd) & msDcdOn;
+}
+bool TQuavBaseDispatcher::CheckDeltaCTS() {
+    return readModemStatus(msDeltaCts) & msDeltaCts;
+}
+bool TQuavBaseDispatcher::CheckDeltaDSR() {
+    return readModemStatus(msDeltaDsr) & msDeltaDsr;
+}
+bool TQuavBaseDispatcher::CheckDeltaRI() {
+    return readModemStatus(msRingEnded) & msRingEnded;
+}
+bool TQuavBaseDispatcher::CheckDeltaDCD() {
+    return readModemStatus(msDeltaDcd) & msDeltaDcd;
+}
 
 uint16_t TQuavBaseDispatcher::GetLineError() {
     Lock guard(mainLock_);
     const uint32_t acc = errorAccum_.load();
     uint16_t e = 0;
-    if (acc & ceRxOver) e = 1;
-    else if (acc & ceOverrun) e = 2;
-    else if (acc & ceRxParity) e = 3;
-    else if (acc & ceFrame) e = 4;
-    else if (acc & ceBreak) e = 9;
+    if (acc & ceRxOver)
+        e = 1;
+    else if (acc & ceOverrun)
+        e = 2;
+    else if (acc & ceRxParity)
+        e = 3;
+    else if (acc & ceFrame)
+        e = 4;
+    else if (acc & ceBreak)
+        e = 9;
     if (e != 0) errorAccum_.fetch_and(~uint32_t{0x0F});
     return e;
 }
 
-bool TQuavBaseDispatcher::CheckLineBreak() { return errorAccum_.fetch_and(~ceBreak) & ceBreak; }
+bool TQuavBaseDispatcher::CheckLineBreak() {
+    return errorAccum_.fetch_and(~ceBreak) & ceBreak;
+}
 
 void TQuavBaseDispatcher::SendBreak(int32_t ticks, const std::function<bool()>& yield) {
     SetBreak(true);
@@ -575,7 +613,8 @@ int32_t TQuavBaseDispatcher::FlushInBuffer() {
     }
     full_ = false;
     Lock guard(mainLock_);
-    for (TDataTrigger& t : datas_) t.PartialCount = 0;
+    for (TDataTrigger& t : datas_)
+        t.PartialCount = 0;
     return r;
 }
 
@@ -609,7 +648,9 @@ int32_t TQuavBaseDispatcher::WriteCom(const uint8_t* buffer, uint32_t n) {
     return static_cast<int32_t>(n);
 }
 
-int32_t TQuavBaseDispatcher::PutChar(uint8_t c) { return PutBlock(&c, 1); }
+int32_t TQuavBaseDispatcher::PutChar(uint8_t c) {
+    return PutBlock(&c, 1);
+}
 
 int32_t TQuavBaseDispatcher::PutString(std::string_view s) {
     return PutBlock(s.data(), static_cast<uint32_t>(s.size()));
@@ -635,8 +676,10 @@ int32_t TQuavBaseDispatcher::PutBlock(const void* buffer, uint32_t n) {
         count = static_cast<int32_t>(direct);
         if (direct < n) {
             const int32_t queued = WriteCom(bytes + direct, n - direct);
-            if (queued <= 0 && direct == 0) count = queued;
-            else count = static_cast<int32_t>(direct + static_cast<uint32_t>(std::max(queued, 0)));
+            if (queued <= 0 && direct == 0)
+                count = queued;
+            else
+                count = static_cast<int32_t>(direct + static_cast<uint32_t>(std::max(queued, 0)));
             if (n == freeSpace && direct == 0 && queued > 0) outFull_ = true;
         }
     }
@@ -664,7 +707,9 @@ void TQuavBaseDispatcher::BufferSizes(uint32_t& receiveSize, uint32_t& transmitS
     transmitSize = transmitSize_;
 }
 
-uint32_t TQuavBaseDispatcher::TryWriteDirect(const uint8_t*, uint32_t) { return 0; }
+uint32_t TQuavBaseDispatcher::TryWriteDirect(const uint8_t*, uint32_t) {
+    return 0;
+}
 
 bool TQuavBaseDispatcher::OutputPending() {
     Lock out(outputLock_);
@@ -711,7 +756,9 @@ int32_t TQuavBaseDispatcher::FlushCom(int direction) {
     return open_.load() ? PurgeCom(direction) : 0;
 }
 
-int32_t TQuavBaseDispatcher::FlushOutBuffer() { return FlushCom(kFlushTransmit); }
+int32_t TQuavBaseDispatcher::FlushOutBuffer() {
+    return FlushCom(kFlushTransmit);
+}
 
 // ---- Flow control ---------------------------------------------------------------------------
 
@@ -823,8 +870,12 @@ TQuavThreadBoost TQuavBaseDispatcher::ThreadBoost() const {
     Lock guard(mainLock_);
     return boost_;
 }
-void TQuavBaseDispatcher::SetRS485Mode(bool on) { rs485_ = on; }
-bool TQuavBaseDispatcher::RS485Mode() const { return rs485_.load(); }
+void TQuavBaseDispatcher::SetRS485Mode(bool on) {
+    rs485_ = on;
+}
+bool TQuavBaseDispatcher::RS485Mode() const {
+    return rs485_.load();
+}
 void TQuavBaseDispatcher::SetBaseAddress(uint16_t address) {
     Lock guard(mainLock_);
     baseAddress_ = address;
@@ -876,7 +927,8 @@ int32_t TQuavBaseDispatcher::newTriggerHandle() {
     if (handleCounter_ < kHandleCounterLimit) return static_cast<int32_t>(handleCounter_++ * 8);
     for (int32_t h = 8; h <= kLargestReusedHandle; h += 8) {
         const bool used =
-            std::any_of(timers_.begin(), timers_.end(), [h](const TTimerTrigger& t) { return t.Handle == h; }) ||
+            std::any_of(timers_.begin(), timers_.end(),
+                        [h](const TTimerTrigger& t) { return t.Handle == h; }) ||
             std::any_of(statuses_.begin(), statuses_.end(),
                         [h](const TStatusTrigger& t) { return (t.Handle & ~7) == h; }) ||
             std::any_of(datas_.begin(), datas_.end(), [h](const TDataTrigger& t) { return t.Handle == h; });
@@ -994,7 +1046,8 @@ int32_t TQuavBaseDispatcher::AddDataTriggerLen(const char* text, bool ignoreCase
     t.IgnoreCase = ignoreCase;
     t.Text.assign(text, length);
     if (ignoreCase)
-        for (char& c : t.Text) c = static_cast<char>(upcase(static_cast<uint8_t>(c)));
+        for (char& c : t.Text)
+            c = static_cast<char>(upcase(static_cast<uint8_t>(c)));
     datas_.push_back(std::move(t));
     return h;
 }
@@ -1006,7 +1059,8 @@ int32_t TQuavBaseDispatcher::RemoveTrigger(int32_t handle) {
         return secOK;
     }
     auto eraseIf = [handle](auto& list) {
-        auto it = std::find_if(list.begin(), list.end(), [handle](const auto& t) { return t.Handle == handle; });
+        auto it =
+            std::find_if(list.begin(), list.end(), [handle](const auto& t) { return t.Handle == handle; });
         if (it == list.end()) return false;
         list.erase(it);
         return true;
@@ -1040,9 +1094,12 @@ void TQuavBaseDispatcher::RestoreTriggers(const TTriggerSave& save) {
     statuses_ = save.Statuses;
     // Handles keep counting above every restored one so a new trigger never repeats one.
     uint32_t highest = 0;
-    for (const auto& t : timers_) highest = std::max<uint32_t>(highest, static_cast<uint32_t>(t.Handle) / 8);
-    for (const auto& t : datas_) highest = std::max<uint32_t>(highest, static_cast<uint32_t>(t.Handle) / 8);
-    for (const auto& t : statuses_) highest = std::max<uint32_t>(highest, static_cast<uint32_t>(t.Handle) / 8);
+    for (const auto& t : timers_)
+        highest = std::max<uint32_t>(highest, static_cast<uint32_t>(t.Handle) / 8);
+    for (const auto& t : datas_)
+        highest = std::max<uint32_t>(highest, static_cast<uint32_t>(t.Handle) / 8);
+    for (const auto& t : statuses_)
+        highest = std::max<uint32_t>(highest, static_cast<uint32_t>(t.Handle) / 8);
     handleCounter_ = std::max(handleCounter_, highest + 1);
 }
 
@@ -1089,8 +1146,7 @@ int32_t TQuavBaseDispatcher::RegisterSyncEventTriggerHandler(TQuavTriggerEventHa
 
 namespace {
 // Removes (or, during a delivery, marks) the first live entry that `matches`. False: none.
-template <typename List, typename Pred>
-bool deregister(List& list, bool defer, bool& pending, Pred matches) {
+template <typename List, typename Pred> bool deregister(List& list, bool defer, bool& pending, Pred matches) {
     auto it = std::find_if(list.begin(), list.end(), [&](const auto& e) { return !e.Deleted && matches(e); });
     if (it == list.end()) return false;
     if (defer) {
@@ -1140,7 +1196,8 @@ void TQuavBaseDispatcher::recomputeHandlerService() {
     auto live = [](const auto& list) {
         return std::count_if(list.begin(), list.end(), [](const auto& e) { return !e.Deleted; });
     };
-    handlerService_ = live(wndHandlers_) > 1 || live(procHandlers_) > 0 || live(eventHandlers_) > 0 || portHandler_;
+    handlerService_ =
+        live(wndHandlers_) > 1 || live(procHandlers_) > 0 || live(eventHandlers_) > 0 || portHandler_;
 }
 
 void TQuavBaseDispatcher::UpdateHandlerFlags(TQuavHandlerFlagUpdate update) {
@@ -1162,7 +1219,8 @@ void TQuavBaseDispatcher::UpdateHandlerFlags(TQuavHandlerFlagUpdate update) {
 
 void TQuavBaseDispatcher::removeDeletedHandlers() {
     auto purge = [](auto& list) {
-        list.erase(std::remove_if(list.begin(), list.end(), [](const auto& e) { return e.Deleted; }), list.end());
+        list.erase(std::remove_if(list.begin(), list.end(), [](const auto& e) { return e.Deleted; }),
+                   list.end());
     };
     purge(wndHandlers_);
     purge(procHandlers_);
@@ -1176,7 +1234,9 @@ bool TQuavBaseDispatcher::SetEventBusy(bool busy) {
     return busy_.exchange(busy);
 }
 
-bool TQuavBaseDispatcher::EventBusy() const { return busy_.load() || delivering_.load(); }
+bool TQuavBaseDispatcher::EventBusy() const {
+    return busy_.load() || delivering_.load();
+}
 
 // ---- Notification ---------------------------------------------------------------------------
 
@@ -1355,7 +1415,8 @@ bool TQuavBaseDispatcher::checkStatusTriggers() {
 
 void TQuavBaseDispatcher::resetStatusHits() {
     Lock guard(mainLock_);
-    for (TStatusTrigger& t : statuses_) t.Hit = false;
+    for (TStatusTrigger& t : statuses_)
+        t.Hit = false;
     statusHit_ = false;
 }
 
@@ -1504,6 +1565,8 @@ bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
     return !endNow();
 }
 
-void TQuavBaseDispatcher::SetRingFlag() { ringFlag_ = true; }
+void TQuavBaseDispatcher::SetRingFlag() {
+    ringFlag_ = true;
+}
 
 } // namespace brimwell

@@ -158,7 +158,7 @@ inline constexpr uint16_t sfReceiveFlow = 2;
 inline constexpr uint32_t kMaxDataPointers = 10;
 
 class TQuavBaseDispatcher {
-public:
+  public:
     // owner: the component that created the dispatcher (may be null).
     explicit TQuavBaseDispatcher(void* owner = nullptr);
     virtual ~TQuavBaseDispatcher();
@@ -315,7 +315,7 @@ public:
     // (The trace and dispatch log attach here: bytes taken out by the reads and put by the writes,
     // and the device reads and writes of the threads.)
 
-protected:
+  protected:
     // ---- Device operations, supplied by a device layer ---------------------------------------
     // The device handle (>= 0), -1 with lastOpenErrno_ set, or -8.
     virtual int32_t OpenCom(const std::string& name, uint32_t inSize, uint32_t outSize) = 0;
@@ -387,7 +387,7 @@ protected:
     int lastOpenErrno_ = 0;
     std::atomic<uint64_t> bytesReceived_{0};
 
-private:
+  private:
     struct WndEntry {
         TQuavWindowHandler* Window;
         bool Deleted;
@@ -404,7 +404,7 @@ private:
 
     void freeBuffers();
     void resetInputRing();
-    uint32_t usedLocked() const;  // input lock held; normal-mode count
+    uint32_t usedLocked() const;     // input lock held; normal-mode count
     uint32_t readableLocked() const; // input lock held; what the reads may still take
     void copyOut(uint8_t* dst, uint32_t from, uint32_t n) const;
     uint32_t outUsedLocked() const;
@@ -441,9 +441,9 @@ private:
     std::atomic<uint32_t> errorAccum_{0};
     std::atomic<uint8_t> modemStatus_{0};
     std::atomic<bool> ringFlag_{false};
-    TComStat comStat_;                  // output lock
-    TDeviceControlBlock dcb_;           // main lock
-    uint32_t lastBaud_ = 115200;        // main lock
+    TComStat comStat_;           // output lock
+    TDeviceControlBlock dcb_;    // main lock
+    uint32_t lastBaud_ = 115200; // main lock
     bool dtrState_ = true, rtsState_ = true;
     bool dtrAuto_ = false, rtsAuto_ = false;
     std::atomic<bool> rs485_{false};

@@ -13,7 +13,9 @@ namespace {
 constexpr int64_t kDelaySliceMs = 5;
 } // namespace
 
-int32_t CurrentTicks() { return static_cast<int32_t>(Clock::ticks()); }
+int32_t CurrentTicks() {
+    return static_cast<int32_t>(Clock::ticks());
+}
 
 void NewTimer(EventTimer& timer, int32_t ticks) {
     ticks = std::clamp(ticks, 0, kMaxTimerTicks);
@@ -28,11 +30,19 @@ bool TimerExpired(const EventTimer& timer) {
     return now < timer.StartTicks && timer.ExpireTicks < now + kMaxTimerTicks;
 }
 
-int32_t RemainingTime(const EventTimer& timer) { return std::max(timer.ExpireTicks - CurrentTicks(), 0); }
+int32_t RemainingTime(const EventTimer& timer) {
+    return std::max(timer.ExpireTicks - CurrentTicks(), 0);
+}
 
-int32_t Secs2Ticks(int32_t seconds) { return static_cast<int32_t>(int64_t{seconds} * 1675 / 92); }
-int32_t Ticks2Secs(int32_t ticks) { return static_cast<int32_t>((int64_t{ticks} + 9) * 92 / 1675); }
-int32_t MSecs2Ticks(int32_t ms) { return static_cast<int32_t>(int64_t{ms} * 1675 / 92000); }
+int32_t Secs2Ticks(int32_t seconds) {
+    return static_cast<int32_t>(int64_t{seconds} * 1675 / 92);
+}
+int32_t Ticks2Secs(int32_t ticks) {
+    return static_cast<int32_t>((int64_t{ticks} + 9) * 92 / 1675);
+}
+int32_t MSecs2Ticks(int32_t ms) {
+    return static_cast<int32_t>(int64_t{ms} * 1675 / 92000);
+}
 
 void DelayTicks(int32_t ticks, const std::function<bool()>& yield) {
     if (ticks < 1) return;

@@ -36,11 +36,11 @@ struct BaudEntry {
     speed_t code;
 };
 constexpr BaudEntry kBauds[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
     {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
@@ -83,7 +83,9 @@ int openErrorNumber(int err) {
     }
 }
 
-bool noModemLines(int err) { return err == ENOTTY || err == EINVAL || err == ENOTSUP; }
+bool noModemLines(int err) {
+    return err == ENOTTY || err == EINVAL || err == ENOTSUP;
+}
 
 // One read resets an eventfd's counter.
 void drainEventFd(int fd) {
@@ -219,17 +221,30 @@ int32_t TQuavTermiosDispatcher::GetComState(TDeviceControlBlock& dcb) {
     if (bps != 0) out.BaudRate = bps;
     if (!formatIgnored_) {
         switch (tio.c_cflag & CSIZE) {
-        case CS5: out.ByteSize = 5; break;
-        case CS6: out.ByteSize = 6; break;
-        case CS7: out.ByteSize = 7; break;
-        default: out.ByteSize = 8; break;
+        case CS5:
+            out.ByteSize = 5;
+            break;
+        case CS6:
+            out.ByteSize = 6;
+            break;
+        case CS7:
+            out.ByteSize = 7;
+            break;
+        default:
+            out.ByteSize = 8;
+            break;
         }
-        if (!(tio.c_cflag & PARENB)) out.Parity = kParityNone;
-        else if (tio.c_cflag & CMSPAR) out.Parity = (tio.c_cflag & PARODD) ? kParityMark : kParitySpace;
-        else out.Parity = (tio.c_cflag & PARODD) ? kParityOdd : kParityEven;
+        if (!(tio.c_cflag & PARENB))
+            out.Parity = kParityNone;
+        else if (tio.c_cflag & CMSPAR)
+            out.Parity = (tio.c_cflag & PARODD) ? kParityMark : kParitySpace;
+        else
+            out.Parity = (tio.c_cflag & PARODD) ? kParityOdd : kParityEven;
     }
-    if (tio.c_cflag & CSTOPB) out.StopBits = out.ByteSize == 5 ? kOne5StopBits : kTwoStopBits;
-    else out.StopBits = kOneStopBit;
+    if (tio.c_cflag & CSTOPB)
+        out.StopBits = out.ByteSize == 5 ? kOne5StopBits : kTwoStopBits;
+    else
+        out.StopBits = kOneStopBit;
     out.Flags = (out.Flags & ~(dcbOutX | dcbInX)) | ((tio.c_iflag & IXON) ? dcbOutX : 0) |
                 ((tio.c_iflag & IXOFF) ? dcbInX : 0);
     out.XonChar = tio.c_cc[VSTART];
@@ -249,24 +264,43 @@ int32_t TQuavTermiosDispatcher::SetComState(const TDeviceControlBlock& dcb) {
     ::cfsetospeed(&tio, code);
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     switch (dcb.ByteSize) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    case 8: tio.c_cflag |= CS8; break;
-    default: return secByteSize;
+    case 5:
+        tio.c_cflag |= CS5;
+        break;
+    case 6:
+        tio.c_cflag |= CS6;
+        break;
+    case 7:
+        tio.c_cflag |= CS7;
+        break;
+    case 8:
+        tio.c_cflag |= CS8;
+        break;
+    default:
+        return secByteSize;
     }
     switch (dcb.Parity) {
-    case kParityNone: break;
-    case kParityOdd: tio.c_cflag |= PARENB | PARODD; break;
-    case kParityEven: tio.c_cflag |= PARENB; break;
-    case kParityMark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case kParitySpace: tio.c_cflag |= PARENB | CMSPAR; break;
-    default: return secBadArgument;
+    case kParityNone:
+        break;
+    case kParityOdd:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case kParityEven:
+        tio.c_cflag |= PARENB;
+        break;
+    case kParityMark:
+        tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case kParitySpace:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        return secBadArgument;
     }
     if (dcb.StopBits != kOneStopBit) tio.c_cflag |= CSTOPB;
     // One switch covers both directions: waiting for CTS and driving RTS as a receive handshake.
-    const bool rtscts = (dcb.Flags & dcbOutxCtsFlow) ||
-                        (dcb.Flags & dcbRtsControlMask) == dcbRtsControlHandshake;
+    const bool rtscts =
+        (dcb.Flags & dcbOutxCtsFlow) || (dcb.Flags & dcbRtsControlMask) == dcbRtsControlHandshake;
     if (rtscts) tio.c_cflag |= CRTSCTS;
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     if (dcb.Flags & dcbOutX) tio.c_iflag |= IXON;
@@ -277,9 +311,9 @@ int32_t TQuavTermiosDispatcher::SetComState(const TDeviceControlBlock& dcb) {
     // Pseudo-terminals always carry 8 bits without parity and silently drop other formats; the
     // format asked for is then reported back, as nothing on such a line depends on it.
     termios set{};
-    const bool ignored = ::tcgetattr(fd_, &set) == 0 &&
-                         (set.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR)) !=
-                             (tio.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR));
+    const bool ignored =
+        ::tcgetattr(fd_, &set) == 0 && (set.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR)) !=
+                                           (tio.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR));
     std::lock_guard<std::mutex> g(stateMutex_);
     formatIgnored_ = ignored;
     shadow_ = dcb;
@@ -352,11 +386,24 @@ int32_t TQuavTermiosDispatcher::EscapeComFunction(int function) {
     int bits;
     unsigned long request;
     switch (function) {
-    case kSetRts: bits = TIOCM_RTS; request = TIOCMBIS; break;
-    case kClrRts: bits = TIOCM_RTS; request = TIOCMBIC; break;
-    case kSetDtr: bits = TIOCM_DTR; request = TIOCMBIS; break;
-    case kClrDtr: bits = TIOCM_DTR; request = TIOCMBIC; break;
-    default: return -1;
+    case kSetRts:
+        bits = TIOCM_RTS;
+        request = TIOCMBIS;
+        break;
+    case kClrRts:
+        bits = TIOCM_RTS;
+        request = TIOCMBIC;
+        break;
+    case kSetDtr:
+        bits = TIOCM_DTR;
+        request = TIOCMBIS;
+        break;
+    case kClrDtr:
+        bits = TIOCM_DTR;
+        request = TIOCMBIC;
+        break;
+    default:
+        return -1;
     }
     if (!modemLinesReported_.load()) return 0;
     if (::ioctl(fd_, request, &bits) == 0) return 0;
@@ -400,7 +447,9 @@ void TQuavTermiosDispatcher::AbortOutput() {
                     [&] { return outputAcks_ != before || runningThreads_.load() == 0; });
 }
 
-void TQuavTermiosDispatcher::ProcessCommunications() { ::sched_yield(); }
+void TQuavTermiosDispatcher::ProcessCommunications() {
+    ::sched_yield();
+}
 
 // ---- Threads --------------------------------------------------------------------------------
 
@@ -455,8 +504,10 @@ void TQuavTermiosDispatcher::StopDispatcher() {
     if (dispatcherThread_.joinable()) {
         // A close requested from inside a notification runs on the dispatcher thread itself;
         // that thread ends on its own once the notification returns.
-        if (std::this_thread::get_id() == dispatcherThread_.get_id()) dispatcherThread_.detach();
-        else dispatcherThread_.join();
+        if (std::this_thread::get_id() == dispatcherThread_.get_id())
+            dispatcherThread_.detach();
+        else
+            dispatcherThread_.join();
     }
     started_ = false;
 }

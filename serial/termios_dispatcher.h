@@ -29,7 +29,7 @@ inline constexpr int kThreadStartTimeoutMs = 3000;
 inline constexpr int kDispatcherPeriodMs = 50;
 
 class TQuavTermiosDispatcher : public TQuavBaseDispatcher {
-public:
+  public:
     explicit TQuavTermiosDispatcher(void* owner = nullptr);
     ~TQuavTermiosDispatcher() override;
 
@@ -39,7 +39,7 @@ public:
     // Running background threads of this port (0 after a completed close).
     int RunningThreads() const { return runningThreads_.load(); }
 
-protected:
+  protected:
     int32_t OpenCom(const std::string& name, uint32_t inSize, uint32_t outSize) override;
     int32_t CloseCom() override;
     bool SetupCom(uint32_t inSize, uint32_t outSize) override;
@@ -58,7 +58,7 @@ protected:
     void StopDispatcher() override;
     void ProcessCommunications() override;
 
-private:
+  private:
     void comThread();
     void dispatcherThread();
     void outputThread();

@@ -48,7 +48,7 @@ struct TTriggerMessage {
 // and waits for it at most kWindowHandlerTimeoutMs. Called on the dispatcher thread. Returns false
 // when the message was not taken in time (the dispatcher then goes on with the next consumer).
 class TQuavWindowHandler {
-public:
+  public:
     virtual ~TQuavWindowHandler() = default;
     virtual bool SendTriggerMessage(const TTriggerMessage& message) = 0;
 };
@@ -60,7 +60,7 @@ using TTriggerProc = void (*)(uint32_t msg, uint32_t wParam, int32_t lParam);
 // dispatcher thread; synchronised registration has it run on the main thread (see
 // TQuavBaseDispatcher::SetMainThreadSynchronizer) while the dispatcher thread waits.
 class TQuavTriggerEventHandler {
-public:
+  public:
     virtual ~TQuavTriggerEventHandler() = default;
     virtual void HandleTrigger(const TTriggerMessage& message) = 0;
 };

@@ -13,7 +13,7 @@ using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 class IoTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(p.openResult, 0);
         // No notifications: bytes wait in the ring until the test reads them.

@@ -14,7 +14,7 @@ namespace {
 using std::chrono::milliseconds;
 
 class LineDrivenPort : public TQuavTermiosDispatcher {
-public:
+  public:
     ~LineDrivenPort() override {
         // Stop the threads while this object's overrides still exist.
         ShutdownForDestroy();
@@ -23,7 +23,7 @@ public:
     std::atomic<uint32_t> errors{0};
     std::atomic<uint32_t> hold{0};
 
-protected:
+  protected:
     uint8_t GetComModemStatus() override { return lines.load(); }
     uint32_t ReadComError(TComStat& status) override {
         const uint32_t e = TQuavTermiosDispatcher::ReadComError(status);
@@ -33,13 +33,14 @@ protected:
 };
 
 class LinesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(pty.ok());
         auto driven = std::make_unique<LineDrivenPort>();
         raw = driven.get();
         port = std::move(driven);
-        ASSERT_EQ(port->InitPort(pty.slavePath(), 38400, kParityNone, 8, 1, 4096, 4096, ofDtrOn | ofRtsOn), 0);
+        ASSERT_EQ(port->InitPort(pty.slavePath(), 38400, kParityNone, 8, 1, 4096, 4096, ofDtrOn | ofRtsOn),
+                  0);
     }
     // The dispatcher's pass reads the lines at least every 50 ms.
     static void settle() { std::this_thread::sleep_for(milliseconds(150)); }

@@ -110,7 +110,8 @@ TEST(OpenTest, RawModeOnOpen) {
     peer.send(bytes);
     ASSERT_TRUE(waitFor([&] { return p.port->InBuffUsed() == bytes.size(); }));
     std::string got(bytes.size(), '\0');
-    ASSERT_EQ(p.port->GetBlock(got.data(), static_cast<uint32_t>(got.size())), static_cast<int32_t>(bytes.size()));
+    ASSERT_EQ(p.port->GetBlock(got.data(), static_cast<uint32_t>(got.size())),
+              static_cast<int32_t>(bytes.size()));
     EXPECT_EQ(got, bytes);
 }
 

@@ -39,7 +39,7 @@ inline std::string patternBytes(size_t n, unsigned seed = 1) {
 }
 
 class PortOnPty {
-public:
+  public:
     explicit PortOnPty(uint32_t outSize = 4096, uint32_t openFlags = ofDtrOn | ofRtsOn) {
         EXPECT_TRUE(pty.ok());
         port = std::make_unique<TQuavTermiosDispatcher>();
@@ -60,7 +60,7 @@ struct StopPortOnExit {
 
 // Records every notification; `action` runs first, inside the notification.
 class Consumer : public TQuavTriggerEventHandler {
-public:
+  public:
     std::function<void(const TTriggerMessage&)> action;
 
     void HandleTrigger(const TTriggerMessage& message) override {
@@ -76,19 +76,21 @@ public:
     size_t count(uint32_t msg) const {
         std::lock_guard<std::mutex> g(lock_);
         size_t n = 0;
-        for (const auto& m : seen_) n += m.Msg == msg;
+        for (const auto& m : seen_)
+            n += m.Msg == msg;
         return n;
     }
     bool waitCount(uint32_t msg, size_t n, int timeoutMs = 3000) const {
         std::unique_lock<std::mutex> g(lock_);
         return changed_.wait_for(g, std::chrono::milliseconds(timeoutMs), [&] {
             size_t c = 0;
-            for (const auto& m : seen_) c += m.Msg == msg;
+            for (const auto& m : seen_)
+                c += m.Msg == msg;
             return c >= n;
         });
     }
 
-private:
+  private:
     mutable std::mutex lock_;
     mutable std::condition_variable changed_;
     std::vector<TTriggerMessage> seen_;

@@ -16,14 +16,17 @@ struct Conversion {
 
 class ConversionTest : public ::testing::TestWithParam<Conversion> {};
 
-TEST_P(ConversionTest, IntegerArithmeticAsSpecified) { EXPECT_EQ(GetParam().convert(GetParam().in), GetParam().out); }
+TEST_P(ConversionTest, IntegerArithmeticAsSpecified) {
+    EXPECT_EQ(GetParam().convert(GetParam().in), GetParam().out);
+}
 
 INSTANTIATE_TEST_SUITE_P(Values, ConversionTest,
                          ::testing::Values(Conversion{Secs2Ticks, 1, 18}, Conversion{Secs2Ticks, 60, 1092},
                                            Conversion{Secs2Ticks, 0, 0}, Conversion{Ticks2Secs, 18, 1},
                                            Conversion{Ticks2Secs, 0, 0}, Conversion{Ticks2Secs, 9, 0},
                                            Conversion{Ticks2Secs, 10, 1}, Conversion{MSecs2Ticks, 1000, 18},
-                                           Conversion{MSecs2Ticks, 54, 0}, Conversion{MSecs2Ticks, 3600, 65}));
+                                           Conversion{MSecs2Ticks, 54, 0},
+                                           Conversion{MSecs2Ticks, 3600, 65}));
 
 TEST(EventTimerTest, ExpiresAfterItsLengthAndReportsRemainingTicks) {
     EventTimer t;

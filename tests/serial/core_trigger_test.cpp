@@ -19,7 +19,7 @@ using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 class TriggerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(p.openResult, 0);
         raw = p.port.get();
@@ -340,7 +340,8 @@ TEST_F(TriggerTest, HandlesAndFailures) {
 }
 
 TEST_F(TriggerTest, HandlesAreReusedAfterTheCounterRunsOut) {
-    for (int i = 1; i < 4096; ++i) ASSERT_EQ(port().AddTimerTrigger(), i * 8);
+    for (int i = 1; i < 4096; ++i)
+        ASSERT_EQ(port().AddTimerTrigger(), i * 8);
     // The counter is spent; the smallest free multiple of 8 up to 4096 is used.
     EXPECT_EQ(port().RemoveTrigger(40), 0);
     EXPECT_EQ(port().AddTimerTrigger(), 40);
@@ -350,7 +351,7 @@ TEST_F(TriggerTest, HandlesAreReusedAfterTheCounterRunsOut) {
 // ---- Handler kinds --------------------------------------------------------------------------
 
 class RecordingWindow : public TQuavWindowHandler {
-public:
+  public:
     bool SendTriggerMessage(const TTriggerMessage& message) override {
         std::lock_guard<std::mutex> g(lock);
         messages.push_back(message);

@@ -41,7 +41,9 @@ PtyPair::PtyPair() {
     slavePath_ = name;
 }
 
-PtyPair::~PtyPair() { closeMaster(); }
+PtyPair::~PtyPair() {
+    closeMaster();
+}
 
 void PtyPair::closeMaster() {
     if (master_ >= 0) ::close(master_);
@@ -71,8 +73,10 @@ std::string PtyPair::read(size_t n, int timeoutMs) {
         pollfd p{master_, POLLIN, 0};
         if (::poll(&p, 1, msLeft(end)) <= 0) break;
         const ssize_t r = ::read(master_, buf, std::min(sizeof buf, n - out.size()));
-        if (r > 0) out.append(buf, static_cast<size_t>(r));
-        else if (r == 0 || (errno != EAGAIN && errno != EINTR)) break;
+        if (r > 0)
+            out.append(buf, static_cast<size_t>(r));
+        else if (r == 0 || (errno != EAGAIN && errno != EINTR))
+            break;
     }
     return out;
 }
@@ -84,8 +88,10 @@ std::string PtyPair::readUntilQuiet(int quietMs) {
         pollfd p{master_, POLLIN, 0};
         if (::poll(&p, 1, quietMs) <= 0) break;
         const ssize_t r = ::read(master_, buf, sizeof buf);
-        if (r > 0) out.append(buf, static_cast<size_t>(r));
-        else if (r == 0 || (errno != EAGAIN && errno != EINTR)) break;
+        if (r > 0)
+            out.append(buf, static_cast<size_t>(r));
+        else if (r == 0 || (errno != EAGAIN && errno != EINTR))
+            break;
     }
     return out;
 }

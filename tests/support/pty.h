@@ -13,7 +13,7 @@
 namespace brimwell::test {
 
 class PtyPair {
-public:
+  public:
     // Opens a master in raw mode; ok() tells whether it worked.
     PtyPair();
     ~PtyPair();
@@ -32,7 +32,7 @@ public:
     std::string readUntilQuiet(int quietMs);
     void closeMaster();
 
-private:
+  private:
     int master_ = -1;
     std::string slavePath_;
 };
@@ -40,7 +40,7 @@ private:
 // A thread on the master side that collects everything the code under test sends and writes
 // what the test queues. Reading can be paused so that the line backs up.
 class PtyPeer {
-public:
+  public:
     explicit PtyPeer(PtyPair& pair);
     ~PtyPeer();
     PtyPeer(const PtyPeer&) = delete;
@@ -53,7 +53,7 @@ public:
     bool waitReceived(size_t n, int timeoutMs) const;
     void setReading(bool on);
 
-private:
+  private:
     void run();
 
     PtyPair& pair_;
