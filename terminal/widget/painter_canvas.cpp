@@ -2,6 +2,7 @@
 #include "terminal/widget/painter_canvas.h"
 
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QPainter>
 
 namespace brimwell {
@@ -34,6 +35,14 @@ TerminalFontMetrics TerminalFontMetrics::measure(const QFont& font) {
     // the spacing makes up the difference, so one text call draws a whole run.
     if (m.uniformAdvance && m.charWidth != first)
         m.font.setLetterSpacing(QFont::AbsoluteSpacing, m.charWidth - first);
+    m.rawFont = QRawFont::fromFont(font);
+    if (m.rawFont.isValid()) {
+        for (int b = 0x20; b < 0x100; ++b) {
+            if (b == 0x7F) continue;
+            const QList<quint32> g = m.rawFont.glyphIndexesForString(QString(QChar(b)));
+            m.glyphs[size_t(b)] = g.size() == 1 ? g[0] : 0;
+        }
+    }
     return m;
 }
 
@@ -70,6 +79,10 @@ void TQuavPainterCanvas::TextRun(const TQuavTermRect& cell, const char* text, in
     // cells alone never removes, so text stays inside the run's rectangle.
     painter_.setClipRect(r & clip_);
     // Cells hold bytes; 0x80..0xFF are shown as the Latin-1 characters of the font.
+    if (drawGlyphs(cell.Left, baseline, text, count, advance)) {
+        painter_.setClipRect(clip_);
+        return;
+    }
     if (metrics_.uniformAdvance && advance == metrics_.charWidth) {
         text_.resize(count);
         QChar* out = text_.data();
@@ -81,6 +94,27 @@ void TQuavPainterCanvas::TextRun(const TQuavTermRect& cell, const char* text, in
             painter_.drawText(QPoint(cell.Left + i * advance, baseline), QString(QChar(uchar(text[i]))));
     }
     painter_.setClipRect(clip_);
+}
+
+bool TQuavPainterCanvas::drawGlyphs(int left, int baseline, const char* text, int count, int advance) {
+    if (!metrics_.rawFont.isValid()) return false;
+    runGlyphs_.clear();
+    runPositions_.clear();
+    for (int i = 0; i < count; ++i) {
+        const uchar b = uchar(text[i]);
+        if (b == ' ') continue; // the fill already shows a space
+        const quint32 glyph = metrics_.glyphs[b];
+        // A byte the font has no glyph for goes the slower way, where Qt may find another font.
+        if (glyph == 0) return false;
+        runGlyphs_.push_back(glyph);
+        runPositions_.emplace_back(qreal(i * advance), 0.0);
+    }
+    if (runGlyphs_.empty()) return true;
+    QGlyphRun run;
+    run.setRawFont(metrics_.rawFont);
+    run.setRawData(runGlyphs_.data(), runPositions_.data(), int(runGlyphs_.size()));
+    painter_.drawGlyphRun(QPointF(left, baseline), run);
+    return true;
 }
 
 void TQuavPainterCanvas::Line(int x1, int y1, int x2, int y2, TColor color) {

@@ -5,7 +5,12 @@
 
 #include "terminal/terminal_canvas.h"
 
+#include <array>
+#include <vector>
+
 #include <QFont>
+#include <QPointF>
+#include <QRawFont>
 #include <QRect>
 #include <QString>
 
@@ -23,6 +28,10 @@ struct TerminalFontMetrics {
     int charHeight = 0; // cell height: font height plus external leading
     int ascent = 0;
     bool uniformAdvance = false; // every printable character advances by the same amount
+    // Glyphs of the 256 byte values (as Latin-1) in the font itself; 0 where it has none. Runs are
+    // drawn from these directly: no text shaping for what is one glyph per cell anyway.
+    QRawFont rawFont;
+    std::array<quint32, 256> glyphs{};
 
     static TerminalFontMetrics measure(const QFont& font);
 };
@@ -42,12 +51,16 @@ class TQuavPainterCanvas : public TQuavTerminalCanvas {
 
   private:
     void touch(const QRect& r) { touched_ |= (r & clip_); }
+    // Draws a run from the font's glyphs at a fixed advance; false when a byte has no glyph.
+    bool drawGlyphs(int left, int baseline, const char* text, int count, int advance);
 
     QPainter& painter_;
     const TerminalFontMetrics& metrics_;
     QRect clip_;
     QRect touched_;
-    QString text_; // reused for every run
+    QString text_;                   // reused for every run
+    std::vector<quint32> runGlyphs_; // reused for every run
+    std::vector<QPointF> runPositions_;
 };
 
 } // namespace brimwell
