@@ -1,9 +1,13 @@
 // QPainter drawing of the terminal's cells.
 #include "terminal/widget/painter_canvas.h"
 
+#include "terminal/widget/ansi_codec.h"
+
 #include <QFontMetrics>
 #include <QGlyphRun>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace brimwell {
 
@@ -19,27 +23,16 @@ TerminalFontMetrics TerminalFontMetrics::measure(const QFont& font) {
     TerminalFontMetrics m;
     m.font = font;
     m.font.setKerning(false);
-    m.font.setLetterSpacing(QFont::AbsoluteSpacing, 0);
     QFontMetrics fm(m.font);
-    m.charWidth = fm.maxWidth();
-    m.charHeight = fm.height() + fm.leading();
+    m.charWidth = std::max({fm.maxWidth(), fm.horizontalAdvance(QChar('M')), 1});
+    m.charHeight = std::max(fm.height() + fm.leading(), 1);
     m.ascent = fm.ascent();
-    const int first = fm.horizontalAdvance(QChar(' '));
-    m.uniformAdvance = first > 0;
-    for (int ch = 0x21; ch < 0x7F && m.uniformAdvance; ++ch)
-        m.uniformAdvance = fm.horizontalAdvance(QChar(ch)) == first;
-    if (m.charWidth < first) m.charWidth = first;
-    if (m.charWidth <= 0) m.charWidth = 1;
-    if (m.charHeight <= 0) m.charHeight = 1;
-    // A fixed-pitch font narrower than its widest glyph still lands every character on its cell:
-    // the spacing makes up the difference, so one text call draws a whole run.
-    if (m.uniformAdvance && m.charWidth != first)
-        m.font.setLetterSpacing(QFont::AbsoluteSpacing, m.charWidth - first);
     m.rawFont = QRawFont::fromFont(font);
     if (m.rawFont.isValid()) {
         for (int b = 0x20; b < 0x100; ++b) {
-            if (b == 0x7F) continue;
-            const QList<quint32> g = m.rawFont.glyphIndexesForString(QString(QChar(b)));
+            const QChar c = ansiGlyphChar(uchar(b));
+            if (c.isNull()) continue;
+            const QList<quint32> g = m.rawFont.glyphIndexesForString(QString(c));
             m.glyphs[size_t(b)] = g.size() == 1 ? g[0] : 0;
         }
     }
@@ -83,15 +76,12 @@ void TQuavPainterCanvas::TextRun(const TQuavTermRect& cell, const char* text, in
         painter_.setClipRect(clip_);
         return;
     }
-    if (metrics_.uniformAdvance && advance == metrics_.charWidth) {
-        text_.resize(count);
-        QChar* out = text_.data();
-        for (int i = 0; i < count; ++i)
-            out[i] = QChar(uchar(text[i]));
-        painter_.drawText(QPoint(cell.Left, baseline), text_);
-    } else {
-        for (int i = 0; i < count; ++i)
-            painter_.drawText(QPoint(cell.Left + i * advance, baseline), QString(QChar(uchar(text[i]))));
+    // Character by character at the cell advance, so that Qt may take a glyph from another font.
+    for (int i = 0; i < count; ++i) {
+        const QChar c = ansiGlyphChar(uchar(text[i]));
+        if (c.isNull() || c == QChar(' ')) continue;
+        text_ = c;
+        painter_.drawText(QPoint(cell.Left + i * advance, baseline), text_);
     }
     painter_.setClipRect(clip_);
 }
@@ -102,7 +92,8 @@ bool TQuavPainterCanvas::drawGlyphs(int left, int baseline, const char* text, in
     runPositions_.clear();
     for (int i = 0; i < count; ++i) {
         const uchar b = uchar(text[i]);
-        if (b == ' ') continue; // the fill already shows a space
+        // The fill already shows a space; control and unassigned bytes show nothing.
+        if (b == ' ' || ansiGlyphChar(b).isNull()) continue;
         const quint32 glyph = metrics_.glyphs[b];
         // A byte the font has no glyph for goes the slower way, where Qt may find another font.
         if (glyph == 0) return false;

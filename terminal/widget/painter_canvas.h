@@ -23,11 +23,10 @@ TColor fromQColor(const QColor& c);
 
 // Font facts measured once per font change and shared by every canvas drawing with that font.
 struct TerminalFontMetrics {
-    QFont font;         // the font as drawn (letter spacing adjusted to the cell width)
+    QFont font;         // the font as drawn
     int charWidth = 0;  // cell width: the font's widest character
     int charHeight = 0; // cell height: font height plus external leading
     int ascent = 0;
-    bool uniformAdvance = false; // every printable character advances by the same amount
     // Glyphs of the 256 byte values (as Latin-1) in the font itself; 0 where it has none. Runs are
     // drawn from these directly: no text shaping for what is one glyph per cell anyway.
     QRawFont rawFont;

@@ -2,6 +2,7 @@
 // clipboard.
 #include "terminal/widget/quav_terminal.h"
 
+#include "terminal/widget/ansi_codec.h"
 #include "terminal/widget/key_mapping.h"
 
 #include <QClipboard>
@@ -53,9 +54,10 @@ void TQuavCustomTerminal::keyPressEvent(QKeyEvent* e) {
 
 void TQuavCustomTerminal::characterEvent(const QString& text) {
     for (const QChar qc : text) {
-        // Cells and the port carry bytes; characters beyond Latin-1 have no byte to become.
-        if (qc.unicode() > 0xFF) continue;
-        char ch = char(qc.unicode());
+        // Cells and the port carry bytes; a character outside the code page has none to become.
+        const int byte = charToAnsi(qc);
+        if (byte < 0) continue;
+        char ch = char(byte);
         if (OnKeyPress) OnKeyPress(ch);
         if (ch == 0 || !emulator_) continue;
         try {
@@ -224,13 +226,13 @@ std::string TQuavCustomTerminal::SelectionText() const {
 void TQuavCustomTerminal::CopyToClipboard() {
     const std::string text = SelectionText();
     if (text.empty()) return;
-    QGuiApplication::clipboard()->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+    QGuiApplication::clipboard()->setText(ansiToString(text));
 }
 
 void TQuavCustomTerminal::PasteFromClipboard() {
     const QString text = QGuiApplication::clipboard()->text();
     if (text.isEmpty()) return;
-    const QByteArray bytes = text.toLatin1();
+    const std::string bytes = stringToAnsi(text);
     if (pasteToScreen_ && pasteToPort_ && comPort_) {
         for (const char ch : bytes) {
             WriteChar(ch);
@@ -238,8 +240,8 @@ void TQuavCustomTerminal::PasteFromClipboard() {
         }
         return;
     }
-    if (pasteToScreen_) WriteString(std::string_view(bytes.constData(), size_t(bytes.size())));
-    if (pasteToPort_ && comPort_) PutString(std::string_view(bytes.constData(), size_t(bytes.size())));
+    if (pasteToScreen_) WriteString(bytes);
+    if (pasteToPort_ && comPort_) PutString(bytes);
 }
 
 } // namespace brimwell

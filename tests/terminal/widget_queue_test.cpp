@@ -1,4 +1,5 @@
 // The terminal's intake queue and capture file: growth, order, failure texts and the capture modes.
+#include "terminal/widget/ansi_codec.h"
 #include "terminal/widget/byte_queue.h"
 #include "terminal/widget/capture_file.h"
 
@@ -108,6 +109,36 @@ TEST(ByteQueue, ShortReadsFailWithCounts) {
     q.Clear();
     EXPECT_EQ(q.Count(), 0);
     EXPECT_THROW(q.Peek(1), EQuavByteQueueError);
+}
+
+// --- bytes and characters ------------------------------------------------------------------------
+
+struct CodecCase {
+    int byte;         // -1: the character has no byte
+    char16_t unicode; // the character
+    bool drawn;       // whether the byte shows a glyph
+};
+
+TEST(AnsiCodec, BytesAndCharactersBothWays) {
+    const CodecCase cases[] = {
+        {'A', u'A', true},     {0xE9, 0x00E9, true},  {0x80, 0x20AC, true},  {0x85, 0x2026, true},
+        {0x9F, 0x0178, true},  {0x81, 0x0081, false}, {0x1B, 0x001B, false}, {0x7F, 0x007F, false},
+        {0x00, 0x0000, false}, {0xA0, 0x00A0, true},  {-1, 0x0085, false},   {-1, 0x4E2D, false},
+    };
+    for (const CodecCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "byte " << c.byte << " char U+" << std::hex << int(c.unicode));
+        EXPECT_EQ(charToAnsi(QChar(c.unicode)), c.byte);
+        if (c.byte < 0) continue;
+        EXPECT_EQ(ansiToChar(uchar(c.byte)).unicode(), c.unicode);
+        EXPECT_EQ(!ansiGlyphChar(uchar(c.byte)).isNull(), c.drawn);
+    }
+    const std::string all = [] {
+        std::string s;
+        for (int b = 0; b < 256; ++b)
+            s += char(b);
+        return s;
+    }();
+    EXPECT_EQ(stringToAnsi(ansiToString(all)), all) << "every byte survives the clipboard";
 }
 
 // --- capture file -------------------------------------------------------------------------------

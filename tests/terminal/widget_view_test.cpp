@@ -246,6 +246,21 @@ TEST_F(TerminalView, GlyphsStayInsideTheirRun) {
     EXPECT_EQ(off, 0) << "pixels of the red cell touched by the X beside it";
 }
 
+TEST_F(TerminalView, EachGlyphLandsInItsOwnCell) {
+    // Narrow glyphs would bunch up under the font's own advance; each must sit in its cell. The
+    // second row holds an unassigned byte (nothing drawn) and 0x85, an ellipsis in the code page.
+    term->SetCursorType(ctNone);
+    feed("iiiiiiiiii\r\ni\x81i\x85i");
+    const QImage img = render();
+    for (int col = 1; col <= 10; ++col)
+        EXPECT_GT(brightest(img, 1, col), 100) << "column " << col;
+    EXPECT_EQ(brightest(img, 1, 11), 0);
+    for (int col : {1, 3, 4, 5})
+        EXPECT_GT(brightest(img, 2, col), 100) << "row 2 column " << col;
+    EXPECT_EQ(brightest(img, 2, 2), 0) << "an unassigned byte shows nothing";
+    EXPECT_EQ(brightest(img, 2, 6), 0);
+}
+
 TEST_F(TerminalView, OnlyChangedCellsAreRedrawnAfterData) {
     feed("first");
     QImage before = render();
