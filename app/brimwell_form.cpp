@@ -40,6 +40,23 @@ constexpr const char* kCloseCaption = "Loader GUI : Confirm Exit";
 constexpr const char* kAutoNoPort =
     "Error!! COM port communication failed. Please check RS232 connection/INI settings. Exiting application";
 
+// The designed faces are Windows fonts; where they are missing, take the closest a Linux desktop
+// usually has (metric-compatible ones first) so that captions still fit their controls.
+void installFontSubstitutes() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans Narrow"),
+                                QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                                QStringLiteral("DejaVu Sans Condensed")});
+    QFont::insertSubstitutions(QStringLiteral("Comic Sans MS"),
+                               {QStringLiteral("Comic Neue"), QStringLiteral("Liberation Sans"),
+                                QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(QStringLiteral("Courier New"),
+                               {QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")});
+}
+
 QFont pixelFont(const char* family, int pixels) {
     QFont f(QString::fromLatin1(family));
     f.setPixelSize(pixels);
@@ -58,6 +75,7 @@ QLabel* label(QWidget* parent, const char* text, int x, int y) {
 TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     : QMainWindow(parent), settingsPath_(std::move(settingsPath)) {
     setWindowTitle(QString::fromLatin1(kDesignCaption));
+    installFontSubstitutes();
     setFont(pixelFont("MS Sans Serif", 11));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -150,11 +168,17 @@ void TBrimwellForm::buildControls() {
     CODE_NUMLabel->hide();
 
     PickButton = new QPushButton(QStringLiteral("Open script file to read and upload"), Client);
+    PickButton->setStyleSheet(QStringLiteral("padding: 0px 2px;"));
     PickButton->setGeometry(40, 38, 176, 25);
     connect(PickButton, &QPushButton::clicked, this, &TBrimwellForm::PickButtonClick);
 
     RS232GroupBox = new QGroupBox(QStringLiteral("RS-232"), Client);
     RS232GroupBox->setGeometry(37, 72, 444, 42);
+    // Frame line through the middle of the caption, as the positions inside the group assume.
+    RS232GroupBox->setStyleSheet(QStringLiteral(
+        "QGroupBox#RS232GroupBox { border: 1px solid #a0a0a0; border-radius: 2px; margin-top: 6px; }"
+        "QGroupBox#RS232GroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 2px; }"));
+    RS232GroupBox->setObjectName(QStringLiteral("RS232GroupBox"));
     struct LightPlace {
         TQuavStatusLight** light;
         int left;
@@ -170,8 +194,8 @@ void TBrimwellForm::buildControls() {
         QLabel* caption = label(RS232GroupBox, p.caption, p.left + 14, 17);
         caption->setObjectName(QString::fromLatin1(p.caption) + "Caption");
     }
-    label(RS232GroupBox, "COM:", 318, 8);
-    label(RS232GroupBox, "Baud:", 318, 25);
+    label(RS232GroupBox, "COM:", 314, 8);
+    label(RS232GroupBox, "Baud:", 314, 25);
     ComNumberLabel = label(RS232GroupBox, "None", 352, 8);
     ComBaudLabel = label(RS232GroupBox, "38400", 353, 25);
     ComNumberLabel->setMinimumWidth(60);

@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: brimwell-render-docs OUTPUT_DIR SIMULATOR\n");
         return 2;
     }
-    const std::string out = argv[1];
+    const std::string out = std::filesystem::absolute(argv[1]).string();
     const std::string simulator = argv[2];
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     signal(SIGPIPE, SIG_IGN);
@@ -101,8 +101,10 @@ int main(int argc, char** argv) {
         std::ofstream data(work + "/firmware.bin", std::ios::binary);
         for (int i = 0; i < 120000; ++i) data.put(static_cast<char>(i * 7));
         std::ofstream script(work + "/flash.sld");
-        script << "; example flashing script\n_TC \"^M\"\n_LF " << work << "/firmware.bin\n_LA 80000000\n_LV 1.08\n_LD\n";
+        script << "; example flashing script\n_TC \"^M\"\n_LF firmware.bin\n_LA 80000000\n_LV 1.08\n_LD\n";
     }
+    // Relative names in the script, as an operator's scripts have them.
+    std::filesystem::current_path(work);
 
     int rc = 0;
     {
