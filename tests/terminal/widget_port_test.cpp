@@ -150,7 +150,7 @@ TEST_F(TerminalOnPort, TypedKeysGoToThePort) {
     typeKey(0, QString(QChar(0x20AC)));
     typeKey(0, QString(QChar(0x4E2D)));
     EXPECT_EQ(line.receive(5, 3000), std::string("x\x7f\x03\x1b\x80", 5)) << "the euro sign is 0x80";
-    EXPECT_EQ(line.receive(1, 200), "") << "no byte for U+4E2D"; no byte for U+4E2D";
+    EXPECT_EQ(line.receive(1, 200), "") << "no byte for U+4E2D";
     EXPECT_EQ(term->Line(1), pad("")) << "no local echo without HalfDuplex";
 
     // With a selection made, Ctrl+C copies it and sends nothing.
