@@ -157,6 +157,7 @@ int32_t TQuavBaseDispatcher::InitPort(const std::string& deviceName, uint32_t ba
     }
     deviceName_ = deviceName;
     lastOpenErrno_ = 0;
+    lastOpenSystemErrno_ = 0;
 
     const int32_t opened = OpenCom(deviceName, inSize, outSize);
     if (opened == secOutOfMemory) return secOutOfMemory;

@@ -184,6 +184,8 @@ class TQuavBaseDispatcher {
     bool IsOpen() const;
     // errno of the last failed open and the path it was given, for messages that name the device.
     int LastOpenErrno() const { return lastOpenErrno_; }
+    // The system's own errno of that failure (for its text, strerror), 0 when none.
+    int LastOpenSystemErrno() const { return lastOpenSystemErrno_; }
     const std::string& DeviceName() const { return deviceName_; }
     // "COM" and the number, for the dispatch log.
     void SetDeviceLabel(const std::string& label);
@@ -385,6 +387,7 @@ class TQuavBaseDispatcher {
     // Held shared around every device call, exclusively to close the descriptor.
     std::shared_mutex deviceLock_;
     int lastOpenErrno_ = 0;
+    int lastOpenSystemErrno_ = 0;
     std::atomic<uint64_t> bytesReceived_{0};
 
   private:

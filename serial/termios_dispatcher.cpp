@@ -139,11 +139,13 @@ int32_t TQuavTermiosDispatcher::OpenCom(const std::string& name, uint32_t, uint3
 
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        lastOpenErrno_ = openErrorNumber(errno);
+        lastOpenSystemErrno_ = errno;
+        lastOpenErrno_ = openErrorNumber(lastOpenSystemErrno_);
         return -1;
     }
     auto fail = [&](int err) {
         ::close(fd);
+        lastOpenSystemErrno_ = err;
         lastOpenErrno_ = openErrorNumber(err);
         return -1;
     };

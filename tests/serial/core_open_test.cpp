@@ -32,6 +32,7 @@ TEST_P(OpenFailureTest, ReportsThePlatformErrorAndStaysClosed) {
     TQuavTermiosDispatcher d;
     EXPECT_EQ(openPath(d, GetParam().path), GetParam().code);
     EXPECT_EQ(d.LastOpenErrno(), -GetParam().code);
+    EXPECT_NE(d.LastOpenSystemErrno(), 0);
     EXPECT_EQ(d.DeviceName(), GetParam().path);
     EXPECT_FALSE(d.IsOpen());
     EXPECT_EQ(d.RunningThreads(), 0);
@@ -48,6 +49,7 @@ TEST(OpenTest, SecondOpenOfAHeldDeviceIsInUse) {
     ASSERT_EQ(first.openResult, 0);
     TQuavTermiosDispatcher second;
     EXPECT_EQ(openPath(second, first.pty.slavePath()), -kOpenErrorInUse);
+    EXPECT_TRUE(second.LastOpenSystemErrno() == EWOULDBLOCK || second.LastOpenSystemErrno() == EBUSY);
     EXPECT_FALSE(second.IsOpen());
     first.port->DonePort();
     EXPECT_EQ(openPath(second, first.pty.slavePath()), 0);
@@ -65,7 +67,10 @@ TEST(OpenTest, DeviceWithoutPermissionKeepsItsOwnError) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
         TQuavTermiosDispatcher d;
         const int32_t r = openPath(d, pty.slavePath());
-        ::_exit(r == -kOpenErrorPermission && d.LastOpenErrno() == kOpenErrorPermission ? 0 : 1);
+        ::_exit(r == -kOpenErrorPermission && d.LastOpenErrno() == kOpenErrorPermission &&
+                        d.LastOpenSystemErrno() == EACCES && d.DeviceName() == pty.slavePath()
+                    ? 0
+                    : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
