@@ -310,6 +310,17 @@ int32_t TQuavTermiosDispatcher::SetComState(const TDeviceControlBlock& dcb) {
     tio.c_cc[VSTART] = dcb.XonChar;
     tio.c_cc[VSTOP] = dcb.XoffChar;
     if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return -errno;
+    // RTS toggling for RS-485 is the driver's where it offers it; elsewhere the request has no
+    // effect (the mode is only remembered).
+    const bool toggle = (dcb.Flags & dcbRtsControlMask) == dcbRtsControlToggle;
+    serial_rs485 rs485{};
+    if (::ioctl(fd_, TIOCGRS485, &rs485) == 0 && bool(rs485.flags & SER_RS485_ENABLED) != toggle) {
+        if (toggle)
+            rs485.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        else
+            rs485.flags &= ~static_cast<uint32_t>(SER_RS485_ENABLED);
+        ::ioctl(fd_, TIOCSRS485, &rs485);
+    }
     // Pseudo-terminals always carry 8 bits without parity and silently drop other formats; the
     // format asked for is then reported back, as nothing on such a line depends on it.
     termios set{};

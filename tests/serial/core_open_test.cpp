@@ -261,6 +261,23 @@ TEST(FlowTest, HardwareFlowSwitchesRtsCts) {
     EXPECT_EQ(p.port->HWFlowState(), fcOff + 1);
 }
 
+TEST(FlowTest, Rs485ModeHandsRtsToTheDriver) {
+    PortOnPty p;
+    ASSERT_EQ(p.openResult, 0);
+    PtyPeer peer(p.pty);
+    p.port->SetRS485Mode(true);
+    EXPECT_TRUE(p.port->RS485Mode());
+    ASSERT_EQ(p.port->HWFlowOptions(3686, 409, 0), 0);
+    EXPECT_EQ(p.port->SetRts(true), 1);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
+    EXPECT_FALSE(tio.c_cflag & CRTSCTS);
+    EXPECT_EQ(p.port->PutString("485"), 0);
+    ASSERT_TRUE(peer.waitReceived(3, 3000));
+    p.port->SendBreak(1);
+    EXPECT_EQ(peer.received(), "485");
+}
+
 TEST(FlowTest, SoftwareFlowSwitchesXonXoff) {
     PortOnPty p;
     ASSERT_EQ(p.openResult, 0);
