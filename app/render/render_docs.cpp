@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     const std::string link = work + "/com1";
     std::filesystem::create_directories(out);
 
-    // The unit, paced like a real line so that the pictures catch the upload under way.
+    // The unit, paced like a real line so that the pictures catch the upload under way (about 10 s).
     std::vector<std::string> args{simulator, "--link", link, "--quiet", "--baud", "115200", "--store", work};
     std::vector<char*> av;
     for (auto& a : args) av.push_back(a.data());
@@ -130,7 +130,6 @@ int main(int argc, char** argv) {
             snap.stop();
             if (!save(&form, out + "/main-window-uploading.png")) rc = 1;
             if (!save(form.ProgressForm, out + "/progress-window.png")) rc = 1;
-            form.ProgressForm->CancelButton->click();
         });
         snap.start();
         form.PickButton->click();
