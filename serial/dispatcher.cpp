@@ -194,9 +194,11 @@ int32_t TQuavBaseDispatcher::InitPort(const std::string& deviceName, uint32_t ba
         TDeviceControlBlock dcb;
         if (GetComState(dcb) == 0) dcb_ = dcb;
         dtrAuto_ = (openFlags & ofDtrAutomatic) != 0;
-        if (!dtrAuto_) dtrState_ = (openFlags & ofDtrOn) != 0;
         rtsAuto_ = (openFlags & ofRtsAutomatic) != 0;
-        if (!rtsAuto_) rtsState_ = (openFlags & ofRtsOn) != 0;
+        // The lines are set now: the line settings below write nothing when the device already
+        // runs with them.
+        if (!dtrAuto_) SetDtr((openFlags & ofDtrOn) != 0);
+        if (!rtsAuto_) SetRts((openFlags & ofRtsOn) != 0);
 
         availLength_ = 0;
         timers_.clear();

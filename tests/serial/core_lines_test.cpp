@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <vector>
 
 #include "core_test_util.h"
 
@@ -22,14 +24,29 @@ class LineDrivenPort : public TQuavTermiosDispatcher {
     std::atomic<uint8_t> lines{msCtsOn | msDsrOn | msDcdOn};
     std::atomic<uint32_t> errors{0};
     std::atomic<uint32_t> hold{0};
+    std::vector<int> escapes() {
+        std::lock_guard<std::mutex> g(escapeLock_);
+        return escapes_;
+    }
 
   protected:
+    int32_t EscapeComFunction(int function) override {
+        {
+            std::lock_guard<std::mutex> g(escapeLock_);
+            escapes_.push_back(function);
+        }
+        return TQuavTermiosDispatcher::EscapeComFunction(function);
+    }
     uint8_t GetComModemStatus() override { return lines.load(); }
     uint32_t ReadComError(TComStat& status) override {
         const uint32_t e = TQuavTermiosDispatcher::ReadComError(status);
         status.HoldFlags |= hold.load();
         return e | errors.exchange(0);
     }
+
+  private:
+    std::mutex escapeLock_;
+    std::vector<int> escapes_;
 };
 
 class LinesTest : public ::testing::Test {
@@ -88,6 +105,26 @@ TEST_F(LinesTest, ModemStatusTriggerFiresOnAMaskedChangeOnce) {
     ASSERT_EQ(raw->SetStatusTrigger(h, msCtsOn, true), 0);
     raw->lines = msDcdOn;
     ASSERT_TRUE(c.waitCount(kTriggerStatus, 2));
+}
+
+TEST(OpenLinesTest, OpeningSetsTheRequestedLevelsOfLinesNotLeftToTheDriver) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    {
+        LineDrivenPort port;
+        ASSERT_EQ(port.InitPort(pty.slavePath(), 38400, kParityNone, 8, 1, 4096, 4096, ofDtrOn), 0);
+        const std::vector<int> opened = port.escapes();
+        ASSERT_GE(opened.size(), 2u);
+        EXPECT_EQ(opened[0], kSetDtr);
+        EXPECT_EQ(opened[1], kClrRts);
+    }
+    LineDrivenPort automatic;
+    ASSERT_EQ(automatic.InitPort(pty.slavePath(), 38400, kParityNone, 8, 1, 4096, 4096,
+                                 ofDtrAutomatic | ofRtsAutomatic | ofDtrOn | ofRtsOn),
+              0);
+    EXPECT_TRUE(automatic.escapes().empty());
+    EXPECT_EQ(automatic.SetDtr(false), 1);
+    EXPECT_TRUE(automatic.escapes().empty());
 }
 
 struct ErrorCase {
