@@ -190,7 +190,9 @@ int runMain(int argc, char** argv) {
     if (!options.port.empty()) {
         chosen = setup.numberFor(options.port, error);
         if (chosen == 0) return setupError(error);
-        if (!setup.open(chosen, error)) return setupError(error);
+        if (!setup.open(chosen, error))
+            return setupError(error +
+                              "; check the device name and the connection, or name another port with --port");
     } else {
         uint16_t configured = 0;
         if (!settings.DefaultComDevice.empty()) {
@@ -220,7 +222,9 @@ int runMain(int argc, char** argv) {
             host.setStatusText(
                 "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
                 "before proceeding");
-            if (!setup.open(configured, error)) return setupError(error);
+            if (!setup.open(configured, error))
+                return setupError(error +
+                                  "; check setting 1 of the settings file, or name the port with --port");
             chosen = configured;
         }
     }
