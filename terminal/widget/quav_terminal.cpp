@@ -6,12 +6,8 @@
 #include "terminal/widget/terminal_intake.h"
 
 #include <QApplication>
-#include <QPaintEvent>
-#include <QPainter>
-#include <QResizeEvent>
+#include <QKeyEvent>
 #include <QScrollBar>
-#include <QStyleHints>
-#include <QTimerEvent>
 
 #include <algorithm>
 #include <cstring>
