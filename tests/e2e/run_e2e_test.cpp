@@ -295,6 +295,21 @@ TEST(EndToEnd, ProbesComOneAndTwoWithoutAPort) {
     EXPECT_EQ(readFile(f.storedPath("80000000", "1.08")), f.firmware_);
 }
 
+TEST(EndToEnd, SettingsPortIsProbedBeforeComOneAndTwo) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({"--start-in-loader"}));
+    f.writeSettings("Port=" + f.sim_.device + "\n");
+    const RunResult r =
+        f.run(f.twoFileScript(), {"--no-port", "--settings", f.dir_.file("settings.ini")}, 20,
+              {"BRIMWELL_COM1=" + f.dir_.file("none1"), "BRIMWELL_COM2=" + f.dir_.file("none2")});
+    ASSERT_EQ(r.exitCode, 0) << explain(r);
+    // A unit already in loader mode answers the second probe, for the loader prompt.
+    EXPECT_NE(r.err.find("Status: Established communication on COM "), std::string::npos) << explain(r);
+    EXPECT_NE(r.err.find("Running " + f.dir_.file("run.sld") + " on " + f.sim_.device), std::string::npos)
+        << explain(r);
+    EXPECT_EQ(readFile(f.storedPath("80000000", "1.08")), f.firmware_);
+}
+
 TEST(EndToEnd, NoUnitOnEitherPortIsASetUpError) {
     FlashRun f;
     const RunResult r =
