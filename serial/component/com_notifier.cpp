@@ -40,16 +40,30 @@ bool ComNotifier::SendTriggerMessage(const TTriggerMessage& message) {
     if (closing_) return false;
     const uint64_t id = ++nextId_;
     pending_ = Request{id, message};
+    inSend_ = true;
     QCoreApplication::postEvent(this, new QEvent(QEvent::Type(wakeEventType())));
     // A message the UI thread has started on is waited for to the end of the time-out even while
     // the port closes: the close is deferred until this delivery is over.
     done_.wait_for(lock, std::chrono::milliseconds(kWindowHandlerTimeoutMs),
                    [&] { return finishedId_ >= id || withdrawnId_ == id; });
+    inSend_ = false;
+    done_.notify_all();
     if (finishedId_ >= id) return true;
     // Not taken in time: withdraw it so the UI thread does not run it after the dispatcher has
     // moved on (the bytes it announced may be gone by then).
     if (pending_ && pending_->id == id) pending_.reset();
     return false;
+}
+
+void ComNotifier::withdrawPendingAndSettle(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (running_) return; // called from inside a handler: that delivery is ours to finish
+    if (pending_) {
+        withdrawnId_ = pending_->id;
+        pending_.reset();
+        done_.notify_all();
+    }
+    done_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !inSend_; });
 }
 
 void ComNotifier::reopen() {
@@ -82,20 +96,30 @@ void ComNotifier::runPending() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         request.swap(pending_);
+        if (request) running_ = true;
     }
     if (!request) return;
     port_->handleTriggerMessage(request->message);
     std::lock_guard<std::mutex> lock(mutex_);
+    running_ = false;
     if (request->id > finishedId_) finishedId_ = request->id;
     done_.notify_all();
 }
 
 bool ComNotifier::event(QEvent* e) {
-    if (e->type() == wakeEventType()) {
+    QEvent::Type type;
+    {
+        // The wake-up event was made by the dispatcher thread while it held this mutex; taking it
+        // before touching the event orders that thread's writes before our reads in a way the
+        // race detector sees (Qt's own hand-off inside postEvent is invisible to it).
+        std::lock_guard<std::mutex> lock(mutex_);
+        type = e->type();
+    }
+    if (type == wakeEventType()) {
         runPending();
         return true;
     }
-    if (e->type() == CloseCompleteEvent::type()) {
+    if (type == CloseCompleteEvent::type()) {
         port_->finishDeferredClose(static_cast<CloseCompleteEvent*>(e)->handle);
         return true;
     }

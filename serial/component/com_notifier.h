@@ -31,6 +31,12 @@ class ComNotifier : public QObject, public TQuavWindowHandler {
     // finishes normally.
     void shutdown();
 
+    // UI thread, before a wait reads the input itself: takes back a message the UI thread has not
+    // started on and waits (at most |timeoutMs|) until the dispatcher thread has left
+    // SendTriggerMessage, so the delivery's shared reads are over. Does nothing while a message
+    // is being handled (the wait then runs inside that handler).
+    void withdrawPendingAndSettle(int timeoutMs);
+
     // UI thread: post the close-complete message for the dispatcher with |handle|; |delayMs| > 0
     // posts it after that many milliseconds (used while the dispatcher is still busy).
     void postCloseComplete(int32_t handle, int delayMs = 0);
@@ -54,6 +60,8 @@ class ComNotifier : public QObject, public TQuavWindowHandler {
     uint64_t finishedId_ = 0;
     uint64_t withdrawnId_ = 0; // a message taken back before the UI thread started on it
     bool closing_ = false;
+    bool inSend_ = false;  // the dispatcher thread is inside SendTriggerMessage
+    bool running_ = false; // the UI thread is running a message's handlers
 };
 
 } // namespace brimwell

@@ -249,6 +249,9 @@ void TQuavCustomComPort::doOpen() {
         open_ = true;
         notifier_->reopen();
         check(dispatcher_->RegisterWndTriggerHandler(notifier_.get()));
+        // Registering marks the port as wanting notifications; our own window alone does not
+        // count, so the flags are worked out again now that it is in the list.
+        updatePortHandlerFlag();
         if (triggersSaved_) {
             triggersSaved_ = false;
             dispatcher_->RestoreTriggers(savedTriggers_);
@@ -840,11 +843,19 @@ class WaitBusyGuard {
 
 } // namespace
 
+void TQuavCustomComPort::settleDelivery() {
+    // The busy flag stops new notifications, not one already under way. One that waits for this
+    // thread is taken back, so the wait below reads the bytes in the normal way rather than as a
+    // consumer of that notification (which would leave them in place to be read twice).
+    notifier_->withdrawPendingAndSettle(kWindowHandlerTimeoutMs);
+}
+
 bool TQuavCustomComPort::WaitForString(std::string_view s, int32_t timeoutTicks, bool yield,
                                        bool ignoreCase) {
     if (s.empty() || state_ == psShuttingDown) return true;
     TQuavBaseDispatcher* d = requireDispatcher();
     WaitBusyGuard busy(d, waitPrepared_, waitPreparedBusy_);
+    settleDelivery();
     EventTimer timer;
     NewTimer(timer, timeoutTicks);
     uint8_t m = 0;
@@ -891,6 +902,7 @@ int TQuavCustomComPort::WaitForMultiString(std::string_view s, int32_t timeoutTi
     }
     TQuavBaseDispatcher* d = requireDispatcher();
     WaitBusyGuard busy(d, waitPrepared_, waitPreparedBusy_);
+    settleDelivery();
     EventTimer timer;
     NewTimer(timer, timeoutTicks);
     std::vector<uint8_t> counts(alternatives.size(), 0);

@@ -315,6 +315,7 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     void finishDeferredClose(int32_t handle);
     void raiseOpenFailure(int32_t code, const std::string& path);
     void updatePortHandlerFlag();
+    void settleDelivery();
     void applyLine();
     void applyHWFlow();
     void applySWFlow();

@@ -53,7 +53,13 @@ class MainThreadRunner : public QObject {
 
   protected:
     bool event(QEvent* e) override {
-        if (e->type() != wakeType()) return QObject::event(e);
+        QEvent::Type type;
+        {
+            // The event was made under this mutex by the calling thread; see ComNotifier::event.
+            std::lock_guard<std::mutex> lock(mutex_);
+            type = e->type();
+        }
+        if (type != wakeType()) return QObject::event(e);
         for (;;) {
             Call* call = nullptr;
             {

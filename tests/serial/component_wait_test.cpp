@@ -35,15 +35,18 @@ TEST(WaitForString, FindsConsumesAndLeavesTheRest) {
     PortOnPty p(41);
     p.port.SetOpen(true);
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.input) + " / " + c.wanted);
+        SCOPED_TRACE(std::string(c.input) + " / " + c.wanted + (c.ignoreCase ? " ignoring case" : ""));
+        ASSERT_EQ(p.port.GetInBuffUsed(), 0);
         ASSERT_TRUE(p.pty.send(c.input));
         ASSERT_TRUE(p.waitForInput(uint16_t(std::string(c.input).size())));
+        ASSERT_EQ(p.port.GetInBuffUsed(), std::string(c.input).size());
         std::string seen;
         p.port.SetOnWaitChar([&](TQuavComPort*, char ch) { seen += ch; });
         EXPECT_EQ(p.port.WaitForString(c.wanted, 4, true, c.ignoreCase), c.found);
         EXPECT_EQ(p.takeAll(), c.left);
         // The wait-character handler saw exactly what was consumed.
-        EXPECT_EQ(seen + c.left, c.input);
+        EXPECT_EQ(seen + c.left, c.input)
+            << "bytes read from the device: " << p.port.CurrentDispatcher()->BytesReceived();
     }
 }
 
