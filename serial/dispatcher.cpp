@@ -866,15 +866,21 @@ int32_t TQuavBaseDispatcher::SWFlowChars(uint8_t on, uint8_t off) {
 // ---- Stored settings ------------------------------------------------------------------------
 
 void TQuavBaseDispatcher::SetThreadBoost(TQuavThreadBoost boost) {
-    Lock guard(mainLock_);
-    boost_ = boost;
+    {
+        Lock guard(mainLock_);
+        boost_ = boost;
+    }
+    ApplyThreadBoost(boost, rs485_.load());
 }
+
+void TQuavBaseDispatcher::ApplyThreadBoost(TQuavThreadBoost, bool) {}
 TQuavThreadBoost TQuavBaseDispatcher::ThreadBoost() const {
     Lock guard(mainLock_);
     return boost_;
 }
 void TQuavBaseDispatcher::SetRS485Mode(bool on) {
     rs485_ = on;
+    ApplyThreadBoost(ThreadBoost(), on);
 }
 bool TQuavBaseDispatcher::RS485Mode() const {
     return rs485_.load();

@@ -349,6 +349,9 @@ class TQuavBaseDispatcher {
     virtual void StartDispatcher() = 0;
     virtual void StopDispatcher() = 0;
     virtual void ProcessCommunications() = 0;
+    // Raises the running threads' priorities by the boost (and the output thread's by one more in
+    // RS-485 mode). The default does nothing.
+    virtual void ApplyThreadBoost(TQuavThreadBoost boost, bool rs485);
 
     // ---- Pieces of the threads' work, shared by every device layer -----------------------------
     // The copy into the output ring that a device write makes. Returns n.

@@ -17,6 +17,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
@@ -460,6 +461,18 @@ void TQuavTermiosDispatcher::AbortOutput() {
                     [&] { return outputAcks_ != before || runningThreads_.load() == 0; });
 }
 
+// Raising a priority needs the right to (CAP_SYS_NICE); without it the threads stay at normal
+// priority, which is also what the default boost asks for.
+void TQuavTermiosDispatcher::ApplyThreadBoost(TQuavThreadBoost boost, bool rs485) {
+    const int steps = static_cast<int>(boost);
+    // Threads never boosted are left alone, so a program started with a lower priority keeps it.
+    if (steps == 0 && !rs485 && !boosted_.load()) return;
+    boosted_ = true;
+    for (const auto& [tid, extra] : {std::pair{comTid_.load(), 0}, std::pair{dispatcherTid_.load(), 0},
+                                     std::pair{outputTid_.load(), rs485 ? 1 : 0}})
+        if (tid > 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -(steps + extra));
+}
+
 void TQuavTermiosDispatcher::ProcessCommunications() {
     ::sched_yield();
 }
@@ -527,16 +540,21 @@ void TQuavTermiosDispatcher::StopDispatcher() {
 
 // Each thread catches what escapes its work, reports it and ends, doing its exit duties all the same.
 void TQuavTermiosDispatcher::comThread() {
+    comTid_ = static_cast<int>(::gettid());
+    ApplyThreadBoost(ThreadBoost(), RS485Mode());
     threadStarted();
     try {
         comThreadBody();
     } catch (...) {
         ReportException("exception in the com thread", std::current_exception());
     }
+    comTid_ = 0;
     threadEnded();
 }
 
 void TQuavTermiosDispatcher::dispatcherThread() {
+    dispatcherTid_ = static_cast<int>(::gettid());
+    ApplyThreadBoost(ThreadBoost(), RS485Mode());
     threadStarted();
     try {
         dispatcherThreadBody();
@@ -549,10 +567,13 @@ void TQuavTermiosDispatcher::dispatcherThread() {
     }
     eventCv_.notify_all();
     DispatcherThreadExit();
+    dispatcherTid_ = 0;
     threadEnded();
 }
 
 void TQuavTermiosDispatcher::outputThread() {
+    outputTid_ = static_cast<int>(::gettid());
+    ApplyThreadBoost(ThreadBoost(), RS485Mode());
     threadStarted();
     try {
         outputThreadBody();
@@ -560,6 +581,7 @@ void TQuavTermiosDispatcher::outputThread() {
         ReportException("exception in the output thread", std::current_exception());
     }
     acknowledgeOutput();
+    outputTid_ = 0;
     threadEnded();
 }
 

@@ -3,6 +3,7 @@
 // (com thread in poll() on the device, dispatcher thread, output thread).
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -38,6 +39,10 @@ class TQuavTermiosDispatcher : public TQuavBaseDispatcher {
     bool ModemLinesReported() const { return modemLinesReported_.load(); }
     // Running background threads of this port (0 after a completed close).
     int RunningThreads() const { return runningThreads_.load(); }
+    // Kernel thread ids of the com, dispatcher and output threads (0 where not running).
+    std::array<int, 3> ThreadIds() const {
+        return {comTid_.load(), dispatcherTid_.load(), outputTid_.load()};
+    }
 
   protected:
     int32_t OpenCom(const std::string& name, uint32_t inSize, uint32_t outSize) override;
@@ -57,6 +62,7 @@ class TQuavTermiosDispatcher : public TQuavBaseDispatcher {
     void StartDispatcher() override;
     void StopDispatcher() override;
     void ProcessCommunications() override;
+    void ApplyThreadBoost(TQuavThreadBoost boost, bool rs485) override;
 
   private:
     void comThread();
@@ -90,6 +96,8 @@ class TQuavTermiosDispatcher : public TQuavBaseDispatcher {
     std::thread comThread_, dispatcherThread_, outputThread_;
     std::atomic<bool> started_{false};
     std::atomic<int> runningThreads_{0};
+    std::atomic<int> comTid_{0}, dispatcherTid_{0}, outputTid_{0};
+    std::atomic<bool> boosted_{false};
 
     // com-event / ready hand-off between the com thread and the dispatcher thread.
     std::mutex eventMutex_;

@@ -2,6 +2,7 @@
 // platform error numbers, exclusivity, threads, line settings, modem lines and flow control.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -299,6 +300,32 @@ TEST(FlowTest, SoftwareFlowSwitchesXonXoff) {
     ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
     EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF));
     EXPECT_EQ(p.port->SWFlowState(), fcOff + 1);
+}
+
+int niceOf(int tid) {
+    errno = 0;
+    return ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+}
+
+TEST(ThreadBoostTest, RaisesThePortThreads) {
+    if (::geteuid() != 0) GTEST_SKIP() << "raising a priority needs the right to";
+    PortOnPty p;
+    ASSERT_EQ(p.openResult, 0);
+    const auto tids = p.port->ThreadIds();
+    for (int tid : tids)
+        ASSERT_GT(tid, 0);
+    p.port->SetThreadBoost(tbPlusTwo);
+    for (int tid : tids)
+        EXPECT_EQ(niceOf(tid), -2);
+    p.port->SetRS485Mode(true);
+    EXPECT_EQ(niceOf(tids[2]), -3) << "the output thread gets one step more in RS-485 mode";
+    p.port->SetRS485Mode(false);
+    p.port->SetThreadBoost(tbNone);
+    for (int tid : tids)
+        EXPECT_EQ(niceOf(tid), 0);
+    p.port->DonePort();
+    for (int tid : p.port->ThreadIds())
+        EXPECT_EQ(tid, 0);
 }
 
 TEST(SettingsTest, StoredValues) {
