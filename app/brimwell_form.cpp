@@ -479,10 +479,6 @@ void TBrimwellForm::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-bool TBrimwellForm::eventFilter(QObject* watched, QEvent* event) {
-    return QMainWindow::eventFilter(watched, event);
-}
-
 // ---- Script runs ------------------------------------------------------------------------------
 
 void TBrimwellForm::PickButtonClick() {

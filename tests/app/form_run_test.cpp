@@ -21,6 +21,8 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <signal.h>
 #include <cstdlib>
 
 extern char** environ;
@@ -285,4 +287,41 @@ TEST(ChildProcess, DISABLED_Automatic) {
     QApplication::exec();
     std::printf("EVENT LOOP ENDED\n");
     std::_Exit(4);
+}
+
+// The shipped program itself: no arguments open the window, which reads LoaderDefault.ini from the
+// working directory, runs the configured script unattended and ends with 0 after a good run.
+TEST_F(FormRun, TheProgramWithoutArgumentsRunsTheUnattendedScriptAndExitsZero) {
+    UnitSim sim(dir.file("com1"), store.path());
+    const std::string data = dataBytes(9000);
+    dir.write("image.bin", data);
+    dir.write("flash.sld", uploadScript("image.bin"));
+    dir.write("LoaderDefault.ini", "Port=1\nBaud=38400\nBits=8\nParity=0\nStop=1\nScript=flash.sld\nFolder=\nMode=AUTOMATIC\n");
+
+    std::string program = buildDir() + "/bin/brimwell";
+    char* argv[] = {program.data(), nullptr};
+    const std::string out = dir.file("program-output.txt");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    const std::string cwd = std::filesystem::current_path().string();
+    std::filesystem::current_path(dir.path());
+    setenv("BRIMWELL_TIME_SCALE", "20", 1);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    unsetenv("BRIMWELL_TIME_SCALE");
+    std::filesystem::current_path(cwd);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(rc, 0) << "cannot start " << program;
+    int status = 0;
+    for (int i = 0; i < 600 && waitpid(pid, &status, WNOHANG) == 0; ++i) usleep(100000);
+    if (waitpid(pid, &status, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "the program did not end: " << readFile(out);
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << readFile(out);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(out);
+    EXPECT_TRUE(storedImage() == data);
 }
