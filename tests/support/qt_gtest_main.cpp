@@ -15,6 +15,8 @@ using TestApplication = QCoreApplication;
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
+    setenv("BRIMWELL_BUILD_DIR", BRIMWELL_BUILD_DIR_DEFAULT, 0);
+    setenv("BRIMWELL_SOURCE_DIR", BRIMWELL_SOURCE_DIR_DEFAULT, 0);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     TestApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
