@@ -1516,10 +1516,7 @@ bool TQuavBaseDispatcher::checkReceiveTriggers() {
 bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
     auto endNow = [this] { return doneRequested_.load() || stopThreads_.load(); };
     if (endNow()) return false;
-    auto statusLoop = [&] {
-        if (busy_.load()) return;
-        while (!doneRequested_.load() && checkStatusTriggers()) {
-        }
+    auto resetHitsAfterAHit = [this] {
         bool hit;
         {
             Lock guard(mainLock_);
@@ -1527,10 +1524,16 @@ bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
         }
         if (hit) resetStatusHits();
     };
+    auto statusLoop = [&] {
+        if (busy_.load()) return;
+        while (!doneRequested_.load() && checkStatusTriggers()) {
+        }
+        resetHitsAfterAHit();
+    };
 
     // Modem lines are read on every pass: that also catches changes on devices that cannot
     // signal them as events.
-    uint8_t before = modemStatus_.load();
+    const uint8_t before = modemStatus_.load();
     updateModemDeltas();
     if ((eventMask & (evCts | evDsr | evRlsd | evRing | evRingTe)) || ((before ^ modemStatus_.load()) & 0xF0))
         statusLoop();
@@ -1548,13 +1551,9 @@ bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
         while (!doneRequested_.load() && checkReceiveTriggers()) {
         }
     }
-    bool hit;
-    {
-        Lock guard(mainLock_);
-        hit = statusHit_;
-    }
-    if (hit) resetStatusHits();
+    resetHitsAfterAHit();
 
+    // The periodic step: status and timer triggers, whether or not anything arrived.
     if (!doneRequested_.load() && !busy_.load()) {
         {
             Lock guard(mainLock_);
@@ -1565,11 +1564,7 @@ bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
             delivered = checkStatusTriggers();
             if (!delivered) delivered = checkTimerTriggers();
         } while (delivered && !doneRequested_.load());
-        {
-            Lock guard(mainLock_);
-            hit = statusHit_;
-        }
-        if (hit) resetStatusHits();
+        resetHitsAfterAHit();
     }
     return !endNow();
 }
