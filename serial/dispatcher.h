@@ -182,7 +182,8 @@ class TQuavBaseDispatcher {
                      uint8_t stopBits, uint32_t inSize, uint32_t outSize, uint32_t openFlags);
     void DonePort();
     bool IsOpen() const;
-    // errno of the last failed open and the path it was given, for messages that name the device.
+    // The platform error number of the last failed open (2, 3, 5, 13 or another errno, as InitPort
+    // returned it negated) and the path it was given, for messages that name the device.
     int LastOpenErrno() const { return lastOpenErrno_; }
     // The system's own errno of that failure (for its text, strerror), 0 when none.
     int LastOpenSystemErrno() const { return lastOpenSystemErrno_; }
@@ -295,8 +296,11 @@ class TQuavBaseDispatcher {
     int32_t DeregisterProcTriggerHandler(TTriggerProc proc);
     int32_t DeregisterEventTriggerHandler(TQuavTriggerEventHandler* handler);
     void UpdateHandlerFlags(TQuavHandlerFlagUpdate update);
-    // Swaps the busy flag; returns the previous value.
+    // Swaps the busy flag that a caller (WaitForString) holds to keep notifications back; returns
+    // its previous value. A notification in progress is not part of that flag, so a caller that
+    // restores the value it got never leaves notifications switched off.
     bool SetEventBusy(bool busy);
+    // True while the caller-held flag is set or a notification is being delivered.
     bool EventBusy() const;
 
     // How synchronised event handlers reach the main thread: the installed function must run the
