@@ -38,7 +38,7 @@ constexpr auto kThroughputRound = std::chrono::milliseconds(400);
 constexpr int kThroughputRounds = 9;
 // How long the PutBlock producer sleeps when the output buffer is full: a fraction of the time
 // the line needs to empty it even on a fast pseudo-terminal.
-constexpr auto kProducerPause = std::chrono::microseconds(50);
+constexpr auto kProducerPause = std::chrono::microseconds(100);
 constexpr int kLatencySamples = 200;
 constexpr int kCpuSeconds = 10;
 
