@@ -118,7 +118,9 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     QuavSLController1->SetLights(lights);
     QuavSLController1->Loaded();
 
-    ProgressForm = new script::TProgressForm(this);
+    // A window of its own, not a child: the unattended run disables the main window, and the Stop
+    // button must stay usable while it does.
+    ProgressForm = new script::TProgressForm(nullptr);
     ProgressForm->setWindowFlags(ProgressForm->windowFlags() | Qt::Tool);
     ProgressForm->hide();
     connect(ProgressForm, &script::TProgressForm::cancelClicked, this, [this] { engine_->CancelButtonClick(); });
@@ -139,6 +141,8 @@ TBrimwellForm::~TBrimwellForm() {
     // The controller and the terminal hold the port; let them go before the port goes.
     delete QuavSLController1;
     QuavSLController1 = nullptr;
+    delete ProgressForm;
+    ProgressForm = nullptr;
     QuavTerminal1->SetComPort(nullptr);
     engine_->CaptureActive = false;
     try {
@@ -392,7 +396,7 @@ void TBrimwellForm::showEvent(QShowEvent* event) {
     if (shown_) return;
     shown_ = true;
     // Runs from the message loop so that the window is on screen while the unit is searched.
-    QTimer::singleShot(0, this, &TBrimwellForm::FormShow);
+    QMetaObject::invokeMethod(this, &TBrimwellForm::FormShow, Qt::QueuedConnection);
 }
 
 void TBrimwellForm::FormShow() {
@@ -425,12 +429,15 @@ void TBrimwellForm::FormShow() {
         processPendingEvents();
         setEnabled(false);
         engine_->ScriptPath = AutoScriptPath.toStdString();
+        host_->resetErrorMessages();
         engine_->read_ini();
         setEnabled(true);
         setStatusText(QStringLiteral(" "));
         processPendingEvents();
-        // A production line reads the exit code: only a run that went through to its end is a success.
-        automaticExitCode_ = engine_->outcome() == script::RunOutcome::Completed ? 0 : 1;
+        // A production line reads the exit code: only a run that went through to its end without an
+        // error box is a success (a data file that cannot be opened, say, does not stop the script).
+        const bool clean = engine_->outcome() == script::RunOutcome::Completed && host_->errorMessages() == 0;
+        automaticExitCode_ = clean ? 0 : 1;
         JustUploadTimer->start();
     } else if (engine_->LinkMode == script::kLinkSerial) {
         QuavTerminal1->setFocus();

@@ -19,7 +19,10 @@ WindowHost::~WindowHost() {
     }
 }
 
-void WindowHost::showMessage(const std::string& text) { form_.showMessage(QString::fromStdString(text)); }
+void WindowHost::showMessage(const std::string& text) {
+    if (text.rfind("Error", 0) == 0 || text.rfind("Timeout error", 0) == 0) ++errorMessages_;
+    form_.showMessage(QString::fromStdString(text));
+}
 
 void WindowHost::setStatusText(const std::string& text) { form_.setStatusText(QString::fromStdString(text)); }
 

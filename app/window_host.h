@@ -28,11 +28,15 @@ public:
 
     // Outcome of the last finished run as the engine reported it.
     script::RunOutcome lastOutcome() const { return lastOutcome_; }
+    // Error boxes ("Error..." texts) shown since the count was last reset.
+    int errorMessages() const { return errorMessages_; }
+    void resetErrorMessages() { errorMessages_ = 0; }
 
 private:
     TBrimwellForm& form_;
     int busyDepth_ = 0;
     script::RunOutcome lastOutcome_ = script::RunOutcome::None;
+    int errorMessages_ = 0;
 };
 
 } // namespace brimwell

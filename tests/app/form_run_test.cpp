@@ -196,7 +196,7 @@ TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredYesEndsTheProcessWithZero) {
 namespace {
 struct AutomaticCase {
     const char* name;
-    std::vector<std::string> simOptions; // empty first element: no unit at all
+    std::vector<std::string> simOptions; // "missing": the script names a data file that is not there
     bool unit;
     int exitCode;
     const char* message; // expected among the messages ("" for none)
@@ -208,10 +208,12 @@ class FormAutomatic : public FormRun, public ::testing::WithParamInterface<Autom
 TEST_P(FormAutomatic, UnattendedRunEndsWithItsExitCode) {
     const auto& c = GetParam();
     std::unique_ptr<UnitSim> sim;
-    if (c.unit) sim = std::make_unique<UnitSim>(dir.file("com1"), store.path(), c.simOptions);
+    const bool missingFile = !c.simOptions.empty() && c.simOptions[0] == "missing";
+    if (c.unit) sim = std::make_unique<UnitSim>(dir.file("com1"), store.path(),
+                                                missingFile ? std::vector<std::string>{} : c.simOptions);
     const std::string data = dataBytes(6000);
     dir.write("image.bin", data);
-    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
+    dir.write("flash.sld", uploadScript(dir.file(missingFile ? "no-such-image.bin" : "image.bin")));
     // Settings lines 1 to 8; line 8 says automatic with odd case and blanks inside.
     dir.write("LoaderDefault.ini", "[Port]\nPort=COM1\nBaud=38400\nBits=8\nParity=0\nStop=1\n[Run]\nScript= " +
                                        dir.file("flash.sld") + "\nFolder=.\nMode= auto Ma tic\n");
@@ -234,6 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(AutomaticCase{"Completed", {}, true, 0, ""},
                       AutomaticCase{"UnitStaysNormal", {"--stay-normal"}, true, 1,
                                     "Error! Unit not in Loader Mode! Exiting script"},
+                      AutomaticCase{"MissingDataFile", {"missing"}, true, 1, "Error! Unable to open file "},
                       AutomaticCase{"NoPort", {}, false, 1,
                                     "Error!! COM port communication failed. Please check RS232 connection/INI "
                                     "settings. Exiting application"}),
@@ -324,4 +327,29 @@ TEST_F(FormRun, TheProgramWithoutArgumentsRunsTheUnattendedScriptAndExitsZero) {
     ASSERT_TRUE(WIFEXITED(status)) << readFile(out);
     EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(out);
     EXPECT_TRUE(storedImage() == data);
+}
+
+TEST_F(FormRun, UnattendedRunDisablesTheWindowButStopStillWorksAndFailsTheRun) {
+    UnitSim sim(dir.file("com1"), store.path());
+    dir.write("image.bin", dataBytes(1 << 20));
+    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
+    dir.write("LoaderDefault.ini", "a=1\nb=38400\nc=8\nd=0\ne=1\nf=" + dir.file("flash.sld") + "\ng=.\nh=automatic\n");
+    form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    TBrimwellForm& f = *form;
+    int exitCode = -1;
+    f.setExitHandler([&](int code) { exitCode = code; });
+    bool windowEnabled = true, stopEnabled = false;
+    whenUploadReaches(f, 2, [&] {
+        windowEnabled = f.isEnabled();
+        stopEnabled = f.ProgressForm->CancelButton->isEnabled() && f.ProgressForm->isEnabled();
+        f.ProgressForm->CancelButton->click();
+    });
+    f.show();
+    ASSERT_TRUE(pumpUntil([&] { return exitCode >= 0; }, 60000))
+        << f.statusText().toStdString() << " / " << dialogs.messages.join(" | ").toStdString();
+    EXPECT_FALSE(windowEnabled) << "nothing can start a second operation";
+    EXPECT_TRUE(stopEnabled);
+    EXPECT_EQ(exitCode, 1) << "a stopped run is not a success";
+    EXPECT_TRUE(f.isEnabled()) << "enabled again after the run";
+    EXPECT_TRUE(listDir(store.path()).empty());
 }
