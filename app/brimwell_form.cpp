@@ -47,12 +47,12 @@ void installFontSubstitutes() {
     if (done) return;
     done = true;
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans Narrow"),
-                                QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                                QStringLiteral("DejaVu Sans Condensed")});
-    QFont::insertSubstitutions(QStringLiteral("Comic Sans MS"),
-                               {QStringLiteral("Comic Neue"), QStringLiteral("Liberation Sans"),
-                                QStringLiteral("DejaVu Sans")});
+                               {QStringLiteral("Microsoft Sans Serif"),
+                                QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial"),
+                                QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans Condensed")});
+    QFont::insertSubstitutions(
+        QStringLiteral("Comic Sans MS"),
+        {QStringLiteral("Comic Neue"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     QFont::insertSubstitutions(QStringLiteral("Courier New"),
                                {QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")});
 }
@@ -97,7 +97,8 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     QuavComPort1->SetTraceHex(false);
     QuavComPort1->SetLogName("QUAV.LOG");
     QuavComPort1->SetLogHex(false);
-    QuavComPort1->SetOnTriggerAvail([this](TQuavComPort*, uint16_t count) { QuavComPort1TriggerAvail(count); });
+    QuavComPort1->SetOnTriggerAvail(
+        [this](TQuavComPort*, uint16_t count) { QuavComPort1TriggerAvail(count); });
     QuavComPort1->EndLoading();
     TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return static_cast<uint32_t>(promptForPort()); });
 
@@ -123,7 +124,8 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     ProgressForm = new script::TProgressForm(nullptr);
     ProgressForm->setWindowFlags(ProgressForm->windowFlags() | Qt::Tool);
     ProgressForm->hide();
-    connect(ProgressForm, &script::TProgressForm::cancelClicked, this, [this] { engine_->CancelButtonClick(); });
+    connect(ProgressForm, &script::TProgressForm::cancelClicked, this,
+            [this] { engine_->CancelButtonClick(); });
 
     JustUploadTimer = new QTimer(this);
     JustUploadTimer->setInterval(1);
@@ -308,7 +310,9 @@ void TBrimwellForm::setClientHeight(int height) {
     setFixedSize(kClientWidth, height + menuHeight);
 }
 
-QSize TBrimwellForm::clientSize() const { return Client->size(); }
+QSize TBrimwellForm::clientSize() const {
+    return Client->size();
+}
 
 QString TBrimwellForm::statusText() const {
     return InfoStatusBar->findChild<QLabel*>(QStringLiteral("InfoStatusText"))->text();
@@ -357,7 +361,8 @@ void TBrimwellForm::applyPortSettings(const script::LoaderSettings& s) {
             showMessage(QString::fromStdString(e.what()));
         }
     };
-    if (s.Baud) guarded([&] {
+    if (s.Baud)
+        guarded([&] {
             QuavComPort1->SetBaud(*s.Baud);
             ComBaudLabel->setText(QString::number(QuavComPort1->Baud()));
         });
@@ -370,7 +375,8 @@ void TBrimwellForm::read_defaults() {
     const script::LoaderSettings s = script::readSettingsFile(settingsPath_.toStdString());
     if (!s.fileFound) return;
     if (s.DefaultComPort > 0) DefaultComPort = s.DefaultComPort;
-    for (const std::string& m : s.messages) showMessage(QString::fromStdString(m));
+    for (const std::string& m : s.messages)
+        showMessage(QString::fromStdString(m));
     applyPortSettings(s);
     AutoScriptPath = QString::fromStdString(s.AutoScriptPath);
     if (s.ScriptFolder) {
@@ -462,7 +468,9 @@ void TBrimwellForm::endProcess(int code) {
 
 // ---- Closing ----------------------------------------------------------------------------------
 
-void TBrimwellForm::ExitMenuClick() { close(); }
+void TBrimwellForm::ExitMenuClick() {
+    close();
+}
 
 bool TBrimwellForm::FormCloseQuery() {
     if (engine_->UploadIdle) {
@@ -490,12 +498,16 @@ void TBrimwellForm::closeEvent(QCloseEvent* event) {
 
 void TBrimwellForm::PickButtonClick() {
     // The dialog opens in the working directory unless the settings name a script folder.
-    const QString dir = ScriptFolderSet ? QDir::current().absoluteFilePath(ScriptFolder) : QDir::currentPath();
-    const QString path = dialogs().openFileName(this, QStringLiteral("Open"), dir, QString::fromLatin1(kScriptFilter));
+    const QString dir =
+        ScriptFolderSet ? QDir::current().absoluteFilePath(ScriptFolder) : QDir::currentPath();
+    const QString path =
+        dialogs().openFileName(this, QStringLiteral("Open"), dir, QString::fromLatin1(kScriptFilter));
     if (path.isEmpty()) return;
     engine_->PickButtonClick(path.toStdString());
 }
 
-void TBrimwellForm::UploadButtonClick() { engine_->UploadButtonClick(); }
+void TBrimwellForm::UploadButtonClick() {
+    engine_->UploadButtonClick();
+}
 
 } // namespace brimwell

@@ -35,7 +35,7 @@ class WindowHost;
 
 class TBrimwellForm : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     // Client area as designed; the "Visible" menu makes it 420 or 139 pixels high.
     static constexpr int kClientWidth = 527;
     static constexpr int kClientHeight = 416;
@@ -149,11 +149,11 @@ public:
     // A message box through the dialog seam, owned by this window.
     void showMessage(const QString& text);
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void buildControls();
     void buildMenus();
     void setClientHeight(int height);

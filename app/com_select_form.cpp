@@ -48,7 +48,9 @@ TComSelectForm::TComSelectForm(QWidget* parent, AvailabilityTest available) : QD
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-QString TComSelectForm::SelectedCom() const { return PortComboBox->currentText(); }
+QString TComSelectForm::SelectedCom() const {
+    return PortComboBox->currentText();
+}
 
 int TComSelectForm::SelectedComNum() const {
     const QString text = SelectedCom();
@@ -65,6 +67,8 @@ int promptForPort() {
     return form.SelectedComNum();
 }
 
-void setComSelectResponder(std::function<int(TComSelectForm&)> answer) { g_responder = std::move(answer); }
+void setComSelectResponder(std::function<int(TComSelectForm&)> answer) {
+    g_responder = std::move(answer);
+}
 
 } // namespace brimwell

@@ -15,7 +15,7 @@ namespace brimwell {
 
 class TComSelectForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     static constexpr int kFirstPort = 1;
     static constexpr int kLastPort = 50;
 

@@ -14,15 +14,19 @@ QtDialogs g_qtDialogs;
 DialogSeam* g_seam = nullptr;
 } // namespace
 
-DialogSeam& dialogs() { return g_seam ? *g_seam : g_qtDialogs; }
-void setDialogs(DialogSeam* seam) { g_seam = seam; }
+DialogSeam& dialogs() {
+    return g_seam ? *g_seam : g_qtDialogs;
+}
+void setDialogs(DialogSeam* seam) {
+    g_seam = seam;
+}
 
 MsgAnswer QtDialogs::messageBox(QWidget* owner, const QString& text, const QString& caption,
                                 MsgButtons buttons) {
     const QString title = caption.isEmpty() ? QApplication::applicationDisplayName() : caption;
     if (buttons == MsgButtons::YesNo) {
-        const auto r = QMessageBox::question(owner, title, text, QMessageBox::Yes | QMessageBox::No,
-                                             QMessageBox::No);
+        const auto r =
+            QMessageBox::question(owner, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         return r == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
     }
     QMessageBox::information(owner, title, text);

@@ -14,7 +14,7 @@ enum class MsgButtons { Ok, YesNo };
 enum class MsgAnswer { Ok, Yes, No };
 
 class DialogSeam {
-public:
+  public:
     virtual ~DialogSeam() = default;
     // Modal box owned by `owner`; returns the button pressed.
     virtual MsgAnswer messageBox(QWidget* owner, const QString& text, const QString& caption,
@@ -28,7 +28,7 @@ public:
 
 // The real dialogs of the window toolkit.
 class QtDialogs : public DialogSeam {
-public:
+  public:
     MsgAnswer messageBox(QWidget* owner, const QString& text, const QString& caption,
                          MsgButtons buttons) override;
     QString openFileName(QWidget* owner, const QString& caption, const QString& directory,

@@ -123,9 +123,11 @@ void TBrimwellForm::COM1MenuClick() {
         const QSignalBlocker quiet(ComCheckBox);
         ComCheckBox->setChecked(true);
     } else {
-        setStatusText(QStringLiteral("Unable to open Hardware thru COM ports. Select new COM port/check RS232 "
-                                     "connection before proceeding"));
-        showMessage(QStringLiteral("Error! Cannot establish communication using COM 1. Please check RS232 connection"));
+        setStatusText(
+            QStringLiteral("Unable to open Hardware thru COM ports. Select new COM port/check RS232 "
+                           "connection before proceeding"));
+        showMessage(QStringLiteral(
+            "Error! Cannot establish communication using COM 1. Please check RS232 connection"));
     }
     setMonitoring(true);
     enable_btns();
@@ -145,9 +147,11 @@ void TBrimwellForm::COM2MenuClick() {
         const QSignalBlocker quiet(ComCheckBox);
         ComCheckBox->setChecked(true);
     } else {
-        setStatusText(QStringLiteral("Unable to open Hardware thru COM ports. Select new COM port/check RS232 "
-                                     "connection before proceeding"));
-        showMessage(QStringLiteral("Error! Cannot establish communication using COM 2. Please check RS232 connection"));
+        setStatusText(
+            QStringLiteral("Unable to open Hardware thru COM ports. Select new COM port/check RS232 "
+                           "connection before proceeding"));
+        showMessage(QStringLiteral(
+            "Error! Cannot establish communication using COM 2. Please check RS232 connection"));
     }
     setMonitoring(true);
     enable_btns();
@@ -173,7 +177,8 @@ void TBrimwellForm::NoneMenuClick() {
     if (LastGoodCom <= 0)
         setStatusText(QStringLiteral("Note: Last successful COM port used is: Never"));
     else
-        setStatusText(QStringLiteral("Note: Last successful COM port used is: ") + QString::number(LastGoodCom));
+        setStatusText(QStringLiteral("Note: Last successful COM port used is: ") +
+                      QString::number(LastGoodCom));
     try {
         QuavComPort1->SetOpen(false);
         QuavComPort1->SetComNumber(0);
@@ -206,11 +211,13 @@ void TBrimwellForm::ComCheckBoxClick() {
     if (!QuavComPort1->Open() && process_com() == -1) {
         const QSignalBlocker quiet(ComCheckBox);
         ComCheckBox->setChecked(false);
-        showMessage(QStringLiteral(
-            "Unable to use Com Ports. Please make sure no one else is using the Hardware thru the Com Ports"));
+        showMessage(QStringLiteral("Unable to use Com Ports. Please make sure no one else is using the "
+                                   "Hardware thru the Com Ports"));
     }
 }
 
-void TBrimwellForm::QuavComPort1TriggerAvail(uint16_t count) { engine_->QuavComPort1TriggerAvail(count); }
+void TBrimwellForm::QuavComPort1TriggerAvail(uint16_t count) {
+    engine_->QuavComPort1TriggerAvail(count);
+}
 
 } // namespace brimwell

@@ -15,12 +15,18 @@ namespace {
 // Colours are 0x00BBGGRR.
 TColor settingColour(int number, TColor defaultColour) {
     switch (number) {
-    case 1: return 0x000000;
-    case 2: return 0x0000FF;
-    case 3: return 0x008000;
-    case 4: return 0xFF0000;
-    case 5: return 0xFFFFFF;
-    default: return defaultColour;
+    case 1:
+        return 0x000000;
+    case 2:
+        return 0x0000FF;
+    case 3:
+        return 0x008000;
+    case 4:
+        return 0xFF0000;
+    case 5:
+        return 0xFFFFFF;
+    default:
+        return defaultColour;
     }
 }
 

@@ -24,7 +24,9 @@ void WindowHost::showMessage(const std::string& text) {
     form_.showMessage(QString::fromStdString(text));
 }
 
-void WindowHost::setStatusText(const std::string& text) { form_.setStatusText(QString::fromStdString(text)); }
+void WindowHost::setStatusText(const std::string& text) {
+    form_.setStatusText(QString::fromStdString(text));
+}
 
 void WindowHost::setButtonsEnabled(bool enabled) {
     if (enabled)
@@ -33,13 +35,21 @@ void WindowHost::setButtonsEnabled(bool enabled) {
         form_.disable_btns();
 }
 
-void WindowHost::processEvents() { processPendingEvents(); }
+void WindowHost::processEvents() {
+    processPendingEvents();
+}
 
-void WindowHost::showProgress(const script::ProgressInfo& info) { form_.ProgressForm->ShowProgressForm(info); }
+void WindowHost::showProgress(const script::ProgressInfo& info) {
+    form_.ProgressForm->ShowProgressForm(info);
+}
 
-void WindowHost::stepProgress() { form_.ProgressForm->StepIt(); }
+void WindowHost::stepProgress() {
+    form_.ProgressForm->StepIt();
+}
 
-void WindowHost::hideProgress() { form_.ProgressForm->HideProgressForm(); }
+void WindowHost::hideProgress() {
+    form_.ProgressForm->HideProgressForm();
+}
 
 void WindowHost::setBusyCursor(bool busy) {
     if (busy) {
@@ -51,7 +61,9 @@ void WindowHost::setBusyCursor(bool busy) {
     }
 }
 
-void WindowHost::setConfigMenuVisible(bool visible) { form_.ConfigMenu->menuAction()->setVisible(visible); }
+void WindowHost::setConfigMenuVisible(bool visible) {
+    form_.ConfigMenu->menuAction()->setVisible(visible);
+}
 
 void WindowHost::setPciBoardLabel(bool visible, const std::string& caption) {
     form_.ProgressForm->setPciBoardLabel(visible, QString::fromStdString(caption));
@@ -61,6 +73,8 @@ void WindowHost::focusTerminal() {
     if (form_.QuavTerminal1 && form_.QuavTerminal1->isVisible()) form_.QuavTerminal1->setFocus();
 }
 
-void WindowHost::runFinished(script::RunOutcome outcome) { lastOutcome_ = outcome; }
+void WindowHost::runFinished(script::RunOutcome outcome) {
+    lastOutcome_ = outcome;
+}
 
 } // namespace brimwell

@@ -9,7 +9,7 @@ namespace brimwell {
 class TBrimwellForm;
 
 class WindowHost : public script::ScriptHost {
-public:
+  public:
     explicit WindowHost(TBrimwellForm& form) : form_(form) {}
     ~WindowHost() override;
 
@@ -32,7 +32,7 @@ public:
     int errorMessages() const { return errorMessages_; }
     void resetErrorMessages() { errorMessages_ = 0; }
 
-private:
+  private:
     TBrimwellForm& form_;
     int busyDepth_ = 0;
     script::RunOutcome lastOutcome_ = script::RunOutcome::None;

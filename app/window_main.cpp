@@ -6,8 +6,8 @@
 #include <QApplication>
 
 #include <csignal>
-#include <exception>
 #include <cstdio>
+#include <exception>
 
 namespace brimwell {
 

@@ -50,7 +50,9 @@ void TQuavCustomSLController::Loaded() {
     registerWith(port_);
 }
 
-void TQuavCustomSLController::SetLights(const TLightSet& set) { lights_ = set; }
+void TQuavCustomSLController::SetLights(const TLightSet& set) {
+    lights_ = set;
+}
 
 bool TQuavCustomSLController::anyModemLight() const {
     return GetHaveCTSLight() || GetHaveDSRLight() || GetHaveDCDLight() || GetHaveRINGLight();
@@ -163,7 +165,8 @@ void TQuavCustomSLController::CheckLight(bool lit, TQuavCustomStatusLight* light
 void TQuavCustomSLController::InitLights() {
     for (TQuavCustomStatusLight* l :
          {lights_.CTSLight.data(), lights_.DSRLight.data(), lights_.DCDLight.data(), lights_.RINGLight.data(),
-          lights_.TXDLight.data(), lights_.RXDLight.data(), lights_.ERRORLight.data(), lights_.BREAKLight.data()})
+          lights_.TXDLight.data(), lights_.RXDLight.data(), lights_.ERRORLight.data(),
+          lights_.BREAKLight.data()})
         if (l) l->SetLit(false);
     if (port_ && monitoring_) {
         CheckLight(port_->GetCTS(), lights_.CTSLight);

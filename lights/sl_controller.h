@@ -29,7 +29,7 @@ enum class TOperation { opInsert, opRemove };
 
 class TQuavCustomSLController : public QObject {
     Q_OBJECT
-public:
+  public:
     // Modem-status mask bits and the line-status values the controller arms its triggers with.
     static constexpr uint16_t kMaskCTS = 0x10;
     static constexpr uint16_t kMaskDSR = 0x20;
@@ -85,14 +85,14 @@ public:
     int32_t TXDTrigger() const { return txdTrigger_; }
     int32_t TXDOffTimer() const { return txdOffTimer_; }
 
-protected:
+  protected:
     void AddTriggers();
     void RemoveTriggers();
     void InitTriggers();
     void InitLights();
     static void CheckLight(bool lit, TQuavCustomStatusLight* light);
 
-private:
+  private:
     void registerWith(TQuavComPort* port);
     void deregisterFrom(TQuavComPort* port);
     bool anyModemLight() const;
@@ -120,7 +120,7 @@ private:
 
 class TQuavSLController : public TQuavCustomSLController {
     Q_OBJECT
-public:
+  public:
     using TQuavCustomSLController::TQuavCustomSLController;
 };
 

@@ -14,7 +14,9 @@ TQuavCustomStatusLight::TQuavCustomStatusLight(QWidget* parent) : QWidget(parent
     resize(kDefaultSize, kDefaultSize);
 }
 
-QSize TQuavCustomStatusLight::sizeHint() const { return size(); }
+QSize TQuavCustomStatusLight::sizeHint() const {
+    return size();
+}
 
 void TQuavCustomStatusLight::requestRepaint() {
     ++m_repaintRequests;
@@ -58,7 +60,9 @@ void TQuavCustomStatusLight::SetBounds(int left, int top, int width, int height)
     setGeometry(left, top, width, height);
 }
 
-void TQuavCustomStatusLight::Loaded() { m_hasGlyph = !m_glyph.isNull(); }
+void TQuavCustomStatusLight::Loaded() {
+    m_hasGlyph = !m_glyph.isNull();
+}
 
 QColor TQuavCustomStatusLight::parentBackground() const {
     const QWidget* p = parentWidget();

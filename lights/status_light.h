@@ -10,7 +10,7 @@ namespace brimwell {
 
 class TQuavCustomStatusLight : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kDefaultSize = 13;
 
     explicit TQuavCustomStatusLight(QWidget* parent = nullptr);
@@ -42,10 +42,10 @@ public:
 
     QSize sizeHint() const override;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void requestRepaint();
     QColor parentBackground() const;
 
@@ -59,7 +59,7 @@ private:
 
 class TQuavStatusLight : public TQuavCustomStatusLight {
     Q_OBJECT
-public:
+  public:
     using TQuavCustomStatusLight::TQuavCustomStatusLight;
 };
 

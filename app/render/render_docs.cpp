@@ -34,7 +34,7 @@ using namespace brimwell;
 
 // Answers the dialogs the way an operator would for these pictures.
 class DocDialogs : public DialogSeam {
-public:
+  public:
     QString script;
     MsgAnswer messageBox(QWidget*, const QString& text, const QString&, MsgButtons) override {
         std::fprintf(stderr, "render-docs: message \"%s\"\n", text.toUtf8().constData());
@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
     // The unit, paced like a real line so that the pictures catch the upload under way (about 10 s).
     std::vector<std::string> args{simulator, "--link", link, "--quiet", "--baud", "115200", "--store", work};
     std::vector<char*> av;
-    for (auto& a : args) av.push_back(a.data());
+    for (auto& a : args)
+        av.push_back(a.data());
     av.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -93,13 +94,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     struct stat st {};
-    for (int i = 0; i < 2500 && ::stat(link.c_str(), &st) != 0; ++i) usleep(2000);
+    for (int i = 0; i < 2500 && ::stat(link.c_str(), &st) != 0; ++i)
+        usleep(2000);
     setenv("BRIMWELL_COM1", link.c_str(), 1);
     setenv("BRIMWELL_COM2", (work + "/absent").c_str(), 1);
 
     {
         std::ofstream data(work + "/firmware.bin", std::ios::binary);
-        for (int i = 0; i < 120000; ++i) data.put(static_cast<char>(i * 7));
+        for (int i = 0; i < 120000; ++i)
+            data.put(static_cast<char>(i * 7));
         std::ofstream script(work + "/flash.sld");
         script << "; example flashing script\n_TC \"^M\"\n_LF firmware.bin\n_LA 80000000\n_LV 1.08\n_LD\n";
     }
@@ -125,7 +128,8 @@ int main(int argc, char** argv) {
         QTimer snap;
         snap.setInterval(5);
         QObject::connect(&snap, &QTimer::timeout, [&] {
-            if (during || !form.ProgressForm->isVisible() || form.ProgressForm->FileProgressBar->value() < 25) return;
+            if (during || !form.ProgressForm->isVisible() || form.ProgressForm->FileProgressBar->value() < 25)
+                return;
             during = true;
             snap.stop();
             if (!save(&form, out + "/main-window-uploading.png")) rc = 1;

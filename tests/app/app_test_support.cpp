@@ -29,9 +29,12 @@ std::string buildDir() {
     return d ? d : ".";
 }
 
-std::string simPath() { return buildDir() + "/bin/brimwell-unit-sim"; }
+std::string simPath() {
+    return buildDir() + "/bin/brimwell-unit-sim";
+}
 
-UnitSim::UnitSim(const std::string& linkPath, const std::string& storeDir, const std::vector<std::string>& extra)
+UnitSim::UnitSim(const std::string& linkPath, const std::string& storeDir,
+                 const std::vector<std::string>& extra)
     : link_(linkPath) {
     ::unlink(linkPath.c_str());
     std::vector<std::string> args{simPath(), "--link", linkPath, "--quiet"};
@@ -41,7 +44,8 @@ UnitSim::UnitSim(const std::string& linkPath, const std::string& storeDir, const
     }
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -100,7 +104,8 @@ std::string readFile(const std::string& path) {
 std::vector<std::string> listDir(const std::string& dir) {
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+        names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -125,6 +130,8 @@ void pumpFor(int ms) {
     }
 }
 
-void mapCom(int n, const std::string& path) { setenv(("BRIMWELL_COM" + std::to_string(n)).c_str(), path.c_str(), 1); }
+void mapCom(int n, const std::string& path) {
+    setenv(("BRIMWELL_COM" + std::to_string(n)).c_str(), path.c_str(), 1);
+}
 
 } // namespace brimwell::testing

@@ -8,8 +8,8 @@
 #include <QStringList>
 
 #include <deque>
-#include <optional>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +17,7 @@ namespace brimwell::testing {
 
 // Answers every dialog from code and remembers what was asked.
 class ScriptedDialogs : public DialogSeam {
-public:
+  public:
     ScriptedDialogs() { setDialogs(this); }
     ~ScriptedDialogs() override { setDialogs(nullptr); }
 
@@ -58,28 +58,29 @@ public:
 
 // brimwell-unit-sim on a pseudo-terminal reachable at `linkPath`.
 class UnitSim {
-public:
-    UnitSim(const std::string& linkPath, const std::string& storeDir, const std::vector<std::string>& extra = {});
+  public:
+    UnitSim(const std::string& linkPath, const std::string& storeDir,
+            const std::vector<std::string>& extra = {});
     ~UnitSim();
     UnitSim(const UnitSim&) = delete;
     UnitSim& operator=(const UnitSim&) = delete;
     bool running() const;
 
-private:
+  private:
     int pid_ = -1;
     std::string link_;
 };
 
 // A fresh directory under the system's temporary directory, removed with its contents at the end.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
     void write(const std::string& name, const std::string& contents) const;
 
-private:
+  private:
     std::string path_;
 };
 

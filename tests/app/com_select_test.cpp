@@ -24,7 +24,8 @@ TEST(ComSelectForm, ListsTheAvailablePortsAmongOneToFiftyInOrder) {
     EXPECT_EQ(asked.front(), 1u);
     EXPECT_EQ(asked.back(), 50u);
     QStringList items;
-    for (int i = 0; i < form.PortComboBox->count(); ++i) items << form.PortComboBox->itemText(i);
+    for (int i = 0; i < form.PortComboBox->count(); ++i)
+        items << form.PortComboBox->itemText(i);
     EXPECT_EQ(items, QStringList({"COM3", "COM12", "COM50"})) << "51 is never asked or listed";
     EXPECT_EQ(form.SelectedCom(), "COM3") << "the first entry is selected";
     EXPECT_EQ(form.SelectedComNum(), 3);
@@ -48,7 +49,8 @@ TEST(ComSelectForm, WithNothingToOfferOnlyCancelWorks) {
 
 TEST(ComSelectForm, RealAvailabilityTestSeesAMappedPseudoTerminal) {
     TempDir dir;
-    for (int n = 1; n <= 50; ++n) mapCom(n, dir.file("absent" + std::to_string(n)));
+    for (int n = 1; n <= 50; ++n)
+        mapCom(n, dir.file("absent" + std::to_string(n)));
     PtyPair pty;
     pty.mapTo(17);
     TComSelectForm form;
@@ -58,14 +60,16 @@ TEST(ComSelectForm, RealAvailabilityTestSeesAMappedPseudoTerminal) {
 
 TEST(ComSelectForm, OpeningThePortWithoutANumberAsksThroughTheDialog) {
     TempDir dir;
-    for (int n = 1; n <= 50; ++n) mapCom(n, dir.file("absent" + std::to_string(n)));
+    for (int n = 1; n <= 50; ++n)
+        mapCom(n, dir.file("absent" + std::to_string(n)));
     PtyPair pty;
     pty.mapTo(23);
     TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return static_cast<uint32_t>(promptForPort()); });
 
     QStringList offered;
     setComSelectResponder([&](TComSelectForm& form) {
-        for (int i = 0; i < form.PortComboBox->count(); ++i) offered << form.PortComboBox->itemText(i);
+        for (int i = 0; i < form.PortComboBox->count(); ++i)
+            offered << form.PortComboBox->itemText(i);
         return int(QDialog::Accepted);
     });
     {

@@ -23,7 +23,7 @@ using namespace brimwell::testing;
 namespace {
 
 class FormWithoutUnit : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         mapCom(1, dir.file("no-such-com1"));
         mapCom(2, dir.file("no-such-com2"));
@@ -60,20 +60,25 @@ TEST_F(FormWithoutUnit, ControlsSitWhereDesignedWithTheirCaptions) {
     EXPECT_EQ(f.minimumSize(), f.maximumSize()) << "the window cannot be resized";
 
     const Placement placements[] = {
-        {"UploadButton", QRect(376, 48, 65, 17)},   {"Label1", QRect(184, 8, 122, 20)},
-        {"PickButton", QRect(40, 38, 176, 25)},     {"RS232GroupBox", QRect(37, 72, 444, 42)},
-        {"QuavTerminal1", QRect(16, 120, 497, 273)}, {"QuavStatusLight1", QRect(236, 19, 10, 10)},
+        {"UploadButton", QRect(376, 48, 65, 17)},     {"Label1", QRect(184, 8, 122, 20)},
+        {"PickButton", QRect(40, 38, 176, 25)},       {"RS232GroupBox", QRect(37, 72, 444, 42)},
+        {"QuavTerminal1", QRect(16, 120, 497, 273)},  {"QuavStatusLight1", QRect(236, 19, 10, 10)},
         {"QuavStatusLight2", QRect(179, 19, 10, 10)}, {"QuavStatusLight3", QRect(128, 19, 10, 10)},
         {"QuavStatusLight4", QRect(75, 19, 10, 10)},
     };
     const std::map<std::string, QWidget*> widgets{
-        {"UploadButton", f.UploadButton},       {"Label1", f.Label1},
-        {"PickButton", f.PickButton},           {"RS232GroupBox", f.RS232GroupBox},
-        {"QuavTerminal1", f.QuavTerminal1},     {"QuavStatusLight1", f.QuavStatusLight1},
-        {"QuavStatusLight2", f.QuavStatusLight2}, {"QuavStatusLight3", f.QuavStatusLight3},
+        {"UploadButton", f.UploadButton},
+        {"Label1", f.Label1},
+        {"PickButton", f.PickButton},
+        {"RS232GroupBox", f.RS232GroupBox},
+        {"QuavTerminal1", f.QuavTerminal1},
+        {"QuavStatusLight1", f.QuavStatusLight1},
+        {"QuavStatusLight2", f.QuavStatusLight2},
+        {"QuavStatusLight3", f.QuavStatusLight3},
         {"QuavStatusLight4", f.QuavStatusLight4},
     };
-    for (const auto& p : placements) EXPECT_EQ(widgets.at(p.name)->geometry(), p.rect) << p.name;
+    for (const auto& p : placements)
+        EXPECT_EQ(widgets.at(p.name)->geometry(), p.rect) << p.name;
 
     EXPECT_EQ(f.UploadButton->text(), "Upload");
     EXPECT_TRUE(f.UploadButton->isHidden());
@@ -94,8 +99,10 @@ TEST_F(FormWithoutUnit, ControlsSitWhereDesignedWithTheirCaptions) {
     EXPECT_EQ(f.font().pixelSize(), 11);
 
     // Each light has its caption to its right.
-    const std::pair<TQuavStatusLight*, const char*> captions[] = {
-        {f.QuavStatusLight1, "CTS"}, {f.QuavStatusLight2, "DCD"}, {f.QuavStatusLight3, "RXD"}, {f.QuavStatusLight4, "TXD"}};
+    const std::pair<TQuavStatusLight*, const char*> captions[] = {{f.QuavStatusLight1, "CTS"},
+                                                                  {f.QuavStatusLight2, "DCD"},
+                                                                  {f.QuavStatusLight3, "RXD"},
+                                                                  {f.QuavStatusLight4, "TXD"}};
     for (const auto& [light, text] : captions) {
         auto* caption = f.RS232GroupBox->findChild<QLabel*>(QString::fromLatin1(text) + "Caption");
         ASSERT_NE(caption, nullptr) << text;
@@ -135,7 +142,8 @@ TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
     EXPECT_EQ(f.engine().LinkMode, 1);
 
     QStringList com;
-    for (QAction* a : f.COMPortMenu->actions()) com << (a->isSeparator() ? "-" : a->text());
+    for (QAction* a : f.COMPortMenu->actions())
+        com << (a->isSeparator() ? "-" : a->text());
     EXPECT_EQ(com, QStringList({"None", "COM1", "COM2", "-", "Search"}));
     EXPECT_EQ(f.SearchAllMenu->statusTip(), "Look for prompt defined in INI file on COM 1 and COM 2");
 
@@ -153,7 +161,8 @@ TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
     EXPECT_TRUE(f.VisibleMenu->isChecked());
     for (QMenu* m : {f.BackgroundColor1, f.ForegroundColor1}) {
         QStringList items;
-        for (QAction* a : m->actions()) items << (a->isSeparator() ? "-" : a->text());
+        for (QAction* a : m->actions())
+            items << (a->isSeparator() ? "-" : a->text());
         EXPECT_EQ(items, QStringList({"Black", "Red", "Green", "Blue", "White", "-", "Default"}));
     }
 }
@@ -224,8 +233,9 @@ TEST_F(FormWithoutUnit, VisibleCollapsesTo139AndComesBackAt420) {
 
 TEST_F(FormWithoutUnit, ColourActionsSetBackgroundAndTextColours) {
     TBrimwellForm& f = start();
-    const std::pair<const char*, TColor> table[] = {{"Red", 0x0000FF},   {"Green", 0x008000}, {"Blue", 0xFF0000},
-                                                    {"White", 0xFFFFFF}, {"Black", 0x000000}, {"Default", 0x000000}};
+    const std::pair<const char*, TColor> table[] = {{"Red", 0x0000FF},   {"Green", 0x008000},
+                                                    {"Blue", 0xFF0000},  {"White", 0xFFFFFF},
+                                                    {"Black", 0x000000}, {"Default", 0x000000}};
     for (const auto& [caption, colour] : table) {
         QAction* a = menuAction(f.BackgroundColor1, caption);
         ASSERT_NE(a, nullptr) << caption;
@@ -233,8 +243,9 @@ TEST_F(FormWithoutUnit, ColourActionsSetBackgroundAndTextColours) {
         a->trigger();
         EXPECT_EQ(f.QuavTerminal1->Color(), colour) << caption;
     }
-    const std::pair<const char*, TColor> text[] = {{"Red", 0x0000FF},   {"Green", 0x008000}, {"Blue", 0xFF0000},
-                                                   {"White", 0xFFFFFF}, {"Black", 0x000000}, {"Default", 0xC0C0C0}};
+    const std::pair<const char*, TColor> text[] = {{"Red", 0x0000FF},   {"Green", 0x008000},
+                                                   {"Blue", 0xFF0000},  {"White", 0xFFFFFF},
+                                                   {"Black", 0x000000}, {"Default", 0xC0C0C0}};
     for (const auto& [caption, colour] : text) {
         QAction* a = menuAction(f.ForegroundColor1, caption);
         ASSERT_NE(a, nullptr) << caption;

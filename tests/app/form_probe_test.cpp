@@ -16,9 +16,9 @@
 #include <thread>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QKeyEvent>
-#include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -32,7 +32,7 @@ constexpr double kTimeScale = 20.0;
 
 // A bare unit on a pseudo-terminal: answers "#" to every carriage return and keeps what it heard.
 class PromptingUnit {
-public:
+  public:
     PromptingUnit() {
         thread_ = std::thread([this] {
             while (!stop_) {
@@ -60,7 +60,7 @@ public:
         heard_.clear();
     }
 
-private:
+  private:
     PtyPair pty_;
     std::thread thread_;
     std::mutex mutex_;
@@ -69,7 +69,7 @@ private:
 };
 
 class FormProbe : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { Clock::setScale(kTimeScale); }
 
     TBrimwellForm& start(const std::string& settings = {}) {
@@ -138,7 +138,8 @@ TEST_F(FormProbe, NoUnitOnEitherPortFallsBackToNothing) {
     a.mapTo(1);
     b.mapTo(2);
     TBrimwellForm& f = start();
-    EXPECT_EQ(f.statusText(), "Unable to open Hardware through COM ports. Select new COM port before proceeding");
+    EXPECT_EQ(f.statusText(),
+              "Unable to open Hardware through COM ports. Select new COM port before proceeding");
     EXPECT_FALSE(f.PickButton->isEnabled());
     EXPECT_FALSE(f.QuavComPort1->Open()) << "a port without an answer is closed again";
     EXPECT_FALSE(f.ComCheckBox->isChecked());
@@ -151,8 +152,9 @@ TEST_F(FormProbe, NoUnitWithAConfiguredPortOpensItWithoutACheck) {
     b.mapTo(2);
     TBrimwellForm& f = start("; port\n[Serial]\nPort=COM2\n");
     EXPECT_EQ(f.DefaultComPort, 2);
-    EXPECT_EQ(f.statusText(), "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
-                              "before proceeding");
+    EXPECT_EQ(f.statusText(),
+              "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
+              "before proceeding");
     EXPECT_TRUE(f.QuavComPort1->Open());
     EXPECT_EQ(f.QuavComPort1->ComNumber(), 2);
     EXPECT_EQ(f.ComNumberLabel->text(), "2");
@@ -205,7 +207,8 @@ TEST_F(FormProbe, SearchWithNothingAnsweringEndsInTheFallback) {
     TBrimwellForm& f = start();
     f.enable_btns();
     f.SearchAllMenu->trigger();
-    EXPECT_EQ(f.statusText(), "Unable to open Hardware through COM ports. Select new COM port before proceeding");
+    EXPECT_EQ(f.statusText(),
+              "Unable to open Hardware through COM ports. Select new COM port before proceeding");
     EXPECT_FALSE(f.PickButton->isEnabled());
 }
 

@@ -21,9 +21,9 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <signal.h>
-#include <cstdlib>
 
 extern char** environ;
 
@@ -47,7 +47,9 @@ std::string dataBytes(size_t size) {
 std::string uploadScript(const std::string& dataPath) {
     return "; flash one image\n"
            "_TC \"^M\"\n"
-           "   _LF " + dataPath + "\n"
+           "   _LF " +
+           dataPath +
+           "\n"
            "_LA 80000000\n"
            "_LV 1.08\n"
            "_LD\n";
@@ -95,7 +97,7 @@ ChildResult runChild(const std::string& test, const TempDir& dir) {
 }
 
 class FormRun : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Clock::setScale(kTimeScale);
         mapCom(1, dir.file("com1"));
@@ -110,7 +112,8 @@ protected:
     // The one image the simulator stored.
     std::string storedImage() const {
         const auto files = listDir(store.path());
-        return files.size() == 1 ? readFile(store.file(files[0])) : std::string("<" + std::to_string(files.size()) + " files>");
+        return files.size() == 1 ? readFile(store.file(files[0]))
+                                 : std::string("<" + std::to_string(files.size()) + " files>");
     }
 
     TempDir dir;
@@ -174,7 +177,8 @@ TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredNoKeepsUploading) {
     };
     whenUploadReaches(f, 2, [&] { f.close(); });
     f.PickButton->click();
-    EXPECT_EQ(asked, "File upload in progress.\rAre you sure you want to cancel upload and exit the application?");
+    EXPECT_EQ(asked,
+              "File upload in progress.\rAre you sure you want to cancel upload and exit the application?");
     EXPECT_TRUE(dialogs.captions.contains("Loader GUI : Confirm Exit"));
     EXPECT_TRUE(f.isVisible());
     EXPECT_EQ(dialogs.messages.last(), "Upload Complete.");
@@ -209,14 +213,16 @@ TEST_P(FormAutomatic, UnattendedRunEndsWithItsExitCode) {
     const auto& c = GetParam();
     std::unique_ptr<UnitSim> sim;
     const bool missingFile = !c.simOptions.empty() && c.simOptions[0] == "missing";
-    if (c.unit) sim = std::make_unique<UnitSim>(dir.file("com1"), store.path(),
-                                                missingFile ? std::vector<std::string>{} : c.simOptions);
+    if (c.unit)
+        sim = std::make_unique<UnitSim>(dir.file("com1"), store.path(),
+                                        missingFile ? std::vector<std::string>{} : c.simOptions);
     const std::string data = dataBytes(6000);
     dir.write("image.bin", data);
     dir.write("flash.sld", uploadScript(dir.file(missingFile ? "no-such-image.bin" : "image.bin")));
     // Settings lines 1 to 8; line 8 says automatic with odd case and blanks inside.
-    dir.write("LoaderDefault.ini", "[Port]\nPort=COM1\nBaud=38400\nBits=8\nParity=0\nStop=1\n[Run]\nScript= " +
-                                       dir.file("flash.sld") + "\nFolder=.\nMode= auto Ma tic\n");
+    dir.write("LoaderDefault.ini",
+              "[Port]\nPort=COM1\nBaud=38400\nBits=8\nParity=0\nStop=1\n[Run]\nScript= " +
+                  dir.file("flash.sld") + "\nFolder=.\nMode= auto Ma tic\n");
     setenv("BRIMWELL_CHILD_DIR", dir.path().c_str(), 1);
     const ChildResult r = runChild("Automatic", dir);
     EXPECT_EQ(r.exitCode, c.exitCode) << r.output;
@@ -227,19 +233,24 @@ TEST_P(FormAutomatic, UnattendedRunEndsWithItsExitCode) {
         EXPECT_TRUE(storedImage() == data);
     }
     if (c.unit) {
-        EXPECT_NE(r.output.find("STATUS-AT-EXIT: [ ]"), std::string::npos) << "status ends as one blank\n" << r.output;
+        EXPECT_NE(r.output.find("STATUS-AT-EXIT: [ ]"), std::string::npos) << "status ends as one blank\n"
+                                                                           << r.output;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, FormAutomatic,
-    ::testing::Values(AutomaticCase{"Completed", {}, true, 0, ""},
-                      AutomaticCase{"UnitStaysNormal", {"--stay-normal"}, true, 1,
-                                    "Error! Unit not in Loader Mode! Exiting script"},
-                      AutomaticCase{"MissingDataFile", {"missing"}, true, 1, "Error! Unable to open file "},
-                      AutomaticCase{"NoPort", {}, false, 1,
-                                    "Error!! COM port communication failed. Please check RS232 connection/INI "
-                                    "settings. Exiting application"}),
+    ::testing::Values(
+        AutomaticCase{"Completed", {}, true, 0, ""},
+        AutomaticCase{
+            "UnitStaysNormal", {"--stay-normal"}, true, 1, "Error! Unit not in Loader Mode! Exiting script"},
+        AutomaticCase{"MissingDataFile", {"missing"}, true, 1, "Error! Unable to open file "},
+        AutomaticCase{"NoPort",
+                      {},
+                      false,
+                      1,
+                      "Error!! COM port communication failed. Please check RS232 connection/INI "
+                      "settings. Exiting application"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Children: run only when a test above starts this program for them ----------------------
@@ -299,7 +310,8 @@ TEST_F(FormRun, TheProgramWithoutArgumentsRunsTheUnattendedScriptAndExitsZero) {
     const std::string data = dataBytes(9000);
     dir.write("image.bin", data);
     dir.write("flash.sld", uploadScript("image.bin"));
-    dir.write("LoaderDefault.ini", "Port=1\nBaud=38400\nBits=8\nParity=0\nStop=1\nScript=flash.sld\nFolder=\nMode=AUTOMATIC\n");
+    dir.write("LoaderDefault.ini",
+              "Port=1\nBaud=38400\nBits=8\nParity=0\nStop=1\nScript=flash.sld\nFolder=\nMode=AUTOMATIC\n");
 
     std::string program = buildDir() + "/bin/brimwell";
     char* argv[] = {program.data(), nullptr};
@@ -318,7 +330,8 @@ TEST_F(FormRun, TheProgramWithoutArgumentsRunsTheUnattendedScriptAndExitsZero) {
     posix_spawn_file_actions_destroy(&actions);
     ASSERT_EQ(rc, 0) << "cannot start " << program;
     int status = 0;
-    for (int i = 0; i < 600 && waitpid(pid, &status, WNOHANG) == 0; ++i) usleep(100000);
+    for (int i = 0; i < 600 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+        usleep(100000);
     if (waitpid(pid, &status, WNOHANG) == 0) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
@@ -333,7 +346,8 @@ TEST_F(FormRun, UnattendedRunDisablesTheWindowButStopStillWorksAndFailsTheRun) {
     UnitSim sim(dir.file("com1"), store.path());
     dir.write("image.bin", dataBytes(1 << 20));
     dir.write("flash.sld", uploadScript(dir.file("image.bin")));
-    dir.write("LoaderDefault.ini", "a=1\nb=38400\nc=8\nd=0\ne=1\nf=" + dir.file("flash.sld") + "\ng=.\nh=automatic\n");
+    dir.write("LoaderDefault.ini",
+              "a=1\nb=38400\nc=8\nd=0\ne=1\nf=" + dir.file("flash.sld") + "\ng=.\nh=automatic\n");
     form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
     TBrimwellForm& f = *form;
     int exitCode = -1;

@@ -22,7 +22,8 @@ namespace {
 std::string settingsFile(const std::map<int, std::string>& values) {
     std::string out = "; written by the window tests\n[Loader]\n";
     int last = 0;
-    for (const auto& [n, v] : values) last = std::max(last, n);
+    for (const auto& [n, v] : values)
+        last = std::max(last, n);
     for (int n = 1; n <= last; ++n) {
         auto it = values.find(n);
         out += "K" + std::to_string(n) + "=" + (it == values.end() ? std::string() : it->second) + "\n";
@@ -32,7 +33,7 @@ std::string settingsFile(const std::map<int, std::string>& values) {
 }
 
 class FormSettings : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         mapCom(1, dir.file("absent1"));
         mapCom(2, dir.file("absent2"));
@@ -109,7 +110,8 @@ TEST_F(FormSettings, TerminalColoursFromSettings21And22) {
         TBrimwellForm& f = start({{21, c.background}, {22, c.text}});
         EXPECT_EQ(f.QuavTerminal1->Color(), c.expectBack) << c.background;
         EXPECT_EQ(f.QuavTerminal1->FontColor(), c.expectText) << c.text;
-        EXPECT_FALSE(f.ForegroundColor1->menuAction()->isVisible()) << "text colour stays reachable only here";
+        EXPECT_FALSE(f.ForegroundColor1->menuAction()->isVisible())
+            << "text colour stays reachable only here";
     }
 }
 
@@ -120,7 +122,8 @@ TEST_F(FormSettings, ScriptFolderIsWhereTheScriptDialogOpens) {
     f.PickButtonClick(); // the button itself is disabled: no unit answered
     EXPECT_EQ(dialogs.openedIn, QDir::current().absoluteFilePath("scripts"));
     EXPECT_EQ(dialogs.lastFilter, "Script files (*.sld)|*.sld|All files (*.*)|*.*");
-    EXPECT_TRUE(dialogs.messages.isEmpty()) << "cancelling changes nothing: " << dialogs.messages.join(" | ").toStdString();
+    EXPECT_TRUE(dialogs.messages.isEmpty())
+        << "cancelling changes nothing: " << dialogs.messages.join(" | ").toStdString();
 
     TBrimwellForm& g = start({{2, "38400"}});
     (void)g;
@@ -137,7 +140,8 @@ TEST_F(FormSettings, DefaultPortAndPromptsAndAutomaticModeAreTaken) {
     EXPECT_EQ(f.engine().LoaderModeCommand, "BOOT\r");
     EXPECT_EQ(f.engine().LoadKeyword, "LX");
     // COM7 is not there: the search finds nothing either, and the configured port stays closed.
-    EXPECT_EQ(f.statusText(), "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
-                              "before proceeding");
+    EXPECT_EQ(f.statusText(),
+              "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
+              "before proceeding");
     EXPECT_FALSE(f.QuavComPort1->Open());
 }

@@ -15,7 +15,7 @@
 namespace brimwell::testing {
 
 class PtyPair {
-public:
+  public:
     PtyPair() {
         master_ = posix_openpt(O_RDWR | O_NOCTTY);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
@@ -69,7 +69,7 @@ public:
         return out;
     }
 
-private:
+  private:
     static long now() {
         timespec ts{};
         clock_gettime(CLOCK_MONOTONIC, &ts);

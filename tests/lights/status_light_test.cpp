@@ -18,7 +18,9 @@ QImage render(TQuavStatusLight& light) {
     return img;
 }
 
-QColor at(const QImage& img, int x, int y) { return QColor(img.pixel(x, y)); }
+QColor at(const QImage& img, int x, int y) {
+    return QColor(img.pixel(x, y));
+}
 
 } // namespace
 
@@ -47,12 +49,17 @@ TEST_P(StatusLightPaint, FillsWithStateColourInsideWhiteAndGreyEdges) {
         const QImage img = render(light);
         const int w = size.width(), h = size.height();
         const QColor white(255, 255, 255), grey(128, 128, 128);
-        for (int x = 0; x < w; ++x) EXPECT_EQ(at(img, x, 0), white) << "top x=" << x;
-        for (int y = 0; y < h; ++y) EXPECT_EQ(at(img, 0, y), white) << "left y=" << y;
-        for (int y = 1; y < h; ++y) EXPECT_EQ(at(img, w - 1, y), grey) << "right y=" << y;
-        for (int x = 1; x < w; ++x) EXPECT_EQ(at(img, x, h - 1), grey) << "bottom x=" << x;
+        for (int x = 0; x < w; ++x)
+            EXPECT_EQ(at(img, x, 0), white) << "top x=" << x;
+        for (int y = 0; y < h; ++y)
+            EXPECT_EQ(at(img, 0, y), white) << "left y=" << y;
+        for (int y = 1; y < h; ++y)
+            EXPECT_EQ(at(img, w - 1, y), grey) << "right y=" << y;
+        for (int x = 1; x < w; ++x)
+            EXPECT_EQ(at(img, x, h - 1), grey) << "bottom x=" << x;
         for (int y = 1; y < h - 1; ++y)
-            for (int x = 1; x < w - 1; ++x) ASSERT_EQ(at(img, x, y), c.fill) << x << "," << y;
+            for (int x = 1; x < w - 1; ++x)
+                ASSERT_EQ(at(img, x, y), c.fill) << x << "," << y;
     }
 }
 
@@ -89,8 +96,10 @@ TEST(StatusLight, GlyphShowsLeftHalfLitAndRightHalfUnlitWithKeyColourAsParentBac
     QImage glyph(9, 5, QImage::Format_RGB32);
     glyph.fill(Qt::white);
     for (int y = 1; y < 5; ++y) {
-        for (int x = 1; x < 4; ++x) glyph.setPixel(x, y, qRgb(200, 0, 0));
-        for (int x = 5; x < 8; ++x) glyph.setPixel(x, y, qRgb(0, 0, 200));
+        for (int x = 1; x < 4; ++x)
+            glyph.setPixel(x, y, qRgb(200, 0, 0));
+        for (int x = 5; x < 8; ++x)
+            glyph.setPixel(x, y, qRgb(0, 0, 200));
     }
     light.SetGlyph(glyph);
     EXPECT_TRUE(light.HasGlyph());
