@@ -37,7 +37,9 @@ ComNotifier::~ComNotifier() {
 
 bool ComNotifier::SendTriggerMessage(const TTriggerMessage& message) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (closing_) return false;
+    // While the component waits for a string no notification reaches its handlers; one that was
+    // already under way when the wait began is turned away here rather than run inside the wait.
+    if (closing_ || waiting_) return false;
     const uint64_t id = ++nextId_;
     pending_ = Request{id, message};
     inSend_ = true;
@@ -55,9 +57,15 @@ bool ComNotifier::SendTriggerMessage(const TTriggerMessage& message) {
     return false;
 }
 
+void ComNotifier::endWait() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    waiting_ = false;
+}
+
 void ComNotifier::withdrawPendingAndSettle(int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (running_) return; // called from inside a handler: that delivery is ours to finish
+    waiting_ = true;
     if (pending_) {
         withdrawnId_ = pending_->id;
         pending_.reset();

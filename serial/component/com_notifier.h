@@ -35,7 +35,9 @@ class ComNotifier : public QObject, public TQuavWindowHandler {
     // started on and waits (at most |timeoutMs|) until the dispatcher thread has left
     // SendTriggerMessage, so the delivery's shared reads are over. Does nothing while a message
     // is being handled (the wait then runs inside that handler).
+    // Until endWait(), new messages are turned away at once.
     void withdrawPendingAndSettle(int timeoutMs);
+    void endWait();
 
     // UI thread: post the close-complete message for the dispatcher with |handle|; |delayMs| > 0
     // posts it after that many milliseconds (used while the dispatcher is still busy).
@@ -60,6 +62,7 @@ class ComNotifier : public QObject, public TQuavWindowHandler {
     uint64_t finishedId_ = 0;
     uint64_t withdrawnId_ = 0; // a message taken back before the UI thread started on it
     bool closing_ = false;
+    bool waiting_ = false; // a wait of the component reads the input itself
     bool inSend_ = false;  // the dispatcher thread is inside SendTriggerMessage
     bool running_ = false; // the UI thread is running a message's handlers
 };

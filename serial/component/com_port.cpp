@@ -821,6 +821,18 @@ namespace {
 
 // Holds a port's dispatcher busy for the length of a wait and gives the flag back as the wait
 // rules say, unless the dispatcher went away during the wait.
+// Lets notifications reach the component's handlers again when a wait ends, however it ends.
+class WaitEndGuard {
+  public:
+    explicit WaitEndGuard(ComNotifier* notifier) : notifier_(notifier) {}
+    ~WaitEndGuard() { notifier_->endWait(); }
+    WaitEndGuard(const WaitEndGuard&) = delete;
+    WaitEndGuard& operator=(const WaitEndGuard&) = delete;
+
+  private:
+    ComNotifier* notifier_;
+};
+
 class WaitBusyGuard {
   public:
     WaitBusyGuard(TQuavBaseDispatcher* d, bool& prepared, bool& preparedBusy)
@@ -856,6 +868,7 @@ bool TQuavCustomComPort::WaitForString(std::string_view s, int32_t timeoutTicks,
     TQuavBaseDispatcher* d = requireDispatcher();
     WaitBusyGuard busy(d, waitPrepared_, waitPreparedBusy_);
     settleDelivery();
+    const WaitEndGuard waitEnd(notifier_.get());
     EventTimer timer;
     NewTimer(timer, timeoutTicks);
     uint8_t m = 0;
@@ -903,6 +916,7 @@ int TQuavCustomComPort::WaitForMultiString(std::string_view s, int32_t timeoutTi
     TQuavBaseDispatcher* d = requireDispatcher();
     WaitBusyGuard busy(d, waitPrepared_, waitPreparedBusy_);
     settleDelivery();
+    const WaitEndGuard waitEnd(notifier_.get());
     EventTimer timer;
     NewTimer(timer, timeoutTicks);
     std::vector<uint8_t> counts(alternatives.size(), 0);
