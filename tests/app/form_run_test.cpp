@@ -175,8 +175,16 @@ TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredNoKeepsUploading) {
         asked = q;
         return MsgAnswer::No;
     };
-    whenUploadReaches(f, 2, [&] { f.close(); });
+    bool configShownDuringUpload = true, buttonsEnabledDuringUpload = true;
+    whenUploadReaches(f, 2, [&] {
+        configShownDuringUpload = f.ConfigMenu->menuAction()->isVisible();
+        buttonsEnabledDuringUpload = f.PickButton->isEnabled() || f.UploadButton->isEnabled();
+        f.close();
+    });
     f.PickButton->click();
+    EXPECT_FALSE(configShownDuringUpload) << "RS232 Config is hidden while an upload runs";
+    EXPECT_FALSE(buttonsEnabledDuringUpload);
+    EXPECT_TRUE(f.ConfigMenu->menuAction()->isVisible());
     EXPECT_EQ(asked,
               "File upload in progress.\rAre you sure you want to cancel upload and exit the application?");
     EXPECT_TRUE(dialogs.captions.contains("Loader GUI : Confirm Exit"));
