@@ -108,10 +108,13 @@ inline std::string backUpOutput(TQuavBaseDispatcher& port, size_t block = 1000) 
             if (port.PutBlock(chunk.data(), static_cast<uint32_t>(chunk.size())) == 0) sent += chunk;
             continue;
         }
-        // Ring nearly full: backed up once it stops draining for a while.
+        // Ring nearly full: backed up once it stops draining for a while (looked at twice, so a
+        // writer that was merely slow to run is not taken for a full line).
         const uint32_t used = port.OutBuffUsed();
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        if (used > 0 && port.OutBuffUsed() == used) break;
+        if (used == 0 || port.OutBuffUsed() != used) continue;
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        if (port.OutBuffUsed() == used) break;
     }
     return sent;
 }
