@@ -32,6 +32,7 @@ class TProgressForm;
 } // namespace script
 
 class WindowHost;
+class LinkWatch;
 
 class TBrimwellForm : public QMainWindow {
     Q_OBJECT
@@ -89,6 +90,9 @@ class TBrimwellForm : public QMainWindow {
     bool ScriptFolderSet = false;                // setting 7 was given
 
     script::ScriptEngine& engine() { return *engine_; }
+    // Replaces the serial link the engine talks through (tests put a link that fails on purpose here).
+    void useSerialLink(std::unique_ptr<script::UnitLink> link);
+    script::UnitLink& serialLink() { return *serialLink_; }
     TQuavComPort& port() { return *QuavComPort1; }
     WindowHost& host() { return *host_; }
 
@@ -161,6 +165,7 @@ class TBrimwellForm : public QMainWindow {
     void setMonitoring(bool on);
     void applyPortSettings(const script::LoaderSettings& s);
     bool tryOpenPort(QString* error);
+    void closePortQuietly();
     void endProcess(int code);
     bool FormCloseQuery();
 
@@ -169,6 +174,7 @@ class TBrimwellForm : public QMainWindow {
     std::unique_ptr<script::ScriptEngine> engine_;
     std::unique_ptr<TQuavComPort> portHolder_;
     std::unique_ptr<script::UnitLink> serialLink_;
+    std::unique_ptr<LinkWatch> linkWatch_;
     ExitHandler exitHandler_;
     bool shown_ = false;
     bool startupFinished_ = false;

@@ -2,6 +2,7 @@
 // configured port, and the "COM Port" and "Baud" menus.
 #include "app/brimwell_form.h"
 
+#include "app/link_watch.h"
 #include "app/window_host.h"
 #include "lights/sl_controller.h"
 #include "serial/component/com_port.h"
@@ -20,6 +21,14 @@ QString notResponding(int n, const char* tail) {
     return QStringLiteral("Note: COM Port #") + QString::number(n) + QString::fromLatin1(tail);
 }
 } // namespace
+
+void TBrimwellForm::closePortQuietly() {
+    try {
+        QuavComPort1->SetOpen(false);
+    } catch (const std::exception&) {
+        // Closing leaves the port closed whatever the device said.
+    }
+}
 
 bool TBrimwellForm::tryOpenPort(QString* error) {
     try {
@@ -53,19 +62,20 @@ bool TBrimwellForm::check_com(int n) {
     auto& e = *engine_;
     e.Probing = true;
     if (!failed) {
-        try {
-            e.ExpectedPrompt = e.MainPromptChar;
-            bool answered = e.SendCOMCmd_GetPrompt("\r");
-            if (!answered) {
-                e.ExpectedPrompt = e.LoaderPromptChar;
-                answered = e.SendCOMCmd_GetPrompt("\r");
-            }
-            if (!answered) {
-                QuavComPort1->SetOpen(false);
-                failed = true;
-            }
-        } catch (const std::exception&) {
+        // The link reports port errors as failed operations; any of them during the prompt check
+        // means the port broke down rather than that nothing answered.
+        linkWatch_->resetFailures();
+        e.ExpectedPrompt = e.MainPromptChar;
+        bool answered = e.SendCOMCmd_GetPrompt("\r");
+        if (!answered && linkWatch_->failures() == 0) {
+            e.ExpectedPrompt = e.LoaderPromptChar;
+            answered = e.SendCOMCmd_GetPrompt("\r");
+        }
+        if (linkWatch_->failures() > 0) {
             showMessage(notResponding(n, " is not responding."));
+            failed = true;
+        } else if (!answered) {
+            closePortQuietly();
             failed = true;
         }
     }

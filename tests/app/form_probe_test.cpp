@@ -5,6 +5,7 @@
 #include "lights/pty_pair.h"
 #include "lights/sl_controller.h"
 #include "lights/status_light.h"
+#include "script/serial_link.h"
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
 #include "terminal/widget/quav_terminal.h"
@@ -262,4 +263,31 @@ TEST_F(FormProbe, BackspaceOnAnOpenPortSendsBackspaceBlankBackspace) {
     QCoreApplication::sendEvent(f.QuavTerminal1->viewport(), &press);
     ASSERT_TRUE(pumpUntil([&] { return unit.heard() == "\b \b"; }, 3000)) << unit.heard();
     EXPECT_FALSE(f.QuavTerminal1KeyPress('x')) << "other keys are the pane's";
+}
+
+namespace {
+// The real serial link, except that flushing the input fails as a broken port would.
+class BrokenFlushLink : public script::SerialLink {
+  public:
+    using script::SerialLink::SerialLink;
+    bool FlushInBuffer() override { return false; }
+    std::string lastError() const override { return "device gone"; }
+};
+} // namespace
+
+TEST_F(FormProbe, AnErrorDuringThePromptCheckSaysThePortIsNotResponding) {
+    PromptingUnit unit;
+    unit.mapTo(1);
+    mapCom(2, dir.file("absent"));
+    TBrimwellForm& f = start();
+    ASSERT_EQ(f.statusText(), "Established communication on COM 1");
+    f.useSerialLink(std::make_unique<BrokenFlushLink>(*f.QuavComPort1));
+    dialogs.messages.clear();
+    f.COM1Menu->trigger();
+    EXPECT_EQ(
+        dialogs.messages,
+        QStringList({"Note: COM Port #1 is not responding.",
+                     "Error! Cannot establish communication using COM 1. Please check RS232 connection"}));
+    EXPECT_TRUE(f.QuavComPort1->Open()) << "the port stays as it was";
+    EXPECT_EQ(f.LastGoodCom, 1);
 }
