@@ -131,7 +131,7 @@ private:
     void armCommandTimer();
     void disarmCommandTimer();
     bool commandTimerDue() const;
-    // Longest wait for a block to leave the output buffer, at the port's current rate.
+    // Time `length` bytes take on the line at the port's current rate, plus a margin: the block waits.
     int64_t blockDrainLimitMs(int length) const;
     bool runLoad();
     bool runLoaderMode(const std::string& argument);

@@ -28,6 +28,11 @@ constexpr int kPciBusyPauseMs = 100;
 // stop bits) plus this margin, and never less than the original 900 ms.
 constexpr int64_t kDrainMarginMs = 1000;
 constexpr int64_t kDrainMinimumMs = 900;
+// The driver's own transmit queue (a UART's 4 KiB buffer, a pseudo-terminal's larger one) still holds
+// earlier blocks when this one is put, and the output buffer only drains as that queue empties, in
+// jumps. The drain wait therefore allows for this much queued ahead of the block, and counts only time
+// in which nothing drained, so a slow but moving line never trips it while a dead one still does.
+constexpr int64_t kDriverQueueAllowance = 8192;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -205,22 +210,25 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
         return;
     }
 
-    const int64_t limit = blockDrainLimitMs(length);
+    const int64_t drainLimit = blockDrainLimitMs(length + kDriverQueueAllowance);
     uint32_t start = Clock::msecs();
-    while (serial_->GetOutBuffUsed() != 0) {
+    for (int used = serial_->GetOutBuffUsed(), previous = used; used != 0; previous = used) {
         pump();
         Clock::sleepMs(1);
-        if (static_cast<uint32_t>(Clock::msecs() - start) > limit) {
+        used = serial_->GetOutBuffUsed();
+        if (used < previous) start = Clock::msecs();
+        if (static_cast<uint32_t>(Clock::msecs() - start) > drainLimit) {
             showError("Error! Output Buffer never empties. Check RS232 connection. Cancel upload.");
             Cancelled = 1;
             return;
         }
     }
+    const int64_t ctsLimit = blockDrainLimitMs(length);
     start = Clock::msecs();
     while (!serial_->GetCTS()) {
         pump();
         Clock::sleepMs(1);
-        if (static_cast<uint32_t>(Clock::msecs() - start) > limit) {
+        if (static_cast<uint32_t>(Clock::msecs() - start) > ctsLimit) {
             showError("Error! CTS line not set. Check RS232 connection. Cancel upload.");
             Cancelled = 1;
             return;

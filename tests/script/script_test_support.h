@@ -92,6 +92,7 @@ public:
     bool cts = true;
     bool pacedDrain = false;
     bool neverDrains = false;
+    int backlog = 0; // bytes still queued in the driver ahead of each block when pacedDrain is set
     int64_t putBlockDelayMs = 0;
     std::string wire;               // everything written, in order
     std::vector<int> blockSizes;    // lengths given to PutBlock
@@ -113,7 +114,7 @@ public:
         if (neverDrains) return 1;
         if (!pacedDrain || blockSizes.empty()) return 0;
         const double sent = static_cast<double>(static_cast<uint32_t>(Clock::msecs() - putAt_)) * baud / 10000.0;
-        const double left = blockSizes.back() - sent;
+        const double left = std::min<double>(blockSizes.back(), backlog + blockSizes.back() - sent);
         return left > 0 ? static_cast<int>(left) : 0;
     }
     bool GetCTS() override { return cts; }

@@ -270,6 +270,20 @@ TEST(BlockWaitLimit, ScalesWithTheLineRate) {
     }
 }
 
+TEST(BlockWaitLimit, AllowsForTheDriverQueueAheadOfTheBlock) {
+    // 1.5 s of earlier bytes still queued in the driver: the block sits unmoved for longer than its
+    // own time on the line plus the margin, then drains; that is a working line, not a dead one.
+    Bench b;
+    b.link.pacedDrain = true;
+    b.link.baud = 115200;
+    b.link.backlog = 17280;
+    const std::string block = bytes(2000);
+    b.engine.SendByte(2000, reinterpret_cast<const uint8_t*>(block.data()));
+    EXPECT_TRUE(b.host.messages.empty()) << (b.host.messages.empty() ? "" : b.host.messages[0]);
+    EXPECT_EQ(b.engine.Cancelled, 0);
+    EXPECT_EQ(b.link.wire, block);
+}
+
 TEST(Watchdog, BlockWriteOutlastingFourSecondsCancels) {
     Bench b;
     b.link.putBlockDelayMs = 4100;
