@@ -1,0 +1,45 @@
+// Fuzz target: the teletype emulator and its buffer fed whatever a unit might send, in chunks of
+// fuzzed sizes, on fuzzed screen and scrollback sizes, with painting in between. Every byte the
+// unit sends reaches this code, so it must never crash or leave the cursor off the grid.
+#include "emulator_fakes.h"
+#include "terminal/terminal_emulator.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <stdexcept>
+
+using namespace brimwell;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 4) return 0;
+    test::FakeTerminal term;
+    TQuavTTYEmulator emu;
+    emu.teSetTerminal(&term);
+    term.hasPort = term.portOpen = true;
+    TQuavTerminalBuffer* buf = emu.Buffer();
+
+    // The first bytes choose the dimensions; the description's limits raise for counts below 2.
+    try {
+        buf->tbSetSVRowCount(1 + data[0] % 300);
+        buf->tbSetRowCount(1 + data[1] % 60);
+        buf->tbSetColCount(1 + data[2] % 200);
+    } catch (const std::runtime_error&) {
+    }
+    const size_t chunk = 1 + data[3] % 97;
+    data += 4;
+    size -= 4;
+
+    for (size_t at = 0; at < size; at += chunk) {
+        const int n = static_cast<int>(size - at < chunk ? size - at : chunk);
+        emu.ProcessBlock(reinterpret_cast<const char*>(data + at), n, csPort);
+        if (buf->AbsCursorRow() < 1 || buf->AbsCursorRow() > buf->RowCount() || buf->AbsCursorCol() < 1 ||
+            buf->AbsCursorCol() > buf->ColCount())
+            std::abort();
+        if ((at / chunk) % 8 == 0) emu.LazyPaint();
+    }
+    emu.Paint();
+    char key = size > 0 ? static_cast<char>(data[0]) : 'x';
+    emu.KeyPress(key);
+    return 0;
+}
