@@ -37,6 +37,19 @@ std::optional<uint32_t> comNumberOf(std::string_view name) {
     return n;
 }
 
+uint32_t comNumberForDevice(const std::string& path) {
+    if (path.empty()) return 0;
+    for (uint32_t n = kFirstComNumber; n <= kLastComNumber; ++n)
+        if (comDevicePath(n) == path) return n;
+    for (uint32_t n = kLastComNumber; n > kFirstComNumber + 1; --n) {
+        const std::string var = "BRIMWELL_COM" + std::to_string(n);
+        if (const char* env = std::getenv(var.c_str()); env != nullptr && *env != '\0') continue;
+        ::setenv(var.c_str(), path.c_str(), 1);
+        return n;
+    }
+    return 0;
+}
+
 std::string resolveDevicePath(std::string_view name) {
     if (const auto n = comNumberOf(name)) return comDevicePath(*n);
     return std::string(name);

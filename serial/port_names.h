@@ -25,6 +25,12 @@ std::string comDevicePath(uint32_t n);
 // The port number in "\\.\COMn" or "COMn" (case-insensitive), or nothing for other names.
 std::optional<uint32_t> comNumberOf(std::string_view name);
 
+// The port number that opens the device at `path`: a number already mapped to it (by default or by
+// BRIMWELL_COMn), else the highest number from COM50 down to COM3 that no variable maps, which is
+// then pointed at the path for this process (COM1 and COM2 stay for probing). 0 when every number
+// is taken or the path is empty.
+uint32_t comNumberForDevice(const std::string& path);
+
 // Resolves a device name to a path: COM names through the table, anything else unchanged.
 // A COM name outside the table resolves to "".
 std::string resolveDevicePath(std::string_view name);

@@ -48,5 +48,26 @@ TEST(PortNames, NamesAndParsing) {
     ::unsetenv("BRIMWELL_COM4");
 }
 
+TEST(PortNames, DevicePathsBorrowAFreeNumber) {
+    for (uint32_t n = kFirstComNumber; n <= kLastComNumber; ++n)
+        ::unsetenv(("BRIMWELL_COM" + std::to_string(n)).c_str());
+    // A default device keeps its own number; a mapped one is found again, not mapped twice.
+    EXPECT_EQ(comNumberForDevice("/dev/ttyS4"), 5u);
+    EXPECT_EQ(comNumberForDevice("/dev/ttyUSB0"), 50u);
+    EXPECT_EQ(comDevicePath(50), "/dev/ttyUSB0");
+    EXPECT_EQ(comNumberForDevice("/dev/ttyUSB0"), 50u);
+    EXPECT_EQ(comNumberForDevice("/dev/ttyUSB1"), 49u);
+    EXPECT_EQ(comNumberForDevice(""), 0u);
+
+    // Every number from COM50 down to COM3 taken: nothing is left, and COM1/COM2 are never lent.
+    for (uint32_t n = 3; n <= kLastComNumber; ++n)
+        ::setenv(("BRIMWELL_COM" + std::to_string(n)).c_str(), ("/dev/other" + std::to_string(n)).c_str(), 1);
+    EXPECT_EQ(comNumberForDevice("/dev/ttyACM0"), 0u);
+    EXPECT_EQ(comDevicePath(1), "/dev/ttyS0");
+    EXPECT_EQ(comDevicePath(2), "/dev/ttyS1");
+    for (uint32_t n = kFirstComNumber; n <= kLastComNumber; ++n)
+        ::unsetenv(("BRIMWELL_COM" + std::to_string(n)).c_str());
+}
+
 } // namespace
 } // namespace brimwell
