@@ -6,6 +6,7 @@
 #include "serial/component/com_port.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 
 namespace brimwell::script {
@@ -42,6 +43,12 @@ int SerialLink::GetOutBuffUsed() {
 
 bool SerialLink::GetCTS() {
     return guarded([&] { return port_.GetCTS(); }, false);
+}
+
+bool SerialLink::WaitOutBuffEmpty(int64_t maxMicros) {
+    if (maxMicros <= 0) return false;
+    const auto micros = static_cast<uint32_t>(std::min<int64_t>(maxMicros, UINT32_MAX));
+    return guarded([&] { return port_.WaitOutBuffEmpty(micros); }, false);
 }
 
 bool SerialLink::PutString(const std::string& text) {

@@ -22,6 +22,7 @@ public:
     int GetOutBuffFree() override;
     int GetOutBuffUsed() override;
     bool GetCTS() override;
+    bool WaitOutBuffEmpty(int64_t maxMicros) override;
     bool PutString(const std::string& text) override;
     bool PutBlock(const uint8_t* data, int length) override;
     int GetBlock(uint8_t* buffer, int length) override;

@@ -2,9 +2,11 @@
 // Both are narrow views of what the engine calls; adapters map them onto the real components.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace brimwell::script {
 
@@ -29,6 +31,12 @@ public:
     virtual int GetOutBuffFree() = 0;
     virtual int GetOutBuffUsed() = 0;
     virtual bool GetCTS() = 0;
+    // Waits until the output buffer is empty, for at most maxMicros real microseconds; true when it
+    // is known to be empty. A link that cannot be woken by its output simply sleeps the time.
+    virtual bool WaitOutBuffEmpty(int64_t maxMicros) {
+        if (maxMicros > 0) std::this_thread::sleep_for(std::chrono::microseconds(maxMicros));
+        return false;
+    }
 
     virtual bool PutString(const std::string& text) = 0;
     virtual bool PutBlock(const uint8_t* data, int length) = 0;

@@ -33,6 +33,8 @@ constexpr int64_t kDrainMinimumMs = 900;
 // jumps. The drain wait therefore allows for this much queued ahead of the block, and counts only time
 // in which nothing drained, so a slow but moving line never trips it while a dead one still does.
 constexpr int64_t kDriverQueueAllowance = 8192;
+// The longest a pass of the block drain waits for the output buffer before it looks again.
+constexpr int64_t kDrainPassMs = 1;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -214,7 +216,8 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
     uint32_t start = Clock::msecs();
     for (int used = serial_->GetOutBuffUsed(), previous = used; used != 0; previous = used) {
         pump();
-        Clock::sleepMs(1);
+        // Woken as soon as the buffer empties; a full driver queue is waited out a pass at a time.
+        serial_->WaitOutBuffEmpty(Clock::realMicros(kDrainPassMs));
         used = serial_->GetOutBuffUsed();
         if (used < previous) start = Clock::msecs();
         if (static_cast<uint32_t>(Clock::msecs() - start) > drainLimit) {

@@ -226,6 +226,7 @@ void TQuavBaseDispatcher::DonePort() {
         FlushInBuffer();
         CloseCom();
         open_ = false;
+        SignalOutputEmpty();
     }
     if (delivering_.load() || busy_.load()) {
         // A notification (or a wait holding the busy flag) is still running: the dispatcher thread
@@ -247,11 +248,14 @@ void TQuavBaseDispatcher::freeBuffers() {
         inBuf_.shrink_to_fit();
         resetInputRing();
     }
-    Lock out(outputLock_);
-    outBuf_.clear();
-    outBuf_.shrink_to_fit();
-    outHead_ = outTail_ = 0;
-    outFull_ = false;
+    {
+        Lock out(outputLock_);
+        outBuf_.clear();
+        outBuf_.shrink_to_fit();
+        outHead_ = outTail_ = 0;
+        outFull_ = false;
+    }
+    SignalOutputEmpty();
 }
 
 void TQuavBaseDispatcher::DispatcherThreadExit() {
@@ -738,17 +742,50 @@ bool TQuavBaseDispatcher::TakeOutputPieces(OutputPieces& pieces) {
 }
 
 void TQuavBaseDispatcher::AdvanceOutput(uint32_t count) {
-    Lock out(outputLock_);
-    if (count == 0 || transmitSize_ == 0) return;
-    outTail_ = (outTail_ + count) % transmitSize_;
-    if (outTail_ == outHead_) outTail_ = outHead_ = 0;
-    outFull_ = false;
+    bool emptied = false;
+    {
+        Lock out(outputLock_);
+        if (count == 0 || transmitSize_ == 0) return;
+        outTail_ = (outTail_ + count) % transmitSize_;
+        emptied = outTail_ == outHead_;
+        if (emptied) outTail_ = outHead_ = 0;
+        outFull_ = false;
+    }
+    if (emptied) SignalOutputEmpty();
 }
 
 void TQuavBaseDispatcher::ClearOutputRing() {
-    Lock out(outputLock_);
-    outFull_ = false;
-    outHead_ = outTail_ = 0;
+    {
+        Lock out(outputLock_);
+        outFull_ = false;
+        outHead_ = outTail_ = 0;
+    }
+    SignalOutputEmpty();
+}
+
+// The count is raised before the sleepers are looked at, and a sleeper registers before it reads
+// the count (both sequentially consistent), so either the signal sees the sleeper or the sleeper
+// sees the new count: no wake-up is lost, and an emptying nobody waits for costs no lock.
+void TQuavBaseDispatcher::SignalOutputEmpty() {
+    outEmptied_.fetch_add(1);
+    if (outEmptyWaiters_.load() == 0) return;
+    { std::lock_guard<std::mutex> g(outEmptyMutex_); }
+    outEmptyCv_.notify_all();
+}
+
+bool TQuavBaseDispatcher::WaitOutputEmpty(int64_t maxMicros) {
+    if (OutBuffUsed() == 0) return true;
+    if (maxMicros <= 0) return false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(maxMicros);
+    outEmptyWaiters_.fetch_add(1);
+    const uint64_t seen = outEmptied_.load();
+    bool empty = OutBuffUsed() == 0;
+    if (!empty) {
+        std::unique_lock<std::mutex> lock(outEmptyMutex_);
+        outEmptyCv_.wait_until(lock, until, [&] { return outEmptied_.load() != seen || !open_.load(); });
+    }
+    outEmptyWaiters_.fetch_sub(1);
+    return empty || OutBuffUsed() == 0;
 }
 
 int32_t TQuavBaseDispatcher::FlushCom(int direction) {

@@ -16,9 +16,12 @@
 // queries hold the main lock while they read the device status. Handlers are called with no lock
 // held, so a handler may read (input lock) and use the trigger operations (main lock).
 // The port-list lock is separate and is never held while taking any of the above.
+// The output-empty lock only guards the sleep of WaitOutputEmpty; nothing else is taken while it
+// is held, so it may be taken with or without any of the above.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -236,6 +239,11 @@ class TQuavBaseDispatcher {
     uint32_t InBuffFree();
     uint32_t OutBuffUsed();
     uint32_t OutBuffFree();
+    // Sleeps until the output ring is empty (the output thread has handed every byte to the
+    // device) or maxMicros real microseconds have passed; true when it is empty. A sender that
+    // waits for room wakes the moment there is some, rather than sleeping a fixed slice.
+    // Call with none of the port's locks held.
+    bool WaitOutputEmpty(int64_t maxMicros);
     void BufferSizes(uint32_t& receiveSize, uint32_t& transmitSize) const;
 
     int32_t FlushInBuffer();
@@ -383,6 +391,8 @@ class TQuavBaseDispatcher {
     void AdvanceOutput(uint32_t count);
     bool OutputPending();
     void ClearOutputRing();
+    // Wakes WaitOutputEmpty callers; call after the ring became empty, with the output lock released.
+    void SignalOutputEmpty();
     // True when the input ring is full (the device layer stops asking for received bytes).
     bool InputFull();
 
@@ -480,6 +490,12 @@ class TQuavBaseDispatcher {
     uint32_t outHead_ = 0, outTail_ = 0;
     bool outFull_ = false;
     std::atomic<bool> outputWritten_{false};
+    // Output-empty signal: a count of emptyings, and the sleepers' count, so that the output
+    // thread touches the lock only when somebody waits.
+    std::mutex outEmptyMutex_;
+    std::condition_variable outEmptyCv_;
+    std::atomic<uint64_t> outEmptied_{0};
+    std::atomic<int> outEmptyWaiters_{0};
 
     // Triggers and handlers (main lock).
     std::atomic<bool> busy_{false};       // held by a caller through SetEventBusy

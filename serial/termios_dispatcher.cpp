@@ -4,8 +4,10 @@
 // - TIOCEXCL does not hold against root, so exclusivity also takes a non-blocking flock().
 // - Pseudo-terminals and some USB adapters have no modem lines (TIOCMGET fails with ENOTTY/EINVAL):
 //   CTS, DSR and DCD then read as on and DTR/RTS changes succeed without effect.
-// - Line changes are read on every dispatcher pass (at least every 50 ms). TIOCMIWAIT is not
-//   used: a thread blocked in it cannot be woken for shutdown without a signal.
+// - Line changes are read on every dispatcher pass (at least every 50 ms). Where the driver can
+//   wait for them (TIOCMGET works and TIOCMIWAIT is not refused) a modem-watch thread blocks in
+//   TIOCMIWAIT and wakes the dispatcher at once. That ioctl has no time-out and no descriptor to
+//   wake it through, so the thread is ended with a signal (see TSignalWakeThread).
 // - Line errors come from TIOCGICOUNT deltas where the driver keeps counters.
 // - The driver has one RTS/CTS switch (CRTSCTS) for both directions and fixed queue thresholds.
 #include "serial/termios_dispatcher.h"
@@ -13,10 +15,12 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/uio.h>
 #include <termios.h>
@@ -84,6 +88,9 @@ int openErrorNumber(int err) {
     }
 }
 
+// The kernel's "ioctl not handled" code, which a few serial drivers let reach user space.
+constexpr int kNoIoctlCommand = 515;
+
 bool noModemLines(int err) {
     return err == ENOTTY || err == EINVAL || err == ENOTSUP;
 }
@@ -102,7 +109,82 @@ void signalEventFd(int fd) {
     }
 }
 
+void ignoreWakeSignal(int) {}
+
+// Errors by which a driver says it cannot wait for line changes at all.
+bool modemWaitRefused(int err) {
+    return err == ENOTTY || err == EINVAL || err == ENOTSUP || err == ENOSYS || err == kNoIoctlCommand;
+}
+
 } // namespace
+
+// ---- Signal-woken thread ----------------------------------------------------------------------
+
+// A real-time signal, as every standard signal already means something to somebody (SIGUSR1/2 to
+// debuggers and libraries). Its handler is empty and installed without SA_RESTART: its only effect
+// is that the thread's blocking call returns EINTR instead of being restarted by the kernel.
+int TSignalWakeThread::WakeSignal() {
+    static const int signal = [] {
+        const int sig = SIGRTMIN + 4;
+        struct sigaction action {};
+        action.sa_handler = ignoreWakeSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;
+        ::sigaction(sig, &action, nullptr);
+        return sig;
+    }();
+    return signal;
+}
+
+void TSignalWakeThread::Start(Body body) {
+    Stop();
+    WakeSignal(); // the handler must be in place before the first signal can be sent
+    stop_ = false;
+    running_ = true;
+    signalsSent_ = 0;
+    thread_ = std::thread([this, body = std::move(body)] {
+        try {
+            body(stop_);
+        } catch (...) {
+            TQuavBaseDispatcher::ReportException("exception in a signal-woken thread", std::current_exception());
+        }
+        {
+            std::lock_guard<std::mutex> g(leftMutex_);
+            running_ = false;
+        }
+        leftCv_.notify_all();
+    });
+}
+
+// A signal that arrives after the body looked at the stop flag but before it entered its blocking
+// call only runs the empty handler and is lost; so the signal is sent again, a millisecond apart,
+// until the body has returned. The thread is not joined before that: pthread_kill needs a thread
+// that has not been joined yet.
+void TSignalWakeThread::Stop() {
+    if (!thread_.joinable()) return;
+    stop_ = true;
+    if (thread_.get_id() == std::this_thread::get_id()) {
+        thread_.detach();
+        return;
+    }
+    const pthread_t handle = thread_.native_handle();
+    std::unique_lock<std::mutex> lock(leftMutex_);
+    while (running_.load()) {
+        ::pthread_kill(handle, WakeSignal());
+        signalsSent_.fetch_add(1);
+        leftCv_.wait_for(lock, std::chrono::milliseconds(1), [this] { return !running_.load(); });
+    }
+    lock.unlock();
+    thread_.join();
+}
+
+ModemWaitResult WaitForModemChange(int fd) {
+    const int mask = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
+    if (::ioctl(fd, TIOCMIWAIT, mask) == 0) return ModemWaitResult::Changed;
+    const int err = errno;
+    if (err == EINTR) return ModemWaitResult::Interrupted;
+    return modemWaitRefused(err) ? ModemWaitResult::Refused : ModemWaitResult::Failed;
+}
 
 TQuavTermiosDispatcher::TQuavTermiosDispatcher(void* owner) : TQuavBaseDispatcher(owner) {}
 
@@ -193,6 +275,7 @@ int32_t TQuavTermiosDispatcher::CloseCom() {
             ready_ = true;
         }
         eventCv_.notify_all();
+        stopModemWatch();
         // The com and output threads block on the device; they end before it is closed. The
         // dispatcher thread only makes non-blocking calls under the device lock and is stopped later.
         if (outputThread_.joinable()) outputThread_.join();
@@ -501,6 +584,7 @@ void TQuavTermiosDispatcher::StartDispatcher() {
         std::lock_guard<std::mutex> g(eventMutex_);
         pendingEvents_ = 0;
         comEvent_ = false;
+        modemEvent_ = false;
         ready_ = true;
     }
     auto startOne = [this](std::thread& t, void (TQuavTermiosDispatcher::*body)()) {
@@ -513,6 +597,56 @@ void TQuavTermiosDispatcher::StartDispatcher() {
     startOne(comThread_, &TQuavTermiosDispatcher::comThread);
     startOne(dispatcherThread_, &TQuavTermiosDispatcher::dispatcherThread);
     startOne(outputThread_, &TQuavTermiosDispatcher::outputThread);
+    // Devices that cannot report their lines at all are not asked to wait for them.
+    modemWatchActive_ = ModemLinesReported();
+    if (modemWatchActive_.load())
+        modemWatch_.Start([this](const std::atomic<bool>& stop) { modemWatchBody(stop); });
+}
+
+void TQuavTermiosDispatcher::stopModemWatch() {
+    modemWatch_.Stop();
+    modemWatchActive_ = false;
+}
+
+// The first wait is also the probe: a driver that refuses it leaves the lines to the 50 ms pass.
+void TQuavTermiosDispatcher::modemWatchBody(const std::atomic<bool>& stop) {
+    const int fd = [this] {
+        SharedLock device(deviceLock_);
+        return fd_;
+    }();
+    // The device is closed only after this thread has been stopped (CloseCom), so the copy stays valid.
+    auto counters = [&](serial_icounter_struct& ic) { return icountSupported_.load() && ::ioctl(fd, TIOCGICOUNT, &ic) == 0; };
+    serial_icounter_struct before{};
+    bool counted = counters(before);
+    while (!stop.load() && fd >= 0) {
+        const ModemWaitResult r = WaitForModemChange(fd);
+        if (stop.load()) break;
+        if (r == ModemWaitResult::Interrupted) continue;
+        if (r != ModemWaitResult::Changed) break;
+        // The driver's counters tell which lines moved (a ring pulse may be over by now); without
+        // them every line is looked at.
+        uint32_t events = evCts | evDsr | evRlsd;
+        serial_icounter_struct after{};
+        if (counted && counters(after)) {
+            events = (after.cts != before.cts ? evCts : 0) | (after.dsr != before.dsr ? evDsr : 0) |
+                     (after.dcd != before.dcd ? evRlsd : 0) | (after.rng != before.rng ? evRing : 0);
+            if (events == 0) events = evCts | evDsr | evRlsd;
+            before = after;
+        } else {
+            counted = counters(before);
+        }
+        postModemEvents(events);
+    }
+    modemWatchActive_ = false;
+}
+
+void TQuavTermiosDispatcher::postModemEvents(uint32_t events) {
+    {
+        std::lock_guard<std::mutex> g(eventMutex_);
+        pendingEvents_ |= events;
+        modemEvent_ = true;
+    }
+    eventCv_.notify_all();
 }
 
 void TQuavTermiosDispatcher::StopDispatcher() {
@@ -525,6 +659,7 @@ void TQuavTermiosDispatcher::StopDispatcher() {
         ready_ = true;
     }
     eventCv_.notify_all();
+    stopModemWatch();
     if (outputThread_.joinable()) outputThread_.join();
     if (comThread_.joinable()) comThread_.join();
     if (dispatcherThread_.joinable()) {
@@ -637,11 +772,12 @@ void TQuavTermiosDispatcher::dispatcherThreadBody() {
         {
             std::unique_lock<std::mutex> lock(eventMutex_);
             eventCv_.wait_for(lock, std::chrono::milliseconds(kDispatcherPeriodMs),
-                              [this] { return comEvent_ || StopThreadsRequested(); });
+                              [this] { return comEvent_ || modemEvent_ || StopThreadsRequested(); });
             events = pendingEvents_;
             pendingEvents_ = 0;
             answered = comEvent_;
             comEvent_ = false;
+            modemEvent_ = false;
         }
         if (StopThreadsRequested() || DoneRequested()) break;
         if (events & (evRing | evRingTe)) SetRingFlag();

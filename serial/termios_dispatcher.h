@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,6 +30,48 @@ inline constexpr int kThreadStartTimeoutMs = 3000;
 // The dispatcher thread runs a pass at least this often.
 inline constexpr int kDispatcherPeriodMs = 50;
 
+// A thread that spends its life blocked in system calls without a time-out (TIOCMIWAIT cannot be
+// given one, nor woken through a descriptor) and is ended by interrupting them with a signal.
+// The body gets the stop flag; every blocking call it makes must treat EINTR as "look at the flag".
+class TSignalWakeThread {
+  public:
+    using Body = std::function<void(const std::atomic<bool>& stop)>;
+    TSignalWakeThread() = default;
+    ~TSignalWakeThread() { Stop(); }
+    TSignalWakeThread(const TSignalWakeThread&) = delete;
+    TSignalWakeThread& operator=(const TSignalWakeThread&) = delete;
+
+    // Starts the body on a new thread (a running one is stopped first).
+    void Start(Body body);
+    // Raises the stop flag, then interrupts the thread's blocking call until the body has returned,
+    // and joins it. Returns at once when no thread runs.
+    void Stop();
+    // True from Start until the body has returned.
+    bool Running() const { return running_.load(); }
+    // How many wake-up signals the last Stop sent (at least one when the thread was still running).
+    int SignalsSent() const { return signalsSent_.load(); }
+    // The real-time signal used, with its empty handler installed (once per process).
+    static int WakeSignal();
+
+  private:
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> running_{false};
+    std::atomic<int> signalsSent_{0};
+    std::mutex leftMutex_;
+    std::condition_variable leftCv_;
+};
+
+// Result of one wait for a modem-line change.
+enum class ModemWaitResult {
+    Changed,     // a watched line changed
+    Interrupted, // a signal ended the wait (EINTR)
+    Refused,     // the driver cannot wait for line changes (pseudo-terminals, many adapters)
+    Failed,      // any other error (a device that went away)
+};
+// Blocks in TIOCMIWAIT on fd until CTS, DSR, DCD or RI changes (or a signal interrupts it).
+ModemWaitResult WaitForModemChange(int fd);
+
 class TQuavTermiosDispatcher : public TQuavBaseDispatcher {
   public:
     explicit TQuavTermiosDispatcher(void* owner = nullptr);
@@ -37,7 +80,11 @@ class TQuavTermiosDispatcher : public TQuavBaseDispatcher {
     // True when the device reports its modem lines (false on pseudo-terminals and some adapters,
     // where CTS, DSR and DCD read as on). Valid while open.
     bool ModemLinesReported() const { return modemLinesReported_.load(); }
-    // Running background threads of this port (0 after a completed close).
+    // True while a modem-watch thread blocks in TIOCMIWAIT for line changes; false where the
+    // device cannot report its lines or refuses the wait, and the 50 ms pass polls them instead.
+    bool ModemWatchActive() const { return modemWatchActive_.load(); }
+    // Running background threads of this port (0 after a completed close; the modem-watch thread
+    // is not counted).
     int RunningThreads() const { return runningThreads_.load(); }
     // Kernel thread ids of the com, dispatcher and output threads (0 where not running).
     std::array<int, 3> ThreadIds() const {
@@ -66,6 +113,9 @@ class TQuavTermiosDispatcher : public TQuavBaseDispatcher {
 
   private:
     void comThread();
+    void modemWatchBody(const std::atomic<bool>& stop);
+    void stopModemWatch();
+    void postModemEvents(uint32_t events);
     void dispatcherThread();
     void outputThread();
     void comThreadBody();
@@ -94,6 +144,8 @@ class TQuavTermiosDispatcher : public TQuavBaseDispatcher {
     } icount_;
 
     std::thread comThread_, dispatcherThread_, outputThread_;
+    TSignalWakeThread modemWatch_;
+    std::atomic<bool> modemWatchActive_{false};
     std::atomic<bool> started_{false};
     std::atomic<int> runningThreads_{0};
     std::atomic<int> comTid_{0}, dispatcherTid_{0}, outputTid_{0};
@@ -104,6 +156,7 @@ class TQuavTermiosDispatcher : public TQuavBaseDispatcher {
     std::condition_variable eventCv_;
     uint32_t pendingEvents_ = 0;
     bool comEvent_ = false;
+    bool modemEvent_ = false; // line changes from the modem-watch thread (no answer awaited)
     bool ready_ = true;
     // acknowledge from the output thread after an abort, and from threads at start.
     std::mutex ackMutex_;

@@ -4,27 +4,44 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace brimwell {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-struct ClockState {
-    std::mutex lock;
-    SteadyClock::time_point anchor = SteadyClock::now();
-    double anchorMs = 0.0; // clock milliseconds at the anchor
-    std::atomic<double> scale{initialScale()};
+// One setting of the clock: the real time and clock time at which the scale last changed.
+// A setting is never changed once published, so readers need no lock: msecs() runs for every
+// block of an upload and every pass of a wait, from several threads at once.
+struct Anchor {
+    SteadyClock::time_point real;
+    double clockMs;
+    double scale;
+};
 
-    static double initialScale() {
-        if (const char* env = std::getenv("BRIMWELL_TIME_SCALE")) {
-            char* end = nullptr;
-            const double v = std::strtod(env, &end);
-            if (end != env && v >= 1.0 && v <= 1000.0) return v;
-        }
-        return 1.0;
+double initialScale() {
+    if (const char* env = std::getenv("BRIMWELL_TIME_SCALE")) {
+        char* end = nullptr;
+        const double v = std::strtod(env, &end);
+        if (end != env && v >= 1.0 && v <= 1000.0) return v;
+    }
+    return 1.0;
+}
+
+struct ClockState {
+    std::mutex lock; // serialises setScale
+    // Every setting ever published stays alive (setScale is for tests and runs a few times), so a
+    // reader still holding an older one never reads freed memory.
+    std::vector<std::unique_ptr<Anchor>> settings;
+    std::atomic<const Anchor*> current{nullptr};
+
+    ClockState() {
+        settings.push_back(std::make_unique<Anchor>(Anchor{SteadyClock::now(), 0.0, initialScale()}));
+        current.store(settings.back().get());
     }
 };
 
@@ -33,29 +50,28 @@ ClockState& state() {
     return s;
 }
 
-double nowMs(ClockState& s) {
-    const double realMs =
-        std::chrono::duration<double, std::milli>(SteadyClock::now() - s.anchor).count();
-    return s.anchorMs + realMs * s.scale.load(std::memory_order_relaxed);
+double nowMs(const Anchor& a) {
+    const double realMs = std::chrono::duration<double, std::milli>(SteadyClock::now() - a.real).count();
+    return a.clockMs + realMs * a.scale;
 }
 
 } // namespace
 
-double Clock::scale() { return state().scale.load(std::memory_order_relaxed); }
+double Clock::scale() { return state().current.load(std::memory_order_acquire)->scale; }
 
 void Clock::setScale(double factor) {
     if (!(factor >= 1.0 && factor <= 1000.0)) return;
     ClockState& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
-    s.anchorMs = nowMs(s);
-    s.anchor = SteadyClock::now();
-    s.scale.store(factor, std::memory_order_relaxed);
+    const Anchor& old = *s.current.load(std::memory_order_acquire);
+    const auto real = SteadyClock::now();
+    const double clockMs = old.clockMs + std::chrono::duration<double, std::milli>(real - old.real).count() * old.scale;
+    s.settings.push_back(std::make_unique<Anchor>(Anchor{real, clockMs, factor}));
+    s.current.store(s.settings.back().get(), std::memory_order_release);
 }
 
 uint32_t Clock::msecs() {
-    ClockState& s = state();
-    std::lock_guard<std::mutex> guard(s.lock);
-    return static_cast<uint32_t>(static_cast<uint64_t>(nowMs(s)));
+    return static_cast<uint32_t>(static_cast<uint64_t>(nowMs(*state().current.load(std::memory_order_acquire))));
 }
 
 uint32_t Clock::ticks() { return msecs() / kTickMs; }

@@ -504,6 +504,31 @@ void TQuavCustomComPort::DeregisterUserCallbackEx(const void* owner) {
 
 // ---- Properties ------------------------------------------------------------------------------
 
+namespace {
+
+// Every setter's first step: nothing when the value is unchanged (unless a forced re-apply runs),
+// else store it. True when the caller should apply the new value.
+template <typename T> bool store(T& field, const T& value, bool forceApply) {
+    if (value == field && !forceApply) return false;
+    field = value;
+    return true;
+}
+
+// Runs setters with the forced re-apply on, so that they apply values that did not change.
+class ForcedApply {
+  public:
+    explicit ForcedApply(bool& flag) : flag_(flag), saved_(flag) { flag_ = true; }
+    ~ForcedApply() { flag_ = saved_; }
+    ForcedApply(const ForcedApply&) = delete;
+    ForcedApply& operator=(const ForcedApply&) = delete;
+
+  private:
+    bool& flag_;
+    const bool saved_;
+};
+
+} // namespace
+
 void TQuavCustomComPort::SetDeviceLayer(TDeviceLayer layer) {
     // This class supports the serial-device layer alone.
     if (state_ == psClosed && layer == dlWin32) deviceLayer_ = layer;
@@ -536,47 +561,35 @@ void TQuavCustomComPort::applyLine() {
 }
 
 void TQuavCustomComPort::SetBaud(int32_t baud) {
-    if (baud == baud_ && !forceApply_) return;
-    baud_ = baud;
-    applyLine();
+    if (store(baud_, baud, forceApply_)) applyLine();
 }
 
 void TQuavCustomComPort::SetParity(TParity parity) {
-    if (parity == parity_ && !forceApply_) return;
-    parity_ = parity;
-    applyLine();
+    if (store(parity_, parity, forceApply_)) applyLine();
 }
 
 void TQuavCustomComPort::SetDataBits(uint16_t bits) {
-    if (bits == dataBits_ && !forceApply_) return;
-    dataBits_ = bits;
-    applyLine();
+    if (store(dataBits_, bits, forceApply_)) applyLine();
 }
 
 void TQuavCustomComPort::SetStopBits(uint16_t bits) {
-    if (bits == stopBits_ && !forceApply_) return;
-    stopBits_ = bits;
-    applyLine();
+    if (store(stopBits_, bits, forceApply_)) applyLine();
 }
 
 void TQuavCustomComPort::SetInSize(uint16_t size) {
     // termios has no receive-queue size to set again; the value counts at the next open and for
     // the flow-control thresholds.
-    if (size == inSize_ && !forceApply_) return;
-    inSize_ = size;
+    store(inSize_, size, forceApply_);
 }
 
 void TQuavCustomComPort::SetOutSize(uint16_t size) {
     // The output ring keeps the size it was opened with.
-    if (size == outSize_ && !forceApply_) return;
-    outSize_ = size;
+    store(outSize_, size, forceApply_);
 }
 
 void TQuavCustomComPort::SetDTR(bool on) {
-    if (on == dtr_ && !forceApply_) return;
     const bool previous = dtr_;
-    dtr_ = on;
-    if (state_ == psOpen && dispatcher_) {
+    if (store(dtr_, on, forceApply_) && state_ == psOpen && dispatcher_) {
         const int32_t rc = dispatcher_->SetDtr(on);
         if (rc == 1) dtr_ = previous; // DTR belongs to the driver's handshake
         check(rc);
@@ -584,10 +597,8 @@ void TQuavCustomComPort::SetDTR(bool on) {
 }
 
 void TQuavCustomComPort::SetRTS(bool on) {
-    if (on == rts_ && !forceApply_) return;
     const bool previous = rts_;
-    rts_ = on;
-    if (state_ == psOpen && dispatcher_) {
+    if (store(rts_, on, forceApply_) && state_ == psOpen && dispatcher_) {
         const int32_t rc = dispatcher_->SetRts(on);
         if (rc == 1) rts_ = previous; // RTS belongs to the driver's handshake
         check(rc);
@@ -605,8 +616,7 @@ void TQuavCustomComPort::applyHWFlow() {
 }
 
 void TQuavCustomComPort::SetHWFlowOptions(THWFlowOptions options) {
-    if (options == hwFlow_ && !forceApply_) return;
-    hwFlow_ = options;
+    if (!store(hwFlow_, options, forceApply_)) return;
     applyHWFlow();
     if (options.contains(hwfUseRTS) || options.contains(hwfRequireCTS)) SetRS485Mode(false);
 }
@@ -627,53 +637,33 @@ void TQuavCustomComPort::applySWFlow() {
 }
 
 void TQuavCustomComPort::SetSWFlowOptions(TSWFlowOptions options) {
-    if (options == swFlow_ && !forceApply_) return;
-    swFlow_ = options;
-    applySWFlow();
+    if (store(swFlow_, options, forceApply_)) applySWFlow();
 }
 
 void TQuavCustomComPort::SetXOnChar(char c) {
-    if (c == xOnChar_ && !forceApply_) return;
-    xOnChar_ = c;
-    if (state_ == psOpen && dispatcher_)
+    if (store(xOnChar_, c, forceApply_) && state_ == psOpen && dispatcher_)
         check(dispatcher_->SWFlowChars(uint8_t(xOnChar_), uint8_t(xOffChar_)));
 }
 
 void TQuavCustomComPort::SetXOffChar(char c) {
-    if (c == xOffChar_ && !forceApply_) return;
-    xOffChar_ = c;
-    if (state_ == psOpen && dispatcher_)
+    if (store(xOffChar_, c, forceApply_) && state_ == psOpen && dispatcher_)
         check(dispatcher_->SWFlowChars(uint8_t(xOnChar_), uint8_t(xOffChar_)));
 }
 
 void TQuavCustomComPort::SetBufferFull(uint16_t bytes) {
     if (bytes == bufferFull_ && !forceApply_) return;
     bufferFull_ = bytes > inSize_ ? uint16_t(uint32_t(bytes) * 9 / 10) : bytes;
-    const bool saved = forceApply_;
-    forceApply_ = true;
-    try {
-        SetHWFlowOptions(hwFlow_);
-        SetSWFlowOptions(swFlow_);
-    } catch (...) {
-        forceApply_ = saved;
-        throw;
-    }
-    forceApply_ = saved;
+    const ForcedApply forced(forceApply_);
+    SetHWFlowOptions(hwFlow_);
+    SetSWFlowOptions(swFlow_);
 }
 
 void TQuavCustomComPort::SetBufferResume(uint16_t bytes) {
     if (bytes == bufferResume_ && !forceApply_) return;
     bufferResume_ = bytes > bufferFull_ ? uint16_t(uint32_t(bufferFull_) / 10) : bytes;
-    const bool saved = forceApply_;
-    forceApply_ = true;
-    try {
-        SetHWFlowOptions(hwFlow_);
-        SetSWFlowOptions(swFlow_);
-    } catch (...) {
-        forceApply_ = saved;
-        throw;
-    }
-    forceApply_ = saved;
+    const ForcedApply forced(forceApply_);
+    SetHWFlowOptions(hwFlow_);
+    SetSWFlowOptions(swFlow_);
 }
 
 void TQuavCustomComPort::setTraceState(TTraceLogState& state, TTraceLogState wanted) {
@@ -692,13 +682,11 @@ void TQuavCustomComPort::setTraceState(TTraceLogState& state, TTraceLogState wan
 }
 
 void TQuavCustomComPort::SetTracing(TTraceLogState state) {
-    if (state == tracing_ && !forceApply_) return;
-    setTraceState(tracing_, state);
+    if (state != tracing_ || forceApply_) setTraceState(tracing_, state);
 }
 
 void TQuavCustomComPort::SetLogging(TTraceLogState state) {
-    if (state == logging_ && !forceApply_) return;
-    setTraceState(logging_, state);
+    if (state != logging_ || forceApply_) setTraceState(logging_, state);
 }
 
 void TQuavCustomComPort::SetTraceSize(uint32_t entries) {
@@ -718,10 +706,8 @@ void TQuavCustomComPort::SetLogName(const std::string& name) {
 }
 
 void TQuavCustomComPort::SetUseEventWord(bool on) {
-    if (on == useEventWord_ && !forceApply_) return;
-    useEventWord_ = on;
     constexpr uint16_t kEventWordOption = 4;
-    if (state_ == psOpen && dispatcher_) {
+    if (store(useEventWord_, on, forceApply_) && state_ == psOpen && dispatcher_) {
         if (on)
             dispatcher_->OptionsOn(kEventWordOption);
         else
@@ -730,8 +716,7 @@ void TQuavCustomComPort::SetUseEventWord(bool on) {
 }
 
 void TQuavCustomComPort::SetRS485Mode(bool on) {
-    if (on == rs485Mode_ && !forceApply_) return;
-    rs485Mode_ = on;
+    if (!store(rs485Mode_, on, forceApply_)) return;
     if (state_ == psOpen && dispatcher_) dispatcher_->SetRS485Mode(on);
     if (on) {
         THWFlowOptions options = hwFlow_;
@@ -743,15 +728,13 @@ void TQuavCustomComPort::SetRS485Mode(bool on) {
 }
 
 void TQuavCustomComPort::SetThreadBoost(TQuavThreadBoost boost) {
-    if (boost == threadBoost_ && !forceApply_) return;
-    threadBoost_ = boost;
-    if (state_ == psOpen && dispatcher_) dispatcher_->SetThreadBoost(boost);
+    if (store(threadBoost_, boost, forceApply_) && state_ == psOpen && dispatcher_)
+        dispatcher_->SetThreadBoost(boost);
 }
 
 void TQuavCustomComPort::SetAvailTriggerLength(uint16_t length) {
-    if (length == availTriggerLength_ && !forceApply_) return;
-    availTriggerLength_ = length;
-    if (state_ == psOpen && dispatcher_) dispatcher_->ChangeLengthTrigger(length);
+    if (store(availTriggerLength_, length, forceApply_) && state_ == psOpen && dispatcher_)
+        dispatcher_->ChangeLengthTrigger(length);
 }
 
 // ---- Byte operations -------------------------------------------------------------------------
@@ -954,6 +937,11 @@ void TQuavCustomComPort::FlushOutBuffer() {
 
 uint16_t TQuavCustomComPort::GetOutBuffUsed() {
     return state_ == psOpen && dispatcher_ ? uint16_t(dispatcher_->OutBuffUsed()) : 0;
+}
+
+bool TQuavCustomComPort::WaitOutBuffEmpty(uint32_t maxMicros) {
+    if (state_ != psOpen || !dispatcher_) return true;
+    return dispatcher_->WaitOutputEmpty(maxMicros);
 }
 
 uint16_t TQuavCustomComPort::GetOutBuffFree() {

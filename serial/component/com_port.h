@@ -233,6 +233,9 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     void FlushOutBuffer();
     uint16_t GetOutBuffUsed();
     uint16_t GetOutBuffFree();
+    // Waits until every byte put has gone to the device, for at most maxMicros real microseconds;
+    // true when the output buffer is empty (also when the port is not open: nothing waits).
+    bool WaitOutBuffEmpty(uint32_t maxMicros);
     uint16_t GetInBuffUsed();
     uint16_t GetInBuffFree();
     bool GetCTS();

@@ -3,7 +3,7 @@ add_library(brimwell_test_pty STATIC ${CMAKE_CURRENT_LIST_DIR}/../support/pty.cp
 target_include_directories(brimwell_test_pty PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
 target_link_libraries(brimwell_test_pty PUBLIC Threads::Threads)
 
-foreach(t core_io core_open core_trigger core_timer core_lines)
+foreach(t core_io core_open core_trigger core_timer core_lines core_wakeup)
   if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/${t}_test.cpp)
     brimwell_add_test(serial_${t}_tests serial
       SOURCES ${CMAKE_CURRENT_LIST_DIR}/${t}_test.cpp
