@@ -3,7 +3,6 @@
 
 #include "app/com_select_form.h"
 #include "app/dialogs.h"
-#include "app/link_watch.h"
 #include "app/window_host.h"
 #include "lights/sl_controller.h"
 #include "lights/status_light.h"
@@ -104,8 +103,7 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return static_cast<uint32_t>(promptForPort()); });
 
     serialLink_ = std::make_unique<script::SerialLink>(*QuavComPort1);
-    linkWatch_ = std::make_unique<LinkWatch>(serialLink_.get());
-    engine_->setSerialLink(linkWatch_.get());
+    engine_->setSerialLink(serialLink_.get());
     // No PCI board link is built yet: the serial port is the only road to the unit.
     engine_->LinkMode = script::kLinkSerial;
 
@@ -313,7 +311,7 @@ void TBrimwellForm::setClientHeight(int height) {
 }
 
 void TBrimwellForm::useSerialLink(std::unique_ptr<script::UnitLink> link) {
-    linkWatch_->setInner(link.get());
+    engine_->setSerialLink(link.get());
     serialLink_ = std::move(link);
 }
 

@@ -32,7 +32,6 @@ class TProgressForm;
 } // namespace script
 
 class WindowHost;
-class LinkWatch;
 
 class TBrimwellForm : public QMainWindow {
     Q_OBJECT
@@ -164,8 +163,8 @@ class TBrimwellForm : public QMainWindow {
     void refreshComLabels();
     void setMonitoring(bool on);
     void applyPortSettings(const script::LoaderSettings& s);
-    bool tryOpenPort(QString* error);
-    void closePortQuietly();
+    // COM1MenuClick and COM2MenuClick: probe port n on the operator's request.
+    void comMenuClick(int n);
     void endProcess(int code);
     bool FormCloseQuery();
 
@@ -174,7 +173,6 @@ class TBrimwellForm : public QMainWindow {
     std::unique_ptr<script::ScriptEngine> engine_;
     std::unique_ptr<TQuavComPort> portHolder_;
     std::unique_ptr<script::UnitLink> serialLink_;
-    std::unique_ptr<LinkWatch> linkWatch_;
     ExitHandler exitHandler_;
     bool shown_ = false;
     bool startupFinished_ = false;

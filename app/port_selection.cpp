@@ -2,7 +2,7 @@
 // configured port, and the "COM Port" and "Baud" menus.
 #include "app/brimwell_form.h"
 
-#include "app/link_watch.h"
+#include "app/port_probe.h"
 #include "app/window_host.h"
 #include "lights/sl_controller.h"
 #include "serial/component/com_port.h"
@@ -22,66 +22,21 @@ QString notResponding(int n, const char* tail) {
 }
 } // namespace
 
-void TBrimwellForm::closePortQuietly() {
-    try {
-        QuavComPort1->SetOpen(false);
-    } catch (const std::exception&) {
-        // Closing leaves the port closed whatever the device said.
-    }
-}
-
-bool TBrimwellForm::tryOpenPort(QString* error) {
-    try {
-        if (!QuavComPort1->Open()) QuavComPort1->SetOpen(true);
-        return QuavComPort1->Open();
-    } catch (const std::exception& e) {
-        if (error) *error = QString::fromStdString(e.what());
-        try {
-            QuavComPort1->SetOpen(false);
-        } catch (const std::exception&) {
-            // Already closed by the failed open.
-        }
-        return false;
-    }
-}
-
 bool TBrimwellForm::check_com(int n) {
     if (!IsPortAvailable(static_cast<uint32_t>(n))) return false;
 
-    bool failed = false;
-    try {
-        QuavComPort1->SetComNumber(static_cast<uint16_t>(n));
-    } catch (const std::exception&) {
-        // A re-open under the new number failed; the open below reports it.
-    }
-    if (!tryOpenPort(nullptr)) {
+    switch (probeComPort(*QuavComPort1, *engine_, static_cast<uint16_t>(n)).outcome) {
+    case ProbeOutcome::OpenFailed:
         showMessage(notResponding(n, " is not responding/being used by other applications."));
-        failed = true;
+        return false;
+    case ProbeOutcome::PortError:
+        showMessage(notResponding(n, " is not responding."));
+        return false;
+    case ProbeOutcome::Silent:
+        return false;
+    case ProbeOutcome::Answered:
+        break;
     }
-
-    auto& e = *engine_;
-    e.Probing = true;
-    if (!failed) {
-        // The link reports port errors as failed operations; any of them during the prompt check
-        // means the port broke down rather than that nothing answered.
-        linkWatch_->resetFailures();
-        e.ExpectedPrompt = e.MainPromptChar;
-        bool answered = e.SendCOMCmd_GetPrompt("\r");
-        if (!answered && linkWatch_->failures() == 0) {
-            e.ExpectedPrompt = e.LoaderPromptChar;
-            answered = e.SendCOMCmd_GetPrompt("\r");
-        }
-        if (linkWatch_->failures() > 0) {
-            showMessage(notResponding(n, " is not responding."));
-            failed = true;
-        } else if (!answered) {
-            closePortQuietly();
-            failed = true;
-        }
-    }
-    e.Probing = false;
-
-    if (failed) return false;
     setStatusText(QStringLiteral("Established communication on COM ") + QString::number(n));
     ComNumberLabel->setText(QString::number(QuavComPort1->ComNumber()));
     LastGoodCom = QuavComPort1->ComNumber();
@@ -115,45 +70,32 @@ void TBrimwellForm::use_default_com() {
     } catch (const std::exception&) {
         // The open below tries again and stays quiet either way.
     }
-    tryOpenPort(nullptr);
+    openComPort(*QuavComPort1);
     if (QuavComPort1->Open()) ComNumberLabel->setText(QString::number(QuavComPort1->ComNumber()));
 }
 
 void TBrimwellForm::COM1MenuClick() {
-    host_->setBusyCursor(true);
-    setStatusText(QStringLiteral("Checking COM 1.... Please wait.... "));
-    if (PCIConnect->isEnabled()) {
-        PCIConnect->setChecked(false);
-        engine_->LinkMode = script::kLinkSerial;
-        QuavTerminal1->show();
-        RS232GroupBox->show();
-    }
-    if (check_com(1)) {
-        setStatusText(QStringLiteral("Established communication on COM 1"));
-        const QSignalBlocker quiet(ComCheckBox);
-        ComCheckBox->setChecked(true);
-    } else {
-        setStatusText(
-            QStringLiteral("Unable to open Hardware thru COM ports. Select new COM port/check RS232 "
-                           "connection before proceeding"));
-        showMessage(QStringLiteral(
-            "Error! Cannot establish communication using COM 1. Please check RS232 connection"));
-    }
-    setMonitoring(true);
-    enable_btns();
-    refreshComLabels();
-    host_->setBusyCursor(false);
+    comMenuClick(1);
 }
 
 void TBrimwellForm::COM2MenuClick() {
+    comMenuClick(2);
+}
+
+void TBrimwellForm::comMenuClick(int n) {
     host_->setBusyCursor(true);
-    setStatusText(QStringLiteral("Checking COM 2.... Please wait.... "));
+    setStatusText(QStringLiteral("Checking COM %1.... Please wait.... ").arg(n));
     if (PCIConnect->isEnabled()) {
         PCIConnect->setChecked(false);
         engine_->LinkMode = script::kLinkSerial;
+        // Only COM1 brings back the panes that the PCI link hid.
+        if (n == 1) {
+            QuavTerminal1->show();
+            RS232GroupBox->show();
+        }
     }
-    if (check_com(2)) {
-        setStatusText(QStringLiteral("Established communication on COM 2"));
+    if (check_com(n)) {
+        setStatusText(QStringLiteral("Established communication on COM %1").arg(n));
         const QSignalBlocker quiet(ComCheckBox);
         ComCheckBox->setChecked(true);
     } else {
@@ -161,7 +103,7 @@ void TBrimwellForm::COM2MenuClick() {
             QStringLiteral("Unable to open Hardware thru COM ports. Select new COM port/check RS232 "
                            "connection before proceeding"));
         showMessage(QStringLiteral(
-            "Error! Cannot establish communication using COM 2. Please check RS232 connection"));
+            "Error! Cannot establish communication using COM %1. Please check RS232 connection").arg(n));
     }
     setMonitoring(true);
     enable_btns();
@@ -210,12 +152,7 @@ void TBrimwellForm::setBaudFromMenu(int baud) {
 
 void TBrimwellForm::ComCheckBoxClick() {
     if (!ComCheckBox->isChecked()) {
-        if (QuavComPort1->Open()) {
-            try {
-                QuavComPort1->SetOpen(false);
-            } catch (const std::exception&) {
-            }
-        }
+        if (QuavComPort1->Open()) closeComPortQuietly(*QuavComPort1);
         return;
     }
     if (!QuavComPort1->Open() && process_com() == -1) {

@@ -6,6 +6,7 @@
 #include "app/cli/cli_options.h"
 #include "app/cli/com_port_link.h"
 #include "app/cli/port_setup.h"
+#include "app/port_probe.h"
 #include "script/script_engine.h"
 #include "script/settings_file.h"
 #include "serial/component/com_port.h"
@@ -157,8 +158,7 @@ int runMain(int argc, char** argv) {
     engine.applySettings(settings);
     engine.setSerialLink(&link);
     engine.LinkMode = script::kLinkSerial;
-    port.SetOnTriggerAvail(
-        [&engine](TQuavComPort*, uint16_t count) { engine.QuavComPort1TriggerAvail(count); });
+    script::installCaptureHandler(port, engine);
 
     StopSignal stop;
     bool running = false;
@@ -179,12 +179,7 @@ int runMain(int argc, char** argv) {
 
     PortSetup setup(port, engine, host);
     setup.setStopCheck([&] { return stop.requested(); });
-    auto closePort = [&] {
-        try {
-            port.SetOpen(false);
-        } catch (const std::exception&) {
-        }
-    };
+    auto closePort = [&] { closeComPortQuietly(port); };
 
     uint16_t chosen = 0;
     if (!options.port.empty()) {

@@ -1,6 +1,7 @@
 // Port choice and probing for the command-line runner.
 #include "app/cli/port_setup.h"
 
+#include "app/port_probe.h"
 #include "serial/port_names.h"
 
 #include <cerrno>
@@ -66,19 +67,15 @@ bool PortSetup::open(uint16_t n, std::string& error) {
         error = "cannot open " + describe(n) + ": " + problem;
         return false;
     }
+    std::string why;
     try {
         port_.SetComNumber(n);
-        if (!port_.Open()) port_.SetOpen(true);
     } catch (const std::exception& e) {
-        error = "cannot open " + describe(n) + ": " + e.what();
-        try {
-            port_.SetOpen(false);
-        } catch (const std::exception&) {
-        }
-        return false;
+        // A re-open under the new number failed; the open below tries again and reports it.
+        why = e.what();
     }
-    if (!port_.Open()) {
-        error = "cannot open " + describe(n) + ": the port did not open";
+    if (!openComPort(port_, &why)) {
+        error = "cannot open " + describe(n) + ": " + why;
         return false;
     }
     return true;
@@ -88,40 +85,21 @@ bool PortSetup::check_com(uint16_t n) {
     // The availability test: a port whose device does not exist is skipped without a word.
     struct stat st {};
     if (::stat(comDevicePath(n).c_str(), &st) != 0) return false;
-    bool failed = false;
-    try {
-        port_.SetComNumber(n);
-        if (!port_.Open()) port_.SetOpen(true);
-    } catch (const std::exception& e) {
+    const ProbeResult probe = probeComPort(port_, engine_, n, stopped_);
+    switch (probe.outcome) {
+    case ProbeOutcome::OpenFailed:
         host_.showMessage("Note: COM Port #" + std::to_string(n) +
                           " is not responding/being used by other applications.");
-        host_.note("  (" + describe(n) + ": " + e.what() + ")");
-        try {
-            port_.SetOpen(false);
-        } catch (const std::exception&) {
-        }
-        failed = true;
+        host_.note("  (" + describe(n) + ": " + probe.openError + ")");
+        return false;
+    case ProbeOutcome::PortError:
+        host_.showMessage("Note: COM Port #" + std::to_string(n) + " is not responding.");
+        return false;
+    case ProbeOutcome::Silent:
+        return false;
+    case ProbeOutcome::Answered:
+        break;
     }
-    engine_.Probing = true;
-    if (!failed) {
-        try {
-            engine_.ExpectedPrompt = engine_.MainPromptChar;
-            bool ok = engine_.SendCOMCmd_GetPrompt("\r");
-            if (!ok && !(stopped_ && stopped_())) {
-                engine_.ExpectedPrompt = engine_.LoaderPromptChar;
-                ok = engine_.SendCOMCmd_GetPrompt("\r");
-            }
-            if (!ok) {
-                port_.SetOpen(false);
-                failed = true;
-            }
-        } catch (const std::exception&) {
-            host_.showMessage("Note: COM Port #" + std::to_string(n) + " is not responding.");
-            failed = true;
-        }
-    }
-    engine_.Probing = false;
-    if (failed) return false;
     host_.setStatusText("Established communication on COM " + std::to_string(port_.ComNumber()));
     return true;
 }

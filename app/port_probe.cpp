@@ -1,0 +1,90 @@
+// The port probe shared by the window and the command line.
+#include "app/port_probe.h"
+
+#include "app/link_watch.h"
+
+#include <exception>
+
+namespace brimwell {
+
+bool openComPort(TQuavComPort& port, std::string* error) {
+    try {
+        if (!port.Open()) port.SetOpen(true);
+        if (port.Open()) return true;
+        if (error) *error = "the port did not open";
+        return false;
+    } catch (const std::exception& e) {
+        if (error) *error = e.what();
+        closeComPortQuietly(port);
+        return false;
+    }
+}
+
+void closeComPortQuietly(TQuavComPort& port) {
+    try {
+        port.SetOpen(false);
+    } catch (const std::exception&) {
+        // A port that fails to close cleanly is still closed afterwards.
+    }
+}
+
+namespace {
+
+// Puts a LinkWatch between the engine and its serial link for as long as it lives: the link reports
+// port errors as failed operations, and any of them during the prompt check means the port broke
+// down rather than that nothing answered.
+class WatchedLink {
+  public:
+    explicit WatchedLink(script::ScriptEngine& engine) : engine_(engine), watch_(engine.serialLink()) {
+        if (watch_.inner() != nullptr) engine_.setSerialLink(&watch_);
+    }
+    ~WatchedLink() {
+        if (watch_.inner() != nullptr) engine_.setSerialLink(watch_.inner());
+    }
+    WatchedLink(const WatchedLink&) = delete;
+    WatchedLink& operator=(const WatchedLink&) = delete;
+
+    bool failed() const { return watch_.failures() > 0; }
+
+  private:
+    script::ScriptEngine& engine_;
+    LinkWatch watch_;
+};
+
+} // namespace
+
+ProbeResult probeComPort(TQuavComPort& port, script::ScriptEngine& engine, uint16_t n,
+                         const std::function<bool()>& stopped) {
+    ProbeResult result;
+    try {
+        port.SetComNumber(n);
+    } catch (const std::exception&) {
+        // A re-open under the new number failed; the open below tries again and reports it.
+    }
+    const bool opened = openComPort(port, &result.openError);
+
+    engine.Probing = true;
+    if (!opened) {
+        result.outcome = ProbeOutcome::OpenFailed;
+    } else {
+        const WatchedLink watch(engine);
+        engine.ExpectedPrompt = engine.MainPromptChar;
+        bool answered = engine.SendCOMCmd_GetPrompt("\r");
+        if (!answered && !watch.failed() && !(stopped && stopped())) {
+            engine.ExpectedPrompt = engine.LoaderPromptChar;
+            answered = engine.SendCOMCmd_GetPrompt("\r");
+        }
+        if (watch.failed()) {
+            result.outcome = ProbeOutcome::PortError;
+        } else if (answered) {
+            result.outcome = ProbeOutcome::Answered;
+        } else {
+            closeComPortQuietly(port);
+            result.outcome = ProbeOutcome::Silent;
+        }
+    }
+    engine.Probing = false;
+    return result;
+}
+
+} // namespace brimwell
