@@ -2,13 +2,14 @@
 // line; the slave path is what the serial port opens (through BRIMWELL_COMn).
 #pragma once
 
+#include "support/pty.h"
+
+// The tests that use this pair also open and configure the slave side themselves.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -16,69 +17,32 @@ namespace brimwell::testing {
 
 class PtyPair {
   public:
+    // The slave side stays held, so the master never sees a hang-up between the port's opens.
     PtyPair() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-            throw std::runtime_error("cannot create a pseudo-terminal");
-        slavePath_ = ptsname(master_);
-        // Hold the slave open so the master never sees a hang-up between the port's opens.
-        keeper_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY);
-        termios t{};
-        tcgetattr(keeper_, &t);
-        cfmakeraw(&t);
-        tcsetattr(keeper_, TCSANOW, &t);
+        if (!pair_.ok() || !pair_.holdSlave()) throw std::runtime_error("cannot create a pseudo-terminal");
     }
-    ~PtyPair() {
-        if (keeper_ >= 0) ::close(keeper_);
-        if (master_ >= 0) ::close(master_);
-    }
-    PtyPair(const PtyPair&) = delete;
-    PtyPair& operator=(const PtyPair&) = delete;
 
-    const std::string& slavePath() const { return slavePath_; }
-    int master() const { return master_; }
+    const std::string& slavePath() const { return pair_.slavePath(); }
+    int master() const { return pair_.master(); }
 
     // Points COMn at this pair's slave.
-    void mapTo(int comNumber) const {
-        setenv(("BRIMWELL_COM" + std::to_string(comNumber)).c_str(), slavePath_.c_str(), 1);
-    }
+    void mapTo(int comNumber) const { pair_.bindCom(static_cast<unsigned>(comNumber)); }
 
     void write(const std::string& bytes) const {
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-            if (n <= 0) throw std::runtime_error("write to pseudo-terminal failed");
-            done += static_cast<size_t>(n);
-        }
+        if (!pair_.write(bytes)) throw std::runtime_error("write to pseudo-terminal failed");
     }
 
-    // Whatever arrives within `ms` milliseconds (returns early once `atLeast` bytes are in).
+    // What arrives within `ms` milliseconds: returns once `atLeast` bytes are in, with whatever
+    // else had already arrived by then.
     std::string read(int ms, size_t atLeast = 1) const {
-        std::string out;
-        const auto deadline = now() + ms;
-        while (out.size() < atLeast) {
-            const long left = deadline - now();
-            if (left <= 0) break;
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-            char buf[4096];
-            const ssize_t n = ::read(master_, buf, sizeof buf);
-            if (n <= 0) break;
-            out.append(buf, static_cast<size_t>(n));
-        }
+        std::string out = pair_.read(atLeast, ms);
+        if (out.size() >= atLeast) out += pair_.readUntilQuiet(0);
         return out;
     }
 
   private:
-    static long now() {
-        timespec ts{};
-        clock_gettime(CLOCK_MONOTONIC, &ts);
-        return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
-    }
-
-    int master_ = -1;
-    int keeper_ = -1;
-    std::string slavePath_;
+    // The pair's reads and writes touch only the line, not what a PtyPair is.
+    mutable test::PtyPair pair_;
 };
 
 } // namespace brimwell::testing

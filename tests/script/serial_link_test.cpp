@@ -3,19 +3,13 @@
 #include "script/serial_link.h"
 #include "script_test_support.h"
 #include "serial/component/com_port.h"
+#include "support/pty.h"
 
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <mutex>
 #include <thread>
 
 namespace brimwell::script::test {
@@ -27,25 +21,13 @@ constexpr unsigned kComNumber = 41;
 class PtyUnit {
 public:
     explicit PtyUnit(UnitModel model) : unit_(std::move(model)) {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
-        char name[128];
-        if (::ptsname_r(master_, name, sizeof name) != 0) return;
-        path_ = name;
-        holder_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios t{};
-        ::tcgetattr(holder_, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(holder_, TCSANOW, &t);
-        ::setenv(("BRIMWELL_COM" + std::to_string(kComNumber)).c_str(), path_.c_str(), 1);
+        if (!pty_.ok() || !pty_.holdSlave()) return;
+        held_ = true;
+        pty_.bindCom(kComNumber);
         thread_ = std::thread([this] { serve(); });
     }
-    ~PtyUnit() {
-        stop();
-        if (holder_ >= 0) ::close(holder_);
-        if (master_ >= 0) ::close(master_);
-    }
-    bool ok() const { return holder_ >= 0 && !path_.empty(); }
+    ~PtyUnit() { stop(); }
+    bool ok() const { return held_; }
     void stop() {
         running_ = false;
         if (thread_.joinable()) thread_.join();
@@ -54,26 +36,16 @@ public:
 
 private:
     void serve() {
-        char buffer[4096];
         while (running_) {
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 5) <= 0) continue;
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n <= 0) continue;
-            const std::string answer = unit_.receive(std::string(buffer, static_cast<std::size_t>(n)));
-            std::size_t done = 0;
-            while (done < answer.size()) {
-                const ssize_t w = ::write(master_, answer.data() + done, answer.size() - done);
-                if (w <= 0) break;
-                done += static_cast<std::size_t>(w);
-            }
+            const std::string heard = pty_.read(4096, 5);
+            if (heard.empty()) continue;
+            if (!pty_.write(unit_.receive(heard))) break;
         }
     }
 
     UnitModel unit_;
-    int master_ = -1;
-    int holder_ = -1;
-    std::string path_;
+    brimwell::test::PtyPair pty_;
+    bool held_ = false;
     std::atomic<bool> running_{true};
     std::thread thread_;
 };

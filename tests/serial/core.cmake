@@ -1,7 +1,4 @@
 # Tests of the dispatcher and the termios device layer, over real pseudo-terminals.
-add_library(brimwell_test_pty STATIC ${CMAKE_CURRENT_LIST_DIR}/../support/pty.cpp)
-target_include_directories(brimwell_test_pty PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
-target_link_libraries(brimwell_test_pty PUBLIC Threads::Threads)
 
 foreach(t core_io core_open core_trigger core_timer core_lines core_wakeup)
   if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/${t}_test.cpp)

@@ -42,7 +42,25 @@ PtyPair::PtyPair() {
 }
 
 PtyPair::~PtyPair() {
+    if (slaveHolder_ >= 0) ::close(slaveHolder_);
     closeMaster();
+}
+
+bool PtyPair::holdSlave() {
+    if (slaveHolder_ >= 0) return true;
+    if (slavePath_.empty()) return false;
+    slaveHolder_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slaveHolder_ < 0) return false;
+    termios tio{};
+    if (::tcgetattr(slaveHolder_, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(slaveHolder_, TCSANOW, &tio);
+    }
+    return true;
+}
+
+void PtyPair::bindCom(unsigned n) const {
+    ::setenv(("BRIMWELL_COM" + std::to_string(n)).c_str(), slavePath_.c_str(), 1);
 }
 
 void PtyPair::closeMaster() {

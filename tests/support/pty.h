@@ -32,8 +32,15 @@ class PtyPair {
     std::string readUntilQuiet(int quietMs);
     void closeMaster();
 
+    // Keeps a raw descriptor of the slave side open for the pair's life, so that the master never
+    // sees a hang-up between the closes and reopens of the code under test. False when it failed.
+    bool holdSlave();
+    // Points COMn at the slave side (the port names table reads BRIMWELL_COMn).
+    void bindCom(unsigned n) const;
+
   private:
     int master_ = -1;
+    int slaveHolder_ = -1;
     std::string slavePath_;
 };
 

@@ -2,6 +2,8 @@
 // peer thread that streams bytes into it, and waiting while the application's events run.
 #pragma once
 
+#include "support/pty.h"
+
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -22,8 +24,8 @@ class PtyLine {
     PtyLine(const PtyLine&) = delete;
     PtyLine& operator=(const PtyLine&) = delete;
 
-    bool ok() const { return master_ >= 0 && holder_ >= 0; }
-    const std::string& path() const { return path_; }
+    bool ok() const { return held_; }
+    const std::string& path() const { return pair_.slavePath(); }
     // Points COMn at this line (for the port component's name table).
     void bindCom(unsigned n) const;
     // Writes everything to the far end, waiting while the line is full.
@@ -32,9 +34,9 @@ class PtyLine {
     std::string receive(size_t n, int timeoutMs);
 
   private:
-    int master_ = -1;
-    int holder_ = -1; // keeps the line up between the port's closes and reopens
-    std::string path_;
+    // The pair's reads and writes touch only the line, not what a PtyLine is.
+    mutable test::PtyPair pair_;
+    bool held_ = false; // the slave side is held: the line stays up between the port's reopens
 };
 
 // Writes a byte string into a line from its own thread, so that the UI thread stays free.
