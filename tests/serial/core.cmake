@@ -1,5 +1,4 @@
 # Tests of the dispatcher and the termios device layer, over real pseudo-terminals.
-
 foreach(t core_io core_open core_trigger core_timer core_lines core_wakeup)
   if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/${t}_test.cpp)
     brimwell_add_test(serial_${t}_tests serial
