@@ -1,8 +1,6 @@
 // Helpers of the window tests.
 #include "app_test_support.h"
 
-#include "serial/component/pending_events.h"
-
 #include <QElapsedTimer>
 
 #include <dirent.h>
@@ -108,26 +106,6 @@ std::vector<std::string> listDir(const std::string& dir) {
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-bool pumpUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        processPendingEvents();
-        usleep(500);
-    }
-    return true;
-}
-
-void pumpFor(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        processPendingEvents();
-        usleep(500);
-    }
 }
 
 void mapCom(int n, const std::string& path) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/dialogs.h"
+#include "support/event_pump.h"
 
 #include <QString>
 #include <QStringList>
@@ -89,10 +90,6 @@ std::string simPath();
 std::string readFile(const std::string& path);
 // Files in `dir` (names only), sorted.
 std::vector<std::string> listDir(const std::string& dir);
-
-// Runs pending events until `done` or `ms` milliseconds of real time passed.
-bool pumpUntil(const std::function<bool()>& done, int ms = 10000);
-void pumpFor(int ms);
 
 // Points COMn at `path` (a device that may not exist).
 void mapCom(int n, const std::string& path);

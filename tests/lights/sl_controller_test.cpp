@@ -5,39 +5,19 @@
 #include "lights/sl_controller.h"
 #include "lights/status_light.h"
 #include "serial/component/com_port.h"
-#include "serial/component/pending_events.h"
+#include "support/event_pump.h"
 
 #include <gtest/gtest.h>
-
-#include <QElapsedTimer>
 
 #include <functional>
 #include <memory>
 
 using namespace brimwell;
 using brimwell::testing::PtyPair;
+using brimwell::testing::pumpFor;
+using brimwell::testing::pumpUntil;
 
 namespace {
-
-bool pumpUntil(const std::function<bool()>& done, int ms = 3000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        processPendingEvents();
-        usleep(1000);
-    }
-    return true;
-}
-
-void pumpFor(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        processPendingEvents();
-        usleep(1000);
-    }
-}
 
 struct Rig {
     PtyPair pty;
