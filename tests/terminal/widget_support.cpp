@@ -1,6 +1,8 @@
 // Pseudo-terminal line and event-loop helpers for the terminal widget tests.
 #include "widget_support.h"
 
+#include "terminal/widget/quav_terminal.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -16,6 +18,28 @@ bool runUntil(const std::function<bool()>& done, int timeoutMs) {
         QThread::msleep(1);
     }
     return true;
+}
+
+void settle() {
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+}
+
+std::unique_ptr<TQuavTerminal> makeViewTerminal() {
+    auto term = std::make_unique<TQuavTerminal>();
+    QFont f(QStringLiteral("DejaVu Sans Mono"));
+    f.setPixelSize(12);
+    term->setFont(f);
+    term->SetUseLazyDisplay(false);
+    return term;
+}
+
+void fitCells(TQuavTerminal& term, int cols, int rows, int extra) {
+    const int frame = 2 * term.frameWidth();
+    term.resize(cols * term.CharWidth() + frame + extra, rows * term.CharHeight() + frame + extra);
+    settle();
 }
 
 void runFor(int ms) {

@@ -6,9 +6,14 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+
+namespace brimwell {
+class TQuavTerminal;
+}
 
 namespace brimwell::widgettest {
 
@@ -16,6 +21,15 @@ namespace brimwell::widgettest {
 bool runUntil(const std::function<bool()>& done, int timeoutMs);
 // Runs pending events for about `ms` milliseconds.
 void runFor(int ms);
+// Delivers posted events and runs pending ones a few rounds over, so that deferred work and
+// painting have settled.
+void settle();
+
+// A terminal as the view tests see it: a 12-pixel DejaVu Sans Mono face and painting at once, so
+// cell sizes and pictures do not depend on the machine's default font or on timers.
+std::unique_ptr<TQuavTerminal> makeViewTerminal();
+// Resizes `term` so that its client area holds `cols` × `rows` cells plus `extra` pixels, and settles.
+void fitCells(TQuavTerminal& term, int cols, int rows, int extra);
 
 class PtyLine {
   public:

@@ -37,11 +37,7 @@ class RecordingEmulator : public TQuavTTYEmulator {
 class TerminalKeys : public ::testing::Test {
   protected:
     void SetUp() override {
-        term = std::make_unique<TQuavTerminal>();
-        QFont f(QStringLiteral("DejaVu Sans Mono"));
-        f.setPixelSize(12);
-        term->setFont(f);
-        term->SetUseLazyDisplay(false);
+        term = widgettest::makeViewTerminal();
         fit(80, 24, 20);
         term->SetEmulator(&emu);
         term->show();
@@ -49,17 +45,8 @@ class TerminalKeys : public ::testing::Test {
     }
     void TearDown() override { term.reset(); }
 
-    void fit(int cols, int rows, int extra) {
-        const int frame = 2 * term->frameWidth();
-        term->resize(cols * term->CharWidth() + frame + extra, rows * term->CharHeight() + frame + extra);
-        settle();
-    }
-    void settle() {
-        for (int i = 0; i < 5; ++i) {
-            QCoreApplication::sendPostedEvents();
-            QCoreApplication::processEvents();
-        }
-    }
+    void fit(int cols, int rows, int extra) { widgettest::fitCells(*term, cols, rows, extra); }
+    static void settle() { widgettest::settle(); }
     void press(int key, Qt::KeyboardModifiers mods, const QString& text = QString(), bool repeat = false) {
         QKeyEvent ev(QEvent::KeyPress, key, mods, text, repeat);
         QCoreApplication::sendEvent(term.get(), &ev);

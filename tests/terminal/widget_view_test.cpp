@@ -39,11 +39,7 @@ std::string pad(std::string s, size_t width = 80) {
 class TerminalView : public ::testing::Test {
   protected:
     void SetUp() override {
-        term = std::make_unique<TQuavTerminal>();
-        QFont f(QStringLiteral("DejaVu Sans Mono"));
-        f.setPixelSize(12);
-        term->setFont(f);
-        term->SetUseLazyDisplay(false);
+        term = widgettest::makeViewTerminal();
         fitColumns(80, 24, 40);
         term->show();
         settle();
@@ -51,17 +47,8 @@ class TerminalView : public ::testing::Test {
     void TearDown() override { term.reset(); }
 
     // Makes the client area hold `cols` × `rows` cells plus a gap of `extra` pixels.
-    void fitColumns(int cols, int rows, int extra) {
-        const int frame = 2 * term->frameWidth();
-        term->resize(cols * term->CharWidth() + frame + extra, rows * term->CharHeight() + frame + extra);
-        settle();
-    }
-    void settle() {
-        for (int i = 0; i < 5; ++i) {
-            QCoreApplication::sendPostedEvents();
-            QCoreApplication::processEvents();
-        }
-    }
+    void fitColumns(int cols, int rows, int extra) { widgettest::fitCells(*term, cols, rows, extra); }
+    static void settle() { widgettest::settle(); }
     void feed(const std::string& bytes) {
         term->WriteString(bytes);
         settle();
