@@ -1,0 +1,76 @@
+// The command line's serial link over a real port on a pseudo-terminal: waits given up after a
+// second Ctrl+C, and a transmit flush that keeps bytes already handed to the driver.
+#include "app/cli/com_port_link.h"
+#include "serial/component/com_port.h"
+#include "serial/time_base.h"
+#include "support/pty.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace brimwell;
+
+namespace {
+
+constexpr uint16_t kComNumber = 45;
+
+struct LinkOnPty {
+    test::PtyPair pty;
+    TQuavComPort port;
+    cli::ComPortLink link{port};
+
+    LinkOnPty() {
+        if (!pty.ok() || !pty.holdSlave()) return;
+        pty.bindCom(kComNumber);
+        port.SetAutoOpen(false);
+        port.SetComNumber(kComNumber);
+        port.SetOpen(true);
+    }
+    ~LinkOnPty() { port.SetOpen(false); }
+};
+
+TEST(ComPortLink, WaitsEndAtOnceOnceAbandoned) {
+    Clock::setScale(1.0);
+    LinkOnPty r;
+    ASSERT_TRUE(r.port.Open());
+    ASSERT_TRUE(r.pty.write(">"));
+    EXPECT_TRUE(r.link.WaitForString(">", 18, false, false)) << "a prompt that came is found";
+    EXPECT_EQ(r.link.lastError(), "");
+
+    r.link.abandonWaits();
+    ASSERT_TRUE(r.pty.write(">"));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(r.link.WaitForString(">", 18, false, false)) << "abandoned waits find nothing";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500))
+        << "an abandoned wait does not run out its ticks";
+    EXPECT_EQ(r.link.lastError(), "the operator stopped waiting");
+}
+
+TEST(ComPortLink, AbandonedWaitNoLongerExplainsALaterPortFailure) {
+    LinkOnPty r;
+    ASSERT_TRUE(r.port.Open());
+    r.link.abandonWaits();
+    EXPECT_FALSE(r.link.WaitForString(">", 1, false, false));
+    r.port.SetOpen(false);
+    // A closed port refuses a block with the component's own reason.
+    EXPECT_FALSE(r.link.PutBlock(reinterpret_cast<const uint8_t*>("x"), 1));
+    EXPECT_NE(r.link.lastError(), "the operator stopped waiting");
+    EXPECT_FALSE(r.link.lastError().empty());
+}
+
+TEST(ComPortLink, FlushOfAnEmptyOutputBufferKeepsWhatTheDriverHolds) {
+    LinkOnPty r;
+    ASSERT_TRUE(r.port.Open());
+    ASSERT_TRUE(r.link.PutString("LOADR\r"));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (r.link.GetOutBuffUsed() != 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(r.link.GetOutBuffUsed(), 0);
+    // The far end has not read yet: the bytes wait in the pseudo-terminal's queue.
+    EXPECT_TRUE(r.link.FlushOutBuffer());
+    EXPECT_EQ(r.pty.read(6, 2000), "LOADR\r");
+}
+
+} // namespace
