@@ -23,6 +23,7 @@ class LinkWatch : public script::UnitLink {
     int GetOutBuffFree() override { return inner_->GetOutBuffFree(); }
     int GetOutBuffUsed() override { return inner_->GetOutBuffUsed(); }
     bool GetCTS() override { return inner_->GetCTS(); }
+    bool WaitOutBuffEmpty(int64_t maxMicros) override { return inner_->WaitOutBuffEmpty(maxMicros); }
     bool PutString(const std::string& text) override { return count(inner_->PutString(text)); }
     bool PutBlock(const uint8_t* data, int length) override { return count(inner_->PutBlock(data, length)); }
     int GetBlock(uint8_t* buffer, int length) override { return inner_->GetBlock(buffer, length); }
