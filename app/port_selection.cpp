@@ -103,7 +103,8 @@ void TBrimwellForm::comMenuClick(int n) {
             QStringLiteral("Unable to open Hardware thru COM ports. Select new COM port/check RS232 "
                            "connection before proceeding"));
         showMessage(QStringLiteral(
-            "Error! Cannot establish communication using COM %1. Please check RS232 connection").arg(n));
+                        "Error! Cannot establish communication using COM %1. Please check RS232 connection")
+                        .arg(n));
     }
     setMonitoring(true);
     enable_btns();

@@ -83,10 +83,10 @@ class BrokenFlushLink : public script::SerialLink {
 
 struct ProbeCase {
     const char* name;
-    char prompt;              // what the far end answers; 0 for nothing
-    bool deviceMissing;       // COMn points at a path that does not exist
-    bool brokenLink;          // the engine's link fails its flushes
-    bool stopAfterFirstWait;  // the caller asks to stop after the first wait
+    char prompt;             // what the far end answers; 0 for nothing
+    bool deviceMissing;      // COMn points at a path that does not exist
+    bool brokenLink;         // the engine's link fails its flushes
+    bool stopAfterFirstWait; // the caller asks to stop after the first wait
     ProbeOutcome outcome;
     bool openAfter;
     const char* heard;        // what the far end received

@@ -30,7 +30,9 @@ class TestPty {
     bool send(const std::string& bytes) const { return pair_.write(bytes); }
 
     // Reads until |count| bytes came or |timeoutMs| passed; returns what came.
-    std::string receive(std::size_t count, int timeoutMs = 3000) const { return pair_.read(count, timeoutMs); }
+    std::string receive(std::size_t count, int timeoutMs = 3000) const {
+        return pair_.read(count, timeoutMs);
+    }
 
   private:
     // The pair's reads and writes touch only the line, not what a TestPty is.
