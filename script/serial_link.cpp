@@ -46,8 +46,7 @@ bool SerialLink::GetCTS() {
 }
 
 bool SerialLink::WaitOutBuffEmpty(int64_t maxMicros) {
-    if (maxMicros <= 0) return false;
-    const auto micros = static_cast<uint32_t>(std::min<int64_t>(maxMicros, UINT32_MAX));
+    const auto micros = static_cast<uint32_t>(std::clamp<int64_t>(maxMicros, 0, UINT32_MAX));
     return guarded([&] { return port_.WaitOutBuffEmpty(micros); }, false);
 }
 

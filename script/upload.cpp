@@ -214,11 +214,14 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
 
     const int64_t drainLimit = blockDrainLimitMs(length + kDriverQueueAllowance);
     uint32_t start = Clock::msecs();
-    for (int used = serial_->GetOutBuffUsed(), previous = used; used != 0; previous = used) {
+    // A link that knows its buffer is empty is not asked for the count, which may cost a wait of its own.
+    auto stillQueued = [&](int64_t waitMicros) {
+        return serial_->WaitOutBuffEmpty(waitMicros) ? 0 : serial_->GetOutBuffUsed();
+    };
+    for (int used = stillQueued(0), previous = used; used != 0; previous = used) {
         pump();
         // Woken as soon as the buffer empties; a full driver queue is waited out a pass at a time.
-        serial_->WaitOutBuffEmpty(Clock::realMicros(kDrainPassMs));
-        used = serial_->GetOutBuffUsed();
+        used = stillQueued(Clock::realMicros(kDrainPassMs));
         if (used < previous) start = Clock::msecs();
         if (static_cast<uint32_t>(Clock::msecs() - start) > drainLimit) {
             showError("Error! Output Buffer never empties. Check RS232 connection. Cancel upload.");

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace brimwell::script::test {
@@ -131,6 +132,52 @@ TEST(SerialLinkPty, ClosedPortSendsNothingAndFailsAtOnce) {
     EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
     b.engine.SendString("x");
     EXPECT_TRUE(b.host.messages.empty());
+}
+
+// The block drain's wait over a real line: no bytes leave while the far end does not read, and the
+// wait reports the buffer empty once they have all gone.
+TEST(SerialLinkPty, OutputEmptyWaitFollowsTheFarEnd) {
+    brimwell::test::PtyPair pty;
+    ASSERT_TRUE(pty.ok() && pty.holdSlave());
+    pty.bindCom(kComNumber);
+    TQuavComPort port;
+    port.SetAutoOpen(false);
+    port.SetComNumber(kComNumber);
+    port.SetOpen(true);
+    SerialLink link(port);
+    ASSERT_TRUE(link.isOpen());
+    EXPECT_TRUE(link.WaitOutBuffEmpty(0)) << link.lastError();
+    EXPECT_TRUE(link.WaitOutBuffEmpty(1000)) << link.lastError();
+
+    // Fill the line until the output buffer stops draining (looked at twice, 150 ms apart).
+    const std::string chunk(1000, 'u');
+    std::size_t put = 0;
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         std::chrono::steady_clock::now() < end;) {
+        if (link.GetOutBuffFree() >= 1000) {
+            ASSERT_TRUE(link.PutBlock(reinterpret_cast<const uint8_t*>(chunk.data()), 1000));
+            put += 1000;
+            continue;
+        }
+        const int used = link.GetOutBuffUsed();
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        if (used > 0 && link.GetOutBuffUsed() == used) break;
+    }
+    ASSERT_GT(link.GetOutBuffUsed(), 0);
+    EXPECT_FALSE(link.WaitOutBuffEmpty(0));
+    EXPECT_FALSE(link.WaitOutBuffEmpty(2000));
+
+    std::string heard;
+    std::thread farEnd([&] { heard = pty.read(put, 10000); });
+    bool empty = false;
+    for (int pass = 0; pass < 400 && !empty; ++pass)
+        empty = link.WaitOutBuffEmpty(50000);
+    farEnd.join();
+    EXPECT_TRUE(empty);
+    EXPECT_EQ(link.GetOutBuffUsed(), 0);
+    EXPECT_EQ(heard.size(), put);
+    port.SetOpen(false);
+    EXPECT_TRUE(link.WaitOutBuffEmpty(1000)); // a closed port has nothing waiting
 }
 
 } // namespace
