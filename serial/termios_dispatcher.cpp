@@ -834,27 +834,35 @@ void TQuavTermiosDispatcher::writeLoop() {
         acknowledgeOutput();
         return true;
     };
+    auto waitForRoom = [&] {
+        pollfd fds[2] = {{outAbortFd_, POLLIN, 0}, {fd, POLLOUT, 0}};
+        ::poll(fds, 2, -1);
+        // A signal whose abort was already served would wake every poll from now on.
+        if ((fds[0].revents & POLLIN) && !abortRequested_.load()) drainEventFd(outAbortFd_);
+    };
     for (;;) {
         if (aborted()) return;
         OutputPieces pieces;
         if (!TakeOutputPieces(pieces)) return;
         iovec iov[2] = {{const_cast<uint8_t*>(pieces.first), pieces.firstLength},
                         {const_cast<uint8_t*>(pieces.second), pieces.secondLength}};
+        const uint32_t offered = pieces.firstLength + pieces.secondLength;
         const ssize_t w = ::writev(fd, iov, pieces.secondLength > 0 ? 2 : 1);
         if (w > 0) {
             AdvanceOutput(static_cast<uint32_t>(w));
+            // A short write means the device is full: the next write would only be refused, so
+            // the wait for room comes first. (On a fast line that refused write was a third of
+            // all the calls.)
+            if (static_cast<uint32_t>(w) < offered) waitForRoom();
             continue;
         }
         if (w < 0 && errno == EINTR) continue;
         if (w < 0 && errno == EAGAIN) {
-            pollfd fds[2] = {{outAbortFd_, POLLIN, 0}, {fd, POLLOUT, 0}};
-            ::poll(fds, 2, -1);
-            // A signal whose abort was already served would wake every poll from now on.
-            if ((fds[0].revents & POLLIN) && !abortRequested_.load()) drainEventFd(outAbortFd_);
+            waitForRoom();
             continue;
         }
         // The device refused the bytes (a hung-up line): they are dropped, not retried for ever.
-        AdvanceOutput(pieces.firstLength + pieces.secondLength);
+        AdvanceOutput(offered);
     }
 }
 
