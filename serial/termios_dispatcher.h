@@ -1,6 +1,7 @@
 // The serial-device dispatcher for POSIX termios devices (serial ports, USB adapters,
 // pseudo-terminals): exclusive open, line configuration, modem lines, and the three threads
-// (com thread in poll() on the device, dispatcher thread, output thread).
+// (com thread in poll() on the device, dispatcher thread, output thread), plus a modem-watch
+// thread in TIOCMIWAIT on devices whose driver can wait for line changes.
 #pragma once
 
 #include <array>
