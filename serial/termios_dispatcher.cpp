@@ -515,6 +515,13 @@ void TQuavTermiosDispatcher::SetComBreak(bool on) {
 int32_t TQuavTermiosDispatcher::PurgeCom(int direction) {
     SharedLock device(deviceLock_);
     if (fd_ < 0) return 0;
+    if (direction != kFlushReceive) {
+        // Purge the driver's transmit queue only when it holds unsent bytes. A pseudo-terminal keeps
+        // no transmit queue (TIOCOUTQ reads 0): what was written has already reached the other
+        // side's input, and TCOFLUSH there would discard bytes the peer simply has not read yet.
+        int queued = 0;
+        if (::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued == 0) return 0;
+    }
     return ::tcflush(fd_, direction == kFlushReceive ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : -errno;
 }
 

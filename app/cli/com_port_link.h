@@ -1,6 +1,5 @@
-// The engine's serial link on the command line: the engine's own serial link with the runner's
-// two differences, a transmit flush that spares bytes already handed to the driver, and waits that
-// can be abandoned after a second Ctrl+C.
+// The engine's serial link on the command line: the engine's own serial link with waits that can
+// be abandoned after a second Ctrl+C.
 #pragma once
 
 #include "script/serial_link.h"
@@ -13,8 +12,6 @@ class ComPortLink : public script::SerialLink {
   public:
     using script::SerialLink::SerialLink;
 
-    bool FlushOutBuffer() override;
-    int GetOutBuffUsed() override;
     bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) override;
     std::string lastError() const override;
 

@@ -146,19 +146,32 @@ TEST_F(IoTest, TransmitFlushAbortsAPendingWrite) {
     EXPECT_EQ(port().OutBuffUsed(), 0u);
     EXPECT_EQ(port().OutBuffFree(), 4096u);
 
-    // Less than everything reaches the far end. (What the kernel already held is purged by the
-    // device itself; a pseudo-terminal may hand over a garbled remainder of its own buffer, so
-    // only the amount is checked here.)
+    // What was still in the output ring is dropped; what the pseudo-terminal had already carried
+    // to the far end arrives intact, as a prefix of what was sent.
     peer.setReading(true);
     std::this_thread::sleep_for(milliseconds(300));
     const std::string got = peer.received();
     EXPECT_LT(got.size(), sent.size());
+    EXPECT_EQ(got, sent.substr(0, got.size()));
 
     // The port goes on working after the flush.
     const size_t before = got.size();
     EXPECT_EQ(port().PutString("after"), 0);
     ASSERT_TRUE(peer.waitReceived(before + 5, 3000));
     EXPECT_EQ(peer.received().substr(before), "after");
+}
+
+TEST_F(IoTest, TransmitFlushSparesBytesTheFarEndHasNotReadYet) {
+    // The ring is empty once a pseudo-terminal has taken the bytes; a flush then has nothing of
+    // ours to discard and must not purge the far end's unread input.
+    PtyPeer peer(p.pty);
+    peer.setReading(false);
+    ASSERT_EQ(port().PutString("LF 80000000 4 1a 1.08\r"), 0);
+    ASSERT_TRUE(waitFor([&] { return port().OutBuffUsed() == 0; }));
+    EXPECT_EQ(port().FlushOutBuffer(), 0);
+    peer.setReading(true);
+    ASSERT_TRUE(peer.waitReceived(22, 3000));
+    EXPECT_EQ(peer.received(), "LF 80000000 4 1a 1.08\r");
 }
 
 TEST_F(IoTest, ReceiveFlushDiscardsWaitingBytes) {
