@@ -10,6 +10,7 @@
 #include "script/serial_link.h"
 #include "serial/component/com_port.h"
 #include "serial/component/pending_events.h"
+#include "serial/port_names.h"
 #include "terminal/widget/quav_terminal.h"
 
 #include <QAction>
@@ -380,6 +381,8 @@ void TBrimwellForm::read_defaults() {
     const script::LoaderSettings s = script::readSettingsFile(settingsPath_.toStdString());
     if (!s.fileFound) return;
     if (s.DefaultComPort > 0) DefaultComPort = s.DefaultComPort;
+    // A device path in setting 1 borrows a port number, so the rest of the window works with it.
+    if (!s.DefaultComDevice.empty()) DefaultComPort = static_cast<int>(comNumberForDevice(s.DefaultComDevice));
     for (const std::string& m : s.messages)
         showMessage(QString::fromStdString(m));
     applyPortSettings(s);

@@ -5,7 +5,6 @@
 #include "serial/port_names.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
@@ -44,19 +43,7 @@ uint16_t PortSetup::numberFor(const std::string& name, std::string& error) {
         }
         return static_cast<uint16_t>(*n);
     }
-    // A device path: reuse a number already pointing at it, else lend it the highest free number.
-    for (uint32_t n = kFirstComNumber; n <= kLastComNumber; ++n) {
-        const std::string var = "BRIMWELL_COM" + std::to_string(n);
-        const char* env = std::getenv(var.c_str());
-        if (env && name == env) return static_cast<uint16_t>(n);
-    }
-    for (uint32_t n = kLastComNumber; n >= kFirstComNumber + 2; --n) {
-        const std::string var = "BRIMWELL_COM" + std::to_string(n);
-        const char* env = std::getenv(var.c_str());
-        if (env && *env) continue;
-        ::setenv(var.c_str(), name.c_str(), 1);
-        return static_cast<uint16_t>(n);
-    }
+    if (const uint32_t n = comNumberForDevice(name)) return static_cast<uint16_t>(n);
     error = name + ": every port number is already mapped to a device";
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "app/brimwell_form.h"
 #include "app_test_support.h"
 #include "serial/component/com_port.h"
+#include "serial/port_names.h"
 #include "terminal/widget/quav_terminal.h"
 
 #include <gtest/gtest.h>
@@ -144,4 +145,17 @@ TEST_F(FormSettings, DefaultPortAndPromptsAndAutomaticModeAreTaken) {
               "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
               "before proceeding");
     EXPECT_FALSE(f.QuavComPort1->Open());
+}
+
+TEST_F(FormSettings, DevicePathInSettingOneIsProbedUnderABorrowedNumber) {
+    TempDir store;
+    UnitSim sim(dir.file("unit"), store.path());
+    ASSERT_TRUE(sim.running());
+    TBrimwellForm& f = start({{1, dir.file("unit")}});
+    ASSERT_GT(f.DefaultComPort, 2) << "COM1 and COM2 stay for the search";
+    EXPECT_EQ(comDevicePath(static_cast<uint32_t>(f.DefaultComPort)), dir.file("unit"));
+    EXPECT_TRUE(f.QuavComPort1->Open());
+    EXPECT_EQ(f.QuavComPort1->ComNumber(), f.DefaultComPort);
+    EXPECT_EQ(f.statusText(), "Established communication on COM " + QString::number(f.DefaultComPort));
+    ::unsetenv(("BRIMWELL_COM" + std::to_string(f.DefaultComPort)).c_str());
 }
