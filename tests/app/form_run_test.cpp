@@ -134,7 +134,7 @@ TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
 
     dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
     f.PickButton->click();
-    EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."}));
+    EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."})) << dialogs.messages.join(" | ").toStdString();
     EXPECT_EQ(f.statusText(), "SUCCESS. Reading script file complete");
     EXPECT_TRUE(f.PickButton->isEnabled());
     EXPECT_FALSE(f.ProgressForm->isVisible());
