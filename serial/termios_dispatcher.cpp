@@ -680,51 +680,45 @@ void TQuavTermiosDispatcher::StopDispatcher() {
     started_ = false;
 }
 
-// Each thread catches what escapes its work, reports it and ends, doing its exit duties all the same.
-void TQuavTermiosDispatcher::comThread() {
-    comTid_ = static_cast<int>(::gettid());
+// The frame every port thread runs in: its id is visible while it runs, it counts as running, and an
+// exception escaping its work is reported instead of ending the process; its exit duties (`onExit`)
+// run all the same, before the thread stops counting.
+template <typename Body, typename OnExit>
+void TQuavTermiosDispatcher::runPortThread(std::atomic<int>& tid, const char* what, Body body,
+                                           OnExit onExit) {
+    tid = static_cast<int>(::gettid());
     ApplyThreadBoost(ThreadBoost(), RS485Mode());
     threadStarted();
     try {
-        comThreadBody();
+        body();
     } catch (...) {
-        ReportException("exception in the com thread", std::current_exception());
+        ReportException(what, std::current_exception());
     }
-    comTid_ = 0;
+    onExit();
+    tid = 0;
     threadEnded();
+}
+
+void TQuavTermiosDispatcher::comThread() {
+    runPortThread(comTid_, "exception in the com thread", [this] { comThreadBody(); }, [] {});
 }
 
 void TQuavTermiosDispatcher::dispatcherThread() {
-    dispatcherTid_ = static_cast<int>(::gettid());
-    ApplyThreadBoost(ThreadBoost(), RS485Mode());
-    threadStarted();
-    try {
-        dispatcherThreadBody();
-    } catch (...) {
-        ReportException("exception in the dispatcher thread", std::current_exception());
-    }
-    {
-        std::lock_guard<std::mutex> g(eventMutex_);
-        ready_ = true;
-    }
-    eventCv_.notify_all();
-    DispatcherThreadExit();
-    dispatcherTid_ = 0;
-    threadEnded();
+    const auto onExit = [this] {
+        {
+            std::lock_guard<std::mutex> g(eventMutex_);
+            ready_ = true;
+        }
+        eventCv_.notify_all();
+        DispatcherThreadExit();
+    };
+    runPortThread(dispatcherTid_, "exception in the dispatcher thread", [this] { dispatcherThreadBody(); },
+                  onExit);
 }
 
 void TQuavTermiosDispatcher::outputThread() {
-    outputTid_ = static_cast<int>(::gettid());
-    ApplyThreadBoost(ThreadBoost(), RS485Mode());
-    threadStarted();
-    try {
-        outputThreadBody();
-    } catch (...) {
-        ReportException("exception in the output thread", std::current_exception());
-    }
-    acknowledgeOutput();
-    outputTid_ = 0;
-    threadEnded();
+    runPortThread(outputTid_, "exception in the output thread", [this] { outputThreadBody(); },
+                  [this] { acknowledgeOutput(); });
 }
 
 void TQuavTermiosDispatcher::acknowledgeOutput() {

@@ -113,6 +113,8 @@ class TQuavTermiosDispatcher : public TQuavBaseDispatcher {
     void ApplyThreadBoost(TQuavThreadBoost boost, bool rs485) override;
 
   private:
+    template <typename Body, typename OnExit>
+    void runPortThread(std::atomic<int>& tid, const char* what, Body body, OnExit onExit);
     void comThread();
     void modemWatchBody(const std::atomic<bool>& stop);
     void stopModemWatch();
