@@ -3,6 +3,7 @@
 #include "serial/dispatcher.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -27,6 +28,8 @@ constexpr int64_t kLineChangeCharTimes = 18;
 // up to this count, then the smallest free one up to this value is searched.
 constexpr uint32_t kHandleCounterLimit = 4096;
 constexpr int32_t kLargestReusedHandle = 4096;
+// The last-announcement mark that matches no received count: the next check announces what waits.
+constexpr uint64_t kNoAnnouncement = UINT64_MAX;
 
 struct PortList {
     std::recursive_mutex lock;
@@ -1163,6 +1166,7 @@ int32_t TQuavBaseDispatcher::RegisterWndTriggerHandler(TQuavWindowHandler* windo
     Lock guard(mainLock_);
     wndHandlers_.push_back({window, false});
     handlerService_ = true;
+    announceWaiting_ = true;
     return secOK;
 }
 
@@ -1171,6 +1175,7 @@ int32_t TQuavBaseDispatcher::RegisterProcTriggerHandler(TTriggerProc proc) {
     Lock guard(mainLock_);
     procHandlers_.push_back({proc, false});
     handlerService_ = true;
+    announceWaiting_ = true;
     return secOK;
 }
 
@@ -1179,6 +1184,7 @@ int32_t TQuavBaseDispatcher::RegisterEventTriggerHandler(TQuavTriggerEventHandle
     Lock guard(mainLock_);
     eventHandlers_.push_back({handler, false, false});
     handlerService_ = true;
+    announceWaiting_ = true;
     return secOK;
 }
 
@@ -1187,6 +1193,7 @@ int32_t TQuavBaseDispatcher::RegisterSyncEventTriggerHandler(TQuavTriggerEventHa
     Lock guard(mainLock_);
     eventHandlers_.push_back({handler, false, true});
     handlerService_ = true;
+    announceWaiting_ = true;
     return secOK;
 }
 
@@ -1499,6 +1506,10 @@ bool TQuavBaseDispatcher::checkReceiveTriggers() {
         Lock in(inputLock_);
         Lock guard(mainLock_);
         if (inBuf_.empty()) return false;
+        if (announceWaiting_) {
+            announceWaiting_ = false;
+            notifyAbs_ = kNoAnnouncement;
+        }
         const uint32_t L = availLength_;
         bool completed = false;
         uint64_t p = 0;

@@ -502,6 +502,9 @@ class TQuavBaseDispatcher {
     std::atomic<bool> delivering_{false}; // a notification is being delivered
     bool handlerDeletionPending_ = false;
     bool portHandler_ = false;
+    // A handler joined: bytes already waiting are announced once more, without waiting for new ones,
+    // so the newcomer (a terminal attaching after the port opened) is not left unaware of them.
+    bool announceWaiting_ = false;
     std::atomic<bool> handlerService_{false};
     uint32_t availLength_ = 0;
     uint32_t handleCounter_ = 1;

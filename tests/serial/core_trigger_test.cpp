@@ -94,6 +94,26 @@ TEST_F(TriggerTest, UnreadBytesStayAndAreAnnouncedAgainWithNewOnes) {
     EXPECT_TRUE(waitFor([&] { return port().InBuffUsed() == 0; }));
 }
 
+TEST_F(TriggerTest, AHandlerThatJoinsLaterHearsOfBytesAlreadyWaiting) {
+    // Bytes that came while nobody listened are announced to a newcomer without new bytes.
+    port().ChangeLengthTrigger(1);
+    ASSERT_TRUE(p.pty.write("more"));
+    ASSERT_TRUE(waitFor([&] { return port().InBuffUsed() == 4; }));
+    std::this_thread::sleep_for(milliseconds(120));
+
+    Consumer c;
+    std::string got;
+    c.action = [&](const TTriggerMessage& m) {
+        if (m.Msg == kTriggerAvail) got += readBlock(m.WParam);
+    };
+    const StopPortOnExit stop{p.port};
+    ASSERT_EQ(port().RegisterEventTriggerHandler(&c), 0);
+    ASSERT_TRUE(c.waitCount(kTriggerAvail, 1));
+    EXPECT_EQ(c.seen()[0].WParam, 4u);
+    EXPECT_EQ(got, "more");
+    EXPECT_TRUE(waitFor([&] { return port().InBuffUsed() == 0; }));
+}
+
 TEST_F(TriggerTest, NobodyListeningConsumesNothing) {
     port().ChangeLengthTrigger(1);
     ASSERT_TRUE(p.pty.write("0123456789"));
