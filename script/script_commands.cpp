@@ -2,7 +2,6 @@
 // (_LF/_LK, _LA, _LV, _LD) and the answer branches (_CE, _CS).
 #include "script/script_engine.h"
 
-#include "serial/time_base.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -103,7 +102,7 @@ bool ScriptEngine::RunCommandLine() {
             // Capped so a huge value cannot overflow the pass count.
             const long passes = value > 0 ? std::min(value, 100000000L) * 10 : 0;
             for (long i = 0; i < passes; ++i) {
-                Clock::sleepMs(1);
+                clock_.sleepMs(1);
                 pump();
             }
         }

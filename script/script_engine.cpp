@@ -2,14 +2,12 @@
 // clock-driven waits and the progress window operations.
 #include "script/script_engine.h"
 
-#include "serial/time_base.h"
-
 #include <algorithm>
 #include <cstdio>
 
 namespace brimwell::script {
 
-ScriptEngine::ScriptEngine(ScriptHost& host) : host_(host) {}
+ScriptEngine::ScriptEngine(ScriptHost& host, EngineClock& clock) : host_(host), clock_(clock) {}
 
 void ScriptEngine::applySettings(const LoaderSettings& settings) {
     MainPromptChar = settings.MainPromptChar;
@@ -34,24 +32,24 @@ void ScriptEngine::pump() {
 void ScriptEngine::waitMs(int64_t ms) {
     // Short slices keep the Stop button, the port's notifications and the watchdog alive.
     constexpr int64_t kSliceMs = 10;
-    const uint32_t start = Clock::msecs();
+    const EngineClock::Mark start = clock_.now();
     for (;;) {
         pump();
-        const int64_t left = ms - static_cast<int64_t>(static_cast<uint32_t>(Clock::msecs() - start));
+        const int64_t left = ms - clock_.elapsedMs(start);
         if (left <= 0) return;
-        Clock::sleepMs(std::min(left, kSliceMs));
+        clock_.sleepMs(std::min(left, kSliceMs));
     }
 }
 
 void ScriptEngine::armCommandTimer() {
     timerArmed_ = true;
-    timerStart_ = Clock::msecs();
+    timerStart_ = clock_.now();
 }
 
 void ScriptEngine::disarmCommandTimer() { timerArmed_ = false; }
 
-bool ScriptEngine::commandTimerDue() const {
-    return static_cast<uint32_t>(Clock::msecs() - timerStart_) >= static_cast<uint32_t>(kCommandTimerMs);
+bool ScriptEngine::commandTimerDue() {
+    return clock_.limitPassed(timerStart_, kCommandTimerMs);
 }
 
 void ScriptEngine::ShowProgressForm(int blockCount) {

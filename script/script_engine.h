@@ -2,9 +2,10 @@
 // unit, uploads data files with their checksums and follows them with the progress window.
 // One engine per unit link; every piece of run state lives in the object. It talks to the
 // operator only through a ScriptHost and to the unit only through a UnitLink or a BoardLink,
-// chosen by LinkMode. Every wait goes through brimwell::Clock.
+// chosen by LinkMode. Every wait goes through its EngineClock.
 #pragma once
 
+#include "script/engine_clock.h"
 #include "script/script_host.h"
 #include "script/settings_file.h"
 #include "script/unit_link.h"
@@ -26,7 +27,7 @@ public:
     static constexpr int kBoardCount = 16;      // PCI board IDs 0..15
     static constexpr int kCommandTimerMs = 4000; // the watchdog's interval
 
-    explicit ScriptEngine(ScriptHost& host);
+    explicit ScriptEngine(ScriptHost& host, EngineClock& clock = EngineClock::system());
     ScriptEngine(const ScriptEngine&) = delete;
     ScriptEngine& operator=(const ScriptEngine&) = delete;
 
@@ -130,7 +131,7 @@ private:
     void waitMs(int64_t ms);
     void armCommandTimer();
     void disarmCommandTimer();
-    bool commandTimerDue() const;
+    bool commandTimerDue();
     // Time `length` bytes take on the line at the port's current rate, plus a margin: the block waits.
     int64_t blockDrainLimitMs(int length) const;
     bool runLoad();
@@ -143,12 +144,13 @@ private:
     void finishRun(RunOutcome outcome);
 
     ScriptHost& host_;
+    EngineClock& clock_;
     UnitLink* serial_ = nullptr;
     BoardLink* board_ = nullptr;
     RunOutcome outcome_ = RunOutcome::None;
     bool stopRequested_ = false; // the operator pressed Stop (as opposed to an error setting Cancelled)
     bool timerArmed_ = false;
-    uint32_t timerStart_ = 0;
+    EngineClock::Mark timerStart_;
     bool lineTooLong_ = false;
 };
 

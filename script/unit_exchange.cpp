@@ -95,7 +95,7 @@ void ScriptEngine::QueryUnit() {
             }
         }
         pump();
-        if (!received && CaptureActive && !CommandTimedOut) Clock::sleepMs(1);
+        if (!received && CaptureActive && !CommandTimedOut) clock_.sleepMs(1);
     }
     if (pci) board_->board_end_exchange(SelectedBoard);
     disarmCommandTimer();

@@ -2,7 +2,6 @@
 // file checksum and size the load command announces, the file date text, the block checksum.
 #include "script/script_engine.h"
 
-#include "serial/time_base.h"
 
 #include <sys/stat.h>
 
@@ -213,7 +212,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
     }
 
     const int64_t drainLimit = blockDrainLimitMs(length + kDriverQueueAllowance);
-    uint32_t start = Clock::msecs();
+    EngineClock::Mark start = clock_.now();
     // A link that knows its buffer is empty is not asked for the count, which may cost a wait of its own.
     auto stillQueued = [&](int64_t waitMicros) {
         return serial_->WaitOutBuffEmpty(waitMicros) ? 0 : serial_->GetOutBuffUsed();
@@ -221,20 +220,20 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
     for (int used = stillQueued(0), previous = used; used != 0; previous = used) {
         pump();
         // Woken as soon as the buffer empties; a full driver queue is waited out a pass at a time.
-        used = stillQueued(Clock::realMicros(kDrainPassMs));
-        if (used < previous) start = Clock::msecs();
-        if (static_cast<uint32_t>(Clock::msecs() - start) > drainLimit) {
+        used = stillQueued(clock_.realMicros(kDrainPassMs));
+        if (used < previous) start = clock_.now();
+        if (clock_.limitPassed(start, drainLimit + 1)) {
             showError("Error! Output Buffer never empties. Check RS232 connection. Cancel upload.");
             Cancelled = 1;
             return;
         }
     }
     const int64_t ctsLimit = blockDrainLimitMs(length);
-    start = Clock::msecs();
+    start = clock_.now();
     while (!serial_->GetCTS()) {
         pump();
-        Clock::sleepMs(1);
-        if (static_cast<uint32_t>(Clock::msecs() - start) > ctsLimit) {
+        clock_.sleepMs(1);
+        if (clock_.limitPassed(start, ctsLimit + 1)) {
             showError("Error! CTS line not set. Check RS232 connection. Cancel upload.");
             Cancelled = 1;
             return;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "serial/time_base.h"
 #include "serial/triggers.h"
 
 namespace brimwell {
@@ -21,6 +22,19 @@ int32_t RemainingTime(const EventTimer& timer);
 int32_t Secs2Ticks(int32_t seconds);
 int32_t Ticks2Secs(int32_t ticks);
 int32_t MSecs2Ticks(int32_t ms);
+
+// A tick timer limiting a wait on the peer's answer. Besides its ticks it runs for the real-time
+// floor of Clock::limitPassed, so a sped-up clock cannot cut an answer short on a busy machine.
+class AnswerTimer {
+public:
+    explicit AnswerTimer(int32_t ticks);
+    bool expired() const;
+
+private:
+    EventTimer timer_;
+    ClockMark since_;
+    int64_t floorMs_;
+};
 
 // Waits until a timer of `ticks` ticks expires (nothing for ticks < 1). When `yield` is set it is
 // called between short sleeps; it returns false to end the wait early (the application is quitting).

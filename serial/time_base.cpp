@@ -1,6 +1,7 @@
 // Scaled monotonic clock: clock time = anchor value + real time since anchor * scale.
 #include "serial/time_base.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -59,15 +60,34 @@ double nowMs(const Anchor& a) {
 
 double Clock::scale() { return state().current.load(std::memory_order_acquire)->scale; }
 
-void Clock::setScale(double factor) {
-    if (!(factor >= 1.0 && factor <= 1000.0)) return;
+namespace {
+// Publishes a new setting that starts now, `jumpMs` ahead of where the clock stands.
+void republish(double factor, double jumpMs) {
     ClockState& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     const Anchor& old = *s.current.load(std::memory_order_acquire);
     const auto real = SteadyClock::now();
     const double clockMs = old.clockMs + std::chrono::duration<double, std::milli>(real - old.real).count() * old.scale;
-    s.settings.push_back(std::make_unique<Anchor>(Anchor{real, clockMs, factor}));
+    s.settings.push_back(std::make_unique<Anchor>(Anchor{real, clockMs + jumpMs, factor}));
     s.current.store(s.settings.back().get(), std::memory_order_release);
+}
+
+int64_t realNowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now().time_since_epoch()).count();
+}
+} // namespace
+
+void Clock::setScale(double factor) {
+    if (!(factor >= 1.0 && factor <= 1000.0)) return;
+    republish(factor, 0.0);
+}
+
+ClockMark Clock::mark() { return ClockMark{msecs(), realNowUs()}; }
+
+bool Clock::limitPassed(const ClockMark& since, int64_t clockMs) {
+    if (static_cast<int64_t>(static_cast<uint32_t>(msecs() - since.clockMs)) < clockMs) return false;
+    // At real time this holds already; it only matters on a clock that ran ahead.
+    return realNowUs() - since.realUs >= std::min(clockMs, kAnswerFloorMs) * 1000;
 }
 
 uint32_t Clock::msecs() {

@@ -8,6 +8,17 @@ namespace brimwell {
 
 inline constexpr int kTickMs = 55; // one tick of the serial time base; 18 ticks are about a second
 
+// A sped-up clock never gives a peer less real time than this to answer (or the whole wait, when
+// that is shorter): a unit or simulator on a busy machine may not be scheduled for a good part of
+// a second, and a time limit that fires before it could answer tests the machine, not the tool.
+inline constexpr int64_t kAnswerFloorMs = 1000;
+
+// One moment on both the clock and the real time line.
+struct ClockMark {
+    uint32_t clockMs = 0;
+    int64_t realUs = 0;
+};
+
 class Clock {
 public:
     // How much faster than real time the clock runs (1.0 = real time). Read once from the
@@ -25,6 +36,11 @@ public:
     static int64_t realMicros(int64_t clockMs);
     // Sleep for `clockMs` milliseconds of clock time.
     static void sleepMs(int64_t clockMs);
+
+    static ClockMark mark();
+    // True once `clockMs` of clock time have passed since `since` and, on a sped-up clock, also
+    // min(clockMs, kAnswerFloorMs) of real time. For limits on a peer's answer.
+    static bool limitPassed(const ClockMark& since, int64_t clockMs);
 };
 
 } // namespace brimwell

@@ -852,8 +852,7 @@ bool TQuavCustomComPort::WaitForString(std::string_view s, int32_t timeoutTicks,
     WaitBusyGuard busy(d, waitPrepared_, waitPreparedBusy_);
     settleDelivery();
     const WaitEndGuard waitEnd(notifier_.get());
-    EventTimer timer;
-    NewTimer(timer, timeoutTicks);
+    const AnswerTimer timer(timeoutTicks);
     uint8_t m = 0;
     bool found = false;
     bool expired = false;
@@ -866,7 +865,7 @@ bool TQuavCustomComPort::WaitForString(std::string_view s, int32_t timeoutTicks,
             found = matchStep(m, char(c), s, ignoreCase);
         }
         if (!found) {
-            expired = TimerExpired(timer);
+            expired = timer.expired();
             if (!took && !expired) std::this_thread::sleep_for(kWaitPollInterval);
             if (yield) {
                 processPendingEvents();
@@ -882,7 +881,7 @@ bool TQuavCustomComPort::WaitForString(std::string_view s, int32_t timeoutTicks,
         if (found || expired || terminating) break;
     }
     if (terminating) return true;
-    return !TimerExpired(timer);
+    return !timer.expired();
 }
 
 int TQuavCustomComPort::WaitForMultiString(std::string_view s, int32_t timeoutTicks, bool yield,
@@ -900,8 +899,7 @@ int TQuavCustomComPort::WaitForMultiString(std::string_view s, int32_t timeoutTi
     WaitBusyGuard busy(d, waitPrepared_, waitPreparedBusy_);
     settleDelivery();
     const WaitEndGuard waitEnd(notifier_.get());
-    EventTimer timer;
-    NewTimer(timer, timeoutTicks);
+    const AnswerTimer timer(timeoutTicks);
     std::vector<uint8_t> counts(alternatives.size(), 0);
     for (;;) {
         uint8_t c = 0;
@@ -911,7 +909,7 @@ int TQuavCustomComPort::WaitForMultiString(std::string_view s, int32_t timeoutTi
             for (std::size_t i = 0; i < alternatives.size(); ++i)
                 if (matchStep(counts[i], char(c), alternatives[i], ignoreCase)) return int(i + 1);
         }
-        if (TimerExpired(timer)) return 0;
+        if (timer.expired()) return 0;
         if (!took) std::this_thread::sleep_for(kWaitPollInterval);
         if (yield) {
             processPendingEvents();

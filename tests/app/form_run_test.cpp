@@ -154,7 +154,7 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
         f.ProgressForm->CancelButton->click();
     });
     f.PickButton->click();
-    ASSERT_GE(blocksAtStop, 2);
+    ASSERT_GE(blocksAtStop, 2) << dialogs.messages.join(" | ").toStdString() << " / " << f.statusText().toStdString();
     ASSERT_FALSE(dialogs.messages.isEmpty());
     EXPECT_EQ(dialogs.messages.last(), "Unsuccessful.  Upload terminated by user.");
     EXPECT_FALSE(dialogs.messages.contains("Upload Complete."));
@@ -189,7 +189,7 @@ TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredNoKeepsUploading) {
               "File upload in progress.\rAre you sure you want to cancel upload and exit the application?");
     EXPECT_TRUE(dialogs.captions.contains("Loader GUI : Confirm Exit"));
     EXPECT_TRUE(f.isVisible());
-    EXPECT_EQ(dialogs.messages.last(), "Upload Complete.");
+    EXPECT_EQ(dialogs.messages.last(), "Upload Complete.") << dialogs.messages.join(" | ").toStdString();
     EXPECT_TRUE(storedImage() == data);
 }
 
@@ -369,7 +369,8 @@ TEST_F(FormRun, UnattendedRunDisablesTheWindowButStopStillWorksAndFailsTheRun) {
     f.show();
     ASSERT_TRUE(pumpUntil([&] { return exitCode >= 0; }, 60000))
         << f.statusText().toStdString() << " / " << dialogs.messages.join(" | ").toStdString();
-    EXPECT_FALSE(windowEnabled) << "nothing can start a second operation";
+    EXPECT_FALSE(windowEnabled) << "nothing can start a second operation; "
+                                << dialogs.messages.join(" | ").toStdString();
     EXPECT_TRUE(stopEnabled);
     EXPECT_EQ(exitCode, 1) << "a stopped run is not a success";
     EXPECT_TRUE(f.isEnabled()) << "enabled again after the run";

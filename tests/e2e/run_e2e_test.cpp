@@ -197,8 +197,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--no-prompt"},
                   {"Error! Unable to get response from unit(_TC)! Exiting script"},
                   20},
+        // Every answer wait lasts at least a second of real time, so the prompts come well after
+        // all three loader-mode attempts (about 3.3 s together) are over.
         FaultCase{"SlowPromptsBeyondTheLimit",
-                  {"--prompt-delay", "2000"},
+                  {"--prompt-delay", "10000"},
                   {"Error! Unable to get response from unit(_TC)! Exiting script"},
                   20},
         FaultCase{"CorruptedByte", {"--corrupt-at", "150000"}, {kNoPromptAfterUpload}, 50},

@@ -63,10 +63,10 @@ private:
 struct PciBench {
     RecordingHost host;
     FakeBoards boards;
-    ScriptEngine engine{host};
+    testing::DrivenClock clock;
+    ScriptEngine engine{host, clock};
     TempDir dir;
     PciBench() {
-        Clock::setScale(100.0);
         engine.setBoardLink(&boards);
         engine.LinkMode = kLinkPci;
         engine.ExpectedPrompt = '>';

@@ -4,6 +4,7 @@
 
 #include "script/script_engine.h"
 #include "serial/time_base.h"
+#include "support/driven_clock.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -81,8 +82,8 @@ struct UnitModel {
     }
 };
 
-// The serial link as the engine sees it, backed by a UnitModel. Output "drains" in clock time
-// at `Baud` when `pacedDrain` is set, else at once.
+// The serial link as the engine sees it, backed by a UnitModel. Output "drains" in (driven) clock
+// time at `Baud` when `pacedDrain` is set, else at once.
 class FakeLink : public UnitLink {
 public:
     UnitModel unit;
@@ -102,6 +103,7 @@ public:
     std::function<void(const std::string&)> onWrite; // after the unit saw each write
     std::function<std::string(const std::string&)> respond; // replaces the unit model when set
     ScriptEngine* engine = nullptr;
+    testing::DrivenClock* clock = nullptr;
 
     bool isOpen() const override { return open; }
     bool FlushInBuffer() override {
@@ -113,19 +115,24 @@ public:
     int GetOutBuffUsed() override {
         if (neverDrains) return 1;
         if (!pacedDrain || blockSizes.empty()) return 0;
-        const double sent = static_cast<double>(static_cast<uint32_t>(Clock::msecs() - putAt_)) * baud / 10000.0;
+        const double sent = static_cast<double>(clock->elapsedMs(putAt_)) * baud / 10000.0;
         const double left = std::min<double>(blockSizes.back(), backlog + blockSizes.back() - sent);
         return left > 0 ? static_cast<int>(left) : 0;
     }
     bool GetCTS() override { return cts; }
+    bool WaitOutBuffEmpty(int64_t maxMicros) override {
+        if (GetOutBuffUsed() == 0) return true;
+        clock->sleepMs(std::max<int64_t>(maxMicros / 1000, 1));
+        return GetOutBuffUsed() == 0;
+    }
     bool PutString(const std::string& text) override {
         write(text);
         return true;
     }
     bool PutBlock(const uint8_t* data, int length) override {
         blockSizes.push_back(length);
-        if (putBlockDelayMs > 0) Clock::sleepMs(putBlockDelayMs);
-        putAt_ = Clock::msecs();
+        clock->sleepMs(putBlockDelayMs);
+        putAt_ = clock->now();
         write(std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)));
         return true;
     }
@@ -139,17 +146,16 @@ public:
     }
     bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool) override {
         waitTicks.push_back(timeoutTicks);
-        const uint32_t start = Clock::msecs();
+        const auto start = clock->now();
         for (;;) {
             while (!input.empty()) {
                 const char c = input.front();
                 input.pop_front();
                 if (!text.empty() && c == text[0]) return true;
             }
-            if (static_cast<uint32_t>(Clock::msecs() - start) >= static_cast<uint32_t>(timeoutTicks) * kTickMs)
-                return false;
+            if (clock->elapsedMs(start) >= int64_t{timeoutTicks} * kTickMs) return false;
             if (yield && yieldHook) yieldHook();
-            Clock::sleepMs(5);
+            clock->sleepMs(5);
         }
     }
     int32_t Baud() const override { return baud; }
@@ -169,7 +175,7 @@ private:
         queue(respond ? respond(bytes) : unit.receive(bytes));
         if (onWrite) onWrite(bytes);
     }
-    uint32_t putAt_ = 0;
+    script::EngineClock::Mark putAt_;
 };
 
 // Records what the operator would see; each pump delivers the fake port's pending bytes.
@@ -235,17 +241,16 @@ private:
     std::filesystem::path dir_;
 };
 
-// Engine + host + fake link wired together, clock running fast.
+// Engine + host + fake link wired together on a driven clock.
 struct Bench {
     RecordingHost host;
     FakeLink link;
-    ScriptEngine engine{host};
+    testing::DrivenClock clock;
+    ScriptEngine engine{host, clock};
     TempDir dir;
 
     Bench() {
-        // Fast enough for the long waits, slow enough that the 4000 ms watchdog (40 ms here)
-        // never fires just because the machine is busy.
-        Clock::setScale(100.0);
+        link.clock = &clock;
         host.link = &link;
         link.engine = &engine;
         engine.setSerialLink(&link);

@@ -69,9 +69,9 @@ TEST(WaitForString, TimeOutsCountInTicks) {
     };
     const double second = timed(18); // 18 ticks of 55 ms
     EXPECT_GE(second, 18 * 55 - 60);
-    EXPECT_LE(second, 18 * 55 + 450);
+    EXPECT_LE(second, 10 * 18 * 55);
     const double zero = timed(0); // runs until the tick count moves on
-    EXPECT_LE(zero, 2 * 55 + 300);
+    EXPECT_LE(zero, 10 * 2 * 55);
 }
 
 TEST(WaitForString, SeesBytesThatArriveDuringTheWait) {
@@ -82,11 +82,11 @@ TEST(WaitForString, SeesBytesThatArriveDuringTheWait) {
         p.pty.send("...>after");
     });
     const auto start = SteadyClock::now();
-    const bool found = p.port.WaitForString(">", 40, true, false);
+    const bool found = p.port.WaitForString(">", 365, true, false);
     const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
     peer.join();
     EXPECT_TRUE(found);
-    EXPECT_LT(ms, 1000);
+    EXPECT_LT(ms, 10 * 150); // not at the end of the 20 s wait
     EXPECT_TRUE(p.waitForInput(5));
     EXPECT_EQ(p.takeAll(), "after");
 }
@@ -154,9 +154,9 @@ TEST(WaitForString, ClosingThePortFromAnEventDuringTheWaitEndsIt) {
     port.SetOpen(true);
     QTimer::singleShot(50, [&] { port.SetOpen(false); });
     const auto start = SteadyClock::now();
-    EXPECT_FALSE(port.WaitForString("never", 100, true, false));
+    EXPECT_FALSE(port.WaitForString("never", 365, true, false));
     const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
-    EXPECT_LT(ms, 2000);
+    EXPECT_LT(ms, 10 * 500); // ended by the close, not by the 20 s time-out
     EXPECT_TRUE(waitUntil([&] { return port.PortState() == psClosed; }));
 }
 
@@ -170,9 +170,9 @@ TEST(SendBreak, ClosingDuringAYieldingBreakEndsItSafely) {
     EXPECT_GE(whole, 3 * 55);
     QTimer::singleShot(30, [&] { port.SetOpen(false); });
     const auto second = SteadyClock::now();
-    port.SendBreak(100, true);
+    port.SendBreak(365, true);
     const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - second).count();
-    EXPECT_LT(ms, 1000);
+    EXPECT_LT(ms, 10 * 500); // ended by the close, not after the whole 20 s break
     EXPECT_TRUE(waitUntil([&] { return port.PortState() == psClosed; }));
     EXPECT_EQ(port.CurrentDispatcher(), nullptr);
 }
