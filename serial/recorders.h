@@ -1,0 +1,95 @@
+// The trace and the dispatch log of one port, as its dispatcher owns them: safe to call from any
+// thread, and cheap to call when a recorder is off (one relaxed atomic load).
+//
+// The recorder lock is a leaf: it may be taken while holding any of the dispatcher's locks, and
+// nothing else is ever taken while it is held (it calls no handler and no device operation).
+// A dump runs under it, but recording is switched off first, so reads and writes of the port
+// keep going at their own pace and only a concurrent Init/Start waits for the file.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "serial/dispatch_log.h"
+#include "serial/trace_recorder.h"
+
+namespace brimwell {
+
+class Recorders {
+  public:
+    // Milliseconds of the clock that log times count in; the serial time base by default.
+    using MsClock = uint32_t (*)();
+    explicit Recorders(MsClock clock = nullptr);
+
+    // A port was opened: both recorders empty and off, log times count from now.
+    void PortOpened();
+    // The port as the user named it, for the log file's "Device: " line.
+    void SetDeviceLabel(std::string label);
+
+    // ---- Trace ------------------------------------------------------------------------------
+    // Allocates (or empties the existing buffer) and switches tracing on. 0, -1002, -8.
+    int32_t InitTracing(uint32_t entries);
+    // Recording on again with the buffer kept. 0, or -3008 when there is no buffer to record in.
+    int32_t StartTracing();
+    void StopTracing();
+    // Position 0, not wrapped; recording state unchanged. 0 or -3008.
+    int32_t ClearTracing();
+    // Off, buffer freed.
+    void AbortTracing();
+    bool Tracing() const { return tracing_.load(std::memory_order_relaxed); }
+    void AddTraceEntry(char kind, uint8_t byte) { TraceBytes(kind, &byte, 1); }
+    // Records n bytes of one kind (kTraceReceive for reads, kTraceTransmit for puts).
+    void TraceBytes(char kind, const void* bytes, uint32_t n) {
+        if (Tracing() && n > 0) traceLocked(kind, static_cast<const uint8_t*>(bytes), n);
+    }
+    // Switch tracing off, write the trace and free it. 0 (also when there was nothing to write)
+    // or minus the file system's error number.
+    int32_t DumpTrace(const std::string& path, bool hex, bool allHex);
+    int32_t AppendTrace(const std::string& path, bool hex, bool allHex);
+
+    // ---- Dispatch log ------------------------------------------------------------------------
+    int32_t InitDispatchLogging(uint32_t bytes);
+    // 0, or -3009 when there is no log to record in.
+    int32_t StartDispatchLogging();
+    void StopDispatchLogging();
+    int32_t ClearDispatchLogging();
+    void AbortDispatchLogging();
+    bool Logging() const { return logging_.load(std::memory_order_relaxed); }
+    void AddStringToLog(std::string_view text) {
+        AddDispatchEntry(dtUser, dstNone, 0, text.data(), text.size());
+    }
+    // One entry of the event table, stamped with the time since the port opened.
+    void AddDispatchEntry(TDispatchType type, TDispatchSubType subtype, uint32_t data,
+                          const void* extra = nullptr, size_t extraLength = 0) {
+        if (Logging()) logLocked(type, subtype, data, extra, extraLength);
+    }
+    // The rows whose extra data is encoded rather than passed through:
+    // a status trigger added (dtTriggerAlloc) or removed (dtTriggerDispose): its kind as one byte;
+    void LogStatusTriggerKind(TDispatchType type, int32_t handle, uint8_t kind);
+    // a timer trigger set or extended: its ticks as 4 bytes, or "Deactivated";
+    void LogTimerTriggerChange(int32_t handle, int32_t ticks, bool active);
+    // a status trigger armed: its value field as 4 bytes.
+    void LogStatusTriggerArmed(int32_t handle, uint32_t value);
+    int32_t DumpDispatchLog(const std::string& path, bool hex, bool allHex);
+    int32_t AppendDispatchLog(const std::string& path, bool hex, bool allHex);
+
+  private:
+    void traceLocked(char kind, const uint8_t* bytes, uint32_t n);
+    void logLocked(TDispatchType type, TDispatchSubType subtype, uint32_t data, const void* extra, size_t n);
+    int32_t writeTrace(const std::string& path, const RecorderFileOptions& options);
+    int32_t writeLog(const std::string& path, const RecorderFileOptions& options);
+
+    MsClock clock_;
+    std::mutex lock_;
+    std::atomic<bool> tracing_{false};
+    std::atomic<bool> logging_{false};
+    TraceRecorder trace_;
+    DispatchLog log_;
+    uint32_t startMs_ = 0;
+    std::string deviceLabel_;
+};
+
+} // namespace brimwell

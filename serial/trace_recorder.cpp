@@ -1,0 +1,82 @@
+// The trace buffer and its text file.
+#include "serial/trace_recorder.h"
+
+#include <new>
+
+#include "serial/error_codes.h"
+
+namespace brimwell {
+namespace {
+
+void putHeading(RecorderFile& file, char kind) {
+    if (kind == kTraceReceive) {
+        file.put("Receive: ");
+    } else if (kind == kTraceTransmit) {
+        file.put("Transmit: ");
+    } else {
+        file.put("Special-");
+        file.put(kind);
+        file.put(": ");
+    }
+    file.put(kRecorderLineEnd);
+}
+
+} // namespace
+
+int32_t TraceRecorder::Init(uint32_t entries) {
+    if (HasBuffer()) {
+        Clear();
+        return secOK;
+    }
+    // Zero entries would leave nowhere to record the first byte.
+    if (entries == 0 || entries > kTraceSizeMax) return secBadArgument;
+    entries_.reset(new (std::nothrow) Entry[entries]);
+    if (!entries_) return secOutOfMemory;
+    capacity_ = entries;
+    Clear();
+    return secOK;
+}
+
+void TraceRecorder::Clear() {
+    pos_ = 0;
+    wrapped_ = false;
+}
+
+void TraceRecorder::Free() {
+    entries_.reset();
+    capacity_ = 0;
+    Clear();
+}
+
+int32_t TraceRecorder::Write(const std::string& path, const RecorderFileOptions& options) {
+    if (!HasBuffer()) return secOK;
+    if (Empty()) {
+        Free();
+        return secOK;
+    }
+    RecorderFile file;
+    if (const int32_t rc = file.open(path, options.append); rc != 0) return rc;
+
+    const uint32_t first = wrapped_ ? pos_ : 0;
+    const uint32_t count = wrapped_ ? capacity_ : pos_;
+    WrappedItems items(file, 0, {});
+    char previous = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const Entry& e = entries_[(first + i) % capacity_];
+        if (i == 0 || e.kind != previous) {
+            if (i != 0) {
+                file.put(kRecorderLineEnd);
+                file.put(kRecorderLineEnd);
+            }
+            putHeading(file, e.kind);
+            items.restart(0);
+            previous = e.kind;
+        }
+        items.put(renderRecordedByte(e.byte, options.hex, options.allHex).view());
+    }
+    const int32_t rc = file.close();
+    Free();
+    return rc;
+}
+
+} // namespace brimwell

@@ -1,0 +1,292 @@
+// The trace and dispatch-log recorders: what they keep, and the files they write from it.
+#include "serial/recorders.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <regex>
+#include <thread>
+
+#include "serial/error_codes.h"
+#include "support/temp_dir.h"
+
+namespace brimwell {
+namespace {
+
+uint32_t fakeNow = 0;
+uint32_t fakeClock() {
+    return fakeNow;
+}
+
+std::string repeat(std::string_view item, int n) {
+    std::string s;
+    while (n-- > 0)
+        s += item;
+    return s;
+}
+
+struct Recorded {
+    char kind;
+    std::string bytes;
+};
+struct TraceCase {
+    const char* name;
+    uint32_t capacity;
+    std::vector<Recorded> recorded;
+    bool hex, allHex;
+    std::string file;
+};
+
+class TraceFile : public ::testing::TestWithParam<TraceCase> {};
+
+TEST_P(TraceFile, HoldsTheNewestEntriesOldestFirst) {
+    const TraceCase& c = GetParam();
+    test::ScratchDir dir;
+    Recorders r(fakeClock);
+    ASSERT_EQ(r.InitTracing(c.capacity), secOK);
+    for (const auto& e : c.recorded)
+        r.TraceBytes(e.kind, e.bytes.data(), uint32_t(e.bytes.size()));
+    EXPECT_EQ(r.DumpTrace(dir.file("t"), c.hex, c.allHex), secOK);
+    EXPECT_EQ(dir.read("t"), c.file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TraceFile,
+    ::testing::Values(
+        TraceCase{"OldestOverwritten", 3, {{'R', "abcd"}}, true, false, "Receive: \r\nbcd"},
+        TraceCase{"OverwrittenAcrossDirections",
+                  4,
+                  {{'T', "ab"}, {'R', "cde"}},
+                  true,
+                  false,
+                  "Transmit: \r\nb\r\n\r\nReceive: \r\ncde"},
+        TraceCase{"LoadrExample",
+                  100,
+                  {{'T', "LOADR\r"}, {'R', ">"}},
+                  false,
+                  false,
+                  "Transmit: \r\nLOADR[13]\r\n\r\nReceive: \r\n>"},
+        TraceCase{"SpaceInHex", 9, {{'R', " "}}, true, false, "Receive: \r\n[20]"},
+        TraceCase{"SpaceInDecimal", 9, {{'R', " "}}, false, false, "Receive: \r\n "},
+        TraceCase{"DecimalWidths", 9, {{'R', "\x07\x1b\xc8~"}}, false, false, "Receive: \r\n[7][27][200]~"},
+        TraceCase{"AllHexAndOtherKinds",
+                  9,
+                  {{'X', "A"}, {'R', "A"}},
+                  false,
+                  true,
+                  "Special-X: \r\n[41]\r\n\r\nReceive: \r\n[41]"},
+        TraceCase{"SeventyNinePrintables",
+                  100,
+                  {{'R', std::string(79, 'x')}},
+                  true,
+                  false,
+                  "Receive: \r\n" + std::string(78, 'x') + "\r\nx"},
+        TraceCase{"WideItemsWrapWhole",
+                  100,
+                  {{'R', std::string(20, '\r')}},
+                  true,
+                  false,
+                  "Receive: \r\n" + repeat("[0D]", 19) + "\r\n[0D]"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct LogCase {
+    const char* name;
+    uint32_t size;
+    std::function<void(Recorders&)> record;
+    bool hex, allHex;
+    std::string body; // the lines after the seven header lines
+};
+
+class LogFile : public ::testing::TestWithParam<LogCase> {};
+
+TEST_P(LogFile, WritesHeaderAndEntries) {
+    const LogCase& c = GetParam();
+    test::ScratchDir dir;
+    fakeNow = 5000;
+    Recorders r(fakeClock);
+    r.PortOpened();
+    r.SetDeviceLabel("/dev/ttyUSB0");
+    ASSERT_EQ(r.InitDispatchLogging(c.size), secOK);
+    c.record(r);
+    EXPECT_EQ(r.DumpDispatchLog(dir.file("l"), c.hex, c.allHex), secOK);
+
+    const std::string file = dir.read("l");
+    size_t at = 0;
+    std::vector<std::string> header;
+    for (int i = 0; i < 7 && at < file.size(); ++i) {
+        const size_t end = std::min(file.find("\r\n", at), file.size());
+        header.push_back(file.substr(at, end - at));
+        at = end + 2;
+    }
+    ASSERT_EQ(header.size(), 7u) << file;
+    EXPECT_EQ(header[0], "QUAV v4.05");
+    EXPECT_TRUE(std::regex_match(header[1], std::regex("Compiler : (GCC|Clang) [0-9].*"))) << header[1];
+    EXPECT_TRUE(std::regex_match(header[2], std::regex("Operating System : Linux [0-9].* #.*"))) << header[2];
+    EXPECT_EQ(header[3], "Device: /dev/ttyUSB0");
+    EXPECT_TRUE(std::regex_match(header[4], std::regex(R"(Date/time: \d\d/\d\d/\d\d, \d\d:\d\d:\d\d)")));
+    EXPECT_EQ(header[5], "Time      Type      SubType       Data      OtherData");
+    EXPECT_EQ(header[6], "--------  --------  ------------  --------  ---------");
+    EXPECT_EQ(file.substr(std::min(at, file.size())), c.body);
+}
+
+void addText(Recorders& r, const std::string& text) {
+    r.AddStringToLog(text);
+}
+const std::string kUser = "0000.000  User" + std::string(20, ' ') + "00000000  ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LogFile,
+    ::testing::Values(
+        LogCase{"WriteThenRead", 1000,
+                [](Recorders& r) {
+                    r.AddDispatchEntry(dtDispatch, dstWriteCom, 6, "LOADR\r", 6);
+                    fakeNow += 1234;
+                    r.AddDispatchEntry(dtDispatch, dstReadCom, 1, ">", 1);
+                },
+                false, false,
+                "0000.000  Dispatch  WriteCom      00000006  LOADR[13]\r\n"
+                "0001.234  Dispatch  ReadCom       00000001  >\r\n"},
+        LogCase{"TriggerRows", 1000,
+                [](Recorders& r) {
+                    r.LogStatusTriggerKind(dtTriggerAlloc, 0x21, 1);
+                    r.LogStatusTriggerKind(dtTriggerDispose, 0x21, 5);
+                    r.LogTimerTriggerChange(7, 18, true);
+                    r.LogTimerTriggerChange(7, 0, false);
+                    r.AddDispatchEntry(dtTriggerHandlerAlloc, dstEventHandler, 1);
+                    r.AddDispatchEntry(dtTrigger, dstModemStatus, 0x31);
+                },
+                true, false,
+                "0000.000  TrigAllc  Status        00000021  (Modem status)\r\n"
+                "0000.000  TrigDisp  Status        00000021  (Output sent)\r\n"
+                "0000.000  TrDatChg  Timer         00000007  [12][00][00][00]\r\n"
+                "0000.000  TrDatChg  Timer         00000007  Deactivated\r\n"
+                "0000.000  TrgHdAlc  Method        00000001  \r\n"
+                "0000.000  Trigger   4             00000031   (DCTS CTS DSR)\r\n"},
+        LogCase{"AllHexKeepsUserText", 1000,
+                [](Recorders& r) {
+                    addText(r, "a b");
+                    r.AddDispatchEntry(dtDispatch, dstReadCom, 1, "a", 1);
+                },
+                true, true,
+                kUser + "a b\r\n"
+                        "0000.000  Dispatch  ReadCom       00000001  [61]\r\n"},
+        LogCase{"ContinuationIndent", 1000, [](Recorders& r) { addText(r, std::string(40, 'y')); }, true,
+                false,
+                kUser + std::string(33, 'y') + "\r\n" + std::string(44, ' ') + std::string(7, 'y') + "\r\n"},
+        LogCase{"OversizedEntryRefusedOlderStay", 64,
+                [](Recorders& r) {
+                    addText(r, "abc");
+                    addText(r, std::string(48, 'z'));
+                },
+                true, false, kUser + "abc\r\n"},
+        LogCase{"LargeEntryDropsAllOlderIntact", 64,
+                [](Recorders& r) {
+                    addText(r, "abc");
+                    addText(r, std::string(40, 'z'));
+                },
+                true, false,
+                kUser + std::string(33, 'z') + "\r\n" + std::string(44, ' ') + std::string(7, 'z') + "\r\n"},
+        LogCase{"OldestDroppedAcrossTheEnd", 100,
+                [](Recorders& r) {
+                    for (int i = 0; i < 10; ++i)
+                        addText(r, "entry" + std::to_string(i));
+                },
+                true, false,
+                kUser + "entry6\r\n" + kUser + "entry7\r\n" + kUser + "entry8\r\n" + kUser + "entry9\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Nothing recorded, nothing written: an existing file of that name is left as it was.
+TEST(Recorders, EmptyOrAbsentRecorderWritesNoFile) {
+    test::ScratchDir dir;
+    dir.write("keep", "old");
+    Recorders r;
+    EXPECT_EQ(r.DumpTrace(dir.file("keep"), true, false), secOK);
+    EXPECT_EQ(r.DumpDispatchLog(dir.file("new"), true, false), secOK);
+    ASSERT_EQ(r.InitTracing(10), secOK);
+    ASSERT_EQ(r.InitDispatchLogging(1000), secOK);
+    EXPECT_EQ(r.DumpTrace(dir.file("keep"), true, false), secOK);
+    EXPECT_EQ(r.DumpDispatchLog(dir.file("keep"), true, false), secOK);
+    EXPECT_EQ(dir.read("keep"), "old");
+    EXPECT_EQ(dir.read("new"), "<missing>");
+    EXPECT_FALSE(r.Tracing() || r.Logging());
+}
+
+// A file that cannot be opened loses nothing: the recording waits, switched off, for another try.
+TEST(Recorders, FailedOpenKeepsTheRecordingForAnotherFile) {
+    test::ScratchDir dir;
+    Recorders r;
+    ASSERT_EQ(r.InitTracing(10), secOK);
+    ASSERT_EQ(r.InitDispatchLogging(1000), secOK);
+    r.AddTraceEntry('R', 'a');
+    r.AddStringToLog("note");
+    EXPECT_EQ(r.DumpTrace(dir.file("no/such"), true, false), -ENOENT);
+    EXPECT_EQ(r.DumpDispatchLog(dir.file("no/such"), true, false), -ENOENT);
+    r.AddTraceEntry('R', 'b');
+    dir.write("t", "old\r\n");
+    EXPECT_EQ(r.AppendTrace(dir.file("t"), true, false), secOK);
+    EXPECT_EQ(dir.read("t"), "old\r\nReceive: \r\na");
+    EXPECT_EQ(r.AppendDispatchLog(dir.file("l"), true, false), secOK);
+    EXPECT_NE(dir.read("l").find("note\r\n"), std::string::npos);
+}
+
+TEST(Recorders, SwitchingAndLimits) {
+    test::ScratchDir dir;
+    Recorders r;
+    EXPECT_EQ(r.InitTracing(kTraceSizeMax + 1), secBadArgument);
+    EXPECT_EQ(r.InitTracing(0), secBadArgument);
+    EXPECT_EQ(r.StartTracing(), secTracingNotEnabled);
+    EXPECT_EQ(r.InitDispatchLogging(kLogSizeMax + 1), secBadArgument);
+    EXPECT_EQ(r.StartDispatchLogging(), secLoggingNotEnabled);
+    EXPECT_FALSE(r.Tracing() || r.Logging());
+
+    ASSERT_EQ(r.InitTracing(kTraceSizeMax), secOK);
+    r.AddTraceEntry('R', 'a');
+    r.StopTracing();
+    r.AddTraceEntry('R', 'b');
+    EXPECT_EQ(r.StartTracing(), secOK);
+    r.AddTraceEntry('R', 'c');
+    EXPECT_EQ(r.DumpTrace(dir.file("paused"), true, false), secOK);
+    EXPECT_EQ(dir.read("paused"), "Receive: \r\nac");
+
+    ASSERT_EQ(r.InitTracing(3), secOK);
+    r.AddTraceEntry('R', 'a');
+    EXPECT_EQ(r.ClearTracing(), secOK);
+    r.AddTraceEntry('R', 'b');
+    EXPECT_EQ(r.InitTracing(50), secOK); // an existing buffer is emptied, not resized
+    r.TraceBytes('R', "cdef", 4);
+    EXPECT_EQ(r.DumpTrace(dir.file("cleared"), true, false), secOK);
+    EXPECT_EQ(dir.read("cleared"), "Receive: \r\ndef");
+}
+
+// Reads and writes record from different threads; none of their bytes may be lost.
+TEST(Recorders, ThreadsRecordingAtOnceLoseNothing) {
+    test::ScratchDir dir;
+    Recorders r;
+    ASSERT_EQ(r.InitTracing(100000), secOK);
+    ASSERT_EQ(r.InitDispatchLogging(kLogSizeMax), secOK);
+    auto record = [&r](char kind, char byte) {
+        for (int i = 0; i < 20000; ++i) {
+            r.AddTraceEntry(kind, uint8_t(byte));
+            r.AddDispatchEntry(dtDispatch, dstReadCom, 1, &byte, 1);
+        }
+    };
+    std::thread reader(record, 'R', 'x'), writer(record, 'T', 'z');
+    reader.join();
+    writer.join();
+    ASSERT_EQ(r.DumpTrace(dir.file("t"), true, false), secOK);
+    ASSERT_EQ(r.DumpDispatchLog(dir.file("l"), true, false), secOK);
+    const std::string trace = dir.read("t"), log = dir.read("l");
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), 'x'), 20000);
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), 'z'), 20000);
+    for (const char* line : {"00000001  x\r\n", "00000001  z\r\n"}) {
+        size_t n = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
+            ++n;
+        EXPECT_EQ(n, 20000u) << line;
+    }
+}
+
+} // namespace
+} // namespace brimwell
