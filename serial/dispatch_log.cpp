@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <new>
 #include <sys/utsname.h>
 
 #include "serial/error_codes.h"
@@ -131,12 +130,12 @@ int32_t DispatchLog::Init(uint32_t size) {
         Clear();
         return secOK;
     }
-    if (size == 0 || size > kLogSizeMax) return secBadArgument;
-    buffer_.reset(new (std::nothrow) uint8_t[size]);
-    if (!buffer_) return secOutOfMemory;
-    size_ = size;
-    Clear();
-    return secOK;
+    const int32_t rc = allocateRecorderBuffer(buffer_, size, kLogSizeMax);
+    if (rc == secOK) {
+        size_ = size;
+        Clear();
+    }
+    return rc;
 }
 
 void DispatchLog::Clear() {

@@ -3,8 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+
+#include "serial/error_codes.h"
 
 namespace brimwell {
 
@@ -19,6 +23,14 @@ struct RecorderFileOptions {
 inline constexpr std::string_view kRecorderLineEnd = "\r\n";
 // Items are wrapped once a line would grow past this many columns.
 inline constexpr uint32_t kRecorderWrapColumn = 78;
+
+// A recorder's buffer of n elements (1 to max): 0, -1002 for a size outside that, -8 when memory
+// runs out. Zero is refused because a recorder must always have room for its next entry.
+template <typename T> int32_t allocateRecorderBuffer(std::unique_ptr<T[]>& buffer, uint32_t n, uint32_t max) {
+    if (n == 0 || n > max) return secBadArgument;
+    buffer.reset(new (std::nothrow) T[n]);
+    return buffer ? secOK : secOutOfMemory;
+}
 
 // The rendering of one byte ("A", "[0D]", "[13]"); its length is its width in columns.
 struct RenderedByte {

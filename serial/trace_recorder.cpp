@@ -1,8 +1,6 @@
 // The trace buffer and its text file.
 #include "serial/trace_recorder.h"
 
-#include <new>
-
 #include "serial/error_codes.h"
 
 namespace brimwell {
@@ -28,13 +26,9 @@ int32_t TraceRecorder::Init(uint32_t entries) {
         Clear();
         return secOK;
     }
-    // Zero entries would leave nowhere to record the first byte.
-    if (entries == 0 || entries > kTraceSizeMax) return secBadArgument;
-    entries_.reset(new (std::nothrow) Entry[entries]);
-    if (!entries_) return secOutOfMemory;
-    capacity_ = entries;
-    Clear();
-    return secOK;
+    const int32_t rc = allocateRecorderBuffer(entries_, entries, kTraceSizeMax);
+    if (rc == secOK) capacity_ = entries;
+    return rc;
 }
 
 void TraceRecorder::Clear() {
