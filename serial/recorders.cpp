@@ -66,6 +66,11 @@ void Recorders::AbortTracing() {
     trace_.Free();
 }
 
+void Recorders::AddTraceEntry(char kind, uint8_t byte) {
+    std::lock_guard guard(lock_);
+    if (trace_.HasBuffer()) trace_.Add(kind, &byte, 1);
+}
+
 void Recorders::traceLocked(char kind, const uint8_t* bytes, uint32_t n) {
     std::lock_guard guard(lock_);
     // Re-checked under the lock: a dump or abort may have switched tracing off meanwhile.

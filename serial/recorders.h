@@ -40,8 +40,10 @@ class Recorders {
     // Off, buffer freed.
     void AbortTracing();
     bool Tracing() const { return tracing_.load(std::memory_order_relaxed); }
-    void AddTraceEntry(char kind, uint8_t byte) { TraceBytes(kind, &byte, 1); }
-    // Records n bytes of one kind (kTraceReceive for reads, kTraceTransmit for puts).
+    // A caller's own entry, of any kind: kept whenever a buffer exists, also while paused.
+    void AddTraceEntry(char kind, uint8_t byte);
+    // The dispatcher's recording, only while tracing is on: n bytes of one kind (kTraceReceive
+    // for reads, kTraceTransmit for puts).
     void TraceBytes(char kind, const void* bytes, uint32_t n) {
         if (Tracing() && n > 0) traceLocked(kind, static_cast<const uint8_t*>(bytes), n);
     }

@@ -198,7 +198,7 @@ TEST(Recorders, FailedOpenKeepsTheRecordingForAnotherFile) {
     r.AddStringToLog("note");
     EXPECT_EQ(r.DumpTrace(dir.file("no/such"), true, false), -ENOENT);
     EXPECT_EQ(r.DumpDispatchLog(dir.file("no/such"), true, false), -ENOENT);
-    r.AddTraceEntry('R', 'b');
+    r.TraceBytes('R', "b", 1);
     dir.write("t", "old\r\n");
     EXPECT_EQ(r.AppendTrace(dir.file("t"), true, false), secOK);
     EXPECT_EQ(dir.read("t"), "old\r\nReceive: \r\na");
@@ -217,13 +217,14 @@ TEST(Recorders, SwitchingAndLimits) {
     EXPECT_FALSE(r.Tracing() || r.Logging());
 
     ASSERT_EQ(r.InitTracing(kTraceSizeMax), secOK);
-    r.AddTraceEntry('R', 'a');
+    r.TraceBytes('R', "a", 1);
     r.StopTracing();
-    r.AddTraceEntry('R', 'b');
+    r.TraceBytes('R', "b", 1);
+    r.AddTraceEntry('X', 'c'); // a caller's own entry is kept while the recording pauses
     EXPECT_EQ(r.StartTracing(), secOK);
-    r.AddTraceEntry('R', 'c');
+    r.TraceBytes('R', "d", 1);
     EXPECT_EQ(r.DumpTrace(dir.file("paused"), true, false), secOK);
-    EXPECT_EQ(dir.read("paused"), "Receive: \r\nac");
+    EXPECT_EQ(dir.read("paused"), "Receive: \r\na\r\n\r\nSpecial-X: \r\nc\r\n\r\nReceive: \r\nd");
 
     ASSERT_EQ(r.InitTracing(3), secOK);
     r.AddTraceEntry('R', 'a');
