@@ -5,6 +5,7 @@
 
 #include "serial/error_codes.h"
 #include "serial/time_base.h"
+#include "serial/triggers.h"
 
 namespace brimwell {
 namespace {
@@ -129,6 +130,19 @@ void Recorders::logLocked(TDispatchType type, TDispatchSubType subtype, uint32_t
     std::lock_guard guard(lock_);
     if (!logging_.load(std::memory_order_relaxed) || !log_.HasBuffer() || n > kLogSizeMax) return;
     log_.Add(type, subtype, clock_() - startMs_, data, extra, static_cast<uint32_t>(n));
+}
+
+void Recorders::LogTriggerAnnounced(uint32_t message, uint32_t value) {
+    switch (message) {
+    case kTriggerAvail:
+        return AddDispatchEntry(dtTrigger, dstAvail, value);
+    case kTriggerData:
+        return AddDispatchEntry(dtTrigger, dstData, value);
+    case kTriggerTimer:
+        return AddDispatchEntry(dtTrigger, dstTimer, value);
+    case kTriggerStatus:
+        return AddDispatchEntry(dtTrigger, dstStatus, value);
+    }
 }
 
 void Recorders::LogStatusTriggerKind(TDispatchType type, int32_t handle, uint8_t kind) {

@@ -68,6 +68,9 @@ class Recorders {
                           const void* extra = nullptr, size_t extraLength = 0) {
         if (Logging()) logLocked(type, subtype, data, extra, extraLength);
     }
+    // A notification announced (message kTriggerAvail, kTriggerData, kTriggerTimer or
+    // kTriggerStatus): the byte count for avail, else the trigger's handle.
+    void LogTriggerAnnounced(uint32_t message, uint32_t value);
     // The rows whose extra data is encoded rather than passed through:
     // a status trigger added (dtTriggerAlloc) or removed (dtTriggerDispose): its kind as one byte;
     void LogStatusTriggerKind(TDispatchType type, int32_t handle, uint8_t kind);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "serial/error_codes.h"
+#include "serial/triggers.h"
 #include "support/temp_dir.h"
 
 namespace brimwell {
@@ -131,6 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
                     r.LogTimerTriggerChange(7, 0, false);
                     r.AddDispatchEntry(dtTriggerHandlerAlloc, dstEventHandler, 1);
                     r.AddDispatchEntry(dtTrigger, dstModemStatus, 0x31);
+                    r.LogTriggerAnnounced(kTriggerData, 0x42);
                 },
                 true, false,
                 "0000.000  TrigAllc  Status        00000021  (Modem status)\r\n"
@@ -138,7 +140,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "0000.000  TrDatChg  Timer         00000007  [12][00][00][00]\r\n"
                 "0000.000  TrDatChg  Timer         00000007  Deactivated\r\n"
                 "0000.000  TrgHdAlc  Method        00000001  \r\n"
-                "0000.000  Trigger   4             00000031   (DCTS CTS DSR)\r\n"},
+                "0000.000  Trigger   4             00000031   (DCTS CTS DSR)\r\n"
+                "0000.000  Trigger   Data          00000042  \r\n"},
         LogCase{"AllHexKeepsUserText", 1000,
                 [](Recorders& r) {
                     r.AddStringToLog("a b");
