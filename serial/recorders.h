@@ -53,6 +53,7 @@ class Recorders {
     int32_t AppendTrace(const std::string& path, bool hex, bool allHex);
 
     // ---- Dispatch log ------------------------------------------------------------------------
+    // Allocates (or empties the existing log) and switches logging on. 0, -1002, -8.
     int32_t InitDispatchLogging(uint32_t bytes);
     // 0, or -3009 when there is no log to record in.
     int32_t StartDispatchLogging();
