@@ -238,13 +238,14 @@ int32_t DispatchLog::Write(const std::string& path, const RecorderFileOptions& o
     putLine(file, "Date/time: ", header.dateTime.empty() ? nowText() : header.dateTime);
     putLine(file, kColumnHeader);
     putLine(file, kColumnRule);
-    while (!Empty()) {
-        const Header h = headerAt(tail_);
-        writeEntry(file, h, (tail_ + kLogHeaderSize) % size_, options);
-        dropOldest();
+    for (uint32_t at = tail_, left = size_ - free_; left > 0;) {
+        const Header h = headerAt(at);
+        writeEntry(file, h, (at + kLogHeaderSize) % size_, options);
+        at = (at + kLogHeaderSize + h.length) % size_;
+        left -= kLogHeaderSize + h.length;
     }
     const int32_t rc = file.close();
-    Free();
+    if (rc == 0) Free();
     return rc;
 }
 

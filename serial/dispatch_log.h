@@ -89,7 +89,7 @@ class DispatchLog {
 
     // Writes the header lines and every entry, oldest first, and frees the log. An empty log is
     // freed without touching the file. 0 or minus the error number; when the file cannot be
-    // opened the log is kept, so that it can be written under another name.
+    // opened or written the log is kept, so that it can be written under another name.
     int32_t Write(const std::string& path, const RecorderFileOptions& options, const LogFileHeader& header);
 
   private:

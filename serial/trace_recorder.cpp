@@ -69,7 +69,7 @@ int32_t TraceRecorder::Write(const std::string& path, const RecorderFileOptions&
         items.put(renderRecordedByte(e.byte, options.hex, options.allHex).view());
     }
     const int32_t rc = file.close();
-    Free();
+    if (rc == 0) Free();
     return rc;
 }
 

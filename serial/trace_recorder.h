@@ -45,8 +45,8 @@ class TraceRecorder {
     }
 
     // Writes the entries, oldest first, and frees the buffer. An empty buffer is freed without
-    // touching the file. 0 or minus the error number. When the file cannot be opened the buffer
-    // is kept, so that the trace is not lost and can be written under another name.
+    // touching the file. 0 or minus the error number. When the file cannot be opened or written
+    // the buffer is kept, so that the trace is not lost and can be written under another name.
     int32_t Write(const std::string& path, const RecorderFileOptions& options);
 
   private:

@@ -191,7 +191,7 @@ TEST(Recorders, EmptyOrAbsentRecorderWritesNoFile) {
     EXPECT_FALSE(r.Tracing() || r.Logging());
 }
 
-// A file that cannot be opened loses nothing: the recording waits, switched off, for another try.
+// A file that cannot be opened or written loses nothing: the recording waits, off, for another try.
 TEST(Recorders, FailedOpenKeepsTheRecordingForAnotherFile) {
     test::ScratchDir dir;
     Recorders r;
@@ -201,6 +201,8 @@ TEST(Recorders, FailedOpenKeepsTheRecordingForAnotherFile) {
     r.AddStringToLog("note");
     EXPECT_EQ(r.DumpTrace(dir.file("no/such"), true, false), -ENOENT);
     EXPECT_EQ(r.DumpDispatchLog(dir.file("no/such"), true, false), -ENOENT);
+    EXPECT_EQ(r.DumpTrace("/dev/full", true, false), -ENOSPC);
+    EXPECT_EQ(r.DumpDispatchLog("/dev/full", true, false), -ENOSPC);
     r.TraceBytes('R', "b", 1);
     dir.write("t", "old\r\n");
     EXPECT_EQ(r.AppendTrace(dir.file("t"), true, false), secOK);
