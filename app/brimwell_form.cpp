@@ -3,6 +3,7 @@
 
 #include "app/com_select_form.h"
 #include "app/dialogs.h"
+#include "app/pci/pci_board_link.h"
 #include "app/window_host.h"
 #include "lights/sl_controller.h"
 #include "lights/status_light.h"
@@ -105,11 +106,10 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
 
     serialLink_ = std::make_unique<script::SerialLink>(*QuavComPort1);
     engine_->setSerialLink(serialLink_.get());
-    // No PCI board link is built yet: the serial port is the only road to the unit.
-    engine_->LinkMode = script::kLinkSerial;
 
     buildControls();
     buildMenus();
+    enumeratePciBoards();
 
     QuavSLController1 = new TQuavSLController(this, QuavComPort1);
     TLightSet lights;
@@ -248,8 +248,11 @@ void TBrimwellForm::buildMenus() {
     PC1 = bar->addMenu(QStringLiteral("PCI Board(s)"));
     PCIConnect = PC1->addAction(QStringLiteral("Connected"));
     PCIConnect->setCheckable(true);
-    // No usable PCI board can be found until the board link is built.
-    PCIConnect->setEnabled(false);
+    // The item's own toggle is undone: PCIConnectClick decides from the state before the click.
+    connect(PCIConnect, &QAction::triggered, this, [this] {
+        PCIConnect->setChecked(!PCIConnect->isChecked());
+        PCIConnectClick();
+    });
 
     ConfigMenu = bar->addMenu(QStringLiteral("RS232 Config"));
     COMPortMenu = ConfigMenu->addMenu(QStringLiteral("COM Port"));
@@ -429,6 +432,8 @@ void TBrimwellForm::FormShow() {
         else
             ComCheckBox->setEnabled(false);
         setMonitoring(true);
+    } else if (engine_->LinkMode == script::kLinkPci) {
+        PCIConnectClick();
     }
 
     if (AutomaticMode) {

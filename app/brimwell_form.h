@@ -31,6 +31,10 @@ namespace script {
 class TProgressForm;
 } // namespace script
 
+namespace pci {
+class PciBoardLink;
+} // namespace pci
+
 class WindowHost;
 
 class TBrimwellForm : public QMainWindow {
@@ -69,6 +73,9 @@ class TBrimwellForm : public QMainWindow {
     void COM2MenuClick();
     void SearchAllMenuClick();
     void ComCheckBoxClick();
+
+    // PCI board link: the enumeration of the constructor and the "Connected" item.
+    void PCIConnectClick();
     void setBaudFromMenu(int baud); // N12001Click ... N576001Click
     void QuavComPort1TriggerAvail(uint16_t count);
 
@@ -94,6 +101,7 @@ class TBrimwellForm : public QMainWindow {
     script::UnitLink& serialLink() { return *serialLink_; }
     TQuavComPort& port() { return *QuavComPort1; }
     WindowHost& host() { return *host_; }
+    pci::PciBoardLink& pciLink() { return *pciLink_; }
 
     // How the process ends: after an unattended run and after a confirmed close during an upload.
     // The default hides the window and ends the process at once with the code.
@@ -165,6 +173,7 @@ class TBrimwellForm : public QMainWindow {
     void applyPortSettings(const script::LoaderSettings& s);
     // COM1MenuClick and COM2MenuClick: probe port n on the operator's request.
     void comMenuClick(int n);
+    void enumeratePciBoards();
     void endProcess(int code);
     bool FormCloseQuery();
 
@@ -173,6 +182,7 @@ class TBrimwellForm : public QMainWindow {
     std::unique_ptr<script::ScriptEngine> engine_;
     std::unique_ptr<TQuavComPort> portHolder_;
     std::unique_ptr<script::UnitLink> serialLink_;
+    std::unique_ptr<pci::PciBoardLink> pciLink_;
     ExitHandler exitHandler_;
     bool shown_ = false;
     bool startupFinished_ = false;

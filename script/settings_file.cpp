@@ -2,6 +2,7 @@
 // section headers and empty lines are skipped, and each of the first 29 lines has its own rule.
 #include "script/settings_file.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -50,6 +51,13 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
         const std::string trimmed = skipSpaces(value);
         if (!trimmed.empty() && trimmed[0] == '/') {
             s.DefaultComDevice = trimmed;
+            break;
+        }
+        // "PCI:3" is the PCI link, not COM3.
+        if (trimmed.size() >= 3 && std::toupper(static_cast<unsigned char>(trimmed[0])) == 'P' &&
+            std::toupper(static_cast<unsigned char>(trimmed[1])) == 'C' &&
+            std::toupper(static_cast<unsigned char>(trimmed[2])) == 'I') {
+            s.PciPort = trimmed.substr(0, trimmed.find_last_not_of(" \t\r") + 1);
             break;
         }
         const std::size_t at = value.find_first_of("123456789");

@@ -20,6 +20,7 @@ struct LoaderSettings {
     // 1, Linux extension: a value starting with "/" names the device itself (DefaultComPort
     // then keeps its previous value). Empty when not given.
     std::string DefaultComDevice;
+    std::string PciPort; // setting 1 names the PCI link ("PCI" or "PCI:N"), never a COM number
 
     // 2: a valid rate (1200 ... 115200) when given. An invalid rate leaves it empty and puts
     // "Error! Baud Rate set in INI file is invalid!" into `messages`.

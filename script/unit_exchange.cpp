@@ -20,7 +20,12 @@ constexpr int kCaptureChunk = ScriptEngine::kCaptureSize - 1;
 
 void ScriptEngine::SendString(const std::string& text) {
     if (LinkMode == kLinkPci && board_ != nullptr) {
-        board_->board_put_string(SelectedBoard, text);
+        // Text that did not reach the board would leave the run waiting on a unit that never got
+        // the command; it ends the run as a failed serial write does (one message per run).
+        if (!board_->board_put_string(SelectedBoard, text)) {
+            if (Cancelled == 0) showError("Error! Writing to the PCI board failed.");
+            Cancelled = 1;
+        }
         return;
     }
     if (LinkMode == kLinkSerial) {

@@ -60,8 +60,8 @@ public:
     virtual ~BoardLink() = default;
 
     // Offers each character up to 51 times, 500 ms apart, while the board is busy; a character
-    // refused 51 times drops the rest of the text.
-    virtual void board_put_string(int board, const std::string& text) = 0;
+    // refused 51 times drops the rest of the text and makes the call false.
+    virtual bool board_put_string(int board, const std::string& text) = 0;
     // A byte when one is waiting, nothing otherwise.
     virtual std::optional<uint8_t> board_get_char(int board) = 0;
     // Writes 3 to the board's status address.

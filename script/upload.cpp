@@ -183,9 +183,17 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
     if (LinkMode == kLinkPci) {
         if (board_ == nullptr) return;
         for (int i = 0; i < length; ++i) {
-            // A byte refused 51 times is skipped; the next one follows.
-            for (int tries = 0; !board_->board_put_char(SelectedBoard, data[i]) && tries < kPciPutRetries; ++tries)
+            int tries = 0;
+            while (!board_->board_put_char(SelectedBoard, data[i])) {
+                if (tries++ == kPciPutRetries) {
+                    // Skipping the byte would leave the unit with a corrupted image.
+                    showError("Error! The PCI board refused a data byte " + std::to_string(tries) +
+                              " times. Cancel upload.");
+                    Cancelled = 1;
+                    return;
+                }
                 waitMs(kPciBusyPauseMs);
+            }
         }
         return;
     }

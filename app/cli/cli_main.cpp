@@ -4,6 +4,7 @@
 
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
+#include "app/cli/pci_run.h"
 #include "app/cli/com_port_link.h"
 #include "app/cli/port_setup.h"
 #include "app/port_probe.h"
@@ -114,6 +115,8 @@ void configurePort(TQuavComPort& port, const script::LoaderSettings& settings, c
 
 } // namespace
 
+int exitCodeFor(script::RunOutcome outcome, CliHost& host);
+
 int runMain(int argc, char** argv) {
     RunOptions options;
     std::string error;
@@ -180,11 +183,31 @@ int runMain(int argc, char** argv) {
     PortSetup setup(port, engine, host);
     setup.setStopCheck([&] { return stop.requested(); });
     auto closePort = [&] { closeComPortQuietly(port); };
+    auto runScript = [&](const std::string& where) {
+        host.note("Running " + options.script + " on " + where);
+        running = true;
+        const script::RunOutcome outcome = engine.PickButtonClick(options.script);
+        running = false;
+        closePort();
+        return exitCodeFor(outcome, host);
+    };
+
+    std::string pciError;
+    const std::string& linkName = options.port.empty() ? settings.PciPort : options.port;
+    if (const std::optional<int> board = pciBoardOf(linkName, pciError); board || !pciError.empty()) {
+        if (!board) return setupError("setting 1: " + pciError);
+        pci::PciBoardLink boards(pci::installedPciDriver());
+        if (!preparePciRun(*board, boards, engine, host, pciError)) return setupError(pciError);
+        return runScript(describeBoards(engine));
+    }
+    for (uint32_t n : {1u, 2u, static_cast<uint32_t>(std::max(settings.DefaultComPort, 0))})
+        if (const std::string reserved = reservedComMapping(n); !reserved.empty()) return setupError(reserved);
 
     uint16_t chosen = 0;
     if (!options.port.empty()) {
         chosen = setup.numberFor(options.port, error);
         if (chosen == 0) return setupError(error);
+        if (const std::string reserved = reservedComMapping(chosen); !reserved.empty()) return setupError(reserved);
         if (!setup.open(chosen, error))
             return setupError(error +
                               "; check the device name and the connection, or name another port with --port");
@@ -228,12 +251,10 @@ int runMain(int argc, char** argv) {
         return kExitFailed;
     }
 
-    host.note("Running " + options.script + " on " + PortSetup::describe(chosen) + " at " +
-              std::to_string(port.Baud()) + " baud");
-    running = true;
-    const script::RunOutcome outcome = engine.PickButtonClick(options.script);
-    running = false;
-    closePort();
+    return runScript(PortSetup::describe(chosen) + " at " + std::to_string(port.Baud()) + " baud");
+}
+
+int exitCodeFor(script::RunOutcome outcome, CliHost& host) {
     if (outcome != script::RunOutcome::Completed) return kExitFailed;
     // Some failures let the script go on (a data file that does not open skips its upload); the
     // window leaves them to the operator who read the message box, but an unattended caller only

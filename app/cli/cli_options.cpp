@@ -1,17 +1,21 @@
 // Parsing of "brimwell run SCRIPT [--port COMn|DEVICE] [--baud N] [--settings FILE]".
 #include "app/cli/cli_options.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cstring>
 
 namespace brimwell::cli {
 
 const char* runUsage() {
-    return "usage: brimwell run SCRIPT [--port COMn|DEVICE] [--baud N] [--settings FILE]\n"
+    return "usage: brimwell run SCRIPT [--port COMn|DEVICE|PCI|PCI:N] [--baud N] [--settings FILE]\n"
            "  SCRIPT           the .sld script to run\n"
            "  --port COMn      use port COMn (COMn maps to /dev/ttyS(n-1) or $BRIMWELL_COMn)\n"
            "  --port DEVICE    use the serial device at this path\n"
+           "  --port PCI       run over the PCI board link, once per board found ($BRIMWELL_PCI_DIR\n"
+           "                   holds the driver's sockets); PCI:N runs on the board with ID N only\n"
            "                   without --port: setting 1 of the settings file, else COM1 and COM2\n"
            "                   are probed for the unit's prompt\n"
            "  --baud N         line rate: 1200 2400 4800 9600 19200 38400 57600 115200\n"
@@ -24,6 +28,23 @@ bool isSupportedBaud(long baud) {
     for (long r : rates)
         if (r == baud) return true;
     return false;
+}
+
+std::optional<int> pciBoardOf(const std::string& name, std::string& error) {
+    if (name.size() < 3 || !std::equal(name.begin(), name.begin() + 3, "PCI", [](char a, char b) {
+            return std::toupper(static_cast<unsigned char>(a)) == b;
+        }))
+        return std::nullopt;
+    if (name.size() == 3) return kAllBoards;
+    int board = -1;
+    const char* first = name.data() + 4;
+    const char* last = name.data() + name.size();
+    const auto [ptr, ec] = std::from_chars(first, last, board);
+    if (name[3] != ':' || first == last || ec != std::errc() || ptr != last || board < 0 || board > 15) {
+        error = name + ": the PCI link is named PCI (every board) or PCI:N with a board ID N from 0 to 15";
+        return std::nullopt;
+    }
+    return board;
 }
 
 bool parseRunOptions(int argc, char** argv, RunOptions& out, std::string& error) {
@@ -57,6 +78,7 @@ bool parseRunOptions(int argc, char** argv, RunOptions& out, std::string& error)
             return true;
         } else if (arg == "--port") {
             if (!value(out.port)) return false;
+            if (!pciBoardOf(out.port, error) && !error.empty()) return false;
         } else if (arg == "--baud") {
             std::string v;
             if (!value(v)) return false;

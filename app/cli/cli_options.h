@@ -12,7 +12,7 @@ inline constexpr int kExitSetup = 2;
 
 struct RunOptions {
     std::string script;
-    std::string port;                    // "COMn" or a device path; empty: settings, then probe COM1 and COM2
+    std::string port; // "COMn", a device path, "PCI" or "PCI:N"; empty: settings, then probe COM1 and COM2
     std::optional<int> baud;             // overrides setting 2
     std::optional<std::string> settings; // settings file; default LoaderDefault.ini in the current directory
     bool help = false;
@@ -22,6 +22,12 @@ struct RunOptions {
 bool parseRunOptions(int argc, char** argv, RunOptions& out, std::string& error);
 
 const char* runUsage();
+
+// "PCI" (every mapped board, kAllBoards) and "PCI:N" (board ID N, 0..15), in any case, name the PCI
+// board link; they are never device names. Nothing for other names; for a malformed PCI name,
+// nothing with the reason in `error`.
+inline constexpr int kAllBoards = -1;
+std::optional<int> pciBoardOf(const std::string& name, std::string& error);
 
 // The line rates the port accepts from the command line (the same set as the settings file).
 bool isSupportedBaud(long baud);

@@ -23,8 +23,10 @@ public:
     std::map<std::string, std::string> answers;
     bool silent = false;
 
-    void board_put_string(int board, const std::string& text) override {
+    bool board_put_string(int board, const std::string& text) override {
+        if (boards[board].busyOffers > 0) return false; // the board stays busy past the retries
         for (char c : text) take(board, static_cast<uint8_t>(c));
+        return true;
     }
     std::optional<uint8_t> board_get_char(int board) override {
         Board& b = boards[board];
@@ -114,12 +116,14 @@ TEST(PciLink, NoBoardMappedIsNotACompletedRun) {
     EXPECT_EQ(b.host.messages, std::vector<std::string>{"Unsuccessful.  Upload terminated by user."});
 }
 
-TEST(PciLink, RefusedBytesAreOfferedFiftyOneTimesThenSkipped) {
+TEST(PciLink, ABytePastFiftyOneOffersCancelsTheUpload) {
     struct Row {
         int busy;
         std::string received;
+        std::vector<std::string> messages;
     };
-    for (const Row& r : {Row{50, "ab"}, Row{51, "b"}}) {
+    const std::vector<std::string> refused{"Error! The PCI board refused a data byte 51 times. Cancel upload."};
+    for (const Row& r : {Row{50, "ab", {}}, Row{51, "", refused}}) {
         PciBench b;
         b.engine.SelectedBoard = 2;
         b.boards.silent = true;
@@ -127,8 +131,18 @@ TEST(PciLink, RefusedBytesAreOfferedFiftyOneTimesThenSkipped) {
         const uint8_t data[] = {'a', 'b'};
         b.engine.SendByte(2, data);
         EXPECT_EQ(b.boards.boards[2].received, r.received) << r.busy;
-        EXPECT_TRUE(b.host.messages.empty());
+        EXPECT_EQ(b.host.messages, r.messages) << r.busy;
+        EXPECT_EQ(b.engine.Cancelled, r.messages.empty() ? 0 : 1) << r.busy;
     }
+}
+
+TEST(PciLink, TextTheBoardRefusedFailsTheRun) {
+    PciBench b;
+    b.engine.BoardMap[4] = 0;
+    b.boards.boards[4].busyOffers = 1;
+    EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_SC \"x\"\n_SC \"y\"\n")), RunOutcome::Failed);
+    EXPECT_EQ(b.host.messages, (std::vector<std::string>{"Error! Writing to the PCI board failed.",
+                                                          "Unsuccessful.  Upload terminated by user."}));
 }
 
 TEST(PciLink, PromptWaitPollsAtMostTheLimit) {

@@ -26,12 +26,6 @@ void report(const std::string& line) {
     std::fflush(stdout);
 }
 
-std::string hex(uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%x", v);
-    return buf;
-}
-
 bool continuing(Nanos now, Nanos lineFree) {
     return now >= lineFree && now - lineFree <= kPacingSlice;
 }
@@ -62,26 +56,7 @@ Line::~Line() {
 }
 
 void Line::onLoad(const LoadRecord& r, const std::vector<uint8_t>& image) {
-    const std::string facts = " keyword=" + r.keyword + " address=" + r.address + " version=" + r.version +
-                              " size=" + std::to_string(r.size) + " received=" + std::to_string(r.received) +
-                              " checksum=" + hex(r.receivedChecksum) +
-                              " announced=" + hex(r.announcedChecksum) +
-                              " first_ns=" + std::to_string(r.firstByte) +
-                              " last_ns=" + std::to_string(r.lastByte) + " source=" + source_;
-    if (!r.ok) {
-        report("LOAD-ERROR " + r.error + facts);
-        return;
-    }
-    if (opt_.storeDir.empty()) {
-        report("RECEIVED -" + facts);
-        return;
-    }
-    std::string error;
-    const std::string path = storeImage(opt_.storeDir, r, image, error);
-    if (path.empty())
-        report("STORE-ERROR " + error + facts);
-    else
-        report("STORED " + path + facts);
+    report(loadReport(r, image, opt_.storeDir, source_));
 }
 
 short Line::pollEvents(Nanos now) const {

@@ -22,6 +22,12 @@ std::string safe(const std::string& s) {
     return out;
 }
 
+std::string hex(uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%x", v);
+    return buf;
+}
+
 } // namespace
 
 std::string imageFileName(const LoadRecord& r) {
@@ -59,6 +65,22 @@ std::string storeImage(const std::string& dir, const LoadRecord& r, const std::v
         return {};
     }
     return path;
+}
+
+std::string loadReport(const LoadRecord& r, const std::vector<uint8_t>& image, const std::string& dir,
+                       const std::string& source) {
+    const std::string facts = " keyword=" + r.keyword + " address=" + r.address + " version=" + r.version +
+                              " size=" + std::to_string(r.size) + " received=" + std::to_string(r.received) +
+                              " checksum=" + hex(r.receivedChecksum) +
+                              " announced=" + hex(r.announcedChecksum) +
+                              " first_ns=" + std::to_string(r.firstByte) +
+                              " last_ns=" + std::to_string(r.lastByte) + " source=" + source;
+    if (!r.ok) return "LOAD-ERROR " + r.error + facts;
+    if (dir.empty()) return "RECEIVED -" + facts;
+    std::string error;
+    const std::string path = storeImage(dir, r, image, error);
+    if (path.empty()) return "STORE-ERROR " + error + facts;
+    return "STORED " + path + facts;
 }
 
 } // namespace brimwell::unitsim

@@ -17,4 +17,9 @@ std::string imageFileName(const LoadRecord& r);
 std::string storeImage(const std::string& dir, const LoadRecord& r, const std::vector<uint8_t>& image,
                        std::string& error);
 
+// What the simulator reports for a finished load, storing the image first when `dir` is not empty:
+// "STORED path facts", "RECEIVED - facts" (no store), "LOAD-ERROR why facts" or "STORE-ERROR why facts".
+std::string loadReport(const LoadRecord& r, const std::vector<uint8_t>& image, const std::string& dir,
+                       const std::string& source);
+
 } // namespace brimwell::unitsim

@@ -1,0 +1,53 @@
+// The window's side of the PCI board link: the enumeration its constructor runs and the
+// "PCI Board(s)" -> "Connected" item that switches between the board and the serial port.
+#include "app/brimwell_form.h"
+
+#include "app/pci/pci_board_link.h"
+#include "serial/component/com_port.h"
+#include "terminal/widget/quav_terminal.h"
+
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+
+namespace brimwell {
+
+void TBrimwellForm::enumeratePciBoards() {
+    pciLink_ = std::make_unique<pci::PciBoardLink>(pci::installedPciDriver());
+    const pci::Enumeration found = pciLink_->enumerate();
+    engine_->setBoardLink(pciLink_.get());
+    engine_->BoardMap = pciLink_->BoardMap;
+    engine_->SelectedBoard = pciLink_->SelectedBoard;
+    // An unsound board ID disables the link for the whole run; the item never comes back.
+    PCIConnect->setEnabled(found.usable);
+    engine_->LinkMode = found.usable ? script::kLinkPci : script::kLinkSerial;
+    for (const std::string& m : found.messages)
+        showMessage(QString::fromStdString(m));
+}
+
+void TBrimwellForm::PCIConnectClick() {
+    if (!PCIConnect->isEnabled()) return;
+    if (PCIConnect->isChecked()) {
+        QuavTerminal1->show();
+        RS232GroupBox->show();
+        engine_->LinkMode = script::kLinkSerial;
+        PCIConnect->setChecked(false);
+        setStatusText(QStringLiteral("Not connected."));
+        return;
+    }
+    try {
+        QuavComPort1->SetOpen(false);
+        QuavComPort1->SetComNumber(0);
+    } catch (const std::exception& e) {
+        showMessage(QString::fromStdString(e.what()));
+    }
+    QuavTerminal1->ClearAll();
+    QuavTerminal1->hide();
+    RS232GroupBox->hide();
+    ComNumberLabel->setText(QStringLiteral("None"));
+    engine_->LinkMode = script::kLinkPci;
+    PCIConnect->setChecked(true);
+    setStatusText(QStringLiteral("Established communication on PCI board."));
+}
+
+} // namespace brimwell
