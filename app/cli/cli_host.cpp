@@ -97,4 +97,11 @@ void CliHost::hideProgress() {
     }
 }
 
+void CliHost::setPciBoardLabel(bool visible, const std::string& caption) {
+    // Which board the next upload goes to, as the progress window's label tells it.
+    if (!visible) return;
+    std::fprintf(progress_, "%s\n", caption.c_str());
+    std::fflush(progress_);
+}
+
 } // namespace brimwell::cli

@@ -23,6 +23,7 @@ class CliHost : public script::ScriptHost {
     void showProgress(const script::ProgressInfo& info) override;
     void stepProgress() override;
     void hideProgress() override;
+    void setPciBoardLabel(bool visible, const std::string& caption) override;
     void runFinished(script::RunOutcome outcome) override { finished_ = outcome; }
 
     // Every message-box text shown so far, in order (what the operator would have had to close).

@@ -31,9 +31,14 @@ std::string simPath() {
     return buildDir() + "/bin/brimwell-unit-sim";
 }
 
-UnitSim::UnitSim(const std::string& linkPath, const std::string& storeDir,
-                 const std::vector<std::string>& extra)
-    : link_(linkPath) {
+std::string boardSimPath() {
+    return buildDir() + "/bin/brimwell-board-sim";
+}
+
+namespace {
+
+std::vector<std::string> unitSimArgs(const std::string& linkPath, const std::string& storeDir,
+                                     const std::vector<std::string>& extra) {
     ::unlink(linkPath.c_str());
     std::vector<std::string> args{simPath(), "--link", linkPath, "--quiet"};
     if (!storeDir.empty()) {
@@ -41,6 +46,16 @@ UnitSim::UnitSim(const std::string& linkPath, const std::string& storeDir,
         args.push_back(storeDir);
     }
     args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+} // namespace
+
+UnitSim::UnitSim(const std::string& linkPath, const std::string& storeDir, const std::vector<std::string>& extra)
+    : UnitSim(unitSimArgs(linkPath, storeDir, extra), linkPath) {}
+
+UnitSim::UnitSim(std::vector<std::string> args, const std::string& appears) : link_(appears) {
+    const std::string& linkPath = appears;
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());

@@ -62,6 +62,8 @@ class UnitSim {
   public:
     UnitSim(const std::string& linkPath, const std::string& storeDir,
             const std::vector<std::string>& extra = {});
+    // Any simulator program with its arguments, started once `appears` exists.
+    UnitSim(std::vector<std::string> argv, const std::string& appears);
     ~UnitSim();
     UnitSim(const UnitSim&) = delete;
     UnitSim& operator=(const UnitSim&) = delete;
@@ -87,6 +89,7 @@ class TempDir {
 
 std::string buildDir();
 std::string simPath();
+std::string boardSimPath();
 std::string readFile(const std::string& path);
 // Files in `dir` (names only), sorted.
 std::vector<std::string> listDir(const std::string& dir);

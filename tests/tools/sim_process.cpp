@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -187,6 +188,14 @@ bool SimUnit::start(const TempDir& dir, const std::vector<std::string>& extraArg
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     if (!process.start(binDir() + "/brimwell-unit-sim", args)) return false;
     return process.waitForLine("READY").has_value();
+}
+
+bool SimBoards::start(const std::string& socketDir, const std::vector<std::string>& extraArgs) {
+    dir = socketDir;
+    ::mkdir(dir.c_str(), 0755);
+    std::vector<std::string> args{"--dir", dir};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    return process.start(binDir() + "/brimwell-board-sim", args) && process.waitForLine("READY").has_value();
 }
 
 std::string field(const std::string& line, const std::string& key) {

@@ -76,6 +76,14 @@ struct SimUnit {
                const std::string& linkName = "unit");
 };
 
+// brimwell-board-sim serving its boards' sockets in `dir` (the tool's BRIMWELL_PCI_DIR).
+struct SimBoards {
+    ChildProcess process;
+    std::string dir;
+    bool start(const std::string& socketDir, const std::vector<std::string>& extraArgs);
+    std::string env() const { return "BRIMWELL_PCI_DIR=" + dir; }
+};
+
 // Value of "key=" in a report line such as "STORED path size=... first_ns=...".
 std::string field(const std::string& line, const std::string& key);
 

@@ -50,6 +50,7 @@ const char* usage() {
            "  --driver-version M.N  driver version in the configuration record (default 4.0; 3.14 cannot\n"
            "                        read the vendor and device IDs)\n"
            "  --store DIR           write every good image into DIR, as brimwell-unit-sim does\n"
+           "                        (DIR/board<i> for device i when there are several boards)\n"
            "  --start-in-loader     the units start in loader mode\n"
            "faults:\n"
            "  --never-ready         status bit 7 is never set: nothing the unit sends reaches the host\n"
@@ -162,10 +163,18 @@ int listenOn(const std::string& path, std::string& error) {
         }
         ::unlink(path.c_str());
     }
+    // Bound under a temporary name and renamed once listening, so that a socket that exists accepts.
+    const std::string part = path + ".part";
+    ::unlink(part.c_str());
+    std::memset(addr.sun_path, 0, sizeof addr.sun_path);
+    part.copy(addr.sun_path, std::min(part.size(), sizeof addr.sun_path - 1));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) {
+    if (fd < 0 || part.size() >= sizeof addr.sun_path ||
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0 ||
+        ::rename(part.c_str(), path.c_str()) != 0) {
         error = "cannot listen on " + path + ": " + std::strerror(errno);
         if (fd >= 0) ::close(fd);
+        ::unlink(part.c_str());
         return -1;
     }
     return fd;
@@ -235,7 +244,11 @@ int main(int argc, char** argv) {
         b.boardId = opt.ids[i];
         b.base = opt.board.base + static_cast<uint32_t>(i) * 0x100;
         const std::string source = "board" + std::to_string(i);
-        boards.push_back(std::make_unique<Board>(b, opt.store, source, say));
+        // Several boards flash the same images: each keeps its own in a folder of the store.
+        const std::string store =
+            opt.store.empty() || opt.ids.size() == 1 ? opt.store : opt.store + "/board" + std::to_string(i);
+        if (!store.empty() && store != opt.store) ::mkdir(opt.store.c_str(), 0755);
+        boards.push_back(std::make_unique<Board>(b, store, source, say));
         const std::string path = opt.dir + "/WRTdev" + std::to_string(i);
         const int fd = listenOn(path, error);
         if (fd < 0) {
