@@ -38,6 +38,9 @@ TEST(RunOptions, Parsing) {
          std::nullopt},
         {{"a.sld", "--baud", "96OO"}, false, "", "", "", "--baud: unsupported line rate 96OO", std::nullopt},
         {{"a.sld", "-x"}, false, "", "", "", "unknown option -x", std::nullopt},
+        {{"a.sld", "--port", "PCI:15"}, true, "a.sld", "PCI:15", "", "", std::nullopt},
+        {{"a.sld", "--port", "PCI:16"}, false, "", "", "", "PCI:16: the PCI link is named PCI", std::nullopt},
+        {{"a.sld", "--port=pci3"}, false, "", "", "", "pci3: the PCI link is named PCI", std::nullopt},
     };
     for (const auto& c : cases) {
         std::vector<std::string> store{"brimwell", "run"};

@@ -54,10 +54,14 @@ TEST_P(PciRun, EndsAsTheBoardsAllow) {
         all += l + "\n";
     EXPECT_EQ(code, c.exitCode) << all;
     EXPECT_NE(all.find(c.said), std::string::npos) << "missing: " << c.said << "\n" << all;
-    if (c.exitCode != 0) EXPECT_EQ(all.find("SUCCESS"), std::string::npos) << all;
+    if (c.exitCode != 0) {
+        EXPECT_EQ(all.find("SUCCESS"), std::string::npos) << all;
+    }
     for (const std::string& f : c.stored)
         EXPECT_EQ(readFile(dir.file("store/" + f + "LF_80000000_1.08.bin")), image) << f << "\n" << all;
-    if (c.stored.empty()) EXPECT_FALSE(std::filesystem::exists(dir.file("store"))) << all;
+    if (c.stored.empty()) {
+        EXPECT_FALSE(std::filesystem::exists(dir.file("store"))) << all;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -44,6 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SettingCase{"PortAsCom2", 1, "Port=COM2", [](auto& s) { EXPECT_EQ(s.DefaultComPort, 2); }},
         SettingCase{"PortAsNumber", 1, "Port=2", [](auto& s) { EXPECT_EQ(s.DefaultComPort, 2); }},
+        SettingCase{"PortAsPciLink", 1, "Port= PCI:3 \r",
+                    [](auto& s) { EXPECT_EQ(s.PciPort + "|" + std::to_string(s.DefaultComPort), "PCI:3|0"); }},
         SettingCase{"PortAnyKey", 1, "port=2", [](auto& s) { EXPECT_EQ(s.DefaultComPort, 2); }},
         SettingCase{"PortTwelve", 1, "x=12", [](auto& s) { EXPECT_EQ(s.DefaultComPort, 12); }},
         SettingCase{"PortCom10", 1, "x=COM10", [](auto& s) { EXPECT_EQ(s.DefaultComPort, 10); }},
