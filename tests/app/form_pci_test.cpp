@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -165,6 +166,25 @@ TEST_F(FormPci, PickButtonRunsTheScriptOnEveryBoard) {
     EXPECT_EQ(labels, (std::set<std::string>{"PCI Board :  2", "PCI Board :  5"}));
     for (const char* board : {"board0", "board1"})
         EXPECT_EQ(readFile(store.file(std::string(board) + "/LF_80000000_1.08.bin")), data) << board;
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(FormPci, SocketDriverReportsMissingAndLostBoards) {
+    pci::SocketPciDriver driver(dir.file("nowhere"));
+    EXPECT_EQ(driver.open(0), ENOENT);
+    serve({"--boards", "3"});
+    pci::PciBoardLink link(pci::installedPciDriver(), nullptr);
+    ASSERT_TRUE(link.enumerate().usable);
+    EXPECT_EQ(link.board_read_id(link.PciBoard[0]), 3);
+    sim.reset(); // the bridge goes away under an open device
+    for (int i = 0; i < 2; ++i) {
+        uint8_t byte = 0;
+        EXPECT_EQ(link.pci_read_byte(0, link.PciBoard[0].status, byte), EIO) << i;
+    }
+    EXPECT_FALSE(link.board_put_char(3, 'x'));
 }
 
 } // namespace
