@@ -59,9 +59,9 @@ int PciBoardLink::pci_close_device(int i) {
 
 int PciBoardLink::request(int i, uint32_t command, uint32_t address, uint32_t& value) {
     if (driver_ == nullptr) return EBADF;
-    std::vector<RequestItem> items{{command, address, value}};
-    const int rc = driver_->processList(i, items);
-    if (rc == 0) value = items[0].value;
+    scratch_.assign(1, RequestItem{command, address, value});
+    const int rc = driver_->processList(i, scratch_);
+    if (rc == 0) value = scratch_[0].value;
     return rc;
 }
 

@@ -95,6 +95,7 @@ class PciBoardLink : public script::BoardLink {
     std::unique_ptr<PciDriver> driver_;
     std::FILE* diagnostics_;
     std::array<bool, kDeviceCount> open_{};
+    std::vector<RequestItem> scratch_; // the one-item request of every byte, kept between requests
 };
 
 } // namespace brimwell::pci

@@ -93,12 +93,15 @@ int SocketPciDriver::exchange(int device, uint32_t code, const uint8_t* in, size
     if (!validDevice(device) || fds_[device] < 0) return EBADF;
     if (broken_[device]) return EIO;
     const int fd = fds_[device];
-    std::vector<uint8_t> request(kHeaderSize + inSize);
+    // The buffers are kept between requests: an upload makes two requests per byte.
+    std::vector<uint8_t>& request = request_;
+    request.resize(kHeaderSize + inSize);
     putLe32(request.data(), code);
     putLe32(request.data() + 4, static_cast<uint32_t>(inSize));
     if (inSize > 0) std::memcpy(request.data() + kHeaderSize, in, inSize);
     // Header and output in one read where the socket has both, which halves the calls per request.
-    std::vector<uint8_t> reply(kHeaderSize + outSize);
+    std::vector<uint8_t>& reply = reply_;
+    reply.resize(kHeaderSize + outSize);
     size_t have = 0;
     int rc = sendAll(fd, request.data(), request.size());
     if (rc == 0) rc = receiveAtLeast(fd, reply.data(), have, kHeaderSize, reply.size());
@@ -128,10 +131,13 @@ int SocketPciDriver::getConfiguration(int device, ConfigRecord& out) {
 
 int SocketPciDriver::processList(int device, std::vector<RequestItem>& items) {
     if (items.empty() || items.size() * kItemSize > kMaxPayload) return EINVAL;
-    std::vector<uint8_t> bytes(items.size() * kItemSize);
+    std::vector<uint8_t>& bytes = items_;
+    bytes.resize(items.size() * kItemSize);
     encodeItems(items, bytes.data());
     const int rc = exchange(device, kProcessList, bytes.data(), bytes.size(), bytes.data(), bytes.size());
-    if (rc == 0) items = decodeItems(bytes.data(), bytes.size());
+    if (rc == 0)
+        for (size_t k = 0; k < items.size(); ++k)
+            items[k].value = getLe32(bytes.data() + k * kItemSize + 8);
     return rc;
 }
 

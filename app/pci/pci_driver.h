@@ -44,6 +44,7 @@ class SocketPciDriver : public PciDriver {
     std::string directory_;
     std::array<int, kDeviceCount> fds_;
     std::array<bool, kDeviceCount> broken_{};
+    std::vector<uint8_t> request_, reply_, items_;
 };
 
 // The driver of this machine: a socket driver when $BRIMWELL_PCI_DIR names a directory, else none.
