@@ -385,7 +385,8 @@ void TBrimwellForm::read_defaults() {
     if (!s.fileFound) return;
     if (s.DefaultComPort > 0) DefaultComPort = s.DefaultComPort;
     // A device path in setting 1 borrows a port number, so the rest of the window works with it.
-    if (!s.DefaultComDevice.empty()) DefaultComPort = static_cast<int>(comNumberForDevice(s.DefaultComDevice));
+    if (!s.DefaultComDevice.empty())
+        DefaultComPort = static_cast<int>(comNumberForDevice(s.DefaultComDevice));
     for (const std::string& m : s.messages)
         showMessage(QString::fromStdString(m));
     applyPortSettings(s);

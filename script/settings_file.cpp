@@ -32,7 +32,8 @@ int readNumber(const std::string& text) {
 
 std::string skipSpaces(const std::string& value) {
     std::size_t i = 0;
-    while (i < value.size() && value[i] == ' ') ++i;
+    while (i < value.size() && value[i] == ' ')
+        ++i;
     return value.substr(i);
 }
 
@@ -67,7 +68,14 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
     case 2: {
         const int baud = readNumber(limited(value, kNumberChars));
         switch (baud) {
-        case 1200: case 2400: case 4800: case 9600: case 19200: case 38400: case 57600: case 115200:
+        case 1200:
+        case 2400:
+        case 4800:
+        case 9600:
+        case 19200:
+        case 38400:
+        case 57600:
+        case 115200:
             s.Baud = baud;
             break;
         default:

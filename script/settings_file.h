@@ -33,8 +33,8 @@ struct LoaderSettings {
     std::optional<std::string> ScriptFolder; // 7: initial directory of the open dialog (may be "")
     bool AutomaticMode = false;              // 8
 
-    char MainPromptChar = '#';   // 14 ('\0' when the line is present with an empty value)
-    char LoaderPromptChar = '>'; // 15
+    char MainPromptChar = '#';                 // 14 ('\0' when the line is present with an empty value)
+    char LoaderPromptChar = '>';               // 15
     std::string LoaderModeCommand = "LOADR\r"; // 19, carriage return included
 
     std::optional<int> TerminalVisible;    // 20: 0 or 1 (the "Visible" action runs when it differs)

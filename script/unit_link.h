@@ -19,7 +19,7 @@ inline constexpr int32_t kLinkSerial = 1;
 // Implementations never throw: a failing port operation reports false (or 0) and keeps its reason
 // in lastError(), so that the engine can tell the operator what was being attempted.
 class UnitLink {
-public:
+  public:
     virtual ~UnitLink() = default;
 
     // The port's open state.
@@ -45,7 +45,8 @@ public:
 
     // True when `text` arrived within `timeoutTicks` ticks of 55 ms. Consumes what it examines.
     // With `yield` the wait lets pending events run (the UI thread stays alive).
-    virtual bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) = 0;
+    virtual bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield,
+                               bool ignoreCase) = 0;
 
     // The port's current line rate in bits per second (for sizing the block waits).
     virtual int32_t Baud() const = 0;
@@ -56,7 +57,7 @@ public:
 
 // The PCI board link. Every call names the board (SelectedBoard).
 class BoardLink {
-public:
+  public:
     virtual ~BoardLink() = default;
 
     // Offers each character up to 51 times, 500 ms apart, while the board is busy; a character

@@ -40,7 +40,9 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-File openForReading(const std::string& path) { return File(std::fopen(path.c_str(), "rb")); }
+File openForReading(const std::string& path) {
+    return File(std::fopen(path.c_str(), "rb"));
+}
 
 } // namespace
 
@@ -55,7 +57,8 @@ bool ScriptEngine::get_file_checksum() {
     uint8_t buffer[65536];
     std::size_t got;
     while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        for (std::size_t i = 0; i < got; ++i) sum += buffer[i];
+        for (std::size_t i = 0; i < got; ++i)
+            sum += buffer[i];
         count += got;
     }
     if (std::ferror(file.get()) || count > static_cast<uint64_t>(INT32_MAX)) {
@@ -71,7 +74,8 @@ bool ScriptEngine::get_file_checksum() {
 
 bool ScriptEngine::get_data_checksum(const uint8_t* data, int length) {
     uint8_t sum = 0;
-    for (int i = 0; i < length; ++i) sum = static_cast<uint8_t>(sum + data[i]);
+    for (int i = 0; i < length; ++i)
+        sum = static_cast<uint8_t>(sum + data[i]);
     DataChecksum = sum;
     return true;
 }

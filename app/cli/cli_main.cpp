@@ -4,8 +4,8 @@
 
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
-#include "app/cli/pci_run.h"
 #include "app/cli/com_port_link.h"
+#include "app/cli/pci_run.h"
 #include "app/cli/port_setup.h"
 #include "app/port_probe.h"
 #include "script/script_engine.h"
@@ -201,13 +201,15 @@ int runMain(int argc, char** argv) {
         return runScript(describeBoards(engine));
     }
     for (uint32_t n : {1u, 2u, static_cast<uint32_t>(std::max(settings.DefaultComPort, 0))})
-        if (const std::string reserved = reservedComMapping(n); !reserved.empty()) return setupError(reserved);
+        if (const std::string reserved = reservedComMapping(n); !reserved.empty())
+            return setupError(reserved);
 
     uint16_t chosen = 0;
     if (!options.port.empty()) {
         chosen = setup.numberFor(options.port, error);
         if (chosen == 0) return setupError(error);
-        if (const std::string reserved = reservedComMapping(chosen); !reserved.empty()) return setupError(reserved);
+        if (const std::string reserved = reservedComMapping(chosen); !reserved.empty())
+            return setupError(reserved);
         if (!setup.open(chosen, error))
             return setupError(error +
                               "; check the device name and the connection, or name another port with --port");

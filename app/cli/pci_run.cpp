@@ -44,14 +44,16 @@ bool preparePciRun(int board, pci::PciBoardLink& link, script::ScriptEngine& eng
 std::string describeBoards(const script::ScriptEngine& engine) {
     std::string ids;
     for (int id = 0; id < script::ScriptEngine::kBoardCount; ++id)
-        if (engine.BoardMap[static_cast<size_t>(id)] >= 0) ids += (ids.empty() ? "" : ", ") + std::to_string(id);
+        if (engine.BoardMap[static_cast<size_t>(id)] >= 0)
+            ids += (ids.empty() ? "" : ", ") + std::to_string(id);
     return "PCI board ID " + ids;
 }
 
 std::string reservedComMapping(uint32_t n) {
     std::string ignored;
     if (!pciBoardOf(comDevicePath(n), ignored) && ignored.empty()) return {};
-    return "BRIMWELL_COM" + std::to_string(n) + " names the PCI link, which is no serial device; use --port PCI";
+    return "BRIMWELL_COM" + std::to_string(n) +
+           " names the PCI link, which is no serial device; use --port PCI";
 }
 
 } // namespace brimwell::cli

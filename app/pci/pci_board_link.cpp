@@ -85,7 +85,8 @@ int PciBoardLink::pci_probe_device(int i, ProbedDevice& out) {
     int rc = pci_open_device(i);
     if (rc != 0) {
         // Without a driver there is nothing to complain about: the machine simply has no boards.
-        if (driver_ != nullptr) diagnostic(format("Error! Could not open WinRTdev%d, error code %d.\n", i, rc));
+        if (driver_ != nullptr)
+            diagnostic(format("Error! Could not open WinRTdev%d, error code %d.\n", i, rc));
         return rc;
     }
     ConfigRecord config{};
@@ -98,8 +99,9 @@ int PciBoardLink::pci_probe_device(int i, ProbedDevice& out) {
     if (major == 3 && minor == 14) {
         diagnostic(format("WinRT Driver Version %d.%d\nOld Winrt.sys version installed.\n", major, minor));
         diagnostic("Will not be able to read Vendor ID and Card ID info.\n");
-        diagnostic("Uninstall current library and install most current library if need to query Vendor ID and "
-                   "Card ID\n");
+        diagnostic(
+            "Uninstall current library and install most current library if need to query Vendor ID and "
+            "Card ID\n");
     }
     std::vector<RequestItem> ids{{kCmdConfigWord, 0, 0}, {kCmdConfigWord, 2, 0}};
     if (driver_->processList(i, ids) != 0) ids = {{kCmdConfigWord, 0, 0}, {kCmdConfigWord, 2, 0}};
@@ -170,7 +172,8 @@ Enumeration PciBoardLink::enumerate() {
         if (DeviceState[static_cast<size_t>(i)] != 0) continue;
         if (probed.vendorId == kVendorId && probed.deviceId == kDeviceId) {
             result.found = true;
-            PciBoard[static_cast<size_t>(i)] = {static_cast<uint32_t>(i), probed.data, probed.status, probed.id};
+            PciBoard[static_cast<size_t>(i)] = {static_cast<uint32_t>(i), probed.data, probed.status,
+                                                probed.id};
         } else {
             DeviceState[static_cast<size_t>(i)] = 1;
             if (pci_close_device(i) != 0) diagnostic(format("Error closing Device %d.\n", i));
@@ -187,17 +190,18 @@ Enumeration PciBoardLink::enumerate() {
         const int id = board_read_id(PciBoard[static_cast<size_t>(i)]);
         if (id < 0 || id >= kBoardIds) {
             result.usable = false;
-            result.messages.push_back(
-                format("Invalid BoardID: %d.  PCI Connection will be disabled.  \r\nFor PCI to be working properly, "
-                       "the firmware must be version 1.02 or later and MainCode have executed.",
-                       id));
+            result.messages.push_back(format(
+                "Invalid BoardID: %d.  PCI Connection will be disabled.  \r\nFor PCI to be working properly, "
+                "the firmware must be version 1.02 or later and MainCode have executed.",
+                id));
         } else if (BoardMap[static_cast<size_t>(id)] == -1) {
             BoardMap[static_cast<size_t>(id)] = i;
         } else {
             result.usable = false;
-            result.messages.push_back(format("More than one board has the same board ID:  %d\r\nPCI Connection will "
-                                             "be disabled.  Check the switches on SW1 and try again.",
-                                             id));
+            result.messages.push_back(
+                format("More than one board has the same board ID:  %d\r\nPCI Connection will "
+                       "be disabled.  Check the switches on SW1 and try again.",
+                       id));
         }
     }
     SelectedBoard = kBoardIds;

@@ -38,8 +38,8 @@ struct ProbedDevice {
 
 // What the enumeration decided, for the window or the command line to act on.
 struct Enumeration {
-    bool found = false;          // a board with the expected IDs is open
-    bool usable = false;         // ... and every board ID was sound: the PCI link may be used
+    bool found = false;                // a board with the expected IDs is open
+    bool usable = false;               // ... and every board ID was sound: the PCI link may be used
     std::vector<std::string> messages; // message boxes to show, in order
 };
 
@@ -62,8 +62,8 @@ class PciBoardLink : public script::BoardLink {
     // A status read that fails counts as nothing waiting and as busy: nothing is read or written.
     bool board_rx_ready(const TPciBoard& b);
     bool board_tx_busy(const TPciBoard& b);
-    int board_put_char(const TPciBoard& b, uint8_t c); // 0 written, 1 busy
-    int board_get_char(const TPciBoard& b, uint8_t& out); // 0 read, 1 nothing waiting
+    int board_put_char(const TPciBoard& b, uint8_t c);                 // 0 written, 1 busy
+    int board_get_char(const TPciBoard& b, uint8_t& out);              // 0 read, 1 nothing waiting
     int board_put_string(const TPciBoard& b, const std::string& text); // 0 all sent, 1 a character refused
     void board_end_exchange(const TPciBoard& b);
     // The board's switches; -1 when the ID address cannot be read.

@@ -18,7 +18,8 @@ int main() {
     TempDir dir;
     SimBoards sim;
     if (!sim.start(dir.file("pci"), {"--boards", "1", "--start-in-loader", "--store", dir.file("store")})) {
-        std::fprintf(stderr, "bench_pci: the board simulator did not start: %s\n", sim.process.stderrText().c_str());
+        std::fprintf(stderr, "bench_pci: the board simulator did not start: %s\n",
+                     sim.process.stderrText().c_str());
         return 1;
     }
     ::setenv("BRIMWELL_PCI_DIR", sim.dir.c_str(), 1);
@@ -40,10 +41,12 @@ int main() {
         }
     const auto stored = sim.process.waitForLine("STORED ");
     if (!stored || field(*stored, "received") != std::to_string(kSize)) {
-        std::fprintf(stderr, "bench_pci: the board did not store the image: %s\n", stored ? stored->c_str() : "-");
+        std::fprintf(stderr, "bench_pci: the board did not store the image: %s\n",
+                     stored ? stored->c_str() : "-");
         return 1;
     }
-    const double seconds = (std::stod(field(*stored, "last_ns")) - std::stod(field(*stored, "first_ns"))) / 1e9;
+    const double seconds =
+        (std::stod(field(*stored, "last_ns")) - std::stod(field(*stored, "first_ns"))) / 1e9;
     std::printf("BENCH pci_upload_bytes_per_s %.0f bytes/s\n", static_cast<double>(kSize) / seconds);
     std::printf("BENCH pci_requests_per_s %.0f requests/s\n", static_cast<double>(requests) / seconds);
     return 0;

@@ -51,7 +51,8 @@ std::vector<std::string> unitSimArgs(const std::string& linkPath, const std::str
 
 } // namespace
 
-UnitSim::UnitSim(const std::string& linkPath, const std::string& storeDir, const std::vector<std::string>& extra)
+UnitSim::UnitSim(const std::string& linkPath, const std::string& storeDir,
+                 const std::vector<std::string>& extra)
     : UnitSim(unitSimArgs(linkPath, storeDir, extra), linkPath) {}
 
 UnitSim::UnitSim(std::vector<std::string> args, const std::string& appears) : link_(appears) {

@@ -75,19 +75,27 @@ TEST_F(FormPci, StartUpFollowsTheBoardsFound) {
         QStringList messages;
         std::string diagnostics; // what the driver layer prints, when it must print something
     };
-    const QString invalid = "Invalid BoardID: -56.  PCI Connection will be disabled.  \r\nFor PCI to be working "
-                            "properly, the firmware must be version 1.02 or later and MainCode have executed.";
-    const QString twice = "More than one board has the same board ID:  4\r\nPCI Connection will be disabled.  "
-                          "Check the switches on SW1 and try again.";
+    const QString invalid =
+        "Invalid BoardID: -56.  PCI Connection will be disabled.  \r\nFor PCI to be working "
+        "properly, the firmware must be version 1.02 or later and MainCode have executed.";
+    const QString twice =
+        "More than one board has the same board ID:  4\r\nPCI Connection will be disabled.  "
+        "Check the switches on SW1 and try again.";
     const Row rows[] = {
         {"no driver", {}, 1, -1, {}, ""},
         {"one board", {"--boards", "3"}, 1, 3, {}, "Error! Could not open WinRTdev1, error code 2.\n"},
         {"two boards", {"--boards", "5,2"}, 2, 2, {}, ""},
         {"ID 200", {"--boards", "200"}, 1, 16, {invalid}, ""},
         {"same ID", {"--boards", "4,4"}, 2, 4, {twice}, ""},
-        {"old driver", {"--driver-version", "3.14"}, 1, -1, {},
-         "WinRT Driver Version 3.14\nOld Winrt.sys version installed.\nWill not be able to read Vendor ID and "
-         "Card ID info.\nUninstall current library and install most current library if need to query Vendor ID "
+        {"old driver",
+         {"--driver-version", "3.14"},
+         1,
+         -1,
+         {},
+         "WinRT Driver Version 3.14\nOld Winrt.sys version installed.\nWill not be able to read Vendor ID "
+         "and "
+         "Card ID info.\nUninstall current library and install most current library if need to query Vendor "
+         "ID "
          "and Card ID\n"},
         {"wrong vendor", {"--vendor-id", "1234"}, 1, -1, {}, ""},
     };
@@ -150,7 +158,8 @@ TEST_F(FormPci, PickButtonRunsTheScriptOnEveryBoard) {
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>(i * 7 + i / 251);
     dir.write("image.bin", data);
-    dir.write("flash.sld", "_TC \"LOADR^M\"\n_LF " + dir.file("image.bin") + "\n_LA 80000000\n_LV 1.08\n_LD\n");
+    dir.write("flash.sld",
+              "_TC \"LOADR^M\"\n_LF " + dir.file("image.bin") + "\n_LA 80000000\n_LV 1.08\n_LD\n");
     TBrimwellForm& f = make();
     f.FormShow();
     std::set<std::string> labels;
@@ -162,7 +171,8 @@ TEST_F(FormPci, PickButtonRunsTheScriptOnEveryBoard) {
     watch.start(1);
     dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
     f.PickButton->click();
-    EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."})) << dialogs.messages.join(" | ").toStdString();
+    EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."}))
+        << dialogs.messages.join(" | ").toStdString();
     EXPECT_EQ(labels, (std::set<std::string>{"PCI Board :  2", "PCI Board :  5"}));
     for (const char* board : {"board0", "board1"})
         EXPECT_EQ(readFile(store.file(std::string(board) + "/LF_80000000_1.08.bin")), data) << board;

@@ -14,7 +14,7 @@ struct PciCase {
     const char* name;
     std::vector<std::string> simArgs; // no --boards: one board with ID 0
     std::vector<std::string> runArgs;
-    std::vector<std::string> env;    // besides BRIMWELL_PCI_DIR (absent when env holds "-")
+    std::vector<std::string> env; // besides BRIMWELL_PCI_DIR (absent when env holds "-")
     int exitCode;
     std::vector<std::string> stored; // store files expected byte-identical to the image
     std::string said;                // a line on standard error or output
@@ -31,7 +31,8 @@ TEST_P(PciRun, EndsAsTheBoardsAllow) {
     TempDir dir;
     const std::vector<uint8_t> image = patternBytes(5 * 2000 + 77, 11);
     writeFile(dir.file("image.bin"), image);
-    writeText(dir.file("run.sld"), "_TC \"LOADR^M\"\n_LF " + dir.file("image.bin") + "\n_LA 80000000\n_LV 1.08\n_LD\n");
+    writeText(dir.file("run.sld"),
+              "_TC \"LOADR^M\"\n_LF " + dir.file("image.bin") + "\n_LA 80000000\n_LV 1.08\n_LD\n");
     writeText(dir.file("empty.ini"), "");
     writeText(dir.file("pci.ini"), "Port=PCI\n");
     SimBoards boards;
@@ -67,19 +68,50 @@ TEST_P(PciRun, EndsAsTheBoardsAllow) {
 INSTANTIATE_TEST_SUITE_P(
     EndToEnd, PciRun,
     ::testing::Values(
-        PciCase{"EveryBoard", {"--boards", "5,2"}, {"--port", "PCI"}, {}, 0, {"board0/", "board1/"}, "PCI Board :  5"},
+        PciCase{"EveryBoard",
+                {"--boards", "5,2"},
+                {"--port", "PCI"},
+                {},
+                0,
+                {"board0/", "board1/"},
+                "PCI Board :  5"},
         PciCase{"OneBoardId", {"--boards", "5,2"}, {"--port", "pci:2"}, {}, 0, {"board1/"}, "PCI Board :  2"},
         PciCase{"SettingOne", {"--boards", "7"}, {"--settings", "pci.ini"}, {}, 0, {""}, "PCI Board :  7"},
-        PciCase{"NeverReady", {"--never-ready"}, {"--port", "PCI"}, {}, 1, {},
+        PciCase{"NeverReady",
+                {"--never-ready"},
+                {"--port", "PCI"},
+                {},
+                1,
+                {},
                 "Error! Unable to get response from unit(_TC)! Exiting script"},
-        PciCase{"BusyPastTheLimit", {"--busy-tries", "60"}, {"--port", "PCI"}, {}, 1, {},
+        PciCase{"BusyPastTheLimit",
+                {"--busy-tries", "60"},
+                {"--port", "PCI"},
+                {},
+                1,
+                {},
                 "Error! Writing to the PCI board failed."},
-        PciCase{"RefusedDataByte", {"--refuse-at", "4321"}, {"--port", "PCI"}, {}, 1, {},
+        PciCase{"RefusedDataByte",
+                {"--refuse-at", "4321"},
+                {"--port", "PCI"},
+                {},
+                1,
+                {},
                 "Error! The PCI board refused a data byte 51 times. Cancel upload."},
-        PciCase{"UnmappedBoardId", {"--boards", "5"}, {"--port", "PCI:4"}, {}, 2, {},
+        PciCase{"UnmappedBoardId",
+                {"--boards", "5"},
+                {"--port", "PCI:4"},
+                {},
+                2,
+                {},
                 "no PCI board has the board ID 4 (found PCI board ID 5)"},
         PciCase{"NoDriver", {}, {"--port", "PCI"}, {"-"}, 2, {}, "no PCI driver: set BRIMWELL_PCI_DIR"},
-        PciCase{"ComMappedToPci", {}, {"--port", "COM7"}, {"BRIMWELL_COM7=PCI"}, 2, {},
+        PciCase{"ComMappedToPci",
+                {},
+                {"--port", "COM7"},
+                {"BRIMWELL_COM7=PCI"},
+                2,
+                {},
                 "BRIMWELL_COM7 names the PCI link, which is no serial device; use --port PCI"}),
     [](const auto& info) { return std::string(info.param.name); });
 

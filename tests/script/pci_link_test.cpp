@@ -9,7 +9,7 @@ namespace {
 
 // Boards that answer each carriage return with a prompt, optionally refusing bytes for a while.
 class FakeBoards : public BoardLink {
-public:
+  public:
     struct Board {
         std::string received;
         std::string pending; // bytes the board offers to the host
@@ -25,7 +25,8 @@ public:
 
     bool board_put_string(int board, const std::string& text) override {
         if (boards[board].busyOffers > 0) return false; // the board stays busy past the retries
-        for (char c : text) take(board, static_cast<uint8_t>(c));
+        for (char c : text)
+            take(board, static_cast<uint8_t>(c));
         return true;
     }
     std::optional<uint8_t> board_get_char(int board) override {
@@ -47,7 +48,7 @@ public:
         return true;
     }
 
-private:
+  private:
     void take(int board, uint8_t c) {
         Board& b = boards[board];
         b.received += static_cast<char>(c);
@@ -80,14 +81,13 @@ TEST(PciLink, ScriptRunsOncePerMappedBoardInOrder) {
     b.engine.BoardMap[7] = 1;
     b.engine.BoardMap[3] = 0;
     const std::string file = b.dir.write("a.bin", "abc");
-    EXPECT_EQ(b.engine.PickButtonClick(
-                  b.dir.write("s.sld", "_LF " + file + "\n_LA 10\n_LV 1\n_LD\n")),
+    EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_LF " + file + "\n_LA 10\n_LV 1\n_LD\n")),
               RunOutcome::Completed);
     EXPECT_EQ(b.boards.boards[3].received, "\rLF 10 3 126 1\rabc\r");
     EXPECT_EQ(b.boards.boards[7].received, "\rLF 10 3 126 1\rabc\r");
     EXPECT_EQ(b.engine.SelectedBoard, 7);
     EXPECT_EQ(b.host.pciLabels, (std::vector<std::pair<bool, std::string>>{{true, "PCI Board :  3"},
-                                                                            {true, "PCI Board :  7"}}));
+                                                                           {true, "PCI Board :  7"}}));
     EXPECT_EQ(b.host.messages, std::vector<std::string>{"Upload Complete."});
     EXPECT_GE(b.boards.boards[3].endExchanges, 2);
 }
@@ -99,10 +99,12 @@ TEST(PciLink, StopDuringTheFirstBoardEndsTheSecondAtOnce) {
     b.host.onMessage = [&](const std::string& text) {
         if (text == "first") b.engine.CancelButtonClick();
     };
-    EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_DM \"first\"\n_SC \"x\"\n")), RunOutcome::Stopped);
+    EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_DM \"first\"\n_SC \"x\"\n")),
+              RunOutcome::Stopped);
     EXPECT_EQ(b.boards.boards[3].received, "");
     EXPECT_EQ(b.boards.boards[7].received, "");
-    EXPECT_EQ(b.host.messages, (std::vector<std::string>{"first", "Unsuccessful.  Upload terminated by user."}));
+    EXPECT_EQ(b.host.messages,
+              (std::vector<std::string>{"first", "Unsuccessful.  Upload terminated by user."}));
     EXPECT_EQ(b.host.statuses,
               (std::vector<std::string>{"Reading script file. Please wait....",
                                         "Unsuccessful. Upload terminated by user/error(s).",
@@ -122,7 +124,8 @@ TEST(PciLink, ABytePastFiftyOneOffersCancelsTheUpload) {
         std::string received;
         std::vector<std::string> messages;
     };
-    const std::vector<std::string> refused{"Error! The PCI board refused a data byte 51 times. Cancel upload."};
+    const std::vector<std::string> refused{
+        "Error! The PCI board refused a data byte 51 times. Cancel upload."};
     for (const Row& r : {Row{50, "ab", {}}, Row{51, "", refused}}) {
         PciBench b;
         b.engine.SelectedBoard = 2;
@@ -142,7 +145,7 @@ TEST(PciLink, TextTheBoardRefusedFailsTheRun) {
     b.boards.boards[4].busyOffers = 1;
     EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_SC \"x\"\n_SC \"y\"\n")), RunOutcome::Failed);
     EXPECT_EQ(b.host.messages, (std::vector<std::string>{"Error! Writing to the PCI board failed.",
-                                                          "Unsuccessful.  Upload terminated by user."}));
+                                                         "Unsuccessful.  Upload terminated by user."}));
 }
 
 TEST(PciLink, PromptWaitPollsAtMostTheLimit) {

@@ -15,7 +15,8 @@ namespace {
 // A file whose setting line `number` is `line`, preceded by filler setting lines without "=".
 std::string fileWith(int number, const std::string& line) {
     std::string text;
-    for (int i = 1; i < number; ++i) text += "filler" + std::to_string(i) + "\n";
+    for (int i = 1; i < number; ++i)
+        text += "filler" + std::to_string(i) + "\n";
     return text + line + "\n";
 }
 
@@ -26,7 +27,9 @@ struct SettingCase {
     std::function<void(const LoaderSettings&)> check;
 };
 
-void PrintTo(const SettingCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SettingCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SettingRow : public ::testing::TestWithParam<SettingCase> {};
 
@@ -141,7 +144,8 @@ TEST(SettingsFile, LineWithoutLineFeedAtTheEnd) {
 
 TEST(SettingsFile, OnlyTwentyNineLinesAreRead) {
     std::string text;
-    for (int i = 1; i <= 29; ++i) text += "x\n";
+    for (int i = 1; i <= 29; ++i)
+        text += "x\n";
     text += "late=COM4\n";
     const LoaderSettings s = parseSettings("p=COM1\n" + text);
     EXPECT_EQ(s.settingLines, 29);
@@ -178,7 +182,8 @@ TEST(SettingsFile, MissingFileGivesDefaultsWithoutMessages) {
 }
 
 TEST(SettingsFile, ReadsAFileFromDisk) {
-    const auto path = std::filesystem::temp_directory_path() / ("brimwell-settings-" + std::to_string(::getpid()));
+    const auto path =
+        std::filesystem::temp_directory_path() / ("brimwell-settings-" + std::to_string(::getpid()));
     {
         std::ofstream out(path, std::ios::binary);
         out << "[Serial]\r\nCOMPort=COM2\r\nBaud=57600\r\n";

@@ -16,9 +16,10 @@ constexpr uint8_t kTxBusy = 0x10;
 
 Board::Board(BoardOptions options, std::string storeDir, std::string source, Report report)
     : opt_(std::move(options)),
-      unit_(opt_.unit, [storeDir, source, report](const unitsim::LoadRecord& r, const std::vector<uint8_t>& image) {
-          report(unitsim::loadReport(r, image, storeDir, source));
-      }) {
+      unit_(opt_.unit,
+            [storeDir, source, report](const unitsim::LoadRecord& r, const std::vector<uint8_t>& image) {
+                report(unitsim::loadReport(r, image, storeDir, source));
+            }) {
     busyLeft_ = opt_.busyTries;
 }
 
@@ -44,9 +45,12 @@ uint32_t Board::item(pci::RequestItem& it, unitsim::Nanos now) {
     case pci::kCmdConfigWord:
         // The old driver cannot read configuration space; its requests come back untouched.
         if (opt_.major == 3 && opt_.minor == 14) return 0;
-        if (it.address == 0) it.value = opt_.vendorId;
-        else if (it.address == 2) it.value = opt_.deviceId;
-        else it.value = 0;
+        if (it.address == 0)
+            it.value = opt_.vendorId;
+        else if (it.address == 2)
+            it.value = opt_.deviceId;
+        else
+            it.value = 0;
         return 0;
     case pci::kCmdReadByte:
         if (offset == kStatusOffset) {
@@ -82,7 +86,8 @@ uint32_t Board::item(pci::RequestItem& it, unitsim::Nanos now) {
     }
 }
 
-uint32_t Board::handle(uint32_t code, const std::vector<uint8_t>& in, std::vector<uint8_t>& out, unitsim::Nanos now) {
+uint32_t Board::handle(uint32_t code, const std::vector<uint8_t>& in, std::vector<uint8_t>& out,
+                       unitsim::Nanos now) {
     out.clear();
     if (code == pci::kGetConfiguration) {
         if (!in.empty()) return EINVAL;

@@ -14,16 +14,16 @@ namespace brimwell::boardsim {
 
 struct BoardOptions {
     unitsim::UnitOptions unit;
-    int boardId = 0;             // the byte at the ID address (0..255: 200 reads as -56)
+    int boardId = 0; // the byte at the ID address (0..255: 200 reads as -56)
     uint16_t vendorId = 0x10E8;
     uint16_t deviceId = 0x0213;
     uint16_t major = 4, minor = 0; // driver version; 3.14 cannot read the configuration words
     // Addresses of the board's registers; each board gets its own block.
     uint32_t base = 0xE000;
     // Faults.
-    bool neverReady = false;    // status bit 7 is never set: nothing the unit sends arrives
-    int busyTries = 0;          // status reads that show busy before each byte is taken
-    int64_t refuseAt = -1;      // data byte number (0-based, data phase of all loads) refused for good
+    bool neverReady = false; // status bit 7 is never set: nothing the unit sends arrives
+    int busyTries = 0;       // status reads that show busy before each byte is taken
+    int64_t refuseAt = -1;   // data byte number (0-based, data phase of all loads) refused for good
 };
 
 // Register offsets from the base address.
@@ -35,7 +35,8 @@ class Board {
     Board(BoardOptions options, std::string storeDir, std::string source, Report report);
 
     // Answers one request: returns the status (0 or an errno value) and fills `out` when it is 0.
-    uint32_t handle(uint32_t code, const std::vector<uint8_t>& in, std::vector<uint8_t>& out, unitsim::Nanos now);
+    uint32_t handle(uint32_t code, const std::vector<uint8_t>& in, std::vector<uint8_t>& out,
+                    unitsim::Nanos now);
     void tick(unitsim::Nanos now) { unit_.tick(now); }
     unitsim::Nanos nextDeadline() const { return unit_.nextDeadline(); }
 

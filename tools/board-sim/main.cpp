@@ -2,6 +2,7 @@
 // devices (WRTdev0, WRTdev1, ... in --dir), each with the unit of brimwell-unit-sim behind it.
 // Options and report lines: tools/board-sim/README.md.
 #include "tools/board-sim/board.h"
+#include "tools/unit-sim/process.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,27 +24,10 @@ using namespace brimwell::boardsim;
 
 namespace {
 
-volatile sig_atomic_t g_stop = 0;
-
-void onSignal(int) {
-    g_stop = 1;
-}
-
-void say(const std::string& line) {
-    std::fputs(line.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-unitsim::Nanos now() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<unitsim::Nanos>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
 const char* usage() {
     return "usage: brimwell-board-sim --dir DIR [options]\n"
-           "  --dir DIR             serve device i on the socket DIR/WRTdev<i> (the tool's BRIMWELL_PCI_DIR)\n"
+           "  --dir DIR             serve device i on the socket DIR/WRTdev<i> (the tool's "
+           "BRIMWELL_PCI_DIR)\n"
            "  --boards ID,ID,...    one board per device, with these board IDs (default 0; 0..255)\n"
            "  --vendor-id HEX       PCI vendor ID (default 10E8)\n"
            "  --device-id HEX       PCI device ID (default 0213)\n"
@@ -75,15 +59,18 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
         const std::string arg = argv[i];
         const char* v = nullptr;
         auto value = [&] {
-            if (i + 1 >= argc) error = arg + " needs a value";
-            else v = argv[++i];
+            if (i + 1 >= argc)
+                error = arg + " needs a value";
+            else
+                v = argv[++i];
             return v != nullptr;
         };
         int64_t n = 0;
         auto bounded = [&](int64_t min, int64_t max, int base = 10) {
             if (!value()) return false;
             if (number(v, n, base) && n >= min && n <= max) return true;
-            error = arg + ": not a number from " + std::to_string(min) + " to " + std::to_string(max) + ": " + v;
+            error =
+                arg + ": not a number from " + std::to_string(min) + " to " + std::to_string(max) + ": " + v;
             return false;
         };
         if (arg == "--dir") {
@@ -196,7 +183,7 @@ bool serve(Connection& c) {
         if (c.in.size() < pci::kHeaderSize + count) return true;
         payload.assign(c.in.begin() + pci::kHeaderSize, c.in.begin() + pci::kHeaderSize + count);
         c.in.erase(c.in.begin(), c.in.begin() + pci::kHeaderSize + count);
-        const uint32_t status = c.board->handle(code, payload, out, now());
+        const uint32_t status = c.board->handle(code, payload, out, unitsim::monotonicNanos());
         if (status != 0) out.clear();
         reply.assign(pci::kHeaderSize, 0);
         pci::putLe32(reply.data(), status);
@@ -229,12 +216,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brimwell-board-sim: %s\n%s", error.c_str(), usage());
         return 2;
     }
-    std::signal(SIGPIPE, SIG_IGN);
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGHUP, &sa, nullptr);
+    unitsim::catchStopSignals();
 
     std::vector<std::unique_ptr<Board>> boards;
     std::vector<int> listeners;
@@ -248,7 +230,7 @@ int main(int argc, char** argv) {
         const std::string store =
             opt.store.empty() || opt.ids.size() == 1 ? opt.store : opt.store + "/board" + std::to_string(i);
         if (!store.empty() && store != opt.store) ::mkdir(opt.store.c_str(), 0755);
-        boards.push_back(std::make_unique<Board>(b, store, source, say));
+        boards.push_back(std::make_unique<Board>(b, store, source, unitsim::say));
         const std::string path = opt.dir + "/WRTdev" + std::to_string(i);
         const int fd = listenOn(path, error);
         if (fd < 0) {
@@ -257,13 +239,13 @@ int main(int argc, char** argv) {
         }
         listeners.push_back(fd);
         paths.push_back(path);
-        say("BOARD " + std::to_string(i) + " " + path + " id=" + std::to_string(b.boardId));
+        unitsim::say("BOARD " + std::to_string(i) + " " + path + " id=" + std::to_string(b.boardId));
     }
-    say("READY");
+    unitsim::say("READY");
 
     std::vector<Connection> connections;
     std::vector<pollfd> fds;
-    while (!g_stop) {
+    while (!unitsim::stopRequested()) {
         fds.clear();
         for (int l : listeners)
             fds.push_back({l, POLLIN, 0});
@@ -272,11 +254,14 @@ int main(int argc, char** argv) {
         unitsim::Nanos deadline = INT64_MAX;
         for (const auto& b : boards)
             deadline = std::min(deadline, b->nextDeadline());
-        const unitsim::Nanos t = now();
-        const int timeout = deadline == INT64_MAX ? -1 : static_cast<int>(std::clamp<unitsim::Nanos>((deadline - t) / 1'000'000 + 1, 0, 1000));
+        const unitsim::Nanos t = unitsim::monotonicNanos();
+        const int timeout =
+            deadline == INT64_MAX
+                ? -1
+                : static_cast<int>(std::clamp<unitsim::Nanos>((deadline - t) / 1'000'000 + 1, 0, 1000));
         if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
         for (const auto& b : boards)
-            b->tick(now());
+            b->tick(unitsim::monotonicNanos());
         for (size_t i = 0; i < listeners.size(); ++i) {
             if (!(fds[i].revents & POLLIN)) continue;
             const int c = ::accept4(listeners[i], nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);

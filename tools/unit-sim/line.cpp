@@ -20,30 +20,18 @@ constexpr size_t kReadChunk = 1 << 16;
 constexpr Nanos kPacingSlice = 2'000'000;     // paced bytes move in slices of about 2 ms of line time
 constexpr size_t kMaxQueuedOutput = 4u << 20; // a host that never reads loses the oldest echo
 
-void report(const std::string& line) {
-    std::fputs(line.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 bool continuing(Nanos now, Nanos lineFree) {
     return now >= lineFree && now - lineFree <= kPacingSlice;
 }
 
 } // namespace
 
-Nanos monotonicNanos() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<Nanos>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
 Line::Line(int fd, std::string source, const SimOptions& options)
     : fd_(fd), source_(std::move(source)), opt_(options),
       unit_(
           options.unit, [this](const LoadRecord& r, const std::vector<uint8_t>& image) { onLoad(r, image); },
           [this](const std::string& text) {
-              if (!opt_.quiet || text.rfind("FAULT", 0) == 0) report("NOTE " + source_ + " " + text);
+              if (!opt_.quiet || text.rfind("FAULT", 0) == 0) say("NOTE " + source_ + " " + text);
           }) {
     if (options.baud > 0) {
         perByte_ = static_cast<Nanos>(1'000'000'000LL * options.bitsPerByte / options.baud);
@@ -56,7 +44,7 @@ Line::~Line() {
 }
 
 void Line::onLoad(const LoadRecord& r, const std::vector<uint8_t>& image) {
-    report(loadReport(r, image, opt_.storeDir, source_));
+    say(loadReport(r, image, opt_.storeDir, source_));
 }
 
 short Line::pollEvents(Nanos now) const {

@@ -3,13 +3,12 @@
 #pragma once
 
 #include "tools/unit-sim/options.h"
+#include "tools/unit-sim/process.h"
 #include "tools/unit-sim/unit.h"
 
 #include <string>
 
 namespace brimwell::unitsim {
-
-Nanos monotonicNanos();
 
 class Line {
   public:

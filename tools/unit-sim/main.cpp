@@ -24,18 +24,6 @@ using namespace brimwell::unitsim;
 
 namespace {
 
-volatile sig_atomic_t g_stop = 0;
-
-void onSignal(int) {
-    g_stop = 1;
-}
-
-void say(const std::string& line) {
-    std::fputs(line.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 int fail(const std::string& what) {
     std::fprintf(stderr, "brimwell-unit-sim: %s\n", what.c_str());
     return 2;
@@ -139,12 +127,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    std::signal(SIGPIPE, SIG_IGN);
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGHUP, &sa, nullptr);
+    catchStopSignals();
 
     Pty pty;
     std::unique_ptr<Line> ptyLine;
@@ -167,7 +150,7 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<Line>> clients;
     int clientCount = 0;
     std::vector<pollfd> fds;
-    while (!g_stop) {
+    while (!stopRequested()) {
         Nanos now = monotonicNanos();
         fds.clear();
         Nanos deadline = INT64_MAX;
