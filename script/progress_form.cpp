@@ -90,6 +90,8 @@ void TProgressForm::setPciBoardLabel(bool visible, const QString& caption) {
     PCINumberLabel->setVisible(visible);
 }
 
-void TProgressForm::CancelButtonClick() { emit cancelClicked(); }
+void TProgressForm::CancelButtonClick() {
+    emit cancelClicked();
+}
 
 } // namespace brimwell::script

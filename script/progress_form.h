@@ -15,7 +15,7 @@ namespace brimwell::script {
 
 class TProgressForm : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kClientWidth = 430;
     static constexpr int kClientHeight = 145;
 
@@ -46,11 +46,11 @@ public:
     QPushButton* CancelButton = nullptr;
     QLabel* PCINumberLabel = nullptr;
 
-signals:
+  signals:
     // The Stop button was pressed (CancelButtonClick); the owner sets the engine's Cancelled.
     void cancelClicked();
 
-private:
+  private:
     void CancelButtonClick();
 };
 

@@ -30,7 +30,7 @@ enum class RunOutcome {
 };
 
 class ScriptHost {
-public:
+  public:
     virtual ~ScriptHost() = default;
 
     // A modal message box with an OK button; returns when the operator closed it.

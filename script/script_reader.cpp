@@ -8,7 +8,8 @@
 namespace brimwell::script {
 namespace {
 
-const char* const kLineTooLong = "Error! A command line of the script is longer than 199 characters. Exiting script.";
+const char* const kLineTooLong =
+    "Error! A command line of the script is longer than 199 characters. Exiting script.";
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -17,7 +18,8 @@ struct FileCloser {
 } // namespace
 
 void ScriptEngine::ResetLineTable() {
-    for (auto& slot : LineTable) slot.fill('\0');
+    for (auto& slot : LineTable)
+        slot.fill('\0');
     LineIndex = 0;
     LinePos = 0;
 }
@@ -33,13 +35,16 @@ bool ScriptEngine::storeChar(char c) {
     return true;
 }
 
-void ScriptEngine::finishRun(RunOutcome outcome) { outcome_ = outcome; }
+void ScriptEngine::finishRun(RunOutcome outcome) {
+    outcome_ = outcome;
+}
 
 bool ScriptEngine::read_ini() {
     if (Cancelled == 0) stopRequested_ = false;
     bool lineStart = true;
     bool inCommand = false;
     lineTooLong_ = false;
+    boardWriteFailed_ = false;
     host_.setButtonsEnabled(false);
     host_.setStatusText("Reading script file. Please wait....");
     pump();

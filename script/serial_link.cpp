@@ -22,14 +22,26 @@ template <typename F, typename R> R SerialLink::guarded(F&& call, R failed) {
     return failed;
 }
 
-bool SerialLink::isOpen() const { return port_.Open(); }
+bool SerialLink::isOpen() const {
+    return port_.Open();
+}
 
 bool SerialLink::FlushInBuffer() {
-    return guarded([&] { port_.FlushInBuffer(); return true; }, false);
+    return guarded(
+        [&] {
+            port_.FlushInBuffer();
+            return true;
+        },
+        false);
 }
 
 bool SerialLink::FlushOutBuffer() {
-    return guarded([&] { port_.FlushOutBuffer(); return true; }, false);
+    return guarded(
+        [&] {
+            port_.FlushOutBuffer();
+            return true;
+        },
+        false);
 }
 
 int SerialLink::GetOutBuffFree() {
@@ -51,13 +63,23 @@ bool SerialLink::WaitOutBuffEmpty(int64_t maxMicros) {
 }
 
 bool SerialLink::PutString(const std::string& text) {
-    return guarded([&] { port_.PutString(text); return true; }, false);
+    return guarded(
+        [&] {
+            port_.PutString(text);
+            return true;
+        },
+        false);
 }
 
 bool SerialLink::PutBlock(const uint8_t* data, int length) {
     if (length < 0 || length > 0xFFFF) return false;
     if (length == 0) return true;
-    return guarded([&] { port_.PutBlock(data, static_cast<uint16_t>(length)); return true; }, false);
+    return guarded(
+        [&] {
+            port_.PutBlock(data, static_cast<uint16_t>(length));
+            return true;
+        },
+        false);
 }
 
 int SerialLink::GetBlock(uint8_t* buffer, int length) {
@@ -75,10 +97,13 @@ bool SerialLink::WaitForString(const std::string& text, int32_t timeoutTicks, bo
     return guarded([&] { return port_.WaitForString(text, timeoutTicks, yield, ignoreCase); }, false);
 }
 
-int32_t SerialLink::Baud() const { return port_.Baud(); }
+int32_t SerialLink::Baud() const {
+    return port_.Baud();
+}
 
 void installCaptureHandler(TQuavComPort& port, ScriptEngine& engine) {
-    port.SetOnTriggerAvail([&engine](TQuavComPort*, uint16_t count) { engine.QuavComPort1TriggerAvail(count); });
+    port.SetOnTriggerAvail(
+        [&engine](TQuavComPort*, uint16_t count) { engine.QuavComPort1TriggerAvail(count); });
 }
 
 } // namespace brimwell::script

@@ -13,7 +13,7 @@ namespace brimwell::script {
 class ScriptEngine;
 
 class SerialLink : public UnitLink {
-public:
+  public:
     explicit SerialLink(TQuavComPort& port) : port_(port) {}
 
     bool isOpen() const override;
@@ -32,7 +32,7 @@ public:
 
     TQuavComPort& port() const { return port_; }
 
-private:
+  private:
     template <typename F, typename R> R guarded(F&& call, R failed);
 
     TQuavComPort& port_;

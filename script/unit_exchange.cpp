@@ -21,9 +21,11 @@ constexpr int kCaptureChunk = ScriptEngine::kCaptureSize - 1;
 void ScriptEngine::SendString(const std::string& text) {
     if (LinkMode == kLinkPci && board_ != nullptr) {
         // Text that did not reach the board would leave the run waiting on a unit that never got
-        // the command; it ends the run as a failed serial write does (one message per run).
+        // the command; it ends the run as a failed serial write does.
+        if (boardWriteFailed_) return;
         if (!board_->board_put_string(SelectedBoard, text)) {
-            if (Cancelled == 0) showError("Error! Writing to the PCI board failed.");
+            boardWriteFailed_ = true;
+            showError("Error! Writing to the PCI board failed.");
             Cancelled = 1;
         }
         return;
@@ -62,6 +64,7 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
     }
     if (LinkMode == kLinkPci && board_ != nullptr) {
         SendString(text);
+        if (boardWriteFailed_) return false;
         char last = '\0';
         for (int32_t i = 0; i < limit && (last != ExpectedPrompt || ExpectedPrompt == '\0'); ++i) {
             waitMs(kPciPollMs);

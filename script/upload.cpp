@@ -158,7 +158,7 @@ void ScriptEngine::UploadButtonClick() {
     if (Cancelled == 0) waitMs(PostUploadWait);
     pump();
 
-    if (serialOpen() || pci) {
+    if ((serialOpen() || pci) && !boardWriteFailed_) {
         ExpectedPrompt = LoaderPromptChar;
         PromptTimeout = kFirstPromptTicks;
         bool ok = SendCOMCmd_GetPrompt("\r");
@@ -194,6 +194,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
                     showError("Error! The PCI board refused a data byte " + std::to_string(tries) +
                               " times. Cancel upload.");
                     Cancelled = 1;
+                    boardWriteFailed_ = true;
                     return;
                 }
                 waitMs(kPciBusyPauseMs);
