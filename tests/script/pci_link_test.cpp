@@ -146,6 +146,9 @@ TEST(PciLink, TextTheBoardRefusedFailsTheRun) {
     EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_SC \"x\"\n_SC \"y\"\n")), RunOutcome::Failed);
     EXPECT_EQ(b.host.messages, (std::vector<std::string>{"Error! Writing to the PCI board failed.",
                                                          "Unsuccessful.  Upload terminated by user."}));
+    // No answer is waited for from a unit that did not get its command.
+    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    EXPECT_EQ(b.boards.boards[4].gets, 0);
 }
 
 TEST(PciLink, PromptWaitPollsAtMostTheLimit) {
