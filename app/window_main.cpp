@@ -4,6 +4,7 @@
 #include "app/brimwell_form.h"
 #include "app/dialogs.h"
 #include "serial/component/com_port.h"
+#include "serial/exception_report.h"
 
 #include <QApplication>
 
@@ -14,18 +15,20 @@
 namespace brimwell {
 
 namespace {
-// The application's default exception handler: what escapes an event handler is shown, not lost.
-void showException(std::exception_ptr error) {
-    QString text = QStringLiteral("Unknown error");
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        text = QString::fromLocal8Bit(e.what());
-    } catch (...) {
-    }
-    std::fprintf(stderr, "brimwell: %s\n", text.toLocal8Bit().constData());
+void showMessage(const QString& text) {
     dialogs().messageBox(QApplication::activeWindow(), text, QApplication::applicationDisplayName(),
                          MsgButtons::Ok);
+}
+
+// The application's default exception handler: what escapes an event handler, a trigger handler or
+// a port thread is shown, not lost. The box comes from the message loop, whichever thread reported
+// and whatever it was doing (a paint, a port thread's loop).
+void showException(const std::string& what, std::exception_ptr error) {
+    const QString text = QString::fromLocal8Bit(ExceptionText(error).c_str());
+    std::fprintf(stderr, "brimwell: %s: %s\n", what.c_str(), text.toLocal8Bit().constData());
+    if (auto* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            app, [text] { showMessage(text); }, Qt::QueuedConnection);
 }
 } // namespace
 
@@ -34,13 +37,13 @@ int runWindow(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brimwell"));
     QApplication::setApplicationDisplayName(QStringLiteral("Brimwell"));
-    TQuavComPort::SetExceptionReporter(showException);
+    SetExceptionReporter(showException);
     try {
         TBrimwellForm form;
         form.show();
         return app.exec();
     } catch (...) {
-        showException(std::current_exception());
+        showMessage(QString::fromLocal8Bit(ExceptionText(std::current_exception()).c_str()));
         return 1;
     }
 }

@@ -1,4 +1,4 @@
-// POSIX termios device layer and the three threads of an open port.
+// The termios device layer on the thread engine.
 //
 // Linux notes, each handled where it matters below:
 // - TIOCEXCL does not hold against root, so exclusivity also takes a non-blocking flock().
@@ -14,21 +14,12 @@
 
 #include <fcntl.h>
 #include <linux/serial.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sched.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <stdexcept>
 
 namespace brimwell {
 
@@ -95,88 +86,12 @@ bool noModemLines(int err) {
     return err == ENOTTY || err == EINVAL || err == ENOTSUP;
 }
 
-// One read resets an eventfd's counter.
-void drainEventFd(int fd) {
-    uint64_t v;
-    while (::read(fd, &v, sizeof v) < 0 && errno == EINTR) {
-    }
-}
-
-void signalEventFd(int fd) {
-    const uint64_t one = 1;
-    if (fd < 0) return;
-    while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-}
-
-void ignoreWakeSignal(int) {}
-
 // Errors by which a driver says it cannot wait for line changes at all.
 bool modemWaitRefused(int err) {
     return err == ENOTTY || err == EINVAL || err == ENOTSUP || err == ENOSYS || err == kNoIoctlCommand;
 }
 
 } // namespace
-
-// ---- Signal-woken thread ----------------------------------------------------------------------
-
-// A real-time signal, as every standard signal already means something to somebody (SIGUSR1/2 to
-// debuggers and libraries). Its handler is empty and installed without SA_RESTART: its only effect
-// is that the thread's blocking call returns EINTR instead of being restarted by the kernel.
-int TSignalWakeThread::WakeSignal() {
-    static const int signal = [] {
-        const int sig = SIGRTMIN + 4;
-        struct sigaction action {};
-        action.sa_handler = ignoreWakeSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = 0;
-        ::sigaction(sig, &action, nullptr);
-        return sig;
-    }();
-    return signal;
-}
-
-void TSignalWakeThread::Start(Body body) {
-    Stop();
-    WakeSignal(); // the handler must be in place before the first signal can be sent
-    stop_ = false;
-    running_ = true;
-    signalsSent_ = 0;
-    thread_ = std::thread([this, body = std::move(body)] {
-        try {
-            body(stop_);
-        } catch (...) {
-            TQuavBaseDispatcher::ReportException("exception in a signal-woken thread", std::current_exception());
-        }
-        {
-            std::lock_guard<std::mutex> g(leftMutex_);
-            running_ = false;
-        }
-        leftCv_.notify_all();
-    });
-}
-
-// A signal that arrives after the body looked at the stop flag but before it entered its blocking
-// call only runs the empty handler and is lost; so the signal is sent again, a millisecond apart,
-// until the body has returned. The thread is not joined before that: pthread_kill needs a thread
-// that has not been joined yet.
-void TSignalWakeThread::Stop() {
-    if (!thread_.joinable()) return;
-    stop_ = true;
-    if (thread_.get_id() == std::this_thread::get_id()) {
-        thread_.detach();
-        return;
-    }
-    const pthread_t handle = thread_.native_handle();
-    std::unique_lock<std::mutex> lock(leftMutex_);
-    while (running_.load()) {
-        ::pthread_kill(handle, WakeSignal());
-        signalsSent_.fetch_add(1);
-        leftCv_.wait_for(lock, std::chrono::milliseconds(1), [this] { return !running_.load(); });
-    }
-    lock.unlock();
-    thread_.join();
-}
 
 ModemWaitResult WaitForModemChange(int fd) {
     const int mask = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
@@ -186,40 +101,18 @@ ModemWaitResult WaitForModemChange(int fd) {
     return modemWaitRefused(err) ? ModemWaitResult::Refused : ModemWaitResult::Failed;
 }
 
-TQuavTermiosDispatcher::TQuavTermiosDispatcher(void* owner) : TQuavBaseDispatcher(owner) {}
-
+// The engine's destructor runs after this layer is gone; the device is closed while it is whole.
 TQuavTermiosDispatcher::~TQuavTermiosDispatcher() {
     ShutdownForDestroy();
-    closeDescriptors();
 }
 
-void TQuavTermiosDispatcher::closeDescriptors() {
-    {
-        std::unique_lock<std::shared_mutex> device(deviceLock_);
-        if (fd_ >= 0) {
-            ::ioctl(fd_, TIOCNXCL);
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    for (int* fd : {&wakeFd_, &outReqFd_, &outAbortFd_}) {
-        if (*fd >= 0) ::close(*fd);
-        *fd = -1;
-    }
+void TQuavTermiosDispatcher::ReleaseDevice(int fd) {
+    ::ioctl(fd, TIOCNXCL);
 }
 
 // ---- Device operations ----------------------------------------------------------------------
 
-int32_t TQuavTermiosDispatcher::OpenCom(const std::string& name, uint32_t, uint32_t) {
-    for (int* efd : {&wakeFd_, &outReqFd_, &outAbortFd_}) {
-        if (*efd >= 0) continue;
-        *efd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (*efd < 0) {
-            closeDescriptors();
-            return secOutOfMemory;
-        }
-    }
-
+int TQuavTermiosDispatcher::OpenDevice(const std::string& name) {
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         lastOpenSystemErrno_ = errno;
@@ -255,38 +148,7 @@ int32_t TQuavTermiosDispatcher::OpenCom(const std::string& name, uint32_t, uint3
         icount_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
         shadowValid_ = false;
     }
-    drainEventFd(outReqFd_);
-    drainEventFd(outAbortFd_);
-    drainEventFd(wakeFd_);
-
-    std::unique_lock<std::shared_mutex> device(deviceLock_);
-    fd_ = fd;
     return fd;
-}
-
-int32_t TQuavTermiosDispatcher::CloseCom() {
-    if (started_.load()) {
-        RequestStopThreads();
-        signalEventFd(wakeFd_);
-        abortRequested_ = true;
-        signalEventFd(outAbortFd_);
-        {
-            std::lock_guard<std::mutex> g(eventMutex_);
-            ready_ = true;
-        }
-        eventCv_.notify_all();
-        stopModemWatch();
-        // The com and output threads block on the device; they end before it is closed. The
-        // dispatcher thread only makes non-blocking calls under the device lock and is stopped later.
-        if (outputThread_.joinable()) outputThread_.join();
-        if (comThread_.joinable()) comThread_.join();
-    }
-    std::unique_lock<std::shared_mutex> device(deviceLock_);
-    if (fd_ < 0) return 0;
-    ::ioctl(fd_, TIOCNXCL);
-    const int r = ::close(fd_);
-    fd_ = -1;
-    return r == 0 ? 0 : -1;
 }
 
 bool TQuavTermiosDispatcher::SetupCom(uint32_t, uint32_t) {
@@ -419,16 +281,6 @@ int32_t TQuavTermiosDispatcher::SetComState(const TDeviceControlBlock& dcb) {
     return 0;
 }
 
-int32_t TQuavTermiosDispatcher::ReadCom(uint8_t* buffer, uint32_t n) {
-    SharedLock device(deviceLock_);
-    if (fd_ < 0 || n == 0) return 0;
-    ssize_t r;
-    do {
-        r = ::read(fd_, buffer, n);
-    } while (r < 0 && errno == EINTR);
-    return r > 0 ? static_cast<int32_t>(r) : 0;
-}
-
 uint32_t TQuavTermiosDispatcher::ReadComError(TComStat& status) {
     SharedLock device(deviceLock_);
     status = TComStat{};
@@ -525,92 +377,16 @@ int32_t TQuavTermiosDispatcher::PurgeCom(int direction) {
     return ::tcflush(fd_, direction == kFlushReceive ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : -errno;
 }
 
-uint32_t TQuavTermiosDispatcher::TryWriteDirect(const uint8_t* buffer, uint32_t n) {
-    if (!writerIdle_.load() || abortRequested_.load() || StopThreadsRequested()) return 0;
-    SharedLock device(deviceLock_);
-    if (fd_ < 0) return 0;
-    ssize_t w;
-    do {
-        w = ::write(fd_, buffer, n);
-    } while (w < 0 && errno == EINTR);
-    return w > 0 ? static_cast<uint32_t>(w) : 0;
-}
+// ---- The modem watch --------------------------------------------------------------------------
 
-// Only an idle output thread needs waking: a busy one takes new bytes before it goes idle.
-void TQuavTermiosDispatcher::SignalOutputRequest() {
-    if (writerIdle_.exchange(false)) signalEventFd(outReqFd_);
-}
-
-void TQuavTermiosDispatcher::AbortOutput() {
-    if (!outputThread_.joinable() || std::this_thread::get_id() == outputThread_.get_id()) return;
-    std::unique_lock<std::mutex> lock(ackMutex_);
-    const uint64_t before = outputAcks_;
-    abortRequested_ = true;
-    signalEventFd(outAbortFd_);
-    ackCv_.wait_for(lock, std::chrono::milliseconds(kFlushAbortTimeoutMs),
-                    [&] { return outputAcks_ != before || runningThreads_.load() == 0; });
-}
-
-// Raising a priority needs the right to (CAP_SYS_NICE); without it the threads stay at normal
-// priority, which is also what the default boost asks for.
-void TQuavTermiosDispatcher::ApplyThreadBoost(TQuavThreadBoost boost, bool rs485) {
-    const int steps = static_cast<int>(boost);
-    // Threads never boosted are left alone, so a program started with a lower priority keeps it.
-    if (steps == 0 && !rs485 && !boosted_.load()) return;
-    boosted_ = true;
-    for (const auto& [tid, extra] : {std::pair{comTid_.load(), 0}, std::pair{dispatcherTid_.load(), 0},
-                                     std::pair{outputTid_.load(), rs485 ? 1 : 0}})
-        if (tid > 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -(steps + extra));
-}
-
-void TQuavTermiosDispatcher::ProcessCommunications() {
-    ::sched_yield();
-}
-
-// ---- Threads --------------------------------------------------------------------------------
-
-void TQuavTermiosDispatcher::threadStarted() {
-    runningThreads_.fetch_add(1);
-    {
-        std::lock_guard<std::mutex> g(ackMutex_);
-        ++startAcks_;
-    }
-    ackCv_.notify_all();
-}
-
-void TQuavTermiosDispatcher::threadEnded() {
-    runningThreads_.fetch_sub(1);
-    ackCv_.notify_all();
-}
-
-void TQuavTermiosDispatcher::StartDispatcher() {
-    if (started_.exchange(true)) throw std::logic_error("Dispatcher already started");
-    writerIdle_ = false;
-    abortRequested_ = false;
-    {
-        std::lock_guard<std::mutex> g(eventMutex_);
-        pendingEvents_ = 0;
-        comEvent_ = false;
-        modemEvent_ = false;
-        ready_ = true;
-    }
-    auto startOne = [this](std::thread& t, void (TQuavTermiosDispatcher::*body)()) {
-        std::unique_lock<std::mutex> lock(ackMutex_);
-        const int before = startAcks_;
-        t = std::thread(body, this);
-        ackCv_.wait_for(lock, std::chrono::milliseconds(kThreadStartTimeoutMs),
-                        [&] { return startAcks_ != before; });
-    };
-    startOne(comThread_, &TQuavTermiosDispatcher::comThread);
-    startOne(dispatcherThread_, &TQuavTermiosDispatcher::dispatcherThread);
-    startOne(outputThread_, &TQuavTermiosDispatcher::outputThread);
-    // Devices that cannot report their lines at all are not asked to wait for them.
+// Devices that cannot report their lines at all are not asked to wait for them.
+void TQuavTermiosDispatcher::DeviceThreadsStarted() {
     modemWatchActive_ = ModemLinesReported();
     if (modemWatchActive_.load())
         modemWatch_.Start([this](const std::atomic<bool>& stop) { modemWatchBody(stop); });
 }
 
-void TQuavTermiosDispatcher::stopModemWatch() {
+void TQuavTermiosDispatcher::DeviceThreadsStopping() {
     modemWatch_.Stop();
     modemWatchActive_ = false;
 }
@@ -622,7 +398,9 @@ void TQuavTermiosDispatcher::modemWatchBody(const std::atomic<bool>& stop) {
         return fd_;
     }();
     // The device is closed only after this thread has been stopped (CloseCom), so the copy stays valid.
-    auto counters = [&](serial_icounter_struct& ic) { return icountSupported_.load() && ::ioctl(fd, TIOCGICOUNT, &ic) == 0; };
+    auto counters = [&](serial_icounter_struct& ic) {
+        return icountSupported_.load() && ::ioctl(fd, TIOCGICOUNT, &ic) == 0;
+    };
     serial_icounter_struct before{};
     bool counted = counters(before);
     while (!stop.load() && fd >= 0) {
@@ -642,229 +420,9 @@ void TQuavTermiosDispatcher::modemWatchBody(const std::atomic<bool>& stop) {
         } else {
             counted = counters(before);
         }
-        postModemEvents(events);
+        PostDeviceEvents(events);
     }
     modemWatchActive_ = false;
-}
-
-void TQuavTermiosDispatcher::postModemEvents(uint32_t events) {
-    {
-        std::lock_guard<std::mutex> g(eventMutex_);
-        pendingEvents_ |= events;
-        modemEvent_ = true;
-    }
-    eventCv_.notify_all();
-}
-
-void TQuavTermiosDispatcher::StopDispatcher() {
-    RequestStopThreads();
-    abortRequested_ = true;
-    signalEventFd(outAbortFd_);
-    signalEventFd(wakeFd_);
-    {
-        std::lock_guard<std::mutex> g(eventMutex_);
-        ready_ = true;
-    }
-    eventCv_.notify_all();
-    stopModemWatch();
-    if (outputThread_.joinable()) outputThread_.join();
-    if (comThread_.joinable()) comThread_.join();
-    if (dispatcherThread_.joinable()) {
-        // A close requested from inside a notification runs on the dispatcher thread itself;
-        // that thread ends on its own once the notification returns.
-        if (std::this_thread::get_id() == dispatcherThread_.get_id())
-            dispatcherThread_.detach();
-        else
-            dispatcherThread_.join();
-    }
-    started_ = false;
-}
-
-// The frame every port thread runs in: its id is visible while it runs, it counts as running, and an
-// exception escaping its work is reported instead of ending the process; its exit duties (`onExit`)
-// run all the same, before the thread stops counting.
-template <typename Body, typename OnExit>
-void TQuavTermiosDispatcher::runPortThread(std::atomic<int>& tid, const char* what, Body body,
-                                           OnExit onExit) {
-    tid = static_cast<int>(::gettid());
-    ApplyThreadBoost(ThreadBoost(), RS485Mode());
-    threadStarted();
-    try {
-        body();
-    } catch (...) {
-        ReportException(what, std::current_exception());
-    }
-    onExit();
-    tid = 0;
-    threadEnded();
-}
-
-void TQuavTermiosDispatcher::comThread() {
-    runPortThread(comTid_, "exception in the com thread", [this] { comThreadBody(); }, [] {});
-}
-
-void TQuavTermiosDispatcher::dispatcherThread() {
-    const auto onExit = [this] {
-        {
-            std::lock_guard<std::mutex> g(eventMutex_);
-            ready_ = true;
-        }
-        eventCv_.notify_all();
-        DispatcherThreadExit();
-    };
-    runPortThread(dispatcherTid_, "exception in the dispatcher thread", [this] { dispatcherThreadBody(); },
-                  onExit);
-}
-
-void TQuavTermiosDispatcher::outputThread() {
-    runPortThread(outputTid_, "exception in the output thread", [this] { outputThreadBody(); },
-                  [this] { acknowledgeOutput(); });
-}
-
-void TQuavTermiosDispatcher::acknowledgeOutput() {
-    {
-        std::lock_guard<std::mutex> g(ackMutex_);
-        ++outputAcks_;
-    }
-    ackCv_.notify_all();
-}
-
-void TQuavTermiosDispatcher::comThreadBody() {
-    const int fd = [this] {
-        SharedLock device(deviceLock_);
-        return fd_;
-    }();
-    bool backOff = false;
-    while (!StopThreadsRequested()) {
-        // With the input ring full, the peer gone, or a device that reports readiness without
-        // bytes to read, poll() would return at once for ever; the dispatcher's 50 ms pass
-        // picks up from there instead.
-        const bool watchDevice = !backOff && !InputFull();
-        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {watchDevice ? fd : -1, POLLIN | POLLPRI, 0}};
-        const int r = ::poll(fds, 2, watchDevice ? -1 : kDispatcherPeriodMs);
-        if (StopThreadsRequested()) break;
-        backOff = false;
-        if (r < 0) continue;
-        if (fds[0].revents & POLLIN) {
-            drainEventFd(wakeFd_);
-            continue;
-        }
-        uint32_t events = 0;
-        if (fds[1].revents & (POLLIN | POLLPRI)) events |= evRxChar;
-        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) backOff = true;
-        if (events == 0) continue;
-        const uint64_t receivedBefore = BytesReceived();
-        {
-            std::unique_lock<std::mutex> lock(eventMutex_);
-            pendingEvents_ |= events;
-            comEvent_ = true;
-            ready_ = false;
-            eventCv_.notify_all();
-            eventCv_.wait(lock, [this] { return ready_ || StopThreadsRequested(); });
-        }
-        if (BytesReceived() == receivedBefore && !InputFull()) backOff = true;
-    }
-}
-
-void TQuavTermiosDispatcher::dispatcherThreadBody() {
-    for (;;) {
-        uint32_t events = 0;
-        bool answered = false; // this pass serves an event the com thread waits on
-        {
-            std::unique_lock<std::mutex> lock(eventMutex_);
-            eventCv_.wait_for(lock, std::chrono::milliseconds(kDispatcherPeriodMs),
-                              [this] { return comEvent_ || modemEvent_ || StopThreadsRequested(); });
-            events = pendingEvents_;
-            pendingEvents_ = 0;
-            answered = comEvent_;
-            comEvent_ = false;
-            modemEvent_ = false;
-        }
-        if (StopThreadsRequested() || DoneRequested()) break;
-        if (events & (evRing | evRingTe)) SetRingFlag();
-        const bool go = DispatcherPass(events);
-        if (answered) {
-            {
-                std::lock_guard<std::mutex> g(eventMutex_);
-                ready_ = true;
-            }
-            eventCv_.notify_all();
-        }
-        if (!go) break;
-    }
-}
-
-void TQuavTermiosDispatcher::outputThreadBody() {
-    while (!StopThreadsRequested() && !DoneRequested()) {
-        writerIdle_ = true;
-        // Bytes put between the last look at the ring and going idle found the thread busy
-        // and did not wake it.
-        if (OutputPending() && !abortRequested_.load()) {
-            writerIdle_ = false;
-            writeLoop();
-            continue;
-        }
-        pollfd fds[2] = {{outReqFd_, POLLIN, 0}, {outAbortFd_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) continue;
-        writerIdle_ = false;
-        if (fds[1].revents & POLLIN) {
-            abortRequested_ = false;
-            drainEventFd(outAbortFd_);
-            acknowledgeOutput();
-            continue;
-        }
-        if (fds[0].revents & POLLIN) {
-            drainEventFd(outReqFd_);
-            if (StopThreadsRequested()) break;
-            writeLoop();
-        }
-    }
-}
-
-// Writes the output ring until it is empty or a transmit flush aborts the write. The device is
-// written first and waited for only when it is full, so a line that keeps up costs one call per
-// piece of the ring.
-void TQuavTermiosDispatcher::writeLoop() {
-    const int fd = [this] {
-        SharedLock device(deviceLock_);
-        return fd_;
-    }();
-    auto aborted = [this] {
-        if (!abortRequested_.exchange(false)) return false;
-        drainEventFd(outAbortFd_);
-        acknowledgeOutput();
-        return true;
-    };
-    auto waitForRoom = [&] {
-        pollfd fds[2] = {{outAbortFd_, POLLIN, 0}, {fd, POLLOUT, 0}};
-        ::poll(fds, 2, -1);
-        // A signal whose abort was already served would wake every poll from now on.
-        if ((fds[0].revents & POLLIN) && !abortRequested_.load()) drainEventFd(outAbortFd_);
-    };
-    for (;;) {
-        if (aborted()) return;
-        OutputPieces pieces;
-        if (!TakeOutputPieces(pieces)) return;
-        iovec iov[2] = {{const_cast<uint8_t*>(pieces.first), pieces.firstLength},
-                        {const_cast<uint8_t*>(pieces.second), pieces.secondLength}};
-        const uint32_t offered = pieces.firstLength + pieces.secondLength;
-        const ssize_t w = ::writev(fd, iov, pieces.secondLength > 0 ? 2 : 1);
-        if (w > 0) {
-            AdvanceOutput(static_cast<uint32_t>(w));
-            // A short write means the device is full: the next write would only be refused, so
-            // the wait for room comes first. (On a fast line that refused write was a third of
-            // all the calls.)
-            if (static_cast<uint32_t>(w) < offered) waitForRoom();
-            continue;
-        }
-        if (w < 0 && errno == EINTR) continue;
-        if (w < 0 && errno == EAGAIN) {
-            waitForRoom();
-            continue;
-        }
-        // The device refused the bytes (a hung-up line): they are dropped, not retried for ever.
-        AdvanceOutput(offered);
-    }
 }
 
 } // namespace brimwell

@@ -17,6 +17,7 @@
 #include "serial/component/pending_events.h"
 #include "serial/component/port_message.h"
 #include "serial/event_timer.h"
+#include "serial/exception_report.h"
 #include "serial/termios_dispatcher.h"
 
 namespace brimwell {
@@ -33,25 +34,6 @@ constexpr uint16_t kInputRingSize = 8192;
 TPromptForPortHook& promptHook() {
     static TPromptForPortHook hook;
     return hook;
-}
-
-TExceptionReporter& exceptionReporter() {
-    static TExceptionReporter reporter;
-    return reporter;
-}
-
-void reportException(std::exception_ptr e) {
-    if (exceptionReporter()) {
-        exceptionReporter()(e);
-        return;
-    }
-    try {
-        std::rethrow_exception(e);
-    } catch (const std::exception& ex) {
-        std::fprintf(stderr, "brimwell: serial port event handler failed: %s\n", ex.what());
-    } catch (...) {
-        std::fprintf(stderr, "brimwell: serial port event handler failed\n");
-    }
 }
 
 char upperAscii(char c) {
@@ -123,7 +105,7 @@ void TQuavCustomComPort::destroyPort() {
     try {
         if (state_ == psOpen) doClose();
     } catch (...) {
-        reportException(std::current_exception());
+        ReportException("serial port event handler failed", std::current_exception());
     }
     if (state_ == psShuttingDown) {
         // A notification is still being delivered; it ends within the window-handler time-out.
@@ -144,10 +126,6 @@ TQuavComPort* TQuavCustomComPort::self() {
 
 void TQuavCustomComPort::SetPromptForPortHook(TPromptForPortHook hook) {
     promptHook() = std::move(hook);
-}
-
-void TQuavCustomComPort::SetExceptionReporter(TExceptionReporter reporter) {
-    exceptionReporter() = std::move(reporter);
 }
 
 // ---- Opening and closing ---------------------------------------------------------------------
@@ -182,7 +160,7 @@ void TQuavCustomComPort::Loaded() {
         SetOpen(true);
     } catch (...) {
         open_ = false;
-        reportException(std::current_exception());
+        ReportException("serial port event handler failed", std::current_exception());
     }
 }
 
@@ -314,7 +292,7 @@ void TQuavCustomComPort::finishDeferredClose(int32_t handle) {
         try {
             doOpen();
         } catch (...) {
-            reportException(std::current_exception());
+            ReportException("serial port event handler failed", std::current_exception());
         }
     }
 }
@@ -434,7 +412,7 @@ void TQuavCustomComPort::handleTriggerMessage(const TTriggerMessage& message) {
             break;
         }
     } catch (...) {
-        reportException(std::current_exception());
+        ReportException("serial port event handler failed", std::current_exception());
     }
 }
 

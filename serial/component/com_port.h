@@ -71,8 +71,6 @@ using TPortCallbackEx = std::function<void(TQuavComPort* CP, TQuavCallbackType C
 using TActivationProcedure = std::function<std::unique_ptr<TQuavBaseDispatcher>(TQuavComPort* CP)>;
 // The port selection dialog: returns the chosen port number, 0 when cancelled.
 using TPromptForPortHook = std::function<uint32_t(TQuavComPort* CP)>;
-// Where exceptions escaping event handlers go (the application's default exception handler).
-using TExceptionReporter = std::function<void(std::exception_ptr)>;
 
 // Messages sent to registered user windows (QObjects) as TQuavPortMessage events
 // (serial/component/port_message.h).
@@ -210,8 +208,6 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     // The port selection dialog the window installs for every component (process-wide, UI thread).
     // Without it, opening with ComNumber 0 behaves as PromptForPort False.
     static void SetPromptForPortHook(TPromptForPortHook hook);
-    // Receives exceptions that escape event handlers; the default prints them to stderr.
-    static void SetExceptionReporter(TExceptionReporter reporter);
 
     // ---- Operations --------------------------------------------------------------------------
     void PutChar(char c);

@@ -12,16 +12,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "serial/exception_report.h"
+
 namespace brimwell {
 
 namespace {
 
 // Largest intake block kept allocated between messages; a bigger one is released after use.
 constexpr size_t kScratchKeep = size_t(1) << 20;
-
-void reportException(const char* what, const std::exception& e) {
-    qWarning("brimwell terminal: %s failed: %s", what, e.what());
-}
 
 } // namespace
 
@@ -79,7 +77,6 @@ TQuavCustomTerminal::~TQuavCustomTerminal() {
         intake_->target = nullptr;
         intake_->dispatcher = nullptr;
     }
-    // A handler of a notification still being delivered may yet enter the intake.
     intake_.reset();
 
     settingEmulator_ = true;
@@ -419,13 +416,12 @@ void TQuavCustomTerminal::attach() {
 void TQuavCustomTerminal::detach() {
     TQuavBaseDispatcher* dispatcher = comPort_ ? comPort_->CurrentDispatcher() : nullptr;
     if (attached_) {
+        // Returns once the intake is not being called and never will be again.
         if (dispatcher) dispatcher->DeregisterEventTriggerHandler(intake_.get());
         {
-            // A handler already running finishes first; later ones find no dispatcher.
             std::lock_guard<std::mutex> guard(intake_->lock);
             intake_->dispatcher = nullptr;
         }
-        if (dispatcher && dispatcher->EventBusy()) TerminalIntake::retire(intake_);
         // Without a dispatcher the registration went with it.
         attached_ = false;
     }
@@ -452,8 +448,8 @@ void TQuavCustomTerminal::handleWaitForPort() {
     if (!comPort_->Open()) {
         try {
             comPort_->SetOpen(true);
-        } catch (const std::exception& e) {
-            reportException("opening the port for the terminal", e);
+        } catch (const std::exception&) {
+            ReportException("opening the port for the terminal", std::current_exception());
             attachPending_ = active_;
             return;
         }
@@ -488,8 +484,8 @@ void TQuavCustomTerminal::PutChar(char ch) {
     if (!comPort_) return;
     try {
         comPort_->PutChar(ch);
-    } catch (const std::exception& e) {
-        reportException("sending a character to the port", e);
+    } catch (const std::exception&) {
+        ReportException("sending a character to the port", std::current_exception());
     }
 }
 
@@ -497,8 +493,8 @@ void TQuavCustomTerminal::PutString(std::string_view s) {
     if (!comPort_) return;
     try {
         comPort_->PutString(s);
-    } catch (const std::exception& e) {
-        reportException("sending text to the port", e);
+    } catch (const std::exception&) {
+        ReportException("sending text to the port", std::current_exception());
     }
 }
 
@@ -543,8 +539,8 @@ void TQuavCustomTerminal::handleTermStuff(TQuavCharSource source) {
     try {
         if (emulator_) emulator_->ProcessBlock(scratch_.data(), n, source);
         if (!useLazyDisplay_ && emulator_ && emulator_->teGetNeedsUpdate()) immediateRepaint();
-    } catch (const std::exception& e) {
-        reportException("processing received bytes", e);
+    } catch (const std::exception&) {
+        ReportException("processing received bytes", std::current_exception());
     }
     lazyBytes_ += n;
     if (scratch_.size() > kScratchKeep) {

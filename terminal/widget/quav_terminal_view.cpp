@@ -12,15 +12,9 @@
 
 #include <algorithm>
 
+#include "serial/exception_report.h"
+
 namespace brimwell {
-
-namespace {
-
-void reportException(const char* what, const std::exception& e) {
-    qWarning("brimwell terminal: %s failed: %s", what, e.what());
-}
-
-} // namespace
 
 // ---- Geometry -----------------------------------------------------------------------------------
 
@@ -270,8 +264,8 @@ void TQuavCustomTerminal::paintStale() {
         canvas_ = &canvas;
         try {
             emulator_->Paint();
-        } catch (const std::exception& e) {
-            reportException("painting the terminal", e);
+        } catch (const std::exception&) {
+            ReportException("painting the terminal", std::current_exception());
         }
         canvas_ = nullptr;
     }
@@ -302,8 +296,8 @@ void TQuavCustomTerminal::immediateRepaint() {
         canvas_ = &canvas;
         try {
             emulator_->LazyPaint();
-        } catch (const std::exception& e) {
-            reportException("painting the terminal", e);
+        } catch (const std::exception&) {
+            ReportException("painting the terminal", std::current_exception());
         }
         canvas_ = nullptr;
         touched = canvas.touched();
@@ -322,8 +316,8 @@ void TQuavCustomTerminal::blinkRepaint() {
         canvas_ = &canvas;
         try {
             emulator_->BlinkPaint(blinkPhase_);
-        } catch (const std::exception& e) {
-            reportException("painting blinking text", e);
+        } catch (const std::exception&) {
+            ReportException("painting blinking text", std::current_exception());
         }
         canvas_ = nullptr;
         touched = canvas.touched();

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "serial/exception_report.h"
+
 namespace brimwell {
 
 QEvent::Type termStuffEventType() {
@@ -37,17 +39,10 @@ void TerminalIntake::HandleTrigger(const TTriggerMessage& message) {
         // Commit what was really read: a refused read must not show stale bytes of the block.
         queue.Commit(got > 0 ? got : 0);
         if (got > 0) QCoreApplication::postEvent(target, new TermStuffEvent(csPort));
-    } catch (const std::exception& e) {
+    } catch (const std::exception&) {
         // Nothing may escape into the dispatcher's thread; the bytes stay for the other consumers.
-        std::fprintf(stderr, "brimwell: terminal intake dropped a block: %s\n", e.what());
+        ReportException("terminal intake dropped a block", std::current_exception());
     }
-}
-
-void TerminalIntake::retire(std::shared_ptr<TerminalIntake> intake) {
-    static std::mutex retiredLock;
-    static std::vector<std::shared_ptr<TerminalIntake>> retired;
-    std::lock_guard<std::mutex> guard(retiredLock);
-    retired.push_back(std::move(intake));
 }
 
 } // namespace brimwell

@@ -37,10 +37,6 @@ struct TerminalIntake : public TQuavTriggerEventHandler {
     // QmTermStuff for them.
     void HandleTrigger(const TTriggerMessage& message) override;
 
-    // Keeps an intake alive until the process ends, for a handler that may still be running in a
-    // notification when its terminal lets go of the port.
-    static void retire(std::shared_ptr<TerminalIntake> intake);
-
     std::mutex lock; // guards everything below
     TQuavByteQueue queue;
     QObject* target = nullptr;                 // receives QmTermStuff; null once the terminal is gone

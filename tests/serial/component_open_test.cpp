@@ -12,6 +12,7 @@
 
 #include "component_test_support.h"
 #include "serial/component/port_message.h"
+#include "serial/exception_report.h"
 #include "serial/port_available.h"
 
 namespace brimwell {
@@ -353,13 +354,7 @@ TEST(ComPortOpen, LoadingStoresAndOpensWhenLoaded) {
 
     // An open that fails after loading is reported, not thrown, and leaves Open False.
     std::vector<std::string> reported;
-    TQuavComPort::SetExceptionReporter([&](std::exception_ptr e) {
-        try {
-            std::rethrow_exception(e);
-        } catch (const std::exception& ex) {
-            reported.push_back(ex.what());
-        }
-    });
+    SetExceptionReporter([&](const std::string&, std::exception_ptr e) { reported.push_back(ExceptionText(e)); });
     TQuavComPort failing;
     failing.BeginLoading();
     ::setenv("BRIMWELL_COM23", "/dev/brimwell-missing", 1);
@@ -370,7 +365,7 @@ TEST(ComPortOpen, LoadingStoresAndOpensWhenLoaded) {
     EXPECT_EQ(failing.PortState(), psClosed);
     ASSERT_EQ(reported.size(), 1u);
     EXPECT_EQ(reported[0], "ie_BadId - Specified comport doesn't exist");
-    TQuavComPort::SetExceptionReporter({});
+    SetExceptionReporter({});
     ::unsetenv("BRIMWELL_COM23");
     ::unsetenv("BRIMWELL_COM22");
 }

@@ -7,3 +7,9 @@ foreach(t core_io core_open core_trigger core_timer core_lines core_wakeup)
     add_dependencies(serial_tests serial_${t}_tests)
   endif()
 endforeach()
+
+# The trigger table alone: no device, no threads.
+brimwell_add_test(serial_trigger_table_tests serial
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/trigger_table_test.cpp
+  LIBS brimwell_serial_core)
+add_dependencies(serial_tests serial_trigger_table_tests)

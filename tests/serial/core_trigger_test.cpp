@@ -3,6 +3,7 @@
 // closing from inside a notification.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <future>
@@ -10,6 +11,7 @@
 
 #include "core_test_util.h"
 #include "serial/event_timer.h"
+#include "serial/exception_report.h"
 #include "serial/time_base.h"
 
 namespace brimwell::test {
@@ -520,6 +522,26 @@ TEST_F(TriggerTest, DeregisteringInsideANotificationTakesEffectAfterIt) {
     EXPECT_EQ(b.count(kTriggerAvail), 0u);
 }
 
+TEST_F(TriggerTest, DeregisteringFromAnotherThreadWaitsForTheCallInProgress) {
+    std::atomic<bool> entered{false}, left{false};
+    auto handler = std::make_unique<Consumer>();
+    handler->action = [&](const TTriggerMessage&) {
+        entered = true;
+        std::this_thread::sleep_for(milliseconds(200));
+        left = true;
+    };
+    const StopPortOnExit stop{p.port};
+    ASSERT_EQ(port().RegisterEventTriggerHandler(handler.get()), 0);
+    port().ChangeLengthTrigger(1);
+    ASSERT_TRUE(p.pty.write("1"));
+    ASSERT_TRUE(waitFor([&] { return entered.load(); }));
+    EXPECT_EQ(port().DeregisterEventTriggerHandler(handler.get()), 0);
+    EXPECT_TRUE(left.load()) << "deregistration returned while the handler still ran";
+    handler.reset(); // its owner may free it at once
+    ASSERT_TRUE(p.pty.write("2"));
+    std::this_thread::sleep_for(milliseconds(150));
+}
+
 TEST_F(TriggerTest, ClosingFromInsideANotificationIsCompletedByTheDispatcherThread) {
     Consumer c;
     bool busyDuring = false;
@@ -562,12 +584,12 @@ TEST_F(TriggerTest, BusyFlagHoldsNotificationsButNotReception) {
 TEST_F(TriggerTest, AThrowingConsumerIsReportedAndThePortGoesOn) {
     std::mutex reportsLock;
     std::vector<std::string> reports;
-    TQuavBaseDispatcher::SetExceptionReporter([&](const std::string& message) {
+    SetExceptionReporter([&](const std::string& what, std::exception_ptr e) {
         std::lock_guard<std::mutex> g(reportsLock);
-        reports.push_back(message);
+        reports.push_back(what + ": " + ExceptionText(e));
     });
     struct ResetReporter {
-        ~ResetReporter() { TQuavBaseDispatcher::SetExceptionReporter({}); }
+        ~ResetReporter() { SetExceptionReporter({}); }
     } resetReporter;
     Consumer thrower, after;
     thrower.action = [](const TTriggerMessage&) { throw std::runtime_error("consumer failed"); };

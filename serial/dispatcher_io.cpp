@@ -1,0 +1,279 @@
+// The dispatcher's byte paths: receiving into the input ring and the reads out of it (which honour
+// avail mode during a notification), the output ring with its puts and the output thread's side,
+// and the two wake-ups for sleepers: bytes arrived, output ring emptied.
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "serial/dispatcher.h"
+#include "serial/dispatcher_state.h"
+
+namespace brimwell {
+namespace {
+
+// The error bits a device reports into the accumulator.
+constexpr uint32_t kDeviceErrorBits = 0x1F;
+
+void signalFd(int fd) {
+    const uint64_t one = 1;
+    while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+DispatcherState::~DispatcherState() {
+    if (inputEventFd >= 0) ::close(inputEventFd);
+}
+
+// ---- Input ----------------------------------------------------------------------------------
+
+bool TQuavBaseDispatcher::InputFull() {
+    Lock in(s_->inputLock);
+    return s_->in.full();
+}
+
+void TQuavBaseDispatcher::receive() {
+    uint32_t got = 0;
+    {
+        Lock in(s_->inputLock);
+        if (!s_->in.allocated() || s_->in.full()) return;
+        TComStat status;
+        GetComError(status);
+        if (status.InQue == 0) return;
+        ByteRing::Span first, second;
+        s_->in.freeSpans(first, second);
+        uint32_t want = std::min(first.length + second.length, status.InQue);
+        // At most two reads: the free space up to the end of the ring, then from its start.
+        for (ByteRing::Span span : {first, second}) {
+            const uint32_t ask = std::min(span.length, want);
+            if (ask == 0) break;
+            const int32_t r = ReadCom(span.data, ask);
+            const uint32_t n = r > 0 ? static_cast<uint32_t>(r) : 0;
+            s_->in.commit(n);
+            s_->totalIn += n;
+            got += n;
+            want -= n;
+            if (n < ask) break;
+        }
+        bytesReceived_.fetch_add(got, std::memory_order_relaxed);
+    }
+    if (got > 0 && s_->inputWaiters.load() > 0) signalFd(s_->inputEventFd);
+}
+
+// The descriptor is made on first use and kept until the dispatcher goes: a reader that sleeps on
+// it never finds it closed under it.
+int TQuavBaseDispatcher::BeginInputWait() {
+    Lock in(s_->inputLock);
+    if (!s_->open.load()) return -1;
+    if (s_->inputEventFd < 0) s_->inputEventFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    // Registered before the caller looks at the ring, so bytes received after that look signal.
+    s_->inputWaiters.fetch_add(1);
+    return s_->inputEventFd;
+}
+
+void TQuavBaseDispatcher::ClearInputSignal() {
+    uint64_t v;
+    if (s_->inputEventFd >= 0) (void)!::read(s_->inputEventFd, &v, sizeof v);
+}
+
+void TQuavBaseDispatcher::EndInputWait() {
+    s_->inputWaiters.fetch_sub(1);
+}
+
+bool TQuavBaseDispatcher::CharReady() {
+    Lock in(s_->inputLock);
+    return s_->readable() > 0;
+}
+
+uint32_t TQuavBaseDispatcher::InBuffUsed() {
+    Lock in(s_->inputLock);
+    return s_->readable();
+}
+
+uint32_t TQuavBaseDispatcher::InBuffFree() {
+    Lock in(s_->inputLock);
+    return kInputBufferSize - s_->readable();
+}
+
+int32_t TQuavBaseDispatcher::PeekChar(uint8_t& c, uint32_t n) {
+    Lock in(s_->inputLock);
+    if (n == 0 || s_->readable() < n) return secBufferIsEmpty;
+    c = s_->in.at(s_->readOffset() + n - 1);
+    return secOK;
+}
+
+int32_t TQuavBaseDispatcher::GetChar(uint8_t& c) {
+    Lock in(s_->inputLock);
+    const int32_t r = PeekChar(c, 1);
+    if (r < 0) return r;
+    if (s_->availMode)
+        ++s_->availReadCount;
+    else
+        s_->in.consume(1);
+    return secOK;
+}
+
+int32_t TQuavBaseDispatcher::PeekBlock(void* buffer, uint32_t n) {
+    Lock in(s_->inputLock);
+    if (s_->readable() < n) return secBufferIsEmpty;
+    if (n == 0) return 0;
+    s_->in.peek(static_cast<uint8_t*>(buffer), s_->readOffset(), n);
+    return static_cast<int32_t>(n);
+}
+
+int32_t TQuavBaseDispatcher::GetBlock(void* buffer, uint32_t n) {
+    Lock in(s_->inputLock);
+    const int32_t r = PeekBlock(buffer, n);
+    if (r <= 0) return r;
+    if (s_->availMode)
+        s_->availReadCount += n;
+    else
+        s_->in.consume(n);
+    return r;
+}
+
+int32_t TQuavBaseDispatcher::FlushInBuffer() {
+    Lock in(s_->inputLock);
+    const int32_t r = s_->open.load() ? PurgeCom(kFlushReceive) : 0;
+    Lock guard(s_->mainLock);
+    if (s_->availMode) {
+        // The notification under way removes everything when it ends.
+        s_->availMax = s_->in.used();
+    } else {
+        s_->in.consume(s_->in.used());
+        s_->availReadCount = 0;
+        s_->triggers.SkipScanTo(s_->totalIn);
+    }
+    s_->triggers.ResetPartialMatches();
+    return r;
+}
+
+// ---- Output ---------------------------------------------------------------------------------
+
+uint32_t TQuavBaseDispatcher::GetComError(TComStat& status) {
+    const uint32_t errors = ReadComError(status);
+    s_->errorAccum.fetch_or(errors & kDeviceErrorBits);
+    Lock out(s_->outputLock);
+    status.OutQue = s_->out.used();
+    s_->comStat = status;
+    return errors;
+}
+
+int32_t TQuavBaseDispatcher::PutChar(uint8_t c) {
+    return PutBlock(&c, 1);
+}
+
+int32_t TQuavBaseDispatcher::PutString(std::string_view s) {
+    return PutBlock(s.data(), static_cast<uint32_t>(s.size()));
+}
+
+int32_t TQuavBaseDispatcher::PutBlock(const void* buffer, uint32_t n) {
+    if (n == 0) return 0;
+    if (!s_->open.load()) return secCommNotOpen;
+    {
+        // The device's error bits are not read here: the dispatcher thread gathers them at least
+        // every 50 ms, and a put costs no device call. (Neither does a put ever clear errors that
+        // GetLineError has not reported yet.)
+        Lock out(s_->outputLock);
+        if (!s_->out.allocated() || n > s_->out.freeSpace()) return secOutputBufferTooSmall;
+        // On an idle line the bytes go straight to the device; only what it does not take at
+        // once waits in the ring. Order is kept: the ring is empty and nothing is being written.
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        const uint32_t direct = s_->out.empty() ? std::min(TryWriteDirect(bytes, n), n) : 0;
+        if (direct < n) {
+            s_->out.write(bytes + direct, n - direct);
+            SignalOutputRequest();
+        }
+    }
+    s_->outputWritten = true;
+    return secOK;
+}
+
+uint32_t TQuavBaseDispatcher::OutBuffUsed() {
+    Lock out(s_->outputLock);
+    return s_->out.used();
+}
+
+uint32_t TQuavBaseDispatcher::OutBuffFree() {
+    Lock out(s_->outputLock);
+    return s_->transmitSize - s_->out.used();
+}
+
+void TQuavBaseDispatcher::BufferSizes(uint32_t& receiveSize, uint32_t& transmitSize) const {
+    receiveSize = s_->receiveSize;
+    transmitSize = s_->transmitSize;
+}
+
+uint32_t TQuavBaseDispatcher::TryWriteDirect(const uint8_t*, uint32_t) {
+    return 0;
+}
+
+bool TQuavBaseDispatcher::OutputPending() {
+    Lock out(s_->outputLock);
+    return !s_->out.empty();
+}
+
+// Wrapped bytes are handed out as two pieces for one gathering write, rather than rotated to the
+// front of the ring: the effect on the line is the same without moving the whole ring each time.
+bool TQuavBaseDispatcher::TakeOutputPieces(ByteRing::Span& first, ByteRing::Span& second) {
+    Lock out(s_->outputLock);
+    s_->out.usedSpans(first, second);
+    return first.length != 0;
+}
+
+void TQuavBaseDispatcher::AdvanceOutput(uint32_t count) {
+    bool emptied = false;
+    {
+        Lock out(s_->outputLock);
+        if (count == 0 || !s_->out.allocated()) return;
+        s_->out.consume(count);
+        emptied = s_->out.empty();
+    }
+    if (emptied) signalOutputEmpty();
+}
+
+void TQuavBaseDispatcher::ClearOutputRing() {
+    {
+        Lock out(s_->outputLock);
+        s_->out.clear();
+    }
+    signalOutputEmpty();
+}
+
+// The count is raised before the sleepers are looked at, and a sleeper registers before it reads
+// the count (both sequentially consistent), so either the signal sees the sleeper or the sleeper
+// sees the new count: no wake-up is lost, and an emptying nobody waits for costs no lock.
+void TQuavBaseDispatcher::signalOutputEmpty() {
+    s_->outEmptied.fetch_add(1);
+    if (s_->outEmptyWaiters.load() == 0) return;
+    { std::lock_guard<std::mutex> g(s_->outEmptyMutex); }
+    s_->outEmptyCv.notify_all();
+}
+
+bool TQuavBaseDispatcher::WaitOutputEmpty(int64_t maxMicros) {
+    if (OutBuffUsed() == 0) return true;
+    if (maxMicros <= 0) return false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(maxMicros);
+    s_->outEmptyWaiters.fetch_add(1);
+    const uint64_t seen = s_->outEmptied.load();
+    bool empty = OutBuffUsed() == 0;
+    if (!empty) {
+        std::unique_lock<std::mutex> lock(s_->outEmptyMutex);
+        s_->outEmptyCv.wait_until(lock, until,
+                                  [&] { return s_->outEmptied.load() != seen || !s_->open.load(); });
+    }
+    s_->outEmptyWaiters.fetch_sub(1);
+    return empty || OutBuffUsed() == 0;
+}
+
+int32_t TQuavBaseDispatcher::FlushOutBuffer() {
+    AbortOutput();
+    ClearOutputRing();
+    return s_->open.load() ? PurgeCom(kFlushTransmit) : 0;
+}
+
+} // namespace brimwell

@@ -1,0 +1,298 @@
+// The dispatcher's trigger operations (over its trigger table, under the main lock), its handler
+// operations (over its registry), the delivery of one notification with the shared reads of an
+// avail notification, and the dispatcher thread's pass.
+#include <algorithm>
+
+#include "serial/dispatcher.h"
+#include "serial/dispatcher_state.h"
+#include "serial/exception_report.h"
+
+namespace brimwell {
+
+// ---- Triggers -------------------------------------------------------------------------------
+
+void TQuavBaseDispatcher::ChangeLengthTrigger(uint32_t length) {
+    Lock guard(s_->mainLock);
+    s_->triggers.SetAvailLength(length);
+}
+
+uint32_t TQuavBaseDispatcher::AvailTriggerLength() const {
+    Lock guard(s_->mainLock);
+    return s_->triggers.AvailLength();
+}
+
+int32_t TQuavBaseDispatcher::AddTimerTrigger() {
+    Lock guard(s_->mainLock);
+    return s_->triggers.AddTimer();
+}
+
+int32_t TQuavBaseDispatcher::SetTimerTrigger(int32_t handle, int32_t ticks, bool activate) {
+    Lock guard(s_->mainLock);
+    return s_->triggers.SetTimer(handle, ticks, activate);
+}
+
+int32_t TQuavBaseDispatcher::ExtendTimer(int32_t handle, int32_t ticks) {
+    Lock guard(s_->mainLock);
+    return s_->triggers.ExtendTimer(handle, ticks);
+}
+
+int32_t TQuavBaseDispatcher::TimerTicksRemaining(int32_t handle) {
+    Lock guard(s_->mainLock);
+    return s_->triggers.TimerTicksRemaining(handle);
+}
+
+int32_t TQuavBaseDispatcher::AddStatusTrigger(uint16_t kind) {
+    Lock guard(s_->mainLock);
+    return s_->triggers.AddStatus(kind);
+}
+
+int32_t TQuavBaseDispatcher::SetStatusTrigger(int32_t handle, uint16_t value, bool activate) {
+    // Reads the modem lines (main lock) before looking the trigger up under the same lock.
+    if (activate) readModemStatus(0);
+    Lock guard(s_->mainLock);
+    return s_->triggers.SetStatus(handle, value, activate, s_->modemStatus.load());
+}
+
+int32_t TQuavBaseDispatcher::AddDataTrigger(std::string_view text, bool ignoreCase) {
+    if (text.size() > kMaxTrigger) return secTriggerTooLong;
+    return AddDataTriggerLen(text.data(), ignoreCase, static_cast<uint32_t>(text.size()));
+}
+
+int32_t TQuavBaseDispatcher::AddDataTriggerLen(const char* text, bool ignoreCase, uint32_t length) {
+    Lock guard(s_->mainLock);
+    return s_->triggers.AddData(text, ignoreCase, length);
+}
+
+int32_t TQuavBaseDispatcher::RemoveTrigger(int32_t handle) {
+    Lock guard(s_->mainLock);
+    return s_->triggers.Remove(handle);
+}
+
+void TQuavBaseDispatcher::RemoveAllTriggers() {
+    Lock guard(s_->mainLock);
+    s_->triggers.RemoveAll();
+}
+
+void TQuavBaseDispatcher::SaveTriggers(TTriggerSave& save) {
+    Lock guard(s_->mainLock);
+    s_->triggers.Save(save);
+}
+
+void TQuavBaseDispatcher::RestoreTriggers(const TTriggerSave& save) {
+    Lock guard(s_->mainLock);
+    s_->triggers.Restore(save);
+}
+
+void TQuavBaseDispatcher::ClearSaveBuffers(TTriggerSave& save) {
+    save = TTriggerSave{};
+}
+
+// ---- Trigger handlers -----------------------------------------------------------------------
+
+int32_t TQuavBaseDispatcher::RegisterWndTriggerHandler(TQuavWindowHandler* window) {
+    return s_->handlers.AddWindow(window);
+}
+
+int32_t TQuavBaseDispatcher::RegisterProcTriggerHandler(TTriggerProc proc) {
+    return s_->handlers.AddProc(proc);
+}
+
+int32_t TQuavBaseDispatcher::RegisterEventTriggerHandler(TQuavTriggerEventHandler* handler) {
+    return s_->handlers.AddEvent(handler, false);
+}
+
+int32_t TQuavBaseDispatcher::RegisterSyncEventTriggerHandler(TQuavTriggerEventHandler* handler) {
+    return s_->handlers.AddEvent(handler, true);
+}
+
+int32_t TQuavBaseDispatcher::DeregisterWndTriggerHandler(TQuavWindowHandler* window) {
+    return s_->handlers.RemoveWindow(window);
+}
+
+int32_t TQuavBaseDispatcher::DeregisterProcTriggerHandler(TTriggerProc proc) {
+    return s_->handlers.RemoveProc(proc);
+}
+
+int32_t TQuavBaseDispatcher::DeregisterEventTriggerHandler(TQuavTriggerEventHandler* handler) {
+    return s_->handlers.RemoveEvent(handler);
+}
+
+void TQuavBaseDispatcher::UpdateHandlerFlags(TQuavHandlerFlagUpdate update) {
+    s_->handlers.UpdateFlags(update);
+}
+
+bool TQuavBaseDispatcher::SetEventBusy(bool busy) {
+    Lock guard(s_->mainLock);
+    return s_->busy.exchange(busy);
+}
+
+bool TQuavBaseDispatcher::EventBusy() const {
+    return s_->busy.load() || s_->handlers.Delivering();
+}
+
+// ---- Notification ---------------------------------------------------------------------------
+
+// Called by the dispatcher thread with no lock held: consumers take the input lock to read and
+// the main lock for trigger operations.
+bool TQuavBaseDispatcher::notify(uint32_t msg, uint32_t wParam, uint16_t data) {
+    if (!s_->handlers.Wanted()) return true;
+    const bool availMsg = msg == kTriggerAvail || msg == kTriggerData;
+    {
+        Lock in(s_->inputLock);
+        s_->availMax = 0;
+        s_->availMode = availMsg;
+    }
+    TTriggerMessage message;
+    message.Msg = msg;
+    message.WParam = wParam;
+    message.LParam = static_cast<int32_t>((static_cast<uint32_t>(s_->handle) << 16) | data);
+
+    bool stopped = false;
+    s_->handlers.Deliver(message, [&](const std::function<void()>& call) {
+        {
+            Lock in(s_->inputLock);
+            s_->availReadCount = 0;
+        }
+        // A consumer that throws loses its notification, not the port.
+        try {
+            call();
+        } catch (...) {
+            ReportException("exception in a trigger handler", std::current_exception());
+        }
+        {
+            Lock in(s_->inputLock);
+            s_->availMax = std::max(s_->availMax, s_->availReadCount);
+        }
+        stopped = s_->doneRequested.load();
+        return !stopped;
+    });
+
+    bool result = !stopped;
+    {
+        Lock in(s_->inputLock);
+        if (s_->availMode) {
+            s_->availMode = false;
+            s_->in.consume(s_->availMax);
+            if (msg == kTriggerAvail && s_->availMax != wParam) result = false;
+        }
+        s_->availReadCount = 0;
+    }
+    s_->handlers.EndDelivery();
+    return result;
+}
+
+bool TQuavBaseDispatcher::checkTimerTriggers() {
+    int32_t handle;
+    {
+        Lock guard(s_->mainLock);
+        handle = s_->triggers.TakeExpiredTimer();
+    }
+    return handle != 0 && notify(kTriggerTimer, static_cast<uint32_t>(handle), 0);
+}
+
+namespace {
+// What the status triggers read, taken from the dispatcher when a trigger asks for it.
+class DispatcherStatus : public TriggerStatusSource {
+  public:
+    DispatcherStatus(DispatcherState& s, TQuavBaseDispatcher& d) : s_(s), d_(d) {}
+    uint8_t ModemStatus() override { return s_.modemStatus.load(); }
+    uint32_t LineErrors() override { return s_.errorAccum.load(); }
+    uint32_t OutputFree() override { return d_.OutBuffFree(); }
+    uint32_t OutputUsed() override { return d_.OutBuffUsed(); }
+    bool TakeOutputWritten() override { return s_.outputWritten.exchange(false); }
+
+  private:
+    DispatcherState& s_;
+    TQuavBaseDispatcher& d_;
+};
+} // namespace
+
+bool TQuavBaseDispatcher::checkStatusTriggers() {
+    int32_t handle = 0;
+    uint16_t data = 0;
+    {
+        Lock guard(s_->mainLock);
+        DispatcherStatus source(*s_, *this);
+        if (!s_->triggers.TakeFiredStatus(source, handle, data)) return false;
+    }
+    return notify(kTriggerStatus, static_cast<uint32_t>(handle), data);
+}
+
+bool TQuavBaseDispatcher::checkReceiveTriggers() {
+    TriggerTable::ReceiveFindings& found = s_->findings;
+    {
+        Lock in(s_->inputLock);
+        Lock guard(s_->mainLock);
+        if (!s_->in.allocated()) return false;
+        if (s_->handlers.TakeJoined()) s_->triggers.AnnounceWaitingAgain();
+        if (!s_->triggers.CheckReceive(s_->in, s_->totalIn, found)) return false;
+    }
+    // Only this thread runs checks, so the findings stay as they are while they are announced.
+    bool result = false;
+    if (found.announceAvail) result = notify(kTriggerAvail, found.availCount, 0);
+    for (const auto& [handle, length] : found.matched)
+        result = notify(kTriggerData, static_cast<uint32_t>(handle), static_cast<uint16_t>(length));
+    return result;
+}
+
+// ---- The dispatcher thread's pass -----------------------------------------------------------
+
+void TQuavBaseDispatcher::resetHitsAfterAHit() {
+    Lock guard(s_->mainLock);
+    if (s_->triggers.PassHit()) s_->triggers.ResetStatusHits();
+}
+
+bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
+    auto endNow = [this] { return s_->doneRequested.load() || s_->stopThreads.load(); };
+    if (endNow()) return false;
+    auto statusLoop = [&] {
+        if (s_->busy.load()) return;
+        while (!s_->doneRequested.load() && checkStatusTriggers()) {
+        }
+        resetHitsAfterAHit();
+    };
+
+    // Modem lines are read on every pass: that also catches changes on devices that cannot
+    // signal them as events.
+    const uint8_t before = s_->modemStatus.load();
+    updateModemDeltas();
+    constexpr uint32_t kLineEvents = evCts | evDsr | evRlsd | evRing | evRingTe;
+    constexpr uint8_t kLevels = msCtsOn | msDsrOn | msRingOn | msDcdOn;
+    if ((eventMask & kLineEvents) || ((before ^ s_->modemStatus.load()) & kLevels)) statusLoop();
+    if (eventMask & (evBreak | evErr)) {
+        TComStat status;
+        GetComError(status);
+        statusLoop();
+    }
+
+    receive();
+
+    if (!s_->busy.load()) {
+        while (!s_->doneRequested.load() && checkStatusTriggers()) {
+        }
+        while (!s_->doneRequested.load() && checkReceiveTriggers()) {
+        }
+    }
+    resetHitsAfterAHit();
+
+    // The periodic step: status and timer triggers, whether or not anything arrived.
+    if (!s_->doneRequested.load() && !s_->busy.load()) {
+        {
+            Lock guard(s_->mainLock);
+            s_->triggers.ClearPassHit();
+        }
+        bool delivered;
+        do {
+            delivered = checkStatusTriggers();
+            if (!delivered) delivered = checkTimerTriggers();
+        } while (delivered && !s_->doneRequested.load());
+        resetHitsAfterAHit();
+    }
+    return !endNow();
+}
+
+void TQuavBaseDispatcher::SetRingFlag() {
+    s_->ringFlag = true;
+}
+
+} // namespace brimwell

@@ -1,0 +1,399 @@
+// The thread engine: eventfd wake-ups, the com, dispatcher and output threads over one
+// descriptor, and their start and their one stop sequence.
+#include "serial/thread_engine.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
+
+#include "serial/exception_report.h"
+
+namespace brimwell {
+namespace {
+
+using SharedLock = std::shared_lock<std::shared_mutex>;
+
+// One read resets an eventfd's counter.
+void drainEventFd(int fd) {
+    uint64_t v;
+    while (::read(fd, &v, sizeof v) < 0 && errno == EINTR) {
+    }
+}
+
+void signalEventFd(int fd) {
+    const uint64_t one = 1;
+    if (fd < 0) return;
+    while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+TQuavThreadEngine::~TQuavThreadEngine() {
+    ShutdownForDestroy();
+    closeDescriptors();
+}
+
+void TQuavThreadEngine::ReleaseDevice(int) {}
+void TQuavThreadEngine::DeviceThreadsStarted() {}
+void TQuavThreadEngine::DeviceThreadsStopping() {}
+void TQuavThreadEngine::DeviceLost() {}
+
+void TQuavThreadEngine::closeDescriptors() {
+    {
+        std::unique_lock<std::shared_mutex> device(deviceLock_);
+        if (fd_ >= 0) {
+            ReleaseDevice(fd_);
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    for (int* fd : {&wakeFd_, &outReqFd_, &outAbortFd_}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
+}
+
+int32_t TQuavThreadEngine::OpenCom(const std::string& name, uint32_t, uint32_t) {
+    for (int* efd : {&wakeFd_, &outReqFd_, &outAbortFd_}) {
+        if (*efd >= 0) continue;
+        *efd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (*efd < 0) {
+            closeDescriptors();
+            return secOutOfMemory;
+        }
+    }
+    const int fd = OpenDevice(name);
+    if (fd < 0) return -1;
+    drainEventFd(outReqFd_);
+    drainEventFd(outAbortFd_);
+    drainEventFd(wakeFd_);
+    std::unique_lock<std::shared_mutex> device(deviceLock_);
+    fd_ = fd;
+    return fd;
+}
+
+int32_t TQuavThreadEngine::CloseCom() {
+    // The com and output threads block on the device; they end before it is closed. The
+    // dispatcher thread only makes non-blocking calls under the device lock and is stopped later.
+    if (started_.load()) stopDeviceThreads();
+    std::unique_lock<std::shared_mutex> device(deviceLock_);
+    if (fd_ < 0) return 0;
+    ReleaseDevice(fd_);
+    const int r = ::close(fd_);
+    fd_ = -1;
+    return r == 0 ? 0 : -1;
+}
+
+int32_t TQuavThreadEngine::ReadCom(uint8_t* buffer, uint32_t n) {
+    SharedLock device(deviceLock_);
+    if (fd_ < 0 || n == 0) return 0;
+    ssize_t r;
+    do {
+        r = ::read(fd_, buffer, n);
+    } while (r < 0 && errno == EINTR);
+    return r > 0 ? static_cast<int32_t>(r) : 0;
+}
+
+uint32_t TQuavThreadEngine::TryWriteDirect(const uint8_t* buffer, uint32_t n) {
+    if (!writerIdle_.load() || abortRequested_.load() || StopThreadsRequested()) return 0;
+    SharedLock device(deviceLock_);
+    if (fd_ < 0) return 0;
+    ssize_t w;
+    do {
+        w = ::write(fd_, buffer, n);
+    } while (w < 0 && errno == EINTR);
+    return w > 0 ? static_cast<uint32_t>(w) : 0;
+}
+
+// Only an idle output thread needs waking: a busy one takes new bytes before it goes idle.
+void TQuavThreadEngine::SignalOutputRequest() {
+    if (writerIdle_.exchange(false)) signalEventFd(outReqFd_);
+}
+
+// The output thread empties the ring itself before it acknowledges, so it never goes back to bytes
+// the flush is about to drop.
+void TQuavThreadEngine::AbortOutput() {
+    if (!outputThread_.joinable() || std::this_thread::get_id() == outputThread_.get_id()) return;
+    std::unique_lock<std::mutex> lock(ackMutex_);
+    const uint64_t before = outputAcks_;
+    abortRequested_ = true;
+    signalEventFd(outAbortFd_);
+    ackCv_.wait_for(lock, std::chrono::milliseconds(kFlushAbortTimeoutMs),
+                    [&] { return outputAcks_ != before || runningThreads_.load() == 0; });
+}
+
+// Raising a priority needs the right to (CAP_SYS_NICE); without it the threads stay at normal
+// priority, which is also what the default boost asks for.
+void TQuavThreadEngine::ApplyThreadBoost(TQuavThreadBoost boost, bool rs485) {
+    const int steps = static_cast<int>(boost);
+    // Threads never boosted are left alone, so a program started with a lower priority keeps it.
+    if (steps == 0 && !rs485 && !boosted_.load()) return;
+    boosted_ = true;
+    for (const auto& [tid, extra] : {std::pair{comTid_.load(), 0}, std::pair{dispatcherTid_.load(), 0},
+                                     std::pair{outputTid_.load(), rs485 ? 1 : 0}})
+        if (tid > 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -(steps + extra));
+}
+
+void TQuavThreadEngine::ProcessCommunications() {
+    ::sched_yield();
+}
+
+void TQuavThreadEngine::PostDeviceEvents(uint32_t events) {
+    {
+        std::lock_guard<std::mutex> g(eventMutex_);
+        pendingEvents_ |= events;
+        postedEvent_ = true;
+    }
+    eventCv_.notify_all();
+}
+
+// ---- Starting and stopping ------------------------------------------------------------------
+
+void TQuavThreadEngine::StartDispatcher() {
+    if (started_.exchange(true)) throw std::logic_error("Dispatcher already started");
+    writerIdle_ = false;
+    abortRequested_ = false;
+    {
+        std::lock_guard<std::mutex> g(eventMutex_);
+        pendingEvents_ = 0;
+        comEvent_ = false;
+        postedEvent_ = false;
+        ready_ = true;
+    }
+    auto startOne = [this](std::thread& t, auto body) {
+        std::unique_lock<std::mutex> lock(ackMutex_);
+        const int before = startAcks_;
+        t = std::thread(body);
+        ackCv_.wait_for(lock, std::chrono::milliseconds(kThreadStartTimeoutMs),
+                        [&] { return startAcks_ != before; });
+    };
+    startOne(comThread_, [this] {
+        runPortThread(
+            comTid_, "exception in the com thread", [this] { comThreadBody(); }, [] {});
+    });
+    startOne(dispatcherThread_, [this] {
+        runPortThread(
+            dispatcherTid_, "exception in the dispatcher thread", [this] { dispatcherThreadBody(); },
+            [this] {
+                setReady();
+                DispatcherThreadExit();
+            });
+    });
+    startOne(outputThread_, [this] {
+        runPortThread(
+            outputTid_, "exception in the output thread", [this] { outputThreadBody(); },
+            [this] { acknowledgeOutput(); });
+    });
+    DeviceThreadsStarted();
+}
+
+void TQuavThreadEngine::stopDeviceThreads() {
+    RequestStopThreads();
+    abortRequested_ = true;
+    signalEventFd(outAbortFd_);
+    signalEventFd(wakeFd_);
+    setReady();
+    DeviceThreadsStopping();
+    if (outputThread_.joinable()) outputThread_.join();
+    if (comThread_.joinable()) comThread_.join();
+}
+
+void TQuavThreadEngine::StopDispatcher() {
+    stopDeviceThreads();
+    if (dispatcherThread_.joinable()) {
+        // A close requested from inside a notification runs on the dispatcher thread itself;
+        // that thread ends on its own once the notification returns.
+        if (std::this_thread::get_id() == dispatcherThread_.get_id())
+            dispatcherThread_.detach();
+        else
+            dispatcherThread_.join();
+    }
+    started_ = false;
+}
+
+// The frame every port thread runs in: its id is visible while it runs, it counts as running, and an
+// exception escaping its work is reported instead of ending the process; its exit duties (`onExit`)
+// run all the same, before the thread stops counting.
+template <typename Body, typename OnExit>
+void TQuavThreadEngine::runPortThread(std::atomic<int>& tid, const char* what, Body body, OnExit onExit) {
+    tid = static_cast<int>(::gettid());
+    ApplyThreadBoost(ThreadBoost(), RS485Mode());
+    runningThreads_.fetch_add(1);
+    {
+        std::lock_guard<std::mutex> g(ackMutex_);
+        ++startAcks_;
+    }
+    ackCv_.notify_all();
+    try {
+        body();
+    } catch (...) {
+        ReportException(what, std::current_exception());
+    }
+    onExit();
+    tid = 0;
+    runningThreads_.fetch_sub(1);
+    ackCv_.notify_all();
+}
+
+void TQuavThreadEngine::setReady() {
+    {
+        std::lock_guard<std::mutex> g(eventMutex_);
+        ready_ = true;
+    }
+    eventCv_.notify_all();
+}
+
+void TQuavThreadEngine::acknowledgeOutput() {
+    {
+        std::lock_guard<std::mutex> g(ackMutex_);
+        ++outputAcks_;
+    }
+    ackCv_.notify_all();
+}
+
+// ---- The threads ------------------------------------------------------------------------------
+
+void TQuavThreadEngine::comThreadBody() {
+    const int fd = [this] {
+        SharedLock device(deviceLock_);
+        return fd_;
+    }();
+    bool backOff = false;
+    while (!StopThreadsRequested()) {
+        // With the input ring full, the peer gone, or a device that reports readiness without
+        // bytes to read, poll() would return at once for ever; the dispatcher's periodic pass
+        // picks up from there instead.
+        const bool watchDevice = !backOff && !InputFull();
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {watchDevice ? fd : -1, POLLIN | POLLPRI, 0}};
+        const int r = ::poll(fds, 2, watchDevice ? -1 : kDispatcherPeriodMs);
+        if (StopThreadsRequested()) break;
+        backOff = false;
+        if (r < 0) continue;
+        if (fds[0].revents & POLLIN) {
+            drainEventFd(wakeFd_);
+            continue;
+        }
+        uint32_t events = 0;
+        if (fds[1].revents & (POLLIN | POLLPRI)) events |= evRxChar;
+        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            backOff = true;
+            DeviceLost();
+        }
+        if (events == 0) continue;
+        const uint64_t receivedBefore = BytesReceived();
+        {
+            std::unique_lock<std::mutex> lock(eventMutex_);
+            pendingEvents_ |= events;
+            comEvent_ = true;
+            ready_ = false;
+            eventCv_.notify_all();
+            eventCv_.wait(lock, [this] { return ready_ || StopThreadsRequested(); });
+        }
+        if (BytesReceived() == receivedBefore && !InputFull()) backOff = true;
+    }
+}
+
+void TQuavThreadEngine::dispatcherThreadBody() {
+    for (;;) {
+        uint32_t events = 0;
+        bool answered = false; // this pass serves an event the com thread waits on
+        {
+            std::unique_lock<std::mutex> lock(eventMutex_);
+            eventCv_.wait_for(lock, std::chrono::milliseconds(kDispatcherPeriodMs),
+                              [this] { return comEvent_ || postedEvent_ || StopThreadsRequested(); });
+            events = pendingEvents_;
+            pendingEvents_ = 0;
+            answered = comEvent_;
+            comEvent_ = false;
+            postedEvent_ = false;
+        }
+        if (StopThreadsRequested() || DoneRequested()) break;
+        if (events & (evRing | evRingTe)) SetRingFlag();
+        const bool go = DispatcherPass(events);
+        if (answered) setReady();
+        if (!go) break;
+    }
+}
+
+void TQuavThreadEngine::outputThreadBody() {
+    const int fd = [this] {
+        SharedLock device(deviceLock_);
+        return fd_;
+    }();
+    while (!StopThreadsRequested() && !DoneRequested()) {
+        writerIdle_ = true;
+        // Bytes put between the last look at the ring and going idle found the thread busy
+        // and did not wake it.
+        if (OutputPending() && !abortRequested_.load()) {
+            writerIdle_ = false;
+            writeLoop(fd);
+            continue;
+        }
+        pollfd fds[2] = {{outReqFd_, POLLIN, 0}, {outAbortFd_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) continue;
+        writerIdle_ = false;
+        if (fds[1].revents & POLLIN) {
+            abortRequested_ = false;
+            drainEventFd(outAbortFd_);
+            ClearOutputRing();
+            acknowledgeOutput();
+            continue;
+        }
+        if (fds[0].revents & POLLIN) {
+            drainEventFd(outReqFd_);
+            if (StopThreadsRequested()) break;
+            writeLoop(fd);
+        }
+    }
+}
+
+// Writes the output ring until it is empty or a transmit flush aborts the write. The device is
+// written first and waited for only when it is full, so a line that keeps up costs one call per
+// piece of the ring. The descriptor stays open while this thread runs (it is closed after the
+// thread was joined).
+void TQuavThreadEngine::writeLoop(int fd) {
+    auto aborted = [this] {
+        if (!abortRequested_.exchange(false)) return false;
+        drainEventFd(outAbortFd_);
+        ClearOutputRing();
+        acknowledgeOutput();
+        return true;
+    };
+    auto waitForRoom = [&] {
+        pollfd fds[2] = {{outAbortFd_, POLLIN, 0}, {fd, POLLOUT, 0}};
+        ::poll(fds, 2, -1);
+        // A signal whose abort was already served would wake every poll from now on.
+        if ((fds[0].revents & POLLIN) && !abortRequested_.load()) drainEventFd(outAbortFd_);
+    };
+    for (;;) {
+        if (aborted()) return;
+        ByteRing::Span first, second;
+        if (!TakeOutputPieces(first, second)) return;
+        iovec iov[2] = {{first.data, first.length}, {second.data, second.length}};
+        const uint32_t offered = first.length + second.length;
+        const ssize_t w = ::writev(fd, iov, second.length > 0 ? 2 : 1);
+        if (w > 0) {
+            AdvanceOutput(static_cast<uint32_t>(w));
+            // A short write means the device is full: the next write would only be refused, so
+            // the wait for room comes first.
+            if (static_cast<uint32_t>(w) < offered) waitForRoom();
+            continue;
+        }
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && errno == EAGAIN) {
+            waitForRoom();
+            continue;
+        }
+        // The device refused the bytes (a hung-up line): they are dropped, not retried for ever.
+        AdvanceOutput(offered);
+    }
+}
+
+} // namespace brimwell

@@ -1,0 +1,116 @@
+// The thread engine: the three threads of an open port over any file descriptor, for every device
+// layer (termios today; a raw socket and an RFC 2217 layer are the same kind of thin class).
+// - com thread: poll() on the descriptor and a wake-up eventfd; hands device events to the
+//   dispatcher thread and waits until that pass has run;
+// - dispatcher thread: a pass at every event and at least every kDispatcherPeriodMs;
+// - output thread: writes the output ring with writev(), waits for room with poll(), and is
+//   aborted by a transmit flush through an eventfd.
+// A device layer supplies the opening of its descriptor and the device's own operations (line
+// settings, modem lines, line errors, purge); the engine reads and writes the descriptor.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+
+#include "serial/dispatcher.h"
+
+namespace brimwell {
+
+// How long a transmit flush waits for the output thread to let go of the output ring.
+inline constexpr int kFlushAbortTimeoutMs = 5000;
+// How long starting waits for each thread to report that it runs.
+inline constexpr int kThreadStartTimeoutMs = 3000;
+// The dispatcher thread runs a pass at least this often.
+inline constexpr int kDispatcherPeriodMs = 50;
+
+class TQuavThreadEngine : public TQuavBaseDispatcher {
+  public:
+    explicit TQuavThreadEngine(void* owner = nullptr) : TQuavBaseDispatcher(owner) {}
+    ~TQuavThreadEngine() override;
+
+    // Running background threads of this port (0 after a completed close).
+    int RunningThreads() const { return runningThreads_.load(); }
+    // Kernel thread ids of the com, dispatcher and output threads (0 where not running).
+    std::array<int, 3> ThreadIds() const {
+        return {comTid_.load(), dispatcherTid_.load(), outputTid_.load()};
+    }
+
+  protected:
+    // ---- The device, supplied by the device layer --------------------------------------------
+    // Opens the device: its descriptor (non-blocking), or -1 with lastOpenErrno_ and
+    // lastOpenSystemErrno_ set.
+    virtual int OpenDevice(const std::string& name) = 0;
+    // The descriptor is about to be closed (the threads that block on it have ended).
+    virtual void ReleaseDevice(int fd);
+    // The threads have started / are being stopped: a layer's own watchers start and stop here.
+    virtual void DeviceThreadsStarted();
+    virtual void DeviceThreadsStopping();
+    // The descriptor reported a hang-up or an error: the device (or the peer) went away. The
+    // engine then stops watching it until the next period; a layer may report the loss upward.
+    virtual void DeviceLost();
+
+    // Hands device events (ev... bits) found by a layer's own watcher to the dispatcher thread.
+    void PostDeviceEvents(uint32_t events);
+
+    // Held shared around every use of fd_, exclusively to close it.
+    std::shared_mutex deviceLock_;
+    int fd_ = -1;
+
+    // ---- Supplied by the engine ---------------------------------------------------------------
+    int32_t OpenCom(const std::string& name, uint32_t inSize, uint32_t outSize) override;
+    int32_t CloseCom() override;
+    int32_t ReadCom(uint8_t* buffer, uint32_t n) override;
+    void SignalOutputRequest() override;
+    uint32_t TryWriteDirect(const uint8_t* buffer, uint32_t n) override;
+    void AbortOutput() override;
+    void StartDispatcher() override;
+    void StopDispatcher() override;
+    void ProcessCommunications() override;
+    void ApplyThreadBoost(TQuavThreadBoost boost, bool rs485) override;
+
+  private:
+    template <typename Body, typename OnExit>
+    void runPortThread(std::atomic<int>& tid, const char* what, Body body, OnExit onExit);
+    // Tells every thread to stop, wakes them all, and joins the two that block on the device.
+    void stopDeviceThreads();
+    void comThreadBody();
+    void dispatcherThreadBody();
+    void outputThreadBody();
+    void writeLoop(int fd);
+    void acknowledgeOutput();
+    void setReady();
+    void closeDescriptors();
+
+    int wakeFd_ = -1; // wakes the com thread (shutdown)
+    int outReqFd_ = -1;
+    int outAbortFd_ = -1;
+
+    std::thread comThread_, dispatcherThread_, outputThread_;
+    std::atomic<bool> started_{false};
+    std::atomic<int> runningThreads_{0};
+    std::atomic<int> comTid_{0}, dispatcherTid_{0}, outputTid_{0};
+    std::atomic<bool> boosted_{false};
+
+    // com-event / ready hand-off between the com thread and the dispatcher thread.
+    std::mutex eventMutex_;
+    std::condition_variable eventCv_;
+    uint32_t pendingEvents_ = 0;
+    bool comEvent_ = false;
+    bool postedEvent_ = false; // events from a layer's watcher (no answer awaited)
+    bool ready_ = true;
+    // acknowledge from the output thread after an abort, and from threads at start.
+    std::mutex ackMutex_;
+    std::condition_variable ackCv_;
+    uint64_t outputAcks_ = 0;
+    int startAcks_ = 0;
+    std::atomic<bool> abortRequested_{false}; // set with output-abort; the write loop checks it
+    std::atomic<bool> writerIdle_{false};     // the output thread waits for output-request
+};
+
+} // namespace brimwell
