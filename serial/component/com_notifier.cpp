@@ -7,8 +7,6 @@
 #include <QTimer>
 #include <chrono>
 
-#include "serial/component/com_port.h"
-
 namespace brimwell {
 namespace {
 
@@ -29,7 +27,8 @@ class CloseCompleteEvent : public QEvent {
 
 } // namespace
 
-ComNotifier::ComNotifier(TQuavCustomComPort* port) : port_(port) {}
+ComNotifier::ComNotifier(MessageHandler onMessage, CloseCompleteHandler onCloseComplete)
+    : onMessage_(std::move(onMessage)), onCloseComplete_(std::move(onCloseComplete)) {}
 
 ComNotifier::~ComNotifier() {
     shutdown();
@@ -107,7 +106,7 @@ void ComNotifier::runPending() {
         if (request) running_ = true;
     }
     if (!request) return;
-    port_->handleTriggerMessage(request->message);
+    onMessage_(request->message);
     std::lock_guard<std::mutex> lock(mutex_);
     running_ = false;
     if (request->id > finishedId_) finishedId_ = request->id;
@@ -128,7 +127,7 @@ bool ComNotifier::event(QEvent* e) {
         return true;
     }
     if (type == CloseCompleteEvent::type()) {
-        port_->finishDeferredClose(static_cast<CloseCompleteEvent*>(e)->handle);
+        onCloseComplete_(static_cast<CloseCompleteEvent*>(e)->handle);
         return true;
     }
     return QObject::event(e);

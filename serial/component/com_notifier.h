@@ -6,6 +6,7 @@
 #include <QObject>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -13,11 +14,13 @@
 
 namespace brimwell {
 
-class TQuavCustomComPort;
-
 class ComNotifier : public QObject, public TQuavWindowHandler {
   public:
-    explicit ComNotifier(TQuavCustomComPort* port);
+    // What the notifier calls on the UI thread: the component's window procedure for a trigger
+    // message, and the end of a deferred close of the dispatcher with that handle.
+    using MessageHandler = std::function<void(const TTriggerMessage& message)>;
+    using CloseCompleteHandler = std::function<void(int32_t handle)>;
+    ComNotifier(MessageHandler onMessage, CloseCompleteHandler onCloseComplete);
     ~ComNotifier() override;
 
     // Dispatcher thread: post the message to the UI thread and wait until it has been handled,
@@ -54,7 +57,8 @@ class ComNotifier : public QObject, public TQuavWindowHandler {
 
     void runPending();
 
-    TQuavCustomComPort* port_;
+    MessageHandler onMessage_;
+    CloseCompleteHandler onCloseComplete_;
     std::mutex mutex_;
     std::condition_variable done_;
     std::optional<Request> pending_;

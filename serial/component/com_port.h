@@ -7,6 +7,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "serial/component/base_component.h"
 #include "serial/component/exceptions.h"
 #include "serial/dispatcher.h"
+#include "serial/event_timer.h"
 #include "serial/port_names.h"
 #include "serial/triggers.h"
 
@@ -296,7 +298,6 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     void destroyPort();
 
   private:
-    friend class ComNotifier;
     struct UserEntry {
         QObject* window = nullptr;
         const void* owner = nullptr;
@@ -315,6 +316,11 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     void raiseOpenFailure(int32_t code, const std::string& path);
     void updatePortHandlerFlag();
     void settleDelivery();
+    // The loop both waits for a string run (one byte per pass through the matcher of every
+    // alternative); found: the 1-based alternative that completed.
+    enum class WaitEnd { Found, Expired, Closed, Terminating };
+    WaitEnd waitForAlternatives(const std::vector<std::string_view>& alternatives, int32_t timeoutTicks,
+                                bool yield, bool ignoreCase, std::optional<AnswerTimer>& timer, int& found);
     void applyLine();
     void applyHWFlow();
     void applySWFlow();

@@ -1,0 +1,242 @@
+// The serial port component's properties: the setter rules (unchanged values do nothing unless the
+// force-apply flag is set) and how each reaches an open port.
+#include "serial/component/com_port.h"
+
+namespace brimwell {
+
+// ---- Properties ------------------------------------------------------------------------------
+
+namespace {
+
+// Every setter's first step: nothing when the value is unchanged (unless a forced re-apply runs),
+// else store it. True when the caller should apply the new value.
+template <typename T> bool store(T& field, const T& value, bool forceApply) {
+    if (value == field && !forceApply) return false;
+    field = value;
+    return true;
+}
+
+// Runs setters with the forced re-apply on, so that they apply values that did not change.
+class ForcedApply {
+  public:
+    explicit ForcedApply(bool& flag) : flag_(flag), saved_(flag) { flag_ = true; }
+    ~ForcedApply() { flag_ = saved_; }
+    ForcedApply(const ForcedApply&) = delete;
+    ForcedApply& operator=(const ForcedApply&) = delete;
+
+  private:
+    bool& flag_;
+    const bool saved_;
+};
+
+} // namespace
+
+void TQuavCustomComPort::SetDeviceLayer(TDeviceLayer layer) {
+    // This class supports the serial-device layer alone.
+    if (state_ == psClosed && layer == dlWin32) deviceLayer_ = layer;
+}
+
+void TQuavCustomComPort::SetComNumber(uint16_t n) {
+    if (n == comNumber_ && !forceApply_) return;
+    if (state_ != psOpen || IsLoading()) {
+        comNumber_ = n;
+        return;
+    }
+    // The close saves the triggers and the next open restores them; the trace and log states
+    // are set back because the close dumps and switches them off.
+    const TTraceLogState tracing = tracing_;
+    const TTraceLogState logging = logging_;
+    SetOpen(false);
+    comNumber_ = n;
+    tracing_ = tracing;
+    logging_ = logging;
+    if (state_ == psShuttingDown)
+        reopenPending_ = true;
+    else
+        SetOpen(true);
+}
+
+void TQuavCustomComPort::applyLine() {
+    if (state_ == psOpen && dispatcher_)
+        check(
+            dispatcher_->SetLine(uint32_t(baud_), uint8_t(parity_), uint8_t(dataBits_), uint8_t(stopBits_)));
+}
+
+void TQuavCustomComPort::SetBaud(int32_t baud) {
+    if (store(baud_, baud, forceApply_)) applyLine();
+}
+
+void TQuavCustomComPort::SetParity(TParity parity) {
+    if (store(parity_, parity, forceApply_)) applyLine();
+}
+
+void TQuavCustomComPort::SetDataBits(uint16_t bits) {
+    if (store(dataBits_, bits, forceApply_)) applyLine();
+}
+
+void TQuavCustomComPort::SetStopBits(uint16_t bits) {
+    if (store(stopBits_, bits, forceApply_)) applyLine();
+}
+
+void TQuavCustomComPort::SetInSize(uint16_t size) {
+    // termios has no receive-queue size to set again; the value counts at the next open and for
+    // the flow-control thresholds.
+    store(inSize_, size, forceApply_);
+}
+
+void TQuavCustomComPort::SetOutSize(uint16_t size) {
+    // The output ring keeps the size it was opened with.
+    store(outSize_, size, forceApply_);
+}
+
+void TQuavCustomComPort::SetDTR(bool on) {
+    const bool previous = dtr_;
+    if (store(dtr_, on, forceApply_) && state_ == psOpen && dispatcher_) {
+        const int32_t rc = dispatcher_->SetDtr(on);
+        if (rc == 1) dtr_ = previous; // DTR belongs to the driver's handshake
+        check(rc);
+    }
+}
+
+void TQuavCustomComPort::SetRTS(bool on) {
+    const bool previous = rts_;
+    if (store(rts_, on, forceApply_) && state_ == psOpen && dispatcher_) {
+        const int32_t rc = dispatcher_->SetRts(on);
+        if (rc == 1) rts_ = previous; // RTS belongs to the driver's handshake
+        check(rc);
+    }
+}
+
+void TQuavCustomComPort::applyHWFlow() {
+    const uint16_t value = hwFlow_.value();
+    if (value != 0) {
+        if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = uint16_t(uint32_t(inSize_) * 9 / 10);
+        if (bufferResume_ == 0 || bufferResume_ > bufferFull_)
+            bufferResume_ = uint16_t(uint32_t(inSize_) / 10);
+    }
+    if (state_ == psOpen && dispatcher_) check(dispatcher_->HWFlowOptions(bufferFull_, bufferResume_, value));
+}
+
+void TQuavCustomComPort::SetHWFlowOptions(THWFlowOptions options) {
+    if (!store(hwFlow_, options, forceApply_)) return;
+    applyHWFlow();
+    if (options.contains(hwfUseRTS) || options.contains(hwfRequireCTS)) SetRS485Mode(false);
+}
+
+void TQuavCustomComPort::applySWFlow() {
+    static constexpr uint16_t kValues[] = {0, sfReceiveFlow, sfTransmitFlow, sfReceiveFlow | sfTransmitFlow};
+    const uint16_t value = kValues[swFlow_];
+    if (value != 0) {
+        if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = uint16_t(uint32_t(inSize_) * 3 / 4);
+        if (bufferResume_ == 0 || bufferResume_ > bufferFull_)
+            bufferResume_ = uint16_t(uint32_t(inSize_) / 4);
+    }
+    if (state_ == psOpen && dispatcher_) {
+        // Enabling only switches directions on; a direction the new value leaves out must go off.
+        check(dispatcher_->SWFlowDisable());
+        if (value != 0) check(dispatcher_->SWFlowEnable(bufferFull_, bufferResume_, value));
+    }
+}
+
+void TQuavCustomComPort::SetSWFlowOptions(TSWFlowOptions options) {
+    if (store(swFlow_, options, forceApply_)) applySWFlow();
+}
+
+void TQuavCustomComPort::SetXOnChar(char c) {
+    if (store(xOnChar_, c, forceApply_) && state_ == psOpen && dispatcher_)
+        check(dispatcher_->SWFlowChars(uint8_t(xOnChar_), uint8_t(xOffChar_)));
+}
+
+void TQuavCustomComPort::SetXOffChar(char c) {
+    if (store(xOffChar_, c, forceApply_) && state_ == psOpen && dispatcher_)
+        check(dispatcher_->SWFlowChars(uint8_t(xOnChar_), uint8_t(xOffChar_)));
+}
+
+void TQuavCustomComPort::SetBufferFull(uint16_t bytes) {
+    if (bytes == bufferFull_ && !forceApply_) return;
+    bufferFull_ = bytes > inSize_ ? uint16_t(uint32_t(bytes) * 9 / 10) : bytes;
+    const ForcedApply forced(forceApply_);
+    SetHWFlowOptions(hwFlow_);
+    SetSWFlowOptions(swFlow_);
+}
+
+void TQuavCustomComPort::SetBufferResume(uint16_t bytes) {
+    if (bytes == bufferResume_ && !forceApply_) return;
+    bufferResume_ = bytes > bufferFull_ ? uint16_t(uint32_t(bufferFull_) / 10) : bytes;
+    const ForcedApply forced(forceApply_);
+    SetHWFlowOptions(hwFlow_);
+    SetSWFlowOptions(swFlow_);
+}
+
+void TQuavCustomComPort::setTraceState(TTraceLogState& state, TTraceLogState wanted) {
+    // Dumping and appending write what was gathered and switch it off; clearing keeps the state.
+    switch (wanted) {
+    case tlDump:
+    case tlAppend:
+        state = tlOff;
+        break;
+    case tlClear:
+        break;
+    default:
+        state = wanted;
+        break;
+    }
+}
+
+void TQuavCustomComPort::SetTracing(TTraceLogState state) {
+    if (state != tracing_ || forceApply_) setTraceState(tracing_, state);
+}
+
+void TQuavCustomComPort::SetLogging(TTraceLogState state) {
+    if (state != logging_ || forceApply_) setTraceState(logging_, state);
+}
+
+void TQuavCustomComPort::SetTraceSize(uint32_t entries) {
+    traceSize_ = entries > kTraceSizeLimit ? kTraceSizeLimit : entries;
+}
+
+void TQuavCustomComPort::SetLogSize(uint32_t bytes) {
+    logSize_ = bytes > kLogSizeLimit ? kLogSizeLimit : bytes;
+}
+
+void TQuavCustomComPort::SetTraceName(const std::string& name) {
+    traceName_ = name.substr(0, 255);
+}
+
+void TQuavCustomComPort::SetLogName(const std::string& name) {
+    logName_ = name.substr(0, 255);
+}
+
+void TQuavCustomComPort::SetUseEventWord(bool on) {
+    constexpr uint16_t kEventWordOption = 4;
+    if (store(useEventWord_, on, forceApply_) && state_ == psOpen && dispatcher_) {
+        if (on)
+            dispatcher_->OptionsOn(kEventWordOption);
+        else
+            dispatcher_->OptionsOff(kEventWordOption);
+    }
+}
+
+void TQuavCustomComPort::SetRS485Mode(bool on) {
+    if (!store(rs485Mode_, on, forceApply_)) return;
+    if (state_ == psOpen && dispatcher_) dispatcher_->SetRS485Mode(on);
+    if (on) {
+        THWFlowOptions options = hwFlow_;
+        options.erase(hwfUseRTS);
+        options.erase(hwfRequireCTS);
+        SetHWFlowOptions(options);
+        SetRTS(false);
+    }
+}
+
+void TQuavCustomComPort::SetThreadBoost(TQuavThreadBoost boost) {
+    if (store(threadBoost_, boost, forceApply_) && state_ == psOpen && dispatcher_)
+        dispatcher_->SetThreadBoost(boost);
+}
+
+void TQuavCustomComPort::SetAvailTriggerLength(uint16_t length) {
+    if (store(availTriggerLength_, length, forceApply_) && state_ == psOpen && dispatcher_)
+        dispatcher_->ChangeLengthTrigger(length);
+}
+
+} // namespace brimwell
