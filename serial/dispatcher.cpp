@@ -396,7 +396,7 @@ void TQuavBaseDispatcher::updateModemDeltas() {
 }
 
 uint8_t TQuavBaseDispatcher::GetModemStatus() {
-    return readModemStatus(0x0F);
+    return readModemStatus(kModemDeltaBits);
 }
 bool TQuavBaseDispatcher::CheckCTS() {
     return readModemStatus(msDeltaCts) & msCtsOn;

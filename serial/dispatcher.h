@@ -153,7 +153,7 @@ class TQuavBaseDispatcher {
     void SaveTriggers(TTriggerSave& save);
     void RestoreTriggers(const TTriggerSave& save);
     static void ClearSaveBuffers(TTriggerSave& save);
-    static uint16_t ClassifyStatusTrigger(int32_t handle) { return static_cast<uint16_t>(handle & 7); }
+    static uint16_t ClassifyStatusTrigger(int32_t handle);
     // ---- Trigger handlers (see serial/handler_registry.h for when deregistration waits) -------
     // The component's own window handler must be registered first (a single window handler does
     // not count as wanting notifications, see UpdateHandlerFlags).

@@ -19,6 +19,7 @@ constexpr uint32_t kDeviceErrorBits = 0x1F;
 
 void signalFd(int fd) {
     const uint64_t one = 1;
+    if (fd < 0) return;
     while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
     }
 }
@@ -26,7 +27,7 @@ void signalFd(int fd) {
 } // namespace
 
 DispatcherState::~DispatcherState() {
-    if (inputEventFd >= 0) ::close(inputEventFd);
+    if (inputEventFd.load() >= 0) ::close(inputEventFd.load());
 }
 
 // ---- Input ----------------------------------------------------------------------------------
@@ -61,7 +62,7 @@ void TQuavBaseDispatcher::receive() {
         }
         bytesReceived_.fetch_add(got, std::memory_order_relaxed);
     }
-    if (got > 0 && s_->inputWaiters.load() > 0) signalFd(s_->inputEventFd);
+    if (got > 0 && s_->inputWaiters.load() > 0) signalFd(s_->inputEventFd.load());
 }
 
 // The descriptor is made on first use and kept until the dispatcher goes: a reader that sleeps on
@@ -69,7 +70,7 @@ void TQuavBaseDispatcher::receive() {
 int TQuavBaseDispatcher::BeginInputWait() {
     Lock in(s_->inputLock);
     if (!s_->open.load()) return -1;
-    if (s_->inputEventFd < 0) s_->inputEventFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (s_->inputEventFd.load() < 0) s_->inputEventFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     // Registered before the caller looks at the ring, so bytes received after that look signal.
     s_->inputWaiters.fetch_add(1);
     return s_->inputEventFd;
@@ -77,7 +78,8 @@ int TQuavBaseDispatcher::BeginInputWait() {
 
 void TQuavBaseDispatcher::ClearInputSignal() {
     uint64_t v;
-    if (s_->inputEventFd >= 0) (void)!::read(s_->inputEventFd, &v, sizeof v);
+    const int fd = s_->inputEventFd.load();
+    if (fd >= 0) (void)!::read(fd, &v, sizeof v);
 }
 
 void TQuavBaseDispatcher::EndInputWait() {

@@ -60,7 +60,7 @@ struct DispatcherState {
     uint64_t totalIn = 0;
     // Readers sleeping until bytes arrive, and the descriptor that wakes them.
     std::atomic<int> inputWaiters{0};
-    int inputEventFd = -1;
+    std::atomic<int> inputEventFd{-1};
 
     // Output (output lock).
     ByteRing out;

@@ -83,6 +83,10 @@ void TQuavBaseDispatcher::RestoreTriggers(const TTriggerSave& save) {
     s_->triggers.Restore(save);
 }
 
+uint16_t TQuavBaseDispatcher::ClassifyStatusTrigger(int32_t handle) {
+    return static_cast<uint16_t>(handle & kStatusKindMask);
+}
+
 void TQuavBaseDispatcher::ClearSaveBuffers(TTriggerSave& save) {
     save = TTriggerSave{};
 }
@@ -145,7 +149,9 @@ bool TQuavBaseDispatcher::notify(uint32_t msg, uint32_t wParam, uint16_t data) {
     TTriggerMessage message;
     message.Msg = msg;
     message.WParam = wParam;
-    message.LParam = static_cast<int32_t>((static_cast<uint32_t>(s_->handle) << 16) | data);
+    // The second parameter carries the dispatcher's handle in its high 16 bits.
+    constexpr int kHandleShift = 16;
+    message.LParam = static_cast<int32_t>((static_cast<uint32_t>(s_->handle) << kHandleShift) | data);
 
     bool stopped = false;
     s_->handlers.Deliver(message, [&](const std::function<void()>& call) {

@@ -15,7 +15,6 @@ namespace {
 // kLargestReusedHandle is searched.
 constexpr uint32_t kHandleCounterLimit = 4096;
 constexpr int32_t kLargestReusedHandle = 4096;
-constexpr int32_t kStatusKindBits = 7;
 // A modem trigger's value: the mask in the high byte, the snapshot in the low byte.
 constexpr int kModemMaskShift = 8;
 constexpr uint16_t kModemSnapshotMask = 0xFF;
@@ -38,7 +37,7 @@ int32_t TriggerTable::newHandle() {
             std::any_of(timers_.begin(), timers_.end(),
                         [h](const TTimerTrigger& t) { return t.Handle == h; }) ||
             std::any_of(statuses_.begin(), statuses_.end(),
-                        [h](const TStatusTrigger& t) { return (t.Handle & ~kStatusKindBits) == h; }) ||
+                        [h](const TStatusTrigger& t) { return (t.Handle & ~kStatusKindMask) == h; }) ||
             std::any_of(datas_.begin(), datas_.end(), [h](const TDataTrigger& t) { return t.Handle == h; });
         if (!used) return h;
     }

@@ -22,6 +22,7 @@ inline constexpr uint32_t kTriggerStatus = 0x7E04;
 inline constexpr int32_t kAvailTriggerHandle = 1;
 
 // Status trigger kinds (the low 3 bits of a status trigger's handle).
+inline constexpr int32_t kStatusKindMask = 7;
 inline constexpr uint16_t stModem = 1;
 inline constexpr uint16_t stLine = 2;
 inline constexpr uint16_t stOutBuffFree = 3;

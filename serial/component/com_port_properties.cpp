@@ -89,22 +89,27 @@ void TQuavCustomComPort::SetOutSize(uint16_t size) {
     store(outSize_, size, forceApply_);
 }
 
+namespace {
+// A DTR or RTS change: the property keeps its old value when the dispatcher reports (result 1)
+// that the line belongs to the driver's handshake.
+template <typename Apply>
+int32_t setLineLevel(bool& level, bool on, bool forceApply, bool open, Apply apply) {
+    const bool previous = level;
+    if (!store(level, on, forceApply) || !open) return 0;
+    const int32_t rc = apply(on);
+    if (rc == 1) level = previous;
+    return rc;
+}
+} // namespace
+
 void TQuavCustomComPort::SetDTR(bool on) {
-    const bool previous = dtr_;
-    if (store(dtr_, on, forceApply_) && state_ == psOpen && dispatcher_) {
-        const int32_t rc = dispatcher_->SetDtr(on);
-        if (rc == 1) dtr_ = previous; // DTR belongs to the driver's handshake
-        check(rc);
-    }
+    check(setLineLevel(dtr_, on, forceApply_, state_ == psOpen && dispatcher_,
+                       [this](bool v) { return dispatcher_->SetDtr(v); }));
 }
 
 void TQuavCustomComPort::SetRTS(bool on) {
-    const bool previous = rts_;
-    if (store(rts_, on, forceApply_) && state_ == psOpen && dispatcher_) {
-        const int32_t rc = dispatcher_->SetRts(on);
-        if (rc == 1) rts_ = previous; // RTS belongs to the driver's handshake
-        check(rc);
-    }
+    check(setLineLevel(rts_, on, forceApply_, state_ == psOpen && dispatcher_,
+                       [this](bool v) { return dispatcher_->SetRts(v); }));
 }
 
 void TQuavCustomComPort::applyHWFlow() {

@@ -161,7 +161,7 @@ TEST(SignalWakeThread, SignalsMissedBeforeTheBlockingCallAreRepeated) {
         // Work that restarts after every signal and ignores the stop flag, then a read entered
         // even though the stop was asked for meanwhile.
         busy = true;
-        const auto until = steady_clock::now() + milliseconds(40);
+        const auto until = steady_clock::now() + milliseconds(400);
         while (steady_clock::now() < until) {
             timespec ts{0, 1'000'000};
             ::nanosleep(&ts, nullptr);
