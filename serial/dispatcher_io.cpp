@@ -10,19 +10,13 @@
 
 #include "serial/dispatcher.h"
 #include "serial/dispatcher_state.h"
+#include "serial/event_fd.h"
 
 namespace brimwell {
 namespace {
 
 // The error bits a device reports into the accumulator.
 constexpr uint32_t kDeviceErrorBits = 0x1F;
-
-void signalFd(int fd) {
-    const uint64_t one = 1;
-    if (fd < 0) return;
-    while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-}
 
 } // namespace
 
@@ -62,7 +56,7 @@ void TQuavBaseDispatcher::receive() {
         }
         bytesReceived_.fetch_add(got, std::memory_order_relaxed);
     }
-    if (got > 0 && s_->inputWaiters.load() > 0) signalFd(s_->inputEventFd.load());
+    if (got > 0 && s_->inputWaiters.load() > 0) signalEventFd(s_->inputEventFd.load());
 }
 
 // The descriptor is made on first use and kept until the dispatcher goes: a reader that sleeps on
@@ -77,9 +71,7 @@ int TQuavBaseDispatcher::BeginInputWait() {
 }
 
 void TQuavBaseDispatcher::ClearInputSignal() {
-    uint64_t v;
-    const int fd = s_->inputEventFd.load();
-    if (fd >= 0) (void)!::read(fd, &v, sizeof v);
+    drainEventFd(s_->inputEventFd.load());
 }
 
 void TQuavBaseDispatcher::EndInputWait() {

@@ -12,26 +12,13 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "serial/event_fd.h"
 #include "serial/exception_report.h"
 
 namespace brimwell {
 namespace {
 
 using SharedLock = std::shared_lock<std::shared_mutex>;
-
-// One read resets an eventfd's counter.
-void drainEventFd(int fd) {
-    uint64_t v;
-    while (::read(fd, &v, sizeof v) < 0 && errno == EINTR) {
-    }
-}
-
-void signalEventFd(int fd) {
-    const uint64_t one = 1;
-    if (fd < 0) return;
-    while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-}
 
 } // namespace
 

@@ -328,6 +328,7 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     // The notification window procedure, on the UI thread.
     void handleTriggerMessage(const TTriggerMessage& message);
     void setTraceState(TTraceLogState& state, TTraceLogState wanted);
+    void controlRecorder(TTraceLogState& state, TTraceLogState wanted, bool onlyWhenOn = false);
     bool anyTriggerHandler() const;
 
     TDeviceLayer deviceLayer_ = dlWin32;

@@ -194,55 +194,54 @@ void TQuavCustomComPort::RemoveAllTriggers() {
 
 // ---- Trace and log control -------------------------------------------------------------------
 
+// The trace and the dispatch log follow the same controls; a shutting-down port ignores them all.
+// Stop pauses only a running recorder; dump and append end it after naming its file.
+void TQuavCustomComPort::controlRecorder(TTraceLogState& state, TTraceLogState wanted, bool onlyWhenOn) {
+    if (state_ == psShuttingDown || (onlyWhenOn && state != tlOn)) return;
+    state = wanted;
+}
+
 void TQuavCustomComPort::InitTracing(uint32_t entries) {
-    if (state_ == psShuttingDown) return;
-    SetTraceSize(entries);
-    tracing_ = tlOn;
+    if (state_ != psShuttingDown) SetTraceSize(entries);
+    controlRecorder(tracing_, tlOn);
 }
 void TQuavCustomComPort::StartTracing() {
-    if (state_ != psShuttingDown) tracing_ = tlOn;
+    controlRecorder(tracing_, tlOn);
 }
 void TQuavCustomComPort::StopTracing() {
-    if (state_ != psShuttingDown && tracing_ == tlOn) tracing_ = tlPause;
+    controlRecorder(tracing_, tlPause, true);
 }
 void TQuavCustomComPort::ClearTracing() {}
 void TQuavCustomComPort::AbortTracing() {
-    if (state_ != psShuttingDown) tracing_ = tlOff;
+    controlRecorder(tracing_, tlOff);
 }
 void TQuavCustomComPort::DumpTrace(const std::string& name) {
-    if (state_ == psShuttingDown) return;
-    SetTraceName(name);
-    tracing_ = tlOff;
+    if (state_ != psShuttingDown) SetTraceName(name);
+    controlRecorder(tracing_, tlOff);
 }
 void TQuavCustomComPort::AppendTrace(const std::string& name) {
-    if (state_ == psShuttingDown) return;
-    SetTraceName(name);
-    tracing_ = tlOff;
+    DumpTrace(name);
 }
 void TQuavCustomComPort::InitLogging(uint32_t bytes) {
-    if (state_ == psShuttingDown) return;
-    SetLogSize(bytes);
-    logging_ = tlOn;
+    if (state_ != psShuttingDown) SetLogSize(bytes);
+    controlRecorder(logging_, tlOn);
 }
 void TQuavCustomComPort::StartLogging() {
-    if (state_ != psShuttingDown) logging_ = tlOn;
+    controlRecorder(logging_, tlOn);
 }
 void TQuavCustomComPort::StopLogging() {
-    if (state_ != psShuttingDown && logging_ == tlOn) logging_ = tlPause;
+    controlRecorder(logging_, tlPause, true);
 }
 void TQuavCustomComPort::ClearLogging() {}
 void TQuavCustomComPort::AbortLogging() {
-    if (state_ != psShuttingDown) logging_ = tlOff;
+    controlRecorder(logging_, tlOff);
 }
 void TQuavCustomComPort::DumpLog(const std::string& name) {
-    if (state_ == psShuttingDown) return;
-    SetLogName(name);
-    logging_ = tlOff;
+    if (state_ != psShuttingDown) SetLogName(name);
+    controlRecorder(logging_, tlOff);
 }
 void TQuavCustomComPort::AppendLog(const std::string& name) {
-    if (state_ == psShuttingDown) return;
-    SetLogName(name);
-    logging_ = tlOff;
+    DumpLog(name);
 }
 
 void TQuavCustomComPort::ProcessCommunications() {
