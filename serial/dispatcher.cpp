@@ -494,6 +494,7 @@ int32_t TQuavBaseDispatcher::HWFlowOptions(uint16_t bufferFull, uint16_t bufferR
     return writeConfig(cur);
 }
 
+// Takes the output lock (the device status) under the main lock, as SWFlowState does.
 int32_t TQuavBaseDispatcher::HWFlowState() {
     Lock guard(s_->mainLock);
     TDeviceControlBlock cur = s_->dcb;

@@ -1,7 +1,7 @@
 // The dispatcher behind one open serial port: input and output rings, line settings, flow control,
 // modem lines and line errors, triggers and the delivery of their notifications, and the
 // process-wide port list. The device is reached only through the virtual device operations, which
-// a device layer supplies (serial/termios_dispatcher.h on the thread engine, serial/fd_engine.h).
+// a device layer supplies (serial/termios_dispatcher.h on serial/thread_engine.h).
 //
 // Lock order. A thread takes locks only in this order and never an earlier one while holding a
 // later one:

@@ -31,6 +31,7 @@ bool TQuavBaseDispatcher::InputFull() {
     return s_->in.full();
 }
 
+// Takes the output lock (the device status) under the input lock.
 void TQuavBaseDispatcher::receive() {
     uint32_t got = 0;
     {
@@ -130,6 +131,7 @@ int32_t TQuavBaseDispatcher::GetBlock(void* buffer, uint32_t n) {
     return r;
 }
 
+// Takes the main lock (the partial matches of the data triggers) under the input lock.
 int32_t TQuavBaseDispatcher::FlushInBuffer() {
     Lock in(s_->inputLock);
     const int32_t r = s_->open.load() ? PurgeCom(kFlushReceive) : 0;

@@ -213,6 +213,7 @@ class DispatcherStatus : public TriggerStatusSource {
 };
 } // namespace
 
+// Takes the output lock (the output counts) under the main lock.
 bool TQuavBaseDispatcher::checkStatusTriggers() {
     int32_t handle = 0;
     uint16_t data = 0;
@@ -224,6 +225,7 @@ bool TQuavBaseDispatcher::checkStatusTriggers() {
     return notify(kTriggerStatus, static_cast<uint32_t>(handle), data);
 }
 
+// Holds the input and the main lock together while it scans.
 bool TQuavBaseDispatcher::checkReceiveTriggers() {
     TriggerTable::ReceiveFindings& found = s_->findings;
     {
