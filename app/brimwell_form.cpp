@@ -328,7 +328,7 @@ QString TBrimwellForm::statusText() const {
 }
 
 void TBrimwellForm::setStatusText(const QString& text) {
-    InfoStatusBar->findChild<QLabel*>(QStringLiteral("InfoStatusText"))->setText(text);
+    InfoStatusBar->findChild<QLabel*>(QStringLiteral("InfoStatusText"))->setText(withLineBreaks(text));
 }
 
 void TBrimwellForm::showMessage(const QString& text) {
@@ -436,6 +436,7 @@ void TBrimwellForm::FormShow() {
     } else if (engine_->LinkMode == script::kLinkPci) {
         PCIConnectClick();
     }
+    if (SplashForm) SplashForm->hide();
 
     if (AutomaticMode) {
         if (!QuavComPort1->Open()) {

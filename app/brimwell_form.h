@@ -133,6 +133,7 @@ class TBrimwellForm : public QMainWindow {
     TQuavComPort* QuavComPort1 = nullptr;
     TQuavSLController* QuavSLController1 = nullptr;
     script::TProgressForm* ProgressForm = nullptr;
+    QWidget* SplashForm = nullptr; // hidden at the end of the connection step when set
 
     // Menu items.
     QAction* ExitMenu = nullptr;

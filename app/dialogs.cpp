@@ -24,13 +24,23 @@ void setDialogs(DialogSeam* seam) {
 MsgAnswer QtDialogs::messageBox(QWidget* owner, const QString& text, const QString& caption,
                                 MsgButtons buttons) {
     const QString title = caption.isEmpty() ? QApplication::applicationDisplayName() : caption;
-    if (buttons == MsgButtons::YesNo) {
-        const auto r =
-            QMessageBox::question(owner, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        return r == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
-    }
-    QMessageBox::information(owner, title, text);
-    return MsgAnswer::Ok;
+    const bool question = buttons == MsgButtons::YesNo;
+    QMessageBox box(question ? QMessageBox::Question : QMessageBox::Information, title, withLineBreaks(text),
+                    question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, owner);
+    // Unit answers and file names are shown as they are, never read as markup.
+    box.setTextFormat(Qt::PlainText);
+    if (question) box.setDefaultButton(QMessageBox::No);
+    const int r = box.exec();
+    if (!question) return MsgAnswer::Ok;
+    return r == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+}
+
+QString withLineBreaks(const QString& text) {
+    // The texts were written for a toolkit that breaks lines at CR LF and at a lone CR.
+    QString out = text;
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return out;
 }
 
 QString QtDialogs::openFileName(QWidget* owner, const QString& caption, const QString& directory,

@@ -41,6 +41,10 @@ DialogSeam& dialogs();
 // Installs `seam` (nullptr goes back to the toolkit's dialogs). The caller keeps ownership.
 void setDialogs(DialogSeam* seam);
 
+// The text with its CR LF and lone CR line ends as line feeds, which the toolkit's boxes and
+// labels show as line breaks.
+QString withLineBreaks(const QString& text);
+
 // Converts a filter written as "Label|pattern|Label|pattern" into the toolkit's ";;" form.
 QString toolkitFilter(const QString& pipeFilter);
 

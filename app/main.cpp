@@ -1,10 +1,9 @@
-// Entry point: "brimwell run SCRIPT ..." runs a script on the command line; anything else opens the window.
-#include "app/cli/cli_main.h"
+// Entry point: the commands of app/cli (help, version, run, check) need no display; without one the
+// main window opens.
+#include "app/cli/commands.h"
 #include "app/window_main.h"
 
-#include <cstring>
-
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "run") == 0) return brimwell::cli::runMain(argc, argv);
+    if (const auto code = brimwell::cli::runCommand(argc, argv)) return *code;
     return brimwell::runWindow(argc, argv);
 }

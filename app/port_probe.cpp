@@ -1,7 +1,10 @@
 // The port probe shared by the window and the command line.
 #include "app/port_probe.h"
 
+#include "app/device_info.h"
 #include "app/link_watch.h"
+#include "serial/component/exceptions.h"
+#include "serial/port_names.h"
 
 #include <exception>
 
@@ -13,11 +16,17 @@ bool openComPort(TQuavComPort& port, std::string* error) {
         if (port.Open()) return true;
         if (error) *error = "the port did not open";
         return false;
+    } catch (const EPortAccessDenied& e) {
+        // Already names the device and the group that owns it.
+        if (error) *error = e.what();
+    } catch (const EAlreadyOpen& e) {
+        // "ie_Open - device already open" reads as if this program had opened it; say who has.
+        if (error) *error = busyText(comDevicePath(port.ComNumber()));
     } catch (const std::exception& e) {
         if (error) *error = e.what();
-        closeComPortQuietly(port);
-        return false;
     }
+    closeComPortQuietly(port);
+    return false;
 }
 
 void closeComPortQuietly(TQuavComPort& port) {

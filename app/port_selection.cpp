@@ -7,6 +7,7 @@
 #include "lights/sl_controller.h"
 #include "serial/component/com_port.h"
 #include "serial/port_available.h"
+#include "serial/port_names.h"
 #include "terminal/widget/quav_terminal.h"
 
 #include <QAction>
@@ -25,10 +26,19 @@ QString notResponding(int n, const char* tail) {
 bool TBrimwellForm::check_com(int n) {
     if (!IsPortAvailable(static_cast<uint32_t>(n))) return false;
 
-    switch (probeComPort(*QuavComPort1, *engine_, static_cast<uint16_t>(n)).outcome) {
-    case ProbeOutcome::OpenFailed:
-        showMessage(notResponding(n, " is not responding/being used by other applications."));
+    const ProbeResult probe = probeComPort(*QuavComPort1, *engine_, static_cast<uint16_t>(n));
+    switch (probe.outcome) {
+    case ProbeOutcome::OpenFailed: {
+        // The designed note, then what the component found out: the device and, when the user
+        // may not open it, the group that owns it.
+        QString text = notResponding(n, " is not responding/being used by other applications.");
+        const std::string path = comDevicePath(static_cast<uint32_t>(n));
+        std::string detail = probe.openError;
+        if (!detail.empty() && detail.find(path) == std::string::npos) detail = path + ": " + detail;
+        if (!detail.empty()) text += QStringLiteral("\r\n") + QString::fromStdString(detail);
+        showMessage(text);
         return false;
+    }
     case ProbeOutcome::PortError:
         showMessage(notResponding(n, " is not responding."));
         return false;

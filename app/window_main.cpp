@@ -3,10 +3,15 @@
 
 #include "app/brimwell_form.h"
 #include "app/dialogs.h"
+#include "app/splash/splash_form.h"
+#include "app/time_scale_notice.h"
+#include "script/progress_form.h"
 #include "serial/component/com_port.h"
 #include "serial/exception_report.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QStatusBar>
 
 #include <csignal>
 #include <cstdio>
@@ -32,6 +37,16 @@ void showException(const std::string& what, std::exception_ptr error) {
 }
 } // namespace
 
+void showTimeScaleNotice(TBrimwellForm& form) {
+    const std::string notice = timeScaleNotice();
+    if (notice.empty()) return;
+    // A permanent part of the status bar: the status texts of start-up must not replace it.
+    auto* label = new QLabel(QString::fromStdString(notice), form.InfoStatusBar);
+    label->setObjectName(QStringLiteral("TimeScaleNotice"));
+    label->setStyleSheet(QStringLiteral("color: #a00000"));
+    form.InfoStatusBar->addPermanentWidget(label);
+}
+
 int runWindow(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
@@ -40,6 +55,9 @@ int runWindow(int argc, char** argv) {
     SetExceptionReporter(showException);
     try {
         TBrimwellForm form;
+        showTimeScaleNotice(form);
+        TSplashForm splash(&form, form.ProgressForm, QString::fromLatin1(script::kSettingsFileName));
+        form.SplashForm = &splash;
         form.show();
         return app.exec();
     } catch (...) {

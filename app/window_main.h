@@ -3,6 +3,11 @@
 
 namespace brimwell {
 
+class TBrimwellForm;
+
 int runWindow(int argc, char** argv);
+
+// Shows a time scale other than 1 (BRIMWELL_TIME_SCALE) in the window's status bar.
+void showTimeScaleNotice(TBrimwellForm& form);
 
 } // namespace brimwell

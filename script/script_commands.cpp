@@ -2,11 +2,11 @@
 // (_LF/_LK, _LA, _LV, _LD) and the answer branches (_CE, _CS).
 #include "script/script_engine.h"
 
+#include "script/data_file.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 namespace brimwell::script {
 namespace {
@@ -61,11 +61,6 @@ bool wordArgument(const std::string& line, std::string& arg) {
     return true;
 }
 
-bool fileOpens(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return static_cast<bool>(in);
-}
-
 } // namespace
 
 bool ScriptEngine::RunCommandLine() {
@@ -102,7 +97,7 @@ bool ScriptEngine::RunCommandLine() {
             pump();
             // Capped so a huge value cannot overflow the pass count.
             const long passes = value > 0 ? std::min(value, 100000000L) * 10 : 0;
-            for (long i = 0; i < passes; ++i) {
+            for (long i = 0; i < passes && !WaitsAbandoned; ++i) {
                 clock_.sleepMs(1);
                 pump();
             }
@@ -118,10 +113,16 @@ bool ScriptEngine::RunCommandLine() {
     } else if (code == "_LF" || code == "_LK") {
         if (wordArgument(line, arg)) {
             DataFileName = limited(arg, kDataFileNameChars);
-            if (fileOpens(DataFileName))
+            const DataFileLookup lookup = findDataFile(DataFileName, ScriptPath);
+            if (!lookup.found.empty()) {
+                DataFileName = lookup.found;
                 FileReady = true;
-            else
-                showError("Error! Unable to open file " + DataFileName + ". Cannot upload file.");
+            } else {
+                std::string text = "Error! Unable to open file " + DataFileName + ". Cannot upload file.";
+                if (lookup.places.find(" and ") != std::string::npos)
+                    text += " Looked in " + lookup.places + ".";
+                showError(text);
+            }
         }
         LoadKeyword = code == "_LF" ? "LF" : "LK";
     } else if (code == "_LA") {

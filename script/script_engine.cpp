@@ -37,6 +37,7 @@ void ScriptEngine::waitMs(int64_t ms) {
     const EngineClock::Mark start = clock_.now();
     for (;;) {
         pump();
+        if (WaitsAbandoned) return;
         const int64_t left = ms - clock_.elapsedMs(start);
         if (left <= 0) return;
         clock_.sleepMs(std::min(left, kSliceMs));

@@ -80,6 +80,9 @@ class ScriptEngine {
     // ---- State (names as the operator's documentation uses them) ----------------------------
     int32_t LinkMode = kLinkNone;
     int32_t Cancelled = 0; // stop flag of the whole run: Stop button, upload errors, watchdog
+    // Set by a caller that must end the run at once (a service manager's SIGTERM): every timed
+    // pause of the engine ends immediately. The link's own waits are the link's business.
+    bool WaitsAbandoned = false;
 
     std::string ScriptPath;
     std::array<std::array<char, kSlotSize>, kLineSlots> LineTable{};

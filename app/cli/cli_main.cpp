@@ -32,8 +32,8 @@ constexpr int kDefaultBaud = 38400;
 constexpr uint16_t kBufferFull = 2000;
 constexpr uint16_t kBufferResume = 409;
 
-// Ctrl+C (and SIGTERM) reach the event loop through a pipe, so that a stop is seen by every wait
-// that lets events run, including the port's own waits for the prompt.
+// Ctrl+C and SIGTERM reach the event loop through a pipe (one byte per signal, its number), so
+// that a stop is seen by every wait that lets events run, including the port's own waits.
 class StopSignal {
   public:
     StopSignal() {
@@ -47,10 +47,15 @@ class StopSignal {
         notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
             char buf[16];
-            while (::read(fds_[0], buf, sizeof buf) > 0) {
+            ssize_t n;
+            while ((n = ::read(fds_[0], buf, sizeof buf)) > 0) {
+                for (ssize_t i = 0; i < n; ++i) {
+                    const int sig = static_cast<unsigned char>(buf[i]);
+                    if (sig == SIGINT) ++interrupts_;
+                    if (sig == SIGTERM) terminated_ = true;
+                    if (onStop_) onStop_(sig, interrupts_);
+                }
             }
-            ++count_;
-            if (onStop_) onStop_(count_);
         });
     }
     ~StopSignal() {
@@ -61,14 +66,16 @@ class StopSignal {
         ::close(fds_[0]);
         ::close(fds_[1]);
     }
-    void setHandler(std::function<void(int)> h) { onStop_ = std::move(h); }
-    bool requested() const { return count_ > 0; }
+    // Called with the signal and the number of Ctrl+C so far.
+    void setHandler(std::function<void(int, int)> h) { onStop_ = std::move(h); }
+    bool requested() const { return interrupts_ > 0 || terminated_; }
+    bool terminated() const { return terminated_; }
 
   private:
-    static void onSignal(int) {
+    static void onSignal(int sig) {
         const int saved = errno;
         if (writeFd_ >= 0) {
-            const char c = 1;
+            const char c = static_cast<char>(sig);
             [[maybe_unused]] const ssize_t r = ::write(writeFd_, &c, 1);
         }
         errno = saved;
@@ -78,8 +85,9 @@ class StopSignal {
     struct sigaction oldInt_ {
     }, oldTerm_{};
     std::unique_ptr<QSocketNotifier> notifier_;
-    std::function<void(int)> onStop_;
-    int count_ = 0;
+    std::function<void(int, int)> onStop_;
+    int interrupts_ = 0;
+    bool terminated_ = false;
 };
 
 int setupError(const std::string& text) {
@@ -115,7 +123,25 @@ void configurePort(TQuavComPort& port, const script::LoaderSettings& settings, c
 
 } // namespace
 
-int exitCodeFor(script::RunOutcome outcome, CliHost& host);
+std::string runSummary(script::RunOutcome outcome, const std::vector<std::string>& messages,
+                       const std::string& stopSignal, bool stopRequested) {
+    // The engine's closing box says "terminated by user" for every failure; the last line says
+    // what really ended the run.
+    if (stopRequested) return "Run stopped (" + stopSignal + ").";
+    const auto firstError = std::find_if(messages.begin(), messages.end(), [](const std::string& m) {
+        return m.rfind("Error", 0) == 0 || m.rfind("Timeout error", 0) == 0;
+    });
+    if (firstError != messages.end()) {
+        std::string text = *firstError;
+        std::replace(text.begin(), text.end(), '\r', ' ');
+        while (!text.empty() && text.back() == ' ')
+            text.pop_back();
+        return "Run failed: " + text +
+               (outcome == script::RunOutcome::Completed ? " (the script ran on to its end)" : "");
+    }
+    if (outcome != script::RunOutcome::Completed) return "Run failed: the script stopped without a message.";
+    return "Run completed.";
+}
 
 int runMain(int argc, char** argv) {
     RunOptions options;
@@ -165,19 +191,32 @@ int runMain(int argc, char** argv) {
 
     StopSignal stop;
     bool running = false;
-    stop.setHandler([&](int count) {
+    // Ends every wait for the unit: the run goes on to its end without the prompt attempts.
+    auto abandon = [&] {
+        link.abandonWaits();
+        engine.WaitsAbandoned = true;
+    };
+    stop.setHandler([&](int sig, int interrupts) {
         if (!running) {
             host.note("Stopping: set-up abandoned.");
-            return;
-        }
-        if (count == 1) {
+            abandon();
+        } else if (sig == SIGTERM) {
+            // A service manager stopping the run must not wait minutes for prompt attempts.
+            host.note("Stopping (SIGTERM): the transfer ends after the block in progress; "
+                      "no more waiting for the unit.");
+            abandon();
+        } else if (interrupts == 1 && !engine.UploadIdle) {
             host.note("Stopping (Ctrl+C): the transfer ends after the block in progress. "
                       "Ctrl+C again stops waiting for the unit's prompt.");
-        } else if (count == 2) {
+        } else if (interrupts == 1) {
+            // Outside an upload there is no Stop button to press: the wait for the unit ends.
+            host.note("Stopping (Ctrl+C): no more waiting for the unit; the run fails.");
+            abandon();
+        } else if (interrupts == 2) {
             host.note("Stopping now: no more waiting for the unit's prompt.");
-            link.abandonWaits();
+            abandon();
         }
-        engine.CancelButtonClick();
+        if (running) engine.CancelButtonClick();
     });
 
     PortSetup setup(port, engine, host);
@@ -189,7 +228,14 @@ int runMain(int argc, char** argv) {
         const script::RunOutcome outcome = engine.PickButtonClick(options.script);
         running = false;
         closePort();
-        return exitCodeFor(outcome, host);
+        // Some failures let the script go on (a data file that does not open skips its upload);
+        // the window leaves them to the operator who read the message box, but an unattended
+        // caller only sees the exit status, so a run that reported an error does not count as
+        // completed.
+        const std::string summary = runSummary(outcome, host.messages(),
+                                               stop.terminated() ? "SIGTERM" : "Ctrl+C", stop.requested());
+        host.note(summary);
+        return summary.rfind("Run completed", 0) == 0 ? kExitCompleted : kExitFailed;
     };
 
     std::string pciError;
@@ -210,9 +256,9 @@ int runMain(int argc, char** argv) {
         if (chosen == 0) return setupError(error);
         if (const std::string reserved = reservedComMapping(chosen); !reserved.empty())
             return setupError(reserved);
-        if (!setup.open(chosen, error))
-            return setupError(error +
-                              "; check the device name and the connection, or name another port with --port");
+        if (!setup.open(chosen, error,
+                        "; check the device name and the connection, or name another port with --port"))
+            return setupError(error);
     } else {
         uint16_t configured = 0;
         if (!settings.DefaultComDevice.empty()) {
@@ -242,9 +288,9 @@ int runMain(int argc, char** argv) {
             host.setStatusText(
                 "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
                 "before proceeding");
-            if (!setup.open(configured, error))
-                return setupError(error +
-                                  "; check setting 1 of the settings file, or name the port with --port");
+            if (!setup.open(configured, error,
+                            "; check setting 1 of the settings file, or name the port with --port"))
+                return setupError(error);
             chosen = configured;
         }
     }
@@ -253,21 +299,7 @@ int runMain(int argc, char** argv) {
         return kExitFailed;
     }
 
-    return runScript(PortSetup::describe(chosen) + " at " + std::to_string(port.Baud()) + " baud");
-}
-
-int exitCodeFor(script::RunOutcome outcome, CliHost& host) {
-    if (outcome != script::RunOutcome::Completed) return kExitFailed;
-    // Some failures let the script go on (a data file that does not open skips its upload); the
-    // window leaves them to the operator who read the message box, but an unattended caller only
-    // sees the exit status, so a run that reported an error does not count as completed.
-    const auto& shown = host.messages();
-    if (std::any_of(shown.begin(), shown.end(),
-                    [](const std::string& m) { return m.rfind("Error", 0) == 0; })) {
-        host.note("brimwell run: the script ran to its end but reported errors; counting the run as failed");
-        return kExitFailed;
-    }
-    return kExitCompleted;
+    return runScript(setup.nameOf(chosen) + " at " + std::to_string(port.Baud()) + " baud");
 }
 
 } // namespace brimwell::cli

@@ -77,7 +77,14 @@ bool parseRunOptions(int argc, char** argv, RunOptions& out, std::string& error)
             out.help = true;
             return true;
         } else if (arg == "--port") {
-            if (!value(out.port)) return false;
+            // One run drives one port; taking the last of several would flash a unit nobody meant.
+            std::string v;
+            if (!value(v)) return false;
+            if (!out.port.empty()) {
+                error = "--port given twice (" + out.port + ", " + v + "); a run uses one port";
+                return false;
+            }
+            out.port = v;
             if (!pciBoardOf(out.port, error) && !error.empty()) return false;
         } else if (arg == "--baud") {
             std::string v;

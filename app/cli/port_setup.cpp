@@ -1,6 +1,7 @@
 // Port choice and probing for the command-line runner.
 #include "app/cli/port_setup.h"
 
+#include "app/device_info.h"
 #include "app/port_probe.h"
 #include "serial/port_names.h"
 
@@ -14,25 +15,31 @@
 namespace brimwell::cli {
 namespace {
 
-// Why the operating system would refuse the device, in its own words ("" when it would not).
+// Why the operating system would refuse the device, in words an operator can act on ("" when it
+// would not).
 std::string deviceProblem(const std::string& path) {
     if (path.empty()) return "no device is configured for this port number";
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        std::string why = std::strerror(err);
-        if (err == EACCES)
-            why += " (the user needs read and write access, e.g. membership of the dialout group)";
-        return why;
+        if (err == EACCES || err == EPERM) return permissionText(path);
+        if (err == EBUSY) return busyText(path);
+        return std::strerror(err);
     }
     ::close(fd);
-    return {};
+    return notATerminal(path);
 }
 
 } // namespace
 
 std::string PortSetup::describe(uint16_t n) {
     return comDevicePath(n) + " (" + ComName(n) + ")";
+}
+
+std::string PortSetup::nameOf(uint16_t n) const {
+    // A device given by its path is shown as that path: the number it borrowed means nothing to
+    // the operator.
+    return byPath_.count(n) ? comDevicePath(n) : describe(n);
 }
 
 uint16_t PortSetup::numberFor(const std::string& name, std::string& error) {
@@ -43,15 +50,19 @@ uint16_t PortSetup::numberFor(const std::string& name, std::string& error) {
         }
         return static_cast<uint16_t>(*n);
     }
-    if (const uint32_t n = comNumberForDevice(name)) return static_cast<uint16_t>(n);
+    if (const uint32_t n = comNumberForDevice(name)) {
+        byPath_.insert(static_cast<uint16_t>(n));
+        return static_cast<uint16_t>(n);
+    }
     error = name + ": every port number is already mapped to a device";
     return 0;
 }
 
-bool PortSetup::open(uint16_t n, std::string& error) {
+bool PortSetup::open(uint16_t n, std::string& error, const std::string& advice) {
     const std::string path = comDevicePath(n);
     if (const std::string problem = deviceProblem(path); !problem.empty()) {
-        error = "cannot open " + describe(n) + ": " + problem;
+        const bool missing = ::access(path.c_str(), F_OK) != 0;
+        error = "cannot open " + nameOf(n) + ": " + problem + (missing ? advice : "");
         return false;
     }
     std::string why;
@@ -62,7 +73,7 @@ bool PortSetup::open(uint16_t n, std::string& error) {
         why = e.what();
     }
     if (!openComPort(port_, &why)) {
-        error = "cannot open " + describe(n) + ": " + why;
+        error = "cannot open " + nameOf(n) + ": " + why;
         return false;
     }
     return true;
@@ -77,7 +88,7 @@ bool PortSetup::check_com(uint16_t n) {
     case ProbeOutcome::OpenFailed:
         host_.showMessage("Note: COM Port #" + std::to_string(n) +
                           " is not responding/being used by other applications.");
-        host_.note("  (" + describe(n) + ": " + probe.openError + ")");
+        host_.note("  (" + nameOf(n) + ": " + probe.openError + ")");
         return false;
     case ProbeOutcome::PortError:
         host_.showMessage("Note: COM Port #" + std::to_string(n) + " is not responding.");

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 
 namespace brimwell::cli {
@@ -22,8 +23,9 @@ class PortSetup {
     // own (BRIMWELL_COMn is pointed at it). 0 with a reason when the name cannot be used.
     uint16_t numberFor(const std::string& name, std::string& error);
 
-    // Opens port n without asking the unit anything. False with "DEVICE (COMn): reason" in error.
-    bool open(uint16_t n, std::string& error);
+    // Opens port n without asking the unit anything. False with "cannot open DEVICE: reason" in
+    // error; `advice` is added when the device does not exist.
+    bool open(uint16_t n, std::string& error, const std::string& advice = {});
 
     // check_com: is the unit answering on port n? Leaves the port open on success, closed otherwise.
     bool check_com(uint16_t n);
@@ -35,12 +37,15 @@ class PortSetup {
 
     // "DEVICE (COMn)" for messages.
     static std::string describe(uint16_t n);
+    // As describe, but only the path for a device that was named by its path.
+    std::string nameOf(uint16_t n) const;
 
   private:
     TQuavComPort& port_;
     script::ScriptEngine& engine_;
     CliHost& host_;
     std::function<bool()> stopped_;
+    std::set<uint16_t> byPath_; // numbers borrowed by devices named by path
 };
 
 } // namespace brimwell::cli

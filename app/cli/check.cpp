@@ -1,0 +1,233 @@
+// The script check: the reader's line rules, then per command line the argument forms, the data
+// file chain (_LF/_LK, _LA, _LV, _LD) and the format's limits.
+#include "app/cli/check.h"
+
+#include "script/data_file.h"
+#include "script/script_engine.h"
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace brimwell::cli {
+namespace {
+
+using script::ScriptEngine;
+
+constexpr std::array<const char*, 15> kCodes{"_SC", "_TC", "_DM", "_DY", "_LP", "_LC", "_LF", "_LK",
+                                             "_LA", "_LV", "_LD", "_PC", "_QC", "_CE", "_CS"};
+constexpr std::array<const char*, 6> kQuotedCodes{"_SC", "_TC", "_DM", "_LC", "_PC", "_QC"};
+
+template <size_t N> bool oneOf(const std::string& code, const std::array<const char*, N>& set) {
+    for (const char* c : set)
+        if (code == c) return true;
+    return false;
+}
+
+bool blank(const std::string& s) {
+    return s.find_first_not_of(' ') == std::string::npos;
+}
+
+class ScriptCheck {
+  public:
+    ScriptCheck(std::string scriptPath, std::vector<CheckFinding>& out)
+        : scriptPath_(std::move(scriptPath)), out_(out) {}
+
+    void commandLine(int line, const std::string& text) {
+        if (static_cast<int>(text.size()) > ScriptEngine::kMaxLineLength)
+            add(line, "the command line is " + std::to_string(text.size()) + " characters long; at most " +
+                          std::to_string(ScriptEngine::kMaxLineLength) + " are read, the run stops here");
+        command(line, text);
+    }
+
+  private:
+    enum class Chain { None, Named, Address, Version };
+
+    void add(int line, std::string text) { out_.push_back({line, std::move(text)}); }
+
+    void takeSlot(int line) {
+        if (++slots_ == ScriptEngine::kLineSlots + 1)
+            add(line, "more than " + std::to_string(ScriptEngine::kLineSlots) +
+                          " command lines (a matching _CE/_CS takes one more for its command); the run stops "
+                          "here");
+    }
+
+    // The word argument: after the first space, further spaces skipped. False when there is no space.
+    static bool word(const std::string& text, std::string& arg) {
+        const size_t sp = text.find(' ');
+        if (sp == std::string::npos) return false;
+        arg = text.substr(std::min(text.find_first_not_of(' ', sp), text.size()));
+        return true;
+    }
+
+    // Text between the code and the first quote must be blank; false when there is no quote.
+    bool opening(int line, const std::string& code, const std::string& text, size_t& quote) {
+        quote = text.find('"');
+        if (quote == std::string::npos) {
+            add(line, code + " expects a quoted text (\"...\") and has none; the line does nothing");
+            return false;
+        }
+        if (!blank(text.substr(3, quote - 3)))
+            add(line, "text outside quotes before the quoted text: '" + text.substr(3, quote - 3) + "'");
+        return true;
+    }
+
+    void quoted(int line, const std::string& code, const std::string& text) {
+        size_t q = 0;
+        if (!opening(line, code, text, q)) return;
+        // The argument ends one character before the line's end, whatever that character is.
+        if (text.back() == '"' && q + 1 < text.size()) return;
+        const size_t close = q + 1 < text.size() ? text.find('"', q + 1) : std::string::npos;
+        if (close == std::string::npos)
+            add(line, "the quoted text has no closing quote; its last character is dropped");
+        else
+            add(line, "text outside quotes after the closing quote: '" + text.substr(close + 1) +
+                          "'; it becomes part of the text");
+    }
+
+    void branch(int line, const std::string& code, const std::string& text) {
+        size_t q = 0;
+        if (!opening(line, code, text, q)) return;
+        const size_t close = text.find('"', q + 1);
+        if (close == std::string::npos) {
+            add(line, "the quoted text has no closing quote");
+            return;
+        }
+        const size_t from = text.find_first_not_of(' ', close + 1);
+        if (from == std::string::npos) {
+            add(line, "nothing to run after the quoted text; a match only shows an error");
+            return;
+        }
+        const std::string rest = text.substr(from);
+        if (rest[0] != '_') {
+            add(line, "text outside quotes after the quoted text: '" + rest + "' is not a command");
+            return;
+        }
+        command(line, rest);
+    }
+
+    void dataFile(int line, const std::string& code, const std::string& text) {
+        std::string name;
+        if (!word(text, name) || name.empty()) {
+            add(line, code + " names no data file");
+            return;
+        }
+        const script::DataFileLookup lookup = script::findDataFile(name, scriptPath_);
+        if (lookup.found.empty())
+            add(line, "data file " + name + " cannot be opened (looked in " + lookup.places + ")");
+        chain_ = Chain::Named;
+    }
+
+    void address(int line, const std::string& text) {
+        std::string value;
+        if (!word(text, value) || value.empty()) {
+            add(line, "_LA gives no load address");
+        } else if (value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            add(line, "load address '" + value + "' is not hexadecimal");
+        }
+        if (chain_ == Chain::Named) chain_ = Chain::Address;
+    }
+
+    void command(int line, const std::string& text) {
+        takeSlot(line);
+        const std::string code = text.substr(0, 3);
+        if (!oneOf(code, kCodes)) {
+            add(line, "unknown command code " + code + "; the line does nothing");
+        } else if (oneOf(code, kQuotedCodes)) {
+            quoted(line, code, text);
+        } else if (code == "_CE" || code == "_CS") {
+            branch(line, code, text);
+        } else if (code == "_LF" || code == "_LK") {
+            dataFile(line, code, text);
+        } else if (code == "_LA") {
+            address(line, text);
+        } else if (code == "_LV") {
+            if (chain_ == Chain::Address) chain_ = Chain::Version;
+        } else if (code == "_LD") {
+            if (chain_ != Chain::Version)
+                add(line, "_LD without a preceding _LF, _LA and _LV; nothing is uploaded");
+            chain_ = Chain::None;
+        }
+    }
+
+    std::string scriptPath_;
+    std::vector<CheckFinding>& out_;
+    int slots_ = 0;
+    Chain chain_ = Chain::None;
+};
+
+} // namespace
+
+bool checkScript(const std::string& path, std::vector<CheckFinding>& findings, std::string& error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        error = "it is a directory";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "it cannot be opened for reading";
+        return false;
+    }
+    std::stringstream all;
+    all << in.rdbuf();
+    const std::string text = all.str();
+
+    ScriptCheck check(path, findings);
+    int number = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        // As the reader does: the carriage return of a CR LF pair is not part of the line.
+        if (end < text.size() && !line.empty() && line.back() == '\r') line.pop_back();
+        ++number;
+        // The first "_" or ";" decides the kind of line; what comes before it is skipped.
+        const size_t kind = line.find_first_of("_;");
+        if (kind != std::string::npos && line[kind] == '_') check.commandLine(number, line.substr(kind));
+        start = end + 1;
+    }
+    return true;
+}
+
+int checkMain(int argc, char** argv) {
+    const char* usage = "usage: brimwell check SCRIPT\n"
+                        "  reports what would make a run of SCRIPT fail or do nothing; no port is opened\n"
+                        "exit status: 0 no findings, 1 findings, 2 usage error or unreadable script\n";
+    std::string script;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if ((arg.size() > 1 && arg[0] == '-') || !script.empty()) {
+            std::fprintf(stderr, "brimwell check: unexpected argument %s\n%s", arg.c_str(), usage);
+            return 2;
+        }
+        script = arg;
+    }
+    if (script.empty()) {
+        std::fprintf(stderr, "brimwell check: no script given\n%s", usage);
+        return 2;
+    }
+    std::vector<CheckFinding> findings;
+    std::string error;
+    if (!checkScript(script, findings, error)) {
+        std::fprintf(stderr, "brimwell check: cannot read script %s: %s\n", script.c_str(), error.c_str());
+        return 2;
+    }
+    for (const CheckFinding& f : findings)
+        std::printf("%s:%d: %s\n", script.c_str(), f.line, f.text.c_str());
+    if (findings.empty()) {
+        std::printf("%s: no findings\n", script.c_str());
+        return 0;
+    }
+    std::printf("%s: %zu finding%s\n", script.c_str(), findings.size(), findings.size() == 1 ? "" : "s");
+    return 1;
+}
+
+} // namespace brimwell::cli

@@ -1,0 +1,101 @@
+// Device facts from stat(), the group database and /proc.
+#include "app/device_info.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brimwell {
+namespace {
+
+bool sameNode(const struct stat& a, const struct stat& b) {
+    // Two opens of one device node: same device number for character devices, same inode otherwise.
+    if (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode)) return a.st_rdev == b.st_rdev;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string processName(const std::string& pid) {
+    std::ifstream comm("/proc/" + pid + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name.empty() ? "?" : name;
+}
+
+bool holds(const std::string& pid, const struct stat& device) {
+    const std::string fdDir = "/proc/" + pid + "/fd";
+    DIR* dir = ::opendir(fdDir.c_str());
+    if (!dir) return false;
+    bool found = false;
+    while (const dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        struct stat st {};
+        if (::stat((fdDir + "/" + e->d_name).c_str(), &st) == 0 && sameNode(st, device)) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+} // namespace
+
+std::string deviceGroup(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    char buffer[1024];
+    struct group grp {};
+    struct group* found = nullptr;
+    if (::getgrgid_r(st.st_gid, &grp, buffer, sizeof buffer, &found) != 0 || found == nullptr) return {};
+    return found->gr_name;
+}
+
+std::vector<std::string> deviceHolders(const std::string& path) {
+    std::vector<std::string> holders;
+    struct stat device {};
+    if (::stat(path.c_str(), &device) != 0) return holders;
+    DIR* proc = ::opendir("/proc");
+    if (!proc) return holders;
+    const std::string self = std::to_string(::getpid());
+    while (const dirent* e = ::readdir(proc)) {
+        const std::string pid = e->d_name;
+        if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+        if (holds(pid, device)) holders.push_back(processName(pid) + " (pid " + pid + ")");
+    }
+    ::closedir(proc);
+    return holders;
+}
+
+std::string notATerminal(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    if (S_ISDIR(st.st_mode)) return "it is a directory, not a serial device";
+    if (!S_ISCHR(st.st_mode)) return "it is a file, not a serial device";
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    const bool terminal = ::isatty(fd) == 1;
+    ::close(fd);
+    return terminal ? std::string() : "it is a device but not a serial line (not a terminal)";
+}
+
+std::string busyText(const std::string& path) {
+    std::string text = "another program holds it";
+    const std::vector<std::string> holders = deviceHolders(path);
+    for (size_t i = 0; i < holders.size(); ++i)
+        text += (i == 0 ? " (" : ", ") + holders[i];
+    if (!holders.empty()) text += ")";
+    return text + "; end that program or use another port";
+}
+
+std::string permissionText(const std::string& path) {
+    const std::string group = deviceGroup(path);
+    if (group.empty()) return "permission denied; this user may not read and write it";
+    return "permission denied; add the user to the group '" + group +
+           "' that owns it (then log in again), or ask an administrator";
+}
+
+} // namespace brimwell
