@@ -124,7 +124,9 @@ class ScriptCheck {
         std::string value;
         if (!word(text, value) || value.empty()) {
             add(line, "_LA gives no load address");
-        } else if (value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        } else if (const size_t digits = value.rfind("0x", 0) == 0 || value.rfind("0X", 0) == 0 ? 2 : 0;
+                   value.size() == digits ||
+                   value.find_first_not_of("0123456789abcdefABCDEF", digits) != std::string::npos) {
             add(line, "load address '" + value + "' is not hexadecimal");
         }
         if (chain_ == Chain::Named) chain_ = Chain::Address;

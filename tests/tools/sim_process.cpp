@@ -72,10 +72,13 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     for (char** e = environ; *e; ++e)
         envStore.emplace_back(*e);
     for (const auto& e : env) {
-        const auto name = e.substr(0, e.find('=') + 1);
+        // "NAME" without "=" removes the variable.
+        const bool unset = e.find('=') == std::string::npos;
+        const auto name = unset ? e + "=" : e.substr(0, e.find('=') + 1);
         std::erase_if(envStore, [&](const std::string& s) { return s.rfind(name, 0) == 0; });
-        envStore.push_back(e);
+        if (!unset) envStore.push_back(e);
     }
+    if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&fa, workingDir.c_str());
     std::vector<char*> envp;
     for (auto& e : envStore)
         envp.push_back(e.data());

@@ -38,7 +38,8 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts program with args; stdout is followed line by line, stderr is collected (or passed
-    // through when `collectStderr` is false). `env` entries NAME=VALUE are added to the environment.
+    // through when `collectStderr` is false). `env` entries NAME=VALUE are added to the environment,
+    // entries NAME (no "=") removed from it.
     bool start(const std::string& program, const std::vector<std::string>& args,
                const std::vector<std::string>& env = {}, bool collectStderr = true);
 
@@ -54,6 +55,7 @@ class ChildProcess {
     void signal(int sig);
     void stop(); // SIGTERM, then wait
     bool running() const { return pid_ > 0 && !exited_; }
+    std::string workingDir; // where the program starts (empty: this process's directory)
     int pid() const { return pid_; }
 
   private:
