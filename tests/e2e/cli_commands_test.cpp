@@ -97,7 +97,7 @@ TEST(Program, CheckReportsWhatARunWouldMeet) {
          "_XX\n_tc \"a\"\n;_XX\nfoo _ZZ\n",
          1,
          {"1: unknown command code _XX", "2: unknown command code _tc", "4: unknown command code _ZZ",
-          "3 findings"}},
+          " 3 findings"}},
         {"LoadWithoutChain",
          "_LF data.bin\n_LV 1\n_LD\n",
          1,
