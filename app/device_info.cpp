@@ -2,11 +2,14 @@
 #include "app/device_info.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
+#include <sstream>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace brimwell {
@@ -54,10 +57,33 @@ std::string deviceGroup(const std::string& path) {
     return found->gr_name;
 }
 
+namespace {
+
+// Processes holding a lock on the device node: those are what refuses our open, where merely
+// having it open (the far end of a pseudo-terminal, a monitor) does not.
+std::vector<std::string> lockHolders(const struct stat& device) {
+    std::vector<std::string> holders;
+    std::ifstream locks("/proc/locks");
+    char where[64];
+    std::snprintf(where, sizeof where, "%02x:%02x:%lu", major(device.st_dev), minor(device.st_dev),
+                  static_cast<unsigned long>(device.st_ino));
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string id, kind, mode, access, pid, node;
+        if (!(fields >> id >> kind >> mode >> access >> pid >> node) || node != where) continue;
+        holders.push_back(processName(pid) + " (pid " + pid + ")");
+    }
+    return holders;
+}
+
+} // namespace
+
 std::vector<std::string> deviceHolders(const std::string& path) {
     std::vector<std::string> holders;
     struct stat device {};
     if (::stat(path.c_str(), &device) != 0) return holders;
+    holders = lockHolders(device);
+    if (!holders.empty()) return holders;
     DIR* proc = ::opendir("/proc");
     if (!proc) return holders;
     const std::string self = std::to_string(::getpid());

@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <grp.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -93,6 +95,7 @@ class FlashRun {
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
         env.push_back("BRIMWELL_TIME_SCALE=" + std::to_string(scale));
         ChildProcess p;
+        p.workingDir = cwd;
         RunResult r;
         if (!p.start(binDir() + "/brimwell", args, env)) return r;
         if (onStarted) onStarted(p);
@@ -111,7 +114,25 @@ class FlashRun {
     SimUnit sim_;
     std::vector<uint8_t> firmware_, config_;
     std::function<void(ChildProcess&)> onStarted;
+    std::string cwd; // where brimwell runs (empty: the test's own directory)
 };
+
+// Waits until the run printed `text` (on either stream).
+bool waitForText(ChildProcess& p, const std::string& text,
+                 std::chrono::seconds limit = std::chrono::seconds(60)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    const auto printed = [&] {
+        const auto out = p.lines();
+        return p.stderrText().find(text) != std::string::npos ||
+               std::any_of(out.begin(), out.end(),
+                           [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    };
+    while (!printed()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
 
 std::string explain(const RunResult& r) {
     std::string s = "stderr:\n" + r.err + "stdout:\n";
@@ -179,6 +200,8 @@ TEST_P(SimulatedFault, EndsWithItsMessageAndExitOne) {
     EXPECT_EQ(r.err.find("SUCCESS"), std::string::npos) << explain(r);
     EXPECT_EQ(r.err.find("Upload Complete."), std::string::npos) << explain(r);
     EXPECT_NE(r.err.find("Unsuccessful.  Upload terminated by user.\n"), std::string::npos) << explain(r);
+    EXPECT_NE(r.err.find("Run failed: " + GetParam().expectedMessages[0] + "\n"), std::string::npos)
+        << explain(r);
     EXPECT_FALSE(std::filesystem::exists(f.storedPath("80100000", "2.0B")))
         << "no second image after a fault";
 }
@@ -240,9 +263,37 @@ TEST(EndToEnd, ErrorMessagesMakeARunFail) {
     const std::string missing = f.dir_.file("missing.bin");
     const RunResult r = f.run("_TC \"LOADR^M\"\n_LF " + missing + "\n_LA 0\n_LV 1\n_LD\n");
     EXPECT_EQ(r.exitCode, 1) << explain(r);
-    EXPECT_NE(r.err.find("Error! Unable to open file " + missing + ". Cannot upload file.\n"),
+    EXPECT_NE(r.err.find("Run failed: Error! Unable to open file " + missing +
+                         ". Cannot upload file. (the script ran on to its end)\n"),
               std::string::npos)
         << explain(r);
+}
+
+TEST(EndToEnd, DataFilesFromTheWorkingDirectoryFirstThenBesideTheScript) {
+    FlashRun f;
+    TempDir here;
+    f.cwd = here.path();
+    const std::vector<uint8_t> local = patternBytes(2500, 9);
+    writeFile(here.file(kFirmware), local);
+    ASSERT_TRUE(f.startSim({}));
+    const RunResult r = f.run("_TC \"LOADR^M\"\n_LP 1\n_LF firmware.bin\n_LA 10\n_LV 1\n_LD\n"
+                              "_LF config.bin\n_LA 20\n_LV 2\n_LD\n");
+    ASSERT_EQ(r.exitCode, 0) << explain(r);
+    EXPECT_EQ(readFile(f.storedPath("10", "1")), local);
+    EXPECT_EQ(readFile(f.storedPath("20", "2")), f.config_);
+}
+
+TEST(EndToEnd, ReadmeQuickStartFromTheProjectRoot) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({}));
+    f.cwd = std::getenv("BRIMWELL_SOURCE_DIR");
+    const std::string examples = std::string(std::getenv("BRIMWELL_BUILD_DIR")) + "/examples/";
+    ChildProcess p;
+    p.workingDir = f.cwd;
+    ASSERT_TRUE(p.start(binDir() + "/brimwell", {"run", examples + "flash_unit.sld", "--port", f.sim_.device},
+                        {"BRIMWELL_TIME_SCALE=20"}));
+    ASSERT_EQ(p.wait(std::chrono::seconds(240)), 0) << p.stderrText();
+    EXPECT_EQ(readFile(f.storedPath("80000000", "1.08")), readFile(examples + "firmware.bin"));
 }
 
 TEST(EndToEnd, CtrlCStopsAfterTheBlockInProgress) {
@@ -258,6 +309,7 @@ TEST(EndToEnd, CtrlCStopsAfterTheBlockInProgress) {
     EXPECT_NE(r.err.find("Stopping (Ctrl+C): the transfer ends after the block in progress."),
               std::string::npos)
         << explain(r);
+    EXPECT_NE(r.err.find("Run stopped (Ctrl+C).\n"), std::string::npos) << explain(r);
     EXPECT_NE(r.err.find("Unsuccessful.  Upload terminated by user.\n"), std::string::npos) << explain(r);
     EXPECT_EQ(r.err.find("SUCCESS"), std::string::npos) << explain(r);
     EXPECT_FALSE(r.outHas("(100%)")) << explain(r);
@@ -284,6 +336,87 @@ TEST(EndToEnd, SecondCtrlCStopsWaitingForTheUnit) {
     EXPECT_NE(r.err.find("Stopping now: no more waiting for the unit's prompt.\n"), std::string::npos)
         << explain(r);
     EXPECT_NE(r.err.find("Unsuccessful.  Upload terminated by user.\n"), std::string::npos) << explain(r);
+}
+
+struct StopCase {
+    const char* name;
+    std::vector<std::string> simArgs;
+    std::string startedWhen; // printed when the signal is sent
+    int signal;
+    std::string expected;
+};
+
+// At real time a stopped upload waits minutes for the prompt and a silent unit about 24 s for
+// loader mode; these stops must end the run within a few seconds.
+TEST(EndToEnd, StopsEndTheRunWithoutWaitingForTheUnit) {
+    const StopCase cases[] = {
+        {"TermDuringUpload",
+         {"--baud", "9600"},
+         "Upload ",
+         SIGTERM,
+         "Stopping (SIGTERM): the transfer ends after the block in progress; no more waiting for the unit."},
+        {"CtrlCOutsideAnUpload",
+         {"--no-prompt"},
+         "Running ",
+         SIGINT,
+         "Stopping (Ctrl+C): no more waiting for the unit; the run fails."},
+    };
+    for (const auto& c : cases) {
+        FlashRun f;
+        ASSERT_TRUE(f.startSim(c.simArgs));
+        f.onStarted = [&](ChildProcess& p) {
+            ASSERT_TRUE(waitForText(p, c.startedWhen)) << c.name;
+            p.signal(c.signal);
+        };
+        const RunResult r = f.run(f.twoFileScript(), {"--baud", "9600"}, 1, {}, std::chrono::seconds(12));
+        EXPECT_EQ(r.exitCode, 1) << c.name << "\n" << explain(r);
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << c.name << "\n" << explain(r);
+        EXPECT_NE(
+            r.err.find(std::string("Run stopped (") + (c.signal == SIGTERM ? "SIGTERM" : "Ctrl+C") + ").\n"),
+            std::string::npos)
+            << c.name << "\n"
+            << explain(r);
+    }
+}
+
+TEST(EndToEnd, PortMessagesNameTheHolderAndTheOwningGroup) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({}));
+    ChildProcess holder;
+    ASSERT_TRUE(holder.start("/usr/bin/python3", {"-c",
+                                                  "import fcntl, sys, time\n"
+                                                  "f = open(sys.argv[1], 'rb')\n"
+                                                  "fcntl.flock(f, fcntl.LOCK_EX)\n"
+                                                  "print('LOCKED', flush=True)\n"
+                                                  "time.sleep(60)\n",
+                                                  f.sim_.device}));
+    ASSERT_TRUE(holder.waitForLine("LOCKED").has_value());
+    RunResult r = f.run("_LP 1\n");
+    EXPECT_EQ(r.exitCode, 2) << explain(r);
+    EXPECT_NE(r.err.find("cannot open " + f.sim_.device + ": another program holds it (python3 (pid " +
+                         std::to_string(holder.pid()) + ")"),
+              std::string::npos)
+        << explain(r);
+    holder.stop();
+
+    // As an ordinary user outside the group that owns the device (root opens anything).
+    const std::string tty = std::filesystem::canonical(f.sim_.device);
+    ASSERT_EQ(::chown(tty.c_str(), 0, 20), 0);
+    ASSERT_EQ(::chmod(tty.c_str(), 0660), 0);
+    std::filesystem::permissions(f.dir_.path(), std::filesystem::perms::all,
+                                 std::filesystem::perm_options::add);
+    writeText(f.dir_.file("user.sld"), "_LP 1\n");
+    ChildProcess user;
+    ASSERT_TRUE(
+        user.start("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                        binDir() + "/brimwell", "run", f.dir_.file("user.sld"), "--port",
+                                        f.sim_.device, "--settings", f.dir_.file("empty.ini")}));
+    EXPECT_EQ(user.wait(), 2) << user.stderrText();
+    EXPECT_NE(user.stderrText().find("cannot open " + f.sim_.device +
+                                     ": permission denied; add the user to the group '" +
+                                     std::string(::getgrgid(20)->gr_name) + "' that owns it"),
+              std::string::npos)
+        << user.stderrText();
 }
 
 TEST(EndToEnd, ProbesComOneAndTwoWithoutAPort) {
@@ -343,10 +476,13 @@ TEST(EndToEnd, UsageAndSetUpErrorsExitTwo) {
         {"BadBaud", {dir.file("ok.sld"), "--baud", "12345"}, "--baud: unsupported line rate 12345"},
         {"PortMissing",
          {dir.file("ok.sld"), "--port", dir.file("ttyNONE")},
-         "cannot open " + dir.file("ttyNONE") + " (COM50): No such file or directory"},
+         "cannot open " + dir.file("ttyNONE") + ": No such file or directory"},
         {"PortNotADevice",
          {dir.file("ok.sld"), "--port", dir.file("ok.sld")},
-         "cannot open " + dir.file("ok.sld")},
+         "cannot open " + dir.file("ok.sld") + ": it is a file, not a serial device"},
+        {"PortTwice",
+         {dir.file("ok.sld"), "--port", "COM1", "--port", "COM2"},
+         "--port given twice (COM1, COM2)"},
         {"PortNumberTooHigh", {dir.file("ok.sld"), "--port", "COM99"}, "port numbers run from COM1 to COM50"},
         {"SettingsMissing",
          {dir.file("ok.sld"), "--settings", dir.file("none.ini")},
