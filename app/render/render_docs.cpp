@@ -3,6 +3,7 @@
 //   brimwell-render-docs OUTPUT_DIR SIMULATOR
 #include "app/brimwell_form.h"
 #include "app/dialogs.h"
+#include "app/splash/splash_form.h"
 #include "script/progress_form.h"
 #include "serial/component/pending_events.h"
 
@@ -142,6 +143,18 @@ int main(int argc, char** argv) {
             rc = 1;
         }
         setDialogs(nullptr);
+
+        // Both splash variants, as setting 23 = 0 and 100 choose them.
+        for (const auto& [brand, name] :
+             {std::pair{"0", "splash-quellmark.png"}, std::pair{"100", "splash-qxr.png"}}) {
+            std::ofstream ini(work + "/splash.ini");
+            for (int n = 1; n <= 23; ++n)
+                ini << "S" << n << "=" << (n == 23 ? brand : "") << "\n";
+            ini.close();
+            QWidget mainForm, progressForm;
+            TSplashForm splash(&mainForm, &progressForm, QString::fromStdString(work + "/splash.ini"));
+            if (!save(&splash, out + "/" + name)) rc = 1;
+        }
     }
     kill(sim, SIGTERM);
     waitpid(sim, nullptr, 0);
