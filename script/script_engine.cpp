@@ -16,9 +16,7 @@ void ScriptEngine::applySettings(const LoaderSettings& settings) {
     LoadKeyword = settings.LoadKeyword;
 }
 
-bool ScriptEngine::serialOpen() const {
-    return serial_ != nullptr && serial_->isOpen();
-}
+bool ScriptEngine::serialOpen() const { return serial_ != nullptr && serial_->isOpen(); }
 
 void ScriptEngine::showError(const std::string& text) {
     MessageText = text;
@@ -49,9 +47,7 @@ void ScriptEngine::armCommandTimer() {
     timerStart_ = clock_.now();
 }
 
-void ScriptEngine::disarmCommandTimer() {
-    timerArmed_ = false;
-}
+void ScriptEngine::disarmCommandTimer() { timerArmed_ = false; }
 
 bool ScriptEngine::commandTimerDue() {
     return clock_.limitPassed(timerStart_, kCommandTimerMs);

@@ -44,7 +44,6 @@ TEST(Program, WorksWithoutADisplay) {
         {"Help", {"--help"}, {}, 0, {"run SCRIPT", "check SCRIPT", "--version"}},
         {"ShortHelp", {"-h"}, {}, 0, {"run SCRIPT", "check SCRIPT"}},
         {"Version", {"--version"}, {}, 0, {"brimwell " BRIMWELL_VERSION "\n"}},
-        {"RunHelp", {"run", "--help"}, {}, 0, {"usage: brimwell run SCRIPT"}},
         {"Window", {}, {}, 2, {"no display", "use \"brimwell run SCRIPT\""}},
         {"UnknownCommand", {"flash"}, {}, 2, {"unknown command flash"}},
         {"ScaleZero",

@@ -383,13 +383,10 @@ TEST(EndToEnd, PortMessagesNameTheHolderAndTheOwningGroup) {
     FlashRun f;
     ASSERT_TRUE(f.startSim({}));
     ChildProcess holder;
-    ASSERT_TRUE(holder.start("/usr/bin/python3", {"-c",
-                                                  "import fcntl, sys, time\n"
-                                                  "f = open(sys.argv[1], 'rb')\n"
-                                                  "fcntl.flock(f, fcntl.LOCK_EX)\n"
-                                                  "print('LOCKED', flush=True)\n"
-                                                  "time.sleep(60)\n",
-                                                  f.sim_.device}));
+    const char* lockAndWait =
+        "import fcntl, sys, time; f = open(sys.argv[1], 'rb'); fcntl.flock(f, fcntl.LOCK_EX); "
+        "print('LOCKED', flush=True); time.sleep(60)";
+    ASSERT_TRUE(holder.start("/usr/bin/python3", {"-c", lockAndWait, f.sim_.device}));
     ASSERT_TRUE(holder.waitForLine("LOCKED").has_value());
     RunResult r = f.run("_LP 1\n");
     EXPECT_EQ(r.exitCode, 2) << explain(r);
