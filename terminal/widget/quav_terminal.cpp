@@ -138,8 +138,8 @@ int TQuavCustomTerminal::ScrollbackRows() const {
 void TQuavCustomTerminal::SetColumns(int n) {
     if (n <= 0 || !Buffer() || n == Columns()) return;
     Buffer()->tbSetColCount(n);
-    originCol_ = 1;
-    originRow_ = 1;
+    view_.OriginCol = 1;
+    view_.OriginRow = 1;
     computeExtent();
     RepaintAll();
 }
@@ -148,7 +148,7 @@ void TQuavCustomTerminal::SetRows(int n) {
     if (n <= 0 || !Buffer() || n == Rows()) return;
     Buffer()->tbSetRowCount(n); // ignored by the buffer above ScrollbackRows
     computeExtent();
-    setOrigin(originCol_, originRow_);
+    setOrigin(view_.OriginCol, view_.OriginRow);
     RepaintAll();
 }
 
@@ -156,7 +156,7 @@ void TQuavCustomTerminal::SetScrollbackRows(int n) {
     if (n <= 0 || !Buffer()) return;
     Buffer()->tbSetSVRowCount(n);
     computeExtent();
-    setOrigin(originCol_, originRow_);
+    setOrigin(view_.OriginCol, view_.OriginRow);
     RepaintAll();
 }
 
@@ -176,7 +176,7 @@ void TQuavCustomTerminal::SetFollowCursor(bool on) {
 }
 
 void TQuavCustomTerminal::SetHideScrollbars(bool on) {
-    hideScrollbars_ = on;
+    view_.HideScrollbars = on;
     computeExtent();
 }
 
@@ -194,9 +194,9 @@ void TQuavCustomTerminal::SetMouseSelect(bool on) {
 }
 
 void TQuavCustomTerminal::SetScrollback(bool on) {
-    scrollback_ = on;
+    view_.Scrollback = on;
     computeExtent();
-    setOrigin(originCol_, originRow_);
+    setOrigin(view_.OriginCol, view_.OriginRow);
 }
 
 void TQuavCustomTerminal::SetFreezeScrollBack(bool on) {
@@ -258,7 +258,7 @@ void TQuavCustomTerminal::SetEmulator(TQuavTerminalEmulator* emulator) {
     timer_.start(kTimerMs, this);
     HideSelection();
     computeExtent();
-    setOrigin(originCol_, originRow_);
+    setOrigin(view_.OriginCol, view_.OriginRow);
     RepaintAll();
 }
 
@@ -552,8 +552,8 @@ void TQuavCustomTerminal::handleTermStuff(TQuavCharSource source) {
 void TQuavCustomTerminal::handleForceSize() {
     forceSizePosted_ = false;
     // Qt keeps the window; adding or removing its scroll bars and border is the re-creation.
-    setHorizontalScrollBarPolicy(hBarNeeded() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(vBarNeeded() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(view_.HBarNeeded() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(view_.VBarNeeded() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     setFrameStyle(borderStyle_ == bsSingle ? (QFrame::StyledPanel | QFrame::Sunken) : QFrame::NoFrame);
     computeExtent();
     RepaintAll();

@@ -4,8 +4,10 @@
 #pragma once
 
 #include "serial/component/base_component.h"
+#include "terminal/selection.h"
 #include "terminal/terminal_emulator.h"
 #include "terminal/terminal_host.h"
+#include "terminal/viewport.h"
 #include "terminal/widget/capture_file.h"
 #include "terminal/widget/painter_canvas.h"
 
@@ -73,7 +75,7 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     void SetFollowCursor(bool on);
     bool HalfDuplex() const override { return halfDuplex_; }
     void SetHalfDuplex(bool on) { halfDuplex_ = on; }
-    bool HideScrollbars() const override { return hideScrollbars_; }
+    bool HideScrollbars() const override { return view_.HideScrollbars; }
     void SetHideScrollbars(bool on);
     int LazyByteDelay() const { return lazyByteDelay_; }
     void SetLazyByteDelay(int bytes);
@@ -89,7 +91,7 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     void SetRows(int n);
     int ScrollbackRows() const;
     void SetScrollbackRows(int n);
-    bool Scrollback() const { return scrollback_; }
+    bool Scrollback() const { return view_.Scrollback; }
     void SetScrollback(bool on);
     bool UseLazyDisplay() const override { return useLazyDisplay_; }
     void SetUseLazyDisplay(bool on) { useLazyDisplay_ = on; }
@@ -116,25 +118,25 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     // ---- View state --------------------------------------------------------------------------
     int CharWidth() const override { return metrics_.charWidth; }
     int CharHeight() const override { return metrics_.charHeight; }
-    int OriginCol() const override { return originCol_; }
-    int OriginRow() const override { return originRow_; }
+    int OriginCol() const override { return view_.OriginCol; }
+    int OriginRow() const override { return view_.OriginRow; }
     void SetOriginCol(int col);
     void SetOriginRow(int row);
-    int VisibleCols() const override { return visibleCols_; }
-    int VisibleRows() const override { return visibleRows_; }
-    int FullCols() const override { return fullCols_; }
-    int FullRows() const override { return fullRows_; }
-    bool HorzTooSmall() const { return hTooSmall_; }
-    bool VertTooSmall() const { return vTooSmall_; }
+    int VisibleCols() const override { return view_.VisibleCols; }
+    int VisibleRows() const override { return view_.VisibleRows; }
+    int FullCols() const override { return view_.FullCols; }
+    int FullRows() const override { return view_.FullRows; }
+    bool HorzTooSmall() const { return view_.HorzTooSmall; }
+    bool VertTooSmall() const { return view_.VertTooSmall; }
     bool Attached() const { return attached_; }
     bool AttachPending() const { return attachPending_; }
     bool Selecting() const { return selecting_; }
     bool SelectionMade() const { return selectionMade_; }
     // Selection in buffer cells (absolute rows), reading order; all 0 when there is none.
-    int SelStartCol() const { return selStartCol_; }
-    int SelStartRow() const { return selStartRow_; }
-    int SelEndCol() const { return selEndCol_; }
-    int SelEndRow() const { return selEndRow_; }
+    int SelStartCol() const { return sel_.StartCol; }
+    int SelStartRow() const { return sel_.StartRow; }
+    int SelEndCol() const { return sel_.EndCol; }
+    int SelEndRow() const { return sel_.EndRow; }
     // The caret's rectangle in viewport pixels while it is shown, else an empty rectangle.
     QRect CaretRect() const { return caretShown_ ? caretRect_ : QRect(); }
 
@@ -167,8 +169,8 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     void PortRemoved();
 
     // ---- What the emulator uses (TQuavTerminalHost) -------------------------------------------
-    bool CursorBeyondRows() const override { return cursorBeyondRows_; }
-    bool CursorBeyondCols() const override { return cursorBeyondCols_; }
+    bool CursorBeyondRows() const override { return view_.CursorBeyondRows; }
+    bool CursorBeyondCols() const override { return view_.CursorBeyondCols; }
     void SetCursorBeyond(bool rows, bool cols) override;
     bool HasPort() const override { return comPort_ != nullptr; }
     bool PortOpen() const override;
@@ -217,9 +219,6 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     // Geometry and painting.
     void measureFont();
     void computeExtent();
-    bool hBarNeeded() const;
-    bool vBarNeeded() const;
-    int lowestOriginRow() const;
     void setOrigin(int col, int row);
     void ensureSurface();
     void scrollSurface(int dx, int dy);
@@ -237,10 +236,8 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     void characterEvent(const QString& text);
     void selectionMouseMove(const QPoint& pos);
     void cellAt(const QPoint& pos, int& col, int& row) const;
-    void setSelection(int startCol, int startRow, int endCol, int endRow);
     void verticalAction(int action);
     void horizontalAction(int action);
-    static bool inRange(int col, int row, int sc, int sr, int ec, int er);
 
     // Properties.
     bool active_ = true;
@@ -251,7 +248,6 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     std::shared_ptr<TerminalIntake> intake_;
     TQuavCaptureFile capture_;
     TerminalFontMetrics metrics_;
-    int visibleCols_ = 0, fullCols_ = 0, visibleRows_ = 0, fullRows_ = 0;
     TQuavComPort* comPort_ = nullptr;
     bool caretCreated_ = false;
     TQuavCursorType cursorType_ = ctBlock;
@@ -265,27 +261,23 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     int lazyTime_ = 0;
     int lazyByteDelay_ = 200;
     int lazyTimeDelay_ = 100;
-    int anchorCol_ = 0, anchorRow_ = 0;
     bool selecting_ = false;
-    int selStartCol_ = 0, selStartRow_ = 0, selEndCol_ = 0, selEndRow_ = 0;
-    int markStartCol_ = 0, markStartRow_ = 0, markEndCol_ = 0, markEndRow_ = 0;
-    int originCol_ = 1, originRow_ = 1;
-    bool scrollback_ = false;
     bool freezeScrollBack_ = true;
     bool caretShown_ = false;
     bool attached_ = false;
     QRect charArea_, rightGap_, bottomGap_;
     bool useLazyDisplay_ = true;
-    bool hTooSmall_ = false, vTooSmall_ = false;
     bool wantAllKeys_ = true;
     bool attachPending_ = false;
     bool waitingForPort_ = false;
     bool mouseSelect_ = true;
     bool autoCopy_ = true;
     bool autoScrollback_ = true;
-    bool hideScrollbars_ = false;
-    bool cursorBeyondCols_ = false, cursorBeyondRows_ = false;
     bool followCursor_ = true;
+    TQuavViewport view_;
+    TQuavSelection sel_;
+    // Invalidates a selection row's band of the view when it is visible.
+    void selectionRowChanged(int row);
     bool pasteToPort_ = false;
     bool pasteToScreen_ = false;
     TColor color_ = clBlack;

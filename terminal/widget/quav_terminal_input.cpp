@@ -78,8 +78,8 @@ bool TQuavCustomTerminal::focusNextPrevChild(bool next) {
 // ---- Mouse selection ----------------------------------------------------------------------------
 
 void TQuavCustomTerminal::cellAt(const QPoint& pos, int& col, int& row) const {
-    col = pos.x() / std::max(1, metrics_.charWidth) + originCol_;
-    row = pos.y() / std::max(1, metrics_.charHeight) + originRow_;
+    col = pos.x() / std::max(1, metrics_.charWidth) + view_.OriginCol;
+    row = pos.y() / std::max(1, metrics_.charHeight) + view_.OriginRow;
 }
 
 static QPoint clampInto(const QRect& area, QPoint p) {
@@ -89,51 +89,10 @@ static QPoint clampInto(const QRect& area, QPoint p) {
     return p;
 }
 
-bool TQuavCustomTerminal::inRange(int col, int row, int sc, int sr, int ec, int er) {
-    if (ec <= 0 || row < sr || row > er) return false;
-    if (sr == er) return col >= sc && col <= ec;
-    if (row == sr) return col >= sc;
-    if (row == er) return col <= ec;
-    return true;
-}
-
-void TQuavCustomTerminal::setSelection(int sc, int sr, int ec, int er) {
-    TQuavTerminalBuffer* b = Buffer();
-    // Cells carry the mark of the range as last marked, which a click alone does not mark.
-    const int oSc = markStartCol_, oSr = markStartRow_, oEc = markEndCol_, oEr = markEndRow_;
-    selStartCol_ = markStartCol_ = sc;
-    selStartRow_ = markStartRow_ = sr;
-    selEndCol_ = markEndCol_ = ec;
-    selEndRow_ = markEndRow_ = er;
-    if (!b) return;
-    const bool oldAny = oEc > 0, newAny = ec > 0;
-    if (!oldAny && !newAny) return;
-    int first = oldAny ? oSr : sr, last = oldAny ? oEr : er;
-    if (newAny) {
-        first = std::min(first, sr);
-        last = std::max(last, er);
-    }
-    first = std::max(first, b->FirstRow());
-    last = std::min(last, b->LastRow());
-    const int cols = b->ColCount();
-    for (int row = first; row <= last; ++row) {
-        TQuavTerminalCharAttrs* attrs = b->GetLineAttrPtr(row);
-        if (!attrs) continue;
-        bool changed = false;
-        for (int col = 1; col <= cols; ++col) {
-            const bool was = inRange(col, row, oSc, oSr, oEc, oEr);
-            const bool now = inRange(col, row, sc, sr, ec, er);
-            if (was == now) continue;
-            if (now)
-                attrs[col - 1] |= tcaSelected;
-            else
-                attrs[col - 1] &= TQuavTerminalCharAttrs(~tcaSelected);
-            changed = true;
-        }
-        if (changed && row >= originRow_ && row < originRow_ + visibleRows_)
-            invalidateView(
-                QRect(0, (row - originRow_) * metrics_.charHeight, viewport()->width(), metrics_.charHeight));
-    }
+void TQuavCustomTerminal::selectionRowChanged(int row) {
+    if (row >= view_.OriginRow && row < view_.OriginRow + view_.VisibleRows)
+        invalidateView(QRect(0, (row - view_.OriginRow) * metrics_.charHeight, viewport()->width(),
+                             metrics_.charHeight));
 }
 
 void TQuavCustomTerminal::mousePressEvent(QMouseEvent* e) {
@@ -146,11 +105,11 @@ void TQuavCustomTerminal::mousePressEvent(QMouseEvent* e) {
     const QPoint p = clampInto(charArea_, e->position().toPoint());
     if (!mouseSelect_) return;
     TQuavTerminalBuffer* b = Buffer();
-    if (b && selEndCol_ > 0 && selStartRow_ >= b->FirstRow() && selEndRow_ <= b->LastRow()) HideSelection();
+    if (b && sel_.EndCol > 0 && sel_.StartRow >= b->FirstRow() && sel_.EndRow <= b->LastRow())
+        HideSelection();
     int col = 0, row = 0;
     cellAt(p, col, row);
-    anchorCol_ = selStartCol_ = selEndCol_ = col;
-    anchorRow_ = selStartRow_ = selEndRow_ = row;
+    sel_.Begin(col, row);
 }
 
 void TQuavCustomTerminal::selectionMouseMove(const QPoint& pos) {
@@ -160,12 +119,7 @@ void TQuavCustomTerminal::selectionMouseMove(const QPoint& pos) {
     selectionMade_ = true;
     int col = 0, row = 0;
     cellAt(p, col, row);
-    col = std::clamp(col, 1, b->ColCount());
-    row = std::clamp(row, b->FirstRow(), b->LastRow());
-    if (row < anchorRow_ || (row == anchorRow_ && col < anchorCol_))
-        setSelection(col, row, anchorCol_, anchorRow_);
-    else
-        setSelection(anchorCol_, anchorRow_, col, row);
+    sel_.DragTo(*b, col, row, [this](int r) { selectionRowChanged(r); });
 }
 
 void TQuavCustomTerminal::mouseMoveEvent(QMouseEvent* e) {
@@ -198,8 +152,7 @@ void TQuavCustomTerminal::wheelEvent(QWheelEvent* e) {
 }
 
 void TQuavCustomTerminal::HideSelection() {
-    setSelection(0, 0, 0, 0);
-    anchorCol_ = anchorRow_ = 0;
+    sel_.Drop(Buffer(), [this](int r) { selectionRowChanged(r); });
     selectionMade_ = false;
 }
 
@@ -207,20 +160,7 @@ void TQuavCustomTerminal::HideSelection() {
 
 std::string TQuavCustomTerminal::SelectionText() const {
     TQuavTerminalBuffer* b = Buffer();
-    if (!b || selEndCol_ <= 0 || b->WideChars()) return {};
-    const int cols = b->ColCount();
-    std::string text;
-    auto addRow = [&](int row, int from, int to) {
-        const char* p = b->GetLineCharPtr(row);
-        from = std::max(from, 1);
-        to = std::min(to, cols);
-        if (p && from <= to) text.append(p + from - 1, size_t(to - from + 1));
-        text += "\r\n";
-    };
-    for (int row = selStartRow_; row < selEndRow_; ++row)
-        addRow(row, row == selStartRow_ ? selStartCol_ : 1, cols);
-    addRow(selEndRow_, selStartRow_ == selEndRow_ ? selStartCol_ : 1, selEndCol_);
-    return text;
+    return b ? sel_.Text(*b) : std::string();
 }
 
 void TQuavCustomTerminal::CopyToClipboard() {

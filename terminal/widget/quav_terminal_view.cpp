@@ -22,7 +22,7 @@ void TQuavCustomTerminal::measureFont() {
     metrics_ = TerminalFontMetrics::measure(font());
     if (constructed_) {
         computeExtent();
-        setOrigin(originCol_, originRow_);
+        setOrigin(view_.OriginCol, view_.OriginRow);
         RepaintAll();
     }
 }
@@ -32,38 +32,18 @@ void TQuavCustomTerminal::changeEvent(QEvent* e) {
     QAbstractScrollArea::changeEvent(e);
 }
 
-bool TQuavCustomTerminal::hBarNeeded() const {
-    return hideScrollbars_ ? (hTooSmall_ && cursorBeyondCols_) : hTooSmall_;
-}
-
-bool TQuavCustomTerminal::vBarNeeded() const {
-    const bool small = hideScrollbars_ ? (vTooSmall_ && cursorBeyondRows_) : vTooSmall_;
-    return small || (ScrollbackRows() > Rows() && scrollback_);
-}
-
-int TQuavCustomTerminal::lowestOriginRow() const {
-    return (!vTooSmall_ || scrollback_) ? Rows() - ScrollbackRows() + 1 : 1;
-}
-
 void TQuavCustomTerminal::computeExtent() {
     const int cw = metrics_.charWidth, ch = metrics_.charHeight;
+    view_.SetBuffer(Columns(), Rows(), ScrollbackRows());
     if (!emulator_ || !Buffer() || cw <= 0 || ch <= 0) {
-        visibleCols_ = visibleRows_ = 0;
+        view_.Clear();
         return;
     }
     const int w = viewport()->width(), h = viewport()->height();
-    const int capCols = std::max(0, Columns() - originCol_ + 1);
-    const int capRows = std::max(0, Rows() - originRow_ + 1);
-    visibleCols_ = std::min((w + cw - 1) / cw, capCols);
-    fullCols_ = std::min(w / cw, capCols);
-    visibleRows_ = std::min((h + ch - 1) / ch, capRows);
-    fullRows_ = std::min(h / ch, capRows);
-
-    hTooSmall_ = fullCols_ < Columns();
-    vTooSmall_ = fullRows_ < Rows();
+    view_.ComputeExtent(w, h, cw, ch);
 
     const QRect oldArea = charArea_;
-    charArea_ = QRect(0, 0, std::min(visibleCols_ * cw, w), std::min(visibleRows_ * ch, h));
+    charArea_ = QRect(0, 0, std::min(view_.VisibleCols * cw, w), std::min(view_.VisibleRows * ch, h));
     rightGap_ = QRect(charArea_.width(), 0, w - charArea_.width(), charArea_.height());
     bottomGap_ = QRect(0, charArea_.height(), w, h - charArea_.height());
     if (oldArea != charArea_) {
@@ -72,40 +52,27 @@ void TQuavCustomTerminal::computeExtent() {
         viewport()->update();
     }
 
-    QScrollBar* hb = horizontalScrollBar();
-    if (hBarNeeded()) {
-        const QSignalBlocker block(hb);
-        hb->setRange(0, std::max(0, Columns() - fullCols_));
-        hb->setPageStep(std::max(1, fullCols_));
-        hb->setSingleStep(1);
-        hb->setValue(originCol_ - 1);
-        hb->setEnabled(hb->maximum() > hb->minimum());
-    }
-    QScrollBar* vb = verticalScrollBar();
-    if (vBarNeeded()) {
-        const QSignalBlocker block(vb);
-        const int low = (!vTooSmall_ || scrollback_) ? Rows() - ScrollbackRows() : 0;
-        vb->setRange(low, std::max(low, Rows() - fullRows_));
-        vb->setPageStep(std::max(1, fullRows_));
-        vb->setSingleStep(1);
-        vb->setValue(originRow_ - 1);
-        vb->setEnabled(vb->maximum() > vb->minimum());
-    }
+    auto setBar = [](QScrollBar* bar, const TQuavScrollRange& r) {
+        const QSignalBlocker block(bar);
+        bar->setRange(r.Min, r.Max);
+        bar->setPageStep(r.Page);
+        bar->setSingleStep(1);
+        bar->setValue(r.Position);
+        bar->setEnabled(bar->maximum() > bar->minimum());
+    };
+    if (view_.HBarNeeded()) setBar(horizontalScrollBar(), view_.HBarRange());
+    if (view_.VBarNeeded()) setBar(verticalScrollBar(), view_.VBarRange());
     const bool hShown = horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOn;
     const bool vShown = verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn;
-    if (hShown != hBarNeeded() || vShown != vBarNeeded()) postForceSize();
+    if (hShown != view_.HBarNeeded() || vShown != view_.VBarNeeded()) postForceSize();
 }
 
 void TQuavCustomTerminal::setOrigin(int col, int row) {
-    const int maxCol = std::max(1, Columns() - fullCols_ + 1);
-    const int maxRow = std::max(1, Rows() - fullRows_ + 1);
-    col = std::clamp(col, 1, maxCol);
-    row = std::clamp(row, std::min(lowestOriginRow(), maxRow), maxRow);
-    if (col == originCol_ && row == originRow_) return;
-    const int dx = (originCol_ - col) * metrics_.charWidth;
-    const int dy = (originRow_ - row) * metrics_.charHeight;
-    originCol_ = col;
-    originRow_ = row;
+    view_.SetBuffer(Columns(), Rows(), ScrollbackRows());
+    const int oldCol = view_.OriginCol, oldRow = view_.OriginRow;
+    if (!view_.SetOrigin(col, row)) return;
+    const int dx = (oldCol - view_.OriginCol) * metrics_.charWidth;
+    const int dy = (oldRow - view_.OriginRow) * metrics_.charHeight;
     scrollSurface(dx, dy);
     computeExtent();
     stale_ += rightGap_;
@@ -114,31 +81,23 @@ void TQuavCustomTerminal::setOrigin(int col, int row) {
 }
 
 void TQuavCustomTerminal::SetOriginCol(int col) {
-    setOrigin(col, originRow_);
+    setOrigin(col, view_.OriginRow);
 }
 void TQuavCustomTerminal::SetOriginRow(int row) {
-    setOrigin(originCol_, row);
+    setOrigin(view_.OriginCol, row);
 }
 
 void TQuavCustomTerminal::DoFollowCursor(int, int) {
     if (!followCursor_ || !Buffer()) return;
     // The view origin is absolute, so the cursor is taken absolute whatever the addressing mode.
-    const int row = Buffer()->AbsCursorRow(), col = Buffer()->AbsCursorCol();
-    int newCol = originCol_, newRow = originRow_;
-    if (col < originCol_)
-        newCol = col;
-    else if (col > originCol_ + fullCols_)
-        newCol = col - fullCols_;
-    if (row < originRow_)
-        newRow = row;
-    else if (row >= originRow_ + fullRows_)
-        newRow = row - fullRows_;
-    if (newCol != originCol_ || newRow != originRow_) setOrigin(newCol, newRow);
+    int newCol = 0, newRow = 0;
+    view_.FollowTarget(Buffer()->AbsCursorRow(), Buffer()->AbsCursorCol(), newCol, newRow);
+    if (newCol != view_.OriginCol || newRow != view_.OriginRow) setOrigin(newCol, newRow);
 }
 
 void TQuavCustomTerminal::SetCursorBeyond(bool rows, bool cols) {
-    cursorBeyondRows_ = rows;
-    cursorBeyondCols_ = cols;
+    view_.CursorBeyondRows = rows;
+    view_.CursorBeyondCols = cols;
 }
 
 void TQuavCustomTerminal::UpdateScrollBars() {
@@ -149,10 +108,8 @@ void TQuavCustomTerminal::resizeEvent(QResizeEvent* e) {
     QAbstractScrollArea::resizeEvent(e);
     const int cw = metrics_.charWidth, ch = metrics_.charHeight;
     if (cw > 0) computeExtent();
-    const int w = viewport()->width(), h = viewport()->height();
-    int col = originCol_, row = originRow_;
-    if (cw > 0 && originCol_ > 1 && visibleCols_ * cw < w) col = Columns() - w / cw + 1;
-    if (ch > 0 && originRow_ > 1 && visibleRows_ * ch < h) row = Rows() - h / ch + 1;
+    int col = 0, row = 0;
+    view_.ResizeTarget(viewport()->width(), viewport()->height(), cw, ch, col, row);
     setOrigin(col, row);
     ensureSurface();
     RepaintAll();
@@ -165,7 +122,7 @@ void TQuavCustomTerminal::scrollContentsBy(int, int) {
 
 void TQuavCustomTerminal::horizontalAction(int action) {
     QScrollBar* hb = horizontalScrollBar();
-    int col = originCol_;
+    int col = view_.OriginCol;
     switch (action) {
     case QAbstractSlider::SliderSingleStepSub:
         col -= 1;
@@ -174,10 +131,10 @@ void TQuavCustomTerminal::horizontalAction(int action) {
         col += 1;
         break;
     case QAbstractSlider::SliderPageStepSub:
-        col -= fullCols_;
+        col -= view_.FullCols;
         break;
     case QAbstractSlider::SliderPageStepAdd:
-        col += fullCols_;
+        col += view_.FullCols;
         break;
     case QAbstractSlider::SliderMove:
         col = hb->sliderPosition() + 1;
@@ -185,22 +142,22 @@ void TQuavCustomTerminal::horizontalAction(int action) {
     default:
         return;
     }
-    setOrigin(col, originRow_);
-    hb->setSliderPosition(originCol_ - 1);
+    setOrigin(col, view_.OriginRow);
+    hb->setSliderPosition(view_.OriginCol - 1);
 }
 
 void TQuavCustomTerminal::verticalAction(int action) {
     QScrollBar* vb = verticalScrollBar();
-    if (vTooSmall_ && autoScrollback_) {
-        if (!scrollback_ && action == QAbstractSlider::SliderSingleStepSub && originRow_ == 1) {
-            scrollback_ = true;
+    if (view_.VertTooSmall && autoScrollback_) {
+        if (!view_.Scrollback && action == QAbstractSlider::SliderSingleStepSub && view_.OriginRow == 1) {
+            view_.Scrollback = true;
             computeExtent();
-        } else if (scrollback_ && originRow_ > 1) {
-            scrollback_ = false;
+        } else if (view_.Scrollback && view_.OriginRow > 1) {
+            view_.Scrollback = false;
             computeExtent();
         }
     }
-    int row = originRow_;
+    int row = view_.OriginRow;
     switch (action) {
     case QAbstractSlider::SliderSingleStepSub:
         row -= 1;
@@ -209,10 +166,10 @@ void TQuavCustomTerminal::verticalAction(int action) {
         row += 1;
         break;
     case QAbstractSlider::SliderPageStepSub:
-        row -= fullRows_;
+        row -= view_.FullRows;
         break;
     case QAbstractSlider::SliderPageStepAdd:
-        row += fullRows_;
+        row += view_.FullRows;
         break;
     case QAbstractSlider::SliderMove:
         row = vb->sliderPosition() + 1;
@@ -220,8 +177,8 @@ void TQuavCustomTerminal::verticalAction(int action) {
     default:
         return;
     }
-    setOrigin(originCol_, row);
-    vb->setSliderPosition(originRow_ - 1);
+    setOrigin(view_.OriginCol, row);
+    vb->setSliderPosition(view_.OriginRow - 1);
 }
 
 // ---- Painting -----------------------------------------------------------------------------------
@@ -288,7 +245,7 @@ void TQuavCustomTerminal::immediateRepaint() {
     if (!emulator_ || metrics_.charWidth <= 0) return;
     ensureSurface();
     hideCaret();
-    const QRect clip(0, 0, visibleCols_ * metrics_.charWidth, visibleRows_ * metrics_.charHeight);
+    const QRect clip(0, 0, view_.VisibleCols * metrics_.charWidth, view_.VisibleRows * metrics_.charHeight);
     QRect touched;
     {
         QPainter p(&surface_);
@@ -334,8 +291,9 @@ void TQuavCustomTerminal::timerEvent(QTimerEvent* e) {
     if (selecting_) {
         const QPoint pos = viewport()->mapFromGlobal(QCursor::pos());
         const int w = viewport()->width(), h = viewport()->height();
-        if (hTooSmall_ && (pos.x() < 0 || pos.x() >= w)) SetOriginCol(originCol_ + (pos.x() < 0 ? -1 : 1));
-        if (pos.y() < 0 || pos.y() >= h) SetOriginRow(originRow_ + (pos.y() < 0 ? -1 : 1));
+        if (view_.HorzTooSmall && (pos.x() < 0 || pos.x() >= w))
+            SetOriginCol(view_.OriginCol + (pos.x() < 0 ? -1 : 1));
+        if (pos.y() < 0 || pos.y() >= h) SetOriginRow(view_.OriginRow + (pos.y() < 0 ? -1 : 1));
         selectionMouseMove(pos);
     }
     if (blinkTime_ > 0 && emulator_) {
@@ -391,8 +349,8 @@ void TQuavCustomTerminal::showCaret() {
         return;
     }
     const int cw = metrics_.charWidth, ch = metrics_.charHeight;
-    int x = (Buffer()->AbsCursorCol() - originCol_) * cw;
-    int y = (Buffer()->AbsCursorRow() - originRow_) * ch;
+    int x = (Buffer()->AbsCursorCol() - view_.OriginCol) * cw;
+    int y = (Buffer()->AbsCursorRow() - view_.OriginRow) * ch;
     const int height = cursorType_ == ctUnderline ? 2 : ch;
     if (cursorType_ == ctUnderline) y += ch - 2;
     const int w = viewport()->width(), h = viewport()->height();
