@@ -1,0 +1,103 @@
+// The VT100 emulator's two mapping tables: keys to the texts they send, and characters of the
+// designated character sets to the glyphs that draw them. Both are hash tables of short strings,
+// kept in a text form in the repository and loaded at run time from a compiled-in binary form.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brimwell {
+
+// The ELF string hash, started from `seed`.
+std::uint32_t ElfHash(std::string_view s, std::uint32_t seed = 0);
+
+// The compiled-in binary form of a named resource (QVVT100KEYMAP, QVVT100CHARSET); empty if none.
+std::string_view FindMappingResource(std::string_view name);
+
+// Longest key, value, set name or font name a table holds (one length byte in the binary form, and
+// the tables' fixed records hold 63 characters).
+inline constexpr std::size_t kMappingMaxText = 63;
+// The marker that opens and closes the binary form.
+inline constexpr std::string_view kMappingMarker = "AHT3";
+
+class TQuavKeyboardMapping {
+  public:
+    static constexpr int kBuckets = 57;
+    TQuavKeyboardMapping();
+
+    // Refuses an existing key and texts longer than kMappingMaxText.
+    bool Add(std::string_view key, std::string_view value);
+    // The value, or an empty string.
+    std::string Get(std::string_view key) const;
+    int Count() const { return count_; }
+    void Clear();
+
+    bool LoadFromRes(std::string_view resourceName);
+    bool LoadFromBin(std::string_view data);
+    bool LoadFromFile(const std::string& path);
+    bool LoadFromText(std::string_view text);
+    bool StoreToBinFile(const std::string& path) const;
+    std::string StoreToBin() const;
+
+  private:
+    struct Entry {
+        std::string key, value;
+    };
+    const Entry* find(std::string_view key) const;
+    std::vector<Entry> entries_;           // in the order added, which the binary form keeps
+    std::vector<std::vector<int>> buckets_; // indices into entries_
+    int count_ = 0;
+};
+
+class TQuavCharSetMapping {
+  public:
+    static constexpr int kBuckets = 199;
+    // The font name that means the terminal's own font.
+    static constexpr std::string_view kDefaultFont = "<Default>";
+    TQuavCharSetMapping();
+
+    // first..last map to glyph, glyph + 1, ...; refuses the whole range if any character of it is
+    // already mapped in that set (or a glyph would pass 0xFF).
+    bool Add(std::string_view setName, std::uint8_t first, std::uint8_t glyph, std::string_view fontName,
+             std::uint8_t last);
+    // The font and glyph of a character of a set; false if the set does not map it.
+    bool Get(std::string_view setName, std::uint8_t ch, std::string& fontName, std::uint8_t& glyph) const;
+    const std::string* FindFont(std::string_view setName, std::uint8_t ch, std::uint8_t& glyph) const;
+    int Count() const { return count_; }
+    void Clear();
+    // Every font name the table uses, each once, in order of first use.
+    void GetFontNames(std::vector<std::string>& list) const;
+
+    bool LoadFromRes(std::string_view resourceName);
+    bool LoadFromBin(std::string_view data);
+    bool LoadFromFile(const std::string& path);
+    bool LoadFromText(std::string_view text);
+    bool StoreToBinFile(const std::string& path) const;
+    std::string StoreToBin() const;
+
+    // Splits `text` of set `setName` into segments of one font each: mapped characters become
+    // their glyphs, the others stay as they are in kDefaultFont. Read with GetNextDrawCommand.
+    void GenerateDrawScript(std::string_view setName, std::string_view text);
+    bool GetNextDrawCommand(std::string& fontName, std::string& text);
+
+  private:
+    struct Entry {
+        std::string setName;
+        std::uint8_t ch;
+        std::string fontName;
+        std::uint8_t glyph;
+    };
+    const Entry* find(std::string_view setName, std::uint8_t ch) const;
+    std::vector<Entry> entries_;           // in the order added, which the binary form keeps
+    std::vector<std::vector<int>> buckets_; // indices into entries_
+    int count_ = 0;
+    struct Segment {
+        std::string font, text;
+    };
+    std::vector<Segment> script_;
+    std::size_t scriptPos_ = 0;
+};
+
+} // namespace brimwell
