@@ -4,6 +4,8 @@
 
 #include "terminal/terminal_types.h"
 
+#include <string>
+
 namespace brimwell {
 
 class TQuavTerminalCanvas {
@@ -19,6 +21,16 @@ class TQuavTerminalCanvas {
                          TColor back) = 0;
     // A straight line from (x1, y1) up to, not including, (x2, y2).
     virtual void Line(int x1, int y1, int x2, int y2, TColor color) = 0;
+    // Opaque text of Unicode characters, one per `advance` pixels, with the font stretched scaleX times
+    // across and scaleY times down; of a glyph twice as high only the upper (or, with lowerHalf, the
+    // lower) half falls into the cell. Canvases without glyph drawing show what a byte can show.
+    virtual void GlyphRun(const TQuavTermRect& cell, const char32_t* text, int count, int advance,
+                          TColor fore, TColor back, int /*scaleX*/, int /*scaleY*/, bool /*lowerHalf*/) {
+        std::string bytes;
+        for (int i = 0; i < count; ++i)
+            bytes += text[i] < 0x100 ? char(text[i]) : '?';
+        TextRun(cell, bytes.data(), count, advance, fore, back);
+    }
 };
 
 } // namespace brimwell

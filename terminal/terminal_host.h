@@ -51,6 +51,13 @@ class TQuavTerminalHost : public TQuavTerminalWindowLink {
     virtual bool IsPrimaryTerminal() const = 0;
     virtual void PutChar(char ch) = 0;
     virtual void PutString(std::string_view s) = 0;
+    // The port's line settings, for a terminal-parameters report: baud rate, parity ('N', 'O', 'E',
+    // ...) and data bits.
+    virtual int PortBaud() const { return 9600; }
+    virtual char PortParity() const { return 'N'; }
+    virtual int PortDataBits() const { return 8; }
+    // The terminal's Columns setter (132-column mode); nothing when the terminal cannot change it.
+    virtual void SetTerminalColumns(int /*n*/) {}
 
     // The surface to draw on during LazyPaint and Paint; nullptr when there is none.
     virtual TQuavTerminalCanvas* Canvas() = 0;

@@ -350,7 +350,8 @@ void TQuavCharSetMapping::GenerateDrawScript(std::string_view setName, std::stri
         const std::string* font = FindFont(setName, static_cast<std::uint8_t>(c), glyph);
         const std::string_view fontName = font ? std::string_view(*font) : kDefaultFont;
         const char out = font ? static_cast<char>(glyph) : c;
-        if (script_.empty() || script_.back().font != fontName) script_.push_back({std::string(fontName), {}});
+        if (script_.empty() || script_.back().font != fontName)
+            script_.push_back({std::string(fontName), {}});
         script_.back().text += out;
     }
 }

@@ -46,7 +46,7 @@ class TQuavKeyboardMapping {
         std::string key, value;
     };
     const Entry* find(std::string_view key) const;
-    std::vector<Entry> entries_;           // in the order added, which the binary form keeps
+    std::vector<Entry> entries_;            // in the order added, which the binary form keeps
     std::vector<std::vector<int>> buckets_; // indices into entries_
     int count_ = 0;
 };
@@ -90,7 +90,7 @@ class TQuavCharSetMapping {
         std::uint8_t glyph;
     };
     const Entry* find(std::string_view setName, std::uint8_t ch) const;
-    std::vector<Entry> entries_;           // in the order added, which the binary form keeps
+    std::vector<Entry> entries_;            // in the order added, which the binary form keeps
     std::vector<std::vector<int>> buckets_; // indices into entries_
     int count_ = 0;
     struct Segment {

@@ -41,13 +41,14 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "brimwell-mapconv: %s holds no %s entries\n", file.c_str(), kind.c_str());
             return 1;
         }
-        std::ofstream(out.parent_path() / (name + ".bin"), std::ios::binary).write(bin.data(), std::streamsize(bin.size()));
+        std::ofstream(out.parent_path() / (name + ".bin"), std::ios::binary)
+            .write(bin.data(), std::streamsize(bin.size()));
         src += "const unsigned char k" + name + "[] = {";
         for (std::size_t j = 0; j < bin.size(); ++j)
             src += (j % 16 == 0 ? "\n    " : " ") + std::to_string(static_cast<unsigned char>(bin[j])) + ",";
         src += "\n};\n";
-        table += "    if (name == \"" + name + "\") return {reinterpret_cast<const char*>(k" + name + "), sizeof k" +
-                 name + "};\n";
+        table += "    if (name == \"" + name + "\") return {reinterpret_cast<const char*>(k" + name +
+                 "), sizeof k" + name + "};\n";
     }
     src += "} // namespace\n\nstd::string_view FindMappingResource(std::string_view name) {\n" + table +
            "    return {};\n}\n\n} // namespace brimwell\n";
