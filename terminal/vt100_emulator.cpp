@@ -315,8 +315,13 @@ void TQuavVT100Emulator::csi(std::uint8_t final, const std::vector<int>& args) {
         break;
     case 'H':
     case 'f':
-        // Row or column 0 is the first, not a scrollback row.
-        b.SetCursorPosition(std::max(1, args[0]), std::max(1, args[1]));
+        // Row or column 0 is the first, not a scrollback row; in origin mode the cursor stays
+        // inside the region.
+        b.SetCursorPosition(
+            origin_
+                ? std::clamp(args[0], 1, b.UseScrollRegion() ? regionBottom_ - regionTop_ + 1 : b.RowCount())
+                : std::max(1, args[0]),
+            std::max(1, args[1]));
         break;
     case 'J':
         if (n == 0)
@@ -385,6 +390,8 @@ void TQuavVT100Emulator::csi(std::uint8_t final, const std::vector<int>& args) {
         top = std::min(top, rows);
         bottom = std::min(bottom, rows);
         b.SetScrollRegion(top, bottom);
+        regionTop_ = std::min(top, bottom);
+        regionBottom_ = std::max(top, bottom);
         // The cursor goes home: the screen's top-left, or the region's in origin mode.
         b.SetCursorPosition(1, 1);
         break;
@@ -564,6 +571,8 @@ void TQuavVT100Emulator::fullReset() {
             b.tbSetColCount(80);
     }
     b.Reset();
+    regionTop_ = 1;
+    regionBottom_ = b.RowCount();
     ansi_ = true;
     parser_.SetVT52(false);
     cursorKeyApp_ = keypadApp_ = false;

@@ -110,6 +110,7 @@ class TQuavVT100Emulator : public TQuavTerminalEmulator {
     bool smooth_ = false;
     bool interlace_ = false;
     bool autoWrap_ = true;
+    int regionTop_ = 1, regionBottom_ = 24; // as last set, for origin-mode addressing
     std::uint8_t g0_ = vcsUSASCII, g1_ = vcsUSASCII;
     bool shiftOut_ = false;
     std::array<bool, 4> leds_{};
