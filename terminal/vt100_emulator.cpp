@@ -403,8 +403,8 @@ void TQuavVT100Emulator::csi(std::uint8_t final, const std::vector<int>& args) {
         teProcessCommand(ecRestoreCursorPos);
         break;
     case 'x':
-        if (replyAllowed() && n <= 1) {
-            const int kind = std::clamp(n < 0 ? 0 : n, 0, 1) + 2;
+        if (replyAllowed()) {
+            const int kind = std::clamp(args[0], 0, 1) + 2;
             const char parity = terminal_->PortParity();
             const int par = parity == 'O' ? 4 : parity == 'E' ? 5 : 1;
             const int bits = terminal_->PortDataBits() == 8 ? 1 : 2;

@@ -1,0 +1,278 @@
+// The VT100 emulator's parts that no screen shows: parser results, replies and who may send them,
+// keys in every cursor and keypad mode, the mapping files, blinking and double-width painting, and
+// the selection and view rules the window shares.
+#include "terminal/selection.h"
+#include "terminal/viewport.h"
+#include "terminal/vt100_emulator.h"
+#include "tests/terminal/emulator_fakes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace brimwell {
+namespace {
+
+using test::FakeTerminal;
+
+TEST(VT100Parser, StatesArgumentsAndValidation) {
+    struct Case {
+        std::string in;
+        TQuavParserCmdType last;
+        TQuavVT100Command command;
+        char final;
+        std::vector<int> args;
+        bool vt52 = false;
+    };
+    const std::string huge = "\x1b[" + std::string(300, '1') + "m";
+    for (const Case& c : std::vector<Case>{
+             {"a", pctChar, vcNone, 0, {}},
+             {"\xC4", pct8bitChar, vcNone, 0, {}},
+             {"\x1b[", pctPending, vcNone, 0, {}},
+             {"\x1b[5;3H", pctComplete, vcCSI, 'H', {5, 3}},
+             {"\x1b[H", pctComplete, vcCSI, 'H', {1, 1}},
+             {"\x1b[;7f", pctComplete, vcCSI, 'f', {1, 7}},
+             {"\x1b[?1;7h", pctComplete, vcCSI, 'h', {-2, 1, 7}},
+             {"\x1b[m", pctComplete, vcCSI, 'm', {0}},
+             {"\x1b[1;;4m", pctComplete, vcCSI, 'm', {1, 0, 4}},
+             {"\x1b[n", pctComplete, vcCSI, 'n', {-1}},
+             {"\x1b[1;2J", pctNone, vcNone, 0, {}}, // too many arguments
+             {"\x1b[>c", pctNone, vcNone, 0, {}},   // a marker the terminal does not know
+             {"\x1b[1?c", pctNone, vcNone, 0, {}},  // "?" not right after "["
+             {"\x1b[1s", pctNone, vcNone, 0, {}},   // s takes none
+             {"\x1b[2 q", pctNone, vcNone, 0, {}},  // intermediate byte
+             {"\x1b[61\"p", pctComplete, vcFullReset, 0, {}},
+             {huge, pctNone, vcNone, 0, {}},             // collected bytes stay bounded
+             {"\x1b[5\x07", pctComplete, vcBell, 0, {}}, // a control byte completes inside a sequence
+             {"\x1b[5\x07m", pctComplete, vcCSI, 'm', {5}},
+             {"\x1b[2\x18J", pctComplete, vcCSI, 'J', {2}}, // CAN leaves the sequence alone
+             {"\x1b[2\x1b[3J", pctComplete, vcCSI, 'J', {3}},
+             {"\x0c", pctComplete, vcFormFeed, 0, {2}},
+             {"\x1b#6", pctComplete, vcDblWidth, 0, {}},
+             {"\x1b(0", pctComplete, vcDesignateG0, 0, {'0'}},
+             {"\x1b)B", pctComplete, vcDesignateG1, 0, {'B'}},
+             {"\x1b(%5", pctNone, vcNone, 0, {}},
+             {"\x1b*0", pctNone, vcNone, 0, {}},
+             {"\x1b<", pctNone, vcNone, 0, {}},
+             {"\x1b"
+              "2",
+              pctComplete,
+              vcNone,
+              0,
+              {}},
+             {"\x1bY%(", pctComplete, vcCSI, 'H', {6, 9}, true},
+             {"\x1bY%", pctPending, vcNone, 0, {}, true},
+             {"\x1b<", pctComplete, vcEnterANSI, 0, {}, true},
+             {"\x1bZ", pctComplete, vcIdentify52, 0, {}, true},
+             {"\x1b[", pctNone, vcNone, 0, {}, true},
+         }) {
+        TQuavVT100Parser p;
+        p.SetVT52(c.vt52);
+        TQuavParserCmdType r = pctNone;
+        for (char ch : c.in)
+            r = p.ProcessChar(std::uint8_t(ch));
+        SCOPED_TRACE(testing::PrintToString(c.in));
+        EXPECT_EQ(r, c.last);
+        EXPECT_LE(p.tpGetSequence().size(), TQuavVT100Parser::kMaxSequence);
+        if (r != pctComplete) continue;
+        EXPECT_EQ(p.Command(), c.command);
+        if (c.command == vcCSI) {
+            EXPECT_EQ(p.Final(), std::uint8_t(c.final));
+        }
+        if (!c.args.empty()) {
+            EXPECT_EQ(p.Arguments(), c.args);
+        }
+    }
+}
+
+struct VT100WithTerminal : ::testing::Test {
+    void SetUp() override {
+        emu.teSetTerminal(&t);
+        t.hasPort = t.portOpen = t.primary = true;
+    }
+    void push(const std::string& s) { emu.ProcessBlock(s.data(), int(s.size()), csPort); }
+    FakeTerminal t;
+    TQuavVT100Emulator emu;
+};
+
+TEST_F(VT100WithTerminal, RepliesOnlyFromThePortsPrimaryTerminal) {
+    struct Case {
+        const char* in;
+        const char* reply;
+    };
+    for (bool primary : {true, false}) {
+        for (const Case& c :
+             {Case{"\x1b[c", "\x1b[?1;0c"}, Case{"\x1b[0c", "\x1b[?1;0c"}, Case{"\x1bZ", "\x1b[?1;0c"},
+              Case{"\x1b[1c", ""}, Case{"\x1b[5n", "\x1b[0n"}, Case{"\x1b[3;7H\x1b[6n", "\x1b[3;7R"},
+              Case{"\x1b[4n", ""}, Case{"\x1b[x", "\x1b[2;1;1;112;112;1;0x"},
+              Case{"\x1b[1x", "\x1b[3;1;1;112;112;1;0x"}, Case{"\x1b[2x", "\x1b[3;1;1;112;112;1;0x"},
+              Case{"\x05", "QUAVterm"}, Case{"\x1b[?2l\x1bZ\x1b<", "\x1b/Z"}}) {
+            t.sent.clear();
+            t.primary = primary;
+            push(c.in);
+            EXPECT_EQ(t.sent, primary ? c.reply : "") << testing::PrintToString(c.in);
+        }
+    }
+}
+
+TEST_F(VT100WithTerminal, KeysInEveryCursorAndKeypadMode) {
+    struct Case {
+        const char* modes;
+        int key;
+        TQuavShiftState shift;
+        const char* sent; // nullptr: the key is left to the normal path
+    };
+    for (const Case& c : {
+             Case{"", 0x26, 0, "\x1b[A"},
+             Case{"\x1b[?1h", 0x26, 0, "\x1bOA"},
+             Case{"\x1b[?2l", 0x25, 0,
+                  "\x1b"
+                  "D"},
+             Case{"\x1b[?1h\x1b[?2l", 0x28, 0,
+                  "\x1b"
+                  "B"},
+             Case{"", 0x65, 0, "5"},
+             Case{"\x1b=", 0x65, 0, "\x1bOu"},
+             Case{"\x1b[?2l", 0x65, 0, "5"},
+             Case{"\x1b[?2l\x1b=", 0x65, 0, "\x1b?u"},
+             Case{"\x1b[?999h", 0x6B, 0, "\x1bOm"},
+             Case{"\x1b=", 0x6E, ssCtrl, "\x1bOl"},
+             Case{"", 0x70, 0, "\x1bOP"},
+             Case{"\x1b[?2l", 0x73, 0, "\x1bS"},
+             Case{"\x1b=", 0x2B, 0, "\x1bOM"},
+             Case{"", 0x2B, 0, "\r"},
+             Case{"\x1b[20h", 0x2B, 0, "\r\n"},
+             Case{"", 0x08, 0, "\x7f"},
+             Case{"", 0x08, ssShift, "\b"},
+             Case{"", 0x0D, ssShift, "\n"},
+             Case{"", 0x20, ssCtrl, std::string_view("\0", 1).data()},
+             Case{"", 0x41, 0, nullptr},
+             Case{"", 0x26, ssAlt, nullptr},
+             Case{"", 0x26 | 0x8000, 0, "\x1b[A"},
+             Case{"\x1b[?8l", 0x26 | 0x8000, 0, ""},
+         }) {
+        TQuavVT100Emulator e;
+        FakeTerminal term;
+        e.teSetTerminal(&term);
+        term.hasPort = term.portOpen = true;
+        e.ProcessBlock(c.modes, int(std::strlen(c.modes)), csPort);
+        int key = c.key;
+        e.KeyDown(key, c.shift);
+        SCOPED_TRACE(testing::PrintToString(c.modes) + " key " + std::to_string(c.key));
+        if (!c.sent) {
+            EXPECT_EQ(key, c.key);
+            EXPECT_EQ(term.sent, "");
+            continue;
+        }
+        EXPECT_EQ(key, 0);
+        EXPECT_EQ(term.sent, c.key == 0x20 ? std::string(1, '\0') : std::string(c.sent));
+    }
+}
+
+TEST(VT100Mappings, ResourcesBinaryFormAndTextForm) {
+    TQuavKeyboardMapping keys;
+    TQuavCharSetMapping sets;
+    ASSERT_TRUE(keys.LoadFromRes("QVVT100KEYMAP"));
+    ASSERT_TRUE(sets.LoadFromRes("QVVT100CHARSET"));
+    EXPECT_EQ(keys.Count(), 221);
+    EXPECT_EQ(sets.Count(), 603);
+    EXPECT_FALSE(keys.LoadFromRes("NOSUCH"));
+    EXPECT_EQ(keys.Count(), 0);
+
+    const std::string bin = sets.StoreToBin();
+    TQuavCharSetMapping again;
+    ASSERT_TRUE(again.LoadFromBin(bin));
+    EXPECT_EQ(again.StoreToBin(), bin);
+    for (const std::string& broken :
+         {bin.substr(1), bin.substr(0, bin.size() - 1), bin.substr(0, bin.size() / 2), bin.substr(0, 8)}) {
+        EXPECT_FALSE(again.LoadFromBin(broken));
+        EXPECT_EQ(again.Count(), 0);
+    }
+
+    ASSERT_TRUE(sets.LoadFromText(
+        "* comment\nnot indented x x F \\x41\n"
+        " 'my set' a c \"Odd Font\" \\x41\n \"my set\" \\x62 \\x62 F z\n x \\x3 \\x3 F A\n"));
+    std::string font;
+    std::uint8_t glyph = 0;
+    EXPECT_EQ(sets.Count(), 3); // b is already mapped: its range is refused whole; \x3 is malformed
+    EXPECT_TRUE(sets.Get("my set", 'c', font, glyph));
+    EXPECT_EQ(font, "Odd Font");
+    EXPECT_EQ(glyph, 'C');
+    sets.GenerateDrawScript("my set", "xab");
+    std::string text;
+    ASSERT_TRUE(sets.GetNextDrawCommand(font, text));
+    EXPECT_EQ(font + "|" + text, "<Default>|x");
+    ASSERT_TRUE(sets.GetNextDrawCommand(font, text));
+    EXPECT_EQ(font + "|" + text, "Odd Font|AB");
+    EXPECT_FALSE(sets.GetNextDrawCommand(font, text));
+
+    ASSERT_TRUE(keys.LoadFromText("* c\nK1   some value  \nK1 again\n"));
+    EXPECT_EQ(keys.Get("K1"), "some value");
+    EXPECT_EQ(keys.Count(), 1);
+    EXPECT_FALSE(keys.Add(std::string(64, 'k'), "v"));
+}
+
+TEST_F(VT100WithTerminal, BlinkAndDoubleWidthPainting) {
+    push("ab\x1b[5mBL\x1b[m\r\n\x1b#6wide");
+    ASSERT_EQ(emu.BlinkSegments().size(), 1u);
+    EXPECT_EQ(emu.BlinkSegments()[0].firstCol, 3);
+    emu.BlinkPaint(false);
+    ASSERT_EQ(t.canvas.fills.size(), 1u);
+    EXPECT_EQ(t.canvas.fills[0].first, (TQuavTermRect{16, 0, 32, 16}));
+    struct View {
+        int originCol;
+        const char* first; // the row's text from the first cell drawn
+        int left;
+    };
+    for (const View& v : {View{1, "wide", 0}, View{2, "wide", -8}, View{3, "ide ", 0}}) {
+        t.canvas.clear();
+        t.originCol = v.originCol;
+        emu.Paint();
+        // Cells of the double-width row are twice as wide, from the cell under the left edge.
+        const auto it =
+            std::find_if(t.canvas.texts.begin(), t.canvas.texts.end(), [&](const test::DrawnText& d) {
+                return d.text.rfind(v.first, 0) == 0 && d.advance == 16;
+            });
+        ASSERT_NE(it, t.canvas.texts.end()) << v.originCol;
+        EXPECT_EQ(it->cell.Left, v.left) << v.originCol;
+    }
+    push("\x1b[2J");
+    EXPECT_FALSE(emu.HasBlinkingText());
+}
+
+TEST(TerminalSelection, RangeMarksAndText) {
+    TQuavTerminalBuffer b;
+    b.WriteString("hello world");
+    TQuavSelection s;
+    int changed = 0;
+    s.Begin(7, 1);
+    s.DragTo(b, 3, 2, [&](int) { ++changed; });
+    EXPECT_EQ((std::vector<int>{s.StartCol, s.StartRow, s.EndCol, s.EndRow}), (std::vector<int>{7, 1, 3, 2}));
+    EXPECT_EQ(s.Text(b).substr(0, 7), "world  ");
+    EXPECT_TRUE(b.GetLineAttrPtr(2)[2] & tcaSelected);
+    s.Drop(&b, [&](int) { ++changed; });
+    EXPECT_FALSE(b.GetLineAttrPtr(1)[7] & tcaSelected);
+    EXPECT_EQ(changed, 4);
+}
+
+TEST(TerminalViewport, ExtentBarsOriginAndFollowing) {
+    TQuavViewport v;
+    v.SetBuffer(80, 24, 200);
+    v.ComputeExtent(400, 200, 8, 16); // 50 columns, 12.5 rows
+    EXPECT_EQ((std::vector<int>{v.VisibleCols, v.FullCols, v.VisibleRows, v.FullRows}),
+              (std::vector<int>{50, 50, 13, 12}));
+    EXPECT_TRUE(v.HBarNeeded() && v.VBarNeeded());
+    EXPECT_TRUE(v.SetOrigin(99, -5));
+    EXPECT_EQ(v.OriginCol, 31);
+    EXPECT_EQ(v.OriginRow, 1);
+    v.Scrollback = true;
+    EXPECT_EQ(v.LowestOriginRow(), -175);
+    int col = 0, row = 0;
+    v.FollowTarget(20, 10, col, row);
+    EXPECT_EQ(col, 10);
+    EXPECT_EQ(row, 8);
+}
+
+} // namespace
+} // namespace brimwell
