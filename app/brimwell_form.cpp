@@ -15,6 +15,7 @@
 #include "terminal/widget/quav_terminal.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -30,6 +31,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace brimwell {
 
@@ -304,6 +306,17 @@ void TBrimwellForm::buildMenus() {
     ForegroundColor1->menuAction()->setVisible(false);
     TerminalFonts1 = Terminal1->addAction(QStringLiteral("Terminal Fonts..."));
     connect(TerminalFonts1, &QAction::triggered, this, &TBrimwellForm::TerminalFonts1Click);
+    // The pane can also serve as a VT100 for a unit's console; switching keeps what it shows.
+    QMenu* emulation = Terminal1->addMenu(QStringLiteral("Emulation"));
+    auto* emulations = new QActionGroup(emulation);
+    for (const auto& [caption, kind] : {std::pair{"Teletype", emTeletype}, std::pair{"VT100", emVT100}}) {
+        QAction* a = emulation->addAction(QString::fromLatin1(caption));
+        a->setObjectName(QStringLiteral("Emulation%1").arg(QString::fromLatin1(caption)));
+        a->setCheckable(true);
+        a->setChecked(kind == emTeletype);
+        emulations->addAction(a);
+        connect(a, &QAction::triggered, this, [this, k = kind] { QuavTerminal1->SetEmulation(k); });
+    }
 }
 
 void TBrimwellForm::setClientHeight(int height) {

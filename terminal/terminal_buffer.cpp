@@ -635,4 +635,19 @@ bool TQuavTerminalBuffer::HasCursorMoved() {
     return moved;
 }
 
+void TQuavTerminalBuffer::CopyContentsFrom(TQuavTerminalBuffer& from) {
+    if (&from == this || from.wideChars_ != wideChars_) return;
+    const int rows = std::min(svRowCount_, from.svRowCount_), cols = std::min(colCount_, from.colCount_);
+    TQuavTerminalArray* dst[] = {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_};
+    TQuavTerminalArray* src[] = {&from.chars_, &from.charSets_, &from.attrs_, &from.foreColors_,
+                                 &from.backColors_};
+    for (int g = 0; g < 5; ++g)
+        for (int r = 0; r < rows; ++r)
+            dst[g]->WriteItems(src[g]->GetItemPtr(from.svRowCount_ - rows + r, 0), cols,
+                               svRowCount_ - rows + r, 0);
+    const int row = std::clamp(from.AbsCursorRow(), FirstRow(), LastRow());
+    cursorMovedTo(InternalRow(row), std::min(from.curCol_, colCount_ - 1));
+    invalidateScreen();
+}
+
 } // namespace brimwell

@@ -131,6 +131,9 @@ class TQuavTerminalBuffer {
     void EraseScreen(); // the screen moves into the scrollback; the cursor stays
     void EraseAll();    // everything blank, scrollback included; cursor home
     void Reset();
+    // Every cell and the cursor of `from`, rows aligned at the bottom: a terminal switching emulators
+    // keeps what it shows.
+    void CopyContentsFrom(TQuavTerminalBuffer& from);
 
     // --- tab stops ------------------------------------------------------------------------------
     void SetHorzTabStop();

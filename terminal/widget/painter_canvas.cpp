@@ -1,6 +1,7 @@
 // QPainter drawing of the terminal's cells.
 #include "terminal/widget/painter_canvas.h"
 
+#include "terminal/vt100_glyphs.h"
 #include "terminal/widget/ansi_codec.h"
 
 #include <QFontMetrics>
@@ -124,6 +125,44 @@ void TQuavPainterCanvas::Line(int x1, int y1, int x2, int y2, TColor color) {
         painter_.drawLine(x1, y1, x2, y2);
         touch(QRect(QPoint(std::min(x1, x2), std::min(y1, y2)), QPoint(std::max(x1, x2), std::max(y1, y2))));
     }
+}
+
+void TQuavPainterCanvas::GlyphRun(const TQuavTermRect& cell, const char32_t* text, int count, int advance,
+                                  TColor fore, TColor back, int scaleX, int scaleY, bool lowerHalf) {
+    const QRect r(cell.Left, cell.Top, cell.Right - cell.Left, cell.Bottom - cell.Top);
+    if (r.isEmpty()) return;
+    painter_.fillRect(r, toQColor(back));
+    touch(r);
+    const QColor fg = toQColor(fore);
+    const int rowH = r.height();
+    // The whole glyph's box: twice the row high in double-height rows, whose lower half starts a row up.
+    const int top = r.top() - (lowerHalf ? rowH : 0);
+    const int glyphH = rowH * scaleY;
+    const int bar = std::max(1, glyphH / 12);
+    painter_.save();
+    painter_.setClipRect(r & clip_);
+    painter_.setPen(fg);
+    for (int i = 0; i < count; ++i) {
+        const char32_t c = text[i];
+        const int x0 = r.left() + i * advance;
+        if (c == U' ' || c == 0) continue;
+        if (const unsigned arms = BoxArms(c)) {
+            const int cx = x0 + advance / 2 - bar / 2, cy = top + glyphH / 2 - bar / 2;
+            if (arms & 1) painter_.fillRect(QRect(x0, cy, cx + bar - x0, bar), fg);
+            if (arms & 2) painter_.fillRect(QRect(cx, cy, x0 + advance - cx, bar), fg);
+            if (arms & 4) painter_.fillRect(QRect(cx, top, bar, cy + bar - top), fg);
+            if (arms & 8) painter_.fillRect(QRect(cx, cy, bar, top + glyphH - cy), fg);
+            continue;
+        }
+        painter_.save();
+        painter_.translate(x0, top);
+        painter_.scale(scaleX, scaleY);
+        const uint u = uint(c);
+        painter_.drawText(QPointF(0, metrics_.ascent),
+                          QString::fromUcs4(reinterpret_cast<const char32_t*>(&u), 1));
+        painter_.restore();
+    }
+    painter_.restore();
 }
 
 } // namespace brimwell

@@ -44,6 +44,10 @@ class TQuavPainterCanvas : public TQuavTerminalCanvas {
     void TextRun(const TQuavTermRect& cell, const char* text, int count, int advance, TColor fore,
                  TColor back) override;
     void Line(int x1, int y1, int x2, int y2, TColor color) override;
+    // Glyphs stretched for double-size rows; light box lines are drawn as bars that meet the cell
+    // edges, so they join across cells whatever the font has or its size.
+    void GlyphRun(const TQuavTermRect& cell, const char32_t* text, int count, int advance, TColor fore,
+                  TColor back, int scaleX, int scaleY, bool lowerHalf) override;
 
     // The union of everything drawn, inside the clip.
     QRect touched() const { return touched_; }

@@ -3,6 +3,7 @@
 #include "terminal/widget/quav_terminal.h"
 
 #include "serial/component/com_port.h"
+#include "terminal/vt100_emulator.h"
 #include "terminal/widget/terminal_intake.h"
 
 #include <QApplication>
@@ -262,6 +263,19 @@ void TQuavCustomTerminal::SetEmulator(TQuavTerminalEmulator* emulator) {
     RepaintAll();
 }
 
+TQuavEmulation TQuavCustomTerminal::Emulation() const {
+    return assignedEmulator_ && assignedEmulator_ == vt100Emulator_.get() ? emVT100 : emTeletype;
+}
+
+void TQuavCustomTerminal::SetEmulation(TQuavEmulation emulation) {
+    if (emulation == Emulation()) return;
+    TQuavTerminalBuffer* old = Buffer();
+    if (emulation == emVT100 && !vt100Emulator_) vt100Emulator_ = std::make_unique<TQuavVT100Emulator>();
+    SetEmulator(emulation == emVT100 ? vt100Emulator_.get() : nullptr);
+    if (old && Buffer() && old != Buffer()) Buffer()->CopyContentsFrom(*old);
+    RepaintAll();
+}
+
 // ---- Operations ---------------------------------------------------------------------------------
 
 void TQuavCustomTerminal::Clear() {
@@ -470,6 +484,21 @@ void TQuavCustomTerminal::handleWaitForPort() {
     // Every (re)opening starts writing at the top row again.
     measureFont();
     if (Buffer()) Buffer()->tbSetRow(1);
+}
+
+int TQuavCustomTerminal::PortBaud() const {
+    return comPort_ ? comPort_->Baud() : TQuavTerminalHost::PortBaud();
+}
+
+char TQuavCustomTerminal::PortParity() const {
+    if (!comPort_) return TQuavTerminalHost::PortParity();
+    static constexpr char kParity[] = {'N', 'O', 'E', 'M', 'S'};
+    const int p = int(comPort_->Parity());
+    return p >= 0 && p < 5 ? kParity[p] : 'N';
+}
+
+int TQuavCustomTerminal::PortDataBits() const {
+    return comPort_ ? comPort_->DataBits() : TQuavTerminalHost::PortDataBits();
 }
 
 bool TQuavCustomTerminal::PortOpen() const {

@@ -29,6 +29,8 @@ class TQuavTTYEmulator;
 struct TerminalIntake;
 
 enum TQuavCursorType { ctNone, ctUnderline, ctBlock };
+// The emulations a window offers: the internal teletype or the terminal's own VT100 emulator.
+enum TQuavEmulation { emTeletype, emVT100 };
 enum TQuavBorderStyle { bsNone, bsSingle };
 
 using TQuavTerminalCursorMovedEvent = std::function<void(TQuavTerminalBuffer* aSender, int aRow, int aCol)>;
@@ -105,6 +107,10 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     // The assigned emulator (none: the internal teletype emulator is used).
     TQuavTerminalEmulator* Emulator() const { return assignedEmulator_; }
     void SetEmulator(TQuavTerminalEmulator* emulator) override;
+    // Switches between the teletype and a VT100 emulator the terminal keeps, at once and keeping
+    // the contents shown.
+    TQuavEmulation Emulation() const;
+    void SetEmulation(TQuavEmulation emulation);
     // The emulator in use: the assigned one or the internal one.
     TQuavTerminalEmulator* ActiveEmulator() const { return emulator_; }
     TQuavTerminalBuffer* Buffer() const { return emulator_ ? emulator_->Buffer() : nullptr; }
@@ -177,6 +183,10 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     bool IsPrimaryTerminal() const override;
     void PutChar(char ch) override;
     void PutString(std::string_view s) override;
+    int PortBaud() const override;
+    char PortParity() const override;
+    int PortDataBits() const override;
+    void SetTerminalColumns(int n) override { SetColumns(n); }
     TQuavTerminalCanvas* Canvas() override { return canvas_; }
     void DoFollowCursor(int row, int col) override;
     void UpdateScrollBars() override;
@@ -252,6 +262,7 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     bool caretCreated_ = false;
     TQuavCursorType cursorType_ = ctBlock;
     std::unique_ptr<TQuavTTYEmulator> internalEmulator_;
+    std::unique_ptr<TQuavTerminalEmulator> vt100Emulator_; // made when first chosen
     TQuavTerminalEmulator* emulator_ = nullptr;
     TQuavTerminalEmulator* assignedEmulator_ = nullptr;
     bool halfDuplex_ = false;

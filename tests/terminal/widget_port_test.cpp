@@ -294,5 +294,42 @@ TEST_F(TerminalOnPort, MebibyteStreamIsShownOnceAndCapturedWhole) {
     std::filesystem::remove(cap);
 }
 
+TEST_F(TerminalOnPort, VT100EmulationShowsDoubleWidthLineDrawingAndBlinkingText) {
+    openPort();
+    term->SetUseLazyDisplay(false);
+    term->WriteString("kept");
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(1), "kept"); }, 3000));
+    term->SetEmulation(emVT100);
+    EXPECT_TRUE(startsWith(term->Line(1), "kept")) << "switching emulations keeps the contents";
+    ASSERT_TRUE(line.send("\x1b[2;1H\x1b#6WIDE\x1b[3;1H\x1b(0lqqk\x1b(B \x1b[5mBLINK\x1b[m"));
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(3), "lqqk BLINK"); }, 3000)) << term->Line(3);
+    EXPECT_EQ(term->CharSet(3, 2), 2);
+    const int cw = term->CharWidth(), ch = term->CharHeight();
+    auto lit = [&](const QImage& img, int x0, int x1, int y0, int y1) {
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x)
+                if (qGray(img.pixel(x, y)) > 96) return true;
+        return false;
+    };
+    const QImage shot = term->viewport()->grab().toImage();
+    // The row is drawn twice as wide: "WIDE" reaches past its fifth cell.
+    EXPECT_TRUE(lit(shot, 6 * cw, 8 * cw, ch, 2 * ch));
+    // A horizontal line crosses the whole cell of every q, edge to edge, so the lines join.
+    for (int x : {cw + 0, 2 * cw - 1, 2 * cw, 3 * cw - 1})
+        EXPECT_TRUE(lit(shot, x, x + 1, 2 * ch, 3 * ch)) << x;
+    // The blinking word shows in one phase and not in the other.
+    bool seenOn = false, seenOff = false;
+    runUntil(
+        [&] {
+            const bool on = lit(term->viewport()->grab().toImage(), 5 * cw, 10 * cw, 2 * ch, 3 * ch);
+            (on ? seenOn : seenOff) = true;
+            return seenOn && seenOff;
+        },
+        5000);
+    EXPECT_TRUE(seenOn && seenOff);
+    typeKey(Qt::Key_Up, QString());
+    EXPECT_EQ(line.receive(3, 3000), "\x1b[A");
+}
+
 } // namespace
 } // namespace brimwell
