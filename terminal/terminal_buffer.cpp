@@ -276,7 +276,9 @@ void TQuavTerminalBuffer::MoveCursorDown(bool scroll) {
 void TQuavTerminalBuffer::MoveCursorUp(bool scroll) {
     wrapPending_ = false;
     if (curRow_ != regionTop_) {
-        if (curRow_ > 0) cursorMovedTo(curRow_ - 1, curCol_);
+        // Above a scroll region the cursor still stops at the screen's top row rather than walking
+        // into the scrollback.
+        if (curRow_ > 0 && curRow_ != screenTop()) cursorMovedTo(curRow_ - 1, curCol_);
         return;
     }
     if (scroll) {
