@@ -49,5 +49,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     emu.Paint();
     char key = size > 0 ? static_cast<char>(data[0]) : 'x';
     emu.KeyPress(key);
+
+    // The same bytes one at a time take the parser's slow path throughout: the screen must agree.
+    test::FakeTerminal term2;
+    TQuavVT100Emulator single;
+    single.teSetTerminal(&term2);
+    single.DisplayUpperASCII = emu.DisplayUpperASCII;
+    TQuavTerminalBuffer* b2 = single.Buffer();
+    b2->tbSetSVRowCount(buf->SVRowCount());
+    b2->tbSetRowCount(buf->RowCount());
+    b2->tbSetColCount(buf->ColCount());
+    for (size_t at = 0; at < size; ++at)
+        single.ProcessBlock(reinterpret_cast<const char*>(data + at), 1, csPort);
+    if (b2->AbsCursorRow() != buf->AbsCursorRow() || b2->AbsCursorCol() != buf->AbsCursorCol()) std::abort();
+    for (int r = 1; r <= buf->RowCount(); ++r)
+        for (int c = 0; c < buf->ColCount(); ++c)
+            if (b2->GetLineCharPtr(r)[c] != buf->GetLineCharPtr(r)[c] ||
+                b2->GetLineAttrPtr(r)[c] != buf->GetLineAttrPtr(r)[c] ||
+                b2->GetLineForeColorPtr(r)[c] != buf->GetLineForeColorPtr(r)[c])
+                std::abort();
     return 0;
 }

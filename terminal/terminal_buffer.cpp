@@ -2,6 +2,7 @@
 #include "terminal/terminal_buffer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace brimwell {
@@ -398,6 +399,21 @@ void TQuavTerminalBuffer::WriteChar(std::uint16_t ch) {
         wrapPending_ = true;
     else
         MoveCursorRight(useAutoWrap_, true);
+}
+
+int TQuavTerminalBuffer::WriteRun(const char* s, int n) {
+    if (wrapPending_ || useInsertMode_ || wideChars_) return 0;
+    const int r = curRow_, c = curCol_;
+    const int k = std::min(n, regionRight() - c);
+    if (k <= 0) return 0;
+    std::memcpy(chars_.rowData<std::uint8_t>(r) + c, s, std::size_t(k));
+    std::fill_n(charSets_.rowData<std::uint8_t>(r) + c, k, charSet_);
+    std::fill_n(attrs_.rowData<std::uint8_t>(r) + c, k, charAttrs_);
+    std::fill_n(foreColors_.rowData<std::uint32_t>(r) + c, k, foreColor_);
+    std::fill_n(backColors_.rowData<std::uint32_t>(r) + c, k, backColor_);
+    invalidate(r, c, r, c + k - 1);
+    cursorMovedTo(r, c + k);
+    return k;
 }
 
 void TQuavTerminalBuffer::WriteString(std::string_view s) {

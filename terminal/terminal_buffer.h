@@ -103,6 +103,10 @@ class TQuavTerminalBuffer {
     // --- writing and cursor operations ----------------------------------------------------------
     void WriteChar(std::uint16_t ch);
     void WriteString(std::string_view s);
+    // As WriteChar for each of the first bytes of `s` that fit before the region's last column, with
+    // one change record and one cursor move for all; returns how many it wrote (0 when the next must
+    // go through WriteChar: a pending wrap, insert mode, wide cells or the last column).
+    int WriteRun(const char* s, int n);
     void DoCarriageReturn();
     void DoLineFeed();
     void DoBackspace();

@@ -115,6 +115,35 @@ void TQuavVT100Emulator::ProcessBlock(const char* data, int count, TQuavCharSour
     for (int i = 0; i < count; ++i) {
         const auto byte = static_cast<std::uint8_t>(data[i]);
         if (!OnProcessChar) {
+            if (byte >= 0x20 && byte <= 0x7E && parser_.Idle()) {
+                // Plain text between sequences goes into the row in one piece; no more is looked
+                // at than a row takes.
+                const int most = std::min(count - i, buffer_->ColCount());
+                int n = 1;
+                while (n < most && std::uint8_t(data[i + n]) >= 0x20 && std::uint8_t(data[i + n]) <= 0x7E)
+                    ++n;
+                const int written = buffer_->WriteRun(data + i, n);
+                if (written > 0) {
+                    i += written - 1;
+                    continue;
+                }
+            }
+            if (byte == 0x1B) {
+                TQuavParserCmdType result = pctNone;
+                const int taken = parser_.ProcessCSI(data + i, count - i, result);
+                if (taken > 0) {
+                    i += taken - 1;
+                    if (result == pctComplete) execute();
+                    continue;
+                }
+            }
+            if (parser_.State() == psParsingANSI) {
+                const int taken = parser_.ProcessArguments(data + i, count - i);
+                if (taken > 0) {
+                    i += taken - 1;
+                    continue;
+                }
+            }
             processChar(byte);
             continue;
         }

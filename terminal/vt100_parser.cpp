@@ -2,6 +2,7 @@
 // and their validation.
 #include "terminal/vt100_parser.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace brimwell {
@@ -64,7 +65,58 @@ bool csiRule(std::uint8_t final, CsiRule& r) {
 
 TQuavVT100Parser::TQuavVT100Parser() {
     args_.reserve(16);
-    sequence_.reserve(64);
+    sequence_.reserve(kMaxSequence);
+    savedSequence_.reserve(kMaxSequence);
+}
+
+int TQuavVT100Parser::ProcessArguments(const char* data, int count) {
+    if (state_ != psParsingANSI || interrupted_) return 0;
+    // Only as many as the sequence may still collect; the rest goes byte by byte, which drops it.
+    const int room = int(kMaxSequence - std::min(kMaxSequence, sequence_.size()));
+    count = std::min(count, room);
+    int i = 0;
+    for (; i < count; ++i) {
+        const auto b = static_cast<std::uint8_t>(data[i]);
+        if (b >= '0' && b <= '9' && !intermediate_) {
+            current_ = current_ < 0
+                           ? b - '0'
+                           : (current_ > kMaxArgument / 10 ? kMaxArgument : current_ * 10 + (b - '0'));
+            argumentBegun_ = true;
+            afterSeparator_ = false;
+        } else if (b < 0x20 || b > 0x3F) {
+            break;
+        } else {
+            argumentByte(b, sequence_.size() + std::size_t(i) == 2); // appended below, after the loop
+        }
+    }
+    sequence_.append(data, std::size_t(i));
+    return i;
+}
+
+void TQuavVT100Parser::beginCSI() {
+    state_ = psParsingANSI;
+    intermediate_ = badArguments_ = argumentBegun_ = afterSeparator_ = false;
+    current_ = -1;
+}
+
+int TQuavVT100Parser::ProcessCSI(const char* data, int count, TQuavParserCmdType& result) {
+    if (!Idle() || vt52_ || count < 2 || data[0] != '\x1b' || data[1] != '[') return 0;
+    sequence_.assign(data, 2);
+    args_.clear();
+    overlong_ = false;
+    beginCSI();
+    int i = 2 + ProcessArguments(data + 2, count - 2);
+    result = pctPending;
+    const auto b = i < count ? static_cast<std::uint8_t>(data[i]) : 0;
+    if (b >= 0x40 && b <= 0x7E) {
+        if (sequence_.size() < kMaxSequence)
+            sequence_ += static_cast<char>(b);
+        else
+            overlong_ = true;
+        result = csiFinal(b);
+        ++i;
+    }
+    return i;
 }
 
 void TQuavVT100Parser::Clear() {
@@ -96,6 +148,7 @@ TQuavParserCmdType TQuavVT100Parser::complete(TQuavVT100Command c) {
 TQuavParserCmdType TQuavVT100Parser::ProcessChar(std::uint8_t ch) {
     if (interrupted_) {
         sequence_ = savedSequence_;
+        args_ = savedArgs_;
         state_ = savedState_;
         interrupted_ = false;
     }
@@ -114,6 +167,7 @@ TQuavParserCmdType TQuavVT100Parser::ProcessChar(std::uint8_t ch) {
         return vt52_ ? escape52(ch) : escape(ch);
     case psParsingANSI:
         if (ch >= 0x40 && ch <= 0x7E) return csiFinal(ch);
+        argumentByte(ch, sequence_.size() == 3);
         return pctPending;
     case psParsingHash:
         state_ = psIdle;
@@ -208,6 +262,7 @@ TQuavParserCmdType TQuavVT100Parser::control(std::uint8_t ch) {
     }
     if (state_ != psIdle) {
         savedSequence_ = sequence_;
+        savedArgs_ = args_;
         savedState_ = state_;
         interrupted_ = true;
     }
@@ -225,7 +280,7 @@ TQuavParserCmdType TQuavVT100Parser::escape(std::uint8_t ch) {
     args_.clear();
     switch (ch) {
     case '[':
-        state_ = psParsingANSI;
+        beginCSI();
         return pctPending;
     case '#':
         state_ = psParsingHash;
@@ -317,33 +372,33 @@ TQuavParserCmdType TQuavVT100Parser::escape52(std::uint8_t ch) {
     }
 }
 
-bool TQuavVT100Parser::parseArguments() {
-    args_.clear();
-    std::size_t i = 2; // after ESC [
-    const std::size_t end = sequence_.size() - 1;
-    if (i < end && sequence_[i] == '?') {
+// Arguments are read as their bytes arrive: a "?" right after "[" is the private marker (-2), digits
+// make a number, ";" ends an argument (an empty one is -1, the default), an intermediate byte ends
+// the list, and any other byte makes the sequence invalid.
+void TQuavVT100Parser::argumentByte(std::uint8_t b, bool first) {
+    if (intermediate_ || overlong_) return;
+    if (b >= '0' && b <= '9') {
+        current_ = current_ < 0 ? b - '0'
+                                : (current_ > kMaxArgument / 10 ? kMaxArgument : current_ * 10 + (b - '0'));
+        argumentBegun_ = true;
+        afterSeparator_ = false;
+    } else if (b == ';') {
+        args_.push_back(current_);
+        current_ = -1;
+        argumentBegun_ = afterSeparator_ = true;
+    } else if (b == '?' && first) {
         args_.push_back(-2);
-        ++i;
+    } else if (b >= 0x20 && b <= 0x2F) {
+        endArguments();
+        intermediate_ = true;
+    } else {
+        badArguments_ = true;
     }
-    int cur = -1;
-    bool pending = false; // an argument has begun (digits or a separator before it)
-    for (; i < end; ++i) {
-        const auto b = static_cast<std::uint8_t>(sequence_[i]);
-        if (b >= '0' && b <= '9') {
-            cur = cur < 0 ? b - '0' : (cur > kMaxArgument / 10 ? kMaxArgument : cur * 10 + (b - '0'));
-            pending = true;
-        } else if (b == ';') {
-            args_.push_back(cur);
-            cur = -1;
-            pending = true;
-        } else if (b >= 0x20 && b <= 0x2F) {
-            break;
-        } else {
-            return false;
-        }
-    }
-    if (pending && (cur >= 0 || sequence_[i - 1] == ';')) args_.push_back(cur);
-    return true;
+}
+
+void TQuavVT100Parser::endArguments() {
+    if (argumentBegun_ && (current_ >= 0 || afterSeparator_)) args_.push_back(current_);
+    argumentBegun_ = false;
 }
 
 bool TQuavVT100Parser::validate(int minCount, int maxCount, int def) {
@@ -358,9 +413,9 @@ bool TQuavVT100Parser::validate(int minCount, int maxCount, int def) {
 TQuavParserCmdType TQuavVT100Parser::csiFinal(std::uint8_t ch) {
     state_ = psIdle;
     final_ = ch;
-    if (overlong_ || !parseArguments()) return pctNone;
-    const bool intermediate = sequence_.find_first_of(" !\"#$%&'()*+,-./", 2) != std::string::npos;
-    if (intermediate) {
+    if (!intermediate_) endArguments();
+    if (overlong_ || badArguments_) return pctNone;
+    if (intermediate_) {
         // Of the sequences with intermediate bytes the terminal knows only the soft reset ESC [ 6 1 " p.
         if (ch == 'p' && sequence_ == "\x1b[61\"p") return complete(vcFullReset);
         return pctNone;

@@ -92,6 +92,13 @@ class TQuavVT100Parser : public TQuavTerminalParser {
 
     TQuavParserCmdType ProcessChar(std::uint8_t ch) override;
     void Clear() override;
+    // Inside a CSI sequence: takes the parameter and intermediate bytes (0x20..0x3F) that follow, as
+    // ProcessChar would one by one, and returns how many it took.
+    int ProcessArguments(const char* data, int count);
+    // Between sequences: a whole ESC [ ... final at the front of `data` at once, the commonest thing a
+    // full-screen program sends. Returns the bytes taken (0 when data does not begin one) and in
+    // `result` what the last of them gave.
+    int ProcessCSI(const char* data, int count, TQuavParserCmdType& result);
     void ForceCommand(int command) override;
     int tpGetArgument(int index) const override;
     std::string tpGetSequence() const override { return sequence_; }
@@ -104,6 +111,8 @@ class TQuavVT100Parser : public TQuavTerminalParser {
     bool VT52() const { return vt52_; }
     void SetVT52(bool on) { vt52_ = on; }
     TQuavVTParserState State() const { return state_; }
+    // Between sequences: the next printable byte is text (no sequence waits to resume).
+    bool Idle() const { return state_ == psIdle && !interrupted_; }
 
   private:
     TQuavParserCmdType complete(TQuavVT100Command c);
@@ -111,8 +120,11 @@ class TQuavVT100Parser : public TQuavTerminalParser {
     TQuavParserCmdType escape(std::uint8_t ch);
     TQuavParserCmdType escape52(std::uint8_t ch);
     TQuavParserCmdType csiFinal(std::uint8_t ch);
-    bool parseArguments();
+    // `first`: the byte right after "[".
+    void argumentByte(std::uint8_t b, bool first);
+    void endArguments();
     bool validate(int minCount, int maxCount, int def);
+    void beginCSI();
 
     TQuavVT100Command command_ = vcNone;
     std::uint8_t final_ = 0;
@@ -120,10 +132,17 @@ class TQuavVT100Parser : public TQuavTerminalParser {
     std::vector<int> args_;
     std::string sequence_;
     std::string savedSequence_;
+    std::vector<int> savedArgs_;
     TQuavVTParserState state_ = psIdle;
     TQuavVTParserState savedState_ = psIdle;
     bool interrupted_ = false; // a control character completed inside a sequence
     bool overlong_ = false;
+    // Reading a CSI sequence's arguments.
+    bool intermediate_ = false; // a byte 0x20..0x2F came: the list has ended
+    bool badArguments_ = false;
+    bool argumentBegun_ = false;
+    bool afterSeparator_ = false;
+    int current_ = -1;
     std::uint8_t cup52Row_ = 0;
 };
 

@@ -1,7 +1,9 @@
-// Throughput of the teletype emulator with its buffer (ProcessBlock) on three kinds of received data,
-// measured against libvterm's screen fed the very same bytes in the same blocks. Prints
-// "BENCH tty_<stream>_ratio <ours / libvterm> ratio" (above 1: ours is faster) and the raw rates.
+// Throughput of the teletype and VT100 emulators with their buffers (ProcessBlock) on kinds of
+// received data, measured against libvterm's screen fed the very same bytes in the same blocks. Prints
+// "BENCH tty_<stream>_ratio" and "BENCH vt100_<stream>_ratio" <ours / libvterm> (above 1: ours is
+// faster) and the raw rates.
 #include "terminal/terminal_emulator.h"
+#include "terminal/vt100_emulator.h"
 
 #include <vterm.h>
 
@@ -70,6 +72,29 @@ std::string controlText() {
     return s;
 }
 
+// A full-screen program's output: cursor moves, colours and attributes around short words, erasing
+// to the end of lines, now and then a line-drawing frame.
+std::string escapeText() {
+    std::mt19937 rng(4);
+    std::uniform_int_distribution<int> row(1, kRows), col(1, kCols - 10), colour(0, 7), word(1, 10),
+        pick(0, 9);
+    std::uniform_int_distribution<int> letter('a', 'z');
+    std::string s;
+    s.reserve(kStreamBytes + 64);
+    while (s.size() < kStreamBytes) {
+        s += "\x1b[" + std::to_string(row(rng)) + ";" + std::to_string(col(rng)) + "H";
+        s += "\x1b[3" + std::to_string(colour(rng)) + ";4" + std::to_string(colour(rng)) + "m";
+        if (pick(rng) < 3) s += "\x1b[1m";
+        for (int i = word(rng); i > 0; --i)
+            s += static_cast<char>(letter(rng));
+        s += "\x1b[0m";
+        if (pick(rng) == 0) s += "\x1b[K";
+        if (pick(rng) == 1) s += "\x1b(0lqqqqk\x1b(B";
+    }
+    s.resize(kStreamBytes);
+    return s;
+}
+
 // Bytes per second of the best of kRuns runs of feed(data) over the whole stream in blocks.
 double bestRate(const std::string& data, const std::function<void(const char*, std::size_t)>& feed,
                 const std::function<void()>& fresh) {
@@ -85,12 +110,12 @@ double bestRate(const std::string& data, const std::function<void(const char*, s
     return best;
 }
 
-double oursRate(const std::string& data, std::string& lastRow) {
-    std::unique_ptr<brimwell::TQuavTTYEmulator> emu;
+template <typename Emulator> double oursRate(const std::string& data, std::string& lastRow) {
+    std::unique_ptr<Emulator> emu;
     double rate = bestRate(
         data,
         [&](const char* p, std::size_t n) { emu->ProcessBlock(p, static_cast<int>(n), brimwell::csPort); },
-        [&] { emu = std::make_unique<brimwell::TQuavTTYEmulator>(); });
+        [&] { emu = std::make_unique<Emulator>(); });
     const char* row = emu->Buffer()->GetLineCharPtr(emu->Buffer()->tbGetRow());
     lastRow.assign(row, static_cast<std::size_t>(kCols));
     return rate;
@@ -118,14 +143,21 @@ int main() {
         const char* name;
         std::string data;
     };
-    Stream streams[] = {{"dense", denseText()}, {"scroll", shortLines()}, {"ctrl", controlText()}};
+    Stream streams[] = {
+        {"dense", denseText()}, {"scroll", shortLines()}, {"ctrl", controlText()}, {"csi", escapeText()}};
     for (const Stream& s : streams) {
         std::string lastRow;
-        double ours = oursRate(s.data, lastRow);
+        const bool csi = std::string(s.name) == "csi"; // escape sequences mean nothing to a teletype
+        double tty = csi ? 0 : oursRate<brimwell::TQuavTTYEmulator>(s.data, lastRow);
+        double vt100 = oursRate<brimwell::TQuavVT100Emulator>(s.data, lastRow);
         double ref = vtermRate(s.data);
-        std::printf("BENCH tty_%s_mbps %.1f MB/s\n", s.name, ours / 1e6);
         std::printf("BENCH vterm_%s_mbps %.1f MB/s\n", s.name, ref / 1e6);
-        std::printf("BENCH tty_%s_ratio %.2f ratio\n", s.name, ours / ref);
+        if (!csi) {
+            std::printf("BENCH tty_%s_mbps %.1f MB/s\n", s.name, tty / 1e6);
+            std::printf("BENCH tty_%s_ratio %.2f ratio\n", s.name, tty / ref);
+        }
+        std::printf("BENCH vt100_%s_mbps %.1f MB/s\n", s.name, vt100 / 1e6);
+        std::printf("BENCH vt100_%s_ratio %.2f ratio\n", s.name, vt100 / ref);
         std::fflush(stdout);
     }
 #ifdef BRIMWELL_BENCH_WIDGET
