@@ -1,12 +1,15 @@
 // Renders the main window before and during a script run, and the progress window, into PNG files
-// for the documentation. Runs offscreen against the unit simulator on a pseudo-terminal.
-//   brimwell-render-docs OUTPUT_DIR SIMULATOR
+// for the documentation; with a recorded program stream also the terminal pane in VT100 mode showing
+// it. Runs offscreen against the unit simulator on a pseudo-terminal.
+//   brimwell-render-docs OUTPUT_DIR SIMULATOR [VT100_STREAM [BYTES]]
 #include "app/brimwell_form.h"
 #include "app/dialogs.h"
 #include "app/splash/splash_form.h"
 #include "script/progress_form.h"
 #include "serial/component/pending_events.h"
+#include "terminal/widget/quav_terminal.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProgressBar>
@@ -24,6 +27,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -65,12 +69,18 @@ bool save(QWidget* w, const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: brimwell-render-docs OUTPUT_DIR SIMULATOR\n");
+    if (argc < 3 || argc > 5) {
+        std::fprintf(stderr, "usage: brimwell-render-docs OUTPUT_DIR SIMULATOR [VT100_STREAM [BYTES]]\n");
         return 2;
     }
     const std::string out = std::filesystem::absolute(argv[1]).string();
     const std::string simulator = argv[2];
+    std::string stream;
+    if (argc > 3) {
+        std::ifstream in(argv[3], std::ios::binary);
+        stream.assign(std::istreambuf_iterator<char>(in), {});
+        if (argc > 4) stream.resize(std::min(stream.size(), size_t(std::atol(argv[4]))));
+    }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     signal(SIGPIPE, SIG_IGN);
 
@@ -141,6 +151,17 @@ int main(int argc, char** argv) {
         if (!during) {
             std::fprintf(stderr, "render-docs: the upload never got under way\n");
             rc = 1;
+        }
+        if (!stream.empty()) {
+            // The pane switched to VT100 through its menu, shown whole at 80 x 24 with a program's screen.
+            if (auto* vt100 = form.findChild<QAction*>(QStringLiteral("EmulationVT100"))) vt100->trigger();
+            TQuavTerminal* pane = form.QuavTerminal1;
+            pane->SetRows(24);
+            const int frame = 2 * pane->frameWidth();
+            pane->resize(80 * pane->CharWidth() + frame, 24 * pane->CharHeight() + frame);
+            pane->WriteString(stream);
+            waitFor([] { return false; }, 600);
+            if (!save(pane, out + "/terminal-vt100.png")) rc = 1;
         }
         setDialogs(nullptr);
 
