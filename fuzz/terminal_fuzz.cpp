@@ -18,24 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     emu.teSetTerminal(&term);
     term.hasPort = term.portOpen = true;
     TQuavTerminalBuffer* buf = emu.Buffer();
-
-    // The first bytes choose the dimensions; the description's limits raise for counts below 2.
-    try {
-        buf->tbSetSVRowCount(1 + data[0] % 300);
-        buf->tbSetRowCount(1 + data[1] % 60);
-        buf->tbSetColCount(1 + data[2] % 200);
-    } catch (const std::runtime_error&) {
-    }
-    const size_t chunk = 1 + data[3] % 97;
+    const size_t chunk = test::applyFuzzHeader(*buf, data);
     data += 4;
     size -= 4;
 
     for (size_t at = 0; at < size; at += chunk) {
         const int n = static_cast<int>(size - at < chunk ? size - at : chunk);
         emu.ProcessBlock(reinterpret_cast<const char*>(data + at), n, csPort);
-        if (buf->AbsCursorRow() < 1 || buf->AbsCursorRow() > buf->RowCount() || buf->AbsCursorCol() < 1 ||
-            buf->AbsCursorCol() > buf->ColCount())
-            std::abort();
+        if (!test::cursorOnScreen(*buf)) std::abort();
         if ((at / chunk) % 8 == 0) emu.LazyPaint();
     }
     emu.Paint();

@@ -21,22 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     term.originCol = 1 + data[4] % 3;
     emu.DisplayUpperASCII = data[4] & 0x80;
     TQuavTerminalBuffer* buf = emu.Buffer();
-    try {
-        buf->tbSetSVRowCount(1 + data[0] % 300);
-        buf->tbSetRowCount(1 + data[1] % 60);
-        buf->tbSetColCount(1 + data[2] % 200);
-    } catch (const std::runtime_error&) {
-    }
-    const size_t chunk = 1 + data[3] % 97;
+    const size_t chunk = test::applyFuzzHeader(*buf, data);
     data += 5;
     size -= 5;
 
     for (size_t at = 0; at < size; at += chunk) {
         const int n = static_cast<int>(size - at < chunk ? size - at : chunk);
         emu.ProcessBlock(reinterpret_cast<const char*>(data + at), n, csPort);
-        if (buf->AbsCursorRow() < 1 || buf->AbsCursorRow() > buf->RowCount() || buf->AbsCursorCol() < 1 ||
-            buf->AbsCursorCol() > buf->ColCount())
-            std::abort();
+        if (!test::cursorOnScreen(*buf)) std::abort();
         if (emu.Parser().tpGetSequence().size() > TQuavVT100Parser::kMaxSequence) std::abort();
         const unsigned step = unsigned(at / chunk);
         if (step % 8 == 0) emu.LazyPaint();

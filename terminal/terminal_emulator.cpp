@@ -121,6 +121,45 @@ void TQuavTerminalEmulator::teHandleCursorMovement(TQuavTerminalBuffer* sender, 
     t->CursorMoved(sender, row, col);
 }
 
+void TQuavTerminalEmulator::lazyPaintRows(bool& repaintAll, const RowDrawer& drawRow) {
+    TQuavTermRect r;
+    if (repaintAll) {
+        repaintAll = false;
+        for (int row = 1; row <= buffer_->RowCount(); ++row)
+            drawRow(row, 1, buffer_->ColCount());
+        while (buffer_->GetInvalidRect(r)) {
+        }
+        return;
+    }
+    while (buffer_->GetInvalidRect(r)) {
+        if (!terminal_->FreezeScrollBack()) {
+            r.Top += terminal_->OriginRow() - 1;
+            r.Bottom += terminal_->OriginRow();
+        }
+        for (int row = r.Top; row <= r.Bottom; ++row)
+            drawRow(row, r.Left, r.Right);
+    }
+}
+
+void TQuavTerminalEmulator::paintClipRows(const RowDrawer& drawRow) {
+    TQuavTerminalCanvas* canvas = terminal_->Canvas();
+    const int cw = terminal_->CharWidth();
+    const int ch = terminal_->CharHeight();
+    if (!canvas || cw <= 0 || ch <= 0) return;
+    const TQuavTermRect clip = canvas->ClipRect();
+    if (clip.Right <= clip.Left || clip.Bottom <= clip.Top) return;
+    const int firstCol = clip.Left / cw + terminal_->OriginCol();
+    const int lastCol = (clip.Right - 1) / cw + terminal_->OriginCol();
+    int firstRow = clip.Top / ch + terminal_->OriginRow();
+    int lastRow = (clip.Bottom - 1) / ch + terminal_->OriginRow();
+    if (!terminal_->FreezeScrollBack()) {
+        firstRow += terminal_->OriginRow() - 1;
+        lastRow += terminal_->OriginRow();
+    }
+    for (int row = firstRow; row <= lastRow; ++row)
+        drawRow(row, firstCol, lastCol);
+}
+
 void TQuavTerminalEmulator::teProcessCommandList(const TQuavEmuCommandList& list) {
     for (int i = 0; i < list.Count(); ++i)
         teProcessCommand(list[i].Command, &list[i].Params);

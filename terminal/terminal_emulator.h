@@ -80,6 +80,12 @@ class TQuavTerminalEmulator {
     TQuavOnProcessChar OnProcessChar;
 
   protected:
+    using RowDrawer = std::function<void(int row, int firstCol, int lastCol)>;
+    // The row walks every painting emulator shares. LazyPaint: with repaintAll (which it clears) the
+    // whole screen and nothing of what is pending, else the rows of the pending changes. Paint: the
+    // cells inside the canvas's clip.
+    void lazyPaintRows(bool& repaintAll, const RowDrawer& drawRow);
+    void paintClipRows(const RowDrawer& drawRow);
     // Concrete emulators create their buffer first and hand it over here.
     void setBuffer(std::unique_ptr<TQuavTerminalBuffer> buffer);
     void unlink();

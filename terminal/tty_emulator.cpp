@@ -139,44 +139,13 @@ void TQuavTTYEmulator::syncColors() {
 void TQuavTTYEmulator::LazyPaint() {
     if (!terminal_) return;
     syncColors();
-    TQuavTermRect r;
-    if (repaintAll_) {
-        repaintAll_ = false;
-        for (int row = 1; row <= buffer_->RowCount(); ++row)
-            drawRow(row, 1, buffer_->ColCount());
-        while (buffer_->GetInvalidRect(r)) {
-        }
-        return;
-    }
-    while (buffer_->GetInvalidRect(r)) {
-        if (!terminal_->FreezeScrollBack()) {
-            r.Top += terminal_->OriginRow() - 1;
-            r.Bottom += terminal_->OriginRow();
-        }
-        for (int row = r.Top; row <= r.Bottom; ++row)
-            drawRow(row, r.Left, r.Right);
-    }
+    lazyPaintRows(repaintAll_, [this](int row, int first, int last) { drawRow(row, first, last); });
 }
 
 void TQuavTTYEmulator::Paint() {
     if (!terminal_) return;
     syncColors(); // a repaint-all it asks for is left to the next LazyPaint
-    TQuavTerminalCanvas* canvas = terminal_->Canvas();
-    int cw = terminal_->CharWidth();
-    int ch = terminal_->CharHeight();
-    if (!canvas || cw <= 0 || ch <= 0) return;
-    TQuavTermRect clip = canvas->ClipRect();
-    if (clip.Right <= clip.Left || clip.Bottom <= clip.Top) return;
-    int firstCol = clip.Left / cw + terminal_->OriginCol();
-    int lastCol = (clip.Right - 1) / cw + terminal_->OriginCol();
-    int firstRow = clip.Top / ch + terminal_->OriginRow();
-    int lastRow = (clip.Bottom - 1) / ch + terminal_->OriginRow();
-    if (!terminal_->FreezeScrollBack()) {
-        firstRow += terminal_->OriginRow() - 1;
-        lastRow += terminal_->OriginRow();
-    }
-    for (int row = firstRow; row <= lastRow; ++row)
-        drawRow(row, firstCol, lastCol);
+    paintClipRows([this](int row, int first, int last) { drawRow(row, first, last); });
 }
 
 void TQuavTTYEmulator::drawRow(int row, int firstCol, int lastCol) {

@@ -157,8 +157,16 @@ TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
     QStringList terminal;
     for (QAction* a : f.Terminal1->actions())
         terminal << (a->isVisible() ? a->text() : "(" + a->text() + ")");
-    EXPECT_EQ(terminal, QStringList({"Visible", "Background Color", "(Text Color)", "Terminal Fonts..."}));
+    EXPECT_EQ(terminal,
+              QStringList({"Visible", "Background Color", "(Text Color)", "Terminal Fonts...", "Emulation"}));
     EXPECT_TRUE(f.VisibleMenu->isChecked());
+    auto* teletype = f.findChild<QAction*>("EmulationTeletype");
+    auto* vt100 = f.findChild<QAction*>("EmulationVT100");
+    ASSERT_TRUE(teletype && vt100);
+    EXPECT_TRUE(teletype->isChecked() && !vt100->isChecked());
+    vt100->trigger();
+    EXPECT_TRUE(vt100->isChecked() && !teletype->isChecked());
+    EXPECT_EQ(f.QuavTerminal1->Emulation(), emVT100);
     for (QMenu* m : {f.BackgroundColor1, f.ForegroundColor1}) {
         QStringList items;
         for (QAction* a : m->actions())

@@ -4,6 +4,9 @@
 
 #include "terminal/terminal_emulator.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -44,6 +47,23 @@ class RecordingCanvas : public TQuavTerminalCanvas {
         fills.clear();
     }
 };
+
+// Fuzz inputs begin with the buffer's dimensions (a count below 2 raises and leaves the rest as
+// they were) and the size of the chunks the bytes arrive in; returns that size.
+inline std::size_t applyFuzzHeader(TQuavTerminalBuffer& b, const std::uint8_t* head) {
+    try {
+        b.tbSetSVRowCount(1 + head[0] % 300);
+        b.tbSetRowCount(1 + head[1] % 60);
+        b.tbSetColCount(1 + head[2] % 200);
+    } catch (const std::runtime_error&) {
+    }
+    return 1 + head[3] % 97;
+}
+
+inline bool cursorOnScreen(const TQuavTerminalBuffer& b) {
+    return b.AbsCursorRow() >= 1 && b.AbsCursorRow() <= b.RowCount() && b.AbsCursorCol() >= 1 &&
+           b.AbsCursorCol() <= b.ColCount();
+}
 
 class FakeTerminal : public TQuavTerminalHost {
   public:
