@@ -31,11 +31,9 @@ bool boundedWaits(const std::string& script) {
     for (const char* code : {"_DY", "_LP"}) {
         for (std::size_t at = script.find(code); at != std::string::npos; at = script.find(code, at + 1)) {
             std::size_t p = at + 3;
-            while (p < script.size() && (script[p] == ' ' || script[p] == '-' || script[p] == '+'))
-                ++p;
+            while (p < script.size() && (script[p] == ' ' || script[p] == '-' || script[p] == '+')) ++p;
             std::size_t digits = 0;
-            while (p + digits < script.size() && script[p + digits] >= '0' && script[p + digits] <= '9')
-                ++digits;
+            while (p + digits < script.size() && script[p + digits] >= '0' && script[p + digits] <= '9') ++digits;
             if (digits > 1) return false;
         }
     }
@@ -70,8 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     b.engine.PostUploadWait = 10;
     b.engine.PickButtonClick(b.dir.write("f.sld", script));
     // Invariants of every run, however it ended.
-    if (!b.engine.UploadIdle || b.engine.CaptureLength < 0 ||
-        b.engine.CaptureLength >= ScriptEngine::kCaptureSize)
+    if (!b.engine.UploadIdle || b.engine.CaptureLength < 0 || b.engine.CaptureLength >= ScriptEngine::kCaptureSize)
         std::abort();
     if (b.host.buttons.empty() || !b.host.buttons.back()) std::abort();
     return 0;
