@@ -241,6 +241,43 @@ TEST_F(VT100WithTerminal, BlinkAndDoubleWidthPainting) {
     EXPECT_FALSE(emu.HasBlinkingText());
 }
 
+TEST_F(VT100WithTerminal, ScreenModesAndTheByteHook) {
+    struct Case {
+        const char* in;
+        bool reverse, cols132, app, vt52;
+    };
+    for (const Case& c :
+         {Case{"\x1b[?5h", true, false, false, false}, Case{"\x1b[?3h", false, true, false, false},
+          Case{"\x1b[?3;5h\x1b[?1h\x1b[?2l", true, true, true, true},
+          Case{"\x1b[?3;5h\x1b[?1h\x1b[?2l\x1b<\x1b"
+               "c",
+               false, false, false, false}}) {
+        TQuavVT100Emulator e; // without a terminal the emulator sets the buffer's columns itself
+        e.ProcessBlock(c.in, int(std::strlen(c.in)), csPort);
+        SCOPED_TRACE(testing::PrintToString(c.in));
+        EXPECT_EQ(e.ReverseScreen(), c.reverse);
+        EXPECT_EQ(e.Buffer()->ColCount(), c.cols132 ? 132 : 80);
+        EXPECT_EQ(e.CursorKeyApplication(), c.app);
+        EXPECT_EQ(!e.AnsiMode(), c.vt52);
+    }
+    // Reverse screen exchanges the colours of every cell when painted.
+    push("\x1b[?5hR");
+    t.canvas.clear();
+    emu.Paint();
+    ASSERT_FALSE(t.canvas.texts.empty());
+    EXPECT_EQ(t.canvas.texts.front().text[0], 'R');
+    EXPECT_EQ(t.canvas.texts.front().back, clSilver);
+    // The per-byte hook may replace a byte by a whole sequence and add commands before it.
+    emu.OnProcessChar = [](TQuavTerminalEmulator*, std::uint8_t ch, std::string& text,
+                           TQuavEmuCommandList& cmds, TQuavCharSource) {
+        if (ch == '!') text = "\x1b[3;4H*";
+        if (ch == '#') cmds.AddCommand(ecHome);
+    };
+    push("!#");
+    EXPECT_EQ(std::string(emu.Buffer()->GetLineCharPtr(3), 4), "   *");
+    EXPECT_EQ(emu.Buffer()->GetLineCharPtr(1)[0], '#');
+}
+
 TEST(TerminalSelection, RangeMarksAndText) {
     TQuavTerminalBuffer b;
     b.WriteString("hello world");
