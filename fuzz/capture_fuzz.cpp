@@ -1,6 +1,6 @@
 // Fuzzes the answer capture with received blocks of any size and content: the first byte of the
 // input sets the minimum answer length, then each block is a 2-byte length and that many bytes.
-#include "script_test_support.h"
+#include "support/script_test_support.h"
 
 #include <cstddef>
 #include <cstdint>

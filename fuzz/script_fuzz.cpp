@@ -1,6 +1,6 @@
 // Fuzzes the script reader and interpreter: the input is a script, a NUL byte, then the bytes the
 // unit answers, handed out a slice per write the engine makes.
-#include "script_test_support.h"
+#include "support/script_test_support.h"
 
 #include <unistd.h>
 

@@ -4,7 +4,7 @@
 //                                  byte (target >= 25000: twice the serial line at 115200 baud)
 //   BENCH pci_requests_per_s       driver requests per second over the socket in the same phase
 #include "app/pci/pci_board_link.h"
-#include "tools/sim_process.h"
+#include "support/sim_process.h"
 
 #include <cstdio>
 #include <cstdlib>

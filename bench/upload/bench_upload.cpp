@@ -7,7 +7,7 @@
 //   BENCH upload_unpaced_vs_single_write_ratio  one 1 MiB write into a bare pty / upload (reference)
 //   BENCH upload_paced_115200_ratio  achieved bytes/s at 115200 baud / 11520 (target >= 0.97)
 // "bench_upload --unpaced-only" leaves out the paced run (about 90 s).
-#include "tools/sim_process.h"
+#include "support/sim_process.h"
 
 #include <algorithm>
 #include <atomic>

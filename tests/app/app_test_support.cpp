@@ -92,21 +92,6 @@ bool UnitSim::running() const {
     return pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == 0;
 }
 
-TempDir::TempDir() {
-    std::string tmpl = std::filesystem::temp_directory_path().string() + "/brimwell-app-XXXXXX";
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-void TempDir::write(const std::string& name, const std::string& contents) const {
-    std::ofstream out(file(name), std::ios::binary);
-    out << contents;
-}
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -4,6 +4,7 @@
 
 #include "app/dialogs.h"
 #include "support/event_pump.h"
+#include "support/temp_dir.h"
 
 #include <QString>
 #include <QStringList>
@@ -75,17 +76,7 @@ class UnitSim {
 };
 
 // A fresh directory under the system's temporary directory, removed with its contents at the end.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    void write(const std::string& name, const std::string& contents) const;
-
-  private:
-    std::string path_;
-};
+using testing::TempDir;
 
 std::string buildDir();
 std::string simPath();

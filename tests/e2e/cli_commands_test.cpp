@@ -1,6 +1,6 @@
 // The program as a new user meets it, without a display: help, version, the window's refusal, the
 // time-scale guard, and the pre-flight check of scripts with the data-file lookup.
-#include "tools/sim_process.h"
+#include "support/sim_process.h"
 
 #include <gtest/gtest.h>
 

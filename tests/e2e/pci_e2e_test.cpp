@@ -1,6 +1,6 @@
 // "brimwell run --port PCI" against brimwell-board-sim: whole runs over every board or one board
 // ID, the board's faults, and the set-up errors of the reserved PCI name.
-#include "tools/sim_process.h"
+#include "support/sim_process.h"
 
 #include <gtest/gtest.h>
 

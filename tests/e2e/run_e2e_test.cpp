@@ -1,7 +1,7 @@
 // "brimwell run" against brimwell-unit-sim over pseudo-terminals: whole flashing runs, every
 // simulated fault, set-up errors, probing, settings and Ctrl+C. The engine's waits run faster
 // through BRIMWELL_TIME_SCALE; the simulator runs at real time.
-#include "tools/sim_process.h"
+#include "support/sim_process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The engine on the PCI board link: one run per mapped board, Stop across boards, byte offers
 // with their retries, prompt polling and a query answered through the board.
-#include "script_test_support.h"
+#include "support/script_test_support.h"
 
 #include <gtest/gtest.h>
 

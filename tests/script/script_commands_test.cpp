@@ -1,6 +1,6 @@
 // Whole scripts against a fake unit: the line format, the fifteen commands, their escapes and
 // messages, the readiness chain, branches, and how each run ends.
-#include "script_test_support.h"
+#include "support/script_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -151,11 +151,11 @@ const std::vector<ScriptCase>& cases() {
          RunOutcome::Failed},
         {"ScriptIsADirectory", "",
          [](Bench& b) {
-             std::filesystem::remove(b.dir.path("run.sld"));
-             std::filesystem::create_directory(b.dir.path("run.sld"));
+             std::filesystem::remove(b.dir.file("run.sld"));
+             std::filesystem::create_directory(b.dir.file("run.sld"));
          },
          "", {"Error opening file %D%/run.sld for read.", kUnsuccessful}, " ", RunOutcome::Failed},
-        {"ScriptOpenFailure", "", [](Bench& b) { std::filesystem::remove(b.dir.path("run.sld")); }, "",
+        {"ScriptOpenFailure", "", [](Bench& b) { std::filesystem::remove(b.dir.file("run.sld")); }, "",
          {"Error opening file %D%/run.sld for read.", kUnsuccessful}, " ", RunOutcome::Failed},
     };
     return table;
@@ -166,7 +166,7 @@ class ScriptRun : public ::testing::TestWithParam<ScriptCase> {};
 TEST_P(ScriptRun, WireMessagesStatusOutcome) {
     const ScriptCase& c = GetParam();
     Bench b;
-    const std::string dir = b.dir.path("");
+    const std::string dir = b.dir.file("");
     const std::string base = dir.substr(0, dir.size() - 1); // without the trailing slash
     const std::string script = b.dir.write("run.sld", expand(c.script, base));
     if (c.setup) c.setup(b);

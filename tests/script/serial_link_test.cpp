@@ -1,7 +1,7 @@
 // The engine over the real serial port component and a pseudo-terminal: the far end plays the
 // unit (echo, loader mode, a query answer, a raw upload) in its own thread.
 #include "script/serial_link.h"
-#include "script_test_support.h"
+#include "support/script_test_support.h"
 #include "serial/component/com_port.h"
 #include "support/pty.h"
 

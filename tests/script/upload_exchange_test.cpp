@@ -1,6 +1,6 @@
 // Uploads (block splitting, checksums, the load command, the prompt check, Stop, block waits at
 // slow rates), the answer capture and the prompt exchange with the unit.
-#include "script_test_support.h"
+#include "support/script_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -161,9 +161,9 @@ TEST(AfterUpload, ClosedPortSendsNothingButStillWaits) {
 
 TEST(AfterUpload, MissingFileAtUploadTimeIsReportedAndTheScriptGoesOn) {
     Bench b;
-    b.engine.DataFileName = b.dir.path("gone.bin");
+    b.engine.DataFileName = b.dir.file("gone.bin");
     b.engine.UploadButtonClick();
-    EXPECT_EQ(b.host.messages, std::vector<std::string>{"Error opening " + b.dir.path("gone.bin") + ".\r"});
+    EXPECT_EQ(b.host.messages, std::vector<std::string>{"Error opening " + b.dir.file("gone.bin") + ".\r"});
     EXPECT_TRUE(b.engine.UploadIdle);
     EXPECT_EQ(b.engine.Cancelled, 0);
 }

@@ -7,7 +7,7 @@ add_dependencies(serial_tests serial_errors_tests)
 
 brimwell_add_test(serial_port_tests serial
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/port_names_test.cpp ${CMAKE_CURRENT_LIST_DIR}/port_available_test.cpp
-  LIBS brimwell_serial brimwell_test_pty)
+  LIBS brimwell_serial brimwell_test_support)
 add_dependencies(serial_tests serial_port_tests)
 
 brimwell_add_test(serial_component_tests serial QT
@@ -15,5 +15,5 @@ brimwell_add_test(serial_component_tests serial QT
           ${CMAKE_CURRENT_LIST_DIR}/component_io_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/component_wait_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/component_properties_test.cpp
-  LIBS brimwell_serial brimwell_test_pty)
+  LIBS brimwell_serial brimwell_test_support)
 add_dependencies(serial_tests serial_component_tests)

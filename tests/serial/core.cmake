@@ -1,11 +1,9 @@
 # Tests of the dispatcher and the termios device layer, over real pseudo-terminals.
 foreach(t core_io core_open core_trigger core_timer core_lines core_wakeup)
-  if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/${t}_test.cpp)
-    brimwell_add_test(serial_${t}_tests serial
-      SOURCES ${CMAKE_CURRENT_LIST_DIR}/${t}_test.cpp
-      LIBS brimwell_serial_core brimwell_test_pty)
-    add_dependencies(serial_tests serial_${t}_tests)
-  endif()
+  brimwell_add_test(serial_${t}_tests serial
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/${t}_test.cpp
+    LIBS brimwell_serial_core brimwell_test_support)
+  add_dependencies(serial_tests serial_${t}_tests)
 endforeach()
 
 # The trigger table alone: no device, no threads.

@@ -58,7 +58,7 @@ class TraceFile : public ::testing::TestWithParam<TraceCase> {};
 
 TEST_P(TraceFile, HoldsTheNewestEntriesOldestFirst) {
     const TraceCase& c = GetParam();
-    test::ScratchDir dir;
+    testing::TempDir dir;
     Recorders r;
     ASSERT_EQ(r.InitTracing(c.capacity), secOK);
     for (const auto& [kind, bytes] : c.recorded)
@@ -82,7 +82,7 @@ class LogFile : public ::testing::TestWithParam<LogCase> {};
 
 TEST_P(LogFile, WritesHeaderAndEntries) {
     const LogCase& c = GetParam();
-    test::ScratchDir dir;
+    testing::TempDir dir;
     fakeNow = 5000;
     Recorders r([] { return fakeNow; });
     r.PortOpened();
@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Nothing recorded, nothing written: an existing file of that name is left as it was.
 TEST(Recorders, EmptyOrAbsentRecorderWritesNoFile) {
-    test::ScratchDir dir;
+    testing::TempDir dir;
     dir.write("keep", "old");
     Recorders r;
     EXPECT_EQ(r.DumpTrace(dir.file("keep"), true, false), secOK);
@@ -193,7 +193,7 @@ TEST(Recorders, EmptyOrAbsentRecorderWritesNoFile) {
 
 // A file that cannot be opened or written loses nothing: the recording waits, off, for another try.
 TEST(Recorders, FailedOpenKeepsTheRecordingForAnotherFile) {
-    test::ScratchDir dir;
+    testing::TempDir dir;
     Recorders r;
     ASSERT_EQ(r.InitTracing(10), secOK);
     ASSERT_EQ(r.InitDispatchLogging(1000), secOK);
@@ -212,7 +212,7 @@ TEST(Recorders, FailedOpenKeepsTheRecordingForAnotherFile) {
 }
 
 TEST(Recorders, SwitchingAndLimits) {
-    test::ScratchDir dir;
+    testing::TempDir dir;
     Recorders r;
     EXPECT_EQ(r.InitTracing(kTraceSizeMax + 1), secBadArgument);
     EXPECT_EQ(r.InitTracing(0), secBadArgument);
@@ -243,7 +243,7 @@ TEST(Recorders, SwitchingAndLimits) {
 
 // Reads and writes record from different threads; none of their bytes may be lost.
 TEST(Recorders, ThreadsRecordingAtOnceLoseNothing) {
-    test::ScratchDir dir;
+    testing::TempDir dir;
     Recorders r;
     ASSERT_EQ(r.InitTracing(100000), secOK);
     ASSERT_EQ(r.InitDispatchLogging(kLogSizeMax), secOK);

@@ -8,22 +8,28 @@
 #include <stdexcept>
 #include <string>
 
-namespace brimwell::test {
+namespace brimwell::testing {
 
-class ScratchDir {
+class TempDir {
   public:
-    ScratchDir() {
-        std::string name = (std::filesystem::temp_directory_path() / "brimwell-XXXXXX").string();
+    TempDir() {
+        std::string name = (std::filesystem::temp_directory_path() / "brimwell-test-XXXXXX").string();
         if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
         path_ = name;
     }
-    ~ScratchDir() {
+    ~TempDir() {
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    void write(const std::string& name, const std::string& contents) const {
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // Writes the file and returns its path.
+    std::string write(const std::string& name, const std::string& contents) const {
         std::ofstream(file(name), std::ios::binary) << contents;
+        return file(name);
     }
     // The file's bytes; "<missing>" when there is no such file.
     std::string read(const std::string& name) const {
@@ -35,7 +41,7 @@ class ScratchDir {
     }
 
   private:
-    std::filesystem::path path_;
+    std::string path_;
 };
 
-} // namespace brimwell::test
+} // namespace brimwell::testing

@@ -1,6 +1,6 @@
 // brimwell-unit-sim as a real process: over its pseudo-terminal and over TCP, with storing, pacing
 // timestamps and the line faults that need a real descriptor (hang, disconnect).
-#include "tools/sim_process.h"
+#include "support/sim_process.h"
 
 #include <gtest/gtest.h>
 

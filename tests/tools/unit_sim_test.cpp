@@ -1,5 +1,5 @@
 // The simulated unit's protocol logic: echo and prompts, loader mode, queries, loads and every fault.
-#include "tools/sim_process.h"
+#include "support/sim_process.h"
 #include "tools/unit-sim/store.h"
 #include "tools/unit-sim/unit.h"
 

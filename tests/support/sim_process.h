@@ -2,6 +2,8 @@
 // follows the lines it prints on standard output.
 #pragma once
 
+#include "support/temp_dir.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -16,19 +18,6 @@ namespace brimwell::testing {
 // Directory of the built programs: $BRIMWELL_BUILD_DIR/bin, or the directory of the running test.
 std::string binDir();
 
-// A fresh empty directory under $TMPDIR, removed with everything in it by the destructor.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
 
 class ChildProcess {
   public:

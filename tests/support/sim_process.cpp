@@ -1,5 +1,5 @@
 // Child-process helpers for the tests and benchmarks that drive the real programs.
-#include "tools/sim_process.h"
+#include "support/sim_process.h"
 
 #include <cerrno>
 #include <csignal>
@@ -33,16 +33,6 @@ std::string binDir() {
     return ".";
 }
 
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/brimwell-test-XXXXXX";
-    if (::mkdtemp(tmpl.data())) path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
 
 ChildProcess::~ChildProcess() {
     if (running()) {

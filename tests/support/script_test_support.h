@@ -5,6 +5,7 @@
 #include "script/script_engine.h"
 #include "serial/time_base.h"
 #include "support/driven_clock.h"
+#include "support/temp_dir.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -225,21 +226,7 @@ public:
     std::string lastStatus() const { return statuses.empty() ? std::string() : statuses.back(); }
 };
 
-// A fresh directory per test, removed afterwards.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-    std::string write(const std::string& name, const std::string& contents) const {
-        std::ofstream out(dir_ / name, std::ios::binary);
-        out << contents;
-        return path(name);
-    }
-
-private:
-    std::filesystem::path dir_;
-};
+using testing::TempDir;
 
 // Engine + host + fake link wired together on a driven clock.
 struct Bench {
