@@ -227,7 +227,7 @@ void TQuavCustomSLController::StatTriggerTimer(TQuavComPort* CP, uint16_t Trigge
             port_->SetTimerTrigger(rxdOffTimer_, RXDOffTimeout, true);
         }
     } else if (h != 0 && h == txdOffTimer_) {
-        if (port_->GetOutBuffUsed() == 0) {
+        if (port_->PortError() != 0 || port_->GetOutBuffUsed() == 0) {
             if (lights_.TXDLight) lights_.TXDLight->SetLit(false);
             port_->SetStatusTrigger(txdTrigger_, 0, true);
         } else {

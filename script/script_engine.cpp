@@ -18,6 +18,21 @@ void ScriptEngine::applySettings(const LoaderSettings& settings) {
 
 bool ScriptEngine::serialOpen() const { return serial_ != nullptr && serial_->isOpen(); }
 
+bool ScriptEngine::linkFailed() {
+    const std::string why =
+        LinkMode == kLinkSerial && serial_ != nullptr ? serial_->failure() : std::string();
+    if (why.empty()) {
+        linkFailureShown_ = false; // a port opened again
+        return false;
+    }
+    if (!linkFailureShown_) {
+        linkFailureShown_ = true;
+        Cancelled = 1;
+        showError(why);
+    }
+    return true;
+}
+
 void ScriptEngine::showError(const std::string& text) {
     MessageText = text;
     host_.showMessage(text);

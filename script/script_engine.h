@@ -126,6 +126,9 @@ public:
 
 private:
     bool serialOpen() const;
+    // True when the serial link's device is lost or failed; the first time, the operator is told
+    // and the run is cancelled (waiting out prompt attempts on such a device helps nobody).
+    bool linkFailed();
     // Message box + MessageText.
     void showError(const std::string& text);
     // Lets pending events run once and serves the watchdog.
@@ -137,6 +140,8 @@ private:
     bool commandTimerDue();
     // Time `length` bytes take on the line at the port's current rate, plus a margin: the block waits.
     int64_t blockDrainLimitMs(int length) const;
+    // Waits (bounded) until the bytes put so far have left the driver's transmit queue.
+    void awaitDelivery();
     bool runLoad();
     bool runLoaderMode(const std::string& argument);
     bool runBranch(bool contains, const std::string& line);
@@ -158,6 +163,7 @@ private:
     // The PCI board refused a character or a data byte this run: the unit's state is unknown, so
     // nothing more is sent to it and no answer is waited for.
     bool boardWriteFailed_ = false;
+    bool linkFailureShown_ = false;
 };
 
 } // namespace brimwell::script

@@ -97,6 +97,14 @@ bool SerialLink::WaitForString(const std::string& text, int32_t timeoutTicks, bo
     return guarded([&] { return port_.WaitForString(text, timeoutTicks, yield, ignoreCase); }, false);
 }
 
+int SerialLink::DriverQueueAhead() {
+    return guarded([&] { return static_cast<int>(port_.DriverQueueAhead()); }, 0);
+}
+
+std::string SerialLink::failure() const {
+    return port_.PortErrorText();
+}
+
 int32_t SerialLink::Baud() const {
     return port_.Baud();
 }

@@ -28,7 +28,9 @@ class SerialLink : public UnitLink {
     int GetBlock(uint8_t* buffer, int length) override;
     bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) override;
     int32_t Baud() const override;
+    int DriverQueueAhead() override;
     std::string lastError() const override { return lastError_; }
+    std::string failure() const override;
 
     TQuavComPort& port() const { return port_; }
 

@@ -48,7 +48,7 @@ void ScriptEngine::SendCommandText() {
 bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
     const int32_t limit = Probing ? kProbePromptTicks : PromptTimeout;
     if (LinkMode == kLinkSerial) {
-        if (!serialOpen()) return false;
+        if (!serialOpen() || linkFailed()) return false;
         serial_->FlushInBuffer();
         SendString(text);
         bool result = false;
@@ -58,7 +58,9 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
         } else {
             result = serial_->WaitForString(std::string(1, ExpectedPrompt), limit, true, false);
         }
+        if (linkFailed()) return false;
         serial_->FlushInBuffer();
+        awaitDelivery();
         serial_->FlushOutBuffer();
         return result;
     }

@@ -48,11 +48,20 @@ class UnitLink {
     virtual bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield,
                                bool ignoreCase) = 0;
 
+    // What the driver may hold ahead of bytes put now (its transmit queue, or its size where it
+    // cannot tell): the block drain waits allow for that much draining first.
+    virtual int DriverQueueAhead() { return kDefaultQueueAhead; }
+    static constexpr int kDefaultQueueAhead = 8192;
+
     // The port's current line rate in bits per second (for sizing the block waits).
     virtual int32_t Baud() const = 0;
 
     // Why the last failing call failed, in words fit for a message ("" when unknown).
     virtual std::string lastError() const { return {}; }
+
+    // "" while the device works; once it is lost or has refused a write for good, the message
+    // that tells the operator so. Nothing sent or awaited on such a link can succeed.
+    virtual std::string failure() const { return {}; }
 };
 
 // The PCI board link. Every call names the board (SelectedBoard).

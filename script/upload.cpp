@@ -2,7 +2,6 @@
 // file checksum and size the load command announces, the file date text, the block checksum.
 #include "script/script_engine.h"
 
-
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -29,9 +28,9 @@ constexpr int64_t kDrainMarginMs = 1000;
 constexpr int64_t kDrainMinimumMs = 900;
 // The driver's own transmit queue (a UART's 4 KiB buffer, a pseudo-terminal's larger one) still holds
 // earlier blocks when this one is put, and the output buffer only drains as that queue empties, in
-// jumps. The drain wait therefore allows for this much queued ahead of the block, and counts only time
-// in which nothing drained, so a slow but moving line never trips it while a dead one still does.
-constexpr int64_t kDriverQueueAllowance = 8192;
+// jumps. The drain wait therefore allows for what is queued ahead of the block at the port's rate, and
+// counts only time in which nothing drained, so a slow but moving line never trips it while a dead one
+// still does.
 // The longest a pass of the block drain waits for the output buffer before it looks again.
 constexpr int64_t kDrainPassMs = 1;
 
@@ -163,12 +162,12 @@ void ScriptEngine::UploadButtonClick() {
         PromptTimeout = kFirstPromptTicks;
         bool ok = SendCOMCmd_GetPrompt("\r");
         PromptTimeout = kRetryPromptTicks;
-        for (int i = 0; !ok && i < kPromptRetries; ++i) {
+        for (int i = 0; !ok && i < kPromptRetries && !linkFailed(); ++i) {
             waitMs(pci ? kPciPromptRetryMs : kSerialPromptRetryMs);
             ok = SendCOMCmd_GetPrompt("\r");
         }
         PromptTimeout = kNormalPromptTicks;
-        if (!ok) {
+        if (!ok && !linkFailed()) {
             showError("Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.");
             Cancelled = 1;
         }
@@ -202,13 +201,14 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
         }
         return;
     }
-    if (serial_ == nullptr) return;
+    if (serial_ == nullptr || linkFailed()) return;
 
     if (serial_->GetOutBuffFree() < length) {
         showError("Error! Communications Port Output Buffer Overflow. Cancel upload.");
         Cancelled = 1;
         return;
     }
+    const int ahead = serial_->DriverQueueAhead();
     armCommandTimer();
     const bool put = serial_->PutBlock(data, length);
     if (timerArmed_ && commandTimerDue()) {
@@ -216,6 +216,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
         return;
     }
     disarmCommandTimer();
+    if (!put && linkFailed()) return;
     if (!put) {
         std::string why = serial_->lastError();
         showError("Error! Writing to the serial port failed" + (why.empty() ? std::string() : ": " + why) +
@@ -224,13 +225,14 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
         return;
     }
 
-    const int64_t drainLimit = blockDrainLimitMs(length + kDriverQueueAllowance);
+    const int64_t drainLimit = blockDrainLimitMs(length + ahead);
     EngineClock::Mark start = clock_.now();
     // A link that knows its buffer is empty is not asked for the count, which may cost a wait of its own.
     auto stillQueued = [&](int64_t waitMicros) {
         return serial_->WaitOutBuffEmpty(waitMicros) ? 0 : serial_->GetOutBuffUsed();
     };
     for (int used = stillQueued(0), previous = used; used != 0; previous = used) {
+        if (linkFailed()) return;
         pump();
         // Woken as soon as the buffer empties; a full driver queue is waited out a pass at a time.
         used = stillQueued(clock_.realMicros(kDrainPassMs));
@@ -244,6 +246,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
     const int64_t ctsLimit = blockDrainLimitMs(length);
     start = clock_.now();
     while (!serial_->GetCTS()) {
+        if (linkFailed()) return;
         pump();
         clock_.sleepMs(1);
         if (clock_.limitPassed(start, ctsLimit + 1)) {
@@ -254,6 +257,20 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
     }
     // No output flush here: the block has left the output buffer but may still sit in the
     // driver's transmit queue, and purging that would cut bytes out of the upload.
+}
+
+// A transmit flush purges the driver's queue; bytes the unit must still get (the end of an image
+// at a low rate) are given their time on the line first, as long as they keep moving.
+void ScriptEngine::awaitDelivery() {
+    int used = serial_->GetOutBuffUsed();
+    EngineClock::Mark start = clock_.now();
+    for (int previous = used; used > 0 && !linkFailed(); previous = used) {
+        pump();
+        clock_.sleepMs(1);
+        used = serial_->GetOutBuffUsed();
+        if (used < previous) start = clock_.now();
+        if (clock_.limitPassed(start, blockDrainLimitMs(used) + 1)) return;
+    }
 }
 
 } // namespace brimwell::script

@@ -145,6 +145,7 @@ int32_t TQuavBaseDispatcher::InitPort(const std::string& deviceName, uint32_t ba
     s_->handlers.ResetDelivery();
     s_->stopThreads = false;
     s_->doneRequested = false;
+    s_->portError = 0;
     s_->deviceName = deviceName;
     lastOpenErrno_ = 0;
     lastOpenSystemErrno_ = 0;

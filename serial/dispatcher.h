@@ -107,6 +107,11 @@ class TQuavBaseDispatcher {
     uint32_t InBuffFree();
     uint32_t OutBuffUsed();
     uint32_t OutBuffFree();
+    // Bytes in the driver's own transmit queue behind the output ring, or -1 where the driver
+    // cannot tell (a pseudo-terminal's bytes wait in the peer's input instead).
+    virtual int32_t DriverOutQueue();
+    // How much the driver of this kind of device can hold ahead of the output ring.
+    virtual uint32_t DriverQueueSize() const;
     // Sleeps until the output ring is empty or maxMicros real microseconds have passed; true when
     // it is empty. Call with none of the port's locks held.
     bool WaitOutputEmpty(int64_t maxMicros);
@@ -174,6 +179,16 @@ class TQuavBaseDispatcher {
     using MainThreadSynchronizer = std::function<void(const std::function<void()>&)>;
     static void SetMainThreadSynchronizer(MainThreadSynchronizer synchronizer);
 
+    // ---- Port error ------------------------------------------------------------------------------
+    // 0 while the device works; once it is lost (hung up, unplugged, its peer gone) or refuses a
+    // write for good, the code of that failure, and from then on every byte operation fails with
+    // it at once. Cleared by the next open.
+    int32_t PortError() const;
+    // Called once per open, on the thread that found the failure, possibly with the port's locks
+    // held: the handler only hands the news on (posts it), it does not call back into the port.
+    using PortErrorHandler = std::function<void(int32_t code)>;
+    void SetPortErrorHandler(PortErrorHandler handler);
+
     // Bytes read from the device so far (for tests and benchmarks).
     uint64_t BytesReceived() const { return bytesReceived_.load(std::memory_order_relaxed); }
 
@@ -220,6 +235,10 @@ class TQuavBaseDispatcher {
     bool OutputPending();
     void ClearOutputRing(); // a transmit flush: the output side drops what it has not written
     bool InputFull();       // the device layer stops asking for received bytes
+
+    // Records the failure that ended the device (the first one counts), drops what the output
+    // ring still held, wakes every sleeper of this port and tells the port-error handler.
+    void ReportPortError(int32_t code);
 
     void SetRingFlag();
     bool StopThreadsRequested() const;

@@ -131,4 +131,9 @@ inline constexpr uint16_t sfReceiveFlow = 2;
 // How many user data pointers a port keeps (SetDataPointer index 1..kMaxDataPointers).
 inline constexpr uint32_t kMaxDataPointers = 10;
 
+// Transmit buffers of the device kinds: a UART driver's queue, and what a pseudo-terminal takes
+// before a writer waits (its peer's input, measured at 10 to 14 KiB).
+inline constexpr uint32_t kUartQueueSize = 4096;
+inline constexpr uint32_t kPtyQueueSize = 16384;
+
 } // namespace brimwell

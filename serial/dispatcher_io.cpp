@@ -36,7 +36,7 @@ void TQuavBaseDispatcher::receive() {
     uint32_t got = 0;
     {
         Lock in(s_->inputLock);
-        if (!s_->in.allocated() || s_->in.full()) return;
+        if (!s_->in.allocated() || s_->in.full() || s_->portError.load() != 0) return;
         TComStat status;
         GetComError(status);
         if (status.InQue == 0) return;
@@ -134,7 +134,8 @@ int32_t TQuavBaseDispatcher::GetBlock(void* buffer, uint32_t n) {
 // Takes the main lock (the partial matches of the data triggers) under the input lock.
 int32_t TQuavBaseDispatcher::FlushInBuffer() {
     Lock in(s_->inputLock);
-    const int32_t r = s_->open.load() ? PurgeCom(kFlushReceive) : 0;
+    const int32_t failed = s_->portError.load();
+    const int32_t r = failed != 0 ? failed : s_->open.load() ? PurgeCom(kFlushReceive) : 0;
     Lock guard(s_->mainLock);
     if (s_->availMode) {
         // The notification under way removes everything when it ends.
@@ -170,6 +171,7 @@ int32_t TQuavBaseDispatcher::PutString(std::string_view s) {
 int32_t TQuavBaseDispatcher::PutBlock(const void* buffer, uint32_t n) {
     if (n == 0) return 0;
     if (!s_->open.load()) return secCommNotOpen;
+    if (const int32_t failed = s_->portError.load(); failed != 0) return failed;
     {
         // The device's error bits are not read here: the dispatcher thread gathers them at least
         // every 50 ms, and a put costs no device call. (Neither does a put ever clear errors that
@@ -206,6 +208,14 @@ void TQuavBaseDispatcher::BufferSizes(uint32_t& receiveSize, uint32_t& transmitS
 
 uint32_t TQuavBaseDispatcher::TryWriteDirect(const uint8_t*, uint32_t) {
     return 0;
+}
+
+int32_t TQuavBaseDispatcher::DriverOutQueue() {
+    return -1;
+}
+
+uint32_t TQuavBaseDispatcher::DriverQueueSize() const {
+    return kUartQueueSize;
 }
 
 bool TQuavBaseDispatcher::OutputPending() {
@@ -250,7 +260,9 @@ void TQuavBaseDispatcher::signalOutputEmpty() {
     s_->outEmptyCv.notify_all();
 }
 
+// A failed device drained nothing: its emptied ring does not count as delivered.
 bool TQuavBaseDispatcher::WaitOutputEmpty(int64_t maxMicros) {
+    if (s_->portError.load() != 0) return false;
     if (OutBuffUsed() == 0) return true;
     if (maxMicros <= 0) return false;
     const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(maxMicros);
@@ -259,14 +271,17 @@ bool TQuavBaseDispatcher::WaitOutputEmpty(int64_t maxMicros) {
     bool empty = OutBuffUsed() == 0;
     if (!empty) {
         std::unique_lock<std::mutex> lock(s_->outEmptyMutex);
-        s_->outEmptyCv.wait_until(lock, until,
-                                  [&] { return s_->outEmptied.load() != seen || !s_->open.load(); });
+        s_->outEmptyCv.wait_until(lock, until, [&] {
+            return s_->outEmptied.load() != seen || !s_->open.load() || s_->portError.load() != 0;
+        });
     }
     s_->outEmptyWaiters.fetch_sub(1);
-    return empty || OutBuffUsed() == 0;
+    return (empty || OutBuffUsed() == 0) && s_->portError.load() == 0;
 }
 
 int32_t TQuavBaseDispatcher::FlushOutBuffer() {
+    // The output side of a failed device has stopped and holds nothing.
+    if (const int32_t failed = s_->portError.load(); failed != 0) return failed;
     AbortOutput();
     ClearOutputRing();
     return s_->open.load() ? PurgeCom(kFlushTransmit) : 0;

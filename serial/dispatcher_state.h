@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -71,6 +72,11 @@ struct DispatcherState {
     std::condition_variable outEmptyCv;
     std::atomic<uint64_t> outEmptied{0};
     std::atomic<int> outEmptyWaiters{0};
+
+    // The failure that ended the device (0: none), and who hears of it.
+    std::atomic<int32_t> portError{0};
+    std::mutex portErrorMutex; // a leaf: guards the handler
+    std::function<void(int32_t)> portErrorHandler;
 
     // Triggers (main lock) and their consumers (their own lock).
     std::atomic<bool> busy{false}; // held by a caller through SetEventBusy

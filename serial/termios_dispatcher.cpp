@@ -16,6 +16,8 @@
 #include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -139,6 +141,9 @@ int TQuavTermiosDispatcher::OpenDevice(const std::string& name) {
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) return fail(errno);
 
+    // Unix98 pseudo-terminal slaves have the majors 136 to 143.
+    struct stat st {};
+    pseudoTerminal_ = ::fstat(fd, &st) == 0 && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
     int lines = 0;
     modemLinesReported_ = ::ioctl(fd, TIOCMGET, &lines) == 0 || !noModemLines(errno);
     serial_icounter_struct ic{};
@@ -285,9 +290,11 @@ uint32_t TQuavTermiosDispatcher::ReadComError(TComStat& status) {
     SharedLock device(deviceLock_);
     status = TComStat{};
     if (fd_ < 0) return 0;
-    int queued = 0;
+    int queued = -1;
+    if (::ioctl(fd_, FIONREAD, &queued) != 0 && DeviceFailed(errno)) return 0;
+    status.InQue = queued > 0 ? static_cast<uint32_t>(queued) : 0;
     // Where the driver cannot count its queue, a read is simply tried for the free space.
-    status.InQue = ::ioctl(fd_, FIONREAD, &queued) == 0 ? static_cast<uint32_t>(queued) : kInputBufferSize;
+    if (queued < 0) status.InQue = kInputBufferSize;
 
     uint32_t errors = 0;
     if (icountSupported_.load()) {
@@ -318,7 +325,10 @@ uint8_t TQuavTermiosDispatcher::GetComModemStatus() {
     if (!modemLinesReported_.load()) return tiedHigh;
     int lines = 0;
     if (::ioctl(fd_, TIOCMGET, &lines) != 0) {
-        if (noModemLines(errno)) modemLinesReported_ = false;
+        const int err = errno;
+        // A device that is gone has no lines on: reading them as on would hide the loss.
+        if (DeviceFailed(err)) return 0;
+        if (noModemLines(err)) modemLinesReported_ = false;
         return tiedHigh;
     }
     uint8_t ms = 0;
@@ -375,6 +385,18 @@ int32_t TQuavTermiosDispatcher::PurgeCom(int direction) {
         if (::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued == 0) return 0;
     }
     return ::tcflush(fd_, direction == kFlushReceive ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : -errno;
+}
+
+int32_t TQuavTermiosDispatcher::DriverOutQueue() {
+    if (pseudoTerminal_.load()) return -1;
+    SharedLock device(deviceLock_);
+    int queued = 0;
+    if (fd_ < 0 || ::ioctl(fd_, TIOCOUTQ, &queued) != 0) return -1;
+    return queued;
+}
+
+uint32_t TQuavTermiosDispatcher::DriverQueueSize() const {
+    return pseudoTerminal_.load() ? kPtyQueueSize : kUartQueueSize;
 }
 
 // ---- The modem watch --------------------------------------------------------------------------

@@ -42,6 +42,9 @@ class TQuavTermiosDispatcher : public TQuavThreadEngine {
     // device cannot report its lines or refuses the wait, and the periodic pass polls them instead.
     bool ModemWatchActive() const { return modemWatchActive_.load(); }
 
+    int32_t DriverOutQueue() override;
+    uint32_t DriverQueueSize() const override;
+
   protected:
     int OpenDevice(const std::string& name) override;
     void ReleaseDevice(int fd) override;
@@ -60,6 +63,7 @@ class TQuavTermiosDispatcher : public TQuavThreadEngine {
     void modemWatchBody(const std::atomic<bool>& stop);
 
     std::atomic<bool> modemLinesReported_{true};
+    std::atomic<bool> pseudoTerminal_{false};
     std::atomic<bool> icountSupported_{true};
     // Shadow of the configuration parts termios cannot hold (limits, DTR/DSR handshake fields).
     std::mutex stateMutex_; // shadow_ and icount_ (a leaf lock)

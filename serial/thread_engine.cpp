@@ -20,6 +20,18 @@ namespace {
 
 using SharedLock = std::shared_lock<std::shared_mutex>;
 
+// How often a write the device refuses (for another reason than being full) is tried again after a
+// wait for room before the port reports the failure.
+constexpr int kWriteRefusals = 3;
+constexpr int kRefusalPauseMs = 100;
+
+// Errors by which a descriptor says its device went away for good: a hung-up tty (EIO), an
+// unplugged adapter (ENXIO, ENODEV), a peer that closed a connection.
+bool goneError(int err) {
+    return err == EIO || err == ENXIO || err == ENODEV || err == EPIPE || err == ECONNRESET ||
+           err == ENOTCONN || err == ESHUTDOWN;
+}
+
 } // namespace
 
 TQuavThreadEngine::~TQuavThreadEngine() {
@@ -31,6 +43,22 @@ void TQuavThreadEngine::ReleaseDevice(int) {}
 void TQuavThreadEngine::DeviceThreadsStarted() {}
 void TQuavThreadEngine::DeviceThreadsStopping() {}
 void TQuavThreadEngine::DeviceLost() {}
+
+bool TQuavThreadEngine::DeviceFailed(int err) {
+    if (!goneError(err)) return false;
+    lose();
+    return true;
+}
+
+// A lost device is the end of this open: the com and output threads leave their loops (the output
+// thread keeps answering aborts until the close), and every caller hears of it at once.
+void TQuavThreadEngine::lose() {
+    if (PortError() != 0) return;
+    DeviceLost();
+    ReportPortError(secCommNotOpen);
+    signalEventFd(wakeFd_);
+    signalEventFd(outReqFd_);
+}
 
 void TQuavThreadEngine::closeDescriptors() {
     {
@@ -85,6 +113,7 @@ int32_t TQuavThreadEngine::ReadCom(uint8_t* buffer, uint32_t n) {
     do {
         r = ::read(fd_, buffer, n);
     } while (r < 0 && errno == EINTR);
+    if (r < 0) DeviceFailed(errno);
     return r > 0 ? static_cast<int32_t>(r) : 0;
 }
 
@@ -96,6 +125,7 @@ uint32_t TQuavThreadEngine::TryWriteDirect(const uint8_t* buffer, uint32_t n) {
     do {
         w = ::write(fd_, buffer, n);
     } while (w < 0 && errno == EINTR);
+    // A refusal other than a full device is left to the output thread, which retries and decides.
     return w > 0 ? static_cast<uint32_t>(w) : 0;
 }
 
@@ -253,7 +283,7 @@ void TQuavThreadEngine::comThreadBody() {
         return fd_;
     }();
     bool backOff = false;
-    while (!StopThreadsRequested()) {
+    while (!StopThreadsRequested() && PortError() == 0) {
         // With the input ring full, the peer gone, or a device that reports readiness without
         // bytes to read, poll() would return at once for ever; the dispatcher's periodic pass
         // picks up from there instead.
@@ -269,10 +299,10 @@ void TQuavThreadEngine::comThreadBody() {
         }
         uint32_t events = 0;
         if (fds[1].revents & (POLLIN | POLLPRI)) events |= evRxChar;
-        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            backOff = true;
-            DeviceLost();
-        }
+        // A hang-up: what the device still holds is read by one more pass, then the device counts
+        // as lost (a hung-up tty or a closed peer never comes back on this descriptor).
+        const bool hungUp = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if (hungUp) events |= evRxChar;
         if (events == 0) continue;
         const uint64_t receivedBefore = BytesReceived();
         {
@@ -282,6 +312,10 @@ void TQuavThreadEngine::comThreadBody() {
             ready_ = false;
             eventCv_.notify_all();
             eventCv_.wait(lock, [this] { return ready_ || StopThreadsRequested(); });
+        }
+        if (hungUp) {
+            lose();
+            break;
         }
         if (BytesReceived() == receivedBefore && !InputFull()) backOff = true;
     }
@@ -316,6 +350,16 @@ void TQuavThreadEngine::outputThreadBody() {
     }();
     while (!StopThreadsRequested() && !DoneRequested()) {
         writerIdle_ = true;
+        if (PortError() != 0) {
+            // Nothing reaches a failed device; only aborts are still answered.
+            pollfd abort{outAbortFd_, POLLIN, 0};
+            if (::poll(&abort, 1, -1) > 0 && !StopThreadsRequested()) {
+                abortRequested_ = false;
+                drainEventFd(outAbortFd_);
+                acknowledgeOutput();
+            }
+            continue;
+        }
         // Bytes put between the last look at the ring and going idle found the thread busy
         // and did not wake it.
         if (OutputPending() && !abortRequested_.load()) {
@@ -353,14 +397,15 @@ void TQuavThreadEngine::writeLoop(int fd) {
         acknowledgeOutput();
         return true;
     };
-    auto waitForRoom = [&] {
+    auto waitForRoom = [&](int timeoutMs = -1) {
         pollfd fds[2] = {{outAbortFd_, POLLIN, 0}, {fd, POLLOUT, 0}};
-        ::poll(fds, 2, -1);
+        ::poll(fds, timeoutMs < 0 ? 2 : 1, timeoutMs);
         // A signal whose abort was already served would wake every poll from now on.
         if ((fds[0].revents & POLLIN) && !abortRequested_.load()) drainEventFd(outAbortFd_);
     };
+    int refusals = 0;
     for (;;) {
-        if (aborted()) return;
+        if (aborted() || PortError() != 0) return;
         ByteRing::Span first, second;
         if (!TakeOutputPieces(first, second)) return;
         iovec iov[2] = {{first.data, first.length}, {second.data, second.length}};
@@ -376,10 +421,19 @@ void TQuavThreadEngine::writeLoop(int fd) {
         if (w < 0 && errno == EINTR) continue;
         if (w < 0 && errno == EAGAIN) {
             waitForRoom();
+            refusals = 0;
             continue;
         }
-        // The device refused the bytes (a hung-up line): they are dropped, not retried for ever.
-        AdvanceOutput(offered);
+        // A device that is gone, or that refuses the bytes again after waits for room, ends the
+        // port with an error: the bytes are neither dropped in silence nor retried for ever.
+        const int err = w < 0 ? errno : EIO;
+        if (DeviceFailed(err)) return;
+        if (++refusals > kWriteRefusals) {
+            ReportPortError(secDeviceWrite);
+            return;
+        }
+        // Such a device may well report room all along: the pause is a real one.
+        waitForRoom(kRefusalPauseMs);
     }
 }
 

@@ -55,6 +55,10 @@ class TQuavThreadEngine : public TQuavBaseDispatcher {
     // engine then stops watching it until the next period; a layer may report the loss upward.
     virtual void DeviceLost();
 
+    // True when err says the device is gone (hung up, unplugged, its peer closed); the port error
+    // is then reported and the threads stop using the descriptor.
+    bool DeviceFailed(int err);
+
     // Hands device events (ev... bits) found by a layer's own watcher to the dispatcher thread.
     void PostDeviceEvents(uint32_t events);
 
@@ -83,6 +87,7 @@ class TQuavThreadEngine : public TQuavBaseDispatcher {
     void dispatcherThreadBody();
     void outputThreadBody();
     void writeLoop(int fd);
+    void lose();
     void acknowledgeOutput();
     void setReady();
     void closeDescriptors();

@@ -174,6 +174,7 @@ void TQuavCustomComPort::doOpen() {
     if (!created) RaiseQuavCode(secNullApi);
     created->SetDeviceLabel(ComName(comNumber_));
     dispatcher_ = std::move(created);
+    watchPortError();
 
     try {
         const std::string path = comDevicePath(comNumber_);

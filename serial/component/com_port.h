@@ -67,6 +67,7 @@ using TTriggerStatusEvent = std::function<void(TQuavComPort* CP, uint16_t Trigge
 using TTriggerTimerEvent = std::function<void(TQuavComPort* CP, uint16_t TriggerHandle)>;
 using TTriggerLineErrorEvent = std::function<void(TQuavComPort* CP, uint16_t Error, bool LineBreak)>;
 using TWaitCharEvent = std::function<void(TQuavComPort* CP, char C)>;
+using TPortErrorEvent = std::function<void(TQuavComPort* CP, int32_t Code)>;
 using TPortCallback = std::function<void(TQuavComPort* CP, bool Opening)>;
 using TPortCallbackEx = std::function<void(TQuavComPort* CP, TQuavCallbackType CallbackType)>;
 // Creates the dispatcher in place of the built-in choice.
@@ -196,7 +197,22 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     const TWaitCharEvent& OnWaitChar() const { return onWaitChar_; }
     void SetOnWaitChar(TWaitCharEvent e) { onWaitChar_ = std::move(e); }
 
+    // Raised on the UI thread when the open device is lost or refuses a write for good; the port
+    // stays open (every byte operation now fails) until the handler or its caller closes it.
+    const TPortErrorEvent& OnPortError() const { return onPortError_; }
+    void SetOnPortError(TPortErrorEvent e) { onPortError_ = std::move(e); }
+
     // ---- Unpublished state -------------------------------------------------------------------
+    // 0, or the code of the failure that ended the open device (see OnPortError).
+    int32_t PortError() const;
+    // What the driver may hold ahead of bytes put now: its transmit queue where it reports one,
+    // else the buffer size of the device kind.
+    uint32_t DriverQueueAhead();
+    // The device path of the open port ("" when closed).
+    std::string DevicePath() const;
+    // For the operator: "The connection to COM1 (/dev/ttyUSB0) was lost." after a loss, the
+    // failure's own text after a refused write, "" while the device works.
+    std::string PortErrorText() const;
     TPortState PortState() const { return state_; }
     TQuavThreadBoost ThreadBoost() const { return threadBoost_; }
     void SetThreadBoost(TQuavThreadBoost boost);
@@ -330,6 +346,10 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     void setTraceState(TTraceLogState& state, TTraceLogState wanted);
     void controlRecorder(TTraceLogState& state, TTraceLogState wanted, bool onlyWhenOn = false);
     bool anyTriggerHandler() const;
+    // Hears the dispatcher's port error and raises OnPortError on the UI thread.
+    void watchPortError();
+    // Raises the port error, if any, as its exception.
+    void checkPortError() const;
 
     TDeviceLayer deviceLayer_ = dlWin32;
     uint16_t comNumber_ = 0;
@@ -374,6 +394,7 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     TTriggerLineErrorEvent onTriggerLineError_;
     TNotifyEvent onTriggerModemStatus_, onTriggerOutbuffFree_, onTriggerOutbuffUsed_, onTriggerOutSent_;
     TWaitCharEvent onWaitChar_;
+    TPortErrorEvent onPortError_;
 
     TPortState state_ = psClosed;
     std::unique_ptr<TQuavBaseDispatcher> dispatcher_;

@@ -2,6 +2,8 @@
 // and log controls, each a call of the dispatcher whose failure is raised.
 #include "serial/component/com_port.h"
 
+#include <algorithm>
+
 #include <thread>
 
 #include "serial/component/pending_events.h"
@@ -65,16 +67,23 @@ void TQuavCustomComPort::FlushOutBuffer() {
     check(requireDispatcher()->FlushOutBuffer());
 }
 
+// The driver's transmit queue counts too: those bytes are not on the line yet either.
 uint16_t TQuavCustomComPort::GetOutBuffUsed() {
-    return state_ == psOpen && dispatcher_ ? uint16_t(dispatcher_->OutBuffUsed()) : 0;
+    checkPortError();
+    if (state_ != psOpen || !dispatcher_) return 0;
+    const int64_t used = int64_t(dispatcher_->OutBuffUsed()) + std::max(0, dispatcher_->DriverOutQueue());
+    return uint16_t(std::min<int64_t>(used, 0xFFFF));
 }
 
 bool TQuavCustomComPort::WaitOutBuffEmpty(uint32_t maxMicros) {
     if (state_ != psOpen || !dispatcher_) return true;
-    return dispatcher_->WaitOutputEmpty(maxMicros);
+    const bool empty = dispatcher_->WaitOutputEmpty(maxMicros);
+    checkPortError();
+    return empty;
 }
 
 uint16_t TQuavCustomComPort::GetOutBuffFree() {
+    checkPortError();
     return state_ == psOpen && dispatcher_ ? uint16_t(dispatcher_->OutBuffFree()) : outSize_;
 }
 

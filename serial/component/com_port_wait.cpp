@@ -131,6 +131,8 @@ TQuavCustomComPort::waitForAlternatives(const std::vector<std::string_view>& alt
                 }
             }
         }
+        // What arrived before a device was lost is still examined; after that nothing can come.
+        if (!took && d->PortError() != 0) return WaitEnd::Closed;
         const bool expired = timer->expired();
         if (!took && !expired) sleeper.sleep(sliceMicros, yield);
         if (yield) {

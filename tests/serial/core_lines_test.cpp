@@ -3,6 +3,10 @@
 // hold flags on top of what the device says.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -201,6 +205,56 @@ INSTANTIATE_TEST_SUITE_P(Holds, SoftFlowTest,
                          ::testing::Values(SoftHoldCase{0, fcOn + 1}, SoftHoldCase{csXoffSent, fcXInHold + 1},
                                            SoftHoldCase{csXoffHold, fcXOutHold + 1},
                                            SoftHoldCase{csXoffSent | csXoffHold, fcXBothHold + 1}));
+
+// A line that goes away: the far end closes (a killed simulator) or the tty is hung up, as an
+// unplugged USB adapter does. Either is a port error within a generous 1 s, the com thread ends, and every
+// further byte operation fails at once.
+struct LossCase {
+    const char* name;
+    void (*lose)(PtyPair& pty);
+};
+
+class DeviceLossTest : public ::testing::TestWithParam<LossCase> {};
+
+TEST_P(DeviceLossTest, IsAPortErrorAndEveryFurtherOperationFailsAtOnce) {
+    PortOnPty p;
+    ASSERT_EQ(p.openResult, 0);
+    std::atomic<int> told{0};
+    std::atomic<int32_t> toldCode{0};
+    p.port->SetPortErrorHandler([&](int32_t code) {
+        ++told;
+        toldCode = code;
+    });
+    ASSERT_EQ(p.port->PutString("before"), 0);
+    ASSERT_EQ(p.pty.read(6, 3000), "before");
+    GetParam().lose(p.pty);
+    ASSERT_TRUE(waitFor([&] { return p.port->PortError() != 0; }, 1000));
+    EXPECT_EQ(p.port->PortError(), secCommNotOpen);
+    EXPECT_TRUE(waitFor([&] { return told.load() == 1; }, 1000));
+    EXPECT_EQ(toldCode.load(), secCommNotOpen);
+    // The com thread is gone; the dispatcher and output threads only idle until the close.
+    EXPECT_TRUE(waitFor([&] { return p.port->RunningThreads() == 2; }, 1000));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(p.port->PutString("after"), secCommNotOpen);
+    EXPECT_FALSE(p.port->WaitOutputEmpty(5'000'000));
+    EXPECT_EQ(p.port->FlushOutBuffer(), secCommNotOpen);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000));
+    EXPECT_EQ(told.load(), 1);
+    p.port->DonePort();
+    EXPECT_EQ(p.port->RunningThreads(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, DeviceLossTest,
+                         ::testing::Values(LossCase{"FarEndClosed", [](PtyPair& pty) { pty.closeMaster(); }},
+                                           LossCase{"HungUp",
+                                                    [](PtyPair& pty) {
+                                                        const int fd = ::open(pty.slavePath().c_str(),
+                                                                              O_RDWR | O_NOCTTY);
+                                                        ASSERT_GE(fd, 0);
+                                                        EXPECT_EQ(::ioctl(fd, TIOCVHANGUP), 0);
+                                                        ::close(fd);
+                                                    }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace brimwell::test

@@ -1,0 +1,34 @@
+// The port error: a device that went away or refused a write for good ends the port's work at
+// once, instead of leaving every caller to wait out its own limit on a device that cannot answer.
+#include <unistd.h>
+
+#include "serial/dispatcher.h"
+#include "serial/dispatcher_state.h"
+#include "serial/event_fd.h"
+
+namespace brimwell {
+
+int32_t TQuavBaseDispatcher::PortError() const {
+    return s_->portError.load();
+}
+
+void TQuavBaseDispatcher::SetPortErrorHandler(PortErrorHandler handler) {
+    std::lock_guard<std::mutex> g(s_->portErrorMutex);
+    s_->portErrorHandler = std::move(handler);
+}
+
+void TQuavBaseDispatcher::ReportPortError(int32_t code) {
+    int32_t none = 0;
+    if (code >= 0 || !s_->portError.compare_exchange_strong(none, code)) return;
+    // Bytes that can no longer reach the device are not left to look like a slow line.
+    ClearOutputRing();
+    if (s_->inputWaiters.load() > 0) signalEventFd(s_->inputEventFd.load());
+    PortErrorHandler handler;
+    {
+        std::lock_guard<std::mutex> g(s_->portErrorMutex);
+        handler = s_->portErrorHandler;
+    }
+    if (handler) handler(code);
+}
+
+} // namespace brimwell
