@@ -10,6 +10,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "serial/net_endpoint.h"
+
 namespace brimwell::script {
 namespace {
 
@@ -50,8 +52,8 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
     switch (number) {
     case 1: {
         const std::string trimmed = skipSpaces(value);
-        if (!trimmed.empty() && trimmed[0] == '/') {
-            s.DefaultComDevice = trimmed;
+        if (!trimmed.empty() && (trimmed[0] == '/' || isNetworkPortName(trimmed))) {
+            s.DefaultComDevice = trimmed.substr(0, trimmed.find_last_not_of(" \t\r") + 1);
             break;
         }
         // "PCI:3" is the PCI link, not COM3.

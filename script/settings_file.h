@@ -17,8 +17,8 @@ struct LoaderSettings {
 
     // 1: port number (0 = none configured; both COM1 and COM2 are searched).
     int DefaultComPort = 0;
-    // 1, Linux extension: a value starting with "/" names the device itself (DefaultComPort
-    // then keeps its previous value). Empty when not given.
+    // 1, Linux extension: a value starting with "/", "socket://" or "rfc2217://" names the device
+    // itself (DefaultComPort then keeps its previous value). Empty when not given.
     std::string DefaultComDevice;
     std::string PciPort; // setting 1 names the PCI link ("PCI" or "PCI:N"), never a COM number
 

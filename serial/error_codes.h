@@ -78,4 +78,17 @@ inline constexpr int32_t secNoMoreTriggers = -5001;
 inline constexpr int32_t secTriggerTooLong = -5002;
 inline constexpr int32_t secBadTriggerHandle = -5003;
 
+// Network ports (socket:// and rfc2217://): the socket layer's group, numbered as the classic
+// socket error numbers.
+inline constexpr int32_t secSocketBadAddress = -10022;
+inline constexpr int32_t secSocketNoComPortOption = -10043;
+inline constexpr int32_t secSocketNetUnreachable = -10051;
+inline constexpr int32_t secSocketConnectionLost = -10054;
+inline constexpr int32_t secSocketTimedOut = -10060;
+inline constexpr int32_t secSocketRefused = -10061;
+inline constexpr int32_t secSocketHostUnreachable = -10065;
+inline constexpr int32_t secSocketHostNotFound = -11001;
+inline constexpr int32_t kFirstSocketCode = -9001;
+inline constexpr int32_t kLastSocketCode = -11004;
+
 } // namespace brimwell

@@ -71,6 +71,15 @@ constexpr ErrorMessageEntry kTable[] = {
     {-5001, "secNoMoreTriggers", "No more trigger slots"},
     {-5002, "secTriggerTooLong", "Data trigger too long"},
     {-5003, "secBadTriggerHandle", "Bad trigger handle"},
+    {-10022, "secSocketBadAddress",
+     "Invalid network port name: expected socket://HOST:PORT or rfc2217://HOST:PORT"},
+    {-10043, "secSocketNoComPortOption", "The server does not offer RFC 2217 serial port control"},
+    {-10051, "secSocketNetUnreachable", "Network is unreachable"},
+    {-10054, "secSocketConnectionLost", "Connection to the serial server lost"},
+    {-10060, "secSocketTimedOut", "Connection to the serial server timed out"},
+    {-10061, "secSocketRefused", "Connection refused: no serial server listening at that address"},
+    {-10065, "secSocketHostUnreachable", "Host is unreachable"},
+    {-11001, "secSocketHostNotFound", "Host not found"},
 };
 
 constexpr bool sortedByMagnitude() {

@@ -60,6 +60,10 @@ void TQuavThreadEngine::lose() {
     signalEventFd(outReqFd_);
 }
 
+ssize_t TQuavThreadEngine::WriteDevice(int fd, const iovec* iov, int count) {
+    return ::writev(fd, iov, count);
+}
+
 void TQuavThreadEngine::closeDescriptors() {
     {
         std::unique_lock<std::shared_mutex> device(deviceLock_);
@@ -121,9 +125,10 @@ uint32_t TQuavThreadEngine::TryWriteDirect(const uint8_t* buffer, uint32_t n) {
     if (!writerIdle_.load() || abortRequested_.load() || StopThreadsRequested()) return 0;
     SharedLock device(deviceLock_);
     if (fd_ < 0) return 0;
+    const iovec iov{const_cast<uint8_t*>(buffer), n};
     ssize_t w;
     do {
-        w = ::write(fd_, buffer, n);
+        w = WriteDevice(fd_, &iov, 1);
     } while (w < 0 && errno == EINTR);
     // A refusal other than a full device is left to the output thread, which retries and decides.
     return w > 0 ? static_cast<uint32_t>(w) : 0;
@@ -410,7 +415,7 @@ void TQuavThreadEngine::writeLoop(int fd) {
         if (!TakeOutputPieces(first, second)) return;
         iovec iov[2] = {{first.data, first.length}, {second.data, second.length}};
         const uint32_t offered = first.length + second.length;
-        const ssize_t w = ::writev(fd, iov, second.length > 0 ? 2 : 1);
+        const ssize_t w = WriteDevice(fd, iov, second.length > 0 ? 2 : 1);
         if (w > 0) {
             AdvanceOutput(static_cast<uint32_t>(w));
             // A short write means the device is full: the next write would only be refused, so

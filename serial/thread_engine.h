@@ -18,6 +18,8 @@
 #include <string>
 #include <thread>
 
+#include <sys/uio.h>
+
 #include "serial/dispatcher.h"
 
 namespace brimwell {
@@ -58,6 +60,10 @@ class TQuavThreadEngine : public TQuavBaseDispatcher {
     // True when err says the device is gone (hung up, unplugged, its peer closed); the port error
     // is then reported and the threads stop using the descriptor.
     bool DeviceFailed(int err);
+
+    // Writes bytes to the descriptor (writev semantics: the count taken, or -1 with errno). A layer
+    // whose wire format differs from the bytes (Telnet escaping) frames them here.
+    virtual ssize_t WriteDevice(int fd, const iovec* iov, int count);
 
     // Hands device events (ev... bits) found by a layer's own watcher to the dispatcher thread.
     void PostDeviceEvents(uint32_t events);

@@ -11,6 +11,8 @@
 #include "script/script_engine.h"
 #include "script/settings_file.h"
 #include "serial/component/com_port.h"
+#include "serial/net_endpoint.h"
+#include "serial/port_names.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -256,9 +258,15 @@ int runMain(int argc, char** argv) {
         if (chosen == 0) return setupError(error);
         if (const std::string reserved = reservedComMapping(chosen); !reserved.empty())
             return setupError(reserved);
+        // A serial server that refuses or cannot be reached is the line being down, as an absent
+        // unit is: the run failed. A device that cannot be opened is the set-up's fault.
+        const bool network = parseNetEndpoint(comDevicePath(chosen)).has_value();
         if (!setup.open(chosen, error,
-                        "; check the device name and the connection, or name another port with --port"))
-            return setupError(error);
+                        network ? "; check that the serial server runs and is reachable"
+                                : "; check the device name and the connection, or name another port with --port")) {
+            const int code = setupError(error);
+            return network ? kExitFailed : code;
+        }
     } else {
         uint16_t configured = 0;
         if (!settings.DefaultComDevice.empty()) {

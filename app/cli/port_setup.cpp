@@ -3,6 +3,7 @@
 
 #include "app/device_info.h"
 #include "app/port_probe.h"
+#include "serial/net_endpoint.h"
 #include "serial/port_names.h"
 
 #include <cerrno>
@@ -19,6 +20,8 @@ namespace {
 // would not).
 std::string deviceProblem(const std::string& path) {
     if (path.empty()) return "no device is configured for this port number";
+    // A network port has no device to try; connecting is the open itself.
+    if (isNetworkPortName(path)) return {};
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
@@ -82,7 +85,8 @@ bool PortSetup::open(uint16_t n, std::string& error, const std::string& advice) 
 bool PortSetup::check_com(uint16_t n) {
     // The availability test: a port whose device does not exist is skipped without a word.
     struct stat st {};
-    if (::stat(comDevicePath(n).c_str(), &st) != 0) return false;
+    const std::string path = comDevicePath(n);
+    if (!isNetworkPortName(path) && ::stat(path.c_str(), &st) != 0) return false;
     const ProbeResult probe = probeComPort(port_, engine_, n, stopped_);
     switch (probe.outcome) {
     case ProbeOutcome::OpenFailed:

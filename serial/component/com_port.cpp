@@ -16,6 +16,7 @@
 #include "serial/component/main_thread_call.h"
 #include "serial/component/pending_events.h"
 #include "serial/component/port_message.h"
+#include "serial/device_layers.h"
 #include "serial/event_timer.h"
 #include "serial/exception_report.h"
 #include "serial/termios_dispatcher.h"
@@ -170,7 +171,7 @@ void TQuavCustomComPort::doOpen() {
     else if (deviceLayer_ != dlWin32 || tapiMode_ == tmOn)
         RaiseQuavCode(secNullApi);
     else
-        created = std::make_unique<TQuavWin32Dispatcher>(this);
+        created = makeDeviceLayer(comDevicePath(comNumber_), this);
     if (!created) RaiseQuavCode(secNullApi);
     created->SetDeviceLabel(ComName(comNumber_));
     dispatcher_ = std::move(created);

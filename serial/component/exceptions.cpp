@@ -32,6 +32,7 @@ void RaiseQuavCode(int32_t code) {
         if (code == secOutOfMemory) throw std::bad_alloc();
         throw EInOutError(QuavLoadStr(-code), -code);
     }
+    if (code <= kFirstSocketCode && code >= kLastSocketCode) raiseAs<ESocket>(code);
     switch (code) {
     case secBadArgument:
         raiseAs<EBadArgument>(code);

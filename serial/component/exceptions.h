@@ -59,6 +59,8 @@ BRIMWELL_QUAV_EXCEPTION(EFax, EQuavException)
 BRIMWELL_QUAV_EXCEPTION(ETapi, EQuavException)
 BRIMWELL_QUAV_EXCEPTION(ERas, EQuavException)
 BRIMWELL_QUAV_EXCEPTION(EQuavTerminal, EQuavException)
+// Network ports: the socket layer's codes, each with its own message.
+BRIMWELL_QUAV_EXCEPTION(ESocket, EQuavException)
 BRIMWELL_QUAV_EXCEPTION(EXML, EQuavException)
 BRIMWELL_QUAV_EXCEPTION(EStateMachine, EQuavException)
 

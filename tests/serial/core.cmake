@@ -11,3 +11,9 @@ brimwell_add_test(serial_trigger_table_tests serial
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/trigger_table_test.cpp
   LIBS brimwell_serial_core)
 add_dependencies(serial_tests serial_trigger_table_tests)
+
+# The network device layers through a real ser2net.
+brimwell_add_test(serial_net_port_tests serial
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/net_port_test.cpp
+  LIBS brimwell_serial_core brimwell_test_support)
+add_dependencies(serial_tests serial_net_port_tests)

@@ -1,0 +1,384 @@
+// The RFC 2217 device layer.
+//
+// ser2net in front of a pseudo-terminal (and some servers in front of three-wire adapters) reports
+// a modem state of 0 without change bits: it cannot read the lines. Such a report leaves CTS, DSR
+// and DCD on, as a pty does here; a report with a change bit or a line on is taken as real.
+// Flow-control suspend and resume from the server are not acted on: the TCP window already holds
+// back a sender the server cannot keep up with.
+#include "serial/rfc2217_dispatcher.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "serial/error_codes.h"
+
+namespace brimwell {
+namespace {
+
+using namespace telnet;
+using SharedLock = std::shared_lock<std::shared_mutex>;
+
+constexpr uint8_t kModemLevels = 0xF0;
+constexpr uint8_t kModemChanges = 0x0F;
+constexpr uint8_t kTiedHigh = msCtsOn | msDsrOn | msDcdOn;
+// Line-state bits worth a notification: break and the receive errors.
+constexpr uint8_t kLineStateMask = kLineBreak | kLineFraming | kLineParity | kLineOverrun;
+constexpr uint8_t kAllModemState = 0xFF;
+
+bool agreedOption(uint8_t option) {
+    return option == kOptBinary || option == kOptSuppressGoAhead || option == kOptComPort;
+}
+
+uint8_t wireParity(uint8_t parity) {
+    switch (parity) {
+    case kParityOdd:
+        return 2;
+    case kParityEven:
+        return 3;
+    case kParityMark:
+        return 4;
+    case kParitySpace:
+        return 5;
+    default:
+        return 1;
+    }
+}
+
+uint8_t wireStopBits(uint8_t stopBits) {
+    return stopBits == kTwoStopBits ? 2 : stopBits == kOne5StopBits ? 3 : 1;
+}
+
+uint8_t wireFlow(uint32_t flags) {
+    if ((flags & dcbOutxCtsFlow) || (flags & dcbRtsControlMask) == dcbRtsControlHandshake)
+        return kControlHardware;
+    if (flags & (dcbOutX | dcbInX)) return kControlXonXoff;
+    return kControlNoFlow;
+}
+
+} // namespace
+
+TQuavRfc2217Dispatcher::TQuavRfc2217Dispatcher(void* owner)
+    : TQuavSocketDispatcher(owner),
+      decoder_({[this](uint8_t verb, uint8_t option) { onNegotiation(verb, option); },
+                [this](uint8_t option, const std::string& payload) { onSubnegotiation(option, payload); }}) {}
+
+TQuavRfc2217Dispatcher::~TQuavRfc2217Dispatcher() {
+    ShutdownForDestroy();
+}
+
+bool TQuavRfc2217Dispatcher::Connected(int fd) {
+    {
+        std::lock_guard<std::mutex> g(negotiationMutex_);
+        std::fill(std::begin(weWill_), std::end(weWill_), false);
+        std::fill(std::begin(weDo_), std::end(weDo_), false);
+        weWill_[kOptComPort] = weWill_[kOptBinary] = weWill_[kOptSuppressGoAhead] = true;
+        weDo_[kOptBinary] = weDo_[kOptSuppressGoAhead] = true;
+    }
+    {
+        std::lock_guard<std::mutex> g(writeMutex_);
+        iacOwed_ = headSent_ = false;
+        sentValid_ = false;
+    }
+    {
+        std::lock_guard<std::mutex> g(readMutex_);
+        decoder_.reset();
+        early_.clear();
+    }
+    comPortState_ = 0;
+    modemReported_ = false;
+    lineErrors_ = 0;
+    serverBaud_ = 0;
+    breakOn_ = false;
+    openingFd_ = fd;
+    auto fail = [&](int32_t code) {
+        openingFd_ = -1;
+        lastOpenErrno_ = -code;
+        return false;
+    };
+    // Binary both ways keeps CR NUL and the like out of the data; without suppress-go-ahead a
+    // strict server would wait for go-ahead signals.
+    const std::string hello = negotiation(kWill, kOptComPort) + negotiation(kDo, kOptBinary) +
+                              negotiation(kWill, kOptBinary) + negotiation(kDo, kOptSuppressGoAhead) +
+                              negotiation(kWill, kOptSuppressGoAhead);
+    if (!sendCommand(hello)) return fail(LostCode() != 0 ? LostCode() : secSocketTimedOut);
+
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kRfc2217NegotiationTimeoutMs);
+    uint8_t chunk[512];
+    while (comPortState_.load() == 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return fail(secSocketNoComPortOption);
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        const ssize_t r = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR))
+            return fail(r == 0 ? secSocketConnectionLost : socketCodeForErrno(errno));
+        if (r < 0) continue;
+        uint8_t data[sizeof chunk];
+        std::lock_guard<std::mutex> g(readMutex_);
+        const uint32_t n = decoder_.decode(chunk, static_cast<uint32_t>(r), data);
+        early_.append(reinterpret_cast<const char*>(data), n);
+    }
+    if (comPortState_.load() < 0) return fail(secSocketNoComPortOption);
+    sendComPort(kCpoSetModemStateMask, std::string(1, char(kAllModemState)));
+    sendComPort(kCpoSetLineStateMask, std::string(1, char(kLineStateMask)));
+    openingFd_ = -1;
+    return true;
+}
+
+void TQuavRfc2217Dispatcher::onNegotiation(uint8_t verb, uint8_t option) {
+    std::string reply;
+    {
+        std::lock_guard<std::mutex> g(negotiationMutex_);
+        switch (verb) {
+        case kDo:
+            if (option == kOptComPort) comPortState_ = 1;
+            if (!agreedOption(option))
+                reply = negotiation(kWont, option);
+            else if (!weWill_[option])
+                reply = negotiation(kWill, option);
+            if (agreedOption(option)) weWill_[option] = true;
+            break;
+        case kDont:
+            if (option == kOptComPort) comPortState_ = -1;
+            if (weWill_[option]) reply = negotiation(kWont, option);
+            weWill_[option] = false;
+            break;
+        case kWill:
+            // The server offers echo and the like; a serial line wants none of them.
+            if (option == kOptComPort || !agreedOption(option))
+                reply = negotiation(kDont, option);
+            else if (!weDo_[option])
+                reply = negotiation(kDo, option);
+            if (agreedOption(option) && option != kOptComPort) weDo_[option] = true;
+            break;
+        case kWont:
+            if (weDo_[option]) reply = negotiation(kDont, option);
+            weDo_[option] = false;
+            break;
+        default:
+            break;
+        }
+    }
+    if (!reply.empty()) sendCommand(reply);
+}
+
+void TQuavRfc2217Dispatcher::onSubnegotiation(uint8_t option, const std::string& payload) {
+    if (option != kOptComPort || payload.size() < 2) return;
+    const auto command = static_cast<uint8_t>(payload[0]);
+    const auto value = static_cast<uint8_t>(payload[1]);
+    switch (command) {
+    case kCpoServerOffset + kCpoSetBaudRate:
+        if (payload.size() >= 5) {
+            uint32_t baud = 0;
+            for (int i = 1; i <= 4; ++i)
+                baud = (baud << 8) | static_cast<uint8_t>(payload[i]);
+            serverBaud_ = baud;
+        }
+        break;
+    case kCpoServerOffset + kCpoNotifyLineState: {
+        uint32_t errors = 0;
+        if (value & kLineOverrun) errors |= ceOverrun;
+        if (value & kLineParity) errors |= ceRxParity;
+        if (value & kLineFraming) errors |= ceFrame;
+        if (value & kLineBreak) errors |= ceBreak;
+        if (errors == 0) break;
+        lineErrors_.fetch_or(errors);
+        PostDeviceEvents(((errors & ceBreak) ? evBreak : 0) | ((errors & ~ceBreak) ? evErr : 0));
+        break;
+    }
+    case kCpoServerOffset + kCpoNotifyModemState: {
+        if (!modemReported_.load() && value == 0) break; // a server that cannot read the lines
+        const uint8_t before = GetComModemStatus();
+        modemState_ = value;
+        modemReported_ = true;
+        const uint8_t moved = static_cast<uint8_t>((before ^ value) & kModemLevels);
+        uint32_t events = 0;
+        if ((value & 0x01) || (moved & msCtsOn)) events |= evCts;
+        if ((value & 0x02) || (moved & msDsrOn)) events |= evDsr;
+        if ((value & 0x08) || (moved & msDcdOn)) events |= evRlsd;
+        if ((value & 0x04) || (moved & msRingOn)) events |= evRing;
+        if (events != 0 || (value & kModemChanges)) PostDeviceEvents(events);
+        break;
+    }
+    default:
+        break; // answers to settings and mask changes: the values applied are not needed
+    }
+}
+
+ssize_t TQuavRfc2217Dispatcher::sendRaw(int fd, const void* data, std::size_t n) {
+    ssize_t w;
+    do {
+        w = ::send(fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (w < 0 && errno == EINTR);
+    if (w < 0 && errno != EAGAIN) {
+        const int err = errno;
+        ConnectionLost(socketCodeForErrno(err));
+        errno = err;
+    }
+    return w;
+}
+
+bool TQuavRfc2217Dispatcher::sendCommand(const std::string& bytes) {
+    SharedLock device(deviceLock_);
+    const int fd = fd_ >= 0 ? fd_ : openingFd_;
+    if (fd < 0 || LostCode() != 0) return false;
+    std::lock_guard<std::mutex> g(writeMutex_);
+    if (iacOwed_) {
+        // Completes the escaped 255 that a data write left half sent.
+        const char iac = char(kIac);
+        if (!SendAll(fd, &iac, 1, kRfc2217CommandTimeoutMs)) return false;
+        iacOwed_ = false;
+        headSent_ = true;
+    }
+    return SendAll(fd, bytes.data(), bytes.size(), kRfc2217CommandTimeoutMs);
+}
+
+bool TQuavRfc2217Dispatcher::sendComPort(uint8_t command, std::string_view value) {
+    return sendCommand(comPortCommand(command, value));
+}
+
+ssize_t TQuavRfc2217Dispatcher::WriteDevice(int fd, const iovec* iov, int count) {
+    std::lock_guard<std::mutex> g(writeMutex_);
+    src_.clear();
+    for (int i = 0; i < count; ++i) {
+        const auto* p = static_cast<const uint8_t*>(iov[i].iov_base);
+        src_.insert(src_.end(), p, p + iov[i].iov_len);
+    }
+    std::size_t taken = 0;
+    const bool headIsIac = !src_.empty() && src_[0] == kIac;
+    if (iacOwed_) {
+        // After a transmit flush the owed byte's own 255 may be gone; the pair is completed all
+        // the same, or the server would read the next byte as a command.
+        const uint8_t iac = kIac;
+        if (sendRaw(fd, &iac, 1) <= 0) return -1;
+        iacOwed_ = false;
+        taken = headIsIac ? 1 : 0;
+    } else if (headSent_) {
+        headSent_ = false;
+        taken = headIsIac ? 1 : 0;
+    }
+    wire_.clear();
+    appendEscaped(wire_,
+                  std::string_view(reinterpret_cast<const char*>(src_.data()) + taken, src_.size() - taken));
+    if (wire_.empty()) return static_cast<ssize_t>(taken);
+    const ssize_t w = sendRaw(fd, wire_.data(), wire_.size());
+    if (w < 0) {
+        if (taken > 0) return static_cast<ssize_t>(taken);
+        return -1;
+    }
+    std::size_t wireUsed = 0;
+    for (std::size_t i = taken; i < src_.size(); ++i) {
+        const std::size_t len = src_[i] == kIac ? 2 : 1;
+        if (wireUsed + len > static_cast<std::size_t>(w)) {
+            if (wireUsed < static_cast<std::size_t>(w)) iacOwed_ = true;
+            break;
+        }
+        wireUsed += len;
+        ++taken;
+    }
+    if (taken == 0) {
+        // Only half of an escaped 255 went out: the engine waits for room and comes back for it.
+        errno = EAGAIN;
+        return -1;
+    }
+    return static_cast<ssize_t>(taken);
+}
+
+int32_t TQuavRfc2217Dispatcher::ReadCom(uint8_t* buffer, uint32_t n) {
+    std::lock_guard<std::mutex> g(readMutex_);
+    uint32_t got = 0;
+    if (!early_.empty()) {
+        got = std::min<uint32_t>(n, static_cast<uint32_t>(early_.size()));
+        std::copy_n(early_.begin(), got, buffer);
+        early_.erase(0, got);
+    }
+    if (got == n) return static_cast<int32_t>(got);
+    raw_.resize(n - got);
+    const uint32_t r = ReceiveRaw(raw_.data(), n - got);
+    // Decoded data is never longer than the bytes it came in.
+    got += decoder_.decode(raw_.data(), r, buffer + got);
+    return static_cast<int32_t>(got);
+}
+
+uint32_t TQuavRfc2217Dispatcher::ReadComError(TComStat& status) {
+    TQuavSocketDispatcher::ReadComError(status);
+    {
+        std::lock_guard<std::mutex> g(readMutex_);
+        status.InQue += static_cast<uint32_t>(early_.size());
+    }
+    return lineErrors_.exchange(0);
+}
+
+uint8_t TQuavRfc2217Dispatcher::GetComModemStatus() {
+    return modemReported_.load() ? static_cast<uint8_t>(modemState_.load() & kModemLevels) : kTiedHigh;
+}
+
+int32_t TQuavRfc2217Dispatcher::SetComState(const TDeviceControlBlock& dcb) {
+    if (dcb.BaudRate == 0) return secBaudRate;
+    if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return secByteSize;
+    if (dcb.Parity > kParitySpace) return secBadArgument;
+    TDeviceControlBlock before;
+    bool known;
+    {
+        std::lock_guard<std::mutex> g(writeMutex_);
+        before = sent_;
+        known = sentValid_;
+    }
+    bool ok = true;
+    if (!known || before.BaudRate != dcb.BaudRate) {
+        const uint32_t b = dcb.BaudRate;
+        const char value[4] = {char(b >> 24), char(b >> 16), char(b >> 8), char(b)};
+        ok = ok && sendComPort(kCpoSetBaudRate, std::string_view(value, 4));
+    }
+    if (!known || before.ByteSize != dcb.ByteSize)
+        ok = ok && sendComPort(kCpoSetDataSize, std::string(1, char(dcb.ByteSize)));
+    if (!known || before.Parity != dcb.Parity)
+        ok = ok && sendComPort(kCpoSetParity, std::string(1, char(wireParity(dcb.Parity))));
+    if (!known || before.StopBits != dcb.StopBits)
+        ok = ok && sendComPort(kCpoSetStopSize, std::string(1, char(wireStopBits(dcb.StopBits))));
+    if (!known || wireFlow(before.Flags) != wireFlow(dcb.Flags)) ok = ok && sendControl(wireFlow(dcb.Flags));
+    if (!ok) return LostCode() != 0 ? LostCode() : secSocketTimedOut;
+    {
+        std::lock_guard<std::mutex> g(writeMutex_);
+        sent_ = dcb;
+        sentValid_ = true;
+    }
+    return TQuavSocketDispatcher::SetComState(dcb);
+}
+
+int32_t TQuavRfc2217Dispatcher::EscapeComFunction(int function) {
+    switch (function) {
+    case kSetRts:
+        return sendControl(kControlRtsOn) ? 0 : -1;
+    case kClrRts:
+        return sendControl(kControlRtsOff) ? 0 : -1;
+    case kSetDtr:
+        return sendControl(kControlDtrOn) ? 0 : -1;
+    case kClrDtr:
+        return sendControl(kControlDtrOff) ? 0 : -1;
+    default:
+        return -1;
+    }
+}
+
+void TQuavRfc2217Dispatcher::SetComBreak(bool on) {
+    if (breakOn_.exchange(on) != on) sendControl(on ? kControlBreakOn : kControlBreakOff);
+}
+
+// A receive purge asks the server to drop what it holds and drops what already arrived here
+// (decoding it, so that notifications among it still count). A transmit purge sends nothing.
+int32_t TQuavRfc2217Dispatcher::PurgeCom(int direction) {
+    if (direction != kFlushReceive) return 0;
+    if (!sendComPort(kCpoPurgeData, std::string(1, char(kPurgeReceive)))) return 0;
+    uint8_t discard[4096];
+    while (ReadCom(discard, sizeof discard) > 0) {
+    }
+    return 0;
+}
+
+} // namespace brimwell

@@ -1,0 +1,205 @@
+// The network device layers: Telnet framing and port names alone, then socket:// and rfc2217://
+// through a real ser2net in front of a pseudo-terminal whose far end the test plays.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "core_test_util.h"
+#include "serial/device_layers.h"
+#include "serial/error_codes.h"
+#include "serial/net_endpoint.h"
+#include "serial/socket_dispatcher.h"
+#include "serial/telnet_codec.h"
+#include "support/ser2net_server.h"
+#include "support/temp_dir.h"
+
+namespace brimwell::test {
+namespace {
+
+struct DecodeCase {
+    std::vector<std::string> chunks; // received in these pieces
+    std::string data;
+    std::string commands; // "VERB OPTION;" and "SB OPTION payload-bytes;"
+};
+
+TEST(TelnetDecoder, SplitsDataFromCommandsAcrossPieces) {
+    using namespace std::string_literals;
+    const std::string iac(1, char(255));
+    const std::vector<DecodeCase> cases = {
+        {{"ab" + iac + iac + "c"},
+         "ab\xff"
+         "c",
+         ""},
+        {{"a" + iac, iac + "b"},
+         "a\xff"
+         "b",
+         ""},
+        {{iac + "\xfd", ",x"}, "x", "253 44;"},
+        {{iac + "\xfa,e\x00\x01"s + iac + iac + "\x02" + iac, "\xf0z"}, "z", "SB 44 101 0 1 255 2;"},
+        {{iac + "\xf1q", iac + "\xfb\x01"}, "q", "251 1;"}, // NOP dropped, WILL ECHO passed on
+    };
+    for (const auto& c : cases) {
+        std::string commands;
+        telnet::Decoder d({[&](uint8_t verb, uint8_t opt) {
+                               commands += std::to_string(verb) + " " + std::to_string(opt) + ";";
+                           },
+                           [&](uint8_t opt, const std::string& p) {
+                               commands += "SB " + std::to_string(opt);
+                               for (char b : p)
+                                   commands += " " + std::to_string(uint8_t(b));
+                               commands += ";";
+                           }});
+        std::string data;
+        for (const auto& chunk : c.chunks) {
+            std::string out(chunk.size(), '\0');
+            out.resize(d.decode(reinterpret_cast<const uint8_t*>(chunk.data()), chunk.size(),
+                                reinterpret_cast<uint8_t*>(out.data())));
+            data += out;
+        }
+        EXPECT_EQ(data, c.data) << c.commands;
+        EXPECT_EQ(commands, c.commands);
+    }
+    std::string escaped;
+    telnet::appendEscaped(escaped, "\xff"
+                                   "a\xff");
+    EXPECT_EQ(escaped, "\xff\xff"
+                       "a\xff\xff");
+}
+
+TEST(NetPortNames, ParseHostAndPort) {
+    struct Row {
+        const char* name;
+        NetScheme scheme;
+        const char* host; // nullptr: refused
+        const char* port;
+    };
+    for (const Row& r : std::vector<Row>{{"rfc2217://unit7:2001", NetScheme::Rfc2217, "unit7", "2001"},
+                                         {"SOCKET://10.0.0.5:4001/", NetScheme::Socket, "10.0.0.5", "4001"},
+                                         {"rfc2217://[::1]:7000", NetScheme::Rfc2217, "::1", "7000"},
+                                         {"rfc2217://unit7", NetScheme::Rfc2217, nullptr, nullptr},
+                                         {"socket://:4001", NetScheme::Socket, nullptr, nullptr},
+                                         {"socket://::1:4001", NetScheme::Socket, nullptr, nullptr},
+                                         {"/dev/ttyUSB0", NetScheme::None, nullptr, nullptr}}) {
+        EXPECT_EQ(netSchemeOf(r.name), r.scheme) << r.name;
+        const auto e = parseNetEndpoint(r.name);
+        ASSERT_EQ(e.has_value(), r.host != nullptr) << r.name;
+        if (e) {
+            EXPECT_EQ(e->host + " " + e->port, std::string(r.host) + " " + r.port);
+        }
+    }
+}
+
+using Mode = Ser2netServer::Mode;
+
+// A network port opened through ser2net on a pty; the test plays the unit on the master side.
+struct NetPort {
+    explicit NetPort(Mode mode) {
+        EXPECT_TRUE(pty.ok() && pty.holdSlave());
+        EXPECT_TRUE(server.start(pty.slavePath(), mode, dir.file("")));
+        port = makeDeviceLayer(server.url(), nullptr);
+        openResult =
+            port->InitPort(server.url(), 38400, kParityNone, 8, kOneStopBit, 4096, 8192, ofDtrOn | ofRtsOn);
+    }
+    std::string receive(size_t n) {
+        std::string got;
+        waitFor(
+            [&] {
+                std::string piece(4096, '\0');
+                const int32_t r = port->GetBlock(piece.data(), std::min<uint32_t>(port->InBuffUsed(), 4096));
+                if (r > 0) got.append(piece, 0, r);
+                return got.size() >= n;
+            },
+            10000);
+        return got;
+    }
+    // The pty's line speed as the server set it, once it equals `want` (or after ten seconds).
+    speed_t lineSpeed(speed_t want) const {
+        termios t{};
+        waitFor(
+            [&] {
+                const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+                ::tcgetattr(fd, &t);
+                ::close(fd);
+                return ::cfgetospeed(&t) == want;
+            },
+            10000);
+        return ::cfgetospeed(&t);
+    }
+    ScratchDir dir;
+    PtyPair pty;
+    Ser2netServer server;
+    std::unique_ptr<TQuavBaseDispatcher> port;
+    int32_t openResult = 0;
+};
+
+class ThroughSer2net : public ::testing::TestWithParam<Mode> {};
+
+TEST_P(ThroughSer2net, CarriesEveryByteValueBothWays) {
+    NetPort net(GetParam());
+    ASSERT_EQ(net.openResult, 0);
+    std::string all;
+    for (int round = 0; round < 8; ++round)
+        for (int b = 0; b < 256; ++b)
+            all.push_back(char(b));
+    ASSERT_EQ(net.port->PutBlock(all.data(), all.size()), 0);
+    EXPECT_EQ(net.pty.read(all.size(), 10000), all);
+    ASSERT_TRUE(net.pty.write(all));
+    EXPECT_EQ(net.receive(all.size()), all);
+    // The line settings reach the device behind the server only over RFC 2217 (the server starts
+    // it at 9600).
+    const bool controlled = GetParam() == Mode::Rfc2217;
+    EXPECT_EQ(net.lineSpeed(controlled ? B38400 : B9600), controlled ? B38400 : B9600);
+    ASSERT_EQ(net.port->ChangeBaud(57600), 0);
+    EXPECT_EQ(net.lineSpeed(controlled ? B57600 : B9600), controlled ? B57600 : B9600);
+    // A transmit flush never takes back what the server holds already.
+    ASSERT_EQ(net.port->PutBlock(all.data(), all.size()), 0);
+    ASSERT_TRUE(waitFor([&] { return net.port->OutBuffUsed() == 0; }, 10000));
+    net.port->FlushOutBuffer();
+    EXPECT_EQ(net.pty.read(all.size(), 10000), all);
+}
+
+TEST_P(ThroughSer2net, ReportsTheServerGoingAwayWhileSending) {
+    NetPort net(GetParam());
+    ASSERT_EQ(net.openResult, 0);
+    auto* layer = dynamic_cast<TQuavSocketDispatcher*>(net.port.get());
+    ASSERT_NE(layer, nullptr);
+    const std::string block = patternBytes(2000);
+    net.port->PutBlock(block.data(), block.size());
+    net.server.stop();
+    EXPECT_TRUE(waitFor(
+        [&] {
+            net.port->PutBlock(block.data(), block.size());
+            return layer->LostCode() == secSocketConnectionLost;
+        },
+        5000));
+    // The port stays usable for the caller: writes are dropped, reads find nothing, close works.
+    EXPECT_EQ(net.port->InBuffUsed(), 0u);
+    net.port->DonePort();
+}
+
+INSTANTIATE_TEST_SUITE_P(Net, ThroughSer2net, ::testing::Values(Mode::Raw, Mode::Rfc2217),
+                         [](const auto& info) { return info.param == Mode::Raw ? "Socket" : "Rfc2217"; });
+
+TEST(NetPortOpen, FailuresCarryTheirSocketCode) {
+    ScratchDir dir;
+    PtyPair pty;
+    ASSERT_TRUE(pty.holdSlave());
+    Ser2netServer raw; // answers no Telnet at all
+    ASSERT_TRUE(raw.start(pty.slavePath(), Mode::Raw, dir.file("")));
+    const std::string rawPort = raw.url().substr(raw.url().rfind(':'));
+    const std::string refused = "127.0.0.1:" + std::to_string(Ser2netServer::freePort());
+    for (const auto& [name, code] : std::vector<std::pair<std::string, int32_t>>{
+             {"rfc2217://" + refused, secSocketRefused},
+             {"socket://" + refused, secSocketRefused},
+             {"rfc2217://127.0.0.1", secSocketBadAddress},
+             {"rfc2217://127.0.0.1" + rawPort, secSocketNoComPortOption}}) {
+        auto port = makeDeviceLayer(name, nullptr);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(port->InitPort(name, 38400, kParityNone, 8, kOneStopBit, 4096, 4096, 0), code) << name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << name;
+        EXPECT_FALSE(port->IsOpen());
+    }
+}
+
+} // namespace
+} // namespace brimwell::test
