@@ -1,6 +1,7 @@
 // "brimwell run" against brimwell-unit-sim over pseudo-terminals: whole flashing runs, every
 // simulated fault, set-up errors, probing, settings and Ctrl+C. The engine's waits run faster
 // through BRIMWELL_TIME_SCALE; the simulator runs at real time.
+#include "support/ser2net_server.h"
 #include "support/sim_process.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <grp.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -94,10 +96,16 @@ class FlashRun {
         }
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
         env.push_back("BRIMWELL_TIME_SCALE=" + std::to_string(scale));
+        std::string program = binDir() + "/brimwell";
+        if (!launcher.empty()) {
+            args.insert(args.begin(), program);
+            args.insert(args.begin(), launcher.begin() + 1, launcher.end());
+            program = launcher.front();
+        }
         ChildProcess p;
         p.workingDir = cwd;
         RunResult r;
-        if (!p.start(binDir() + "/brimwell", args, env)) return r;
+        if (!p.start(program, args, env)) return r;
         if (onStarted) onStarted(p);
         r.exitCode = p.wait(limit);
         r.err = p.stderrText();
@@ -115,6 +123,7 @@ class FlashRun {
     std::vector<uint8_t> firmware_, config_;
     std::function<void(ChildProcess&)> onStarted;
     std::string cwd; // where brimwell runs (empty: the test's own directory)
+    std::vector<std::string> launcher; // a program that runs brimwell (/usr/bin/unshare -n ...)
 };
 
 // Until the run printed `text` on either stream.
@@ -496,3 +505,61 @@ TEST(EndToEnd, UsageAndSetUpErrorsExitTwo) {
 }
 
 } // namespace
+
+// Units behind a serial server: ser2net, started with a configuration of the test's own, in front
+// of the simulator's pty. The images hold bytes 255, which Telnet must escape.
+class NetworkPort : public ::testing::TestWithParam<brimwell::test::Ser2netServer::Mode> {};
+
+TEST_P(NetworkPort, FlashesThroughSer2net) {
+    using Mode = brimwell::test::Ser2netServer::Mode;
+    FlashRun f;
+    ASSERT_GT(std::count(f.firmware_.begin(), f.firmware_.end(), 0xFF), 0);
+    ASSERT_TRUE(f.startSim({}));
+    brimwell::test::Ser2netServer server;
+    ASSERT_TRUE(server.start(f.sim_.device, GetParam(), f.dir_.path()));
+    speed_t during = 0; // the unit's line speed while the first file loads
+    f.onStarted = [&](ChildProcess&) {
+        if (!f.sim_.process.waitForLine("NOTE pty LOAD")) return;
+        termios t{};
+        const int fd = ::open(f.sim_.device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (::tcgetattr(fd, &t) == 0) during = ::cfgetospeed(&t);
+        ::close(fd);
+    };
+    const RunResult r = f.run(f.twoFileScript(), {"--port", server.url()});
+    ASSERT_EQ(r.exitCode, 0) << explain(r);
+    EXPECT_EQ(readFile(f.storedPath("80000000", "1.08")), f.firmware_);
+    EXPECT_EQ(readFile(f.storedPath("80100000", "2.0B")), f.config_);
+    // The server starts the line at 9600; only RFC 2217 carries the tool's 38400 to it.
+    EXPECT_EQ(during, GetParam() == Mode::Rfc2217 ? B38400 : B9600);
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, NetworkPort,
+                         ::testing::Values(brimwell::test::Ser2netServer::Mode::Rfc2217,
+                                           brimwell::test::Ser2netServer::Mode::Raw),
+                         [](const auto& info) {
+                             return info.param == brimwell::test::Ser2netServer::Mode::Raw ? "Socket"
+                                                                                           : "Rfc2217";
+                         });
+
+TEST(EndToEnd, UnreachableSerialServerFailsTheRunQuickly) {
+    struct Row {
+        std::string port;
+        std::vector<std::string> launcher;
+        std::string message;
+    };
+    const std::string refused =
+        "rfc2217://127.0.0.1:" + std::to_string(brimwell::test::Ser2netServer::freePort());
+    // The lookup runs where only loopback exists, so that no query leaves the machine.
+    for (const Row& row :
+         {Row{refused, {}, "Connection refused"},
+          Row{"socket://unit7.example.com:4001", {"/usr/bin/unshare", "-n"}, "Host not found"}}) {
+        FlashRun f;
+        f.launcher = row.launcher;
+        const auto start = std::chrono::steady_clock::now();
+        const RunResult r = f.run(f.twoFileScript(), {"--port", row.port});
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << row.port;
+        EXPECT_EQ(r.exitCode, 1) << explain(r);
+        EXPECT_NE(r.err.find(row.port), std::string::npos) << explain(r);
+        EXPECT_NE(r.err.find(row.message), std::string::npos) << explain(r);
+    }
+}
