@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "serial/net_endpoint.h"
 #include "serial/port_names.h"
 #include "serial/termios_dispatcher.h"
 
@@ -41,6 +42,9 @@ bool IsPortAvailable(uint32_t n) {
     if (n == 0) return false;
     const std::string path = comDevicePath(n);
     if (path.empty()) return false;
+    // Testing a serial server's port would take its one connection from whoever holds it; whether
+    // it answers is for the open to find out.
+    if (isNetworkPortName(path)) return parseNetEndpoint(path).has_value();
     try {
         int error = 0;
         if (UseDispatcherForAvail) {

@@ -61,6 +61,10 @@ INSTANTIATE_TEST_SUITE_P(
                     }},
         SettingCase{"PortDevicePathAfterBlanks", 1, "x=  /dev/pts/3",
                     [](auto& s) { EXPECT_EQ(s.DefaultComDevice, "/dev/pts/3"); }},
+        SettingCase{"PortNetwork", 1, "x= rfc2217://rack3:2001 \r",
+                    [](auto& s) {
+                        EXPECT_EQ(s.DefaultComDevice + "|" + std::to_string(s.DefaultComPort), "rfc2217://rack3:2001|0");
+                    }},
         SettingCase{"Baud115200", 2, "b=115200",
                     [](auto& s) {
                         EXPECT_EQ(s.Baud, 115200);

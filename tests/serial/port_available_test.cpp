@@ -30,6 +30,11 @@ TEST(IsPortAvailable, MissingDevice) {
     // Something that exists but is no serial device.
     ::setenv("BRIMWELL_COM7", "/dev/null", 1);
     EXPECT_FALSE(IsPortAvailable(7));
+    // A network port is tried by opening it, never by the test; only a malformed name fails here.
+    ::setenv("BRIMWELL_COM7", "rfc2217://127.0.0.1:1", 1);
+    EXPECT_TRUE(IsPortAvailable(7));
+    ::setenv("BRIMWELL_COM7", "socket://127.0.0.1", 1);
+    EXPECT_FALSE(IsPortAvailable(7));
     ::unsetenv("BRIMWELL_COM7");
 }
 
