@@ -27,14 +27,6 @@ sockaddr_in loopback(int port) {
     return a;
 }
 
-bool accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in a = loopback(port);
-    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
 } // namespace
 
 int Ser2netServer::freePort() {
@@ -68,7 +60,11 @@ bool Ser2netServer::start(const std::string& device, Mode mode, const std::strin
     }
     const auto until = std::chrono::steady_clock::now() + kStartLimit;
     while (std::chrono::steady_clock::now() < until) {
-        if (accepts(port_)) return true;
+        const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const sockaddr_in a = loopback(port_);
+        const bool accepted = ::connect(probe, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+        ::close(probe);
+        if (accepted) return true;
         if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
             pid_ = -1;
             return false;
