@@ -20,7 +20,7 @@ WindowHost::~WindowHost() {
 }
 
 void WindowHost::showMessage(const std::string& text) {
-    if (text.rfind("Error", 0) == 0 || text.rfind("Timeout error", 0) == 0) ++errorMessages_;
+    if (script::isErrorMessage(text)) ++errorMessages_;
     form_.showMessage(QString::fromStdString(text));
 }
 

@@ -16,6 +16,9 @@ public:
     bool limitPassed(const Mark& since, int64_t ms) override {
         return Clock::limitPassed(ClockMark{since.ms, since.realUs}, ms);
     }
+    bool lineLimitPassed(const Mark& since, int64_t ms) override {
+        return Clock::limitPassed(ClockMark{since.ms, since.realUs}, ms, ms);
+    }
     void sleepMs(int64_t ms) override { Clock::sleepMs(ms); }
     int64_t realMicros(int64_t ms) override { return Clock::realMicros(ms); }
 };

@@ -21,6 +21,9 @@ public:
     // True once `ms` have passed since `since`: a limit on what the unit must do in time. The
     // system clock gives the unit a real-time floor here when the clock runs fast.
     virtual bool limitPassed(const Mark& since, int64_t ms) = 0;
+    // A limit made of time on the line at the port's rate: the unit's side runs at that rate in
+    // real time, so the system clock never lets it pass sooner than `ms` of real time.
+    virtual bool lineLimitPassed(const Mark& since, int64_t ms) { return limitPassed(since, ms); }
     virtual void sleepMs(int64_t ms) = 0;
     // How long a link call may block for `ms` of engine time, in real microseconds.
     virtual int64_t realMicros(int64_t ms) = 0;

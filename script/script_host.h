@@ -67,4 +67,12 @@ class ScriptHost {
     virtual void runFinished(RunOutcome outcome) { (void)outcome; }
 };
 
+// True for a message that reports a failure: the engine's "Error..." boxes, the watchdog's
+// "Timeout error..." and a lost connection ("The connection to COM1 (...) was lost."). The window and
+// the command line count a run that showed one as failed.
+inline bool isErrorMessage(const std::string& text) {
+    return text.rfind("Error", 0) == 0 || text.rfind("Timeout error", 0) == 0 ||
+           (text.rfind("The connection to ", 0) == 0 && text.find(" was lost.") != std::string::npos);
+}
+
 } // namespace brimwell::script

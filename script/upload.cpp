@@ -237,7 +237,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
         // Woken as soon as the buffer empties; a full driver queue is waited out a pass at a time.
         used = stillQueued(clock_.realMicros(kDrainPassMs));
         if (used < previous) start = clock_.now();
-        if (clock_.limitPassed(start, drainLimit + 1)) {
+        if (clock_.lineLimitPassed(start, drainLimit + 1)) {
             showError("Error! Output Buffer never empties. Check RS232 connection. Cancel upload.");
             Cancelled = 1;
             return;
@@ -249,7 +249,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
         if (linkFailed()) return;
         pump();
         clock_.sleepMs(1);
-        if (clock_.limitPassed(start, ctsLimit + 1)) {
+        if (clock_.lineLimitPassed(start, ctsLimit + 1)) {
             showError("Error! CTS line not set. Check RS232 connection. Cancel upload.");
             Cancelled = 1;
             return;
@@ -269,7 +269,7 @@ void ScriptEngine::awaitDelivery() {
         clock_.sleepMs(1);
         used = serial_->GetOutBuffUsed();
         if (used < previous) start = clock_.now();
-        if (clock_.limitPassed(start, blockDrainLimitMs(used) + 1)) return;
+        if (clock_.lineLimitPassed(start, blockDrainLimitMs(used) + 1)) return;
     }
 }
 

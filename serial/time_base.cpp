@@ -85,9 +85,13 @@ void Clock::setScale(double factor) {
 ClockMark Clock::mark() { return ClockMark{msecs(), realNowUs()}; }
 
 bool Clock::limitPassed(const ClockMark& since, int64_t clockMs) {
+    return limitPassed(since, clockMs, std::min(clockMs, kAnswerFloorMs));
+}
+
+bool Clock::limitPassed(const ClockMark& since, int64_t clockMs, int64_t realFloorMs) {
     if (static_cast<int64_t>(static_cast<uint32_t>(msecs() - since.clockMs)) < clockMs) return false;
     // At real time this holds already; it only matters on a clock that ran ahead.
-    return realNowUs() - since.realUs >= std::min(clockMs, kAnswerFloorMs) * 1000;
+    return realNowUs() - since.realUs >= realFloorMs * 1000;
 }
 
 uint32_t Clock::msecs() {

@@ -41,6 +41,9 @@ public:
     // True once `clockMs` of clock time have passed since `since` and, on a sped-up clock, also
     // min(clockMs, kAnswerFloorMs) of real time. For limits on a peer's answer.
     static bool limitPassed(const ClockMark& since, int64_t clockMs);
+    // The same with a real-time floor of its own: a limit derived from the line rate (bytes on the
+    // line at the port's baud) is physical time, which a faster clock cannot shorten.
+    static bool limitPassed(const ClockMark& since, int64_t clockMs, int64_t realFloorMs);
 };
 
 } // namespace brimwell

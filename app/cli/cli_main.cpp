@@ -131,7 +131,7 @@ std::string runSummary(script::RunOutcome outcome, const std::vector<std::string
     // what really ended the run.
     if (stopRequested) return "Run stopped (" + stopSignal + ").";
     const auto firstError = std::find_if(messages.begin(), messages.end(), [](const std::string& m) {
-        return m.rfind("Error", 0) == 0 || m.rfind("Timeout error", 0) == 0;
+        return script::isErrorMessage(m);
     });
     if (firstError != messages.end()) {
         std::string text = *firstError;

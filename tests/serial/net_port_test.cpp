@@ -103,7 +103,7 @@ struct NetPort {
             },
             10000);
     }
-    ScratchDir dir;
+    testing::TempDir dir;
     PtyPair pty;
     Ser2netServer server;
     std::unique_ptr<TQuavBaseDispatcher> port;
@@ -156,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(Net, ThroughSer2net, ::testing::Values(Mode::Raw, Mode:
                          [](const auto& info) { return info.param == Mode::Raw ? "Socket" : "Rfc2217"; });
 
 TEST(NetPortOpen, FailuresCarryTheirSocketCode) {
-    ScratchDir dir;
+    testing::TempDir dir;
     PtyPair pty;
     ASSERT_TRUE(pty.holdSlave());
     Ser2netServer raw; // answers no Telnet at all
