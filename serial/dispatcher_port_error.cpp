@@ -19,9 +19,9 @@ void TQuavBaseDispatcher::SetPortErrorHandler(PortErrorHandler handler) {
 
 void TQuavBaseDispatcher::ReportPortError(int32_t code) {
     int32_t none = 0;
+    // Called where the failure is found, possibly with the device lock held: no dispatcher lock
+    // is taken here (the output thread empties its ring when it sees the error).
     if (code >= 0 || !s_->portError.compare_exchange_strong(none, code)) return;
-    // Bytes that can no longer reach the device are not left to look like a slow line.
-    ClearOutputRing();
     if (s_->inputWaiters.load() > 0) signalEventFd(s_->inputEventFd.load());
     PortErrorHandler handler;
     {

@@ -356,6 +356,8 @@ void TQuavThreadEngine::outputThreadBody() {
     while (!StopThreadsRequested() && !DoneRequested()) {
         writerIdle_ = true;
         if (PortError() != 0) {
+            // Bytes that can no longer reach the device are not left to look like a slow line.
+            ClearOutputRing();
             // Nothing reaches a failed device; only aborts are still answered.
             pollfd abort{outAbortFd_, POLLIN, 0};
             if (::poll(&abort, 1, -1) > 0 && !StopThreadsRequested()) {
