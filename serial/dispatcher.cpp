@@ -200,6 +200,7 @@ int32_t TQuavBaseDispatcher::InitPort(const std::string& deviceName, uint32_t ba
 
     TComStat status;
     GetComError(status);
+    s_->recorders.PortOpened();
     StartDispatcher();
     return secOK;
 }
@@ -255,6 +256,7 @@ bool TQuavBaseDispatcher::IsOpen() const {
 void TQuavBaseDispatcher::SetDeviceLabel(const std::string& label) {
     Lock guard(s_->mainLock);
     s_->deviceLabel = label;
+    s_->recorders.SetDeviceLabel(label);
 }
 
 std::string TQuavBaseDispatcher::DeviceLabel() const {

@@ -16,6 +16,8 @@
 // input and the main lock together. Handlers are called with no lock held, so a handler may read
 // (input lock) and use the trigger operations (main lock). The handler registry's lock, the
 // port-list lock and the output-empty lock are leaves: nothing is taken while one is held.
+// recorder lock: leaf. The trace and dispatch log (serial/recorders.h) are written at the point of
+// each event, under whichever of the locks above that point holds.
 #pragma once
 
 #include <atomic>
@@ -60,7 +62,7 @@ class TQuavBaseDispatcher {
     int LastOpenErrno() const { return lastOpenErrno_; }
     int LastOpenSystemErrno() const { return lastOpenSystemErrno_; }
     const std::string& DeviceName() const;
-    // "COM" and the number, for the dispatch log.
+    // The port as the user named it ("COM" and the number, or a device path), for the dispatch log.
     void SetDeviceLabel(const std::string& label);
     std::string DeviceLabel() const;
     // ---- Line settings, modem lines, break, line errors -------------------------------------
@@ -189,6 +191,24 @@ class TQuavBaseDispatcher {
     using PortErrorHandler = std::function<void(int32_t code)>;
     void SetPortErrorHandler(PortErrorHandler handler);
 
+    // ---- Trace and dispatch log (see serial/recorders.h for results) ------------------------
+    int32_t InitTracing(uint32_t entries);
+    int32_t StartTracing();
+    void StopTracing();
+    int32_t ClearTracing();
+    void AbortTracing();
+    void AddTraceEntry(char kind, uint8_t byte);
+    int32_t DumpTrace(const std::string& path, bool hex, bool allHex);
+    int32_t AppendTrace(const std::string& path, bool hex, bool allHex);
+    int32_t InitDispatchLogging(uint32_t bytes);
+    int32_t StartDispatchLogging();
+    void StopDispatchLogging();
+    int32_t ClearDispatchLogging();
+    void AbortDispatchLogging();
+    void AddStringToLog(std::string_view text);
+    int32_t DumpDispatchLog(const std::string& path, bool hex, bool allHex);
+    int32_t AppendDispatchLog(const std::string& path, bool hex, bool allHex);
+
     // Bytes read from the device so far (for tests and benchmarks).
     uint64_t BytesReceived() const { return bytesReceived_.load(std::memory_order_relaxed); }
 
@@ -261,6 +281,8 @@ class TQuavBaseDispatcher {
     bool checkStatusTriggers();
     bool checkReceiveTriggers();
     void resetHitsAfterAHit();
+    // Main lock held: logs the removal of the trigger `handle`, or of every trigger for 0.
+    void logTriggerDisposals(int32_t handle);
 
     std::unique_ptr<DispatcherState> s_;
 };

@@ -49,6 +49,7 @@ void TQuavBaseDispatcher::receive() {
             if (ask == 0) break;
             const int32_t r = ReadCom(span.data, ask);
             const uint32_t n = r > 0 ? static_cast<uint32_t>(r) : 0;
+            s_->recorders.AddDispatchEntry(dtDispatch, dstReadCom, n, span.data, n);
             s_->in.commit(n);
             s_->totalIn += n;
             got += n;
@@ -109,6 +110,7 @@ int32_t TQuavBaseDispatcher::GetChar(uint8_t& c) {
         ++s_->availReadCount;
     else
         s_->in.consume(1);
+    s_->recorders.TraceBytes(kTraceReceive, &c, 1);
     return secOK;
 }
 
@@ -128,6 +130,7 @@ int32_t TQuavBaseDispatcher::GetBlock(void* buffer, uint32_t n) {
         s_->availReadCount += n;
     else
         s_->in.consume(n);
+    s_->recorders.TraceBytes(kTraceReceive, buffer, n);
     return r;
 }
 
@@ -186,6 +189,9 @@ int32_t TQuavBaseDispatcher::PutBlock(const void* buffer, uint32_t n) {
             s_->out.write(bytes + direct, n - direct);
             SignalOutputRequest();
         }
+        // Recorded under the output lock, so that concurrent puts are recorded in line order.
+        s_->recorders.AddDispatchEntry(dtDispatch, dstWriteCom, n, bytes, n);
+        s_->recorders.TraceBytes(kTraceTransmit, bytes, n);
     }
     s_->outputWritten = true;
     return secOK;

@@ -12,6 +12,7 @@
 #include "serial/byte_ring.h"
 #include "serial/dispatcher.h"
 #include "serial/handler_registry.h"
+#include "serial/recorders.h"
 #include "serial/trigger_table.h"
 
 namespace brimwell {
@@ -83,6 +84,9 @@ struct DispatcherState {
     TriggerTable triggers;
     TriggerTable::ReceiveFindings findings; // reused by every receive check
     HandlerRegistry handlers;
+
+    // The trace and the dispatch log; their own (leaf) lock.
+    Recorders recorders;
 
     ~DispatcherState();
 

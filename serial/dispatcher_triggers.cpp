@@ -2,6 +2,7 @@
 // operations (over its registry), the delivery of one notification with the shared reads of an
 // avail notification, and the dispatcher thread's pass.
 #include <algorithm>
+#include <cstdint>
 
 #include "serial/dispatcher.h"
 #include "serial/dispatcher_state.h"
@@ -14,6 +15,7 @@ namespace brimwell {
 void TQuavBaseDispatcher::ChangeLengthTrigger(uint32_t length) {
     Lock guard(s_->mainLock);
     s_->triggers.SetAvailLength(length);
+    s_->recorders.AddDispatchEntry(dtTriggerDataChange, dstAvailTrigger, length);
 }
 
 uint32_t TQuavBaseDispatcher::AvailTriggerLength() const {
@@ -23,17 +25,23 @@ uint32_t TQuavBaseDispatcher::AvailTriggerLength() const {
 
 int32_t TQuavBaseDispatcher::AddTimerTrigger() {
     Lock guard(s_->mainLock);
-    return s_->triggers.AddTimer();
+    const int32_t handle = s_->triggers.AddTimer();
+    if (handle > 0) s_->recorders.AddDispatchEntry(dtTriggerAlloc, dstTimerTrigger, uint32_t(handle));
+    return handle;
 }
 
 int32_t TQuavBaseDispatcher::SetTimerTrigger(int32_t handle, int32_t ticks, bool activate) {
     Lock guard(s_->mainLock);
-    return s_->triggers.SetTimer(handle, ticks, activate);
+    const int32_t rc = s_->triggers.SetTimer(handle, ticks, activate);
+    if (rc >= 0) s_->recorders.LogTimerTriggerChange(handle, ticks, activate);
+    return rc;
 }
 
 int32_t TQuavBaseDispatcher::ExtendTimer(int32_t handle, int32_t ticks) {
     Lock guard(s_->mainLock);
-    return s_->triggers.ExtendTimer(handle, ticks);
+    const int32_t rc = s_->triggers.ExtendTimer(handle, ticks);
+    if (rc >= 0) s_->recorders.LogTimerTriggerChange(handle, ticks, true);
+    return rc;
 }
 
 int32_t TQuavBaseDispatcher::TimerTicksRemaining(int32_t handle) {
@@ -43,14 +51,18 @@ int32_t TQuavBaseDispatcher::TimerTicksRemaining(int32_t handle) {
 
 int32_t TQuavBaseDispatcher::AddStatusTrigger(uint16_t kind) {
     Lock guard(s_->mainLock);
-    return s_->triggers.AddStatus(kind);
+    const int32_t handle = s_->triggers.AddStatus(kind);
+    if (handle > 0) s_->recorders.LogStatusTriggerKind(dtTriggerAlloc, handle, uint8_t(kind));
+    return handle;
 }
 
 int32_t TQuavBaseDispatcher::SetStatusTrigger(int32_t handle, uint16_t value, bool activate) {
     // Reads the modem lines (main lock) before looking the trigger up under the same lock.
     if (activate) readModemStatus(0);
     Lock guard(s_->mainLock);
-    return s_->triggers.SetStatus(handle, value, activate, s_->modemStatus.load());
+    const int32_t rc = s_->triggers.SetStatus(handle, value, activate, s_->modemStatus.load());
+    if (rc >= 0 && activate) s_->recorders.LogStatusTriggerArmed(handle, value);
+    return rc;
 }
 
 int32_t TQuavBaseDispatcher::AddDataTrigger(std::string_view text, bool ignoreCase) {
@@ -60,17 +72,36 @@ int32_t TQuavBaseDispatcher::AddDataTrigger(std::string_view text, bool ignoreCa
 
 int32_t TQuavBaseDispatcher::AddDataTriggerLen(const char* text, bool ignoreCase, uint32_t length) {
     Lock guard(s_->mainLock);
-    return s_->triggers.AddData(text, ignoreCase, length);
+    const int32_t handle = s_->triggers.AddData(text, ignoreCase, length);
+    if (handle > 0)
+        s_->recorders.AddDispatchEntry(dtTriggerAlloc, dstDataTrigger, uint32_t(handle), text, length);
+    return handle;
 }
 
 int32_t TQuavBaseDispatcher::RemoveTrigger(int32_t handle) {
     Lock guard(s_->mainLock);
+    if (handle != 0) logTriggerDisposals(handle);
     return s_->triggers.Remove(handle);
 }
 
 void TQuavBaseDispatcher::RemoveAllTriggers() {
     Lock guard(s_->mainLock);
+    logTriggerDisposals(0);
     s_->triggers.RemoveAll();
+}
+
+void TQuavBaseDispatcher::logTriggerDisposals(int32_t handle) {
+    Recorders& r = s_->recorders;
+    if (!r.Logging()) return;
+    TTriggerSave present;
+    s_->triggers.Save(present);
+    auto chosen = [handle](const auto& t) { return handle == 0 || t.Handle == handle; };
+    for (const auto& t : present.Timers)
+        if (chosen(t)) r.AddDispatchEntry(dtTriggerDispose, dstTimer, uint32_t(t.Handle));
+    for (const auto& t : present.Datas)
+        if (chosen(t)) r.AddDispatchEntry(dtTriggerDispose, dstData, uint32_t(t.Handle));
+    for (const auto& t : present.Statuses)
+        if (chosen(t)) r.LogStatusTriggerKind(dtTriggerDispose, t.Handle, uint8_t(t.Kind));
 }
 
 void TQuavBaseDispatcher::SaveTriggers(TTriggerSave& save) {
@@ -93,32 +124,53 @@ void TQuavBaseDispatcher::ClearSaveBuffers(TTriggerSave& save) {
 
 // ---- Trigger handlers -----------------------------------------------------------------------
 
+namespace {
+// A window handler is logged by the low 32 bits of its address, as a window handle would be.
+uint32_t windowTag(const TQuavWindowHandler* window) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
+}
+
+// The handler change is logged only when the registry made it.
+int32_t loggedHandlerChange(Recorders& r, int32_t rc, TDispatchType type, TDispatchSubType subtype,
+                            uint32_t data) {
+    if (rc >= 0) r.AddDispatchEntry(type, subtype, data);
+    return rc;
+}
+} // namespace
+
 int32_t TQuavBaseDispatcher::RegisterWndTriggerHandler(TQuavWindowHandler* window) {
-    return s_->handlers.AddWindow(window);
+    return loggedHandlerChange(s_->recorders, s_->handlers.AddWindow(window), dtTriggerHandlerAlloc,
+                               dstWndHandler, windowTag(window));
 }
 
 int32_t TQuavBaseDispatcher::RegisterProcTriggerHandler(TTriggerProc proc) {
-    return s_->handlers.AddProc(proc);
+    return loggedHandlerChange(s_->recorders, s_->handlers.AddProc(proc), dtTriggerHandlerAlloc,
+                               dstProcHandler, 0);
 }
 
 int32_t TQuavBaseDispatcher::RegisterEventTriggerHandler(TQuavTriggerEventHandler* handler) {
-    return s_->handlers.AddEvent(handler, false);
+    return loggedHandlerChange(s_->recorders, s_->handlers.AddEvent(handler, false), dtTriggerHandlerAlloc,
+                               dstEventHandler, 0);
 }
 
 int32_t TQuavBaseDispatcher::RegisterSyncEventTriggerHandler(TQuavTriggerEventHandler* handler) {
-    return s_->handlers.AddEvent(handler, true);
+    return loggedHandlerChange(s_->recorders, s_->handlers.AddEvent(handler, true), dtTriggerHandlerAlloc,
+                               dstEventHandler, 1);
 }
 
 int32_t TQuavBaseDispatcher::DeregisterWndTriggerHandler(TQuavWindowHandler* window) {
-    return s_->handlers.RemoveWindow(window);
+    return loggedHandlerChange(s_->recorders, s_->handlers.RemoveWindow(window), dtTriggerHandlerDispose,
+                               dstWndHandler, windowTag(window));
 }
 
 int32_t TQuavBaseDispatcher::DeregisterProcTriggerHandler(TTriggerProc proc) {
-    return s_->handlers.RemoveProc(proc);
+    return loggedHandlerChange(s_->recorders, s_->handlers.RemoveProc(proc), dtTriggerHandlerDispose,
+                               dstProcHandler, 0);
 }
 
 int32_t TQuavBaseDispatcher::DeregisterEventTriggerHandler(TQuavTriggerEventHandler* handler) {
-    return s_->handlers.RemoveEvent(handler);
+    return loggedHandlerChange(s_->recorders, s_->handlers.RemoveEvent(handler), dtTriggerHandlerDispose,
+                               dstEventHandler, 0);
 }
 
 void TQuavBaseDispatcher::UpdateHandlerFlags(TQuavHandlerFlagUpdate update) {
@@ -140,6 +192,7 @@ bool TQuavBaseDispatcher::EventBusy() const {
 // the main lock for trigger operations.
 bool TQuavBaseDispatcher::notify(uint32_t msg, uint32_t wParam, uint16_t data) {
     if (!s_->handlers.Wanted()) return true;
+    s_->recorders.LogTriggerAnnounced(msg, wParam);
     const bool availMsg = msg == kTriggerAvail || msg == kTriggerData;
     {
         Lock in(s_->inputLock);

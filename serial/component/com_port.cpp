@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <thread>
 
 #include "serial/component/com_notifier.h"
@@ -173,7 +174,7 @@ void TQuavCustomComPort::doOpen() {
     else
         created = makeDeviceLayer(comDevicePath(comNumber_), this);
     if (!created) RaiseQuavCode(secNullApi);
-    created->SetDeviceLabel(ComName(comNumber_));
+    created->SetDeviceLabel(deviceLabel_.empty() ? ComName(comNumber_) : deviceLabel_);
     dispatcher_ = std::move(created);
     watchPortError();
 
@@ -228,8 +229,22 @@ void TQuavCustomComPort::doOpen() {
 
 void TQuavCustomComPort::doClose() {
     if (state_ != psOpen) return;
-    setTraceState(tracing_, tlDump);
-    setTraceState(logging_, tlDump);
+    // A recorder whose file cannot be written does not keep the port open: the close goes on and
+    // the first failure is raised when it is done. That recording dies with the dispatcher.
+    std::exception_ptr dumpFailure;
+    for (const bool log : {false, true}) {
+        try {
+            setRecorderState(log, tlDump);
+        } catch (...) {
+            if (!dumpFailure) dumpFailure = std::current_exception();
+            (log ? logging_ : tracing_) = tlOff;
+        }
+    }
+    shutDown();
+    if (dumpFailure) std::rethrow_exception(dumpFailure);
+}
+
+void TQuavCustomComPort::shutDown() {
     state_ = psShuttingDown;
     notifyUsers(ctClosing);
     if (!dispatcher_) {

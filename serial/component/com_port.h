@@ -157,6 +157,10 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     void SetLogHex(bool on) { logHex_ = on; }
     bool LogAllHex() const { return logAllHex_; }
     void SetLogAllHex(bool on) { logAllHex_ = on; }
+    // The port as the user named it, for the log file's "Device: " line when it was not named by
+    // its number (a device path); empty: "COM" and the number.
+    std::string DeviceLabel() const { return deviceLabel_; }
+    void SetDeviceLabel(const std::string& label) { deviceLabel_ = label; }
     bool UseMSRShadow() const { return true; }
     void SetUseMSRShadow(bool) {}
     bool UseEventWord() const { return useEventWord_; }
@@ -301,6 +305,9 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     void AbortLogging();
     void DumpLog(const std::string& name);
     void AppendLog(const std::string& name);
+    // A caller's own trace entry and log text; no effect while the port is not open.
+    void AddTraceEntry(char kind, uint8_t byte);
+    void AddStringToLog(std::string_view text);
 
     void ProcessCommunications();
     // The dispatcher; opens the port first when AutoOpen allows. Null when there is none.
@@ -343,8 +350,14 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     void notifyUsers(TQuavCallbackType type);
     // The notification window procedure, on the UI thread.
     void handleTriggerMessage(const TTriggerMessage& message);
-    void setTraceState(TTraceLogState& state, TTraceLogState wanted);
-    void controlRecorder(TTraceLogState& state, TTraceLogState wanted, bool onlyWhenOn = false);
+    // The Tracing/Logging state table on an open port (log: the dispatch log, else the trace).
+    void setRecorderState(bool log, TTraceLogState wanted);
+    // A TraceSize/LogSize change: a running or paused recorder starts again at the new size.
+    void resizeRecorder(bool log);
+    // The close after the recorders were written: shutting down, the dispatcher's end.
+    void shutDown();
+    // init: a running recorder is emptied rather than left as it is.
+    void controlRecorder(bool log, TTraceLogState wanted, bool onlyWhenOn = false, bool init = false);
     bool anyTriggerHandler() const;
     // Hears the dispatcher's port error and raises OnPortError on the UI thread.
     void watchPortError();
@@ -380,6 +393,7 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     std::string logName_ = "QUAV.LOG";
     bool logHex_ = true;
     bool logAllHex_ = false;
+    std::string deviceLabel_;
     bool useEventWord_ = true;
     uint16_t commNotificationLevel_ = 10;
     TTapiMode tapiMode_ = tmAuto;

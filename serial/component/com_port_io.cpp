@@ -204,53 +204,74 @@ void TQuavCustomComPort::RemoveAllTriggers() {
 // ---- Trace and log control -------------------------------------------------------------------
 
 // The trace and the dispatch log follow the same controls; a shutting-down port ignores them all.
-// Stop pauses only a running recorder; dump and append end it after naming its file.
-void TQuavCustomComPort::controlRecorder(TTraceLogState& state, TTraceLogState wanted, bool onlyWhenOn) {
+// On an open port they go through the Tracing/Logging state table. A closed port keeps the state
+// for the next open: stop pauses only a running recorder; dump and append end it.
+void TQuavCustomComPort::controlRecorder(bool log, TTraceLogState wanted, bool onlyWhenOn, bool init) {
+    TTraceLogState& state = log ? logging_ : tracing_;
+    if (state_ == psOpen && dispatcher_) {
+        if (wanted != state || init) setRecorderState(log, wanted);
+        return;
+    }
     if (state_ == psShuttingDown || (onlyWhenOn && state != tlOn)) return;
-    state = wanted;
+    state = wanted == tlDump || wanted == tlAppend ? tlOff : wanted == tlClear ? state : wanted;
 }
 
 void TQuavCustomComPort::InitTracing(uint32_t entries) {
-    if (state_ != psShuttingDown) SetTraceSize(entries);
-    controlRecorder(tracing_, tlOn);
+    if (state_ == psShuttingDown) return;
+    SetTraceSize(entries);
+    // An Init of a running trace empties it.
+    controlRecorder(false, tlOn, false, true);
 }
 void TQuavCustomComPort::StartTracing() {
-    controlRecorder(tracing_, tlOn);
+    controlRecorder(false, tlOn);
 }
 void TQuavCustomComPort::StopTracing() {
-    controlRecorder(tracing_, tlPause, true);
+    controlRecorder(false, tlPause, true);
 }
-void TQuavCustomComPort::ClearTracing() {}
+void TQuavCustomComPort::ClearTracing() {
+    controlRecorder(false, tlClear);
+}
 void TQuavCustomComPort::AbortTracing() {
-    controlRecorder(tracing_, tlOff);
+    controlRecorder(false, tlOff);
 }
 void TQuavCustomComPort::DumpTrace(const std::string& name) {
     if (state_ != psShuttingDown) SetTraceName(name);
-    controlRecorder(tracing_, tlOff);
+    controlRecorder(false, tlDump);
 }
 void TQuavCustomComPort::AppendTrace(const std::string& name) {
-    DumpTrace(name);
+    if (state_ != psShuttingDown) SetTraceName(name);
+    controlRecorder(false, tlAppend);
 }
 void TQuavCustomComPort::InitLogging(uint32_t bytes) {
-    if (state_ != psShuttingDown) SetLogSize(bytes);
-    controlRecorder(logging_, tlOn);
+    if (state_ == psShuttingDown) return;
+    SetLogSize(bytes);
+    controlRecorder(true, tlOn, false, true);
 }
 void TQuavCustomComPort::StartLogging() {
-    controlRecorder(logging_, tlOn);
+    controlRecorder(true, tlOn);
 }
 void TQuavCustomComPort::StopLogging() {
-    controlRecorder(logging_, tlPause, true);
+    controlRecorder(true, tlPause, true);
 }
-void TQuavCustomComPort::ClearLogging() {}
+void TQuavCustomComPort::ClearLogging() {
+    controlRecorder(true, tlClear);
+}
 void TQuavCustomComPort::AbortLogging() {
-    controlRecorder(logging_, tlOff);
+    controlRecorder(true, tlOff);
 }
 void TQuavCustomComPort::DumpLog(const std::string& name) {
     if (state_ != psShuttingDown) SetLogName(name);
-    controlRecorder(logging_, tlOff);
+    controlRecorder(true, tlDump);
 }
 void TQuavCustomComPort::AppendLog(const std::string& name) {
-    DumpLog(name);
+    if (state_ != psShuttingDown) SetLogName(name);
+    controlRecorder(true, tlAppend);
+}
+void TQuavCustomComPort::AddTraceEntry(char kind, uint8_t byte) {
+    if (state_ == psOpen && dispatcher_) dispatcher_->AddTraceEntry(kind, byte);
+}
+void TQuavCustomComPort::AddStringToLog(std::string_view text) {
+    if (state_ == psOpen && dispatcher_) dispatcher_->AddStringToLog(text);
 }
 
 void TQuavCustomComPort::ProcessCommunications() {

@@ -2,6 +2,8 @@
 // force-apply flag is set) and how each reaches an open port.
 #include "serial/component/com_port.h"
 
+#include <algorithm>
+
 namespace brimwell {
 
 // ---- Properties ------------------------------------------------------------------------------
@@ -173,35 +175,102 @@ void TQuavCustomComPort::SetBufferResume(uint16_t bytes) {
     SetSWFlowOptions(swFlow_);
 }
 
-void TQuavCustomComPort::setTraceState(TTraceLogState& state, TTraceLogState wanted) {
-    // Dumping and appending write what was gathered and switch it off; clearing keeps the state.
+namespace {
+
+// One recorder's operations on the dispatcher, so that the trace and the log share one state table.
+struct RecorderOps {
+    using D = TQuavBaseDispatcher;
+    int32_t (D::*init)(uint32_t);
+    int32_t (D::*start)();
+    void (D::*stop)();
+    int32_t (D::*clear)();
+    void (D::*abort)();
+    int32_t (D::*dump)(const std::string&, bool, bool);
+    int32_t (D::*append)(const std::string&, bool, bool);
+};
+constexpr RecorderOps kTraceOps{&TQuavBaseDispatcher::InitTracing,  &TQuavBaseDispatcher::StartTracing,
+                                &TQuavBaseDispatcher::StopTracing,  &TQuavBaseDispatcher::ClearTracing,
+                                &TQuavBaseDispatcher::AbortTracing, &TQuavBaseDispatcher::DumpTrace,
+                                &TQuavBaseDispatcher::AppendTrace};
+constexpr RecorderOps kLogOps{
+    &TQuavBaseDispatcher::InitDispatchLogging,  &TQuavBaseDispatcher::StartDispatchLogging,
+    &TQuavBaseDispatcher::StopDispatchLogging,  &TQuavBaseDispatcher::ClearDispatchLogging,
+    &TQuavBaseDispatcher::AbortDispatchLogging, &TQuavBaseDispatcher::DumpDispatchLog,
+    &TQuavBaseDispatcher::AppendDispatchLog};
+
+} // namespace
+
+void TQuavCustomComPort::setRecorderState(bool log, TTraceLogState wanted) {
+    TTraceLogState& state = log ? logging_ : tracing_;
+    if (state_ != psOpen || !dispatcher_) {
+        // A closed port only remembers whether to record from the next open.
+        if (state_ == psClosed) state = wanted == tlOn ? tlOn : tlOff;
+        return;
+    }
+    TQuavBaseDispatcher& d = *dispatcher_;
+    const RecorderOps& ops = log ? kLogOps : kTraceOps;
+    const bool running = state == tlOn || state == tlPause;
     switch (wanted) {
-    case tlDump:
-    case tlAppend:
+    case tlOff:
+        if (running) (d.*ops.abort)();
         state = tlOff;
         break;
-    case tlClear:
+    case tlOn:
+        // A pause carried over a reopen has no buffer to go on with: it starts a new one.
+        if (state != tlPause || (d.*ops.start)() != secOK) check((d.*ops.init)(log ? logSize_ : traceSize_));
+        state = tlOn;
         break;
-    default:
-        state = wanted;
+    case tlDump:
+    case tlAppend: {
+        if (!running) break;
+        (d.*ops.start)();
+        const std::string& name = log ? logName_ : traceName_;
+        const bool hex = log ? logHex_ : traceHex_;
+        const bool allHex = log ? logAllHex_ : traceAllHex_;
+        const int32_t rc = (d.*(wanted == tlDump ? ops.dump : ops.append))(name, hex, allHex);
+        // A file that cannot be written leaves the recording paused, to be written elsewhere.
+        state = rc < 0 ? tlPause : tlOff;
+        check(rc);
+        break;
+    }
+    case tlClear:
+        if (running) check((d.*ops.clear)());
+        break;
+    case tlPause:
+        if (state != tlOn) break;
+        (d.*ops.stop)();
+        state = tlPause;
         break;
     }
 }
 
 void TQuavCustomComPort::SetTracing(TTraceLogState state) {
-    if (state != tracing_ || forceApply_) setTraceState(tracing_, state);
+    if (state != tracing_ || forceApply_) setRecorderState(false, state);
 }
 
 void TQuavCustomComPort::SetLogging(TTraceLogState state) {
-    if (state != logging_ || forceApply_) setTraceState(logging_, state);
+    if (state != logging_ || forceApply_) setRecorderState(true, state);
+}
+
+void TQuavCustomComPort::resizeRecorder(bool log) {
+    const TTraceLogState state = log ? logging_ : tracing_;
+    if (state_ != psOpen || (state != tlOn && state != tlPause)) return;
+    setRecorderState(log, tlOff);
+    setRecorderState(log, state);
 }
 
 void TQuavCustomComPort::SetTraceSize(uint32_t entries) {
-    traceSize_ = entries > kTraceSizeLimit ? kTraceSizeLimit : entries;
+    const uint32_t size = std::min(entries, kTraceSizeLimit);
+    if (size == traceSize_) return;
+    traceSize_ = size;
+    resizeRecorder(false);
 }
 
 void TQuavCustomComPort::SetLogSize(uint32_t bytes) {
-    logSize_ = bytes > kLogSizeLimit ? kLogSizeLimit : bytes;
+    const uint32_t size = std::min(bytes, kLogSizeLimit);
+    if (size == logSize_) return;
+    logSize_ = size;
+    resizeRecorder(true);
 }
 
 void TQuavCustomComPort::SetTraceName(const std::string& name) {
