@@ -7,6 +7,7 @@
 #include "app/cli/com_port_link.h"
 #include "app/cli/pci_run.h"
 #include "app/cli/port_setup.h"
+#include "app/cli/run_recording.h"
 #include "app/port_probe.h"
 #include "script/script_engine.h"
 #include "script/settings_file.h"
@@ -184,6 +185,7 @@ int runMain(int argc, char** argv) {
     } catch (const std::exception& e) {
         return setupError(std::string("cannot apply the line settings: ") + e.what());
     }
+    prepareRecording(port, options);
     ComPortLink link(port);
     script::ScriptEngine engine(host);
     engine.applySettings(settings);
@@ -227,9 +229,10 @@ int runMain(int argc, char** argv) {
     auto runScript = [&](const std::string& where) {
         host.note("Running " + options.script + " on " + where);
         running = true;
+        if (port.Open()) startRecording(port, options);
         const script::RunOutcome outcome = engine.PickButtonClick(options.script);
         running = false;
-        closePort();
+        closeRecordedPort(port, options, host);
         // Some failures let the script go on (a data file that does not open skips its upload);
         // the window leaves them to the operator who read the message box, but an unattended
         // caller only sees the exit status, so a run that reported an error does not count as
@@ -244,6 +247,8 @@ int runMain(int argc, char** argv) {
     const std::string& linkName = options.port.empty() ? settings.PciPort : options.port;
     if (const std::optional<int> board = pciBoardOf(linkName, pciError); board || !pciError.empty()) {
         if (!board) return setupError("setting 1: " + pciError);
+        if (!options.traceFile.empty() || !options.logFile.empty())
+            return setupError("--trace and --log record a serial port; the PCI link has neither");
         pci::PciBoardLink boards(pci::installedPciDriver());
         if (!preparePciRun(*board, boards, engine, host, pciError)) return setupError(pciError);
         return runScript(describeBoards(engine));

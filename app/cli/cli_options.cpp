@@ -11,6 +11,7 @@ namespace brimwell::cli {
 
 const char* runUsage() {
     return "usage: brimwell run SCRIPT [--port COMn|DEVICE|PCI|PCI:N] [--baud N] [--settings FILE]\n"
+           "                   [--trace FILE] [--log FILE]\n"
            "  SCRIPT           the .sld script to run\n"
            "  --port COMn      use port COMn (COMn maps to /dev/ttyS(n-1) or $BRIMWELL_COMn)\n"
            "  --port DEVICE    use the serial device at this path\n"
@@ -20,6 +21,10 @@ const char* runUsage() {
            "                   are probed for the unit's prompt\n"
            "  --baud N         line rate: 1200 2400 4800 9600 19200 38400 57600 115200\n"
            "  --settings FILE  settings file (default: LoaderDefault.ini in the current directory)\n"
+           "  --trace FILE     write every byte the run sent and read to FILE when it ends (also\n"
+           "                   after a failure or Ctrl+C; no file when nothing was recorded)\n"
+           "  --log FILE       likewise the port's dispatch log: the device's reads and writes and\n"
+           "                   the port's notifications, with times\n"
            "exit status: 0 the run completed, 1 it failed or was stopped, 2 usage or set-up error\n";
 }
 
@@ -101,6 +106,10 @@ bool parseRunOptions(int argc, char** argv, RunOptions& out, std::string& error)
             std::string v;
             if (!value(v)) return false;
             out.settings = v;
+        } else if (arg == "--trace") {
+            if (!value(out.traceFile)) return false;
+        } else if (arg == "--log") {
+            if (!value(out.logFile)) return false;
         } else if (arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + arg;
             return false;

@@ -15,6 +15,8 @@ struct RunOptions {
     std::string port; // "COMn", a device path, "PCI" or "PCI:N"; empty: settings, then probe COM1 and COM2
     std::optional<int> baud;             // overrides setting 2
     std::optional<std::string> settings; // settings file; default LoaderDefault.ini in the current directory
+    std::string traceFile;               // --trace: the port's trace, written when the run ends; empty: none
+    std::string logFile;                 // --log: the port's dispatch log, likewise
     bool help = false;
 };
 

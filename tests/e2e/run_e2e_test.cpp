@@ -1,6 +1,7 @@
 // "brimwell run" against brimwell-unit-sim over pseudo-terminals: whole flashing runs, every
 // simulated fault, set-up errors, probing, settings and Ctrl+C. The engine's waits run faster
 // through BRIMWELL_TIME_SCALE; the simulator runs at real time.
+#include "support/recorder_files.h"
 #include "support/ser2net_server.h"
 #include "support/sim_process.h"
 
@@ -493,6 +494,9 @@ TEST(EndToEnd, UsageAndSetUpErrorsExitTwo) {
          {dir.file("ok.sld"), "--port", "COM1", "--port", "COM2"},
          "--port given twice (COM1, COM2)"},
         {"PortNumberTooHigh", {dir.file("ok.sld"), "--port", "COM99"}, "port numbers run from COM1 to COM50"},
+        {"TraceOnPci",
+         {dir.file("ok.sld"), "--port", "PCI", "--trace", dir.file("t")},
+         "--trace and --log record a serial port"},
         {"SettingsMissing",
          {dir.file("ok.sld"), "--settings", dir.file("none.ini")},
          "cannot read settings file " + dir.file("none.ini")},
@@ -505,6 +509,75 @@ TEST(EndToEnd, UsageAndSetUpErrorsExitTwo) {
         EXPECT_EQ(p.wait(), 2) << c.name << "\n" << p.stderrText();
         EXPECT_NE(p.stderrText().find(c.expected), std::string::npos) << c.name << "\n" << p.stderrText();
     }
+}
+
+// ---- The run's trace and log -----------------------------------------------------------------
+
+struct RecordCase {
+    const char* name;
+    std::vector<std::string> simArgs;
+    std::string baud;
+    bool ctrlC;
+    int exitCode;
+    std::string answer; // part of what the unit answered, in both files
+};
+
+void PrintTo(const RecordCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RecordedRun : public ::testing::TestWithParam<RecordCase> {};
+
+TEST_P(RecordedRun, LeavesEveryByteInBothFiles) {
+    const RecordCase& c = GetParam();
+    FlashRun f;
+    // Decimal rendering reads back unambiguously only without '[' in the data.
+    std::vector<uint8_t> data = f.firmware_;
+    std::replace(data.begin(), data.end(), uint8_t('['), uint8_t(']'));
+    writeFile(f.dir_.file("data.bin"), data);
+    ASSERT_TRUE(f.startSim(c.simArgs));
+    if (c.ctrlC)
+        f.onStarted = [](ChildProcess& p) {
+            ASSERT_TRUE(p.waitForLine("Progress ", std::chrono::seconds(60)).has_value());
+            p.signal(SIGINT);
+        };
+    const std::string trace = f.dir_.file("run.trc"), log = f.dir_.file("run.log");
+    const RunResult r = f.run("_TC \"LOADR^M\"\n_LF " + f.dir_.file("data.bin") + "\n_LA 0\n_LV 1\n_LD\n",
+                              {"--baud", c.baud, "--trace", trace, "--log", log});
+    EXPECT_EQ(r.exitCode, c.exitCode) << explain(r);
+
+    const std::vector<uint8_t> traceBytes = readFile(trace), logBytes = readFile(log);
+    std::string sent, taken;
+    for (const auto& run : brimwell::test::readTrace({traceBytes.begin(), traceBytes.end()}, false))
+        (run.kind == 'T' ? sent : taken) += run.bytes;
+    const auto entries = brimwell::test::readLog({logBytes.begin(), logBytes.end()}, false);
+    EXPECT_EQ(sent, brimwell::test::joinedExtra(entries, "Dispatch", "WriteCom"));
+    EXPECT_EQ(sent.rfind("LOADR\r", 0), 0u);
+    const std::string dataText(data.begin(), data.end());
+    // A whole upload fits; a stopped one holds at least its first block.
+    EXPECT_NE(sent.find(c.ctrlC      ? dataText.substr(0, 2000)
+                        : c.exitCode ? "LOADR\r"
+                                     : dataText),
+              std::string::npos);
+    EXPECT_NE(taken.find(c.answer), std::string::npos) << taken;
+    EXPECT_NE(brimwell::test::joinedExtra(entries, "Dispatch", "ReadCom").find(c.answer), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EndToEnd, RecordedRun,
+    ::testing::Values(RecordCase{"Completed", {}, "38400", false, 0, "LOAD OK"},
+                      RecordCase{"Failed", {"--stay-normal"}, "38400", false, 1, "#"},
+                      RecordCase{"StoppedByCtrlC", {"--baud", "9600"}, "9600", true, 1, "LOADER MODE"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EndToEnd, RunThatRecordedNothingLeavesNoFiles) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({}));
+    const RunResult r =
+        f.run("; nothing to send\n", {"--trace", f.dir_.file("t"), "--log", f.dir_.file("l")});
+    EXPECT_EQ(r.exitCode, 0) << explain(r);
+    EXPECT_FALSE(std::filesystem::exists(f.dir_.file("t")));
+    EXPECT_FALSE(std::filesystem::exists(f.dir_.file("l")));
 }
 
 } // namespace

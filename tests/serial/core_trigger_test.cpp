@@ -13,6 +13,8 @@
 #include "serial/event_timer.h"
 #include "serial/exception_report.h"
 #include "serial/time_base.h"
+#include "support/recorder_files.h"
+#include "support/temp_dir.h"
 
 namespace brimwell::test {
 namespace {
@@ -52,6 +54,7 @@ TEST_F(TriggerTest, AllConsumersOfOneAvailNotificationSeeTheSameBytes) {
     ASSERT_EQ(port().RegisterEventTriggerHandler(&a), 0);
     ASSERT_EQ(port().RegisterEventTriggerHandler(&b), 0);
     port().ChangeLengthTrigger(100);
+    ASSERT_EQ(port().InitTracing(1000), 0);
 
     const std::string data = patternBytes(100);
     ASSERT_TRUE(p.pty.write(data));
@@ -65,6 +68,12 @@ TEST_F(TriggerTest, AllConsumersOfOneAvailNotificationSeeTheSameBytes) {
     EXPECT_TRUE(waitFor([&] { return port().InBuffUsed() == 0; }));
     std::this_thread::sleep_for(milliseconds(150));
     EXPECT_EQ(a.count(kTriggerAvail), 1u);
+    // Every read is traced, so bytes both consumers took are there twice.
+    ScratchDir dir;
+    ASSERT_EQ(port().DumpTrace(dir.file("t"), true, true), 0);
+    const std::vector<TraceRun> runs = readTrace(dir.read("t"), true);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].bytes, data.substr(0, 40) + data);
 }
 
 TEST_F(TriggerTest, UnreadBytesStayAndAreAnnouncedAgainWithNewOnes) {
