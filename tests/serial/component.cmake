@@ -15,12 +15,7 @@ brimwell_add_test(serial_component_tests serial QT
           ${CMAKE_CURRENT_LIST_DIR}/component_io_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/component_wait_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/component_properties_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/component_recording_test.cpp
   LIBS brimwell_serial brimwell_test_support)
 add_dependencies(serial_tests serial_component_tests)
-
-# The trace and log as the component drives them, one run against the unit simulator.
-brimwell_add_test(serial_recording_tests serial QT
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/component_recording_test.cpp
-  LIBS brimwell_serial brimwell_test_pty brimwell_test_process)
-add_dependencies(serial_recording_tests brimwell-unit-sim)
-add_dependencies(serial_tests serial_recording_tests)
+add_dependencies(serial_component_tests brimwell-unit-sim)

@@ -328,6 +328,7 @@ TEST(ComPortOpen, ChangingComNumberWhileOpenMovesThePort) {
     port.PutString("moved");
     EXPECT_EQ(other.receive(5), "moved");
     EXPECT_EQ(p.pty.receive(1, 100), "");
+    port.SetTracing(tlOff); // the close would write the trace into the working directory
     ::unsetenv("BRIMWELL_COM21");
 }
 
@@ -354,7 +355,8 @@ TEST(ComPortOpen, LoadingStoresAndOpensWhenLoaded) {
 
     // An open that fails after loading is reported, not thrown, and leaves Open False.
     std::vector<std::string> reported;
-    SetExceptionReporter([&](const std::string&, std::exception_ptr e) { reported.push_back(ExceptionText(e)); });
+    SetExceptionReporter(
+        [&](const std::string&, std::exception_ptr e) { reported.push_back(ExceptionText(e)); });
     TQuavComPort failing;
     failing.BeginLoading();
     ::setenv("BRIMWELL_COM23", "/dev/brimwell-missing", 1);
