@@ -564,7 +564,7 @@ TEST_P(RecordedRun, LeavesEveryByteInBothFiles) {
 
 INSTANTIATE_TEST_SUITE_P(
     EndToEnd, RecordedRun,
-    ::testing::Values(RecordCase{"Completed", {}, "38400", false, 0, "LOAD OK"},
+    ::testing::Values(RecordCase{"Completed", {}, "38400", false, 0, "LOADER MODE"},
                       RecordCase{"Failed", {"--stay-normal"}, "38400", false, 1, "#"},
                       RecordCase{"StoppedByCtrlC", {"--baud", "9600"}, "9600", true, 1, "LOADER MODE"},
                       RecordCase{"NothingSent", {}, "38400", false, 0, ""}),
