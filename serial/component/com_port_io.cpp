@@ -209,7 +209,8 @@ void TQuavCustomComPort::RemoveAllTriggers() {
 void TQuavCustomComPort::controlRecorder(bool log, TTraceLogState wanted, bool onlyWhenOn, bool init) {
     TTraceLogState& state = log ? logging_ : tracing_;
     if (state_ == psOpen && dispatcher_) {
-        if (wanted != state || init) setRecorderState(log, wanted);
+        if (init) setRecorderState(log, tlClear); // what there is starts again empty
+        if (wanted != state) setRecorderState(log, wanted);
         return;
     }
     if (state_ == psShuttingDown || (onlyWhenOn && state != tlOn)) return;
@@ -219,7 +220,6 @@ void TQuavCustomComPort::controlRecorder(bool log, TTraceLogState wanted, bool o
 void TQuavCustomComPort::InitTracing(uint32_t entries) {
     if (state_ == psShuttingDown) return;
     SetTraceSize(entries);
-    // An Init of a running trace empties it.
     controlRecorder(false, tlOn, false, true);
 }
 void TQuavCustomComPort::StartTracing() {
