@@ -7,7 +7,7 @@
 #include "component_test_support.h"
 #include "support/recorder_files.h"
 #include "support/temp_dir.h"
-#include "tools/sim_process.h"
+#include "support/sim_process.h"
 
 namespace brimwell::testing {
 namespace {
@@ -22,7 +22,7 @@ struct StateCase {
 class TraceStates : public ::testing::TestWithParam<StateCase> {};
 
 TEST_P(TraceStates, FollowTheTable) {
-    test::ScratchDir dir; // outlives the port, whose close may still write into it
+    testing::TempDir dir; // outlives the port, whose close may still write into it
     PortOnPty p(33);
     p.port.SetTraceName(dir.file("t"));
     p.port.SetOpen(true);
@@ -60,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ComPortRecording, LoaderExchangeAndUploadWithTheUnit) {
     TempDir dir;
-    test::ScratchDir files;
+    testing::TempDir files;
     SimUnit sim;
     ASSERT_TRUE(sim.start(dir, {}));
     PortOnPty p(35);

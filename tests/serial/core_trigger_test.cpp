@@ -69,7 +69,7 @@ TEST_F(TriggerTest, AllConsumersOfOneAvailNotificationSeeTheSameBytes) {
     std::this_thread::sleep_for(milliseconds(150));
     EXPECT_EQ(a.count(kTriggerAvail), 1u);
     // Every read is traced, so bytes both consumers took are there twice.
-    ScratchDir dir;
+    testing::TempDir dir;
     ASSERT_EQ(port().DumpTrace(dir.file("t"), true, true), 0);
     EXPECT_EQ(readRecorded(dir.read("t"), true, false).at(0).second, data.substr(0, 40) + data);
 }
