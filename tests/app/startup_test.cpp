@@ -9,6 +9,8 @@
 #include "script/progress_form.h"
 #include "serial/time_base.h"
 
+#include "support/unprivileged.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -136,26 +138,15 @@ TEST(Window, PortTheUserMayNotOpenNamesDeviceAndGroup) {
     ASSERT_EQ(::chown(pty.slavePath().c_str(), 0, 20), 0);
     ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0660), 0);
     pty.mapTo(1);
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(fds[0]);
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    const brimwell::testing::ChildReport r = brimwell::testing::runAsNobody([](std::string& said) {
         ScriptedDialogs dialogs;
         TBrimwellForm form(QStringLiteral("/nonexistent/LoaderDefault.ini"));
         const bool found = form.check_com(1);
-        const std::string said = dialogs.messages.join("|").toStdString();
-        (void)!::write(fds[1], said.data(), said.size());
-        ::_exit(found ? 1 : 0);
-    }
-    ::close(fds[1]);
-    std::string said(4096, '\0');
-    said.resize(static_cast<size_t>(std::max<ssize_t>(0, ::read(fds[0], said.data(), said.size()))));
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << said;
+        said = dialogs.messages.join("|").toStdString();
+        return found ? 1 : 0;
+    });
+    const std::string& said = r.said;
+    ASSERT_EQ(r.exitCode, 0) << said;
     EXPECT_NE(said.find("Note: COM Port #1 is not responding/being used by other applications.\r\n"),
               std::string::npos)
         << said;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "component_test_support.h"
+#include "support/unprivileged.h"
 #include "serial/component/port_message.h"
 #include "serial/exception_report.h"
 #include "serial/port_available.h"
@@ -146,16 +147,8 @@ TEST(ComPortOpen, PermissionDeniedNamesTheDevice) {
     ASSERT_EQ(::chmod(pty.path().c_str(), 0660), 0);
     pty.bindCom(15);
 
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(fds[0]);
-        // An ordinary user outside the device's group.
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-        std::string report;
-        int code = 1;
+    // An ordinary user outside the device's group.
+    const brimwell::testing::ChildReport r = brimwell::testing::runAsNobody([](std::string& report) {
         try {
             TQuavComPort port;
             port.SetComNumber(15);
@@ -163,24 +156,14 @@ TEST(ComPortOpen, PermissionDeniedNamesTheDevice) {
             report = "opened";
         } catch (const EPortAccessDenied& e) {
             report = std::string(e.what()) + "\n" + e.DevicePath() + "\n" + std::to_string(e.ErrorCode());
-            code = 0;
+            return 0;
         } catch (const std::exception& e) {
             report = std::string("other: ") + e.what();
         }
-        (void)!::write(fds[1], report.data(), report.size());
-        ::_exit(code);
-    }
-    ::close(fds[1]);
-    std::string report;
-    char buf[512];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
-        report.append(buf, std::size_t(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << report;
+        return 1;
+    });
+    const std::string& report = r.said;
+    EXPECT_EQ(r.exitCode, 0) << report;
     EXPECT_NE(report.find("permission denied"), std::string::npos) << report;
     EXPECT_NE(report.find(pty.path()), std::string::npos) << report;
     EXPECT_NE(report.find("COM15"), std::string::npos) << report;
