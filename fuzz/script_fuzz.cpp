@@ -16,13 +16,14 @@ namespace {
 
 // Scripts may name only files of this directory, so no run can read a device or a huge file.
 const test::TempDir& workDir() {
-    static const test::TempDir dir = [] {
-        test::TempDir d;
-        d.write("a.bin", "abc");
-        d.write("b.bin", std::string(4001, 'x'));
-        d.write("e.bin", "");
-        return d;
+    static const test::TempDir dir;
+    static const bool filled = [] {
+        dir.write("a.bin", "abc");
+        dir.write("b.bin", std::string(4001, 'x'));
+        dir.write("e.bin", "");
+        return true;
     }();
+    (void)filled;
     return dir;
 }
 
@@ -30,8 +31,9 @@ const test::TempDir& workDir() {
 bool boundedWaits(const std::string& script) {
     for (const char* code : {"_DY", "_LP"}) {
         for (std::size_t at = script.find(code); at != std::string::npos; at = script.find(code, at + 1)) {
+            // Whatever separates the number (blanks, tabs, signs), its first digits are what counts.
             std::size_t p = at + 3;
-            while (p < script.size() && (script[p] == ' ' || script[p] == '-' || script[p] == '+')) ++p;
+            while (p < script.size() && script[p] != '\n' && (script[p] < '0' || script[p] > '9')) ++p;
             std::size_t digits = 0;
             while (p + digits < script.size() && script[p + digits] >= '0' && script[p + digits] <= '9') ++digits;
             if (digits > 1) return false;
@@ -51,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     static const bool ready = [] {
         Clock::setScale(1000.0);
-        return ::chdir(workDir().path("").c_str()) == 0;
+        return ::chdir(workDir().path().c_str()) == 0;
     }();
     if (!ready) return -1;
 
