@@ -21,7 +21,6 @@
 #include <grp.h>
 #include <optional>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace brimwell;

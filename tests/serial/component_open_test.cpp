@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QObject>
