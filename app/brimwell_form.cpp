@@ -103,6 +103,7 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     QuavComPort1->SetLogHex(false);
     QuavComPort1->SetOnTriggerAvail(
         [this](TQuavComPort*, uint16_t count) { QuavComPort1TriggerAvail(count); });
+    QuavComPort1->SetOnWaitChar([this](TQuavComPort*, char c) { engine_->QuavComPort1WaitChar(c); });
     QuavComPort1->EndLoading();
     TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return static_cast<uint32_t>(promptForPort()); });
 
