@@ -3,6 +3,7 @@
 
 #include "app/device_info.h"
 #include "app/port_probe.h"
+#include "script/loader_port.h"
 #include "serial/net_endpoint.h"
 #include "serial/port_names.h"
 
@@ -102,7 +103,7 @@ bool PortSetup::check_com(uint16_t n) {
     case ProbeOutcome::Answered:
         break;
     }
-    host_.setStatusText("Established communication on COM " + std::to_string(port_.ComNumber()));
+    host_.setStatusText(script::establishedOnComText(port_.ComNumber()));
     return true;
 }
 
