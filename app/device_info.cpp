@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
-#include <iterator>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -30,6 +29,9 @@ std::string processName(const std::string& pid) {
     std::ifstream comm("/proc/" + pid + "/comm");
     std::string name;
     std::getline(comm, name);
+    // Any program may rename itself; its name must not steer the operator's terminal.
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
     return name.empty() ? "?" : name;
 }
 
@@ -90,7 +92,9 @@ void lockFileHolders(const std::string& name, std::vector<std::string>& holders)
     const char* dir = std::getenv("BRIMWELL_LOCK_DIR");
     const std::string file = std::string(dir && *dir ? dir : "/var/lock") + "/LCK.." + name;
     std::ifstream in(file, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    char head[32];
+    in.read(head, sizeof head);
+    const std::string text(head, static_cast<size_t>(in.gcount()));
     if (text.empty()) return;
     long pid = 0;
     if (text.size() == sizeof(int)) {
@@ -101,7 +105,9 @@ void lockFileHolders(const std::string& name, std::vector<std::string>& holders)
         pid = std::strtol(text.c_str(), nullptr, 10);
     }
     // A lock file outliving its program holds nothing.
-    if (pid <= 0 || pid == ::getpid() || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) return;
+    if (pid <= 0 || pid > INT_MAX || pid == ::getpid() ||
+        (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM))
+        return;
     const std::string id = std::to_string(pid);
     holders.push_back(processName(id) + " (pid " + id + ", lock file " + file + ")");
 }
