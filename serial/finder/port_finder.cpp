@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 namespace brimwell {
 namespace {
@@ -106,7 +107,8 @@ bool byName(const SerialPortInfo& a, const SerialPortInfo& b) {
         size_t digits = s.size();
         while (digits > 0 && std::isdigit(static_cast<unsigned char>(s[digits - 1])))
             --digits;
-        return std::pair{s.substr(0, digits), digits < s.size() ? std::stoul(s.substr(digits)) : 0ul};
+        // Numbers compare by length first, then digit by digit, whatever their size.
+        return std::tuple{s.substr(0, digits), s.size() - digits, s.substr(digits)};
     };
     return split(a.device) < split(b.device);
 }
