@@ -2,22 +2,7 @@
 // modem lines and line errors, triggers and the delivery of their notifications, and the
 // process-wide port list. The device is reached only through the virtual device operations, which
 // a device layer supplies (serial/termios_dispatcher.h on serial/thread_engine.h).
-//
-// Lock order. A thread takes locks only in this order and never an earlier one while holding a
-// later one:
-//     input lock  ->  main lock  ->  output lock  ->  device lock
-// - input lock: input ring, avail mode, avail read count and maximum, received count.
-// - main lock: triggers, line settings, modem status, line errors, stored settings.
-// - output lock: output ring, output part of the device status.
-// - device lock (the engine's): the descriptor; held shared around every device call and
-//   exclusively only to close it, so no call ever uses a closed descriptor.
-// Out of the ordinary: receiving holds the input lock while it reads the device status (output
-// lock); flow-state queries hold the main lock while they read it; the receive check holds the
-// input and the main lock together. Handlers are called with no lock held, so a handler may read
-// (input lock) and use the trigger operations (main lock). The handler registry's lock, the
-// port-list lock and the output-empty lock are leaves: nothing is taken while one is held.
-// recorder lock: leaf. The trace and dispatch log (serial/recorders.h) are written at the point of
-// each event, under whichever of the locks above that point holds.
+// Which lock guards what, and the order they are taken in: serial/dispatcher_state.h.
 #pragma once
 
 #include <atomic>

@@ -1,5 +1,20 @@
-// The private state of a dispatcher, for the dispatcher's own source files only. Which lock guards
-// which part is written at the top of serial/dispatcher.h.
+// The private state of a dispatcher, for the dispatcher's own source files only.
+//
+// Lock order. A thread takes locks only in this order and never an earlier one while holding a
+// later one:
+//     input lock  ->  main lock  ->  output lock  ->  device lock
+// - input lock: input ring, avail mode, avail read count and maximum, received count.
+// - main lock: triggers, line settings, modem status, line errors, stored settings.
+// - output lock: output ring, output part of the device status.
+// - device lock (the engine's): the descriptor; held shared around every device call and
+//   exclusively only to close it, so no call ever uses a closed descriptor.
+// Out of the ordinary: receiving holds the input lock while it reads the device status (output
+// lock); flow-state queries hold the main lock while they read it; the receive check holds the
+// input and the main lock together. Handlers are called with no lock held, so a handler may read
+// (input lock) and use the trigger operations (main lock). The handler registry's lock, the
+// port-list lock and the output-empty lock are leaves: nothing is taken while one is held.
+// recorder lock: leaf. The trace and dispatch log (serial/recorders.h) are written at the point of
+// each event, under whichever of the locks above that point holds.
 #pragma once
 
 #include <atomic>
