@@ -14,6 +14,7 @@
 
 #include "serial/byte_ring.h"
 #include "serial/dispatcher_constants.h"
+#include "serial/dispatcher_recording.h"
 #include "serial/error_codes.h"
 #include "serial/triggers.h"
 
@@ -21,7 +22,7 @@ namespace brimwell {
 
 struct DispatcherState;
 
-class TQuavBaseDispatcher {
+class TQuavBaseDispatcher : public DispatcherRecording {
   public:
     explicit TQuavBaseDispatcher(void* owner = nullptr); // owner: the component (may be null)
     virtual ~TQuavBaseDispatcher();
@@ -176,24 +177,6 @@ class TQuavBaseDispatcher {
     using PortErrorHandler = std::function<void(int32_t code)>;
     void SetPortErrorHandler(PortErrorHandler handler);
 
-    // ---- Trace and dispatch log (see serial/recorders.h for results) ------------------------
-    int32_t InitTracing(uint32_t entries);
-    int32_t StartTracing();
-    void StopTracing();
-    int32_t ClearTracing();
-    void AbortTracing();
-    void AddTraceEntry(char kind, uint8_t byte);
-    int32_t DumpTrace(const std::string& path, bool hex, bool allHex);
-    int32_t AppendTrace(const std::string& path, bool hex, bool allHex);
-    int32_t InitDispatchLogging(uint32_t bytes);
-    int32_t StartDispatchLogging();
-    void StopDispatchLogging();
-    int32_t ClearDispatchLogging();
-    void AbortDispatchLogging();
-    void AddStringToLog(std::string_view text);
-    int32_t DumpDispatchLog(const std::string& path, bool hex, bool allHex);
-    int32_t AppendDispatchLog(const std::string& path, bool hex, bool allHex);
-
     // Bytes read from the device so far (for tests and benchmarks).
     uint64_t BytesReceived() const { return bytesReceived_.load(std::memory_order_relaxed); }
 
@@ -255,20 +238,7 @@ class TQuavBaseDispatcher {
     std::atomic<uint64_t> bytesReceived_{0};
 
   private:
-    void freeBuffers();
-    int32_t writeConfig(TDeviceControlBlock& dcb);
-    uint8_t readModemStatus(uint8_t clearBits);
-    void updateModemDeltas();
-    void receive();
-    void signalOutputEmpty();
-    bool notify(uint32_t msg, uint32_t wParam, uint16_t data);
-    bool checkTimerTriggers();
-    bool checkStatusTriggers();
-    bool checkReceiveTriggers();
-    void resetHitsAfterAHit();
-    // Main lock held: logs the removal of the trigger `handle`, or of every trigger for 0.
-    void logTriggerDisposals(int32_t handle);
-
+    struct Work; // the threads' and the trigger checks' private steps (serial/dispatcher_state.h)
     std::unique_ptr<DispatcherState> s_;
 };
 

@@ -101,8 +101,9 @@ struct DispatcherState {
     HandlerRegistry handlers;
 
     // The trace and the dispatch log; their own (leaf) lock.
-    Recorders recorders;
+    Recorders& recorders; // the dispatcher's own (DispatcherRecording)
 
+    explicit DispatcherState(Recorders& r) : recorders(r) {}
     ~DispatcherState();
 
     // Input lock held: what the reads may still take.
@@ -123,6 +124,23 @@ struct DispatcherState {
         Lock guard(mainLock);
         triggers.ResetScan();
     }
+};
+
+// The private steps of a dispatcher's threads and trigger checks, kept out of the public header.
+struct TQuavBaseDispatcher::Work {
+    static void freeBuffers(TQuavBaseDispatcher& d);
+    static int32_t writeConfig(TQuavBaseDispatcher& d, TDeviceControlBlock& dcb);
+    static uint8_t readModemStatus(TQuavBaseDispatcher& d, uint8_t clearBits);
+    static void updateModemDeltas(TQuavBaseDispatcher& d);
+    static void receive(TQuavBaseDispatcher& d);
+    static void signalOutputEmpty(TQuavBaseDispatcher& d);
+    static bool notify(TQuavBaseDispatcher& d, uint32_t msg, uint32_t wParam, uint16_t data);
+    static bool checkTimerTriggers(TQuavBaseDispatcher& d);
+    static bool checkStatusTriggers(TQuavBaseDispatcher& d);
+    static bool checkReceiveTriggers(TQuavBaseDispatcher& d);
+    static void resetHitsAfterAHit(TQuavBaseDispatcher& d);
+    // Main lock held: logs the removal of the trigger `handle`, or of every trigger for 0.
+    static void logTriggerDisposals(TQuavBaseDispatcher& d, int32_t handle);
 };
 
 } // namespace brimwell
