@@ -260,7 +260,9 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
     EXPECT_EQ(f.ComNumberLabel->text(), "None");
     EXPECT_FALSE(f.PickButton->isEnabled()) << "nothing to run a script on until a port is chosen";
 
-    if (loss == Loss::DuringUpload) EXPECT_TRUE(pumpUntil([&] { return !sim->running(); }, 10000));
+    if (loss == Loss::DuringUpload) {
+        EXPECT_TRUE(pumpUntil([&] { return !sim->running(); }, 10000));
+    }
     if (loss != Loss::HangUp) {
         sim.reset(); // its link goes with it
         sim = std::make_unique<UnitSim>(dir.file("com1"), store.path());
