@@ -119,6 +119,14 @@ class FormRun : public ::testing::Test {
                                  : std::string("<" + std::to_string(files.size()) + " files>");
     }
 
+    // Runs a one-file script uploading `data` with the Pick button.
+    void pick(const std::string& data) {
+        dir.write("image.bin", data);
+        dir.write("flash.sld", uploadScript(dir.file("image.bin")));
+        dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
+        form->PickButton->click();
+    }
+
     TempDir dir;
     TempDir store;
     ScriptedDialogs dialogs;
@@ -130,13 +138,9 @@ class FormRun : public ::testing::Test {
 TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
     UnitSim sim(dir.file("com1"), store.path());
     const std::string data = dataBytes(4001);
-    dir.write("image.bin", data);
-    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
     TBrimwellForm& f = start();
     ASSERT_EQ(f.statusText(), "Established communication on COM 1");
-
-    dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
-    f.PickButton->click();
+    pick(data);
     EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."}))
         << dialogs.messages.join(" | ").toStdString();
     EXPECT_EQ(f.statusText(), "SUCCESS. Reading script file complete");
@@ -148,16 +152,13 @@ TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
 
 TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
     UnitSim sim(dir.file("com1"), store.path());
-    dir.write("image.bin", dataBytes(1 << 20));
-    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
     TBrimwellForm& f = start();
-    dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
     int blocksAtStop = 0;
     whenUploadReaches(f, 2, [&] {
         blocksAtStop = f.ProgressForm->FileProgressBar->value();
         f.ProgressForm->CancelButton->click();
     });
-    f.PickButton->click();
+    pick(dataBytes(1 << 20));
     ASSERT_GE(blocksAtStop, 2) << dialogs.messages.join(" | ").toStdString() << " / "
                                << f.statusText().toStdString();
     ASSERT_FALSE(dialogs.messages.isEmpty());
@@ -171,10 +172,7 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
 TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredNoKeepsUploading) {
     UnitSim sim(dir.file("com1"), store.path());
     const std::string data = dataBytes(300000);
-    dir.write("image.bin", data);
-    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
     TBrimwellForm& f = start();
-    dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
     QString asked;
     dialogs.onQuestion = [&](const QString& q) {
         asked = q;
@@ -186,7 +184,7 @@ TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredNoKeepsUploading) {
         buttonsEnabledDuringUpload = f.PickButton->isEnabled() || f.UploadButton->isEnabled();
         f.close();
     });
-    f.PickButton->click();
+    pick(data);
     EXPECT_FALSE(configShownDuringUpload) << "RS232 Config is hidden while an upload runs";
     EXPECT_FALSE(buttonsEnabledDuringUpload);
     EXPECT_TRUE(f.ConfigMenu->menuAction()->isVisible());
@@ -228,12 +226,7 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
                                          loss == Loss::DuringUpload
                                              ? std::vector<std::string>{"--disconnect-after", "20000"}
                                              : std::vector<std::string>{});
-    dir.write("big.bin", dataBytes(300000));
-    dir.write("big.sld", uploadScript(dir.file("big.bin")));
     TBrimwellForm& f = start();
-    ASSERT_TRUE(f.port().Open());
-    const std::vector<TQuavStatusLight*> lights{f.QuavStatusLight1, f.QuavStatusLight2, f.QuavStatusLight3,
-                                                f.QuavStatusLight4};
     EXPECT_TRUE(f.QuavStatusLight1->Lit()) << "CTS lit: the lights follow the port";
 
     if (loss == Loss::UnitEnds) {
@@ -246,16 +239,15 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
         EXPECT_EQ(::ioctl(fd, TIOCVHANGUP), 0);
         ::close(fd);
     } else {
-        dialogs.fileToOpen = QString::fromStdString(dir.file("big.sld"));
-        f.PickButton->click();
-        EXPECT_EQ(dialogs.messages.last(), "Unsuccessful.  Upload terminated by user.");
+        pick(dataBytes(300000));
     }
     ASSERT_TRUE(pumpUntil([&] { return !f.port().Open(); }, 10000)) << "the window lets go of the port";
     const QStringList lost = dialogs.messages.filter(QStringLiteral(" was lost."));
     ASSERT_EQ(lost.size(), 1) << "told once: " << dialogs.messages.join(" | ").toStdString();
-    EXPECT_TRUE(lost[0].startsWith("The connection to COM1 (")) << lost[0].toStdString();
-    EXPECT_TRUE(f.statusText().startsWith(lost[0])) << f.statusText().toStdString();
-    for (TQuavStatusLight* light : lights)
+    EXPECT_TRUE(lost[0].startsWith("The connection to COM1 (") && f.statusText().startsWith(lost[0]))
+        << lost[0].toStdString() << " / " << f.statusText().toStdString();
+    for (TQuavStatusLight* light :
+         {f.QuavStatusLight1, f.QuavStatusLight2, f.QuavStatusLight3, f.QuavStatusLight4})
         EXPECT_FALSE(light->Lit());
     EXPECT_EQ(f.ComNumberLabel->text(), "None");
     EXPECT_FALSE(f.PickButton->isEnabled()) << "nothing to run a script on until a port is chosen";
@@ -271,10 +263,7 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
     EXPECT_TRUE(f.QuavStatusLight1->Lit()) << "monitored again";
     const std::string data = dataBytes(4001);
-    dir.write("image.bin", data);
-    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
-    dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
-    f.PickButton->click();
+    pick(data);
     EXPECT_EQ(dialogs.messages.last(), "Upload Complete.") << dialogs.messages.join(" | ").toStdString();
     EXPECT_TRUE(storedImage() == data);
 }
