@@ -99,6 +99,7 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     QuavComPort1->SetOnTriggerAvail(
         [this](TQuavComPort*, uint16_t count) { QuavComPort1TriggerAvail(count); });
     QuavComPort1->SetOnWaitChar([this](TQuavComPort*, char c) { engine_->QuavComPort1WaitChar(c); });
+    QuavComPort1->SetOnPortError([this](TQuavComPort*, int32_t) { QuavComPort1PortError(); });
     QuavComPort1->EndLoading();
     TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return static_cast<uint32_t>(promptForPort()); });
 
@@ -460,7 +461,10 @@ void TBrimwellForm::FormShow() {
         setEnabled(false);
         engine_->ScriptPath = AutoScriptPath.toStdString();
         host_->resetErrorMessages();
-        engine_->read_ini();
+        {
+            const PortInUse running(*this);
+            engine_->read_ini();
+        }
         setEnabled(true);
         setStatusText(QStringLiteral(" "));
         processPendingEvents();
@@ -527,10 +531,12 @@ void TBrimwellForm::PickButtonClick() {
     const QString path =
         dialogs().openFileName(this, QStringLiteral("Open"), dir, QString::fromLatin1(kScriptFilter));
     if (path.isEmpty()) return;
+    const PortInUse running(*this);
     engine_->PickButtonClick(path.toStdString());
 }
 
 void TBrimwellForm::UploadButtonClick() {
+    const PortInUse running(*this);
     engine_->UploadButtonClick();
 }
 

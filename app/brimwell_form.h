@@ -78,6 +78,10 @@ class TBrimwellForm : public QMainWindow {
     void PCIConnectClick();
     void setBaudFromMenu(int baud); // N12001Click ... N576001Click
     void QuavComPort1TriggerAvail(uint16_t count);
+    // The port's device was lost or refused a write for good: the port is closed, the lights go out,
+    // the operator is told and chooses a port again. While a run or a probe uses the port, that
+    // waits until it is done (the run reports the loss itself).
+    void QuavComPort1PortError();
 
     // Terminal appearance and keyboard.
     void VisibleMenuClick();
@@ -166,6 +170,19 @@ class TBrimwellForm : public QMainWindow {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // Held while the engine or a probe works the port; the outermost one hands a lost port on.
+    class PortInUse {
+      public:
+        explicit PortInUse(TBrimwellForm& form);
+        ~PortInUse();
+        PortInUse(const PortInUse&) = delete;
+        PortInUse& operator=(const PortInUse&) = delete;
+
+      private:
+        TBrimwellForm& form_;
+    };
+    void dropLostPort();
+
     void buildControls();
     void buildMenus();
     void setClientHeight(int height);
@@ -188,6 +205,8 @@ class TBrimwellForm : public QMainWindow {
     bool shown_ = false;
     bool startupFinished_ = false;
     int automaticExitCode_ = -1;
+    int portUsers_ = 0;
+    bool portLost_ = false;
 };
 
 } // namespace brimwell

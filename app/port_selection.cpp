@@ -27,6 +27,7 @@ QString notResponding(int n, const char* tail) {
 bool TBrimwellForm::check_com(int n) {
     if (!IsPortAvailable(static_cast<uint32_t>(n))) return false;
 
+    const PortInUse probing(*this);
     const ProbeResult probe = probeComPort(*QuavComPort1, *engine_, static_cast<uint16_t>(n));
     switch (probe.outcome) {
     case ProbeOutcome::OpenFailed: {

@@ -10,6 +10,8 @@
 #include <QCursor>
 #include <QMenu>
 
+#include <algorithm>
+
 namespace brimwell {
 
 WindowHost::~WindowHost() {
@@ -20,8 +22,15 @@ WindowHost::~WindowHost() {
 }
 
 void WindowHost::showMessage(const std::string& text) {
-    if (script::isErrorMessage(text)) ++errorMessages_;
+    if (script::isErrorMessage(text)) {
+        ++errorMessages_;
+        errorsShown_.push_back(text);
+    }
     form_.showMessage(QString::fromStdString(text));
+}
+
+bool WindowHost::errorShown(const std::string& text) const {
+    return std::find(errorsShown_.begin(), errorsShown_.end(), text) != errorsShown_.end();
 }
 
 void WindowHost::setStatusText(const std::string& text) {

@@ -4,6 +4,9 @@
 
 #include "script/script_host.h"
 
+#include <string>
+#include <vector>
+
 namespace brimwell {
 
 class TBrimwellForm;
@@ -31,12 +34,16 @@ class WindowHost : public script::ScriptHost {
     // Error boxes ("Error..." texts) shown since the count was last reset.
     int errorMessages() const { return errorMessages_; }
     void resetErrorMessages() { errorMessages_ = 0; }
+    // Whether the error box `text` was shown since forgetShownErrors().
+    bool errorShown(const std::string& text) const;
+    void forgetShownErrors() { errorsShown_.clear(); }
 
   private:
     TBrimwellForm& form_;
     int busyDepth_ = 0;
     script::RunOutcome lastOutcome_ = script::RunOutcome::None;
     int errorMessages_ = 0;
+    std::vector<std::string> errorsShown_;
 };
 
 } // namespace brimwell

@@ -2,8 +2,8 @@
 // pseudo-terminal, and pumping events until something happens.
 #pragma once
 
-#include "app/dialogs.h"
 #include "support/event_pump.h"
+#include "support/scripted_dialogs.h"
 #include "support/temp_dir.h"
 
 #include <QString>
@@ -16,47 +16,6 @@
 #include <vector>
 
 namespace brimwell::testing {
-
-// Answers every dialog from code and remembers what was asked.
-class ScriptedDialogs : public DialogSeam {
-  public:
-    ScriptedDialogs() { setDialogs(this); }
-    ~ScriptedDialogs() override { setDialogs(nullptr); }
-
-    MsgAnswer messageBox(QWidget*, const QString& text, const QString& caption, MsgButtons buttons) override {
-        messages << text;
-        captions << caption;
-        if (onMessage) onMessage(text);
-        if (buttons == MsgButtons::YesNo) {
-            if (onQuestion) return onQuestion(text);
-            return MsgAnswer::No;
-        }
-        return MsgAnswer::Ok;
-    }
-    QString openFileName(QWidget*, const QString&, const QString& directory, const QString& filter) override {
-        openedIn = directory;
-        lastFilter = filter;
-        return fileToOpen;
-    }
-    bool chooseFont(QWidget*, QFont& font, QColor& color) override {
-        fontOffered = font;
-        if (!fontAnswer) return false;
-        font = *fontAnswer;
-        if (colorAnswer.isValid()) color = colorAnswer;
-        return true;
-    }
-
-    QStringList messages;
-    QStringList captions;
-    std::function<void(const QString&)> onMessage;
-    std::function<MsgAnswer(const QString&)> onQuestion;
-    QString fileToOpen;
-    QString openedIn;
-    QString lastFilter;
-    std::optional<QFont> fontAnswer;
-    QColor colorAnswer;
-    QFont fontOffered;
-};
 
 // brimwell-unit-sim on a pseudo-terminal reachable at `linkPath`.
 class UnitSim {

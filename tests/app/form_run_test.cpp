@@ -3,6 +3,7 @@
 // its exit code (the process-ending cases run in a child process).
 #include "app/brimwell_form.h"
 #include "app_test_support.h"
+#include "lights/status_light.h"
 #include "script/progress_form.h"
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
@@ -18,7 +19,9 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -116,6 +119,14 @@ class FormRun : public ::testing::Test {
                                  : std::string("<" + std::to_string(files.size()) + " files>");
     }
 
+    // Runs a one-file script uploading `data` with the Pick button.
+    void pick(const std::string& data) {
+        dir.write("image.bin", data);
+        dir.write("flash.sld", uploadScript(dir.file("image.bin")));
+        dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
+        form->PickButton->click();
+    }
+
     TempDir dir;
     TempDir store;
     ScriptedDialogs dialogs;
@@ -127,14 +138,11 @@ class FormRun : public ::testing::Test {
 TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
     UnitSim sim(dir.file("com1"), store.path());
     const std::string data = dataBytes(4001);
-    dir.write("image.bin", data);
-    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
     TBrimwellForm& f = start();
     ASSERT_EQ(f.statusText(), "Established communication on COM 1");
-
-    dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
-    f.PickButton->click();
-    EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."})) << dialogs.messages.join(" | ").toStdString();
+    pick(data);
+    EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."}))
+        << dialogs.messages.join(" | ").toStdString();
     EXPECT_EQ(f.statusText(), "SUCCESS. Reading script file complete");
     EXPECT_TRUE(f.PickButton->isEnabled());
     EXPECT_FALSE(f.ProgressForm->isVisible());
@@ -144,17 +152,15 @@ TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
 
 TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
     UnitSim sim(dir.file("com1"), store.path());
-    dir.write("image.bin", dataBytes(1 << 20));
-    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
     TBrimwellForm& f = start();
-    dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
     int blocksAtStop = 0;
     whenUploadReaches(f, 2, [&] {
         blocksAtStop = f.ProgressForm->FileProgressBar->value();
         f.ProgressForm->CancelButton->click();
     });
-    f.PickButton->click();
-    ASSERT_GE(blocksAtStop, 2) << dialogs.messages.join(" | ").toStdString() << " / " << f.statusText().toStdString();
+    pick(dataBytes(1 << 20));
+    ASSERT_GE(blocksAtStop, 2) << dialogs.messages.join(" | ").toStdString() << " / "
+                               << f.statusText().toStdString();
     ASSERT_FALSE(dialogs.messages.isEmpty());
     EXPECT_EQ(dialogs.messages.last(), "Unsuccessful.  Upload terminated by user.");
     EXPECT_FALSE(dialogs.messages.contains("Upload Complete."));
@@ -166,10 +172,7 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
 TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredNoKeepsUploading) {
     UnitSim sim(dir.file("com1"), store.path());
     const std::string data = dataBytes(300000);
-    dir.write("image.bin", data);
-    dir.write("flash.sld", uploadScript(dir.file("image.bin")));
     TBrimwellForm& f = start();
-    dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
     QString asked;
     dialogs.onQuestion = [&](const QString& q) {
         asked = q;
@@ -181,7 +184,7 @@ TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredNoKeepsUploading) {
         buttonsEnabledDuringUpload = f.PickButton->isEnabled() || f.UploadButton->isEnabled();
         f.close();
     });
-    f.PickButton->click();
+    pick(data);
     EXPECT_FALSE(configShownDuringUpload) << "RS232 Config is hidden while an upload runs";
     EXPECT_FALSE(buttonsEnabledDuringUpload);
     EXPECT_TRUE(f.ConfigMenu->menuAction()->isVisible());
@@ -204,6 +207,72 @@ TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredYesEndsTheProcessWithZero) {
     EXPECT_EQ(r.output.find("RETURNED TO THE UPLOAD"), std::string::npos) << r.output;
     EXPECT_TRUE(listDir(store.path()).empty());
 }
+
+namespace {
+enum class Loss { UnitEnds, HangUp, DuringUpload };
+struct LossCase {
+    const char* name;
+    Loss loss;
+};
+} // namespace
+
+class FormPortLoss : public FormRun, public ::testing::WithParamInterface<LossCase> {};
+
+// With the lights monitoring the port, the unit's line goes away: the simulator ends (the pty's far
+// end closes), the tty is hung up as an unplugged adapter does, or the line closes mid-upload.
+TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
+    const Loss loss = GetParam().loss;
+    auto sim = std::make_unique<UnitSim>(dir.file("com1"), store.path(),
+                                         loss == Loss::DuringUpload
+                                             ? std::vector<std::string>{"--disconnect-after", "20000"}
+                                             : std::vector<std::string>{});
+    TBrimwellForm& f = start();
+    EXPECT_TRUE(f.QuavStatusLight1->Lit()) << "CTS lit: the lights follow the port";
+
+    if (loss == Loss::UnitEnds) {
+        sim.reset();
+    } else if (loss == Loss::HangUp) {
+        if (geteuid() != 0) GTEST_SKIP() << "hanging up a tty needs root";
+        const std::string tty = std::filesystem::read_symlink(dir.file("com1")).string();
+        const int fd = ::open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0) << tty;
+        EXPECT_EQ(::ioctl(fd, TIOCVHANGUP), 0);
+        ::close(fd);
+    } else {
+        pick(dataBytes(300000));
+    }
+    ASSERT_TRUE(pumpUntil([&] { return !f.port().Open(); }, 10000)) << "the window lets go of the port";
+    const QStringList lost = dialogs.messages.filter(QStringLiteral(" was lost."));
+    ASSERT_EQ(lost.size(), 1) << "told once: " << dialogs.messages.join(" | ").toStdString();
+    EXPECT_TRUE(lost[0].startsWith("The connection to COM1 (") && f.statusText().startsWith(lost[0]))
+        << lost[0].toStdString() << " / " << f.statusText().toStdString();
+    for (TQuavStatusLight* light :
+         {f.QuavStatusLight1, f.QuavStatusLight2, f.QuavStatusLight3, f.QuavStatusLight4})
+        EXPECT_FALSE(light->Lit());
+    EXPECT_EQ(f.ComNumberLabel->text(), "None");
+    EXPECT_FALSE(f.PickButton->isEnabled()) << "nothing to run a script on until a port is chosen";
+
+    if (loss == Loss::DuringUpload) {
+        EXPECT_TRUE(pumpUntil([&] { return !sim->running(); }, 10000));
+    }
+    if (loss != Loss::HangUp) {
+        sim.reset(); // its link goes with it
+        sim = std::make_unique<UnitSim>(dir.file("com1"), store.path());
+    }
+    f.COM1Menu->trigger();
+    EXPECT_EQ(f.statusText(), "Established communication on COM 1");
+    EXPECT_TRUE(f.QuavStatusLight1->Lit()) << "monitored again";
+    const std::string data = dataBytes(4001);
+    pick(data);
+    EXPECT_EQ(dialogs.messages.last(), "Upload Complete.") << dialogs.messages.join(" | ").toStdString();
+    EXPECT_TRUE(storedImage() == data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Device, FormPortLoss,
+                         ::testing::Values(LossCase{"UnitEnds", Loss::UnitEnds},
+                                           LossCase{"HangUp", Loss::HangUp},
+                                           LossCase{"DuringUpload", Loss::DuringUpload}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 namespace {
 struct AutomaticCase {

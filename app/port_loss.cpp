@@ -1,0 +1,40 @@
+// A port whose device is gone (unplugged, hung up, its far end closed) or that refused a write for
+// good: the window lets go of it so that the operator can choose a port again.
+#include "app/brimwell_form.h"
+
+#include "app/port_probe.h"
+#include "app/window_host.h"
+#include "serial/component/com_port.h"
+
+#include <QLabel>
+
+namespace brimwell {
+
+TBrimwellForm::PortInUse::PortInUse(TBrimwellForm& form) : form_(form) {
+    if (form_.portUsers_++ == 0) form_.host_->forgetShownErrors();
+}
+
+TBrimwellForm::PortInUse::~PortInUse() {
+    if (--form_.portUsers_ == 0 && form_.portLost_) form_.dropLostPort();
+}
+
+void TBrimwellForm::QuavComPort1PortError() {
+    // Closing the port under a running script would turn its clear message into "port not open"
+    // failures; it ends soon, having told the operator.
+    portLost_ = true;
+    if (portUsers_ == 0) dropLostPort();
+}
+
+void TBrimwellForm::dropLostPort() {
+    portLost_ = false;
+    const std::string why = QuavComPort1->PortErrorText();
+    if (why.empty()) return; // closed, or opened afresh, in the meantime
+    // Closed first: the lights are dark and the labels true while the operator reads the box.
+    closeComPortQuietly(*QuavComPort1);
+    ComNumberLabel->setText(QStringLiteral("None"));
+    disable_btns();
+    setStatusText(QString::fromStdString(why) + QStringLiteral(" Select new COM port before proceeding"));
+    if (!host_->errorShown(why)) host_->showMessage(why);
+}
+
+} // namespace brimwell
