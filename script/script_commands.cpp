@@ -5,6 +5,7 @@
 #include "script/data_file.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -55,7 +56,8 @@ bool wordArgument(const std::string& line, std::string& arg) {
     const std::size_t sp = line.find(' ');
     if (sp == std::string::npos) return false;
     std::size_t from = sp;
-    while (from < line.size() && line[from] == ' ') ++from;
+    while (from < line.size() && line[from] == ' ')
+        ++from;
     arg = line.substr(from);
     return true;
 }
@@ -192,10 +194,12 @@ bool ScriptEngine::runLoaderMode(const std::string& argument) {
 }
 
 bool ScriptEngine::runLoad() {
+    DataFileResult result{DataFileName, FileSize, FileChecksum, LoadAddressText, VersionText};
     PromptTimeout = kShortPromptTicks;
     if (!SendCOMCmd_GetPrompt("\r") && !SendCOMCmd_GetPrompt("\r")) {
         showError("Error! Unable to receive prompt before upload.... Exiting script.");
         PromptTimeout = kNormalPromptTicks;
+        host_.dataFileDone(result);
         return false;
     }
     PromptTimeout = kNormalPromptTicks;
@@ -206,6 +210,7 @@ bool ScriptEngine::runLoad() {
     command += hex;
     command += " " + VersionText + "\r";
     CommandText = limited(command, kCommandTextChars);
+    const auto loadSent = std::chrono::steady_clock::now();
     SendCommandText();
     waitMs(kAfterLoadCommandMs);
 
@@ -216,6 +221,11 @@ bool ScriptEngine::runLoad() {
     pump();
 
     UploadButtonClick();
+    result.dataPhaseSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - loadSent).count();
+    result.blocks = BlockCount + (FileSize % kBlockSize != 0 || BlockCount == 0 ? 1 : 0);
+    result.succeeded = Cancelled == 0;
+    host_.dataFileDone(result);
     VersionReady = false;
     return Cancelled == 0;
 }
@@ -244,13 +254,16 @@ bool ScriptEngine::runBranch(bool contains, const std::string& line) {
     const std::string arg = line.substr(q + 1, close - q - 1);
     CommandText = limited(replaceAll(replaceAll(arg, "\\r", "\r"), "\\n", "\n"), kCommandTextChars);
 
-    const bool match = contains ? AnswerText.find(CommandText) != std::string::npos : AnswerText == CommandText;
+    const bool match =
+        contains ? AnswerText.find(CommandText) != std::string::npos : AnswerText == CommandText;
     if (!match) return true;
 
     std::size_t rest = close + 1;
-    while (rest < line.size() && line[rest] == ' ') ++rest;
+    while (rest < line.size() && line[rest] == ' ')
+        ++rest;
     if (rest >= line.size()) {
-        showError(contains ? "Error! No line found after successful _CS" : "Error! No line found after successful _CR");
+        showError(contains ? "Error! No line found after successful _CS"
+                           : "Error! No line found after successful _CR");
         return true;
     }
     const std::string chained = line.substr(rest);

@@ -5,8 +5,10 @@
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/com_port_link.h"
+#include "app/cli/fleet_run.h"
 #include "app/cli/pci_run.h"
 #include "app/cli/port_setup.h"
+#include "app/cli/run_record.h"
 #include "app/cli/run_recording.h"
 #include "app/port_probe.h"
 #include "script/script_engine.h"
@@ -16,6 +18,7 @@
 #include "serial/port_names.h"
 
 #include <QCoreApplication>
+#include <QJsonDocument>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -131,9 +134,8 @@ std::string runSummary(script::RunOutcome outcome, const std::vector<std::string
     // The engine's closing box says "terminated by user" for every failure; the last line says
     // what really ended the run.
     if (stopRequested) return "Run stopped (" + stopSignal + ").";
-    const auto firstError = std::find_if(messages.begin(), messages.end(), [](const std::string& m) {
-        return script::isErrorMessage(m);
-    });
+    const auto firstError = std::find_if(messages.begin(), messages.end(),
+                                         [](const std::string& m) { return script::isErrorMessage(m); });
     if (firstError != messages.end()) {
         std::string text = *firstError;
         std::replace(text.begin(), text.end(), '\r', ' ');
@@ -146,17 +148,21 @@ std::string runSummary(script::RunOutcome outcome, const std::vector<std::string
     return "Run completed.";
 }
 
-int runMain(int argc, char** argv) {
-    RunOptions options;
+namespace {
+
+// How one unit's run ended, beyond its exit status.
+struct UnitEnd {
+    bool stopRequested = false;
+    std::string summary;
+};
+
+int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd& end) {
     std::string error;
-    if (!parseRunOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "brimwell run: %s\n%s", error.c_str(), runUsage());
-        return kExitSetup;
-    }
-    if (options.help) {
-        std::fputs(runUsage(), stdout);
-        return kExitCompleted;
-    }
+    auto setupError = [&](const std::string& text) {
+        end.summary = "brimwell run: " + text;
+        record.addText("note", end.summary);
+        return cli::setupError(text);
+    };
     if (const std::string problem = scriptProblem(options.script); !problem.empty())
         return setupError("cannot open script " + options.script + ": " + problem);
 
@@ -172,10 +178,12 @@ int runMain(int argc, char** argv) {
     }
 
     int qtArgc = 1;
-    char* qtArgv[] = {argv[0], nullptr};
+    char* qtArgv[] = {program, nullptr};
     QCoreApplication app(qtArgc, qtArgv);
 
     CliHost host(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
+    host.setRecord(&record);
+    host.setEventFd(options.eventFd);
     for (const auto& m : settings.messages)
         host.showMessage(m);
 
@@ -194,6 +202,12 @@ int runMain(int argc, char** argv) {
     script::installCaptureHandler(port, engine);
 
     StopSignal stop;
+    // However the run returns, the record learns whether a stop ended it.
+    struct StopSeen {
+        const StopSignal& stop;
+        bool& seen;
+        ~StopSeen() { seen = stop.requested(); }
+    } stopSeen{stop, end.stopRequested};
     bool running = false;
     // Ends every wait for the unit: the run goes on to its end without the prompt attempts.
     auto abandon = [&] {
@@ -237,9 +251,10 @@ int runMain(int argc, char** argv) {
         // the window leaves them to the operator who read the message box, but an unattended
         // caller only sees the exit status, so a run that reported an error does not count as
         // completed.
-        const std::string summary = runSummary(outcome, host.messages(),
-                                               stop.terminated() ? "SIGTERM" : "Ctrl+C", stop.requested());
+        const std::string summary =
+            runSummary(outcome, host.messages(), stop.terminated() ? "SIGTERM" : "Ctrl+C", stop.requested());
         host.note(summary);
+        end.summary = summary;
         return summary.rfind("Run completed", 0) == 0 ? kExitCompleted : kExitFailed;
     };
 
@@ -251,6 +266,7 @@ int runMain(int argc, char** argv) {
             return setupError("--trace and --log record a serial port; the PCI link has neither");
         pci::PciBoardLink boards(pci::installedPciDriver());
         if (!preparePciRun(*board, boards, engine, host, pciError)) return setupError(pciError);
+        record.setDevice(describeBoards(engine));
         return runScript(describeBoards(engine));
     }
     for (uint32_t n : {1u, 2u, static_cast<uint32_t>(std::max(settings.DefaultComPort, 0))})
@@ -266,9 +282,10 @@ int runMain(int argc, char** argv) {
         // A serial server that refuses or cannot be reached is the line being down, as an absent
         // unit is: the run failed. A device that cannot be opened is the set-up's fault.
         const bool network = parseNetEndpoint(comDevicePath(chosen)).has_value();
-        if (!setup.open(chosen, error,
-                        network ? "; check that the serial server runs and is reachable"
-                                : "; check the device name and the connection, or name another port with --port")) {
+        if (!setup.open(
+                chosen, error,
+                network ? "; check that the serial server runs and is reachable"
+                        : "; check the device name and the connection, or name another port with --port")) {
             const int code = setupError(error);
             return network ? kExitFailed : code;
         }
@@ -312,7 +329,44 @@ int runMain(int argc, char** argv) {
         return kExitFailed;
     }
 
+    record.setDevice(comDevicePath(chosen));
     return runScript(setup.nameOf(chosen) + " at " + std::to_string(port.Baud()) + " baud");
+}
+
+} // namespace
+
+int runMain(int argc, char** argv) {
+    RunOptions options;
+    std::string error;
+    if (!parseRunOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "brimwell run: %s\n%s", error.c_str(), runUsage());
+        return kExitSetup;
+    }
+    if (options.help) {
+        std::fputs(runUsage(), stdout);
+        return kExitCompleted;
+    }
+    if (options.ports.size() > 1) {
+        if (const std::string problem = scriptProblem(options.script); !problem.empty())
+            return setupError("cannot open script " + options.script + ": " + problem);
+        return runFleet(options, argv[0]);
+    }
+    // A parent that ended early closes the event pipe; this unit's run goes on regardless.
+    if (options.eventFd >= 0) ::signal(SIGPIPE, SIG_IGN);
+
+    RunRecord record(options.script, options.port);
+    UnitEnd end;
+    const int code = runUnit(options, argv[0], record, end);
+    record.finish(code, outcomeOf(code, end.stopRequested), end.summary);
+    if (options.eventFd >= 0) {
+        const QByteArray json = QJsonDocument(record.json()).toJson(QJsonDocument::Compact);
+        sendEvent(options.eventFd, "record " + json.toStdString());
+    }
+    if (!options.reportFile.empty() && !writeReport(options.reportFile, QJsonArray{record.json()}, error)) {
+        std::fprintf(stderr, "brimwell run: %s\n", error.c_str());
+        return code == kExitCompleted ? kExitFailed : code;
+    }
+    return code;
 }
 
 } // namespace brimwell::cli

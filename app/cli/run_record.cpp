@@ -1,0 +1,87 @@
+// The JSON run record of a command-line run.
+#include "app/cli/run_record.h"
+
+#include "app/cli/cli_options.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+#include <cstdio>
+
+#ifndef BRIMWELL_VERSION
+#define BRIMWELL_VERSION "unknown"
+#endif
+
+namespace brimwell::cli {
+namespace {
+
+QString now() {
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
+QString text(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+} // namespace
+
+RunRecord::RunRecord(const std::string& script, const std::string& port) {
+    record_["tool_version"] = BRIMWELL_VERSION;
+    record_["script"] = QFileInfo(text(script)).absoluteFilePath();
+    record_["port"] = text(port);
+    record_["device"] = text(port);
+    record_["started"] = now();
+}
+
+void RunRecord::setDevice(const std::string& device) {
+    // A link or a by-id path names the device of the day; the record keeps which one it was.
+    const QFileInfo path(text(device));
+    record_["device"] = path.exists() ? path.canonicalFilePath() : text(device);
+}
+
+void RunRecord::addText(const char* kind, const std::string& t) {
+    texts_.append(QJsonObject{{"time", now()}, {"kind", kind}, {"text", text(t)}});
+}
+
+void RunRecord::addDataFile(const script::DataFileResult& f) {
+    char checksum[16];
+    std::snprintf(checksum, sizeof checksum, "%04x", static_cast<unsigned>(f.checksum) & 0xFFFFu);
+    QJsonObject o{{"name", text(f.fileName)},
+                  {"size", f.fileSize},
+                  {"checksum", checksum},
+                  {"address", text(f.loadAddress)},
+                  {"version", text(f.version)},
+                  {"blocks", f.blocks},
+                  {"data_phase_seconds", f.dataPhaseSeconds},
+                  {"outcome", f.succeeded ? "completed" : "failed"}};
+    // A rate over no time would be infinite; JSON has no such number.
+    if (f.dataPhaseSeconds > 0) o["bytes_per_second"] = f.fileSize / f.dataPhaseSeconds;
+    files_.append(o);
+}
+
+void RunRecord::finish(int exitCode, const std::string& outcome, const std::string& summary) {
+    record_["ended"] = now();
+    record_["exit_status"] = exitCode;
+    record_["outcome"] = text(outcome);
+    record_["summary"] = text(summary);
+    record_["files"] = files_;
+    record_["texts"] = texts_;
+}
+
+std::string outcomeOf(int exitCode, bool stopRequested) {
+    if (exitCode == kExitCompleted) return "completed";
+    if (stopRequested) return "stopped";
+    return exitCode == kExitSetup ? "setup-error" : "failed";
+}
+
+bool writeReport(const std::string& path, const QJsonArray& units, std::string& error) {
+    QSaveFile file(text(path));
+    const QByteArray doc = QJsonDocument(QJsonObject{{"units", units}}).toJson(QJsonDocument::Indented);
+    if (file.open(QIODevice::WriteOnly) && file.write(doc) == doc.size() && file.commit()) return true;
+    error = "cannot write the report " + path + ": " + file.errorString().toStdString();
+    return false;
+}
+
+} // namespace brimwell::cli
