@@ -5,6 +5,9 @@
 #include "support/ser2net_server.h"
 #include "support/sim_process.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,9 +16,9 @@
 #include <filesystem>
 #include <functional>
 #include <grp.h>
+#include <map>
 #include <sys/stat.h>
 #include <termios.h>
-#include <map>
 #include <thread>
 #include <unistd.h>
 
@@ -143,7 +146,7 @@ class FlashRun {
     SimUnit sim_;
     std::vector<uint8_t> firmware_, config_;
     std::function<void(ChildProcess&)> onStarted;
-    std::string cwd; // where brimwell runs (empty: the test's own directory)
+    std::string cwd;                   // where brimwell runs (empty: the test's own directory)
     std::vector<std::string> launcher; // a program that runs brimwell (/usr/bin/unshare -n ...)
 };
 
@@ -164,6 +167,23 @@ bool waitForText(ChildProcess& p, const std::string& text,
     return true;
 }
 
+// The units of a --report file.
+QJsonArray reportUnits(const std::string& path) {
+    const std::vector<uint8_t> bytes = readFile(path);
+    return QJsonDocument::fromJson(QByteArray(reinterpret_cast<const char*>(bytes.data()), bytes.size()))
+        .object()["units"]
+        .toArray();
+}
+
+std::string checksumText(const std::vector<uint8_t>& bytes) {
+    unsigned sum = 0;
+    for (uint8_t b : bytes)
+        sum += b;
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", sum % 65536u);
+    return text;
+}
+
 std::string explain(const RunResult& r) {
     std::string s = "stderr:\n" + r.err + "stdout:\n";
     for (const auto& l : r.out)
@@ -174,10 +194,27 @@ std::string explain(const RunResult& r) {
 TEST(EndToEnd, FlashesTwoFilesByteIdentical) {
     FlashRun f;
     ASSERT_TRUE(f.startSim({}));
-    const RunResult r = f.run(f.twoFileScript());
+    const RunResult r = f.run(f.twoFileScript(), {"--report", f.dir_.file("report.json")});
     ASSERT_EQ(r.exitCode, 0) << explain(r);
     EXPECT_EQ(readFile(f.storedPath("80000000", "1.08")), f.firmware_);
     EXPECT_EQ(readFile(f.storedPath("80100000", "2.0B")), f.config_);
+    const QJsonArray units = reportUnits(f.dir_.file("report.json"));
+    ASSERT_EQ(units.size(), 1);
+    EXPECT_EQ(units[0]["outcome"], "completed");
+    EXPECT_EQ(units[0]["device"], QString::fromStdString(std::filesystem::canonical(f.sim_.device).string()));
+    const QJsonArray files = units[0]["files"].toArray();
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(files[1]["name"], QString::fromStdString(f.dir_.file(kConfig)));
+    for (const auto& [file, bytes, blocks] :
+         {std::tuple{files[0], &f.firmware_, 154}, {files[1], &f.config_, 3}}) {
+        EXPECT_EQ(file["size"].toInt(), static_cast<int>(bytes->size()));
+        EXPECT_EQ(file["checksum"].toString().toStdString(), checksumText(*bytes));
+        EXPECT_EQ(file["blocks"].toInt(), blocks);
+        EXPECT_GT(file["data_phase_seconds"].toDouble(), 0);
+        EXPECT_EQ(file["outcome"], "completed");
+    }
+    EXPECT_EQ(files[0]["address"], "80000000");
+    EXPECT_EQ(files[1]["version"], "2.0B");
     EXPECT_NE(r.err.find("Status: SUCCESS. Reading script file complete\n"), std::string::npos) << explain(r);
     EXPECT_NE(r.err.find("Upload Complete.\n"), std::string::npos) << explain(r);
     EXPECT_EQ(r.err.find("Error"), std::string::npos) << explain(r);
@@ -541,6 +578,52 @@ TEST(EndToEnd, UsageAndSetUpErrorsExitTwo) {
     }
 }
 
+// Eight units at once, the fourth sending one byte wrong: seven images arrive, the run fails.
+TEST(EndToEnd, EightUnitsInParallelOneFaulted) {
+    FlashRun f;
+    const std::vector<uint8_t> image(f.firmware_.begin(), f.firmware_.begin() + 30001);
+    writeFile(f.dir_.file("small.bin"), image);
+    std::vector<SimUnit> sims(8);
+    std::vector<std::string> args{"--report", f.dir_.file("report.json")};
+    for (size_t i = 0; i < sims.size(); ++i) {
+        std::vector<std::string> sim{"--store", f.dir_.file("store" + std::to_string(i)), "--data-timeout",
+                                     "20000"};
+        if (i == 3) sim.insert(sim.end(), {"--corrupt-at", "100"});
+        ASSERT_TRUE(sims[i].start(f.dir_, sim, "unit:" + std::to_string(i)));
+        args.insert(args.end(), {"--port", sims[i].device});
+    }
+    const RunResult r = f.run("_TC \"LOADR^M\"\n_LF small.bin\n_LA 8000\n_LV 3\n_LD\n", args);
+    EXPECT_EQ(r.exitCode, 1) << explain(r);
+    const QJsonArray units = reportUnits(f.dir_.file("report.json"));
+    ASSERT_EQ(units.size(), 8) << explain(r);
+    for (size_t i = 0; i < sims.size(); ++i) {
+        const bool good = i != 3;
+        const std::string outcome = good ? "completed" : "failed";
+        EXPECT_EQ(readFile(f.dir_.file("store" + std::to_string(i) + "/LF_8000_3.bin")),
+                  good ? image : std::vector<uint8_t>{})
+            << i;
+        EXPECT_TRUE(r.outHas(sims[i].device + ": Upload " + f.dir_.file("small.bin"))) << explain(r);
+        EXPECT_TRUE(std::any_of(
+            r.out.begin(), r.out.end(),
+            [&](const std::string& l) {
+                return l.rfind(sims[i].device + "  " + outcome + (good ? "    1/1" : "       0/1"), 0) == 0;
+            }))
+            << i << explain(r);
+        const QJsonObject unit = units[static_cast<int>(i)].toObject();
+        EXPECT_EQ(unit["port"].toString().toStdString(), sims[i].device);
+        EXPECT_EQ(unit["outcome"].toString().toStdString(), outcome);
+        EXPECT_EQ(unit["files"][0]["outcome"].toString().toStdString(), outcome);
+        EXPECT_EQ(unit["files"][0]["checksum"].toString().toStdString(), checksumText(image));
+        EXPECT_GT(unit["cpu_seconds"].toDouble(), 0);
+        // Each unit's trace is its own, named after its port.
+        std::string suffix = sims[i].device.substr(1);
+        std::replace_if(
+            suffix.begin(), suffix.end(), [](char c) { return c == '/' || c == ':'; }, '_');
+        EXPECT_TRUE(std::filesystem::exists(f.dir_.file("t." + suffix))) << suffix;
+    }
+    EXPECT_NE(units[3]["summary"].toString().toStdString().find(kNoPromptAfterUpload), std::string::npos);
+}
+
 TEST(EndToEnd, RunThatSendsNothingLeavesNoTraceOrLog) {
     FlashRun f;
     ASSERT_TRUE(f.startSim({}));
@@ -606,4 +689,22 @@ TEST(EndToEnd, UnreachableSerialServerFailsTheRunQuickly) {
         EXPECT_NE(r.err.find(row.port), std::string::npos) << explain(r);
         EXPECT_NE(r.err.find(row.message), std::string::npos) << explain(r);
     }
+}
+
+TEST(EndToEnd, SerialServerStoppedMidUploadFailsTheRunQuickly) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({"--baud", "38400"})); // paced: the first file takes 8 s on the line
+    brimwell::test::Ser2netServer server;
+    ASSERT_TRUE(server.start(f.sim_.device, brimwell::test::Ser2netServer::Mode::Rfc2217, f.dir_.path()));
+    std::chrono::steady_clock::time_point stopped;
+    f.onStarted = [&](ChildProcess& p) {
+        ASSERT_TRUE(waitForText(p, "Progress " + f.dir_.file(kFirmware) + ": block 16 of"));
+        server.stop();
+        stopped = std::chrono::steady_clock::now();
+    };
+    const RunResult r = f.run(f.twoFileScript(), {"--port", server.url()}, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
+    EXPECT_EQ(r.exitCode, 1) << explain(r);
+    EXPECT_NE(r.err.find("Run failed: The connection to "), std::string::npos) << explain(r);
+    EXPECT_NE(r.err.find(server.url() + ") was lost.\n"), std::string::npos) << explain(r);
 }
