@@ -124,7 +124,9 @@ class FleetView {
 
     void output(Unit& u, const std::string& line) {
         u.fallback.addText("output", line);
-        if (line.find_first_not_of(' ') != std::string::npos) u.lastText = line;
+        // The unit's line shows its progress itself; a progress text there would only repeat it.
+        if (line.find_first_not_of(' ') != std::string::npos && line.rfind("Progress ", 0) != 0)
+            u.lastText = line;
         if (!interactive_) {
             std::printf("%s: %s\n", u.port.c_str(), line.c_str());
             std::fflush(stdout);
