@@ -48,7 +48,7 @@ void RunRecord::addText(const char* kind, const std::string& t) {
 void RunRecord::addDataFile(const script::DataFileResult& f) {
     char checksum[16];
     std::snprintf(checksum, sizeof checksum, "%04x", static_cast<unsigned>(f.checksum) & 0xFFFFu);
-    QJsonObject o{{"name", text(f.fileName)},
+    QJsonObject o{{"name", QFileInfo(text(f.fileName)).absoluteFilePath()},
                   {"size", f.fileSize},
                   {"checksum", checksum},
                   {"address", text(f.loadAddress)},
