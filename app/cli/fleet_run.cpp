@@ -202,8 +202,10 @@ void closeFd(int& fd) {
 
 std::string outcomeWord(const Unit& u) {
     if (!u.record.isEmpty()) return u.record.value("outcome").toString().toStdString();
+    // Only the signals of a stop count as stopped; any other that ended the unit is a crash.
+    const int sig = WIFSIGNALED(u.status) ? WTERMSIG(u.status) : 0;
+    if (sig != 0 && !(u.stopped && (sig == SIGTERM || sig == SIGKILL))) return "crashed";
     if (u.stopped) return "stopped";
-    if (WIFSIGNALED(u.status)) return "crashed";
     return "failed";
 }
 

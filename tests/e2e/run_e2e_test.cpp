@@ -14,6 +14,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <grp.h>
 #include <map>
@@ -72,6 +73,14 @@ class FlashRun {
                "_LA 80100000\n"
                "_LV 2.0b\n"
                "_LD\n";
+    }
+
+    // One of several simulated units, with a store of its own; adds its --port to `args`.
+    bool startUnit(SimUnit& sim, size_t i, std::vector<std::string>& args, std::vector<std::string> simArgs) {
+        simArgs.insert(simArgs.end(),
+                       {"--store", dir_.file("store" + std::to_string(i)), "--data-timeout", "20000"});
+        args.insert(args.end(), {"--port", dir_.file("unit:" + std::to_string(i))});
+        return sim.start(dir_, simArgs, "unit:" + std::to_string(i));
     }
 
     void writeSettings(const std::string& text) const { writeText(dir_.file("settings.ini"), text); }
@@ -585,13 +594,10 @@ TEST(EndToEnd, EightUnitsInParallelOneFaulted) {
     writeFile(f.dir_.file("small.bin"), image);
     std::vector<SimUnit> sims(8);
     std::vector<std::string> args{"--report", f.dir_.file("report.json")};
-    for (size_t i = 0; i < sims.size(); ++i) {
-        std::vector<std::string> sim{"--store", f.dir_.file("store" + std::to_string(i)), "--data-timeout",
-                                     "20000"};
-        if (i == 3) sim.insert(sim.end(), {"--corrupt-at", "100"});
-        ASSERT_TRUE(sims[i].start(f.dir_, sim, "unit:" + std::to_string(i)));
-        args.insert(args.end(), {"--port", sims[i].device});
-    }
+    for (size_t i = 0; i < sims.size(); ++i)
+        ASSERT_TRUE(f.startUnit(sims[i], i, args,
+                                i == 3 ? std::vector<std::string>{"--corrupt-at", "100"}
+                                       : std::vector<std::string>{}));
     const RunResult r = f.run("_TC \"LOADR^M\"\n_LF small.bin\n_LA 8000\n_LV 3\n_LD\n", args);
     EXPECT_EQ(r.exitCode, 1) << explain(r);
     const QJsonArray units = reportUnits(f.dir_.file("report.json"));
@@ -622,6 +628,34 @@ TEST(EndToEnd, EightUnitsInParallelOneFaulted) {
         EXPECT_TRUE(std::filesystem::exists(f.dir_.file("t." + suffix))) << suffix;
     }
     EXPECT_NE(units[3]["summary"].toString().toStdString().find(kNoPromptAfterUpload), std::string::npos);
+}
+
+// A unit whose process dies is a crashed unit; SIGTERM to the runner stops the others.
+TEST(EndToEnd, ParallelRunSurvivesACrashedUnitAndStopsOnSigterm) {
+    FlashRun f;
+    std::vector<SimUnit> sims(3);
+    std::vector<std::string> args{"--report", f.dir_.file("report.json")};
+    for (size_t i = 0; i < sims.size(); ++i)
+        ASSERT_TRUE(f.startUnit(sims[i], i, args, {"--baud", "38400"})); // the firmware takes 80 s
+    f.onStarted = [&](ChildProcess& p) {
+        ASSERT_TRUE(waitForText(p, "unit:2: Upload " + f.dir_.file(kFirmware)));
+        std::ifstream children("/proc/" + std::to_string(p.pid()) + "/task/" + std::to_string(p.pid()) +
+                               "/children");
+        pid_t first = 0;
+        ASSERT_TRUE(children >> first);
+        ::kill(first, SIGSEGV);
+        for (int tries = 0; std::filesystem::exists("/proc/" + std::to_string(first)) && tries < 1000;
+             ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10)); // until the runner reaped it
+        p.signal(SIGTERM);
+    };
+    const RunResult r = f.run(f.twoFileScript(), args);
+    EXPECT_EQ(r.exitCode, 1) << explain(r);
+    const QJsonArray units = reportUnits(f.dir_.file("report.json"));
+    ASSERT_EQ(units.size(), 3) << explain(r);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(units[i]["outcome"], i == 0 ? "crashed" : "stopped") << explain(r);
+    EXPECT_NE(units[0]["summary"].toString().toStdString().find("signal 11"), std::string::npos);
 }
 
 TEST(EndToEnd, RunThatSendsNothingLeavesNoTraceOrLog) {
