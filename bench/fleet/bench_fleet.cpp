@@ -1,6 +1,7 @@
-// Eight units at once: "brimwell run" with eight --port flashes a 1 MiB file (`_LP 0`) into eight
-// brimwell-unit-sim units pacing 115200 baud. Each unit's time is its data phase as the tool saw it
-// (load command sent to the prompt after the last block), read from the run record. Prints:
+// Eight units at once: "brimwell run" with eight --port brings eight brimwell-unit-sim units pacing
+// 115200 baud into loader mode and flashes a 1 MiB file (`_LP 0`) into each. Each unit's time is its data
+// phase as the tool saw it (load command sent to the prompt after the last block), read from the run record.
+// Prints:
 //   BENCH fleet8_aggregate_ratio      all bytes / the longest data phase / (8 x 11520) (target >= 0.95)
 //   BENCH fleet8_cpu_pct_per_unit     a unit process's CPU time over its run, mean of the eight
 //                                     (percent of one core; target < 3)
@@ -48,7 +49,7 @@ int main() {
     const auto data = patternBytes(kFileSize, 2025);
     writeFile(dir.file("image.bin"), data);
     writeText(dir.file("fleet.sld"),
-              "_LP 0\n_LF " + dir.file("image.bin") + "\n_LA 80000000\n_LV 1.0\n_LD\n");
+              "_TC \"LOADR^M\"\n_LP 0\n_LF " + dir.file("image.bin") + "\n_LA 80000000\n_LV 1.0\n_LD\n");
     writeText(dir.file("empty.ini"), "");
 
     std::vector<SimUnit> sims(kUnits);
@@ -56,8 +57,7 @@ int main() {
         "run",      dir.file("fleet.sld"),  "--settings", dir.file("empty.ini"), "--baud", "115200",
         "--report", dir.file("report.json")};
     for (int i = 0; i < kUnits; ++i) {
-        if (!sims[i].start(dir, {"--quiet", "--baud", "115200", "--start-in-loader"},
-                           "unit" + std::to_string(i)))
+        if (!sims[i].start(dir, {"--quiet", "--baud", "115200"}, "unit" + std::to_string(i)))
             return fail("simulator " + std::to_string(i) + " did not start");
         args.insert(args.end(), {"--port", sims[i].device});
     }
