@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,10 +88,14 @@ bool spawn(Unit& u, const RunOptions& options, char* program) {
     argv.push_back(nullptr);
 
     u.start = Clock::now();
+    const pid_t parent = ::getpid();
     u.pid = ::fork();
     if (u.pid == 0) {
         // A group of its own: the terminal's Ctrl+C goes to the parent, which stops every unit alike.
         ::setpgid(0, 0);
+        // A unit nobody reports on must not be flashed on unwatched: a parent that dies stops it.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(kExitFailed);
         const int null = ::open("/dev/null", O_RDONLY);
         if (null >= 0) ::dup2(null, STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
