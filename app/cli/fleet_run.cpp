@@ -38,9 +38,11 @@ constexpr size_t kShownTextChars = 60;
 struct Unit {
     std::string port;
     pid_t pid = -1;
-    int outFd = -1;   // the child's standard output and error
-    int eventFd = -1; // its events ("file", "progress", "record")
-    std::string outPartial, eventPartial;
+    // The child's standard output and error, each shown on ours, and its events ("file",
+    // "progress", "record"); -1 once ended.
+    enum Stream { kOut, kErr, kEvents, kStreams };
+    int fds[kStreams] = {-1, -1, -1};
+    std::string partial[kStreams];
     std::string file, lastText;
     int step = 0, maximum = 0;
     QJsonObject record; // the child's own, once it sent it
@@ -67,16 +69,22 @@ void onStopSignal(int sig) {
     errno = saved;
 }
 
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
 bool spawn(Unit& u, const RunOptions& options, char* program) {
-    int out[2], ev[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return false;
-    if (::pipe2(ev, O_CLOEXEC) != 0) {
-        ::close(out[0]);
-        ::close(out[1]);
+    int pipes[Unit::kStreams][2];
+    for (int i = 0; i < Unit::kStreams; ++i) {
+        if (::pipe2(pipes[i], O_CLOEXEC) == 0) continue;
+        while (i-- > 0)
+            closeFd(pipes[i][0]), closeFd(pipes[i][1]);
         return false;
     }
-    std::vector<std::string> args{program, "run",      options.script,       "--port",
-                                  u.port,  "--events", std::to_string(ev[1])};
+    const int eventFd = pipes[Unit::kEvents][1];
+    std::vector<std::string> args{program, "run",      options.script,         "--port",
+                                  u.port,  "--events", std::to_string(eventFd)};
     if (options.baud) args.insert(args.end(), {"--baud", std::to_string(*options.baud)});
     if (options.settings) args.insert(args.end(), {"--settings", *options.settings});
     const std::string suffix = "." + portFileSuffix(u.port);
@@ -98,9 +106,9 @@ bool spawn(Unit& u, const RunOptions& options, char* program) {
         if (::getppid() != parent) ::_exit(kExitFailed);
         const int null = ::open("/dev/null", O_RDONLY);
         if (null >= 0) ::dup2(null, STDIN_FILENO);
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(out[1], STDERR_FILENO);
-        ::fcntl(ev[1], F_SETFD, 0);
+        ::dup2(pipes[Unit::kOut][1], STDOUT_FILENO);
+        ::dup2(pipes[Unit::kErr][1], STDERR_FILENO);
+        ::fcntl(eventFd, F_SETFD, 0);
         ::signal(SIGINT, SIG_DFL);
         ::signal(SIGTERM, SIG_DFL);
         ::execv("/proc/self/exe", argv.data());
@@ -108,16 +116,12 @@ bool spawn(Unit& u, const RunOptions& options, char* program) {
                      std::strerror(errno));
         ::_exit(127);
     }
-    ::close(out[1]);
-    ::close(ev[1]);
-    if (u.pid < 0) {
-        ::close(out[0]);
-        ::close(ev[0]);
-        return false;
+    for (int i = 0; i < Unit::kStreams; ++i) {
+        closeFd(pipes[i][1]);
+        u.fds[i] = pipes[i][0];
+        if (u.pid < 0) closeFd(u.fds[i]);
     }
-    u.outFd = out[0];
-    u.eventFd = ev[0];
-    return true;
+    return u.pid > 0;
 }
 
 class FleetView {
@@ -127,14 +131,14 @@ class FleetView {
             width_ = std::max(width_, u.port.size());
     }
 
-    void output(Unit& u, const std::string& line) {
+    void output(Unit& u, const std::string& line, std::FILE* stream) {
         u.fallback.addText("output", line);
         // The unit's line shows its progress itself; a progress text there would only repeat it.
         if (line.find_first_not_of(' ') != std::string::npos && line.rfind("Progress ", 0) != 0)
             u.lastText = line;
         if (!interactive_) {
-            std::printf("%s: %s\n", u.port.c_str(), line.c_str());
-            std::fflush(stdout);
+            std::fprintf(stream, "%s: %s\n", u.port.c_str(), line.c_str());
+            std::fflush(stream);
         }
         changed_ = true;
     }
@@ -198,11 +202,6 @@ bool readLines(int fd, std::string& partial, const std::function<void(const std:
     for (size_t nl; (nl = partial.find('\n')) != std::string::npos; partial.erase(0, nl + 1))
         line(partial.substr(0, nl));
     return true;
-}
-
-void closeFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
 }
 
 std::string outcomeWord(const Unit& u) {
@@ -313,15 +312,14 @@ int runFleet(const RunOptions& options, char* program) {
     };
     while (running()) {
         std::vector<pollfd> fds{{stopPipe[0], POLLIN, 0}};
-        std::vector<std::pair<Unit*, bool>> owners{{nullptr, false}};
-        for (Unit& u : units) {
-            if (u.outFd >= 0) fds.push_back({u.outFd, POLLIN, 0}), owners.emplace_back(&u, false);
-            if (u.eventFd >= 0) fds.push_back({u.eventFd, POLLIN, 0}), owners.emplace_back(&u, true);
-        }
+        std::vector<std::pair<Unit*, int>> owners{{nullptr, 0}};
+        for (Unit& u : units)
+            for (int k = 0; k < Unit::kStreams; ++k)
+                if (u.fds[k] >= 0) fds.push_back({u.fds[k], POLLIN, 0}), owners.emplace_back(&u, k);
         ::poll(fds.data(), fds.size(), kPollMs);
         for (size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].revents == 0) continue;
-            auto [u, isEvent] = owners[i];
+            auto [u, stream] = owners[i];
             if (!u) {
                 char sigs[16];
                 int interrupts = 0;
@@ -338,15 +336,18 @@ int runFleet(const RunOptions& options, char* program) {
                 }
                 continue;
             }
-            const bool more =
-                isEvent
-                    ? readLines(u->eventFd, u->eventPartial, [&](const std::string& l) { view.event(*u, l); })
-                    : readLines(u->outFd, u->outPartial, [&](const std::string& l) { view.output(*u, l); });
-            if (!more) closeFd(isEvent ? u->eventFd : u->outFd);
+            const bool more = readLines(u->fds[stream], u->partial[stream], [&](const std::string& l) {
+                if (stream == Unit::kEvents)
+                    view.event(*u, l);
+                else
+                    view.output(*u, l, stream == Unit::kOut ? stdout : stderr);
+            });
+            if (!more) closeFd(u->fds[stream]);
         }
         for (Unit& u : units) {
             // Reaped only after its pipes ended, so nothing it wrote is lost.
-            if (u.reaped || u.outFd >= 0 || u.eventFd >= 0) continue;
+            if (u.reaped || std::any_of(std::begin(u.fds), std::end(u.fds), [](int fd) { return fd >= 0; }))
+                continue;
             if (::wait4(u.pid, &u.status, WNOHANG, &u.usage) == u.pid) {
                 u.reaped = true;
                 u.end = Clock::now();
@@ -367,13 +368,19 @@ int runFleet(const RunOptions& options, char* program) {
     QJsonArray records;
     for (Unit& u : units)
         records.append(reportOf(u));
-    const bool allGood = std::all_of(units.begin(), units.end(), [](const Unit& u) { return u.succeeded(); });
+    // As for one unit: set-up errors alone (every unit's port missing, say) are the set-up's fault.
+    const auto failed =
+        std::count_if(units.begin(), units.end(), [](const Unit& u) { return !u.succeeded(); });
+    const auto setupErrors = std::count_if(units.begin(), units.end(), [](const Unit& u) {
+        return u.reaped && WIFEXITED(u.status) && WEXITSTATUS(u.status) == kExitSetup;
+    });
     std::string error;
     if (!options.reportFile.empty() && !writeReport(options.reportFile, records, error)) {
         std::fprintf(stderr, "brimwell run: %s\n", error.c_str());
         return kExitFailed;
     }
-    return allGood ? kExitCompleted : kExitFailed;
+    if (failed == 0) return kExitCompleted;
+    return failed == setupErrors ? kExitSetup : kExitFailed;
 }
 
 } // namespace brimwell::cli
