@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -33,7 +34,7 @@ constexpr auto kRedrawEvery = std::chrono::milliseconds(200);
 // After SIGTERM a unit finishes the block in progress and closes its port; one that is still
 // there after this long is killed.
 constexpr auto kStopGrace = std::chrono::seconds(20);
-constexpr size_t kShownTextChars = 60;
+constexpr size_t kDefaultColumns = 80;
 
 struct Unit {
     std::string port;
@@ -163,9 +164,11 @@ class FleetView {
             std::string state = u.reaped ? (u.succeeded() ? "done" : "FAILED") : "";
             if (state.empty() && u.maximum > 0)
                 state = std::to_string(std::min(u.step, u.maximum) * 100 / u.maximum) + "%";
-            std::string text = u.lastText.substr(0, kShownTextChars);
-            std::printf("\r\x1b[K%-*s %6s  %s\n", static_cast<int>(width_), u.port.c_str(), state.c_str(),
-                        text.c_str());
+            char line[512];
+            std::snprintf(line, sizeof line, "%-*s %6s  %s", static_cast<int>(width_), u.port.c_str(),
+                          state.c_str(), u.lastText.c_str());
+            // A line the terminal wraps would throw off the count of lines to go back up.
+            std::printf("\r\x1b[K%s\n", std::string(line).substr(0, columns() - 1).c_str());
         }
         std::fflush(stdout);
         drawn_ = true;
@@ -181,6 +184,11 @@ class FleetView {
     }
 
   private:
+    static size_t columns() {
+        winsize ws{};
+        return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 ? ws.ws_col : kDefaultColumns;
+    }
+
     std::vector<Unit>& units_;
     bool interactive_;
     size_t width_ = 4;
