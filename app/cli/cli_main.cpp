@@ -346,6 +346,9 @@ int runMain(int argc, char** argv) {
         std::fputs(runUsage(), stdout);
         return kExitCompleted;
     }
+    if (!options.reportFile.empty())
+        if (const std::string problem = reportProblem(options.reportFile); !problem.empty())
+            return setupError("cannot write the report " + options.reportFile + ": " + problem);
     if (options.ports.size() > 1) {
         if (const std::string problem = scriptProblem(options.script); !problem.empty())
             return setupError("cannot open script " + options.script + ": " + problem);

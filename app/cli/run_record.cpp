@@ -8,7 +8,10 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 #ifndef BRIMWELL_VERSION
 #define BRIMWELL_VERSION "unknown"
@@ -74,6 +77,15 @@ std::string outcomeOf(int exitCode, bool stopRequested) {
     if (exitCode == kExitCompleted) return "completed";
     if (stopRequested) return "stopped";
     return exitCode == kExitSetup ? "setup-error" : "failed";
+}
+
+std::string reportProblem(const std::string& path) {
+    const QFileInfo file(text(path));
+    if (file.isDir()) return "it is a directory";
+    const std::string dir = file.absolutePath().toStdString();
+    if (::access(dir.c_str(), W_OK) != 0) return dir + ": " + std::strerror(errno);
+    if (file.exists() && !file.isWritable()) return "the file is not writable";
+    return {};
 }
 
 bool writeReport(const std::string& path, const QJsonArray& units, std::string& error) {
