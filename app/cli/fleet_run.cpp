@@ -212,6 +212,13 @@ bool readLines(int fd, std::string& partial, const std::function<void(const std:
     return true;
 }
 
+// For a unit that sent no record: how its process ended.
+std::string endWithoutRecord(const Unit& u) {
+    if (WIFSIGNALED(u.status))
+        return "the unit's process ended by signal " + std::to_string(WTERMSIG(u.status));
+    return "the unit's process ended without a record (exit " + std::to_string(WEXITSTATUS(u.status)) + ")";
+}
+
 std::string outcomeWord(const Unit& u) {
     if (!u.record.isEmpty()) return u.record.value("outcome").toString().toStdString();
     // Only the signals of a stop count as stopped; any other that ended the unit is a crash.
@@ -232,12 +239,8 @@ void printSummary(const std::vector<Unit>& units) {
         const auto good = std::count_if(files.begin(), files.end(), [](const QJsonValue& f) {
             return f.toObject().value("outcome").toString() == "completed";
         });
-        std::string result = u.record.value("summary").toString().toStdString();
-        if (result.empty() && WIFSIGNALED(u.status))
-            result = "the unit's process ended by signal " + std::to_string(WTERMSIG(u.status));
-        else if (result.empty())
-            result = "the unit's process ended without a record (exit " +
-                     std::to_string(WEXITSTATUS(u.status)) + ")";
+        const std::string result =
+            u.record.isEmpty() ? endWithoutRecord(u) : u.record.value("summary").toString().toStdString();
         const std::string fileCount = std::to_string(good) + "/" + std::to_string(files.size());
         std::printf("%-*s  %-11s  %-5s  %7.1fs  %s\n", static_cast<int>(width), u.port.c_str(),
                     outcomeWord(u).c_str(), fileCount.c_str(),
@@ -251,10 +254,7 @@ QJsonObject reportOf(Unit& u) {
     if (r.isEmpty()) {
         // The child died before it could say anything about itself: what the parent saw stands in.
         const int code = WIFEXITED(u.status) ? WEXITSTATUS(u.status) : 128 + WTERMSIG(u.status);
-        const std::string why =
-            WIFSIGNALED(u.status) ? "the unit's process ended by signal " + std::to_string(WTERMSIG(u.status))
-                                  : "the unit's process ended without a record";
-        u.fallback.finish(code, outcomeWord(u), why);
+        u.fallback.finish(code, outcomeWord(u), endWithoutRecord(u));
         r = u.fallback.json();
     }
     auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
