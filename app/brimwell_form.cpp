@@ -7,6 +7,7 @@
 #include "app/window_host.h"
 #include "lights/sl_controller.h"
 #include "lights/status_light.h"
+#include "script/loader_port.h"
 #include "script/progress_form.h"
 #include "script/serial_link.h"
 #include "serial/component/com_port.h"
@@ -92,17 +93,12 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     QuavComPort1 = portHolder_.get();
     QuavComPort1->BeginLoading();
     QuavComPort1->SetComNumber(1);
-    QuavComPort1->SetBaud(38400);
-    QuavComPort1->SetAutoOpen(false);
-    QuavComPort1->SetHWFlowOptions(THWFlowOptions{hwfUseRTS, hwfRequireCTS});
-    QuavComPort1->SetBufferFull(2000);
-    QuavComPort1->SetBufferResume(409);
+    script::applyLoaderPortProfile(*QuavComPort1);
     QuavComPort1->SetTraceName("QUAV.TRC");
-    QuavComPort1->SetTraceHex(false);
     QuavComPort1->SetLogName("QUAV.LOG");
-    QuavComPort1->SetLogHex(false);
     QuavComPort1->SetOnTriggerAvail(
         [this](TQuavComPort*, uint16_t count) { QuavComPort1TriggerAvail(count); });
+    QuavComPort1->SetOnWaitChar([this](TQuavComPort*, char c) { engine_->QuavComPort1WaitChar(c); });
     QuavComPort1->EndLoading();
     TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return static_cast<uint32_t>(promptForPort()); });
 
@@ -206,7 +202,7 @@ void TBrimwellForm::buildControls() {
     label(RS232GroupBox, "COM:", 314, 8);
     label(RS232GroupBox, "Baud:", 314, 25);
     ComNumberLabel = label(RS232GroupBox, "None", 352, 8);
-    ComBaudLabel = label(RS232GroupBox, "38400", 353, 25);
+    ComBaudLabel = label(RS232GroupBox, std::to_string(script::kLoaderBaud).c_str(), 353, 25);
     ComNumberLabel->setMinimumWidth(60);
     ComBaudLabel->setMinimumWidth(60);
     ComCheckBox = new QCheckBox(QStringLiteral("Use COM"), RS232GroupBox);

@@ -11,8 +11,10 @@ namespace brimwell {
 // Name of the group owning the device node ("" when it cannot be told).
 std::string deviceGroup(const std::string& path);
 
-// Other processes that have the device open, as "NAME (pid N)"; empty when /proc does not show any
-// (another user's processes are invisible to an unprivileged user).
+// Other processes that hold the device, as "NAME (pid N)": those that lock it (an advisory lock, or
+// a live lock file LCK..NAME in $BRIMWELL_LOCK_DIR, default /var/lock), else those that have it
+// open. Empty when none shows (another user's processes are invisible to an unprivileged user).
+// Never opens the device.
 std::vector<std::string> deviceHolders(const std::string& path);
 
 // Why `path` cannot be a serial line ("" when it is a character device that is a terminal, or when

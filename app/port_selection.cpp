@@ -3,6 +3,7 @@
 #include "app/brimwell_form.h"
 
 #include "app/port_probe.h"
+#include "script/loader_port.h"
 #include "app/window_host.h"
 #include "lights/sl_controller.h"
 #include "serial/component/com_port.h"
@@ -47,7 +48,7 @@ bool TBrimwellForm::check_com(int n) {
     case ProbeOutcome::Answered:
         break;
     }
-    setStatusText(QStringLiteral("Established communication on COM ") + QString::number(n));
+    setStatusText(QString::fromStdString(script::establishedOnComText(n)));
     ComNumberLabel->setText(QString::number(QuavComPort1->ComNumber()));
     LastGoodCom = QuavComPort1->ComNumber();
     ComBaudLabel->setText(QString::number(QuavComPort1->Baud()));
@@ -68,13 +69,11 @@ int TBrimwellForm::process_com() {
 
 void TBrimwellForm::use_default_com() {
     if (DefaultComPort == 0) {
-        setStatusText(QStringLiteral(
-            "Unable to open Hardware through COM ports. Select new COM port before proceeding"));
+        setStatusText(QString::fromLatin1(script::kNoHardwareText));
         disable_btns();
         return;
     }
-    setStatusText(QStringLiteral("Error opening Hardware via COM ports. Select new COM port/check RS232 "
-                                 "connection before proceeding"));
+    setStatusText(QString::fromLatin1(script::kFallbackPortText));
     try {
         QuavComPort1->SetComNumber(static_cast<uint16_t>(DefaultComPort));
     } catch (const std::exception&) {
@@ -105,7 +104,7 @@ void TBrimwellForm::comMenuClick(int n) {
         }
     }
     if (check_com(n)) {
-        setStatusText(QStringLiteral("Established communication on COM %1").arg(n));
+        setStatusText(QString::fromStdString(script::establishedOnComText(n)));
         const QSignalBlocker quiet(ComCheckBox);
         ComCheckBox->setChecked(true);
     } else {

@@ -8,6 +8,7 @@
 #include "script/engine_clock.h"
 #include "script/script_host.h"
 #include "script/settings_file.h"
+#include "script/unit_answer.h"
 #include "script/unit_link.h"
 
 #include <array>
@@ -60,6 +61,8 @@ public:
     void QueryUnit();
     // The serial port's data-available handler: fills the answer capture while one runs.
     void QuavComPort1TriggerAvail(uint16_t count);
+    // The serial port's handler for each byte a wait for a string examines (and consumes).
+    void QuavComPort1WaitChar(char c);
     // The 4000 ms watchdog's handler.
     void CommandTimerTimer();
 
@@ -147,6 +150,11 @@ private:
     bool runBranch(bool contains, const std::string& line);
     void runQuery(const std::string& argument);
     bool storeChar(char c);
+    // After a prompt matched: true once the line stays quiet with the prompt as the last byte the
+    // unit sent, within what is left of `limitTicks` since `since`.
+    bool promptStaysLast(const EngineClock::Mark& since, int32_t limitTicks);
+    // Reads what waits in the input buffer into the unit's answer (before a flush discards it).
+    void keepReceived();
     // The capture logic of the data-available handler for one block of received bytes.
     void captureBytes(const uint8_t* data, int count);
     void finishRun(RunOutcome outcome);
@@ -164,6 +172,11 @@ private:
     // nothing more is sent to it and no answer is waited for.
     bool boardWriteFailed_ = false;
     bool linkFailureShown_ = false;
+    // Set while checking for the prompt after an upload: the unit's text is kept for the failure
+    // message, and a prompt counts only when nothing follows it.
+    bool confirmingUpload_ = false;
+    UnitAnswer unitAnswer_;
+    int waitCharsSeen_ = 0; // bytes a wait for a string examined since the count was cleared
 };
 
 } // namespace brimwell::script

@@ -112,6 +112,7 @@ int32_t SerialLink::Baud() const {
 void installCaptureHandler(TQuavComPort& port, ScriptEngine& engine) {
     port.SetOnTriggerAvail(
         [&engine](TQuavComPort*, uint16_t count) { engine.QuavComPort1TriggerAvail(count); });
+    port.SetOnWaitChar([&engine](TQuavComPort*, char c) { engine.QuavComPort1WaitChar(c); });
 }
 
 } // namespace brimwell::script

@@ -41,7 +41,8 @@ class SerialLink : public UnitLink {
     std::string lastError_;
 };
 
-// Makes `engine`'s answer capture the port's data-available handler (QuavComPort1TriggerAvail).
+// Makes `engine`'s answer capture the port's data-available handler (QuavComPort1TriggerAvail),
+// and lets it see the bytes a wait for a string examines (QuavComPort1WaitChar).
 // A status-light controller that monitors the port later keeps and chains this handler.
 void installCaptureHandler(TQuavComPort& port, ScriptEngine& engine);
 

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "serial/net_endpoint.h"
+#include "serial/port_names.h"
 
 namespace brimwell::script {
 namespace {
@@ -52,7 +53,7 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
     switch (number) {
     case 1: {
         const std::string trimmed = skipSpaces(value);
-        if (!trimmed.empty() && (trimmed[0] == '/' || isNetworkPortName(trimmed))) {
+        if (!trimmed.empty() && (trimmed[0] == '/' || isNetworkPortName(trimmed) || isUsbPortName(trimmed))) {
             s.DefaultComDevice = trimmed.substr(0, trimmed.find_last_not_of(" \t\r") + 1);
             break;
         }

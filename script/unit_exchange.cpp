@@ -13,6 +13,8 @@ namespace {
 constexpr int kAfterQueryTextMs = 200;
 constexpr int kPciPollMs = 10;
 constexpr int32_t kProbePromptTicks = 65;
+// How long the line stays quiet after the loader's prompt before an upload counts as received.
+constexpr int32_t kPromptQuietTicks = 4;
 // A received block is taken in pieces that always fit the capture buffer behind its restart rule.
 constexpr int kCaptureChunk = ScriptEngine::kCaptureSize - 1;
 
@@ -49,7 +51,9 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
     const int32_t limit = Probing ? kProbePromptTicks : PromptTimeout;
     if (LinkMode == kLinkSerial) {
         if (!serialOpen() || linkFailed()) return false;
+        if (confirmingUpload_) keepReceived();
         serial_->FlushInBuffer();
+        const EngineClock::Mark sent = clock_.now();
         SendString(text);
         bool result = false;
         if (ExpectedPrompt == '\0') {
@@ -57,8 +61,10 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
             waitMs(static_cast<int64_t>(std::max(limit, 0)) * kTickMs);
         } else {
             result = serial_->WaitForString(std::string(1, ExpectedPrompt), limit, true, false);
+            if (result && confirmingUpload_) result = promptStaysLast(sent, limit);
         }
         if (linkFailed()) return false;
+        if (confirmingUpload_) keepReceived();
         serial_->FlushInBuffer();
         awaitDelivery();
         serial_->FlushOutBuffer();
@@ -70,7 +76,10 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
         char last = '\0';
         for (int32_t i = 0; i < limit && (last != ExpectedPrompt || ExpectedPrompt == '\0'); ++i) {
             waitMs(kPciPollMs);
-            if (auto b = board_->board_get_char(SelectedBoard)) last = static_cast<char>(*b);
+            if (auto b = board_->board_get_char(SelectedBoard)) {
+                last = static_cast<char>(*b);
+                if (confirmingUpload_) unitAnswer_.add(last);
+            }
         }
         const bool result = ExpectedPrompt != '\0' && last == ExpectedPrompt;
         board_->board_end_exchange(SelectedBoard);
@@ -78,6 +87,39 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
     }
     SendString(text); // tells the operator that no link is there
     return false;
+}
+
+void ScriptEngine::keepReceived() {
+    uint8_t chunk[256];
+    for (int got; (got = serial_->GetBlock(chunk, static_cast<int>(sizeof chunk))) > 0;)
+        for (int i = 0; i < got; ++i) unitAnswer_.add(static_cast<char>(chunk[i]));
+}
+
+// A unit that gave up a load is back in its normal firmware and echoes the rest of the image: a
+// loader prompt character inside that echo is data, not the loader's answer. The loader's prompt
+// is the last thing it sends before it waits for input, so a match counts once the line then stays
+// quiet. The quiet time is itself a wait for the prompt, so the bytes are examined by the port's
+// wait (and reach nobody else) and a faster test clock never shortens it below a real second.
+bool ScriptEngine::promptStaysLast(const EngineClock::Mark& since, int32_t limitTicks) {
+    const std::string prompt(1, ExpectedPrompt);
+    const int64_t limitMs = static_cast<int64_t>(std::max(limitTicks, 0)) * kTickMs;
+    for (;;) {
+        waitCharsSeen_ = 0;
+        const bool again = serial_->WaitForString(prompt, kPromptQuietTicks, true, false);
+        if (linkFailed() || WaitsAbandoned) return false;
+        if (!again && waitCharsSeen_ == 0) return true;
+        // More came after the prompt: it was not the unit's last word. Look for a later one.
+        const int64_t leftMs = limitMs - clock_.elapsedMs(since);
+        if (leftMs <= 0) return false;
+        if (!again && !serial_->WaitForString(prompt, static_cast<int32_t>((leftMs + kTickMs - 1) / kTickMs),
+                                              true, false))
+            return false;
+    }
+}
+
+void ScriptEngine::QuavComPort1WaitChar(char c) {
+    ++waitCharsSeen_;
+    unitAnswer_.add(c);
 }
 
 void ScriptEngine::QueryUnit() {

@@ -160,15 +160,23 @@ void ScriptEngine::UploadButtonClick() {
     if ((serialOpen() || pci) && !boardWriteFailed_) {
         ExpectedPrompt = LoaderPromptChar;
         PromptTimeout = kFirstPromptTicks;
+        unitAnswer_.reset();
+        unitAnswer_.setPrompts(MainPromptChar, LoaderPromptChar);
+        confirmingUpload_ = true;
         bool ok = SendCOMCmd_GetPrompt("\r");
         PromptTimeout = kRetryPromptTicks;
         for (int i = 0; !ok && i < kPromptRetries && !linkFailed(); ++i) {
             waitMs(pci ? kPciPromptRetryMs : kSerialPromptRetryMs);
             ok = SendCOMCmd_GetPrompt("\r");
         }
+        confirmingUpload_ = false;
         PromptTimeout = kNormalPromptTicks;
         if (!ok && !linkFailed()) {
-            showError("Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.");
+            std::string text = "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.";
+            // The unit's own words tell the operator why (a checksum it did not accept, a timeout).
+            if (const std::string said = unitAnswer_.lastLine(); !said.empty())
+                text += " The unit's last answer: \"" + said + "\"";
+            showError(text);
             Cancelled = 1;
         }
     }

@@ -78,7 +78,7 @@ TQuavBaseDispatcher* TQuavBaseDispatcher::FindDispatcher(int32_t handle) {
     return found;
 }
 
-TQuavBaseDispatcher::TQuavBaseDispatcher(void* owner) : s_(std::make_unique<DispatcherState>()) {
+TQuavBaseDispatcher::TQuavBaseDispatcher(void* owner) : s_(std::make_unique<DispatcherState>(recorders())) {
     s_->owner = owner;
     PortList& list = portList();
     Lock guard(list.lock);
@@ -193,7 +193,7 @@ int32_t TQuavBaseDispatcher::InitPort(const std::string& deviceName, uint32_t ba
         s_->modemStatus = 0;
         s_->lastBaud = kDefaultBaud;
     }
-    readModemStatus(0);
+    Work::readModemStatus(*this, 0);
 
     const int32_t line = SetLine(baud, parity, dataBits, stopBits);
     if (line < 0) return fail(line);
@@ -211,7 +211,7 @@ void TQuavBaseDispatcher::DonePort() {
         FlushInBuffer();
         CloseCom();
         s_->open = false;
-        signalOutputEmpty();
+        Work::signalOutputEmpty(*this);
     }
     if (s_->handlers.Delivering() || s_->busy.load()) {
         // A notification (or a wait holding the busy flag) is still running: the dispatcher thread
@@ -222,31 +222,31 @@ void TQuavBaseDispatcher::DonePort() {
     // The dispatcher thread may already have released the buffers on its way out; it is joined
     // all the same, so that no thread of this port outlives the close.
     StopDispatcher();
-    freeBuffers();
+    Work::freeBuffers(*this);
 }
 
-void TQuavBaseDispatcher::freeBuffers() {
-    if (s_->released.exchange(true)) return;
+void TQuavBaseDispatcher::Work::freeBuffers(TQuavBaseDispatcher& d) {
+    if (d.s_->released.exchange(true)) return;
     {
-        Lock in(s_->inputLock);
-        s_->in.reset(0);
-        s_->resetInput();
+        Lock in(d.s_->inputLock);
+        d.s_->in.reset(0);
+        d.s_->resetInput();
     }
     {
-        Lock out(s_->outputLock);
-        s_->out.reset(0);
+        Lock out(d.s_->outputLock);
+        d.s_->out.reset(0);
     }
-    signalOutputEmpty();
+    Work::signalOutputEmpty(d);
 }
 
 void TQuavBaseDispatcher::DispatcherThreadExit() {
-    if (s_->doneRequested.load() || s_->stopThreads.load()) freeBuffers();
+    if (s_->doneRequested.load() || s_->stopThreads.load()) Work::freeBuffers(*this);
 }
 
 void TQuavBaseDispatcher::ShutdownForDestroy() {
     if (!s_->doneRequested.load()) DonePort();
     StopDispatcher();
-    freeBuffers();
+    Work::freeBuffers(*this);
 }
 
 bool TQuavBaseDispatcher::IsOpen() const {
@@ -319,23 +319,23 @@ int32_t TQuavBaseDispatcher::SetLine(uint32_t baud, uint8_t parity, uint8_t data
     cur.Parity = newParity;
     cur.ByteSize = newSize;
     cur.StopBits = newStop;
-    return writeConfig(cur);
+    return Work::writeConfig(*this, cur);
 }
 
-int32_t TQuavBaseDispatcher::writeConfig(TDeviceControlBlock& dcb) {
-    Lock guard(s_->mainLock);
-    if (!s_->dtrAuto)
+int32_t TQuavBaseDispatcher::Work::writeConfig(TQuavBaseDispatcher& d, TDeviceControlBlock& dcb) {
+    Lock guard(d.s_->mainLock);
+    if (!d.s_->dtrAuto)
         dcb.Flags =
-            (dcb.Flags & ~dcbDtrControlMask) | (s_->dtrState ? dcbDtrControlEnable : dcbDtrControlDisable);
-    if (!s_->rtsAuto)
+            (dcb.Flags & ~dcbDtrControlMask) | (d.s_->dtrState ? dcbDtrControlEnable : dcbDtrControlDisable);
+    if (!d.s_->rtsAuto)
         dcb.Flags =
-            (dcb.Flags & ~dcbRtsControlMask) | (s_->rtsState ? dcbRtsControlEnable : dcbRtsControlDisable);
-    const int32_t r = SetComState(dcb);
+            (dcb.Flags & ~dcbRtsControlMask) | (d.s_->rtsState ? dcbRtsControlEnable : dcbRtsControlDisable);
+    const int32_t r = d.SetComState(dcb);
     if (r != 0) return r;
-    s_->dcb = dcb;
-    s_->lastBaud = dcb.BaudRate;
-    if (!s_->dtrAuto) EscapeComFunction(s_->dtrState ? kSetDtr : kClrDtr);
-    if (!s_->rtsAuto && !s_->rs485.load()) EscapeComFunction(s_->rtsState ? kSetRts : kClrRts);
+    d.s_->dcb = dcb;
+    d.s_->lastBaud = dcb.BaudRate;
+    if (!d.s_->dtrAuto) d.EscapeComFunction(d.s_->dtrState ? kSetDtr : kClrDtr);
+    if (!d.s_->rtsAuto && !d.s_->rs485.load()) d.EscapeComFunction(d.s_->rtsState ? kSetRts : kClrRts);
     return secOK;
 }
 
@@ -375,55 +375,55 @@ int32_t TQuavBaseDispatcher::SetModem(bool dtr, bool rts) {
     return a < 0 ? a : b < 0 ? b : secOK;
 }
 
-uint8_t TQuavBaseDispatcher::readModemStatus(uint8_t clearBits) {
-    Lock guard(s_->mainLock);
-    uint8_t ms = static_cast<uint8_t>((s_->modemStatus.load() & kModemDeltaBits) |
-                                      (GetComModemStatus() & kModemLevelBits));
-    if (s_->ringFlag.exchange(false)) ms |= msRingEnded;
-    s_->modemStatus = static_cast<uint8_t>(ms & ~clearBits);
+uint8_t TQuavBaseDispatcher::Work::readModemStatus(TQuavBaseDispatcher& d, uint8_t clearBits) {
+    Lock guard(d.s_->mainLock);
+    uint8_t ms = static_cast<uint8_t>((d.s_->modemStatus.load() & kModemDeltaBits) |
+                                      (d.GetComModemStatus() & kModemLevelBits));
+    if (d.s_->ringFlag.exchange(false)) ms |= msRingEnded;
+    d.s_->modemStatus = static_cast<uint8_t>(ms & ~clearBits);
     return ms;
 }
 
-void TQuavBaseDispatcher::updateModemDeltas() {
-    Lock guard(s_->mainLock);
-    const uint8_t old = s_->modemStatus.load();
-    const uint8_t levels = GetComModemStatus() & kModemLevelBits;
+void TQuavBaseDispatcher::Work::updateModemDeltas(TQuavBaseDispatcher& d) {
+    Lock guard(d.s_->mainLock);
+    const uint8_t old = d.s_->modemStatus.load();
+    const uint8_t levels = d.GetComModemStatus() & kModemLevelBits;
     uint8_t deltas = old & kModemDeltaBits;
     const uint8_t changed = (old ^ levels) & kModemLevelBits;
     if (changed & msCtsOn) deltas |= msDeltaCts;
     if (changed & msDsrOn) deltas |= msDeltaDsr;
     if (changed & msDcdOn) deltas |= msDeltaDcd;
     if ((old & msRingOn) && !(levels & msRingOn)) deltas |= msRingEnded;
-    if (s_->ringFlag.exchange(false)) deltas |= msRingEnded;
-    s_->modemStatus = static_cast<uint8_t>(levels | deltas);
+    if (d.s_->ringFlag.exchange(false)) deltas |= msRingEnded;
+    d.s_->modemStatus = static_cast<uint8_t>(levels | deltas);
 }
 
 uint8_t TQuavBaseDispatcher::GetModemStatus() {
-    return readModemStatus(kModemDeltaBits);
+    return Work::readModemStatus(*this, kModemDeltaBits);
 }
 bool TQuavBaseDispatcher::CheckCTS() {
-    return readModemStatus(msDeltaCts) & msCtsOn;
+    return Work::readModemStatus(*this, msDeltaCts) & msCtsOn;
 }
 bool TQuavBaseDispatcher::CheckDSR() {
-    return readModemStatus(msDeltaDsr) & msDsrOn;
+    return Work::readModemStatus(*this, msDeltaDsr) & msDsrOn;
 }
 bool TQuavBaseDispatcher::CheckRI() {
-    return readModemStatus(msRingEnded) & msRingOn;
+    return Work::readModemStatus(*this, msRingEnded) & msRingOn;
 }
 bool TQuavBaseDispatcher::CheckDCD() {
-    return readModemStatus(msDeltaDcd) & msDcdOn;
+    return Work::readModemStatus(*this, msDeltaDcd) & msDcdOn;
 }
 bool TQuavBaseDispatcher::CheckDeltaCTS() {
-    return readModemStatus(msDeltaCts) & msDeltaCts;
+    return Work::readModemStatus(*this, msDeltaCts) & msDeltaCts;
 }
 bool TQuavBaseDispatcher::CheckDeltaDSR() {
-    return readModemStatus(msDeltaDsr) & msDeltaDsr;
+    return Work::readModemStatus(*this, msDeltaDsr) & msDeltaDsr;
 }
 bool TQuavBaseDispatcher::CheckDeltaRI() {
-    return readModemStatus(msRingEnded) & msRingEnded;
+    return Work::readModemStatus(*this, msRingEnded) & msRingEnded;
 }
 bool TQuavBaseDispatcher::CheckDeltaDCD() {
-    return readModemStatus(msDeltaDcd) & msDeltaDcd;
+    return Work::readModemStatus(*this, msDeltaDcd) & msDeltaDcd;
 }
 
 uint16_t TQuavBaseDispatcher::GetLineError() {
@@ -494,7 +494,7 @@ int32_t TQuavBaseDispatcher::HWFlowOptions(uint16_t bufferFull, uint16_t bufferR
     if (options & hfRequireDsr) cur.Flags |= dcbOutxDsrFlow;
     if (options & hfRequireCts) cur.Flags |= dcbOutxCtsFlow;
     s_->hwOptions = options;
-    return writeConfig(cur);
+    return Work::writeConfig(*this, cur);
 }
 
 // Takes the output lock (the device status) under the main lock, as SWFlowState does.
@@ -530,7 +530,7 @@ int32_t TQuavBaseDispatcher::SWFlowEnable(uint16_t bufferFull, uint16_t bufferRe
         cur.XonChar = kXonChar;
         cur.XoffChar = kXoffChar;
     }
-    return writeConfig(cur);
+    return Work::writeConfig(*this, cur);
 }
 
 int32_t TQuavBaseDispatcher::SWFlowDisable() {
@@ -538,7 +538,7 @@ int32_t TQuavBaseDispatcher::SWFlowDisable() {
     TDeviceControlBlock cur;
     if (GetComState(cur) != 0) return secCommNotOpen;
     cur.Flags &= ~(dcbInX | dcbOutX);
-    return writeConfig(cur);
+    return Work::writeConfig(*this, cur);
 }
 
 int32_t TQuavBaseDispatcher::SWFlowState() {
@@ -562,7 +562,7 @@ int32_t TQuavBaseDispatcher::SWFlowChars(uint8_t on, uint8_t off) {
     if (GetComState(cur) != 0) return secCommNotOpen;
     cur.XonChar = on;
     cur.XoffChar = off;
-    return writeConfig(cur);
+    return Work::writeConfig(*this, cur);
 }
 
 // ---- Stored settings ------------------------------------------------------------------------

@@ -2,22 +2,7 @@
 // modem lines and line errors, triggers and the delivery of their notifications, and the
 // process-wide port list. The device is reached only through the virtual device operations, which
 // a device layer supplies (serial/termios_dispatcher.h on serial/thread_engine.h).
-//
-// Lock order. A thread takes locks only in this order and never an earlier one while holding a
-// later one:
-//     input lock  ->  main lock  ->  output lock  ->  device lock
-// - input lock: input ring, avail mode, avail read count and maximum, received count.
-// - main lock: triggers, line settings, modem status, line errors, stored settings.
-// - output lock: output ring, output part of the device status.
-// - device lock (the engine's): the descriptor; held shared around every device call and
-//   exclusively only to close it, so no call ever uses a closed descriptor.
-// Out of the ordinary: receiving holds the input lock while it reads the device status (output
-// lock); flow-state queries hold the main lock while they read it; the receive check holds the
-// input and the main lock together. Handlers are called with no lock held, so a handler may read
-// (input lock) and use the trigger operations (main lock). The handler registry's lock, the
-// port-list lock and the output-empty lock are leaves: nothing is taken while one is held.
-// recorder lock: leaf. The trace and dispatch log (serial/recorders.h) are written at the point of
-// each event, under whichever of the locks above that point holds.
+// Which lock guards what, and the order they are taken in: serial/dispatcher_state.h.
 #pragma once
 
 #include <atomic>
@@ -29,6 +14,7 @@
 
 #include "serial/byte_ring.h"
 #include "serial/dispatcher_constants.h"
+#include "serial/dispatcher_recording.h"
 #include "serial/error_codes.h"
 #include "serial/triggers.h"
 
@@ -36,7 +22,7 @@ namespace brimwell {
 
 struct DispatcherState;
 
-class TQuavBaseDispatcher {
+class TQuavBaseDispatcher : public DispatcherRecording {
   public:
     explicit TQuavBaseDispatcher(void* owner = nullptr); // owner: the component (may be null)
     virtual ~TQuavBaseDispatcher();
@@ -191,24 +177,6 @@ class TQuavBaseDispatcher {
     using PortErrorHandler = std::function<void(int32_t code)>;
     void SetPortErrorHandler(PortErrorHandler handler);
 
-    // ---- Trace and dispatch log (see serial/recorders.h for results) ------------------------
-    int32_t InitTracing(uint32_t entries);
-    int32_t StartTracing();
-    void StopTracing();
-    int32_t ClearTracing();
-    void AbortTracing();
-    void AddTraceEntry(char kind, uint8_t byte);
-    int32_t DumpTrace(const std::string& path, bool hex, bool allHex);
-    int32_t AppendTrace(const std::string& path, bool hex, bool allHex);
-    int32_t InitDispatchLogging(uint32_t bytes);
-    int32_t StartDispatchLogging();
-    void StopDispatchLogging();
-    int32_t ClearDispatchLogging();
-    void AbortDispatchLogging();
-    void AddStringToLog(std::string_view text);
-    int32_t DumpDispatchLog(const std::string& path, bool hex, bool allHex);
-    int32_t AppendDispatchLog(const std::string& path, bool hex, bool allHex);
-
     // Bytes read from the device so far (for tests and benchmarks).
     uint64_t BytesReceived() const { return bytesReceived_.load(std::memory_order_relaxed); }
 
@@ -270,20 +238,7 @@ class TQuavBaseDispatcher {
     std::atomic<uint64_t> bytesReceived_{0};
 
   private:
-    void freeBuffers();
-    int32_t writeConfig(TDeviceControlBlock& dcb);
-    uint8_t readModemStatus(uint8_t clearBits);
-    void updateModemDeltas();
-    void receive();
-    void signalOutputEmpty();
-    bool notify(uint32_t msg, uint32_t wParam, uint16_t data);
-    bool checkTimerTriggers();
-    bool checkStatusTriggers();
-    bool checkReceiveTriggers();
-    void resetHitsAfterAHit();
-    // Main lock held: logs the removal of the trigger `handle`, or of every trigger for 0.
-    void logTriggerDisposals(int32_t handle);
-
+    struct Work; // the threads' and the trigger checks' private steps (serial/dispatcher_state.h)
     std::unique_ptr<DispatcherState> s_;
 };
 

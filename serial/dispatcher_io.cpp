@@ -32,33 +32,33 @@ bool TQuavBaseDispatcher::InputFull() {
 }
 
 // Takes the output lock (the device status) under the input lock.
-void TQuavBaseDispatcher::receive() {
+void TQuavBaseDispatcher::Work::receive(TQuavBaseDispatcher& d) {
     uint32_t got = 0;
     {
-        Lock in(s_->inputLock);
-        if (!s_->in.allocated() || s_->in.full() || s_->portError.load() != 0) return;
+        Lock in(d.s_->inputLock);
+        if (!d.s_->in.allocated() || d.s_->in.full() || d.s_->portError.load() != 0) return;
         TComStat status;
-        GetComError(status);
+        d.GetComError(status);
         if (status.InQue == 0) return;
         ByteRing::Span first, second;
-        s_->in.freeSpans(first, second);
+        d.s_->in.freeSpans(first, second);
         uint32_t want = std::min(first.length + second.length, status.InQue);
         // At most two reads: the free space up to the end of the ring, then from its start.
         for (ByteRing::Span span : {first, second}) {
             const uint32_t ask = std::min(span.length, want);
             if (ask == 0) break;
-            const int32_t r = ReadCom(span.data, ask);
+            const int32_t r = d.ReadCom(span.data, ask);
             const uint32_t n = r > 0 ? static_cast<uint32_t>(r) : 0;
-            s_->recorders.AddDispatchEntry(dtDispatch, dstReadCom, n, span.data, n);
-            s_->in.commit(n);
-            s_->totalIn += n;
+            d.s_->recorders.AddDispatchEntry(dtDispatch, dstReadCom, n, span.data, n);
+            d.s_->in.commit(n);
+            d.s_->totalIn += n;
             got += n;
             want -= n;
             if (n < ask) break;
         }
-        bytesReceived_.fetch_add(got, std::memory_order_relaxed);
+        d.bytesReceived_.fetch_add(got, std::memory_order_relaxed);
     }
-    if (got > 0 && s_->inputWaiters.load() > 0) signalEventFd(s_->inputEventFd.load());
+    if (got > 0 && d.s_->inputWaiters.load() > 0) signalEventFd(d.s_->inputEventFd.load());
 }
 
 // The descriptor is made on first use and kept until the dispatcher goes: a reader that sleeps on
@@ -245,7 +245,7 @@ void TQuavBaseDispatcher::AdvanceOutput(uint32_t count) {
         s_->out.consume(count);
         emptied = s_->out.empty();
     }
-    if (emptied) signalOutputEmpty();
+    if (emptied) Work::signalOutputEmpty(*this);
 }
 
 void TQuavBaseDispatcher::ClearOutputRing() {
@@ -253,17 +253,17 @@ void TQuavBaseDispatcher::ClearOutputRing() {
         Lock out(s_->outputLock);
         s_->out.clear();
     }
-    signalOutputEmpty();
+    Work::signalOutputEmpty(*this);
 }
 
 // The count is raised before the sleepers are looked at, and a sleeper registers before it reads
 // the count (both sequentially consistent), so either the signal sees the sleeper or the sleeper
 // sees the new count: no wake-up is lost, and an emptying nobody waits for costs no lock.
-void TQuavBaseDispatcher::signalOutputEmpty() {
-    s_->outEmptied.fetch_add(1);
-    if (s_->outEmptyWaiters.load() == 0) return;
-    { std::lock_guard<std::mutex> g(s_->outEmptyMutex); }
-    s_->outEmptyCv.notify_all();
+void TQuavBaseDispatcher::Work::signalOutputEmpty(TQuavBaseDispatcher& d) {
+    d.s_->outEmptied.fetch_add(1);
+    if (d.s_->outEmptyWaiters.load() == 0) return;
+    { std::lock_guard<std::mutex> g(d.s_->outEmptyMutex); }
+    d.s_->outEmptyCv.notify_all();
 }
 
 // A failed device drained nothing: its emptied ring does not count as delivered.

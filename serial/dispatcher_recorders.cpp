@@ -1,58 +1,57 @@
 // The dispatcher's trace and dispatch-log operations: the port's recorders, reached through its
 // dispatcher while it is open.
-#include "serial/dispatcher.h"
-#include "serial/dispatcher_state.h"
+#include "serial/dispatcher_recording.h"
 
 namespace brimwell {
 
-int32_t TQuavBaseDispatcher::InitTracing(uint32_t entries) {
-    return s_->recorders.InitTracing(entries);
+int32_t DispatcherRecording::InitTracing(uint32_t entries) {
+    return recorders_.InitTracing(entries);
 }
-int32_t TQuavBaseDispatcher::StartTracing() {
-    return s_->recorders.StartTracing();
+int32_t DispatcherRecording::StartTracing() {
+    return recorders_.StartTracing();
 }
-void TQuavBaseDispatcher::StopTracing() {
-    s_->recorders.StopTracing();
+void DispatcherRecording::StopTracing() {
+    recorders_.StopTracing();
 }
-int32_t TQuavBaseDispatcher::ClearTracing() {
-    return s_->recorders.ClearTracing();
+int32_t DispatcherRecording::ClearTracing() {
+    return recorders_.ClearTracing();
 }
-void TQuavBaseDispatcher::AbortTracing() {
-    s_->recorders.AbortTracing();
+void DispatcherRecording::AbortTracing() {
+    recorders_.AbortTracing();
 }
-void TQuavBaseDispatcher::AddTraceEntry(char kind, uint8_t byte) {
-    s_->recorders.AddTraceEntry(kind, byte);
+void DispatcherRecording::AddTraceEntry(char kind, uint8_t byte) {
+    recorders_.AddTraceEntry(kind, byte);
 }
-int32_t TQuavBaseDispatcher::DumpTrace(const std::string& path, bool hex, bool allHex) {
-    return s_->recorders.DumpTrace(path, hex, allHex);
+int32_t DispatcherRecording::DumpTrace(const std::string& path, bool hex, bool allHex) {
+    return recorders_.DumpTrace(path, hex, allHex);
 }
-int32_t TQuavBaseDispatcher::AppendTrace(const std::string& path, bool hex, bool allHex) {
-    return s_->recorders.AppendTrace(path, hex, allHex);
+int32_t DispatcherRecording::AppendTrace(const std::string& path, bool hex, bool allHex) {
+    return recorders_.AppendTrace(path, hex, allHex);
 }
 
-int32_t TQuavBaseDispatcher::InitDispatchLogging(uint32_t bytes) {
-    return s_->recorders.InitDispatchLogging(bytes);
+int32_t DispatcherRecording::InitDispatchLogging(uint32_t bytes) {
+    return recorders_.InitDispatchLogging(bytes);
 }
-int32_t TQuavBaseDispatcher::StartDispatchLogging() {
-    return s_->recorders.StartDispatchLogging();
+int32_t DispatcherRecording::StartDispatchLogging() {
+    return recorders_.StartDispatchLogging();
 }
-void TQuavBaseDispatcher::StopDispatchLogging() {
-    s_->recorders.StopDispatchLogging();
+void DispatcherRecording::StopDispatchLogging() {
+    recorders_.StopDispatchLogging();
 }
-int32_t TQuavBaseDispatcher::ClearDispatchLogging() {
-    return s_->recorders.ClearDispatchLogging();
+int32_t DispatcherRecording::ClearDispatchLogging() {
+    return recorders_.ClearDispatchLogging();
 }
-void TQuavBaseDispatcher::AbortDispatchLogging() {
-    s_->recorders.AbortDispatchLogging();
+void DispatcherRecording::AbortDispatchLogging() {
+    recorders_.AbortDispatchLogging();
 }
-void TQuavBaseDispatcher::AddStringToLog(std::string_view text) {
-    s_->recorders.AddStringToLog(text);
+void DispatcherRecording::AddStringToLog(std::string_view text) {
+    recorders_.AddStringToLog(text);
 }
-int32_t TQuavBaseDispatcher::DumpDispatchLog(const std::string& path, bool hex, bool allHex) {
-    return s_->recorders.DumpDispatchLog(path, hex, allHex);
+int32_t DispatcherRecording::DumpDispatchLog(const std::string& path, bool hex, bool allHex) {
+    return recorders_.DumpDispatchLog(path, hex, allHex);
 }
-int32_t TQuavBaseDispatcher::AppendDispatchLog(const std::string& path, bool hex, bool allHex) {
-    return s_->recorders.AppendDispatchLog(path, hex, allHex);
+int32_t DispatcherRecording::AppendDispatchLog(const std::string& path, bool hex, bool allHex) {
+    return recorders_.AppendDispatchLog(path, hex, allHex);
 }
 
 } // namespace brimwell

@@ -1,5 +1,20 @@
-// The private state of a dispatcher, for the dispatcher's own source files only. Which lock guards
-// which part is written at the top of serial/dispatcher.h.
+// The private state of a dispatcher, for the dispatcher's own source files only.
+//
+// Lock order. A thread takes locks only in this order and never an earlier one while holding a
+// later one:
+//     input lock  ->  main lock  ->  output lock  ->  device lock
+// - input lock: input ring, avail mode, avail read count and maximum, received count.
+// - main lock: triggers, line settings, modem status, line errors, stored settings.
+// - output lock: output ring, output part of the device status.
+// - device lock (the engine's): the descriptor; held shared around every device call and
+//   exclusively only to close it, so no call ever uses a closed descriptor.
+// Out of the ordinary: receiving holds the input lock while it reads the device status (output
+// lock); flow-state queries hold the main lock while they read it; the receive check holds the
+// input and the main lock together. Handlers are called with no lock held, so a handler may read
+// (input lock) and use the trigger operations (main lock). The handler registry's lock, the
+// port-list lock and the output-empty lock are leaves: nothing is taken while one is held.
+// recorder lock: leaf. The trace and dispatch log (serial/recorders.h) are written at the point of
+// each event, under whichever of the locks above that point holds.
 #pragma once
 
 #include <atomic>
@@ -86,8 +101,9 @@ struct DispatcherState {
     HandlerRegistry handlers;
 
     // The trace and the dispatch log; their own (leaf) lock.
-    Recorders recorders;
+    Recorders& recorders; // the dispatcher's own (DispatcherRecording)
 
+    explicit DispatcherState(Recorders& r) : recorders(r) {}
     ~DispatcherState();
 
     // Input lock held: what the reads may still take.
@@ -108,6 +124,23 @@ struct DispatcherState {
         Lock guard(mainLock);
         triggers.ResetScan();
     }
+};
+
+// The private steps of a dispatcher's threads and trigger checks, kept out of the public header.
+struct TQuavBaseDispatcher::Work {
+    static void freeBuffers(TQuavBaseDispatcher& d);
+    static int32_t writeConfig(TQuavBaseDispatcher& d, TDeviceControlBlock& dcb);
+    static uint8_t readModemStatus(TQuavBaseDispatcher& d, uint8_t clearBits);
+    static void updateModemDeltas(TQuavBaseDispatcher& d);
+    static void receive(TQuavBaseDispatcher& d);
+    static void signalOutputEmpty(TQuavBaseDispatcher& d);
+    static bool notify(TQuavBaseDispatcher& d, uint32_t msg, uint32_t wParam, uint16_t data);
+    static bool checkTimerTriggers(TQuavBaseDispatcher& d);
+    static bool checkStatusTriggers(TQuavBaseDispatcher& d);
+    static bool checkReceiveTriggers(TQuavBaseDispatcher& d);
+    static void resetHitsAfterAHit(TQuavBaseDispatcher& d);
+    // Main lock held: logs the removal of the trigger `handle`, or of every trigger for 0.
+    static void logTriggerDisposals(TQuavBaseDispatcher& d, int32_t handle);
 };
 
 } // namespace brimwell

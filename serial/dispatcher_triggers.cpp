@@ -58,7 +58,7 @@ int32_t TQuavBaseDispatcher::AddStatusTrigger(uint16_t kind) {
 
 int32_t TQuavBaseDispatcher::SetStatusTrigger(int32_t handle, uint16_t value, bool activate) {
     // Reads the modem lines (main lock) before looking the trigger up under the same lock.
-    if (activate) readModemStatus(0);
+    if (activate) Work::readModemStatus(*this, 0);
     Lock guard(s_->mainLock);
     const int32_t rc = s_->triggers.SetStatus(handle, value, activate, s_->modemStatus.load());
     if (rc >= 0 && activate) s_->recorders.LogStatusTriggerArmed(handle, value);
@@ -80,21 +80,21 @@ int32_t TQuavBaseDispatcher::AddDataTriggerLen(const char* text, bool ignoreCase
 
 int32_t TQuavBaseDispatcher::RemoveTrigger(int32_t handle) {
     Lock guard(s_->mainLock);
-    if (handle != 0) logTriggerDisposals(handle);
+    if (handle != 0) Work::logTriggerDisposals(*this, handle);
     return s_->triggers.Remove(handle);
 }
 
 void TQuavBaseDispatcher::RemoveAllTriggers() {
     Lock guard(s_->mainLock);
-    logTriggerDisposals(0);
+    Work::logTriggerDisposals(*this, 0);
     s_->triggers.RemoveAll();
 }
 
-void TQuavBaseDispatcher::logTriggerDisposals(int32_t handle) {
-    Recorders& r = s_->recorders;
+void TQuavBaseDispatcher::Work::logTriggerDisposals(TQuavBaseDispatcher& d, int32_t handle) {
+    Recorders& r = d.s_->recorders;
     if (!r.Logging()) return;
     TTriggerSave present;
-    s_->triggers.Save(present);
+    d.s_->triggers.Save(present);
     auto chosen = [handle](const auto& t) { return handle == 0 || t.Handle == handle; };
     for (const auto& t : present.Timers)
         if (chosen(t)) r.AddDispatchEntry(dtTriggerDispose, dstTimer, uint32_t(t.Handle));
@@ -190,27 +190,27 @@ bool TQuavBaseDispatcher::EventBusy() const {
 
 // Called by the dispatcher thread with no lock held: consumers take the input lock to read and
 // the main lock for trigger operations.
-bool TQuavBaseDispatcher::notify(uint32_t msg, uint32_t wParam, uint16_t data) {
-    if (!s_->handlers.Wanted()) return true;
-    s_->recorders.LogTriggerAnnounced(msg, wParam);
+bool TQuavBaseDispatcher::Work::notify(TQuavBaseDispatcher& d, uint32_t msg, uint32_t wParam, uint16_t data) {
+    if (!d.s_->handlers.Wanted()) return true;
+    d.s_->recorders.LogTriggerAnnounced(msg, wParam);
     const bool availMsg = msg == kTriggerAvail || msg == kTriggerData;
     {
-        Lock in(s_->inputLock);
-        s_->availMax = 0;
-        s_->availMode = availMsg;
+        Lock in(d.s_->inputLock);
+        d.s_->availMax = 0;
+        d.s_->availMode = availMsg;
     }
     TTriggerMessage message;
     message.Msg = msg;
     message.WParam = wParam;
     // The second parameter carries the dispatcher's handle in its high 16 bits.
     constexpr int kHandleShift = 16;
-    message.LParam = static_cast<int32_t>((static_cast<uint32_t>(s_->handle) << kHandleShift) | data);
+    message.LParam = static_cast<int32_t>((static_cast<uint32_t>(d.s_->handle) << kHandleShift) | data);
 
     bool stopped = false;
-    s_->handlers.Deliver(message, [&](const std::function<void()>& call) {
+    d.s_->handlers.Deliver(message, [&](const std::function<void()>& call) {
         {
-            Lock in(s_->inputLock);
-            s_->availReadCount = 0;
+            Lock in(d.s_->inputLock);
+            d.s_->availReadCount = 0;
         }
         // A consumer that throws loses its notification, not the port.
         try {
@@ -219,34 +219,34 @@ bool TQuavBaseDispatcher::notify(uint32_t msg, uint32_t wParam, uint16_t data) {
             ReportException("exception in a trigger handler", std::current_exception());
         }
         {
-            Lock in(s_->inputLock);
-            s_->availMax = std::max(s_->availMax, s_->availReadCount);
+            Lock in(d.s_->inputLock);
+            d.s_->availMax = std::max(d.s_->availMax, d.s_->availReadCount);
         }
-        stopped = s_->doneRequested.load();
+        stopped = d.s_->doneRequested.load();
         return !stopped;
     });
 
     bool result = !stopped;
     {
-        Lock in(s_->inputLock);
-        if (s_->availMode) {
-            s_->availMode = false;
-            s_->in.consume(s_->availMax);
-            if (msg == kTriggerAvail && s_->availMax != wParam) result = false;
+        Lock in(d.s_->inputLock);
+        if (d.s_->availMode) {
+            d.s_->availMode = false;
+            d.s_->in.consume(d.s_->availMax);
+            if (msg == kTriggerAvail && d.s_->availMax != wParam) result = false;
         }
-        s_->availReadCount = 0;
+        d.s_->availReadCount = 0;
     }
-    s_->handlers.EndDelivery();
+    d.s_->handlers.EndDelivery();
     return result;
 }
 
-bool TQuavBaseDispatcher::checkTimerTriggers() {
+bool TQuavBaseDispatcher::Work::checkTimerTriggers(TQuavBaseDispatcher& d) {
     int32_t handle;
     {
-        Lock guard(s_->mainLock);
-        handle = s_->triggers.TakeExpiredTimer();
+        Lock guard(d.s_->mainLock);
+        handle = d.s_->triggers.TakeExpiredTimer();
     }
-    return handle != 0 && notify(kTriggerTimer, static_cast<uint32_t>(handle), 0);
+    return handle != 0 && Work::notify(d, kTriggerTimer, static_cast<uint32_t>(handle), 0);
 }
 
 namespace {
@@ -267,40 +267,40 @@ class DispatcherStatus : public TriggerStatusSource {
 } // namespace
 
 // Takes the output lock (the output counts) under the main lock.
-bool TQuavBaseDispatcher::checkStatusTriggers() {
+bool TQuavBaseDispatcher::Work::checkStatusTriggers(TQuavBaseDispatcher& d) {
     int32_t handle = 0;
     uint16_t data = 0;
     {
-        Lock guard(s_->mainLock);
-        DispatcherStatus source(*s_, *this);
-        if (!s_->triggers.TakeFiredStatus(source, handle, data)) return false;
+        Lock guard(d.s_->mainLock);
+        DispatcherStatus source(*d.s_, d);
+        if (!d.s_->triggers.TakeFiredStatus(source, handle, data)) return false;
     }
-    return notify(kTriggerStatus, static_cast<uint32_t>(handle), data);
+    return Work::notify(d, kTriggerStatus, static_cast<uint32_t>(handle), data);
 }
 
 // Holds the input and the main lock together while it scans.
-bool TQuavBaseDispatcher::checkReceiveTriggers() {
-    TriggerTable::ReceiveFindings& found = s_->findings;
+bool TQuavBaseDispatcher::Work::checkReceiveTriggers(TQuavBaseDispatcher& d) {
+    TriggerTable::ReceiveFindings& found = d.s_->findings;
     {
-        Lock in(s_->inputLock);
-        Lock guard(s_->mainLock);
-        if (!s_->in.allocated()) return false;
-        if (s_->handlers.TakeJoined()) s_->triggers.AnnounceWaitingAgain();
-        if (!s_->triggers.CheckReceive(s_->in, s_->totalIn, found)) return false;
+        Lock in(d.s_->inputLock);
+        Lock guard(d.s_->mainLock);
+        if (!d.s_->in.allocated()) return false;
+        if (d.s_->handlers.TakeJoined()) d.s_->triggers.AnnounceWaitingAgain();
+        if (!d.s_->triggers.CheckReceive(d.s_->in, d.s_->totalIn, found)) return false;
     }
     // Only this thread runs checks, so the findings stay as they are while they are announced.
     bool result = false;
-    if (found.announceAvail) result = notify(kTriggerAvail, found.availCount, 0);
+    if (found.announceAvail) result = Work::notify(d, kTriggerAvail, found.availCount, 0);
     for (const auto& [handle, length] : found.matched)
-        result = notify(kTriggerData, static_cast<uint32_t>(handle), static_cast<uint16_t>(length));
+        result = Work::notify(d, kTriggerData, static_cast<uint32_t>(handle), static_cast<uint16_t>(length));
     return result;
 }
 
 // ---- The dispatcher thread's pass -----------------------------------------------------------
 
-void TQuavBaseDispatcher::resetHitsAfterAHit() {
-    Lock guard(s_->mainLock);
-    if (s_->triggers.PassHit()) s_->triggers.ResetStatusHits();
+void TQuavBaseDispatcher::Work::resetHitsAfterAHit(TQuavBaseDispatcher& d) {
+    Lock guard(d.s_->mainLock);
+    if (d.s_->triggers.PassHit()) d.s_->triggers.ResetStatusHits();
 }
 
 bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
@@ -308,15 +308,15 @@ bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
     if (endNow()) return false;
     auto statusLoop = [&] {
         if (s_->busy.load()) return;
-        while (!s_->doneRequested.load() && checkStatusTriggers()) {
+        while (!s_->doneRequested.load() && Work::checkStatusTriggers(*this)) {
         }
-        resetHitsAfterAHit();
+        Work::resetHitsAfterAHit(*this);
     };
 
     // Modem lines are read on every pass: that also catches changes on devices that cannot
     // signal them as events.
     const uint8_t before = s_->modemStatus.load();
-    updateModemDeltas();
+    Work::updateModemDeltas(*this);
     constexpr uint32_t kLineEvents = evCts | evDsr | evRlsd | evRing | evRingTe;
     constexpr uint8_t kLevels = msCtsOn | msDsrOn | msRingOn | msDcdOn;
     if ((eventMask & kLineEvents) || ((before ^ s_->modemStatus.load()) & kLevels)) statusLoop();
@@ -326,15 +326,15 @@ bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
         statusLoop();
     }
 
-    receive();
+    Work::receive(*this);
 
     if (!s_->busy.load()) {
-        while (!s_->doneRequested.load() && checkStatusTriggers()) {
+        while (!s_->doneRequested.load() && Work::checkStatusTriggers(*this)) {
         }
-        while (!s_->doneRequested.load() && checkReceiveTriggers()) {
+        while (!s_->doneRequested.load() && Work::checkReceiveTriggers(*this)) {
         }
     }
-    resetHitsAfterAHit();
+    Work::resetHitsAfterAHit(*this);
 
     // The periodic step: status and timer triggers, whether or not anything arrived.
     if (!s_->doneRequested.load() && !s_->busy.load()) {
@@ -344,10 +344,10 @@ bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
         }
         bool delivered;
         do {
-            delivered = checkStatusTriggers();
-            if (!delivered) delivered = checkTimerTriggers();
+            delivered = Work::checkStatusTriggers(*this);
+            if (!delivered) delivered = Work::checkTimerTriggers(*this);
         } while (delivered && !s_->doneRequested.load());
-        resetHitsAfterAHit();
+        Work::resetHitsAfterAHit(*this);
     }
     return !endNow();
 }

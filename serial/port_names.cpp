@@ -1,10 +1,17 @@
 // Port-number to device-path mapping; the only place that knows Linux serial device names.
 #include "serial/port_names.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
+#include <strings.h>
 
 namespace brimwell {
+namespace {
+
+std::atomic<UsbPortResolver> usbResolver{nullptr};
+
+} // namespace
 
 std::string ComName(uint32_t n) {
     return "COM" + std::to_string(n);
@@ -14,12 +21,25 @@ std::string comDeviceName(uint32_t n) {
     return "\\\\.\\COM" + std::to_string(n);
 }
 
-std::string comDevicePath(uint32_t n) {
+std::string comPortSetting(uint32_t n) {
     if (n < kFirstComNumber || n > kLastComNumber) return {};
     const std::string var = "BRIMWELL_COM" + std::to_string(n);
     // Read on every lookup so a test (or an operator's shell) can repoint a number at any time.
     if (const char* env = std::getenv(var.c_str()); env != nullptr && *env != '\0') return env;
     return "/dev/ttyS" + std::to_string(n - 1);
+}
+
+std::string comDevicePath(uint32_t n) {
+    std::string setting = comPortSetting(n);
+    return isUsbPortName(setting) ? resolveDevicePath(setting) : setting;
+}
+
+bool isUsbPortName(std::string_view name) {
+    return name.size() >= 4 && ::strncasecmp(name.data(), "usb:", 4) == 0;
+}
+
+void setUsbPortResolver(UsbPortResolver resolver) {
+    usbResolver.store(resolver);
 }
 
 std::optional<uint32_t> comNumberOf(std::string_view name) {
@@ -40,7 +60,7 @@ std::optional<uint32_t> comNumberOf(std::string_view name) {
 uint32_t comNumberForDevice(const std::string& path) {
     if (path.empty()) return 0;
     for (uint32_t n = kFirstComNumber; n <= kLastComNumber; ++n)
-        if (comDevicePath(n) == path) return n;
+        if (comPortSetting(n) == path) return n;
     for (uint32_t n = kLastComNumber; n > kFirstComNumber + 1; --n) {
         const std::string var = "BRIMWELL_COM" + std::to_string(n);
         if (const char* env = std::getenv(var.c_str()); env != nullptr && *env != '\0') continue;
@@ -50,9 +70,14 @@ uint32_t comNumberForDevice(const std::string& path) {
     return 0;
 }
 
-std::string resolveDevicePath(std::string_view name) {
+std::string resolveDevicePath(std::string_view name, std::string* error) {
     if (const auto n = comNumberOf(name)) return comDevicePath(*n);
-    return std::string(name);
+    if (!isUsbPortName(name)) return std::string(name);
+    std::string why = std::string(name) + ": USB port names are not looked up by this program";
+    std::string path;
+    if (const UsbPortResolver resolver = usbResolver.load()) path = resolver(name, why);
+    if (error) *error = path.empty() ? why : std::string();
+    return path;
 }
 
 } // namespace brimwell

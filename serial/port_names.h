@@ -1,5 +1,6 @@
 // The one table from port numbers COM1..COM50 to Linux device paths.
-// COMn is /dev/ttyS(n-1) unless the environment variable BRIMWELL_COMn names another path.
+// COMn is /dev/ttyS(n-1) unless the environment variable BRIMWELL_COMn names another path, or a
+// USB adapter as usb:VID:PID[:SERIAL], which is looked up each time the port is opened.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +20,22 @@ std::string ComName(uint32_t n);
 // component hands to its dispatcher and writes into messages.
 std::string comDeviceName(uint32_t n);
 
-// The device path of COMn; "" when n is outside 1..50.
+// What COMn is set to: BRIMWELL_COMn, else /dev/ttyS(n-1); "" when n is outside 1..50. A usb:
+// name is returned as written.
+std::string comPortSetting(uint32_t n);
+
+// The device path of COMn: its setting, with a usb: name looked up now (an adapter plugged into
+// another socket has another path); "" when n is outside 1..50 or the usb: name finds no single
+// adapter.
 std::string comDevicePath(uint32_t n);
+
+// usb:VID:PID or usb:VID:PID:SERIAL (the prefix case-insensitive).
+bool isUsbPortName(std::string_view name);
+
+// Finds the one device a usb: name stands for: its path, or "" with the reason in `error`. The
+// finder that knows the machine's USB devices installs it; until then usb: names find nothing.
+using UsbPortResolver = std::string (*)(std::string_view name, std::string& error);
+void setUsbPortResolver(UsbPortResolver resolver);
 
 // The port number in "\\.\COMn" or "COMn" (case-insensitive), or nothing for other names.
 std::optional<uint32_t> comNumberOf(std::string_view name);
@@ -31,8 +46,9 @@ std::optional<uint32_t> comNumberOf(std::string_view name);
 // is taken or the path is empty.
 uint32_t comNumberForDevice(const std::string& path);
 
-// Resolves a device name to a path: COM names through the table, anything else unchanged.
-// A COM name outside the table resolves to "".
-std::string resolveDevicePath(std::string_view name);
+// Resolves a device name to a path: COM names through the table, usb: names through the
+// resolver, anything else unchanged. "" for a COM name outside the table or a usb: name that
+// finds no single device; `error`, when given, then says why.
+std::string resolveDevicePath(std::string_view name, std::string* error = nullptr);
 
 } // namespace brimwell

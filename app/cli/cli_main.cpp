@@ -11,6 +11,7 @@
 #include "app/cli/run_record.h"
 #include "app/cli/run_recording.h"
 #include "app/port_probe.h"
+#include "script/loader_port.h"
 #include "script/script_engine.h"
 #include "script/settings_file.h"
 #include "serial/component/com_port.h"
@@ -34,9 +35,6 @@
 namespace brimwell::cli {
 namespace {
 
-constexpr int kDefaultBaud = 38400;
-constexpr uint16_t kBufferFull = 2000;
-constexpr uint16_t kBufferResume = 409;
 
 // Ctrl+C and SIGTERM reach the event loop through a pipe (one byte per signal, its number), so
 // that a stop is seen by every wait that lets events run, including the port's own waits.
@@ -113,15 +111,9 @@ std::string scriptProblem(const std::string& path) {
 }
 
 void configurePort(TQuavComPort& port, const script::LoaderSettings& settings, const RunOptions& options) {
-    // As the window's port is laid out: RTS/CTS handshake, receive flow thresholds, opened only on demand.
-    port.SetAutoOpen(false);
+    script::applyLoaderPortProfile(port);
     port.SetPromptForPort(false);
-    port.SetHWFlowOptions({hwfUseRTS, hwfRequireCTS});
-    port.SetBufferFull(kBufferFull);
-    port.SetBufferResume(kBufferResume);
-    port.SetTraceHex(false);
-    port.SetLogHex(false);
-    port.SetBaud(options.baud.value_or(settings.Baud.value_or(kDefaultBaud)));
+    port.SetBaud(options.baud.value_or(settings.Baud.value_or(script::kLoaderBaud)));
     if (settings.DataBits) port.SetDataBits(static_cast<uint16_t>(*settings.DataBits));
     if (settings.Parity) port.SetParity(static_cast<TParity>(*settings.Parity));
     if (settings.StopBits) port.SetStopBits(static_cast<uint16_t>(*settings.StopBits));
@@ -308,16 +300,13 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
             closePort();
             return kExitFailed;
         } else if (configured == 0) {
-            host.setStatusText(
-                "Unable to open Hardware through COM ports. Select new COM port before proceeding");
+            host.setStatusText(script::kNoHardwareText);
             return setupError("no unit answered on " + PortSetup::describe(1) + " or " +
                               PortSetup::describe(2) + "; connect the unit or name its port with --port");
         } else {
             // As the window does: fall back to the configured port without a prompt check and
             // let the script's own loader-mode check find out whether the unit is there.
-            host.setStatusText(
-                "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
-                "before proceeding");
+            host.setStatusText(script::kFallbackPortText);
             if (!setup.open(configured, error,
                             "; check setting 1 of the settings file, or name the port with --port"))
                 return setupError(error);

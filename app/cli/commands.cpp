@@ -3,7 +3,9 @@
 
 #include "app/cli/check.h"
 #include "app/cli/cli_main.h"
+#include "app/cli/ports.h"
 #include "app/time_scale_notice.h"
+#include "serial/finder/port_finder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +31,8 @@ constexpr Command kCommands[] = {
      "run a script without a window, on one unit or on several at once (brimwell run --help)", runMain},
     {"check", "check SCRIPT", "check a script before a run: line limits, commands, data files; opens no port",
      checkMain},
+    {"ports", "ports [--json]",
+     "list the serial devices: by-id link, USB identity, driver, who holds them; opens no device", portsMain},
 };
 
 void printHelp() {
@@ -55,6 +59,8 @@ bool displayAvailable() {
 }
 
 std::optional<int> runCommand(int argc, char** argv) {
+    // Wherever a port can be named (--port, the settings file, BRIMWELL_COMn, the window).
+    installUsbPortNames();
     const std::string first = argc >= 2 ? argv[1] : "";
     if (first == "--help" || first == "-h" || first == "help") {
         printHelp();

@@ -3,6 +3,7 @@
 
 #include "app/device_info.h"
 #include "app/port_probe.h"
+#include "script/loader_port.h"
 #include "serial/net_endpoint.h"
 #include "serial/port_names.h"
 
@@ -41,8 +42,10 @@ std::string PortSetup::describe(uint16_t n) {
 
 std::string PortSetup::nameOf(uint16_t n) const {
     // A device given by its path is shown as that path: the number it borrowed means nothing to
-    // the operator.
-    return byPath_.count(n) ? comDevicePath(n) : describe(n);
+    // the operator. A usb: name is shown with the device it found.
+    if (!byPath_.count(n)) return describe(n);
+    const std::string setting = comPortSetting(n), path = comDevicePath(n);
+    return path.empty() || path == setting ? setting : setting + " (" + path + ")";
 }
 
 uint16_t PortSetup::numberFor(const std::string& name, std::string& error) {
@@ -53,6 +56,11 @@ uint16_t PortSetup::numberFor(const std::string& name, std::string& error) {
         }
         return static_cast<uint16_t>(*n);
     }
+    // An adapter that is missing, or not the only one of its kind, is refused before anything opens.
+    if (std::string why; isUsbPortName(name) && resolveDevicePath(name, &why).empty()) {
+        error = why;
+        return 0;
+    }
     if (const uint32_t n = comNumberForDevice(name)) {
         byPath_.insert(static_cast<uint16_t>(n));
         return static_cast<uint16_t>(n);
@@ -62,7 +70,12 @@ uint16_t PortSetup::numberFor(const std::string& name, std::string& error) {
 }
 
 bool PortSetup::open(uint16_t n, std::string& error, const std::string& advice) {
-    const std::string path = comDevicePath(n);
+    std::string unresolved;
+    const std::string path = resolveDevicePath(comPortSetting(n), &unresolved);
+    if (!unresolved.empty()) {
+        error = "cannot open " + unresolved;
+        return false;
+    }
     if (const std::string problem = deviceProblem(path); !problem.empty()) {
         const bool missing = ::access(path.c_str(), F_OK) != 0;
         error = "cannot open " + nameOf(n) + ": " + problem + (missing ? advice : "");
@@ -102,7 +115,7 @@ bool PortSetup::check_com(uint16_t n) {
     case ProbeOutcome::Answered:
         break;
     }
-    host_.setStatusText("Established communication on COM " + std::to_string(port_.ComNumber()));
+    host_.setStatusText(script::establishedOnComText(port_.ComNumber()));
     return true;
 }
 

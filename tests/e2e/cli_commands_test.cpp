@@ -1,10 +1,12 @@
 // The program as a new user meets it, without a display: help, version, the window's refusal, the
-// time-scale guard, and the pre-flight check of scripts with the data-file lookup.
+// time-scale guard, the pre-flight check of scripts with the data-file lookup, and the serial
+// devices of an emulated machine (umockdev) with their USB names.
 #include "support/sim_process.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 using namespace brimwell::testing;
 
@@ -15,14 +17,19 @@ struct Outcome {
     std::string out, err;
 };
 
+// `wrapper` is a command line the program runs under (its last word "--" or the like).
 Outcome runProgram(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
-                   const std::string& cwd = {}) {
+                   const std::string& cwd = {}, std::vector<std::string> wrapper = {}) {
     std::vector<std::string> all{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "BRIMWELL_TIME_SCALE"};
     all.insert(all.end(), env.begin(), env.end());
     ChildProcess p;
     p.workingDir = cwd;
     Outcome o;
-    if (!p.start(binDir() + "/brimwell", args, all)) return o;
+    wrapper.push_back(binDir() + "/brimwell");
+    wrapper.insert(wrapper.end(), args.begin(), args.end());
+    const std::string program = wrapper.front();
+    wrapper.erase(wrapper.begin());
+    if (!p.start(program, wrapper, all)) return o;
     o.code = p.wait(std::chrono::seconds(60));
     for (const auto& l : p.lines())
         o.out += l + "\n";
@@ -41,7 +48,7 @@ TEST(Program, WorksWithoutADisplay) {
     TempDir dir;
     writeText(dir.file("ok.sld"), "_LP 1\n");
     const CommandCase cases[] = {
-        {"Help", {"--help"}, {}, 0, {"run SCRIPT", "check SCRIPT", "--version"}},
+        {"Help", {"--help"}, {}, 0, {"run SCRIPT", "check SCRIPT", "ports [--json]", "--version"}},
         {"ShortHelp", {"-h"}, {}, 0, {"run SCRIPT", "check SCRIPT"}},
         {"Version", {"--version"}, {}, 0, {"brimwell " BRIMWELL_VERSION "\n"}},
         {"Window", {}, {}, 2, {"no display", "use \"brimwell run SCRIPT\""}},
@@ -128,6 +135,111 @@ TEST(Program, CheckReportsWhatARunWouldMeet) {
                 << c.name << ": missing " << f << "\n"
                 << o.out;
         }
+    }
+}
+
+// One FTDI-style adapter as udev describes it: the USB device, its interface, the usb-serial port
+// and the tty with its by-id link.
+std::string emulatedAdapter(int n, const std::string& serial) {
+    const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(n + 1);
+    const std::string tty = "ttyUSB" + std::to_string(n),
+                      port = usb + "/1-" + std::to_string(n + 1) + ":1.0/" + tty;
+    const std::string byId = "serial/by-id/usb-Brimwell_Ltd_Loader_Cable_" + serial + "-if00-port0";
+    return "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nA: idVendor=0403\n" +
+           "A: idProduct=6001\nA: manufacturer=Brimwell Ltd\nA: product=Loader Cable\nA: serial=" + serial +
+           "\n\nP: " + usb + "/1-" + std::to_string(n + 1) +
+           ":1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=ftdi_sio\n\nP: " + port +
+           "\nE: SUBSYSTEM=usb-serial\nE: DRIVER=ftdi_sio\n\nP: " + port + "/tty/" + tty + "\nN: " + tty +
+           "\nS: " + byId + "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + tty + "\nE: DEVLINKS=/dev/" + byId +
+           "\n\n";
+}
+
+struct PortsCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string shell; // run first by sh under the emulation, then the program; "" runs it alone
+    int code;
+    std::vector<std::string> expected; // regular expressions, each found in the output
+};
+
+TEST(Program, ListsAndChoosesEmulatedUsbAdapters) {
+    const std::string umockdev = "/usr/bin/umockdev-run";
+    ASSERT_TRUE(std::filesystem::exists(umockdev)) << "umockdev is not installed (scripts/install-deps)";
+    TempDir dir;
+    const std::string devices =
+        dir.write("two.umockdev", emulatedAdapter(0, "BW0001") + emulatedAdapter(1, "BW0002"));
+    const std::string script = dir.write("s.sld", "_DM \"hello\"\n");
+    const std::string byId = "/dev/serial/by-id/usb-Brimwell_Ltd_Loader_Cable_BW0002-if00-port0";
+    const std::string row = " +0403:6001 +Brimwell Ltd +Loader Cable +BW000";
+    const PortsCase cases[] = {
+        {"Table",
+         {"ports"},
+         "",
+         0,
+         {"/dev/ttyUSB0 +/dev/serial/by-id/usb-Brimwell_Ltd_Loader_Cable_BW0001-if00-port0" + row +
+              "1 +ftdi_sio +free",
+          "/dev/ttyUSB1 +" + byId + row + "2 +ftdi_sio +free\n"}},
+        {"Json",
+         {"ports", "--json"},
+         "",
+         0,
+         {"\"device\": \"/dev/ttyUSB1\",[^}]*\"inUse\": false,[^}]*\"portName\": \"usb:0403:6001:BW0002\""
+          ",[^}]*\"serialNumber\": \"BW0002\""}},
+        {"HeldOpen",
+         {"ports"},
+         "exec 3</dev/ttyUSB1",
+         0,
+         {"ttyUSB0 .* free\n", "ttyUSB1 .* sh \\(pid [0-9]+\\)\n"}},
+        {"LockFiles",
+         {"ports"},
+         "printf '%10d\\n' $$ >$L/LCK..ttyUSB0; printf '  99999999\\n' >$L/LCK..ttyUSB1",
+         0,
+         {"ttyUSB0 .* sh \\(pid [0-9]+, lock file .*/LCK..ttyUSB0\\)\n", "ttyUSB1 .* free\n"}},
+        {"BySerial",
+         {"run", script, "--port", "usb:0403:6001:BW0002"},
+         "",
+         0,
+         {"Running .* on usb:0403:6001:BW0002 \\(/dev/ttyUSB1\\) at", "hello"}},
+        {"ThroughComNumber",
+         {"run", script, "--port", "COM7"},
+         "export BRIMWELL_COM7=usb:0403:6001:BW0001",
+         0,
+         {"Running .* on /dev/ttyUSB0 \\(COM7\\) at"}},
+        {"Ambiguous",
+         {"run", script, "--port", "usb:0403:6001"},
+         "",
+         2,
+         {"usb:0403:6001 matches 2 serial devices; name one by its serial number or its /dev/serial/by-id "
+          "link:\n"
+          " +usb:0403:6001:BW0001 +/dev/ttyUSB0 .*\n +usb:0403:6001:BW0002 +/dev/ttyUSB1 +" +
+          byId}},
+        {"NoneMatches",
+         {"run", script, "--port", "usb:403:6001:BW0009"},
+         "",
+         2,
+         {"usb:403:6001:BW0009: no serial device of USB vendor 0403, product 6001 with serial number BW0009 "
+          "is"}},
+        {"Malformed",
+         {"run", script, "--port", "usb:0403"},
+         "",
+         2,
+         {"usb:0403: a USB port is named usb:VID:PID"}},
+        {"LockedThroughLink",
+         {"run", script, "--port", byId},
+         "exec 3</dev/ttyUSB1; flock 3",
+         2,
+         {"cannot open " + byId + ": .*another program holds it \\(sh \\(pid"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> wrapper{umockdev, "-d", devices, "--"};
+        if (!c.shell.empty()) wrapper.insert(wrapper.end(), {"sh", "-c", c.shell + "; \"$0\" \"$@\""});
+        const Outcome o =
+            runProgram(c.args, {"BRIMWELL_LOCK_DIR=" + dir.path(), "L=" + dir.path()}, {}, wrapper);
+        EXPECT_EQ(o.code, c.code) << c.name << "\n" << o.out << o.err;
+        for (const auto& e : c.expected)
+            EXPECT_TRUE(std::regex_search(o.out + o.err, std::regex(e)))
+                << c.name << ": missing " << e << "\n"
+                << o.out << o.err;
     }
 }
 

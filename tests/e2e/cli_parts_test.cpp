@@ -1,8 +1,9 @@
-// The command-line runner's own parts: its option parsing and how its host shows messages,
-// status texts and upload progress.
+// The command-line runner's own parts: its option parsing, how its host shows messages, status
+// texts and upload progress, and how usb: port names pick among adapters.
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/fleet_run.h"
+#include "serial/finder/port_finder.h"
 
 #include <gtest/gtest.h>
 
@@ -186,6 +187,44 @@ TEST(CliHost, BarOnATerminalEndsItsLineBeforeAMessage) {
         << out;
     EXPECT_NE(out.find("\r[####################--------------------]  50%  block 2/4\n"), std::string::npos)
         << out;
+}
+
+struct UsbNameCase {
+    const char* name;
+    std::string device; // "" when refused
+    std::vector<std::string> error;
+};
+
+TEST(UsbPortNames, PickOneAdapterOrSayWhyNot) {
+    // A two-port adapter shares its serial number between its interfaces.
+    const std::vector<brimwell::SerialPortInfo> ports = {
+        {"/dev/ttyUSB0", "/dev/serial/by-id/a-if00", "0403", "6010", "FTDI", "Dual", "D1", "ftdi_sio"},
+        {"/dev/ttyUSB1", "/dev/serial/by-id/a-if01", "0403", "6010", "FTDI", "Dual", "D1", "ftdi_sio"},
+        {"/dev/ttyACM0", "", "2e8a", "000a", "Pico", "Board", "E6:61", "cdc_acm"},
+        {"/dev/ttyS0", "", "", "", "", "", "", "serial"}};
+    const UsbNameCase cases[] = {
+        {"usb:2E8A:a:E6:61",
+         "/dev/ttyACM0",
+         {}}, // hex in either case, short ids padded, colons in the serial
+        {"USB:2e8a:000a", "/dev/ttyACM0", {}},
+        {"usb:0403:6010:D1",
+         "",
+         {"matches 2 serial devices", "\n  usb:0403:6010:D1  /dev/ttyUSB0  /dev/serial/by-id/a-if00",
+          "\n  usb:0403:6010:D1  /dev/ttyUSB1  /dev/serial/by-id/a-if01"}},
+        {"usb:2e8a:000a:E6",
+         "",
+         {"usb:2e8a:000a:E6: no serial device of USB vendor 2e8a, product 000a with serial number E6"}},
+        {"usb:0403:60100", "", {"usb:0403:60100: a USB port is named usb:VID:PID"}},
+        {"usb:0403:6010:", "", {"a USB port is named"}},
+        {"usb:04g3:6010", "", {"a USB port is named"}},
+        {"usb::6010", "", {"a USB port is named"}},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_EQ(brimwell::resolveUsbPortName(c.name, ports, error), c.device) << c.name;
+        for (const auto& e : c.error)
+            EXPECT_NE(error.find(e), std::string::npos) << c.name << ": missing " << e << "\n" << error;
+    }
 }
 
 } // namespace

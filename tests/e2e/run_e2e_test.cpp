@@ -295,8 +295,10 @@ TEST_P(SimulatedFault, EndsWithItsMessageAndExitOne) {
     f.expectRecorded("LOADR\r", "LOADR");
 }
 
-const char* kNoPromptAfterUpload =
+const std::string kNoPromptAfterUpload =
     "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.";
+// The unit's own reason, quoted after the prompt attempts.
+const std::string kChecksumRefused = kNoPromptAfterUpload + " The unit's last answer: \"LOAD ERROR: checksum mismatch\"";
 
 INSTANTIATE_TEST_SUITE_P(
     EndToEnd, SimulatedFault,
@@ -315,8 +317,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--prompt-delay", "10000"},
                   {"Error! Unable to get response from unit(_TC)! Exiting script"},
                   20},
-        FaultCase{"CorruptedByte", {"--corrupt-at", "150000"}, {kNoPromptAfterUpload}, 50},
-        FaultCase{"DroppedByte", {"--drop-at", "4321"}, {kNoPromptAfterUpload}, 50},
+        FaultCase{"CorruptedByte", {"--corrupt-at", "150000"}, {kChecksumRefused}, 50},
+        FaultCase{"DroppedByte", {"--drop-at", "4321"}, {kChecksumRefused}, 50},
         FaultCase{"HangAfterBytes",
                   {"--hang-after", "20000"},
                   {"Error! Output Buffer never empties. Check RS232 connection. Cancel upload.",
@@ -325,7 +327,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A line that closes is noticed at once: no prompt attempts into a device that is gone.
         FaultCase{"DisconnectAfterBytes", {"--disconnect-after", "20000"}, {"/unit) was lost."}, 50},
         FaultCase{
-            "PacedLineDropsAByte", {"--baud", "115200", "--drop-at", "100"}, {kNoPromptAfterUpload}, 50}),
+            "PacedLineDropsAByte", {"--baud", "115200", "--drop-at", "100"}, {kChecksumRefused}, 50}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EndToEnd, RecoversFromAMissedPromptAndASlowPrompt) {

@@ -65,6 +65,10 @@ INSTANTIATE_TEST_SUITE_P(
                     [](auto& s) {
                         EXPECT_EQ(s.DefaultComDevice + "|" + std::to_string(s.DefaultComPort), "rfc2217://rack3:2001|0");
                     }},
+        SettingCase{"PortUsb", 1, "x=usb:0403:6001:A1 ",
+                    [](auto& s) {
+                        EXPECT_EQ(s.DefaultComDevice + "|" + std::to_string(s.DefaultComPort), "usb:0403:6001:A1|0");
+                    }},
         SettingCase{"Baud115200", 2, "b=115200",
                     [](auto& s) {
                         EXPECT_EQ(s.Baud, 115200);

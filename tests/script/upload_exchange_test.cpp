@@ -126,6 +126,47 @@ TEST(AfterUpload, ElevenPromptAttemptsThenTheScriptStops) {
     EXPECT_EQ(b.engine.Cancelled, 1);
 }
 
+// What the unit sends for each carriage return after the data decides the upload; a loader prompt
+// counts only as the last thing the unit sent, and a failure quotes the unit's last line.
+struct AnswerCase {
+    const char* name;
+    std::string answer;
+    RunOutcome outcome;
+    std::string quoted;
+};
+
+void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
+
+class AnswerAfterUpload : public ::testing::TestWithParam<AnswerCase> {};
+
+TEST_P(AnswerAfterUpload, DecidesTheOutcome) {
+    const AnswerCase& c = GetParam();
+    Bench b;
+    b.link.unit.mode = Mode::Loader;
+    b.link.unit.answerAfterUpload = c.answer;
+    const std::string file = b.dir.write("abc.bin", "abc");
+    EXPECT_EQ(b.run(loadScript(file)), c.outcome);
+    const std::string failure = "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.";
+    if (c.outcome == RunOutcome::Completed) {
+        EXPECT_EQ(b.host.messages, std::vector<std::string>{"Upload Complete."});
+    } else {
+        ASSERT_FALSE(b.host.messages.empty());
+        EXPECT_EQ(b.host.messages.front(), failure + (c.quoted.empty() ? "" : " The unit's last answer: \"" + c.quoted + "\""));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AnswerAfterUpload,
+    ::testing::Values(AnswerCase{"Prompt", "\r\n>", RunOutcome::Completed, ""},
+                      AnswerCase{"PromptTwice", "\r\n>\r\n>", RunOutcome::Completed, ""},
+                      // A unit back in its normal firmware echoing image bytes, one of them '>'.
+                      AnswerCase{"PromptInsideAnEcho", "\x01>\x7f%\r\nUnknown command\r\n#", RunOutcome::Failed,
+                                 "Unknown command"},
+                      AnswerCase{"Refusal", "\r\nLOAD ERROR: checksum mismatch\r\n#", RunOutcome::Failed,
+                                 "LOAD ERROR: checksum mismatch"},
+                      AnswerCase{"Silence", std::string(1, '\0'), RunOutcome::Failed, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(AfterUpload, PostUploadWaitElapsesBeforeThePromptCheck) {
     Bench b;
     b.link.unit.mode = Mode::Loader;

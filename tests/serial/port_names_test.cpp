@@ -46,6 +46,21 @@ TEST(PortNames, NamesAndParsing) {
     EXPECT_EQ(resolveDevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(resolveDevicePath("COM51"), "");
     ::unsetenv("BRIMWELL_COM4");
+
+    // A usb: name is kept as the setting and looked up at every open; no finder, no device.
+    ::setenv("BRIMWELL_COM5", "usb:0403:6001:X", 1);
+    std::string why;
+    EXPECT_EQ(resolveDevicePath("USB:0403:6001", &why), "");
+    EXPECT_NE(why.find("USB:0403:6001: USB port names are not looked up"), std::string::npos) << why;
+    EXPECT_EQ(comDevicePath(5), "");
+    setUsbPortResolver([](std::string_view name, std::string&) {
+        return std::string(name.ends_with(":X") ? "/dev/ttyUSB7" : "");
+    });
+    EXPECT_EQ(comDevicePath(5), "/dev/ttyUSB7");
+    EXPECT_EQ(comPortSetting(5), "usb:0403:6001:X");
+    EXPECT_EQ(comNumberForDevice("usb:0403:6001:X"), 5u);
+    setUsbPortResolver(nullptr);
+    ::unsetenv("BRIMWELL_COM5");
 }
 
 TEST(PortNames, DevicePathsBorrowAFreeNumber) {

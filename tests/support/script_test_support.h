@@ -29,6 +29,7 @@ struct UnitModel {
     char mainPrompt = '#';
     char loaderPrompt = '>';
     std::map<std::string, std::string> answers; // query line -> raw bytes sent before the prompt
+    std::string answerAfterUpload; // when set: the bytes sent for each line once data was taken
 
     std::vector<std::string> lines; // every line received (text before a carriage return)
     std::string uploaded;           // raw bytes taken after a load command
@@ -75,6 +76,8 @@ struct UnitModel {
                 if (expectData == 0 && !promptAfterUpload) mode = Mode::Silent;
             } else if (auto it = answers.find(line); it != answers.end()) {
                 out += it->second + prompt;
+            } else if (!answerAfterUpload.empty() && !uploaded.empty()) {
+                out += answerAfterUpload;
             } else {
                 out += std::string("\r\n") + prompt;
             }
@@ -152,6 +155,7 @@ public:
             while (!input.empty()) {
                 const char c = input.front();
                 input.pop_front();
+                if (engine != nullptr) engine->QuavComPort1WaitChar(c);
                 if (!text.empty() && c == text[0]) return true;
             }
             if (clock->elapsedMs(start) >= int64_t{timeoutTicks} * kTickMs) return false;
