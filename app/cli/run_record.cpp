@@ -4,6 +4,7 @@
 #include "app/cli/cli_options.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QSaveFile>
@@ -40,8 +41,16 @@ RunRecord::RunRecord(const std::string& script, const std::string& port) {
 
 void RunRecord::setDevice(const std::string& device) {
     // A link or a by-id path names the device of the day; the record keeps which one it was.
-    const QFileInfo path(text(device));
-    record_["device"] = path.exists() ? path.canonicalFilePath() : text(device);
+    // Read link by link rather than with realpath(), which emulated devices in tests replace.
+    std::string path = device;
+    char target[4096];
+    for (int hops = 0; hops < 40; ++hops) {
+        const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+        if (n <= 0) break;
+        const std::string link(target, static_cast<size_t>(n));
+        path = link[0] == '/' ? link : path.substr(0, path.rfind('/') + 1) + link;
+    }
+    record_["device"] = QDir::cleanPath(text(path));
 }
 
 void RunRecord::addText(const char* kind, const std::string& t) {
