@@ -5,6 +5,7 @@
 #include "script/data_file.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -192,10 +193,12 @@ bool ScriptEngine::runLoaderMode(const std::string& argument) {
 }
 
 bool ScriptEngine::runLoad() {
+    DataFileResult result{DataFileName, FileSize, FileChecksum, LoadAddressText, VersionText};
     PromptTimeout = kShortPromptTicks;
     if (!SendCOMCmd_GetPrompt("\r") && !SendCOMCmd_GetPrompt("\r")) {
         showError("Error! Unable to receive prompt before upload.... Exiting script.");
         PromptTimeout = kNormalPromptTicks;
+        host_.dataFileDone(result);
         return false;
     }
     PromptTimeout = kNormalPromptTicks;
@@ -206,6 +209,7 @@ bool ScriptEngine::runLoad() {
     command += hex;
     command += " " + VersionText + "\r";
     CommandText = limited(command, kCommandTextChars);
+    const auto loadSent = std::chrono::steady_clock::now();
     SendCommandText();
     waitMs(kAfterLoadCommandMs);
 
@@ -216,6 +220,11 @@ bool ScriptEngine::runLoad() {
     pump();
 
     UploadButtonClick();
+    result.dataPhaseSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - loadSent).count();
+    result.blocks = BlockCount + (FileSize % kBlockSize != 0 || BlockCount == 0 ? 1 : 0);
+    result.succeeded = Cancelled == 0;
+    host_.dataFileDone(result);
     VersionReady = false;
     return Cancelled == 0;
 }

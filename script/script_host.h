@@ -21,6 +21,20 @@ struct ProgressInfo {
     int32_t blockCount = 0;
 };
 
+// One `_LD` load as the run record keeps it: what was announced to the unit and how it went.
+struct DataFileResult {
+    std::string fileName;
+    int32_t fileSize = 0;
+    int32_t checksum = 0; // the 16-bit byte sum the load command announced
+    std::string loadAddress;
+    std::string version;
+    int32_t blocks = 0; // the file's 2000-byte blocks, the last one possibly shorter
+    // Real time from sending the load command to the unit's prompt after the last block (whatever
+    // time scale the engine runs at); zero when no load command went out.
+    double dataPhaseSeconds = 0;
+    bool succeeded = false;
+};
+
 // How a script run ended.
 enum class RunOutcome {
     None,      // no run yet
@@ -65,6 +79,7 @@ class ScriptHost {
         (void)length;
     }
     virtual void runFinished(RunOutcome outcome) { (void)outcome; }
+    virtual void dataFileDone(const DataFileResult& result) { (void)result; }
 };
 
 // True for a message that reports a failure: the engine's "Error..." boxes, the watchdog's

@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cerrno>
+#include <unistd.h>
 
 namespace brimwell::cli {
 namespace {
@@ -13,26 +15,53 @@ constexpr int kBarWidth = 40;
 CliHost::CliHost(std::FILE* progressOut, std::FILE* messageOut, bool interactive)
     : progress_(progressOut), messages_out_(messageOut), interactive_(interactive) {}
 
-void CliHost::note(const std::string& text) {
+void CliHost::printLine(const std::string& text) {
     endBar(); // a message must not land in the middle of the bar's line
     std::fprintf(messages_out_, "%s\n", text.c_str());
     std::fflush(messages_out_);
 }
 
+void CliHost::note(const std::string& text) {
+    if (record_) record_->addText("note", text);
+    printLine(text);
+}
+
+void sendEvent(int fd, const std::string& line) {
+    if (fd < 0) return;
+    const std::string l = line + "\n";
+    // A parent that went away must not stop the run: its unit is still being flashed.
+    for (size_t at = 0; at < l.size();) {
+        const ssize_t n = ::write(fd, l.data() + at, l.size() - at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        at += static_cast<size_t>(n);
+    }
+}
+
+void CliHost::event(const std::string& line) const {
+    sendEvent(eventFd_, line);
+}
+
+void CliHost::dataFileDone(const script::DataFileResult& result) {
+    if (record_) record_->addDataFile(result);
+}
+
 void CliHost::showMessage(const std::string& text) {
     messages_.push_back(text);
+    if (record_) record_->addText("message", text);
     // Message texts may carry a carriage return ("Error opening FILE.\r"); on a line it would
     // only move the cursor back, so it is left out.
     std::string line;
     for (char c : text)
         if (c != '\r') line.push_back(c == '\n' ? ' ' : c);
-    note(line);
+    printLine(line);
 }
 
 void CliHost::setStatusText(const std::string& text) {
     // The window clears its status bar with a single blank; there is nothing to print for that.
     if (text.find_first_not_of(' ') == std::string::npos) return;
-    note("Status: " + text);
+    if (record_) record_->addText("status", text);
+    printLine("Status: " + text);
 }
 
 void CliHost::processEvents() {
@@ -44,6 +73,7 @@ void CliHost::showProgress(const script::ProgressInfo& info) {
     showing_ = true;
     step_ = 0;
     lastReportedTenth_ = -1;
+    event("file " + info.fileName);
     std::fprintf(progress_, "Upload %s: %s bytes, checksum %s, load address %s, %d block%s\n",
                  info.fileName.c_str(), info.fileSizeText.c_str(), info.checksumText.c_str(),
                  info.loadAddressText.c_str(), info.blockCount, info.blockCount == 1 ? "" : "s");
@@ -56,6 +86,7 @@ void CliHost::stepProgress() {
     ++step_;
     const int maximum = std::max(1, info_.maximum);
     const int shown = std::min(step_, maximum); // steps beyond the maximum leave the bar full
+    event("progress " + std::to_string(shown) + " " + std::to_string(maximum));
     if (interactive_) {
         drawBar();
         return;

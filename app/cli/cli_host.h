@@ -3,6 +3,7 @@
 // the event pump runs the Qt event loop of the QCoreApplication.
 #pragma once
 
+#include "app/cli/run_record.h"
 #include "script/script_host.h"
 
 #include <cstdio>
@@ -10,6 +11,9 @@
 #include <vector>
 
 namespace brimwell::cli {
+
+// One line to a parent's event pipe (nothing for fd -1); a parent that went away is ignored.
+void sendEvent(int fd, const std::string& line);
 
 class CliHost : public script::ScriptHost {
   public:
@@ -25,6 +29,7 @@ class CliHost : public script::ScriptHost {
     void hideProgress() override;
     void setPciBoardLabel(bool visible, const std::string& caption) override;
     void runFinished(script::RunOutcome outcome) override { finished_ = outcome; }
+    void dataFileDone(const script::DataFileResult& result) override;
 
     // Every message-box text shown so far, in order (what the operator would have had to close).
     const std::vector<std::string>& messages() const { return messages_; }
@@ -33,9 +38,18 @@ class CliHost : public script::ScriptHost {
     // One line on the message stream, for the runner's own notes (set-up, Ctrl+C).
     void note(const std::string& text);
 
+    // Every text and data file also goes to `record` (may be null).
+    void setRecord(RunRecord* record) { record_ = record; }
+    // A parent running several units reads this unit's progress from `fd` as lines
+    // "file NAME" and "progress STEP MAXIMUM"; -1: none.
+    void setEventFd(int fd) { eventFd_ = fd; }
+    // Sends one line to the parent, if there is one.
+    void event(const std::string& line) const;
+
   private:
     void drawBar();
     void endBar();
+    void printLine(const std::string& text);
 
     std::FILE* progress_;
     std::FILE* messages_out_;
@@ -48,6 +62,8 @@ class CliHost : public script::ScriptHost {
     int step_ = 0;
     int lastReportedTenth_ = -1;
     bool barDrawn_ = false;
+    RunRecord* record_ = nullptr;
+    int eventFd_ = -1;
 };
 
 } // namespace brimwell::cli

@@ -5,8 +5,10 @@
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/com_port_link.h"
+#include "app/cli/fleet_run.h"
 #include "app/cli/pci_run.h"
 #include "app/cli/port_setup.h"
+#include "app/cli/run_record.h"
 #include "app/cli/run_recording.h"
 #include "app/port_probe.h"
 #include "script/loader_port.h"
@@ -17,6 +19,7 @@
 #include "serial/port_names.h"
 
 #include <QCoreApplication>
+#include <QJsonDocument>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -138,17 +141,21 @@ std::string runSummary(script::RunOutcome outcome, const std::vector<std::string
     return "Run completed.";
 }
 
-int runMain(int argc, char** argv) {
-    RunOptions options;
+namespace {
+
+// How one unit's run ended, beyond its exit status.
+struct UnitEnd {
+    bool stopRequested = false;
+    std::string summary;
+};
+
+int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd& end) {
     std::string error;
-    if (!parseRunOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "brimwell run: %s\n%s", error.c_str(), runUsage());
-        return kExitSetup;
-    }
-    if (options.help) {
-        std::fputs(runUsage(), stdout);
-        return kExitCompleted;
-    }
+    auto setupError = [&](const std::string& text) {
+        end.summary = "brimwell run: " + text;
+        record.addText("note", end.summary);
+        return cli::setupError(text);
+    };
     if (const std::string problem = scriptProblem(options.script); !problem.empty())
         return setupError("cannot open script " + options.script + ": " + problem);
 
@@ -164,10 +171,12 @@ int runMain(int argc, char** argv) {
     }
 
     int qtArgc = 1;
-    char* qtArgv[] = {argv[0], nullptr};
+    char* qtArgv[] = {program, nullptr};
     QCoreApplication app(qtArgc, qtArgv);
 
     CliHost host(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
+    host.setRecord(&record);
+    host.setEventFd(options.eventFd);
     for (const auto& m : settings.messages)
         host.showMessage(m);
 
@@ -186,6 +195,12 @@ int runMain(int argc, char** argv) {
     script::installCaptureHandler(port, engine);
 
     StopSignal stop;
+    // However the run returns, the record learns whether a stop ended it.
+    struct StopSeen {
+        const StopSignal& stop;
+        bool& seen;
+        ~StopSeen() { seen = stop.requested(); }
+    } stopSeen{stop, end.stopRequested};
     bool running = false;
     // Ends every wait for the unit: the run goes on to its end without the prompt attempts.
     auto abandon = [&] {
@@ -232,6 +247,7 @@ int runMain(int argc, char** argv) {
         const std::string summary = runSummary(outcome, host.messages(),
                                                stop.terminated() ? "SIGTERM" : "Ctrl+C", stop.requested());
         host.note(summary);
+        end.summary = summary;
         return summary.rfind("Run completed", 0) == 0 ? kExitCompleted : kExitFailed;
     };
 
@@ -243,6 +259,7 @@ int runMain(int argc, char** argv) {
             return setupError("--trace and --log record a serial port; the PCI link has neither");
         pci::PciBoardLink boards(pci::installedPciDriver());
         if (!preparePciRun(*board, boards, engine, host, pciError)) return setupError(pciError);
+        record.setDevice(describeBoards(engine));
         return runScript(describeBoards(engine));
     }
     for (uint32_t n : {1u, 2u, static_cast<uint32_t>(std::max(settings.DefaultComPort, 0))})
@@ -301,7 +318,47 @@ int runMain(int argc, char** argv) {
         return kExitFailed;
     }
 
+    record.setDevice(comDevicePath(chosen));
     return runScript(setup.nameOf(chosen) + " at " + std::to_string(port.Baud()) + " baud");
+}
+
+} // namespace
+
+int runMain(int argc, char** argv) {
+    RunOptions options;
+    std::string error;
+    if (!parseRunOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "brimwell run: %s\n%s", error.c_str(), runUsage());
+        return kExitSetup;
+    }
+    if (options.help) {
+        std::fputs(runUsage(), stdout);
+        return kExitCompleted;
+    }
+    if (!options.reportFile.empty())
+        if (const std::string problem = reportProblem(options.reportFile); !problem.empty())
+            return setupError("cannot write the report " + options.reportFile + ": " + problem);
+    if (options.ports.size() > 1) {
+        if (const std::string problem = scriptProblem(options.script); !problem.empty())
+            return setupError("cannot open script " + options.script + ": " + problem);
+        return runFleet(options, argv[0]);
+    }
+    // A parent that ended early closes the event pipe; this unit's run goes on regardless.
+    if (options.eventFd >= 0) ::signal(SIGPIPE, SIG_IGN);
+
+    RunRecord record(options.script, options.port);
+    UnitEnd end;
+    const int code = runUnit(options, argv[0], record, end);
+    record.finish(code, outcomeOf(code, end.stopRequested), end.summary);
+    if (options.eventFd >= 0) {
+        const QByteArray json = QJsonDocument(record.json()).toJson(QJsonDocument::Compact);
+        sendEvent(options.eventFd, "record " + json.toStdString());
+    }
+    if (!options.reportFile.empty() && !writeReport(options.reportFile, QJsonArray{record.json()}, error)) {
+        std::fprintf(stderr, "brimwell run: %s\n", error.c_str());
+        return code == kExitCompleted ? kExitFailed : code;
+    }
+    return code;
 }
 
 } // namespace brimwell::cli

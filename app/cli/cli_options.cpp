@@ -1,4 +1,4 @@
-// Parsing of "brimwell run SCRIPT [--port COMn|DEVICE] [--baud N] [--settings FILE]".
+// Parsing of "brimwell run SCRIPT [--port COMn|DEVICE]... [--baud N] [--settings FILE] ...".
 #include "app/cli/cli_options.h"
 
 #include <algorithm>
@@ -10,25 +10,33 @@
 namespace brimwell::cli {
 
 const char* runUsage() {
-    return "usage: brimwell run SCRIPT [--port COMn|DEVICE|PCI|PCI:N] [--baud N] [--settings FILE]\n"
-           "                   [--trace FILE] [--log FILE]\n"
+    return "usage: brimwell run SCRIPT [--port COMn|DEVICE|PCI|PCI:N]... [--baud N] [--settings FILE]\n"
+           "                   [--trace FILE] [--log FILE] [--report FILE]\n"
            "  SCRIPT           the .sld script to run\n"
            "  --port COMn      use port COMn (COMn maps to /dev/ttyS(n-1) or $BRIMWELL_COMn)\n"
            "  --port DEVICE    use the serial device at this path (a /dev/serial/by-id link stays right\n"
-           "                   when adapters are plugged in another order)\n"
+           "                   when adapters are plugged in another order), or a serial server's port:\n"
+           "                   rfc2217://HOST:PORT (RFC 2217) or socket://HOST:PORT (raw TCP)\n"
            "  --port usb:VID:PID[:SERIAL]  use the USB adapter with this vendor and product (and serial\n"
            "                   number); brimwell ports lists them\n"
            "  --port PCI       run over the PCI board link, once per board found ($BRIMWELL_PCI_DIR\n"
            "                   holds the driver's sockets); PCI:N runs on the board with ID N only\n"
            "                   without --port: setting 1 of the settings file, else COM1 and COM2\n"
            "                   are probed for the unit's prompt\n"
+           "                   --port given several times flashes every unit at once, one process\n"
+           "                   per port, and ends with a summary (not with PCI)\n"
            "  --baud N         line rate: 1200 2400 4800 9600 19200 38400 57600 115200\n"
            "  --settings FILE  settings file (default: LoaderDefault.ini in the current directory)\n"
            "  --trace FILE     write every byte the run sent and read to FILE when it ends (also\n"
            "                   after a failure or Ctrl+C; no file when nothing was recorded)\n"
            "  --log FILE       likewise the port's dispatch log: the device's reads and writes and\n"
            "                   the port's notifications, with times\n"
-           "exit status: 0 the run completed, 1 it failed or was stopped, 2 usage or set-up error\n";
+           "                   with several ports both get the port's name as a suffix: FILE.PORT\n"
+           "  --report FILE    write the run record as JSON: per unit the script, port, times, each\n"
+           "                   data file (size, checksum, address, version, timing, outcome), every\n"
+           "                   message and status text, the outcome\n"
+           "exit status: 0 the run completed (every unit), 1 it failed or was stopped, 2 usage or\n"
+           "set-up error\n";
 }
 
 bool isSupportedBaud(long baud) {
@@ -85,15 +93,15 @@ bool parseRunOptions(int argc, char** argv, RunOptions& out, std::string& error)
             out.help = true;
             return true;
         } else if (arg == "--port") {
-            // One run drives one port; taking the last of several would flash a unit nobody meant.
             std::string v;
             if (!value(v)) return false;
-            if (!out.port.empty()) {
-                error = "--port given twice (" + out.port + ", " + v + "); a run uses one port";
+            // The same unit flashed by two processes at once would get interleaved images.
+            if (std::find(out.ports.begin(), out.ports.end(), v) != out.ports.end()) {
+                error = "--port " + v + " given twice";
                 return false;
             }
-            out.port = v;
-            if (!pciBoardOf(out.port, error) && !error.empty()) return false;
+            if (!pciBoardOf(v, error) && !error.empty()) return false;
+            out.ports.push_back(v);
         } else if (arg == "--baud") {
             std::string v;
             if (!value(v)) return false;
@@ -113,6 +121,16 @@ bool parseRunOptions(int argc, char** argv, RunOptions& out, std::string& error)
             if (!value(out.traceFile)) return false;
         } else if (arg == "--log") {
             if (!value(out.logFile)) return false;
+        } else if (arg == "--report") {
+            if (!value(out.reportFile)) return false;
+        } else if (arg == "--events") {
+            std::string v;
+            if (!value(v)) return false;
+            const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), out.eventFd);
+            if (ec != std::errc() || ptr != v.data() + v.size() || out.eventFd < 0) {
+                error = "--events needs a file descriptor number";
+                return false;
+            }
         } else if (arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + arg;
             return false;
@@ -126,6 +144,21 @@ bool parseRunOptions(int argc, char** argv, RunOptions& out, std::string& error)
     if (out.script.empty()) {
         error = "no script given";
         return false;
+    }
+    if (out.ports.size() == 1) out.port = out.ports.front();
+    if (out.ports.size() > 1) {
+        // The PCI link runs its boards one after another in one process; it has no port per unit.
+        for (const std::string& p : out.ports) {
+            std::string ignored;
+            if (pciBoardOf(p, ignored)) {
+                error = "--port " + p + ": the PCI link cannot be one of several ports; run it on its own";
+                return false;
+            }
+        }
+        if (out.eventFd >= 0) {
+            error = "--events is for a single unit";
+            return false;
+        }
     }
     return true;
 }

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brimwell::cli {
 
@@ -13,10 +14,14 @@ inline constexpr int kExitSetup = 2;
 struct RunOptions {
     std::string script;
     std::string port; // "COMn", a device path, "PCI" or "PCI:N"; empty: settings, then probe COM1 and COM2
+                      // (or several ports, below)
+    std::vector<std::string> ports;      // every --port; two or more: one unit per port, in parallel
     std::optional<int> baud;             // overrides setting 2
     std::optional<std::string> settings; // settings file; default LoaderDefault.ini in the current directory
     std::string traceFile;               // --trace: the port's trace, written when the run ends; empty: none
     std::string logFile;                 // --log: the port's dispatch log, likewise
+    std::string reportFile;              // --report: the JSON run record; empty: none
+    int eventFd = -1; // --events: a parent running several units reads this one's events here
     bool help = false;
 };
 

@@ -27,8 +27,8 @@ struct Command {
 
 // Every command of the program; --help lists them from here.
 constexpr Command kCommands[] = {
-    {"run", "run SCRIPT [--port COMn|DEVICE] [--baud N] [--settings FILE]",
-     "run a script against the unit without a window (brimwell run --help)", runMain},
+    {"run", "run SCRIPT [--port COMn|DEVICE|URL]... [--baud N] [--settings FILE] [--report FILE]",
+     "run a script without a window, on one unit or on several at once (brimwell run --help)", runMain},
     {"check", "check SCRIPT", "check a script before a run: line limits, commands, data files; opens no port",
      checkMain},
     {"ports", "ports [--json]",

@@ -2,6 +2,7 @@
 // texts and upload progress, and how usb: port names pick among adapters.
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
+#include "app/cli/fleet_run.h"
 #include "serial/finder/port_finder.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +43,23 @@ TEST(RunOptions, Parsing) {
         {{"a.sld", "--port", "PCI:15"}, true, "a.sld", "PCI:15", "", "", std::nullopt},
         {{"a.sld", "--port", "PCI:16"}, false, "", "", "", "PCI:16: the PCI link is named PCI", std::nullopt},
         {{"a.sld", "--port=pci3"}, false, "", "", "", "pci3: the PCI link is named PCI", std::nullopt},
+        // Several ports: no single port; the same one twice or PCI among them is refused.
+        {{"a.sld", "--port", "COM3", "--port", "/dev/ttyUSB1"}, true, "a.sld", "", "", "", std::nullopt},
+        {{"a.sld", "--port", "COM3", "--port=COM3"},
+         false,
+         "",
+         "",
+         "",
+         "--port COM3 given twice",
+         std::nullopt},
+        {{"a.sld", "--port", "COM3", "--port", "PCI"},
+         false,
+         "",
+         "",
+         "",
+         "--port PCI: the PCI link cannot",
+         std::nullopt},
+        {{"a.sld", "--events", "x"}, false, "", "", "", "--events needs a file descriptor", std::nullopt},
     };
     for (const auto& c : cases) {
         std::vector<std::string> store{"brimwell", "run"};
@@ -65,7 +83,7 @@ TEST(RunOptions, Parsing) {
     }
 }
 
-TEST(RunOptions, HelpAndRates) {
+TEST(RunOptions, HelpRatesAndPortSuffixes) {
     std::string a0 = "brimwell", a1 = "run", a2 = "--help";
     char* argv[] = {a0.data(), a1.data(), a2.data()};
     RunOptions o;
@@ -76,6 +94,11 @@ TEST(RunOptions, HelpAndRates) {
         EXPECT_TRUE(isSupportedBaud(r)) << r;
     for (long r : {0L, 300L, 14400L, 230400L, -9600L})
         EXPECT_FALSE(isSupportedBaud(r)) << r;
+    for (const auto& [port, suffix] : {std::pair{"/dev/ttyUSB0", "dev_ttyUSB0"},
+                                       {"rfc2217://rack3:4001", "rfc2217_rack3_4001"},
+                                       {"usb:0403:6001:A1B2", "usb_0403_6001_A1B2"},
+                                       {"/:/", "port"}})
+        EXPECT_EQ(portFileSuffix(port), suffix);
 }
 
 // Captures what the host writes to its two streams.

@@ -5,17 +5,21 @@
 #include "support/ser2net_server.h"
 #include "support/sim_process.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <grp.h>
+#include <map>
 #include <sys/stat.h>
 #include <termios.h>
-#include <map>
 #include <thread>
 #include <unistd.h>
 
@@ -69,6 +73,14 @@ class FlashRun {
                "_LA 80100000\n"
                "_LV 2.0b\n"
                "_LD\n";
+    }
+
+    // One of several simulated units, with a store of its own; adds its --port to `args`.
+    bool startUnit(SimUnit& sim, size_t i, std::vector<std::string>& args, std::vector<std::string> simArgs) {
+        simArgs.insert(simArgs.end(),
+                       {"--store", dir_.file("store" + std::to_string(i)), "--data-timeout", "20000"});
+        args.insert(args.end(), {"--port", dir_.file("unit:" + std::to_string(i))});
+        return sim.start(dir_, simArgs, "unit:" + std::to_string(i));
     }
 
     void writeSettings(const std::string& text) const { writeText(dir_.file("settings.ini"), text); }
@@ -143,7 +155,7 @@ class FlashRun {
     SimUnit sim_;
     std::vector<uint8_t> firmware_, config_;
     std::function<void(ChildProcess&)> onStarted;
-    std::string cwd; // where brimwell runs (empty: the test's own directory)
+    std::string cwd;                   // where brimwell runs (empty: the test's own directory)
     std::vector<std::string> launcher; // a program that runs brimwell (/usr/bin/unshare -n ...)
 };
 
@@ -164,6 +176,23 @@ bool waitForText(ChildProcess& p, const std::string& text,
     return true;
 }
 
+// The units of a --report file.
+QJsonArray reportUnits(const std::string& path) {
+    const std::vector<uint8_t> bytes = readFile(path);
+    return QJsonDocument::fromJson(QByteArray(reinterpret_cast<const char*>(bytes.data()), bytes.size()))
+        .object()["units"]
+        .toArray();
+}
+
+std::string checksumText(const std::vector<uint8_t>& bytes) {
+    unsigned sum = 0;
+    for (uint8_t b : bytes)
+        sum += b;
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", sum % 65536u);
+    return text;
+}
+
 std::string explain(const RunResult& r) {
     std::string s = "stderr:\n" + r.err + "stdout:\n";
     for (const auto& l : r.out)
@@ -174,10 +203,27 @@ std::string explain(const RunResult& r) {
 TEST(EndToEnd, FlashesTwoFilesByteIdentical) {
     FlashRun f;
     ASSERT_TRUE(f.startSim({}));
-    const RunResult r = f.run(f.twoFileScript());
+    const RunResult r = f.run(f.twoFileScript(), {"--report", f.dir_.file("report.json")});
     ASSERT_EQ(r.exitCode, 0) << explain(r);
     EXPECT_EQ(readFile(f.storedPath("80000000", "1.08")), f.firmware_);
     EXPECT_EQ(readFile(f.storedPath("80100000", "2.0B")), f.config_);
+    const QJsonArray units = reportUnits(f.dir_.file("report.json"));
+    ASSERT_EQ(units.size(), 1);
+    EXPECT_EQ(units[0]["outcome"], "completed");
+    EXPECT_EQ(units[0]["device"], QString::fromStdString(std::filesystem::canonical(f.sim_.device).string()));
+    const QJsonArray files = units[0]["files"].toArray();
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(files[1]["name"], QString::fromStdString(f.dir_.file(kConfig)));
+    for (const auto& [file, bytes, blocks] :
+         {std::tuple{files[0], &f.firmware_, 154}, {files[1], &f.config_, 3}}) {
+        EXPECT_EQ(file["size"].toInt(), static_cast<int>(bytes->size()));
+        EXPECT_EQ(file["checksum"].toString().toStdString(), checksumText(*bytes));
+        EXPECT_EQ(file["blocks"].toInt(), blocks);
+        EXPECT_GT(file["data_phase_seconds"].toDouble(), 0);
+        EXPECT_EQ(file["outcome"], "completed");
+    }
+    EXPECT_EQ(files[0]["address"], "80000000");
+    EXPECT_EQ(files[1]["version"], "2.0B");
     EXPECT_NE(r.err.find("Status: SUCCESS. Reading script file complete\n"), std::string::npos) << explain(r);
     EXPECT_NE(r.err.find("Upload Complete.\n"), std::string::npos) << explain(r);
     EXPECT_EQ(r.err.find("Error"), std::string::npos) << explain(r);
@@ -523,12 +569,21 @@ TEST(EndToEnd, UsageAndSetUpErrorsExitTwo) {
          {dir.file("ok.sld"), "--port", dir.file("ok.sld")},
          "cannot open " + dir.file("ok.sld") + ": it is a file, not a serial device"},
         {"PortTwice",
-         {dir.file("ok.sld"), "--port", "COM1", "--port", "COM2"},
-         "--port given twice (COM1, COM2)"},
+         {dir.file("ok.sld"), "--port", dir.file("ttyNONE"), "--port", dir.file("ttyNONE")},
+         "--port " + dir.file("ttyNONE") + " given twice"},
+        {"PciAmongSeveral",
+         {dir.file("ok.sld"), "--port", dir.file("ttyNONE"), "--port", "PCI"},
+         "--port PCI: the PCI link cannot be one of several ports"},
+        {"SeveralPortsNoneThere",
+         {dir.file("ok.sld"), "--port", dir.file("ttyNONE"), "--port", dir.file("ttyNONE2")},
+         "ttyNONE2: brimwell run: cannot open " + dir.file("ttyNONE2") + ": No such file or directory"},
         {"PortNumberTooHigh", {dir.file("ok.sld"), "--port", "COM99"}, "port numbers run from COM1 to COM50"},
         {"TraceOnPci",
          {dir.file("ok.sld"), "--port", "PCI", "--trace", dir.file("t")},
          "--trace and --log record a serial port"},
+        {"ReportNowhere",
+         {dir.file("ok.sld"), "--report", dir.file("no/such/dir/r.json")},
+         "cannot write the report " + dir.file("no/such/dir/r.json")},
         {"SettingsMissing",
          {dir.file("ok.sld"), "--settings", dir.file("none.ini")},
          "cannot read settings file " + dir.file("none.ini")},
@@ -541,6 +596,77 @@ TEST(EndToEnd, UsageAndSetUpErrorsExitTwo) {
         EXPECT_EQ(p.wait(), 2) << c.name << "\n" << p.stderrText();
         EXPECT_NE(p.stderrText().find(c.expected), std::string::npos) << c.name << "\n" << p.stderrText();
     }
+}
+
+// Eight units at once, the fourth sending one byte wrong: seven images arrive, the run fails.
+TEST(EndToEnd, EightUnitsInParallelOneFaulted) {
+    FlashRun f;
+    const std::vector<uint8_t> image(f.firmware_.begin(), f.firmware_.begin() + 30001);
+    writeFile(f.dir_.file("small.bin"), image);
+    std::vector<SimUnit> sims(8);
+    std::vector<std::string> args{"--report", f.dir_.file("report.json")};
+    for (size_t i = 0; i < sims.size(); ++i)
+        ASSERT_TRUE(f.startUnit(sims[i], i, args,
+                                i == 3 ? std::vector<std::string>{"--corrupt-at", "100"}
+                                       : std::vector<std::string>{}));
+    const RunResult r = f.run("_TC \"LOADR^M\"\n_LF small.bin\n_LA 8000\n_LV 3\n_LD\n", args);
+    EXPECT_EQ(r.exitCode, 1) << explain(r);
+    const QJsonArray units = reportUnits(f.dir_.file("report.json"));
+    ASSERT_EQ(units.size(), 8) << explain(r);
+    for (size_t i = 0; i < sims.size(); ++i) {
+        const bool good = i != 3;
+        const std::string outcome = good ? "completed" : "failed";
+        EXPECT_EQ(readFile(f.dir_.file("store" + std::to_string(i) + "/LF_8000_3.bin")),
+                  good ? image : std::vector<uint8_t>{})
+            << i;
+        EXPECT_TRUE(r.outHas(sims[i].device + ": Upload " + f.dir_.file("small.bin"))) << explain(r);
+        EXPECT_TRUE(std::any_of(
+            r.out.begin(), r.out.end(),
+            [&](const std::string& l) {
+                return l.rfind(sims[i].device + "  " + outcome + (good ? "    1/1" : "       0/1"), 0) == 0;
+            }))
+            << i << explain(r);
+        const QJsonObject unit = units[static_cast<int>(i)].toObject();
+        EXPECT_EQ(unit["port"].toString().toStdString(), sims[i].device);
+        EXPECT_EQ(unit["outcome"].toString().toStdString(), outcome);
+        EXPECT_EQ(unit["files"][0]["outcome"].toString().toStdString(), outcome);
+        EXPECT_EQ(unit["files"][0]["checksum"].toString().toStdString(), checksumText(image));
+        EXPECT_GT(unit["cpu_seconds"].toDouble(), 0);
+        // Each unit's trace is its own, named after its port.
+        std::string suffix = sims[i].device.substr(1);
+        std::replace_if(
+            suffix.begin(), suffix.end(), [](char c) { return c == '/' || c == ':'; }, '_');
+        EXPECT_TRUE(std::filesystem::exists(f.dir_.file("t." + suffix))) << suffix;
+    }
+    EXPECT_NE(units[3]["summary"].toString().toStdString().find(kNoPromptAfterUpload), std::string::npos);
+}
+
+// A unit whose process dies is a crashed unit; SIGTERM to the runner stops the others.
+TEST(EndToEnd, ParallelRunSurvivesACrashedUnitAndStopsOnSigterm) {
+    FlashRun f;
+    std::vector<SimUnit> sims(3);
+    std::vector<std::string> args{"--report", f.dir_.file("report.json")};
+    for (size_t i = 0; i < sims.size(); ++i)
+        ASSERT_TRUE(f.startUnit(sims[i], i, args, {"--baud", "38400"})); // the firmware takes 80 s
+    f.onStarted = [&](ChildProcess& p) {
+        ASSERT_TRUE(waitForText(p, "unit:2: Upload " + f.dir_.file(kFirmware)));
+        std::ifstream children("/proc/" + std::to_string(p.pid()) + "/task/" + std::to_string(p.pid()) +
+                               "/children");
+        pid_t first = 0;
+        ASSERT_TRUE(children >> first);
+        ::kill(first, SIGSEGV);
+        for (int tries = 0; std::filesystem::exists("/proc/" + std::to_string(first)) && tries < 1000;
+             ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10)); // until the runner reaped it
+        p.signal(SIGTERM);
+    };
+    const RunResult r = f.run(f.twoFileScript(), args);
+    EXPECT_EQ(r.exitCode, 1) << explain(r);
+    const QJsonArray units = reportUnits(f.dir_.file("report.json"));
+    ASSERT_EQ(units.size(), 3) << explain(r);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(units[i]["outcome"], i == 0 ? "crashed" : "stopped") << explain(r);
+    EXPECT_NE(units[0]["summary"].toString().toStdString().find("signal 11"), std::string::npos);
 }
 
 TEST(EndToEnd, RunThatSendsNothingLeavesNoTraceOrLog) {
@@ -608,4 +734,22 @@ TEST(EndToEnd, UnreachableSerialServerFailsTheRunQuickly) {
         EXPECT_NE(r.err.find(row.port), std::string::npos) << explain(r);
         EXPECT_NE(r.err.find(row.message), std::string::npos) << explain(r);
     }
+}
+
+TEST(EndToEnd, SerialServerStoppedMidUploadFailsTheRunQuickly) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({"--baud", "38400"})); // paced: the first file takes 8 s on the line
+    brimwell::test::Ser2netServer server;
+    ASSERT_TRUE(server.start(f.sim_.device, brimwell::test::Ser2netServer::Mode::Rfc2217, f.dir_.path()));
+    std::chrono::steady_clock::time_point stopped;
+    f.onStarted = [&](ChildProcess& p) {
+        ASSERT_TRUE(waitForText(p, "Progress " + f.dir_.file(kFirmware) + ": block 16 of"));
+        server.stop();
+        stopped = std::chrono::steady_clock::now();
+    };
+    const RunResult r = f.run(f.twoFileScript(), {"--port", server.url()}, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
+    EXPECT_EQ(r.exitCode, 1) << explain(r);
+    EXPECT_NE(r.err.find("Run failed: The connection to "), std::string::npos) << explain(r);
+    EXPECT_NE(r.err.find(server.url() + ") was lost.\n"), std::string::npos) << explain(r);
 }
