@@ -22,8 +22,8 @@ int main() {
     for (int i = 0; i < kRuns; ++i) {
         const LineFlashResult r = runLineFlash(
             {std::nullopt, 38400, {"--disconnect-after", "51200"}, 300 * 1024, LineLoss::SimCloses, 1});
-        if (r.exitCode != 1 || !r.lossToExit) {
-            std::fprintf(stderr, "run %d: exit %d, no loss-to-exit time\n%s", i + 1, r.exitCode,
+        if (r.exitCode != 1 || !r.lossToExit || r.output.find(") was lost.\n") == std::string::npos) {
+            std::fprintf(stderr, "run %d: exit %d, not ended by the lost line\n%s", i + 1, r.exitCode,
                          r.output.c_str());
             return 1;
         }
