@@ -20,9 +20,12 @@ constexpr size_t kWakeupRoom = 256;
 // How long delivery waits for the tty behind the line before it looks at a stop request again.
 constexpr int kDeliveryPollMs = 10;
 constexpr int kBitsPerByte = 10; // start, 8 data bits, stop
+constexpr int64_t kLargestQueue = 1 << 24;
 
 bool number(const std::string& text, int64_t& out) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    // Up to 18 digits: always within int64_t.
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
     out = std::stoll(text);
     return true;
 }
@@ -51,7 +54,7 @@ std::optional<LineOptions> parseLineName(const std::string& name, std::string& e
             o.unplugErrno = value == "EIO" ? EIO : value == "ENXIO" ? ENXIO : ENODEV;
             continue;
         }
-        if (!number(value, n) || (key == "queue" && n == 0)) {
+        if (!number(value, n) || (key == "queue" && (n == 0 || n > kLargestQueue))) {
             error = "bad option of a paced line: " + item;
             return std::nullopt;
         }
