@@ -83,11 +83,15 @@ class ScriptHost {
 };
 
 // True for a message that reports a failure: the engine's "Error..." boxes, the watchdog's
-// "Timeout error..." and a lost connection ("The connection to COM1 (...) was lost."). The window and
-// the command line count a run that showed one as failed.
+// "Timeout error...", a lost connection ("The connection to COM1 (...) was lost.") and a write the
+// device refused ("Writing to COM1 (...) failed: ..."). The window and the command line count a
+// run that showed one as failed.
 inline bool isErrorMessage(const std::string& text) {
+    auto framed = [&](const char* start, const char* part) {
+        return text.rfind(start, 0) == 0 && text.find(part) != std::string::npos;
+    };
     return text.rfind("Error", 0) == 0 || text.rfind("Timeout error", 0) == 0 ||
-           (text.rfind("The connection to ", 0) == 0 && text.find(" was lost.") != std::string::npos);
+           framed("The connection to ", " was lost.") || framed("Writing to ", " failed: ");
 }
 
 } // namespace brimwell::script

@@ -116,6 +116,8 @@ void ScriptEngine::UploadButtonClick() {
             return;
         }
         if (serialOpen()) {
+            // The load command itself may still be in the driver's queue on a slow line.
+            awaitDelivery();
             serial_->FlushInBuffer();
             serial_->FlushOutBuffer();
         }

@@ -1,14 +1,50 @@
 // Device layer choice by port name.
 #include "serial/device_layers.h"
 
+#include <mutex>
+#include <utility>
+#include <vector>
+
 #include "serial/net_endpoint.h"
 #include "serial/rfc2217_dispatcher.h"
 #include "serial/socket_dispatcher.h"
 #include "serial/termios_dispatcher.h"
 
 namespace brimwell {
+namespace {
+
+struct Registered {
+    std::mutex lock;
+    std::vector<std::pair<std::string, DeviceLayerFactory>> layers;
+};
+
+Registered& registered() {
+    static Registered r;
+    return r;
+}
+
+DeviceLayerFactory registeredFor(const std::string& path) {
+    Registered& r = registered();
+    std::lock_guard<std::mutex> g(r.lock);
+    for (const auto& [prefix, factory] : r.layers)
+        if (path.rfind(prefix, 0) == 0) return factory;
+    return {};
+}
+
+} // namespace
+
+void registerDeviceLayer(const std::string& prefix, DeviceLayerFactory factory) {
+    Registered& r = registered();
+    std::lock_guard<std::mutex> g(r.lock);
+    r.layers.emplace_back(prefix, std::move(factory));
+}
+
+bool isRegisteredLayerName(const std::string& path) {
+    return !path.empty() && registeredFor(path) != nullptr;
+}
 
 std::unique_ptr<TQuavBaseDispatcher> makeDeviceLayer(const std::string& path, void* owner) {
+    if (const DeviceLayerFactory factory = registeredFor(path)) return factory(owner);
     switch (netSchemeOf(path)) {
     case NetScheme::Socket:
         return std::make_unique<TQuavSocketDispatcher>(owner);

@@ -1,7 +1,9 @@
 // The device layer a port name calls for: termios for device paths, the socket layer for
-// socket://HOST:PORT, the RFC 2217 layer for rfc2217://HOST:PORT.
+// socket://HOST:PORT, the RFC 2217 layer for rfc2217://HOST:PORT, and any layer a program added
+// for a prefix of its own (a test bench's simulated line).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -10,5 +12,11 @@
 namespace brimwell {
 
 std::unique_ptr<TQuavBaseDispatcher> makeDeviceLayer(const std::string& path, void* owner);
+
+using DeviceLayerFactory = std::function<std::unique_ptr<TQuavBaseDispatcher>(void* owner)>;
+// From now on port names starting with `prefix` open through `factory` (set up before any port opens).
+void registerDeviceLayer(const std::string& prefix, DeviceLayerFactory factory);
+// True when a registered layer serves `path`: it names no device node that could be checked first.
+bool isRegisteredLayerName(const std::string& path);
 
 } // namespace brimwell

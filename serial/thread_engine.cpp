@@ -43,6 +43,9 @@ void TQuavThreadEngine::ReleaseDevice(int) {}
 void TQuavThreadEngine::DeviceThreadsStarted() {}
 void TQuavThreadEngine::DeviceThreadsStopping() {}
 void TQuavThreadEngine::DeviceLost() {}
+int TQuavThreadEngine::RoomWaitMs() {
+    return -1;
+}
 
 bool TQuavThreadEngine::DeviceFailed(int err) {
     if (!goneError(err)) return false;
@@ -405,6 +408,8 @@ void TQuavThreadEngine::writeLoop(int fd) {
         return true;
     };
     auto waitForRoom = [&](int timeoutMs = -1) {
+        const int ownQueueMs = timeoutMs < 0 ? RoomWaitMs() : -1;
+        if (ownQueueMs >= 0) timeoutMs = ownQueueMs;
         pollfd fds[2] = {{outAbortFd_, POLLIN, 0}, {fd, POLLOUT, 0}};
         ::poll(fds, timeoutMs < 0 ? 2 : 1, timeoutMs);
         // A signal whose abort was already served would wake every poll from now on.

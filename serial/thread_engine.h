@@ -65,6 +65,11 @@ class TQuavThreadEngine : public TQuavBaseDispatcher {
     // whose wire format differs from the bytes (Telnet escaping) frames them here.
     virtual ssize_t WriteDevice(int fd, const iovec* iov, int count);
 
+    // How long the output thread waits for room when a write found the device full: -1 waits for
+    // POLLOUT on the descriptor; a layer whose transmit queue is not the descriptor's own says
+    // when its queue next has room.
+    virtual int RoomWaitMs();
+
     // Hands device events (ev... bits) found by a layer's own watcher to the dispatcher thread.
     void PostDeviceEvents(uint32_t events);
 

@@ -4,6 +4,7 @@
 #include "app/device_info.h"
 #include "app/port_probe.h"
 #include "script/loader_port.h"
+#include "serial/device_layers.h"
 #include "serial/net_endpoint.h"
 #include "serial/port_names.h"
 
@@ -17,12 +18,16 @@
 namespace brimwell::cli {
 namespace {
 
+bool hasNoDeviceNode(const std::string& path) {
+    return isNetworkPortName(path) || isRegisteredLayerName(path);
+}
+
 // Why the operating system would refuse the device, in words an operator can act on ("" when it
 // would not).
 std::string deviceProblem(const std::string& path) {
     if (path.empty()) return "no device is configured for this port number";
-    // A network port has no device to try; connecting is the open itself.
-    if (isNetworkPortName(path)) return {};
+    // A network port (or a layer's own name) has no device to try; the open itself finds out.
+    if (hasNoDeviceNode(path)) return {};
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
@@ -99,7 +104,7 @@ bool PortSetup::check_com(uint16_t n) {
     // The availability test: a port whose device does not exist is skipped without a word.
     struct stat st {};
     const std::string path = comDevicePath(n);
-    if (!isNetworkPortName(path) && ::stat(path.c_str(), &st) != 0) return false;
+    if (!hasNoDeviceNode(path) && ::stat(path.c_str(), &st) != 0) return false;
     const ProbeResult probe = probeComPort(port_, engine_, n, stopped_);
     switch (probe.outcome) {
     case ProbeOutcome::OpenFailed:

@@ -1,0 +1,66 @@
+// Flashing runs over real lines for the line tests and the reliability benchmark.
+#include "support/line_run.h"
+
+#include "support/sim_process.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace brimwell::testing {
+
+LineFlashResult runLineFlash(const LineFlash& spec) {
+    using Clock = std::chrono::steady_clock;
+    LineFlashResult result;
+    TempDir dir;
+    SimUnit sim;
+    std::vector<std::string> simArgs{"--quiet", "--store", dir.file("store"), "--data-timeout", "20000"};
+    simArgs.insert(simArgs.end(), spec.simArgs.begin(), spec.simArgs.end());
+    if (!sim.start(dir, simArgs)) {
+        result.output = "the simulator did not start: " + sim.process.stderrText();
+        return result;
+    }
+    const std::vector<uint8_t> image = patternBytes(spec.fileSize, 5);
+    writeFile(dir.file("image.bin"), image);
+    writeText(dir.file("run.sld"),
+              "_TC \"LOADR^M\"\n_LP 1\n_LF " + dir.file("image.bin") + "\n_LA 10\n_LV 1\n_LD\n");
+    writeText(dir.file("empty.ini"), "");
+    const std::string port = spec.paced ? "paced:" + sim.device + "?" + *spec.paced : sim.device;
+    ChildProcess run;
+    if (!run.start(binDir() + (spec.paced ? "/brimwell-paced" : "/brimwell"),
+                   {"run", dir.file("run.sld"), "--port", port, "--baud", std::to_string(spec.baud),
+                    "--settings", dir.file("empty.ini")},
+                   {"BRIMWELL_TIME_SCALE=" + std::to_string(spec.timeScale)})) {
+        result.output = "the program did not start";
+        return result;
+    }
+    std::optional<Clock::time_point> lost;
+    const auto lineLimit = std::chrono::seconds(120);
+    switch (spec.loss) {
+    case LineLoss::None:
+        break;
+    case LineLoss::SimCloses:
+        if (sim.process.waitForLine("DISCONNECTED ", lineLimit)) lost = Clock::now();
+        break;
+    case LineLoss::Unplug:
+        if (run.waitForLine("PACED UNPLUGGED ", lineLimit)) lost = Clock::now();
+        break;
+    case LineLoss::HangUp:
+        if (run.waitForLine("Progress ", lineLimit)) {
+            const int fd = ::open(sim.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            if (fd >= 0 && ::ioctl(fd, TIOCVHANGUP) == 0) lost = Clock::now();
+            if (fd >= 0) ::close(fd);
+        }
+        break;
+    }
+    result.exitCode = run.wait(std::chrono::seconds(300));
+    if (lost) result.lossToExit = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *lost);
+    result.output = run.stderrText();
+    for (const auto& line : run.lines())
+        result.output += line + "\n";
+    result.imageIdentical = readFile(dir.file("store/LF_10_1.bin")) == image;
+    return result;
+}
+
+} // namespace brimwell::testing

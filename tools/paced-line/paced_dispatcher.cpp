@@ -1,0 +1,308 @@
+// The paced line: a driver's transmit queue drained by a pacing thread at the line's byte time.
+#include "tools/paced-line/paced_dispatcher.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "serial/device_layers.h"
+
+namespace brimwell::paced {
+namespace {
+
+using SharedLock = std::shared_lock<std::shared_mutex>;
+
+// A tty driver wakes a writer that found it full once this much room is free again.
+constexpr size_t kWakeupRoom = 256;
+// How long delivery waits for the tty behind the line before it looks at a stop request again.
+constexpr int kDeliveryPollMs = 10;
+constexpr int kBitsPerByte = 10; // start, 8 data bits, stop
+constexpr int64_t kLargestQueue = 1 << 24;
+
+bool number(const std::string& text, int64_t& out) {
+    // Up to 18 digits: always within int64_t.
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    out = std::stoll(text);
+    return true;
+}
+
+} // namespace
+
+std::optional<LineOptions> parseLineName(const std::string& name, std::string& error) {
+    if (name.rfind(kPacedPrefix, 0) != 0) {
+        error = "not a paced line: " + name;
+        return std::nullopt;
+    }
+    LineOptions o;
+    const std::string rest = name.substr(std::string(kPacedPrefix).size());
+    const size_t query = rest.find('?');
+    o.path = rest.substr(0, query);
+    std::string options = query == std::string::npos ? std::string() : rest.substr(query + 1);
+    while (!options.empty()) {
+        const size_t end = options.find('&');
+        const std::string item = options.substr(0, end);
+        options = end == std::string::npos ? std::string() : options.substr(end + 1);
+        const size_t eq = item.find('=');
+        const std::string key = item.substr(0, eq),
+                          value = eq == std::string::npos ? "" : item.substr(eq + 1);
+        int64_t n = 0;
+        if (key == "unplug-errno" && (value == "EIO" || value == "ENXIO" || value == "ENODEV")) {
+            o.unplugErrno = value == "EIO" ? EIO : value == "ENXIO" ? ENXIO : ENODEV;
+            continue;
+        }
+        if (!number(value, n) || (key == "queue" && (n == 0 || n > kLargestQueue))) {
+            error = "bad option of a paced line: " + item;
+            return std::nullopt;
+        }
+        if (key == "queue")
+            o.queueSize = static_cast<uint32_t>(n);
+        else if (key == "refuse-at")
+            o.refuseAt = n;
+        else if (key == "refusals")
+            o.refusals = n;
+        else if (key == "unplug-at")
+            o.unplugAt = n;
+        else {
+            error = "unknown option of a paced line: " + item;
+            return std::nullopt;
+        }
+    }
+    if (o.path.empty()) {
+        error = "a paced line needs the path of the tty behind it";
+        return std::nullopt;
+    }
+    return o;
+}
+
+TQuavPacedDispatcher::~TQuavPacedDispatcher() {
+    ShutdownForDestroy();
+}
+
+int TQuavPacedDispatcher::OpenDevice(const std::string& name) {
+    std::string error;
+    const auto parsed = parseLineName(name, error);
+    if (!parsed) {
+        lastOpenSystemErrno_ = lastOpenErrno_ = EINVAL;
+        return -1;
+    }
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        options_ = *parsed;
+        queue_.clear();
+        taken_ = onLine_ = 0;
+        refusalsLeft_ = options_.refusals;
+        unplugged_ = 0;
+    }
+    return TQuavTermiosDispatcher::OpenDevice(options_.path);
+}
+
+void TQuavPacedDispatcher::DeviceThreadsStarted() {
+    TQuavTermiosDispatcher::DeviceThreadsStarted();
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        stop_ = false;
+    }
+    pacer_ = std::thread([this] { paceBody(); });
+}
+
+void TQuavPacedDispatcher::DeviceThreadsStopping() {
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    if (pacer_.joinable()) pacer_.join();
+    TQuavTermiosDispatcher::DeviceThreadsStopping();
+}
+
+void TQuavPacedDispatcher::Unplug(int err) {
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        if (unplugged_ != 0) return;
+        unplugged_ = err;
+        queue_.clear();
+    }
+    changed_.notify_all();
+}
+
+uint64_t TQuavPacedDispatcher::BytesOnLine() {
+    std::lock_guard<std::mutex> g(lock_);
+    return onLine_;
+}
+
+// As on a vanished adapter, the loss is found by whichever call comes next (the dispatcher's
+// periodic pass at the latest).
+int TQuavPacedDispatcher::gone() {
+    int err;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        err = unplugged_;
+    }
+    if (err != 0) DeviceFailed(err);
+    return err;
+}
+
+std::chrono::nanoseconds TQuavPacedDispatcher::byteTime() const {
+    return std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / std::max<uint32_t>(baud_, 1));
+}
+
+int32_t TQuavPacedDispatcher::SetComState(const TDeviceControlBlock& dcb) {
+    if (const int err = gone()) return -err;
+    const int32_t r = TQuavTermiosDispatcher::SetComState(dcb);
+    if (r == 0) {
+        std::lock_guard<std::mutex> g(lock_);
+        baud_ = dcb.BaudRate;
+    }
+    return r;
+}
+
+int32_t TQuavPacedDispatcher::ReadCom(uint8_t* buffer, uint32_t n) {
+    return gone() ? 0 : TQuavTermiosDispatcher::ReadCom(buffer, n);
+}
+
+uint32_t TQuavPacedDispatcher::ReadComError(TComStat& status) {
+    status = TComStat{};
+    return gone() ? 0 : TQuavTermiosDispatcher::ReadComError(status);
+}
+
+uint8_t TQuavPacedDispatcher::GetComModemStatus() {
+    return gone() ? 0 : TQuavTermiosDispatcher::GetComModemStatus();
+}
+
+int32_t TQuavPacedDispatcher::EscapeComFunction(int function) {
+    return gone() ? -1 : TQuavTermiosDispatcher::EscapeComFunction(function);
+}
+
+// A transmit purge drops what the line has not sent yet, as TCOFLUSH does on a UART.
+int32_t TQuavPacedDispatcher::PurgeCom(int direction) {
+    if (const int err = gone()) return -err;
+    if (direction == kFlushReceive) return TQuavTermiosDispatcher::PurgeCom(direction);
+    std::lock_guard<std::mutex> g(lock_);
+    queue_.clear();
+    return 0;
+}
+
+int32_t TQuavPacedDispatcher::DriverOutQueue() {
+    std::lock_guard<std::mutex> g(lock_);
+    return unplugged_ != 0 ? -1 : static_cast<int32_t>(queue_.size());
+}
+
+uint32_t TQuavPacedDispatcher::DriverQueueSize() const {
+    return options_.queueSize;
+}
+
+ssize_t TQuavPacedDispatcher::WriteDevice(int, const iovec* iov, int count) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (unplugged_ != 0) {
+        errno = unplugged_;
+        return -1;
+    }
+    if (options_.refuseAt >= 0 && int64_t(taken_) >= options_.refuseAt && refusalsLeft_ != 0) {
+        if (refusalsLeft_ > 0) --refusalsLeft_;
+        errno = EPROTO;
+        return -1;
+    }
+    size_t room = options_.queueSize - queue_.size();
+    if (options_.refuseAt > int64_t(taken_)) room = std::min<size_t>(room, options_.refuseAt - taken_);
+    if (room == 0) {
+        errno = EAGAIN;
+        return -1;
+    }
+    size_t took = 0;
+    for (int i = 0; i < count && took < room; ++i) {
+        const auto* bytes = static_cast<const uint8_t*>(iov[i].iov_base);
+        const size_t n = std::min(iov[i].iov_len, room - took);
+        queue_.insert(queue_.end(), bytes, bytes + n);
+        took += n;
+    }
+    taken_ += took;
+    changed_.notify_all();
+    return static_cast<ssize_t>(took);
+}
+
+int TQuavPacedDispatcher::RoomWaitMs() {
+    std::lock_guard<std::mutex> g(lock_);
+    const size_t room = options_.queueSize - queue_.size();
+    const size_t wanted = std::min<size_t>(kWakeupRoom, options_.queueSize);
+    if (unplugged_ != 0 || room >= wanted) return 1;
+    const auto wait = byteTime() * (wanted - room);
+    return static_cast<int>(std::max<int64_t>(1, std::chrono::ceil<std::chrono::milliseconds>(wait).count()));
+}
+
+// The line sends back to back while the queue holds bytes: byte k of a busy stretch leaves k byte
+// times after the stretch began, however late this thread was woken.
+void TQuavPacedDispatcher::paceBody() {
+    std::unique_lock<std::mutex> lock(lock_);
+    Clock::time_point origin;
+    uint64_t sent = 0; // in this busy stretch
+    std::vector<uint8_t> out;
+    while (!stop_) {
+        if (queue_.empty() || unplugged_ != 0) {
+            changed_.wait(lock, [this] { return stop_ || (!queue_.empty() && unplugged_ == 0); });
+            origin = Clock::now();
+            sent = 0;
+            continue;
+        }
+        const auto bt = byteTime();
+        const uint64_t due = uint64_t((Clock::now() - origin) / bt) + 1;
+        if (due <= sent) {
+            changed_.wait_until(lock, origin + bt * sent);
+            continue;
+        }
+        uint64_t n = std::min<uint64_t>(due - sent, queue_.size());
+        if (options_.unplugAt >= 0)
+            n = std::min<uint64_t>(n, std::max<int64_t>(0, options_.unplugAt - onLine_));
+        out.assign(queue_.begin(), queue_.begin() + n);
+        queue_.erase(queue_.begin(), queue_.begin() + n);
+        sent += n;
+        onLine_ += n;
+        const bool unplug = options_.unplugAt >= 0 && int64_t(onLine_) >= options_.unplugAt;
+        lock.unlock();
+        const bool delivered = deliver(out.data(), out.size());
+        if (delivered && unplug) {
+            Unplug(options_.unplugErrno);
+            if (onUnplug_) onUnplug_(options_.unplugErrno);
+        }
+        lock.lock();
+        if (!delivered) break;
+    }
+}
+
+bool TQuavPacedDispatcher::deliver(const uint8_t* bytes, size_t n) {
+    SharedLock device(deviceLock_);
+    while (n > 0 && fd_ >= 0) {
+        const ssize_t w = ::write(fd_, bytes, n);
+        if (w > 0) {
+            bytes += w;
+            n -= static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && errno == EAGAIN) {
+            {
+                std::lock_guard<std::mutex> g(lock_);
+                if (stop_) return false;
+            }
+            pollfd room{fd_, POLLOUT, 0};
+            ::poll(&room, 1, kDeliveryPollMs);
+            continue;
+        }
+        DeviceFailed(w < 0 ? errno : EIO);
+        return false;
+    }
+    return true;
+}
+
+void registerPacedLine(std::function<void(int err)> onUnplug) {
+    registerDeviceLayer(kPacedPrefix, [onUnplug](void* owner) {
+        auto line = std::make_unique<TQuavPacedDispatcher>(owner);
+        line->SetUnplugHandler(onUnplug);
+        return line;
+    });
+}
+
+} // namespace brimwell::paced

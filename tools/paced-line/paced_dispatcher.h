@@ -1,0 +1,97 @@
+// A serial line as a real UART driver presents it, in front of any tty (a simulator's
+// pseudo-terminal): a transmit queue of the driver's size that drains at the configured baud rate,
+// its fill reported as TIOCOUTQ would, purged by a transmit flush; writes it can refuse; and an
+// unplug after which every call fails as on a vanished USB adapter. Pseudo-terminals have none of
+// these, so this layer is how the stack is tried against them.
+//
+// Port name: paced:PATH[?OPTION=VALUE&...] with the options
+//   queue=N          transmit queue size (default: a UART's 4096 bytes)
+//   refuse-at=N      once N bytes were taken, writes are refused (EPROTO) ...
+//   refusals=K       ... K times, then taken again (default: for good)
+//   unplug-at=N      the device is unplugged once N bytes went out on the line ...
+//   unplug-errno=E   ... and every call then fails with E: EIO, ENXIO or ENODEV (default ENODEV)
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "serial/termios_dispatcher.h"
+
+namespace brimwell::paced {
+
+inline constexpr const char* kPacedPrefix = "paced:";
+
+struct LineOptions {
+    std::string path;
+    uint32_t queueSize = kUartQueueSize;
+    int64_t refuseAt = -1; // -1: never
+    int64_t refusals = -1; // -1: for good
+    int64_t unplugAt = -1; // -1: never
+    int unplugErrno = ENODEV;
+};
+
+// The options of a port name, or nothing (with a reason) when it does not parse.
+std::optional<LineOptions> parseLineName(const std::string& name, std::string& error);
+
+class TQuavPacedDispatcher : public TQuavTermiosDispatcher {
+  public:
+    explicit TQuavPacedDispatcher(void* owner = nullptr) : TQuavTermiosDispatcher(owner) {}
+    ~TQuavPacedDispatcher() override;
+
+    // Unplugs the device now: every further call fails with err.
+    void Unplug(int err);
+    // Called (on the pacing thread) when the device is unplugged by its unplug-at option.
+    void SetUnplugHandler(std::function<void(int err)> handler) { onUnplug_ = std::move(handler); }
+    // Bytes that went out on the line since the open.
+    uint64_t BytesOnLine();
+
+    int32_t DriverOutQueue() override;
+    uint32_t DriverQueueSize() const override;
+
+  protected:
+    int OpenDevice(const std::string& name) override;
+    void DeviceThreadsStarted() override;
+    void DeviceThreadsStopping() override;
+    int32_t SetComState(const TDeviceControlBlock& dcb) override;
+    int32_t ReadCom(uint8_t* buffer, uint32_t n) override;
+    uint32_t ReadComError(TComStat& status) override;
+    uint8_t GetComModemStatus() override;
+    int32_t EscapeComFunction(int function) override;
+    int32_t PurgeCom(int direction) override;
+    ssize_t WriteDevice(int fd, const iovec* iov, int count) override;
+    int RoomWaitMs() override;
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    // The error every call fails with once unplugged (0 while plugged in); reports the loss.
+    int gone();
+    std::chrono::nanoseconds byteTime() const;
+    void paceBody();
+    // Hands bytes that left the queue to the device behind it; false when that device is gone.
+    bool deliver(const uint8_t* bytes, size_t n);
+
+    LineOptions options_;
+    std::function<void(int)> onUnplug_;
+    std::mutex lock_; // everything below (a leaf lock)
+    std::condition_variable changed_;
+    std::deque<uint8_t> queue_;
+    uint32_t baud_ = 38400;
+    uint64_t taken_ = 0, onLine_ = 0;
+    int64_t refusalsLeft_ = 0;
+    int unplugged_ = 0;
+    bool stop_ = false;
+    std::thread pacer_;
+};
+
+// Makes port names starting with "paced:" open through TQuavPacedDispatcher; `onUnplug` hears of
+// every unplug its option caused.
+void registerPacedLine(std::function<void(int err)> onUnplug = {});
+
+} // namespace brimwell::paced
