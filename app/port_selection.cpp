@@ -3,9 +3,9 @@
 #include "app/brimwell_form.h"
 
 #include "app/port_probe.h"
-#include "script/loader_port.h"
 #include "app/window_host.h"
 #include "lights/sl_controller.h"
+#include "script/loader_port.h"
 #include "serial/component/com_port.h"
 #include "serial/port_available.h"
 #include "serial/port_names.h"

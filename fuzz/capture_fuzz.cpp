@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         at += len;
         b.engine.QuavComPort1TriggerAvail(static_cast<uint16_t>(len));
         if (b.engine.CaptureLength < 0 || b.engine.CaptureLength >= ScriptEngine::kCaptureSize) std::abort();
-        if (std::memchr(b.engine.CaptureBuffer.data(), '\0', b.engine.CaptureBuffer.size()) == nullptr) std::abort();
+        if (std::memchr(b.engine.CaptureBuffer.data(), '\0', b.engine.CaptureBuffer.size()) == nullptr)
+            std::abort();
         if (!b.engine.CaptureActive) break;
     }
     return 0;

@@ -33,9 +33,11 @@ bool boundedWaits(const std::string& script) {
         for (std::size_t at = script.find(code); at != std::string::npos; at = script.find(code, at + 1)) {
             // Whatever separates the number (blanks, tabs, signs), its first digits are what counts.
             std::size_t p = at + 3;
-            while (p < script.size() && script[p] != '\n' && (script[p] < '0' || script[p] > '9')) ++p;
+            while (p < script.size() && script[p] != '\n' && (script[p] < '0' || script[p] > '9'))
+                ++p;
             std::size_t digits = 0;
-            while (p + digits < script.size() && script[p + digits] >= '0' && script[p + digits] <= '9') ++digits;
+            while (p + digits < script.size() && script[p + digits] >= '0' && script[p + digits] <= '9')
+                ++digits;
             if (digits > 1) return false;
         }
     }
@@ -68,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     b.engine.PostUploadWait = 10;
     b.engine.PickButtonClick(b.dir.write("f.sld", script));
     // Invariants of every run, however it ended.
-    if (!b.engine.UploadIdle || b.engine.CaptureLength < 0 || b.engine.CaptureLength >= ScriptEngine::kCaptureSize)
+    if (!b.engine.UploadIdle || b.engine.CaptureLength < 0 ||
+        b.engine.CaptureLength >= ScriptEngine::kCaptureSize)
         std::abort();
     if (b.host.buttons.empty() || !b.host.buttons.back()) std::abort();
     return 0;

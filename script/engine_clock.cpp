@@ -7,7 +7,7 @@ namespace brimwell::script {
 namespace {
 
 class SystemClock final : public EngineClock {
-public:
+  public:
     Mark now() override {
         const ClockMark m = Clock::mark();
         return Mark{m.clockMs, m.realUs};

@@ -7,7 +7,7 @@
 namespace brimwell::script {
 
 class EngineClock {
-public:
+  public:
     // A moment as now() gives it; only its differences mean anything.
     struct Mark {
         uint32_t ms = 0;

@@ -56,7 +56,8 @@ bool wordArgument(const std::string& line, std::string& arg) {
     const std::size_t sp = line.find(' ');
     if (sp == std::string::npos) return false;
     std::size_t from = sp;
-    while (from < line.size() && line[from] == ' ') ++from;
+    while (from < line.size() && line[from] == ' ')
+        ++from;
     arg = line.substr(from);
     return true;
 }
@@ -253,13 +254,16 @@ bool ScriptEngine::runBranch(bool contains, const std::string& line) {
     const std::string arg = line.substr(q + 1, close - q - 1);
     CommandText = limited(replaceAll(replaceAll(arg, "\\r", "\r"), "\\n", "\n"), kCommandTextChars);
 
-    const bool match = contains ? AnswerText.find(CommandText) != std::string::npos : AnswerText == CommandText;
+    const bool match =
+        contains ? AnswerText.find(CommandText) != std::string::npos : AnswerText == CommandText;
     if (!match) return true;
 
     std::size_t rest = close + 1;
-    while (rest < line.size() && line[rest] == ' ') ++rest;
+    while (rest < line.size() && line[rest] == ' ')
+        ++rest;
     if (rest >= line.size()) {
-        showError(contains ? "Error! No line found after successful _CS" : "Error! No line found after successful _CR");
+        showError(contains ? "Error! No line found after successful _CS"
+                           : "Error! No line found after successful _CR");
         return true;
     }
     const std::string chained = line.substr(rest);

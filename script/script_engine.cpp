@@ -16,7 +16,9 @@ void ScriptEngine::applySettings(const LoaderSettings& settings) {
     LoadKeyword = settings.LoadKeyword;
 }
 
-bool ScriptEngine::serialOpen() const { return serial_ != nullptr && serial_->isOpen(); }
+bool ScriptEngine::serialOpen() const {
+    return serial_ != nullptr && serial_->isOpen();
+}
 
 bool ScriptEngine::linkFailed() {
     const std::string why =
@@ -62,7 +64,9 @@ void ScriptEngine::armCommandTimer() {
     timerStart_ = clock_.now();
 }
 
-void ScriptEngine::disarmCommandTimer() { timerArmed_ = false; }
+void ScriptEngine::disarmCommandTimer() {
+    timerArmed_ = false;
+}
 
 bool ScriptEngine::commandTimerDue() {
     return clock_.limitPassed(timerStart_, kCommandTimerMs);

@@ -18,14 +18,14 @@
 namespace brimwell::script {
 
 class ScriptEngine {
-public:
+  public:
     // Limits of the script format and the engine's buffers.
-    static constexpr int kLineSlots = 300;      // command lines per script
-    static constexpr int kSlotSize = 210;       // characters per line-table slot
-    static constexpr int kMaxLineLength = 199;  // characters per command line, "_" included
-    static constexpr int kCaptureSize = 1000;   // answer capture
-    static constexpr int kBlockSize = 2000;     // upload block
-    static constexpr int kBoardCount = 16;      // PCI board IDs 0..15
+    static constexpr int kLineSlots = 300;       // command lines per script
+    static constexpr int kSlotSize = 210;        // characters per line-table slot
+    static constexpr int kMaxLineLength = 199;   // characters per command line, "_" included
+    static constexpr int kCaptureSize = 1000;    // answer capture
+    static constexpr int kBlockSize = 2000;      // upload block
+    static constexpr int kBoardCount = 16;       // PCI board IDs 0..15
     static constexpr int kCommandTimerMs = 4000; // the watchdog's interval
 
     explicit ScriptEngine(ScriptHost& host, EngineClock& clock = EngineClock::system());
@@ -124,10 +124,9 @@ public:
     bool CommandTimedOut = false;
 
     int32_t SelectedBoard = -1;
-    std::array<int32_t, kBoardCount> BoardMap{-1, -1, -1, -1, -1, -1, -1, -1,
-                                              -1, -1, -1, -1, -1, -1, -1, -1};
+    std::array<int32_t, kBoardCount> BoardMap{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 
-private:
+  private:
     bool serialOpen() const;
     // True when the serial link's device is lost or failed; the first time, the operator is told
     // and the run is cancelled (waiting out prompt attempts on such a device helps nobody).

@@ -92,7 +92,8 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
 void ScriptEngine::keepReceived() {
     uint8_t chunk[256];
     for (int got; (got = serial_->GetBlock(chunk, static_cast<int>(sizeof chunk))) > 0;)
-        for (int i = 0; i < got; ++i) unitAnswer_.add(static_cast<char>(chunk[i]));
+        for (int i = 0; i < got; ++i)
+            unitAnswer_.add(static_cast<char>(chunk[i]));
 }
 
 // A unit that gave up a load is back in its normal firmware and echoes the rest of the image: a

@@ -174,7 +174,8 @@ void ScriptEngine::UploadButtonClick() {
         confirmingUpload_ = false;
         PromptTimeout = kNormalPromptTicks;
         if (!ok && !linkFailed()) {
-            std::string text = "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.";
+            std::string text =
+                "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.";
             // The unit's own words tell the operator why (a checksum it did not accept, a timeout).
             if (const std::string said = unitAnswer_.lastLine(); !said.empty())
                 text += " The unit's last answer: \"" + said + "\"";

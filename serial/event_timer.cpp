@@ -34,11 +34,14 @@ int32_t RemainingTime(const EventTimer& timer) {
     return std::max(timer.ExpireTicks - CurrentTicks(), 0);
 }
 
-AnswerTimer::AnswerTimer(int32_t ticks) : since_(Clock::mark()), floorMs_(int64_t{std::max(ticks, 0)} * kTickMs) {
+AnswerTimer::AnswerTimer(int32_t ticks)
+    : since_(Clock::mark()), floorMs_(int64_t{std::max(ticks, 0)} * kTickMs) {
     NewTimer(timer_, ticks);
 }
 
-bool AnswerTimer::expired() const { return TimerExpired(timer_) && Clock::limitPassed(since_, floorMs_); }
+bool AnswerTimer::expired() const {
+    return TimerExpired(timer_) && Clock::limitPassed(since_, floorMs_);
+}
 
 int32_t Secs2Ticks(int32_t seconds) {
     return static_cast<int32_t>(int64_t{seconds} * 1675 / 92);

@@ -26,11 +26,11 @@ int32_t MSecs2Ticks(int32_t ms);
 // A tick timer limiting a wait on the peer's answer. Besides its ticks it runs for the real-time
 // floor of Clock::limitPassed, so a sped-up clock cannot cut an answer short on a busy machine.
 class AnswerTimer {
-public:
+  public:
     explicit AnswerTimer(int32_t ticks);
     bool expired() const;
 
-private:
+  private:
     EventTimer timer_;
     ClockMark since_;
     int64_t floorMs_;

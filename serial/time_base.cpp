@@ -58,7 +58,9 @@ double nowMs(const Anchor& a) {
 
 } // namespace
 
-double Clock::scale() { return state().current.load(std::memory_order_acquire)->scale; }
+double Clock::scale() {
+    return state().current.load(std::memory_order_acquire)->scale;
+}
 
 namespace {
 // Publishes a new setting that starts now, `jumpMs` ahead of where the clock stands.
@@ -67,13 +69,15 @@ void republish(double factor, double jumpMs) {
     std::lock_guard<std::mutex> guard(s.lock);
     const Anchor& old = *s.current.load(std::memory_order_acquire);
     const auto real = SteadyClock::now();
-    const double clockMs = old.clockMs + std::chrono::duration<double, std::milli>(real - old.real).count() * old.scale;
+    const double clockMs =
+        old.clockMs + std::chrono::duration<double, std::milli>(real - old.real).count() * old.scale;
     s.settings.push_back(std::make_unique<Anchor>(Anchor{real, clockMs + jumpMs, factor}));
     s.current.store(s.settings.back().get(), std::memory_order_release);
 }
 
 int64_t realNowUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now().time_since_epoch())
+        .count();
 }
 } // namespace
 
@@ -82,7 +86,9 @@ void Clock::setScale(double factor) {
     republish(factor, 0.0);
 }
 
-ClockMark Clock::mark() { return ClockMark{msecs(), realNowUs()}; }
+ClockMark Clock::mark() {
+    return ClockMark{msecs(), realNowUs()};
+}
 
 bool Clock::limitPassed(const ClockMark& since, int64_t clockMs) {
     return limitPassed(since, clockMs, std::min(clockMs, kAnswerFloorMs));
@@ -95,10 +101,13 @@ bool Clock::limitPassed(const ClockMark& since, int64_t clockMs, int64_t realFlo
 }
 
 uint32_t Clock::msecs() {
-    return static_cast<uint32_t>(static_cast<uint64_t>(nowMs(*state().current.load(std::memory_order_acquire))));
+    return static_cast<uint32_t>(
+        static_cast<uint64_t>(nowMs(*state().current.load(std::memory_order_acquire))));
 }
 
-uint32_t Clock::ticks() { return msecs() / kTickMs; }
+uint32_t Clock::ticks() {
+    return msecs() / kTickMs;
+}
 
 int64_t Clock::realMicros(int64_t clockMs) {
     if (clockMs <= 0) return 0;

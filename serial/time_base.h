@@ -20,7 +20,7 @@ struct ClockMark {
 };
 
 class Clock {
-public:
+  public:
     // How much faster than real time the clock runs (1.0 = real time). Read once from the
     // environment variable BRIMWELL_TIME_SCALE, which only tests set.
     static double scale();

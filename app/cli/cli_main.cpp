@@ -35,7 +35,6 @@
 namespace brimwell::cli {
 namespace {
 
-
 // Ctrl+C and SIGTERM reach the event loop through a pipe (one byte per signal, its number), so
 // that a stop is seen by every wait that lets events run, including the port's own waits.
 class StopSignal {
@@ -126,9 +125,8 @@ std::string runSummary(script::RunOutcome outcome, const std::vector<std::string
     // The engine's closing box says "terminated by user" for every failure; the last line says
     // what really ended the run.
     if (stopRequested) return "Run stopped (" + stopSignal + ").";
-    const auto firstError = std::find_if(messages.begin(), messages.end(), [](const std::string& m) {
-        return script::isErrorMessage(m);
-    });
+    const auto firstError = std::find_if(messages.begin(), messages.end(),
+                                         [](const std::string& m) { return script::isErrorMessage(m); });
     if (firstError != messages.end()) {
         std::string text = *firstError;
         std::replace(text.begin(), text.end(), '\r', ' ');
@@ -244,8 +242,8 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         // the window leaves them to the operator who read the message box, but an unattended
         // caller only sees the exit status, so a run that reported an error does not count as
         // completed.
-        const std::string summary = runSummary(outcome, host.messages(),
-                                               stop.terminated() ? "SIGTERM" : "Ctrl+C", stop.requested());
+        const std::string summary =
+            runSummary(outcome, host.messages(), stop.terminated() ? "SIGTERM" : "Ctrl+C", stop.requested());
         host.note(summary);
         end.summary = summary;
         return summary.rfind("Run completed", 0) == 0 ? kExitCompleted : kExitFailed;
@@ -275,9 +273,10 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         // A serial server that refuses or cannot be reached is the line being down, as an absent
         // unit is: the run failed. A device that cannot be opened is the set-up's fault.
         const bool network = parseNetEndpoint(comDevicePath(chosen)).has_value();
-        if (!setup.open(chosen, error,
-                        network ? "; check that the serial server runs and is reachable"
-                                : "; check the device name and the connection, or name another port with --port")) {
+        if (!setup.open(
+                chosen, error,
+                network ? "; check that the serial server runs and is reachable"
+                        : "; check the device name and the connection, or name another port with --port")) {
             const int code = setupError(error);
             return network ? kExitFailed : code;
         }

@@ -30,7 +30,7 @@ namespace {
 constexpr size_t kFileSize = 1 << 20;
 constexpr int kBaselineRuns = 5;
 constexpr int kUploadRuns = 3;
-constexpr size_t kBlockBytes = 2000; // the tool's upload block
+constexpr size_t kBlockBytes = 2000;            // the tool's upload block
 constexpr double kLineBytesPerSecond = 11520.0; // 115200 baud, 10 bits a byte
 
 int64_t nowNs() {
@@ -109,10 +109,13 @@ double plainBlocksIntoSimulatorSeconds(const TempDir& dir, const std::vector<uin
         }
         return true;
     };
-    auto putText = [&](const std::string& text) { return put(reinterpret_cast<const uint8_t*>(text.data()), text.size()); };
+    auto putText = [&](const std::string& text) {
+        return put(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    };
     double seconds = -1;
     unsigned sum = 0;
-    for (uint8_t b : data) sum += b;
+    for (uint8_t b : data)
+        sum += b;
     char command[128];
     std::snprintf(command, sizeof command, "LF 80000000 %zu %x 1.0\r", data.size(), sum % 65536u);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -125,7 +128,8 @@ double plainBlocksIntoSimulatorSeconds(const TempDir& dir, const std::vector<uin
             ok = put(data.data() + at, std::min(kBlockBytes, data.size() - at));
         const auto line = sim.process.waitForLine("RECEIVED ", std::chrono::seconds(10));
         if (ok && line && field(*line, "size") == std::to_string(data.size()))
-            seconds = double(std::stoll(field(*line, "last_ns")) - std::stoll(field(*line, "first_ns"))) / 1e9;
+            seconds =
+                double(std::stoll(field(*line, "last_ns")) - std::stoll(field(*line, "first_ns"))) / 1e9;
     }
     stop = true;
     echo.join();
@@ -205,9 +209,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_upload: the plain block write into the simulator failed\n");
         return 1;
     }
-    std::printf("# plain pty write of %zu bytes in one call: %.6f s (best of %d)\n", kFileSize, single, kBaselineRuns);
-    std::printf("# plain write of %zu bytes in %zu-byte blocks into the simulator: %.6f s (best of %d)\n", kFileSize,
-                kBlockBytes, plain, kBaselineRuns);
+    std::printf("# plain pty write of %zu bytes in one call: %.6f s (best of %d)\n", kFileSize, single,
+                kBaselineRuns);
+    std::printf("# plain write of %zu bytes in %zu-byte blocks into the simulator: %.6f s (best of %d)\n",
+                kFileSize, kBlockBytes, plain, kBaselineRuns);
 
     Upload unpaced;
     for (int i = 0; i < kUploadRuns; ++i) {

@@ -92,7 +92,6 @@ bool UnitSim::running() const {
     return pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == 0;
 }
 
-
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;

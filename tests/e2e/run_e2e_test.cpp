@@ -298,7 +298,8 @@ TEST_P(SimulatedFault, EndsWithItsMessageAndExitOne) {
 const std::string kNoPromptAfterUpload =
     "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.";
 // The unit's own reason, quoted after the prompt attempts.
-const std::string kChecksumRefused = kNoPromptAfterUpload + " The unit's last answer: \"LOAD ERROR: checksum mismatch\"";
+const std::string kChecksumRefused =
+    kNoPromptAfterUpload + " The unit's last answer: \"LOAD ERROR: checksum mismatch\"";
 
 INSTANTIATE_TEST_SUITE_P(
     EndToEnd, SimulatedFault,
@@ -326,8 +327,7 @@ INSTANTIATE_TEST_SUITE_P(
                   50},
         // A line that closes is noticed at once: no prompt attempts into a device that is gone.
         FaultCase{"DisconnectAfterBytes", {"--disconnect-after", "20000"}, {"/unit) was lost."}, 50},
-        FaultCase{
-            "PacedLineDropsAByte", {"--baud", "115200", "--drop-at", "100"}, {kChecksumRefused}, 50}),
+        FaultCase{"PacedLineDropsAByte", {"--baud", "115200", "--drop-at", "100"}, {kChecksumRefused}, 50}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EndToEnd, RecoversFromAMissedPromptAndASlowPrompt) {

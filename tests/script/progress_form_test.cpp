@@ -35,16 +35,23 @@ TEST(ProgressForm, LayoutAndCaptions) {
         bool shown;
     };
     const Row rows[] = {
-        {form.Label1, {144, 0}, "TRANSFER STATUS ", true},   {form.Label5, {8, 16}, "File Path :", false},
-        {form.FilePathLabel, {83, 17}, "", false},           {form.Label2, {8, 80}, "File Name : ", true},
-        {form.BlockNameLabel, {67, 80}, "", true},           {form.Label6, {216, 80}, "File Size", true},
-        {form.FileSizeLabel, {291, 80}, "", true},           {form.Label3, {8, 104}, "Checksum :", true},
-        {form.ChecksumLabel, {67, 104}, "", true},           {form.Label4, {216, 104}, "Load Address :", true},
-        {form.LoadAddressLabel, {291, 104}, "", true},       {form.PCINumberLabel, {216, 128}, "PCI Board :  ", false},
+        {form.Label1, {144, 0}, "TRANSFER STATUS ", true},
+        {form.Label5, {8, 16}, "File Path :", false},
+        {form.FilePathLabel, {83, 17}, "", false},
+        {form.Label2, {8, 80}, "File Name : ", true},
+        {form.BlockNameLabel, {67, 80}, "", true},
+        {form.Label6, {216, 80}, "File Size", true},
+        {form.FileSizeLabel, {291, 80}, "", true},
+        {form.Label3, {8, 104}, "Checksum :", true},
+        {form.ChecksumLabel, {67, 104}, "", true},
+        {form.Label4, {216, 104}, "Load Address :", true},
+        {form.LoadAddressLabel, {291, 104}, "", true},
+        {form.PCINumberLabel, {216, 128}, "PCI Board :  ", false},
     };
     form.show();
     for (const Row& r : rows) {
-        EXPECT_EQ(r.widget->pos(), r.at) << r.widget->objectName().toStdString() << " " << r.text.toStdString();
+        EXPECT_EQ(r.widget->pos(), r.at)
+            << r.widget->objectName().toStdString() << " " << r.text.toStdString();
         EXPECT_EQ(r.widget->isVisible(), r.shown) << r.text.toStdString();
         if (!r.text.isEmpty()) {
             EXPECT_EQ(static_cast<QLabel*>(r.widget)->text(), r.text);

@@ -34,9 +34,13 @@ struct ScriptCase {
     RunOutcome outcome;
 };
 
-void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ScriptCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
-void loaderUnit(Bench& b) { b.link.unit.mode = Mode::Loader; }
+void loaderUnit(Bench& b) {
+    b.link.unit.mode = Mode::Loader;
+}
 void abcFile(Bench& b) {
     b.link.unit.mode = Mode::Loader;
     b.dir.write("abc.bin", "abc");
@@ -48,7 +52,8 @@ void versionUnit(Bench& b) {
 }
 
 std::string expand(std::string text, const std::string& dir) {
-    for (std::size_t at; (at = text.find("%D%")) != std::string::npos;) text.replace(at, 3, dir);
+    for (std::size_t at; (at = text.find("%D%")) != std::string::npos;)
+        text.replace(at, 3, dir);
     return text;
 }
 
@@ -56,107 +61,288 @@ const std::vector<ScriptCase>& cases() {
     static const std::vector<ScriptCase> table = {
         // ---- line format
         {"EmptyScript", "", nullptr, "", {kDone}, kSuccessStatus, RunOutcome::Completed},
-        {"EscapeAndAppendedReturn", "_SC \"ver^M\"\n", nullptr, "ver\r\r", {kDone}, kSuccessStatus,
+        {"EscapeAndAppendedReturn",
+         "_SC \"ver^M\"\n",
+         nullptr,
+         "ver\r\r",
+         {kDone},
+         kSuccessStatus,
          RunOutcome::Completed},
-        {"LastCharacterIsDroppedWhateverItIs", "_SC \"ver^M\"  \n", nullptr, "ver\r\" \r", {kDone}, kSuccessStatus,
+        {"LastCharacterIsDroppedWhateverItIs",
+         "_SC \"ver^M\"  \n",
+         nullptr,
+         "ver\r\" \r",
+         {kDone},
+         kSuccessStatus,
          RunOutcome::Completed},
-        {"IndentedLineRunsAsWritten", "   \t _SC \"a\"\n", nullptr, "a\r", {kDone}, kSuccessStatus,
+        {"IndentedLineRunsAsWritten",
+         "   \t _SC \"a\"\n",
+         nullptr,
+         "a\r",
+         {kDone},
+         kSuccessStatus,
          RunOutcome::Completed},
-        {"TextBeforeUnderscoreIsSkipped", "step 1: _SC \"a\"\n", nullptr, "a\r", {kDone}, kSuccessStatus,
+        {"TextBeforeUnderscoreIsSkipped",
+         "step 1: _SC \"a\"\n",
+         nullptr,
+         "a\r",
+         {kDone},
+         kSuccessStatus,
          RunOutcome::Completed},
         {"CommentLine", "; _SC \"a\"\n", nullptr, "", {kDone}, kSuccessStatus, RunOutcome::Completed},
-        {"SemicolonBeforeUnderscoreIsComment", "x; _SC \"a\"\n", nullptr, "", {kDone}, kSuccessStatus,
+        {"SemicolonBeforeUnderscoreIsComment",
+         "x; _SC \"a\"\n",
+         nullptr,
+         "",
+         {kDone},
+         kSuccessStatus,
          RunOutcome::Completed},
-        {"NoFinalLineFeed", "_SC \"a\"\n_SC \"b\"", nullptr, "a\rb\r", {kDone}, kSuccessStatus,
+        {"NoFinalLineFeed",
+         "_SC \"a\"\n_SC \"b\"",
+         nullptr,
+         "a\rb\r",
+         {kDone},
+         kSuccessStatus,
          RunOutcome::Completed},
-        {"CrLfAndBlankLines", "\r\n\r\n_SC \"a\"\r\n\r\n; note\r\n_SC \"b\"\r\n", nullptr, "a\rb\r", {kDone},
-         kSuccessStatus, RunOutcome::Completed},
-        {"UnknownCodesDoNothing", "_sc \"a\"\n_XX \"b\"\n_S\n_SCX\n_SC\n", nullptr, "", {kDone}, kSuccessStatus,
+        {"CrLfAndBlankLines",
+         "\r\n\r\n_SC \"a\"\r\n\r\n; note\r\n_SC \"b\"\r\n",
+         nullptr,
+         "a\rb\r",
+         {kDone},
+         kSuccessStatus,
          RunOutcome::Completed},
-        {"QuoteAsLastCharacterGivesEmptyArgument", "_SC \"\n", nullptr, "\r", {kDone}, kSuccessStatus,
+        {"UnknownCodesDoNothing",
+         "_sc \"a\"\n_XX \"b\"\n_S\n_SCX\n_SC\n",
+         nullptr,
+         "",
+         {kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"QuoteAsLastCharacterGivesEmptyArgument",
+         "_SC \"\n",
+         nullptr,
+         "\r",
+         {kDone},
+         kSuccessStatus,
          RunOutcome::Completed},
         // ---- messages and delays
-        {"DisplayMessageWithEscape", "_DM \"Hello^MWorld\"\n", nullptr, "", {"Hello\rWorld", kDone},
-         kSuccessStatus, RunOutcome::Completed},
-        {"DelayThenSend", "_DY 3\n_SC \"x\"\n", nullptr, "x\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
+        {"DisplayMessageWithEscape",
+         "_DM \"Hello^MWorld\"\n",
+         nullptr,
+         "",
+         {"Hello\rWorld", kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"DelayThenSend",
+         "_DY 3\n_SC \"x\"\n",
+         nullptr,
+         "x\r",
+         {kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
         // ---- loader mode
-        {"LoaderModeAlreadyOn", "_TC \"^M\"\n", loaderUnit, "\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
-        {"LoaderModeAfterCommand", "_TC \"^M\"\n_SC \"go\"\n", nullptr, "\rLOADR\r\rgo\r", {kDone}, kSuccessStatus,
+        {"LoaderModeAlreadyOn",
+         "_TC \"^M\"\n",
+         loaderUnit,
+         "\r",
+         {kDone},
+         kSuccessStatus,
          RunOutcome::Completed},
-        {"UnitStaysInNormalFirmware", "_TC \"^M\"\n_SC \"never\"\n",
-         [](Bench& b) { b.link.unit.acceptLoaderCommand = false; }, "\rLOADR\r\r\r\r\r", {kNotLoader, kUnsuccessful},
-         " ", RunOutcome::Failed},
-        {"SilentUnit", "_TC \"^M\"\n", [](Bench& b) { b.link.unit.mode = Mode::Silent; }, "\rLOADR\r\r\r\r\r",
-         {kNoResponse, kUnsuccessful}, " ", RunOutcome::Failed},
-        {"FailingLastLineWithoutLineFeed", "_TC \"^M\"", [](Bench& b) { b.link.unit.mode = Mode::Silent; },
-         "\rLOADR\r\r\r\r\r", {kNoResponse, kUnsuccessful}, " ", RunOutcome::Failed},
+        {"LoaderModeAfterCommand",
+         "_TC \"^M\"\n_SC \"go\"\n",
+         nullptr,
+         "\rLOADR\r\rgo\r",
+         {kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"UnitStaysInNormalFirmware",
+         "_TC \"^M\"\n_SC \"never\"\n",
+         [](Bench& b) { b.link.unit.acceptLoaderCommand = false; },
+         "\rLOADR\r\r\r\r\r",
+         {kNotLoader, kUnsuccessful},
+         " ",
+         RunOutcome::Failed},
+        {"SilentUnit",
+         "_TC \"^M\"\n",
+         [](Bench& b) { b.link.unit.mode = Mode::Silent; },
+         "\rLOADR\r\r\r\r\r",
+         {kNoResponse, kUnsuccessful},
+         " ",
+         RunOutcome::Failed},
+        {"FailingLastLineWithoutLineFeed",
+         "_TC \"^M\"",
+         [](Bench& b) { b.link.unit.mode = Mode::Silent; },
+         "\rLOADR\r\r\r\r\r",
+         {kNoResponse, kUnsuccessful},
+         " ",
+         RunOutcome::Failed},
         // ---- queries and branches
-        {"QueryThenExactMatch", "_QC \"ver\"\n_CE \"V1.08 BOOT\" _SC \"yes\"\n_CE \"V1.08\" _SC \"no\"\n",
-         versionUnit, "ver\ryes\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
-        {"QueryThenContains", "_QC \"ver\"\n_CS \"1.08\" _SC \"yes\"\n_CS \"2.00\" _SC \"no\"\n", versionUnit,
-         "ver\ryes\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
-        {"QueryEscapeBecomesSpace", "_QC \"a^Mb\"\n_CE \"AB\" _SC \"y\"\n",
-         [](Bench& b) { b.link.unit.answers["a b"] = kPad + "AB\r\n"; }, "a b\ry\r", {kDone}, kSuccessStatus,
+        {"QueryThenExactMatch",
+         "_QC \"ver\"\n_CE \"V1.08 BOOT\" _SC \"yes\"\n_CE \"V1.08\" _SC \"no\"\n",
+         versionUnit,
+         "ver\ryes\r",
+         {kDone},
+         kSuccessStatus,
          RunOutcome::Completed},
-        {"ReturnEscapesNeverMatchAnAnswer", "_QC \"ver\"\n_CS \"BOOT\\r\" _SC \"no\"\n_CE \"V1.08 BOOT\\n\" _SC \"no\"\n",
-         versionUnit, "ver\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
-        {"ExactMatchWithNothingAfter", "_QC \"ver\"\n_CE \"V1.08 BOOT\"   \n_SC \"on\"\n", versionUnit, "ver\ron\r",
-         {"Error! No line found after successful _CR", kDone}, kSuccessStatus, RunOutcome::Completed},
-        {"ContainsWithNothingAfter", "_QC \"ver\"\n_CS \"BOOT\"\n", versionUnit, "ver\r",
-         {"Error! No line found after successful _CS", kDone}, kSuccessStatus, RunOutcome::Completed},
-        {"ChainedLoaderModeFailureStopsScript", "_QC \"st\"\n_CE \"OK\" _TC \"^M\"\n_SC \"after\"\n",
+        {"QueryThenContains",
+         "_QC \"ver\"\n_CS \"1.08\" _SC \"yes\"\n_CS \"2.00\" _SC \"no\"\n",
+         versionUnit,
+         "ver\ryes\r",
+         {kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"QueryEscapeBecomesSpace",
+         "_QC \"a^Mb\"\n_CE \"AB\" _SC \"y\"\n",
+         [](Bench& b) { b.link.unit.answers["a b"] = kPad + "AB\r\n"; },
+         "a b\ry\r",
+         {kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"ReturnEscapesNeverMatchAnAnswer",
+         "_QC \"ver\"\n_CS \"BOOT\\r\" _SC \"no\"\n_CE \"V1.08 BOOT\\n\" _SC \"no\"\n",
+         versionUnit,
+         "ver\r",
+         {kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"ExactMatchWithNothingAfter",
+         "_QC \"ver\"\n_CE \"V1.08 BOOT\"   \n_SC \"on\"\n",
+         versionUnit,
+         "ver\ron\r",
+         {"Error! No line found after successful _CR", kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"ContainsWithNothingAfter",
+         "_QC \"ver\"\n_CS \"BOOT\"\n",
+         versionUnit,
+         "ver\r",
+         {"Error! No line found after successful _CS", kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"ChainedLoaderModeFailureStopsScript",
+         "_QC \"st\"\n_CE \"OK\" _TC \"^M\"\n_SC \"after\"\n",
          [](Bench& b) {
              versionUnit(b);
              b.link.unit.acceptLoaderCommand = false;
          },
-         "st\r\rLOADR\r\r\r\r\r", {kNotLoader, kUnsuccessful}, " ", RunOutcome::Failed},
-        {"ChainedBranchOfBranch", "_QC \"st\"\n_CS \"O\" _CE \"OK\" _SC \"deep\"\n", versionUnit, "st\rdeep\r",
-         {kDone}, kSuccessStatus, RunOutcome::Completed},
-        {"EmptyAnswer", "_QC \"x\"\n_SC \"on\"\n", [](Bench& b) { b.link.unit.answers["x"] = kPad + "\r\n"; },
-         "x\ron\r", {"Error! No response detected with _QC command", kDone}, kSuccessStatus,
-         RunOutcome::Completed},
-        {"QueryWatchdog", "_QC \"ver\"\n_SC \"late\"\n", [](Bench& b) { b.link.unit.mode = Mode::Silent; }, "ver\r",
-         {kWatchdog, "Error! No response detected with _QC command", kUnsuccessful}, kCancelledStatus,
+         "st\r\rLOADR\r\r\r\r\r",
+         {kNotLoader, kUnsuccessful},
+         " ",
          RunOutcome::Failed},
-        {"EarlyPromptDoesNotEndCapture", "_QC \"p\"\n_CE \"#>xyz12345678\" _SC \"yes\"\n",
-         [](Bench& b) { b.link.unit.answers["p"] = "#>xyz12345678"; }, "p\ryes\r", {kDone}, kSuccessStatus,
+        {"ChainedBranchOfBranch",
+         "_QC \"st\"\n_CS \"O\" _CE \"OK\" _SC \"deep\"\n",
+         versionUnit,
+         "st\rdeep\r",
+         {kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"EmptyAnswer",
+         "_QC \"x\"\n_SC \"on\"\n",
+         [](Bench& b) { b.link.unit.answers["x"] = kPad + "\r\n"; },
+         "x\ron\r",
+         {"Error! No response detected with _QC command", kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"QueryWatchdog",
+         "_QC \"ver\"\n_SC \"late\"\n",
+         [](Bench& b) { b.link.unit.mode = Mode::Silent; },
+         "ver\r",
+         {kWatchdog, "Error! No response detected with _QC command", kUnsuccessful},
+         kCancelledStatus,
+         RunOutcome::Failed},
+        {"EarlyPromptDoesNotEndCapture",
+         "_QC \"p\"\n_CE \"#>xyz12345678\" _SC \"yes\"\n",
+         [](Bench& b) { b.link.unit.answers["p"] = "#>xyz12345678"; },
+         "p\ryes\r",
+         {kDone},
+         kSuccessStatus,
          RunOutcome::Completed},
         // ---- data files
-        {"FullLoad", "_LF %D%/abc.bin\n_LA 80000000\n_LV 1.08\n_LD\n", abcFile, "\rLF 80000000 3 126 1.08\rabc\r",
-         {kDone}, kSuccessStatus, RunOutcome::Completed},
-        {"LoadWithOwnKeyword", "_LK %D%/abc.bin\n_LC \"QQ\"\n_LA 100\n_LV v2\n_LD\n", abcFile,
-         "\rQQ 100 3 126 V2\rabc\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
-        {"LkKeyword", "_LK %D%/abc.bin\n_LA 100\n_LV v2\n_LD\n", abcFile, "\rLK 100 3 126 V2\rabc\r", {kDone},
-         kSuccessStatus, RunOutcome::Completed},
-        {"ChainStepsWithoutTheirFlagDoNothing", "_LA 1\n_LV 1\n_LD\n_LF %D%/abc.bin\n_LV 1\n_LD\n", abcFile, "",
-         {kDone}, kSuccessStatus, RunOutcome::Completed},
-        {"MissingDataFile", "_LF %D%/none.bin\n_LA 1\n_LV 1\n_LD\n", loaderUnit, "",
-         {"Error! Unable to open file %D%/none.bin. Cannot upload file.", kDone}, kSuccessStatus,
+        {"FullLoad",
+         "_LF %D%/abc.bin\n_LA 80000000\n_LV 1.08\n_LD\n",
+         abcFile,
+         "\rLF 80000000 3 126 1.08\rabc\r",
+         {kDone},
+         kSuccessStatus,
          RunOutcome::Completed},
-        {"NoPromptBeforeUpload", "_LF %D%/abc.bin\n_LA 1\n_LV 1\n_LD\n_SC \"x\"\n",
+        {"LoadWithOwnKeyword",
+         "_LK %D%/abc.bin\n_LC \"QQ\"\n_LA 100\n_LV v2\n_LD\n",
+         abcFile,
+         "\rQQ 100 3 126 V2\rabc\r",
+         {kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"LkKeyword",
+         "_LK %D%/abc.bin\n_LA 100\n_LV v2\n_LD\n",
+         abcFile,
+         "\rLK 100 3 126 V2\rabc\r",
+         {kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"ChainStepsWithoutTheirFlagDoNothing",
+         "_LA 1\n_LV 1\n_LD\n_LF %D%/abc.bin\n_LV 1\n_LD\n",
+         abcFile,
+         "",
+         {kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"MissingDataFile",
+         "_LF %D%/none.bin\n_LA 1\n_LV 1\n_LD\n",
+         loaderUnit,
+         "",
+         {"Error! Unable to open file %D%/none.bin. Cannot upload file.", kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"NoPromptBeforeUpload",
+         "_LF %D%/abc.bin\n_LA 1\n_LV 1\n_LD\n_SC \"x\"\n",
          [](Bench& b) {
              abcFile(b);
              b.link.unit.mode = Mode::Silent;
          },
-         "\r\r", {"Error! Unable to receive prompt before upload.... Exiting script.", kUnsuccessful}, " ",
+         "\r\r",
+         {"Error! Unable to receive prompt before upload.... Exiting script.", kUnsuccessful},
+         " ",
          RunOutcome::Failed},
         {"TwoFilesInARow",
-         "_LF %D%/abc.bin\n_LA 1\n_LV a\n_LD\n_LF %D%/abc.bin\n_LA 2\n_LV b\n_LD\n_LD\n", abcFile,
-         "\rLF 1 3 126 A\rabc\r\rLF 2 3 126 B\rabc\r", {kDone}, kSuccessStatus, RunOutcome::Completed},
+         "_LF %D%/abc.bin\n_LA 1\n_LV a\n_LD\n_LF %D%/abc.bin\n_LA 2\n_LV b\n_LD\n_LD\n",
+         abcFile,
+         "\rLF 1 3 126 A\rabc\r\rLF 2 3 126 B\rabc\r",
+         {kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
         // ---- format limits
-        {"LineOf199Characters", "_SC \"" + std::string(193, 'x') + "\"\n", nullptr, std::string(193, 'x') + "\r",
-         {kDone}, kSuccessStatus, RunOutcome::Completed},
-        {"LineOf200Characters", "_SC \"" + std::string(194, 'x') + "\"\n_SC \"b\"\n", nullptr, "",
-         {"Error! A command line of the script is longer than 199 characters. Exiting script.", kUnsuccessful}, " ",
+        {"LineOf199Characters",
+         "_SC \"" + std::string(193, 'x') + "\"\n",
+         nullptr,
+         std::string(193, 'x') + "\r",
+         {kDone},
+         kSuccessStatus,
+         RunOutcome::Completed},
+        {"LineOf200Characters",
+         "_SC \"" + std::string(194, 'x') + "\"\n_SC \"b\"\n",
+         nullptr,
+         "",
+         {"Error! A command line of the script is longer than 199 characters. Exiting script.",
+          kUnsuccessful},
+         " ",
          RunOutcome::Failed},
-        {"ScriptIsADirectory", "",
+        {"ScriptIsADirectory",
+         "",
          [](Bench& b) {
              std::filesystem::remove(b.dir.file("run.sld"));
              std::filesystem::create_directory(b.dir.file("run.sld"));
          },
-         "", {"Error opening file %D%/run.sld for read.", kUnsuccessful}, " ", RunOutcome::Failed},
-        {"ScriptOpenFailure", "", [](Bench& b) { std::filesystem::remove(b.dir.file("run.sld")); }, "",
-         {"Error opening file %D%/run.sld for read.", kUnsuccessful}, " ", RunOutcome::Failed},
+         "",
+         {"Error opening file %D%/run.sld for read.", kUnsuccessful},
+         " ",
+         RunOutcome::Failed},
+        {"ScriptOpenFailure",
+         "",
+         [](Bench& b) { std::filesystem::remove(b.dir.file("run.sld")); },
+         "",
+         {"Error opening file %D%/run.sld for read.", kUnsuccessful},
+         " ",
+         RunOutcome::Failed},
     };
     return table;
 }
@@ -174,7 +360,8 @@ TEST_P(ScriptRun, WireMessagesStatusOutcome) {
 
     EXPECT_EQ(b.link.wire, expand(c.wire, base));
     std::vector<std::string> expected;
-    for (const auto& m : c.messages) expected.push_back(expand(m, base));
+    for (const auto& m : c.messages)
+        expected.push_back(expand(m, base));
     EXPECT_EQ(b.host.messages, expected);
     EXPECT_EQ(b.host.lastStatus(), c.status);
     EXPECT_EQ(outcome, c.outcome);
@@ -243,8 +430,9 @@ TEST(ScriptCommands, VersionTextIsCapitalisedOrTheFileDate) {
     EXPECT_TRUE(b.line("_LF " + file));
     EXPECT_TRUE(b.line("_LA 0"));
     EXPECT_TRUE(b.line("_LV date"));
-    EXPECT_TRUE(std::regex_match(b.engine.VersionText,
-                                 std::regex(R"(([1-9]|1[0-2])/([1-9]|[12][0-9]|3[01])/\d{4}_([0-9]|1[0-9]|2[0-3]):[0-5]\d:[0-5]\d)")))
+    EXPECT_TRUE(std::regex_match(
+        b.engine.VersionText,
+        std::regex(R"(([1-9]|1[0-2])/([1-9]|[12][0-9]|3[01])/\d{4}_([0-9]|1[0-9]|2[0-3]):[0-5]\d:[0-5]\d)")))
         << b.engine.VersionText;
     EXPECT_TRUE(b.host.messages.empty());
 }
@@ -356,20 +544,22 @@ TEST(ScriptFormat, ThreeHundredCommandLinesFitAndOneMoreStops) {
     for (int lines : {300, 301}) {
         Bench b;
         std::string script;
-        for (int i = 0; i < lines; ++i) script += "_XX\n";
+        for (int i = 0; i < lines; ++i)
+            script += "_XX\n";
         script += "_SC \"end\"\n";
         const RunOutcome outcome = b.run(script);
         // 300 lines fill the table; the closing _SC is already the 301st.
         EXPECT_EQ(outcome, RunOutcome::Failed) << lines;
         EXPECT_EQ(b.link.wire, "") << lines;
-        EXPECT_EQ(b.host.messages, (std::vector<std::string>{
-                                       "Error! The script has more than 300 command lines. Exiting script.",
-                                       kUnsuccessful}))
+        EXPECT_EQ(b.host.messages,
+                  (std::vector<std::string>{
+                      "Error! The script has more than 300 command lines. Exiting script.", kUnsuccessful}))
             << lines;
     }
     Bench fits;
     std::string script;
-    for (int i = 0; i < 299; ++i) script += "; comment\n_XX\n\n";
+    for (int i = 0; i < 299; ++i)
+        script += "; comment\n_XX\n\n";
     script += "_SC \"end\"";
     EXPECT_EQ(fits.run(script), RunOutcome::Completed);
     EXPECT_EQ(fits.link.wire, "end\r");
@@ -379,7 +569,8 @@ TEST(ScriptFormat, ThreeHundredCommandLinesFitAndOneMoreStops) {
 TEST(ScriptFormat, ReaderStatusAndButtonsAroundARun) {
     Bench b;
     b.run("_SC \"a\"\n");
-    EXPECT_EQ(b.host.statuses, (std::vector<std::string>{"Reading script file. Please wait....", kSuccessStatus}));
+    EXPECT_EQ(b.host.statuses,
+              (std::vector<std::string>{"Reading script file. Please wait....", kSuccessStatus}));
     EXPECT_EQ(b.host.buttons, (std::vector<bool>{false, true}));
 }
 
@@ -388,7 +579,8 @@ TEST(ScriptFormat, NoLinkTellsTheOperator) {
     b.engine.LinkMode = kLinkNone;
     b.run("_SC \"a\"\n");
     EXPECT_EQ(b.host.messages,
-              (std::vector<std::string>{"Error! No serical communication opened.  Check RS232 connection.", kDone}));
+              (std::vector<std::string>{"Error! No serical communication opened.  Check RS232 connection.",
+                                        kDone}));
 }
 
 TEST(ScriptFormat, SettingsCarryIntoTheEngine) {

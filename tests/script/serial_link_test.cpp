@@ -1,9 +1,9 @@
 // The engine over the real serial port component and a pseudo-terminal: the far end plays the
 // unit (echo, loader mode, a query answer, a raw upload) in its own thread.
 #include "script/serial_link.h"
-#include "support/script_test_support.h"
 #include "serial/component/com_port.h"
 #include "support/pty.h"
+#include "support/script_test_support.h"
 
 #include <QCoreApplication>
 
@@ -20,7 +20,7 @@ constexpr unsigned kComNumber = 41;
 
 // The far end of the line: a pty master answering like the unit.
 class PtyUnit {
-public:
+  public:
     explicit PtyUnit(UnitModel model) : unit_(std::move(model)) {
         if (!pty_.ok() || !pty_.holdSlave()) return;
         held_ = true;
@@ -35,7 +35,7 @@ public:
     }
     UnitModel& unit() { return unit_; } // only after stop()
 
-private:
+  private:
     void serve() {
         while (running_) {
             const std::string heard = pty_.read(4096, 5);
@@ -87,12 +87,13 @@ TEST(SerialLinkPty, WholeFlashingRun) {
     ASSERT_TRUE(b.link.isOpen());
 
     std::string data(5001, '\0');
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7 + 3) & 0xFF);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>((i * 7 + 3) & 0xFF);
     const std::string file = b.dir.write("fw.bin", data);
     b.engine.PostUploadWait = 500;
-    const RunOutcome outcome = b.engine.PickButtonClick(
-        b.dir.write("run.sld", "_TC \"^M\"\n_QC \"ver\"\n_CE \"V1.08 BOOT\" _LF " + file +
-                                   "\n_LA 80000000\n_LV 1.08\n_LD\n"));
+    const RunOutcome outcome =
+        b.engine.PickButtonClick(b.dir.write("run.sld", "_TC \"^M\"\n_QC \"ver\"\n_CE \"V1.08 BOOT\" _LF " +
+                                                            file + "\n_LA 80000000\n_LV 1.08\n_LD\n"));
     far.stop();
 
     EXPECT_EQ(outcome, RunOutcome::Completed);
@@ -105,7 +106,8 @@ TEST(SerialLinkPty, WholeFlashingRun) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(b.engine.FileChecksum));
     const auto& lines = far.unit().lines;
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "LF 80000000 5001 " + std::string(hex) + " 1.08"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "LF 80000000 5001 " + std::string(hex) + " 1.08"),
+              lines.end());
     EXPECT_EQ(b.host.steps, 3);
 }
 

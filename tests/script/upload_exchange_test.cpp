@@ -13,11 +13,14 @@ using Mode = UnitModel::Mode;
 
 std::string bytes(int size, unsigned seed = 7) {
     std::string data(static_cast<std::size_t>(size), '\0');
-    for (int i = 0; i < size; ++i) data[static_cast<std::size_t>(i)] = static_cast<char>((i * 31 + seed) & 0xFF);
+    for (int i = 0; i < size; ++i)
+        data[static_cast<std::size_t>(i)] = static_cast<char>((i * 31 + seed) & 0xFF);
     return data;
 }
 
-std::string loadScript(const std::string& file) { return "_LF " + file + "\n_LA 80000000\n_LV 1.08\n_LD\n"; }
+std::string loadScript(const std::string& file) {
+    return "_LF " + file + "\n_LA 80000000\n_LV 1.08\n_LD\n";
+}
 
 struct SplitCase {
     int size;
@@ -26,7 +29,9 @@ struct SplitCase {
     int steps;
 };
 
-void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.size; }
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << c.size;
+}
 
 class BlockSplit : public ::testing::TestWithParam<SplitCase> {};
 
@@ -91,7 +96,8 @@ TEST(LoadCommand, CarriesKeywordAddressSizeChecksumAndVersion) {
     b.link.unit.mode = Mode::Loader;
     // 70000 bytes whose sum modulo 65536 is 0x1A2B: 26 x 255 + 69 = 6699.
     std::string data(70000, '\0');
-    for (int i = 0; i < 26; ++i) data[static_cast<std::size_t>(i * 100)] = '\xFF';
+    for (int i = 0; i < 26; ++i)
+        data[static_cast<std::size_t>(i * 100)] = '\xFF';
     data[5] = 69;
     const std::string file = b.dir.write("big.bin", data);
     EXPECT_EQ(b.run(loadScript(file)), RunOutcome::Completed);
@@ -135,7 +141,9 @@ struct AnswerCase {
     std::string quoted;
 };
 
-void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const AnswerCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class AnswerAfterUpload : public ::testing::TestWithParam<AnswerCase> {};
 
@@ -146,12 +154,14 @@ TEST_P(AnswerAfterUpload, DecidesTheOutcome) {
     b.link.unit.answerAfterUpload = c.answer;
     const std::string file = b.dir.write("abc.bin", "abc");
     EXPECT_EQ(b.run(loadScript(file)), c.outcome);
-    const std::string failure = "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.";
+    const std::string failure =
+        "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.";
     if (c.outcome == RunOutcome::Completed) {
         EXPECT_EQ(b.host.messages, std::vector<std::string>{"Upload Complete."});
     } else {
         ASSERT_FALSE(b.host.messages.empty());
-        EXPECT_EQ(b.host.messages.front(), failure + (c.quoted.empty() ? "" : " The unit's last answer: \"" + c.quoted + "\""));
+        EXPECT_EQ(b.host.messages.front(),
+                  failure + (c.quoted.empty() ? "" : " The unit's last answer: \"" + c.quoted + "\""));
     }
 }
 
@@ -160,8 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(AnswerCase{"Prompt", "\r\n>", RunOutcome::Completed, ""},
                       AnswerCase{"PromptTwice", "\r\n>\r\n>", RunOutcome::Completed, ""},
                       // A unit back in its normal firmware echoing image bytes, one of them '>'.
-                      AnswerCase{"PromptInsideAnEcho", "\x01>\x7f%\r\nUnknown command\r\n#", RunOutcome::Failed,
-                                 "Unknown command"},
+                      AnswerCase{"PromptInsideAnEcho", "\x01>\x7f%\r\nUnknown command\r\n#",
+                                 RunOutcome::Failed, "Unknown command"},
                       AnswerCase{"Refusal", "\r\nLOAD ERROR: checksum mismatch\r\n#", RunOutcome::Failed,
                                  "LOAD ERROR: checksum mismatch"},
                       AnswerCase{"Silence", std::string(1, '\0'), RunOutcome::Failed, ""}),
@@ -256,7 +266,9 @@ struct BlockWaitCase {
     std::string message; // empty: the block goes through
 };
 
-void PrintTo(const BlockWaitCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const BlockWaitCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BlockWait : public ::testing::TestWithParam<BlockWaitCase> {};
 
@@ -283,16 +295,17 @@ TEST_P(BlockWait, DrainAndClearToSend) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rates, BlockWait,
-    ::testing::Values(
-        BlockWaitCase{"At1200", 1200, false, true, 4096, ""}, BlockWaitCase{"At9600", 9600, false, true, 4096, ""},
-        BlockWaitCase{"At19200", 19200, false, true, 4096, ""},
-        BlockWaitCase{"At115200", 115200, false, true, 4096, ""},
-        BlockWaitCase{"NeverDrains", 9600, true, true, 4096,
-                      "Error! Output Buffer never empties. Check RS232 connection. Cancel upload."},
-        BlockWaitCase{"NoClearToSend", 38400, false, false, 4096,
-                      "Error! CTS line not set. Check RS232 connection. Cancel upload."},
-        BlockWaitCase{"NoRoom", 38400, false, true, 1999,
-                      "Error! Communications Port Output Buffer Overflow. Cancel upload."}),
+    ::testing::Values(BlockWaitCase{"At1200", 1200, false, true, 4096, ""},
+                      BlockWaitCase{"At9600", 9600, false, true, 4096, ""},
+                      BlockWaitCase{"At19200", 19200, false, true, 4096, ""},
+                      BlockWaitCase{"At115200", 115200, false, true, 4096, ""},
+                      BlockWaitCase{
+                          "NeverDrains", 9600, true, true, 4096,
+                          "Error! Output Buffer never empties. Check RS232 connection. Cancel upload."},
+                      BlockWaitCase{"NoClearToSend", 38400, false, false, 4096,
+                                    "Error! CTS line not set. Check RS232 connection. Cancel upload."},
+                      BlockWaitCase{"NoRoom", 38400, false, true, 1999,
+                                    "Error! Communications Port Output Buffer Overflow. Cancel upload."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BlockWaitLimit, ScalesWithTheLineRate) {
@@ -330,8 +343,9 @@ TEST(Watchdog, BlockWriteOutlastingFourSecondsCancels) {
     b.link.putBlockDelayMs = 4100;
     const std::string block = bytes(10);
     b.engine.SendByte(10, reinterpret_cast<const uint8_t*>(block.data()));
-    EXPECT_EQ(b.host.messages, std::vector<std::string>{"Timeout error! RS232 connection failure! Please check RS232 "
-                                                        "connection. Exiting script."});
+    EXPECT_EQ(b.host.messages,
+              std::vector<std::string>{"Timeout error! RS232 connection failure! Please check RS232 "
+                                       "connection. Exiting script."});
     EXPECT_EQ(b.engine.Cancelled, 1);
     EXPECT_TRUE(b.engine.CommandTimedOut);
 }
@@ -346,7 +360,9 @@ struct CaptureCase {
     bool active;
 };
 
-void PrintTo(const CaptureCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CaptureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Capture : public ::testing::TestWithParam<CaptureCase> {};
 
@@ -378,9 +394,13 @@ INSTANTIATE_TEST_SUITE_P(
         CaptureCase{"EarlyPromptIgnored", 10, {"12>4567890123>"}, "12>4567890123", false},
         CaptureCase{"SpreadOverBlocks", 10, {"0123", "456789", "AB>"}, "0123456789AB", false},
         CaptureCase{"StillRunning", 10, {"0123>"}, "0123>", true},
-        CaptureCase{"RestartsWhenTheBufferWouldFill", 0, {std::string(995, 'a'), "abcdefghi>"}, "abcdefghi", false},
+        CaptureCase{
+            "RestartsWhenTheBufferWouldFill", 0, {std::string(995, 'a'), "abcdefghi>"}, "abcdefghi", false},
         CaptureCase{"BlockOfFifteenHundred", 0, {std::string(1500, 'z')}, std::string(501, 'z'), true},
-        CaptureCase{"BlockOfFifteenHundredEndingInPrompt", 0, {std::string(1499, 'z') + ">"}, std::string(500, 'z'),
+        CaptureCase{"BlockOfFifteenHundredEndingInPrompt",
+                    0,
+                    {std::string(1499, 'z') + ">"},
+                    std::string(500, 'z'),
                     false},
         CaptureCase{"NulIsNeverAPrompt", 0, {std::string("ab\0cd", 5)}, "ab", true}),
     [](const auto& info) { return std::string(info.param.name); });

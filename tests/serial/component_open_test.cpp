@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "component_test_support.h"
-#include "support/unprivileged.h"
 #include "serial/component/port_message.h"
 #include "serial/exception_report.h"
 #include "serial/port_available.h"
+#include "support/unprivileged.h"
 
 namespace brimwell {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "component_test_support.h"
 #include "support/recorder_files.h"
-#include "support/temp_dir.h"
 #include "support/sim_process.h"
+#include "support/temp_dir.h"
 
 namespace brimwell::testing {
 namespace {

@@ -131,24 +131,23 @@ TEST_P(SignalWakeTest, StopInterruptsTheBlockingCallAndJoins) {
     t.Stop(); // a second stop has nothing to do
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Calls, SignalWakeTest,
-    ::testing::Values(BlockingCall{"read",
-                                   [](Pipe& p) {
-                                       char c;
-                                       return ::read(p.fd[0], &c, 1) < 0 ? errno : 0;
-                                   }},
-                      BlockingCall{"poll",
-                                   [](Pipe& p) {
-                                       pollfd f{p.fd[0], POLLIN, 0};
-                                       return ::poll(&f, 1, -1) < 0 ? errno : 0;
-                                   }},
-                      BlockingCall{"sleep",
-                                   [](Pipe&) {
-                                       timespec ts{3600, 0};
-                                       return ::nanosleep(&ts, nullptr) < 0 ? errno : 0;
-                                   }}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Calls, SignalWakeTest,
+                         ::testing::Values(BlockingCall{"read",
+                                                        [](Pipe& p) {
+                                                            char c;
+                                                            return ::read(p.fd[0], &c, 1) < 0 ? errno : 0;
+                                                        }},
+                                           BlockingCall{"poll",
+                                                        [](Pipe& p) {
+                                                            pollfd f{p.fd[0], POLLIN, 0};
+                                                            return ::poll(&f, 1, -1) < 0 ? errno : 0;
+                                                        }},
+                                           BlockingCall{"sleep",
+                                                        [](Pipe&) {
+                                                            timespec ts{3600, 0};
+                                                            return ::nanosleep(&ts, nullptr) < 0 ? errno : 0;
+                                                        }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A signal that lands before the body enters its blocking call is spent on the empty handler; the
 // stop must keep signalling until the call itself has been interrupted.
@@ -223,7 +222,8 @@ TEST(ModemWatch, PtyPortFallsBackToThePolledLinesAcrossReopens) {
         p.port->DonePort();
         EXPECT_FALSE(p.port->ModemWatchActive());
         EXPECT_EQ(p.port->RunningThreads(), 0);
-        ASSERT_EQ(p.port->InitPort(p.pty.slavePath(), 38400, kParityNone, 8, 1, 4096, 4096, ofDtrOn | ofRtsOn), 0);
+        ASSERT_EQ(
+            p.port->InitPort(p.pty.slavePath(), 38400, kParityNone, 8, 1, 4096, 4096, ofDtrOn | ofRtsOn), 0);
     }
 }
 

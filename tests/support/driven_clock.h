@@ -7,7 +7,7 @@
 namespace brimwell::testing {
 
 class DrivenClock final : public script::EngineClock {
-public:
+  public:
     Mark now() override { return Mark{static_cast<uint32_t>(nowMs_), 0}; }
     int64_t elapsedMs(const Mark& since) override { return static_cast<uint32_t>(nowMs_ - since.ms); }
     bool limitPassed(const Mark& since, int64_t ms) override { return elapsedMs(since) >= ms; }
@@ -18,7 +18,7 @@ public:
 
     int64_t ms() const { return nowMs_; }
 
-private:
+  private:
     int64_t nowMs_ = 0;
 };
 

@@ -29,7 +29,7 @@ struct UnitModel {
     char mainPrompt = '#';
     char loaderPrompt = '>';
     std::map<std::string, std::string> answers; // query line -> raw bytes sent before the prompt
-    std::string answerAfterUpload; // when set: the bytes sent for each line once data was taken
+    std::string answerAfterUpload;              // when set: the bytes sent for each line once data was taken
 
     std::vector<std::string> lines; // every line received (text before a carriage return)
     std::string uploaded;           // raw bytes taken after a load command
@@ -89,7 +89,7 @@ struct UnitModel {
 // The serial link as the engine sees it, backed by a UnitModel. Output "drains" in (driven) clock
 // time at `Baud` when `pacedDrain` is set, else at once.
 class FakeLink : public UnitLink {
-public:
+  public:
     UnitModel unit;
     bool open = true;
     int32_t baud = 38400;
@@ -104,7 +104,7 @@ public:
     std::vector<int32_t> waitTicks; // time-outs given to WaitForString
     std::deque<char> input;         // received, not yet taken
     std::function<void()> yieldHook;
-    std::function<void(const std::string&)> onWrite; // after the unit saw each write
+    std::function<void(const std::string&)> onWrite;        // after the unit saw each write
     std::function<std::string(const std::string&)> respond; // replaces the unit model when set
     ScriptEngine* engine = nullptr;
     testing::DrivenClock* clock = nullptr;
@@ -174,7 +174,7 @@ public:
     }
     void queue(const std::string& bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
 
-private:
+  private:
     void write(const std::string& bytes) {
         wire += bytes;
         queue(respond ? respond(bytes) : unit.receive(bytes));
@@ -185,7 +185,7 @@ private:
 
 // Records what the operator would see; each pump delivers the fake port's pending bytes.
 class RecordingHost : public ScriptHost {
-public:
+  public:
     std::vector<std::string> messages;
     std::vector<std::string> statuses;
     std::vector<bool> buttons;
@@ -223,7 +223,9 @@ public:
         progressVisible = false;
     }
     void setConfigMenuVisible(bool visible) override { configMenu.push_back(visible); }
-    void setPciBoardLabel(bool visible, const std::string& caption) override { pciLabels.emplace_back(visible, caption); }
+    void setPciBoardLabel(bool visible, const std::string& caption) override {
+        pciLabels.emplace_back(visible, caption);
+    }
     void blockSent(int index, int length) override { blocks.emplace_back(index, length); }
     void runFinished(RunOutcome outcome) override { finished.push_back(outcome); }
 
@@ -256,7 +258,8 @@ struct Bench {
         engine.ResetLineTable();
         auto& slot = engine.LineTable[0];
         text.copy(slot.data(), std::min<std::size_t>(text.size(), ScriptEngine::kMaxLineLength));
-        engine.LinePos = static_cast<int32_t>(std::min<std::size_t>(text.size(), ScriptEngine::kMaxLineLength));
+        engine.LinePos =
+            static_cast<int32_t>(std::min<std::size_t>(text.size(), ScriptEngine::kMaxLineLength));
         return engine.RunCommandLine();
     }
 };

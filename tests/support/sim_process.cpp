@@ -33,7 +33,6 @@ std::string binDir() {
     return ".";
 }
 
-
 ChildProcess::~ChildProcess() {
     if (running()) {
         ::kill(pid_, SIGKILL);

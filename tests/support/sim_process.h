@@ -18,7 +18,6 @@ namespace brimwell::testing {
 // Directory of the built programs: $BRIMWELL_BUILD_DIR/bin, or the directory of the running test.
 std::string binDir();
 
-
 class ChildProcess {
   public:
     ChildProcess() = default;
