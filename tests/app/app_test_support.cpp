@@ -1,24 +1,17 @@
 // Helpers of the window tests.
 #include "app_test_support.h"
 
-#include <QElapsedTimer>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
+#include <thread>
 
 namespace brimwell::testing {
 
@@ -56,43 +49,29 @@ UnitSim::UnitSim(const std::string& linkPath, const std::string& storeDir,
     : UnitSim(unitSimArgs(linkPath, storeDir, extra), linkPath) {}
 
 UnitSim::UnitSim(std::vector<std::string> args, const std::string& appears) : link_(appears) {
-    const std::string& linkPath = appears;
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " + args[0]);
-    pid_ = pid;
-    QElapsedTimer t;
-    t.start();
+    const std::string program = args.front();
+    args.erase(args.begin());
+    if (!process_.start(program, args)) throw std::runtime_error("cannot start " + program);
+    // A busy machine may take a while to start a process; the path appears once it serves.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     struct stat st {};
-    while (::stat(linkPath.c_str(), &st) != 0) {
-        if (t.elapsed() > 5000) throw std::runtime_error("simulator did not make " + linkPath);
-        usleep(2000);
+    while (::stat(appears.c_str(), &st) != 0) {
+        if (!process_.running() || std::chrono::steady_clock::now() > until)
+            throw std::runtime_error("simulator did not make " + appears + ": " + process_.stderrText());
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 
 UnitSim::~UnitSim() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-    }
+    process_.stop();
     ::unlink(link_.c_str());
 }
 
 bool UnitSim::running() const {
-    int status = 0;
-    return pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == 0;
+    return process_.running();
 }
 
-std::string readFile(const std::string& path) {
+std::string readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();

@@ -4,6 +4,7 @@
 
 #include "support/event_pump.h"
 #include "support/scripted_dialogs.h"
+#include "support/sim_process.h"
 #include "support/temp_dir.h"
 
 #include <QString>
@@ -30,7 +31,7 @@ class UnitSim {
     bool running() const;
 
   private:
-    int pid_ = -1;
+    mutable ChildProcess process_;
     std::string link_;
 };
 
@@ -40,7 +41,7 @@ using testing::TempDir;
 std::string buildDir();
 std::string simPath();
 std::string boardSimPath();
-std::string readFile(const std::string& path);
+std::string readText(const std::string& path);
 // Files in `dir` (names only), sorted.
 std::vector<std::string> listDir(const std::string& dir);
 

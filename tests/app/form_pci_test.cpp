@@ -175,7 +175,7 @@ TEST_F(FormPci, PickButtonRunsTheScriptOnEveryBoard) {
         << dialogs.messages.join(" | ").toStdString();
     EXPECT_EQ(labels, (std::set<std::string>{"PCI Board :  2", "PCI Board :  5"}));
     for (const char* board : {"board0", "board1"})
-        EXPECT_EQ(readFile(store.file(std::string(board) + "/LF_80000000_1.08.bin")), data) << board;
+        EXPECT_EQ(readText(store.file(std::string(board) + "/LF_80000000_1.08.bin")), data) << board;
 }
 
 } // namespace

@@ -95,7 +95,7 @@ ChildResult runChild(const std::string& test, const TempDir& dir) {
     int status = 0;
     waitpid(pid, &status, 0);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.output = readFile(out);
+    r.output = readText(out);
     return r;
 }
 
@@ -115,7 +115,7 @@ class FormRun : public ::testing::Test {
     // The one image the simulator stored.
     std::string storedImage() const {
         const auto files = listDir(store.path());
-        return files.size() == 1 ? readFile(store.file(files[0]))
+        return files.size() == 1 ? readText(store.file(files[0]))
                                  : std::string("<" + std::to_string(files.size()) + " files>");
     }
 
@@ -412,10 +412,10 @@ TEST_F(FormRun, TheProgramWithoutArgumentsRunsTheUnattendedScriptAndExitsZero) {
     if (waitpid(pid, &status, WNOHANG) == 0) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
-        FAIL() << "the program did not end: " << readFile(out);
+        FAIL() << "the program did not end: " << readText(out);
     }
-    ASSERT_TRUE(WIFEXITED(status)) << readFile(out);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(out);
+    ASSERT_TRUE(WIFEXITED(status)) << readText(out);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << readText(out);
     EXPECT_TRUE(storedImage() == data);
 }
 

@@ -164,6 +164,11 @@ int ChildProcess::wait(std::chrono::milliseconds timeout) {
     return -1;
 }
 
+bool ChildProcess::running() {
+    if (pid_ > 0 && !exited_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) exited_ = true;
+    return pid_ > 0 && !exited_;
+}
+
 void ChildProcess::signal(int sig) {
     if (running()) ::kill(pid_, sig);
 }

@@ -42,7 +42,8 @@ class ChildProcess {
     int wait(std::chrono::milliseconds timeout = std::chrono::seconds(120));
     void signal(int sig);
     void stop(); // SIGTERM, then wait
-    bool running() const { return pid_ > 0 && !exited_; }
+    // False once the process ended (it is reaped then; its exit code stays for wait()).
+    bool running();
     std::string workingDir; // where the program starts (empty: this process's directory)
     int pid() const { return pid_; }
 
