@@ -179,7 +179,7 @@ namespace {
 
 // One recorder's operations on the dispatcher, so that the trace and the log share one state table.
 struct RecorderOps {
-    using D = TQuavBaseDispatcher;
+    using D = DispatcherRecording;
     int32_t (D::*init)(uint32_t);
     int32_t (D::*start)();
     void (D::*stop)();
@@ -207,7 +207,7 @@ void TQuavCustomComPort::setRecorderState(bool log, TTraceLogState wanted) {
         if (state_ == psClosed) state = wanted == tlOn ? tlOn : tlOff;
         return;
     }
-    TQuavBaseDispatcher& d = *dispatcher_;
+    DispatcherRecording& d = *dispatcher_;
     const RecorderOps& ops = log ? kLogOps : kTraceOps;
     const bool running = state == tlOn || state == tlPause;
     switch (wanted) {
