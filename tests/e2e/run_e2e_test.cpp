@@ -43,8 +43,8 @@ struct RunResult {
 
 class FlashRun {
   public:
-    FlashRun() {
-        firmware_ = patternBytes(300 * 1024 + 123, 42);
+    explicit FlashRun(size_t firmwareBytes = 300 * 1024 + 123) {
+        firmware_ = patternBytes(firmwareBytes, 42);
         config_ = patternBytes(4001, 7);
         for (auto* bytes : {&firmware_, &config_}) // see expectRecorded
             std::replace(bytes->begin(), bytes->end(), uint8_t('['), uint8_t(']'));
@@ -259,6 +259,7 @@ struct FaultCase {
     std::vector<std::string> simArgs;
     std::vector<std::string> expectedMessages; // each must appear as a line on stderr
     double scale;
+    size_t firmwareBytes = 300 * 1024 + 123; // a paced line takes its real time for every byte
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) {
@@ -268,7 +269,7 @@ void PrintTo(const FaultCase& c, std::ostream* os) {
 class SimulatedFault : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(SimulatedFault, EndsWithItsMessageAndExitOne) {
-    FlashRun f;
+    FlashRun f(GetParam().firmwareBytes);
     // The simulator gives up a load after 2 s without data; on a machine busy enough to starve it
     // that long, its own give-up would stand in for the fault under test.
     std::vector<std::string> simArgs = GetParam().simArgs;
@@ -303,31 +304,35 @@ const std::string kChecksumRefused =
 
 INSTANTIATE_TEST_SUITE_P(
     EndToEnd, SimulatedFault,
-    ::testing::Values(
-        FaultCase{"StaysInNormalFirmware",
-                  {"--stay-normal"},
-                  {"Error! Unit not in Loader Mode! Exiting script"},
-                  20},
-        FaultCase{"MissingPrompts",
-                  {"--no-prompt"},
-                  {"Error! Unable to get response from unit(_TC)! Exiting script"},
-                  20},
-        // Every answer wait lasts at least a second of real time, so the prompts come well after
-        // all three loader-mode attempts (about 3.3 s together) are over.
-        FaultCase{"SlowPromptsBeyondTheLimit",
-                  {"--prompt-delay", "10000"},
-                  {"Error! Unable to get response from unit(_TC)! Exiting script"},
-                  20},
-        FaultCase{"CorruptedByte", {"--corrupt-at", "150000"}, {kChecksumRefused}, 50},
-        FaultCase{"DroppedByte", {"--drop-at", "4321"}, {kChecksumRefused}, 50},
-        FaultCase{"HangAfterBytes",
-                  {"--hang-after", "20000"},
-                  {"Error! Output Buffer never empties. Check RS232 connection. Cancel upload.",
-                   kNoPromptAfterUpload},
-                  50},
-        // A line that closes is noticed at once: no prompt attempts into a device that is gone.
-        FaultCase{"DisconnectAfterBytes", {"--disconnect-after", "20000"}, {"/unit) was lost."}, 50},
-        FaultCase{"PacedLineDropsAByte", {"--baud", "115200", "--drop-at", "100"}, {kChecksumRefused}, 50}),
+    ::testing::Values(FaultCase{"StaysInNormalFirmware",
+                                {"--stay-normal"},
+                                {"Error! Unit not in Loader Mode! Exiting script"},
+                                20},
+                      FaultCase{"MissingPrompts",
+                                {"--no-prompt"},
+                                {"Error! Unable to get response from unit(_TC)! Exiting script"},
+                                20},
+                      // Every answer wait lasts at least a second of real time, so the prompts come well
+                      // after all three loader-mode attempts (about 3.3 s together) are over.
+                      FaultCase{"SlowPromptsBeyondTheLimit",
+                                {"--prompt-delay", "10000"},
+                                {"Error! Unable to get response from unit(_TC)! Exiting script"},
+                                20},
+                      FaultCase{"CorruptedByte", {"--corrupt-at", "150000"}, {kChecksumRefused}, 50},
+                      FaultCase{"DroppedByte", {"--drop-at", "4321"}, {kChecksumRefused}, 50},
+                      FaultCase{"HangAfterBytes",
+                                {"--hang-after", "20000"},
+                                {"Error! Output Buffer never empties. Check RS232 connection. Cancel upload.",
+                                 kNoPromptAfterUpload},
+                                50},
+                      // A line that closes is noticed at once: no prompt attempts into a device that is gone.
+                      FaultCase{
+                          "DisconnectAfterBytes", {"--disconnect-after", "20000"}, {"/unit) was lost."}, 50},
+                      FaultCase{"PacedLineDropsAByte",
+                                {"--baud", "115200", "--drop-at", "100"},
+                                {kChecksumRefused},
+                                50,
+                                20 * 1024}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EndToEnd, RecoversFromAMissedPromptAndASlowPrompt) {
