@@ -116,6 +116,10 @@ TQuavCustomComPort::waitForAlternatives(const std::vector<std::string_view>& alt
     const int64_t sliceMicros = std::min(kWaitSliceMicros, Clock::realMicros(kTickMs));
     timer.emplace(timeoutTicks);
     std::vector<uint8_t> counts(alternatives.size(), 0);
+    // Set once the limit is seen to have passed: how many of the bytes received by then are still
+    // to be examined. A process kept from running past the limit has not yet looked at bytes the
+    // peer sent in time; they count, and nothing received later does.
+    std::optional<uint32_t> lateBytes;
     for (;;) {
         // At most one byte per pass; the signal is cleared before the look, so bytes that arrive
         // after it end the next sleep.
@@ -123,6 +127,7 @@ TQuavCustomComPort::waitForAlternatives(const std::vector<std::string_view>& alt
         uint8_t c = 0;
         const bool took = d->GetChar(c) == 0;
         if (took) {
+            if (lateBytes && *lateBytes > 0) --*lateBytes;
             if (auto h = onWaitChar_) h(self(), char(c));
             for (std::size_t i = 0; i < alternatives.size(); ++i) {
                 if (matchStep(counts[i], char(c), alternatives[i], ignoreCase)) {
@@ -133,7 +138,8 @@ TQuavCustomComPort::waitForAlternatives(const std::vector<std::string_view>& alt
         }
         // What arrived before a device was lost is still examined; after that nothing can come.
         if (!took && d->PortError() != 0) return WaitEnd::Closed;
-        const bool expired = timer->expired();
+        if (!lateBytes && timer->expired()) lateBytes = d->InBuffUsed();
+        const bool expired = lateBytes.has_value();
         if (!took && !expired) sleeper.sleep(sliceMicros, yield);
         if (yield) {
             processPendingEvents();
@@ -145,7 +151,7 @@ TQuavCustomComPort::waitForAlternatives(const std::vector<std::string_view>& alt
             if (state_ != psOpen) return WaitEnd::Closed; // closing: the string can no longer come
         }
         if (applicationTerminating()) return WaitEnd::Terminating;
-        if (expired) return WaitEnd::Expired;
+        if (expired && (!took || *lateBytes == 0)) return WaitEnd::Expired;
     }
 }
 
@@ -156,7 +162,7 @@ bool TQuavCustomComPort::WaitForString(std::string_view s, int32_t timeoutTicks,
     int found = 0;
     switch (waitForAlternatives({s}, timeoutTicks, yield, ignoreCase, timer, found)) {
     case WaitEnd::Found:
-        return !timer->expired();
+        return true; // from bytes received before the limit was seen to pass
     case WaitEnd::Terminating:
         return true;
     default:

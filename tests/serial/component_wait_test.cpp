@@ -4,6 +4,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "component_test_support.h"
@@ -89,6 +90,20 @@ TEST(WaitForString, SeesBytesThatArriveDuringTheWait) {
     EXPECT_LT(ms, 10 * 150); // not at the end of the 20 s wait
     EXPECT_TRUE(p.waitForInput(5));
     EXPECT_EQ(p.takeAll(), "after");
+}
+
+// A wait kept from running past its limit (here by a slow event handler) still examines the
+// bytes that had arrived by then, and only those.
+TEST(WaitForString, BytesReceivedBeforeALateLookStillCount) {
+    PortOnPty p(50);
+    p.port.SetOpen(true);
+    for (const auto& [input, found, left] : {std::tuple{"\r\n#tail", true, "tail"}, {"\r\nx", false, ""}}) {
+        ASSERT_TRUE(p.pty.send(input));
+        ASSERT_TRUE(p.waitForInput(uint16_t(std::string(input).size())));
+        QTimer::singleShot(0, [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
+        EXPECT_EQ(p.port.WaitForString("#", 1, true, false), found) << input;
+        EXPECT_EQ(p.takeAll(), left);
+    }
 }
 
 TEST(WaitForString, YieldRunsOtherEventsAndWithoutYieldNoneRun) {
