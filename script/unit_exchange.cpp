@@ -100,7 +100,7 @@ void ScriptEngine::keepReceived() {
 // loader prompt character inside that echo is data, not the loader's answer. The loader's prompt
 // is the last thing it sends before it waits for input, so a match counts once the line then stays
 // quiet. The quiet time is itself a wait for the prompt, so the bytes are examined by the port's
-// wait (and reach nobody else) and a faster test clock never shortens it below a real second.
+// wait (and reach nobody else) and a faster test clock never shortens it.
 bool ScriptEngine::promptStaysLast(const EngineClock::Mark& since, int32_t limitTicks) {
     const std::string prompt(1, ExpectedPrompt);
     const int64_t limitMs = static_cast<int64_t>(std::max(limitTicks, 0)) * kTickMs;
@@ -120,7 +120,7 @@ bool ScriptEngine::promptStaysLast(const EngineClock::Mark& since, int32_t limit
 
 void ScriptEngine::QuavComPort1WaitChar(char c) {
     ++waitCharsSeen_;
-    unitAnswer_.add(c);
+    if (confirmingUpload_) unitAnswer_.add(c); // the unit's text is kept only where it is quoted
 }
 
 void ScriptEngine::QueryUnit() {
