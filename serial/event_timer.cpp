@@ -40,7 +40,9 @@ AnswerTimer::AnswerTimer(int32_t ticks)
 }
 
 bool AnswerTimer::expired() const {
-    return TimerExpired(timer_) && Clock::limitPassed(since_, floorMs_);
+    if (!TimerExpired(timer_)) return false;
+    if (Clock::limitPassed(since_, floorMs_)) return true;
+    return lastHeard_ && Clock::realPassed(*lastHeard_, std::min(floorMs_, kAnswerPauseFloorMs));
 }
 
 int32_t Secs2Ticks(int32_t seconds) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "serial/time_base.h"
 #include "serial/triggers.h"
@@ -25,15 +26,20 @@ int32_t MSecs2Ticks(int32_t ms);
 
 // A tick timer limiting a wait on the peer's answer. Besides its ticks it runs for the real-time
 // floor of Clock::limitPassed, so a sped-up clock cannot cut an answer short on a busy machine.
+// Once the peer was heard during the wait it evidently got to run: the floor then ends
+// kAnswerPauseFloorMs of real time after its last byte, if that comes sooner.
 class AnswerTimer {
   public:
     explicit AnswerTimer(int32_t ticks);
     bool expired() const;
+    // A byte from the peer arrived now.
+    void heard() { lastHeard_ = Clock::mark(); }
 
   private:
     EventTimer timer_;
     ClockMark since_;
     int64_t floorMs_;
+    std::optional<ClockMark> lastHeard_;
 };
 
 // Waits until a timer of `ticks` ticks expires (nothing for ticks < 1). When `yield` is set it is

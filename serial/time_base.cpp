@@ -90,14 +90,30 @@ ClockMark Clock::mark() {
     return ClockMark{msecs(), realNowUs()};
 }
 
+namespace {
+std::atomic<int64_t> answerFloor{kAnswerFloorMs};
+}
+
+int64_t Clock::answerFloorMs() {
+    return answerFloor.load(std::memory_order_relaxed);
+}
+
+void Clock::setAnswerFloorMs(int64_t ms) {
+    answerFloor.store(std::clamp<int64_t>(ms, 0, kAnswerFloorMs), std::memory_order_relaxed);
+}
+
 bool Clock::limitPassed(const ClockMark& since, int64_t clockMs) {
-    return limitPassed(since, clockMs, std::min(clockMs, kAnswerFloorMs));
+    return limitPassed(since, clockMs, std::min(clockMs, answerFloorMs()));
 }
 
 bool Clock::limitPassed(const ClockMark& since, int64_t clockMs, int64_t realFloorMs) {
     if (static_cast<int64_t>(static_cast<uint32_t>(msecs() - since.clockMs)) < clockMs) return false;
     // At real time this holds already; it only matters on a clock that ran ahead.
-    return realNowUs() - since.realUs >= realFloorMs * 1000;
+    return realPassed(since, realFloorMs);
+}
+
+bool Clock::realPassed(const ClockMark& since, int64_t ms) {
+    return realNowUs() - since.realUs >= ms * 1000;
 }
 
 uint32_t Clock::msecs() {

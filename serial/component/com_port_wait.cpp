@@ -127,6 +127,7 @@ TQuavCustomComPort::waitForAlternatives(const std::vector<std::string_view>& alt
         uint8_t c = 0;
         const bool took = d->GetChar(c) == 0;
         if (took) {
+            timer->heard();
             if (lateBytes && *lateBytes > 0) --*lateBytes;
             if (auto h = onWaitChar_) h(self(), char(c));
             for (std::size_t i = 0; i < alternatives.size(); ++i) {

@@ -8,6 +8,7 @@
 #include "script/serial_link.h"
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
+#include "support/pty.h"
 #include "terminal/widget/quav_terminal.h"
 
 #include <gtest/gtest.h>
@@ -135,6 +136,7 @@ TEST_F(FormProbe, StartUpFindsAUnitAlreadyInLoaderMode) {
 }
 
 TEST_F(FormProbe, NoUnitOnEitherPortFallsBackToNothing) {
+    const brimwell::test::NoAnswerFloor nobodyAnswers;
     PtyPair a, b;
     a.mapTo(1);
     b.mapTo(2);
@@ -148,6 +150,7 @@ TEST_F(FormProbe, NoUnitOnEitherPortFallsBackToNothing) {
 }
 
 TEST_F(FormProbe, NoUnitWithAConfiguredPortOpensItWithoutACheck) {
+    const brimwell::test::NoAnswerFloor nobodyAnswers;
     PtyPair a, b;
     a.mapTo(1);
     b.mapTo(2);
@@ -202,6 +205,7 @@ TEST_F(FormProbe, ComMenusSearchNoneAndBaud) {
 }
 
 TEST_F(FormProbe, SearchWithNothingAnsweringEndsInTheFallback) {
+    const brimwell::test::NoAnswerFloor nobodyAnswers;
     PtyPair a, b;
     a.mapTo(1);
     b.mapTo(2);

@@ -348,13 +348,17 @@ TEST(ChildProcess, DISABLED_CloseDuringUploadYes) {
         std::fflush(stdout);
         return MsgAnswer::Yes;
     };
+    dialogs.onMessage = [](const QString& m) { // tells why a run ended before the question
+        std::printf("MESSAGE: %s\n", m.toUtf8().constData());
+        std::fflush(stdout);
+    };
     auto* f = new TBrimwellForm(QString::fromStdString(dir + "/LoaderDefault.ini"));
     f->show();
     ASSERT_TRUE(pumpUntil([&] { return f->startupFinished(); }, 30000));
     dialogs.fileToOpen = QString::fromStdString(dir + "/flash.sld");
     whenUploadReaches(*f, 2, [f] { f->close(); });
     f->PickButton->click();
-    std::printf("RETURNED TO THE UPLOAD\n");
+    std::printf("RETURNED TO THE UPLOAD (status: %s)\n", f->statusText().toUtf8().constData());
     std::fflush(stdout);
     std::_Exit(3);
 }

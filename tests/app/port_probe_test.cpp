@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 using namespace brimwell;
@@ -100,6 +101,8 @@ class PortProbe : public ::testing::TestWithParam<ProbeCase> {
 
 TEST_P(PortProbe, EndsAsTheLineBehaves) {
     const ProbeCase& c = GetParam();
+    std::optional<brimwell::test::NoAnswerFloor> nobodyAnswers;
+    if (c.prompt == '\0') nobodyAnswers.emplace();
     FarEnd far(c.prompt);
     ASSERT_TRUE(far.ok());
     if (c.deviceMissing)

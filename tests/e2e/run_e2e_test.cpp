@@ -260,6 +260,7 @@ struct FaultCase {
     std::vector<std::string> expectedMessages; // each must appear as a line on stderr
     double scale;
     size_t firmwareBytes = 300 * 1024 + 123; // a paced line takes its real time for every byte
+    std::vector<std::string> runArgs = {};
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) {
@@ -275,7 +276,7 @@ TEST_P(SimulatedFault, EndsWithItsMessageAndExitOne) {
     std::vector<std::string> simArgs = GetParam().simArgs;
     simArgs.insert(simArgs.end(), {"--data-timeout", "20000"});
     ASSERT_TRUE(f.startSim(simArgs));
-    const RunResult r = f.run(f.twoFileScript(), {}, GetParam().scale);
+    const RunResult r = f.run(f.twoFileScript(), GetParam().runArgs, GetParam().scale);
     std::string simSaid; // what the unit reported, for a run that ends the wrong way
     for (const auto& l : f.sim_.process.lines())
         simSaid += l + "\n";
@@ -320,11 +321,15 @@ INSTANTIATE_TEST_SUITE_P(
                                 20},
                       FaultCase{"CorruptedByte", {"--corrupt-at", "150000"}, {kChecksumRefused}, 50},
                       FaultCase{"DroppedByte", {"--drop-at", "4321"}, {kChecksumRefused}, 50},
+                      // The drain limit is the line time of what waits ahead at the port's rate: a
+                      // fast rate keeps it short.
                       FaultCase{"HangAfterBytes",
                                 {"--hang-after", "20000"},
                                 {"Error! Output Buffer never empties. Check RS232 connection. Cancel upload.",
                                  kNoPromptAfterUpload},
-                                50},
+                                50,
+                                300 * 1024 + 123,
+                                {"--baud", "115200"}},
                       // A line that closes is noticed at once: no prompt attempts into a device that is gone.
                       FaultCase{
                           "DisconnectAfterBytes", {"--disconnect-after", "20000"}, {"/unit) was lost."}, 50},

@@ -112,6 +112,7 @@ TEST(SerialLinkPty, WholeFlashingRun) {
 }
 
 TEST(SerialLinkPty, SilentUnitStopsTheScriptWithItsMessage) {
+    const brimwell::test::NoAnswerFloor nobodyAnswers;
     UnitModel silent;
     silent.mode = UnitModel::Mode::Silent;
     PtyUnit far(silent);

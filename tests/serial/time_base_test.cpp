@@ -1,6 +1,8 @@
 // The scaled clock: ticks follow clock milliseconds, and a faster scale shortens real waits.
 #include "serial/time_base.h"
 
+#include "serial/event_timer.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -79,4 +81,21 @@ TEST(ClockTest, AnswerLimitsKeepUpToASecondOfRealTimeOnAFastClock) {
     const brimwell::ClockMark real = Clock::mark();
     Clock::sleepMs(30);
     EXPECT_TRUE(Clock::limitPassed(real, 30)) << "at real time the limit is the clock's alone";
+}
+
+TEST(ClockTest, AnAnswerFloorEndsSoonAfterThePeerWasHeard) {
+    ScaleGuard guard;
+    Clock::setScale(50.0);
+    const auto created = std::chrono::steady_clock::now();
+    brimwell::AnswerTimer silent(65), answered(65); // 3.6 s of clock, 72 ms of real time
+    answered.heard();
+    std::this_thread::sleep_for(std::chrono::milliseconds(brimwell::kAnswerPauseFloorMs + 50));
+    EXPECT_TRUE(answered.expired()) << "the peer got to run and has been quiet since";
+    // A machine that kept this thread off the processor for the whole floor proves nothing here.
+    if (std::chrono::steady_clock::now() - created < std::chrono::milliseconds(brimwell::kAnswerFloorMs)) {
+        EXPECT_FALSE(silent.expired()) << "a peer not heard from keeps its whole second";
+    }
+    Clock::setAnswerFloorMs(0);
+    EXPECT_TRUE(silent.expired()) << "without a floor the clock alone decides";
+    Clock::setAnswerFloorMs(brimwell::kAnswerFloorMs);
 }

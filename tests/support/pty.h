@@ -10,7 +10,20 @@
 #include <string_view>
 #include <thread>
 
+#include "serial/time_base.h"
+
 namespace brimwell::test {
+
+// While alive, answer waits on a sped-up clock keep no real-time floor. Only for a test whose far
+// ends are all pseudo-terminals it holds and never answers on: no process there needs time to be
+// scheduled, so each wait may end as soon as the clock says.
+class NoAnswerFloor {
+  public:
+    NoAnswerFloor() { Clock::setAnswerFloorMs(0); }
+    ~NoAnswerFloor() { Clock::setAnswerFloorMs(kAnswerFloorMs); }
+    NoAnswerFloor(const NoAnswerFloor&) = delete;
+    NoAnswerFloor& operator=(const NoAnswerFloor&) = delete;
+};
 
 class PtyPair {
   public:

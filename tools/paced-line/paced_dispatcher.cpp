@@ -93,6 +93,7 @@ int TQuavPacedDispatcher::OpenDevice(const std::string& name) {
         std::lock_guard<std::mutex> g(lock_);
         options_ = *parsed;
         queue_.clear();
+        wire_.clear();
         taken_ = onLine_ = 0;
         refusalsLeft_ = options_.refusals;
         unplugged_ = 0;
@@ -107,6 +108,7 @@ void TQuavPacedDispatcher::DeviceThreadsStarted() {
         stop_ = false;
     }
     pacer_ = std::thread([this] { paceBody(); });
+    wireThread_ = std::thread([this] { wireBody(); });
 }
 
 void TQuavPacedDispatcher::DeviceThreadsStopping() {
@@ -116,6 +118,7 @@ void TQuavPacedDispatcher::DeviceThreadsStopping() {
     }
     changed_.notify_all();
     if (pacer_.joinable()) pacer_.join();
+    if (wireThread_.joinable()) wireThread_.join();
     TQuavTermiosDispatcher::DeviceThreadsStopping();
 }
 
@@ -125,6 +128,7 @@ void TQuavPacedDispatcher::Unplug(int err) {
         if (unplugged_ != 0) return;
         unplugged_ = err;
         queue_.clear();
+        wire_.clear();
     }
     changed_.notify_all();
 }
@@ -239,7 +243,6 @@ void TQuavPacedDispatcher::paceBody() {
     std::unique_lock<std::mutex> lock(lock_);
     Clock::time_point origin;
     uint64_t sent = 0; // in this busy stretch
-    std::vector<uint8_t> out;
     while (!stop_) {
         if (queue_.empty() || unplugged_ != 0) {
             changed_.wait(lock, [this] { return stop_ || (!queue_.empty() && unplugged_ == 0); });
@@ -256,17 +259,34 @@ void TQuavPacedDispatcher::paceBody() {
         uint64_t n = std::min<uint64_t>(due - sent, queue_.size());
         if (options_.unplugAt >= 0)
             n = std::min<uint64_t>(n, std::max<int64_t>(0, options_.unplugAt - onLine_));
-        out.assign(queue_.begin(), queue_.begin() + n);
+        wire_.insert(wire_.end(), queue_.begin(), queue_.begin() + n);
         queue_.erase(queue_.begin(), queue_.begin() + n);
         sent += n;
         onLine_ += n;
-        const bool unplug = options_.unplugAt >= 0 && int64_t(onLine_) >= options_.unplugAt;
-        lock.unlock();
-        const bool delivered = deliver(out.data(), out.size());
-        if (delivered && unplug) {
+        changed_.notify_all();
+        if (options_.unplugAt >= 0 && int64_t(onLine_) >= options_.unplugAt) {
+            lock.unlock();
             Unplug(options_.unplugErrno);
             if (onUnplug_) onUnplug_(options_.unplugErrno);
+            lock.lock();
         }
+    }
+}
+
+// The far end reads what went out on the line when it gets to run; a UART's line does not wait
+// for it, so a far end kept from running never holds the queue up.
+void TQuavPacedDispatcher::wireBody() {
+    std::unique_lock<std::mutex> lock(lock_);
+    std::vector<uint8_t> out;
+    while (!stop_) {
+        if (wire_.empty() || unplugged_ != 0) {
+            changed_.wait(lock, [this] { return stop_ || (!wire_.empty() && unplugged_ == 0); });
+            continue;
+        }
+        out.assign(wire_.begin(), wire_.end());
+        wire_.clear();
+        lock.unlock();
+        const bool delivered = deliver(out.data(), out.size());
         lock.lock();
         if (!delivered) break;
     }

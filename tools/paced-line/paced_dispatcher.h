@@ -1,7 +1,9 @@
 // A serial line as a real UART driver presents it, in front of any tty (a simulator's
 // pseudo-terminal): a transmit queue of the driver's size that drains at the configured baud rate,
 // its fill reported as TIOCOUTQ would, purged by a transmit flush; writes it can refuse; and an
-// unplug after which every call fails as on a vanished USB adapter. Pseudo-terminals have none of
+// unplug after which every call fails as on a vanished USB adapter. What leaves the queue reaches
+// the tty behind it whenever that tty's reader takes it: like a real line, the queue never waits
+// for the far end. Pseudo-terminals have none of
 // these, so this layer is how the stack is tried against them.
 //
 // Port name: paced:PATH[?OPTION=VALUE&...] with the options
@@ -21,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "serial/termios_dispatcher.h"
 
@@ -74,6 +77,7 @@ class TQuavPacedDispatcher : public TQuavTermiosDispatcher {
     int gone();
     std::chrono::nanoseconds byteTime() const;
     void paceBody();
+    void wireBody();
     // Hands bytes that left the queue to the device behind it; false when that device is gone.
     bool deliver(const uint8_t* bytes, size_t n);
 
@@ -82,12 +86,14 @@ class TQuavPacedDispatcher : public TQuavTermiosDispatcher {
     std::mutex lock_; // everything below (a leaf lock)
     std::condition_variable changed_;
     std::deque<uint8_t> queue_;
+    std::vector<uint8_t> wire_; // left the queue, not yet taken by the device behind the line
     uint32_t baud_ = 38400;
     uint64_t taken_ = 0, onLine_ = 0;
     int64_t refusalsLeft_ = 0;
     int unplugged_ = 0;
     bool stop_ = false;
     std::thread pacer_;
+    std::thread wireThread_;
 };
 
 // Makes port names starting with "paced:" open through TQuavPacedDispatcher; `onUnplug` hears of
