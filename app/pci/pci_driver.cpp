@@ -2,6 +2,7 @@
 #include "app/pci/pci_driver.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -30,10 +31,23 @@ int sendAll(int fd, const uint8_t* data, size_t size) {
     return 0;
 }
 
+// A board answers a request within microseconds, while sleeping in recv() and being woken again
+// costs tens of them on many machines: a reply is first looked for without blocking for this long.
+constexpr auto kReplySpin = std::chrono::microseconds(40);
+
+ssize_t receiveSome(int fd, uint8_t* data, size_t room) {
+    const auto until = std::chrono::steady_clock::now() + kReplySpin;
+    do {
+        const ssize_t n = ::recv(fd, data, room, MSG_DONTWAIT);
+        if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return n;
+    } while (std::chrono::steady_clock::now() < until);
+    return ::recv(fd, data, room, 0);
+}
+
 // Reads until `want` bytes are in; a read may bring more, up to `room` (the reply is never longer).
 int receiveAtLeast(int fd, uint8_t* data, size_t& have, size_t want, size_t room) {
     while (have < want) {
-        const ssize_t n = ::recv(fd, data + have, room - have, 0);
+        const ssize_t n = receiveSome(fd, data + have, room - have);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return ETIMEDOUT;
         if (n <= 0) return EIO;
