@@ -1,10 +1,10 @@
 // A serial line as a real UART driver presents it, in front of any tty (a simulator's
 // pseudo-terminal): a transmit queue of the driver's size that drains at the configured baud rate,
 // its fill reported as TIOCOUTQ would, purged by a transmit flush; writes it can refuse; and an
-// unplug after which every call fails as on a vanished USB adapter. What leaves the queue reaches
-// the tty behind it whenever that tty's reader takes it: like a real line, the queue never waits
-// for the far end. Pseudo-terminals have none of
-// these, so this layer is how the stack is tried against them.
+// unplug after which every call fails as on a vanished USB adapter. Pseudo-terminals have none of
+// these, so this layer is how the stack is tried against them. What leaves the queue reaches the
+// tty behind it whenever that tty's reader takes it: like a real line, the queue never waits for
+// the far end.
 //
 // Port name: paced:PATH[?OPTION=VALUE&...] with the options
 //   queue=N          transmit queue size (default: a UART's 4096 bytes)
