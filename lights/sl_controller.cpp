@@ -61,7 +61,9 @@ bool TQuavCustomSLController::anyModemLight() const {
 void TQuavCustomSLController::SetMonitoring(bool on) {
     if (on == monitoring_) return;
     if (!port_) throw EPortNotAssigned(secPortNotAssigned);
-    if (!port_->Open()) {
+    // A port whose close waits for a notification to end still reads as open but takes no more
+    // triggers: it counts as closed, and monitoring starts when it opens again.
+    if (!port_->Open() || port_->PortState() == psShuttingDown) {
         monitorOnOpen_ = on;
         if (on) return; // starts when the port opens
     }

@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 using namespace brimwell;
 
@@ -58,6 +60,7 @@ class FarEnd {
         stop_ = true;
         thread_.join();
     }
+    void send(std::string_view bytes) { pty_.write(bytes); }
     bool ok() const { return ok_; }
     void bindCom(unsigned n) const { pty_.bindCom(n); }
     std::string heard() {
@@ -144,6 +147,39 @@ INSTANTIATE_TEST_SUITE_P(
         ProbeCase{"DeviceMissing", '#', true, false, false, ProbeOutcome::OpenFailed, false, "", '?'},
         ProbeCase{"PortBreaksDown", '#', false, true, false, ProbeOutcome::PortError, true, "\r", '#'}),
     [](const ::testing::TestParamInfo<ProbeCase>& info) { return std::string(info.param.name); });
+
+// A port change made while a notification is being handled defers the old device's close, and
+// the port reads as open until events run again: the probe asks the new device once it reopened.
+TEST(PortProbeOpen, ProbeAfterADeferredCloseAsksTheNewDevice) {
+    Clock::setScale(kTimeScale);
+    FarEnd old('\0'), answering('#');
+    ASSERT_TRUE(old.ok() && answering.ok());
+    old.bindCom(kComNumber);
+    answering.bindCom(kComNumber + 1);
+    TQuavComPort port;
+    port.SetAutoOpen(false);
+    port.SetComNumber(kComNumber);
+    bool changed = false;
+    port.SetOnTriggerAvail([&](TQuavComPort* p, uint16_t) {
+        if (!std::exchange(changed, true)) p->SetComNumber(kComNumber + 1);
+    });
+    ASSERT_TRUE(openComPort(port));
+    old.send("x");
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         !changed && std::chrono::steady_clock::now() < until;)
+        processPendingEvents();
+    ASSERT_EQ(port.PortState(), psShuttingDown) << "the close waits for events to run";
+    QuietHost host;
+    script::SerialLink link(port);
+    script::ScriptEngine engine(host);
+    engine.setSerialLink(&link);
+    engine.LinkMode = script::kLinkSerial;
+    const ProbeResult r = probeComPort(port, engine, kComNumber + 1);
+    EXPECT_EQ(r.outcome, ProbeOutcome::Answered) << r.openError;
+    EXPECT_EQ(port.PortState(), psOpen);
+    EXPECT_EQ(answering.heard(), "\r");
+    closeComPortQuietly(port);
+}
 
 TEST(PortProbeOpen, OpenReportsTheReasonAndLeavesTheFailedPortClosed) {
     ::setenv(("BRIMWELL_COM" + std::to_string(kComNumber)).c_str(), "/nonexistent/brimwell-tty", 1);

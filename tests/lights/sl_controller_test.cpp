@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 using namespace brimwell;
 using brimwell::testing::PtyPair;
@@ -28,6 +29,7 @@ struct Rig {
     int availCalls = 0;
     uint16_t lastCount = 0;
     bool readInHandler = false;
+    std::function<void()> inHandler; // runs inside the port's own handler, once
 
     Rig() {
         pty.mapTo(41);
@@ -42,6 +44,7 @@ struct Rig {
                 char buf[256];
                 cp->GetBlock(buf, n);
             }
+            if (inHandler) std::exchange(inHandler, nullptr)();
         });
         TLightSet set;
         set.CTSLight = &cts;
@@ -139,6 +142,25 @@ TEST(StatusLightController, MonitoringSurvivesAPortChangeAndAClose) {
     r.other.write("yz");
     ASSERT_TRUE(pumpUntil([&] { return r.availCalls > before; }));
     ASSERT_TRUE(pumpUntil([&] { return !r.rxd.Lit(); }));
+}
+
+// A port change from inside a notification: the close waits for the notification to end and the
+// port reads as open meanwhile. Monitoring asked for then starts on the port that opens after it.
+TEST(StatusLightController, MonitoringAskedDuringADeferredCloseStartsOnTheReopenedPort) {
+    Rig r;
+    r.port.SetOpen(true);
+    r.controller.SetMonitoring(true);
+    r.readInHandler = true;
+    r.inHandler = [&] {
+        r.port.SetComNumber(42);
+        r.controller.SetMonitoring(true);
+    };
+    r.pty.write("a");
+    ASSERT_TRUE(pumpUntil([&] { return r.port.ComNumber() == 42 && r.port.PortState() == psOpen; }));
+    ASSERT_TRUE(pumpUntil([&] { return !r.rxd.Lit(); }));
+    r.other.write("b");
+    ASSERT_TRUE(pumpUntil([&] { return r.rxd.Lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !r.rxd.Lit(); })) << "the RXD timer runs on the new port";
 }
 
 TEST(StatusLightController, ManyReopensKeepTheLightsWorking) {
