@@ -30,6 +30,7 @@ class LinkWatch : public script::UnitLink {
     bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) override {
         return inner_->WaitForString(text, timeoutTicks, yield, ignoreCase);
     }
+    void PrepareWait() override { inner_->PrepareWait(); }
     int32_t Baud() const override { return inner_->Baud(); }
     std::string lastError() const override { return inner_->lastError(); }
 

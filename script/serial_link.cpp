@@ -93,6 +93,15 @@ int SerialLink::GetBlock(uint8_t* buffer, int length) {
         0);
 }
 
+void SerialLink::PrepareWait() {
+    guarded(
+        [&] {
+            port_.PrepareWait();
+            return true;
+        },
+        false);
+}
+
 bool SerialLink::WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) {
     return guarded([&] { return port_.WaitForString(text, timeoutTicks, yield, ignoreCase); }, false);
 }

@@ -27,6 +27,7 @@ class SerialLink : public UnitLink {
     bool PutBlock(const uint8_t* data, int length) override;
     int GetBlock(uint8_t* buffer, int length) override;
     bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) override;
+    void PrepareWait() override;
     int32_t Baud() const override;
     int DriverQueueAhead() override;
     std::string lastError() const override { return lastError_; }

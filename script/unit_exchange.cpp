@@ -53,6 +53,8 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
         if (!serialOpen() || linkFailed()) return false;
         if (confirmingUpload_) keepReceived();
         serial_->FlushInBuffer();
+        // The unit may answer before the wait below begins; its answer is kept for the wait.
+        if (ExpectedPrompt != '\0') serial_->PrepareWait();
         const EngineClock::Mark sent = clock_.now();
         SendString(text);
         bool result = false;

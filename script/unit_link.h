@@ -47,6 +47,10 @@ class UnitLink {
     // With `yield` the wait lets pending events run (the UI thread stays alive).
     virtual bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield,
                                bool ignoreCase) = 0;
+    // Called just before sending what the next WaitForString waits for: from now until that wait
+    // ends, what arrives is kept for the wait, not announced to other readers of the port (the
+    // terminal pane), however early the unit answers.
+    virtual void PrepareWait() {}
 
     // What the driver may hold ahead of bytes put now (its transmit queue, or its size where it
     // cannot tell): the block drain waits allow for that much draining first.

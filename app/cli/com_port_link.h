@@ -13,6 +13,7 @@ class ComPortLink : public script::SerialLink {
     using script::SerialLink::SerialLink;
 
     bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) override;
+    void PrepareWait() override;
     std::string lastError() const override;
 
     // After a second Ctrl+C: prompt waits give up at once, so the run ends without the unit.
@@ -20,6 +21,7 @@ class ComPortLink : public script::SerialLink {
 
   private:
     bool abandoned_ = false;
+    bool prepared_ = false; // the port holds its notifications for the next wait
     // The last wait was given up by the operator: lastError() says so until a port operation
     // fails with a reason of its own (the base link's reason then moves on from this one).
     bool lastWaitAbandoned_ = false;

@@ -111,6 +111,40 @@ TEST(SerialLinkPty, WholeFlashingRun) {
     EXPECT_EQ(b.host.steps, 3);
 }
 
+// Another reader on the port (as the window's terminal pane is) takes what arrives as soon as it
+// is announced. A unit that answers before the engine's wait begins (here the link dawdles after
+// each put) still has its prompt seen by the wait.
+TEST(SerialLinkPty, AnAnswerBeforeTheWaitBeginsIsKeptForTheWait) {
+    struct SlowPuts : SerialLink {
+        using SerialLink::SerialLink;
+        bool PutString(const std::string& text) override {
+            const bool ok = SerialLink::PutString(text);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return ok;
+        }
+    };
+    struct Reader : TQuavTriggerEventHandler {
+        TQuavBaseDispatcher* d = nullptr;
+        std::atomic<int> taken{0};
+        void HandleTrigger(const TTriggerMessage& m) override {
+            uint8_t buf[4096];
+            if (m.Msg == kTriggerAvail) taken += d->GetBlock(buf, std::min<uint32_t>(m.WParam, sizeof buf));
+        }
+    } reader;
+    PtyUnit far(flashableUnit());
+    ASSERT_TRUE(far.ok());
+    PortBench b;
+    SlowPuts slow(b.port);
+    b.engine.setSerialLink(&slow);
+    b.port.SetOpen(true);
+    reader.d = b.port.CurrentDispatcher();
+    reader.d->RegisterEventTriggerHandler(&reader);
+    b.engine.ExpectedPrompt = '#';
+    EXPECT_TRUE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    EXPECT_EQ(reader.taken, 0);
+    reader.d->DeregisterEventTriggerHandler(&reader);
+}
+
 TEST(SerialLinkPty, SilentUnitStopsTheScriptWithItsMessage) {
     const brimwell::test::NoAnswerFloor nobodyAnswers;
     UnitModel silent;
