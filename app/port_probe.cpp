@@ -4,12 +4,9 @@
 #include "app/device_info.h"
 #include "app/link_watch.h"
 #include "serial/component/exceptions.h"
-#include "serial/component/pending_events.h"
 #include "serial/port_names.h"
 
-#include <chrono>
 #include <exception>
-#include <thread>
 
 namespace brimwell {
 
@@ -76,14 +73,9 @@ ProbeResult probeComPort(TQuavComPort& port, script::ScriptEngine& engine, uint1
     // A notification on its way to this thread defers the old device's close, and the port reopens
     // under the new number only as events run. Until then it still reads as open, and a wait on it
     // would report an answer the new device never gave.
-    const auto settled =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(2 * kWindowHandlerTimeoutMs);
-    while (port.PortState() == psShuttingDown && std::chrono::steady_clock::now() < settled) {
-        processPendingEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    const bool opened = port.PortState() != psShuttingDown && openComPort(port, &result.openError);
-    if (port.PortState() == psShuttingDown) result.openError = "the port is still closing";
+    const bool settled = port.FinishPendingClose(2 * kWindowHandlerTimeoutMs);
+    const bool opened = settled && openComPort(port, &result.openError);
+    if (!settled) result.openError = "the port is still closing";
 
     engine.Probing = true;
     if (!opened) {

@@ -1,23 +1,18 @@
 // The command line's serial link: what it does beyond the engine's serial link.
 #include "app/cli/com_port_link.h"
 
-#include <utility>
-
 namespace brimwell::cli {
 
+// Stops reach the link through the event loop, which does not run between the engine's call here
+// and its wait: a hold begun here always ends in that wait.
 void ComPortLink::PrepareWait() {
-    prepared_ = true;
-    SerialLink::PrepareWait();
+    if (!abandoned_) SerialLink::PrepareWait();
 }
 
 bool ComPortLink::WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) {
-    const bool prepared = std::exchange(prepared_, false);
     lastWaitAbandoned_ = abandoned_;
     if (abandoned_) {
         reasonBeforeAbandon_ = SerialLink::lastError();
-        // The port holds its notifications, and would put off its close, until a wait ends: one
-        // of no length ends the hold.
-        if (prepared) SerialLink::WaitForString(text, 0, false, ignoreCase);
         return false;
     }
     return SerialLink::WaitForString(text, timeoutTicks, yield, ignoreCase);

@@ -21,7 +21,6 @@ class ComPortLink : public script::SerialLink {
 
   private:
     bool abandoned_ = false;
-    bool prepared_ = false; // the port holds its notifications for the next wait
     // The last wait was given up by the operator: lastError() says so until a port operation
     // fails with a reason of its own (the base link's reason then moves on from this one).
     bool lastWaitAbandoned_ = false;

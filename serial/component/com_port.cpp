@@ -100,6 +100,15 @@ void TQuavCustomComPort::destroyPort() {
     TQuavBaseDispatcher::ClearSaveBuffers(savedTriggers_);
 }
 
+bool TQuavCustomComPort::FinishPendingClose(int timeoutMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (state_ == psShuttingDown && std::chrono::steady_clock::now() < until) {
+        processPendingEvents();
+        std::this_thread::sleep_for(kDeliveryPollInterval);
+    }
+    return state_ != psShuttingDown;
+}
+
 TQuavComPort* TQuavCustomComPort::self() {
     return static_cast<TQuavComPort*>(this);
 }

@@ -218,6 +218,10 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     // failure's own text after a refused write, "" while the device works.
     std::string PortErrorText() const;
     TPortState PortState() const { return state_; }
+    // Lets the application's events run until a close that waits for a notification in delivery
+    // has completed (and a reopen asked for meanwhile is carried out), for at most `timeoutMs`.
+    // True when the port is no longer closing.
+    bool FinishPendingClose(int timeoutMs);
     TQuavThreadBoost ThreadBoost() const { return threadBoost_; }
     void SetThreadBoost(TQuavThreadBoost boost);
     uint16_t AvailTriggerLength() const { return availTriggerLength_; }

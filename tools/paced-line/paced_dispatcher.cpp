@@ -283,8 +283,8 @@ void TQuavPacedDispatcher::wireBody() {
             changed_.wait(lock, [this] { return stop_ || (!wire_.empty() && unplugged_ == 0); });
             continue;
         }
-        out.assign(wire_.begin(), wire_.end());
-        wire_.clear();
+        out.clear();
+        out.swap(wire_);
         lock.unlock();
         const bool delivered = deliver(out.data(), out.size());
         lock.lock();
