@@ -84,7 +84,8 @@ class ScriptEngine {
     int32_t LinkMode = kLinkNone;
     int32_t Cancelled = 0; // stop flag of the whole run: Stop button, upload errors, watchdog
     // Set by a caller that must end the run at once (a service manager's SIGTERM): every timed
-    // pause of the engine ends immediately. The link's own waits are the link's business.
+    // pause of the engine ends immediately, the waits for a block to leave on the line too. The
+    // link's own waits are the link's business.
     bool WaitsAbandoned = false;
 
     std::string ScriptPath;
@@ -131,6 +132,8 @@ class ScriptEngine {
     // True when the serial link's device is lost or failed; the first time, the operator is told
     // and the run is cancelled (waiting out prompt attempts on such a device helps nobody).
     bool linkFailed();
+    // Ends the waits for bytes to leave on the line: the link failed, or the caller abandoned waits.
+    bool stopWaitingForLine() { return linkFailed() || WaitsAbandoned; }
     // Message box + MessageText.
     void showError(const std::string& text);
     // Lets pending events run once and serves the watchdog.

@@ -243,7 +243,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
         return serial_->WaitOutBuffEmpty(waitMicros) ? 0 : serial_->GetOutBuffUsed();
     };
     for (int used = stillQueued(0), previous = used; used != 0; previous = used) {
-        if (linkFailed()) return;
+        if (stopWaitingForLine()) return;
         pump();
         // Woken as soon as the buffer empties; a full driver queue is waited out a pass at a time.
         used = stillQueued(clock_.realMicros(kDrainPassMs));
@@ -257,7 +257,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
     const int64_t ctsLimit = blockDrainLimitMs(length);
     start = clock_.now();
     while (!serial_->GetCTS()) {
-        if (linkFailed()) return;
+        if (stopWaitingForLine()) return;
         pump();
         clock_.sleepMs(1);
         if (clock_.lineLimitPassed(start, ctsLimit + 1)) {
@@ -275,7 +275,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
 void ScriptEngine::awaitDelivery() {
     int used = serial_->GetOutBuffUsed();
     EngineClock::Mark start = clock_.now();
-    for (int previous = used; used > 0 && !linkFailed(); previous = used) {
+    for (int previous = used; used > 0 && !stopWaitingForLine(); previous = used) {
         pump();
         clock_.sleepMs(1);
         used = serial_->GetOutBuffUsed();

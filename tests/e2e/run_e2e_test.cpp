@@ -425,16 +425,17 @@ TEST(EndToEnd, CtrlCStopsAfterTheBlockInProgress) {
 
 TEST(EndToEnd, SecondCtrlCStopsWaitingForTheUnit) {
     FlashRun f;
-    ASSERT_TRUE(f.startSim({"--baud", "9600"}));
+    ASSERT_TRUE(f.startSim({"--baud", "1200"}));
     f.onStarted = [](ChildProcess& p) {
         ASSERT_TRUE(p.waitForLine("Progress ", std::chrono::seconds(60)).has_value());
         p.signal(SIGINT);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         p.signal(SIGINT);
     };
-    // At real time the prompt check after a stopped upload would wait 11 times, over three minutes;
-    // the second Ctrl+C gives those waits up, so the run ends well inside the bound below.
-    const RunResult r = f.run(f.twoFileScript(), {"--baud", "9600"}, 1, {}, std::chrono::seconds(60));
+    // At real time the prompt check after a stopped upload would wait 11 times, over three minutes,
+    // and the block in progress would take over a minute to leave behind the full pty at 1200 baud;
+    // the second Ctrl+C gives up both, so the run ends well inside the bound below.
+    const RunResult r = f.run(f.twoFileScript(), {"--baud", "1200"}, 1, {}, std::chrono::seconds(60));
     EXPECT_EQ(r.exitCode, 1) << explain(r);
     EXPECT_NE(r.err.find("Stopping now: no more waiting for the unit's prompt.\n"), std::string::npos)
         << explain(r);
