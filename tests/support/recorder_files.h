@@ -21,7 +21,7 @@ inline std::string decodeRecorded(const std::string& text, bool hex) {
 }
 
 // A trace as its runs of one direction ('R', 'T'); a log, below its seven header lines, as
-// ("TYPE SUBTYPE", extra data) per entry with continuation lines joined.
+// ("TYPE SUBTYPE", extra data) per run of entries of one kind, continuation lines joined.
 using Recorded = std::vector<std::pair<std::string, std::string>>;
 inline Recorded readRecorded(const std::string& file, bool hex, bool log) {
     Recorded out;
@@ -29,7 +29,8 @@ inline Recorded readRecorded(const std::string& file, bool hex, bool log) {
         const std::string l = file.substr(at, (end = file.find("\r\n", at)) - at);
         if (log && line >= 7 && l.size() >= 44 && l[0] != ' ') {
             auto word = [&](size_t from) { return l.substr(from, l.find(' ', from) - from); };
-            out.emplace_back(word(10) + " " + word(20), "");
+            const std::string kind = word(10) + " " + word(20);
+            if (out.empty() || out.back().first != kind) out.emplace_back(kind, "");
         }
         if (!log && (l == "Receive: " || l == "Transmit: "))
             out.emplace_back(l.substr(0, 1), "");
