@@ -7,6 +7,7 @@
 #include "script/progress_form.h"
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
+#include "support/pty.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -233,11 +233,7 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
         sim.reset();
     } else if (loss == Loss::HangUp) {
         if (geteuid() != 0) GTEST_SKIP() << "hanging up a tty needs root";
-        const std::string tty = std::filesystem::read_symlink(dir.file("com1")).string();
-        const int fd = ::open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(fd, 0) << tty;
-        EXPECT_EQ(::ioctl(fd, TIOCVHANGUP), 0);
-        ::close(fd);
+        EXPECT_TRUE(test::hangUpTty(std::filesystem::read_symlink(dir.file("com1")).string()));
     } else {
         pick(dataBytes(300000));
     }

@@ -1,12 +1,8 @@
 // Flashing runs over real lines for the line tests and the reliability benchmark.
 #include "support/line_run.h"
 
+#include "support/pty.h"
 #include "support/sim_process.h"
-
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace brimwell::testing {
 
@@ -47,11 +43,7 @@ LineFlashResult runLineFlash(const LineFlash& spec) {
         if (run.waitForLine("PACED UNPLUGGED ", lineLimit)) lost = Clock::now();
         break;
     case LineLoss::HangUp:
-        if (run.waitForLine("Progress ", lineLimit)) {
-            const int fd = ::open(sim.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            if (fd >= 0 && ::ioctl(fd, TIOCVHANGUP) == 0) lost = Clock::now();
-            if (fd >= 0) ::close(fd);
-        }
+        if (run.waitForLine("Progress ", lineLimit) && test::hangUpTty(sim.device)) lost = Clock::now();
         break;
     }
     result.exitCode = run.wait(std::chrono::seconds(300));

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,6 +23,14 @@ int msLeft(SteadyClock::time_point end) {
     return left > 0 ? static_cast<int>(left) : 0;
 }
 } // namespace
+
+bool hangUpTty(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    const bool done = ::ioctl(fd, TIOCVHANGUP) == 0;
+    ::close(fd);
+    return done;
+}
 
 PtyPair::PtyPair() {
     const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);

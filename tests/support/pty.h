@@ -25,6 +25,9 @@ class NoAnswerFloor {
     NoAnswerFloor& operator=(const NoAnswerFloor&) = delete;
 };
 
+// Hangs up the tty at `path` as an unplugged USB adapter does (TIOCVHANGUP, which needs root).
+bool hangUpTty(const std::string& path);
+
 class PtyPair {
   public:
     // Opens a master in raw mode; ok() tells whether it worked.
