@@ -19,8 +19,10 @@ namespace {
 
 uint32_t fakeNow = 0;
 
-// recorded: pieces split by '|', each a kind letter and its bytes. mode: 'd' non-printables in
-// decimal, 'h' in hexadecimal, 'a' every byte in hexadecimal.
+// recorded: pieces split by '|': a kind letter and the bytes the port recorded, '+' before them for
+// a caller's own entries, or an operation (stop, start, clear, initN). capacity 0: never initialised.
+// mode: 'd' non-printables in decimal, 'h' in hexadecimal, 'a' every byte in hexadecimal. file: what
+// the trace file holds after the dump; it held "old" before, which a dump of nothing leaves.
 struct TraceCase {
     const char* name;
     uint32_t capacity;
@@ -40,6 +42,12 @@ const std::vector<TraceCase> kTraceRows = {
     {"SeventyNinePrintables", 99, "R" + std::string(79, 'x'), 'h',
      "Receive: \r\n" + std::string(78, 'x') + "\r\nx"},
     {"WideItemsWrapWhole", 99, "R" + std::string(20, '\r'), 'h', "Receive: \r\n" + kCr19 + "\r\n[0D]"},
+    {"EmptyWritesNoFile", 10, "", 'h', "old"},
+    {"AbsentWritesNoFile", 0, "", 'h', "old"},
+    {"PauseKeepsCallersOwnEntries", kTraceSizeMax, "Ra|stop|Rb|+Xc|start|Rd", 'h',
+     "Receive: \r\na\r\n\r\nSpecial-X: \r\nc\r\n\r\nReceive: \r\nd"},
+    // An existing buffer is emptied by a new initialisation, not resized.
+    {"ClearAndInitEmpty", 3, "+Ra|clear|+Rb|init50|Rcdef", 'h', "Receive: \r\ndef"},
 };
 
 class TraceFile : public ::testing::TestWithParam<TraceCase> {};
@@ -48,12 +56,22 @@ TEST_P(TraceFile, HoldsTheNewestEntriesOldestFirst) {
     const TraceCase& c = GetParam();
     testing::TempDir dir;
     Recorders r;
-    ASSERT_EQ(r.InitTracing(c.capacity), secOK);
+    ASSERT_EQ(c.capacity > 0 ? r.InitTracing(c.capacity) : secOK, secOK);
     std::istringstream pieces(c.recorded);
-    for (std::string piece; std::getline(pieces, piece, '|');)
-        r.TraceBytes(piece[0], piece.data() + 1, uint32_t(piece.size() - 1));
+    for (std::string piece; std::getline(pieces, piece, '|');) {
+        int32_t result = secOK;
+        if (piece == "stop") r.StopTracing();
+        if (piece == "start") result = r.StartTracing();
+        if (piece == "clear") result = r.ClearTracing();
+        if (piece.starts_with("init")) result = r.InitTracing(std::stoul(piece.substr(4)));
+        if (piece[0] == '+') r.AddTraceEntry(piece[1], uint8_t(piece[2]));
+        if (std::isupper(piece[0])) r.TraceBytes(piece[0], piece.data() + 1, uint32_t(piece.size() - 1));
+        EXPECT_EQ(result, secOK) << piece;
+    }
+    dir.write("t", "old");
     EXPECT_EQ(r.DumpTrace(dir.file("t"), c.mode == 'h', c.mode == 'a'), secOK);
     EXPECT_EQ(dir.read("t"), c.file);
+    EXPECT_FALSE(r.Tracing());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, TraceFile, ::testing::ValuesIn(kTraceRows),
@@ -154,20 +172,16 @@ INSTANTIATE_TEST_SUITE_P(
                 kUser + "entry6\r\n" + kUser + "entry7\r\n" + kUser + "entry8\r\n" + kUser + "entry9\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Nothing recorded, nothing written: an existing file of that name is left as it was.
-TEST(Recorders, EmptyOrAbsentRecorderWritesNoFile) {
+// Nothing logged, nothing written: an existing file of that name is left as it was.
+TEST(Recorders, EmptyOrAbsentLogWritesNoFile) {
     testing::TempDir dir;
     dir.write("keep", "old");
     Recorders r;
-    EXPECT_EQ(r.DumpTrace(dir.file("keep"), true, false), secOK);
-    EXPECT_EQ(r.DumpDispatchLog(dir.file("new"), true, false), secOK);
-    ASSERT_EQ(r.InitTracing(10), secOK);
+    EXPECT_EQ(r.DumpDispatchLog(dir.file("keep"), true, false), secOK);
     ASSERT_EQ(r.InitDispatchLogging(1000), secOK);
-    EXPECT_EQ(r.DumpTrace(dir.file("keep"), true, false), secOK);
     EXPECT_EQ(r.DumpDispatchLog(dir.file("keep"), true, false), secOK);
     EXPECT_EQ(dir.read("keep"), "old");
-    EXPECT_EQ(dir.read("new"), "<missing>");
-    EXPECT_FALSE(r.Tracing() || r.Logging());
+    EXPECT_FALSE(r.Logging());
 }
 
 // A file that cannot be opened or written loses nothing: the recording waits, off, for another try.
@@ -190,8 +204,7 @@ TEST(Recorders, FailedOpenKeepsTheRecordingForAnotherFile) {
     EXPECT_NE(dir.read("l").find("note\r\n"), std::string::npos);
 }
 
-TEST(Recorders, SwitchingAndLimits) {
-    testing::TempDir dir;
+TEST(Recorders, SizeLimits) {
     Recorders r;
     EXPECT_EQ(r.InitTracing(kTraceSizeMax + 1), secBadArgument);
     EXPECT_EQ(r.InitTracing(0), secBadArgument);
@@ -199,25 +212,6 @@ TEST(Recorders, SwitchingAndLimits) {
     EXPECT_EQ(r.InitDispatchLogging(kLogSizeMax + 1), secBadArgument);
     EXPECT_EQ(r.StartDispatchLogging(), secLoggingNotEnabled);
     EXPECT_FALSE(r.Tracing() || r.Logging());
-
-    ASSERT_EQ(r.InitTracing(kTraceSizeMax), secOK);
-    r.TraceBytes('R', "a", 1);
-    r.StopTracing();
-    r.TraceBytes('R', "b", 1);
-    r.AddTraceEntry('X', 'c'); // a caller's own entry is kept while the recording pauses
-    EXPECT_EQ(r.StartTracing(), secOK);
-    r.TraceBytes('R', "d", 1);
-    EXPECT_EQ(r.DumpTrace(dir.file("paused"), true, false), secOK);
-    EXPECT_EQ(dir.read("paused"), "Receive: \r\na\r\n\r\nSpecial-X: \r\nc\r\n\r\nReceive: \r\nd");
-
-    ASSERT_EQ(r.InitTracing(3), secOK);
-    r.AddTraceEntry('R', 'a');
-    EXPECT_EQ(r.ClearTracing(), secOK);
-    r.AddTraceEntry('R', 'b');
-    EXPECT_EQ(r.InitTracing(50), secOK); // an existing buffer is emptied, not resized
-    r.TraceBytes('R', "cdef", 4);
-    EXPECT_EQ(r.DumpTrace(dir.file("cleared"), true, false), secOK);
-    EXPECT_EQ(dir.read("cleared"), "Receive: \r\ndef");
 }
 
 // Reads and writes record from different threads; none of their bytes may be lost.
@@ -237,12 +231,12 @@ TEST(Recorders, ThreadsRecordingAtOnceLoseNothing) {
     writer.join();
     ASSERT_EQ(r.DumpTrace(dir.file("t"), true, false), secOK);
     ASSERT_EQ(r.DumpDispatchLog(dir.file("l"), true, false), secOK);
+    // Each byte once in the trace, and once in the log as the data of its own entry.
     const std::string trace = dir.read("t"), log = dir.read("l");
-    EXPECT_EQ(std::count(trace.begin(), trace.end(), 'x'), 20000);
-    EXPECT_EQ(std::count(trace.begin(), trace.end(), 'z'), 20000);
-    for (const char* line : {"  x\r\n", "  z\r\n"}) {
-        const std::regex entry(line);
-        EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), entry), {}), 20000) << line;
+    for (const auto& [file, item] :
+         {std::pair{&trace, "x"}, {&trace, "z"}, {&log, "  x\r\n"}, {&log, "  z\r\n"}}) {
+        const std::regex entry(item);
+        EXPECT_EQ(std::distance(std::sregex_iterator(file->begin(), file->end(), entry), {}), 20000) << item;
     }
 }
 
