@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -37,30 +38,19 @@ constexpr int kSampleRun = 10; // the window's resources are compared from here 
 constexpr size_t kMinImage = 1000;
 constexpr size_t kMaxImage = 40000;
 
-// Faults that end a run within seconds; `at` is a data byte inside the image.
+// Faults that end a run within seconds: the simulator's option and its value (empty: the option
+// alone; none: a data byte inside the image). The prompt delay is far beyond every prompt wait.
 struct Fault {
     const char* name;
-    std::vector<std::string> (*args)(size_t at);
+    const char* option;
+    std::optional<std::string> value;
 };
 const Fault kFaults[] = {
-    {"corrupted byte",
-     [](size_t at) {
-         return std::vector<std::string>{"--corrupt-at", std::to_string(at)};
-     }},
-    {"dropped byte",
-     [](size_t at) {
-         return std::vector<std::string>{"--drop-at", std::to_string(at)};
-     }},
-    {"line closed mid-upload",
-     [](size_t at) {
-         return std::vector<std::string>{"--disconnect-after", std::to_string(at)};
-     }},
-    {"loader mode refused", [](size_t) { return std::vector<std::string>{"--stay-normal"}; }},
-    // Far beyond every prompt wait, so the unit never answers in time.
-    {"prompt delay",
-     [](size_t) {
-         return std::vector<std::string>{"--prompt-delay", "10000"};
-     }},
+    {"corrupted byte", "--corrupt-at", std::nullopt},
+    {"dropped byte", "--drop-at", std::nullopt},
+    {"line closed mid-upload", "--disconnect-after", std::nullopt},
+    {"loader mode refused", "--stay-normal", ""},
+    {"prompt delay", "--prompt-delay", "10000"},
 };
 
 struct Run {
@@ -89,8 +79,9 @@ std::vector<Run> planRuns(int n, uint32_t seed, const TempDir& work, const char*
         r.simArgs = {"--store", r.dir + "/store"};
         if (i == faulted) {
             r.fault = &kFaults[rng() % std::size(kFaults)];
-            const auto more = r.fault->args(1 + rng() % (r.data.size() - 1));
-            r.simArgs.insert(r.simArgs.end(), more.begin(), more.end());
+            const std::string at = std::to_string(1 + rng() % (r.data.size() - 1));
+            r.simArgs.push_back(r.fault->option);
+            if (r.fault->value != "") r.simArgs.push_back(r.fault->value.value_or(at));
         }
     }
     return runs;
