@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -27,18 +28,16 @@ const test::TempDir& workDir() {
     return dir;
 }
 
-// Long delays only slow the search down without reaching new code.
+// Long delays only slow the search down without reaching new code. A wait takes its number from
+// after the first blank of its line, as strtol reads it there (blanks, a sign, digits).
 bool boundedWaits(const std::string& script) {
     for (const char* code : {"_DY", "_LP"}) {
         for (std::size_t at = script.find(code); at != std::string::npos; at = script.find(code, at + 1)) {
-            // Whatever separates the number (blanks, tabs, signs), its first digits are what counts.
-            std::size_t p = at + 3;
-            while (p < script.size() && script[p] != '\n' && (script[p] < '0' || script[p] > '9'))
-                ++p;
-            std::size_t digits = 0;
-            while (p + digits < script.size() && script[p + digits] >= '0' && script[p + digits] <= '9')
-                ++digits;
-            if (digits > 1) return false;
+            const std::size_t end = std::min(script.find('\n', at), script.size());
+            const std::size_t blank = script.find(' ', at);
+            if (blank >= end) continue;
+            const long value = std::strtol(script.substr(blank, end - blank).c_str(), nullptr, 10);
+            if (value > 9 || value < -9) return false;
         }
     }
     return true;
