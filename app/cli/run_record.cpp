@@ -88,7 +88,7 @@ std::string outcomeOf(int exitCode, bool stopRequested) {
     return exitCode == kExitSetup ? "setup-error" : "failed";
 }
 
-std::string reportProblem(const std::string& path) {
+std::string outputFileProblem(const std::string& path) {
     const QFileInfo file(text(path));
     if (file.isDir()) return "it is a directory";
     const std::string dir = file.absolutePath().toStdString();
