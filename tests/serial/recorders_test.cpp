@@ -19,8 +19,9 @@ namespace {
 
 uint32_t fakeNow = 0;
 
-// recorded: pieces split by '|': a kind letter and the bytes the port recorded, '+' before them for
-// a caller's own entries, or an operation (stop, start, clear, initN). capacity 0: never initialised.
+// recorded: pieces split by '|': a kind letter and the bytes the port recorded, '+' then a kind and
+// one byte for a caller's own entry, or an operation (stop, start, clear, initN). capacity 0: never
+// initialised.
 // mode: 'd' non-printables in decimal, 'h' in hexadecimal, 'a' every byte in hexadecimal. file: what
 // the trace file holds after the dump; it held "old" before, which a dump of nothing leaves.
 struct TraceCase {
