@@ -257,6 +257,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
             return setupError("--trace and --log record a serial port; the PCI link has neither");
         pci::PciBoardLink boards(pci::installedPciDriver());
         if (!preparePciRun(*board, boards, engine, host, pciError)) return setupError(pciError);
+        if (stop.requested()) return kExitFailed; // stopped while the boards were looked for
         record.setDevice(describeBoards(engine));
         return runScript(describeBoards(engine));
     }
