@@ -337,10 +337,10 @@ int runMain(int argc, char** argv) {
     }
     // Files asked for are checked before any unit is touched: a run is not flashed without them.
     for (const auto& [what, path] :
-         {std::pair{"report", &options.reportFile}, {"trace", &options.traceFile}, {"log", &options.logFile}})
-        if (!path->empty())
-            if (const std::string problem = outputFileProblem(*path); !problem.empty())
-                return setupError(std::string("cannot write the ") + what + " " + *path + ": " + problem);
+         {std::pair{"report", options.reportFile}, {"trace", options.traceFile}, {"log", options.logFile}})
+        if (!path.empty())
+            if (const std::string problem = outputFileProblem(path); !problem.empty())
+                return setupError(std::string("cannot write the ") + what + " " + path + ": " + problem);
     if (options.ports.size() > 1) {
         if (const std::string problem = scriptProblem(options.script); !problem.empty())
             return setupError("cannot open script " + options.script + ": " + problem);

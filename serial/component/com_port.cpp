@@ -25,8 +25,20 @@
 namespace brimwell {
 namespace {
 
-// How often the destruction looks again at a notification still being delivered.
+// How often a wait for a notification still being delivered (the port's destruction, a pending
+// close) looks again.
 constexpr auto kDeliveryPollInterval = std::chrono::microseconds(1000);
+
+// Lets the application's events run, a poll interval at a time, while `busy` holds (until `until`).
+template <class Busy>
+void runEventsWhile(
+    Busy busy, std::chrono::steady_clock::time_point until = std::chrono::steady_clock::time_point::max()) {
+    while (busy() && std::chrono::steady_clock::now() < until) {
+        processPendingEvents();
+        std::this_thread::sleep_for(kDeliveryPollInterval);
+    }
+}
+
 // How often a deferred close looks again at a dispatcher that is still delivering.
 constexpr int kCloseRetryMs = 1;
 
@@ -89,10 +101,7 @@ void TQuavCustomComPort::destroyPort() {
     }
     if (state_ == psShuttingDown) {
         // A notification is still being delivered; it ends within the window-handler time-out.
-        while (dispatcher_ && dispatcher_->EventBusy()) {
-            processPendingEvents();
-            std::this_thread::sleep_for(kDeliveryPollInterval);
-        }
+        runEventsWhile([this] { return dispatcher_ && dispatcher_->EventBusy(); });
         completeClose();
     }
     notifier_.reset();
@@ -101,11 +110,8 @@ void TQuavCustomComPort::destroyPort() {
 }
 
 bool TQuavCustomComPort::FinishPendingClose(int timeoutMs) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (state_ == psShuttingDown && std::chrono::steady_clock::now() < until) {
-        processPendingEvents();
-        std::this_thread::sleep_for(kDeliveryPollInterval);
-    }
+    runEventsWhile([this] { return state_ == psShuttingDown; },
+                   std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
     return state_ != psShuttingDown;
 }
 
