@@ -59,15 +59,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ComPortRecording, LoaderExchangeAndUploadWithTheUnit) {
-    TempDir dir;
-    testing::TempDir files;
+    TempDir dir; // the unit's link and both files
     SimUnit sim;
     ASSERT_TRUE(sim.start(dir, {}));
     PortOnPty p(35);
     ::setenv("BRIMWELL_COM35", sim.device.c_str(), 1);
     p.port.SetDeviceLabel(sim.device);
-    p.port.SetTraceName(files.file("t"));
-    p.port.SetLogName(files.file("l"));
+    p.port.SetTraceName(dir.file("t"));
+    p.port.SetLogName(dir.file("l"));
     p.port.SetTraceAllHex(true);
     p.port.SetLogAllHex(true);
     p.port.SetTracing(tlOn);
@@ -84,17 +83,14 @@ TEST(ComPortRecording, LoaderExchangeAndUploadWithTheUnit) {
     const std::string loaded = taken.substr(answer.size());
     p.port.SetOpen(false);
 
-    EXPECT_EQ(test::readRecorded(files.read("t"), true, false),
+    EXPECT_EQ(test::readRecorded(dir.read("t"), true, false),
               (test::Recorded{{"T", loadr}, {"R", answer}, {"T", load}, {"R", loaded}}));
-    EXPECT_NE(files.read("l").find("\r\nDevice: " + sim.device + "\r\n"), std::string::npos);
+    EXPECT_NE(dir.read("l").find("\r\nDevice: " + sim.device + "\r\n"), std::string::npos);
     // Each answer was read from the device before the next write (device reads come in pieces).
-    EXPECT_EQ(test::readRecorded(files.read("l"), true, true),
-              (test::Recorded{{"TrDatChg Avail", ""},
-                              {"TrgHdAlc Window", ""},
-                              {"Dispatch WriteCom", loadr},
-                              {"Dispatch ReadCom", answer},
-                              {"Dispatch WriteCom", load},
-                              {"Dispatch ReadCom", loaded}}));
+    const test::Recorded logged{{"TrDatChg Avail", ""},       {"TrgHdAlc Window", ""},
+                                {"Dispatch WriteCom", loadr}, {"Dispatch ReadCom", answer},
+                                {"Dispatch WriteCom", load},  {"Dispatch ReadCom", loaded}};
+    EXPECT_EQ(test::readRecorded(dir.read("l"), true, true), logged);
 }
 
 } // namespace
