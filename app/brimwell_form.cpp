@@ -268,10 +268,15 @@ void TBrimwellForm::buildMenus() {
     connect(SearchAllMenu, &QAction::triggered, this, &TBrimwellForm::SearchAllMenuClick);
 
     Baud1 = ConfigMenu->addMenu(QStringLiteral("Baud"));
-    for (int rate : {1200, 2400, 9600, 19200, 38400, 57600}) {
+    using Click = void (TBrimwellForm::*)();
+    static const std::pair<int, Click> rates[] = {
+        {1200, &TBrimwellForm::N12001Click},   {2400, &TBrimwellForm::N24001Click},
+        {9600, &TBrimwellForm::N96001Click},   {19200, &TBrimwellForm::N192001Click},
+        {38400, &TBrimwellForm::N384001Click}, {57600, &TBrimwellForm::N576001Click}};
+    for (const auto& [rate, click] : rates) {
         QAction* a = Baud1->addAction(QString::number(rate));
-        a->setObjectName(QStringLiteral("N%1Click").arg(rate));
-        connect(a, &QAction::triggered, this, [this, rate] { setBaudFromMenu(rate); });
+        a->setObjectName(QStringLiteral("N%1").arg(rate * 10 + 1));
+        connect(a, &QAction::triggered, this, click);
     }
 
     Terminal1 = bar->addMenu(QStringLiteral("Terminal"));
@@ -281,24 +286,29 @@ void TBrimwellForm::buildMenus() {
     // A checkable action flips its check mark itself before it reports the click.
     connect(VisibleMenu, &QAction::triggered, this, &TBrimwellForm::VisibleMenuClick);
 
+    // A null caption is the separator before "Default".
     static const struct {
         const char* caption;
-        int number;
-    } colours[] = {{"Black", 1}, {"Red", 2}, {"Green", 3}, {"Blue", 4}, {"White", 5}};
+        Click back, text;
+    } colours[] = {{"Black", &TBrimwellForm::BackBlackMenuClick, &TBrimwellForm::TextBlackMenuClick},
+                   {"Red", &TBrimwellForm::BackRedMenuClick, &TBrimwellForm::TextRedMenuClick},
+                   {"Green", &TBrimwellForm::BackGreenMenuClick, &TBrimwellForm::TextGreenMenuClick},
+                   {"Blue", &TBrimwellForm::BackBlueMenuClick, &TBrimwellForm::TextBlueMenuClick},
+                   {"White", &TBrimwellForm::BackWhiteMenuClick, &TBrimwellForm::TextWhiteMenuClick},
+                   {nullptr, nullptr, nullptr},
+                   {"Default", &TBrimwellForm::BackDefaultMenuClick, &TBrimwellForm::TextDefaultMenuClick}};
     BackgroundColor1 = Terminal1->addMenu(QStringLiteral("Background Color"));
     ForegroundColor1 = Terminal1->addMenu(QStringLiteral("Text Color"));
-    for (QMenu* menu : {BackgroundColor1, ForegroundColor1}) {
-        const bool back = menu == BackgroundColor1;
-        for (const auto& c : colours) {
-            QAction* a = menu->addAction(QString::fromLatin1(c.caption));
-            const int n = c.number;
-            connect(a, &QAction::triggered, this,
-                    [this, back, n] { back ? setTerminalBackground(n) : setTerminalTextColour(n); });
+    for (const auto& c : colours) {
+        if (!c.caption) {
+            BackgroundColor1->addSeparator();
+            ForegroundColor1->addSeparator();
+            continue;
         }
-        menu->addSeparator();
-        QAction* def = menu->addAction(QStringLiteral("Default"));
-        connect(def, &QAction::triggered, this,
-                [this, back] { back ? setTerminalBackground(0) : setTerminalTextColour(0); });
+        connect(BackgroundColor1->addAction(QString::fromLatin1(c.caption)), &QAction::triggered, this,
+                c.back);
+        connect(ForegroundColor1->addAction(QString::fromLatin1(c.caption)), &QAction::triggered, this,
+                c.text);
     }
     ForegroundColor1->menuAction()->setVisible(false);
     TerminalFonts1 = Terminal1->addAction(QStringLiteral("Terminal Fonts..."));

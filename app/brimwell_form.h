@@ -76,7 +76,14 @@ class TBrimwellForm : public QMainWindow {
 
     // PCI board link: the enumeration of the constructor and the "Connected" item.
     void PCIConnectClick();
-    void setBaudFromMenu(int baud); // N12001Click ... N576001Click
+    // The "Baud" menu's items set the port's rate.
+    void N12001Click() { setBaudFromMenu(1200); }
+    void N24001Click() { setBaudFromMenu(2400); }
+    void N96001Click() { setBaudFromMenu(9600); }
+    void N192001Click() { setBaudFromMenu(19200); }
+    void N384001Click() { setBaudFromMenu(38400); }
+    void N576001Click() { setBaudFromMenu(57600); }
+    void setBaudFromMenu(int baud);
     void QuavComPort1TriggerAvail(uint16_t count);
     // The port's device was lost or refused a write for good: the port is closed, the lights go out,
     // the operator is told and chooses a port again. While a run or a probe uses the port, that
@@ -85,7 +92,21 @@ class TBrimwellForm : public QMainWindow {
 
     // Terminal appearance and keyboard.
     void VisibleMenuClick();
-    void setTerminalBackground(int settingNumber); // 0 Default, 1 Black, 2 Red, 3 Green, 4 Blue, 5 White
+    // The colour items of "Background Color" and "Text Color"; settings 21 and 22 number the same
+    // colours 0 Default, 1 Black, 2 Red, 3 Green, 4 Blue, 5 White.
+    void BackBlackMenuClick() { setTerminalBackground(1); }
+    void BackRedMenuClick() { setTerminalBackground(2); }
+    void BackGreenMenuClick() { setTerminalBackground(3); }
+    void BackBlueMenuClick() { setTerminalBackground(4); }
+    void BackWhiteMenuClick() { setTerminalBackground(5); }
+    void BackDefaultMenuClick() { setTerminalBackground(0); }
+    void TextBlackMenuClick() { setTerminalTextColour(1); }
+    void TextRedMenuClick() { setTerminalTextColour(2); }
+    void TextGreenMenuClick() { setTerminalTextColour(3); }
+    void TextBlueMenuClick() { setTerminalTextColour(4); }
+    void TextWhiteMenuClick() { setTerminalTextColour(5); }
+    void TextDefaultMenuClick() { setTerminalTextColour(0); }
+    void setTerminalBackground(int settingNumber);
     void setTerminalTextColour(int settingNumber);
     void TerminalFonts1Click();
     // Returns true when the key was taken here (the pane must not handle it).
