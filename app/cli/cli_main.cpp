@@ -341,13 +341,14 @@ int runMain(int argc, char** argv) {
         if (!path.empty())
             if (const std::string problem = outputFileProblem(path); !problem.empty())
                 return setupError(std::string("cannot write the ") + what + " " + path + ": " + problem);
+    // Output nobody reads any more (a pager quit, "| head", a parent that ended early) must not end
+    // a flash half-way: the writes fail and the run goes on to its end and its exit code.
+    ::signal(SIGPIPE, SIG_IGN);
     if (options.ports.size() > 1) {
         if (const std::string problem = scriptProblem(options.script); !problem.empty())
             return setupError("cannot open script " + options.script + ": " + problem);
         return runFleet(options, argv[0]);
     }
-    // A parent that ended early closes the event pipe; this unit's run goes on regardless.
-    if (options.eventFd >= 0) ::signal(SIGPIPE, SIG_IGN);
 
     RunRecord record(options.script, options.port);
     UnitEnd end;

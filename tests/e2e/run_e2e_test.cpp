@@ -683,6 +683,15 @@ TEST(EndToEnd, ParallelRunSurvivesACrashedUnitAndStopsOnSigterm) {
     EXPECT_NE(units[0]["summary"].toString().toStdString().find("signal 11"), std::string::npos);
 }
 
+// A pager quit or "| head": output nobody reads any more does not end the flash half-way.
+TEST(EndToEnd, ClosedOutputDoesNotEndTheFlash) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({}));
+    f.launcher = {"/bin/bash", "-c", "\"$@\" | head -n 1; exit ${PIPESTATUS[0]}", "bash"};
+    EXPECT_EQ(f.run(f.twoFileScript()).exitCode, 0);
+    EXPECT_EQ(readFile(f.storedPath("80000000", "1.08")), f.firmware_);
+}
+
 TEST(EndToEnd, RunThatSendsNothingLeavesNoTraceOrLog) {
     FlashRun f;
     ASSERT_TRUE(f.startSim({}));

@@ -72,7 +72,16 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     for (auto& e : envStore)
         envp.push_back(e.data());
     envp.push_back(nullptr);
-    const int rc = ::posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), envp.data());
+    // The test ignores SIGPIPE; the program starts with it as a shell would give it.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &pipe);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    const int rc = ::posix_spawn(&pid_, program.c_str(), &fa, &attr, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     ::close(out[1]);
     ::close(err[1]);
