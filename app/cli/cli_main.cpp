@@ -35,8 +35,10 @@
 namespace brimwell::cli {
 namespace {
 
-// Ctrl+C and SIGTERM reach the event loop through a pipe (one byte per signal, its number), so
-// that a stop is seen by every wait that lets events run, including the port's own waits.
+// Ctrl+C, SIGTERM and SIGHUP (the operator's terminal or session went away) reach the event loop
+// through a pipe (one byte per signal, its number), so that a stop is seen by every wait that lets
+// events run, including the port's own waits. A hang-up stops the run as SIGTERM does: the block in
+// progress ends, the port closes and the run's record, trace and log are written.
 class StopSignal {
   public:
     StopSignal() {
@@ -47,6 +49,7 @@ class StopSignal {
         sigemptyset(&sa.sa_mask);
         ::sigaction(SIGINT, &sa, &oldInt_);
         ::sigaction(SIGTERM, &sa, &oldTerm_);
+        ::sigaction(SIGHUP, &sa, &oldHup_);
         notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
             char buf[16];
@@ -55,7 +58,7 @@ class StopSignal {
                 for (ssize_t i = 0; i < n; ++i) {
                     const int sig = static_cast<unsigned char>(buf[i]);
                     if (sig == SIGINT) ++interrupts_;
-                    if (sig == SIGTERM) terminated_ = true;
+                    if (sig != SIGINT) terminatedBy_ = sig;
                     if (onStop_) onStop_(sig, interrupts_);
                 }
             }
@@ -64,6 +67,7 @@ class StopSignal {
     ~StopSignal() {
         ::sigaction(SIGINT, &oldInt_, nullptr);
         ::sigaction(SIGTERM, &oldTerm_, nullptr);
+        ::sigaction(SIGHUP, &oldHup_, nullptr);
         notifier_.reset();
         writeFd_ = -1;
         ::close(fds_[0]);
@@ -71,8 +75,11 @@ class StopSignal {
     }
     // Called with the signal and the number of Ctrl+C so far.
     void setHandler(std::function<void(int, int)> h) { onStop_ = std::move(h); }
-    bool requested() const { return interrupts_ > 0 || terminated_; }
-    bool terminated() const { return terminated_; }
+    bool requested() const { return interrupts_ > 0 || terminatedBy_ != 0; }
+    // What the run's last line names as its stop.
+    const char* stopName() const {
+        return terminatedBy_ == SIGHUP ? "SIGHUP" : terminatedBy_ != 0 ? "SIGTERM" : "Ctrl+C";
+    }
 
   private:
     static void onSignal(int sig) {
@@ -86,11 +93,11 @@ class StopSignal {
     static inline volatile int writeFd_ = -1;
     int fds_[2]{-1, -1};
     struct sigaction oldInt_ {
-    }, oldTerm_{};
+    }, oldTerm_{}, oldHup_{};
     std::unique_ptr<QSocketNotifier> notifier_;
     std::function<void(int, int)> onStop_;
     int interrupts_ = 0;
-    bool terminated_ = false;
+    int terminatedBy_ = 0; // SIGTERM or SIGHUP
 };
 
 int setupError(const std::string& text) {
@@ -209,10 +216,10 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         if (!running) {
             host.note("Stopping: set-up abandoned.");
             abandon();
-        } else if (sig == SIGTERM) {
+        } else if (sig != SIGINT) {
             // A service manager stopping the run must not wait minutes for prompt attempts.
-            host.note("Stopping (SIGTERM): the transfer ends after the block in progress; "
-                      "no more waiting for the unit.");
+            host.note(std::string("Stopping (") + stop.stopName() +
+                      "): the transfer ends after the block in progress; no more waiting for the unit.");
             abandon();
         } else if (interrupts == 1 && !engine.UploadIdle) {
             host.note("Stopping (Ctrl+C): the transfer ends after the block in progress. "
@@ -242,8 +249,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         // the window leaves them to the operator who read the message box, but an unattended
         // caller only sees the exit status, so a run that reported an error does not count as
         // completed.
-        const std::string summary =
-            runSummary(outcome, host.messages(), stop.terminated() ? "SIGTERM" : "Ctrl+C", stop.requested());
+        const std::string summary = runSummary(outcome, host.messages(), stop.stopName(), stop.requested());
         host.note(summary);
         end.summary = summary;
         return summary.rfind("Run completed", 0) == 0 ? kExitCompleted : kExitFailed;

@@ -61,7 +61,7 @@ struct Unit {
     }
 };
 
-// Ctrl+C and SIGTERM reach the loop through a pipe.
+// Ctrl+C, SIGTERM and SIGHUP reach the loop through a pipe.
 int stopPipe[2] = {-1, -1};
 void onStopSignal(int sig) {
     const int saved = errno;
@@ -293,11 +293,12 @@ int runFleet(const RunOptions& options, char* program) {
 
     if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return kExitSetup;
     struct sigaction sa {
-    }, oldInt{}, oldTerm{};
+    }, oldInt{}, oldTerm{}, oldHup{};
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGINT, &sa, &oldInt);
     ::sigaction(SIGTERM, &sa, &oldTerm);
+    ::sigaction(SIGHUP, &sa, &oldHup);
 
     std::vector<Unit> units;
     units.reserve(options.ports.size());
@@ -369,6 +370,7 @@ int runFleet(const RunOptions& options, char* program) {
     view.redraw(true);
     ::sigaction(SIGINT, &oldInt, nullptr);
     ::sigaction(SIGTERM, &oldTerm, nullptr);
+    ::sigaction(SIGHUP, &oldHup, nullptr);
     closeFd(stopPipe[0]);
     closeFd(stopPipe[1]);
 
