@@ -231,6 +231,7 @@ void TBrimwellForm::buildControls() {
     QuavTerminal1->OnKeyPress = [this](char& key) {
         if (QuavTerminal1KeyPress(key)) key = 0;
     };
+    QuavTerminal1->installEventFilter(this);
 
     InfoStatusBar = new QStatusBar(Client);
     InfoStatusBar->setSizeGripEnabled(false);
@@ -522,6 +523,12 @@ bool TBrimwellForm::FormCloseQuery() {
     // An unattended run that is cut short did not flash the unit, so it does not report success.
     endProcess(AutomaticMode ? 1 : 0);
     return true;
+}
+
+bool TBrimwellForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == QuavTerminal1 && event->type() == QEvent::KeyPress && engine_ && !engine_->UploadIdle)
+        return true;
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TBrimwellForm::closeEvent(QCloseEvent* event) {

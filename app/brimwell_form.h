@@ -189,6 +189,9 @@ class TBrimwellForm : public QMainWindow {
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Keys typed into the terminal pane while an upload runs are dropped: they would reach the
+    // unit in the middle of the image's bytes.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     // Held while the engine or a probe works the port; the outermost one hands a lost port on.

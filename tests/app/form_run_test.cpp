@@ -8,10 +8,12 @@
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
 #include "support/pty.h"
+#include "terminal/widget/quav_terminal.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -169,7 +171,8 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
     EXPECT_TRUE(f.engine().UploadIdle);
 }
 
-TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredNoKeepsUploading) {
+// Neither keys typed into the terminal pane nor a close query answered No reach the upload.
+TEST_F(FormRun, TypedKeysAndACloseQueryAnsweredNoLeaveTheUploadAlone) {
     UnitSim sim(dir.file("com1"), store.path());
     const std::string data = dataBytes(300000);
     TBrimwellForm& f = start();
@@ -182,6 +185,10 @@ TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredNoKeepsUploading) {
     whenUploadReaches(f, 2, [&] {
         configShownDuringUpload = f.ConfigMenu->menuAction()->isVisible();
         buttonsEnabledDuringUpload = f.PickButton->isEnabled() || f.UploadButton->isEnabled();
+        for (const auto& [key, text] : {std::pair{Qt::Key_X, "x"}, {Qt::Key_Return, "\r"}}) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+            QCoreApplication::sendEvent(f.QuavTerminal1, &press);
+        }
         f.close();
     });
     pick(data);
