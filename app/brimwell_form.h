@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -195,6 +196,8 @@ class TBrimwellForm : public QMainWindow {
 
   private:
     // Held while the engine or a probe works the port; the outermost one hands a lost port on.
+    // Meanwhile the items that would close or switch the port or the link are disabled: a run
+    // must not go on over another port, nor its buttons come back before it ends.
     class PortInUse {
       public:
         explicit PortInUse(TBrimwellForm& form);
@@ -206,6 +209,7 @@ class TBrimwellForm : public QMainWindow {
         TBrimwellForm& form_;
     };
     void dropLostPort();
+    void lockPortChoice(bool lock);
 
     void buildControls();
     void buildMenus();
@@ -231,6 +235,7 @@ class TBrimwellForm : public QMainWindow {
     int automaticExitCode_ = -1;
     int portUsers_ = 0;
     bool portLost_ = false;
+    std::vector<bool> portChoiceEnabled_; // the locked items' states before the lock
 };
 
 } // namespace brimwell

@@ -6,16 +6,36 @@
 #include "app/window_host.h"
 #include "serial/component/com_port.h"
 
+#include <QAction>
+#include <QCheckBox>
 #include <QLabel>
 
 namespace brimwell {
 
 TBrimwellForm::PortInUse::PortInUse(TBrimwellForm& form) : form_(form) {
-    if (form_.portUsers_++ == 0) form_.host_->forgetShownErrors();
+    if (form_.portUsers_++ > 0) return;
+    form_.host_->forgetShownErrors();
+    form_.lockPortChoice(true);
 }
 
 TBrimwellForm::PortInUse::~PortInUse() {
-    if (--form_.portUsers_ == 0 && form_.portLost_) form_.dropLostPort();
+    if (--form_.portUsers_ > 0) return;
+    form_.lockPortChoice(false);
+    if (form_.portLost_) form_.dropLostPort();
+}
+
+void TBrimwellForm::lockPortChoice(bool lock) {
+    QAction* const actions[] = {NoneMenu, COM1Menu, COM2Menu, SearchAllMenu, PCIConnect};
+    if (lock) {
+        portChoiceEnabled_.clear();
+        for (QAction* a : actions)
+            portChoiceEnabled_.push_back(a->isEnabled());
+        // The box's own state: the whole window may be disabled around an unattended run.
+        portChoiceEnabled_.push_back(!ComCheckBox->testAttribute(Qt::WA_ForceDisabled));
+    }
+    for (size_t i = 0; i < std::size(actions); ++i)
+        actions[i]->setEnabled(!lock && portChoiceEnabled_[i]);
+    ComCheckBox->setEnabled(!lock && portChoiceEnabled_.back());
 }
 
 void TBrimwellForm::QuavComPort1PortError() {

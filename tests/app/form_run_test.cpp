@@ -60,18 +60,27 @@ std::string uploadScript(const std::string& dataPath) {
            "_LD\n";
 }
 
-// Calls `act` once, from the event loop, as soon as the upload has sent `blocks` blocks.
-void whenUploadReaches(TBrimwellForm& f, int blocks, std::function<void()> act) {
+// Calls `act` once, from the event loop, as soon as `ready` holds.
+void once(TBrimwellForm& f, std::function<bool()> ready, std::function<void()> act) {
     auto* timer = new QTimer(&f);
     timer->setInterval(1);
-    QObject::connect(timer, &QTimer::timeout, [&f, timer, blocks, act] {
-        if (f.ProgressForm->isVisible() && f.ProgressForm->FileProgressBar->value() >= blocks) {
-            timer->stop();
-            timer->deleteLater();
-            act();
-        }
+    QObject::connect(timer, &QTimer::timeout, [timer, ready, act] {
+        if (!ready()) return;
+        timer->stop();
+        timer->deleteLater();
+        act();
     });
     timer->start();
+}
+
+// Calls `act` once as soon as the upload has sent `blocks` blocks.
+void whenUploadReaches(TBrimwellForm& f, int blocks, std::function<void()> act) {
+    once(
+        f,
+        [&f, blocks] {
+            return f.ProgressForm->isVisible() && f.ProgressForm->FileProgressBar->value() >= blocks;
+        },
+        act);
 }
 
 struct ChildResult {
@@ -169,6 +178,28 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
     EXPECT_TRUE(listDir(store.path()).empty()) << "the unit kept no partial image";
     EXPECT_TRUE(f.PickButton->isEnabled());
     EXPECT_TRUE(f.engine().UploadIdle);
+}
+
+// While a run works the port, the items that would close or switch it are off: the run goes on
+// over its own port, and its buttons stay off until it ends.
+TEST_F(FormRun, PortChoiceWaitsUntilTheRunEnds) {
+    UnitSim sim(dir.file("com1"), store.path());
+    const std::string data = dataBytes(4001);
+    TBrimwellForm& f = start();
+    bool buttonsBack = true;
+    once(
+        f, [&] { return !f.PickButton->isEnabled(); },
+        [&] {
+            f.NoneMenu->trigger();
+            f.COM2Menu->trigger();
+            buttonsBack = f.PickButton->isEnabled();
+        });
+    pick(data);
+    EXPECT_FALSE(buttonsBack);
+    EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."}))
+        << dialogs.messages.join(" | ").toStdString();
+    EXPECT_TRUE(storedImage() == data);
+    EXPECT_TRUE(f.NoneMenu->isEnabled() && f.COM2Menu->isEnabled()) << "back once the run ended";
 }
 
 // Neither keys typed into the terminal pane nor a close query answered No reach the upload.
