@@ -514,6 +514,10 @@ void TBrimwellForm::ExitMenuClick() {
 bool TBrimwellForm::FormCloseQuery() {
     if (engine_->UploadIdle) {
         engine_->CaptureActive = false;
+        // The application ends with the window. A run or a port search in progress (between
+        // uploads, or waiting for the unit) would otherwise go on out of sight, its waits keeping
+        // the process alive, and flash the unit after the operator closed the program.
+        if (portUsers_ > 0) endProcess(AutomaticMode ? 1 : 0);
         return true;
     }
     const MsgAnswer answer = dialogs().messageBox(this, QString::fromLatin1(kCloseQuestion),

@@ -202,6 +202,19 @@ TEST_F(FormRun, PortChoiceWaitsUntilTheRunEnds) {
     EXPECT_TRUE(f.NoneMenu->isEnabled() && f.COM2Menu->isEnabled()) << "back once the run ended";
 }
 
+// Closing the window while a run is between uploads ends the program then, not once the run has
+// gone on out of sight.
+TEST_F(FormRun, ClosingTheWindowDuringARunEndsTheProgram) {
+    UnitSim sim(dir.file("com1"), store.path());
+    TBrimwellForm& f = start();
+    int exitCode = -1;
+    f.setExitHandler([&](int code) { exitCode = code; });
+    once(
+        f, [&] { return !f.PickButton->isEnabled(); }, [&] { f.close(); });
+    pick(dataBytes(4001));
+    EXPECT_EQ(exitCode, 0);
+}
+
 // Neither keys typed into the terminal pane nor a close query answered No reach the upload.
 TEST_F(FormRun, TypedKeysAndACloseQueryAnsweredNoLeaveTheUploadAlone) {
     UnitSim sim(dir.file("com1"), store.path());
