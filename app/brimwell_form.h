@@ -196,8 +196,9 @@ class TBrimwellForm : public QMainWindow {
 
   private:
     // Held while the engine or a probe works the port; the outermost one hands a lost port on.
-    // Meanwhile the items that would close or switch the port or the link are disabled: a run
-    // must not go on over another port, nor its buttons come back before it ends.
+    // Meanwhile the items that would close or switch the port or the link, and the buttons that
+    // start a run, are disabled: a run must not go on over another port, nor a second run start
+    // inside a run or a port search.
     class PortInUse {
       public:
         explicit PortInUse(TBrimwellForm& form);

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QPushButton>
 
 namespace brimwell {
 
@@ -26,16 +27,20 @@ TBrimwellForm::PortInUse::~PortInUse() {
 
 void TBrimwellForm::lockPortChoice(bool lock) {
     QAction* const actions[] = {NoneMenu, COM1Menu, COM2Menu, SearchAllMenu, PCIConnect};
+    // Widgets by their own state: the whole window may be disabled around an unattended run.
+    QWidget* const widgets[] = {ComCheckBox, PickButton, UploadButton};
     if (lock) {
         portChoiceEnabled_.clear();
         for (QAction* a : actions)
             portChoiceEnabled_.push_back(a->isEnabled());
-        // The box's own state: the whole window may be disabled around an unattended run.
-        portChoiceEnabled_.push_back(!ComCheckBox->testAttribute(Qt::WA_ForceDisabled));
+        for (QWidget* w : widgets)
+            portChoiceEnabled_.push_back(!w->testAttribute(Qt::WA_ForceDisabled));
     }
-    for (size_t i = 0; i < std::size(actions); ++i)
-        actions[i]->setEnabled(!lock && portChoiceEnabled_[i]);
-    ComCheckBox->setEnabled(!lock && portChoiceEnabled_.back());
+    size_t i = 0;
+    for (QAction* a : actions)
+        a->setEnabled(!lock && portChoiceEnabled_[i++]);
+    for (QWidget* w : widgets)
+        w->setEnabled(!lock && portChoiceEnabled_[i++]);
 }
 
 void TBrimwellForm::QuavComPort1PortError() {

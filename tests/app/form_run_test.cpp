@@ -202,6 +202,20 @@ TEST_F(FormRun, PortChoiceWaitsUntilTheRunEnds) {
     EXPECT_TRUE(f.NoneMenu->isEnabled() && f.COM2Menu->isEnabled()) << "back once the run ended";
 }
 
+// The buttons that start a run wait for the start-up port search: a run must not start inside it.
+TEST_F(FormRun, TheButtonsWaitForThePortSearch) {
+    UnitSim sim(dir.file("com1"), store.path());
+    form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    bool buttonsOn = true;
+    once(
+        *form, [&] { return QApplication::overrideCursor() != nullptr; }, // the search's busy cursor
+        [&] { buttonsOn = form->PickButton->isEnabled() || form->UploadButton->isEnabled(); });
+    form->show();
+    ASSERT_TRUE(pumpUntil([&] { return form->startupFinished(); }, 30000));
+    EXPECT_FALSE(buttonsOn);
+    EXPECT_TRUE(form->PickButton->isEnabled()) << "back once the unit was found";
+}
+
 // Closing the window while a run is between uploads ends the program then, not once the run has
 // gone on out of sight.
 TEST_F(FormRun, ClosingTheWindowDuringARunEndsTheProgram) {
