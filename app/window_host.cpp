@@ -72,6 +72,9 @@ void WindowHost::setBusyCursor(bool busy) {
 
 void WindowHost::setConfigMenuVisible(bool visible) {
     form_.ConfigMenu->menuAction()->setVisible(visible);
+    // The font dialog waits for the operator; behind it the upload would stand still until the
+    // unit gave up on the load.
+    form_.TerminalFonts1->setEnabled(visible);
 }
 
 void WindowHost::setPciBoardLabel(bool visible, const std::string& caption) {

@@ -241,7 +241,7 @@ TEST_F(FormRun, TypedKeysAndACloseQueryAnsweredNoLeaveTheUploadAlone) {
     };
     bool configShownDuringUpload = true, buttonsEnabledDuringUpload = true;
     whenUploadReaches(f, 2, [&] {
-        configShownDuringUpload = f.ConfigMenu->menuAction()->isVisible();
+        configShownDuringUpload = f.ConfigMenu->menuAction()->isVisible() || f.TerminalFonts1->isEnabled();
         buttonsEnabledDuringUpload = f.PickButton->isEnabled() || f.UploadButton->isEnabled();
         for (const auto& [key, text] : {std::pair{Qt::Key_X, "x"}, {Qt::Key_Return, "\r"}}) {
             QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
@@ -250,9 +250,10 @@ TEST_F(FormRun, TypedKeysAndACloseQueryAnsweredNoLeaveTheUploadAlone) {
         f.close();
     });
     pick(data);
-    EXPECT_FALSE(configShownDuringUpload) << "RS232 Config is hidden while an upload runs";
+    EXPECT_FALSE(configShownDuringUpload)
+        << "RS232 Config is hidden and the font dialog off while an upload runs";
     EXPECT_FALSE(buttonsEnabledDuringUpload);
-    EXPECT_TRUE(f.ConfigMenu->menuAction()->isVisible());
+    EXPECT_TRUE(f.ConfigMenu->menuAction()->isVisible() && f.TerminalFonts1->isEnabled());
     EXPECT_EQ(asked,
               "File upload in progress.\rAre you sure you want to cancel upload and exit the application?");
     EXPECT_TRUE(dialogs.captions.contains("Loader GUI : Confirm Exit"));
