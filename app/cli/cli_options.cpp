@@ -10,8 +10,8 @@
 namespace brimwell::cli {
 
 const char* runUsage() {
-    return "usage: brimwell run SCRIPT [--port COMn|DEVICE|PCI|PCI:N]... [--baud N] [--settings FILE]\n"
-           "                   [--trace FILE] [--log FILE] [--report FILE]\n"
+    return "usage: brimwell run SCRIPT [--port COMn|DEVICE|URL|usb:ID|PCI|PCI:N]... [--baud N]\n"
+           "                   [--settings FILE] [--trace FILE] [--log FILE] [--report FILE]\n"
            "  SCRIPT           the .sld script to run\n"
            "  --port COMn      use port COMn (COMn maps to /dev/ttyS(n-1) or $BRIMWELL_COMn)\n"
            "  --port DEVICE    use the serial device at this path (a /dev/serial/by-id link stays right\n"
