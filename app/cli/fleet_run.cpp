@@ -96,6 +96,12 @@ bool spawn(Unit& u, const RunOptions& options, char* program) {
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    // The unit runs this very program, by its own path so that it goes by the program's name (a
+    // port's holder is reported by that name); by /proc/self/exe when that path is gone.
+    char self[4096];
+    const ssize_t selfLength = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    self[selfLength > 0 ? selfLength : 0] = '\0';
+
     u.start = Clock::now();
     const pid_t parent = ::getpid();
     u.pid = ::fork();
@@ -112,6 +118,7 @@ bool spawn(Unit& u, const RunOptions& options, char* program) {
         ::fcntl(eventFd, F_SETFD, 0);
         ::signal(SIGINT, SIG_DFL);
         ::signal(SIGTERM, SIG_DFL);
+        if (self[0] != '\0') ::execv(self, argv.data());
         ::execv("/proc/self/exe", argv.data());
         std::fprintf(stderr, "brimwell run: cannot start the run for %s: %s\n", u.port.c_str(),
                      std::strerror(errno));

@@ -688,6 +688,17 @@ TEST(EndToEnd, ParallelRunSurvivesACrashedUnitAndStopsOnSigterm) {
     EXPECT_NE(units[0]["summary"].toString().toStdString().find("signal 11"), std::string::npos);
 }
 
+// One unit named twice (its link and its device): one run has it, the other is told which program
+// holds the port, by that program's name.
+TEST(EndToEnd, OneUnitNamedTwiceIsRunOnce) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({}));
+    const std::string device = std::filesystem::canonical(f.sim_.device);
+    const RunResult r = f.run(f.twoFileScript(), {"--port", f.sim_.device, "--port", device});
+    EXPECT_EQ(r.exitCode, 2) << explain(r);
+    EXPECT_TRUE(r.outHas("another program holds it (brimwell (pid ")) << explain(r);
+}
+
 // A pager quit or "| head": output nobody reads any more does not end the flash half-way.
 TEST(EndToEnd, ClosedOutputDoesNotEndTheFlash) {
     FlashRun f;
