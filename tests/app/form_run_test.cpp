@@ -181,21 +181,26 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
 }
 
 // While a run works the port, the items that would close or switch it are off: the run goes on
-// over its own port, and its buttons stay off until it ends.
-TEST_F(FormRun, PortChoiceWaitsUntilTheRunEnds) {
+// over its own port, and its buttons stay off until it ends. Closing the window then ends the
+// program at once, rather than once the run has gone on out of sight.
+TEST_F(FormRun, BetweenUploadsTheRunKeepsItsPortAndClosingEndsTheProgram) {
     UnitSim sim(dir.file("com1"), store.path());
     const std::string data = dataBytes(4001);
     TBrimwellForm& f = start();
     bool buttonsBack = true;
+    int exitCode = -1;
+    f.setExitHandler([&](int code) { exitCode = code; }); // returns: the run goes on here
     once(
         f, [&] { return !f.PickButton->isEnabled(); },
         [&] {
             f.NoneMenu->trigger();
             f.COM2Menu->trigger();
             buttonsBack = f.PickButton->isEnabled();
+            f.close();
         });
     pick(data);
     EXPECT_FALSE(buttonsBack);
+    EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."}))
         << dialogs.messages.join(" | ").toStdString();
     EXPECT_TRUE(storedImage() == data);
@@ -214,19 +219,6 @@ TEST_F(FormRun, TheButtonsWaitForThePortSearch) {
     ASSERT_TRUE(pumpUntil([&] { return form->startupFinished(); }, 30000));
     EXPECT_FALSE(buttonsOn);
     EXPECT_TRUE(form->PickButton->isEnabled()) << "back once the unit was found";
-}
-
-// Closing the window while a run is between uploads ends the program then, not once the run has
-// gone on out of sight.
-TEST_F(FormRun, ClosingTheWindowDuringARunEndsTheProgram) {
-    UnitSim sim(dir.file("com1"), store.path());
-    TBrimwellForm& f = start();
-    int exitCode = -1;
-    f.setExitHandler([&](int code) { exitCode = code; });
-    once(
-        f, [&] { return !f.PickButton->isEnabled(); }, [&] { f.close(); });
-    pick(dataBytes(4001));
-    EXPECT_EQ(exitCode, 0);
 }
 
 // Neither keys typed into the terminal pane nor a close query answered No reach the upload.
