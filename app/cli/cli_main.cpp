@@ -10,6 +10,7 @@
 #include "app/cli/port_setup.h"
 #include "app/cli/run_record.h"
 #include "app/cli/run_recording.h"
+#include "app/cli/stop_signals.h"
 #include "app/port_probe.h"
 #include "script/loader_port.h"
 #include "script/script_engine.h"
@@ -35,43 +36,22 @@
 namespace brimwell::cli {
 namespace {
 
-// Ctrl+C, SIGTERM and SIGHUP (the operator's terminal or session went away) reach the event loop
-// through a pipe (one byte per signal, its number), so that a stop is seen by every wait that lets
+// The stop signals come through the event loop, so that a stop is seen by every wait that lets
 // events run, including the port's own waits. A hang-up stops the run as SIGTERM does: the block in
 // progress ends, the port closes and the run's record, trace and log are written.
 class StopSignal {
   public:
     StopSignal() {
-        if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) return;
-        writeFd_ = fds_[1];
-        struct sigaction sa {};
-        sa.sa_handler = &StopSignal::onSignal;
-        sigemptyset(&sa.sa_mask);
-        ::sigaction(SIGINT, &sa, &oldInt_);
-        ::sigaction(SIGTERM, &sa, &oldTerm_);
-        ::sigaction(SIGHUP, &sa, &oldHup_);
-        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        if (!pipe_.ok()) return;
+        notifier_ = std::make_unique<QSocketNotifier>(pipe_.readFd(), QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
-            char buf[16];
-            ssize_t n;
-            while ((n = ::read(fds_[0], buf, sizeof buf)) > 0) {
-                for (ssize_t i = 0; i < n; ++i) {
-                    const int sig = static_cast<unsigned char>(buf[i]);
-                    if (sig == SIGINT) ++interrupts_;
-                    if (sig != SIGINT) terminatedBy_ = sig;
-                    if (onStop_) onStop_(sig, interrupts_);
-                }
+            for (const char c : pipe_.take()) {
+                const int sig = static_cast<unsigned char>(c);
+                if (sig == SIGINT) ++interrupts_;
+                if (sig != SIGINT) terminatedBy_ = sig;
+                if (onStop_) onStop_(sig, interrupts_);
             }
         });
-    }
-    ~StopSignal() {
-        ::sigaction(SIGINT, &oldInt_, nullptr);
-        ::sigaction(SIGTERM, &oldTerm_, nullptr);
-        ::sigaction(SIGHUP, &oldHup_, nullptr);
-        notifier_.reset();
-        writeFd_ = -1;
-        ::close(fds_[0]);
-        ::close(fds_[1]);
     }
     // Called with the signal and the number of Ctrl+C so far.
     void setHandler(std::function<void(int, int)> h) { onStop_ = std::move(h); }
@@ -82,19 +62,8 @@ class StopSignal {
     }
 
   private:
-    static void onSignal(int sig) {
-        const int saved = errno;
-        if (writeFd_ >= 0) {
-            const char c = static_cast<char>(sig);
-            [[maybe_unused]] const ssize_t r = ::write(writeFd_, &c, 1);
-        }
-        errno = saved;
-    }
-    static inline volatile int writeFd_ = -1;
-    int fds_[2]{-1, -1};
-    struct sigaction oldInt_ {
-    }, oldTerm_{}, oldHup_{};
-    std::unique_ptr<QSocketNotifier> notifier_;
+    StopSignalPipe pipe_;
+    std::unique_ptr<QSocketNotifier> notifier_; // destroyed before the pipe it watches
     std::function<void(int, int)> onStop_;
     int interrupts_ = 0;
     int terminatedBy_ = 0; // SIGTERM or SIGHUP

@@ -3,6 +3,7 @@
 #include "app/cli/fleet_run.h"
 
 #include "app/cli/run_record.h"
+#include "app/cli/stop_signals.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -61,21 +62,20 @@ struct Unit {
     }
 };
 
-// Ctrl+C, SIGTERM and SIGHUP reach the loop through a pipe.
-int stopPipe[2] = {-1, -1};
-void onStopSignal(int sig) {
-    const int saved = errno;
-    const char c = static_cast<char>(sig);
-    [[maybe_unused]] const ssize_t r = ::write(stopPipe[1], &c, 1);
-    errno = saved;
-}
-
 void closeFd(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
 }
 
-bool spawn(Unit& u, const RunOptions& options, char* program) {
+// The path of this very program. A unit is started by it so that it goes by the program's name (a
+// port's holder is reported by that name); empty when it cannot be read (then /proc/self/exe).
+std::string ownPath() {
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    return length > 0 ? std::string(self, static_cast<size_t>(length)) : std::string();
+}
+
+bool spawn(Unit& u, const RunOptions& options, char* program, const std::string& self) {
     int pipes[Unit::kStreams][2];
     for (int i = 0; i < Unit::kStreams; ++i) {
         if (::pipe2(pipes[i], O_CLOEXEC) == 0) continue;
@@ -96,12 +96,6 @@ bool spawn(Unit& u, const RunOptions& options, char* program) {
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    // The unit runs this very program, by its own path so that it goes by the program's name (a
-    // port's holder is reported by that name); by /proc/self/exe when that path is gone.
-    char self[4096];
-    const ssize_t selfLength = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    self[selfLength > 0 ? selfLength : 0] = '\0';
-
     u.start = Clock::now();
     const pid_t parent = ::getpid();
     u.pid = ::fork();
@@ -116,9 +110,8 @@ bool spawn(Unit& u, const RunOptions& options, char* program) {
         ::dup2(pipes[Unit::kOut][1], STDOUT_FILENO);
         ::dup2(pipes[Unit::kErr][1], STDERR_FILENO);
         ::fcntl(eventFd, F_SETFD, 0);
-        ::signal(SIGINT, SIG_DFL);
-        ::signal(SIGTERM, SIG_DFL);
-        if (self[0] != '\0') ::execv(self, argv.data());
+        StopSignalPipe::resetInChild();
+        if (!self.empty()) ::execv(self.c_str(), argv.data());
         ::execv("/proc/self/exe", argv.data());
         std::fprintf(stderr, "brimwell run: cannot start the run for %s: %s\n", u.port.c_str(),
                      std::strerror(errno));
@@ -298,22 +291,17 @@ int runFleet(const RunOptions& options, char* program) {
         suffixes.push_back(s);
     }
 
-    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return kExitSetup;
-    struct sigaction sa {
-    }, oldInt{}, oldTerm{}, oldHup{};
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, &oldInt);
-    ::sigaction(SIGTERM, &sa, &oldTerm);
-    ::sigaction(SIGHUP, &sa, &oldHup);
+    StopSignalPipe stops;
+    if (!stops.ok()) return kExitSetup;
 
     std::vector<Unit> units;
     units.reserve(options.ports.size());
     for (const std::string& p : options.ports)
         units.emplace_back(options.script, p);
     FleetView view(units, ::isatty(STDOUT_FILENO) == 1);
+    const std::string self = ownPath();
     for (Unit& u : units) {
-        if (!spawn(u, options, program)) {
+        if (!spawn(u, options, program, self)) {
             u.reaped = true;
             u.status = 127 << 8;
             u.end = u.start;
@@ -327,7 +315,7 @@ int runFleet(const RunOptions& options, char* program) {
         return std::any_of(units.begin(), units.end(), [](const Unit& u) { return !u.reaped; });
     };
     while (running()) {
-        std::vector<pollfd> fds{{stopPipe[0], POLLIN, 0}};
+        std::vector<pollfd> fds{{stops.readFd(), POLLIN, 0}};
         std::vector<std::pair<Unit*, int>> owners{{nullptr, 0}};
         for (Unit& u : units)
             for (int k = 0; k < Unit::kStreams; ++k)
@@ -337,10 +325,7 @@ int runFleet(const RunOptions& options, char* program) {
             if (fds[i].revents == 0) continue;
             auto [u, stream] = owners[i];
             if (!u) {
-                char sigs[16];
-                int interrupts = 0;
-                for (ssize_t n; (n = ::read(stopPipe[0], sigs, sizeof sigs)) > 0;)
-                    interrupts += static_cast<int>(n);
+                const size_t interrupts = stops.take().size();
                 if (!stopping) {
                     view.note("Stopping every unit: the transfers end after the block in progress.");
                     for (Unit& each : units)
@@ -375,11 +360,6 @@ int runFleet(const RunOptions& options, char* program) {
         view.redraw();
     }
     view.redraw(true);
-    ::sigaction(SIGINT, &oldInt, nullptr);
-    ::sigaction(SIGTERM, &oldTerm, nullptr);
-    ::sigaction(SIGHUP, &oldHup, nullptr);
-    closeFd(stopPipe[0]);
-    closeFd(stopPipe[1]);
 
     printSummary(units);
     QJsonArray records;

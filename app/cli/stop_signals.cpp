@@ -1,0 +1,53 @@
+#include "app/cli/stop_signals.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace brimwell::cli {
+
+StopSignalPipe::StopSignalPipe() {
+    if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        fds_[0] = fds_[1] = -1;
+        return;
+    }
+    writeFd_ = fds_[1];
+    struct sigaction sa {};
+    sa.sa_handler = &StopSignalPipe::onSignal;
+    sigemptyset(&sa.sa_mask);
+    for (size_t i = 0; i < std::size(kSignals); ++i)
+        ::sigaction(kSignals[i], &sa, &old_[i]);
+}
+
+StopSignalPipe::~StopSignalPipe() {
+    if (!ok()) return;
+    for (size_t i = 0; i < std::size(kSignals); ++i)
+        ::sigaction(kSignals[i], &old_[i], nullptr);
+    writeFd_ = -1;
+    ::close(fds_[0]);
+    ::close(fds_[1]);
+}
+
+std::string StopSignalPipe::take() {
+    std::string signals;
+    char buf[16];
+    for (ssize_t n; (n = ::read(fds_[0], buf, sizeof buf)) > 0;)
+        signals.append(buf, static_cast<size_t>(n));
+    return signals;
+}
+
+void StopSignalPipe::resetInChild() {
+    for (const int sig : kSignals)
+        ::signal(sig, SIG_DFL);
+}
+
+void StopSignalPipe::onSignal(int sig) {
+    const int saved = errno;
+    if (writeFd_ >= 0) {
+        const char c = static_cast<char>(sig);
+        [[maybe_unused]] const ssize_t r = ::write(writeFd_, &c, 1);
+    }
+    errno = saved;
+}
+
+} // namespace brimwell::cli
