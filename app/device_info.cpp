@@ -1,6 +1,8 @@
 // Device facts from stat(), the group database and /proc.
 #include "app/device_info.h"
 
+#include "serial/device_access.h"
+
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -175,10 +177,8 @@ std::string busyText(const std::string& path) {
 }
 
 std::string permissionText(const std::string& path) {
-    const std::string group = deviceGroup(path);
-    if (group.empty()) return "permission denied; this user may not read and write it";
-    return "permission denied; add the user to the group '" + group +
-           "' that owns it (then log in again), or ask an administrator";
+    const std::string advice = accessAdvice(path);
+    return "permission denied; " + (advice.empty() ? "this user may not read and write it" : advice);
 }
 
 } // namespace brimwell

@@ -1,6 +1,7 @@
 #include "script/loader_port.h"
 
 #include "serial/component/com_port.h"
+#include "serial/port_names.h"
 
 namespace brimwell::script {
 
@@ -15,6 +16,9 @@ void applyLoaderPortProfile(TQuavComPort& port) {
 }
 
 std::string establishedOnComText(int comNumber) {
+    // A port named by its path borrowed its number; the number would mean nothing to the operator.
+    if (comNamedByPath(static_cast<uint32_t>(comNumber)))
+        return "Established communication on " + portLabel(static_cast<uint32_t>(comNumber));
     return "Established communication on COM " + std::to_string(comNumber);
 }
 

@@ -19,7 +19,8 @@ inline constexpr uint16_t kLoaderBufferResume = 409;
 
 void applyLoaderPortProfile(TQuavComPort& port);
 
-// Status texts of the port search, as the operator knows them from the window.
+// Status texts of the port search, as the operator knows them from the window ("COM n" for a port
+// named by its number, the path or URL for one named so).
 std::string establishedOnComText(int comNumber);
 inline constexpr const char* kNoHardwareText =
     "Unable to open Hardware through COM ports. Select new COM port before proceeding";

@@ -2,6 +2,8 @@
 // (_LF/_LK, _LA, _LV, _LD) and the answer branches (_CE, _CS).
 #include "script/script_engine.h"
 
+#include "serial/shown_text.h"
+
 #include "script/data_file.h"
 
 #include <algorithm>
@@ -119,9 +121,10 @@ bool ScriptEngine::RunCommandLine() {
                 DataFileName = lookup.found;
                 FileReady = true;
             } else {
-                std::string text = "Error! Unable to open file " + DataFileName + ". Cannot upload file.";
+                std::string text =
+                    "Error! Unable to open file " + escapeFileName(DataFileName) + ". Cannot upload file.";
                 if (lookup.places.find(" and ") != std::string::npos)
-                    text += " Looked in " + lookup.places + ".";
+                    text += " Looked in " + escapeFileName(lookup.places) + ".";
                 showError(text);
             }
         }

@@ -2,6 +2,8 @@
 // clock-driven waits and the progress window operations.
 #include "script/script_engine.h"
 
+#include "serial/shown_text.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -74,7 +76,7 @@ bool ScriptEngine::commandTimerDue() {
 
 void ScriptEngine::ShowProgressForm(int blockCount) {
     ProgressInfo info;
-    info.fileName = DataFileName;
+    info.fileName = escapeFileName(DataFileName);
     char hex[16];
     std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(FileChecksum));
     info.checksumText = hex;

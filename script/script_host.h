@@ -10,7 +10,7 @@ namespace brimwell::script {
 
 // What the progress window shows for one data-file upload, already in its display form.
 struct ProgressInfo {
-    std::string fileName;        // BlockNameLabel: the data file path
+    std::string fileName;        // BlockNameLabel: the data file path, escaped for showing
     std::string checksumText;    // ChecksumLabel: upper-case hexadecimal, no leading zeros
     std::string loadAddressText; // LoadAddressLabel
     std::string fileSizeText;    // FileSizeLabel: decimal
@@ -23,7 +23,7 @@ struct ProgressInfo {
 
 // One `_LD` load as the run record keeps it: what was announced to the unit and how it went.
 struct DataFileResult {
-    std::string fileName;
+    std::string fileName; // as the file system knows it (bytes, not escaped)
     int32_t fileSize = 0;
     int32_t checksum = 0; // the 16-bit byte sum the load command announced
     std::string loadAddress;

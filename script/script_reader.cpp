@@ -2,6 +2,8 @@
 // line end has been read; the interactive run around it.
 #include "script/script_engine.h"
 
+#include "serial/shown_text.h"
+
 #include <cstdio>
 #include <memory>
 
@@ -51,7 +53,7 @@ bool ScriptEngine::read_ini() {
 
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ScriptPath.c_str(), "rb"));
     if (!file) {
-        showError("Error opening file " + ScriptPath + " for read.");
+        showError("Error opening file " + escapeFileName(ScriptPath) + " for read.");
         host_.setStatusText(" ");
         host_.setButtonsEnabled(true);
         finishRun(RunOutcome::Failed);
@@ -88,7 +90,7 @@ bool ScriptEngine::read_ini() {
         }
         if (ch == EOF && std::ferror(file.get())) {
             // Opened but unreadable (a directory, an I/O error): not an empty script that succeeded.
-            showError("Error opening file " + ScriptPath + " for read.");
+            showError("Error opening file " + escapeFileName(ScriptPath) + " for read.");
             return stopped();
         }
         if (ch == EOF) {

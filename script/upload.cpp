@@ -2,6 +2,8 @@
 // file checksum and size the load command announces, the file date text, the block checksum.
 #include "script/script_engine.h"
 
+#include "serial/shown_text.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -48,7 +50,7 @@ File openForReading(const std::string& path) {
 bool ScriptEngine::get_file_checksum() {
     File file = openForReading(DataFileName);
     if (!file) {
-        showError("Error opening file " + DataFileName + ". Unable to get file checksum");
+        showError("Error opening file " + escapeFileName(DataFileName) + ". Unable to get file checksum");
         return false;
     }
     uint32_t sum = 0;
@@ -63,7 +65,7 @@ bool ScriptEngine::get_file_checksum() {
     if (std::ferror(file.get()) || count > static_cast<uint64_t>(INT32_MAX)) {
         // The load command carries the size as a signed 32-bit number; a read error or a larger
         // file would announce a wrong size or checksum.
-        showError("Error opening file " + DataFileName + ". Unable to get file checksum");
+        showError("Error opening file " + escapeFileName(DataFileName) + ". Unable to get file checksum");
         return false;
     }
     FileChecksum = static_cast<int32_t>(sum % 65536u);
@@ -98,7 +100,7 @@ bool ScriptEngine::get_date() {
 
 void ScriptEngine::UploadButtonClick() {
     UploadIdle = false;
-    const std::string cannotOpen = "Error opening " + DataFileName + ".\r";
+    const std::string cannotOpen = "Error opening " + escapeFileName(DataFileName) + ".\r";
     if (!openForReading(DataFileName)) {
         showError(cannotOpen);
         UploadIdle = true;
@@ -133,7 +135,8 @@ void ScriptEngine::UploadButtonClick() {
                 static_cast<std::size_t>(length))
                 return true;
             Cancelled = 1;
-            showError("Error! Data file " + DataFileName + " changed during the upload. Cancel upload.");
+            showError("Error! Data file " + escapeFileName(DataFileName) +
+                      " changed during the upload. Cancel upload.");
             return false;
         };
         int sent = 0;

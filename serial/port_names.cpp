@@ -10,6 +10,13 @@ namespace brimwell {
 namespace {
 
 std::atomic<UsbPortResolver> usbResolver{nullptr};
+// Bit n: COMn was lent to a device named by its path (comNumberForDevice).
+std::atomic<uint64_t> namedByPath{0};
+
+uint32_t lentTo(uint32_t n) {
+    namedByPath.fetch_or(uint64_t{1} << n);
+    return n;
+}
 
 } // namespace
 
@@ -60,14 +67,25 @@ std::optional<uint32_t> comNumberOf(std::string_view name) {
 uint32_t comNumberForDevice(const std::string& path) {
     if (path.empty()) return 0;
     for (uint32_t n = kFirstComNumber; n <= kLastComNumber; ++n)
-        if (comPortSetting(n) == path) return n;
+        if (comPortSetting(n) == path) return lentTo(n);
     for (uint32_t n = kLastComNumber; n > kFirstComNumber + 1; --n) {
         const std::string var = "BRIMWELL_COM" + std::to_string(n);
         if (const char* env = std::getenv(var.c_str()); env != nullptr && *env != '\0') continue;
         ::setenv(var.c_str(), path.c_str(), 1);
-        return n;
+        return lentTo(n);
     }
     return 0;
+}
+
+bool comNamedByPath(uint32_t n) {
+    return n >= kFirstComNumber && n <= kLastComNumber && (namedByPath.load() >> n & 1) != 0;
+}
+
+std::string portLabel(uint32_t n, const std::string& device) {
+    const std::string path = device.empty() ? comDevicePath(n) : device;
+    if (!comNamedByPath(n)) return ComName(n) + " (" + path + ")";
+    const std::string setting = comPortSetting(n);
+    return path.empty() || path == setting ? setting : setting + " (" + path + ")";
 }
 
 std::string resolveDevicePath(std::string_view name, std::string* error) {

@@ -46,6 +46,15 @@ std::optional<uint32_t> comNumberOf(std::string_view name);
 // is taken or the path is empty.
 uint32_t comNumberForDevice(const std::string& path);
 
+// True when port n stands for a device the user named by its path, URL or usb: name (through
+// comNumberForDevice) rather than by its number.
+bool comNamedByPath(uint32_t n);
+
+// Port n as the user named it, for the operator: the path, URL or usb: name (a usb: name with the
+// device it found, "usb:0403:6001 (/dev/ttyUSB0)"), and "COMn (DEVICE)" only for a port named by
+// its number. `device` is the open device's path when known ("" looks it up).
+std::string portLabel(uint32_t n, const std::string& device = {});
+
 // Resolves a device name to a path: COM names through the table, usb: names through the
 // resolver, anything else unchanged. "" for a COM name outside the table or a usb: name that
 // finds no single device; `error`, when given, then says why.

@@ -4,6 +4,7 @@
 
 #include "script/data_file.h"
 #include "script/script_engine.h"
+#include "serial/shown_text.h"
 
 #include <array>
 #include <cstdio>
@@ -116,7 +117,8 @@ class ScriptCheck {
         }
         const script::DataFileLookup lookup = script::findDataFile(name, scriptPath_);
         if (lookup.found.empty())
-            add(line, "data file " + name + " cannot be opened (looked in " + lookup.places + ")");
+            add(line, "data file " + escapeFileName(name) + " cannot be opened (looked in " +
+                          escapeFileName(lookup.places) + ")");
         chain_ = Chain::Named;
     }
 
@@ -218,17 +220,18 @@ int checkMain(int argc, char** argv) {
     }
     std::vector<CheckFinding> findings;
     std::string error;
+    const std::string shown = escapeFileName(script);
     if (!checkScript(script, findings, error)) {
-        std::fprintf(stderr, "brimwell check: cannot read script %s: %s\n", script.c_str(), error.c_str());
+        std::fprintf(stderr, "brimwell check: cannot read script %s: %s\n", shown.c_str(), error.c_str());
         return 2;
     }
     for (const CheckFinding& f : findings)
-        std::printf("%s:%d: %s\n", script.c_str(), f.line, f.text.c_str());
+        std::printf("%s:%d: %s\n", shown.c_str(), f.line, f.text.c_str());
     if (findings.empty()) {
-        std::printf("%s: no findings\n", script.c_str());
+        std::printf("%s: no findings\n", shown.c_str());
         return 0;
     }
-    std::printf("%s: %zu finding%s\n", script.c_str(), findings.size(), findings.size() == 1 ? "" : "s");
+    std::printf("%s: %zu finding%s\n", shown.c_str(), findings.size(), findings.size() == 1 ? "" : "s");
     return 1;
 }
 

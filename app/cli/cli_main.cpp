@@ -18,6 +18,7 @@
 #include "serial/component/com_port.h"
 #include "serial/net_endpoint.h"
 #include "serial/port_names.h"
+#include "serial/shown_text.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -46,9 +47,13 @@ class StopSignal {
         notifier_ = std::make_unique<QSocketNotifier>(pipe_.readFd(), QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
             for (const char c : pipe_.take()) {
-                const int sig = static_cast<unsigned char>(c);
+                // A stop a parent passed on acts as SIGTERM and is named as the parent received it.
+                const bool passedOn = (c & StopSignalPipe::kPassedOn) != 0;
+                const int sig = passedOn ? SIGTERM : static_cast<unsigned char>(c);
                 if (sig == SIGINT) ++interrupts_;
                 if (sig != SIGINT) terminatedBy_ = sig;
+                // A hang-up or SIGTERM names the stop over an earlier Ctrl+C.
+                if (sig != SIGINT || named_ == 0) named_ = passedOn ? c & ~StopSignalPipe::kPassedOn : sig;
                 if (onStop_) onStop_(sig, interrupts_);
             }
         });
@@ -56,9 +61,9 @@ class StopSignal {
     // Called with the signal and the number of Ctrl+C so far.
     void setHandler(std::function<void(int, int)> h) { onStop_ = std::move(h); }
     bool requested() const { return interrupts_ > 0 || terminatedBy_ != 0; }
-    // What the run's last line names as its stop.
+    // What the run's last line names as its stop: the signal as it was received.
     const char* stopName() const {
-        return terminatedBy_ == SIGHUP ? "SIGHUP" : terminatedBy_ != 0 ? "SIGTERM" : "Ctrl+C";
+        return named_ == SIGHUP ? "SIGHUP" : named_ == SIGTERM ? "SIGTERM" : "Ctrl+C";
     }
 
   private:
@@ -67,6 +72,7 @@ class StopSignal {
     std::function<void(int, int)> onStop_;
     int interrupts_ = 0;
     int terminatedBy_ = 0; // SIGTERM or SIGHUP
+    int named_ = 0;        // the last stop's signal as the operator gave it
 };
 
 int setupError(const std::string& text) {
@@ -131,13 +137,14 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         return cli::setupError(text);
     };
     if (const std::string problem = scriptProblem(options.script); !problem.empty())
-        return setupError("cannot open script " + options.script + ": " + problem);
+        return setupError("cannot open script " + escapeFileName(options.script) + ": " + problem);
 
     script::LoaderSettings settings;
     if (options.settings) {
         std::FILE* f = std::fopen(options.settings->c_str(), "r");
         if (!f)
-            return setupError("cannot read settings file " + *options.settings + ": " + std::strerror(errno));
+            return setupError("cannot read settings file " + escapeFileName(*options.settings) + ": " +
+                              std::strerror(errno));
         std::fclose(f);
         settings = script::readSettingsFile(*options.settings);
     } else {
@@ -208,7 +215,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     setup.setStopCheck([&] { return stop.requested(); });
     auto closePort = [&] { closeComPortQuietly(port); };
     auto runScript = [&](const std::string& where) {
-        host.note("Running " + options.script + " on " + where);
+        host.note("Running " + escapeFileName(options.script) + " on " + where);
         running = true;
         if (port.Open()) startRecording(port, options);
         const script::RunOutcome outcome = engine.PickButtonClick(options.script);
@@ -321,7 +328,7 @@ int runMain(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
     if (options.ports.size() > 1) {
         if (const std::string problem = scriptProblem(options.script); !problem.empty())
-            return setupError("cannot open script " + options.script + ": " + problem);
+            return setupError("cannot open script " + escapeFileName(options.script) + ": " + problem);
         return runFleet(options, argv[0]);
     }
 

@@ -325,11 +325,15 @@ int runFleet(const RunOptions& options, char* program) {
             if (fds[i].revents == 0) continue;
             auto [u, stream] = owners[i];
             if (!u) {
-                const size_t interrupts = stops.take().size();
-                if (!stopping) {
+                const std::string received = stops.take();
+                const size_t interrupts = received.size();
+                if (!stopping && !received.empty()) {
                     view.note("Stopping every unit: the transfers end after the block in progress.");
+                    // Each unit names the stop as the operator gave it (Ctrl+C, not SIGTERM).
                     for (Unit& each : units)
-                        if (!each.reaped) each.stopped = ::kill(each.pid, SIGTERM) == 0;
+                        if (!each.reaped)
+                            each.stopped =
+                                StopSignalPipe::passOn(each.pid, static_cast<unsigned char>(received[0]));
                     stopping = true;
                     killAt = Clock::now() + kStopGrace;
                 } else if (interrupts > 0) {

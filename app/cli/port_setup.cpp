@@ -45,12 +45,10 @@ std::string PortSetup::describe(uint16_t n) {
     return comDevicePath(n) + " (" + ComName(n) + ")";
 }
 
-std::string PortSetup::nameOf(uint16_t n) const {
+std::string PortSetup::nameOf(uint16_t n) {
     // A device given by its path is shown as that path: the number it borrowed means nothing to
-    // the operator. A usb: name is shown with the device it found.
-    if (!byPath_.count(n)) return describe(n);
-    const std::string setting = comPortSetting(n), path = comDevicePath(n);
-    return path.empty() || path == setting ? setting : setting + " (" + path + ")";
+    // the operator.
+    return comNamedByPath(n) ? portLabel(n) : describe(n);
 }
 
 uint16_t PortSetup::numberFor(const std::string& name, std::string& error) {
@@ -66,10 +64,7 @@ uint16_t PortSetup::numberFor(const std::string& name, std::string& error) {
         error = why;
         return 0;
     }
-    if (const uint32_t n = comNumberForDevice(name)) {
-        byPath_.insert(static_cast<uint16_t>(n));
-        return static_cast<uint16_t>(n);
-    }
+    if (const uint32_t n = comNumberForDevice(name)) return static_cast<uint16_t>(n);
     error = name + ": every port number is already mapped to a device";
     return 0;
 }

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <set>
 #include <string>
 
 namespace brimwell::cli {
@@ -38,14 +37,13 @@ class PortSetup {
     // "DEVICE (COMn)" for messages.
     static std::string describe(uint16_t n);
     // As describe, but only the path for a device that was named by its path.
-    std::string nameOf(uint16_t n) const;
+    static std::string nameOf(uint16_t n);
 
   private:
     TQuavComPort& port_;
     script::ScriptEngine& engine_;
     CliHost& host_;
     std::function<bool()> stopped_;
-    std::set<uint16_t> byPath_; // numbers borrowed by devices named by path
 };
 
 } // namespace brimwell::cli

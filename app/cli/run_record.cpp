@@ -2,6 +2,7 @@
 #include "app/cli/run_record.h"
 
 #include "app/cli/cli_options.h"
+#include "serial/shown_text.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <unistd.h>
 
 #ifndef BRIMWELL_VERSION
@@ -29,13 +31,20 @@ QString text(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+// A path as the record shows it: absolute, and escaped byte for byte where it is not UTF-8.
+QString pathText(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return text(escapeFileName(ec ? path : absolute.lexically_normal().string()));
+}
+
 } // namespace
 
 RunRecord::RunRecord(const std::string& script, const std::string& port) {
     record_["tool_version"] = BRIMWELL_VERSION;
-    record_["script"] = QFileInfo(text(script)).absoluteFilePath();
-    record_["port"] = text(port);
-    record_["device"] = text(port);
+    record_["script"] = pathText(script);
+    record_["port"] = text(escapeFileName(port));
+    record_["device"] = text(escapeFileName(port));
     record_["started"] = now();
 }
 
@@ -50,7 +59,7 @@ void RunRecord::setDevice(const std::string& device) {
         const std::string link(target, static_cast<size_t>(n));
         path = link[0] == '/' ? link : path.substr(0, path.rfind('/') + 1) + link;
     }
-    record_["device"] = QDir::cleanPath(text(path));
+    record_["device"] = QDir::cleanPath(text(escapeFileName(path)));
 }
 
 void RunRecord::addText(const char* kind, const std::string& t) {
@@ -60,7 +69,7 @@ void RunRecord::addText(const char* kind, const std::string& t) {
 void RunRecord::addDataFile(const script::DataFileResult& f) {
     char checksum[16];
     std::snprintf(checksum, sizeof checksum, "%04x", static_cast<unsigned>(f.checksum) & 0xFFFFu);
-    QJsonObject o{{"name", QFileInfo(text(f.fileName)).absoluteFilePath()},
+    QJsonObject o{{"name", pathText(f.fileName)},
                   {"size", f.fileSize},
                   {"checksum", checksum},
                   {"address", text(f.loadAddress)},

@@ -13,7 +13,8 @@ StopSignalPipe::StopSignalPipe() {
     }
     writeFd_ = fds_[1];
     struct sigaction sa {};
-    sa.sa_handler = &StopSignalPipe::onSignal;
+    sa.sa_sigaction = &StopSignalPipe::onSignal;
+    sa.sa_flags = SA_SIGINFO;
     sigemptyset(&sa.sa_mask);
     for (size_t i = 0; i < std::size(kSignals); ++i)
         ::sigaction(kSignals[i], &sa, &old_[i]);
@@ -41,10 +42,21 @@ void StopSignalPipe::resetInChild() {
         ::signal(sig, SIG_DFL);
 }
 
-void StopSignalPipe::onSignal(int sig) {
+bool StopSignalPipe::passOn(pid_t pid, int received) {
+    union sigval value {};
+    value.sival_int = received;
+    return ::sigqueue(pid, SIGTERM, value) == 0;
+}
+
+void StopSignalPipe::onSignal(int sig, siginfo_t* info, void*) {
     const int saved = errno;
     if (writeFd_ >= 0) {
-        const char c = static_cast<char>(sig);
+        int named = sig;
+        // Only the parent's word counts: anybody may queue a signal with a value.
+        if (sig == SIGTERM && info != nullptr && info->si_code == SI_QUEUE && info->si_pid == ::getppid())
+            for (const int stop : kSignals)
+                if (info->si_value.sival_int == stop) named = kPassedOn | stop;
+        const char c = static_cast<char>(named);
         [[maybe_unused]] const ssize_t r = ::write(writeFd_, &c, 1);
     }
     errno = saved;

@@ -21,14 +21,20 @@ class StopSignalPipe {
 
     bool ok() const { return fds_[0] >= 0; }
     int readFd() const { return fds_[0]; }
-    // The signals received since the last call, in order of arrival.
+    // The signals received since the last call, in order of arrival: one byte each, the signal's
+    // number, or kPassedOn plus the number of the signal a parent passed on.
     std::string take();
     // In a child between fork and exec: every stop signal back to its default action, so that
     // none reaches the parent's pipe.
     static void resetInChild();
 
+    // A parent passing a stop on to a unit's process: SIGTERM, carrying the signal the parent
+    // received, so that the unit stops as on SIGTERM but names the stop as the operator gave it.
+    static bool passOn(pid_t pid, int received);
+    static constexpr unsigned char kPassedOn = 0x40;
+
   private:
-    static void onSignal(int sig);
+    static void onSignal(int sig, siginfo_t* info, void*);
     static inline volatile int writeFd_ = -1;
     int fds_[2]{-1, -1};
     struct sigaction old_[std::size(kSignals)]{};

@@ -37,7 +37,7 @@ int main() {
         std::vector<long> ms;
         for (int i = 0; i < kRuns; ++i) {
             const LineFlashResult r = runLineFlash(f.flash);
-            if (r.exitCode != 1 || !r.lossToExit || r.output.find(") was lost.\n") == std::string::npos) {
+            if (r.exitCode != 1 || !r.lossToExit || r.output.find(" was lost.\n") == std::string::npos) {
                 std::fprintf(stderr, "%s run %d: exit %d, not ended by the lost line\n%s", f.name, i + 1,
                              r.exitCode, r.output.c_str());
                 break;

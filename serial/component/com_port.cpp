@@ -3,8 +3,6 @@
 // and the user notifications. Properties, byte operations and waits have files of their own.
 #include "serial/component/com_port.h"
 
-#include <grp.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -17,6 +15,7 @@
 #include "serial/component/main_thread_call.h"
 #include "serial/component/pending_events.h"
 #include "serial/component/port_message.h"
+#include "serial/device_access.h"
 #include "serial/device_layers.h"
 #include "serial/event_timer.h"
 #include "serial/exception_report.h"
@@ -48,20 +47,11 @@ TPromptForPortHook& promptHook() {
 }
 
 // Text for a device that exists but may not be opened by this user: names the device, says
-// what is missing and how an operator usually fixes it.
+// what is missing and what would grant it.
 std::string accessDeniedMessage(uint16_t comNumber, const std::string& path) {
-    std::string text = "Cannot open " + ComName(comNumber) + " (" + path +
-                       "): permission denied; this user may not read and write the device";
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        char buffer[1024];
-        struct group grp {};
-        struct group* found = nullptr;
-        if (::getgrgid_r(st.st_gid, &grp, buffer, sizeof buffer, &found) == 0 && found != nullptr)
-            text += std::string(". Add the user to the group '") + found->gr_name +
-                    "' that owns it (then log in again), or ask an administrator";
-    }
-    return text;
+    const std::string advice = accessAdvice(path);
+    return "Cannot open " + portLabel(comNumber, path) + ": permission denied; " +
+           (advice.empty() ? "this user may not read and write the device" : advice);
 }
 
 } // namespace

@@ -214,7 +214,8 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     uint32_t DriverQueueAhead();
     // The device path of the open port ("" when closed).
     std::string DevicePath() const;
-    // For the operator: "The connection to COM1 (/dev/ttyUSB0) was lost." after a loss, the
+    // For the operator: "The connection to COM1 (/dev/ttyUSB0) was lost." after a loss (a port named
+    // by its path is named so: "The connection to /dev/ttyUSB0 was lost."), the
     // failure's own text after a refused write, "" while the device works.
     std::string PortErrorText() const;
     TPortState PortState() const { return state_; }

@@ -48,7 +48,7 @@ void TQuavCustomComPort::checkPortError() const {
 std::string TQuavCustomComPort::PortErrorText() const {
     const int32_t code = PortError();
     if (code == 0) return {};
-    const std::string port = ComName(comNumber_) + " (" + DevicePath() + ")";
+    const std::string port = portLabel(comNumber_, DevicePath());
     if (code == secCommNotOpen) return "The connection to " + port + " was lost.";
     return "Writing to " + port + " failed: " + QuavLoadStr(code) + ".";
 }

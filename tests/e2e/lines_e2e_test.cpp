@@ -20,12 +20,12 @@ void PrintTo(const LineCase& c, std::ostream* os) {
 }
 
 std::vector<LineCase> lineCases() {
-    const std::string lost = ") was lost.\n";
+    const std::string lost = " was lost.\n";
     std::vector<LineCase> cases = {
         // 4 KiB wait in the driver's queue (8.5 s at 4800 baud) when the prompt check flushes.
         {"QueueOf4KiBAt4800IsDelivered", {"", 4800, {}, 4400}, ""},
         {"RefusedTwiceThenTaken", {"refuse-at=3000&refusals=2", 38400, {}, 6000}, ""},
-        {"RefusedForGood", {"refuse-at=3000", 38400, {}, 6000}, ") failed: Device write error.\n"},
+        {"RefusedForGood", {"refuse-at=3000", 38400, {}, 6000}, " failed: Device write error.\n"},
         // The loss rows run at real time: the exit must not wait for the engine's prompt attempts.
         // A line lost a second into the upload: a shorter run leaves a busy machine fewer chances
         // to stall the line for its whole drain limit before the loss.
