@@ -568,6 +568,10 @@ bool TQuavTerminalBuffer::HasHorzTabStop(int col) const {
     return col >= 1 && col <= colCount_ && horzTabs_[static_cast<std::size_t>(col - 1)];
 }
 
+void TQuavTerminalBuffer::SetHorzTabStopAt(int col, bool on) {
+    if (col >= 1 && col <= colCount_) horzTabs_[static_cast<std::size_t>(col - 1)] = on;
+}
+
 bool TQuavTerminalBuffer::HasVertTabStop(int screenRow) const {
     return screenRow >= 1 && screenRow <= rowCount_ && vertTabs_[static_cast<std::size_t>(screenRow - 1)];
 }

@@ -147,6 +147,7 @@ class TQuavTerminalBuffer {
     void ClearVertTabStop();
     void ClearAllVertTabStops();
     bool HasHorzTabStop(int col) const;       // external column 1..ColCount
+    void SetHorzTabStopAt(int col, bool on);  // external column 1..ColCount; others ignored
     bool HasVertTabStop(int screenRow) const; // screen row 1..RowCount
 
     // --- direct row access (absolute external row; nullptr outside the buffer) -------------------

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace brimwell {
 
@@ -14,6 +15,9 @@ namespace {
 // The line-drawing character that stands in for each byte 0xB0..0xDA of a PC's box characters.
 constexpr char kEightBitLineDraw[] = "aaaxuuukkuxkjjjkmvwtqnttmlvwtqnvvwwmmllnnjl";
 static_assert(sizeof kEightBitLineDraw - 1 == 0xDA - 0xB0 + 1);
+
+// The line in 132-column mode.
+constexpr int kWideColumns = 132;
 
 constexpr TColor kAnsiColors[8] = {0x000000, 0x000080, 0x008000, 0x008080,
                                    0x800000, 0x800080, 0x808000, 0xC0C0C0};
@@ -115,7 +119,8 @@ void TQuavVT100Emulator::ProcessBlock(const char* data, int count, TQuavCharSour
     for (int i = 0; i < count; ++i) {
         const auto byte = static_cast<std::uint8_t>(data[i]);
         if (!OnProcessChar) {
-            if (byte >= 0x20 && byte <= 0x7E && parser_.Idle()) {
+            if (byte >= 0x20 && byte <= 0x7E && parser_.Idle() && !wrapHeld() &&
+                lineEnd(buffer_->AbsCursorRow()) == buffer_->ColCount()) {
                 // Plain text between sequences goes into the row in one piece; no more is looked
                 // at than a row takes.
                 const int most = std::min(count - i, buffer_->ColCount());
@@ -160,15 +165,15 @@ void TQuavVT100Emulator::ProcessBlock(const char* data, int count, TQuavCharSour
 void TQuavVT100Emulator::processChar(std::uint8_t ch) {
     switch (parser_.ProcessChar(ch)) {
     case pctChar:
-        buffer_->WriteChar(ch);
+        print(ch);
         break;
     case pct8bitChar:
         if (DisplayUpperASCII) {
-            buffer_->WriteChar(ch);
+            print(ch);
         } else if (ch >= 0xB0 && ch <= 0xDA) {
             const std::uint8_t saved = buffer_->CharSet();
             buffer_->tbSetCharSet(vcsLineDraw);
-            buffer_->WriteChar(static_cast<std::uint8_t>(kEightBitLineDraw[ch - 0xB0]));
+            print(static_cast<std::uint8_t>(kEightBitLineDraw[ch - 0xB0]));
             buffer_->tbSetCharSet(saved);
         }
         break;
@@ -188,7 +193,52 @@ void TQuavVT100Emulator::reply(std::string_view s) {
     if (replyAllowed()) terminal_->PutString(s);
 }
 
+int TQuavVT100Emulator::lineEnd(int absRow) const {
+    return LineAttr(absRow) == ltNormal ? buffer_->ColCount() : buffer_->ColCount() / 2;
+}
+
+void TQuavVT100Emulator::holdCursorToLine() {
+    TQuavTerminalBuffer& b = *buffer_;
+    const int end = lineEnd(b.AbsCursorRow());
+    // Columns count from the screen's left edge in either addressing mode.
+    if (b.AbsCursorCol() > end) b.tbSetCol(end);
+}
+
+bool TQuavVT100Emulator::wrapHeld() const {
+    const TQuavTerminalBuffer& b = *buffer_;
+    // Only where it was left: whatever moved the cursor since (the window, a command) ended it.
+    return heldWrap_ && b.AbsCursorRow() == heldRow_ && b.AbsCursorCol() == lineEnd(heldRow_) &&
+           lineEnd(heldRow_) < b.ColCount();
+}
+
+void TQuavVT100Emulator::print(std::uint8_t ch) {
+    TQuavTerminalBuffer& b = *buffer_;
+    if (wrapHeld() && b.UseAutoWrap()) {
+        b.DoCarriageReturn();
+        b.MoveCursorDown(true);
+    }
+    heldWrap_ = false;
+    const int end = lineEnd(b.AbsCursorRow());
+    b.WriteChar(ch);
+    if (end < b.ColCount() && b.AbsCursorCol() > end) {
+        b.tbSetCol(end);
+        heldWrap_ = true;
+        heldRow_ = b.AbsCursorRow();
+    }
+}
+
 void TQuavVT100Emulator::execute() {
+    const int row = buffer_->AbsCursorRow(), col = buffer_->AbsCursorCol();
+    executeCommand();
+    holdCursorToLine();
+    if (!heldWrap_) return;
+    const TQuavVT100Command c = parser_.Command();
+    const bool moves =
+        c == vcTab || (c == vcCSI && parser_.Final() != 0 && std::strchr("ABCDHfr", parser_.Final()));
+    if (moves || row != buffer_->AbsCursorRow() || col != buffer_->AbsCursorCol()) heldWrap_ = false;
+}
+
+void TQuavVT100Emulator::executeCommand() {
     TQuavTerminalBuffer& b = *buffer_;
     switch (parser_.Command()) {
     case vcNone:
@@ -384,10 +434,12 @@ void TQuavVT100Emulator::csi(std::uint8_t final, const std::vector<int>& args) {
         if (n == 0 && replyAllowed()) teProcessCommand(ecDeviceAttributesReport);
         break;
     case 'g':
-        if (n == 0)
+        if (n == 0) {
             b.ClearHorzTabStop();
-        else if (n == 3)
+        } else if (n == 3) {
             b.ClearAllHorzTabStops();
+            tabMemory_.assign(std::max<std::size_t>(tabMemory_.size(), kWideColumns), false);
+        }
         break;
     case 'h':
     case 'l':
@@ -500,11 +552,7 @@ void TQuavVT100Emulator::setMode(const std::vector<int>& args, bool on) {
             }
             break;
         case 3:
-            col132_ = on;
-            if (terminal_)
-                terminal_->SetTerminalColumns(on ? 132 : 80);
-            else
-                b.tbSetColCount(on ? 132 : 80);
+            setWideLine(on);
             break;
         case 4:
             smooth_ = on;
@@ -590,15 +638,29 @@ void TQuavVT100Emulator::setAttributes(const std::vector<int>& args) {
     b.SetCharAttrs(a);
 }
 
+void TQuavVT100Emulator::setWideLine(bool on) {
+    TQuavTerminalBuffer& b = *buffer_;
+    col132_ = on;
+    const int before = b.ColCount();
+    auto remembered = [this](int col) {
+        return col <= int(tabMemory_.size()) ? bool(tabMemory_[std::size_t(col - 1)]) : (col - 1) % 8 == 0;
+    };
+    for (int c = before; c > (on ? kWideColumns : 80); --c) {
+        if (c > int(tabMemory_.size())) tabMemory_.resize(std::size_t(c), false);
+        tabMemory_[std::size_t(c - 1)] = b.HasHorzTabStop(c);
+    }
+    if (terminal_)
+        terminal_->SetTerminalColumns(on ? kWideColumns : 80);
+    else
+        b.tbSetColCount(on ? kWideColumns : 80);
+    for (int c = before + 1; c <= b.ColCount(); ++c)
+        b.SetHorzTabStopAt(c, remembered(c));
+}
+
 void TQuavVT100Emulator::fullReset() {
     TQuavTerminalBuffer& b = *buffer_;
-    if (col132_) {
-        col132_ = false;
-        if (terminal_)
-            terminal_->SetTerminalColumns(80);
-        else
-            b.tbSetColCount(80);
-    }
+    if (col132_) setWideLine(false);
+    tabMemory_.clear();
     b.Reset();
     regionTop_ = 1;
     regionBottom_ = b.RowCount();

@@ -77,7 +77,17 @@ class TQuavVT100Emulator : public TQuavTerminalEmulator {
 
   private:
     void processChar(std::uint8_t ch);
+    // Writes one character, keeping to the last position of a double-width or double-height row.
+    void print(std::uint8_t ch);
+    // The last column a row shows: half the line on a double-width or double-height row.
+    int lineEnd(int absRow) const;
+    // Brings a cursor beyond its row's last column back to it.
+    void holdCursorToLine();
+    bool wrapHeld() const;
+    // 132-column mode on or off; the tab stops of the columns that come and go are remembered.
+    void setWideLine(bool on);
     void execute();
+    void executeCommand();
     void csi(std::uint8_t final, const std::vector<int>& args);
     void setMode(const std::vector<int>& args, bool on);
     void setAttributes(const std::vector<int>& args);
@@ -110,6 +120,13 @@ class TQuavVT100Emulator : public TQuavTerminalEmulator {
     bool smooth_ = false;
     bool interlace_ = false;
     bool autoWrap_ = true;
+    // A character went into the last position of a double-size row: the next one wraps, as after
+    // the last column of a normal row. Any cursor control ends the wait.
+    bool heldWrap_ = false;
+    int heldRow_ = 0;
+    // Tab stops of the columns not on the line: a VT100 keeps them for all 132 columns whatever
+    // the width shown. A column never recorded has the stop of a reset, every 8 columns.
+    std::vector<bool> tabMemory_;
     int regionTop_ = 1, regionBottom_ = 24; // as last set, for origin-mode addressing
     std::uint8_t g0_ = vcsUSASCII, g1_ = vcsUSASCII;
     bool shiftOut_ = false;

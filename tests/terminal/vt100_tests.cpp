@@ -5,6 +5,7 @@
 #include "terminal/viewport.h"
 #include "terminal/vt100_emulator.h"
 #include "tests/terminal/emulator_fakes.h"
+#include "tests/terminal/emulator_script.h"
 
 #include <gtest/gtest.h>
 
@@ -277,6 +278,59 @@ TEST_F(VT100WithTerminal, ScreenModesAndTheByteHook) {
     EXPECT_EQ(std::string(emu.Buffer()->GetLineCharPtr(3), 4), "   *");
     EXPECT_EQ(emu.Buffer()->GetLineCharPtr(1)[0], '#');
 }
+
+// Screens the cursor and writing leave, as scripts (see emulator_script.h).
+struct VT100Screen {
+    const char* name;
+    const char* script;
+};
+
+class VT100Screens : public ::testing::TestWithParam<VT100Screen> {};
+
+TEST_P(VT100Screens, Run) {
+    TQuavVT100Emulator emu;
+    EXPECT_EQ(test::runEmulatorScript(emu, GetParam().script), "");
+}
+
+const VT100Screen kVT100Screens[] = {
+    // A double-width or double-height row shows half the line: the cursor stops at its last position.
+    {"DoubleSizeRowsHoldTheCursorToTheirLastPosition", R"(
+push "\e#6\t\t\t\t\t\t\t\t"
+cursor 1,40
+push "\e[9C\e[1;75H"
+cursor 1,40
+push "\e[2;70H\e#3"
+cursor 2,40
+push "\e[?3h\e#6\t\t\t\t\t\t\t\t\t\t\e[9C"
+cursor 1,66
+push "\e[?3l\e[3;36H\e#6abcdef"
+rows 3 "                                   abcde" 4 "f"
+cursor 4,2
+push "\e[5;38H\e#4\e[?7lxyzw"
+rows 5 "                                     xyw"
+cursor 5,40
+push "\e#5Q"
+rows 5 "                                     xyQ"
+)"},
+    // Stops every 8 columns across the 132-column line; the stops of columns that come and go
+    // are kept, and clearing them all clears those too.
+    {"TabStopsAcrossThe132ColumnLine", R"(
+push "\e[?3h\r\t\t\t\t\t\t\t\t\t\t\t"
+cursor 1,89
+push "\t\t\t\t\t"
+cursor 1,129
+push "\t"
+cursor 1,132
+push "\e[1;100H\eH\e[?3l\e[?3h\e[1;90H\t"
+cursor 1,97
+push "\t\t"
+cursor 1,105
+push "\e[3g\e[?3l\e[?3h\e[1;90H\t"
+cursor 1,132
+)"},
+};
+INSTANTIATE_TEST_SUITE_P(Emulator, VT100Screens, ::testing::ValuesIn(kVT100Screens),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TerminalSelection, RangeMarksAndText) {
     TQuavTerminalBuffer b;
