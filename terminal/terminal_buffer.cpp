@@ -298,6 +298,29 @@ void TQuavTerminalBuffer::DoLineFeed() {
     MoveCursorDown(true);
 }
 
+bool TQuavTerminalBuffer::rowHasText(int row) const {
+    for (int c = 0; c < colCount_; ++c) {
+        const std::uint16_t ch =
+            wideChars_ ? chars_.rowData<std::uint16_t>(row)[c] : chars_.rowData<std::uint8_t>(row)[c];
+        if (ch != ' ' && ch != defAnsiChar_) return true;
+    }
+    return false;
+}
+
+void TQuavTerminalBuffer::StartFreshLine() {
+    wrapPending_ = false;
+    int used = -1;
+    for (int r = svRowCount_ - 1; r >= screenTop() && used < 0; --r)
+        if (rowHasText(r)) used = r;
+    if (curCol_ > 0 && curRow_ >= screenTop()) used = std::max(used, curRow_);
+    if (used < 0) {
+        cursorMovedTo(screenTop(), 0);
+        return;
+    }
+    cursorMovedTo(used, 0);
+    MoveCursorDown(true);
+}
+
 void TQuavTerminalBuffer::DoBackspace() {
     wrapPending_ = false;
     if (curCol_ > regionLeft_)

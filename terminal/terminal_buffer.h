@@ -134,6 +134,10 @@ class TQuavTerminalBuffer {
     void EraseFromBOW();
     void EraseScreen(); // the screen moves into the scrollback; the cursor stays
     void EraseAll();    // everything blank, scrollback included; cursor home
+    // Cursor to column 1 of the row below the lowest screen row in use (holding text, or the
+    // cursor's row when the cursor is past its first column), scrolling when that is the bottom
+    // row; on a blank screen to row 1, column 1. What is shown is never overwritten.
+    void StartFreshLine();
     void Reset();
     // Every cell and the cursor of `from`, rows aligned at the bottom: a terminal switching emulators
     // keeps what it shows.
@@ -198,6 +202,7 @@ class TQuavTerminalBuffer {
     void scrollRows(int count, int top, int bottom); // internal rows, all grids, raises OnScrollRows
     void scrollUpForNewLine();
     void fillCells(int row, int fromCol, int toCol);
+    bool rowHasText(int row) const; // internal row
     void clearAllGrids();
     void defaultHorzTabStops();
     void applyRegion();

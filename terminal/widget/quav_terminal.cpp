@@ -143,6 +143,7 @@ void TQuavCustomTerminal::SetColumns(int n) {
     view_.OriginRow = 1;
     computeExtent();
     RepaintAll();
+    emit screenSizeChanged();
 }
 
 void TQuavCustomTerminal::SetRows(int n) {
@@ -151,6 +152,7 @@ void TQuavCustomTerminal::SetRows(int n) {
     computeExtent();
     setOrigin(view_.OriginCol, view_.OriginRow);
     RepaintAll();
+    emit screenSizeChanged();
 }
 
 void TQuavCustomTerminal::SetScrollbackRows(int n) {
@@ -481,9 +483,14 @@ void TQuavCustomTerminal::handleWaitForPort() {
             attachPending_ = true;
         }
     }
-    // Every (re)opening starts writing at the top row again.
+    // Every (re)opening starts writing at the top row again, or below what the pane shows.
     measureFont();
-    if (Buffer()) Buffer()->tbSetRow(1);
+    if (Buffer()) {
+        if (freshLineOnOpen_)
+            Buffer()->StartFreshLine();
+        else
+            Buffer()->tbSetRow(1);
+    }
 }
 
 int TQuavCustomTerminal::PortBaud() const {
@@ -580,12 +587,14 @@ void TQuavCustomTerminal::handleTermStuff(TQuavCharSource source) {
 
 void TQuavCustomTerminal::handleForceSize() {
     forceSizePosted_ = false;
+    const QSize before = wholeScreenSize();
     // Qt keeps the window; adding or removing its scroll bars and border is the re-creation.
     setHorizontalScrollBarPolicy(view_.HBarNeeded() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(view_.VBarNeeded() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     setFrameStyle(borderStyle_ == bsSingle ? (QFrame::StyledPanel | QFrame::Sunken) : QFrame::NoFrame);
     computeExtent();
     RepaintAll();
+    if (wholeScreenSize() != before) emit screenSizeChanged();
 }
 
 bool TQuavCustomTerminal::event(QEvent* e) {

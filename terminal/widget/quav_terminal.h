@@ -101,6 +101,10 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     void SetWantAllKeys(bool on) { wantAllKeys_ = on; }
     bool FreezeScrollBack() const override { return freezeScrollBack_; }
     void SetFreezeScrollBack(bool on);
+    // Each opening of the port writes on from a fresh line below what the pane shows, rather than
+    // from row 1 over it (the default, as the component was designed).
+    bool freshLineOnOpen() const { return freshLineOnOpen_; }
+    void setFreshLineOnOpen(bool on) { freshLineOnOpen_ = on; }
     TQuavTerminalCursorMovedEvent OnCursorMoved;
     TQuavKeyPressEvent OnKeyPress;
     TQuavKeyDownEvent OnKeyDown;
@@ -143,6 +147,8 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     int SelStartRow() const { return sel_.StartRow; }
     int SelEndCol() const { return sel_.EndCol; }
     int SelEndRow() const { return sel_.EndRow; }
+    // The pane's size that shows every column and row of the screen with its frame, at this font.
+    QSize wholeScreenSize() const;
     // The caret's rectangle in viewport pixels while it is shown, else an empty rectangle.
     QRect CaretRect() const { return caretShown_ ? caretRect_ : QRect(); }
 
@@ -194,6 +200,10 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     void Beep() override;
     void CursorMoved(TQuavTerminalBuffer* sender, int row, int col) override;
     void QmTermNeedsUpdate() override;
+
+  signals:
+    // Columns, rows or the cell size changed: wholeScreenSize() is another now.
+    void screenSizeChanged();
 
   protected:
     bool event(QEvent* e) override;
@@ -285,6 +295,7 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     bool autoCopy_ = true;
     bool autoScrollback_ = true;
     bool followCursor_ = true;
+    bool freshLineOnOpen_ = false;
     TQuavViewport view_;
     TQuavSelection sel_;
     // Invalidates a selection row's band of the view when it is visible.

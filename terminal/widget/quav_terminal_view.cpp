@@ -19,12 +19,25 @@ namespace brimwell {
 // ---- Geometry -----------------------------------------------------------------------------------
 
 void TQuavCustomTerminal::measureFont() {
+    const QSize cell(metrics_.charWidth, metrics_.charHeight);
     metrics_ = TerminalFontMetrics::measure(font());
     if (constructed_) {
         computeExtent();
         setOrigin(view_.OriginCol, view_.OriginRow);
         RepaintAll();
+        if (cell != QSize(metrics_.charWidth, metrics_.charHeight)) emit screenSizeChanged();
     }
+}
+
+QSize TQuavCustomTerminal::wholeScreenSize() const {
+    const int frame = 2 * frameWidth();
+    QSize size(Columns() * metrics_.charWidth + frame, Rows() * metrics_.charHeight + frame);
+    // Scroll bars shown now take room until the pane finds it no longer needs them; it says so.
+    if (verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn)
+        size.rwidth() += verticalScrollBar()->sizeHint().width();
+    if (horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOn)
+        size.rheight() += horizontalScrollBar()->sizeHint().height();
+    return size;
 }
 
 void TQuavCustomTerminal::changeEvent(QEvent* e) {

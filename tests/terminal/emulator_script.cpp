@@ -96,6 +96,7 @@ const std::map<std::string, BufferOp>& operations() {
         {"EraseFromBOW", [](auto& b, auto&) { b.EraseFromBOW(); }},
         {"EraseScreen", [](auto& b, auto&) { b.EraseScreen(); }},
         {"EraseAll", [](auto& b, auto&) { b.EraseAll(); }},
+        {"StartFreshLine", [](auto& b, auto&) { b.StartFreshLine(); }},
         {"Reset", [](auto& b, auto&) { b.Reset(); }},
         {"SetHorzTabStop", [](auto& b, auto&) { b.SetHorzTabStop(); }},
         {"ClearHorzTabStop", [](auto& b, auto&) { b.ClearHorzTabStop(); }},
