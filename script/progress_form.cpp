@@ -2,9 +2,12 @@
 #include "script/progress_form.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace brimwell::script {
 namespace {
@@ -58,6 +61,28 @@ TProgressForm::TProgressForm(QWidget* parent)
     connect(CancelButton, &QPushButton::clicked, this, [this] { CancelButtonClick(); });
 
     PCINumberLabel = label(this, 216, 128, QStringLiteral("PCI Board :  "), false);
+    placeValues();
+}
+
+void TProgressForm::placeValues() {
+    const struct {
+        QLabel* caption;
+        QLabel* value;
+        int left;
+    } places[] = {{Label5, FilePathLabel, 83},
+                  {Label2, BlockNameLabel, 67},
+                  {Label6, FileSizeLabel, 291},
+                  {Label3, ChecksumLabel, 67},
+                  {Label4, LoadAddressLabel, 291}};
+    for (const auto& p : places) {
+        p.caption->adjustSize();
+        p.value->move(std::max(p.left, p.caption->x() + p.caption->width() + kCaptionGap), p.value->y());
+    }
+}
+
+void TProgressForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange && PCINumberLabel) placeValues(); // built by then
 }
 
 void TProgressForm::ShowProgressForm(const ProgressInfo& info) {

@@ -18,6 +18,8 @@ class TProgressForm : public QWidget {
   public:
     static constexpr int kClientWidth = 430;
     static constexpr int kClientHeight = 145;
+    // Least room between a caption and its value, whatever the font makes of the caption.
+    static constexpr int kCaptionGap = 4;
 
     explicit TProgressForm(QWidget* parent = nullptr);
 
@@ -50,8 +52,13 @@ class TProgressForm : public QWidget {
     // The Stop button was pressed (CancelButtonClick); the owner sets the engine's Cancelled.
     void cancelClicked();
 
+  protected:
+    void changeEvent(QEvent* event) override;
+
   private:
     void CancelButtonClick();
+    // Each value at its designed place, or further right when its caption reaches past that.
+    void placeValues();
 };
 
 } // namespace brimwell::script
