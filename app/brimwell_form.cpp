@@ -30,6 +30,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -132,7 +133,7 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     JustUploadTimer->setSingleShot(true);
     connect(JustUploadTimer, &QTimer::timeout, this, &TBrimwellForm::JustUploadTimerTimer);
 
-    setClientHeight(kClientHeight);
+    fitToPane();
     if (QScreen* screen = QApplication::primaryScreen()) {
         const QRect avail = screen->availableGeometry();
         move(avail.center() - rect().center());
@@ -219,7 +220,7 @@ void TBrimwellForm::buildControls() {
     QFont termFont = pixelFont("Courier New", 12);
     termFont.setStyleHint(QFont::Monospace);
     QuavTerminal1->setFont(termFont);
-    QuavTerminal1->SetRows(16);
+    QuavTerminal1->SetRows(kTeletypeRows);
     QuavTerminal1->SetScrollback(false);
     QuavTerminal1->SetUseLazyDisplay(false);
     QuavTerminal1->SetBlinkTime(250);
@@ -228,6 +229,12 @@ void TBrimwellForm::buildControls() {
     QuavTerminal1->SetWantAllKeys(false);
     QuavTerminal1->SetCaptureFile("QUAVTERM.CAP");
     QuavTerminal1->SetComPort(QuavComPort1);
+    // A reconnection (after a lost line, or another port) never writes over what the pane shows.
+    QuavTerminal1->setFreshLineOnOpen(true);
+    // The whole VT100 screen stays in view when a program switches to 132 columns; after the
+    // block that did it, not inside it.
+    connect(QuavTerminal1, &TQuavCustomTerminal::screenSizeChanged, this, &TBrimwellForm::fitToPane,
+            Qt::QueuedConnection);
     QuavTerminal1->OnKeyPress = [this](char& key) {
         if (QuavTerminal1KeyPress(key)) key = 0;
     };
@@ -235,6 +242,8 @@ void TBrimwellForm::buildControls() {
 
     InfoStatusBar = new QStatusBar(Client);
     InfoStatusBar->setSizeGripEnabled(false);
+    // It lies over the pane when the window is collapsed: its own background, not the pane's black.
+    InfoStatusBar->setAutoFillBackground(true);
     auto* statusLabel = new QLabel(QStringLiteral("Info"), InfoStatusBar);
     statusLabel->setObjectName(QStringLiteral("InfoStatusText"));
     InfoStatusBar->addWidget(statusLabel, 1);
@@ -323,16 +332,25 @@ void TBrimwellForm::buildMenus() {
         a->setCheckable(true);
         a->setChecked(kind == emTeletype);
         emulations->addAction(a);
-        connect(a, &QAction::triggered, this, [this, k = kind] { QuavTerminal1->SetEmulation(k); });
+        connect(a, &QAction::triggered, this, [this, k = kind] { chooseEmulation(k); });
     }
 }
 
-void TBrimwellForm::setClientHeight(int height) {
-    Client->setFixedSize(kClientWidth, height);
-    InfoStatusBar->setGeometry(0, height - kStatusBarHeight, kClientWidth, kStatusBarHeight);
+void TBrimwellForm::fitToPane() {
+    QRect pane = kPaneDesign;
+    int width = kClientWidth;
+    int height = VisibleMenu->isChecked() ? shownHeight_ : kCollapsedHeight;
+    if (QuavTerminal1->Emulation() == emVT100) {
+        pane.setSize(QuavTerminal1->wholeScreenSize());
+        width = std::max(kClientWidth, pane.right() + 1 + kPaneRightMargin);
+        if (VisibleMenu->isChecked()) height = pane.bottom() + 1 + kPaneBottomMargin;
+    }
+    QuavTerminal1->setGeometry(pane);
+    Client->setFixedSize(width, height);
+    InfoStatusBar->setGeometry(0, height - kStatusBarHeight, width, kStatusBarHeight);
     InfoStatusBar->raise();
     const int menuHeight = menuBar()->sizeHint().height();
-    setFixedSize(kClientWidth, height + menuHeight);
+    setFixedSize(width, height + menuHeight);
 }
 
 void TBrimwellForm::useSerialLink(std::unique_ptr<script::UnitLink> link) {
@@ -352,8 +370,8 @@ void TBrimwellForm::setStatusText(const QString& text) {
     InfoStatusBar->findChild<QLabel*>(QStringLiteral("InfoStatusText"))->setText(withLineBreaks(text));
 }
 
-void TBrimwellForm::showMessage(const QString& text) {
-    dialogs().messageBox(this, text, QApplication::applicationDisplayName(), MsgButtons::Ok);
+void TBrimwellForm::showMessage(const QString& text, MsgKind kind) {
+    dialogs().messageBox(this, text, QApplication::applicationDisplayName(), MsgButtons::Ok, kind);
 }
 
 void TBrimwellForm::disable_btns() {
@@ -376,7 +394,7 @@ void TBrimwellForm::setMonitoring(bool on) {
     try {
         QuavSLController1->SetMonitoring(on);
     } catch (const std::exception& e) {
-        showMessage(QString::fromStdString(e.what()));
+        showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }
 }
 
@@ -388,7 +406,7 @@ void TBrimwellForm::applyPortSettings(const script::LoaderSettings& s) {
         try {
             apply();
         } catch (const std::exception& e) {
-            showMessage(QString::fromStdString(e.what()));
+            showMessage(QString::fromStdString(e.what()), MsgKind::Error);
         }
     };
     if (s.Baud)
@@ -409,7 +427,7 @@ void TBrimwellForm::read_defaults() {
     if (!s.DefaultComDevice.empty())
         DefaultComPort = static_cast<int>(comNumberForDevice(s.DefaultComDevice));
     for (const std::string& m : s.messages)
-        showMessage(QString::fromStdString(m));
+        showMessage(QString::fromStdString(m), MsgKind::Error);
     applyPortSettings(s);
     AutoScriptPath = QString::fromStdString(s.AutoScriptPath);
     if (s.ScriptFolder) {
@@ -461,7 +479,7 @@ void TBrimwellForm::FormShow() {
 
     if (AutomaticMode) {
         if (!QuavComPort1->Open()) {
-            showMessage(QString::fromLatin1(kAutoNoPort));
+            showMessage(QString::fromLatin1(kAutoNoPort), MsgKind::Error);
             automaticExitCode_ = 1;
             JustUploadTimer->start();
             startupFinished_ = true;
@@ -520,13 +538,21 @@ bool TBrimwellForm::FormCloseQuery() {
         if (portUsers_ > 0) endProcess(AutomaticMode ? 1 : 0);
         return true;
     }
-    const MsgAnswer answer = dialogs().messageBox(this, QString::fromLatin1(kCloseQuestion),
-                                                  QString::fromLatin1(kCloseCaption), MsgButtons::YesNo);
-    if (answer != MsgAnswer::Yes) return false;
-    // The upload is abandoned where it stands; the process must not return into it.
-    // An unattended run that is cut short did not flash the unit, so it does not report success.
-    endProcess(AutomaticMode ? 1 : 0);
-    return true;
+    // The question does not wait: the upload's blocks keep going while it is open. A box that
+    // held them up would let the unit give up on the load, and "No" would then send the rest of
+    // the image to its command line.
+    if (closeQuestionOpen_) return false;
+    closeQuestionOpen_ = true;
+    dialogs().askWithoutWaiting(this, QString::fromLatin1(kCloseQuestion), QString::fromLatin1(kCloseCaption),
+                                [this](MsgAnswer answer) {
+                                    closeQuestionOpen_ = false;
+                                    if (answer != MsgAnswer::Yes) return;
+                                    // The upload is abandoned where it stands; the process must not
+                                    // return into it. An unattended run cut short did not flash
+                                    // the unit, so it does not report success.
+                                    endProcess(AutomaticMode ? 1 : 0);
+                                });
+    return false;
 }
 
 bool TBrimwellForm::eventFilter(QObject* watched, QEvent* event) {

@@ -2,10 +2,13 @@
 // finds the unit at start-up, and offers the menus, the Pick button and the unattended run.
 #pragma once
 
+#include "app/dialogs.h"
 #include "script/script_engine.h"
 #include "script/settings_file.h"
+#include "terminal/widget/quav_terminal.h"
 
 #include <QMainWindow>
+#include <QRect>
 #include <QString>
 
 #include <functional>
@@ -47,6 +50,14 @@ class TBrimwellForm : public QMainWindow {
     static constexpr int kVisibleHeight = 420;
     static constexpr int kCollapsedHeight = 139;
     static constexpr int kStatusBarHeight = 19;
+    // The terminal pane as designed; with VT100 emulation it grows to show the whole screen and
+    // the window with it, keeping these margins.
+    static constexpr QRect kPaneDesign{16, 120, 497, 273};
+    static constexpr int kPaneRightMargin = kClientWidth - 16 - 497;
+    static constexpr int kPaneBottomMargin = kClientHeight - 120 - 273;
+    static constexpr int kTeletypeRows = 16;
+    static constexpr int kTeletypeColumns = 80;
+    static constexpr int kVT100Rows = 24;
     static constexpr const char* kVersionText = "Version : 1.08";
     static constexpr const char* kScriptFilter = "Script files (*.sld)|*.sld|All files (*.*)|*.*";
 
@@ -110,6 +121,8 @@ class TBrimwellForm : public QMainWindow {
     void setTerminalBackground(int settingNumber);
     void setTerminalTextColour(int settingNumber);
     void TerminalFonts1Click();
+    // The Emulation menu: the pane as a teletype (the design) or as a VT100 with its whole screen.
+    void chooseEmulation(TQuavEmulation emulation);
     // Returns true when the key was taken here (the pane must not handle it).
     bool QuavTerminal1KeyPress(char key);
 
@@ -185,7 +198,7 @@ class TBrimwellForm : public QMainWindow {
     QSize clientSize() const;
 
     // A message box through the dialog seam, owned by this window.
-    void showMessage(const QString& text);
+    void showMessage(const QString& text, MsgKind kind = MsgKind::Information);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -214,7 +227,9 @@ class TBrimwellForm : public QMainWindow {
 
     void buildControls();
     void buildMenus();
-    void setClientHeight(int height);
+    // Places the pane (as designed, or showing the whole VT100 screen) and sizes the window
+    // around it and the "Visible" state.
+    void fitToPane();
     void refreshComLabels();
     void setMonitoring(bool on);
     void applyPortSettings(const script::LoaderSettings& s);
@@ -235,6 +250,8 @@ class TBrimwellForm : public QMainWindow {
     bool startupFinished_ = false;
     int automaticExitCode_ = -1;
     int portUsers_ = 0;
+    int shownHeight_ = kClientHeight; // the teletype window's height while the pane is visible
+    bool closeQuestionOpen_ = false;
     bool portLost_ = false;
     std::vector<bool> portChoiceEnabled_; // the locked items' states before the lock
 };

@@ -2,23 +2,38 @@
 // dialog and the font dialog. Tests install their own answers here instead of clicking.
 #pragma once
 
+#include "script/script_host.h"
+
 #include <QColor>
 #include <QFont>
 #include <QString>
 
+#include <functional>
+
+class QFontDialog;
+class QMessageBox;
 class QWidget;
 
 namespace brimwell {
 
 enum class MsgButtons { Ok, YesNo };
 enum class MsgAnswer { Ok, Yes, No };
+// What a box reports, as its caller knows it; the box's icon shows it. A Yes/No box is a question.
+using MsgKind = script::MessageKind;
 
 class DialogSeam {
   public:
     virtual ~DialogSeam() = default;
     // Modal box owned by `owner`; returns the button pressed.
     virtual MsgAnswer messageBox(QWidget* owner, const QString& text, const QString& caption,
-                                 MsgButtons buttons) = 0;
+                                 MsgButtons buttons, MsgKind kind) = 0;
+    // A Yes/No question that does not wait: it returns at once, the events (and whatever work
+    // lets them run) go on, and `answered` is called once the operator has answered. Unless
+    // overridden, it is asked through messageBox and answered before this returns.
+    virtual void askWithoutWaiting(QWidget* owner, const QString& text, const QString& caption,
+                                   std::function<void(MsgAnswer)> answered) {
+        answered(messageBox(owner, text, caption, MsgButtons::YesNo, MsgKind::Information));
+    }
     // File-open dialog; an empty result means the operator cancelled.
     virtual QString openFileName(QWidget* owner, const QString& caption, const QString& directory,
                                  const QString& filter) = 0;
@@ -29,12 +44,22 @@ class DialogSeam {
 // The real dialogs of the window toolkit.
 class QtDialogs : public DialogSeam {
   public:
-    MsgAnswer messageBox(QWidget* owner, const QString& text, const QString& caption,
-                         MsgButtons buttons) override;
+    MsgAnswer messageBox(QWidget* owner, const QString& text, const QString& caption, MsgButtons buttons,
+                         MsgKind kind) override;
+    // A window-modal box: the owner's input waits for it, its event loop does not.
+    void askWithoutWaiting(QWidget* owner, const QString& text, const QString& caption,
+                           std::function<void(MsgAnswer)> answered) override;
     QString openFileName(QWidget* owner, const QString& caption, const QString& directory,
                          const QString& filter) override;
     bool chooseFont(QWidget* owner, QFont& font, QColor& color) override;
 };
+
+// The toolkit's box for a message or a question, not yet shown.
+QMessageBox* makeMessageBox(QWidget* owner, const QString& text, const QString& caption, MsgButtons buttons,
+                            MsgKind kind);
+// The toolkit's font dialog preset with `font` as the face and size that font really is, offering
+// fixed-pitch faces, not yet shown.
+QFontDialog* makeFontDialog(QWidget* owner, const QFont& font);
 
 // The seam in use; never null (the toolkit's dialogs unless a test installed its own).
 DialogSeam& dialogs();

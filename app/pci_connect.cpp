@@ -22,7 +22,7 @@ void TBrimwellForm::enumeratePciBoards() {
     PCIConnect->setEnabled(found.usable);
     engine_->LinkMode = found.usable ? script::kLinkPci : script::kLinkSerial;
     for (const std::string& m : found.messages)
-        showMessage(QString::fromStdString(m));
+        showMessage(QString::fromStdString(m), MsgKind::Warning);
 }
 
 void TBrimwellForm::PCIConnectClick() {
@@ -39,7 +39,7 @@ void TBrimwellForm::PCIConnectClick() {
         QuavComPort1->SetOpen(false);
         QuavComPort1->SetComNumber(0);
     } catch (const std::exception& e) {
-        showMessage(QString::fromStdString(e.what()));
+        showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }
     QuavTerminal1->ClearAll();
     QuavTerminal1->hide();

@@ -38,11 +38,11 @@ bool TBrimwellForm::check_com(int n) {
         std::string detail = probe.openError;
         if (!detail.empty() && detail.find(path) == std::string::npos) detail = path + ": " + detail;
         if (!detail.empty()) text += QStringLiteral("\r\n") + QString::fromStdString(detail);
-        showMessage(text);
+        showMessage(text, MsgKind::Warning);
         return false;
     }
     case ProbeOutcome::PortError:
-        showMessage(notResponding(n, " is not responding."));
+        showMessage(notResponding(n, " is not responding."), MsgKind::Warning);
         return false;
     case ProbeOutcome::Silent:
         return false;
@@ -114,7 +114,8 @@ void TBrimwellForm::comMenuClick(int n) {
                            "connection before proceeding"));
         showMessage(QStringLiteral(
                         "Error! Cannot establish communication using COM %1. Please check RS232 connection")
-                        .arg(n));
+                        .arg(n),
+                    MsgKind::Error);
     }
     setMonitoring(true);
     enable_btns();
@@ -146,7 +147,7 @@ void TBrimwellForm::NoneMenuClick() {
         QuavComPort1->SetOpen(false);
         QuavComPort1->SetComNumber(0);
     } catch (const std::exception& e) {
-        showMessage(QString::fromStdString(e.what()));
+        showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }
     ComNumberLabel->setText(QStringLiteral("None"));
     disable_btns();
@@ -156,7 +157,7 @@ void TBrimwellForm::setBaudFromMenu(int baud) {
     try {
         QuavComPort1->SetBaud(baud);
     } catch (const std::exception& e) {
-        showMessage(QString::fromStdString(e.what()));
+        showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }
     ComBaudLabel->setText(QString::number(QuavComPort1->Baud()));
 }
@@ -170,7 +171,8 @@ void TBrimwellForm::ComCheckBoxClick() {
         const QSignalBlocker quiet(ComCheckBox);
         ComCheckBox->setChecked(false);
         showMessage(QStringLiteral("Unable to use Com Ports. Please make sure no one else is using the "
-                                   "Hardware thru the Com Ports"));
+                                   "Hardware thru the Com Ports"),
+                    MsgKind::Error);
     }
 }
 

@@ -33,8 +33,18 @@ TColor settingColour(int number, TColor defaultColour) {
 } // namespace
 
 void TBrimwellForm::VisibleMenuClick() {
-    // The pane is never hidden: the window just stops above it, with the status bar kept at the bottom.
-    setClientHeight(VisibleMenu->isChecked() ? kVisibleHeight : kCollapsedHeight);
+    // The pane is never hidden: the window just stops above it, with the status bar kept at the
+    // bottom. Shown again, the teletype window is 420 pixels high, four more than designed.
+    if (VisibleMenu->isChecked()) shownHeight_ = kVisibleHeight;
+    fitToPane();
+}
+
+void TBrimwellForm::chooseEmulation(TQuavEmulation emulation) {
+    QuavTerminal1->SetEmulation(emulation);
+    // A VT100's screen is 24 rows; the teletype keeps the pane's designed 16 rows and 80 columns.
+    QuavTerminal1->SetRows(emulation == emVT100 ? kVT100Rows : kTeletypeRows);
+    if (emulation == emTeletype) QuavTerminal1->SetColumns(kTeletypeColumns);
+    fitToPane();
 }
 
 void TBrimwellForm::setTerminalBackground(int settingNumber) {
@@ -62,7 +72,7 @@ bool TBrimwellForm::QuavTerminal1KeyPress(char key) {
         QuavComPort1->PutChar(' ');
         QuavComPort1->PutChar('\b');
     } catch (const std::exception& e) {
-        showMessage(QString::fromStdString(e.what()));
+        showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }
     return true;
 }

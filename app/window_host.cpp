@@ -21,12 +21,12 @@ WindowHost::~WindowHost() {
     }
 }
 
-void WindowHost::showMessage(const std::string& text) {
-    if (script::isErrorMessage(text)) {
+void WindowHost::showMessage(const std::string& text, script::MessageKind kind) {
+    if (kind == script::MessageKind::Error) {
         ++errorMessages_;
         errorsShown_.push_back(text);
     }
-    form_.showMessage(QString::fromStdString(text));
+    form_.showMessage(QString::fromStdString(text), kind);
 }
 
 bool WindowHost::errorShown(const std::string& text) const {

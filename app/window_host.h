@@ -16,7 +16,7 @@ class WindowHost : public script::ScriptHost {
     explicit WindowHost(TBrimwellForm& form) : form_(form) {}
     ~WindowHost() override;
 
-    void showMessage(const std::string& text) override;
+    void showMessage(const std::string& text, script::MessageKind kind) override;
     void setStatusText(const std::string& text) override;
     void setButtonsEnabled(bool enabled) override;
     void processEvents() override;
@@ -31,7 +31,7 @@ class WindowHost : public script::ScriptHost {
 
     // Outcome of the last finished run as the engine reported it.
     script::RunOutcome lastOutcome() const { return lastOutcome_; }
-    // Error boxes ("Error..." texts) shown since the count was last reset.
+    // Error boxes shown since the count was last reset.
     int errorMessages() const { return errorMessages_; }
     void resetErrorMessages() { errorMessages_ = 0; }
     // Whether the error box `text` was shown since forgetShownErrors().

@@ -22,7 +22,7 @@ namespace brimwell {
 namespace {
 void showMessage(const QString& text) {
     dialogs().messageBox(QApplication::activeWindow(), text, QApplication::applicationDisplayName(),
-                         MsgButtons::Ok);
+                         MsgButtons::Ok, MsgKind::Error);
 }
 
 // The application's default exception handler: what escapes an event handler, a trigger handler or

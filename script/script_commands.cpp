@@ -92,7 +92,7 @@ bool ScriptEngine::RunCommandLine() {
     } else if (code == "_DM") {
         if (quotedArgument(line, arg)) {
             CommandText = limited(replaceAll(arg, "^M", "\r"), kCommandTextChars);
-            host_.showMessage(CommandText);
+            host_.showMessage(CommandText, MessageKind::Information);
         }
     } else if (code == "_DY") {
         if (wordArgument(line, arg)) {

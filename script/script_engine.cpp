@@ -39,7 +39,7 @@ bool ScriptEngine::linkFailed() {
 
 void ScriptEngine::showError(const std::string& text) {
     MessageText = text;
-    host_.showMessage(text);
+    host_.showMessage(text, MessageKind::Error);
 }
 
 void ScriptEngine::pump() {

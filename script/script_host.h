@@ -35,6 +35,10 @@ struct DataFileResult {
     bool succeeded = false;
 };
 
+// What a message box reports, as the one who shows it knows it; the window gives the box the
+// matching icon and counts the errors.
+enum class MessageKind { Information, Warning, Error };
+
 // How a script run ended.
 enum class RunOutcome {
     None,      // no run yet
@@ -48,7 +52,7 @@ class ScriptHost {
     virtual ~ScriptHost() = default;
 
     // A modal message box with an OK button; returns when the operator closed it.
-    virtual void showMessage(const std::string& text) = 0;
+    virtual void showMessage(const std::string& text, MessageKind kind) = 0;
     // Replaces the whole status bar text.
     virtual void setStatusText(const std::string& text) = 0;
     // enable_btns / disable_btns: the Upload and Pick buttons together.
@@ -84,8 +88,8 @@ class ScriptHost {
 
 // True for a message that reports a failure: the engine's "Error..." boxes, the watchdog's
 // "Timeout error...", a lost connection ("The connection to COM1 (...) was lost.") and a write the
-// device refused ("Writing to COM1 (...) failed: ..."). The window and the command line count a
-// run that showed one as failed.
+// device refused ("Writing to COM1 (...) failed: ..."). The command line's summary names the first
+// one a run showed.
 inline bool isErrorMessage(const std::string& text) {
     auto framed = [&](const char* start, const char* part) {
         return text.rfind(start, 0) == 0 && text.find(part) != std::string::npos;

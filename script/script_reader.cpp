@@ -166,7 +166,10 @@ RunOutcome ScriptEngine::PickButtonClick(const std::string& scriptPath) {
     outcome_ = result;
 
     host_.showMessage(result == RunOutcome::Completed ? "Upload Complete."
-                                                      : "Unsuccessful.  Upload terminated by user.");
+                                                      : "Unsuccessful.  Upload terminated by user.",
+                      result == RunOutcome::Completed ? MessageKind::Information
+                      : result == RunOutcome::Stopped ? MessageKind::Warning
+                                                      : MessageKind::Error);
     host_.focusTerminal();
     host_.setBusyCursor(false);
     host_.runFinished(result);

@@ -37,10 +37,10 @@ void ScriptEngine::SendString(const std::string& text) {
         if (serial_->GetOutBuffFree() > static_cast<int>(text.size()))
             serial_->PutString(text); // a failing put shows up as the missing prompt that follows
         else
-            host_.showMessage("Error! Communications Port Output Buffer Overflow");
+            host_.showMessage("Error! Communications Port Output Buffer Overflow", MessageKind::Error);
         return;
     }
-    host_.showMessage("Error! No serical communication opened.  Check RS232 connection.");
+    host_.showMessage("Error! No serical communication opened.  Check RS232 connection.", MessageKind::Error);
 }
 
 void ScriptEngine::SendCommandText() {

@@ -46,7 +46,7 @@ void CliHost::dataFileDone(const script::DataFileResult& result) {
     if (record_) record_->addDataFile(result);
 }
 
-void CliHost::showMessage(const std::string& text) {
+void CliHost::showMessage(const std::string& text, script::MessageKind) {
     messages_.push_back(text);
     if (record_) record_->addText("message", text);
     // Message texts may carry a carriage return ("Error opening FILE.\r"); on a line it would

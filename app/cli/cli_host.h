@@ -20,7 +20,7 @@ class CliHost : public script::ScriptHost {
     // `progressOut` gets the progress; `interactive` draws a bar (a terminal) instead of lines.
     CliHost(std::FILE* progressOut, std::FILE* messageOut, bool interactive);
 
-    void showMessage(const std::string& text) override;
+    void showMessage(const std::string& text, script::MessageKind kind) override;
     void setStatusText(const std::string& text) override;
     void setButtonsEnabled(bool) override {}
     void processEvents() override;

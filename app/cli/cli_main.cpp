@@ -159,7 +159,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     host.setRecord(&record);
     host.setEventFd(options.eventFd);
     for (const auto& m : settings.messages)
-        host.showMessage(m);
+        host.showMessage(m, script::MessageKind::Error);
 
     TQuavComPort port;
     try {

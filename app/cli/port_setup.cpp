@@ -104,11 +104,13 @@ bool PortSetup::check_com(uint16_t n) {
     switch (probe.outcome) {
     case ProbeOutcome::OpenFailed:
         host_.showMessage("Note: COM Port #" + std::to_string(n) +
-                          " is not responding/being used by other applications.");
+                              " is not responding/being used by other applications.",
+                          script::MessageKind::Warning);
         host_.note("  (" + nameOf(n) + ": " + probe.openError + ")");
         return false;
     case ProbeOutcome::PortError:
-        host_.showMessage("Note: COM Port #" + std::to_string(n) + " is not responding.");
+        host_.showMessage("Note: COM Port #" + std::to_string(n) + " is not responding.",
+                          script::MessageKind::Warning);
         return false;
     case ProbeOutcome::Silent:
         return false;

@@ -1,6 +1,6 @@
 // Renders the main window before and during a script run, and the progress window, into PNG files
-// for the documentation; with a recorded program stream also the terminal pane in VT100 mode showing
-// it. Runs offscreen against the unit simulator on a pseudo-terminal.
+// for the documentation; with a recorded program stream also the window in VT100 mode showing it.
+// Runs offscreen against the unit simulator on a pseudo-terminal.
 //   brimwell-render-docs OUTPUT_DIR SIMULATOR [VT100_STREAM [BYTES]]
 #include "app/brimwell_form.h"
 #include "app/dialogs.h"
@@ -41,7 +41,7 @@ using namespace brimwell;
 class DocDialogs : public DialogSeam {
   public:
     QString script;
-    MsgAnswer messageBox(QWidget*, const QString& text, const QString&, MsgButtons) override {
+    MsgAnswer messageBox(QWidget*, const QString& text, const QString&, MsgButtons, MsgKind) override {
         std::fprintf(stderr, "render-docs: message \"%s\"\n", text.toUtf8().constData());
         return MsgAnswer::Ok;
     }
@@ -153,15 +153,12 @@ int main(int argc, char** argv) {
             rc = 1;
         }
         if (!stream.empty()) {
-            // The pane switched to VT100 through its menu, shown whole at 80 x 24 with a program's screen.
+            // The pane switched to VT100 through its menu: the window grows to its whole 80 x 24
+            // screen, here with a program's screen.
             if (auto* vt100 = form.findChild<QAction*>(QStringLiteral("EmulationVT100"))) vt100->trigger();
-            TQuavTerminal* pane = form.QuavTerminal1;
-            pane->SetRows(24);
-            const int frame = 2 * pane->frameWidth();
-            pane->resize(80 * pane->CharWidth() + frame, 24 * pane->CharHeight() + frame);
-            pane->WriteString(stream);
+            form.QuavTerminal1->WriteString(stream);
             waitFor([] { return false; }, 600);
-            if (!save(pane, out + "/terminal-vt100.png")) rc = 1;
+            if (!save(&form, out + "/terminal-vt100.png")) rc = 1;
         }
         setDialogs(nullptr);
 

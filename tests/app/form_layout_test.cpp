@@ -9,13 +9,21 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QFontDialog>
+#include <QFontInfo>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
+
+#include <optional>
 
 using namespace brimwell;
 using namespace brimwell::testing;
@@ -233,10 +241,53 @@ TEST_F(FormWithoutUnit, VisibleCollapsesTo139AndComesBackAt420) {
     EXPECT_EQ(f.clientSize(), QSize(527, 139));
     EXPECT_EQ(f.InfoStatusBar->geometry(), QRect(0, 120, 527, 19)) << "status bar stays at the bottom";
     EXPECT_TRUE(f.QuavTerminal1->isVisibleTo(&f)) << "the pane itself is not hidden";
+    // The status bar lies over the pane: its own background shows, no black strip of the pane.
+    const QImage shot = f.Client->grab().toImage();
+    const QColor bar = f.InfoStatusBar->palette().color(QPalette::Window);
+    for (int x : {30, 260, 500})
+        EXPECT_EQ(shot.pixelColor(x, 136), bar) << x;
     f.VisibleMenu->trigger();
     EXPECT_TRUE(f.VisibleMenu->isChecked());
     EXPECT_EQ(f.clientSize(), QSize(527, 420));
     EXPECT_EQ(f.InfoStatusBar->geometry(), QRect(0, 401, 527, 19));
+}
+
+// VT100 shows its whole screen, 24 rows of 80 or 132 columns, and the window grows around it; the
+// teletype goes back to the designed pane and window.
+TEST_F(FormWithoutUnit, EmulationSizesThePaneAndTheWindowToItsScreen) {
+    TBrimwellForm& f = start();
+    TQuavTerminal* pane = f.QuavTerminal1;
+    pane->WriteString("kept\r\n");
+    struct Step {
+        const char* action; // an Emulation item, or nothing
+        const char* bytes;  // then received
+        int rows, cols;
+    };
+    for (const Step& s : {Step{"EmulationVT100", "", 24, 80}, Step{nullptr, "\x1b[?3h", 24, 132},
+                          Step{nullptr, "\x1b[?3l", 24, 80}, Step{"EmulationTeletype", "", 16, 80}}) {
+        SCOPED_TRACE(std::string(s.action ? s.action : s.bytes + 1));
+        if (s.action) f.findChild<QAction*>(QString::fromLatin1(s.action))->trigger();
+        pane->WriteString(s.bytes);
+        pumpFor(50);
+        EXPECT_EQ(pane->Rows(), s.rows);
+        EXPECT_EQ(pane->Columns(), s.cols);
+        if (s.rows == 16) {
+            EXPECT_EQ(pane->geometry(), QRect(16, 120, 497, 273));
+            EXPECT_EQ(f.clientSize(), QSize(527, 416));
+            continue;
+        }
+        EXPECT_EQ(pane->FullRows(), 24);
+        EXPECT_EQ(pane->FullCols(), s.cols);
+        EXPECT_FALSE(pane->HorzTooSmall() || pane->VertTooSmall()) << "no scroll bars";
+        EXPECT_EQ(pane->pos(), QPoint(16, 120));
+        // All of it inside the window, above the status bar, which spans the window's bottom.
+        EXPECT_LT(pane->geometry().bottom(), f.InfoStatusBar->y());
+        EXPECT_LT(pane->geometry().right(), f.clientSize().width());
+        EXPECT_EQ(f.InfoStatusBar->geometry(),
+                  QRect(0, f.clientSize().height() - 19, f.clientSize().width(), 19));
+        EXPECT_EQ(f.minimumSize(), f.maximumSize());
+    }
+    EXPECT_EQ(pane->Line(1).substr(0, 4), "kept") << "the pane kept what it showed";
 }
 
 TEST_F(FormWithoutUnit, ColourActionsSetBackgroundAndTextColours) {
@@ -278,6 +329,66 @@ TEST_F(FormWithoutUnit, FontDialogCancelKeepsTheFontAndConfirmTakesEverything) {
     EXPECT_EQ(f.QuavTerminal1->font().pixelSize(), 16);
     EXPECT_TRUE(f.QuavTerminal1->font().bold());
     EXPECT_EQ(f.QuavTerminal1->FontColor(), 0xFF0000u);
+}
+
+// The toolkit's dialog opens on the face and size the pane draws (its designed face is one the
+// machine substitutes, sized in pixels), offers fixed-pitch faces, and taken as it opened leaves
+// the cells as they were.
+TEST_F(FormWithoutUnit, FontDialogOpensOnThePanesFontAndKeepsItsCells) {
+    TBrimwellForm& f = start();
+    TQuavTerminal* pane = f.QuavTerminal1;
+    const QSize cell(pane->CharWidth(), pane->CharHeight());
+    std::unique_ptr<QFontDialog> dialog(makeFontDialog(&f, pane->font()));
+    EXPECT_TRUE(dialog->testOption(QFontDialog::MonospacedFonts));
+    EXPECT_EQ(dialog->currentFont().family(), QFontInfo(pane->font()).family());
+    EXPECT_EQ(QFontInfo(dialog->currentFont()).pixelSize(), 12);
+    pane->setFont(dialog->currentFont());
+    EXPECT_EQ(QSize(pane->CharWidth(), pane->CharHeight()), cell);
+}
+
+// A box's icon is what its caller says it is; the question that does not wait returns at once and
+// answers when a button is pressed.
+TEST_F(FormWithoutUnit, BoxesShowTheirKindAndTheQuestionDoesNotWait) {
+    QtDialogs toolkit;
+    struct Case {
+        MsgKind kind;
+        MsgButtons buttons;
+        QMessageBox::Icon icon;
+    };
+    for (const Case& c : {Case{MsgKind::Error, MsgButtons::Ok, QMessageBox::Critical},
+                          Case{MsgKind::Warning, MsgButtons::Ok, QMessageBox::Warning},
+                          Case{MsgKind::Information, MsgButtons::Ok, QMessageBox::Information},
+                          Case{MsgKind::Error, MsgButtons::YesNo, QMessageBox::Question}}) {
+        QMessageBox::Icon shown = QMessageBox::NoIcon;
+        QTimer::singleShot(20, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            shown = box->icon();
+            box->done(QMessageBox::No);
+        });
+        const MsgAnswer a = toolkit.messageBox(nullptr, QStringLiteral("Error! text says error"), QString(),
+                                               c.buttons, c.kind);
+        EXPECT_EQ(shown, c.icon) << int(c.kind);
+        EXPECT_EQ(a, c.buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No);
+    }
+    QWidget owner;
+    owner.show();
+    std::optional<MsgAnswer> answer;
+    toolkit.askWithoutWaiting(&owner, QStringLiteral("Sure?"), QStringLiteral("Ask"),
+                              [&](MsgAnswer a) { answer = a; });
+    auto* box = owner.findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    pumpFor(20);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_FALSE(answer);
+    box->button(QMessageBox::No)->click();
+    EXPECT_EQ(answer, MsgAnswer::No);
+
+    // The window says which kind each of its boxes is.
+    TBrimwellForm& f = start();
+    dialogs.kinds.clear();
+    f.COM1Menu->trigger();
+    EXPECT_EQ(dialogs.kinds, std::vector<MsgKind>({MsgKind::Error}));
 }
 
 TEST_F(FormWithoutUnit, ClosingWhileIdleAsksNothing) {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -71,6 +72,17 @@ void once(TBrimwellForm& f, std::function<bool()> ready, std::function<void()> a
         act();
     });
     timer->start();
+}
+
+// The teletype pane's screen rows, trailing blanks trimmed.
+std::vector<std::string> paneRows(TBrimwellForm& f) {
+    std::vector<std::string> rows;
+    for (int r = 1; r <= f.QuavTerminal1->Rows(); ++r) {
+        std::string line = f.QuavTerminal1->Line(r);
+        line.erase(line.find_last_not_of(' ') + 1);
+        rows.push_back(line);
+    }
+    return rows;
 }
 
 // Calls `act` once as soon as the upload has sent `blocks` blocks.
@@ -154,6 +166,7 @@ TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
     pick(data);
     EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."}))
         << dialogs.messages.join(" | ").toStdString();
+    EXPECT_EQ(dialogs.kinds, std::vector<MsgKind>({MsgKind::Information}));
     EXPECT_EQ(f.statusText(), "SUCCESS. Reading script file complete");
     EXPECT_TRUE(f.PickButton->isEnabled());
     EXPECT_FALSE(f.ProgressForm->isVisible());
@@ -174,6 +187,7 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
                                << f.statusText().toStdString();
     ASSERT_FALSE(dialogs.messages.isEmpty());
     EXPECT_EQ(dialogs.messages.last(), "Unsuccessful.  Upload terminated by user.");
+    EXPECT_EQ(dialogs.kinds.back(), MsgKind::Warning) << "stopped on purpose: no error";
     EXPECT_FALSE(dialogs.messages.contains("Upload Complete."));
     EXPECT_TRUE(listDir(store.path()).empty()) << "the unit kept no partial image";
     EXPECT_TRUE(f.PickButton->isEnabled());
@@ -254,6 +268,39 @@ TEST_F(FormRun, TypedKeysAndACloseQueryAnsweredNoLeaveTheUploadAlone) {
     EXPECT_TRUE(storedImage() == data);
 }
 
+// The close question does not hold the upload up: open for longer than the unit waits for data
+// (2 s), the blocks keep going; "No" then leaves the upload to finish and the image whole.
+TEST_F(FormRun, CloseQuestionOpenPastTheUnitsDataTimeOutLetsTheUploadFinish) {
+    UnitSim sim(dir.file("com1"), store.path(), {"--baud", "115200"}); // about 4 s of data
+    const std::string data = dataBytes(46000);
+    TBrimwellForm& f = start();
+    dialogs.holdQuestions = true;
+    QElapsedTimer open;
+    int blocksAsked = 0, blocksAnswered = 0;
+    bool uploadingAtAnswer = false;
+    whenUploadReaches(f, 2, [&] {
+        f.close();
+        open.start();
+        blocksAsked = f.ProgressForm->FileProgressBar->value();
+    });
+    once(
+        f, [&] { return open.isValid() && open.elapsed() > 2500; },
+        [&] {
+            blocksAnswered = f.ProgressForm->FileProgressBar->value();
+            uploadingAtAnswer = !f.engine().UploadIdle;
+            ASSERT_EQ(dialogs.held.size(), 1u) << "asked once, and still open";
+            dialogs.answerHeld(MsgAnswer::No);
+        });
+    pick(data);
+    EXPECT_TRUE(uploadingAtAnswer) << "answered while the upload still ran";
+    EXPECT_GT(blocksAnswered, blocksAsked + 5) << "the blocks went on while the question was open";
+    EXPECT_EQ(dialogs.messages.first(),
+              "File upload in progress.\rAre you sure you want to cancel upload and exit the application?");
+    EXPECT_EQ(dialogs.messages.last(), "Upload Complete.") << dialogs.messages.join(" | ").toStdString();
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(storedImage() == data) << "stored image differs (" << storedImage().size() << " bytes)";
+}
+
 TEST_F(FormRun, CloseQueryDuringAnUploadAnsweredYesEndsTheProcessWithZero) {
     UnitSim sim(dir.file("com1"), store.path());
     dir.write("image.bin", dataBytes(1 << 20));
@@ -286,6 +333,7 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
                                              : std::vector<std::string>{});
     TBrimwellForm& f = start();
     EXPECT_TRUE(f.QuavStatusLight1->Lit()) << "CTS lit: the lights follow the port";
+    f.QuavTerminal1->WriteString("#shown before the loss");
 
     if (loss == Loss::UnitEnds) {
         sim.reset();
@@ -313,13 +361,24 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
         sim.reset(); // its link goes with it
         sim = std::make_unique<UnitSim>(dir.file("com1"), store.path());
     }
+    const std::vector<std::string> shown = paneRows(f);
     f.COM1Menu->trigger();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
     EXPECT_TRUE(f.QuavStatusLight1->Lit()) << "monitored again";
+
     const std::string data = dataBytes(4001);
     pick(data);
     EXPECT_EQ(dialogs.messages.last(), "Upload Complete.") << dialogs.messages.join(" | ").toStdString();
     EXPECT_TRUE(storedImage() == data);
+    // What the pane showed before stays; the reconnected line wrote on below it.
+    const size_t used =
+        size_t(std::find_if(shown.rbegin(), shown.rend(), [](auto& r) { return !r.empty(); }).base() -
+               shown.begin());
+    const std::vector<std::string> now = paneRows(f);
+    ASSERT_GT(used, 0u);
+    EXPECT_EQ(std::vector<std::string>(now.begin(), now.begin() + long(used)),
+              std::vector<std::string>(shown.begin(), shown.begin() + long(used)));
+    EXPECT_EQ(now[used].substr(0, 5), "LOADR") << "the new exchange starts on the next row";
 }
 
 INSTANTIATE_TEST_SUITE_P(Device, FormPortLoss,

@@ -26,7 +26,7 @@ constexpr uint16_t kComNumber = 44;
 
 class QuietHost : public script::ScriptHost {
   public:
-    void showMessage(const std::string& text) override { messages.push_back(text); }
+    void showMessage(const std::string& text, script::MessageKind) override { messages.push_back(text); }
     void setStatusText(const std::string&) override {}
     void setButtonsEnabled(bool) override {}
     void processEvents() override { processPendingEvents(); }

@@ -135,10 +135,10 @@ brimwell::script::ProgressInfo info(int blocks) {
 TEST(CliHost, MessagesAndStatusTextsAreLines) {
     Streams s;
     CliHost host(s.progress, s.messages, false);
-    host.showMessage("Error opening fw.bin.\r");
+    host.showMessage("Error opening fw.bin.\r", brimwell::script::MessageKind::Error);
     host.setStatusText("SUCCESS. Reading script file complete");
     host.setStatusText(" ");
-    host.showMessage("two\nlines");
+    host.showMessage("two\nlines", brimwell::script::MessageKind::Information);
     EXPECT_EQ(Streams::read(s.messages),
               "Error opening fw.bin.\nStatus: SUCCESS. Reading script file complete\ntwo lines\n");
     EXPECT_EQ(host.messages(), (std::vector<std::string>{"Error opening fw.bin.\r", "two\nlines"}));
@@ -178,7 +178,7 @@ TEST(CliHost, BarOnATerminalEndsItsLineBeforeAMessage) {
     CliHost host(s.progress, s.progress, true); // one stream, so the order can be checked
     host.showProgress(info(4));
     host.stepProgress();
-    host.showMessage("Note: something");
+    host.showMessage("Note: something", brimwell::script::MessageKind::Warning);
     host.stepProgress();
     host.hideProgress();
     const std::string out = Streams::read(s.progress);

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace brimwell::testing {
 
@@ -19,15 +20,32 @@ class ScriptedDialogs : public DialogSeam {
     ScriptedDialogs() { setDialogs(this); }
     ~ScriptedDialogs() override { setDialogs(nullptr); }
 
-    MsgAnswer messageBox(QWidget*, const QString& text, const QString& caption, MsgButtons buttons) override {
+    MsgAnswer messageBox(QWidget*, const QString& text, const QString& caption, MsgButtons buttons,
+                         MsgKind kind) override {
         messages << text;
         captions << caption;
+        kinds.push_back(kind);
         if (onMessage) onMessage(text);
         if (buttons == MsgButtons::YesNo) {
             if (onQuestion) return onQuestion(text);
             return MsgAnswer::No;
         }
         return MsgAnswer::Ok;
+    }
+    // With holdQuestions, a question that does not wait stays open until answerHeld().
+    void askWithoutWaiting(QWidget* owner, const QString& text, const QString& caption,
+                           std::function<void(MsgAnswer)> answered) override {
+        if (!holdQuestions) return DialogSeam::askWithoutWaiting(owner, text, caption, std::move(answered));
+        messages << text;
+        captions << caption;
+        kinds.push_back(MsgKind::Information);
+        held.push_back(std::move(answered));
+    }
+    void answerHeld(MsgAnswer answer) {
+        const auto pending = std::move(held);
+        held.clear();
+        for (const auto& answered : pending)
+            answered(answer);
     }
     QString openFileName(QWidget*, const QString&, const QString& directory, const QString& filter) override {
         openedIn = directory;
@@ -44,6 +62,9 @@ class ScriptedDialogs : public DialogSeam {
 
     QStringList messages;
     QStringList captions;
+    std::vector<MsgKind> kinds;
+    bool holdQuestions = false;
+    std::vector<std::function<void(MsgAnswer)>> held;
     std::function<void(const QString&)> onMessage;
     std::function<MsgAnswer(const QString&)> onQuestion;
     QString fileToOpen;
