@@ -7,16 +7,12 @@
 namespace brimwell {
 namespace {
 
-struct ScriptCase {
-    const char* name;
-    const char* script;
-};
+using test::ScriptCase;
 
 class BufferScript : public ::testing::TestWithParam<ScriptCase> {};
 
 TEST_P(BufferScript, Runs) {
-    TQuavTTYEmulator emu;
-    EXPECT_EQ(test::runEmulatorScript(emu, GetParam().script), "");
+    EXPECT_EQ(test::runScriptCase<TQuavTTYEmulator>(GetParam()), "");
 }
 
 const ScriptCase kWriting[] = {

@@ -64,16 +64,12 @@ TEST(EmuCommandList, ClearKeepsNothingVisible) {
     EXPECT_EQ(again.Params.Count(), 0); // parameters of the earlier use are gone
 }
 
-struct ScriptCase {
-    const char* name;
-    const char* script;
-};
+using test::ScriptCase;
 
 class CommandScript : public ::testing::TestWithParam<ScriptCase> {};
 
 TEST_P(CommandScript, Runs) {
-    TQuavTTYEmulator emu;
-    EXPECT_EQ(test::runEmulatorScript(emu, GetParam().script), "");
+    EXPECT_EQ(test::runScriptCase<TQuavTTYEmulator>(GetParam()), "");
 }
 
 const ScriptCase kCommands[] = {

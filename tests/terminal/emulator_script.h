@@ -23,6 +23,18 @@ namespace brimwell::test {
 // line number.
 std::string runEmulatorScript(TQuavTerminalEmulator& emu, const std::string& script);
 
+// One row of a table of scripts: the test's name and its script.
+struct ScriptCase {
+    const char* name;
+    const char* script;
+};
+
+// Runs a row's script against a fresh emulator E; returns what runEmulatorScript returns.
+template <class E> std::string runScriptCase(const ScriptCase& row) {
+    E emu;
+    return runEmulatorScript(emu, row.script);
+}
+
 // Decodes the escapes of a quoted script string (without the quotes).
 std::string unescape(const std::string& s);
 

@@ -280,19 +280,13 @@ TEST_F(VT100WithTerminal, ScreenModesAndTheByteHook) {
 }
 
 // Screens the cursor and writing leave, as scripts (see emulator_script.h).
-struct VT100Screen {
-    const char* name;
-    const char* script;
-};
-
-class VT100Screens : public ::testing::TestWithParam<VT100Screen> {};
+class VT100Screens : public ::testing::TestWithParam<test::ScriptCase> {};
 
 TEST_P(VT100Screens, Run) {
-    TQuavVT100Emulator emu;
-    EXPECT_EQ(test::runEmulatorScript(emu, GetParam().script), "");
+    EXPECT_EQ(test::runScriptCase<TQuavVT100Emulator>(GetParam()), "");
 }
 
-const VT100Screen kVT100Screens[] = {
+const test::ScriptCase kVT100Screens[] = {
     // A double-width or double-height row shows half the line: the cursor stops at its last position.
     {"DoubleSizeRowsHoldTheCursorToTheirLastPosition", R"(
 push "\e#6\t\t\t\t\t\t\t\t"
