@@ -201,11 +201,9 @@ class RecordingHost : public ScriptHost {
     FakeLink* link = nullptr;
     std::function<void()> onPump;
     std::function<void(const std::string&)> onMessage;
-    std::vector<MessageKind> kinds; // one per message
 
-    void showMessage(const std::string& text, MessageKind kind) override {
+    void showMessage(const std::string& text, MessageKind) override {
         messages.push_back(text);
-        kinds.push_back(kind);
         if (onMessage) onMessage(text);
     }
     void setStatusText(const std::string& text) override { statuses.push_back(text); }

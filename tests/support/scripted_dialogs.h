@@ -32,20 +32,12 @@ class ScriptedDialogs : public DialogSeam {
         }
         return MsgAnswer::Ok;
     }
-    // With holdQuestions, a question that does not wait stays open until answerHeld().
+    // With holdQuestions, a question that does not wait stays open until the test calls held.
     void askWithoutWaiting(QWidget* owner, const QString& text, const QString& caption,
                            std::function<void(MsgAnswer)> answered) override {
         if (!holdQuestions) return DialogSeam::askWithoutWaiting(owner, text, caption, std::move(answered));
         messages << text;
-        captions << caption;
-        kinds.push_back(MsgKind::Information);
-        held.push_back(std::move(answered));
-    }
-    void answerHeld(MsgAnswer answer) {
-        const auto pending = std::move(held);
-        held.clear();
-        for (const auto& answered : pending)
-            answered(answer);
+        held = std::move(answered);
     }
     QString openFileName(QWidget*, const QString&, const QString& directory, const QString& filter) override {
         openedIn = directory;
@@ -64,7 +56,7 @@ class ScriptedDialogs : public DialogSeam {
     QStringList captions;
     std::vector<MsgKind> kinds;
     bool holdQuestions = false;
-    std::vector<std::function<void(MsgAnswer)>> held;
+    std::function<void(MsgAnswer)> held;
     std::function<void(const QString&)> onMessage;
     std::function<MsgAnswer(const QString&)> onQuestion;
     QString fileToOpen;

@@ -299,23 +299,18 @@ cursor 1,1
 rows 1 "" 16 "" -15 "" -183 ""
 invalid 1,1,80,16
 )"},
-    // Below what the screen shows, never over it: after the cursor's row when it stands past
-    // column 1, else after the lowest row with text; the bottom row scrolls up.
+    // Below what the screen shows, never over it; the bottom row scrolls up.
     {"FreshLineStartsBelowTheTextShown", R"(
 do StartFreshLine
 cursor 1,1
-push "old\r\ntext\r\n\r\n"
+push "old\r\n\r\n"
 do SetCursorPosition 1 2
 do StartFreshLine
-cursor 3,1
-do SetCursorPosition 5 9
-do StartFreshLine
-cursor 6,1
-do SetCursorPosition 24 1
-push "last"
+cursor 2,1
+do SetCursorPosition 24 9
 do StartFreshLine
 cursor 24,1
-rows 23 "last" 24 "" 1 "text"
+rows 1 "" 23 ""
 )"},
     {"EraseWithinARow", R"(
 push "0123456789"

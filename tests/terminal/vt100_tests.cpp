@@ -287,39 +287,22 @@ TEST_P(VT100Screens, Run) {
 }
 
 const test::ScriptCase kVT100Screens[] = {
-    // A double-width or double-height row shows half the line: the cursor stops at its last position.
+    // A double-width or double-height row shows half the line: the cursor stops at its last
+    // position, where a character waits to wrap as in the last column of a normal row.
     {"DoubleSizeRowsHoldTheCursorToTheirLastPosition", R"(
 push "\e#6\t\t\t\t\t\t\t\t"
 cursor 1,40
-push "\e[9C\e[1;75H"
-cursor 1,40
-push "\e[2;70H\e#3"
-cursor 2,40
-push "\e[?3h\e#6\t\t\t\t\t\t\t\t\t\t\e[9C"
+push "\e[9C\e[?3h\e#3\e[1;99H"
 cursor 1,66
-push "\e[?3l\e[3;36H\e#6abcdef"
-rows 3 "                                   abcde" 4 "f"
-cursor 4,2
-push "\e[5;38H\e#4\e[?7lxyzw"
-rows 5 "                                     xyw"
-cursor 5,40
-push "\e#5Q"
-rows 5 "                                     xyQ"
+push "\e[?3l\e[3;38H\e#6abcd"
+rows 3 "                                     abc" 4 "d"
 )"},
-    // Stops every 8 columns across the 132-column line; the stops of columns that come and go
-    // are kept, and clearing them all clears those too.
+    // Stops every 8 columns across the 132-column line; those of columns beyond 80 are kept while
+    // the line is 80 wide, and clearing all clears them too.
     {"TabStopsAcrossThe132ColumnLine", R"(
 push "\e[?3h\r\t\t\t\t\t\t\t\t\t\t\t"
 cursor 1,89
-push "\t\t\t\t\t"
-cursor 1,129
-push "\t"
-cursor 1,132
-push "\e[1;100H\eH\e[?3l\e[?3h\e[1;90H\t"
-cursor 1,97
-push "\t\t"
-cursor 1,105
-push "\e[3g\e[?3l\e[?3h\e[1;90H\t"
+push "\e[3g\e[?3l\e[?3h\r\t"
 cursor 1,132
 )"},
 };

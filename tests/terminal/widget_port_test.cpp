@@ -112,7 +112,7 @@ TEST_F(TerminalOnPort, ShowsEveryByteWhileTheApplicationReadsThemToo) {
     EXPECT_EQ(term->Line(1), pad("first answer"));
 }
 
-TEST_F(TerminalOnPort, ReopeningDetachesThenWritesFromRowOneAgainOrBelowTheText) {
+TEST_F(TerminalOnPort, ReopeningDetachesThenWritesFromRowOneAgain) {
     openPort();
     ASSERT_TRUE(line.send("aaa\r\nbbb\r\nccc"));
     ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(3), "ccc"); }, 3000));
@@ -125,16 +125,6 @@ TEST_F(TerminalOnPort, ReopeningDetachesThenWritesFromRowOneAgainOrBelowTheText)
     EXPECT_EQ(term->Buffer()->Col(), 4) << "column unchanged";
     ASSERT_TRUE(line.send("NEW"));
     ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(1), "aaaNEW"); }, 3000)) << term->Line(1);
-
-    // An owner that keeps what the pane shows has each opening write on below it.
-    term->setFreshLineOnOpen(true);
-    port.SetOpen(false);
-    runFor(20);
-    openPort();
-    ASSERT_TRUE(line.send("FRESH"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(4), "FRESH"); }, 3000)) << term->Line(4);
-    EXPECT_EQ(term->Line(1), pad("aaaNEW"));
-    EXPECT_EQ(term->Line(3), pad("ccc"));
 }
 
 TEST_F(TerminalOnPort, InactiveTerminalShowsNothing) {
