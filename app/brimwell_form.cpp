@@ -100,6 +100,7 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     QuavComPort1->SetOnTriggerAvail(
         [this](TQuavComPort*, uint16_t count) { QuavComPort1TriggerAvail(count); });
     QuavComPort1->SetOnWaitChar([this](TQuavComPort*, char c) { engine_->QuavComPort1WaitChar(c); });
+    QuavComPort1->SetOnWaitPass([this](TQuavComPort*) { engine_->QuavComPort1WaitPass(); });
     QuavComPort1->SetOnPortError([this](TQuavComPort*, int32_t) { QuavComPort1PortError(); });
     QuavComPort1->EndLoading();
     TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return static_cast<uint32_t>(promptForPort()); });
@@ -125,8 +126,7 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     ProgressForm = new script::TProgressForm(nullptr);
     ProgressForm->setWindowFlags(ProgressForm->windowFlags() | Qt::Tool);
     ProgressForm->hide();
-    connect(ProgressForm, &script::TProgressForm::cancelClicked, this,
-            [this] { engine_->CancelButtonClick(); });
+    connect(ProgressForm, &script::TProgressForm::cancelClicked, this, &TBrimwellForm::stopPressed);
 
     JustUploadTimer = new QTimer(this);
     JustUploadTimer->setInterval(1);
@@ -239,6 +239,12 @@ void TBrimwellForm::buildControls() {
         if (QuavTerminal1KeyPress(key)) key = 0;
     };
     QuavTerminal1->installEventFilter(this);
+    // The terminal's own answers to the unit's queries would land inside an image as well.
+    QuavTerminal1->setSendHold([this] {
+        if (!unitLineHeld()) return false;
+        keyDropped();
+        return true;
+    });
 
     InfoStatusBar = new QStatusBar(Client);
     InfoStatusBar->setSizeGripEnabled(false);
@@ -556,9 +562,22 @@ bool TBrimwellForm::FormCloseQuery() {
 }
 
 bool TBrimwellForm::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == QuavTerminal1 && event->type() == QEvent::KeyPress && engine_ && !engine_->UploadIdle)
+    if (watched == QuavTerminal1 && event->type() == QEvent::KeyPress && unitLineHeld()) {
+        keyDropped();
         return true;
+    }
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool TBrimwellForm::unitLineHeld() const {
+    return engine_ && (engine_->unitLineHeld() || !engine_->UploadIdle);
+}
+
+void TBrimwellForm::keyDropped() {
+    if (keysDropNoted_) return;
+    keysDropNoted_ = true;
+    setStatusText(
+        QStringLiteral("Keys typed now are not sent: the unit takes every byte as part of the upload."));
 }
 
 void TBrimwellForm::closeEvent(QCloseEvent* event) {
@@ -580,6 +599,16 @@ void TBrimwellForm::PickButtonClick() {
     if (path.isEmpty()) return;
     const PortInUse running(*this);
     engine_->PickButtonClick(path.toStdString());
+}
+
+void TBrimwellForm::stopPressed() {
+    // As Ctrl+C on the command line: the first Stop ends the upload after the block in progress and
+    // still waits for the unit's prompt (a unit left mid-load says so); the second gives that up.
+    if (engine_->CancelButtonClick() == script::ScriptEngine::StopPress::GivingUp)
+        setStatusText(QStringLiteral("Stopping now: no more waiting for the unit's prompt."));
+    else
+        setStatusText(QStringLiteral("Stopping: the upload ends after the block in progress, then the unit's "
+                                     "prompt is awaited. Press Stop again to give up."));
 }
 
 void TBrimwellForm::UploadButtonClick() {

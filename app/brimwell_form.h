@@ -75,6 +75,8 @@ class TBrimwellForm : public QMainWindow {
     void JustUploadTimerTimer();
     void PickButtonClick();
     void UploadButtonClick();
+    // The progress window's Stop button.
+    void stopPressed();
 
     // Serial port selection and probing.
     bool check_com(int n);
@@ -224,6 +226,10 @@ class TBrimwellForm : public QMainWindow {
     };
     void dropLostPort();
     void lockPortChoice(bool lock);
+    // From a load command until its upload's prompt check ended, typed keys and the terminal's
+    // answers are dropped: the unit would take them as image bytes. The status bar says so once.
+    bool unitLineHeld() const;
+    void keyDropped();
 
     void buildControls();
     void buildMenus();
@@ -253,6 +259,7 @@ class TBrimwellForm : public QMainWindow {
     int shownHeight_ = kClientHeight; // the teletype window's height while the pane is visible
     bool closeQuestionOpen_ = false;
     bool portLost_ = false;
+    bool keysDropNoted_ = false;          // the status bar said that keys are dropped (once per upload)
     std::vector<bool> portChoiceEnabled_; // the locked items' states before the lock
 };
 

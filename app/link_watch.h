@@ -30,9 +30,15 @@ class LinkWatch : public script::UnitLink {
     bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) override {
         return inner_->WaitForString(text, timeoutTicks, yield, ignoreCase);
     }
+    int WaitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase,
+                           char separator) override {
+        return inner_->WaitForMultiString(text, timeoutTicks, yield, ignoreCase, separator);
+    }
+    void abandonWaits(bool abandon) override { inner_->abandonWaits(abandon); }
     void PrepareWait() override { inner_->PrepareWait(); }
     int32_t Baud() const override { return inner_->Baud(); }
     std::string lastError() const override { return inner_->lastError(); }
+    std::string label() const override { return inner_->label(); }
 
   private:
     // These operations only report false when the port raised an error.

@@ -16,6 +16,7 @@ namespace brimwell {
 TBrimwellForm::PortInUse::PortInUse(TBrimwellForm& form) : form_(form) {
     if (form_.portUsers_++ > 0) return;
     form_.host_->forgetShownErrors();
+    form_.keysDropNoted_ = false;
     form_.lockPortChoice(true);
 }
 

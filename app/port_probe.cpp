@@ -83,10 +83,10 @@ ProbeResult probeComPort(TQuavComPort& port, script::ScriptEngine& engine, uint1
     } else {
         const WatchedLink watch(engine);
         engine.ExpectedPrompt = engine.MainPromptChar;
-        bool answered = engine.SendCOMCmd_GetPrompt("\r");
+        bool answered = engine.promptAttempt("\r", 1, 2);
         if (!answered && !watch.failed() && !(stopped && stopped())) {
             engine.ExpectedPrompt = engine.LoaderPromptChar;
-            answered = engine.SendCOMCmd_GetPrompt("\r");
+            answered = engine.promptAttempt("\r", 2, 2);
         }
         if (watch.failed()) {
             result.outcome = ProbeOutcome::PortError;

@@ -27,6 +27,7 @@ class WindowHost : public script::ScriptHost {
     void setConfigMenuVisible(bool visible) override;
     void setPciBoardLabel(bool visible, const std::string& caption) override;
     void focusTerminal() override;
+    std::string giveUpHint() const override { return "Press Stop again to give up."; }
     void runFinished(script::RunOutcome outcome) override;
 
     // Outcome of the last finished run as the engine reported it.

@@ -171,22 +171,24 @@ bool ScriptEngine::runLoaderMode(const std::string& argument) {
     waitMs(kBeforeLoaderModeMs);
     ExpectedPrompt = LoaderPromptChar;
     PromptTimeout = kShortPromptTicks;
+    // The loader-mode command, two retries and a last look for the normal prompt.
+    const int attempts = 3 + kLoaderModeRetries;
 
-    bool ok = SendCOMCmd_GetPrompt(argument);
+    bool ok = promptAttempt(argument, 1, attempts);
     if (!ok) {
         SendString(LoaderModeCommand);
         waitMs(kLoaderModeFirstPauseMs);
-        ok = SendCOMCmd_GetPrompt("\r");
+        ok = promptAttempt("\r", 2, attempts);
     }
     for (int i = 0; !ok && i < kLoaderModeRetries; ++i) {
         waitMs(kLoaderModeRetryPauseMs);
         pump();
-        ok = SendCOMCmd_GetPrompt("\r");
+        ok = promptAttempt("\r", 3 + i, attempts);
     }
     if (!ok) {
         // One last look for the normal prompt tells a unit outside loader mode from a silent one.
         ExpectedPrompt = MainPromptChar;
-        if (SendCOMCmd_GetPrompt("\r"))
+        if (promptAttempt("\r", attempts, attempts))
             showError("Error! Unit not in Loader Mode! Exiting script");
         else
             showError("Error! Unable to get response from unit(_TC)! Exiting script");
@@ -199,7 +201,7 @@ bool ScriptEngine::runLoaderMode(const std::string& argument) {
 bool ScriptEngine::runLoad() {
     DataFileResult result{DataFileName, FileSize, FileChecksum, LoadAddressText, VersionText};
     PromptTimeout = kShortPromptTicks;
-    if (!SendCOMCmd_GetPrompt("\r") && !SendCOMCmd_GetPrompt("\r")) {
+    if (!promptAttempt("\r", 1, 2) && !promptAttempt("\r", 2, 2)) {
         showError("Error! Unable to receive prompt before upload.... Exiting script.");
         PromptTimeout = kNormalPromptTicks;
         host_.dataFileDone(result);
@@ -213,7 +215,12 @@ bool ScriptEngine::runLoad() {
     command += hex;
     command += " " + VersionText + "\r";
     CommandText = limited(command, kCommandTextChars);
-    const auto loadSent = std::chrono::steady_clock::now();
+    // From the load command on, the unit takes every byte as part of the image until it has
+    // answered the prompt check: no key and no terminal answer may reach it.
+    struct LineHeld {
+        bool& held;
+        ~LineHeld() { held = false; }
+    } lineHeld{lineHeld_ = true};
     SendCommandText();
     waitMs(kAfterLoadCommandMs);
 
@@ -224,9 +231,8 @@ bool ScriptEngine::runLoad() {
     pump();
 
     UploadButtonClick();
-    result.dataPhaseSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - loadSent).count();
-    result.blocks = BlockCount + (FileSize % kBlockSize != 0 || BlockCount == 0 ? 1 : 0);
+    if (imageSent_) result.dataPhaseSeconds = std::chrono::duration<double>(imageEnd_ - imageStart_).count();
+    result.blocks = blocksOf(FileSize);
     result.succeeded = Cancelled == 0;
     host_.dataFileDone(result);
     VersionReady = false;

@@ -86,6 +86,7 @@ void ScriptEngine::ShowProgressForm(int blockCount) {
     info.fileSize = FileSize;
     info.checksum = FileChecksum;
     info.blockCount = blockCount;
+    info.blocks = blocksOf(FileSize);
     host_.showProgress(info);
     pump();
 }
@@ -95,9 +96,18 @@ void ScriptEngine::HideProgressForm() {
     pump();
 }
 
-void ScriptEngine::CancelButtonClick() {
+ScriptEngine::StopPress ScriptEngine::CancelButtonClick() {
+    const bool again = stopRequested_ && Cancelled != 0;
     Cancelled = 1;
     stopRequested_ = true;
+    if (!again) return StopPress::Stopping;
+    abandonWaits();
+    return StopPress::GivingUp;
+}
+
+void ScriptEngine::abandonWaits() {
+    WaitsAbandoned = true;
+    if (serial_ != nullptr) serial_->abandonWaits(true);
 }
 
 } // namespace brimwell::script

@@ -12,6 +12,7 @@
 #include "script/unit_link.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -58,11 +59,16 @@ class ScriptEngine {
     void SendString(const std::string& text);
     void SendCommandText();
     bool SendCOMCmd_GetPrompt(const std::string& text);
+    // One numbered attempt of a prompt wait; while it waits, the status text says which and, every
+    // 5 s, how long it has waited.
+    bool promptAttempt(const std::string& text, int attempt, int attempts);
     void QueryUnit();
     // The serial port's data-available handler: fills the answer capture while one runs.
     void QuavComPort1TriggerAvail(uint16_t count);
     // The serial port's handler for each byte a wait for a string examines (and consumes).
     void QuavComPort1WaitChar(char c);
+    // The serial port's handler for each pass of a wait for a string.
+    void QuavComPort1WaitPass() { reportWaiting(); }
     // The 4000 ms watchdog's handler.
     void CommandTimerTimer();
 
@@ -77,15 +83,23 @@ class ScriptEngine {
     // ---- Progress window ------------------------------------------------------------------------
     void ShowProgressForm(int blockCount);
     void HideProgressForm();
-    // The Stop button.
-    void CancelButtonClick();
+    // The Stop button. The first press stops the run after the block in progress (the unit's
+    // prompt is still waited for); a further press during the run gives up waiting for the unit.
+    enum class StopPress { Stopping, GivingUp };
+    StopPress CancelButtonClick();
+    // The operator gave up on the unit: every wait of the run ends at once, the link's wait in
+    // progress too (WaitsAbandoned).
+    void abandonWaits();
+    // True from the moment a load command is sent until the prompt check after its upload has
+    // ended: nothing but the engine's own bytes may reach the unit then.
+    bool unitLineHeld() const { return lineHeld_; }
 
     // ---- State (names as the operator's documentation uses them) ----------------------------
     int32_t LinkMode = kLinkNone;
     int32_t Cancelled = 0; // stop flag of the whole run: Stop button, upload errors, watchdog
-    // Set by a caller that must end the run at once (a service manager's SIGTERM): every timed
-    // pause of the engine ends immediately, the waits for a block to leave on the line too. The
-    // link's own waits are the link's business.
+    // Set through abandonWaits() when the run must end at once (a second Stop, a service manager's
+    // SIGTERM): every timed pause of the engine ends immediately, the waits for a block to leave on
+    // the line and the link's waits too. Cleared when an interactive run starts.
     bool WaitsAbandoned = false;
 
     std::string ScriptPath;
@@ -152,9 +166,17 @@ class ScriptEngine {
     bool runBranch(bool contains, const std::string& line);
     void runQuery(const std::string& argument);
     bool storeChar(char c);
-    // After a prompt matched: true once the line stays quiet with the prompt as the last byte the
-    // unit sent, within what is left of `limitTicks` since `since`.
-    bool promptStaysLast(const EngineClock::Mark& since, int32_t limitTicks);
+    // The prompt check after an upload: up to eleven attempts, fewer when the unit answers with its
+    // normal prompt, which it gives only once it has left loader mode.
+    void confirmUpload();
+    // What the unit's answer to one attempt of that check ended with, once the line stayed quiet
+    // after it within what is left of `limitTicks` since `since`.
+    enum class PromptSeen { None, Loader, Main };
+    PromptSeen awaitUploadPrompt(const EngineClock::Mark& since, int32_t limitTicks);
+    // The status text of a numbered prompt attempt when it starts, and every 5 s while it waits.
+    void announceWait();
+    void reportWaiting();
+    std::string giveUpHint() const;
     // Reads what waits in the input buffer into the unit's answer (before a flush discards it).
     void keepReceived();
     // The capture logic of the data-available handler for one block of received bytes.
@@ -177,6 +199,18 @@ class ScriptEngine {
     // Set while checking for the prompt after an upload: the unit's text is kept for the failure
     // message, and a prompt counts only when nothing follows it.
     bool confirmingUpload_ = false;
+    // The last attempt of that check was answered with the normal prompt, the line quiet after it.
+    bool lastAnswerMain_ = false;
+    bool lineHeld_ = false;
+    // The numbered prompt attempt under way (0: none) and what its status text says.
+    int attempt_ = 0, attempts_ = 0;
+    bool waitAnnounced_ = false;
+    std::string waitText_;
+    EngineClock::Mark waitStart_;
+    int64_t waitReportedMs_ = 0;
+    // Real time of the image's first byte put and of its last byte gone from the output buffer.
+    std::chrono::steady_clock::time_point imageStart_, imageEnd_;
+    bool imageSent_ = false;
     UnitAnswer unitAnswer_;
     int waitCharsSeen_ = 0; // bytes a wait for a string examined since the count was cleared
 };

@@ -8,6 +8,12 @@
 
 namespace brimwell::script {
 
+// The blocks a file of `size` bytes goes out in: whole 2000-byte blocks and a shorter last one (an
+// empty file still makes one empty block).
+inline int32_t blocksOf(int32_t size) {
+    return size / 2000 + (size % 2000 != 0 || size == 0 ? 1 : 0);
+}
+
 // What the progress window shows for one data-file upload, already in its display form.
 struct ProgressInfo {
     std::string fileName;        // BlockNameLabel: the data file path, escaped for showing
@@ -18,7 +24,8 @@ struct ProgressInfo {
     // The same values as numbers, for hosts that draw their own progress.
     int32_t fileSize = 0;
     int32_t checksum = 0;
-    int32_t blockCount = 0;
+    int32_t blockCount = 0; // whole blocks (BlockCount)
+    int32_t blocks = 0;     // every block that goes out, the short last one included
 };
 
 // One `_LD` load as the run record keeps it: what was announced to the unit and how it went.
@@ -29,8 +36,8 @@ struct DataFileResult {
     std::string loadAddress;
     std::string version;
     int32_t blocks = 0; // the file's 2000-byte blocks, the last one possibly shorter
-    // Real time from sending the load command to the unit's prompt after the last block (whatever
-    // time scale the engine runs at); zero when no load command went out.
+    // Real time from the image's first byte put to its last byte gone from the output buffer
+    // (whatever time scale the engine runs at); zero when none went out.
     double dataPhaseSeconds = 0;
     bool succeeded = false;
 };
@@ -76,6 +83,9 @@ class ScriptHost {
     }
     // Gives the keyboard focus to the terminal after an interactive run.
     virtual void focusTerminal() {}
+    // What gives up waiting for the unit after a first stop, for the status texts of that wait
+    // ("Press Stop again to give up."); "" when nothing does.
+    virtual std::string giveUpHint() const { return {}; }
 
     // Run record hooks (no operator effect): a block went to the unit, a run ended.
     virtual void blockSent(int blockIndex, int length) {

@@ -137,6 +137,9 @@ RunOutcome ScriptEngine::PickButtonClick(const std::string& scriptPath) {
     host_.setBusyCursor(true);
     Cancelled = 0;
     stopRequested_ = false;
+    // An earlier run's give-up does not carry over into this one.
+    WaitsAbandoned = false;
+    if (serial_ != nullptr) serial_->abandonWaits(false);
 
     bool anyRun = false;
     bool anyFailed = false;

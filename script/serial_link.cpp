@@ -4,6 +4,7 @@
 
 #include "script/script_engine.h"
 #include "serial/component/com_port.h"
+#include "serial/port_names.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -93,7 +94,10 @@ int SerialLink::GetBlock(uint8_t* buffer, int length) {
         0);
 }
 
+// Stops reach the link through the event loop, which does not run between the engine's call here
+// and its wait: a hold begun here always ends in that wait.
 void SerialLink::PrepareWait() {
+    if (abandoned_) return;
     guarded(
         [&] {
             port_.PrepareWait();
@@ -102,8 +106,43 @@ void SerialLink::PrepareWait() {
         false);
 }
 
+bool SerialLink::skipWait() {
+    lastWaitAbandoned_ = abandoned_;
+    if (abandoned_) reasonBeforeAbandon_ = lastError_;
+    return abandoned_;
+}
+
 bool SerialLink::WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) {
-    return guarded([&] { return port_.WaitForString(text, timeoutTicks, yield, ignoreCase); }, false);
+    if (skipWait()) return false;
+    const bool found =
+        guarded([&] { return port_.WaitForString(text, timeoutTicks, yield, ignoreCase); }, false);
+    return found && !abandoned_;
+}
+
+int SerialLink::WaitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase,
+                                   char separator) {
+    if (skipWait()) return 0;
+    const int found = guarded(
+        [&] { return port_.WaitForMultiString(text, timeoutTicks, yield, ignoreCase, separator); }, 0);
+    return abandoned_ ? 0 : found;
+}
+
+void SerialLink::abandonWaits(bool abandon) {
+    abandoned_ = abandon;
+    if (abandon) {
+        lastWaitAbandoned_ = true;
+        reasonBeforeAbandon_ = lastError_;
+        port_.AbandonWait();
+    }
+}
+
+std::string SerialLink::lastError() const {
+    if (lastWaitAbandoned_ && lastError_ == reasonBeforeAbandon_) return "the operator stopped waiting";
+    return lastError_;
+}
+
+std::string SerialLink::label() const {
+    return portLabel(port_.ComNumber(), port_.DevicePath());
 }
 
 int SerialLink::DriverQueueAhead() {
@@ -122,6 +161,7 @@ void installCaptureHandler(TQuavComPort& port, ScriptEngine& engine) {
     port.SetOnTriggerAvail(
         [&engine](TQuavComPort*, uint16_t count) { engine.QuavComPort1TriggerAvail(count); });
     port.SetOnWaitChar([&engine](TQuavComPort*, char c) { engine.QuavComPort1WaitChar(c); });
+    port.SetOnWaitPass([&engine](TQuavComPort*) { engine.QuavComPort1WaitPass(); });
 }
 
 } // namespace brimwell::script

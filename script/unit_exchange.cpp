@@ -15,6 +15,9 @@ constexpr int kPciPollMs = 10;
 constexpr int32_t kProbePromptTicks = 65;
 // How long the line stays quiet after the loader's prompt before an upload counts as received.
 constexpr int32_t kPromptQuietTicks = 4;
+constexpr int kPciQuietPolls = kPromptQuietTicks * kTickMs / kPciPollMs;
+// How often a long wait for the unit says that it still waits.
+constexpr int64_t kWaitReportMs = 5000;
 // A received block is taken in pieces that always fit the capture buffer behind its restart rule.
 constexpr int kCaptureChunk = ScriptEngine::kCaptureSize - 1;
 
@@ -49,6 +52,13 @@ void ScriptEngine::SendCommandText() {
 
 bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
     const int32_t limit = Probing ? kProbePromptTicks : PromptTimeout;
+    lastAnswerMain_ = false;
+    announceWait();
+    // However the exchange ends, its wait is no longer reported.
+    struct Announced {
+        bool& on;
+        ~Announced() { on = false; }
+    } announced{waitAnnounced_};
     if (LinkMode == kLinkSerial) {
         if (!serialOpen() || linkFailed()) return false;
         if (confirmingUpload_) keepReceived();
@@ -61,9 +71,12 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
         if (ExpectedPrompt == '\0') {
             // An empty prompt setting matches no received byte: the wait runs its full length.
             waitMs(static_cast<int64_t>(std::max(limit, 0)) * kTickMs);
+        } else if (confirmingUpload_) {
+            const PromptSeen seen = awaitUploadPrompt(sent, limit);
+            result = seen == PromptSeen::Loader;
+            lastAnswerMain_ = seen == PromptSeen::Main;
         } else {
             result = serial_->WaitForString(std::string(1, ExpectedPrompt), limit, true, false);
-            if (result && confirmingUpload_) result = promptStaysLast(sent, limit);
         }
         if (linkFailed()) return false;
         if (confirmingUpload_) keepReceived();
@@ -76,11 +89,19 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
         SendString(text);
         if (boardWriteFailed_) return false;
         char last = '\0';
-        for (int32_t i = 0; i < limit && (last != ExpectedPrompt || ExpectedPrompt == '\0'); ++i) {
+        int quietPolls = 0;
+        for (int32_t i = 0;
+             i < limit && (last != ExpectedPrompt || ExpectedPrompt == '\0') && !WaitsAbandoned; ++i) {
             waitMs(kPciPollMs);
+            reportWaiting();
             if (auto b = board_->board_get_char(SelectedBoard)) {
                 last = static_cast<char>(*b);
+                quietPolls = 0;
                 if (confirmingUpload_) unitAnswer_.add(last);
+            } else if (confirmingUpload_ && last != '\0' && last == MainPromptChar &&
+                       ++quietPolls == kPciQuietPolls) {
+                lastAnswerMain_ = true; // the normal prompt stayed the unit's last word
+                break;
             }
         }
         const bool result = ExpectedPrompt != '\0' && last == ExpectedPrompt;
@@ -91,6 +112,40 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
     return false;
 }
 
+bool ScriptEngine::promptAttempt(const std::string& text, int attempt, int attempts) {
+    attempt_ = attempt;
+    attempts_ = attempts;
+    const bool result = SendCOMCmd_GetPrompt(text);
+    attempt_ = attempts_ = 0;
+    return result;
+}
+
+std::string ScriptEngine::giveUpHint() const {
+    const std::string hint = stopRequested_ && !WaitsAbandoned ? host_.giveUpHint() : std::string();
+    return hint.empty() ? hint : " " + hint;
+}
+
+void ScriptEngine::announceWait() {
+    if (attempts_ <= 0) return;
+    std::string where;
+    if (LinkMode == kLinkSerial && serial_ != nullptr) where = serial_->label();
+    if (LinkMode == kLinkPci) where = "PCI board " + std::to_string(SelectedBoard);
+    waitText_ = "Waiting for the unit's prompt" + (where.empty() ? "" : " on " + where) + " (attempt " +
+                std::to_string(attempt_) + " of " + std::to_string(attempts_) + ")...";
+    waitStart_ = clock_.now();
+    waitReportedMs_ = 0;
+    waitAnnounced_ = true;
+    host_.setStatusText(waitText_ + giveUpHint());
+}
+
+void ScriptEngine::reportWaiting() {
+    if (!waitAnnounced_) return;
+    const int64_t waited = clock_.elapsedMs(waitStart_);
+    if (waited - waitReportedMs_ < kWaitReportMs) return;
+    waitReportedMs_ = waited / kWaitReportMs * kWaitReportMs;
+    host_.setStatusText(waitText_ + " " + std::to_string(waitReportedMs_ / 1000) + " s" + giveUpHint());
+}
+
 void ScriptEngine::keepReceived() {
     uint8_t chunk[256];
     for (int got; (got = serial_->GetBlock(chunk, static_cast<int>(sizeof chunk))) > 0;)
@@ -99,25 +154,38 @@ void ScriptEngine::keepReceived() {
 }
 
 // A unit that gave up a load is back in its normal firmware and echoes the rest of the image: a
-// loader prompt character inside that echo is data, not the loader's answer. The loader's prompt
-// is the last thing it sends before it waits for input, so a match counts once the line then stays
-// quiet. The quiet time is itself a wait for the prompt, so the bytes are examined by the port's
-// wait (and reach nobody else) and a faster test clock never shortens it.
-bool ScriptEngine::promptStaysLast(const EngineClock::Mark& since, int32_t limitTicks) {
-    const std::string prompt(1, ExpectedPrompt);
+// prompt character inside that echo is data, not the unit's answer. The unit's prompt is the last
+// thing it sends before it waits for input, so a prompt counts once the line then stays quiet. The
+// quiet time is itself a wait for a prompt, so the bytes are examined by the port's wait (and reach
+// nobody else) and a faster test clock never shortens it. The normal prompt, last and followed by
+// quiet, is an answer too: that unit has left loader mode.
+ScriptEngine::PromptSeen ScriptEngine::awaitUploadPrompt(const EngineClock::Mark& since, int32_t limitTicks) {
+    char separator = '|';
+    while (separator == LoaderPromptChar || separator == MainPromptChar)
+        ++separator;
+    std::string prompts(1, LoaderPromptChar);
+    if (MainPromptChar != '\0' && MainPromptChar != LoaderPromptChar) prompts += {separator, MainPromptChar};
     const int64_t limitMs = static_cast<int64_t>(std::max(limitTicks, 0)) * kTickMs;
-    for (;;) {
+    auto wait = [&](int32_t ticks) {
+        return serial_->WaitForMultiString(prompts, ticks, true, false, separator);
+    };
+    int found = wait(limitTicks);
+    while (found != 0) {
+        if (linkFailed() || WaitsAbandoned) return PromptSeen::None;
         waitCharsSeen_ = 0;
-        const bool again = serial_->WaitForString(prompt, kPromptQuietTicks, true, false);
-        if (linkFailed() || WaitsAbandoned) return false;
-        if (!again && waitCharsSeen_ == 0) return true;
+        const int again = wait(kPromptQuietTicks);
+        if (linkFailed() || WaitsAbandoned) return PromptSeen::None;
+        if (again == 0 && waitCharsSeen_ == 0) return found == 1 ? PromptSeen::Loader : PromptSeen::Main;
+        if (again != 0) {
+            found = again;
+            continue;
+        }
         // More came after the prompt: it was not the unit's last word. Look for a later one.
         const int64_t leftMs = limitMs - clock_.elapsedMs(since);
-        if (leftMs <= 0) return false;
-        if (!again && !serial_->WaitForString(prompt, static_cast<int32_t>((leftMs + kTickMs - 1) / kTickMs),
-                                              true, false))
-            return false;
+        if (leftMs <= 0) return PromptSeen::None;
+        found = wait(static_cast<int32_t>((leftMs + kTickMs - 1) / kTickMs));
     }
+    return PromptSeen::None;
 }
 
 void ScriptEngine::QuavComPort1WaitChar(char c) {

@@ -47,6 +47,13 @@ class UnitLink {
     // With `yield` the wait lets pending events run (the UI thread stays alive).
     virtual bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield,
                                bool ignoreCase) = 0;
+    // The same for alternatives separated by `separator`: the 1-based index of the one that
+    // arrived first, 0 when none did.
+    virtual int WaitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase,
+                                   char separator) = 0;
+    // The operator gave up on the unit: the wait in progress and every later one end at once,
+    // finding nothing, until the waits are let run again (abandon false).
+    virtual void abandonWaits(bool abandon) { (void)abandon; }
     // Called just before sending what the next WaitForString waits for: from now until that wait
     // ends, what arrives is kept for the wait, not announced to other readers of the port (the
     // terminal pane), however early the unit answers.
@@ -62,6 +69,8 @@ class UnitLink {
 
     // Why the last failing call failed, in words fit for a message ("" when unknown).
     virtual std::string lastError() const { return {}; }
+    // The port as the operator named it, for status texts ("" when it has no name).
+    virtual std::string label() const { return {}; }
 
     // "" while the device works; once it is lost or has refused a write for good, the message
     // that tells the operator so. Nothing sent or awaited on such a link can succeed.

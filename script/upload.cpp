@@ -22,6 +22,8 @@ constexpr int kPciPromptRetryMs = 1000;
 constexpr int32_t kFirstPromptTicks = 65;
 constexpr int32_t kRetryPromptTicks = 365;
 constexpr int32_t kNormalPromptTicks = 265;
+// Consecutive attempts answered with the normal prompt that end the prompt check after an upload.
+constexpr int kMainPromptAnswers = 2;
 constexpr int kPciPutRetries = 50;
 constexpr int kPciBusyPauseMs = 100;
 // Block waits: the time the block takes on the line (12 bits per character covers parity and two
@@ -85,7 +87,7 @@ bool ScriptEngine::get_date() {
     File file = openForReading(DataFileName);
     struct stat st {};
     if (!file || ::fstat(fileno(file.get()), &st) != 0) {
-        showError("Error opening file " + DataFileName);
+        showError("Error opening file " + escapeFileName(DataFileName));
         return false;
     }
     const std::time_t when = st.st_mtime;
@@ -100,6 +102,7 @@ bool ScriptEngine::get_date() {
 
 void ScriptEngine::UploadButtonClick() {
     UploadIdle = false;
+    imageSent_ = false;
     const std::string cannotOpen = "Error opening " + escapeFileName(DataFileName) + ".\r";
     if (!openForReading(DataFileName)) {
         showError(cannotOpen);
@@ -108,6 +111,7 @@ void ScriptEngine::UploadButtonClick() {
     }
 
     const bool pci = LinkMode == kLinkPci;
+    bool progressShown = false;
     if (serialOpen() || pci) {
         BlockCount = FileSize / kBlockSize;
         const int remainder = FileSize - BlockCount * kBlockSize;
@@ -125,6 +129,7 @@ void ScriptEngine::UploadButtonClick() {
         }
         host_.setConfigMenuVisible(false);
         ShowProgressForm(BlockCount);
+        progressShown = true;
         waitMs(kBeforeFirstBlockMs);
 
         std::vector<uint8_t> block(kBlockSize);
@@ -139,54 +144,73 @@ void ScriptEngine::UploadButtonClick() {
                       " changed during the upload. Cancel upload.");
             return false;
         };
+        auto send = [&](int index, int length) {
+            if (!imageSent_) imageStart_ = std::chrono::steady_clock::now();
+            imageSent_ = true;
+            SendByte(length, block.data());
+            imageEnd_ = std::chrono::steady_clock::now();
+            host_.stepProgress();
+            host_.blockSent(index, length);
+        };
         int sent = 0;
         for (int i = 0; i < BlockCount && Cancelled == 0; ++i) {
             if (!readBlock(kBlockSize)) break;
-            SendByte(kBlockSize, block.data());
-            host_.stepProgress();
-            host_.blockSent(sent++, kBlockSize);
+            send(sent++, kBlockSize);
             pump();
         }
         if (Cancelled == 0 && (remainder > 0 || BlockCount == 0) && readBlock(remainder)) {
-            if (serialOpen() || LinkMode == kLinkPci) {
-                SendByte(remainder, block.data());
-                host_.stepProgress();
-                host_.blockSent(sent, remainder);
-            }
+            if (serialOpen() || LinkMode == kLinkPci) send(sent, remainder);
         }
-        file.reset();
-        HideProgressForm();
-        host_.setConfigMenuVisible(true);
     }
     UploadIdle = true;
     if (Cancelled == 0) waitMs(PostUploadWait);
     pump();
 
-    if ((serialOpen() || pci) && !boardWriteFailed_) {
-        ExpectedPrompt = LoaderPromptChar;
-        PromptTimeout = kFirstPromptTicks;
-        unitAnswer_.reset();
-        unitAnswer_.setPrompts(MainPromptChar, LoaderPromptChar);
-        confirmingUpload_ = true;
-        bool ok = SendCOMCmd_GetPrompt("\r");
-        PromptTimeout = kRetryPromptTicks;
-        for (int i = 0; !ok && i < kPromptRetries && !linkFailed(); ++i) {
-            waitMs(pci ? kPciPromptRetryMs : kSerialPromptRetryMs);
-            ok = SendCOMCmd_GetPrompt("\r");
-        }
-        confirmingUpload_ = false;
-        PromptTimeout = kNormalPromptTicks;
-        if (!ok && !linkFailed()) {
-            std::string text =
-                "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.";
-            // The unit's own words tell the operator why (a checksum it did not accept, a timeout).
-            if (const std::string said = unitAnswer_.lastLine(); !said.empty())
-                text += " The unit's last answer: \"" + said + "\"";
-            showError(text);
-            Cancelled = 1;
-        }
+    if ((serialOpen() || pci) && !boardWriteFailed_) confirmUpload();
+    // The progress window, and with it the Stop button, stays until the unit's prompt was checked:
+    // a second Stop gives up that check.
+    if (progressShown) {
+        HideProgressForm();
+        host_.setConfigMenuVisible(true);
     }
     pump();
+}
+
+void ScriptEngine::confirmUpload() {
+    const bool pci = LinkMode == kLinkPci;
+    ExpectedPrompt = LoaderPromptChar;
+    PromptTimeout = kFirstPromptTicks;
+    unitAnswer_.reset();
+    unitAnswer_.setPrompts(MainPromptChar, LoaderPromptChar);
+    confirmingUpload_ = true;
+    bool ok = false;
+    int mainAnswers = 0; // consecutive attempts answered with the normal prompt alone
+    for (int attempt = 1; attempt <= 1 + kPromptRetries && !WaitsAbandoned; ++attempt) {
+        if (attempt > 1) {
+            PromptTimeout = kRetryPromptTicks;
+            waitMs(pci ? kPciPromptRetryMs : kSerialPromptRetryMs);
+        }
+        ok = promptAttempt("\r", attempt, 1 + kPromptRetries);
+        mainAnswers = lastAnswerMain_ ? mainAnswers + 1 : 0;
+        // A unit that answers twice with its normal prompt has left loader mode: its loader prompt
+        // cannot come any more, however long the attempts would wait.
+        if (ok || linkFailed() || mainAnswers == kMainPromptAnswers) break;
+    }
+    confirmingUpload_ = false;
+    PromptTimeout = kNormalPromptTicks;
+    if (ok || linkFailed()) return;
+    if (WaitsAbandoned) {
+        Cancelled = 1; // the operator gave up on the unit; the closing message says so
+        return;
+    }
+    std::string text = "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.";
+    // The unit's own words tell the operator why (a checksum it did not accept, a timeout).
+    if (const std::string said = unitAnswer_.lastLine(); !said.empty())
+        text += " The unit's last answer: \"" + said + "\"";
+    else if (mainAnswers == kMainPromptAnswers)
+        text += " The unit answers with its normal prompt \"" + std::string(1, MainPromptChar) + "\".";
+    showError(text);
+    Cancelled = 1;
 }
 
 int64_t ScriptEngine::blockDrainLimitMs(int length) const {

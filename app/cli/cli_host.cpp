@@ -1,6 +1,8 @@
 // Command-line host of the script engine.
 #include "app/cli/cli_host.h"
 
+#include "serial/shown_text.h"
+
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -43,7 +45,29 @@ void CliHost::event(const std::string& line) const {
 }
 
 void CliHost::dataFileDone(const script::DataFileResult& result) {
+    files_.push_back(result);
     if (record_) record_->addDataFile(result);
+}
+
+void CliHost::noteDataFiles(double lineBytesPerSecond, const std::string& lineRate) {
+    for (const script::DataFileResult& f : files_) {
+        std::string line =
+            "Data file " + escapeFileName(f.fileName) + ": " + std::to_string(f.fileSize) + " bytes";
+        char figures[160];
+        if (f.dataPhaseSeconds > 0) {
+            const double rate = f.fileSize / f.dataPhaseSeconds;
+            std::snprintf(figures, sizeof figures, " in %.2f s, %.0f bytes/s", f.dataPhaseSeconds, rate);
+            line += figures;
+            if (lineBytesPerSecond > 0) {
+                std::snprintf(figures, sizeof figures, ", %.0f%% of the line rate (%s)",
+                              100 * rate / lineBytesPerSecond, lineRate.c_str());
+                line += figures;
+            }
+        } else {
+            line += ", none sent";
+        }
+        note(line + (f.succeeded ? "; completed" : "; failed"));
+    }
 }
 
 void CliHost::showMessage(const std::string& text, script::MessageKind) {
@@ -74,9 +98,10 @@ void CliHost::showProgress(const script::ProgressInfo& info) {
     step_ = 0;
     lastReportedTenth_ = -1;
     event("file " + info.fileName);
+    // Every block that goes out is counted, the short last one too.
     std::fprintf(progress_, "Upload %s: %s bytes, checksum %s, load address %s, %d block%s\n",
                  info.fileName.c_str(), info.fileSizeText.c_str(), info.checksumText.c_str(),
-                 info.loadAddressText.c_str(), info.blockCount, info.blockCount == 1 ? "" : "s");
+                 info.loadAddressText.c_str(), info.blocks, info.blocks == 1 ? "" : "s");
     std::fflush(progress_);
     if (interactive_) drawBar();
 }
@@ -84,7 +109,7 @@ void CliHost::showProgress(const script::ProgressInfo& info) {
 void CliHost::stepProgress() {
     if (!showing_) return;
     ++step_;
-    const int maximum = std::max(1, info_.maximum);
+    const int maximum = std::max(1, info_.blocks);
     const int shown = std::min(step_, maximum); // steps beyond the maximum leave the bar full
     event("progress " + std::to_string(shown) + " " + std::to_string(maximum));
     if (interactive_) {
@@ -101,7 +126,7 @@ void CliHost::stepProgress() {
 }
 
 void CliHost::drawBar() {
-    const int maximum = std::max(1, info_.maximum);
+    const int maximum = std::max(1, info_.blocks);
     const int shown = std::min(step_, maximum);
     const int filled = shown * kBarWidth / maximum;
     std::string bar(static_cast<size_t>(filled), '#');

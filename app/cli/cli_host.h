@@ -28,6 +28,7 @@ class CliHost : public script::ScriptHost {
     void stepProgress() override;
     void hideProgress() override;
     void setPciBoardLabel(bool visible, const std::string& caption) override;
+    std::string giveUpHint() const override { return "Ctrl+C again gives up."; }
     void runFinished(script::RunOutcome outcome) override { finished_ = outcome; }
     void dataFileDone(const script::DataFileResult& result) override;
 
@@ -37,6 +38,9 @@ class CliHost : public script::ScriptHost {
 
     // One line on the message stream, for the runner's own notes (set-up, Ctrl+C).
     void note(const std::string& text);
+    // One closing line per data file of the run: bytes, data-phase seconds, bytes per second and,
+    // for a serial line (`lineBytesPerSecond` above 0), the fraction of the line's rate.
+    void noteDataFiles(double lineBytesPerSecond, const std::string& lineRate);
 
     // Every text and data file also goes to `record` (may be null).
     void setRecord(RunRecord* record) { record_ = record; }
@@ -56,6 +60,7 @@ class CliHost : public script::ScriptHost {
     bool interactive_;
     std::vector<std::string> messages_;
     script::RunOutcome finished_ = script::RunOutcome::None;
+    std::vector<script::DataFileResult> files_;
 
     bool showing_ = false;
     script::ProgressInfo info_;

@@ -4,7 +4,6 @@
 
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
-#include "app/cli/com_port_link.h"
 #include "app/cli/fleet_run.h"
 #include "app/cli/pci_run.h"
 #include "app/cli/port_setup.h"
@@ -14,6 +13,7 @@
 #include "app/port_probe.h"
 #include "script/loader_port.h"
 #include "script/script_engine.h"
+#include "script/serial_link.h"
 #include "script/settings_file.h"
 #include "serial/component/com_port.h"
 #include "serial/net_endpoint.h"
@@ -168,7 +168,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         return setupError(std::string("cannot apply the line settings: ") + e.what());
     }
     prepareRecording(port, options);
-    ComPortLink link(port);
+    script::SerialLink link(port);
     script::ScriptEngine engine(host);
     engine.applySettings(settings);
     engine.setSerialLink(&link);
@@ -184,10 +184,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     } stopSeen{stop, end.stopRequested};
     bool running = false;
     // Ends every wait for the unit: the run goes on to its end without the prompt attempts.
-    auto abandon = [&] {
-        link.abandonWaits();
-        engine.WaitsAbandoned = true;
-    };
+    auto abandon = [&] { engine.abandonWaits(); };
     stop.setHandler([&](int sig, int interrupts) {
         if (!running) {
             host.note("Stopping: set-up abandoned.");
@@ -197,7 +194,8 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
             host.note(std::string("Stopping (") + stop.stopName() +
                       "): the transfer ends after the block in progress; no more waiting for the unit.");
             abandon();
-        } else if (interrupts == 1 && !engine.UploadIdle) {
+        } else if (interrupts == 1 && engine.unitLineHeld()) {
+            // As the window's first Stop: a unit left mid-load still answers the prompt check.
             host.note("Stopping (Ctrl+C): the transfer ends after the block in progress. "
                       "Ctrl+C again stops waiting for the unit's prompt.");
         } else if (interrupts == 1) {
@@ -220,6 +218,14 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         if (port.Open()) startRecording(port, options);
         const script::RunOutcome outcome = engine.PickButtonClick(options.script);
         running = false;
+        if (engine.LinkMode == script::kLinkSerial) {
+            // A character on the line: start bit, data bits, parity bit, stop bits.
+            const int bits = 1 + port.DataBits() + (port.Parity() != pNone ? 1 : 0) + port.StopBits();
+            host.noteDataFiles(static_cast<double>(port.Baud()) / bits,
+                               std::to_string(port.Baud()) + " baud");
+        } else {
+            host.noteDataFiles(0, {});
+        }
         closeRecordedPort(port, options, host);
         // Some failures let the script go on (a data file that does not open skips its upload);
         // the window leaves them to the operator who read the message box, but an unattended

@@ -200,6 +200,10 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     // Called for every character WaitForString consumes.
     const TWaitCharEvent& OnWaitChar() const { return onWaitChar_; }
     void SetOnWaitChar(TWaitCharEvent e) { onWaitChar_ = std::move(e); }
+    // Called on every pass of a wait for a string (at least every 20 ms), after the application's
+    // events ran: how a long wait tells the operator that it still waits.
+    const TNotifyEvent& OnWaitPass() const { return onWaitPass_; }
+    void SetOnWaitPass(TNotifyEvent e) { onWaitPass_ = std::move(e); }
 
     // Raised on the UI thread when the open device is lost or refuses a write for good; the port
     // stays open (every byte operation now fails) until the handler or its caller closes it.
@@ -251,6 +255,9 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     int WaitForMultiString(std::string_view s, int32_t timeoutTicks, bool yield, bool ignoreCase,
                            char separator);
     bool CheckForString(uint8_t& matchCount, char c, std::string_view s, bool ignoreCase);
+    // Ends the wait for a string in progress (from an event handler it runs) as if its time had
+    // run out: the operator gave up on the peer. Nothing for later waits.
+    void AbandonWait() { waitAbandoned_ = true; }
     void PrepareWait();
     void FlushInBuffer();
     void FlushOutBuffer();
@@ -413,6 +420,7 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     TTriggerLineErrorEvent onTriggerLineError_;
     TNotifyEvent onTriggerModemStatus_, onTriggerOutbuffFree_, onTriggerOutbuffUsed_, onTriggerOutSent_;
     TWaitCharEvent onWaitChar_;
+    TNotifyEvent onWaitPass_;
     TPortErrorEvent onPortError_;
 
     TPortState state_ = psClosed;
@@ -429,6 +437,7 @@ class TQuavCustomComPort : public TQuavBaseComponent {
     bool triggersSaved_ = false;
     bool waitPrepared_ = false;
     bool waitPreparedBusy_ = false;
+    bool waitAbandoned_ = false;
     std::vector<UserEntry> users_;
 };
 

@@ -115,6 +115,7 @@ TQuavCustomComPort::waitForAlternatives(const std::vector<std::string_view>& alt
     DescriptorSleep sleeper(hold.inputFd());
     const int64_t sliceMicros = std::min(kWaitSliceMicros, Clock::realMicros(kTickMs));
     timer.emplace(timeoutTicks);
+    waitAbandoned_ = false;
     std::vector<uint8_t> counts(alternatives.size(), 0);
     // Set once the limit is seen to have passed: how many of the bytes received by then are still
     // to be examined. A process kept from running past the limit has not yet looked at bytes the
@@ -151,6 +152,8 @@ TQuavCustomComPort::waitForAlternatives(const std::vector<std::string_view>& alt
             }
             if (state_ != psOpen) return WaitEnd::Closed; // closing: the string can no longer come
         }
+        if (auto h = onWaitPass_) h(self());
+        if (waitAbandoned_) return WaitEnd::Expired;
         if (applicationTerminating()) return WaitEnd::Terminating;
         if (expired && (!took || *lateBytes == 0)) return WaitEnd::Expired;
     }

@@ -517,7 +517,7 @@ bool TQuavCustomTerminal::IsPrimaryTerminal() const {
 }
 
 void TQuavCustomTerminal::PutChar(char ch) {
-    if (!comPort_) return;
+    if (!comPort_ || sendHeld()) return;
     try {
         comPort_->PutChar(ch);
     } catch (const std::exception&) {
@@ -526,7 +526,7 @@ void TQuavCustomTerminal::PutChar(char ch) {
 }
 
 void TQuavCustomTerminal::PutString(std::string_view s) {
-    if (!comPort_) return;
+    if (!comPort_ || sendHeld()) return;
     try {
         comPort_->PutString(s);
     } catch (const std::exception&) {

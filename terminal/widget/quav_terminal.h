@@ -108,6 +108,9 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     TQuavTerminalCursorMovedEvent OnCursorMoved;
     TQuavKeyPressEvent OnKeyPress;
     TQuavKeyDownEvent OnKeyDown;
+    // While `held` answers true, nothing the pane would send reaches the port: typed keys, pastes
+    // and the emulator's answers to the peer's queries are dropped (an upload owns the line).
+    void setSendHold(std::function<bool()> held) { sendHold_ = std::move(held); }
     // The assigned emulator (none: the internal teletype emulator is used).
     TQuavTerminalEmulator* Emulator() const { return assignedEmulator_; }
     void SetEmulator(TQuavTerminalEmulator* emulator) override;
@@ -223,6 +226,8 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     void Loaded() override;
 
   private:
+    bool sendHeld() const { return sendHold_ && sendHold_(); }
+    std::function<bool()> sendHold_;
     // Messages to the terminal's own queue.
     void postTermStuff(TQuavCharSource source);
     void postForceSize();

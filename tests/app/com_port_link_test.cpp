@@ -1,11 +1,14 @@
-// The command line's serial link over a real port on a pseudo-terminal: waits given up after a
-// second Ctrl+C, and a transmit flush that keeps bytes already handed to the driver.
-#include "app/cli/com_port_link.h"
+// The engine's serial link over a real port on a pseudo-terminal: waits given up after a second
+// Stop or Ctrl+C (the one in progress too), and a transmit flush that keeps bytes already handed to
+// the driver.
+#include "script/serial_link.h"
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
 #include "support/pty.h"
 
 #include <gtest/gtest.h>
+
+#include <QTimer>
 
 #include <chrono>
 #include <thread>
@@ -19,7 +22,7 @@ constexpr uint16_t kComNumber = 45;
 struct LinkOnPty {
     test::PtyPair pty;
     TQuavComPort port;
-    cli::ComPortLink link{port};
+    script::SerialLink link{port};
 
     LinkOnPty() {
         if (!pty.ok() || !pty.holdSlave()) return;
@@ -39,7 +42,7 @@ TEST(ComPortLink, WaitsEndAtOnceOnceAbandoned) {
     EXPECT_TRUE(r.link.WaitForString(">", 18, false, false)) << "a prompt that came is found";
     EXPECT_EQ(r.link.lastError(), "");
 
-    r.link.abandonWaits();
+    r.link.abandonWaits(true);
     ASSERT_TRUE(r.pty.write(">"));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(r.link.WaitForString(">", 365, false, false)) << "abandoned waits find nothing";
@@ -48,10 +51,24 @@ TEST(ComPortLink, WaitsEndAtOnceOnceAbandoned) {
     EXPECT_EQ(r.link.lastError(), "the operator stopped waiting");
 }
 
+TEST(ComPortLink, TheWaitInProgressEndsWhenAbandoned) {
+    Clock::setScale(1.0);
+    LinkOnPty r;
+    ASSERT_TRUE(r.port.Open());
+    QTimer::singleShot(200, [&] { r.link.abandonWaits(true); }); // the second Stop, from the event loop
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(r.link.WaitForString(">", 365, true, false));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000))
+        << "a 20 s wait ends once the operator gave up";
+    r.link.abandonWaits(false);
+    ASSERT_TRUE(r.pty.write("#"));
+    EXPECT_EQ(r.link.WaitForMultiString(">|#", 18, true, false, '|'), 2) << "waits run again";
+}
+
 TEST(ComPortLink, AbandonedWaitNoLongerExplainsALaterPortFailure) {
     LinkOnPty r;
     ASSERT_TRUE(r.port.Open());
-    r.link.abandonWaits();
+    r.link.abandonWaits(true);
     EXPECT_FALSE(r.link.WaitForString(">", 1, false, false));
     r.port.SetOpen(false);
     // A closed port refuses a block with the component's own reason.

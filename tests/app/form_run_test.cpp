@@ -84,6 +84,19 @@ void whenUploadReaches(TBrimwellForm& f, int blocks, std::function<void()> act) 
         act);
 }
 
+// Every status text the window shows while events run, in order.
+struct StatusLog {
+    QStringList texts;
+    QTimer timer;
+    explicit StatusLog(TBrimwellForm& f) {
+        timer.setInterval(1);
+        QObject::connect(&timer, &QTimer::timeout, [this, &f] {
+            if (texts.isEmpty() || texts.last() != f.statusText()) texts << f.statusText();
+        });
+        timer.start();
+    }
+};
+
 struct ChildResult {
     int exitCode = -1;
     std::string output;
@@ -181,6 +194,65 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
     EXPECT_TRUE(listDir(store.path()).empty()) << "the unit kept no partial image";
     EXPECT_TRUE(f.PickButton->isEnabled());
     EXPECT_TRUE(f.engine().UploadIdle);
+}
+
+// Stop as on the command line: the first Stop leaves the prompt check running and the status says
+// that Stop again gives up; the second ends the run at once, with no further attempt.
+TEST_F(FormRun, StopTwiceDuringThePromptCheckEndsTheRun) {
+    UnitSim sim(dir.file("com1"), store.path(), {"--hang-after", "6000"}); // takes the image, then is silent
+    TBrimwellForm& f = start();
+    StatusLog log(f);
+    bool stopShown = false;
+    QString atSecondStop;
+    once(
+        f, [&] { return f.statusText().contains("(attempt 1 of 11)"); },
+        [&] {
+            stopShown = f.ProgressForm->isVisible() && f.ProgressForm->CancelButton->isEnabled();
+            f.ProgressForm->CancelButton->click();
+            once(
+                f, [&] { return f.statusText().contains("(attempt 2 of 11)"); },
+                [&] {
+                    atSecondStop = f.statusText();
+                    f.ProgressForm->CancelButton->click();
+                });
+        });
+    pick(dataBytes(6000));
+    EXPECT_TRUE(stopShown) << "the Stop button stays usable during the prompt check";
+    EXPECT_EQ(dialogs.messages, QStringList({"Unsuccessful.  Upload terminated by user."}))
+        << dialogs.messages.join(" | ").toStdString();
+    EXPECT_TRUE(atSecondStop.endsWith("(attempt 2 of 11)... Press Stop again to give up."))
+        << atSecondStop.toStdString();
+    EXPECT_TRUE(log.texts.filter("(attempt 3 of 11)").isEmpty()) << log.texts.join(" | ").toStdString();
+    EXPECT_TRUE(log.texts.contains("Stopping now: no more waiting for the unit's prompt."));
+    EXPECT_FALSE(f.ProgressForm->isVisible());
+    EXPECT_TRUE(f.PickButton->isEnabled());
+}
+
+// From the load command on, keys typed into the pane and the terminal's own answers stay off the
+// line (the status bar says so once): the unit stores the image as it was sent.
+TEST_F(FormRun, KeysBetweenTheLoadCommandAndTheFirstBlockStayOutOfTheImage) {
+    UnitSim sim(dir.file("com1"), store.path());
+    const std::string data = dataBytes(4001);
+    TBrimwellForm& f = start();
+    StatusLog log(f);
+    bool typed = false;
+    once(
+        f, [&] { return f.engine().unitLineHeld() && f.engine().UploadIdle; },
+        [&] {
+            for (const auto& [key, text] : {std::pair{Qt::Key_X, "x"}, {Qt::Key_Return, "\r"}}) {
+                QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+                QCoreApplication::sendEvent(f.QuavTerminal1, &press);
+            }
+            f.QuavTerminal1->PutString("\x1b[?1;0c"); // a VT100's answer to the unit's query
+            typed = true;
+        });
+    pick(data);
+    EXPECT_TRUE(typed);
+    EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."}))
+        << dialogs.messages.join(" | ").toStdString();
+    EXPECT_TRUE(storedImage() == data) << "stored image differs (" << storedImage().size() << " bytes)";
+    EXPECT_EQ(log.texts.filter("Keys typed now are not sent").size(), 1)
+        << log.texts.join(" | ").toStdString();
 }
 
 // While a run works the port, the items that would close or switch it are off: the run goes on

@@ -129,6 +129,8 @@ brimwell::script::ProgressInfo info(int blocks) {
     i.fileSizeText = std::to_string(blocks * 2000);
     i.maximum = blocks > 0 ? blocks : 1;
     i.blockCount = blocks;
+    i.fileSize = blocks * 2000;
+    i.blocks = brimwell::script::blocksOf(i.fileSize);
     return i;
 }
 

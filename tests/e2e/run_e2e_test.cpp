@@ -229,8 +229,16 @@ TEST(EndToEnd, FlashesTwoFilesByteIdentical) {
     EXPECT_EQ(r.err.find("Error"), std::string::npos) << explain(r);
     // Not a terminal: plain progress lines, ending at the last block of each file.
     EXPECT_TRUE(r.outHas("Upload " + f.dir_.file(kFirmware) + ": 307323 bytes")) << explain(r);
-    EXPECT_TRUE(r.outHas("block 153 of 153 (100%)")) << explain(r);
-    EXPECT_TRUE(r.outHas("block 3 of 2 (100%)") || r.outHas("block 2 of 2 (100%)")) << explain(r);
+    EXPECT_TRUE(r.outHas(", load address 80000000, 154 blocks")) << explain(r);
+    // Every block is counted, the short last one too.
+    EXPECT_TRUE(r.outHas("block 154 of 154 (100%)")) << explain(r);
+    EXPECT_TRUE(r.outHas("block 3 of 3 (100%)")) << explain(r);
+    // One closing line per file: bytes, data-phase seconds, rate and the share of the line rate.
+    for (const auto& [file, bytes] : {std::pair{kFirmware, "307323"}, {kConfig, "4001"}})
+        EXPECT_NE(r.err.find("Data file " + f.dir_.file(file) + ": " + bytes + " bytes in "),
+                  std::string::npos)
+            << explain(r);
+    EXPECT_NE(r.err.find("% of the line rate (38400 baud); completed\n"), std::string::npos) << explain(r);
     const auto stored = f.sim_.process.waitForLine("STORED " + f.storedPath("80100000", "2.0B"));
     ASSERT_TRUE(stored.has_value());
     f.expectRecorded(std::string(f.firmware_.begin(), f.firmware_.end()), "LOADER MODE"); // all of it fits

@@ -166,6 +166,22 @@ TEST(PciLink, PromptWaitPollsAtMostTheLimit) {
     EXPECT_EQ(b.boards.boards[1].gets, 3); // "\r\n>" one byte per poll
 }
 
+TEST(PciLink, ABoardBackAtItsNormalPromptEndsThePromptCheck) {
+    PciBench b;
+    b.engine.BoardMap[1] = 0;
+    const std::string file = b.dir.write("a.bin", "abc");
+    b.host.onPump = [&] { // the image refused: the board's answer to the load command is gone
+        if (b.boards.boards[1].received.find("abc") == std::string::npos || b.boards.prompt == '#') return;
+        b.boards.prompt = '#';
+        b.boards.boards[1].pending.clear();
+    };
+    EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_LF " + file + "\n_LA 10\n_LV 1\n_LD\n")),
+              RunOutcome::Failed);
+    EXPECT_EQ(b.boards.boards[1].received, "\rLF 10 3 126 1\rabc\r\r") << "two attempts, not eleven";
+    EXPECT_EQ(b.host.messages.front(), "Error! Unable to receive prompt after upload. Upload unsuccessful. "
+                                       "Exiting script. The unit answers with its normal prompt \"#\".");
+}
+
 TEST(PciLink, QueryAnswerIsReadFromTheBoard) {
     PciBench b;
     b.engine.SelectedBoard = 0;

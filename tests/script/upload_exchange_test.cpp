@@ -133,12 +133,14 @@ TEST(AfterUpload, ElevenPromptAttemptsThenTheScriptStops) {
 }
 
 // What the unit sends for each carriage return after the data decides the upload; a loader prompt
-// counts only as the last thing the unit sent, and a failure quotes the unit's last line.
+// counts only as the last thing the unit sent, two answers of the normal prompt alone end the check
+// (that unit has left loader mode), and a failure quotes the unit's last line.
 struct AnswerCase {
     const char* name;
     std::string answer;
     RunOutcome outcome;
-    std::string quoted;
+    int attempts;
+    std::string said; // what the failure message adds
 };
 
 void PrintTo(const AnswerCase& c, std::ostream* os) {
@@ -154,27 +156,32 @@ TEST_P(AnswerAfterUpload, DecidesTheOutcome) {
     b.link.unit.answerAfterUpload = c.answer;
     const std::string file = b.dir.write("abc.bin", "abc");
     EXPECT_EQ(b.run(loadScript(file)), c.outcome);
+    EXPECT_EQ(b.link.wire.substr(b.link.wire.find("abc") + 3),
+              std::string(static_cast<size_t>(c.attempts), '\r'));
     const std::string failure =
         "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.";
     if (c.outcome == RunOutcome::Completed) {
         EXPECT_EQ(b.host.messages, std::vector<std::string>{"Upload Complete."});
     } else {
         ASSERT_FALSE(b.host.messages.empty());
-        EXPECT_EQ(b.host.messages.front(),
-                  failure + (c.quoted.empty() ? "" : " The unit's last answer: \"" + c.quoted + "\""));
+        EXPECT_EQ(b.host.messages.front(), failure + c.said);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, AnswerAfterUpload,
-    ::testing::Values(AnswerCase{"Prompt", "\r\n>", RunOutcome::Completed, ""},
-                      AnswerCase{"PromptTwice", "\r\n>\r\n>", RunOutcome::Completed, ""},
+    ::testing::Values(AnswerCase{"Prompt", "\r\n>", RunOutcome::Completed, 1, ""},
+                      AnswerCase{"PromptTwice", "\r\n>\r\n>", RunOutcome::Completed, 1, ""},
                       // A unit back in its normal firmware echoing image bytes, one of them '>'.
                       AnswerCase{"PromptInsideAnEcho", "\x01>\x7f%\r\nUnknown command\r\n#",
-                                 RunOutcome::Failed, "Unknown command"},
-                      AnswerCase{"Refusal", "\r\nLOAD ERROR: checksum mismatch\r\n#", RunOutcome::Failed,
-                                 "LOAD ERROR: checksum mismatch"},
-                      AnswerCase{"Silence", std::string(1, '\0'), RunOutcome::Failed, ""}),
+                                 RunOutcome::Failed, 2, " The unit's last answer: \"Unknown command\""},
+                      AnswerCase{"Refusal", "\r\nLOAD ERROR: checksum mismatch\r\n#", RunOutcome::Failed, 2,
+                                 " The unit's last answer: \"LOAD ERROR: checksum mismatch\""},
+                      AnswerCase{"NormalPromptAlone", "\r\n#", RunOutcome::Failed, 2,
+                                 " The unit answers with its normal prompt \"#\"."},
+                      // A busy unit: its normal prompt is not its last word, so every attempt runs.
+                      AnswerCase{"BusyAfterItsPrompt", "#\x01\x02", RunOutcome::Failed, 11, ""},
+                      AnswerCase{"Silence", std::string(1, '\0'), RunOutcome::Failed, 11, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AfterUpload, PostUploadWaitElapsesBeforeThePromptCheck) {
@@ -253,6 +260,55 @@ TEST(StopButton, BetweenCommandsEndsTheRunBeforeTheNextLine) {
     EXPECT_EQ(b.link.wire, "");
     EXPECT_EQ(b.host.lastStatus(), "Unsuccessful. Upload terminated by user/error(s).");
     EXPECT_EQ(b.host.messages.back(), "Unsuccessful.  Upload terminated by user.");
+}
+
+// A second Stop gives up waiting for the unit at once, during the blocks or during the prompt
+// check; the first leaves the check running and its status says that Stop again gives up.
+TEST(StopButton, ASecondPressGivesUpTheWaitForTheUnit) {
+    struct Row {
+        const char* name;
+        int firstAtAttempt, secondAtAttempt; // 0: during the blocks (the third block)
+        int attempts;
+        std::vector<std::string> messages;
+    } const rows[] = {
+        {"TwiceDuringTheBlocks", 0, 0, 0, {"Unsuccessful.  Upload terminated by user."}},
+        {"TwiceDuringThePromptCheck", 2, 3, 3, {"Unsuccessful.  Upload terminated by user."}},
+    };
+    for (const Row& r : rows) {
+        Bench b;
+        b.link.unit.mode = Mode::Loader;
+        b.link.unit.promptAfterUpload = false;
+        b.link.pacedDrain = true;
+        b.link.baud = 115200;
+        b.host.hint = "Stop again gives up.";
+        const std::string data = bytes(20000);
+        int attempts = 0;
+        b.link.onWrite = [&](const std::string& written) {
+            if (written == "\r" && b.link.unit.uploaded.size() >= data.size()) ++attempts;
+            if (r.firstAtAttempt > 0 && attempts == r.firstAtAttempt && b.engine.Cancelled == 0)
+                b.engine.CancelButtonClick();
+            if (r.secondAtAttempt > 0 && attempts == r.secondAtAttempt && !b.engine.WaitsAbandoned) {
+                EXPECT_EQ(b.engine.CancelButtonClick(), ScriptEngine::StopPress::GivingUp) << r.name;
+            }
+        };
+        b.host.onPump = [&] {
+            if (r.firstAtAttempt == 0 && b.link.blockSizes.size() == 3 && !b.engine.WaitsAbandoned) {
+                EXPECT_EQ(b.engine.CancelButtonClick(), ScriptEngine::StopPress::Stopping) << r.name;
+                EXPECT_EQ(b.engine.CancelButtonClick(), ScriptEngine::StopPress::GivingUp) << r.name;
+            }
+        };
+        EXPECT_EQ(b.run(loadScript(b.dir.write("data.bin", data))), RunOutcome::Stopped) << r.name;
+        EXPECT_EQ(attempts, r.attempts) << r.name;
+        EXPECT_EQ(b.host.messages, r.messages) << r.name;
+        EXPECT_FALSE(b.host.progressVisible) << r.name;
+        if (r.firstAtAttempt == 2) {
+            // The wait goes on after the first Stop, and says every 5 s how to give it up.
+            EXPECT_NE(std::find(b.host.statuses.begin(), b.host.statuses.end(),
+                                "Waiting for the unit's prompt on COM1 (fake) (attempt 2 of 11)... 5 s Stop "
+                                "again gives up."),
+                      b.host.statuses.end());
+        }
+    }
 }
 
 // ---- SendByte's waits -------------------------------------------------------------------------

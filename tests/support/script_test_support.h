@@ -99,6 +99,7 @@ class FakeLink : public UnitLink {
     bool neverDrains = false;
     int backlog = 0; // bytes still queued in the driver ahead of each block when pacedDrain is set
     int64_t putBlockDelayMs = 0;
+    bool abandoned = false;
     std::string wire;               // everything written, in order
     std::vector<int> blockSizes;    // lengths given to PutBlock
     std::vector<int32_t> waitTicks; // time-outs given to WaitForString
@@ -149,20 +150,31 @@ class FakeLink : public UnitLink {
         return n;
     }
     bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool) override {
+        return WaitForMultiString(text, timeoutTicks, yield, false, '\0') != 0;
+    }
+    // Alternatives of one character each (all the engine waits for).
+    int WaitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool,
+                           char separator) override {
         waitTicks.push_back(timeoutTicks);
         const auto start = clock->now();
         for (;;) {
-            while (!input.empty()) {
+            while (!input.empty() && !abandoned) {
                 const char c = input.front();
                 input.pop_front();
                 if (engine != nullptr) engine->QuavComPort1WaitChar(c);
-                if (!text.empty() && c == text[0]) return true;
+                for (std::size_t at = 0, n = 1; at < text.size(); at = text.find(separator, at) + 1, ++n) {
+                    if (text[at] == c) return static_cast<int>(n);
+                    if (text.find(separator, at) == std::string::npos) break;
+                }
             }
-            if (clock->elapsedMs(start) >= int64_t{timeoutTicks} * kTickMs) return false;
+            if (abandoned || clock->elapsedMs(start) >= int64_t{timeoutTicks} * kTickMs) return 0;
             if (yield && yieldHook) yieldHook();
+            if (engine != nullptr) engine->QuavComPort1WaitPass();
             clock->sleepMs(5);
         }
     }
+    void abandonWaits(bool abandon) override { abandoned = abandon; }
+    std::string label() const override { return "COM1 (fake)"; }
     int32_t Baud() const override { return baud; }
 
     // The port's data-available event: the capture handler sees the bytes, then every other
@@ -201,6 +213,7 @@ class RecordingHost : public ScriptHost {
     FakeLink* link = nullptr;
     std::function<void()> onPump;
     std::function<void(const std::string&)> onMessage;
+    std::string hint;
 
     void showMessage(const std::string& text, MessageKind) override {
         messages.push_back(text);
@@ -228,6 +241,7 @@ class RecordingHost : public ScriptHost {
     }
     void blockSent(int index, int length) override { blocks.emplace_back(index, length); }
     void runFinished(RunOutcome outcome) override { finished.push_back(outcome); }
+    std::string giveUpHint() const override { return hint; }
 
     std::string lastStatus() const { return statuses.empty() ? std::string() : statuses.back(); }
 };
