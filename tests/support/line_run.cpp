@@ -4,6 +4,9 @@
 #include "support/pty.h"
 #include "support/sim_process.h"
 
+#include <csignal>
+#include <thread>
+
 namespace brimwell::testing {
 
 LineFlashResult runLineFlash(const LineFlash& spec) {
@@ -19,8 +22,8 @@ LineFlashResult runLineFlash(const LineFlash& spec) {
     }
     const std::vector<uint8_t> image = patternBytes(spec.fileSize, 5);
     writeFile(dir.file("image.bin"), image);
-    writeText(dir.file("run.sld"),
-              "_TC \"LOADR^M\"\n_LP 1\n_LF " + dir.file("image.bin") + "\n_LA 10\n_LV 1\n_LD\n");
+    writeText(dir.file("run.sld"), "_TC \"LOADR^M\"\n_LP " + std::to_string(spec.postUploadSeconds) +
+                                       "\n_LF " + dir.file("image.bin") + "\n_LA 10\n_LV 1\n_LD\n");
     writeText(dir.file("empty.ini"), "");
     const std::string port = spec.paced ? "paced:" + sim.device + "?" + *spec.paced : sim.device;
     ChildProcess run;
@@ -45,6 +48,20 @@ LineFlashResult runLineFlash(const LineFlash& spec) {
     case LineLoss::HangUp:
         if (run.waitForLine("Progress ", lineLimit) && test::hangUpTty(sim.device)) lost = Clock::now();
         break;
+    case LineLoss::SimFault:
+        if (sim.process.waitForLine("NOTE pty FAULT ", lineLimit)) lost = Clock::now();
+        break;
+    case LineLoss::SecondStop: {
+        const auto end = Clock::now() + lineLimit;
+        while (run.stderrText().find("(attempt 1 of 11)") == std::string::npos && run.running() &&
+               Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        run.signal(SIGINT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        run.signal(SIGINT);
+        lost = Clock::now();
+        break;
+    }
     }
     result.exitCode = run.wait(std::chrono::seconds(300));
     if (lost) result.lossToExit = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *lost);
