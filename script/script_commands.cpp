@@ -251,6 +251,7 @@ void ScriptEngine::runQuery(const std::string& argument) {
     for (const char* p = CaptureBuffer.data(); *p != '\0' && p < CaptureBuffer.data() + kCaptureSize; ++p)
         if (*p != '\r' && *p != '\n') answer += *p;
     AnswerText = limited(answer, kAnswerChars);
+    host_.unitAnswered(CommandText, AnswerText);
     if (AnswerText.empty()) showError("Error! No response detected with _QC command");
 }
 

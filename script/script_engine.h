@@ -117,6 +117,11 @@ class ScriptEngine {
     bool FileReady = false;
     bool AddressReady = false;
     bool VersionReady = false;
+    // What the unit said last: its line quoted by the check after an upload, else the last _QC answer.
+    std::string unitLastAnswer() const {
+        const std::string line = unitAnswer_.lastLine();
+        return line.empty() ? AnswerText : line;
+    }
     std::string AnswerText;
 
     std::string CommandText;

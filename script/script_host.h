@@ -94,6 +94,11 @@ class ScriptHost {
     }
     virtual void runFinished(RunOutcome outcome) { (void)outcome; }
     virtual void dataFileDone(const DataFileResult& result) { (void)result; }
+    // A _QC query and the unit's answer to it ("" when none came).
+    virtual void unitAnswered(const std::string& query, const std::string& answer) {
+        (void)query;
+        (void)answer;
+    }
 };
 
 // True for a message that reports a failure: the engine's "Error..." boxes, the watchdog's

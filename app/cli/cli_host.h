@@ -31,6 +31,12 @@ class CliHost : public script::ScriptHost {
     std::string giveUpHint() const override { return "Ctrl+C again gives up."; }
     void runFinished(script::RunOutcome outcome) override { finished_ = outcome; }
     void dataFileDone(const script::DataFileResult& result) override;
+    void blockSent(int, int length) override {
+        if (record_) record_->addBytesSent(length);
+    }
+    void unitAnswered(const std::string& query, const std::string& answer) override {
+        if (record_) record_->addAnswer(query, answer);
+    }
 
     // Every message-box text shown so far, in order (what the operator would have had to close).
     const std::vector<std::string>& messages() const { return messages_; }

@@ -9,6 +9,7 @@
 #include "app/cli/port_setup.h"
 #include "app/cli/run_record.h"
 #include "app/cli/run_recording.h"
+#include "app/cli/run_store.h"
 #include "app/cli/stop_signals.h"
 #include "app/port_probe.h"
 #include "script/loader_port.h"
@@ -226,6 +227,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         } else {
             host.noteDataFiles(0, {});
         }
+        record.setLastAnswer(engine.unitLastAnswer());
         closeRecordedPort(port, options, host);
         // Some failures let the script go on (a data file that does not open skips its upload);
         // the window leaves them to the operator who read the message box, but an unattended
@@ -329,28 +331,35 @@ int runMain(int argc, char** argv) {
         if (!path.empty())
             if (const std::string problem = outputFileProblem(path); !problem.empty())
                 return setupError(std::string("cannot write the ") + what + " " + path + ": " + problem);
+    std::optional<records::StoreLocation> store;
+    if (!requestedStore(options, store, error)) return setupError(error);
     // Output nobody reads any more (a pager quit, "| head", a parent that ended early) must not end
-    // a flash half-way: the writes fail and the run goes on to its end and its exit code.
+    // a flash half-way, nor may a file that cannot grow (a store at its size limit): the writes
+    // fail and the run goes on to its end and its exit code.
     ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
     if (options.ports.size() > 1) {
         if (const std::string problem = scriptProblem(options.script); !problem.empty())
             return setupError("cannot open script " + escapeFileName(options.script) + ": " + problem);
-        return runFleet(options, argv[0]);
+        return runFleet(options, argv[0], store);
     }
 
     RunRecord record(options.script, options.port);
+    record.setTags(options.tags);
     UnitEnd end;
     const int code = runUnit(options, argv[0], record, end);
     record.finish(code, outcomeOf(code, end.stopRequested), end.summary);
+    QJsonObject json = record.json();
+    const std::string lostRecord = store ? storeRun(json, *store) : std::string();
     if (options.eventFd >= 0) {
-        const QByteArray json = QJsonDocument(record.json()).toJson(QJsonDocument::Compact);
-        sendEvent(options.eventFd, "record " + json.toStdString());
+        sendEvent(options.eventFd,
+                  "record " + QJsonDocument(json).toJson(QJsonDocument::Compact).toStdString());
     }
-    if (!options.reportFile.empty() && !writeReport(options.reportFile, QJsonArray{record.json()}, error)) {
+    if (!options.reportFile.empty() && !writeReport(options.reportFile, QJsonArray{json}, error)) {
         std::fprintf(stderr, "brimwell run: %s\n", error.c_str());
         return code == kExitCompleted ? kExitFailed : code;
     }
-    return code;
+    return exitWithRecord(code, lostRecord);
 }
 
 } // namespace brimwell::cli

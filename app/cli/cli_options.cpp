@@ -12,6 +12,7 @@ namespace brimwell::cli {
 const char* runUsage() {
     return "usage: brimwell run SCRIPT [--port COMn|DEVICE|URL|usb:ID|PCI|PCI:N]... [--baud N]\n"
            "                   [--settings FILE] [--trace FILE] [--log FILE] [--report FILE]\n"
+           "                   [--records URL] [--tag KEY=VALUE]...\n"
            "  SCRIPT           the .sld script to run\n"
            "  --port COMn      use port COMn (COMn maps to /dev/ttyS(n-1) or $BRIMWELL_COMn)\n"
            "  --port DEVICE    use the serial device at this path (a /dev/serial/by-id link stays right\n"
@@ -35,8 +36,12 @@ const char* runUsage() {
            "  --report FILE    write the run record as JSON: per unit the script, port, times, each\n"
            "                   data file (size, checksum, address, version, timing, outcome), every\n"
            "                   message and status text, the outcome\n"
+           "  --records URL    keep the run in a record store: sqlite:PATH, or postgresql://USER@HOST/DB\n"
+           "                   (committed to $XDG_DATA_HOME/brimwell/records.sqlite first, sent on when the\n"
+           "                   server is reachable); default $BRIMWELL_RECORDS, else no store\n"
+           "  --tag KEY=VALUE  kept with the run's record (lot, work order); may be given several times\n"
            "exit status: 0 the run completed (every unit), 1 it failed or was stopped, 2 usage or\n"
-           "set-up error\n";
+           "set-up error, 3 the unit passed but its record is incomplete (a store or file not written)\n";
 }
 
 bool isSupportedBaud(long baud) {
@@ -123,6 +128,17 @@ bool parseRunOptions(int argc, char** argv, RunOptions& out, std::string& error)
             if (!value(out.logFile)) return false;
         } else if (arg == "--report") {
             if (!value(out.reportFile)) return false;
+        } else if (arg == "--records") {
+            if (!value(out.records)) return false;
+        } else if (arg == "--tag") {
+            std::string v;
+            if (!value(v)) return false;
+            const size_t eq = v.find('=');
+            if (eq == 0 || eq == std::string::npos) {
+                error = "--tag needs KEY=VALUE (lot=L42, order=WO-7)";
+                return false;
+            }
+            out.tags.emplace_back(v.substr(0, eq), v.substr(eq + 1));
         } else if (arg == "--events") {
             std::string v;
             if (!value(v)) return false;

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace brimwell::cli {
@@ -10,6 +11,8 @@ namespace brimwell::cli {
 inline constexpr int kExitCompleted = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitSetup = 2;
+// The unit passed, but its record (report, trace, log, record store) could not all be written.
+inline constexpr int kExitRecordIncomplete = 3;
 
 struct RunOptions {
     std::string script;
@@ -21,6 +24,9 @@ struct RunOptions {
     std::string traceFile;               // --trace: the port's trace, written when the run ends; empty: none
     std::string logFile;                 // --log: the port's dispatch log, likewise
     std::string reportFile;              // --report: the JSON run record; empty: none
+    std::string records; // --records: the record store's URL; empty: $BRIMWELL_RECORDS, else none
+    std::vector<std::pair<std::string, std::string>>
+        tags;         // --tag K=V: kept with the run's record (lot, work order)
     int eventFd = -1; // --events: a parent running several units reads this one's events here
     bool help = false;
 };

@@ -4,6 +4,7 @@
 #include "app/cli/check.h"
 #include "app/cli/cli_main.h"
 #include "app/cli/ports.h"
+#include "app/cli/records_command.h"
 #include "app/time_scale_notice.h"
 #include "serial/finder/port_finder.h"
 
@@ -33,6 +34,10 @@ constexpr Command kCommands[] = {
      checkMain},
     {"ports", "ports [--json]",
      "list the serial devices: by-id link, USB identity, driver, who holds them; opens no device", portsMain},
+    {"records",
+     "records [--records URL] [--since TIME] [--port P] [--tag K=V]... [--json|--csv|--summary|--sync]",
+     "search the run records, sum them up per day and script, send the backlog (brimwell records --help)",
+     recordsMain},
 };
 
 void printHelp() {

@@ -3,6 +3,7 @@
 #include "app/cli/fleet_run.h"
 
 #include "app/cli/run_record.h"
+#include "app/cli/run_store.h"
 #include "app/cli/stop_signals.h"
 
 #include <QJsonArray>
@@ -57,7 +58,9 @@ struct Unit {
 
     Unit(const std::string& script, const std::string& p) : port(p), fallback(script, p) {}
     bool succeeded() const {
-        return reaped && WIFEXITED(status) && WEXITSTATUS(status) == kExitCompleted &&
+        // A unit whose record could not be stored passed all the same.
+        return reaped && WIFEXITED(status) &&
+               (WEXITSTATUS(status) == kExitCompleted || WEXITSTATUS(status) == kExitRecordIncomplete) &&
                record.value("outcome").toString() == "completed";
     }
 };
@@ -88,6 +91,9 @@ bool spawn(Unit& u, const RunOptions& options, char* program, const std::string&
                                   u.port,  "--events", std::to_string(eventFd)};
     if (options.baud) args.insert(args.end(), {"--baud", std::to_string(*options.baud)});
     if (options.settings) args.insert(args.end(), {"--settings", *options.settings});
+    if (!options.records.empty()) args.insert(args.end(), {"--records", options.records});
+    for (const auto& [key, value] : options.tags)
+        args.insert(args.end(), {"--tag", key + "=" + value});
     const std::string suffix = "." + portFileSuffix(u.port);
     if (!options.traceFile.empty()) args.insert(args.end(), {"--trace", options.traceFile + suffix});
     if (!options.logFile.empty()) args.insert(args.end(), {"--log", options.logFile + suffix});
@@ -278,7 +284,7 @@ std::string portFileSuffix(const std::string& port) {
     return s.empty() ? "port" : s;
 }
 
-int runFleet(const RunOptions& options, char* program) {
+int runFleet(const RunOptions& options, char* program, const std::optional<records::StoreLocation>& store) {
     std::vector<std::string> suffixes;
     for (const std::string& p : options.ports) {
         const std::string s = portFileSuffix(p);
@@ -296,8 +302,10 @@ int runFleet(const RunOptions& options, char* program) {
 
     std::vector<Unit> units;
     units.reserve(options.ports.size());
-    for (const std::string& p : options.ports)
+    for (const std::string& p : options.ports) {
         units.emplace_back(options.script, p);
+        units.back().fallback.setTags(options.tags);
+    }
     FleetView view(units, ::isatty(STDOUT_FILENO) == 1);
     const std::string self = ownPath();
     for (Unit& u : units) {
@@ -367,8 +375,16 @@ int runFleet(const RunOptions& options, char* program) {
 
     printSummary(units);
     QJsonArray records;
-    for (Unit& u : units)
-        records.append(reportOf(u));
+    std::string lostRecords;
+    for (Unit& u : units) {
+        QJsonObject r = reportOf(u);
+        // A unit that died before it could record itself is recorded from what the parent saw.
+        if (store && u.record.isEmpty()) storeRun(r, *store);
+        if (r.contains("record_lost"))
+            lostRecords +=
+                (lostRecords.empty() ? "" : "; ") + u.port + ": " + r["record_lost"].toString().toStdString();
+        records.append(r);
+    }
     // As for one unit: set-up errors alone (every unit's port missing, say) are the set-up's fault.
     const auto failed =
         std::count_if(units.begin(), units.end(), [](const Unit& u) { return !u.succeeded(); });
@@ -380,8 +396,8 @@ int runFleet(const RunOptions& options, char* program) {
         std::fprintf(stderr, "brimwell run: %s\n", error.c_str());
         return kExitFailed;
     }
-    if (failed == 0) return kExitCompleted;
-    return failed == setupErrors ? kExitSetup : kExitFailed;
+    if (failed == 0) return exitWithRecord(kExitCompleted, lostRecords);
+    return exitWithRecord(failed == setupErrors ? kExitSetup : kExitFailed, lostRecords);
 }
 
 } // namespace brimwell::cli

@@ -2,18 +2,25 @@
 #include "app/cli/run_record.h"
 
 #include "app/cli/cli_options.h"
+#include "records/store_location.h"
+#include "serial/finder/port_finder.h"
 #include "serial/shown_text.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <QSysInfo>
+#include <QUuid>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <pwd.h>
 #include <unistd.h>
 
 #ifndef BRIMWELL_VERSION
@@ -38,11 +45,35 @@ QString pathText(const std::string& path) {
     return text(escapeFileName(ec ? path : absolute.lexically_normal().string()));
 }
 
+// The file's SHA-256 in hexadecimal; "" when it cannot be read.
+QString sha256Of(const std::string& path) {
+    // Opened by its bytes: Qt's file names would lose a name's bytes that are not UTF-8.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    char buf[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+        hash.addData(QByteArrayView(buf, n));
+    ::close(fd);
+    return n < 0 ? QString() : QString::fromLatin1(hash.result().toHex());
+}
+
+QString userName() {
+    const passwd* pw = ::getpwuid(::geteuid());
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : qEnvironmentVariable("USER");
+}
+
 } // namespace
 
 RunRecord::RunRecord(const std::string& script, const std::string& port) {
+    record_["id"] = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    record_["station"] = records::stationName();
+    record_["host"] = QSysInfo::machineHostName();
+    record_["user"] = userName();
     record_["tool_version"] = BRIMWELL_VERSION;
     record_["script"] = pathText(script);
+    record_["script_sha256"] = sha256Of(script);
     record_["port"] = text(escapeFileName(port));
     record_["device"] = text(escapeFileName(port));
     record_["started"] = now();
@@ -60,6 +91,28 @@ void RunRecord::setDevice(const std::string& device) {
         path = link[0] == '/' ? link : path.substr(0, path.rfind('/') + 1) + link;
     }
     record_["device"] = QDir::cleanPath(text(escapeFileName(path)));
+    for (const SerialPortInfo& port : findSerialPorts()) {
+        if (port.device != path || port.vendorId.empty()) continue;
+        record_["adapter_vendor"] = text(port.vendorId);
+        record_["adapter_product"] = text(port.productId);
+        record_["adapter_serial"] = text(escapeFileName(port.serialNumber));
+    }
+}
+
+void RunRecord::addAnswer(const std::string& query, const std::string& answer) {
+    answers_.append(
+        QJsonObject{{"question", text(escapeFileName(query))}, {"answer", text(escapeFileName(answer))}});
+}
+
+void RunRecord::setLastAnswer(const std::string& answer) {
+    record_["last_answer"] = text(escapeFileName(answer));
+}
+
+void RunRecord::setTags(const std::vector<std::pair<std::string, std::string>>& tags) {
+    QJsonObject o;
+    for (const auto& [key, value] : tags)
+        o[text(escapeFileName(key))] = text(escapeFileName(value));
+    record_["tags"] = o;
 }
 
 void RunRecord::addText(const char* kind, const std::string& t) {
@@ -70,6 +123,8 @@ void RunRecord::addDataFile(const script::DataFileResult& f) {
     char checksum[16];
     std::snprintf(checksum, sizeof checksum, "%04x", static_cast<unsigned>(f.checksum) & 0xFFFFu);
     QJsonObject o{{"name", pathText(f.fileName)},
+                  {"sha256", sha256Of(f.fileName)},
+                  {"bytes_sent", bytesSent_},
                   {"size", f.fileSize},
                   {"checksum", checksum},
                   {"address", text(f.loadAddress)},
@@ -80,6 +135,7 @@ void RunRecord::addDataFile(const script::DataFileResult& f) {
     // A rate over no time would be infinite; JSON has no such number.
     if (f.dataPhaseSeconds > 0) o["bytes_per_second"] = f.fileSize / f.dataPhaseSeconds;
     files_.append(o);
+    bytesSent_ = 0;
 }
 
 void RunRecord::finish(int exitCode, const std::string& outcome, const std::string& summary) {
@@ -89,6 +145,16 @@ void RunRecord::finish(int exitCode, const std::string& outcome, const std::stri
     record_["summary"] = text(summary);
     record_["files"] = files_;
     record_["texts"] = texts_;
+    record_["answers"] = answers_;
+    // The first failure the operator was shown, else the line that said how the run ended.
+    if (outcome != "completed") {
+        record_["failure"] = record_["summary"];
+        for (const QJsonValue& t : texts_)
+            if (t["kind"] == "message" && script::isErrorMessage(t["text"].toString().toStdString())) {
+                record_["failure"] = t["text"];
+                break;
+            }
+    }
 }
 
 std::string outcomeOf(int exitCode, bool stopRequested) {

@@ -1,6 +1,7 @@
-// The run record of "brimwell run --report FILE": what a production line keeps as its flashing
-// record of a unit (files, checksums, timings, every text the operator would have seen, the
-// outcome), one JSON object per unit.
+// The run record of "brimwell run --report FILE" and of the record store: what a production line
+// keeps as its flashing record of a unit (who ran it where, files, checksums, timings, the unit's
+// answers, every text the operator would have seen, the outcome), one JSON object per unit. Names
+// are kept byte for byte (serial/shown_text.h).
 #pragma once
 
 #include "script/script_host.h"
@@ -9,6 +10,8 @@
 #include <QJsonObject>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace brimwell::cli {
 
@@ -17,7 +20,14 @@ class RunRecord {
     // Starts the record now; `port` as the user named it.
     RunRecord(const std::string& script, const std::string& port);
 
+    // The device the port name led to, and the USB adapter's identity when it is one.
     void setDevice(const std::string& device);
+    // A _QC query and what the unit answered; the unit's last line; the operator's --tag pairs.
+    void addAnswer(const std::string& query, const std::string& answer);
+    void setLastAnswer(const std::string& answer);
+    void setTags(const std::vector<std::pair<std::string, std::string>>& tags);
+    // Bytes of the current data file that went to the unit.
+    void addBytesSent(int bytes) { bytesSent_ += bytes; }
     // A text with its time; `kind` is "message" (a message box), "status" or "note" (the runner's own).
     void addText(const char* kind, const std::string& text);
     void addDataFile(const script::DataFileResult& file);
@@ -28,7 +38,8 @@ class RunRecord {
 
   private:
     QJsonObject record_;
-    QJsonArray files_, texts_;
+    QJsonArray files_, texts_, answers_;
+    qint64 bytesSent_ = 0;
 };
 
 // "completed", "failed", "stopped" or "setup-error", from the runner's exit status.
