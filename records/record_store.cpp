@@ -198,7 +198,7 @@ bool RecordStore::prepareSchema() {
         if (sqlite) exec("PRAGMA journal_mode=WAL");
         if (!exec(sqlite ? "BEGIN IMMEDIATE"
                          : QStringLiteral("SELECT pg_advisory_lock(%1)").arg(kSchemaLockKey)))
-            return fail("cannot create the tables of", error_);
+            return fail("cannot read or create the tables of", error_);
         bool ok = true;
         for (const char* statement : kSchema)
             ok = ok && exec(statement);
@@ -210,7 +210,7 @@ bool RecordStore::prepareSchema() {
             exec(ok ? "COMMIT" : "ROLLBACK");
         else
             exec(QStringLiteral("SELECT pg_advisory_unlock(%1)").arg(kSchemaLockKey));
-        if (!ok) return fail("cannot create the tables of", why);
+        if (!ok) return fail("cannot read or create the tables of", why);
         version(found);
     }
     if (found > kSchemaVersion)
