@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonValue>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -140,6 +141,26 @@ std::atomic<int> connections{0};
 
 QString storeTime() {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
+std::optional<QString> parseRecordTime(const QString& text) {
+    const QDateTime now = QDateTime::currentDateTime();
+    QDateTime t;
+    static const QRegularExpression age("^(\\d{1,6})([mhd])$");
+    if (const auto m = age.match(text); m.hasMatch()) {
+        const qint64 n = m.captured(1).toLongLong();
+        const qint64 unit = m.captured(2) == "m" ? 60 : m.captured(2) == "h" ? 3600 : 86400;
+        t = now.addSecs(-n * unit);
+    } else if (text == "today" || text == "yesterday") {
+        t = QDateTime(now.date().addDays(text == "today" ? 0 : -1), QTime(0, 0));
+    } else {
+        QString iso = text;
+        iso.replace(' ', 'T');
+        t = QDateTime::fromString(iso, Qt::ISODateWithMs);
+        if (!t.isValid()) t = QDateTime(QDate::fromString(iso, Qt::ISODate), QTime(0, 0));
+    }
+    if (!t.isValid()) return std::nullopt;
+    return t.toUTC().toString(Qt::ISODateWithMs);
 }
 
 RecordStore::RecordStore() : connection_(QStringLiteral("brimwell-records-%1").arg(++connections)) {}
@@ -288,6 +309,7 @@ bool RecordStore::insertRun(const QJsonObject& run, bool queue, bool& inserted) 
 }
 
 int RecordStore::insertRuns(const QList<QJsonObject>& runs, bool queue) {
+    error_.clear();
     const bool sqlite = where_.kind == StoreLocation::Kind::Sqlite;
     if (!exec(sqlite ? "BEGIN IMMEDIATE" : "BEGIN")) return fail("cannot write to", error_), -1;
     int stored = 0;
@@ -309,6 +331,7 @@ int RecordStore::insertRuns(const QList<QJsonObject>& runs, bool queue) {
 }
 
 QJsonArray RecordStore::runs(const RunFilter& f) {
+    error_.clear();
     QStringList where;
     QVariantList values;
     auto add = [&](const QString& condition, const QVariantList& v) {
@@ -402,6 +425,7 @@ void RecordStore::attachDetails(QJsonArray& result, QList<QJsonObject>& objects)
 }
 
 QJsonArray RecordStore::summary(const RunFilter& filter, const QStringList& keys) {
+    error_.clear();
     QStringList where;
     QVariantList values;
     if (!filter.since.isEmpty()) where << "started >= ?", values << filter.since;
@@ -512,29 +536,36 @@ bool RecordStore::writePortState(const PortState& s) {
 }
 
 QJsonArray RecordStore::stations() {
+    error_.clear();
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     std::map<QString, QJsonObject> byName;
     QSqlQuery q(db);
-    if (q.exec("SELECT station, heartbeat, passed, failed FROM stations"))
-        while (q.next())
-            byName[q.value(0).toString()] = QJsonObject{{"station", q.value(0).toString()},
-                                                        {"heartbeat", q.value(1).toString()},
-                                                        {"passed", q.value(2).toInt()},
-                                                        {"failed", q.value(3).toInt()}};
+    if (!q.exec("SELECT station, heartbeat, passed, failed FROM stations")) {
+        fail("cannot read", q.lastError().text());
+        return {};
+    }
+    while (q.next())
+        byName[q.value(0).toString()] = QJsonObject{{"station", q.value(0).toString()},
+                                                    {"heartbeat", q.value(1).toString()},
+                                                    {"passed", q.value(2).toInt()},
+                                                    {"failed", q.value(3).toInt()}};
     std::map<QString, QJsonArray> ports;
-    if (q.exec("SELECT station, port, state, percent, detail, last_outcome, last_run_id, last_ended, updated"
-               " FROM station_ports ORDER BY station, port"))
-        while (q.next()) {
-            ports[q.value(0).toString()].append(QJsonObject{{"port", q.value(1).toString()},
-                                                            {"state", q.value(2).toString()},
-                                                            {"percent", q.value(3).toInt()},
-                                                            {"detail", q.value(4).toString()},
-                                                            {"last_outcome", q.value(5).toString()},
-                                                            {"last_run_id", q.value(6).toString()},
-                                                            {"last_ended", q.value(7).toString()},
-                                                            {"updated", q.value(8).toString()}});
-            byName.try_emplace(q.value(0).toString(), QJsonObject{{"station", q.value(0).toString()}});
-        }
+    if (!q.exec("SELECT station, port, state, percent, detail, last_outcome, last_run_id, last_ended, updated"
+                " FROM station_ports ORDER BY station, port")) {
+        fail("cannot read", q.lastError().text());
+        return {};
+    }
+    while (q.next()) {
+        ports[q.value(0).toString()].append(QJsonObject{{"port", q.value(1).toString()},
+                                                        {"state", q.value(2).toString()},
+                                                        {"percent", q.value(3).toInt()},
+                                                        {"detail", q.value(4).toString()},
+                                                        {"last_outcome", q.value(5).toString()},
+                                                        {"last_run_id", q.value(6).toString()},
+                                                        {"last_ended", q.value(7).toString()},
+                                                        {"updated", q.value(8).toString()}});
+        byName.try_emplace(q.value(0).toString(), QJsonObject{{"station", q.value(0).toString()}});
+    }
     QJsonArray result;
     for (auto& [name, station] : byName) {
         station["ports"] = ports[name];

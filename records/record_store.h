@@ -13,6 +13,8 @@
 #include <QSqlDatabase>
 #include <QStringList>
 
+#include <optional>
+
 namespace brimwell::records {
 
 // The schema this program writes; a store of a newer one is refused.
@@ -85,5 +87,10 @@ class RecordStore {
 
 // The current time as the store keeps times: UTC, ISO 8601 with milliseconds.
 QString storeTime();
+
+// A time as an operator writes it, as the store keeps times: "2026-12-08", "2026-12-08T14:30[:05]"
+// or "2026-12-08 14:30" (local time unless it ends in Z or an offset), "today", "yesterday", or an
+// age: "90m", "24h", "7d". Nothing when it is none of these.
+std::optional<QString> parseRecordTime(const QString& text);
 
 } // namespace brimwell::records

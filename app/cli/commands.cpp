@@ -6,6 +6,7 @@
 #include "app/cli/ports.h"
 #include "app/cli/records_command.h"
 #include "app/time_scale_notice.h"
+#include "dashboard/dashboard_command.h"
 #include "serial/finder/port_finder.h"
 
 #include <cstdio>
@@ -38,6 +39,9 @@ constexpr Command kCommands[] = {
      "records [--records URL] [--since TIME] [--port P] [--tag K=V]... [--json|--csv|--summary|--sync]",
      "search the run records, sum them up per day and script, send the backlog (brimwell records --help)",
      recordsMain},
+    {"dashboard", "dashboard [--records URL] [--listen ADDRESS:PORT] [--token-file FILE]",
+     "serve a read-only page of the line's stations, yield and failures (brimwell dashboard --help)",
+     dashboard::dashboardMain},
 };
 
 void printHelp() {

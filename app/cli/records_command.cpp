@@ -159,26 +159,6 @@ void printCsv(const QJsonArray& rows, const std::vector<Field>& fields) {
 
 } // namespace
 
-std::optional<QString> parseRecordTime(const QString& text) {
-    const QDateTime now = QDateTime::currentDateTime();
-    QDateTime t;
-    static const QRegularExpression age("^(\\d{1,6})([mhd])$");
-    if (const auto m = age.match(text); m.hasMatch()) {
-        const qint64 n = m.captured(1).toLongLong();
-        const qint64 unit = m.captured(2) == "m" ? 60 : m.captured(2) == "h" ? 3600 : 86400;
-        t = now.addSecs(-n * unit);
-    } else if (text == "today" || text == "yesterday") {
-        t = QDateTime(now.date().addDays(text == "today" ? 0 : -1), QTime(0, 0));
-    } else {
-        QString iso = text;
-        iso.replace(' ', 'T');
-        t = QDateTime::fromString(iso, Qt::ISODateWithMs);
-        if (!t.isValid()) t = QDateTime(QDate::fromString(iso, Qt::ISODate), QTime(0, 0));
-    }
-    if (!t.isValid()) return std::nullopt;
-    return t.toUTC().toString(Qt::ISODateWithMs);
-}
-
 int recordsMain(int argc, char** argv) {
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
@@ -202,7 +182,7 @@ int recordsMain(int argc, char** argv) {
             return !v.isEmpty();
         };
         auto time = [&](QString& into) {
-            const std::optional<QString> t = value() ? parseRecordTime(v) : std::nullopt;
+            const std::optional<QString> t = value() ? records::parseRecordTime(v) : std::nullopt;
             if (t) into = *t;
             return t.has_value();
         };

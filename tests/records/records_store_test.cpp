@@ -1,6 +1,5 @@
-// The record store's own logic on SQLite: names kept byte for byte, store names, times, the schema
+// The record store's own logic on SQLite: store names, times, the schema
 // version, a run stored once, and the searches of "brimwell records".
-#include "app/cli/records_command.h"
 #include "records/record_store.h"
 #include "records/run_journal.h"
 #include "support/temp_dir.h"
@@ -63,10 +62,10 @@ TEST(RecordStore, StoreNamesAndTimes) {
     }
     for (const char* t : {"2026-12-08", "2026-12-08T14:30", "2026-12-08 14:30:05", "2026-12-08T14:30:00Z",
                           "today", "90m", "7d"})
-        EXPECT_TRUE(cli::parseRecordTime(t).has_value()) << t;
+        EXPECT_TRUE(records::parseRecordTime(t).has_value()) << t;
     for (const char* t : {"", "2026-13-01", "yesterday-ish", "5w", "12:00"})
-        EXPECT_FALSE(cli::parseRecordTime(t).has_value()) << t;
-    EXPECT_EQ(cli::parseRecordTime("2026-12-08T14:30:00+02:00").value_or("").toStdString(),
+        EXPECT_FALSE(records::parseRecordTime(t).has_value()) << t;
+    EXPECT_EQ(records::parseRecordTime("2026-12-08T14:30:00+02:00").value_or("").toStdString(),
               "2026-12-08T12:30:00.000Z");
 }
 
