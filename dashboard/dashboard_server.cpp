@@ -156,8 +156,9 @@ Reply DashboardServer::answer(const Request& request) {
 Reply DashboardServer::login(const Request& request) {
     if (request.method == "GET") return file("login.html", "text/html; charset=utf-8");
     if (request.method != "POST") return problem(405, "the login form is sent with POST");
-    const QByteArray given =
-        QUrlQuery(QString::fromUtf8(request.body)).queryItemValue("token", QUrl::FullyDecoded).toUtf8();
+    // A form sends a space as '+', which QUrlQuery would keep.
+    const QString form = QString::fromUtf8(QByteArray(request.body).replace('+', "%20"));
+    const QByteArray given = QUrlQuery(form).queryItemValue("token", QUrl::FullyDecoded).toUtf8();
     if (token_.isEmpty() || !sameToken(given, token_)) {
         Reply r = file("login.html", "text/html; charset=utf-8");
         r.status = 401;

@@ -23,7 +23,7 @@ std::string installedBinDir() {
 
 } // namespace
 
-PgCluster::PgCluster() : bin_(installedBinDir()), data_(dir_.file("data")) {
+PgCluster::PgCluster(bool durable) : bin_(installedBinDir()), data_(dir_.file("data")), durable_(durable) {
     // The server (as nobody) makes its socket and data here.
     ::chmod(dir_.path().c_str(), 0777);
 }
@@ -65,7 +65,7 @@ bool PgCluster::start() {
     }
     running_ = tool("pg_ctl", {"-D", data_, "-w", "-l", dir_.file("server.log"), "-o",
                                "-k " + dir_.path() + " -c listen_addresses= -p " + std::to_string(kPort) +
-                                   " -c fsync=off",
+                                   (durable_ ? "" : " -c fsync=off"),
                                "start"});
     return running_;
 }

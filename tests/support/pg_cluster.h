@@ -12,7 +12,8 @@ namespace brimwell::testing {
 
 class PgCluster {
   public:
-    PgCluster();
+    // `durable`: the server syncs its writes to disk as a real one does (benchmarks); tests skip that.
+    explicit PgCluster(bool durable = false);
     ~PgCluster();
     PgCluster(const PgCluster&) = delete;
     PgCluster& operator=(const PgCluster&) = delete;
@@ -31,7 +32,7 @@ class PgCluster {
     bool tool(const std::string& program, const std::vector<std::string>& args);
     TempDir dir_;
     std::string bin_, data_, error_, output_;
-    bool created_ = false, running_ = false;
+    bool durable_, created_ = false, running_ = false;
 };
 
 } // namespace brimwell::testing
