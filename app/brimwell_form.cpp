@@ -5,6 +5,7 @@
 #include "app/dialogs.h"
 #include "app/pci/pci_board_link.h"
 #include "app/window_host.h"
+#include "app/window_recording.h"
 #include "lights/sl_controller.h"
 #include "lights/status_light.h"
 #include "script/loader_port.h"
@@ -598,6 +599,10 @@ void TBrimwellForm::PickButtonClick() {
         dialogs().openFileName(this, QStringLiteral("Open"), dir, QString::fromLatin1(kScriptFilter));
     if (path.isEmpty()) return;
     const PortInUse running(*this);
+    const int com = QuavComPort1->ComNumber();
+    const WindowRecording recording(*host_, path.toStdString(),
+                                    com == 0 ? std::string() : "COM" + std::to_string(com),
+                                    com == 0 ? std::string() : comDevicePath(static_cast<uint32_t>(com)));
     engine_->PickButtonClick(path.toStdString());
 }
 

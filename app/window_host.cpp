@@ -26,6 +26,7 @@ void WindowHost::showMessage(const std::string& text, script::MessageKind kind) 
         ++errorMessages_;
         errorsShown_.push_back(text);
     }
+    if (record_) record_->addText("message", text);
     form_.showMessage(QString::fromStdString(text), kind);
 }
 
@@ -34,6 +35,7 @@ bool WindowHost::errorShown(const std::string& text) const {
 }
 
 void WindowHost::setStatusText(const std::string& text) {
+    if (record_ && text.find_first_not_of(' ') != std::string::npos) record_->addText("status", text);
     form_.setStatusText(QString::fromStdString(text));
 }
 
@@ -87,6 +89,18 @@ void WindowHost::focusTerminal() {
 
 void WindowHost::runFinished(script::RunOutcome outcome) {
     lastOutcome_ = outcome;
+}
+
+void WindowHost::dataFileDone(const script::DataFileResult& result) {
+    if (record_) record_->addDataFile(result);
+}
+
+void WindowHost::blockSent(int, int length) {
+    if (record_) record_->addBytesSent(length);
+}
+
+void WindowHost::unitAnswered(const std::string& query, const std::string& answer) {
+    if (record_) record_->addAnswer(query, answer);
 }
 
 } // namespace brimwell

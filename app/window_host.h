@@ -2,6 +2,7 @@
 // bar, the two buttons, the progress window, the cursor and the configuration menu.
 #pragma once
 
+#include "app/cli/run_record.h"
 #include "script/script_host.h"
 
 #include <string>
@@ -29,6 +30,12 @@ class WindowHost : public script::ScriptHost {
     void focusTerminal() override;
     std::string giveUpHint() const override { return "Press Stop again to give up."; }
     void runFinished(script::RunOutcome outcome) override;
+    void dataFileDone(const script::DataFileResult& result) override;
+    void blockSent(int blockIndex, int length) override;
+    void unitAnswered(const std::string& query, const std::string& answer) override;
+
+    // Every text, data file and answer of the run also goes to `record` (null: none).
+    void setRecord(cli::RunRecord* record) { record_ = record; }
 
     // Outcome of the last finished run as the engine reported it.
     script::RunOutcome lastOutcome() const { return lastOutcome_; }
@@ -45,6 +52,7 @@ class WindowHost : public script::ScriptHost {
     script::RunOutcome lastOutcome_ = script::RunOutcome::None;
     int errorMessages_ = 0;
     std::vector<std::string> errorsShown_;
+    cli::RunRecord* record_ = nullptr;
 };
 
 } // namespace brimwell

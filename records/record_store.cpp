@@ -128,6 +128,14 @@ QJsonValue jsonOf(const QVariant& v, Type type) {
     return QJsonValue(v.toString());
 }
 
+// The row's columns from `first` on, as the run record's JSON has them.
+template <size_t N> QJsonObject objectOf(const QSqlQuery& q, const Column (&columns)[N], int first) {
+    QJsonObject o;
+    for (const Column& c : columns)
+        o[c.key] = jsonOf(q.value(first++), c.type);
+    return o;
+}
+
 // Seconds between two stored times.
 double secondsBetween(const QString& from, const QString& to) {
     const QDateTime a = QDateTime::fromString(from, Qt::ISODateWithMs);
@@ -136,6 +144,28 @@ double secondsBetween(const QString& from, const QString& to) {
 }
 
 std::atomic<int> connections{0};
+
+// " WHERE ..." for the filter (empty for none), its values appended to `values`.
+QString whereOf(const RunFilter& f, QVariantList& values) {
+    QStringList where;
+    auto add = [&](const QString& condition, const QVariantList& v) {
+        where << condition;
+        values << v;
+    };
+    if (!f.since.isEmpty()) add("started >= ?", {f.since});
+    if (!f.until.isEmpty()) add("started < ?", {f.until});
+    if (!f.station.isEmpty()) add("station = ?", {f.station});
+    if (!f.port.isEmpty()) add("port = ?", {f.port});
+    if (!f.script.isEmpty()) add("script = ?", {f.script});
+    if (f.outcome == "passed") add("outcome = 'completed'", {});
+    if (f.outcome == "failed") add("outcome <> 'completed'", {});
+    if (!f.serial.isEmpty())
+        add("(adapter_serial = ? OR id IN (SELECT run_id FROM run_answers WHERE answer = ?))",
+            {f.serial, f.serial});
+    for (const auto& [tag, value] : f.tags)
+        add("id IN (SELECT run_id FROM run_tags WHERE tag = ? AND value = ?)", {tag, value});
+    return where.isEmpty() ? QString() : " WHERE " + where.join(" AND ");
+}
 
 } // namespace
 
@@ -332,26 +362,8 @@ int RecordStore::insertRuns(const QList<QJsonObject>& runs, bool queue) {
 
 QJsonArray RecordStore::runs(const RunFilter& f) {
     error_.clear();
-    QStringList where;
     QVariantList values;
-    auto add = [&](const QString& condition, const QVariantList& v) {
-        where << condition;
-        values << v;
-    };
-    if (!f.since.isEmpty()) add("started >= ?", {f.since});
-    if (!f.until.isEmpty()) add("started < ?", {f.until});
-    if (!f.station.isEmpty()) add("station = ?", {f.station});
-    if (!f.port.isEmpty()) add("port = ?", {f.port});
-    if (!f.script.isEmpty()) add("script = ?", {f.script});
-    if (f.outcome == "passed") add("outcome = 'completed'", {});
-    if (f.outcome == "failed") add("outcome <> 'completed'", {});
-    if (!f.serial.isEmpty())
-        add("(adapter_serial = ? OR id IN (SELECT run_id FROM run_answers WHERE answer = ?))",
-            {f.serial, f.serial});
-    for (const auto& [tag, value] : f.tags)
-        add("id IN (SELECT run_id FROM run_tags WHERE tag = ? AND value = ?)", {tag, value});
-    QString sql = "SELECT " + columnList(kRunColumns) + " FROM runs";
-    if (!where.isEmpty()) sql += " WHERE " + where.join(" AND ");
+    QString sql = "SELECT " + columnList(kRunColumns) + " FROM runs" + whereOf(f, values);
     sql += " ORDER BY started DESC, id";
     if (f.limit > 0) sql += QStringLiteral(" LIMIT %1").arg(f.limit);
     QSqlQuery q(QSqlDatabase::database(connection_, false));
@@ -365,13 +377,8 @@ QJsonArray RecordStore::runs(const RunFilter& f) {
         return result;
     }
     QList<QJsonObject> objects;
-    while (q.next()) {
-        QJsonObject run;
-        int i = 0;
-        for (const Column& c : kRunColumns)
-            run[c.key] = jsonOf(q.value(i++), c.type);
-        objects << run;
-    }
+    while (q.next())
+        objects << objectOf(q, kRunColumns, 0);
     attachDetails(result, objects);
     return result;
 }
@@ -399,18 +406,13 @@ void RecordStore::attachDetails(QJsonArray& result, QList<QJsonObject>& objects)
             while (q.next())
                 row(q);
         };
-        auto objectOf = [](const QSqlQuery& q, const auto& columns) {
-            QJsonObject o;
-            int i = 1;
-            for (const Column& c : columns)
-                o[c.key] = jsonOf(q.value(i++), c.type);
-            return o;
-        };
-        select("SELECT run_id, " + columnList(kFileColumns) + ", ordinal FROM run_files",
-               [&](const QSqlQuery& q) { files[q.value(0).toString()].append(objectOf(q, kFileColumns)); });
         select(
-            "SELECT run_id, " + columnList(kAnswerColumns) + ", ordinal FROM run_answers",
-            [&](const QSqlQuery& q) { answers[q.value(0).toString()].append(objectOf(q, kAnswerColumns)); });
+            "SELECT run_id, " + columnList(kFileColumns) + ", ordinal FROM run_files",
+            [&](const QSqlQuery& q) { files[q.value(0).toString()].append(objectOf(q, kFileColumns, 1)); });
+        select("SELECT run_id, " + columnList(kAnswerColumns) + ", ordinal FROM run_answers",
+               [&](const QSqlQuery& q) {
+                   answers[q.value(0).toString()].append(objectOf(q, kAnswerColumns, 1));
+               });
         select("SELECT run_id, tag, value FROM run_tags", [&](const QSqlQuery& q) {
             tags[q.value(0).toString()][q.value(1).toString()] = q.value(2).toString();
         });
@@ -426,15 +428,11 @@ void RecordStore::attachDetails(QJsonArray& result, QList<QJsonObject>& objects)
 
 QJsonArray RecordStore::summary(const RunFilter& filter, const QStringList& keys) {
     error_.clear();
-    QStringList where;
     QVariantList values;
-    if (!filter.since.isEmpty()) where << "started >= ?", values << filter.since;
-    if (!filter.until.isEmpty()) where << "started < ?", values << filter.until;
-    if (!filter.station.isEmpty()) where << "station = ?", values << filter.station;
     QSqlQuery q(QSqlDatabase::database(connection_, false));
     q.setForwardOnly(true);
     q.prepare("SELECT substr(started, 1, 10), station, script, outcome, seconds FROM runs" +
-              (where.isEmpty() ? QString() : " WHERE " + where.join(" AND ")));
+              whereOf(filter, values));
     for (const QVariant& v : values)
         q.addBindValue(v);
     QJsonArray result;
@@ -488,13 +486,8 @@ QList<QJsonObject> RecordStore::queuedRuns(int limit) {
         fail("cannot read the send queue of", q.lastError().text());
         return objects;
     }
-    while (q.next()) {
-        QJsonObject run;
-        int i = 0;
-        for (const Column& c : kRunColumns)
-            run[c.key] = jsonOf(q.value(i++), c.type);
-        objects << run;
-    }
+    while (q.next())
+        objects << objectOf(q, kRunColumns, 0);
     QJsonArray ignored;
     attachDetails(ignored, objects);
     return objects;

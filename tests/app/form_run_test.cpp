@@ -4,6 +4,7 @@
 #include "app/brimwell_form.h"
 #include "app_test_support.h"
 #include "lights/status_light.h"
+#include "records/record_store.h"
 #include "script/progress_form.h"
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
@@ -163,6 +164,8 @@ class FormRun : public ::testing::Test {
 TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
     UnitSim sim(dir.file("com1"), store.path());
     const std::string data = dataBytes(4001);
+    // The window records its runs where BRIMWELL_RECORDS says, as brimwell run does.
+    setenv("BRIMWELL_RECORDS", ("sqlite:" + dir.file("records.sqlite")).c_str(), 1);
     TBrimwellForm& f = start();
     ASSERT_EQ(f.statusText(), "Established communication on COM 1");
     pick(data);
@@ -174,6 +177,16 @@ TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
     EXPECT_FALSE(f.ProgressForm->isVisible());
     EXPECT_TRUE(f.engine().UploadIdle);
     EXPECT_TRUE(storedImage() == data) << "stored image differs (" << storedImage().size() << " bytes)";
+    unsetenv("BRIMWELL_RECORDS");
+    records::RecordStore records;
+    QString error;
+    ASSERT_TRUE(records.open(
+        *records::parseStoreLocation(QString::fromStdString("sqlite:" + dir.file("records.sqlite")), error)));
+    const QJsonArray runs = records.runs({});
+    ASSERT_EQ(runs.size(), 1);
+    EXPECT_EQ(runs[0]["outcome"].toString(), "completed");
+    EXPECT_EQ(runs[0]["port"].toString(), "COM1");
+    EXPECT_EQ(runs[0]["files"][0]["bytes_sent"].toInt(), 4001);
 }
 
 TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
