@@ -1,23 +1,37 @@
-// Looking up a data file named by a script.
+// Looking up a data file named by a script, and what keeps a path from being one.
 #include "script/data_file.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace brimwell::script {
-namespace {
 
-bool opens(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return static_cast<bool>(in);
+std::string dataFileProblem(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR
+                   ? kDataFileMissing
+                   : std::string("it cannot be opened: ") + std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return "it is a directory";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "it is a device, not a file";
+    if (S_ISFIFO(st.st_mode)) return "it is a FIFO (named pipe), not a file";
+    if (S_ISSOCK(st.st_mode)) return "it is a socket, not a file";
+    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::string("it cannot be read: ") + std::strerror(errno);
+    ::close(fd);
+    return {};
 }
-
-} // namespace
 
 DataFileLookup findDataFile(const std::string& name, const std::string& scriptPath) {
     namespace fs = std::filesystem;
     DataFileLookup result;
-    if (opens(name)) {
+    result.problem = dataFileProblem(name);
+    if (result.problem.empty()) {
         result.found = name;
         return result;
     }
@@ -33,7 +47,7 @@ DataFileLookup findDataFile(const std::string& name, const std::string& scriptPa
     const fs::path scriptDir = fs::absolute(fs::path(scriptPath), ec).parent_path();
     if (ec || fs::equivalent(scriptDir, here, ec)) return result;
     const std::string beside = (scriptDir / asWritten).string();
-    if (opens(beside)) {
+    if (dataFileProblem(beside).empty()) {
         result.found = beside;
         return result;
     }

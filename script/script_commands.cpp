@@ -123,9 +123,15 @@ bool ScriptEngine::RunCommandLine() {
             } else {
                 std::string text =
                     "Error! Unable to open file " + escapeFileName(DataFileName) + ". Cannot upload file.";
-                if (lookup.places.find(" and ") != std::string::npos)
+                // A directory or a device is named as what it is: no search finds it a file.
+                if (lookup.problem != kDataFileMissing)
+                    text += " I" + lookup.problem.substr(1) + ".";
+                else if (lookup.places.find(" and ") != std::string::npos)
                     text += " Looked in " + escapeFileName(lookup.places) + ".";
                 showError(text);
+                DataFileResult result;
+                result.fileName = DataFileName;
+                dataFileFailed(lookup.problem, &result);
             }
         }
         LoadKeyword = code == "_LF" ? "LF" : "LK";
@@ -134,7 +140,14 @@ bool ScriptEngine::RunCommandLine() {
             FileReady = false;
             if (wordArgument(line, arg)) {
                 LoadAddressText = limited(arg, kLoadAddressChars);
-                if (get_file_checksum()) AddressReady = true;
+                if (get_file_checksum()) {
+                    AddressReady = true;
+                } else {
+                    DataFileResult result;
+                    result.fileName = DataFileName;
+                    result.loadAddress = LoadAddressText;
+                    dataFileFailed("it cannot be read", &result);
+                }
             }
         }
     } else if (code == "_LV") {
@@ -199,12 +212,22 @@ bool ScriptEngine::runLoaderMode(const std::string& argument) {
 }
 
 bool ScriptEngine::runLoad() {
-    DataFileResult result{DataFileName, FileSize, FileChecksum, LoadAddressText, VersionText};
+    DataFileResult result{
+        DataFileName, FileSize, FileChecksum, LoadAddressText, VersionText, blocksOf(FileSize), 0, false, {}};
+    VersionReady = false;
+    // A file that cannot be read to its end would leave the unit in the middle of a load: it is
+    // found out before the load command, and the script goes on as after a file that does not open.
+    if (std::string reason; !dataFileUploadable(reason)) {
+        showError("Error! Data file " + escapeFileName(DataFileName) + " cannot be uploaded: " + reason +
+                  ". Nothing was sent to the unit.");
+        dataFileFailed(reason, &result);
+        return true;
+    }
     PromptTimeout = kShortPromptTicks;
     if (!promptAttempt("\r", 1, 2) && !promptAttempt("\r", 2, 2)) {
         showError("Error! Unable to receive prompt before upload.... Exiting script.");
         PromptTimeout = kNormalPromptTicks;
-        host_.dataFileDone(result);
+        dataFileFailed("the unit gave no prompt before the load command", &result);
         return false;
     }
     PromptTimeout = kNormalPromptTicks;
@@ -230,13 +253,30 @@ bool ScriptEngine::runLoad() {
         host_.setPciBoardLabel(false, "PCI Board :  ");
     pump();
 
+    uploadFailure_.clear();
     UploadButtonClick();
     if (imageSent_) result.dataPhaseSeconds = std::chrono::duration<double>(imageEnd_ - imageStart_).count();
-    result.blocks = blocksOf(FileSize);
-    result.succeeded = Cancelled == 0;
-    host_.dataFileDone(result);
-    VersionReady = false;
+    if (Cancelled == 0 && uploadFailure_.empty()) {
+        result.succeeded = true;
+        host_.dataFileDone(result);
+    } else {
+        // The file did not open for the upload (the script goes on), or the upload failed.
+        dataFileFailed(uploadFailure_.empty() ? "the upload did not complete" : uploadFailure_, &result);
+    }
     return Cancelled == 0;
+}
+
+void ScriptEngine::dataFileFailed(const std::string& reason, DataFileResult* result) {
+    if (fileFailure_.empty() && !stopRequested_)
+        fileFailure_ = "Data file " + escapeFileName(DataFileName) + " was not uploaded: " + reason + ".";
+    if (result == nullptr) return;
+    result->failure = stopRequested_ ? "stopped by the operator" : reason;
+    host_.dataFileDone(*result);
+}
+
+std::string ScriptEngine::dataFileFailureText(const char* separator) const {
+    if (fileFailure_.empty() || stopRequested_) return {};
+    return "Unsuccessful." + std::string(separator) + fileFailure_;
 }
 
 void ScriptEngine::runQuery(const std::string& argument) {

@@ -18,6 +18,10 @@
 
 namespace brimwell::script {
 
+// Whether the script at `path` holds a command line by the reader's rules (a line whose first "_"
+// comes before any ";"); false for an empty or comment-only script and for one that cannot be read.
+bool scriptHasCommandLines(const std::string& path);
+
 class ScriptEngine {
   public:
     // Limits of the script format and the engine's buffers.
@@ -167,6 +171,15 @@ class ScriptEngine {
     // Waits (bounded) until the bytes put so far have left the driver's transmit queue.
     void awaitDelivery();
     bool runLoad();
+    // Before the load command: the data file is still a regular file, readable to its end, with the
+    // size and checksum the command announces. False with the reason.
+    bool dataFileUploadable(std::string& reason);
+    // A data file's chain (_LF/_LK, _LA, _LV, _LD) broke for `reason`: the run cannot end in success,
+    // and its closing texts name the first such file (unless the operator stopped the run). With
+    // `result`, the run record gets the file with the reason.
+    void dataFileFailed(const std::string& reason, DataFileResult* result = nullptr);
+    // The run's closing status and message after a failure that names a data file ("" when none).
+    std::string dataFileFailureText(const char* separator) const;
     bool runLoaderMode(const std::string& argument);
     bool runBranch(bool contains, const std::string& line);
     void runQuery(const std::string& argument);
@@ -217,7 +230,9 @@ class ScriptEngine {
     std::chrono::steady_clock::time_point imageStart_, imageEnd_;
     bool imageSent_ = false;
     UnitAnswer unitAnswer_;
-    int waitCharsSeen_ = 0; // bytes a wait for a string examined since the count was cleared
+    std::string fileFailure_;   // "Data file NAME was not uploaded: REASON.", the run's first such
+    std::string uploadFailure_; // why the upload in progress failed, where it is known
+    int waitCharsSeen_ = 0;     // bytes a wait for a string examined since the count was cleared
 };
 
 } // namespace brimwell::script

@@ -40,6 +40,7 @@ struct DataFileResult {
     // (whatever time scale the engine runs at); zero when none went out.
     double dataPhaseSeconds = 0;
     bool succeeded = false;
+    std::string failure; // why it was not uploaded ("it is a directory", "the unit did not confirm it")
 };
 
 // What a message box reports, as the one who shows it knows it; the window gives the box the

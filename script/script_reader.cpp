@@ -19,6 +19,19 @@ struct FileCloser {
 
 } // namespace
 
+bool scriptHasCommandLines(const std::string& path) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    bool lineStart = true;
+    for (int ch; file && (ch = std::fgetc(file.get())) != EOF;) {
+        if (ch == '\n') lineStart = true;
+        if (lineStart && (ch == '_' || ch == ';')) {
+            if (ch == '_') return true;
+            lineStart = false;
+        }
+    }
+    return false;
+}
+
 void ScriptEngine::ResetLineTable() {
     for (auto& slot : LineTable)
         slot.fill('\0');
@@ -63,7 +76,8 @@ bool ScriptEngine::read_ini() {
     // A command that stops the script ends the run here, file closed and buttons back.
     auto stopped = [&]() {
         file.reset();
-        host_.setStatusText(" ");
+        const std::string failure = dataFileFailureText(" ");
+        host_.setStatusText(failure.empty() ? " " : failure);
         host_.setButtonsEnabled(true);
         finishRun(stopRequested_ && Cancelled ? RunOutcome::Stopped : RunOutcome::Failed);
         return false;
@@ -122,7 +136,11 @@ bool ScriptEngine::read_ini() {
     }
 
     file.reset();
-    if (Cancelled == 0) {
+    if (Cancelled == 0 && !dataFileFailureText(" ").empty()) {
+        // The script went on past a data file that was not uploaded: not a success.
+        host_.setStatusText(dataFileFailureText(" "));
+        finishRun(RunOutcome::Failed);
+    } else if (Cancelled == 0) {
         host_.setStatusText("SUCCESS. Reading script file complete");
         finishRun(RunOutcome::Completed);
     } else {
@@ -140,6 +158,7 @@ RunOutcome ScriptEngine::PickButtonClick(const std::string& scriptPath) {
     // An earlier run's give-up does not carry over into this one.
     WaitsAbandoned = false;
     if (serial_ != nullptr) serial_->abandonWaits(false);
+    fileFailure_.clear();
 
     bool anyRun = false;
     bool anyFailed = false;
@@ -168,8 +187,11 @@ RunOutcome ScriptEngine::PickButtonClick(const std::string& scriptPath) {
         result = RunOutcome::Failed;
     outcome_ = result;
 
+    // A data file that was not uploaded is named; a stop by the operator says so word for word.
+    const std::string failure = dataFileFailureText("  ");
     host_.showMessage(result == RunOutcome::Completed ? "Upload Complete."
-                                                      : "Unsuccessful.  Upload terminated by user.",
+                      : failure.empty()               ? "Unsuccessful.  Upload terminated by user."
+                                                      : failure,
                       result == RunOutcome::Completed ? MessageKind::Information
                       : result == RunOutcome::Stopped ? MessageKind::Warning
                                                       : MessageKind::Error);

@@ -83,6 +83,8 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
             break;
         default:
             s.messages.emplace_back("Error! Baud Rate set in INI file is invalid!");
+            s.messageSettings.resize(s.messages.size() - 1);
+            s.messageSettings.push_back(2);
         }
         break;
     }

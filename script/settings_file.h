@@ -44,8 +44,10 @@ struct LoaderSettings {
 
     std::string LoadKeyword = "LF"; // 24
 
-    // Message-box texts to show, in the order the lines produced them.
+    // Message-box texts to show, in the order the lines produced them, and the setting each one is
+    // about (0: the file as a whole; an entry may be missing, meaning 0).
     std::vector<std::string> messages;
+    std::vector<int> messageSettings;
 };
 
 // Reads the settings from `text` (the whole file's contents).

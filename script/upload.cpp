@@ -2,12 +2,16 @@
 // file checksum and size the load command announces, the file date text, the block checksum.
 #include "script/script_engine.h"
 
+#include "script/data_file.h"
+
 #include "serial/shown_text.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -47,6 +51,22 @@ File openForReading(const std::string& path) {
     return File(std::fopen(path.c_str(), "rb"));
 }
 
+// The file's byte sum and size, read to its end; false with the reason when a read failed.
+bool sumFile(std::FILE* file, uint32_t& sum, uint64_t& count, std::string& why) {
+    sum = 0;
+    count = 0;
+    uint8_t buffer[65536];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        for (std::size_t i = 0; i < got; ++i)
+            sum += buffer[i];
+        count += got;
+    }
+    if (!std::ferror(file)) return true;
+    why = std::strerror(errno);
+    return false;
+}
+
 } // namespace
 
 bool ScriptEngine::get_file_checksum() {
@@ -57,14 +77,8 @@ bool ScriptEngine::get_file_checksum() {
     }
     uint32_t sum = 0;
     uint64_t count = 0;
-    uint8_t buffer[65536];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        for (std::size_t i = 0; i < got; ++i)
-            sum += buffer[i];
-        count += got;
-    }
-    if (std::ferror(file.get()) || count > static_cast<uint64_t>(INT32_MAX)) {
+    std::string why;
+    if (!sumFile(file.get(), sum, count, why) || count > static_cast<uint64_t>(INT32_MAX)) {
         // The load command carries the size as a signed 32-bit number; a read error or a larger
         // file would announce a wrong size or checksum.
         showError("Error opening file " + escapeFileName(DataFileName) + ". Unable to get file checksum");
@@ -72,6 +86,24 @@ bool ScriptEngine::get_file_checksum() {
     }
     FileChecksum = static_cast<int32_t>(sum % 65536u);
     FileSize = static_cast<int32_t>(count);
+    return true;
+}
+
+bool ScriptEngine::dataFileUploadable(std::string& reason) {
+    reason = dataFileProblem(DataFileName);
+    if (!reason.empty()) return false;
+    File file = openForReading(DataFileName);
+    uint32_t sum = 0;
+    uint64_t count = 0;
+    std::string why = std::strerror(errno);
+    if (!file || !sumFile(file.get(), sum, count, why)) {
+        reason = "it cannot be read: " + why;
+        return false;
+    }
+    if (count != static_cast<uint64_t>(FileSize) || static_cast<int32_t>(sum % 65536u) != FileChecksum) {
+        reason = "it changed after its checksum was taken";
+        return false;
+    }
     return true;
 }
 
@@ -106,6 +138,7 @@ void ScriptEngine::UploadButtonClick() {
     const std::string cannotOpen = "Error opening " + escapeFileName(DataFileName) + ".\r";
     if (!openForReading(DataFileName)) {
         showError(cannotOpen);
+        uploadFailure_ = "it cannot be opened for the upload";
         UploadIdle = true;
         return;
     }
@@ -118,6 +151,7 @@ void ScriptEngine::UploadButtonClick() {
         File file = openForReading(DataFileName);
         if (!file) {
             showError(cannotOpen);
+            uploadFailure_ = "it cannot be opened for the upload";
             UploadIdle = true;
             return;
         }
@@ -140,6 +174,7 @@ void ScriptEngine::UploadButtonClick() {
                 static_cast<std::size_t>(length))
                 return true;
             Cancelled = 1;
+            uploadFailure_ = "it changed during the upload";
             showError("Error! Data file " + escapeFileName(DataFileName) +
                       " changed during the upload. Cancel upload.");
             return false;
@@ -210,6 +245,7 @@ void ScriptEngine::confirmUpload() {
     else if (mainAnswers == kMainPromptAnswers)
         text += " The unit answers with its normal prompt \"" + std::string(1, MainPromptChar) + "\".";
     showError(text);
+    uploadFailure_ = "the unit did not confirm it";
     Cancelled = 1;
 }
 

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -35,6 +36,8 @@ class ScriptCheck {
   public:
     ScriptCheck(std::string scriptPath, std::vector<CheckFinding>& out)
         : scriptPath_(std::move(scriptPath)), out_(out) {}
+
+    int commandLines() const { return slots_; }
 
     void commandLine(int line, const std::string& text) {
         if (static_cast<int>(text.size()) > ScriptEngine::kMaxLineLength)
@@ -116,10 +119,24 @@ class ScriptCheck {
             return;
         }
         const script::DataFileLookup lookup = script::findDataFile(name, scriptPath_);
-        if (lookup.found.empty())
+        if (lookup.found.empty() && lookup.problem != script::kDataFileMissing)
+            add(line, "data file " + escapeFileName(name) + " cannot be uploaded: " + lookup.problem);
+        else if (lookup.found.empty())
             add(line, "data file " + escapeFileName(name) + " cannot be opened (looked in " +
                           escapeFileName(lookup.places) + ")");
         chain_ = Chain::Named;
+    }
+
+    // _LP takes whole seconds above 0; anything else leaves the wait after each upload as it was.
+    void postUploadWait(int line, const std::string& text) {
+        std::string value;
+        if (!word(text, value) || value.empty()) {
+            add(line, "_LP gives no number of seconds; the line does nothing");
+        } else if (std::atol(value.c_str()) <= 0) {
+            add(line, "_LP value '" + value +
+                          "' is not a number of seconds above 0; the wait after each upload "
+                          "stays as it was");
+        }
     }
 
     void address(int line, const std::string& text) {
@@ -147,6 +164,8 @@ class ScriptCheck {
             dataFile(line, code, text);
         } else if (code == "_LA") {
             address(line, text);
+        } else if (code == "_LP") {
+            postUploadWait(line, text);
         } else if (code == "_LV") {
             if (chain_ == Chain::Address) chain_ = Chain::Version;
         } else if (code == "_LD") {
@@ -194,6 +213,10 @@ bool checkScript(const std::string& path, std::vector<CheckFinding>& findings, s
         if (kind != std::string::npos && line[kind] == '_') check.commandLine(number, line.substr(kind));
         start = end + 1;
     }
+    // A valid script, but one that does nothing is rarely what a line meant to run.
+    if (check.commandLines() == 0)
+        findings.push_back(
+            {0, "the script has no command lines (empty, or comments only); a run sends nothing"});
     return true;
 }
 
@@ -226,7 +249,10 @@ int checkMain(int argc, char** argv) {
         return 2;
     }
     for (const CheckFinding& f : findings)
-        std::printf("%s:%d: %s\n", shown.c_str(), f.line, f.text.c_str());
+        if (f.line > 0)
+            std::printf("%s:%d: %s\n", shown.c_str(), f.line, f.text.c_str());
+        else
+            std::printf("%s: %s\n", shown.c_str(), f.text.c_str());
     if (findings.empty()) {
         std::printf("%s: no findings\n", shown.c_str());
         return 0;

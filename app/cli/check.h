@@ -9,7 +9,7 @@
 namespace brimwell::cli {
 
 struct CheckFinding {
-    int line = 0;
+    int line = 0; // 0: the script as a whole
     std::string text;
 };
 

@@ -66,7 +66,7 @@ void CliHost::noteDataFiles(double lineBytesPerSecond, const std::string& lineRa
         } else {
             line += ", none sent";
         }
-        note(line + (f.succeeded ? "; completed" : "; failed"));
+        note(line + (f.succeeded ? "; completed" : "; failed: " + f.failure));
     }
 }
 

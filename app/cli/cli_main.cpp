@@ -81,6 +81,13 @@ int setupError(const std::string& text) {
     return kExitSetup;
 }
 
+// A line on standard error that the run goes on despite something; the record keeps it as a note.
+void warning(RunRecord& record, const std::string& text) {
+    const std::string line = "brimwell run: warning: " + text;
+    record.addText("note", line);
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
 // The script must be a readable file before anything touches the port.
 std::string scriptProblem(const std::string& path) {
     struct stat st {};
@@ -151,6 +158,19 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     } else {
         settings = script::readSettingsFile();
     }
+    // A settings file that says something wrong is a set-up error before any port is touched,
+    // unless an option stands in for the wrong value: then the run goes on with a warning.
+    const std::string settingsName = escapeFileName(options.settings.value_or(script::kSettingsFileName));
+    for (size_t i = 0; i < settings.messages.size(); ++i) {
+        const int setting = i < settings.messageSettings.size() ? settings.messageSettings[i] : 0;
+        const std::string what = "settings file " + settingsName + ": " + settings.messages[i];
+        if (setting != 2 || !options.baud) return setupError(what);
+        warning(record, what + " --baud " + std::to_string(*options.baud) + " is used instead.");
+    }
+    if (!script::scriptHasCommandLines(options.script))
+        warning(record,
+                escapeFileName(options.script) +
+                    " has no command lines (empty, or comments only); the run sends nothing to the unit.");
 
     int qtArgc = 1;
     char* qtArgv[] = {program, nullptr};
@@ -159,8 +179,6 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     CliHost host(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
     host.setRecord(&record);
     host.setEventFd(options.eventFd);
-    for (const auto& m : settings.messages)
-        host.showMessage(m, script::MessageKind::Error);
 
     TQuavComPort port;
     try {

@@ -134,6 +134,7 @@ void RunRecord::addDataFile(const script::DataFileResult& f) {
                   {"outcome", f.succeeded ? "completed" : "failed"}};
     // A rate over no time would be infinite; JSON has no such number.
     if (f.dataPhaseSeconds > 0) o["bytes_per_second"] = f.fileSize / f.dataPhaseSeconds;
+    if (!f.failure.empty()) o["reason"] = text(f.failure);
     files_.append(o);
     bytesSent_ = 0;
 }

@@ -85,6 +85,7 @@ struct CheckCase {
 TEST(Program, CheckReportsWhatARunWouldMeet) {
     TempDir scripts, cwd;
     writeText(scripts.file("data.bin"), "0123456789");
+    std::filesystem::create_directory(cwd.file("dir.bin"));
     std::string many;
     for (int i = 0; i < 301; ++i)
         many += "_LP 1\n";
@@ -112,6 +113,16 @@ TEST(Program, CheckReportsWhatARunWouldMeet) {
          "_LF missing.bin\n",
          1,
          {"1: data file missing.bin cannot be opened (looked in %C% and %D%)"}},
+        {"DataFileIsADirectory",
+         "_LF dir.bin\n",
+         1,
+         {"1: data file dir.bin cannot be uploaded: it is a directory"}},
+        {"WaitNotANumber",
+         "_LP abc\n_LP 0\n_LP\n",
+         1,
+         {"1: _LP value 'abc' is not a number of seconds above 0", "2: _LP value '0' is not",
+          "3: _LP gives no number of seconds"}},
+        {"CommentsOnly", "; nothing to do\n\n", 1, {" the script has no command lines"}},
         {"AddressNotHex",
          "_LF data.bin\n_LA 8000zz00\n",
          1,

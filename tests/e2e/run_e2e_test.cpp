@@ -293,7 +293,11 @@ TEST_P(SimulatedFault, EndsWithItsMessageAndExitOne) {
         EXPECT_NE(r.err.find(m + "\n"), std::string::npos) << "missing: " << m << "\n" << explain(r);
     EXPECT_EQ(r.err.find("SUCCESS"), std::string::npos) << explain(r);
     EXPECT_EQ(r.err.find("Upload Complete."), std::string::npos) << explain(r);
-    EXPECT_NE(r.err.find("Unsuccessful.  Upload terminated by user.\n"), std::string::npos) << explain(r);
+    // A failed upload is named in the closing message; a run that stopped before one keeps the old text.
+    const std::string closing =
+        r.outHas("Upload ") ? "Unsuccessful.  Data file " + f.dir_.file(kFirmware) + " was not uploaded: "
+                            : "Unsuccessful.  Upload terminated by user.\n";
+    EXPECT_NE(r.err.find(closing), std::string::npos) << explain(r);
     // The summary names the run's first error, the first message of the row.
     const size_t at = r.err.find(GetParam().expectedMessages[0] + "\n");
     const size_t first = at == std::string::npos ? 0 : r.err.rfind('\n', at) + 1;
@@ -367,14 +371,42 @@ TEST(EndToEnd, PacedLineAtTheConfiguredRate) {
 }
 
 TEST(EndToEnd, ErrorMessagesMakeARunFail) {
-    // The script goes on after a data file that does not open, but nothing was flashed.
+    // The script goes on after a data file that does not open, but nothing was flashed and nothing
+    // says success. A name that is not UTF-8 is shown byte for byte, in the record too.
     FlashRun f;
     ASSERT_TRUE(f.startSim({}));
-    const std::string missing = f.dir_.file("missing.bin");
-    const RunResult r = f.run("_TC \"LOADR^M\"\n_LF " + missing + "\n_LA 0\n_LV 1\n_LD\n");
+    const std::string missing = f.dir_.file("missing-\xfc.bin"), shown = f.dir_.file("missing-\\xfc.bin");
+    const RunResult r = f.run("_TC \"LOADR^M\"\n_LF " + missing + "\n_LA 0\n_LV 1\n_LD\n",
+                              {"--report", f.dir_.file("r.json")});
     EXPECT_EQ(r.exitCode, 1) << explain(r);
-    EXPECT_NE(r.err.find("Run failed: Error! Unable to open file " + missing +
-                         ". Cannot upload file. (the script ran on to its end)\n"),
+    for (const std::string& line :
+         {"Unsuccessful.  Data file " + shown + " was not uploaded: it does not exist.\n",
+          "Data file " + shown + ": 0 bytes, none sent; failed: it does not exist\n",
+          "Run failed: Error! Unable to open file " + shown + ". Cannot upload file.\n"})
+        EXPECT_NE(r.err.find(line), std::string::npos) << line << explain(r);
+    EXPECT_EQ(r.err.find("SUCCESS"), std::string::npos) << explain(r);
+    const QJsonObject file =
+        reportUnits(f.dir_.file("r.json"))[0].toObject()["files"].toArray()[0].toObject();
+    EXPECT_EQ(file["name"].toString().toStdString(), shown);
+    EXPECT_EQ(file["reason"], "it does not exist");
+    EXPECT_EQ(file["outcome"], "failed");
+}
+
+// A settings file with a wrong value is a set-up error before the port is touched, unless an option
+// stands in for the value; a script with no command lines runs, with a warning.
+TEST(EndToEnd, SettingsErrorsStopTheRunUnlessAnOptionStandsIn) {
+    FlashRun f;
+    ASSERT_TRUE(f.startSim({}));
+    f.writeSettings("Port=COM1\nBaud=14400\n");
+    const std::string settings = f.dir_.file("settings.ini");
+    const std::string wrong = "settings file " + settings + ": Error! Baud Rate set in INI file is invalid!";
+    RunResult r = f.run("_TC \"LOADR^M\"\n", {"--settings", settings});
+    EXPECT_EQ(r.exitCode, 2) << explain(r);
+    EXPECT_NE(r.err.find("brimwell run: " + wrong + "\n"), std::string::npos) << explain(r);
+    EXPECT_EQ(r.err.find("Running "), std::string::npos) << "the port is not touched";
+    r = f.run("_TC \"LOADR^M\"\n", {"--settings", settings, "--baud", "38400"});
+    EXPECT_EQ(r.exitCode, 0) << explain(r);
+    EXPECT_NE(r.err.find("brimwell run: warning: " + wrong + " --baud 38400 is used instead.\n"),
               std::string::npos)
         << explain(r);
 }
@@ -724,7 +756,10 @@ TEST(EndToEnd, ClosedOutputDoesNotEndTheFlash) {
 TEST(EndToEnd, RunThatSendsNothingLeavesNoTraceOrLog) {
     FlashRun f;
     ASSERT_TRUE(f.startSim({}));
-    EXPECT_EQ(f.run("; nothing to send\n").exitCode, 0);
+    const RunResult r = f.run("; nothing to send\n");
+    EXPECT_EQ(r.exitCode, 0) << explain(r);
+    EXPECT_NE(r.err.find("warning: " + f.dir_.file("run.sld") + " has no command lines"), std::string::npos)
+        << explain(r);
     EXPECT_FALSE(std::filesystem::exists(f.dir_.file("t")) || std::filesystem::exists(f.dir_.file("l")));
 }
 

@@ -124,11 +124,12 @@ TEST(AfterUpload, ElevenPromptAttemptsThenTheScriptStops) {
     want.insert(want.end(), 10, 365);
     EXPECT_EQ(tail, want);
     EXPECT_EQ(b.engine.PromptTimeout, 265);
+    const std::string failure = "Data file " + file + " was not uploaded: the unit did not confirm it.";
     EXPECT_EQ(b.host.messages,
               (std::vector<std::string>{
                   "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.",
-                  "Unsuccessful.  Upload terminated by user."}));
-    EXPECT_EQ(b.host.lastStatus(), " ");
+                  "Unsuccessful.  " + failure}));
+    EXPECT_EQ(b.host.lastStatus(), "Unsuccessful. " + failure);
     EXPECT_EQ(b.engine.Cancelled, 1);
 }
 
