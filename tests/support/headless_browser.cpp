@@ -32,19 +32,12 @@ HeadlessBrowser::~HeadlessBrowser() {
 bool HeadlessBrowser::open(const std::string& url) {
     int commands[2], answers[2];
     if (::pipe2(commands, O_CLOEXEC) != 0 || ::pipe2(answers, O_CLOEXEC) != 0) return false;
-    std::vector<std::string> args{"/usr/bin/chromium",
-                                  "--headless",
-                                  "--disable-gpu",
-                                  "--disable-quic",
-                                  "--no-first-run",
-                                  "--disable-background-networking",
-                                  "--disable-component-update",
-                                  "--disable-sync",
-                                  "--disable-dev-shm-usage",
-                                  "--window-size=1200,760",
-                                  "--remote-debugging-pipe",
-                                  "--user-data-dir=" + profile_.path(),
-                                  "about:blank"};
+    std::vector<std::string> args{"/usr/bin/chromium", "--user-data-dir=" + profile_.path()};
+    for (const char* flag :
+         {"--headless", "--disable-gpu", "--disable-quic", "--no-first-run",
+          "--disable-background-networking", "--disable-component-update", "--disable-sync",
+          "--disable-dev-shm-usage", "--window-size=1200,760", "--remote-debugging-pipe", "about:blank"})
+        args.push_back(flag);
     if (::geteuid() == 0) args.insert(args.begin() + 1, "--no-sandbox"); // its sandbox refuses root
     std::vector<char*> argv;
     for (std::string& a : args)
