@@ -238,6 +238,7 @@ Reply DashboardServer::summary(const QUrlQuery& query) {
     const QJsonArray byScript = store_->summary(filter, {"script"});
     filter.outcome = "failed";
     filter.limit = kFailuresShown;
+    filter.details = false;
     QJsonArray failures;
     for (const QJsonValue& r : store_->runs(filter))
         failures.append(QJsonObject{{"id", r["id"]},

@@ -379,7 +379,12 @@ QJsonArray RecordStore::runs(const RunFilter& f) {
     QList<QJsonObject> objects;
     while (q.next())
         objects << objectOf(q, kRunColumns, 0);
-    attachDetails(result, objects);
+    if (f.details) {
+        attachDetails(result, objects);
+    } else {
+        for (const QJsonObject& o : objects)
+            result.append(o);
+    }
     return result;
 }
 
@@ -428,11 +433,29 @@ void RecordStore::attachDetails(QJsonArray& result, QList<QJsonObject>& objects)
 
 QJsonArray RecordStore::summary(const RunFilter& filter, const QStringList& keys) {
     error_.clear();
+    // Counted and the median taken by the database (window functions, in both), so that only a
+    // row per group travels: the median is the mean of the one or two middle rows of each group.
+    QStringList columns, names;
+    for (const QString& k : keys) {
+        names << "k_" + k;
+        columns << (k == "day"       ? "substr(started, 1, 10)"
+                    : k == "station" ? "station"
+                                     : "script") +
+                       (" AS k_" + k);
+    }
+    const QString group = names.join(", ");
     QVariantList values;
+    const QString sql = "SELECT " + group + ", n, passed, avg(seconds) FROM (SELECT " + group +
+                        ", seconds, row_number() OVER (PARTITION BY " + group +
+                        " ORDER BY seconds) AS r, count(*) OVER (PARTITION BY " + group +
+                        ") AS n, sum(CASE WHEN outcome = 'completed' THEN 1 ELSE 0 END) OVER (PARTITION BY " +
+                        group + ") AS passed FROM (SELECT " + columns.join(", ") +
+                        ", seconds, outcome FROM runs" + whereOf(filter, values) +
+                        ") t) u WHERE r IN ((n + 1) / 2, (n + 2) / 2) GROUP BY " + group +
+                        ", n, passed ORDER BY " + group;
     QSqlQuery q(QSqlDatabase::database(connection_, false));
     q.setForwardOnly(true);
-    q.prepare("SELECT substr(started, 1, 10), station, script, outcome, seconds FROM runs" +
-              whereOf(filter, values));
+    q.prepare(sql);
     for (const QVariant& v : values)
         q.addBindValue(v);
     QJsonArray result;
@@ -440,35 +463,17 @@ QJsonArray RecordStore::summary(const RunFilter& filter, const QStringList& keys
         fail("cannot read", q.lastError().text());
         return result;
     }
-    struct Group {
-        QJsonObject key;
-        int passed = 0;
-        std::vector<double> seconds;
-    };
-    std::map<QString, Group> groups;
     while (q.next()) {
-        const QJsonObject row{{"day", q.value(0).toString()},
-                              {"station", q.value(1).toString()},
-                              {"script", q.value(2).toString()}};
-        QJsonObject key;
-        QString name;
+        QJsonObject row;
+        int i = 0;
         for (const QString& k : keys)
-            key[k] = row[k], name += row[k].toString() + '\x1f';
-        Group& g = groups[name];
-        g.key = key;
-        g.passed += q.value(3).toString() == "completed" ? 1 : 0;
-        g.seconds.push_back(q.value(4).toDouble());
-    }
-    for (auto& [name, g] : groups) {
-        std::vector<double>& s = g.seconds;
-        std::sort(s.begin(), s.end());
-        const size_t n = s.size();
-        QJsonObject row = g.key;
-        row["runs"] = static_cast<qint64>(n);
-        row["passed"] = g.passed;
-        row["failed"] = static_cast<qint64>(n) - g.passed;
-        row["yield"] = static_cast<double>(g.passed) / static_cast<double>(n);
-        row["median_seconds"] = n % 2 == 1 ? s[n / 2] : (s[n / 2 - 1] + s[n / 2]) / 2;
+            row[k] = q.value(i++).toString();
+        const qint64 runs = q.value(i).toLongLong(), passed = q.value(i + 1).toLongLong();
+        row["runs"] = runs;
+        row["passed"] = passed;
+        row["failed"] = runs - passed;
+        row["yield"] = static_cast<double>(passed) / static_cast<double>(runs);
+        row["median_seconds"] = q.value(i + 2).toDouble();
         result.append(row);
     }
     return result;

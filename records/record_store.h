@@ -25,7 +25,8 @@ struct RunFilter {
     QString station, port, serial, script;
     QString outcome; // "passed" (completed) or "failed" (anything else); empty: both
     QList<QPair<QString, QString>> tags;
-    int limit = 0; // 0: every run
+    int limit = 0;       // 0: every run
+    bool details = true; // with each run's files, answers and tags
 };
 
 // A tile of a station: what one of its ports does now. The station writes it as states change;

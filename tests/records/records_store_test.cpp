@@ -131,6 +131,9 @@ TEST(RecordStore, StoresEachRunOnceAndFindsItBySearch) {
     ASSERT_EQ(days.size(), 3);
     EXPECT_EQ(days[0]["yield"].toDouble(), 1.0);
     EXPECT_EQ(days[1]["failed"].toInt(), 1);
+    const QJsonObject script = store.summary({}, {"script"})[0].toObject();
+    EXPECT_EQ(script["runs"].toInt(), 3);
+    EXPECT_EQ(script["median_seconds"].toDouble(), 2.0); // of 1, 2 and 5
     const QJsonArray tiles = store.stations()[0].toObject()["ports"].toArray();
     ASSERT_EQ(tiles.size(), 2);
     EXPECT_EQ(tiles[0]["last_run_id"].toString().toStdString(), "c"); // the latest run of the port
