@@ -37,6 +37,14 @@ RecordResult recordRun(const QJsonObject& run, const StoreLocation& where) {
     const StoreLocation local = where.shared() ? journalLocation() : where;
     RecordStore store;
     if (!store.open(local) || store.insertRuns({run}, where.shared()) < 0) {
+        // Without its journal a run can still reach the shared store directly.
+        RecordStore shared;
+        if (where.shared() && shared.open(where) && shared.insertRuns({run}) >= 0) {
+            r.stored = true;
+            r.note =
+                "the journal cannot take the run (" + store.error() + "); it went straight to " + where.url;
+            return r;
+        }
         r.problem = store.error();
         r.fallbackFile = writeFallback(run, local.path);
         return r;
@@ -45,12 +53,13 @@ RecordResult recordRun(const QJsonObject& run, const StoreLocation& where) {
     if (!where.shared()) return r;
     RecordStore shared;
     QString error;
+    const QString waits = "the run is kept in " + local.url + " and waits there for the shared store: ";
     if (!shared.open(where)) {
-        r.waiting = shared.error();
+        r.note = waits + shared.error();
         return r;
     }
     r.sent = sendBacklog(store, shared, error);
-    if (r.sent < 0) r.waiting = error, r.sent = 0;
+    if (r.sent < 0) r.note = waits + error, r.sent = 0;
     return r;
 }
 

@@ -15,7 +15,7 @@ struct RecordResult {
     bool stored = false;  // in the store named, or in the journal
     QString problem;      // why it is not (empty when stored)
     QString fallbackFile; // the JSON file written instead ("" when that failed too)
-    QString waiting;      // stored in the journal, but the shared store did not take it yet: why
+    QString note;         // for the operator: the run waits in the journal, or went around it
     int sent = 0;         // runs the shared store took now, this one and the backlog
 };
 

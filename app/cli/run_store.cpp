@@ -29,9 +29,7 @@ std::string storeRun(QJsonObject& record, const records::StoreLocation& store) {
     if (!QCoreApplication::instance()) app = std::make_unique<QCoreApplication>(argc, argv);
 
     const records::RecordResult r = records::recordRun(record, store);
-    if (!r.waiting.isEmpty())
-        std::fprintf(stderr, "brimwell run: the run is kept in %s and waits there for the shared store: %s\n",
-                     qPrintable(records::journalLocation().url), qPrintable(r.waiting));
+    if (!r.note.isEmpty()) std::fprintf(stderr, "brimwell run: %s\n", qPrintable(r.note));
     if (r.stored) return {};
     std::string lost = r.problem.toStdString();
     lost += r.fallbackFile.isEmpty() ? "; no file could take the record either"
