@@ -1,5 +1,6 @@
 // The shared PostgreSQL store, on a cluster of the test's own: two stations recording at once,
 // and the server stopped while runs go on (each run arrives once when it is back).
+#include "records/station_state.h"
 #include "support/pg_cluster.h"
 #include "support/recorded_runs.h"
 
@@ -8,6 +9,7 @@
 
 #include <thread>
 
+using namespace brimwell;
 using namespace brimwell::testing;
 
 namespace {
@@ -45,11 +47,16 @@ TEST(SharedRecords, ServerStoppedDuringRunsGetsEveryRunOnceWhenBack) {
     RecordedUnits f(2);
     const auto env = station(f.dir, "S");
     ASSERT_EQ(f.run({"--records", pg.url()}, env).exitCode, 0);
+    QString error;
+    records::StationReporter live(*records::parseStoreLocation(QString::fromStdString(pg.url()), error), "S",
+                                  0);
+    EXPECT_TRUE(live.heartbeat(2, 0)) << live.error().toStdString();
     // Stopped while the next run flashes; that run and one more go on, kept in the journal.
     CommandResult during;
     std::thread run([&] { during = f.run({"--records", pg.url()}, env); });
     ASSERT_TRUE(pg.stop()) << pg.error();
     run.join();
+    EXPECT_FALSE(live.port("/dev/ttyUSB0", "flashing", 50)); // live state is dropped while the server is down
     CommandResult after = f.run({"--records", pg.url()}, env);
     for (const CommandResult* r : {&during, &after}) {
         EXPECT_EQ(r->exitCode, 0) << r->err;
@@ -57,6 +64,9 @@ TEST(SharedRecords, ServerStoppedDuringRunsGetsEveryRunOnceWhenBack) {
     }
     EXPECT_EQ(RecordedUnits::records("sqlite:" + f.dir.file("data-S/brimwell/records.sqlite")).size(), 6);
     ASSERT_TRUE(pg.start()) << pg.error();
+    EXPECT_TRUE(live.port("/dev/ttyUSB0", "flashing", 50)) << live.error().toStdString();
+    EXPECT_EQ(pg.sql("SELECT state, percent FROM station_ports WHERE port = '/dev/ttyUSB0'"),
+              "flashing|50\n");
     const CommandResult sync = RecordedUnits::brimwell({"records", "--sync", "--records", pg.url()}, env);
     EXPECT_NE(sync.out.find("4 runs sent"), std::string::npos) << sync.out << sync.err;
     // Sent once: a second sync has nothing left, and every run is there once.
