@@ -128,6 +128,18 @@ QJsonValue jsonOf(const QVariant& v, Type type) {
     return QJsonValue(v.toString());
 }
 
+// Prepares `sql`, binds `values` in order and runs it; its error in `error` when it fails.
+bool execute(QSqlQuery& q, const QString& sql, const QVariantList& values, QString& error) {
+    q.finish(); // a query used before is done with before it may be set forward-only
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (q.exec()) return true;
+    error = q.lastError().text();
+    return false;
+}
+
 // The row's columns from `first` on, as the run record's JSON has them.
 template <size_t N> QJsonObject objectOf(const QSqlQuery& q, const Column (&columns)[N], int first) {
     QJsonObject o;
@@ -168,6 +180,35 @@ QString whereOf(const RunFilter& f, QVariantList& values) {
 }
 
 } // namespace
+
+// The statements of one transaction, each prepared once: a batch of runs costs a round trip to
+// the server per row rather than three.
+class Statements {
+  public:
+    explicit Statements(const QSqlDatabase& db) : db_(db) {}
+    // The statement after it ran, or null with `error`.
+    QSqlQuery* run(const QString& sql, const QVariantList& values, QString& error) {
+        auto it = prepared_.find(sql);
+        if (it == prepared_.end()) {
+            it = prepared_.emplace(sql, QSqlQuery(db_)).first;
+            if (!it->second.prepare(sql)) {
+                error = it->second.lastError().text();
+                prepared_.erase(it);
+                return nullptr;
+            }
+        }
+        QSqlQuery& q = it->second;
+        for (int i = 0; i < values.size(); ++i)
+            q.bindValue(i, values[i]);
+        if (q.exec()) return &q;
+        error = q.lastError().text();
+        return nullptr;
+    }
+
+  private:
+    QSqlDatabase db_;
+    std::map<QString, QSqlQuery> prepared_;
+};
 
 QString storeTime() {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
@@ -273,8 +314,7 @@ bool RecordStore::prepareSchema() {
     return true;
 }
 
-bool RecordStore::insertRun(const QJsonObject& run, bool queue, bool& inserted) {
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+bool RecordStore::insertRun(const QJsonObject& run, bool queue, bool& inserted, Statements& statements) {
     QJsonObject row = run;
     if (!row.contains("seconds"))
         row["seconds"] = secondsBetween(run["started"].toString(), run["ended"].toString());
@@ -286,14 +326,9 @@ bool RecordStore::insertRun(const QJsonObject& run, bool queue, bool& inserted) 
         row["flash_seconds"] = flash;
     }
     const QString id = run["id"].toString();
-    QSqlQuery q(db);
+    QSqlQuery* last = nullptr;
     auto run_ = [&](const QString& sql, const QVariantList& values) {
-        q.prepare(sql);
-        for (const QVariant& v : values)
-            q.addBindValue(v);
-        if (q.exec()) return true;
-        error_ = q.lastError().text();
-        return false;
+        return (last = statements.run(sql, values, error_)) != nullptr;
     };
     QVariantList values;
     for (const Column& c : kRunColumns)
@@ -303,7 +338,7 @@ bool RecordStore::insertRun(const QJsonObject& run, bool queue, bool& inserted) 
                   ") ON CONFLICT (id) DO NOTHING",
               values))
         return false;
-    inserted = q.numRowsAffected() == 1;
+    inserted = last->numRowsAffected() == 1;
     if (!inserted) return true;
     auto children = [&](const QString& table, const QJsonArray& items, const auto& columns) {
         const QString marks = QString(", ?").repeated(std::size(columns));
@@ -343,14 +378,22 @@ int RecordStore::insertRuns(const QList<QJsonObject>& runs, bool queue) {
     const bool sqlite = where_.kind == StoreLocation::Kind::Sqlite;
     if (!exec(sqlite ? "BEGIN IMMEDIATE" : "BEGIN")) return fail("cannot write to", error_), -1;
     int stored = 0;
-    for (const QJsonObject& run : runs) {
-        bool inserted = false;
-        if (!insertRun(run, queue, inserted)) {
-            const QString why = error_;
-            exec("ROLLBACK");
-            return fail("cannot write the run " + run["id"].toString() + " to", why), -1;
+    QString failedRun;
+    {
+        Statements statements(QSqlDatabase::database(connection_, false)); // gone before the transaction ends
+        for (const QJsonObject& run : runs) {
+            bool inserted = false;
+            if (!insertRun(run, queue, inserted, statements)) {
+                failedRun = run["id"].toString();
+                break;
+            }
+            stored += inserted ? 1 : 0;
         }
-        stored += inserted ? 1 : 0;
+    }
+    if (!failedRun.isEmpty()) {
+        const QString why = error_;
+        exec("ROLLBACK");
+        return fail("cannot write the run " + failedRun + " to", why), -1;
     }
     if (!exec("COMMIT")) {
         const QString why = error_;
@@ -367,13 +410,9 @@ QJsonArray RecordStore::runs(const RunFilter& f) {
     sql += " ORDER BY started DESC, id";
     if (f.limit > 0) sql += QStringLiteral(" LIMIT %1").arg(f.limit);
     QSqlQuery q(QSqlDatabase::database(connection_, false));
-    q.setForwardOnly(true);
-    q.prepare(sql);
-    for (const QVariant& v : values)
-        q.addBindValue(v);
     QJsonArray result;
-    if (!q.exec()) {
-        fail("cannot read", q.lastError().text());
+    if (!execute(q, sql, values, error_)) {
+        fail("cannot read", error_);
         return result;
     }
     QList<QJsonObject> objects;
@@ -402,12 +441,11 @@ void RecordStore::attachDetails(QJsonArray& result, QList<QJsonObject>& objects)
         const QString marks = QString("?, ").repeated(ids.size() - 1) + "?";
         auto select = [&](const QString& sql, const auto& row) {
             QSqlQuery q(db);
-            q.setForwardOnly(true);
-            q.prepare(sql + " WHERE run_id IN (" + marks + ") ORDER BY run_id" +
-                      (sql.contains("ordinal") ? ", ordinal" : ""));
-            for (const QString& id : ids)
-                q.addBindValue(id);
-            if (!q.exec()) return;
+            QString ignored; // details that cannot be read leave the runs without them
+            const QString order = sql.contains("ordinal") ? ", ordinal" : "";
+            if (!execute(q, sql + " WHERE run_id IN (" + marks + ") ORDER BY run_id" + order,
+                         QVariantList(ids.begin(), ids.end()), ignored))
+                return;
             while (q.next())
                 row(q);
         };
@@ -454,13 +492,9 @@ QJsonArray RecordStore::summary(const RunFilter& filter, const QStringList& keys
                         ") t) u WHERE r IN ((n + 1) / 2, (n + 2) / 2) GROUP BY " + group +
                         ", n, passed ORDER BY " + group;
     QSqlQuery q(QSqlDatabase::database(connection_, false));
-    q.setForwardOnly(true);
-    q.prepare(sql);
-    for (const QVariant& v : values)
-        q.addBindValue(v);
     QJsonArray result;
-    if (!q.exec()) {
-        fail("cannot read", q.lastError().text());
+    if (!execute(q, sql, values, error_)) {
+        fail("cannot read", error_);
         return result;
     }
     while (q.next()) {
@@ -501,10 +535,9 @@ QList<QJsonObject> RecordStore::queuedRuns(int limit) {
 bool RecordStore::dequeue(const QStringList& ids) {
     if (ids.isEmpty()) return true;
     QSqlQuery q(QSqlDatabase::database(connection_, false));
-    q.prepare("DELETE FROM outbox WHERE run_id IN (" + QString("?, ").repeated(ids.size() - 1) + "?)");
-    for (const QString& id : ids)
-        q.addBindValue(id);
-    return q.exec() || fail("cannot update the send queue of", q.lastError().text());
+    return execute(q, "DELETE FROM outbox WHERE run_id IN (" + QString("?, ").repeated(ids.size() - 1) + "?)",
+                   QVariantList(ids.begin(), ids.end()), error_) ||
+           fail("cannot update the send queue of", error_);
 }
 
 int RecordStore::queuedCount() {
@@ -514,23 +547,25 @@ int RecordStore::queuedCount() {
 
 bool RecordStore::writeHeartbeat(const QString& station, int passed, int failed) {
     QSqlQuery q(QSqlDatabase::database(connection_, false));
-    q.prepare(
-        "INSERT INTO stations (station, heartbeat, passed, failed) VALUES (?, ?, ?, ?) ON CONFLICT (station)"
-        " DO UPDATE SET heartbeat = excluded.heartbeat, passed = excluded.passed, failed = excluded.failed");
-    for (const QVariant& v : QVariantList{station, storeTime(), passed, failed})
-        q.addBindValue(v);
-    return q.exec() || fail("cannot write the heartbeat to", q.lastError().text());
+    return execute(q,
+                   "INSERT INTO stations (station, heartbeat, passed, failed) VALUES (?, ?, ?, ?) ON "
+                   "CONFLICT (station)"
+                   " DO UPDATE SET heartbeat = excluded.heartbeat, passed = excluded.passed, failed = "
+                   "excluded.failed",
+                   {station, storeTime(), passed, failed}, error_) ||
+           fail("cannot write the heartbeat to", error_);
 }
 
 bool RecordStore::writePortState(const PortState& s) {
     QSqlQuery q(QSqlDatabase::database(connection_, false));
-    q.prepare(
-        "INSERT INTO station_ports (station, port, state, percent, detail, updated) VALUES (?, ?, ?, ?, ?, ?)"
-        " ON CONFLICT (station, port) DO UPDATE SET state = excluded.state, percent = excluded.percent,"
-        " detail = excluded.detail, updated = excluded.updated");
-    for (const QVariant& v : QVariantList{s.station, s.port, s.state, s.percent, s.detail, storeTime()})
-        q.addBindValue(v);
-    return q.exec() || fail("cannot write the port state to", q.lastError().text());
+    return execute(q,
+                   "INSERT INTO station_ports (station, port, state, percent, detail, updated) VALUES (?, ?, "
+                   "?, ?, ?, ?)"
+                   " ON CONFLICT (station, port) DO UPDATE SET state = excluded.state, percent = "
+                   "excluded.percent,"
+                   " detail = excluded.detail, updated = excluded.updated",
+                   {s.station, s.port, s.state, s.percent, s.detail, storeTime()}, error_) ||
+           fail("cannot write the port state to", error_);
 }
 
 QJsonArray RecordStore::stations() {

@@ -20,6 +20,8 @@ namespace brimwell::records {
 // The schema this program writes; a store of a newer one is refused.
 inline constexpr int kSchemaVersion = 1;
 
+class Statements; // the prepared statements of one transaction
+
 struct RunFilter {
     QString since, until; // UTC times as stored ("2026-12-08T10:00:00.000Z"); empty: open
     QString station, port, serial, script;
@@ -78,7 +80,7 @@ class RecordStore {
     bool prepareSchema();
     bool exec(const QString& sql);
     bool fail(const QString& what, const QString& why);
-    bool insertRun(const QJsonObject& run, bool queue, bool& inserted);
+    bool insertRun(const QJsonObject& run, bool queue, bool& inserted, Statements& statements);
     void attachDetails(QJsonArray& runs, QList<QJsonObject>& objects);
 
     StoreLocation where_;
