@@ -172,6 +172,9 @@ class TQuavBaseDispatcher : public DispatcherRecording {
     // write for good, the code of that failure, and from then on every byte operation fails with
     // it at once. Cleared by the next open.
     int32_t PortError() const;
+    // What a device layer knows of why its device was lost, beyond the loss itself (a code whose
+    // message names the cause, 0 when there is nothing to add).
+    virtual int32_t LossCause() const { return 0; }
     // Called once per open, on the thread that found the failure, possibly with the port's locks
     // held: the handler only hands the news on (posts it), it does not call back into the port.
     using PortErrorHandler = std::function<void(int32_t code)>;

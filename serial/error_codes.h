@@ -80,7 +80,9 @@ inline constexpr int32_t secBadTriggerHandle = -5003;
 
 // Network ports (socket:// and rfc2217://): the socket layer's group, numbered as the classic
 // socket error numbers.
+inline constexpr int32_t secSocketStopped = -10004; // a stop signal ended the opening
 inline constexpr int32_t secSocketBadAddress = -10022;
+inline constexpr int32_t secSocketOversizedCommand = -10040; // a Telnet sub-negotiation past its bound
 inline constexpr int32_t secSocketNoComPortOption = -10043;
 inline constexpr int32_t secSocketNetUnreachable = -10051;
 inline constexpr int32_t secSocketConnectionLost = -10054;

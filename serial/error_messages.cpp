@@ -71,8 +71,12 @@ constexpr ErrorMessageEntry kTable[] = {
     {-5001, "secNoMoreTriggers", "No more trigger slots"},
     {-5002, "secTriggerTooLong", "Data trigger too long"},
     {-5003, "secBadTriggerHandle", "Bad trigger handle"},
+    {-10004, "secSocketStopped", "Opening the network port was stopped"},
     {-10022, "secSocketBadAddress",
      "Invalid network port name: expected socket://HOST:PORT or rfc2217://HOST:PORT"},
+    {-10040, "secSocketOversizedCommand",
+     "The serial server sent a Telnet sub-negotiation longer than 256 bytes, which no RFC 2217 server "
+     "sends"},
     {-10043, "secSocketNoComPortOption", "The server does not offer RFC 2217 serial port control"},
     {-10051, "secSocketNetUnreachable", "Network is unreachable"},
     {-10054, "secSocketConnectionLost", "Connection to the serial server lost"},

@@ -12,8 +12,13 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "serial/error_codes.h"
+#include "serial/setup_stop.h"
 
 namespace brimwell {
 namespace {
@@ -28,25 +33,72 @@ bool startsWithNoCase(std::string_view s, std::string_view prefix) {
     return true;
 }
 
-int32_t codeForLookup(int rc) {
+int32_t codeForLookup(int rc, int sysErrno) {
     // EAI_AGAIN is what a host without a reachable name server reports for every name it does
     // not know itself: for the operator that is still "host not found".
-    return rc == EAI_SYSTEM ? socketCodeForErrno(errno) : secSocketHostNotFound;
+    return rc == EAI_SYSTEM ? socketCodeForErrno(sysErrno) : secSocketHostNotFound;
 }
 
-// Waits for a non-blocking connect() to finish; 0 or the errno it ended with.
-int finishConnect(int fd, int timeoutMs) {
-    pollfd p{fd, POLLOUT, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, timeoutMs);
-    } while (r < 0 && errno == EINTR);
-    if (r == 0) return ETIMEDOUT;
-    if (r < 0) return errno;
+// Waits for a non-blocking connect() to finish; 0 or the errno it ended with (ECANCELED: a stop).
+int finishConnect(int fd, const SetupDeadline& deadline) {
+    switch (pollInSlices(fd, POLLOUT, deadline)) {
+    case SliceWait::Stopped:
+        return ECANCELED;
+    case SliceWait::TimedOut:
+        return ETIMEDOUT;
+    case SliceWait::Failed:
+        return errno;
+    case SliceWait::Ready:
+        break;
+    }
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
     return err;
+}
+
+// The name lookup runs on a thread of its own, since getaddrinfo() cannot be interrupted: the
+// opening waits for it in slices and leaves it behind on a stop (it then frees its own result).
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false, abandoned = false;
+    int rc = 0, sysErrno = 0;
+    addrinfo* list = nullptr;
+};
+
+int lookUp(const NetEndpoint& endpoint, addrinfo*& list, int& sysErrno) {
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, host = endpoint.host, port = endpoint.port] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+        const int err = errno;
+        std::lock_guard<std::mutex> g(lookup->mutex);
+        if (lookup->abandoned) {
+            if (rc == 0) ::freeaddrinfo(found);
+            return;
+        }
+        lookup->rc = rc;
+        lookup->sysErrno = err;
+        lookup->list = found;
+        lookup->finished = true;
+        lookup->done.notify_all();
+    }).detach();
+    const SetupDeadline deadline(-1);
+    std::unique_lock<std::mutex> lock(lookup->mutex);
+    while (!lookup->finished) {
+        if (deadline.stopped()) {
+            lookup->abandoned = true;
+            return EAI_CANCELED;
+        }
+        lookup->done.wait_for(lock, std::chrono::milliseconds(deadline.sliceMs()));
+    }
+    list = lookup->list;
+    sysErrno = lookup->sysErrno;
+    return lookup->rc;
 }
 
 } // namespace
@@ -85,6 +137,8 @@ std::optional<NetEndpoint> parseNetEndpoint(std::string_view name) {
 
 int32_t socketCodeForErrno(int err) {
     switch (err) {
+    case ECANCELED:
+        return secSocketStopped;
     case ECONNREFUSED:
         return secSocketRefused;
     case ETIMEDOUT:
@@ -101,24 +155,20 @@ int32_t socketCodeForErrno(int err) {
 }
 
 int connectTcp(const NetEndpoint& endpoint, int timeoutMs, int32_t& code, int& sysErrno) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
-    const int rc = ::getaddrinfo(endpoint.host.c_str(), endpoint.port.c_str(), &hints, &list);
+    int lookupErrno = 0;
+    const int rc = lookUp(endpoint, list, lookupErrno);
     if (rc != 0) {
-        sysErrno = rc == EAI_SYSTEM ? errno : 0;
-        code = codeForLookup(rc);
+        sysErrno = rc == EAI_SYSTEM ? lookupErrno : 0;
+        code = rc == EAI_CANCELED ? secSocketStopped : codeForLookup(rc, lookupErrno);
         return -1;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const SetupDeadline deadline(timeoutMs);
     int lastErr = ECONNREFUSED;
     int fd = -1;
     for (addrinfo* a = list; a != nullptr && fd < 0; a = a->ai_next) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            lastErr = ETIMEDOUT;
+        if (deadline.stopped() || deadline.passed()) {
+            lastErr = deadline.stopped() ? ECANCELED : ETIMEDOUT;
             break;
         }
         fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
@@ -127,7 +177,7 @@ int connectTcp(const NetEndpoint& endpoint, int timeoutMs, int32_t& code, int& s
             continue;
         }
         int err = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
-        if (err == EINPROGRESS) err = finishConnect(fd, static_cast<int>(left.count()));
+        if (err == EINPROGRESS) err = finishConnect(fd, deadline);
         if (err != 0) {
             ::close(fd);
             fd = -1;

@@ -10,8 +10,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 #include "serial/error_codes.h"
 
@@ -72,8 +72,9 @@ TQuavRfc2217Dispatcher::~TQuavRfc2217Dispatcher() {
 bool TQuavRfc2217Dispatcher::Connected(int fd) {
     {
         std::lock_guard<std::mutex> g(negotiationMutex_);
-        std::fill(std::begin(weWill_), std::end(weWill_), false);
-        std::fill(std::begin(weDo_), std::end(weDo_), false);
+        for (bool* table : {weWill_, weDo_, wontSent_, dontSent_})
+            std::fill(table, table + 256, false);
+        replies_ = 0;
         weWill_[kOptComPort] = weWill_[kOptBinary] = weWill_[kOptSuppressGoAhead] = true;
         weDo_[kOptBinary] = weDo_[kOptSuppressGoAhead] = true;
     }
@@ -86,16 +87,21 @@ bool TQuavRfc2217Dispatcher::Connected(int fd) {
         std::lock_guard<std::mutex> g(readMutex_);
         decoder_.reset();
         early_.clear();
+        earlyAt_ = 0;
     }
     comPortState_ = 0;
     modemReported_ = false;
     lineErrors_ = 0;
     serverBaud_ = 0;
     breakOn_ = false;
+    // Every wait of the opening is cut into slices that end on a stop, and none outlasts it.
+    const SetupDeadline deadline(kRfc2217NegotiationTimeoutMs);
+    opening_ = &deadline;
     openingFd_ = fd;
     auto fail = [&](int32_t code) {
         openingFd_ = -1;
-        lastOpenErrno_ = -code;
+        opening_ = nullptr;
+        lastOpenErrno_ = -(deadline.stopped() ? secSocketStopped : code);
         return false;
     };
     // Binary both ways keeps CR NUL and the like out of the data; without suppress-go-ahead a
@@ -105,15 +111,12 @@ bool TQuavRfc2217Dispatcher::Connected(int fd) {
                               negotiation(kWill, kOptSuppressGoAhead);
     if (!sendCommand(hello)) return fail(LostCode() != 0 ? LostCode() : secSocketTimedOut);
 
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kRfc2217NegotiationTimeoutMs);
     uint8_t chunk[512];
     while (comPortState_.load() == 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return fail(secSocketNoComPortOption);
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        const SliceWait waited = pollInSlices(fd, POLLIN, deadline);
+        if (waited == SliceWait::Stopped || waited == SliceWait::TimedOut)
+            return fail(secSocketNoComPortOption);
+        if (waited == SliceWait::Failed) return fail(socketCodeForErrno(errno));
         const ssize_t r = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
         if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR))
             return fail(r == 0 ? secSocketConnectionLost : socketCodeForErrno(errno));
@@ -121,12 +124,15 @@ bool TQuavRfc2217Dispatcher::Connected(int fd) {
         uint8_t data[sizeof chunk];
         std::lock_guard<std::mutex> g(readMutex_);
         const uint32_t n = decoder_.decode(chunk, static_cast<uint32_t>(r), data);
-        early_.append(reinterpret_cast<const char*>(data), n);
+        if (decoder_.oversized()) return fail(secSocketOversizedCommand);
+        keepEarly(data, n);
     }
     if (comPortState_.load() < 0) return fail(secSocketNoComPortOption);
     sendComPort(kCpoSetModemStateMask, std::string(1, char(kAllModemState)));
     sendComPort(kCpoSetLineStateMask, std::string(1, char(kLineStateMask)));
+    if (deadline.stopped()) return fail(secSocketStopped);
     openingFd_ = -1;
+    opening_ = nullptr;
     return true;
 }
 
@@ -134,11 +140,17 @@ void TQuavRfc2217Dispatcher::onNegotiation(uint8_t verb, uint8_t option) {
     std::string reply;
     {
         std::lock_guard<std::mutex> g(negotiationMutex_);
+        // A refusal is said once per option: a peer that keeps asking (or floods requests while
+        // it reads nothing) would otherwise fill the socket with answers and hold the port up.
+        auto refuse = [&](bool& sent, uint8_t answer) {
+            if (!sent) reply = negotiation(answer, option);
+            sent = true;
+        };
         switch (verb) {
         case kDo:
             if (option == kOptComPort) comPortState_ = 1;
             if (!agreedOption(option))
-                reply = negotiation(kWont, option);
+                refuse(wontSent_[option], kWont);
             else if (!weWill_[option])
                 reply = negotiation(kWill, option);
             if (agreedOption(option)) weWill_[option] = true;
@@ -151,7 +163,7 @@ void TQuavRfc2217Dispatcher::onNegotiation(uint8_t verb, uint8_t option) {
         case kWill:
             // The server offers echo and the like; a serial line wants none of them.
             if (option == kOptComPort || !agreedOption(option))
-                reply = negotiation(kDont, option);
+                refuse(dontSent_[option], kDont);
             else if (!weDo_[option])
                 reply = negotiation(kDo, option);
             if (agreedOption(option) && option != kOptComPort) weDo_[option] = true;
@@ -163,6 +175,7 @@ void TQuavRfc2217Dispatcher::onNegotiation(uint8_t verb, uint8_t option) {
         default:
             break;
         }
+        if (!reply.empty() && ++replies_ > kRfc2217NegotiationReplies) reply.clear();
     }
     if (!reply.empty()) sendCommand(reply);
 }
@@ -227,15 +240,18 @@ bool TQuavRfc2217Dispatcher::sendCommand(const std::string& bytes) {
     SharedLock device(deviceLock_);
     const int fd = fd_ >= 0 ? fd_ : openingFd_;
     if (fd < 0 || LostCode() != 0) return false;
+    // While opening, the opening's own time limit and a stop bound the wait for room.
+    const SetupDeadline deadline =
+        fd_ < 0 && opening_ != nullptr ? *opening_ : SetupDeadline(kRfc2217CommandTimeoutMs, false);
     std::lock_guard<std::mutex> g(writeMutex_);
     if (iacOwed_) {
         // Completes the escaped 255 that a data write left half sent.
         const char iac = char(kIac);
-        if (!SendAll(fd, &iac, 1, kRfc2217CommandTimeoutMs)) return false;
+        if (!SendAll(fd, &iac, 1, deadline)) return false;
         iacOwed_ = false;
         headSent_ = true;
     }
-    return SendAll(fd, bytes.data(), bytes.size(), kRfc2217CommandTimeoutMs);
+    return SendAll(fd, bytes.data(), bytes.size(), deadline);
 }
 
 bool TQuavRfc2217Dispatcher::sendComPort(uint8_t command, std::string_view value) {
@@ -289,19 +305,42 @@ ssize_t TQuavRfc2217Dispatcher::WriteDevice(int fd, const iovec* iov, int count)
     return static_cast<ssize_t>(taken);
 }
 
+void TQuavRfc2217Dispatcher::keepEarly(const uint8_t* data, uint32_t n) {
+    const std::size_t room = kRfc2217EarlyDataLimit - early_.size();
+    if (n > room) {
+        // Like a receive buffer that overflows: the bytes beyond it are lost, and the line says so.
+        lineErrors_.fetch_or(ceRxOver);
+        n = static_cast<uint32_t>(room);
+    }
+    early_.append(reinterpret_cast<const char*>(data), n);
+}
+
+bool TQuavRfc2217Dispatcher::peerBrokeFraming() {
+    if (!decoder_.oversized()) return false;
+    PeerFailed(secSocketOversizedCommand);
+    return true;
+}
+
 int32_t TQuavRfc2217Dispatcher::ReadCom(uint8_t* buffer, uint32_t n) {
     std::lock_guard<std::mutex> g(readMutex_);
     uint32_t got = 0;
-    if (!early_.empty()) {
-        got = std::min<uint32_t>(n, static_cast<uint32_t>(early_.size()));
-        std::copy_n(early_.begin(), got, buffer);
-        early_.erase(0, got);
+    if (earlyAt_ < early_.size()) {
+        // Read from the front without moving the rest: draining costs the bytes read, no more.
+        got = static_cast<uint32_t>(std::min<std::size_t>(n, early_.size() - earlyAt_));
+        std::copy_n(early_.begin() + static_cast<std::ptrdiff_t>(earlyAt_), got, buffer);
+        earlyAt_ += got;
+        if (earlyAt_ == early_.size()) {
+            early_.clear();
+            early_.shrink_to_fit();
+            earlyAt_ = 0;
+        }
     }
-    if (got == n) return static_cast<int32_t>(got);
+    if (got == n || peerBrokeFraming()) return static_cast<int32_t>(got);
     raw_.resize(n - got);
     const uint32_t r = ReceiveRaw(raw_.data(), n - got);
     // Decoded data is never longer than the bytes it came in.
     got += decoder_.decode(raw_.data(), r, buffer + got);
+    peerBrokeFraming();
     return static_cast<int32_t>(got);
 }
 
@@ -309,7 +348,7 @@ uint32_t TQuavRfc2217Dispatcher::ReadComError(TComStat& status) {
     TQuavSocketDispatcher::ReadComError(status);
     {
         std::lock_guard<std::mutex> g(readMutex_);
-        status.InQue += static_cast<uint32_t>(early_.size());
+        status.InQue += static_cast<uint32_t>(early_.size() - earlyAt_);
     }
     return lineErrors_.exchange(0);
 }
@@ -371,12 +410,20 @@ void TQuavRfc2217Dispatcher::SetComBreak(bool on) {
 }
 
 // A receive purge asks the server to drop what it holds and drops what already arrived here
-// (decoding it, so that notifications among it still count). A transmit purge sends nothing.
+// (decoding it, so that notifications among it still count). Only what waits now is dropped: a
+// server that never pauses cannot keep the purge going. A transmit purge sends nothing.
 int32_t TQuavRfc2217Dispatcher::PurgeCom(int direction) {
     if (direction != kFlushReceive) return 0;
     if (!sendComPort(kCpoPurgeData, std::string(1, char(kPurgeReceive)))) return 0;
-    uint8_t discard[4096];
-    while (ReadCom(discard, sizeof discard) > 0) {
+    std::lock_guard<std::mutex> g(readMutex_);
+    early_.clear();
+    earlyAt_ = 0;
+    uint8_t raw[4096], data[sizeof raw];
+    for (uint32_t left = QueuedNow(); left > 0 && !peerBrokeFraming();) {
+        const uint32_t r = ReceiveRaw(raw, std::min<uint32_t>(left, sizeof raw));
+        if (r == 0) break;
+        left -= r;
+        decoder_.decode(raw, r, data);
     }
     return 0;
 }

@@ -19,6 +19,11 @@ namespace brimwell {
 inline constexpr int kRfc2217NegotiationTimeoutMs = 3000;
 // How long a COM-PORT command waits for room in the socket before it is given up.
 inline constexpr int kRfc2217CommandTimeoutMs = 2000;
+// Data bytes kept from the negotiation until the port reads them; more is an overrun.
+inline constexpr std::size_t kRfc2217EarlyDataLimit = 64 * 1024;
+// Option negotiations answered per connection: a real server needs a handful, and a peer that
+// keeps asking gets no more answers after these.
+inline constexpr int kRfc2217NegotiationReplies = 64;
 
 class TQuavRfc2217Dispatcher : public TQuavSocketDispatcher {
   public:
@@ -42,6 +47,10 @@ class TQuavRfc2217Dispatcher : public TQuavSocketDispatcher {
   private:
     void onNegotiation(uint8_t verb, uint8_t option);
     void onSubnegotiation(uint8_t option, const std::string& payload);
+    // Keeps data of the negotiation for the port, up to its limit (readMutex_ held).
+    void keepEarly(const uint8_t* data, uint32_t n);
+    // After a decode: a peer that broke the framing ends the port (readMutex_ held).
+    bool peerBrokeFraming();
     // Sends Telnet commands between data writes (never inside an escaped pair).
     bool sendCommand(const std::string& bytes);
     bool sendComPort(uint8_t command, std::string_view value);
@@ -54,13 +63,19 @@ class TQuavRfc2217Dispatcher : public TQuavSocketDispatcher {
     std::mutex readMutex_; // decoder_ and raw_: receiving and receive purges
     telnet::Decoder decoder_;
     std::vector<uint8_t> raw_;
-    int openingFd_ = -1; // the descriptor while Connected() runs (before the engine holds it)
-    std::string early_;  // data bytes that arrived during the negotiation
+    int openingFd_ = -1;                     // the descriptor while Connected() runs (before the
+    const SetupDeadline* opening_ = nullptr; // engine holds it), and the opening's time limit
+    std::string early_;                      // data bytes that arrived during the negotiation,
+    std::size_t earlyAt_ = 0;                // read up to here
 
     // Which options we have asked for or agreed to, so that no answer is sent twice.
     std::mutex negotiationMutex_; // a leaf lock
     bool weWill_[256] = {};
     bool weDo_[256] = {};
+    // Options refused once: a peer asking again gets no second answer.
+    bool wontSent_[256] = {};
+    bool dontSent_[256] = {};
+    int replies_ = 0;
     std::atomic<int> comPortState_{0}; // 0 unanswered, 1 accepted, -1 refused
 
     // The write side: a data byte 255 goes out as IAC IAC; a send that ends between the two leaves

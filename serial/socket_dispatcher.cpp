@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "serial/error_codes.h"
@@ -58,6 +59,23 @@ void TQuavSocketDispatcher::DeviceLost() {
 void TQuavSocketDispatcher::ConnectionLost(int32_t code) {
     int32_t none = 0;
     if (lostCode_.compare_exchange_strong(none, code)) TQuavThreadEngine::DeviceLost();
+}
+
+void TQuavSocketDispatcher::PeerFailed(int32_t code) {
+    ConnectionLost(code);
+    lose();
+}
+
+int32_t TQuavSocketDispatcher::LossCause() const {
+    const int32_t code = lostCode_.load();
+    return code == secSocketConnectionLost ? 0 : code;
+}
+
+uint32_t TQuavSocketDispatcher::QueuedNow() {
+    SharedLock device(deviceLock_);
+    int queued = 0;
+    if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &queued) != 0 || queued < 0) return 0;
+    return static_cast<uint32_t>(queued);
 }
 
 bool TQuavSocketDispatcher::SetupCom(uint32_t, uint32_t) {
@@ -129,11 +147,15 @@ int32_t TQuavSocketDispatcher::EscapeComFunction(int function) {
 
 void TQuavSocketDispatcher::SetComBreak(bool) {}
 
-// Only received bytes can be purged: what was sent is in the server's hands already.
+// Only received bytes can be purged: what was sent is in the server's hands already. Only what
+// waits now goes: a peer that never pauses cannot hold the caller here.
 int32_t TQuavSocketDispatcher::PurgeCom(int direction) {
     if (direction != kFlushReceive) return 0;
     uint8_t discard[kDiscardChunk];
-    while (ReceiveRaw(discard, sizeof discard) == sizeof discard) {
+    for (uint32_t left = QueuedNow(); left > 0;) {
+        const uint32_t got = ReceiveRaw(discard, std::min<uint32_t>(left, sizeof discard));
+        if (got == 0) break;
+        left -= got;
     }
     return 0;
 }
@@ -152,6 +174,10 @@ ssize_t TQuavSocketDispatcher::WriteDevice(int fd, const iovec* iov, int count) 
 }
 
 bool TQuavSocketDispatcher::SendAll(int fd, const char* data, std::size_t n, int timeoutMs) {
+    return SendAll(fd, data, n, SetupDeadline(timeoutMs, false));
+}
+
+bool TQuavSocketDispatcher::SendAll(int fd, const char* data, std::size_t n, const SetupDeadline& deadline) {
     while (n > 0) {
         const ssize_t w = ::send(fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (w > 0) {
@@ -164,8 +190,7 @@ bool TQuavSocketDispatcher::SendAll(int fd, const char* data, std::size_t n, int
             ConnectionLost(socketCodeForErrno(errno));
             return false;
         }
-        pollfd p{fd, POLLOUT, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0) return false;
+        if (pollInSlices(fd, POLLOUT, deadline) != SliceWait::Ready) return false;
     }
     return true;
 }

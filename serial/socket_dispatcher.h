@@ -10,6 +10,7 @@
 #include <string>
 
 #include "serial/net_endpoint.h"
+#include "serial/setup_stop.h"
 #include "serial/thread_engine.h"
 
 namespace brimwell {
@@ -21,6 +22,8 @@ class TQuavSocketDispatcher : public TQuavThreadEngine {
 
     // The socket code of a lost connection (secSocketConnectionLost and kin); 0 while it holds.
     int32_t LostCode() const { return lostCode_.load(); }
+    // The lost code when it says more than that the peer went away.
+    int32_t LossCause() const override;
 
   protected:
     int OpenDevice(const std::string& name) override;
@@ -40,11 +43,19 @@ class TQuavSocketDispatcher : public TQuavThreadEngine {
 
     // Records the first loss (its code) and reports it through the engine.
     void ConnectionLost(int32_t code);
+    // The peer broke the protocol on a connection that still stands: recorded as its loss, and the
+    // port ends as lost at once.
+    void PeerFailed(int32_t code);
+    // Bytes waiting in the socket now: what a receive purge may discard, so that a peer sending
+    // without pause cannot keep the purge going.
+    uint32_t QueuedNow();
     // recv() into buffer without blocking: the count, 0 when nothing waits; a closed or broken
     // connection is reported lost and reads 0.
     uint32_t ReceiveRaw(uint8_t* buffer, uint32_t n);
-    // send() of everything, waiting for room at most timeoutMs; false when the connection refused.
+    // send() of everything, waiting for room at most timeoutMs (or until `deadline`, in slices that
+    // also end on a stop); false when the connection refused or the wait ended.
     bool SendAll(int fd, const char* data, std::size_t n, int timeoutMs);
+    bool SendAll(int fd, const char* data, std::size_t n, const SetupDeadline& deadline);
 
     std::mutex stateMutex_; // shadow_ (a leaf lock)
     TDeviceControlBlock shadow_;

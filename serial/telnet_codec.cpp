@@ -2,13 +2,6 @@
 #include "serial/telnet_codec.h"
 
 namespace brimwell::telnet {
-namespace {
-
-// A sub-negotiation longer than this is not one of ours (the longest is a signature text); the
-// rest of it is dropped rather than let a peer grow the buffer without end.
-constexpr std::size_t kMaxPayload = 256;
-
-} // namespace
 
 void appendEscaped(std::string& out, std::string_view data) {
     for (char c : data) {
@@ -32,11 +25,19 @@ std::string negotiation(uint8_t verb, uint8_t option) {
 void Decoder::reset() {
     state_ = State::Data;
     payload_.clear();
+    oversized_ = false;
+}
+
+void Decoder::addPayload(uint8_t b) {
+    if (payload_.size() < kMaxSubnegotiation)
+        payload_.push_back(char(b));
+    else
+        oversized_ = true;
 }
 
 uint32_t Decoder::decode(const uint8_t* in, uint32_t n, uint8_t* data) {
     uint32_t out = 0;
-    for (uint32_t i = 0; i < n; ++i) {
+    for (uint32_t i = 0; i < n && !oversized_; ++i) {
         const uint8_t b = in[i];
         switch (state_) {
         case State::Data:
@@ -69,12 +70,12 @@ uint32_t Decoder::decode(const uint8_t* in, uint32_t n, uint8_t* data) {
         case State::SbData:
             if (b == kIac)
                 state_ = State::SbIac;
-            else if (payload_.size() < kMaxPayload)
-                payload_.push_back(char(b));
+            else
+                addPayload(b);
             break;
         case State::SbIac:
             if (b == kIac) {
-                if (payload_.size() < kMaxPayload) payload_.push_back(char(b));
+                addPayload(b);
                 state_ = State::SbData;
             } else {
                 // IAC SE ends it; any other command after IAC inside a sub-negotiation is a peer's

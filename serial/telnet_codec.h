@@ -66,6 +66,9 @@ std::string comPortCommand(uint8_t command, std::string_view value);
 // IAC verb option.
 std::string negotiation(uint8_t verb, uint8_t option);
 
+// The longest sub-negotiation payload taken (ours are a few bytes; a signature text is the longest).
+inline constexpr std::size_t kMaxSubnegotiation = 256;
+
 class Decoder {
   public:
     struct Handlers {
@@ -78,14 +81,20 @@ class Decoder {
     // enough) and counted in the result. Commands split over two calls are completed by the second.
     uint32_t decode(const uint8_t* in, uint32_t n, uint8_t* data);
     void reset();
+    // A sub-negotiation ran past kMaxSubnegotiation since the last reset: the peer does not speak
+    // the protocol, and what it sends can no longer be told from data. Decoding stops there: the
+    // rest of what is given is dropped.
+    bool oversized() const { return oversized_; }
 
   private:
     enum class State { Data, Iac, Verb, SbOption, SbData, SbIac };
+    void addPayload(uint8_t b);
     Handlers handlers_;
     State state_ = State::Data;
     uint8_t verb_ = 0;
     uint8_t sbOption_ = 0;
     std::string payload_;
+    bool oversized_ = false;
 };
 
 } // namespace brimwell::telnet

@@ -72,6 +72,9 @@ class TQuavThreadEngine : public TQuavBaseDispatcher {
 
     // Hands device events (ev... bits) found by a layer's own watcher to the dispatcher thread.
     void PostDeviceEvents(uint32_t events);
+    // Ends the open device as lost (the port error is reported, the threads stop using it): for
+    // a layer that finds its device unusable in its own data (a peer breaking its protocol).
+    void lose();
 
     // Held shared around every use of fd_, exclusively to close it.
     std::shared_mutex deviceLock_;
@@ -98,7 +101,6 @@ class TQuavThreadEngine : public TQuavBaseDispatcher {
     void dispatcherThreadBody();
     void outputThreadBody();
     void writeLoop(int fd);
-    void lose();
     void acknowledgeOutput();
     void setReady();
     void closeDescriptors();

@@ -1,5 +1,7 @@
 #include "app/cli/stop_signals.h"
 
+#include "serial/setup_stop.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -49,6 +51,8 @@ bool StopSignalPipe::passOn(pid_t pid, int received) {
 }
 
 void StopSignalPipe::onSignal(int sig, siginfo_t* info, void*) {
+    // Seen at once by a set-up phase that waits in slices, before the pipe's reader runs.
+    raiseSetupStop();
     const int saved = errno;
     if (writeFd_ >= 0) {
         int named = sig;

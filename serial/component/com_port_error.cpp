@@ -49,7 +49,11 @@ std::string TQuavCustomComPort::PortErrorText() const {
     const int32_t code = PortError();
     if (code == 0) return {};
     const std::string port = portLabel(comNumber_, DevicePath());
-    if (code == secCommNotOpen) return "The connection to " + port + " was lost.";
+    if (code == secCommNotOpen) {
+        const int32_t cause = dispatcher_->LossCause();
+        return "The connection to " + port + " was lost." +
+               (cause != 0 ? " " + QuavLoadStr(cause) + "." : "");
+    }
     return "Writing to " + port + " failed: " + QuavLoadStr(code) + ".";
 }
 

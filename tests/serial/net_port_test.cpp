@@ -8,9 +8,11 @@
 #include "serial/device_layers.h"
 #include "serial/error_codes.h"
 #include "serial/net_endpoint.h"
+#include "serial/setup_stop.h"
 #include "serial/socket_dispatcher.h"
 #include "serial/telnet_codec.h"
 #include "support/ser2net_server.h"
+#include "support/sim_process.h"
 #include "support/temp_dir.h"
 
 namespace brimwell::test {
@@ -46,6 +48,11 @@ TEST(TelnetDecoder, SplitsDataFromCommandsAcrossPieces) {
         {{iac + "\xfd", ",x"}, "x|253 44;"},
         {{iac + "\xfa,e\x00\x01"s + iac + iac + "\x02" + iac, "\xf0z"}, "z|SB 44 101 0 1 255 2;"},
         {{iac + "\xf1q", iac + "\xfb\x01"}, "q|251 1;"}, // NOP dropped, WILL ECHO passed on
+        // A sub-negotiation past its bound is no protocol of ours: decoding stops there.
+        {{iac + "\xfa," + std::string(telnet::kMaxSubnegotiation + 1, 'x') + iac +
+          "\xf0"
+          "data"},
+         "|"},
     };
     for (const auto& [pieces, expected] : cases)
         EXPECT_EQ(decoded(pieces), expected);
@@ -174,6 +181,29 @@ TEST(NetPortOpen, FailuresCarryTheirSocketCode) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << name;
         EXPECT_FALSE(port->IsOpen());
     }
+}
+
+// Servers that flood or ask without pause hold neither an opening (nor its stop) nor the port up.
+TEST(NetPortOpen, HostileServersHoldNothingUp) {
+    testing::HostilePeer asker, flooder;
+    ASSERT_TRUE(asker.start("ask-flood") && flooder.start("flood-then-accept"));
+    auto url = [](const testing::HostilePeer& p) { return "rfc2217://127.0.0.1:" + std::to_string(p.port); };
+    std::thread stop([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        raiseSetupStop();
+    });
+    auto asked = makeDeviceLayer(url(asker), nullptr);
+    EXPECT_EQ(asked->InitPort(url(asker), 38400, kParityNone, 8, kOneStopBit, 4096, 4096, 0),
+              secSocketStopped);
+    stop.join();
+    clearSetupStop();
+
+    auto flooded = makeDeviceLayer(url(flooder), nullptr);
+    ASSERT_EQ(flooded->InitPort(url(flooder), 38400, kParityNone, 8, kOneStopBit, 4096, 4096, 0), 0);
+    // Only what waits now is purged while the flood goes on; what the opening could not keep of
+    // the 8 MiB before the COM-PORT option is an overrun.
+    EXPECT_EQ(flooded->FlushInBuffer(), 0);
+    EXPECT_TRUE(waitFor([&] { return flooded->GetLineError() == 1; }, 5000));
 }
 
 } // namespace
