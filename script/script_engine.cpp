@@ -23,8 +23,9 @@ bool ScriptEngine::serialOpen() const {
 }
 
 bool ScriptEngine::linkFailed() {
-    const std::string why =
-        LinkMode == kLinkSerial && serial_ != nullptr ? serial_->failure() : std::string();
+    const std::string why = LinkMode == kLinkSerial && serial_ != nullptr ? serial_->failure()
+                            : LinkMode == kLinkPci && board_ != nullptr   ? board_->failure(SelectedBoard)
+                                                                          : std::string();
     if (why.empty()) {
         linkFailureShown_ = false; // a port opened again
         return false;

@@ -152,8 +152,9 @@ class ScriptEngine {
 
   private:
     bool serialOpen() const;
-    // True when the serial link's device is lost or failed; the first time, the operator is told
-    // and the run is cancelled (waiting out prompt attempts on such a device helps nobody).
+    // True when the link's device (the serial port, or the PCI board's driver connection) is lost
+    // or failed; the first time, the operator is told and the run is cancelled (waiting out prompt
+    // attempts on such a device helps nobody).
     bool linkFailed();
     // Ends the waits for bytes to leave on the line: the link failed, or the caller abandoned waits.
     bool stopWaitingForLine() { return linkFailed() || WaitsAbandoned; }

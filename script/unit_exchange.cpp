@@ -30,7 +30,8 @@ void ScriptEngine::SendString(const std::string& text) {
         if (boardWriteFailed_) return;
         if (!board_->board_put_string(SelectedBoard, text)) {
             boardWriteFailed_ = true;
-            showError("Error! Writing to the PCI board failed.");
+            // A lost driver connection is named as the cause (linkFailed tells it).
+            if (!linkFailed()) showError("Error! Writing to the PCI board failed.");
             Cancelled = 1;
         }
         return;
@@ -90,8 +91,9 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
         if (boardWriteFailed_) return false;
         char last = '\0';
         int quietPolls = 0;
-        for (int32_t i = 0;
-             i < limit && (last != ExpectedPrompt || ExpectedPrompt == '\0') && !WaitsAbandoned; ++i) {
+        for (int32_t i = 0; i < limit && (last != ExpectedPrompt || ExpectedPrompt == '\0') &&
+                            !WaitsAbandoned && !linkFailed();
+             ++i) {
             waitMs(kPciPollMs);
             reportWaiting();
             if (auto b = board_->board_get_char(SelectedBoard)) {
@@ -207,7 +209,7 @@ void ScriptEngine::QueryUnit() {
     if (!pci) serial_->FlushInBuffer();
     SendString("\r");
     CaptureActive = true;
-    while (CaptureActive && !CommandTimedOut) {
+    while (CaptureActive && !CommandTimedOut && !(pci && linkFailed())) {
         bool received = false;
         if (pci) {
             // The board has no data-available event: its answer is polled into the same capture.

@@ -91,6 +91,12 @@ class BoardLink {
     virtual void board_end_exchange(int board) = 0;
     // True when the board took the byte, false when it answered busy.
     virtual bool board_put_char(int board, uint8_t byte) = 0;
+    // "" while the board can be reached; once its driver connection is lost, the message that
+    // tells the operator so. Nothing sent or awaited on such a board can succeed.
+    virtual std::string failure(int board) const {
+        (void)board;
+        return {};
+    }
 };
 
 } // namespace brimwell::script

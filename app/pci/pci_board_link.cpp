@@ -1,6 +1,7 @@
 // Driver requests, board operations and the enumeration of PCI boards.
 #include "app/pci/pci_board_link.h"
 
+#include "serial/setup_stop.h"
 #include "serial/time_base.h"
 
 #include <cerrno>
@@ -91,7 +92,7 @@ int PciBoardLink::pci_probe_device(int i, ProbedDevice& out) {
     }
     ConfigRecord config{};
     if ((rc = driver_->getConfiguration(i, config)) != 0) {
-        diagnostic(format("WinRTGetFullConfiguration failed error code %d.\n", rc));
+        if (rc != ECANCELED) diagnostic(format("WinRTGetFullConfiguration failed error code %d.\n", rc));
         return rc;
     }
     const int major = getLe16(config.data() + kCfgMajor);
@@ -147,7 +148,8 @@ int PciBoardLink::board_put_string(const TPciBoard& b, const std::string& text) 
         for (int tries = 1; !sent; ++tries) {
             sent = board_put_char(b, static_cast<uint8_t>(c)) == 0;
             if (sent) break;
-            if (tries == kPutStringTries) return 1;
+            // A board whose driver connection is gone is not busy: no try can reach it.
+            if (tries == kPutStringTries || !driver_->failure(static_cast<int>(b.index)).empty()) return 1;
             Clock::sleepMs(kPutStringPauseMs);
         }
     }
@@ -166,7 +168,18 @@ int PciBoardLink::board_read_id(const TPciBoard& b) {
 
 Enumeration PciBoardLink::enumerate() {
     Enumeration result;
-    for (int i = 0; i < kDeviceCount; ++i) {
+    // A stop while the boards are looked for ends the look (a silent driver socket would hold each
+    // request up for its whole time limit); the run around it then ends as stopped.
+    struct Stoppable {
+        PciDriver* driver;
+        explicit Stoppable(PciDriver* d) : driver(d) {
+            if (driver) driver->setStoppable(true);
+        }
+        ~Stoppable() {
+            if (driver) driver->setStoppable(false);
+        }
+    } stoppable(driver_.get());
+    for (int i = 0; i < kDeviceCount && !setupStopRaised(); ++i) {
         ProbedDevice probed;
         DeviceState[static_cast<size_t>(i)] = pci_probe_device(i, probed);
         if (DeviceState[static_cast<size_t>(i)] != 0) continue;
@@ -208,6 +221,14 @@ Enumeration PciBoardLink::enumerate() {
     for (int id = kBoardIds - 1; id >= 0; --id)
         if (BoardMap[static_cast<size_t>(id)] != -1) SelectedBoard = id;
     return result;
+}
+
+std::string PciBoardLink::failure(int board) const {
+    const TPciBoard* b = boardFor(board);
+    if (b == nullptr || driver_ == nullptr) return {};
+    const std::string why = driver_->failure(static_cast<int>(b->index));
+    if (why.empty()) return {};
+    return "The connection to PCI board " + std::to_string(board) + " was lost. " + why + ".";
 }
 
 const TPciBoard* PciBoardLink::boardFor(int boardId) const {

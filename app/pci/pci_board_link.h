@@ -78,6 +78,7 @@ class PciBoardLink : public script::BoardLink {
     std::optional<uint8_t> board_get_char(int board) override;
     void board_end_exchange(int board) override;
     bool board_put_char(int board, uint8_t byte) override;
+    std::string failure(int board) const override;
 
     bool hasDriver() const { return driver_ != nullptr; }
 

@@ -1,9 +1,14 @@
 // The socket stand-in for the board's driver: one connection per open device carries every request.
 #include "app/pci/pci_driver.h"
 
+#include "serial/setup_stop.h"
+
+#include <poll.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -20,43 +25,62 @@ bool validDevice(int device) {
     return device >= 0 && device < kDeviceCount;
 }
 
+// The driver closed the connection (no errno of its own says that).
+constexpr int kClosedByDriver = ECONNRESET;
+
 int sendAll(int fd, const uint8_t* data, size_t size) {
     while (size > 0) {
         const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return EIO;
+        if (n < 0 && errno == EPIPE) return kClosedByDriver;
+        if (n <= 0) return n < 0 ? errno : EIO;
         data += n;
         size -= static_cast<size_t>(n);
     }
     return 0;
 }
 
-// A board answers a request within microseconds, while sleeping in recv() and being woken again
+// A board answers a request within microseconds, while sleeping in poll() and being woken again
 // costs tens of them on many machines: a reply is first looked for without blocking for this long.
 constexpr auto kReplySpin = std::chrono::microseconds(40);
 
-ssize_t receiveSome(int fd, uint8_t* data, size_t room) {
+ssize_t receiveSpinning(int fd, uint8_t* data, size_t room) {
     const auto until = std::chrono::steady_clock::now() + kReplySpin;
+    ssize_t n;
     do {
-        const ssize_t n = ::recv(fd, data, room, MSG_DONTWAIT);
+        n = ::recv(fd, data, room, MSG_DONTWAIT);
         if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return n;
     } while (std::chrono::steady_clock::now() < until);
-    return ::recv(fd, data, room, 0);
-}
-
-// Reads until `want` bytes are in; a read may bring more, up to `room` (the reply is never longer).
-int receiveAtLeast(int fd, uint8_t* data, size_t& have, size_t want, size_t room) {
-    while (have < want) {
-        const ssize_t n = receiveSome(fd, data + have, room - have);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return ETIMEDOUT;
-        if (n <= 0) return EIO;
-        have += static_cast<size_t>(n);
-    }
-    return 0;
+    return n;
 }
 
 } // namespace
+
+// Reads until `want` bytes are in; a read may bring more, up to `room` (the reply is never longer).
+// The wait for the rest is cut into slices, so that a stop can end it.
+int SocketPciDriver::receiveAtLeast(int fd, uint8_t* data, size_t& have, size_t want, size_t room) {
+    const SetupDeadline deadline(kReplyTimeoutSeconds * 1000, stoppable_);
+    while (have < want) {
+        const ssize_t n = receiveSpinning(fd, data + have, room - have);
+        if (n == 0) return kClosedByDriver;
+        if (n > 0) {
+            have += static_cast<size_t>(n);
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return errno;
+        switch (pollInSlices(fd, POLLIN, deadline)) {
+        case SliceWait::Stopped:
+            return ECANCELED;
+        case SliceWait::TimedOut:
+            return ETIMEDOUT;
+        case SliceWait::Failed:
+            return errno;
+        case SliceWait::Ready:
+            break;
+        }
+    }
+    return 0;
+}
 
 SocketPciDriver::SocketPciDriver(std::string directory) : directory_(std::move(directory)) {
     fds_.fill(-1);
@@ -86,11 +110,11 @@ int SocketPciDriver::open(int device) {
         ::close(fd);
         return err;
     }
+    // Replies are waited for in slices (receiveAtLeast); a request is sent within this limit.
     const timeval limit{kReplyTimeoutSeconds, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     fds_[device] = fd;
-    broken_[device] = false;
+    broken_[device] = 0;
     return 0;
 }
 
@@ -98,14 +122,37 @@ int SocketPciDriver::close(int device) {
     if (!validDevice(device) || fds_[device] < 0) return EBADF;
     const int rc = ::close(fds_[device]) == 0 ? 0 : errno;
     fds_[device] = -1;
-    broken_[device] = false;
+    broken_[device] = 0;
     return rc;
+}
+
+int SocketPciDriver::broken(int device, int rc) {
+    // A stopped wait leaves the stream out of step just the same: a late reply would be taken for
+    // the answer to the next request.
+    broken_[device] = rc;
+    return rc;
+}
+
+std::string SocketPciDriver::failure(int device) const {
+    if (!validDevice(device) || broken_[device] == 0) return {};
+    switch (broken_[device]) {
+    case kClosedByDriver:
+        return "The driver closed its socket " + socketPath(device);
+    case ETIMEDOUT:
+        return "The driver gave no answer on " + socketPath(device) + " for " +
+               std::to_string(kReplyTimeoutSeconds) + " s";
+    case EPROTO:
+        return "The driver's answer on " + socketPath(device) + " was out of step";
+    default:
+        return std::string("The driver's socket ") + socketPath(device) +
+               " failed: " + std::strerror(broken_[device]);
+    }
 }
 
 int SocketPciDriver::exchange(int device, uint32_t code, const uint8_t* in, size_t inSize, uint8_t* out,
                               size_t outSize) {
     if (!validDevice(device) || fds_[device] < 0) return EBADF;
-    if (broken_[device]) return EIO;
+    if (broken_[device] != 0) return EIO;
     const int fd = fds_[device];
     // The buffers are kept between requests: an upload makes two requests per byte.
     std::vector<uint8_t>& request = request_;
@@ -119,22 +166,15 @@ int SocketPciDriver::exchange(int device, uint32_t code, const uint8_t* in, size
     size_t have = 0;
     int rc = sendAll(fd, request.data(), request.size());
     if (rc == 0) rc = receiveAtLeast(fd, reply.data(), have, kHeaderSize, reply.size());
-    if (rc != 0) {
-        broken_[device] = true;
-        return rc;
-    }
+    if (rc != 0) return broken(device, rc);
     const uint32_t status = getLe32(reply.data());
     const uint32_t count = getLe32(reply.data() + 4);
     // A reply of another size than asked for leaves the stream out of step: nothing after it can be trusted.
-    if ((status == 0 && count != outSize) || (status != 0 && (count != 0 || have > kHeaderSize))) {
-        broken_[device] = true;
-        return EIO;
-    }
+    if ((status == 0 && count != outSize) || (status != 0 && (count != 0 || have > kHeaderSize)))
+        return broken(device, EPROTO);
     if (status != 0) return static_cast<int>(status);
-    if ((rc = receiveAtLeast(fd, reply.data(), have, reply.size(), reply.size())) != 0) {
-        broken_[device] = true;
-        return rc;
-    }
+    if ((rc = receiveAtLeast(fd, reply.data(), have, reply.size(), reply.size())) != 0)
+        return broken(device, rc);
     if (outSize > 0) std::memcpy(out, reply.data() + kHeaderSize, outSize);
     return 0;
 }

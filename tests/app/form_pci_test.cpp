@@ -189,12 +189,16 @@ TEST_F(FormPci, SocketDriverReportsMissingAndLostBoards) {
     pci::PciBoardLink link(pci::installedPciDriver(), nullptr);
     ASSERT_TRUE(link.enumerate().usable);
     EXPECT_EQ(link.board_read_id(link.PciBoard[0]), 3);
+    EXPECT_EQ(link.failure(3), "");
     sim.reset(); // the bridge goes away under an open device
-    for (int i = 0; i < 2; ++i) {
+    for (const int expected : {ECONNRESET, EIO}) {
         uint8_t byte = 0;
-        EXPECT_EQ(link.pci_read_byte(0, link.PciBoard[0].status, byte), EIO) << i;
+        EXPECT_EQ(link.pci_read_byte(0, link.PciBoard[0].status, byte), expected);
     }
     EXPECT_FALSE(link.board_put_char(3, 'x'));
+    // The engine names that cause instead of counting refused bytes.
+    EXPECT_EQ(link.failure(3), "The connection to PCI board 3 was lost. The driver closed its socket " +
+                                   std::string(std::getenv("BRIMWELL_PCI_DIR")) + "/WRTdev0.");
 }
 
 } // namespace
