@@ -5,6 +5,7 @@
 #include "serial/shown_text.h"
 
 #include "script/data_file.h"
+#include "script/load_fields.h"
 
 #include <algorithm>
 #include <chrono>
@@ -140,12 +141,16 @@ bool ScriptEngine::RunCommandLine() {
             FileReady = false;
             if (wordArgument(line, arg)) {
                 LoadAddressText = limited(arg, kLoadAddressChars);
-                if (get_file_checksum()) {
+                DataFileResult result;
+                result.fileName = DataFileName;
+                result.loadAddress = LoadAddressText;
+                // Anything but one number would reach the unit inside the load command.
+                if (const FieldProblem problem = loadAddressProblem(LoadAddressText); problem.fails) {
+                    showError("Error! The " + problem.text + ". Cannot upload file.");
+                    dataFileFailed("its " + problem.text, &result);
+                } else if (get_file_checksum()) {
                     AddressReady = true;
                 } else {
-                    DataFileResult result;
-                    result.fileName = DataFileName;
-                    result.loadAddress = LoadAddressText;
                     dataFileFailed("it cannot be read", &result);
                 }
             }
@@ -158,8 +163,19 @@ bool ScriptEngine::RunCommandLine() {
                     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
                 VersionText = limited(arg, kVersionChars);
             }
-            if (VersionText == "DATE") get_date();
-            VersionReady = true;
+            const FieldProblem problem = versionTextProblem(VersionText);
+            if (problem.fails) {
+                showError("Error! The " + problem.text + ". Cannot upload file.");
+                DataFileResult result;
+                result.fileName = DataFileName;
+                result.loadAddress = LoadAddressText;
+                result.version = VersionText;
+                dataFileFailed("its " + problem.text, &result);
+            } else {
+                if (!problem.text.empty()) host_.showMessage("Note: the " + problem.text + ".");
+                if (VersionText == "DATE") get_date();
+                VersionReady = true;
+            }
         }
     } else if (code == "_LD") {
         if (VersionReady) goOn = runLoad();

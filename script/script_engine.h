@@ -6,6 +6,7 @@
 #pragma once
 
 #include "script/engine_clock.h"
+#include "script/file_pieces.h"
 #include "script/script_host.h"
 #include "script/settings_file.h"
 #include "script/unit_answer.h"
@@ -175,6 +176,9 @@ class ScriptEngine {
     // Before the load command: the data file is still a regular file, readable to its end, with the
     // size and checksum the command announces. False with the reason.
     bool dataFileUploadable(std::string& reason);
+    // The data file's byte sum and size, read in pieces up to what a load command can announce; a
+    // stop between the pieces ends it.
+    ReadEnd sumDataFile(uint32_t& sum, uint64_t& count, int& error);
     // A data file's chain (_LF/_LK, _LA, _LV, _LD) broke for `reason`: the run cannot end in success,
     // and its closing texts name the first such file (unless the operator stopped the run). With
     // `result`, the run record gets the file with the reason.

@@ -91,7 +91,14 @@ bool ScriptEngine::read_ini() {
         return RunCommandLine();
     };
 
-    while (Cancelled == 0) {
+    // Events run now and then between characters too: a script that is long, or never ends, can
+    // still be stopped while it is read.
+    constexpr long kCharsBetweenEvents = 4096;
+    for (long read = 1; Cancelled == 0; ++read) {
+        if (read % kCharsBetweenEvents == 0) {
+            pump();
+            if (Cancelled != 0) break;
+        }
         int ch = std::fgetc(file.get());
         if (ch == '\r') {
             // Text-mode reading: the carriage return of a CR LF pair is not part of the line.

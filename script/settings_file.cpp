@@ -2,14 +2,13 @@
 // section headers and empty lines are skipped, and each of the first 29 lines has its own rule.
 #include "script/settings_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
+#include "script/file_pieces.h"
 #include "serial/net_endpoint.h"
 #include "serial/port_names.h"
 
@@ -161,37 +160,59 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
 
 } // namespace
 
-LoaderSettings parseSettings(const std::string& text) {
-    LoaderSettings s;
-    s.fileFound = true;
-    bool mainSet = false, loaderSet = false;
-    char mainPrompt = '#', loaderPrompt = '>';
+SettingsReader::SettingsReader() {
+    s_.fileFound = true;
+}
 
-    std::size_t pos = 0;
-    while (pos < text.size() && s.settingLines < kMaxSettingLines) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        // The file is read in text mode: a carriage return before the line feed is not content.
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.size() > kMaxLineChars) line.resize(kMaxLineChars);
-        if (line.empty() || line[0] == ';' || line[0] == '[') continue;
-        ++s.settingLines;
-        applyLine(s, s.settingLines, line, mainSet, mainPrompt, loaderSet, loaderPrompt);
+void SettingsReader::endLine() {
+    // The file is read in text mode: a carriage return before the line feed is not content.
+    if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+    if (line_.size() > kMaxLineChars) line_.resize(kMaxLineChars);
+    if (!line_.empty() && line_[0] != ';' && line_[0] != '[') {
+        ++s_.settingLines;
+        applyLine(s_, s_.settingLines, line_, mainSet_, mainPrompt_, loaderSet_, loaderPrompt_);
     }
+    line_.clear();
+}
+
+bool SettingsReader::add(std::string_view piece) {
+    while (!piece.empty() && s_.settingLines < kMaxSettingLines) {
+        const std::size_t end = piece.find('\n');
+        // A line keeps one character beyond the limit, so that its carriage return is told apart.
+        const std::size_t room = kMaxLineChars + 1 - std::min(line_.size(), kMaxLineChars + 1);
+        line_.append(piece.substr(0, std::min(end, room)));
+        if (end == std::string_view::npos) return true;
+        endLine();
+        piece.remove_prefix(end + 1);
+    }
+    return s_.settingLines < kMaxSettingLines;
+}
+
+LoaderSettings SettingsReader::finish() {
+    if (!line_.empty() && s_.settingLines < kMaxSettingLines) endLine();
     // The prompt characters take effect together once the whole file has been read.
-    if (mainSet) s.MainPromptChar = mainPrompt;
-    if (loaderSet) s.LoaderPromptChar = loaderPrompt;
-    return s;
+    if (mainSet_) s_.MainPromptChar = mainPrompt_;
+    if (loaderSet_) s_.LoaderPromptChar = loaderPrompt_;
+    return s_;
+}
+
+LoaderSettings parseSettings(std::string_view text) {
+    SettingsReader reader;
+    reader.add(text);
+    return reader.finish();
 }
 
 LoaderSettings readSettingsFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return LoaderSettings{};
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return parseSettings(contents.str());
+    SettingsReader reader;
+    PieceReading how;
+    how.limit = kSettingsFileLimit;
+    int error = 0;
+    const ReadEnd end = readInPieces(
+        path, how, [&](std::string_view piece) { return reader.add(piece); }, error);
+    LoaderSettings s = end == ReadEnd::Failed ? LoaderSettings{} : reader.finish();
+    s.problem =
+        end == ReadEnd::Failed && error == EISDIR ? "it is a directory" : readEndText(end, how, error);
+    return s;
 }
 
 } // namespace brimwell::script

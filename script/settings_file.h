@@ -3,8 +3,10 @@
 // prompt characters, loader-mode command and load keyword.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brimwell::script {
@@ -48,11 +50,37 @@ struct LoaderSettings {
     // about (0: the file as a whole; an entry may be missing, meaning 0).
     std::vector<std::string> messages;
     std::vector<int> messageSettings;
+    // Why the file could not be read to its last setting line (it does not open, it is longer
+    // than kSettingsFileLimit, a stop came); "" when it was. What was read before stays applied.
+    std::string problem;
+};
+
+// The most of a settings file that is read: far more than 29 lines of 299 characters.
+inline constexpr uint64_t kSettingsFileLimit = 1024 * 1024;
+
+// Takes a settings file line by line as its pieces come, and stops wanting more after the last
+// setting line the format has; a line longer than the format's 299 characters costs no memory.
+class SettingsReader {
+  public:
+    SettingsReader();
+    // False once every setting line has been read: the rest of the file is never looked at.
+    bool add(std::string_view piece);
+    // The end of the file (a last line without a line feed counts) or of the reading.
+    LoaderSettings finish();
+
+  private:
+    void endLine();
+
+    LoaderSettings s_;
+    std::string line_;
+    bool mainSet_ = false, loaderSet_ = false;
+    char mainPrompt_ = '#', loaderPrompt_ = '>';
 };
 
 // Reads the settings from `text` (the whole file's contents).
-LoaderSettings parseSettings(const std::string& text);
-// Reads the settings file at `path`; a missing or unreadable file gives the defaults.
+LoaderSettings parseSettings(std::string_view text);
+// Reads the settings file at `path` through SettingsReader, up to kSettingsFileLimit; a missing or
+// unreadable file gives the defaults (and says why in `problem`).
 LoaderSettings readSettingsFile(const std::string& path = kSettingsFileName);
 
 } // namespace brimwell::script

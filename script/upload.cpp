@@ -4,6 +4,7 @@
 
 #include "script/data_file.h"
 
+#include "script/file_pieces.h"
 #include "serial/shown_text.h"
 
 #include <sys/stat.h>
@@ -51,36 +52,38 @@ File openForReading(const std::string& path) {
     return File(std::fopen(path.c_str(), "rb"));
 }
 
-// The file's byte sum and size, read to its end; false with the reason when a read failed.
-bool sumFile(std::FILE* file, uint32_t& sum, uint64_t& count, std::string& why) {
-    sum = 0;
-    count = 0;
-    uint8_t buffer[65536];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        for (std::size_t i = 0; i < got; ++i)
-            sum += buffer[i];
-        count += got;
-    }
-    if (!std::ferror(file)) return true;
-    why = std::strerror(errno);
-    return false;
-}
-
 } // namespace
 
+// The load command carries the size as a signed 32-bit number: a larger file (or one that never
+// ends) is not read past that. Events run between the pieces, so a stop ends a long read.
+ReadEnd ScriptEngine::sumDataFile(uint32_t& sum, uint64_t& count, int& error) {
+    sum = 0;
+    count = 0;
+    PieceReading how;
+    how.limit = static_cast<uint64_t>(INT32_MAX);
+    how.whole = true;
+    how.stopped = [this] {
+        pump();
+        return Cancelled != 0 || WaitsAbandoned;
+    };
+    return readInPieces(
+        DataFileName, how,
+        [&](std::string_view piece) {
+            for (const char c : piece)
+                sum += static_cast<uint8_t>(c);
+            count += piece.size();
+            return true;
+        },
+        error);
+}
+
 bool ScriptEngine::get_file_checksum() {
-    File file = openForReading(DataFileName);
-    if (!file) {
-        showError("Error opening file " + escapeFileName(DataFileName) + ". Unable to get file checksum");
-        return false;
-    }
     uint32_t sum = 0;
     uint64_t count = 0;
-    std::string why;
-    if (!sumFile(file.get(), sum, count, why) || count > static_cast<uint64_t>(INT32_MAX)) {
-        // The load command carries the size as a signed 32-bit number; a read error or a larger
-        // file would announce a wrong size or checksum.
+    int error = 0;
+    const ReadEnd end = sumDataFile(sum, count, error);
+    if (end == ReadEnd::Stopped) return false; // the run ends as stopped; no error of the file's
+    if (end != ReadEnd::Whole) {
         showError("Error opening file " + escapeFileName(DataFileName) + ". Unable to get file checksum");
         return false;
     }
@@ -92,12 +95,13 @@ bool ScriptEngine::get_file_checksum() {
 bool ScriptEngine::dataFileUploadable(std::string& reason) {
     reason = dataFileProblem(DataFileName);
     if (!reason.empty()) return false;
-    File file = openForReading(DataFileName);
     uint32_t sum = 0;
     uint64_t count = 0;
-    std::string why = std::strerror(errno);
-    if (!file || !sumFile(file.get(), sum, count, why)) {
-        reason = "it cannot be read: " + why;
+    int error = 0;
+    if (const ReadEnd end = sumDataFile(sum, count, error); end != ReadEnd::Whole) {
+        reason = end == ReadEnd::Stopped
+                     ? "reading it was stopped"
+                     : "it cannot be read: " + readEndText(end, PieceReading{INT32_MAX, true, {}}, error);
         return false;
     }
     if (count != static_cast<uint64_t>(FileSize) || static_cast<int32_t>(sum % 65536u) != FileChecksum) {
@@ -262,6 +266,11 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
         for (int i = 0; i < length; ++i) {
             int tries = 0;
             while (!board_->board_put_char(SelectedBoard, data[i])) {
+                // A lost driver connection is told as such at once, not after the busy retries.
+                if (linkFailed()) {
+                    boardWriteFailed_ = true;
+                    return;
+                }
                 if (tries++ == kPciPutRetries) {
                     // Skipping the byte would leave the unit with a corrupted image.
                     showError("Error! The PCI board refused a data byte " + std::to_string(tries) +

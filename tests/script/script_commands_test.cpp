@@ -294,17 +294,30 @@ TEST(ScriptCommands, DelayOfThirtyIsThreeHundredPassesEachLettingEventsRun) {
 TEST(ScriptCommands, VersionTextIsCapitalisedOrTheFileDate) {
     Bench b;
     const std::string file = b.dir.write("d.bin", "abc");
+    // The load command's fields: one hexadecimal address (blanks after it change nothing), a
+    // version without control characters; a space in it is only worth a note.
     struct Row {
-        const char* version;
-        std::string expected;
+        std::string address, version, expected; // expected: the version text, "" when _LV does not run
+        std::string message;                    // the start of the one message shown, "" for none
     };
-    for (const Row& r : {Row{"1.08a", "1.08A"}, Row{"v2 beta ", "V2 BETA "}, Row{"x-y_z", "X-Y_Z"}}) {
+    for (const Row& r :
+         {Row{"0", "1.08a", "1.08A", ""}, Row{"0x80000000 ", "x-y_z", "X-Y_Z", ""},
+          Row{"0", "v2 beta ", "V2 BETA ", "Note: the version text 'V2 BETA ' holds a space"},
+          Row{"0", "1.0\t", "", "Error! The version text holds a control character (byte 0x09)"},
+          Row{"80100000 0 0", "1", "",
+              "Error! The load address '80100000 0 0' is more than one hexadecimal number"},
+          Row{"8000zz00", "1", "", "Error! The load address '8000zz00' is not hexadecimal"}}) {
+        b.host.messages.clear();
+        b.engine.VersionReady = false;
         EXPECT_TRUE(b.line("_LF " + file));
-        EXPECT_TRUE(b.line("_LA 0"));
-        EXPECT_TRUE(b.line(std::string("_LV ") + r.version));
-        EXPECT_EQ(b.engine.VersionText, r.expected);
-        EXPECT_TRUE(b.engine.VersionReady);
+        EXPECT_TRUE(b.line("_LA " + r.address));
+        EXPECT_TRUE(b.line("_LV " + r.version));
+        EXPECT_EQ(b.engine.VersionReady, !r.expected.empty()) << r.address << " " << r.version;
+        EXPECT_EQ(r.expected.empty() ? r.expected : b.engine.VersionText, r.expected);
+        EXPECT_EQ(b.host.messages.size(), r.message.empty() ? 0u : 1u) << r.address << " " << r.version;
+        EXPECT_EQ(b.host.messages.empty() ? "" : b.host.messages[0].substr(0, r.message.size()), r.message);
     }
+    b.host.messages.clear();
     EXPECT_TRUE(b.line("_LA 0")); // FileReady was consumed
     EXPECT_FALSE(b.engine.AddressReady);
 

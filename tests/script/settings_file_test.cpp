@@ -1,6 +1,8 @@
 // The settings reader: every row of the settings table, the line numbering rules and the limits.
 #include "script/settings_file.h"
 
+#include "support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -201,6 +203,38 @@ TEST(SettingsFile, ReadsAFileFromDisk) {
     EXPECT_TRUE(s.fileFound);
     EXPECT_EQ(s.DefaultComPort, 2);
     EXPECT_EQ(s.Baud, 57600);
+}
+
+TEST(SettingsFile, ReadLineByLineUpToItsLimit) {
+    std::string lines = "[Serial]\r\nCOMPort=COM2\r\n";
+    for (int i = 2; i <= 29; ++i)
+        lines += "x\n";
+    const std::string past(kSettingsFileLimit + 1, ';');
+    struct Row {
+        const char* name;
+        std::string text;
+        int settingLines;
+        std::string problem;
+    } rows[] = {
+        // What lies after the 29th setting line is never read, however much it is.
+        {"JunkAfterTheLastSettingLine", lines + past, 29, ""},
+        {"CommentPastTheLimitFirst", past + "\n" + lines, 0, "it is longer than 1 MiB"},
+        {"OneLineWithoutEnd", "p=COM2" + past, 1, "it is longer than 1 MiB"},
+    };
+    testing::TempDir dir;
+    for (const Row& r : rows) {
+        const LoaderSettings s = readSettingsFile(dir.write("s.ini", r.text));
+        EXPECT_EQ(s.settingLines, r.settingLines) << r.name;
+        EXPECT_EQ(s.problem, r.problem) << r.name;
+        EXPECT_EQ(s.DefaultComPort, r.settingLines > 0 ? 2 : 0) << r.name;
+    }
+    // Pieces may end anywhere, inside a CR LF too.
+    SettingsReader reader;
+    for (const char c : lines)
+        reader.add(std::string_view(&c, 1));
+    const LoaderSettings byBytes = reader.finish();
+    EXPECT_EQ(byBytes.settingLines, 29);
+    EXPECT_EQ(byBytes.DefaultComPort, 2);
 }
 
 } // namespace
