@@ -3,15 +3,14 @@
 #include "app/cli/check.h"
 
 #include "script/data_file.h"
+#include "script/file_pieces.h"
+#include "script/load_fields.h"
 #include "script/script_engine.h"
 #include "serial/shown_text.h"
 
 #include <array>
+#include <cctype>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <sys/stat.h>
 
 namespace brimwell::cli {
 namespace {
@@ -26,6 +25,22 @@ template <size_t N> bool oneOf(const std::string& code, const std::array<const c
     for (const char* c : set)
         if (code == c) return true;
     return false;
+}
+
+// What an unknown code is a slip away from: a real code in another case ("_tc"), else the real
+// codes one character off ("_LG"); "" when it is neither. Such a line reads as the command and
+// does nothing.
+std::string nearMiss(const std::string& code) {
+    if (code.size() != 3) return {};
+    std::string oneOff;
+    for (const char* known : kCodes) {
+        int off = 0;
+        for (size_t i = 0; i < 3; ++i)
+            off += std::toupper(static_cast<unsigned char>(code[i])) != known[i];
+        if (off == 0) return "is " + std::string(known) + " in another case (codes are case-sensitive)";
+        if (off == 1) oneOff += std::string(oneOff.empty() ? "" : ", ") + known;
+    }
+    return oneOff.empty() ? oneOff : "is one character off " + oneOff;
 }
 
 bool blank(const std::string& s) {
@@ -143,19 +158,30 @@ class ScriptCheck {
         std::string value;
         if (!word(text, value) || value.empty()) {
             add(line, "_LA gives no load address");
-        } else if (const size_t digits = value.rfind("0x", 0) == 0 || value.rfind("0X", 0) == 0 ? 2 : 0;
-                   value.size() == digits ||
-                   value.find_first_not_of("0123456789abcdefABCDEF", digits) != std::string::npos) {
-            add(line, "load address '" + value + "' is not hexadecimal");
+        } else if (const script::FieldProblem problem = script::loadAddressProblem(value);
+                   !problem.text.empty()) {
+            add(line, problem.text + "; the run fails there");
         }
         if (chain_ == Chain::Named) chain_ = Chain::Address;
+    }
+
+    void version(int line, const std::string& text) {
+        std::string value;
+        if (word(text, value))
+            if (const script::FieldProblem problem = script::versionTextProblem(value); !problem.text.empty())
+                add(line, problem.text + (problem.fails ? "; the run fails there" : ""));
+        if (chain_ == Chain::Address) chain_ = Chain::Version;
     }
 
     void command(int line, const std::string& text) {
         takeSlot(line);
         const std::string code = text.substr(0, 3);
         if (!oneOf(code, kCodes)) {
-            add(line, "unknown command code " + code + "; the line does nothing");
+            if (const std::string slip = nearMiss(code); !slip.empty())
+                out_.push_back(
+                    {line, "command code " + code + " " + slip + "; the line would do nothing", true});
+            else
+                add(line, "unknown command code " + code + "; the line does nothing");
         } else if (oneOf(code, kQuotedCodes)) {
             quoted(line, code, text);
         } else if (code == "_CE" || code == "_CS") {
@@ -167,7 +193,7 @@ class ScriptCheck {
         } else if (code == "_LP") {
             postUploadWait(line, text);
         } else if (code == "_LV") {
-            if (chain_ == Chain::Address) chain_ = Chain::Version;
+            version(line, text);
         } else if (code == "_LD") {
             if (chain_ != Chain::Version)
                 add(line, "_LD without a preceding _LF, _LA and _LV; nothing is uploaded");
@@ -184,21 +210,23 @@ class ScriptCheck {
 } // namespace
 
 bool checkScript(const std::string& path, std::vector<CheckFinding>& findings, std::string& error) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        error = "it is a directory";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "it cannot be opened for reading";
-        return false;
-    }
-    std::stringstream all;
-    all << in.rdbuf();
-    const std::string text = all.str();
+    if ((error = script::notRegularFile(path)) != "") return false;
+    std::string text;
+    script::PieceReading how;
+    how.limit = kScriptFileLimit;
+    how.whole = true;
+    int failure = 0;
+    const script::ReadEnd end = script::readInPieces(
+        path, how,
+        [&](std::string_view piece) {
+            text.append(piece);
+            return true;
+        },
+        failure);
+    if ((error = script::readEndText(end, how, failure)) != "") return false;
 
     ScriptCheck check(path, findings);
+    const bool noLineFeed = text.find('\n') == std::string::npos;
     int number = 0;
     size_t start = 0;
     while (start < text.size()) {
@@ -208,6 +236,15 @@ bool checkScript(const std::string& path, std::vector<CheckFinding>& findings, s
         // As the reader does: the carriage return of a CR LF pair is not part of the line.
         if (end < text.size() && !line.empty() && line.back() == '\r') line.pop_back();
         ++number;
+        // A carriage return alone ends no line for the reader: what follows it, commands too, is
+        // taken as part of this line (or of a comment). Only the file's last byte is harmless.
+        if (const size_t cr = line.find('\r'); cr != std::string::npos && start + cr + 1 < text.size())
+            findings.push_back({number,
+                                noLineFeed ? "the lines end in a carriage return alone; the reader sees one "
+                                             "line (save the script with LF or CR LF line ends)"
+                                           : "a carriage return alone inside the line; what follows it is "
+                                             "part of this line, not a line of its own",
+                                true});
         // The first "_" or ";" decides the kind of line; what comes before it is skipped.
         const size_t kind = line.find_first_of("_;");
         if (kind != std::string::npos && line[kind] == '_') check.commandLine(number, line.substr(kind));
@@ -218,6 +255,13 @@ bool checkScript(const std::string& path, std::vector<CheckFinding>& findings, s
         findings.push_back(
             {0, "the script has no command lines (empty, or comments only); a run sends nothing"});
     return true;
+}
+
+std::string refusingFindings(const std::string& path, const std::vector<CheckFinding>& findings) {
+    std::string lines;
+    for (const CheckFinding& f : findings)
+        if (f.refuses) lines += path + ":" + std::to_string(f.line) + ": " + f.text + "\n";
+    return lines;
 }
 
 int checkMain(int argc, char** argv) {

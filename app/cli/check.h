@@ -3,6 +3,7 @@
 // nothing, without opening any port.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,10 +12,20 @@ namespace brimwell::cli {
 struct CheckFinding {
     int line = 0; // 0: the script as a whole
     std::string text;
+    // The script would do something other than it reads as (a command code one slip away from a
+    // real one, line ends the reader does not see): a run refuses it unless forced.
+    bool refuses = false;
 };
 
-// The findings for the script at `path`, in line order. False with a reason when it cannot be read.
+// The most of a script that is read: far more than 300 command lines and their comments.
+inline constexpr uint64_t kScriptFileLimit = 1024 * 1024;
+
+// The findings for the script at `path`, in line order. False with a reason when it cannot be read
+// (it is no regular file, longer than kScriptFileLimit, a stop came).
 bool checkScript(const std::string& path, std::vector<CheckFinding>& findings, std::string& error);
+
+// The findings that make a run refuse the script, as lines "SCRIPT:LINE: text" ("" when none).
+std::string refusingFindings(const std::string& path, const std::vector<CheckFinding>& findings);
 
 // argv[1] is "check". 0: no findings, 1: findings, 2: usage error or unreadable script.
 int checkMain(int argc, char** argv);

@@ -2,6 +2,7 @@
 // scripts and tests. Same engine as the window; the operator's side goes to the terminal.
 #include "app/cli/cli_main.h"
 
+#include "app/cli/check.h"
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/fleet_run.h"
@@ -46,28 +47,35 @@ class StopSignal {
     StopSignal() {
         if (!pipe_.ok()) return;
         notifier_ = std::make_unique<QSocketNotifier>(pipe_.readFd(), QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
-            for (const char c : pipe_.take()) {
-                // A stop a parent passed on acts as SIGTERM and is named as the parent received it.
-                const bool passedOn = (c & StopSignalPipe::kPassedOn) != 0;
-                const int sig = passedOn ? SIGTERM : static_cast<unsigned char>(c);
-                if (sig == SIGINT) ++interrupts_;
-                if (sig != SIGINT) terminatedBy_ = sig;
-                // A hang-up or SIGTERM names the stop over an earlier Ctrl+C.
-                if (sig != SIGINT || named_ == 0) named_ = passedOn ? c & ~StopSignalPipe::kPassedOn : sig;
-                if (onStop_) onStop_(sig, interrupts_);
-            }
-        });
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { take(); });
     }
     // Called with the signal and the number of Ctrl+C so far.
     void setHandler(std::function<void(int, int)> h) { onStop_ = std::move(h); }
-    bool requested() const { return interrupts_ > 0 || terminatedBy_ != 0; }
+    // Also between events: a set-up phase that ended on a stop asks before the loop has run.
+    bool requested() {
+        take();
+        return interrupts_ > 0 || terminatedBy_ != 0;
+    }
     // What the run's last line names as its stop: the signal as it was received.
     const char* stopName() const {
         return named_ == SIGHUP ? "SIGHUP" : named_ == SIGTERM ? "SIGTERM" : "Ctrl+C";
     }
 
   private:
+    void take() {
+        if (!pipe_.ok()) return;
+        for (const char c : pipe_.take()) {
+            // A stop a parent passed on acts as SIGTERM and is named as the parent received it.
+            const bool passedOn = (c & StopSignalPipe::kPassedOn) != 0;
+            const int sig = passedOn ? SIGTERM : static_cast<unsigned char>(c);
+            if (sig == SIGINT) ++interrupts_;
+            if (sig != SIGINT) terminatedBy_ = sig;
+            // A hang-up or SIGTERM names the stop over an earlier Ctrl+C.
+            if (sig != SIGINT || named_ == 0) named_ = passedOn ? c & ~StopSignalPipe::kPassedOn : sig;
+            if (onStop_) onStop_(sig, interrupts_);
+        }
+    }
+
     StopSignalPipe pipe_;
     std::unique_ptr<QSocketNotifier> notifier_; // destroyed before the pipe it watches
     std::function<void(int, int)> onStop_;
@@ -88,15 +96,17 @@ void warning(RunRecord& record, const std::string& text) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-// The script must be a readable file before anything touches the port.
-std::string scriptProblem(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
-    if (S_ISDIR(st.st_mode)) return "it is a directory";
-    std::FILE* f = std::fopen(path.c_str(), "r");
-    if (!f) return std::strerror(errno);
-    std::fclose(f);
-    return {};
+// The script is checked before anything touches the port: it is read whole (a regular file, of a
+// script's size) and refused where it would not do what it reads as, unless the run is forced.
+std::string scriptProblem(const RunOptions& options) {
+    std::vector<CheckFinding> findings;
+    std::string error;
+    if (!checkScript(options.script, findings, error))
+        return "cannot open script " + escapeFileName(options.script) + ": " + error;
+    const std::string refusals = refusingFindings(escapeFileName(options.script), findings);
+    if (refusals.empty() || options.force) return {};
+    return "the script would not run as it reads (run it as it is with --force):\n" +
+           refusals.substr(0, refusals.size() - 1);
 }
 
 void configurePort(TQuavComPort& port, const script::LoaderSettings& settings, const RunOptions& options) {
@@ -138,26 +148,44 @@ struct UnitEnd {
 };
 
 int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd& end) {
-    std::string error;
+    int qtArgc = 1;
+    char* qtArgv[] = {program, nullptr};
+    QCoreApplication app(qtArgc, qtArgv);
+
+    CliHost host(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
+    host.setRecord(&record);
+    host.setEventFd(options.eventFd);
+
+    // From here a stop ends the set-up (reading the files, opening the port, looking for boards)
+    // as a stopped run; however the run returns, the record learns whether a stop ended it.
+    StopSignal stop;
+    struct StopSeen {
+        StopSignal& stop;
+        bool& seen;
+        ~StopSeen() { seen = stop.requested(); }
+    } stopSeen{stop, end.stopRequested};
+    auto stoppedInSetup = [&] {
+        end.summary = std::string("Run stopped (") + stop.stopName() + ").";
+        host.note(end.summary);
+        return kExitFailed;
+    };
+    // A set-up step that failed because a stop cut it short is a stop, not a set-up error.
     auto setupError = [&](const std::string& text) {
+        if (stop.requested()) return stoppedInSetup();
         end.summary = "brimwell run: " + text;
         record.addText("note", end.summary);
         return cli::setupError(text);
     };
-    if (const std::string problem = scriptProblem(options.script); !problem.empty())
-        return setupError("cannot open script " + escapeFileName(options.script) + ": " + problem);
+    std::string error;
+    if (const std::string problem = scriptProblem(options); !problem.empty()) return setupError(problem);
 
-    script::LoaderSettings settings;
-    if (options.settings) {
-        std::FILE* f = std::fopen(options.settings->c_str(), "r");
-        if (!f)
-            return setupError("cannot read settings file " + escapeFileName(*options.settings) + ": " +
-                              std::strerror(errno));
-        std::fclose(f);
-        settings = script::readSettingsFile(*options.settings);
-    } else {
-        settings = script::readSettingsFile();
-    }
+    const script::LoaderSettings settings =
+        script::readSettingsFile(options.settings.value_or(script::kSettingsFileName));
+    // Without --settings a missing LoaderDefault.ini means the defaults; one that is there is read whole.
+    if (!settings.problem.empty() && (options.settings || settings.fileFound))
+        return setupError("cannot read settings file " +
+                          escapeFileName(options.settings.value_or(script::kSettingsFileName)) + ": " +
+                          settings.problem);
     // A settings file that says something wrong is a set-up error before any port is touched,
     // unless an option stands in for the wrong value: then the run goes on with a warning.
     const std::string settingsName = escapeFileName(options.settings.value_or(script::kSettingsFileName));
@@ -171,14 +199,6 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         warning(record,
                 escapeFileName(options.script) +
                     " has no command lines (empty, or comments only); the run sends nothing to the unit.");
-
-    int qtArgc = 1;
-    char* qtArgv[] = {program, nullptr};
-    QCoreApplication app(qtArgc, qtArgv);
-
-    CliHost host(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
-    host.setRecord(&record);
-    host.setEventFd(options.eventFd);
 
     TQuavComPort port;
     try {
@@ -194,13 +214,6 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     engine.LinkMode = script::kLinkSerial;
     script::installCaptureHandler(port, engine);
 
-    StopSignal stop;
-    // However the run returns, the record learns whether a stop ended it.
-    struct StopSeen {
-        const StopSignal& stop;
-        bool& seen;
-        ~StopSeen() { seen = stop.requested(); }
-    } stopSeen{stop, end.stopRequested};
     bool running = false;
     // Ends every wait for the unit: the run goes on to its end without the prompt attempts.
     auto abandon = [&] { engine.abandonWaits(); };
@@ -265,7 +278,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
             return setupError("--trace and --log record a serial port; the PCI link has neither");
         pci::PciBoardLink boards(pci::installedPciDriver());
         if (!preparePciRun(*board, boards, engine, host, pciError)) return setupError(pciError);
-        if (stop.requested()) return kExitFailed; // stopped while the boards were looked for
+        if (stop.requested()) return stoppedInSetup(); // while the boards were looked for
         record.setDevice(describeBoards(engine));
         return runScript(describeBoards(engine));
     }
@@ -306,7 +319,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
             chosen = port.ComNumber();
         } else if (stop.requested()) {
             closePort();
-            return kExitFailed;
+            return stoppedInSetup();
         } else if (configured == 0) {
             host.setStatusText(script::kNoHardwareText);
             return setupError("no unit answered on " + PortSetup::describe(1) + " or " +
@@ -323,7 +336,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     }
     if (stop.requested()) {
         closePort();
-        return kExitFailed;
+        return stoppedInSetup();
     }
 
     record.setDevice(comDevicePath(chosen));
@@ -357,8 +370,7 @@ int runMain(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);
     if (options.ports.size() > 1) {
-        if (const std::string problem = scriptProblem(options.script); !problem.empty())
-            return setupError("cannot open script " + escapeFileName(options.script) + ": " + problem);
+        if (const std::string problem = scriptProblem(options); !problem.empty()) return setupError(problem);
         return runFleet(options, argv[0], store);
     }
 

@@ -12,7 +12,7 @@ namespace brimwell::cli {
 const char* runUsage() {
     return "usage: brimwell run SCRIPT [--port COMn|DEVICE|URL|usb:ID|PCI|PCI:N]... [--baud N]\n"
            "                   [--settings FILE] [--trace FILE] [--log FILE] [--report FILE]\n"
-           "                   [--records URL] [--tag KEY=VALUE]...\n"
+           "                   [--records URL] [--tag KEY=VALUE]... [--force]\n"
            "  SCRIPT           the .sld script to run\n"
            "  --port COMn      use port COMn (COMn maps to /dev/ttyS(n-1) or $BRIMWELL_COMn)\n"
            "  --port DEVICE    use the serial device at this path (a /dev/serial/by-id link stays right\n"
@@ -40,6 +40,9 @@ const char* runUsage() {
            "                   (committed to $XDG_DATA_HOME/brimwell/records.sqlite first, sent on when the\n"
            "                   server is reachable); default $BRIMWELL_RECORDS, else no store\n"
            "  --tag KEY=VALUE  kept with the run's record (lot, work order); may be given several times\n"
+           "  --force          run the script even where brimwell check finds it would not do what it\n"
+           "                   reads as (a command code in the wrong case or one character off, line\n"
+           "                   ends of a carriage return alone); without it such a script is refused\n"
            "exit status: 0 the run completed (every unit), 1 it failed or was stopped, 2 usage or\n"
            "set-up error, 3 the unit passed but its record is incomplete (a store or file not written)\n";
 }
@@ -139,6 +142,8 @@ bool parseRunOptions(int argc, char** argv, RunOptions& out, std::string& error)
                 return false;
             }
             out.tags.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+        } else if (arg == "--force") {
+            out.force = true;
         } else if (arg == "--events") {
             std::string v;
             if (!value(v)) return false;

@@ -28,6 +28,7 @@ struct RunOptions {
     std::vector<std::pair<std::string, std::string>>
         tags;         // --tag K=V: kept with the run's record (lot, work order)
     int eventFd = -1; // --events: a parent running several units reads this one's events here
+    bool force = false; // --force: run a script that check finds a slip away from what it reads as
     bool help = false;
 };
 

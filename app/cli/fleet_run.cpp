@@ -94,6 +94,7 @@ bool spawn(Unit& u, const RunOptions& options, char* program, const std::string&
     if (!options.records.empty()) args.insert(args.end(), {"--records", options.records});
     for (const auto& [key, value] : options.tags)
         args.insert(args.end(), {"--tag", key + "=" + value});
+    if (options.force) args.push_back("--force");
     const std::string suffix = "." + portFileSuffix(u.port);
     if (!options.traceFile.empty()) args.insert(args.end(), {"--trace", options.traceFile + suffix});
     if (!options.logFile.empty()) args.insert(args.end(), {"--log", options.logFile + suffix});

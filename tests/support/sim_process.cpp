@@ -10,6 +10,7 @@
 #include <fstream>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -202,6 +203,21 @@ bool SimBoards::start(const std::string& socketDir, const std::vector<std::strin
     std::vector<std::string> args{"--dir", dir};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     return process.start(binDir() + "/brimwell-board-sim", args) && process.waitForLine("READY").has_value();
+}
+
+bool HostilePeer::start(const std::string& mode, const std::string& path) {
+    const char* source = std::getenv("BRIMWELL_SOURCE_DIR");
+    std::vector<std::string> args{std::string(source ? source : ".") + "/tests/support/hostile_peers.py",
+                                  mode};
+    if (!path.empty()) args.push_back(path);
+    if (!process.start("/usr/bin/python3", args)) return false;
+    const auto ready = process.waitForLine("READY");
+    if (ready && ready->size() > 6) port = std::atoi(ready->c_str() + 6);
+    return ready.has_value();
+}
+
+bool makeDeviceNode(const std::string& path, unsigned major, unsigned minor) {
+    return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(major, minor)) == 0;
 }
 
 std::string field(const std::string& line, const std::string& key) {

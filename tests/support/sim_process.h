@@ -75,6 +75,18 @@ struct SimBoards {
     std::string env() const { return "BRIMWELL_PCI_DIR=" + dir; }
 };
 
+// A peer of tests/support/hostile_peers.py (a server or driver that misbehaves one way).
+struct HostilePeer {
+    ChildProcess process;
+    int port = 0; // a TCP peer's loopback port
+    // Starts MODE (with PATH for the modes that take one); true once it is ready.
+    bool start(const std::string& mode, const std::string& path = {});
+};
+
+// A character device node (major, minor) of the test's own at `path` (1,3 as /dev/null, 1,5 as
+// /dev/zero, 1,7 as /dev/full): no test touches the machine's nodes.
+bool makeDeviceNode(const std::string& path, unsigned major, unsigned minor);
+
 // Value of "key=" in a report line such as "STORED path size=... first_ns=...".
 std::string field(const std::string& line, const std::string& key);
 
