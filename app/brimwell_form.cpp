@@ -1,5 +1,6 @@
 // The main window: layout, menus, status bar, start-up, the unattended run and closing.
 #include "app/brimwell_form.h"
+#include "app/cli/check.h"
 
 #include "app/com_select_form.h"
 #include "app/dialogs.h"
@@ -14,6 +15,7 @@
 #include "serial/component/com_port.h"
 #include "serial/component/pending_events.h"
 #include "serial/port_names.h"
+#include "serial/shown_text.h"
 #include "terminal/widget/quav_terminal.h"
 
 #include <QAction>
@@ -492,6 +494,13 @@ void TBrimwellForm::FormShow() {
             startupFinished_ = true;
             return;
         }
+        if (scriptRefused(AutoScriptPath)) {
+            setStatusText(QStringLiteral(" "));
+            automaticExitCode_ = 1;
+            JustUploadTimer->start();
+            startupFinished_ = true;
+            return;
+        }
         setStatusText(QStringLiteral("Uploading file(s). Please wait...."));
         processPendingEvents();
         setEnabled(false);
@@ -597,7 +606,7 @@ void TBrimwellForm::PickButtonClick() {
         ScriptFolderSet ? QDir::current().absoluteFilePath(ScriptFolder) : QDir::currentPath();
     const QString path =
         dialogs().openFileName(this, QStringLiteral("Open"), dir, QString::fromLatin1(kScriptFilter));
-    if (path.isEmpty()) return;
+    if (path.isEmpty() || scriptRefused(path)) return;
     const PortInUse running(*this);
     const int com = QuavComPort1->ComNumber();
     const WindowRecording recording(*host_, path.toStdString(),
@@ -614,6 +623,19 @@ void TBrimwellForm::stopPressed() {
     else
         setStatusText(QStringLiteral("Stopping: the upload ends after the block in progress, then the unit's "
                                      "prompt is awaited. Press Stop again to give up."));
+}
+
+bool TBrimwellForm::scriptRefused(const QString& path) {
+    std::vector<cli::CheckFinding> findings;
+    std::string error;
+    // A script that cannot be read is the reader's to report, in its own words.
+    if (!cli::checkScript(path.toStdString(), findings, error)) return false;
+    const std::string refusals = cli::refusingFindings(escapeFileName(path.toStdString()), findings);
+    if (refusals.empty()) return false;
+    showMessage(QString::fromStdString("Error! The script would not run as it reads:\r" + refusals +
+                                       "Correct the script; brimwell check lists every finding."),
+                MsgKind::Error);
+    return true;
 }
 
 void TBrimwellForm::UploadButtonClick() {

@@ -210,6 +210,10 @@ class TBrimwellForm : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // A script that would not do what it reads as (a command code a slip away from a real one,
+    // line ends of a carriage return alone) is refused before a run, with what the check found.
+    bool scriptRefused(const QString& path);
+
     // Held while the engine or a probe works the port; the outermost one hands a lost port on.
     // Meanwhile the items that would close or switch the port or the link, and the buttons that
     // start a run, are disabled: a run must not go on over another port, nor a second run start

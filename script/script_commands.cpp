@@ -172,7 +172,8 @@ bool ScriptEngine::RunCommandLine() {
                 result.version = VersionText;
                 dataFileFailed("its " + problem.text, &result);
             } else {
-                if (!problem.text.empty()) host_.showMessage("Note: the " + problem.text + ".");
+                if (!problem.text.empty())
+                    host_.showMessage("Note: the " + problem.text + ".", MessageKind::Warning);
                 if (VersionText == "DATE") get_date();
                 VersionReady = true;
             }

@@ -457,7 +457,8 @@ INSTANTIATE_TEST_SUITE_P(Device, FormPortLoss,
 namespace {
 struct AutomaticCase {
     const char* name;
-    std::vector<std::string> simOptions; // "missing": the script names a data file that is not there
+    std::vector<std::string> simOptions; // "missing": the script names a data file that is not there;
+                                         // "slip": a command code in the wrong case
     bool unit;
     int exitCode;
     const char* message; // expected among the messages ("" for none)
@@ -470,12 +471,14 @@ TEST_P(FormAutomatic, UnattendedRunEndsWithItsExitCode) {
     const auto& c = GetParam();
     std::unique_ptr<UnitSim> sim;
     const bool missingFile = !c.simOptions.empty() && c.simOptions[0] == "missing";
+    const bool slip = !c.simOptions.empty() && c.simOptions[0] == "slip";
     if (c.unit)
         sim = std::make_unique<UnitSim>(dir.file("com1"), store.path(),
-                                        missingFile ? std::vector<std::string>{} : c.simOptions);
+                                        missingFile || slip ? std::vector<std::string>{} : c.simOptions);
     const std::string data = dataBytes(6000);
     dir.write("image.bin", data);
-    dir.write("flash.sld", uploadScript(dir.file(missingFile ? "no-such-image.bin" : "image.bin")));
+    dir.write("flash.sld", (slip ? "_Lp 1\n" : "") +
+                               uploadScript(dir.file(missingFile ? "no-such-image.bin" : "image.bin")));
     // Settings lines 1 to 8; line 8 says automatic with odd case and blanks inside.
     dir.write("LoaderDefault.ini",
               "[Port]\nPort=COM1\nBaud=38400\nBits=8\nParity=0\nStop=1\n[Run]\nScript= " +
@@ -502,6 +505,8 @@ INSTANTIATE_TEST_SUITE_P(
         AutomaticCase{
             "UnitStaysNormal", {"--stay-normal"}, true, 1, "Error! Unit not in Loader Mode! Exiting script"},
         AutomaticCase{"MissingDataFile", {"missing"}, true, 1, "Error! Unable to open file "},
+        AutomaticCase{
+            "CodeInTheWrongCase", {"slip"}, true, 1, "Error! The script would not run as it reads:"},
         AutomaticCase{"NoPort",
                       {},
                       false,
