@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <climits>
 #include <functional>
 
@@ -332,6 +334,12 @@ TEST(ImageStore, NamesAndWritesImages) {
     std::string error;
     const std::string path = storeImage(dir.file("store"), r, data, error);
     ASSERT_FALSE(path.empty()) << error;
+    EXPECT_EQ(brimwell::testing::readFile(path), data);
+    // A .part planted as a link to another file is not written through.
+    const std::string victim = dir.write("victim", "keep");
+    ASSERT_EQ(::symlink(victim.c_str(), (path + ".part").c_str()), 0);
+    ASSERT_FALSE(storeImage(dir.file("store"), r, data, error).empty()) << error;
+    EXPECT_EQ(dir.read("victim"), "keep");
     EXPECT_EQ(brimwell::testing::readFile(path), data);
     r.address = "2";
     EXPECT_TRUE(storeImage("/proc/nonexistent/dir", r, data, error).empty());

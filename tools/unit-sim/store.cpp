@@ -42,7 +42,10 @@ std::string storeImage(const std::string& dir, const LoadRecord& r, const std::v
     }
     const std::string path = dir + "/" + imageFileName(r);
     const std::string tmp = path + ".part";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A .part left behind (or planted: a link to some other file) is removed, never written
+    // through; the new one is created afresh and not through a link.
+    ::unlink(tmp.c_str());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = "cannot write " + tmp + ": " + std::strerror(errno);
         return {};

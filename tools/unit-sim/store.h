@@ -13,7 +13,8 @@ namespace brimwell::unitsim {
 std::string imageFileName(const LoadRecord& r);
 
 // Writes the image into dir (created if missing) through a temporary file and a rename, so a reader
-// never sees half an image. Returns the path, or an empty string with the reason in `error`.
+// never sees half an image; the temporary file is created afresh, never through a link. Returns the path, or
+// an empty string with the reason in `error`.
 std::string storeImage(const std::string& dir, const LoadRecord& r, const std::vector<uint8_t>& image,
                        std::string& error);
 
