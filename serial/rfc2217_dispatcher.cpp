@@ -111,7 +111,7 @@ bool TQuavRfc2217Dispatcher::Connected(int fd) {
                               negotiation(kWill, kOptSuppressGoAhead);
     if (!sendCommand(hello)) return fail(LostCode() != 0 ? LostCode() : secSocketTimedOut);
 
-    uint8_t chunk[512];
+    uint8_t chunk[16384]; // a server that sends much before it answers is read through quickly
     while (comPortState_.load() == 0) {
         const SliceWait waited = pollInSlices(fd, POLLIN, deadline);
         if (waited == SliceWait::Stopped || waited == SliceWait::TimedOut)

@@ -201,7 +201,7 @@ TEST(NetPortOpen, HostileServersHoldNothingUp) {
     auto flooded = makeDeviceLayer(url(flooder), nullptr);
     ASSERT_EQ(flooded->InitPort(url(flooder), 38400, kParityNone, 8, kOneStopBit, 4096, 4096, 0), 0);
     // Only what waits now is purged while the flood goes on; what the opening could not keep of
-    // the 8 MiB before the COM-PORT option is an overrun.
+    // the 64 MiB before the COM-PORT option is an overrun.
     EXPECT_EQ(flooded->FlushInBuffer(), 0);
     EXPECT_TRUE(waitFor([&] { return flooded->GetLineError() == 1; }, 5000));
 }

@@ -5,7 +5,7 @@
 
 A TCP peer listens on a free loopback port and prints "READY PORT", then "ACCEPTED" once the tool
 is connected; a peer that serves files or sockets in PATH prints "READY" once they are there.
-  flood-then-accept   8 MiB of data before it accepts the COM-PORT option, then data without pause
+  flood-then-accept   64 MiB of data before it accepts the COM-PORT option, then data without pause
   ask-flood           asks for an option (IAC DO 99) without pause and reads nothing
   big-subnegotiation  accepts the COM-PORT option, then sends a sub-negotiation of 1 MiB
   silent-pci PATH     the 16 driver sockets PATH/WRTdev0..15 accept and never answer
@@ -36,7 +36,7 @@ def serve_tcp(talk):
 
 def flood_then_accept(conn):
     chunk = b"x" * 65536
-    for _ in range(128):
+    for _ in range(1024):
         conn.sendall(chunk)
     conn.sendall(bytes([IAC, DO, COM_PORT]))
     while True:
