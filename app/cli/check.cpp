@@ -134,6 +134,7 @@ class ScriptCheck {
             return;
         }
         const script::DataFileLookup lookup = script::findDataFile(name, scriptPath_);
+        if (!lookup.found.empty()) dataFiles.push_back(lookup.found);
         if (lookup.found.empty() && lookup.problem != script::kDataFileMissing)
             add(line, "data file " + escapeFileName(name) + " cannot be uploaded: " + lookup.problem);
         else if (lookup.found.empty())
@@ -201,6 +202,10 @@ class ScriptCheck {
         }
     }
 
+  public:
+    std::vector<std::string> dataFiles; // every data file the script names that was found
+
+  private:
     std::string scriptPath_;
     std::vector<CheckFinding>& out_;
     int slots_ = 0;
@@ -209,7 +214,8 @@ class ScriptCheck {
 
 } // namespace
 
-bool checkScript(const std::string& path, std::vector<CheckFinding>& findings, std::string& error) {
+bool checkScript(const std::string& path, std::vector<CheckFinding>& findings, std::string& error,
+                 std::vector<std::string>* dataFiles) {
     if ((error = script::notRegularFile(path)) != "") return false;
     std::string text;
     script::PieceReading how;
@@ -254,6 +260,7 @@ bool checkScript(const std::string& path, std::vector<CheckFinding>& findings, s
     if (check.commandLines() == 0)
         findings.push_back(
             {0, "the script has no command lines (empty, or comments only); a run sends nothing"});
+    if (dataFiles) *dataFiles = std::move(check.dataFiles);
     return true;
 }
 

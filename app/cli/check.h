@@ -20,9 +20,11 @@ struct CheckFinding {
 // The most of a script that is read: far more than 300 command lines and their comments.
 inline constexpr uint64_t kScriptFileLimit = 1024 * 1024;
 
-// The findings for the script at `path`, in line order. False with a reason when it cannot be read
-// (it is no regular file, longer than kScriptFileLimit, a stop came).
-bool checkScript(const std::string& path, std::vector<CheckFinding>& findings, std::string& error);
+// The findings for the script at `path`, in line order, and the data files it names that were
+// found. False with a reason when it cannot be read (it is no regular file, longer than
+// kScriptFileLimit, a stop came).
+bool checkScript(const std::string& path, std::vector<CheckFinding>& findings, std::string& error,
+                 std::vector<std::string>* dataFiles = nullptr);
 
 // The findings that make a run refuse the script, as lines "SCRIPT:LINE: text" ("" when none).
 std::string refusingFindings(const std::string& path, const std::vector<CheckFinding>& findings);

@@ -6,6 +6,7 @@
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/fleet_run.h"
+#include "app/cli/output_file.h"
 #include "app/cli/pci_run.h"
 #include "app/cli/port_setup.h"
 #include "app/cli/run_record.h"
@@ -98,11 +99,17 @@ void warning(RunRecord& record, const std::string& text) {
 
 // The script is checked before anything touches the port: it is read whole (a regular file, of a
 // script's size) and refused where it would not do what it reads as, unless the run is forced.
-std::string scriptProblem(const RunOptions& options) {
+// `inputs` gets the script and the data files it names: the run's own files, which its output
+// files must not be.
+std::string scriptProblem(const RunOptions& options, RunInputs& inputs) {
     std::vector<CheckFinding> findings;
+    std::vector<std::string> dataFiles;
     std::string error;
-    if (!checkScript(options.script, findings, error))
-        return "cannot open script " + escapeFileName(options.script) + ": " + error;
+    inputs.emplace_back("script", options.script);
+    const bool read = checkScript(options.script, findings, error, &dataFiles);
+    for (const std::string& file : dataFiles)
+        inputs.emplace_back("data file", file);
+    if (!read) return "cannot open script " + escapeFileName(options.script) + ": " + error;
     const std::string refusals = refusingFindings(escapeFileName(options.script), findings);
     if (refusals.empty() || options.force) return {};
     return "the script would not run as it reads (run it as it is with --force):\n" +
@@ -147,7 +154,7 @@ struct UnitEnd {
     std::string summary;
 };
 
-int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd& end) {
+int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd& end, RunOutputs& outputs) {
     int qtArgc = 1;
     char* qtArgv[] = {program, nullptr};
     QCoreApplication app(qtArgc, qtArgv);
@@ -177,18 +184,19 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         return cli::setupError(text);
     };
     std::string error;
-    if (const std::string problem = scriptProblem(options); !problem.empty()) return setupError(problem);
+    RunInputs inputs;
+    if (const std::string problem = scriptProblem(options, inputs); !problem.empty())
+        return setupError(problem);
 
-    const script::LoaderSettings settings =
-        script::readSettingsFile(options.settings.value_or(script::kSettingsFileName));
+    const std::string settingsPath = options.settings.value_or(script::kSettingsFileName);
+    const script::LoaderSettings settings = script::readSettingsFile(settingsPath);
     // Without --settings a missing LoaderDefault.ini means the defaults; one that is there is read whole.
     if (!settings.problem.empty() && (options.settings || settings.fileFound))
-        return setupError("cannot read settings file " +
-                          escapeFileName(options.settings.value_or(script::kSettingsFileName)) + ": " +
+        return setupError("cannot read settings file " + escapeFileName(settingsPath) + ": " +
                           settings.problem);
     // A settings file that says something wrong is a set-up error before any port is touched,
     // unless an option stands in for the wrong value: then the run goes on with a warning.
-    const std::string settingsName = escapeFileName(options.settings.value_or(script::kSettingsFileName));
+    const std::string settingsName = escapeFileName(settingsPath);
     for (size_t i = 0; i < settings.messages.size(); ++i) {
         const int setting = i < settings.messageSettings.size() ? settings.messageSettings[i] : 0;
         const std::string what = "settings file " + settingsName + ": " + settings.messages[i];
@@ -199,6 +207,9 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         warning(record,
                 escapeFileName(options.script) +
                     " has no command lines (empty, or comments only); the run sends nothing to the unit.");
+    inputs.emplace_back("settings file", settingsPath);
+    // The run's record files are checked before anything touches a unit: none is flashed without them.
+    if (const std::string problem = outputs.problem(inputs); !problem.empty()) return setupError(problem);
 
     TQuavComPort port;
     try {
@@ -206,7 +217,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     } catch (const std::exception& e) {
         return setupError(std::string("cannot apply the line settings: ") + e.what());
     }
-    prepareRecording(port, options);
+    if (!outputs.prepareRecording(port, error)) return setupError(error);
     script::SerialLink link(port);
     script::ScriptEngine engine(host);
     engine.applySettings(settings);
@@ -247,7 +258,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     auto runScript = [&](const std::string& where) {
         host.note("Running " + escapeFileName(options.script) + " on " + where);
         running = true;
-        if (port.Open()) startRecording(port, options);
+        if (port.Open()) outputs.startRecording(port);
         const script::RunOutcome outcome = engine.PickButtonClick(options.script);
         running = false;
         if (engine.LinkMode == script::kLinkSerial) {
@@ -259,7 +270,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
             host.noteDataFiles(0, {});
         }
         record.setLastAnswer(engine.unitLastAnswer());
-        closeRecordedPort(port, options, host);
+        outputs.closeRecordedPort(port, host);
         // Some failures let the script go on (a data file that does not open skips its upload);
         // the window leaves them to the operator who read the message box, but an unattended
         // caller only sees the exit status, so a run that reported an error does not count as
@@ -356,12 +367,6 @@ int runMain(int argc, char** argv) {
         std::fputs(runUsage(), stdout);
         return kExitCompleted;
     }
-    // Files asked for are checked before any unit is touched: a run is not flashed without them.
-    for (const auto& [what, path] :
-         {std::pair{"report", options.reportFile}, {"trace", options.traceFile}, {"log", options.logFile}})
-        if (!path.empty())
-            if (const std::string problem = outputFileProblem(path); !problem.empty())
-                return setupError(std::string("cannot write the ") + what + " " + path + ": " + problem);
     std::optional<records::StoreLocation> store;
     if (!requestedStore(options, store, error)) return setupError(error);
     // Output nobody reads any more (a pager quit, "| head", a parent that ended early) must not end
@@ -369,27 +374,33 @@ int runMain(int argc, char** argv) {
     // fail and the run goes on to its end and its exit code.
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);
+    RunOutputs outputs(options);
     if (options.ports.size() > 1) {
-        if (const std::string problem = scriptProblem(options); !problem.empty()) return setupError(problem);
-        return runFleet(options, argv[0], store);
+        // Each unit checks its own trace and log (FILE.PORT) again; the report is the parent's.
+        RunInputs inputs;
+        if (const std::string problem = scriptProblem(options, inputs); !problem.empty())
+            return setupError(problem);
+        if (options.settings) inputs.emplace_back("settings file", *options.settings);
+        if (const std::string problem = outputs.problem(inputs); !problem.empty()) return setupError(problem);
+        return runFleet(options, argv[0], store, outputs);
     }
 
     RunRecord record(options.script, options.port);
     record.setTags(options.tags);
     UnitEnd end;
-    const int code = runUnit(options, argv[0], record, end);
-    record.finish(code, outcomeOf(code, end.stopRequested), end.summary);
+    const int verdict = runUnit(options, argv[0], record, end, outputs);
+    // The unit's verdict stays whatever becomes of its record; the exit status tells both.
+    record.finish(verdict == kExitCompleted && !outputs.lost().empty() ? kExitRecordIncomplete : verdict,
+                  outcomeOf(verdict, end.stopRequested), end.summary);
     QJsonObject json = record.json();
-    const std::string lostRecord = store ? storeRun(json, *store) : std::string();
+    std::string lostRecord = store ? storeRun(json, *store) : std::string();
     if (options.eventFd >= 0) {
         sendEvent(options.eventFd,
                   "record " + QJsonDocument(json).toJson(QJsonDocument::Compact).toStdString());
     }
-    if (!options.reportFile.empty() && !writeReport(options.reportFile, QJsonArray{json}, error)) {
-        std::fprintf(stderr, "brimwell run: %s\n", error.c_str());
-        return code == kExitCompleted ? kExitFailed : code;
-    }
-    return exitWithRecord(code, lostRecord);
+    outputs.writeReport(QJsonArray{json});
+    if (!outputs.lost().empty()) lostRecord += (lostRecord.empty() ? "" : "; ") + outputs.lost();
+    return exitWithRecord(verdict, lostRecord);
 }
 
 } // namespace brimwell::cli

@@ -26,8 +26,8 @@ struct RunOptions {
     std::string reportFile;              // --report: the JSON run record; empty: none
     std::string records; // --records: the record store's URL; empty: $BRIMWELL_RECORDS, else none
     std::vector<std::pair<std::string, std::string>>
-        tags;         // --tag K=V: kept with the run's record (lot, work order)
-    int eventFd = -1; // --events: a parent running several units reads this one's events here
+        tags;           // --tag K=V: kept with the run's record (lot, work order)
+    int eventFd = -1;   // --events: a parent running several units reads this one's events here
     bool force = false; // --force: run a script that check finds a slip away from what it reads as
     bool help = false;
 };

@@ -57,12 +57,14 @@ struct Unit {
     RunRecord fallback; // what the parent saw, for a child that sent no record
 
     Unit(const std::string& script, const std::string& p) : port(p), fallback(script, p) {}
+    // The unit passed, whether or not its own trace and log could be written.
     bool succeeded() const {
         // A unit whose record could not be stored passed all the same.
         return reaped && WIFEXITED(status) &&
                (WEXITSTATUS(status) == kExitCompleted || WEXITSTATUS(status) == kExitRecordIncomplete) &&
                record.value("outcome").toString() == "completed";
     }
+    bool recordIncomplete() const { return succeeded() && WEXITSTATUS(status) == kExitRecordIncomplete; }
 };
 
 void closeFd(int& fd) {
@@ -285,7 +287,8 @@ std::string portFileSuffix(const std::string& port) {
     return s.empty() ? "port" : s;
 }
 
-int runFleet(const RunOptions& options, char* program, const std::optional<records::StoreLocation>& store) {
+int runFleet(const RunOptions& options, char* program, const std::optional<records::StoreLocation>& store,
+             RunOutputs& outputs) {
     std::vector<std::string> suffixes;
     for (const std::string& p : options.ports) {
         const std::string s = portFileSuffix(p);
@@ -384,6 +387,8 @@ int runFleet(const RunOptions& options, char* program, const std::optional<recor
         if (r.contains("record_lost"))
             lostRecords +=
                 (lostRecords.empty() ? "" : "; ") + u.port + ": " + r["record_lost"].toString().toStdString();
+        else if (u.recordIncomplete()) // the unit said which of its files it could not write
+            lostRecords += (lostRecords.empty() ? "" : "; ") + u.port + ": its trace or log";
         records.append(r);
     }
     // As for one unit: set-up errors alone (every unit's port missing, say) are the set-up's fault.
@@ -392,11 +397,8 @@ int runFleet(const RunOptions& options, char* program, const std::optional<recor
     const auto setupErrors = std::count_if(units.begin(), units.end(), [](const Unit& u) {
         return u.reaped && WIFEXITED(u.status) && WEXITSTATUS(u.status) == kExitSetup;
     });
-    std::string error;
-    if (!options.reportFile.empty() && !writeReport(options.reportFile, records, error)) {
-        std::fprintf(stderr, "brimwell run: %s\n", error.c_str());
-        return kExitFailed;
-    }
+    outputs.writeReport(records);
+    if (!outputs.lost().empty()) lostRecords += (lostRecords.empty() ? "" : "; ") + outputs.lost();
     if (failed == 0) return exitWithRecord(kExitCompleted, lostRecords);
     return exitWithRecord(failed == setupErrors ? kExitSetup : kExitFailed, lostRecords);
 }

@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QSysInfo>
 #include <QUuid>
 
@@ -159,26 +158,10 @@ void RunRecord::finish(int exitCode, const std::string& outcome, const std::stri
 }
 
 std::string outcomeOf(int exitCode, bool stopRequested) {
-    if (exitCode == kExitCompleted) return "completed";
+    // A unit that passed keeps its verdict when a file of its record was lost.
+    if (exitCode == kExitCompleted || exitCode == kExitRecordIncomplete) return "completed";
     if (stopRequested) return "stopped";
     return exitCode == kExitSetup ? "setup-error" : "failed";
-}
-
-std::string outputFileProblem(const std::string& path) {
-    const QFileInfo file(text(path));
-    if (file.isDir()) return "it is a directory";
-    const std::string dir = file.absolutePath().toStdString();
-    if (::access(dir.c_str(), W_OK) != 0) return dir + ": " + std::strerror(errno);
-    if (file.exists() && !file.isWritable()) return "the file is not writable";
-    return {};
-}
-
-bool writeReport(const std::string& path, const QJsonArray& units, std::string& error) {
-    QSaveFile file(text(path));
-    const QByteArray doc = QJsonDocument(QJsonObject{{"units", units}}).toJson(QJsonDocument::Indented);
-    if (file.open(QIODevice::WriteOnly) && file.write(doc) == doc.size() && file.commit()) return true;
-    error = "cannot write the report " + path + ": " + file.errorString().toStdString();
-    return false;
 }
 
 } // namespace brimwell::cli

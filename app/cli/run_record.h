@@ -45,12 +45,4 @@ class RunRecord {
 // "completed", "failed", "stopped" or "setup-error", from the runner's exit status.
 std::string outcomeOf(int exitCode, bool stopRequested);
 
-// Why a file of the run (report, trace, log) could not be written to `path` (a directory, its
-// directory missing or not writable); empty when it could. Asked before any unit is flashed, so
-// that no unit goes without its record.
-std::string outputFileProblem(const std::string& path);
-
-// Writes {"units": [...]} to `path` through a temporary file, so that a record on disk is always whole.
-bool writeReport(const std::string& path, const QJsonArray& units, std::string& error);
-
 } // namespace brimwell::cli

@@ -1,13 +1,20 @@
 // The command-line runner's own parts: its option parsing, how its host shows messages, status
-// texts and upload progress, and how usb: port names pick among adapters.
+// texts and upload progress, how usb: port names pick among adapters, and the policy of its
+// output files.
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/fleet_run.h"
+#include "app/cli/output_file.h"
 #include "serial/finder/port_finder.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 using namespace brimwell::cli;
@@ -227,6 +234,91 @@ TEST(UsbPortNames, PickOneAdapterOrSayWhyNot) {
         for (const auto& e : c.error)
             EXPECT_NE(error.find(e), std::string::npos) << c.name << ": missing " << e << "\n" << error;
     }
+}
+
+struct OutputCase {
+    const char* name;
+    std::function<std::string(brimwell::testing::TempDir&)> target; // makes it, returns its path
+    std::string problem;                                            // the start of it, "" for none
+    std::string written;                                            // "" when the write must fail
+    std::function<void(brimwell::testing::TempDir&)> after = {};
+};
+
+ino_t inode(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+TEST(OutputFile, WrittenInPlaceOrReplacedWholeNeverOverTheRunsFiles) {
+    static ino_t before = 0;
+    static int pipeFds[2] = {-1, -1};
+    const OutputCase cases[] = {
+        {"RegularReplacedKeepingItsMode",
+         [](auto& dir) {
+             const std::string f = dir.write("r.json", "old");
+             ::chmod(f.c_str(), 0640);
+             before = inode(f);
+             return f;
+         },
+         "", "new",
+         [](auto& dir) {
+             struct stat st {};
+             ::stat(dir.file("r.json").c_str(), &st);
+             EXPECT_EQ(st.st_mode & 0777, 0640u);
+             EXPECT_NE(st.st_ino, before); // renamed over, so a reader never sees half of it
+         }},
+        {"LinkKeptItsTargetReplaced",
+         [](auto& dir) {
+             dir.write("t.json", "old");
+             ::symlink("t.json", dir.file("l.json").c_str());
+             return dir.file("l.json");
+         },
+         "", "new", [](auto& dir) { EXPECT_EQ(dir.read("t.json"), "new"); }},
+        {"NewFile", [](auto& dir) { return dir.file("n.json"); }, "", "new"},
+        {"Directory", [](auto& dir) { return dir.path(); }, "it is a directory", ""},
+        {"TheRunsScript", [](auto& dir) { return dir.write("s.sld", "_LP 1\n"); }, "it is the run's script",
+         "x"},
+        {"FifoNobodyReads",
+         [](auto& dir) {
+             ::mkfifo(dir.file("f").c_str(), 0600);
+             return dir.file("f");
+         },
+         "", ""},
+        {"OwnDescriptor",
+         [](auto&) {
+             EXPECT_EQ(::pipe(pipeFds), 0);
+             return "/dev/fd/" + std::to_string(pipeFds[1]);
+         },
+         "", "new",
+         [](auto&) {
+             char got[8] = {};
+             EXPECT_EQ(::read(pipeFds[0], got, sizeof got), 3);
+             EXPECT_EQ(std::string(got), "new");
+             ::close(pipeFds[0]);
+             ::close(pipeFds[1]);
+         }},
+    };
+    for (const OutputCase& c : cases) {
+        brimwell::testing::TempDir dir;
+        const std::string path = c.target(dir);
+        OutputFile out("report", path);
+        EXPECT_EQ(out.problem({{"script", dir.file("s.sld")}}).substr(0, c.problem.size()), c.problem)
+            << c.name;
+        if (!c.problem.empty()) continue;
+        std::string error;
+        EXPECT_EQ(out.write("new", error), !c.written.empty()) << c.name << ": " << error;
+        if (path.rfind(dir.path(), 0) == 0 && !c.written.empty()) {
+            EXPECT_EQ(dir.read(path.substr(dir.path().size() + 1)), c.written) << c.name;
+        }
+        if (c.after) c.after(dir);
+    }
+    // A recorder that wrote nothing leaves an older file as it was.
+    brimwell::testing::TempDir dir;
+    OutputFile trace("trace", dir.write("t", "older"));
+    std::string error;
+    EXPECT_FALSE(trace.staging(error).empty()) << error;
+    EXPECT_TRUE(trace.commit(error)) << error;
+    EXPECT_EQ(dir.read("t"), "older");
 }
 
 } // namespace

@@ -31,6 +31,7 @@ struct Rig {
     std::vector<std::string> env{"BRIMWELL_TIME_SCALE=20", "BRIMWELL_COM1=" + dir.file("none1"),
                                  "BRIMWELL_COM2=" + dir.file("none2")};
     std::chrono::steady_clock::time_point stoppedAt{};
+    std::vector<std::string> launcher; // runs brimwell (a shell that redirects its output)
 
     std::string rfc2217() const { return "rfc2217://127.0.0.1:" + std::to_string(peer.port); }
     std::string outcome() const {
@@ -51,8 +52,9 @@ struct HostileCase {
     std::string script; // %D% stands for the row's directory
     During during;      // what happens while the run runs (a stop, a peer that goes away)
     int exitCode;
-    std::string expected; // on the run's standard error
-    std::string outcome;  // of the run record
+    std::string expected;                        // on the run's standard error
+    std::string outcome;                         // of the run record ("" when it is written elsewhere)
+    std::function<void(const Rig&)> leaves = {}; // what the run must leave behind
 };
 
 // SIGTERM once `text` is on the run's standard error (or the peer's output), `delay` later.
@@ -90,13 +92,25 @@ Setup unit(std::vector<std::string> extra = {}, size_t bytes = 4001) {
     };
 }
 
+// The unit with a device node of the test's own at `name`, named by `option`.
+Setup unitAndNode(const std::string& option, const std::string& name, unsigned minor) {
+    return [=](Rig& rig, std::vector<std::string>& args) {
+        args.insert(args.end(), {option, rig.dir.file(name)});
+        return makeDeviceNode(rig.dir.file(name), 1, minor) && unit()(rig, args);
+    };
+}
+
+bool isCharacterDevice(const std::string& path) {
+    return std::filesystem::is_character_file(std::filesystem::symlink_status(path));
+}
+
 const std::string kFlashConfig = "_TC \"LOADR^M\"\n_LP 1\n_LF %D%/config.bin\n_LA 80100000\n_LV 1\n_LD\n";
 const std::string kStopped = "Run stopped (SIGTERM).";
 
 TEST(HostilePeers, EndSafelyWithTheRealCause) {
     const HostileCase cases[] = {
         {"Rfc2217FloodsBeforeAndAfterTheComPortOption", tcpPeer("flood-then-accept"), "_TC \"LOADR^M\"\n",
-         stopOnRun("Running "), 1, kStopped, "stopped"},
+         stopOnRun("Running ", 500ms), 1, kStopped, "stopped"},
         {"Rfc2217AsksWithoutPauseWhileOpening", tcpPeer("ask-flood"), "_TC \"LOADR^M\"\n",
          stopOnPeer("ACCEPTED", 300ms), 1, kStopped, "stopped"},
         {"Rfc2217OversizedSubnegotiation",
@@ -190,6 +204,56 @@ TEST(HostilePeers, EndSafelyWithTheRealCause) {
          2,
          "run.sld:1: the lines end in a carriage return alone",
          "setup-error"},
+        // Output files: in place where they are no regular file, never over the run's own files,
+        // and a lost one leaves the unit's verdict as it was.
+        {"ReportToADeviceNode",
+         unitAndNode("--report", "null", 3),
+         "_TC \"LOADR^M\"\n",
+         {},
+         0,
+         "Run completed.",
+         "",
+         [](const Rig& rig) { EXPECT_TRUE(isCharacterDevice(rig.dir.file("null"))); }},
+        {"ReportToStandardOutputAppendedToALog",
+         [](Rig& rig, std::vector<std::string>& args) {
+             rig.dir.write("station.log", "earlier run\n");
+             rig.launcher = {"/bin/sh", "-c", "exec \"$0\" \"$@\" >>station.log"};
+             args.insert(args.end(), {"--report", "/dev/stdout"});
+             return unit()(rig, args);
+         },
+         "_TC \"LOADR^M\"\n",
+         {},
+         0,
+         "Run completed.",
+         "",
+         [](const Rig& rig) {
+             const std::string log = rig.dir.read("station.log");
+             EXPECT_EQ(log.rfind("earlier run\n", 0), 0u) << log;
+             EXPECT_NE(log.find("\"outcome\": \"completed\""), std::string::npos) << log;
+         }},
+        {"TraceToAFullDevice",
+         unitAndNode("--trace", "full", 7),
+         "_TC \"LOADR^M\"\n",
+         {},
+         3,
+         "brimwell run: the unit passed; its record is incomplete: cannot write the trace",
+         "completed"},
+        {"TraceOverTheScript",
+         unit({"--trace", "run.sld"}),
+         "_TC \"LOADR^M\"\n",
+         {},
+         2,
+         "cannot write the trace run.sld: it is the run's script",
+         "setup-error",
+         [](const Rig& rig) { EXPECT_EQ(rig.dir.read("run.sld"), "_TC \"LOADR^M\"\n"); }},
+        {"LogOverADataFile",
+         unit({"--log", "config.bin"}),
+         kFlashConfig,
+         {},
+         2,
+         "cannot write the log config.bin: it is the run's data file",
+         "setup-error",
+         [](const Rig& rig) { EXPECT_EQ(rig.dir.read("config.bin").size(), 4001u); }},
     };
     for (const HostileCase& c : cases) {
         Rig rig;
@@ -202,7 +266,10 @@ TEST(HostilePeers, EndSafelyWithTheRealCause) {
         if (!std::filesystem::exists(rig.script)) writeText(rig.script, script);
         ChildProcess run;
         run.workingDir = rig.dir.path();
-        ASSERT_TRUE(run.start(binDir() + "/brimwell", args, rig.env)) << c.name;
+        std::vector<std::string> command = rig.launcher;
+        command.push_back(binDir() + "/brimwell");
+        command.insert(command.end(), args.begin(), args.end());
+        ASSERT_TRUE(run.start(command[0], {command.begin() + 1, command.end()}, rig.env)) << c.name;
         if (c.during) c.during(rig, run);
         const int code = run.wait(90s);
         const bool stopped = rig.stoppedAt != std::chrono::steady_clock::time_point{};
@@ -212,6 +279,7 @@ TEST(HostilePeers, EndSafelyWithTheRealCause) {
         EXPECT_NE(err.find(c.expected), std::string::npos) << c.name << ": missing " << c.expected << "\n"
                                                            << err;
         EXPECT_EQ(rig.outcome(), c.outcome) << c.name << "\n" << err;
+        if (c.leaves) c.leaves(rig);
         // Before the mends these stops waited minutes, or for ever; the 1 s figure is a benchmark's.
         EXPECT_LT(afterStop, 10s) << c.name;
     }
