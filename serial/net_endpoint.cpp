@@ -41,16 +41,7 @@ int32_t codeForLookup(int rc, int sysErrno) {
 
 // Waits for a non-blocking connect() to finish; 0 or the errno it ended with (ECANCELED: a stop).
 int finishConnect(int fd, const SetupDeadline& deadline) {
-    switch (pollInSlices(fd, POLLOUT, deadline)) {
-    case SliceWait::Stopped:
-        return ECANCELED;
-    case SliceWait::TimedOut:
-        return ETIMEDOUT;
-    case SliceWait::Failed:
-        return errno;
-    case SliceWait::Ready:
-        break;
-    }
+    if (const int err = pollInSlicesErrno(fd, POLLOUT, deadline); err != 0) return err;
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;

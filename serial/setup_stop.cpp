@@ -57,4 +57,18 @@ SliceWait pollInSlices(int fd, short events, const SetupDeadline& deadline, shor
     }
 }
 
+int pollInSlicesErrno(int fd, short events, const SetupDeadline& deadline) {
+    switch (pollInSlices(fd, events, deadline)) {
+    case SliceWait::Ready:
+        return 0;
+    case SliceWait::Stopped:
+        return ECANCELED;
+    case SliceWait::TimedOut:
+        return ETIMEDOUT;
+    case SliceWait::Failed:
+        break;
+    }
+    return errno;
+}
+
 } // namespace brimwell

@@ -42,5 +42,7 @@ enum class SliceWait { Ready, TimedOut, Stopped, Failed };
 // the deadline passes or a stop is raised; `revents` gets what poll() reported. Failed leaves
 // errno set.
 SliceWait pollInSlices(int fd, short events, const SetupDeadline& deadline, short* revents = nullptr);
+// The same wait as an errno: 0 once ready, ECANCELED on a stop, ETIMEDOUT past the deadline.
+int pollInSlicesErrno(int fd, short events, const SetupDeadline& deadline);
 
 } // namespace brimwell

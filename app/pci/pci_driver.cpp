@@ -68,16 +68,7 @@ int SocketPciDriver::receiveAtLeast(int fd, uint8_t* data, size_t& have, size_t 
             continue;
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return errno;
-        switch (pollInSlices(fd, POLLIN, deadline)) {
-        case SliceWait::Stopped:
-            return ECANCELED;
-        case SliceWait::TimedOut:
-            return ETIMEDOUT;
-        case SliceWait::Failed:
-            return errno;
-        case SliceWait::Ready:
-            break;
-        }
+        if (const int err = pollInSlicesErrno(fd, POLLIN, deadline); err != 0) return err;
     }
     return 0;
 }
