@@ -3,6 +3,7 @@
 
 #include "app/cli/cli_options.h"
 #include "records/store_location.h"
+#include "script/file_pieces.h"
 #include "serial/finder/port_finder.h"
 #include "serial/shown_text.h"
 
@@ -46,6 +47,9 @@ QString pathText(const std::string& path) {
 
 // The file's SHA-256 in hexadecimal; "" when it cannot be read.
 QString sha256Of(const std::string& path) {
+    // Only a regular file has a whole to hash: a FIFO or device would hold the run at its open or
+    // feed it without end.
+    if (!script::notRegularFile(path).empty()) return {};
     // Opened by its bytes: Qt's file names would lose a name's bytes that are not UTF-8.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {};
