@@ -1,11 +1,12 @@
 #!/usr/bin/python3
 """Peers that misbehave, one way each, for the tests of what brimwell does with them.
 
-    hostile_peers.py MODE [PATH]
+    hostile_peers.py MODE [PATH | MIB]
 
 A TCP peer listens on a free loopback port and prints "READY PORT", then "ACCEPTED" once the tool
 is connected; a peer that serves files or sockets in PATH prints "READY" once they are there.
-  flood-then-accept   64 MiB of data before it accepts the COM-PORT option, then data without pause
+  flood-then-accept [MIB]  MIB (64) MiB of data before it accepts the COM-PORT option, then data
+                      without pause
   ask-flood           asks for an option (IAC DO 99) without pause and reads nothing
   big-subnegotiation  accepts the COM-PORT option, then sends a sub-negotiation of 1 MiB
   silent-pci PATH     the 16 driver sockets PATH/WRTdev0..15 accept and never answer
@@ -34,9 +35,9 @@ def serve_tcp(talk):
         pass  # the tool went away
 
 
-def flood_then_accept(conn):
+def flood_then_accept(conn, mib):
     chunk = b"x" * 65536
-    for _ in range(1024):
+    for _ in range(16 * mib):
         conn.sendall(chunk)
     conn.sendall(bytes([IAC, DO, COM_PORT]))
     while True:
@@ -72,17 +73,19 @@ def silent_pci(directory):
 
 def slow_fifo(path):
     os.mkfifo(path)
+    # Open for reading too: the FIFO is never without a writer, whoever opens and closes it.
+    fifo = os.open(path, os.O_RDWR)
     print("READY", flush=True)
-    with open(path, "wb", buffering=0) as fifo:
-        while True:
-            fifo.write(b"\x01")
-            time.sleep(0.1)
+    while True:
+        os.write(fifo, b"\x01")
+        time.sleep(0.1)
 
 
 if __name__ == "__main__":
     mode = sys.argv[1]
     try:
-        {"flood-then-accept": lambda: serve_tcp(flood_then_accept),
+        {"flood-then-accept": lambda: serve_tcp(
+            lambda conn: flood_then_accept(conn, int(sys.argv[2]) if len(sys.argv) > 2 else 64)),
          "ask-flood": lambda: serve_tcp(ask_flood),
          "big-subnegotiation": lambda: serve_tcp(big_subnegotiation),
          "silent-pci": lambda: silent_pci(sys.argv[2]),
