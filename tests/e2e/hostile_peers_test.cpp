@@ -104,21 +104,22 @@ bool isCharacterDevice(const std::string& path) {
     return std::filesystem::is_character_file(std::filesystem::symlink_status(path));
 }
 
-const std::string kFlashConfig = "_TC \"LOADR^M\"\n_LP 1\n_LF %D%/config.bin\n_LA 80100000\n_LV 1\n_LD\n";
+const std::string kTc = "_TC \"LOADR^M\"\n";
+const std::string kFlashConfig = kTc + "_LP 1\n_LF %D%/config.bin\n_LA 80100000\n_LV 1\n_LD\n";
 const std::string kStopped = "Run stopped (SIGTERM).";
 
 TEST(HostilePeers, EndSafelyWithTheRealCause) {
     const HostileCase cases[] = {
-        {"Rfc2217FloodsBeforeAndAfterTheComPortOption", tcpPeer("flood-then-accept"), "_TC \"LOADR^M\"\n",
+        {"Rfc2217FloodsBeforeAndAfterTheComPortOption", tcpPeer("flood-then-accept"), kTc,
          stopOnRun("Running ", 500ms), 1, kStopped, "stopped"},
-        {"Rfc2217AsksWithoutPauseWhileOpening", tcpPeer("ask-flood"), "_TC \"LOADR^M\"\n",
-         stopOnPeer("ACCEPTED", 300ms), 1, kStopped, "stopped"},
+        {"Rfc2217AsksWithoutPauseWhileOpening", tcpPeer("ask-flood"), kTc, stopOnPeer("ACCEPTED", 300ms), 1,
+         kStopped, "stopped"},
         {"Rfc2217OversizedSubnegotiation",
          tcpPeer("big-subnegotiation"),
-         "_TC \"LOADR^M\"\n",
+         kTc,
          {},
          1,
-         "The serial server sent a Telnet sub-negotiation longer than 256 bytes",
+         "Telnet sub-negotiation longer than 256 bytes",
          "failed"},
         {"PciDriverSocketsThatNeverAnswer",
          [](Rig& rig, std::vector<std::string>& args) {
@@ -126,7 +127,7 @@ TEST(HostilePeers, EndSafelyWithTheRealCause) {
              rig.env.push_back("BRIMWELL_PCI_DIR=" + rig.dir.path());
              return rig.peer.start("silent-pci", rig.dir.path());
          },
-         "_TC \"LOADR^M\"\n", stopOnRun("", 500ms), 1, kStopped, "stopped"},
+         kTc, stopOnRun("", 500ms), 1, kStopped, "stopped"},
         {"PciDriverGoneDuringTheUpload",
          [](Rig& rig, std::vector<std::string>& args) {
              writeFile(rig.dir.file("config.bin"), patternBytes(100000, 7));
@@ -145,7 +146,7 @@ TEST(HostilePeers, EndSafelyWithTheRealCause) {
              args.insert(args.end(), {"--settings", rig.dir.file("zero")});
              return makeDeviceNode(rig.dir.file("zero"), 1, 5);
          },
-         "_TC \"LOADR^M\"\n",
+         kTc,
          {},
          2,
          "zero: it is longer than 1 MiB",
@@ -164,35 +165,34 @@ TEST(HostilePeers, EndSafelyWithTheRealCause) {
          [](Rig& rig, std::vector<std::string>& args) {
              return unit()(rig, args) && rig.peer.start("slow-fifo", rig.dir.file("endless.bin"));
          },
-         "_TC \"LOADR^M\"\n_LF %D%/endless.bin\n_LA 0\n", stopOnRun("Running ", 1000ms), 1, kStopped,
-         "stopped"},
+         kTc + "_LF %D%/endless.bin\n_LA 0\n", stopOnRun("Running ", 1000ms), 1, kStopped, "stopped"},
         {"DataFileBeyondWhatALoadCommandCarries",
          [](Rig& rig, std::vector<std::string>& args) {
              std::filesystem::resize_file(rig.dir.write("huge.bin", ""), uint64_t(1) << 40); // sparse
              return unit()(rig, args);
          },
-         "_TC \"LOADR^M\"\n_LF %D%/huge.bin\n_LA 0\n",
+         kTc + "_LF %D%/huge.bin\n_LA 0\n",
          {},
          1,
          "huge.bin. Unable to get file checksum",
          "failed"},
         {"LoadAddressWithMoreFields",
          unit(),
-         "_TC \"LOADR^M\"\n_LF %D%/config.bin\n_LA 80100000 0 0\n_LV 1\n_LD\n",
+         kTc + "_LF %D%/config.bin\n_LA 80100000 0 0\n_LV 1\n_LD\n",
          {},
          1,
-         "Error! The load address '80100000 0 0' is more than one hexadecimal number",
+         "'80100000 0 0' is more than one hexadecimal number",
          "failed"},
         {"CommandCodeInTheWrongCase",
          unit(),
-         "_TC \"LOADR^M\"\n_La 80000000\n",
+         kTc + "_La 80000000\n",
          {},
          2,
          "run.sld:2: command code _La is _LA in another case",
          "setup-error"},
         {"CommandCodeInTheWrongCaseForced",
          unit({"--force"}),
-         "_TC \"LOADR^M\"\n_La 80000000\n",
+         kTc + "_La 80000000\n",
          {},
          0,
          "Run completed.",
@@ -208,7 +208,7 @@ TEST(HostilePeers, EndSafelyWithTheRealCause) {
         // and a lost one leaves the unit's verdict as it was.
         {"ReportToADeviceNode",
          unitAndNode("--report", "null", 3),
-         "_TC \"LOADR^M\"\n",
+         kTc,
          {},
          0,
          "Run completed.",
@@ -221,7 +221,7 @@ TEST(HostilePeers, EndSafelyWithTheRealCause) {
              args.insert(args.end(), {"--report", "/dev/stdout"});
              return unit()(rig, args);
          },
-         "_TC \"LOADR^M\"\n",
+         kTc,
          {},
          0,
          "Run completed.",
@@ -233,14 +233,14 @@ TEST(HostilePeers, EndSafelyWithTheRealCause) {
          }},
         {"TraceToAFullDevice",
          unitAndNode("--trace", "full", 7),
-         "_TC \"LOADR^M\"\n",
+         kTc,
          {},
          3,
-         "brimwell run: the unit passed; its record is incomplete: cannot write the trace",
+         "the unit passed; its record is incomplete: cannot write the trace",
          "completed"},
         {"TraceOverTheScript",
          unit({"--trace", "run.sld"}),
-         "_TC \"LOADR^M\"\n",
+         kTc,
          {},
          2,
          "cannot write the trace run.sld: it is the run's script",
