@@ -1,6 +1,8 @@
 // Looking up a data file named by a script, and what keeps a path from being one.
 #include "script/data_file.h"
 
+#include "script/file_pieces.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -16,11 +18,7 @@ std::string dataFileProblem(const std::string& path) {
         return errno == ENOENT || errno == ENOTDIR
                    ? kDataFileMissing
                    : std::string("it cannot be opened: ") + std::strerror(errno);
-    if (S_ISDIR(st.st_mode)) return "it is a directory";
-    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "it is a device, not a file";
-    if (S_ISFIFO(st.st_mode)) return "it is a FIFO (named pipe), not a file";
-    if (S_ISSOCK(st.st_mode)) return "it is a socket, not a file";
-    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+    if (const std::string kind = notRegularFile(path); !kind.empty()) return kind;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::string("it cannot be read: ") + std::strerror(errno);
     ::close(fd);

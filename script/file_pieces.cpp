@@ -79,14 +79,13 @@ std::string notRegularFile(const std::string& path) {
         return {};
     case S_IFDIR:
         return "it is a directory";
-    case S_IFIFO:
-        return "it is a FIFO, not a regular file";
     case S_IFCHR:
-        return "it is a character device, not a regular file";
     case S_IFBLK:
-        return "it is a block device, not a regular file";
+        return "it is a device, not a file";
+    case S_IFIFO:
+        return "it is a FIFO (named pipe), not a file";
     case S_IFSOCK:
-        return "it is a socket, not a regular file";
+        return "it is a socket, not a file";
     default:
         return "it is not a regular file";
     }

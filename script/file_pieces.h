@@ -35,7 +35,7 @@ ReadEnd readInPieces(const std::string& path, const PieceReading& how,
                      const std::function<bool(std::string_view)>& piece, int& error);
 
 // "" for a regular file (links followed); else what it is instead ("it is a directory", "it is a
-// FIFO", ...) or why it cannot be looked at, in words that follow "cannot read FILE: ".
+// device, not a file", ...) or why it cannot be looked at, in words that follow "cannot read FILE: ".
 std::string notRegularFile(const std::string& path);
 
 // Why the reading ended short, in words that follow "cannot read FILE: " ("" for Whole and Enough).
