@@ -45,21 +45,22 @@ QString pathText(const std::string& path) {
     return text(escapeFileName(ec ? path : absolute.lexically_normal().string()));
 }
 
-// The file's SHA-256 in hexadecimal; "" when it cannot be read.
+// The file's SHA-256 in hexadecimal; "" when it cannot be read. Only a regular file that a load
+// command could carry is hashed: a FIFO or device would hold the run at its open or feed it without
+// end, and a larger file (one that was refused) would take minutes.
 QString sha256Of(const std::string& path) {
-    // Only a regular file has a whole to hash: a FIFO or device would hold the run at its open or
-    // feed it without end.
     if (!script::notRegularFile(path).empty()) return {};
-    // Opened by its bytes: Qt's file names would lose a name's bytes that are not UTF-8.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    char buf[65536];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0)
-        hash.addData(QByteArrayView(buf, n));
-    ::close(fd);
-    return n < 0 ? QString() : QString::fromLatin1(hash.result().toHex());
+    const script::PieceReading how{INT32_MAX, true, {}};
+    int error = 0;
+    const script::ReadEnd end = script::readInPieces(
+        path, how,
+        [&](std::string_view piece) {
+            hash.addData(QByteArrayView(piece.data(), static_cast<qsizetype>(piece.size())));
+            return true;
+        },
+        error);
+    return end == script::ReadEnd::Whole ? QString::fromLatin1(hash.result().toHex()) : QString();
 }
 
 QString userName() {
