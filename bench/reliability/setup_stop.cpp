@@ -3,9 +3,9 @@
 // most 1000 ms:
 //   stop_in_setup_phase_max_ms   the longest over the phases below
 // Phases: the opening of an RFC 2217 port whose server asks for an option without pause and reads
-// nothing; the PCI enumeration with 16 driver sockets that never answer; a settings file and a data
-// file that never end (FIFOs fed a byte every 100 ms). A script is a regular file of at most 1 MiB,
-// read in a moment: it holds no run up.
+// nothing; the PCI enumeration with 16 driver sockets that never answer; a settings file that never
+// ends (a FIFO fed a byte every 100 ms); the checksum of a 2 GB data file. A script is a regular
+// file of at most 1 MiB, read in a moment: it holds no run up.
 #include "support/sim_process.h"
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -65,11 +66,14 @@ const Phase kPhases[] = {
          return started;
      }},
     {"data file",
-     [](TempDir& dir, HostilePeer& peer, SimUnit& sim, ChildProcess& run) {
-         if (!sim.start(dir, {}) || !peer.start("slow-fifo", dir.file("d.bin"))) return false;
-         const std::string script = "_TC \"LOADR^M\"\n_LF " + dir.file("d.bin") + "\n_LA 0\n";
+     [](TempDir& dir, HostilePeer&, SimUnit& sim, ChildProcess& run) {
+         // Nearly as large as a load command can announce (sparse: it costs no disk), read whole
+         // for its checksum.
+         std::filesystem::resize_file(dir.write("d.bin", ""), 2000000000);
+         if (!sim.start(dir, {})) return false;
+         const std::string script = "_TC \"LOADR^M\"\n_LF " + dir.file("d.bin") + "\n_LA 0\n_LV 1\n_LD\n";
          if (!brimwell(run, dir, {dir.write("s.sld", script), "--port", sim.device})) return false;
-         // The checksum reads once the unit is in loader mode.
+         // The checksum is read once the unit is in loader mode.
          return sim.process.waitForLine("NOTE pty MODE loader", 10s).has_value();
      }},
 };

@@ -159,13 +159,17 @@ TEST(HostilePeers, EndSafelyWithTheRealCause) {
          "",
          {},
          2,
-         "fifo.sld: it is a FIFO, not a regular file",
+         "fifo.sld: it is a FIFO (named pipe), not a file",
          "setup-error"},
         {"DataFileThatNeverEnds",
          [](Rig& rig, std::vector<std::string>& args) {
              return unit()(rig, args) && rig.peer.start("slow-fifo", rig.dir.file("endless.bin"));
          },
-         kTc + "_LF %D%/endless.bin\n_LA 0\n", stopOnRun("Running ", 1000ms), 1, kStopped, "stopped"},
+         kTc + "_LF %D%/endless.bin\n_LA 0\n",
+         {},
+         1,
+         "endless.bin was not uploaded: it is a FIFO",
+         "failed"},
         {"DataFileBeyondWhatALoadCommandCarries",
          [](Rig& rig, std::vector<std::string>& args) {
              std::filesystem::resize_file(rig.dir.write("huge.bin", ""), uint64_t(1) << 40); // sparse
