@@ -56,7 +56,7 @@ void CliHost::noteDataFiles(double lineBytesPerSecond, const std::string& lineRa
         char figures[160];
         if (f.dataPhaseSeconds > 0) {
             const double rate = f.fileSize / f.dataPhaseSeconds;
-            std::snprintf(figures, sizeof figures, " in %.2f s, %.0f bytes/s", f.dataPhaseSeconds, rate);
+            std::snprintf(figures, sizeof figures, " in %.3f s, %.0f bytes/s", f.dataPhaseSeconds, rate);
             line += figures;
             if (lineBytesPerSecond > 0) {
                 std::snprintf(figures, sizeof figures, ", %.0f%% of the line rate (%s)",
