@@ -54,7 +54,7 @@ void printHelp() {
         "  -h, --help        show this text\n"
         "  --version         show the program's version\n\n"
         "exit status: 0 success, 1 a run failed or a check found something, 2 usage or set-up error,\n"
-        "3 a run passed but its report, trace or log could not be written\n");
+        "3 a run passed but its record is incomplete (a report, trace, log or record store not written)\n");
 }
 
 bool isSet(const char* name) {
