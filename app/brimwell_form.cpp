@@ -431,6 +431,13 @@ void TBrimwellForm::applyPortSettings(const script::LoaderSettings& s) {
 void TBrimwellForm::read_defaults() {
     const script::LoaderSettings s = script::readSettingsFile(settingsPath_.toStdString());
     if (!s.fileFound) return;
+    // A file that could not be read to its last setting line (past 1 MiB) is said so; what was
+    // read before that point is used.
+    if (!s.problem.empty())
+        showMessage(QString::fromStdString("Error! Settings file " +
+                                           escapeFileName(settingsPath_.toStdString()) + ": " + s.problem +
+                                           "; the settings read before that point are used."),
+                    MsgKind::Error);
     if (s.DefaultComPort > 0) DefaultComPort = s.DefaultComPort;
     // A device path in setting 1 borrows a port number, so the rest of the window works with it.
     if (!s.DefaultComDevice.empty())

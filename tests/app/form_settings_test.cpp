@@ -40,8 +40,8 @@ class FormSettings : public ::testing::Test {
         mapCom(2, dir.file("absent2"));
         mapCom(7, dir.file("absent7"));
     }
-    TBrimwellForm& start(const std::map<int, std::string>& values) {
-        dir.write("LoaderDefault.ini", settingsFile(values));
+    TBrimwellForm& start(const std::map<int, std::string>& values, const std::string& before = {}) {
+        dir.write("LoaderDefault.ini", before + settingsFile(values));
         form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         form->show();
         EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }));
@@ -61,6 +61,12 @@ TEST_F(FormSettings, InvalidBaudRateIsReportedAndChangesNothing) {
         << dialogs.messages.join(" | ").toStdString();
     EXPECT_EQ(f.QuavComPort1->Baud(), 38400);
     EXPECT_EQ(f.ComBaudLabel->text(), "38400");
+    // Past its reading limit, before its settings lines, a file says so and sets nothing more.
+    TBrimwellForm& g = start({{2, "57600"}}, std::string(script::kSettingsFileLimit + 1, ';') + "\n");
+    EXPECT_TRUE(
+        dialogs.messages.join(" ").contains("LoaderDefault.ini: it is longer than 1 MiB; the settings"))
+        << dialogs.messages.join(" | ").toStdString();
+    EXPECT_EQ(g.QuavComPort1->Baud(), 38400);
 }
 
 TEST_F(FormSettings, ValidLineSettingsReachThePortAndInvalidOnesAreIgnored) {
