@@ -14,8 +14,10 @@
 #include "script/serial_link.h"
 #include "serial/component/com_port.h"
 #include "serial/component/pending_events.h"
+#include "serial/finder/adapter_watch.h"
 #include "serial/port_names.h"
 #include "serial/shown_text.h"
+#include "serial/uucp_lock.h"
 #include "terminal/widget/quav_terminal.h"
 
 #include <QAction>
@@ -114,6 +116,12 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     buildControls();
     buildMenus();
     enumeratePciBoards();
+
+    adapterWatch_ = new AdapterWatch(this);
+    for (const SerialPortInfo& adapter : adapterWatch_->adapters())
+        adapterAppeared(adapter);
+    connect(adapterWatch_, &AdapterWatch::appeared, this, &TBrimwellForm::adapterAppeared);
+    connect(adapterWatch_, &AdapterWatch::disappeared, this, &TBrimwellForm::adapterDisappeared);
 
     QuavSLController1 = new TQuavSLController(this, QuavComPort1);
     TLightSet lights;
@@ -277,7 +285,7 @@ void TBrimwellForm::buildMenus() {
     NoneMenu = COMPortMenu->addAction(QStringLiteral("None"));
     COM1Menu = COMPortMenu->addAction(QStringLiteral("COM1"));
     COM2Menu = COMPortMenu->addAction(QStringLiteral("COM2"));
-    COMPortMenu->addSeparator();
+    AdapterSeparator = COMPortMenu->addSeparator();
     SearchAllMenu = COMPortMenu->addAction(QStringLiteral("Search"));
     SearchAllMenu->setStatusTip(QStringLiteral("Look for prompt defined in INI file on COM 1 and COM 2"));
     SearchAllMenu->setToolTip(SearchAllMenu->statusTip());
@@ -296,6 +304,11 @@ void TBrimwellForm::buildMenus() {
         QAction* a = Baud1->addAction(QString::number(rate));
         a->setObjectName(QStringLiteral("N%1").arg(rate * 10 + 1));
         connect(a, &QAction::triggered, this, click);
+    }
+    for (const int rate : kFastRates) {
+        QAction* a = Baud1->addAction(QString::number(rate));
+        a->setObjectName(QStringLiteral("Baud%1").arg(rate));
+        connect(a, &QAction::triggered, this, [this, rate] { setBaudFromMenu(rate); });
     }
 
     Terminal1 = bar->addMenu(QStringLiteral("Terminal"));
@@ -394,8 +407,7 @@ void TBrimwellForm::enable_btns() {
 }
 
 void TBrimwellForm::refreshComLabels() {
-    const int n = QuavComPort1->ComNumber();
-    ComNumberLabel->setText(n == 0 ? QStringLiteral("None") : QString::number(n));
+    ComNumberLabel->setText(comLabel(QuavComPort1->ComNumber()));
     ComBaudLabel->setText(QString::number(QuavComPort1->Baud()));
 }
 
@@ -483,9 +495,10 @@ void TBrimwellForm::FormShow() {
             found = process_com() == 1;
         else
             found = check_com(DefaultComPort) || process_com() == 1;
-        if (!found && !AutomaticMode)
+        if (!found && !AutomaticMode) {
             use_default_com();
-        else
+            offerAdapters();
+        } else
             ComCheckBox->setEnabled(false);
         setMonitoring(true);
     } else if (engine_->LinkMode == script::kLinkPci) {
@@ -543,6 +556,8 @@ void TBrimwellForm::endProcess(int code) {
         return;
     }
     std::fflush(nullptr);
+    // No destructor runs from here: the open port's lock file goes now.
+    removeHeldLockFiles();
     std::_Exit(code);
 }
 

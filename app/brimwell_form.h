@@ -3,8 +3,10 @@
 #pragma once
 
 #include "app/dialogs.h"
+#include "app/port_probe.h"
 #include "script/script_engine.h"
 #include "script/settings_file.h"
+#include "serial/finder/port_finder.h"
 #include "terminal/widget/quav_terminal.h"
 
 #include <QMainWindow>
@@ -12,6 +14,7 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -40,6 +43,7 @@ class PciBoardLink;
 } // namespace pci
 
 class WindowHost;
+class AdapterWatch;
 
 class TBrimwellForm : public QMainWindow {
     Q_OBJECT
@@ -87,6 +91,10 @@ class TBrimwellForm : public QMainWindow {
     void COM2MenuClick();
     void SearchAllMenuClick();
     void ComCheckBoxClick();
+    // The COM Port menu's item of a USB adapter: probes it as COM1 and COM2 are probed.
+    void adapterMenuClick(const SerialPortInfo& adapter);
+    // The USB adapters present (the menu follows them as they come and go).
+    AdapterWatch& adapterWatch() { return *adapterWatch_; }
 
     // PCI board link: the enumeration of the constructor and the "Connected" item.
     void PCIConnectClick();
@@ -97,6 +105,8 @@ class TBrimwellForm : public QMainWindow {
     void N192001Click() { setBaudFromMenu(19200); }
     void N384001Click() { setBaudFromMenu(38400); }
     void N576001Click() { setBaudFromMenu(57600); }
+    // Rates past 57600 for USB adapters, after the designed six.
+    static constexpr int kFastRates[] = {230400, 460800, 921600};
     void setBaudFromMenu(int baud);
     void QuavComPort1TriggerAvail(uint16_t count);
     // The port's device was lost or refused a write for good: the port is closed, the lights go out,
@@ -186,6 +196,7 @@ class TBrimwellForm : public QMainWindow {
     QAction* COM1Menu = nullptr;
     QAction* COM2Menu = nullptr;
     QAction* SearchAllMenu = nullptr;
+    QAction* AdapterSeparator = nullptr; // the adapters' items come before it (N1)
     QMenu* Baud1 = nullptr;
     QMenu* Terminal1 = nullptr;
     QAction* VisibleMenu = nullptr;
@@ -245,6 +256,14 @@ class TBrimwellForm : public QMainWindow {
     void applyPortSettings(const script::LoaderSettings& s);
     // COM1MenuClick and COM2MenuClick: probe port n on the operator's request.
     void comMenuClick(int n);
+    // "COM n", or the device of a number lent to an adapter; and what ComNumberLabel shows for it.
+    QString portName(int n) const;
+    QString comLabel(int n) const;
+    uint16_t adapterNumber(const SerialPortInfo& adapter);
+    void adapterAppeared(const SerialPortInfo& adapter);
+    void adapterDisappeared(const SerialPortInfo& adapter);
+    // After a search that found nothing: several adapters are the operator's to choose.
+    void offerAdapters();
     void enumeratePciBoards();
     void endProcess(int code);
     bool FormCloseQuery();
@@ -265,6 +284,11 @@ class TBrimwellForm : public QMainWindow {
     bool portLost_ = false;
     bool keysDropNoted_ = false;          // the status bar said that keys are dropped (once per upload)
     std::vector<bool> portChoiceEnabled_; // the locked items' states before the lock
+    AdapterWatch* adapterWatch_ = nullptr;
+    std::vector<std::pair<QAction*, SerialPortInfo>> adapterItems_; // in the order of the menu
+    std::map<int, SerialPortInfo> adapterNumbers_;                  // port numbers lent to adapters
+    std::string lostAdapter_; // the adapter whose port was lost (its by-id link or usb: name)
+    PortSearch lastSearch_;
 };
 
 } // namespace brimwell

@@ -2,6 +2,8 @@
 #include "app/device_info.h"
 
 #include "serial/device_access.h"
+#include "serial/shown_text.h"
+#include "serial/uucp_lock.h"
 
 #include <cerrno>
 #include <climits>
@@ -27,14 +29,12 @@ bool sameNode(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Any program may rename itself; its name must not steer the operator's terminal.
 std::string processName(const std::string& pid) {
     std::ifstream comm("/proc/" + pid + "/comm");
     std::string name;
     std::getline(comm, name);
-    // Any program may rename itself; its name must not steer the operator's terminal.
-    for (char& c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    return name.empty() ? "?" : name;
+    return name.empty() ? "?" : escapeFileName(name);
 }
 
 bool holds(const std::string& pid, const struct stat& device) {
@@ -88,60 +88,19 @@ std::vector<std::string> lockHolders(const struct stat& device) {
     return holders;
 }
 
-// Programs of the UUCP tradition (minicom, cu) mark a line as theirs with a file LCK..NAME holding
-// their pid, in ASCII or, from older programs, as a binary int.
-void lockFileHolders(const std::string& name, std::vector<std::string>& holders) {
-    const char* dir = std::getenv("BRIMWELL_LOCK_DIR");
-    const std::string file = std::string(dir && *dir ? dir : "/var/lock") + "/LCK.." + name;
-    std::ifstream in(file, std::ios::binary);
-    char head[32];
-    in.read(head, sizeof head);
-    const std::string text(head, static_cast<size_t>(in.gcount()));
-    if (text.empty()) return;
-    long pid = 0;
-    if (text.size() == sizeof(int)) {
-        int binary = 0;
-        std::memcpy(&binary, text.data(), sizeof binary);
-        pid = binary;
-    } else {
-        pid = std::strtol(text.c_str(), nullptr, 10);
-    }
-    // A lock file outliving its program holds nothing.
-    if (pid <= 0 || pid > INT_MAX || pid == ::getpid() ||
-        (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM))
-        return;
-    const std::string id = std::to_string(pid);
-    holders.push_back(processName(id) + " (pid " + id + ", lock file " + file + ")");
-}
-
-// The node at the end of a chain of links: a by-id link and the node it points at are one device,
-// and so are an emulated node and the terminal behind it. Followed link by link with readlink(),
-// which emulation layers can see, where realpath() works inside the C library.
-std::string finalTarget(std::string path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        char target[PATH_MAX];
-        const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
-        if (n <= 0) break;
-        const std::string next(target, static_cast<size_t>(n));
-        path = next.front() == '/' ? next : path.substr(0, path.find_last_of('/') + 1) + next;
-    }
-    return path;
-}
-
-std::string baseName(const std::string& path) {
-    return path.substr(path.find_last_of('/') + 1);
-}
-
 } // namespace
 
 std::vector<std::string> deviceHolders(const std::string& path) {
     std::vector<std::string> holders;
-    const std::string node = finalTarget(path);
+    const std::string node = finalLinkTarget(path);
     struct stat device {};
     if (::stat(node.c_str(), &device) != 0) return holders;
     holders = lockHolders(device);
-    lockFileHolders(baseName(path), holders);
-    if (baseName(node) != baseName(path)) lockFileHolders(baseName(node), holders);
+    // Programs of the UUCP tradition (minicom, cu, ser2net) mark a line as theirs with a lock file.
+    for (const LockHolder& h : lockFileHolders(path)) {
+        const std::string id = std::to_string(h.pid);
+        holders.push_back(processName(id) + " (pid " + id + ", lock file " + h.file + ")");
+    }
     if (!holders.empty()) return holders;
     DIR* proc = ::opendir("/proc");
     if (!proc) return holders;

@@ -12,7 +12,7 @@ namespace brimwell {
 std::string deviceGroup(const std::string& path);
 
 // Other processes that hold the device, as "NAME (pid N)": those that lock it (an advisory lock, or
-// a live lock file LCK..NAME in $BRIMWELL_LOCK_DIR, default /var/lock), else those that have it
+// a live UUCP lock file, serial/uucp_lock.h), else those that have it
 // open. Empty when none shows (another user's processes are invisible to an unprivileged user).
 // Never opens the device.
 std::vector<std::string> deviceHolders(const std::string& path);

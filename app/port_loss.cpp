@@ -42,6 +42,9 @@ void TBrimwellForm::lockPortChoice(bool lock) {
         a->setEnabled(!lock && portChoiceEnabled_[i++]);
     for (QWidget* w : widgets)
         w->setEnabled(!lock && portChoiceEnabled_[i++]);
+    // The adapters' items come and go meanwhile; each is on whenever the port is free.
+    for (const auto& item : adapterItems_)
+        item.first->setEnabled(!lock);
 }
 
 void TBrimwellForm::QuavComPort1PortError() {
@@ -55,6 +58,10 @@ void TBrimwellForm::dropLostPort() {
     portLost_ = false;
     const std::string why = QuavComPort1->PortErrorText();
     if (why.empty()) return; // closed, or opened afresh, in the meantime
+    // An adapter that comes back is offered again (adapterAppeared).
+    if (const auto adapter = adapterNumbers_.find(QuavComPort1->ComNumber());
+        adapter != adapterNumbers_.end())
+        lostAdapter_ = adapter->second.byId.empty() ? usbPortName(adapter->second) : adapter->second.byId;
     // Closed first: the lights are dark and the labels true while the operator reads the box.
     closeComPortQuietly(*QuavComPort1);
     ComNumberLabel->setText(QStringLiteral("None"));

@@ -101,4 +101,20 @@ ProbeResult probeComPort(TQuavComPort& port, script::ScriptEngine& engine, uint1
     return result;
 }
 
+PortSearch searchForUnit(const std::vector<SerialPortInfo>& adapters,
+                         const std::function<uint16_t(const SerialPortInfo&)>& numberOf,
+                         const std::function<bool(uint16_t)>& checkCom,
+                         const std::function<bool()>& stopped) {
+    PortSearch search;
+    search.adapters = adapters;
+    auto tryPort = [&](uint16_t n) {
+        if (n == 0 || (stopped && stopped()) || isKernelConsole(comDevicePath(n)) || !checkCom(n))
+            return false;
+        search.found = n;
+        return true;
+    };
+    if (!tryPort(1) && !tryPort(2) && adapters.size() == 1) tryPort(numberOf(adapters.front()));
+    return search;
+}
+
 } // namespace brimwell

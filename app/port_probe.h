@@ -5,10 +5,12 @@
 
 #include "script/script_engine.h"
 #include "serial/component/com_port.h"
+#include "serial/finder/port_finder.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace brimwell {
 
@@ -34,6 +36,20 @@ void closeComPortQuietly(TQuavComPort& port);
 // first wait: a stop skips the second. The availability test is the caller's.
 // Probing is on in the engine for the whole probe, as the shorter prompt wait needs.
 ProbeResult probeComPort(TQuavComPort& port, script::ScriptEngine& engine, uint16_t n,
+                         const std::function<bool()>& stopped = {});
+
+// The search for the unit, the same in the window and on the command line: COM1, then COM2, then,
+// when neither answered and exactly one USB adapter is present, that adapter. Opening a device
+// that is not the unit's can reset whatever hangs on it, so several adapters are left to the
+// operator. The kernel console is never probed; `checkCom` decides for each number whether its
+// device exists.
+struct PortSearch {
+    uint16_t found = 0;                   // the number that answered; 0 when none did
+    std::vector<SerialPortInfo> adapters; // the adapters present at the search
+};
+PortSearch searchForUnit(const std::vector<SerialPortInfo>& adapters,
+                         const std::function<uint16_t(const SerialPortInfo&)>& numberOf,
+                         const std::function<bool(uint16_t)>& checkCom,
                          const std::function<bool()>& stopped = {});
 
 } // namespace brimwell

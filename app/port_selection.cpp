@@ -1,5 +1,5 @@
-// Finding the unit: probing a port for its prompt, searching COM1 and COM2, the fallback to the
-// configured port, and the "COM Port" and "Baud" menus.
+// Finding the unit: probing a port for its prompt, searching COM1, COM2 and a lone USB adapter, the
+// fallback to the configured port, and the "COM Port" menu with the adapters present, and "Baud".
 #include "app/brimwell_form.h"
 
 #include "app/port_probe.h"
@@ -7,24 +7,52 @@
 #include "lights/sl_controller.h"
 #include "script/loader_port.h"
 #include "serial/component/com_port.h"
+#include "serial/finder/adapter_watch.h"
 #include "serial/port_available.h"
 #include "serial/port_names.h"
 #include "terminal/widget/quav_terminal.h"
+
+#include <algorithm>
 
 #include <QAction>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 
 namespace brimwell {
 
 namespace {
-QString notResponding(int n, const char* tail) {
-    return QStringLiteral("Note: COM Port #") + QString::number(n) + QString::fromLatin1(tail);
+
+// What the window remembers of an adapter to know it again when it comes back, wherever it is
+// plugged in.
+std::string adapterIdentity(const SerialPortInfo& adapter) {
+    return adapter.byId.empty() ? usbPortName(adapter) : adapter.byId;
 }
+
 } // namespace
 
+QString TBrimwellForm::portName(int n) const {
+    if (comNamedByPath(static_cast<uint32_t>(n)))
+        return QString::fromStdString(portLabel(static_cast<uint32_t>(n)));
+    return QStringLiteral("COM ") + QString::number(n);
+}
+
+QString TBrimwellForm::comLabel(int n) const {
+    if (n == 0) return QStringLiteral("None");
+    const auto adapter = adapterNumbers_.find(n);
+    if (adapter == adapterNumbers_.end()) return QString::number(n);
+    const std::string& device = adapter->second.device;
+    return QString::fromStdString(device.substr(device.find_last_of('/') + 1));
+}
+
 bool TBrimwellForm::check_com(int n) {
+    auto notResponding = [&](const char* tail) {
+        return (comNamedByPath(static_cast<uint32_t>(n))
+                    ? QStringLiteral("Note: ") + portName(n)
+                    : QStringLiteral("Note: COM Port #") + QString::number(n)) +
+               QString::fromLatin1(tail);
+    };
     if (!IsPortAvailable(static_cast<uint32_t>(n))) return false;
 
     const PortInUse probing(*this);
@@ -33,7 +61,7 @@ bool TBrimwellForm::check_com(int n) {
     case ProbeOutcome::OpenFailed: {
         // The designed note, then what the component found out: the device and, when the user
         // may not open it, the group that owns it.
-        QString text = notResponding(n, " is not responding/being used by other applications.");
+        QString text = notResponding(" is not responding/being used by other applications.");
         const std::string path = comDevicePath(static_cast<uint32_t>(n));
         std::string detail = probe.openError;
         if (!detail.empty() && detail.find(path) == std::string::npos) detail = path + ": " + detail;
@@ -42,7 +70,7 @@ bool TBrimwellForm::check_com(int n) {
         return false;
     }
     case ProbeOutcome::PortError:
-        showMessage(notResponding(n, " is not responding."), MsgKind::Warning);
+        showMessage(notResponding(" is not responding."), MsgKind::Warning);
         return false;
     case ProbeOutcome::Silent:
         return false;
@@ -50,7 +78,7 @@ bool TBrimwellForm::check_com(int n) {
         break;
     }
     setStatusText(QString::fromStdString(script::establishedOnComText(n)));
-    ComNumberLabel->setText(QString::number(QuavComPort1->ComNumber()));
+    ComNumberLabel->setText(comLabel(QuavComPort1->ComNumber()));
     LastGoodCom = QuavComPort1->ComNumber();
     ComBaudLabel->setText(QString::number(QuavComPort1->Baud()));
     return true;
@@ -59,7 +87,10 @@ bool TBrimwellForm::check_com(int n) {
 int TBrimwellForm::process_com() {
     host_->setBusyCursor(true);
     int result = -1;
-    if (check_com(1) || check_com(2)) {
+    lastSearch_ = searchForUnit(
+        adapterWatch_->adapters(), [this](const SerialPortInfo& a) { return adapterNumber(a); },
+        [this](uint16_t n) { return check_com(n); });
+    if (lastSearch_.found != 0) {
         const QSignalBlocker quiet(ComCheckBox); // checking here is a result, not a request
         ComCheckBox->setChecked(true);
         result = 1;
@@ -81,7 +112,52 @@ void TBrimwellForm::use_default_com() {
         // The open below tries again and stays quiet either way.
     }
     openComPort(*QuavComPort1);
-    if (QuavComPort1->Open()) ComNumberLabel->setText(QString::number(QuavComPort1->ComNumber()));
+    if (QuavComPort1->Open()) ComNumberLabel->setText(comLabel(QuavComPort1->ComNumber()));
+}
+
+void TBrimwellForm::offerAdapters() {
+    const size_t n = lastSearch_.found == 0 ? lastSearch_.adapters.size() : 0;
+    if (n < 2) return;
+    setStatusText(statusText() + QStringLiteral(" %1 USB serial adapters are connected: choose the unit's in "
+                                                "RS232 Config > COM Port.")
+                                     .arg(n));
+}
+
+uint16_t TBrimwellForm::adapterNumber(const SerialPortInfo& adapter) {
+    const auto n = static_cast<uint16_t>(comNumberForDevice(adapter.device));
+    if (n != 0) adapterNumbers_[n] = adapter;
+    return n;
+}
+
+void TBrimwellForm::adapterMenuClick(const SerialPortInfo& adapter) {
+    if (const uint16_t n = adapterNumber(adapter)) comMenuClick(n);
+}
+
+void TBrimwellForm::adapterAppeared(const SerialPortInfo& adapter) {
+    auto* item =
+        new QAction(QString::fromStdString(readableName(adapter) + " (" + adapter.device + ")"), COMPortMenu);
+    item->setObjectName(QString::fromStdString(adapter.device));
+    item->setEnabled(portUsers_ == 0);
+    connect(item, &QAction::triggered, this, [this, adapter] { adapterMenuClick(adapter); });
+    auto at = std::find_if(adapterItems_.begin(), adapterItems_.end(),
+                           [&](const auto& i) { return i.second.device > adapter.device; });
+    COMPortMenu->insertAction(at == adapterItems_.end() ? AdapterSeparator : at->first, item);
+    adapterItems_.insert(at, std::pair{item, adapter});
+    // The adapter of a lost port is offered again, never opened without the operator: it may
+    // come back with another unit on it.
+    if (!lostAdapter_.empty() && adapterIdentity(adapter) == lostAdapter_) {
+        lostAdapter_.clear();
+        setStatusText(QString::fromStdString(readableName(adapter) + " is back as " + adapter.device +
+                                             ": choose it in RS232 Config > COM Port to use it again."));
+    }
+}
+
+void TBrimwellForm::adapterDisappeared(const SerialPortInfo& adapter) {
+    const auto at = std::find_if(adapterItems_.begin(), adapterItems_.end(),
+                                 [&](const auto& i) { return i.second.device == adapter.device; });
+    if (at == adapterItems_.end()) return;
+    delete at->first;
+    adapterItems_.erase(at);
 }
 
 void TBrimwellForm::COM1MenuClick() {
@@ -94,12 +170,12 @@ void TBrimwellForm::COM2MenuClick() {
 
 void TBrimwellForm::comMenuClick(int n) {
     host_->setBusyCursor(true);
-    setStatusText(QStringLiteral("Checking COM %1.... Please wait.... ").arg(n));
+    setStatusText(QStringLiteral("Checking %1.... Please wait.... ").arg(portName(n)));
     if (PCIConnect->isEnabled()) {
         PCIConnect->setChecked(false);
         engine_->LinkMode = script::kLinkSerial;
-        // Only COM1 brings back the panes that the PCI link hid.
-        if (n == 1) {
+        // Only COM1 (and an adapter) brings back the panes that the PCI link hid.
+        if (n == 1 || adapterNumbers_.count(n)) {
             QuavTerminal1->show();
             RS232GroupBox->show();
         }
@@ -112,10 +188,10 @@ void TBrimwellForm::comMenuClick(int n) {
         setStatusText(
             QStringLiteral("Unable to open Hardware thru COM ports. Select new COM port/check RS232 "
                            "connection before proceeding"));
-        showMessage(QStringLiteral(
-                        "Error! Cannot establish communication using COM %1. Please check RS232 connection")
-                        .arg(n),
-                    MsgKind::Error);
+        showMessage(
+            QStringLiteral("Error! Cannot establish communication using %1. Please check RS232 connection")
+                .arg(portName(n)),
+            MsgKind::Error);
     }
     setMonitoring(true);
     enable_btns();
@@ -130,6 +206,7 @@ void TBrimwellForm::SearchAllMenuClick() {
     }
     if (process_com() == -1) {
         use_default_com();
+        offerAdapters();
         return;
     }
     ComCheckBox->setEnabled(false);

@@ -45,6 +45,8 @@ bool IsPortAvailable(uint32_t n) {
     // Testing a serial server's port would take its one connection from whoever holds it; whether
     // it answers is for the open to find out.
     if (isNetworkPortName(path)) return parseNetEndpoint(path).has_value();
+    // The machine's own terminal is no port to offer, and opening it is not harmless.
+    if (isKernelConsole(path)) return false;
     try {
         int error = 0;
         if (UseDispatcherForAvail) {

@@ -12,8 +12,9 @@ inline constexpr bool UseDispatcherForAvail = true;
 inline constexpr bool ShowPortsInUse = true;
 
 // Opens COMn's device without configuring it and closes it again at once. Never throws.
-// Port 0 and numbers without a device are not available. A device held by another open, or one
-// this user lacks permission for, counts as available (opening it then reports why it fails).
+// Port 0, numbers without a device and the kernel console (never opened) are not available. A device held by
+// another open, or one this user lacks permission for, counts as available (opening it then reports why it
+// fails).
 bool IsPortAvailable(uint32_t n);
 
 } // namespace brimwell

@@ -1,9 +1,14 @@
 // Port-number to device-path mapping; the only place that knows Linux serial device names.
 #include "serial/port_names.h"
 
+#include "serial/uucp_lock.h"
+
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <strings.h>
 
 namespace brimwell {
@@ -86,6 +91,21 @@ std::string portLabel(uint32_t n, const std::string& device) {
     if (!comNamedByPath(n)) return ComName(n) + " (" + path + ")";
     const std::string setting = comPortSetting(n);
     return path.empty() || path == setting ? setting : setting + " (" + path + ")";
+}
+
+bool isKernelConsole(const std::string& path) {
+    if (!path.starts_with("/")) return false;
+    std::set<std::string> consoles{"console"};
+    std::ifstream listed("/proc/consoles");
+    for (std::string line; std::getline(listed, line);)
+        consoles.insert(line.substr(0, line.find(' ')));
+    std::ifstream active("/sys/class/tty/console/active");
+    for (std::string name; active >> name;)
+        consoles.insert(name);
+    // The name as given and the node its links end at (an emulated device tree links its nodes).
+    for (const std::string& p : {path, finalLinkTarget(path)})
+        if (p.starts_with("/dev/") && consoles.count(p.substr(5))) return true;
+    return false;
 }
 
 std::string resolveDevicePath(std::string_view name, std::string* error) {

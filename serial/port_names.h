@@ -55,6 +55,10 @@ bool comNamedByPath(uint32_t n);
 // its number. `device` is the open device's path when known ("" looks it up).
 std::string portLabel(uint32_t n, const std::string& device = {});
 
+// True when `path` (or the node its links end at) is a kernel console (/proc/consoles, or
+// /sys/class/tty/console/active): the machine's own terminal, never opened or probed as a port.
+bool isKernelConsole(const std::string& path);
+
 // Resolves a device name to a path: COM names through the table, usb: names through the
 // resolver, anything else unchanged. "" for a COM name outside the table or a usb: name that
 // finds no single device; `error`, when given, then says why.

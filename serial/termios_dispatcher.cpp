@@ -12,6 +12,8 @@
 // - The driver has one RTS/CTS switch (CRTSCTS) for both directions and fixed queue thresholds.
 #include "serial/termios_dispatcher.h"
 
+#include "serial/port_names.h"
+
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/file.h>
@@ -110,22 +112,27 @@ TQuavTermiosDispatcher::~TQuavTermiosDispatcher() {
 
 void TQuavTermiosDispatcher::ReleaseDevice(int fd) {
     ::ioctl(fd, TIOCNXCL);
+    lockFiles_.release();
 }
 
 // ---- Device operations ----------------------------------------------------------------------
 
 int TQuavTermiosDispatcher::OpenDevice(const std::string& name) {
-    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        lastOpenSystemErrno_ = errno;
-        lastOpenErrno_ = openErrorNumber(lastOpenSystemErrno_);
-        return -1;
-    }
-    auto fail = [&](int err) {
-        ::close(fd);
+    auto refuse = [&](int err) {
+        lockFiles_.release();
         lastOpenSystemErrno_ = err;
         lastOpenErrno_ = openErrorNumber(err);
         return -1;
+    };
+    // The lock files come first: opening a line already raises its DTR, which resets many units,
+    // and a line that minicom or ser2net has must not be touched at all.
+    if (isKernelConsole(name)) return refuse(EACCES);
+    if (lockFiles_.take(name) == DeviceLock::Outcome::HeldByOther) return refuse(EBUSY);
+    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return refuse(errno);
+    auto fail = [&](int err) {
+        ::close(fd);
+        return refuse(err);
     };
     if (!::isatty(fd)) return fail(ENOTTY);
     // TIOCEXCL keeps other users out, but not root; the advisory lock keeps every well-behaved

@@ -10,6 +10,7 @@
 
 #include "serial/signal_wake_thread.h"
 #include "serial/thread_engine.h"
+#include "serial/uucp_lock.h"
 
 namespace brimwell {
 
@@ -75,6 +76,7 @@ class TQuavTermiosDispatcher : public TQuavThreadEngine {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
     } icount_;
     TSignalWakeThread modemWatch_;
+    DeviceLock lockFiles_; // our lock files while the device is open (the thread that opens and closes)
     std::atomic<bool> modemWatchActive_{false};
 };
 

@@ -22,6 +22,7 @@
 #include "serial/net_endpoint.h"
 #include "serial/port_names.h"
 #include "serial/shown_text.h"
+#include "serial/uucp_lock.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -125,6 +126,23 @@ void configurePort(TQuavComPort& port, const script::LoaderSettings& settings, c
     if (settings.StopBits) port.SetStopBits(static_cast<uint16_t>(*settings.StopBits));
 }
 
+// Why the search found no port to run on, with what the operator can name instead.
+std::string noUnitText(const std::vector<SerialPortInfo>& adapters) {
+    std::vector<std::string> asked;
+    for (const uint16_t n : {1, 2})
+        if (!isKernelConsole(comDevicePath(n))) asked.push_back(PortSetup::describe(n));
+    std::string text = asked.empty() ? "COM1 and COM2 are the kernel console (never probed)"
+                                     : "no unit answered on " + asked.front() +
+                                           (asked.size() > 1 ? " or " + asked.back() : std::string());
+    if (adapters.empty())
+        return text + "; no USB serial adapter is connected; connect the unit or name its port with --port";
+    return text + "; " + std::to_string(adapters.size()) +
+           " USB serial adapters are connected, and brimwell probes only a single one by itself; name the "
+           "unit's "
+           "with --port:" +
+           portLines(adapters);
+}
+
 } // namespace
 
 std::string runSummary(script::RunOutcome outcome, const std::vector<std::string>& messages,
@@ -162,6 +180,11 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     CliHost host(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
     host.setRecord(&record);
     host.setEventFd(options.eventFd);
+    // Notes about lock files (a stale one removed) belong to the run's record.
+    setLockNoteSink([&host](const std::string& text) { host.note(text); });
+    struct NoteSinkReset {
+        ~NoteSinkReset() { setLockNoteSink({}); }
+    } noteSinkReset;
 
     // From here a stop ends the set-up (reading the files, opening the port, looking for boards)
     // as a stopped run; however the run returns, the record learns whether a stop ended it.
@@ -331,18 +354,24 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         } else if (stop.requested()) {
             closePort();
             return stoppedInSetup();
-        } else if (configured == 0) {
-            host.setStatusText(script::kNoHardwareText);
-            return setupError("no unit answered on " + PortSetup::describe(1) + " or " +
-                              PortSetup::describe(2) + "; connect the unit or name its port with --port");
         } else {
-            // As the window does: fall back to the configured port without a prompt check and
-            // let the script's own loader-mode check find out whether the unit is there.
+            // As the window does: fall back to the configured port without a prompt check, or,
+            // with nothing configured, to the one adapter present, and let the script's own
+            // loader-mode check find out whether the unit is there.
+            uint16_t fallback = configured;
+            if (fallback == 0 && setup.adapters().size() == 1)
+                fallback = setup.numberForAdapter(setup.adapters().front());
+            if (fallback == 0) {
+                host.setStatusText(script::kNoHardwareText);
+                return setupError(noUnitText(setup.adapters()));
+            }
             host.setStatusText(script::kFallbackPortText);
-            if (!setup.open(configured, error,
-                            "; check setting 1 of the settings file, or name the port with --port"))
+            if (!setup.open(fallback, error,
+                            configured != 0
+                                ? "; check setting 1 of the settings file, or name the port with --port"
+                                : "; check the adapter, or name the port with --port"))
                 return setupError(error);
-            chosen = configured;
+            chosen = fallback;
         }
     }
     if (stop.requested()) {

@@ -8,6 +8,7 @@
 #include "app/time_scale_notice.h"
 #include "dashboard/dashboard_command.h"
 #include "serial/finder/port_finder.h"
+#include "serial/uucp_lock.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +72,8 @@ bool displayAvailable() {
 std::optional<int> runCommand(int argc, char** argv) {
     // Wherever a port can be named (--port, the settings file, BRIMWELL_COMn, the window).
     installUsbPortNames();
+    // A port's lock file must not outlive the program, however a signal ends it.
+    removeLockFilesOnSignals();
     const std::string first = argc >= 2 ? argv[1] : "";
     if (first == "--help" || first == "-h" || first == "help") {
         printHelp();

@@ -7,6 +7,7 @@
 #include "serial/device_layers.h"
 #include "serial/net_endpoint.h"
 #include "serial/port_names.h"
+#include "serial/uucp_lock.h"
 
 #include <cerrno>
 #include <cstring>
@@ -28,6 +29,10 @@ std::string deviceProblem(const std::string& path) {
     if (path.empty()) return "no device is configured for this port number";
     // A network port (or a layer's own name) has no device to try; the open itself finds out.
     if (hasNoDeviceNode(path)) return {};
+    if (isKernelConsole(path))
+        return "it is the kernel console, this machine's own terminal, which brimwell never opens";
+    // A lock file says the line is taken before anything touches it (an open raises DTR).
+    if (!lockFileHolders(path).empty()) return busyText(path);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
@@ -100,6 +105,7 @@ bool PortSetup::check_com(uint16_t n) {
     struct stat st {};
     const std::string path = comDevicePath(n);
     if (!hasNoDeviceNode(path) && ::stat(path.c_str(), &st) != 0) return false;
+    if (isKernelConsole(path)) return false;
     const ProbeResult probe = probeComPort(port_, engine_, n, stopped_);
     switch (probe.outcome) {
     case ProbeOutcome::OpenFailed:
@@ -117,15 +123,21 @@ bool PortSetup::check_com(uint16_t n) {
     case ProbeOutcome::Answered:
         break;
     }
-    host_.setStatusText(script::establishedOnComText(port_.ComNumber()));
+    host_.setStatusText(script::establishedOnComText(n));
     return true;
 }
 
+uint16_t PortSetup::numberForAdapter(const SerialPortInfo& adapter) {
+    std::string unused;
+    return numberFor(adapter.device, unused);
+}
+
 int PortSetup::process_com() {
-    if (check_com(1)) return 1;
-    if (stopped_ && stopped_()) return -1;
-    if (check_com(2)) return 1;
-    return -1;
+    const PortSearch search = searchForUnit(
+        findUsbAdapters(), [this](const SerialPortInfo& a) { return numberForAdapter(a); },
+        [this](uint16_t n) { return check_com(n); }, stopped_);
+    adapters_ = search.adapters;
+    return search.found != 0 ? 1 : -1;
 }
 
 } // namespace brimwell::cli

@@ -6,10 +6,12 @@
 #include "script/script_engine.h"
 #include "script/settings_file.h"
 #include "serial/component/com_port.h"
+#include "serial/finder/port_finder.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace brimwell::cli {
 
@@ -28,8 +30,13 @@ class PortSetup {
 
     // check_com: is the unit answering on port n? Leaves the port open on success, closed otherwise.
     bool check_com(uint16_t n);
-    // process_com: COM1, then COM2. 1 when one answered, -1 otherwise.
+    // process_com: COM1, then COM2, then the one USB adapter when there is exactly one (the
+    // search of app/port_probe.h). 1 when one answered, -1 otherwise.
     int process_com();
+    // The USB adapters present at the last search.
+    const std::vector<SerialPortInfo>& adapters() const { return adapters_; }
+    // The number an adapter is opened under (a number of its own, as a device named by its path).
+    uint16_t numberForAdapter(const SerialPortInfo& adapter);
 
     // Whether a stop was asked for while probing; probing then gives up early.
     void setStopCheck(std::function<bool()> stopped) { stopped_ = std::move(stopped); }
@@ -44,6 +51,7 @@ class PortSetup {
     script::ScriptEngine& engine_;
     CliHost& host_;
     std::function<bool()> stopped_;
+    std::vector<SerialPortInfo> adapters_;
 };
 
 } // namespace brimwell::cli

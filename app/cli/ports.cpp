@@ -21,7 +21,8 @@ namespace {
 constexpr const char* kPortsUsage =
     "usage: brimwell ports [--json]\n"
     "  lists the serial devices of this machine: device, /dev/serial/by-id link, USB vendor:product,\n"
-    "  manufacturer, product, serial number, driver, and the programs holding it (no device is opened)\n"
+    "  manufacturer, product, serial number, driver, and the programs holding it (no device is opened);\n"
+    "  the kernel console is shown as such and is never opened or probed\n"
     "  --json  one JSON array for programs\n"
     "a port can then be named by its link or as usb:VID:PID or usb:VID:PID:SERIAL\n";
 
@@ -57,6 +58,7 @@ void printJson(const std::vector<Listed>& listed) {
                                  {"driver", q(p.driver)},
                                  {"portName", q(usbPortName(p))},
                                  {"inUse", !holders.empty()},
+                                 {"console", p.console},
                                  {"heldBy", heldBy}});
     }
     std::fputs(QJsonDocument(ports).toJson(QJsonDocument::Indented).constData(), stdout);
@@ -70,7 +72,9 @@ void printTable(const std::vector<Listed>& listed) {
     for (const auto& [p, holders] : listed)
         rows.push_back({p.device, shown(p.byId), p.vendorId.empty() ? "-" : p.vendorId + ":" + p.productId,
                         shown(p.manufacturer), shown(p.product), shown(p.serialNumber), shown(p.driver),
-                        holders.empty() ? "free" : joined(holders)});
+                        p.console         ? "console"
+                        : holders.empty() ? "free"
+                                          : joined(holders)});
     constexpr size_t columns = std::tuple_size_v<Row>;
     std::array<size_t, columns> width{};
     for (const Row& r : rows)

@@ -98,6 +98,7 @@ SerialPortInfo describe(udev_device* tty) {
     info.manufacturer = pick("manufacturer", "ID_VENDOR");
     info.product = pick("product", "ID_MODEL");
     info.serialNumber = pick("serial", "ID_SERIAL_SHORT");
+    info.console = isKernelConsole(info.device);
     return info;
 }
 
@@ -146,6 +147,33 @@ std::vector<SerialPortInfo> findSerialPorts() {
     }
     std::sort(ports.begin(), ports.end(), byName);
     return ports;
+}
+
+bool isUsbAdapter(const SerialPortInfo& port) {
+    return !port.vendorId.empty() && !port.console;
+}
+
+std::string readableName(const SerialPortInfo& port) {
+    std::string name;
+    for (const std::string* part : {&port.manufacturer, &port.product, &port.serialNumber})
+        if (!part->empty()) name += (name.empty() ? "" : " ") + *part;
+    if (!port.manufacturer.empty() || !port.product.empty()) return name;
+    if (!port.byId.empty()) return port.byId.substr(kByIdDir.size());
+    return port.device.substr(port.device.find_last_of('/') + 1);
+}
+
+std::vector<SerialPortInfo> findUsbAdapters() {
+    std::vector<SerialPortInfo> adapters = findSerialPorts();
+    std::erase_if(adapters, [](const SerialPortInfo& p) { return !isUsbAdapter(p); });
+    return adapters;
+}
+
+std::string portLines(const std::vector<SerialPortInfo>& ports) {
+    std::string lines;
+    for (const SerialPortInfo& p : ports)
+        lines += "\n  " + (p.vendorId.empty() ? std::string() : usbPortName(p) + "  ") + p.device +
+                 (p.byId.empty() ? "" : "  " + p.byId);
+    return lines;
 }
 
 std::optional<UsbPortQuery> parseUsbPortName(std::string_view name) {
@@ -202,10 +230,9 @@ std::string resolveUsbPortName(std::string_view name, const std::vector<SerialPo
         return {};
     }
     // Two interfaces of one adapter share its serial number; only their by-id links tell them apart.
-    error = quoted + " matches " + std::to_string(found.size()) +
-            " serial devices; name one by its serial number or its /dev/serial/by-id link:";
-    for (const SerialPortInfo& p : found)
-        error += "\n  " + usbPortName(p) + "  " + p.device + (p.byId.empty() ? "" : "  " + p.byId);
+    error =
+        quoted + " matches " + std::to_string(found.size()) +
+        " serial devices; name one by its serial number or its /dev/serial/by-id link:" + portLines(found);
     return {};
 }
 

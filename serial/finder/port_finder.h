@@ -17,8 +17,22 @@ struct SerialPortInfo {
     std::string manufacturer; // as the device describes itself; "" when it does not
     std::string product;
     std::string serialNumber;
-    std::string driver; // the kernel driver serving the port
+    std::string driver;   // the kernel driver serving the port
+    bool console = false; // the kernel console: listed, never opened or probed
 };
+
+// A serial adapter on USB (ttyUSB, ttyACM): what an operator plugs in for a unit.
+bool isUsbAdapter(const SerialPortInfo& port);
+
+// The name an operator knows an adapter by: manufacturer, product and serial number as udev has
+// them, else its by-id name, else the device's own name.
+std::string readableName(const SerialPortInfo& port);
+
+// The USB adapters present, in the order of their device names (no device is opened).
+std::vector<SerialPortInfo> findUsbAdapters();
+
+// One line per port, "  usb:VID:PID:SERIAL  DEVICE  BY-ID", for messages that list them.
+std::string portLines(const std::vector<SerialPortInfo>& ports);
 
 // Serial devices with hardware behind them (virtual consoles and pseudo-terminals are not), in
 // the order of their names (ttyS2 before ttyS10). Reads udev's view only: no device is opened.

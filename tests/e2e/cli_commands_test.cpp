@@ -180,21 +180,33 @@ std::string emulatedAdapter(int n, const std::string& serial) {
            "\n\n";
 }
 
+// The machine's own serial port, and the kernel console on it.
+const std::string kEmulatedConsole =
+    "P: /devices/platform/serial8250\nE: SUBSYSTEM=platform\nE: DRIVER=serial8250\n\n"
+    "P: /devices/platform/serial8250/tty/ttyS0\nN: ttyS0\nE: SUBSYSTEM=tty\n"
+    "E: DEVNAME=/dev/ttyS0\nA: type=4\n\n"
+    "P: /devices/virtual/tty/console\nE: SUBSYSTEM=tty\nA: active=ttyS0\n\n";
+
 struct PortsCase {
     const char* name;
     std::vector<std::string> args;
     std::string shell; // run first by sh under the emulation, then the program; "" runs it alone
     int code;
     std::vector<std::string> expected; // regular expressions, each found in the output
+    bool oneAdapter = false;           // the machine has one adapter, not two
 };
 
 TEST(Program, ListsAndChoosesEmulatedUsbAdapters) {
     const std::string umockdev = "/usr/bin/umockdev-run";
     ASSERT_TRUE(std::filesystem::exists(umockdev)) << "umockdev is not installed (scripts/install-deps)";
     TempDir dir;
-    const std::string devices =
-        dir.write("two.umockdev", emulatedAdapter(0, "BW0001") + emulatedAdapter(1, "BW0002"));
+    const std::string devices = dir.write(
+        "two.umockdev", emulatedAdapter(0, "BW0001") + emulatedAdapter(1, "BW0002") + kEmulatedConsole);
+    const std::string one = dir.write("one.umockdev", emulatedAdapter(0, "BW0001") + kEmulatedConsole);
     const std::string script = dir.write("s.sld", "_DM \"hello\"\n");
+    const std::string empty = dir.write("empty.ini", "");
+    // A name only the sleeping process of the row goes by: a C1 control and a byte that is no UTF-8.
+    const std::string oddName = "\"$L/$(printf 'x\\233y\\377')\"";
     const std::string byId = "/dev/serial/by-id/usb-Brimwell_Ltd_Loader_Cable_BW0002-if00-port0";
     const std::string row = " +0403:6001 +Brimwell Ltd +Loader Cable +BW000";
     const PortsCase cases[] = {
@@ -250,6 +262,26 @@ TEST(Program, ListsAndChoosesEmulatedUsbAdapters) {
          "",
          2,
          {"usb:0403: a USB port is named usb:VID:PID"}},
+        {"LockFileForms",
+         {"ports"},
+         "printf '  1\\n' >$L/LCK..ttyUSB0; ln -s /bin/sleep " + oddName + "; " + oddName +
+             " 5 & printf '%10d\\n' $! >$L/LCK..ttyUSB1",
+         0,
+         {"ttyUSB0 .* \\(pid 1, lock file .*/LCK..ttyUSB0\\)\n",
+          "ttyUSB1 .* x\\\\x9by\\\\xff \\(pid [0-9]+, lock file"}},
+        {"Console", {"ports"}, "", 0, {"/dev/ttyS0 .* console\n"}},
+        {"SearchLeavesSeveralAdapters",
+         {"run", script, "--settings", empty},
+         "",
+         2,
+         {"no unit answered on /nonexistent/com2 \\(COM2\\); 2 USB serial adapters are connected, .*name "
+          "the unit's with --port:\n +usb:0403:6001:BW0001 +/dev/ttyUSB0 .*\n +usb:0403:6001:BW0002 "}},
+        {"SearchUsesTheOneAdapter",
+         {"run", script, "--settings", empty},
+         "",
+         0,
+         {"Running .* on /dev/ttyUSB0 at", "hello"},
+         true},
         {"LockedThroughLink",
          {"run", script, "--port", byId},
          "exec 3</dev/ttyUSB1; flock 3",
@@ -257,10 +289,15 @@ TEST(Program, ListsAndChoosesEmulatedUsbAdapters) {
          {"cannot open " + byId + ": .*another program holds it \\(sh \\(pid"}},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> wrapper{umockdev, "-d", devices, "--"};
+        std::vector<std::string> wrapper{umockdev, "-d", c.oneAdapter ? one : devices, "--"};
         if (!c.shell.empty()) wrapper.insert(wrapper.end(), {"sh", "-c", c.shell + "; \"$0\" \"$@\""});
-        const Outcome o =
-            runProgram(c.args, {"BRIMWELL_LOCK_DIR=" + dir.path(), "L=" + dir.path()}, {}, wrapper);
+        // COM1 is the emulated console; COM2 has no device here, so no search reaches this machine's own.
+        const std::string locks = dir.path() + "/" + c.name;
+        std::filesystem::create_directory(locks);
+        const Outcome o = runProgram(c.args,
+                                     {"BRIMWELL_LOCK_DIR=" + locks, "L=" + locks,
+                                      "BRIMWELL_COM2=/nonexistent/com2", "BRIMWELL_TIME_SCALE=50"},
+                                     {}, wrapper);
         EXPECT_EQ(o.code, c.code) << c.name << "\n" << o.out << o.err;
         for (const auto& e : c.expected)
             EXPECT_TRUE(std::regex_search(o.out + o.err, std::regex(e)))

@@ -8,6 +8,7 @@ add_dependencies(serial_tests serial_errors_tests)
 brimwell_add_test(serial_port_tests serial
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/port_names_test.cpp ${CMAKE_CURRENT_LIST_DIR}/port_available_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/shown_text_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/uucp_lock_test.cpp
   LIBS brimwell_serial brimwell_test_support)
 add_dependencies(serial_tests serial_port_tests)
 

@@ -1,0 +1,43 @@
+// The USB serial adapters present, kept current as they are plugged in and pulled out: a udev
+// monitor watched on the event loop of the thread that makes the watch. The window's COM Port menu
+// follows it; so can a station that flashes each unit as it is plugged in, with no window at all.
+#pragma once
+
+#include "serial/finder/port_finder.h"
+
+#include <QObject>
+
+#include <memory>
+#include <vector>
+
+class QSocketNotifier;
+
+namespace brimwell {
+
+class AdapterWatch : public QObject {
+    Q_OBJECT
+  public:
+    explicit AdapterWatch(QObject* parent = nullptr);
+    ~AdapterWatch() override;
+
+    // The adapters present now, in the order of their device names.
+    const std::vector<SerialPortInfo>& adapters() const { return adapters_; }
+    // False where udev cannot be watched (no udev, no permission): the list then stays as found.
+    bool watching() const { return notifier_ != nullptr; }
+
+  signals:
+    // Each adapter that came or went since the last look; one that is replaced by another at the
+    // same device node goes and comes.
+    void appeared(const brimwell::SerialPortInfo& adapter);
+    void disappeared(const brimwell::SerialPortInfo& adapter);
+
+  private:
+    void update();
+
+    struct Monitor;
+    std::unique_ptr<Monitor> monitor_;
+    QSocketNotifier* notifier_ = nullptr;
+    std::vector<SerialPortInfo> adapters_;
+};
+
+} // namespace brimwell
