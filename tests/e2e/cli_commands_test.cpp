@@ -1,6 +1,7 @@
 // The program as a new user meets it, without a display: help, version, the window's refusal, the
 // time-scale guard, the pre-flight check of scripts with the data-file lookup, and the serial
 // devices of an emulated machine (umockdev) with their USB names.
+#include "support/emulated_devices.h"
 #include "support/sim_process.h"
 
 #include <gtest/gtest.h>
@@ -164,29 +165,6 @@ TEST(Program, CheckReportsWhatARunWouldMeet) {
     }
 }
 
-// One FTDI-style adapter as udev describes it: the USB device, its interface, the usb-serial port
-// and the tty with its by-id link.
-std::string emulatedAdapter(int n, const std::string& serial) {
-    const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(n + 1);
-    const std::string tty = "ttyUSB" + std::to_string(n),
-                      port = usb + "/1-" + std::to_string(n + 1) + ":1.0/" + tty;
-    const std::string byId = "serial/by-id/usb-Brimwell_Ltd_Loader_Cable_" + serial + "-if00-port0";
-    return "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nA: idVendor=0403\n" +
-           "A: idProduct=6001\nA: manufacturer=Brimwell Ltd\nA: product=Loader Cable\nA: serial=" + serial +
-           "\n\nP: " + usb + "/1-" + std::to_string(n + 1) +
-           ":1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=ftdi_sio\n\nP: " + port +
-           "\nE: SUBSYSTEM=usb-serial\nE: DRIVER=ftdi_sio\n\nP: " + port + "/tty/" + tty + "\nN: " + tty +
-           "\nS: " + byId + "\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/" + tty + "\nE: DEVLINKS=/dev/" + byId +
-           "\n\n";
-}
-
-// The machine's own serial port, and the kernel console on it.
-const std::string kEmulatedConsole =
-    "P: /devices/platform/serial8250\nE: SUBSYSTEM=platform\nE: DRIVER=serial8250\n\n"
-    "P: /devices/platform/serial8250/tty/ttyS0\nN: ttyS0\nE: SUBSYSTEM=tty\n"
-    "E: DEVNAME=/dev/ttyS0\nA: type=4\n\n"
-    "P: /devices/virtual/tty/console\nE: SUBSYSTEM=tty\nA: active=ttyS0\n\n";
-
 struct PortsCase {
     const char* name;
     std::vector<std::string> args;
@@ -200,9 +178,10 @@ TEST(Program, ListsAndChoosesEmulatedUsbAdapters) {
     const std::string umockdev = "/usr/bin/umockdev-run";
     ASSERT_TRUE(std::filesystem::exists(umockdev)) << "umockdev is not installed (scripts/install-deps)";
     TempDir dir;
-    const std::string devices = dir.write(
-        "two.umockdev", emulatedAdapter(0, "BW0001") + emulatedAdapter(1, "BW0002") + kEmulatedConsole);
-    const std::string one = dir.write("one.umockdev", emulatedAdapter(0, "BW0001") + kEmulatedConsole);
+    const std::string devices =
+        dir.write("two.umockdev",
+                  emulatedAdapter(0, "BW0001") + emulatedAdapter(1, "BW0002") + emulatedMachinePorts(1));
+    const std::string one = dir.write("one.umockdev", emulatedAdapter(0, "BW0001") + emulatedMachinePorts(1));
     const std::string script = dir.write("s.sld", "_DM \"hello\"\n");
     const std::string empty = dir.write("empty.ini", "");
     // A name only the sleeping process of the row goes by: a C1 control and a byte that is no UTF-8.
