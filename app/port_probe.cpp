@@ -19,6 +19,10 @@ bool openComPort(TQuavComPort& port, std::string* error) {
     } catch (const EPortAccessDenied& e) {
         // Already names the device and the group that owns it.
         if (error) *error = e.what();
+    } catch (const EBaudRate&) {
+        if (error)
+            *error =
+                "the device cannot run at " + std::to_string(port.Baud()) + " baud (it refused the rate)";
     } catch (const EAlreadyOpen& e) {
         // "ie_Open - device already open" reads as if this program had opened it; say who has.
         if (error) *error = busyText(comDevicePath(port.ComNumber()));

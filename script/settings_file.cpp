@@ -78,6 +78,9 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
         case 38400:
         case 57600:
         case 115200:
+        case 230400: // USB adapters run faster than the designed rates
+        case 460800:
+        case 921600:
             s.Baud = baud;
             break;
         default:

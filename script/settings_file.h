@@ -24,8 +24,8 @@ struct LoaderSettings {
     std::string DefaultComDevice;
     std::string PciPort; // setting 1 names the PCI link ("PCI" or "PCI:N"), never a COM number
 
-    // 2: a valid rate (1200 ... 115200) when given. An invalid rate leaves it empty and puts
-    // "Error! Baud Rate set in INI file is invalid!" into `messages`.
+    // 2: a valid rate (1200 ... 115200, 230400, 460800, 921600) when given. An invalid rate leaves it empty
+    // and puts "Error! Baud Rate set in INI file is invalid!" into `messages`.
     std::optional<int> Baud;
     std::optional<int> DataBits; // 3: 5 to 8, else empty
     std::optional<int> Parity;   // 4: 0 none, 1 odd, 2 even, 3 mark, 4 space, else empty

@@ -12,6 +12,7 @@
 // - The driver has one RTS/CTS switch (CRTSCTS) for both directions and fixed queue thresholds.
 #include "serial/termios_dispatcher.h"
 
+#include "serial/line_rate.h"
 #include "serial/port_names.h"
 
 #include <fcntl.h>
@@ -53,10 +54,13 @@ bool speedCode(uint32_t bps, speed_t& code) {
     return false;
 }
 
-uint32_t speedBps(speed_t code) {
-    for (const BaudEntry& e : kBauds)
-        if (e.code == code) return e.bps;
-    return 0;
+// A UART makes a rate from its clock by division, so it runs near the rate asked for, not at it;
+// further off than this the far end cannot read the bytes and the rate counts as refused.
+constexpr uint32_t kRateTolerancePercent = 2;
+
+bool rateMatches(uint32_t running, uint32_t asked) {
+    const uint64_t off = running > asked ? running - asked : asked - running;
+    return off * 100 <= uint64_t(asked) * kRateTolerancePercent;
 }
 
 // The platform error numbers the component understands for the common failures.
@@ -177,7 +181,7 @@ int32_t TQuavTermiosDispatcher::GetComState(TDeviceControlBlock& dcb) {
     TDeviceControlBlock out = shadowValid_ ? shadow_ : TDeviceControlBlock{};
     if (!shadowValid_ && (tio.c_cflag & CRTSCTS))
         out.Flags = (out.Flags & ~dcbRtsControlMask) | dcbOutxCtsFlow | dcbRtsControlHandshake;
-    const uint32_t bps = speedBps(::cfgetospeed(&tio));
+    const uint32_t bps = lineRate(fd_);
     if (bps != 0) out.BaudRate = bps;
     if (!formatIgnored_) {
         switch (tio.c_cflag & CSIZE) {
@@ -218,10 +222,15 @@ int32_t TQuavTermiosDispatcher::SetComState(const TDeviceControlBlock& dcb) {
     if (fd_ < 0) return secCommNotOpen;
     termios tio{};
     if (::tcgetattr(fd_, &tio) != 0) return -errno;
+    const termios before = tio;
+    // Rates without a Bnnn constant are set through termios2 once the rest is written.
     speed_t code;
-    if (!speedCode(dcb.BaudRate, code)) return secBaudRate;
-    ::cfsetispeed(&tio, code);
-    ::cfsetospeed(&tio, code);
+    const bool named = speedCode(dcb.BaudRate, code);
+    if (dcb.BaudRate == 0) return secBaudRate;
+    if (named) {
+        ::cfsetispeed(&tio, code);
+        ::cfsetospeed(&tio, code);
+    }
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     switch (dcb.ByteSize) {
     case 5:
@@ -267,7 +276,25 @@ int32_t TQuavTermiosDispatcher::SetComState(const TDeviceControlBlock& dcb) {
     if (dcb.Flags & dcbInX) tio.c_iflag |= IXOFF;
     tio.c_cc[VSTART] = dcb.XonChar;
     tio.c_cc[VSTOP] = dcb.XoffChar;
-    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return -errno;
+    // The C library reports EINVAL when the device kept another byte format than the one written
+    // (as pseudo-terminals do), although the rest was set; that case is found out below.
+    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) {
+        const int err = errno;
+        constexpr tcflag_t format = CSIZE | PARENB | PARODD | CMSPAR;
+        termios now{};
+        if (err != EINVAL || ::tcgetattr(fd_, &now) != 0 ||
+            (now.c_cflag & ~format) != (tio.c_cflag & ~format))
+            return -err;
+    }
+    // A driver that cannot make the rate either refuses it or quietly runs at another (a 16550's
+    // clock ends at 115200): either way the line is put back and the rate is refused. (A rate that
+    // cannot be read back is taken as set.)
+    const bool refused = !named && setLineRate(fd_, dcb.BaudRate) != 0;
+    const uint32_t running = refused ? 0 : lineRate(fd_);
+    if (refused || (running != 0 && !rateMatches(running, dcb.BaudRate))) {
+        ::tcsetattr(fd_, TCSANOW, &before);
+        return secBaudRate;
+    }
     // RTS toggling for RS-485 is the driver's where it offers it; elsewhere the request has no
     // effect (the mode is only remembered).
     const bool toggle = (dcb.Flags & dcbRtsControlMask) == dcbRtsControlToggle;

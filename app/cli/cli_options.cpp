@@ -2,7 +2,6 @@
 #include "app/cli/cli_options.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <charconv>
 #include <cstring>
@@ -26,7 +25,8 @@ const char* runUsage() {
            "                   are probed for the unit's prompt\n"
            "                   --port given several times flashes every unit at once, one process\n"
            "                   per port, and ends with a summary (not with PCI)\n"
-           "  --baud N         line rate: 1200 2400 4800 9600 19200 38400 57600 115200\n"
+           "  --baud N         line rate in bits per second: 1200 ... 115200, 230400, 460800, 921600 or\n"
+           "                   any other the device can make (a rate it refuses is a set-up error)\n"
            "  --settings FILE  settings file (default: LoaderDefault.ini in the current directory)\n"
            "  --trace FILE     write every byte the run sent and read to FILE when it ends (also\n"
            "                   after a failure or Ctrl+C; no file when nothing was recorded)\n"
@@ -48,10 +48,7 @@ const char* runUsage() {
 }
 
 bool isSupportedBaud(long baud) {
-    static constexpr std::array<long, 8> rates{1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-    for (long r : rates)
-        if (r == baud) return true;
-    return false;
+    return baud >= kLowestBaud && baud <= kHighestBaud;
 }
 
 std::optional<int> pciBoardOf(const std::string& name, std::string& error) {
@@ -116,8 +113,8 @@ bool parseRunOptions(int argc, char** argv, RunOptions& out, std::string& error)
             long baud = 0;
             const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), baud);
             if (ec != std::errc() || ptr != v.data() + v.size() || !isSupportedBaud(baud)) {
-                error = "--baud: unsupported line rate " + v +
-                        " (use 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200)";
+                error = "--baud: unsupported line rate " + v + " (bits per second, " +
+                        std::to_string(kLowestBaud) + " to " + std::to_string(kHighestBaud) + ")";
                 return false;
             }
             out.baud = static_cast<int>(baud);

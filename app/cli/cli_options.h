@@ -43,7 +43,10 @@ const char* runUsage();
 inline constexpr int kAllBoards = -1;
 std::optional<int> pciBoardOf(const std::string& name, std::string& error);
 
-// The line rates the port accepts from the command line (the same set as the settings file).
+// The line rates --baud takes: any Linux can ask a device for; whether the device can make it is
+// found out when the port opens.
+inline constexpr long kLowestBaud = 50;
+inline constexpr long kHighestBaud = 20'000'000;
 bool isSupportedBaud(long baud);
 
 } // namespace brimwell::cli

@@ -1,6 +1,7 @@
 // "brimwell run" against brimwell-unit-sim over pseudo-terminals: whole flashing runs, every
 // simulated fault, set-up errors, probing, settings and Ctrl+C. The engine's waits run faster
 // through BRIMWELL_TIME_SCALE; the simulator runs at real time.
+#include "support/pty.h"
 #include "support/recorder_files.h"
 #include "support/ser2net_server.h"
 #include "support/sim_process.h"
@@ -606,11 +607,15 @@ struct SetupCase {
     const char* name;
     std::vector<std::string> args; // after "run"
     std::string expected;          // part of the message on stderr
+    std::string program = "brimwell";
 };
 
 TEST(EndToEnd, UsageAndSetUpErrorsExitTwo) {
     TempDir dir;
     writeText(dir.file("ok.sld"), "");
+    brimwell::test::PtyPair line;
+    // A UART that cannot make rates above 115200 (pseudo-terminals take any rate).
+    const std::string slowUart = "paced:" + line.slavePath() + "?max-rate=115200";
     const SetupCase cases[] = {
         {"NoScript", {}, "brimwell run: no script given"},
         {"MissingScript",
@@ -618,7 +623,11 @@ TEST(EndToEnd, UsageAndSetUpErrorsExitTwo) {
          "cannot open script " + dir.file("nope.sld") + ": No such file"},
         {"ScriptIsADirectory", {dir.path()}, "it is a directory"},
         {"UnknownOption", {dir.file("ok.sld"), "--fast"}, "unknown option --fast"},
-        {"BadBaud", {dir.file("ok.sld"), "--baud", "12345"}, "--baud: unsupported line rate 12345"},
+        {"BadBaud", {dir.file("ok.sld"), "--baud", "12"}, "--baud: unsupported line rate 12"},
+        {"RateTheDeviceRefuses",
+         {dir.file("ok.sld"), "--port", slowUart, "--baud", "921600"},
+         "cannot open " + slowUart + ": the device cannot run at 921600 baud (it refused the rate)",
+         "brimwell-paced"},
         {"PortMissing",
          {dir.file("ok.sld"), "--port", dir.file("ttyNONE")},
          "cannot open " + dir.file("ttyNONE") + ": No such file or directory"},
@@ -652,7 +661,7 @@ TEST(EndToEnd, UsageAndSetUpErrorsExitTwo) {
         std::vector<std::string> args{"run"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         ChildProcess p;
-        ASSERT_TRUE(p.start(binDir() + "/brimwell", args));
+        ASSERT_TRUE(p.start(binDir() + "/" + c.program, args));
         EXPECT_EQ(p.wait(), 2) << c.name << "\n" << p.stderrText();
         EXPECT_NE(p.stderrText().find(c.expected), std::string::npos) << c.name << "\n" << p.stderrText();
     }

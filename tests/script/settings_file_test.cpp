@@ -77,6 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
                         EXPECT_TRUE(s.messages.empty());
                     }},
         SettingCase{"Baud4800", 2, "b= 4800", [](auto& s) { EXPECT_EQ(s.Baud, 4800); }},
+        SettingCase{"Baud921600", 2, "b=921600", [](auto& s) { EXPECT_EQ(s.Baud, 921600); }},
+        SettingCase{"Baud250000", 2, "b=250000",
+                    [](auto& s) { EXPECT_EQ(s.messages, std::vector<std::string>{kBadBaud}); }},
         SettingCase{"Baud14400", 2, "b=14400",
                     [](auto& s) {
                         EXPECT_FALSE(s.Baud);

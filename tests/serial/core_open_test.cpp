@@ -166,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{2400, kParityNone, 8, 0, B2400, CS8, 1},
                       LineCase{2400, kParityNone, 8, 7, B2400, CS8 | CSTOPB, 2}));
 
-TEST(LineSettingsTest, KeepValuesAndUnsupportedRates) {
+TEST(LineSettingsTest, KeepValuesAndRatesWithoutAConstant) {
     PortOnPty p;
     ASSERT_EQ(p.openResult, 0);
     ASSERT_EQ(p.port->SetLine(19200, kParityEven, 7, 2), 0);
@@ -178,10 +178,11 @@ TEST(LineSettingsTest, KeepValuesAndUnsupportedRates) {
     EXPECT_EQ(parity, kParityEven);
     EXPECT_EQ(bits, 7);
     EXPECT_EQ(stop, 2);
-    EXPECT_EQ(p.port->SetLine(12345, kKeepParity, kKeepDataBits, kKeepStopBits), secBaudRate);
+    // A rate without a Bnnn constant is set through termios2 and read back from the device.
+    EXPECT_EQ(p.port->SetLine(250000, kKeepParity, kKeepDataBits, kKeepStopBits), 0);
     EXPECT_EQ(p.port->SetLine(kKeepBaud, kKeepParity, 4, kKeepStopBits), secByteSize);
     p.port->GetLine(baud, parity, bits, stop);
-    EXPECT_EQ(baud, 57600u);
+    EXPECT_EQ(baud, 250000u);
 }
 
 TEST(LineSettingsTest, SameSettingsReturnAtOnceEvenWithOutputWaiting) {

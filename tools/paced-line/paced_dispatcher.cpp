@@ -66,6 +66,8 @@ std::optional<LineOptions> parseLineName(const std::string& name, std::string& e
             o.refusals = n;
         else if (key == "unplug-at")
             o.unplugAt = n;
+        else if (key == "max-rate")
+            o.maxRate = n;
         else {
             error = "unknown option of a paced line: " + item;
             return std::nullopt;
@@ -156,6 +158,7 @@ std::chrono::nanoseconds TQuavPacedDispatcher::byteTime() const {
 
 int32_t TQuavPacedDispatcher::SetComState(const TDeviceControlBlock& dcb) {
     if (const int err = gone()) return -err;
+    if (options_.maxRate >= 0 && dcb.BaudRate > options_.maxRate) return secBaudRate;
     const int32_t r = TQuavTermiosDispatcher::SetComState(dcb);
     if (r == 0) {
         std::lock_guard<std::mutex> g(lock_);

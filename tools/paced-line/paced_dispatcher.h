@@ -12,6 +12,7 @@
 //   refusals=K       ... K times, then taken again (default: for good)
 //   unplug-at=N      the device is unplugged once N bytes went out on the line ...
 //   unplug-errno=E   ... and every call then fails with E: EIO, ENXIO or ENODEV (default ENODEV)
+//   max-rate=N       rates above N baud are refused, as by a UART whose clock cannot make them
 #pragma once
 
 #include <chrono>
@@ -38,6 +39,7 @@ struct LineOptions {
     int64_t refusals = -1; // -1: for good
     int64_t unplugAt = -1; // -1: never
     int unplugErrno = ENODEV;
+    int64_t maxRate = -1; // -1: every rate
 };
 
 // The options of a port name, or nothing (with a reason) when it does not parse.
