@@ -159,7 +159,8 @@ TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
         bauds << a->text();
         EXPECT_FALSE(a->isChecked());
     }
-    EXPECT_EQ(bauds, QStringList({"1200", "2400", "9600", "19200", "38400", "57600"}));
+    EXPECT_EQ(bauds,
+              QStringList({"1200", "2400", "9600", "19200", "38400", "57600", "230400", "460800", "921600"}));
 
     QStringList terminal;
     for (QAction* a : f.Terminal1->actions())
@@ -224,7 +225,7 @@ TEST_F(FormWithoutUnit, FailedComMenuProbeShowsTextAndMessageAndEnablesButtons) 
 
 TEST_F(FormWithoutUnit, BaudMenuSetsThePortRateAndTheLabel) {
     TBrimwellForm& f = start();
-    for (int rate : {1200, 2400, 9600, 19200, 57600, 38400}) {
+    for (int rate : {1200, 2400, 9600, 19200, 57600, 921600, 230400, 38400}) {
         QAction* a = menuAction(f.Baud1, QString::number(rate));
         ASSERT_NE(a, nullptr);
         a->trigger();
