@@ -19,6 +19,11 @@ namespace {
 constexpr size_t kReadChunk = 1 << 16;
 constexpr Nanos kPacingSlice = 2'000'000;     // paced bytes move in slices of about 2 ms of line time
 constexpr size_t kMaxQueuedOutput = 4u << 20; // a host that never reads loses the oldest echo
+// Paced, this much is taken from the host ahead of the line: what a host's serial driver keeps
+// queued for its UART. A pseudo-terminal lets its writer in again only once its reader has left
+// fewer than about 128 bytes in it, under 2 ms at 921600 baud; the bytes taken ahead keep the line
+// busy while the writer wakes up, as a real driver's queue would.
+constexpr size_t kReadAhead = 4096;
 
 bool continuing(Nanos now, Nanos lineFree) {
     return now >= lineFree && now - lineFree <= kPacingSlice;
@@ -49,7 +54,7 @@ void Line::onLoad(const LoadRecord& r, const std::vector<uint8_t>& image) {
 
 short Line::pollEvents(Nanos now) const {
     short ev = 0;
-    if (!unit_.hung() && (perByte_ == 0 || now >= rxFree_)) ev |= POLLIN;
+    if (!unit_.hung() && (perByte_ == 0 || ahead_.size() < kReadAhead)) ev |= POLLIN;
     if (!out_.empty() && (perByte_ == 0 || now >= txFree_)) ev |= POLLOUT;
     return ev;
 }
@@ -57,7 +62,7 @@ short Line::pollEvents(Nanos now) const {
 Nanos Line::deadline(Nanos now) const {
     Nanos d = unit_.nextDeadline();
     if (perByte_ > 0) {
-        if (rxFree_ > now && !unit_.hung()) d = std::min(d, rxFree_);
+        if (!ahead_.empty() && !unit_.hung()) d = std::min(d, std::max(rxFree_, now));
         if (!out_.empty() && txFree_ > now) d = std::min(d, txFree_);
     }
     return d;
@@ -65,21 +70,29 @@ Nanos Line::deadline(Nanos now) const {
 
 bool Line::readSome(Nanos now) {
     static thread_local uint8_t buf[kReadChunk];
-    const size_t want = perByte_ > 0 ? pacedChunk_ : kReadChunk;
+    const size_t want = perByte_ > 0 ? kReadAhead - ahead_.size() : kReadChunk;
     const ssize_t n = ::read(fd_, buf, want);
     if (n == 0) return false; // TCP peer closed
     if (n < 0) return errno == EAGAIN || errno == EINTR;
     if (perByte_ > 0) {
-        // Woken within a slice of the line falling free, the bytes were queued behind the previous
-        // ones and follow them back to back; otherwise the line was idle and they start now. Without
-        // this, every late wake-up would stretch the line and the pacing would run slow.
-        const Nanos start = continuing(now, rxFree_) ? rxFree_ : now;
-        unit_.receive(buf, static_cast<size_t>(n), start + perByte_, perByte_);
-        rxFree_ = start + perByte_ * n;
-    } else {
+        if (ahead_.empty()) aheadSince_ = now;
+        ahead_.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(n));
+    } else
         unit_.receive(buf, static_cast<size_t>(n), now, 0);
-    }
     return true;
+}
+
+void Line::deliverAhead(Nanos now) {
+    if (ahead_.empty() || unit_.hung() || now < rxFree_) return;
+    // Bytes that were waiting when the line fell free follow the previous ones back to back,
+    // however late this wake-up (a driver's queue would have sent them so), and so do bytes read
+    // within a slice after it; later ones found the line idle and start when they came. Timing them
+    // by the wake-up would stretch the line and the pacing would run slow.
+    const Nanos start = aheadSince_ <= rxFree_ || continuing(aheadSince_, rxFree_) ? rxFree_ : aheadSince_;
+    const size_t n = std::min(ahead_.size(), pacedChunk_);
+    unit_.receive(reinterpret_cast<const uint8_t*>(ahead_.data()), n, start + perByte_, perByte_);
+    ahead_.erase(0, n);
+    rxFree_ = start + perByte_ * static_cast<Nanos>(n);
 }
 
 bool Line::writeSome(Nanos now) {
@@ -102,6 +115,7 @@ bool Line::service(short revents, Nanos now) {
     } else if (revents & (POLLHUP | POLLERR)) {
         return false;
     }
+    if (perByte_ > 0) deliverAhead(now);
     unit_.tick(now);
     if (unit_.disconnected()) return false;
     unit_.takeOutput(now, out_);

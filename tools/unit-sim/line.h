@@ -27,6 +27,8 @@ class Line {
 
   private:
     bool readSome(Nanos now);
+    // Paced: the next slice of the bytes taken ahead goes onto the line once it is free.
+    void deliverAhead(Nanos now);
     bool writeSome(Nanos now);
     void onLoad(const LoadRecord& r, const std::vector<uint8_t>& image);
 
@@ -38,6 +40,8 @@ class Line {
     size_t pacedChunk_ = 0;
     Nanos rxFree_ = 0, txFree_ = 0;
     std::string out_;
+    std::string ahead_;    // paced: taken from the host, not yet on the line
+    Nanos aheadSince_ = 0; // when `ahead_` last became non-empty
 };
 
 } // namespace brimwell::unitsim
