@@ -12,19 +12,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
-#include <sys/ioctl.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <thread>
 
 #include <QAction>
 #include <QLabel>
@@ -36,6 +30,7 @@ using namespace brimwell::testing;
 namespace {
 
 // The emulated device tree; every /dev and /sys path of this process is looked up in it first.
+// Each device node is a pseudo-terminal whose far end the testbed holds.
 class Testbed {
   public:
     Testbed() : bed_(umockdev_testbed_new()) {}
@@ -50,32 +45,29 @@ class Testbed {
         ASSERT_TRUE(add(emulatedAdapter(n, serial)));
         umockdev_testbed_uevent(bed_, ("/sys" + emulatedAdapterTty(n)).c_str(), "add");
     }
+    // The testbed keeps the node (an adapter plugged in again takes another number); the by-id link
+    // goes, for another adapter of that serial number to get one.
     void unplug(int n) {
         umockdev_testbed_uevent(bed_, ("/sys" + emulatedAdapterTty(n)).c_str(), "remove");
-        // Device by device from the tty up: each removal takes only its own links.
         std::string device = emulatedAdapterTty(n);
         for (int up = 0; up < 5; ++up, device.erase(device.find_last_of('/')))
-            if (up != 1) umockdev_testbed_remove_device(bed_, ("/sys" + device).c_str());
-        // It keeps the device node (so an adapter plugged in again takes another number), but its
-        // by-id link must go for another adapter of the same serial number to get one.
+            if (up != 1)
+                umockdev_testbed_remove_device(bed_, ("/sys" + device).c_str()); // each its own links
         for (const auto& link : std::filesystem::directory_iterator(root() + "/dev/serial/by-id"))
             if (std::filesystem::read_symlink(link).filename() == "ttyUSB" + std::to_string(n))
                 std::filesystem::remove(link);
     }
-    // The far end of the device's pseudo-terminal.
-    int master(const std::string& node) { return umockdev_testbed_get_dev_fd(bed_, node.c_str()); }
-    // The node of a device is a pseudo-terminal the testbed holds; this points it elsewhere.
+    // Points a node at another device (the unit simulator's line).
     void pointAt(const std::string& node, const std::string& target) {
-        const std::string file = root() + node;
-        ::unlink(file.c_str());
-        ASSERT_EQ(::symlink(target.c_str(), file.c_str()), 0);
+        ::unlink((root() + node).c_str());
+        ASSERT_EQ(::symlink(target.c_str(), (root() + node).c_str()), 0);
     }
     // What the window wrote to the device at `node` so far.
     std::string heard(const std::string& node) {
-        const int fd = master(node);
+        const int fd = umockdev_testbed_get_dev_fd(bed_, node.c_str());
         std::string text;
         char buffer[256];
-        for (pollfd p{fd, POLLIN, 0}; fd >= 0 && ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);) {
+        for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);) {
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
             if (n <= 0) break;
             text.append(buffer, static_cast<size_t>(n));
@@ -93,31 +85,6 @@ class Testbed {
     UMockdevTestbed* bed_;
 };
 
-// A unit at the far end of a device: a prompt for every carriage return.
-class PromptAnswerer {
-  public:
-    explicit PromptAnswerer(int fd)
-        : thread_([this, fd] {
-              char buffer[64];
-              while (!stop_)
-                  for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, 20) > 0 && (p.revents & POLLIN);) {
-                      const ssize_t n = ::read(fd, buffer, sizeof buffer);
-                      for (ssize_t i = 0; i < n; ++i)
-                          if (buffer[i] == '\r') [[maybe_unused]]
-                              const ssize_t w = ::write(fd, "#", 1);
-                      if (n <= 0) break;
-                  }
-          }) {}
-    ~PromptAnswerer() {
-        stop_ = true;
-        thread_.join();
-    }
-
-  private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
 class FormAdapters : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -127,36 +94,37 @@ class FormAdapters : public ::testing::Test {
         Clock::setScale(20.0);
         ::setenv("BRIMWELL_LOCK_DIR", dir.path().c_str(), 1);
     }
-    // A machine of its own: ttyS0 (the console), ttyS1 and `adapters` adapters, none plugged in
-    // while the window runs.
-    Testbed& machine(int adapters) {
+    // A machine of its own: ttyS0 (the console), ttyS1, and `adapters` adapters plugged in before
+    // the window starts; the first one with the unit on it when `unit` is set.
+    TBrimwellForm& start(int adapters, bool unit = false) {
         form.reset();
+        sim.reset();
         bed.reset();
         bed.emplace();
         EXPECT_TRUE(bed->add(emulatedMachinePorts(2)));
         for (int n = 0; n < adapters; ++n)
             EXPECT_TRUE(bed->add(emulatedAdapter(n, "BW000" + std::to_string(n + 1))));
-        return *bed;
-    }
-    TBrimwellForm& start() {
+        if (unit) useUnit(0);
         form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         form->show();
         EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }, 30000));
         return *form;
     }
-    // The adapters' items of the COM Port menu, in order: their captions.
+    void useUnit(int adapter) {
+        sim = std::make_unique<UnitSim>(dir.file("unit"), std::string());
+        bed->pointAt("/dev/ttyUSB" + std::to_string(adapter), dir.file("unit"));
+    }
+    // The captions of the COM Port menu's adapter items, in order.
     QStringList adapterItems() const {
         QStringList items;
         for (QAction* a : form->COMPortMenu->actions())
             if (a->objectName().startsWith(QStringLiteral("/dev/"))) items << a->text();
         return items;
     }
-    QAction* adapterItem(const QString& device) const {
-        return form->COMPortMenu->findChild<QAction*>(device);
-    }
 
     TempDir dir;
     std::optional<Testbed> bed;
+    std::unique_ptr<UnitSim> sim;
     ScriptedDialogs dialogs;
     std::unique_ptr<TBrimwellForm> form;
 };
@@ -167,78 +135,57 @@ QString caption(const char* serial, int n) {
 
 TEST_F(FormAdapters, StartUpProbesOneAdapterButNotTwoAndNeverTheConsole) {
     const struct {
-        const char* name;
         int adapters;
         QString status;
     } rows[] = {
-        {"one adapter, the unit on it", 1, QStringLiteral("Established communication on /dev/ttyUSB0")},
-        {"two adapters", 2,
+        {1, QStringLiteral("Established communication on /dev/ttyUSB0")},
+        {2,
          QStringLiteral("Unable to open Hardware through COM ports. Select new COM port before proceeding 2 "
                         "USB serial adapters are connected: choose the unit's in RS232 Config > COM Port.")},
     };
     for (const auto& r : rows) {
-        Testbed& rowBed = machine(r.adapters);
-        std::unique_ptr<UnitSim> unit;
-        if (r.adapters == 1) {
-            unit = std::make_unique<UnitSim>(dir.file("unit"), std::string());
-            rowBed.pointAt("/dev/ttyUSB0", dir.file("unit"));
+        TBrimwellForm& f = start(r.adapters, r.adapters == 1);
+        EXPECT_EQ(f.statusText(), r.status) << r.adapters;
+        EXPECT_EQ(bed->heard("/dev/ttyS0"), "") << r.adapters << ": the console is never opened";
+        EXPECT_NE(bed->heard("/dev/ttyS1").find('\r'), std::string::npos) << r.adapters << ": COM2 is probed";
+        EXPECT_EQ(adapterItems().size(), r.adapters);
+        EXPECT_EQ(f.QuavComPort1->Open(), r.adapters == 1);
+        EXPECT_EQ(f.ComNumberLabel->text(), r.adapters == 1 ? "ttyUSB0" : "None");
+        if (r.adapters == 2) {
+            EXPECT_EQ(bed->heard("/dev/ttyUSB0") + bed->heard("/dev/ttyUSB1"), "")
+                << "neither adapter is opened";
         }
-        TBrimwellForm& f = start();
-        EXPECT_EQ(f.statusText(), r.status) << r.name;
-        EXPECT_EQ(rowBed.heard("/dev/ttyS0"), "") << r.name << ": the console is never opened";
-        EXPECT_EQ(rowBed.heard("/dev/ttyS1"), "\r\r") << r.name << ": COM2 is asked for both prompts";
-        EXPECT_EQ(adapterItems().size(), r.adapters) << r.name;
-        if (r.adapters == 1) {
-            EXPECT_TRUE(f.QuavComPort1->Open());
-            EXPECT_EQ(f.ComNumberLabel->text(), "ttyUSB0");
-        }
-        for (int n = 0; n < r.adapters && r.adapters > 1; ++n)
-            EXPECT_EQ(rowBed.heard("/dev/ttyUSB" + std::to_string(n)), "") << r.name << ": adapter " << n;
-        form.reset();
     }
 }
 
 TEST_F(FormAdapters, MenuFollowsAdaptersAndOffersALostOneWhenItComesBack) {
-    Testbed& bed = machine(0);
-    TBrimwellForm& f = start();
+    TBrimwellForm& f = start(0);
     EXPECT_TRUE(adapterItems().isEmpty());
-
-    bed.plug(1, "BW0002");
-    bed.plug(0, "BW0001");
+    bed->plug(1, "BW0002");
+    bed->plug(0, "BW0001");
     ASSERT_TRUE(pumpUntil([&] { return adapterItems().size() == 2; }, 10000));
     EXPECT_EQ(adapterItems(), QStringList({caption("BW0001", 0), caption("BW0002", 1)}));
     const QList<QAction*> items = f.COMPortMenu->actions();
-    EXPECT_EQ(items.indexOf(adapterItem("/dev/ttyUSB0")), items.indexOf(f.COM2Menu) + 1)
-        << "beside COM1/COM2";
-    bed.unplug(1);
+    EXPECT_EQ(items.indexOf(f.COMPortMenu->findChild<QAction*>("/dev/ttyUSB0")),
+              items.indexOf(f.COM2Menu) + 1);
+    bed->unplug(1);
     ASSERT_TRUE(pumpUntil([&] { return adapterItems().size() == 1; }, 10000));
-    EXPECT_EQ(adapterItems(), QStringList({caption("BW0001", 0)}));
 
-    {
-        const PromptAnswerer unit(bed.master("/dev/ttyUSB0"));
-        adapterItem("/dev/ttyUSB0")->trigger();
-        EXPECT_EQ(f.statusText(), "Established communication on /dev/ttyUSB0");
-        EXPECT_TRUE(f.QuavComPort1->Open());
-    }
-    // Pulled out under the open port: the line hangs up. (The testbed answers the ioctls of its own
-    // devices itself; the kernel is asked directly.)
-    char pts[64];
-    ASSERT_EQ(::ptsname_r(bed.master("/dev/ttyUSB0"), pts, sizeof pts), 0);
-    const int line = ::open(pts, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(line, 0) << pts;
-    EXPECT_EQ(::syscall(SYS_ioctl, line, TIOCVHANGUP, 0), 0) << std::strerror(errno);
-    ::close(line);
+    useUnit(0);
+    f.COMPortMenu->findChild<QAction*>("/dev/ttyUSB0")->trigger();
+    EXPECT_EQ(f.statusText(), "Established communication on /dev/ttyUSB0");
+    sim.reset(); // the unit's line goes: the port is lost
     ASSERT_TRUE(pumpUntil([&] { return !f.QuavComPort1->Open(); }, 10000));
-    bed.unplug(0);
+    bed->unplug(0);
     ASSERT_TRUE(pumpUntil([&] { return adapterItems().isEmpty(); }, 10000));
 
-    bed.plug(2, "BW0001"); // back, under another number
+    bed->plug(2, "BW0001"); // back, under another number
     ASSERT_TRUE(pumpUntil([&] { return adapterItems().size() == 1; }, 10000));
     EXPECT_EQ(f.statusText(), "Brimwell Ltd Loader Cable BW0001 is back as /dev/ttyUSB2: choose it in RS232 "
                               "Config > COM Port to use it again.");
     pumpFor(200);
     EXPECT_FALSE(f.QuavComPort1->Open()) << "never opened without the operator";
-    EXPECT_EQ(bed.heard("/dev/ttyUSB2"), "");
+    EXPECT_EQ(bed->heard("/dev/ttyUSB2"), "");
 }
 
 } // namespace

@@ -88,70 +88,51 @@ TEST(DeviceLock, HonoursLiveLocksAndReplacesStaleOnes) {
     char ours[16];
     std::snprintf(ours, sizeof ours, "%10ld\n", static_cast<long>(::getpid()));
     const std::string dead = std::to_string(endedPid());
+    using Outcome = DeviceLock::Outcome;
+    enum Before { None, Written, WrittenLongAgo, OtherPortOfOurs, NoDirectory };
     const struct {
-        const char* what;
-        std::optional<std::string> existing; // the lock file before we take ours
-        bool old;                            // its time is a minute back
-        DeviceLock::Outcome outcome;
+        Before before;
+        std::string existing; // the lock file we find
+        Outcome outcome;
         long holder;
         std::string note;
     } rows[] = {
-        {"none", std::nullopt, false, DeviceLock::Outcome::Taken, 0, ""},
-        {"live", "         1\n", false, DeviceLock::Outcome::HeldByOther, 1, ""},
-        {"live binary", std::string("\x01\x00\x00\x00", 4), false, DeviceLock::Outcome::HeldByOther, 1, ""},
-        {"stale", dead + "\n", false, DeviceLock::Outcome::Taken, 0, "(its process " + dead + " has ended)"},
-        {"being written", "", false, DeviceLock::Outcome::HeldByOther, 0, ""},
-        {"unreadable, old", "junk\nmore", true, DeviceLock::Outcome::Taken, 0, "(it names no process)"},
+        {None, "", Outcome::Taken, 0, ""},
+        {Written, "         1\n", Outcome::HeldByOther, 1, ""},
+        {Written, std::string("\x01\x00\x00\x00", 4), Outcome::HeldByOther, 1, ""}, // binary
+        {Written, dead + "\n", Outcome::Taken, 0, "(its process " + dead + " has ended)"},
+        {Written, "", Outcome::HeldByOther, 0, ""}, // being written
+        {WrittenLongAgo, "junk\nmore", Outcome::Taken, 0, "(it names no process)"},
+        {OtherPortOfOurs, ours, Outcome::HeldByOther, ::getpid(), ""},
+        {NoDirectory, "<missing>", Outcome::NotWritable, 0, "Cannot write lock files in "}, // told once
     };
     for (const auto& r : rows) {
+        SCOPED_TRACE(r.before * 100 + (&r - rows));
         LockDir locks;
-        if (r.existing) locks.dir.write(name, *r.existing);
-        if (r.old) {
+        DeviceLock lock, otherPort;
+        if (r.before == Written || r.before == WrittenLongAgo) locks.dir.write(name, r.existing);
+        if (r.before == WrittenLongAgo) {
             const utimbuf back{::time(nullptr) - 60, ::time(nullptr) - 60};
             ::utime(locks.dir.file(name).c_str(), &back);
         }
-        DeviceLock lock;
+        if (r.before == OtherPortOfOurs) otherPort.take(pty.slavePath());
+        if (r.before == NoDirectory) ::setenv("BRIMWELL_LOCK_DIR", locks.dir.file("missing").c_str(), 1);
         LockHolder holder;
-        EXPECT_EQ(lock.take(pty.slavePath(), &holder), r.outcome) << r.what;
-        if (r.outcome == DeviceLock::Outcome::HeldByOther) {
-            EXPECT_EQ(holder.pid, r.holder) << r.what;
-            EXPECT_EQ(locks.dir.read(name), *r.existing) << r.what << ": another's lock is left alone";
-        } else {
-            EXPECT_EQ(locks.dir.read(name), ours) << r.what;
-        }
-        ASSERT_EQ(locks.notes.size(), r.note.empty() ? 0u : 1u) << r.what;
+        EXPECT_EQ(lock.take(pty.slavePath(), &holder), r.outcome);
+        EXPECT_EQ(holder.pid, r.holder);
+        // Another's lock is left as it was; ours holds our pid as ten characters and a line feed.
+        EXPECT_EQ(locks.dir.read(name), r.outcome == Outcome::Taken ? ours : r.existing);
+        ASSERT_EQ(locks.notes.size(), r.note.empty() ? 0u : 1u);
         if (!r.note.empty()) {
             EXPECT_NE(locks.notes[0].find(r.note), std::string::npos) << locks.notes[0];
         }
+        lock.take(pty.slavePath()); // again: nothing more to say
+        EXPECT_EQ(locks.notes.size(), r.note.empty() ? 0u : 1u);
         lock.release();
-        if (r.outcome == DeviceLock::Outcome::Taken) {
-            EXPECT_EQ(locks.dir.read(name), "<missing>") << r.what;
+        if (r.outcome == Outcome::Taken) {
+            EXPECT_EQ(locks.dir.read(name), "<missing>");
         }
     }
-}
-
-TEST(DeviceLock, OnePortOfOursHoldsItAgainstAnother) {
-    LockDir locks;
-    test::PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    DeviceLock first, second;
-    ASSERT_EQ(first.take(pty.slavePath()), DeviceLock::Outcome::Taken);
-    EXPECT_EQ(second.take(pty.slavePath()), DeviceLock::Outcome::HeldByOther);
-    first.release();
-    EXPECT_EQ(second.take(pty.slavePath()), DeviceLock::Outcome::Taken);
-}
-
-TEST(DeviceLock, AnUnwritableDirectoryIsToldOnceAndLeavesFlock) {
-    LockDir locks;
-    ::setenv("BRIMWELL_LOCK_DIR", locks.dir.file("missing").c_str(), 1);
-    test::PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    DeviceLock lock;
-    EXPECT_EQ(lock.take(pty.slavePath()), DeviceLock::Outcome::NotWritable);
-    EXPECT_EQ(lock.take(pty.slavePath()), DeviceLock::Outcome::NotWritable);
-    ASSERT_EQ(locks.notes.size(), 1u);
-    EXPECT_NE(locks.notes[0].find("Cannot write lock files in " + locks.dir.file("missing")),
-              std::string::npos);
 }
 
 TEST(DeviceLock, ASignalRemovesTheHeldFiles) {
