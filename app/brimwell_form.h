@@ -3,7 +3,6 @@
 #pragma once
 
 #include "app/dialogs.h"
-#include "app/port_probe.h"
 #include "script/script_engine.h"
 #include "script/settings_file.h"
 #include "serial/finder/port_finder.h"
@@ -288,7 +287,7 @@ class TBrimwellForm : public QMainWindow {
     std::vector<std::pair<QAction*, SerialPortInfo>> adapterItems_; // in the order of the menu
     std::map<int, SerialPortInfo> adapterNumbers_;                  // port numbers lent to adapters
     std::string lostAdapter_; // the adapter whose port was lost (its by-id link or usb: name)
-    PortSearch lastSearch_;
+    size_t adaptersLeft_ = 0; // adapters the last search found nothing on and did not probe
 };
 
 } // namespace brimwell

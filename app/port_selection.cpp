@@ -87,10 +87,11 @@ bool TBrimwellForm::check_com(int n) {
 int TBrimwellForm::process_com() {
     host_->setBusyCursor(true);
     int result = -1;
-    lastSearch_ = searchForUnit(
+    const PortSearch search = searchForUnit(
         adapterWatch_->adapters(), [this](const SerialPortInfo& a) { return adapterNumber(a); },
         [this](uint16_t n) { return check_com(n); });
-    if (lastSearch_.found != 0) {
+    adaptersLeft_ = search.found == 0 && search.adapters.size() > 1 ? search.adapters.size() : 0;
+    if (search.found != 0) {
         const QSignalBlocker quiet(ComCheckBox); // checking here is a result, not a request
         ComCheckBox->setChecked(true);
         result = 1;
@@ -116,11 +117,10 @@ void TBrimwellForm::use_default_com() {
 }
 
 void TBrimwellForm::offerAdapters() {
-    const size_t n = lastSearch_.found == 0 ? lastSearch_.adapters.size() : 0;
-    if (n < 2) return;
+    if (adaptersLeft_ == 0) return;
     setStatusText(statusText() + QStringLiteral(" %1 USB serial adapters are connected: choose the unit's in "
                                                 "RS232 Config > COM Port.")
-                                     .arg(n));
+                                     .arg(adaptersLeft_));
 }
 
 uint16_t TBrimwellForm::adapterNumber(const SerialPortInfo& adapter) {
