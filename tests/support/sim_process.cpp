@@ -36,8 +36,10 @@ std::string binDir() {
 
 ChildProcess::~ChildProcess() {
     if (running()) {
-        ::kill(pid_, SIGKILL);
-        wait(std::chrono::seconds(5));
+        // SIGTERM first: a brimwell run still going then closes its port and removes its lock file,
+        // which would otherwise be left for the next test on that pseudo-terminal to find stale.
+        ::kill(pid_, SIGTERM);
+        wait(std::chrono::seconds(2)); // SIGKILL after that
     }
     if (outReader_.joinable()) outReader_.join();
     if (errReader_.joinable()) errReader_.join();
