@@ -98,10 +98,8 @@ void warning(RunRecord& record, const std::string& text) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-// The script is checked before anything touches the port: it is read whole (a regular file, of a
-// script's size) and refused where it would not do what it reads as, unless the run is forced.
-// `inputs` gets the script and the data files it names: the run's own files, which its output
-// files must not be.
+} // namespace
+
 std::string scriptProblem(const RunOptions& options, RunInputs& inputs) {
     std::vector<CheckFinding> findings;
     std::vector<std::string> dataFiles;
@@ -116,6 +114,8 @@ std::string scriptProblem(const RunOptions& options, RunInputs& inputs) {
     return "the script would not run as it reads (run it as it is with --force):\n" +
            refusals.substr(0, refusals.size() - 1);
 }
+
+namespace {
 
 void configurePort(TQuavComPort& port, const script::LoaderSettings& settings, const RunOptions& options) {
     script::applyLoaderPortProfile(port);

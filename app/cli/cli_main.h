@@ -1,6 +1,8 @@
 // The command-line runner: brimwell run SCRIPT [--port COMn|DEVICE] [--baud N] [--settings FILE].
 #pragma once
 
+#include "app/cli/cli_options.h"
+#include "app/cli/output_file.h"
 #include "script/script_host.h"
 
 #include <string>
@@ -15,5 +17,11 @@ int runMain(int argc, char** argv);
 // The run's last line: "Run completed.", "Run stopped (SIGNAL)." or "Run failed: FIRST ERROR".
 std::string runSummary(script::RunOutcome outcome, const std::vector<std::string>& messages,
                        const std::string& stopSignal, bool stopRequested);
+
+// The script is checked before anything touches a port: it is read whole (a regular file, of a
+// script's size) and refused where it would not do what it reads as, unless the run is forced.
+// `inputs` gets the script and the data files it names: the run's own files, which its output
+// files must not be. "" when the script may run.
+std::string scriptProblem(const RunOptions& options, RunInputs& inputs);
 
 } // namespace brimwell::cli

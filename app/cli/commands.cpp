@@ -5,6 +5,7 @@
 #include "app/cli/cli_main.h"
 #include "app/cli/ports.h"
 #include "app/cli/records_command.h"
+#include "app/cli/station_command.h"
 #include "app/time_scale_notice.h"
 #include "dashboard/dashboard_command.h"
 #include "serial/finder/port_finder.h"
@@ -36,6 +37,9 @@ constexpr Command kCommands[] = {
      checkMain},
     {"ports", "ports [--json]",
      "list the serial devices: by-id link, USB identity, driver, who holds them; opens no device", portsMain},
+    {"station", "station SCRIPT [--match usb:VID:PID[:SERIAL]|GLOB]... [--records URL] [--once] [--fixture]",
+     "flash each matching adapter as it is plugged in, every run recorded (brimwell station --help)",
+     stationMain},
     {"records",
      "records [--records URL] [--since TIME] [--port P] [--tag K=V]... [--json|--csv|--summary|--sync]",
      "search the run records, sum them up per day and script, send the backlog (brimwell records --help)",

@@ -96,7 +96,7 @@ void RunRecord::setDevice(const std::string& device) {
     }
     record_["device"] = QDir::cleanPath(text(escapeFileName(path)));
     for (const SerialPortInfo& port : findSerialPorts()) {
-        if (port.device != path || port.vendorId.empty()) continue;
+        if ((port.device != path && port.device != device) || port.vendorId.empty()) continue;
         record_["adapter_vendor"] = text(port.vendorId);
         record_["adapter_product"] = text(port.productId);
         record_["adapter_serial"] = text(escapeFileName(port.serialNumber));

@@ -39,14 +39,14 @@ std::string storeRun(QJsonObject& record, const records::StoreLocation& store) {
     return lost;
 }
 
-int exitWithRecord(int code, const std::string& lostRecord) {
+int exitWithRecord(int code, const std::string& lostRecord, const char* command) {
     if (lostRecord.empty()) return code;
     if (code == kExitCompleted) {
-        std::fprintf(stderr, "brimwell run: the unit passed; its record is incomplete: %s\n",
+        std::fprintf(stderr, "%s: the unit passed; its record is incomplete: %s\n", command,
                      lostRecord.c_str());
         return kExitRecordIncomplete;
     }
-    std::fprintf(stderr, "brimwell run: the run's record is incomplete: %s\n", lostRecord.c_str());
+    std::fprintf(stderr, "%s: the run's record is incomplete: %s\n", command, lostRecord.c_str());
     return code;
 }
 

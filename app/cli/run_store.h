@@ -23,7 +23,7 @@ bool requestedStore(const RunOptions& options, std::optional<records::StoreLocat
 std::string storeRun(QJsonObject& record, const records::StoreLocation& store);
 
 // The exit status once the outputs are written: a run that passed but whose record is incomplete
-// exits 3 with a line saying so; any other verdict stands.
-int exitWithRecord(int code, const std::string& lostRecord);
+// exits 3 with a line saying so; any other verdict stands. `command` begins the line.
+int exitWithRecord(int code, const std::string& lostRecord, const char* command = "brimwell run");
 
 } // namespace brimwell::cli

@@ -2,22 +2,15 @@
 // ttyS0 is the kernel console and ttyS1 is COM2; USB adapters are plugged in and pulled out while the
 // window runs. The start-up search, the COM Port menu's adapters, and a lost adapter coming back.
 // Before any Qt header: GLib's headers use "signals" as a name, which Qt defines as a macro.
-#include <umockdev.h>
+#include "support/testbed.h"
 
 #include "app/brimwell_form.h"
 #include "app_test_support.h"
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
-#include "support/emulated_devices.h"
-
-#include <gtest/gtest.h>
-
-#include <poll.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 
 #include <QAction>
@@ -28,62 +21,6 @@ using namespace brimwell;
 using namespace brimwell::testing;
 
 namespace {
-
-// The emulated device tree; every /dev and /sys path of this process is looked up in it first.
-// Each device node is a pseudo-terminal whose far end the testbed holds.
-class Testbed {
-  public:
-    Testbed() : bed_(umockdev_testbed_new()) {}
-    ~Testbed() { g_object_unref(bed_); }
-    Testbed(const Testbed&) = delete;
-    Testbed& operator=(const Testbed&) = delete;
-
-    bool add(const std::string& description) {
-        return umockdev_testbed_add_from_string(bed_, description.c_str(), nullptr);
-    }
-    void plug(int n, const std::string& serial) {
-        ASSERT_TRUE(add(emulatedAdapter(n, serial)));
-        umockdev_testbed_uevent(bed_, ("/sys" + emulatedAdapterTty(n)).c_str(), "add");
-    }
-    // The testbed keeps the node (an adapter plugged in again takes another number); the by-id link
-    // goes, for another adapter of that serial number to get one.
-    void unplug(int n) {
-        umockdev_testbed_uevent(bed_, ("/sys" + emulatedAdapterTty(n)).c_str(), "remove");
-        std::string device = emulatedAdapterTty(n);
-        for (int up = 0; up < 5; ++up, device.erase(device.find_last_of('/')))
-            if (up != 1)
-                umockdev_testbed_remove_device(bed_, ("/sys" + device).c_str()); // each its own links
-        for (const auto& link : std::filesystem::directory_iterator(root() + "/dev/serial/by-id"))
-            if (std::filesystem::read_symlink(link).filename() == "ttyUSB" + std::to_string(n))
-                std::filesystem::remove(link);
-    }
-    // Points a node at another device (the unit simulator's line).
-    void pointAt(const std::string& node, const std::string& target) {
-        ::unlink((root() + node).c_str());
-        ASSERT_EQ(::symlink(target.c_str(), (root() + node).c_str()), 0);
-    }
-    // What the window wrote to the device at `node` so far.
-    std::string heard(const std::string& node) {
-        const int fd = umockdev_testbed_get_dev_fd(bed_, node.c_str());
-        std::string text;
-        char buffer[256];
-        for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0) break;
-            text.append(buffer, static_cast<size_t>(n));
-        }
-        return text;
-    }
-
-  private:
-    std::string root() const {
-        gchar* dir = umockdev_testbed_get_root_dir(bed_);
-        const std::string path = dir;
-        g_free(dir);
-        return path;
-    }
-    UMockdevTestbed* bed_;
-};
 
 class FormAdapters : public ::testing::Test {
   protected:
