@@ -95,20 +95,21 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     host_ = std::make_unique<WindowHost>(*this);
     engine_ = std::make_unique<script::ScriptEngine>(*host_);
 
-    portHolder_ = std::make_unique<TQuavComPort>();
+    portHolder_ = std::make_unique<serial::ComPort>();
     QuavComPort1 = portHolder_.get();
-    QuavComPort1->BeginLoading();
-    QuavComPort1->SetComNumber(1);
+    QuavComPort1->beginLoading();
+    QuavComPort1->setComNumber(1);
     script::applyLoaderPortProfile(*QuavComPort1);
-    QuavComPort1->SetTraceName("QUAV.TRC");
-    QuavComPort1->SetLogName("QUAV.LOG");
-    QuavComPort1->SetOnTriggerAvail(
-        [this](TQuavComPort*, uint16_t count) { QuavComPort1TriggerAvail(count); });
-    QuavComPort1->SetOnWaitChar([this](TQuavComPort*, char c) { engine_->QuavComPort1WaitChar(c); });
-    QuavComPort1->SetOnWaitPass([this](TQuavComPort*) { engine_->QuavComPort1WaitPass(); });
-    QuavComPort1->SetOnPortError([this](TQuavComPort*, int32_t) { QuavComPort1PortError(); });
-    QuavComPort1->EndLoading();
-    TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return static_cast<uint32_t>(promptForPort()); });
+    QuavComPort1->setTraceName("QUAV.TRC");
+    QuavComPort1->setLogName("QUAV.LOG");
+    QuavComPort1->setOnTriggerAvail(
+        [this](serial::ComPort*, uint16_t count) { QuavComPort1TriggerAvail(count); });
+    QuavComPort1->setOnWaitChar([this](serial::ComPort*, char c) { engine_->QuavComPort1WaitChar(c); });
+    QuavComPort1->setOnWaitPass([this](serial::ComPort*) { engine_->QuavComPort1WaitPass(); });
+    QuavComPort1->setOnPortError([this](serial::ComPort*, int32_t) { QuavComPort1PortError(); });
+    QuavComPort1->endLoading();
+    serial::ComPort::setPromptForPortHook(
+        [](serial::ComPort*) { return static_cast<uint32_t>(promptForPort()); });
 
     serialLink_ = std::make_unique<script::SerialLink>(*QuavComPort1);
     engine_->setSerialLink(serialLink_.get());
@@ -117,11 +118,11 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     buildMenus();
     enumeratePciBoards();
 
-    adapterWatch_ = new AdapterWatch(this);
-    for (const SerialPortInfo& adapter : adapterWatch_->adapters())
+    adapterWatch_ = new serial::AdapterWatch(this);
+    for (const serial::SerialPortInfo& adapter : adapterWatch_->adapters())
         adapterAppeared(adapter);
-    connect(adapterWatch_, &AdapterWatch::appeared, this, &TBrimwellForm::adapterAppeared);
-    connect(adapterWatch_, &AdapterWatch::disappeared, this, &TBrimwellForm::adapterDisappeared);
+    connect(adapterWatch_, &serial::AdapterWatch::appeared, this, &TBrimwellForm::adapterAppeared);
+    connect(adapterWatch_, &serial::AdapterWatch::disappeared, this, &TBrimwellForm::adapterDisappeared);
 
     QuavSLController1 = new TQuavSLController(this, QuavComPort1);
     TLightSet lights;
@@ -130,7 +131,7 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     lights.RXDLight = QuavStatusLight3;
     lights.TXDLight = QuavStatusLight4;
     QuavSLController1->SetLights(lights);
-    QuavSLController1->Loaded();
+    QuavSLController1->loaded();
 
     // A window of its own, not a child: the unattended run disables the main window, and the Stop
     // button must stay usable while it does.
@@ -160,7 +161,7 @@ TBrimwellForm::~TBrimwellForm() {
     QuavTerminal1->SetComPort(nullptr);
     engine_->CaptureActive = false;
     try {
-        QuavComPort1->SetOpen(false);
+        QuavComPort1->setOpen(false);
     } catch (const std::exception&) {
         // Closing at the end of the process has nobody left to tell.
     }
@@ -407,8 +408,8 @@ void TBrimwellForm::enable_btns() {
 }
 
 void TBrimwellForm::refreshComLabels() {
-    ComNumberLabel->setText(comLabel(QuavComPort1->ComNumber()));
-    ComBaudLabel->setText(QString::number(QuavComPort1->Baud()));
+    ComNumberLabel->setText(comLabel(QuavComPort1->comNumber()));
+    ComBaudLabel->setText(QString::number(QuavComPort1->baud()));
 }
 
 void TBrimwellForm::setMonitoring(bool on) {
@@ -430,14 +431,14 @@ void TBrimwellForm::applyPortSettings(const script::LoaderSettings& s) {
             showMessage(QString::fromStdString(e.what()), MsgKind::Error);
         }
     };
-    if (s.Baud)
+    if (s.baud)
         guarded([&] {
-            QuavComPort1->SetBaud(*s.Baud);
-            ComBaudLabel->setText(QString::number(QuavComPort1->Baud()));
+            QuavComPort1->setBaud(*s.baud);
+            ComBaudLabel->setText(QString::number(QuavComPort1->baud()));
         });
-    if (s.DataBits) guarded([&] { QuavComPort1->SetDataBits(static_cast<uint16_t>(*s.DataBits)); });
-    if (s.Parity) guarded([&] { QuavComPort1->SetParity(static_cast<TParity>(*s.Parity)); });
-    if (s.StopBits) guarded([&] { QuavComPort1->SetStopBits(static_cast<uint16_t>(*s.StopBits)); });
+    if (s.dataBits) guarded([&] { QuavComPort1->setDataBits(static_cast<uint16_t>(*s.dataBits)); });
+    if (s.parity) guarded([&] { QuavComPort1->setParity(static_cast<serial::Parity>(*s.parity)); });
+    if (s.stopBits) guarded([&] { QuavComPort1->setStopBits(static_cast<uint16_t>(*s.stopBits)); });
 }
 
 void TBrimwellForm::read_defaults() {
@@ -447,13 +448,13 @@ void TBrimwellForm::read_defaults() {
     // read before that point is used.
     if (!s.problem.empty())
         showMessage(QString::fromStdString("Error! Settings file " +
-                                           escapeFileName(settingsPath_.toStdString()) + ": " + s.problem +
-                                           "; the settings read before that point are used."),
+                                           serial::escapeFileName(settingsPath_.toStdString()) + ": " +
+                                           s.problem + "; the settings read before that point are used."),
                     MsgKind::Error);
     if (s.DefaultComPort > 0) DefaultComPort = s.DefaultComPort;
     // A device path in setting 1 borrows a port number, so the rest of the window works with it.
     if (!s.DefaultComDevice.empty())
-        DefaultComPort = static_cast<int>(comNumberForDevice(s.DefaultComDevice));
+        DefaultComPort = static_cast<int>(serial::comNumberForDevice(s.DefaultComDevice));
     for (const std::string& m : s.messages)
         showMessage(QString::fromStdString(m), MsgKind::Error);
     applyPortSettings(s);
@@ -507,7 +508,7 @@ void TBrimwellForm::FormShow() {
     if (SplashForm) SplashForm->hide();
 
     if (AutomaticMode) {
-        if (!QuavComPort1->Open()) {
+        if (!QuavComPort1->isOpen()) {
             showMessage(QString::fromLatin1(kAutoNoPort), MsgKind::Error);
             automaticExitCode_ = 1;
             JustUploadTimer->start();
@@ -522,7 +523,7 @@ void TBrimwellForm::FormShow() {
             return;
         }
         setStatusText(QStringLiteral("Uploading file(s). Please wait...."));
-        processPendingEvents();
+        serial::processPendingEvents();
         setEnabled(false);
         engine_->ScriptPath = AutoScriptPath.toStdString();
         host_->resetErrorMessages();
@@ -532,7 +533,7 @@ void TBrimwellForm::FormShow() {
         }
         setEnabled(true);
         setStatusText(QStringLiteral(" "));
-        processPendingEvents();
+        serial::processPendingEvents();
         // A production line reads the exit code: only a run that went through to its end without an
         // error box is a success (a data file that cannot be opened, say, does not stop the script).
         const bool clean = engine_->outcome() == script::RunOutcome::Completed && host_->errorMessages() == 0;
@@ -557,7 +558,7 @@ void TBrimwellForm::endProcess(int code) {
     }
     std::fflush(nullptr);
     // No destructor runs from here: the open port's lock file goes now.
-    removeHeldLockFiles();
+    serial::removeHeldLockFiles();
     std::_Exit(code);
 }
 
@@ -630,10 +631,10 @@ void TBrimwellForm::PickButtonClick() {
         dialogs().openFileName(this, QStringLiteral("Open"), dir, QString::fromLatin1(kScriptFilter));
     if (path.isEmpty() || scriptRefused(path)) return;
     const PortInUse running(*this);
-    const int com = QuavComPort1->ComNumber();
-    const WindowRecording recording(*host_, path.toStdString(),
-                                    com == 0 ? std::string() : "COM" + std::to_string(com),
-                                    com == 0 ? std::string() : comDevicePath(static_cast<uint32_t>(com)));
+    const int com = QuavComPort1->comNumber();
+    const WindowRecording recording(
+        *host_, path.toStdString(), com == 0 ? std::string() : "COM" + std::to_string(com),
+        com == 0 ? std::string() : serial::comDevicePath(static_cast<uint32_t>(com)));
     engine_->PickButtonClick(path.toStdString());
 }
 
@@ -652,7 +653,7 @@ bool TBrimwellForm::scriptRefused(const QString& path) {
     std::string error;
     // A script that cannot be read is the reader's to report, in its own words.
     if (!cli::checkScript(path.toStdString(), findings, error)) return false;
-    const std::string refusals = cli::refusingFindings(escapeFileName(path.toStdString()), findings);
+    const std::string refusals = cli::refusingFindings(serial::escapeFileName(path.toStdString()), findings);
     if (refusals.empty()) return false;
     showMessage(QString::fromStdString("Error! The script would not run as it reads:\r" + refusals +
                                        "Correct the script; brimwell check lists every finding."),

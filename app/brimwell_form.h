@@ -28,7 +28,10 @@ class QTimer;
 
 namespace brimwell {
 
-class TQuavComPort;
+namespace serial {
+class AdapterWatch;
+class ComPort;
+} // namespace serial
 class TQuavTerminal;
 class TQuavStatusLight;
 class TQuavSLController;
@@ -42,7 +45,6 @@ class PciBoardLink;
 } // namespace pci
 
 class WindowHost;
-class AdapterWatch;
 
 class TBrimwellForm : public QMainWindow {
     Q_OBJECT
@@ -91,9 +93,9 @@ class TBrimwellForm : public QMainWindow {
     void SearchAllMenuClick();
     void ComCheckBoxClick();
     // The COM Port menu's item of a USB adapter: probes it as COM1 and COM2 are probed.
-    void adapterMenuClick(const SerialPortInfo& adapter);
+    void adapterMenuClick(const serial::SerialPortInfo& adapter);
     // The USB adapters present (the menu follows them as they come and go).
-    AdapterWatch& adapterWatch() { return *adapterWatch_; }
+    serial::AdapterWatch& adapterWatch() { return *adapterWatch_; }
 
     // PCI board link: the enumeration of the constructor and the "Connected" item.
     void PCIConnectClick();
@@ -149,7 +151,7 @@ class TBrimwellForm : public QMainWindow {
     // Replaces the serial link the engine talks through (tests put a link that fails on purpose here).
     void useSerialLink(std::unique_ptr<script::UnitLink> link);
     script::UnitLink& serialLink() { return *serialLink_; }
-    TQuavComPort& port() { return *QuavComPort1; }
+    serial::ComPort& port() { return *QuavComPort1; }
     WindowHost& host() { return *host_; }
     pci::PciBoardLink& pciLink() { return *pciLink_; }
 
@@ -180,7 +182,7 @@ class TBrimwellForm : public QMainWindow {
     QTimer* JustUploadTimer = nullptr;
     TQuavTerminal* QuavTerminal1 = nullptr;
     QStatusBar* InfoStatusBar = nullptr;
-    TQuavComPort* QuavComPort1 = nullptr;
+    serial::ComPort* QuavComPort1 = nullptr;
     TQuavSLController* QuavSLController1 = nullptr;
     script::TProgressForm* ProgressForm = nullptr;
     QWidget* SplashForm = nullptr; // hidden at the end of the connection step when set
@@ -258,9 +260,9 @@ class TBrimwellForm : public QMainWindow {
     // "COM n", or the device of a number lent to an adapter; and what ComNumberLabel shows for it.
     QString portName(int n) const;
     QString comLabel(int n) const;
-    uint16_t adapterNumber(const SerialPortInfo& adapter);
-    void adapterAppeared(const SerialPortInfo& adapter);
-    void adapterDisappeared(const SerialPortInfo& adapter);
+    uint16_t adapterNumber(const serial::SerialPortInfo& adapter);
+    void adapterAppeared(const serial::SerialPortInfo& adapter);
+    void adapterDisappeared(const serial::SerialPortInfo& adapter);
     // After a search that found nothing: several adapters are the operator's to choose.
     void offerAdapters();
     void enumeratePciBoards();
@@ -270,7 +272,7 @@ class TBrimwellForm : public QMainWindow {
     QString settingsPath_;
     std::unique_ptr<WindowHost> host_;
     std::unique_ptr<script::ScriptEngine> engine_;
-    std::unique_ptr<TQuavComPort> portHolder_;
+    std::unique_ptr<serial::ComPort> portHolder_;
     std::unique_ptr<script::UnitLink> serialLink_;
     std::unique_ptr<pci::PciBoardLink> pciLink_;
     ExitHandler exitHandler_;
@@ -283,9 +285,9 @@ class TBrimwellForm : public QMainWindow {
     bool portLost_ = false;
     bool keysDropNoted_ = false;          // the status bar said that keys are dropped (once per upload)
     std::vector<bool> portChoiceEnabled_; // the locked items' states before the lock
-    AdapterWatch* adapterWatch_ = nullptr;
-    std::vector<std::pair<QAction*, SerialPortInfo>> adapterItems_; // in the order of the menu
-    std::map<int, SerialPortInfo> adapterNumbers_;                  // port numbers lent to adapters
+    serial::AdapterWatch* adapterWatch_ = nullptr;
+    std::vector<std::pair<QAction*, serial::SerialPortInfo>> adapterItems_; // in the order of the menu
+    std::map<int, serial::SerialPortInfo> adapterNumbers_;                  // port numbers lent to adapters
     std::string lostAdapter_; // the adapter whose port was lost (its by-id link or usb: name)
     size_t adaptersLeft_ = 0; // adapters the last search found nothing on and did not probe
 };

@@ -19,7 +19,7 @@ TComSelectForm::TComSelectForm(QWidget* parent, AvailabilityTest available) : QD
     setWindowTitle(QStringLiteral("Select Port"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    if (!available) available = [](unsigned n) { return IsPortAvailable(n); };
+    if (!available) available = [](unsigned n) { return serial::isPortAvailable(n); };
 
     Label1 = new QLabel(QStringLiteral("The configured serial port is not valid."), this);
     Label2 = new QLabel(QStringLiteral("Please choose another port."), this);

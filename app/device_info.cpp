@@ -34,7 +34,7 @@ std::string processName(const std::string& pid) {
     std::ifstream comm("/proc/" + pid + "/comm");
     std::string name;
     std::getline(comm, name);
-    return name.empty() ? "?" : escapeFileName(name);
+    return name.empty() ? "?" : serial::escapeFileName(name);
 }
 
 bool holds(const std::string& pid, const struct stat& device) {
@@ -92,12 +92,12 @@ std::vector<std::string> lockHolders(const struct stat& device) {
 
 std::vector<std::string> deviceHolders(const std::string& path) {
     std::vector<std::string> holders;
-    const std::string node = finalLinkTarget(path);
+    const std::string node = serial::finalLinkTarget(path);
     struct stat device {};
     if (::stat(node.c_str(), &device) != 0) return holders;
     holders = lockHolders(device);
     // Programs of the UUCP tradition (minicom, cu, ser2net) mark a line as theirs with a lock file.
-    for (const LockHolder& h : lockFileHolders(path)) {
+    for (const serial::LockHolder& h : serial::lockFileHolders(path)) {
         const std::string id = std::to_string(h.pid);
         holders.push_back(processName(id) + " (pid " + id + ", lock file " + h.file + ")");
     }
@@ -136,7 +136,7 @@ std::string busyText(const std::string& path) {
 }
 
 std::string permissionText(const std::string& path) {
-    const std::string advice = accessAdvice(path);
+    const std::string advice = serial::accessAdvice(path);
     return "permission denied; " + (advice.empty() ? "this user may not read and write it" : advice);
 }
 

@@ -18,25 +18,25 @@ class LinkWatch : public script::UnitLink {
     void resetFailures() { failures_ = 0; }
 
     bool isOpen() const override { return inner_->isOpen(); }
-    bool FlushInBuffer() override { return count(inner_->FlushInBuffer()); }
-    bool FlushOutBuffer() override { return count(inner_->FlushOutBuffer()); }
-    int GetOutBuffFree() override { return inner_->GetOutBuffFree(); }
-    int GetOutBuffUsed() override { return inner_->GetOutBuffUsed(); }
-    bool GetCTS() override { return inner_->GetCTS(); }
-    bool WaitOutBuffEmpty(int64_t maxMicros) override { return inner_->WaitOutBuffEmpty(maxMicros); }
-    bool PutString(const std::string& text) override { return count(inner_->PutString(text)); }
-    bool PutBlock(const uint8_t* data, int length) override { return count(inner_->PutBlock(data, length)); }
-    int GetBlock(uint8_t* buffer, int length) override { return inner_->GetBlock(buffer, length); }
-    bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) override {
-        return inner_->WaitForString(text, timeoutTicks, yield, ignoreCase);
+    bool flushInBuffer() override { return count(inner_->flushInBuffer()); }
+    bool flushOutBuffer() override { return count(inner_->flushOutBuffer()); }
+    int getOutBuffFree() override { return inner_->getOutBuffFree(); }
+    int getOutBuffUsed() override { return inner_->getOutBuffUsed(); }
+    bool getCts() override { return inner_->getCts(); }
+    bool waitOutBuffEmpty(int64_t maxMicros) override { return inner_->waitOutBuffEmpty(maxMicros); }
+    bool putString(const std::string& text) override { return count(inner_->putString(text)); }
+    bool putBlock(const uint8_t* data, int length) override { return count(inner_->putBlock(data, length)); }
+    int getBlock(uint8_t* buffer, int length) override { return inner_->getBlock(buffer, length); }
+    bool waitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) override {
+        return inner_->waitForString(text, timeoutTicks, yield, ignoreCase);
     }
-    int WaitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase,
+    int waitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase,
                            char separator) override {
-        return inner_->WaitForMultiString(text, timeoutTicks, yield, ignoreCase, separator);
+        return inner_->waitForMultiString(text, timeoutTicks, yield, ignoreCase, separator);
     }
     void abandonWaits(bool abandon) override { inner_->abandonWaits(abandon); }
-    void PrepareWait() override { inner_->PrepareWait(); }
-    int32_t Baud() const override { return inner_->Baud(); }
+    void prepareWait() override { inner_->prepareWait(); }
+    int32_t baud() const override { return inner_->baud(); }
     std::string lastError() const override { return inner_->lastError(); }
     std::string label() const override { return inner_->label(); }
 

@@ -36,8 +36,8 @@ void TBrimwellForm::PCIConnectClick() {
         return;
     }
     try {
-        QuavComPort1->SetOpen(false);
-        QuavComPort1->SetComNumber(0);
+        QuavComPort1->setOpen(false);
+        QuavComPort1->setComNumber(0);
     } catch (const std::exception& e) {
         showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }

@@ -56,12 +56,13 @@ void TBrimwellForm::QuavComPort1PortError() {
 
 void TBrimwellForm::dropLostPort() {
     portLost_ = false;
-    const std::string why = QuavComPort1->PortErrorText();
+    const std::string why = QuavComPort1->portErrorText();
     if (why.empty()) return; // closed, or opened afresh, in the meantime
     // An adapter that comes back is offered again (adapterAppeared).
-    if (const auto adapter = adapterNumbers_.find(QuavComPort1->ComNumber());
+    if (const auto adapter = adapterNumbers_.find(QuavComPort1->comNumber());
         adapter != adapterNumbers_.end())
-        lostAdapter_ = adapter->second.byId.empty() ? usbPortName(adapter->second) : adapter->second.byId;
+        lostAdapter_ =
+            adapter->second.byId.empty() ? serial::usbPortName(adapter->second) : adapter->second.byId;
     // Closed first: the lights are dark and the labels true while the operator reads the box.
     closeComPortQuietly(*QuavComPort1);
     ComNumberLabel->setText(QStringLiteral("None"));

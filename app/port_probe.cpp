@@ -10,22 +10,22 @@
 
 namespace brimwell {
 
-bool openComPort(TQuavComPort& port, std::string* error) {
+bool openComPort(serial::ComPort& port, std::string* error) {
     try {
-        if (!port.Open()) port.SetOpen(true);
-        if (port.Open()) return true;
+        if (!port.isOpen()) port.setOpen(true);
+        if (port.isOpen()) return true;
         if (error) *error = "the port did not open";
         return false;
-    } catch (const EPortAccessDenied& e) {
+    } catch (const serial::PortAccessDeniedError& e) {
         // Already names the device and the group that owns it.
         if (error) *error = e.what();
-    } catch (const EBaudRate&) {
+    } catch (const serial::BaudRateError&) {
         if (error)
             *error =
-                "the device cannot run at " + std::to_string(port.Baud()) + " baud (it refused the rate)";
-    } catch (const EAlreadyOpen& e) {
+                "the device cannot run at " + std::to_string(port.baud()) + " baud (it refused the rate)";
+    } catch (const serial::AlreadyOpenError& e) {
         // "ie_Open - device already open" reads as if this program had opened it; say who has.
-        if (error) *error = busyText(comDevicePath(port.ComNumber()));
+        if (error) *error = busyText(serial::comDevicePath(port.comNumber()));
     } catch (const std::exception& e) {
         if (error) *error = e.what();
     }
@@ -33,9 +33,9 @@ bool openComPort(TQuavComPort& port, std::string* error) {
     return false;
 }
 
-void closeComPortQuietly(TQuavComPort& port) {
+void closeComPortQuietly(serial::ComPort& port) {
     try {
-        port.SetOpen(false);
+        port.setOpen(false);
     } catch (const std::exception&) {
         // A port that fails to close cleanly is still closed afterwards.
     }
@@ -66,18 +66,18 @@ class WatchedLink {
 
 } // namespace
 
-ProbeResult probeComPort(TQuavComPort& port, script::ScriptEngine& engine, uint16_t n,
+ProbeResult probeComPort(serial::ComPort& port, script::ScriptEngine& engine, uint16_t n,
                          const std::function<bool()>& stopped) {
     ProbeResult result;
     try {
-        port.SetComNumber(n);
+        port.setComNumber(n);
     } catch (const std::exception&) {
         // A re-open under the new number failed; the open below tries again and reports it.
     }
     // A notification on its way to this thread defers the old device's close, and the port reopens
     // under the new number only as events run. Until then it still reads as open, and a wait on it
     // would report an answer the new device never gave.
-    const bool settled = port.FinishPendingClose(2 * kWindowHandlerTimeoutMs);
+    const bool settled = port.finishPendingClose(2 * serial::kWindowHandlerTimeoutMs);
     const bool opened = settled && openComPort(port, &result.openError);
     if (!settled) result.openError = "the port is still closing";
 
@@ -105,14 +105,15 @@ ProbeResult probeComPort(TQuavComPort& port, script::ScriptEngine& engine, uint1
     return result;
 }
 
-PortSearch searchForUnit(const std::vector<SerialPortInfo>& adapters,
-                         const std::function<uint16_t(const SerialPortInfo&)>& numberOf,
+PortSearch searchForUnit(const std::vector<serial::SerialPortInfo>& adapters,
+                         const std::function<uint16_t(const serial::SerialPortInfo&)>& numberOf,
                          const std::function<bool(uint16_t)>& checkCom,
                          const std::function<bool()>& stopped) {
     PortSearch search;
     search.adapters = adapters;
     auto tryPort = [&](uint16_t n) {
-        if (n == 0 || (stopped && stopped()) || isKernelConsole(comDevicePath(n)) || !checkCom(n))
+        if (n == 0 || (stopped && stopped()) || serial::isKernelConsole(serial::comDevicePath(n)) ||
+            !checkCom(n))
             return false;
         search.found = n;
         return true;

@@ -28,14 +28,14 @@ struct ProbeResult {
 
 // Opens the port under its current number unless it is open already. False with the component's
 // reason in `error` (when given) when it did not open; a failed open leaves the port closed.
-bool openComPort(TQuavComPort& port, std::string* error = nullptr);
+bool openComPort(serial::ComPort& port, std::string* error = nullptr);
 // Closes the port; the port ends up closed whatever the device said.
-void closeComPortQuietly(TQuavComPort& port);
+void closeComPortQuietly(serial::ComPort& port);
 
 // The probe of port n through the engine's serial link. `stopped`, when given, is asked after the
 // first wait: a stop skips the second. The availability test is the caller's.
 // Probing is on in the engine for the whole probe, as the shorter prompt wait needs.
-ProbeResult probeComPort(TQuavComPort& port, script::ScriptEngine& engine, uint16_t n,
+ProbeResult probeComPort(serial::ComPort& port, script::ScriptEngine& engine, uint16_t n,
                          const std::function<bool()>& stopped = {});
 
 // The search for the unit, the same in the window and on the command line: COM1, then COM2, then,
@@ -44,11 +44,11 @@ ProbeResult probeComPort(TQuavComPort& port, script::ScriptEngine& engine, uint1
 // operator. The kernel console is never probed; `checkCom` decides for each number whether its
 // device exists.
 struct PortSearch {
-    uint16_t found = 0;                   // the number that answered; 0 when none did
-    std::vector<SerialPortInfo> adapters; // the adapters present at the search
+    uint16_t found = 0;                           // the number that answered; 0 when none did
+    std::vector<serial::SerialPortInfo> adapters; // the adapters present at the search
 };
-PortSearch searchForUnit(const std::vector<SerialPortInfo>& adapters,
-                         const std::function<uint16_t(const SerialPortInfo&)>& numberOf,
+PortSearch searchForUnit(const std::vector<serial::SerialPortInfo>& adapters,
+                         const std::function<uint16_t(const serial::SerialPortInfo&)>& numberOf,
                          const std::function<bool(uint16_t)>& checkCom,
                          const std::function<bool()>& stopped = {});
 

@@ -26,15 +26,15 @@ namespace {
 
 // What the window remembers of an adapter to know it again when it comes back, wherever it is
 // plugged in.
-std::string adapterIdentity(const SerialPortInfo& adapter) {
-    return adapter.byId.empty() ? usbPortName(adapter) : adapter.byId;
+std::string adapterIdentity(const serial::SerialPortInfo& adapter) {
+    return adapter.byId.empty() ? serial::usbPortName(adapter) : adapter.byId;
 }
 
 } // namespace
 
 QString TBrimwellForm::portName(int n) const {
-    if (comNamedByPath(static_cast<uint32_t>(n)))
-        return QString::fromStdString(portLabel(static_cast<uint32_t>(n)));
+    if (serial::comNamedByPath(static_cast<uint32_t>(n)))
+        return QString::fromStdString(serial::portLabel(static_cast<uint32_t>(n)));
     return QStringLiteral("COM ") + QString::number(n);
 }
 
@@ -48,12 +48,12 @@ QString TBrimwellForm::comLabel(int n) const {
 
 bool TBrimwellForm::check_com(int n) {
     auto notResponding = [&](const char* tail) {
-        return (comNamedByPath(static_cast<uint32_t>(n))
+        return (serial::comNamedByPath(static_cast<uint32_t>(n))
                     ? QStringLiteral("Note: ") + portName(n)
                     : QStringLiteral("Note: COM Port #") + QString::number(n)) +
                QString::fromLatin1(tail);
     };
-    if (!IsPortAvailable(static_cast<uint32_t>(n))) return false;
+    if (!serial::isPortAvailable(static_cast<uint32_t>(n))) return false;
 
     const PortInUse probing(*this);
     const ProbeResult probe = probeComPort(*QuavComPort1, *engine_, static_cast<uint16_t>(n));
@@ -62,7 +62,7 @@ bool TBrimwellForm::check_com(int n) {
         // The designed note, then what the component found out: the device and, when the user
         // may not open it, the group that owns it.
         QString text = notResponding(" is not responding/being used by other applications.");
-        const std::string path = comDevicePath(static_cast<uint32_t>(n));
+        const std::string path = serial::comDevicePath(static_cast<uint32_t>(n));
         std::string detail = probe.openError;
         if (!detail.empty() && detail.find(path) == std::string::npos) detail = path + ": " + detail;
         if (!detail.empty()) text += QStringLiteral("\r\n") + QString::fromStdString(detail);
@@ -78,9 +78,9 @@ bool TBrimwellForm::check_com(int n) {
         break;
     }
     setStatusText(QString::fromStdString(script::establishedOnComText(n)));
-    ComNumberLabel->setText(comLabel(QuavComPort1->ComNumber()));
-    LastGoodCom = QuavComPort1->ComNumber();
-    ComBaudLabel->setText(QString::number(QuavComPort1->Baud()));
+    ComNumberLabel->setText(comLabel(QuavComPort1->comNumber()));
+    LastGoodCom = QuavComPort1->comNumber();
+    ComBaudLabel->setText(QString::number(QuavComPort1->baud()));
     return true;
 }
 
@@ -88,7 +88,7 @@ int TBrimwellForm::process_com() {
     host_->setBusyCursor(true);
     int result = -1;
     const PortSearch search = searchForUnit(
-        adapterWatch_->adapters(), [this](const SerialPortInfo& a) { return adapterNumber(a); },
+        adapterWatch_->adapters(), [this](const serial::SerialPortInfo& a) { return adapterNumber(a); },
         [this](uint16_t n) { return check_com(n); });
     adaptersLeft_ = search.found == 0 && search.adapters.size() > 1 ? search.adapters.size() : 0;
     if (search.found != 0) {
@@ -108,12 +108,12 @@ void TBrimwellForm::use_default_com() {
     }
     setStatusText(QString::fromLatin1(script::kFallbackPortText));
     try {
-        QuavComPort1->SetComNumber(static_cast<uint16_t>(DefaultComPort));
+        QuavComPort1->setComNumber(static_cast<uint16_t>(DefaultComPort));
     } catch (const std::exception&) {
         // The open below tries again and stays quiet either way.
     }
     openComPort(*QuavComPort1);
-    if (QuavComPort1->Open()) ComNumberLabel->setText(comLabel(QuavComPort1->ComNumber()));
+    if (QuavComPort1->isOpen()) ComNumberLabel->setText(comLabel(QuavComPort1->comNumber()));
 }
 
 void TBrimwellForm::offerAdapters() {
@@ -123,19 +123,19 @@ void TBrimwellForm::offerAdapters() {
                                      .arg(adaptersLeft_));
 }
 
-uint16_t TBrimwellForm::adapterNumber(const SerialPortInfo& adapter) {
-    const auto n = static_cast<uint16_t>(comNumberForDevice(adapter.device));
+uint16_t TBrimwellForm::adapterNumber(const serial::SerialPortInfo& adapter) {
+    const auto n = static_cast<uint16_t>(serial::comNumberForDevice(adapter.device));
     if (n != 0) adapterNumbers_[n] = adapter;
     return n;
 }
 
-void TBrimwellForm::adapterMenuClick(const SerialPortInfo& adapter) {
+void TBrimwellForm::adapterMenuClick(const serial::SerialPortInfo& adapter) {
     if (const uint16_t n = adapterNumber(adapter)) comMenuClick(n);
 }
 
-void TBrimwellForm::adapterAppeared(const SerialPortInfo& adapter) {
-    auto* item =
-        new QAction(QString::fromStdString(readableName(adapter) + " (" + adapter.device + ")"), COMPortMenu);
+void TBrimwellForm::adapterAppeared(const serial::SerialPortInfo& adapter) {
+    auto* item = new QAction(
+        QString::fromStdString(serial::readableName(adapter) + " (" + adapter.device + ")"), COMPortMenu);
     item->setObjectName(QString::fromStdString(adapter.device));
     item->setEnabled(portUsers_ == 0);
     connect(item, &QAction::triggered, this, [this, adapter] { adapterMenuClick(adapter); });
@@ -147,12 +147,12 @@ void TBrimwellForm::adapterAppeared(const SerialPortInfo& adapter) {
     // come back with another unit on it.
     if (!lostAdapter_.empty() && adapterIdentity(adapter) == lostAdapter_) {
         lostAdapter_.clear();
-        setStatusText(QString::fromStdString(readableName(adapter) + " is back as " + adapter.device +
+        setStatusText(QString::fromStdString(serial::readableName(adapter) + " is back as " + adapter.device +
                                              ": choose it in RS232 Config > COM Port to use it again."));
     }
 }
 
-void TBrimwellForm::adapterDisappeared(const SerialPortInfo& adapter) {
+void TBrimwellForm::adapterDisappeared(const serial::SerialPortInfo& adapter) {
     const auto at = std::find_if(adapterItems_.begin(), adapterItems_.end(),
                                  [&](const auto& i) { return i.second.device == adapter.device; });
     if (at == adapterItems_.end()) return;
@@ -221,8 +221,8 @@ void TBrimwellForm::NoneMenuClick() {
         setStatusText(QStringLiteral("Note: Last successful COM port used is: ") +
                       QString::number(LastGoodCom));
     try {
-        QuavComPort1->SetOpen(false);
-        QuavComPort1->SetComNumber(0);
+        QuavComPort1->setOpen(false);
+        QuavComPort1->setComNumber(0);
     } catch (const std::exception& e) {
         showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }
@@ -232,19 +232,19 @@ void TBrimwellForm::NoneMenuClick() {
 
 void TBrimwellForm::setBaudFromMenu(int baud) {
     try {
-        QuavComPort1->SetBaud(baud);
+        QuavComPort1->setBaud(baud);
     } catch (const std::exception& e) {
         showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }
-    ComBaudLabel->setText(QString::number(QuavComPort1->Baud()));
+    ComBaudLabel->setText(QString::number(QuavComPort1->baud()));
 }
 
 void TBrimwellForm::ComCheckBoxClick() {
     if (!ComCheckBox->isChecked()) {
-        if (QuavComPort1->Open()) closeComPortQuietly(*QuavComPort1);
+        if (QuavComPort1->isOpen()) closeComPortQuietly(*QuavComPort1);
         return;
     }
-    if (!QuavComPort1->Open() && process_com() == -1) {
+    if (!QuavComPort1->isOpen() && process_com() == -1) {
         const QSignalBlocker quiet(ComCheckBox);
         ComCheckBox->setChecked(false);
         showMessage(QStringLiteral("Unable to use Com Ports. Please make sure no one else is using the "

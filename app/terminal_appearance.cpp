@@ -66,11 +66,11 @@ void TBrimwellForm::TerminalFonts1Click() {
 }
 
 bool TBrimwellForm::QuavTerminal1KeyPress(char key) {
-    if (key != '\b' || !QuavComPort1->Open()) return false;
+    if (key != '\b' || !QuavComPort1->isOpen()) return false;
     try {
-        QuavComPort1->PutChar('\b');
-        QuavComPort1->PutChar(' ');
-        QuavComPort1->PutChar('\b');
+        QuavComPort1->putChar('\b');
+        QuavComPort1->putChar(' ');
+        QuavComPort1->putChar('\b');
     } catch (const std::exception& e) {
         showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }

@@ -47,7 +47,7 @@ void WindowHost::setButtonsEnabled(bool enabled) {
 }
 
 void WindowHost::processEvents() {
-    processPendingEvents();
+    serial::processPendingEvents();
 }
 
 void WindowHost::showProgress(const script::ProgressInfo& info) {

@@ -29,7 +29,7 @@ void showMessage(const QString& text) {
 // a port thread is shown, not lost. The box comes from the message loop, whichever thread reported
 // and whatever it was doing (a paint, a port thread's loop).
 void showException(const std::string& what, std::exception_ptr error) {
-    const QString text = QString::fromLocal8Bit(ExceptionText(error).c_str());
+    const QString text = QString::fromLocal8Bit(serial::exceptionText(error).c_str());
     std::fprintf(stderr, "brimwell: %s: %s\n", what.c_str(), text.toLocal8Bit().constData());
     if (auto* app = QCoreApplication::instance())
         QMetaObject::invokeMethod(
@@ -52,7 +52,7 @@ int runWindow(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brimwell"));
     QApplication::setApplicationDisplayName(QStringLiteral("Brimwell"));
-    SetExceptionReporter(showException);
+    serial::setExceptionReporter(showException);
     try {
         TBrimwellForm form;
         showTimeScaleNotice(form);
@@ -61,7 +61,7 @@ int runWindow(int argc, char** argv) {
         form.show();
         return app.exec();
     } catch (...) {
-        showMessage(QString::fromLocal8Bit(ExceptionText(std::current_exception()).c_str()));
+        showMessage(QString::fromLocal8Bit(serial::exceptionText(std::current_exception()).c_str()));
         return 1;
     }
 }

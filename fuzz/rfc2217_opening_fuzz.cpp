@@ -12,9 +12,9 @@
 
 namespace {
 
-struct Opening : brimwell::TQuavRfc2217Dispatcher {
-    using TQuavRfc2217Dispatcher::Connected;
-    using TQuavRfc2217Dispatcher::ReadCom;
+struct Opening : brimwell::serial::Rfc2217Dispatcher {
+    using serial::Rfc2217Dispatcher::connected;
+    using serial::Rfc2217Dispatcher::readCom;
 };
 
 } // namespace
@@ -27,12 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     ::shutdown(pair[1], SHUT_WR);
     {
         Opening port;
-        if (port.Connected(pair[0])) {
+        if (port.connected(pair[0])) {
             uint8_t got[512];
             std::size_t early = 0;
-            for (int32_t n; (n = port.ReadCom(got, sizeof got)) > 0;)
+            for (int32_t n; (n = port.readCom(got, sizeof got)) > 0;)
                 early += static_cast<std::size_t>(n);
-            if (early > size || early > brimwell::kRfc2217EarlyDataLimit) std::abort();
+            if (early > size || early > brimwell::serial::kRfc2217EarlyDataLimit) std::abort();
         }
     }
     ::close(pair[0]);

@@ -6,7 +6,7 @@
 
 namespace brimwell {
 
-TQuavCustomSLController::TQuavCustomSLController(QObject* owner, TQuavComPort* port)
+TQuavCustomSLController::TQuavCustomSLController(QObject* owner, serial::ComPort* port)
     : QObject(owner), port_(port) {}
 
 TQuavCustomSLController::~TQuavCustomSLController() {
@@ -18,18 +18,19 @@ TQuavCustomSLController::~TQuavCustomSLController() {
     deregisterFrom(port_);
 }
 
-void TQuavCustomSLController::registerWith(TQuavComPort* port) {
+void TQuavCustomSLController::registerWith(serial::ComPort* port) {
     if (!port || !loaded_) return;
-    port->RegisterUserCallback(this, [this](TQuavComPort* cp, bool opening) { StatPortClose(cp, opening); });
-    port->RegisterUserCallbackEx(this, [this](TQuavComPort*, TQuavCallbackType type) {
-        if (type == ctClosing) dropTriggersBeforeClose();
+    port->registerUserCallback(this,
+                               [this](serial::ComPort* cp, bool opening) { StatPortClose(cp, opening); });
+    port->registerUserCallbackEx(this, [this](serial::ComPort*, serial::CallbackType type) {
+        if (type == serial::CallbackType::Closing) dropTriggersBeforeClose();
     });
 }
 
-void TQuavCustomSLController::deregisterFrom(TQuavComPort* port) {
+void TQuavCustomSLController::deregisterFrom(serial::ComPort* port) {
     if (!port) return;
-    port->DeregisterUserCallback(this);
-    port->DeregisterUserCallbackEx(this);
+    port->deregisterUserCallback(this);
+    port->deregisterUserCallbackEx(this);
 }
 
 void TQuavCustomSLController::dropTriggersBeforeClose() {
@@ -37,14 +38,14 @@ void TQuavCustomSLController::dropTriggersBeforeClose() {
     // controller adds fresh ones when monitoring resumes. Left in place, every reopen would leave
     // one more set behind until the port runs out of triggers, so take ours out before the port
     // saves its list. The port no longer accepts calls while it closes; its dispatcher still does.
-    TQuavBaseDispatcher* d = port_ ? port_->CurrentDispatcher() : nullptr;
+    serial::Dispatcher* d = port_ ? port_->currentDispatcher() : nullptr;
     if (!d || !monitoring_) return;
     for (int32_t handle : {modemTrigger_, lineErrorTrigger_, breakTrigger_, errorOffTimer_, breakOffTimer_,
                            rxdOffTimer_, txdTrigger_, txdOffTimer_, ringOffTimer_})
-        if (handle != 0) d->RemoveTrigger(handle);
+        if (handle != 0) d->removeTrigger(handle);
 }
 
-void TQuavCustomSLController::Loaded() {
+void TQuavCustomSLController::loaded() {
     if (loaded_) return;
     loaded_ = true;
     registerWith(port_);
@@ -60,26 +61,26 @@ bool TQuavCustomSLController::anyModemLight() const {
 
 void TQuavCustomSLController::SetMonitoring(bool on) {
     if (on == monitoring_) return;
-    if (!port_) throw EPortNotAssigned(secPortNotAssigned);
+    if (!port_) throw serial::PortNotAssignedError(serial::result::kPortNotAssigned);
     // A port whose close waits for a notification to end still reads as open but takes no more
     // triggers: it counts as closed, and monitoring starts when it opens again.
-    if (!port_->Open() || port_->PortState() == psShuttingDown) {
+    if (!port_->isOpen() || port_->portState() == serial::PortState::ShuttingDown) {
         monitorOnOpen_ = on;
         if (on) return; // starts when the port opens
     }
     monitoring_ = on;
     if (on) {
-        savedAvail_ = port_->OnTriggerAvail();
-        savedStatus_ = port_->OnTriggerStatus();
-        savedTimer_ = port_->OnTriggerTimer();
-        port_->SetOnTriggerAvail([this](TQuavComPort* cp, uint16_t n) { StatTriggerAvail(cp, n); });
-        port_->SetOnTriggerStatus([this](TQuavComPort* cp, uint16_t h) { StatTriggerStatus(cp, h); });
-        port_->SetOnTriggerTimer([this](TQuavComPort* cp, uint16_t h) { StatTriggerTimer(cp, h); });
+        savedAvail_ = port_->onTriggerAvail();
+        savedStatus_ = port_->onTriggerStatus();
+        savedTimer_ = port_->onTriggerTimer();
+        port_->setOnTriggerAvail([this](serial::ComPort* cp, uint16_t n) { StatTriggerAvail(cp, n); });
+        port_->setOnTriggerStatus([this](serial::ComPort* cp, uint16_t h) { StatTriggerStatus(cp, h); });
+        port_->setOnTriggerTimer([this](serial::ComPort* cp, uint16_t h) { StatTriggerTimer(cp, h); });
         AddTriggers();
     } else {
-        port_->SetOnTriggerAvail(savedAvail_);
-        port_->SetOnTriggerStatus(savedStatus_);
-        port_->SetOnTriggerTimer(savedTimer_);
+        port_->setOnTriggerAvail(savedAvail_);
+        port_->setOnTriggerStatus(savedStatus_);
+        port_->setOnTriggerTimer(savedTimer_);
         savedAvail_ = nullptr;
         savedStatus_ = nullptr;
         savedTimer_ = nullptr;
@@ -100,30 +101,30 @@ void TQuavCustomSLController::AddTriggers() {
     if (!port_) return;
     try {
         if (anyModemLight()) {
-            modemTrigger_ = port_->AddStatusTrigger(stModem);
-            if (GetHaveRINGLight()) ringOffTimer_ = port_->AddTimerTrigger();
+            modemTrigger_ = port_->addStatusTrigger(serial::kStatusModem);
+            if (GetHaveRINGLight()) ringOffTimer_ = port_->addTimerTrigger();
         }
         if (GetHaveERRORLight()) {
-            lineErrorTrigger_ = port_->AddStatusTrigger(stLine);
-            errorOffTimer_ = port_->AddTimerTrigger();
+            lineErrorTrigger_ = port_->addStatusTrigger(serial::kStatusLine);
+            errorOffTimer_ = port_->addTimerTrigger();
         }
         if (GetHaveBREAKLight()) {
-            breakTrigger_ = port_->AddStatusTrigger(stLine);
-            breakOffTimer_ = port_->AddTimerTrigger();
+            breakTrigger_ = port_->addStatusTrigger(serial::kStatusLine);
+            breakOffTimer_ = port_->addTimerTrigger();
         }
-        if (GetHaveRXDLight()) rxdOffTimer_ = port_->AddTimerTrigger();
+        if (GetHaveRXDLight()) rxdOffTimer_ = port_->addTimerTrigger();
         if (GetHaveTXDLight()) {
-            txdTrigger_ = port_->AddStatusTrigger(stOutSent);
-            txdOffTimer_ = port_->AddTimerTrigger();
+            txdTrigger_ = port_->addStatusTrigger(serial::kStatusOutSent);
+            txdOffTimer_ = port_->addTimerTrigger();
         }
         if (GetHaveCTSLight()) mask_ |= kMaskCTS;
         if (GetHaveDSRLight()) mask_ |= kMaskDSR;
         if (GetHaveDCDLight()) mask_ |= kMaskDCD;
         if (GetHaveRINGLight()) mask_ |= kMaskRING;
-        if (anyModemLight()) port_->SetStatusTrigger(modemTrigger_, mask_, true);
-        if (GetHaveERRORLight()) port_->SetStatusTrigger(lineErrorTrigger_, kLineErrorValue, true);
-        if (GetHaveBREAKLight()) port_->SetStatusTrigger(breakTrigger_, kBreakValue, true);
-        if (GetHaveTXDLight()) port_->SetStatusTrigger(txdTrigger_, 0, true);
+        if (anyModemLight()) port_->setStatusTrigger(modemTrigger_, mask_, true);
+        if (GetHaveERRORLight()) port_->setStatusTrigger(lineErrorTrigger_, kLineErrorValue, true);
+        if (GetHaveBREAKLight()) port_->setStatusTrigger(breakTrigger_, kBreakValue, true);
+        if (GetHaveTXDLight()) port_->setStatusTrigger(txdTrigger_, 0, true);
     } catch (...) {
         mask_ = 0;
         RemoveTriggers();
@@ -135,7 +136,7 @@ void TQuavCustomSLController::RemoveTriggers() {
     if (port_) {
         try {
             auto remove = [this](int32_t handle) {
-                if (handle != 0) port_->RemoveTrigger(handle);
+                if (handle != 0) port_->removeTrigger(handle);
             };
             if (anyModemLight()) remove(modemTrigger_);
             if (GetHaveRINGLight()) remove(ringOffTimer_);
@@ -171,69 +172,69 @@ void TQuavCustomSLController::InitLights() {
           lights_.BREAKLight.data()})
         if (l) l->SetLit(false);
     if (port_ && monitoring_) {
-        CheckLight(port_->GetCTS(), lights_.CTSLight);
-        CheckLight(port_->GetDSR(), lights_.DSRLight);
-        CheckLight(port_->GetDCD(), lights_.DCDLight);
+        CheckLight(port_->getCts(), lights_.CTSLight);
+        CheckLight(port_->getDsr(), lights_.DSRLight);
+        CheckLight(port_->getDcd(), lights_.DCDLight);
     }
 }
 
-void TQuavCustomSLController::StatTriggerAvail(TQuavComPort* CP, uint16_t Count) {
+void TQuavCustomSLController::StatTriggerAvail(serial::ComPort* CP, uint16_t Count) {
     if (!port_) return;
     if (lights_.RXDLight && !lights_.RXDLight->Lit()) {
         lights_.RXDLight->SetLit(true);
-        port_->SetTimerTrigger(rxdOffTimer_, RXDOffTimeout, true);
+        port_->setTimerTrigger(rxdOffTimer_, RXDOffTimeout, true);
     }
     if (savedAvail_) savedAvail_(CP, Count);
 }
 
-void TQuavCustomSLController::StatTriggerStatus(TQuavComPort* CP, uint16_t TriggerHandle) {
+void TQuavCustomSLController::StatTriggerStatus(serial::ComPort* CP, uint16_t TriggerHandle) {
     if (!port_) return;
     const int32_t h = TriggerHandle;
     if (h != 0 && h == modemTrigger_) {
-        CheckLight(port_->GetDCD(), lights_.DCDLight);
-        CheckLight(port_->GetCTS(), lights_.CTSLight);
-        CheckLight(port_->GetDSR(), lights_.DSRLight);
-        if (lights_.RINGLight && port_->GetDeltaRI() && !lights_.RINGLight->Lit()) {
+        CheckLight(port_->getDcd(), lights_.DCDLight);
+        CheckLight(port_->getCts(), lights_.CTSLight);
+        CheckLight(port_->getDsr(), lights_.DSRLight);
+        if (lights_.RINGLight && port_->getDeltaRi() && !lights_.RINGLight->Lit()) {
             lights_.RINGLight->SetLit(true);
-            port_->SetTimerTrigger(ringOffTimer_, RingOffTimeout, true);
+            port_->setTimerTrigger(ringOffTimer_, RingOffTimeout, true);
         }
-        port_->SetStatusTrigger(modemTrigger_, mask_, true);
+        port_->setStatusTrigger(modemTrigger_, mask_, true);
     } else if (h != 0 && h == lineErrorTrigger_) {
         if (lights_.ERRORLight) lights_.ERRORLight->SetLit(true);
-        port_->SetTimerTrigger(errorOffTimer_, ErrorOffTimeout, true);
-        (void)port_->GetLineError();
+        port_->setTimerTrigger(errorOffTimer_, ErrorOffTimeout, true);
+        (void)port_->getLineError();
     } else if (h != 0 && h == breakTrigger_) {
         if (lights_.BREAKLight) lights_.BREAKLight->SetLit(true);
-        port_->SetTimerTrigger(breakOffTimer_, BreakOffTimeout, true);
-        (void)port_->GetLineBreak();
+        port_->setTimerTrigger(breakOffTimer_, BreakOffTimeout, true);
+        (void)port_->getLineBreak();
     } else if (h != 0 && h == txdTrigger_) {
         if (lights_.TXDLight) lights_.TXDLight->SetLit(true);
-        port_->SetTimerTrigger(txdOffTimer_, TXDOffTimeout, true);
+        port_->setTimerTrigger(txdOffTimer_, TXDOffTimeout, true);
     }
     if (savedStatus_) savedStatus_(CP, TriggerHandle);
 }
 
-void TQuavCustomSLController::StatTriggerTimer(TQuavComPort* CP, uint16_t TriggerHandle) {
+void TQuavCustomSLController::StatTriggerTimer(serial::ComPort* CP, uint16_t TriggerHandle) {
     if (!port_) return;
     const int32_t h = TriggerHandle;
     if (h != 0 && h == errorOffTimer_) {
         if (lights_.ERRORLight) lights_.ERRORLight->SetLit(false);
-        port_->SetStatusTrigger(lineErrorTrigger_, kLineErrorValue, true);
+        port_->setStatusTrigger(lineErrorTrigger_, kLineErrorValue, true);
     } else if (h != 0 && h == breakOffTimer_) {
         if (lights_.BREAKLight) lights_.BREAKLight->SetLit(false);
-        port_->SetStatusTrigger(breakTrigger_, kBreakValue, true);
+        port_->setStatusTrigger(breakTrigger_, kBreakValue, true);
     } else if (h != 0 && h == rxdOffTimer_) {
-        if (port_->GetInBuffUsed() == 0) {
+        if (port_->getInBuffUsed() == 0) {
             if (lights_.RXDLight) lights_.RXDLight->SetLit(false);
         } else {
-            port_->SetTimerTrigger(rxdOffTimer_, RXDOffTimeout, true);
+            port_->setTimerTrigger(rxdOffTimer_, RXDOffTimeout, true);
         }
     } else if (h != 0 && h == txdOffTimer_) {
-        if (port_->PortError() != 0 || port_->GetOutBuffUsed() == 0) {
+        if (port_->portError() != 0 || port_->getOutBuffUsed() == 0) {
             if (lights_.TXDLight) lights_.TXDLight->SetLit(false);
-            port_->SetStatusTrigger(txdTrigger_, 0, true);
+            port_->setStatusTrigger(txdTrigger_, 0, true);
         } else {
-            port_->SetTimerTrigger(txdOffTimer_, TXDOffTimeout, true);
+            port_->setTimerTrigger(txdOffTimer_, TXDOffTimeout, true);
         }
     } else if (h != 0 && h == ringOffTimer_) {
         if (lights_.RINGLight) lights_.RINGLight->SetLit(false);
@@ -241,7 +242,7 @@ void TQuavCustomSLController::StatTriggerTimer(TQuavComPort* CP, uint16_t Trigge
     if (savedTimer_) savedTimer_(CP, TriggerHandle);
 }
 
-void TQuavCustomSLController::StatPortClose(TQuavComPort*, bool Opening) {
+void TQuavCustomSLController::StatPortClose(serial::ComPort*, bool Opening) {
     if (!Opening) {
         const bool was = monitoring_ || monitorOnOpen_;
         SetMonitoring(false);
@@ -252,7 +253,7 @@ void TQuavCustomSLController::StatPortClose(TQuavComPort*, bool Opening) {
     }
 }
 
-void TQuavCustomSLController::SetComPort(TQuavComPort* port) {
+void TQuavCustomSLController::SetComPort(serial::ComPort* port) {
     if (port == port_) return;
     deregisterFrom(port_);
     const bool was = monitoring_;
@@ -262,7 +263,7 @@ void TQuavCustomSLController::SetComPort(TQuavComPort* port) {
     registerWith(port_);
 }
 
-void TQuavCustomSLController::Notification(TQuavComPort* port, TOperation operation) {
+void TQuavCustomSLController::Notification(serial::ComPort* port, TOperation operation) {
     if (operation == TOperation::opRemove && port && port == port_) {
         SetMonitoring(false);
         deregisterFrom(port_);

@@ -39,11 +39,11 @@ class TQuavCustomSLController : public QObject {
     static constexpr uint16_t kBreakValue = 8;
 
     // `port` stands for the first port among the owner's components (may be null).
-    explicit TQuavCustomSLController(QObject* owner = nullptr, TQuavComPort* port = nullptr);
+    explicit TQuavCustomSLController(QObject* owner = nullptr, serial::ComPort* port = nullptr);
     ~TQuavCustomSLController() override;
 
-    TQuavComPort* ComPort() const { return port_; }
-    void SetComPort(TQuavComPort* port);
+    serial::ComPort* comPort() const { return port_; }
+    void SetComPort(serial::ComPort* port);
     const TLightSet& Lights() const { return lights_; }
     void SetLights(const TLightSet& set);
 
@@ -67,16 +67,16 @@ class TQuavCustomSLController : public QObject {
     bool GetHaveBREAKLight() const { return lights_.BREAKLight; }
 
     // The owner finished setting the controller up: start following the port's open and close.
-    void Loaded();
+    void loaded();
     // A component joined or left the owner.
-    void Notification(TQuavComPort* port, TOperation operation);
+    void Notification(serial::ComPort* port, TOperation operation);
     void Notification(TQuavCustomStatusLight* light, TOperation operation);
 
     // Handlers installed on the port while monitoring, and the port's open/close callback.
-    void StatTriggerAvail(TQuavComPort* CP, uint16_t Count);
-    void StatTriggerStatus(TQuavComPort* CP, uint16_t TriggerHandle);
-    void StatTriggerTimer(TQuavComPort* CP, uint16_t TriggerHandle);
-    void StatPortClose(TQuavComPort* CP, bool Opening);
+    void StatTriggerAvail(serial::ComPort* CP, uint16_t Count);
+    void StatTriggerStatus(serial::ComPort* CP, uint16_t TriggerHandle);
+    void StatTriggerTimer(serial::ComPort* CP, uint16_t TriggerHandle);
+    void StatPortClose(serial::ComPort* CP, bool Opening);
 
     // The modem-status mask in use and the trigger handles (0 when absent).
     uint16_t ModemMask() const { return mask_; }
@@ -93,19 +93,19 @@ class TQuavCustomSLController : public QObject {
     static void CheckLight(bool lit, TQuavCustomStatusLight* light);
 
   private:
-    void registerWith(TQuavComPort* port);
-    void deregisterFrom(TQuavComPort* port);
+    void registerWith(serial::ComPort* port);
+    void deregisterFrom(serial::ComPort* port);
     bool anyModemLight() const;
     void dropTriggersBeforeClose();
 
-    TQuavComPort* port_ = nullptr;
+    serial::ComPort* port_ = nullptr;
     TLightSet lights_;
     bool monitoring_ = false;
     bool monitorOnOpen_ = false;
     bool loaded_ = false;
-    TTriggerAvailEvent savedAvail_;
-    TTriggerStatusEvent savedStatus_;
-    TTriggerTimerEvent savedTimer_;
+    serial::TriggerAvailEvent savedAvail_;
+    serial::TriggerStatusEvent savedStatus_;
+    serial::TriggerTimerEvent savedTimer_;
     uint16_t mask_ = 0;
     int32_t modemTrigger_ = 0;
     int32_t lineErrorTrigger_ = 0;

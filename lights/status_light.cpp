@@ -60,7 +60,7 @@ void TQuavCustomStatusLight::SetBounds(int left, int top, int width, int height)
     setGeometry(left, top, width, height);
 }
 
-void TQuavCustomStatusLight::Loaded() {
+void TQuavCustomStatusLight::loaded() {
     m_hasGlyph = !m_glyph.isNull();
 }
 

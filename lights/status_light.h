@@ -32,7 +32,7 @@ class TQuavCustomStatusLight : public QWidget {
     void SetBounds(int left, int top, int width, int height);
 
     // Called once the owner has finished setting the light up (a glyph given before then counts).
-    void Loaded();
+    void loaded();
 
     // Draws the light onto any painter of the light's size (the widget and offscreen renders share it).
     void Paint(QPainter& painter) const;

@@ -9,18 +9,20 @@ namespace {
 class SystemClock final : public EngineClock {
   public:
     Mark now() override {
-        const ClockMark m = Clock::mark();
+        const serial::ClockMark m = serial::Clock::mark();
         return Mark{m.clockMs, m.realUs};
     }
-    int64_t elapsedMs(const Mark& since) override { return static_cast<uint32_t>(Clock::msecs() - since.ms); }
+    int64_t elapsedMs(const Mark& since) override {
+        return static_cast<uint32_t>(serial::Clock::msecs() - since.ms);
+    }
     bool limitPassed(const Mark& since, int64_t ms) override {
-        return Clock::limitPassed(ClockMark{since.ms, since.realUs}, ms);
+        return serial::Clock::limitPassed(serial::ClockMark{since.ms, since.realUs}, ms);
     }
     bool lineLimitPassed(const Mark& since, int64_t ms) override {
-        return Clock::limitPassed(ClockMark{since.ms, since.realUs}, ms, ms);
+        return serial::Clock::limitPassed(serial::ClockMark{since.ms, since.realUs}, ms, ms);
     }
-    void sleepMs(int64_t ms) override { Clock::sleepMs(ms); }
-    int64_t realMicros(int64_t ms) override { return Clock::realMicros(ms); }
+    void sleepMs(int64_t ms) override { serial::Clock::sleepMs(ms); }
+    int64_t realMicros(int64_t ms) override { return serial::Clock::realMicros(ms); }
 };
 
 } // namespace

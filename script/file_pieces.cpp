@@ -27,7 +27,7 @@ std::string byteCount(uint64_t bytes) {
 
 ReadEnd readInPieces(const std::string& path, const PieceReading& how,
                      const std::function<bool(std::string_view)>& piece, int& error) {
-    auto stopped = [&] { return how.stopped ? how.stopped() : setupStopRaised(); };
+    auto stopped = [&] { return how.stopped ? how.stopped() : serial::setupStopRaised(); };
     // Not blocking: a FIFO without a writer must not hold the open, nor one that goes quiet a read.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
@@ -56,7 +56,7 @@ ReadEnd readInPieces(const std::string& path, const PieceReading& how,
             if (std::chrono::steady_clock::now() - lastByte >= std::chrono::milliseconds(kFileStallMs))
                 return ReadEnd::Stalled;
             pollfd p{fd, POLLIN, 0};
-            ::poll(&p, 1, kSetupSliceMs);
+            ::poll(&p, 1, serial::kSetupSliceMs);
             continue;
         }
         if (r < 0) {

@@ -5,20 +5,21 @@
 
 namespace brimwell::script {
 
-void applyLoaderPortProfile(TQuavComPort& port) {
-    port.SetBaud(kLoaderBaud);
-    port.SetAutoOpen(false);
-    port.SetHWFlowOptions(THWFlowOptions{hwfUseRTS, hwfRequireCTS});
-    port.SetBufferFull(kLoaderBufferFull);
-    port.SetBufferResume(kLoaderBufferResume);
-    port.SetTraceHex(false);
-    port.SetLogHex(false);
+void applyLoaderPortProfile(serial::ComPort& port) {
+    port.setBaud(kLoaderBaud);
+    port.setAutoOpen(false);
+    port.setHwFlowOptions(
+        serial::HwFlowOptions{serial::HwFlowOption::UseRts, serial::HwFlowOption::RequireCts});
+    port.setBufferFull(kLoaderBufferFull);
+    port.setBufferResume(kLoaderBufferResume);
+    port.setTraceHex(false);
+    port.setLogHex(false);
 }
 
 std::string establishedOnComText(int comNumber) {
     // A port named by its path borrowed its number; the number would mean nothing to the operator.
-    if (comNamedByPath(static_cast<uint32_t>(comNumber)))
-        return "Established communication on " + portLabel(static_cast<uint32_t>(comNumber));
+    if (serial::comNamedByPath(static_cast<uint32_t>(comNumber)))
+        return "Established communication on " + serial::portLabel(static_cast<uint32_t>(comNumber));
     return "Established communication on COM " + std::to_string(comNumber);
 }
 

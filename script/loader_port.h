@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-namespace brimwell {
-class TQuavComPort;
+namespace brimwell::serial {
+class ComPort;
 }
 
 namespace brimwell::script {
@@ -17,7 +17,7 @@ inline constexpr int32_t kLoaderBaud = 38400;
 inline constexpr uint16_t kLoaderBufferFull = 2000;
 inline constexpr uint16_t kLoaderBufferResume = 409;
 
-void applyLoaderPortProfile(TQuavComPort& port);
+void applyLoaderPortProfile(serial::ComPort& port);
 
 // Status texts of the port search, as the operator knows them from the window ("COM n" for a port
 // named by its number, the path or URL for one named so).

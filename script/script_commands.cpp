@@ -122,13 +122,13 @@ bool ScriptEngine::RunCommandLine() {
                 DataFileName = lookup.found;
                 FileReady = true;
             } else {
-                std::string text =
-                    "Error! Unable to open file " + escapeFileName(DataFileName) + ". Cannot upload file.";
+                std::string text = "Error! Unable to open file " + serial::escapeFileName(DataFileName) +
+                                   ". Cannot upload file.";
                 // A directory or a device is named as what it is: no search finds it a file.
                 if (lookup.problem != kDataFileMissing)
                     text += " I" + lookup.problem.substr(1) + ".";
                 else if (lookup.places.find(" and ") != std::string::npos)
-                    text += " Looked in " + escapeFileName(lookup.places) + ".";
+                    text += " Looked in " + serial::escapeFileName(lookup.places) + ".";
                 showError(text);
                 DataFileResult result;
                 result.fileName = DataFileName;
@@ -235,8 +235,8 @@ bool ScriptEngine::runLoad() {
     // A file that cannot be read to its end would leave the unit in the middle of a load: it is
     // found out before the load command, and the script goes on as after a file that does not open.
     if (std::string reason; !dataFileUploadable(reason)) {
-        showError("Error! Data file " + escapeFileName(DataFileName) + " cannot be uploaded: " + reason +
-                  ". Nothing was sent to the unit.");
+        showError("Error! Data file " + serial::escapeFileName(DataFileName) +
+                  " cannot be uploaded: " + reason + ". Nothing was sent to the unit.");
         dataFileFailed(reason, &result);
         return true;
     }
@@ -285,7 +285,8 @@ bool ScriptEngine::runLoad() {
 
 void ScriptEngine::dataFileFailed(const std::string& reason, DataFileResult* result) {
     if (fileFailure_.empty() && !stopRequested_)
-        fileFailure_ = "Data file " + escapeFileName(DataFileName) + " was not uploaded: " + reason + ".";
+        fileFailure_ =
+            "Data file " + serial::escapeFileName(DataFileName) + " was not uploaded: " + reason + ".";
     if (result == nullptr) return;
     result->failure = stopRequested_ ? "stopped by the operator" : reason;
     host_.dataFileDone(*result);

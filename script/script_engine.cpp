@@ -77,7 +77,7 @@ bool ScriptEngine::commandTimerDue() {
 
 void ScriptEngine::ShowProgressForm(int blockCount) {
     ProgressInfo info;
-    info.fileName = escapeFileName(DataFileName);
+    info.fileName = serial::escapeFileName(DataFileName);
     char hex[16];
     std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(FileChecksum));
     info.checksumText = hex;

@@ -66,7 +66,7 @@ bool ScriptEngine::read_ini() {
 
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ScriptPath.c_str(), "rb"));
     if (!file) {
-        showError("Error opening file " + escapeFileName(ScriptPath) + " for read.");
+        showError("Error opening file " + serial::escapeFileName(ScriptPath) + " for read.");
         host_.setStatusText(" ");
         host_.setButtonsEnabled(true);
         finishRun(RunOutcome::Failed);
@@ -111,7 +111,7 @@ bool ScriptEngine::read_ini() {
         }
         if (ch == EOF && std::ferror(file.get())) {
             // Opened but unreadable (a directory, an I/O error): not an empty script that succeeded.
-            showError("Error opening file " + escapeFileName(ScriptPath) + " for read.");
+            showError("Error opening file " + serial::escapeFileName(ScriptPath) + " for read.");
             return stopped();
         }
         if (ch == EOF) {

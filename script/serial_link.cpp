@@ -24,83 +24,83 @@ template <typename F, typename R> R SerialLink::guarded(F&& call, R failed) {
 }
 
 bool SerialLink::isOpen() const {
-    return port_.Open();
+    return port_.isOpen();
 }
 
-bool SerialLink::FlushInBuffer() {
+bool SerialLink::flushInBuffer() {
     return guarded(
         [&] {
-            port_.FlushInBuffer();
+            port_.flushInBuffer();
             return true;
         },
         false);
 }
 
-bool SerialLink::FlushOutBuffer() {
+bool SerialLink::flushOutBuffer() {
     return guarded(
         [&] {
-            port_.FlushOutBuffer();
+            port_.flushOutBuffer();
             return true;
         },
         false);
 }
 
-int SerialLink::GetOutBuffFree() {
-    return guarded([&] { return static_cast<int>(port_.GetOutBuffFree()); }, 0);
+int SerialLink::getOutBuffFree() {
+    return guarded([&] { return static_cast<int>(port_.getOutBuffFree()); }, 0);
 }
 
-int SerialLink::GetOutBuffUsed() {
+int SerialLink::getOutBuffUsed() {
     // A port that fails here cannot drain: report it as still full so the drain wait gives up.
-    return guarded([&] { return static_cast<int>(port_.GetOutBuffUsed()); }, 1);
+    return guarded([&] { return static_cast<int>(port_.getOutBuffUsed()); }, 1);
 }
 
-bool SerialLink::GetCTS() {
-    return guarded([&] { return port_.GetCTS(); }, false);
+bool SerialLink::getCts() {
+    return guarded([&] { return port_.getCts(); }, false);
 }
 
-bool SerialLink::WaitOutBuffEmpty(int64_t maxMicros) {
+bool SerialLink::waitOutBuffEmpty(int64_t maxMicros) {
     const auto micros = static_cast<uint32_t>(std::clamp<int64_t>(maxMicros, 0, UINT32_MAX));
-    return guarded([&] { return port_.WaitOutBuffEmpty(micros); }, false);
+    return guarded([&] { return port_.waitOutBuffEmpty(micros); }, false);
 }
 
-bool SerialLink::PutString(const std::string& text) {
+bool SerialLink::putString(const std::string& text) {
     return guarded(
         [&] {
-            port_.PutString(text);
+            port_.putString(text);
             return true;
         },
         false);
 }
 
-bool SerialLink::PutBlock(const uint8_t* data, int length) {
+bool SerialLink::putBlock(const uint8_t* data, int length) {
     if (length < 0 || length > 0xFFFF) return false;
     if (length == 0) return true;
     return guarded(
         [&] {
-            port_.PutBlock(data, static_cast<uint16_t>(length));
+            port_.putBlock(data, static_cast<uint16_t>(length));
             return true;
         },
         false);
 }
 
-int SerialLink::GetBlock(uint8_t* buffer, int length) {
+int SerialLink::getBlock(uint8_t* buffer, int length) {
     return guarded(
         [&] {
             // The component copies exactly the count asked for; never ask for more than waits.
-            const int waiting = static_cast<int>(port_.GetInBuffUsed());
+            const int waiting = static_cast<int>(port_.getInBuffUsed());
             const int n = std::min({length, waiting, 0xFFFF});
-            return n > 0 ? static_cast<int>(port_.GetBlock(buffer, static_cast<uint16_t>(n))) : 0;
+            return n > 0 ? static_cast<int>(port_.getBlock(buffer, static_cast<uint16_t>(n))) : 0;
         },
         0);
 }
 
 // Stops reach the link through the event loop, which does not run between the engine's call here
 // and its wait: a hold begun here always ends in that wait.
-void SerialLink::PrepareWait() {
+void SerialLink::prepareWait() {
     if (abandoned_) return;
     guarded(
         [&] {
-            port_.PrepareWait();
+            port_.prepareWait();
             return true;
         },
         false);
@@ -112,18 +112,18 @@ bool SerialLink::skipWait() {
     return abandoned_;
 }
 
-bool SerialLink::WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) {
+bool SerialLink::waitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) {
     if (skipWait()) return false;
     const bool found =
-        guarded([&] { return port_.WaitForString(text, timeoutTicks, yield, ignoreCase); }, false);
+        guarded([&] { return port_.waitForString(text, timeoutTicks, yield, ignoreCase); }, false);
     return found && !abandoned_;
 }
 
-int SerialLink::WaitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase,
+int SerialLink::waitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase,
                                    char separator) {
     if (skipWait()) return 0;
     const int found = guarded(
-        [&] { return port_.WaitForMultiString(text, timeoutTicks, yield, ignoreCase, separator); }, 0);
+        [&] { return port_.waitForMultiString(text, timeoutTicks, yield, ignoreCase, separator); }, 0);
     return abandoned_ ? 0 : found;
 }
 
@@ -132,7 +132,7 @@ void SerialLink::abandonWaits(bool abandon) {
     if (abandon) {
         lastWaitAbandoned_ = true;
         reasonBeforeAbandon_ = lastError_;
-        port_.AbandonWait();
+        port_.abandonWait();
     }
 }
 
@@ -142,26 +142,26 @@ std::string SerialLink::lastError() const {
 }
 
 std::string SerialLink::label() const {
-    return portLabel(port_.ComNumber(), port_.DevicePath());
+    return serial::portLabel(port_.comNumber(), port_.devicePath());
 }
 
-int SerialLink::DriverQueueAhead() {
-    return guarded([&] { return static_cast<int>(port_.DriverQueueAhead()); }, 0);
+int SerialLink::driverQueueAhead() {
+    return guarded([&] { return static_cast<int>(port_.driverQueueAhead()); }, 0);
 }
 
 std::string SerialLink::failure() const {
-    return port_.PortErrorText();
+    return port_.portErrorText();
 }
 
-int32_t SerialLink::Baud() const {
-    return port_.Baud();
+int32_t SerialLink::baud() const {
+    return port_.baud();
 }
 
-void installCaptureHandler(TQuavComPort& port, ScriptEngine& engine) {
-    port.SetOnTriggerAvail(
-        [&engine](TQuavComPort*, uint16_t count) { engine.QuavComPort1TriggerAvail(count); });
-    port.SetOnWaitChar([&engine](TQuavComPort*, char c) { engine.QuavComPort1WaitChar(c); });
-    port.SetOnWaitPass([&engine](TQuavComPort*) { engine.QuavComPort1WaitPass(); });
+void installCaptureHandler(serial::ComPort& port, ScriptEngine& engine) {
+    port.setOnTriggerAvail(
+        [&engine](serial::ComPort*, uint16_t count) { engine.QuavComPort1TriggerAvail(count); });
+    port.setOnWaitChar([&engine](serial::ComPort*, char c) { engine.QuavComPort1WaitChar(c); });
+    port.setOnWaitPass([&engine](serial::ComPort*) { engine.QuavComPort1WaitPass(); });
 }
 
 } // namespace brimwell::script

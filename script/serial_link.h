@@ -5,8 +5,8 @@
 
 #include "script/unit_link.h"
 
-namespace brimwell {
-class TQuavComPort;
+namespace brimwell::serial {
+class ComPort;
 }
 
 namespace brimwell::script {
@@ -15,37 +15,37 @@ class ScriptEngine;
 
 class SerialLink : public UnitLink {
   public:
-    explicit SerialLink(TQuavComPort& port) : port_(port) {}
+    explicit SerialLink(serial::ComPort& port) : port_(port) {}
 
     bool isOpen() const override;
-    bool FlushInBuffer() override;
-    bool FlushOutBuffer() override;
-    int GetOutBuffFree() override;
-    int GetOutBuffUsed() override;
-    bool GetCTS() override;
-    bool WaitOutBuffEmpty(int64_t maxMicros) override;
-    bool PutString(const std::string& text) override;
-    bool PutBlock(const uint8_t* data, int length) override;
-    int GetBlock(uint8_t* buffer, int length) override;
-    bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) override;
-    int WaitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase,
+    bool flushInBuffer() override;
+    bool flushOutBuffer() override;
+    int getOutBuffFree() override;
+    int getOutBuffUsed() override;
+    bool getCts() override;
+    bool waitOutBuffEmpty(int64_t maxMicros) override;
+    bool putString(const std::string& text) override;
+    bool putBlock(const uint8_t* data, int length) override;
+    int getBlock(uint8_t* buffer, int length) override;
+    bool waitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase) override;
+    int waitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase,
                            char separator) override;
     void abandonWaits(bool abandon) override;
-    void PrepareWait() override;
-    int32_t Baud() const override;
-    int DriverQueueAhead() override;
+    void prepareWait() override;
+    int32_t baud() const override;
+    int driverQueueAhead() override;
     std::string lastError() const override;
     std::string failure() const override;
     std::string label() const override;
 
-    TQuavComPort& port() const { return port_; }
+    serial::ComPort& port() const { return port_; }
 
   private:
     template <typename F, typename R> R guarded(F&& call, R failed);
     // True (and the reason kept) when waits are abandoned: the wait is not started.
     bool skipWait();
 
-    TQuavComPort& port_;
+    serial::ComPort& port_;
     std::string lastError_;
     bool abandoned_ = false;
     // The last wait was given up by the operator: lastError() says so until a port operation
@@ -58,6 +58,6 @@ class SerialLink : public UnitLink {
 // and lets it see the bytes a wait for a string examines (QuavComPort1WaitChar) and each pass of
 // such a wait (QuavComPort1WaitPass).
 // A status-light controller that monitors the port later keeps and chains this handler.
-void installCaptureHandler(TQuavComPort& port, ScriptEngine& engine);
+void installCaptureHandler(serial::ComPort& port, ScriptEngine& engine);
 
 } // namespace brimwell::script

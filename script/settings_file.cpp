@@ -52,7 +52,8 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
     switch (number) {
     case 1: {
         const std::string trimmed = skipSpaces(value);
-        if (!trimmed.empty() && (trimmed[0] == '/' || isNetworkPortName(trimmed) || isUsbPortName(trimmed))) {
+        if (!trimmed.empty() &&
+            (trimmed[0] == '/' || serial::isNetworkPortName(trimmed) || serial::isUsbPortName(trimmed))) {
             s.DefaultComDevice = trimmed.substr(0, trimmed.find_last_not_of(" \t\r") + 1);
             break;
         }
@@ -81,7 +82,7 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
         case 230400: // USB adapters run faster than the designed rates
         case 460800:
         case 921600:
-            s.Baud = baud;
+            s.baud = baud;
             break;
         default:
             s.messages.emplace_back("Error! Baud Rate set in INI file is invalid!");
@@ -92,17 +93,17 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
     }
     case 3: {
         const int bits = readNumber(limited(value, kNumberChars));
-        if (bits >= 5 && bits <= 8) s.DataBits = bits;
+        if (bits >= 5 && bits <= 8) s.dataBits = bits;
         break;
     }
     case 4: {
         const int parity = readNumber(limited(value, kNumberChars));
-        if (parity >= 0 && parity <= 4) s.Parity = parity;
+        if (parity >= 0 && parity <= 4) s.parity = parity;
         break;
     }
     case 5: {
         const int stop = readNumber(limited(value, kNumberChars));
-        if (stop == 1 || stop == 2) s.StopBits = stop;
+        if (stop == 1 || stop == 2) s.stopBits = stop;
         break;
     }
     case 6:

@@ -26,10 +26,10 @@ struct LoaderSettings {
 
     // 2: a valid rate (1200 ... 115200, 230400, 460800, 921600) when given. An invalid rate leaves it empty
     // and puts "Error! Baud Rate set in INI file is invalid!" into `messages`.
-    std::optional<int> Baud;
-    std::optional<int> DataBits; // 3: 5 to 8, else empty
-    std::optional<int> Parity;   // 4: 0 none, 1 odd, 2 even, 3 mark, 4 space, else empty
-    std::optional<int> StopBits; // 5: 1 or 2, else empty
+    std::optional<int> baud;
+    std::optional<int> dataBits; // 3: 5 to 8, else empty
+    std::optional<int> parity;   // 4: 0 none, 1 odd, 2 even, 3 mark, 4 space, else empty
+    std::optional<int> stopBits; // 5: 1 or 2, else empty
 
     std::string AutoScriptPath;              // 6
     std::optional<std::string> ScriptFolder; // 7: initial directory of the open dialog (may be "")

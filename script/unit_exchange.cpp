@@ -15,7 +15,7 @@ constexpr int kPciPollMs = 10;
 constexpr int32_t kProbePromptTicks = 65;
 // How long the line stays quiet after the loader's prompt before an upload counts as received.
 constexpr int32_t kPromptQuietTicks = 4;
-constexpr int kPciQuietPolls = kPromptQuietTicks * kTickMs / kPciPollMs;
+constexpr int kPciQuietPolls = kPromptQuietTicks * serial::kTickMs / kPciPollMs;
 // How often a long wait for the unit says that it still waits.
 constexpr int64_t kWaitReportMs = 5000;
 // A received block is taken in pieces that always fit the capture buffer behind its restart rule.
@@ -38,8 +38,8 @@ void ScriptEngine::SendString(const std::string& text) {
     }
     if (LinkMode == kLinkSerial) {
         if (!serialOpen()) return;
-        if (serial_->GetOutBuffFree() > static_cast<int>(text.size()))
-            serial_->PutString(text); // a failing put shows up as the missing prompt that follows
+        if (serial_->getOutBuffFree() > static_cast<int>(text.size()))
+            serial_->putString(text); // a failing put shows up as the missing prompt that follows
         else
             host_.showMessage("Error! Communications Port Output Buffer Overflow", MessageKind::Error);
         return;
@@ -63,27 +63,27 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
     if (LinkMode == kLinkSerial) {
         if (!serialOpen() || linkFailed()) return false;
         if (confirmingUpload_) keepReceived();
-        serial_->FlushInBuffer();
+        serial_->flushInBuffer();
         // The unit may answer before the wait below begins; its answer is kept for the wait.
-        if (ExpectedPrompt != '\0') serial_->PrepareWait();
+        if (ExpectedPrompt != '\0') serial_->prepareWait();
         const EngineClock::Mark sent = clock_.now();
         SendString(text);
         bool result = false;
         if (ExpectedPrompt == '\0') {
             // An empty prompt setting matches no received byte: the wait runs its full length.
-            waitMs(static_cast<int64_t>(std::max(limit, 0)) * kTickMs);
+            waitMs(static_cast<int64_t>(std::max(limit, 0)) * serial::kTickMs);
         } else if (confirmingUpload_) {
             const PromptSeen seen = awaitUploadPrompt(sent, limit);
             result = seen == PromptSeen::Loader;
             lastAnswerMain_ = seen == PromptSeen::Main;
         } else {
-            result = serial_->WaitForString(std::string(1, ExpectedPrompt), limit, true, false);
+            result = serial_->waitForString(std::string(1, ExpectedPrompt), limit, true, false);
         }
         if (linkFailed()) return false;
         if (confirmingUpload_) keepReceived();
-        serial_->FlushInBuffer();
+        serial_->flushInBuffer();
         awaitDelivery();
-        serial_->FlushOutBuffer();
+        serial_->flushOutBuffer();
         return result;
     }
     if (LinkMode == kLinkPci && board_ != nullptr) {
@@ -150,7 +150,7 @@ void ScriptEngine::reportWaiting() {
 
 void ScriptEngine::keepReceived() {
     uint8_t chunk[256];
-    for (int got; (got = serial_->GetBlock(chunk, static_cast<int>(sizeof chunk))) > 0;)
+    for (int got; (got = serial_->getBlock(chunk, static_cast<int>(sizeof chunk))) > 0;)
         for (int i = 0; i < got; ++i)
             unitAnswer_.add(static_cast<char>(chunk[i]));
 }
@@ -167,9 +167,9 @@ ScriptEngine::PromptSeen ScriptEngine::awaitUploadPrompt(const EngineClock::Mark
         ++separator;
     std::string prompts(1, LoaderPromptChar);
     if (MainPromptChar != '\0' && MainPromptChar != LoaderPromptChar) prompts += {separator, MainPromptChar};
-    const int64_t limitMs = static_cast<int64_t>(std::max(limitTicks, 0)) * kTickMs;
+    const int64_t limitMs = static_cast<int64_t>(std::max(limitTicks, 0)) * serial::kTickMs;
     auto wait = [&](int32_t ticks) {
-        return serial_->WaitForMultiString(prompts, ticks, true, false, separator);
+        return serial_->waitForMultiString(prompts, ticks, true, false, separator);
     };
     int found = wait(limitTicks);
     while (found != 0) {
@@ -185,7 +185,7 @@ ScriptEngine::PromptSeen ScriptEngine::awaitUploadPrompt(const EngineClock::Mark
         // More came after the prompt: it was not the unit's last word. Look for a later one.
         const int64_t leftMs = limitMs - clock_.elapsedMs(since);
         if (leftMs <= 0) return PromptSeen::None;
-        found = wait(static_cast<int32_t>((leftMs + kTickMs - 1) / kTickMs));
+        found = wait(static_cast<int32_t>((leftMs + serial::kTickMs - 1) / serial::kTickMs));
     }
     return PromptSeen::None;
 }
@@ -202,11 +202,11 @@ void ScriptEngine::QueryUnit() {
     CommandTimedOut = false;
     CaptureBuffer[0] = '\0';
     CaptureLength = 0;
-    if (!pci) serial_->FlushInBuffer();
+    if (!pci) serial_->flushInBuffer();
     armCommandTimer();
     SendString(CommandText);
     waitMs(kAfterQueryTextMs);
-    if (!pci) serial_->FlushInBuffer();
+    if (!pci) serial_->flushInBuffer();
     SendString("\r");
     CaptureActive = true;
     while (CaptureActive && !CommandTimedOut && !(pci && linkFailed())) {
@@ -232,7 +232,7 @@ void ScriptEngine::QuavComPort1TriggerAvail(uint16_t count) {
     int left = count;
     while (left > 0 && CaptureActive) {
         const int want = std::min(left, kCaptureChunk);
-        const int got = serial_->GetBlock(chunk, want);
+        const int got = serial_->getBlock(chunk, want);
         if (got <= 0) return;
         captureBytes(chunk, got);
         left -= got;

@@ -25,47 +25,47 @@ class UnitLink {
     // The port's open state.
     virtual bool isOpen() const = 0;
 
-    virtual bool FlushInBuffer() = 0;
-    virtual bool FlushOutBuffer() = 0;
+    virtual bool flushInBuffer() = 0;
+    virtual bool flushOutBuffer() = 0;
     // Free room in the output buffer, and bytes still waiting there (16-bit counts).
-    virtual int GetOutBuffFree() = 0;
-    virtual int GetOutBuffUsed() = 0;
-    virtual bool GetCTS() = 0;
+    virtual int getOutBuffFree() = 0;
+    virtual int getOutBuffUsed() = 0;
+    virtual bool getCts() = 0;
     // Waits until the output buffer is empty, for at most maxMicros real microseconds; true when it
     // is known to be empty. A link that cannot be woken by its output simply sleeps the time.
-    virtual bool WaitOutBuffEmpty(int64_t maxMicros) {
+    virtual bool waitOutBuffEmpty(int64_t maxMicros) {
         if (maxMicros > 0) std::this_thread::sleep_for(std::chrono::microseconds(maxMicros));
         return false;
     }
 
-    virtual bool PutString(const std::string& text) = 0;
-    virtual bool PutBlock(const uint8_t* data, int length) = 0;
+    virtual bool putString(const std::string& text) = 0;
+    virtual bool putBlock(const uint8_t* data, int length) = 0;
     // Copies up to `length` received bytes into `buffer`; returns how many were copied.
-    virtual int GetBlock(uint8_t* buffer, int length) = 0;
+    virtual int getBlock(uint8_t* buffer, int length) = 0;
 
     // True when `text` arrived within `timeoutTicks` ticks of 55 ms. Consumes what it examines.
     // With `yield` the wait lets pending events run (the UI thread stays alive).
-    virtual bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield,
+    virtual bool waitForString(const std::string& text, int32_t timeoutTicks, bool yield,
                                bool ignoreCase) = 0;
     // The same for alternatives separated by `separator`: the 1-based index of the one that
     // arrived first, 0 when none did.
-    virtual int WaitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase,
+    virtual int waitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool ignoreCase,
                                    char separator) = 0;
     // The operator gave up on the unit: the wait in progress and every later one end at once,
     // finding nothing, until the waits are let run again (abandon false).
     virtual void abandonWaits(bool abandon) { (void)abandon; }
-    // Called just before sending what the next WaitForString waits for: from now until that wait
+    // Called just before sending what the next waitForString waits for: from now until that wait
     // ends, what arrives is kept for the wait, not announced to other readers of the port (the
     // terminal pane), however early the unit answers.
-    virtual void PrepareWait() {}
+    virtual void prepareWait() {}
 
     // What the driver may hold ahead of bytes put now (its transmit queue, or its size where it
     // cannot tell): the block drain waits allow for that much draining first.
-    virtual int DriverQueueAhead() { return kDefaultQueueAhead; }
+    virtual int driverQueueAhead() { return kDefaultQueueAhead; }
     static constexpr int kDefaultQueueAhead = 8192;
 
     // The port's current line rate in bits per second (for sizing the block waits).
-    virtual int32_t Baud() const = 0;
+    virtual int32_t baud() const = 0;
 
     // Why the last failing call failed, in words fit for a message ("" when unknown).
     virtual std::string lastError() const { return {}; }

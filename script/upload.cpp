@@ -84,7 +84,8 @@ bool ScriptEngine::get_file_checksum() {
     const ReadEnd end = sumDataFile(sum, count, error);
     if (end == ReadEnd::Stopped) return false; // the run ends as stopped; no error of the file's
     if (end != ReadEnd::Whole) {
-        showError("Error opening file " + escapeFileName(DataFileName) + ". Unable to get file checksum");
+        showError("Error opening file " + serial::escapeFileName(DataFileName) +
+                  ". Unable to get file checksum");
         return false;
     }
     FileChecksum = static_cast<int32_t>(sum % 65536u);
@@ -123,7 +124,7 @@ bool ScriptEngine::get_date() {
     File file = openForReading(DataFileName);
     struct stat st {};
     if (!file || ::fstat(fileno(file.get()), &st) != 0) {
-        showError("Error opening file " + escapeFileName(DataFileName));
+        showError("Error opening file " + serial::escapeFileName(DataFileName));
         return false;
     }
     const std::time_t when = st.st_mtime;
@@ -139,7 +140,7 @@ bool ScriptEngine::get_date() {
 void ScriptEngine::UploadButtonClick() {
     UploadIdle = false;
     imageSent_ = false;
-    const std::string cannotOpen = "Error opening " + escapeFileName(DataFileName) + ".\r";
+    const std::string cannotOpen = "Error opening " + serial::escapeFileName(DataFileName) + ".\r";
     if (!openForReading(DataFileName)) {
         showError(cannotOpen);
         uploadFailure_ = "it cannot be opened for the upload";
@@ -162,8 +163,8 @@ void ScriptEngine::UploadButtonClick() {
         if (serialOpen()) {
             // The load command itself may still be in the driver's queue on a slow line.
             awaitDelivery();
-            serial_->FlushInBuffer();
-            serial_->FlushOutBuffer();
+            serial_->flushInBuffer();
+            serial_->flushOutBuffer();
         }
         host_.setConfigMenuVisible(false);
         ShowProgressForm(BlockCount);
@@ -179,7 +180,7 @@ void ScriptEngine::UploadButtonClick() {
                 return true;
             Cancelled = 1;
             uploadFailure_ = "it changed during the upload";
-            showError("Error! Data file " + escapeFileName(DataFileName) +
+            showError("Error! Data file " + serial::escapeFileName(DataFileName) +
                       " changed during the upload. Cancel upload.");
             return false;
         };
@@ -254,7 +255,7 @@ void ScriptEngine::confirmUpload() {
 }
 
 int64_t ScriptEngine::blockDrainLimitMs(int length) const {
-    int64_t baud = serial_ != nullptr ? serial_->Baud() : 0;
+    int64_t baud = serial_ != nullptr ? serial_->baud() : 0;
     if (baud <= 0) baud = 38400;
     const int64_t lineMs = (static_cast<int64_t>(length) * 12 * 1000 + baud - 1) / baud;
     return std::max(kDrainMinimumMs, lineMs + kDrainMarginMs);
@@ -286,14 +287,14 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
     }
     if (serial_ == nullptr || linkFailed()) return;
 
-    if (serial_->GetOutBuffFree() < length) {
+    if (serial_->getOutBuffFree() < length) {
         showError("Error! Communications Port Output Buffer Overflow. Cancel upload.");
         Cancelled = 1;
         return;
     }
-    const int ahead = serial_->DriverQueueAhead();
+    const int ahead = serial_->driverQueueAhead();
     armCommandTimer();
-    const bool put = serial_->PutBlock(data, length);
+    const bool put = serial_->putBlock(data, length);
     if (timerArmed_ && commandTimerDue()) {
         CommandTimerTimer();
         return;
@@ -312,7 +313,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
     EngineClock::Mark start = clock_.now();
     // A link that knows its buffer is empty is not asked for the count, which may cost a wait of its own.
     auto stillQueued = [&](int64_t waitMicros) {
-        return serial_->WaitOutBuffEmpty(waitMicros) ? 0 : serial_->GetOutBuffUsed();
+        return serial_->waitOutBuffEmpty(waitMicros) ? 0 : serial_->getOutBuffUsed();
     };
     for (int used = stillQueued(0), previous = used; used != 0; previous = used) {
         if (stopWaitingForLine()) return;
@@ -328,7 +329,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
     }
     const int64_t ctsLimit = blockDrainLimitMs(length);
     start = clock_.now();
-    while (!serial_->GetCTS()) {
+    while (!serial_->getCts()) {
         if (stopWaitingForLine()) return;
         pump();
         clock_.sleepMs(1);
@@ -345,12 +346,12 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
 // A transmit flush purges the driver's queue; bytes the unit must still get (the end of an image
 // at a low rate) are given their time on the line first, as long as they keep moving.
 void ScriptEngine::awaitDelivery() {
-    int used = serial_->GetOutBuffUsed();
+    int used = serial_->getOutBuffUsed();
     EngineClock::Mark start = clock_.now();
     for (int previous = used; used > 0 && !stopWaitingForLine(); previous = used) {
         pump();
         clock_.sleepMs(1);
-        used = serial_->GetOutBuffUsed();
+        used = serial_->getOutBuffUsed();
         if (used < previous) start = clock_.now();
         if (clock_.lineLimitPassed(start, blockDrainLimitMs(used) + 1)) return;
     }

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 void ByteRing::reset(uint32_t capacity) {
     buffer_.assign(capacity, 0);
@@ -74,4 +74,4 @@ void ByteRing::usedSpans(Span& first, Span& second) {
     if (first.length < n) second = Span{buffer_.data(), n - first.length};
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 class ByteRing {
   public:
@@ -48,4 +48,4 @@ class ByteRing {
     bool full_ = false; // head == tail is then a full ring, not an empty one
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

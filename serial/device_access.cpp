@@ -7,7 +7,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 std::string groupName(gid_t gid) {
@@ -51,4 +51,4 @@ std::string accessAdvice(const std::string& path) {
     return std::string("nobody may read and write it (mode ") + mode + "); " + rule;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

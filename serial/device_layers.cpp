@@ -10,7 +10,7 @@
 #include "serial/socket_dispatcher.h"
 #include "serial/termios_dispatcher.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 struct Registered {
@@ -43,17 +43,17 @@ bool isRegisteredLayerName(const std::string& path) {
     return !path.empty() && registeredFor(path) != nullptr;
 }
 
-std::unique_ptr<TQuavBaseDispatcher> makeDeviceLayer(const std::string& path, void* owner) {
+std::unique_ptr<Dispatcher> makeDeviceLayer(const std::string& path, void* owner) {
     if (const DeviceLayerFactory factory = registeredFor(path)) return factory(owner);
     switch (netSchemeOf(path)) {
     case NetScheme::Socket:
-        return std::make_unique<TQuavSocketDispatcher>(owner);
+        return std::make_unique<SocketDispatcher>(owner);
     case NetScheme::Rfc2217:
-        return std::make_unique<TQuavRfc2217Dispatcher>(owner);
+        return std::make_unique<Rfc2217Dispatcher>(owner);
     case NetScheme::None:
         break;
     }
-    return std::make_unique<TQuavWin32Dispatcher>(owner);
+    return std::make_unique<TermiosDispatcher>(owner);
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -9,14 +9,14 @@
 
 #include "serial/dispatcher.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
-std::unique_ptr<TQuavBaseDispatcher> makeDeviceLayer(const std::string& path, void* owner);
+std::unique_ptr<Dispatcher> makeDeviceLayer(const std::string& path, void* owner);
 
-using DeviceLayerFactory = std::function<std::unique_ptr<TQuavBaseDispatcher>(void* owner)>;
+using DeviceLayerFactory = std::function<std::unique_ptr<Dispatcher>(void* owner)>;
 // From now on port names starting with `prefix` open through `factory` (set up before any port opens).
 void registerDeviceLayer(const std::string& prefix, DeviceLayerFactory factory);
 // True when a registered layer serves `path`: it names no device node that could be checked first.
 bool isRegisteredLayerName(const std::string& path);
 
-} // namespace brimwell
+} // namespace brimwell::serial

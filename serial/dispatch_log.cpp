@@ -9,7 +9,7 @@
 
 #include "serial/error_codes.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 constexpr std::string_view kProductLine = "QUAV v4.05";
@@ -27,24 +27,24 @@ constexpr std::array<std::string_view, 21> kTypeNames = {
 };
 
 struct SubTypeName {
-    uint8_t subtype;
+    DispatchSubType subtype;
     std::string_view name;
 };
 constexpr SubTypeName kSubTypeNames[] = {
-    {dstNone, ""},
-    {dstReadCom, "ReadCom"},
-    {dstWriteCom, "WriteCom"},
-    {dstAvail, "Avail"},
-    {dstTimer, "Timer"},
-    {dstData, "Data"},
-    {dstStatus, "Status"},
-    {dstDataTrigger, "Data"},
-    {dstTimerTrigger, "Timer"},
-    {dstStatusTrigger, "Status"},
-    {dstAvailTrigger, "Avail"},
-    {dstWndHandler, "Window"},
-    {dstProcHandler, "Procedure"},
-    {dstEventHandler, "Method"},
+    {DispatchSubType::None, ""},
+    {DispatchSubType::ReadCom, "ReadCom"},
+    {DispatchSubType::WriteCom, "WriteCom"},
+    {DispatchSubType::Avail, "Avail"},
+    {DispatchSubType::Timer, "Timer"},
+    {DispatchSubType::Data, "Data"},
+    {DispatchSubType::Status, "Status"},
+    {DispatchSubType::DataTrigger, "Data"},
+    {DispatchSubType::TimerTrigger, "Timer"},
+    {DispatchSubType::StatusTrigger, "Status"},
+    {DispatchSubType::AvailTrigger, "Avail"},
+    {DispatchSubType::WndHandler, "Window"},
+    {DispatchSubType::ProcHandler, "Procedure"},
+    {DispatchSubType::EventHandler, "Method"},
 };
 
 // What a status trigger watches, by its kind.
@@ -97,7 +97,7 @@ std::string_view dispatchTypeName(uint8_t type) {
 
 std::string dispatchSubTypeName(uint8_t subtype) {
     for (const auto& s : kSubTypeNames)
-        if (s.subtype == subtype) return std::string(s.name);
+        if (uint8_t(s.subtype) == subtype) return std::string(s.name);
     return std::to_string(subtype);
 }
 
@@ -125,28 +125,28 @@ std::string systemIdentification() {
     return std::string(u.sysname) + " " + u.release + " " + u.version;
 }
 
-int32_t DispatchLog::Init(uint32_t size) {
-    if (HasBuffer()) {
-        Clear();
-        return secOK;
+int32_t DispatchLog::init(uint32_t size) {
+    if (hasBuffer()) {
+        clear();
+        return result::kOk;
     }
     const int32_t rc = allocateRecorderBuffer(buffer_, size, kLogSizeMax);
-    if (rc == secOK) {
+    if (rc == result::kOk) {
         size_ = size;
-        Clear();
+        clear();
     }
     return rc;
 }
 
-void DispatchLog::Clear() {
+void DispatchLog::clear() {
     head_ = tail_ = 0;
     free_ = size_;
 }
 
-void DispatchLog::Free() {
+void DispatchLog::release() {
     buffer_.reset();
     size_ = 0;
-    Clear();
+    clear();
 }
 
 void DispatchLog::store(const uint8_t* bytes, uint32_t n) {
@@ -175,13 +175,13 @@ void DispatchLog::dropOldest() {
     free_ += entry;
 }
 
-bool DispatchLog::Add(TDispatchType type, TDispatchSubType subtype, uint32_t timeMs, uint32_t data,
+bool DispatchLog::add(DispatchType type, DispatchSubType subtype, uint32_t timeMs, uint32_t data,
                       const void* extra, uint32_t extraLength) {
     const uint64_t need = uint64_t(kLogHeaderSize) + extraLength;
-    if (!HasBuffer() || need >= size_) return false;
+    if (!hasBuffer() || need >= size_) return false;
     while (free_ < need)
         dropOldest();
-    uint8_t raw[kLogHeaderSize] = {type, subtype};
+    uint8_t raw[kLogHeaderSize] = {uint8_t(type), uint8_t(subtype)};
     putU32(raw + 4, timeMs);
     putU32(raw + 8, data);
     putU32(raw + 12, extraLength);
@@ -199,12 +199,13 @@ void DispatchLog::writeEntry(RecorderFile& file, const Header& h, uint32_t extra
     file.put(prefix);
 
     const bool statusKind =
-        (h.type == dtTriggerAlloc || h.type == dtTriggerDispose) && h.subtype == dstStatusTrigger;
+        (h.type == uint8_t(DispatchType::TriggerAlloc) || h.type == uint8_t(DispatchType::TriggerDispose)) &&
+        h.subtype == uint8_t(DispatchSubType::StatusTrigger);
     if (h.length > 0 && statusKind && buffer_[extraAt] < kStatusKindTexts.size()) {
         file.put(kStatusKindTexts[buffer_[extraAt]]);
     } else if (h.length > 0) {
         WrappedItems items(file, kPrefixWidth + 1, kContinuationIndent);
-        const bool userAsText = options.allHex && h.type == dtUser;
+        const bool userAsText = options.allHex && h.type == uint8_t(DispatchType::User);
         uint32_t at = extraAt;
         for (uint32_t i = 0; i < h.length; ++i) {
             const uint8_t byte = buffer_[at];
@@ -217,16 +218,16 @@ void DispatchLog::writeEntry(RecorderFile& file, const Header& h, uint32_t extra
             }
         }
     }
-    if (h.subtype == dstModemStatus) file.put(modemBitsText(h.data));
+    if (h.subtype == uint8_t(DispatchSubType::ModemStatus)) file.put(modemBitsText(h.data));
     file.put(kRecorderLineEnd);
 }
 
-int32_t DispatchLog::Write(const std::string& path, const RecorderFileOptions& options,
+int32_t DispatchLog::write(const std::string& path, const RecorderFileOptions& options,
                            const LogFileHeader& header) {
-    if (!HasBuffer()) return secOK;
-    if (Empty()) {
-        Free();
-        return secOK;
+    if (!hasBuffer()) return result::kOk;
+    if (empty()) {
+        release();
+        return result::kOk;
     }
     RecorderFile file;
     if (const int32_t rc = file.open(path, options.append); rc != 0) return rc;
@@ -245,8 +246,8 @@ int32_t DispatchLog::Write(const std::string& path, const RecorderFileOptions& o
         left -= kLogHeaderSize + h.length;
     }
     const int32_t rc = file.close();
-    if (rc == 0) Free();
+    if (rc == 0) release();
     return rc;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

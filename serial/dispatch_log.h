@@ -11,52 +11,52 @@
 
 #include "serial/recorder_text.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
 inline constexpr uint32_t kLogSizeMax = 16000000;
 inline constexpr uint32_t kLogHeaderSize = 16;
 
-enum TDispatchType : uint8_t {
-    dtNone,
-    dtDispatch,
-    dtTrigger,
-    dtError,
-    dtThread,
-    dtTriggerAlloc,
-    dtTriggerDispose,
-    dtTriggerHandlerAlloc,
-    dtTriggerHandlerDispose,
-    dtTriggerDataChange,
-    dtTelnet,
-    dtFax,
-    dtXModem,
-    dtYModem,
-    dtZModem,
-    dtKermit,
-    dtAscii,
-    dtBPlus,
-    dtPacket,
-    dtUser,
-    dtScript,
+enum class DispatchType : uint8_t {
+    None,
+    Dispatch,
+    Trigger,
+    Error,
+    Thread,
+    TriggerAlloc,
+    TriggerDispose,
+    TriggerHandlerAlloc,
+    TriggerHandlerDispose,
+    TriggerDataChange,
+    Telnet,
+    Fax,
+    XModem,
+    YModem,
+    ZModem,
+    Kermit,
+    Ascii,
+    BPlus,
+    Packet,
+    User,
+    Script,
 };
 
 // The subtypes this system writes; the numbering leaves room for those of protocols it lacks.
-enum TDispatchSubType : uint8_t {
-    dstNone = 0,
-    dstReadCom = 1,
-    dstWriteCom = 2,
-    dstModemStatus = 4,
-    dstAvail = 5,
-    dstTimer = 6,
-    dstData = 7,
-    dstStatus = 8,
-    dstDataTrigger = 13,
-    dstTimerTrigger = 14,
-    dstStatusTrigger = 15,
-    dstAvailTrigger = 16,
-    dstWndHandler = 17,
-    dstProcHandler = 18,
-    dstEventHandler = 19,
+enum class DispatchSubType : uint8_t {
+    None = 0,
+    ReadCom = 1,
+    WriteCom = 2,
+    ModemStatus = 4,
+    Avail = 5,
+    Timer = 6,
+    Data = 7,
+    Status = 8,
+    DataTrigger = 13,
+    TimerTrigger = 14,
+    StatusTrigger = 15,
+    AvailTrigger = 16,
+    WndHandler = 17,
+    ProcHandler = 18,
+    EventHandler = 19,
 };
 
 // The names written to the log file; a subtype without a name here is written as its number.
@@ -75,22 +75,22 @@ class DispatchLog {
   public:
     // Allocates `size` bytes, or empties the log that exists (keeping its size).
     // 0; -1002 for 0 or more than kLogSizeMax bytes; -8 when memory runs out.
-    int32_t Init(uint32_t size);
-    bool HasBuffer() const { return buffer_ != nullptr; }
-    bool Empty() const { return free_ == size_; }
-    void Clear();
-    void Free();
+    int32_t init(uint32_t size);
+    bool hasBuffer() const { return buffer_ != nullptr; }
+    bool empty() const { return free_ == size_; }
+    void clear();
+    void release();
 
     // Stores one entry, dropping the oldest entries to make room. An entry that cannot fit even
     // in the empty log is not stored at all, and the entries already there stay. Header and extra
     // data are placed as one, so that neither can push the other out. False when refused.
-    bool Add(TDispatchType type, TDispatchSubType subtype, uint32_t timeMs, uint32_t data, const void* extra,
+    bool add(DispatchType type, DispatchSubType subtype, uint32_t timeMs, uint32_t data, const void* extra,
              uint32_t extraLength);
 
     // Writes the header lines and every entry, oldest first, and frees the log. An empty log is
     // freed without touching the file. 0 or minus the error number; when the file cannot be
     // opened or written the log is kept, so that it can be written under another name.
-    int32_t Write(const std::string& path, const RecorderFileOptions& options, const LogFileHeader& header);
+    int32_t write(const std::string& path, const RecorderFileOptions& options, const LogFileHeader& header);
 
   private:
     struct Header {
@@ -119,4 +119,4 @@ std::string logTimeText(uint32_t ms);
 std::string compilerIdentification();
 std::string systemIdentification();
 
-} // namespace brimwell
+} // namespace brimwell::serial

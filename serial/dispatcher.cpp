@@ -17,7 +17,7 @@
 #include "serial/event_timer.h"
 #include "serial/time_base.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
 namespace {
 
@@ -36,7 +36,7 @@ constexpr uint32_t kLineErrorBits = 0x0F;
 // The modem-status byte: change bits in the low half, levels in the high half.
 constexpr uint8_t kModemDeltaBits = 0x0F;
 constexpr uint8_t kModemLevelBits = 0xF0;
-// Line-error codes GetLineError reports, highest priority first.
+// Line-error codes getLineError reports, highest priority first.
 constexpr uint16_t kLineErrRxOver = 1, kLineErrOverrun = 2, kLineErrParity = 3, kLineErrFrame = 4,
                    kLineErrBreak = 9;
 // XON and XOFF characters set when software flow control is switched on.
@@ -44,9 +44,9 @@ constexpr uint8_t kXonChar = 17, kXoffChar = 19;
 
 struct PortList {
     std::recursive_mutex lock;
-    std::vector<TQuavBaseDispatcher*> ports;
+    std::vector<Dispatcher*> ports;
     int32_t lastHandle = -1;
-    TQuavBaseDispatcher* lastFound = nullptr;
+    Dispatcher* lastFound = nullptr;
 };
 
 PortList& portList() {
@@ -58,19 +58,19 @@ PortList& portList() {
 
 // ---- Port list ------------------------------------------------------------------------------
 
-void TQuavBaseDispatcher::LockPortList() {
+void Dispatcher::lockPortList() {
     portList().lock.lock();
 }
-void TQuavBaseDispatcher::UnlockPortList() {
+void Dispatcher::unlockPortList() {
     portList().lock.unlock();
 }
 
-TQuavBaseDispatcher* TQuavBaseDispatcher::FindDispatcher(int32_t handle) {
+Dispatcher* Dispatcher::findDispatcher(int32_t handle) {
     PortList& list = portList();
     Lock guard(list.lock);
     if (handle == list.lastHandle && list.lastFound) return list.lastFound;
     if (handle < 0 || static_cast<size_t>(handle) >= list.ports.size()) return nullptr;
-    TQuavBaseDispatcher* found = list.ports[static_cast<size_t>(handle)];
+    Dispatcher* found = list.ports[static_cast<size_t>(handle)];
     if (found) {
         list.lastHandle = handle;
         list.lastFound = found;
@@ -78,7 +78,7 @@ TQuavBaseDispatcher* TQuavBaseDispatcher::FindDispatcher(int32_t handle) {
     return found;
 }
 
-TQuavBaseDispatcher::TQuavBaseDispatcher(void* owner) : s_(std::make_unique<DispatcherState>(recorders())) {
+Dispatcher::Dispatcher(void* owner) : s_(std::make_unique<DispatcherState>(recorders())) {
     s_->owner = owner;
     PortList& list = portList();
     Lock guard(list.lock);
@@ -92,7 +92,7 @@ TQuavBaseDispatcher::TQuavBaseDispatcher(void* owner) : s_(std::make_unique<Disp
     }
 }
 
-TQuavBaseDispatcher::~TQuavBaseDispatcher() {
+Dispatcher::~Dispatcher() {
     PortList& list = portList();
     Lock guard(list.lock);
     if (s_->handle >= 0 && static_cast<size_t>(s_->handle) < list.ports.size() &&
@@ -106,43 +106,42 @@ TQuavBaseDispatcher::~TQuavBaseDispatcher() {
     }
 }
 
-int32_t TQuavBaseDispatcher::Handle() const {
+int32_t Dispatcher::handle() const {
     return s_->handle;
 }
 
-void* TQuavBaseDispatcher::Owner() const {
+void* Dispatcher::owner() const {
     return s_->owner;
 }
 
-const std::string& TQuavBaseDispatcher::DeviceName() const {
+const std::string& Dispatcher::deviceName() const {
     return s_->deviceName;
 }
 
-void TQuavBaseDispatcher::SetMainThreadSynchronizer(MainThreadSynchronizer s) {
-    HandlerRegistry::SetMainThreadSynchronizer(std::move(s));
+void Dispatcher::setMainThreadSynchronizer(MainThreadSynchronizer s) {
+    HandlerRegistry::setMainThreadSynchronizer(std::move(s));
 }
 
-bool TQuavBaseDispatcher::StopThreadsRequested() const {
+bool Dispatcher::stopThreadsRequested() const {
     return s_->stopThreads.load();
 }
 
-bool TQuavBaseDispatcher::DoneRequested() const {
+bool Dispatcher::doneRequested() const {
     return s_->doneRequested.load();
 }
 
-void TQuavBaseDispatcher::RequestStopThreads() {
+void Dispatcher::requestStopThreads() {
     s_->stopThreads.store(true);
 }
 
 // ---- Opening and closing --------------------------------------------------------------------
 
-int32_t TQuavBaseDispatcher::InitPort(const std::string& deviceName, uint32_t baud, uint8_t parity,
-                                      uint8_t dataBits, uint8_t stopBits, uint32_t inSize, uint32_t outSize,
-                                      uint32_t openFlags) {
-    if (s_->open.load() || !s_->released.load()) return secAlreadyOpen;
+int32_t Dispatcher::initPort(const std::string& deviceName, uint32_t baud, uint8_t parity, uint8_t dataBits,
+                             uint8_t stopBits, uint32_t inSize, uint32_t outSize, uint32_t openFlags) {
+    if (s_->open.load() || !s_->released.load()) return result::kAlreadyOpen;
     s_->ringFlag = false;
     s_->busy = false;
-    s_->handlers.ResetDelivery();
+    s_->handlers.resetDelivery();
     s_->stopThreads = false;
     s_->doneRequested = false;
     s_->portError = 0;
@@ -150,17 +149,18 @@ int32_t TQuavBaseDispatcher::InitPort(const std::string& deviceName, uint32_t ba
     lastOpenErrno_ = 0;
     lastOpenSystemErrno_ = 0;
 
-    const int32_t opened = OpenCom(deviceName, inSize, outSize);
-    if (opened == secOutOfMemory) return secOutOfMemory;
-    if (opened < 0) return lastOpenErrno_ > 0 ? -lastOpenErrno_ : secHardwareFailure;
+    const int32_t opened = openCom(deviceName, inSize, outSize);
+    if (opened == result::kOutOfMemory) return result::kOutOfMemory;
+    if (opened < 0) return lastOpenErrno_ > 0 ? -lastOpenErrno_ : result::kHardwareFailure;
     s_->open = true;
     s_->released = false;
 
     auto fail = [this](int32_t code) {
-        DonePort();
+        donePort();
         return code;
     };
-    if (!SetupCom(inSize, outSize)) return fail(lastOpenErrno_ > 0 ? -lastOpenErrno_ : secHardwareFailure);
+    if (!setupCom(inSize, outSize))
+        return fail(lastOpenErrno_ > 0 ? -lastOpenErrno_ : result::kHardwareFailure);
 
     {
         Lock in(s_->inputLock);
@@ -180,40 +180,40 @@ int32_t TQuavBaseDispatcher::InitPort(const std::string& deviceName, uint32_t ba
 
     {
         Lock guard(s_->mainLock);
-        TDeviceControlBlock dcb;
-        if (GetComState(dcb) == 0) s_->dcb = dcb;
-        s_->dtrAuto = (openFlags & ofDtrAutomatic) != 0;
-        s_->rtsAuto = (openFlags & ofRtsAutomatic) != 0;
+        DeviceConfig dcb;
+        if (getComState(dcb) == 0) s_->dcb = dcb;
+        s_->dtrAuto = (openFlags & kOpenDtrAutomatic) != 0;
+        s_->rtsAuto = (openFlags & kOpenRtsAutomatic) != 0;
         // The lines are set now: the line settings below write nothing when the device already
         // runs with them.
-        if (!s_->dtrAuto) SetDtr((openFlags & ofDtrOn) != 0);
-        if (!s_->rtsAuto) SetRts((openFlags & ofRtsOn) != 0);
+        if (!s_->dtrAuto) setDtr((openFlags & kOpenDtrOn) != 0);
+        if (!s_->rtsAuto) setRts((openFlags & kOpenRtsOn) != 0);
 
-        s_->triggers.Clear();
+        s_->triggers.clear();
         s_->modemStatus = 0;
         s_->lastBaud = kDefaultBaud;
     }
     Work::readModemStatus(*this, 0);
 
-    const int32_t line = SetLine(baud, parity, dataBits, stopBits);
+    const int32_t line = setLine(baud, parity, dataBits, stopBits);
     if (line < 0) return fail(line);
 
-    TComStat status;
-    GetComError(status);
-    s_->recorders.PortOpened();
-    StartDispatcher();
-    return secOK;
+    ComStatus status;
+    getComError(status);
+    s_->recorders.portOpened();
+    startDispatcher();
+    return result::kOk;
 }
 
-void TQuavBaseDispatcher::DonePort() {
+void Dispatcher::donePort() {
     if (s_->open.load()) {
-        FlushOutBuffer();
-        FlushInBuffer();
-        CloseCom();
+        flushOutBuffer();
+        flushInBuffer();
+        closeCom();
         s_->open = false;
         Work::signalOutputEmpty(*this);
     }
-    if (s_->handlers.Delivering() || s_->busy.load()) {
+    if (s_->handlers.delivering() || s_->busy.load()) {
         // A notification (or a wait holding the busy flag) is still running: the dispatcher thread
         // finishes the close when it leaves its loop.
         if (!s_->released.load()) s_->doneRequested = true;
@@ -221,11 +221,11 @@ void TQuavBaseDispatcher::DonePort() {
     }
     // The dispatcher thread may already have released the buffers on its way out; it is joined
     // all the same, so that no thread of this port outlives the close.
-    StopDispatcher();
+    stopDispatcher();
     Work::freeBuffers(*this);
 }
 
-void TQuavBaseDispatcher::Work::freeBuffers(TQuavBaseDispatcher& d) {
+void Dispatcher::Work::freeBuffers(Dispatcher& d) {
     if (d.s_->released.exchange(true)) return;
     {
         Lock in(d.s_->inputLock);
@@ -239,27 +239,27 @@ void TQuavBaseDispatcher::Work::freeBuffers(TQuavBaseDispatcher& d) {
     Work::signalOutputEmpty(d);
 }
 
-void TQuavBaseDispatcher::DispatcherThreadExit() {
+void Dispatcher::dispatcherThreadExit() {
     if (s_->doneRequested.load() || s_->stopThreads.load()) Work::freeBuffers(*this);
 }
 
-void TQuavBaseDispatcher::ShutdownForDestroy() {
-    if (!s_->doneRequested.load()) DonePort();
-    StopDispatcher();
+void Dispatcher::shutdownForDestroy() {
+    if (!s_->doneRequested.load()) donePort();
+    stopDispatcher();
     Work::freeBuffers(*this);
 }
 
-bool TQuavBaseDispatcher::IsOpen() const {
+bool Dispatcher::isOpen() const {
     return s_->open.load();
 }
 
-void TQuavBaseDispatcher::SetDeviceLabel(const std::string& label) {
+void Dispatcher::setDeviceLabel(const std::string& label) {
     Lock guard(s_->mainLock);
     s_->deviceLabel = label;
-    s_->recorders.SetDeviceLabel(label);
+    s_->recorders.setDeviceLabel(label);
 }
 
-std::string TQuavBaseDispatcher::DeviceLabel() const {
+std::string Dispatcher::deviceLabel() const {
     Lock guard(s_->mainLock);
     return s_->deviceLabel;
 }
@@ -267,359 +267,359 @@ std::string TQuavBaseDispatcher::DeviceLabel() const {
 // ---- Line settings --------------------------------------------------------------------------
 
 namespace {
-void setFixedFlags(TDeviceControlBlock& dcb) {
-    dcb.Flags |= dcbBinary | dcbTXContinueOnXoff;
-    dcb.Flags &= ~(dcbParity | dcbDsrSensitivity | dcbNull);
+void setFixedFlags(DeviceConfig& dcb) {
+    dcb.flags |= kConfigBinary | kConfigTxContinueOnXoff;
+    dcb.flags &= ~(kConfigParity | kConfigDsrSensitivity | kConfigNull);
 }
 } // namespace
 
-int32_t TQuavBaseDispatcher::SetLine(uint32_t baud, uint8_t parity, uint8_t dataBits, uint8_t stopBits) {
+int32_t Dispatcher::setLine(uint32_t baud, uint8_t parity, uint8_t dataBits, uint8_t stopBits) {
     uint32_t newBaud;
     uint8_t newParity, newSize, newStop;
     {
         Lock guard(s_->mainLock);
-        TDeviceControlBlock cur;
-        if (GetComState(cur) != 0) return secCommNotOpen;
-        newBaud = baud == kKeepBaud ? cur.BaudRate : baud;
-        newParity = parity == kKeepParity ? cur.Parity : parity;
-        newSize = dataBits == kKeepDataBits ? cur.ByteSize : dataBits;
+        DeviceConfig cur;
+        if (getComState(cur) != 0) return result::kCommNotOpen;
+        newBaud = baud == kKeepBaud ? cur.baudRate : baud;
+        newParity = parity == kKeepParity ? cur.parity : parity;
+        newSize = dataBits == kKeepDataBits ? cur.byteSize : dataBits;
         if (stopBits == kKeepStopBits) {
-            newStop = cur.StopBits;
+            newStop = cur.stopBits;
         } else {
             newStop = stopBits <= 1 ? kOneStopBit : kTwoStopBits;
             if (newStop == kTwoStopBits && newSize == 5) newStop = kOne5StopBits;
         }
-        if (newBaud == cur.BaudRate && newParity == cur.Parity && newSize == cur.ByteSize &&
-            newStop == cur.StopBits)
-            return secOK;
+        if (newBaud == cur.baudRate && newParity == cur.parity && newSize == cur.byteSize &&
+            newStop == cur.stopBits)
+            return result::kOk;
     }
 
-    for (int i = 0; i < kDrainPolls && OutBuffUsed() > 0; ++i)
+    for (int i = 0; i < kDrainPolls && outBuffUsed() > 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(kDrainPollMs));
     {
-        TDeviceControlBlock cur;
+        DeviceConfig cur;
         uint32_t lastBaud;
         {
             Lock guard(s_->mainLock);
-            if (GetComState(cur) != 0) return secCommNotOpen;
+            if (getComState(cur) != 0) return result::kCommNotOpen;
             lastBaud = s_->lastBaud ? s_->lastBaud : kDefaultBaud;
         }
-        const int64_t bits = int64_t{cur.ByteSize} + kFramingBits + (cur.Parity != kParityNone ? 1 : 0) +
-                             (cur.StopBits != kOneStopBit ? 1 : 0);
+        const int64_t bits = int64_t{cur.byteSize} + kFramingBits + (cur.parity != kParityNone ? 1 : 0) +
+                             (cur.stopBits != kOneStopBit ? 1 : 0);
         int64_t d = (kUnitsPerSecond / int64_t{lastBaud}) * bits * kLineChangeCharTimes;
         if (d < kUnitsPerMs) d *= 2;
         std::this_thread::sleep_for(std::chrono::milliseconds((d + kUnitsPerMs - 1) / kUnitsPerMs));
     }
 
     Lock guard(s_->mainLock);
-    TDeviceControlBlock cur;
-    if (GetComState(cur) != 0) return secCommNotOpen;
+    DeviceConfig cur;
+    if (getComState(cur) != 0) return result::kCommNotOpen;
     setFixedFlags(cur);
-    cur.BaudRate = newBaud;
-    cur.Parity = newParity;
-    cur.ByteSize = newSize;
-    cur.StopBits = newStop;
+    cur.baudRate = newBaud;
+    cur.parity = newParity;
+    cur.byteSize = newSize;
+    cur.stopBits = newStop;
     return Work::writeConfig(*this, cur);
 }
 
-int32_t TQuavBaseDispatcher::Work::writeConfig(TQuavBaseDispatcher& d, TDeviceControlBlock& dcb) {
+int32_t Dispatcher::Work::writeConfig(Dispatcher& d, DeviceConfig& dcb) {
     Lock guard(d.s_->mainLock);
     if (!d.s_->dtrAuto)
-        dcb.Flags =
-            (dcb.Flags & ~dcbDtrControlMask) | (d.s_->dtrState ? dcbDtrControlEnable : dcbDtrControlDisable);
+        dcb.flags = (dcb.flags & ~kConfigDtrControlMask) |
+                    (d.s_->dtrState ? kConfigDtrControlEnable : kConfigDtrControlDisable);
     if (!d.s_->rtsAuto)
-        dcb.Flags =
-            (dcb.Flags & ~dcbRtsControlMask) | (d.s_->rtsState ? dcbRtsControlEnable : dcbRtsControlDisable);
-    const int32_t r = d.SetComState(dcb);
+        dcb.flags = (dcb.flags & ~kConfigRtsControlMask) |
+                    (d.s_->rtsState ? kConfigRtsControlEnable : kConfigRtsControlDisable);
+    const int32_t r = d.setComState(dcb);
     if (r != 0) return r;
     d.s_->dcb = dcb;
-    d.s_->lastBaud = dcb.BaudRate;
-    if (!d.s_->dtrAuto) d.EscapeComFunction(d.s_->dtrState ? kSetDtr : kClrDtr);
-    if (!d.s_->rtsAuto && !d.s_->rs485.load()) d.EscapeComFunction(d.s_->rtsState ? kSetRts : kClrRts);
-    return secOK;
+    d.s_->lastBaud = dcb.baudRate;
+    if (!d.s_->dtrAuto) d.escapeComFunction(d.s_->dtrState ? kSetDtr : kClrDtr);
+    if (!d.s_->rtsAuto && !d.s_->rs485.load()) d.escapeComFunction(d.s_->rtsState ? kSetRts : kClrRts);
+    return result::kOk;
 }
 
-void TQuavBaseDispatcher::GetLine(uint32_t& baud, uint8_t& parity, uint8_t& dataBits, uint8_t& stopBits) {
+void Dispatcher::getLine(uint32_t& baud, uint8_t& parity, uint8_t& dataBits, uint8_t& stopBits) {
     Lock guard(s_->mainLock);
-    TDeviceControlBlock cur = s_->dcb;
-    GetComState(cur);
-    baud = cur.BaudRate;
-    parity = cur.Parity;
-    dataBits = cur.ByteSize;
-    stopBits = cur.StopBits == kOneStopBit ? 1 : 2;
+    DeviceConfig cur = s_->dcb;
+    getComState(cur);
+    baud = cur.baudRate;
+    parity = cur.parity;
+    dataBits = cur.byteSize;
+    stopBits = cur.stopBits == kOneStopBit ? 1 : 2;
 }
 
-int32_t TQuavBaseDispatcher::ChangeBaud(uint32_t baud) {
-    return SetLine(baud, kKeepParity, kKeepDataBits, kKeepStopBits);
+int32_t Dispatcher::changeBaud(uint32_t baud) {
+    return setLine(baud, kKeepParity, kKeepDataBits, kKeepStopBits);
 }
 
 // ---- Modem lines, break, line errors -------------------------------------------------------
 
-int32_t TQuavBaseDispatcher::SetDtr(bool on) {
+int32_t Dispatcher::setDtr(bool on) {
     Lock guard(s_->mainLock);
     if (s_->dtrAuto) return 1;
     s_->dtrState = on;
-    return EscapeComFunction(on ? kSetDtr : kClrDtr) < 0 ? secBadArgument : secOK;
+    return escapeComFunction(on ? kSetDtr : kClrDtr) < 0 ? result::kBadArgument : result::kOk;
 }
 
-int32_t TQuavBaseDispatcher::SetRts(bool on) {
+int32_t Dispatcher::setRts(bool on) {
     Lock guard(s_->mainLock);
     if (s_->rtsAuto) return 1;
     s_->rtsState = on;
-    return EscapeComFunction(on ? kSetRts : kClrRts) < 0 ? secBadArgument : secOK;
+    return escapeComFunction(on ? kSetRts : kClrRts) < 0 ? result::kBadArgument : result::kOk;
 }
 
-int32_t TQuavBaseDispatcher::SetModem(bool dtr, bool rts) {
-    const int32_t a = SetDtr(dtr);
-    const int32_t b = SetRts(rts);
-    return a < 0 ? a : b < 0 ? b : secOK;
+int32_t Dispatcher::setModem(bool dtr, bool rts) {
+    const int32_t a = setDtr(dtr);
+    const int32_t b = setRts(rts);
+    return a < 0 ? a : b < 0 ? b : result::kOk;
 }
 
-uint8_t TQuavBaseDispatcher::Work::readModemStatus(TQuavBaseDispatcher& d, uint8_t clearBits) {
+uint8_t Dispatcher::Work::readModemStatus(Dispatcher& d, uint8_t clearBits) {
     Lock guard(d.s_->mainLock);
     uint8_t ms = static_cast<uint8_t>((d.s_->modemStatus.load() & kModemDeltaBits) |
-                                      (d.GetComModemStatus() & kModemLevelBits));
-    if (d.s_->ringFlag.exchange(false)) ms |= msRingEnded;
+                                      (d.getComModemStatus() & kModemLevelBits));
+    if (d.s_->ringFlag.exchange(false)) ms |= kModemRingEnded;
     d.s_->modemStatus = static_cast<uint8_t>(ms & ~clearBits);
     return ms;
 }
 
-void TQuavBaseDispatcher::Work::updateModemDeltas(TQuavBaseDispatcher& d) {
+void Dispatcher::Work::updateModemDeltas(Dispatcher& d) {
     Lock guard(d.s_->mainLock);
     const uint8_t old = d.s_->modemStatus.load();
-    const uint8_t levels = d.GetComModemStatus() & kModemLevelBits;
+    const uint8_t levels = d.getComModemStatus() & kModemLevelBits;
     uint8_t deltas = old & kModemDeltaBits;
     const uint8_t changed = (old ^ levels) & kModemLevelBits;
-    if (changed & msCtsOn) deltas |= msDeltaCts;
-    if (changed & msDsrOn) deltas |= msDeltaDsr;
-    if (changed & msDcdOn) deltas |= msDeltaDcd;
-    if ((old & msRingOn) && !(levels & msRingOn)) deltas |= msRingEnded;
-    if (d.s_->ringFlag.exchange(false)) deltas |= msRingEnded;
+    if (changed & kModemCtsOn) deltas |= kModemDeltaCts;
+    if (changed & kModemDsrOn) deltas |= kModemDeltaDsr;
+    if (changed & kModemDcdOn) deltas |= kModemDeltaDcd;
+    if ((old & kModemRingOn) && !(levels & kModemRingOn)) deltas |= kModemRingEnded;
+    if (d.s_->ringFlag.exchange(false)) deltas |= kModemRingEnded;
     d.s_->modemStatus = static_cast<uint8_t>(levels | deltas);
 }
 
-uint8_t TQuavBaseDispatcher::GetModemStatus() {
+uint8_t Dispatcher::getModemStatus() {
     return Work::readModemStatus(*this, kModemDeltaBits);
 }
-bool TQuavBaseDispatcher::CheckCTS() {
-    return Work::readModemStatus(*this, msDeltaCts) & msCtsOn;
+bool Dispatcher::checkCts() {
+    return Work::readModemStatus(*this, kModemDeltaCts) & kModemCtsOn;
 }
-bool TQuavBaseDispatcher::CheckDSR() {
-    return Work::readModemStatus(*this, msDeltaDsr) & msDsrOn;
+bool Dispatcher::checkDsr() {
+    return Work::readModemStatus(*this, kModemDeltaDsr) & kModemDsrOn;
 }
-bool TQuavBaseDispatcher::CheckRI() {
-    return Work::readModemStatus(*this, msRingEnded) & msRingOn;
+bool Dispatcher::checkRi() {
+    return Work::readModemStatus(*this, kModemRingEnded) & kModemRingOn;
 }
-bool TQuavBaseDispatcher::CheckDCD() {
-    return Work::readModemStatus(*this, msDeltaDcd) & msDcdOn;
+bool Dispatcher::checkDcd() {
+    return Work::readModemStatus(*this, kModemDeltaDcd) & kModemDcdOn;
 }
-bool TQuavBaseDispatcher::CheckDeltaCTS() {
-    return Work::readModemStatus(*this, msDeltaCts) & msDeltaCts;
+bool Dispatcher::checkDeltaCts() {
+    return Work::readModemStatus(*this, kModemDeltaCts) & kModemDeltaCts;
 }
-bool TQuavBaseDispatcher::CheckDeltaDSR() {
-    return Work::readModemStatus(*this, msDeltaDsr) & msDeltaDsr;
+bool Dispatcher::checkDeltaDsr() {
+    return Work::readModemStatus(*this, kModemDeltaDsr) & kModemDeltaDsr;
 }
-bool TQuavBaseDispatcher::CheckDeltaRI() {
-    return Work::readModemStatus(*this, msRingEnded) & msRingEnded;
+bool Dispatcher::checkDeltaRi() {
+    return Work::readModemStatus(*this, kModemRingEnded) & kModemRingEnded;
 }
-bool TQuavBaseDispatcher::CheckDeltaDCD() {
-    return Work::readModemStatus(*this, msDeltaDcd) & msDeltaDcd;
+bool Dispatcher::checkDeltaDcd() {
+    return Work::readModemStatus(*this, kModemDeltaDcd) & kModemDeltaDcd;
 }
 
-uint16_t TQuavBaseDispatcher::GetLineError() {
+uint16_t Dispatcher::getLineError() {
     Lock guard(s_->mainLock);
     const uint32_t acc = s_->errorAccum.load();
     uint16_t e = 0;
-    if (acc & ceRxOver)
+    if (acc & kLineErrorRxOver)
         e = kLineErrRxOver;
-    else if (acc & ceOverrun)
+    else if (acc & kLineErrorOverrun)
         e = kLineErrOverrun;
-    else if (acc & ceRxParity)
+    else if (acc & kLineErrorParity)
         e = kLineErrParity;
-    else if (acc & ceFrame)
+    else if (acc & kLineErrorFrame)
         e = kLineErrFrame;
-    else if (acc & ceBreak)
+    else if (acc & kLineErrorBreak)
         e = kLineErrBreak;
     if (e != 0) s_->errorAccum.fetch_and(~kLineErrorBits);
     return e;
 }
 
-bool TQuavBaseDispatcher::CheckLineBreak() {
-    return s_->errorAccum.fetch_and(~ceBreak) & ceBreak;
+bool Dispatcher::checkLineBreak() {
+    return s_->errorAccum.fetch_and(~kLineErrorBreak) & kLineErrorBreak;
 }
 
-void TQuavBaseDispatcher::SendBreak(int32_t ticks, const std::function<bool()>& yield) {
-    SetBreak(true);
-    DelayTicks(ticks, yield);
-    SetBreak(false);
+void Dispatcher::sendBreak(int32_t ticks, const std::function<bool()>& yield) {
+    setBreak(true);
+    delayTicks(ticks, yield);
+    setBreak(false);
 }
 
-void TQuavBaseDispatcher::SetBreak(bool on) {
+void Dispatcher::setBreak(bool on) {
     if (on) {
-        if (s_->rs485.load()) EscapeComFunction(kSetRts);
-        SetComBreak(true);
+        if (s_->rs485.load()) escapeComFunction(kSetRts);
+        setComBreak(true);
     } else {
-        SetComBreak(false);
-        if (s_->rs485.load() && OutBuffUsed() == 0) EscapeComFunction(kClrRts);
+        setComBreak(false);
+        if (s_->rs485.load() && outBuffUsed() == 0) escapeComFunction(kClrRts);
     }
 }
 
 // ---- Flow control ---------------------------------------------------------------------------
 
-int32_t TQuavBaseDispatcher::HWFlowOptions(uint16_t bufferFull, uint16_t bufferResume, uint16_t options) {
-    if (bufferFull < bufferResume || bufferFull > s_->receiveSize) return secBadArgument;
+int32_t Dispatcher::hwFlowOptions(uint16_t bufferFull, uint16_t bufferResume, uint16_t options) {
+    if (bufferFull < bufferResume || bufferFull > s_->receiveSize) return result::kBadArgument;
     Lock guard(s_->mainLock);
-    TDeviceControlBlock cur;
-    if (GetComState(cur) != 0) return secCommNotOpen;
-    cur.Flags &= ~(dcbOutxCtsFlow | dcbOutxDsrFlow | dcbDtrControlMask | dcbRtsControlMask);
+    DeviceConfig cur;
+    if (getComState(cur) != 0) return result::kCommNotOpen;
+    cur.flags &= ~(kConfigOutxCtsFlow | kConfigOutxDsrFlow | kConfigDtrControlMask | kConfigRtsControlMask);
     s_->dtrAuto = s_->rtsAuto = false;
-    if (options & hfUseDtr) {
-        cur.Flags |= dcbDtrControlHandshake;
+    if (options & kHwFlowUseDtr) {
+        cur.flags |= kConfigDtrControlHandshake;
         s_->dtrAuto = true;
     } else if (s_->dtrState) {
-        cur.Flags |= dcbDtrControlEnable;
+        cur.flags |= kConfigDtrControlEnable;
     }
-    if (options & hfUseRts) {
-        cur.Flags |= dcbRtsControlHandshake;
+    if (options & kHwFlowUseRts) {
+        cur.flags |= kConfigRtsControlHandshake;
         s_->rtsAuto = true;
     } else if (s_->rtsState) {
-        cur.Flags |= dcbRtsControlEnable;
+        cur.flags |= kConfigRtsControlEnable;
     }
     if (s_->rs485.load()) {
-        cur.Flags = (cur.Flags & ~dcbRtsControlMask) | dcbRtsControlToggle;
+        cur.flags = (cur.flags & ~kConfigRtsControlMask) | kConfigRtsControlToggle;
         s_->rtsAuto = true;
     }
-    cur.XoffLim = static_cast<uint16_t>(s_->receiveSize - bufferFull);
-    cur.XonLim = bufferResume;
-    if (options & hfRequireDsr) cur.Flags |= dcbOutxDsrFlow;
-    if (options & hfRequireCts) cur.Flags |= dcbOutxCtsFlow;
+    cur.xoffLimit = static_cast<uint16_t>(s_->receiveSize - bufferFull);
+    cur.xonLimit = bufferResume;
+    if (options & kHwFlowRequireDsr) cur.flags |= kConfigOutxDsrFlow;
+    if (options & kHwFlowRequireCts) cur.flags |= kConfigOutxCtsFlow;
     s_->hwOptions = options;
     return Work::writeConfig(*this, cur);
 }
 
-// Takes the output lock (the device status) under the main lock, as SWFlowState does.
-int32_t TQuavBaseDispatcher::HWFlowState() {
+// Takes the output lock (the device status) under the main lock, as swFlowState does.
+int32_t Dispatcher::hwFlowState() {
     Lock guard(s_->mainLock);
-    TDeviceControlBlock cur = s_->dcb;
-    GetComState(cur);
-    const bool cts = cur.Flags & dcbOutxCtsFlow;
-    const bool dsr = cur.Flags & dcbOutxDsrFlow;
-    const bool dtrHs = (cur.Flags & dcbDtrControlMask) == dcbDtrControlHandshake;
-    const bool rtsHs = (cur.Flags & dcbRtsControlMask) == dcbRtsControlHandshake;
-    if (!cts && !dsr && !dtrHs && !rtsHs) return fcOff + 1;
-    if (!dtrHs && !rtsHs) return fcOn + 1;
-    TComStat status;
-    GetComError(status);
-    if (cts && (status.HoldFlags & csCtsHold)) return fcCtsHold + 1;
-    if (dsr && (status.HoldFlags & csDsrHold)) return fcDsrHold + 1;
-    return fcOn + 1;
+    DeviceConfig cur = s_->dcb;
+    getComState(cur);
+    const bool cts = cur.flags & kConfigOutxCtsFlow;
+    const bool dsr = cur.flags & kConfigOutxDsrFlow;
+    const bool dtrHs = (cur.flags & kConfigDtrControlMask) == kConfigDtrControlHandshake;
+    const bool rtsHs = (cur.flags & kConfigRtsControlMask) == kConfigRtsControlHandshake;
+    if (!cts && !dsr && !dtrHs && !rtsHs) return flowStateResult(FlowControlState::Off);
+    if (!dtrHs && !rtsHs) return flowStateResult(FlowControlState::On);
+    ComStatus status;
+    getComError(status);
+    if (cts && (status.holdFlags & kHoldCts)) return flowStateResult(FlowControlState::CtsHold);
+    if (dsr && (status.holdFlags & kHoldDsr)) return flowStateResult(FlowControlState::DsrHold);
+    return flowStateResult(FlowControlState::On);
 }
 
-int32_t TQuavBaseDispatcher::SWFlowEnable(uint16_t bufferFull, uint16_t bufferResume, uint16_t options) {
-    if (bufferFull < bufferResume || bufferFull > s_->receiveSize) return secBadArgument;
+int32_t Dispatcher::swFlowEnable(uint16_t bufferFull, uint16_t bufferResume, uint16_t options) {
+    if (bufferFull < bufferResume || bufferFull > s_->receiveSize) return result::kBadArgument;
     Lock guard(s_->mainLock);
-    TDeviceControlBlock cur;
-    if (GetComState(cur) != 0) return secCommNotOpen;
-    if (options & sfReceiveFlow) {
-        cur.Flags |= dcbInX;
-        cur.XoffLim = static_cast<uint16_t>(s_->receiveSize - bufferFull);
-        cur.XonLim = bufferResume;
+    DeviceConfig cur;
+    if (getComState(cur) != 0) return result::kCommNotOpen;
+    if (options & kSwFlowReceive) {
+        cur.flags |= kConfigInX;
+        cur.xoffLimit = static_cast<uint16_t>(s_->receiveSize - bufferFull);
+        cur.xonLimit = bufferResume;
     }
-    if (options & sfTransmitFlow) cur.Flags |= dcbOutX;
-    if (options & (sfReceiveFlow | sfTransmitFlow)) {
-        cur.XonChar = kXonChar;
-        cur.XoffChar = kXoffChar;
+    if (options & kSwFlowTransmit) cur.flags |= kConfigOutX;
+    if (options & (kSwFlowReceive | kSwFlowTransmit)) {
+        cur.xonChar = kXonChar;
+        cur.xoffChar = kXoffChar;
     }
     return Work::writeConfig(*this, cur);
 }
 
-int32_t TQuavBaseDispatcher::SWFlowDisable() {
+int32_t Dispatcher::swFlowDisable() {
     Lock guard(s_->mainLock);
-    TDeviceControlBlock cur;
-    if (GetComState(cur) != 0) return secCommNotOpen;
-    cur.Flags &= ~(dcbInX | dcbOutX);
+    DeviceConfig cur;
+    if (getComState(cur) != 0) return result::kCommNotOpen;
+    cur.flags &= ~(kConfigInX | kConfigOutX);
     return Work::writeConfig(*this, cur);
 }
 
-int32_t TQuavBaseDispatcher::SWFlowState() {
+int32_t Dispatcher::swFlowState() {
     Lock guard(s_->mainLock);
-    TDeviceControlBlock cur = s_->dcb;
-    GetComState(cur);
-    if (!(cur.Flags & (dcbInX | dcbOutX))) return fcOff + 1;
-    TComStat status;
-    GetComError(status);
-    const bool sent = status.HoldFlags & csXoffSent;
-    const bool held = status.HoldFlags & csXoffHold;
-    if (sent && held) return fcXBothHold + 1;
-    if (sent) return fcXInHold + 1;
-    if (held) return fcXOutHold + 1;
-    return fcOn + 1;
+    DeviceConfig cur = s_->dcb;
+    getComState(cur);
+    if (!(cur.flags & (kConfigInX | kConfigOutX))) return flowStateResult(FlowControlState::Off);
+    ComStatus status;
+    getComError(status);
+    const bool sent = status.holdFlags & kHoldXoffSent;
+    const bool held = status.holdFlags & kHoldXoff;
+    if (sent && held) return flowStateResult(FlowControlState::XBothHold);
+    if (sent) return flowStateResult(FlowControlState::XInHold);
+    if (held) return flowStateResult(FlowControlState::XOutHold);
+    return flowStateResult(FlowControlState::On);
 }
 
-int32_t TQuavBaseDispatcher::SWFlowChars(uint8_t on, uint8_t off) {
+int32_t Dispatcher::swFlowChars(uint8_t on, uint8_t off) {
     Lock guard(s_->mainLock);
-    TDeviceControlBlock cur;
-    if (GetComState(cur) != 0) return secCommNotOpen;
-    cur.XonChar = on;
-    cur.XoffChar = off;
+    DeviceConfig cur;
+    if (getComState(cur) != 0) return result::kCommNotOpen;
+    cur.xonChar = on;
+    cur.xoffChar = off;
     return Work::writeConfig(*this, cur);
 }
 
 // ---- Stored settings ------------------------------------------------------------------------
 
-void TQuavBaseDispatcher::SetThreadBoost(TQuavThreadBoost boost) {
+void Dispatcher::setThreadBoost(ThreadBoost boost) {
     {
         Lock guard(s_->mainLock);
         s_->boost = boost;
     }
-    ApplyThreadBoost(boost, s_->rs485.load());
+    applyThreadBoost(boost, s_->rs485.load());
 }
 
-void TQuavBaseDispatcher::ApplyThreadBoost(TQuavThreadBoost, bool) {}
-TQuavThreadBoost TQuavBaseDispatcher::ThreadBoost() const {
+void Dispatcher::applyThreadBoost(ThreadBoost, bool) {}
+ThreadBoost Dispatcher::threadBoost() const {
     Lock guard(s_->mainLock);
     return s_->boost;
 }
-void TQuavBaseDispatcher::SetRS485Mode(bool on) {
+void Dispatcher::setRs485Mode(bool on) {
     s_->rs485 = on;
-    ApplyThreadBoost(ThreadBoost(), on);
+    applyThreadBoost(threadBoost(), on);
 }
-bool TQuavBaseDispatcher::RS485Mode() const {
+bool Dispatcher::rs485Mode() const {
     return s_->rs485.load();
 }
-void TQuavBaseDispatcher::SetBaseAddress(uint16_t address) {
+void Dispatcher::setBaseAddress(uint16_t address) {
     Lock guard(s_->mainLock);
     s_->baseAddress = address;
 }
-uint16_t TQuavBaseDispatcher::GetBaseAddress() const {
+uint16_t Dispatcher::getBaseAddress() const {
     Lock guard(s_->mainLock);
     return s_->baseAddress;
 }
-void TQuavBaseDispatcher::OptionsOn(uint16_t options) {
+void Dispatcher::optionsOn(uint16_t options) {
     Lock guard(s_->mainLock);
     s_->options |= options;
 }
-void TQuavBaseDispatcher::OptionsOff(uint16_t options) {
+void Dispatcher::optionsOff(uint16_t options) {
     Lock guard(s_->mainLock);
     s_->options &= static_cast<uint16_t>(~options);
 }
-bool TQuavBaseDispatcher::OptionsAreOn(uint16_t options) const {
+bool Dispatcher::optionsAreOn(uint16_t options) const {
     Lock guard(s_->mainLock);
     return (s_->options & options) == options;
 }
-uint16_t TQuavBaseDispatcher::GetFlowOptions() const {
+uint16_t Dispatcher::getFlowOptions() const {
     Lock guard(s_->mainLock);
     return s_->hwOptions;
 }
-void TQuavBaseDispatcher::SetDataPointer(void* p, uint32_t index) {
+void Dispatcher::setDataPointer(void* p, uint32_t index) {
     if (index < 1 || index > kMaxDataPointers) return;
     Lock guard(s_->mainLock);
     s_->dataPointers[index - 1] = p;
 }
-void* TQuavBaseDispatcher::GetDataPointer(uint32_t index) const {
+void* Dispatcher::getDataPointer(uint32_t index) const {
     if (index < 1 || index > kMaxDataPointers) return nullptr;
     Lock guard(s_->mainLock);
     return s_->dataPointers[index - 1];
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

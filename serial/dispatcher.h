@@ -18,223 +18,223 @@
 #include "serial/error_codes.h"
 #include "serial/triggers.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
 struct DispatcherState;
 
-class TQuavBaseDispatcher : public DispatcherRecording {
+class Dispatcher : public DispatcherRecording {
   public:
-    explicit TQuavBaseDispatcher(void* owner = nullptr); // owner: the component (may be null)
-    virtual ~TQuavBaseDispatcher();
-    TQuavBaseDispatcher(const TQuavBaseDispatcher&) = delete;
-    TQuavBaseDispatcher& operator=(const TQuavBaseDispatcher&) = delete;
+    explicit Dispatcher(void* owner = nullptr); // owner: the component (may be null)
+    virtual ~Dispatcher();
+    Dispatcher(const Dispatcher&) = delete;
+    Dispatcher& operator=(const Dispatcher&) = delete;
     // ---- Process-wide port list (the handle is the dispatcher's index in it) -----------------
-    int32_t Handle() const;
-    void* Owner() const;
-    static void LockPortList();
-    static void UnlockPortList();
+    int32_t handle() const;
+    void* owner() const;
+    static void lockPortList();
+    static void unlockPortList();
     // Call with the port list locked; null when no dispatcher has that handle.
-    static TQuavBaseDispatcher* FindDispatcher(int32_t handle);
+    static Dispatcher* findDispatcher(int32_t handle);
     // ---- Opening and closing ----------------------------------------------------------------
     // deviceName is the device path (the component maps COMn to it). 0 or a negative code:
     // -2 no such device, -3 path not found, -5 device in use, -13 permission denied, -8 out of
     // resources, other negative values minus the errno of the failing call.
-    int32_t InitPort(const std::string& deviceName, uint32_t baud, uint8_t parity, uint8_t dataBits,
+    int32_t initPort(const std::string& deviceName, uint32_t baud, uint8_t parity, uint8_t dataBits,
                      uint8_t stopBits, uint32_t inSize, uint32_t outSize, uint32_t openFlags);
-    void DonePort();
-    bool IsOpen() const;
-    // The last failed open: its platform error number (InitPort's result negated), the system's
+    void donePort();
+    bool isOpen() const;
+    // The last failed open: its platform error number (initPort's result negated), the system's
     // errno (0 when none), and the path it was given.
-    int LastOpenErrno() const { return lastOpenErrno_; }
-    int LastOpenSystemErrno() const { return lastOpenSystemErrno_; }
-    const std::string& DeviceName() const;
+    int lastOpenErrno() const { return lastOpenErrno_; }
+    int lastOpenSystemErrno() const { return lastOpenSystemErrno_; }
+    const std::string& deviceName() const;
     // The port as the user named it ("COM" and the number, or a device path), for the dispatch log.
-    void SetDeviceLabel(const std::string& label);
-    std::string DeviceLabel() const;
+    void setDeviceLabel(const std::string& label);
+    std::string deviceLabel() const;
     // ---- Line settings, modem lines, break, line errors -------------------------------------
-    int32_t SetLine(uint32_t baud, uint8_t parity, uint8_t dataBits, uint8_t stopBits);
-    void GetLine(uint32_t& baud, uint8_t& parity, uint8_t& dataBits, uint8_t& stopBits);
-    int32_t ChangeBaud(uint32_t baud);
+    int32_t setLine(uint32_t baud, uint8_t parity, uint8_t dataBits, uint8_t stopBits);
+    void getLine(uint32_t& baud, uint8_t& parity, uint8_t& dataBits, uint8_t& stopBits);
+    int32_t changeBaud(uint32_t baud);
     // 0, 1 when the line is under driver handshake control, -1002 when the device refused.
-    int32_t SetDtr(bool on);
-    int32_t SetRts(bool on);
-    int32_t SetModem(bool dtr, bool rts);
-    uint8_t GetModemStatus();
-    bool CheckCTS();
-    bool CheckDSR();
-    bool CheckRI();
-    bool CheckDCD();
-    bool CheckDeltaCTS();
-    bool CheckDeltaDSR();
-    bool CheckDeltaRI();
-    bool CheckDeltaDCD();
-    uint16_t GetLineError();
-    bool CheckLineBreak();
-    // yield (may be empty) is called during the wait; see DelayTicks.
-    void SendBreak(int32_t ticks, const std::function<bool()>& yield = {});
-    void SetBreak(bool on);
+    int32_t setDtr(bool on);
+    int32_t setRts(bool on);
+    int32_t setModem(bool dtr, bool rts);
+    uint8_t getModemStatus();
+    bool checkCts();
+    bool checkDsr();
+    bool checkRi();
+    bool checkDcd();
+    bool checkDeltaCts();
+    bool checkDeltaDsr();
+    bool checkDeltaRi();
+    bool checkDeltaDcd();
+    uint16_t getLineError();
+    bool checkLineBreak();
+    // yield (may be empty) is called during the wait; see delayTicks.
+    void sendBreak(int32_t ticks, const std::function<bool()>& yield = {});
+    void setBreak(bool on);
     // ---- Reading (honours avail mode during a notification) ----------------------------------
-    bool CharReady();
+    bool charReady();
     // n counts from 1. 0 or -3007.
-    int32_t PeekChar(uint8_t& c, uint32_t n);
-    int32_t GetChar(uint8_t& c);
+    int32_t peekChar(uint8_t& c, uint32_t n);
+    int32_t getChar(uint8_t& c);
     // n or -3007 (nothing copied or consumed).
-    int32_t PeekBlock(void* buffer, uint32_t n);
-    int32_t GetBlock(void* buffer, uint32_t n);
+    int32_t peekBlock(void* buffer, uint32_t n);
+    int32_t getBlock(void* buffer, uint32_t n);
     // A descriptor that becomes readable when bytes arrive (-1 when closed), for a reader that
-    // sleeps until then: poll it, ClearInputSignal, look at the ring; until EndInputWait.
-    int BeginInputWait();
-    void ClearInputSignal();
-    void EndInputWait();
+    // sleeps until then: poll it, clearInputSignal, look at the ring; until endInputWait.
+    int beginInputWait();
+    void clearInputSignal();
+    void endInputWait();
     // ---- Writing ------------------------------------------------------------------------------
     // 0, -3006 (larger than the free space, nothing written), -3004, -3010.
-    int32_t PutChar(uint8_t c);
-    int32_t PutString(std::string_view s);
-    int32_t PutBlock(const void* buffer, uint32_t n);
-    uint32_t InBuffUsed();
-    uint32_t InBuffFree();
-    uint32_t OutBuffUsed();
-    uint32_t OutBuffFree();
+    int32_t putChar(uint8_t c);
+    int32_t putString(std::string_view s);
+    int32_t putBlock(const void* buffer, uint32_t n);
+    uint32_t inBuffUsed();
+    uint32_t inBuffFree();
+    uint32_t outBuffUsed();
+    uint32_t outBuffFree();
     // Bytes in the driver's own transmit queue behind the output ring, or -1 where the driver
     // cannot tell (a pseudo-terminal's bytes wait in the peer's input instead).
-    virtual int32_t DriverOutQueue();
+    virtual int32_t driverOutQueue();
     // How much the driver of this kind of device can hold ahead of the output ring.
-    virtual uint32_t DriverQueueSize() const;
+    virtual uint32_t driverQueueSize() const;
     // Sleeps until the output ring is empty or maxMicros real microseconds have passed; true when
     // it is empty. Call with none of the port's locks held.
-    bool WaitOutputEmpty(int64_t maxMicros);
-    void BufferSizes(uint32_t& receiveSize, uint32_t& transmitSize) const;
-    int32_t FlushInBuffer();
-    int32_t FlushOutBuffer();
+    bool waitOutputEmpty(int64_t maxMicros);
+    void bufferSizes(uint32_t& receiveSize, uint32_t& transmitSize) const;
+    int32_t flushInBuffer();
+    int32_t flushOutBuffer();
     // ---- Flow control ------------------------------------------------------------------------
-    int32_t HWFlowOptions(uint16_t bufferFull, uint16_t bufferResume, uint16_t options);
-    // TFlowControlState + 1 (the component subtracts 1).
-    int32_t HWFlowState();
-    int32_t SWFlowEnable(uint16_t bufferFull, uint16_t bufferResume, uint16_t options);
-    int32_t SWFlowDisable();
-    int32_t SWFlowState();
-    int32_t SWFlowChars(uint8_t on, uint8_t off);
+    int32_t hwFlowOptions(uint16_t bufferFull, uint16_t bufferResume, uint16_t options);
+    // FlowControlState + 1 (the component subtracts 1).
+    int32_t hwFlowState();
+    int32_t swFlowEnable(uint16_t bufferFull, uint16_t bufferResume, uint16_t options);
+    int32_t swFlowDisable();
+    int32_t swFlowState();
+    int32_t swFlowChars(uint8_t on, uint8_t off);
     // ---- Settings stored for the callers -----------------------------------------------------
-    void SetThreadBoost(TQuavThreadBoost boost);
-    TQuavThreadBoost ThreadBoost() const;
-    void SetRS485Mode(bool on);
-    bool RS485Mode() const;
-    void SetBaseAddress(uint16_t address);
-    uint16_t GetBaseAddress() const;
-    void OptionsOn(uint16_t options);
-    void OptionsOff(uint16_t options);
-    bool OptionsAreOn(uint16_t options) const;
-    // The hardware flow options last set with HWFlowOptions.
-    uint16_t GetFlowOptions() const;
+    void setThreadBoost(ThreadBoost boost);
+    ThreadBoost threadBoost() const;
+    void setRs485Mode(bool on);
+    bool rs485Mode() const;
+    void setBaseAddress(uint16_t address);
+    uint16_t getBaseAddress() const;
+    void optionsOn(uint16_t options);
+    void optionsOff(uint16_t options);
+    bool optionsAreOn(uint16_t options) const;
+    // The hardware flow options last set with hwFlowOptions.
+    uint16_t getFlowOptions() const;
     // index 1..kMaxDataPointers; other indexes are ignored / read null.
-    void SetDataPointer(void* p, uint32_t index);
-    void* GetDataPointer(uint32_t index) const;
+    void setDataPointer(void* p, uint32_t index);
+    void* getDataPointer(uint32_t index) const;
     // ---- Triggers ------------------------------------------------------------------------------
-    void ChangeLengthTrigger(uint32_t length);
-    uint32_t AvailTriggerLength() const;
-    int32_t AddTimerTrigger();
-    int32_t SetTimerTrigger(int32_t handle, int32_t ticks, bool activate);
-    int32_t ExtendTimer(int32_t handle, int32_t ticks);
+    void changeLengthTrigger(uint32_t length);
+    uint32_t availTriggerLength() const;
+    int32_t addTimerTrigger();
+    int32_t setTimerTrigger(int32_t handle, int32_t ticks, bool activate);
+    int32_t extendTimer(int32_t handle, int32_t ticks);
     // Ticks left (>= 0) or -5003.
-    int32_t TimerTicksRemaining(int32_t handle);
-    int32_t AddStatusTrigger(uint16_t kind);
-    int32_t SetStatusTrigger(int32_t handle, uint16_t value, bool activate);
-    int32_t AddDataTrigger(std::string_view text, bool ignoreCase);
-    int32_t AddDataTriggerLen(const char* text, bool ignoreCase, uint32_t length);
-    int32_t RemoveTrigger(int32_t handle);
-    void RemoveAllTriggers();
-    void SaveTriggers(TTriggerSave& save);
-    void RestoreTriggers(const TTriggerSave& save);
-    static void ClearSaveBuffers(TTriggerSave& save);
-    static uint16_t ClassifyStatusTrigger(int32_t handle);
+    int32_t timerTicksRemaining(int32_t handle);
+    int32_t addStatusTrigger(uint16_t kind);
+    int32_t setStatusTrigger(int32_t handle, uint16_t value, bool activate);
+    int32_t addDataTrigger(std::string_view text, bool ignoreCase);
+    int32_t addDataTriggerLen(const char* text, bool ignoreCase, uint32_t length);
+    int32_t removeTrigger(int32_t handle);
+    void removeAllTriggers();
+    void saveTriggers(TriggerSave& save);
+    void restoreTriggers(const TriggerSave& save);
+    static void clearSaveBuffers(TriggerSave& save);
+    static uint16_t classifyStatusTrigger(int32_t handle);
     // ---- Trigger handlers (see serial/handler_registry.h for when deregistration waits) -------
     // The component's own window handler must be registered first (a single window handler does
-    // not count as wanting notifications, see UpdateHandlerFlags).
-    int32_t RegisterWndTriggerHandler(TQuavWindowHandler* window);
-    int32_t RegisterProcTriggerHandler(TTriggerProc proc);
-    int32_t RegisterEventTriggerHandler(TQuavTriggerEventHandler* handler);
-    int32_t RegisterSyncEventTriggerHandler(TQuavTriggerEventHandler* handler);
-    int32_t DeregisterWndTriggerHandler(TQuavWindowHandler* window);
-    int32_t DeregisterProcTriggerHandler(TTriggerProc proc);
-    int32_t DeregisterEventTriggerHandler(TQuavTriggerEventHandler* handler);
-    void UpdateHandlerFlags(TQuavHandlerFlagUpdate update);
-    // Swaps the busy flag that a caller (WaitForString) holds to keep notifications back; returns
+    // not count as wanting notifications, see updateHandlerFlags).
+    int32_t registerWndTriggerHandler(WindowHandler* window);
+    int32_t registerProcTriggerHandler(TriggerProc proc);
+    int32_t registerEventTriggerHandler(TriggerEventHandler* handler);
+    int32_t registerSyncEventTriggerHandler(TriggerEventHandler* handler);
+    int32_t deregisterWndTriggerHandler(WindowHandler* window);
+    int32_t deregisterProcTriggerHandler(TriggerProc proc);
+    int32_t deregisterEventTriggerHandler(TriggerEventHandler* handler);
+    void updateHandlerFlags(HandlerFlagUpdate update);
+    // Swaps the busy flag that a caller (waitForString) holds to keep notifications back; returns
     // its previous value. A notification in progress is not part of that flag.
-    bool SetEventBusy(bool busy);
+    bool setEventBusy(bool busy);
     // True while the caller-held flag is set or a notification is being delivered.
-    bool EventBusy() const;
+    bool eventBusy() const;
     // Runs a synchronised event handler's call on the main thread (else on the dispatcher thread).
     using MainThreadSynchronizer = std::function<void(const std::function<void()>&)>;
-    static void SetMainThreadSynchronizer(MainThreadSynchronizer synchronizer);
+    static void setMainThreadSynchronizer(MainThreadSynchronizer synchronizer);
 
     // ---- Port error ------------------------------------------------------------------------------
     // 0 while the device works; once it is lost (hung up, unplugged, its peer gone) or refuses a
     // write for good, the code of that failure, and from then on every byte operation fails with
     // it at once. Cleared by the next open.
-    int32_t PortError() const;
+    int32_t portError() const;
     // What a device layer knows of why its device was lost, beyond the loss itself (a code whose
     // message names the cause, 0 when there is nothing to add).
-    virtual int32_t LossCause() const { return 0; }
+    virtual int32_t lossCause() const { return 0; }
     // Called once per open, on the thread that found the failure, possibly with the port's locks
     // held: the handler only hands the news on (posts it), it does not call back into the port.
     using PortErrorHandler = std::function<void(int32_t code)>;
-    void SetPortErrorHandler(PortErrorHandler handler);
+    void setPortErrorHandler(PortErrorHandler handler);
 
     // Bytes read from the device so far (for tests and benchmarks).
-    uint64_t BytesReceived() const { return bytesReceived_.load(std::memory_order_relaxed); }
+    uint64_t bytesReceived() const { return bytesReceived_.load(std::memory_order_relaxed); }
 
   protected:
     // ---- Device operations, supplied by a device layer (the engine does the thread part) ------
-    // The device handle (>= 0), -1 with lastOpenErrno_ set, or -8. CloseCom: 0 or -1.
-    virtual int32_t OpenCom(const std::string& name, uint32_t inSize, uint32_t outSize) = 0;
-    virtual int32_t CloseCom() = 0;
-    virtual bool SetupCom(uint32_t inSize, uint32_t outSize) = 0;
-    virtual int32_t GetComState(TDeviceControlBlock& dcb) = 0;
-    virtual int32_t SetComState(const TDeviceControlBlock& dcb) = 0;
-    virtual int32_t ReadCom(uint8_t* buffer, uint32_t n) = 0; // 0..n bytes at once, never blocks
-    // The line error bits (0 when unknown) and the status; OutQue is filled by the base.
-    virtual uint32_t ReadComError(TComStat& status) = 0;
-    virtual uint8_t GetComModemStatus() = 0; // levels of the modem lines (bits 4-7)
-    virtual int32_t EscapeComFunction(int function) = 0;
-    virtual void SetComBreak(bool on) = 0;
-    virtual int32_t PurgeCom(int direction) = 0; // the driver's queue of one direction; 0 or -errno
-    virtual void SignalOutputRequest() = 0;      // bytes were put into the output ring
+    // The device handle (>= 0), -1 with lastOpenErrno_ set, or -8. closeCom: 0 or -1.
+    virtual int32_t openCom(const std::string& name, uint32_t inSize, uint32_t outSize) = 0;
+    virtual int32_t closeCom() = 0;
+    virtual bool setupCom(uint32_t inSize, uint32_t outSize) = 0;
+    virtual int32_t getComState(DeviceConfig& dcb) = 0;
+    virtual int32_t setComState(const DeviceConfig& dcb) = 0;
+    virtual int32_t readCom(uint8_t* buffer, uint32_t n) = 0; // 0..n bytes at once, never blocks
+    // The line error bits (0 when unknown) and the status; outQueue is filled by the base.
+    virtual uint32_t readComError(ComStatus& status) = 0;
+    virtual uint8_t getComModemStatus() = 0; // levels of the modem lines (bits 4-7)
+    virtual int32_t escapeComFunction(int function) = 0;
+    virtual void setComBreak(bool on) = 0;
+    virtual int32_t purgeCom(int direction) = 0; // the driver's queue of one direction; 0 or -errno
+    virtual void signalOutputRequest() = 0;      // bytes were put into the output ring
     // Output lock held, ring empty: an idle output side may write at once; how many it took.
-    virtual uint32_t TryWriteDirect(const uint8_t* buffer, uint32_t n);
+    virtual uint32_t tryWriteDirect(const uint8_t* buffer, uint32_t n);
     // Aborts a pending write and waits (at most 5000 ms) until the output thread let go of the ring.
-    virtual void AbortOutput() = 0;
-    virtual void StartDispatcher() = 0;
-    virtual void StopDispatcher() = 0;
-    virtual void ProcessCommunications() = 0;
+    virtual void abortOutput() = 0;
+    virtual void startDispatcher() = 0;
+    virtual void stopDispatcher() = 0;
+    virtual void processCommunications() = 0;
     // Raises the running threads' priorities by the boost (the output thread's by one more in
     // RS-485 mode). The default does nothing.
-    virtual void ApplyThreadBoost(TQuavThreadBoost boost, bool rs485);
+    virtual void applyThreadBoost(ThreadBoost boost, bool rs485);
     // ---- Pieces of the threads' work, shared by every device layer -----------------------------
-    // GetComError: reads error and status, ORs the errors into the accumulator and fills OutQue.
-    uint32_t GetComError(TComStat& status);
+    // getComError: reads error and status, ORs the errors into the accumulator and fills outQueue.
+    uint32_t getComError(ComStatus& status);
     // One pass of the dispatcher thread. eventMask: device events since the last pass (0 when the
     // pass was started by the period). Returns false when the thread must end.
-    bool DispatcherPass(uint32_t eventMask);
+    bool dispatcherPass(uint32_t eventMask);
     // Called by the dispatcher thread when it leaves its loop; performs a release left to it.
-    void DispatcherThreadExit();
+    void dispatcherThreadExit();
     // For the device layer's destructor: completes a deferred close or closes, and stops the threads.
-    void ShutdownForDestroy();
+    void shutdownForDestroy();
     // Output thread: the pending bytes in at most two pieces (false: none), and the advance after
     // count bytes were written (or dropped).
-    bool TakeOutputPieces(ByteRing::Span& first, ByteRing::Span& second);
-    void AdvanceOutput(uint32_t count);
-    bool OutputPending();
-    void ClearOutputRing(); // a transmit flush: the output side drops what it has not written
-    bool InputFull();       // the device layer stops asking for received bytes
+    bool takeOutputPieces(ByteRing::Span& first, ByteRing::Span& second);
+    void advanceOutput(uint32_t count);
+    bool outputPending();
+    void clearOutputRing(); // a transmit flush: the output side drops what it has not written
+    bool inputFull();       // the device layer stops asking for received bytes
 
     // Records the failure that ended the device (the first one counts), drops what the output
     // ring still held, wakes every sleeper of this port and tells the port-error handler.
-    void ReportPortError(int32_t code);
+    void reportPortError(int32_t code);
 
-    void SetRingFlag();
-    bool StopThreadsRequested() const;
-    bool DoneRequested() const;
-    void RequestStopThreads();
+    void setRingFlag();
+    bool stopThreadsRequested() const;
+    bool doneRequested() const;
+    void requestStopThreads();
 
     int lastOpenErrno_ = 0;
     int lastOpenSystemErrno_ = 0;
@@ -245,4 +245,4 @@ class TQuavBaseDispatcher : public DispatcherRecording {
     std::unique_ptr<DispatcherState> s_;
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

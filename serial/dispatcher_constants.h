@@ -5,27 +5,31 @@
 
 #include <cstdint>
 
-namespace brimwell {
+namespace brimwell::serial {
 
-enum TFlowControlState { fcOff, fcOn, fcDsrHold, fcCtsHold, fcDcdHold, fcXOutHold, fcXInHold, fcXBothHold };
-enum TQuavThreadBoost { tbNone, tbPlusOne, tbPlusTwo };
+enum class FlowControlState { Off, On, DsrHold, CtsHold, DcdHold, XOutHold, XInHold, XBothHold };
+// The dispatcher's flow-state operations answer the state + 1 (the component subtracts 1).
+constexpr int32_t flowStateResult(FlowControlState state) {
+    return static_cast<int32_t>(state) + 1;
+}
+enum class ThreadBoost { None, PlusOne, PlusTwo };
 
 // Size of the input ring, fixed whatever receive size the port is opened with.
 inline constexpr uint32_t kInputBufferSize = 8192;
 
-// Open flags of InitPort.
-inline constexpr uint32_t ofDtrOn = 0x01;
-inline constexpr uint32_t ofRtsOn = 0x02;
-inline constexpr uint32_t ofDtrAutomatic = 0x10; // DTR is a receive handshake line of the driver
-inline constexpr uint32_t ofRtsAutomatic = 0x20; // RTS is a receive handshake line of the driver
+// Open flags of initPort.
+inline constexpr uint32_t kOpenDtrOn = 0x01;
+inline constexpr uint32_t kOpenRtsOn = 0x02;
+inline constexpr uint32_t kOpenDtrAutomatic = 0x10; // DTR is a receive handshake line of the driver
+inline constexpr uint32_t kOpenRtsAutomatic = 0x20; // RTS is a receive handshake line of the driver
 
-// SetLine arguments that keep the current value.
+// setLine arguments that keep the current value.
 inline constexpr uint32_t kKeepBaud = 0;
 inline constexpr uint8_t kKeepParity = 5;
 inline constexpr uint8_t kKeepDataBits = 9;
 inline constexpr uint8_t kKeepStopBits = 3;
 
-// Parity values (the order of the component's TParity).
+// Parity values (the order of the component's Parity).
 inline constexpr uint8_t kParityNone = 0;
 inline constexpr uint8_t kParityOdd = 1;
 inline constexpr uint8_t kParityEven = 2;
@@ -38,77 +42,78 @@ inline constexpr uint8_t kOne5StopBits = 1;
 inline constexpr uint8_t kTwoStopBits = 2;
 
 // Flag word of the device configuration.
-inline constexpr uint32_t dcbBinary = 0x0001;
-inline constexpr uint32_t dcbParity = 0x0002;
-inline constexpr uint32_t dcbOutxCtsFlow = 0x0004;
-inline constexpr uint32_t dcbOutxDsrFlow = 0x0008;
-inline constexpr uint32_t dcbDtrControlMask = 0x0030;
-inline constexpr uint32_t dcbDtrControlDisable = 0x0000;
-inline constexpr uint32_t dcbDtrControlEnable = 0x0010;
-inline constexpr uint32_t dcbDtrControlHandshake = 0x0020;
-inline constexpr uint32_t dcbDsrSensitivity = 0x0040;
-inline constexpr uint32_t dcbTXContinueOnXoff = 0x0080;
-inline constexpr uint32_t dcbOutX = 0x0100;
-inline constexpr uint32_t dcbInX = 0x0200;
-inline constexpr uint32_t dcbNull = 0x0800;
-inline constexpr uint32_t dcbRtsControlMask = 0x3000;
-inline constexpr uint32_t dcbRtsControlDisable = 0x0000;
-inline constexpr uint32_t dcbRtsControlEnable = 0x1000;
-inline constexpr uint32_t dcbRtsControlHandshake = 0x2000;
-inline constexpr uint32_t dcbRtsControlToggle = 0x3000;
+inline constexpr uint32_t kConfigBinary = 0x0001;
+inline constexpr uint32_t kConfigParity = 0x0002;
+inline constexpr uint32_t kConfigOutxCtsFlow = 0x0004;
+inline constexpr uint32_t kConfigOutxDsrFlow = 0x0008;
+inline constexpr uint32_t kConfigDtrControlMask = 0x0030;
+inline constexpr uint32_t kConfigDtrControlDisable = 0x0000;
+inline constexpr uint32_t kConfigDtrControlEnable = 0x0010;
+inline constexpr uint32_t kConfigDtrControlHandshake = 0x0020;
+inline constexpr uint32_t kConfigDsrSensitivity = 0x0040;
+inline constexpr uint32_t kConfigTxContinueOnXoff = 0x0080;
+inline constexpr uint32_t kConfigOutX = 0x0100;
+inline constexpr uint32_t kConfigInX = 0x0200;
+inline constexpr uint32_t kConfigNull = 0x0800;
+inline constexpr uint32_t kConfigRtsControlMask = 0x3000;
+inline constexpr uint32_t kConfigRtsControlDisable = 0x0000;
+inline constexpr uint32_t kConfigRtsControlEnable = 0x1000;
+inline constexpr uint32_t kConfigRtsControlHandshake = 0x2000;
+inline constexpr uint32_t kConfigRtsControlToggle = 0x3000;
 
 // The device configuration as last read or written.
-struct TDeviceControlBlock {
-    uint32_t BaudRate = 115200;
-    uint32_t Flags = dcbBinary | dcbTXContinueOnXoff | dcbDtrControlEnable | dcbRtsControlEnable;
-    uint16_t XonLim = 0;
-    uint16_t XoffLim = 0;
-    uint8_t ByteSize = 8;
-    uint8_t Parity = kParityNone;
-    uint8_t StopBits = kOneStopBit;
-    uint8_t XonChar = 17;
-    uint8_t XoffChar = 19;
+struct DeviceConfig {
+    uint32_t baudRate = 115200;
+    uint32_t flags =
+        kConfigBinary | kConfigTxContinueOnXoff | kConfigDtrControlEnable | kConfigRtsControlEnable;
+    uint16_t xonLimit = 0;
+    uint16_t xoffLimit = 0;
+    uint8_t byteSize = 8;
+    uint8_t parity = kParityNone;
+    uint8_t stopBits = kOneStopBit;
+    uint8_t xonChar = 17;
+    uint8_t xoffChar = 19;
 };
 
 // Line error bits gathered in the error accumulator.
-inline constexpr uint32_t ceRxOver = 0x01;
-inline constexpr uint32_t ceOverrun = 0x02;
-inline constexpr uint32_t ceRxParity = 0x04;
-inline constexpr uint32_t ceFrame = 0x08;
-inline constexpr uint32_t ceBreak = 0x10;
+inline constexpr uint32_t kLineErrorRxOver = 0x01;
+inline constexpr uint32_t kLineErrorOverrun = 0x02;
+inline constexpr uint32_t kLineErrorParity = 0x04;
+inline constexpr uint32_t kLineErrorFrame = 0x08;
+inline constexpr uint32_t kLineErrorBreak = 0x10;
 
 // Hold flags of the device status.
-inline constexpr uint32_t csCtsHold = 0x01;
-inline constexpr uint32_t csDsrHold = 0x02;
-inline constexpr uint32_t csRlsdHold = 0x04;
-inline constexpr uint32_t csXoffHold = 0x08;
-inline constexpr uint32_t csXoffSent = 0x10;
+inline constexpr uint32_t kHoldCts = 0x01;
+inline constexpr uint32_t kHoldDsr = 0x02;
+inline constexpr uint32_t kHoldRlsd = 0x04;
+inline constexpr uint32_t kHoldXoff = 0x08;
+inline constexpr uint32_t kHoldXoffSent = 0x10;
 
-struct TComStat {
-    uint32_t HoldFlags = 0;
-    uint32_t InQue = 0;  // bytes in the driver's receive queue
-    uint32_t OutQue = 0; // bytes of the output ring not yet written
+struct ComStatus {
+    uint32_t holdFlags = 0;
+    uint32_t inQueue = 0;  // bytes in the driver's receive queue
+    uint32_t outQueue = 0; // bytes of the output ring not yet written
 };
 
 // Modem-status byte: change bits 0-3, levels 4-7.
-inline constexpr uint8_t msDeltaCts = 0x01;
-inline constexpr uint8_t msDeltaDsr = 0x02;
-inline constexpr uint8_t msRingEnded = 0x04;
-inline constexpr uint8_t msDeltaDcd = 0x08;
-inline constexpr uint8_t msCtsOn = 0x10;
-inline constexpr uint8_t msDsrOn = 0x20;
-inline constexpr uint8_t msRingOn = 0x40;
-inline constexpr uint8_t msDcdOn = 0x80;
+inline constexpr uint8_t kModemDeltaCts = 0x01;
+inline constexpr uint8_t kModemDeltaDsr = 0x02;
+inline constexpr uint8_t kModemRingEnded = 0x04;
+inline constexpr uint8_t kModemDeltaDcd = 0x08;
+inline constexpr uint8_t kModemCtsOn = 0x10;
+inline constexpr uint8_t kModemDsrOn = 0x20;
+inline constexpr uint8_t kModemRingOn = 0x40;
+inline constexpr uint8_t kModemDcdOn = 0x80;
 
 // Device events reported to the dispatcher thread.
-inline constexpr uint32_t evRxChar = 0x0001;
-inline constexpr uint32_t evCts = 0x0008;
-inline constexpr uint32_t evDsr = 0x0010;
-inline constexpr uint32_t evRlsd = 0x0020;
-inline constexpr uint32_t evBreak = 0x0040;
-inline constexpr uint32_t evErr = 0x0080;
-inline constexpr uint32_t evRing = 0x0100;
-inline constexpr uint32_t evRingTe = 0x2000;
+inline constexpr uint32_t kEventRxChar = 0x0001;
+inline constexpr uint32_t kEventCts = 0x0008;
+inline constexpr uint32_t kEventDsr = 0x0010;
+inline constexpr uint32_t kEventRlsd = 0x0020;
+inline constexpr uint32_t kEventBreak = 0x0040;
+inline constexpr uint32_t kEventError = 0x0080;
+inline constexpr uint32_t kEventRing = 0x0100;
+inline constexpr uint32_t kEventRingTe = 0x2000;
 
 // Escape functions.
 inline constexpr int kSetRts = 3;
@@ -121,14 +126,14 @@ inline constexpr int kFlushTransmit = 0;
 inline constexpr int kFlushReceive = 1;
 
 // Flow-control options.
-inline constexpr uint16_t hfUseDtr = 1;
-inline constexpr uint16_t hfUseRts = 2;
-inline constexpr uint16_t hfRequireDsr = 4;
-inline constexpr uint16_t hfRequireCts = 8;
-inline constexpr uint16_t sfTransmitFlow = 1;
-inline constexpr uint16_t sfReceiveFlow = 2;
+inline constexpr uint16_t kHwFlowUseDtr = 1;
+inline constexpr uint16_t kHwFlowUseRts = 2;
+inline constexpr uint16_t kHwFlowRequireDsr = 4;
+inline constexpr uint16_t kHwFlowRequireCts = 8;
+inline constexpr uint16_t kSwFlowTransmit = 1;
+inline constexpr uint16_t kSwFlowReceive = 2;
 
-// How many user data pointers a port keeps (SetDataPointer index 1..kMaxDataPointers).
+// How many user data pointers a port keeps (setDataPointer index 1..kMaxDataPointers).
 inline constexpr uint32_t kMaxDataPointers = 10;
 
 // Transmit buffers of the device kinds: a UART driver's queue, and what a pseudo-terminal takes
@@ -136,4 +141,4 @@ inline constexpr uint32_t kMaxDataPointers = 10;
 inline constexpr uint32_t kUartQueueSize = 4096;
 inline constexpr uint32_t kPtyQueueSize = 16384;
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -6,18 +6,18 @@
 #include "serial/dispatcher_state.h"
 #include "serial/event_fd.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
-int32_t TQuavBaseDispatcher::PortError() const {
+int32_t Dispatcher::portError() const {
     return s_->portError.load();
 }
 
-void TQuavBaseDispatcher::SetPortErrorHandler(PortErrorHandler handler) {
+void Dispatcher::setPortErrorHandler(PortErrorHandler handler) {
     std::lock_guard<std::mutex> g(s_->portErrorMutex);
     s_->portErrorHandler = std::move(handler);
 }
 
-void TQuavBaseDispatcher::ReportPortError(int32_t code) {
+void Dispatcher::reportPortError(int32_t code) {
     int32_t none = 0;
     // Called where the failure is found, possibly with the device lock held: no dispatcher lock
     // is taken here (the output thread empties its ring when it sees the error).
@@ -31,4 +31,4 @@ void TQuavBaseDispatcher::ReportPortError(int32_t code) {
     if (handler) handler(code);
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -2,56 +2,56 @@
 // dispatcher while it is open.
 #include "serial/dispatcher_recording.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
-int32_t DispatcherRecording::InitTracing(uint32_t entries) {
-    return recorders_.InitTracing(entries);
+int32_t DispatcherRecording::initTracing(uint32_t entries) {
+    return recorders_.initTracing(entries);
 }
-int32_t DispatcherRecording::StartTracing() {
-    return recorders_.StartTracing();
+int32_t DispatcherRecording::startTracing() {
+    return recorders_.startTracing();
 }
-void DispatcherRecording::StopTracing() {
-    recorders_.StopTracing();
+void DispatcherRecording::stopTracing() {
+    recorders_.stopTracing();
 }
-int32_t DispatcherRecording::ClearTracing() {
-    return recorders_.ClearTracing();
+int32_t DispatcherRecording::clearTracing() {
+    return recorders_.clearTracing();
 }
-void DispatcherRecording::AbortTracing() {
-    recorders_.AbortTracing();
+void DispatcherRecording::abortTracing() {
+    recorders_.abortTracing();
 }
-void DispatcherRecording::AddTraceEntry(char kind, uint8_t byte) {
-    recorders_.AddTraceEntry(kind, byte);
+void DispatcherRecording::addTraceEntry(char kind, uint8_t byte) {
+    recorders_.addTraceEntry(kind, byte);
 }
-int32_t DispatcherRecording::DumpTrace(const std::string& path, bool hex, bool allHex) {
-    return recorders_.DumpTrace(path, hex, allHex);
+int32_t DispatcherRecording::dumpTrace(const std::string& path, bool hex, bool allHex) {
+    return recorders_.dumpTrace(path, hex, allHex);
 }
-int32_t DispatcherRecording::AppendTrace(const std::string& path, bool hex, bool allHex) {
-    return recorders_.AppendTrace(path, hex, allHex);
-}
-
-int32_t DispatcherRecording::InitDispatchLogging(uint32_t bytes) {
-    return recorders_.InitDispatchLogging(bytes);
-}
-int32_t DispatcherRecording::StartDispatchLogging() {
-    return recorders_.StartDispatchLogging();
-}
-void DispatcherRecording::StopDispatchLogging() {
-    recorders_.StopDispatchLogging();
-}
-int32_t DispatcherRecording::ClearDispatchLogging() {
-    return recorders_.ClearDispatchLogging();
-}
-void DispatcherRecording::AbortDispatchLogging() {
-    recorders_.AbortDispatchLogging();
-}
-void DispatcherRecording::AddStringToLog(std::string_view text) {
-    recorders_.AddStringToLog(text);
-}
-int32_t DispatcherRecording::DumpDispatchLog(const std::string& path, bool hex, bool allHex) {
-    return recorders_.DumpDispatchLog(path, hex, allHex);
-}
-int32_t DispatcherRecording::AppendDispatchLog(const std::string& path, bool hex, bool allHex) {
-    return recorders_.AppendDispatchLog(path, hex, allHex);
+int32_t DispatcherRecording::appendTrace(const std::string& path, bool hex, bool allHex) {
+    return recorders_.appendTrace(path, hex, allHex);
 }
 
-} // namespace brimwell
+int32_t DispatcherRecording::initDispatchLogging(uint32_t bytes) {
+    return recorders_.initDispatchLogging(bytes);
+}
+int32_t DispatcherRecording::startDispatchLogging() {
+    return recorders_.startDispatchLogging();
+}
+void DispatcherRecording::stopDispatchLogging() {
+    recorders_.stopDispatchLogging();
+}
+int32_t DispatcherRecording::clearDispatchLogging() {
+    return recorders_.clearDispatchLogging();
+}
+void DispatcherRecording::abortDispatchLogging() {
+    recorders_.abortDispatchLogging();
+}
+void DispatcherRecording::addStringToLog(std::string_view text) {
+    recorders_.addStringToLog(text);
+}
+int32_t DispatcherRecording::dumpDispatchLog(const std::string& path, bool hex, bool allHex) {
+    return recorders_.dumpDispatchLog(path, hex, allHex);
+}
+int32_t DispatcherRecording::appendDispatchLog(const std::string& path, bool hex, bool allHex) {
+    return recorders_.appendDispatchLog(path, hex, allHex);
+}
+
+} // namespace brimwell::serial

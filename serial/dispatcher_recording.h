@@ -8,26 +8,26 @@
 
 #include "serial/recorders.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
 class DispatcherRecording {
   public:
-    int32_t InitTracing(uint32_t entries);
-    int32_t StartTracing();
-    void StopTracing();
-    int32_t ClearTracing();
-    void AbortTracing();
-    void AddTraceEntry(char kind, uint8_t byte);
-    int32_t DumpTrace(const std::string& path, bool hex, bool allHex);
-    int32_t AppendTrace(const std::string& path, bool hex, bool allHex);
-    int32_t InitDispatchLogging(uint32_t bytes);
-    int32_t StartDispatchLogging();
-    void StopDispatchLogging();
-    int32_t ClearDispatchLogging();
-    void AbortDispatchLogging();
-    void AddStringToLog(std::string_view text);
-    int32_t DumpDispatchLog(const std::string& path, bool hex, bool allHex);
-    int32_t AppendDispatchLog(const std::string& path, bool hex, bool allHex);
+    int32_t initTracing(uint32_t entries);
+    int32_t startTracing();
+    void stopTracing();
+    int32_t clearTracing();
+    void abortTracing();
+    void addTraceEntry(char kind, uint8_t byte);
+    int32_t dumpTrace(const std::string& path, bool hex, bool allHex);
+    int32_t appendTrace(const std::string& path, bool hex, bool allHex);
+    int32_t initDispatchLogging(uint32_t bytes);
+    int32_t startDispatchLogging();
+    void stopDispatchLogging();
+    int32_t clearDispatchLogging();
+    void abortDispatchLogging();
+    void addStringToLog(std::string_view text);
+    int32_t dumpDispatchLog(const std::string& path, bool hex, bool allHex);
+    int32_t appendDispatchLog(const std::string& path, bool hex, bool allHex);
 
   protected:
     Recorders& recorders() { return recorders_; }
@@ -36,4 +36,4 @@ class DispatcherRecording {
     Recorders recorders_;
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -30,7 +30,7 @@
 #include "serial/recorders.h"
 #include "serial/trigger_table.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // The baud rate assumed for the drain time before the first line setting is written.
 inline constexpr uint32_t kDefaultBaud = 115200;
@@ -56,14 +56,14 @@ struct DispatcherState {
     std::atomic<uint32_t> errorAccum{0};
     std::atomic<uint8_t> modemStatus{0};
     std::atomic<bool> ringFlag{false};
-    TComStat comStat;                 // output lock
-    TDeviceControlBlock dcb;          // main lock
+    ComStatus comStat;                // output lock
+    DeviceConfig dcb;                 // main lock
     uint32_t lastBaud = kDefaultBaud; // main lock
     bool dtrState = true, rtsState = true;
     bool dtrAuto = false, rtsAuto = false;
     std::atomic<bool> rs485{false};
     uint16_t baseAddress = 0;
-    TQuavThreadBoost boost = tbNone;
+    ThreadBoost boost = ThreadBoost::None;
     uint16_t options = 0;
     uint16_t hwOptions = 0;
     void* dataPointers[kMaxDataPointers] = {};
@@ -95,7 +95,7 @@ struct DispatcherState {
     std::function<void(int32_t)> portErrorHandler;
 
     // Triggers (main lock) and their consumers (their own lock).
-    std::atomic<bool> busy{false}; // held by a caller through SetEventBusy
+    std::atomic<bool> busy{false}; // held by a caller through setEventBusy
     TriggerTable triggers;
     TriggerTable::ReceiveFindings findings; // reused by every receive check
     HandlerRegistry handlers;
@@ -122,25 +122,25 @@ struct DispatcherState {
         availMax = 0;
         totalIn = 0;
         Lock guard(mainLock);
-        triggers.ResetScan();
+        triggers.resetScan();
     }
 };
 
 // The private steps of a dispatcher's threads and trigger checks, kept out of the public header.
-struct TQuavBaseDispatcher::Work {
-    static void freeBuffers(TQuavBaseDispatcher& d);
-    static int32_t writeConfig(TQuavBaseDispatcher& d, TDeviceControlBlock& dcb);
-    static uint8_t readModemStatus(TQuavBaseDispatcher& d, uint8_t clearBits);
-    static void updateModemDeltas(TQuavBaseDispatcher& d);
-    static void receive(TQuavBaseDispatcher& d);
-    static void signalOutputEmpty(TQuavBaseDispatcher& d);
-    static bool notify(TQuavBaseDispatcher& d, uint32_t msg, uint32_t wParam, uint16_t data);
-    static bool checkTimerTriggers(TQuavBaseDispatcher& d);
-    static bool checkStatusTriggers(TQuavBaseDispatcher& d);
-    static bool checkReceiveTriggers(TQuavBaseDispatcher& d);
-    static void resetHitsAfterAHit(TQuavBaseDispatcher& d);
+struct Dispatcher::Work {
+    static void freeBuffers(Dispatcher& d);
+    static int32_t writeConfig(Dispatcher& d, DeviceConfig& dcb);
+    static uint8_t readModemStatus(Dispatcher& d, uint8_t clearBits);
+    static void updateModemDeltas(Dispatcher& d);
+    static void receive(Dispatcher& d);
+    static void signalOutputEmpty(Dispatcher& d);
+    static bool notify(Dispatcher& d, uint32_t msg, uint32_t wParam, uint16_t data);
+    static bool checkTimerTriggers(Dispatcher& d);
+    static bool checkStatusTriggers(Dispatcher& d);
+    static bool checkReceiveTriggers(Dispatcher& d);
+    static void resetHitsAfterAHit(Dispatcher& d);
     // Main lock held: logs the removal of the trigger `handle`, or of every trigger for 0.
-    static void logTriggerDisposals(TQuavBaseDispatcher& d, int32_t handle);
+    static void logTriggerDisposals(Dispatcher& d, int32_t handle);
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -8,206 +8,213 @@
 #include "serial/dispatcher_state.h"
 #include "serial/exception_report.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // ---- Triggers -------------------------------------------------------------------------------
 
-void TQuavBaseDispatcher::ChangeLengthTrigger(uint32_t length) {
+void Dispatcher::changeLengthTrigger(uint32_t length) {
     Lock guard(s_->mainLock);
-    s_->triggers.SetAvailLength(length);
-    s_->recorders.AddDispatchEntry(dtTriggerDataChange, dstAvailTrigger, length);
+    s_->triggers.setAvailLength(length);
+    s_->recorders.addDispatchEntry(DispatchType::TriggerDataChange, DispatchSubType::AvailTrigger, length);
 }
 
-uint32_t TQuavBaseDispatcher::AvailTriggerLength() const {
+uint32_t Dispatcher::availTriggerLength() const {
     Lock guard(s_->mainLock);
-    return s_->triggers.AvailLength();
+    return s_->triggers.availLength();
 }
 
-int32_t TQuavBaseDispatcher::AddTimerTrigger() {
+int32_t Dispatcher::addTimerTrigger() {
     Lock guard(s_->mainLock);
-    const int32_t handle = s_->triggers.AddTimer();
-    if (handle > 0) s_->recorders.AddDispatchEntry(dtTriggerAlloc, dstTimerTrigger, uint32_t(handle));
+    const int32_t handle = s_->triggers.addTimer();
+    if (handle > 0)
+        s_->recorders.addDispatchEntry(DispatchType::TriggerAlloc, DispatchSubType::TimerTrigger,
+                                       uint32_t(handle));
     return handle;
 }
 
-int32_t TQuavBaseDispatcher::SetTimerTrigger(int32_t handle, int32_t ticks, bool activate) {
+int32_t Dispatcher::setTimerTrigger(int32_t handle, int32_t ticks, bool activate) {
     Lock guard(s_->mainLock);
-    const int32_t rc = s_->triggers.SetTimer(handle, ticks, activate);
-    if (rc >= 0) s_->recorders.LogTimerTriggerChange(handle, ticks, activate);
+    const int32_t rc = s_->triggers.setTimer(handle, ticks, activate);
+    if (rc >= 0) s_->recorders.logTimerTriggerChange(handle, ticks, activate);
     return rc;
 }
 
-int32_t TQuavBaseDispatcher::ExtendTimer(int32_t handle, int32_t ticks) {
+int32_t Dispatcher::extendTimer(int32_t handle, int32_t ticks) {
     Lock guard(s_->mainLock);
-    const int32_t rc = s_->triggers.ExtendTimer(handle, ticks);
-    if (rc >= 0) s_->recorders.LogTimerTriggerChange(handle, ticks, true);
+    const int32_t rc = s_->triggers.extendTimer(handle, ticks);
+    if (rc >= 0) s_->recorders.logTimerTriggerChange(handle, ticks, true);
     return rc;
 }
 
-int32_t TQuavBaseDispatcher::TimerTicksRemaining(int32_t handle) {
+int32_t Dispatcher::timerTicksRemaining(int32_t handle) {
     Lock guard(s_->mainLock);
-    return s_->triggers.TimerTicksRemaining(handle);
+    return s_->triggers.timerTicksRemaining(handle);
 }
 
-int32_t TQuavBaseDispatcher::AddStatusTrigger(uint16_t kind) {
+int32_t Dispatcher::addStatusTrigger(uint16_t kind) {
     Lock guard(s_->mainLock);
-    const int32_t handle = s_->triggers.AddStatus(kind);
-    if (handle > 0) s_->recorders.LogStatusTriggerKind(dtTriggerAlloc, handle, uint8_t(kind));
+    const int32_t handle = s_->triggers.addStatus(kind);
+    if (handle > 0) s_->recorders.logStatusTriggerKind(DispatchType::TriggerAlloc, handle, uint8_t(kind));
     return handle;
 }
 
-int32_t TQuavBaseDispatcher::SetStatusTrigger(int32_t handle, uint16_t value, bool activate) {
+int32_t Dispatcher::setStatusTrigger(int32_t handle, uint16_t value, bool activate) {
     // Reads the modem lines (main lock) before looking the trigger up under the same lock.
     if (activate) Work::readModemStatus(*this, 0);
     Lock guard(s_->mainLock);
-    const int32_t rc = s_->triggers.SetStatus(handle, value, activate, s_->modemStatus.load());
-    if (rc >= 0 && activate) s_->recorders.LogStatusTriggerArmed(handle, value);
+    const int32_t rc = s_->triggers.setStatus(handle, value, activate, s_->modemStatus.load());
+    if (rc >= 0 && activate) s_->recorders.logStatusTriggerArmed(handle, value);
     return rc;
 }
 
-int32_t TQuavBaseDispatcher::AddDataTrigger(std::string_view text, bool ignoreCase) {
-    if (text.size() > kMaxTrigger) return secTriggerTooLong;
-    return AddDataTriggerLen(text.data(), ignoreCase, static_cast<uint32_t>(text.size()));
+int32_t Dispatcher::addDataTrigger(std::string_view text, bool ignoreCase) {
+    if (text.size() > kMaxTrigger) return result::kTriggerTooLong;
+    return addDataTriggerLen(text.data(), ignoreCase, static_cast<uint32_t>(text.size()));
 }
 
-int32_t TQuavBaseDispatcher::AddDataTriggerLen(const char* text, bool ignoreCase, uint32_t length) {
+int32_t Dispatcher::addDataTriggerLen(const char* text, bool ignoreCase, uint32_t length) {
     Lock guard(s_->mainLock);
-    const int32_t handle = s_->triggers.AddData(text, ignoreCase, length);
+    const int32_t handle = s_->triggers.addData(text, ignoreCase, length);
     if (handle > 0)
-        s_->recorders.AddDispatchEntry(dtTriggerAlloc, dstDataTrigger, uint32_t(handle), text, length);
+        s_->recorders.addDispatchEntry(DispatchType::TriggerAlloc, DispatchSubType::DataTrigger,
+                                       uint32_t(handle), text, length);
     return handle;
 }
 
-int32_t TQuavBaseDispatcher::RemoveTrigger(int32_t handle) {
+int32_t Dispatcher::removeTrigger(int32_t handle) {
     Lock guard(s_->mainLock);
     if (handle != 0) Work::logTriggerDisposals(*this, handle);
-    return s_->triggers.Remove(handle);
+    return s_->triggers.remove(handle);
 }
 
-void TQuavBaseDispatcher::RemoveAllTriggers() {
+void Dispatcher::removeAllTriggers() {
     Lock guard(s_->mainLock);
     Work::logTriggerDisposals(*this, 0);
-    s_->triggers.RemoveAll();
+    s_->triggers.removeAll();
 }
 
-void TQuavBaseDispatcher::Work::logTriggerDisposals(TQuavBaseDispatcher& d, int32_t handle) {
+void Dispatcher::Work::logTriggerDisposals(Dispatcher& d, int32_t handle) {
     Recorders& r = d.s_->recorders;
-    if (!r.Logging()) return;
-    TTriggerSave present;
-    d.s_->triggers.Save(present);
-    auto chosen = [handle](const auto& t) { return handle == 0 || t.Handle == handle; };
-    for (const auto& t : present.Timers)
-        if (chosen(t)) r.AddDispatchEntry(dtTriggerDispose, dstTimer, uint32_t(t.Handle));
-    for (const auto& t : present.Datas)
-        if (chosen(t)) r.AddDispatchEntry(dtTriggerDispose, dstData, uint32_t(t.Handle));
-    for (const auto& t : present.Statuses)
-        if (chosen(t)) r.LogStatusTriggerKind(dtTriggerDispose, t.Handle, uint8_t(t.Kind));
+    if (!r.logging()) return;
+    TriggerSave present;
+    d.s_->triggers.save(present);
+    auto chosen = [handle](const auto& t) { return handle == 0 || t.handle == handle; };
+    for (const auto& t : present.timers)
+        if (chosen(t))
+            r.addDispatchEntry(DispatchType::TriggerDispose, DispatchSubType::Timer, uint32_t(t.handle));
+    for (const auto& t : present.dataTriggers)
+        if (chosen(t))
+            r.addDispatchEntry(DispatchType::TriggerDispose, DispatchSubType::Data, uint32_t(t.handle));
+    for (const auto& t : present.statuses)
+        if (chosen(t)) r.logStatusTriggerKind(DispatchType::TriggerDispose, t.handle, uint8_t(t.kind));
 }
 
-void TQuavBaseDispatcher::SaveTriggers(TTriggerSave& save) {
+void Dispatcher::saveTriggers(TriggerSave& save) {
     Lock guard(s_->mainLock);
-    s_->triggers.Save(save);
+    s_->triggers.save(save);
 }
 
-void TQuavBaseDispatcher::RestoreTriggers(const TTriggerSave& save) {
+void Dispatcher::restoreTriggers(const TriggerSave& save) {
     Lock guard(s_->mainLock);
-    s_->triggers.Restore(save);
+    s_->triggers.restore(save);
 }
 
-uint16_t TQuavBaseDispatcher::ClassifyStatusTrigger(int32_t handle) {
+uint16_t Dispatcher::classifyStatusTrigger(int32_t handle) {
     return static_cast<uint16_t>(handle & kStatusKindMask);
 }
 
-void TQuavBaseDispatcher::ClearSaveBuffers(TTriggerSave& save) {
-    save = TTriggerSave{};
+void Dispatcher::clearSaveBuffers(TriggerSave& save) {
+    save = TriggerSave{};
 }
 
 // ---- Trigger handlers -----------------------------------------------------------------------
 
 namespace {
 // A window handler is logged by the low 32 bits of its address, as a window handle would be.
-uint32_t windowTag(const TQuavWindowHandler* window) {
+uint32_t windowTag(const WindowHandler* window) {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
 }
 
 // The handler change is logged only when the registry made it.
-int32_t loggedHandlerChange(Recorders& r, int32_t rc, TDispatchType type, TDispatchSubType subtype,
+int32_t loggedHandlerChange(Recorders& r, int32_t rc, DispatchType type, DispatchSubType subtype,
                             uint32_t data) {
-    if (rc >= 0) r.AddDispatchEntry(type, subtype, data);
+    if (rc >= 0) r.addDispatchEntry(type, subtype, data);
     return rc;
 }
 } // namespace
 
-int32_t TQuavBaseDispatcher::RegisterWndTriggerHandler(TQuavWindowHandler* window) {
-    return loggedHandlerChange(s_->recorders, s_->handlers.AddWindow(window), dtTriggerHandlerAlloc,
-                               dstWndHandler, windowTag(window));
+int32_t Dispatcher::registerWndTriggerHandler(WindowHandler* window) {
+    return loggedHandlerChange(s_->recorders, s_->handlers.addWindow(window),
+                               DispatchType::TriggerHandlerAlloc, DispatchSubType::WndHandler,
+                               windowTag(window));
 }
 
-int32_t TQuavBaseDispatcher::RegisterProcTriggerHandler(TTriggerProc proc) {
-    return loggedHandlerChange(s_->recorders, s_->handlers.AddProc(proc), dtTriggerHandlerAlloc,
-                               dstProcHandler, 0);
+int32_t Dispatcher::registerProcTriggerHandler(TriggerProc proc) {
+    return loggedHandlerChange(s_->recorders, s_->handlers.addProc(proc), DispatchType::TriggerHandlerAlloc,
+                               DispatchSubType::ProcHandler, 0);
 }
 
-int32_t TQuavBaseDispatcher::RegisterEventTriggerHandler(TQuavTriggerEventHandler* handler) {
-    return loggedHandlerChange(s_->recorders, s_->handlers.AddEvent(handler, false), dtTriggerHandlerAlloc,
-                               dstEventHandler, 0);
+int32_t Dispatcher::registerEventTriggerHandler(TriggerEventHandler* handler) {
+    return loggedHandlerChange(s_->recorders, s_->handlers.addEvent(handler, false),
+                               DispatchType::TriggerHandlerAlloc, DispatchSubType::EventHandler, 0);
 }
 
-int32_t TQuavBaseDispatcher::RegisterSyncEventTriggerHandler(TQuavTriggerEventHandler* handler) {
-    return loggedHandlerChange(s_->recorders, s_->handlers.AddEvent(handler, true), dtTriggerHandlerAlloc,
-                               dstEventHandler, 1);
+int32_t Dispatcher::registerSyncEventTriggerHandler(TriggerEventHandler* handler) {
+    return loggedHandlerChange(s_->recorders, s_->handlers.addEvent(handler, true),
+                               DispatchType::TriggerHandlerAlloc, DispatchSubType::EventHandler, 1);
 }
 
-int32_t TQuavBaseDispatcher::DeregisterWndTriggerHandler(TQuavWindowHandler* window) {
-    return loggedHandlerChange(s_->recorders, s_->handlers.RemoveWindow(window), dtTriggerHandlerDispose,
-                               dstWndHandler, windowTag(window));
+int32_t Dispatcher::deregisterWndTriggerHandler(WindowHandler* window) {
+    return loggedHandlerChange(s_->recorders, s_->handlers.removeWindow(window),
+                               DispatchType::TriggerHandlerDispose, DispatchSubType::WndHandler,
+                               windowTag(window));
 }
 
-int32_t TQuavBaseDispatcher::DeregisterProcTriggerHandler(TTriggerProc proc) {
-    return loggedHandlerChange(s_->recorders, s_->handlers.RemoveProc(proc), dtTriggerHandlerDispose,
-                               dstProcHandler, 0);
+int32_t Dispatcher::deregisterProcTriggerHandler(TriggerProc proc) {
+    return loggedHandlerChange(s_->recorders, s_->handlers.removeProc(proc),
+                               DispatchType::TriggerHandlerDispose, DispatchSubType::ProcHandler, 0);
 }
 
-int32_t TQuavBaseDispatcher::DeregisterEventTriggerHandler(TQuavTriggerEventHandler* handler) {
-    return loggedHandlerChange(s_->recorders, s_->handlers.RemoveEvent(handler), dtTriggerHandlerDispose,
-                               dstEventHandler, 0);
+int32_t Dispatcher::deregisterEventTriggerHandler(TriggerEventHandler* handler) {
+    return loggedHandlerChange(s_->recorders, s_->handlers.removeEvent(handler),
+                               DispatchType::TriggerHandlerDispose, DispatchSubType::EventHandler, 0);
 }
 
-void TQuavBaseDispatcher::UpdateHandlerFlags(TQuavHandlerFlagUpdate update) {
-    s_->handlers.UpdateFlags(update);
+void Dispatcher::updateHandlerFlags(HandlerFlagUpdate update) {
+    s_->handlers.updateFlags(update);
 }
 
-bool TQuavBaseDispatcher::SetEventBusy(bool busy) {
+bool Dispatcher::setEventBusy(bool busy) {
     Lock guard(s_->mainLock);
     return s_->busy.exchange(busy);
 }
 
-bool TQuavBaseDispatcher::EventBusy() const {
-    return s_->busy.load() || s_->handlers.Delivering();
+bool Dispatcher::eventBusy() const {
+    return s_->busy.load() || s_->handlers.delivering();
 }
 
 // ---- Notification ---------------------------------------------------------------------------
 
 // Called by the dispatcher thread with no lock held: consumers take the input lock to read and
 // the main lock for trigger operations.
-bool TQuavBaseDispatcher::Work::notify(TQuavBaseDispatcher& d, uint32_t msg, uint32_t wParam, uint16_t data) {
-    if (!d.s_->handlers.Wanted()) return true;
-    d.s_->recorders.LogTriggerAnnounced(msg, wParam);
+bool Dispatcher::Work::notify(Dispatcher& d, uint32_t msg, uint32_t wParam, uint16_t data) {
+    if (!d.s_->handlers.wanted()) return true;
+    d.s_->recorders.logTriggerAnnounced(msg, wParam);
     const bool availMsg = msg == kTriggerAvail || msg == kTriggerData;
     {
         Lock in(d.s_->inputLock);
         d.s_->availMax = 0;
         d.s_->availMode = availMsg;
     }
-    TTriggerMessage message;
-    message.Msg = msg;
-    message.WParam = wParam;
+    TriggerMessage message;
+    message.msg = msg;
+    message.wParam = wParam;
     // The second parameter carries the dispatcher's handle in its high 16 bits.
     constexpr int kHandleShift = 16;
-    message.LParam = static_cast<int32_t>((static_cast<uint32_t>(d.s_->handle) << kHandleShift) | data);
+    message.lParam = static_cast<int32_t>((static_cast<uint32_t>(d.s_->handle) << kHandleShift) | data);
 
     bool stopped = false;
-    d.s_->handlers.Deliver(message, [&](const std::function<void()>& call) {
+    d.s_->handlers.deliver(message, [&](const std::function<void()>& call) {
         {
             Lock in(d.s_->inputLock);
             d.s_->availReadCount = 0;
@@ -216,7 +223,7 @@ bool TQuavBaseDispatcher::Work::notify(TQuavBaseDispatcher& d, uint32_t msg, uin
         try {
             call();
         } catch (...) {
-            ReportException("exception in a trigger handler", std::current_exception());
+            reportException("exception in a trigger handler", std::current_exception());
         }
         {
             Lock in(d.s_->inputLock);
@@ -236,15 +243,15 @@ bool TQuavBaseDispatcher::Work::notify(TQuavBaseDispatcher& d, uint32_t msg, uin
         }
         d.s_->availReadCount = 0;
     }
-    d.s_->handlers.EndDelivery();
+    d.s_->handlers.endDelivery();
     return result;
 }
 
-bool TQuavBaseDispatcher::Work::checkTimerTriggers(TQuavBaseDispatcher& d) {
+bool Dispatcher::Work::checkTimerTriggers(Dispatcher& d) {
     int32_t handle;
     {
         Lock guard(d.s_->mainLock);
-        handle = d.s_->triggers.TakeExpiredTimer();
+        handle = d.s_->triggers.takeExpiredTimer();
     }
     return handle != 0 && Work::notify(d, kTriggerTimer, static_cast<uint32_t>(handle), 0);
 }
@@ -253,40 +260,40 @@ namespace {
 // What the status triggers read, taken from the dispatcher when a trigger asks for it.
 class DispatcherStatus : public TriggerStatusSource {
   public:
-    DispatcherStatus(DispatcherState& s, TQuavBaseDispatcher& d) : s_(s), d_(d) {}
-    uint8_t ModemStatus() override { return s_.modemStatus.load(); }
-    uint32_t LineErrors() override { return s_.errorAccum.load(); }
-    uint32_t OutputFree() override { return d_.OutBuffFree(); }
-    uint32_t OutputUsed() override { return d_.OutBuffUsed(); }
-    bool TakeOutputWritten() override { return s_.outputWritten.exchange(false); }
+    DispatcherStatus(DispatcherState& s, Dispatcher& d) : s_(s), d_(d) {}
+    uint8_t modemStatus() override { return s_.modemStatus.load(); }
+    uint32_t lineErrors() override { return s_.errorAccum.load(); }
+    uint32_t outputFree() override { return d_.outBuffFree(); }
+    uint32_t outputUsed() override { return d_.outBuffUsed(); }
+    bool takeOutputWritten() override { return s_.outputWritten.exchange(false); }
 
   private:
     DispatcherState& s_;
-    TQuavBaseDispatcher& d_;
+    Dispatcher& d_;
 };
 } // namespace
 
 // Takes the output lock (the output counts) under the main lock.
-bool TQuavBaseDispatcher::Work::checkStatusTriggers(TQuavBaseDispatcher& d) {
+bool Dispatcher::Work::checkStatusTriggers(Dispatcher& d) {
     int32_t handle = 0;
     uint16_t data = 0;
     {
         Lock guard(d.s_->mainLock);
         DispatcherStatus source(*d.s_, d);
-        if (!d.s_->triggers.TakeFiredStatus(source, handle, data)) return false;
+        if (!d.s_->triggers.takeFiredStatus(source, handle, data)) return false;
     }
     return Work::notify(d, kTriggerStatus, static_cast<uint32_t>(handle), data);
 }
 
 // Holds the input and the main lock together while it scans.
-bool TQuavBaseDispatcher::Work::checkReceiveTriggers(TQuavBaseDispatcher& d) {
+bool Dispatcher::Work::checkReceiveTriggers(Dispatcher& d) {
     TriggerTable::ReceiveFindings& found = d.s_->findings;
     {
         Lock in(d.s_->inputLock);
         Lock guard(d.s_->mainLock);
         if (!d.s_->in.allocated()) return false;
-        if (d.s_->handlers.TakeJoined()) d.s_->triggers.AnnounceWaitingAgain();
-        if (!d.s_->triggers.CheckReceive(d.s_->in, d.s_->totalIn, found)) return false;
+        if (d.s_->handlers.takeJoined()) d.s_->triggers.announceWaitingAgain();
+        if (!d.s_->triggers.checkReceive(d.s_->in, d.s_->totalIn, found)) return false;
     }
     // Only this thread runs checks, so the findings stay as they are while they are announced.
     bool result = false;
@@ -298,12 +305,12 @@ bool TQuavBaseDispatcher::Work::checkReceiveTriggers(TQuavBaseDispatcher& d) {
 
 // ---- The dispatcher thread's pass -----------------------------------------------------------
 
-void TQuavBaseDispatcher::Work::resetHitsAfterAHit(TQuavBaseDispatcher& d) {
+void Dispatcher::Work::resetHitsAfterAHit(Dispatcher& d) {
     Lock guard(d.s_->mainLock);
-    if (d.s_->triggers.PassHit()) d.s_->triggers.ResetStatusHits();
+    if (d.s_->triggers.passHit()) d.s_->triggers.resetStatusHits();
 }
 
-bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
+bool Dispatcher::dispatcherPass(uint32_t eventMask) {
     auto endNow = [this] { return s_->doneRequested.load() || s_->stopThreads.load(); };
     if (endNow()) return false;
     auto statusLoop = [&] {
@@ -317,12 +324,12 @@ bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
     // signal them as events.
     const uint8_t before = s_->modemStatus.load();
     Work::updateModemDeltas(*this);
-    constexpr uint32_t kLineEvents = evCts | evDsr | evRlsd | evRing | evRingTe;
-    constexpr uint8_t kLevels = msCtsOn | msDsrOn | msRingOn | msDcdOn;
+    constexpr uint32_t kLineEvents = kEventCts | kEventDsr | kEventRlsd | kEventRing | kEventRingTe;
+    constexpr uint8_t kLevels = kModemCtsOn | kModemDsrOn | kModemRingOn | kModemDcdOn;
     if ((eventMask & kLineEvents) || ((before ^ s_->modemStatus.load()) & kLevels)) statusLoop();
-    if (eventMask & (evBreak | evErr)) {
-        TComStat status;
-        GetComError(status);
+    if (eventMask & (kEventBreak | kEventError)) {
+        ComStatus status;
+        getComError(status);
         statusLoop();
     }
 
@@ -340,7 +347,7 @@ bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
     if (!s_->doneRequested.load() && !s_->busy.load()) {
         {
             Lock guard(s_->mainLock);
-            s_->triggers.ClearPassHit();
+            s_->triggers.clearPassHit();
         }
         bool delivered;
         do {
@@ -352,8 +359,8 @@ bool TQuavBaseDispatcher::DispatcherPass(uint32_t eventMask) {
     return !endNow();
 }
 
-void TQuavBaseDispatcher::SetRingFlag() {
+void Dispatcher::setRingFlag() {
     s_->ringFlag = true;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 constexpr ErrorMessageEntry kTable[] = {
@@ -122,11 +122,11 @@ std::span<const ErrorMessageEntry> errorMessageTable() {
     return kTable;
 }
 
-int32_t MapCodeToStringID(int32_t code) {
+int32_t mapCodeToStringId(int32_t code) {
     return code < 0 ? -code : code;
 }
 
-std::string MessageNumberToString(int32_t code) {
+std::string messageNumberToString(int32_t code) {
     // The table is keyed by 16-bit numbers; a wider code is looked up by its low half.
     const auto narrow = static_cast<int16_t>(code);
     const int32_t key = narrow < 0 ? -int32_t(narrow) : int32_t(narrow);
@@ -134,7 +134,7 @@ std::string MessageNumberToString(int32_t code) {
     std::size_t hi = std::size(kTable);
     while (lo < hi) {
         const std::size_t mid = lo + (hi - lo) / 2;
-        const int32_t c = MapCodeToStringID(kTable[mid].code);
+        const int32_t c = mapCodeToStringId(kTable[mid].code);
         if (c == key) return kTable[mid].message;
         if (c < key)
             lo = mid + 1;
@@ -144,8 +144,8 @@ std::string MessageNumberToString(int32_t code) {
     return {};
 }
 
-std::string QuavLoadStr(int32_t code) {
-    std::string text = MessageNumberToString(code);
+std::string errorText(int32_t code) {
+    std::string text = messageNumberToString(code);
     if (text.empty()) {
         // INT32_MIN has no positive counterpart; no platform error is that large anyway.
         if (code == INT32_MIN) return {};
@@ -155,17 +155,17 @@ std::string QuavLoadStr(int32_t code) {
     return text;
 }
 
-std::string ErrorMsg(int32_t code) {
-    return QuavLoadStr(code);
+std::string errorMsg(int32_t code) {
+    return errorText(code);
 }
 
-char* QuavLoadZ(char* buffer, std::size_t size, int32_t code) {
+char* errorTextZ(char* buffer, std::size_t size, int32_t code) {
     if (buffer == nullptr || size == 0) return buffer;
-    const std::string text = QuavLoadStr(code);
+    const std::string text = errorText(code);
     const std::size_t n = std::min(text.size(), size - 1);
     std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';
     return buffer;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

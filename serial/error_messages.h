@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 struct ErrorMessageEntry {
     int32_t code;
@@ -19,18 +19,18 @@ struct ErrorMessageEntry {
 std::span<const ErrorMessageEntry> errorMessageTable();
 
 // The string identifier under which a code's message is filed: its absolute value.
-int32_t MapCodeToStringID(int32_t code);
+int32_t mapCodeToStringId(int32_t code);
 
 // The table's message for |code| (code taken as 16-bit), or "" when the table has none.
-std::string MessageNumberToString(int32_t code);
+std::string messageNumberToString(int32_t code);
 
-// MessageNumberToString, else the operating system's text for |code| with control characters
+// messageNumberToString, else the operating system's text for |code| with control characters
 // turned into spaces and runs of spaces squeezed to one; "" when neither knows the number.
 // Never longer than 255 characters.
-std::string QuavLoadStr(int32_t code);
-std::string ErrorMsg(int32_t code);
+std::string errorText(int32_t code);
+std::string errorMsg(int32_t code);
 
-// QuavLoadStr copied into |buffer| (capacity |size|, zero-terminated, cut to fit); returns buffer.
-char* QuavLoadZ(char* buffer, std::size_t size, int32_t code);
+// errorText copied into |buffer| (capacity |size|, zero-terminated, cut to fit); returns buffer.
+char* errorTextZ(char* buffer, std::size_t size, int32_t code);
 
-} // namespace brimwell
+} // namespace brimwell::serial

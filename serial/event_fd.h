@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 inline void signalEventFd(int fd) {
     const uint64_t one = 1;
@@ -23,4 +23,4 @@ inline void drainEventFd(int fd) {
     }
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 std::mutex& reporterLock() {
@@ -19,12 +19,12 @@ ExceptionReporter& reporter() {
 
 } // namespace
 
-void SetExceptionReporter(ExceptionReporter r) {
+void setExceptionReporter(ExceptionReporter r) {
     std::lock_guard<std::mutex> g(reporterLock());
     reporter() = std::move(r);
 }
 
-std::string ExceptionText(std::exception_ptr error) {
+std::string exceptionText(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
     } catch (const std::exception& e) {
@@ -34,7 +34,7 @@ std::string ExceptionText(std::exception_ptr error) {
     }
 }
 
-void ReportException(const std::string& what, std::exception_ptr error) {
+void reportException(const std::string& what, std::exception_ptr error) {
     ExceptionReporter r;
     {
         std::lock_guard<std::mutex> g(reporterLock());
@@ -48,7 +48,7 @@ void ReportException(const std::string& what, std::exception_ptr error) {
         } catch (...) {
         }
     }
-    std::fprintf(stderr, "brimwell: %s: %s\n", what.c_str(), ExceptionText(error).c_str());
+    std::fprintf(stderr, "brimwell: %s: %s\n", what.c_str(), exceptionText(error).c_str());
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -7,15 +7,15 @@
 #include <functional>
 #include <string>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // what: what was being done when the exception escaped.
 using ExceptionReporter = std::function<void(const std::string& what, std::exception_ptr error)>;
 
 // Process-wide; an empty reporter restores the stderr default.
-void SetExceptionReporter(ExceptionReporter reporter);
-void ReportException(const std::string& what, std::exception_ptr error);
+void setExceptionReporter(ExceptionReporter reporter);
+void reportException(const std::string& what, std::exception_ptr error);
 // The exception's own text ("unknown exception" for one that is not a std::exception).
-std::string ExceptionText(std::exception_ptr error);
+std::string exceptionText(std::exception_ptr error);
 
-} // namespace brimwell
+} // namespace brimwell::serial

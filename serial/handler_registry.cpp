@@ -6,7 +6,7 @@
 
 #include "serial/error_codes.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 using Guard = std::lock_guard<std::mutex>;
@@ -23,30 +23,30 @@ HandlerRegistry::MainThreadSynchronizer& synchronizer() {
 
 } // namespace
 
-void HandlerRegistry::SetMainThreadSynchronizer(MainThreadSynchronizer s) {
+void HandlerRegistry::setMainThreadSynchronizer(MainThreadSynchronizer s) {
     Guard g(synchronizerLock());
     synchronizer() = std::move(s);
 }
 
 int32_t HandlerRegistry::add(Entry entry) {
-    if (entry.identity == nullptr) return secBadArgument;
+    if (entry.identity == nullptr) return result::kBadArgument;
     Guard g(lock_);
     auto& list = entry.kind == Kind::Window ? windows_ : entry.kind == Kind::Proc ? procs_ : events_;
     list.push_back(entry);
     service_ = true;
     joined_ = true;
-    return secOK;
+    return result::kOk;
 }
 
-int32_t HandlerRegistry::AddWindow(TQuavWindowHandler* window) {
+int32_t HandlerRegistry::addWindow(WindowHandler* window) {
     return add({Kind::Window, window, window});
 }
 
-int32_t HandlerRegistry::AddProc(TTriggerProc proc) {
+int32_t HandlerRegistry::addProc(TriggerProc proc) {
     return add({Kind::Proc, reinterpret_cast<const void*>(proc), nullptr, proc});
 }
 
-int32_t HandlerRegistry::AddEvent(TQuavTriggerEventHandler* handler, bool sync) {
+int32_t HandlerRegistry::addEvent(TriggerEventHandler* handler, bool sync) {
     return add({sync ? Kind::SyncEvent : Kind::Event, handler, nullptr, nullptr, handler});
 }
 
@@ -71,21 +71,21 @@ int32_t HandlerRegistry::remove(const void* identity, bool window) {
         }
         break;
     }
-    if (!found) return secBadArgument;
+    if (!found) return result::kBadArgument;
     if (mayWait && callThread_ != std::this_thread::get_id())
         callEnded_.wait(g, [&] { return inCall_ != identity; });
-    return secOK;
+    return result::kOk;
 }
 
-int32_t HandlerRegistry::RemoveWindow(TQuavWindowHandler* window) {
+int32_t HandlerRegistry::removeWindow(WindowHandler* window) {
     return remove(window, true);
 }
 
-int32_t HandlerRegistry::RemoveProc(TTriggerProc proc) {
+int32_t HandlerRegistry::removeProc(TriggerProc proc) {
     return remove(reinterpret_cast<const void*>(proc), false);
 }
 
-int32_t HandlerRegistry::RemoveEvent(TQuavTriggerEventHandler* handler) {
+int32_t HandlerRegistry::removeEvent(TriggerEventHandler* handler) {
     return remove(handler, false);
 }
 
@@ -98,37 +98,37 @@ void HandlerRegistry::recomputeService() {
     service_ = live(windows_) > 1 || live(procs_) > 0 || live(events_) > 0 || portHandler_;
 }
 
-void HandlerRegistry::UpdateFlags(TQuavHandlerFlagUpdate update) {
+void HandlerRegistry::updateFlags(HandlerFlagUpdate update) {
     Guard g(lock_);
     switch (update) {
-    case fuKeepPort:
+    case HandlerFlagUpdate::KeepPort:
         break;
-    case fuEnablePort:
+    case HandlerFlagUpdate::EnablePort:
         portHandler_ = true;
         break;
-    case fuDisablePort:
+    case HandlerFlagUpdate::DisablePort:
         portHandler_ = false;
         break;
     }
     recomputeService();
 }
 
-bool HandlerRegistry::Wanted() const {
+bool HandlerRegistry::wanted() const {
     Guard g(lock_);
     return service_;
 }
 
-bool HandlerRegistry::Delivering() const {
+bool HandlerRegistry::delivering() const {
     Guard g(lock_);
     return delivering_;
 }
 
-bool HandlerRegistry::TakeJoined() {
+bool HandlerRegistry::takeJoined() {
     Guard g(lock_);
     return std::exchange(joined_, false);
 }
 
-void HandlerRegistry::ResetDelivery() {
+void HandlerRegistry::resetDelivery() {
     Guard g(lock_);
     delivering_ = false;
     deletionPending_ = false;
@@ -155,7 +155,7 @@ void HandlerRegistry::endCall() {
     callEnded_.notify_all();
 }
 
-void HandlerRegistry::Deliver(const TTriggerMessage& message,
+void HandlerRegistry::deliver(const TriggerMessage& message,
                               const std::function<bool(const std::function<void()>&)>& consume) {
     bool windows;
     {
@@ -178,22 +178,22 @@ void HandlerRegistry::Deliver(const TTriggerMessage& message,
                         sync = synchronizer();
                     }
                     if (sync) {
-                        sync([&] { e.event->HandleTrigger(message); });
+                        sync([&] { e.event->handleTrigger(message); });
                         return;
                     }
                 }
-                e.event->HandleTrigger(message);
+                e.event->handleTrigger(message);
             }))
             return;
     }
     for (size_t i = 0; beginCall(procs_, i, e);)
-        if (!run([&] { e.proc(message.Msg, message.WParam, message.LParam); })) return;
+        if (!run([&] { e.proc(message.msg, message.wParam, message.lParam); })) return;
     if (!windows) return;
     for (size_t i = 0; beginCall(windows_, i, e);)
-        if (!run([&] { e.window->SendTriggerMessage(message); })) return;
+        if (!run([&] { e.window->sendTriggerMessage(message); })) return;
 }
 
-void HandlerRegistry::EndDelivery() {
+void HandlerRegistry::endDelivery() {
     Guard g(lock_);
     delivering_ = false;
     if (!deletionPending_) return;
@@ -204,4 +204,4 @@ void HandlerRegistry::EndDelivery() {
     recomputeService();
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

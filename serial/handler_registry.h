@@ -21,49 +21,49 @@
 
 #include "serial/triggers.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
 class HandlerRegistry {
   public:
     // How synchronised event handlers reach the main thread (process-wide, see
-    // TQuavBaseDispatcher::SetMainThreadSynchronizer).
+    // Dispatcher::setMainThreadSynchronizer).
     using MainThreadSynchronizer = std::function<void(const std::function<void()>&)>;
-    static void SetMainThreadSynchronizer(MainThreadSynchronizer synchronizer);
+    static void setMainThreadSynchronizer(MainThreadSynchronizer synchronizer);
 
-    // 0 or secBadArgument (a null handler, or none registered to remove).
-    int32_t AddWindow(TQuavWindowHandler* window);
-    int32_t AddProc(TTriggerProc proc);
-    int32_t AddEvent(TQuavTriggerEventHandler* handler, bool sync);
-    int32_t RemoveWindow(TQuavWindowHandler* window);
-    int32_t RemoveProc(TTriggerProc proc);
-    int32_t RemoveEvent(TQuavTriggerEventHandler* handler);
-    void UpdateFlags(TQuavHandlerFlagUpdate update);
+    // 0 or result::kBadArgument (a null handler, or none registered to remove).
+    int32_t addWindow(WindowHandler* window);
+    int32_t addProc(TriggerProc proc);
+    int32_t addEvent(TriggerEventHandler* handler, bool sync);
+    int32_t removeWindow(WindowHandler* window);
+    int32_t removeProc(TriggerProc proc);
+    int32_t removeEvent(TriggerEventHandler* handler);
+    void updateFlags(HandlerFlagUpdate update);
 
     // The handler-service flag: some consumer wants notifications.
-    bool Wanted() const;
-    bool Delivering() const;
+    bool wanted() const;
+    bool delivering() const;
     // True once after a consumer joined (what waits is then announced to it).
-    bool TakeJoined();
+    bool takeJoined();
     // A new open: nothing is being delivered, no removal is pending.
-    void ResetDelivery();
+    void resetDelivery();
 
     // Calls every live consumer with `message`: event handlers, procedure handlers, then window
     // handlers when more than one is registered or the port-handler flag is set. Each call is
     // made through `consume`, which runs it and returns false to stop the delivery. Marks the
-    // registry delivering until EndDelivery().
-    void Deliver(const TTriggerMessage& message,
+    // registry delivering until endDelivery().
+    void deliver(const TriggerMessage& message,
                  const std::function<bool(const std::function<void()>&)>& consume);
     // Removes the entries deregistered during the delivery.
-    void EndDelivery();
+    void endDelivery();
 
   private:
     enum class Kind : uint8_t { Window, Proc, Event, SyncEvent };
     struct Entry {
         Kind kind;
         const void* identity; // the handler object or procedure, as registered
-        TQuavWindowHandler* window = nullptr;
-        TTriggerProc proc = nullptr;
-        TQuavTriggerEventHandler* event = nullptr;
+        WindowHandler* window = nullptr;
+        TriggerProc proc = nullptr;
+        TriggerEventHandler* event = nullptr;
         bool deleted = false;
     };
 
@@ -89,4 +89,4 @@ class HandlerRegistry {
     std::thread::id callThread_;
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 int setLineRate(int fd, uint32_t bps) {
     termios2 tio{};
@@ -23,4 +23,4 @@ uint32_t lineRate(int fd) {
     return ::ioctl(fd, TCGETS2, &tio) == 0 ? tio.c_ospeed : 0;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // Sets both directions of the tty `fd` to `bps`, leaving its other settings as they are: 0, or the
 // errno of the refusal.
@@ -14,4 +14,4 @@ int setLineRate(int fd, uint32_t bps);
 // The rate the driver runs `fd` at (its output rate); 0 when it cannot be read.
 uint32_t lineRate(int fd);
 
-} // namespace brimwell
+} // namespace brimwell::serial

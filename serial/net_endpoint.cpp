@@ -20,7 +20,7 @@
 #include "serial/error_codes.h"
 #include "serial/setup_stop.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 constexpr std::string_view kSocketPrefix = "socket://";
@@ -36,7 +36,7 @@ bool startsWithNoCase(std::string_view s, std::string_view prefix) {
 int32_t codeForLookup(int rc, int sysErrno) {
     // EAI_AGAIN is what a host without a reachable name server reports for every name it does
     // not know itself: for the operator that is still "host not found".
-    return rc == EAI_SYSTEM ? socketCodeForErrno(sysErrno) : secSocketHostNotFound;
+    return rc == EAI_SYSTEM ? socketCodeForErrno(sysErrno) : result::kSocketHostNotFound;
 }
 
 // Waits for a non-blocking connect() to finish; 0 or the errno it ended with (ECANCELED: a stop).
@@ -129,19 +129,19 @@ std::optional<NetEndpoint> parseNetEndpoint(std::string_view name) {
 int32_t socketCodeForErrno(int err) {
     switch (err) {
     case ECANCELED:
-        return secSocketStopped;
+        return result::kSocketStopped;
     case ECONNREFUSED:
-        return secSocketRefused;
+        return result::kSocketRefused;
     case ETIMEDOUT:
-        return secSocketTimedOut;
+        return result::kSocketTimedOut;
     case ENETUNREACH:
     case ENETDOWN:
-        return secSocketNetUnreachable;
+        return result::kSocketNetUnreachable;
     case EHOSTUNREACH:
     case EHOSTDOWN:
-        return secSocketHostUnreachable;
+        return result::kSocketHostUnreachable;
     default:
-        return secSocketConnectionLost;
+        return result::kSocketConnectionLost;
     }
 }
 
@@ -151,7 +151,7 @@ int connectTcp(const NetEndpoint& endpoint, int timeoutMs, int32_t& code, int& s
     const int rc = lookUp(endpoint, list, lookupErrno);
     if (rc != 0) {
         sysErrno = rc == EAI_SYSTEM ? lookupErrno : 0;
-        code = rc == EAI_CANCELED ? secSocketStopped : codeForLookup(rc, lookupErrno);
+        code = rc == EAI_CANCELED ? result::kSocketStopped : codeForLookup(rc, lookupErrno);
         return -1;
     }
     const SetupDeadline deadline(timeoutMs);
@@ -195,4 +195,4 @@ int connectTcp(const NetEndpoint& endpoint, int timeoutMs, int32_t& code, int& s
     return fd;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

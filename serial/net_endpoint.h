@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // How long opening a network port waits for the server to accept the connection.
 inline constexpr int kConnectTimeoutMs = 3000;
@@ -39,4 +39,4 @@ int connectTcp(const NetEndpoint& endpoint, int timeoutMs, int32_t& code, int& s
 // The socket code for an errno of connect(), send() or recv().
 int32_t socketCodeForErrno(int err);
 
-} // namespace brimwell
+} // namespace brimwell::serial

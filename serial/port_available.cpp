@@ -10,22 +10,22 @@
 #include "serial/port_names.h"
 #include "serial/termios_dispatcher.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 // Gives the test the device layer's bare open and close, without the line configuration and
-// threads that InitPort would add.
-class AvailabilityProbe : public TQuavTermiosDispatcher {
+// threads that initPort would add.
+class AvailabilityProbe : public TermiosDispatcher {
   public:
-    AvailabilityProbe() : TQuavTermiosDispatcher(nullptr) {}
+    AvailabilityProbe() : TermiosDispatcher(nullptr) {}
 
     // 0 when the device opened (it is closed again), else the platform error of the open.
     int probe(const std::string& path) {
-        if (OpenCom(path, kProbeQueueSize, kProbeQueueSize) >= 0) {
-            CloseCom();
+        if (openCom(path, kProbeQueueSize, kProbeQueueSize) >= 0) {
+            closeCom();
             return 0;
         }
-        return LastOpenErrno() != 0 ? LastOpenErrno() : kOpenErrorNotFound;
+        return lastOpenErrno() != 0 ? lastOpenErrno() : kOpenErrorNotFound;
     }
 
   private:
@@ -38,7 +38,7 @@ bool deniedButPresent(int error) {
 
 } // namespace
 
-bool IsPortAvailable(uint32_t n) {
+bool isPortAvailable(uint32_t n) {
     if (n == 0) return false;
     const std::string path = comDevicePath(n);
     if (path.empty()) return false;
@@ -49,7 +49,7 @@ bool IsPortAvailable(uint32_t n) {
     if (isKernelConsole(path)) return false;
     try {
         int error = 0;
-        if (UseDispatcherForAvail) {
+        if (useDispatcherForAvail) {
             AvailabilityProbe probe;
             error = probe.probe(path);
         } else {
@@ -62,10 +62,10 @@ bool IsPortAvailable(uint32_t n) {
                                          : kOpenErrorNotFound;
         }
         if (error == 0) return true;
-        return ShowPortsInUse && deniedButPresent(error);
+        return showPortsInUse && deniedButPresent(error);
     } catch (...) {
         return false;
     }
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <strings.h>
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 std::atomic<UsbPortResolver> usbResolver{nullptr};
@@ -25,7 +25,7 @@ uint32_t lentTo(uint32_t n) {
 
 } // namespace
 
-std::string ComName(uint32_t n) {
+std::string comName(uint32_t n) {
     return "COM" + std::to_string(n);
 }
 
@@ -88,7 +88,7 @@ bool comNamedByPath(uint32_t n) {
 
 std::string portLabel(uint32_t n, const std::string& device) {
     const std::string path = device.empty() ? comDevicePath(n) : device;
-    if (!comNamedByPath(n)) return ComName(n) + " (" + path + ")";
+    if (!comNamedByPath(n)) return comName(n) + " (" + path + ")";
     const std::string setting = comPortSetting(n);
     return path.empty() || path == setting ? setting : setting + " (" + path + ")";
 }
@@ -118,4 +118,4 @@ std::string resolveDevicePath(std::string_view name, std::string* error) {
     return path;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -8,13 +8,13 @@
 #include <string>
 #include <string_view>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 inline constexpr uint32_t kFirstComNumber = 1;
 inline constexpr uint32_t kLastComNumber = 50;
 
 // "COM" followed by n in decimal.
-std::string ComName(uint32_t n);
+std::string comName(uint32_t n);
 
 // The device name a port number is opened under ("\\.\COM" followed by n), kept as the name the
 // component hands to its dispatcher and writes into messages.
@@ -64,4 +64,4 @@ bool isKernelConsole(const std::string& path);
 // finds no single device; `error`, when given, then says why.
 std::string resolveDevicePath(std::string_view name, std::string* error = nullptr);
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 // A dump of a full trace runs to tens of megabytes of text; it goes out in slices of this size.
@@ -85,4 +85,4 @@ void WrappedItems::put(std::string_view item) {
     file_.put(item);
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

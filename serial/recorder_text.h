@@ -10,7 +10,7 @@
 
 #include "serial/error_codes.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // How recorded bytes are written. hex: non-printable bytes as [XX] (and a space counts as
 // non-printable), else as [decimal]; allHex: every byte as [XX].
@@ -27,9 +27,9 @@ inline constexpr uint32_t kRecorderWrapColumn = 78;
 // A recorder's buffer of n elements (1 to max): 0, -1002 for a size outside that, -8 when memory
 // runs out. Zero is refused because a recorder must always have room for its next entry.
 template <typename T> int32_t allocateRecorderBuffer(std::unique_ptr<T[]>& buffer, uint32_t n, uint32_t max) {
-    if (n == 0 || n > max) return secBadArgument;
+    if (n == 0 || n > max) return result::kBadArgument;
     buffer.reset(new (std::nothrow) T[n]);
-    return buffer ? secOK : secOutOfMemory;
+    return buffer ? result::kOk : result::kOutOfMemory;
 }
 
 // The rendering of one byte ("A", "[0D]", "[13]"); its length is its width in columns.
@@ -80,4 +80,4 @@ class WrappedItems {
     uint32_t column_;
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

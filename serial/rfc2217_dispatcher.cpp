@@ -15,7 +15,7 @@
 
 #include "serial/error_codes.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 using namespace telnet;
@@ -23,7 +23,7 @@ using SharedLock = std::shared_lock<std::shared_mutex>;
 
 constexpr uint8_t kModemLevels = 0xF0;
 constexpr uint8_t kModemChanges = 0x0F;
-constexpr uint8_t kTiedHigh = msCtsOn | msDsrOn | msDcdOn;
+constexpr uint8_t kTiedHigh = kModemCtsOn | kModemDsrOn | kModemDcdOn;
 // Line-state bits worth a notification: break and the receive errors.
 constexpr uint8_t kLineStateMask = kLineBreak | kLineFraming | kLineParity | kLineOverrun;
 constexpr uint8_t kAllModemState = 0xFF;
@@ -52,24 +52,24 @@ uint8_t wireStopBits(uint8_t stopBits) {
 }
 
 uint8_t wireFlow(uint32_t flags) {
-    if ((flags & dcbOutxCtsFlow) || (flags & dcbRtsControlMask) == dcbRtsControlHandshake)
+    if ((flags & kConfigOutxCtsFlow) || (flags & kConfigRtsControlMask) == kConfigRtsControlHandshake)
         return kControlHardware;
-    if (flags & (dcbOutX | dcbInX)) return kControlXonXoff;
+    if (flags & (kConfigOutX | kConfigInX)) return kControlXonXoff;
     return kControlNoFlow;
 }
 
 } // namespace
 
-TQuavRfc2217Dispatcher::TQuavRfc2217Dispatcher(void* owner)
-    : TQuavSocketDispatcher(owner),
+Rfc2217Dispatcher::Rfc2217Dispatcher(void* owner)
+    : SocketDispatcher(owner),
       decoder_({[this](uint8_t verb, uint8_t option) { onNegotiation(verb, option); },
                 [this](uint8_t option, const std::string& payload) { onSubnegotiation(option, payload); }}) {}
 
-TQuavRfc2217Dispatcher::~TQuavRfc2217Dispatcher() {
-    ShutdownForDestroy();
+Rfc2217Dispatcher::~Rfc2217Dispatcher() {
+    shutdownForDestroy();
 }
 
-bool TQuavRfc2217Dispatcher::Connected(int fd) {
+bool Rfc2217Dispatcher::connected(int fd) {
     {
         std::lock_guard<std::mutex> g(negotiationMutex_);
         for (bool* table : {weWill_, weDo_, wontSent_, dontSent_})
@@ -101,7 +101,7 @@ bool TQuavRfc2217Dispatcher::Connected(int fd) {
     auto fail = [&](int32_t code) {
         openingFd_ = -1;
         opening_ = nullptr;
-        lastOpenErrno_ = -(deadline.stopped() ? secSocketStopped : code);
+        lastOpenErrno_ = -(deadline.stopped() ? result::kSocketStopped : code);
         return false;
     };
     // Binary both ways keeps CR NUL and the like out of the data; without suppress-go-ahead a
@@ -109,34 +109,34 @@ bool TQuavRfc2217Dispatcher::Connected(int fd) {
     const std::string hello = negotiation(kWill, kOptComPort) + negotiation(kDo, kOptBinary) +
                               negotiation(kWill, kOptBinary) + negotiation(kDo, kOptSuppressGoAhead) +
                               negotiation(kWill, kOptSuppressGoAhead);
-    if (!sendCommand(hello)) return fail(LostCode() != 0 ? LostCode() : secSocketTimedOut);
+    if (!sendCommand(hello)) return fail(lostCode() != 0 ? lostCode() : result::kSocketTimedOut);
 
     uint8_t chunk[16384]; // a server that sends much before it answers is read through quickly
     while (comPortState_.load() == 0) {
         const SliceWait waited = pollInSlices(fd, POLLIN, deadline);
         if (waited == SliceWait::Stopped || waited == SliceWait::TimedOut)
-            return fail(secSocketNoComPortOption);
+            return fail(result::kSocketNoComPortOption);
         if (waited == SliceWait::Failed) return fail(socketCodeForErrno(errno));
         const ssize_t r = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
         if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR))
-            return fail(r == 0 ? secSocketConnectionLost : socketCodeForErrno(errno));
+            return fail(r == 0 ? result::kSocketConnectionLost : socketCodeForErrno(errno));
         if (r < 0) continue;
         uint8_t data[sizeof chunk];
         std::lock_guard<std::mutex> g(readMutex_);
         const uint32_t n = decoder_.decode(chunk, static_cast<uint32_t>(r), data);
-        if (decoder_.oversized()) return fail(secSocketOversizedCommand);
+        if (decoder_.oversized()) return fail(result::kSocketOversizedCommand);
         keepEarly(data, n);
     }
-    if (comPortState_.load() < 0) return fail(secSocketNoComPortOption);
+    if (comPortState_.load() < 0) return fail(result::kSocketNoComPortOption);
     sendComPort(kCpoSetModemStateMask, std::string(1, char(kAllModemState)));
     sendComPort(kCpoSetLineStateMask, std::string(1, char(kLineStateMask)));
-    if (deadline.stopped()) return fail(secSocketStopped);
+    if (deadline.stopped()) return fail(result::kSocketStopped);
     openingFd_ = -1;
     opening_ = nullptr;
     return true;
 }
 
-void TQuavRfc2217Dispatcher::onNegotiation(uint8_t verb, uint8_t option) {
+void Rfc2217Dispatcher::onNegotiation(uint8_t verb, uint8_t option) {
     std::string reply;
     {
         std::lock_guard<std::mutex> g(negotiationMutex_);
@@ -180,7 +180,7 @@ void TQuavRfc2217Dispatcher::onNegotiation(uint8_t verb, uint8_t option) {
     if (!reply.empty()) sendCommand(reply);
 }
 
-void TQuavRfc2217Dispatcher::onSubnegotiation(uint8_t option, const std::string& payload) {
+void Rfc2217Dispatcher::onSubnegotiation(uint8_t option, const std::string& payload) {
     if (option != kOptComPort || payload.size() < 2) return;
     const auto command = static_cast<uint8_t>(payload[0]);
     const auto value = static_cast<uint8_t>(payload[1]);
@@ -195,27 +195,28 @@ void TQuavRfc2217Dispatcher::onSubnegotiation(uint8_t option, const std::string&
         break;
     case kCpoServerOffset + kCpoNotifyLineState: {
         uint32_t errors = 0;
-        if (value & kLineOverrun) errors |= ceOverrun;
-        if (value & kLineParity) errors |= ceRxParity;
-        if (value & kLineFraming) errors |= ceFrame;
-        if (value & kLineBreak) errors |= ceBreak;
+        if (value & kLineOverrun) errors |= kLineErrorOverrun;
+        if (value & kLineParity) errors |= kLineErrorParity;
+        if (value & kLineFraming) errors |= kLineErrorFrame;
+        if (value & kLineBreak) errors |= kLineErrorBreak;
         if (errors == 0) break;
         lineErrors_.fetch_or(errors);
-        PostDeviceEvents(((errors & ceBreak) ? evBreak : 0) | ((errors & ~ceBreak) ? evErr : 0));
+        postDeviceEvents(((errors & kLineErrorBreak) ? kEventBreak : 0) |
+                         ((errors & ~kLineErrorBreak) ? kEventError : 0));
         break;
     }
     case kCpoServerOffset + kCpoNotifyModemState: {
         if (!modemReported_.load() && value == 0) break; // a server that cannot read the lines
-        const uint8_t before = GetComModemStatus();
+        const uint8_t before = getComModemStatus();
         modemState_ = value;
         modemReported_ = true;
         const uint8_t moved = static_cast<uint8_t>((before ^ value) & kModemLevels);
         uint32_t events = 0;
-        if ((value & 0x01) || (moved & msCtsOn)) events |= evCts;
-        if ((value & 0x02) || (moved & msDsrOn)) events |= evDsr;
-        if ((value & 0x08) || (moved & msDcdOn)) events |= evRlsd;
-        if ((value & 0x04) || (moved & msRingOn)) events |= evRing;
-        if (events != 0 || (value & kModemChanges)) PostDeviceEvents(events);
+        if ((value & 0x01) || (moved & kModemCtsOn)) events |= kEventCts;
+        if ((value & 0x02) || (moved & kModemDsrOn)) events |= kEventDsr;
+        if ((value & 0x08) || (moved & kModemDcdOn)) events |= kEventRlsd;
+        if ((value & 0x04) || (moved & kModemRingOn)) events |= kEventRing;
+        if (events != 0 || (value & kModemChanges)) postDeviceEvents(events);
         break;
     }
     default:
@@ -223,23 +224,23 @@ void TQuavRfc2217Dispatcher::onSubnegotiation(uint8_t option, const std::string&
     }
 }
 
-ssize_t TQuavRfc2217Dispatcher::sendRaw(int fd, const void* data, std::size_t n) {
+ssize_t Rfc2217Dispatcher::sendRaw(int fd, const void* data, std::size_t n) {
     ssize_t w;
     do {
         w = ::send(fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
     } while (w < 0 && errno == EINTR);
     if (w < 0 && errno != EAGAIN) {
         const int err = errno;
-        ConnectionLost(socketCodeForErrno(err));
+        connectionLost(socketCodeForErrno(err));
         errno = err;
     }
     return w;
 }
 
-bool TQuavRfc2217Dispatcher::sendCommand(const std::string& bytes) {
+bool Rfc2217Dispatcher::sendCommand(const std::string& bytes) {
     SharedLock device(deviceLock_);
     const int fd = fd_ >= 0 ? fd_ : openingFd_;
-    if (fd < 0 || LostCode() != 0) return false;
+    if (fd < 0 || lostCode() != 0) return false;
     // While opening, the opening's own time limit and a stop bound the wait for room.
     const SetupDeadline deadline =
         fd_ < 0 && opening_ != nullptr ? *opening_ : SetupDeadline(kRfc2217CommandTimeoutMs, false);
@@ -247,18 +248,18 @@ bool TQuavRfc2217Dispatcher::sendCommand(const std::string& bytes) {
     if (iacOwed_) {
         // Completes the escaped 255 that a data write left half sent.
         const char iac = char(kIac);
-        if (!SendAll(fd, &iac, 1, deadline)) return false;
+        if (!sendAll(fd, &iac, 1, deadline)) return false;
         iacOwed_ = false;
         headSent_ = true;
     }
-    return SendAll(fd, bytes.data(), bytes.size(), deadline);
+    return sendAll(fd, bytes.data(), bytes.size(), deadline);
 }
 
-bool TQuavRfc2217Dispatcher::sendComPort(uint8_t command, std::string_view value) {
+bool Rfc2217Dispatcher::sendComPort(uint8_t command, std::string_view value) {
     return sendCommand(comPortCommand(command, value));
 }
 
-ssize_t TQuavRfc2217Dispatcher::WriteDevice(int fd, const iovec* iov, int count) {
+ssize_t Rfc2217Dispatcher::writeDevice(int fd, const iovec* iov, int count) {
     std::lock_guard<std::mutex> g(writeMutex_);
     src_.clear();
     for (int i = 0; i < count; ++i) {
@@ -305,23 +306,23 @@ ssize_t TQuavRfc2217Dispatcher::WriteDevice(int fd, const iovec* iov, int count)
     return static_cast<ssize_t>(taken);
 }
 
-void TQuavRfc2217Dispatcher::keepEarly(const uint8_t* data, uint32_t n) {
+void Rfc2217Dispatcher::keepEarly(const uint8_t* data, uint32_t n) {
     const std::size_t room = kRfc2217EarlyDataLimit - early_.size();
     if (n > room) {
         // Like a receive buffer that overflows: the bytes beyond it are lost, and the line says so.
-        lineErrors_.fetch_or(ceRxOver);
+        lineErrors_.fetch_or(kLineErrorRxOver);
         n = static_cast<uint32_t>(room);
     }
     early_.append(reinterpret_cast<const char*>(data), n);
 }
 
-bool TQuavRfc2217Dispatcher::peerBrokeFraming() {
+bool Rfc2217Dispatcher::peerBrokeFraming() {
     if (!decoder_.oversized()) return false;
-    PeerFailed(secSocketOversizedCommand);
+    peerFailed(result::kSocketOversizedCommand);
     return true;
 }
 
-int32_t TQuavRfc2217Dispatcher::ReadCom(uint8_t* buffer, uint32_t n) {
+int32_t Rfc2217Dispatcher::readCom(uint8_t* buffer, uint32_t n) {
     std::lock_guard<std::mutex> g(readMutex_);
     uint32_t got = 0;
     if (earlyAt_ < early_.size()) {
@@ -337,31 +338,31 @@ int32_t TQuavRfc2217Dispatcher::ReadCom(uint8_t* buffer, uint32_t n) {
     }
     if (got == n || peerBrokeFraming()) return static_cast<int32_t>(got);
     raw_.resize(n - got);
-    const uint32_t r = ReceiveRaw(raw_.data(), n - got);
+    const uint32_t r = receiveRaw(raw_.data(), n - got);
     // Decoded data is never longer than the bytes it came in.
     got += decoder_.decode(raw_.data(), r, buffer + got);
     peerBrokeFraming();
     return static_cast<int32_t>(got);
 }
 
-uint32_t TQuavRfc2217Dispatcher::ReadComError(TComStat& status) {
-    TQuavSocketDispatcher::ReadComError(status);
+uint32_t Rfc2217Dispatcher::readComError(ComStatus& status) {
+    SocketDispatcher::readComError(status);
     {
         std::lock_guard<std::mutex> g(readMutex_);
-        status.InQue += static_cast<uint32_t>(early_.size() - earlyAt_);
+        status.inQueue += static_cast<uint32_t>(early_.size() - earlyAt_);
     }
     return lineErrors_.exchange(0);
 }
 
-uint8_t TQuavRfc2217Dispatcher::GetComModemStatus() {
+uint8_t Rfc2217Dispatcher::getComModemStatus() {
     return modemReported_.load() ? static_cast<uint8_t>(modemState_.load() & kModemLevels) : kTiedHigh;
 }
 
-int32_t TQuavRfc2217Dispatcher::SetComState(const TDeviceControlBlock& dcb) {
-    if (dcb.BaudRate == 0) return secBaudRate;
-    if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return secByteSize;
-    if (dcb.Parity > kParitySpace) return secBadArgument;
-    TDeviceControlBlock before;
+int32_t Rfc2217Dispatcher::setComState(const DeviceConfig& dcb) {
+    if (dcb.baudRate == 0) return result::kBaudRate;
+    if (dcb.byteSize < 5 || dcb.byteSize > 8) return result::kByteSize;
+    if (dcb.parity > kParitySpace) return result::kBadArgument;
+    DeviceConfig before;
     bool known;
     {
         std::lock_guard<std::mutex> g(writeMutex_);
@@ -369,28 +370,28 @@ int32_t TQuavRfc2217Dispatcher::SetComState(const TDeviceControlBlock& dcb) {
         known = sentValid_;
     }
     bool ok = true;
-    if (!known || before.BaudRate != dcb.BaudRate) {
-        const uint32_t b = dcb.BaudRate;
+    if (!known || before.baudRate != dcb.baudRate) {
+        const uint32_t b = dcb.baudRate;
         const char value[4] = {char(b >> 24), char(b >> 16), char(b >> 8), char(b)};
         ok = ok && sendComPort(kCpoSetBaudRate, std::string_view(value, 4));
     }
-    if (!known || before.ByteSize != dcb.ByteSize)
-        ok = ok && sendComPort(kCpoSetDataSize, std::string(1, char(dcb.ByteSize)));
-    if (!known || before.Parity != dcb.Parity)
-        ok = ok && sendComPort(kCpoSetParity, std::string(1, char(wireParity(dcb.Parity))));
-    if (!known || before.StopBits != dcb.StopBits)
-        ok = ok && sendComPort(kCpoSetStopSize, std::string(1, char(wireStopBits(dcb.StopBits))));
-    if (!known || wireFlow(before.Flags) != wireFlow(dcb.Flags)) ok = ok && sendControl(wireFlow(dcb.Flags));
-    if (!ok) return LostCode() != 0 ? LostCode() : secSocketTimedOut;
+    if (!known || before.byteSize != dcb.byteSize)
+        ok = ok && sendComPort(kCpoSetDataSize, std::string(1, char(dcb.byteSize)));
+    if (!known || before.parity != dcb.parity)
+        ok = ok && sendComPort(kCpoSetParity, std::string(1, char(wireParity(dcb.parity))));
+    if (!known || before.stopBits != dcb.stopBits)
+        ok = ok && sendComPort(kCpoSetStopSize, std::string(1, char(wireStopBits(dcb.stopBits))));
+    if (!known || wireFlow(before.flags) != wireFlow(dcb.flags)) ok = ok && sendControl(wireFlow(dcb.flags));
+    if (!ok) return lostCode() != 0 ? lostCode() : result::kSocketTimedOut;
     {
         std::lock_guard<std::mutex> g(writeMutex_);
         sent_ = dcb;
         sentValid_ = true;
     }
-    return TQuavSocketDispatcher::SetComState(dcb);
+    return SocketDispatcher::setComState(dcb);
 }
 
-int32_t TQuavRfc2217Dispatcher::EscapeComFunction(int function) {
+int32_t Rfc2217Dispatcher::escapeComFunction(int function) {
     switch (function) {
     case kSetRts:
         return sendControl(kControlRtsOn) ? 0 : -1;
@@ -405,22 +406,22 @@ int32_t TQuavRfc2217Dispatcher::EscapeComFunction(int function) {
     }
 }
 
-void TQuavRfc2217Dispatcher::SetComBreak(bool on) {
+void Rfc2217Dispatcher::setComBreak(bool on) {
     if (breakOn_.exchange(on) != on) sendControl(on ? kControlBreakOn : kControlBreakOff);
 }
 
 // A receive purge asks the server to drop what it holds and drops what already arrived here
 // (decoding it, so that notifications among it still count). Only what waits now is dropped: a
 // server that never pauses cannot keep the purge going. A transmit purge sends nothing.
-int32_t TQuavRfc2217Dispatcher::PurgeCom(int direction) {
+int32_t Rfc2217Dispatcher::purgeCom(int direction) {
     if (direction != kFlushReceive) return 0;
     if (!sendComPort(kCpoPurgeData, std::string(1, char(kPurgeReceive)))) return 0;
     std::lock_guard<std::mutex> g(readMutex_);
     early_.clear();
     earlyAt_ = 0;
     uint8_t raw[4096], data[sizeof raw];
-    for (uint32_t left = QueuedNow(); left > 0 && !peerBrokeFraming();) {
-        const uint32_t r = ReceiveRaw(raw, std::min<uint32_t>(left, sizeof raw));
+    for (uint32_t left = queuedNow(); left > 0 && !peerBrokeFraming();) {
+        const uint32_t r = receiveRaw(raw, std::min<uint32_t>(left, sizeof raw));
         if (r == 0) break;
         left -= r;
         decoder_.decode(raw, r, data);
@@ -428,4 +429,4 @@ int32_t TQuavRfc2217Dispatcher::PurgeCom(int direction) {
     return 0;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -13,7 +13,7 @@
 #include "serial/socket_dispatcher.h"
 #include "serial/telnet_codec.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // How long opening waits for the server to accept the COM-PORT-OPTION.
 inline constexpr int kRfc2217NegotiationTimeoutMs = 3000;
@@ -25,24 +25,24 @@ inline constexpr std::size_t kRfc2217EarlyDataLimit = 64 * 1024;
 // keeps asking gets no more answers after these.
 inline constexpr int kRfc2217NegotiationReplies = 64;
 
-class TQuavRfc2217Dispatcher : public TQuavSocketDispatcher {
+class Rfc2217Dispatcher : public SocketDispatcher {
   public:
-    explicit TQuavRfc2217Dispatcher(void* owner = nullptr);
-    ~TQuavRfc2217Dispatcher() override;
+    explicit Rfc2217Dispatcher(void* owner = nullptr);
+    ~Rfc2217Dispatcher() override;
 
     // The baud rate the server last reported as applied (0 before its first answer).
-    uint32_t ServerBaud() const { return serverBaud_.load(); }
+    uint32_t serverBaud() const { return serverBaud_.load(); }
 
   protected:
-    bool Connected(int fd) override;
-    int32_t SetComState(const TDeviceControlBlock& dcb) override;
-    int32_t ReadCom(uint8_t* buffer, uint32_t n) override;
-    uint32_t ReadComError(TComStat& status) override;
-    uint8_t GetComModemStatus() override;
-    int32_t EscapeComFunction(int function) override;
-    void SetComBreak(bool on) override;
-    int32_t PurgeCom(int direction) override;
-    ssize_t WriteDevice(int fd, const iovec* iov, int count) override;
+    bool connected(int fd) override;
+    int32_t setComState(const DeviceConfig& dcb) override;
+    int32_t readCom(uint8_t* buffer, uint32_t n) override;
+    uint32_t readComError(ComStatus& status) override;
+    uint8_t getComModemStatus() override;
+    int32_t escapeComFunction(int function) override;
+    void setComBreak(bool on) override;
+    int32_t purgeCom(int direction) override;
+    ssize_t writeDevice(int fd, const iovec* iov, int count) override;
 
   private:
     void onNegotiation(uint8_t verb, uint8_t option);
@@ -85,7 +85,7 @@ class TQuavRfc2217Dispatcher : public TQuavSocketDispatcher {
     bool headSent_ = false; // the ring's head byte 255 went out whole before its write came
     std::vector<uint8_t> src_;
     std::string wire_;
-    TDeviceControlBlock sent_; // the line settings the server was last told
+    DeviceConfig sent_; // the line settings the server was last told
     bool sentValid_ = false;
 
     std::atomic<uint8_t> modemState_{0};
@@ -95,4 +95,4 @@ class TQuavRfc2217Dispatcher : public TQuavSocketDispatcher {
     std::atomic<bool> breakOn_{false};
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

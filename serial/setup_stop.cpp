@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cerrno>
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 // Lock-free, so that a signal handler may set it.
@@ -71,4 +71,4 @@ int pollInSlicesErrno(int fd, short events, const SetupDeadline& deadline) {
     return errno;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // The longest one slice of a set-up wait lasts: a stop is seen this soon.
 inline constexpr int kSetupSliceMs = 50;
@@ -45,4 +45,4 @@ SliceWait pollInSlices(int fd, short events, const SetupDeadline& deadline, shor
 // The same wait as an errno: 0 once ready, ECANCELED on a stop, ETIMEDOUT past the deadline.
 int pollInSlicesErrno(int fd, short events, const SetupDeadline& deadline);
 
-} // namespace brimwell
+} // namespace brimwell::serial

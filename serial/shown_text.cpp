@@ -1,6 +1,6 @@
 #include "serial/shown_text.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 // Length of the well-formed UTF-8 character at the start of `s` (no overlong forms, no surrogates,
@@ -61,4 +61,4 @@ std::string escapeFileName(std::string_view bytes) {
     return out;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // `bytes` as printable UTF-8: well-formed UTF-8 stays as it is, except that a backslash becomes
 // "\\" and every byte that is not part of a well-formed character, or is a control character
 // (C0, DEL, C1), becomes "\xNN" (two lower-case hexadecimal digits).
 std::string escapeFileName(std::string_view bytes);
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -8,7 +8,7 @@
 
 #include "serial/exception_report.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 void ignoreWakeSignal(int) {}
@@ -20,7 +20,7 @@ void ignoreWakeSignal(int) {}
 // A real-time signal, as every standard signal already means something to somebody (SIGUSR1/2 to
 // debuggers and libraries). Its handler is empty and installed without SA_RESTART: its only effect
 // is that the thread's blocking call returns EINTR instead of being restarted by the kernel.
-int TSignalWakeThread::WakeSignal() {
+int SignalWakeThread::wakeSignal() {
     static const int signal = [] {
         const int sig = SIGRTMIN + 4;
         struct sigaction action {};
@@ -33,9 +33,9 @@ int TSignalWakeThread::WakeSignal() {
     return signal;
 }
 
-void TSignalWakeThread::Start(Body body) {
-    Stop();
-    WakeSignal(); // the handler must be in place before the first signal can be sent
+void SignalWakeThread::start(Body body) {
+    stop();
+    wakeSignal(); // the handler must be in place before the first signal can be sent
     stop_ = false;
     running_ = true;
     signalsSent_ = 0;
@@ -43,7 +43,7 @@ void TSignalWakeThread::Start(Body body) {
         try {
             body(stop_);
         } catch (...) {
-            ReportException("exception in a signal-woken thread", std::current_exception());
+            reportException("exception in a signal-woken thread", std::current_exception());
         }
         {
             std::lock_guard<std::mutex> g(leftMutex_);
@@ -57,7 +57,7 @@ void TSignalWakeThread::Start(Body body) {
 // call only runs the empty handler and is lost; so the signal is sent again, a millisecond apart,
 // until the body has returned. The thread is not joined before that: pthread_kill needs a thread
 // that has not been joined yet.
-void TSignalWakeThread::Stop() {
+void SignalWakeThread::stop() {
     if (!thread_.joinable()) return;
     stop_ = true;
     if (thread_.get_id() == std::this_thread::get_id()) {
@@ -67,7 +67,7 @@ void TSignalWakeThread::Stop() {
     const pthread_t handle = thread_.native_handle();
     std::unique_lock<std::mutex> lock(leftMutex_);
     while (running_.load()) {
-        ::pthread_kill(handle, WakeSignal());
+        ::pthread_kill(handle, wakeSignal());
         signalsSent_.fetch_add(1);
         leftCv_.wait_for(lock, std::chrono::milliseconds(1), [this] { return !running_.load(); });
     }
@@ -75,4 +75,4 @@ void TSignalWakeThread::Stop() {
     thread_.join();
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

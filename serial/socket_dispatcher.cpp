@@ -14,7 +14,7 @@
 
 #include "serial/error_codes.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 using SharedLock = std::shared_lock<std::shared_mutex>;
@@ -24,14 +24,14 @@ constexpr std::size_t kDiscardChunk = 4096;
 
 } // namespace
 
-TQuavSocketDispatcher::~TQuavSocketDispatcher() {
-    ShutdownForDestroy();
+SocketDispatcher::~SocketDispatcher() {
+    shutdownForDestroy();
 }
 
-int TQuavSocketDispatcher::OpenDevice(const std::string& name) {
+int SocketDispatcher::openDevice(const std::string& name) {
     lostCode_ = 0;
     const auto endpoint = parseNetEndpoint(name);
-    int32_t code = secSocketBadAddress;
+    int32_t code = result::kSocketBadAddress;
     int sysErrno = 0;
     const int fd = endpoint ? connectTcp(*endpoint, kConnectTimeoutMs, code, sysErrno) : -1;
     if (fd < 0) {
@@ -39,62 +39,62 @@ int TQuavSocketDispatcher::OpenDevice(const std::string& name) {
         lastOpenSystemErrno_ = sysErrno;
         return -1;
     }
-    if (!Connected(fd)) {
+    if (!connected(fd)) {
         ::close(fd);
         return -1;
     }
     return fd;
 }
 
-bool TQuavSocketDispatcher::Connected(int) {
+bool SocketDispatcher::connected(int) {
     return true;
 }
 
-void TQuavSocketDispatcher::DeviceLost() {
+void SocketDispatcher::deviceLost() {
     int32_t none = 0;
-    lostCode_.compare_exchange_strong(none, secSocketConnectionLost);
-    TQuavThreadEngine::DeviceLost();
+    lostCode_.compare_exchange_strong(none, result::kSocketConnectionLost);
+    ThreadEngine::deviceLost();
 }
 
-void TQuavSocketDispatcher::ConnectionLost(int32_t code) {
+void SocketDispatcher::connectionLost(int32_t code) {
     int32_t none = 0;
-    if (lostCode_.compare_exchange_strong(none, code)) TQuavThreadEngine::DeviceLost();
+    if (lostCode_.compare_exchange_strong(none, code)) ThreadEngine::deviceLost();
 }
 
-void TQuavSocketDispatcher::PeerFailed(int32_t code) {
-    ConnectionLost(code);
+void SocketDispatcher::peerFailed(int32_t code) {
+    connectionLost(code);
     lose();
 }
 
-int32_t TQuavSocketDispatcher::LossCause() const {
+int32_t SocketDispatcher::lossCause() const {
     const int32_t code = lostCode_.load();
-    return code == secSocketConnectionLost ? 0 : code;
+    return code == result::kSocketConnectionLost ? 0 : code;
 }
 
-uint32_t TQuavSocketDispatcher::QueuedNow() {
+uint32_t SocketDispatcher::queuedNow() {
     SharedLock device(deviceLock_);
     int queued = 0;
     if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &queued) != 0 || queued < 0) return 0;
     return static_cast<uint32_t>(queued);
 }
 
-bool TQuavSocketDispatcher::SetupCom(uint32_t, uint32_t) {
+bool SocketDispatcher::setupCom(uint32_t, uint32_t) {
     return true;
 }
 
-int32_t TQuavSocketDispatcher::GetComState(TDeviceControlBlock& dcb) {
+int32_t SocketDispatcher::getComState(DeviceConfig& dcb) {
     std::lock_guard<std::mutex> g(stateMutex_);
     dcb = shadow_;
     return 0;
 }
 
-int32_t TQuavSocketDispatcher::SetComState(const TDeviceControlBlock& dcb) {
+int32_t SocketDispatcher::setComState(const DeviceConfig& dcb) {
     std::lock_guard<std::mutex> g(stateMutex_);
     shadow_ = dcb;
     return 0;
 }
 
-uint32_t TQuavSocketDispatcher::ReceiveRaw(uint8_t* buffer, uint32_t n) {
+uint32_t SocketDispatcher::receiveRaw(uint8_t* buffer, uint32_t n) {
     SharedLock device(deviceLock_);
     if (fd_ < 0 || n == 0 || lostCode_.load() != 0) return 0;
     ssize_t r;
@@ -103,24 +103,24 @@ uint32_t TQuavSocketDispatcher::ReceiveRaw(uint8_t* buffer, uint32_t n) {
     } while (r < 0 && errno == EINTR);
     if (r > 0) return static_cast<uint32_t>(r);
     if (r == 0)
-        ConnectionLost(secSocketConnectionLost);
+        connectionLost(result::kSocketConnectionLost);
     else if (errno != EAGAIN)
-        ConnectionLost(socketCodeForErrno(errno));
+        connectionLost(socketCodeForErrno(errno));
     return 0;
 }
 
-int32_t TQuavSocketDispatcher::ReadCom(uint8_t* buffer, uint32_t n) {
-    return static_cast<int32_t>(ReceiveRaw(buffer, n));
+int32_t SocketDispatcher::readCom(uint8_t* buffer, uint32_t n) {
+    return static_cast<int32_t>(receiveRaw(buffer, n));
 }
 
-uint32_t TQuavSocketDispatcher::ReadComError(TComStat& status) {
-    status = TComStat{};
+uint32_t SocketDispatcher::readComError(ComStatus& status) {
+    status = ComStatus{};
     int queued = 0;
     {
         SharedLock device(deviceLock_);
         if (fd_ < 0 || lostCode_.load() != 0) return 0;
         if (::ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0) {
-            status.InQue = static_cast<uint32_t>(queued);
+            status.inQueue = static_cast<uint32_t>(queued);
             return 0;
         }
     }
@@ -129,55 +129,55 @@ uint32_t TQuavSocketDispatcher::ReadComError(TComStat& status) {
     SharedLock device(deviceLock_);
     const ssize_t r = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
     if (r == 0)
-        ConnectionLost(secSocketConnectionLost);
+        connectionLost(result::kSocketConnectionLost);
     else if (r < 0 && errno != EAGAIN && errno != EINTR)
-        ConnectionLost(socketCodeForErrno(errno));
+        connectionLost(socketCodeForErrno(errno));
     else if (r > 0)
-        status.InQue = 1;
+        status.inQueue = 1;
     return 0;
 }
 
-uint8_t TQuavSocketDispatcher::GetComModemStatus() {
-    return msCtsOn | msDsrOn | msDcdOn;
+uint8_t SocketDispatcher::getComModemStatus() {
+    return kModemCtsOn | kModemDsrOn | kModemDcdOn;
 }
 
-int32_t TQuavSocketDispatcher::EscapeComFunction(int function) {
+int32_t SocketDispatcher::escapeComFunction(int function) {
     return function >= kSetRts && function <= kClrDtr ? 0 : -1;
 }
 
-void TQuavSocketDispatcher::SetComBreak(bool) {}
+void SocketDispatcher::setComBreak(bool) {}
 
 // Only received bytes can be purged: what was sent is in the server's hands already. Only what
 // waits now goes: a peer that never pauses cannot hold the caller here.
-int32_t TQuavSocketDispatcher::PurgeCom(int direction) {
+int32_t SocketDispatcher::purgeCom(int direction) {
     if (direction != kFlushReceive) return 0;
     uint8_t discard[kDiscardChunk];
-    for (uint32_t left = QueuedNow(); left > 0;) {
-        const uint32_t got = ReceiveRaw(discard, std::min<uint32_t>(left, sizeof discard));
+    for (uint32_t left = queuedNow(); left > 0;) {
+        const uint32_t got = receiveRaw(discard, std::min<uint32_t>(left, sizeof discard));
         if (got == 0) break;
         left -= got;
     }
     return 0;
 }
 
-ssize_t TQuavSocketDispatcher::WriteDevice(int fd, const iovec* iov, int count) {
+ssize_t SocketDispatcher::writeDevice(int fd, const iovec* iov, int count) {
     msghdr msg{};
     msg.msg_iov = const_cast<iovec*>(iov);
     msg.msg_iovlen = static_cast<std::size_t>(count);
     const ssize_t w = ::sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (w < 0 && errno != EAGAIN && errno != EINTR) {
         const int err = errno;
-        ConnectionLost(socketCodeForErrno(err));
+        connectionLost(socketCodeForErrno(err));
         errno = err;
     }
     return w;
 }
 
-bool TQuavSocketDispatcher::SendAll(int fd, const char* data, std::size_t n, int timeoutMs) {
-    return SendAll(fd, data, n, SetupDeadline(timeoutMs, false));
+bool SocketDispatcher::sendAll(int fd, const char* data, std::size_t n, int timeoutMs) {
+    return sendAll(fd, data, n, SetupDeadline(timeoutMs, false));
 }
 
-bool TQuavSocketDispatcher::SendAll(int fd, const char* data, std::size_t n, const SetupDeadline& deadline) {
+bool SocketDispatcher::sendAll(int fd, const char* data, std::size_t n, const SetupDeadline& deadline) {
     while (n > 0) {
         const ssize_t w = ::send(fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (w > 0) {
@@ -187,7 +187,7 @@ bool TQuavSocketDispatcher::SendAll(int fd, const char* data, std::size_t n, con
         }
         if (w < 0 && errno == EINTR) continue;
         if (w < 0 && errno != EAGAIN) {
-            ConnectionLost(socketCodeForErrno(errno));
+            connectionLost(socketCodeForErrno(errno));
             return false;
         }
         if (pollInSlices(fd, POLLOUT, deadline) != SliceWait::Ready) return false;
@@ -195,4 +195,4 @@ bool TQuavSocketDispatcher::SendAll(int fd, const char* data, std::size_t n, con
     return true;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -13,55 +13,55 @@
 #include "serial/setup_stop.h"
 #include "serial/thread_engine.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
-class TQuavSocketDispatcher : public TQuavThreadEngine {
+class SocketDispatcher : public ThreadEngine {
   public:
-    explicit TQuavSocketDispatcher(void* owner = nullptr) : TQuavThreadEngine(owner) {}
-    ~TQuavSocketDispatcher() override;
+    explicit SocketDispatcher(void* owner = nullptr) : ThreadEngine(owner) {}
+    ~SocketDispatcher() override;
 
-    // The socket code of a lost connection (secSocketConnectionLost and kin); 0 while it holds.
-    int32_t LostCode() const { return lostCode_.load(); }
+    // The socket code of a lost connection (result::kSocketConnectionLost and kin); 0 while it holds.
+    int32_t lostCode() const { return lostCode_.load(); }
     // The lost code when it says more than that the peer went away.
-    int32_t LossCause() const override;
+    int32_t lossCause() const override;
 
   protected:
-    int OpenDevice(const std::string& name) override;
+    int openDevice(const std::string& name) override;
     // The connection is up: a protocol layer's own set-up. false (lastOpenErrno_ set) fails the open.
-    virtual bool Connected(int fd);
-    bool SetupCom(uint32_t inSize, uint32_t outSize) override;
-    int32_t GetComState(TDeviceControlBlock& dcb) override;
-    int32_t SetComState(const TDeviceControlBlock& dcb) override;
-    int32_t ReadCom(uint8_t* buffer, uint32_t n) override;
-    uint32_t ReadComError(TComStat& status) override;
-    uint8_t GetComModemStatus() override;
-    int32_t EscapeComFunction(int function) override;
-    void SetComBreak(bool on) override;
-    int32_t PurgeCom(int direction) override;
-    ssize_t WriteDevice(int fd, const iovec* iov, int count) override;
-    void DeviceLost() override;
+    virtual bool connected(int fd);
+    bool setupCom(uint32_t inSize, uint32_t outSize) override;
+    int32_t getComState(DeviceConfig& dcb) override;
+    int32_t setComState(const DeviceConfig& dcb) override;
+    int32_t readCom(uint8_t* buffer, uint32_t n) override;
+    uint32_t readComError(ComStatus& status) override;
+    uint8_t getComModemStatus() override;
+    int32_t escapeComFunction(int function) override;
+    void setComBreak(bool on) override;
+    int32_t purgeCom(int direction) override;
+    ssize_t writeDevice(int fd, const iovec* iov, int count) override;
+    void deviceLost() override;
 
     // Records the first loss (its code) and reports it through the engine.
-    void ConnectionLost(int32_t code);
+    void connectionLost(int32_t code);
     // The peer broke the protocol on a connection that still stands: recorded as its loss, and the
     // port ends as lost at once.
-    void PeerFailed(int32_t code);
+    void peerFailed(int32_t code);
     // Bytes waiting in the socket now: what a receive purge may discard, so that a peer sending
     // without pause cannot keep the purge going.
-    uint32_t QueuedNow();
+    uint32_t queuedNow();
     // recv() into buffer without blocking: the count, 0 when nothing waits; a closed or broken
     // connection is reported lost and reads 0.
-    uint32_t ReceiveRaw(uint8_t* buffer, uint32_t n);
+    uint32_t receiveRaw(uint8_t* buffer, uint32_t n);
     // send() of everything, waiting for room at most timeoutMs (or until `deadline`, in slices that
     // also end on a stop); false when the connection refused or the wait ended.
-    bool SendAll(int fd, const char* data, std::size_t n, int timeoutMs);
-    bool SendAll(int fd, const char* data, std::size_t n, const SetupDeadline& deadline);
+    bool sendAll(int fd, const char* data, std::size_t n, int timeoutMs);
+    bool sendAll(int fd, const char* data, std::size_t n, const SetupDeadline& deadline);
 
     std::mutex stateMutex_; // shadow_ (a leaf lock)
-    TDeviceControlBlock shadow_;
+    DeviceConfig shadow_;
 
   private:
     std::atomic<int32_t> lostCode_{0};
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

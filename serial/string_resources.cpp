@@ -5,7 +5,7 @@
 #include <array>
 #include <cstring>
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 constexpr std::size_t kHeaderSize = 8;
@@ -70,14 +70,14 @@ uint32_t get32(const uint8_t* at) {
 }
 
 std::string formatted(int32_t ident, std::string_view placeholder, const std::string& value) {
-    std::string text = managerStrings().GetString(ident);
+    std::string text = managerStrings().getString(ident);
     const auto at = text.find(placeholder);
     if (at != std::string::npos) text.replace(at, placeholder.size(), value);
     return text;
 }
 
 [[noreturn]] void raise(int32_t ident, std::string_view name) {
-    throw EStringResourceError(formatted(ident, "%s", std::string(name)));
+    throw StringResourceError(formatted(ident, "%s", std::string(name)));
 }
 
 void appendUtf8(std::string& out, uint32_t cp) {
@@ -142,18 +142,18 @@ ResourceModule& programResources() {
     return module;
 }
 
-TQuavStringResource::TQuavStringResource(const ResourceModule* module, std::string_view resourceName) {
+StringResource::StringResource(const ResourceModule* module, std::string_view resourceName) {
     open(module, resourceName);
 }
 
-void TQuavStringResource::ChangeResource(const ResourceModule* module, std::string_view resourceName) {
+void StringResource::changeResource(const ResourceModule* module, std::string_view resourceName) {
     data_ = nullptr;
     size_ = 0;
     count_ = 0;
     if (!resourceName.empty()) open(module, resourceName);
 }
 
-void TQuavStringResource::open(const ResourceModule* module, std::string_view resourceName) {
+void StringResource::open(const ResourceModule* module, std::string_view resourceName) {
     const RawResource* res = module ? module->find(resourceName) : nullptr;
     if (!res) res = programResources().find(resourceName);
     if (!res) raise(kStrResourceNotFound, resourceName);
@@ -177,7 +177,7 @@ void TQuavStringResource::open(const ResourceModule* module, std::string_view re
     count_ = n;
 }
 
-bool TQuavStringResource::find(int32_t ident, std::u16string& out) const {
+bool StringResource::find(int32_t ident, std::u16string& out) const {
     if (data_ != nullptr) {
         uint32_t lo = 0;
         uint32_t hi = count_;
@@ -200,18 +200,18 @@ bool TQuavStringResource::find(int32_t ident, std::u16string& out) const {
         }
     }
     if (raiseWhenMissing_)
-        throw EStringResourceError(formatted(kStrStringNotFound, "%d", std::to_string(ident)));
+        throw StringResourceError(formatted(kStrStringNotFound, "%d", std::to_string(ident)));
     out.clear();
     return false;
 }
 
-std::string TQuavStringResource::GetString(int32_t ident) const {
+std::string StringResource::getString(int32_t ident) const {
     std::u16string text;
     find(ident, text);
     return utf16ToUtf8(text);
 }
 
-char* TQuavStringResource::GetAsciiZ(int32_t ident, char* buffer, std::size_t size) const {
+char* StringResource::getAsciiZ(int32_t ident, char* buffer, std::size_t size) const {
     if (buffer == nullptr || size == 0) return buffer;
     std::u16string text;
     find(ident, text);
@@ -228,7 +228,7 @@ char* TQuavStringResource::GetAsciiZ(int32_t ident, char* buffer, std::size_t si
     return buffer;
 }
 
-char16_t* TQuavStringResource::GetWideChar(int32_t ident, char16_t* buffer, std::size_t size) const {
+char16_t* StringResource::getWideChar(int32_t ident, char16_t* buffer, std::size_t size) const {
     if (buffer == nullptr || size == 0) return buffer;
     std::u16string text;
     find(ident, text);
@@ -238,9 +238,9 @@ char16_t* TQuavStringResource::GetWideChar(int32_t ident, char16_t* buffer, std:
     return buffer;
 }
 
-const TQuavStringResource& managerStrings() {
-    static const TQuavStringResource manager(nullptr, "QVSRMGR_STRINGS");
+const StringResource& managerStrings() {
+    static const StringResource manager(nullptr, "QVSRMGR_STRINGS");
     return manager;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

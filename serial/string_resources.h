@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::serial {
 
-class EStringResourceError : public std::runtime_error {
+class StringResourceError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
 };
@@ -48,23 +48,23 @@ enum : int32_t {
     kStrNotStringResource = 5,
 };
 
-class TQuavStringResource {
+class StringResource {
   public:
     // Opens |resourceName|, looked up in |module| first and then in the program's resources.
-    TQuavStringResource(const ResourceModule* module, std::string_view resourceName);
+    StringResource(const ResourceModule* module, std::string_view resourceName);
 
     // Closes the current resource and opens the named one; an empty name leaves it closed.
-    void ChangeResource(const ResourceModule* module, std::string_view resourceName);
+    void changeResource(const ResourceModule* module, std::string_view resourceName);
 
     // The text as UTF-8 (the platform's 8-bit encoding); "" when absent.
-    std::string GetString(int32_t ident) const;
+    std::string getString(int32_t ident) const;
     // The converted text shortened one character at a time until it fits below |size| bytes,
     // zero-terminated. Returns buffer.
-    char* GetAsciiZ(int32_t ident, char* buffer, std::size_t size) const;
+    char* getAsciiZ(int32_t ident, char* buffer, std::size_t size) const;
     // At most size - 1 UTF-16 code units, zero-terminated; empty when absent.
-    char16_t* GetWideChar(int32_t ident, char16_t* buffer, std::size_t size) const;
+    char16_t* getWideChar(int32_t ident, char16_t* buffer, std::size_t size) const;
 
-    // Raise EStringResourceError (string 1) instead of answering "" for an absent identifier.
+    // Raise StringResourceError (string 1) instead of answering "" for an absent identifier.
     bool raiseWhenMissing() const { return raiseWhenMissing_; }
     void setRaiseWhenMissing(bool on) { raiseWhenMissing_ = on; }
 
@@ -83,9 +83,9 @@ class TQuavStringResource {
 };
 
 // The process-wide manager opened on "QVSRMGR_STRINGS"; the source of the manager's own messages.
-const TQuavStringResource& managerStrings();
+const StringResource& managerStrings();
 
 // UTF-16 -> UTF-8; lone surrogates become U+FFFD.
 std::string utf16ToUtf8(std::u16string_view text);
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -1,7 +1,7 @@
 // Telnet framing for the RFC 2217 device layer.
 #include "serial/telnet_codec.h"
 
-namespace brimwell::telnet {
+namespace brimwell::serial::telnet {
 
 void appendEscaped(std::string& out, std::string_view data) {
     for (char c : data) {
@@ -90,4 +90,4 @@ uint32_t Decoder::decode(const uint8_t* in, uint32_t n, uint8_t* data) {
     return out;
 }
 
-} // namespace brimwell::telnet
+} // namespace brimwell::serial::telnet

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace brimwell::telnet {
+namespace brimwell::serial::telnet {
 
 inline constexpr uint8_t kIac = 255;
 inline constexpr uint8_t kDont = 254;
@@ -97,4 +97,4 @@ class Decoder {
     bool oversized_ = false;
 };
 
-} // namespace brimwell::telnet
+} // namespace brimwell::serial::telnet

@@ -7,7 +7,7 @@
 // - Line changes are read on every dispatcher pass (at least every 50 ms). Where the driver can
 //   wait for them (TIOCMGET works and TIOCMIWAIT is not refused) a modem-watch thread blocks in
 //   TIOCMIWAIT and wakes the dispatcher at once. That ioctl has no time-out and no descriptor to
-//   wake it through, so the thread is ended with a signal (see TSignalWakeThread).
+//   wake it through, so the thread is ended with a signal (see SignalWakeThread).
 // - Line errors come from TIOCGICOUNT deltas where the driver keeps counters.
 // - The driver has one RTS/CTS switch (CRTSCTS) for both directions and fixed queue thresholds.
 #include "serial/termios_dispatcher.h"
@@ -26,7 +26,7 @@
 
 #include <cerrno>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 namespace {
 
@@ -101,7 +101,7 @@ bool modemWaitRefused(int err) {
 
 } // namespace
 
-ModemWaitResult WaitForModemChange(int fd) {
+ModemWaitResult waitForModemChange(int fd) {
     const int mask = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
     if (::ioctl(fd, TIOCMIWAIT, mask) == 0) return ModemWaitResult::Changed;
     const int err = errno;
@@ -110,18 +110,18 @@ ModemWaitResult WaitForModemChange(int fd) {
 }
 
 // The engine's destructor runs after this layer is gone; the device is closed while it is whole.
-TQuavTermiosDispatcher::~TQuavTermiosDispatcher() {
-    ShutdownForDestroy();
+TermiosDispatcher::~TermiosDispatcher() {
+    shutdownForDestroy();
 }
 
-void TQuavTermiosDispatcher::ReleaseDevice(int fd) {
+void TermiosDispatcher::releaseDevice(int fd) {
     ::ioctl(fd, TIOCNXCL);
     lockFiles_.release();
 }
 
 // ---- Device operations ----------------------------------------------------------------------
 
-int TQuavTermiosDispatcher::OpenDevice(const std::string& name) {
+int TermiosDispatcher::openDevice(const std::string& name) {
     auto refuse = [&](int err) {
         lockFiles_.release();
         lastOpenSystemErrno_ = err;
@@ -167,72 +167,72 @@ int TQuavTermiosDispatcher::OpenDevice(const std::string& name) {
     return fd;
 }
 
-bool TQuavTermiosDispatcher::SetupCom(uint32_t, uint32_t) {
+bool TermiosDispatcher::setupCom(uint32_t, uint32_t) {
     // The tty layer's queues have a fixed size; nothing to set.
     return true;
 }
 
-int32_t TQuavTermiosDispatcher::GetComState(TDeviceControlBlock& dcb) {
+int32_t TermiosDispatcher::getComState(DeviceConfig& dcb) {
     SharedLock device(deviceLock_);
     if (fd_ < 0) return -1;
     termios tio{};
     if (::tcgetattr(fd_, &tio) != 0) return -1;
     std::lock_guard<std::mutex> g(stateMutex_);
-    TDeviceControlBlock out = shadowValid_ ? shadow_ : TDeviceControlBlock{};
+    DeviceConfig out = shadowValid_ ? shadow_ : DeviceConfig{};
     if (!shadowValid_ && (tio.c_cflag & CRTSCTS))
-        out.Flags = (out.Flags & ~dcbRtsControlMask) | dcbOutxCtsFlow | dcbRtsControlHandshake;
+        out.flags = (out.flags & ~kConfigRtsControlMask) | kConfigOutxCtsFlow | kConfigRtsControlHandshake;
     const uint32_t bps = lineRate(fd_);
-    if (bps != 0) out.BaudRate = bps;
+    if (bps != 0) out.baudRate = bps;
     if (!formatIgnored_) {
         switch (tio.c_cflag & CSIZE) {
         case CS5:
-            out.ByteSize = 5;
+            out.byteSize = 5;
             break;
         case CS6:
-            out.ByteSize = 6;
+            out.byteSize = 6;
             break;
         case CS7:
-            out.ByteSize = 7;
+            out.byteSize = 7;
             break;
         default:
-            out.ByteSize = 8;
+            out.byteSize = 8;
             break;
         }
         if (!(tio.c_cflag & PARENB))
-            out.Parity = kParityNone;
+            out.parity = kParityNone;
         else if (tio.c_cflag & CMSPAR)
-            out.Parity = (tio.c_cflag & PARODD) ? kParityMark : kParitySpace;
+            out.parity = (tio.c_cflag & PARODD) ? kParityMark : kParitySpace;
         else
-            out.Parity = (tio.c_cflag & PARODD) ? kParityOdd : kParityEven;
+            out.parity = (tio.c_cflag & PARODD) ? kParityOdd : kParityEven;
     }
     if (tio.c_cflag & CSTOPB)
-        out.StopBits = out.ByteSize == 5 ? kOne5StopBits : kTwoStopBits;
+        out.stopBits = out.byteSize == 5 ? kOne5StopBits : kTwoStopBits;
     else
-        out.StopBits = kOneStopBit;
-    out.Flags = (out.Flags & ~(dcbOutX | dcbInX)) | ((tio.c_iflag & IXON) ? dcbOutX : 0) |
-                ((tio.c_iflag & IXOFF) ? dcbInX : 0);
-    out.XonChar = tio.c_cc[VSTART];
-    out.XoffChar = tio.c_cc[VSTOP];
+        out.stopBits = kOneStopBit;
+    out.flags = (out.flags & ~(kConfigOutX | kConfigInX)) | ((tio.c_iflag & IXON) ? kConfigOutX : 0) |
+                ((tio.c_iflag & IXOFF) ? kConfigInX : 0);
+    out.xonChar = tio.c_cc[VSTART];
+    out.xoffChar = tio.c_cc[VSTOP];
     dcb = out;
     return 0;
 }
 
-int32_t TQuavTermiosDispatcher::SetComState(const TDeviceControlBlock& dcb) {
+int32_t TermiosDispatcher::setComState(const DeviceConfig& dcb) {
     SharedLock device(deviceLock_);
-    if (fd_ < 0) return secCommNotOpen;
+    if (fd_ < 0) return result::kCommNotOpen;
     termios tio{};
     if (::tcgetattr(fd_, &tio) != 0) return -errno;
     const termios before = tio;
     // Rates without a Bnnn constant are set through termios2 once the rest is written.
     speed_t code;
-    const bool named = speedCode(dcb.BaudRate, code);
-    if (dcb.BaudRate == 0) return secBaudRate;
+    const bool named = speedCode(dcb.baudRate, code);
+    if (dcb.baudRate == 0) return result::kBaudRate;
     if (named) {
         ::cfsetispeed(&tio, code);
         ::cfsetospeed(&tio, code);
     }
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    switch (dcb.ByteSize) {
+    switch (dcb.byteSize) {
     case 5:
         tio.c_cflag |= CS5;
         break;
@@ -246,9 +246,9 @@ int32_t TQuavTermiosDispatcher::SetComState(const TDeviceControlBlock& dcb) {
         tio.c_cflag |= CS8;
         break;
     default:
-        return secByteSize;
+        return result::kByteSize;
     }
-    switch (dcb.Parity) {
+    switch (dcb.parity) {
     case kParityNone:
         break;
     case kParityOdd:
@@ -264,18 +264,18 @@ int32_t TQuavTermiosDispatcher::SetComState(const TDeviceControlBlock& dcb) {
         tio.c_cflag |= PARENB | CMSPAR;
         break;
     default:
-        return secBadArgument;
+        return result::kBadArgument;
     }
-    if (dcb.StopBits != kOneStopBit) tio.c_cflag |= CSTOPB;
+    if (dcb.stopBits != kOneStopBit) tio.c_cflag |= CSTOPB;
     // One switch covers both directions: waiting for CTS and driving RTS as a receive handshake.
     const bool rtscts =
-        (dcb.Flags & dcbOutxCtsFlow) || (dcb.Flags & dcbRtsControlMask) == dcbRtsControlHandshake;
+        (dcb.flags & kConfigOutxCtsFlow) || (dcb.flags & kConfigRtsControlMask) == kConfigRtsControlHandshake;
     if (rtscts) tio.c_cflag |= CRTSCTS;
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-    if (dcb.Flags & dcbOutX) tio.c_iflag |= IXON;
-    if (dcb.Flags & dcbInX) tio.c_iflag |= IXOFF;
-    tio.c_cc[VSTART] = dcb.XonChar;
-    tio.c_cc[VSTOP] = dcb.XoffChar;
+    if (dcb.flags & kConfigOutX) tio.c_iflag |= IXON;
+    if (dcb.flags & kConfigInX) tio.c_iflag |= IXOFF;
+    tio.c_cc[VSTART] = dcb.xonChar;
+    tio.c_cc[VSTOP] = dcb.xoffChar;
     // The C library reports EINVAL when the device kept another byte format than the one written
     // (as pseudo-terminals do), although the rest was set; that case is found out below.
     if (::tcsetattr(fd_, TCSANOW, &tio) != 0) {
@@ -289,15 +289,15 @@ int32_t TQuavTermiosDispatcher::SetComState(const TDeviceControlBlock& dcb) {
     // A driver that cannot make the rate either refuses it or quietly runs at another (a 16550's
     // clock ends at 115200): either way the line is put back and the rate is refused. (A rate that
     // cannot be read back is taken as set.)
-    const bool refused = !named && setLineRate(fd_, dcb.BaudRate) != 0;
+    const bool refused = !named && setLineRate(fd_, dcb.baudRate) != 0;
     const uint32_t running = refused ? 0 : lineRate(fd_);
-    if (refused || (running != 0 && !rateMatches(running, dcb.BaudRate))) {
+    if (refused || (running != 0 && !rateMatches(running, dcb.baudRate))) {
         ::tcsetattr(fd_, TCSANOW, &before);
-        return secBaudRate;
+        return result::kBaudRate;
     }
     // RTS toggling for RS-485 is the driver's where it offers it; elsewhere the request has no
     // effect (the mode is only remembered).
-    const bool toggle = (dcb.Flags & dcbRtsControlMask) == dcbRtsControlToggle;
+    const bool toggle = (dcb.flags & kConfigRtsControlMask) == kConfigRtsControlToggle;
     serial_rs485 rs485{};
     if (::ioctl(fd_, TIOCGRS485, &rs485) == 0 && bool(rs485.flags & SER_RS485_ENABLED) != toggle) {
         if (toggle)
@@ -316,30 +316,30 @@ int32_t TQuavTermiosDispatcher::SetComState(const TDeviceControlBlock& dcb) {
     formatIgnored_ = ignored;
     shadow_ = dcb;
     shadowValid_ = true;
-    ctsFlow_ = (dcb.Flags & dcbOutxCtsFlow) != 0;
+    ctsFlow_ = (dcb.flags & kConfigOutxCtsFlow) != 0;
     return 0;
 }
 
-uint32_t TQuavTermiosDispatcher::ReadComError(TComStat& status) {
+uint32_t TermiosDispatcher::readComError(ComStatus& status) {
     SharedLock device(deviceLock_);
-    status = TComStat{};
+    status = ComStatus{};
     if (fd_ < 0) return 0;
     int queued = -1;
-    if (::ioctl(fd_, FIONREAD, &queued) != 0 && DeviceFailed(errno)) return 0;
-    status.InQue = queued > 0 ? static_cast<uint32_t>(queued) : 0;
+    if (::ioctl(fd_, FIONREAD, &queued) != 0 && deviceFailed(errno)) return 0;
+    status.inQueue = queued > 0 ? static_cast<uint32_t>(queued) : 0;
     // Where the driver cannot count its queue, a read is simply tried for the free space.
-    if (queued < 0) status.InQue = kInputBufferSize;
+    if (queued < 0) status.inQueue = kInputBufferSize;
 
     uint32_t errors = 0;
     if (icountSupported_.load()) {
         serial_icounter_struct ic{};
         if (::ioctl(fd_, TIOCGICOUNT, &ic) == 0) {
             std::lock_guard<std::mutex> g(stateMutex_);
-            if (ic.buf_overrun != icount_.bufOverrun) errors |= ceRxOver;
-            if (ic.overrun != icount_.overrun) errors |= ceOverrun;
-            if (ic.parity != icount_.parity) errors |= ceRxParity;
-            if (ic.frame != icount_.frame) errors |= ceFrame;
-            if (ic.brk != icount_.brk) errors |= ceBreak;
+            if (ic.buf_overrun != icount_.bufOverrun) errors |= kLineErrorRxOver;
+            if (ic.overrun != icount_.overrun) errors |= kLineErrorOverrun;
+            if (ic.parity != icount_.parity) errors |= kLineErrorParity;
+            if (ic.frame != icount_.frame) errors |= kLineErrorFrame;
+            if (ic.brk != icount_.brk) errors |= kLineErrorBreak;
             icount_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
         } else {
             icountSupported_ = false;
@@ -347,33 +347,33 @@ uint32_t TQuavTermiosDispatcher::ReadComError(TComStat& status) {
     }
     if (ctsFlow_.load() && modemLinesReported_.load()) {
         int lines = 0;
-        if (::ioctl(fd_, TIOCMGET, &lines) == 0 && !(lines & TIOCM_CTS)) status.HoldFlags |= csCtsHold;
+        if (::ioctl(fd_, TIOCMGET, &lines) == 0 && !(lines & TIOCM_CTS)) status.holdFlags |= kHoldCts;
     }
     return errors;
 }
 
-uint8_t TQuavTermiosDispatcher::GetComModemStatus() {
+uint8_t TermiosDispatcher::getComModemStatus() {
     SharedLock device(deviceLock_);
     if (fd_ < 0) return 0;
-    constexpr uint8_t tiedHigh = msCtsOn | msDsrOn | msDcdOn;
+    constexpr uint8_t tiedHigh = kModemCtsOn | kModemDsrOn | kModemDcdOn;
     if (!modemLinesReported_.load()) return tiedHigh;
     int lines = 0;
     if (::ioctl(fd_, TIOCMGET, &lines) != 0) {
         const int err = errno;
         // A device that is gone has no lines on: reading them as on would hide the loss.
-        if (DeviceFailed(err)) return 0;
+        if (deviceFailed(err)) return 0;
         if (noModemLines(err)) modemLinesReported_ = false;
         return tiedHigh;
     }
     uint8_t ms = 0;
-    if (lines & TIOCM_CTS) ms |= msCtsOn;
-    if (lines & TIOCM_DSR) ms |= msDsrOn;
-    if (lines & TIOCM_RI) ms |= msRingOn;
-    if (lines & TIOCM_CD) ms |= msDcdOn;
+    if (lines & TIOCM_CTS) ms |= kModemCtsOn;
+    if (lines & TIOCM_DSR) ms |= kModemDsrOn;
+    if (lines & TIOCM_RI) ms |= kModemRingOn;
+    if (lines & TIOCM_CD) ms |= kModemDcdOn;
     return ms;
 }
 
-int32_t TQuavTermiosDispatcher::EscapeComFunction(int function) {
+int32_t TermiosDispatcher::escapeComFunction(int function) {
     SharedLock device(deviceLock_);
     if (fd_ < 0) return -1;
     int bits;
@@ -403,12 +403,12 @@ int32_t TQuavTermiosDispatcher::EscapeComFunction(int function) {
     return noModemLines(errno) ? 0 : -1;
 }
 
-void TQuavTermiosDispatcher::SetComBreak(bool on) {
+void TermiosDispatcher::setComBreak(bool on) {
     SharedLock device(deviceLock_);
     if (fd_ >= 0) ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK);
 }
 
-int32_t TQuavTermiosDispatcher::PurgeCom(int direction) {
+int32_t TermiosDispatcher::purgeCom(int direction) {
     SharedLock device(deviceLock_);
     if (fd_ < 0) return 0;
     if (direction != kFlushReceive) {
@@ -421,7 +421,7 @@ int32_t TQuavTermiosDispatcher::PurgeCom(int direction) {
     return ::tcflush(fd_, direction == kFlushReceive ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : -errno;
 }
 
-int32_t TQuavTermiosDispatcher::DriverOutQueue() {
+int32_t TermiosDispatcher::driverOutQueue() {
     if (pseudoTerminal_.load()) return -1;
     SharedLock device(deviceLock_);
     int queued = 0;
@@ -429,56 +429,56 @@ int32_t TQuavTermiosDispatcher::DriverOutQueue() {
     return queued;
 }
 
-uint32_t TQuavTermiosDispatcher::DriverQueueSize() const {
+uint32_t TermiosDispatcher::driverQueueSize() const {
     return pseudoTerminal_.load() ? kPtyQueueSize : kUartQueueSize;
 }
 
 // ---- The modem watch --------------------------------------------------------------------------
 
 // Devices that cannot report their lines at all are not asked to wait for them.
-void TQuavTermiosDispatcher::DeviceThreadsStarted() {
-    modemWatchActive_ = ModemLinesReported();
+void TermiosDispatcher::deviceThreadsStarted() {
+    modemWatchActive_ = modemLinesReported();
     if (modemWatchActive_.load())
-        modemWatch_.Start([this](const std::atomic<bool>& stop) { modemWatchBody(stop); });
+        modemWatch_.start([this](const std::atomic<bool>& stop) { modemWatchBody(stop); });
 }
 
-void TQuavTermiosDispatcher::DeviceThreadsStopping() {
-    modemWatch_.Stop();
+void TermiosDispatcher::deviceThreadsStopping() {
+    modemWatch_.stop();
     modemWatchActive_ = false;
 }
 
 // The first wait is also the probe: a driver that refuses it leaves the lines to the 50 ms pass.
-void TQuavTermiosDispatcher::modemWatchBody(const std::atomic<bool>& stop) {
+void TermiosDispatcher::modemWatchBody(const std::atomic<bool>& stop) {
     const int fd = [this] {
         SharedLock device(deviceLock_);
         return fd_;
     }();
-    // The device is closed only after this thread has been stopped (CloseCom), so the copy stays valid.
+    // The device is closed only after this thread has been stopped (closeCom), so the copy stays valid.
     auto counters = [&](serial_icounter_struct& ic) {
         return icountSupported_.load() && ::ioctl(fd, TIOCGICOUNT, &ic) == 0;
     };
     serial_icounter_struct before{};
     bool counted = counters(before);
     while (!stop.load() && fd >= 0) {
-        const ModemWaitResult r = WaitForModemChange(fd);
+        const ModemWaitResult r = waitForModemChange(fd);
         if (stop.load()) break;
         if (r == ModemWaitResult::Interrupted) continue;
         if (r != ModemWaitResult::Changed) break;
         // The driver's counters tell which lines moved (a ring pulse may be over by now); without
         // them every line is looked at.
-        uint32_t events = evCts | evDsr | evRlsd;
+        uint32_t events = kEventCts | kEventDsr | kEventRlsd;
         serial_icounter_struct after{};
         if (counted && counters(after)) {
-            events = (after.cts != before.cts ? evCts : 0) | (after.dsr != before.dsr ? evDsr : 0) |
-                     (after.dcd != before.dcd ? evRlsd : 0) | (after.rng != before.rng ? evRing : 0);
-            if (events == 0) events = evCts | evDsr | evRlsd;
+            events = (after.cts != before.cts ? kEventCts : 0) | (after.dsr != before.dsr ? kEventDsr : 0) |
+                     (after.dcd != before.dcd ? kEventRlsd : 0) | (after.rng != before.rng ? kEventRing : 0);
+            if (events == 0) events = kEventCts | kEventDsr | kEventRlsd;
             before = after;
         } else {
             counted = counters(before);
         }
-        PostDeviceEvents(events);
+        postDeviceEvents(events);
     }
     modemWatchActive_ = false;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -12,9 +12,9 @@
 #include "serial/thread_engine.h"
 #include "serial/uucp_lock.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
-// Platform error numbers that InitPort reports for the common open failures (the component
+// Platform error numbers that initPort reports for the common open failures (the component
 // maps them to its exceptions); every other failure is minus the errno of the failing call.
 inline constexpr int kOpenErrorNotFound = 2;
 inline constexpr int kOpenErrorPathNotFound = 3;
@@ -29,36 +29,36 @@ enum class ModemWaitResult {
     Failed,      // any other error (a device that went away)
 };
 // Blocks in TIOCMIWAIT on fd until CTS, DSR, DCD or RI changes (or a signal interrupts it).
-ModemWaitResult WaitForModemChange(int fd);
+ModemWaitResult waitForModemChange(int fd);
 
-class TQuavTermiosDispatcher : public TQuavThreadEngine {
+class TermiosDispatcher : public ThreadEngine {
   public:
-    explicit TQuavTermiosDispatcher(void* owner = nullptr) : TQuavThreadEngine(owner) {}
-    ~TQuavTermiosDispatcher() override;
+    explicit TermiosDispatcher(void* owner = nullptr) : ThreadEngine(owner) {}
+    ~TermiosDispatcher() override;
 
     // True when the device reports its modem lines (false on pseudo-terminals and some adapters,
     // where CTS, DSR and DCD read as on). Valid while open.
-    bool ModemLinesReported() const { return modemLinesReported_.load(); }
+    bool modemLinesReported() const { return modemLinesReported_.load(); }
     // True while a modem-watch thread blocks in TIOCMIWAIT for line changes; false where the
     // device cannot report its lines or refuses the wait, and the periodic pass polls them instead.
-    bool ModemWatchActive() const { return modemWatchActive_.load(); }
+    bool modemWatchActive() const { return modemWatchActive_.load(); }
 
-    int32_t DriverOutQueue() override;
-    uint32_t DriverQueueSize() const override;
+    int32_t driverOutQueue() override;
+    uint32_t driverQueueSize() const override;
 
   protected:
-    int OpenDevice(const std::string& name) override;
-    void ReleaseDevice(int fd) override;
-    void DeviceThreadsStarted() override;
-    void DeviceThreadsStopping() override;
-    bool SetupCom(uint32_t inSize, uint32_t outSize) override;
-    int32_t GetComState(TDeviceControlBlock& dcb) override;
-    int32_t SetComState(const TDeviceControlBlock& dcb) override;
-    uint32_t ReadComError(TComStat& status) override;
-    uint8_t GetComModemStatus() override;
-    int32_t EscapeComFunction(int function) override;
-    void SetComBreak(bool on) override;
-    int32_t PurgeCom(int direction) override;
+    int openDevice(const std::string& name) override;
+    void releaseDevice(int fd) override;
+    void deviceThreadsStarted() override;
+    void deviceThreadsStopping() override;
+    bool setupCom(uint32_t inSize, uint32_t outSize) override;
+    int32_t getComState(DeviceConfig& dcb) override;
+    int32_t setComState(const DeviceConfig& dcb) override;
+    uint32_t readComError(ComStatus& status) override;
+    uint8_t getComModemStatus() override;
+    int32_t escapeComFunction(int function) override;
+    void setComBreak(bool on) override;
+    int32_t purgeCom(int direction) override;
 
   private:
     void modemWatchBody(const std::atomic<bool>& stop);
@@ -68,19 +68,19 @@ class TQuavTermiosDispatcher : public TQuavThreadEngine {
     std::atomic<bool> icountSupported_{true};
     // Shadow of the configuration parts termios cannot hold (limits, DTR/DSR handshake fields).
     std::mutex stateMutex_; // shadow_ and icount_ (a leaf lock)
-    TDeviceControlBlock shadow_;
+    DeviceConfig shadow_;
     bool shadowValid_ = false;
     bool formatIgnored_ = false; // the device keeps its own byte size and parity
     std::atomic<bool> ctsFlow_{false};
     struct IcountSnapshot {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
     } icount_;
-    TSignalWakeThread modemWatch_;
+    SignalWakeThread modemWatch_;
     DeviceLock lockFiles_; // our lock files while the device is open (the thread that opens and closes)
     std::atomic<bool> modemWatchActive_{false};
 };
 
-// The device layer that the component's default DeviceLayer selects.
-using TQuavWin32Dispatcher = TQuavTermiosDispatcher;
+// The device layer that the component's default deviceLayer selects.
+using TermiosDispatcher = TermiosDispatcher;
 
-} // namespace brimwell
+} // namespace brimwell::serial

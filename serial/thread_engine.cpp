@@ -15,7 +15,7 @@
 #include "serial/event_fd.h"
 #include "serial/exception_report.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 using SharedLock = std::shared_lock<std::shared_mutex>;
@@ -34,20 +34,20 @@ bool goneError(int err) {
 
 } // namespace
 
-TQuavThreadEngine::~TQuavThreadEngine() {
-    ShutdownForDestroy();
+ThreadEngine::~ThreadEngine() {
+    shutdownForDestroy();
     closeDescriptors();
 }
 
-void TQuavThreadEngine::ReleaseDevice(int) {}
-void TQuavThreadEngine::DeviceThreadsStarted() {}
-void TQuavThreadEngine::DeviceThreadsStopping() {}
-void TQuavThreadEngine::DeviceLost() {}
-int TQuavThreadEngine::RoomWaitMs() {
+void ThreadEngine::releaseDevice(int) {}
+void ThreadEngine::deviceThreadsStarted() {}
+void ThreadEngine::deviceThreadsStopping() {}
+void ThreadEngine::deviceLost() {}
+int ThreadEngine::roomWaitMs() {
     return -1;
 }
 
-bool TQuavThreadEngine::DeviceFailed(int err) {
+bool ThreadEngine::deviceFailed(int err) {
     if (!goneError(err)) return false;
     lose();
     return true;
@@ -55,23 +55,23 @@ bool TQuavThreadEngine::DeviceFailed(int err) {
 
 // A lost device is the end of this open: the com and output threads leave their loops (the output
 // thread keeps answering aborts until the close), and every caller hears of it at once.
-void TQuavThreadEngine::lose() {
-    if (PortError() != 0) return;
-    DeviceLost();
-    ReportPortError(secCommNotOpen);
+void ThreadEngine::lose() {
+    if (portError() != 0) return;
+    deviceLost();
+    reportPortError(result::kCommNotOpen);
     signalEventFd(wakeFd_);
     signalEventFd(outReqFd_);
 }
 
-ssize_t TQuavThreadEngine::WriteDevice(int fd, const iovec* iov, int count) {
+ssize_t ThreadEngine::writeDevice(int fd, const iovec* iov, int count) {
     return ::writev(fd, iov, count);
 }
 
-void TQuavThreadEngine::closeDescriptors() {
+void ThreadEngine::closeDescriptors() {
     {
         std::unique_lock<std::shared_mutex> device(deviceLock_);
         if (fd_ >= 0) {
-            ReleaseDevice(fd_);
+            releaseDevice(fd_);
             ::close(fd_);
             fd_ = -1;
         }
@@ -82,16 +82,16 @@ void TQuavThreadEngine::closeDescriptors() {
     }
 }
 
-int32_t TQuavThreadEngine::OpenCom(const std::string& name, uint32_t, uint32_t) {
+int32_t ThreadEngine::openCom(const std::string& name, uint32_t, uint32_t) {
     for (int* efd : {&wakeFd_, &outReqFd_, &outAbortFd_}) {
         if (*efd >= 0) continue;
         *efd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (*efd < 0) {
             closeDescriptors();
-            return secOutOfMemory;
+            return result::kOutOfMemory;
         }
     }
-    const int fd = OpenDevice(name);
+    const int fd = openDevice(name);
     if (fd < 0) return -1;
     drainEventFd(outReqFd_);
     drainEventFd(outAbortFd_);
@@ -101,50 +101,50 @@ int32_t TQuavThreadEngine::OpenCom(const std::string& name, uint32_t, uint32_t) 
     return fd;
 }
 
-int32_t TQuavThreadEngine::CloseCom() {
+int32_t ThreadEngine::closeCom() {
     // The com and output threads block on the device; they end before it is closed. The
     // dispatcher thread only makes non-blocking calls under the device lock and is stopped later.
     if (started_.load()) stopDeviceThreads();
     std::unique_lock<std::shared_mutex> device(deviceLock_);
     if (fd_ < 0) return 0;
-    ReleaseDevice(fd_);
+    releaseDevice(fd_);
     const int r = ::close(fd_);
     fd_ = -1;
     return r == 0 ? 0 : -1;
 }
 
-int32_t TQuavThreadEngine::ReadCom(uint8_t* buffer, uint32_t n) {
+int32_t ThreadEngine::readCom(uint8_t* buffer, uint32_t n) {
     SharedLock device(deviceLock_);
     if (fd_ < 0 || n == 0) return 0;
     ssize_t r;
     do {
         r = ::read(fd_, buffer, n);
     } while (r < 0 && errno == EINTR);
-    if (r < 0) DeviceFailed(errno);
+    if (r < 0) deviceFailed(errno);
     return r > 0 ? static_cast<int32_t>(r) : 0;
 }
 
-uint32_t TQuavThreadEngine::TryWriteDirect(const uint8_t* buffer, uint32_t n) {
-    if (!writerIdle_.load() || abortRequested_.load() || StopThreadsRequested()) return 0;
+uint32_t ThreadEngine::tryWriteDirect(const uint8_t* buffer, uint32_t n) {
+    if (!writerIdle_.load() || abortRequested_.load() || stopThreadsRequested()) return 0;
     SharedLock device(deviceLock_);
     if (fd_ < 0) return 0;
     const iovec iov{const_cast<uint8_t*>(buffer), n};
     ssize_t w;
     do {
-        w = WriteDevice(fd_, &iov, 1);
+        w = writeDevice(fd_, &iov, 1);
     } while (w < 0 && errno == EINTR);
     // A refusal other than a full device is left to the output thread, which retries and decides.
     return w > 0 ? static_cast<uint32_t>(w) : 0;
 }
 
 // Only an idle output thread needs waking: a busy one takes new bytes before it goes idle.
-void TQuavThreadEngine::SignalOutputRequest() {
+void ThreadEngine::signalOutputRequest() {
     if (writerIdle_.exchange(false)) signalEventFd(outReqFd_);
 }
 
 // The output thread empties the ring itself before it acknowledges, so it never goes back to bytes
 // the flush is about to drop.
-void TQuavThreadEngine::AbortOutput() {
+void ThreadEngine::abortOutput() {
     if (!outputThread_.joinable() || std::this_thread::get_id() == outputThread_.get_id()) return;
     std::unique_lock<std::mutex> lock(ackMutex_);
     const uint64_t before = outputAcks_;
@@ -156,7 +156,7 @@ void TQuavThreadEngine::AbortOutput() {
 
 // Raising a priority needs the right to (CAP_SYS_NICE); without it the threads stay at normal
 // priority, which is also what the default boost asks for.
-void TQuavThreadEngine::ApplyThreadBoost(TQuavThreadBoost boost, bool rs485) {
+void ThreadEngine::applyThreadBoost(ThreadBoost boost, bool rs485) {
     const int steps = static_cast<int>(boost);
     // Threads never boosted are left alone, so a program started with a lower priority keeps it.
     if (steps == 0 && !rs485 && !boosted_.load()) return;
@@ -166,11 +166,11 @@ void TQuavThreadEngine::ApplyThreadBoost(TQuavThreadBoost boost, bool rs485) {
         if (tid > 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -(steps + extra));
 }
 
-void TQuavThreadEngine::ProcessCommunications() {
+void ThreadEngine::processCommunications() {
     ::sched_yield();
 }
 
-void TQuavThreadEngine::PostDeviceEvents(uint32_t events) {
+void ThreadEngine::postDeviceEvents(uint32_t events) {
     {
         std::lock_guard<std::mutex> g(eventMutex_);
         pendingEvents_ |= events;
@@ -181,7 +181,7 @@ void TQuavThreadEngine::PostDeviceEvents(uint32_t events) {
 
 // ---- Starting and stopping ------------------------------------------------------------------
 
-void TQuavThreadEngine::StartDispatcher() {
+void ThreadEngine::startDispatcher() {
     if (started_.exchange(true)) throw std::logic_error("Dispatcher already started");
     writerIdle_ = false;
     abortRequested_ = false;
@@ -208,7 +208,7 @@ void TQuavThreadEngine::StartDispatcher() {
             dispatcherTid_, "exception in the dispatcher thread", [this] { dispatcherThreadBody(); },
             [this] {
                 setReady();
-                DispatcherThreadExit();
+                dispatcherThreadExit();
             });
     });
     startOne(outputThread_, [this] {
@@ -216,21 +216,21 @@ void TQuavThreadEngine::StartDispatcher() {
             outputTid_, "exception in the output thread", [this] { outputThreadBody(); },
             [this] { acknowledgeOutput(); });
     });
-    DeviceThreadsStarted();
+    deviceThreadsStarted();
 }
 
-void TQuavThreadEngine::stopDeviceThreads() {
-    RequestStopThreads();
+void ThreadEngine::stopDeviceThreads() {
+    requestStopThreads();
     abortRequested_ = true;
     signalEventFd(outAbortFd_);
     signalEventFd(wakeFd_);
     setReady();
-    DeviceThreadsStopping();
+    deviceThreadsStopping();
     if (outputThread_.joinable()) outputThread_.join();
     if (comThread_.joinable()) comThread_.join();
 }
 
-void TQuavThreadEngine::StopDispatcher() {
+void ThreadEngine::stopDispatcher() {
     stopDeviceThreads();
     if (dispatcherThread_.joinable()) {
         // A close requested from inside a notification runs on the dispatcher thread itself;
@@ -247,9 +247,9 @@ void TQuavThreadEngine::StopDispatcher() {
 // exception escaping its work is reported instead of ending the process; its exit duties (`onExit`)
 // run all the same, before the thread stops counting.
 template <typename Body, typename OnExit>
-void TQuavThreadEngine::runPortThread(std::atomic<int>& tid, const char* what, Body body, OnExit onExit) {
+void ThreadEngine::runPortThread(std::atomic<int>& tid, const char* what, Body body, OnExit onExit) {
     tid = static_cast<int>(::gettid());
-    ApplyThreadBoost(ThreadBoost(), RS485Mode());
+    applyThreadBoost(threadBoost(), rs485Mode());
     runningThreads_.fetch_add(1);
     {
         std::lock_guard<std::mutex> g(ackMutex_);
@@ -259,7 +259,7 @@ void TQuavThreadEngine::runPortThread(std::atomic<int>& tid, const char* what, B
     try {
         body();
     } catch (...) {
-        ReportException(what, std::current_exception());
+        reportException(what, std::current_exception());
     }
     onExit();
     tid = 0;
@@ -267,7 +267,7 @@ void TQuavThreadEngine::runPortThread(std::atomic<int>& tid, const char* what, B
     ackCv_.notify_all();
 }
 
-void TQuavThreadEngine::setReady() {
+void ThreadEngine::setReady() {
     {
         std::lock_guard<std::mutex> g(eventMutex_);
         ready_ = true;
@@ -275,7 +275,7 @@ void TQuavThreadEngine::setReady() {
     eventCv_.notify_all();
 }
 
-void TQuavThreadEngine::acknowledgeOutput() {
+void ThreadEngine::acknowledgeOutput() {
     {
         std::lock_guard<std::mutex> g(ackMutex_);
         ++outputAcks_;
@@ -285,20 +285,20 @@ void TQuavThreadEngine::acknowledgeOutput() {
 
 // ---- The threads ------------------------------------------------------------------------------
 
-void TQuavThreadEngine::comThreadBody() {
+void ThreadEngine::comThreadBody() {
     const int fd = [this] {
         SharedLock device(deviceLock_);
         return fd_;
     }();
     bool backOff = false;
-    while (!StopThreadsRequested() && PortError() == 0) {
+    while (!stopThreadsRequested() && portError() == 0) {
         // With the input ring full, the peer gone, or a device that reports readiness without
         // bytes to read, poll() would return at once for ever; the dispatcher's periodic pass
         // picks up from there instead.
-        const bool watchDevice = !backOff && !InputFull();
+        const bool watchDevice = !backOff && !inputFull();
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {watchDevice ? fd : -1, POLLIN | POLLPRI, 0}};
         const int r = ::poll(fds, 2, watchDevice ? -1 : kDispatcherPeriodMs);
-        if (StopThreadsRequested()) break;
+        if (stopThreadsRequested()) break;
         backOff = false;
         if (r < 0) continue;
         if (fds[0].revents & POLLIN) {
@@ -306,64 +306,64 @@ void TQuavThreadEngine::comThreadBody() {
             continue;
         }
         uint32_t events = 0;
-        if (fds[1].revents & (POLLIN | POLLPRI)) events |= evRxChar;
+        if (fds[1].revents & (POLLIN | POLLPRI)) events |= kEventRxChar;
         // A hang-up: what the device still holds is read by one more pass, then the device counts
         // as lost (a hung-up tty or a closed peer never comes back on this descriptor).
         const bool hungUp = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-        if (hungUp) events |= evRxChar;
+        if (hungUp) events |= kEventRxChar;
         if (events == 0) continue;
-        const uint64_t receivedBefore = BytesReceived();
+        const uint64_t receivedBefore = bytesReceived();
         {
             std::unique_lock<std::mutex> lock(eventMutex_);
             pendingEvents_ |= events;
             comEvent_ = true;
             ready_ = false;
             eventCv_.notify_all();
-            eventCv_.wait(lock, [this] { return ready_ || StopThreadsRequested(); });
+            eventCv_.wait(lock, [this] { return ready_ || stopThreadsRequested(); });
         }
         if (hungUp) {
             lose();
             break;
         }
-        if (BytesReceived() == receivedBefore && !InputFull()) backOff = true;
+        if (bytesReceived() == receivedBefore && !inputFull()) backOff = true;
     }
 }
 
-void TQuavThreadEngine::dispatcherThreadBody() {
+void ThreadEngine::dispatcherThreadBody() {
     for (;;) {
         uint32_t events = 0;
         bool answered = false; // this pass serves an event the com thread waits on
         {
             std::unique_lock<std::mutex> lock(eventMutex_);
             eventCv_.wait_for(lock, std::chrono::milliseconds(kDispatcherPeriodMs),
-                              [this] { return comEvent_ || postedEvent_ || StopThreadsRequested(); });
+                              [this] { return comEvent_ || postedEvent_ || stopThreadsRequested(); });
             events = pendingEvents_;
             pendingEvents_ = 0;
             answered = comEvent_;
             comEvent_ = false;
             postedEvent_ = false;
         }
-        if (StopThreadsRequested() || DoneRequested()) break;
-        if (events & (evRing | evRingTe)) SetRingFlag();
-        const bool go = DispatcherPass(events);
+        if (stopThreadsRequested() || doneRequested()) break;
+        if (events & (kEventRing | kEventRingTe)) setRingFlag();
+        const bool go = dispatcherPass(events);
         if (answered) setReady();
         if (!go) break;
     }
 }
 
-void TQuavThreadEngine::outputThreadBody() {
+void ThreadEngine::outputThreadBody() {
     const int fd = [this] {
         SharedLock device(deviceLock_);
         return fd_;
     }();
-    while (!StopThreadsRequested() && !DoneRequested()) {
+    while (!stopThreadsRequested() && !doneRequested()) {
         writerIdle_ = true;
-        if (PortError() != 0) {
+        if (portError() != 0) {
             // Bytes that can no longer reach the device are not left to look like a slow line.
-            ClearOutputRing();
+            clearOutputRing();
             // Nothing reaches a failed device; only aborts are still answered.
             pollfd abort{outAbortFd_, POLLIN, 0};
-            if (::poll(&abort, 1, -1) > 0 && !StopThreadsRequested()) {
+            if (::poll(&abort, 1, -1) > 0 && !stopThreadsRequested()) {
                 abortRequested_ = false;
                 drainEventFd(outAbortFd_);
                 acknowledgeOutput();
@@ -372,7 +372,7 @@ void TQuavThreadEngine::outputThreadBody() {
         }
         // Bytes put between the last look at the ring and going idle found the thread busy
         // and did not wake it.
-        if (OutputPending() && !abortRequested_.load()) {
+        if (outputPending() && !abortRequested_.load()) {
             writerIdle_ = false;
             writeLoop(fd);
             continue;
@@ -383,13 +383,13 @@ void TQuavThreadEngine::outputThreadBody() {
         if (fds[1].revents & POLLIN) {
             abortRequested_ = false;
             drainEventFd(outAbortFd_);
-            ClearOutputRing();
+            clearOutputRing();
             acknowledgeOutput();
             continue;
         }
         if (fds[0].revents & POLLIN) {
             drainEventFd(outReqFd_);
-            if (StopThreadsRequested()) break;
+            if (stopThreadsRequested()) break;
             writeLoop(fd);
         }
     }
@@ -399,16 +399,16 @@ void TQuavThreadEngine::outputThreadBody() {
 // written first and waited for only when it is full, so a line that keeps up costs one call per
 // piece of the ring. The descriptor stays open while this thread runs (it is closed after the
 // thread was joined).
-void TQuavThreadEngine::writeLoop(int fd) {
+void ThreadEngine::writeLoop(int fd) {
     auto aborted = [this] {
         if (!abortRequested_.exchange(false)) return false;
         drainEventFd(outAbortFd_);
-        ClearOutputRing();
+        clearOutputRing();
         acknowledgeOutput();
         return true;
     };
     auto waitForRoom = [&](int timeoutMs = -1) {
-        const int ownQueueMs = timeoutMs < 0 ? RoomWaitMs() : -1;
+        const int ownQueueMs = timeoutMs < 0 ? roomWaitMs() : -1;
         if (ownQueueMs >= 0) timeoutMs = ownQueueMs;
         pollfd fds[2] = {{outAbortFd_, POLLIN, 0}, {fd, POLLOUT, 0}};
         ::poll(fds, timeoutMs < 0 ? 2 : 1, timeoutMs);
@@ -417,14 +417,14 @@ void TQuavThreadEngine::writeLoop(int fd) {
     };
     int refusals = 0;
     for (;;) {
-        if (aborted() || PortError() != 0) return;
+        if (aborted() || portError() != 0) return;
         ByteRing::Span first, second;
-        if (!TakeOutputPieces(first, second)) return;
+        if (!takeOutputPieces(first, second)) return;
         iovec iov[2] = {{first.data, first.length}, {second.data, second.length}};
         const uint32_t offered = first.length + second.length;
-        const ssize_t w = WriteDevice(fd, iov, second.length > 0 ? 2 : 1);
+        const ssize_t w = writeDevice(fd, iov, second.length > 0 ? 2 : 1);
         if (w > 0) {
-            AdvanceOutput(static_cast<uint32_t>(w));
+            advanceOutput(static_cast<uint32_t>(w));
             // A short write means the device is full: the next write would only be refused, so
             // the wait for room comes first.
             if (static_cast<uint32_t>(w) < offered) waitForRoom();
@@ -439,9 +439,9 @@ void TQuavThreadEngine::writeLoop(int fd) {
         // A device that is gone, or that refuses the bytes again after waits for room, ends the
         // port with an error: the bytes are neither dropped in silence nor retried for ever.
         const int err = w < 0 ? errno : EIO;
-        if (DeviceFailed(err)) return;
+        if (deviceFailed(err)) return;
         if (++refusals > kWriteRefusals) {
-            ReportPortError(secDeviceWrite);
+            reportPortError(result::kDeviceWrite);
             return;
         }
         // Such a device may well report room all along: the pause is a real one.
@@ -449,4 +449,4 @@ void TQuavThreadEngine::writeLoop(int fd) {
     }
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -22,7 +22,7 @@
 
 #include "serial/dispatcher.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // How long a transmit flush waits for the output thread to let go of the output ring.
 inline constexpr int kFlushAbortTimeoutMs = 5000;
@@ -31,15 +31,15 @@ inline constexpr int kThreadStartTimeoutMs = 3000;
 // The dispatcher thread runs a pass at least this often.
 inline constexpr int kDispatcherPeriodMs = 50;
 
-class TQuavThreadEngine : public TQuavBaseDispatcher {
+class ThreadEngine : public Dispatcher {
   public:
-    explicit TQuavThreadEngine(void* owner = nullptr) : TQuavBaseDispatcher(owner) {}
-    ~TQuavThreadEngine() override;
+    explicit ThreadEngine(void* owner = nullptr) : Dispatcher(owner) {}
+    ~ThreadEngine() override;
 
     // Running background threads of this port (0 after a completed close).
-    int RunningThreads() const { return runningThreads_.load(); }
+    int runningThreads() const { return runningThreads_.load(); }
     // Kernel thread ids of the com, dispatcher and output threads (0 where not running).
-    std::array<int, 3> ThreadIds() const {
+    std::array<int, 3> threadIds() const {
         return {comTid_.load(), dispatcherTid_.load(), outputTid_.load()};
     }
 
@@ -47,31 +47,31 @@ class TQuavThreadEngine : public TQuavBaseDispatcher {
     // ---- The device, supplied by the device layer --------------------------------------------
     // Opens the device: its descriptor (non-blocking), or -1 with lastOpenErrno_ and
     // lastOpenSystemErrno_ set.
-    virtual int OpenDevice(const std::string& name) = 0;
+    virtual int openDevice(const std::string& name) = 0;
     // The descriptor is about to be closed (the threads that block on it have ended).
-    virtual void ReleaseDevice(int fd);
+    virtual void releaseDevice(int fd);
     // The threads have started / are being stopped: a layer's own watchers start and stop here.
-    virtual void DeviceThreadsStarted();
-    virtual void DeviceThreadsStopping();
+    virtual void deviceThreadsStarted();
+    virtual void deviceThreadsStopping();
     // The descriptor reported a hang-up or an error: the device (or the peer) went away. The
     // engine then stops watching it until the next period; a layer may report the loss upward.
-    virtual void DeviceLost();
+    virtual void deviceLost();
 
     // True when err says the device is gone (hung up, unplugged, its peer closed); the port error
     // is then reported and the threads stop using the descriptor.
-    bool DeviceFailed(int err);
+    bool deviceFailed(int err);
 
     // Writes bytes to the descriptor (writev semantics: the count taken, or -1 with errno). A layer
     // whose wire format differs from the bytes (Telnet escaping) frames them here.
-    virtual ssize_t WriteDevice(int fd, const iovec* iov, int count);
+    virtual ssize_t writeDevice(int fd, const iovec* iov, int count);
 
     // How long the output thread waits for room when a write found the device full: -1 waits for
     // POLLOUT on the descriptor; a layer whose transmit queue is not the descriptor's own says
     // when its queue next has room.
-    virtual int RoomWaitMs();
+    virtual int roomWaitMs();
 
     // Hands device events (ev... bits) found by a layer's own watcher to the dispatcher thread.
-    void PostDeviceEvents(uint32_t events);
+    void postDeviceEvents(uint32_t events);
     // Ends the open device as lost (the port error is reported, the threads stop using it): for
     // a layer that finds its device unusable in its own data (a peer breaking its protocol).
     void lose();
@@ -81,16 +81,16 @@ class TQuavThreadEngine : public TQuavBaseDispatcher {
     int fd_ = -1;
 
     // ---- Supplied by the engine ---------------------------------------------------------------
-    int32_t OpenCom(const std::string& name, uint32_t inSize, uint32_t outSize) override;
-    int32_t CloseCom() override;
-    int32_t ReadCom(uint8_t* buffer, uint32_t n) override;
-    void SignalOutputRequest() override;
-    uint32_t TryWriteDirect(const uint8_t* buffer, uint32_t n) override;
-    void AbortOutput() override;
-    void StartDispatcher() override;
-    void StopDispatcher() override;
-    void ProcessCommunications() override;
-    void ApplyThreadBoost(TQuavThreadBoost boost, bool rs485) override;
+    int32_t openCom(const std::string& name, uint32_t inSize, uint32_t outSize) override;
+    int32_t closeCom() override;
+    int32_t readCom(uint8_t* buffer, uint32_t n) override;
+    void signalOutputRequest() override;
+    uint32_t tryWriteDirect(const uint8_t* buffer, uint32_t n) override;
+    void abortOutput() override;
+    void startDispatcher() override;
+    void stopDispatcher() override;
+    void processCommunications() override;
+    void applyThreadBoost(ThreadBoost boost, bool rs485) override;
 
   private:
     template <typename Body, typename OnExit>
@@ -131,4 +131,4 @@ class TQuavThreadEngine : public TQuavBaseDispatcher {
     std::atomic<bool> writerIdle_{false};     // the output thread waits for output-request
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

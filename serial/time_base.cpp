@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
@@ -136,4 +136,4 @@ void Clock::sleepMs(int64_t clockMs) {
     std::this_thread::sleep_for(std::chrono::microseconds(realMicros(clockMs)));
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

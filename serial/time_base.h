@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 inline constexpr int kTickMs = 55; // one tick of the serial time base; 18 ticks are about a second
 
@@ -57,4 +57,4 @@ class Clock {
     static bool realPassed(const ClockMark& since, int64_t ms);
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

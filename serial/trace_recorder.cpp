@@ -3,7 +3,7 @@
 
 #include "serial/error_codes.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 void putHeading(RecorderFile& file, char kind) {
@@ -21,32 +21,32 @@ void putHeading(RecorderFile& file, char kind) {
 
 } // namespace
 
-int32_t TraceRecorder::Init(uint32_t entries) {
-    if (HasBuffer()) {
-        Clear();
-        return secOK;
+int32_t TraceRecorder::init(uint32_t entries) {
+    if (hasBuffer()) {
+        clear();
+        return result::kOk;
     }
     const int32_t rc = allocateRecorderBuffer(entries_, entries, kTraceSizeMax);
-    if (rc == secOK) capacity_ = entries;
+    if (rc == result::kOk) capacity_ = entries;
     return rc;
 }
 
-void TraceRecorder::Clear() {
+void TraceRecorder::clear() {
     pos_ = 0;
     wrapped_ = false;
 }
 
-void TraceRecorder::Free() {
+void TraceRecorder::release() {
     entries_.reset();
     capacity_ = 0;
-    Clear();
+    clear();
 }
 
-int32_t TraceRecorder::Write(const std::string& path, const RecorderFileOptions& options) {
-    if (!HasBuffer()) return secOK;
-    if (Empty()) {
-        Free();
-        return secOK;
+int32_t TraceRecorder::write(const std::string& path, const RecorderFileOptions& options) {
+    if (!hasBuffer()) return result::kOk;
+    if (empty()) {
+        release();
+        return result::kOk;
     }
     RecorderFile file;
     if (const int32_t rc = file.open(path, options.append); rc != 0) return rc;
@@ -69,8 +69,8 @@ int32_t TraceRecorder::Write(const std::string& path, const RecorderFileOptions&
         items.put(renderRecordedByte(e.byte, options.hex, options.allHex).view());
     }
     const int32_t rc = file.close();
-    if (rc == 0) Free();
+    if (rc == 0) release();
     return rc;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

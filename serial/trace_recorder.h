@@ -9,7 +9,7 @@
 
 #include "serial/recorder_text.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
 inline constexpr uint32_t kTraceSizeMax = 4000000;
 inline constexpr char kTraceReceive = 'R';  // a byte taken out of the input buffer by a read
@@ -19,15 +19,15 @@ class TraceRecorder {
   public:
     // Allocates `entries` entries, or empties the buffer that exists (keeping its capacity).
     // 0; -1002 for 0 or more than kTraceSizeMax entries; -8 when memory runs out.
-    int32_t Init(uint32_t entries);
-    bool HasBuffer() const { return entries_ != nullptr; }
-    bool Empty() const { return pos_ == 0 && !wrapped_; }
-    uint32_t Capacity() const { return capacity_; }
-    void Clear();
-    void Free();
+    int32_t init(uint32_t entries);
+    bool hasBuffer() const { return entries_ != nullptr; }
+    bool empty() const { return pos_ == 0 && !wrapped_; }
+    uint32_t capacity() const { return capacity_; }
+    void clear();
+    void release();
 
     // Cheap enough for every byte of a transfer: no allocation, no formatting.
-    void Add(char kind, const uint8_t* bytes, uint32_t n) {
+    void add(char kind, const uint8_t* bytes, uint32_t n) {
         while (n > 0) {
             const uint32_t room = capacity_ - pos_;
             const uint32_t k = n < room ? n : room;
@@ -47,7 +47,7 @@ class TraceRecorder {
     // Writes the entries, oldest first, and frees the buffer. An empty buffer is freed without
     // touching the file. 0 or minus the error number. When the file cannot be opened or written
     // the buffer is kept, so that the trace is not lost and can be written under another name.
-    int32_t Write(const std::string& path, const RecorderFileOptions& options);
+    int32_t write(const std::string& path, const RecorderFileOptions& options);
 
   private:
     struct Entry {
@@ -60,4 +60,4 @@ class TraceRecorder {
     bool wrapped_ = false;
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -8,7 +8,7 @@
 #include "serial/error_codes.h"
 #include "serial/event_timer.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 // The counter hands out handles up to this count; after that the smallest free handle up to
@@ -25,8 +25,8 @@ uint8_t upcase(uint8_t c) {
 
 } // namespace
 
-void TriggerTable::Clear() {
-    RemoveAll();
+void TriggerTable::clear() {
+    removeAll();
     statusHit_ = false;
 }
 
@@ -35,134 +35,134 @@ int32_t TriggerTable::newHandle() {
     for (int32_t h = kHandleStep; h <= kLargestReusedHandle; h += kHandleStep) {
         const bool used =
             std::any_of(timers_.begin(), timers_.end(),
-                        [h](const TTimerTrigger& t) { return t.Handle == h; }) ||
+                        [h](const TimerTrigger& t) { return t.handle == h; }) ||
             std::any_of(statuses_.begin(), statuses_.end(),
-                        [h](const TStatusTrigger& t) { return (t.Handle & ~kStatusKindMask) == h; }) ||
-            std::any_of(datas_.begin(), datas_.end(), [h](const TDataTrigger& t) { return t.Handle == h; });
+                        [h](const StatusTrigger& t) { return (t.handle & ~kStatusKindMask) == h; }) ||
+            std::any_of(datas_.begin(), datas_.end(), [h](const DataTrigger& t) { return t.handle == h; });
         if (!used) return h;
     }
-    return secNoMoreTriggers;
+    return result::kNoMoreTriggers;
 }
 
-TTimerTrigger* TriggerTable::findTimer(int32_t handle) {
-    for (TTimerTrigger& t : timers_)
-        if (t.Handle == handle) return &t;
+TimerTrigger* TriggerTable::findTimer(int32_t handle) {
+    for (TimerTrigger& t : timers_)
+        if (t.handle == handle) return &t;
     return nullptr;
 }
 
-int32_t TriggerTable::AddTimer() {
+int32_t TriggerTable::addTimer() {
     const int32_t h = newHandle();
     if (h < 0) return h;
-    TTimerTrigger t;
-    t.Handle = h;
+    TimerTrigger t;
+    t.handle = h;
     timers_.push_back(t);
     return h;
 }
 
-int32_t TriggerTable::SetTimer(int32_t handle, int32_t ticks, bool activate) {
-    TTimerTrigger* t = findTimer(handle);
-    if (!t) return secBadTriggerHandle;
+int32_t TriggerTable::setTimer(int32_t handle, int32_t ticks, bool activate) {
+    TimerTrigger* t = findTimer(handle);
+    if (!t) return result::kBadTriggerHandle;
     if (activate) {
-        if (ticks != 0) t->Ticks = ticks;
-        NewTimer(t->Timer, t->Ticks);
+        if (ticks != 0) t->ticks = ticks;
+        newTimer(t->timer, t->ticks);
     }
-    t->Active = activate;
-    return secOK;
+    t->active = activate;
+    return result::kOk;
 }
 
-int32_t TriggerTable::ExtendTimer(int32_t handle, int32_t ticks) {
-    TTimerTrigger* t = findTimer(handle);
-    if (!t) return secBadTriggerHandle;
-    t->Timer.ExpireTicks += ticks;
-    return secOK;
+int32_t TriggerTable::extendTimer(int32_t handle, int32_t ticks) {
+    TimerTrigger* t = findTimer(handle);
+    if (!t) return result::kBadTriggerHandle;
+    t->timer.expireTicks += ticks;
+    return result::kOk;
 }
 
-int32_t TriggerTable::TimerTicksRemaining(int32_t handle) {
-    TTimerTrigger* t = findTimer(handle);
-    if (!t) return secBadTriggerHandle;
-    return RemainingTime(t->Timer);
+int32_t TriggerTable::timerTicksRemaining(int32_t handle) {
+    TimerTrigger* t = findTimer(handle);
+    if (!t) return result::kBadTriggerHandle;
+    return remainingTime(t->timer);
 }
 
-int32_t TriggerTable::AddStatus(uint16_t kind) {
-    if (kind < stModem || kind > stOutSent) return secBadArgument;
+int32_t TriggerTable::addStatus(uint16_t kind) {
+    if (kind < kStatusModem || kind > kStatusOutSent) return result::kBadArgument;
     const int32_t h = newHandle();
     if (h < 0) return h;
-    TStatusTrigger t;
-    t.Handle = h + kind;
-    t.Kind = kind;
+    StatusTrigger t;
+    t.handle = h + kind;
+    t.kind = kind;
     statuses_.push_back(t);
-    return t.Handle;
+    return t.handle;
 }
 
-int32_t TriggerTable::SetStatus(int32_t handle, uint16_t value, bool activate, uint8_t modemStatus) {
+int32_t TriggerTable::setStatus(int32_t handle, uint16_t value, bool activate, uint8_t modemStatus) {
     auto it = std::find_if(statuses_.begin(), statuses_.end(),
-                           [handle](const TStatusTrigger& t) { return t.Handle == handle; });
-    if (it == statuses_.end()) return secBadTriggerHandle;
+                           [handle](const StatusTrigger& t) { return t.handle == handle; });
+    if (it == statuses_.end()) return result::kBadTriggerHandle;
     if (activate) {
-        switch (it->Kind) {
-        case stModem: {
+        switch (it->kind) {
+        case kStatusModem: {
             const uint8_t mask = value & kModemSnapshotMask;
             const uint8_t snapshot = mask & modemStatus;
-            it->Value = static_cast<uint16_t>((mask << kModemMaskShift) | snapshot);
+            it->value = static_cast<uint16_t>((mask << kModemMaskShift) | snapshot);
             break;
         }
-        case stLine: {
+        case kStatusLine: {
             // The caller's bits 1, 2, 4, 8 name overrun, parity, framing and break.
             uint16_t bits = 0;
-            if (value & 1) bits |= ceOverrun;
-            if (value & 2) bits |= ceRxParity;
-            if (value & 4) bits |= ceFrame;
-            if (value & 8) bits |= ceBreak;
-            it->Value = bits;
+            if (value & 1) bits |= kLineErrorOverrun;
+            if (value & 2) bits |= kLineErrorParity;
+            if (value & 4) bits |= kLineErrorFrame;
+            if (value & 8) bits |= kLineErrorBreak;
+            it->value = bits;
             break;
         }
-        case stOutBuffFree:
-        case stOutBuffUsed:
-            it->Value = value;
+        case kStatusOutBuffFree:
+        case kStatusOutBuffUsed:
+            it->value = value;
             break;
         default:
             break;
         }
     }
-    it->Enabled = activate;
-    return secOK;
+    it->enabled = activate;
+    return result::kOk;
 }
 
-int32_t TriggerTable::AddData(const char* text, bool ignoreCase, uint32_t length) {
-    if (length > kMaxTrigger) return secTriggerTooLong;
+int32_t TriggerTable::addData(const char* text, bool ignoreCase, uint32_t length) {
+    if (length > kMaxTrigger) return result::kTriggerTooLong;
     // An empty string would match before any byte arrives; it is refused.
-    if (length == 0 || text == nullptr) return secBadArgument;
+    if (length == 0 || text == nullptr) return result::kBadArgument;
     const int32_t h = newHandle();
     if (h < 0) return h;
-    TDataTrigger t;
-    t.Handle = h;
-    t.Length = length;
-    t.IgnoreCase = ignoreCase;
-    t.Text.assign(text, length);
+    DataTrigger t;
+    t.handle = h;
+    t.length = length;
+    t.ignoreCase = ignoreCase;
+    t.text.assign(text, length);
     if (ignoreCase)
-        for (char& c : t.Text)
+        for (char& c : t.text)
             c = static_cast<char>(upcase(static_cast<uint8_t>(c)));
     datas_.push_back(std::move(t));
     return h;
 }
 
-int32_t TriggerTable::Remove(int32_t handle) {
+int32_t TriggerTable::remove(int32_t handle) {
     if (handle == kAvailTriggerHandle) {
         availLength_ = 0;
-        return secOK;
+        return result::kOk;
     }
     auto eraseIf = [handle](auto& list) {
         auto it =
-            std::find_if(list.begin(), list.end(), [handle](const auto& t) { return t.Handle == handle; });
+            std::find_if(list.begin(), list.end(), [handle](const auto& t) { return t.handle == handle; });
         if (it == list.end()) return false;
         list.erase(it);
         return true;
     };
-    if (eraseIf(timers_) || eraseIf(statuses_) || eraseIf(datas_)) return secOK;
-    return secBadTriggerHandle;
+    if (eraseIf(timers_) || eraseIf(statuses_) || eraseIf(datas_)) return result::kOk;
+    return result::kBadTriggerHandle;
 }
 
-void TriggerTable::RemoveAll() {
+void TriggerTable::removeAll() {
     availLength_ = 0;
     timers_.clear();
     datas_.clear();
@@ -170,100 +170,100 @@ void TriggerTable::RemoveAll() {
     handleCounter_ = 1;
 }
 
-void TriggerTable::Save(TTriggerSave& save) const {
-    save.AvailLength = availLength_;
-    save.Timers = timers_;
-    save.Datas = datas_;
-    save.Statuses = statuses_;
+void TriggerTable::save(TriggerSave& save) const {
+    save.availLength = availLength_;
+    save.timers = timers_;
+    save.dataTriggers = datas_;
+    save.statuses = statuses_;
 }
 
-void TriggerTable::Restore(const TTriggerSave& save) {
-    availLength_ = save.AvailLength;
-    timers_ = save.Timers;
-    datas_ = save.Datas;
-    statuses_ = save.Statuses;
+void TriggerTable::restore(const TriggerSave& save) {
+    availLength_ = save.availLength;
+    timers_ = save.timers;
+    datas_ = save.dataTriggers;
+    statuses_ = save.statuses;
     // Handles keep counting above every restored one so a new trigger never repeats one.
     uint32_t highest = 0;
     auto raise = [&](int32_t handle) {
         highest = std::max<uint32_t>(highest, static_cast<uint32_t>(handle / kHandleStep));
     };
     for (const auto& t : timers_)
-        raise(t.Handle);
+        raise(t.handle);
     for (const auto& t : datas_)
-        raise(t.Handle);
+        raise(t.handle);
     for (const auto& t : statuses_)
-        raise(t.Handle);
+        raise(t.handle);
     handleCounter_ = std::max(handleCounter_, highest + 1);
 }
 
 // ---- Checks ---------------------------------------------------------------------------------
 
-int32_t TriggerTable::TakeExpiredTimer() {
+int32_t TriggerTable::takeExpiredTimer() {
     auto it = std::find_if(timers_.begin(), timers_.end(),
-                           [](const TTimerTrigger& t) { return t.Active && TimerExpired(t.Timer); });
+                           [](const TimerTrigger& t) { return t.active && timerExpired(t.timer); });
     if (it == timers_.end()) return 0;
-    it->Active = false;
-    return it->Handle;
+    it->active = false;
+    return it->handle;
 }
 
-bool TriggerTable::TakeFiredStatus(TriggerStatusSource& source, int32_t& handle, uint16_t& data) {
+bool TriggerTable::takeFiredStatus(TriggerStatusSource& source, int32_t& handle, uint16_t& data) {
     data = 0;
-    for (TStatusTrigger& t : statuses_) {
-        if (!t.Enabled || t.Hit) continue;
+    for (StatusTrigger& t : statuses_) {
+        if (!t.enabled || t.hit) continue;
         bool fired = false;
-        switch (t.Kind) {
-        case stModem:
-            fired = ((t.Value & kModemSnapshotMask) ^ source.ModemStatus()) & (t.Value >> kModemMaskShift);
+        switch (t.kind) {
+        case kStatusModem:
+            fired = ((t.value & kModemSnapshotMask) ^ source.modemStatus()) & (t.value >> kModemMaskShift);
             break;
-        case stLine: {
-            const uint32_t acc = source.LineErrors();
-            if (t.Value & acc) {
+        case kStatusLine: {
+            const uint32_t acc = source.lineErrors();
+            if (t.value & acc) {
                 fired = true;
-                t.Value = static_cast<uint16_t>(acc);
+                t.value = static_cast<uint16_t>(acc);
             }
             break;
         }
-        case stOutBuffFree: {
-            const uint32_t freeCount = source.OutputFree();
-            if (freeCount >= t.Value) {
+        case kStatusOutBuffFree: {
+            const uint32_t freeCount = source.outputFree();
+            if (freeCount >= t.value) {
                 fired = true;
                 data = static_cast<uint16_t>(freeCount);
             }
             break;
         }
-        case stOutBuffUsed: {
-            const uint32_t used = source.OutputUsed();
-            if (used <= t.Value) {
+        case kStatusOutBuffUsed: {
+            const uint32_t used = source.outputUsed();
+            if (used <= t.value) {
                 fired = true;
                 data = static_cast<uint16_t>(used);
             }
             break;
         }
-        case stOutSent:
-            fired = source.TakeOutputWritten();
+        case kStatusOutSent:
+            fired = source.takeOutputWritten();
             break;
         default:
             break;
         }
         if (fired) {
-            t.Enabled = false;
-            t.Hit = true;
+            t.enabled = false;
+            t.hit = true;
             statusHit_ = true;
-            handle = t.Handle;
+            handle = t.handle;
             return true;
         }
     }
     return false;
 }
 
-void TriggerTable::ResetStatusHits() {
-    for (TStatusTrigger& t : statuses_)
-        t.Hit = false;
+void TriggerTable::resetStatusHits() {
+    for (StatusTrigger& t : statuses_)
+        t.hit = false;
     statusHit_ = false;
 }
 
-bool TriggerTable::advanceMatch(TDataTrigger& t, uint8_t c) {
-    const uint8_t b = t.IgnoreCase ? upcase(c) : c;
+bool TriggerTable::advanceMatch(DataTrigger& t, uint8_t c) {
+    const uint8_t b = t.ignoreCase ? upcase(c) : c;
     std::array<uint8_t, kMaxTrigger + 1> next{};
     uint8_t count = 0;
     auto add = [&](uint8_t len) {
@@ -271,23 +271,23 @@ bool TriggerTable::advanceMatch(TDataTrigger& t, uint8_t c) {
             if (next[i] == len) return;
         if (count < next.size()) next[count++] = len;
     };
-    for (uint8_t i = 0; i < t.PartialCount; ++i) {
-        const uint8_t m = t.Partial[i];
-        if (m < t.Length && static_cast<uint8_t>(t.Text[m]) == b) add(static_cast<uint8_t>(m + 1));
+    for (uint8_t i = 0; i < t.partialCount; ++i) {
+        const uint8_t m = t.partial[i];
+        if (m < t.length && static_cast<uint8_t>(t.text[m]) == b) add(static_cast<uint8_t>(m + 1));
     }
-    if (static_cast<uint8_t>(t.Text[0]) == b) add(1);
+    if (static_cast<uint8_t>(t.text[0]) == b) add(1);
     for (uint8_t i = 0; i < count; ++i) {
-        if (next[i] >= t.Length) {
-            t.PartialCount = 0;
+        if (next[i] >= t.length) {
+            t.partialCount = 0;
             return true;
         }
     }
-    t.Partial = next;
-    t.PartialCount = count;
+    t.partial = next;
+    t.partialCount = count;
     return false;
 }
 
-bool TriggerTable::CheckReceive(const ByteRing& ring, uint64_t totalIn, ReceiveFindings& findings) {
+bool TriggerTable::checkReceive(const ByteRing& ring, uint64_t totalIn, ReceiveFindings& findings) {
     findings.announceAvail = false;
     findings.availCount = 0;
     findings.matched.clear();
@@ -302,11 +302,11 @@ bool TriggerTable::CheckReceive(const ByteRing& ring, uint64_t totalIn, ReceiveF
     if (!datas_.empty()) {
         for (uint64_t a = scanAbs_; a < totalIn && !completed; ++a) {
             const uint8_t c = ring.at(static_cast<uint32_t>(a - tailAbs));
-            for (TDataTrigger& t : datas_) {
+            for (DataTrigger& t : datas_) {
                 if (advanceMatch(t, c)) {
-                    t.Matched = true;
+                    t.matched = true;
                     completed = true;
-                    longest = std::max(longest, t.Length);
+                    longest = std::max(longest, t.length);
                 }
             }
             if (completed) p = a;
@@ -330,17 +330,17 @@ bool TriggerTable::CheckReceive(const ByteRing& ring, uint64_t totalIn, ReceiveF
         }
     }
     for (auto it = datas_.rbegin(); it != datas_.rend(); ++it) {
-        if (!it->Matched) continue;
-        findings.matched.emplace_back(it->Handle, it->Length);
-        it->Matched = false;
+        if (!it->matched) continue;
+        findings.matched.emplace_back(it->handle, it->length);
+        it->matched = false;
     }
     scanAbs_ = p + 1;
     return true;
 }
 
-void TriggerTable::ResetPartialMatches() {
-    for (TDataTrigger& t : datas_)
-        t.PartialCount = 0;
+void TriggerTable::resetPartialMatches() {
+    for (DataTrigger& t : datas_)
+        t.partialCount = 0;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -11,48 +11,48 @@
 #include "serial/byte_ring.h"
 #include "serial/triggers.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // What the status triggers look at, read only when a trigger of that kind is armed.
 class TriggerStatusSource {
   public:
     virtual ~TriggerStatusSource() = default;
-    virtual uint8_t ModemStatus() = 0;
-    virtual uint32_t LineErrors() = 0; // the error accumulator (ce... bits)
-    virtual uint32_t OutputFree() = 0;
-    virtual uint32_t OutputUsed() = 0;
+    virtual uint8_t modemStatus() = 0;
+    virtual uint32_t lineErrors() = 0; // the error accumulator (ce... bits)
+    virtual uint32_t outputFree() = 0;
+    virtual uint32_t outputUsed() = 0;
     // Whether bytes were put since the last look; looking clears it.
-    virtual bool TakeOutputWritten() = 0;
+    virtual bool takeOutputWritten() = 0;
 };
 
 class TriggerTable {
   public:
     // ---- Trigger operations (result codes as the dispatcher returns them) -------------------
-    void Clear(); // all triggers gone, avail length 0, handles counted from the start
-    void SetAvailLength(uint32_t length) { availLength_ = length; }
-    uint32_t AvailLength() const { return availLength_; }
-    int32_t AddTimer();
-    int32_t SetTimer(int32_t handle, int32_t ticks, bool activate);
-    int32_t ExtendTimer(int32_t handle, int32_t ticks);
-    int32_t TimerTicksRemaining(int32_t handle);
-    int32_t AddStatus(uint16_t kind);
+    void clear(); // all triggers gone, avail length 0, handles counted from the start
+    void setAvailLength(uint32_t length) { availLength_ = length; }
+    uint32_t availLength() const { return availLength_; }
+    int32_t addTimer();
+    int32_t setTimer(int32_t handle, int32_t ticks, bool activate);
+    int32_t extendTimer(int32_t handle, int32_t ticks);
+    int32_t timerTicksRemaining(int32_t handle);
+    int32_t addStatus(uint16_t kind);
     // modemStatus: the modem-status byte now (a modem trigger keeps a snapshot of it).
-    int32_t SetStatus(int32_t handle, uint16_t value, bool activate, uint8_t modemStatus);
-    int32_t AddData(const char* text, bool ignoreCase, uint32_t length);
-    int32_t Remove(int32_t handle);
-    void RemoveAll();
-    void Save(TTriggerSave& save) const;
-    void Restore(const TTriggerSave& save);
+    int32_t setStatus(int32_t handle, uint16_t value, bool activate, uint8_t modemStatus);
+    int32_t addData(const char* text, bool ignoreCase, uint32_t length);
+    int32_t remove(int32_t handle);
+    void removeAll();
+    void save(TriggerSave& save) const;
+    void restore(const TriggerSave& save);
 
     // ---- Checks -------------------------------------------------------------------------------
     // The first active timer that has expired, deactivated; 0 when none.
-    int32_t TakeExpiredTimer();
+    int32_t takeExpiredTimer();
     // The first armed status trigger that fires, disarmed and marked hit for this pass; its handle
     // and the count it reports. False when none fires.
-    bool TakeFiredStatus(TriggerStatusSource& source, int32_t& handle, uint16_t& data);
-    bool PassHit() const { return statusHit_; }
-    void ResetStatusHits();
-    void ClearPassHit() { statusHit_ = false; }
+    bool takeFiredStatus(TriggerStatusSource& source, int32_t& handle, uint16_t& data);
+    bool passHit() const { return statusHit_; }
+    void resetStatusHits();
+    void clearPassHit() { statusHit_ = false; }
 
     // What the bytes received since the last check call for: an avail announcement (with its
     // count) and the data triggers that completed (handle, string length), in announcing order.
@@ -62,15 +62,15 @@ class TriggerTable {
         std::vector<std::pair<int32_t, uint32_t>> matched;
     };
     // ring: the unread bytes; totalIn: bytes ever put into the ring. False: nothing to announce.
-    bool CheckReceive(const ByteRing& ring, uint64_t totalIn, ReceiveFindings& findings);
+    bool checkReceive(const ByteRing& ring, uint64_t totalIn, ReceiveFindings& findings);
     // A consumer joined: what waits is announced once more without waiting for new bytes.
-    void AnnounceWaitingAgain() { notifyAbs_ = kNoAnnouncement; }
+    void announceWaitingAgain() { notifyAbs_ = kNoAnnouncement; }
     // Flushed bytes are never scanned.
-    void SkipScanTo(uint64_t totalIn) { scanAbs_ = totalIn; }
+    void skipScanTo(uint64_t totalIn) { scanAbs_ = totalIn; }
     // No partial match survives a flush.
-    void ResetPartialMatches();
+    void resetPartialMatches();
     // A new ring: positions count from 0 again.
-    void ResetScan() { scanAbs_ = notifyAbs_ = 0; }
+    void resetScan() { scanAbs_ = notifyAbs_ = 0; }
 
     // Handles of timer, data and status triggers are multiples of this step.
     static constexpr int32_t kHandleStep = 8;
@@ -79,17 +79,17 @@ class TriggerTable {
     static constexpr uint64_t kNoAnnouncement = UINT64_MAX;
 
     int32_t newHandle();
-    TTimerTrigger* findTimer(int32_t handle);
-    static bool advanceMatch(TDataTrigger& t, uint8_t c);
+    TimerTrigger* findTimer(int32_t handle);
+    static bool advanceMatch(DataTrigger& t, uint8_t c);
 
     uint32_t availLength_ = 0;
     uint32_t handleCounter_ = 1;
-    std::vector<TTimerTrigger> timers_;
-    std::vector<TDataTrigger> datas_;
-    std::vector<TStatusTrigger> statuses_;
+    std::vector<TimerTrigger> timers_;
+    std::vector<DataTrigger> datas_;
+    std::vector<StatusTrigger> statuses_;
     bool statusHit_ = false;
     uint64_t scanAbs_ = 0;   // next byte the data-trigger scan has not seen
     uint64_t notifyAbs_ = 0; // received count at the last avail announcement
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -17,7 +17,7 @@
 #include <ctime>
 #include <mutex>
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 constexpr const char* kLockPrefix = "/LCK..";
@@ -305,4 +305,4 @@ void removeLockFilesOnSignals() {
     }
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

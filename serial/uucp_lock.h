@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // $BRIMWELL_LOCK_DIR when set (tests), else /run/lock where it is a directory, else /var/lock.
 std::string lockDirectory();
@@ -73,4 +73,4 @@ void removeHeldLockFiles();
 // files, then take their default action (a program's own handlers installed later take precedence).
 void removeLockFilesOnSignals();
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -48,7 +48,7 @@ const TQuavEmuCommandParamsItem* TQuavEmuCommandParams::FindName(std::string_vie
 bool TQuavEmuCommandParams::GetBooleanValue(std::string_view name, int position, bool def) const {
     const auto* item = FindName(name, position);
     if (!item) return def;
-    std::string v = item->Value;
+    std::string v = item->value;
     std::transform(v.begin(), v.end(), v.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (v == "t" || v == "true" || v == "1" || v == "on" || v == "yes") return true;
@@ -59,26 +59,26 @@ bool TQuavEmuCommandParams::GetBooleanValue(std::string_view name, int position,
 long long TQuavEmuCommandParams::GetIntegerValue(std::string_view name, int position, long long def) const {
     const auto* item = FindName(name, position);
     long long v = 0;
-    return item && parseDecimal(item->Value, v) ? v : def;
+    return item && parseDecimal(item->value, v) ? v : def;
 }
 
 std::string TQuavEmuCommandParams::GetStringValue(std::string_view name, int position,
                                                   std::string_view def) const {
     const auto* item = FindName(name, position);
-    return item ? item->Value : std::string(def);
+    return item ? item->value : std::string(def);
 }
 
 TColor TQuavEmuCommandParams::GetTColorValue(std::string_view name, int position, TColor def) const {
     const auto* item = FindName(name, position);
     long long v = 0;
-    return item && parseDecimal(item->Value, v) ? static_cast<TColor>(v) : def;
+    return item && parseDecimal(item->value, v) ? static_cast<TColor>(v) : def;
 }
 
 TQuavEmuCommandListItem& TQuavEmuCommandList::AddCommand(TQuavEmuCommand command) {
     if (static_cast<std::size_t>(count_) == items_.size()) items_.emplace_back();
     TQuavEmuCommandListItem& item = items_[static_cast<std::size_t>(count_++)];
     item.Command = command;
-    item.Params.Clear();
+    item.Params.clear();
     return item;
 }
 

@@ -112,7 +112,7 @@ inline constexpr int kEmuCommandCount = 94;
 
 struct TQuavEmuCommandParamsItem {
     std::string Name;
-    std::string Value;
+    std::string value;
 };
 
 // Parameters of one command. Readers look for the first parameter of the given name, then at the
@@ -137,7 +137,7 @@ class TQuavEmuCommandParams {
 
     int Count() const { return static_cast<int>(items_.size()); }
     const TQuavEmuCommandParamsItem& operator[](int i) const { return items_[static_cast<std::size_t>(i)]; }
-    void Clear() { items_.clear(); }
+    void clear() { items_.clear(); }
 
   private:
     std::vector<TQuavEmuCommandParamsItem> items_;
@@ -156,7 +156,7 @@ class TQuavEmuCommandList {
     int Count() const { return count_; }
     TQuavEmuCommandListItem& operator[](int i) { return items_[static_cast<std::size_t>(i)]; }
     const TQuavEmuCommandListItem& operator[](int i) const { return items_[static_cast<std::size_t>(i)]; }
-    void Clear() { count_ = 0; }
+    void clear() { count_ = 0; }
 
   private:
     std::vector<TQuavEmuCommandListItem> items_;

@@ -69,7 +69,7 @@ void TQuavSelection::setRange(TQuavTerminalBuffer* b, int sc, int sr, int ec, in
     }
 }
 
-std::string TQuavSelection::Text(TQuavTerminalBuffer& b) const {
+std::string TQuavSelection::text(TQuavTerminalBuffer& b) const {
     if (EndCol <= 0 || b.WideChars()) return {};
     const int cols = b.ColCount();
     std::string text;

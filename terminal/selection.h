@@ -15,7 +15,7 @@ class TQuavSelection {
     // The range (absolute rows, 1-based columns), reading order; EndCol 0 means none.
     int StartCol = 0, StartRow = 0, EndCol = 0, EndRow = 0;
 
-    bool Empty() const { return EndCol <= 0; }
+    bool empty() const { return EndCol <= 0; }
     // A press: anchor and range on one cell, nothing marked yet.
     void Begin(int col, int row);
     // A drag to (col, row), clamped into the buffer: the range from the anchor to there is marked.
@@ -24,7 +24,7 @@ class TQuavSelection {
     // Marks removed, range and anchor emptied.
     void Drop(TQuavTerminalBuffer* b, const std::function<void(int row)>& rowChanged);
     // Rows from the start row up to the end row joined with CR LF, trailing spaces kept.
-    std::string Text(TQuavTerminalBuffer& b) const;
+    std::string text(TQuavTerminalBuffer& b) const;
 
     static bool InRange(int col, int row, int sc, int sr, int ec, int er);
 

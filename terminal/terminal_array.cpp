@@ -76,7 +76,7 @@ void TQuavTerminalArray::resize(int rows, int cols) {
     base_ = 0;
 }
 
-void TQuavTerminalArray::Clear() {
+void TQuavTerminalArray::clear() {
     for (int r = 0; r < rowCount_; ++r)
         fillItems(rowBytes(r), rowWidth_);
 }

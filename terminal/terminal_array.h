@@ -26,7 +26,7 @@ class TQuavTerminalArray {
     // already stored keep their values.
     void SetDefaultItem(std::uint32_t item) { fillItem_ = item; }
 
-    void Clear();
+    void clear();
     // Cells fromCol..toCol (inclusive, clipped to the row) of one row take the fill item.
     void ClearItems(int row, int fromCol, int toCol);
     // Items right of col move left by count; the last count items of the row become fill.

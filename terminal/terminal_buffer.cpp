@@ -48,11 +48,11 @@ void TQuavTerminalBuffer::setFillValues() {
 }
 
 void TQuavTerminalBuffer::clearAllGrids() {
-    chars_.Clear();
-    charSets_.Clear();
-    attrs_.Clear();
-    foreColors_.Clear();
-    backColors_.Clear();
+    chars_.clear();
+    charSets_.clear();
+    attrs_.clear();
+    foreColors_.clear();
+    backColors_.clear();
 }
 
 void TQuavTerminalBuffer::resizeGrids(int rows, int cols) {

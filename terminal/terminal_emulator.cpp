@@ -102,7 +102,7 @@ void TQuavTerminalEmulator::teSendChar(char ch, bool echoAllowed, TQuavCharSourc
     if (!terminal_) return;
     if (echoAllowed && terminal_->HalfDuplex()) ProcessBlock(&ch, 1, source);
     // A closed or missing port drops the character without notice.
-    if (terminal_ && terminal_->PortOpen()) terminal_->PutChar(ch);
+    if (terminal_ && terminal_->PortOpen()) terminal_->putChar(ch);
 }
 
 void TQuavTerminalEmulator::teHandleCursorMovement(TQuavTerminalBuffer* sender, int row, int col) {
@@ -498,9 +498,9 @@ void TQuavTerminalEmulator::teProcessCommand(TQuavEmuCommand command, const TQua
         if (deviceReportAllowed()) {
             int type = intParam(p, "Type", 0, 0);
             if (type == 0)
-                terminal_->PutString("\033[?1;0c");
+                terminal_->putString("\033[?1;0c");
             else if (type == 52)
-                terminal_->PutString("\033/Z");
+                terminal_->putString("\033/Z");
         }
         break;
     case ecNEL:
@@ -523,11 +523,11 @@ void TQuavTerminalEmulator::teProcessCommand(TQuavEmuCommand command, const TQua
         if (deviceReportAllowed()) {
             int type = intParam(p, "Type", 0, 5);
             if (type == 5) {
-                terminal_->PutString("\033[0n");
+                terminal_->putString("\033[0n");
             } else if (type == 6) {
                 char report[48];
                 int n = std::snprintf(report, sizeof report, "\033[%d;%dR", b->tbGetRow(), b->tbGetCol());
-                terminal_->PutString(std::string_view(report, static_cast<std::size_t>(n)));
+                terminal_->putString(std::string_view(report, static_cast<std::size_t>(n)));
             }
         }
         break;

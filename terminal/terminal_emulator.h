@@ -65,7 +65,7 @@ class TQuavTerminalEmulator {
     // Runs one command against the buffer; with no parameters every value is its default.
     void teProcessCommand(TQuavEmuCommand command, const TQuavEmuCommandParams* params = nullptr);
     void teProcessCommandList(const TQuavEmuCommandList& list);
-    void teClearCommandList() { commands_.Clear(); }
+    void teClearCommandList() { commands_.clear(); }
     // The list, then an immediate full repaint of the linked terminal.
     void ExecuteTerminalCommands(const TQuavEmuCommandList& list);
     // Installed by concrete emulators as their buffer's OnCursorMoved.

@@ -45,12 +45,12 @@ class TQuavTerminalHost : public TQuavTerminalWindowLink {
     virtual bool CursorBeyondCols() const = 0;
     virtual void SetCursorBeyond(bool rows, bool cols) = 0;
 
-    // The port: whether there is one and it is open; whether this terminal is its PrimaryTerminal.
+    // The port: whether there is one and it is open; whether this terminal is its primaryTerminal.
     virtual bool HasPort() const = 0;
     virtual bool PortOpen() const = 0;
     virtual bool IsPrimaryTerminal() const = 0;
-    virtual void PutChar(char ch) = 0;
-    virtual void PutString(std::string_view s) = 0;
+    virtual void putChar(char ch) = 0;
+    virtual void putString(std::string_view s) = 0;
     // The port's line settings, for a terminal-parameters report: baud rate, parity ('N', 'O', 'E',
     // ...) and data bits.
     virtual int PortBaud() const { return 9600; }

@@ -39,7 +39,7 @@ void TQuavTTYEmulator::ProcessBlock(const char* data, int count, TQuavCharSource
         auto byte = static_cast<std::uint8_t>(data[i]);
         if (OnProcessChar) {
             replaceWith_.assign(1, static_cast<char>(byte));
-            commands_.Clear();
+            commands_.clear();
             OnProcessChar(this, byte, replaceWith_, commands_, source);
             teProcessCommandList(commands_);
             processString(replaceWith_);

@@ -7,7 +7,7 @@ namespace brimwell {
 
 void TQuavViewport::ComputeExtent(int w, int h, int cw, int ch) {
     if (cw <= 0 || ch <= 0) {
-        Clear();
+        clear();
         return;
     }
     const int capCols = std::max(0, cols_ - OriginCol + 1);

@@ -37,7 +37,7 @@ class TQuavViewport {
 
     // Counts and too-small flags for a client area of w x h pixels and cells of cw x ch.
     void ComputeExtent(int w, int h, int cw, int ch);
-    void Clear() { VisibleCols = VisibleRows = 0; }
+    void clear() { VisibleCols = VisibleRows = 0; }
 
     bool HBarNeeded() const;
     bool VBarNeeded() const;

@@ -153,7 +153,7 @@ void TQuavVT100Emulator::ProcessBlock(const char* data, int count, TQuavCharSour
             continue;
         }
         replaceWith_.assign(1, static_cast<char>(byte));
-        commands_.Clear();
+        commands_.clear();
         OnProcessChar(this, byte, replaceWith_, commands_, source);
         teProcessCommandList(commands_);
         for (char c : replaceWith_)
@@ -190,7 +190,7 @@ bool TQuavVT100Emulator::replyAllowed() const {
 }
 
 void TQuavVT100Emulator::reply(std::string_view s) {
-    if (replyAllowed()) terminal_->PutString(s);
+    if (replyAllowed()) terminal_->putString(s);
 }
 
 int TQuavVT100Emulator::lineEnd(int absRow) const {
@@ -518,7 +518,7 @@ void TQuavVT100Emulator::csi(std::uint8_t final, const std::vector<int>& args) {
             char text[64];
             const int len = std::snprintf(text, sizeof text, "\033[%d;%d;%d;%d;%d;%d;%dx", kind, par, bits,
                                           speed, speed, 1, 0);
-            terminal_->PutString(std::string_view(text, std::size_t(len)));
+            terminal_->putString(std::string_view(text, std::size_t(len)));
         }
         break;
     default:

@@ -138,7 +138,7 @@ bool charField(const std::string& f, std::uint8_t& out) {
 
 TQuavKeyboardMapping::TQuavKeyboardMapping() : buckets_(kBuckets) {}
 
-void TQuavKeyboardMapping::Clear() {
+void TQuavKeyboardMapping::clear() {
     entries_.clear();
     for (auto& b : buckets_)
         b.clear();
@@ -151,7 +151,7 @@ const TQuavKeyboardMapping::Entry* TQuavKeyboardMapping::find(std::string_view k
     return nullptr;
 }
 
-bool TQuavKeyboardMapping::Add(std::string_view key, std::string_view value) {
+bool TQuavKeyboardMapping::add(std::string_view key, std::string_view value) {
     if (key.size() > kMappingMaxText || value.size() > kMappingMaxText || find(key)) return false;
     entries_.push_back({std::string(key), std::string(value)});
     buckets_[ElfHash(key) % kBuckets].push_back(int(entries_.size() - 1));
@@ -165,24 +165,24 @@ std::string TQuavKeyboardMapping::Get(std::string_view key) const {
 }
 
 bool TQuavKeyboardMapping::LoadFromBin(std::string_view data) {
-    Clear();
+    clear();
     BinReader r(data);
     std::uint32_t n = 0;
     if (!r.marker() || !r.u32(n)) return false;
     std::string key, value;
     for (std::uint32_t i = 0; i < n; ++i) {
         if (!r.str(key) || !r.str(value)) break;
-        Add(key, value);
+        add(key, value);
     }
     if (!r.marker()) {
-        Clear();
+        clear();
         return false;
     }
     return true;
 }
 
 bool TQuavKeyboardMapping::LoadFromText(std::string_view text) {
-    Clear();
+    clear();
     forEachLine(text, [this](std::string_view line) {
         if (line.empty() || line[0] == '*') return;
         std::size_t keyEnd = line.find(' ');
@@ -191,7 +191,7 @@ bool TQuavKeyboardMapping::LoadFromText(std::string_view text) {
         std::size_t v = rest.find_first_not_of(' ');
         std::size_t e = rest.find_last_not_of(' ');
         if (v == std::string_view::npos) return;
-        Add(line.substr(0, keyEnd), rest.substr(v, e - v + 1));
+        add(line.substr(0, keyEnd), rest.substr(v, e - v + 1));
     });
     return count_ > 0;
 }
@@ -199,7 +199,7 @@ bool TQuavKeyboardMapping::LoadFromText(std::string_view text) {
 bool TQuavKeyboardMapping::LoadFromFile(const std::string& path) {
     std::string text;
     if (!readFile(path, text)) {
-        Clear();
+        clear();
         return false;
     }
     return LoadFromText(text);
@@ -224,7 +224,7 @@ bool TQuavKeyboardMapping::StoreToBinFile(const std::string& path) const {
 
 TQuavCharSetMapping::TQuavCharSetMapping() : buckets_(kBuckets) {}
 
-void TQuavCharSetMapping::Clear() {
+void TQuavCharSetMapping::clear() {
     entries_.clear();
     for (auto& b : buckets_)
         b.clear();
@@ -241,7 +241,7 @@ const TQuavCharSetMapping::Entry* TQuavCharSetMapping::find(std::string_view set
     return nullptr;
 }
 
-bool TQuavCharSetMapping::Add(std::string_view setName, std::uint8_t first, std::uint8_t glyph,
+bool TQuavCharSetMapping::add(std::string_view setName, std::uint8_t first, std::uint8_t glyph,
                               std::string_view fontName, std::uint8_t last) {
     if (setName.size() > kMappingMaxText || fontName.size() > kMappingMaxText || last < first ||
         glyph + (last - first) > 0xFF)
@@ -284,7 +284,7 @@ void TQuavCharSetMapping::GetFontNames(std::vector<std::string>& list) const {
 }
 
 bool TQuavCharSetMapping::LoadFromBin(std::string_view data) {
-    Clear();
+    clear();
     BinReader r(data);
     std::uint32_t n = 0;
     if (!r.marker() || !r.u32(n)) return false;
@@ -292,17 +292,17 @@ bool TQuavCharSetMapping::LoadFromBin(std::string_view data) {
     std::uint8_t ch = 0, glyph = 0;
     for (std::uint32_t i = 0; i < n; ++i) {
         if (!r.str(set) || !r.str(font) || !r.byte(ch) || !r.byte(glyph)) break;
-        Add(set, ch, glyph, font, ch);
+        add(set, ch, glyph, font, ch);
     }
     if (!r.marker()) {
-        Clear();
+        clear();
         return false;
     }
     return true;
 }
 
 bool TQuavCharSetMapping::LoadFromText(std::string_view text) {
-    Clear();
+    clear();
     forEachLine(text, [this](std::string_view line) {
         if (line.empty() || line[0] != ' ') return;
         std::string set, first, last, font, glyph;
@@ -311,7 +311,7 @@ bool TQuavCharSetMapping::LoadFromText(std::string_view text) {
             !nextField(line, font) || !nextField(line, glyph))
             return;
         if (!charField(first, f) || !charField(last, l) || !charField(glyph, g)) return;
-        Add(set, f, g, font, l);
+        add(set, f, g, font, l);
     });
     return count_ > 0;
 }
@@ -319,7 +319,7 @@ bool TQuavCharSetMapping::LoadFromText(std::string_view text) {
 bool TQuavCharSetMapping::LoadFromFile(const std::string& path) {
     std::string text;
     if (!readFile(path, text)) {
-        Clear();
+        clear();
         return false;
     }
     return LoadFromText(text);

@@ -28,11 +28,11 @@ class TQuavKeyboardMapping {
     TQuavKeyboardMapping();
 
     // Refuses an existing key and texts longer than kMappingMaxText.
-    bool Add(std::string_view key, std::string_view value);
+    bool add(std::string_view key, std::string_view value);
     // The value, or an empty string.
     std::string Get(std::string_view key) const;
     int Count() const { return count_; }
-    void Clear();
+    void clear();
 
     bool LoadFromRes(std::string_view resourceName);
     bool LoadFromBin(std::string_view data);
@@ -60,13 +60,13 @@ class TQuavCharSetMapping {
 
     // first..last map to glyph, glyph + 1, ...; refuses the whole range if any character of it is
     // already mapped in that set (or a glyph would pass 0xFF).
-    bool Add(std::string_view setName, std::uint8_t first, std::uint8_t glyph, std::string_view fontName,
+    bool add(std::string_view setName, std::uint8_t first, std::uint8_t glyph, std::string_view fontName,
              std::uint8_t last);
     // The font and glyph of a character of a set; false if the set does not map it.
     bool Get(std::string_view setName, std::uint8_t ch, std::string& fontName, std::uint8_t& glyph) const;
     const std::string* FindFont(std::string_view setName, std::uint8_t ch, std::uint8_t& glyph) const;
     int Count() const { return count_; }
-    void Clear();
+    void clear();
     // Every font name the table uses, each once, in order of first use.
     void GetFontNames(std::vector<std::string>& list) const;
 

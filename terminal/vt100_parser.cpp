@@ -119,7 +119,7 @@ int TQuavVT100Parser::ProcessCSI(const char* data, int count, TQuavParserCmdType
     return i;
 }
 
-void TQuavVT100Parser::Clear() {
+void TQuavVT100Parser::clear() {
     command_ = vcNone;
     final_ = 0;
     args_.clear();

@@ -74,7 +74,7 @@ class TQuavTerminalParser {
     virtual TQuavParserCmdType ProcessWideChar(char16_t ch) {
         return ch > 0xFF ? pctNone : ProcessChar(static_cast<std::uint8_t>(ch));
     }
-    virtual void Clear() = 0;
+    virtual void clear() = 0;
     // Makes `command` the parser's complete command, as if a sequence had asked for it.
     virtual void ForceCommand(int command) = 0;
     virtual int tpGetArgument(int index) const = 0;
@@ -91,7 +91,7 @@ class TQuavVT100Parser : public TQuavTerminalParser {
     TQuavVT100Parser();
 
     TQuavParserCmdType ProcessChar(std::uint8_t ch) override;
-    void Clear() override;
+    void clear() override;
     // Inside a CSI sequence: takes the parameter and intermediate bytes (0x20..0x3F) that follow, as
     // ProcessChar would one by one, and returns how many it took.
     int ProcessArguments(const char* data, int count);

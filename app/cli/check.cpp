@@ -136,10 +136,10 @@ class ScriptCheck {
         const script::DataFileLookup lookup = script::findDataFile(name, scriptPath_);
         if (!lookup.found.empty()) dataFiles.push_back(lookup.found);
         if (lookup.found.empty() && lookup.problem != script::kDataFileMissing)
-            add(line, "data file " + escapeFileName(name) + " cannot be uploaded: " + lookup.problem);
+            add(line, "data file " + serial::escapeFileName(name) + " cannot be uploaded: " + lookup.problem);
         else if (lookup.found.empty())
-            add(line, "data file " + escapeFileName(name) + " cannot be opened (looked in " +
-                          escapeFileName(lookup.places) + ")");
+            add(line, "data file " + serial::escapeFileName(name) + " cannot be opened (looked in " +
+                          serial::escapeFileName(lookup.places) + ")");
         chain_ = Chain::Named;
     }
 
@@ -294,7 +294,7 @@ int checkMain(int argc, char** argv) {
     }
     std::vector<CheckFinding> findings;
     std::string error;
-    const std::string shown = escapeFileName(script);
+    const std::string shown = serial::escapeFileName(script);
     if (!checkScript(script, findings, error)) {
         std::fprintf(stderr, "brimwell check: cannot read script %s: %s\n", shown.c_str(), error.c_str());
         return 2;

@@ -52,7 +52,7 @@ void CliHost::dataFileDone(const script::DataFileResult& result) {
 void CliHost::noteDataFiles(double lineBytesPerSecond, const std::string& lineRate) {
     for (const script::DataFileResult& f : files_) {
         std::string line =
-            "Data file " + escapeFileName(f.fileName) + ": " + std::to_string(f.fileSize) + " bytes";
+            "Data file " + serial::escapeFileName(f.fileName) + ": " + std::to_string(f.fileSize) + " bytes";
         char figures[160];
         if (f.dataPhaseSeconds > 0) {
             const double rate = f.fileSize / f.dataPhaseSeconds;

@@ -108,8 +108,8 @@ std::string scriptProblem(const RunOptions& options, RunInputs& inputs) {
     const bool read = checkScript(options.script, findings, error, &dataFiles);
     for (const std::string& file : dataFiles)
         inputs.emplace_back("data file", file);
-    if (!read) return "cannot open script " + escapeFileName(options.script) + ": " + error;
-    const std::string refusals = refusingFindings(escapeFileName(options.script), findings);
+    if (!read) return "cannot open script " + serial::escapeFileName(options.script) + ": " + error;
+    const std::string refusals = refusingFindings(serial::escapeFileName(options.script), findings);
     if (refusals.empty() || options.force) return {};
     return "the script would not run as it reads (run it as it is with --force):\n" +
            refusals.substr(0, refusals.size() - 1);
@@ -117,20 +117,20 @@ std::string scriptProblem(const RunOptions& options, RunInputs& inputs) {
 
 namespace {
 
-void configurePort(TQuavComPort& port, const script::LoaderSettings& settings, const RunOptions& options) {
+void configurePort(serial::ComPort& port, const script::LoaderSettings& settings, const RunOptions& options) {
     script::applyLoaderPortProfile(port);
-    port.SetPromptForPort(false);
-    port.SetBaud(options.baud.value_or(settings.Baud.value_or(script::kLoaderBaud)));
-    if (settings.DataBits) port.SetDataBits(static_cast<uint16_t>(*settings.DataBits));
-    if (settings.Parity) port.SetParity(static_cast<TParity>(*settings.Parity));
-    if (settings.StopBits) port.SetStopBits(static_cast<uint16_t>(*settings.StopBits));
+    port.setPromptForPort(false);
+    port.setBaud(options.baud.value_or(settings.baud.value_or(script::kLoaderBaud)));
+    if (settings.dataBits) port.setDataBits(static_cast<uint16_t>(*settings.dataBits));
+    if (settings.parity) port.setParity(static_cast<serial::Parity>(*settings.parity));
+    if (settings.stopBits) port.setStopBits(static_cast<uint16_t>(*settings.stopBits));
 }
 
 // Why the search found no port to run on, with what the operator can name instead.
-std::string noUnitText(const std::vector<SerialPortInfo>& adapters) {
+std::string noUnitText(const std::vector<serial::SerialPortInfo>& adapters) {
     std::vector<std::string> asked;
     for (const uint16_t n : {1, 2})
-        if (!isKernelConsole(comDevicePath(n))) asked.push_back(PortSetup::describe(n));
+        if (!serial::isKernelConsole(serial::comDevicePath(n))) asked.push_back(PortSetup::describe(n));
     std::string text = asked.empty() ? "COM1 and COM2 are the kernel console (never probed)"
                                      : "no unit answered on " + asked.front() +
                                            (asked.size() > 1 ? " or " + asked.back() : std::string());
@@ -140,7 +140,7 @@ std::string noUnitText(const std::vector<SerialPortInfo>& adapters) {
            " USB serial adapters are connected, and brimwell probes only a single one by itself; name the "
            "unit's "
            "with --port:" +
-           portLines(adapters);
+           serial::portLines(adapters);
 }
 
 } // namespace
@@ -181,9 +181,9 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     host.setRecord(&record);
     host.setEventFd(options.eventFd);
     // Notes about lock files (a stale one removed) belong to the run's record.
-    setLockNoteSink([&host](const std::string& text) { host.note(text); });
+    serial::setLockNoteSink([&host](const std::string& text) { host.note(text); });
     struct NoteSinkReset {
-        ~NoteSinkReset() { setLockNoteSink({}); }
+        ~NoteSinkReset() { serial::setLockNoteSink({}); }
     } noteSinkReset;
 
     // From here a stop ends the set-up (reading the files, opening the port, looking for boards)
@@ -215,11 +215,11 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     const script::LoaderSettings settings = script::readSettingsFile(settingsPath);
     // Without --settings a missing LoaderDefault.ini means the defaults; one that is there is read whole.
     if (!settings.problem.empty() && (options.settings || settings.fileFound))
-        return setupError("cannot read settings file " + escapeFileName(settingsPath) + ": " +
+        return setupError("cannot read settings file " + serial::escapeFileName(settingsPath) + ": " +
                           settings.problem);
     // A settings file that says something wrong is a set-up error before any port is touched,
     // unless an option stands in for the wrong value: then the run goes on with a warning.
-    const std::string settingsName = escapeFileName(settingsPath);
+    const std::string settingsName = serial::escapeFileName(settingsPath);
     for (size_t i = 0; i < settings.messages.size(); ++i) {
         const int setting = i < settings.messageSettings.size() ? settings.messageSettings[i] : 0;
         const std::string what = "settings file " + settingsName + ": " + settings.messages[i];
@@ -228,13 +228,13 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     }
     if (!script::scriptHasCommandLines(options.script))
         warning(record,
-                escapeFileName(options.script) +
+                serial::escapeFileName(options.script) +
                     " has no command lines (empty, or comments only); the run sends nothing to the unit.");
     inputs.emplace_back("settings file", settingsPath);
     // The run's record files are checked before anything touches a unit: none is flashed without them.
     if (const std::string problem = outputs.problem(inputs); !problem.empty()) return setupError(problem);
 
-    TQuavComPort port;
+    serial::ComPort port;
     try {
         configurePort(port, settings, options);
     } catch (const std::exception& e) {
@@ -279,16 +279,17 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     setup.setStopCheck([&] { return stop.requested(); });
     auto closePort = [&] { closeComPortQuietly(port); };
     auto runScript = [&](const std::string& where) {
-        host.note("Running " + escapeFileName(options.script) + " on " + where);
+        host.note("Running " + serial::escapeFileName(options.script) + " on " + where);
         running = true;
-        if (port.Open()) outputs.startRecording(port);
+        if (port.isOpen()) outputs.startRecording(port);
         const script::RunOutcome outcome = engine.PickButtonClick(options.script);
         running = false;
         if (engine.LinkMode == script::kLinkSerial) {
             // A character on the line: start bit, data bits, parity bit, stop bits.
-            const int bits = 1 + port.DataBits() + (port.Parity() != pNone ? 1 : 0) + port.StopBits();
-            host.noteDataFiles(static_cast<double>(port.Baud()) / bits,
-                               std::to_string(port.Baud()) + " baud");
+            const int bits =
+                1 + port.dataBits() + (port.parity() != serial::Parity::None ? 1 : 0) + port.stopBits();
+            host.noteDataFiles(static_cast<double>(port.baud()) / bits,
+                               std::to_string(port.baud()) + " baud");
         } else {
             host.noteDataFiles(0, {});
         }
@@ -328,7 +329,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
             return setupError(reserved);
         // A serial server that refuses or cannot be reached is the line being down, as an absent
         // unit is: the run failed. A device that cannot be opened is the set-up's fault.
-        const bool network = parseNetEndpoint(comDevicePath(chosen)).has_value();
+        const bool network = serial::parseNetEndpoint(serial::comDevicePath(chosen)).has_value();
         if (!setup.open(
                 chosen, error,
                 network ? "; check that the serial server runs and is reachable"
@@ -342,15 +343,15 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
             configured = setup.numberFor(settings.DefaultComDevice, error);
             if (configured == 0) return setupError(error);
         } else if (settings.DefaultComPort > 0) {
-            if (settings.DefaultComPort > static_cast<int>(kLastComNumber))
+            if (settings.DefaultComPort > static_cast<int>(serial::kLastComNumber))
                 return setupError("setting 1 names COM" + std::to_string(settings.DefaultComPort) +
-                                  ", beyond COM" + std::to_string(kLastComNumber));
+                                  ", beyond COM" + std::to_string(serial::kLastComNumber));
             configured = static_cast<uint16_t>(settings.DefaultComPort);
         }
         if (configured != 0 && setup.check_com(configured)) {
             chosen = configured;
         } else if (!stop.requested() && setup.process_com() == 1) {
-            chosen = port.ComNumber();
+            chosen = port.comNumber();
         } else if (stop.requested()) {
             closePort();
             return stoppedInSetup();
@@ -379,8 +380,8 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         return stoppedInSetup();
     }
 
-    record.setDevice(comDevicePath(chosen));
-    return runScript(setup.nameOf(chosen) + " at " + std::to_string(port.Baud()) + " baud");
+    record.setDevice(serial::comDevicePath(chosen));
+    return runScript(setup.nameOf(chosen) + " at " + std::to_string(port.baud()) + " baud");
 }
 
 } // namespace

@@ -75,9 +75,9 @@ bool displayAvailable() {
 
 std::optional<int> runCommand(int argc, char** argv) {
     // Wherever a port can be named (--port, the settings file, BRIMWELL_COMn, the window).
-    installUsbPortNames();
+    serial::installUsbPortNames();
     // A port's lock file must not outlive the program, however a signal ends it.
-    removeLockFilesOnSignals();
+    serial::removeLockFilesOnSignals();
     const std::string first = argc >= 2 ? argv[1] : "";
     if (first == "--help" || first == "-h" || first == "help") {
         printHelp();

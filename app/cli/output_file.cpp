@@ -63,7 +63,7 @@ int createUnique(const std::string& dir, const std::string& stem, std::string& p
 }
 
 std::string writeAll(int fd, std::string_view bytes) {
-    const SetupDeadline deadline(kDirectWriteMs, false);
+    const serial::SetupDeadline deadline(kDirectWriteMs, false);
     while (!bytes.empty()) {
         const ssize_t w = ::write(fd, bytes.data(), bytes.size());
         if (w > 0) {
@@ -72,7 +72,7 @@ std::string writeAll(int fd, std::string_view bytes) {
         }
         if (w < 0 && errno == EINTR) continue;
         if (w < 0 && errno != EAGAIN) return std::strerror(errno);
-        if (pollInSlices(fd, POLLOUT, deadline) != SliceWait::Ready)
+        if (serial::pollInSlices(fd, POLLOUT, deadline) != serial::SliceWait::Ready)
             return "its reader took nothing for " + std::to_string(kDirectWriteMs / 1000) + " s";
     }
     return {};
@@ -175,7 +175,7 @@ bool OutputFile::sameFileAs(const OutputFile& other) const {
 }
 
 std::string OutputFile::failed(const std::string& reason) const {
-    return "cannot write the " + what_ + " " + escapeFileName(path_) + ": " + reason;
+    return "cannot write the " + what_ + " " + serial::escapeFileName(path_) + ": " + reason;
 }
 
 std::string OutputFile::writeInPlace(std::string_view bytes, const Target& t) const {

@@ -51,7 +51,7 @@ std::string describeBoards(const script::ScriptEngine& engine) {
 
 std::string reservedComMapping(uint32_t n) {
     std::string ignored;
-    if (!pciBoardOf(comDevicePath(n), ignored) && ignored.empty()) return {};
+    if (!pciBoardOf(serial::comDevicePath(n), ignored) && ignored.empty()) return {};
     return "BRIMWELL_COM" + std::to_string(n) +
            " names the PCI link, which is no serial device; use --port PCI";
 }

@@ -20,7 +20,7 @@ namespace brimwell::cli {
 namespace {
 
 bool hasNoDeviceNode(const std::string& path) {
-    return isNetworkPortName(path) || isRegisteredLayerName(path);
+    return serial::isNetworkPortName(path) || serial::isRegisteredLayerName(path);
 }
 
 // Why the operating system would refuse the device, in words an operator can act on ("" when it
@@ -29,10 +29,10 @@ std::string deviceProblem(const std::string& path) {
     if (path.empty()) return "no device is configured for this port number";
     // A network port (or a layer's own name) has no device to try; the open itself finds out.
     if (hasNoDeviceNode(path)) return {};
-    if (isKernelConsole(path))
+    if (serial::isKernelConsole(path))
         return "it is the kernel console, this machine's own terminal, which brimwell never opens";
     // A lock file says the line is taken before anything touches it (an open raises DTR).
-    if (!lockFileHolders(path).empty()) return busyText(path);
+    if (!serial::lockFileHolders(path).empty()) return busyText(path);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
@@ -47,36 +47,36 @@ std::string deviceProblem(const std::string& path) {
 } // namespace
 
 std::string PortSetup::describe(uint16_t n) {
-    return comDevicePath(n) + " (" + ComName(n) + ")";
+    return serial::comDevicePath(n) + " (" + serial::comName(n) + ")";
 }
 
 std::string PortSetup::nameOf(uint16_t n) {
     // A device given by its path is shown as that path: the number it borrowed means nothing to
     // the operator.
-    return comNamedByPath(n) ? portLabel(n) : describe(n);
+    return serial::comNamedByPath(n) ? serial::portLabel(n) : describe(n);
 }
 
 uint16_t PortSetup::numberFor(const std::string& name, std::string& error) {
-    if (const auto n = comNumberOf(name)) {
-        if (*n < kFirstComNumber || *n > kLastComNumber) {
-            error = name + ": port numbers run from COM1 to COM" + std::to_string(kLastComNumber);
+    if (const auto n = serial::comNumberOf(name)) {
+        if (*n < serial::kFirstComNumber || *n > serial::kLastComNumber) {
+            error = name + ": port numbers run from COM1 to COM" + std::to_string(serial::kLastComNumber);
             return 0;
         }
         return static_cast<uint16_t>(*n);
     }
     // An adapter that is missing, or not the only one of its kind, is refused before anything opens.
-    if (std::string why; isUsbPortName(name) && resolveDevicePath(name, &why).empty()) {
+    if (std::string why; serial::isUsbPortName(name) && serial::resolveDevicePath(name, &why).empty()) {
         error = why;
         return 0;
     }
-    if (const uint32_t n = comNumberForDevice(name)) return static_cast<uint16_t>(n);
+    if (const uint32_t n = serial::comNumberForDevice(name)) return static_cast<uint16_t>(n);
     error = name + ": every port number is already mapped to a device";
     return 0;
 }
 
 bool PortSetup::open(uint16_t n, std::string& error, const std::string& advice) {
     std::string unresolved;
-    const std::string path = resolveDevicePath(comPortSetting(n), &unresolved);
+    const std::string path = serial::resolveDevicePath(serial::comPortSetting(n), &unresolved);
     if (!unresolved.empty()) {
         error = "cannot open " + unresolved;
         return false;
@@ -88,7 +88,7 @@ bool PortSetup::open(uint16_t n, std::string& error, const std::string& advice) 
     }
     std::string why;
     try {
-        port_.SetComNumber(n);
+        port_.setComNumber(n);
     } catch (const std::exception& e) {
         // A re-open under the new number failed; the open below tries again and reports it.
         why = e.what();
@@ -103,9 +103,9 @@ bool PortSetup::open(uint16_t n, std::string& error, const std::string& advice) 
 bool PortSetup::check_com(uint16_t n) {
     // The availability test: a port whose device does not exist is skipped without a word.
     struct stat st {};
-    const std::string path = comDevicePath(n);
+    const std::string path = serial::comDevicePath(n);
     if (!hasNoDeviceNode(path) && ::stat(path.c_str(), &st) != 0) return false;
-    if (isKernelConsole(path)) return false;
+    if (serial::isKernelConsole(path)) return false;
     const ProbeResult probe = probeComPort(port_, engine_, n, stopped_);
     switch (probe.outcome) {
     case ProbeOutcome::OpenFailed:
@@ -127,14 +127,14 @@ bool PortSetup::check_com(uint16_t n) {
     return true;
 }
 
-uint16_t PortSetup::numberForAdapter(const SerialPortInfo& adapter) {
+uint16_t PortSetup::numberForAdapter(const serial::SerialPortInfo& adapter) {
     std::string unused;
     return numberFor(adapter.device, unused);
 }
 
 int PortSetup::process_com() {
     const PortSearch search = searchForUnit(
-        findUsbAdapters(), [this](const SerialPortInfo& a) { return numberForAdapter(a); },
+        serial::findUsbAdapters(), [this](const serial::SerialPortInfo& a) { return numberForAdapter(a); },
         [this](uint16_t n) { return check_com(n); }, stopped_);
     adapters_ = search.adapters;
     return search.found != 0 ? 1 : -1;

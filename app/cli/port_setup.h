@@ -17,7 +17,7 @@ namespace brimwell::cli {
 
 class PortSetup {
   public:
-    PortSetup(TQuavComPort& port, script::ScriptEngine& engine, CliHost& host)
+    PortSetup(serial::ComPort& port, script::ScriptEngine& engine, CliHost& host)
         : port_(port), engine_(engine), host_(host) {}
 
     // The port number that stands for `name`: "COMn" gives n; a device path gets a number of its
@@ -34,9 +34,9 @@ class PortSetup {
     // search of app/port_probe.h). 1 when one answered, -1 otherwise.
     int process_com();
     // The USB adapters present at the last search.
-    const std::vector<SerialPortInfo>& adapters() const { return adapters_; }
+    const std::vector<serial::SerialPortInfo>& adapters() const { return adapters_; }
     // The number an adapter is opened under (a number of its own, as a device named by its path).
-    uint16_t numberForAdapter(const SerialPortInfo& adapter);
+    uint16_t numberForAdapter(const serial::SerialPortInfo& adapter);
 
     // Whether a stop was asked for while probing; probing then gives up early.
     void setStopCheck(std::function<bool()> stopped) { stopped_ = std::move(stopped); }
@@ -47,11 +47,11 @@ class PortSetup {
     static std::string nameOf(uint16_t n);
 
   private:
-    TQuavComPort& port_;
+    serial::ComPort& port_;
     script::ScriptEngine& engine_;
     CliHost& host_;
     std::function<bool()> stopped_;
-    std::vector<SerialPortInfo> adapters_;
+    std::vector<serial::SerialPortInfo> adapters_;
 };
 
 } // namespace brimwell::cli

@@ -27,7 +27,7 @@ constexpr const char* kPortsUsage =
     "a port can then be named by its link or as usb:VID:PID or usb:VID:PID:SERIAL\n";
 
 struct Listed {
-    SerialPortInfo port;
+    serial::SerialPortInfo port;
     std::vector<std::string> holders;
 };
 
@@ -56,7 +56,7 @@ void printJson(const std::vector<Listed>& listed) {
                                  {"product", q(p.product)},
                                  {"serialNumber", q(p.serialNumber)},
                                  {"driver", q(p.driver)},
-                                 {"portName", q(usbPortName(p))},
+                                 {"portName", q(serial::usbPortName(p))},
                                  {"inUse", !holders.empty()},
                                  {"console", p.console},
                                  {"heldBy", heldBy}});
@@ -105,7 +105,7 @@ int portsMain(int argc, char** argv) {
         }
     }
     std::vector<Listed> listed;
-    for (const SerialPortInfo& p : findSerialPorts())
+    for (const serial::SerialPortInfo& p : serial::findSerialPorts())
         listed.push_back({p, deviceHolders(p.device)});
     if (json)
         printJson(listed);

@@ -17,7 +17,7 @@ PromptProbe::PromptProbe(const std::string& device, uint32_t baud, std::string p
                          QObject* parent)
     : QObject(parent), prompts_(std::move(prompts)) {
     // Another program's lock file, or its flock, means the line is in use: not ours to talk on.
-    if (lock_.take(device) != DeviceLock::Outcome::HeldByOther)
+    if (lock_.take(device) != serial::DeviceLock::Outcome::HeldByOther)
         fd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     termios tio{};
     if (fd_ < 0 || ::flock(fd_, LOCK_EX | LOCK_NB) != 0 || ::tcgetattr(fd_, &tio) != 0) {
@@ -27,7 +27,7 @@ PromptProbe::PromptProbe(const std::string& device, uint32_t baud, std::string p
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     ::tcsetattr(fd_, TCSANOW, &tio);
-    if (baud > 0) setLineRate(fd_, baud);
+    if (baud > 0) serial::setLineRate(fd_, baud);
     ::tcflush(fd_, TCIFLUSH);
     reader_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
     connect(reader_, &QSocketNotifier::activated, this, [this] {

@@ -31,7 +31,7 @@ class PromptProbe : public QObject {
     void finish(bool answered);
 
     int fd_ = -1;
-    DeviceLock lock_;
+    serial::DeviceLock lock_;
     std::string prompts_;
     QSocketNotifier* reader_ = nullptr;
     QTimer* limit_ = nullptr;

@@ -42,7 +42,7 @@ QString text(const std::string& s) {
 QString pathText(const std::string& path) {
     std::error_code ec;
     const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    return text(escapeFileName(ec ? path : absolute.lexically_normal().string()));
+    return text(serial::escapeFileName(ec ? path : absolute.lexically_normal().string()));
 }
 
 // The file's SHA-256 in hexadecimal; "" when it cannot be read. Only a regular file that a load
@@ -78,8 +78,8 @@ RunRecord::RunRecord(const std::string& script, const std::string& port) {
     record_["tool_version"] = BRIMWELL_VERSION;
     record_["script"] = pathText(script);
     record_["script_sha256"] = sha256Of(script);
-    record_["port"] = text(escapeFileName(port));
-    record_["device"] = text(escapeFileName(port));
+    record_["port"] = text(serial::escapeFileName(port));
+    record_["device"] = text(serial::escapeFileName(port));
     record_["started"] = now();
 }
 
@@ -94,28 +94,28 @@ void RunRecord::setDevice(const std::string& device) {
         const std::string link(target, static_cast<size_t>(n));
         path = link[0] == '/' ? link : path.substr(0, path.rfind('/') + 1) + link;
     }
-    record_["device"] = QDir::cleanPath(text(escapeFileName(path)));
-    for (const SerialPortInfo& port : findSerialPorts()) {
+    record_["device"] = QDir::cleanPath(text(serial::escapeFileName(path)));
+    for (const serial::SerialPortInfo& port : serial::findSerialPorts()) {
         if ((port.device != path && port.device != device) || port.vendorId.empty()) continue;
         record_["adapter_vendor"] = text(port.vendorId);
         record_["adapter_product"] = text(port.productId);
-        record_["adapter_serial"] = text(escapeFileName(port.serialNumber));
+        record_["adapter_serial"] = text(serial::escapeFileName(port.serialNumber));
     }
 }
 
 void RunRecord::addAnswer(const std::string& query, const std::string& answer) {
-    answers_.append(
-        QJsonObject{{"question", text(escapeFileName(query))}, {"answer", text(escapeFileName(answer))}});
+    answers_.append(QJsonObject{{"question", text(serial::escapeFileName(query))},
+                                {"answer", text(serial::escapeFileName(answer))}});
 }
 
 void RunRecord::setLastAnswer(const std::string& answer) {
-    record_["last_answer"] = text(escapeFileName(answer));
+    record_["last_answer"] = text(serial::escapeFileName(answer));
 }
 
 void RunRecord::setTags(const std::vector<std::pair<std::string, std::string>>& tags) {
     QJsonObject o;
     for (const auto& [key, value] : tags)
-        o[text(escapeFileName(key))] = text(escapeFileName(value));
+        o[text(serial::escapeFileName(key))] = text(serial::escapeFileName(value));
     record_["tags"] = o;
 }
 

@@ -20,7 +20,7 @@ std::unique_ptr<OutputFile> outputFor(const char* what, const std::string& path)
 } // namespace
 
 RunOutputs::RunOutputs(const RunOptions& options)
-    : label_(!options.port.empty() && !comNumberOf(options.port) ? options.port : std::string()),
+    : label_(!options.port.empty() && !serial::comNumberOf(options.port) ? options.port : std::string()),
       report_(outputFor("report", options.reportFile)), trace_(outputFor("trace", options.traceFile)),
       log_(outputFor("log", options.logFile)) {}
 
@@ -29,41 +29,41 @@ std::string RunOutputs::problem(const RunInputs& inputs) const {
     for (const OutputFile* out : all) {
         if (out == nullptr) continue;
         if (const std::string why = out->problem(inputs); !why.empty())
-            return "cannot write the " + out->what() + " " + escapeFileName(out->path()) + ": " + why;
+            return "cannot write the " + out->what() + " " + serial::escapeFileName(out->path()) + ": " + why;
         // Two of them in one file would leave only the one written last.
         for (const OutputFile* other : all)
             if (other != nullptr && other != out && out->sameFileAs(*other))
-                return "cannot write the " + out->what() + " " + escapeFileName(out->path()) +
+                return "cannot write the " + out->what() + " " + serial::escapeFileName(out->path()) +
                        ": it is also the " + other->what() + " file";
     }
     return {};
 }
 
-bool RunOutputs::prepareRecording(TQuavComPort& port, std::string& error) {
+bool RunOutputs::prepareRecording(serial::ComPort& port, std::string& error) {
     if (!trace_ && !log_) return true;
     // A whole upload of a few hundred kilobytes fits in either at the largest sizes.
-    port.SetTraceSize(kTraceSizeLimit);
-    port.SetLogSize(kLogSizeLimit);
-    for (auto& [out, setName] : {std::pair{trace_.get(), &TQuavComPort::SetTraceName},
-                                 std::pair{log_.get(), &TQuavComPort::SetLogName}}) {
+    port.setTraceSize(serial::kTraceSizeLimit);
+    port.setLogSize(serial::kLogSizeLimit);
+    for (auto& [out, setName] : {std::pair{trace_.get(), &serial::ComPort::setTraceName},
+                                 std::pair{log_.get(), &serial::ComPort::setLogName}}) {
         if (out == nullptr) continue;
         const std::string staged = out->staging(error);
         if (staged.empty()) return false;
         (port.*setName)(staged);
     }
-    if (!label_.empty()) port.SetDeviceLabel(label_);
+    if (!label_.empty()) port.setDeviceLabel(label_);
     return true;
 }
 
-void RunOutputs::startRecording(TQuavComPort& port) {
-    if (trace_) port.SetTracing(tlOn);
-    if (log_) port.SetLogging(tlOn);
+void RunOutputs::startRecording(serial::ComPort& port) {
+    if (trace_) port.setTracing(serial::TraceLogState::On);
+    if (log_) port.setLogging(serial::TraceLogState::On);
 }
 
-void RunOutputs::closeRecordedPort(TQuavComPort& port, CliHost& host) {
+void RunOutputs::closeRecordedPort(serial::ComPort& port, CliHost& host) {
     std::string error;
     try {
-        port.SetOpen(false);
+        port.setOpen(false);
     } catch (const std::exception& e) {
         // The close itself went through; only a file is missing.
         error = std::string("cannot write the trace or log: ") + e.what();

@@ -25,12 +25,12 @@ class RunOutputs {
 
     // Before the port opens: the recorders' largest sizes, the files they write first, the device
     // as the user named it. False with the reason when a file for them cannot be made.
-    bool prepareRecording(TQuavComPort& port, std::string& error);
+    bool prepareRecording(serial::ComPort& port, std::string& error);
     // The run's port is open: both recorders start empty.
-    void startRecording(TQuavComPort& port);
+    void startRecording(serial::ComPort& port);
     // Closes the port, which writes both recorders, and puts their files in place; a file that
     // cannot be written is noted and counts as lost().
-    void closeRecordedPort(TQuavComPort& port, CliHost& host);
+    void closeRecordedPort(serial::ComPort& port, CliHost& host);
     // Writes the run record; a failure counts as lost().
     void writeReport(const QJsonArray& units);
 

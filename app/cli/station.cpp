@@ -75,7 +75,7 @@ bool parseStationOptions(int argc, char** argv, StationOptions& out, std::string
                 error = "--match needs a value";
                 return false;
             }
-            if (value.starts_with("usb:") && !parseUsbPortName(value)) {
+            if (value.starts_with("usb:") && !serial::parseUsbPortName(value)) {
                 error = "--match " + value +
                         ": a USB adapter is matched by usb:VID:PID or usb:VID:PID:SERIAL, " +
                         "VID and PID in hexadecimal (brimwell ports lists the adapters)";
@@ -121,10 +121,11 @@ bool stationStore(StationOptions& options, records::StoreLocation& store, std::s
     return true;
 }
 
-bool matchesAdapter(const std::vector<std::string>& matches, const SerialPortInfo& adapter) {
-    if (matches.empty()) return isUsbAdapter(adapter);
+bool matchesAdapter(const std::vector<std::string>& matches, const serial::SerialPortInfo& adapter) {
+    if (matches.empty()) return serial::isUsbAdapter(adapter);
     return std::any_of(matches.begin(), matches.end(), [&](const std::string& m) {
-        if (const auto query = parseUsbPortName(m)) return !matchUsbPorts({adapter}, *query).empty();
+        if (const auto query = serial::parseUsbPortName(m))
+            return !serial::matchUsbPorts({adapter}, *query).empty();
         return ::fnmatch(m.c_str(), adapter.device.c_str(), 0) == 0 ||
                (!adapter.byId.empty() && ::fnmatch(m.c_str(), adapter.byId.c_str(), 0) == 0);
     });
@@ -161,7 +162,7 @@ Station::Station(StationOptions options, records::StoreLocation store, char* pro
     : QObject(parent), options_(std::move(options)), store_(std::move(store)), program_(program) {
     const std::string settingsPath = options_.run.settings.value_or(script::kSettingsFileName);
     const script::LoaderSettings settings = script::readSettingsFile(settingsPath);
-    baud_ = options_.run.baud.value_or(settings.Baud.value_or(script::kLoaderBaud));
+    baud_ = options_.run.baud.value_or(settings.baud.value_or(script::kLoaderBaud));
     for (const char c : {settings.MainPromptChar, settings.LoaderPromptChar})
         if (c != '\0') prompts_.push_back(c);
 }
@@ -180,9 +181,9 @@ bool Station::start(std::string& error) {
         return false;
     }
     connect(sources_.get(), &StationSources::appeared, this,
-            [this](const SerialPortInfo& a) { appeared(a, false); });
+            [this](const serial::SerialPortInfo& a) { appeared(a, false); });
     connect(sources_.get(), &StationSources::disappeared, this, &Station::disappeared);
-    for (const SerialPortInfo& a : sources_->present())
+    for (const serial::SerialPortInfo& a : sources_->present())
         appeared(a, true);
     checkFinished();
     return true;
@@ -193,11 +194,11 @@ int Station::running() const {
         std::count_if(tracked_.begin(), tracked_.end(), [](const auto& t) { return t->unit != nullptr; }));
 }
 
-int Station::indexOf(const SerialPortInfo& adapter) {
+int Station::indexOf(const serial::SerialPortInfo& adapter) {
     // An adapter keeps its tile when it comes back under another device number: its by-id link
     // names it.
     for (size_t i = 0; i < ports_.size(); ++i) {
-        const SerialPortInfo& known = ports_[i].adapter;
+        const serial::SerialPortInfo& known = ports_[i].adapter;
         if (adapter.byId.empty() ? known.byId.empty() && known.device == adapter.device
                                  : known.byId == adapter.byId)
             return static_cast<int>(i);
@@ -211,10 +212,10 @@ void Station::say(int index, const std::string& text) {
     emit portChanged(index);
 }
 
-void Station::appeared(const SerialPortInfo& adapter, bool atStart) {
+void Station::appeared(const serial::SerialPortInfo& adapter, bool atStart) {
     if (!matchesAdapter(options_.matches, adapter)) {
-        if (isUsbAdapter(adapter))
-            emit event(-1, QString::fromStdString(adapter.device + " " + usbPortName(adapter) +
+        if (serial::isUsbAdapter(adapter))
+            emit event(-1, QString::fromStdString(adapter.device + " " + serial::usbPortName(adapter) +
                                                   " is not flashed: no --match names it"));
         return;
     }
@@ -230,7 +231,7 @@ void Station::appeared(const SerialPortInfo& adapter, bool atStart) {
     t.present = true;
     t.presentAtStart = t.presentAtStart || atStart;
     port.state = StationPort::State::Waiting;
-    if (isKernelConsole(adapter.device)) {
+    if (serial::isKernelConsole(adapter.device)) {
         t.present = false;
         port.state = StationPort::State::Gone;
         return say(index, "not flashed: it is the kernel console, which is never opened");
@@ -250,7 +251,7 @@ void Station::appeared(const SerialPortInfo& adapter, bool atStart) {
     launch(index);
 }
 
-void Station::disappeared(const SerialPortInfo& adapter) {
+void Station::disappeared(const serial::SerialPortInfo& adapter) {
     const int index = indexOf(adapter);
     if (index < 0) return;
     Tracked& t = *tracked_[static_cast<size_t>(index)];

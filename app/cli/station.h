@@ -37,7 +37,7 @@ bool stationStore(StationOptions& options, records::StoreLocation& store, std::s
 
 // Whether an adapter is one the station is to flash: usb:VID:PID[:SERIAL], or a glob matched
 // against its device and its by-id link. No matches: every adapter.
-bool matchesAdapter(const std::vector<std::string>& matches, const SerialPortInfo& adapter);
+bool matchesAdapter(const std::vector<std::string>& matches, const serial::SerialPortInfo& adapter);
 
 // An adapter's tile: what the station does with it and how its last unit went.
 struct StationPort {
@@ -47,7 +47,7 @@ struct StationPort {
         Done,     // the unit's run ended: unplug the adapter (or take the unit away) for the next
         Gone,     // unplugged
     };
-    SerialPortInfo adapter;
+    serial::SerialPortInfo adapter;
     State state = State::Waiting;
     int percent = -1;    // of the data file being sent; -1 outside an upload
     std::string file;    // that data file
@@ -99,9 +99,9 @@ class Station : public QObject {
 
   private:
     struct Tracked;
-    int indexOf(const SerialPortInfo& adapter);
-    void appeared(const SerialPortInfo& adapter, bool atStart);
-    void disappeared(const SerialPortInfo& adapter);
+    int indexOf(const serial::SerialPortInfo& adapter);
+    void appeared(const serial::SerialPortInfo& adapter, bool atStart);
+    void disappeared(const serial::SerialPortInfo& adapter);
     void launch(int index);
     void unitEnded(int index);
     void probe(int index);

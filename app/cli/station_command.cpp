@@ -89,9 +89,9 @@ class StationView {
     }
 
     std::string header() const {
-        return "station " + escapeFileName(script_) + "  passed " + std::to_string(station_.passed()) +
-               "  failed " + std::to_string(station_.failed()) + "  yield " +
-               yieldText(station_.passed(), station_.failed()) + "  since " + clock(since_) +
+        return "station " + serial::escapeFileName(script_) + "  passed " +
+               std::to_string(station_.passed()) + "  failed " + std::to_string(station_.failed()) +
+               "  yield " + yieldText(station_.passed(), station_.failed()) + "  since " + clock(since_) +
                (station_.finishing() ? "  (stopping: no new units)" : "");
     }
 

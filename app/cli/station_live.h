@@ -29,7 +29,7 @@ class StationLive : public QObject {
     ~StationLive() override;
 
   private:
-    struct PortState {
+    struct portState {
         QString state, detail;
         int percent = -1;
     };
@@ -41,7 +41,7 @@ class StationLive : public QObject {
     QTimer* beat_;
     std::mutex lock_;
     std::condition_variable wake_;
-    std::map<QString, PortState> pending_;
+    std::map<QString, portState> pending_;
     std::optional<std::pair<int, int>> counters_;
     bool quit_ = false;
     std::thread writer_;

@@ -20,8 +20,8 @@ std::string directoryOf(const std::string& pattern) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : pattern.substr(0, slash);
 }
 
-SerialPortInfo pathAdapter(const std::string& path) {
-    SerialPortInfo info;
+serial::SerialPortInfo pathAdapter(const std::string& path) {
+    serial::SerialPortInfo info;
     info.device = path;
     return info;
 }
@@ -33,9 +33,9 @@ bool isPathGlob(const std::string& match) {
 }
 
 StationSources::StationSources(const std::vector<std::string>& matches, QObject* parent)
-    : QObject(parent), udev_(new AdapterWatch(this)) {
-    connect(udev_, &AdapterWatch::appeared, this, &StationSources::appeared);
-    connect(udev_, &AdapterWatch::disappeared, this, &StationSources::disappeared);
+    : QObject(parent), udev_(new serial::AdapterWatch(this)) {
+    connect(udev_, &serial::AdapterWatch::appeared, this, &StationSources::appeared);
+    connect(udev_, &serial::AdapterWatch::disappeared, this, &StationSources::disappeared);
     for (const std::string& m : matches)
         if (isPathGlob(m)) pathGlobs_.push_back(m);
     if (pathGlobs_.empty()) return;
@@ -79,8 +79,8 @@ void StationSources::rescanPaths() {
         if (!before.contains(p)) emit appeared(pathAdapter(p));
 }
 
-std::vector<SerialPortInfo> StationSources::present() const {
-    std::vector<SerialPortInfo> all = udev_->adapters();
+std::vector<serial::SerialPortInfo> StationSources::present() const {
+    std::vector<serial::SerialPortInfo> all = udev_->adapters();
     for (const std::string& p : paths_)
         all.push_back(pathAdapter(p));
     return all;

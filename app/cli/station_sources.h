@@ -14,7 +14,7 @@
 class QFileSystemWatcher;
 class QTimer;
 
-namespace brimwell {
+namespace brimwell::serial {
 class AdapterWatch;
 }
 
@@ -28,19 +28,19 @@ class StationSources : public QObject {
     ~StationSources() override;
 
     // Every adapter present now: the USB adapters (matching or not) and the matching paths.
-    std::vector<SerialPortInfo> present() const;
+    std::vector<serial::SerialPortInfo> present() const;
     // False when nothing can be watched: no udev monitor and no path glob.
     bool watching() const;
 
   signals:
-    void appeared(const brimwell::SerialPortInfo& adapter);
-    void disappeared(const brimwell::SerialPortInfo& adapter);
+    void appeared(const brimwell::serial::SerialPortInfo& adapter);
+    void disappeared(const brimwell::serial::SerialPortInfo& adapter);
 
   private:
     void rescanPaths();
     std::set<std::string> globbed() const;
 
-    AdapterWatch* udev_;
+    serial::AdapterWatch* udev_;
     std::vector<std::string> pathGlobs_;
     std::set<std::string> paths_;
     QFileSystemWatcher* dirs_ = nullptr;

@@ -52,7 +52,7 @@ bool StopSignalPipe::passOn(pid_t pid, int received) {
 
 void StopSignalPipe::onSignal(int sig, siginfo_t* info, void*) {
     // Seen at once by a set-up phase that waits in slices, before the pipe's reader runs.
-    raiseSetupStop();
+    serial::raiseSetupStop();
     const int saved = errno;
     if (writeFd_ >= 0) {
         int named = sig;

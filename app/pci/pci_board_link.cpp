@@ -150,7 +150,7 @@ int PciBoardLink::board_put_string(const TPciBoard& b, const std::string& text) 
             if (sent) break;
             // A board whose driver connection is gone is not busy: no try can reach it.
             if (tries == kPutStringTries || !driver_->failure(static_cast<int>(b.index)).empty()) return 1;
-            Clock::sleepMs(kPutStringPauseMs);
+            serial::Clock::sleepMs(kPutStringPauseMs);
         }
     }
     return 0;
@@ -179,7 +179,7 @@ Enumeration PciBoardLink::enumerate() {
             if (driver) driver->setStoppable(false);
         }
     } stoppable(driver_.get());
-    for (int i = 0; i < kDeviceCount && !setupStopRaised(); ++i) {
+    for (int i = 0; i < kDeviceCount && !serial::setupStopRaised(); ++i) {
         ProbedDevice probed;
         DeviceState[static_cast<size_t>(i)] = pci_probe_device(i, probed);
         if (DeviceState[static_cast<size_t>(i)] != 0) continue;

@@ -59,7 +59,7 @@ ssize_t receiveSpinning(int fd, uint8_t* data, size_t room) {
 // Reads until `want` bytes are in; a read may bring more, up to `room` (the reply is never longer).
 // The wait for the rest is cut into slices, so that a stop can end it.
 int SocketPciDriver::receiveAtLeast(int fd, uint8_t* data, size_t& have, size_t want, size_t room) {
-    const SetupDeadline deadline(kReplyTimeoutSeconds * 1000, stoppable_);
+    const serial::SetupDeadline deadline(kReplyTimeoutSeconds * 1000, stoppable_);
     while (have < want) {
         const ssize_t n = receiveSpinning(fd, data + have, room - have);
         if (n == 0) return kClosedByDriver;
@@ -68,7 +68,7 @@ int SocketPciDriver::receiveAtLeast(int fd, uint8_t* data, size_t& have, size_t 
             continue;
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return errno;
-        if (const int err = pollInSlicesErrno(fd, POLLIN, deadline); err != 0) return err;
+        if (const int err = serial::pollInSlicesErrno(fd, POLLIN, deadline); err != 0) return err;
     }
     return 0;
 }

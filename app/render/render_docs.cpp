@@ -54,7 +54,7 @@ bool waitFor(const std::function<bool()>& done, int ms) {
     t.start();
     while (!done()) {
         if (t.elapsed() > ms) return false;
-        processPendingEvents();
+        serial::processPendingEvents();
         usleep(1000);
     }
     return true;

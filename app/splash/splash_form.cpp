@@ -65,9 +65,9 @@ TSplashForm::TSplashForm(QWidget* mainForm, QWidget* progressForm, const QString
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     show();
-    processPendingEvents();
-    Clock::sleepMs(kShowMs);
-    processPendingEvents();
+    serial::processPendingEvents();
+    serial::Clock::sleepMs(kShowMs);
+    serial::processPendingEvents();
 }
 
 void TSplashForm::JQZImageClick() {

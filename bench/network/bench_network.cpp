@@ -27,11 +27,11 @@ constexpr auto kPromptLimit = std::chrono::seconds(300);
 using Clock = std::chrono::steady_clock;
 
 // Reads what the port received until `until` passed or the text holds `c` after `from`.
-bool waitForChar(TQuavBaseDispatcher& port, std::string& seen, size_t from, char c, Clock::time_point until) {
+bool waitForChar(serial::Dispatcher& port, std::string& seen, size_t from, char c, Clock::time_point until) {
     char buf[4096];
     while (Clock::now() < until) {
-        const uint32_t n = std::min<uint32_t>(port.InBuffUsed(), sizeof buf);
-        if (n > 0 && port.GetBlock(buf, n) >= 0) seen.append(buf, n);
+        const uint32_t n = std::min<uint32_t>(port.inBuffUsed(), sizeof buf);
+        if (n > 0 && port.getBlock(buf, n) >= 0) seen.append(buf, n);
         if (seen.find(c, from) != std::string::npos) return true;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
@@ -53,9 +53,9 @@ int main() {
         std::fprintf(stderr, "bench_network: ser2net did not start\n");
         return 1;
     }
-    auto port = makeDeviceLayer(server.url(), nullptr);
-    if (port->InitPort(server.url(), 115200, kParityNone, 8, kOneStopBit, 8192, 8192, ofDtrOn | ofRtsOn) !=
-        0) {
+    auto port = serial::makeDeviceLayer(server.url(), nullptr);
+    if (port->initPort(server.url(), 115200, serial::kParityNone, 8, serial::kOneStopBit, 8192, 8192,
+                       serial::kOpenDtrOn | serial::kOpenRtsOn) != 0) {
         std::fprintf(stderr, "bench_network: cannot open %s\n", server.url().c_str());
         return 1;
     }
@@ -68,21 +68,21 @@ int main() {
 
     std::string seen;
     const Clock::time_point start = Clock::now();
-    port->PutString(command);
+    port->putString(command);
     for (size_t at = 0; at < data.size(); at += kBlockBytes) {
         const auto n = static_cast<uint32_t>(std::min(kBlockBytes, data.size() - at));
-        while (port->OutBuffFree() < n)
-            port->WaitOutputEmpty(1000);
-        port->PutBlock(data.data() + at, n);
-        port->WaitOutputEmpty(10'000'000);
-        while (!port->CheckCTS())
+        while (port->outBuffFree() < n)
+            port->waitOutputEmpty(1000);
+        port->putBlock(data.data() + at, n);
+        port->waitOutputEmpty(10'000'000);
+        while (!port->checkCts())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     const size_t afterData = seen.size();
     const bool prompt = waitForChar(*port, seen, afterData, '>', Clock::now() + kPromptLimit);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const auto stored = sim.process.waitForLine("RECEIVED ", std::chrono::seconds(5));
-    port->DonePort();
+    port->donePort();
     if (!prompt || !stored || field(*stored, "size") != std::to_string(kFileSize) ||
         field(*stored, "checksum") != field(*stored, "announced")) {
         std::string said;

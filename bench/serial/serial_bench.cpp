@@ -1,7 +1,7 @@
-// Measures, in one run over a pseudo-terminal: PutBlock throughput against a plain write() loop
+// Measures, in one run over a pseudo-terminal: putBlock throughput against a plain write() loop
 // and its CPU cost with the trace and log on,
-// the time from a peer's prompt byte to WaitForString returning, and the CPU an open idle port and
-// a timed-out WaitForString cost. Prints "BENCH <name> <value> <unit>" lines.
+// the time from a peer's prompt byte to waitForString returning, and the CPU an open idle port and
+// a timed-out waitForString cost. Prints "BENCH <name> <value> <unit>" lines.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -38,7 +38,7 @@ constexpr uint16_t kBlock = 2000;
 constexpr uint16_t kThroughputOutSize = 65000;
 constexpr auto kThroughputRound = std::chrono::milliseconds(400);
 constexpr int kThroughputRounds = 9;
-// How long the PutBlock producer sleeps when the output buffer is full: a fraction of the time
+// How long the putBlock producer sleeps when the output buffer is full: a fraction of the time
 // the line needs to empty it even on a fast pseudo-terminal.
 constexpr auto kProducerPause = std::chrono::microseconds(100);
 constexpr int kLatencySamples = 200;
@@ -131,19 +131,19 @@ uint64_t rawBlock(int fd) {
 
 // Puts as many blocks as the output buffer has room for, as a sender that knows the free space
 // would; when there is no room it sleeps briefly while the output thread writes.
-uint64_t putBlocks(TQuavComPort& port) {
+uint64_t putBlocks(serial::ComPort& port) {
     static const std::string block(kBlock, 'p');
-    const uint16_t blocks = port.GetOutBuffFree() / kBlock;
+    const uint16_t blocks = port.getOutBuffFree() / kBlock;
     if (blocks == 0) {
         std::this_thread::sleep_for(kProducerPause);
         return 0;
     }
     for (uint16_t i = 0; i < blocks; ++i)
-        port.PutBlock(block.data(), kBlock);
+        port.putBlock(block.data(), kBlock);
     return uint64_t(blocks) * kBlock;
 }
 
-double promptLatencyMedianMs(const Pty& pty, TQuavComPort& port) {
+double promptLatencyMedianMs(const Pty& pty, serial::ComPort& port) {
     std::vector<double> samples;
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> pause(2000, 6000);
@@ -155,7 +155,7 @@ double promptLatencyMedianMs(const Pty& pty, TQuavComPort& port) {
             sentAt = SteadyClock::now().time_since_epoch().count();
             (void)!::write(pty.master, ">", 1);
         });
-        const bool found = port.WaitForString(">", 36, true, false);
+        const bool found = port.waitForString(">", 36, true, false);
         const auto returnedAt = SteadyClock::now().time_since_epoch().count();
         peer.join();
         if (found) samples.push_back(double(returnedAt - sentAt.load()) / 1e6);
@@ -169,14 +169,15 @@ double promptLatencyMedianMs(const Pty& pty, TQuavComPort& port) {
 // port is not open yet, so no other thread of the process adds to the figure.
 double recordCpuUsPerMb() {
     constexpr long kRecordedBytes = 64L * 1000 * 1000;
-    Recorders recorders;
-    recorders.InitTracing(kTraceSizeMax);
-    recorders.InitDispatchLogging(kLogSizeMax);
+    serial::Recorders recorders;
+    recorders.initTracing(serial::kTraceSizeMax);
+    recorders.initDispatchLogging(serial::kLogSizeMax);
     const std::vector<uint8_t> block(kBlock, 'U');
     const double cpu0 = cpuSeconds();
     for (long sent = 0; sent < kRecordedBytes; sent += kBlock) {
-        recorders.AddDispatchEntry(dtDispatch, dstWriteCom, kBlock, block.data(), kBlock);
-        recorders.TraceBytes(kTraceTransmit, block.data(), kBlock);
+        recorders.addDispatchEntry(serial::DispatchType::Dispatch, serial::DispatchSubType::WriteCom, kBlock,
+                                   block.data(), kBlock);
+        recorders.traceBytes(serial::kTraceTransmit, block.data(), kBlock);
     }
     return (cpuSeconds() - cpu0) * 1e6 / (kRecordedBytes / 1e6);
 }
@@ -195,15 +196,15 @@ int main(int argc, char** argv) {
     // The plain writer's descriptor is opened before the component takes the port exclusively.
     const int rawFd = openRaw(pty);
 
-    TQuavComPort port;
-    port.SetComNumber(kBenchCom);
-    port.SetBaud(38400);
-    port.SetAutoOpen(false);
-    port.SetOutSize(kThroughputOutSize);
-    port.SetHWFlowOptions({hwfUseRTS, hwfRequireCTS});
-    port.SetBufferFull(2000);
-    port.SetBufferResume(409);
-    port.SetOpen(true);
+    serial::ComPort port;
+    port.setComNumber(kBenchCom);
+    port.setBaud(38400);
+    port.setAutoOpen(false);
+    port.setOutSize(kThroughputOutSize);
+    port.setHwFlowOptions({serial::HwFlowOption::UseRts, serial::HwFlowOption::RequireCts});
+    port.setBufferFull(2000);
+    port.setBufferResume(409);
+    port.setOpen(true);
 
     // Alternate short rounds of both writers so that load from elsewhere on the machine hits
     // both alike; the figure is the median of the per-pair ratios.
@@ -238,30 +239,30 @@ int main(int argc, char** argv) {
     // as in a long run.
     std::vector<double> tracedRatios;
     {
-        port.SetTraceSize(kTraceSizeLimit);
-        port.SetLogSize(kLogSizeLimit);
+        port.setTraceSize(serial::kTraceSizeLimit);
+        port.setLogSize(serial::kLogSizeLimit);
         Reader reader(pty.master);
         for (int round = 0; round < kThroughputRounds; ++round) {
             double plainCpu = 0, tracedCpu = 0;
-            port.SetTracing(tlPause);
-            port.SetLogging(tlPause);
+            port.setTracing(serial::TraceLogState::Pause);
+            port.setLogging(serial::TraceLogState::Pause);
             roundRate(
                 reader, kThroughputRound, [&] { return putBlocks(port); }, &plainCpu);
-            port.SetTracing(tlOn);
-            port.SetLogging(tlOn);
+            port.setTracing(serial::TraceLogState::On);
+            port.setLogging(serial::TraceLogState::On);
             roundRate(
                 reader, kThroughputRound, [&] { return putBlocks(port); }, &tracedCpu);
             if (plainCpu > 0) tracedRatios.push_back(tracedCpu / plainCpu);
         }
         // Nothing of this is meant for a file at close.
-        port.SetTracing(tlOff);
-        port.SetLogging(tlOff);
+        port.setTracing(serial::TraceLogState::Off);
+        port.setLogging(serial::TraceLogState::Off);
     }
     std::printf("BENCH serial_put_traced_cpu_ratio %.3f ratio\n", median(tracedRatios));
     std::fflush(stdout);
 
     // Drain anything left so the latency runs start from an empty line.
-    port.FlushInBuffer();
+    port.flushInBuffer();
     std::printf("BENCH serial_prompt_latency_ms_median %.3f ms\n", promptLatencyMedianMs(pty, port));
     std::fflush(stdout);
 
@@ -277,11 +278,11 @@ int main(int argc, char** argv) {
 
         const double cpu1 = cpuSeconds();
         const auto t1 = SteadyClock::now();
-        const int32_t ticks = kCpuSeconds * 1000 / kTickMs;
-        const bool found = port.WaitForString("never sent", ticks, true, false);
+        const int32_t ticks = kCpuSeconds * 1000 / serial::kTickMs;
+        const bool found = port.waitForString("never sent", ticks, true, false);
         std::printf("BENCH serial_wait_cpu_pct %.3f pct\n", 100.0 * (cpuSeconds() - cpu1) / elapsed(t1));
         if (found) std::fprintf(stderr, "bench_serial: the wait should have timed out\n");
     }
-    port.SetOpen(false);
+    port.setOpen(false);
     return 0;
 }

@@ -96,10 +96,10 @@ void runWidgetCpu(const char* name, int baud, bool vt100, std::string (*make)(si
     setenv(("BRIMWELL_COM" + std::to_string(kBenchCom)).c_str(), slave, 1);
 
     {
-        TQuavComPort port;
-        port.SetComNumber(kBenchCom);
-        port.SetAutoOpen(false);
-        port.SetBaud(baud);
+        serial::ComPort port;
+        port.setComNumber(kBenchCom);
+        port.setAutoOpen(false);
+        port.setBaud(baud);
 
         TQuavTerminal term;
         QFont font(QStringLiteral("Courier New"));
@@ -115,7 +115,7 @@ void runWidgetCpu(const char* name, int baud, bool vt100, std::string (*make)(si
         term.SetComPort(&port);
         if (vt100) term.SetEmulation(emVT100);
         term.show();
-        port.SetOpen(true);
+        port.setOpen(true);
         processFor(200);
         if (!term.Attached()) {
             std::fprintf(stderr, "widget benchmark: the terminal did not attach to the port\n");
@@ -158,7 +158,7 @@ void runWidgetCpu(const char* name, int baud, bool vt100, std::string (*make)(si
                      double(wall.elapsed()) / 1000.0, term.Line(term.Buffer()->AbsCursorRow() - 1).c_str());
         std::printf("BENCH %s %.2f pct\n", name, pct);
         std::fflush(stdout);
-        port.SetOpen(false);
+        port.setOpen(false);
     }
     close(holder);
     close(master);

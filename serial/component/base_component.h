@@ -4,35 +4,35 @@
 
 #include <string>
 
-namespace brimwell {
+namespace brimwell::serial {
 
-class TQuavBaseComponent {
+class Component {
   public:
-    virtual ~TQuavBaseComponent() = default;
+    virtual ~Component() = default;
 
-    std::string Version() const { return "v4.05"; }
-    void SetVersion(const std::string&) {}
+    std::string version() const { return "v4.05"; }
+    void setVersion(const std::string&) {}
 
     // Loading: the owner is assigning the stored configuration. Setters store only; Loaded() ends
     // it and lets the component act on what was stored (for a port: open when Open was set).
-    void BeginLoading() { loading_ = true; }
-    void EndLoading() {
+    void beginLoading() { loading_ = true; }
+    void endLoading() {
         if (!loading_) return;
         loading_ = false;
-        Loaded();
+        loaded();
     }
-    bool IsLoading() const { return loading_; }
+    bool isLoading() const { return loading_; }
     // Designing never happens in this program; kept so the loading rules read as written.
-    bool IsDesigning() const { return false; }
-    bool IsDestroying() const { return destroying_; }
+    bool isDesigning() const { return false; }
+    bool isDestroying() const { return destroying_; }
 
   protected:
-    virtual void Loaded() {}
-    void SetDestroying() { destroying_ = true; }
+    virtual void loaded() {}
+    void setDestroying() { destroying_ = true; }
 
   private:
     bool loading_ = false;
     bool destroying_ = false;
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

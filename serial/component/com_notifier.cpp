@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <chrono>
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 int wakeEventType() {
@@ -34,7 +34,7 @@ ComNotifier::~ComNotifier() {
     shutdown();
 }
 
-bool ComNotifier::SendTriggerMessage(const TTriggerMessage& message) {
+bool ComNotifier::sendTriggerMessage(const TriggerMessage& message) {
     std::unique_lock<std::mutex> lock(mutex_);
     // While the component waits for a string no notification reaches its handlers; one that was
     // already under way when the wait began is turned away here rather than run inside the wait.
@@ -133,4 +133,4 @@ bool ComNotifier::event(QEvent* e) {
     return QObject::event(e);
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

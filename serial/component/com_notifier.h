@@ -12,20 +12,20 @@
 
 #include "serial/triggers.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
-class ComNotifier : public QObject, public TQuavWindowHandler {
+class ComNotifier : public QObject, public WindowHandler {
   public:
     // What the notifier calls on the UI thread: the component's window procedure for a trigger
     // message, and the end of a deferred close of the dispatcher with that handle.
-    using MessageHandler = std::function<void(const TTriggerMessage& message)>;
+    using MessageHandler = std::function<void(const TriggerMessage& message)>;
     using CloseCompleteHandler = std::function<void(int32_t handle)>;
     ComNotifier(MessageHandler onMessage, CloseCompleteHandler onCloseComplete);
     ~ComNotifier() override;
 
     // Dispatcher thread: post the message to the UI thread and wait until it has been handled,
     // at most kWindowHandlerTimeoutMs. False when it was not taken in time or the port is closing.
-    bool SendTriggerMessage(const TTriggerMessage& message) override;
+    bool sendTriggerMessage(const TriggerMessage& message) override;
 
     // UI thread: accept messages again (the port is being opened).
     void reopen();
@@ -36,7 +36,7 @@ class ComNotifier : public QObject, public TQuavWindowHandler {
 
     // UI thread, before a wait reads the input itself: takes back a message the UI thread has not
     // started on and waits (at most |timeoutMs|) until the dispatcher thread has left
-    // SendTriggerMessage, so the delivery's shared reads are over. Does nothing while a message
+    // sendTriggerMessage, so the delivery's shared reads are over. Does nothing while a message
     // is being handled (the wait then runs inside that handler).
     // Until endWait(), new messages are turned away at once.
     void withdrawPendingAndSettle(int timeoutMs);
@@ -52,7 +52,7 @@ class ComNotifier : public QObject, public TQuavWindowHandler {
   private:
     struct Request {
         uint64_t id = 0;
-        TTriggerMessage message;
+        TriggerMessage message;
     };
 
     void runPending();
@@ -67,8 +67,8 @@ class ComNotifier : public QObject, public TQuavWindowHandler {
     uint64_t withdrawnId_ = 0; // a message taken back before the UI thread started on it
     bool closing_ = false;
     bool waiting_ = false; // a wait of the component reads the input itself
-    bool inSend_ = false;  // the dispatcher thread is inside SendTriggerMessage
+    bool inSend_ = false;  // the dispatcher thread is inside sendTriggerMessage
     bool running_ = false; // the UI thread is running a message's handlers
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -21,7 +21,7 @@
 #include "serial/exception_report.h"
 #include "serial/termios_dispatcher.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 // How often a wait for a notification still being delivered (the port's destruction, a pending
@@ -41,8 +41,8 @@ void runEventsWhile(
 // How often a deferred close looks again at a dispatcher that is still delivering.
 constexpr int kCloseRetryMs = 1;
 
-TPromptForPortHook& promptHook() {
-    static TPromptForPortHook hook;
+PromptForPortHook& promptHook() {
+    static PromptForPortHook hook;
     return hook;
 }
 
@@ -56,72 +56,62 @@ std::string accessDeniedMessage(uint16_t comNumber, const std::string& path) {
 
 } // namespace
 
-TQuavPortMessage::TQuavPortMessage(uint32_t msg, uint32_t wParam, int32_t lParam)
-    : QEvent(eventType()), Msg(msg), WParam(wParam), LParam(lParam) {}
+PortMessage::PortMessage(uint32_t msg, uint32_t wParam, int32_t lParam)
+    : QEvent(eventType()), msg(msg), wParam(wParam), lParam(lParam) {}
 
-QEvent::Type TQuavPortMessage::eventType() {
+QEvent::Type PortMessage::eventType() {
     static const auto type = QEvent::Type(QEvent::registerEventType());
     return type;
 }
 
-TQuavCustomComPort::TQuavCustomComPort()
-    : notifier_(std::make_unique<ComNotifier>([this](const TTriggerMessage& m) { handleTriggerMessage(m); },
+ComPort::ComPort()
+    : notifier_(std::make_unique<ComNotifier>([this](const TriggerMessage& m) { handleTriggerMessage(m); },
                                               [this](int32_t handle) { finishDeferredClose(handle); })) {
     installMainThreadSynchronizer();
 }
 
-TQuavCustomComPort::~TQuavCustomComPort() {
+ComPort::~ComPort() {
     destroyPort();
 }
 
-TQuavComPort::~TQuavComPort() {
-    // Closing raises the close notifications with this object as their CP, so it happens while
-    // the object is still a whole TQuavComPort.
-    destroyPort();
-}
-
-void TQuavCustomComPort::destroyPort() {
-    if (IsDestroying()) return;
-    SetDestroying();
+void ComPort::destroyPort() {
+    if (isDestroying()) return;
+    setDestroying();
     reopenPending_ = false;
     try {
-        if (state_ == psOpen) doClose();
+        if (state_ == PortState::Open) doClose();
     } catch (...) {
-        ReportException("serial port event handler failed", std::current_exception());
+        reportException("serial port event handler failed", std::current_exception());
     }
-    if (state_ == psShuttingDown) {
+    if (state_ == PortState::ShuttingDown) {
         // A notification is still being delivered; it ends within the window-handler time-out.
-        runEventsWhile([this] { return dispatcher_ && dispatcher_->EventBusy(); });
+        runEventsWhile([this] { return dispatcher_ && dispatcher_->eventBusy(); });
         completeClose();
     }
     notifier_.reset();
     users_.clear();
-    TQuavBaseDispatcher::ClearSaveBuffers(savedTriggers_);
+    Dispatcher::clearSaveBuffers(savedTriggers_);
 }
 
-bool TQuavCustomComPort::FinishPendingClose(int timeoutMs) {
-    runEventsWhile([this] { return state_ == psShuttingDown; },
+bool ComPort::finishPendingClose(int timeoutMs) {
+    runEventsWhile([this] { return state_ == PortState::ShuttingDown; },
                    std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
-    return state_ != psShuttingDown;
+    return state_ != PortState::ShuttingDown;
 }
 
-TQuavComPort* TQuavCustomComPort::self() {
-    return static_cast<TQuavComPort*>(this);
-}
-
-void TQuavCustomComPort::SetPromptForPortHook(TPromptForPortHook hook) {
+void ComPort::setPromptForPortHook(PromptForPortHook hook) {
     promptHook() = std::move(hook);
 }
 
 // ---- Opening and closing ---------------------------------------------------------------------
 
-void TQuavCustomComPort::SetOpen(bool on) {
-    if (IsLoading() || IsDesigning()) {
+void ComPort::setOpen(bool on) {
+    if (isLoading() || isDesigning()) {
         open_ = on;
         if (on) openAfterLoad_ = true;
         return;
     }
-    if (on && state_ == psShuttingDown) {
+    if (on && state_ == PortState::ShuttingDown) {
         // Open still reads True until the close completes; the request is carried out then.
         reopenPending_ = true;
         return;
@@ -130,279 +120,280 @@ void TQuavCustomComPort::SetOpen(bool on) {
     if (on == open_) return;
     if (!on)
         doClose();
-    else if (state_ == psClosed)
+    else if (state_ == PortState::Closed)
         doOpen();
     else
         reopenPending_ = true;
 }
 
-void TQuavCustomComPort::Loaded() {
+void ComPort::loaded() {
     const bool wanted = openAfterLoad_;
     openAfterLoad_ = false;
     open_ = false;
     if (!wanted) return;
     try {
-        SetOpen(true);
+        setOpen(true);
     } catch (...) {
         open_ = false;
-        ReportException("serial port event handler failed", std::current_exception());
+        reportException("serial port event handler failed", std::current_exception());
     }
 }
 
-void TQuavCustomComPort::raiseOpenFailure(int32_t code, const std::string& path) {
+void ComPort::raiseOpenFailure(int32_t code, const std::string& path) {
     switch (code) {
     case -kOpenErrorInUse:
-        RaiseQuavCode(secAlreadyOpen);
+        raiseCode(result::kAlreadyOpen);
     case -kOpenErrorNotFound:
     case -kOpenErrorPathNotFound:
-        RaiseQuavCode(secBadId);
+        raiseCode(result::kBadId);
     case -kOpenErrorPermission:
-        throw EPortAccessDenied(path, accessDeniedMessage(comNumber_, path));
+        throw PortAccessDeniedError(path, accessDeniedMessage(comNumber_, path));
     default:
         check(code);
     }
 }
 
-void TQuavCustomComPort::doOpen() {
-    if (tapiMode_ != tmOn && comNumber_ == 0) {
+void ComPort::doOpen() {
+    if (tapiMode_ != TapiMode::On && comNumber_ == 0) {
         uint32_t chosen = 0;
-        if (promptForPort_ && promptHook()) chosen = promptHook()(self());
-        if (chosen == 0 || chosen > 0xFFFF) RaiseQuavCode(secNoPortSelected);
+        if (promptForPort_ && promptHook()) chosen = promptHook()(this);
+        if (chosen == 0 || chosen > 0xFFFF) raiseCode(result::kNoPortSelected);
         comNumber_ = uint16_t(chosen);
     }
 
-    std::unique_ptr<TQuavBaseDispatcher> created;
+    std::unique_ptr<Dispatcher> created;
     if (activation_)
-        created = activation_(self());
-    else if (deviceLayer_ != dlWin32 || tapiMode_ == tmOn)
-        RaiseQuavCode(secNullApi);
+        created = activation_(this);
+    else if (deviceLayer_ != DeviceLayer::Native || tapiMode_ == TapiMode::On)
+        raiseCode(result::kNullApi);
     else
         created = makeDeviceLayer(comDevicePath(comNumber_), this);
-    if (!created) RaiseQuavCode(secNullApi);
-    created->SetDeviceLabel(deviceLabel_.empty() ? ComName(comNumber_) : deviceLabel_);
+    if (!created) raiseCode(result::kNullApi);
+    created->setDeviceLabel(deviceLabel_.empty() ? comName(comNumber_) : deviceLabel_);
     dispatcher_ = std::move(created);
     watchPortError();
 
     try {
         const std::string path = comDevicePath(comNumber_);
         uint32_t flags = 0;
-        if (dtr_) flags |= ofDtrOn;
-        if (rts_) flags |= ofRtsOn;
-        if (hwFlow_.contains(hwfUseDTR)) flags |= ofDtrAutomatic;
-        if (hwFlow_.contains(hwfUseRTS)) flags |= ofRtsAutomatic;
-        const int32_t rc = dispatcher_->InitPort(path, uint32_t(baud_), uint8_t(parity_), uint8_t(dataBits_),
+        if (dtr_) flags |= kOpenDtrOn;
+        if (rts_) flags |= kOpenRtsOn;
+        if (hwFlow_.contains(HwFlowOption::UseDtr)) flags |= kOpenDtrAutomatic;
+        if (hwFlow_.contains(HwFlowOption::UseRts)) flags |= kOpenRtsAutomatic;
+        const int32_t rc = dispatcher_->initPort(path, uint32_t(baud_), uint8_t(parity_), uint8_t(dataBits_),
                                                  uint8_t(stopBits_), inSize_, outSize_, flags);
         if (rc < 0) raiseOpenFailure(rc, path);
 
-        state_ = psOpen;
+        state_ = PortState::Open;
         updatePortHandlerFlag();
         forceApply_ = true;
-        SetTracing(tracing_);
-        SetLogging(logging_);
-        SetHWFlowOptions(hwFlow_);
-        SetSWFlowOptions(swFlow_);
-        SetXOnChar(xOnChar_);
-        SetXOffChar(xOffChar_);
-        SetAvailTriggerLength(availTriggerLength_);
-        SetDTR(dtr_);
-        SetRTS(rts_);
-        SetUseEventWord(useEventWord_);
-        SetRS485Mode(rs485Mode_);
-        SetThreadBoost(threadBoost_);
+        setTracing(tracing_);
+        setLogging(logging_);
+        setHwFlowOptions(hwFlow_);
+        setSwFlowOptions(swFlow_);
+        setXOnChar(xOnChar_);
+        setXOffChar(xOffChar_);
+        setAvailTriggerLength(availTriggerLength_);
+        setDtr(dtr_);
+        setRts(rts_);
+        setUseEventWord(useEventWord_);
+        setRs485Mode(rs485Mode_);
+        setThreadBoost(threadBoost_);
         forceApply_ = false;
         open_ = true;
         notifier_->reopen();
-        check(dispatcher_->RegisterWndTriggerHandler(notifier_.get()));
+        check(dispatcher_->registerWndTriggerHandler(notifier_.get()));
         // Registering marks the port as wanting notifications; our own window alone does not
         // count, so the flags are worked out again now that it is in the list.
         updatePortHandlerFlag();
         if (triggersSaved_) {
             triggersSaved_ = false;
-            dispatcher_->RestoreTriggers(savedTriggers_);
-            TQuavBaseDispatcher::ClearSaveBuffers(savedTriggers_);
+            dispatcher_->restoreTriggers(savedTriggers_);
+            Dispatcher::clearSaveBuffers(savedTriggers_);
         }
-        notifyUsers(ctOpen);
+        notifyUsers(CallbackType::Open);
     } catch (...) {
         forceApply_ = false;
         open_ = false;
-        state_ = psClosed;
+        state_ = PortState::Closed;
         notifier_->shutdown();
         dispatcher_.reset();
         throw;
     }
 }
 
-void TQuavCustomComPort::doClose() {
-    if (state_ != psOpen) return;
+void ComPort::doClose() {
+    if (state_ != PortState::Open) return;
     // A recorder whose file cannot be written does not keep the port open: the close goes on and
     // the first failure is raised when it is done. That recording dies with the dispatcher.
     std::exception_ptr dumpFailure;
     for (const bool log : {false, true}) {
         try {
-            setRecorderState(log, tlDump);
+            setRecorderState(log, TraceLogState::Dump);
         } catch (...) {
             if (!dumpFailure) dumpFailure = std::current_exception();
-            (log ? logging_ : tracing_) = tlOff;
+            (log ? logging_ : tracing_) = TraceLogState::Off;
         }
     }
     shutDown();
     if (dumpFailure) std::rethrow_exception(dumpFailure);
 }
 
-void TQuavCustomComPort::shutDown() {
-    state_ = psShuttingDown;
-    notifyUsers(ctClosing);
+void ComPort::shutDown() {
+    state_ = PortState::ShuttingDown;
+    notifyUsers(CallbackType::Closing);
     if (!dispatcher_) {
         completeClose();
-        notifyUsers(ctClosed);
+        notifyUsers(CallbackType::Closed);
         return;
     }
-    dispatcher_->SaveTriggers(savedTriggers_);
+    dispatcher_->saveTriggers(savedTriggers_);
     triggersSaved_ = true;
     // No new notification may wait for the UI thread from here on; one being handled finishes.
     notifier_->shutdown();
-    dispatcher_->DonePort();
-    if (dispatcher_->EventBusy()) {
-        notifier_->postCloseComplete(dispatcher_->Handle());
+    dispatcher_->donePort();
+    if (dispatcher_->eventBusy()) {
+        notifier_->postCloseComplete(dispatcher_->handle());
         processPendingEvents();
     } else {
         completeClose();
     }
-    notifyUsers(ctClosed);
+    notifyUsers(CallbackType::Closed);
 }
 
-void TQuavCustomComPort::completeClose() {
-    if (dispatcher_) dispatcher_->DeregisterWndTriggerHandler(notifier_.get());
+void ComPort::completeClose() {
+    if (dispatcher_) dispatcher_->deregisterWndTriggerHandler(notifier_.get());
     dispatcher_.reset();
-    state_ = psClosed;
+    state_ = PortState::Closed;
     open_ = false;
     waitPrepared_ = false;
     waitPreparedBusy_ = false;
 }
 
-void TQuavCustomComPort::finishDeferredClose(int32_t handle) {
-    if (state_ != psShuttingDown || !dispatcher_ || dispatcher_->Handle() != handle) return;
-    if (dispatcher_->EventBusy()) {
+void ComPort::finishDeferredClose(int32_t handle) {
+    if (state_ != PortState::ShuttingDown || !dispatcher_ || dispatcher_->handle() != handle) return;
+    if (dispatcher_->eventBusy()) {
         notifier_->postCloseComplete(handle, kCloseRetryMs);
         return;
     }
     completeClose();
-    if (reopenPending_ && !IsDestroying()) {
+    if (reopenPending_ && !isDestroying()) {
         reopenPending_ = false;
         try {
             doOpen();
         } catch (...) {
-            ReportException("serial port event handler failed", std::current_exception());
+            reportException("serial port event handler failed", std::current_exception());
         }
     }
 }
 
-TQuavBaseDispatcher* TQuavCustomComPort::requireDispatcher() {
-    if (!dispatcher_ && autoOpen_ && !IsLoading() && !IsDesigning()) SetOpen(true);
-    if (!dispatcher_) check(secCommNotOpen);
+Dispatcher* ComPort::requireDispatcher() {
+    if (!dispatcher_ && autoOpen_ && !isLoading() && !isDesigning()) setOpen(true);
+    if (!dispatcher_) check(result::kCommNotOpen);
     return dispatcher_.get();
 }
 
-TQuavBaseDispatcher* TQuavCustomComPort::Dispatcher() {
-    if (!dispatcher_ && autoOpen_ && !IsLoading() && !IsDesigning()) SetOpen(true);
+Dispatcher* ComPort::dispatcher() {
+    if (!dispatcher_ && autoOpen_ && !isLoading() && !isDesigning()) setOpen(true);
     return dispatcher_.get();
 }
 
 // ---- Notifications ---------------------------------------------------------------------------
 
-bool TQuavCustomComPort::anyTriggerHandler() const {
+bool ComPort::anyTriggerHandler() const {
     return onTrigger_ || onTriggerAvail_ || onTriggerData_ || onTriggerStatus_ || onTriggerTimer_ ||
            onTriggerLineError_ || onTriggerModemStatus_ || onTriggerOutbuffFree_ || onTriggerOutbuffUsed_ ||
            onTriggerOutSent_;
 }
 
-void TQuavCustomComPort::updatePortHandlerFlag() {
-    if (!dispatcher_ || state_ != psOpen) return;
-    dispatcher_->UpdateHandlerFlags(anyTriggerHandler() ? fuEnablePort : fuDisablePort);
+void ComPort::updatePortHandlerFlag() {
+    if (!dispatcher_ || state_ != PortState::Open) return;
+    dispatcher_->updateHandlerFlags(anyTriggerHandler() ? HandlerFlagUpdate::EnablePort
+                                                        : HandlerFlagUpdate::DisablePort);
 }
 
-void TQuavCustomComPort::SetOnTrigger(TTriggerEvent e) {
+void ComPort::setOnTrigger(TriggerEvent e) {
     onTrigger_ = std::move(e);
     updatePortHandlerFlag();
 }
-void TQuavCustomComPort::SetOnTriggerAvail(TTriggerAvailEvent e) {
+void ComPort::setOnTriggerAvail(TriggerAvailEvent e) {
     onTriggerAvail_ = std::move(e);
     updatePortHandlerFlag();
 }
-void TQuavCustomComPort::SetOnTriggerData(TTriggerDataEvent e) {
+void ComPort::setOnTriggerData(TriggerDataEvent e) {
     onTriggerData_ = std::move(e);
     updatePortHandlerFlag();
 }
-void TQuavCustomComPort::SetOnTriggerStatus(TTriggerStatusEvent e) {
+void ComPort::setOnTriggerStatus(TriggerStatusEvent e) {
     onTriggerStatus_ = std::move(e);
     updatePortHandlerFlag();
 }
-void TQuavCustomComPort::SetOnTriggerTimer(TTriggerTimerEvent e) {
+void ComPort::setOnTriggerTimer(TriggerTimerEvent e) {
     onTriggerTimer_ = std::move(e);
     updatePortHandlerFlag();
 }
-void TQuavCustomComPort::SetOnTriggerLineError(TTriggerLineErrorEvent e) {
+void ComPort::setOnTriggerLineError(TriggerLineErrorEvent e) {
     onTriggerLineError_ = std::move(e);
     updatePortHandlerFlag();
 }
-void TQuavCustomComPort::SetOnTriggerModemStatus(TNotifyEvent e) {
+void ComPort::setOnTriggerModemStatus(NotifyEvent e) {
     onTriggerModemStatus_ = std::move(e);
     updatePortHandlerFlag();
 }
-void TQuavCustomComPort::SetOnTriggerOutbuffFree(TNotifyEvent e) {
+void ComPort::setOnTriggerOutbuffFree(NotifyEvent e) {
     onTriggerOutbuffFree_ = std::move(e);
     updatePortHandlerFlag();
 }
-void TQuavCustomComPort::SetOnTriggerOutbuffUsed(TNotifyEvent e) {
+void ComPort::setOnTriggerOutbuffUsed(NotifyEvent e) {
     onTriggerOutbuffUsed_ = std::move(e);
     updatePortHandlerFlag();
 }
-void TQuavCustomComPort::SetOnTriggerOutSent(TNotifyEvent e) {
+void ComPort::setOnTriggerOutSent(NotifyEvent e) {
     onTriggerOutSent_ = std::move(e);
     updatePortHandlerFlag();
 }
 
-void TQuavCustomComPort::handleTriggerMessage(const TTriggerMessage& message) {
-    TQuavBaseDispatcher::LockPortList();
-    TQuavBaseDispatcher* found = TQuavBaseDispatcher::FindDispatcher(message.DispatcherHandle());
-    TQuavBaseDispatcher::UnlockPortList();
+void ComPort::handleTriggerMessage(const TriggerMessage& message) {
+    Dispatcher::lockPortList();
+    Dispatcher* found = Dispatcher::findDispatcher(message.dispatcherHandle());
+    Dispatcher::unlockPortList();
     if (found == nullptr || found != dispatcher_.get()) return;
     // Handlers may replace themselves or close the port; work on copies.
     try {
-        const auto handle = uint16_t(message.WParam);
-        const uint16_t data = message.Msg == kTriggerAvail ? uint16_t(message.WParam) : message.Data();
-        if (auto h = onTrigger_) h(self(), uint16_t(message.Msg), handle, data);
-        switch (message.Msg) {
+        const auto handle = uint16_t(message.wParam);
+        const uint16_t data = message.msg == kTriggerAvail ? uint16_t(message.wParam) : message.data();
+        if (auto h = onTrigger_) h(this, uint16_t(message.msg), handle, data);
+        switch (message.msg) {
         case kTriggerAvail:
-            if (auto h = onTriggerAvail_) h(self(), handle);
+            if (auto h = onTriggerAvail_) h(this, handle);
             break;
         case kTriggerData:
-            if (auto h = onTriggerData_) h(self(), handle);
+            if (auto h = onTriggerData_) h(this, handle);
             break;
         case kTriggerTimer:
-            if (auto h = onTriggerTimer_) h(self(), handle);
+            if (auto h = onTriggerTimer_) h(this, handle);
             break;
         case kTriggerStatus:
-            if (auto h = onTriggerStatus_) h(self(), handle);
-            switch (TQuavBaseDispatcher::ClassifyStatusTrigger(int32_t(message.WParam))) {
-            case stModem:
-                if (auto h = onTriggerModemStatus_) h(self());
+            if (auto h = onTriggerStatus_) h(this, handle);
+            switch (Dispatcher::classifyStatusTrigger(int32_t(message.wParam))) {
+            case kStatusModem:
+                if (auto h = onTriggerModemStatus_) h(this);
                 break;
-            case stLine:
+            case kStatusLine:
                 if (auto h = onTriggerLineError_) {
-                    const bool lineBreak = GetLineBreak();
-                    const uint16_t error = GetLineError();
-                    h(self(), error, lineBreak);
+                    const bool lineBreak = getLineBreak();
+                    const uint16_t error = getLineError();
+                    h(this, error, lineBreak);
                 }
                 break;
-            case stOutBuffFree:
-                if (auto h = onTriggerOutbuffFree_) h(self());
+            case kStatusOutBuffFree:
+                if (auto h = onTriggerOutbuffFree_) h(this);
                 break;
-            case stOutBuffUsed:
-                if (auto h = onTriggerOutbuffUsed_) h(self());
+            case kStatusOutBuffUsed:
+                if (auto h = onTriggerOutbuffUsed_) h(this);
                 break;
-            case stOutSent:
-                if (auto h = onTriggerOutSent_) h(self());
+            case kStatusOutSent:
+                if (auto h = onTriggerOutSent_) h(this);
                 break;
             default:
                 break;
@@ -412,72 +403,72 @@ void TQuavCustomComPort::handleTriggerMessage(const TTriggerMessage& message) {
             break;
         }
     } catch (...) {
-        ReportException("serial port event handler failed", std::current_exception());
+        reportException("serial port event handler failed", std::current_exception());
     }
 }
 
-void TQuavCustomComPort::notifyUsers(TQuavCallbackType type) {
+void ComPort::notifyUsers(CallbackType type) {
     // Walked from the last entry to the first; a callback may deregister entries as we go.
     for (std::size_t i = users_.size(); i-- > 0;) {
         if (i >= users_.size()) continue;
         const UserEntry entry = users_[i];
-        if (type == ctClosing && !entry.extended) continue;
+        if (type == CallbackType::Closing && !entry.extended) continue;
         if (entry.window != nullptr) {
-            const uint32_t msg = type == ctOpen     ? kPortOpenMsg
-                                 : type == ctClosed ? kPortClosedMsg
-                                                    : kPortClosingMsg;
-            TQuavPortMessage event(msg, 0, 0);
+            const uint32_t msg = type == CallbackType::Open     ? kPortOpenMsg
+                                 : type == CallbackType::Closed ? kPortClosedMsg
+                                                                : kPortClosingMsg;
+            PortMessage event(msg, 0, 0);
             QCoreApplication::sendEvent(entry.window, &event);
         } else if (entry.extended) {
-            if (entry.callbackEx) entry.callbackEx(self(), type);
+            if (entry.callbackEx) entry.callbackEx(this, type);
         } else if (entry.callback) {
-            entry.callback(self(), type == ctOpen);
+            entry.callback(this, type == CallbackType::Open);
         }
     }
-    if (type == ctOpen) {
-        if (auto h = onPortOpen_) h(self());
-    } else if (type == ctClosed) {
-        if (auto h = onPortClose_) h(self());
+    if (type == CallbackType::Open) {
+        if (auto h = onPortOpen_) h(this);
+    } else if (type == CallbackType::Closed) {
+        if (auto h = onPortClose_) h(this);
     }
 }
 
-void TQuavCustomComPort::RegisterUser(QObject* window) {
+void ComPort::registerUser(QObject* window) {
     UserEntry e;
     e.window = window;
     users_.push_back(e);
 }
-void TQuavCustomComPort::RegisterUserEx(QObject* window) {
+void ComPort::registerUserEx(QObject* window) {
     UserEntry e;
     e.window = window;
     e.extended = true;
     users_.push_back(e);
 }
-void TQuavCustomComPort::RegisterUserCallback(const void* owner, TPortCallback callback) {
+void ComPort::registerUserCallback(const void* owner, PortCallback callback) {
     UserEntry e;
     e.owner = owner;
     e.callback = std::move(callback);
     users_.push_back(std::move(e));
 }
-void TQuavCustomComPort::RegisterUserCallbackEx(const void* owner, TPortCallbackEx callback) {
+void ComPort::registerUserCallbackEx(const void* owner, PortCallbackEx callback) {
     UserEntry e;
     e.owner = owner;
     e.callbackEx = std::move(callback);
     e.extended = true;
     users_.push_back(std::move(e));
 }
-void TQuavCustomComPort::DeregisterUser(QObject* window) {
-    if (IsDestroying()) return;
+void ComPort::deregisterUser(QObject* window) {
+    if (isDestroying()) return;
     std::erase_if(users_, [&](const UserEntry& e) { return e.window != nullptr && e.window == window; });
 }
-void TQuavCustomComPort::DeregisterUserCallback(const void* owner) {
-    if (IsDestroying()) return;
+void ComPort::deregisterUserCallback(const void* owner) {
+    if (isDestroying()) return;
     std::erase_if(users_,
                   [&](const UserEntry& e) { return e.window == nullptr && !e.extended && e.owner == owner; });
 }
-void TQuavCustomComPort::DeregisterUserCallbackEx(const void* owner) {
-    if (IsDestroying()) return;
+void ComPort::deregisterUserCallbackEx(const void* owner) {
+    if (isDestroying()) return;
     std::erase_if(users_,
                   [&](const UserEntry& e) { return e.window == nullptr && e.extended && e.owner == owner; });
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

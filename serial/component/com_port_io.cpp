@@ -8,197 +8,198 @@
 
 #include "serial/component/pending_events.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // ---- Byte operations -------------------------------------------------------------------------
 
-void TQuavCustomComPort::PutChar(char c) {
-    if (state_ == psShuttingDown) return;
-    check(requireDispatcher()->PutChar(uint8_t(c)));
+void ComPort::putChar(char c) {
+    if (state_ == PortState::ShuttingDown) return;
+    check(requireDispatcher()->putChar(uint8_t(c)));
 }
 
-void TQuavCustomComPort::PutString(std::string_view s) {
-    if (state_ == psShuttingDown) return;
-    check(requireDispatcher()->PutString(s));
+void ComPort::putString(std::string_view s) {
+    if (state_ == PortState::ShuttingDown) return;
+    check(requireDispatcher()->putString(s));
 }
 
-int32_t TQuavCustomComPort::PutBlock(const void* buffer, uint16_t length) {
-    if (state_ == psShuttingDown) return 0;
-    check(requireDispatcher()->PutBlock(buffer, length));
+int32_t ComPort::putBlock(const void* buffer, uint16_t length) {
+    if (state_ == PortState::ShuttingDown) return 0;
+    check(requireDispatcher()->putBlock(buffer, length));
     return 0;
 }
 
-uint16_t TQuavCustomComPort::GetBlock(void* buffer, uint16_t length) {
-    if (state_ == psShuttingDown) return 0;
-    return uint16_t(check(requireDispatcher()->GetBlock(buffer, length)));
+uint16_t ComPort::getBlock(void* buffer, uint16_t length) {
+    if (state_ == PortState::ShuttingDown) return 0;
+    return uint16_t(check(requireDispatcher()->getBlock(buffer, length)));
 }
 
-char TQuavCustomComPort::GetChar() {
-    if (state_ == psShuttingDown) return 0;
+char ComPort::getChar() {
+    if (state_ == PortState::ShuttingDown) return 0;
     uint8_t c = 0;
-    check(requireDispatcher()->GetChar(c));
+    check(requireDispatcher()->getChar(c));
     return char(c);
 }
 
-char TQuavCustomComPort::PeekChar(uint16_t n) {
-    if (state_ == psShuttingDown) return 0;
+char ComPort::peekChar(uint16_t n) {
+    if (state_ == PortState::ShuttingDown) return 0;
     uint8_t c = 0;
-    check(requireDispatcher()->PeekChar(c, n));
+    check(requireDispatcher()->peekChar(c, n));
     return char(c);
 }
 
-uint16_t TQuavCustomComPort::PeekBlock(void* buffer, uint16_t length) {
-    if (state_ == psShuttingDown) return 0;
-    return uint16_t(check(requireDispatcher()->PeekBlock(buffer, length)));
+uint16_t ComPort::peekBlock(void* buffer, uint16_t length) {
+    if (state_ == PortState::ShuttingDown) return 0;
+    return uint16_t(check(requireDispatcher()->peekBlock(buffer, length)));
 }
 
-bool TQuavCustomComPort::CharReady() {
-    if (state_ == psShuttingDown) return false;
-    return requireDispatcher()->CharReady();
+bool ComPort::charReady() {
+    if (state_ == PortState::ShuttingDown) return false;
+    return requireDispatcher()->charReady();
 }
 
-void TQuavCustomComPort::FlushInBuffer() {
-    if (state_ == psShuttingDown) return;
-    check(requireDispatcher()->FlushInBuffer());
+void ComPort::flushInBuffer() {
+    if (state_ == PortState::ShuttingDown) return;
+    check(requireDispatcher()->flushInBuffer());
 }
 
-void TQuavCustomComPort::FlushOutBuffer() {
-    if (state_ == psShuttingDown) return;
-    check(requireDispatcher()->FlushOutBuffer());
+void ComPort::flushOutBuffer() {
+    if (state_ == PortState::ShuttingDown) return;
+    check(requireDispatcher()->flushOutBuffer());
 }
 
 // The driver's transmit queue counts too: those bytes are not on the line yet either.
-uint16_t TQuavCustomComPort::GetOutBuffUsed() {
+uint16_t ComPort::getOutBuffUsed() {
     checkPortError();
-    if (state_ != psOpen || !dispatcher_) return 0;
-    const int64_t used = int64_t(dispatcher_->OutBuffUsed()) + std::max(0, dispatcher_->DriverOutQueue());
+    if (state_ != PortState::Open || !dispatcher_) return 0;
+    const int64_t used = int64_t(dispatcher_->outBuffUsed()) + std::max(0, dispatcher_->driverOutQueue());
     return uint16_t(std::min<int64_t>(used, 0xFFFF));
 }
 
-bool TQuavCustomComPort::WaitOutBuffEmpty(uint32_t maxMicros) {
-    if (state_ != psOpen || !dispatcher_) return true;
-    const bool empty = dispatcher_->WaitOutputEmpty(maxMicros);
+bool ComPort::waitOutBuffEmpty(uint32_t maxMicros) {
+    if (state_ != PortState::Open || !dispatcher_) return true;
+    const bool empty = dispatcher_->waitOutputEmpty(maxMicros);
     checkPortError();
     return empty;
 }
 
-uint16_t TQuavCustomComPort::GetOutBuffFree() {
+uint16_t ComPort::getOutBuffFree() {
     checkPortError();
-    return state_ == psOpen && dispatcher_ ? uint16_t(dispatcher_->OutBuffFree()) : outSize_;
+    return state_ == PortState::Open && dispatcher_ ? uint16_t(dispatcher_->outBuffFree()) : outSize_;
 }
 
 // The input ring holds 8192 bytes, which a 16-bit count still carries.
-uint16_t TQuavCustomComPort::GetInBuffUsed() {
-    return state_ == psOpen && dispatcher_ ? uint16_t(dispatcher_->InBuffUsed()) : 0;
+uint16_t ComPort::getInBuffUsed() {
+    return state_ == PortState::Open && dispatcher_ ? uint16_t(dispatcher_->inBuffUsed()) : 0;
 }
 
-uint16_t TQuavCustomComPort::GetInBuffFree() {
-    return state_ == psOpen && dispatcher_ ? uint16_t(dispatcher_->InBuffFree()) : uint16_t(kInputBufferSize);
+uint16_t ComPort::getInBuffFree() {
+    return state_ == PortState::Open && dispatcher_ ? uint16_t(dispatcher_->inBuffFree())
+                                                    : uint16_t(kInputBufferSize);
 }
 
-bool TQuavCustomComPort::GetCTS() {
-    return state_ == psOpen && dispatcher_ && dispatcher_->CheckCTS();
+bool ComPort::getCts() {
+    return state_ == PortState::Open && dispatcher_ && dispatcher_->checkCts();
 }
-bool TQuavCustomComPort::GetDSR() {
-    return state_ == psOpen && dispatcher_ && dispatcher_->CheckDSR();
+bool ComPort::getDsr() {
+    return state_ == PortState::Open && dispatcher_ && dispatcher_->checkDsr();
 }
-bool TQuavCustomComPort::GetRI() {
-    return state_ == psOpen && dispatcher_ && dispatcher_->CheckRI();
+bool ComPort::getRi() {
+    return state_ == PortState::Open && dispatcher_ && dispatcher_->checkRi();
 }
-bool TQuavCustomComPort::GetDCD() {
-    return state_ == psOpen && dispatcher_ && dispatcher_->CheckDCD();
+bool ComPort::getDcd() {
+    return state_ == PortState::Open && dispatcher_ && dispatcher_->checkDcd();
 }
-bool TQuavCustomComPort::GetDeltaCTS() {
-    return state_ == psOpen && dispatcher_ && dispatcher_->CheckDeltaCTS();
+bool ComPort::getDeltaCts() {
+    return state_ == PortState::Open && dispatcher_ && dispatcher_->checkDeltaCts();
 }
-bool TQuavCustomComPort::GetDeltaDSR() {
-    return state_ == psOpen && dispatcher_ && dispatcher_->CheckDeltaDSR();
+bool ComPort::getDeltaDsr() {
+    return state_ == PortState::Open && dispatcher_ && dispatcher_->checkDeltaDsr();
 }
-bool TQuavCustomComPort::GetDeltaRI() {
-    return state_ == psOpen && dispatcher_ && dispatcher_->CheckDeltaRI();
+bool ComPort::getDeltaRi() {
+    return state_ == PortState::Open && dispatcher_ && dispatcher_->checkDeltaRi();
 }
-bool TQuavCustomComPort::GetDeltaDCD() {
-    return state_ == psOpen && dispatcher_ && dispatcher_->CheckDeltaDCD();
-}
-
-uint8_t TQuavCustomComPort::GetModemStatus() {
-    if (state_ == psShuttingDown) return 0;
-    return requireDispatcher()->GetModemStatus();
+bool ComPort::getDeltaDcd() {
+    return state_ == PortState::Open && dispatcher_ && dispatcher_->checkDeltaDcd();
 }
 
-uint16_t TQuavCustomComPort::GetLineError() {
-    return state_ == psOpen && dispatcher_ ? dispatcher_->GetLineError() : 0;
+uint8_t ComPort::getModemStatus() {
+    if (state_ == PortState::ShuttingDown) return 0;
+    return requireDispatcher()->getModemStatus();
 }
 
-bool TQuavCustomComPort::GetLineBreak() {
-    return state_ == psOpen && dispatcher_ && dispatcher_->CheckLineBreak();
+uint16_t ComPort::getLineError() {
+    return state_ == PortState::Open && dispatcher_ ? dispatcher_->getLineError() : 0;
 }
 
-TFlowControlState TQuavCustomComPort::GetFlowState() {
-    if (state_ == psShuttingDown) return fcOff;
-    TQuavBaseDispatcher* d = requireDispatcher();
-    const int32_t hw = d->HWFlowState() - 1;
-    if (hw != fcOff) return TFlowControlState(hw);
-    return TFlowControlState(d->SWFlowState() - 1);
+bool ComPort::getLineBreak() {
+    return state_ == PortState::Open && dispatcher_ && dispatcher_->checkLineBreak();
 }
 
-void TQuavCustomComPort::SendBreak(int32_t ticks, bool yield) {
-    if (state_ == psShuttingDown) return;
-    TQuavBaseDispatcher* d = requireDispatcher();
+FlowControlState ComPort::getFlowState() {
+    if (state_ == PortState::ShuttingDown) return FlowControlState::Off;
+    Dispatcher* d = requireDispatcher();
+    const int32_t hw = d->hwFlowState() - 1;
+    if (hw != static_cast<int32_t>(FlowControlState::Off)) return FlowControlState(hw);
+    return FlowControlState(d->swFlowState() - 1);
+}
+
+void ComPort::sendBreak(int32_t ticks, bool yield) {
+    if (state_ == PortState::ShuttingDown) return;
+    Dispatcher* d = requireDispatcher();
     if (!yield) {
-        d->SendBreak(ticks);
+        d->sendBreak(ticks);
         return;
     }
     // Events run during the break; one of them may close the port. Holding the dispatcher busy
     // turns such a close into a deferred one, so the dispatcher outlives this call, and the wait
     // ends early once the port is closing.
-    const bool wasBusy = d->SetEventBusy(true);
-    d->SendBreak(ticks, [this] {
+    const bool wasBusy = d->setEventBusy(true);
+    d->sendBreak(ticks, [this] {
         processPendingEvents();
-        return state_ == psOpen && !applicationTerminating();
+        return state_ == PortState::Open && !applicationTerminating();
     });
-    if (!wasBusy) d->SetEventBusy(false);
+    if (!wasBusy) d->setEventBusy(false);
 }
 
-void TQuavCustomComPort::SetBreak(bool on) {
-    if (state_ == psShuttingDown) return;
-    requireDispatcher()->SetBreak(on);
+void ComPort::setBreak(bool on) {
+    if (state_ == PortState::ShuttingDown) return;
+    requireDispatcher()->setBreak(on);
 }
 
 // ---- Triggers --------------------------------------------------------------------------------
 
-int32_t TQuavCustomComPort::AddDataTrigger(std::string_view s, bool ignoreCase) {
-    if (state_ == psShuttingDown) return 0;
-    return check(requireDispatcher()->AddDataTrigger(s, ignoreCase));
+int32_t ComPort::addDataTrigger(std::string_view s, bool ignoreCase) {
+    if (state_ == PortState::ShuttingDown) return 0;
+    return check(requireDispatcher()->addDataTrigger(s, ignoreCase));
 }
 
-int32_t TQuavCustomComPort::AddTimerTrigger() {
-    if (state_ == psShuttingDown) return 0;
-    return check(requireDispatcher()->AddTimerTrigger());
+int32_t ComPort::addTimerTrigger() {
+    if (state_ == PortState::ShuttingDown) return 0;
+    return check(requireDispatcher()->addTimerTrigger());
 }
 
-int32_t TQuavCustomComPort::AddStatusTrigger(uint16_t kind) {
-    if (state_ == psShuttingDown) return 0;
-    return check(requireDispatcher()->AddStatusTrigger(kind));
+int32_t ComPort::addStatusTrigger(uint16_t kind) {
+    if (state_ == PortState::ShuttingDown) return 0;
+    return check(requireDispatcher()->addStatusTrigger(kind));
 }
 
-void TQuavCustomComPort::SetTimerTrigger(int32_t handle, int32_t ticks, bool activate) {
-    if (state_ == psShuttingDown) return;
-    check(requireDispatcher()->SetTimerTrigger(handle, ticks, activate));
+void ComPort::setTimerTrigger(int32_t handle, int32_t ticks, bool activate) {
+    if (state_ == PortState::ShuttingDown) return;
+    check(requireDispatcher()->setTimerTrigger(handle, ticks, activate));
 }
 
-void TQuavCustomComPort::SetStatusTrigger(int32_t handle, uint16_t value, bool activate) {
-    if (state_ == psShuttingDown) return;
-    check(requireDispatcher()->SetStatusTrigger(handle, value, activate));
+void ComPort::setStatusTrigger(int32_t handle, uint16_t value, bool activate) {
+    if (state_ == PortState::ShuttingDown) return;
+    check(requireDispatcher()->setStatusTrigger(handle, value, activate));
 }
 
-void TQuavCustomComPort::RemoveTrigger(int32_t handle) {
-    if (state_ == psOpen && dispatcher_) check(dispatcher_->RemoveTrigger(handle));
+void ComPort::removeTrigger(int32_t handle) {
+    if (state_ == PortState::Open && dispatcher_) check(dispatcher_->removeTrigger(handle));
 }
 
-void TQuavCustomComPort::RemoveAllTriggers() {
+void ComPort::removeAllTriggers() {
     availTriggerLength_ = 0;
-    if (state_ == psOpen && dispatcher_) dispatcher_->RemoveAllTriggers();
+    if (state_ == PortState::Open && dispatcher_) dispatcher_->removeAllTriggers();
 }
 
 // ---- Trace and log control -------------------------------------------------------------------
@@ -206,78 +207,80 @@ void TQuavCustomComPort::RemoveAllTriggers() {
 // The trace and the dispatch log follow the same controls; a shutting-down port ignores them all.
 // On an open port they go through the Tracing/Logging state table. A closed port keeps the state
 // for the next open: stop pauses only a running recorder; dump and append end it.
-void TQuavCustomComPort::controlRecorder(bool log, TTraceLogState wanted, bool onlyWhenOn, bool init) {
-    TTraceLogState& state = log ? logging_ : tracing_;
-    if (state_ == psOpen && dispatcher_) {
-        if (init) setRecorderState(log, tlClear); // what there is starts again empty
+void ComPort::controlRecorder(bool log, TraceLogState wanted, bool onlyWhenOn, bool init) {
+    TraceLogState& state = log ? logging_ : tracing_;
+    if (state_ == PortState::Open && dispatcher_) {
+        if (init) setRecorderState(log, TraceLogState::Clear); // what there is starts again empty
         if (wanted != state) setRecorderState(log, wanted);
         return;
     }
-    if (state_ == psShuttingDown || (onlyWhenOn && state != tlOn)) return;
-    state = wanted == tlDump || wanted == tlAppend ? tlOff : wanted == tlClear ? state : wanted;
+    if (state_ == PortState::ShuttingDown || (onlyWhenOn && state != TraceLogState::On)) return;
+    state = wanted == TraceLogState::Dump || wanted == TraceLogState::Append ? TraceLogState::Off
+            : wanted == TraceLogState::Clear                                 ? state
+                                                                             : wanted;
 }
 
-void TQuavCustomComPort::InitTracing(uint32_t entries) {
-    if (state_ == psShuttingDown) return;
-    SetTraceSize(entries);
-    controlRecorder(false, tlOn, false, true);
+void ComPort::initTracing(uint32_t entries) {
+    if (state_ == PortState::ShuttingDown) return;
+    setTraceSize(entries);
+    controlRecorder(false, TraceLogState::On, false, true);
 }
-void TQuavCustomComPort::StartTracing() {
-    controlRecorder(false, tlOn);
+void ComPort::startTracing() {
+    controlRecorder(false, TraceLogState::On);
 }
-void TQuavCustomComPort::StopTracing() {
-    controlRecorder(false, tlPause, true);
+void ComPort::stopTracing() {
+    controlRecorder(false, TraceLogState::Pause, true);
 }
-void TQuavCustomComPort::ClearTracing() {
-    controlRecorder(false, tlClear);
+void ComPort::clearTracing() {
+    controlRecorder(false, TraceLogState::Clear);
 }
-void TQuavCustomComPort::AbortTracing() {
-    controlRecorder(false, tlOff);
+void ComPort::abortTracing() {
+    controlRecorder(false, TraceLogState::Off);
 }
-void TQuavCustomComPort::DumpTrace(const std::string& name) {
-    if (state_ != psShuttingDown) SetTraceName(name);
-    controlRecorder(false, tlDump);
+void ComPort::dumpTrace(const std::string& name) {
+    if (state_ != PortState::ShuttingDown) setTraceName(name);
+    controlRecorder(false, TraceLogState::Dump);
 }
-void TQuavCustomComPort::AppendTrace(const std::string& name) {
-    if (state_ != psShuttingDown) SetTraceName(name);
-    controlRecorder(false, tlAppend);
+void ComPort::appendTrace(const std::string& name) {
+    if (state_ != PortState::ShuttingDown) setTraceName(name);
+    controlRecorder(false, TraceLogState::Append);
 }
-void TQuavCustomComPort::InitLogging(uint32_t bytes) {
-    if (state_ == psShuttingDown) return;
-    SetLogSize(bytes);
-    controlRecorder(true, tlOn, false, true);
+void ComPort::initLogging(uint32_t bytes) {
+    if (state_ == PortState::ShuttingDown) return;
+    setLogSize(bytes);
+    controlRecorder(true, TraceLogState::On, false, true);
 }
-void TQuavCustomComPort::StartLogging() {
-    controlRecorder(true, tlOn);
+void ComPort::startLogging() {
+    controlRecorder(true, TraceLogState::On);
 }
-void TQuavCustomComPort::StopLogging() {
-    controlRecorder(true, tlPause, true);
+void ComPort::stopLogging() {
+    controlRecorder(true, TraceLogState::Pause, true);
 }
-void TQuavCustomComPort::ClearLogging() {
-    controlRecorder(true, tlClear);
+void ComPort::clearLogging() {
+    controlRecorder(true, TraceLogState::Clear);
 }
-void TQuavCustomComPort::AbortLogging() {
-    controlRecorder(true, tlOff);
+void ComPort::abortLogging() {
+    controlRecorder(true, TraceLogState::Off);
 }
-void TQuavCustomComPort::DumpLog(const std::string& name) {
-    if (state_ != psShuttingDown) SetLogName(name);
-    controlRecorder(true, tlDump);
+void ComPort::dumpLog(const std::string& name) {
+    if (state_ != PortState::ShuttingDown) setLogName(name);
+    controlRecorder(true, TraceLogState::Dump);
 }
-void TQuavCustomComPort::AppendLog(const std::string& name) {
-    if (state_ != psShuttingDown) SetLogName(name);
-    controlRecorder(true, tlAppend);
+void ComPort::appendLog(const std::string& name) {
+    if (state_ != PortState::ShuttingDown) setLogName(name);
+    controlRecorder(true, TraceLogState::Append);
 }
-void TQuavCustomComPort::AddTraceEntry(char kind, uint8_t byte) {
-    if (state_ == psOpen && dispatcher_) dispatcher_->AddTraceEntry(kind, byte);
+void ComPort::addTraceEntry(char kind, uint8_t byte) {
+    if (state_ == PortState::Open && dispatcher_) dispatcher_->addTraceEntry(kind, byte);
 }
-void TQuavCustomComPort::AddStringToLog(std::string_view text) {
-    if (state_ == psOpen && dispatcher_) dispatcher_->AddStringToLog(text);
+void ComPort::addStringToLog(std::string_view text) {
+    if (state_ == PortState::Open && dispatcher_) dispatcher_->addStringToLog(text);
 }
 
-void TQuavCustomComPort::ProcessCommunications() {
-    if (state_ == psShuttingDown) return;
+void ComPort::processCommunications() {
+    if (state_ == PortState::ShuttingDown) return;
     requireDispatcher();
     std::this_thread::yield();
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

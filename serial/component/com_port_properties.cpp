@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // ---- Properties ------------------------------------------------------------------------------
 
@@ -33,60 +33,60 @@ class ForcedApply {
 
 } // namespace
 
-void TQuavCustomComPort::SetDeviceLayer(TDeviceLayer layer) {
+void ComPort::setDeviceLayer(DeviceLayer layer) {
     // This class supports the serial-device layer alone.
-    if (state_ == psClosed && layer == dlWin32) deviceLayer_ = layer;
+    if (state_ == PortState::Closed && layer == DeviceLayer::Native) deviceLayer_ = layer;
 }
 
-void TQuavCustomComPort::SetComNumber(uint16_t n) {
+void ComPort::setComNumber(uint16_t n) {
     if (n == comNumber_ && !forceApply_) return;
-    if (state_ != psOpen || IsLoading()) {
+    if (state_ != PortState::Open || isLoading()) {
         comNumber_ = n;
         return;
     }
     // The close saves the triggers and the next open restores them; the trace and log states
     // are set back because the close dumps and switches them off.
-    const TTraceLogState tracing = tracing_;
-    const TTraceLogState logging = logging_;
-    SetOpen(false);
+    const TraceLogState tracing = tracing_;
+    const TraceLogState logging = logging_;
+    setOpen(false);
     comNumber_ = n;
     tracing_ = tracing;
     logging_ = logging;
-    if (state_ == psShuttingDown)
+    if (state_ == PortState::ShuttingDown)
         reopenPending_ = true;
     else
-        SetOpen(true);
+        setOpen(true);
 }
 
-void TQuavCustomComPort::applyLine() {
-    if (state_ == psOpen && dispatcher_)
+void ComPort::applyLine() {
+    if (state_ == PortState::Open && dispatcher_)
         check(
-            dispatcher_->SetLine(uint32_t(baud_), uint8_t(parity_), uint8_t(dataBits_), uint8_t(stopBits_)));
+            dispatcher_->setLine(uint32_t(baud_), uint8_t(parity_), uint8_t(dataBits_), uint8_t(stopBits_)));
 }
 
-void TQuavCustomComPort::SetBaud(int32_t baud) {
+void ComPort::setBaud(int32_t baud) {
     if (store(baud_, baud, forceApply_)) applyLine();
 }
 
-void TQuavCustomComPort::SetParity(TParity parity) {
+void ComPort::setParity(Parity parity) {
     if (store(parity_, parity, forceApply_)) applyLine();
 }
 
-void TQuavCustomComPort::SetDataBits(uint16_t bits) {
+void ComPort::setDataBits(uint16_t bits) {
     if (store(dataBits_, bits, forceApply_)) applyLine();
 }
 
-void TQuavCustomComPort::SetStopBits(uint16_t bits) {
+void ComPort::setStopBits(uint16_t bits) {
     if (store(stopBits_, bits, forceApply_)) applyLine();
 }
 
-void TQuavCustomComPort::SetInSize(uint16_t size) {
+void ComPort::setInSize(uint16_t size) {
     // termios has no receive-queue size to set again; the value counts at the next open and for
     // the flow-control thresholds.
     store(inSize_, size, forceApply_);
 }
 
-void TQuavCustomComPort::SetOutSize(uint16_t size) {
+void ComPort::setOutSize(uint16_t size) {
     // The output ring keeps the size it was opened with.
     store(outSize_, size, forceApply_);
 }
@@ -104,75 +104,78 @@ int32_t setLineLevel(bool& level, bool on, bool forceApply, bool open, Apply app
 }
 } // namespace
 
-void TQuavCustomComPort::SetDTR(bool on) {
-    check(setLineLevel(dtr_, on, forceApply_, state_ == psOpen && dispatcher_,
-                       [this](bool v) { return dispatcher_->SetDtr(v); }));
+void ComPort::setDtr(bool on) {
+    check(setLineLevel(dtr_, on, forceApply_, state_ == PortState::Open && dispatcher_,
+                       [this](bool v) { return dispatcher_->setDtr(v); }));
 }
 
-void TQuavCustomComPort::SetRTS(bool on) {
-    check(setLineLevel(rts_, on, forceApply_, state_ == psOpen && dispatcher_,
-                       [this](bool v) { return dispatcher_->SetRts(v); }));
+void ComPort::setRts(bool on) {
+    check(setLineLevel(rts_, on, forceApply_, state_ == PortState::Open && dispatcher_,
+                       [this](bool v) { return dispatcher_->setRts(v); }));
 }
 
-void TQuavCustomComPort::applyHWFlow() {
+void ComPort::applyHWFlow() {
     const uint16_t value = hwFlow_.value();
     if (value != 0) {
         if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = uint16_t(uint32_t(inSize_) * 9 / 10);
         if (bufferResume_ == 0 || bufferResume_ > bufferFull_)
             bufferResume_ = uint16_t(uint32_t(inSize_) / 10);
     }
-    if (state_ == psOpen && dispatcher_) check(dispatcher_->HWFlowOptions(bufferFull_, bufferResume_, value));
+    if (state_ == PortState::Open && dispatcher_)
+        check(dispatcher_->hwFlowOptions(bufferFull_, bufferResume_, value));
 }
 
-void TQuavCustomComPort::SetHWFlowOptions(THWFlowOptions options) {
+void ComPort::setHwFlowOptions(HwFlowOptions options) {
     if (!store(hwFlow_, options, forceApply_)) return;
     applyHWFlow();
-    if (options.contains(hwfUseRTS) || options.contains(hwfRequireCTS)) SetRS485Mode(false);
+    if (options.contains(HwFlowOption::UseRts) || options.contains(HwFlowOption::RequireCts))
+        setRs485Mode(false);
 }
 
-void TQuavCustomComPort::applySWFlow() {
-    static constexpr uint16_t kValues[] = {0, sfReceiveFlow, sfTransmitFlow, sfReceiveFlow | sfTransmitFlow};
-    const uint16_t value = kValues[swFlow_];
+void ComPort::applySWFlow() {
+    static constexpr uint16_t kValues[] = {0, kSwFlowReceive, kSwFlowTransmit,
+                                           kSwFlowReceive | kSwFlowTransmit};
+    const uint16_t value = kValues[static_cast<int>(swFlow_)];
     if (value != 0) {
         if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = uint16_t(uint32_t(inSize_) * 3 / 4);
         if (bufferResume_ == 0 || bufferResume_ > bufferFull_)
             bufferResume_ = uint16_t(uint32_t(inSize_) / 4);
     }
-    if (state_ == psOpen && dispatcher_) {
+    if (state_ == PortState::Open && dispatcher_) {
         // Enabling only switches directions on; a direction the new value leaves out must go off.
-        check(dispatcher_->SWFlowDisable());
-        if (value != 0) check(dispatcher_->SWFlowEnable(bufferFull_, bufferResume_, value));
+        check(dispatcher_->swFlowDisable());
+        if (value != 0) check(dispatcher_->swFlowEnable(bufferFull_, bufferResume_, value));
     }
 }
 
-void TQuavCustomComPort::SetSWFlowOptions(TSWFlowOptions options) {
+void ComPort::setSwFlowOptions(SwFlowOptions options) {
     if (store(swFlow_, options, forceApply_)) applySWFlow();
 }
 
-void TQuavCustomComPort::SetXOnChar(char c) {
-    if (store(xOnChar_, c, forceApply_) && state_ == psOpen && dispatcher_)
-        check(dispatcher_->SWFlowChars(uint8_t(xOnChar_), uint8_t(xOffChar_)));
+void ComPort::setXOnChar(char c) {
+    if (store(xOnChar_, c, forceApply_) && state_ == PortState::Open && dispatcher_)
+        check(dispatcher_->swFlowChars(uint8_t(xOnChar_), uint8_t(xOffChar_)));
 }
 
-void TQuavCustomComPort::SetXOffChar(char c) {
-    if (store(xOffChar_, c, forceApply_) && state_ == psOpen && dispatcher_)
-        check(dispatcher_->SWFlowChars(uint8_t(xOnChar_), uint8_t(xOffChar_)));
+void ComPort::setXOffChar(char c) {
+    if (store(xOffChar_, c, forceApply_) && state_ == PortState::Open && dispatcher_)
+        check(dispatcher_->swFlowChars(uint8_t(xOnChar_), uint8_t(xOffChar_)));
 }
 
-void TQuavCustomComPort::SetBufferFull(uint16_t bytes) {
+void ComPort::setBufferFull(uint16_t bytes) {
     if (bytes == bufferFull_ && !forceApply_) return;
     bufferFull_ = bytes > inSize_ ? uint16_t(uint32_t(bytes) * 9 / 10) : bytes;
     const ForcedApply forced(forceApply_);
-    SetHWFlowOptions(hwFlow_);
-    SetSWFlowOptions(swFlow_);
+    setHwFlowOptions(hwFlow_);
+    setSwFlowOptions(swFlow_);
 }
 
-void TQuavCustomComPort::SetBufferResume(uint16_t bytes) {
+void ComPort::setBufferResume(uint16_t bytes) {
     if (bytes == bufferResume_ && !forceApply_) return;
     bufferResume_ = bytes > bufferFull_ ? uint16_t(uint32_t(bufferFull_) / 10) : bytes;
     const ForcedApply forced(forceApply_);
-    SetHWFlowOptions(hwFlow_);
-    SetSWFlowOptions(swFlow_);
+    setHwFlowOptions(hwFlow_);
+    setSwFlowOptions(swFlow_);
 }
 
 namespace {
@@ -188,129 +191,129 @@ struct RecorderOps {
     int32_t (D::*dump)(const std::string&, bool, bool);
     int32_t (D::*append)(const std::string&, bool, bool);
 };
-constexpr RecorderOps kTraceOps{&TQuavBaseDispatcher::InitTracing,  &TQuavBaseDispatcher::StartTracing,
-                                &TQuavBaseDispatcher::StopTracing,  &TQuavBaseDispatcher::ClearTracing,
-                                &TQuavBaseDispatcher::AbortTracing, &TQuavBaseDispatcher::DumpTrace,
-                                &TQuavBaseDispatcher::AppendTrace};
-constexpr RecorderOps kLogOps{
-    &TQuavBaseDispatcher::InitDispatchLogging,  &TQuavBaseDispatcher::StartDispatchLogging,
-    &TQuavBaseDispatcher::StopDispatchLogging,  &TQuavBaseDispatcher::ClearDispatchLogging,
-    &TQuavBaseDispatcher::AbortDispatchLogging, &TQuavBaseDispatcher::DumpDispatchLog,
-    &TQuavBaseDispatcher::AppendDispatchLog};
+constexpr RecorderOps kTraceOps{
+    &Dispatcher::initTracing,  &Dispatcher::startTracing, &Dispatcher::stopTracing, &Dispatcher::clearTracing,
+    &Dispatcher::abortTracing, &Dispatcher::dumpTrace,    &Dispatcher::appendTrace};
+constexpr RecorderOps kLogOps{&Dispatcher::initDispatchLogging,  &Dispatcher::startDispatchLogging,
+                              &Dispatcher::stopDispatchLogging,  &Dispatcher::clearDispatchLogging,
+                              &Dispatcher::abortDispatchLogging, &Dispatcher::dumpDispatchLog,
+                              &Dispatcher::appendDispatchLog};
 
 } // namespace
 
-void TQuavCustomComPort::setRecorderState(bool log, TTraceLogState wanted) {
-    TTraceLogState& state = log ? logging_ : tracing_;
-    if (state_ != psOpen || !dispatcher_) {
+void ComPort::setRecorderState(bool log, TraceLogState wanted) {
+    TraceLogState& state = log ? logging_ : tracing_;
+    if (state_ != PortState::Open || !dispatcher_) {
         // A closed port only remembers whether to record from the next open.
-        if (state_ == psClosed) state = wanted == tlOn ? tlOn : tlOff;
+        if (state_ == PortState::Closed)
+            state = wanted == TraceLogState::On ? TraceLogState::On : TraceLogState::Off;
         return;
     }
     DispatcherRecording& d = *dispatcher_;
     const RecorderOps& ops = log ? kLogOps : kTraceOps;
-    const bool running = state == tlOn || state == tlPause;
+    const bool running = state == TraceLogState::On || state == TraceLogState::Pause;
     switch (wanted) {
-    case tlOff:
+    case TraceLogState::Off:
         if (running) (d.*ops.abort)();
-        state = tlOff;
+        state = TraceLogState::Off;
         break;
-    case tlOn:
+    case TraceLogState::On:
         // A pause carried over a reopen has no buffer to go on with: it starts a new one.
-        if (state != tlPause || (d.*ops.start)() != secOK) check((d.*ops.init)(log ? logSize_ : traceSize_));
-        state = tlOn;
+        if (state != TraceLogState::Pause || (d.*ops.start)() != result::kOk)
+            check((d.*ops.init)(log ? logSize_ : traceSize_));
+        state = TraceLogState::On;
         break;
-    case tlDump:
-    case tlAppend: {
+    case TraceLogState::Dump:
+    case TraceLogState::Append: {
         if (!running) break;
         (d.*ops.start)();
         const std::string& name = log ? logName_ : traceName_;
         const bool hex = log ? logHex_ : traceHex_;
         const bool allHex = log ? logAllHex_ : traceAllHex_;
-        const int32_t rc = (d.*(wanted == tlDump ? ops.dump : ops.append))(name, hex, allHex);
+        const int32_t rc = (d.*(wanted == TraceLogState::Dump ? ops.dump : ops.append))(name, hex, allHex);
         // A file that cannot be written leaves the recording paused, to be written elsewhere.
-        state = rc < 0 ? tlPause : tlOff;
+        state = rc < 0 ? TraceLogState::Pause : TraceLogState::Off;
         check(rc);
         break;
     }
-    case tlClear:
+    case TraceLogState::Clear:
         if (running) check((d.*ops.clear)());
         break;
-    case tlPause:
-        if (state != tlOn) break;
+    case TraceLogState::Pause:
+        if (state != TraceLogState::On) break;
         (d.*ops.stop)();
-        state = tlPause;
+        state = TraceLogState::Pause;
         break;
     }
 }
 
-void TQuavCustomComPort::SetTracing(TTraceLogState state) {
+void ComPort::setTracing(TraceLogState state) {
     if (state != tracing_ || forceApply_) setRecorderState(false, state);
 }
 
-void TQuavCustomComPort::SetLogging(TTraceLogState state) {
+void ComPort::setLogging(TraceLogState state) {
     if (state != logging_ || forceApply_) setRecorderState(true, state);
 }
 
-void TQuavCustomComPort::resizeRecorder(bool log) {
-    const TTraceLogState state = log ? logging_ : tracing_;
-    if (state_ != psOpen || (state != tlOn && state != tlPause)) return;
-    setRecorderState(log, tlOff);
+void ComPort::resizeRecorder(bool log) {
+    const TraceLogState state = log ? logging_ : tracing_;
+    if (state_ != PortState::Open || (state != TraceLogState::On && state != TraceLogState::Pause)) return;
+    setRecorderState(log, TraceLogState::Off);
     setRecorderState(log, state);
 }
 
-void TQuavCustomComPort::SetTraceSize(uint32_t entries) {
+void ComPort::setTraceSize(uint32_t entries) {
     const uint32_t size = std::min(entries, kTraceSizeLimit);
     if (size == traceSize_) return;
     traceSize_ = size;
     resizeRecorder(false);
 }
 
-void TQuavCustomComPort::SetLogSize(uint32_t bytes) {
+void ComPort::setLogSize(uint32_t bytes) {
     const uint32_t size = std::min(bytes, kLogSizeLimit);
     if (size == logSize_) return;
     logSize_ = size;
     resizeRecorder(true);
 }
 
-void TQuavCustomComPort::SetTraceName(const std::string& name) {
+void ComPort::setTraceName(const std::string& name) {
     traceName_ = name.substr(0, 255);
 }
 
-void TQuavCustomComPort::SetLogName(const std::string& name) {
+void ComPort::setLogName(const std::string& name) {
     logName_ = name.substr(0, 255);
 }
 
-void TQuavCustomComPort::SetUseEventWord(bool on) {
+void ComPort::setUseEventWord(bool on) {
     constexpr uint16_t kEventWordOption = 4;
-    if (store(useEventWord_, on, forceApply_) && state_ == psOpen && dispatcher_) {
+    if (store(useEventWord_, on, forceApply_) && state_ == PortState::Open && dispatcher_) {
         if (on)
-            dispatcher_->OptionsOn(kEventWordOption);
+            dispatcher_->optionsOn(kEventWordOption);
         else
-            dispatcher_->OptionsOff(kEventWordOption);
+            dispatcher_->optionsOff(kEventWordOption);
     }
 }
 
-void TQuavCustomComPort::SetRS485Mode(bool on) {
+void ComPort::setRs485Mode(bool on) {
     if (!store(rs485Mode_, on, forceApply_)) return;
-    if (state_ == psOpen && dispatcher_) dispatcher_->SetRS485Mode(on);
+    if (state_ == PortState::Open && dispatcher_) dispatcher_->setRs485Mode(on);
     if (on) {
-        THWFlowOptions options = hwFlow_;
-        options.erase(hwfUseRTS);
-        options.erase(hwfRequireCTS);
-        SetHWFlowOptions(options);
-        SetRTS(false);
+        HwFlowOptions options = hwFlow_;
+        options.erase(HwFlowOption::UseRts);
+        options.erase(HwFlowOption::RequireCts);
+        setHwFlowOptions(options);
+        setRts(false);
     }
 }
 
-void TQuavCustomComPort::SetThreadBoost(TQuavThreadBoost boost) {
-    if (store(threadBoost_, boost, forceApply_) && state_ == psOpen && dispatcher_)
-        dispatcher_->SetThreadBoost(boost);
+void ComPort::setThreadBoost(ThreadBoost boost) {
+    if (store(threadBoost_, boost, forceApply_) && state_ == PortState::Open && dispatcher_)
+        dispatcher_->setThreadBoost(boost);
 }
 
-void TQuavCustomComPort::SetAvailTriggerLength(uint16_t length) {
-    if (store(availTriggerLength_, length, forceApply_) && state_ == psOpen && dispatcher_)
-        dispatcher_->ChangeLengthTrigger(length);
+void ComPort::setAvailTriggerLength(uint16_t length) {
+    if (store(availTriggerLength_, length, forceApply_) && state_ == PortState::Open && dispatcher_)
+        dispatcher_->changeLengthTrigger(length);
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -11,7 +11,7 @@
 #include "serial/event_timer.h"
 #include "serial/time_base.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 // Longest sleep of a wait without news: a timer's expiry is seen at most this late (or one tick,
@@ -55,13 +55,13 @@ class WaitEndGuard {
 // gives the busy flag back as the wait rules say, unless the dispatcher went away during the wait.
 class WaitHold {
   public:
-    WaitHold(TQuavBaseDispatcher* d, bool& prepared, bool& preparedBusy)
-        : d_(d), prepared_(prepared), preparedBusy_(preparedBusy), previous_(d->SetEventBusy(true)),
-          inputFd_(d->BeginInputWait()) {}
+    WaitHold(Dispatcher* d, bool& prepared, bool& preparedBusy)
+        : d_(d), prepared_(prepared), preparedBusy_(preparedBusy), previous_(d->setEventBusy(true)),
+          inputFd_(d->beginInputWait()) {}
     ~WaitHold() {
         if (d_ != nullptr) {
-            d_->EndInputWait();
-            if (prepared_ ? !preparedBusy_ : !previous_) d_->SetEventBusy(false);
+            d_->endInputWait();
+            if (prepared_ ? !preparedBusy_ : !previous_) d_->setEventBusy(false);
         }
         prepared_ = false;
         preparedBusy_ = false;
@@ -72,7 +72,7 @@ class WaitHold {
     int inputFd() const { return inputFd_; }
 
   private:
-    TQuavBaseDispatcher* d_;
+    Dispatcher* d_;
     bool& prepared_;
     bool& preparedBusy_;
     bool previous_;
@@ -81,8 +81,8 @@ class WaitHold {
 
 } // namespace
 
-bool TQuavCustomComPort::CheckForString(uint8_t& matchCount, char c, std::string_view s, bool ignoreCase) {
-    if (state_ == psShuttingDown) return false;
+bool ComPort::checkForString(uint8_t& matchCount, char c, std::string_view s, bool ignoreCase) {
+    if (state_ == PortState::ShuttingDown) return false;
     if (matchStep(matchCount, c, s, ignoreCase)) {
         matchCount = 0;
         return true;
@@ -90,25 +90,24 @@ bool TQuavCustomComPort::CheckForString(uint8_t& matchCount, char c, std::string
     return false;
 }
 
-void TQuavCustomComPort::PrepareWait() {
-    if (state_ == psShuttingDown) return;
-    TQuavBaseDispatcher* d = requireDispatcher();
+void ComPort::prepareWait() {
+    if (state_ == PortState::ShuttingDown) return;
+    Dispatcher* d = requireDispatcher();
     waitPrepared_ = true;
-    waitPreparedBusy_ = d->SetEventBusy(true);
+    waitPreparedBusy_ = d->setEventBusy(true);
 }
 
-void TQuavCustomComPort::settleDelivery() {
+void ComPort::settleDelivery() {
     // The busy flag stops new notifications, not one already under way. One that waits for this
     // thread is taken back, so the wait below reads the bytes in the normal way rather than as a
     // consumer of that notification (which would leave them in place to be read twice).
     notifier_->withdrawPendingAndSettle(kWindowHandlerTimeoutMs);
 }
 
-TQuavCustomComPort::WaitEnd
-TQuavCustomComPort::waitForAlternatives(const std::vector<std::string_view>& alternatives,
-                                        int32_t timeoutTicks, bool yield, bool ignoreCase,
-                                        std::optional<AnswerTimer>& timer, int& found) {
-    TQuavBaseDispatcher* d = requireDispatcher();
+ComPort::WaitEnd ComPort::waitForAlternatives(const std::vector<std::string_view>& alternatives,
+                                              int32_t timeoutTicks, bool yield, bool ignoreCase,
+                                              std::optional<AnswerTimer>& timer, int& found) {
+    Dispatcher* d = requireDispatcher();
     WaitHold hold(d, waitPrepared_, waitPreparedBusy_);
     settleDelivery();
     const WaitEndGuard waitEnd(notifier_.get());
@@ -124,13 +123,13 @@ TQuavCustomComPort::waitForAlternatives(const std::vector<std::string_view>& alt
     for (;;) {
         // At most one byte per pass; the signal is cleared before the look, so bytes that arrive
         // after it end the next sleep.
-        d->ClearInputSignal();
+        d->clearInputSignal();
         uint8_t c = 0;
-        const bool took = d->GetChar(c) == 0;
+        const bool took = d->getChar(c) == 0;
         if (took) {
             timer->heard();
             if (lateBytes && *lateBytes > 0) --*lateBytes;
-            if (auto h = onWaitChar_) h(self(), char(c));
+            if (auto h = onWaitChar_) h(this, char(c));
             for (std::size_t i = 0; i < alternatives.size(); ++i) {
                 if (matchStep(counts[i], char(c), alternatives[i], ignoreCase)) {
                     found = int(i + 1);
@@ -139,8 +138,8 @@ TQuavCustomComPort::waitForAlternatives(const std::vector<std::string_view>& alt
             }
         }
         // What arrived before a device was lost is still examined; after that nothing can come.
-        if (!took && d->PortError() != 0) return WaitEnd::Closed;
-        if (!lateBytes && timer->expired()) lateBytes = d->InBuffUsed();
+        if (!took && d->portError() != 0) return WaitEnd::Closed;
+        if (!lateBytes && timer->expired()) lateBytes = d->inBuffUsed();
         const bool expired = lateBytes.has_value();
         if (!took && !expired) sleeper.sleep(sliceMicros, yield);
         if (yield) {
@@ -150,18 +149,17 @@ TQuavCustomComPort::waitForAlternatives(const std::vector<std::string_view>& alt
                 hold.forget();
                 return WaitEnd::Closed;
             }
-            if (state_ != psOpen) return WaitEnd::Closed; // closing: the string can no longer come
+            if (state_ != PortState::Open) return WaitEnd::Closed; // closing: the string can no longer come
         }
-        if (auto h = onWaitPass_) h(self());
+        if (auto h = onWaitPass_) h(this);
         if (waitAbandoned_) return WaitEnd::Expired;
         if (applicationTerminating()) return WaitEnd::Terminating;
         if (expired && (!took || *lateBytes == 0)) return WaitEnd::Expired;
     }
 }
 
-bool TQuavCustomComPort::WaitForString(std::string_view s, int32_t timeoutTicks, bool yield,
-                                       bool ignoreCase) {
-    if (s.empty() || state_ == psShuttingDown) return true;
+bool ComPort::waitForString(std::string_view s, int32_t timeoutTicks, bool yield, bool ignoreCase) {
+    if (s.empty() || state_ == PortState::ShuttingDown) return true;
     std::optional<AnswerTimer> timer;
     int found = 0;
     switch (waitForAlternatives({s}, timeoutTicks, yield, ignoreCase, timer, found)) {
@@ -174,9 +172,9 @@ bool TQuavCustomComPort::WaitForString(std::string_view s, int32_t timeoutTicks,
     }
 }
 
-int TQuavCustomComPort::WaitForMultiString(std::string_view s, int32_t timeoutTicks, bool yield,
-                                           bool ignoreCase, char separator) {
-    if (s.empty() || state_ == psShuttingDown) return 0;
+int ComPort::waitForMultiString(std::string_view s, int32_t timeoutTicks, bool yield, bool ignoreCase,
+                                char separator) {
+    if (s.empty() || state_ == PortState::ShuttingDown) return 0;
     std::vector<std::string_view> alternatives;
     for (std::size_t start = 0;;) {
         const std::size_t at = s.find(separator, start);
@@ -192,4 +190,4 @@ int TQuavCustomComPort::WaitForMultiString(std::string_view s, int32_t timeoutTi
                : 0;
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

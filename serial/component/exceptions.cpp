@@ -7,7 +7,7 @@
 #include "serial/error_codes.h"
 #include "serial/error_messages.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 constexpr int32_t kUnknownExceptionCode = -9999;
@@ -19,114 +19,114 @@ template <class E> [[noreturn]] void raiseAs(int32_t code) {
 
 } // namespace
 
-EQuavException::EQuavException(int32_t code)
-    : std::runtime_error(QuavLoadStr(code < 0 ? -code : code)), errorCode_(code) {}
+PortException::PortException(int32_t code)
+    : std::runtime_error(errorText(code < 0 ? -code : code)), errorCode_(code) {}
 
-EQuavException::EQuavException(const std::string& message) : std::runtime_error(message), errorCode_(0) {}
+PortException::PortException(const std::string& message) : std::runtime_error(message), errorCode_(0) {}
 
-EPortAccessDenied::EPortAccessDenied(const std::string& devicePath, const std::string& message)
-    : EAlreadyOpen(message, secAlreadyOpen), devicePath_(devicePath) {}
+PortAccessDeniedError::PortAccessDeniedError(const std::string& devicePath, const std::string& message)
+    : AlreadyOpenError(message, result::kAlreadyOpen), devicePath_(devicePath) {}
 
-void RaiseQuavCode(int32_t code) {
-    if (code <= secFileNotFound && code >= secHardwareFailure) {
-        if (code == secOutOfMemory) throw std::bad_alloc();
-        throw EInOutError(QuavLoadStr(-code), -code);
+void raiseCode(int32_t code) {
+    if (code <= result::kFileNotFound && code >= result::kHardwareFailure) {
+        if (code == result::kOutOfMemory) throw std::bad_alloc();
+        throw InOutError(errorText(-code), -code);
     }
-    if (code <= kFirstSocketCode && code >= kLastSocketCode) raiseAs<ESocket>(code);
+    if (code <= result::kFirstSocketCode && code >= result::kLastSocketCode) raiseAs<SocketError>(code);
     switch (code) {
-    case secBadArgument:
-        raiseAs<EBadArgument>(code);
-    case secGotQuitMsg:
-        raiseAs<EGotQuitMsg>(code);
-    case secBufferTooBig:
-        raiseAs<EBufferTooBig>(code);
-    case secPortNotAssigned:
-        raiseAs<EPortNotAssigned>(code);
-    case secInternal:
-        raiseAs<EInternal>(code);
-    case secModemNotAssigned:
-        raiseAs<EModemNotAssigned>(code);
-    case secPhonebookNotAssigned:
-        raiseAs<EPhonebookNotAssigned>(code);
-    case secCannotUseWithWinSock:
-        raiseAs<ECannotUseWithWinSock>(code);
-    case secBadId:
-        raiseAs<EBadId>(code);
-    case secBaudRate:
-        raiseAs<EBaudRate>(code);
-    case secByteSize:
-        raiseAs<EByteSize>(code);
-    case secDefault:
-        raiseAs<EDefault>(code);
-    case secHardware:
-        raiseAs<EHardware>(code);
-    case secMemory:
-        raiseAs<EMemory>(code);
-    case secCommNotOpen:
-        raiseAs<ECommNotOpen>(code);
-    case secAlreadyOpen:
-        raiseAs<EAlreadyOpen>(code);
-    case secNoHandles:
-        raiseAs<ENoHandles>(code);
-    case secNoTimers:
-        raiseAs<ENoTimers>(code);
-    case secNoPortSelected:
-        raiseAs<ENoPortSelected>(code);
-    case secNotOpenedByTapi:
-        raiseAs<ENotOpenedByTapi>(code);
-    case secNullApi:
-        raiseAs<ENullApi>(code);
-    case secRegisterHandlerFailed:
-        raiseAs<ERegisterHandlerFailed>(code);
-    case secPutBlockFail:
-        raiseAs<EPutBlockFail>(code);
-    case secGetBlockFail:
-        raiseAs<EGetBlockFail>(code);
-    case secOutputBufferTooSmall:
-        raiseAs<EOutputBufferTooSmall>(code);
-    case secBufferIsEmpty:
-        raiseAs<EBufferIsEmpty>(code);
-    case secTracingNotEnabled:
-        raiseAs<ETracingNotEnabled>(code);
-    case secLoggingNotEnabled:
-        raiseAs<ELoggingNotEnabled>(code);
-    case secBaseAddressNotSet:
-        raiseAs<EBaseAddressNotSet>(code);
-    case secNoMoreTriggers:
-        raiseAs<ENoMoreTriggers>(code);
-    case secTriggerTooLong:
-        raiseAs<ETriggerTooLong>(code);
-    case secBadTriggerHandle:
-        raiseAs<EBadTriggerHandle>(code);
+    case result::kBadArgument:
+        raiseAs<BadArgumentError>(code);
+    case result::kGotQuitMsg:
+        raiseAs<GotQuitMsgError>(code);
+    case result::kBufferTooBig:
+        raiseAs<BufferTooBigError>(code);
+    case result::kPortNotAssigned:
+        raiseAs<PortNotAssignedError>(code);
+    case result::kInternal:
+        raiseAs<InternalError>(code);
+    case result::kModemNotAssigned:
+        raiseAs<ModemNotAssignedError>(code);
+    case result::kPhonebookNotAssigned:
+        raiseAs<PhonebookNotAssignedError>(code);
+    case result::kCannotUseWithWinSock:
+        raiseAs<CannotUseWithWinSockError>(code);
+    case result::kBadId:
+        raiseAs<BadIdError>(code);
+    case result::kBaudRate:
+        raiseAs<BaudRateError>(code);
+    case result::kByteSize:
+        raiseAs<ByteSizeError>(code);
+    case result::kDefault:
+        raiseAs<DefaultError>(code);
+    case result::kHardware:
+        raiseAs<HardwareError>(code);
+    case result::kMemory:
+        raiseAs<MemoryError>(code);
+    case result::kCommNotOpen:
+        raiseAs<CommNotOpenError>(code);
+    case result::kAlreadyOpen:
+        raiseAs<AlreadyOpenError>(code);
+    case result::kNoHandles:
+        raiseAs<NoHandlesError>(code);
+    case result::kNoTimers:
+        raiseAs<NoTimersError>(code);
+    case result::kNoPortSelected:
+        raiseAs<NoPortSelectedError>(code);
+    case result::kNotOpenedByTapi:
+        raiseAs<NotOpenedByTapiError>(code);
+    case result::kNullApi:
+        raiseAs<NullApiError>(code);
+    case result::kRegisterHandlerFailed:
+        raiseAs<RegisterHandlerFailedError>(code);
+    case result::kPutBlockFail:
+        raiseAs<PutBlockFailError>(code);
+    case result::kGetBlockFail:
+        raiseAs<GetBlockFailError>(code);
+    case result::kOutputBufferTooSmall:
+        raiseAs<OutputBufferTooSmallError>(code);
+    case result::kBufferIsEmpty:
+        raiseAs<BufferIsEmptyError>(code);
+    case result::kTracingNotEnabled:
+        raiseAs<TracingNotEnabledError>(code);
+    case result::kLoggingNotEnabled:
+        raiseAs<LoggingNotEnabledError>(code);
+    case result::kBaseAddressNotSet:
+        raiseAs<BaseAddressNotSetError>(code);
+    case result::kNoMoreTriggers:
+        raiseAs<NoMoreTriggersError>(code);
+    case result::kTriggerTooLong:
+        raiseAs<TriggerTooLongError>(code);
+    case result::kBadTriggerHandle:
+        raiseAs<BadTriggerHandleError>(code);
     default:
         break;
     }
-    // secBadHandle, secNotSupported and every code without a class of its own.
-    throw EQuavException(kGenericMessage);
+    // result::kBadHandle, result::kNotSupported and every code without a class of its own.
+    throw PortException(kGenericMessage);
 }
 
-int32_t CheckException(const TQuavBaseComponent* component, int32_t code) {
+int32_t checkException(const Component* component, int32_t code) {
     if (code >= 0) return code;
-    if (component != nullptr && component->IsLoading()) return code;
-    RaiseQuavCode(code);
+    if (component != nullptr && component->isLoading()) return code;
+    raiseCode(code);
 }
 
-int32_t XlatException(const std::exception& e) {
-    if (const auto* q = dynamic_cast<const EQuavException*>(&e)) return q->ErrorCode();
-    if (const auto* io = dynamic_cast<const EInOutError*>(&e)) return -io->ErrorCode();
-    if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) return secOutOfMemory;
+int32_t exceptionCode(const std::exception& e) {
+    if (const auto* q = dynamic_cast<const PortException*>(&e)) return q->errorCode();
+    if (const auto* io = dynamic_cast<const InOutError*>(&e)) return -io->errorCode();
+    if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) return result::kOutOfMemory;
     return kUnknownExceptionCode;
 }
 
-int32_t XlatException(std::exception_ptr e) {
+int32_t exceptionCode(std::exception_ptr e) {
     if (!e) return kUnknownExceptionCode;
     try {
         std::rethrow_exception(e);
     } catch (const std::exception& ex) {
-        return XlatException(ex);
+        return exceptionCode(ex);
     } catch (...) {
         return kUnknownExceptionCode;
     }
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

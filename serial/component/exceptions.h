@@ -7,117 +7,116 @@
 #include <stdexcept>
 #include <string>
 
-namespace brimwell {
+namespace brimwell::serial {
 
-class TQuavBaseComponent;
+class Component;
 
-class EQuavException : public std::runtime_error {
+class PortException : public std::runtime_error {
   public:
-    // Error code := code; message := QuavLoadStr(|code|).
-    explicit EQuavException(int32_t code);
+    // Error code := code; message := errorText(|code|).
+    explicit PortException(int32_t code);
     // Error code := 0; the message as passed.
-    explicit EQuavException(const std::string& message);
-    explicit EQuavException(const char* message) : EQuavException(std::string(message)) {}
+    explicit PortException(const std::string& message);
+    explicit PortException(const char* message) : PortException(std::string(message)) {}
 
-    int32_t ErrorCode() const { return errorCode_; }
+    int32_t errorCode() const { return errorCode_; }
 
   protected:
-    EQuavException(const std::string& message, int32_t code)
-        : std::runtime_error(message), errorCode_(code) {}
+    PortException(const std::string& message, int32_t code) : std::runtime_error(message), errorCode_(code) {}
 
   private:
     int32_t errorCode_;
 };
 
 // The runtime's input/output error: carries the platform error number (positive).
-class EInOutError : public std::runtime_error {
+class InOutError : public std::runtime_error {
   public:
-    EInOutError(const std::string& message, int errorCode)
+    InOutError(const std::string& message, int errorCode)
         : std::runtime_error(message), errorCode_(errorCode) {}
-    int ErrorCode() const { return errorCode_; }
+    int errorCode() const { return errorCode_; }
 
   private:
     int errorCode_;
 };
 
-#define BRIMWELL_QUAV_EXCEPTION(Name, Base)                                                                  \
+#define BRIMWELL_PORT_EXCEPTION(Name, Base)                                                                  \
     class Name : public Base {                                                                               \
       public:                                                                                                \
         using Base::Base;                                                                                    \
     };
 
 // Groups.
-BRIMWELL_QUAV_EXCEPTION(EGeneral, EQuavException)
-BRIMWELL_QUAV_EXCEPTION(EOpenComm, EQuavException)
-BRIMWELL_QUAV_EXCEPTION(ESerialIO, EQuavException)
-BRIMWELL_QUAV_EXCEPTION(EModem, EQuavException)
-BRIMWELL_QUAV_EXCEPTION(ETrigger, EQuavException)
-BRIMWELL_QUAV_EXCEPTION(EPacket, EQuavException)
-BRIMWELL_QUAV_EXCEPTION(EProtocol, EQuavException)
-BRIMWELL_QUAV_EXCEPTION(EINI, EQuavException)
-BRIMWELL_QUAV_EXCEPTION(EFax, EQuavException)
-BRIMWELL_QUAV_EXCEPTION(ETapi, EQuavException)
-BRIMWELL_QUAV_EXCEPTION(ERas, EQuavException)
-BRIMWELL_QUAV_EXCEPTION(EQuavTerminal, EQuavException)
+BRIMWELL_PORT_EXCEPTION(GeneralError, PortException)
+BRIMWELL_PORT_EXCEPTION(OpenCommError, PortException)
+BRIMWELL_PORT_EXCEPTION(SerialIoError, PortException)
+BRIMWELL_PORT_EXCEPTION(ModemError, PortException)
+BRIMWELL_PORT_EXCEPTION(TriggerError, PortException)
+BRIMWELL_PORT_EXCEPTION(PacketError, PortException)
+BRIMWELL_PORT_EXCEPTION(ProtocolError, PortException)
+BRIMWELL_PORT_EXCEPTION(IniError, PortException)
+BRIMWELL_PORT_EXCEPTION(FaxError, PortException)
+BRIMWELL_PORT_EXCEPTION(TapiError, PortException)
+BRIMWELL_PORT_EXCEPTION(RasError, PortException)
+BRIMWELL_PORT_EXCEPTION(TerminalError, PortException)
 // Network ports: the socket layer's codes, each with its own message.
-BRIMWELL_QUAV_EXCEPTION(ESocket, EQuavException)
-BRIMWELL_QUAV_EXCEPTION(EXML, EQuavException)
-BRIMWELL_QUAV_EXCEPTION(EStateMachine, EQuavException)
+BRIMWELL_PORT_EXCEPTION(SocketError, PortException)
+BRIMWELL_PORT_EXCEPTION(XmlError, PortException)
+BRIMWELL_PORT_EXCEPTION(StateMachineError, PortException)
 
 // General errors.
-BRIMWELL_QUAV_EXCEPTION(EBadArgument, EGeneral)
-BRIMWELL_QUAV_EXCEPTION(EGotQuitMsg, EGeneral)
-BRIMWELL_QUAV_EXCEPTION(EBufferTooBig, EGeneral)
-BRIMWELL_QUAV_EXCEPTION(EPortNotAssigned, EGeneral)
-BRIMWELL_QUAV_EXCEPTION(EInternal, EGeneral)
-BRIMWELL_QUAV_EXCEPTION(EModemNotAssigned, EGeneral)
-BRIMWELL_QUAV_EXCEPTION(EPhonebookNotAssigned, EGeneral)
-BRIMWELL_QUAV_EXCEPTION(ECannotUseWithWinSock, EGeneral)
+BRIMWELL_PORT_EXCEPTION(BadArgumentError, GeneralError)
+BRIMWELL_PORT_EXCEPTION(GotQuitMsgError, GeneralError)
+BRIMWELL_PORT_EXCEPTION(BufferTooBigError, GeneralError)
+BRIMWELL_PORT_EXCEPTION(PortNotAssignedError, GeneralError)
+BRIMWELL_PORT_EXCEPTION(InternalError, GeneralError)
+BRIMWELL_PORT_EXCEPTION(ModemNotAssignedError, GeneralError)
+BRIMWELL_PORT_EXCEPTION(PhonebookNotAssignedError, GeneralError)
+BRIMWELL_PORT_EXCEPTION(CannotUseWithWinSockError, GeneralError)
 
 // Opening a port.
-BRIMWELL_QUAV_EXCEPTION(EBadId, EOpenComm)
-BRIMWELL_QUAV_EXCEPTION(EBaudRate, EOpenComm)
-BRIMWELL_QUAV_EXCEPTION(EByteSize, EOpenComm)
-BRIMWELL_QUAV_EXCEPTION(EDefault, EOpenComm)
-BRIMWELL_QUAV_EXCEPTION(EHardware, EOpenComm)
-BRIMWELL_QUAV_EXCEPTION(EMemory, EOpenComm)
-BRIMWELL_QUAV_EXCEPTION(ECommNotOpen, EOpenComm)
-BRIMWELL_QUAV_EXCEPTION(EAlreadyOpen, EOpenComm)
-BRIMWELL_QUAV_EXCEPTION(ENoHandles, EOpenComm)
-BRIMWELL_QUAV_EXCEPTION(ENoTimers, EOpenComm)
-BRIMWELL_QUAV_EXCEPTION(ENoPortSelected, EOpenComm)
-BRIMWELL_QUAV_EXCEPTION(ENotOpenedByTapi, EOpenComm)
+BRIMWELL_PORT_EXCEPTION(BadIdError, OpenCommError)
+BRIMWELL_PORT_EXCEPTION(BaudRateError, OpenCommError)
+BRIMWELL_PORT_EXCEPTION(ByteSizeError, OpenCommError)
+BRIMWELL_PORT_EXCEPTION(DefaultError, OpenCommError)
+BRIMWELL_PORT_EXCEPTION(HardwareError, OpenCommError)
+BRIMWELL_PORT_EXCEPTION(MemoryError, OpenCommError)
+BRIMWELL_PORT_EXCEPTION(CommNotOpenError, OpenCommError)
+BRIMWELL_PORT_EXCEPTION(AlreadyOpenError, OpenCommError)
+BRIMWELL_PORT_EXCEPTION(NoHandlesError, OpenCommError)
+BRIMWELL_PORT_EXCEPTION(NoTimersError, OpenCommError)
+BRIMWELL_PORT_EXCEPTION(NoPortSelectedError, OpenCommError)
+BRIMWELL_PORT_EXCEPTION(NotOpenedByTapiError, OpenCommError)
 
 // Serial input/output.
-BRIMWELL_QUAV_EXCEPTION(ENullApi, ESerialIO)
-BRIMWELL_QUAV_EXCEPTION(ERegisterHandlerFailed, ESerialIO)
-BRIMWELL_QUAV_EXCEPTION(EPutBlockFail, ESerialIO)
-BRIMWELL_QUAV_EXCEPTION(EGetBlockFail, ESerialIO)
-BRIMWELL_QUAV_EXCEPTION(EOutputBufferTooSmall, ESerialIO)
-BRIMWELL_QUAV_EXCEPTION(EBufferIsEmpty, ESerialIO)
-BRIMWELL_QUAV_EXCEPTION(ETracingNotEnabled, ESerialIO)
-BRIMWELL_QUAV_EXCEPTION(ELoggingNotEnabled, ESerialIO)
-BRIMWELL_QUAV_EXCEPTION(EBaseAddressNotSet, ESerialIO)
+BRIMWELL_PORT_EXCEPTION(NullApiError, SerialIoError)
+BRIMWELL_PORT_EXCEPTION(RegisterHandlerFailedError, SerialIoError)
+BRIMWELL_PORT_EXCEPTION(PutBlockFailError, SerialIoError)
+BRIMWELL_PORT_EXCEPTION(GetBlockFailError, SerialIoError)
+BRIMWELL_PORT_EXCEPTION(OutputBufferTooSmallError, SerialIoError)
+BRIMWELL_PORT_EXCEPTION(BufferIsEmptyError, SerialIoError)
+BRIMWELL_PORT_EXCEPTION(TracingNotEnabledError, SerialIoError)
+BRIMWELL_PORT_EXCEPTION(LoggingNotEnabledError, SerialIoError)
+BRIMWELL_PORT_EXCEPTION(BaseAddressNotSetError, SerialIoError)
 
 // Triggers.
-BRIMWELL_QUAV_EXCEPTION(ENoMoreTriggers, ETrigger)
-BRIMWELL_QUAV_EXCEPTION(ETriggerTooLong, ETrigger)
-BRIMWELL_QUAV_EXCEPTION(EBadTriggerHandle, ETrigger)
+BRIMWELL_PORT_EXCEPTION(NoMoreTriggersError, TriggerError)
+BRIMWELL_PORT_EXCEPTION(TriggerTooLongError, TriggerError)
+BRIMWELL_PORT_EXCEPTION(BadTriggerHandleError, TriggerError)
 
 // Terminal.
-BRIMWELL_QUAV_EXCEPTION(EQuavTermInvalidParameter, EQuavTerminal)
-BRIMWELL_QUAV_EXCEPTION(EQuavTermRangeError, EQuavTerminal)
-BRIMWELL_QUAV_EXCEPTION(EQuavTermTooLarge, EQuavTerminal)
+BRIMWELL_PORT_EXCEPTION(TermInvalidParameterError, TerminalError)
+BRIMWELL_PORT_EXCEPTION(TermRangeError, TerminalError)
+BRIMWELL_PORT_EXCEPTION(TermTooLargeError, TerminalError)
 
-#undef BRIMWELL_QUAV_EXCEPTION
+#undef BRIMWELL_PORT_EXCEPTION
 
-// A port device exists but the user may not open it. Raised in place of EAlreadyOpen for that
-// case, so the operator learns which device and what is missing; still an EAlreadyOpen with its
+// A port device exists but the user may not open it. Raised in place of AlreadyOpenError for that
+// case, so the operator learns which device and what is missing; still an AlreadyOpenError with its
 // code, so callers that catch that class keep working.
-class EPortAccessDenied : public EAlreadyOpen {
+class PortAccessDeniedError : public AlreadyOpenError {
   public:
-    EPortAccessDenied(const std::string& devicePath, const std::string& message);
-    const std::string& DevicePath() const { return devicePath_; }
+    PortAccessDeniedError(const std::string& devicePath, const std::string& message);
+    const std::string& devicePath() const { return devicePath_; }
 
   private:
     std::string devicePath_;
@@ -125,14 +124,14 @@ class EPortAccessDenied : public EAlreadyOpen {
 
 // Raises the exception assigned to a negative |code|; returns non-negative codes, and any code
 // while |component| is being loaded, unchanged. Never returns for a negative code otherwise.
-int32_t CheckException(const TQuavBaseComponent* component, int32_t code);
+int32_t checkException(const Component* component, int32_t code);
 
 // Raises the exception assigned to a negative code (no component, so never in loading state).
-[[noreturn]] void RaiseQuavCode(int32_t code);
+[[noreturn]] void raiseCode(int32_t code);
 
-// The result code an exception stands for: EQuavException's code, minus an EInOutError's
+// The result code an exception stands for: PortException's code, minus an InOutError's
 // number, -8 for out-of-memory, -9999 for anything else.
-int32_t XlatException(const std::exception& e);
-int32_t XlatException(std::exception_ptr e);
+int32_t exceptionCode(const std::exception& e);
+int32_t exceptionCode(std::exception_ptr e);
 
-} // namespace brimwell
+} // namespace brimwell::serial

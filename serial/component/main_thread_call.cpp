@@ -14,7 +14,7 @@
 
 #include "serial/dispatcher.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 struct Call {
@@ -112,9 +112,9 @@ void installMainThreadSynchronizer() {
     static std::once_flag once;
     std::call_once(once, [] {
         MainThreadRunner::instance(); // made here, on the thread that makes the first component
-        TQuavBaseDispatcher::SetMainThreadSynchronizer(
+        Dispatcher::setMainThreadSynchronizer(
             [](const std::function<void()>& call) { runOnMainThread(call, kSyncHandlerStartTimeoutMs); });
     });
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

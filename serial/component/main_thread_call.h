@@ -4,7 +4,7 @@
 
 #include <functional>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // Runs |call| on the main thread and returns when it has run. On the main thread itself it runs
 // at once. A call the main thread has not started within |startTimeoutMs| is withdrawn (it never
@@ -15,4 +15,4 @@ bool runOnMainThread(const std::function<void()>& call, int startTimeoutMs);
 // (once per process; the port component does it when the first one is made).
 void installMainThreadSynchronizer();
 
-} // namespace brimwell
+} // namespace brimwell::serial

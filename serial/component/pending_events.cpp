@@ -12,7 +12,7 @@
 #include <atomic>
 #include <mutex>
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 std::atomic<bool> g_quitting{false};
@@ -74,4 +74,4 @@ bool applicationTerminating() {
     return g_quitting.load() || QCoreApplication::closingDown();
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -8,7 +8,7 @@
 class QSocketNotifier;
 class QTimer;
 
-namespace brimwell {
+namespace brimwell::serial {
 
 // Runs the events pending for the calling thread once (timers, posted events, input).
 // Does nothing when there is no application object.
@@ -38,4 +38,4 @@ class DescriptorSleep {
     std::unique_ptr<QTimer> timer_;
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -5,17 +5,17 @@
 #include <QEvent>
 #include <cstdint>
 
-namespace brimwell {
+namespace brimwell::serial {
 
-class TQuavPortMessage : public QEvent {
+class PortMessage : public QEvent {
   public:
-    TQuavPortMessage(uint32_t msg, uint32_t wParam, int32_t lParam);
-    // The QEvent type of every TQuavPortMessage.
+    PortMessage(uint32_t msg, uint32_t wParam, int32_t lParam);
+    // The QEvent type of every PortMessage.
     static QEvent::Type eventType();
 
-    uint32_t Msg;
-    uint32_t WParam;
-    int32_t LParam;
+    uint32_t msg;
+    uint32_t wParam;
+    int32_t lParam;
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 struct AdapterWatch::Monitor {
     udev* context = nullptr;
@@ -63,4 +63,4 @@ void AdapterWatch::update() {
         if (!listed(before, p)) emit appeared(p);
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

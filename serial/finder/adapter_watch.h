@@ -12,7 +12,7 @@
 
 class QSocketNotifier;
 
-namespace brimwell {
+namespace brimwell::serial {
 
 class AdapterWatch : public QObject {
     Q_OBJECT
@@ -28,8 +28,8 @@ class AdapterWatch : public QObject {
   signals:
     // Each adapter that came or went since the last look; one that is replaced by another at the
     // same device node goes and comes.
-    void appeared(const brimwell::SerialPortInfo& adapter);
-    void disappeared(const brimwell::SerialPortInfo& adapter);
+    void appeared(const brimwell::serial::SerialPortInfo& adapter);
+    void disappeared(const brimwell::serial::SerialPortInfo& adapter);
 
   private:
     void update();
@@ -40,4 +40,4 @@ class AdapterWatch : public QObject {
     std::vector<SerialPortInfo> adapters_;
 };
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <tuple>
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 using Udev = std::unique_ptr<udev, decltype(&udev_unref)>;
@@ -240,4 +240,4 @@ void installUsbPortNames() {
     setUsbPortResolver(&resolveOnThisMachine);
 }
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::serial {
 
 struct SerialPortInfo {
     std::string device;   // the device node, /dev/ttyUSB0
@@ -63,4 +63,4 @@ std::string resolveUsbPortName(std::string_view name, const std::vector<SerialPo
 // Looks usb: names up among the machine's devices wherever a port can be named.
 void installUsbPortNames();
 
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -59,14 +59,14 @@ const uint8_t* TQuavByteQueue::Peek(int n) const {
     return block_.get();
 }
 
-void TQuavByteQueue::Remove(int n) {
+void TQuavByteQueue::remove(int n) {
     if (n < 0 || n > count_) notEnough(n);
     count_ -= n;
     if (count_ > 0) std::memmove(block_.get(), block_.get() + n, size_t(count_));
     reserved_ = 0;
 }
 
-void TQuavByteQueue::Clear() {
+void TQuavByteQueue::clear() {
     count_ = 0;
     reserved_ = 0;
 }

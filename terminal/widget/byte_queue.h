@@ -24,7 +24,7 @@ class TQuavByteQueue {
     TQuavByteQueue();
 
     int Count() const { return count_; }
-    int Capacity() const { return capacity_; }
+    int capacity() const { return capacity_; }
 
     void Put(const void* data, int n);
     // Make room for n more bytes and return where they are to be written; Commit counts them.
@@ -33,8 +33,8 @@ class TQuavByteQueue {
     // bytes would lie beyond what Reserve promised.
     void Commit(int n);
     const uint8_t* Peek(int n) const;
-    void Remove(int n);
-    void Clear();
+    void remove(int n);
+    void clear();
 
   private:
     void grow(int n);

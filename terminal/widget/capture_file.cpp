@@ -52,7 +52,7 @@ void TQuavCaptureFile::SetFileName(const std::string& name) {
     }
 }
 
-void TQuavCaptureFile::Write(const uint8_t* data, int n) {
+void TQuavCaptureFile::write(const uint8_t* data, int n) {
     if (mode_ != cmOn || fd_ < 0) return;
     while (n > 0) {
         const ssize_t done = ::write(fd_, data, size_t(n));

@@ -27,7 +27,7 @@ class TQuavCaptureFile {
 
     TQuavCaptureMode Mode() const { return mode_; }
     const std::string& FileName() const { return fileName_; }
-    bool IsOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_ >= 0; }
 
     // Raises EQuavCaptureError when the file cannot be made or opened; the requested mode is kept
     // with no file open, so nothing is captured until the mode is set again.
@@ -37,7 +37,7 @@ class TQuavCaptureFile {
 
     // Appends the bytes when capture is on and the file is open. A failing write closes the file
     // (and says so once on stderr) rather than pretending the copy goes on.
-    void Write(const uint8_t* data, int n);
+    void write(const uint8_t* data, int n);
 
   private:
     void close();

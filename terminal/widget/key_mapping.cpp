@@ -51,7 +51,7 @@ TranslatedKey translateKey(const QKeyEvent& event) {
         t.key = vk::Tab;
         break;
     case Qt::Key_Clear:
-        t.key = vk::Clear;
+        t.key = vk::clear;
         break;
     case Qt::Key_Return:
         t.key = vk::Return;
@@ -123,7 +123,7 @@ TranslatedKey translateKey(const QKeyEvent& event) {
         t.key = t.keypad ? vk::Multiply : '8';
         break;
     case Qt::Key_Plus:
-        t.key = t.keypad ? vk::Add : 0xBB;
+        t.key = t.keypad ? vk::add : 0xBB;
         break;
     case Qt::Key_Minus:
         t.key = t.keypad ? vk::Subtract : 0xBD;
@@ -175,7 +175,7 @@ int applyKeypadRules(const TranslatedKey& key, bool autoRepeat) {
     int code = key.key;
     if (key.keypad) {
         switch (code) {
-        case vk::Clear:
+        case vk::clear:
             code = vk::Numpad0 + 5;
             break;
         case vk::Prior:

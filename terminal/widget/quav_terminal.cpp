@@ -68,8 +68,8 @@ TQuavCustomTerminal::~TQuavCustomTerminal() {
     if (comPort_) {
         detach();
         deregisterFromPort();
-        if (comPort_->PrimaryTerminal() == static_cast<void*>(static_cast<TQuavCustomTerminal*>(this)))
-            comPort_->SetPrimaryTerminal(nullptr);
+        if (comPort_->primaryTerminal() == static_cast<void*>(static_cast<TQuavCustomTerminal*>(this)))
+            comPort_->setPrimaryTerminal(nullptr);
     }
     timer_.stop();
     destroyCaret();
@@ -280,7 +280,7 @@ void TQuavCustomTerminal::SetEmulation(TQuavEmulation emulation) {
 
 // ---- Operations ---------------------------------------------------------------------------------
 
-void TQuavCustomTerminal::Clear() {
+void TQuavCustomTerminal::clear() {
     if (emulator_) emulator_->teClear();
 }
 
@@ -309,7 +309,7 @@ std::string TQuavCustomTerminal::Line(int row) const {
     return std::string(p, size_t(b->ColCount()));
 }
 
-void TQuavCustomTerminal::SetLine(int row, std::string_view text) {
+void TQuavCustomTerminal::setLine(int row, std::string_view text) {
     TQuavTerminalBuffer* b = Buffer();
     if (!b || b->WideChars()) return;
     char* p = b->GetLineCharPtr(row);
@@ -379,43 +379,43 @@ void TQuavCustomTerminal::PortRemoved() {
 
 // ---- Port attachment ----------------------------------------------------------------------------
 
-void TQuavCustomTerminal::SetComPort(TQuavComPort* port) {
+void TQuavCustomTerminal::SetComPort(serial::ComPort* port) {
     if (port == comPort_) return;
     void* self = static_cast<TQuavCustomTerminal*>(this);
     if (comPort_) {
         detach();
         deregisterFromPort();
-        if (comPort_->PrimaryTerminal() == self) comPort_->SetPrimaryTerminal(nullptr);
+        if (comPort_->primaryTerminal() == self) comPort_->setPrimaryTerminal(nullptr);
     }
     comPort_ = port;
     if (comPort_) {
         registerWithPort();
-        if (!comPort_->PrimaryTerminal()) comPort_->SetPrimaryTerminal(self);
+        if (!comPort_->primaryTerminal()) comPort_->setPrimaryTerminal(self);
         if (active_) attach();
     }
 }
 
 void TQuavCustomTerminal::registerWithPort() {
-    comPort_->RegisterUserCallbackEx(
-        this, [this](TQuavComPort*, TQuavCallbackType type) { portNotification(int(type)); });
+    comPort_->registerUserCallbackEx(
+        this, [this](serial::ComPort*, serial::CallbackType type) { portNotification(int(type)); });
 }
 
 void TQuavCustomTerminal::deregisterFromPort() {
-    if (!comPort_->IsDestroying()) comPort_->DeregisterUserCallbackEx(this);
+    if (!comPort_->isDestroying()) comPort_->deregisterUserCallbackEx(this);
 }
 
 void TQuavCustomTerminal::portNotification(int type) {
-    switch (TQuavCallbackType(type)) {
-    case ctOpen: // QmPortOpen
+    switch (serial::CallbackType(type)) {
+    case serial::CallbackType::Open: // QmPortOpen
         if (attachPending_) attach();
         break;
-    case ctClosing: // QmPortClosing
-    case ctClosed:  // QmPortClose
+    case serial::CallbackType::Closing: // QmPortClosing
+    case serial::CallbackType::Closed:  // QmPortClose
         detach();
         // A port that closes because it is being destroyed is gone once this returns.
-        if (type == ctClosed && comPort_->IsDestroying()) {
-            if (comPort_->PrimaryTerminal() == static_cast<void*>(this))
-                comPort_->SetPrimaryTerminal(nullptr);
+        if (serial::CallbackType(type) == serial::CallbackType::Closed && comPort_->isDestroying()) {
+            if (comPort_->primaryTerminal() == static_cast<void*>(this))
+                comPort_->setPrimaryTerminal(nullptr);
             comPort_ = nullptr;
             active_ = false;
             attachPending_ = false;
@@ -430,10 +430,10 @@ void TQuavCustomTerminal::attach() {
 }
 
 void TQuavCustomTerminal::detach() {
-    TQuavBaseDispatcher* dispatcher = comPort_ ? comPort_->CurrentDispatcher() : nullptr;
+    serial::Dispatcher* dispatcher = comPort_ ? comPort_->currentDispatcher() : nullptr;
     if (attached_) {
         // Returns once the intake is not being called and never will be again.
-        if (dispatcher) dispatcher->DeregisterEventTriggerHandler(intake_.get());
+        if (dispatcher) dispatcher->deregisterEventTriggerHandler(intake_.get());
         {
             std::lock_guard<std::mutex> guard(intake_->lock);
             intake_->dispatcher = nullptr;
@@ -452,32 +452,32 @@ void TQuavCustomTerminal::handleWaitForPort() {
         ~Reset() { flag = false; }
     } reset{waitingForPort_};
 
-    if (comPort_->IsLoading()) {
+    if (comPort_->isLoading()) {
         postWaitForPort();
         return;
     }
-    if (attached_ || (!comPort_->Open() && !comPort_->AutoOpen())) {
+    if (attached_ || (!comPort_->isOpen() && !comPort_->autoOpen())) {
         attachPending_ = active_;
         return;
     }
     attachPending_ = false;
-    if (!comPort_->Open()) {
+    if (!comPort_->isOpen()) {
         try {
-            comPort_->SetOpen(true);
+            comPort_->setOpen(true);
         } catch (const std::exception&) {
-            ReportException("opening the port for the terminal", std::current_exception());
+            serial::reportException("opening the port for the terminal", std::current_exception());
             attachPending_ = active_;
             return;
         }
     }
     if (active_) {
-        TQuavBaseDispatcher* dispatcher = comPort_->CurrentDispatcher();
+        serial::Dispatcher* dispatcher = comPort_->currentDispatcher();
         if (dispatcher) {
             {
                 std::lock_guard<std::mutex> guard(intake_->lock);
                 intake_->dispatcher = dispatcher;
             }
-            dispatcher->RegisterEventTriggerHandler(intake_.get());
+            dispatcher->registerEventTriggerHandler(intake_.get());
             attached_ = true;
         } else {
             attachPending_ = true;
@@ -494,43 +494,43 @@ void TQuavCustomTerminal::handleWaitForPort() {
 }
 
 int TQuavCustomTerminal::PortBaud() const {
-    return comPort_ ? comPort_->Baud() : TQuavTerminalHost::PortBaud();
+    return comPort_ ? comPort_->baud() : TQuavTerminalHost::PortBaud();
 }
 
 char TQuavCustomTerminal::PortParity() const {
     if (!comPort_) return TQuavTerminalHost::PortParity();
     static constexpr char kParity[] = {'N', 'O', 'E', 'M', 'S'};
-    const int p = int(comPort_->Parity());
+    const int p = int(comPort_->parity());
     return p >= 0 && p < 5 ? kParity[p] : 'N';
 }
 
 int TQuavCustomTerminal::PortDataBits() const {
-    return comPort_ ? comPort_->DataBits() : TQuavTerminalHost::PortDataBits();
+    return comPort_ ? comPort_->dataBits() : TQuavTerminalHost::PortDataBits();
 }
 
 bool TQuavCustomTerminal::PortOpen() const {
-    return comPort_ && comPort_->Open();
+    return comPort_ && comPort_->isOpen();
 }
 
 bool TQuavCustomTerminal::IsPrimaryTerminal() const {
-    return comPort_ && comPort_->PrimaryTerminal() == static_cast<const void*>(this);
+    return comPort_ && comPort_->primaryTerminal() == static_cast<const void*>(this);
 }
 
-void TQuavCustomTerminal::PutChar(char ch) {
+void TQuavCustomTerminal::putChar(char ch) {
     if (!comPort_ || sendHeld()) return;
     try {
-        comPort_->PutChar(ch);
+        comPort_->putChar(ch);
     } catch (const std::exception&) {
-        ReportException("sending a character to the port", std::current_exception());
+        serial::reportException("sending a character to the port", std::current_exception());
     }
 }
 
-void TQuavCustomTerminal::PutString(std::string_view s) {
+void TQuavCustomTerminal::putString(std::string_view s) {
     if (!comPort_ || sendHeld()) return;
     try {
-        comPort_->PutString(s);
+        comPort_->putString(s);
     } catch (const std::exception&) {
-        ReportException("sending text to the port", std::current_exception());
+        serial::reportException("sending text to the port", std::current_exception());
     }
 }
 
@@ -567,16 +567,16 @@ void TQuavCustomTerminal::handleTermStuff(TQuavCharSource source) {
         std::memcpy(scratch_.data(), intake_->queue.Peek(n), size_t(n));
         // Bytes queued from now on wait for their own message.
         if (intake_->queue.Count() == n)
-            intake_->queue.Clear();
+            intake_->queue.clear();
         else
-            intake_->queue.Remove(n);
+            intake_->queue.remove(n);
     }
-    capture_.Write(reinterpret_cast<const uint8_t*>(scratch_.data()), n);
+    capture_.write(reinterpret_cast<const uint8_t*>(scratch_.data()), n);
     try {
         if (emulator_) emulator_->ProcessBlock(scratch_.data(), n, source);
         if (!useLazyDisplay_ && emulator_ && emulator_->teGetNeedsUpdate()) immediateRepaint();
     } catch (const std::exception&) {
-        ReportException("processing received bytes", std::current_exception());
+        serial::reportException("processing received bytes", std::current_exception());
     }
     lazyBytes_ += n;
     if (scratch_.size() > kScratchKeep) {
@@ -632,7 +632,7 @@ bool TQuavCustomTerminal::event(QEvent* e) {
     return QAbstractScrollArea::event(e);
 }
 
-void TQuavCustomTerminal::Loaded() {
+void TQuavCustomTerminal::loaded() {
     measureFont();
     if (Buffer()) Buffer()->tbSetRow(1);
 }

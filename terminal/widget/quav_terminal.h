@@ -24,7 +24,9 @@
 
 namespace brimwell {
 
-class TQuavComPort;
+namespace serial {
+class ComPort;
+}
 class TQuavTTYEmulator;
 struct TerminalIntake;
 
@@ -38,7 +40,7 @@ using TQuavTerminalCursorMovedEvent = std::function<void(TQuavTerminalBuffer* aS
 using TQuavKeyPressEvent = std::function<void(char& Key)>;
 using TQuavKeyDownEvent = std::function<void(int& Key, TQuavShiftState Shift)>;
 
-class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost, public TQuavBaseComponent {
+class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost, public serial::Component {
     Q_OBJECT
 
   public:
@@ -53,7 +55,7 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     ~TQuavCustomTerminal() override;
 
     // ---- Properties --------------------------------------------------------------------------
-    bool Active() const { return active_; }
+    bool active() const { return active_; }
     void SetActive(bool on);
     bool AutoCopy() const { return autoCopy_; }
     void SetAutoCopy(bool on) { autoCopy_ = on; }
@@ -69,8 +71,8 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     void SetCaptureFile(const std::string& name) { capture_.SetFileName(name); }
     int Columns() const;
     void SetColumns(int n);
-    TQuavComPort* ComPort() const { return comPort_; }
-    void SetComPort(TQuavComPort* port);
+    serial::ComPort* comPort() const { return comPort_; }
+    void SetComPort(serial::ComPort* port);
     TQuavCursorType CursorType() const { return cursorType_; }
     void SetCursorType(TQuavCursorType type);
     bool FollowCursor() const override { return followCursor_; }
@@ -156,7 +158,7 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     QRect CaretRect() const { return caretShown_ ? caretRect_ : QRect(); }
 
     // ---- Operations --------------------------------------------------------------------------
-    void Clear();
+    void clear();
     void ClearAll();
     // Queued like received bytes: through the emulator and into the capture file.
     void WriteChar(char ch);
@@ -170,7 +172,7 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
 
     // Cell accessors (row absolute, column 1-based). Setters write the cell without invalidating.
     std::string Line(int row) const;
-    void SetLine(int row, std::string_view text);
+    void setLine(int row, std::string_view text);
     TQuavTerminalCharAttrs Attributes(int row, int col) const;
     void SetAttributes(int row, int col, TQuavTerminalCharAttrs a);
     uint8_t CharSet(int row, int col) const;
@@ -190,8 +192,8 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     bool HasPort() const override { return comPort_ != nullptr; }
     bool PortOpen() const override;
     bool IsPrimaryTerminal() const override;
-    void PutChar(char ch) override;
-    void PutString(std::string_view s) override;
+    void putChar(char ch) override;
+    void putString(std::string_view s) override;
     int PortBaud() const override;
     char PortParity() const override;
     int PortDataBits() const override;
@@ -223,7 +225,7 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     void changeEvent(QEvent* e) override;
     void scrollContentsBy(int dx, int dy) override;
     bool focusNextPrevChild(bool next) override;
-    void Loaded() override;
+    void loaded() override;
 
   private:
     bool sendHeld() const { return sendHold_ && sendHold_(); }
@@ -240,7 +242,7 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     void detach();
     void registerWithPort();
     void deregisterFromPort();
-    void portNotification(int type); // TQuavCallbackType
+    void portNotification(int type); // CallbackType
     // Geometry and painting.
     void measureFont();
     void computeExtent();
@@ -273,7 +275,7 @@ class TQuavCustomTerminal : public QAbstractScrollArea, public TQuavTerminalHost
     std::shared_ptr<TerminalIntake> intake_;
     TQuavCaptureFile capture_;
     TerminalFontMetrics metrics_;
-    TQuavComPort* comPort_ = nullptr;
+    serial::ComPort* comPort_ = nullptr;
     bool caretCreated_ = false;
     TQuavCursorType cursorType_ = ctBlock;
     std::unique_ptr<TQuavTTYEmulator> internalEmulator_;

@@ -160,7 +160,7 @@ void TQuavCustomTerminal::HideSelection() {
 
 std::string TQuavCustomTerminal::SelectionText() const {
     TQuavTerminalBuffer* b = Buffer();
-    return b ? sel_.Text(*b) : std::string();
+    return b ? sel_.text(*b) : std::string();
 }
 
 void TQuavCustomTerminal::CopyToClipboard() {
@@ -176,12 +176,12 @@ void TQuavCustomTerminal::PasteFromClipboard() {
     if (pasteToScreen_ && pasteToPort_ && comPort_) {
         for (const char ch : bytes) {
             WriteChar(ch);
-            PutChar(ch);
+            putChar(ch);
         }
         return;
     }
     if (pasteToScreen_) WriteString(bytes);
-    if (pasteToPort_ && comPort_) PutString(bytes);
+    if (pasteToPort_ && comPort_) putString(bytes);
 }
 
 } // namespace brimwell

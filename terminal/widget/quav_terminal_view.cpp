@@ -49,7 +49,7 @@ void TQuavCustomTerminal::computeExtent() {
     const int cw = metrics_.charWidth, ch = metrics_.charHeight;
     view_.SetBuffer(Columns(), Rows(), ScrollbackRows());
     if (!emulator_ || !Buffer() || cw <= 0 || ch <= 0) {
-        view_.Clear();
+        view_.clear();
         return;
     }
     const int w = viewport()->width(), h = viewport()->height();
@@ -235,7 +235,7 @@ void TQuavCustomTerminal::paintStale() {
         try {
             emulator_->Paint();
         } catch (const std::exception&) {
-            ReportException("painting the terminal", std::current_exception());
+            serial::reportException("painting the terminal", std::current_exception());
         }
         canvas_ = nullptr;
     }
@@ -267,7 +267,7 @@ void TQuavCustomTerminal::immediateRepaint() {
         try {
             emulator_->LazyPaint();
         } catch (const std::exception&) {
-            ReportException("painting the terminal", std::current_exception());
+            serial::reportException("painting the terminal", std::current_exception());
         }
         canvas_ = nullptr;
         touched = canvas.touched();
@@ -287,7 +287,7 @@ void TQuavCustomTerminal::blinkRepaint() {
         try {
             emulator_->BlinkPaint(blinkPhase_);
         } catch (const std::exception&) {
-            ReportException("painting blinking text", std::current_exception());
+            serial::reportException("painting blinking text", std::current_exception());
         }
         canvas_ = nullptr;
         touched = canvas.touched();

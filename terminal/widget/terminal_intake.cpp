@@ -27,21 +27,21 @@ QEvent::Type termNeedsUpdateEventType() {
     return type;
 }
 
-void TerminalIntake::HandleTrigger(const TTriggerMessage& message) {
-    if (message.Msg != kTriggerAvail) return;
-    const int count = int(message.WParam);
+void TerminalIntake::handleTrigger(const serial::TriggerMessage& message) {
+    if (message.msg != serial::kTriggerAvail) return;
+    const int count = int(message.wParam);
     if (count <= 0) return;
     std::lock_guard<std::mutex> guard(lock);
     if (!dispatcher || !target) return; // let go of the port: leave the bytes to the others
     try {
         uint8_t* at = queue.Reserve(count);
-        const int32_t got = dispatcher->GetBlock(at, uint32_t(count));
+        const int32_t got = dispatcher->getBlock(at, uint32_t(count));
         // Commit what was really read: a refused read must not show stale bytes of the block.
         queue.Commit(got > 0 ? got : 0);
         if (got > 0) QCoreApplication::postEvent(target, new TermStuffEvent(csPort));
     } catch (const std::exception&) {
         // Nothing may escape into the dispatcher's thread; the bytes stay for the other consumers.
-        ReportException("terminal intake dropped a block", std::current_exception());
+        serial::reportException("terminal intake dropped a block", std::current_exception());
     }
 }
 

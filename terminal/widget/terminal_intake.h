@@ -32,15 +32,15 @@ class TermStuffEvent : public QEvent {
     TQuavCharSource source_;
 };
 
-struct TerminalIntake : public TQuavTriggerEventHandler {
+struct TerminalIntake : public serial::TriggerEventHandler {
     // Runs on the dispatcher's thread: copies the announced bytes into the queue and queues one
     // QmTermStuff for them.
-    void HandleTrigger(const TTriggerMessage& message) override;
+    void handleTrigger(const serial::TriggerMessage& message) override;
 
     std::mutex lock; // guards everything below
     TQuavByteQueue queue;
-    QObject* target = nullptr;                 // receives QmTermStuff; null once the terminal is gone
-    TQuavBaseDispatcher* dispatcher = nullptr; // set while the handler is registered
+    QObject* target = nullptr;                // receives QmTermStuff; null once the terminal is gone
+    serial::Dispatcher* dispatcher = nullptr; // set while the handler is registered
 };
 
 } // namespace brimwell

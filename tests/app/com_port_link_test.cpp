@@ -21,72 +21,72 @@ constexpr uint16_t kComNumber = 45;
 
 struct LinkOnPty {
     test::PtyPair pty;
-    TQuavComPort port;
+    serial::ComPort port;
     script::SerialLink link{port};
 
     LinkOnPty() {
         if (!pty.ok() || !pty.holdSlave()) return;
         pty.bindCom(kComNumber);
-        port.SetAutoOpen(false);
-        port.SetComNumber(kComNumber);
-        port.SetOpen(true);
+        port.setAutoOpen(false);
+        port.setComNumber(kComNumber);
+        port.setOpen(true);
     }
-    ~LinkOnPty() { port.SetOpen(false); }
+    ~LinkOnPty() { port.setOpen(false); }
 };
 
 TEST(ComPortLink, WaitsEndAtOnceOnceAbandoned) {
-    Clock::setScale(1.0);
+    serial::Clock::setScale(1.0);
     LinkOnPty r;
-    ASSERT_TRUE(r.port.Open());
+    ASSERT_TRUE(r.port.isOpen());
     ASSERT_TRUE(r.pty.write(">"));
-    EXPECT_TRUE(r.link.WaitForString(">", 18, false, false)) << "a prompt that came is found";
+    EXPECT_TRUE(r.link.waitForString(">", 18, false, false)) << "a prompt that came is found";
     EXPECT_EQ(r.link.lastError(), "");
 
     r.link.abandonWaits(true);
     ASSERT_TRUE(r.pty.write(">"));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(r.link.WaitForString(">", 365, false, false)) << "abandoned waits find nothing";
+    EXPECT_FALSE(r.link.waitForString(">", 365, false, false)) << "abandoned waits find nothing";
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(5000))
         << "an abandoned wait does not run out its ticks";
     EXPECT_EQ(r.link.lastError(), "the operator stopped waiting");
 }
 
 TEST(ComPortLink, TheWaitInProgressEndsWhenAbandoned) {
-    Clock::setScale(1.0);
+    serial::Clock::setScale(1.0);
     LinkOnPty r;
-    ASSERT_TRUE(r.port.Open());
+    ASSERT_TRUE(r.port.isOpen());
     QTimer::singleShot(200, [&] { r.link.abandonWaits(true); }); // the second Stop, from the event loop
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(r.link.WaitForString(">", 365, true, false));
+    EXPECT_FALSE(r.link.waitForString(">", 365, true, false));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000))
         << "a 20 s wait ends once the operator gave up";
     r.link.abandonWaits(false);
     ASSERT_TRUE(r.pty.write("#"));
-    EXPECT_EQ(r.link.WaitForMultiString(">|#", 18, true, false, '|'), 2) << "waits run again";
+    EXPECT_EQ(r.link.waitForMultiString(">|#", 18, true, false, '|'), 2) << "waits run again";
 }
 
 TEST(ComPortLink, AbandonedWaitNoLongerExplainsALaterPortFailure) {
     LinkOnPty r;
-    ASSERT_TRUE(r.port.Open());
+    ASSERT_TRUE(r.port.isOpen());
     r.link.abandonWaits(true);
-    EXPECT_FALSE(r.link.WaitForString(">", 1, false, false));
-    r.port.SetOpen(false);
+    EXPECT_FALSE(r.link.waitForString(">", 1, false, false));
+    r.port.setOpen(false);
     // A closed port refuses a block with the component's own reason.
-    EXPECT_FALSE(r.link.PutBlock(reinterpret_cast<const uint8_t*>("x"), 1));
+    EXPECT_FALSE(r.link.putBlock(reinterpret_cast<const uint8_t*>("x"), 1));
     EXPECT_NE(r.link.lastError(), "the operator stopped waiting");
     EXPECT_FALSE(r.link.lastError().empty());
 }
 
 TEST(ComPortLink, FlushOfAnEmptyOutputBufferKeepsWhatTheDriverHolds) {
     LinkOnPty r;
-    ASSERT_TRUE(r.port.Open());
-    ASSERT_TRUE(r.link.PutString("LOADR\r"));
+    ASSERT_TRUE(r.port.isOpen());
+    ASSERT_TRUE(r.link.putString("LOADR\r"));
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (r.link.GetOutBuffUsed() != 0 && std::chrono::steady_clock::now() < end)
+    while (r.link.getOutBuffUsed() != 0 && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(r.link.GetOutBuffUsed(), 0);
+    ASSERT_EQ(r.link.getOutBuffUsed(), 0);
     // The far end has not read yet: the bytes wait in the pseudo-terminal's queue.
-    EXPECT_TRUE(r.link.FlushOutBuffer());
+    EXPECT_TRUE(r.link.flushOutBuffer());
     EXPECT_EQ(r.pty.read(6, 2000), "LOADR\r");
 }
 

@@ -64,7 +64,8 @@ TEST(ComSelectForm, OpeningThePortWithoutANumberAsksThroughTheDialog) {
         mapCom(n, dir.file("absent" + std::to_string(n)));
     PtyPair pty;
     pty.mapTo(23);
-    TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return static_cast<uint32_t>(promptForPort()); });
+    serial::ComPort::setPromptForPortHook(
+        [](serial::ComPort*) { return static_cast<uint32_t>(promptForPort()); });
 
     QStringList offered;
     setComSelectResponder([&](TComSelectForm& form) {
@@ -73,21 +74,21 @@ TEST(ComSelectForm, OpeningThePortWithoutANumberAsksThroughTheDialog) {
         return int(QDialog::Accepted);
     });
     {
-        TQuavComPort port;
-        port.SetComNumber(0);
-        port.SetOpen(true);
+        serial::ComPort port;
+        port.setComNumber(0);
+        port.setOpen(true);
         EXPECT_EQ(offered, QStringList({"COM23"}));
-        EXPECT_EQ(port.ComNumber(), 23);
-        EXPECT_TRUE(port.Open());
-        port.SetOpen(false);
+        EXPECT_EQ(port.comNumber(), 23);
+        EXPECT_TRUE(port.isOpen());
+        port.setOpen(false);
     }
 
     setComSelectResponder([](TComSelectForm&) { return int(QDialog::Rejected); });
     {
-        TQuavComPort port;
-        EXPECT_THROW(port.SetOpen(true), ENoPortSelected);
-        EXPECT_FALSE(port.Open());
+        serial::ComPort port;
+        EXPECT_THROW(port.setOpen(true), serial::NoPortSelectedError);
+        EXPECT_FALSE(port.isOpen());
     }
     setComSelectResponder({});
-    TQuavComPort::SetPromptForPortHook({});
+    serial::ComPort::setPromptForPortHook({});
 }

@@ -28,7 +28,7 @@ class FormAdapters : public ::testing::Test {
         // Without the emulation ttyS0 would be this machine's real console.
         const char* preload = std::getenv("LD_PRELOAD");
         ASSERT_TRUE(preload && std::strstr(preload, "umockdev")) << "run under umockdev-wrapper";
-        Clock::setScale(20.0);
+        serial::Clock::setScale(20.0);
         ::setenv("BRIMWELL_LOCK_DIR", dir.path().c_str(), 1);
     }
     // A machine of its own: ttyS0 (the console), ttyS1, and `adapters` adapters plugged in before
@@ -86,7 +86,7 @@ TEST_F(FormAdapters, StartUpProbesOneAdapterButNotTwoAndNeverTheConsole) {
         EXPECT_EQ(bed->heard("/dev/ttyS0"), "") << r.adapters << ": the console is never opened";
         EXPECT_NE(bed->heard("/dev/ttyS1").find('\r'), std::string::npos) << r.adapters << ": COM2 is probed";
         EXPECT_EQ(adapterItems().size(), r.adapters);
-        EXPECT_EQ(f.QuavComPort1->Open(), r.adapters == 1);
+        EXPECT_EQ(f.QuavComPort1->isOpen(), r.adapters == 1);
         EXPECT_EQ(f.ComNumberLabel->text(), r.adapters == 1 ? "ttyUSB0" : "None");
         if (r.adapters == 2) {
             EXPECT_EQ(bed->heard("/dev/ttyUSB0") + bed->heard("/dev/ttyUSB1"), "")
@@ -112,7 +112,7 @@ TEST_F(FormAdapters, MenuFollowsAdaptersAndOffersALostOneWhenItComesBack) {
     f.COMPortMenu->findChild<QAction*>("/dev/ttyUSB0")->trigger();
     EXPECT_EQ(f.statusText(), "Established communication on /dev/ttyUSB0");
     sim.reset(); // the unit's line goes: the port is lost
-    ASSERT_TRUE(pumpUntil([&] { return !f.QuavComPort1->Open(); }, 10000));
+    ASSERT_TRUE(pumpUntil([&] { return !f.QuavComPort1->isOpen(); }, 10000));
     bed->unplug(0);
     ASSERT_TRUE(pumpUntil([&] { return adapterItems().isEmpty(); }, 10000));
 
@@ -121,7 +121,7 @@ TEST_F(FormAdapters, MenuFollowsAdaptersAndOffersALostOneWhenItComesBack) {
     EXPECT_EQ(f.statusText(), "Brimwell Ltd Loader Cable BW0001 is back as /dev/ttyUSB2: choose it in RS232 "
                               "Config > COM Port to use it again.");
     pumpFor(200);
-    EXPECT_FALSE(f.QuavComPort1->Open()) << "never opened without the operator";
+    EXPECT_FALSE(f.QuavComPort1->isOpen()) << "never opened without the operator";
     EXPECT_EQ(bed->heard("/dev/ttyUSB2"), "");
 }
 

@@ -134,7 +134,7 @@ TEST_F(FormWithoutUnit, ControlsSitWhereDesignedWithTheirCaptions) {
     EXPECT_FALSE(f.QuavTerminal1->Scrollback());
     EXPECT_FALSE(f.QuavTerminal1->WantAllKeys());
     EXPECT_EQ(f.QuavTerminal1->CaptureFile(), "QUAVTERM.CAP");
-    EXPECT_EQ(f.QuavTerminal1->ComPort(), f.QuavComPort1);
+    EXPECT_EQ(f.QuavTerminal1->comPort(), f.QuavComPort1);
 }
 
 TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
@@ -189,7 +189,7 @@ TEST_F(FormWithoutUnit, NoUnitAndNoDefaultPortDisablesTheButtons) {
               "Unable to open Hardware through COM ports. Select new COM port before proceeding");
     EXPECT_FALSE(f.PickButton->isEnabled());
     EXPECT_FALSE(f.UploadButton->isEnabled());
-    EXPECT_FALSE(f.QuavComPort1->Open());
+    EXPECT_FALSE(f.QuavComPort1->isOpen());
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(" | ").toStdString();
     EXPECT_TRUE(f.ComCheckBox->isEnabled()) << "use_default_com ran, the box stays usable";
 }
@@ -199,7 +199,7 @@ TEST_F(FormWithoutUnit, NoneBeforeAnySuccessSaysNever) {
     f.NoneMenu->trigger();
     EXPECT_EQ(f.statusText(), "Note: Last successful COM port used is: Never");
     EXPECT_EQ(f.ComNumberLabel->text(), "None");
-    EXPECT_EQ(f.QuavComPort1->ComNumber(), 0);
+    EXPECT_EQ(f.QuavComPort1->comNumber(), 0);
     EXPECT_FALSE(f.PickButton->isEnabled());
 }
 
@@ -229,7 +229,7 @@ TEST_F(FormWithoutUnit, BaudMenuSetsThePortRateAndTheLabel) {
         QAction* a = menuAction(f.Baud1, QString::number(rate));
         ASSERT_NE(a, nullptr);
         a->trigger();
-        EXPECT_EQ(f.QuavComPort1->Baud(), rate);
+        EXPECT_EQ(f.QuavComPort1->baud(), rate);
         EXPECT_EQ(f.ComBaudLabel->text(), QString::number(rate));
         EXPECT_FALSE(a->isChecked());
     }
@@ -360,7 +360,7 @@ TEST_F(FormWithoutUnit, ClosingWhileIdleAsksNothing) {
 
 TEST_F(FormWithoutUnit, BackspaceWithThePortClosedIsLeftToThePane) {
     TBrimwellForm& f = start();
-    ASSERT_FALSE(f.QuavComPort1->Open());
+    ASSERT_FALSE(f.QuavComPort1->isOpen());
     EXPECT_FALSE(f.QuavTerminal1KeyPress('\b'));
     EXPECT_FALSE(f.QuavTerminal1KeyPress('a'));
 }

@@ -29,7 +29,7 @@ namespace {
 class FormPci : public ::testing::Test {
   protected:
     void SetUp() override {
-        Clock::setScale(20.0);
+        serial::Clock::setScale(20.0);
         mapCom(1, dir.file("absent1"));
         mapCom(2, dir.file("absent2"));
     }
@@ -55,7 +55,7 @@ class FormPci : public ::testing::Test {
     }
     bool onPci() const {
         return form->engine().LinkMode == script::kLinkPci && form->PCIConnect->isChecked() &&
-               form->QuavTerminal1->isHidden() && form->RS232GroupBox->isHidden() && !form->port().Open();
+               form->QuavTerminal1->isHidden() && form->RS232GroupBox->isHidden() && !form->port().isOpen();
     }
 
     TempDir dir;
@@ -137,7 +137,7 @@ TEST_F(FormPci, ConnectedAndTheComMenusSwitchTheLink) {
     EXPECT_EQ(f.statusText(), "Not connected.");
     EXPECT_EQ(f.engine().LinkMode, script::kLinkSerial);
     EXPECT_FALSE(f.PCIConnect->isChecked());
-    EXPECT_FALSE(f.port().Open());
+    EXPECT_FALSE(f.port().isOpen());
     EXPECT_FALSE(f.QuavTerminal1->isHidden());
     f.PCIConnect->trigger();
     EXPECT_TRUE(onPci());

@@ -72,7 +72,7 @@ class PromptingUnit {
 
 class FormProbe : public ::testing::Test {
   protected:
-    void SetUp() override { Clock::setScale(kTimeScale); }
+    void SetUp() override { serial::Clock::setScale(kTimeScale); }
 
     TBrimwellForm& start(const std::string& settings = {}) {
         if (!settings.empty()) dir.write("LoaderDefault.ini", settings);
@@ -101,7 +101,7 @@ TEST_F(FormProbe, StartUpFindsTheUnitOnCom1) {
     EXPECT_EQ(f.ComNumberLabel->text(), "1");
     EXPECT_EQ(f.ComBaudLabel->text(), "38400");
     EXPECT_EQ(f.LastGoodCom, 1);
-    EXPECT_TRUE(f.QuavComPort1->Open());
+    EXPECT_TRUE(f.QuavComPort1->isOpen());
     EXPECT_TRUE(f.ComCheckBox->isChecked());
     EXPECT_FALSE(f.ComCheckBox->isEnabled());
     EXPECT_TRUE(f.PickButton->isEnabled());
@@ -120,8 +120,8 @@ TEST_F(FormProbe, StartUpFindsTheUnitOnCom2WhenOnlyCom2Answers) {
     EXPECT_EQ(f.statusText(), "Established communication on COM 2");
     EXPECT_EQ(f.ComNumberLabel->text(), "2");
     EXPECT_EQ(f.LastGoodCom, 2);
-    EXPECT_EQ(f.QuavComPort1->ComNumber(), 2);
-    EXPECT_TRUE(f.QuavComPort1->Open());
+    EXPECT_EQ(f.QuavComPort1->comNumber(), 2);
+    EXPECT_TRUE(f.QuavComPort1->isOpen());
     // Silent COM1 heard two carriage returns, one per prompt tried.
     EXPECT_EQ(silent.read(500, 2), "\r\r");
 }
@@ -144,7 +144,7 @@ TEST_F(FormProbe, NoUnitOnEitherPortFallsBackToNothing) {
     EXPECT_EQ(f.statusText(),
               "Unable to open Hardware through COM ports. Select new COM port before proceeding");
     EXPECT_FALSE(f.PickButton->isEnabled());
-    EXPECT_FALSE(f.QuavComPort1->Open()) << "a port without an answer is closed again";
+    EXPECT_FALSE(f.QuavComPort1->isOpen()) << "a port without an answer is closed again";
     EXPECT_FALSE(f.ComCheckBox->isChecked());
     EXPECT_TRUE(f.QuavSLController1->MonitorOnOpen()) << "monitoring waits for the port to open";
 }
@@ -159,8 +159,8 @@ TEST_F(FormProbe, NoUnitWithAConfiguredPortOpensItWithoutACheck) {
     EXPECT_EQ(f.statusText(),
               "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
               "before proceeding");
-    EXPECT_TRUE(f.QuavComPort1->Open());
-    EXPECT_EQ(f.QuavComPort1->ComNumber(), 2);
+    EXPECT_TRUE(f.QuavComPort1->isOpen());
+    EXPECT_EQ(f.QuavComPort1->comNumber(), 2);
     EXPECT_EQ(f.ComNumberLabel->text(), "2");
     EXPECT_TRUE(f.QuavSLController1->Monitoring());
 }
@@ -185,7 +185,7 @@ TEST_F(FormProbe, ComMenusSearchNoneAndBaud) {
 
     f.NoneMenu->trigger();
     EXPECT_EQ(f.statusText(), "Note: Last successful COM port used is: 1");
-    EXPECT_FALSE(f.QuavComPort1->Open());
+    EXPECT_FALSE(f.QuavComPort1->isOpen());
     EXPECT_EQ(f.ComNumberLabel->text(), "None");
     EXPECT_FALSE(f.PickButton->isEnabled());
 
@@ -198,9 +198,9 @@ TEST_F(FormProbe, ComMenusSearchNoneAndBaud) {
         if (a->text() != "9600") continue;
         a->trigger();
     }
-    EXPECT_EQ(f.QuavComPort1->Baud(), 9600);
+    EXPECT_EQ(f.QuavComPort1->baud(), 9600);
     EXPECT_EQ(f.ComBaudLabel->text(), "9600");
-    EXPECT_TRUE(f.QuavComPort1->Open()) << "a new rate needs no new probe";
+    EXPECT_TRUE(f.QuavComPort1->isOpen()) << "a new rate needs no new probe";
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(" | ").toStdString();
 }
 
@@ -222,7 +222,7 @@ TEST_F(FormProbe, LightsFollowTrafficOnTheWindowsPort) {
     unit.mapTo(1);
     mapCom(2, dir.file("absent"));
     TBrimwellForm& f = start();
-    ASSERT_TRUE(f.QuavComPort1->Open());
+    ASSERT_TRUE(f.QuavComPort1->isOpen());
     ASSERT_TRUE(f.QuavSLController1->Monitoring());
     TQuavStatusLight* rxd = f.QuavStatusLight3;
     TQuavStatusLight* txd = f.QuavStatusLight4;
@@ -235,7 +235,7 @@ TEST_F(FormProbe, LightsFollowTrafficOnTheWindowsPort) {
     // The terminal pane reads what arrives, so the input empties and the next tick puts RXD out.
     ASSERT_TRUE(pumpUntil([&] { return !rxd->Lit(); }, 3000));
 
-    f.QuavComPort1->PutString("ver");
+    f.QuavComPort1->putString("ver");
     ASSERT_TRUE(pumpUntil([&] { return txd->Lit(); }, 3000));
     ASSERT_TRUE(pumpUntil([&] { return unit.heard() == "ver"; }, 3000)) << unit.heard();
     ASSERT_TRUE(pumpUntil([&] { return !txd->Lit(); }, 3000));
@@ -256,7 +256,7 @@ TEST_F(FormProbe, BackspaceOnAnOpenPortSendsBackspaceBlankBackspace) {
     unit.mapTo(1);
     mapCom(2, dir.file("absent"));
     TBrimwellForm& f = start();
-    ASSERT_TRUE(f.QuavComPort1->Open());
+    ASSERT_TRUE(f.QuavComPort1->isOpen());
     unit.forget();
     EXPECT_TRUE(f.QuavTerminal1KeyPress('\b'));
     ASSERT_TRUE(pumpUntil([&] { return unit.heard() == "\b \b"; }, 3000)) << unit.heard();
@@ -274,7 +274,7 @@ namespace {
 class BrokenFlushLink : public script::SerialLink {
   public:
     using script::SerialLink::SerialLink;
-    bool FlushInBuffer() override { return false; }
+    bool flushInBuffer() override { return false; }
     std::string lastError() const override { return "device gone"; }
 };
 } // namespace
@@ -292,6 +292,6 @@ TEST_F(FormProbe, AnErrorDuringThePromptCheckSaysThePortIsNotResponding) {
         dialogs.messages,
         QStringList({"Note: COM Port #1 is not responding.",
                      "Error! Cannot establish communication using COM 1. Please check RS232 connection"}));
-    EXPECT_TRUE(f.QuavComPort1->Open()) << "the port stays as it was";
+    EXPECT_TRUE(f.QuavComPort1->isOpen()) << "the port stays as it was";
     EXPECT_EQ(f.LastGoodCom, 1);
 }

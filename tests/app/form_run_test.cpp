@@ -128,7 +128,7 @@ ChildResult runChild(const std::string& test, const TempDir& dir) {
 class FormRun : public ::testing::Test {
   protected:
     void SetUp() override {
-        Clock::setScale(kTimeScale);
+        serial::Clock::setScale(kTimeScale);
         mapCom(1, dir.file("com1"));
         mapCom(2, dir.file("absent"));
     }
@@ -258,7 +258,7 @@ TEST_F(FormRun, KeysBetweenTheLoadCommandAndTheFirstBlockStayOutOfTheImage) {
                 QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
                 QCoreApplication::sendEvent(f.QuavTerminal1, &press);
             }
-            f.QuavTerminal1->PutString("\x1b[?1;0c"); // a VT100's answer to the unit's query
+            f.QuavTerminal1->putString("\x1b[?1;0c"); // a VT100's answer to the unit's query
             typed = true;
         });
     pick(data);
@@ -411,7 +411,7 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
     } else {
         pick(dataBytes(300000));
     }
-    ASSERT_TRUE(pumpUntil([&] { return !f.port().Open(); }, 10000)) << "the window lets go of the port";
+    ASSERT_TRUE(pumpUntil([&] { return !f.port().isOpen(); }, 10000)) << "the window lets go of the port";
     const QStringList lost = dialogs.messages.filter(QStringLiteral(" was lost."));
     ASSERT_EQ(lost.size(), 1) << "told once: " << dialogs.messages.join(" | ").toStdString();
     EXPECT_TRUE(lost[0].startsWith("The connection to COM1 (") && f.statusText().startsWith(lost[0]))
@@ -527,7 +527,7 @@ std::string childDir() {
 } // namespace
 
 TEST(ChildProcess, DISABLED_CloseDuringUploadYes) {
-    Clock::setScale(kTimeScale);
+    serial::Clock::setScale(kTimeScale);
     const std::string dir = childDir();
     ScriptedDialogs dialogs;
     dialogs.onQuestion = [](const QString& q) {
@@ -551,7 +551,7 @@ TEST(ChildProcess, DISABLED_CloseDuringUploadYes) {
 }
 
 TEST(ChildProcess, DISABLED_Automatic) {
-    Clock::setScale(kTimeScale);
+    serial::Clock::setScale(kTimeScale);
     const std::string dir = childDir();
     ScriptedDialogs dialogs;
     dialogs.onMessage = [](const QString& m) {

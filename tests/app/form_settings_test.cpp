@@ -59,35 +59,35 @@ TEST_F(FormSettings, InvalidBaudRateIsReportedAndChangesNothing) {
     TBrimwellForm& f = start({{2, "14400"}});
     EXPECT_TRUE(dialogs.messages.contains("Error! Baud Rate set in INI file is invalid!"))
         << dialogs.messages.join(" | ").toStdString();
-    EXPECT_EQ(f.QuavComPort1->Baud(), 38400);
+    EXPECT_EQ(f.QuavComPort1->baud(), 38400);
     EXPECT_EQ(f.ComBaudLabel->text(), "38400");
     // Past its reading limit, before its settings lines, a file says so and sets nothing more.
     TBrimwellForm& g = start({{2, "57600"}}, std::string(script::kSettingsFileLimit + 1, ';') + "\n");
     EXPECT_TRUE(
         dialogs.messages.join(" ").contains("LoaderDefault.ini: it is longer than 1 MiB; the settings"))
         << dialogs.messages.join(" | ").toStdString();
-    EXPECT_EQ(g.QuavComPort1->Baud(), 38400);
+    EXPECT_EQ(g.QuavComPort1->baud(), 38400);
 }
 
 TEST_F(FormSettings, ValidLineSettingsReachThePortAndInvalidOnesAreIgnored) {
     struct Case {
         std::map<int, std::string> values;
         int baud, dataBits;
-        TParity parity;
+        serial::Parity parity;
         int stopBits;
     } cases[] = {
-        {{{2, "115200"}, {3, "7"}, {4, "2"}, {5, "2"}}, 115200, 7, pEven, 2},
-        {{{2, "1200"}, {3, "9"}, {4, "5"}, {5, "3"}}, 1200, 8, pNone, 1},
-        {{{2, "57600"}, {3, "5"}, {4, "4"}, {5, "1"}}, 57600, 5, pSpace, 1},
+        {{{2, "115200"}, {3, "7"}, {4, "2"}, {5, "2"}}, 115200, 7, serial::Parity::Even, 2},
+        {{{2, "1200"}, {3, "9"}, {4, "5"}, {5, "3"}}, 1200, 8, serial::Parity::None, 1},
+        {{{2, "57600"}, {3, "5"}, {4, "4"}, {5, "1"}}, 57600, 5, serial::Parity::Space, 1},
     };
     for (const auto& c : cases) {
         dialogs.messages.clear();
         TBrimwellForm& f = start(c.values);
-        EXPECT_EQ(f.QuavComPort1->Baud(), c.baud);
+        EXPECT_EQ(f.QuavComPort1->baud(), c.baud);
         EXPECT_EQ(f.ComBaudLabel->text(), QString::number(c.baud));
-        EXPECT_EQ(f.QuavComPort1->DataBits(), c.dataBits);
-        EXPECT_EQ(f.QuavComPort1->Parity(), c.parity);
-        EXPECT_EQ(f.QuavComPort1->StopBits(), c.stopBits);
+        EXPECT_EQ(f.QuavComPort1->dataBits(), c.dataBits);
+        EXPECT_EQ(f.QuavComPort1->parity(), c.parity);
+        EXPECT_EQ(f.QuavComPort1->stopBits(), c.stopBits);
         EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(" | ").toStdString();
     }
 }
@@ -150,7 +150,7 @@ TEST_F(FormSettings, DefaultPortAndPromptsAndAutomaticModeAreTaken) {
     EXPECT_EQ(f.statusText(),
               "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
               "before proceeding");
-    EXPECT_FALSE(f.QuavComPort1->Open());
+    EXPECT_FALSE(f.QuavComPort1->isOpen());
 }
 
 TEST_F(FormSettings, DevicePathInSettingOneIsProbedUnderABorrowedNumber) {
@@ -159,9 +159,9 @@ TEST_F(FormSettings, DevicePathInSettingOneIsProbedUnderABorrowedNumber) {
     ASSERT_TRUE(sim.running());
     TBrimwellForm& f = start({{1, dir.file("unit")}});
     ASSERT_GT(f.DefaultComPort, 2) << "COM1 and COM2 stay for the search";
-    EXPECT_EQ(comDevicePath(static_cast<uint32_t>(f.DefaultComPort)), dir.file("unit"));
-    EXPECT_TRUE(f.QuavComPort1->Open());
-    EXPECT_EQ(f.QuavComPort1->ComNumber(), f.DefaultComPort);
+    EXPECT_EQ(serial::comDevicePath(static_cast<uint32_t>(f.DefaultComPort)), dir.file("unit"));
+    EXPECT_TRUE(f.QuavComPort1->isOpen());
+    EXPECT_EQ(f.QuavComPort1->comNumber(), f.DefaultComPort);
     // The borrowed number means nothing to the operator: the port is named by its path.
     EXPECT_EQ(f.statusText(), QString::fromStdString("Established communication on " + dir.file("unit")));
     ::unsetenv(("BRIMWELL_COM" + std::to_string(f.DefaultComPort)).c_str());

@@ -29,7 +29,7 @@ class QuietHost : public script::ScriptHost {
     void showMessage(const std::string& text, script::MessageKind) override { messages.push_back(text); }
     void setStatusText(const std::string&) override {}
     void setButtonsEnabled(bool) override {}
-    void processEvents() override { processPendingEvents(); }
+    void processEvents() override { serial::processPendingEvents(); }
     void showProgress(const script::ProgressInfo&) override {}
     void stepProgress() override {}
     void hideProgress() override {}
@@ -82,7 +82,7 @@ class FarEnd {
 class BrokenFlushLink : public script::SerialLink {
   public:
     using script::SerialLink::SerialLink;
-    bool FlushInBuffer() override { return false; }
+    bool flushInBuffer() override { return false; }
 };
 
 struct ProbeCase {
@@ -99,7 +99,7 @@ struct ProbeCase {
 
 class PortProbe : public ::testing::TestWithParam<ProbeCase> {
   protected:
-    void SetUp() override { Clock::setScale(kTimeScale); }
+    void SetUp() override { serial::Clock::setScale(kTimeScale); }
 };
 
 TEST_P(PortProbe, EndsAsTheLineBehaves) {
@@ -114,8 +114,8 @@ TEST_P(PortProbe, EndsAsTheLineBehaves) {
         far.bindCom(kComNumber);
 
     QuietHost host;
-    TQuavComPort port;
-    port.SetAutoOpen(false);
+    serial::ComPort port;
+    port.setAutoOpen(false);
     script::SerialLink plain(port);
     BrokenFlushLink broken(port);
     script::UnitLink* link = c.brokenLink ? static_cast<script::UnitLink*>(&broken) : &plain;
@@ -127,13 +127,13 @@ TEST_P(PortProbe, EndsAsTheLineBehaves) {
     const ProbeResult r = probeComPort(port, engine, kComNumber, [&] { return c.stopAfterFirstWait; });
 
     EXPECT_EQ(r.outcome, c.outcome);
-    EXPECT_EQ(port.Open(), c.openAfter);
-    EXPECT_EQ(port.ComNumber(), kComNumber);
+    EXPECT_EQ(port.isOpen(), c.openAfter);
+    EXPECT_EQ(port.comNumber(), kComNumber);
     EXPECT_FALSE(engine.Probing) << "probing is on only during the probe";
     EXPECT_EQ(engine.serialLink(), link) << "the engine gets its own link back";
     EXPECT_EQ(engine.ExpectedPrompt, c.expectedPromptAfter);
     EXPECT_EQ(r.openError.empty(), c.outcome != ProbeOutcome::OpenFailed) << r.openError;
-    if (port.Open()) closeComPortQuietly(port);
+    if (port.isOpen()) closeComPortQuietly(port);
     EXPECT_EQ(far.heard(), c.heard);
 }
 
@@ -151,24 +151,24 @@ INSTANTIATE_TEST_SUITE_P(
 // A port change made while a notification is being handled defers the old device's close, and
 // the port reads as open until events run again: the probe asks the new device once it reopened.
 TEST(PortProbeOpen, ProbeAfterADeferredCloseAsksTheNewDevice) {
-    Clock::setScale(kTimeScale);
+    serial::Clock::setScale(kTimeScale);
     FarEnd old('\0'), answering('#');
     ASSERT_TRUE(old.ok() && answering.ok());
     old.bindCom(kComNumber);
     answering.bindCom(kComNumber + 1);
-    TQuavComPort port;
-    port.SetAutoOpen(false);
-    port.SetComNumber(kComNumber);
+    serial::ComPort port;
+    port.setAutoOpen(false);
+    port.setComNumber(kComNumber);
     bool changed = false;
-    port.SetOnTriggerAvail([&](TQuavComPort* p, uint16_t) {
-        if (!std::exchange(changed, true)) p->SetComNumber(kComNumber + 1);
+    port.setOnTriggerAvail([&](serial::ComPort* p, uint16_t) {
+        if (!std::exchange(changed, true)) p->setComNumber(kComNumber + 1);
     });
     ASSERT_TRUE(openComPort(port));
     old.send("x");
     for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
          !changed && std::chrono::steady_clock::now() < until;)
-        processPendingEvents();
-    ASSERT_EQ(port.PortState(), psShuttingDown) << "the close waits for events to run";
+        serial::processPendingEvents();
+    ASSERT_EQ(port.portState(), serial::PortState::ShuttingDown) << "the close waits for events to run";
     QuietHost host;
     script::SerialLink link(port);
     script::ScriptEngine engine(host);
@@ -176,20 +176,20 @@ TEST(PortProbeOpen, ProbeAfterADeferredCloseAsksTheNewDevice) {
     engine.LinkMode = script::kLinkSerial;
     const ProbeResult r = probeComPort(port, engine, kComNumber + 1);
     EXPECT_EQ(r.outcome, ProbeOutcome::Answered) << r.openError;
-    EXPECT_EQ(port.PortState(), psOpen);
+    EXPECT_EQ(port.portState(), serial::PortState::Open);
     EXPECT_EQ(answering.heard(), "\r");
     closeComPortQuietly(port);
 }
 
 TEST(PortProbeOpen, OpenReportsTheReasonAndLeavesTheFailedPortClosed) {
     ::setenv(("BRIMWELL_COM" + std::to_string(kComNumber)).c_str(), "/nonexistent/brimwell-tty", 1);
-    TQuavComPort port;
-    port.SetAutoOpen(false);
-    port.SetComNumber(kComNumber);
+    serial::ComPort port;
+    port.setAutoOpen(false);
+    port.setComNumber(kComNumber);
     std::string why;
     EXPECT_FALSE(openComPort(port, &why));
     EXPECT_FALSE(why.empty());
-    EXPECT_FALSE(port.Open());
+    EXPECT_FALSE(port.isOpen());
 
     FarEnd far('#');
     ASSERT_TRUE(far.ok());
@@ -197,11 +197,11 @@ TEST(PortProbeOpen, OpenReportsTheReasonAndLeavesTheFailedPortClosed) {
     why.clear();
     EXPECT_TRUE(openComPort(port, &why)) << why;
     EXPECT_TRUE(openComPort(port)) << "an open port stays open";
-    EXPECT_TRUE(port.Open());
+    EXPECT_TRUE(port.isOpen());
     closeComPortQuietly(port);
-    EXPECT_FALSE(port.Open());
+    EXPECT_FALSE(port.isOpen());
     closeComPortQuietly(port);
-    EXPECT_FALSE(port.Open()) << "closing a closed port is quiet";
+    EXPECT_FALSE(port.isOpen()) << "closing a closed port is quiet";
 }
 
 } // namespace

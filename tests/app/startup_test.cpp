@@ -63,16 +63,16 @@ TEST(Splash, Setting23ChoosesPictureAndCaptions) {
         {"TwentyTwoLines", "B=0", 22, 0, designMain, designProgress},
         {"NoFile", std::nullopt, 0, 0, designMain, designProgress},
     };
-    Clock::setScale(20);
+    serial::Clock::setScale(20);
     for (const auto& c : cases) {
         TempDir dir;
         if (c.line23) writeSettings(dir, c.lines, *c.line23);
         QWidget mainForm, progressForm;
         mainForm.setWindowTitle(designMain);
         progressForm.setWindowTitle(designProgress);
-        const uint32_t before = Clock::msecs();
+        const uint32_t before = serial::Clock::msecs();
         TSplashForm splash(&mainForm, &progressForm, QString::fromStdString(dir.file("LoaderDefault.ini")));
-        const uint32_t took = Clock::msecs() - before;
+        const uint32_t took = serial::Clock::msecs() - before;
         EXPECT_EQ(mainForm.windowTitle().toStdString(), c.mainCaption) << c.name;
         EXPECT_EQ(progressForm.windowTitle().toStdString(), c.progressCaption) << c.name;
         EXPECT_EQ(splash.isVisible(), c.width != 0) << c.name;
@@ -100,7 +100,7 @@ TEST(Splash, PicturesAreA24BitBitmapAndARealJpeg) {
 }
 
 TEST(Splash, HiddenByTheMainWindowAfterItsConnectionStep) {
-    Clock::setScale(20);
+    serial::Clock::setScale(20);
     TempDir dir;
     writeSettings(dir, 23, "B=100");
     ScriptedDialogs dialogs;

@@ -202,7 +202,7 @@ struct UsbNameCase {
 
 TEST(UsbPortNames, PickOneAdapterOrSayWhyNot) {
     // A two-port adapter shares its serial number between its interfaces.
-    const std::vector<brimwell::SerialPortInfo> ports = {
+    const std::vector<brimwell::serial::SerialPortInfo> ports = {
         {"/dev/ttyUSB0", "/dev/serial/by-id/a-if00", "0403", "6010", "FTDI", "Dual", "D1", "ftdi_sio"},
         {"/dev/ttyUSB1", "/dev/serial/by-id/a-if01", "0403", "6010", "FTDI", "Dual", "D1", "ftdi_sio"},
         {"/dev/ttyACM0", "", "2e8a", "000a", "Pico", "Board", "E6:61", "cdc_acm"},
@@ -226,7 +226,7 @@ TEST(UsbPortNames, PickOneAdapterOrSayWhyNot) {
     };
     for (const auto& c : cases) {
         std::string error;
-        EXPECT_EQ(brimwell::resolveUsbPortName(c.name, ports, error), c.device) << c.name;
+        EXPECT_EQ(brimwell::serial::resolveUsbPortName(c.name, ports, error), c.device) << c.name;
         for (const auto& e : c.error)
             EXPECT_NE(error.find(e), std::string::npos) << c.name << ": missing " << e << "\n" << error;
     }

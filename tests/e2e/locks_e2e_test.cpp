@@ -79,11 +79,11 @@ struct Line {
         // A prompt three seconds late keeps a run on the line while minicom tries it.
         EXPECT_TRUE(sim.start(dir, {"--quiet", "--prompt-delay", "3000"}));
         node = std::filesystem::canonical(sim.device);
-        lockFile = lockDirectory() + "/LCK.." + lockNames(node).front();
+        lockFile = serial::lockDirectory() + "/LCK.." + serial::lockNames(node).front();
     }
     // A lock of a process that is gone (minicom killed) is not left for the next pseudo-terminal.
     ~Line() {
-        if (lockFileHolders(node).empty()) ::unlink(lockFile.c_str());
+        if (serial::lockFileHolders(node).empty()) ::unlink(lockFile.c_str());
     }
     bool locked() const { return ::access(lockFile.c_str(), F_OK) == 0; }
     // brimwell run with `script`, at real time; `whileRunning` is called once it has the port.

@@ -23,7 +23,7 @@ namespace {
 struct Rig {
     PtyPair pty;
     PtyPair other;
-    TQuavComPort port;
+    serial::ComPort port;
     TQuavStatusLight cts, dcd, rxd, txd;
     TQuavSLController controller{nullptr, &port};
     int availCalls = 0;
@@ -34,15 +34,15 @@ struct Rig {
     Rig() {
         pty.mapTo(41);
         other.mapTo(42);
-        port.SetComNumber(41);
-        port.SetBaud(38400);
-        port.SetAutoOpen(false);
-        port.SetOnTriggerAvail([this](TQuavComPort* cp, uint16_t n) {
+        port.setComNumber(41);
+        port.setBaud(38400);
+        port.setAutoOpen(false);
+        port.setOnTriggerAvail([this](serial::ComPort* cp, uint16_t n) {
             ++availCalls;
             lastCount = n;
             if (readInHandler) {
                 char buf[256];
-                cp->GetBlock(buf, n);
+                cp->getBlock(buf, n);
             }
             if (inHandler) std::exchange(inHandler, nullptr)();
         });
@@ -52,11 +52,11 @@ struct Rig {
         set.RXDLight = &rxd;
         set.TXDLight = &txd;
         controller.SetLights(set);
-        controller.Loaded();
+        controller.loaded();
     }
     ~Rig() {
         controller.SetMonitoring(false);
-        port.SetOpen(false);
+        port.setOpen(false);
     }
 };
 
@@ -70,7 +70,7 @@ TEST(StatusLightController, MonitoringAskedWhileClosedStartsAtOpenAndShowsModemL
     EXPECT_FALSE(r.cts.Lit());
     EXPECT_FALSE(r.dcd.Lit());
 
-    r.port.SetOpen(true);
+    r.port.setOpen(true);
     EXPECT_TRUE(r.controller.Monitoring());
     EXPECT_FALSE(r.controller.MonitorOnOpen());
     // A pseudo-terminal reports its handshake lines as tied high.
@@ -86,7 +86,7 @@ TEST(StatusLightController, MonitoringAskedWhileClosedStartsAtOpenAndShowsModemL
 
 TEST(StatusLightController, ReceivedBytesLightRxdUntilATickFindsTheInputEmpty) {
     Rig r;
-    r.port.SetOpen(true);
+    r.port.setOpen(true);
     r.controller.SetMonitoring(true);
     ASSERT_TRUE(r.controller.Monitoring());
 
@@ -103,15 +103,15 @@ TEST(StatusLightController, ReceivedBytesLightRxdUntilATickFindsTheInputEmpty) {
     r.readInHandler = true;
     r.pty.write("!");
     ASSERT_TRUE(pumpUntil([&] { return !r.rxd.Lit(); }));
-    EXPECT_EQ(r.port.GetInBuffUsed(), 0);
+    EXPECT_EQ(r.port.getInBuffUsed(), 0);
 }
 
 TEST(StatusLightController, AWriteLightsTxdUntilTheOutputHasGone) {
     Rig r;
-    r.port.SetOpen(true);
+    r.port.setOpen(true);
     r.controller.SetMonitoring(true);
     EXPECT_FALSE(r.txd.Lit());
-    r.port.PutString("LOADR\r");
+    r.port.putString("LOADR\r");
     ASSERT_TRUE(pumpUntil([&] { return r.txd.Lit(); }));
     EXPECT_EQ(r.pty.read(1000, 6), "LOADR\r");
     ASSERT_TRUE(pumpUntil([&] { return !r.txd.Lit(); }));
@@ -119,23 +119,23 @@ TEST(StatusLightController, AWriteLightsTxdUntilTheOutputHasGone) {
 
 TEST(StatusLightController, MonitoringSurvivesAPortChangeAndAClose) {
     Rig r;
-    r.port.SetOpen(true);
+    r.port.setOpen(true);
     r.controller.SetMonitoring(true);
 
     // A new port number closes and reopens the port underneath the controller.
-    r.port.SetComNumber(42);
-    ASSERT_TRUE(r.port.Open());
+    r.port.setComNumber(42);
+    ASSERT_TRUE(r.port.isOpen());
     EXPECT_TRUE(r.controller.Monitoring());
     r.other.write("x");
     ASSERT_TRUE(pumpUntil([&] { return r.rxd.Lit(); }));
     EXPECT_GE(r.availCalls, 1);
 
     // A plain close puts the port's own handler back; the next open monitors again.
-    r.port.SetOpen(false);
+    r.port.setOpen(false);
     EXPECT_FALSE(r.controller.Monitoring());
     EXPECT_TRUE(r.controller.MonitorOnOpen());
     EXPECT_FALSE(r.rxd.Lit());
-    r.port.SetOpen(true);
+    r.port.setOpen(true);
     EXPECT_TRUE(r.controller.Monitoring());
     r.readInHandler = true;
     const int before = r.availCalls;
@@ -148,15 +148,16 @@ TEST(StatusLightController, MonitoringSurvivesAPortChangeAndAClose) {
 // port reads as open meanwhile. Monitoring asked for then starts on the port that opens after it.
 TEST(StatusLightController, MonitoringAskedDuringADeferredCloseStartsOnTheReopenedPort) {
     Rig r;
-    r.port.SetOpen(true);
+    r.port.setOpen(true);
     r.controller.SetMonitoring(true);
     r.readInHandler = true;
     r.inHandler = [&] {
-        r.port.SetComNumber(42);
+        r.port.setComNumber(42);
         r.controller.SetMonitoring(true);
     };
     r.pty.write("a");
-    ASSERT_TRUE(pumpUntil([&] { return r.port.ComNumber() == 42 && r.port.PortState() == psOpen; }));
+    ASSERT_TRUE(
+        pumpUntil([&] { return r.port.comNumber() == 42 && r.port.portState() == serial::PortState::Open; }));
     ASSERT_TRUE(pumpUntil([&] { return !r.rxd.Lit(); }));
     r.other.write("b");
     ASSERT_TRUE(pumpUntil([&] { return r.rxd.Lit(); }));
@@ -165,25 +166,25 @@ TEST(StatusLightController, MonitoringAskedDuringADeferredCloseStartsOnTheReopen
 
 TEST(StatusLightController, ManyReopensKeepTheLightsWorking) {
     Rig r;
-    r.port.SetOpen(true);
+    r.port.setOpen(true);
     r.controller.SetMonitoring(true);
     r.readInHandler = true;
     for (int i = 0; i < 60; ++i) {
-        r.port.SetOpen(false);
-        r.port.SetOpen(true);
+        r.port.setOpen(false);
+        r.port.setOpen(true);
         ASSERT_TRUE(r.controller.Monitoring()) << "reopen " << i;
     }
     r.pty.write("z");
     ASSERT_TRUE(pumpUntil([&] { return r.rxd.Lit(); }));
     ASSERT_TRUE(pumpUntil([&] { return !r.rxd.Lit(); }));
-    r.port.PutString("q");
+    r.port.putString("q");
     ASSERT_TRUE(pumpUntil([&] { return r.txd.Lit(); }));
     ASSERT_TRUE(pumpUntil([&] { return !r.txd.Lit(); }));
 }
 
 TEST(StatusLightController, SwitchingOnTwiceKeepsTheOriginalHandlerAndOffPutsItBack) {
     Rig r;
-    r.port.SetOpen(true);
+    r.port.setOpen(true);
     r.controller.SetMonitoring(true);
     r.controller.SetMonitoring(true);
     r.controller.SetMonitoring(false);
@@ -202,8 +203,8 @@ TEST(StatusLightController, MonitoringWithoutAPortIsAnError) {
     try {
         controller.SetMonitoring(true);
         FAIL() << "expected EPortNotAssigned";
-    } catch (const EPortNotAssigned& e) {
-        EXPECT_EQ(e.ErrorCode(), -1005);
+    } catch (const serial::PortNotAssignedError& e) {
+        EXPECT_EQ(e.errorCode(), -1005);
     }
 }
 
@@ -213,7 +214,7 @@ TEST(StatusLightController, RemovedLightsAndPortAreForgotten) {
     EXPECT_FALSE(r.controller.GetHaveRXDLight());
     EXPECT_TRUE(r.controller.GetHaveTXDLight());
     r.controller.Notification(&r.port, TOperation::opRemove);
-    EXPECT_EQ(r.controller.ComPort(), nullptr);
+    EXPECT_EQ(r.controller.comPort(), nullptr);
     r.controller.Notification(&r.port, TOperation::opInsert);
-    EXPECT_EQ(r.controller.ComPort(), &r.port);
+    EXPECT_EQ(r.controller.comPort(), &r.port);
 }

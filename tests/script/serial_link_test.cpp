@@ -53,23 +53,23 @@ class PtyUnit {
 
 struct PortBench {
     RecordingHost host;
-    TQuavComPort port;
+    serial::ComPort port;
     SerialLink link{port};
     ScriptEngine engine{host};
     TempDir dir;
 
     PortBench() {
-        Clock::setScale(10.0);
+        serial::Clock::setScale(10.0);
         host.onPump = [] { QCoreApplication::processEvents(); };
-        port.SetAutoOpen(false);
-        port.SetComNumber(kComNumber);
-        port.SetBaud(38400);
-        port.SetHWFlowOptions({hwfUseRTS, hwfRequireCTS});
+        port.setAutoOpen(false);
+        port.setComNumber(kComNumber);
+        port.setBaud(38400);
+        port.setHwFlowOptions({serial::HwFlowOption::UseRts, serial::HwFlowOption::RequireCts});
         engine.setSerialLink(&link);
         engine.LinkMode = kLinkSerial;
         installCaptureHandler(port, engine);
     }
-    ~PortBench() { port.SetOpen(false); }
+    ~PortBench() { port.setOpen(false); }
 };
 
 UnitModel flashableUnit() {
@@ -83,7 +83,7 @@ TEST(SerialLinkPty, WholeFlashingRun) {
     PtyUnit far(flashableUnit());
     ASSERT_TRUE(far.ok());
     PortBench b;
-    b.port.SetOpen(true);
+    b.port.setOpen(true);
     ASSERT_TRUE(b.link.isOpen());
 
     std::string data(5001, '\0');
@@ -117,18 +117,19 @@ TEST(SerialLinkPty, WholeFlashingRun) {
 TEST(SerialLinkPty, AnAnswerBeforeTheWaitBeginsIsKeptForTheWait) {
     struct SlowPuts : SerialLink {
         using SerialLink::SerialLink;
-        bool PutString(const std::string& text) override {
-            const bool ok = SerialLink::PutString(text);
+        bool putString(const std::string& text) override {
+            const bool ok = SerialLink::putString(text);
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             return ok;
         }
     };
-    struct Reader : TQuavTriggerEventHandler {
-        TQuavBaseDispatcher* d = nullptr;
+    struct Reader : serial::TriggerEventHandler {
+        serial::Dispatcher* d = nullptr;
         std::atomic<int> taken{0};
-        void HandleTrigger(const TTriggerMessage& m) override {
+        void handleTrigger(const serial::TriggerMessage& m) override {
             uint8_t buf[4096];
-            if (m.Msg == kTriggerAvail) taken += d->GetBlock(buf, std::min<uint32_t>(m.WParam, sizeof buf));
+            if (m.msg == serial::kTriggerAvail)
+                taken += d->getBlock(buf, std::min<uint32_t>(m.wParam, sizeof buf));
         }
     } reader;
     PtyUnit far(flashableUnit());
@@ -136,13 +137,13 @@ TEST(SerialLinkPty, AnAnswerBeforeTheWaitBeginsIsKeptForTheWait) {
     PortBench b;
     SlowPuts slow(b.port);
     b.engine.setSerialLink(&slow);
-    b.port.SetOpen(true);
-    reader.d = b.port.CurrentDispatcher();
-    reader.d->RegisterEventTriggerHandler(&reader);
+    b.port.setOpen(true);
+    reader.d = b.port.currentDispatcher();
+    reader.d->registerEventTriggerHandler(&reader);
     b.engine.ExpectedPrompt = '#';
     EXPECT_TRUE(b.engine.SendCOMCmd_GetPrompt("\r"));
     EXPECT_EQ(reader.taken, 0);
-    reader.d->DeregisterEventTriggerHandler(&reader);
+    reader.d->deregisterEventTriggerHandler(&reader);
 }
 
 TEST(SerialLinkPty, SilentUnitStopsTheScriptWithItsMessage) {
@@ -152,7 +153,7 @@ TEST(SerialLinkPty, SilentUnitStopsTheScriptWithItsMessage) {
     PtyUnit far(silent);
     ASSERT_TRUE(far.ok());
     PortBench b;
-    b.port.SetOpen(true);
+    b.port.setOpen(true);
     const RunOutcome outcome = b.engine.PickButtonClick(b.dir.write("run.sld", "_TC \"^M\"\n_SC \"x\"\n"));
     far.stop();
     EXPECT_EQ(outcome, RunOutcome::Failed);
@@ -177,44 +178,44 @@ TEST(SerialLinkPty, OutputEmptyWaitFollowsTheFarEnd) {
     brimwell::test::PtyPair pty;
     ASSERT_TRUE(pty.ok() && pty.holdSlave());
     pty.bindCom(kComNumber);
-    TQuavComPort port;
-    port.SetAutoOpen(false);
-    port.SetComNumber(kComNumber);
-    port.SetOpen(true);
+    serial::ComPort port;
+    port.setAutoOpen(false);
+    port.setComNumber(kComNumber);
+    port.setOpen(true);
     SerialLink link(port);
     ASSERT_TRUE(link.isOpen());
-    EXPECT_TRUE(link.WaitOutBuffEmpty(0)) << link.lastError();
-    EXPECT_TRUE(link.WaitOutBuffEmpty(1000)) << link.lastError();
+    EXPECT_TRUE(link.waitOutBuffEmpty(0)) << link.lastError();
+    EXPECT_TRUE(link.waitOutBuffEmpty(1000)) << link.lastError();
 
     // Fill the line until the output buffer stops draining (looked at twice, 150 ms apart).
     const std::string chunk(1000, 'u');
     std::size_t put = 0;
     for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
          std::chrono::steady_clock::now() < end;) {
-        if (link.GetOutBuffFree() >= 1000) {
-            ASSERT_TRUE(link.PutBlock(reinterpret_cast<const uint8_t*>(chunk.data()), 1000));
+        if (link.getOutBuffFree() >= 1000) {
+            ASSERT_TRUE(link.putBlock(reinterpret_cast<const uint8_t*>(chunk.data()), 1000));
             put += 1000;
             continue;
         }
-        const int used = link.GetOutBuffUsed();
+        const int used = link.getOutBuffUsed();
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        if (used > 0 && link.GetOutBuffUsed() == used) break;
+        if (used > 0 && link.getOutBuffUsed() == used) break;
     }
-    ASSERT_GT(link.GetOutBuffUsed(), 0);
-    EXPECT_FALSE(link.WaitOutBuffEmpty(0));
-    EXPECT_FALSE(link.WaitOutBuffEmpty(2000));
+    ASSERT_GT(link.getOutBuffUsed(), 0);
+    EXPECT_FALSE(link.waitOutBuffEmpty(0));
+    EXPECT_FALSE(link.waitOutBuffEmpty(2000));
 
     std::string heard;
     std::thread farEnd([&] { heard = pty.read(put, 10000); });
     bool empty = false;
     for (int pass = 0; pass < 400 && !empty; ++pass)
-        empty = link.WaitOutBuffEmpty(50000);
+        empty = link.waitOutBuffEmpty(50000);
     farEnd.join();
     EXPECT_TRUE(empty);
-    EXPECT_EQ(link.GetOutBuffUsed(), 0);
+    EXPECT_EQ(link.getOutBuffUsed(), 0);
     EXPECT_EQ(heard.size(), put);
-    port.SetOpen(false);
-    EXPECT_TRUE(link.WaitOutBuffEmpty(1000)); // a closed port has nothing waiting
+    port.setOpen(false);
+    EXPECT_TRUE(link.waitOutBuffEmpty(1000)); // a closed port has nothing waiting
 }
 
 } // namespace

@@ -73,34 +73,34 @@ INSTANTIATE_TEST_SUITE_P(
                     }},
         SettingCase{"Baud115200", 2, "b=115200",
                     [](auto& s) {
-                        EXPECT_EQ(s.Baud, 115200);
+                        EXPECT_EQ(s.baud, 115200);
                         EXPECT_TRUE(s.messages.empty());
                     }},
-        SettingCase{"Baud4800", 2, "b= 4800", [](auto& s) { EXPECT_EQ(s.Baud, 4800); }},
-        SettingCase{"Baud921600", 2, "b=921600", [](auto& s) { EXPECT_EQ(s.Baud, 921600); }},
+        SettingCase{"Baud4800", 2, "b= 4800", [](auto& s) { EXPECT_EQ(s.baud, 4800); }},
+        SettingCase{"Baud921600", 2, "b=921600", [](auto& s) { EXPECT_EQ(s.baud, 921600); }},
         SettingCase{"Baud250000", 2, "b=250000",
                     [](auto& s) { EXPECT_EQ(s.messages, std::vector<std::string>{kBadBaud}); }},
         SettingCase{"Baud14400", 2, "b=14400",
                     [](auto& s) {
-                        EXPECT_FALSE(s.Baud);
+                        EXPECT_FALSE(s.baud);
                         EXPECT_EQ(s.messages, std::vector<std::string>{kBadBaud});
                     }},
         SettingCase{"BaudText", 2, "b=fast",
                     [](auto& s) { EXPECT_EQ(s.messages, std::vector<std::string>{kBadBaud}); }},
         SettingCase{"BaudWithoutEquals", 2, "baud",
                     [](auto& s) {
-                        EXPECT_FALSE(s.Baud);
+                        EXPECT_FALSE(s.baud);
                         EXPECT_TRUE(s.messages.empty());
                     }},
-        SettingCase{"DataBits7", 3, "d=7", [](auto& s) { EXPECT_EQ(s.DataBits, 7); }},
-        SettingCase{"DataBits5", 3, "d=5", [](auto& s) { EXPECT_EQ(s.DataBits, 5); }},
-        SettingCase{"DataBits9", 3, "d=9", [](auto& s) { EXPECT_FALSE(s.DataBits); }},
-        SettingCase{"Parity4", 4, "p=4", [](auto& s) { EXPECT_EQ(s.Parity, 4); }},
-        SettingCase{"Parity0", 4, "p=0", [](auto& s) { EXPECT_EQ(s.Parity, 0); }},
-        SettingCase{"Parity5", 4, "p=5", [](auto& s) { EXPECT_FALSE(s.Parity); }},
-        SettingCase{"ParityNegative", 4, "p=-1", [](auto& s) { EXPECT_FALSE(s.Parity); }},
-        SettingCase{"StopBits2", 5, "s=2", [](auto& s) { EXPECT_EQ(s.StopBits, 2); }},
-        SettingCase{"StopBits3", 5, "s=3", [](auto& s) { EXPECT_FALSE(s.StopBits); }},
+        SettingCase{"DataBits7", 3, "d=7", [](auto& s) { EXPECT_EQ(s.dataBits, 7); }},
+        SettingCase{"DataBits5", 3, "d=5", [](auto& s) { EXPECT_EQ(s.dataBits, 5); }},
+        SettingCase{"DataBits9", 3, "d=9", [](auto& s) { EXPECT_FALSE(s.dataBits); }},
+        SettingCase{"Parity4", 4, "p=4", [](auto& s) { EXPECT_EQ(s.parity, 4); }},
+        SettingCase{"Parity0", 4, "p=0", [](auto& s) { EXPECT_EQ(s.parity, 0); }},
+        SettingCase{"Parity5", 4, "p=5", [](auto& s) { EXPECT_FALSE(s.parity); }},
+        SettingCase{"ParityNegative", 4, "p=-1", [](auto& s) { EXPECT_FALSE(s.parity); }},
+        SettingCase{"StopBits2", 5, "s=2", [](auto& s) { EXPECT_EQ(s.stopBits, 2); }},
+        SettingCase{"StopBits3", 5, "s=3", [](auto& s) { EXPECT_FALSE(s.stopBits); }},
         SettingCase{"AutoScriptKeepsTrailingBlanks", 6, "a=  run me.sld ",
                     [](auto& s) { EXPECT_EQ(s.AutoScriptPath, "run me.sld "); }},
         SettingCase{"AutoScriptAt199", 6, "a=" + std::string(250, 'p'),
@@ -148,7 +148,7 @@ TEST(SettingsFile, CommentsSectionsAndEmptyLinesAreNotCounted) {
         parseSettings("; Brimwell settings\n[Port]\n\nCom=COM2\r\n[Line]\r\n;baud\r\nBaud=19200\r\n\r\n");
     EXPECT_EQ(s.settingLines, 2);
     EXPECT_EQ(s.DefaultComPort, 2);
-    EXPECT_EQ(s.Baud, 19200);
+    EXPECT_EQ(s.baud, 19200);
 }
 
 TEST(SettingsFile, LineWithoutLineFeedAtTheEnd) {
@@ -205,7 +205,7 @@ TEST(SettingsFile, ReadsAFileFromDisk) {
     std::filesystem::remove(path);
     EXPECT_TRUE(s.fileFound);
     EXPECT_EQ(s.DefaultComPort, 2);
-    EXPECT_EQ(s.Baud, 57600);
+    EXPECT_EQ(s.baud, 57600);
 }
 
 TEST(SettingsFile, ReadLineByLineUpToItsLimit) {

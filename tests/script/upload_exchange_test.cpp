@@ -231,7 +231,7 @@ TEST(StopButton, EndsAfterTheBlockInProgressAndTheScriptStops) {
     Bench b;
     b.link.unit.mode = Mode::Loader;
     b.link.pacedDrain = true; // blocks take time on the line, so Stop lands during one
-    b.link.baud = 115200;
+    b.link.lineBaud = 115200;
     const std::string data = bytes(200000);
     const std::string file = b.dir.write("data.bin", data);
     b.host.onPump = [&] {
@@ -280,7 +280,7 @@ TEST(StopButton, ASecondPressGivesUpTheWaitForTheUnit) {
         b.link.unit.mode = Mode::Loader;
         b.link.unit.promptAfterUpload = false;
         b.link.pacedDrain = true;
-        b.link.baud = 115200;
+        b.link.lineBaud = 115200;
         b.host.hint = "Stop again gives up.";
         const std::string data = bytes(20000);
         int attempts = 0;
@@ -333,7 +333,7 @@ TEST_P(BlockWait, DrainAndClearToSend) {
     const BlockWaitCase& c = GetParam();
     Bench b;
     b.link.pacedDrain = true;
-    b.link.baud = c.baud;
+    b.link.lineBaud = c.baud;
     b.link.neverDrains = c.neverDrains;
     b.link.cts = c.cts;
     b.link.outFree = c.outFree;
@@ -370,7 +370,7 @@ TEST(BlockWaitLimit, ScalesWithTheLineRate) {
     for (int32_t baud : {9600, 115200}) {
         Bench b;
         b.link.neverDrains = true;
-        b.link.baud = baud;
+        b.link.lineBaud = baud;
         const std::string block = bytes(2000);
         const int64_t start = b.clock.ms();
         b.engine.SendByte(2000, reinterpret_cast<const uint8_t*>(block.data()));
@@ -386,7 +386,7 @@ TEST(BlockWaitLimit, AllowsForTheDriverQueueAheadOfTheBlock) {
     // own time on the line plus the margin, then drains; that is a working line, not a dead one.
     Bench b;
     b.link.pacedDrain = true;
-    b.link.baud = 115200;
+    b.link.lineBaud = 115200;
     b.link.backlog = 17280;
     const std::string block = bytes(2000);
     b.engine.SendByte(2000, reinterpret_cast<const uint8_t*>(block.data()));

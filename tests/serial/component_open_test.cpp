@@ -15,7 +15,7 @@
 #include "serial/port_available.h"
 #include "support/unprivileged.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 using testing::PortOnPty;
@@ -25,116 +25,116 @@ using testing::waitUntil;
 TEST(ComPortOpen, OpenCloseReopenKeepsTriggers) {
     PortOnPty p(11);
     ASSERT_TRUE(p.pty.ok());
-    TQuavComPort& port = p.port;
-    EXPECT_EQ(port.PortState(), psClosed);
-    EXPECT_EQ(port.CurrentDispatcher(), nullptr);
+    ComPort& port = p.port;
+    EXPECT_EQ(port.portState(), PortState::Closed);
+    EXPECT_EQ(port.currentDispatcher(), nullptr);
 
-    port.SetOpen(true);
-    EXPECT_EQ(port.PortState(), psOpen);
-    EXPECT_TRUE(port.Open());
-    ASSERT_NE(port.CurrentDispatcher(), nullptr);
+    port.setOpen(true);
+    EXPECT_EQ(port.portState(), PortState::Open);
+    EXPECT_TRUE(port.isOpen());
+    ASSERT_NE(port.currentDispatcher(), nullptr);
 
-    const int32_t timer = port.AddTimerTrigger();
-    const int32_t data = port.AddDataTrigger("READY", false);
-    const int32_t status = port.AddStatusTrigger(stOutSent);
+    const int32_t timer = port.addTimerTrigger();
+    const int32_t data = port.addDataTrigger("READY", false);
+    const int32_t status = port.addStatusTrigger(kStatusOutSent);
     EXPECT_GT(timer, 0);
     EXPECT_GT(data, 0);
-    EXPECT_EQ(status & 7, stOutSent);
-    port.SetAvailTriggerLength(3);
+    EXPECT_EQ(status & 7, kStatusOutSent);
+    port.setAvailTriggerLength(3);
 
-    port.SetOpen(false);
-    EXPECT_EQ(port.PortState(), psClosed);
-    EXPECT_FALSE(port.Open());
-    EXPECT_EQ(port.CurrentDispatcher(), nullptr);
+    port.setOpen(false);
+    EXPECT_EQ(port.portState(), PortState::Closed);
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(port.currentDispatcher(), nullptr);
 
-    port.SetOpen(true);
-    ASSERT_EQ(port.PortState(), psOpen);
-    EXPECT_EQ(port.CurrentDispatcher()->AvailTriggerLength(), 3u);
+    port.setOpen(true);
+    ASSERT_EQ(port.portState(), PortState::Open);
+    EXPECT_EQ(port.currentDispatcher()->availTriggerLength(), 3u);
     // The restored handles are live in the new dispatcher; an unknown one is refused.
-    EXPECT_NO_THROW(port.SetStatusTrigger(status, 0, true));
-    EXPECT_THROW(port.SetTimerTrigger(timer + 8 * 100, 1, true), EBadTriggerHandle);
+    EXPECT_NO_THROW(port.setStatusTrigger(status, 0, true));
+    EXPECT_THROW(port.setTimerTrigger(timer + 8 * 100, 1, true), BadTriggerHandleError);
     std::vector<uint16_t> fired;
-    port.SetOnTriggerTimer([&](TQuavComPort* cp, uint16_t handle) {
+    port.setOnTriggerTimer([&](ComPort* cp, uint16_t handle) {
         EXPECT_EQ(cp, &port);
         fired.push_back(handle);
     });
-    port.SetTimerTrigger(timer, 2, true);
+    port.setTimerTrigger(timer, 2, true);
     EXPECT_TRUE(waitUntil([&] { return !fired.empty(); }));
     EXPECT_EQ(fired.front(), uint16_t(timer));
     // The data trigger came back too: removing it works once, then it is gone.
-    EXPECT_NO_THROW(port.RemoveTrigger(data));
-    EXPECT_THROW(port.RemoveTrigger(data), EBadTriggerHandle);
+    EXPECT_NO_THROW(port.removeTrigger(data));
+    EXPECT_THROW(port.removeTrigger(data), BadTriggerHandleError);
 }
 
 TEST(ComPortOpen, OpenFailuresLeaveThePortClosed) {
-    TQuavComPort port;
-    port.SetAutoOpen(false);
+    ComPort port;
+    port.setAutoOpen(false);
     auto expectClosed = [&] {
-        EXPECT_EQ(port.PortState(), psClosed);
-        EXPECT_FALSE(port.Open());
-        EXPECT_EQ(port.CurrentDispatcher(), nullptr);
+        EXPECT_EQ(port.portState(), PortState::Closed);
+        EXPECT_FALSE(port.isOpen());
+        EXPECT_EQ(port.currentDispatcher(), nullptr);
     };
 
     ::setenv("BRIMWELL_COM12", "/dev/brimwell-missing", 1);
-    port.SetComNumber(12);
-    EXPECT_THROW(port.SetOpen(true), EBadId);
+    port.setComNumber(12);
+    EXPECT_THROW(port.setOpen(true), BadIdError);
     expectClosed();
     ::unsetenv("BRIMWELL_COM12");
 
-    port.SetComNumber(0);
-    port.SetPromptForPort(false);
-    EXPECT_THROW(port.SetOpen(true), ENoPortSelected);
+    port.setComNumber(0);
+    port.setPromptForPort(false);
+    EXPECT_THROW(port.setOpen(true), NoPortSelectedError);
     expectClosed();
 
     // A prompt that is cancelled.
-    port.SetPromptForPort(true);
-    TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return 0u; });
-    EXPECT_THROW(port.SetOpen(true), ENoPortSelected);
+    port.setPromptForPort(true);
+    ComPort::setPromptForPortHook([](ComPort*) { return 0u; });
+    EXPECT_THROW(port.setOpen(true), NoPortSelectedError);
     expectClosed();
 
-    // A prompt that chooses a port: ComNumber takes it and the port opens.
+    // A prompt that chooses a port: comNumber takes it and the port opens.
     testing::TestPty pty;
     pty.bindCom(13);
-    TQuavComPort::SetPromptForPortHook([](TQuavComPort*) { return 13u; });
-    port.SetOpen(true);
-    EXPECT_EQ(port.PortState(), psOpen);
-    EXPECT_EQ(port.ComNumber(), 13);
-    port.SetOpen(false);
-    TQuavComPort::SetPromptForPortHook({});
+    ComPort::setPromptForPortHook([](ComPort*) { return 13u; });
+    port.setOpen(true);
+    EXPECT_EQ(port.portState(), PortState::Open);
+    EXPECT_EQ(port.comNumber(), 13);
+    port.setOpen(false);
+    ComPort::setPromptForPortHook({});
     ::unsetenv("BRIMWELL_COM13");
 
     // Device layers other than the serial device are refused.
-    port.SetComNumber(13);
-    port.SetTapiMode(tmOn);
-    EXPECT_THROW(port.SetOpen(true), ENullApi);
+    port.setComNumber(13);
+    port.setTapiMode(TapiMode::On);
+    EXPECT_THROW(port.setOpen(true), NullApiError);
     expectClosed();
-    port.SetTapiMode(tmAuto);
-    port.SetActivationProcedure([](TQuavComPort*) { return std::unique_ptr<TQuavBaseDispatcher>(); });
-    EXPECT_THROW(port.SetOpen(true), ENullApi);
+    port.setTapiMode(TapiMode::Auto);
+    port.setActivationProcedure([](ComPort*) { return std::unique_ptr<Dispatcher>(); });
+    EXPECT_THROW(port.setOpen(true), NullApiError);
     expectClosed();
 }
 
 TEST(ComPortOpen, PortHeldByAnotherComponentIsAvailableButCannotBeOpened) {
     PortOnPty first(14);
-    first.port.SetOpen(true);
-    ASSERT_EQ(first.port.PortState(), psOpen);
-    EXPECT_TRUE(IsPortAvailable(14));
+    first.port.setOpen(true);
+    ASSERT_EQ(first.port.portState(), PortState::Open);
+    EXPECT_TRUE(isPortAvailable(14));
 
-    TQuavComPort second;
-    second.SetComNumber(14);
+    ComPort second;
+    second.setComNumber(14);
     try {
-        second.SetOpen(true);
+        second.setOpen(true);
         ADD_FAILURE() << "second open succeeded";
-    } catch (const EAlreadyOpen& e) {
-        EXPECT_EQ(e.ErrorCode(), secAlreadyOpen);
+    } catch (const AlreadyOpenError& e) {
+        EXPECT_EQ(e.errorCode(), result::kAlreadyOpen);
         EXPECT_STREQ(e.what(), "ie_Open - device already open");
     }
-    EXPECT_EQ(second.PortState(), psClosed);
+    EXPECT_EQ(second.portState(), PortState::Closed);
 
     // Once the first lets go, the second gets it.
-    first.port.SetOpen(false);
-    second.SetOpen(true);
-    EXPECT_EQ(second.PortState(), psOpen);
+    first.port.setOpen(false);
+    second.setOpen(true);
+    EXPECT_EQ(second.portState(), PortState::Open);
 }
 
 TEST(ComPortOpen, PermissionDeniedNamesTheDevice) {
@@ -149,12 +149,12 @@ TEST(ComPortOpen, PermissionDeniedNamesTheDevice) {
     // An ordinary user outside the device's group.
     const brimwell::testing::ChildReport r = brimwell::testing::runAsNobody([](std::string& report) {
         try {
-            TQuavComPort port;
-            port.SetComNumber(15);
-            port.SetOpen(true);
+            ComPort port;
+            port.setComNumber(15);
+            port.setOpen(true);
             report = "opened";
-        } catch (const EPortAccessDenied& e) {
-            report = std::string(e.what()) + "\n" + e.DevicePath() + "\n" + std::to_string(e.ErrorCode());
+        } catch (const PortAccessDeniedError& e) {
+            report = std::string(e.what()) + "\n" + e.devicePath() + "\n" + std::to_string(e.errorCode());
             return 0;
         } catch (const std::exception& e) {
             report = std::string("other: ") + e.what();
@@ -171,18 +171,18 @@ TEST(ComPortOpen, PermissionDeniedNamesTheDevice) {
     }
     EXPECT_NE(report.find("\n-2008"), std::string::npos) << report;
     // Still offered to the operator, who then gets the message above.
-    EXPECT_TRUE(IsPortAvailable(15));
+    EXPECT_TRUE(isPortAvailable(15));
     ::unsetenv("BRIMWELL_COM15");
 }
 
 TEST(ComPortOpen, AutoOpen) {
     PortOnPty p(16);
-    EXPECT_THROW(p.port.PutChar('x'), ECommNotOpen);
-    EXPECT_THROW(p.port.GetChar(), ECommNotOpen);
-    EXPECT_EQ(p.port.PortState(), psClosed);
-    p.port.SetAutoOpen(true);
-    p.port.PutChar('x');
-    EXPECT_EQ(p.port.PortState(), psOpen);
+    EXPECT_THROW(p.port.putChar('x'), CommNotOpenError);
+    EXPECT_THROW(p.port.getChar(), CommNotOpenError);
+    EXPECT_EQ(p.port.portState(), PortState::Closed);
+    p.port.setAutoOpen(true);
+    p.port.putChar('x');
+    EXPECT_EQ(p.port.portState(), PortState::Open);
     EXPECT_EQ(p.pty.receive(1), "x");
 }
 
@@ -192,9 +192,9 @@ class RecordingWindow : public QObject {
     explicit RecordingWindow(std::vector<std::string>& log, std::string name)
         : log_(log), name_(std::move(name)) {}
     bool event(QEvent* e) override {
-        if (e->type() != TQuavPortMessage::eventType()) return QObject::event(e);
-        const auto* m = static_cast<TQuavPortMessage*>(e);
-        log_.push_back(name_ + ":" + std::to_string(m->Msg - 0x7E00));
+        if (e->type() != PortMessage::eventType()) return QObject::event(e);
+        const auto* m = static_cast<PortMessage*>(e);
+        log_.push_back(name_ + ":" + std::to_string(m->msg - 0x7E00));
         return true;
     }
 
@@ -210,18 +210,20 @@ TEST(ComPortOpen, UserNotificationsRunLastToFirst) {
     RecordingWindow extWindow(log, "winEx");
     int keyA = 0, keyB = 0;
     PortOnPty p(17);
-    p.port.RegisterUser(&plainWindow);
-    p.port.RegisterUserCallback(
-        &keyA, [&](TQuavComPort*, bool opening) { log.push_back(opening ? "A:open" : "A:closed"); });
-    p.port.RegisterUserCallbackEx(&keyB, [&](TQuavComPort*, TQuavCallbackType t) {
-        log.push_back(std::string("B:") + (t == ctOpen ? "open" : t == ctClosing ? "closing" : "closed"));
+    p.port.registerUser(&plainWindow);
+    p.port.registerUserCallback(
+        &keyA, [&](ComPort*, bool opening) { log.push_back(opening ? "A:open" : "A:closed"); });
+    p.port.registerUserCallbackEx(&keyB, [&](ComPort*, CallbackType t) {
+        log.push_back(std::string("B:") + (t == CallbackType::Open      ? "open"
+                                           : t == CallbackType::Closing ? "closing"
+                                                                        : "closed"));
     });
-    p.port.RegisterUserEx(&extWindow);
-    p.port.SetOnPortOpen([&](TQuavComPort*) { log.push_back("OnPortOpen"); });
-    p.port.SetOnPortClose([&](TQuavComPort*) { log.push_back("OnPortClose"); });
+    p.port.registerUserEx(&extWindow);
+    p.port.setOnPortOpen([&](ComPort*) { log.push_back("OnPortOpen"); });
+    p.port.setOnPortClose([&](ComPort*) { log.push_back("OnPortClose"); });
 
-    p.port.SetOpen(true);
-    p.port.SetOpen(false);
+    p.port.setOpen(true);
+    p.port.setOpen(false);
     const std::vector<std::string> expected = {
         "winEx:8",  "B:open",    "A:open",   "win:8", "OnPortOpen", // open
         "winEx:10", "B:closing",                                    // closing: extended entries only
@@ -230,65 +232,65 @@ TEST(ComPortOpen, UserNotificationsRunLastToFirst) {
 
     // Deregistration removes the matching entries only.
     log.clear();
-    p.port.DeregisterUserCallbackEx(&keyB);
-    p.port.DeregisterUser(&plainWindow);
-    p.port.DeregisterUserCallback(&keyB); // not a plain callback key: nothing
-    p.port.SetOpen(true);
+    p.port.deregisterUserCallbackEx(&keyB);
+    p.port.deregisterUser(&plainWindow);
+    p.port.deregisterUserCallback(&keyB); // not a plain callback key: nothing
+    p.port.setOpen(true);
     const std::vector<std::string> after = {"winEx:8", "A:open", "OnPortOpen"};
     EXPECT_EQ(log, after);
 }
 
 TEST(ComPortOpen, ClosingFromInsideANotificationIsDeferred) {
-    std::vector<TPortState> statesInHandler;
+    std::vector<PortState> statesInHandler;
     int closes = 0;
     std::string read;
     PortOnPty p(18);
-    TQuavComPort& port = p.port;
-    port.SetOpen(true);
-    port.SetOnPortClose([&](TQuavComPort*) { ++closes; });
-    port.SetOnTriggerAvail([&](TQuavComPort* cp, uint16_t count) {
+    ComPort& port = p.port;
+    port.setOpen(true);
+    port.setOnPortClose([&](ComPort*) { ++closes; });
+    port.setOnTriggerAvail([&](ComPort* cp, uint16_t count) {
         read.resize(count);
-        cp->GetBlock(read.data(), count);
-        cp->SetOpen(false);
-        statesInHandler.push_back(cp->PortState());
+        cp->getBlock(read.data(), count);
+        cp->setOpen(false);
+        statesInHandler.push_back(cp->portState());
         // While shutting down every operation is neutral.
-        cp->PutChar('z');
+        cp->putChar('z');
         char buf[4];
-        EXPECT_EQ(cp->GetBlock(buf, 4), 0);
-        EXPECT_TRUE(cp->WaitForString("never", 100, true, false));
-        EXPECT_FALSE(cp->CharReady());
-        EXPECT_EQ(cp->AddTimerTrigger(), 0);
+        EXPECT_EQ(cp->getBlock(buf, 4), 0);
+        EXPECT_TRUE(cp->waitForString("never", 100, true, false));
+        EXPECT_FALSE(cp->charReady());
+        EXPECT_EQ(cp->addTimerTrigger(), 0);
     });
     ASSERT_TRUE(p.pty.send("bye"));
-    ASSERT_TRUE(waitUntil([&] { return port.PortState() == psClosed; }));
+    ASSERT_TRUE(waitUntil([&] { return port.portState() == PortState::Closed; }));
     EXPECT_EQ(read, "bye");
     ASSERT_EQ(statesInHandler.size(), 1u);
-    EXPECT_EQ(statesInHandler[0], psShuttingDown);
+    EXPECT_EQ(statesInHandler[0], PortState::ShuttingDown);
     EXPECT_EQ(closes, 1);
-    EXPECT_FALSE(port.Open());
-    EXPECT_EQ(port.CurrentDispatcher(), nullptr);
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(port.currentDispatcher(), nullptr);
     EXPECT_EQ(p.pty.receive(1, 200), ""); // the 'z' put while shutting down went nowhere
 
     // The port opens again normally afterwards.
-    port.SetOnTriggerAvail({});
-    port.SetOpen(true);
-    EXPECT_EQ(port.PortState(), psOpen);
+    port.setOnTriggerAvail({});
+    port.setOpen(true);
+    EXPECT_EQ(port.portState(), PortState::Open);
 }
 
 TEST(ComPortOpen, ReopenRequestedDuringADeferredCloseIsCarriedOut) {
     PortOnPty p(19);
-    TQuavComPort& port = p.port;
-    port.SetOpen(true);
+    ComPort& port = p.port;
+    port.setOpen(true);
     int opens = 0;
-    port.SetOnPortOpen([&](TQuavComPort*) { ++opens; });
-    port.SetOnTriggerAvail([&](TQuavComPort* cp, uint16_t) {
-        cp->SetOnTriggerAvail({});
-        cp->SetOpen(false);
-        cp->SetOpen(true);
+    port.setOnPortOpen([&](ComPort*) { ++opens; });
+    port.setOnTriggerAvail([&](ComPort* cp, uint16_t) {
+        cp->setOnTriggerAvail({});
+        cp->setOpen(false);
+        cp->setOpen(true);
     });
     ASSERT_TRUE(p.pty.send("x"));
     ASSERT_TRUE(waitUntil([&] { return opens == 1; }));
-    EXPECT_EQ(port.PortState(), psOpen);
+    EXPECT_EQ(port.portState(), PortState::Open);
     ASSERT_TRUE(p.pty.send("after"));
     EXPECT_TRUE(p.waitForInput(5));
     EXPECT_EQ(p.takeAll(), "after");
@@ -298,58 +300,58 @@ TEST(ComPortOpen, ChangingComNumberWhileOpenMovesThePort) {
     PortOnPty p(20);
     testing::TestPty other;
     other.bindCom(21);
-    TQuavComPort& port = p.port;
-    port.SetOpen(true);
-    const int32_t timer = port.AddTimerTrigger();
-    port.SetTracing(tlOn);
-    port.SetComNumber(21);
-    EXPECT_EQ(port.PortState(), psOpen);
-    EXPECT_EQ(port.ComNumber(), 21);
-    EXPECT_EQ(port.Tracing(), tlOn);
-    EXPECT_NO_THROW(port.SetTimerTrigger(timer, 1, true));
-    port.PutString("moved");
+    ComPort& port = p.port;
+    port.setOpen(true);
+    const int32_t timer = port.addTimerTrigger();
+    port.setTracing(TraceLogState::On);
+    port.setComNumber(21);
+    EXPECT_EQ(port.portState(), PortState::Open);
+    EXPECT_EQ(port.comNumber(), 21);
+    EXPECT_EQ(port.tracing(), TraceLogState::On);
+    EXPECT_NO_THROW(port.setTimerTrigger(timer, 1, true));
+    port.putString("moved");
     EXPECT_EQ(other.receive(5), "moved");
     EXPECT_EQ(p.pty.receive(1, 100), "");
-    port.SetTracing(tlOff); // the close would write the trace into the working directory
+    port.setTracing(TraceLogState::Off); // the close would write the trace into the working directory
     ::unsetenv("BRIMWELL_COM21");
 }
 
 TEST(ComPortOpen, LoadingStoresAndOpensWhenLoaded) {
     testing::TestPty pty;
     pty.bindCom(22);
-    TQuavComPort port;
-    port.BeginLoading();
+    ComPort port;
+    port.beginLoading();
     // The main window's stored configuration, in its order.
-    port.SetComNumber(22);
-    port.SetBaud(38400);
-    port.SetAutoOpen(false);
-    port.SetHWFlowOptions({hwfUseRTS, hwfRequireCTS});
-    port.SetBufferFull(2000);
-    port.SetBufferResume(409);
-    port.SetOpen(true);
-    EXPECT_EQ(port.PortState(), psClosed);
-    EXPECT_TRUE(port.Open());
-    EXPECT_EQ(port.BufferFull(), 2000);
-    EXPECT_EQ(port.BufferResume(), 409);
-    port.EndLoading();
-    EXPECT_EQ(port.PortState(), psOpen);
-    EXPECT_TRUE(port.Open());
+    port.setComNumber(22);
+    port.setBaud(38400);
+    port.setAutoOpen(false);
+    port.setHwFlowOptions({HwFlowOption::UseRts, HwFlowOption::RequireCts});
+    port.setBufferFull(2000);
+    port.setBufferResume(409);
+    port.setOpen(true);
+    EXPECT_EQ(port.portState(), PortState::Closed);
+    EXPECT_TRUE(port.isOpen());
+    EXPECT_EQ(port.bufferFull(), 2000);
+    EXPECT_EQ(port.bufferResume(), 409);
+    port.endLoading();
+    EXPECT_EQ(port.portState(), PortState::Open);
+    EXPECT_TRUE(port.isOpen());
 
     // An open that fails after loading is reported, not thrown, and leaves Open False.
     std::vector<std::string> reported;
-    SetExceptionReporter(
-        [&](const std::string&, std::exception_ptr e) { reported.push_back(ExceptionText(e)); });
-    TQuavComPort failing;
-    failing.BeginLoading();
+    setExceptionReporter(
+        [&](const std::string&, std::exception_ptr e) { reported.push_back(exceptionText(e)); });
+    ComPort failing;
+    failing.beginLoading();
     ::setenv("BRIMWELL_COM23", "/dev/brimwell-missing", 1);
-    failing.SetComNumber(23);
-    failing.SetOpen(true);
-    failing.EndLoading();
-    EXPECT_FALSE(failing.Open());
-    EXPECT_EQ(failing.PortState(), psClosed);
+    failing.setComNumber(23);
+    failing.setOpen(true);
+    failing.endLoading();
+    EXPECT_FALSE(failing.isOpen());
+    EXPECT_EQ(failing.portState(), PortState::Closed);
     ASSERT_EQ(reported.size(), 1u);
     EXPECT_EQ(reported[0], "ie_BadId - Specified comport doesn't exist");
-    SetExceptionReporter({});
+    setExceptionReporter({});
     ::unsetenv("BRIMWELL_COM23");
     ::unsetenv("BRIMWELL_COM22");
 }
@@ -358,18 +360,18 @@ TEST(ComPortOpen, DestroyingAnOpenPortClosesIt) {
     testing::TestPty pty;
     pty.bindCom(24);
     {
-        TQuavComPort port;
-        port.SetComNumber(24);
-        port.SetOpen(true);
-        ASSERT_EQ(port.PortState(), psOpen);
+        ComPort port;
+        port.setComNumber(24);
+        port.setOpen(true);
+        ASSERT_EQ(port.portState(), PortState::Open);
     }
     // The device is free again.
-    TQuavComPort again;
-    again.SetComNumber(24);
-    again.SetOpen(true);
-    EXPECT_EQ(again.PortState(), psOpen);
+    ComPort again;
+    again.setComNumber(24);
+    again.setOpen(true);
+    EXPECT_EQ(again.portState(), PortState::Open);
     ::unsetenv("BRIMWELL_COM24");
 }
 
 } // namespace
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -12,7 +12,7 @@
 namespace brimwell::testing {
 namespace {
 
-// steps, run in order on an open port: a TTraceLogState by number (0 off, 1 on, 2 dump, 3 append,
+// steps, run in order on an open port: a TraceLogState by number (0 off, 1 on, 2 dump, 3 append,
 // 4 clear, 5 pause), close, size:N, name:FILE, put:TEXT; each step that raises adds "!".
 struct StateCase {
     const char* name;
@@ -24,18 +24,18 @@ class TraceStates : public ::testing::TestWithParam<StateCase> {};
 TEST_P(TraceStates, FollowTheTable) {
     testing::TempDir dir; // outlives the port, whose close may still write into it
     PortOnPty p(33);
-    p.port.SetTraceName(dir.file("t"));
-    p.port.SetOpen(true);
+    p.port.setTraceName(dir.file("t"));
+    p.port.setOpen(true);
     std::istringstream steps(GetParam().steps);
     std::string outcome;
     for (std::string step; steps >> step;) {
         const std::string arg = step.substr(step.find(':') + 1);
         try {
-            if (std::isdigit(step[0])) p.port.SetTracing(TTraceLogState(std::stoi(step)));
-            if (step == "close") p.port.SetOpen(false);
-            if (step[0] == 's') p.port.SetTraceSize(std::stoul(arg));
-            if (step[0] == 'n') p.port.SetTraceName(dir.file(arg));
-            if (step[0] == 'p') p.port.PutString(arg);
+            if (std::isdigit(step[0])) p.port.setTracing(serial::TraceLogState(std::stoi(step)));
+            if (step == "close") p.port.setOpen(false);
+            if (step[0] == 's') p.port.setTraceSize(std::stoul(arg));
+            if (step[0] == 'n') p.port.setTraceName(dir.file(arg));
+            if (step[0] == 'p') p.port.putString(arg);
         } catch (const std::exception&) {
             outcome += "!";
         }
@@ -64,24 +64,24 @@ TEST(ComPortRecording, LoaderExchangeAndUploadWithTheUnit) {
     ASSERT_TRUE(sim.start(dir, {}));
     PortOnPty p(35);
     ::setenv("BRIMWELL_COM35", sim.device.c_str(), 1);
-    p.port.SetDeviceLabel(sim.device);
-    p.port.SetTraceName(dir.file("t"));
-    p.port.SetLogName(dir.file("l"));
-    p.port.SetTraceAllHex(true);
-    p.port.SetLogAllHex(true);
-    p.port.SetTracing(tlOn);
-    p.port.SetLogging(tlOn);
+    p.port.setDeviceLabel(sim.device);
+    p.port.setTraceName(dir.file("t"));
+    p.port.setLogName(dir.file("l"));
+    p.port.setTraceAllHex(true);
+    p.port.setLogAllHex(true);
+    p.port.setTracing(serial::TraceLogState::On);
+    p.port.setLogging(serial::TraceLogState::On);
     std::string taken;
-    p.port.SetOnWaitChar([&](TQuavComPort*, char c) { taken += c; });
-    p.port.SetOpen(true);
+    p.port.setOnWaitChar([&](serial::ComPort*, char c) { taken += c; });
+    p.port.setOpen(true);
     const std::string loadr = "LOADR\r", load = "LF 0 10 26c 1\r\x01\x02[data]\r\n"; // 0x26c: the byte sum
-    p.port.PutString(loadr);
-    ASSERT_TRUE(p.port.WaitForString(">", 200, true, false));
+    p.port.putString(loadr);
+    ASSERT_TRUE(p.port.waitForString(">", 200, true, false));
     const std::string answer = taken;
-    p.port.PutString(load);
-    ASSERT_TRUE(p.port.WaitForString("LOAD OK\r\n>", 200, true, false));
+    p.port.putString(load);
+    ASSERT_TRUE(p.port.waitForString("LOAD OK\r\n>", 200, true, false));
     const std::string loaded = taken.substr(answer.size());
-    p.port.SetOpen(false);
+    p.port.setOpen(false);
 
     EXPECT_EQ(test::readRecorded(dir.read("t"), true, false),
               (test::Recorded{{"T", loadr}, {"R", answer}, {"T", load}, {"R", loaded}}));

@@ -19,7 +19,7 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
-        processPendingEvents();
+        serial::processPendingEvents();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -34,25 +34,25 @@ inline void pumpFor(int ms) {
 struct PortOnPty {
     explicit PortOnPty(unsigned comNumber) : com(comNumber) {
         pty.bindCom(com);
-        port.SetComNumber(uint16_t(com));
-        port.SetBaud(38400);
-        port.SetAutoOpen(false);
+        port.setComNumber(uint16_t(com));
+        port.setBaud(38400);
+        port.setAutoOpen(false);
     }
     ~PortOnPty() { ::unsetenv(("BRIMWELL_COM" + std::to_string(com)).c_str()); }
 
     // Waits until |n| received bytes are in the port's input buffer.
     bool waitForInput(uint16_t n, int timeoutMs = 3000) {
-        return waitUntil([&] { return port.GetInBuffUsed() >= n; }, timeoutMs);
+        return waitUntil([&] { return port.getInBuffUsed() >= n; }, timeoutMs);
     }
     std::string takeAll() {
-        std::string out(port.GetInBuffUsed(), '\0');
-        if (!out.empty()) port.GetBlock(out.data(), uint16_t(out.size()));
+        std::string out(port.getInBuffUsed(), '\0');
+        if (!out.empty()) port.getBlock(out.data(), uint16_t(out.size()));
         return out;
     }
 
     unsigned com;
     TestPty pty;
-    TQuavComPort port;
+    serial::ComPort port;
 };
 
 } // namespace brimwell::testing

@@ -1,4 +1,4 @@
-// WaitForString and its matcher: what is found, what is consumed, time-outs in ticks, and that
+// waitForString and its matcher: what is found, what is consumed, time-outs in ticks, and that
 // notifications hold off while it runs.
 #include <QTimer>
 #include <chrono>
@@ -9,7 +9,7 @@
 
 #include "component_test_support.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 using testing::PortOnPty;
@@ -34,38 +34,38 @@ TEST(WaitForString, FindsConsumesAndLeavesTheRest) {
         {"LoAdEr>", "loader>", true, true, ""}, {"#>#", "#>", false, true, "#"},
     };
     PortOnPty p(41);
-    p.port.SetOpen(true);
+    p.port.setOpen(true);
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.input) + " / " + c.wanted + (c.ignoreCase ? " ignoring case" : ""));
-        ASSERT_EQ(p.port.GetInBuffUsed(), 0);
+        ASSERT_EQ(p.port.getInBuffUsed(), 0);
         ASSERT_TRUE(p.pty.send(c.input));
         ASSERT_TRUE(p.waitForInput(uint16_t(std::string(c.input).size())));
-        ASSERT_EQ(p.port.GetInBuffUsed(), std::string(c.input).size());
+        ASSERT_EQ(p.port.getInBuffUsed(), std::string(c.input).size());
         std::string seen;
-        p.port.SetOnWaitChar([&](TQuavComPort*, char ch) { seen += ch; });
-        EXPECT_EQ(p.port.WaitForString(c.wanted, 4, true, c.ignoreCase), c.found);
+        p.port.setOnWaitChar([&](ComPort*, char ch) { seen += ch; });
+        EXPECT_EQ(p.port.waitForString(c.wanted, 4, true, c.ignoreCase), c.found);
         EXPECT_EQ(p.takeAll(), c.left);
         // The wait-character handler saw exactly what was consumed.
         EXPECT_EQ(seen + c.left, c.input)
-            << "bytes read from the device: " << p.port.CurrentDispatcher()->BytesReceived();
+            << "bytes read from the device: " << p.port.currentDispatcher()->bytesReceived();
     }
 }
 
 TEST(WaitForString, EmptyStringReturnsAtOnceWithoutReading) {
     PortOnPty p(42);
-    p.port.SetOpen(true);
+    p.port.setOpen(true);
     ASSERT_TRUE(p.pty.send("abc"));
     ASSERT_TRUE(p.waitForInput(3));
-    EXPECT_TRUE(p.port.WaitForString("", 100, true, false));
+    EXPECT_TRUE(p.port.waitForString("", 100, true, false));
     EXPECT_EQ(p.takeAll(), "abc");
 }
 
 TEST(WaitForString, TimeOutsCountInTicks) {
     PortOnPty p(43);
-    p.port.SetOpen(true);
+    p.port.setOpen(true);
     auto timed = [&](int32_t ticks) {
         const auto start = SteadyClock::now();
-        EXPECT_FALSE(p.port.WaitForString("never", ticks, true, false));
+        EXPECT_FALSE(p.port.waitForString("never", ticks, true, false));
         return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
     };
     const double second = timed(18); // 18 ticks of 55 ms
@@ -77,13 +77,13 @@ TEST(WaitForString, TimeOutsCountInTicks) {
 
 TEST(WaitForString, SeesBytesThatArriveDuringTheWait) {
     PortOnPty p(44);
-    p.port.SetOpen(true);
+    p.port.setOpen(true);
     std::thread peer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         p.pty.send("...>after");
     });
     const auto start = SteadyClock::now();
-    const bool found = p.port.WaitForString(">", 365, true, false);
+    const bool found = p.port.waitForString(">", 365, true, false);
     const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
     peer.join();
     EXPECT_TRUE(found);
@@ -96,47 +96,47 @@ TEST(WaitForString, SeesBytesThatArriveDuringTheWait) {
 // bytes that had arrived by then, and only those.
 TEST(WaitForString, BytesReceivedBeforeALateLookStillCount) {
     PortOnPty p(50);
-    p.port.SetOpen(true);
+    p.port.setOpen(true);
     for (const auto& [input, found, left] : {std::tuple{"\r\n#tail", true, "tail"}, {"\r\nx", false, ""}}) {
         ASSERT_TRUE(p.pty.send(input));
         ASSERT_TRUE(p.waitForInput(uint16_t(std::string(input).size())));
         QTimer::singleShot(0, [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
-        EXPECT_EQ(p.port.WaitForString("#", 1, true, false), found) << input;
+        EXPECT_EQ(p.port.waitForString("#", 1, true, false), found) << input;
         EXPECT_EQ(p.takeAll(), left);
     }
 }
 
 TEST(WaitForString, YieldRunsOtherEventsAndWithoutYieldNoneRun) {
     PortOnPty p(45);
-    p.port.SetOpen(true);
+    p.port.setOpen(true);
     int timerRuns = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++timerRuns; });
     timer.start(10);
-    EXPECT_FALSE(p.port.WaitForString("x", 4, true, false));
+    EXPECT_FALSE(p.port.waitForString("x", 4, true, false));
     EXPECT_GT(timerRuns, 3);
     timerRuns = 0;
-    EXPECT_FALSE(p.port.WaitForString("x", 4, false, false));
+    EXPECT_FALSE(p.port.waitForString("x", 4, false, false));
     EXPECT_EQ(timerRuns, 0);
 }
 
 TEST(WaitForString, NotificationsHoldOffDuringTheWaitAndResumeAfter) {
     PortOnPty p(46);
-    TQuavComPort& port = p.port;
+    ComPort& port = p.port;
     std::vector<uint16_t> counts;
     std::string taken;
-    port.SetOnTriggerAvail([&](TQuavComPort* cp, uint16_t count) {
+    port.setOnTriggerAvail([&](ComPort* cp, uint16_t count) {
         counts.push_back(count);
         std::string s(count, '\0');
-        cp->GetBlock(s.data(), count);
+        cp->getBlock(s.data(), count);
         taken += s;
     });
-    port.SetOpen(true);
+    port.setOpen(true);
     std::thread peer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         p.pty.send("abc#def");
     });
-    EXPECT_TRUE(port.WaitForString("#", 20, true, false));
+    EXPECT_TRUE(port.waitForString("#", 20, true, false));
     peer.join();
     // Nothing was announced while the wait ran, so the wait saw every byte up to the prompt.
     EXPECT_TRUE(counts.empty());
@@ -148,52 +148,52 @@ TEST(WaitForString, NotificationsHoldOffDuringTheWaitAndResumeAfter) {
 
 TEST(WaitForString, PrepareWaitHoldsNotificationsUntilTheWaitEnds) {
     PortOnPty p(47);
-    TQuavComPort& port = p.port;
+    ComPort& port = p.port;
     int calls = 0;
-    port.SetOnTriggerAvail([&](TQuavComPort*, uint16_t) { ++calls; });
-    port.SetOpen(true);
-    port.PrepareWait();
+    port.setOnTriggerAvail([&](ComPort*, uint16_t) { ++calls; });
+    port.setOpen(true);
+    port.prepareWait();
     ASSERT_TRUE(p.pty.send("xy>"));
     ASSERT_TRUE(p.waitForInput(3));
     pumpFor(120);
     EXPECT_EQ(calls, 0);
-    EXPECT_TRUE(port.WaitForString(">", 10, true, false));
-    EXPECT_FALSE(port.CurrentDispatcher()->EventBusy());
+    EXPECT_TRUE(port.waitForString(">", 10, true, false));
+    EXPECT_FALSE(port.currentDispatcher()->eventBusy());
     ASSERT_TRUE(p.pty.send("z"));
     EXPECT_TRUE(waitUntil([&] { return calls > 0; }));
 }
 
 TEST(WaitForString, ClosingThePortFromAnEventDuringTheWaitEndsIt) {
     PortOnPty p(48);
-    TQuavComPort& port = p.port;
-    port.SetOpen(true);
-    QTimer::singleShot(50, [&] { port.SetOpen(false); });
+    ComPort& port = p.port;
+    port.setOpen(true);
+    QTimer::singleShot(50, [&] { port.setOpen(false); });
     const auto start = SteadyClock::now();
-    EXPECT_FALSE(port.WaitForString("never", 365, true, false));
+    EXPECT_FALSE(port.waitForString("never", 365, true, false));
     const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
     EXPECT_LT(ms, 10 * 500); // ended by the close, not by the 20 s time-out
-    EXPECT_TRUE(waitUntil([&] { return port.PortState() == psClosed; }));
+    EXPECT_TRUE(waitUntil([&] { return port.portState() == PortState::Closed; }));
 }
 
 TEST(SendBreak, ClosingDuringAYieldingBreakEndsItSafely) {
     PortOnPty p(30);
-    TQuavComPort& port = p.port;
-    port.SetOpen(true);
+    ComPort& port = p.port;
+    port.setOpen(true);
     const auto start = SteadyClock::now();
-    port.SendBreak(4, true); // not closed: the whole break
+    port.sendBreak(4, true); // not closed: the whole break
     const double whole = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
     EXPECT_GE(whole, 3 * 55);
-    QTimer::singleShot(30, [&] { port.SetOpen(false); });
+    QTimer::singleShot(30, [&] { port.setOpen(false); });
     const auto second = SteadyClock::now();
-    port.SendBreak(365, true);
+    port.sendBreak(365, true);
     const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - second).count();
     EXPECT_LT(ms, 10 * 500); // ended by the close, not after the whole 20 s break
-    EXPECT_TRUE(waitUntil([&] { return port.PortState() == psClosed; }));
-    EXPECT_EQ(port.CurrentDispatcher(), nullptr);
+    EXPECT_TRUE(waitUntil([&] { return port.portState() == PortState::Closed; }));
+    EXPECT_EQ(port.currentDispatcher(), nullptr);
 }
 
 TEST(CheckForString, StepsTheMatcher) {
-    TQuavComPort port;
+    ComPort port;
     struct Step {
         char c;
         bool result;
@@ -203,29 +203,29 @@ TEST(CheckForString, StepsTheMatcher) {
                           {'a', false, 0}, {'O', false, 1}, {'k', false, 0}};
     uint8_t m = 0;
     for (const auto& s : steps) {
-        EXPECT_EQ(port.CheckForString(m, s.c, "OK", false), s.result) << s.c;
+        EXPECT_EQ(port.checkForString(m, s.c, "OK", false), s.result) << s.c;
         EXPECT_EQ(m, s.count) << s.c;
     }
     m = 1;
-    EXPECT_TRUE(port.CheckForString(m, 'k', "OK", true));
+    EXPECT_TRUE(port.checkForString(m, 'k', "OK", true));
     // A string longer than the 8-bit count can hold is never completed.
     const std::string longText(300, 'a');
     m = 0;
     bool any = false;
     for (int i = 0; i < 600; ++i)
-        any = any || port.CheckForString(m, 'a', longText, false);
+        any = any || port.checkForString(m, 'a', longText, false);
     EXPECT_FALSE(any);
 }
 
 TEST(WaitForMultiString, ReturnsTheAlternativeFound) {
     PortOnPty p(49);
-    p.port.SetOpen(true);
+    p.port.setOpen(true);
     ASSERT_TRUE(p.pty.send("..ERR.."));
     ASSERT_TRUE(p.waitForInput(7));
-    EXPECT_EQ(p.port.WaitForMultiString("OK|ERR", 4, true, false, '|'), 2);
+    EXPECT_EQ(p.port.waitForMultiString("OK|ERR", 4, true, false, '|'), 2);
     EXPECT_EQ(p.takeAll(), "..");
-    EXPECT_EQ(p.port.WaitForMultiString("OK|ERR", 2, true, false, '|'), 0);
+    EXPECT_EQ(p.port.waitForMultiString("OK|ERR", 2, true, false, '|'), 0);
 }
 
 } // namespace
-} // namespace brimwell
+} // namespace brimwell::serial

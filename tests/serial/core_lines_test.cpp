@@ -15,13 +15,13 @@ namespace {
 
 using std::chrono::milliseconds;
 
-class LineDrivenPort : public TQuavTermiosDispatcher {
+class LineDrivenPort : public serial::TermiosDispatcher {
   public:
     ~LineDrivenPort() override {
         // Stop the threads while this object's overrides still exist.
-        ShutdownForDestroy();
+        shutdownForDestroy();
     }
-    std::atomic<uint8_t> lines{msCtsOn | msDsrOn | msDcdOn};
+    std::atomic<uint8_t> lines{serial::kModemCtsOn | serial::kModemDsrOn | serial::kModemDcdOn};
     std::atomic<uint32_t> errors{0};
     std::atomic<uint32_t> hold{0};
     std::vector<int> escapes() {
@@ -30,17 +30,17 @@ class LineDrivenPort : public TQuavTermiosDispatcher {
     }
 
   protected:
-    int32_t EscapeComFunction(int function) override {
+    int32_t escapeComFunction(int function) override {
         {
             std::lock_guard<std::mutex> g(escapeLock_);
             escapes_.push_back(function);
         }
-        return TQuavTermiosDispatcher::EscapeComFunction(function);
+        return serial::TermiosDispatcher::escapeComFunction(function);
     }
-    uint8_t GetComModemStatus() override { return lines.load(); }
-    uint32_t ReadComError(TComStat& status) override {
-        const uint32_t e = TQuavTermiosDispatcher::ReadComError(status);
-        status.HoldFlags |= hold.load();
+    uint8_t getComModemStatus() override { return lines.load(); }
+    uint32_t readComError(serial::ComStatus& status) override {
+        const uint32_t e = serial::TermiosDispatcher::readComError(status);
+        status.holdFlags |= hold.load();
         return e | errors.exchange(0);
     }
 
@@ -56,55 +56,56 @@ class LinesTest : public ::testing::Test {
         auto driven = std::make_unique<LineDrivenPort>();
         raw = driven.get();
         port = std::move(driven);
-        ASSERT_EQ(port->InitPort(pty.slavePath(), 38400, kParityNone, 8, 1, 4096, 4096, ofDtrOn | ofRtsOn),
+        ASSERT_EQ(port->initPort(pty.slavePath(), 38400, serial::kParityNone, 8, 1, 4096, 4096,
+                                 serial::kOpenDtrOn | serial::kOpenRtsOn),
                   0);
     }
     // The dispatcher's pass reads the lines at least every 50 ms.
     static void settle() { std::this_thread::sleep_for(milliseconds(150)); }
 
     PtyPair pty;
-    std::unique_ptr<TQuavTermiosDispatcher> port;
+    std::unique_ptr<serial::TermiosDispatcher> port;
     LineDrivenPort* raw = nullptr;
 };
 
 TEST_F(LinesTest, LineChangesSetChangeBitsUntilRead) {
-    EXPECT_EQ(raw->GetModemStatus(), msCtsOn | msDsrOn | msDcdOn);
-    raw->lines = msDsrOn; // CTS and DCD drop
+    EXPECT_EQ(raw->getModemStatus(), serial::kModemCtsOn | serial::kModemDsrOn | serial::kModemDcdOn);
+    raw->lines = serial::kModemDsrOn; // CTS and DCD drop
     settle();
-    EXPECT_FALSE(raw->CheckCTS());
-    EXPECT_TRUE(raw->CheckDeltaDCD());
-    EXPECT_FALSE(raw->CheckDeltaCTS()) << "CheckCTS cleared the CTS change bit";
-    EXPECT_FALSE(raw->CheckDeltaDCD());
-    EXPECT_FALSE(raw->CheckDeltaDSR());
+    EXPECT_FALSE(raw->checkCts());
+    EXPECT_TRUE(raw->checkDeltaDcd());
+    EXPECT_FALSE(raw->checkDeltaCts()) << "CheckCTS cleared the CTS change bit";
+    EXPECT_FALSE(raw->checkDeltaDcd());
+    EXPECT_FALSE(raw->checkDeltaDsr());
 
-    raw->lines = msDsrOn | msRingOn;
+    raw->lines = serial::kModemDsrOn | serial::kModemRingOn;
     settle();
-    EXPECT_TRUE(raw->CheckRI());
-    EXPECT_FALSE(raw->CheckDeltaRI()) << "the ring bit marks the end of a ring";
-    raw->lines = msDsrOn;
+    EXPECT_TRUE(raw->checkRi());
+    EXPECT_FALSE(raw->checkDeltaRi()) << "the ring bit marks the end of a ring";
+    raw->lines = serial::kModemDsrOn;
     settle();
-    EXPECT_EQ(raw->GetModemStatus(), msDsrOn | msRingEnded);
-    EXPECT_EQ(raw->GetModemStatus(), msDsrOn) << "GetModemStatus clears every change bit";
+    EXPECT_EQ(raw->getModemStatus(), serial::kModemDsrOn | serial::kModemRingEnded);
+    EXPECT_EQ(raw->getModemStatus(), serial::kModemDsrOn) << "GetModemStatus clears every change bit";
 }
 
 TEST_F(LinesTest, ModemStatusTriggerFiresOnAMaskedChangeOnce) {
     Consumer c;
     const StopPortOnExit stop{port};
-    ASSERT_EQ(raw->RegisterEventTriggerHandler(&c), 0);
-    const int32_t h = raw->AddStatusTrigger(stModem);
-    ASSERT_EQ(raw->SetStatusTrigger(h, msCtsOn, true), 0);
-    raw->lines = msCtsOn | msDcdOn; // DSR is not in the mask
+    ASSERT_EQ(raw->registerEventTriggerHandler(&c), 0);
+    const int32_t h = raw->addStatusTrigger(serial::kStatusModem);
+    ASSERT_EQ(raw->setStatusTrigger(h, serial::kModemCtsOn, true), 0);
+    raw->lines = serial::kModemCtsOn | serial::kModemDcdOn; // DSR is not in the mask
     settle();
-    EXPECT_EQ(c.count(kTriggerStatus), 0u);
-    raw->lines = msDcdOn;
-    ASSERT_TRUE(c.waitCount(kTriggerStatus, 1));
-    EXPECT_EQ(c.seen()[0].WParam, static_cast<uint32_t>(h));
-    raw->lines = msCtsOn | msDcdOn;
+    EXPECT_EQ(c.count(serial::kTriggerStatus), 0u);
+    raw->lines = serial::kModemDcdOn;
+    ASSERT_TRUE(c.waitCount(serial::kTriggerStatus, 1));
+    EXPECT_EQ(c.seen()[0].wParam, static_cast<uint32_t>(h));
+    raw->lines = serial::kModemCtsOn | serial::kModemDcdOn;
     settle();
-    EXPECT_EQ(c.count(kTriggerStatus), 1u) << "one-shot until re-armed";
-    ASSERT_EQ(raw->SetStatusTrigger(h, msCtsOn, true), 0);
-    raw->lines = msDcdOn;
-    ASSERT_TRUE(c.waitCount(kTriggerStatus, 2));
+    EXPECT_EQ(c.count(serial::kTriggerStatus), 1u) << "one-shot until re-armed";
+    ASSERT_EQ(raw->setStatusTrigger(h, serial::kModemCtsOn, true), 0);
+    raw->lines = serial::kModemDcdOn;
+    ASSERT_TRUE(c.waitCount(serial::kTriggerStatus, 2));
 }
 
 TEST(OpenLinesTest, OpeningSetsTheRequestedLevelsOfLinesNotLeftToTheDriver) {
@@ -112,18 +113,21 @@ TEST(OpenLinesTest, OpeningSetsTheRequestedLevelsOfLinesNotLeftToTheDriver) {
     ASSERT_TRUE(pty.ok());
     {
         LineDrivenPort port;
-        ASSERT_EQ(port.InitPort(pty.slavePath(), 38400, kParityNone, 8, 1, 4096, 4096, ofDtrOn), 0);
+        ASSERT_EQ(
+            port.initPort(pty.slavePath(), 38400, serial::kParityNone, 8, 1, 4096, 4096, serial::kOpenDtrOn),
+            0);
         const std::vector<int> opened = port.escapes();
         ASSERT_GE(opened.size(), 2u);
-        EXPECT_EQ(opened[0], kSetDtr);
-        EXPECT_EQ(opened[1], kClrRts);
+        EXPECT_EQ(opened[0], serial::kSetDtr);
+        EXPECT_EQ(opened[1], serial::kClrRts);
     }
     LineDrivenPort automatic;
-    ASSERT_EQ(automatic.InitPort(pty.slavePath(), 38400, kParityNone, 8, 1, 4096, 4096,
-                                 ofDtrAutomatic | ofRtsAutomatic | ofDtrOn | ofRtsOn),
+    ASSERT_EQ(automatic.initPort(pty.slavePath(), 38400, serial::kParityNone, 8, 1, 4096, 4096,
+                                 serial::kOpenDtrAutomatic | serial::kOpenRtsAutomatic | serial::kOpenDtrOn |
+                                     serial::kOpenRtsOn),
               0);
     EXPECT_TRUE(automatic.escapes().empty());
-    EXPECT_EQ(automatic.SetDtr(false), 1);
+    EXPECT_EQ(automatic.setDtr(false), 1);
     EXPECT_TRUE(automatic.escapes().empty());
 }
 
@@ -137,51 +141,53 @@ class LineErrorTest : public LinesTest, public ::testing::WithParamInterface<Err
 TEST_P(LineErrorTest, HighestPriorityErrorFirstBreakStaysUntilChecked) {
     raw->errors = GetParam().bits;
     settle();
-    EXPECT_EQ(raw->GetLineError(), GetParam().first);
-    EXPECT_EQ(raw->GetLineError(), GetParam().second);
-    const bool brk = GetParam().bits & ceBreak;
-    EXPECT_EQ(raw->CheckLineBreak(), brk);
-    EXPECT_FALSE(raw->CheckLineBreak());
-    EXPECT_EQ(raw->GetLineError(), 0);
+    EXPECT_EQ(raw->getLineError(), GetParam().first);
+    EXPECT_EQ(raw->getLineError(), GetParam().second);
+    const bool brk = GetParam().bits & serial::kLineErrorBreak;
+    EXPECT_EQ(raw->checkLineBreak(), brk);
+    EXPECT_FALSE(raw->checkLineBreak());
+    EXPECT_EQ(raw->getLineError(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Bits, LineErrorTest,
-                         ::testing::Values(ErrorCase{ceRxOver, 1, 0}, ErrorCase{ceOverrun, 2, 0},
-                                           ErrorCase{ceRxParity, 3, 0}, ErrorCase{ceFrame, 4, 0},
-                                           ErrorCase{ceBreak, 9, 9}, ErrorCase{ceRxParity | ceOverrun, 2, 0},
-                                           ErrorCase{ceFrame | ceBreak, 4, 9}));
+INSTANTIATE_TEST_SUITE_P(
+    Bits, LineErrorTest,
+    ::testing::Values(ErrorCase{serial::kLineErrorRxOver, 1, 0}, ErrorCase{serial::kLineErrorOverrun, 2, 0},
+                      ErrorCase{serial::kLineErrorParity, 3, 0}, ErrorCase{serial::kLineErrorFrame, 4, 0},
+                      ErrorCase{serial::kLineErrorBreak, 9, 9},
+                      ErrorCase{serial::kLineErrorParity | serial::kLineErrorOverrun, 2, 0},
+                      ErrorCase{serial::kLineErrorFrame | serial::kLineErrorBreak, 4, 9}));
 
 TEST_F(LinesTest, WritesDoNotHideLineErrors) {
-    raw->errors = ceFrame;
+    raw->errors = serial::kLineErrorFrame;
     settle();
-    ASSERT_EQ(raw->PutString("x"), 0);
-    EXPECT_EQ(raw->GetLineError(), 4);
+    ASSERT_EQ(raw->putString("x"), 0);
+    EXPECT_EQ(raw->getLineError(), 4);
 }
 
 TEST_F(LinesTest, LineStatusTriggerFiresOnSelectedErrors) {
     Consumer c;
     const StopPortOnExit stop{port};
-    ASSERT_EQ(raw->RegisterEventTriggerHandler(&c), 0);
-    const int32_t h = raw->AddStatusTrigger(stLine);
-    ASSERT_EQ(raw->SetStatusTrigger(h, 4 /* framing */, true), 0);
-    raw->errors = ceOverrun;
+    ASSERT_EQ(raw->registerEventTriggerHandler(&c), 0);
+    const int32_t h = raw->addStatusTrigger(serial::kStatusLine);
+    ASSERT_EQ(raw->setStatusTrigger(h, 4 /* framing */, true), 0);
+    raw->errors = serial::kLineErrorOverrun;
     settle();
-    EXPECT_EQ(c.count(kTriggerStatus), 0u);
-    raw->errors = ceFrame;
-    ASSERT_TRUE(c.waitCount(kTriggerStatus, 1));
-    EXPECT_EQ(c.seen()[0].WParam, static_cast<uint32_t>(h));
-    EXPECT_EQ(raw->GetLineError(), 2) << "the overrun seen earlier is still pending";
+    EXPECT_EQ(c.count(serial::kTriggerStatus), 0u);
+    raw->errors = serial::kLineErrorFrame;
+    ASSERT_TRUE(c.waitCount(serial::kTriggerStatus, 1));
+    EXPECT_EQ(c.seen()[0].wParam, static_cast<uint32_t>(h));
+    EXPECT_EQ(raw->getLineError(), 2) << "the overrun seen earlier is still pending";
 }
 
 TEST_F(LinesTest, HardwareFlowReportsACtsHold) {
-    ASSERT_EQ(raw->HWFlowOptions(3686, 409, hfUseRts | hfRequireCts), 0);
-    EXPECT_EQ(raw->HWFlowState(), fcOn + 1);
-    raw->hold = csCtsHold;
-    EXPECT_EQ(raw->HWFlowState(), fcCtsHold + 1);
-    raw->hold = csDsrHold; // DSR flow is off: not a reason to hold
-    EXPECT_EQ(raw->HWFlowState(), fcOn + 1);
-    ASSERT_EQ(raw->HWFlowOptions(3686, 409, hfUseDtr | hfRequireDsr), 0);
-    EXPECT_EQ(raw->HWFlowState(), fcDsrHold + 1);
+    ASSERT_EQ(raw->hwFlowOptions(3686, 409, serial::kHwFlowUseRts | serial::kHwFlowRequireCts), 0);
+    EXPECT_EQ(raw->hwFlowState(), serial::flowStateResult(serial::FlowControlState::On));
+    raw->hold = serial::kHoldCts;
+    EXPECT_EQ(raw->hwFlowState(), serial::flowStateResult(serial::FlowControlState::CtsHold));
+    raw->hold = serial::kHoldDsr; // DSR flow is off: not a reason to hold
+    EXPECT_EQ(raw->hwFlowState(), serial::flowStateResult(serial::FlowControlState::On));
+    ASSERT_EQ(raw->hwFlowOptions(3686, 409, serial::kHwFlowUseDtr | serial::kHwFlowRequireDsr), 0);
+    EXPECT_EQ(raw->hwFlowState(), serial::flowStateResult(serial::FlowControlState::DsrHold));
 }
 
 struct SoftHoldCase {
@@ -192,15 +198,19 @@ struct SoftHoldCase {
 class SoftFlowTest : public LinesTest, public ::testing::WithParamInterface<SoftHoldCase> {};
 
 TEST_P(SoftFlowTest, StateFollowsTheXoffFlags) {
-    ASSERT_EQ(raw->SWFlowEnable(3072, 1024, sfReceiveFlow | sfTransmitFlow), 0);
+    ASSERT_EQ(raw->swFlowEnable(3072, 1024, serial::kSwFlowReceive | serial::kSwFlowTransmit), 0);
     raw->hold = GetParam().hold;
-    EXPECT_EQ(raw->SWFlowState(), GetParam().state);
+    EXPECT_EQ(raw->swFlowState(), GetParam().state);
 }
 
-INSTANTIATE_TEST_SUITE_P(Holds, SoftFlowTest,
-                         ::testing::Values(SoftHoldCase{0, fcOn + 1}, SoftHoldCase{csXoffSent, fcXInHold + 1},
-                                           SoftHoldCase{csXoffHold, fcXOutHold + 1},
-                                           SoftHoldCase{csXoffSent | csXoffHold, fcXBothHold + 1}));
+INSTANTIATE_TEST_SUITE_P(
+    Holds, SoftFlowTest,
+    ::testing::Values(
+        SoftHoldCase{0, serial::flowStateResult(serial::FlowControlState::On)},
+        SoftHoldCase{serial::kHoldXoffSent, serial::flowStateResult(serial::FlowControlState::XInHold)},
+        SoftHoldCase{serial::kHoldXoff, serial::flowStateResult(serial::FlowControlState::XOutHold)},
+        SoftHoldCase{serial::kHoldXoffSent | serial::kHoldXoff,
+                     serial::flowStateResult(serial::FlowControlState::XBothHold)}));
 
 // A line that goes away: the far end closes (a killed simulator) or the tty is hung up, as an
 // unplugged USB adapter does. Either is a port error within a generous 1 s, the com thread ends, and every
@@ -217,27 +227,27 @@ TEST_P(DeviceLossTest, IsAPortErrorAndEveryFurtherOperationFailsAtOnce) {
     ASSERT_EQ(p.openResult, 0);
     std::atomic<int> told{0};
     std::atomic<int32_t> toldCode{0};
-    p.port->SetPortErrorHandler([&](int32_t code) {
+    p.port->setPortErrorHandler([&](int32_t code) {
         ++told;
         toldCode = code;
     });
-    ASSERT_EQ(p.port->PutString("before"), 0);
+    ASSERT_EQ(p.port->putString("before"), 0);
     ASSERT_EQ(p.pty.read(6, 3000), "before");
     GetParam().lose(p.pty);
-    ASSERT_TRUE(waitFor([&] { return p.port->PortError() != 0; }, 1000));
-    EXPECT_EQ(p.port->PortError(), secCommNotOpen);
+    ASSERT_TRUE(waitFor([&] { return p.port->portError() != 0; }, 1000));
+    EXPECT_EQ(p.port->portError(), serial::result::kCommNotOpen);
     EXPECT_TRUE(waitFor([&] { return told.load() == 1; }, 1000));
-    EXPECT_EQ(toldCode.load(), secCommNotOpen);
+    EXPECT_EQ(toldCode.load(), serial::result::kCommNotOpen);
     // The com thread is gone; the dispatcher and output threads only idle until the close.
-    EXPECT_TRUE(waitFor([&] { return p.port->RunningThreads() == 2; }, 1000));
+    EXPECT_TRUE(waitFor([&] { return p.port->runningThreads() == 2; }, 1000));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(p.port->PutString("after"), secCommNotOpen);
-    EXPECT_FALSE(p.port->WaitOutputEmpty(5'000'000));
-    EXPECT_EQ(p.port->FlushOutBuffer(), secCommNotOpen);
+    EXPECT_EQ(p.port->putString("after"), serial::result::kCommNotOpen);
+    EXPECT_FALSE(p.port->waitOutputEmpty(5'000'000));
+    EXPECT_EQ(p.port->flushOutBuffer(), serial::result::kCommNotOpen);
     EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000));
     EXPECT_EQ(told.load(), 1);
-    p.port->DonePort();
-    EXPECT_EQ(p.port->RunningThreads(), 0);
+    p.port->donePort();
+    EXPECT_EQ(p.port->runningThreads(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

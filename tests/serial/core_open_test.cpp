@@ -18,8 +18,9 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-int32_t openPath(TQuavTermiosDispatcher& d, const std::string& path) {
-    return d.InitPort(path, 38400, kParityNone, 8, 1, 4096, 4096, ofDtrOn | ofRtsOn);
+int32_t openPath(serial::TermiosDispatcher& d, const std::string& path) {
+    return d.initPort(path, 38400, serial::kParityNone, 8, 1, 4096, 4096,
+                      serial::kOpenDtrOn | serial::kOpenRtsOn);
 }
 
 struct OpenFailureCase {
@@ -30,31 +31,32 @@ struct OpenFailureCase {
 class OpenFailureTest : public ::testing::TestWithParam<OpenFailureCase> {};
 
 TEST_P(OpenFailureTest, ReportsThePlatformErrorAndStaysClosed) {
-    TQuavTermiosDispatcher d;
+    serial::TermiosDispatcher d;
     EXPECT_EQ(openPath(d, GetParam().path), GetParam().code);
-    EXPECT_EQ(d.LastOpenErrno(), -GetParam().code);
-    EXPECT_NE(d.LastOpenSystemErrno(), 0);
-    EXPECT_EQ(d.DeviceName(), GetParam().path);
-    EXPECT_FALSE(d.IsOpen());
-    EXPECT_EQ(d.RunningThreads(), 0);
+    EXPECT_EQ(d.lastOpenErrno(), -GetParam().code);
+    EXPECT_NE(d.lastOpenSystemErrno(), 0);
+    EXPECT_EQ(d.deviceName(), GetParam().path);
+    EXPECT_FALSE(d.isOpen());
+    EXPECT_EQ(d.runningThreads(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, OpenFailureTest,
-                         ::testing::Values(OpenFailureCase{"/dev/brimwell-no-such-tty", -kOpenErrorNotFound},
-                                           OpenFailureCase{"/brimwell-no-dir/ttyS0", -kOpenErrorNotFound},
-                                           OpenFailureCase{"/etc/hostname/ttyS0", -kOpenErrorPathNotFound},
-                                           OpenFailureCase{"/etc/hostname", -ENOTTY}));
+INSTANTIATE_TEST_SUITE_P(
+    Paths, OpenFailureTest,
+    ::testing::Values(OpenFailureCase{"/dev/brimwell-no-such-tty", -serial::kOpenErrorNotFound},
+                      OpenFailureCase{"/brimwell-no-dir/ttyS0", -serial::kOpenErrorNotFound},
+                      OpenFailureCase{"/etc/hostname/ttyS0", -serial::kOpenErrorPathNotFound},
+                      OpenFailureCase{"/etc/hostname", -ENOTTY}));
 
 TEST(OpenTest, SecondOpenOfAHeldDeviceIsInUse) {
     PortOnPty first;
     ASSERT_EQ(first.openResult, 0);
-    TQuavTermiosDispatcher second;
-    EXPECT_EQ(openPath(second, first.pty.slavePath()), -kOpenErrorInUse);
-    EXPECT_TRUE(second.LastOpenSystemErrno() == EWOULDBLOCK || second.LastOpenSystemErrno() == EBUSY);
-    EXPECT_FALSE(second.IsOpen());
-    first.port->DonePort();
+    serial::TermiosDispatcher second;
+    EXPECT_EQ(openPath(second, first.pty.slavePath()), -serial::kOpenErrorInUse);
+    EXPECT_TRUE(second.lastOpenSystemErrno() == EWOULDBLOCK || second.lastOpenSystemErrno() == EBUSY);
+    EXPECT_FALSE(second.isOpen());
+    first.port->donePort();
     EXPECT_EQ(openPath(second, first.pty.slavePath()), 0);
-    EXPECT_TRUE(second.IsOpen());
+    EXPECT_TRUE(second.isOpen());
 }
 
 TEST(OpenTest, DeviceWithoutPermissionKeepsItsOwnError) {
@@ -66,10 +68,10 @@ TEST(OpenTest, DeviceWithoutPermissionKeepsItsOwnError) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
-        TQuavTermiosDispatcher d;
+        serial::TermiosDispatcher d;
         const int32_t r = openPath(d, pty.slavePath());
-        ::_exit(r == -kOpenErrorPermission && d.LastOpenErrno() == kOpenErrorPermission &&
-                        d.LastOpenSystemErrno() == EACCES && d.DeviceName() == pty.slavePath()
+        ::_exit(r == -serial::kOpenErrorPermission && d.lastOpenErrno() == serial::kOpenErrorPermission &&
+                        d.lastOpenSystemErrno() == EACCES && d.deviceName() == pty.slavePath()
                     ? 0
                     : 1);
     }
@@ -82,14 +84,15 @@ TEST(OpenTest, DeviceWithoutPermissionKeepsItsOwnError) {
 TEST(OpenTest, ThreadsRunWhileOpenAndStopOnClose) {
     PortOnPty p;
     ASSERT_EQ(p.openResult, 0);
-    EXPECT_TRUE(p.port->IsOpen());
-    EXPECT_EQ(p.port->RunningThreads(), 3);
-    EXPECT_EQ(p.port->InitPort(p.pty.slavePath(), 38400, 0, 8, 1, 4096, 4096, 0), secAlreadyOpen);
-    p.port->DonePort();
-    EXPECT_FALSE(p.port->IsOpen());
-    EXPECT_EQ(p.port->RunningThreads(), 0);
-    p.port->DonePort(); // a second close is harmless
-    EXPECT_EQ(p.port->RunningThreads(), 0);
+    EXPECT_TRUE(p.port->isOpen());
+    EXPECT_EQ(p.port->runningThreads(), 3);
+    EXPECT_EQ(p.port->initPort(p.pty.slavePath(), 38400, 0, 8, 1, 4096, 4096, 0),
+              serial::result::kAlreadyOpen);
+    p.port->donePort();
+    EXPECT_FALSE(p.port->isOpen());
+    EXPECT_EQ(p.port->runningThreads(), 0);
+    p.port->donePort(); // a second close is harmless
+    EXPECT_EQ(p.port->runningThreads(), 0);
 }
 
 TEST(OpenTest, ClosingWhilePeerIsGoneEndsTheThreads) {
@@ -98,10 +101,10 @@ TEST(OpenTest, ClosingWhilePeerIsGoneEndsTheThreads) {
     p.pty.closeMaster();
     std::this_thread::sleep_for(milliseconds(120));
     // Nothing is written into the void: the lost device fails the put.
-    EXPECT_EQ(p.port->PutString("into the void"), secCommNotOpen);
+    EXPECT_EQ(p.port->putString("into the void"), serial::result::kCommNotOpen);
     std::this_thread::sleep_for(milliseconds(60));
-    p.port->DonePort();
-    EXPECT_EQ(p.port->RunningThreads(), 0);
+    p.port->donePort();
+    EXPECT_EQ(p.port->runningThreads(), 0);
 }
 
 TEST(OpenTest, RawModeOnOpen) {
@@ -110,14 +113,14 @@ TEST(OpenTest, RawModeOnOpen) {
     PtyPeer peer(p.pty);
     // CR, LF and control characters pass unchanged in both directions.
     const std::string bytes("a\r\nb\x03\x1a\x7f\x11\x13", 9);
-    EXPECT_EQ(p.port->PutString(bytes), 0);
+    EXPECT_EQ(p.port->putString(bytes), 0);
     ASSERT_TRUE(peer.waitReceived(bytes.size(), 3000));
     EXPECT_EQ(peer.received(), bytes);
-    p.port->ChangeLengthTrigger(0);
+    p.port->changeLengthTrigger(0);
     peer.send(bytes);
-    ASSERT_TRUE(waitFor([&] { return p.port->InBuffUsed() == bytes.size(); }));
+    ASSERT_TRUE(waitFor([&] { return p.port->inBuffUsed() == bytes.size(); }));
     std::string got(bytes.size(), '\0');
-    ASSERT_EQ(p.port->GetBlock(got.data(), static_cast<uint32_t>(got.size())),
+    ASSERT_EQ(p.port->getBlock(got.data(), static_cast<uint32_t>(got.size())),
               static_cast<int32_t>(bytes.size()));
     EXPECT_EQ(got, bytes);
 }
@@ -138,7 +141,7 @@ TEST_P(LineTest, SetLineReachesTheDevice) {
     const LineCase& c = GetParam();
     PortOnPty p;
     ASSERT_EQ(p.openResult, 0);
-    EXPECT_EQ(p.port->SetLine(c.baud, c.parity, c.dataBits, c.stopBits), 0);
+    EXPECT_EQ(p.port->setLine(c.baud, c.parity, c.dataBits, c.stopBits), 0);
     termios tio{};
     ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
     EXPECT_EQ(::cfgetospeed(&tio), c.speed);
@@ -146,7 +149,7 @@ TEST_P(LineTest, SetLineReachesTheDevice) {
     EXPECT_EQ(tio.c_cflag & CSTOPB, c.cflags & CSTOPB);
     uint32_t baud;
     uint8_t parity, bits, stop;
-    p.port->GetLine(baud, parity, bits, stop);
+    p.port->getLine(baud, parity, bits, stop);
     EXPECT_EQ(baud, c.baud);
     EXPECT_EQ(parity, c.parity);
     EXPECT_EQ(bits, c.dataBits);
@@ -155,33 +158,34 @@ TEST_P(LineTest, SetLineReachesTheDevice) {
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, LineTest,
-    ::testing::Values(LineCase{9600, kParityNone, 8, 1, B9600, CS8, 1},
-                      LineCase{115200, kParityEven, 7, 1, B115200, CS7 | PARENB, 1},
-                      LineCase{19200, kParityOdd, 8, 2, B19200, CS8 | PARENB | PARODD | CSTOPB, 2},
-                      LineCase{57600, kParityMark, 8, 1, B57600, CS8 | PARENB | PARODD | CMSPAR, 1},
-                      LineCase{4800, kParitySpace, 6, 1, B4800, CS6 | PARENB | CMSPAR, 1},
+    ::testing::Values(LineCase{9600, serial::kParityNone, 8, 1, B9600, CS8, 1},
+                      LineCase{115200, serial::kParityEven, 7, 1, B115200, CS7 | PARENB, 1},
+                      LineCase{19200, serial::kParityOdd, 8, 2, B19200, CS8 | PARENB | PARODD | CSTOPB, 2},
+                      LineCase{57600, serial::kParityMark, 8, 1, B57600, CS8 | PARENB | PARODD | CMSPAR, 1},
+                      LineCase{4800, serial::kParitySpace, 6, 1, B4800, CS6 | PARENB | CMSPAR, 1},
                       // five data bits with two stop bits means one and a half
-                      LineCase{1200, kParityNone, 5, 2, B1200, CS5 | CSTOPB, 2},
+                      LineCase{1200, serial::kParityNone, 5, 2, B1200, CS5 | CSTOPB, 2},
                       // stop bits 0 count as one, above 2 as two
-                      LineCase{2400, kParityNone, 8, 0, B2400, CS8, 1},
-                      LineCase{2400, kParityNone, 8, 7, B2400, CS8 | CSTOPB, 2}));
+                      LineCase{2400, serial::kParityNone, 8, 0, B2400, CS8, 1},
+                      LineCase{2400, serial::kParityNone, 8, 7, B2400, CS8 | CSTOPB, 2}));
 
 TEST(LineSettingsTest, KeepValuesAndRatesWithoutAConstant) {
     PortOnPty p;
     ASSERT_EQ(p.openResult, 0);
-    ASSERT_EQ(p.port->SetLine(19200, kParityEven, 7, 2), 0);
-    EXPECT_EQ(p.port->ChangeBaud(57600), 0);
+    ASSERT_EQ(p.port->setLine(19200, serial::kParityEven, 7, 2), 0);
+    EXPECT_EQ(p.port->changeBaud(57600), 0);
     uint32_t baud;
     uint8_t parity, bits, stop;
-    p.port->GetLine(baud, parity, bits, stop);
+    p.port->getLine(baud, parity, bits, stop);
     EXPECT_EQ(baud, 57600u);
-    EXPECT_EQ(parity, kParityEven);
+    EXPECT_EQ(parity, serial::kParityEven);
     EXPECT_EQ(bits, 7);
     EXPECT_EQ(stop, 2);
     // A rate without a Bnnn constant is set through termios2 and read back from the device.
-    EXPECT_EQ(p.port->SetLine(250000, kKeepParity, kKeepDataBits, kKeepStopBits), 0);
-    EXPECT_EQ(p.port->SetLine(kKeepBaud, kKeepParity, 4, kKeepStopBits), secByteSize);
-    p.port->GetLine(baud, parity, bits, stop);
+    EXPECT_EQ(p.port->setLine(250000, serial::kKeepParity, serial::kKeepDataBits, serial::kKeepStopBits), 0);
+    EXPECT_EQ(p.port->setLine(serial::kKeepBaud, serial::kKeepParity, 4, serial::kKeepStopBits),
+              serial::result::kByteSize);
+    p.port->getLine(baud, parity, bits, stop);
     EXPECT_EQ(baud, 250000u);
 }
 
@@ -191,13 +195,15 @@ TEST(LineSettingsTest, SameSettingsReturnAtOnceEvenWithOutputWaiting) {
     PtyPeer peer(p.pty);
     peer.setReading(false);
     const std::string sent = backUpOutput(*p.port);
-    ASSERT_GT(p.port->OutBuffUsed(), 0u);
+    ASSERT_GT(p.port->outBuffUsed(), 0u);
     const auto start = steady_clock::now();
-    EXPECT_EQ(p.port->SetLine(38400, kParityNone, 8, 1), 0);
-    EXPECT_EQ(p.port->SetLine(kKeepBaud, kKeepParity, kKeepDataBits, kKeepStopBits), 0);
+    EXPECT_EQ(p.port->setLine(38400, serial::kParityNone, 8, 1), 0);
+    EXPECT_EQ(
+        p.port->setLine(serial::kKeepBaud, serial::kKeepParity, serial::kKeepDataBits, serial::kKeepStopBits),
+        0);
     // Draining this line would take for ever (the peer does not read).
     EXPECT_LT(steady_clock::now() - start, milliseconds(3000));
-    EXPECT_GT(p.port->OutBuffUsed(), 0u); // nothing was drained for it
+    EXPECT_GT(p.port->outBuffUsed(), 0u); // nothing was drained for it
     peer.setReading(true);
     ASSERT_TRUE(peer.waitReceived(sent.size(), 10000));
 }
@@ -207,9 +213,9 @@ TEST(LineSettingsTest, ChangeWaitsForTheOutputToDrain) {
     ASSERT_EQ(p.openResult, 0);
     PtyPeer peer(p.pty);
     const std::string data = patternBytes(4000);
-    ASSERT_EQ(p.port->PutBlock(data.data(), 4000), 0);
-    EXPECT_EQ(p.port->SetLine(9600, kKeepParity, kKeepDataBits, kKeepStopBits), 0);
-    EXPECT_EQ(p.port->OutBuffUsed(), 0u);
+    ASSERT_EQ(p.port->putBlock(data.data(), 4000), 0);
+    EXPECT_EQ(p.port->setLine(9600, serial::kKeepParity, serial::kKeepDataBits, serial::kKeepStopBits), 0);
+    EXPECT_EQ(p.port->outBuffUsed(), 0u);
     ASSERT_TRUE(peer.waitReceived(4000, 3000));
     EXPECT_EQ(peer.received(), data);
 }
@@ -219,90 +225,90 @@ TEST(LineSettingsTest, ChangeWaitsForTheOutputToDrain) {
 TEST(ModemTest, LinesOfAPseudoTerminalReadAsTiedHigh) {
     PortOnPty p;
     ASSERT_EQ(p.openResult, 0);
-    EXPECT_FALSE(p.port->ModemLinesReported());
-    EXPECT_EQ(p.port->GetModemStatus(), msCtsOn | msDsrOn | msDcdOn);
-    EXPECT_TRUE(p.port->CheckCTS());
-    EXPECT_TRUE(p.port->CheckDSR());
-    EXPECT_TRUE(p.port->CheckDCD());
-    EXPECT_FALSE(p.port->CheckRI());
-    EXPECT_FALSE(p.port->CheckDeltaCTS());
-    EXPECT_EQ(p.port->SetDtr(false), 0);
-    EXPECT_EQ(p.port->SetRts(true), 0);
-    EXPECT_EQ(p.port->SetModem(true, false), 0);
-    EXPECT_EQ(p.port->GetLineError(), 0);
-    EXPECT_FALSE(p.port->CheckLineBreak());
-    p.port->SendBreak(1);
+    EXPECT_FALSE(p.port->modemLinesReported());
+    EXPECT_EQ(p.port->getModemStatus(), serial::kModemCtsOn | serial::kModemDsrOn | serial::kModemDcdOn);
+    EXPECT_TRUE(p.port->checkCts());
+    EXPECT_TRUE(p.port->checkDsr());
+    EXPECT_TRUE(p.port->checkDcd());
+    EXPECT_FALSE(p.port->checkRi());
+    EXPECT_FALSE(p.port->checkDeltaCts());
+    EXPECT_EQ(p.port->setDtr(false), 0);
+    EXPECT_EQ(p.port->setRts(true), 0);
+    EXPECT_EQ(p.port->setModem(true, false), 0);
+    EXPECT_EQ(p.port->getLineError(), 0);
+    EXPECT_FALSE(p.port->checkLineBreak());
+    p.port->sendBreak(1);
 }
 
 TEST(ModemTest, AutomaticLinesCannotBeSet) {
-    PortOnPty p(4096, ofDtrAutomatic | ofRtsAutomatic);
+    PortOnPty p(4096, serial::kOpenDtrAutomatic | serial::kOpenRtsAutomatic);
     ASSERT_EQ(p.openResult, 0);
-    EXPECT_EQ(p.port->SetDtr(true), 1);
-    EXPECT_EQ(p.port->SetRts(false), 1);
+    EXPECT_EQ(p.port->setDtr(true), 1);
+    EXPECT_EQ(p.port->setRts(false), 1);
 }
 
 TEST(FlowTest, HardwareFlowSwitchesRtsCts) {
     PortOnPty p;
     ASSERT_EQ(p.openResult, 0);
-    EXPECT_EQ(p.port->HWFlowState(), fcOff + 1);
-    EXPECT_EQ(p.port->HWFlowOptions(100, 200, hfUseRts), secBadArgument);
-    EXPECT_EQ(p.port->HWFlowOptions(4097, 10, hfUseRts), secBadArgument);
-    ASSERT_EQ(p.port->HWFlowOptions(3686, 409, hfUseRts | hfRequireCts), 0);
+    EXPECT_EQ(p.port->hwFlowState(), serial::flowStateResult(serial::FlowControlState::Off));
+    EXPECT_EQ(p.port->hwFlowOptions(100, 200, serial::kHwFlowUseRts), serial::result::kBadArgument);
+    EXPECT_EQ(p.port->hwFlowOptions(4097, 10, serial::kHwFlowUseRts), serial::result::kBadArgument);
+    ASSERT_EQ(p.port->hwFlowOptions(3686, 409, serial::kHwFlowUseRts | serial::kHwFlowRequireCts), 0);
     termios tio{};
     ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
     EXPECT_TRUE(tio.c_cflag & CRTSCTS);
-    EXPECT_EQ(p.port->GetFlowOptions(), hfUseRts | hfRequireCts);
+    EXPECT_EQ(p.port->getFlowOptions(), serial::kHwFlowUseRts | serial::kHwFlowRequireCts);
     // CTS of a pseudo-terminal reads as on: flow control is on and nothing is held.
-    EXPECT_EQ(p.port->HWFlowState(), fcOn + 1);
-    EXPECT_EQ(p.port->SetRts(false), 1); // RTS now belongs to the driver
+    EXPECT_EQ(p.port->hwFlowState(), serial::flowStateResult(serial::FlowControlState::On));
+    EXPECT_EQ(p.port->setRts(false), 1); // RTS now belongs to the driver
     // Line settings keep the flow control.
-    ASSERT_EQ(p.port->SetLine(9600, kKeepParity, kKeepDataBits, kKeepStopBits), 0);
+    ASSERT_EQ(p.port->setLine(9600, serial::kKeepParity, serial::kKeepDataBits, serial::kKeepStopBits), 0);
     ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
     EXPECT_TRUE(tio.c_cflag & CRTSCTS);
-    ASSERT_EQ(p.port->HWFlowOptions(0, 0, 0), 0);
+    ASSERT_EQ(p.port->hwFlowOptions(0, 0, 0), 0);
     ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
     EXPECT_FALSE(tio.c_cflag & CRTSCTS);
-    EXPECT_EQ(p.port->HWFlowState(), fcOff + 1);
+    EXPECT_EQ(p.port->hwFlowState(), serial::flowStateResult(serial::FlowControlState::Off));
 }
 
 TEST(FlowTest, Rs485ModeHandsRtsToTheDriver) {
     PortOnPty p;
     ASSERT_EQ(p.openResult, 0);
     PtyPeer peer(p.pty);
-    p.port->SetRS485Mode(true);
-    EXPECT_TRUE(p.port->RS485Mode());
-    ASSERT_EQ(p.port->HWFlowOptions(3686, 409, 0), 0);
-    EXPECT_EQ(p.port->SetRts(true), 1);
+    p.port->setRs485Mode(true);
+    EXPECT_TRUE(p.port->rs485Mode());
+    ASSERT_EQ(p.port->hwFlowOptions(3686, 409, 0), 0);
+    EXPECT_EQ(p.port->setRts(true), 1);
     termios tio{};
     ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
     EXPECT_FALSE(tio.c_cflag & CRTSCTS);
-    EXPECT_EQ(p.port->PutString("485"), 0);
+    EXPECT_EQ(p.port->putString("485"), 0);
     ASSERT_TRUE(peer.waitReceived(3, 3000));
-    p.port->SendBreak(1);
+    p.port->sendBreak(1);
     EXPECT_EQ(peer.received(), "485");
 }
 
 TEST(FlowTest, SoftwareFlowSwitchesXonXoff) {
     PortOnPty p;
     ASSERT_EQ(p.openResult, 0);
-    EXPECT_EQ(p.port->SWFlowState(), fcOff + 1);
-    EXPECT_EQ(p.port->SWFlowEnable(10, 20, sfReceiveFlow), secBadArgument);
-    ASSERT_EQ(p.port->SWFlowEnable(3072, 1024, sfReceiveFlow | sfTransmitFlow), 0);
+    EXPECT_EQ(p.port->swFlowState(), serial::flowStateResult(serial::FlowControlState::Off));
+    EXPECT_EQ(p.port->swFlowEnable(10, 20, serial::kSwFlowReceive), serial::result::kBadArgument);
+    ASSERT_EQ(p.port->swFlowEnable(3072, 1024, serial::kSwFlowReceive | serial::kSwFlowTransmit), 0);
     termios tio{};
     ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
     EXPECT_TRUE(tio.c_iflag & IXON);
     EXPECT_TRUE(tio.c_iflag & IXOFF);
     EXPECT_EQ(tio.c_cc[VSTART], 17);
     EXPECT_EQ(tio.c_cc[VSTOP], 19);
-    EXPECT_EQ(p.port->SWFlowState(), fcOn + 1);
-    ASSERT_EQ(p.port->SWFlowChars('A', 'B'), 0);
+    EXPECT_EQ(p.port->swFlowState(), serial::flowStateResult(serial::FlowControlState::On));
+    ASSERT_EQ(p.port->swFlowChars('A', 'B'), 0);
     ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
     EXPECT_EQ(tio.c_cc[VSTART], 'A');
     EXPECT_EQ(tio.c_cc[VSTOP], 'B');
-    ASSERT_EQ(p.port->SWFlowDisable(), 0);
+    ASSERT_EQ(p.port->swFlowDisable(), 0);
     ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
     EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF));
-    EXPECT_EQ(p.port->SWFlowState(), fcOff + 1);
+    EXPECT_EQ(p.port->swFlowState(), serial::flowStateResult(serial::FlowControlState::Off));
 }
 
 int niceOf(int tid) {
@@ -314,43 +320,43 @@ TEST(ThreadBoostTest, RaisesThePortThreads) {
     if (::geteuid() != 0) GTEST_SKIP() << "raising a priority needs the right to";
     PortOnPty p;
     ASSERT_EQ(p.openResult, 0);
-    const auto tids = p.port->ThreadIds();
+    const auto tids = p.port->threadIds();
     for (int tid : tids)
         ASSERT_GT(tid, 0);
-    p.port->SetThreadBoost(tbPlusTwo);
+    p.port->setThreadBoost(serial::ThreadBoost::PlusTwo);
     for (int tid : tids)
         EXPECT_EQ(niceOf(tid), -2);
-    p.port->SetRS485Mode(true);
+    p.port->setRs485Mode(true);
     EXPECT_EQ(niceOf(tids[2]), -3) << "the output thread gets one step more in RS-485 mode";
-    p.port->SetRS485Mode(false);
-    p.port->SetThreadBoost(tbNone);
+    p.port->setRs485Mode(false);
+    p.port->setThreadBoost(serial::ThreadBoost::None);
     for (int tid : tids)
         EXPECT_EQ(niceOf(tid), 0);
-    p.port->DonePort();
-    for (int tid : p.port->ThreadIds())
+    p.port->donePort();
+    for (int tid : p.port->threadIds())
         EXPECT_EQ(tid, 0);
 }
 
 TEST(SettingsTest, StoredValues) {
-    TQuavTermiosDispatcher d;
+    serial::TermiosDispatcher d;
     int a = 0, b = 0;
-    d.SetDataPointer(&a, 1);
-    d.SetDataPointer(&b, kMaxDataPointers);
-    d.SetDataPointer(&b, kMaxDataPointers + 1);
-    EXPECT_EQ(d.GetDataPointer(1), &a);
-    EXPECT_EQ(d.GetDataPointer(kMaxDataPointers), &b);
-    EXPECT_EQ(d.GetDataPointer(0), nullptr);
-    EXPECT_EQ(d.GetDataPointer(kMaxDataPointers + 1), nullptr);
-    d.OptionsOn(4 | 1);
-    d.OptionsOff(1);
-    EXPECT_TRUE(d.OptionsAreOn(4));
-    EXPECT_FALSE(d.OptionsAreOn(1));
-    d.SetBaseAddress(0x3F8);
-    EXPECT_EQ(d.GetBaseAddress(), 0x3F8);
-    d.SetThreadBoost(tbPlusTwo);
-    EXPECT_EQ(d.ThreadBoost(), tbPlusTwo);
-    d.SetDeviceLabel("COM3");
-    EXPECT_EQ(d.DeviceLabel(), "COM3");
+    d.setDataPointer(&a, 1);
+    d.setDataPointer(&b, serial::kMaxDataPointers);
+    d.setDataPointer(&b, serial::kMaxDataPointers + 1);
+    EXPECT_EQ(d.getDataPointer(1), &a);
+    EXPECT_EQ(d.getDataPointer(serial::kMaxDataPointers), &b);
+    EXPECT_EQ(d.getDataPointer(0), nullptr);
+    EXPECT_EQ(d.getDataPointer(serial::kMaxDataPointers + 1), nullptr);
+    d.optionsOn(4 | 1);
+    d.optionsOff(1);
+    EXPECT_TRUE(d.optionsAreOn(4));
+    EXPECT_FALSE(d.optionsAreOn(1));
+    d.setBaseAddress(0x3F8);
+    EXPECT_EQ(d.getBaseAddress(), 0x3F8);
+    d.setThreadBoost(serial::ThreadBoost::PlusTwo);
+    EXPECT_EQ(d.threadBoost(), serial::ThreadBoost::PlusTwo);
+    d.setDeviceLabel("COM3");
+    EXPECT_EQ(d.deviceLabel(), "COM3");
 }
 
 } // namespace

@@ -40,13 +40,15 @@ inline std::string patternBytes(size_t n, unsigned seed = 1) {
 
 class PortOnPty {
   public:
-    explicit PortOnPty(uint32_t outSize = 4096, uint32_t openFlags = ofDtrOn | ofRtsOn) {
+    explicit PortOnPty(uint32_t outSize = 4096,
+                       uint32_t openFlags = serial::kOpenDtrOn | serial::kOpenRtsOn) {
         EXPECT_TRUE(pty.ok());
-        port = std::make_unique<TQuavTermiosDispatcher>();
-        openResult = port->InitPort(pty.slavePath(), 38400, kParityNone, 8, 1, 4096, outSize, openFlags);
+        port = std::make_unique<serial::TermiosDispatcher>();
+        openResult =
+            port->initPort(pty.slavePath(), 38400, serial::kParityNone, 8, 1, 4096, outSize, openFlags);
     }
     PtyPair pty;
-    std::unique_ptr<TQuavTermiosDispatcher> port;
+    std::unique_ptr<serial::TermiosDispatcher> port;
     int32_t openResult = 0;
 };
 
@@ -54,22 +56,22 @@ class PortOnPty {
 // actions use, it stops the dispatcher thread (waiting for a notification in progress) before
 // any of them goes away.
 struct StopPortOnExit {
-    std::unique_ptr<TQuavTermiosDispatcher>& port;
+    std::unique_ptr<serial::TermiosDispatcher>& port;
     ~StopPortOnExit() { port.reset(); }
 };
 
 // Records every notification; `action` runs first, inside the notification.
-class Consumer : public TQuavTriggerEventHandler {
+class Consumer : public serial::TriggerEventHandler {
   public:
-    std::function<void(const TTriggerMessage&)> action;
+    std::function<void(const serial::TriggerMessage&)> action;
 
-    void HandleTrigger(const TTriggerMessage& message) override {
+    void handleTrigger(const serial::TriggerMessage& message) override {
         if (action) action(message);
         std::lock_guard<std::mutex> g(lock_);
         seen_.push_back(message);
         changed_.notify_all();
     }
-    std::vector<TTriggerMessage> seen() const {
+    std::vector<serial::TriggerMessage> seen() const {
         std::lock_guard<std::mutex> g(lock_);
         return seen_;
     }
@@ -77,7 +79,7 @@ class Consumer : public TQuavTriggerEventHandler {
         std::lock_guard<std::mutex> g(lock_);
         size_t n = 0;
         for (const auto& m : seen_)
-            n += m.Msg == msg;
+            n += m.msg == msg;
         return n;
     }
     bool waitCount(uint32_t msg, size_t n, int timeoutMs = 3000) const {
@@ -85,7 +87,7 @@ class Consumer : public TQuavTriggerEventHandler {
         return changed_.wait_for(g, std::chrono::milliseconds(timeoutMs), [&] {
             size_t c = 0;
             for (const auto& m : seen_)
-                c += m.Msg == msg;
+                c += m.msg == msg;
             return c >= n;
         });
     }
@@ -93,28 +95,28 @@ class Consumer : public TQuavTriggerEventHandler {
   private:
     mutable std::mutex lock_;
     mutable std::condition_variable changed_;
-    std::vector<TTriggerMessage> seen_;
+    std::vector<serial::TriggerMessage> seen_;
 };
 
 // Fills the output ring with `block`-sized puts while the peer does not read, until the line is
 // backed up: the ring holds bytes that stay unwritten. Returns everything that was put.
-inline std::string backUpOutput(TQuavBaseDispatcher& port, size_t block = 1000) {
+inline std::string backUpOutput(serial::Dispatcher& port, size_t block = 1000) {
     std::string sent;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     unsigned seed = 7;
     while (std::chrono::steady_clock::now() < end) {
-        if (port.OutBuffFree() >= block) {
+        if (port.outBuffFree() >= block) {
             const std::string chunk = patternBytes(block, seed++);
-            if (port.PutBlock(chunk.data(), static_cast<uint32_t>(chunk.size())) == 0) sent += chunk;
+            if (port.putBlock(chunk.data(), static_cast<uint32_t>(chunk.size())) == 0) sent += chunk;
             continue;
         }
         // Ring nearly full: backed up once it stops draining for a while (looked at twice, so a
         // writer that was merely slow to run is not taken for a full line).
-        const uint32_t used = port.OutBuffUsed();
+        const uint32_t used = port.outBuffUsed();
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        if (used == 0 || port.OutBuffUsed() != used) continue;
+        if (used == 0 || port.outBuffUsed() != used) continue;
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        if (port.OutBuffUsed() == used) break;
+        if (port.outBuffUsed() == used) break;
     }
     return sent;
 }

@@ -6,7 +6,7 @@
 #include "serial/event_timer.h"
 #include "serial/time_base.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 struct Conversion {
@@ -21,39 +21,38 @@ TEST_P(ConversionTest, IntegerArithmeticAsSpecified) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, ConversionTest,
-                         ::testing::Values(Conversion{Secs2Ticks, 1, 18}, Conversion{Secs2Ticks, 60, 1092},
-                                           Conversion{Secs2Ticks, 0, 0}, Conversion{Ticks2Secs, 18, 1},
-                                           Conversion{Ticks2Secs, 0, 0}, Conversion{Ticks2Secs, 9, 0},
-                                           Conversion{Ticks2Secs, 10, 1}, Conversion{MSecs2Ticks, 1000, 18},
-                                           Conversion{MSecs2Ticks, 54, 0},
-                                           Conversion{MSecs2Ticks, 3600, 65}));
+                         ::testing::Values(Conversion{secsToTicks, 1, 18}, Conversion{secsToTicks, 60, 1092},
+                                           Conversion{secsToTicks, 0, 0}, Conversion{ticksToSecs, 18, 1},
+                                           Conversion{ticksToSecs, 0, 0}, Conversion{ticksToSecs, 9, 0},
+                                           Conversion{ticksToSecs, 10, 1}, Conversion{msToTicks, 1000, 18},
+                                           Conversion{msToTicks, 54, 0}, Conversion{msToTicks, 3600, 65}));
 
 TEST(EventTimerTest, ExpiresAfterItsLengthAndReportsRemainingTicks) {
     EventTimer t;
-    NewTimer(t, 2);
-    EXPECT_EQ(t.ExpireTicks - t.StartTicks, 2);
-    EXPECT_FALSE(TimerExpired(t));
-    EXPECT_GT(RemainingTime(t), 0);
-    DelayTicks(3);
-    EXPECT_TRUE(TimerExpired(t));
-    EXPECT_EQ(RemainingTime(t), 0);
+    newTimer(t, 2);
+    EXPECT_EQ(t.expireTicks - t.startTicks, 2);
+    EXPECT_FALSE(timerExpired(t));
+    EXPECT_GT(remainingTime(t), 0);
+    delayTicks(3);
+    EXPECT_TRUE(timerExpired(t));
+    EXPECT_EQ(remainingTime(t), 0);
 
-    NewTimer(t, kMaxTimerTicks + 1000);
-    EXPECT_EQ(t.ExpireTicks - t.StartTicks, kMaxTimerTicks);
-    NewTimer(t, -5);
-    EXPECT_EQ(t.ExpireTicks, t.StartTicks);
+    newTimer(t, kMaxTimerTicks + 1000);
+    EXPECT_EQ(t.expireTicks - t.startTicks, kMaxTimerTicks);
+    newTimer(t, -5);
+    EXPECT_EQ(t.expireTicks, t.startTicks);
 }
 
 TEST(EventTimerTest, DelayEndsEarlyWhenTheYieldSaysQuit) {
     int calls = 0;
     const auto start = std::chrono::steady_clock::now();
-    DelayTicks(1000, [&] { return ++calls < 3; });
+    delayTicks(1000, [&] { return ++calls < 3; });
     EXPECT_EQ(calls, 3);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     calls = 0;
-    DelayTicks(0, [&] { return ++calls > 0; });
+    delayTicks(0, [&] { return ++calls > 0; });
     EXPECT_EQ(calls, 0);
 }
 
 } // namespace
-} // namespace brimwell
+} // namespace brimwell::serial

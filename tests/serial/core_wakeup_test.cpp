@@ -20,14 +20,14 @@ using namespace std::chrono;
 class OutputEmptyTest : public ::testing::Test {
   protected:
     PortOnPty p;
-    TQuavTermiosDispatcher& port() { return *p.port; }
+    serial::TermiosDispatcher& port() { return *p.port; }
     void SetUp() override { ASSERT_EQ(p.openResult, 0); }
 };
 
 TEST_F(OutputEmptyTest, AnEmptyRingAnswersAtOnceWhateverTheLimit) {
     for (int64_t limit : {int64_t{0}, int64_t{1}, int64_t{1000000}}) {
         SCOPED_TRACE(limit);
-        EXPECT_TRUE(port().WaitOutputEmpty(limit));
+        EXPECT_TRUE(port().waitOutputEmpty(limit));
     }
 }
 
@@ -35,25 +35,25 @@ TEST_F(OutputEmptyTest, BackedUpLineTimesOutThenWakesWhenTheFarEndReads) {
     PtyPeer peer(p.pty);
     peer.setReading(false);
     const std::string sent = backUpOutput(port());
-    ASSERT_GT(port().OutBuffUsed(), 0u);
+    ASSERT_GT(port().outBuffUsed(), 0u);
 
     // Nothing drains: every bounded wait ends with bytes still waiting.
     for (int64_t limit : {int64_t{0}, int64_t{500}, int64_t{20000}}) {
         SCOPED_TRACE(limit);
-        EXPECT_FALSE(port().WaitOutputEmpty(limit));
-        EXPECT_GT(port().OutBuffUsed(), 0u);
+        EXPECT_FALSE(port().waitOutputEmpty(limit));
+        EXPECT_GT(port().outBuffUsed(), 0u);
     }
 
     // A waiter that sleeps while the line drains sees the ring empty in the end.
     auto waiter = std::async(std::launch::async, [&] {
         for (int pass = 0; pass < 200; ++pass)
-            if (port().WaitOutputEmpty(50000)) return true;
+            if (port().waitOutputEmpty(50000)) return true;
         return false;
     });
     std::this_thread::sleep_for(milliseconds(20));
     peer.setReading(true);
     EXPECT_TRUE(waiter.get());
-    EXPECT_EQ(port().OutBuffUsed(), 0u);
+    EXPECT_EQ(port().outBuffUsed(), 0u);
     ASSERT_TRUE(peer.waitReceived(sent.size(), 10000));
     EXPECT_EQ(peer.received(), sent);
 }
@@ -66,17 +66,17 @@ TEST_F(OutputEmptyTest, TransmitFlushAndCloseWakeAWaiter) {
         PtyPeer peer(q.pty);
         peer.setReading(false);
         backUpOutput(*q.port);
-        ASSERT_GT(q.port->OutBuffUsed(), 0u);
+        ASSERT_GT(q.port->outBuffUsed(), 0u);
         // Long enough that only the flush or the close can end it early.
-        auto waiter = std::async(std::launch::async, [&] { return q.port->WaitOutputEmpty(30'000'000); });
+        auto waiter = std::async(std::launch::async, [&] { return q.port->waitOutputEmpty(30'000'000); });
         std::this_thread::sleep_for(milliseconds(20));
         if (closeInstead)
-            q.port->DonePort();
+            q.port->donePort();
         else
-            EXPECT_EQ(q.port->FlushOutBuffer(), 0);
+            EXPECT_EQ(q.port->flushOutBuffer(), 0);
         ASSERT_EQ(waiter.wait_for(seconds(10)), std::future_status::ready);
         EXPECT_TRUE(waiter.get());
-        EXPECT_EQ(q.port->OutBuffUsed(), 0u);
+        EXPECT_EQ(q.port->outBuffUsed(), 0u);
         peer.setReading(true);
     }
 }
@@ -94,8 +94,8 @@ struct Pipe {
 
 // Stops the thread from another thread, so that a thread that cannot be woken fails the test
 // instead of hanging it; the unblock action then frees the body where it can.
-void stopWithin(TSignalWakeThread& t, seconds limit, const std::function<void()>& unblock) {
-    auto stopping = std::async(std::launch::async, [&] { t.Stop(); });
+void stopWithin(serial::SignalWakeThread& t, seconds limit, const std::function<void()>& unblock) {
+    auto stopping = std::async(std::launch::async, [&] { t.stop(); });
     if (stopping.wait_for(limit) != std::future_status::ready) {
         ADD_FAILURE() << "the thread did not leave its blocking call";
         if (unblock) unblock();
@@ -115,20 +115,20 @@ TEST_P(SignalWakeTest, StopInterruptsTheBlockingCallAndJoins) {
     Pipe pipe;
     std::atomic<int> interrupted{0};
     std::atomic<bool> entered{false};
-    TSignalWakeThread t;
-    t.Start([&](const std::atomic<bool>& stop) {
+    serial::SignalWakeThread t;
+    t.start([&](const std::atomic<bool>& stop) {
         entered = true;
         while (!stop.load())
             if (GetParam().call(pipe) == EINTR) ++interrupted;
     });
     ASSERT_TRUE(waitFor([&] { return entered.load(); }));
     std::this_thread::sleep_for(milliseconds(20)); // most likely inside the call by now
-    EXPECT_TRUE(t.Running());
+    EXPECT_TRUE(t.running());
     stopWithin(t, seconds(10), [&] { (void)!::write(pipe.fd[1], "x", 1); });
-    EXPECT_FALSE(t.Running());
-    EXPECT_GE(t.SignalsSent(), 1);
+    EXPECT_FALSE(t.running());
+    EXPECT_GE(t.signalsSent(), 1);
     EXPECT_GE(interrupted.load(), 1) << "the call returned, but not through the signal";
-    t.Stop(); // a second stop has nothing to do
+    t.stop(); // a second stop has nothing to do
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, SignalWakeTest,
@@ -155,8 +155,8 @@ TEST(SignalWakeThread, SignalsMissedBeforeTheBlockingCallAreRepeated) {
     Pipe pipe;
     std::atomic<bool> busy{false};
     std::atomic<bool> readInterrupted{false};
-    TSignalWakeThread t;
-    t.Start([&](const std::atomic<bool>&) {
+    serial::SignalWakeThread t;
+    t.start([&](const std::atomic<bool>&) {
         // Work that restarts after every signal and ignores the stop flag, then a read entered
         // even though the stop was asked for meanwhile.
         busy = true;
@@ -171,20 +171,20 @@ TEST(SignalWakeThread, SignalsMissedBeforeTheBlockingCallAreRepeated) {
     ASSERT_TRUE(waitFor([&] { return busy.load(); }));
     stopWithin(t, seconds(10), [&] { (void)!::write(pipe.fd[1], "x", 1); });
     EXPECT_TRUE(readInterrupted.load());
-    EXPECT_GE(t.SignalsSent(), 2);
+    EXPECT_GE(t.signalsSent(), 2);
 }
 
 TEST(SignalWakeThread, StopWithoutStartAndAfterTheBodyReturnedSendsNothingMore) {
-    TSignalWakeThread idle;
-    idle.Stop();
-    EXPECT_FALSE(idle.Running());
-    EXPECT_EQ(idle.SignalsSent(), 0);
+    serial::SignalWakeThread idle;
+    idle.stop();
+    EXPECT_FALSE(idle.running());
+    EXPECT_EQ(idle.signalsSent(), 0);
 
-    TSignalWakeThread quick;
-    quick.Start([](const std::atomic<bool>&) {});
-    ASSERT_TRUE(waitFor([&] { return !quick.Running(); }));
-    quick.Stop();
-    EXPECT_EQ(quick.SignalsSent(), 0);
+    serial::SignalWakeThread quick;
+    quick.start([](const std::atomic<bool>&) {});
+    ASSERT_TRUE(waitFor([&] { return !quick.running(); }));
+    quick.stop();
+    EXPECT_EQ(quick.signalsSent(), 0);
 }
 
 // ---- Modem-line watch ----------------------------------------------------------------------
@@ -201,10 +201,10 @@ TEST(ModemWatch, DevicesThatCannotWaitForLineChangesRefuseAtOnce) {
     } cases[] = {{"pty slave", slave}, {"pty master", pty.master()}, {"pipe", pipe.fd[0]}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(WaitForModemChange(c.fd), ModemWaitResult::Refused);
+        EXPECT_EQ(serial::waitForModemChange(c.fd), serial::ModemWaitResult::Refused);
     }
     ::close(slave);
-    EXPECT_EQ(WaitForModemChange(-1), ModemWaitResult::Failed);
+    EXPECT_EQ(serial::waitForModemChange(-1), serial::ModemWaitResult::Failed);
 }
 
 TEST(ModemWatch, PtyPortFallsBackToThePolledLinesAcrossReopens) {
@@ -212,18 +212,19 @@ TEST(ModemWatch, PtyPortFallsBackToThePolledLinesAcrossReopens) {
     ASSERT_EQ(p.openResult, 0);
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
-        EXPECT_FALSE(p.port->ModemLinesReported());
-        EXPECT_FALSE(p.port->ModemWatchActive());
-        EXPECT_EQ(p.port->RunningThreads(), 3);
+        EXPECT_FALSE(p.port->modemLinesReported());
+        EXPECT_FALSE(p.port->modemWatchActive());
+        EXPECT_EQ(p.port->runningThreads(), 3);
         // The tied-high lines still come through the polled path.
-        EXPECT_TRUE(p.port->CheckCTS());
-        EXPECT_TRUE(p.port->CheckDSR());
-        EXPECT_TRUE(p.port->CheckDCD());
-        p.port->DonePort();
-        EXPECT_FALSE(p.port->ModemWatchActive());
-        EXPECT_EQ(p.port->RunningThreads(), 0);
-        ASSERT_EQ(
-            p.port->InitPort(p.pty.slavePath(), 38400, kParityNone, 8, 1, 4096, 4096, ofDtrOn | ofRtsOn), 0);
+        EXPECT_TRUE(p.port->checkCts());
+        EXPECT_TRUE(p.port->checkDsr());
+        EXPECT_TRUE(p.port->checkDcd());
+        p.port->donePort();
+        EXPECT_FALSE(p.port->modemWatchActive());
+        EXPECT_EQ(p.port->runningThreads(), 0);
+        ASSERT_EQ(p.port->initPort(p.pty.slavePath(), 38400, serial::kParityNone, 8, 1, 4096, 4096,
+                                   serial::kOpenDtrOn | serial::kOpenRtsOn),
+                  0);
     }
 }
 

@@ -7,7 +7,7 @@
 
 #include "serial/string_resources.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 // Builds a table in the packed format from (identifier, text) pairs, in the order given.
@@ -35,26 +35,26 @@ std::vector<uint8_t> pack(const std::vector<std::pair<int32_t, std::u16string>>&
 
 std::string openError(const ResourceModule& module, const std::string& name) {
     try {
-        TQuavStringResource r(&module, name);
+        StringResource r(&module, name);
         return "opened";
-    } catch (const EStringResourceError& e) {
+    } catch (const StringResourceError& e) {
         return e.what();
     }
 }
 
 TEST(StringResources, ManagerMessagesAreBuiltIn) {
-    const TQuavStringResource& m = managerStrings();
+    const StringResource& m = managerStrings();
     EXPECT_EQ(m.count(), 5u);
-    EXPECT_EQ(m.GetString(1), "String not found: %d");
-    EXPECT_EQ(m.GetString(2), "Cannot lock resource");
-    EXPECT_EQ(m.GetString(3), "String resource not found: %s");
-    EXPECT_EQ(m.GetString(4), "Unable to open string resource: %s");
-    EXPECT_NE(m.GetString(5).find("%s"), std::string::npos);
-    EXPECT_EQ(m.GetString(6), "");
-    EXPECT_EQ(m.GetString(0), "");
+    EXPECT_EQ(m.getString(1), "String not found: %d");
+    EXPECT_EQ(m.getString(2), "Cannot lock resource");
+    EXPECT_EQ(m.getString(3), "String resource not found: %s");
+    EXPECT_EQ(m.getString(4), "Unable to open string resource: %s");
+    EXPECT_NE(m.getString(5).find("%s"), std::string::npos);
+    EXPECT_EQ(m.getString(6), "");
+    EXPECT_EQ(m.getString(0), "");
     // The program's module holds the same table under its name.
-    const TQuavStringResource again(nullptr, "QVSRMGR_STRINGS");
-    EXPECT_EQ(again.GetString(2), "Cannot lock resource");
+    const StringResource again(nullptr, "QVSRMGR_STRINGS");
+    EXPECT_EQ(again.getString(2), "Cannot lock resource");
 }
 
 TEST(StringResources, LooksUpUserTablesModuleFirst) {
@@ -62,45 +62,45 @@ TEST(StringResources, LooksUpUserTablesModuleFirst) {
         pack({{-7, u"minus seven"}, {3, u"drei"}, {100, u"h\u00e9llo \u20ac"}, {70000, u"big"}});
     ResourceModule module;
     module.add("MY_STRINGS", table.data(), table.size());
-    TQuavStringResource r(&module, "MY_STRINGS");
-    EXPECT_EQ(r.GetString(-7), "minus seven");
-    EXPECT_EQ(r.GetString(3), "drei");
-    EXPECT_EQ(r.GetString(100), "h\xc3\xa9llo \xe2\x82\xac");
-    EXPECT_EQ(r.GetString(70000), "big");
-    EXPECT_EQ(r.GetString(4), "");
+    StringResource r(&module, "MY_STRINGS");
+    EXPECT_EQ(r.getString(-7), "minus seven");
+    EXPECT_EQ(r.getString(3), "drei");
+    EXPECT_EQ(r.getString(100), "h\xc3\xa9llo \xe2\x82\xac");
+    EXPECT_EQ(r.getString(70000), "big");
+    EXPECT_EQ(r.getString(4), "");
 
     // A module without the name falls back to the program's own resources.
     ResourceModule empty;
-    TQuavStringResource fallback(&empty, "QVSRMGR_STRINGS");
-    EXPECT_EQ(fallback.GetString(1), "String not found: %d");
+    StringResource fallback(&empty, "QVSRMGR_STRINGS");
+    EXPECT_EQ(fallback.getString(1), "String not found: %d");
 
-    // ChangeResource switches tables; an empty name leaves it closed.
-    r.ChangeResource(nullptr, "QVSRMGR_STRINGS");
-    EXPECT_EQ(r.GetString(3), "String resource not found: %s");
-    r.ChangeResource(&module, "");
+    // changeResource switches tables; an empty name leaves it closed.
+    r.changeResource(nullptr, "QVSRMGR_STRINGS");
+    EXPECT_EQ(r.getString(3), "String resource not found: %s");
+    r.changeResource(&module, "");
     EXPECT_FALSE(r.isOpen());
-    EXPECT_EQ(r.GetString(3), "");
+    EXPECT_EQ(r.getString(3), "");
 }
 
 TEST(StringResources, BufferedVariantsCutToSize) {
     const auto table = pack({{1, u"abcdefghijklmnop"}, {2, u"\u00e9\u00e9\u00e9\u00e9\u00e9"}});
     ResourceModule module;
     module.add("T", table.data(), table.size());
-    TQuavStringResource r(&module, "T");
+    StringResource r(&module, "T");
 
     char ascii[10];
-    r.GetAsciiZ(1, ascii, sizeof ascii);
+    r.getAsciiZ(1, ascii, sizeof ascii);
     EXPECT_STREQ(ascii, "abcdefghi");
     // Two-byte characters are dropped whole: four of them take 8 bytes, five would need 10.
-    r.GetAsciiZ(2, ascii, sizeof ascii);
+    r.getAsciiZ(2, ascii, sizeof ascii);
     EXPECT_EQ(std::strlen(ascii), 8u);
-    r.GetAsciiZ(9, ascii, sizeof ascii);
+    r.getAsciiZ(9, ascii, sizeof ascii);
     EXPECT_STREQ(ascii, "");
 
     char16_t wide[6];
-    r.GetWideChar(1, wide, 6);
+    r.getWideChar(1, wide, 6);
     EXPECT_EQ(std::u16string(wide), u"abcde");
-    r.GetWideChar(9, wide, 6);
+    r.getWideChar(9, wide, 6);
     EXPECT_EQ(std::u16string(wide), u"");
 }
 
@@ -115,7 +115,7 @@ TEST(StringResources, FormatErrorsAreReportedWithTheManagerMessages) {
     module.add("MAGIC", wrongMagic.data(), wrongMagic.size());
     const std::string magicError = openError(module, "MAGIC");
     EXPECT_NE(magicError.find("MAGIC"), std::string::npos);
-    std::string expected = managerStrings().GetString(5);
+    std::string expected = managerStrings().getString(5);
     expected.replace(expected.find("%s"), 2, "MAGIC");
     EXPECT_EQ(magicError, expected);
 
@@ -145,17 +145,17 @@ TEST(StringResources, RaiseWhenMissing) {
     const auto table = pack({{1, u"one"}});
     ResourceModule module;
     module.add("T", table.data(), table.size());
-    TQuavStringResource r(&module, "T");
-    EXPECT_EQ(r.GetString(2), "");
+    StringResource r(&module, "T");
+    EXPECT_EQ(r.getString(2), "");
     r.setRaiseWhenMissing(true);
-    EXPECT_EQ(r.GetString(1), "one");
+    EXPECT_EQ(r.getString(1), "one");
     try {
-        r.GetString(42);
+        r.getString(42);
         ADD_FAILURE() << "no exception";
-    } catch (const EStringResourceError& e) {
+    } catch (const StringResourceError& e) {
         EXPECT_STREQ(e.what(), "String not found: 42");
     }
 }
 
 } // namespace
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -21,15 +21,15 @@ namespace {
 // Decodes the pieces in turn: "data|commands", commands as "VERB OPTION;" or "SB OPTION bytes;".
 std::string decoded(const std::vector<std::string>& pieces) {
     std::string data, commands;
-    telnet::Decoder d({[&](uint8_t verb, uint8_t opt) {
-                           commands += std::to_string(verb) + " " + std::to_string(opt) + ";";
-                       },
-                       [&](uint8_t opt, const std::string& p) {
-                           commands += "SB " + std::to_string(opt);
-                           for (char b : p)
-                               commands += " " + std::to_string(uint8_t(b));
-                           commands += ";";
-                       }});
+    serial::telnet::Decoder d({[&](uint8_t verb, uint8_t opt) {
+                                   commands += std::to_string(verb) + " " + std::to_string(opt) + ";";
+                               },
+                               [&](uint8_t opt, const std::string& p) {
+                                   commands += "SB " + std::to_string(opt);
+                                   for (char b : p)
+                                       commands += " " + std::to_string(uint8_t(b));
+                                   commands += ";";
+                               }});
     for (const auto& piece : pieces) {
         std::string out(piece.size(), '\0');
         out.resize(d.decode(reinterpret_cast<const uint8_t*>(piece.data()), piece.size(),
@@ -49,7 +49,7 @@ TEST(TelnetDecoder, SplitsDataFromCommandsAcrossPieces) {
         {{iac + "\xfa,e\x00\x01"s + iac + iac + "\x02" + iac, "\xf0z"}, "z|SB 44 101 0 1 255 2;"},
         {{iac + "\xf1q", iac + "\xfb\x01"}, "q|251 1;"}, // NOP dropped, WILL ECHO passed on
         // A sub-negotiation past its bound is no protocol of ours: decoding stops there.
-        {{iac + "\xfa," + std::string(telnet::kMaxSubnegotiation + 1, 'x') + iac +
+        {{iac + "\xfa," + std::string(serial::telnet::kMaxSubnegotiation + 1, 'x') + iac +
           "\xf0"
           "data"},
          "|"},
@@ -61,19 +61,20 @@ TEST(TelnetDecoder, SplitsDataFromCommandsAcrossPieces) {
 TEST(NetPortNames, ParseHostAndPort) {
     struct Row {
         const char* name;
-        NetScheme scheme;
+        serial::NetScheme scheme;
         const char* host; // nullptr: refused
         const char* port;
     };
-    for (const Row& r : std::vector<Row>{{"rfc2217://unit7:2001", NetScheme::Rfc2217, "unit7", "2001"},
-                                         {"SOCKET://10.0.0.5:4001/", NetScheme::Socket, "10.0.0.5", "4001"},
-                                         {"rfc2217://[::1]:7000", NetScheme::Rfc2217, "::1", "7000"},
-                                         {"rfc2217://unit7", NetScheme::Rfc2217, nullptr, nullptr},
-                                         {"socket://:4001", NetScheme::Socket, nullptr, nullptr},
-                                         {"socket://::1:4001", NetScheme::Socket, nullptr, nullptr},
-                                         {"/dev/ttyUSB0", NetScheme::None, nullptr, nullptr}}) {
-        EXPECT_EQ(netSchemeOf(r.name), r.scheme) << r.name;
-        const auto e = parseNetEndpoint(r.name);
+    for (const Row& r :
+         std::vector<Row>{{"rfc2217://unit7:2001", serial::NetScheme::Rfc2217, "unit7", "2001"},
+                          {"SOCKET://10.0.0.5:4001/", serial::NetScheme::Socket, "10.0.0.5", "4001"},
+                          {"rfc2217://[::1]:7000", serial::NetScheme::Rfc2217, "::1", "7000"},
+                          {"rfc2217://unit7", serial::NetScheme::Rfc2217, nullptr, nullptr},
+                          {"socket://:4001", serial::NetScheme::Socket, nullptr, nullptr},
+                          {"socket://::1:4001", serial::NetScheme::Socket, nullptr, nullptr},
+                          {"/dev/ttyUSB0", serial::NetScheme::None, nullptr, nullptr}}) {
+        EXPECT_EQ(serial::netSchemeOf(r.name), r.scheme) << r.name;
+        const auto e = serial::parseNetEndpoint(r.name);
         ASSERT_EQ(e.has_value(), r.host != nullptr) << r.name;
         if (e) {
             EXPECT_EQ(e->host + " " + e->port, std::string(r.host) + " " + r.port);
@@ -88,14 +89,14 @@ struct NetPort {
     explicit NetPort(Mode mode) {
         EXPECT_TRUE(pty.ok() && pty.holdSlave());
         EXPECT_TRUE(server.start(pty.slavePath(), mode, dir.file("")));
-        port = makeDeviceLayer(server.url(), nullptr);
-        openResult =
-            port->InitPort(server.url(), 38400, kParityNone, 8, kOneStopBit, 4096, 8192, ofDtrOn | ofRtsOn);
+        port = serial::makeDeviceLayer(server.url(), nullptr);
+        openResult = port->initPort(server.url(), 38400, serial::kParityNone, 8, serial::kOneStopBit, 4096,
+                                    8192, serial::kOpenDtrOn | serial::kOpenRtsOn);
     }
     std::string receive(size_t n) {
         std::string got(n, '\0');
-        waitFor([&] { return port->InBuffUsed() >= n; }, 10000);
-        got.resize(std::max(port->GetBlock(got.data(), n), 0));
+        waitFor([&] { return port->inBuffUsed() >= n; }, 10000);
+        got.resize(std::max(port->getBlock(got.data(), n), 0));
         return got;
     }
     // Whether the pty's line speed (as the server set it) becomes `want` within ten seconds.
@@ -113,7 +114,7 @@ struct NetPort {
     testing::TempDir dir;
     PtyPair pty;
     Ser2netServer server;
-    std::unique_ptr<TQuavBaseDispatcher> port;
+    std::unique_ptr<serial::Dispatcher> port;
     int32_t openResult = 0;
 };
 
@@ -126,7 +127,7 @@ TEST_P(ThroughSer2net, CarriesEveryByteValueBothWays) {
     for (int round = 0; round < 8; ++round)
         for (int b = 0; b < 256; ++b)
             all.push_back(char(b));
-    ASSERT_EQ(net.port->PutBlock(all.data(), all.size()), 0);
+    ASSERT_EQ(net.port->putBlock(all.data(), all.size()), 0);
     EXPECT_EQ(net.pty.read(all.size(), 10000), all);
     ASSERT_TRUE(net.pty.write(all));
     EXPECT_EQ(net.receive(all.size()), all);
@@ -134,27 +135,27 @@ TEST_P(ThroughSer2net, CarriesEveryByteValueBothWays) {
     // it at 9600).
     const bool controlled = GetParam() == Mode::Rfc2217;
     EXPECT_TRUE(net.lineSpeedBecomes(controlled ? B38400 : B9600));
-    ASSERT_EQ(net.port->ChangeBaud(57600), 0);
+    ASSERT_EQ(net.port->changeBaud(57600), 0);
     EXPECT_TRUE(net.lineSpeedBecomes(controlled ? B57600 : B9600));
     // A transmit flush never takes back what the server holds already.
-    ASSERT_EQ(net.port->PutBlock(all.data(), all.size()), 0);
-    ASSERT_TRUE(waitFor([&] { return net.port->OutBuffUsed() == 0; }, 10000));
-    net.port->FlushOutBuffer();
+    ASSERT_EQ(net.port->putBlock(all.data(), all.size()), 0);
+    ASSERT_TRUE(waitFor([&] { return net.port->outBuffUsed() == 0; }, 10000));
+    net.port->flushOutBuffer();
     EXPECT_EQ(net.pty.read(all.size(), 10000), all);
 }
 
 TEST_P(ThroughSer2net, ReportsTheServerGoingAwayWhileSending) {
     NetPort net(GetParam());
     ASSERT_EQ(net.openResult, 0);
-    auto* layer = dynamic_cast<TQuavSocketDispatcher*>(net.port.get());
+    auto* layer = dynamic_cast<serial::SocketDispatcher*>(net.port.get());
     ASSERT_NE(layer, nullptr);
     const std::string block = patternBytes(2000);
-    net.port->PutBlock(block.data(), block.size());
+    net.port->putBlock(block.data(), block.size());
     net.server.stop();
     EXPECT_TRUE(waitFor(
         [&] {
-            net.port->PutBlock(block.data(), block.size());
-            return layer->LostCode() == secSocketConnectionLost;
+            net.port->putBlock(block.data(), block.size());
+            return layer->lostCode() == serial::result::kSocketConnectionLost;
         },
         5000));
 }
@@ -171,15 +172,17 @@ TEST(NetPortOpen, FailuresCarryTheirSocketCode) {
     const std::string rawPort = raw.url().substr(raw.url().rfind(':'));
     const std::string refused = "127.0.0.1:" + std::to_string(Ser2netServer::freePort());
     for (const auto& [name, code] : std::vector<std::pair<std::string, int32_t>>{
-             {"rfc2217://" + refused, secSocketRefused},
-             {"socket://" + refused, secSocketRefused},
-             {"rfc2217://127.0.0.1", secSocketBadAddress},
-             {"rfc2217://127.0.0.1" + rawPort, secSocketNoComPortOption}}) {
-        auto port = makeDeviceLayer(name, nullptr);
+             {"rfc2217://" + refused, serial::result::kSocketRefused},
+             {"socket://" + refused, serial::result::kSocketRefused},
+             {"rfc2217://127.0.0.1", serial::result::kSocketBadAddress},
+             {"rfc2217://127.0.0.1" + rawPort, serial::result::kSocketNoComPortOption}}) {
+        auto port = serial::makeDeviceLayer(name, nullptr);
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(port->InitPort(name, 38400, kParityNone, 8, kOneStopBit, 4096, 4096, 0), code) << name;
+        EXPECT_EQ(port->initPort(name, 38400, serial::kParityNone, 8, serial::kOneStopBit, 4096, 4096, 0),
+                  code)
+            << name;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << name;
-        EXPECT_FALSE(port->IsOpen());
+        EXPECT_FALSE(port->isOpen());
     }
 }
 
@@ -191,20 +194,22 @@ TEST(NetPortOpen, HostileServersHoldNothingUp) {
     auto url = [](const testing::HostilePeer& p) { return "rfc2217://127.0.0.1:" + std::to_string(p.port); };
     std::thread stop([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        raiseSetupStop();
+        serial::raiseSetupStop();
     });
-    auto asked = makeDeviceLayer(url(asker), nullptr);
-    EXPECT_EQ(asked->InitPort(url(asker), 38400, kParityNone, 8, kOneStopBit, 4096, 4096, 0),
-              secSocketStopped);
+    auto asked = serial::makeDeviceLayer(url(asker), nullptr);
+    EXPECT_EQ(asked->initPort(url(asker), 38400, serial::kParityNone, 8, serial::kOneStopBit, 4096, 4096, 0),
+              serial::result::kSocketStopped);
     stop.join();
-    clearSetupStop();
+    serial::clearSetupStop();
 
-    auto flooded = makeDeviceLayer(url(flooder), nullptr);
-    ASSERT_EQ(flooded->InitPort(url(flooder), 38400, kParityNone, 8, kOneStopBit, 4096, 4096, 0), 0);
+    auto flooded = serial::makeDeviceLayer(url(flooder), nullptr);
+    ASSERT_EQ(
+        flooded->initPort(url(flooder), 38400, serial::kParityNone, 8, serial::kOneStopBit, 4096, 4096, 0),
+        0);
     // Only what waits now is purged while the flood goes on; what the opening could not keep of
     // the 1 MiB before the COM-PORT option is an overrun.
-    EXPECT_EQ(flooded->FlushInBuffer(), 0);
-    EXPECT_TRUE(waitFor([&] { return flooded->GetLineError() == 1; }, 5000));
+    EXPECT_EQ(flooded->flushInBuffer(), 0);
+    EXPECT_TRUE(waitFor([&] { return flooded->getLineError() == 1; }, 5000));
 }
 
 } // namespace

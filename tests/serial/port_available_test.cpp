@@ -12,29 +12,29 @@
 #include "serial/port_names.h"
 #include "serial/termios_dispatcher.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 TEST(IsPortAvailable, PortZeroAndNumbersOutsideTheTable) {
-    EXPECT_FALSE(IsPortAvailable(0));
-    EXPECT_FALSE(IsPortAvailable(51));
-    EXPECT_FALSE(IsPortAvailable(4000000000u));
+    EXPECT_FALSE(isPortAvailable(0));
+    EXPECT_FALSE(isPortAvailable(51));
+    EXPECT_FALSE(isPortAvailable(4000000000u));
 }
 
 TEST(IsPortAvailable, MissingDevice) {
     ::setenv("BRIMWELL_COM7", "/dev/brimwell-no-such-device", 1);
-    EXPECT_FALSE(IsPortAvailable(7));
+    EXPECT_FALSE(isPortAvailable(7));
     // A path whose directory does not exist either.
     ::setenv("BRIMWELL_COM7", "/nonexistent-dir/ttyX", 1);
-    EXPECT_FALSE(IsPortAvailable(7));
+    EXPECT_FALSE(isPortAvailable(7));
     // Something that exists but is no serial device.
     ::setenv("BRIMWELL_COM7", "/dev/null", 1);
-    EXPECT_FALSE(IsPortAvailable(7));
+    EXPECT_FALSE(isPortAvailable(7));
     // A network port is tried by opening it, never by the test; only a malformed name fails here.
     ::setenv("BRIMWELL_COM7", "rfc2217://127.0.0.1:1", 1);
-    EXPECT_TRUE(IsPortAvailable(7));
+    EXPECT_TRUE(isPortAvailable(7));
     ::setenv("BRIMWELL_COM7", "socket://127.0.0.1", 1);
-    EXPECT_FALSE(IsPortAvailable(7));
+    EXPECT_FALSE(isPortAvailable(7));
     ::unsetenv("BRIMWELL_COM7");
 }
 
@@ -42,14 +42,14 @@ TEST(IsPortAvailable, FreePortIsClosedAgainAfterTheTest) {
     testing::TestPty pty;
     ASSERT_TRUE(pty.ok());
     pty.bindCom(8);
-    EXPECT_TRUE(IsPortAvailable(8));
+    EXPECT_TRUE(isPortAvailable(8));
     // The test left no lock behind: an exclusive advisory lock can be taken at once.
     const int fd = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
     ::close(fd);
     // And asking twice gives the same answer.
-    EXPECT_TRUE(IsPortAvailable(8));
+    EXPECT_TRUE(isPortAvailable(8));
     ::unsetenv("BRIMWELL_COM8");
 }
 
@@ -61,11 +61,11 @@ TEST(IsPortAvailable, PortHeldByAnotherOpenCountsAsAvailable) {
     const int fd = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    EXPECT_TRUE(IsPortAvailable(9));
+    EXPECT_TRUE(isPortAvailable(9));
     ::close(fd);
-    EXPECT_TRUE(IsPortAvailable(9));
+    EXPECT_TRUE(isPortAvailable(9));
     ::unsetenv("BRIMWELL_COM9");
 }
 
 } // namespace
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -5,7 +5,7 @@
 
 #include "serial/port_names.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 TEST(PortNames, DefaultTableAndOverrides) {
@@ -30,7 +30,7 @@ TEST(PortNames, DefaultTableAndOverrides) {
 }
 
 TEST(PortNames, NamesAndParsing) {
-    EXPECT_EQ(ComName(7), "COM7");
+    EXPECT_EQ(comName(7), "COM7");
     EXPECT_EQ(comDeviceName(12), "\\\\.\\COM12");
     struct Case {
         const char* name;
@@ -85,4 +85,4 @@ TEST(PortNames, DevicePathsBorrowAFreeNumber) {
 }
 
 } // namespace
-} // namespace brimwell
+} // namespace brimwell::serial

@@ -14,7 +14,7 @@
 #include "serial/triggers.h"
 #include "support/temp_dir.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 uint32_t fakeNow = 0;
@@ -57,22 +57,22 @@ TEST_P(TraceFile, HoldsTheNewestEntriesOldestFirst) {
     const TraceCase& c = GetParam();
     testing::TempDir dir;
     Recorders r;
-    ASSERT_EQ(c.capacity > 0 ? r.InitTracing(c.capacity) : secOK, secOK);
+    ASSERT_EQ(c.capacity > 0 ? r.initTracing(c.capacity) : result::kOk, result::kOk);
     std::istringstream pieces(c.recorded);
     for (std::string piece; std::getline(pieces, piece, '|');) {
-        int32_t result = secOK;
-        if (piece == "stop") r.StopTracing();
-        if (piece == "start") result = r.StartTracing();
-        if (piece == "clear") result = r.ClearTracing();
-        if (piece.starts_with("init")) result = r.InitTracing(std::stoul(piece.substr(4)));
-        if (piece[0] == '+') r.AddTraceEntry(piece[1], uint8_t(piece[2]));
-        if (std::isupper(piece[0])) r.TraceBytes(piece[0], piece.data() + 1, uint32_t(piece.size() - 1));
-        EXPECT_EQ(result, secOK) << piece;
+        int32_t result = result::kOk;
+        if (piece == "stop") r.stopTracing();
+        if (piece == "start") result = r.startTracing();
+        if (piece == "clear") result = r.clearTracing();
+        if (piece.starts_with("init")) result = r.initTracing(std::stoul(piece.substr(4)));
+        if (piece[0] == '+') r.addTraceEntry(piece[1], uint8_t(piece[2]));
+        if (std::isupper(piece[0])) r.traceBytes(piece[0], piece.data() + 1, uint32_t(piece.size() - 1));
+        EXPECT_EQ(result, result::kOk) << piece;
     }
     dir.write("t", "old");
-    EXPECT_EQ(r.DumpTrace(dir.file("t"), c.mode == 'h', c.mode == 'a'), secOK);
+    EXPECT_EQ(r.dumpTrace(dir.file("t"), c.mode == 'h', c.mode == 'a'), result::kOk);
     EXPECT_EQ(dir.read("t"), c.file);
-    EXPECT_FALSE(r.Tracing());
+    EXPECT_FALSE(r.tracing());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, TraceFile, ::testing::ValuesIn(kTraceRows),
@@ -93,13 +93,13 @@ TEST_P(LogFile, WritesHeaderAndEntries) {
     testing::TempDir dir;
     fakeNow = 5000;
     Recorders r([] { return fakeNow; });
-    r.PortOpened();
-    r.SetDeviceLabel("/dev/ttyUSB0");
-    ASSERT_EQ(c.size > 0 ? r.InitDispatchLogging(c.size) : secOK, secOK);
+    r.portOpened();
+    r.setDeviceLabel("/dev/ttyUSB0");
+    ASSERT_EQ(c.size > 0 ? r.initDispatchLogging(c.size) : result::kOk, result::kOk);
     if (c.record) c.record(r);
     dir.write("l", "old");
-    EXPECT_EQ(r.DumpDispatchLog(dir.file("l"), c.hex, c.allHex), secOK);
-    EXPECT_FALSE(r.Logging());
+    EXPECT_EQ(r.dumpDispatchLog(dir.file("l"), c.hex, c.allHex), result::kOk);
+    EXPECT_FALSE(r.logging());
 
     const std::string file = dir.read("l");
     static const std::regex header("QUAV v4\\.05\r\n"
@@ -122,7 +122,7 @@ std::string wrappedUserEntry(char c) {
 std::function<void(Recorders&)> userTexts(std::vector<std::string> texts) {
     return [texts](Recorders& r) {
         for (const std::string& t : texts)
-            r.AddStringToLog(t);
+            r.addStringToLog(t);
     };
 }
 
@@ -131,22 +131,22 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LogCase{"WriteThenRead", 1000,
                 [](Recorders& r) {
-                    r.AddDispatchEntry(dtDispatch, dstWriteCom, 6, "LOADR\r", 6);
+                    r.addDispatchEntry(DispatchType::Dispatch, DispatchSubType::WriteCom, 6, "LOADR\r", 6);
                     fakeNow += 1234;
-                    r.AddDispatchEntry(dtDispatch, dstReadCom, 1, ">", 1);
+                    r.addDispatchEntry(DispatchType::Dispatch, DispatchSubType::ReadCom, 1, ">", 1);
                 },
                 false, false,
                 "0000.000  Dispatch  WriteCom      00000006  LOADR[13]\r\n"
                 "0001.234  Dispatch  ReadCom       00000001  >\r\n"},
         LogCase{"TriggerRows", 1000,
                 [](Recorders& r) {
-                    r.LogStatusTriggerKind(dtTriggerAlloc, 0x21, 1);
-                    r.LogStatusTriggerKind(dtTriggerDispose, 0x21, 5);
-                    r.LogTimerTriggerChange(7, 18, true);
-                    r.LogTimerTriggerChange(7, 0, false);
-                    r.AddDispatchEntry(dtTriggerHandlerAlloc, dstEventHandler, 1);
-                    r.AddDispatchEntry(dtTrigger, dstModemStatus, 0x31);
-                    r.LogTriggerAnnounced(kTriggerData, 0x42);
+                    r.logStatusTriggerKind(DispatchType::TriggerAlloc, 0x21, 1);
+                    r.logStatusTriggerKind(DispatchType::TriggerDispose, 0x21, 5);
+                    r.logTimerTriggerChange(7, 18, true);
+                    r.logTimerTriggerChange(7, 0, false);
+                    r.addDispatchEntry(DispatchType::TriggerHandlerAlloc, DispatchSubType::EventHandler, 1);
+                    r.addDispatchEntry(DispatchType::Trigger, DispatchSubType::ModemStatus, 0x31);
+                    r.logTriggerAnnounced(kTriggerData, 0x42);
                 },
                 true, false,
                 "0000.000  TrigAllc  Status        00000021  (Modem status)\r\n"
@@ -158,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "0000.000  Trigger   Data          00000042  \r\n"},
         LogCase{"AllHexKeepsUserText", 1000,
                 [](Recorders& r) {
-                    r.AddStringToLog("a b");
-                    r.AddDispatchEntry(dtDispatch, dstReadCom, 1, "a", 1);
+                    r.addStringToLog("a b");
+                    r.addDispatchEntry(DispatchType::Dispatch, DispatchSubType::ReadCom, 1, "a", 1);
                 },
                 true, true, kUser + "a b\r\n0000.000  Dispatch  ReadCom       00000001  [61]\r\n"},
         LogCase{"ContinuationIndent", 1000, userTexts({std::string(40, 'y')}), true, false,
@@ -181,49 +181,49 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Recorders, FailedOpenKeepsTheRecordingForAnotherFile) {
     testing::TempDir dir;
     Recorders r;
-    ASSERT_EQ(r.InitTracing(10), secOK);
-    ASSERT_EQ(r.InitDispatchLogging(1000), secOK);
-    r.AddTraceEntry('R', 'a');
-    r.AddStringToLog("note");
-    EXPECT_EQ(r.DumpTrace(dir.file("no/such"), true, false), -ENOENT);
-    EXPECT_EQ(r.DumpDispatchLog(dir.file("no/such"), true, false), -ENOENT);
-    EXPECT_EQ(r.DumpTrace("/dev/full", true, false), -ENOSPC);
-    EXPECT_EQ(r.DumpDispatchLog("/dev/full", true, false), -ENOSPC);
-    r.TraceBytes('R', "b", 1);
+    ASSERT_EQ(r.initTracing(10), result::kOk);
+    ASSERT_EQ(r.initDispatchLogging(1000), result::kOk);
+    r.addTraceEntry('R', 'a');
+    r.addStringToLog("note");
+    EXPECT_EQ(r.dumpTrace(dir.file("no/such"), true, false), -ENOENT);
+    EXPECT_EQ(r.dumpDispatchLog(dir.file("no/such"), true, false), -ENOENT);
+    EXPECT_EQ(r.dumpTrace("/dev/full", true, false), -ENOSPC);
+    EXPECT_EQ(r.dumpDispatchLog("/dev/full", true, false), -ENOSPC);
+    r.traceBytes('R', "b", 1);
     dir.write("t", "old\r\n");
-    EXPECT_EQ(r.AppendTrace(dir.file("t"), true, false), secOK);
+    EXPECT_EQ(r.appendTrace(dir.file("t"), true, false), result::kOk);
     EXPECT_EQ(dir.read("t"), "old\r\nReceive: \r\na");
-    EXPECT_EQ(r.AppendDispatchLog(dir.file("l"), true, false), secOK);
+    EXPECT_EQ(r.appendDispatchLog(dir.file("l"), true, false), result::kOk);
     EXPECT_NE(dir.read("l").find("note\r\n"), std::string::npos);
 }
 
 TEST(Recorders, SizeLimits) {
     Recorders r;
-    EXPECT_EQ(r.InitTracing(kTraceSizeMax + 1), secBadArgument);
-    EXPECT_EQ(r.InitTracing(0), secBadArgument);
-    EXPECT_EQ(r.StartTracing(), secTracingNotEnabled);
-    EXPECT_EQ(r.InitDispatchLogging(kLogSizeMax + 1), secBadArgument);
-    EXPECT_EQ(r.StartDispatchLogging(), secLoggingNotEnabled);
-    EXPECT_FALSE(r.Tracing() || r.Logging());
+    EXPECT_EQ(r.initTracing(kTraceSizeMax + 1), result::kBadArgument);
+    EXPECT_EQ(r.initTracing(0), result::kBadArgument);
+    EXPECT_EQ(r.startTracing(), result::kTracingNotEnabled);
+    EXPECT_EQ(r.initDispatchLogging(kLogSizeMax + 1), result::kBadArgument);
+    EXPECT_EQ(r.startDispatchLogging(), result::kLoggingNotEnabled);
+    EXPECT_FALSE(r.tracing() || r.logging());
 }
 
 // Reads and writes record from different threads; none of their bytes may be lost.
 TEST(Recorders, ThreadsRecordingAtOnceLoseNothing) {
     testing::TempDir dir;
     Recorders r;
-    ASSERT_EQ(r.InitTracing(100000), secOK);
-    ASSERT_EQ(r.InitDispatchLogging(kLogSizeMax), secOK);
+    ASSERT_EQ(r.initTracing(100000), result::kOk);
+    ASSERT_EQ(r.initDispatchLogging(kLogSizeMax), result::kOk);
     auto record = [&r](char kind, char byte) {
         for (int i = 0; i < 20000; ++i) {
-            r.AddTraceEntry(kind, uint8_t(byte));
-            r.AddDispatchEntry(dtDispatch, dstReadCom, 1, &byte, 1);
+            r.addTraceEntry(kind, uint8_t(byte));
+            r.addDispatchEntry(DispatchType::Dispatch, DispatchSubType::ReadCom, 1, &byte, 1);
         }
     };
     std::thread reader(record, 'R', 'x'), writer(record, 'T', 'z');
     reader.join();
     writer.join();
-    ASSERT_EQ(r.DumpTrace(dir.file("t"), true, false), secOK);
-    ASSERT_EQ(r.DumpDispatchLog(dir.file("l"), true, false), secOK);
+    ASSERT_EQ(r.dumpTrace(dir.file("t"), true, false), result::kOk);
+    ASSERT_EQ(r.dumpDispatchLog(dir.file("l"), true, false), result::kOk);
     // Each byte once in the trace, and once in the log as the data of its own entry.
     const std::string trace = dir.read("t"), log = dir.read("l");
     for (const auto& [file, item] :
@@ -234,4 +234,4 @@ TEST(Recorders, ThreadsRecordingAtOnceLoseNothing) {
 }
 
 } // namespace
-} // namespace brimwell
+} // namespace brimwell::serial

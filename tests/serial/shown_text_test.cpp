@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 TEST(ShownText, FileNamesEscapeByteForByte) {
@@ -83,4 +83,4 @@ TEST(ShownText, AccessAdviceNamesWhatGrantsAccess) {
 }
 
 } // namespace
-} // namespace brimwell
+} // namespace brimwell::serial

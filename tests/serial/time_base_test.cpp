@@ -8,7 +8,7 @@
 #include <chrono>
 #include <thread>
 
-using brimwell::Clock;
+using brimwell::serial::Clock;
 
 namespace {
 
@@ -36,7 +36,7 @@ TEST(ClockTest, TicksAreFiftyFiveMillisecondsOfClockTime) {
     EXPECT_LT(elapsed, 1200u);
     const uint32_t ticks = Clock::ticks() - t0;
     EXPECT_GE(ticks, 2u);
-    EXPECT_LE(ticks, elapsed / brimwell::kTickMs + 1);
+    EXPECT_LE(ticks, elapsed / brimwell::serial::kTickMs + 1);
 }
 
 TEST(ClockTest, ScaleShortensRealWaitsButNotClockTime) {
@@ -71,14 +71,14 @@ TEST(ClockTest, OutOfRangeScalesAreIgnored) {
 TEST(ClockTest, AnswerLimitsKeepUpToASecondOfRealTimeOnAFastClock) {
     ScaleGuard guard;
     Clock::setScale(50.0);
-    const brimwell::ClockMark since = Clock::mark();
+    const brimwell::serial::ClockMark since = Clock::mark();
     Clock::sleepMs(3600); // 72 ms of real time
     EXPECT_FALSE(Clock::limitPassed(since, 3600)) << "a peer gets a second, not 72 ms";
     EXPECT_TRUE(Clock::limitPassed(since, 20)) << "a shorter limit keeps only its own length";
-    std::this_thread::sleep_for(std::chrono::milliseconds(brimwell::kAnswerFloorMs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(brimwell::serial::kAnswerFloorMs));
     EXPECT_TRUE(Clock::limitPassed(since, 3600));
     Clock::setScale(1.0);
-    const brimwell::ClockMark real = Clock::mark();
+    const brimwell::serial::ClockMark real = Clock::mark();
     Clock::sleepMs(30);
     EXPECT_TRUE(Clock::limitPassed(real, 30)) << "at real time the limit is the clock's alone";
 }
@@ -87,15 +87,16 @@ TEST(ClockTest, AnAnswerFloorEndsSoonAfterThePeerWasHeard) {
     ScaleGuard guard;
     Clock::setScale(50.0);
     const auto created = std::chrono::steady_clock::now();
-    brimwell::AnswerTimer silent(65), answered(65); // 3.6 s of clock, 72 ms of real time
+    brimwell::serial::AnswerTimer silent(65), answered(65); // 3.6 s of clock, 72 ms of real time
     answered.heard();
-    std::this_thread::sleep_for(std::chrono::milliseconds(brimwell::kAnswerPauseFloorMs + 50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(brimwell::serial::kAnswerPauseFloorMs + 50));
     EXPECT_TRUE(answered.expired()) << "the peer got to run and has been quiet since";
     // A machine that kept this thread off the processor for the whole floor proves nothing here.
-    if (std::chrono::steady_clock::now() - created < std::chrono::milliseconds(brimwell::kAnswerFloorMs)) {
+    if (std::chrono::steady_clock::now() - created <
+        std::chrono::milliseconds(brimwell::serial::kAnswerFloorMs)) {
         EXPECT_FALSE(silent.expired()) << "a peer not heard from keeps its whole second";
     }
     Clock::setAnswerFloorMs(0);
     EXPECT_TRUE(silent.expired()) << "without a floor the clock alone decides";
-    Clock::setAnswerFloorMs(brimwell::kAnswerFloorMs);
+    Clock::setAnswerFloorMs(brimwell::serial::kAnswerFloorMs);
 }

@@ -23,7 +23,7 @@ struct ReceiveRow {
     std::vector<std::string> expected;
 };
 
-std::string describe(const TriggerTable::ReceiveFindings& f) {
+std::string describe(const serial::TriggerTable::ReceiveFindings& f) {
     std::string s = f.announceAvail ? "A" + std::to_string(f.availCount) : "";
     for (const auto& [handle, length] : f.matched)
         s += (s.empty() ? "D" : " D") + std::to_string(handle) + ":" + std::to_string(length);
@@ -49,33 +49,33 @@ TEST(TriggerTableTest, ReceiveChecks) {
     };
     for (const ReceiveRow& row : rows) {
         SCOPED_TRACE(row.name);
-        TriggerTable table;
-        ByteRing ring;
+        serial::TriggerTable table;
+        serial::ByteRing ring;
         ring.reset(64);
         uint64_t total = 0;
-        table.SetAvailLength(row.availLength);
+        table.setAvailLength(row.availLength);
         for (const auto& [text, ignoreCase] : row.dataTriggers)
-            ASSERT_GT(table.AddData(text.data(), ignoreCase, uint32_t(text.size())), 0);
+            ASSERT_GT(table.addData(text.data(), ignoreCase, uint32_t(text.size())), 0);
         for (size_t i = 0; i < row.chunks.size(); ++i) {
             ring.write(reinterpret_cast<const uint8_t*>(row.chunks[i].data()),
                        uint32_t(row.chunks[i].size()));
             total += row.chunks[i].size();
-            TriggerTable::ReceiveFindings found;
-            table.CheckReceive(ring, total, found);
+            serial::TriggerTable::ReceiveFindings found;
+            table.checkReceive(ring, total, found);
             EXPECT_EQ(describe(found), row.expected[i]) << "after chunk " << i;
         }
     }
 }
 
 TEST(TriggerTableTest, BytesReadBeforeTheScanCompleteNothing) {
-    TriggerTable table;
-    ByteRing ring;
+    serial::TriggerTable table;
+    serial::ByteRing ring;
     ring.reset(16);
-    ASSERT_EQ(table.AddData("ab", false, 2), 8);
+    ASSERT_EQ(table.addData("ab", false, 2), 8);
     ring.write(reinterpret_cast<const uint8_t*>("abab"), 4);
     ring.consume(3); // a reader took "aba" while checks were held back
-    TriggerTable::ReceiveFindings found;
-    table.CheckReceive(ring, 4, found);
+    serial::TriggerTable::ReceiveFindings found;
+    table.checkReceive(ring, 4, found);
     EXPECT_EQ(describe(found), "");
 }
 
@@ -85,13 +85,13 @@ struct LineState {
     bool written;
 };
 
-struct FakeStatus : TriggerStatusSource, LineState {
+struct FakeStatus : serial::TriggerStatusSource, LineState {
     explicit FakeStatus(const LineState& state) : LineState(state) {}
-    uint8_t ModemStatus() override { return uint8_t(modem); }
-    uint32_t LineErrors() override { return errors; }
-    uint32_t OutputFree() override { return freeCount; }
-    uint32_t OutputUsed() override { return used; }
-    bool TakeOutputWritten() override { return std::exchange(written, false); }
+    uint8_t modemStatus() override { return uint8_t(modem); }
+    uint32_t lineErrors() override { return errors; }
+    uint32_t outputFree() override { return freeCount; }
+    uint32_t outputUsed() override { return used; }
+    bool takeOutputWritten() override { return std::exchange(written, false); }
 };
 
 TEST(TriggerTableTest, StatusTriggersFireOnceWhenTheirConditionHolds) {
@@ -104,63 +104,81 @@ TEST(TriggerTableTest, StatusTriggersFireOnceWhenTheirConditionHolds) {
         uint16_t data;
     };
     const std::vector<Row> rows = {
-        {"CTS dropped", stModem, msCtsOn, msCtsOn, {0, 0, 0, 0, false}, true, 0},
-        {"CTS unchanged", stModem, msCtsOn, msCtsOn, {msCtsOn | msDsrOn, 0, 0, 0, false}, false, 0},
-        {"overrun seen", stLine, 1, 0, {0, ceOverrun, 0, 0, false}, true, 0},
-        {"framing not watched", stLine, 1, 0, {0, ceFrame, 0, 0, false}, false, 0},
-        {"free reached", stOutBuffFree, 100, 0, {0, 0, 150, 0, false}, true, 150},
-        {"free short", stOutBuffFree, 100, 0, {0, 0, 50, 0, false}, false, 0},
-        {"emptied", stOutBuffUsed, 0, 0, {0, 0, 0, 0, false}, true, 0},
-        {"still sending", stOutBuffUsed, 0, 0, {0, 0, 0, 5, false}, false, 0},
-        {"bytes put", stOutSent, 0, 0, {0, 0, 0, 0, true}, true, 0},
-        {"nothing put", stOutSent, 0, 0, {0, 0, 0, 0, false}, false, 0},
+        {"CTS dropped",
+         serial::kStatusModem,
+         serial::kModemCtsOn,
+         serial::kModemCtsOn,
+         {0, 0, 0, 0, false},
+         true,
+         0},
+        {"CTS unchanged",
+         serial::kStatusModem,
+         serial::kModemCtsOn,
+         serial::kModemCtsOn,
+         {serial::kModemCtsOn | serial::kModemDsrOn, 0, 0, 0, false},
+         false,
+         0},
+        {"overrun seen", serial::kStatusLine, 1, 0, {0, serial::kLineErrorOverrun, 0, 0, false}, true, 0},
+        {"framing not watched",
+         serial::kStatusLine,
+         1,
+         0,
+         {0, serial::kLineErrorFrame, 0, 0, false},
+         false,
+         0},
+        {"free reached", serial::kStatusOutBuffFree, 100, 0, {0, 0, 150, 0, false}, true, 150},
+        {"free short", serial::kStatusOutBuffFree, 100, 0, {0, 0, 50, 0, false}, false, 0},
+        {"emptied", serial::kStatusOutBuffUsed, 0, 0, {0, 0, 0, 0, false}, true, 0},
+        {"still sending", serial::kStatusOutBuffUsed, 0, 0, {0, 0, 0, 5, false}, false, 0},
+        {"bytes put", serial::kStatusOutSent, 0, 0, {0, 0, 0, 0, true}, true, 0},
+        {"nothing put", serial::kStatusOutSent, 0, 0, {0, 0, 0, 0, false}, false, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         FakeStatus now(row.now);
-        TriggerTable table;
-        const int32_t h = table.AddStatus(row.kind);
+        serial::TriggerTable table;
+        const int32_t h = table.addStatus(row.kind);
         ASSERT_EQ(h, 8 + row.kind);
-        ASSERT_EQ(table.SetStatus(h, row.value, true, row.modemAtArm), 0);
+        ASSERT_EQ(table.setStatus(h, row.value, true, row.modemAtArm), 0);
         int32_t fired = 0;
         uint16_t data = 0;
-        EXPECT_EQ(table.TakeFiredStatus(now, fired, data), row.fires);
+        EXPECT_EQ(table.takeFiredStatus(now, fired, data), row.fires);
         if (!row.fires) continue;
         EXPECT_EQ(fired, h);
         EXPECT_EQ(data, row.data);
-        table.ResetStatusHits();
-        EXPECT_FALSE(table.TakeFiredStatus(now, fired, data)) << "fired again without being re-armed";
+        table.resetStatusHits();
+        EXPECT_FALSE(table.takeFiredStatus(now, fired, data)) << "fired again without being re-armed";
     }
 }
 
 TEST(TriggerTableTest, HandlesAndRefusals) {
-    TriggerTable table;
-    EXPECT_EQ(table.AddData("0123456789012345678901", false, 22), secTriggerTooLong);
-    EXPECT_EQ(table.AddData("", false, 0), secBadArgument);
-    EXPECT_EQ(table.AddStatus(6), secBadArgument);
-    const int32_t timer = table.AddTimer();
+    serial::TriggerTable table;
+    EXPECT_EQ(table.addData("0123456789012345678901", false, 22), serial::result::kTriggerTooLong);
+    EXPECT_EQ(table.addData("", false, 0), serial::result::kBadArgument);
+    EXPECT_EQ(table.addStatus(6), serial::result::kBadArgument);
+    const int32_t timer = table.addTimer();
     EXPECT_EQ(timer, 8);
-    EXPECT_EQ(table.AddStatus(stOutBuffUsed), 16 + stOutBuffUsed);
-    EXPECT_EQ(table.SetTimer(16 + stOutBuffUsed, 1, true), secBadTriggerHandle);
-    EXPECT_EQ(table.Remove(99), secBadTriggerHandle);
-    table.SetAvailLength(5);
-    EXPECT_EQ(table.Remove(kAvailTriggerHandle), 0);
-    EXPECT_EQ(table.AvailLength(), 0u);
+    EXPECT_EQ(table.addStatus(serial::kStatusOutBuffUsed), 16 + serial::kStatusOutBuffUsed);
+    EXPECT_EQ(table.setTimer(16 + serial::kStatusOutBuffUsed, 1, true), serial::result::kBadTriggerHandle);
+    EXPECT_EQ(table.remove(99), serial::result::kBadTriggerHandle);
+    table.setAvailLength(5);
+    EXPECT_EQ(table.remove(serial::kAvailTriggerHandle), 0);
+    EXPECT_EQ(table.availLength(), 0u);
 
     // A timer fires once, when it has run out.
-    ASSERT_EQ(table.SetTimer(timer, 18, true), 0);
-    EXPECT_EQ(table.TakeExpiredTimer(), 0);
-    ASSERT_EQ(table.ExtendTimer(timer, -100), 0);
-    EXPECT_EQ(table.TakeExpiredTimer(), timer);
-    EXPECT_EQ(table.TakeExpiredTimer(), 0);
+    ASSERT_EQ(table.setTimer(timer, 18, true), 0);
+    EXPECT_EQ(table.takeExpiredTimer(), 0);
+    ASSERT_EQ(table.extendTimer(timer, -100), 0);
+    EXPECT_EQ(table.takeExpiredTimer(), timer);
+    EXPECT_EQ(table.takeExpiredTimer(), 0);
 
     // Restored triggers keep their handles and new ones never repeat them.
-    TTriggerSave save;
-    table.Save(save);
-    TriggerTable other;
-    other.Restore(save);
-    EXPECT_EQ(other.AddTimer(), 24);
-    EXPECT_EQ(other.Remove(timer), 0);
+    serial::TriggerSave save;
+    table.save(save);
+    serial::TriggerTable other;
+    other.restore(save);
+    EXPECT_EQ(other.addTimer(), 24);
+    EXPECT_EQ(other.remove(timer), 0);
 }
 
 } // namespace

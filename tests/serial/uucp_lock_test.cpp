@@ -14,7 +14,7 @@
 #include "support/pty.h"
 #include "support/temp_dir.h"
 
-namespace brimwell {
+namespace brimwell::serial {
 namespace {
 
 using testing::TempDir;
@@ -155,4 +155,4 @@ TEST(DeviceLock, ASignalRemovesTheHeldFiles) {
 }
 
 } // namespace
-} // namespace brimwell
+} // namespace brimwell::serial

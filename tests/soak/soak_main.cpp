@@ -159,7 +159,7 @@ Tally windowRuns(const std::vector<Run>& runs, const TempDir& work, Usage& atSam
                              !dialogs.messages.isEmpty() && dialogs.messages.last() == "Upload Complete.";
         judge(t, r, success, "window", dialogs.messages.join(" | ").toStdString());
         sim->process.stop();
-        if (!pumpUntil([&] { return !form.port().Open(); }, 10000))
+        if (!pumpUntil([&] { return !form.port().isOpen(); }, 10000))
             std::printf("soak: window run %d: the port stayed open after its line went\n", r.index);
         if (r.index == kSampleRun) atSample = ownUsage();
         atEnd = ownUsage();
@@ -199,7 +199,7 @@ int main(int argc, char** argv) {
         if (!text.startsWith("This plugin does not support")) std::fprintf(stderr, "%s\n", qPrintable(text));
         if (type == QtFatalMsg) std::abort();
     });
-    Clock::setScale(kTimeScale);
+    serial::Clock::setScale(kTimeScale);
     TempDir work;
     setenv("BRIMWELL_COM1", work.file("unit").c_str(), 1);
     setenv("BRIMWELL_COM2", work.file("absent").c_str(), 1);

@@ -19,7 +19,7 @@ bool pumpUntil(const std::function<bool()>& done, int ms) {
     t.start();
     while (!done()) {
         if (t.elapsed() > ms) return false;
-        processPendingEvents();
+        serial::processPendingEvents();
         ::usleep(kPassPauseUs);
     }
     return true;
@@ -29,7 +29,7 @@ void pumpFor(int ms) {
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < ms) {
-        processPendingEvents();
+        serial::processPendingEvents();
         ::usleep(kPassPauseUs);
     }
 }

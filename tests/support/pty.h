@@ -19,8 +19,8 @@ namespace brimwell::test {
 // scheduled, so each wait may end as soon as the clock says.
 class NoAnswerFloor {
   public:
-    NoAnswerFloor() { Clock::setAnswerFloorMs(0); }
-    ~NoAnswerFloor() { Clock::setAnswerFloorMs(kAnswerFloorMs); }
+    NoAnswerFloor() { serial::Clock::setAnswerFloorMs(0); }
+    ~NoAnswerFloor() { serial::Clock::setAnswerFloorMs(serial::kAnswerFloorMs); }
     NoAnswerFloor(const NoAnswerFloor&) = delete;
     NoAnswerFloor& operator=(const NoAnswerFloor&) = delete;
 };

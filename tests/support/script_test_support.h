@@ -92,7 +92,7 @@ class FakeLink : public UnitLink {
   public:
     UnitModel unit;
     bool open = true;
-    int32_t baud = 38400;
+    int32_t lineBaud = 38400;
     int outFree = 4096;
     bool cts = true;
     bool pacedDrain = false;
@@ -101,8 +101,8 @@ class FakeLink : public UnitLink {
     int64_t putBlockDelayMs = 0;
     bool abandoned = false;
     std::string wire;               // everything written, in order
-    std::vector<int> blockSizes;    // lengths given to PutBlock
-    std::vector<int32_t> waitTicks; // time-outs given to WaitForString
+    std::vector<int> blockSizes;    // lengths given to putBlock
+    std::vector<int32_t> waitTicks; // time-outs given to waitForString
     std::deque<char> input;         // received, not yet taken
     std::function<void()> yieldHook;
     std::function<void(const std::string&)> onWrite;        // after the unit saw each write
@@ -111,37 +111,37 @@ class FakeLink : public UnitLink {
     testing::DrivenClock* clock = nullptr;
 
     bool isOpen() const override { return open; }
-    bool FlushInBuffer() override {
+    bool flushInBuffer() override {
         input.clear();
         return true;
     }
-    bool FlushOutBuffer() override { return true; }
-    int GetOutBuffFree() override { return outFree; }
-    int GetOutBuffUsed() override {
+    bool flushOutBuffer() override { return true; }
+    int getOutBuffFree() override { return outFree; }
+    int getOutBuffUsed() override {
         if (neverDrains) return 1;
         if (!pacedDrain || blockSizes.empty()) return 0;
-        const double sent = static_cast<double>(clock->elapsedMs(putAt_)) * baud / 10000.0;
+        const double sent = static_cast<double>(clock->elapsedMs(putAt_)) * lineBaud / 10000.0;
         const double left = std::min<double>(blockSizes.back(), backlog + blockSizes.back() - sent);
         return left > 0 ? static_cast<int>(left) : 0;
     }
-    bool GetCTS() override { return cts; }
-    bool WaitOutBuffEmpty(int64_t maxMicros) override {
-        if (GetOutBuffUsed() == 0) return true;
+    bool getCts() override { return cts; }
+    bool waitOutBuffEmpty(int64_t maxMicros) override {
+        if (getOutBuffUsed() == 0) return true;
         clock->sleepMs(std::max<int64_t>(maxMicros / 1000, 1));
-        return GetOutBuffUsed() == 0;
+        return getOutBuffUsed() == 0;
     }
-    bool PutString(const std::string& text) override {
+    bool putString(const std::string& text) override {
         write(text);
         return true;
     }
-    bool PutBlock(const uint8_t* data, int length) override {
+    bool putBlock(const uint8_t* data, int length) override {
         blockSizes.push_back(length);
         clock->sleepMs(putBlockDelayMs);
         putAt_ = clock->now();
         write(std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)));
         return true;
     }
-    int GetBlock(uint8_t* buffer, int length) override {
+    int getBlock(uint8_t* buffer, int length) override {
         int n = 0;
         while (n < length && !input.empty()) {
             buffer[n++] = static_cast<uint8_t>(input.front());
@@ -149,11 +149,11 @@ class FakeLink : public UnitLink {
         }
         return n;
     }
-    bool WaitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool) override {
-        return WaitForMultiString(text, timeoutTicks, yield, false, '\0') != 0;
+    bool waitForString(const std::string& text, int32_t timeoutTicks, bool yield, bool) override {
+        return waitForMultiString(text, timeoutTicks, yield, false, '\0') != 0;
     }
     // Alternatives of one character each (all the engine waits for).
-    int WaitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool,
+    int waitForMultiString(const std::string& text, int32_t timeoutTicks, bool yield, bool,
                            char separator) override {
         waitTicks.push_back(timeoutTicks);
         const auto start = clock->now();
@@ -167,7 +167,7 @@ class FakeLink : public UnitLink {
                     if (text.find(separator, at) == std::string::npos) break;
                 }
             }
-            if (abandoned || clock->elapsedMs(start) >= int64_t{timeoutTicks} * kTickMs) return 0;
+            if (abandoned || clock->elapsedMs(start) >= int64_t{timeoutTicks} * serial::kTickMs) return 0;
             if (yield && yieldHook) yieldHook();
             if (engine != nullptr) engine->QuavComPort1WaitPass();
             clock->sleepMs(5);
@@ -175,7 +175,7 @@ class FakeLink : public UnitLink {
     }
     void abandonWaits(bool abandon) override { abandoned = abandon; }
     std::string label() const override { return "COM1 (fake)"; }
-    int32_t Baud() const override { return baud; }
+    int32_t baud() const override { return lineBaud; }
 
     // The port's data-available event: the capture handler sees the bytes, then every other
     // consumer (the terminal) has read them too, so they are gone.

@@ -47,7 +47,7 @@ TEST(TerminalArray, EmptyGridAllocatesNothing) {
     TQuavTerminalArray a(0, 80, 4);
     EXPECT_EQ(a.GetItemPtr(0, 0), nullptr);
     a.ScrollRows(1, 0, 5); // nothing to do, nothing to break
-    a.Clear();
+    a.clear();
     TQuavTerminalArray b(5, 0, 1);
     EXPECT_EQ(b.GetItemPtr(0, 0), nullptr);
 }

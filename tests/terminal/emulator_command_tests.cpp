@@ -28,10 +28,10 @@ TEST(EmuCommandParams, StoredTexts) {
     p.AddBooleanArg(false);
     p.AddIntegerArg(-12);
     p.AddTColorArg(0xC0C0C0);
-    EXPECT_EQ(p[0].Value, "TRUE");
-    EXPECT_EQ(p[1].Value, "FALSE");
-    EXPECT_EQ(p[2].Value, "-12");
-    EXPECT_EQ(p[3].Value, "12632256");
+    EXPECT_EQ(p[0].value, "TRUE");
+    EXPECT_EQ(p[1].value, "FALSE");
+    EXPECT_EQ(p[2].value, "-12");
+    EXPECT_EQ(p[3].value, "12632256");
     EXPECT_EQ(p.GetTColorValue("", 3, 0), 0xC0C0C0u);
 }
 
@@ -57,7 +57,7 @@ TEST(EmuCommandList, ClearKeepsNothingVisible) {
     list.AddCommand(ecCursorPos).Params.AddIntegerArg(3);
     list.AddCommand(ecBell);
     EXPECT_EQ(list.Count(), 2);
-    list.Clear();
+    list.clear();
     EXPECT_EQ(list.Count(), 0);
     auto& again = list.AddCommand(ecCR);
     EXPECT_EQ(again.Command, ecCR);

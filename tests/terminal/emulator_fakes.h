@@ -110,8 +110,8 @@ class FakeTerminal : public TQuavTerminalHost {
     bool HasPort() const override { return hasPort; }
     bool PortOpen() const override { return hasPort && portOpen; }
     bool IsPrimaryTerminal() const override { return primary; }
-    void PutChar(char ch) override { sent += ch; }
-    void PutString(std::string_view s) override { sent += s; }
+    void putChar(char ch) override { sent += ch; }
+    void putString(std::string_view s) override { sent += s; }
     TQuavTerminalCanvas* Canvas() override { return hasCanvas ? &canvas : nullptr; }
     void DoFollowCursor(int row, int col) override { followed.emplace_back(row, col); }
     void UpdateScrollBars() override { ++scrollBarUpdates; }

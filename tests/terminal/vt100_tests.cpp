@@ -211,7 +211,7 @@ TEST(VT100Mappings, ResourcesBinaryFormAndTextForm) {
     ASSERT_TRUE(keys.LoadFromText("* c\nK1   some value  \nK1 again\n"));
     EXPECT_EQ(keys.Get("K1"), "some value");
     EXPECT_EQ(keys.Count(), 1);
-    EXPECT_FALSE(keys.Add(std::string(64, 'k'), "v"));
+    EXPECT_FALSE(keys.add(std::string(64, 'k'), "v"));
 }
 
 TEST_F(VT100WithTerminal, BlinkAndDoubleWidthPainting) {
@@ -317,7 +317,7 @@ TEST(TerminalSelection, RangeMarksAndText) {
     s.Begin(7, 1);
     s.DragTo(b, 3, 2, [&](int) { ++changed; });
     EXPECT_EQ((std::vector<int>{s.StartCol, s.StartRow, s.EndCol, s.EndRow}), (std::vector<int>{7, 1, 3, 2}));
-    EXPECT_EQ(s.Text(b).substr(0, 7), "world  ");
+    EXPECT_EQ(s.text(b).substr(0, 7), "world  ");
     EXPECT_TRUE(b.GetLineAttrPtr(2)[2] & tcaSelected);
     s.Drop(&b, [&](int) { ++changed; });
     EXPECT_FALSE(b.GetLineAttrPtr(1)[7] & tcaSelected);

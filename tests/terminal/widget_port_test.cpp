@@ -44,9 +44,9 @@ class TerminalOnPort : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(line.ok()) << "no pseudo-terminal";
         line.bindCom(kCom);
-        port.SetComNumber(kCom);
-        port.SetAutoOpen(false);
-        port.SetBaud(115200);
+        port.setComNumber(kCom);
+        port.setAutoOpen(false);
+        port.setBaud(115200);
         term = std::make_unique<TQuavTerminal>();
         QFont f(QStringLiteral("DejaVu Sans Mono"));
         f.setPixelSize(12);
@@ -58,11 +58,11 @@ class TerminalOnPort : public ::testing::Test {
     }
     void TearDown() override {
         term.reset();
-        if (port.Open()) port.SetOpen(false);
+        if (port.isOpen()) port.setOpen(false);
         runFor(10);
     }
     void openPort() {
-        port.SetOpen(true);
+        port.setOpen(true);
         ASSERT_TRUE(runUntil([&] { return term->Attached(); }, 3000)) << "the terminal did not attach";
     }
     void typeKey(int key, const QString& text, Qt::KeyboardModifiers mods = Qt::NoModifier) {
@@ -81,15 +81,15 @@ class TerminalOnPort : public ::testing::Test {
 
     static constexpr unsigned kCom = 37;
     PtyLine line;
-    TQuavComPort port;
+    serial::ComPort port;
     std::unique_ptr<TQuavTerminal> term;
 };
 
 TEST_F(TerminalOnPort, AttachesWhenTheApplicationOpensThePort) {
     EXPECT_FALSE(term->Attached());
     EXPECT_TRUE(term->AttachPending()) << "a closed port that does not open itself leaves attach pending";
-    EXPECT_FALSE(port.Open());
-    EXPECT_EQ(port.PrimaryTerminal(), static_cast<void*>(static_cast<TQuavCustomTerminal*>(term.get())));
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(port.primaryTerminal(), static_cast<void*>(static_cast<TQuavCustomTerminal*>(term.get())));
     openPort();
     EXPECT_FALSE(term->AttachPending());
     ASSERT_TRUE(line.send("hello\r\nworld"));
@@ -99,9 +99,9 @@ TEST_F(TerminalOnPort, AttachesWhenTheApplicationOpensThePort) {
 
 TEST_F(TerminalOnPort, ShowsEveryByteWhileTheApplicationReadsThemToo) {
     std::string appGot;
-    port.SetOnTriggerAvail([&](TQuavComPort* cp, uint16_t count) {
+    port.setOnTriggerAvail([&](serial::ComPort* cp, uint16_t count) {
         std::string buf(count, '\0');
-        cp->GetBlock(buf.data(), count);
+        cp->getBlock(buf.data(), count);
         appGot += buf;
     });
     openPort();
@@ -116,7 +116,7 @@ TEST_F(TerminalOnPort, ReopeningDetachesThenWritesFromRowOneAgain) {
     openPort();
     ASSERT_TRUE(line.send("aaa\r\nbbb\r\nccc"));
     ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(3), "ccc"); }, 3000));
-    port.SetOpen(false);
+    port.setOpen(false);
     runFor(20);
     EXPECT_FALSE(term->Attached());
     EXPECT_TRUE(term->AttachPending());
@@ -183,19 +183,19 @@ TEST_F(TerminalOnPort, PasteToPortSendsTheClipboard) {
 
 TEST_F(TerminalOnPort, AutoOpenPortIsOpenedByTheAttachStep) {
     term->SetComPort(nullptr);
-    port.SetAutoOpen(true);
+    port.setAutoOpen(true);
     term->SetComPort(&port);
     ASSERT_TRUE(runUntil([&] { return term->Attached(); }, 3000));
-    EXPECT_TRUE(port.Open());
+    EXPECT_TRUE(port.isOpen());
     ASSERT_TRUE(line.send("auto"));
     ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(1), "auto"); }, 3000)) << term->Line(1);
 }
 
 TEST_F(TerminalOnPort, BytesConsumedByWaitForStringAreNotShown) {
     openPort();
-    port.PrepareWait(); // nothing is announced between here and the wait
+    port.prepareWait(); // nothing is announced between here and the wait
     ASSERT_TRUE(line.send("xxOK"));
-    EXPECT_TRUE(port.WaitForString("OK", 36, true, false));
+    EXPECT_TRUE(port.waitForString("OK", 36, true, false));
     ASSERT_TRUE(line.send("rest"));
     ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(1), "rest"); }, 3000)) << term->Line(1);
     EXPECT_EQ(term->Line(1), pad("rest"));
@@ -216,9 +216,9 @@ TEST_F(TerminalOnPort, TerminalGoingAwayMidStreamLeavesThePortWorking) {
     ASSERT_TRUE(runUntil([&] { return linesSent > 2000; }, 10000));
     term.reset();
     std::string got;
-    port.SetOnTriggerAvail([&](TQuavComPort* cp, uint16_t count) {
+    port.setOnTriggerAvail([&](serial::ComPort* cp, uint16_t count) {
         std::string buf(count, '\0');
-        cp->GetBlock(buf.data(), count);
+        cp->getBlock(buf.data(), count);
         got += buf;
     });
     runFor(100);
@@ -230,15 +230,15 @@ TEST_F(TerminalOnPort, TerminalGoingAwayMidStreamLeavesThePortWorking) {
 }
 
 TEST_F(TerminalOnPort, PortDestroyedWhileOpenIsForgotten) {
-    auto own = std::make_unique<TQuavComPort>();
-    own->SetComNumber(kCom);
-    own->SetAutoOpen(false);
+    auto own = std::make_unique<serial::ComPort>();
+    own->setComNumber(kCom);
+    own->setAutoOpen(false);
     term->SetComPort(own.get());
-    own->SetOpen(true);
+    own->setOpen(true);
     ASSERT_TRUE(runUntil([&] { return term->Attached(); }, 3000));
     own.reset();
-    EXPECT_EQ(term->ComPort(), nullptr);
-    EXPECT_FALSE(term->Active());
+    EXPECT_EQ(term->comPort(), nullptr);
+    EXPECT_FALSE(term->active());
     EXPECT_FALSE(term->Attached());
 }
 

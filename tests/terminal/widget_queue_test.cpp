@@ -38,7 +38,7 @@ TEST_P(QueueGrowth, CapacityDoublesAndRoundsToSixtyFour) {
     char next = 'a';
     for (size_t i = 0; i < c.puts.size(); ++i) {
         if (i + 1 == c.puts.size() && c.removeFirst > 0) {
-            q.Remove(c.removeFirst);
+            q.remove(c.removeFirst);
             sent.erase(0, size_t(c.removeFirst));
         }
         std::string chunk(size_t(c.puts[i]), next);
@@ -46,7 +46,7 @@ TEST_P(QueueGrowth, CapacityDoublesAndRoundsToSixtyFour) {
         q.Put(chunk.data(), int(chunk.size()));
         sent += chunk;
     }
-    EXPECT_EQ(q.Capacity(), c.expectCapacity);
+    EXPECT_EQ(q.capacity(), c.expectCapacity);
     EXPECT_EQ(q.Count(), int(sent.size()));
     EXPECT_EQ(held(q), sent) << "held bytes must survive every move of the block";
 }
@@ -63,11 +63,11 @@ INSTANTIATE_TEST_SUITE_P(Rules, QueueGrowth,
 TEST(ByteQueue, RemoveKeepsOrderAndMovesRestToFront) {
     TQuavByteQueue q;
     q.Put("hello world", 11);
-    q.Remove(6);
+    q.remove(6);
     EXPECT_EQ(held(q), "world");
     q.Put("!", 1);
     EXPECT_EQ(held(q), "world!");
-    q.Remove(6);
+    q.remove(6);
     EXPECT_EQ(q.Count(), 0);
 }
 
@@ -104,9 +104,9 @@ TEST(ByteQueue, ShortReadsFailWithCounts) {
     } catch (const EQuavByteQueueError& e) {
         EXPECT_STREQ(e.what(), "Not enough data in queue (3 bytes) to satisfy read request (5 bytes)");
     }
-    EXPECT_THROW(q.Remove(4), EQuavByteQueueError);
+    EXPECT_THROW(q.remove(4), EQuavByteQueueError);
     EXPECT_EQ(held(q), "abc") << "a failed removal removes nothing";
-    q.Clear();
+    q.clear();
     EXPECT_EQ(q.Count(), 0);
     EXPECT_THROW(q.Peek(1), EQuavByteQueueError);
 }
@@ -161,7 +161,7 @@ class CaptureFileTest : public ::testing::Test {
     }
     static void write(const std::string& p, const std::string& s) { std::ofstream(p, std::ios::binary) << s; }
     static void put(TQuavCaptureFile& c, const std::string& s) {
-        c.Write(reinterpret_cast<const uint8_t*>(s.data()), int(s.size()));
+        c.write(reinterpret_cast<const uint8_t*>(s.data()), int(s.size()));
     }
 
     std::filesystem::path dir_;
@@ -218,7 +218,7 @@ TEST_F(CaptureFileTest, NameChangeWhileOffOnlyStores) {
     TQuavCaptureFile c;
     c.SetFileName(path("x.cap"));
     EXPECT_FALSE(std::filesystem::exists(path("x.cap")));
-    EXPECT_FALSE(c.IsOpen());
+    EXPECT_FALSE(c.isOpen());
     put(c, "ignored");
     EXPECT_FALSE(std::filesystem::exists(path("x.cap")));
 }
@@ -231,7 +231,7 @@ TEST_F(CaptureFileTest, OffStopsCopying) {
     put(c, "in");
     c.SetMode(cmOff);
     put(c, "out");
-    EXPECT_FALSE(c.IsOpen());
+    EXPECT_FALSE(c.isOpen());
     EXPECT_EQ(read(f), "in");
 }
 
@@ -245,9 +245,9 @@ TEST_F(CaptureFileTest, AppendToMissingFileFailsAndKeepsRequestedMode) {
         EXPECT_NE(std::string(e.what()).find("missing.cap"), std::string::npos) << e.what();
     }
     EXPECT_EQ(c.Mode(), cmAppend);
-    EXPECT_FALSE(c.IsOpen());
+    EXPECT_FALSE(c.isOpen());
     c.SetMode(cmOn);
-    EXPECT_TRUE(c.IsOpen()) << "setting the mode again retries";
+    EXPECT_TRUE(c.isOpen()) << "setting the mode again retries";
 }
 
 TEST_F(CaptureFileTest, EmptyNameFallsBackToDefault) {

@@ -222,7 +222,7 @@ TEST_F(TerminalView, RenderHasCellColoursAtTheirPixels) {
 TEST_F(TerminalView, GlyphsStayInsideTheirRun) {
     feed("XW");
     term->SetBackColor(1, 2, kRed);
-    term->SetLine(1, "X ");
+    term->setLine(1, "X ");
     term->RepaintAll();
     const QImage img = render();
     const int cw = term->CharWidth(), ch = term->CharHeight();
@@ -276,7 +276,7 @@ TEST_F(TerminalView, LazyDisplayWaitsForTheTimer) {
 
 TEST_F(TerminalView, ClearMovesScreenToScrollbackClearAllEmptiesIt) {
     feed("one\r\ntwo\r\nthree");
-    term->Clear();
+    term->clear();
     settle();
     for (int r = 1; r <= 3; ++r)
         EXPECT_EQ(term->Line(r), pad("")) << r;
@@ -575,9 +575,9 @@ TEST_F(TerminalView, AssignedEmulatorTakesOverWithTheSameDimensions) {
 }
 
 TEST_F(TerminalView, CellAccessorsReadAndWriteTheBuffer) {
-    term->SetLine(2, "set directly");
+    term->setLine(2, "set directly");
     EXPECT_EQ(term->Line(2), pad("set directly"));
-    term->SetLine(3, std::string(100, 'w'));
+    term->setLine(3, std::string(100, 'w'));
     EXPECT_EQ(term->Line(3), std::string(80, 'w')) << "truncated to Columns";
     EXPECT_EQ(term->ForeColor(1, 1), 0xC0C0C0u);
     EXPECT_EQ(term->BackColor(1, 1), 0u);

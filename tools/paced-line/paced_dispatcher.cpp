@@ -81,10 +81,10 @@ std::optional<LineOptions> parseLineName(const std::string& name, std::string& e
 }
 
 TQuavPacedDispatcher::~TQuavPacedDispatcher() {
-    ShutdownForDestroy();
+    shutdownForDestroy();
 }
 
-int TQuavPacedDispatcher::OpenDevice(const std::string& name) {
+int TQuavPacedDispatcher::openDevice(const std::string& name) {
     std::string error;
     const auto parsed = parseLineName(name, error);
     if (!parsed) {
@@ -100,11 +100,11 @@ int TQuavPacedDispatcher::OpenDevice(const std::string& name) {
         refusalsLeft_ = options_.refusals;
         unplugged_ = 0;
     }
-    return TQuavTermiosDispatcher::OpenDevice(options_.path);
+    return serial::TermiosDispatcher::openDevice(options_.path);
 }
 
-void TQuavPacedDispatcher::DeviceThreadsStarted() {
-    TQuavTermiosDispatcher::DeviceThreadsStarted();
+void TQuavPacedDispatcher::deviceThreadsStarted() {
+    serial::TermiosDispatcher::deviceThreadsStarted();
     {
         std::lock_guard<std::mutex> g(lock_);
         stop_ = false;
@@ -113,7 +113,7 @@ void TQuavPacedDispatcher::DeviceThreadsStarted() {
     wireThread_ = std::thread([this] { wireBody(); });
 }
 
-void TQuavPacedDispatcher::DeviceThreadsStopping() {
+void TQuavPacedDispatcher::deviceThreadsStopping() {
     {
         std::lock_guard<std::mutex> g(lock_);
         stop_ = true;
@@ -121,7 +121,7 @@ void TQuavPacedDispatcher::DeviceThreadsStopping() {
     changed_.notify_all();
     if (pacer_.joinable()) pacer_.join();
     if (wireThread_.joinable()) wireThread_.join();
-    TQuavTermiosDispatcher::DeviceThreadsStopping();
+    serial::TermiosDispatcher::deviceThreadsStopping();
 }
 
 void TQuavPacedDispatcher::Unplug(int err) {
@@ -148,7 +148,7 @@ int TQuavPacedDispatcher::gone() {
         std::lock_guard<std::mutex> g(lock_);
         err = unplugged_;
     }
-    if (err != 0) DeviceFailed(err);
+    if (err != 0) deviceFailed(err);
     return err;
 }
 
@@ -156,53 +156,53 @@ std::chrono::nanoseconds TQuavPacedDispatcher::byteTime() const {
     return std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / std::max<uint32_t>(baud_, 1));
 }
 
-int32_t TQuavPacedDispatcher::SetComState(const TDeviceControlBlock& dcb) {
+int32_t TQuavPacedDispatcher::setComState(const serial::DeviceConfig& dcb) {
     if (const int err = gone()) return -err;
-    if (options_.maxRate >= 0 && dcb.BaudRate > options_.maxRate) return secBaudRate;
-    const int32_t r = TQuavTermiosDispatcher::SetComState(dcb);
+    if (options_.maxRate >= 0 && dcb.baudRate > options_.maxRate) return serial::result::kBaudRate;
+    const int32_t r = serial::TermiosDispatcher::setComState(dcb);
     if (r == 0) {
         std::lock_guard<std::mutex> g(lock_);
-        baud_ = dcb.BaudRate;
+        baud_ = dcb.baudRate;
     }
     return r;
 }
 
-int32_t TQuavPacedDispatcher::ReadCom(uint8_t* buffer, uint32_t n) {
-    return gone() ? 0 : TQuavTermiosDispatcher::ReadCom(buffer, n);
+int32_t TQuavPacedDispatcher::readCom(uint8_t* buffer, uint32_t n) {
+    return gone() ? 0 : serial::TermiosDispatcher::readCom(buffer, n);
 }
 
-uint32_t TQuavPacedDispatcher::ReadComError(TComStat& status) {
-    status = TComStat{};
-    return gone() ? 0 : TQuavTermiosDispatcher::ReadComError(status);
+uint32_t TQuavPacedDispatcher::readComError(serial::ComStatus& status) {
+    status = serial::ComStatus{};
+    return gone() ? 0 : serial::TermiosDispatcher::readComError(status);
 }
 
-uint8_t TQuavPacedDispatcher::GetComModemStatus() {
-    return gone() ? 0 : TQuavTermiosDispatcher::GetComModemStatus();
+uint8_t TQuavPacedDispatcher::getComModemStatus() {
+    return gone() ? 0 : serial::TermiosDispatcher::getComModemStatus();
 }
 
-int32_t TQuavPacedDispatcher::EscapeComFunction(int function) {
-    return gone() ? -1 : TQuavTermiosDispatcher::EscapeComFunction(function);
+int32_t TQuavPacedDispatcher::escapeComFunction(int function) {
+    return gone() ? -1 : serial::TermiosDispatcher::escapeComFunction(function);
 }
 
 // A transmit purge drops what the line has not sent yet, as TCOFLUSH does on a UART.
-int32_t TQuavPacedDispatcher::PurgeCom(int direction) {
+int32_t TQuavPacedDispatcher::purgeCom(int direction) {
     if (const int err = gone()) return -err;
-    if (direction == kFlushReceive) return TQuavTermiosDispatcher::PurgeCom(direction);
+    if (direction == serial::kFlushReceive) return serial::TermiosDispatcher::purgeCom(direction);
     std::lock_guard<std::mutex> g(lock_);
     queue_.clear();
     return 0;
 }
 
-int32_t TQuavPacedDispatcher::DriverOutQueue() {
+int32_t TQuavPacedDispatcher::driverOutQueue() {
     std::lock_guard<std::mutex> g(lock_);
     return unplugged_ != 0 ? -1 : static_cast<int32_t>(queue_.size());
 }
 
-uint32_t TQuavPacedDispatcher::DriverQueueSize() const {
+uint32_t TQuavPacedDispatcher::driverQueueSize() const {
     return options_.queueSize;
 }
 
-ssize_t TQuavPacedDispatcher::WriteDevice(int, const iovec* iov, int count) {
+ssize_t TQuavPacedDispatcher::writeDevice(int, const iovec* iov, int count) {
     std::lock_guard<std::mutex> g(lock_);
     if (unplugged_ != 0) {
         errno = unplugged_;
@@ -231,7 +231,7 @@ ssize_t TQuavPacedDispatcher::WriteDevice(int, const iovec* iov, int count) {
     return static_cast<ssize_t>(took);
 }
 
-int TQuavPacedDispatcher::RoomWaitMs() {
+int TQuavPacedDispatcher::roomWaitMs() {
     std::lock_guard<std::mutex> g(lock_);
     const size_t room = options_.queueSize - queue_.size();
     const size_t wanted = std::min<size_t>(kWakeupRoom, options_.queueSize);
@@ -314,14 +314,14 @@ bool TQuavPacedDispatcher::deliver(const uint8_t* bytes, size_t n) {
             ::poll(&room, 1, kDeliveryPollMs);
             continue;
         }
-        DeviceFailed(w < 0 ? errno : EIO);
+        deviceFailed(w < 0 ? errno : EIO);
         return false;
     }
     return true;
 }
 
 void registerPacedLine(std::function<void(int err)> onUnplug) {
-    registerDeviceLayer(kPacedPrefix, [onUnplug](void* owner) {
+    serial::registerDeviceLayer(kPacedPrefix, [onUnplug](void* owner) {
         auto line = std::make_unique<TQuavPacedDispatcher>(owner);
         line->SetUnplugHandler(onUnplug);
         return line;

@@ -34,7 +34,7 @@ inline constexpr const char* kPacedPrefix = "paced:";
 
 struct LineOptions {
     std::string path;
-    uint32_t queueSize = kUartQueueSize;
+    uint32_t queueSize = serial::kUartQueueSize;
     int64_t refuseAt = -1; // -1: never
     int64_t refusals = -1; // -1: for good
     int64_t unplugAt = -1; // -1: never
@@ -45,9 +45,9 @@ struct LineOptions {
 // The options of a port name, or nothing (with a reason) when it does not parse.
 std::optional<LineOptions> parseLineName(const std::string& name, std::string& error);
 
-class TQuavPacedDispatcher : public TQuavTermiosDispatcher {
+class TQuavPacedDispatcher : public serial::TermiosDispatcher {
   public:
-    explicit TQuavPacedDispatcher(void* owner = nullptr) : TQuavTermiosDispatcher(owner) {}
+    explicit TQuavPacedDispatcher(void* owner = nullptr) : serial::TermiosDispatcher(owner) {}
     ~TQuavPacedDispatcher() override;
 
     // Unplugs the device now: every further call fails with err.
@@ -57,21 +57,21 @@ class TQuavPacedDispatcher : public TQuavTermiosDispatcher {
     // Bytes that went out on the line since the open.
     uint64_t BytesOnLine();
 
-    int32_t DriverOutQueue() override;
-    uint32_t DriverQueueSize() const override;
+    int32_t driverOutQueue() override;
+    uint32_t driverQueueSize() const override;
 
   protected:
-    int OpenDevice(const std::string& name) override;
-    void DeviceThreadsStarted() override;
-    void DeviceThreadsStopping() override;
-    int32_t SetComState(const TDeviceControlBlock& dcb) override;
-    int32_t ReadCom(uint8_t* buffer, uint32_t n) override;
-    uint32_t ReadComError(TComStat& status) override;
-    uint8_t GetComModemStatus() override;
-    int32_t EscapeComFunction(int function) override;
-    int32_t PurgeCom(int direction) override;
-    ssize_t WriteDevice(int fd, const iovec* iov, int count) override;
-    int RoomWaitMs() override;
+    int openDevice(const std::string& name) override;
+    void deviceThreadsStarted() override;
+    void deviceThreadsStopping() override;
+    int32_t setComState(const serial::DeviceConfig& dcb) override;
+    int32_t readCom(uint8_t* buffer, uint32_t n) override;
+    uint32_t readComError(serial::ComStatus& status) override;
+    uint8_t getComModemStatus() override;
+    int32_t escapeComFunction(int function) override;
+    int32_t purgeCom(int direction) override;
+    ssize_t writeDevice(int fd, const iovec* iov, int count) override;
+    int roomWaitMs() override;
 
   private:
     using Clock = std::chrono::steady_clock;
