@@ -68,7 +68,7 @@ void TBrimwellForm::dropLostPort() {
     ComNumberLabel->setText(QStringLiteral("None"));
     disable_btns();
     setStatusText(QString::fromStdString(why) + QStringLiteral(" Select new COM port before proceeding"));
-    if (!host_->errorShown(why)) host_->showMessage(why, script::MessageKind::Error);
+    if (!host_->errorShown(why)) host_->report({script::RunPart::Link, why, script::MessageKind::Error});
 }
 
 } // namespace brimwell

@@ -21,13 +21,13 @@ WindowHost::~WindowHost() {
     }
 }
 
-void WindowHost::showMessage(const std::string& text, script::MessageKind kind) {
-    if (kind == script::MessageKind::Error) {
+void WindowHost::report(const script::RunError& message) {
+    if (message.kind == script::MessageKind::Error) {
         ++errorMessages_;
-        errorsShown_.push_back(text);
+        errorsShown_.push_back(message.text);
     }
-    if (record_) record_->addText("message", text);
-    form_.showMessage(QString::fromStdString(text), kind);
+    if (record_) record_->addMessage(message);
+    form_.showMessage(QString::fromStdString(message.text), message.kind);
 }
 
 bool WindowHost::errorShown(const std::string& text) const {

@@ -17,7 +17,7 @@ class WindowHost : public script::ScriptHost {
     explicit WindowHost(TBrimwellForm& form) : form_(form) {}
     ~WindowHost() override;
 
-    void showMessage(const std::string& text, script::MessageKind kind) override;
+    void report(const script::RunError& message) override;
     void setStatusText(const std::string& text) override;
     void setButtonsEnabled(bool enabled) override;
     void processEvents() override;

@@ -15,8 +15,9 @@ WindowRecording::WindowRecording(WindowHost& host, const std::string& script, co
     QString error;
     store_ = records::parseStoreLocation(url, error);
     if (!store_) {
-        host_.showMessage("BRIMWELL_RECORDS: " + error.toStdString() + "\rThis run is not recorded.",
-                          script::MessageKind::Warning);
+        host_.report({script::RunPart::Setup,
+                      "BRIMWELL_RECORDS: " + error.toStdString() + "\rThis run is not recorded.",
+                      script::MessageKind::Warning});
         return;
     }
     record_ = std::make_unique<cli::RunRecord>(script, port);
@@ -39,10 +40,11 @@ WindowRecording::~WindowRecording() {
     QJsonObject json = record_->json();
     const std::string lost = cli::storeRun(json, *store_);
     if (lost.empty()) return;
-    host_.showMessage(
-        (completed ? "The unit passed; its record is incomplete: " : "The run's record is incomplete: ") +
-            lost,
-        script::MessageKind::Warning);
+    host_.report(
+        {script::RunPart::Setup,
+         (completed ? "The unit passed; its record is incomplete: " : "The run's record is incomplete: ") +
+             lost,
+         script::MessageKind::Warning});
 }
 
 } // namespace brimwell

@@ -69,7 +69,7 @@ bool wordArgument(const std::string& line, std::string& arg) {
 
 bool ScriptEngine::RunCommandLine() {
     if (LineIndex < 0 || LineIndex >= kLineSlots) {
-        showError("Error! The script has more than 300 command lines. Exiting script.");
+        showError(RunPart::Script, "Error! The script has more than 300 command lines. Exiting script.");
         return false;
     }
     auto& slot = LineTable[static_cast<std::size_t>(LineIndex)];
@@ -93,7 +93,7 @@ bool ScriptEngine::RunCommandLine() {
     } else if (code == "_DM") {
         if (quotedArgument(line, arg)) {
             CommandText = limited(replaceAll(arg, "^M", "\r"), kCommandTextChars);
-            host_.showMessage(CommandText, MessageKind::Information);
+            host_.report({RunPart::ScriptMessage, CommandText, MessageKind::Information});
         }
     } else if (code == "_DY") {
         if (wordArgument(line, arg)) {
@@ -129,7 +129,7 @@ bool ScriptEngine::RunCommandLine() {
                     text += " I" + lookup.problem.substr(1) + ".";
                 else if (lookup.places.find(" and ") != std::string::npos)
                     text += " Looked in " + serial::escapeFileName(lookup.places) + ".";
-                showError(text);
+                showError(RunPart::DataFile, text);
                 DataFileResult result;
                 result.fileName = DataFileName;
                 dataFileFailed(lookup.problem, &result);
@@ -146,7 +146,7 @@ bool ScriptEngine::RunCommandLine() {
                 result.loadAddress = LoadAddressText;
                 // Anything but one number would reach the unit inside the load command.
                 if (const FieldProblem problem = loadAddressProblem(LoadAddressText); problem.fails) {
-                    showError("Error! The " + problem.text + ". Cannot upload file.");
+                    showError(RunPart::DataFile, "Error! The " + problem.text + ". Cannot upload file.");
                     dataFileFailed("its " + problem.text, &result);
                 } else if (get_file_checksum()) {
                     AddressReady = true;
@@ -165,7 +165,7 @@ bool ScriptEngine::RunCommandLine() {
             }
             const FieldProblem problem = versionTextProblem(VersionText);
             if (problem.fails) {
-                showError("Error! The " + problem.text + ". Cannot upload file.");
+                showError(RunPart::DataFile, "Error! The " + problem.text + ". Cannot upload file.");
                 DataFileResult result;
                 result.fileName = DataFileName;
                 result.loadAddress = LoadAddressText;
@@ -173,7 +173,8 @@ bool ScriptEngine::RunCommandLine() {
                 dataFileFailed("its " + problem.text, &result);
             } else {
                 if (!problem.text.empty())
-                    host_.showMessage("Note: the " + problem.text + ".", MessageKind::Warning);
+                    host_.report(
+                        {RunPart::DataFile, "Note: the " + problem.text + ".", MessageKind::Warning});
                 if (VersionText == "DATE") get_date();
                 VersionReady = true;
             }
@@ -219,9 +220,9 @@ bool ScriptEngine::runLoaderMode(const std::string& argument) {
         // One last look for the normal prompt tells a unit outside loader mode from a silent one.
         ExpectedPrompt = MainPromptChar;
         if (promptAttempt("\r", attempts, attempts))
-            showError("Error! Unit not in Loader Mode! Exiting script");
+            showError(RunPart::Unit, "Error! Unit not in Loader Mode! Exiting script");
         else
-            showError("Error! Unable to get response from unit(_TC)! Exiting script");
+            showError(RunPart::Unit, "Error! Unable to get response from unit(_TC)! Exiting script");
         return false;
     }
     PromptTimeout = kNormalPromptTicks;
@@ -235,14 +236,15 @@ bool ScriptEngine::runLoad() {
     // A file that cannot be read to its end would leave the unit in the middle of a load: it is
     // found out before the load command, and the script goes on as after a file that does not open.
     if (std::string reason; !dataFileUploadable(reason)) {
-        showError("Error! Data file " + serial::escapeFileName(DataFileName) +
-                  " cannot be uploaded: " + reason + ". Nothing was sent to the unit.");
+        showError(RunPart::DataFile, "Error! Data file " + serial::escapeFileName(DataFileName) +
+                                         " cannot be uploaded: " + reason +
+                                         ". Nothing was sent to the unit.");
         dataFileFailed(reason, &result);
         return true;
     }
     PromptTimeout = kShortPromptTicks;
     if (!promptAttempt("\r", 1, 2) && !promptAttempt("\r", 2, 2)) {
-        showError("Error! Unable to receive prompt before upload.... Exiting script.");
+        showError(RunPart::Unit, "Error! Unable to receive prompt before upload.... Exiting script.");
         PromptTimeout = kNormalPromptTicks;
         dataFileFailed("the unit gave no prompt before the load command", &result);
         return false;
@@ -310,7 +312,7 @@ void ScriptEngine::runQuery(const std::string& argument) {
         if (*p != '\r' && *p != '\n') answer += *p;
     AnswerText = limited(answer, kAnswerChars);
     host_.unitAnswered(CommandText, AnswerText);
-    if (AnswerText.empty()) showError("Error! No response detected with _QC command");
+    if (AnswerText.empty()) showError(RunPart::Unit, "Error! No response detected with _QC command");
 }
 
 bool ScriptEngine::runBranch(bool contains, const std::string& line) {
@@ -330,8 +332,8 @@ bool ScriptEngine::runBranch(bool contains, const std::string& line) {
     while (rest < line.size() && line[rest] == ' ')
         ++rest;
     if (rest >= line.size()) {
-        showError(contains ? "Error! No line found after successful _CS"
-                           : "Error! No line found after successful _CR");
+        showError(RunPart::Unit, contains ? "Error! No line found after successful _CS"
+                                          : "Error! No line found after successful _CR");
         return true;
     }
     const std::string chained = line.substr(rest);

@@ -33,14 +33,14 @@ bool ScriptEngine::linkFailed() {
     if (!linkFailureShown_) {
         linkFailureShown_ = true;
         Cancelled = 1;
-        showError(why);
+        showError(RunPart::Link, why);
     }
     return true;
 }
 
-void ScriptEngine::showError(const std::string& text) {
+void ScriptEngine::showError(RunPart what, const std::string& text) {
     MessageText = text;
-    host_.showMessage(text, MessageKind::Error);
+    host_.report({what, text, MessageKind::Error});
 }
 
 void ScriptEngine::pump() {

@@ -159,8 +159,8 @@ class ScriptEngine {
     bool linkFailed();
     // Ends the waits for bytes to leave on the line: the link failed, or the caller abandoned waits.
     bool stopWaitingForLine() { return linkFailed() || WaitsAbandoned; }
-    // Message box + MessageText.
-    void showError(const std::string& text);
+    // An error box about `what` + MessageText.
+    void showError(RunPart what, const std::string& text);
     // Lets pending events run once and serves the watchdog.
     void pump();
     // Waits `ms` clock milliseconds, letting events run between short sleeps.

@@ -47,6 +47,29 @@ struct DataFileResult {
 // matching icon and counts the errors.
 enum class MessageKind { Information, Warning, Error };
 
+// What a run's message box is about.
+enum class RunPart {
+    Script,        // the script file: it cannot be read or breaks the format's limits
+    ScriptMessage, // a text the script itself shows (_MS)
+    DataFile,      // a data file the script names
+    Unit,          // the unit's answers: none, or not the one the command waits for
+    Link,          // the serial port or the PCI board: not open, overflowing, refusing, lost
+    Watchdog,      // the command timer ran out
+    Outcome,       // the closing box that sums the run up
+    Setup,         // the host's own notes around a run (ports, boards, records)
+};
+
+// One message box of a run as the engine (or its host) reports it. `text` is exactly what the
+// operator reads; hosts decide by `what` and `kind`, never by the text.
+struct RunError {
+    RunPart what = RunPart::Setup;
+    std::string text;
+    MessageKind kind = MessageKind::Information;
+
+    // A failure of the run: an error while it ran, not the closing box that only sums it up.
+    bool failure() const { return kind == MessageKind::Error && what != RunPart::Outcome; }
+};
+
 // How a script run ended.
 enum class RunOutcome {
     None,      // no run yet
@@ -60,7 +83,7 @@ class ScriptHost {
     virtual ~ScriptHost() = default;
 
     // A modal message box with an OK button; returns when the operator closed it.
-    virtual void showMessage(const std::string& text, MessageKind kind) = 0;
+    virtual void report(const RunError& message) = 0;
     // Replaces the whole status bar text.
     virtual void setStatusText(const std::string& text) = 0;
     // enable_btns / disable_btns: the Upload and Pick buttons together.
@@ -101,17 +124,5 @@ class ScriptHost {
         (void)answer;
     }
 };
-
-// True for a message that reports a failure: the engine's "Error..." boxes, the watchdog's
-// "Timeout error...", a lost connection ("The connection to COM1 (...) was lost.") and a write the
-// device refused ("Writing to COM1 (...) failed: ..."). The command line's summary names the first
-// one a run showed.
-inline bool isErrorMessage(const std::string& text) {
-    auto framed = [&](const char* start, const char* part) {
-        return text.rfind(start, 0) == 0 && text.find(part) != std::string::npos;
-    };
-    return text.rfind("Error", 0) == 0 || text.rfind("Timeout error", 0) == 0 ||
-           framed("The connection to ", " was lost.") || framed("Writing to ", " failed: ");
-}
 
 } // namespace brimwell::script

@@ -66,7 +66,7 @@ bool ScriptEngine::read_ini() {
 
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ScriptPath.c_str(), "rb"));
     if (!file) {
-        showError("Error opening file " + serial::escapeFileName(ScriptPath) + " for read.");
+        showError(RunPart::Script, "Error opening file " + serial::escapeFileName(ScriptPath) + " for read.");
         host_.setStatusText(" ");
         host_.setButtonsEnabled(true);
         finishRun(RunOutcome::Failed);
@@ -85,7 +85,7 @@ bool ScriptEngine::read_ini() {
     // The line ended: run it unless it broke the format's limits.
     auto runLine = [&]() {
         if (lineTooLong_) {
-            showError(kLineTooLong);
+            showError(RunPart::Script, kLineTooLong);
             return false;
         }
         return RunCommandLine();
@@ -111,7 +111,8 @@ bool ScriptEngine::read_ini() {
         }
         if (ch == EOF && std::ferror(file.get())) {
             // Opened but unreadable (a directory, an I/O error): not an empty script that succeeded.
-            showError("Error opening file " + serial::escapeFileName(ScriptPath) + " for read.");
+            showError(RunPart::Script,
+                      "Error opening file " + serial::escapeFileName(ScriptPath) + " for read.");
             return stopped();
         }
         if (ch == EOF) {
@@ -137,7 +138,7 @@ bool ScriptEngine::read_ini() {
         }
         if (inCommand && !storeChar(c) && !lineTooLong_) {
             // No slot left for this command line.
-            showError("Error! The script has more than 300 command lines. Exiting script.");
+            showError(RunPart::Script, "Error! The script has more than 300 command lines. Exiting script.");
             return stopped();
         }
     }
@@ -196,12 +197,13 @@ RunOutcome ScriptEngine::PickButtonClick(const std::string& scriptPath) {
 
     // A data file that was not uploaded is named; a stop by the operator says so word for word.
     const std::string failure = dataFileFailureText("  ");
-    host_.showMessage(result == RunOutcome::Completed ? "Upload Complete."
-                      : failure.empty()               ? "Unsuccessful.  Upload terminated by user."
-                                                      : failure,
-                      result == RunOutcome::Completed ? MessageKind::Information
-                      : result == RunOutcome::Stopped ? MessageKind::Warning
-                                                      : MessageKind::Error);
+    host_.report({RunPart::Outcome,
+                  result == RunOutcome::Completed ? "Upload Complete."
+                  : failure.empty()               ? "Unsuccessful.  Upload terminated by user."
+                                                  : failure,
+                  result == RunOutcome::Completed ? MessageKind::Information
+                  : result == RunOutcome::Stopped ? MessageKind::Warning
+                                                  : MessageKind::Error});
     host_.focusTerminal();
     host_.setBusyCursor(false);
     host_.runFinished(result);

@@ -31,7 +31,7 @@ void ScriptEngine::SendString(const std::string& text) {
         if (!board_->board_put_string(SelectedBoard, text)) {
             boardWriteFailed_ = true;
             // A lost driver connection is named as the cause (linkFailed tells it).
-            if (!linkFailed()) showError("Error! Writing to the PCI board failed.");
+            if (!linkFailed()) showError(RunPart::Link, "Error! Writing to the PCI board failed.");
             Cancelled = 1;
         }
         return;
@@ -41,10 +41,12 @@ void ScriptEngine::SendString(const std::string& text) {
         if (serial_->getOutBuffFree() > static_cast<int>(text.size()))
             serial_->putString(text); // a failing put shows up as the missing prompt that follows
         else
-            host_.showMessage("Error! Communications Port Output Buffer Overflow", MessageKind::Error);
+            host_.report(
+                {RunPart::Link, "Error! Communications Port Output Buffer Overflow", MessageKind::Error});
         return;
     }
-    host_.showMessage("Error! No serical communication opened.  Check RS232 connection.", MessageKind::Error);
+    host_.report({RunPart::Link, "Error! No serical communication opened.  Check RS232 connection.",
+                  MessageKind::Error});
 }
 
 void ScriptEngine::SendCommandText() {
@@ -263,7 +265,8 @@ void ScriptEngine::captureBytes(const uint8_t* data, int count) {
 void ScriptEngine::CommandTimerTimer() {
     disarmCommandTimer();
     Cancelled = 1;
-    showError("Timeout error! RS232 connection failure! Please check RS232 connection. Exiting script.");
+    showError(RunPart::Watchdog,
+              "Timeout error! RS232 connection failure! Please check RS232 connection. Exiting script.");
     CommandTimedOut = true;
     pump();
 }

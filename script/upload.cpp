@@ -84,8 +84,8 @@ bool ScriptEngine::get_file_checksum() {
     const ReadEnd end = sumDataFile(sum, count, error);
     if (end == ReadEnd::Stopped) return false; // the run ends as stopped; no error of the file's
     if (end != ReadEnd::Whole) {
-        showError("Error opening file " + serial::escapeFileName(DataFileName) +
-                  ". Unable to get file checksum");
+        showError(RunPart::DataFile, "Error opening file " + serial::escapeFileName(DataFileName) +
+                                         ". Unable to get file checksum");
         return false;
     }
     FileChecksum = static_cast<int32_t>(sum % 65536u);
@@ -124,7 +124,7 @@ bool ScriptEngine::get_date() {
     File file = openForReading(DataFileName);
     struct stat st {};
     if (!file || ::fstat(fileno(file.get()), &st) != 0) {
-        showError("Error opening file " + serial::escapeFileName(DataFileName));
+        showError(RunPart::DataFile, "Error opening file " + serial::escapeFileName(DataFileName));
         return false;
     }
     const std::time_t when = st.st_mtime;
@@ -142,7 +142,7 @@ void ScriptEngine::UploadButtonClick() {
     imageSent_ = false;
     const std::string cannotOpen = "Error opening " + serial::escapeFileName(DataFileName) + ".\r";
     if (!openForReading(DataFileName)) {
-        showError(cannotOpen);
+        showError(RunPart::DataFile, cannotOpen);
         uploadFailure_ = "it cannot be opened for the upload";
         UploadIdle = true;
         return;
@@ -155,7 +155,7 @@ void ScriptEngine::UploadButtonClick() {
         const int remainder = FileSize - BlockCount * kBlockSize;
         File file = openForReading(DataFileName);
         if (!file) {
-            showError(cannotOpen);
+            showError(RunPart::DataFile, cannotOpen);
             uploadFailure_ = "it cannot be opened for the upload";
             UploadIdle = true;
             return;
@@ -180,8 +180,8 @@ void ScriptEngine::UploadButtonClick() {
                 return true;
             Cancelled = 1;
             uploadFailure_ = "it changed during the upload";
-            showError("Error! Data file " + serial::escapeFileName(DataFileName) +
-                      " changed during the upload. Cancel upload.");
+            showError(RunPart::DataFile, "Error! Data file " + serial::escapeFileName(DataFileName) +
+                                             " changed during the upload. Cancel upload.");
             return false;
         };
         auto send = [&](int index, int length) {
@@ -249,7 +249,7 @@ void ScriptEngine::confirmUpload() {
         text += " The unit's last answer: \"" + said + "\"";
     else if (mainAnswers == kMainPromptAnswers)
         text += " The unit answers with its normal prompt \"" + std::string(1, MainPromptChar) + "\".";
-    showError(text);
+    showError(RunPart::Unit, text);
     uploadFailure_ = "the unit did not confirm it";
     Cancelled = 1;
 }
@@ -274,8 +274,8 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
                 }
                 if (tries++ == kPciPutRetries) {
                     // Skipping the byte would leave the unit with a corrupted image.
-                    showError("Error! The PCI board refused a data byte " + std::to_string(tries) +
-                              " times. Cancel upload.");
+                    showError(RunPart::Link, "Error! The PCI board refused a data byte " +
+                                                 std::to_string(tries) + " times. Cancel upload.");
                     Cancelled = 1;
                     boardWriteFailed_ = true;
                     return;
@@ -288,7 +288,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
     if (serial_ == nullptr || linkFailed()) return;
 
     if (serial_->getOutBuffFree() < length) {
-        showError("Error! Communications Port Output Buffer Overflow. Cancel upload.");
+        showError(RunPart::Link, "Error! Communications Port Output Buffer Overflow. Cancel upload.");
         Cancelled = 1;
         return;
     }
@@ -303,8 +303,8 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
     if (!put && linkFailed()) return;
     if (!put) {
         std::string why = serial_->lastError();
-        showError("Error! Writing to the serial port failed" + (why.empty() ? std::string() : ": " + why) +
-                  ". Cancel upload.");
+        showError(RunPart::Link, "Error! Writing to the serial port failed" +
+                                     (why.empty() ? std::string() : ": " + why) + ". Cancel upload.");
         Cancelled = 1;
         return;
     }
@@ -322,7 +322,8 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
         used = stillQueued(clock_.realMicros(kDrainPassMs));
         if (used < previous) start = clock_.now();
         if (clock_.lineLimitPassed(start, drainLimit + 1)) {
-            showError("Error! Output Buffer never empties. Check RS232 connection. Cancel upload.");
+            showError(RunPart::Link,
+                      "Error! Output Buffer never empties. Check RS232 connection. Cancel upload.");
             Cancelled = 1;
             return;
         }
@@ -334,7 +335,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
         pump();
         clock_.sleepMs(1);
         if (clock_.lineLimitPassed(start, ctsLimit + 1)) {
-            showError("Error! CTS line not set. Check RS232 connection. Cancel upload.");
+            showError(RunPart::Link, "Error! CTS line not set. Check RS232 connection. Cancel upload.");
             Cancelled = 1;
             return;
         }

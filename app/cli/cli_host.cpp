@@ -70,9 +70,11 @@ void CliHost::noteDataFiles(double lineBytesPerSecond, const std::string& lineRa
     }
 }
 
-void CliHost::showMessage(const std::string& text, script::MessageKind) {
+void CliHost::report(const script::RunError& message) {
+    const std::string& text = message.text;
     messages_.push_back(text);
-    if (record_) record_->addText("message", text);
+    if (message.failure() && !firstFailure_) firstFailure_ = text;
+    if (record_) record_->addMessage(message);
     // Message texts may carry a carriage return ("Error opening FILE.\r"); on a line it would
     // only move the cursor back, so it is left out.
     std::string line;

@@ -7,6 +7,7 @@
 #include "script/script_host.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ class CliHost : public script::ScriptHost {
     // `progressOut` gets the progress; `interactive` draws a bar (a terminal) instead of lines.
     CliHost(std::FILE* progressOut, std::FILE* messageOut, bool interactive);
 
-    void showMessage(const std::string& text, script::MessageKind kind) override;
+    void report(const script::RunError& message) override;
     void setStatusText(const std::string& text) override;
     void setButtonsEnabled(bool) override {}
     void processEvents() override;
@@ -40,6 +41,8 @@ class CliHost : public script::ScriptHost {
 
     // Every message-box text shown so far, in order (what the operator would have had to close).
     const std::vector<std::string>& messages() const { return messages_; }
+    // The first failure reported, as the operator read it; none when the run reported none.
+    const std::optional<std::string>& firstFailure() const { return firstFailure_; }
     script::RunOutcome finished() const { return finished_; }
 
     // One line on the message stream, for the runner's own notes (set-up, Ctrl+C).
@@ -65,6 +68,7 @@ class CliHost : public script::ScriptHost {
     std::FILE* messages_out_;
     bool interactive_;
     std::vector<std::string> messages_;
+    std::optional<std::string> firstFailure_;
     script::RunOutcome finished_ = script::RunOutcome::None;
     std::vector<script::DataFileResult> files_;
 

@@ -145,23 +145,23 @@ std::string noUnitText(const std::vector<serial::SerialPortInfo>& adapters) {
 
 } // namespace
 
-std::string runSummary(script::RunOutcome outcome, const std::vector<std::string>& messages,
-                       const std::string& stopSignal, bool stopRequested) {
+RunSummary runSummary(script::RunOutcome outcome, const std::optional<std::string>& firstFailure,
+                      const std::string& stopSignal, bool stopRequested) {
     // The engine's closing box says "terminated by user" for every failure; the last line says
     // what really ended the run.
-    if (stopRequested) return "Run stopped (" + stopSignal + ").";
-    const auto firstError = std::find_if(messages.begin(), messages.end(),
-                                         [](const std::string& m) { return script::isErrorMessage(m); });
-    if (firstError != messages.end()) {
-        std::string text = *firstError;
+    if (stopRequested) return {"Run stopped (" + stopSignal + ").", false};
+    if (firstFailure) {
+        std::string text = *firstFailure;
         std::replace(text.begin(), text.end(), '\r', ' ');
         while (!text.empty() && text.back() == ' ')
             text.pop_back();
-        return "Run failed: " + text +
-               (outcome == script::RunOutcome::Completed ? " (the script ran on to its end)" : "");
+        return {"Run failed: " + text +
+                    (outcome == script::RunOutcome::Completed ? " (the script ran on to its end)" : ""),
+                false};
     }
-    if (outcome != script::RunOutcome::Completed) return "Run failed: the script stopped without a message.";
-    return "Run completed.";
+    if (outcome != script::RunOutcome::Completed)
+        return {"Run failed: the script stopped without a message.", false};
+    return {"Run completed.", true};
 }
 
 namespace {
@@ -299,10 +299,11 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         // the window leaves them to the operator who read the message box, but an unattended
         // caller only sees the exit status, so a run that reported an error does not count as
         // completed.
-        const std::string summary = runSummary(outcome, host.messages(), stop.stopName(), stop.requested());
-        host.note(summary);
-        end.summary = summary;
-        return summary.rfind("Run completed", 0) == 0 ? kExitCompleted : kExitFailed;
+        const RunSummary summary =
+            runSummary(outcome, host.firstFailure(), stop.stopName(), stop.requested());
+        host.note(summary.text);
+        end.summary = summary.text;
+        return summary.completed ? kExitCompleted : kExitFailed;
     };
 
     std::string pciError;

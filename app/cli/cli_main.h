@@ -5,6 +5,7 @@
 #include "app/cli/output_file.h"
 #include "script/script_host.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,9 +15,14 @@ namespace brimwell::cli {
 // error.
 int runMain(int argc, char** argv);
 
-// The run's last line: "Run completed.", "Run stopped (SIGNAL)." or "Run failed: FIRST ERROR".
-std::string runSummary(script::RunOutcome outcome, const std::vector<std::string>& messages,
-                       const std::string& stopSignal, bool stopRequested);
+// How a script run ended for its caller: the last line ("Run completed.", "Run stopped (SIGNAL)."
+// or "Run failed: FIRST FAILURE") and whether the run counts as completed.
+struct RunSummary {
+    std::string text;
+    bool completed = false;
+};
+RunSummary runSummary(script::RunOutcome outcome, const std::optional<std::string>& firstFailure,
+                      const std::string& stopSignal, bool stopRequested);
 
 // The script is checked before anything touches a port: it is read whole (a regular file, of a
 // script's size) and refused where it would not do what it reads as, unless the run is forced.

@@ -15,7 +15,7 @@ bool preparePciRun(int board, pci::PciBoardLink& link, script::ScriptEngine& eng
     }
     const pci::Enumeration found = link.enumerate();
     for (const std::string& m : found.messages)
-        host.showMessage(m, script::MessageKind::Warning);
+        host.report({script::RunPart::Setup, m, script::MessageKind::Warning});
     if (!found.found) {
         error = "no PCI board with vendor ID 10E8 and device ID 0213 answered in " +
                 std::string(std::getenv("BRIMWELL_PCI_DIR"));

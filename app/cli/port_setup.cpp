@@ -109,14 +109,15 @@ bool PortSetup::check_com(uint16_t n) {
     const ProbeResult probe = probeComPort(port_, engine_, n, stopped_);
     switch (probe.outcome) {
     case ProbeOutcome::OpenFailed:
-        host_.showMessage("Note: COM Port #" + std::to_string(n) +
-                              " is not responding/being used by other applications.",
-                          script::MessageKind::Warning);
+        host_.report(
+            {script::RunPart::Setup,
+             "Note: COM Port #" + std::to_string(n) + " is not responding/being used by other applications.",
+             script::MessageKind::Warning});
         host_.note("  (" + nameOf(n) + ": " + probe.openError + ")");
         return false;
     case ProbeOutcome::PortError:
-        host_.showMessage("Note: COM Port #" + std::to_string(n) + " is not responding.",
-                          script::MessageKind::Warning);
+        host_.report({script::RunPart::Setup, "Note: COM Port #" + std::to_string(n) + " is not responding.",
+                      script::MessageKind::Warning});
         return false;
     case ProbeOutcome::Silent:
         return false;

@@ -123,6 +123,11 @@ void RunRecord::addText(const char* kind, const std::string& t) {
     texts_.append(QJsonObject{{"time", now()}, {"kind", kind}, {"text", text(t)}});
 }
 
+void RunRecord::addMessage(const script::RunError& message) {
+    addText("message", message.text);
+    if (message.failure() && !firstFailure_) firstFailure_ = text(message.text);
+}
+
 void RunRecord::addDataFile(const script::DataFileResult& f) {
     char checksum[16];
     std::snprintf(checksum, sizeof checksum, "%04x", static_cast<unsigned>(f.checksum) & 0xFFFFu);
@@ -152,14 +157,7 @@ void RunRecord::finish(int exitCode, const std::string& outcome, const std::stri
     record_["texts"] = texts_;
     record_["answers"] = answers_;
     // The first failure the operator was shown, else the line that said how the run ended.
-    if (outcome != "completed") {
-        record_["failure"] = record_["summary"];
-        for (const QJsonValue& t : texts_)
-            if (t["kind"] == "message" && script::isErrorMessage(t["text"].toString().toStdString())) {
-                record_["failure"] = t["text"];
-                break;
-            }
-    }
+    if (outcome != "completed") record_["failure"] = firstFailure_.value_or(text(summary));
 }
 
 std::string outcomeOf(int exitCode, bool stopRequested) {

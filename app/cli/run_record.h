@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,8 @@ class RunRecord {
     void addBytesSent(int bytes) { bytesSent_ += bytes; }
     // A text with its time; `kind` is "message" (a message box), "status" or "note" (the runner's own).
     void addText(const char* kind, const std::string& text);
+    // A message box: a "message" text; the first failure among them is the record's "failure".
+    void addMessage(const script::RunError& message);
     void addDataFile(const script::DataFileResult& file);
     // Ends the record: the exit status, the outcome word and the line that said how the run ended.
     void finish(int exitCode, const std::string& outcome, const std::string& summary);
@@ -39,6 +42,7 @@ class RunRecord {
   private:
     QJsonObject record_;
     QJsonArray files_, texts_, answers_;
+    std::optional<QString> firstFailure_;
     qint64 bytesSent_ = 0;
 };
 

@@ -26,7 +26,7 @@ constexpr uint16_t kComNumber = 44;
 
 class QuietHost : public script::ScriptHost {
   public:
-    void showMessage(const std::string& text, script::MessageKind) override { messages.push_back(text); }
+    void report(const script::RunError& message) override { messages.push_back(message.text); }
     void setStatusText(const std::string&) override {}
     void setButtonsEnabled(bool) override {}
     void processEvents() override { serial::processPendingEvents(); }

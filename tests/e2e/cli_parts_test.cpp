@@ -2,6 +2,7 @@
 // texts and upload progress, how usb: port names pick among adapters, and the policy of its
 // output files.
 #include "app/cli/cli_host.h"
+#include "app/cli/cli_main.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/fleet_run.h"
 #include "app/cli/output_file.h"
@@ -140,14 +141,77 @@ brimwell::script::ProgressInfo info(int blocks) {
 TEST(CliHost, MessagesAndStatusTextsAreLines) {
     Streams s;
     CliHost host(s.progress, s.messages, false);
-    host.showMessage("Error opening fw.bin.\r", brimwell::script::MessageKind::Error);
+    host.report({brimwell::script::RunPart::DataFile, "Error opening fw.bin.\r",
+                 brimwell::script::MessageKind::Error});
     host.setStatusText("SUCCESS. Reading script file complete");
     host.setStatusText(" ");
-    host.showMessage("two\nlines", brimwell::script::MessageKind::Information);
+    host.report(
+        {brimwell::script::RunPart::ScriptMessage, "two\nlines", brimwell::script::MessageKind::Information});
     EXPECT_EQ(Streams::read(s.messages),
               "Error opening fw.bin.\nStatus: SUCCESS. Reading script file complete\ntwo lines\n");
     EXPECT_EQ(host.messages(), (std::vector<std::string>{"Error opening fw.bin.\r", "two\nlines"}));
     EXPECT_EQ(Streams::read(s.progress), "");
+}
+
+// The verdict goes by what each box reports, not by its words: the script's own text and the closing
+// box are never the failure, the first error box is, in the last line and in the record.
+TEST(CliHost, FirstFailureDecidesTheSummaryAndTheRecord) {
+    using brimwell::script::MessageKind;
+    using brimwell::script::RunOutcome;
+    using brimwell::script::RunPart;
+    const brimwell::script::RunError closing{RunPart::Outcome, "Unsuccessful.  Upload terminated by user.",
+                                             MessageKind::Error};
+    struct Case {
+        std::vector<brimwell::script::RunError> reports;
+        RunOutcome outcome;
+        bool stopped;
+        std::string summary, failure; // failure: the record's, "" when it has none
+    };
+    const Case cases[] = {
+        {{{RunPart::ScriptMessage, "Error codes follow", MessageKind::Information},
+          {RunPart::Outcome, "Upload Complete.", MessageKind::Information}},
+         RunOutcome::Completed,
+         false,
+         "Run completed.",
+         ""},
+        {{{RunPart::Setup, "Note: COM Port #1 is not responding.", MessageKind::Warning},
+          {RunPart::DataFile, "Error opening fw.bin.\r", MessageKind::Error},
+          {RunPart::Unit, "Error! No response detected with _QC command", MessageKind::Error},
+          closing},
+         RunOutcome::Failed,
+         false,
+         "Run failed: Error opening fw.bin.",
+         "Error opening fw.bin.\r"},
+        {{{RunPart::Link, "The connection to COM1 (/dev/ttyUSB0) was lost.", MessageKind::Error}},
+         RunOutcome::Completed,
+         false,
+         "Run failed: The connection to COM1 (/dev/ttyUSB0) was lost. (the script ran on to its end)",
+         "The connection to COM1 (/dev/ttyUSB0) was lost."},
+        {{closing},
+         RunOutcome::Failed,
+         false,
+         "Run failed: the script stopped without a message.",
+         "Run failed: the script stopped without a message."},
+        {{{RunPart::Watchdog, "Timeout error! RS232 connection failure!", MessageKind::Error}, closing},
+         RunOutcome::Stopped,
+         true,
+         "Run stopped (SIGINT).",
+         "Timeout error! RS232 connection failure!"},
+    };
+    for (const Case& c : cases) {
+        Streams s;
+        CliHost host(s.progress, s.messages, false);
+        RunRecord record("a.sld", "COM1");
+        host.setRecord(&record);
+        for (const auto& r : c.reports)
+            host.report(r);
+        const RunSummary summary = runSummary(c.outcome, host.firstFailure(), "SIGINT", c.stopped);
+        EXPECT_EQ(summary.text, c.summary);
+        EXPECT_EQ(summary.completed, c.failure.empty()) << c.summary;
+        record.finish(summary.completed ? kExitCompleted : kExitFailed,
+                      outcomeOf(summary.completed ? kExitCompleted : kExitFailed, c.stopped), summary.text);
+        EXPECT_EQ(record.json()["failure"].toString().toStdString(), c.failure) << c.summary;
+    }
 }
 
 TEST(CliHost, ProgressLinesAtEveryTenthWhenNotATerminal) {
@@ -183,7 +247,8 @@ TEST(CliHost, BarOnATerminalEndsItsLineBeforeAMessage) {
     CliHost host(s.progress, s.progress, true); // one stream, so the order can be checked
     host.showProgress(info(4));
     host.stepProgress();
-    host.showMessage("Note: something", brimwell::script::MessageKind::Warning);
+    host.report(
+        {brimwell::script::RunPart::Setup, "Note: something", brimwell::script::MessageKind::Warning});
     host.stepProgress();
     host.hideProgress();
     const std::string out = Streams::read(s.progress);

@@ -244,6 +244,20 @@ TEST_P(ScriptRun, WireMessagesStatusOutcome) {
     for (const auto& m : c.messages)
         expected.push_back(expand(m, base));
     EXPECT_EQ(b.host.messages, expected);
+    // The closing box ends every run; the first error box says what failed.
+    static const std::map<std::string, RunPart> kFailedPart = {
+        {"UnitStaysInNormalFirmware", RunPart::Unit}, {"QueryWatchdog", RunPart::Watchdog},
+        {"ContainsWithNothingAfter", RunPart::Unit},  {"DataFileIsADirectory", RunPart::DataFile},
+        {"NoPromptBeforeUpload", RunPart::Unit},      {"LineOf200Characters", RunPart::Script},
+        {"ScriptOpenFailure", RunPart::Script}};
+    ASSERT_FALSE(b.host.reports.empty());
+    EXPECT_EQ(b.host.reports.back().what, RunPart::Outcome);
+    const auto failure = std::find_if(b.host.reports.begin(), b.host.reports.end(),
+                                      [](const RunError& r) { return r.failure(); });
+    if (const auto part = kFailedPart.find(c.name); part != kFailedPart.end()) {
+        ASSERT_NE(failure, b.host.reports.end());
+        EXPECT_EQ(failure->what, part->second);
+    }
     EXPECT_EQ(b.host.lastStatus(), expand(c.status, base));
     EXPECT_EQ(outcome, c.outcome);
     EXPECT_EQ(b.engine.outcome(), c.outcome);

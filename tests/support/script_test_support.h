@@ -7,6 +7,8 @@
 #include "support/driven_clock.h"
 #include "support/temp_dir.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <deque>
@@ -195,10 +197,21 @@ class FakeLink : public UnitLink {
     script::EngineClock::Mark putAt_;
 };
 
+// How an operator tells a failure box by its words: "Error...", "Timeout error...", a link that
+// was lost or refused a write.
+inline bool readsAsFailure(const std::string& text) {
+    auto framed = [&](const char* start, const char* part) {
+        return text.starts_with(start) && text.find(part) != std::string::npos;
+    };
+    return text.starts_with("Error") || text.starts_with("Timeout error") ||
+           framed("The connection to ", " was lost.") || framed("Writing to ", " failed: ");
+}
+
 // Records what the operator would see; each pump delivers the fake port's pending bytes.
 class RecordingHost : public ScriptHost {
   public:
     std::vector<std::string> messages;
+    std::vector<RunError> reports; // the same boxes with what they are about
     std::vector<std::string> statuses;
     std::vector<bool> buttons;
     std::vector<ProgressInfo> shown;
@@ -215,9 +228,14 @@ class RecordingHost : public ScriptHost {
     std::function<void(const std::string&)> onMessage;
     std::string hint;
 
-    void showMessage(const std::string& text, MessageKind) override {
-        messages.push_back(text);
-        if (onMessage) onMessage(text);
+    void report(const RunError& message) override {
+        // Hosts go by what a box reports; the operator still reads a failure from its words, and
+        // every engine box must say the same both ways.
+        EXPECT_EQ(message.failure(), message.what != RunPart::ScriptMessage && readsAsFailure(message.text))
+            << message.text;
+        messages.push_back(message.text);
+        reports.push_back(message);
+        if (onMessage) onMessage(message.text);
     }
     void setStatusText(const std::string& text) override { statuses.push_back(text); }
     void setButtonsEnabled(bool enabled) override { buttons.push_back(enabled); }
