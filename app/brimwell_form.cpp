@@ -631,11 +631,18 @@ void TBrimwellForm::PickButtonClick() {
         dialogs().openFileName(this, QStringLiteral("Open"), dir, QString::fromLatin1(kScriptFilter));
     if (path.isEmpty() || scriptRefused(path)) return;
     const PortInUse running(*this);
-    const int com = QuavComPort1->comNumber();
-    const WindowRecording recording(
-        *host_, path.toStdString(), com == 0 ? std::string() : "COM" + std::to_string(com),
-        com == 0 ? std::string() : serial::comDevicePath(static_cast<uint32_t>(com)));
+    const WindowRecording recording(*host_, path.toStdString(), recordedPort(), recordedDevice());
     engine_->PickButtonClick(path.toStdString());
+}
+
+std::string TBrimwellForm::recordedPort() const {
+    const int com = QuavComPort1->comNumber();
+    return com == 0 ? std::string() : "COM" + std::to_string(com);
+}
+
+std::string TBrimwellForm::recordedDevice() const {
+    const int com = QuavComPort1->comNumber();
+    return com == 0 ? std::string() : serial::comDevicePath(static_cast<uint32_t>(com));
 }
 
 void TBrimwellForm::stopPressed() {
@@ -663,7 +670,10 @@ bool TBrimwellForm::scriptRefused(const QString& path) {
 
 void TBrimwellForm::UploadButtonClick() {
     const PortInUse running(*this);
+    // Recorded as a run of the script that named the data file, sending that one file.
+    WindowRecording recording(*host_, engine_->ScriptPath, recordedPort(), recordedDevice());
     engine_->UploadButtonClick();
+    recording.uploadEnded(engine_->lastUpload());
 }
 
 } // namespace brimwell

@@ -222,6 +222,9 @@ class TBrimwellForm : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The port and device a run's record names ("" when none is chosen).
+    std::string recordedPort() const;
+    std::string recordedDevice() const;
     // A script that would not do what it reads as (a command code a slip away from a real one,
     // line ends of a carriage return alone) is refused before a run, with what the check found.
     bool scriptRefused(const QString& path);

@@ -26,11 +26,18 @@ WindowRecording::WindowRecording(WindowHost& host, const std::string& script, co
     host_.setRecord(record_.get());
 }
 
+void WindowRecording::uploadEnded(const script::DataFileResult& file) {
+    uploaded_ = file.succeeded;
+    if (record_) record_->addDataFile(file);
+}
+
 WindowRecording::~WindowRecording() {
     if (!record_) return;
     host_.setRecord(nullptr);
     // As on the command line: a run that showed an error box did not complete, whatever the script did after.
-    const script::RunOutcome outcome = host_.lastOutcome();
+    const script::RunOutcome outcome = !uploaded_   ? host_.lastOutcome()
+                                       : *uploaded_ ? script::RunOutcome::Completed
+                                                    : script::RunOutcome::Failed;
     const bool completed = outcome == script::RunOutcome::Completed && host_.errorMessages() == errorsBefore_;
     const std::string word = completed                                ? "completed"
                              : outcome == script::RunOutcome::Stopped ? "stopped"

@@ -23,11 +23,16 @@ class WindowRecording {
     WindowRecording(const WindowRecording&) = delete;
     WindowRecording& operator=(const WindowRecording&) = delete;
 
+    // A run of the Upload button alone (no script ran): the one data file it sent, and whether
+    // the upload went through.
+    void uploadEnded(const script::DataFileResult& file);
+
   private:
     WindowHost& host_;
     std::optional<records::StoreLocation> store_;
     std::unique_ptr<cli::RunRecord> record_;
     int errorsBefore_ = 0;
+    std::optional<bool> uploaded_; // set for a run of the Upload button
 };
 
 } // namespace brimwell

@@ -272,16 +272,12 @@ bool ScriptEngine::runLoad() {
         host_.setPciBoardLabel(false, "PCI Board :  ");
     pump();
 
-    uploadFailure_.clear();
     UploadButtonClick();
-    if (imageSent_) result.dataPhaseSeconds = std::chrono::duration<double>(imageEnd_ - imageStart_).count();
-    if (Cancelled == 0 && uploadFailure_.empty()) {
-        result.succeeded = true;
+    result = lastUpload();
+    if (result.succeeded)
         host_.dataFileDone(result);
-    } else {
-        // The file did not open for the upload (the script goes on), or the upload failed.
-        dataFileFailed(uploadFailure_.empty() ? "the upload did not complete" : uploadFailure_, &result);
-    }
+    else // the file did not open for the upload (the script goes on), or the upload failed
+        dataFileFailed(result.failure, &result);
     return Cancelled == 0;
 }
 

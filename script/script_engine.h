@@ -83,6 +83,8 @@ class ScriptEngine {
     bool get_data_checksum(const uint8_t* data, int length);
     // Uploads DataFileName (the `_LD` upload, also the hidden "Upload" button).
     void UploadButtonClick();
+    // The data file of the last upload as a run's record keeps it, and how the upload went.
+    DataFileResult lastUpload() const;
     void SendByte(int length, const uint8_t* data);
 
     // ---- Progress window ------------------------------------------------------------------------

@@ -140,6 +140,7 @@ bool ScriptEngine::get_date() {
 void ScriptEngine::UploadButtonClick() {
     UploadIdle = false;
     imageSent_ = false;
+    uploadFailure_.clear();
     const std::string cannotOpen = "Error opening " + serial::escapeFileName(DataFileName) + ".\r";
     if (!openForReading(DataFileName)) {
         showError(RunPart::DataFile, cannotOpen);
@@ -214,6 +215,15 @@ void ScriptEngine::UploadButtonClick() {
         host_.setConfigMenuVisible(true);
     }
     pump();
+}
+
+DataFileResult ScriptEngine::lastUpload() const {
+    DataFileResult r{
+        DataFileName, FileSize, FileChecksum, LoadAddressText, VersionText, blocksOf(FileSize), 0, false, {}};
+    if (imageSent_) r.dataPhaseSeconds = std::chrono::duration<double>(imageEnd_ - imageStart_).count();
+    r.succeeded = Cancelled == 0 && uploadFailure_.empty();
+    if (!r.succeeded) r.failure = uploadFailure_.empty() ? "the upload did not complete" : uploadFailure_;
+    return r;
 }
 
 void ScriptEngine::confirmUpload() {

@@ -76,7 +76,7 @@ RunRecord::RunRecord(const std::string& script, const std::string& port) {
     record_["host"] = QSysInfo::machineHostName();
     record_["user"] = userName();
     record_["tool_version"] = BRIMWELL_VERSION;
-    record_["script"] = pathText(script);
+    record_["script"] = script.empty() ? QString() : pathText(script); // the Upload button runs none
     record_["script_sha256"] = sha256Of(script);
     record_["port"] = text(serial::escapeFileName(port));
     record_["device"] = text(serial::escapeFileName(port));

@@ -177,16 +177,27 @@ TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
     EXPECT_FALSE(f.ProgressForm->isVisible());
     EXPECT_TRUE(f.engine().UploadIdle);
     EXPECT_TRUE(storedImage() == data) << "stored image differs (" << storedImage().size() << " bytes)";
+    // The Upload button alone is a run of its own, recorded with the file it sends (gone here).
+    std::filesystem::remove(dir.file("image.bin"));
+    f.UploadButton->click();
     unsetenv("BRIMWELL_RECORDS");
     records::RecordStore records;
     QString error;
     ASSERT_TRUE(records.open(
         *records::parseStoreLocation(QString::fromStdString("sqlite:" + dir.file("records.sqlite")), error)));
     const QJsonArray runs = records.runs({});
-    ASSERT_EQ(runs.size(), 1);
-    EXPECT_EQ(runs[0]["outcome"].toString(), "completed");
-    EXPECT_EQ(runs[0]["port"].toString(), "COM1");
-    EXPECT_EQ(runs[0]["files"][0]["bytes_sent"].toInt(), 4001);
+    ASSERT_EQ(runs.size(), 2);
+    const QJsonValue picked = runs[runs[0]["outcome"] == "completed" ? 0 : 1],
+                     uploaded = runs[runs[0]["outcome"] == "completed" ? 1 : 0];
+    EXPECT_EQ(picked["outcome"].toString(), "completed");
+    EXPECT_EQ(picked["port"].toString(), "COM1");
+    EXPECT_EQ(picked["files"][0]["bytes_sent"].toInt(), 4001);
+    EXPECT_EQ(uploaded["outcome"].toString(), "failed");
+    EXPECT_EQ(uploaded["script"].toString(), picked["script"].toString());
+    EXPECT_EQ(uploaded["files"][0]["name"], picked["files"][0]["name"]);
+    EXPECT_EQ(uploaded["files"][0]["outcome"].toString(), "failed");
+    EXPECT_TRUE(uploaded["failure"].toString().startsWith("Error opening "))
+        << uploaded["failure"].toString().toStdString();
 }
 
 TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
