@@ -5,6 +5,7 @@
 #include "app/com_select_form.h"
 #include "app/dialogs.h"
 #include "app/pci/pci_board_link.h"
+#include "app/station_window.h"
 #include "app/window_host.h"
 #include "app/window_recording.h"
 #include "lights/sl_controller.h"
@@ -357,6 +358,18 @@ void TBrimwellForm::buildMenus() {
         emulations->addAction(a);
         connect(a, &QAction::triggered, this, [this, k = kind] { chooseEmulation(k); });
     }
+
+    // A production station of its own: a tile per adapter, each unit flashed by a process of its own.
+    StationMenu = bar->addAction(QStringLiteral("Station"));
+    connect(StationMenu, &QAction::triggered, this, &TBrimwellForm::StationMenuClick);
+}
+
+void TBrimwellForm::StationMenuClick() {
+    if (!stationWindow_)
+        stationWindow_ = new StationWindow(QCoreApplication::applicationFilePath(), settingsPath_, this);
+    stationWindow_->show();
+    stationWindow_->raise();
+    stationWindow_->activateWindow();
 }
 
 void TBrimwellForm::fitToPane() {

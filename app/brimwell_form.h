@@ -45,6 +45,7 @@ class PciBoardLink;
 } // namespace pci
 
 class WindowHost;
+class StationWindow;
 
 class TBrimwellForm : public QMainWindow {
     Q_OBJECT
@@ -82,6 +83,9 @@ class TBrimwellForm : public QMainWindow {
     void UploadButtonClick();
     // The progress window's Stop button.
     void stopPressed();
+    // The "Station" item: opens the Station window (made at the first click).
+    void StationMenuClick();
+    StationWindow* stationWindow() const { return stationWindow_; }
 
     // Serial port selection and probing.
     bool check_com(int n);
@@ -204,6 +208,7 @@ class TBrimwellForm : public QMainWindow {
     QMenu* BackgroundColor1 = nullptr;
     QMenu* ForegroundColor1 = nullptr;
     QAction* TerminalFonts1 = nullptr;
+    QAction* StationMenu = nullptr;
 
     // Status bar text (the one simple panel).
     QString statusText() const;
@@ -289,6 +294,7 @@ class TBrimwellForm : public QMainWindow {
     bool keysDropNoted_ = false;          // the status bar said that keys are dropped (once per upload)
     std::vector<bool> portChoiceEnabled_; // the locked items' states before the lock
     serial::AdapterWatch* adapterWatch_ = nullptr;
+    StationWindow* stationWindow_ = nullptr;
     std::vector<std::pair<QAction*, serial::SerialPortInfo>> adapterItems_; // in the order of the menu
     std::map<int, serial::SerialPortInfo> adapterNumbers_;                  // port numbers lent to adapters
     std::string lostAdapter_; // the adapter whose port was lost (its by-id link or usb: name)

@@ -158,8 +158,10 @@ struct Station::Tracked {
     bool probing = false;
 };
 
-Station::Station(StationOptions options, records::StoreLocation store, char* program, QObject* parent)
-    : QObject(parent), options_(std::move(options)), store_(std::move(store)), program_(program) {
+Station::Station(StationOptions options, records::StoreLocation store, std::string executable,
+                 QObject* parent)
+    : QObject(parent), options_(std::move(options)), store_(std::move(store)),
+      executable_(std::move(executable)) {
     const std::string settingsPath = options_.run.settings.value_or(script::kSettingsFileName);
     const script::LoaderSettings settings = script::readSettingsFile(settingsPath);
     baud_ = options_.run.baud.value_or(settings.baud.value_or(script::kLoaderBaud));
@@ -274,7 +276,7 @@ void Station::launch(int index) {
     port.percent = -1;
     port.file.clear();
     ++port.units;
-    if (!t.unit->launch(options_.run, program_)) {
+    if (!t.unit->launch(options_.run, "brimwell", executable_)) {
         unitEnded(index);
         return;
     }

@@ -64,8 +64,9 @@ struct StationPort {
 class Station : public QObject {
     Q_OBJECT
   public:
-    // `program` is this program (argv[0]); each unit's run is started from it.
-    Station(StationOptions options, records::StoreLocation store, char* program, QObject* parent = nullptr);
+    // Each unit's run is started from `executable`, the brimwell program (empty: this very program).
+    Station(StationOptions options, records::StoreLocation store, std::string executable = {},
+            QObject* parent = nullptr);
     ~Station() override;
 
     // Takes the adapters present and starts watching. False with `error` when no adapter can be
@@ -111,7 +112,7 @@ class Station : public QObject {
 
     StationOptions options_;
     records::StoreLocation store_;
-    char* program_;
+    std::string executable_;
     std::vector<StationPort> ports_;
     std::vector<std::unique_ptr<Tracked>> tracked_; // beside ports_, what the tiles do not show
     std::unique_ptr<StationSources> sources_;

@@ -147,7 +147,7 @@ int stationMain(int argc, char** argv) {
 
     StopSignalPipe stops;
     if (!stops.ok()) return kExitSetup;
-    Station station(options, store, argv[0]);
+    Station station(options, store);
     StationView view(station, options.run.script, ::isatty(STDOUT_FILENO) == 1);
     QObject::connect(&station, &Station::event,
                      [&](int index, const QString& text) { view.event(index, text); });

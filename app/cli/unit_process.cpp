@@ -41,7 +41,8 @@ bool readLines(int fd, std::string& partial, const std::function<void(const std:
 
 } // namespace
 
-bool UnitProcess::launch(const RunOptions& options, char* program) {
+bool UnitProcess::launch(const RunOptions& options, const std::string& program,
+                         const std::string& executable) {
     start = Clock::now();
     int pipes[kStreams][2];
     for (int i = 0; i < kStreams; ++i) {
@@ -70,7 +71,7 @@ bool UnitProcess::launch(const RunOptions& options, char* program) {
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    const std::string self = ownPath();
+    const std::string self = executable.empty() ? ownPath() : executable;
     const pid_t parent = ::getpid();
     pid = ::fork();
     if (pid == 0) {

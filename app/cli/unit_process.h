@@ -41,10 +41,11 @@ struct UnitProcess {
     UnitProcess(const std::string& script, const std::string& p) : port(p), fallback(script, p) {}
 
     // Starts "brimwell run SCRIPT --port PORT --events FD" with what `options` passes on to every
-    // unit (line rate, settings, record store, tags, --force, trace and log as FILE.PORT). The
-    // child has a process group of its own and is stopped when the parent dies. False (errno set)
-    // when it could not be started: then it counts as reaped with exit status 127.
-    bool launch(const RunOptions& options, char* program);
+    // unit (line rate, settings, record store, tags, --force, trace and log as FILE.PORT), from
+    // `executable` (empty: this very program) under the name `program`. The child has a process
+    // group of its own and is stopped when the parent dies. False (errno set) when it could not be
+    // started: then it counts as reaped with exit status 127.
+    bool launch(const RunOptions& options, const std::string& program, const std::string& executable = {});
     // Reads what stream `k` holds, passing on each whole line; at its end the stream is closed.
     void readStream(int k, const std::function<void(const std::string&)>& line);
     // Takes one line of the child's events; true when its progress moved.

@@ -142,7 +142,7 @@ TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
     QStringList top;
     for (QAction* a : f.menuBar()->actions())
         if (a->isVisible()) top << a->text();
-    EXPECT_EQ(top, QStringList({"Exit", "PCI Board(s)", "RS232 Config", "Terminal"}));
+    EXPECT_EQ(top, QStringList({"Exit", "PCI Board(s)", "RS232 Config", "Terminal", "Station"}));
 
     EXPECT_EQ(f.PCIConnect->text(), "Connected");
     EXPECT_FALSE(f.PCIConnect->isEnabled()) << "no usable board";
