@@ -292,11 +292,13 @@ bool RecordStore::prepareSchema() {
                          : QStringLiteral("SELECT pg_advisory_lock(%1)").arg(kSchemaLockKey)))
             return fail("cannot read or create the tables of", error_);
         bool ok = true;
-        for (const char* statement : kSchema)
-            ok = ok && exec(statement);
-        // Another program may have created them while this one waited for the lock.
-        if (ok && !version(found))
-            ok = exec(QStringLiteral("INSERT INTO schema_version VALUES (%1)").arg(kSchemaVersion));
+        // Another program may have created them while this one waited for the lock (then the
+        // statements are not run again: PostgreSQL would print a notice for every table).
+        if (!version(found)) {
+            for (const char* statement : kSchema)
+                ok = ok && exec(statement);
+            ok = ok && exec(QStringLiteral("INSERT INTO schema_version VALUES (%1)").arg(kSchemaVersion));
+        }
         const QString why = error_;
         if (sqlite)
             exec(ok ? "COMMIT" : "ROLLBACK");
