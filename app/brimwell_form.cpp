@@ -19,7 +19,7 @@
 #include "serial/port_names.h"
 #include "serial/shown_text.h"
 #include "serial/uucp_lock.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -159,7 +159,7 @@ TBrimwellForm::~TBrimwellForm() {
     QuavSLController1 = nullptr;
     delete ProgressForm;
     ProgressForm = nullptr;
-    QuavTerminal1->SetComPort(nullptr);
+    QuavTerminal1->setComPort(nullptr);
     engine_->CaptureActive = false;
     try {
         QuavComPort1->setOpen(false);
@@ -226,29 +226,29 @@ void TBrimwellForm::buildControls() {
     // Only the program changes the box, and each change runs its handler.
     connect(ComCheckBox, &QCheckBox::toggled, this, [this] { ComCheckBoxClick(); });
 
-    QuavTerminal1 = new TQuavTerminal(Client);
+    QuavTerminal1 = new terminal::TerminalWidget(Client);
     QuavTerminal1->setGeometry(16, 120, 497, 273);
-    QuavTerminal1->SetColor(clBlack);
-    QuavTerminal1->SetFontColor(clSilver);
+    QuavTerminal1->setColor(terminal::kBlack);
+    QuavTerminal1->setFontColor(terminal::kSilver);
     QFont termFont = pixelFont("Courier New", 12);
     termFont.setStyleHint(QFont::Monospace);
     QuavTerminal1->setFont(termFont);
-    QuavTerminal1->SetRows(kTeletypeRows);
-    QuavTerminal1->SetScrollback(false);
-    QuavTerminal1->SetUseLazyDisplay(false);
-    QuavTerminal1->SetBlinkTime(250);
-    QuavTerminal1->SetLazyByteDelay(4);
-    QuavTerminal1->SetLazyTimeDelay(50);
-    QuavTerminal1->SetWantAllKeys(false);
-    QuavTerminal1->SetCaptureFile("QUAVTERM.CAP");
-    QuavTerminal1->SetComPort(QuavComPort1);
+    QuavTerminal1->setRows(kTeletypeRows);
+    QuavTerminal1->setScrollback(false);
+    QuavTerminal1->setUseLazyDisplay(false);
+    QuavTerminal1->setBlinkTime(250);
+    QuavTerminal1->setLazyByteDelay(4);
+    QuavTerminal1->setLazyTimeDelay(50);
+    QuavTerminal1->setWantAllKeys(false);
+    QuavTerminal1->setCaptureFile("QUAVTERM.CAP");
+    QuavTerminal1->setComPort(QuavComPort1);
     // A reconnection (after a lost line, or another port) never writes over what the pane shows.
     QuavTerminal1->setFreshLineOnOpen(true);
     // The whole VT100 screen stays in view when a program switches to 132 columns; after the
     // block that did it, not inside it.
-    connect(QuavTerminal1, &TQuavCustomTerminal::screenSizeChanged, this, &TBrimwellForm::fitToPane,
+    connect(QuavTerminal1, &terminal::TerminalWidget::screenSizeChanged, this, &TBrimwellForm::fitToPane,
             Qt::QueuedConnection);
-    QuavTerminal1->OnKeyPress = [this](char& key) {
+    QuavTerminal1->onKeyPress = [this](char& key) {
         if (QuavTerminal1KeyPress(key)) key = 0;
     };
     QuavTerminal1->installEventFilter(this);
@@ -350,11 +350,12 @@ void TBrimwellForm::buildMenus() {
     // The pane can also serve as a VT100 for a unit's console; switching keeps what it shows.
     QMenu* emulation = Terminal1->addMenu(QStringLiteral("Emulation"));
     auto* emulations = new QActionGroup(emulation);
-    for (const auto& [caption, kind] : {std::pair{"Teletype", emTeletype}, std::pair{"VT100", emVT100}}) {
+    for (const auto& [caption, kind] : {std::pair{"Teletype", terminal::Emulation::Teletype},
+                                        std::pair{"VT100", terminal::Emulation::VT100}}) {
         QAction* a = emulation->addAction(QString::fromLatin1(caption));
         a->setObjectName(QStringLiteral("Emulation%1").arg(QString::fromLatin1(caption)));
         a->setCheckable(true);
-        a->setChecked(kind == emTeletype);
+        a->setChecked(kind == terminal::Emulation::Teletype);
         emulations->addAction(a);
         connect(a, &QAction::triggered, this, [this, k = kind] { chooseEmulation(k); });
     }
@@ -376,7 +377,7 @@ void TBrimwellForm::fitToPane() {
     QRect pane = kPaneDesign;
     int width = kClientWidth;
     int height = VisibleMenu->isChecked() ? shownHeight_ : kCollapsedHeight;
-    if (QuavTerminal1->Emulation() == emVT100) {
+    if (QuavTerminal1->emulation() == terminal::Emulation::VT100) {
         pane.setSize(QuavTerminal1->wholeScreenSize());
         width = std::max(kClientWidth, pane.right() + 1 + kPaneRightMargin);
         if (VisibleMenu->isChecked()) height = pane.bottom() + 1 + kPaneBottomMargin;

@@ -6,7 +6,7 @@
 #include "script/script_engine.h"
 #include "script/settings_file.h"
 #include "serial/finder/port_finder.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <QMainWindow>
 #include <QRect>
@@ -32,7 +32,9 @@ namespace serial {
 class AdapterWatch;
 class ComPort;
 } // namespace serial
-class TQuavTerminal;
+namespace terminal {
+class TerminalWidget;
+} // namespace terminal
 class TQuavStatusLight;
 class TQuavSLController;
 
@@ -139,7 +141,7 @@ class TBrimwellForm : public QMainWindow {
     void setTerminalTextColour(int settingNumber);
     void TerminalFonts1Click();
     // The Emulation menu: the pane as a teletype (the design) or as a VT100 with its whole screen.
-    void chooseEmulation(TQuavEmulation emulation);
+    void chooseEmulation(terminal::Emulation emulation);
     // Returns true when the key was taken here (the pane must not handle it).
     bool QuavTerminal1KeyPress(char key);
 
@@ -184,7 +186,7 @@ class TBrimwellForm : public QMainWindow {
     QLabel* ComBaudLabel = nullptr;
     QCheckBox* ComCheckBox = nullptr;
     QTimer* JustUploadTimer = nullptr;
-    TQuavTerminal* QuavTerminal1 = nullptr;
+    terminal::TerminalWidget* QuavTerminal1 = nullptr;
     QStatusBar* InfoStatusBar = nullptr;
     serial::ComPort* QuavComPort1 = nullptr;
     TQuavSLController* QuavSLController1 = nullptr;

@@ -4,7 +4,7 @@
 
 #include "app/pci/pci_board_link.h"
 #include "serial/component/com_port.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <QAction>
 #include <QGroupBox>
@@ -41,7 +41,7 @@ void TBrimwellForm::PCIConnectClick() {
     } catch (const std::exception& e) {
         showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }
-    QuavTerminal1->ClearAll();
+    QuavTerminal1->clearAll();
     QuavTerminal1->hide();
     RS232GroupBox->hide();
     ComNumberLabel->setText(QStringLiteral("None"));

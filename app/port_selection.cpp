@@ -10,7 +10,7 @@
 #include "serial/finder/adapter_watch.h"
 #include "serial/port_available.h"
 #include "serial/port_names.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 
 #include "app/dialogs.h"
 #include "serial/component/com_port.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <QAction>
 
@@ -13,7 +13,7 @@ namespace brimwell {
 namespace {
 // Numbering of settings 21 and 22: 0 Default, 1 Black, 2 Red, 3 Green, 4 Blue, 5 White.
 // Colours are 0x00BBGGRR.
-TColor settingColour(int number, TColor defaultColour) {
+terminal::Color settingColour(int number, terminal::Color defaultColour) {
     switch (number) {
     case 1:
         return 0x000000;
@@ -39,29 +39,29 @@ void TBrimwellForm::VisibleMenuClick() {
     fitToPane();
 }
 
-void TBrimwellForm::chooseEmulation(TQuavEmulation emulation) {
-    QuavTerminal1->SetEmulation(emulation);
+void TBrimwellForm::chooseEmulation(terminal::Emulation emulation) {
+    QuavTerminal1->setEmulation(emulation);
     // A VT100's screen is 24 rows; the teletype keeps the pane's designed 16 rows and 80 columns.
-    QuavTerminal1->SetRows(emulation == emVT100 ? kVT100Rows : kTeletypeRows);
-    if (emulation == emTeletype) QuavTerminal1->SetColumns(kTeletypeColumns);
+    QuavTerminal1->setRows(emulation == terminal::Emulation::VT100 ? kVT100Rows : kTeletypeRows);
+    if (emulation == terminal::Emulation::Teletype) QuavTerminal1->setColumns(kTeletypeColumns);
     fitToPane();
 }
 
 void TBrimwellForm::setTerminalBackground(int settingNumber) {
-    QuavTerminal1->SetColor(settingColour(settingNumber, clBlack));
+    QuavTerminal1->setColor(settingColour(settingNumber, terminal::kBlack));
 }
 
 void TBrimwellForm::setTerminalTextColour(int settingNumber) {
-    QuavTerminal1->SetFontColor(settingColour(settingNumber, clSilver));
+    QuavTerminal1->setFontColor(settingColour(settingNumber, terminal::kSilver));
     // Handing the font back makes the pane redraw with its new colour.
     QuavTerminal1->setFont(QuavTerminal1->font());
 }
 
 void TBrimwellForm::TerminalFonts1Click() {
     QFont font = QuavTerminal1->font();
-    QColor colour = toQColor(QuavTerminal1->FontColor());
+    QColor colour = terminal::toQColor(QuavTerminal1->fontColor());
     if (!dialogs().chooseFont(this, font, colour)) return;
-    QuavTerminal1->SetFontColor(fromQColor(colour));
+    QuavTerminal1->setFontColor(terminal::fromQColor(colour));
     QuavTerminal1->setFont(font);
 }
 

@@ -4,7 +4,7 @@
 #include "app/brimwell_form.h"
 #include "script/progress_form.h"
 #include "serial/component/pending_events.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <QApplication>
 #include <QCursor>

@@ -14,22 +14,22 @@ using namespace brimwell;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
     test::FakeTerminal term;
-    TQuavTTYEmulator emu;
-    emu.teSetTerminal(&term);
+    terminal::TtyEmulator emu;
+    emu.setTerminal(&term);
     term.hasPort = term.portOpen = true;
-    TQuavTerminalBuffer* buf = emu.Buffer();
+    terminal::TerminalBuffer* buf = emu.buffer();
     const size_t chunk = test::applyFuzzHeader(*buf, data);
     data += 4;
     size -= 4;
 
     for (size_t at = 0; at < size; at += chunk) {
         const int n = static_cast<int>(size - at < chunk ? size - at : chunk);
-        emu.ProcessBlock(reinterpret_cast<const char*>(data + at), n, csPort);
+        emu.processBlock(reinterpret_cast<const char*>(data + at), n, terminal::CharSource::Port);
         if (!test::cursorOnScreen(*buf)) std::abort();
-        if ((at / chunk) % 8 == 0) emu.LazyPaint();
+        if ((at / chunk) % 8 == 0) emu.lazyPaint();
     }
-    emu.Paint();
+    emu.paint();
     char key = size > 0 ? static_cast<char>(data[0]) : 'x';
-    emu.KeyPress(key);
+    emu.keyPress(key);
     return 0;
 }

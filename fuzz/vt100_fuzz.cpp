@@ -15,50 +15,50 @@ using namespace brimwell;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 5) return 0;
     test::FakeTerminal term;
-    TQuavVT100Emulator emu;
-    emu.teSetTerminal(&term);
+    terminal::Vt100Emulator emu;
+    emu.setTerminal(&term);
     term.hasPort = term.portOpen = term.primary = true;
     term.originCol = 1 + data[4] % 3;
-    emu.DisplayUpperASCII = data[4] & 0x80;
-    TQuavTerminalBuffer* buf = emu.Buffer();
+    emu.displayUpperAscii = data[4] & 0x80;
+    terminal::TerminalBuffer* buf = emu.buffer();
     const size_t chunk = test::applyFuzzHeader(*buf, data);
     data += 5;
     size -= 5;
 
     for (size_t at = 0; at < size; at += chunk) {
         const int n = static_cast<int>(size - at < chunk ? size - at : chunk);
-        emu.ProcessBlock(reinterpret_cast<const char*>(data + at), n, csPort);
+        emu.processBlock(reinterpret_cast<const char*>(data + at), n, terminal::CharSource::Port);
         if (!test::cursorOnScreen(*buf)) std::abort();
-        if (emu.Parser().tpGetSequence().size() > TQuavVT100Parser::kMaxSequence) std::abort();
+        if (emu.parser().sequenceText().size() > terminal::Vt100Parser::kMaxSequence) std::abort();
         const unsigned step = unsigned(at / chunk);
-        if (step % 8 == 0) emu.LazyPaint();
-        if (step % 8 == 4) emu.BlinkPaint(step % 16 == 4);
+        if (step % 8 == 0) emu.lazyPaint();
+        if (step % 8 == 4) emu.blinkPaint(step % 16 == 4);
         if (step % 8 == 6) {
             int key = data[at] | (data[at] & 0x40 ? 0x8000 : 0);
-            emu.KeyDown(key, data[at] & 7);
+            emu.keyDown(key, data[at] & 7);
         }
     }
-    emu.Paint();
+    emu.paint();
     char key = size > 0 ? static_cast<char>(data[0]) : 'x';
-    emu.KeyPress(key);
+    emu.keyPress(key);
 
     // The same bytes one at a time take the parser's slow path throughout: the screen must agree.
     test::FakeTerminal term2;
-    TQuavVT100Emulator single;
-    single.teSetTerminal(&term2);
-    single.DisplayUpperASCII = emu.DisplayUpperASCII;
-    TQuavTerminalBuffer* b2 = single.Buffer();
-    b2->tbSetSVRowCount(buf->SVRowCount());
-    b2->tbSetRowCount(buf->RowCount());
-    b2->tbSetColCount(buf->ColCount());
+    terminal::Vt100Emulator single;
+    single.setTerminal(&term2);
+    single.displayUpperAscii = emu.displayUpperAscii;
+    terminal::TerminalBuffer* b2 = single.buffer();
+    b2->setSvRowCount(buf->svRowCount());
+    b2->setRowCount(buf->rowCount());
+    b2->setColCount(buf->colCount());
     for (size_t at = 0; at < size; ++at)
-        single.ProcessBlock(reinterpret_cast<const char*>(data + at), 1, csPort);
-    if (b2->AbsCursorRow() != buf->AbsCursorRow() || b2->AbsCursorCol() != buf->AbsCursorCol()) std::abort();
-    for (int r = 1; r <= buf->RowCount(); ++r)
-        for (int c = 0; c < buf->ColCount(); ++c)
-            if (b2->GetLineCharPtr(r)[c] != buf->GetLineCharPtr(r)[c] ||
-                b2->GetLineAttrPtr(r)[c] != buf->GetLineAttrPtr(r)[c] ||
-                b2->GetLineForeColorPtr(r)[c] != buf->GetLineForeColorPtr(r)[c])
+        single.processBlock(reinterpret_cast<const char*>(data + at), 1, terminal::CharSource::Port);
+    if (b2->absCursorRow() != buf->absCursorRow() || b2->absCursorCol() != buf->absCursorCol()) std::abort();
+    for (int r = 1; r <= buf->rowCount(); ++r)
+        for (int c = 0; c < buf->colCount(); ++c)
+            if (b2->getLineCharPtr(r)[c] != buf->getLineCharPtr(r)[c] ||
+                b2->getLineAttrPtr(r)[c] != buf->getLineAttrPtr(r)[c] ||
+                b2->getLineForeColorPtr(r)[c] != buf->getLineForeColorPtr(r)[c])
                 std::abort();
     return 0;
 }

@@ -178,13 +178,13 @@ void TQuavCustomSLController::InitLights() {
     }
 }
 
-void TQuavCustomSLController::StatTriggerAvail(serial::ComPort* CP, uint16_t Count) {
+void TQuavCustomSLController::StatTriggerAvail(serial::ComPort* CP, uint16_t count) {
     if (!port_) return;
     if (lights_.RXDLight && !lights_.RXDLight->Lit()) {
         lights_.RXDLight->SetLit(true);
         port_->setTimerTrigger(rxdOffTimer_, RXDOffTimeout, true);
     }
-    if (savedAvail_) savedAvail_(CP, Count);
+    if (savedAvail_) savedAvail_(CP, count);
 }
 
 void TQuavCustomSLController::StatTriggerStatus(serial::ComPort* CP, uint16_t TriggerHandle) {
@@ -253,7 +253,7 @@ void TQuavCustomSLController::StatPortClose(serial::ComPort*, bool Opening) {
     }
 }
 
-void TQuavCustomSLController::SetComPort(serial::ComPort* port) {
+void TQuavCustomSLController::setComPort(serial::ComPort* port) {
     if (port == port_) return;
     deregisterFrom(port_);
     const bool was = monitoring_;

@@ -43,7 +43,7 @@ class TQuavCustomSLController : public QObject {
     ~TQuavCustomSLController() override;
 
     serial::ComPort* comPort() const { return port_; }
-    void SetComPort(serial::ComPort* port);
+    void setComPort(serial::ComPort* port);
     const TLightSet& Lights() const { return lights_; }
     void SetLights(const TLightSet& set);
 
@@ -73,7 +73,7 @@ class TQuavCustomSLController : public QObject {
     void Notification(TQuavCustomStatusLight* light, TOperation operation);
 
     // Handlers installed on the port while monitoring, and the port's open/close callback.
-    void StatTriggerAvail(serial::ComPort* CP, uint16_t Count);
+    void StatTriggerAvail(serial::ComPort* CP, uint16_t count);
     void StatTriggerStatus(serial::ComPort* CP, uint16_t TriggerHandle);
     void StatTriggerTimer(serial::ComPort* CP, uint16_t TriggerHandle);
     void StatPortClose(serial::ComPort* CP, bool Opening);

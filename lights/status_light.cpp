@@ -69,7 +69,7 @@ QColor TQuavCustomStatusLight::parentBackground() const {
     return (p ? p : this)->palette().color(QPalette::Window);
 }
 
-void TQuavCustomStatusLight::Paint(QPainter& painter) const {
+void TQuavCustomStatusLight::paint(QPainter& painter) const {
     const int w = width();
     const int h = height();
     if (m_hasGlyph) {
@@ -96,7 +96,7 @@ void TQuavCustomStatusLight::Paint(QPainter& painter) const {
 
 void TQuavCustomStatusLight::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    Paint(painter);
+    paint(painter);
 }
 
 } // namespace brimwell

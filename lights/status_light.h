@@ -35,7 +35,7 @@ class TQuavCustomStatusLight : public QWidget {
     void loaded();
 
     // Draws the light onto any painter of the light's size (the widget and offscreen renders share it).
-    void Paint(QPainter& painter) const;
+    void paint(QPainter& painter) const;
 
     // How many repaints the setters have asked for; lets callers see that unchanged values cost nothing.
     int repaintRequests() const { return m_repaintRequests; }

@@ -5,7 +5,7 @@
 #include <cctype>
 #include <charconv>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 namespace {
 
@@ -20,33 +20,33 @@ bool parseDecimal(const std::string& text, long long& out) {
 
 } // namespace
 
-void TQuavEmuCommandParams::AddNamedBooleanArg(std::string_view name, bool v) {
+void EmuCommandParams::addNamedBooleanArg(std::string_view name, bool v) {
     items_.push_back({std::string(name), v ? "TRUE" : "FALSE"});
 }
 
-void TQuavEmuCommandParams::AddNamedIntegerArg(std::string_view name, long long v) {
+void EmuCommandParams::addNamedIntegerArg(std::string_view name, long long v) {
     items_.push_back({std::string(name), std::to_string(v)});
 }
 
-void TQuavEmuCommandParams::AddNamedStringArg(std::string_view name, std::string_view v) {
+void EmuCommandParams::addNamedStringArg(std::string_view name, std::string_view v) {
     items_.push_back({std::string(name), std::string(v)});
 }
 
-void TQuavEmuCommandParams::AddNamedTColorArg(std::string_view name, TColor v) {
+void EmuCommandParams::addNamedTColorArg(std::string_view name, Color v) {
     items_.push_back({std::string(name), std::to_string(v)});
 }
 
-const TQuavEmuCommandParamsItem* TQuavEmuCommandParams::FindName(std::string_view name, int position) const {
+const EmuCommandParamsItem* EmuCommandParams::findName(std::string_view name, int position) const {
     if (!name.empty()) {
         for (const auto& item : items_)
-            if (item.Name == name) return &item;
+            if (item.name == name) return &item;
     }
-    if (position >= 0 && position < Count()) return &items_[static_cast<std::size_t>(position)];
+    if (position >= 0 && position < count()) return &items_[static_cast<std::size_t>(position)];
     return nullptr;
 }
 
-bool TQuavEmuCommandParams::GetBooleanValue(std::string_view name, int position, bool def) const {
-    const auto* item = FindName(name, position);
+bool EmuCommandParams::getBooleanValue(std::string_view name, int position, bool def) const {
+    const auto* item = findName(name, position);
     if (!item) return def;
     std::string v = item->value;
     std::transform(v.begin(), v.end(), v.begin(),
@@ -56,30 +56,30 @@ bool TQuavEmuCommandParams::GetBooleanValue(std::string_view name, int position,
     return def;
 }
 
-long long TQuavEmuCommandParams::GetIntegerValue(std::string_view name, int position, long long def) const {
-    const auto* item = FindName(name, position);
+long long EmuCommandParams::getIntegerValue(std::string_view name, int position, long long def) const {
+    const auto* item = findName(name, position);
     long long v = 0;
     return item && parseDecimal(item->value, v) ? v : def;
 }
 
-std::string TQuavEmuCommandParams::GetStringValue(std::string_view name, int position,
-                                                  std::string_view def) const {
-    const auto* item = FindName(name, position);
+std::string EmuCommandParams::getStringValue(std::string_view name, int position,
+                                             std::string_view def) const {
+    const auto* item = findName(name, position);
     return item ? item->value : std::string(def);
 }
 
-TColor TQuavEmuCommandParams::GetTColorValue(std::string_view name, int position, TColor def) const {
-    const auto* item = FindName(name, position);
+Color EmuCommandParams::getTColorValue(std::string_view name, int position, Color def) const {
+    const auto* item = findName(name, position);
     long long v = 0;
-    return item && parseDecimal(item->value, v) ? static_cast<TColor>(v) : def;
+    return item && parseDecimal(item->value, v) ? static_cast<Color>(v) : def;
 }
 
-TQuavEmuCommandListItem& TQuavEmuCommandList::AddCommand(TQuavEmuCommand command) {
+EmuCommandListItem& EmuCommandList::addCommand(EmuCommand command) {
     if (static_cast<std::size_t>(count_) == items_.size()) items_.emplace_back();
-    TQuavEmuCommandListItem& item = items_[static_cast<std::size_t>(count_++)];
-    item.Command = command;
-    item.Params.clear();
+    EmuCommandListItem& item = items_[static_cast<std::size_t>(count_++)];
+    item.command = command;
+    item.params.clear();
     return item;
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-bool TQuavSelection::InRange(int col, int row, int sc, int sr, int ec, int er) {
+bool Selection::inRange(int col, int row, int sc, int sr, int ec, int er) {
     if (ec <= 0 || row < sr || row > er) return false;
     if (sr == er) return col >= sc && col <= ec;
     if (row == sr) return col >= sc;
@@ -13,33 +13,32 @@ bool TQuavSelection::InRange(int col, int row, int sc, int sr, int ec, int er) {
     return true;
 }
 
-void TQuavSelection::Begin(int col, int row) {
-    AnchorCol = StartCol = EndCol = col;
-    AnchorRow = StartRow = EndRow = row;
+void Selection::begin(int col, int row) {
+    anchorCol = startCol = endCol = col;
+    anchorRow = startRow = endRow = row;
 }
 
-void TQuavSelection::DragTo(TQuavTerminalBuffer& b, int col, int row,
-                            const std::function<void(int row)>& rowChanged) {
-    col = std::clamp(col, 1, b.ColCount());
-    row = std::clamp(row, b.FirstRow(), b.LastRow());
-    if (row < AnchorRow || (row == AnchorRow && col < AnchorCol))
-        setRange(&b, col, row, AnchorCol, AnchorRow, rowChanged);
+void Selection::dragTo(TerminalBuffer& b, int col, int row, const std::function<void(int row)>& rowChanged) {
+    col = std::clamp(col, 1, b.colCount());
+    row = std::clamp(row, b.firstRow(), b.lastRow());
+    if (row < anchorRow || (row == anchorRow && col < anchorCol))
+        setRange(&b, col, row, anchorCol, anchorRow, rowChanged);
     else
-        setRange(&b, AnchorCol, AnchorRow, col, row, rowChanged);
+        setRange(&b, anchorCol, anchorRow, col, row, rowChanged);
 }
 
-void TQuavSelection::Drop(TQuavTerminalBuffer* b, const std::function<void(int row)>& rowChanged) {
+void Selection::drop(TerminalBuffer* b, const std::function<void(int row)>& rowChanged) {
     setRange(b, 0, 0, 0, 0, rowChanged);
-    AnchorCol = AnchorRow = 0;
+    anchorCol = anchorRow = 0;
 }
 
-void TQuavSelection::setRange(TQuavTerminalBuffer* b, int sc, int sr, int ec, int er,
-                              const std::function<void(int row)>& rowChanged) {
+void Selection::setRange(TerminalBuffer* b, int sc, int sr, int ec, int er,
+                         const std::function<void(int row)>& rowChanged) {
     const int oSc = markStartCol_, oSr = markStartRow_, oEc = markEndCol_, oEr = markEndRow_;
-    StartCol = markStartCol_ = sc;
-    StartRow = markStartRow_ = sr;
-    EndCol = markEndCol_ = ec;
-    EndRow = markEndRow_ = er;
+    startCol = markStartCol_ = sc;
+    startRow = markStartRow_ = sr;
+    endCol = markEndCol_ = ec;
+    endRow = markEndRow_ = er;
     if (!b) return;
     const bool oldAny = oEc > 0, newAny = ec > 0;
     if (!oldAny && !newAny) return;
@@ -48,42 +47,42 @@ void TQuavSelection::setRange(TQuavTerminalBuffer* b, int sc, int sr, int ec, in
         first = std::min(first, sr);
         last = std::max(last, er);
     }
-    first = std::max(first, b->FirstRow());
-    last = std::min(last, b->LastRow());
-    const int cols = b->ColCount();
+    first = std::max(first, b->firstRow());
+    last = std::min(last, b->lastRow());
+    const int cols = b->colCount();
     for (int row = first; row <= last; ++row) {
-        TQuavTerminalCharAttrs* attrs = b->GetLineAttrPtr(row);
+        CharAttrs* attrs = b->getLineAttrPtr(row);
         if (!attrs) continue;
         bool changed = false;
         for (int col = 1; col <= cols; ++col) {
-            const bool was = InRange(col, row, oSc, oSr, oEc, oEr);
-            const bool now = InRange(col, row, sc, sr, ec, er);
+            const bool was = inRange(col, row, oSc, oSr, oEc, oEr);
+            const bool now = inRange(col, row, sc, sr, ec, er);
             if (was == now) continue;
             if (now)
-                attrs[col - 1] |= tcaSelected;
+                attrs[col - 1] |= kAttrSelected;
             else
-                attrs[col - 1] &= TQuavTerminalCharAttrs(~tcaSelected);
+                attrs[col - 1] &= CharAttrs(~kAttrSelected);
             changed = true;
         }
         if (changed && rowChanged) rowChanged(row);
     }
 }
 
-std::string TQuavSelection::text(TQuavTerminalBuffer& b) const {
-    if (EndCol <= 0 || b.WideChars()) return {};
-    const int cols = b.ColCount();
+std::string Selection::text(TerminalBuffer& b) const {
+    if (endCol <= 0 || b.wideChars()) return {};
+    const int cols = b.colCount();
     std::string text;
     auto addRow = [&](int row, int from, int to) {
-        const char* p = b.GetLineCharPtr(row);
+        const char* p = b.getLineCharPtr(row);
         from = std::max(from, 1);
         to = std::min(to, cols);
         if (p && from <= to) text.append(p + from - 1, size_t(to - from + 1));
         text += "\r\n";
     };
-    for (int row = StartRow; row < EndRow; ++row)
-        addRow(row, row == StartRow ? StartCol : 1, cols);
-    addRow(EndRow, StartRow == EndRow ? StartCol : 1, EndCol);
+    for (int row = startRow; row < endRow; ++row)
+        addRow(row, row == startRow ? startCol : 1, cols);
+    addRow(endRow, startRow == endRow ? startCol : 1, endCol);
     return text;
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

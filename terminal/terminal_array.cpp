@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 namespace {
 
@@ -26,12 +26,11 @@ std::size_t wordsFor(int rows, int rowWidth, int itemSize) {
 
 } // namespace
 
-TQuavTerminalArray::TQuavTerminalArray(int rows, int cols, int itemSize)
-    : itemSize_(normalisedItemSize(itemSize)) {
+TerminalArray::TerminalArray(int rows, int cols, int itemSize) : itemSize_(normalisedItemSize(itemSize)) {
     resize(std::max(rows, 0), std::max(cols, 0));
 }
 
-void TQuavTerminalArray::fillItems(std::uint8_t* at, int count) const {
+void TerminalArray::fillItems(std::uint8_t* at, int count) const {
     if (count <= 0) return;
     switch (itemSize_) {
     case 1:
@@ -50,7 +49,7 @@ void TQuavTerminalArray::fillItems(std::uint8_t* at, int count) const {
     }
 }
 
-void TQuavTerminalArray::resize(int rows, int cols) {
+void TerminalArray::resize(int rows, int cols) {
     int newWidth = rowWidthFor(cols, itemSize_);
     std::vector<std::uint32_t> fresh(rows > 0 && cols > 0 ? wordsFor(rows, newWidth, itemSize_) : 0);
     auto rowAt = [&](int r) {
@@ -76,12 +75,12 @@ void TQuavTerminalArray::resize(int rows, int cols) {
     base_ = 0;
 }
 
-void TQuavTerminalArray::clear() {
+void TerminalArray::clear() {
     for (int r = 0; r < rowCount_; ++r)
         fillItems(rowBytes(r), rowWidth_);
 }
 
-void TQuavTerminalArray::ClearItems(int row, int fromCol, int toCol) {
+void TerminalArray::clearItems(int row, int fromCol, int toCol) {
     if (row < 0 || row >= rowCount_) return;
     fromCol = std::max(fromCol, 0);
     toCol = std::min(toCol, colCount_ - 1);
@@ -89,7 +88,7 @@ void TQuavTerminalArray::ClearItems(int row, int fromCol, int toCol) {
     fillItems(rowBytes(row) + static_cast<std::size_t>(fromCol) * itemSize_, toCol - fromCol + 1);
 }
 
-void TQuavTerminalArray::DeleteItems(int count, int row, int col) {
+void TerminalArray::deleteItems(int count, int row, int col) {
     if (row < 0 || row >= rowCount_ || col < 0 || col >= colCount_ || count <= 0) return;
     count = std::min(count, colCount_ - col);
     std::uint8_t* base = rowBytes(row);
@@ -101,7 +100,7 @@ void TQuavTerminalArray::DeleteItems(int count, int row, int col) {
     fillItems(base + static_cast<std::size_t>(colCount_ - count) * itemSize_, count);
 }
 
-void TQuavTerminalArray::InsertItems(int count, int row, int col) {
+void TerminalArray::insertItems(int count, int row, int col) {
     if (row < 0 || row >= rowCount_ || col < 0 || col >= colCount_ || count <= 0) return;
     count = std::min(count, colCount_ - col);
     std::uint8_t* base = rowBytes(row);
@@ -113,18 +112,18 @@ void TQuavTerminalArray::InsertItems(int count, int row, int col) {
     fillItems(base + static_cast<std::size_t>(col) * itemSize_, count);
 }
 
-void* TQuavTerminalArray::GetItemPtr(int row, int col) {
+void* TerminalArray::getItemPtr(int row, int col) {
     if (itemSize_ != 1 && itemSize_ != 2 && itemSize_ != 4)
-        throw ETerminalError("TQuavTerminalArray.GetItemPtr: invalid item size");
+        throw TerminalBufferError("TQuavTerminalArray.GetItemPtr: invalid item size");
     if (row < 0 || row >= rowCount_ || col < 0 || col >= colCount_) return nullptr;
     return rowBytes(row) + static_cast<std::size_t>(col) * itemSize_;
 }
 
-const void* TQuavTerminalArray::GetItemPtr(int row, int col) const {
-    return const_cast<TQuavTerminalArray*>(this)->GetItemPtr(row, col);
+const void* TerminalArray::getItemPtr(int row, int col) const {
+    return const_cast<TerminalArray*>(this)->getItemPtr(row, col);
 }
 
-void TQuavTerminalArray::ReplaceItems(std::uint32_t oldItem, std::uint32_t newItem) {
+void TerminalArray::replaceItems(std::uint32_t oldItem, std::uint32_t newItem) {
     for (int r = 0; r < rowCount_; ++r) {
         std::uint8_t* base = rowBytes(r);
         switch (itemSize_) {
@@ -147,7 +146,7 @@ void TQuavTerminalArray::ReplaceItems(std::uint32_t oldItem, std::uint32_t newIt
     }
 }
 
-void TQuavTerminalArray::ScrollRows(int count, int top, int bottom) {
+void TerminalArray::scrollRows(int count, int top, int bottom) {
     if (top > bottom) std::swap(top, bottom);
     top = std::max(top, 0);
     bottom = std::min(bottom, rowCount_ - 1);
@@ -186,14 +185,14 @@ void TQuavTerminalArray::ScrollRows(int count, int top, int bottom) {
     }
 }
 
-void TQuavTerminalArray::WriteItems(const void* data, int count, int row, int col) {
+void TerminalArray::writeItems(const void* data, int count, int row, int col) {
     if (row < 0 || row >= rowCount_ || col < 0 || col >= colCount_ || count <= 0) return;
     count = std::min(count, colCount_ - col);
     std::memcpy(rowBytes(row) + static_cast<std::size_t>(col) * itemSize_, data,
                 static_cast<std::size_t>(count) * itemSize_);
 }
 
-void TQuavTerminalArray::WriteDupItems(std::uint32_t item, int count, int row, int col) {
+void TerminalArray::writeDupItems(std::uint32_t item, int count, int row, int col) {
     if (row < 0 || row >= rowCount_ || col < 0 || col >= colCount_ || count <= 0) return;
     count = std::min(count, colCount_ - col);
     std::uint32_t saved = fillItem_;
@@ -202,14 +201,14 @@ void TQuavTerminalArray::WriteDupItems(std::uint32_t item, int count, int row, i
     fillItem_ = saved;
 }
 
-void TQuavTerminalArray::taSetColCount(int n) {
+void TerminalArray::taSetColCount(int n) {
     n = std::max(n, 0);
     if (n != colCount_) resize(rowCount_, n);
 }
 
-void TQuavTerminalArray::taSetRowCount(int n) {
+void TerminalArray::taSetRowCount(int n) {
     n = std::max(n, 0);
     if (n != rowCount_) resize(n, colCount_);
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

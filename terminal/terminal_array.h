@@ -1,4 +1,4 @@
-// TQuavTerminalArray: one cell property of the terminal (characters, character sets, attributes,
+// TerminalArray: one cell property of the terminal (characters, character sets, attributes,
 // foreground or background colours) as a rows x columns grid of 1-, 2- or 4-byte items.
 #pragma once
 
@@ -8,44 +8,44 @@
 #include <cstdint>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-class TQuavTerminalArray {
+class TerminalArray {
   public:
     // An item size other than 1, 2 or 4 becomes 1.
-    TQuavTerminalArray(int rows, int cols, int itemSize);
+    TerminalArray(int rows, int cols, int itemSize);
 
-    int RowCount() const { return rowCount_; }
-    int ColCount() const { return colCount_; }
-    int ItemSize() const { return itemSize_; }
-    // Allocated items per row: ColCount rounded up to 4 (1-byte items) or 2 (2-byte items).
-    int RowWidth() const { return rowWidth_; }
-    std::uint32_t DefaultItem() const { return fillItem_; }
+    int rowCount() const { return rowCount_; }
+    int colCount() const { return colCount_; }
+    int itemSize() const { return itemSize_; }
+    // Allocated items per row: colCount rounded up to 4 (1-byte items) or 2 (2-byte items).
+    int rowWidth() const { return rowWidth_; }
+    std::uint32_t defaultItem() const { return fillItem_; }
 
     // The value that clearing, inserting, deleting and scrolling put into vacated cells; cells
     // already stored keep their values.
-    void SetDefaultItem(std::uint32_t item) { fillItem_ = item; }
+    void setDefaultItem(std::uint32_t item) { fillItem_ = item; }
 
     void clear();
     // Cells fromCol..toCol (inclusive, clipped to the row) of one row take the fill item.
-    void ClearItems(int row, int fromCol, int toCol);
+    void clearItems(int row, int fromCol, int toCol);
     // Items right of col move left by count; the last count items of the row become fill.
-    void DeleteItems(int count, int row, int col);
+    void deleteItems(int count, int row, int col);
     // Items from col move right by count (those pushed off the end are lost); count cells at col
     // become fill.
-    void InsertItems(int count, int row, int col);
-    // Raises ETerminalError "TQuavTerminalArray.GetItemPtr: invalid item size" for an impossible
+    void insertItems(int count, int row, int col);
+    // Raises TerminalBufferError "TerminalArray.getItemPtr: invalid item size" for an impossible
     // item size. Rows are contiguous: the pointer reaches the row's remaining items.
-    void* GetItemPtr(int row, int col);
-    const void* GetItemPtr(int row, int col) const;
+    void* getItemPtr(int row, int col);
+    const void* getItemPtr(int row, int col) const;
     // Every stored item equal to oldItem becomes newItem.
-    void ReplaceItems(std::uint32_t oldItem, std::uint32_t newItem);
+    void replaceItems(std::uint32_t oldItem, std::uint32_t newItem);
     // count > 0 moves rows top+count..bottom up to top, filling the last count rows of the range;
     // count < 0 moves them down; |count| beyond the range fills it all. top/bottom may be reversed.
-    void ScrollRows(int count, int top, int bottom);
-    // Copies items (of ItemSize bytes each) to the row from col; what passes the row's end is dropped.
-    void WriteItems(const void* data, int count, int row, int col);
-    void WriteDupItems(std::uint32_t item, int count, int row, int col);
+    void scrollRows(int count, int top, int bottom);
+    // Copies items (of itemSize bytes each) to the row from col; what passes the row's end is dropped.
+    void writeItems(const void* data, int count, int row, int col);
+    void writeDupItems(std::uint32_t item, int count, int row, int col);
     // Resizing keeps the contents aligned at the bottom and each row's first columns.
     void taSetColCount(int n);
     void taSetRowCount(int n);
@@ -81,4 +81,4 @@ class TQuavTerminalArray {
     int base_ = 0; // physical index of row 0
 };
 
-} // namespace brimwell
+} // namespace brimwell::terminal

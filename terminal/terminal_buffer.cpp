@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 namespace {
 
@@ -16,7 +16,7 @@ constexpr int kTabWidth = 8;
 
 } // namespace
 
-TQuavTerminalBuffer::TQuavTerminalBuffer(bool wideChars)
+TerminalBuffer::TerminalBuffer(bool wideChars)
     : wideChars_(wideChars), chars_(kDefaultSVRows, kDefaultCols, wideChars ? 2 : 1),
       charSets_(kDefaultSVRows, kDefaultCols, 1), attrs_(kDefaultSVRows, kDefaultCols, 1),
       foreColors_(kDefaultSVRows, kDefaultCols, 4), backColors_(kDefaultSVRows, kDefaultCols, 4) {
@@ -35,19 +35,19 @@ TQuavTerminalBuffer::TQuavTerminalBuffer(bool wideChars)
     fireCursorEvent();
 }
 
-TQuavTerminalBuffer::~TQuavTerminalBuffer() = default;
+TerminalBuffer::~TerminalBuffer() = default;
 
 // ---- helpers -------------------------------------------------------------------------------------
 
-void TQuavTerminalBuffer::setFillValues() {
-    chars_.SetDefaultItem(defAnsiChar_);
-    charSets_.SetDefaultItem(charSet_);
-    attrs_.SetDefaultItem(charAttrs_);
-    foreColors_.SetDefaultItem(foreColor_);
-    backColors_.SetDefaultItem(backColor_);
+void TerminalBuffer::setFillValues() {
+    chars_.setDefaultItem(defAnsiChar_);
+    charSets_.setDefaultItem(charSet_);
+    attrs_.setDefaultItem(charAttrs_);
+    foreColors_.setDefaultItem(foreColor_);
+    backColors_.setDefaultItem(backColor_);
 }
 
-void TQuavTerminalBuffer::clearAllGrids() {
+void TerminalBuffer::clearAllGrids() {
     chars_.clear();
     charSets_.clear();
     attrs_.clear();
@@ -55,20 +55,20 @@ void TQuavTerminalBuffer::clearAllGrids() {
     backColors_.clear();
 }
 
-void TQuavTerminalBuffer::resizeGrids(int rows, int cols) {
-    for (TQuavTerminalArray* g : {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_}) {
+void TerminalBuffer::resizeGrids(int rows, int cols) {
+    for (TerminalArray* g : {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_}) {
         g->taSetRowCount(rows);
         g->taSetColCount(cols);
     }
 }
 
-void TQuavTerminalBuffer::defaultHorzTabStops() {
+void TerminalBuffer::defaultHorzTabStops() {
     horzTabs_.assign(static_cast<std::size_t>(colCount_), false);
     for (int c = 0; c < colCount_; c += kTabWidth)
         horzTabs_[static_cast<std::size_t>(c)] = true;
 }
 
-void TQuavTerminalBuffer::applyRegion() {
+void TerminalBuffer::applyRegion() {
     regionLeft_ = 0;
     regionWidth_ = colCount_;
     if (useScrollRegion_) {
@@ -83,55 +83,55 @@ void TQuavTerminalBuffer::applyRegion() {
     }
 }
 
-void TQuavTerminalBuffer::fireCursorEvent() {
-    if (OnCursorMoved && cursorMoved_) OnCursorMoved(this, tbGetRow(), tbGetCol());
+void TerminalBuffer::fireCursorEvent() {
+    if (onCursorMoved && cursorMoved_) onCursorMoved(this, cursorRow(), cursorCol());
 }
 
-void TQuavTerminalBuffer::cursorMovedTo(int row, int col) {
+void TerminalBuffer::cursorMovedTo(int row, int col) {
     curRow_ = row;
     curCol_ = col;
     cursorMoved_ = true;
     fireCursorEvent();
 }
 
-void TQuavTerminalBuffer::invalidate(int r1, int c1, int r2, int c2) {
+void TerminalBuffer::invalidate(int r1, int c1, int r2, int c2) {
     int top = screenTop();
-    TQuavTermRect r{c1 + 1, r1 - top + 1, c2 + 1, r2 - top + 1};
+    TermRect r{c1 + 1, r1 - top + 1, c2 + 1, r2 - top + 1};
     if (invalidCount_ == 0) {
         invalidUnion_ = r;
     } else {
-        invalidUnion_.Left = std::min(invalidUnion_.Left, r.Left);
-        invalidUnion_.Top = std::min(invalidUnion_.Top, r.Top);
-        invalidUnion_.Right = std::max(invalidUnion_.Right, r.Right);
-        invalidUnion_.Bottom = std::max(invalidUnion_.Bottom, r.Bottom);
+        invalidUnion_.left = std::min(invalidUnion_.left, r.left);
+        invalidUnion_.top = std::min(invalidUnion_.top, r.top);
+        invalidUnion_.right = std::max(invalidUnion_.right, r.right);
+        invalidUnion_.bottom = std::max(invalidUnion_.bottom, r.bottom);
     }
     ++invalidCount_;
-    if (window_) window_->QmTermNeedsUpdate();
+    if (window_) window_->termNeedsUpdate();
 }
 
-void TQuavTerminalBuffer::invalidateRegion() {
+void TerminalBuffer::invalidateRegion() {
     invalidate(regionTop_, regionLeft_, regionBottom(), regionRight());
 }
 
-void TQuavTerminalBuffer::invalidateScreen() {
+void TerminalBuffer::invalidateScreen() {
     if (colCount_ > 0 && rowCount_ > 0) invalidate(screenTop(), 0, svRowCount_ - 1, colCount_ - 1);
 }
 
-void TQuavTerminalBuffer::InvalidateCells(int leftCol, int topRow, int rightCol, int bottomRow) {
-    invalidate(InternalRow(topRow), leftCol - 1, InternalRow(bottomRow), rightCol - 1);
+void TerminalBuffer::invalidateCells(int leftCol, int topRow, int rightCol, int bottomRow) {
+    invalidate(internalRow(topRow), leftCol - 1, internalRow(bottomRow), rightCol - 1);
 }
 
-void TQuavTerminalBuffer::scrollRows(int count, int top, int bottom) {
+void TerminalBuffer::scrollRows(int count, int top, int bottom) {
     if (top > bottom) std::swap(top, bottom);
-    for (TQuavTerminalArray* g : {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_})
-        g->ScrollRows(count, top, bottom);
-    if (OnScrollRows) {
+    for (TerminalArray* g : {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_})
+        g->scrollRows(count, top, bottom);
+    if (onScrollRows) {
         int st = screenTop();
-        OnScrollRows(this, count, top - st + 1, bottom - st + 1);
+        onScrollRows(this, count, top - st + 1, bottom - st + 1);
     }
 }
 
-void TQuavTerminalBuffer::scrollUpForNewLine() {
+void TerminalBuffer::scrollUpForNewLine() {
     if (useScrollRegion_)
         scrollRows(1, regionTop_, regionBottom());
     else
@@ -139,16 +139,16 @@ void TQuavTerminalBuffer::scrollUpForNewLine() {
     invalidateRegion();
 }
 
-void TQuavTerminalBuffer::fillCells(int row, int fromCol, int toCol) {
-    for (TQuavTerminalArray* g : {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_})
-        g->ClearItems(row, fromCol, toCol);
+void TerminalBuffer::fillCells(int row, int fromCol, int toCol) {
+    for (TerminalArray* g : {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_})
+        g->clearItems(row, fromCol, toCol);
 }
 
 // ---- dimensions ----------------------------------------------------------------------------------
 
-void TQuavTerminalBuffer::tbSetColCount(int n) {
+void TerminalBuffer::setColCount(int n) {
     if (n == colCount_) return;
-    if (n < 2) throw ETerminalError("TQuavTerminalBuffer.tbSetColCount: new count too small");
+    if (n < 2) throw TerminalBufferError("TQuavTerminalBuffer.tbSetColCount: new count too small");
     horzTabs_.resize(static_cast<std::size_t>(n), false);
     colCount_ = n;
     if (svRowCount_ > 0) {
@@ -157,17 +157,17 @@ void TQuavTerminalBuffer::tbSetColCount(int n) {
     }
     wrapPending_ = false;
     if (useScrollRegion_) {
-        tbSetUseScrollRegion(false);
+        setUseScrollRegion(false);
     } else {
         regionWidth_ = n;
         cursorMovedTo(screenTop(), 0);
     }
 }
 
-void TQuavTerminalBuffer::tbSetRowCount(int n) {
+void TerminalBuffer::setRowCount(int n) {
     if (n == rowCount_ || n > svRowCount_) return;
-    if (n < 2) throw ETerminalError("TQuavTerminalBuffer.tbSetRowCount: new count too small");
-    if (useScrollRegion_) tbSetUseScrollRegion(false);
+    if (n < 2) throw TerminalBufferError("TQuavTerminalBuffer.tbSetRowCount: new count too small");
+    if (useScrollRegion_) setUseScrollRegion(false);
     vertTabs_.resize(static_cast<std::size_t>(n), false);
     rowCount_ = n;
     applyRegion();
@@ -177,9 +177,9 @@ void TQuavTerminalBuffer::tbSetRowCount(int n) {
     }
 }
 
-void TQuavTerminalBuffer::tbSetSVRowCount(int n) {
+void TerminalBuffer::setSvRowCount(int n) {
     if (n == svRowCount_) return;
-    if (n < 2) throw ETerminalError("TQuavTerminalBuffer.tbSetSVRowCount: new count too small");
+    if (n < 2) throw TerminalBufferError("TQuavTerminalBuffer.tbSetSVRowCount: new count too small");
     if (n < rowCount_) {
         rowCount_ = n;
         vertTabs_.resize(static_cast<std::size_t>(n), false);
@@ -192,7 +192,7 @@ void TQuavTerminalBuffer::tbSetSVRowCount(int n) {
     bool clamped = curRow_ + delta < 0;
     curRow_ = std::max(curRow_ + delta, 0);
     if (useScrollRegion_ && storedTop_ < screenTop()) {
-        tbSetUseScrollRegion(false);
+        setUseScrollRegion(false);
     } else {
         applyRegion();
         if (clamped) {
@@ -205,34 +205,34 @@ void TQuavTerminalBuffer::tbSetSVRowCount(int n) {
 
 // ---- cursor --------------------------------------------------------------------------------------
 
-int TQuavTerminalBuffer::tbGetCol() const {
+int TerminalBuffer::cursorCol() const {
     return useAbsAddress_ ? curCol_ + 1 : curCol_ - regionLeft_ + 1;
 }
 
-int TQuavTerminalBuffer::tbGetRow() const {
+int TerminalBuffer::cursorRow() const {
     return useAbsAddress_ ? curRow_ - screenTop() + 1 : curRow_ - regionTop_ + 1;
 }
 
-void TQuavTerminalBuffer::tbSetCol(int c) {
+void TerminalBuffer::setCursorCol(int c) {
     wrapPending_ = false;
-    if (c == tbGetCol()) return;
+    if (c == cursorCol()) return;
     int col = useAbsAddress_ ? c - 1 : c + regionLeft_ - 1;
     cursorMovedTo(curRow_, std::clamp(col, 0, colCount_ - 1));
 }
 
-void TQuavTerminalBuffer::tbSetRow(int r) {
+void TerminalBuffer::setCursorRow(int r) {
     wrapPending_ = false;
-    if (r == tbGetRow()) return;
+    if (r == cursorRow()) return;
     int row = useAbsAddress_ ? r + screenTop() - 1 : r + regionTop_ - 1;
     cursorMovedTo(std::clamp(row, 0, svRowCount_ - 1), curCol_);
 }
 
-void TQuavTerminalBuffer::SetCursorPosition(int row, int col) {
-    tbSetRow(row);
-    tbSetCol(col);
+void TerminalBuffer::setCursorPosition(int row, int col) {
+    setCursorRow(row);
+    setCursorCol(col);
 }
 
-void TQuavTerminalBuffer::MoveCursorRight(bool wrap, bool scroll) {
+void TerminalBuffer::moveCursorRight(bool wrap, bool scroll) {
     wrapPending_ = false;
     if (curCol_ < regionRight()) {
         cursorMovedTo(curRow_, curCol_ + 1);
@@ -248,7 +248,7 @@ void TQuavTerminalBuffer::MoveCursorRight(bool wrap, bool scroll) {
     cursorMovedTo(curRow_, regionLeft_);
 }
 
-void TQuavTerminalBuffer::MoveCursorLeft(bool wrap, bool scroll) {
+void TerminalBuffer::moveCursorLeft(bool wrap, bool scroll) {
     wrapPending_ = false;
     if (curCol_ > regionLeft_) {
         cursorMovedTo(curRow_, curCol_ - 1);
@@ -265,7 +265,7 @@ void TQuavTerminalBuffer::MoveCursorLeft(bool wrap, bool scroll) {
     cursorMovedTo(curRow_, regionRight());
 }
 
-void TQuavTerminalBuffer::MoveCursorDown(bool scroll) {
+void TerminalBuffer::moveCursorDown(bool scroll) {
     wrapPending_ = false;
     if (curRow_ != regionBottom()) {
         if (curRow_ < svRowCount_ - 1) cursorMovedTo(curRow_ + 1, curCol_);
@@ -274,7 +274,7 @@ void TQuavTerminalBuffer::MoveCursorDown(bool scroll) {
     if (scroll) scrollUpForNewLine();
 }
 
-void TQuavTerminalBuffer::MoveCursorUp(bool scroll) {
+void TerminalBuffer::moveCursorUp(bool scroll) {
     wrapPending_ = false;
     if (curRow_ != regionTop_) {
         // Above a scroll region the cursor still stops at the screen's top row rather than walking
@@ -288,17 +288,17 @@ void TQuavTerminalBuffer::MoveCursorUp(bool scroll) {
     }
 }
 
-void TQuavTerminalBuffer::DoCarriageReturn() {
+void TerminalBuffer::doCarriageReturn() {
     wrapPending_ = false;
     cursorMovedTo(curRow_, regionLeft_);
 }
 
-void TQuavTerminalBuffer::DoLineFeed() {
-    if (useNewLineMode_) DoCarriageReturn();
-    MoveCursorDown(true);
+void TerminalBuffer::doLineFeed() {
+    if (useNewLineMode_) doCarriageReturn();
+    moveCursorDown(true);
 }
 
-bool TQuavTerminalBuffer::rowHasText(int row) const {
+bool TerminalBuffer::rowHasText(int row) const {
     for (int c = 0; c < colCount_; ++c) {
         const std::uint16_t ch =
             wideChars_ ? chars_.rowData<std::uint16_t>(row)[c] : chars_.rowData<std::uint8_t>(row)[c];
@@ -307,7 +307,7 @@ bool TQuavTerminalBuffer::rowHasText(int row) const {
     return false;
 }
 
-void TQuavTerminalBuffer::StartFreshLine() {
+void TerminalBuffer::startFreshLine() {
     wrapPending_ = false;
     int used = -1;
     for (int r = svRowCount_ - 1; r >= screenTop() && used < 0; --r)
@@ -318,10 +318,10 @@ void TQuavTerminalBuffer::StartFreshLine() {
         return;
     }
     cursorMovedTo(used, 0);
-    MoveCursorDown(true);
+    moveCursorDown(true);
 }
 
-void TQuavTerminalBuffer::DoBackspace() {
+void TerminalBuffer::doBackspace() {
     wrapPending_ = false;
     if (curCol_ > regionLeft_)
         cursorMovedTo(curRow_, curCol_ - 1);
@@ -329,7 +329,7 @@ void TQuavTerminalBuffer::DoBackspace() {
         fireCursorEvent(); // reported again while nobody has read the moved flag
 }
 
-void TQuavTerminalBuffer::DoHorzTab() {
+void TerminalBuffer::doHorzTab() {
     wrapPending_ = false;
     int target = regionRight();
     for (int c = curCol_ + 1; c <= regionRight(); ++c) {
@@ -341,7 +341,7 @@ void TQuavTerminalBuffer::DoHorzTab() {
     cursorMovedTo(curRow_, target);
 }
 
-void TQuavTerminalBuffer::DoBackHorzTab() {
+void TerminalBuffer::doBackHorzTab() {
     int target = regionLeft_;
     for (int c = curCol_ - 1; c >= regionLeft_; --c) {
         if (horzTabs_[static_cast<std::size_t>(c)]) {
@@ -352,7 +352,7 @@ void TQuavTerminalBuffer::DoBackHorzTab() {
     cursorMovedTo(curRow_, target);
 }
 
-void TQuavTerminalBuffer::DoVertTab() {
+void TerminalBuffer::doVertTab() {
     wrapPending_ = false;
     int target = regionBottom();
     for (int r = curRow_ + 1; r <= regionBottom(); ++r) {
@@ -365,7 +365,7 @@ void TQuavTerminalBuffer::DoVertTab() {
     cursorMovedTo(target, curCol_);
 }
 
-void TQuavTerminalBuffer::DoBackVertTab() {
+void TerminalBuffer::doBackVertTab() {
     wrapPending_ = false;
     int target = regionTop_;
     for (int r = curRow_ - 1; r >= regionTop_; --r) {
@@ -378,7 +378,7 @@ void TQuavTerminalBuffer::DoBackVertTab() {
     cursorMovedTo(target, curCol_);
 }
 
-void TQuavTerminalBuffer::tbSetUseScrollRegion(bool on) {
+void TerminalBuffer::setUseScrollRegion(bool on) {
     if (on == useScrollRegion_) return;
     useScrollRegion_ = on;
     applyRegion();
@@ -386,27 +386,27 @@ void TQuavTerminalBuffer::tbSetUseScrollRegion(bool on) {
     cursorMovedTo(regionTop_, regionLeft_);
 }
 
-void TQuavTerminalBuffer::SetScrollRegion(int top, int bottom) {
+void TerminalBuffer::setScrollRegion(int top, int bottom) {
     wrapPending_ = false;
     if (top > bottom) std::swap(top, bottom);
     storedTop_ = std::clamp(top + screenTop() - 1, screenTop(), svRowCount_ - 1);
     storedBottom_ = std::clamp(bottom + screenTop() - 1, screenTop(), svRowCount_ - 1);
-    if (useScrollRegion_) tbSetUseScrollRegion(false);
+    if (useScrollRegion_) setUseScrollRegion(false);
     if (!(top == 1 && bottom == rowCount_))
-        tbSetUseScrollRegion(true);
+        setUseScrollRegion(true);
     else
         cursorMovedTo(regionTop_, regionLeft_); // the whole screen: region off, cursor home all the same
 }
 
 // ---- writing -------------------------------------------------------------------------------------
 
-void TQuavTerminalBuffer::WriteChar(std::uint16_t ch) {
-    if (wrapPending_) MoveCursorRight(useAutoWrap_, true); // clears the pending wrap
+void TerminalBuffer::writeChar(std::uint16_t ch) {
+    if (wrapPending_) moveCursorRight(useAutoWrap_, true); // clears the pending wrap
     const int r = curRow_;
     const int c = curCol_;
     if (useInsertMode_) {
-        for (TQuavTerminalArray* g : {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_})
-            g->InsertItems(1, r, c);
+        for (TerminalArray* g : {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_})
+            g->insertItems(1, r, c);
     }
     if (wideChars_)
         chars_.rowData<std::uint16_t>(r)[c] = ch;
@@ -421,10 +421,10 @@ void TQuavTerminalBuffer::WriteChar(std::uint16_t ch) {
     if (useAutoWrapDelay_ && c == regionRight())
         wrapPending_ = true;
     else
-        MoveCursorRight(useAutoWrap_, true);
+        moveCursorRight(useAutoWrap_, true);
 }
 
-int TQuavTerminalBuffer::WriteRun(const char* s, int n) {
+int TerminalBuffer::writeRun(const char* s, int n) {
     if (wrapPending_ || useInsertMode_ || wideChars_) return 0;
     const int r = curRow_, c = curCol_;
     const int k = std::min(n, regionRight() - c);
@@ -439,46 +439,46 @@ int TQuavTerminalBuffer::WriteRun(const char* s, int n) {
     return k;
 }
 
-void TQuavTerminalBuffer::WriteString(std::string_view s) {
+void TerminalBuffer::writeString(std::string_view s) {
     for (char ch : s)
-        WriteChar(static_cast<std::uint8_t>(ch));
+        writeChar(static_cast<std::uint8_t>(ch));
 }
 
 // ---- editing -------------------------------------------------------------------------------------
 
-void TQuavTerminalBuffer::InsertChars(int n) {
+void TerminalBuffer::insertChars(int n) {
     wrapPending_ = false;
     if (n <= 0) return;
     n = std::min(n, colCount_ - curCol_);
-    for (TQuavTerminalArray* g : {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_})
-        g->InsertItems(n, curRow_, curCol_);
+    for (TerminalArray* g : {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_})
+        g->insertItems(n, curRow_, curCol_);
     invalidate(curRow_, curCol_, curRow_, colCount_ - 1);
 }
 
-void TQuavTerminalBuffer::DeleteChars(int n) {
+void TerminalBuffer::deleteChars(int n) {
     wrapPending_ = false;
     if (n <= 0) return;
     n = std::min(n, colCount_ - curCol_);
-    for (TQuavTerminalArray* g : {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_})
-        g->DeleteItems(n, curRow_, curCol_);
+    for (TerminalArray* g : {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_})
+        g->deleteItems(n, curRow_, curCol_);
     invalidate(curRow_, curCol_, curRow_, colCount_ - 1);
 }
 
-void TQuavTerminalBuffer::InsertLines(int n) {
+void TerminalBuffer::insertLines(int n) {
     wrapPending_ = false;
     if (n <= 0 || curRow_ > regionBottom()) return;
     scrollRows(-n, curRow_, regionBottom());
     invalidate(curRow_, 0, regionBottom(), colCount_ - 1);
 }
 
-void TQuavTerminalBuffer::DeleteLines(int n) {
+void TerminalBuffer::deleteLines(int n) {
     wrapPending_ = false;
     if (n <= 0 || curRow_ > regionBottom()) return;
     scrollRows(n, curRow_, regionBottom());
     invalidate(curRow_, 0, regionBottom(), colCount_ - 1);
 }
 
-void TQuavTerminalBuffer::EraseChars(int n) {
+void TerminalBuffer::eraseChars(int n) {
     wrapPending_ = false;
     int row = curRow_;
     int col = curCol_;
@@ -493,25 +493,25 @@ void TQuavTerminalBuffer::EraseChars(int n) {
     }
 }
 
-void TQuavTerminalBuffer::EraseToEOL() {
+void TerminalBuffer::eraseToEol() {
     wrapPending_ = false;
     fillCells(curRow_, curCol_, colCount_ - 1);
     invalidate(curRow_, curCol_, curRow_, colCount_ - 1);
 }
 
-void TQuavTerminalBuffer::EraseFromBOL() {
+void TerminalBuffer::eraseFromBol() {
     wrapPending_ = false;
     fillCells(curRow_, 0, curCol_);
     invalidate(curRow_, 0, curRow_, curCol_);
 }
 
-void TQuavTerminalBuffer::EraseLine() {
+void TerminalBuffer::eraseLine() {
     wrapPending_ = false;
     fillCells(curRow_, 0, colCount_ - 1);
     invalidate(curRow_, 0, curRow_, colCount_ - 1);
 }
 
-void TQuavTerminalBuffer::EraseToEOW() {
+void TerminalBuffer::eraseToEow() {
     wrapPending_ = false;
     fillCells(curRow_, curCol_, colCount_ - 1);
     for (int r = curRow_ + 1; r < svRowCount_; ++r)
@@ -519,7 +519,7 @@ void TQuavTerminalBuffer::EraseToEOW() {
     invalidate(curRow_, 0, svRowCount_ - 1, colCount_ - 1);
 }
 
-void TQuavTerminalBuffer::EraseFromBOW() {
+void TerminalBuffer::eraseFromBow() {
     wrapPending_ = false;
     fillCells(curRow_, 0, curCol_);
     int first = std::min(screenTop(), curRow_);
@@ -528,19 +528,19 @@ void TQuavTerminalBuffer::EraseFromBOW() {
     invalidate(first, 0, curRow_, colCount_ - 1);
 }
 
-void TQuavTerminalBuffer::EraseScreen() {
+void TerminalBuffer::eraseScreen() {
     wrapPending_ = false;
     scrollRows(rowCount_, 0, svRowCount_ - 1);
     invalidateScreen();
 }
 
-void TQuavTerminalBuffer::EraseAll() {
+void TerminalBuffer::eraseAll() {
     clearAllGrids();
     invalidateScreen();
-    SetCursorPosition(1, 1);
+    setCursorPosition(1, 1);
 }
 
-void TQuavTerminalBuffer::Reset() {
+void TerminalBuffer::Reset() {
     charAttrs_ = defCharAttrs_;
     backColor_ = defBackColor_;
     foreColor_ = defForeColor_;
@@ -563,136 +563,136 @@ void TQuavTerminalBuffer::Reset() {
 
 // ---- tab stops -----------------------------------------------------------------------------------
 
-void TQuavTerminalBuffer::SetHorzTabStop() {
+void TerminalBuffer::setHorzTabStop() {
     horzTabs_[static_cast<std::size_t>(curCol_)] = true;
 }
-void TQuavTerminalBuffer::ClearHorzTabStop() {
+void TerminalBuffer::clearHorzTabStop() {
     horzTabs_[static_cast<std::size_t>(curCol_)] = false;
 }
-void TQuavTerminalBuffer::ClearAllHorzTabStops() {
+void TerminalBuffer::clearAllHorzTabStops() {
     std::fill(horzTabs_.begin(), horzTabs_.end(), false);
 }
 
-void TQuavTerminalBuffer::SetVertTabStop() {
+void TerminalBuffer::setVertTabStop() {
     int s = curRow_ - screenTop();
     if (s >= 0 && s < rowCount_) vertTabs_[static_cast<std::size_t>(s)] = true;
 }
 
-void TQuavTerminalBuffer::ClearVertTabStop() {
+void TerminalBuffer::clearVertTabStop() {
     int s = curRow_ - screenTop();
     if (s >= 0 && s < rowCount_) vertTabs_[static_cast<std::size_t>(s)] = false;
 }
 
-void TQuavTerminalBuffer::ClearAllVertTabStops() {
+void TerminalBuffer::clearAllVertTabStops() {
     std::fill(vertTabs_.begin(), vertTabs_.end(), false);
 }
 
-bool TQuavTerminalBuffer::HasHorzTabStop(int col) const {
+bool TerminalBuffer::hasHorzTabStop(int col) const {
     return col >= 1 && col <= colCount_ && horzTabs_[static_cast<std::size_t>(col - 1)];
 }
 
-void TQuavTerminalBuffer::SetHorzTabStopAt(int col, bool on) {
+void TerminalBuffer::setHorzTabStopAt(int col, bool on) {
     if (col >= 1 && col <= colCount_) horzTabs_[static_cast<std::size_t>(col - 1)] = on;
 }
 
-bool TQuavTerminalBuffer::HasVertTabStop(int screenRow) const {
+bool TerminalBuffer::hasVertTabStop(int screenRow) const {
     return screenRow >= 1 && screenRow <= rowCount_ && vertTabs_[static_cast<std::size_t>(screenRow - 1)];
 }
 
 // ---- colours, character set, attributes ----------------------------------------------------------
 
-void TQuavTerminalBuffer::tbSetBackColor(TColor c) {
+void TerminalBuffer::setBackColor(Color c) {
     backColor_ = c;
-    backColors_.SetDefaultItem(c);
+    backColors_.setDefaultItem(c);
 }
 
-void TQuavTerminalBuffer::tbSetForeColor(TColor c) {
+void TerminalBuffer::setForeColor(Color c) {
     foreColor_ = c;
-    foreColors_.SetDefaultItem(c);
+    foreColors_.setDefaultItem(c);
 }
 
-void TQuavTerminalBuffer::tbSetDefBackColor(TColor c) {
+void TerminalBuffer::setDefBackColor(Color c) {
     if (c == defBackColor_) return;
-    backColors_.ReplaceItems(defBackColor_, c);
+    backColors_.replaceItems(defBackColor_, c);
     defBackColor_ = c;
 }
 
-void TQuavTerminalBuffer::tbSetDefForeColor(TColor c) {
+void TerminalBuffer::setDefForeColor(Color c) {
     if (c == defForeColor_) return;
-    foreColors_.ReplaceItems(defForeColor_, c);
+    foreColors_.replaceItems(defForeColor_, c);
     defForeColor_ = c;
 }
 
-void TQuavTerminalBuffer::tbSetCharSet(std::uint8_t cs) {
+void TerminalBuffer::setCharSet(std::uint8_t cs) {
     charSet_ = cs;
-    charSets_.SetDefaultItem(cs);
+    charSets_.setDefaultItem(cs);
 }
 
-void TQuavTerminalBuffer::tbSetDefAnsiChar(std::uint16_t ch) {
+void TerminalBuffer::setDefAnsiChar(std::uint16_t ch) {
     defAnsiChar_ = ch;
-    chars_.SetDefaultItem(ch);
+    chars_.setDefaultItem(ch);
 }
 
-void TQuavTerminalBuffer::SetCharAttrs(TQuavTerminalCharAttrs a) {
+void TerminalBuffer::setCharAttrs(CharAttrs a) {
     charAttrs_ = a;
-    attrs_.SetDefaultItem(a);
+    attrs_.setDefaultItem(a);
 }
 
 // ---- row access and change tracking --------------------------------------------------------------
 
-char* TQuavTerminalBuffer::GetLineCharPtr(int row) {
-    int r = InternalRow(row);
+char* TerminalBuffer::getLineCharPtr(int row) {
+    int r = internalRow(row);
     if (r < 0 || r >= svRowCount_ || colCount_ <= 0) return nullptr;
     return wideChars_ ? reinterpret_cast<char*>(chars_.rowData<std::uint16_t>(r))
                       : reinterpret_cast<char*>(chars_.rowData<std::uint8_t>(r));
 }
 
-std::uint8_t* TQuavTerminalBuffer::GetLineCharSetPtr(int row) {
-    int r = InternalRow(row);
+std::uint8_t* TerminalBuffer::getLineCharSetPtr(int row) {
+    int r = internalRow(row);
     return (r < 0 || r >= svRowCount_ || colCount_ <= 0) ? nullptr : charSets_.rowData<std::uint8_t>(r);
 }
 
-TQuavTerminalCharAttrs* TQuavTerminalBuffer::GetLineAttrPtr(int row) {
-    int r = InternalRow(row);
+CharAttrs* TerminalBuffer::getLineAttrPtr(int row) {
+    int r = internalRow(row);
     return (r < 0 || r >= svRowCount_ || colCount_ <= 0) ? nullptr : attrs_.rowData<std::uint8_t>(r);
 }
 
-TColor* TQuavTerminalBuffer::GetLineForeColorPtr(int row) {
-    int r = InternalRow(row);
+Color* TerminalBuffer::getLineForeColorPtr(int row) {
+    int r = internalRow(row);
     return (r < 0 || r >= svRowCount_ || colCount_ <= 0) ? nullptr : foreColors_.rowData<std::uint32_t>(r);
 }
 
-TColor* TQuavTerminalBuffer::GetLineBackColorPtr(int row) {
-    int r = InternalRow(row);
+Color* TerminalBuffer::getLineBackColorPtr(int row) {
+    int r = internalRow(row);
     return (r < 0 || r >= svRowCount_ || colCount_ <= 0) ? nullptr : backColors_.rowData<std::uint32_t>(r);
 }
 
-bool TQuavTerminalBuffer::GetInvalidRect(TQuavTermRect& rect) {
+bool TerminalBuffer::getInvalidRect(TermRect& rect) {
     if (invalidCount_ == 0) return false;
     rect = invalidUnion_;
     invalidCount_ = 0;
     return true;
 }
 
-bool TQuavTerminalBuffer::HasCursorMoved() {
+bool TerminalBuffer::hasCursorMoved() {
     bool moved = cursorMoved_;
     cursorMoved_ = false;
     return moved;
 }
 
-void TQuavTerminalBuffer::CopyContentsFrom(TQuavTerminalBuffer& from) {
+void TerminalBuffer::copyContentsFrom(TerminalBuffer& from) {
     if (&from == this || from.wideChars_ != wideChars_) return;
     const int rows = std::min(svRowCount_, from.svRowCount_), cols = std::min(colCount_, from.colCount_);
-    TQuavTerminalArray* dst[] = {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_};
-    TQuavTerminalArray* src[] = {&from.chars_, &from.charSets_, &from.attrs_, &from.foreColors_,
-                                 &from.backColors_};
+    TerminalArray* dst[] = {&chars_, &charSets_, &attrs_, &foreColors_, &backColors_};
+    TerminalArray* src[] = {&from.chars_, &from.charSets_, &from.attrs_, &from.foreColors_,
+                            &from.backColors_};
     for (int g = 0; g < 5; ++g)
         for (int r = 0; r < rows; ++r)
-            dst[g]->WriteItems(src[g]->GetItemPtr(from.svRowCount_ - rows + r, 0), cols,
+            dst[g]->writeItems(src[g]->getItemPtr(from.svRowCount_ - rows + r, 0), cols,
                                svRowCount_ - rows + r, 0);
-    const int row = std::clamp(from.AbsCursorRow(), FirstRow(), LastRow());
-    cursorMovedTo(InternalRow(row), std::min(from.curCol_, colCount_ - 1));
+    const int row = std::clamp(from.absCursorRow(), firstRow(), lastRow());
+    cursorMovedTo(internalRow(row), std::min(from.curCol_, colCount_ - 1));
     invalidateScreen();
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

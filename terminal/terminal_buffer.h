@@ -1,8 +1,8 @@
-// TQuavTerminalBuffer: the terminal's memory. Five cell grids with scrollback above the screen,
+// TerminalBuffer: the terminal's memory. Five cell grids with scrollback above the screen,
 // the cursor, scroll region, tab stops, writing modes and the record of what must be redrawn.
 // It knows nothing of pixels, fonts or the serial port.
 //
-// Rows and columns outside the buffer are 1-based. With absolute addressing rows 1..RowCount are the
+// Rows and columns outside the buffer are 1-based. With absolute addressing rows 1..rowCount are the
 // screen and rows 0, -1, ... the scrollback (0 the newest); with relative addressing both count from
 // the region's top-left. Line accessors and invalid rectangles always use absolute external rows.
 #pragma once
@@ -15,180 +15,175 @@
 #include <string_view>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-class TQuavTerminalBuffer;
+class TerminalBuffer;
 
 // What the buffer tells the registered window: once per invalidated rectangle (the original posts
-// QmTermNeedsUpdate each time). Implementations should coalesce; this is called for every written cell.
-class TQuavTerminalWindowLink {
+// termNeedsUpdate each time). Implementations should coalesce; this is called for every written cell.
+class TerminalWindowLink {
   public:
-    virtual ~TQuavTerminalWindowLink() = default;
-    virtual void QmTermNeedsUpdate() = 0;
+    virtual ~TerminalWindowLink() = default;
+    virtual void termNeedsUpdate() = 0;
 };
 
-using TQuavOnCursorMovedEvent = std::function<void(TQuavTerminalBuffer* ASender, int Row, int Col)>;
-using TQuavScrollRowsNotifyEvent =
-    std::function<void(TQuavTerminalBuffer* aSender, int aCount, int aTop, int aBottom)>;
+using OnCursorMovedEvent = std::function<void(TerminalBuffer* ASender, int Row, int Col)>;
+using ScrollRowsNotifyEvent = std::function<void(TerminalBuffer* aSender, int aCount, int aTop, int aBottom)>;
 
-class TQuavTerminalBuffer {
+class TerminalBuffer {
   public:
     // wideChars: two-byte character cells (no emulator of this program asks for them).
-    explicit TQuavTerminalBuffer(bool wideChars = false);
-    ~TQuavTerminalBuffer();
-    TQuavTerminalBuffer(const TQuavTerminalBuffer&) = delete;
-    TQuavTerminalBuffer& operator=(const TQuavTerminalBuffer&) = delete;
+    explicit TerminalBuffer(bool wideChars = false);
+    ~TerminalBuffer();
+    TerminalBuffer(const TerminalBuffer&) = delete;
+    TerminalBuffer& operator=(const TerminalBuffer&) = delete;
 
     // --- dimensions ------------------------------------------------------------------------------
-    int ColCount() const { return colCount_; }
-    int RowCount() const { return rowCount_; }
-    int SVRowCount() const { return svRowCount_; }
-    // Each raises ETerminalError "... new count too small" for n < 2 and then changes nothing.
-    void tbSetColCount(int n);
-    void tbSetRowCount(int n); // ignored when n > SVRowCount
-    void tbSetSVRowCount(int n);
-    bool WideChars() const { return wideChars_; }
+    int colCount() const { return colCount_; }
+    int rowCount() const { return rowCount_; }
+    int svRowCount() const { return svRowCount_; }
+    // Each raises TerminalBufferError "... new count too small" for n < 2 and then changes nothing.
+    void setColCount(int n);
+    void setRowCount(int n); // ignored when n > svRowCount
+    void setSvRowCount(int n);
+    bool wideChars() const { return wideChars_; }
 
     // --- cursor (external, per addressing mode) ---------------------------------------------------
-    int tbGetCol() const;
-    int tbGetRow() const;
-    void tbSetCol(int c);
-    void tbSetRow(int r);
-    int Col() const { return tbGetCol(); }
-    int Row() const { return tbGetRow(); }
+    int cursorCol() const;
+    int cursorRow() const;
+    void setCursorCol(int c);
+    void setCursorRow(int r);
     // The region's top-left in absolute external numbers.
-    int tbGetOriginCol() const { return regionLeft_ + 1; }
-    int tbGetOriginRow() const { return regionTop_ - (svRowCount_ - rowCount_) + 1; }
-    int OriginCol() const { return tbGetOriginCol(); }
-    int OriginRow() const { return tbGetOriginRow(); }
+    int originCol() const { return regionLeft_ + 1; }
+    int originRow() const { return regionTop_ - (svRowCount_ - rowCount_) + 1; }
     // The cursor in absolute external numbers whatever the addressing mode (for caret and painting).
-    int AbsCursorRow() const { return curRow_ - (svRowCount_ - rowCount_) + 1; }
-    int AbsCursorCol() const { return curCol_ + 1; }
-    bool WrapPending() const { return wrapPending_; }
+    int absCursorRow() const { return curRow_ - (svRowCount_ - rowCount_) + 1; }
+    int absCursorCol() const { return curCol_ + 1; }
+    bool wrapPending() const { return wrapPending_; }
 
     // --- current and default cell values ----------------------------------------------------------
-    TColor BackColor() const { return backColor_; }
-    TColor ForeColor() const { return foreColor_; }
-    void tbSetBackColor(TColor c);
-    void tbSetForeColor(TColor c);
-    TColor DefBackColor() const { return defBackColor_; }
-    TColor DefForeColor() const { return defForeColor_; }
+    Color backColor() const { return backColor_; }
+    Color foreColor() const { return foreColor_; }
+    void setBackColor(Color c);
+    void setForeColor(Color c);
+    Color defBackColor() const { return defBackColor_; }
+    Color defForeColor() const { return defForeColor_; }
     // Every stored cell with the old default takes the new one; nothing is invalidated.
-    void tbSetDefBackColor(TColor c);
-    void tbSetDefForeColor(TColor c);
-    std::uint8_t CharSet() const { return charSet_; }
-    void tbSetCharSet(std::uint8_t cs);
-    std::uint16_t DefAnsiChar() const { return defAnsiChar_; }
-    void tbSetDefAnsiChar(std::uint16_t ch);
-    TQuavTerminalCharAttrs GetCharAttrs() const { return charAttrs_; }
-    void SetCharAttrs(TQuavTerminalCharAttrs a);
-    TQuavTerminalCharAttrs GetDefCharAttrs() const { return defCharAttrs_; }
-    void SetDefCharAttrs(TQuavTerminalCharAttrs a) { defCharAttrs_ = a; }
+    void setDefBackColor(Color c);
+    void setDefForeColor(Color c);
+    std::uint8_t charSet() const { return charSet_; }
+    void setCharSet(std::uint8_t cs);
+    std::uint16_t defAnsiChar() const { return defAnsiChar_; }
+    void setDefAnsiChar(std::uint16_t ch);
+    CharAttrs getCharAttrs() const { return charAttrs_; }
+    void setCharAttrs(CharAttrs a);
+    CharAttrs getDefCharAttrs() const { return defCharAttrs_; }
+    void setDefCharAttrs(CharAttrs a) { defCharAttrs_ = a; }
 
     // --- modes ----------------------------------------------------------------------------------
-    bool UseAbsAddress() const { return useAbsAddress_; }
-    bool UseAutoWrap() const { return useAutoWrap_; }
-    bool UseAutoWrapDelay() const { return useAutoWrapDelay_; }
-    bool UseInsertMode() const { return useInsertMode_; }
-    bool UseNewLineMode() const { return useNewLineMode_; }
-    bool UseScrollRegion() const { return useScrollRegion_; }
-    void SetUseAbsAddress(bool on) { useAbsAddress_ = on; }
-    void SetUseAutoWrap(bool on) { useAutoWrap_ = on; }
-    void SetUseAutoWrapDelay(bool on) { useAutoWrapDelay_ = on; }
-    void SetUseInsertMode(bool on) { useInsertMode_ = on; }
-    void SetUseNewLineMode(bool on) { useNewLineMode_ = on; }
+    bool useAbsAddress() const { return useAbsAddress_; }
+    bool useAutoWrap() const { return useAutoWrap_; }
+    bool useAutoWrapDelay() const { return useAutoWrapDelay_; }
+    bool useInsertMode() const { return useInsertMode_; }
+    bool useNewLineMode() const { return useNewLineMode_; }
+    bool useScrollRegion() const { return useScrollRegion_; }
+    void setUseAbsAddress(bool on) { useAbsAddress_ = on; }
+    void setUseAutoWrap(bool on) { useAutoWrap_ = on; }
+    void setUseAutoWrapDelay(bool on) { useAutoWrapDelay_ = on; }
+    void setUseInsertMode(bool on) { useInsertMode_ = on; }
+    void setUseNewLineMode(bool on) { useNewLineMode_ = on; }
     // Switching moves the cursor to the region's top-left.
-    void tbSetUseScrollRegion(bool on);
+    void setUseScrollRegion(bool on);
 
     // --- writing and cursor operations ----------------------------------------------------------
-    void WriteChar(std::uint16_t ch);
-    void WriteString(std::string_view s);
-    // As WriteChar for each of the first bytes of `s` that fit before the region's last column, with
+    void writeChar(std::uint16_t ch);
+    void writeString(std::string_view s);
+    // As writeChar for each of the first bytes of `s` that fit before the region's last column, with
     // one change record and one cursor move for all; returns how many it wrote (0 when the next must
-    // go through WriteChar: a pending wrap, insert mode, wide cells or the last column).
-    int WriteRun(const char* s, int n);
-    void DoCarriageReturn();
-    void DoLineFeed();
-    void DoBackspace();
-    void DoHorzTab();
-    void DoBackHorzTab();
-    void DoVertTab();
-    void DoBackVertTab();
-    void MoveCursorUp(bool scroll);
-    void MoveCursorDown(bool scroll);
-    void MoveCursorLeft(bool wrap, bool scroll);
-    void MoveCursorRight(bool wrap, bool scroll);
-    void SetCursorPosition(int row, int col);
-    void SetScrollRegion(int top, int bottom);
+    // go through writeChar: a pending wrap, insert mode, wide cells or the last column).
+    int writeRun(const char* s, int n);
+    void doCarriageReturn();
+    void doLineFeed();
+    void doBackspace();
+    void doHorzTab();
+    void doBackHorzTab();
+    void doVertTab();
+    void doBackVertTab();
+    void moveCursorUp(bool scroll);
+    void moveCursorDown(bool scroll);
+    void moveCursorLeft(bool wrap, bool scroll);
+    void moveCursorRight(bool wrap, bool scroll);
+    void setCursorPosition(int row, int col);
+    void setScrollRegion(int top, int bottom);
 
     // --- editing --------------------------------------------------------------------------------
-    void InsertChars(int n);
-    void DeleteChars(int n);
-    void InsertLines(int n);
-    void DeleteLines(int n);
-    void EraseChars(int n);
-    void EraseToEOL();
-    void EraseFromBOL();
-    void EraseLine();
-    void EraseToEOW();
-    void EraseFromBOW();
-    void EraseScreen(); // the screen moves into the scrollback; the cursor stays
-    void EraseAll();    // everything blank, scrollback included; cursor home
+    void insertChars(int n);
+    void deleteChars(int n);
+    void insertLines(int n);
+    void deleteLines(int n);
+    void eraseChars(int n);
+    void eraseToEol();
+    void eraseFromBol();
+    void eraseLine();
+    void eraseToEow();
+    void eraseFromBow();
+    void eraseScreen(); // the screen moves into the scrollback; the cursor stays
+    void eraseAll();    // everything blank, scrollback included; cursor home
     // Cursor to column 1 of the row below the lowest screen row in use (holding text, or the
     // cursor's row when the cursor is past its first column), scrolling when that is the bottom
     // row; on a blank screen to row 1, column 1. What is shown is never overwritten.
-    void StartFreshLine();
+    void startFreshLine();
     void Reset();
     // Every cell and the cursor of `from`, rows aligned at the bottom: a terminal switching emulators
     // keeps what it shows.
-    void CopyContentsFrom(TQuavTerminalBuffer& from);
+    void copyContentsFrom(TerminalBuffer& from);
 
     // --- tab stops ------------------------------------------------------------------------------
-    void SetHorzTabStop();
-    void ClearHorzTabStop();
-    void ClearAllHorzTabStops();
-    void SetVertTabStop();
-    void ClearVertTabStop();
-    void ClearAllVertTabStops();
-    bool HasHorzTabStop(int col) const;       // external column 1..ColCount
-    void SetHorzTabStopAt(int col, bool on);  // external column 1..ColCount; others ignored
-    bool HasVertTabStop(int screenRow) const; // screen row 1..RowCount
+    void setHorzTabStop();
+    void clearHorzTabStop();
+    void clearAllHorzTabStops();
+    void setVertTabStop();
+    void clearVertTabStop();
+    void clearAllVertTabStops();
+    bool hasHorzTabStop(int col) const;       // external column 1..colCount
+    void setHorzTabStopAt(int col, bool on);  // external column 1..colCount; others ignored
+    bool hasVertTabStop(int screenRow) const; // screen row 1..rowCount
 
     // --- direct row access (absolute external row; nullptr outside the buffer) -------------------
-    // With one-byte cells GetLineCharPtr is the row's text; with two-byte cells it points at
-    // ColCount 16-bit items.
-    char* GetLineCharPtr(int row);
-    std::uint8_t* GetLineCharSetPtr(int row);
-    TQuavTerminalCharAttrs* GetLineAttrPtr(int row);
-    TColor* GetLineForeColorPtr(int row);
-    TColor* GetLineBackColorPtr(int row);
-    // Lowest and highest absolute external rows held: RowCount - SVRowCount + 1 .. RowCount.
-    int FirstRow() const { return rowCount_ - svRowCount_ + 1; }
-    int LastRow() const { return rowCount_; }
+    // With one-byte cells getLineCharPtr is the row's text; with two-byte cells it points at
+    // colCount 16-bit items.
+    char* getLineCharPtr(int row);
+    std::uint8_t* getLineCharSetPtr(int row);
+    CharAttrs* getLineAttrPtr(int row);
+    Color* getLineForeColorPtr(int row);
+    Color* getLineBackColorPtr(int row);
+    // Lowest and highest absolute external rows held: rowCount - svRowCount + 1 .. rowCount.
+    int firstRow() const { return rowCount_ - svRowCount_ + 1; }
+    int lastRow() const { return rowCount_; }
 
     // --- change tracking ------------------------------------------------------------------------
     // False if nothing is pending; else takes the union of everything pending.
-    bool GetInvalidRect(TQuavTermRect& rect);
-    bool HasDisplayChanged() const { return invalidCount_ > 0; }
+    bool getInvalidRect(TermRect& rect);
+    bool hasDisplayChanged() const { return invalidCount_ > 0; }
     // Returns the cursor-moved flag and clears it.
-    bool HasCursorMoved();
-    void RegisterTerminalHandle(TQuavTerminalWindowLink* window) { window_ = window; }
-    void DeregisterTerminalHandle() { window_ = nullptr; }
-    TQuavTerminalWindowLink* TerminalHandle() const { return window_; }
+    bool hasCursorMoved();
+    void registerTerminalHandle(TerminalWindowLink* window) { window_ = window; }
+    void deregisterTerminalHandle() { window_ = nullptr; }
+    TerminalWindowLink* terminalHandle() const { return window_; }
     // Invalidate cells of absolute external rows (for the view, e.g. a selection change).
-    void InvalidateCells(int leftCol, int topRow, int rightCol, int bottomRow);
+    void invalidateCells(int leftCol, int topRow, int rightCol, int bottomRow);
 
-    TQuavOnCursorMovedEvent OnCursorMoved;
-    TQuavScrollRowsNotifyEvent OnScrollRows;
+    OnCursorMovedEvent onCursorMoved;
+    ScrollRowsNotifyEvent onScrollRows;
 
     // The grids themselves, for painters and the VT100 emulator (internal row numbers).
-    TQuavTerminalArray& CharGrid() { return chars_; }
-    TQuavTerminalArray& CharSetGrid() { return charSets_; }
-    TQuavTerminalArray& AttrGrid() { return attrs_; }
-    TQuavTerminalArray& ForeColorGrid() { return foreColors_; }
-    TQuavTerminalArray& BackColorGrid() { return backColors_; }
+    TerminalArray& charGrid() { return chars_; }
+    TerminalArray& charSetGrid() { return charSets_; }
+    TerminalArray& attrGrid() { return attrs_; }
+    TerminalArray& foreColorGrid() { return foreColors_; }
+    TerminalArray& backColorGrid() { return backColors_; }
     // Internal row of an absolute external row.
-    int InternalRow(int absRow) const { return absRow + svRowCount_ - rowCount_ - 1; }
+    int internalRow(int absRow) const { return absRow + svRowCount_ - rowCount_ - 1; }
 
   private:
     int screenTop() const { return svRowCount_ - rowCount_; }
@@ -199,7 +194,7 @@ class TQuavTerminalBuffer {
     void invalidate(int r1, int c1, int r2, int c2); // internal rows and columns
     void invalidateRegion();
     void invalidateScreen();
-    void scrollRows(int count, int top, int bottom); // internal rows, all grids, raises OnScrollRows
+    void scrollRows(int count, int top, int bottom); // internal rows, all grids, raises onScrollRows
     void scrollUpForNewLine();
     void fillCells(int row, int fromCol, int toCol);
     bool rowHasText(int row) const; // internal row
@@ -209,8 +204,8 @@ class TQuavTerminalBuffer {
     void setFillValues();
     void resizeGrids(int rows, int cols);
 
-    TQuavTerminalCharAttrs charAttrs_ = 0;
-    TColor backColor_ = clBlack;
+    CharAttrs charAttrs_ = 0;
+    Color backColor_ = kBlack;
     bool wrapPending_ = false;
     std::uint8_t charSet_ = 0;
     int colCount_ = 80;
@@ -218,19 +213,19 @@ class TQuavTerminalBuffer {
     bool cursorMoved_ = false;
     int curRow_ = 0;
     std::uint16_t defAnsiChar_ = ' ';
-    TQuavTerminalCharAttrs defCharAttrs_ = 0;
+    CharAttrs defCharAttrs_ = 0;
     std::uint8_t defCharSet_ = 0;
-    TColor defBackColor_ = clBlack;
-    TColor defForeColor_ = clSilver;
+    Color defBackColor_ = kBlack;
+    Color defForeColor_ = kSilver;
     int regionLeft_ = 0;
     int regionTop_ = 0;
     int regionWidth_ = 80;
     int regionHeight_ = 24;
-    TColor foreColor_ = clSilver;
+    Color foreColor_ = kSilver;
     std::vector<bool> horzTabs_;
     // Pending rectangles are kept as their running union: the only reader takes the union anyway,
     // and a union costs nothing per written cell.
-    TQuavTermRect invalidUnion_;
+    TermRect invalidUnion_;
     int invalidCount_ = 0;
     int rowCount_ = 24;
     int storedTop_ = 0;
@@ -244,12 +239,12 @@ class TQuavTerminalBuffer {
     bool useScrollRegion_ = false;
     bool wideChars_ = false;
     std::vector<bool> vertTabs_;
-    TQuavTerminalArray chars_;
-    TQuavTerminalArray charSets_;
-    TQuavTerminalArray attrs_;
-    TQuavTerminalArray foreColors_;
-    TQuavTerminalArray backColors_;
-    TQuavTerminalWindowLink* window_ = nullptr;
+    TerminalArray chars_;
+    TerminalArray charSets_;
+    TerminalArray attrs_;
+    TerminalArray foreColors_;
+    TerminalArray backColors_;
+    TerminalWindowLink* window_ = nullptr;
 };
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -8,64 +8,64 @@
 #include <utility>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 namespace {
 
 // Linked (terminal, emulator) pairs of the process. The terminal's Emulator setter and the
-// emulator's teSetTerminal call each other; finding the pair here ends that exchange. UI thread only.
-std::vector<std::pair<TQuavTerminalHost*, TQuavTerminalEmulator*>>& linkRegistry() {
-    static std::vector<std::pair<TQuavTerminalHost*, TQuavTerminalEmulator*>> pairs;
+// emulator's setTerminal call each other; finding the pair here ends that exchange. UI thread only.
+std::vector<std::pair<TerminalHost*, TerminalEmulator*>>& linkRegistry() {
+    static std::vector<std::pair<TerminalHost*, TerminalEmulator*>> pairs;
     return pairs;
 }
 
-bool isLinked(TQuavTerminalHost* t, TQuavTerminalEmulator* e) {
+bool isLinked(TerminalHost* t, TerminalEmulator* e) {
     auto& r = linkRegistry();
     return std::find(r.begin(), r.end(), std::make_pair(t, e)) != r.end();
 }
 
-void removeLink(TQuavTerminalHost* t, TQuavTerminalEmulator* e) {
+void removeLink(TerminalHost* t, TerminalEmulator* e) {
     auto& r = linkRegistry();
     r.erase(std::remove(r.begin(), r.end(), std::make_pair(t, e)), r.end());
 }
 
-TQuavTerminalEmulator* emulatorLinkedTo(TQuavTerminalHost* t) {
+TerminalEmulator* emulatorLinkedTo(TerminalHost* t) {
     for (auto& [term, emu] : linkRegistry())
         if (term == t) return emu;
     return nullptr;
 }
 
-int intParam(const TQuavEmuCommandParams& p, std::string_view name, int position, int def) {
-    long long v = p.GetIntegerValue(name, position, def);
+int intParam(const EmuCommandParams& p, std::string_view name, int position, int def) {
+    long long v = p.getIntegerValue(name, position, def);
     return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
 }
 
-const TQuavEmuCommandParams& noParams() {
-    static const TQuavEmuCommandParams empty;
+const EmuCommandParams& noParams() {
+    static const EmuCommandParams empty;
     return empty;
 }
 
 } // namespace
 
-TQuavTerminalEmulator::TQuavTerminalEmulator() = default;
+TerminalEmulator::TerminalEmulator() = default;
 
-TQuavTerminalEmulator::~TQuavTerminalEmulator() {
+TerminalEmulator::~TerminalEmulator() {
     unlink();
 }
 
-void TQuavTerminalEmulator::setBuffer(std::unique_ptr<TQuavTerminalBuffer> buffer) {
+void TerminalEmulator::setBuffer(std::unique_ptr<TerminalBuffer> buffer) {
     buffer_ = std::move(buffer);
 }
 
-void TQuavTerminalEmulator::unlink() {
+void TerminalEmulator::unlink() {
     if (internal_ || !terminal_) return;
-    TQuavTerminalHost* old = terminal_;
+    TerminalHost* old = terminal_;
     removeLink(old, this);
-    terminal_ = nullptr; // before the call back, so that the terminal's teSetTerminal(nullptr) is a no-op
-    old->SetEmulator(nullptr);
+    terminal_ = nullptr; // before the call back, so that the terminal's setTerminal(nullptr) is a no-op
+    old->setEmulator(nullptr);
 }
 
-void TQuavTerminalEmulator::teSetTerminal(TQuavTerminalHost* terminal) {
+void TerminalEmulator::setTerminal(TerminalHost* terminal) {
     if (internal_) {
         terminal_ = terminal;
         return;
@@ -77,105 +77,105 @@ void TQuavTerminalEmulator::teSetTerminal(TQuavTerminalHost* terminal) {
     }
     unlink();
     if (!terminal) return;
-    if (TQuavTerminalEmulator* other = emulatorLinkedTo(terminal)) other->teSetTerminal(nullptr);
+    if (TerminalEmulator* other = emulatorLinkedTo(terminal)) other->setTerminal(nullptr);
     linkRegistry().emplace_back(terminal, this);
     terminal_ = terminal;
-    terminal->SetEmulator(this);
+    terminal->setEmulator(this);
 }
 
-void TQuavTerminalEmulator::TerminalRemoved(TQuavTerminalHost* terminal) {
+void TerminalEmulator::terminalRemoved(TerminalHost* terminal) {
     if (terminal != terminal_) return;
     removeLink(terminal, this);
     terminal_ = nullptr;
 }
 
-void TQuavTerminalEmulator::TerminalAdded(TQuavTerminalHost* terminal) {
-    if (!terminal_ && terminal) teSetTerminal(terminal);
+void TerminalEmulator::terminalAdded(TerminalHost* terminal) {
+    if (!terminal_ && terminal) setTerminal(terminal);
 }
 
-bool TQuavTerminalEmulator::teGetNeedsUpdate() {
+bool TerminalEmulator::needsUpdate() {
     if (!buffer_) return false;
-    return buffer_->HasDisplayChanged() || buffer_->HasCursorMoved();
+    return buffer_->hasDisplayChanged() || buffer_->hasCursorMoved();
 }
 
-void TQuavTerminalEmulator::teSendChar(char ch, bool echoAllowed, TQuavCharSource source) {
+void TerminalEmulator::sendChar(char ch, bool echoAllowed, CharSource source) {
     if (!terminal_) return;
-    if (echoAllowed && terminal_->HalfDuplex()) ProcessBlock(&ch, 1, source);
+    if (echoAllowed && terminal_->halfDuplex()) processBlock(&ch, 1, source);
     // A closed or missing port drops the character without notice.
-    if (terminal_ && terminal_->PortOpen()) terminal_->putChar(ch);
+    if (terminal_ && terminal_->portOpen()) terminal_->putChar(ch);
 }
 
-void TQuavTerminalEmulator::teHandleCursorMovement(TQuavTerminalBuffer* sender, int row, int col) {
-    TQuavTerminalHost* t = terminal_;
+void TerminalEmulator::handleCursorMovement(TerminalBuffer* sender, int row, int col) {
+    TerminalHost* t = terminal_;
     if (!t) return;
-    if (!t->UseLazyDisplay()) t->QmTermNeedsUpdate();
-    if (t->FollowCursor()) t->DoFollowCursor(row, col);
-    if (t->HideScrollbars()) {
-        bool beyondRows = row > t->FullRows();
-        bool beyondCols = col > t->FullCols();
-        if (beyondRows != t->CursorBeyondRows() || beyondCols != t->CursorBeyondCols()) {
-            t->SetCursorBeyond(beyondRows, beyondCols);
-            t->UpdateScrollBars();
+    if (!t->useLazyDisplay()) t->termNeedsUpdate();
+    if (t->followCursor()) t->doFollowCursor(row, col);
+    if (t->hideScrollbars()) {
+        bool beyondRows = row > t->fullRows();
+        bool beyondCols = col > t->fullCols();
+        if (beyondRows != t->cursorBeyondRows() || beyondCols != t->cursorBeyondCols()) {
+            t->setCursorBeyond(beyondRows, beyondCols);
+            t->updateScrollBars();
         }
     }
-    t->CursorMoved(sender, row, col);
+    t->cursorMoved(sender, row, col);
 }
 
-void TQuavTerminalEmulator::lazyPaintRows(bool& repaintAll, const RowDrawer& drawRow) {
-    TQuavTermRect r;
+void TerminalEmulator::lazyPaintRows(bool& repaintAll, const RowDrawer& drawRow) {
+    TermRect r;
     if (repaintAll) {
         repaintAll = false;
-        for (int row = 1; row <= buffer_->RowCount(); ++row)
-            drawRow(row, 1, buffer_->ColCount());
-        while (buffer_->GetInvalidRect(r)) {
+        for (int row = 1; row <= buffer_->rowCount(); ++row)
+            drawRow(row, 1, buffer_->colCount());
+        while (buffer_->getInvalidRect(r)) {
         }
         return;
     }
-    while (buffer_->GetInvalidRect(r)) {
-        if (!terminal_->FreezeScrollBack()) {
-            r.Top += terminal_->OriginRow() - 1;
-            r.Bottom += terminal_->OriginRow();
+    while (buffer_->getInvalidRect(r)) {
+        if (!terminal_->freezeScrollBack()) {
+            r.top += terminal_->originRow() - 1;
+            r.bottom += terminal_->originRow();
         }
-        for (int row = r.Top; row <= r.Bottom; ++row)
-            drawRow(row, r.Left, r.Right);
+        for (int row = r.top; row <= r.bottom; ++row)
+            drawRow(row, r.left, r.right);
     }
 }
 
-void TQuavTerminalEmulator::paintClipRows(const RowDrawer& drawRow) {
-    TQuavTerminalCanvas* canvas = terminal_->Canvas();
-    const int cw = terminal_->CharWidth();
-    const int ch = terminal_->CharHeight();
+void TerminalEmulator::paintClipRows(const RowDrawer& drawRow) {
+    TerminalCanvas* canvas = terminal_->canvas();
+    const int cw = terminal_->charWidth();
+    const int ch = terminal_->charHeight();
     if (!canvas || cw <= 0 || ch <= 0) return;
-    const TQuavTermRect clip = canvas->ClipRect();
-    if (clip.Right <= clip.Left || clip.Bottom <= clip.Top) return;
-    const int firstCol = clip.Left / cw + terminal_->OriginCol();
-    const int lastCol = (clip.Right - 1) / cw + terminal_->OriginCol();
-    int firstRow = clip.Top / ch + terminal_->OriginRow();
-    int lastRow = (clip.Bottom - 1) / ch + terminal_->OriginRow();
-    if (!terminal_->FreezeScrollBack()) {
-        firstRow += terminal_->OriginRow() - 1;
-        lastRow += terminal_->OriginRow();
+    const TermRect clip = canvas->clipRect();
+    if (clip.right <= clip.left || clip.bottom <= clip.top) return;
+    const int firstCol = clip.left / cw + terminal_->originCol();
+    const int lastCol = (clip.right - 1) / cw + terminal_->originCol();
+    int firstRow = clip.top / ch + terminal_->originRow();
+    int lastRow = (clip.bottom - 1) / ch + terminal_->originRow();
+    if (!terminal_->freezeScrollBack()) {
+        firstRow += terminal_->originRow() - 1;
+        lastRow += terminal_->originRow();
     }
     for (int row = firstRow; row <= lastRow; ++row)
         drawRow(row, firstCol, lastCol);
 }
 
-void TQuavTerminalEmulator::teProcessCommandList(const TQuavEmuCommandList& list) {
-    for (int i = 0; i < list.Count(); ++i)
-        teProcessCommand(list[i].Command, &list[i].Params);
+void TerminalEmulator::processCommandList(const EmuCommandList& list) {
+    for (int i = 0; i < list.count(); ++i)
+        processCommand(list[i].command, &list[i].params);
 }
 
-void TQuavTerminalEmulator::ExecuteTerminalCommands(const TQuavEmuCommandList& list) {
-    teProcessCommandList(list);
-    if (terminal_) terminal_->RepaintAll();
+void TerminalEmulator::executeTerminalCommands(const EmuCommandList& list) {
+    processCommandList(list);
+    if (terminal_) terminal_->repaintAll();
 }
 
-void TQuavTerminalEmulator::teProcessCommand(TQuavEmuCommand command, const TQuavEmuCommandParams* params) {
-    TQuavTerminalBuffer* b = buffer_.get();
+void TerminalEmulator::processCommand(EmuCommand command, const EmuCommandParams* params) {
+    TerminalBuffer* b = buffer_.get();
     if (!b) return;
-    const TQuavEmuCommandParams& p = params ? *params : noParams();
-    auto attrOp = [b](TQuavTerminalCharAttrs bit, int op) {
-        TQuavTerminalCharAttrs a = b->GetCharAttrs();
+    const EmuCommandParams& p = params ? *params : noParams();
+    auto attrOp = [b](CharAttrs bit, int op) {
+        CharAttrs a = b->getCharAttrs();
         switch (op) {
         case 0:
             a |= bit;
@@ -184,317 +184,317 @@ void TQuavTerminalEmulator::teProcessCommand(TQuavEmuCommand command, const TQua
             a = bit;
             break; // only
         case 2:
-            a &= static_cast<TQuavTerminalCharAttrs>(~bit);
+            a &= static_cast<CharAttrs>(~bit);
             break; // remove
         default:
             a ^= bit;
             break; // invert
         }
-        b->SetCharAttrs(a);
+        b->setCharAttrs(a);
     };
     auto deviceReportAllowed = [this] {
-        return terminal_ && terminal_->HasPort() && terminal_->IsPrimaryTerminal();
+        return terminal_ && terminal_->hasPort() && terminal_->isPrimaryTerminal();
     };
 
     switch (command) {
-    case ecNone:
+    case EmuCommand::None:
         break;
-    case ecBell:
-        if (terminal_) terminal_->Beep();
+    case EmuCommand::Bell:
+        if (terminal_) terminal_->beep();
         break;
-    case ecBackspace:
-        b->DoBackspace();
+    case EmuCommand::Backspace:
+        b->doBackspace();
         break;
-    case ecTabHorz:
-        b->DoHorzTab();
+    case EmuCommand::TabHorz:
+        b->doHorzTab();
         break;
-    case ecLF:
-        b->DoLineFeed();
+    case EmuCommand::LF:
+        b->doLineFeed();
         break;
-    case ecCR:
-        b->DoCarriageReturn();
+    case EmuCommand::CR:
+        b->doCarriageReturn();
         break;
-    case ecBackTabHorz:
-        b->DoBackHorzTab();
+    case EmuCommand::BackTabHorz:
+        b->doBackHorzTab();
         break;
-    case ecCursorDown:
-        b->MoveCursorDown(p.GetBooleanValue("Scroll", 0, false));
+    case EmuCommand::CursorDown:
+        b->moveCursorDown(p.getBooleanValue("Scroll", 0, false));
         break;
-    case ecCursorLeft:
-        b->MoveCursorLeft(p.GetBooleanValue("Wrap", 0, false), p.GetBooleanValue("Scroll", 1, false));
+    case EmuCommand::CursorLeft:
+        b->moveCursorLeft(p.getBooleanValue("Wrap", 0, false), p.getBooleanValue("Scroll", 1, false));
         break;
-    case ecCursorRight:
-        b->MoveCursorRight(p.GetBooleanValue("Wrap", 0, false), p.GetBooleanValue("Scroll", 1, false));
+    case EmuCommand::CursorRight:
+        b->moveCursorRight(p.getBooleanValue("Wrap", 0, false), p.getBooleanValue("Scroll", 1, false));
         break;
-    case ecCursorUp:
-        b->MoveCursorUp(p.GetBooleanValue("Scroll", 0, false));
+    case EmuCommand::CursorUp:
+        b->moveCursorUp(p.getBooleanValue("Scroll", 0, false));
         break;
-    case ecCursorPos:
-        b->SetCursorPosition(intParam(p, "Row", 0, 1), intParam(p, "Col", 1, 1));
+    case EmuCommand::CursorPos:
+        b->setCursorPosition(intParam(p, "Row", 0, 1), intParam(p, "Col", 1, 1));
         break;
-    case ecDeleteChars:
-        b->DeleteChars(intParam(p, "Count", 0, 1));
+    case EmuCommand::DeleteChars:
+        b->deleteChars(intParam(p, "Count", 0, 1));
         break;
-    case ecDeleteLines:
-        b->DeleteLines(intParam(p, "Count", 0, 1));
+    case EmuCommand::DeleteLines:
+        b->deleteLines(intParam(p, "Count", 0, 1));
         break;
-    case ecInsertChars:
-        b->InsertChars(intParam(p, "Count", 0, 1));
+    case EmuCommand::InsertChars:
+        b->insertChars(intParam(p, "Count", 0, 1));
         break;
-    case ecInsertLines:
-        b->InsertLines(intParam(p, "Count", 0, 1));
+    case EmuCommand::InsertLines:
+        b->insertLines(intParam(p, "Count", 0, 1));
         break;
-    case ecEraseAll:
-        b->EraseAll();
+    case EmuCommand::EraseAll:
+        b->eraseAll();
         break;
-    case ecEraseChars:
-        b->EraseChars(intParam(p, "Count", 0, 1));
+    case EmuCommand::EraseChars:
+        b->eraseChars(intParam(p, "Count", 0, 1));
         break;
-    case ecEraseFromBOW:
-        b->EraseFromBOW();
+    case EmuCommand::EraseFromBOW:
+        b->eraseFromBow();
         break;
-    case ecEraseFromBOL:
-        b->EraseFromBOL();
+    case EmuCommand::EraseFromBOL:
+        b->eraseFromBol();
         break;
-    case ecEraseLine:
-        b->EraseLine();
+    case EmuCommand::EraseLine:
+        b->eraseLine();
         break;
-    case ecEraseScreen:
-        b->EraseScreen();
+    case EmuCommand::EraseScreen:
+        b->eraseScreen();
         break;
-    case ecEraseToEOL:
-        b->EraseToEOL();
+    case EmuCommand::EraseToEOL:
+        b->eraseToEol();
         break;
-    case ecEraseToEOW:
-        b->EraseToEOW();
+    case EmuCommand::EraseToEOW:
+        b->eraseToEow();
         break;
-    case ecSetHorzTabStop:
-        b->SetHorzTabStop();
+    case EmuCommand::SetHorzTabStop:
+        b->setHorzTabStop();
         break;
-    case ecClearHorzTabStop:
-        b->ClearHorzTabStop();
+    case EmuCommand::ClearHorzTabStop:
+        b->clearHorzTabStop();
         break;
-    case ecClearVertTabStop:
-        b->ClearVertTabStop();
+    case EmuCommand::ClearVertTabStop:
+        b->clearVertTabStop();
         break;
-    case ecClearAllHorzTabStops:
-        b->ClearAllHorzTabStops();
+    case EmuCommand::ClearAllHorzTabStops:
+        b->clearAllHorzTabStops();
         break;
-    case ecSetVertTabStop:
-        b->SetVertTabStop();
+    case EmuCommand::SetVertTabStop:
+        b->setVertTabStop();
         break;
-    case ecClearAllVertTabStops:
-        b->ClearAllVertTabStops();
+    case EmuCommand::ClearAllVertTabStops:
+        b->clearAllVertTabStops();
         break;
-    case ecSetScrollRegion:
-        b->SetScrollRegion(intParam(p, "Top", 0, 1), intParam(p, "Bottom", 1, 1));
+    case EmuCommand::SetScrollRegion:
+        b->setScrollRegion(intParam(p, "Top", 0, 1), intParam(p, "Bottom", 1, 1));
         break;
-    case ecTabVert:
-        b->DoVertTab();
+    case EmuCommand::TabVert:
+        b->doVertTab();
         break;
-    case ecBackTabVert:
-        b->DoBackVertTab();
+    case EmuCommand::BackTabVert:
+        b->doBackVertTab();
         break;
-    case ecBackColor: {
-        TColor c = p.GetTColorValue("Color", 0, clBlack);
-        b->tbSetBackColor(c);
-        if (p.GetBooleanValue("Persistent", 1, true) && terminal_) terminal_->SetColor(c);
-        break;
-    }
-    case ecForeColor: {
-        TColor c = p.GetTColorValue("Color", 0, clSilver);
-        b->tbSetForeColor(c);
-        if (p.GetBooleanValue("Persistent", 1, true) && terminal_) terminal_->SetFontColor(c);
+    case EmuCommand::BackColor: {
+        Color c = p.getTColorValue("Color", 0, kBlack);
+        b->setBackColor(c);
+        if (p.getBooleanValue("Persistent", 1, true) && terminal_) terminal_->setColor(c);
         break;
     }
-    case ecAbsAddress:
-        b->SetUseAbsAddress(true);
+    case EmuCommand::ForeColor: {
+        Color c = p.getTColorValue("Color", 0, kSilver);
+        b->setForeColor(c);
+        if (p.getBooleanValue("Persistent", 1, true) && terminal_) terminal_->setFontColor(c);
         break;
-    case ecNoAbsAddress:
-        b->SetUseAbsAddress(false);
+    }
+    case EmuCommand::AbsAddress:
+        b->setUseAbsAddress(true);
         break;
-    case ecAutoWrap:
-        b->SetUseAutoWrap(true);
+    case EmuCommand::NoAbsAddress:
+        b->setUseAbsAddress(false);
         break;
-    case ecNoAutoWrap:
-        b->SetUseAutoWrap(false);
+    case EmuCommand::AutoWrap:
+        b->setUseAutoWrap(true);
         break;
-    case ecAutoWrapDelay:
-        b->SetUseAutoWrapDelay(true);
+    case EmuCommand::NoAutoWrap:
+        b->setUseAutoWrap(false);
         break;
-    case ecNoAutoWrapDelay:
-        b->SetUseAutoWrapDelay(false);
+    case EmuCommand::AutoWrapDelay:
+        b->setUseAutoWrapDelay(true);
         break;
-    case ecInsertMode:
-        b->SetUseInsertMode(true);
+    case EmuCommand::NoAutoWrapDelay:
+        b->setUseAutoWrapDelay(false);
         break;
-    case ecNoInsertMode:
-        b->SetUseInsertMode(false);
+    case EmuCommand::InsertMode:
+        b->setUseInsertMode(true);
         break;
-    case ecNewLineMode:
-        b->SetUseNewLineMode(true);
+    case EmuCommand::NoInsertMode:
+        b->setUseInsertMode(false);
         break;
-    case ecNoNewLineMode:
-        b->SetUseNewLineMode(false);
+    case EmuCommand::NewLineMode:
+        b->setUseNewLineMode(true);
         break;
-    case ecScrollRegion:
-        b->tbSetUseScrollRegion(true);
+    case EmuCommand::NoNewLineMode:
+        b->setUseNewLineMode(false);
         break;
-    case ecNoScrollRegion:
-        b->tbSetUseScrollRegion(false);
+    case EmuCommand::ScrollRegion:
+        b->setUseScrollRegion(true);
         break;
-    case ecSetCharAttr: {
-        static constexpr std::pair<const char*, TQuavTerminalCharAttr> kNamed[] = {
-            {"Bold", tcaBold},        {"Underline", tcaUnderline}, {"Strikethrough", tcaStrikethrough},
-            {"Blink", tcaBlink},      {"Reverse", tcaReverse},     {"Invisible", tcaInvisible},
-            {"Selected", tcaSelected}};
-        TQuavTerminalCharAttrs a = 0;
+    case EmuCommand::NoScrollRegion:
+        b->setUseScrollRegion(false);
+        break;
+    case EmuCommand::SetCharAttr: {
+        static constexpr std::pair<const char*, CharAttrs> kNamed[] = {
+            {"Bold", kAttrBold},        {"Underline", kAttrUnderline}, {"Strikethrough", kAttrStrikethrough},
+            {"Blink", kAttrBlink},      {"Reverse", kAttrReverse},     {"Invisible", kAttrInvisible},
+            {"Selected", kAttrSelected}};
+        CharAttrs a = 0;
         for (int i = 0; i < 7; ++i)
-            if (p.GetBooleanValue(kNamed[i].first, i, false)) a |= kNamed[i].second;
-        b->SetCharAttrs(a);
+            if (p.getBooleanValue(kNamed[i].first, i, false)) a |= kNamed[i].second;
+        b->setCharAttrs(a);
         break;
     }
-    case ecAddBold:
-        attrOp(tcaBold, 0);
+    case EmuCommand::AddBold:
+        attrOp(kAttrBold, 0);
         break;
-    case ecBoldOnly:
-        attrOp(tcaBold, 1);
+    case EmuCommand::BoldOnly:
+        attrOp(kAttrBold, 1);
         break;
-    case ecRemoveBold:
-        attrOp(tcaBold, 2);
+    case EmuCommand::RemoveBold:
+        attrOp(kAttrBold, 2);
         break;
-    case ecInvertBold:
-        attrOp(tcaBold, 3);
+    case EmuCommand::InvertBold:
+        attrOp(kAttrBold, 3);
         break;
-    case ecAddUnderLine:
-        attrOp(tcaUnderline, 0);
+    case EmuCommand::AddUnderLine:
+        attrOp(kAttrUnderline, 0);
         break;
-    case ecUnderlineOnly:
-        attrOp(tcaUnderline, 1);
+    case EmuCommand::UnderlineOnly:
+        attrOp(kAttrUnderline, 1);
         break;
-    case ecRemoveUnderline:
-        attrOp(tcaUnderline, 2);
+    case EmuCommand::RemoveUnderline:
+        attrOp(kAttrUnderline, 2);
         break;
-    case ecInvertUnderline:
-        attrOp(tcaUnderline, 3);
+    case EmuCommand::InvertUnderline:
+        attrOp(kAttrUnderline, 3);
         break;
-    case ecAddStrikethrough:
-        attrOp(tcaStrikethrough, 0);
+    case EmuCommand::AddStrikethrough:
+        attrOp(kAttrStrikethrough, 0);
         break;
-    case ecStrikethroughOnly:
-        attrOp(tcaStrikethrough, 1);
+    case EmuCommand::StrikethroughOnly:
+        attrOp(kAttrStrikethrough, 1);
         break;
-    case ecRemoveStrikethrough:
-        attrOp(tcaStrikethrough, 2);
+    case EmuCommand::RemoveStrikethrough:
+        attrOp(kAttrStrikethrough, 2);
         break;
-    case ecInvertStrikethrough:
-        attrOp(tcaStrikethrough, 3);
+    case EmuCommand::InvertStrikethrough:
+        attrOp(kAttrStrikethrough, 3);
         break;
-    case ecAddBlink:
-        attrOp(tcaBlink, 0);
+    case EmuCommand::AddBlink:
+        attrOp(kAttrBlink, 0);
         break;
-    case ecBlinkOnly:
-        attrOp(tcaBlink, 1);
+    case EmuCommand::BlinkOnly:
+        attrOp(kAttrBlink, 1);
         break;
-    case ecRemoveBlink:
-        attrOp(tcaBlink, 2);
+    case EmuCommand::RemoveBlink:
+        attrOp(kAttrBlink, 2);
         break;
-    case ecInvertBlink:
-        attrOp(tcaBlink, 3);
+    case EmuCommand::InvertBlink:
+        attrOp(kAttrBlink, 3);
         break;
-    case ecAddReverse:
-        attrOp(tcaReverse, 0);
+    case EmuCommand::AddReverse:
+        attrOp(kAttrReverse, 0);
         break;
-    case ecReverseOnly:
-        attrOp(tcaReverse, 1);
+    case EmuCommand::ReverseOnly:
+        attrOp(kAttrReverse, 1);
         break;
-    case ecRemoveReverse:
-        attrOp(tcaReverse, 2);
+    case EmuCommand::RemoveReverse:
+        attrOp(kAttrReverse, 2);
         break;
-    case ecInvertReverse:
-        attrOp(tcaReverse, 3);
+    case EmuCommand::InvertReverse:
+        attrOp(kAttrReverse, 3);
         break;
-    case ecAddInvisible:
-        attrOp(tcaInvisible, 0);
+    case EmuCommand::AddInvisible:
+        attrOp(kAttrInvisible, 0);
         break;
-    case ecInvisibleOnly:
-        attrOp(tcaInvisible, 1);
+    case EmuCommand::InvisibleOnly:
+        attrOp(kAttrInvisible, 1);
         break;
-    case ecRemoveInvisible:
-        attrOp(tcaInvisible, 2);
+    case EmuCommand::RemoveInvisible:
+        attrOp(kAttrInvisible, 2);
         break;
-    case ecInvertInvisible:
-        attrOp(tcaInvisible, 3);
+    case EmuCommand::InvertInvisible:
+        attrOp(kAttrInvisible, 3);
         break;
-    case ecAddSelected:
-        attrOp(tcaSelected, 0);
+    case EmuCommand::AddSelected:
+        attrOp(kAttrSelected, 0);
         break;
     // These two do what their names say; they are not exchanged.
-    case ecRemoveSelected:
-        attrOp(tcaSelected, 2);
+    case EmuCommand::RemoveSelected:
+        attrOp(kAttrSelected, 2);
         break;
-    case ecSelectedOnly:
-        attrOp(tcaSelected, 1);
+    case EmuCommand::SelectedOnly:
+        attrOp(kAttrSelected, 1);
         break;
-    case ecInvertSelected:
-        attrOp(tcaSelected, 3);
+    case EmuCommand::InvertSelected:
+        attrOp(kAttrSelected, 3);
         break;
-    case ecRemoveAllAttr:
-        b->SetCharAttrs(0);
+    case EmuCommand::RemoveAllAttr:
+        b->setCharAttrs(0);
         break;
-    case ecRemoveAllAttrIgnoreSelect:
-        b->SetCharAttrs(b->GetCharAttrs() & tcaSelected);
+    case EmuCommand::RemoveAllAttrIgnoreSelect:
+        b->setCharAttrs(b->getCharAttrs() & kAttrSelected);
         break;
-    case ecClearAndHome:
-        b->EraseScreen();
-        b->SetCursorPosition(1, 1);
+    case EmuCommand::ClearAndHome:
+        b->eraseScreen();
+        b->setCursorPosition(1, 1);
         break;
-    case ecHome:
-        b->SetCursorPosition(1, 1);
+    case EmuCommand::Home:
+        b->setCursorPosition(1, 1);
         break;
-    case ecCursorEOL:
-        b->tbSetCol(b->ColCount());
+    case EmuCommand::CursorEOL:
+        b->setCursorCol(b->colCount());
         break;
-    case ecCursorBOL:
-        b->tbSetCol(1);
+    case EmuCommand::CursorBOL:
+        b->setCursorCol(1);
         break;
-    case ecCursorTop:
-        b->tbSetRow(1);
+    case EmuCommand::CursorTop:
+        b->setCursorRow(1);
         break;
-    case ecCursorBottom:
-        b->tbSetRow(b->RowCount());
+    case EmuCommand::CursorBottom:
+        b->setCursorRow(b->rowCount());
         break;
-    case ecWriteString:
-        b->WriteString(p.GetStringValue("String", 0, ""));
+    case EmuCommand::WriteString:
+        b->writeString(p.getStringValue("String", 0, ""));
         break;
-    case ecColor: {
-        TColor fore = p.GetTColorValue("Fore", 0, clSilver);
-        TColor back = p.GetTColorValue("Back", 1, clBlack);
-        b->tbSetForeColor(fore);
-        b->tbSetBackColor(back);
-        if (p.GetBooleanValue("Persistent", 2, true) && terminal_) {
-            terminal_->SetFontColor(fore);
-            terminal_->SetColor(back);
+    case EmuCommand::Color: {
+        Color fore = p.getTColorValue("Fore", 0, kSilver);
+        Color back = p.getTColorValue("Back", 1, kBlack);
+        b->setForeColor(fore);
+        b->setBackColor(back);
+        if (p.getBooleanValue("Persistent", 2, true) && terminal_) {
+            terminal_->setFontColor(fore);
+            terminal_->setColor(back);
         }
         break;
     }
-    case ecSaveCursorPos:
-        savedAttrs_ = b->GetCharAttrs();
-        savedBackColor_ = b->BackColor();
-        savedCharSet_ = b->CharSet();
-        savedCol_ = b->tbGetCol();
-        savedForeColor_ = b->ForeColor();
-        savedRow_ = b->tbGetRow();
+    case EmuCommand::SaveCursorPos:
+        savedAttrs_ = b->getCharAttrs();
+        savedBackColor_ = b->backColor();
+        savedCharSet_ = b->charSet();
+        savedCol_ = b->cursorCol();
+        savedForeColor_ = b->foreColor();
+        savedRow_ = b->cursorRow();
         break;
-    case ecRestoreCursorPos:
-        b->SetCharAttrs(savedAttrs_);
-        b->tbSetBackColor(savedBackColor_);
-        b->tbSetCharSet(savedCharSet_);
-        b->tbSetCol(savedCol_);
-        b->tbSetForeColor(savedForeColor_);
-        b->tbSetRow(savedRow_);
+    case EmuCommand::RestoreCursorPos:
+        b->setCharAttrs(savedAttrs_);
+        b->setBackColor(savedBackColor_);
+        b->setCharSet(savedCharSet_);
+        b->setCursorCol(savedCol_);
+        b->setForeColor(savedForeColor_);
+        b->setCursorRow(savedRow_);
         break;
-    case ecDeviceAttributesReport:
+    case EmuCommand::DeviceAttributesReport:
         if (deviceReportAllowed()) {
             int type = intParam(p, "Type", 0, 0);
             if (type == 0)
@@ -503,30 +503,30 @@ void TQuavTerminalEmulator::teProcessCommand(TQuavEmuCommand command, const TQua
                 terminal_->putString("\033/Z");
         }
         break;
-    case ecNEL:
-        b->DoLineFeed();
-        if (!b->UseNewLineMode()) b->DoCarriageReturn();
+    case EmuCommand::NEL:
+        b->doLineFeed();
+        if (!b->useNewLineMode()) b->doCarriageReturn();
         break;
-    case ecReset:
+    case EmuCommand::Reset:
         b->Reset();
         break;
-    case ecAnswerback:
+    case EmuCommand::Answerback:
         break;
-    case ecDECALN: {
-        std::uint16_t saved = b->DefAnsiChar();
-        b->tbSetDefAnsiChar('E');
-        b->EraseScreen();
-        b->tbSetDefAnsiChar(saved);
+    case EmuCommand::DECALN: {
+        std::uint16_t saved = b->defAnsiChar();
+        b->setDefAnsiChar('E');
+        b->eraseScreen();
+        b->setDefAnsiChar(saved);
         break;
     }
-    case ecDeviceStatusReport:
+    case EmuCommand::DeviceStatusReport:
         if (deviceReportAllowed()) {
             int type = intParam(p, "Type", 0, 5);
             if (type == 5) {
                 terminal_->putString("\033[0n");
             } else if (type == 6) {
                 char report[48];
-                int n = std::snprintf(report, sizeof report, "\033[%d;%dR", b->tbGetRow(), b->tbGetCol());
+                int n = std::snprintf(report, sizeof report, "\033[%d;%dR", b->cursorRow(), b->cursorCol());
                 terminal_->putString(std::string_view(report, static_cast<std::size_t>(n)));
             }
         }
@@ -534,4 +534,4 @@ void TQuavTerminalEmulator::teProcessCommand(TQuavEmuCommand command, const TQua
     }
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -1,6 +1,6 @@
 // Emulators turn received bytes into buffer operations and typed keys into bytes for the port, and
-// draw the buffer on the terminal's canvas. TQuavTerminalEmulator is the contract between a terminal
-// and any emulator plus the generic command interpreter; TQuavTTYEmulator is the plain teletype.
+// draw the buffer on the terminal's canvas. TerminalEmulator is the contract between a terminal
+// and any emulator plus the generic command interpreter; TtyEmulator is the plain teletype.
 #pragma once
 
 #include "terminal/emu_commands.h"
@@ -15,122 +15,121 @@
 #include <string>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-class TQuavCharSetMapping;  // VT100 emulator only
-class TQuavKeyboardMapping; // VT100 emulator only
-class TQuavTerminalParser;  // VT100 emulator only
-class TQuavTerminalEmulator;
+class CharSetMapping;  // VT100 emulator only
+class KeyboardMapping; // VT100 emulator only
+class TerminalParser;  // VT100 emulator only
+class TerminalEmulator;
 
 // Shift state of a key-down: any combination of these bits.
-using TQuavShiftState = unsigned;
-inline constexpr TQuavShiftState ssShift = 0x01;
-inline constexpr TQuavShiftState ssAlt = 0x02;
-inline constexpr TQuavShiftState ssCtrl = 0x04;
+using ShiftState = unsigned;
+inline constexpr ShiftState kModShift = 0x01;
+inline constexpr ShiftState kModAlt = 0x02;
+inline constexpr ShiftState kModCtrl = 0x04;
 
 // Called once per received byte before the emulator acts on it; may replace the byte's text (also
 // by nothing) and add commands, which run before the text.
-using TQuavOnProcessChar =
-    std::function<void(TQuavTerminalEmulator* Sender, std::uint8_t Character, std::string& ReplaceWith,
-                       TQuavEmuCommandList& Commands, TQuavCharSource CharSource)>;
+using OnProcessChar =
+    std::function<void(TerminalEmulator* Sender, std::uint8_t Character, std::string& ReplaceWith,
+                       EmuCommandList& Commands, CharSource CharSource)>;
 
-class TQuavTerminalEmulator {
+class TerminalEmulator {
   public:
-    TQuavTerminalEmulator();
-    virtual ~TQuavTerminalEmulator();
-    TQuavTerminalEmulator(const TQuavTerminalEmulator&) = delete;
-    TQuavTerminalEmulator& operator=(const TQuavTerminalEmulator&) = delete;
+    TerminalEmulator();
+    virtual ~TerminalEmulator();
+    TerminalEmulator(const TerminalEmulator&) = delete;
+    TerminalEmulator& operator=(const TerminalEmulator&) = delete;
 
-    TQuavTerminalBuffer* Buffer() const { return buffer_.get(); }
-    TQuavTerminalHost* Terminal() const { return terminal_; }
+    TerminalBuffer* buffer() const { return buffer_.get(); }
+    TerminalHost* terminal() const { return terminal_; }
     // A terminal's own emulator: never goes through the link registry.
-    bool Internal() const { return internal_; }
-    void SetInternal(bool internal) { internal_ = internal; }
+    bool internal() const { return internal_; }
+    void setInternal(bool internal) { internal_ = internal; }
 
-    virtual bool teGetNeedsUpdate();
-    bool NeedsUpdate() { return teGetNeedsUpdate(); }
-    virtual void teSetTerminal(TQuavTerminalHost* terminal);
-    virtual void teClear() {}
-    virtual void teClearAll() {}
-    virtual void teSendChar(char ch, bool echoAllowed, TQuavCharSource source);
-    virtual void BlinkPaint(bool /*phaseOn*/) {}
-    virtual bool HasBlinkingText() { return false; }
-    virtual void KeyDown(int& /*key*/, TQuavShiftState /*shift*/) {}
-    virtual void KeyPress(char& /*ch*/) {}
-    virtual void LazyPaint() {}
-    virtual void Paint() {}
-    virtual void ProcessBlock(const char* /*data*/, int /*count*/, TQuavCharSource /*source*/) {}
-    virtual void GetCursorPos(int& /*row*/, int& /*col*/) {}
+    virtual bool needsUpdate();
+    virtual void setTerminal(TerminalHost* terminal);
+    virtual void clear() {}
+    virtual void clearAll() {}
+    virtual void sendChar(char ch, bool echoAllowed, CharSource source);
+    virtual void blinkPaint(bool /*phaseOn*/) {}
+    virtual bool hasBlinkingText() { return false; }
+    virtual void keyDown(int& /*key*/, ShiftState /*shift*/) {}
+    virtual void keyPress(char& /*ch*/) {}
+    virtual void lazyPaint() {}
+    virtual void paint() {}
+    virtual void processBlock(const char* /*data*/, int /*count*/, CharSource /*source*/) {}
+    virtual void getCursorPos(int& /*row*/, int& /*col*/) {}
 
     // Runs one command against the buffer; with no parameters every value is its default.
-    void teProcessCommand(TQuavEmuCommand command, const TQuavEmuCommandParams* params = nullptr);
-    void teProcessCommandList(const TQuavEmuCommandList& list);
-    void teClearCommandList() { commands_.clear(); }
+    void processCommand(EmuCommand command, const EmuCommandParams* params = nullptr);
+    void processCommandList(const EmuCommandList& list);
+    void clearCommandList() { commands_.clear(); }
     // The list, then an immediate full repaint of the linked terminal.
-    void ExecuteTerminalCommands(const TQuavEmuCommandList& list);
-    // Installed by concrete emulators as their buffer's OnCursorMoved.
-    void teHandleCursorMovement(TQuavTerminalBuffer* sender, int row, int col);
+    void executeTerminalCommands(const EmuCommandList& list);
+    // Installed by concrete emulators as their buffer's onCursorMoved.
+    void handleCursorMovement(TerminalBuffer* sender, int row, int col);
 
     // Component notifications: a terminal going away is forgotten; a terminal appearing while none is
     // linked gets linked.
-    void TerminalRemoved(TQuavTerminalHost* terminal);
-    void TerminalAdded(TQuavTerminalHost* terminal);
+    void terminalRemoved(TerminalHost* terminal);
+    void terminalAdded(TerminalHost* terminal);
 
-    TQuavEmuCommandList& CommandList() { return commands_; }
-    TQuavOnProcessChar OnProcessChar;
+    EmuCommandList& commandList() { return commands_; }
+    OnProcessChar onProcessChar;
 
   protected:
     using RowDrawer = std::function<void(int row, int firstCol, int lastCol)>;
-    // The row walks every painting emulator shares. LazyPaint: with repaintAll (which it clears) the
+    // The row walks every painting emulator shares. lazyPaint: with repaintAll (which it clears) the
     // whole screen and nothing of what is pending, else the rows of the pending changes. Paint: the
     // cells inside the canvas's clip.
     void lazyPaintRows(bool& repaintAll, const RowDrawer& drawRow);
     void paintClipRows(const RowDrawer& drawRow);
     // Concrete emulators create their buffer first and hand it over here.
-    void setBuffer(std::unique_ptr<TQuavTerminalBuffer> buffer);
+    void setBuffer(std::unique_ptr<TerminalBuffer> buffer);
     void unlink();
 
-    std::unique_ptr<TQuavTerminalBuffer> buffer_;
-    TQuavCharSetMapping* charSetMapping_ = nullptr;
+    std::unique_ptr<TerminalBuffer> buffer_;
+    CharSetMapping* charSetMapping_ = nullptr;
     bool internal_ = false;
-    TQuavKeyboardMapping* keyboardMapping_ = nullptr;
-    TQuavTerminalParser* parser_ = nullptr;
-    TQuavTerminalHost* terminal_ = nullptr;
-    // Saved by ecSaveCursorPos.
-    TQuavTerminalCharAttrs savedAttrs_ = 0;
-    TColor savedBackColor_ = clBlack;
+    KeyboardMapping* keyboardMapping_ = nullptr;
+    TerminalParser* parser_ = nullptr;
+    TerminalHost* terminal_ = nullptr;
+    // Saved by EmuCommand::SaveCursorPos.
+    CharAttrs savedAttrs_ = 0;
+    Color savedBackColor_ = kBlack;
     std::uint8_t savedCharSet_ = 0;
     int savedCol_ = 1;
-    TColor savedForeColor_ = clSilver;
+    Color savedForeColor_ = kSilver;
     int savedRow_ = 1;
-    TQuavEmuCommandList commands_;
+    EmuCommandList commands_;
 };
 
 // The teletype: printable bytes are written as they are, BEL BS HT LF CR act, other control bytes
 // are ignored. Typed Backspace goes out as DEL.
-class TQuavTTYEmulator : public TQuavTerminalEmulator {
+class TtyEmulator : public TerminalEmulator {
   public:
-    TQuavTTYEmulator();
-    ~TQuavTTYEmulator() override;
+    TtyEmulator();
+    ~TtyEmulator() override;
 
-    bool teGetNeedsUpdate() override;
-    void teClear() override;
-    void teClearAll() override;
-    void KeyPress(char& ch) override;
-    void LazyPaint() override;
-    void Paint() override;
-    void ProcessBlock(const char* data, int count, TQuavCharSource source) override;
-    void GetCursorPos(int& row, int& col) override;
+    bool needsUpdate() override;
+    void clear() override;
+    void clearAll() override;
+    void keyPress(char& ch) override;
+    void lazyPaint() override;
+    void paint() override;
+    void processBlock(const char* data, int count, CharSource source) override;
+    void getCursorPos(int& row, int& col) override;
 
-    bool RepaintAllPending() const { return repaintAll_; }
+    bool repaintAllPending() const { return repaintAll_; }
 
   private:
     struct PaintRun {
         int firstCol;
         int lastCol;
-        TColor fore;
-        TColor back;
-        TQuavTerminalCharAttrs attrs;
+        Color fore;
+        Color back;
+        CharAttrs attrs;
     };
     void syncColors();
     void processString(const std::string& s);
@@ -138,7 +137,7 @@ class TQuavTTYEmulator : public TQuavTerminalEmulator {
 
     std::vector<PaintRun> runs_; // reused for every row drawn
     bool repaintAll_ = false;
-    std::string replaceWith_; // reused for OnProcessChar
+    std::string replaceWith_; // reused for onProcessChar
 };
 
-} // namespace brimwell
+} // namespace brimwell::terminal

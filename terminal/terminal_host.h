@@ -9,71 +9,71 @@
 
 #include <string_view>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-class TQuavTerminalEmulator;
+class TerminalEmulator;
 
 // A terminal that goes away while an emulator is linked to it must tell the emulator first
-// (TerminalRemoved or teSetTerminal(nullptr)); the emulator calls back into its terminal when it unlinks.
-class TQuavTerminalHost : public TQuavTerminalWindowLink {
+// (terminalRemoved or setTerminal(nullptr)); the emulator calls back into its terminal when it unlinks.
+class TerminalHost : public TerminalWindowLink {
   public:
     // Font metrics in pixels.
-    virtual int CharWidth() const = 0;
-    virtual int CharHeight() const = 0;
+    virtual int charWidth() const = 0;
+    virtual int charHeight() const = 0;
     // Buffer column and row (absolute, 1-based) shown at the top-left corner.
-    virtual int OriginCol() const = 0;
-    virtual int OriginRow() const = 0;
+    virtual int originCol() const = 0;
+    virtual int originRow() const = 0;
     // Cells at least partly / wholly visible from the origin.
-    virtual int VisibleCols() const = 0;
-    virtual int VisibleRows() const = 0;
-    virtual int FullCols() const = 0;
-    virtual int FullRows() const = 0;
+    virtual int visibleCols() const = 0;
+    virtual int visibleRows() const = 0;
+    virtual int fullCols() const = 0;
+    virtual int fullRows() const = 0;
 
     // Background (`Color`) and the font's colour.
-    virtual TColor Color() const = 0;
-    virtual TColor FontColor() const = 0;
-    virtual void SetColor(TColor c) = 0;
-    virtual void SetFontColor(TColor c) = 0;
+    virtual Color color() const = 0;
+    virtual Color fontColor() const = 0;
+    virtual void setColor(Color c) = 0;
+    virtual void setFontColor(Color c) = 0;
 
-    virtual bool HalfDuplex() const = 0;
-    virtual bool UseLazyDisplay() const = 0;
-    virtual bool FollowCursor() const = 0;
-    virtual bool FreezeScrollBack() const = 0;
-    virtual bool HideScrollbars() const = 0;
+    virtual bool halfDuplex() const = 0;
+    virtual bool useLazyDisplay() const = 0;
+    virtual bool followCursor() const = 0;
+    virtual bool freezeScrollBack() const = 0;
+    virtual bool hideScrollbars() const = 0;
     // The two cursor-beyond flags live in the terminal; the emulator keeps them up to date.
-    virtual bool CursorBeyondRows() const = 0;
-    virtual bool CursorBeyondCols() const = 0;
-    virtual void SetCursorBeyond(bool rows, bool cols) = 0;
+    virtual bool cursorBeyondRows() const = 0;
+    virtual bool cursorBeyondCols() const = 0;
+    virtual void setCursorBeyond(bool rows, bool cols) = 0;
 
     // The port: whether there is one and it is open; whether this terminal is its primaryTerminal.
-    virtual bool HasPort() const = 0;
-    virtual bool PortOpen() const = 0;
-    virtual bool IsPrimaryTerminal() const = 0;
+    virtual bool hasPort() const = 0;
+    virtual bool portOpen() const = 0;
+    virtual bool isPrimaryTerminal() const = 0;
     virtual void putChar(char ch) = 0;
     virtual void putString(std::string_view s) = 0;
     // The port's line settings, for a terminal-parameters report: baud rate, parity ('N', 'O', 'E',
     // ...) and data bits.
-    virtual int PortBaud() const { return 9600; }
-    virtual char PortParity() const { return 'N'; }
-    virtual int PortDataBits() const { return 8; }
+    virtual int portBaud() const { return 9600; }
+    virtual char portParity() const { return 'N'; }
+    virtual int portDataBits() const { return 8; }
     // The terminal's Columns setter (132-column mode); nothing when the terminal cannot change it.
-    virtual void SetTerminalColumns(int /*n*/) {}
+    virtual void setTerminalColumns(int /*n*/) {}
 
-    // The surface to draw on during LazyPaint and Paint; nullptr when there is none.
-    virtual TQuavTerminalCanvas* Canvas() = 0;
+    // The surface to draw on during lazyPaint and Paint; nullptr when there is none.
+    virtual TerminalCanvas* canvas() = 0;
     // The follow-cursor rule for the buffer cursor at (row, col).
-    virtual void DoFollowCursor(int row, int col) = 0;
+    virtual void doFollowCursor(int row, int col) = 0;
     // Show, update or remove the scroll bars as now needed.
-    virtual void UpdateScrollBars() = 0;
+    virtual void updateScrollBars() = 0;
     // An immediate full repaint.
-    virtual void RepaintAll() = 0;
+    virtual void repaintAll() = 0;
     // The system's information beep.
-    virtual void Beep() = 0;
-    // The terminal's own OnCursorMoved, when assigned.
-    virtual void CursorMoved(TQuavTerminalBuffer* sender, int row, int col) = 0;
+    virtual void beep() = 0;
+    // The terminal's own onCursorMoved, when assigned.
+    virtual void cursorMoved(TerminalBuffer* sender, int row, int col) = 0;
     // The terminal's Emulator setter; nullptr means its internal emulator. Called by the emulator's
-    // link management; the terminal calls teSetTerminal back, which the link registry stops.
-    virtual void SetEmulator(TQuavTerminalEmulator* emulator) = 0;
+    // link management; the terminal calls setTerminal back, which the link registry stops.
+    virtual void setEmulator(TerminalEmulator* emulator) = 0;
 };
 
-} // namespace brimwell
+} // namespace brimwell::terminal

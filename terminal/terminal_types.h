@@ -6,53 +6,51 @@
 #include <stdexcept>
 #include <string>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 // A colour as 0x00BBGGRR (red in the low byte).
-using TColor = std::uint32_t;
+using Color = std::uint32_t;
 
-inline constexpr TColor clBlack = 0x000000;
-inline constexpr TColor clSilver = 0xC0C0C0;
-inline constexpr TColor clWhite = 0xFFFFFF;
-inline constexpr TColor clGray = 0x808080;
+inline constexpr Color kBlack = 0x000000;
+inline constexpr Color kSilver = 0xC0C0C0;
+inline constexpr Color kWhite = 0xFFFFFF;
+inline constexpr Color kGray = 0x808080;
 
 // One bit per attribute in a cell's attribute byte.
-enum TQuavTerminalCharAttr : std::uint8_t {
-    tcaBold = 0x01,
-    tcaUnderline = 0x02,
-    tcaStrikethrough = 0x04,
-    tcaBlink = 0x08,
-    tcaReverse = 0x10,
-    tcaInvisible = 0x20,
-    tcaSelected = 0x40,
-};
+inline constexpr std::uint8_t kAttrBold = 0x01;
+inline constexpr std::uint8_t kAttrUnderline = 0x02;
+inline constexpr std::uint8_t kAttrStrikethrough = 0x04;
+inline constexpr std::uint8_t kAttrBlink = 0x08;
+inline constexpr std::uint8_t kAttrReverse = 0x10;
+inline constexpr std::uint8_t kAttrInvisible = 0x20;
+inline constexpr std::uint8_t kAttrSelected = 0x40;
 
-// A set of TQuavTerminalCharAttr bits, stored as one byte per cell.
-using TQuavTerminalCharAttrs = std::uint8_t;
+// A set of CharAttrs bits, stored as one byte per cell.
+using CharAttrs = std::uint8_t;
 
 // Where bytes handed to an emulator came from.
-enum TQuavCharSource : int {
-    csUnknown = 0,
-    csKeyboard = 1,
-    csPort = 2,
-    csWriteChar = 3,
+enum class CharSource : int {
+    Unknown = 0,
+    Keyboard = 1,
+    Port = 2,
+    WriteChar = 3,
 };
 
 // A rectangle of cells (left column, top row, right column, bottom row, all inclusive, rows in
 // absolute external numbering) or of pixels (right and bottom exclusive) where said so.
-struct TQuavTermRect {
-    int Left = 0;
-    int Top = 0;
-    int Right = 0;
-    int Bottom = 0;
-    friend bool operator==(const TQuavTermRect&, const TQuavTermRect&) = default;
+struct TermRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+    friend bool operator==(const TermRect&, const TermRect&) = default;
 };
 
 // The error raised by the terminal's buffer and grids: a bad dimension or an impossible item size.
 // It carries the message only; the serial component's exception hierarchy may wrap it.
-class ETerminalError : public std::runtime_error {
+class TerminalBufferError : public std::runtime_error {
   public:
-    explicit ETerminalError(const std::string& message) : std::runtime_error(message) {}
+    explicit TerminalBufferError(const std::string& message) : std::runtime_error(message) {}
 };
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -4,13 +4,13 @@
 
 #include <algorithm>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 namespace {
 
 // Bold draws the foreground brighter: each of red, green and blue gains 128, capped at 255.
-TColor brighten(TColor c) {
-    TColor out = 0;
+Color brighten(Color c) {
+    Color out = 0;
     for (int shift = 0; shift <= 16; shift += 8) {
         unsigned v = std::min((c >> shift & 0xFFu) + 128u, 255u);
         out |= v << shift;
@@ -20,51 +20,51 @@ TColor brighten(TColor c) {
 
 } // namespace
 
-TQuavTTYEmulator::TQuavTTYEmulator() {
-    setBuffer(std::make_unique<TQuavTerminalBuffer>(false));
-    buffer_->OnCursorMoved = [this](TQuavTerminalBuffer* sender, int row, int col) {
-        teHandleCursorMovement(sender, row, col);
+TtyEmulator::TtyEmulator() {
+    setBuffer(std::make_unique<TerminalBuffer>(false));
+    buffer_->onCursorMoved = [this](TerminalBuffer* sender, int row, int col) {
+        handleCursorMovement(sender, row, col);
     };
     runs_.reserve(256);
 }
 
-TQuavTTYEmulator::~TQuavTTYEmulator() {
-    buffer_->OnCursorMoved = nullptr;
+TtyEmulator::~TtyEmulator() {
+    buffer_->onCursorMoved = nullptr;
     unlink();
 }
 
-void TQuavTTYEmulator::ProcessBlock(const char* data, int count, TQuavCharSource source) {
-    TQuavTerminalBuffer& b = *buffer_;
+void TtyEmulator::processBlock(const char* data, int count, CharSource source) {
+    TerminalBuffer& b = *buffer_;
     for (int i = 0; i < count; ++i) {
         auto byte = static_cast<std::uint8_t>(data[i]);
-        if (OnProcessChar) {
+        if (onProcessChar) {
             replaceWith_.assign(1, static_cast<char>(byte));
             commands_.clear();
-            OnProcessChar(this, byte, replaceWith_, commands_, source);
-            teProcessCommandList(commands_);
+            onProcessChar(this, byte, replaceWith_, commands_, source);
+            processCommandList(commands_);
             processString(replaceWith_);
             continue;
         }
         // Without a handler the command list stays empty and the text is the byte itself.
         if (byte >= 0x20) {
-            b.WriteChar(byte);
+            b.writeChar(byte);
             continue;
         }
         switch (byte) {
         case 0x07:
-            teProcessCommand(ecBell);
+            processCommand(EmuCommand::Bell);
             break;
         case 0x08:
-            b.DoBackspace();
+            b.doBackspace();
             break;
         case 0x09:
-            b.DoHorzTab();
+            b.doHorzTab();
             break;
         case 0x0A:
-            b.DoLineFeed();
+            b.doLineFeed();
             break;
         case 0x0D:
-            b.DoCarriageReturn();
+            b.doCarriageReturn();
             break;
         default:
             break; // every other control byte is ignored
@@ -72,98 +72,98 @@ void TQuavTTYEmulator::ProcessBlock(const char* data, int count, TQuavCharSource
     }
 }
 
-void TQuavTTYEmulator::processString(const std::string& s) {
+void TtyEmulator::processString(const std::string& s) {
     for (char ch : s) {
         auto byte = static_cast<std::uint8_t>(ch);
         if (byte >= 0x20) {
-            buffer_->WriteChar(byte);
+            buffer_->writeChar(byte);
             continue;
         }
         switch (byte) {
         case 0x07:
-            teProcessCommand(ecBell);
+            processCommand(EmuCommand::Bell);
             break;
         case 0x08:
-            teProcessCommand(ecBackspace);
+            processCommand(EmuCommand::Backspace);
             break;
         case 0x09:
-            teProcessCommand(ecTabHorz);
+            processCommand(EmuCommand::TabHorz);
             break;
         case 0x0A:
-            teProcessCommand(ecLF);
+            processCommand(EmuCommand::LF);
             break;
         case 0x0D:
-            teProcessCommand(ecCR);
+            processCommand(EmuCommand::CR);
             break;
         default:
-            teProcessCommand(ecNone);
+            processCommand(EmuCommand::None);
             break;
         }
     }
 }
 
-void TQuavTTYEmulator::KeyPress(char& ch) {
+void TtyEmulator::keyPress(char& ch) {
     if (ch == 0x08) ch = 0x7F;
-    teSendChar(ch, true, csKeyboard);
+    sendChar(ch, true, CharSource::Keyboard);
 }
 
-void TQuavTTYEmulator::teClear() {
-    buffer_->EraseScreen();
+void TtyEmulator::clear() {
+    buffer_->eraseScreen();
 }
 
-void TQuavTTYEmulator::teClearAll() {
-    buffer_->EraseAll();
+void TtyEmulator::clearAll() {
+    buffer_->eraseAll();
 }
 
-bool TQuavTTYEmulator::teGetNeedsUpdate() {
-    return buffer_->HasDisplayChanged() || repaintAll_ || buffer_->HasCursorMoved();
+bool TtyEmulator::needsUpdate() {
+    return buffer_->hasDisplayChanged() || repaintAll_ || buffer_->hasCursorMoved();
 }
 
-void TQuavTTYEmulator::GetCursorPos(int& row, int& col) {
-    row = buffer_->tbGetRow();
-    col = buffer_->tbGetCol();
+void TtyEmulator::getCursorPos(int& row, int& col) {
+    row = buffer_->cursorRow();
+    col = buffer_->cursorCol();
 }
 
-void TQuavTTYEmulator::syncColors() {
+void TtyEmulator::syncColors() {
     if (!terminal_) return;
-    TColor back = terminal_->Color();
-    TColor fore = terminal_->FontColor();
-    if (back == buffer_->BackColor() && fore == buffer_->ForeColor()) return;
-    buffer_->tbSetDefBackColor(back);
-    buffer_->tbSetDefForeColor(fore);
-    buffer_->tbSetBackColor(back);
-    buffer_->tbSetForeColor(fore);
+    Color back = terminal_->color();
+    Color fore = terminal_->fontColor();
+    if (back == buffer_->backColor() && fore == buffer_->foreColor()) return;
+    buffer_->setDefBackColor(back);
+    buffer_->setDefForeColor(fore);
+    buffer_->setBackColor(back);
+    buffer_->setForeColor(fore);
     repaintAll_ = true;
 }
 
-void TQuavTTYEmulator::LazyPaint() {
+void TtyEmulator::lazyPaint() {
     if (!terminal_) return;
     syncColors();
     lazyPaintRows(repaintAll_, [this](int row, int first, int last) { drawRow(row, first, last); });
 }
 
-void TQuavTTYEmulator::Paint() {
+void TtyEmulator::paint() {
     if (!terminal_) return;
-    syncColors(); // a repaint-all it asks for is left to the next LazyPaint
+    syncColors(); // a repaint-all it asks for is left to the next lazyPaint
     paintClipRows([this](int row, int first, int last) { drawRow(row, first, last); });
 }
 
-void TQuavTTYEmulator::drawRow(int row, int firstCol, int lastCol) {
-    TQuavTerminalHost& t = *terminal_;
-    TQuavTerminalCanvas* canvas = t.Canvas();
+void TtyEmulator::drawRow(int row, int firstCol, int lastCol) {
+    TerminalHost& t = *terminal_;
+    TerminalCanvas* canvas = t.canvas();
     if (!canvas) return;
-    const int originCol = t.OriginCol();
-    const int originRow = t.OriginRow();
-    const int visibleCols = t.VisibleCols();
-    if (row < originRow || row > originRow + t.VisibleRows() - 1) return;
+    const int originCol = t.originCol();
+    const int originRow = t.originRow();
+    const int visibleCols = t.visibleCols();
+    if (row < originRow || row > originRow + t.visibleRows() - 1) return;
     if (lastCol < originCol || firstCol >= originCol + visibleCols) return;
     firstCol = std::max({firstCol, originCol, 1});
-    lastCol = std::min({lastCol, originCol + visibleCols - 1, buffer_->ColCount()});
+    lastCol = std::min({lastCol, originCol + visibleCols - 1, buffer_->colCount()});
     if (firstCol > lastCol) return;
-    const char* chars = buffer_->GetLineCharPtr(row);
-    const TQuavTerminalCharAttrs* attrs = buffer_->GetLineAttrPtr(row);
-    const TColor* fore = buffer_->GetLineForeColorPtr(row);
-    const TColor* back = buffer_->GetLineBackColorPtr(row);
+    const char* chars = buffer_->getLineCharPtr(row);
+    const CharAttrs* attrs = buffer_->getLineAttrPtr(row);
+    const Color* fore = buffer_->getLineForeColorPtr(row);
+    const Color* back = buffer_->getLineBackColorPtr(row);
     if (!chars || !attrs || !fore || !back) return;
 
     runs_.clear();
@@ -179,20 +179,20 @@ void TQuavTTYEmulator::drawRow(int row, int firstCol, int lastCol) {
         runs_.push_back({c, c, fore[i], back[i], attrs[i]});
     }
 
-    const int cw = t.CharWidth();
-    const int chh = t.CharHeight();
+    const int cw = t.charWidth();
+    const int chh = t.charHeight();
     const int y = (row - originRow) * chh;
     for (auto it = runs_.rbegin(); it != runs_.rend(); ++it) {
         const PaintRun& run = *it;
-        TColor text = run.fore;
-        TColor fill = run.back;
-        bool reverse = (run.attrs & tcaReverse) != 0;
-        bool selected = (run.attrs & tcaSelected) != 0;
+        Color text = run.fore;
+        Color fill = run.back;
+        bool reverse = (run.attrs & kAttrReverse) != 0;
+        bool selected = (run.attrs & kAttrSelected) != 0;
         bool swapped = reverse != selected;
         if (swapped) std::swap(text, fill);
-        if (run.attrs & tcaInvisible) {
+        if (run.attrs & kAttrInvisible) {
             text = fill;
-        } else if (run.attrs & tcaBold) {
+        } else if (run.attrs & kAttrBold) {
             if (swapped)
                 fill = brighten(fill);
             else
@@ -200,13 +200,13 @@ void TQuavTTYEmulator::drawRow(int row, int firstCol, int lastCol) {
         }
         int len = run.lastCol - run.firstCol + 1;
         int x = (run.firstCol - originCol) * cw;
-        TQuavTermRect cell{x, y, x + len * cw, y + chh};
-        canvas->TextRun(cell, chars + (run.firstCol - 1), len, cw, text, fill);
-        if (run.attrs & tcaUnderline)
-            canvas->Line(cell.Left, cell.Bottom - 2, cell.Right, cell.Bottom - 2, text);
-        if (run.attrs & tcaStrikethrough)
-            canvas->Line(cell.Left, cell.Top + chh / 2, cell.Right, cell.Top + chh / 2, text);
+        TermRect cell{x, y, x + len * cw, y + chh};
+        canvas->textRun(cell, chars + (run.firstCol - 1), len, cw, text, fill);
+        if (run.attrs & kAttrUnderline)
+            canvas->line(cell.left, cell.bottom - 2, cell.right, cell.bottom - 2, text);
+        if (run.attrs & kAttrStrikethrough)
+            canvas->line(cell.left, cell.top + chh / 2, cell.right, cell.top + chh / 2, text);
     }
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

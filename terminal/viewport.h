@@ -3,57 +3,57 @@
 // Plain C++ so the rules are tested without a window and shared by every emulator's view.
 #pragma once
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-struct TQuavScrollRange {
-    int Min = 0;
-    int Max = 0;
-    int Page = 1;
-    int Position = 0;
+struct ScrollRange {
+    int min = 0;
+    int max = 0;
+    int page = 1;
+    int position = 0;
 };
 
-class TQuavViewport {
+class Viewport {
   public:
     // Buffer column and row (absolute, 1-based) at the top-left corner.
-    int OriginCol = 1;
-    int OriginRow = 1;
+    int originCol = 1;
+    int originRow = 1;
     // Cells at least partly / wholly visible from the origin, capped at what the buffer has left.
-    int VisibleCols = 0, FullCols = 0, VisibleRows = 0, FullRows = 0;
-    bool HorzTooSmall = false, VertTooSmall = false;
+    int visibleCols = 0, fullCols = 0, visibleRows = 0, fullRows = 0;
+    bool horzTooSmall = false, vertTooSmall = false;
     // Options and cursor notes that decide the bars.
-    bool Scrollback = false;
-    bool HideScrollbars = false;
-    bool CursorBeyondCols = false, CursorBeyondRows = false;
+    bool scrollback = false;
+    bool hideScrollbars = false;
+    bool cursorBeyondCols = false, cursorBeyondRows = false;
 
     // The buffer the view shows.
-    void SetBuffer(int cols, int rows, int svRows) {
+    void setBuffer(int cols, int rows, int svRows) {
         cols_ = cols;
         rows_ = rows;
         svRows_ = svRows;
     }
-    int Columns() const { return cols_; }
-    int Rows() const { return rows_; }
-    int ScrollbackRows() const { return svRows_; }
+    int columns() const { return cols_; }
+    int rows() const { return rows_; }
+    int scrollbackRows() const { return svRows_; }
 
     // Counts and too-small flags for a client area of w x h pixels and cells of cw x ch.
-    void ComputeExtent(int w, int h, int cw, int ch);
-    void clear() { VisibleCols = VisibleRows = 0; }
+    void computeExtent(int w, int h, int cw, int ch);
+    void clear() { visibleCols = visibleRows = 0; }
 
-    bool HBarNeeded() const;
-    bool VBarNeeded() const;
-    TQuavScrollRange HBarRange() const;
-    TQuavScrollRange VBarRange() const;
-    int LowestOriginRow() const;
+    bool hBarNeeded() const;
+    bool vBarNeeded() const;
+    ScrollRange hBarRange() const;
+    ScrollRange vBarRange() const;
+    int lowestOriginRow() const;
 
     // The origin clamped to where it may go; returns whether it changed.
-    bool SetOrigin(int col, int row);
+    bool setOrigin(int col, int row);
     // The origin that keeps the cursor (absolute row and column) in view.
-    void FollowTarget(int row, int col, int& newCol, int& newRow) const;
+    void followTarget(int row, int col, int& newCol, int& newRow) const;
     // The origin after the client area grew to w x h: no empty columns or rows past the buffer's end.
-    void ResizeTarget(int w, int h, int cw, int ch, int& newCol, int& newRow) const;
+    void resizeTarget(int w, int h, int cw, int ch, int& newCol, int& newRow) const;
 
   private:
     int cols_ = 0, rows_ = 0, svRows_ = 0;
 };
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 namespace {
 
@@ -19,11 +19,11 @@ static_assert(sizeof kEightBitLineDraw - 1 == 0xDA - 0xB0 + 1);
 // The line in 132-column mode.
 constexpr int kWideColumns = 132;
 
-constexpr TColor kAnsiColors[8] = {0x000000, 0x000080, 0x008000, 0x008080,
-                                   0x800000, 0x800080, 0x808000, 0xC0C0C0};
+constexpr Color kAnsiColors[8] = {0x000000, 0x000080, 0x008000, 0x008080,
+                                  0x800000, 0x800080, 0x808000, 0xC0C0C0};
 
-TColor brighten(TColor c) {
-    TColor out = 0;
+Color brighten(Color c) {
+    Color out = 0;
     for (int shift = 0; shift <= 16; shift += 8)
         out |= std::min((c >> shift & 0xFFu) + 128u, 255u) << shift;
     return out;
@@ -35,58 +35,58 @@ int firstArg(const std::vector<int>& args, int def) {
 
 } // namespace
 
-const char* VT100CharSetName(std::uint8_t charSet) {
+const char* vt100CharSetName(std::uint8_t charSet) {
     static const char* const kNames[] = {"VT100-USASCII", "VT100-UK", "VT100-linedraw", "VT100-ROM1",
                                          "VT100-ROM2"};
     return charSet < 5 ? kNames[charSet] : kNames[0];
 }
 
-TQuavVT100Emulator::TQuavVT100Emulator() {
-    setBuffer(std::make_unique<TQuavTerminalBuffer>(false));
-    buffer_->OnCursorMoved = [this](TQuavTerminalBuffer* sender, int row, int col) {
-        teHandleCursorMovement(sender, row, col);
+Vt100Emulator::Vt100Emulator() {
+    setBuffer(std::make_unique<TerminalBuffer>(false));
+    buffer_->onCursorMoved = [this](TerminalBuffer* sender, int row, int col) {
+        handleCursorMovement(sender, row, col);
     };
-    buffer_->OnScrollRows = [this](TQuavTerminalBuffer*, int count, int top, int bottom) {
+    buffer_->onScrollRows = [this](TerminalBuffer*, int count, int top, int bottom) {
         scrollLineAttrs(count, top, bottom);
     };
-    TQuavTerminalEmulator::parser_ = &parser_;
+    TerminalEmulator::parser_ = &parser_;
     // A missing or broken resource leaves its mapping empty: keys then take the normal path and
     // characters are drawn in the terminal's font.
-    keyMap_.LoadFromRes("QVVT100KEYMAP");
-    charMap_.LoadFromRes("QVVT100CHARSET");
+    keyMap_.loadFromRes("QVVT100KEYMAP");
+    charMap_.loadFromRes("QVVT100CHARSET");
     keyboardMapping_ = &keyMap_;
     charSetMapping_ = &charMap_;
     syncLineAttrs();
 }
 
-TQuavVT100Emulator::~TQuavVT100Emulator() {
-    buffer_->OnCursorMoved = nullptr;
-    buffer_->OnScrollRows = nullptr;
+Vt100Emulator::~Vt100Emulator() {
+    buffer_->onCursorMoved = nullptr;
+    buffer_->onScrollRows = nullptr;
     unlink();
 }
 
 // ---- Line attributes ----------------------------------------------------------------------------
 
-void TQuavVT100Emulator::syncLineAttrs() const {
-    const std::size_t rows = std::size_t(buffer_->SVRowCount());
+void Vt100Emulator::syncLineAttrs() const {
+    const std::size_t rows = std::size_t(buffer_->svRowCount());
     if (lineAttrs_.size() == rows) return;
     // Aligned at the bottom, as the buffer keeps its rows.
-    std::vector<std::uint8_t> next(rows, ltNormal);
+    std::vector<std::uint8_t> next(rows, kLineNormal);
     const std::size_t keep = std::min(rows, lineAttrs_.size());
     std::copy(lineAttrs_.end() - std::ptrdiff_t(keep), lineAttrs_.end(), next.end() - std::ptrdiff_t(keep));
     lineAttrs_.swap(next);
 }
 
-TQuavVT100LineAttr TQuavVT100Emulator::LineAttr(int absRow) const {
+Vt100LineAttr Vt100Emulator::lineAttr(int absRow) const {
     syncLineAttrs();
-    const int i = buffer_->InternalRow(absRow);
-    if (i < 0 || i >= int(lineAttrs_.size())) return ltNormal;
-    return static_cast<TQuavVT100LineAttr>(lineAttrs_[std::size_t(i)]);
+    const int i = buffer_->internalRow(absRow);
+    if (i < 0 || i >= int(lineAttrs_.size())) return kLineNormal;
+    return static_cast<Vt100LineAttr>(lineAttrs_[std::size_t(i)]);
 }
 
-void TQuavVT100Emulator::scrollLineAttrs(int count, int top, int bottom) {
+void Vt100Emulator::scrollLineAttrs(int count, int top, int bottom) {
     syncLineAttrs();
-    int t = buffer_->InternalRow(top), b = buffer_->InternalRow(bottom);
+    int t = buffer_->internalRow(top), b = buffer_->internalRow(bottom);
     if (t > b) std::swap(t, b);
     t = std::max(t, 0);
     b = std::min(b, int(lineAttrs_.size()) - 1);
@@ -94,56 +94,56 @@ void TQuavVT100Emulator::scrollLineAttrs(int count, int top, int bottom) {
     auto first = lineAttrs_.begin() + t, last = lineAttrs_.begin() + b + 1;
     const int span = b - t + 1;
     if (std::abs(count) >= span) {
-        std::fill(first, last, ltNormal);
+        std::fill(first, last, kLineNormal);
     } else if (count > 0) {
         std::move(first + count, last, first);
-        std::fill(last - count, last, ltNormal);
+        std::fill(last - count, last, kLineNormal);
     } else {
         std::move_backward(first, last + count, last);
-        std::fill(first, first - count, ltNormal);
+        std::fill(first, first - count, kLineNormal);
     }
 }
 
-void TQuavVT100Emulator::setLineAttr(TQuavVT100LineAttr a) {
+void Vt100Emulator::setLineAttr(Vt100LineAttr a) {
     syncLineAttrs();
-    const int abs = buffer_->AbsCursorRow();
-    const int i = buffer_->InternalRow(abs);
+    const int abs = buffer_->absCursorRow();
+    const int i = buffer_->internalRow(abs);
     if (i < 0 || i >= int(lineAttrs_.size())) return;
     lineAttrs_[std::size_t(i)] = a;
-    buffer_->InvalidateCells(1, abs, buffer_->ColCount(), abs);
+    buffer_->invalidateCells(1, abs, buffer_->colCount(), abs);
 }
 
 // ---- Bytes in -----------------------------------------------------------------------------------
 
-void TQuavVT100Emulator::ProcessBlock(const char* data, int count, TQuavCharSource source) {
+void Vt100Emulator::processBlock(const char* data, int count, CharSource source) {
     for (int i = 0; i < count; ++i) {
         const auto byte = static_cast<std::uint8_t>(data[i]);
-        if (!OnProcessChar) {
-            if (byte >= 0x20 && byte <= 0x7E && parser_.Idle() && !wrapHeld() &&
-                lineEnd(buffer_->AbsCursorRow()) == buffer_->ColCount()) {
+        if (!onProcessChar) {
+            if (byte >= 0x20 && byte <= 0x7E && parser_.idle() && !wrapHeld() &&
+                lineEnd(buffer_->absCursorRow()) == buffer_->colCount()) {
                 // Plain text between sequences goes into the row in one piece; no more is looked
                 // at than a row takes.
-                const int most = std::min(count - i, buffer_->ColCount());
+                const int most = std::min(count - i, buffer_->colCount());
                 int n = 1;
                 while (n < most && std::uint8_t(data[i + n]) >= 0x20 && std::uint8_t(data[i + n]) <= 0x7E)
                     ++n;
-                const int written = buffer_->WriteRun(data + i, n);
+                const int written = buffer_->writeRun(data + i, n);
                 if (written > 0) {
                     i += written - 1;
                     continue;
                 }
             }
             if (byte == 0x1B) {
-                TQuavParserCmdType result = pctNone;
-                const int taken = parser_.ProcessCSI(data + i, count - i, result);
+                ParserResult result = ParserResult::None;
+                const int taken = parser_.processCsi(data + i, count - i, result);
                 if (taken > 0) {
                     i += taken - 1;
-                    if (result == pctComplete) execute();
+                    if (result == ParserResult::Complete) execute();
                     continue;
                 }
             }
-            if (parser_.State() == psParsingANSI) {
-                const int taken = parser_.ProcessArguments(data + i, count - i);
+            if (parser_.state() == ParserState::ParsingANSI) {
+                const int taken = parser_.processArguments(data + i, count - i);
                 if (taken > 0) {
                     i += taken - 1;
                     continue;
@@ -154,30 +154,30 @@ void TQuavVT100Emulator::ProcessBlock(const char* data, int count, TQuavCharSour
         }
         replaceWith_.assign(1, static_cast<char>(byte));
         commands_.clear();
-        OnProcessChar(this, byte, replaceWith_, commands_, source);
-        teProcessCommandList(commands_);
+        onProcessChar(this, byte, replaceWith_, commands_, source);
+        processCommandList(commands_);
         for (char c : replaceWith_)
             processChar(static_cast<std::uint8_t>(c));
     }
-    if (blinkWritten_ && buffer_->HasDisplayChanged()) findBlinkSegments();
+    if (blinkWritten_ && buffer_->hasDisplayChanged()) findBlinkSegments();
 }
 
-void TQuavVT100Emulator::processChar(std::uint8_t ch) {
-    switch (parser_.ProcessChar(ch)) {
-    case pctChar:
+void Vt100Emulator::processChar(std::uint8_t ch) {
+    switch (parser_.processChar(ch)) {
+    case ParserResult::Char:
         print(ch);
         break;
-    case pct8bitChar:
-        if (DisplayUpperASCII) {
+    case ParserResult::EightBitChar:
+        if (displayUpperAscii) {
             print(ch);
         } else if (ch >= 0xB0 && ch <= 0xDA) {
-            const std::uint8_t saved = buffer_->CharSet();
-            buffer_->tbSetCharSet(vcsLineDraw);
+            const std::uint8_t saved = buffer_->charSet();
+            buffer_->setCharSet(kCharSetLineDraw);
             print(static_cast<std::uint8_t>(kEightBitLineDraw[ch - 0xB0]));
-            buffer_->tbSetCharSet(saved);
+            buffer_->setCharSet(saved);
         }
         break;
-    case pctComplete:
+    case ParserResult::Complete:
         execute();
         break;
     default:
@@ -185,180 +185,180 @@ void TQuavVT100Emulator::processChar(std::uint8_t ch) {
     }
 }
 
-bool TQuavVT100Emulator::replyAllowed() const {
-    return terminal_ && terminal_->HasPort() && terminal_->IsPrimaryTerminal();
+bool Vt100Emulator::replyAllowed() const {
+    return terminal_ && terminal_->hasPort() && terminal_->isPrimaryTerminal();
 }
 
-void TQuavVT100Emulator::reply(std::string_view s) {
+void Vt100Emulator::reply(std::string_view s) {
     if (replyAllowed()) terminal_->putString(s);
 }
 
-int TQuavVT100Emulator::lineEnd(int absRow) const {
-    return LineAttr(absRow) == ltNormal ? buffer_->ColCount() : buffer_->ColCount() / 2;
+int Vt100Emulator::lineEnd(int absRow) const {
+    return lineAttr(absRow) == kLineNormal ? buffer_->colCount() : buffer_->colCount() / 2;
 }
 
-void TQuavVT100Emulator::holdCursorToLine() {
-    TQuavTerminalBuffer& b = *buffer_;
-    const int end = lineEnd(b.AbsCursorRow());
+void Vt100Emulator::holdCursorToLine() {
+    TerminalBuffer& b = *buffer_;
+    const int end = lineEnd(b.absCursorRow());
     // Columns count from the screen's left edge in either addressing mode.
-    if (b.AbsCursorCol() > end) b.tbSetCol(end);
+    if (b.absCursorCol() > end) b.setCursorCol(end);
 }
 
-bool TQuavVT100Emulator::wrapHeld() const {
-    const TQuavTerminalBuffer& b = *buffer_;
+bool Vt100Emulator::wrapHeld() const {
+    const TerminalBuffer& b = *buffer_;
     // Only where it was left: whatever moved the cursor since (the window, a command) ended it.
-    return heldWrap_ && b.AbsCursorRow() == heldRow_ && b.AbsCursorCol() == lineEnd(heldRow_) &&
-           lineEnd(heldRow_) < b.ColCount();
+    return heldWrap_ && b.absCursorRow() == heldRow_ && b.absCursorCol() == lineEnd(heldRow_) &&
+           lineEnd(heldRow_) < b.colCount();
 }
 
-void TQuavVT100Emulator::print(std::uint8_t ch) {
-    TQuavTerminalBuffer& b = *buffer_;
-    if (wrapHeld() && b.UseAutoWrap()) {
-        b.DoCarriageReturn();
-        b.MoveCursorDown(true);
+void Vt100Emulator::print(std::uint8_t ch) {
+    TerminalBuffer& b = *buffer_;
+    if (wrapHeld() && b.useAutoWrap()) {
+        b.doCarriageReturn();
+        b.moveCursorDown(true);
     }
     heldWrap_ = false;
-    const int end = lineEnd(b.AbsCursorRow());
-    b.WriteChar(ch);
-    if (end < b.ColCount() && b.AbsCursorCol() > end) {
-        b.tbSetCol(end);
+    const int end = lineEnd(b.absCursorRow());
+    b.writeChar(ch);
+    if (end < b.colCount() && b.absCursorCol() > end) {
+        b.setCursorCol(end);
         heldWrap_ = true;
-        heldRow_ = b.AbsCursorRow();
+        heldRow_ = b.absCursorRow();
     }
 }
 
-void TQuavVT100Emulator::execute() {
-    const int row = buffer_->AbsCursorRow(), col = buffer_->AbsCursorCol();
+void Vt100Emulator::execute() {
+    const int row = buffer_->absCursorRow(), col = buffer_->absCursorCol();
     executeCommand();
     holdCursorToLine();
     if (!heldWrap_) return;
-    const TQuavVT100Command c = parser_.Command();
-    const bool moves =
-        c == vcTab || (c == vcCSI && parser_.Final() != 0 && std::strchr("ABCDHfr", parser_.Final()));
-    if (moves || row != buffer_->AbsCursorRow() || col != buffer_->AbsCursorCol()) heldWrap_ = false;
+    const Vt100Command c = parser_.command();
+    const bool moves = c == Vt100Command::Tab || (c == Vt100Command::CSI && parser_.finalByte() != 0 &&
+                                                  std::strchr("ABCDHfr", parser_.finalByte()));
+    if (moves || row != buffer_->absCursorRow() || col != buffer_->absCursorCol()) heldWrap_ = false;
 }
 
-void TQuavVT100Emulator::executeCommand() {
-    TQuavTerminalBuffer& b = *buffer_;
-    switch (parser_.Command()) {
-    case vcNone:
+void Vt100Emulator::executeCommand() {
+    TerminalBuffer& b = *buffer_;
+    switch (parser_.command()) {
+    case Vt100Command::None:
         break;
-    case vcAnswerback:
-        reply(Answerback);
+    case Vt100Command::Answerback:
+        reply(answerback);
         break;
-    case vcBell:
-        teProcessCommand(ecBell);
+    case Vt100Command::Bell:
+        processCommand(EmuCommand::Bell);
         break;
-    case vcBackspace:
-        b.DoBackspace();
+    case Vt100Command::Backspace:
+        b.doBackspace();
         break;
-    case vcTab:
-        b.DoHorzTab();
+    case Vt100Command::Tab:
+        b.doHorzTab();
         break;
-    case vcLineFeed:
-        b.DoLineFeed();
+    case Vt100Command::LineFeed:
+        b.doLineFeed();
         break;
-    case vcVertTab:
-        b.DoVertTab();
+    case Vt100Command::VertTab:
+        b.doVertTab();
         break;
-    case vcFormFeed:
-        b.EraseScreen();
+    case Vt100Command::FormFeed:
+        b.eraseScreen();
         break;
-    case vcCarriageReturn:
-        b.DoCarriageReturn();
+    case Vt100Command::CarriageReturn:
+        b.doCarriageReturn();
         break;
-    case vcShiftOut:
-    case vcEnterGraphics:
+    case Vt100Command::ShiftOut:
+    case Vt100Command::EnterGraphics:
         shiftOut_ = true;
         selectCharSet();
         break;
-    case vcShiftIn:
-    case vcExitGraphics:
+    case Vt100Command::ShiftIn:
+    case Vt100Command::ExitGraphics:
         shiftOut_ = false;
         selectCharSet();
         break;
-    case vcSaveCursor:
-        teProcessCommand(ecSaveCursorPos);
+    case Vt100Command::SaveCursor:
+        processCommand(EmuCommand::SaveCursorPos);
         break;
-    case vcRestoreCursor:
-        teProcessCommand(ecRestoreCursorPos);
+    case Vt100Command::RestoreCursor:
+        processCommand(EmuCommand::RestoreCursorPos);
         break;
-    case vcKeypadApplication:
+    case Vt100Command::KeypadApplication:
         keypadApp_ = true;
         break;
-    case vcKeypadNumeric:
+    case Vt100Command::KeypadNumeric:
         keypadApp_ = false;
         break;
-    case vcIndex:
-        b.MoveCursorDown(true);
+    case Vt100Command::Index:
+        b.moveCursorDown(true);
         break;
-    case vcNextLine:
-        teProcessCommand(ecNEL);
+    case Vt100Command::NextLine:
+        processCommand(EmuCommand::NEL);
         break;
-    case vcSetTab:
-        b.SetHorzTabStop();
+    case Vt100Command::SetTab:
+        b.setHorzTabStop();
         break;
-    case vcReverseIndex:
-        b.MoveCursorUp(true);
+    case Vt100Command::ReverseIndex:
+        b.moveCursorUp(true);
         break;
-    case vcIdentify:
-        if (replyAllowed()) teProcessCommand(ecDeviceAttributesReport);
+    case Vt100Command::Identify:
+        if (replyAllowed()) processCommand(EmuCommand::DeviceAttributesReport);
         break;
-    case vcIdentify52:
+    case Vt100Command::Identify52:
         reply("\033/Z");
         break;
-    case vcFullReset:
+    case Vt100Command::FullReset:
         fullReset();
         break;
-    case vcDblHeightTop:
-        setLineAttr(ltDblHeightTop);
+    case Vt100Command::DblHeightTop:
+        setLineAttr(kLineDoubleHeightTop);
         break;
-    case vcDblHeightBottom:
-        setLineAttr(ltDblHeightBottom);
+    case Vt100Command::DblHeightBottom:
+        setLineAttr(kLineDoubleHeightBottom);
         break;
-    case vcSingleWidth:
-        setLineAttr(ltNormal);
+    case Vt100Command::SingleWidth:
+        setLineAttr(kLineNormal);
         break;
-    case vcDblWidth:
-        setLineAttr(ltDblWidth);
+    case Vt100Command::DblWidth:
+        setLineAttr(kLineDoubleWidth);
         break;
-    case vcAlignment:
-        teProcessCommand(ecDECALN);
+    case Vt100Command::Alignment:
+        processCommand(EmuCommand::DECALN);
         break;
-    case vcDesignateG0:
-    case vcDesignateG1:
-        designate(parser_.Command() == vcDesignateG1, parser_.tpGetArgument(0));
+    case Vt100Command::DesignateG0:
+    case Vt100Command::DesignateG1:
+        designate(parser_.command() == Vt100Command::DesignateG1, parser_.argumentAt(0));
         break;
-    case vcCSI:
-        csi(parser_.Final(), parser_.Arguments());
+    case Vt100Command::CSI:
+        csi(parser_.finalByte(), parser_.arguments());
         break;
-    case vcEnterANSI:
+    case Vt100Command::EnterANSI:
         ansi_ = true;
-        parser_.SetVT52(false);
+        parser_.setVt52(false);
         break;
     }
 }
 
-void TQuavVT100Emulator::selectCharSet() {
+void Vt100Emulator::selectCharSet() {
     std::uint8_t set = shiftOut_ ? g1_ : g0_;
-    if (!ansi_) set = shiftOut_ ? vcsLineDraw : vcsUSASCII;
-    buffer_->tbSetCharSet(set);
+    if (!ansi_) set = shiftOut_ ? kCharSetLineDraw : kCharSetUsAscii;
+    buffer_->setCharSet(set);
 }
 
-void TQuavVT100Emulator::designate(bool g1, int code) {
-    std::uint8_t set = vcsUSASCII;
+void Vt100Emulator::designate(bool g1, int code) {
+    std::uint8_t set = kCharSetUsAscii;
     switch (code) {
     case '0':
-        set = vcsLineDraw;
+        set = kCharSetLineDraw;
         break;
     case '1':
-        set = vcsROM1;
+        set = kCharSetRom1;
         break;
     case '2':
-        set = vcsROM2;
+        set = kCharSetRom2;
         break;
     case 'A':
-        set = vcsUK;
+        set = kCharSetUk;
         break;
     default:
         break;
@@ -367,15 +367,15 @@ void TQuavVT100Emulator::designate(bool g1, int code) {
     if (g1 == shiftOut_) selectCharSet();
 }
 
-void TQuavVT100Emulator::csi(std::uint8_t final, const std::vector<int>& args) {
-    TQuavTerminalBuffer& b = *buffer_;
+void Vt100Emulator::csi(std::uint8_t final, const std::vector<int>& args) {
+    TerminalBuffer& b = *buffer_;
     const int n = firstArg(args, 1);
     // A count of 0 means 1, as for the terminal it copies; counts are held at the screen's size,
     // which is as far as any of these moves or edits can reach.
-    const int count = std::max(1, std::min(n, std::max(b.ColCount(), b.SVRowCount())));
+    const int count = std::max(1, std::min(n, std::max(b.colCount(), b.svRowCount())));
     switch (final) {
     case '@':
-        b.InsertChars(count);
+        b.insertChars(count);
         break;
     case 'A':
     case 'B':
@@ -383,61 +383,61 @@ void TQuavVT100Emulator::csi(std::uint8_t final, const std::vector<int>& args) {
     case 'D':
         for (int i = 0; i < count; ++i) {
             if (final == 'A')
-                b.MoveCursorUp(false);
+                b.moveCursorUp(false);
             else if (final == 'B')
-                b.MoveCursorDown(false);
+                b.moveCursorDown(false);
             else if (final == 'C')
-                b.MoveCursorRight(false, false);
+                b.moveCursorRight(false, false);
             else
-                b.MoveCursorLeft(false, false);
+                b.moveCursorLeft(false, false);
         }
         break;
     case 'H':
     case 'f':
         // Row or column 0 is the first, not a scrollback row; in origin mode the cursor stays
         // inside the region.
-        b.SetCursorPosition(
+        b.setCursorPosition(
             origin_
-                ? std::clamp(args[0], 1, b.UseScrollRegion() ? regionBottom_ - regionTop_ + 1 : b.RowCount())
+                ? std::clamp(args[0], 1, b.useScrollRegion() ? regionBottom_ - regionTop_ + 1 : b.rowCount())
                 : std::max(1, args[0]),
             std::max(1, args[1]));
         break;
     case 'J':
         if (n == 0)
-            b.EraseToEOW();
+            b.eraseToEow();
         else if (n == 1)
-            b.EraseFromBOW();
+            b.eraseFromBow();
         else if (n == 2)
-            b.EraseScreen();
+            b.eraseScreen();
         break;
     case 'K':
         if (n == 0)
-            b.EraseToEOL();
+            b.eraseToEol();
         else if (n == 1)
-            b.EraseFromBOL();
+            b.eraseFromBol();
         else if (n == 2)
-            b.EraseLine();
+            b.eraseLine();
         break;
     case 'L':
-        b.InsertLines(count);
+        b.insertLines(count);
         break;
     case 'M':
-        b.DeleteLines(count);
+        b.deleteLines(count);
         break;
     case 'P':
-        b.DeleteChars(count);
+        b.deleteChars(count);
         break;
     case 'X':
-        b.EraseChars(count);
+        b.eraseChars(count);
         break;
     case 'c':
-        if (n == 0 && replyAllowed()) teProcessCommand(ecDeviceAttributesReport);
+        if (n == 0 && replyAllowed()) processCommand(EmuCommand::DeviceAttributesReport);
         break;
     case 'g':
         if (n == 0) {
-            b.ClearHorzTabStop();
+            b.clearHorzTabStop();
         } else if (n == 3) {
-            b.ClearAllHorzTabStops();
+            b.clearAllHorzTabStops();
             tabMemory_.assign(std::max<std::size_t>(tabMemory_.size(), kWideColumns), false);
         }
         break;
@@ -450,9 +450,9 @@ void TQuavVT100Emulator::csi(std::uint8_t final, const std::vector<int>& args) {
         break;
     case 'n':
         if ((n == 5 || n == 6) && replyAllowed()) {
-            TQuavEmuCommandParams p;
-            p.AddIntegerArg(n);
-            teProcessCommand(ecDeviceStatusReport, &p);
+            EmuCommandParams p;
+            p.addIntegerArg(n);
+            processCommand(EmuCommand::DeviceStatusReport, &p);
         }
         break;
     case 'q':
@@ -464,33 +464,33 @@ void TQuavVT100Emulator::csi(std::uint8_t final, const std::vector<int>& args) {
         }
         break;
     case 'r': {
-        const int rows = b.RowCount();
+        const int rows = b.rowCount();
         int top = args.size() > 0 && args[0] > 0 ? args[0] : 1;
         int bottom = args.size() > 1 && args[1] > 0 ? args[1] : rows;
         // A region reaching past the screen would address rows the buffer does not have.
         top = std::min(top, rows);
         bottom = std::min(bottom, rows);
-        b.SetScrollRegion(top, bottom);
+        b.setScrollRegion(top, bottom);
         regionTop_ = std::min(top, bottom);
         regionBottom_ = std::max(top, bottom);
         // The cursor goes home: the screen's top-left, or the region's in origin mode.
-        b.SetCursorPosition(1, 1);
+        b.setCursorPosition(1, 1);
         break;
     }
     case 's':
-        teProcessCommand(ecSaveCursorPos);
+        processCommand(EmuCommand::SaveCursorPos);
         break;
     case 'u':
-        teProcessCommand(ecRestoreCursorPos);
+        processCommand(EmuCommand::RestoreCursorPos);
         break;
     case 'x':
         if (replyAllowed()) {
             const int kind = std::clamp(args[0], 0, 1) + 2;
-            const char parity = terminal_->PortParity();
+            const char parity = terminal_->portParity();
             const int par = parity == 'O' ? 4 : parity == 'E' ? 5 : 1;
-            const int bits = terminal_->PortDataBits() == 8 ? 1 : 2;
+            const int bits = terminal_->portDataBits() == 8 ? 1 : 2;
             int speed = 120;
-            switch (terminal_->PortBaud()) {
+            switch (terminal_->portBaud()) {
             case 150:
                 speed = 32;
                 break;
@@ -526,18 +526,18 @@ void TQuavVT100Emulator::csi(std::uint8_t final, const std::vector<int>& args) {
     }
 }
 
-void TQuavVT100Emulator::setMode(const std::vector<int>& args, bool on) {
-    TQuavTerminalBuffer& b = *buffer_;
+void Vt100Emulator::setMode(const std::vector<int>& args, bool on) {
+    TerminalBuffer& b = *buffer_;
     const bool priv = !args.empty() && args[0] == -2;
     for (std::size_t i = priv ? 1 : 0; i < args.size(); ++i) {
         const int m = args[i];
         if (!priv) {
             if (m == 4) {
                 insert_ = on;
-                b.SetUseInsertMode(on);
+                b.setUseInsertMode(on);
             } else if (m == 20) {
                 newLine_ = on;
-                b.SetUseNewLineMode(on);
+                b.setUseNewLineMode(on);
             }
             continue;
         }
@@ -548,7 +548,7 @@ void TQuavVT100Emulator::setMode(const std::vector<int>& args, bool on) {
         case 2:
             if (!on) {
                 ansi_ = false;
-                parser_.SetVT52(true);
+                parser_.setVt52(true);
             }
             break;
         case 3:
@@ -565,13 +565,13 @@ void TQuavVT100Emulator::setMode(const std::vector<int>& args, bool on) {
             break;
         case 6:
             origin_ = on;
-            b.SetUseAbsAddress(!on);
+            b.setUseAbsAddress(!on);
             // The cursor goes home, which origin mode has just moved.
-            b.SetCursorPosition(1, 1);
+            b.setCursorPosition(1, 1);
             break;
         case 7:
             autoWrap_ = on;
-            b.SetUseAutoWrap(on);
+            b.setUseAutoWrap(on);
             break;
         case 8:
             autoRepeat_ = on;
@@ -588,120 +588,120 @@ void TQuavVT100Emulator::setMode(const std::vector<int>& args, bool on) {
     }
 }
 
-void TQuavVT100Emulator::setAttributes(const std::vector<int>& args) {
-    TQuavTerminalBuffer& b = *buffer_;
-    TQuavTerminalCharAttrs a = b.GetCharAttrs();
+void Vt100Emulator::setAttributes(const std::vector<int>& args) {
+    TerminalBuffer& b = *buffer_;
+    CharAttrs a = b.getCharAttrs();
     for (int m : args) {
         switch (m) {
         case 0:
             a = 0;
-            b.tbSetForeColor(b.DefForeColor());
-            b.tbSetBackColor(b.DefBackColor());
+            b.setForeColor(b.defForeColor());
+            b.setBackColor(b.defBackColor());
             break;
         case 1:
-            a |= tcaBold;
+            a |= kAttrBold;
             break;
         case 4:
-            a |= tcaUnderline;
+            a |= kAttrUnderline;
             break;
         case 5:
-            a |= tcaBlink;
+            a |= kAttrBlink;
             blinkWritten_ = true;
             break;
         case 7:
-            a |= tcaReverse;
+            a |= kAttrReverse;
             break;
         case 8:
-            a |= tcaInvisible;
+            a |= kAttrInvisible;
             break;
         case 22:
-            a &= TQuavTerminalCharAttrs(~tcaBold);
+            a &= CharAttrs(~kAttrBold);
             break;
         case 24:
-            a &= TQuavTerminalCharAttrs(~tcaUnderline);
+            a &= CharAttrs(~kAttrUnderline);
             break;
         case 25:
-            a &= TQuavTerminalCharAttrs(~tcaBlink);
+            a &= CharAttrs(~kAttrBlink);
             break;
         case 27:
-            a &= TQuavTerminalCharAttrs(~tcaReverse);
+            a &= CharAttrs(~kAttrReverse);
             break;
         case 28:
-            a &= TQuavTerminalCharAttrs(~tcaInvisible);
+            a &= CharAttrs(~kAttrInvisible);
             break;
         default:
-            if (m >= 30 && m <= 37) b.tbSetForeColor(kAnsiColors[m - 30]);
-            if (m >= 40 && m <= 47) b.tbSetBackColor(kAnsiColors[m - 40]);
+            if (m >= 30 && m <= 37) b.setForeColor(kAnsiColors[m - 30]);
+            if (m >= 40 && m <= 47) b.setBackColor(kAnsiColors[m - 40]);
             break;
         }
     }
-    b.SetCharAttrs(a);
+    b.setCharAttrs(a);
 }
 
-void TQuavVT100Emulator::setWideLine(bool on) {
-    TQuavTerminalBuffer& b = *buffer_;
+void Vt100Emulator::setWideLine(bool on) {
+    TerminalBuffer& b = *buffer_;
     col132_ = on;
-    const int before = b.ColCount();
+    const int before = b.colCount();
     auto remembered = [this](int col) {
         return col <= int(tabMemory_.size()) ? bool(tabMemory_[std::size_t(col - 1)]) : (col - 1) % 8 == 0;
     };
     for (int c = before; c > (on ? kWideColumns : 80); --c) {
         if (c > int(tabMemory_.size())) tabMemory_.resize(std::size_t(c), false);
-        tabMemory_[std::size_t(c - 1)] = b.HasHorzTabStop(c);
+        tabMemory_[std::size_t(c - 1)] = b.hasHorzTabStop(c);
     }
     if (terminal_)
-        terminal_->SetTerminalColumns(on ? kWideColumns : 80);
+        terminal_->setTerminalColumns(on ? kWideColumns : 80);
     else
-        b.tbSetColCount(on ? kWideColumns : 80);
-    for (int c = before + 1; c <= b.ColCount(); ++c)
-        b.SetHorzTabStopAt(c, remembered(c));
+        b.setColCount(on ? kWideColumns : 80);
+    for (int c = before + 1; c <= b.colCount(); ++c)
+        b.setHorzTabStopAt(c, remembered(c));
 }
 
-void TQuavVT100Emulator::fullReset() {
-    TQuavTerminalBuffer& b = *buffer_;
+void Vt100Emulator::fullReset() {
+    TerminalBuffer& b = *buffer_;
     if (col132_) setWideLine(false);
     tabMemory_.clear();
     b.Reset();
     regionTop_ = 1;
-    regionBottom_ = b.RowCount();
+    regionBottom_ = b.rowCount();
     ansi_ = true;
-    parser_.SetVT52(false);
+    parser_.setVt52(false);
     cursorKeyApp_ = keypadApp_ = false;
     autoRepeat_ = true;
     insert_ = newLine_ = origin_ = smooth_ = interlace_ = false;
     autoWrap_ = true;
-    g0_ = g1_ = vcsUSASCII;
+    g0_ = g1_ = kCharSetUsAscii;
     shiftOut_ = false;
     leds_.fill(false);
-    std::fill(lineAttrs_.begin(), lineAttrs_.end(), ltNormal);
+    std::fill(lineAttrs_.begin(), lineAttrs_.end(), kLineNormal);
     blink_.clear();
     blinkWritten_ = false;
     if (reverseScreen_) reverseScreen_ = false;
     repaintAll();
 }
 
-void TQuavVT100Emulator::teClear() {
-    buffer_->EraseScreen();
+void Vt100Emulator::clear() {
+    buffer_->eraseScreen();
 }
 
-void TQuavVT100Emulator::teClearAll() {
-    buffer_->EraseAll();
-    std::fill(lineAttrs_.begin(), lineAttrs_.end(), ltNormal);
+void Vt100Emulator::clearAll() {
+    buffer_->eraseAll();
+    std::fill(lineAttrs_.begin(), lineAttrs_.end(), kLineNormal);
     blink_.clear();
 }
 
-bool TQuavVT100Emulator::teGetNeedsUpdate() {
-    return buffer_->HasDisplayChanged() || repaintAll_ || buffer_->HasCursorMoved();
+bool Vt100Emulator::needsUpdate() {
+    return buffer_->hasDisplayChanged() || repaintAll_ || buffer_->hasCursorMoved();
 }
 
-void TQuavVT100Emulator::GetCursorPos(int& row, int& col) {
-    row = buffer_->tbGetRow();
-    col = buffer_->tbGetCol();
+void Vt100Emulator::getCursorPos(int& row, int& col) {
+    row = buffer_->cursorRow();
+    col = buffer_->cursorCol();
 }
 
 // ---- Keys ---------------------------------------------------------------------------------------
 
-void TQuavVT100Emulator::KeyDown(int& key, TQuavShiftState shift) {
+void Vt100Emulator::keyDown(int& key, ShiftState shift) {
     if (key & 0x8000) {
         if (!autoRepeat_) {
             key = 0;
@@ -712,30 +712,30 @@ void TQuavVT100Emulator::KeyDown(int& key, TQuavShiftState shift) {
     if (key <= 0 || key > 0xFF) return;
     char code[8];
     std::snprintf(code, sizeof code, "\\x%02X", unsigned(key));
-    std::string name = keyMap_.Get(code);
+    std::string name = keyMap_.get(code);
     if (name.empty()) return;
-    if (shift & ssAlt) name = "alt+" + name;
-    if (shift & ssCtrl) name = "ctrl+" + name;
-    if (shift & ssShift) name = "shift+" + name;
-    std::string termKey = keyMap_.Get(name);
+    if (shift & kModAlt) name = "alt+" + name;
+    if (shift & kModCtrl) name = "ctrl+" + name;
+    if (shift & kModShift) name = "shift+" + name;
+    std::string termKey = keyMap_.get(name);
     if (termKey.empty()) return;
     char& last = termKey.back();
     if (last == 'c')
         last = !ansi_ ? '0' : cursorKeyApp_ ? '2' : '1';
     else if (last == 'k')
         last = !ansi_ ? (keypadApp_ ? '4' : '3') : (keypadApp_ ? '6' : '5');
-    const std::string text = keyMap_.Get(termKey);
+    const std::string text = keyMap_.get(termKey);
     if (text.empty()) return;
     sendKeyText(text);
     key = 0;
 }
 
-void TQuavVT100Emulator::sendKeyText(const std::string& text) {
+void Vt100Emulator::sendKeyText(const std::string& text) {
     bool echo = true;
     auto send = [&](char c) {
-        teSendChar(c, echo, csKeyboard);
+        sendChar(c, echo, CharSource::Keyboard);
         if (c == '\x1b') echo = false;
-        if (c == '\r' && newLine_) teSendChar('\n', echo, csKeyboard);
+        if (c == '\r' && newLine_) sendChar('\n', echo, CharSource::Keyboard);
     };
     auto hex = [](char c) {
         return c >= '0' && c <= '9'   ? c - '0'
@@ -763,101 +763,101 @@ void TQuavVT100Emulator::sendKeyText(const std::string& text) {
     }
 }
 
-void TQuavVT100Emulator::KeyPress(char& ch) {
-    teSendChar(ch, true, csKeyboard);
-    if (ch == '\r' && newLine_) teSendChar('\n', true, csKeyboard);
+void Vt100Emulator::keyPress(char& ch) {
+    sendChar(ch, true, CharSource::Keyboard);
+    if (ch == '\r' && newLine_) sendChar('\n', true, CharSource::Keyboard);
 }
 
 // ---- Painting -----------------------------------------------------------------------------------
 
-void TQuavVT100Emulator::repaintAll() {
+void Vt100Emulator::repaintAll() {
     repaintAll_ = true;
-    if (terminal_) terminal_->RepaintAll();
+    if (terminal_) terminal_->repaintAll();
 }
 
-void TQuavVT100Emulator::syncColors() {
+void Vt100Emulator::syncColors() {
     if (!terminal_) return;
     // Compared with the defaults, not the current colours: a colour the stream chose is not a
     // change of the terminal's colours.
-    TQuavTerminalBuffer& b = *buffer_;
-    const TColor back = terminal_->Color(), fore = terminal_->FontColor();
-    if (back == b.DefBackColor() && fore == b.DefForeColor()) return;
-    const bool curBack = b.BackColor() == b.DefBackColor(), curFore = b.ForeColor() == b.DefForeColor();
-    b.tbSetDefBackColor(back);
-    b.tbSetDefForeColor(fore);
-    if (curBack) b.tbSetBackColor(back);
-    if (curFore) b.tbSetForeColor(fore);
+    TerminalBuffer& b = *buffer_;
+    const Color back = terminal_->color(), fore = terminal_->fontColor();
+    if (back == b.defBackColor() && fore == b.defForeColor()) return;
+    const bool curBack = b.backColor() == b.defBackColor(), curFore = b.foreColor() == b.defForeColor();
+    b.setDefBackColor(back);
+    b.setDefForeColor(fore);
+    if (curBack) b.setBackColor(back);
+    if (curFore) b.setForeColor(fore);
     repaintAll_ = true;
 }
 
-void TQuavVT100Emulator::findBlinkSegments() {
-    TQuavTerminalBuffer& b = *buffer_;
+void Vt100Emulator::findBlinkSegments() {
+    TerminalBuffer& b = *buffer_;
     blink_.clear();
-    const int cols = b.ColCount();
-    for (int row = 1; row <= b.RowCount(); ++row) {
-        const TQuavTerminalCharAttrs* a = b.GetLineAttrPtr(row);
+    const int cols = b.colCount();
+    for (int row = 1; row <= b.rowCount(); ++row) {
+        const CharAttrs* a = b.getLineAttrPtr(row);
         if (!a) continue;
         for (int c = 0; c < cols; ++c) {
-            if (!(a[c] & tcaBlink)) continue;
+            if (!(a[c] & kAttrBlink)) continue;
             if (!blink_.empty() && blink_.back().row == row && blink_.back().lastCol == c)
                 blink_.back().lastCol = c + 1;
             else
                 blink_.push_back({row, c + 1, c + 1});
         }
     }
-    blinkWritten_ = !blink_.empty() || (b.GetCharAttrs() & tcaBlink);
+    blinkWritten_ = !blink_.empty() || (b.getCharAttrs() & kAttrBlink);
 }
 
-void TQuavVT100Emulator::BlinkPaint(bool phaseOn) {
+void Vt100Emulator::blinkPaint(bool phaseOn) {
     if (!terminal_) return;
     for (const BlinkSegment& s : blink_)
         drawRow(s.row, s.firstCol, s.lastCol, !phaseOn);
 }
 
-void TQuavVT100Emulator::LazyPaint() {
+void Vt100Emulator::lazyPaint() {
     if (!terminal_) return;
     syncColors();
     lazyPaintRows(repaintAll_, [this](int row, int first, int last) { drawRow(row, first, last); });
 }
 
-void TQuavVT100Emulator::Paint() {
+void Vt100Emulator::paint() {
     if (!terminal_) return;
     syncColors();
     paintClipRows([this](int row, int first, int last) { drawRow(row, first, last); });
 }
 
-void TQuavVT100Emulator::drawRow(int row, int firstCol, int lastCol, bool blinkOff) {
-    TQuavTerminalHost& t = *terminal_;
-    TQuavTerminalCanvas* canvas = t.Canvas();
-    TQuavTerminalBuffer& b = *buffer_;
+void Vt100Emulator::drawRow(int row, int firstCol, int lastCol, bool blinkOff) {
+    TerminalHost& t = *terminal_;
+    TerminalCanvas* canvas = t.canvas();
+    TerminalBuffer& b = *buffer_;
     if (!canvas) return;
-    const int originCol = t.OriginCol(), originRow = t.OriginRow(), visibleCols = t.VisibleCols();
-    if (row < originRow || row > originRow + t.VisibleRows() - 1) return;
-    const TQuavVT100LineAttr la = LineAttr(row);
-    const int scaleX = la == ltNormal ? 1 : 2;
-    const int scaleY = la == ltDblHeightTop || la == ltDblHeightBottom ? 2 : 1;
+    const int originCol = t.originCol(), originRow = t.originRow(), visibleCols = t.visibleCols();
+    if (row < originRow || row > originRow + t.visibleRows() - 1) return;
+    const Vt100LineAttr la = lineAttr(row);
+    const int scaleX = la == kLineNormal ? 1 : 2;
+    const int scaleY = la == kLineDoubleHeightTop || la == kLineDoubleHeightBottom ? 2 : 1;
     if (scaleX == 2) {
         // Half as many columns, from the one under the view's left edge.
         firstCol = std::max(firstCol, 1);
         const int from = (originCol - 1) / 2 + 1;
-        const int to = std::min((b.ColCount() + 1) / 2, (originCol - 1 + visibleCols) / 2 + 1);
+        const int to = std::min((b.colCount() + 1) / 2, (originCol - 1 + visibleCols) / 2 + 1);
         firstCol = std::max(from, (firstCol - 1) / 2 + 1);
         lastCol = std::min(to, std::max(firstCol, lastCol));
         if (lastCol < firstCol) return;
     } else {
         if (lastCol < originCol || firstCol >= originCol + visibleCols) return;
         firstCol = std::max({firstCol, originCol, 1});
-        lastCol = std::min({lastCol, originCol + visibleCols - 1, b.ColCount()});
+        lastCol = std::min({lastCol, originCol + visibleCols - 1, b.colCount()});
         if (firstCol > lastCol) return;
     }
-    const char* chars = b.GetLineCharPtr(row);
-    const std::uint8_t* sets = b.GetLineCharSetPtr(row);
-    const TQuavTerminalCharAttrs* attrs = b.GetLineAttrPtr(row);
-    const TColor* fore = b.GetLineForeColorPtr(row);
-    const TColor* back = b.GetLineBackColorPtr(row);
+    const char* chars = b.getLineCharPtr(row);
+    const std::uint8_t* sets = b.getLineCharSetPtr(row);
+    const CharAttrs* attrs = b.getLineAttrPtr(row);
+    const Color* fore = b.getLineForeColorPtr(row);
+    const Color* back = b.getLineBackColorPtr(row);
     if (!chars || !sets || !attrs || !fore || !back) return;
 
-    const int cw = t.CharWidth(), chh = t.CharHeight();
+    const int cw = t.charWidth(), chh = t.charHeight();
     const int cellW = cw * scaleX;
     const int y = (row - originRow) * chh;
     auto xOf = [&](int col) {
@@ -872,58 +872,58 @@ void TQuavVT100Emulator::drawRow(int row, int firstCol, int lastCol, bool blinkO
         while (start > firstCol && fore[start - 2] == fore[i] && back[start - 2] == back[i] &&
                attrs[start - 2] == attrs[i] && sets[start - 2] == sets[i])
             --start;
-        const TQuavTerminalCharAttrs a = attrs[i];
-        TColor text = fore[i], fill = back[i];
-        const bool swapped = (((a & tcaReverse) != 0) != reverseScreen_) != ((a & tcaSelected) != 0);
+        const CharAttrs a = attrs[i];
+        Color text = fore[i], fill = back[i];
+        const bool swapped = (((a & kAttrReverse) != 0) != reverseScreen_) != ((a & kAttrSelected) != 0);
         if (swapped) std::swap(text, fill);
-        if (a & tcaInvisible)
+        if (a & kAttrInvisible)
             text = fill;
-        else if (a & tcaBold)
+        else if (a & kAttrBold)
             (swapped ? fill : text) = brighten(swapped ? fill : text);
         const int len = c - start + 1;
         const int x = xOf(start);
-        const TQuavTermRect cell{x, y, x + len * cellW, y + chh};
-        if (blinkOff && (a & tcaBlink)) {
-            canvas->FillRect(cell, fill);
+        const TermRect cell{x, y, x + len * cellW, y + chh};
+        if (blinkOff && (a & kAttrBlink)) {
+            canvas->fillRect(cell, fill);
             c = start - 1;
             continue;
         }
         const std::string_view run(chars + (start - 1), std::size_t(len));
         const bool plain =
-            scaleX == 1 && (sets[i] == vcsUSASCII || sets[i] == vcsROM1) &&
+            scaleX == 1 && (sets[i] == kCharSetUsAscii || sets[i] == kCharSetRom1) &&
             std::none_of(run.begin(), run.end(), [](char ch) { return std::uint8_t(ch) > 0x7E; });
-        if (plain || charMap_.Count() == 0) {
+        if (plain || charMap_.count() == 0) {
             if (scaleX == 1) {
-                canvas->TextRun(cell, run.data(), len, cw, text, fill);
+                canvas->textRun(cell, run.data(), len, cw, text, fill);
             } else {
                 glyphs_.assign(run.begin(), run.end());
-                canvas->GlyphRun(cell, glyphs_.data(), len, cellW, text, fill, scaleX, scaleY,
-                                 la == ltDblHeightBottom);
+                canvas->glyphRun(cell, glyphs_.data(), len, cellW, text, fill, scaleX, scaleY,
+                                 la == kLineDoubleHeightBottom);
             }
         } else {
-            charMap_.GenerateDrawScript(VT100CharSetName(sets[i]), run);
+            charMap_.generateDrawScript(vt100CharSetName(sets[i]), run);
             int segX = x;
-            while (charMap_.GetNextDrawCommand(fontName_, segment_)) {
+            while (charMap_.getNextDrawCommand(fontName_, segment_)) {
                 const int n = int(segment_.size());
-                const TQuavTermRect segCell{segX, y, segX + n * cellW, y + chh};
-                const bool own = fontName_ == TQuavCharSetMapping::kDefaultFont;
+                const TermRect segCell{segX, y, segX + n * cellW, y + chh};
+                const bool own = fontName_ == CharSetMapping::kDefaultFont;
                 if (own && scaleX == 1) {
-                    canvas->TextRun(segCell, segment_.data(), n, cw, text, fill);
+                    canvas->textRun(segCell, segment_.data(), n, cw, text, fill);
                 } else {
                     glyphs_.clear();
                     for (char g : segment_)
-                        glyphs_.push_back(own ? char32_t(std::uint8_t(g)) : Cp437ToUnicode(std::uint8_t(g)));
-                    canvas->GlyphRun(segCell, glyphs_.data(), n, cellW, text, fill, scaleX, scaleY,
-                                     la == ltDblHeightBottom);
+                        glyphs_.push_back(own ? char32_t(std::uint8_t(g)) : cp437ToUnicode(std::uint8_t(g)));
+                    canvas->glyphRun(segCell, glyphs_.data(), n, cellW, text, fill, scaleX, scaleY,
+                                     la == kLineDoubleHeightBottom);
                 }
                 segX += n * cellW;
             }
         }
-        if (a & tcaUnderline) canvas->Line(cell.Left, cell.Bottom - 2, cell.Right, cell.Bottom - 2, text);
-        if (a & tcaStrikethrough)
-            canvas->Line(cell.Left, cell.Top + chh / 2, cell.Right, cell.Top + chh / 2, text);
+        if (a & kAttrUnderline) canvas->line(cell.left, cell.bottom - 2, cell.right, cell.bottom - 2, text);
+        if (a & kAttrStrikethrough)
+            canvas->line(cell.left, cell.top + chh / 2, cell.right, cell.top + chh / 2, text);
         c = start - 1;
     }
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -1,4 +1,4 @@
-// TQuavVT100Emulator: the VT100 (and VT52) terminal. Received bytes go through TQuavVT100Parser into
+// Vt100Emulator: the VT100 (and vt52) terminal. Received bytes go through Vt100Parser into
 // the buffer; keys go out through the keyboard mapping; characters of the designated sets are drawn
 // through the character-set mapping; rows may be double width or height; text may blink.
 #pragma once
@@ -12,68 +12,66 @@
 #include <string>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-enum TQuavVT100LineAttr : std::uint8_t {
-    ltNormal = 0,
-    ltDblHeightTop = 1,
-    ltDblHeightBottom = 2,
-    ltDblWidth = 3,
-};
+using Vt100LineAttr = std::uint8_t;
+inline constexpr std::uint8_t kLineNormal = 0;
+inline constexpr std::uint8_t kLineDoubleHeightTop = 1;
+inline constexpr std::uint8_t kLineDoubleHeightBottom = 2;
+inline constexpr std::uint8_t kLineDoubleWidth = 3;
 
 // Character-set numbers stored per cell.
-enum TQuavVT100CharSet : std::uint8_t {
-    vcsUSASCII = 0,
-    vcsUK = 1,
-    vcsLineDraw = 2,
-    vcsROM1 = 3,
-    vcsROM2 = 4,
-};
+using Vt100CharSet = std::uint8_t;
+inline constexpr std::uint8_t kCharSetUsAscii = 0;
+inline constexpr std::uint8_t kCharSetUk = 1;
+inline constexpr std::uint8_t kCharSetLineDraw = 2;
+inline constexpr std::uint8_t kCharSetRom1 = 3;
+inline constexpr std::uint8_t kCharSetRom2 = 4;
 // The mapping's name of a character set.
-const char* VT100CharSetName(std::uint8_t charSet);
+const char* vt100CharSetName(std::uint8_t charSet);
 
-class TQuavVT100Emulator : public TQuavTerminalEmulator {
+class Vt100Emulator : public TerminalEmulator {
   public:
-    TQuavVT100Emulator();
-    ~TQuavVT100Emulator() override;
+    Vt100Emulator();
+    ~Vt100Emulator() override;
 
-    std::string Answerback = "QUAVterm";
-    bool DisplayUpperASCII = false;
+    std::string answerback = "QUAVterm";
+    bool displayUpperAscii = false;
 
-    bool teGetNeedsUpdate() override;
-    void teClear() override;
-    void teClearAll() override;
-    void BlinkPaint(bool phaseOn) override;
-    bool HasBlinkingText() override { return !blink_.empty(); }
-    void KeyDown(int& key, TQuavShiftState shift) override;
-    void KeyPress(char& ch) override;
-    void LazyPaint() override;
-    void Paint() override;
-    void ProcessBlock(const char* data, int count, TQuavCharSource source) override;
-    void GetCursorPos(int& row, int& col) override;
+    bool needsUpdate() override;
+    void clear() override;
+    void clearAll() override;
+    void blinkPaint(bool phaseOn) override;
+    bool hasBlinkingText() override { return !blink_.empty(); }
+    void keyDown(int& key, ShiftState shift) override;
+    void keyPress(char& ch) override;
+    void lazyPaint() override;
+    void paint() override;
+    void processBlock(const char* data, int count, CharSource source) override;
+    void getCursorPos(int& row, int& col) override;
 
     // State, for the window, tools and tests.
-    TQuavVT100LineAttr LineAttr(int absRow) const;
-    bool AnsiMode() const { return ansi_; }
-    bool CursorKeyApplication() const { return cursorKeyApp_; }
-    bool KeypadApplication() const { return keypadApp_; }
-    bool AutoRepeat() const { return autoRepeat_; }
-    bool Columns132() const { return col132_; }
-    bool OriginMode() const { return origin_; }
-    bool ReverseScreen() const { return reverseScreen_; }
-    bool SmoothScroll() const { return smooth_; }
-    bool Interlace() const { return interlace_; }
-    std::uint8_t G0() const { return g0_; }
-    std::uint8_t G1() const { return g1_; }
-    bool ShiftOut() const { return shiftOut_; }
-    bool Led(int i) const { return i >= 1 && i <= 4 && leds_[std::size_t(i - 1)]; }
+    Vt100LineAttr lineAttr(int absRow) const;
+    bool ansiMode() const { return ansi_; }
+    bool cursorKeyApplication() const { return cursorKeyApp_; }
+    bool keypadApplication() const { return keypadApp_; }
+    bool autoRepeat() const { return autoRepeat_; }
+    bool columns132() const { return col132_; }
+    bool originMode() const { return origin_; }
+    bool reverseScreen() const { return reverseScreen_; }
+    bool smoothScroll() const { return smooth_; }
+    bool interlace() const { return interlace_; }
+    std::uint8_t g0() const { return g0_; }
+    std::uint8_t g1() const { return g1_; }
+    bool shiftOut() const { return shiftOut_; }
+    bool led(int i) const { return i >= 1 && i <= 4 && leds_[std::size_t(i - 1)]; }
     struct BlinkSegment {
         int row, firstCol, lastCol;
     };
-    const std::vector<BlinkSegment>& BlinkSegments() const { return blink_; }
-    TQuavKeyboardMapping& KeyboardMapping() { return keyMap_; }
-    TQuavCharSetMapping& CharSetMapping() { return charMap_; }
-    TQuavVT100Parser& Parser() { return parser_; }
+    const std::vector<BlinkSegment>& blinkSegments() const { return blink_; }
+    KeyboardMapping& keyboardMapping() { return keyMap_; }
+    CharSetMapping& charSetMapping() { return charMap_; }
+    Vt100Parser& parser() { return parser_; }
 
   private:
     void processChar(std::uint8_t ch);
@@ -93,7 +91,7 @@ class TQuavVT100Emulator : public TQuavTerminalEmulator {
     void setAttributes(const std::vector<int>& args);
     void designate(bool g1, int code);
     void selectCharSet();
-    void setLineAttr(TQuavVT100LineAttr a);
+    void setLineAttr(Vt100LineAttr a);
     void fullReset();
     void reply(std::string_view s);
     bool replyAllowed() const;
@@ -105,9 +103,9 @@ class TQuavVT100Emulator : public TQuavTerminalEmulator {
     void repaintAll();
     void drawRow(int row, int firstCol, int lastCol, bool blinkOff = false);
 
-    TQuavVT100Parser parser_;
-    TQuavKeyboardMapping keyMap_;
-    TQuavCharSetMapping charMap_;
+    Vt100Parser parser_;
+    KeyboardMapping keyMap_;
+    CharSetMapping charMap_;
     bool ansi_ = true;
     bool cursorKeyApp_ = false;
     bool keypadApp_ = false;
@@ -128,11 +126,11 @@ class TQuavVT100Emulator : public TQuavTerminalEmulator {
     // the width shown. A column never recorded has the stop of a reset, every 8 columns.
     std::vector<bool> tabMemory_;
     int regionTop_ = 1, regionBottom_ = 24; // as last set, for origin-mode addressing
-    std::uint8_t g0_ = vcsUSASCII, g1_ = vcsUSASCII;
+    std::uint8_t g0_ = kCharSetUsAscii, g1_ = kCharSetUsAscii;
     bool shiftOut_ = false;
     std::array<bool, 4> leds_{};
     bool repaintAll_ = false;
-    bool blinkWritten_ = false; // some cell may carry tcaBlink
+    bool blinkWritten_ = false; // some cell may carry kAttrBlink
     std::vector<BlinkSegment> blink_;
     // One line attribute per buffer row (internal numbering), kept in step with the buffer's rows.
     mutable std::vector<std::uint8_t> lineAttrs_;
@@ -141,4 +139,4 @@ class TQuavVT100Emulator : public TQuavTerminalEmulator {
     std::string fontName_, segment_;
 };
 
-} // namespace brimwell
+} // namespace brimwell::terminal

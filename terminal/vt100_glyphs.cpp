@@ -1,7 +1,7 @@
 // Unicode equivalents of the code-page and line-drawing glyphs.
 #include "terminal/vt100_glyphs.h"
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 namespace {
 
@@ -30,21 +30,21 @@ constexpr char16_t kDecGraphics[32] = {0x0020, 0x25C6, 0x2592, 0x2409, 0x240C, 0
 
 } // namespace
 
-char32_t Cp437ToUnicode(std::uint8_t glyph) {
+char32_t cp437ToUnicode(std::uint8_t glyph) {
     if (glyph < 0x20) return kCp437Low[glyph];
     if (glyph < 0x7F) return glyph;
     if (glyph == 0x7F) return 0x2302;
     return kCp437High[glyph - 0x80];
 }
 
-char32_t Vt100CellToUnicode(std::uint8_t charSet, std::uint8_t ch) {
-    if (ch > 0x7E) return Cp437ToUnicode(ch);
+char32_t vt100CellToUnicode(std::uint8_t charSet, std::uint8_t ch) {
+    if (ch > 0x7E) return cp437ToUnicode(ch);
     if ((charSet == 2 || charSet == 4) && ch >= 0x5F) return kDecGraphics[ch - 0x5F];
     if (charSet == 1 && ch == '#') return 0x00A3;
     return ch;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
+void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += char(c);
     } else if (c < 0x800) {
@@ -62,7 +62,7 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
-unsigned BoxArms(char32_t c) {
+unsigned boxArms(char32_t c) {
     switch (c) {
     case 0x2500:
         return 0x3; // ─
@@ -91,4 +91,4 @@ unsigned BoxArms(char32_t c) {
     }
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -2,14 +2,14 @@
 // build step that makes those resources can use the tables without them).
 #include "terminal/vt100_mappings.h"
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-bool TQuavKeyboardMapping::LoadFromRes(std::string_view resourceName) {
-    return LoadFromBin(FindMappingResource(resourceName));
+bool KeyboardMapping::loadFromRes(std::string_view resourceName) {
+    return loadFromBin(findMappingResource(resourceName));
 }
 
-bool TQuavCharSetMapping::LoadFromRes(std::string_view resourceName) {
-    return LoadFromBin(FindMappingResource(resourceName));
+bool CharSetMapping::loadFromRes(std::string_view resourceName) {
+    return loadFromBin(findMappingResource(resourceName));
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -5,9 +5,9 @@
 #include <fstream>
 #include <sstream>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-std::uint32_t ElfHash(std::string_view s, std::uint32_t seed) {
+std::uint32_t elfHash(std::string_view s, std::uint32_t seed) {
     std::uint32_t h = seed;
     for (unsigned char c : s) {
         h = (h << 4) + c;
@@ -136,35 +136,35 @@ bool charField(const std::string& f, std::uint8_t& out) {
 
 // ---- Keyboard mapping ---------------------------------------------------------------------------
 
-TQuavKeyboardMapping::TQuavKeyboardMapping() : buckets_(kBuckets) {}
+KeyboardMapping::KeyboardMapping() : buckets_(kBuckets) {}
 
-void TQuavKeyboardMapping::clear() {
+void KeyboardMapping::clear() {
     entries_.clear();
     for (auto& b : buckets_)
         b.clear();
     count_ = 0;
 }
 
-const TQuavKeyboardMapping::Entry* TQuavKeyboardMapping::find(std::string_view key) const {
-    for (int i : buckets_[ElfHash(key) % kBuckets])
+const KeyboardMapping::Entry* KeyboardMapping::find(std::string_view key) const {
+    for (int i : buckets_[elfHash(key) % kBuckets])
         if (entries_[std::size_t(i)].key == key) return &entries_[std::size_t(i)];
     return nullptr;
 }
 
-bool TQuavKeyboardMapping::add(std::string_view key, std::string_view value) {
+bool KeyboardMapping::add(std::string_view key, std::string_view value) {
     if (key.size() > kMappingMaxText || value.size() > kMappingMaxText || find(key)) return false;
     entries_.push_back({std::string(key), std::string(value)});
-    buckets_[ElfHash(key) % kBuckets].push_back(int(entries_.size() - 1));
+    buckets_[elfHash(key) % kBuckets].push_back(int(entries_.size() - 1));
     ++count_;
     return true;
 }
 
-std::string TQuavKeyboardMapping::Get(std::string_view key) const {
+std::string KeyboardMapping::get(std::string_view key) const {
     const Entry* e = find(key);
     return e ? e->value : std::string();
 }
 
-bool TQuavKeyboardMapping::LoadFromBin(std::string_view data) {
+bool KeyboardMapping::loadFromBin(std::string_view data) {
     clear();
     BinReader r(data);
     std::uint32_t n = 0;
@@ -181,7 +181,7 @@ bool TQuavKeyboardMapping::LoadFromBin(std::string_view data) {
     return true;
 }
 
-bool TQuavKeyboardMapping::LoadFromText(std::string_view text) {
+bool KeyboardMapping::loadFromText(std::string_view text) {
     clear();
     forEachLine(text, [this](std::string_view line) {
         if (line.empty() || line[0] == '*') return;
@@ -196,16 +196,16 @@ bool TQuavKeyboardMapping::LoadFromText(std::string_view text) {
     return count_ > 0;
 }
 
-bool TQuavKeyboardMapping::LoadFromFile(const std::string& path) {
+bool KeyboardMapping::loadFromFile(const std::string& path) {
     std::string text;
     if (!readFile(path, text)) {
         clear();
         return false;
     }
-    return LoadFromText(text);
+    return loadFromText(text);
 }
 
-std::string TQuavKeyboardMapping::StoreToBin() const {
+std::string KeyboardMapping::storeToBin() const {
     std::string out(kMappingMarker);
     putU32(out, std::uint32_t(entries_.size()));
     for (const Entry& e : entries_) {
@@ -216,15 +216,15 @@ std::string TQuavKeyboardMapping::StoreToBin() const {
     return out;
 }
 
-bool TQuavKeyboardMapping::StoreToBinFile(const std::string& path) const {
-    return writeFile(path, StoreToBin());
+bool KeyboardMapping::storeToBinFile(const std::string& path) const {
+    return writeFile(path, storeToBin());
 }
 
 // ---- Character-set mapping ----------------------------------------------------------------------
 
-TQuavCharSetMapping::TQuavCharSetMapping() : buckets_(kBuckets) {}
+CharSetMapping::CharSetMapping() : buckets_(kBuckets) {}
 
-void TQuavCharSetMapping::clear() {
+void CharSetMapping::clear() {
     entries_.clear();
     for (auto& b : buckets_)
         b.clear();
@@ -233,16 +233,16 @@ void TQuavCharSetMapping::clear() {
     scriptPos_ = 0;
 }
 
-const TQuavCharSetMapping::Entry* TQuavCharSetMapping::find(std::string_view setName, std::uint8_t ch) const {
-    for (int i : buckets_[ElfHash(setName, ch) % kBuckets]) {
+const CharSetMapping::Entry* CharSetMapping::find(std::string_view setName, std::uint8_t ch) const {
+    for (int i : buckets_[elfHash(setName, ch) % kBuckets]) {
         const Entry& e = entries_[std::size_t(i)];
         if (e.ch == ch && e.setName == setName) return &e;
     }
     return nullptr;
 }
 
-bool TQuavCharSetMapping::add(std::string_view setName, std::uint8_t first, std::uint8_t glyph,
-                              std::string_view fontName, std::uint8_t last) {
+bool CharSetMapping::add(std::string_view setName, std::uint8_t first, std::uint8_t glyph,
+                         std::string_view fontName, std::uint8_t last) {
     if (setName.size() > kMappingMaxText || fontName.size() > kMappingMaxText || last < first ||
         glyph + (last - first) > 0xFF)
         return false;
@@ -251,29 +251,29 @@ bool TQuavCharSetMapping::add(std::string_view setName, std::uint8_t first, std:
     for (int c = first; c <= last; ++c) {
         entries_.push_back({std::string(setName), std::uint8_t(c), std::string(fontName),
                             std::uint8_t(glyph + (c - first))});
-        buckets_[ElfHash(setName, std::uint8_t(c)) % kBuckets].push_back(int(entries_.size() - 1));
+        buckets_[elfHash(setName, std::uint8_t(c)) % kBuckets].push_back(int(entries_.size() - 1));
         ++count_;
     }
     return true;
 }
 
-const std::string* TQuavCharSetMapping::FindFont(std::string_view setName, std::uint8_t ch,
-                                                 std::uint8_t& glyph) const {
+const std::string* CharSetMapping::findFont(std::string_view setName, std::uint8_t ch,
+                                            std::uint8_t& glyph) const {
     const Entry* e = find(setName, ch);
     if (!e) return nullptr;
     glyph = e->glyph;
     return &e->fontName;
 }
 
-bool TQuavCharSetMapping::Get(std::string_view setName, std::uint8_t ch, std::string& fontName,
-                              std::uint8_t& glyph) const {
-    const std::string* f = FindFont(setName, ch, glyph);
+bool CharSetMapping::get(std::string_view setName, std::uint8_t ch, std::string& fontName,
+                         std::uint8_t& glyph) const {
+    const std::string* f = findFont(setName, ch, glyph);
     if (!f) return false;
     fontName = *f;
     return true;
 }
 
-void TQuavCharSetMapping::GetFontNames(std::vector<std::string>& list) const {
+void CharSetMapping::getFontNames(std::vector<std::string>& list) const {
     list.clear();
     for (const Entry& e : entries_) {
         bool seen = false;
@@ -283,7 +283,7 @@ void TQuavCharSetMapping::GetFontNames(std::vector<std::string>& list) const {
     }
 }
 
-bool TQuavCharSetMapping::LoadFromBin(std::string_view data) {
+bool CharSetMapping::loadFromBin(std::string_view data) {
     clear();
     BinReader r(data);
     std::uint32_t n = 0;
@@ -301,7 +301,7 @@ bool TQuavCharSetMapping::LoadFromBin(std::string_view data) {
     return true;
 }
 
-bool TQuavCharSetMapping::LoadFromText(std::string_view text) {
+bool CharSetMapping::loadFromText(std::string_view text) {
     clear();
     forEachLine(text, [this](std::string_view line) {
         if (line.empty() || line[0] != ' ') return;
@@ -316,16 +316,16 @@ bool TQuavCharSetMapping::LoadFromText(std::string_view text) {
     return count_ > 0;
 }
 
-bool TQuavCharSetMapping::LoadFromFile(const std::string& path) {
+bool CharSetMapping::loadFromFile(const std::string& path) {
     std::string text;
     if (!readFile(path, text)) {
         clear();
         return false;
     }
-    return LoadFromText(text);
+    return loadFromText(text);
 }
 
-std::string TQuavCharSetMapping::StoreToBin() const {
+std::string CharSetMapping::storeToBin() const {
     std::string out(kMappingMarker);
     putU32(out, std::uint32_t(entries_.size()));
     for (const Entry& e : entries_) {
@@ -338,16 +338,16 @@ std::string TQuavCharSetMapping::StoreToBin() const {
     return out;
 }
 
-bool TQuavCharSetMapping::StoreToBinFile(const std::string& path) const {
-    return writeFile(path, StoreToBin());
+bool CharSetMapping::storeToBinFile(const std::string& path) const {
+    return writeFile(path, storeToBin());
 }
 
-void TQuavCharSetMapping::GenerateDrawScript(std::string_view setName, std::string_view text) {
+void CharSetMapping::generateDrawScript(std::string_view setName, std::string_view text) {
     script_.clear();
     scriptPos_ = 0;
     for (char c : text) {
         std::uint8_t glyph = 0;
-        const std::string* font = FindFont(setName, static_cast<std::uint8_t>(c), glyph);
+        const std::string* font = findFont(setName, static_cast<std::uint8_t>(c), glyph);
         const std::string_view fontName = font ? std::string_view(*font) : kDefaultFont;
         const char out = font ? static_cast<char>(glyph) : c;
         if (script_.empty() || script_.back().font != fontName)
@@ -356,7 +356,7 @@ void TQuavCharSetMapping::GenerateDrawScript(std::string_view setName, std::stri
     }
 }
 
-bool TQuavCharSetMapping::GetNextDrawCommand(std::string& fontName, std::string& text) {
+bool CharSetMapping::getNextDrawCommand(std::string& fontName, std::string& text) {
     if (scriptPos_ >= script_.size()) return false;
     fontName = script_[scriptPos_].font;
     text = script_[scriptPos_].text;
@@ -364,4 +364,4 @@ bool TQuavCharSetMapping::GetNextDrawCommand(std::string& fontName, std::string&
     return true;
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

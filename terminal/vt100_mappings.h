@@ -8,13 +8,13 @@
 #include <string_view>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 // The ELF string hash, started from `seed`.
-std::uint32_t ElfHash(std::string_view s, std::uint32_t seed = 0);
+std::uint32_t elfHash(std::string_view s, std::uint32_t seed = 0);
 
 // The compiled-in binary form of a named resource (QVVT100KEYMAP, QVVT100CHARSET); empty if none.
-std::string_view FindMappingResource(std::string_view name);
+std::string_view findMappingResource(std::string_view name);
 
 // Longest key, value, set name or font name a table holds (one length byte in the binary form, and
 // the tables' fixed records hold 63 characters).
@@ -22,24 +22,24 @@ inline constexpr std::size_t kMappingMaxText = 63;
 // The marker that opens and closes the binary form.
 inline constexpr std::string_view kMappingMarker = "AHT3";
 
-class TQuavKeyboardMapping {
+class KeyboardMapping {
   public:
     static constexpr int kBuckets = 57;
-    TQuavKeyboardMapping();
+    KeyboardMapping();
 
     // Refuses an existing key and texts longer than kMappingMaxText.
     bool add(std::string_view key, std::string_view value);
     // The value, or an empty string.
-    std::string Get(std::string_view key) const;
-    int Count() const { return count_; }
+    std::string get(std::string_view key) const;
+    int count() const { return count_; }
     void clear();
 
-    bool LoadFromRes(std::string_view resourceName);
-    bool LoadFromBin(std::string_view data);
-    bool LoadFromFile(const std::string& path);
-    bool LoadFromText(std::string_view text);
-    bool StoreToBinFile(const std::string& path) const;
-    std::string StoreToBin() const;
+    bool loadFromRes(std::string_view resourceName);
+    bool loadFromBin(std::string_view data);
+    bool loadFromFile(const std::string& path);
+    bool loadFromText(std::string_view text);
+    bool storeToBinFile(const std::string& path) const;
+    std::string storeToBin() const;
 
   private:
     struct Entry {
@@ -51,36 +51,36 @@ class TQuavKeyboardMapping {
     int count_ = 0;
 };
 
-class TQuavCharSetMapping {
+class CharSetMapping {
   public:
     static constexpr int kBuckets = 199;
     // The font name that means the terminal's own font.
     static constexpr std::string_view kDefaultFont = "<Default>";
-    TQuavCharSetMapping();
+    CharSetMapping();
 
     // first..last map to glyph, glyph + 1, ...; refuses the whole range if any character of it is
     // already mapped in that set (or a glyph would pass 0xFF).
     bool add(std::string_view setName, std::uint8_t first, std::uint8_t glyph, std::string_view fontName,
              std::uint8_t last);
     // The font and glyph of a character of a set; false if the set does not map it.
-    bool Get(std::string_view setName, std::uint8_t ch, std::string& fontName, std::uint8_t& glyph) const;
-    const std::string* FindFont(std::string_view setName, std::uint8_t ch, std::uint8_t& glyph) const;
-    int Count() const { return count_; }
+    bool get(std::string_view setName, std::uint8_t ch, std::string& fontName, std::uint8_t& glyph) const;
+    const std::string* findFont(std::string_view setName, std::uint8_t ch, std::uint8_t& glyph) const;
+    int count() const { return count_; }
     void clear();
     // Every font name the table uses, each once, in order of first use.
-    void GetFontNames(std::vector<std::string>& list) const;
+    void getFontNames(std::vector<std::string>& list) const;
 
-    bool LoadFromRes(std::string_view resourceName);
-    bool LoadFromBin(std::string_view data);
-    bool LoadFromFile(const std::string& path);
-    bool LoadFromText(std::string_view text);
-    bool StoreToBinFile(const std::string& path) const;
-    std::string StoreToBin() const;
+    bool loadFromRes(std::string_view resourceName);
+    bool loadFromBin(std::string_view data);
+    bool loadFromFile(const std::string& path);
+    bool loadFromText(std::string_view text);
+    bool storeToBinFile(const std::string& path) const;
+    std::string storeToBin() const;
 
     // Splits `text` of set `setName` into segments of one font each: mapped characters become
-    // their glyphs, the others stay as they are in kDefaultFont. Read with GetNextDrawCommand.
-    void GenerateDrawScript(std::string_view setName, std::string_view text);
-    bool GetNextDrawCommand(std::string& fontName, std::string& text);
+    // their glyphs, the others stay as they are in kDefaultFont. Read with getNextDrawCommand.
+    void generateDrawScript(std::string_view setName, std::string_view text);
+    bool getNextDrawCommand(std::string& fontName, std::string& text);
 
   private:
     struct Entry {
@@ -100,4 +100,4 @@ class TQuavCharSetMapping {
     std::size_t scriptPos_ = 0;
 };
 
-} // namespace brimwell
+} // namespace brimwell::terminal

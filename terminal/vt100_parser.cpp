@@ -1,11 +1,11 @@
-// VT100/VT52 escape-sequence parser: states, control characters inside sequences, argument lists
+// VT100/vt52 escape-sequence parser: states, control characters inside sequences, argument lists
 // and their validation.
 #include "terminal/vt100_parser.h"
 
 #include <algorithm>
 #include <climits>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 namespace {
 
@@ -63,14 +63,14 @@ bool csiRule(std::uint8_t final, CsiRule& r) {
 
 } // namespace
 
-TQuavVT100Parser::TQuavVT100Parser() {
+Vt100Parser::Vt100Parser() {
     args_.reserve(16);
     sequence_.reserve(kMaxSequence);
     savedSequence_.reserve(kMaxSequence);
 }
 
-int TQuavVT100Parser::ProcessArguments(const char* data, int count) {
-    if (state_ != psParsingANSI || interrupted_) return 0;
+int Vt100Parser::processArguments(const char* data, int count) {
+    if (state_ != ParserState::ParsingANSI || interrupted_) return 0;
     // Only as many as the sequence may still collect; the rest goes byte by byte, which drops it.
     const int room = int(kMaxSequence - std::min(kMaxSequence, sequence_.size()));
     count = std::min(count, room);
@@ -93,20 +93,20 @@ int TQuavVT100Parser::ProcessArguments(const char* data, int count) {
     return i;
 }
 
-void TQuavVT100Parser::beginCSI() {
-    state_ = psParsingANSI;
+void Vt100Parser::beginCSI() {
+    state_ = ParserState::ParsingANSI;
     intermediate_ = badArguments_ = argumentBegun_ = afterSeparator_ = false;
     current_ = -1;
 }
 
-int TQuavVT100Parser::ProcessCSI(const char* data, int count, TQuavParserCmdType& result) {
-    if (!Idle() || vt52_ || count < 2 || data[0] != '\x1b' || data[1] != '[') return 0;
+int Vt100Parser::processCsi(const char* data, int count, ParserResult& result) {
+    if (!idle() || vt52_ || count < 2 || data[0] != '\x1b' || data[1] != '[') return 0;
     sequence_.assign(data, 2);
     args_.clear();
     overlong_ = false;
     beginCSI();
-    int i = 2 + ProcessArguments(data + 2, count - 2);
-    result = pctPending;
+    int i = 2 + processArguments(data + 2, count - 2);
+    result = ParserResult::Pending;
     const auto b = i < count ? static_cast<std::uint8_t>(data[i]) : 0;
     if (b >= 0x40 && b <= 0x7E) {
         if (sequence_.size() < kMaxSequence)
@@ -119,33 +119,33 @@ int TQuavVT100Parser::ProcessCSI(const char* data, int count, TQuavParserCmdType
     return i;
 }
 
-void TQuavVT100Parser::clear() {
-    command_ = vcNone;
+void Vt100Parser::clear() {
+    command_ = Vt100Command::None;
     final_ = 0;
     args_.clear();
     sequence_.clear();
     savedSequence_.clear();
-    state_ = savedState_ = psIdle;
+    state_ = savedState_ = ParserState::Idle;
     interrupted_ = false;
     overlong_ = false;
 }
 
-void TQuavVT100Parser::ForceCommand(int command) {
-    command_ = static_cast<TQuavVT100Command>(command);
-    state_ = psIdle;
+void Vt100Parser::forceCommand(int command) {
+    command_ = static_cast<Vt100Command>(command);
+    state_ = ParserState::Idle;
 }
 
-int TQuavVT100Parser::tpGetArgument(int index) const {
+int Vt100Parser::argumentAt(int index) const {
     return index >= 0 && index < int(args_.size()) ? args_[std::size_t(index)] : -1;
 }
 
-TQuavParserCmdType TQuavVT100Parser::complete(TQuavVT100Command c) {
+ParserResult Vt100Parser::complete(Vt100Command c) {
     command_ = c;
-    state_ = psIdle;
-    return pctComplete;
+    state_ = ParserState::Idle;
+    return ParserResult::Complete;
 }
 
-TQuavParserCmdType TQuavVT100Parser::ProcessChar(std::uint8_t ch) {
+ParserResult Vt100Parser::processChar(std::uint8_t ch) {
     if (interrupted_) {
         sequence_ = savedSequence_;
         args_ = savedArgs_;
@@ -153,9 +153,9 @@ TQuavParserCmdType TQuavVT100Parser::ProcessChar(std::uint8_t ch) {
         interrupted_ = false;
     }
     if (ch < 0x20) return control(ch);
-    if (state_ == psIdle) {
+    if (state_ == ParserState::Idle) {
         sequence_.clear();
-        return ch <= 0x7E ? pctChar : pct8bitChar;
+        return ch <= 0x7E ? ParserResult::Char : ParserResult::EightBitChar;
     }
     if (sequence_.size() < kMaxSequence)
         sequence_ += static_cast<char>(ch);
@@ -163,104 +163,104 @@ TQuavParserCmdType TQuavVT100Parser::ProcessChar(std::uint8_t ch) {
         overlong_ = true;
 
     switch (state_) {
-    case psGotEscape:
+    case ParserState::GotEscape:
         return vt52_ ? escape52(ch) : escape(ch);
-    case psParsingANSI:
+    case ParserState::ParsingANSI:
         if (ch >= 0x40 && ch <= 0x7E) return csiFinal(ch);
         argumentByte(ch, sequence_.size() == 3);
-        return pctPending;
-    case psParsingHash:
-        state_ = psIdle;
+        return ParserResult::Pending;
+    case ParserState::ParsingHash:
+        state_ = ParserState::Idle;
         switch (ch) {
         case '3':
-            return complete(vcDblHeightTop);
+            return complete(Vt100Command::DblHeightTop);
         case '4':
-            return complete(vcDblHeightBottom);
+            return complete(Vt100Command::DblHeightBottom);
         case '5':
-            return complete(vcSingleWidth);
+            return complete(Vt100Command::SingleWidth);
         case '6':
-            return complete(vcDblWidth);
+            return complete(Vt100Command::DblWidth);
         case '8':
-            return complete(vcAlignment);
+            return complete(Vt100Command::Alignment);
         default:
-            return pctNone;
+            return ParserResult::None;
         }
-    case psParsingLeftParen:
-    case psParsingRightParen: {
-        const bool g0 = state_ == psParsingLeftParen;
+    case ParserState::ParsingLeftParen:
+    case ParserState::ParsingRightParen: {
+        const bool g0 = state_ == ParserState::ParsingLeftParen;
         if (sequence_.size() == 3 && (ch == '0' || ch == '1' || ch == '2' || ch == 'A' || ch == 'B')) {
             args_.assign(1, ch);
-            return complete(g0 ? vcDesignateG0 : vcDesignateG1);
+            return complete(g0 ? Vt100Command::DesignateG0 : Vt100Command::DesignateG1);
         }
         if (ch >= '0') {
-            state_ = psIdle;
-            return pctNone;
+            state_ = ParserState::Idle;
+            return ParserResult::None;
         }
-        return pctPending;
+        return ParserResult::Pending;
     }
-    case psParsingCharSet:
+    case ParserState::ParsingCharSet:
         if (ch >= '0') {
-            state_ = psIdle;
-            return pctNone;
+            state_ = ParserState::Idle;
+            return ParserResult::None;
         }
-        return pctPending;
-    case psParsingCUP52:
+        return ParserResult::Pending;
+    case ParserState::ParsingCUP52:
         if (sequence_.size() == 3) {
             cup52Row_ = ch;
-            return pctPending;
+            return ParserResult::Pending;
         }
         args_.assign({int(cup52Row_) - 31, int(ch) - 31});
         final_ = 'H';
-        return complete(vcCSI);
+        return complete(Vt100Command::CSI);
     default:
-        state_ = psIdle;
-        return pctNone;
+        state_ = ParserState::Idle;
+        return ParserResult::None;
     }
 }
 
-TQuavParserCmdType TQuavVT100Parser::control(std::uint8_t ch) {
-    TQuavVT100Command c = vcNone;
+ParserResult Vt100Parser::control(std::uint8_t ch) {
+    Vt100Command c = Vt100Command::None;
     switch (ch) {
     case 0x1B:
         sequence_.assign(1, '\x1b');
         args_.clear();
         overlong_ = false;
-        state_ = psGotEscape;
-        return pctPending;
+        state_ = ParserState::GotEscape;
+        return ParserResult::Pending;
     case 0x05:
-        c = vcAnswerback;
+        c = Vt100Command::Answerback;
         break;
     case 0x07:
-        c = vcBell;
+        c = Vt100Command::Bell;
         break;
     case 0x08:
-        c = vcBackspace;
+        c = Vt100Command::Backspace;
         break;
     case 0x09:
-        c = vcTab;
+        c = Vt100Command::Tab;
         break;
     case 0x0A:
-        c = vcLineFeed;
+        c = Vt100Command::LineFeed;
         break;
     case 0x0B:
-        c = vcVertTab;
+        c = Vt100Command::VertTab;
         break;
     case 0x0C:
-        c = vcFormFeed;
+        c = Vt100Command::FormFeed;
         break;
     case 0x0D:
-        c = vcCarriageReturn;
+        c = Vt100Command::CarriageReturn;
         break;
     case 0x0E:
-        c = vcShiftOut;
+        c = Vt100Command::ShiftOut;
         break;
     case 0x0F:
-        c = vcShiftIn;
+        c = Vt100Command::ShiftIn;
         break;
     default:
-        return pctNone; // CAN, SUB and the rest leave a sequence in progress alone
+        return ParserResult::None; // CAN, SUB and the rest leave a sequence in progress alone
     }
-    if (state_ != psIdle) {
+    if (state_ != ParserState::Idle) {
         savedSequence_ = sequence_;
         savedArgs_ = args_;
         savedState_ = state_;
@@ -268,114 +268,114 @@ TQuavParserCmdType TQuavVT100Parser::control(std::uint8_t ch) {
     }
     sequence_.assign(1, static_cast<char>(ch));
     command_ = c;
-    state_ = psIdle;
-    if (c == vcFormFeed)
+    state_ = ParserState::Idle;
+    if (c == Vt100Command::FormFeed)
         args_.assign(1, 2);
-    else if (c == vcTab || c == vcVertTab)
+    else if (c == Vt100Command::Tab || c == Vt100Command::VertTab)
         args_.assign(1, 1);
-    return pctComplete;
+    return ParserResult::Complete;
 }
 
-TQuavParserCmdType TQuavVT100Parser::escape(std::uint8_t ch) {
+ParserResult Vt100Parser::escape(std::uint8_t ch) {
     args_.clear();
     switch (ch) {
     case '[':
         beginCSI();
-        return pctPending;
+        return ParserResult::Pending;
     case '#':
-        state_ = psParsingHash;
-        return pctPending;
+        state_ = ParserState::ParsingHash;
+        return ParserResult::Pending;
     case '(':
-        state_ = psParsingLeftParen;
-        return pctPending;
+        state_ = ParserState::ParsingLeftParen;
+        return ParserResult::Pending;
     case ')':
-        state_ = psParsingRightParen;
-        return pctPending;
+        state_ = ParserState::ParsingRightParen;
+        return ParserResult::Pending;
     case '*':
     case '+':
     case '-':
     case '.':
     case '/':
-        state_ = psParsingCharSet;
-        return pctPending;
+        state_ = ParserState::ParsingCharSet;
+        return ParserResult::Pending;
     case '7':
-        return complete(vcSaveCursor);
+        return complete(Vt100Command::SaveCursor);
     case '8':
-        return complete(vcRestoreCursor);
+        return complete(Vt100Command::RestoreCursor);
     case '=':
-        return complete(vcKeypadApplication);
+        return complete(Vt100Command::KeypadApplication);
     case '>':
-        return complete(vcKeypadNumeric);
+        return complete(Vt100Command::KeypadNumeric);
     case 'D':
-        return complete(vcIndex);
+        return complete(Vt100Command::Index);
     case 'E':
-        return complete(vcNextLine);
+        return complete(Vt100Command::NextLine);
     case 'H':
-        return complete(vcSetTab);
+        return complete(Vt100Command::SetTab);
     case 'M':
-        return complete(vcReverseIndex);
+        return complete(Vt100Command::ReverseIndex);
     case 'Z':
-        return complete(vcIdentify);
+        return complete(Vt100Command::Identify);
     case 'c':
-        return complete(vcFullReset);
+        return complete(Vt100Command::FullReset);
     case '1':
     case '2':
-        return complete(vcNone);
+        return complete(Vt100Command::None);
     default:
-        state_ = psIdle;
-        return pctNone;
+        state_ = ParserState::Idle;
+        return ParserResult::None;
     }
 }
 
-TQuavParserCmdType TQuavVT100Parser::escape52(std::uint8_t ch) {
+ParserResult Vt100Parser::escape52(std::uint8_t ch) {
     args_.clear();
     final_ = 0;
     auto csi = [this](std::uint8_t final, int arg) {
         final_ = final;
         args_.assign(1, arg);
-        return complete(vcCSI);
+        return complete(Vt100Command::CSI);
     };
     switch (ch) {
     case '<':
-        return complete(vcEnterANSI);
+        return complete(Vt100Command::EnterANSI);
     case '=':
-        return complete(vcKeypadApplication);
+        return complete(Vt100Command::KeypadApplication);
     case '>':
-        return complete(vcKeypadNumeric);
+        return complete(Vt100Command::KeypadNumeric);
     case 'A':
     case 'B':
     case 'C':
     case 'D':
         return csi(ch, 1);
     case 'F':
-        return complete(vcEnterGraphics);
+        return complete(Vt100Command::EnterGraphics);
     case 'G':
-        return complete(vcExitGraphics);
+        return complete(Vt100Command::ExitGraphics);
     case 'H':
         final_ = 'H';
         args_.assign({1, 1});
-        return complete(vcCSI);
+        return complete(Vt100Command::CSI);
     case 'I':
-        return complete(vcReverseIndex);
+        return complete(Vt100Command::ReverseIndex);
     case 'J':
         return csi('J', 0);
     case 'K':
         return csi('K', 0);
     case 'Y':
-        state_ = psParsingCUP52;
-        return pctPending;
+        state_ = ParserState::ParsingCUP52;
+        return ParserResult::Pending;
     case 'Z':
-        return complete(vcIdentify52);
+        return complete(Vt100Command::Identify52);
     default:
-        state_ = psIdle;
-        return pctNone;
+        state_ = ParserState::Idle;
+        return ParserResult::None;
     }
 }
 
 // Arguments are read as their bytes arrive: a "?" right after "[" is the private marker (-2), digits
 // make a number, ";" ends an argument (an empty one is -1, the default), an intermediate byte ends
 // the list, and any other byte makes the sequence invalid.
-void TQuavVT100Parser::argumentByte(std::uint8_t b, bool first) {
+void Vt100Parser::argumentByte(std::uint8_t b, bool first) {
     if (intermediate_ || overlong_) return;
     if (b >= '0' && b <= '9') {
         current_ = current_ < 0 ? b - '0'
@@ -396,12 +396,12 @@ void TQuavVT100Parser::argumentByte(std::uint8_t b, bool first) {
     }
 }
 
-void TQuavVT100Parser::endArguments() {
+void Vt100Parser::endArguments() {
     if (argumentBegun_ && (current_ >= 0 || afterSeparator_)) args_.push_back(current_);
     argumentBegun_ = false;
 }
 
-bool TQuavVT100Parser::validate(int minCount, int maxCount, int def) {
+bool Vt100Parser::validate(int minCount, int maxCount, int def) {
     if (maxCount >= 0 && int(args_.size()) > maxCount) return false;
     while (int(args_.size()) < minCount)
         args_.push_back(-1);
@@ -410,20 +410,20 @@ bool TQuavVT100Parser::validate(int minCount, int maxCount, int def) {
     return true;
 }
 
-TQuavParserCmdType TQuavVT100Parser::csiFinal(std::uint8_t ch) {
-    state_ = psIdle;
+ParserResult Vt100Parser::csiFinal(std::uint8_t ch) {
+    state_ = ParserState::Idle;
     final_ = ch;
     if (!intermediate_) endArguments();
-    if (overlong_ || badArguments_) return pctNone;
+    if (overlong_ || badArguments_) return ParserResult::None;
     if (intermediate_) {
         // Of the sequences with intermediate bytes the terminal knows only the soft reset ESC [ 6 1 " p.
-        if (ch == 'p' && sequence_ == "\x1b[61\"p") return complete(vcFullReset);
-        return pctNone;
+        if (ch == 'p' && sequence_ == "\x1b[61\"p") return complete(Vt100Command::FullReset);
+        return ParserResult::None;
     }
     CsiRule rule{};
-    if (!csiRule(ch, rule)) return pctNone;
-    if (!validate(rule.minCount, rule.maxCount, rule.def)) return pctNone;
-    return complete(vcCSI);
+    if (!csiRule(ch, rule)) return ParserResult::None;
+    if (!validate(rule.minCount, rule.maxCount, rule.def)) return ParserResult::None;
+    return complete(Vt100Command::CSI);
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

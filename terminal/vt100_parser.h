@@ -1,140 +1,140 @@
 // The escape-sequence parser of the VT100 emulator. It is fed one byte at a time and says whether the
 // byte is to be shown, is part of a sequence still being read, or completes a command, whose code
-// and validated arguments it then holds. TQuavTerminalParser is the interface an emulator sees.
+// and validated arguments it then holds. TerminalParser is the interface an emulator sees.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-enum TQuavParserCmdType { pctNone, pctChar, pct8bitChar, pctPending, pctComplete };
+enum class ParserResult { None, Char, EightBitChar, Pending, Complete };
 
-enum TQuavVTParserState {
-    psIdle,
-    psGotEscape,
-    psParsingANSI,
-    psParsingHash,
-    psParsingLeftParen,
-    psParsingRightParen,
-    psParsingCharSet,
-    psGotCommand,
-    psGotInterCommand,
-    psParsingCUP52,
+enum class ParserState {
+    Idle,
+    GotEscape,
+    ParsingANSI,
+    ParsingHash,
+    ParsingLeftParen,
+    ParsingRightParen,
+    ParsingCharSet,
+    GotCommand,
+    GotInterCommand,
+    ParsingCUP52,
 };
 
 // What a complete sequence asks for. CSI sequences carry their final byte (Final()).
-enum TQuavVT100Command : int {
-    vcNone,
+enum class Vt100Command : int {
+    None,
     // control characters
-    vcAnswerback,
-    vcBell,
-    vcBackspace,
-    vcTab,
-    vcLineFeed,
-    vcVertTab,
-    vcFormFeed, // erase display, argument 2
-    vcCarriageReturn,
-    vcShiftOut,
-    vcShiftIn,
+    Answerback,
+    Bell,
+    Backspace,
+    Tab,
+    LineFeed,
+    VertTab,
+    FormFeed, // erase display, argument 2
+    CarriageReturn,
+    ShiftOut,
+    ShiftIn,
     // ESC x
-    vcSaveCursor,
-    vcRestoreCursor,
-    vcKeypadApplication,
-    vcKeypadNumeric,
-    vcIndex,
-    vcNextLine,
-    vcSetTab,
-    vcReverseIndex,
-    vcIdentify,
-    vcFullReset,
+    SaveCursor,
+    RestoreCursor,
+    KeypadApplication,
+    KeypadNumeric,
+    Index,
+    NextLine,
+    SetTab,
+    ReverseIndex,
+    Identify,
+    FullReset,
     // ESC # x
-    vcDblHeightTop,
-    vcDblHeightBottom,
-    vcSingleWidth,
-    vcDblWidth,
-    vcAlignment,
+    DblHeightTop,
+    DblHeightBottom,
+    SingleWidth,
+    DblWidth,
+    Alignment,
     // ESC ( x, ESC ) x: argument 0 is the set's designating byte
-    vcDesignateG0,
-    vcDesignateG1,
+    DesignateG0,
+    DesignateG1,
     // ESC [ ... final
-    vcCSI,
-    // VT52 only
-    vcEnterANSI,
-    vcIdentify52,
-    vcEnterGraphics,
-    vcExitGraphics,
+    CSI,
+    // vt52 only
+    EnterANSI,
+    Identify52,
+    EnterGraphics,
+    ExitGraphics,
 };
 
-class TQuavTerminalParser {
+class TerminalParser {
   public:
-    virtual ~TQuavTerminalParser() = default;
-    virtual TQuavParserCmdType ProcessChar(std::uint8_t ch) = 0;
-    virtual TQuavParserCmdType ProcessWideChar(char16_t ch) {
-        return ch > 0xFF ? pctNone : ProcessChar(static_cast<std::uint8_t>(ch));
+    virtual ~TerminalParser() = default;
+    virtual ParserResult processChar(std::uint8_t ch) = 0;
+    virtual ParserResult processWideChar(char16_t ch) {
+        return ch > 0xFF ? ParserResult::None : processChar(static_cast<std::uint8_t>(ch));
     }
     virtual void clear() = 0;
     // Makes `command` the parser's complete command, as if a sequence had asked for it.
-    virtual void ForceCommand(int command) = 0;
-    virtual int tpGetArgument(int index) const = 0;
-    virtual std::string tpGetSequence() const = 0;
+    virtual void forceCommand(int command) = 0;
+    virtual int argumentAt(int index) const = 0;
+    virtual std::string sequenceText() const = 0;
 };
 
-class TQuavVT100Parser : public TQuavTerminalParser {
+class Vt100Parser : public TerminalParser {
   public:
     // A sequence never collects more bytes than this; a longer one is read to its end and dropped.
     static constexpr std::size_t kMaxSequence = 256;
     // Numbers larger than this are held at it (no argument of the terminal means more).
     static constexpr int kMaxArgument = 99999;
 
-    TQuavVT100Parser();
+    Vt100Parser();
 
-    TQuavParserCmdType ProcessChar(std::uint8_t ch) override;
+    ParserResult processChar(std::uint8_t ch) override;
     void clear() override;
     // Inside a CSI sequence: takes the parameter and intermediate bytes (0x20..0x3F) that follow, as
-    // ProcessChar would one by one, and returns how many it took.
-    int ProcessArguments(const char* data, int count);
+    // processChar would one by one, and returns how many it took.
+    int processArguments(const char* data, int count);
     // Between sequences: a whole ESC [ ... final at the front of `data` at once, the commonest thing a
     // full-screen program sends. Returns the bytes taken (0 when data does not begin one) and in
     // `result` what the last of them gave.
-    int ProcessCSI(const char* data, int count, TQuavParserCmdType& result);
-    void ForceCommand(int command) override;
-    int tpGetArgument(int index) const override;
-    std::string tpGetSequence() const override { return sequence_; }
+    int processCsi(const char* data, int count, ParserResult& result);
+    void forceCommand(int command) override;
+    int argumentAt(int index) const override;
+    std::string sequenceText() const override { return sequence_; }
 
-    TQuavVT100Command Command() const { return command_; }
-    std::uint8_t Final() const { return final_; }
-    int ArgumentCount() const { return int(args_.size()); }
-    const std::vector<int>& Arguments() const { return args_; }
-    bool Private() const { return !args_.empty() && args_[0] == -2; }
-    bool VT52() const { return vt52_; }
-    void SetVT52(bool on) { vt52_ = on; }
-    TQuavVTParserState State() const { return state_; }
+    Vt100Command command() const { return command_; }
+    std::uint8_t finalByte() const { return final_; }
+    int argumentCount() const { return int(args_.size()); }
+    const std::vector<int>& arguments() const { return args_; }
+    bool isPrivate() const { return !args_.empty() && args_[0] == -2; }
+    bool vt52() const { return vt52_; }
+    void setVt52(bool on) { vt52_ = on; }
+    ParserState state() const { return state_; }
     // Between sequences: the next printable byte is text (no sequence waits to resume).
-    bool Idle() const { return state_ == psIdle && !interrupted_; }
+    bool idle() const { return state_ == ParserState::Idle && !interrupted_; }
 
   private:
-    TQuavParserCmdType complete(TQuavVT100Command c);
-    TQuavParserCmdType control(std::uint8_t ch);
-    TQuavParserCmdType escape(std::uint8_t ch);
-    TQuavParserCmdType escape52(std::uint8_t ch);
-    TQuavParserCmdType csiFinal(std::uint8_t ch);
+    ParserResult complete(Vt100Command c);
+    ParserResult control(std::uint8_t ch);
+    ParserResult escape(std::uint8_t ch);
+    ParserResult escape52(std::uint8_t ch);
+    ParserResult csiFinal(std::uint8_t ch);
     // `first`: the byte right after "[".
     void argumentByte(std::uint8_t b, bool first);
     void endArguments();
     bool validate(int minCount, int maxCount, int def);
     void beginCSI();
 
-    TQuavVT100Command command_ = vcNone;
+    Vt100Command command_ = Vt100Command::None;
     std::uint8_t final_ = 0;
     bool vt52_ = false;
     std::vector<int> args_;
     std::string sequence_;
     std::string savedSequence_;
     std::vector<int> savedArgs_;
-    TQuavVTParserState state_ = psIdle;
-    TQuavVTParserState savedState_ = psIdle;
+    ParserState state_ = ParserState::Idle;
+    ParserState savedState_ = ParserState::Idle;
     bool interrupted_ = false; // a control character completed inside a sequence
     bool overlong_ = false;
     // Reading a CSI sequence's arguments.
@@ -146,4 +146,4 @@ class TQuavVT100Parser : public TQuavTerminalParser {
     std::uint8_t cup52Row_ = 0;
 };
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -7,7 +7,7 @@
 #include "app/splash/splash_form.h"
 #include "script/progress_form.h"
 #include "serial/component/pending_events.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <QAction>
 #include <QApplication>
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
             // The pane switched to VT100 through its menu: the window grows to its whole 80 x 24
             // screen, here with a program's screen.
             if (auto* vt100 = form.findChild<QAction*>(QStringLiteral("EmulationVT100"))) vt100->trigger();
-            form.QuavTerminal1->WriteString(stream);
+            form.QuavTerminal1->writeString(stream);
             waitFor([] { return false; }, 600);
             if (!save(&form, out + "/terminal-vt100.png")) rc = 1;
         }

@@ -1,4 +1,4 @@
-// Throughput of the teletype and VT100 emulators with their buffers (ProcessBlock) on kinds of
+// Throughput of the teletype and VT100 emulators with their buffers (processBlock) on kinds of
 // received data, measured against libvterm's screen fed the very same bytes in the same blocks. Prints
 // "BENCH tty_<stream>_ratio" and "BENCH vt100_<stream>_ratio" <ours / libvterm> (above 1: ours is
 // faster) and the raw rates.
@@ -110,13 +110,15 @@ double bestRate(const std::string& data, const std::function<void(const char*, s
     return best;
 }
 
-template <typename Emulator> double oursRate(const std::string& data, std::string& lastRow) {
-    std::unique_ptr<Emulator> emu;
+template <typename emulator> double oursRate(const std::string& data, std::string& lastRow) {
+    std::unique_ptr<emulator> emu;
     double rate = bestRate(
         data,
-        [&](const char* p, std::size_t n) { emu->ProcessBlock(p, static_cast<int>(n), brimwell::csPort); },
-        [&] { emu = std::make_unique<Emulator>(); });
-    const char* row = emu->Buffer()->GetLineCharPtr(emu->Buffer()->tbGetRow());
+        [&](const char* p, std::size_t n) {
+            emu->processBlock(p, static_cast<int>(n), brimwell::terminal::CharSource::Port);
+        },
+        [&] { emu = std::make_unique<emulator>(); });
+    const char* row = emu->buffer()->getLineCharPtr(emu->buffer()->cursorRow());
     lastRow.assign(row, static_cast<std::size_t>(kCols));
     return rate;
 }
@@ -148,8 +150,8 @@ int main() {
     for (const Stream& s : streams) {
         std::string lastRow;
         const bool csi = std::string(s.name) == "csi"; // escape sequences mean nothing to a teletype
-        double tty = csi ? 0 : oursRate<brimwell::TQuavTTYEmulator>(s.data, lastRow);
-        double vt100 = oursRate<brimwell::TQuavVT100Emulator>(s.data, lastRow);
+        double tty = csi ? 0 : oursRate<brimwell::terminal::TtyEmulator>(s.data, lastRow);
+        double vt100 = oursRate<brimwell::terminal::Vt100Emulator>(s.data, lastRow);
         double ref = vtermRate(s.data);
         std::printf("BENCH vterm_%s_mbps %.1f MB/s\n", s.name, ref / 1e6);
         if (!csi) {

@@ -5,7 +5,7 @@
 // emulator showing a full-screen program's output at 921600 baud (percent of one core, the far
 // end's own thread excluded).
 #include "serial/component/com_port.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -101,23 +101,23 @@ void runWidgetCpu(const char* name, int baud, bool vt100, std::string (*make)(si
         port.setAutoOpen(false);
         port.setBaud(baud);
 
-        TQuavTerminal term;
+        terminal::TerminalWidget term;
         QFont font(QStringLiteral("Courier New"));
         font.setPixelSize(12);
         term.setFont(font);
-        term.SetBlinkTime(250);
-        term.SetLazyByteDelay(4);
-        term.SetLazyTimeDelay(50);
-        term.SetRows(16);
-        term.SetUseLazyDisplay(false);
-        term.SetWantAllKeys(false);
+        term.setBlinkTime(250);
+        term.setLazyByteDelay(4);
+        term.setLazyTimeDelay(50);
+        term.setRows(16);
+        term.setUseLazyDisplay(false);
+        term.setWantAllKeys(false);
         term.resize(497, 273);
-        term.SetComPort(&port);
-        if (vt100) term.SetEmulation(emVT100);
+        term.setComPort(&port);
+        if (vt100) term.setEmulation(terminal::Emulation::VT100);
         term.show();
         port.setOpen(true);
         processFor(200);
-        if (!term.Attached()) {
+        if (!term.attached()) {
             std::fprintf(stderr, "widget benchmark: the terminal did not attach to the port\n");
             close(holder);
             close(master);
@@ -155,7 +155,7 @@ void runWidgetCpu(const char* name, int baud, bool vt100, std::string (*make)(si
         const double cpu = processCpuSeconds() - cpuBefore - peerCpu;
         const double pct = 100.0 * cpu / (double(wall.elapsed()) / 1000.0);
         std::fprintf(stderr, "widget benchmark: %ld bytes in %.1f s, last row: %s\n", sent.load(),
-                     double(wall.elapsed()) / 1000.0, term.Line(term.Buffer()->AbsCursorRow() - 1).c_str());
+                     double(wall.elapsed()) / 1000.0, term.line(term.buffer()->absCursorRow() - 1).c_str());
         std::printf("BENCH %s %.2f pct\n", name, pct);
         std::fflush(stdout);
         port.setOpen(false);

@@ -39,8 +39,8 @@ class InOutError : public std::runtime_error {
     int errorCode_;
 };
 
-#define BRIMWELL_PORT_EXCEPTION(Name, Base)                                                                  \
-    class Name : public Base {                                                                               \
+#define BRIMWELL_PORT_EXCEPTION(name, Base)                                                                  \
+    class name : public Base {                                                                               \
       public:                                                                                                \
         using Base::Base;                                                                                    \
     };

@@ -1,7 +1,7 @@
 // Code page 1252 both ways.
 #include "terminal/widget/ansi_codec.h"
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 namespace {
 
@@ -54,4 +54,4 @@ std::string stringToAnsi(const QString& text) {
     return out;
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

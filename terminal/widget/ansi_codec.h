@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 // The character a byte stands for. Control bytes and the five unassigned ones keep their own
 // value, as the platform's conversion does, so text goes through the clipboard unchanged.
@@ -22,4 +22,4 @@ QString ansiToString(std::string_view bytes);
 // Characters without a byte are left out.
 std::string stringToAnsi(const QString& text);
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -5,15 +5,15 @@
 #include <limits>
 #include <string>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-TQuavByteQueue::TQuavByteQueue() : block_(new uint8_t[2 * kInitialCapacity]), capacity_(kInitialCapacity) {}
+ByteQueue::ByteQueue() : block_(new uint8_t[2 * kInitialCapacity]), capacity_(kInitialCapacity) {}
 
-void TQuavByteQueue::grow(int n) {
-    if (n < 0) throw EQuavByteQueueError("TQuavByteQueue: negative byte count");
+void ByteQueue::grow(int n) {
+    if (n < 0) throw ByteQueueError("TQuavByteQueue: negative byte count");
     const int64_t needed = int64_t(count_) + n;
     if (needed > std::numeric_limits<int>::max() / 4)
-        throw EQuavByteQueueError("TQuavByteQueue: queue would exceed its size limit");
+        throw ByteQueueError("TQuavByteQueue: queue would exceed its size limit");
     if (capacity_ >= needed) return;
     int64_t cap = capacity_;
     while (cap < needed)
@@ -27,7 +27,7 @@ void TQuavByteQueue::grow(int n) {
     capacity_ = int(cap);
 }
 
-void TQuavByteQueue::Put(const void* data, int n) {
+void ByteQueue::put(const void* data, int n) {
     if (n <= 0) return;
     grow(n);
     std::memcpy(block_.get() + count_, data, size_t(n));
@@ -35,40 +35,40 @@ void TQuavByteQueue::Put(const void* data, int n) {
     reserved_ = 0;
 }
 
-uint8_t* TQuavByteQueue::Reserve(int n) {
+uint8_t* ByteQueue::reserve(int n) {
     grow(n < 0 ? 0 : n);
     reserved_ = n < 0 ? 0 : n;
     return block_.get() + count_;
 }
 
-void TQuavByteQueue::Commit(int n) {
+void ByteQueue::commit(int n) {
     if (n < 0 || n > reserved_)
-        throw EQuavByteQueueError("TQuavByteQueue: commit of " + std::to_string(n) + " bytes exceeds the " +
-                                  std::to_string(reserved_) + " reserved");
+        throw ByteQueueError("TQuavByteQueue: commit of " + std::to_string(n) + " bytes exceeds the " +
+                             std::to_string(reserved_) + " reserved");
     count_ += n;
     reserved_ = 0;
 }
 
-void TQuavByteQueue::notEnough(int requested) const {
-    throw EQuavByteQueueError("Not enough data in queue (" + std::to_string(count_) +
-                              " bytes) to satisfy read request (" + std::to_string(requested) + " bytes)");
+void ByteQueue::notEnough(int requested) const {
+    throw ByteQueueError("Not enough data in queue (" + std::to_string(count_) +
+                         " bytes) to satisfy read request (" + std::to_string(requested) + " bytes)");
 }
 
-const uint8_t* TQuavByteQueue::Peek(int n) const {
+const uint8_t* ByteQueue::peek(int n) const {
     if (n < 0 || n > count_) notEnough(n);
     return block_.get();
 }
 
-void TQuavByteQueue::remove(int n) {
+void ByteQueue::remove(int n) {
     if (n < 0 || n > count_) notEnough(n);
     count_ -= n;
     if (count_ > 0) std::memmove(block_.get(), block_.get() + n, size_t(count_));
     reserved_ = 0;
 }
 
-void TQuavByteQueue::clear() {
+void ByteQueue::clear() {
     count_ = 0;
     reserved_ = 0;
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -6,33 +6,33 @@
 #include <memory>
 #include <stdexcept>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 // Raised by Peek and Remove when fewer bytes are held than asked for.
-class EQuavByteQueueError : public std::runtime_error {
+class ByteQueueError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
 };
 
 // Not thread-safe by itself: the terminal guards it with its own lock, because Reserve/Put may move
 // the storage while another thread holds a pointer from Peek.
-class TQuavByteQueue {
+class ByteQueue {
   public:
     static constexpr int kInitialCapacity = 64;
     static constexpr int kGranule = 64;
 
-    TQuavByteQueue();
+    ByteQueue();
 
-    int Count() const { return count_; }
+    int count() const { return count_; }
     int capacity() const { return capacity_; }
 
-    void Put(const void* data, int n);
+    void put(const void* data, int n);
     // Make room for n more bytes and return where they are to be written; Commit counts them.
-    uint8_t* Reserve(int n);
+    uint8_t* reserve(int n);
     // Counts n bytes written at the reserved place; more than was reserved is refused, since those
     // bytes would lie beyond what Reserve promised.
-    void Commit(int n);
-    const uint8_t* Peek(int n) const;
+    void commit(int n);
+    const uint8_t* peek(int n) const;
     void remove(int n);
     void clear();
 
@@ -46,4 +46,4 @@ class TQuavByteQueue {
     int reserved_ = 0; // bytes promised by the last Reserve and not yet committed
 };
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -7,53 +7,52 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-TQuavCaptureFile::~TQuavCaptureFile() {
+CaptureFile::~CaptureFile() {
     close();
 }
 
-void TQuavCaptureFile::close() {
+void CaptureFile::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
 }
 
-void TQuavCaptureFile::SetMode(TQuavCaptureMode mode) {
-    if (mode == mode_ || (mode == cmAppend && mode_ == cmOn)) return;
-    if (mode_ == cmOn) close();
+void CaptureFile::setMode(CaptureMode mode) {
+    if (mode == mode_ || (mode == CaptureMode::Append && mode_ == CaptureMode::On)) return;
+    if (mode_ == CaptureMode::On) close();
     mode_ = mode;
-    if (mode == cmOff) return;
+    if (mode == CaptureMode::Off) return;
     if (fileName_.empty()) fileName_ = kDefaultCaptureFile;
-    if (mode == cmOn) {
+    if (mode == CaptureMode::On) {
         fd_ = ::open(fileName_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd_ < 0)
-            throw EQuavCaptureError("Cannot create file \"" + fileName_ + "\". " + std::strerror(errno));
+        if (fd_ < 0) throw CaptureError("Cannot create file \"" + fileName_ + "\". " + std::strerror(errno));
         return;
     }
     // Appending needs an existing file; it is opened for reading and writing, positioned at its end.
     fd_ = ::open(fileName_.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0) throw EQuavCaptureError("Cannot open file \"" + fileName_ + "\". " + std::strerror(errno));
+    if (fd_ < 0) throw CaptureError("Cannot open file \"" + fileName_ + "\". " + std::strerror(errno));
     if (::lseek(fd_, 0, SEEK_END) < 0) {
         const int err = errno;
         close();
-        throw EQuavCaptureError("Cannot open file \"" + fileName_ + "\". " + std::strerror(err));
+        throw CaptureError("Cannot open file \"" + fileName_ + "\". " + std::strerror(err));
     }
-    mode_ = cmOn;
+    mode_ = CaptureMode::On;
 }
 
-void TQuavCaptureFile::SetFileName(const std::string& name) {
+void CaptureFile::setFileName(const std::string& name) {
     if (name == fileName_) return;
-    if (mode_ != cmOff) {
-        SetMode(cmOff);
+    if (mode_ != CaptureMode::Off) {
+        setMode(CaptureMode::Off);
         fileName_ = name;
-        SetMode(cmOn);
+        setMode(CaptureMode::On);
     } else {
         fileName_ = name;
     }
 }
 
-void TQuavCaptureFile::write(const uint8_t* data, int n) {
-    if (mode_ != cmOn || fd_ < 0) return;
+void CaptureFile::write(const uint8_t* data, int n) {
+    if (mode_ != CaptureMode::On || fd_ < 0) return;
     while (n > 0) {
         const ssize_t done = ::write(fd_, data, size_t(n));
         if (done < 0 && errno == EINTR) continue;
@@ -68,4 +67,4 @@ void TQuavCaptureFile::write(const uint8_t* data, int n) {
     }
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

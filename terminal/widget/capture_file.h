@@ -6,34 +6,34 @@
 #include <stdexcept>
 #include <string>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-enum TQuavCaptureMode { cmOff, cmOn, cmAppend };
+enum class CaptureMode { Off, On, Append };
 
 inline constexpr const char* kDefaultCaptureFile = "QUAVTERM.CAP";
 
 // A capture file that cannot be created or opened; the message names the file and the reason.
-class EQuavCaptureError : public std::runtime_error {
+class CaptureError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
 };
 
-class TQuavCaptureFile {
+class CaptureFile {
   public:
-    TQuavCaptureFile() = default;
-    ~TQuavCaptureFile();
-    TQuavCaptureFile(const TQuavCaptureFile&) = delete;
-    TQuavCaptureFile& operator=(const TQuavCaptureFile&) = delete;
+    CaptureFile() = default;
+    ~CaptureFile();
+    CaptureFile(const CaptureFile&) = delete;
+    CaptureFile& operator=(const CaptureFile&) = delete;
 
-    TQuavCaptureMode Mode() const { return mode_; }
-    const std::string& FileName() const { return fileName_; }
+    CaptureMode mode() const { return mode_; }
+    const std::string& fileName() const { return fileName_; }
     bool isOpen() const { return fd_ >= 0; }
 
-    // Raises EQuavCaptureError when the file cannot be made or opened; the requested mode is kept
+    // Raises CaptureError when the file cannot be made or opened; the requested mode is kept
     // with no file open, so nothing is captured until the mode is set again.
-    void SetMode(TQuavCaptureMode mode);
+    void setMode(CaptureMode mode);
     // A new name while capturing starts a new, empty file under that name.
-    void SetFileName(const std::string& name);
+    void setFileName(const std::string& name);
 
     // Appends the bytes when capture is on and the file is open. A failing write closes the file
     // (and says so once on stderr) rather than pretending the copy goes on.
@@ -42,9 +42,9 @@ class TQuavCaptureFile {
   private:
     void close();
 
-    TQuavCaptureMode mode_ = cmOff;
+    CaptureMode mode_ = CaptureMode::Off;
     std::string fileName_ = kDefaultCaptureFile;
     int fd_ = -1;
 };
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -3,14 +3,14 @@
 
 #include <QKeyEvent>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 TranslatedKey translateKey(const QKeyEvent& event) {
     TranslatedKey t;
     const Qt::KeyboardModifiers mods = event.modifiers();
-    if (mods & Qt::ShiftModifier) t.shift |= ssShift;
-    if (mods & Qt::AltModifier) t.shift |= ssAlt;
-    if (mods & Qt::ControlModifier) t.shift |= ssCtrl;
+    if (mods & Qt::ShiftModifier) t.shift |= kModShift;
+    if (mods & Qt::AltModifier) t.shift |= kModAlt;
+    if (mods & Qt::ControlModifier) t.shift |= kModCtrl;
     t.keypad = (mods & Qt::KeypadModifier) != 0;
 
     const int k = event.key();
@@ -19,120 +19,120 @@ TranslatedKey translateKey(const QKeyEvent& event) {
         return t;
     }
     if (k >= Qt::Key_0 && k <= Qt::Key_9) {
-        t.key = t.keypad ? vk::Numpad0 + (k - Qt::Key_0) : '0' + (k - Qt::Key_0);
+        t.key = t.keypad ? vk::kNumpad0 + (k - Qt::Key_0) : '0' + (k - Qt::Key_0);
         return t;
     }
     if (k >= Qt::Key_F1 && k <= Qt::Key_F24) {
-        t.key = vk::F1 + (k - Qt::Key_F1);
+        t.key = vk::kF1 + (k - Qt::Key_F1);
         return t;
     }
     switch (k) {
     case Qt::Key_Shift:
-        t.key = vk::Shift;
+        t.key = vk::kShift;
         t.modifierOnly = true;
         break;
     case Qt::Key_Control:
-        t.key = vk::Control;
+        t.key = vk::kControl;
         t.modifierOnly = true;
         break;
     case Qt::Key_Alt:
     case Qt::Key_AltGr:
-        t.key = vk::Menu;
+        t.key = vk::kMenu;
         t.modifierOnly = true;
         break;
     case Qt::Key_Meta:
         t.modifierOnly = true;
         break;
     case Qt::Key_Backspace:
-        t.key = vk::Back;
+        t.key = vk::kBack;
         break;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
-        t.key = vk::Tab;
+        t.key = vk::kTab;
         break;
     case Qt::Key_Clear:
-        t.key = vk::clear;
+        t.key = vk::kClear;
         break;
     case Qt::Key_Return:
-        t.key = vk::Return;
+        t.key = vk::kReturn;
         break;
     case Qt::Key_Enter:
-        t.key = vk::Return;
+        t.key = vk::kReturn;
         break;
     case Qt::Key_Pause:
-        t.key = vk::Pause;
+        t.key = vk::kPause;
         break;
     case Qt::Key_CapsLock:
-        t.key = vk::Capital;
+        t.key = vk::kCapital;
         break;
     case Qt::Key_Escape:
-        t.key = vk::Escape;
+        t.key = vk::kEscape;
         break;
     case Qt::Key_Space:
-        t.key = vk::Space;
+        t.key = vk::kSpace;
         break;
     case Qt::Key_PageUp:
-        t.key = vk::Prior;
+        t.key = vk::kPrior;
         break;
     case Qt::Key_PageDown:
-        t.key = vk::Next;
+        t.key = vk::kNext;
         break;
     case Qt::Key_End:
-        t.key = vk::End;
+        t.key = vk::kEnd;
         break;
     case Qt::Key_Home:
-        t.key = vk::Home;
+        t.key = vk::kHome;
         break;
     case Qt::Key_Left:
-        t.key = vk::Left;
+        t.key = vk::kLeft;
         break;
     case Qt::Key_Up:
-        t.key = vk::Up;
+        t.key = vk::kUp;
         break;
     case Qt::Key_Right:
-        t.key = vk::Right;
+        t.key = vk::kRight;
         break;
     case Qt::Key_Down:
-        t.key = vk::Down;
+        t.key = vk::kDown;
         break;
     case Qt::Key_Select:
-        t.key = vk::Select;
+        t.key = vk::kSelect;
         break;
     case Qt::Key_Print:
-        t.key = vk::Snapshot;
+        t.key = vk::kSnapshot;
         break;
     case Qt::Key_Execute:
-        t.key = vk::Execute;
+        t.key = vk::kExecute;
         break;
     case Qt::Key_Insert:
-        t.key = vk::Insert;
+        t.key = vk::kInsert;
         break;
     case Qt::Key_Delete:
-        t.key = vk::Delete;
+        t.key = vk::kDelete;
         break;
     case Qt::Key_Help:
-        t.key = vk::Help;
+        t.key = vk::kHelp;
         break;
     case Qt::Key_NumLock:
-        t.key = vk::NumLock;
+        t.key = vk::kNumLock;
         break;
     case Qt::Key_ScrollLock:
-        t.key = vk::Scroll;
+        t.key = vk::kScroll;
         break;
     case Qt::Key_Asterisk:
-        t.key = t.keypad ? vk::Multiply : '8';
+        t.key = t.keypad ? vk::kMultiply : '8';
         break;
     case Qt::Key_Plus:
-        t.key = t.keypad ? vk::add : 0xBB;
+        t.key = t.keypad ? vk::kAdd : 0xBB;
         break;
     case Qt::Key_Minus:
-        t.key = t.keypad ? vk::Subtract : 0xBD;
+        t.key = t.keypad ? vk::kSubtract : 0xBD;
         break;
     case Qt::Key_Period:
-        t.key = t.keypad ? vk::Decimal : 0xBE;
+        t.key = t.keypad ? vk::kDecimal : 0xBE;
         break;
     case Qt::Key_Slash:
-        t.key = t.keypad ? vk::Divide : 0xBF;
+        t.key = t.keypad ? vk::kDivide : 0xBF;
         break;
     case Qt::Key_Comma:
         t.key = 0xBC;
@@ -175,48 +175,48 @@ int applyKeypadRules(const TranslatedKey& key, bool autoRepeat) {
     int code = key.key;
     if (key.keypad) {
         switch (code) {
-        case vk::clear:
-            code = vk::Numpad0 + 5;
+        case vk::kClear:
+            code = vk::kNumpad0 + 5;
             break;
-        case vk::Prior:
-            code = vk::Numpad0 + 9;
+        case vk::kPrior:
+            code = vk::kNumpad0 + 9;
             break;
-        case vk::Next:
-            code = vk::Numpad0 + 3;
+        case vk::kNext:
+            code = vk::kNumpad0 + 3;
             break;
-        case vk::End:
-            code = vk::Numpad0 + 1;
+        case vk::kEnd:
+            code = vk::kNumpad0 + 1;
             break;
-        case vk::Home:
-            code = vk::Numpad0 + 7;
+        case vk::kHome:
+            code = vk::kNumpad0 + 7;
             break;
-        case vk::Left:
-            code = vk::Numpad0 + 4;
+        case vk::kLeft:
+            code = vk::kNumpad0 + 4;
             break;
-        case vk::Up:
-            code = vk::Numpad0 + 8;
+        case vk::kUp:
+            code = vk::kNumpad0 + 8;
             break;
-        case vk::Right:
-            code = vk::Numpad0 + 6;
+        case vk::kRight:
+            code = vk::kNumpad0 + 6;
             break;
-        case vk::Down:
-            code = vk::Numpad0 + 2;
+        case vk::kDown:
+            code = vk::kNumpad0 + 2;
             break;
-        case vk::Insert:
-            code = vk::Numpad0;
+        case vk::kInsert:
+            code = vk::kNumpad0;
             break;
-        case vk::Delete:
-            code = vk::Decimal;
+        case vk::kDelete:
+            code = vk::kDecimal;
             break;
-        case vk::Return:
-            code = vk::Execute;
+        case vk::kReturn:
+            code = vk::kExecute;
             break;
         default:
             break;
         }
     }
-    if (autoRepeat && code != 0) code |= vk::RepeatFlag;
+    if (autoRepeat && code != 0) code |= vk::kRepeatFlag;
     return code;
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

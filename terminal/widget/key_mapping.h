@@ -1,5 +1,5 @@
 // Translation of Qt key events into the virtual-key codes and keypad rules that the emulators'
-// KeyDown expects, so that an emulator sees the same codes whatever toolkit delivers the key.
+// keyDown expects, so that an emulator sees the same codes whatever toolkit delivers the key.
 #pragma once
 
 #include "terminal/terminal_emulator.h"
@@ -8,25 +8,25 @@
 
 class QKeyEvent;
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 // Virtual-key codes as the emulators know them.
 namespace vk {
-inline constexpr int Back = 0x08, Tab = 0x09, clear = 0x0C, Return = 0x0D, Shift = 0x10, Control = 0x11,
-                     Menu = 0x12, Pause = 0x13, Capital = 0x14, Escape = 0x1B, Space = 0x20, Prior = 0x21,
-                     Next = 0x22, End = 0x23, Home = 0x24, Left = 0x25, Up = 0x26, Right = 0x27, Down = 0x28,
-                     Select = 0x29, Print = 0x2A, Execute = 0x2B, Snapshot = 0x2C, Insert = 0x2D,
-                     Delete = 0x2E, Help = 0x2F, Numpad0 = 0x60, Multiply = 0x6A, add = 0x6B,
-                     Separator = 0x6C, Subtract = 0x6D, Decimal = 0x6E, Divide = 0x6F, F1 = 0x70,
-                     NumLock = 0x90, Scroll = 0x91;
-inline constexpr int KeyC = 'C';
+inline constexpr int kBack = 0x08, kTab = 0x09, kClear = 0x0C, kReturn = 0x0D, kShift = 0x10, kControl = 0x11,
+                     kMenu = 0x12, kPause = 0x13, kCapital = 0x14, kEscape = 0x1B, kSpace = 0x20,
+                     kPrior = 0x21, kNext = 0x22, kEnd = 0x23, kHome = 0x24, kLeft = 0x25, kUp = 0x26,
+                     kRight = 0x27, kDown = 0x28, kSelect = 0x29, kPrint = 0x2A, kExecute = 0x2B,
+                     kSnapshot = 0x2C, kInsert = 0x2D, kDelete = 0x2E, kHelp = 0x2F, kNumpad0 = 0x60,
+                     kMultiply = 0x6A, kAdd = 0x6B, kSeparator = 0x6C, kSubtract = 0x6D, kDecimal = 0x6E,
+                     kDivide = 0x6F, kF1 = 0x70, kNumLock = 0x90, kScroll = 0x91;
+inline constexpr int kKeyC = 'C';
 // Added to the code of a key that was already down (auto-repeat).
-inline constexpr int RepeatFlag = 0x8000;
+inline constexpr int kRepeatFlag = 0x8000;
 } // namespace vk
 
 struct TranslatedKey {
     int key = 0; // virtual-key code, 0 when the key has none
-    TQuavShiftState shift = 0;
+    ShiftState shift = 0;
     bool keypad = false; // came from the numeric keypad (not an "extended" key)
     bool modifierOnly = false;
 };
@@ -39,4 +39,4 @@ TranslatedKey translateKey(const QKeyEvent& event);
 // repeated key gets the repeat flag.
 int applyKeypadRules(const TranslatedKey& key, bool autoRepeat);
 
-} // namespace brimwell
+} // namespace brimwell::terminal

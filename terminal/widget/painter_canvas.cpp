@@ -10,14 +10,14 @@
 
 #include <algorithm>
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-QColor toQColor(TColor c) {
+QColor toQColor(Color c) {
     return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
 }
 
-TColor fromQColor(const QColor& c) {
-    return TColor(c.red()) | (TColor(c.green()) << 8) | (TColor(c.blue()) << 16);
+Color fromQColor(const QColor& c) {
+    return Color(c.red()) | (Color(c.green()) << 8) | (Color(c.blue()) << 16);
 }
 
 TerminalFontMetrics TerminalFontMetrics::measure(const QFont& font) {
@@ -40,40 +40,38 @@ TerminalFontMetrics TerminalFontMetrics::measure(const QFont& font) {
     return m;
 }
 
-TQuavPainterCanvas::TQuavPainterCanvas(QPainter& painter, const TerminalFontMetrics& metrics,
-                                       const QRect& clip)
+PainterCanvas::PainterCanvas(QPainter& painter, const TerminalFontMetrics& metrics, const QRect& clip)
     : painter_(painter), metrics_(metrics), clip_(clip) {
     painter_.setClipRect(clip_);
     painter_.setFont(metrics_.font);
     painter_.setRenderHint(QPainter::Antialiasing, false);
 }
 
-TQuavTermRect TQuavPainterCanvas::ClipRect() const {
-    return TQuavTermRect{clip_.left(), clip_.top(), clip_.left() + clip_.width(),
-                         clip_.top() + clip_.height()};
+TermRect PainterCanvas::clipRect() const {
+    return TermRect{clip_.left(), clip_.top(), clip_.left() + clip_.width(), clip_.top() + clip_.height()};
 }
 
-void TQuavPainterCanvas::FillRect(const TQuavTermRect& rect, TColor color) {
-    const QRect r(rect.Left, rect.Top, rect.Right - rect.Left, rect.Bottom - rect.Top);
+void PainterCanvas::fillRect(const TermRect& rect, Color color) {
+    const QRect r(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
     if (r.isEmpty()) return;
     painter_.fillRect(r, toQColor(color));
     touch(r);
 }
 
-void TQuavPainterCanvas::TextRun(const TQuavTermRect& cell, const char* text, int count, int advance,
-                                 TColor fore, TColor back) {
-    const QRect r(cell.Left, cell.Top, cell.Right - cell.Left, cell.Bottom - cell.Top);
+void PainterCanvas::textRun(const TermRect& cell, const char* text, int count, int advance, Color fore,
+                            Color back) {
+    const QRect r(cell.left, cell.top, cell.right - cell.left, cell.bottom - cell.top);
     if (r.isEmpty()) return;
     painter_.fillRect(r, toQColor(back));
     touch(r);
     if (count <= 0) return;
     painter_.setPen(toQColor(fore));
-    const int baseline = cell.Top + metrics_.ascent;
+    const int baseline = cell.top + metrics_.ascent;
     // A glyph that reaches past its cells would leave marks that a later redraw of the neighbour
     // cells alone never removes, so text stays inside the run's rectangle.
     painter_.setClipRect(r & clip_);
     // Cells hold bytes; 0x80..0xFF are shown as the Latin-1 characters of the font.
-    if (drawGlyphs(cell.Left, baseline, text, count, advance)) {
+    if (drawGlyphs(cell.left, baseline, text, count, advance)) {
         painter_.setClipRect(clip_);
         return;
     }
@@ -82,12 +80,12 @@ void TQuavPainterCanvas::TextRun(const TQuavTermRect& cell, const char* text, in
         const QChar c = ansiGlyphChar(uchar(text[i]));
         if (c.isNull() || c == QChar(' ')) continue;
         text_ = c;
-        painter_.drawText(QPoint(cell.Left + i * advance, baseline), text_);
+        painter_.drawText(QPoint(cell.left + i * advance, baseline), text_);
     }
     painter_.setClipRect(clip_);
 }
 
-bool TQuavPainterCanvas::drawGlyphs(int left, int baseline, const char* text, int count, int advance) {
+bool PainterCanvas::drawGlyphs(int left, int baseline, const char* text, int count, int advance) {
     if (!metrics_.rawFont.isValid()) return false;
     runGlyphs_.clear();
     runPositions_.clear();
@@ -109,7 +107,7 @@ bool TQuavPainterCanvas::drawGlyphs(int left, int baseline, const char* text, in
     return true;
 }
 
-void TQuavPainterCanvas::Line(int x1, int y1, int x2, int y2, TColor color) {
+void PainterCanvas::line(int x1, int y1, int x2, int y2, Color color) {
     painter_.setPen(QPen(toQColor(color), 1));
     // The end point is excluded, as the emulator expects.
     if (y1 == y2) {
@@ -127,9 +125,9 @@ void TQuavPainterCanvas::Line(int x1, int y1, int x2, int y2, TColor color) {
     }
 }
 
-void TQuavPainterCanvas::GlyphRun(const TQuavTermRect& cell, const char32_t* text, int count, int advance,
-                                  TColor fore, TColor back, int scaleX, int scaleY, bool lowerHalf) {
-    const QRect r(cell.Left, cell.Top, cell.Right - cell.Left, cell.Bottom - cell.Top);
+void PainterCanvas::glyphRun(const TermRect& cell, const char32_t* text, int count, int advance, Color fore,
+                             Color back, int scaleX, int scaleY, bool lowerHalf) {
+    const QRect r(cell.left, cell.top, cell.right - cell.left, cell.bottom - cell.top);
     if (r.isEmpty()) return;
     painter_.fillRect(r, toQColor(back));
     touch(r);
@@ -146,7 +144,7 @@ void TQuavPainterCanvas::GlyphRun(const TQuavTermRect& cell, const char32_t* tex
         const char32_t c = text[i];
         const int x0 = r.left() + i * advance;
         if (c == U' ' || c == 0) continue;
-        if (const unsigned arms = BoxArms(c)) {
+        if (const unsigned arms = boxArms(c)) {
             const int cx = x0 + advance / 2 - bar / 2, cy = top + glyphH / 2 - bar / 2;
             if (arms & 1) painter_.fillRect(QRect(x0, cy, cx + bar - x0, bar), fg);
             if (arms & 2) painter_.fillRect(QRect(cx, cy, x0 + advance - cx, bar), fg);
@@ -165,4 +163,4 @@ void TQuavPainterCanvas::GlyphRun(const TQuavTermRect& cell, const char32_t* tex
     painter_.restore();
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -16,10 +16,10 @@
 
 class QPainter;
 
-namespace brimwell {
+namespace brimwell::terminal {
 
-QColor toQColor(TColor c);
-TColor fromQColor(const QColor& c);
+QColor toQColor(Color c);
+Color fromQColor(const QColor& c);
 
 // Font facts measured once per font change and shared by every canvas drawing with that font.
 struct TerminalFontMetrics {
@@ -35,19 +35,19 @@ struct TerminalFontMetrics {
     static TerminalFontMetrics measure(const QFont& font);
 };
 
-class TQuavPainterCanvas : public TQuavTerminalCanvas {
+class PainterCanvas : public TerminalCanvas {
   public:
-    TQuavPainterCanvas(QPainter& painter, const TerminalFontMetrics& metrics, const QRect& clip);
+    PainterCanvas(QPainter& painter, const TerminalFontMetrics& metrics, const QRect& clip);
 
-    TQuavTermRect ClipRect() const override;
-    void FillRect(const TQuavTermRect& rect, TColor color) override;
-    void TextRun(const TQuavTermRect& cell, const char* text, int count, int advance, TColor fore,
-                 TColor back) override;
-    void Line(int x1, int y1, int x2, int y2, TColor color) override;
+    TermRect clipRect() const override;
+    void fillRect(const TermRect& rect, Color color) override;
+    void textRun(const TermRect& cell, const char* text, int count, int advance, Color fore,
+                 Color back) override;
+    void line(int x1, int y1, int x2, int y2, Color color) override;
     // Glyphs stretched for double-size rows; light box lines are drawn as bars that meet the cell
     // edges, so they join across cells whatever the font has or its size.
-    void GlyphRun(const TQuavTermRect& cell, const char32_t* text, int count, int advance, TColor fore,
-                  TColor back, int scaleX, int scaleY, bool lowerHalf) override;
+    void glyphRun(const TermRect& cell, const char32_t* text, int count, int advance, Color fore, Color back,
+                  int scaleX, int scaleY, bool lowerHalf) override;
 
     // The union of everything drawn, inside the clip.
     QRect touched() const { return touched_; }
@@ -66,4 +66,4 @@ class TQuavPainterCanvas : public TQuavTerminalCanvas {
     std::vector<QPointF> runPositions_;
 };
 
-} // namespace brimwell
+} // namespace brimwell::terminal

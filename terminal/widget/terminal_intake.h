@@ -15,21 +15,21 @@
 
 class QObject;
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 // The terminal's own messages.
 QEvent::Type termStuffEventType();       // QmTermStuff
 QEvent::Type termForceSizeEventType();   // QmTermForceSize
 QEvent::Type waitForPortEventType();     // QmWaitForPort
-QEvent::Type termNeedsUpdateEventType(); // QmTermNeedsUpdate
+QEvent::Type termNeedsUpdateEventType(); // termNeedsUpdate
 
 class TermStuffEvent : public QEvent {
   public:
-    explicit TermStuffEvent(TQuavCharSource source) : QEvent(termStuffEventType()), source_(source) {}
-    TQuavCharSource source() const { return source_; }
+    explicit TermStuffEvent(CharSource source) : QEvent(termStuffEventType()), source_(source) {}
+    CharSource source() const { return source_; }
 
   private:
-    TQuavCharSource source_;
+    CharSource source_;
 };
 
 struct TerminalIntake : public serial::TriggerEventHandler {
@@ -38,9 +38,9 @@ struct TerminalIntake : public serial::TriggerEventHandler {
     void handleTrigger(const serial::TriggerMessage& message) override;
 
     std::mutex lock; // guards everything below
-    TQuavByteQueue queue;
+    ByteQueue queue;
     QObject* target = nullptr;                // receives QmTermStuff; null once the terminal is gone
     serial::Dispatcher* dispatcher = nullptr; // set while the handler is registered
 };
 
-} // namespace brimwell
+} // namespace brimwell::terminal

@@ -4,7 +4,7 @@
 #include "app_test_support.h"
 #include "lights/status_light.h"
 #include "serial/component/com_port.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <gtest/gtest.h>
 
@@ -122,18 +122,18 @@ TEST_F(FormWithoutUnit, ControlsSitWhereDesignedWithTheirCaptions) {
     EXPECT_EQ(f.InfoStatusBar->geometry(), QRect(0, 416 - 19, 527, 19));
 
     // The terminal pane as placed on the window.
-    EXPECT_EQ(f.QuavTerminal1->Rows(), 16);
-    EXPECT_EQ(f.QuavTerminal1->Color(), clBlack);
-    EXPECT_EQ(f.QuavTerminal1->FontColor(), clSilver);
+    EXPECT_EQ(f.QuavTerminal1->rows(), 16);
+    EXPECT_EQ(f.QuavTerminal1->color(), terminal::kBlack);
+    EXPECT_EQ(f.QuavTerminal1->fontColor(), terminal::kSilver);
     EXPECT_EQ(f.QuavTerminal1->font().family(), "Courier New");
     EXPECT_EQ(f.QuavTerminal1->font().pixelSize(), 12);
-    EXPECT_EQ(f.QuavTerminal1->BlinkTime(), 250);
-    EXPECT_EQ(f.QuavTerminal1->LazyByteDelay(), 4);
-    EXPECT_EQ(f.QuavTerminal1->LazyTimeDelay(), 50);
-    EXPECT_FALSE(f.QuavTerminal1->UseLazyDisplay());
-    EXPECT_FALSE(f.QuavTerminal1->Scrollback());
-    EXPECT_FALSE(f.QuavTerminal1->WantAllKeys());
-    EXPECT_EQ(f.QuavTerminal1->CaptureFile(), "QUAVTERM.CAP");
+    EXPECT_EQ(f.QuavTerminal1->blinkTime(), 250);
+    EXPECT_EQ(f.QuavTerminal1->lazyByteDelay(), 4);
+    EXPECT_EQ(f.QuavTerminal1->lazyTimeDelay(), 50);
+    EXPECT_FALSE(f.QuavTerminal1->useLazyDisplay());
+    EXPECT_FALSE(f.QuavTerminal1->scrollback());
+    EXPECT_FALSE(f.QuavTerminal1->wantAllKeys());
+    EXPECT_EQ(f.QuavTerminal1->captureFile(), "QUAVTERM.CAP");
     EXPECT_EQ(f.QuavTerminal1->comPort(), f.QuavComPort1);
 }
 
@@ -174,7 +174,7 @@ TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
     EXPECT_TRUE(teletype->isChecked() && !vt100->isChecked());
     vt100->trigger();
     EXPECT_TRUE(vt100->isChecked() && !teletype->isChecked());
-    EXPECT_EQ(f.QuavTerminal1->Emulation(), emVT100);
+    EXPECT_EQ(f.QuavTerminal1->emulation(), terminal::Emulation::VT100);
     for (QMenu* m : {f.BackgroundColor1, f.ForegroundColor1}) {
         QStringList items;
         for (QAction* a : m->actions())
@@ -257,45 +257,45 @@ TEST_F(FormWithoutUnit, VisibleCollapsesTo139AndComesBackAt420) {
 // teletype goes back to the designed pane and window.
 TEST_F(FormWithoutUnit, EmulationSizesThePaneAndTheWindowToItsScreen) {
     TBrimwellForm& f = start();
-    TQuavTerminal* pane = f.QuavTerminal1;
-    pane->WriteString("kept\r\n");
+    terminal::TerminalWidget* pane = f.QuavTerminal1;
+    pane->writeString("kept\r\n");
     for (const auto& [action, bytes, rows, cols] : {std::tuple{"EmulationVT100", "", 24, 80},
                                                     {"", "\x1b[?3h", 24, 132},
                                                     {"EmulationTeletype", "", 16, 80}}) {
         if (*action) f.findChild<QAction*>(QString::fromLatin1(action))->trigger();
-        pane->WriteString(bytes);
+        pane->writeString(bytes);
         pumpFor(50);
-        EXPECT_EQ(pane->Rows(), rows);
-        EXPECT_EQ(pane->Columns(), cols);
-        EXPECT_TRUE(rows == 16 || !(pane->HorzTooSmall() || pane->VertTooSmall())) << "all of it shows";
+        EXPECT_EQ(pane->rows(), rows);
+        EXPECT_EQ(pane->columns(), cols);
+        EXPECT_TRUE(rows == 16 || !(pane->horzTooSmall() || pane->vertTooSmall())) << "all of it shows";
         EXPECT_LT(pane->geometry().bottom(), f.InfoStatusBar->y());
         EXPECT_LT(pane->geometry().right(), f.clientSize().width());
     }
     EXPECT_EQ(pane->geometry(), QRect(16, 120, 497, 273));
     EXPECT_EQ(f.clientSize(), QSize(527, 416));
-    EXPECT_EQ(pane->Line(1).substr(0, 4), "kept") << "the pane kept what it showed";
+    EXPECT_EQ(pane->line(1).substr(0, 4), "kept") << "the pane kept what it showed";
 }
 
 TEST_F(FormWithoutUnit, ColourActionsSetBackgroundAndTextColours) {
     TBrimwellForm& f = start();
-    const std::pair<const char*, TColor> table[] = {{"Red", 0x0000FF},   {"Green", 0x008000},
-                                                    {"Blue", 0xFF0000},  {"White", 0xFFFFFF},
-                                                    {"Black", 0x000000}, {"Default", 0x000000}};
+    const std::pair<const char*, terminal::Color> table[] = {{"Red", 0x0000FF},   {"Green", 0x008000},
+                                                             {"Blue", 0xFF0000},  {"White", 0xFFFFFF},
+                                                             {"Black", 0x000000}, {"Default", 0x000000}};
     for (const auto& [caption, colour] : table) {
         QAction* a = menuAction(f.BackgroundColor1, caption);
         ASSERT_NE(a, nullptr) << caption;
-        f.QuavTerminal1->SetColor(0x123456);
+        f.QuavTerminal1->setColor(0x123456);
         a->trigger();
-        EXPECT_EQ(f.QuavTerminal1->Color(), colour) << caption;
+        EXPECT_EQ(f.QuavTerminal1->color(), colour) << caption;
     }
-    const std::pair<const char*, TColor> text[] = {{"Red", 0x0000FF},   {"Green", 0x008000},
-                                                   {"Blue", 0xFF0000},  {"White", 0xFFFFFF},
-                                                   {"Black", 0x000000}, {"Default", 0xC0C0C0}};
+    const std::pair<const char*, terminal::Color> text[] = {{"Red", 0x0000FF},   {"Green", 0x008000},
+                                                            {"Blue", 0xFF0000},  {"White", 0xFFFFFF},
+                                                            {"Black", 0x000000}, {"Default", 0xC0C0C0}};
     for (const auto& [caption, colour] : text) {
         QAction* a = menuAction(f.ForegroundColor1, caption);
         ASSERT_NE(a, nullptr) << caption;
         a->trigger();
-        EXPECT_EQ(f.QuavTerminal1->FontColor(), colour) << caption;
+        EXPECT_EQ(f.QuavTerminal1->fontColor(), colour) << caption;
     }
 }
 
@@ -314,19 +314,19 @@ TEST_F(FormWithoutUnit, FontDialogCancelKeepsTheFontAndConfirmTakesEverything) {
     f.TerminalFonts1->trigger();
     EXPECT_EQ(f.QuavTerminal1->font().pixelSize(), 16);
     EXPECT_TRUE(f.QuavTerminal1->font().bold());
-    EXPECT_EQ(f.QuavTerminal1->FontColor(), 0xFF0000u);
+    EXPECT_EQ(f.QuavTerminal1->fontColor(), 0xFF0000u);
 }
 
 // The toolkit's font dialog opens on the face and size the pane draws (its designed face is
 // substituted, sized in pixels) among fixed-pitch faces; taken as it opened, the cells stay.
 TEST_F(FormWithoutUnit, FontDialogOpensOnThePanesFontAndKeepsItsCells) {
-    TQuavTerminal* pane = start().QuavTerminal1;
-    const QSize cell(pane->CharWidth(), pane->CharHeight());
+    terminal::TerminalWidget* pane = start().QuavTerminal1;
+    const QSize cell(pane->charWidth(), pane->charHeight());
     std::unique_ptr<QFontDialog> dialog(makeFontDialog(form.get(), pane->font()));
     EXPECT_TRUE(dialog->testOption(QFontDialog::MonospacedFonts));
     EXPECT_EQ(dialog->currentFont().family(), QFontInfo(pane->font()).family());
     pane->setFont(dialog->currentFont());
-    EXPECT_EQ(QSize(pane->CharWidth(), pane->CharHeight()), cell);
+    EXPECT_EQ(QSize(pane->charWidth(), pane->charHeight()), cell);
 }
 
 // A box's icon is the kind its caller gives, whatever its text; the question that does not wait

@@ -6,7 +6,7 @@
 #include "script/progress_form.h"
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
 #include "support/pty.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
 #include "support/pty.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <gtest/gtest.h>
 
@@ -413,7 +413,7 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
                                              : std::vector<std::string>{});
     TBrimwellForm& f = start();
     EXPECT_TRUE(f.QuavStatusLight1->Lit()) << "CTS lit: the lights follow the port";
-    f.QuavTerminal1->WriteString("#shown before the loss");
+    f.QuavTerminal1->writeString("#shown before the loss");
     if (loss == Loss::UnitEnds) {
         sim.reset();
     } else if (loss == Loss::HangUp) {
@@ -441,10 +441,10 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
         sim = std::make_unique<UnitSim>(dir.file("com1"), store.path());
     }
     std::vector<std::string> shown; // the pane's rows down to the last with text
-    for (int r = 1; r <= f.QuavTerminal1->Rows(); ++r)
-        if (f.QuavTerminal1->Line(r).find_first_not_of(' ') != std::string::npos) shown.resize(size_t(r));
+    for (int r = 1; r <= f.QuavTerminal1->rows(); ++r)
+        if (f.QuavTerminal1->line(r).find_first_not_of(' ') != std::string::npos) shown.resize(size_t(r));
     for (size_t r = 0; r < shown.size(); ++r)
-        shown[r] = f.QuavTerminal1->Line(int(r) + 1);
+        shown[r] = f.QuavTerminal1->line(int(r) + 1);
     ASSERT_FALSE(shown.empty());
     f.COM1Menu->trigger();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
@@ -456,9 +456,9 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
     EXPECT_TRUE(storedImage() == data);
     // What the pane showed before stays; the reconnected line wrote on below it.
     for (size_t r = 0; r < shown.size(); ++r)
-        EXPECT_EQ(f.QuavTerminal1->Line(int(r) + 1), shown[r]);
+        EXPECT_EQ(f.QuavTerminal1->line(int(r) + 1), shown[r]);
     // Which of the exchange's lines show depends on what the prompt waits consumed; some do.
-    EXPECT_NE(f.QuavTerminal1->Line(int(shown.size()) + 1).find_first_not_of(' '), std::string::npos);
+    EXPECT_NE(f.QuavTerminal1->line(int(shown.size()) + 1).find_first_not_of(' '), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Device, FormPortLoss,

@@ -4,7 +4,7 @@
 #include "app_test_support.h"
 #include "serial/component/com_port.h"
 #include "serial/port_names.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <gtest/gtest.h>
 
@@ -106,7 +106,7 @@ TEST_F(FormSettings, TerminalColoursFromSettings21And22) {
     struct Case {
         const char* background;
         const char* text;
-        TColor expectBack, expectText;
+        terminal::Color expectBack, expectText;
     } cases[] = {
         {"4", "2", 0xFF0000, 0x0000FF}, // blue on black... red text
         {"5", "1", 0xFFFFFF, 0x000000},
@@ -115,8 +115,8 @@ TEST_F(FormSettings, TerminalColoursFromSettings21And22) {
     };
     for (const auto& c : cases) {
         TBrimwellForm& f = start({{21, c.background}, {22, c.text}});
-        EXPECT_EQ(f.QuavTerminal1->Color(), c.expectBack) << c.background;
-        EXPECT_EQ(f.QuavTerminal1->FontColor(), c.expectText) << c.text;
+        EXPECT_EQ(f.QuavTerminal1->color(), c.expectBack) << c.background;
+        EXPECT_EQ(f.QuavTerminal1->fontColor(), c.expectText) << c.text;
         EXPECT_FALSE(f.ForegroundColor1->menuAction()->isVisible())
             << "text colour stays reachable only here";
     }

@@ -14,7 +14,7 @@ QImage render(TQuavStatusLight& light) {
     QImage img(light.size(), QImage::Format_RGB32);
     img.fill(Qt::magenta);
     QPainter p(&img);
-    light.Paint(p);
+    light.paint(p);
     return img;
 }
 

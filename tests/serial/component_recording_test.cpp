@@ -44,7 +44,7 @@ TEST_P(TraceStates, FollowTheTable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Rows, TraceStates,
+    rows, TraceStates,
     ::testing::Values(
         StateCase{"PauseKeepsTheBuffer", "1 put:ab 5 put:cd 1 put:ef 2", "Transmit: \r\nabef"},
         StateCase{"ClearEmpties", "1 put:ab 4 put:cd 2", "Transmit: \r\ncd"},

@@ -75,7 +75,7 @@ TEST_P(TraceFile, HoldsTheNewestEntriesOldestFirst) {
     EXPECT_FALSE(r.tracing());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, TraceFile, ::testing::ValuesIn(kTraceRows),
+INSTANTIATE_TEST_SUITE_P(rows, TraceFile, ::testing::ValuesIn(kTraceRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct LogCase {
@@ -127,7 +127,7 @@ std::function<void(Recorders&)> userTexts(std::vector<std::string> texts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Rows, LogFile,
+    rows, LogFile,
     ::testing::Values(
         LogCase{"WriteThenRead", 1000,
                 [](Recorders& r) {

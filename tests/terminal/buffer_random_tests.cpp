@@ -10,21 +10,21 @@
 namespace brimwell {
 namespace {
 
-void checkInvariants(TQuavTerminalBuffer& b, int step) {
-    ASSERT_GE(b.AbsCursorRow(), b.FirstRow()) << step;
-    ASSERT_LE(b.AbsCursorRow(), b.LastRow()) << step;
-    ASSERT_GE(b.AbsCursorCol(), 1) << step;
-    ASSERT_LE(b.AbsCursorCol(), b.ColCount()) << step;
-    ASSERT_GE(b.OriginRow(), 1) << step;
-    ASSERT_LE(b.OriginRow(), b.RowCount()) << step;
-    ASSERT_LE(b.RowCount(), b.SVRowCount()) << step;
-    TQuavTermRect r;
-    if (b.GetInvalidRect(r)) {
-        ASSERT_GE(r.Left, 1) << step;
-        ASSERT_LE(r.Left, r.Right) << step;
-        ASSERT_LE(r.Top, r.Bottom) << step;
-        ASSERT_GE(r.Top, b.FirstRow()) << step;
-        ASSERT_LE(r.Bottom, b.LastRow()) << step;
+void checkInvariants(terminal::TerminalBuffer& b, int step) {
+    ASSERT_GE(b.absCursorRow(), b.firstRow()) << step;
+    ASSERT_LE(b.absCursorRow(), b.lastRow()) << step;
+    ASSERT_GE(b.absCursorCol(), 1) << step;
+    ASSERT_LE(b.absCursorCol(), b.colCount()) << step;
+    ASSERT_GE(b.originRow(), 1) << step;
+    ASSERT_LE(b.originRow(), b.rowCount()) << step;
+    ASSERT_LE(b.rowCount(), b.svRowCount()) << step;
+    terminal::TermRect r;
+    if (b.getInvalidRect(r)) {
+        ASSERT_GE(r.left, 1) << step;
+        ASSERT_LE(r.left, r.right) << step;
+        ASSERT_LE(r.top, r.bottom) << step;
+        ASSERT_GE(r.top, b.firstRow()) << step;
+        ASSERT_LE(r.bottom, b.lastRow()) << step;
     }
 }
 
@@ -34,124 +34,124 @@ TEST_P(RandomOperations, KeepTheBufferConsistent) {
     std::mt19937 rng(GetParam());
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     test::FakeTerminal t;
-    TQuavTTYEmulator emu;
-    emu.teSetTerminal(&t);
-    TQuavTerminalBuffer& b = *emu.Buffer();
+    terminal::TtyEmulator emu;
+    emu.setTerminal(&t);
+    terminal::TerminalBuffer& b = *emu.buffer();
     for (int step = 0; step < 4000; ++step) {
         int n = pick(-3, 300);
         switch (pick(0, 30)) {
         case 0:
             try {
-                b.tbSetColCount(pick(0, 140));
-            } catch (const ETerminalError&) {
+                b.setColCount(pick(0, 140));
+            } catch (const terminal::TerminalBufferError&) {
             }
             break;
         case 1:
             try {
-                b.tbSetRowCount(pick(0, 60));
-            } catch (const ETerminalError&) {
+                b.setRowCount(pick(0, 60));
+            } catch (const terminal::TerminalBufferError&) {
             }
             break;
         case 2:
             try {
-                b.tbSetSVRowCount(pick(0, 260));
-            } catch (const ETerminalError&) {
+                b.setSvRowCount(pick(0, 260));
+            } catch (const terminal::TerminalBufferError&) {
             }
             break;
         case 3:
-            b.SetScrollRegion(pick(-5, 70), pick(-5, 70));
+            b.setScrollRegion(pick(-5, 70), pick(-5, 70));
             break;
         case 4:
-            b.tbSetUseScrollRegion(pick(0, 1));
+            b.setUseScrollRegion(pick(0, 1));
             break;
         case 5:
-            b.SetUseAbsAddress(pick(0, 1));
+            b.setUseAbsAddress(pick(0, 1));
             break;
         case 6:
-            b.SetCursorPosition(pick(-300, 300), pick(-10, 200));
+            b.setCursorPosition(pick(-300, 300), pick(-10, 200));
             break;
         case 7:
-            b.SetUseInsertMode(pick(0, 1));
+            b.setUseInsertMode(pick(0, 1));
             break;
         case 8:
-            b.SetUseAutoWrap(pick(0, 1));
-            b.SetUseAutoWrapDelay(pick(0, 1));
+            b.setUseAutoWrap(pick(0, 1));
+            b.setUseAutoWrapDelay(pick(0, 1));
             break;
         case 9:
-            b.SetUseNewLineMode(pick(0, 1));
+            b.setUseNewLineMode(pick(0, 1));
             break;
         case 10:
-            b.InsertChars(n);
+            b.insertChars(n);
             break;
         case 11:
-            b.DeleteChars(n);
+            b.deleteChars(n);
             break;
         case 12:
-            b.InsertLines(n);
+            b.insertLines(n);
             break;
         case 13:
-            b.DeleteLines(n);
+            b.deleteLines(n);
             break;
         case 14:
-            b.EraseChars(n * 10);
+            b.eraseChars(n * 10);
             break;
         case 15:
-            b.EraseToEOW();
-            b.EraseFromBOW();
+            b.eraseToEow();
+            b.eraseFromBow();
             break;
         case 16:
-            b.EraseToEOL();
-            b.EraseFromBOL();
-            b.EraseLine();
+            b.eraseToEol();
+            b.eraseFromBol();
+            b.eraseLine();
             break;
         case 17:
-            b.EraseScreen();
+            b.eraseScreen();
             break;
         case 18:
-            if (pick(0, 20) == 0) b.EraseAll();
+            if (pick(0, 20) == 0) b.eraseAll();
             break;
         case 19:
             if (pick(0, 20) == 0) b.Reset();
             break;
         case 20:
-            b.MoveCursorUp(pick(0, 1));
-            b.MoveCursorDown(pick(0, 1));
+            b.moveCursorUp(pick(0, 1));
+            b.moveCursorDown(pick(0, 1));
             break;
         case 21:
-            b.MoveCursorLeft(pick(0, 1), pick(0, 1));
-            b.MoveCursorRight(pick(0, 1), pick(0, 1));
+            b.moveCursorLeft(pick(0, 1), pick(0, 1));
+            b.moveCursorRight(pick(0, 1), pick(0, 1));
             break;
         case 22:
-            b.DoHorzTab();
-            b.DoBackHorzTab();
-            b.DoVertTab();
-            b.DoBackVertTab();
+            b.doHorzTab();
+            b.doBackHorzTab();
+            b.doVertTab();
+            b.doBackVertTab();
             break;
         case 23:
-            b.SetHorzTabStop();
-            b.SetVertTabStop();
-            if (pick(0, 3) == 0) b.ClearAllHorzTabStops();
+            b.setHorzTabStop();
+            b.setVertTabStop();
+            if (pick(0, 3) == 0) b.clearAllHorzTabStops();
             break;
         case 24:
-            b.tbSetDefBackColor(static_cast<TColor>(pick(0, 3)));
-            b.tbSetBackColor(static_cast<TColor>(pick(0, 3)));
+            b.setDefBackColor(static_cast<terminal::Color>(pick(0, 3)));
+            b.setBackColor(static_cast<terminal::Color>(pick(0, 3)));
             break;
         case 25:
-            t.originRow = pick(-250, 30);
-            t.originCol = pick(-5, 150);
-            t.visibleRows = pick(0, 40);
-            t.visibleCols = pick(0, 150);
-            t.canvas.clip = {pick(-20, 900), pick(-20, 500), pick(-20, 900), pick(-20, 500)};
+            t.originRowValue = pick(-250, 30);
+            t.originColValue = pick(-5, 150);
+            t.visibleRowsValue = pick(0, 40);
+            t.visibleColsValue = pick(0, 150);
+            t.recording.clip = {pick(-20, 900), pick(-20, 500), pick(-20, 900), pick(-20, 500)};
             t.freeze = pick(0, 1);
-            emu.Paint();
-            emu.LazyPaint();
-            t.canvas.clear();
+            emu.paint();
+            emu.lazyPaint();
+            t.recording.clear();
             break;
         default: {
             std::string bytes;
             for (int i = pick(1, 200); i > 0; --i)
                 bytes += static_cast<char>(pick(0, 255));
-            emu.ProcessBlock(bytes.data(), static_cast<int>(bytes.size()), csPort);
+            emu.processBlock(bytes.data(), static_cast<int>(bytes.size()), terminal::CharSource::Port);
             break;
         }
         }

@@ -12,7 +12,7 @@ using test::ScriptCase;
 class BufferScript : public ::testing::TestWithParam<ScriptCase> {};
 
 TEST_P(BufferScript, Runs) {
-    EXPECT_EQ(test::runScriptCase<TQuavTTYEmulator>(GetParam()), "");
+    EXPECT_EQ(test::runScriptCase<terminal::TtyEmulator>(GetParam()), "");
 }
 
 const ScriptCase kWriting[] = {

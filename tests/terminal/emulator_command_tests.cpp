@@ -9,30 +9,30 @@ namespace brimwell {
 namespace {
 
 TEST(EmuCommandParams, NamedThenPositionalThenDefault) {
-    TQuavEmuCommandParams p;
-    p.AddIntegerArg(7);
-    p.AddNamedIntegerArg("Col", 9);
-    p.AddStringArg("x");
-    EXPECT_EQ(p.GetIntegerValue("Col", 0, 1), 9);   // the name wins over the position
-    EXPECT_EQ(p.GetIntegerValue("Row", 0, 1), 7);   // no such name: position 0
-    EXPECT_EQ(p.GetIntegerValue("", 1, 1), 9);      // an empty name finds nothing
-    EXPECT_EQ(p.GetIntegerValue("Row", 5, 42), 42); // neither
-    EXPECT_EQ(p.GetIntegerValue("Row", 2, 42), 42); // "x" is not a number
-    EXPECT_EQ(p.GetStringValue("Row", 2, "d"), "x");
-    EXPECT_EQ(p.GetStringValue("col", 9, "d"), "d"); // names compare exactly
+    terminal::EmuCommandParams p;
+    p.addIntegerArg(7);
+    p.addNamedIntegerArg("Col", 9);
+    p.addStringArg("x");
+    EXPECT_EQ(p.getIntegerValue("Col", 0, 1), 9);   // the name wins over the position
+    EXPECT_EQ(p.getIntegerValue("Row", 0, 1), 7);   // no such name: position 0
+    EXPECT_EQ(p.getIntegerValue("", 1, 1), 9);      // an empty name finds nothing
+    EXPECT_EQ(p.getIntegerValue("Row", 5, 42), 42); // neither
+    EXPECT_EQ(p.getIntegerValue("Row", 2, 42), 42); // "x" is not a number
+    EXPECT_EQ(p.getStringValue("Row", 2, "d"), "x");
+    EXPECT_EQ(p.getStringValue("col", 9, "d"), "d"); // names compare exactly
 }
 
 TEST(EmuCommandParams, StoredTexts) {
-    TQuavEmuCommandParams p;
-    p.AddBooleanArg(true);
-    p.AddBooleanArg(false);
-    p.AddIntegerArg(-12);
-    p.AddTColorArg(0xC0C0C0);
+    terminal::EmuCommandParams p;
+    p.addBooleanArg(true);
+    p.addBooleanArg(false);
+    p.addIntegerArg(-12);
+    p.addTColorArg(0xC0C0C0);
     EXPECT_EQ(p[0].value, "TRUE");
     EXPECT_EQ(p[1].value, "FALSE");
     EXPECT_EQ(p[2].value, "-12");
     EXPECT_EQ(p[3].value, "12632256");
-    EXPECT_EQ(p.GetTColorValue("", 3, 0), 0xC0C0C0u);
+    EXPECT_EQ(p.getTColorValue("", 3, 0), 0xC0C0C0u);
 }
 
 TEST(EmuCommandParams, BooleanTexts) {
@@ -46,22 +46,22 @@ TEST(EmuCommandParams, BooleanTexts) {
                           Case{"False", true, false}, Case{"0", true, false}, Case{"OFF", true, false},
                           Case{"no", true, false}, Case{"maybe", true, true}, Case{"maybe", false, false},
                           Case{"", true, true}, Case{"2", false, false}}) {
-        TQuavEmuCommandParams p;
-        p.AddStringArg(c.text);
-        EXPECT_EQ(p.GetBooleanValue("", 0, c.def), c.want) << '"' << c.text << '"';
+        terminal::EmuCommandParams p;
+        p.addStringArg(c.text);
+        EXPECT_EQ(p.getBooleanValue("", 0, c.def), c.want) << '"' << c.text << '"';
     }
 }
 
 TEST(EmuCommandList, ClearKeepsNothingVisible) {
-    TQuavEmuCommandList list;
-    list.AddCommand(ecCursorPos).Params.AddIntegerArg(3);
-    list.AddCommand(ecBell);
-    EXPECT_EQ(list.Count(), 2);
+    terminal::EmuCommandList list;
+    list.addCommand(terminal::EmuCommand::CursorPos).params.addIntegerArg(3);
+    list.addCommand(terminal::EmuCommand::Bell);
+    EXPECT_EQ(list.count(), 2);
     list.clear();
-    EXPECT_EQ(list.Count(), 0);
-    auto& again = list.AddCommand(ecCR);
-    EXPECT_EQ(again.Command, ecCR);
-    EXPECT_EQ(again.Params.Count(), 0); // parameters of the earlier use are gone
+    EXPECT_EQ(list.count(), 0);
+    auto& again = list.addCommand(terminal::EmuCommand::CR);
+    EXPECT_EQ(again.command, terminal::EmuCommand::CR);
+    EXPECT_EQ(again.params.count(), 0); // parameters of the earlier use are gone
 }
 
 using test::ScriptCase;
@@ -69,7 +69,7 @@ using test::ScriptCase;
 class CommandScript : public ::testing::TestWithParam<ScriptCase> {};
 
 TEST_P(CommandScript, Runs) {
-    EXPECT_EQ(test::runScriptCase<TQuavTTYEmulator>(GetParam()), "");
+    EXPECT_EQ(test::runScriptCase<terminal::TtyEmulator>(GetParam()), "");
 }
 
 const ScriptCase kCommands[] = {
@@ -335,79 +335,79 @@ INSTANTIATE_TEST_SUITE_P(Commands, CommandScript, ::testing::ValuesIn(kCommands)
 
 TEST(EmulatorCommands, PersistentColoursReachTheTerminal) {
     test::FakeTerminal t; // outlives the emulator, as a terminal outlives what it links
-    TQuavTTYEmulator emu;
-    emu.teSetTerminal(&t);
-    TQuavEmuCommandParams p;
-    p.AddTColorArg(0xFF);
-    emu.teProcessCommand(ecBackColor, &p);
-    EXPECT_EQ(t.color, 0xFFu);
-    p.AddBooleanArg(false);
-    emu.teProcessCommand(ecForeColor, &p); // not persistent
-    EXPECT_EQ(t.fontColor, clSilver);
-    EXPECT_EQ(emu.Buffer()->ForeColor(), 0xFFu);
-    emu.teProcessCommand(ecColor); // defaults, persistent
-    EXPECT_EQ(t.color, clBlack);
-    EXPECT_EQ(t.fontColor, clSilver);
+    terminal::TtyEmulator emu;
+    emu.setTerminal(&t);
+    terminal::EmuCommandParams p;
+    p.addTColorArg(0xFF);
+    emu.processCommand(terminal::EmuCommand::BackColor, &p);
+    EXPECT_EQ(t.colorValue, 0xFFu);
+    p.addBooleanArg(false);
+    emu.processCommand(terminal::EmuCommand::ForeColor, &p); // not persistent
+    EXPECT_EQ(t.fontColorValue, terminal::kSilver);
+    EXPECT_EQ(emu.buffer()->foreColor(), 0xFFu);
+    emu.processCommand(terminal::EmuCommand::Color); // defaults, persistent
+    EXPECT_EQ(t.colorValue, terminal::kBlack);
+    EXPECT_EQ(t.fontColorValue, terminal::kSilver);
 }
 
 TEST(EmulatorCommands, DeviceReportsOnlyFromThePrimaryTerminalOfAPort) {
     struct Case {
-        TQuavEmuCommand command;
+        terminal::EmuCommand command;
         const char* type; // nullptr: no parameter
         bool hasPort, primary;
         const char* want;
     };
     for (const Case& c : {
-             Case{ecDeviceAttributesReport, nullptr, true, true, "\033[?1;0c"},
-             Case{ecDeviceAttributesReport, "52", true, true, "\033/Z"},
-             Case{ecDeviceAttributesReport, "7", true, true, ""},
-             Case{ecDeviceAttributesReport, nullptr, true, false, ""},
-             Case{ecDeviceAttributesReport, nullptr, false, true, ""},
-             Case{ecDeviceStatusReport, nullptr, true, true, "\033[0n"},
-             Case{ecDeviceStatusReport, "6", true, true, "\033[3;12R"},
-             Case{ecDeviceStatusReport, "Type=6", true, true, "\033[3;12R"},
-             Case{ecDeviceStatusReport, "9", true, true, ""},
-             Case{ecDeviceStatusReport, "6", true, false, ""},
+             Case{terminal::EmuCommand::DeviceAttributesReport, nullptr, true, true, "\033[?1;0c"},
+             Case{terminal::EmuCommand::DeviceAttributesReport, "52", true, true, "\033/Z"},
+             Case{terminal::EmuCommand::DeviceAttributesReport, "7", true, true, ""},
+             Case{terminal::EmuCommand::DeviceAttributesReport, nullptr, true, false, ""},
+             Case{terminal::EmuCommand::DeviceAttributesReport, nullptr, false, true, ""},
+             Case{terminal::EmuCommand::DeviceStatusReport, nullptr, true, true, "\033[0n"},
+             Case{terminal::EmuCommand::DeviceStatusReport, "6", true, true, "\033[3;12R"},
+             Case{terminal::EmuCommand::DeviceStatusReport, "Type=6", true, true, "\033[3;12R"},
+             Case{terminal::EmuCommand::DeviceStatusReport, "9", true, true, ""},
+             Case{terminal::EmuCommand::DeviceStatusReport, "6", true, false, ""},
          }) {
         test::FakeTerminal t;
-        TQuavTTYEmulator emu;
-        t.hasPort = c.hasPort;
+        terminal::TtyEmulator emu;
+        t.hasPortValue = c.hasPort;
         t.primary = c.primary;
-        emu.teSetTerminal(&t);
-        emu.Buffer()->SetCursorPosition(3, 12);
-        TQuavEmuCommandParams p;
+        emu.setTerminal(&t);
+        emu.buffer()->setCursorPosition(3, 12);
+        terminal::EmuCommandParams p;
         if (c.type) {
             std::string s = c.type;
             if (s.starts_with("Type="))
-                p.AddNamedStringArg("Type", s.substr(5));
+                p.addNamedStringArg("Type", s.substr(5));
             else
-                p.AddStringArg(s);
+                p.addStringArg(s);
         }
-        emu.teProcessCommand(c.command, &p);
-        EXPECT_EQ(t.sent, c.want) << c.command << " " << (c.type ? c.type : "-") << " " << c.hasPort
-                                  << c.primary;
+        emu.processCommand(c.command, &p);
+        EXPECT_EQ(t.sent, c.want) << static_cast<int>(c.command) << " " << (c.type ? c.type : "-") << " "
+                                  << c.hasPort << c.primary;
     }
 }
 
 TEST(EmulatorCommands, BellBeepsThroughTheTerminal) {
     test::FakeTerminal t;
-    TQuavTTYEmulator emu;
-    emu.teProcessCommand(ecBell); // no terminal: nothing to beep with, nothing breaks
-    emu.teSetTerminal(&t);
-    emu.ProcessBlock("\a\a", 2, csPort);
+    terminal::TtyEmulator emu;
+    emu.processCommand(terminal::EmuCommand::Bell); // no terminal: nothing to beep with, nothing breaks
+    emu.setTerminal(&t);
+    emu.processBlock("\a\a", 2, terminal::CharSource::Port);
     EXPECT_EQ(t.beeps, 2);
 }
 
 TEST(EmulatorCommands, ExecuteTerminalCommandsRepaintsOnce) {
     test::FakeTerminal t; // outlives the emulator, as a terminal outlives what it links
-    TQuavTTYEmulator emu;
-    emu.teSetTerminal(&t);
-    TQuavEmuCommandList list;
-    list.AddCommand(ecWriteString).Params.AddStringArg("ok");
-    list.AddCommand(ecCR);
-    emu.ExecuteTerminalCommands(list);
-    EXPECT_EQ(std::string(emu.Buffer()->GetLineCharPtr(1), 2), "ok");
-    EXPECT_EQ(emu.Buffer()->tbGetCol(), 1);
+    terminal::TtyEmulator emu;
+    emu.setTerminal(&t);
+    terminal::EmuCommandList list;
+    list.addCommand(terminal::EmuCommand::WriteString).params.addStringArg("ok");
+    list.addCommand(terminal::EmuCommand::CR);
+    emu.executeTerminalCommands(list);
+    EXPECT_EQ(std::string(emu.buffer()->getLineCharPtr(1), 2), "ok");
+    EXPECT_EQ(emu.buffer()->cursorCol(), 1);
     EXPECT_EQ(t.repaints, 1);
 }
 

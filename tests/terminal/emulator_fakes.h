@@ -13,32 +13,34 @@
 namespace brimwell::test {
 
 struct DrawnText {
-    TQuavTermRect cell;
+    terminal::TermRect cell;
     std::string text;
     int advance;
-    TColor fore;
-    TColor back;
+    terminal::Color fore;
+    terminal::Color back;
 };
 
 struct DrawnLine {
     int x1, y1, x2, y2;
-    TColor color;
+    terminal::Color color;
 };
 
-class RecordingCanvas : public TQuavTerminalCanvas {
+class RecordingCanvas : public terminal::TerminalCanvas {
   public:
-    TQuavTermRect clip{0, 0, 800, 400};
+    terminal::TermRect clip{0, 0, 800, 400};
     std::vector<DrawnText> texts;
     std::vector<DrawnLine> lines;
-    std::vector<std::pair<TQuavTermRect, TColor>> fills;
+    std::vector<std::pair<terminal::TermRect, terminal::Color>> fills;
 
-    TQuavTermRect ClipRect() const override { return clip; }
-    void FillRect(const TQuavTermRect& rect, TColor color) override { fills.emplace_back(rect, color); }
-    void TextRun(const TQuavTermRect& cell, const char* text, int count, int advance, TColor fore,
-                 TColor back) override {
+    terminal::TermRect clipRect() const override { return clip; }
+    void fillRect(const terminal::TermRect& rect, terminal::Color color) override {
+        fills.emplace_back(rect, color);
+    }
+    void textRun(const terminal::TermRect& cell, const char* text, int count, int advance,
+                 terminal::Color fore, terminal::Color back) override {
         texts.push_back({cell, std::string(text, static_cast<size_t>(count)), advance, fore, back});
     }
-    void Line(int x1, int y1, int x2, int y2, TColor color) override {
+    void line(int x1, int y1, int x2, int y2, terminal::Color color) override {
         lines.push_back({x1, y1, x2, y2, color});
     }
     void clear() {
@@ -50,83 +52,85 @@ class RecordingCanvas : public TQuavTerminalCanvas {
 
 // Fuzz inputs begin with the buffer's dimensions (a count below 2 raises and leaves the rest as
 // they were) and the size of the chunks the bytes arrive in; returns that size.
-inline std::size_t applyFuzzHeader(TQuavTerminalBuffer& b, const std::uint8_t* head) {
+inline std::size_t applyFuzzHeader(terminal::TerminalBuffer& b, const std::uint8_t* head) {
     try {
-        b.tbSetSVRowCount(1 + head[0] % 300);
-        b.tbSetRowCount(1 + head[1] % 60);
-        b.tbSetColCount(1 + head[2] % 200);
+        b.setSvRowCount(1 + head[0] % 300);
+        b.setRowCount(1 + head[1] % 60);
+        b.setColCount(1 + head[2] % 200);
     } catch (const std::runtime_error&) {
     }
     return 1 + head[3] % 97;
 }
 
-inline bool cursorOnScreen(const TQuavTerminalBuffer& b) {
-    return b.AbsCursorRow() >= 1 && b.AbsCursorRow() <= b.RowCount() && b.AbsCursorCol() >= 1 &&
-           b.AbsCursorCol() <= b.ColCount();
+inline bool cursorOnScreen(const terminal::TerminalBuffer& b) {
+    return b.absCursorRow() >= 1 && b.absCursorRow() <= b.rowCount() && b.absCursorCol() >= 1 &&
+           b.absCursorCol() <= b.colCount();
 }
 
-class FakeTerminal : public TQuavTerminalHost {
+class FakeTerminal : public terminal::TerminalHost {
   public:
     // Metrics of an 8 x 16 font showing the whole 80 x 24 screen.
-    int charWidth = 8, charHeight = 16;
-    int originCol = 1, originRow = 1;
-    int visibleCols = 80, visibleRows = 24, fullCols = 80, fullRows = 24;
-    TColor color = clBlack, fontColor = clSilver;
-    bool halfDuplex = false, lazy = false, follow = false, freeze = true, hideScrollbars = false;
+    int charWidthValue = 8, charHeightValue = 16;
+    int originColValue = 1, originRowValue = 1;
+    int visibleColsValue = 80, visibleRowsValue = 24, fullColsValue = 80, fullRowsValue = 24;
+    terminal::Color colorValue = terminal::kBlack, fontColorValue = terminal::kSilver;
+    bool halfDuplexValue = false, lazy = false, follow = false, freeze = true, hideScrollbarsValue = false;
     bool beyondRows = false, beyondCols = false;
-    bool hasPort = false, portOpen = false, primary = false;
-    RecordingCanvas canvas;
+    bool hasPortValue = false, portOpenValue = false, primary = false;
+    RecordingCanvas recording;
     bool hasCanvas = true;
 
     std::string sent; // bytes given to the port
     int needsUpdate = 0, beeps = 0, repaints = 0, scrollBarUpdates = 0;
     std::vector<std::pair<int, int>> followed, cursorEvents;
-    std::vector<TQuavTerminalEmulator*> emulatorsSet;
-    TQuavTerminalEmulator* emulator = nullptr;
+    std::vector<terminal::TerminalEmulator*> emulatorsSet;
+    terminal::TerminalEmulator* emulator = nullptr;
 
-    int CharWidth() const override { return charWidth; }
-    int CharHeight() const override { return charHeight; }
-    int OriginCol() const override { return originCol; }
-    int OriginRow() const override { return originRow; }
-    int VisibleCols() const override { return visibleCols; }
-    int VisibleRows() const override { return visibleRows; }
-    int FullCols() const override { return fullCols; }
-    int FullRows() const override { return fullRows; }
-    TColor Color() const override { return color; }
-    TColor FontColor() const override { return fontColor; }
-    void SetColor(TColor c) override { color = c; }
-    void SetFontColor(TColor c) override { fontColor = c; }
-    bool HalfDuplex() const override { return halfDuplex; }
-    bool UseLazyDisplay() const override { return lazy; }
-    bool FollowCursor() const override { return follow; }
-    bool FreezeScrollBack() const override { return freeze; }
-    bool HideScrollbars() const override { return hideScrollbars; }
-    bool CursorBeyondRows() const override { return beyondRows; }
-    bool CursorBeyondCols() const override { return beyondCols; }
-    void SetCursorBeyond(bool rows, bool cols) override {
+    int charWidth() const override { return charWidthValue; }
+    int charHeight() const override { return charHeightValue; }
+    int originCol() const override { return originColValue; }
+    int originRow() const override { return originRowValue; }
+    int visibleCols() const override { return visibleColsValue; }
+    int visibleRows() const override { return visibleRowsValue; }
+    int fullCols() const override { return fullColsValue; }
+    int fullRows() const override { return fullRowsValue; }
+    terminal::Color color() const override { return colorValue; }
+    terminal::Color fontColor() const override { return fontColorValue; }
+    void setColor(terminal::Color c) override { colorValue = c; }
+    void setFontColor(terminal::Color c) override { fontColorValue = c; }
+    bool halfDuplex() const override { return halfDuplexValue; }
+    bool useLazyDisplay() const override { return lazy; }
+    bool followCursor() const override { return follow; }
+    bool freezeScrollBack() const override { return freeze; }
+    bool hideScrollbars() const override { return hideScrollbarsValue; }
+    bool cursorBeyondRows() const override { return beyondRows; }
+    bool cursorBeyondCols() const override { return beyondCols; }
+    void setCursorBeyond(bool rows, bool cols) override {
         beyondRows = rows;
         beyondCols = cols;
     }
-    bool HasPort() const override { return hasPort; }
-    bool PortOpen() const override { return hasPort && portOpen; }
-    bool IsPrimaryTerminal() const override { return primary; }
+    bool hasPort() const override { return hasPortValue; }
+    bool portOpen() const override { return hasPortValue && portOpenValue; }
+    bool isPrimaryTerminal() const override { return primary; }
     void putChar(char ch) override { sent += ch; }
     void putString(std::string_view s) override { sent += s; }
-    TQuavTerminalCanvas* Canvas() override { return hasCanvas ? &canvas : nullptr; }
-    void DoFollowCursor(int row, int col) override { followed.emplace_back(row, col); }
-    void UpdateScrollBars() override { ++scrollBarUpdates; }
-    void RepaintAll() override { ++repaints; }
-    void Beep() override { ++beeps; }
-    void CursorMoved(TQuavTerminalBuffer*, int row, int col) override { cursorEvents.emplace_back(row, col); }
-    void QmTermNeedsUpdate() override { ++needsUpdate; }
+    terminal::TerminalCanvas* canvas() override { return hasCanvas ? &recording : nullptr; }
+    void doFollowCursor(int row, int col) override { followed.emplace_back(row, col); }
+    void updateScrollBars() override { ++scrollBarUpdates; }
+    void repaintAll() override { ++repaints; }
+    void beep() override { ++beeps; }
+    void cursorMoved(terminal::TerminalBuffer*, int row, int col) override {
+        cursorEvents.emplace_back(row, col);
+    }
+    void termNeedsUpdate() override { ++needsUpdate; }
     // The terminal's Emulator setter: links back as a real terminal does.
-    void SetEmulator(TQuavTerminalEmulator* e) override {
+    void setEmulator(terminal::TerminalEmulator* e) override {
         emulatorsSet.push_back(e);
         if (e == emulator) return;
-        TQuavTerminalEmulator* old = emulator;
+        terminal::TerminalEmulator* old = emulator;
         emulator = e;
-        if (old) old->teSetTerminal(nullptr);
-        if (e) e->teSetTerminal(this);
+        if (old) old->setTerminal(nullptr);
+        if (e) e->setTerminal(this);
     }
 };
 

@@ -61,7 +61,7 @@ std::vector<long long> numbers(const std::string& s) {
 }
 
 using Args = std::vector<long long>;
-using BufferOp = std::function<void(TQuavTerminalBuffer&, const Args&)>;
+using BufferOp = std::function<void(terminal::TerminalBuffer&, const Args&)>;
 
 long long arg(const Args& a, size_t i) {
     if (i >= a.size()) throw std::invalid_argument("missing argument");
@@ -70,96 +70,98 @@ long long arg(const Args& a, size_t i) {
 
 const std::map<std::string, BufferOp>& operations() {
     static const std::map<std::string, BufferOp> ops = {
-        {"WriteChar", [](auto& b, auto& a) { b.WriteChar(static_cast<std::uint16_t>(arg(a, 0))); }},
-        {"DoCarriageReturn", [](auto& b, auto&) { b.DoCarriageReturn(); }},
-        {"DoLineFeed", [](auto& b, auto&) { b.DoLineFeed(); }},
-        {"DoBackspace", [](auto& b, auto&) { b.DoBackspace(); }},
-        {"DoHorzTab", [](auto& b, auto&) { b.DoHorzTab(); }},
-        {"DoBackHorzTab", [](auto& b, auto&) { b.DoBackHorzTab(); }},
-        {"DoVertTab", [](auto& b, auto&) { b.DoVertTab(); }},
-        {"DoBackVertTab", [](auto& b, auto&) { b.DoBackVertTab(); }},
-        {"MoveCursorUp", [](auto& b, auto& a) { b.MoveCursorUp(arg(a, 0)); }},
-        {"MoveCursorDown", [](auto& b, auto& a) { b.MoveCursorDown(arg(a, 0)); }},
-        {"MoveCursorLeft", [](auto& b, auto& a) { b.MoveCursorLeft(arg(a, 0), arg(a, 1)); }},
-        {"MoveCursorRight", [](auto& b, auto& a) { b.MoveCursorRight(arg(a, 0), arg(a, 1)); }},
-        {"SetCursorPosition", [](auto& b, auto& a) { b.SetCursorPosition(arg(a, 0), arg(a, 1)); }},
-        {"SetScrollRegion", [](auto& b, auto& a) { b.SetScrollRegion(arg(a, 0), arg(a, 1)); }},
-        {"InsertChars", [](auto& b, auto& a) { b.InsertChars(arg(a, 0)); }},
-        {"DeleteChars", [](auto& b, auto& a) { b.DeleteChars(arg(a, 0)); }},
-        {"InsertLines", [](auto& b, auto& a) { b.InsertLines(arg(a, 0)); }},
-        {"DeleteLines", [](auto& b, auto& a) { b.DeleteLines(arg(a, 0)); }},
-        {"EraseChars", [](auto& b, auto& a) { b.EraseChars(arg(a, 0)); }},
-        {"EraseToEOL", [](auto& b, auto&) { b.EraseToEOL(); }},
-        {"EraseFromBOL", [](auto& b, auto&) { b.EraseFromBOL(); }},
-        {"EraseLine", [](auto& b, auto&) { b.EraseLine(); }},
-        {"EraseToEOW", [](auto& b, auto&) { b.EraseToEOW(); }},
-        {"EraseFromBOW", [](auto& b, auto&) { b.EraseFromBOW(); }},
-        {"EraseScreen", [](auto& b, auto&) { b.EraseScreen(); }},
-        {"EraseAll", [](auto& b, auto&) { b.EraseAll(); }},
-        {"StartFreshLine", [](auto& b, auto&) { b.StartFreshLine(); }},
+        {"WriteChar", [](auto& b, auto& a) { b.writeChar(static_cast<std::uint16_t>(arg(a, 0))); }},
+        {"DoCarriageReturn", [](auto& b, auto&) { b.doCarriageReturn(); }},
+        {"DoLineFeed", [](auto& b, auto&) { b.doLineFeed(); }},
+        {"DoBackspace", [](auto& b, auto&) { b.doBackspace(); }},
+        {"DoHorzTab", [](auto& b, auto&) { b.doHorzTab(); }},
+        {"DoBackHorzTab", [](auto& b, auto&) { b.doBackHorzTab(); }},
+        {"DoVertTab", [](auto& b, auto&) { b.doVertTab(); }},
+        {"DoBackVertTab", [](auto& b, auto&) { b.doBackVertTab(); }},
+        {"MoveCursorUp", [](auto& b, auto& a) { b.moveCursorUp(arg(a, 0)); }},
+        {"MoveCursorDown", [](auto& b, auto& a) { b.moveCursorDown(arg(a, 0)); }},
+        {"MoveCursorLeft", [](auto& b, auto& a) { b.moveCursorLeft(arg(a, 0), arg(a, 1)); }},
+        {"MoveCursorRight", [](auto& b, auto& a) { b.moveCursorRight(arg(a, 0), arg(a, 1)); }},
+        {"SetCursorPosition", [](auto& b, auto& a) { b.setCursorPosition(arg(a, 0), arg(a, 1)); }},
+        {"SetScrollRegion", [](auto& b, auto& a) { b.setScrollRegion(arg(a, 0), arg(a, 1)); }},
+        {"InsertChars", [](auto& b, auto& a) { b.insertChars(arg(a, 0)); }},
+        {"DeleteChars", [](auto& b, auto& a) { b.deleteChars(arg(a, 0)); }},
+        {"InsertLines", [](auto& b, auto& a) { b.insertLines(arg(a, 0)); }},
+        {"DeleteLines", [](auto& b, auto& a) { b.deleteLines(arg(a, 0)); }},
+        {"EraseChars", [](auto& b, auto& a) { b.eraseChars(arg(a, 0)); }},
+        {"EraseToEOL", [](auto& b, auto&) { b.eraseToEol(); }},
+        {"EraseFromBOL", [](auto& b, auto&) { b.eraseFromBol(); }},
+        {"EraseLine", [](auto& b, auto&) { b.eraseLine(); }},
+        {"EraseToEOW", [](auto& b, auto&) { b.eraseToEow(); }},
+        {"EraseFromBOW", [](auto& b, auto&) { b.eraseFromBow(); }},
+        {"EraseScreen", [](auto& b, auto&) { b.eraseScreen(); }},
+        {"EraseAll", [](auto& b, auto&) { b.eraseAll(); }},
+        {"StartFreshLine", [](auto& b, auto&) { b.startFreshLine(); }},
         {"Reset", [](auto& b, auto&) { b.Reset(); }},
-        {"SetHorzTabStop", [](auto& b, auto&) { b.SetHorzTabStop(); }},
-        {"ClearHorzTabStop", [](auto& b, auto&) { b.ClearHorzTabStop(); }},
-        {"ClearAllHorzTabStops", [](auto& b, auto&) { b.ClearAllHorzTabStops(); }},
-        {"SetVertTabStop", [](auto& b, auto&) { b.SetVertTabStop(); }},
-        {"ClearVertTabStop", [](auto& b, auto&) { b.ClearVertTabStop(); }},
-        {"ClearAllVertTabStops", [](auto& b, auto&) { b.ClearAllVertTabStops(); }},
+        {"SetHorzTabStop", [](auto& b, auto&) { b.setHorzTabStop(); }},
+        {"ClearHorzTabStop", [](auto& b, auto&) { b.clearHorzTabStop(); }},
+        {"ClearAllHorzTabStops", [](auto& b, auto&) { b.clearAllHorzTabStops(); }},
+        {"SetVertTabStop", [](auto& b, auto&) { b.setVertTabStop(); }},
+        {"ClearVertTabStop", [](auto& b, auto&) { b.clearVertTabStop(); }},
+        {"ClearAllVertTabStops", [](auto& b, auto&) { b.clearAllVertTabStops(); }},
     };
     return ops;
 }
 
 struct Property {
-    std::function<void(TQuavTerminalBuffer&, long long)> set;
-    std::function<long long(TQuavTerminalBuffer&)> get;
+    std::function<void(terminal::TerminalBuffer&, long long)> set;
+    std::function<long long(terminal::TerminalBuffer&)> get;
 };
 
 const std::map<std::string, Property>& properties() {
-    using B = TQuavTerminalBuffer;
+    using B = terminal::TerminalBuffer;
     static const std::map<std::string, Property> props = {
-        {"ColCount", {[](B& b, long long v) { b.tbSetColCount(int(v)); }, [](B& b) { return b.ColCount(); }}},
-        {"RowCount", {[](B& b, long long v) { b.tbSetRowCount(int(v)); }, [](B& b) { return b.RowCount(); }}},
+        {"ColCount", {[](B& b, long long v) { b.setColCount(int(v)); }, [](B& b) { return b.colCount(); }}},
+        {"RowCount", {[](B& b, long long v) { b.setRowCount(int(v)); }, [](B& b) { return b.rowCount(); }}},
         {"SVRowCount",
-         {[](B& b, long long v) { b.tbSetSVRowCount(int(v)); }, [](B& b) { return b.SVRowCount(); }}},
-        {"Col", {[](B& b, long long v) { b.tbSetCol(int(v)); }, [](B& b) { return b.tbGetCol(); }}},
-        {"Row", {[](B& b, long long v) { b.tbSetRow(int(v)); }, [](B& b) { return b.tbGetRow(); }}},
-        {"OriginRow", {nullptr, [](B& b) { return b.tbGetOriginRow(); }}},
-        {"OriginCol", {nullptr, [](B& b) { return b.tbGetOriginCol(); }}},
+         {[](B& b, long long v) { b.setSvRowCount(int(v)); }, [](B& b) { return b.svRowCount(); }}},
+        {"Col", {[](B& b, long long v) { b.setCursorCol(int(v)); }, [](B& b) { return b.cursorCol(); }}},
+        {"Row", {[](B& b, long long v) { b.setCursorRow(int(v)); }, [](B& b) { return b.cursorRow(); }}},
+        {"OriginRow", {nullptr, [](B& b) { return b.originRow(); }}},
+        {"OriginCol", {nullptr, [](B& b) { return b.originCol(); }}},
         {"BackColor",
-         {[](B& b, long long v) { b.tbSetBackColor(TColor(v)); }, [](B& b) { return b.BackColor(); }}},
+         {[](B& b, long long v) { b.setBackColor(terminal::Color(v)); }, [](B& b) { return b.backColor(); }}},
         {"ForeColor",
-         {[](B& b, long long v) { b.tbSetForeColor(TColor(v)); }, [](B& b) { return b.ForeColor(); }}},
+         {[](B& b, long long v) { b.setForeColor(terminal::Color(v)); }, [](B& b) { return b.foreColor(); }}},
         {"DefBackColor",
-         {[](B& b, long long v) { b.tbSetDefBackColor(TColor(v)); }, [](B& b) { return b.DefBackColor(); }}},
+         {[](B& b, long long v) { b.setDefBackColor(terminal::Color(v)); },
+          [](B& b) { return b.defBackColor(); }}},
         {"DefForeColor",
-         {[](B& b, long long v) { b.tbSetDefForeColor(TColor(v)); }, [](B& b) { return b.DefForeColor(); }}},
+         {[](B& b, long long v) { b.setDefForeColor(terminal::Color(v)); },
+          [](B& b) { return b.defForeColor(); }}},
         {"CharSet",
-         {[](B& b, long long v) { b.tbSetCharSet(std::uint8_t(v)); }, [](B& b) { return b.CharSet(); }}},
+         {[](B& b, long long v) { b.setCharSet(std::uint8_t(v)); }, [](B& b) { return b.charSet(); }}},
         {"DefAnsiChar",
-         {[](B& b, long long v) { b.tbSetDefAnsiChar(std::uint16_t(v)); },
-          [](B& b) { return b.DefAnsiChar(); }}},
+         {[](B& b, long long v) { b.setDefAnsiChar(std::uint16_t(v)); },
+          [](B& b) { return b.defAnsiChar(); }}},
         {"CharAttrs",
-         {[](B& b, long long v) { b.SetCharAttrs(TQuavTerminalCharAttrs(v)); },
-          [](B& b) { return b.GetCharAttrs(); }}},
+         {[](B& b, long long v) { b.setCharAttrs(terminal::CharAttrs(v)); },
+          [](B& b) { return b.getCharAttrs(); }}},
         {"UseAbsAddress",
-         {[](B& b, long long v) { b.SetUseAbsAddress(v); }, [](B& b) { return b.UseAbsAddress(); }}},
+         {[](B& b, long long v) { b.setUseAbsAddress(v); }, [](B& b) { return b.useAbsAddress(); }}},
         {"UseAutoWrap",
-         {[](B& b, long long v) { b.SetUseAutoWrap(v); }, [](B& b) { return b.UseAutoWrap(); }}},
+         {[](B& b, long long v) { b.setUseAutoWrap(v); }, [](B& b) { return b.useAutoWrap(); }}},
         {"UseAutoWrapDelay",
-         {[](B& b, long long v) { b.SetUseAutoWrapDelay(v); }, [](B& b) { return b.UseAutoWrapDelay(); }}},
+         {[](B& b, long long v) { b.setUseAutoWrapDelay(v); }, [](B& b) { return b.useAutoWrapDelay(); }}},
         {"UseInsertMode",
-         {[](B& b, long long v) { b.SetUseInsertMode(v); }, [](B& b) { return b.UseInsertMode(); }}},
+         {[](B& b, long long v) { b.setUseInsertMode(v); }, [](B& b) { return b.useInsertMode(); }}},
         {"UseNewLineMode",
-         {[](B& b, long long v) { b.SetUseNewLineMode(v); }, [](B& b) { return b.UseNewLineMode(); }}},
+         {[](B& b, long long v) { b.setUseNewLineMode(v); }, [](B& b) { return b.useNewLineMode(); }}},
         {"UseScrollRegion",
-         {[](B& b, long long v) { b.tbSetUseScrollRegion(v); }, [](B& b) { return b.UseScrollRegion(); }}},
+         {[](B& b, long long v) { b.setUseScrollRegion(v); }, [](B& b) { return b.useScrollRegion(); }}},
     };
     return props;
 }
 
-const std::map<std::string, TQuavEmuCommand>& commandNames() {
-    static const std::map<std::string, TQuavEmuCommand> names = [] {
+const std::map<std::string, terminal::EmuCommand>& commandNames() {
+    static const std::map<std::string, terminal::EmuCommand> names = [] {
         // clang-format off
-        static const char* const kNames[kEmuCommandCount] = {
+        static const char* const kNames[terminal::kEmuCommandCount] = {
             "ecNone", "ecBell", "ecBackspace", "ecTabHorz", "ecLF", "ecCR", "ecBackTabHorz", "ecCursorDown",
             "ecCursorLeft", "ecCursorRight", "ecCursorUp", "ecCursorPos", "ecDeleteChars", "ecDeleteLines",
             "ecInsertChars", "ecInsertLines", "ecEraseAll", "ecEraseChars", "ecEraseFromBOW",
@@ -181,18 +183,18 @@ const std::map<std::string, TQuavEmuCommand>& commandNames() {
             "ecDeviceStatusReport"
         };
         // clang-format on
-        std::map<std::string, TQuavEmuCommand> m;
-        for (int i = 0; i < kEmuCommandCount; ++i)
-            m[kNames[i]] = static_cast<TQuavEmuCommand>(i);
+        std::map<std::string, terminal::EmuCommand> m;
+        for (int i = 0; i < terminal::kEmuCommandCount; ++i)
+            m[kNames[i]] = static_cast<terminal::EmuCommand>(i);
         return m;
     }();
     return names;
 }
 
-std::string rowText(TQuavTerminalBuffer& b, int row) {
-    const char* p = b.GetLineCharPtr(row);
+std::string rowText(terminal::TerminalBuffer& b, int row) {
+    const char* p = b.getLineCharPtr(row);
     if (!p) return "<no row " + std::to_string(row) + ">";
-    std::string s(p, static_cast<size_t>(b.ColCount()));
+    std::string s(p, static_cast<size_t>(b.colCount()));
     while (!s.empty() && s.back() == ' ')
         s.pop_back();
     return s;
@@ -205,27 +207,27 @@ std::string hex(long long v) {
 }
 
 // Runs one step; returns a failure text or "".
-std::string runStep(TQuavTerminalEmulator& emu, const std::vector<Token>& t) {
-    TQuavTerminalBuffer& b = *emu.Buffer();
+std::string runStep(terminal::TerminalEmulator& emu, const std::vector<Token>& t) {
+    terminal::TerminalBuffer& b = *emu.buffer();
     const std::string& verb = t[0].text;
     auto need = [&](size_t n) {
         if (t.size() < n) throw std::invalid_argument("too few words for " + verb);
     };
     if (verb == "push") {
         need(2);
-        emu.ProcessBlock(t[1].text.data(), static_cast<int>(t[1].text.size()), csPort);
+        emu.processBlock(t[1].text.data(), static_cast<int>(t[1].text.size()), terminal::CharSource::Port);
     } else if (verb == "pushrep") {
         need(3);
         std::string data;
         for (long long i = number(t[1].text); i > 0; --i)
             data += t[2].text;
-        emu.ProcessBlock(data.data(), static_cast<int>(data.size()), csPort);
+        emu.processBlock(data.data(), static_cast<int>(data.size()), terminal::CharSource::Port);
     } else if (verb == "pushlines") {
         need(3);
         std::string data;
         for (long long i = number(t[1].text); i <= number(t[2].text); ++i)
             data += "L" + std::to_string(i) + "\r\n";
-        emu.ProcessBlock(data.data(), static_cast<int>(data.size()), csPort);
+        emu.processBlock(data.data(), static_cast<int>(data.size()), terminal::CharSource::Port);
     } else if (verb == "do") {
         need(2);
         auto it = operations().find(t[1].text);
@@ -249,24 +251,24 @@ std::string runStep(TQuavTerminalEmulator& emu, const std::vector<Token>& t) {
         auto it = commandNames().find(t[1].text);
         if (it == commandNames().end()) throw std::invalid_argument("unknown command " + t[1].text);
         if (t.size() == 2) {
-            emu.teProcessCommand(it->second);
+            emu.processCommand(it->second);
         } else {
-            TQuavEmuCommandParams p;
+            terminal::EmuCommandParams p;
             for (size_t i = 2; i < t.size(); ++i) {
                 auto eq = t[i].quoted ? std::string::npos : t[i].text.find('=');
                 if (eq == std::string::npos)
-                    p.AddStringArg(t[i].text);
+                    p.addStringArg(t[i].text);
                 else
-                    p.AddNamedStringArg(t[i].text.substr(0, eq), t[i].text.substr(eq + 1));
+                    p.addNamedStringArg(t[i].text.substr(0, eq), t[i].text.substr(eq + 1));
             }
-            emu.teProcessCommand(it->second, &p);
+            emu.processCommand(it->second, &p);
         }
     } else if (verb == "raises") {
         need(3);
         std::vector<Token> rest(t.begin() + 2, t.end());
         try {
             runStep(emu, rest);
-        } catch (const ETerminalError& e) {
+        } catch (const terminal::TerminalBufferError& e) {
             if (e.what() != t[1].text)
                 return std::string("raised \"") + e.what() + "\", expected \"" + t[1].text + "\"";
             return "";
@@ -282,40 +284,40 @@ std::string runStep(TQuavTerminalEmulator& emu, const std::vector<Token>& t) {
     } else if (verb == "cursor") {
         need(2);
         auto rc = numbers(t[1].text);
-        if (b.tbGetRow() != rc.at(0) || b.tbGetCol() != rc.at(1))
-            return "cursor at " + std::to_string(b.tbGetRow()) + "," + std::to_string(b.tbGetCol()) +
+        if (b.cursorRow() != rc.at(0) || b.cursorCol() != rc.at(1))
+            return "cursor at " + std::to_string(b.cursorRow()) + "," + std::to_string(b.cursorCol()) +
                    ", expected " + t[1].text;
     } else if (verb == "wrap") {
         need(2);
-        if (b.WrapPending() != (number(t[1].text) != 0))
-            return std::string("wrap pending is ") + (b.WrapPending() ? "1" : "0");
+        if (b.wrapPending() != (number(t[1].text) != 0))
+            return std::string("wrap pending is ") + (b.wrapPending() ? "1" : "0");
     } else if (verb == "attr" || verb == "fore" || verb == "back" || verb == "char") {
         need(3);
         auto rc = numbers(t[1].text);
         int row = static_cast<int>(rc.at(0));
         int col = static_cast<int>(rc.at(1));
-        if (col < 1 || col > b.ColCount() || !b.GetLineAttrPtr(row)) return "no cell " + t[1].text;
-        long long got = verb == "attr"   ? b.GetLineAttrPtr(row)[col - 1]
-                        : verb == "fore" ? b.GetLineForeColorPtr(row)[col - 1]
-                        : verb == "back" ? b.GetLineBackColorPtr(row)[col - 1]
-                                         : static_cast<std::uint8_t>(b.GetLineCharPtr(row)[col - 1]);
+        if (col < 1 || col > b.colCount() || !b.getLineAttrPtr(row)) return "no cell " + t[1].text;
+        long long got = verb == "attr"   ? b.getLineAttrPtr(row)[col - 1]
+                        : verb == "fore" ? b.getLineForeColorPtr(row)[col - 1]
+                        : verb == "back" ? b.getLineBackColorPtr(row)[col - 1]
+                                         : static_cast<std::uint8_t>(b.getLineCharPtr(row)[col - 1]);
         long long want = t[2].quoted ? static_cast<std::uint8_t>(t[2].text.at(0)) : number(t[2].text);
         if (got != want) return verb + " of " + t[1].text + " is " + hex(got) + ", expected " + hex(want);
     } else if (verb == "invalid") {
         need(2);
-        TQuavTermRect r;
-        bool any = b.GetInvalidRect(r);
+        terminal::TermRect r;
+        bool any = b.getInvalidRect(r);
         if (t[1].text == "none") {
             if (any)
-                return "invalid " + std::to_string(r.Left) + "," + std::to_string(r.Top) + "," +
-                       std::to_string(r.Right) + "," + std::to_string(r.Bottom) + ", expected none";
+                return "invalid " + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+                       std::to_string(r.right) + "," + std::to_string(r.bottom) + ", expected none";
         } else {
             auto v = numbers(t[1].text);
-            TQuavTermRect want{int(v.at(0)), int(v.at(1)), int(v.at(2)), int(v.at(3))};
+            terminal::TermRect want{int(v.at(0)), int(v.at(1)), int(v.at(2)), int(v.at(3))};
             if (!any) return "nothing invalid, expected " + t[1].text;
             if (!(r == want))
-                return "invalid " + std::to_string(r.Left) + "," + std::to_string(r.Top) + "," +
-                       std::to_string(r.Right) + "," + std::to_string(r.Bottom) + ", expected " + t[1].text;
+                return "invalid " + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+                       std::to_string(r.right) + "," + std::to_string(r.bottom) + ", expected " + t[1].text;
         }
     } else {
         throw std::invalid_argument("unknown step " + verb);
@@ -368,7 +370,7 @@ std::string unescape(const std::string& s) {
     return out;
 }
 
-std::string runEmulatorScript(TQuavTerminalEmulator& emu, const std::string& script) {
+std::string runEmulatorScript(terminal::TerminalEmulator& emu, const std::string& script) {
     std::istringstream in(script);
     std::string line;
     int lineNo = 0;
@@ -379,7 +381,7 @@ std::string runEmulatorScript(TQuavTerminalEmulator& emu, const std::string& scr
         std::string failure;
         try {
             failure = runStep(emu, tokens);
-        } catch (const ETerminalError& e) {
+        } catch (const terminal::TerminalBufferError& e) {
             failure = std::string("unexpected error: ") + e.what();
         } catch (const std::exception& e) {
             failure = std::string("bad script: ") + e.what();

@@ -1,12 +1,12 @@
 // A small script language for buffer and emulator tests: push bytes, run operations, then assert rows,
 // cells and the cursor. One line per step:
 //
-//   push "AB\r\nC"            bytes through the teletype's ProcessBlock (escapes \r \n \t \b \e \xNN \\ \")
+//   push "AB\r\nC"            bytes through the teletype's processBlock (escapes \r \n \t \b \e \xNN \\ \")
 //   pushrep 80 "ab"           the text repeated; pushlines 1 250 pushes "L1\r\n" .. "L250\r\n"
-//   do EraseScreen            a buffer operation, with integer arguments: do SetScrollRegion 3 10
-//   set RowCount 16           a buffer property (see kSetters); get RowCount 16 asserts one
-//   cmd ecCursorPos Row=3 7   an emulator command; NAME=VALUE is a named parameter, else positional
-//   raises "text" set ColCount 1    the step must raise ETerminalError with exactly that message
+//   do eraseScreen            a buffer operation, with integer arguments: do setScrollRegion 3 10
+//   set rowCount 16           a buffer property (see kSetters); get rowCount 16 asserts one
+//   cmd EmuCommand::CursorPos Row=3 7   an emulator command; NAME=VALUE is a named parameter, else positional
+//   raises "text" set colCount 1    the step must raise TerminalBufferError with exactly that message
 //   rows 1 "AB" 2 "C"         absolute rows' text, trailing spaces ignored
 //   cursor 2,3                Row,Col as the buffer reports them; wrap 0|1 the pending-wrap flag
 //   attr 1,2 0x01   fore 1,2 0xC0C0C0   back 1,2 0   cell attribute byte / colours (absolute row)
@@ -21,7 +21,7 @@ namespace brimwell::test {
 
 // Runs `script` against `emu`; returns an empty string on success, else the first failure with its
 // line number.
-std::string runEmulatorScript(TQuavTerminalEmulator& emu, const std::string& script);
+std::string runEmulatorScript(terminal::TerminalEmulator& emu, const std::string& script);
 
 // One row of a table of scripts: the test's name and its script.
 struct ScriptCase {

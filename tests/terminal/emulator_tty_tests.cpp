@@ -14,13 +14,13 @@ using test::FakeTerminal;
 
 class TTYWithTerminal : public ::testing::Test {
   protected:
-    void SetUp() override { emu.teSetTerminal(&t); }
+    void SetUp() override { emu.setTerminal(&t); }
     std::string row(int r) {
-        std::string s(emu.Buffer()->GetLineCharPtr(r), 80);
+        std::string s(emu.buffer()->getLineCharPtr(r), 80);
         return s.substr(0, s.find_last_not_of(' ') + 1);
     }
     FakeTerminal t;
-    TQuavTTYEmulator emu;
+    terminal::TtyEmulator emu;
 };
 
 TEST_F(TTYWithTerminal, TypedKeysGoToAnOpenPort) {
@@ -37,136 +37,136 @@ TEST_F(TTYWithTerminal, TypedKeysGoToAnOpenPort) {
           Case{false, false, false, 'a', "", "", 'a'}, Case{true, false, true, 'q', "", "q", 'q'},
           Case{true, true, true, 'q', "q", "q", 'q'}}) {
         FakeTerminal term;
-        TQuavTTYEmulator e;
-        e.teSetTerminal(&term);
-        term.hasPort = c.hasPort;
-        term.portOpen = c.open;
-        term.halfDuplex = c.halfDuplex;
+        terminal::TtyEmulator e;
+        e.setTerminal(&term);
+        term.hasPortValue = c.hasPort;
+        term.portOpenValue = c.open;
+        term.halfDuplexValue = c.halfDuplex;
         char key = c.key;
-        e.KeyPress(key);
+        e.keyPress(key);
         EXPECT_EQ(term.sent, c.sent) << int(c.key) << c.hasPort << c.open << c.halfDuplex;
         EXPECT_EQ(key, c.keyAfter);
-        std::string shown(e.Buffer()->GetLineCharPtr(1), 1);
+        std::string shown(e.buffer()->getLineCharPtr(1), 1);
         EXPECT_EQ(shown == " " ? "" : shown, c.shown);
     }
 }
 
 TEST_F(TTYWithTerminal, KeyDownSendsNothing) {
-    t.hasPort = t.portOpen = true;
+    t.hasPortValue = t.portOpenValue = true;
     int key = 0x25; // cursor left
-    emu.KeyDown(key, ssShift);
+    emu.keyDown(key, terminal::kModShift);
     EXPECT_EQ(key, 0x25);
     EXPECT_EQ(t.sent, "");
 }
 
 TEST(TTYEmulator, KeysWithoutATerminalAreDropped) {
-    TQuavTTYEmulator emu;
+    terminal::TtyEmulator emu;
     char key = '\b';
-    emu.KeyPress(key);
+    emu.keyPress(key);
     EXPECT_EQ(key, '\x7f');
-    EXPECT_FALSE(emu.Buffer()->HasDisplayChanged() && emu.Buffer()->GetLineCharPtr(1)[0] != ' ');
+    EXPECT_FALSE(emu.buffer()->hasDisplayChanged() && emu.buffer()->getLineCharPtr(1)[0] != ' ');
 }
 
 TEST_F(TTYWithTerminal, ProcessCharHookReplacesTextAndAddsCommands) {
-    std::vector<std::pair<int, TQuavCharSource>> seen;
-    emu.OnProcessChar = [&](TQuavTerminalEmulator* sender, std::uint8_t ch, std::string& text,
-                            TQuavEmuCommandList& commands, TQuavCharSource source) {
+    std::vector<std::pair<int, terminal::CharSource>> seen;
+    emu.onProcessChar = [&](terminal::TerminalEmulator* sender, std::uint8_t ch, std::string& text,
+                            terminal::EmuCommandList& commands, terminal::CharSource source) {
         EXPECT_EQ(sender, &emu);
         EXPECT_EQ(text, std::string(1, static_cast<char>(ch)));
-        EXPECT_EQ(commands.Count(), 0); // emptied for every byte
+        EXPECT_EQ(commands.count(), 0); // emptied for every byte
         seen.emplace_back(ch, source);
         if (ch == 'x') text.clear();
         if (ch == 'u') text = "UU\tV";
         if (ch == '!') {
-            commands.AddCommand(ecCursorPos).Params.AddIntegerArg(3);
-            commands.AddCommand(ecAddBold);
+            commands.addCommand(terminal::EmuCommand::CursorPos).params.addIntegerArg(3);
+            commands.addCommand(terminal::EmuCommand::AddBold);
         }
     };
     const char data[] = "axu!b\x1b";
-    emu.ProcessBlock(data, 6, csWriteChar);
+    emu.processBlock(data, 6, terminal::CharSource::WriteChar);
     ASSERT_EQ(seen.size(), 6u);
-    EXPECT_EQ(seen[0], std::make_pair(int('a'), csWriteChar));
+    EXPECT_EQ(seen[0], std::make_pair(int('a'), terminal::CharSource::WriteChar));
     EXPECT_EQ(row(1), "aUU     V");
     EXPECT_EQ(row(3), "!b"); // commands ran before the text; the ESC was ignored
-    EXPECT_EQ(emu.Buffer()->GetLineAttrPtr(3)[0], tcaBold);
+    EXPECT_EQ(emu.buffer()->getLineAttrPtr(3)[0], terminal::kAttrBold);
 }
 
 TEST_F(TTYWithTerminal, CursorHandlerAsksForUpdatesAndFollows) {
     t.follow = true;
-    emu.ProcessBlock("ab", 2, csPort);
+    emu.processBlock("ab", 2, terminal::CharSource::Port);
     EXPECT_EQ(t.cursorEvents, (std::vector<std::pair<int, int>>{{1, 2}, {1, 3}}));
     EXPECT_EQ(t.followed, t.cursorEvents);
     EXPECT_EQ(t.needsUpdate, 2); // one per move
     t.lazy = true;
     t.follow = false;
     t.needsUpdate = 0;
-    emu.ProcessBlock("c", 1, csPort);
+    emu.processBlock("c", 1, terminal::CharSource::Port);
     EXPECT_EQ(t.needsUpdate, 0); // lazy display repaints from the terminal's timer instead
     EXPECT_EQ(t.followed.size(), 2u);
 }
 
 TEST_F(TTYWithTerminal, HiddenScrollBarsFollowTheCursorBeyondTheView) {
-    t.hideScrollbars = true;
-    t.fullRows = 10;
-    t.fullCols = 40;
-    emu.Buffer()->SetCursorPosition(5, 5);
+    t.hideScrollbarsValue = true;
+    t.fullRowsValue = 10;
+    t.fullColsValue = 40;
+    emu.buffer()->setCursorPosition(5, 5);
     EXPECT_EQ(t.scrollBarUpdates, 0);
-    emu.Buffer()->SetCursorPosition(12, 5);
+    emu.buffer()->setCursorPosition(12, 5);
     EXPECT_TRUE(t.beyondRows);
     EXPECT_FALSE(t.beyondCols);
     EXPECT_EQ(t.scrollBarUpdates, 1);
-    emu.Buffer()->SetCursorPosition(13, 50);
+    emu.buffer()->setCursorPosition(13, 50);
     EXPECT_TRUE(t.beyondCols);
     EXPECT_EQ(t.scrollBarUpdates, 2);
-    emu.Buffer()->SetCursorPosition(13, 51);
+    emu.buffer()->setCursorPosition(13, 51);
     EXPECT_EQ(t.scrollBarUpdates, 2);
-    emu.Buffer()->SetCursorPosition(1, 1); // row first, then column: two changes
+    emu.buffer()->setCursorPosition(1, 1); // row first, then column: two changes
     EXPECT_FALSE(t.beyondRows || t.beyondCols);
     EXPECT_EQ(t.scrollBarUpdates, 4);
 }
 
 TEST_F(TTYWithTerminal, NeedsUpdateAfterChangesOrMoves) {
-    EXPECT_TRUE(emu.teGetNeedsUpdate()); // construction invalidated the screen
-    TQuavTermRect r;
-    emu.Buffer()->GetInvalidRect(r);
-    emu.Buffer()->HasCursorMoved();
-    EXPECT_FALSE(emu.teGetNeedsUpdate());
-    emu.Buffer()->tbSetCol(5);
-    EXPECT_TRUE(emu.teGetNeedsUpdate()); // the move, read and cleared
-    EXPECT_FALSE(emu.teGetNeedsUpdate());
-    emu.ProcessBlock("z", 1, csPort);
-    EXPECT_TRUE(emu.teGetNeedsUpdate());
-    EXPECT_TRUE(emu.teGetNeedsUpdate()); // pending cells stay until painted
+    EXPECT_TRUE(emu.needsUpdate()); // construction invalidated the screen
+    terminal::TermRect r;
+    emu.buffer()->getInvalidRect(r);
+    emu.buffer()->hasCursorMoved();
+    EXPECT_FALSE(emu.needsUpdate());
+    emu.buffer()->setCursorCol(5);
+    EXPECT_TRUE(emu.needsUpdate()); // the move, read and cleared
+    EXPECT_FALSE(emu.needsUpdate());
+    emu.processBlock("z", 1, terminal::CharSource::Port);
+    EXPECT_TRUE(emu.needsUpdate());
+    EXPECT_TRUE(emu.needsUpdate()); // pending cells stay until painted
 }
 
 TEST_F(TTYWithTerminal, ClearVersusClearAll) {
     EXPECT_EQ(test::runEmulatorScript(emu, "push \"a\\r\\nbc\""), "");
-    emu.teClear();
+    emu.clear();
     EXPECT_EQ(row(-22), "bc");
-    EXPECT_EQ(emu.Buffer()->tbGetRow(), 2);
-    EXPECT_EQ(emu.Buffer()->tbGetCol(), 3);
-    emu.teClearAll();
+    EXPECT_EQ(emu.buffer()->cursorRow(), 2);
+    EXPECT_EQ(emu.buffer()->cursorCol(), 3);
+    emu.clearAll();
     EXPECT_EQ(row(-22), "");
-    EXPECT_EQ(emu.Buffer()->tbGetRow(), 1);
-    EXPECT_EQ(emu.Buffer()->tbGetCol(), 1);
+    EXPECT_EQ(emu.buffer()->cursorRow(), 1);
+    EXPECT_EQ(emu.buffer()->cursorCol(), 1);
 }
 
 TEST(EmulatorLinks, OneEmulatorPerTerminalBothWays) {
     FakeTerminal t1, t2;
-    auto e1 = std::make_unique<TQuavTTYEmulator>();
-    TQuavTTYEmulator e2;
-    e1->teSetTerminal(&t1);
-    EXPECT_EQ(e1->Terminal(), &t1);
+    auto e1 = std::make_unique<terminal::TtyEmulator>();
+    terminal::TtyEmulator e2;
+    e1->setTerminal(&t1);
+    EXPECT_EQ(e1->terminal(), &t1);
     EXPECT_EQ(t1.emulator, e1.get());
-    e2.teSetTerminal(&t1); // takes the terminal away from e1
-    EXPECT_EQ(e1->Terminal(), nullptr);
-    EXPECT_EQ(e2.Terminal(), &t1);
+    e2.setTerminal(&t1); // takes the terminal away from e1
+    EXPECT_EQ(e1->terminal(), nullptr);
+    EXPECT_EQ(e2.terminal(), &t1);
     EXPECT_EQ(t1.emulator, &e2);
-    t2.SetEmulator(e1.get()); // the terminal's side links too
-    EXPECT_EQ(e1->Terminal(), &t2);
-    e1->teSetTerminal(&t1); // moves: t2 loses it, e2 loses t1
+    t2.setEmulator(e1.get()); // the terminal's side links too
+    EXPECT_EQ(e1->terminal(), &t2);
+    e1->setTerminal(&t1); // moves: t2 loses it, e2 loses t1
     EXPECT_EQ(t2.emulator, nullptr);
-    EXPECT_EQ(e2.Terminal(), nullptr);
+    EXPECT_EQ(e2.terminal(), nullptr);
     EXPECT_EQ(t1.emulator, e1.get());
     e1.reset(); // destroying a linked emulator unlinks it
     EXPECT_EQ(t1.emulator, nullptr);
@@ -175,10 +175,10 @@ TEST(EmulatorLinks, OneEmulatorPerTerminalBothWays) {
 TEST(EmulatorLinks, InternalEmulatorOnlyRecordsItsTerminal) {
     FakeTerminal t;
     {
-        TQuavTTYEmulator internal;
-        internal.SetInternal(true);
-        internal.teSetTerminal(&t);
-        EXPECT_EQ(internal.Terminal(), &t);
+        terminal::TtyEmulator internal;
+        internal.setInternal(true);
+        internal.setTerminal(&t);
+        EXPECT_EQ(internal.terminal(), &t);
         EXPECT_TRUE(t.emulatorsSet.empty());
     }
     EXPECT_TRUE(t.emulatorsSet.empty()); // nor is it unlinked when it goes
@@ -186,16 +186,16 @@ TEST(EmulatorLinks, InternalEmulatorOnlyRecordsItsTerminal) {
 
 TEST(EmulatorLinks, RemovedTerminalIsForgottenAndANewOneTaken) {
     FakeTerminal t1, t2;
-    TQuavTTYEmulator e;
-    e.teSetTerminal(&t1);
-    e.TerminalAdded(&t2); // already linked: ignored
-    EXPECT_EQ(e.Terminal(), &t1);
-    e.TerminalRemoved(&t2);
-    EXPECT_EQ(e.Terminal(), &t1);
-    e.TerminalRemoved(&t1);
-    EXPECT_EQ(e.Terminal(), nullptr);
-    e.TerminalAdded(&t2);
-    EXPECT_EQ(e.Terminal(), &t2);
+    terminal::TtyEmulator e;
+    e.setTerminal(&t1);
+    e.terminalAdded(&t2); // already linked: ignored
+    EXPECT_EQ(e.terminal(), &t1);
+    e.terminalRemoved(&t2);
+    EXPECT_EQ(e.terminal(), &t1);
+    e.terminalRemoved(&t1);
+    EXPECT_EQ(e.terminal(), nullptr);
+    e.terminalAdded(&t2);
+    EXPECT_EQ(e.terminal(), &t2);
 }
 
 } // namespace

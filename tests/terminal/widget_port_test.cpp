@@ -1,7 +1,7 @@
 // The terminal widget on a real port component over a pseudo-terminal: attaching with the port's
 // open and close, bytes from the far end shown (also while the application reads them too), keys
 // sent to the far end, and a 1 MiB stream shown and captured without a byte lost or doubled.
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 #include "widget_support.h"
 
 #include "serial/component/com_port.h"
@@ -47,12 +47,12 @@ class TerminalOnPort : public ::testing::Test {
         port.setComNumber(kCom);
         port.setAutoOpen(false);
         port.setBaud(115200);
-        term = std::make_unique<TQuavTerminal>();
+        term = std::make_unique<terminal::TerminalWidget>();
         QFont f(QStringLiteral("DejaVu Sans Mono"));
         f.setPixelSize(12);
         term->setFont(f);
         term->resize(700, 400);
-        term->SetComPort(&port);
+        term->setComPort(&port);
         term->show();
         runFor(30);
     }
@@ -63,7 +63,7 @@ class TerminalOnPort : public ::testing::Test {
     }
     void openPort() {
         port.setOpen(true);
-        ASSERT_TRUE(runUntil([&] { return term->Attached(); }, 3000)) << "the terminal did not attach";
+        ASSERT_TRUE(runUntil([&] { return term->attached(); }, 3000)) << "the terminal did not attach";
     }
     void typeKey(int key, const QString& text, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         QKeyEvent ev(QEvent::KeyPress, key, mods, text);
@@ -71,8 +71,8 @@ class TerminalOnPort : public ::testing::Test {
         runFor(5);
     }
     void sendMouse(QEvent::Type type, int row, int col) {
-        const QPoint p((col - term->OriginCol()) * term->CharWidth() + 2,
-                       (row - term->OriginRow()) * term->CharHeight() + 2);
+        const QPoint p((col - term->originCol()) * term->charWidth() + 2,
+                       (row - term->originRow()) * term->charHeight() + 2);
         const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
         QMouseEvent ev(type, QPointF(p), QPointF(term->viewport()->mapToGlobal(p)), Qt::LeftButton, held,
                        Qt::NoModifier);
@@ -82,19 +82,19 @@ class TerminalOnPort : public ::testing::Test {
     static constexpr unsigned kCom = 37;
     PtyLine line;
     serial::ComPort port;
-    std::unique_ptr<TQuavTerminal> term;
+    std::unique_ptr<terminal::TerminalWidget> term;
 };
 
 TEST_F(TerminalOnPort, AttachesWhenTheApplicationOpensThePort) {
-    EXPECT_FALSE(term->Attached());
-    EXPECT_TRUE(term->AttachPending()) << "a closed port that does not open itself leaves attach pending";
+    EXPECT_FALSE(term->attached());
+    EXPECT_TRUE(term->attachPending()) << "a closed port that does not open itself leaves attach pending";
     EXPECT_FALSE(port.isOpen());
-    EXPECT_EQ(port.primaryTerminal(), static_cast<void*>(static_cast<TQuavCustomTerminal*>(term.get())));
+    EXPECT_EQ(port.primaryTerminal(), static_cast<void*>(static_cast<terminal::TerminalWidget*>(term.get())));
     openPort();
-    EXPECT_FALSE(term->AttachPending());
+    EXPECT_FALSE(term->attachPending());
     ASSERT_TRUE(line.send("hello\r\nworld"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(2), "world"); }, 3000)) << term->Line(1);
-    EXPECT_EQ(term->Line(1), pad("hello"));
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(2), "world"); }, 3000)) << term->line(1);
+    EXPECT_EQ(term->line(1), pad("hello"));
 }
 
 TEST_F(TerminalOnPort, ShowsEveryByteWhileTheApplicationReadsThemToo) {
@@ -107,38 +107,38 @@ TEST_F(TerminalOnPort, ShowsEveryByteWhileTheApplicationReadsThemToo) {
     openPort();
     const std::string sent = "first answer\r\nsecond answer\r\n";
     ASSERT_TRUE(line.send(sent));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(2), "second answer") && appGot == sent; }, 5000))
-        << "terminal: " << term->Line(2) << " application: " << appGot;
-    EXPECT_EQ(term->Line(1), pad("first answer"));
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(2), "second answer") && appGot == sent; }, 5000))
+        << "terminal: " << term->line(2) << " application: " << appGot;
+    EXPECT_EQ(term->line(1), pad("first answer"));
 }
 
 TEST_F(TerminalOnPort, ReopeningDetachesThenWritesFromRowOneAgain) {
     openPort();
     ASSERT_TRUE(line.send("aaa\r\nbbb\r\nccc"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(3), "ccc"); }, 3000));
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(3), "ccc"); }, 3000));
     port.setOpen(false);
     runFor(20);
-    EXPECT_FALSE(term->Attached());
-    EXPECT_TRUE(term->AttachPending());
+    EXPECT_FALSE(term->attached());
+    EXPECT_TRUE(term->attachPending());
     openPort();
-    EXPECT_EQ(term->Buffer()->Row(), 1) << "every open puts the cursor on row 1";
-    EXPECT_EQ(term->Buffer()->Col(), 4) << "column unchanged";
+    EXPECT_EQ(term->buffer()->cursorRow(), 1) << "every open puts the cursor on row 1";
+    EXPECT_EQ(term->buffer()->cursorCol(), 4) << "column unchanged";
     ASSERT_TRUE(line.send("NEW"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(1), "aaaNEW"); }, 3000)) << term->Line(1);
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(1), "aaaNEW"); }, 3000)) << term->line(1);
 }
 
 TEST_F(TerminalOnPort, InactiveTerminalShowsNothing) {
     openPort();
-    term->SetActive(false);
-    EXPECT_FALSE(term->Attached());
+    term->setActive(false);
+    EXPECT_FALSE(term->attached());
     ASSERT_TRUE(line.send("unseen"));
     runFor(300);
-    EXPECT_EQ(term->Line(1), pad(""));
-    term->SetActive(true);
-    ASSERT_TRUE(runUntil([&] { return term->Attached(); }, 3000));
+    EXPECT_EQ(term->line(1), pad(""));
+    term->setActive(true);
+    ASSERT_TRUE(runUntil([&] { return term->attached(); }, 3000));
     ASSERT_TRUE(line.send("|seen"));
-    ASSERT_TRUE(runUntil([&] { return term->Line(1).find("|seen") != std::string::npos; }, 3000))
-        << term->Line(1);
+    ASSERT_TRUE(runUntil([&] { return term->line(1).find("|seen") != std::string::npos; }, 3000))
+        << term->line(1);
 }
 
 TEST_F(TerminalOnPort, TypedKeysGoToThePort) {
@@ -151,11 +151,11 @@ TEST_F(TerminalOnPort, TypedKeysGoToThePort) {
     typeKey(0, QString(QChar(0x4E2D)));
     EXPECT_EQ(line.receive(5, 3000), std::string("x\x7f\x03\x1b\x80", 5)) << "the euro sign is 0x80";
     EXPECT_EQ(line.receive(1, 200), "") << "no byte for U+4E2D";
-    EXPECT_EQ(term->Line(1), pad("")) << "no local echo without HalfDuplex";
+    EXPECT_EQ(term->line(1), pad("")) << "no local echo without HalfDuplex";
 
     // With a selection made, Ctrl+C copies it and sends nothing.
     ASSERT_TRUE(line.send("copy me"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(1), "copy me"); }, 3000));
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(1), "copy me"); }, 3000));
     sendMouse(QEvent::MouseButtonPress, 1, 1);
     sendMouse(QEvent::MouseMove, 1, 4);
     sendMouse(QEvent::MouseButtonRelease, 1, 4);
@@ -169,26 +169,26 @@ TEST_F(TerminalOnPort, TypedKeysGoToThePort) {
 
 TEST_F(TerminalOnPort, PasteToPortSendsTheClipboard) {
     openPort();
-    term->SetPasteToPort(true);
+    term->setPasteToPort(true);
     QGuiApplication::clipboard()->setText(QStringLiteral("LOADR\r"));
-    term->PasteFromClipboard();
+    term->pasteFromClipboard();
     EXPECT_EQ(line.receive(6, 3000), "LOADR\r");
-    term->SetPasteToScreen(true);
+    term->setPasteToScreen(true);
     QGuiApplication::clipboard()->setText(QStringLiteral("ab"));
-    term->PasteFromClipboard();
+    term->pasteFromClipboard();
     EXPECT_EQ(line.receive(2, 3000), "ab");
     runFor(20);
-    EXPECT_EQ(term->Line(1), pad("ab")) << "both: each character written and sent";
+    EXPECT_EQ(term->line(1), pad("ab")) << "both: each character written and sent";
 }
 
 TEST_F(TerminalOnPort, AutoOpenPortIsOpenedByTheAttachStep) {
-    term->SetComPort(nullptr);
+    term->setComPort(nullptr);
     port.setAutoOpen(true);
-    term->SetComPort(&port);
-    ASSERT_TRUE(runUntil([&] { return term->Attached(); }, 3000));
+    term->setComPort(&port);
+    ASSERT_TRUE(runUntil([&] { return term->attached(); }, 3000));
     EXPECT_TRUE(port.isOpen());
     ASSERT_TRUE(line.send("auto"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(1), "auto"); }, 3000)) << term->Line(1);
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(1), "auto"); }, 3000)) << term->line(1);
 }
 
 TEST_F(TerminalOnPort, BytesConsumedByWaitForStringAreNotShown) {
@@ -197,8 +197,8 @@ TEST_F(TerminalOnPort, BytesConsumedByWaitForStringAreNotShown) {
     ASSERT_TRUE(line.send("xxOK"));
     EXPECT_TRUE(port.waitForString("OK", 36, true, false));
     ASSERT_TRUE(line.send("rest"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(1), "rest"); }, 3000)) << term->Line(1);
-    EXPECT_EQ(term->Line(1), pad("rest"));
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(1), "rest"); }, 3000)) << term->line(1);
+    EXPECT_EQ(term->line(1), pad("rest"));
 }
 
 TEST_F(TerminalOnPort, TerminalGoingAwayMidStreamLeavesThePortWorking) {
@@ -233,13 +233,13 @@ TEST_F(TerminalOnPort, PortDestroyedWhileOpenIsForgotten) {
     auto own = std::make_unique<serial::ComPort>();
     own->setComNumber(kCom);
     own->setAutoOpen(false);
-    term->SetComPort(own.get());
+    term->setComPort(own.get());
     own->setOpen(true);
-    ASSERT_TRUE(runUntil([&] { return term->Attached(); }, 3000));
+    ASSERT_TRUE(runUntil([&] { return term->attached(); }, 3000));
     own.reset();
     EXPECT_EQ(term->comPort(), nullptr);
     EXPECT_FALSE(term->active());
-    EXPECT_FALSE(term->Attached());
+    EXPECT_FALSE(term->attached());
 }
 
 std::string readFile(const std::string& p) {
@@ -251,15 +251,15 @@ std::string readFile(const std::string& p) {
 // buffer's last rows hold the last lines.
 TEST_F(TerminalOnPort, MebibyteStreamIsShownOnceAndCapturedWhole) {
     // As the main window places it: repaint after every block.
-    term->SetRows(16);
-    term->SetUseLazyDisplay(false);
-    term->SetLazyByteDelay(4);
-    term->SetLazyTimeDelay(50);
+    term->setRows(16);
+    term->setUseLazyDisplay(false);
+    term->setLazyByteDelay(4);
+    term->setLazyTimeDelay(50);
     const std::string cap =
         (std::filesystem::temp_directory_path() / ("brimwell-mib-" + std::to_string(::getpid()) + ".cap"))
             .string();
-    term->SetCaptureFile(cap);
-    term->SetCapture(cmOn);
+    term->setCaptureFile(cap);
+    term->setCapture(terminal::CaptureMode::On);
     openPort();
 
     std::string data;
@@ -283,28 +283,28 @@ TEST_F(TerminalOnPort, MebibyteStreamIsShownOnceAndCapturedWhole) {
     EXPECT_TRUE(captured == data) << "the capture differs from what was sent";
 
     // The final CR LF leaves the bottom row empty; above it, every row kept holds one line.
-    const TQuavTerminalBuffer* b = term->Buffer();
-    EXPECT_EQ(term->Line(16), pad(""));
-    const int kept = b->SVRowCount() - 1;
+    const terminal::TerminalBuffer* b = term->buffer();
+    EXPECT_EQ(term->line(16), pad(""));
+    const int kept = b->svRowCount() - 1;
     for (int k = 1; k <= kept; ++k) {
         const int row = 16 - k;
-        ASSERT_EQ(term->Line(row), pad(lines[lines.size() - size_t(k)])) << "row " << row;
+        ASSERT_EQ(term->line(row), pad(lines[lines.size() - size_t(k)])) << "row " << row;
     }
-    term->SetCapture(cmOff);
+    term->setCapture(terminal::CaptureMode::Off);
     std::filesystem::remove(cap);
 }
 
 TEST_F(TerminalOnPort, VT100EmulationShowsDoubleWidthLineDrawingAndBlinkingText) {
     openPort();
-    term->SetUseLazyDisplay(false);
-    term->WriteString("kept");
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(1), "kept"); }, 3000));
-    term->SetEmulation(emVT100);
-    EXPECT_TRUE(startsWith(term->Line(1), "kept")) << "switching emulations keeps the contents";
+    term->setUseLazyDisplay(false);
+    term->writeString("kept");
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(1), "kept"); }, 3000));
+    term->setEmulation(terminal::Emulation::VT100);
+    EXPECT_TRUE(startsWith(term->line(1), "kept")) << "switching emulations keeps the contents";
     ASSERT_TRUE(line.send("\x1b[2;1H\x1b#6WIDE\x1b[3;1H\x1b(0lqqk\x1b(B \x1b[5mBLINK\x1b[m"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->Line(3), "lqqk BLINK"); }, 3000)) << term->Line(3);
-    EXPECT_EQ(term->CharSet(3, 2), 2);
-    const int cw = term->CharWidth(), ch = term->CharHeight();
+    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(3), "lqqk BLINK"); }, 3000)) << term->line(3);
+    EXPECT_EQ(term->charSet(3, 2), 2);
+    const int cw = term->charWidth(), ch = term->charHeight();
     auto lit = [&](const QImage& img, int x0, int x1, int y0, int y1) {
         for (int y = y0; y < y1; ++y)
             for (int x = x0; x < x1; ++x)

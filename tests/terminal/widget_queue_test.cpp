@@ -18,8 +18,8 @@
 namespace brimwell {
 namespace {
 
-std::string held(const TQuavByteQueue& q) {
-    return std::string(reinterpret_cast<const char*>(q.Peek(q.Count())), size_t(q.Count()));
+std::string held(const terminal::ByteQueue& q) {
+    return std::string(reinterpret_cast<const char*>(q.peek(q.count())), size_t(q.count()));
 }
 
 struct GrowthCase {
@@ -33,7 +33,7 @@ class QueueGrowth : public ::testing::TestWithParam<GrowthCase> {};
 
 TEST_P(QueueGrowth, CapacityDoublesAndRoundsToSixtyFour) {
     const GrowthCase& c = GetParam();
-    TQuavByteQueue q;
+    terminal::ByteQueue q;
     std::string sent;
     char next = 'a';
     for (size_t i = 0; i < c.puts.size(); ++i) {
@@ -43,11 +43,11 @@ TEST_P(QueueGrowth, CapacityDoublesAndRoundsToSixtyFour) {
         }
         std::string chunk(size_t(c.puts[i]), next);
         next = next == 'z' ? 'a' : char(next + 1);
-        q.Put(chunk.data(), int(chunk.size()));
+        q.put(chunk.data(), int(chunk.size()));
         sent += chunk;
     }
     EXPECT_EQ(q.capacity(), c.expectCapacity);
-    EXPECT_EQ(q.Count(), int(sent.size()));
+    EXPECT_EQ(q.count(), int(sent.size()));
     EXPECT_EQ(held(q), sent) << "held bytes must survive every move of the block";
 }
 
@@ -61,54 +61,54 @@ INSTANTIATE_TEST_SUITE_P(Rules, QueueGrowth,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ByteQueue, RemoveKeepsOrderAndMovesRestToFront) {
-    TQuavByteQueue q;
-    q.Put("hello world", 11);
+    terminal::ByteQueue q;
+    q.put("hello world", 11);
     q.remove(6);
     EXPECT_EQ(held(q), "world");
-    q.Put("!", 1);
+    q.put("!", 1);
     EXPECT_EQ(held(q), "world!");
     q.remove(6);
-    EXPECT_EQ(q.Count(), 0);
+    EXPECT_EQ(q.count(), 0);
 }
 
 TEST(ByteQueue, ReserveCommitAppendsWhereReserved) {
-    TQuavByteQueue q;
-    q.Put("ab", 2);
-    uint8_t* at = q.Reserve(300);
+    terminal::ByteQueue q;
+    q.put("ab", 2);
+    uint8_t* at = q.reserve(300);
     for (int i = 0; i < 300; ++i)
         at[i] = uint8_t('0' + i % 10);
-    q.Commit(300);
-    ASSERT_EQ(q.Count(), 302);
+    q.commit(300);
+    ASSERT_EQ(q.count(), 302);
     const std::string s = held(q);
     EXPECT_EQ(s.substr(0, 5), "ab012");
     EXPECT_EQ(s.back(), '9');
 }
 
 TEST(ByteQueue, CommitBeyondReserveIsRefusedAndCountsNothing) {
-    TQuavByteQueue q;
-    q.Reserve(10);
-    EXPECT_THROW(q.Commit(11), EQuavByteQueueError);
-    EXPECT_EQ(q.Count(), 0);
-    q.Reserve(10);
-    q.Commit(4);
-    EXPECT_THROW(q.Commit(1), EQuavByteQueueError) << "a second commit has nothing reserved";
-    EXPECT_EQ(q.Count(), 4);
+    terminal::ByteQueue q;
+    q.reserve(10);
+    EXPECT_THROW(q.commit(11), terminal::ByteQueueError);
+    EXPECT_EQ(q.count(), 0);
+    q.reserve(10);
+    q.commit(4);
+    EXPECT_THROW(q.commit(1), terminal::ByteQueueError) << "a second commit has nothing reserved";
+    EXPECT_EQ(q.count(), 4);
 }
 
 TEST(ByteQueue, ShortReadsFailWithCounts) {
-    TQuavByteQueue q;
-    q.Put("abc", 3);
+    terminal::ByteQueue q;
+    q.put("abc", 3);
     try {
-        q.Peek(5);
+        q.peek(5);
         FAIL() << "Peek of 5 with 3 held must fail";
-    } catch (const EQuavByteQueueError& e) {
+    } catch (const terminal::ByteQueueError& e) {
         EXPECT_STREQ(e.what(), "Not enough data in queue (3 bytes) to satisfy read request (5 bytes)");
     }
-    EXPECT_THROW(q.remove(4), EQuavByteQueueError);
+    EXPECT_THROW(q.remove(4), terminal::ByteQueueError);
     EXPECT_EQ(held(q), "abc") << "a failed removal removes nothing";
     q.clear();
-    EXPECT_EQ(q.Count(), 0);
-    EXPECT_THROW(q.Peek(1), EQuavByteQueueError);
+    EXPECT_EQ(q.count(), 0);
+    EXPECT_THROW(q.peek(1), terminal::ByteQueueError);
 }
 
 // --- bytes and characters ------------------------------------------------------------------------
@@ -127,10 +127,10 @@ TEST(AnsiCodec, BytesAndCharactersBothWays) {
     };
     for (const CodecCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "byte " << c.byte << " char U+" << std::hex << int(c.unicode));
-        EXPECT_EQ(charToAnsi(QChar(c.unicode)), c.byte);
+        EXPECT_EQ(terminal::charToAnsi(QChar(c.unicode)), c.byte);
         if (c.byte < 0) continue;
-        EXPECT_EQ(ansiToChar(uchar(c.byte)).unicode(), c.unicode);
-        EXPECT_EQ(!ansiGlyphChar(uchar(c.byte)).isNull(), c.drawn);
+        EXPECT_EQ(terminal::ansiToChar(uchar(c.byte)).unicode(), c.unicode);
+        EXPECT_EQ(!terminal::ansiGlyphChar(uchar(c.byte)).isNull(), c.drawn);
     }
     const std::string all = [] {
         std::string s;
@@ -138,7 +138,8 @@ TEST(AnsiCodec, BytesAndCharactersBothWays) {
             s += char(b);
         return s;
     }();
-    EXPECT_EQ(stringToAnsi(ansiToString(all)), all) << "every byte survives the clipboard";
+    EXPECT_EQ(terminal::stringToAnsi(terminal::ansiToString(all)), all)
+        << "every byte survives the clipboard";
 }
 
 // --- capture file -------------------------------------------------------------------------------
@@ -160,7 +161,7 @@ class CaptureFileTest : public ::testing::Test {
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
     static void write(const std::string& p, const std::string& s) { std::ofstream(p, std::ios::binary) << s; }
-    static void put(TQuavCaptureFile& c, const std::string& s) {
+    static void put(terminal::CaptureFile& c, const std::string& s) {
         c.write(reinterpret_cast<const uint8_t*>(s.data()), int(s.size()));
     }
 
@@ -171,17 +172,17 @@ TEST_F(CaptureFileTest, OnTruncatesAppendContinues) {
     const std::string f = path("cap.bin");
     write(f, "old;");
     {
-        TQuavCaptureFile c;
-        c.SetFileName(f);
-        c.SetMode(cmAppend);
-        EXPECT_EQ(c.Mode(), cmOn) << "append opens and then counts as on";
+        terminal::CaptureFile c;
+        c.setFileName(f);
+        c.setMode(terminal::CaptureMode::Append);
+        EXPECT_EQ(c.mode(), terminal::CaptureMode::On) << "append opens and then counts as on";
         put(c, "more");
     }
     EXPECT_EQ(read(f), "old;more");
     {
-        TQuavCaptureFile c;
-        c.SetFileName(f);
-        c.SetMode(cmOn);
+        terminal::CaptureFile c;
+        c.setFileName(f);
+        c.setMode(terminal::CaptureMode::On);
         put(c, "new");
     }
     EXPECT_EQ(read(f), "new");
@@ -189,13 +190,13 @@ TEST_F(CaptureFileTest, OnTruncatesAppendContinues) {
 
 TEST_F(CaptureFileTest, AppendWhileOnChangesNothing) {
     const std::string f = path("cap.bin");
-    TQuavCaptureFile c;
-    c.SetFileName(f);
-    c.SetMode(cmOn);
+    terminal::CaptureFile c;
+    c.setFileName(f);
+    c.setMode(terminal::CaptureMode::On);
     put(c, "A");
-    c.SetMode(cmAppend);
+    c.setMode(terminal::CaptureMode::Append);
     put(c, "B");
-    EXPECT_EQ(c.Mode(), cmOn);
+    EXPECT_EQ(c.mode(), terminal::CaptureMode::On);
     EXPECT_EQ(read(f), "AB");
 }
 
@@ -203,20 +204,20 @@ TEST_F(CaptureFileTest, NewNameWhileAppendingStartsEmptyFile) {
     const std::string first = path("one.cap"), second = path("two.cap");
     write(first, "kept");
     write(second, "stale");
-    TQuavCaptureFile c;
-    c.SetFileName(first);
-    c.SetMode(cmAppend);
+    terminal::CaptureFile c;
+    c.setFileName(first);
+    c.setMode(terminal::CaptureMode::Append);
     put(c, "+1");
-    c.SetFileName(second);
+    c.setFileName(second);
     put(c, "fresh");
     EXPECT_EQ(read(first), "kept+1");
     EXPECT_EQ(read(second), "fresh");
-    EXPECT_EQ(c.Mode(), cmOn);
+    EXPECT_EQ(c.mode(), terminal::CaptureMode::On);
 }
 
 TEST_F(CaptureFileTest, NameChangeWhileOffOnlyStores) {
-    TQuavCaptureFile c;
-    c.SetFileName(path("x.cap"));
+    terminal::CaptureFile c;
+    c.setFileName(path("x.cap"));
     EXPECT_FALSE(std::filesystem::exists(path("x.cap")));
     EXPECT_FALSE(c.isOpen());
     put(c, "ignored");
@@ -225,28 +226,28 @@ TEST_F(CaptureFileTest, NameChangeWhileOffOnlyStores) {
 
 TEST_F(CaptureFileTest, OffStopsCopying) {
     const std::string f = path("cap.bin");
-    TQuavCaptureFile c;
-    c.SetFileName(f);
-    c.SetMode(cmOn);
+    terminal::CaptureFile c;
+    c.setFileName(f);
+    c.setMode(terminal::CaptureMode::On);
     put(c, "in");
-    c.SetMode(cmOff);
+    c.setMode(terminal::CaptureMode::Off);
     put(c, "out");
     EXPECT_FALSE(c.isOpen());
     EXPECT_EQ(read(f), "in");
 }
 
 TEST_F(CaptureFileTest, AppendToMissingFileFailsAndKeepsRequestedMode) {
-    TQuavCaptureFile c;
-    c.SetFileName(path("missing.cap"));
+    terminal::CaptureFile c;
+    c.setFileName(path("missing.cap"));
     try {
-        c.SetMode(cmAppend);
+        c.setMode(terminal::CaptureMode::Append);
         FAIL() << "appending to a missing file must fail";
-    } catch (const EQuavCaptureError& e) {
+    } catch (const terminal::CaptureError& e) {
         EXPECT_NE(std::string(e.what()).find("missing.cap"), std::string::npos) << e.what();
     }
-    EXPECT_EQ(c.Mode(), cmAppend);
+    EXPECT_EQ(c.mode(), terminal::CaptureMode::Append);
     EXPECT_FALSE(c.isOpen());
-    c.SetMode(cmOn);
+    c.setMode(terminal::CaptureMode::On);
     EXPECT_TRUE(c.isOpen()) << "setting the mode again retries";
 }
 
@@ -254,10 +255,10 @@ TEST_F(CaptureFileTest, EmptyNameFallsBackToDefault) {
     const auto cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
     {
-        TQuavCaptureFile c;
-        c.SetFileName("");
-        c.SetMode(cmOn);
-        EXPECT_EQ(c.FileName(), "QUAVTERM.CAP");
+        terminal::CaptureFile c;
+        c.setFileName("");
+        c.setMode(terminal::CaptureMode::On);
+        EXPECT_EQ(c.fileName(), "QUAVTERM.CAP");
         put(c, "z");
     }
     EXPECT_EQ(read((dir_ / "QUAVTERM.CAP").string()), "z");

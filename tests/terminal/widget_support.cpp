@@ -1,7 +1,7 @@
 // Pseudo-terminal line and event-loop helpers for the terminal widget tests.
 #include "widget_support.h"
 
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,18 +27,18 @@ void settle() {
     }
 }
 
-std::unique_ptr<TQuavTerminal> makeViewTerminal() {
-    auto term = std::make_unique<TQuavTerminal>();
+std::unique_ptr<terminal::TerminalWidget> makeViewTerminal() {
+    auto term = std::make_unique<terminal::TerminalWidget>();
     QFont f(QStringLiteral("DejaVu Sans Mono"));
     f.setPixelSize(12);
     term->setFont(f);
-    term->SetUseLazyDisplay(false);
+    term->setUseLazyDisplay(false);
     return term;
 }
 
-void fitCells(TQuavTerminal& term, int cols, int rows, int extra) {
+void fitCells(terminal::TerminalWidget& term, int cols, int rows, int extra) {
     const int frame = 2 * term.frameWidth();
-    term.resize(cols * term.CharWidth() + frame + extra, rows * term.CharHeight() + frame + extra);
+    term.resize(cols * term.charWidth() + frame + extra, rows * term.charHeight() + frame + extra);
     settle();
 }
 

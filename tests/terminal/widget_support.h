@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-namespace brimwell {
-class TQuavTerminal;
+namespace brimwell::terminal {
+class TerminalWidget;
 }
 
 namespace brimwell::widgettest {
@@ -27,9 +27,9 @@ void settle();
 
 // A terminal as the view tests see it: a 12-pixel DejaVu Sans Mono face and painting at once, so
 // cell sizes and pictures do not depend on the machine's default font or on timers.
-std::unique_ptr<TQuavTerminal> makeViewTerminal();
+std::unique_ptr<terminal::TerminalWidget> makeViewTerminal();
 // Resizes `term` so that its client area holds `cols` × `rows` cells plus `extra` pixels, and settles.
-void fitCells(TQuavTerminal& term, int cols, int rows, int extra);
+void fitCells(terminal::TerminalWidget& term, int cols, int rows, int extra);
 
 class PtyLine {
   public:

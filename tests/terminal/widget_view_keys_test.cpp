@@ -1,8 +1,8 @@
 // The terminal widget's key path and timers as an emulator sees them: virtual-key codes with the
 // keypad and repeat rules, keys an emulator swallows, modifier keys, the blink timer, and the
-// scroll-bar rules AutoScrollback, HideScrollbars and BorderStyle.
+// scroll-bar rules autoScrollback, hideScrollbars and borderStyle.
 #include "terminal/widget/key_mapping.h"
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 #include "widget_support.h"
 
 #include <gtest/gtest.h>
@@ -17,18 +17,18 @@ namespace {
 using widgettest::runFor;
 
 // A teletype that records what the terminal hands it.
-class RecordingEmulator : public TQuavTTYEmulator {
+class RecordingEmulator : public terminal::TtyEmulator {
   public:
-    void KeyDown(int& key, TQuavShiftState shift) override {
+    void keyDown(int& key, terminal::ShiftState shift) override {
         keys.push_back(key);
         shifts.push_back(shift);
         if (key == swallow) key = 0;
     }
-    bool HasBlinkingText() override { return blinking; }
-    void BlinkPaint(bool phaseOn) override { phases.push_back(phaseOn); }
+    bool hasBlinkingText() override { return blinking; }
+    void blinkPaint(bool phaseOn) override { phases.push_back(phaseOn); }
 
     std::vector<int> keys;
-    std::vector<TQuavShiftState> shifts;
+    std::vector<terminal::ShiftState> shifts;
     std::vector<bool> phases;
     int swallow = -1;
     bool blinking = false;
@@ -39,7 +39,7 @@ class TerminalKeys : public ::testing::Test {
     void SetUp() override {
         term = widgettest::makeViewTerminal();
         fit(80, 24, 20);
-        term->SetEmulator(&emu);
+        term->setEmulator(&emu);
         term->show();
         settle();
     }
@@ -54,7 +54,7 @@ class TerminalKeys : public ::testing::Test {
     }
 
     RecordingEmulator emu; // outlives the terminal it is assigned to
-    std::unique_ptr<TQuavTerminal> term;
+    std::unique_ptr<terminal::TerminalWidget> term;
 };
 
 struct KeyCase {
@@ -63,7 +63,7 @@ struct KeyCase {
     Qt::KeyboardModifiers mods;
     bool repeat;
     int expectKey;
-    TQuavShiftState expectShift;
+    terminal::ShiftState expectShift;
 };
 
 class TerminalKeyCodes : public TerminalKeys, public ::testing::WithParamInterface<KeyCase> {};
@@ -79,46 +79,49 @@ TEST_P(TerminalKeyCodes, RawKeyDownHandsTheEmulatorTheVirtualKey) {
 INSTANTIATE_TEST_SUITE_P(
     Codes, TerminalKeyCodes,
     ::testing::Values(
-        KeyCase{"home", Qt::Key_Home, Qt::NoModifier, false, vk::Home, 0},
-        KeyCase{"keypad_home_is_7", Qt::Key_Home, Qt::KeypadModifier, false, vk::Numpad0 + 7, 0},
-        KeyCase{"keypad_left_is_4", Qt::Key_Left, Qt::KeypadModifier, false, vk::Numpad0 + 4, 0},
-        KeyCase{"keypad_pgdn_is_3", Qt::Key_PageDown, Qt::KeypadModifier, false, vk::Numpad0 + 3, 0},
-        KeyCase{"keypad_clear_is_5", Qt::Key_Clear, Qt::KeypadModifier, false, vk::Numpad0 + 5, 0},
-        KeyCase{"keypad_insert_is_0", Qt::Key_Insert, Qt::KeypadModifier, false, vk::Numpad0, 0},
-        KeyCase{"keypad_delete_is_point", Qt::Key_Delete, Qt::KeypadModifier, false, vk::Decimal, 0},
-        KeyCase{"keypad_enter_is_execute", Qt::Key_Enter, Qt::KeypadModifier, false, vk::Execute, 0},
-        KeyCase{"return", Qt::Key_Return, Qt::NoModifier, false, vk::Return, 0},
-        KeyCase{"f1", Qt::Key_F1, Qt::NoModifier, false, vk::F1, 0},
-        KeyCase{"repeat_flag", Qt::Key_A, Qt::NoModifier, true, 'A' | vk::RepeatFlag, 0},
+        KeyCase{"home", Qt::Key_Home, Qt::NoModifier, false, terminal::vk::kHome, 0},
+        KeyCase{"keypad_home_is_7", Qt::Key_Home, Qt::KeypadModifier, false, terminal::vk::kNumpad0 + 7, 0},
+        KeyCase{"keypad_left_is_4", Qt::Key_Left, Qt::KeypadModifier, false, terminal::vk::kNumpad0 + 4, 0},
+        KeyCase{"keypad_pgdn_is_3", Qt::Key_PageDown, Qt::KeypadModifier, false, terminal::vk::kNumpad0 + 3,
+                0},
+        KeyCase{"keypad_clear_is_5", Qt::Key_Clear, Qt::KeypadModifier, false, terminal::vk::kNumpad0 + 5, 0},
+        KeyCase{"keypad_insert_is_0", Qt::Key_Insert, Qt::KeypadModifier, false, terminal::vk::kNumpad0, 0},
+        KeyCase{"keypad_delete_is_point", Qt::Key_Delete, Qt::KeypadModifier, false, terminal::vk::kDecimal,
+                0},
+        KeyCase{"keypad_enter_is_execute", Qt::Key_Enter, Qt::KeypadModifier, false, terminal::vk::kExecute,
+                0},
+        KeyCase{"return", Qt::Key_Return, Qt::NoModifier, false, terminal::vk::kReturn, 0},
+        KeyCase{"f1", Qt::Key_F1, Qt::NoModifier, false, terminal::vk::kF1, 0},
+        KeyCase{"repeat_flag", Qt::Key_A, Qt::NoModifier, true, 'A' | terminal::vk::kRepeatFlag, 0},
         KeyCase{"ctrl_shift_a", Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier, false, 'A',
-                ssCtrl | ssShift},
-        KeyCase{"alt_up", Qt::Key_Up, Qt::AltModifier, false, vk::Up, ssAlt}),
+                terminal::kModCtrl | terminal::kModShift},
+        KeyCase{"alt_up", Qt::Key_Up, Qt::AltModifier, false, terminal::vk::kUp, terminal::kModAlt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TerminalKeys, SwallowedKeyProducesNoCharacter) {
-    term->SetHalfDuplex(true);
+    term->setHalfDuplex(true);
     emu.swallow = 'A';
     press(Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
     press(Qt::Key_B, Qt::NoModifier, QStringLiteral("b"));
-    EXPECT_EQ(term->Line(1).substr(0, 2), "b ");
+    EXPECT_EQ(term->line(1).substr(0, 2), "b ");
 }
 
 TEST_F(TerminalKeys, ModifierKeysAloneReachOnlyTheKeyDownPath) {
     int handlerKey = 0;
-    term->OnKeyDown = [&](int& key, TQuavShiftState) { handlerKey = key; };
+    term->onKeyDown = [&](int& key, terminal::ShiftState) { handlerKey = key; };
     press(Qt::Key_Shift, Qt::ShiftModifier);
     EXPECT_TRUE(emu.keys.empty()) << "WantAllKeys: a modifier alone goes nowhere";
-    EXPECT_EQ(handlerKey, vk::Shift) << "OnKeyDown still sees it";
-    term->SetWantAllKeys(false);
+    EXPECT_EQ(handlerKey, terminal::vk::kShift) << "OnKeyDown still sees it";
+    term->setWantAllKeys(false);
     press(Qt::Key_Shift, Qt::ShiftModifier);
     ASSERT_EQ(emu.keys.size(), 1u);
-    EXPECT_EQ(emu.keys[0], vk::Shift);
+    EXPECT_EQ(emu.keys[0], terminal::vk::kShift);
     press(Qt::Key_Up, Qt::NoModifier);
     EXPECT_EQ(emu.keys.size(), 2u) << "a key the raw path handed on is not handed on twice";
 }
 
 TEST_F(TerminalKeys, BlinkTimerCallsBlinkPaintWithAlternatingPhase) {
-    term->SetBlinkTime(250);
+    term->setBlinkTime(250);
     runFor(500);
     EXPECT_TRUE(emu.phases.empty()) << "no blinking text, nothing painted";
     emu.blinking = true;
@@ -126,7 +129,7 @@ TEST_F(TerminalKeys, BlinkTimerCallsBlinkPaintWithAlternatingPhase) {
     ASSERT_GE(emu.phases.size(), 2u);
     for (size_t i = 1; i < emu.phases.size(); ++i)
         EXPECT_NE(emu.phases[i], emu.phases[i - 1]);
-    term->SetBlinkTime(0);
+    term->setBlinkTime(0);
     const size_t count = emu.phases.size();
     runFor(700);
     EXPECT_EQ(emu.phases.size(), count) << "BlinkTime 0 stops blinking";
@@ -134,44 +137,44 @@ TEST_F(TerminalKeys, BlinkTimerCallsBlinkPaintWithAlternatingPhase) {
 
 TEST_F(TerminalKeys, AutoScrollbackSwitchesWithTheVerticalBar) {
     fit(80, 10, 3);
-    ASSERT_TRUE(term->VertTooSmall());
+    ASSERT_TRUE(term->vertTooSmall());
     ASSERT_EQ(term->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_FALSE(term->Scrollback());
+    EXPECT_FALSE(term->scrollback());
     QScrollBar* vb = term->verticalScrollBar();
     vb->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    EXPECT_TRUE(term->Scrollback()) << "scrolling above row 1 switches Scrollback on";
-    EXPECT_EQ(term->OriginRow(), 0);
-    term->SetOriginRow(5);
+    EXPECT_TRUE(term->scrollback()) << "scrolling above row 1 switches Scrollback on";
+    EXPECT_EQ(term->originRow(), 0);
+    term->setOriginRow(5);
     vb->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_FALSE(term->Scrollback()) << "scrolling down again switches it off";
-    term->SetAutoScrollback(false);
-    term->SetOriginRow(1);
+    EXPECT_FALSE(term->scrollback()) << "scrolling down again switches it off";
+    term->setAutoScrollback(false);
+    term->setOriginRow(1);
     vb->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    EXPECT_FALSE(term->Scrollback());
-    EXPECT_EQ(term->OriginRow(), 1) << "without Scrollback the view stops at row 1";
+    EXPECT_FALSE(term->scrollback());
+    EXPECT_EQ(term->originRow(), 1) << "without Scrollback the view stops at row 1";
 }
 
 TEST_F(TerminalKeys, HideScrollbarsShowsTheBarOnlyWhileTheCursorIsBeyond) {
-    term->SetHideScrollbars(true);
+    term->setHideScrollbars(true);
     fit(40, 24, 3);
     settle();
-    ASSERT_TRUE(term->HorzTooSmall());
+    ASSERT_TRUE(term->horzTooSmall());
     EXPECT_EQ(term->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    term->WriteString(std::string(60, 'h'));
+    term->writeString(std::string(60, 'h'));
     settle();
-    EXPECT_TRUE(term->CursorBeyondCols());
+    EXPECT_TRUE(term->cursorBeyondCols());
     EXPECT_EQ(term->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    term->WriteString("\r");
+    term->writeString("\r");
     settle();
     EXPECT_EQ(term->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
 }
 
 TEST_F(TerminalKeys, BorderStyleNoneRemovesTheFrame) {
     EXPECT_NE(term->frameWidth(), 0);
-    term->SetBorderStyle(bsNone);
+    term->setBorderStyle(terminal::BorderStyle::None);
     settle();
     EXPECT_EQ(term->frameWidth(), 0);
-    term->SetBorderStyle(bsSingle);
+    term->setBorderStyle(terminal::BorderStyle::Single);
     settle();
     EXPECT_NE(term->frameWidth(), 0);
 }

@@ -13,10 +13,10 @@ using namespace brimwell;
 
 namespace {
 
-constexpr TColor kColors[8] = {0x000000, 0x000080, 0x008000, 0x008080,
-                               0x800000, 0x800080, 0x808000, 0xC0C0C0};
+constexpr terminal::Color kColors[8] = {0x000000, 0x000080, 0x008000, 0x008080,
+                                        0x800000, 0x800080, 0x808000, 0xC0C0C0};
 
-std::string colourName(const char* prefix, TColor c) {
+std::string colourName(const char* prefix, terminal::Color c) {
     for (int i = 0; i < 8; ++i)
         if (kColors[i] == c) return std::string(prefix) + std::to_string(i);
     char hex[16];
@@ -25,16 +25,17 @@ std::string colourName(const char* prefix, TColor c) {
 }
 
 // The names of a cell's look that differ from the default, in the fixed order.
-std::string attrNames(TQuavTerminalBuffer& b, TQuavTerminalCharAttrs a, TColor fore, TColor back) {
+std::string attrNames(terminal::TerminalBuffer& b, terminal::CharAttrs a, terminal::Color fore,
+                      terminal::Color back) {
     std::string s;
     auto add = [&s](const std::string& n) { s += (s.empty() ? "" : " ") + n; };
-    if (a & tcaBold) add("bold");
-    if (a & tcaUnderline) add("underline");
-    if (a & tcaBlink) add("blink");
-    if (a & tcaReverse) add("reverse");
-    if (a & tcaInvisible) add("invisible");
-    if (fore != b.DefForeColor()) add(colourName("fg=", fore));
-    if (back != b.DefBackColor()) add(colourName("bg=", back));
+    if (a & terminal::kAttrBold) add("bold");
+    if (a & terminal::kAttrUnderline) add("underline");
+    if (a & terminal::kAttrBlink) add("blink");
+    if (a & terminal::kAttrReverse) add("reverse");
+    if (a & terminal::kAttrInvisible) add("invisible");
+    if (fore != b.defForeColor()) add(colourName("fg=", fore));
+    if (back != b.defBackColor()) add(colourName("bg=", back));
     return s;
 }
 
@@ -52,36 +53,37 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::unique_ptr<TQuavTerminalEmulator> emu;
-    TQuavVT100Emulator* vt = nullptr;
+    std::unique_ptr<terminal::TerminalEmulator> emu;
+    terminal::Vt100Emulator* vt = nullptr;
     if (o.tty) {
-        emu = std::make_unique<TQuavTTYEmulator>();
+        emu = std::make_unique<terminal::TtyEmulator>();
     } else {
-        auto v = std::make_unique<TQuavVT100Emulator>();
+        auto v = std::make_unique<terminal::Vt100Emulator>();
         vt = v.get();
         emu = std::move(v);
     }
-    TQuavTerminalBuffer& b = *emu->Buffer();
-    if (o.rows > b.SVRowCount()) b.tbSetSVRowCount(o.rows);
-    b.tbSetRowCount(o.rows);
-    b.tbSetColCount(o.cols);
-    emu->ProcessBlock(data.data(), int(data.size()), csPort);
+    terminal::TerminalBuffer& b = *emu->buffer();
+    if (o.rows > b.svRowCount()) b.setSvRowCount(o.rows);
+    b.setRowCount(o.rows);
+    b.setColCount(o.cols);
+    emu->processBlock(data.data(), int(data.size()), terminal::CharSource::Port);
 
     std::string out;
-    dump::appendRows(out, b.RowCount(), b.ColCount(), [&](int r, int c) {
-        const auto ch = std::uint8_t(b.GetLineCharPtr(r + 1)[c]);
-        return o.tty ? Cp437ToUnicode(ch) : Vt100CellToUnicode(b.GetLineCharSetPtr(r + 1)[c], ch);
+    dump::appendRows(out, b.rowCount(), b.colCount(), [&](int r, int c) {
+        const auto ch = std::uint8_t(b.getLineCharPtr(r + 1)[c]);
+        return o.tty ? terminal::cp437ToUnicode(ch)
+                     : terminal::vt100CellToUnicode(b.getLineCharSetPtr(r + 1)[c], ch);
     });
-    out += "cursor " + std::to_string(b.AbsCursorRow()) + "," + std::to_string(b.AbsCursorCol()) + "\n";
-    dump::appendAttrRuns(out, b.RowCount(), b.ColCount(), [&](int r, int c) {
-        return attrNames(b, TQuavTerminalCharAttrs(b.GetLineAttrPtr(r + 1)[c] & ~tcaSelected),
-                         b.GetLineForeColorPtr(r + 1)[c], b.GetLineBackColorPtr(r + 1)[c]);
+    out += "cursor " + std::to_string(b.absCursorRow()) + "," + std::to_string(b.absCursorCol()) + "\n";
+    dump::appendAttrRuns(out, b.rowCount(), b.colCount(), [&](int r, int c) {
+        return attrNames(b, terminal::CharAttrs(b.getLineAttrPtr(r + 1)[c] & ~terminal::kAttrSelected),
+                         b.getLineForeColorPtr(r + 1)[c], b.getLineBackColorPtr(r + 1)[c]);
     });
     if (vt) {
         static const char* const kLine[] = {"", "dht", "dhb", "dwl"};
-        for (int r = 1; r <= b.RowCount(); ++r)
-            if (vt->LineAttr(r) != ltNormal)
-                out += "line " + std::to_string(r) + " " + kLine[vt->LineAttr(r)] + "\n";
+        for (int r = 1; r <= b.rowCount(); ++r)
+            if (vt->lineAttr(r) != terminal::kLineNormal)
+                out += "line " + std::to_string(r) + " " + kLine[vt->lineAttr(r)] + "\n";
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;

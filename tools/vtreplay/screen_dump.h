@@ -56,7 +56,7 @@ inline void appendRows(std::string& out, int rows, int cols, const std::function
         std::size_t keep = 0;
         for (int c = 0; c < cols; ++c) {
             const char32_t u = glyph(r, c);
-            AppendUtf8(line, u);
+            terminal::appendUtf8(line, u);
             if (u != U' ') keep = line.size();
         }
         line.resize(keep);

@@ -1,6 +1,6 @@
 // The terminal pane's view: font metrics, extent and scroll bars, view origin and follow-cursor,
 // the drawing surface with its repaints, the timer, and the caret.
-#include "terminal/widget/quav_terminal.h"
+#include "terminal/widget/terminal_widget.h"
 
 #include <QApplication>
 #include <QPaintEvent>
@@ -14,24 +14,24 @@
 
 #include "serial/exception_report.h"
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 // ---- Geometry -----------------------------------------------------------------------------------
 
-void TQuavCustomTerminal::measureFont() {
+void TerminalWidget::measureFont() {
     const QSize cell(metrics_.charWidth, metrics_.charHeight);
     metrics_ = TerminalFontMetrics::measure(font());
     if (constructed_) {
         computeExtent();
-        setOrigin(view_.OriginCol, view_.OriginRow);
-        RepaintAll();
+        setOrigin(view_.originCol, view_.originRow);
+        repaintAll();
         if (cell != QSize(metrics_.charWidth, metrics_.charHeight)) emit screenSizeChanged();
     }
 }
 
-QSize TQuavCustomTerminal::wholeScreenSize() const {
+QSize TerminalWidget::wholeScreenSize() const {
     const int frame = 2 * frameWidth();
-    QSize size(Columns() * metrics_.charWidth + frame, Rows() * metrics_.charHeight + frame);
+    QSize size(columns() * metrics_.charWidth + frame, rows() * metrics_.charHeight + frame);
     // Scroll bars shown now take room until the pane finds it no longer needs them; it says so.
     if (verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn)
         size.rwidth() += verticalScrollBar()->sizeHint().width();
@@ -40,23 +40,23 @@ QSize TQuavCustomTerminal::wholeScreenSize() const {
     return size;
 }
 
-void TQuavCustomTerminal::changeEvent(QEvent* e) {
+void TerminalWidget::changeEvent(QEvent* e) {
     if (e->type() == QEvent::FontChange) measureFont();
     QAbstractScrollArea::changeEvent(e);
 }
 
-void TQuavCustomTerminal::computeExtent() {
+void TerminalWidget::computeExtent() {
     const int cw = metrics_.charWidth, ch = metrics_.charHeight;
-    view_.SetBuffer(Columns(), Rows(), ScrollbackRows());
-    if (!emulator_ || !Buffer() || cw <= 0 || ch <= 0) {
+    view_.setBuffer(columns(), rows(), scrollbackRows());
+    if (!emulator_ || !buffer() || cw <= 0 || ch <= 0) {
         view_.clear();
         return;
     }
     const int w = viewport()->width(), h = viewport()->height();
-    view_.ComputeExtent(w, h, cw, ch);
+    view_.computeExtent(w, h, cw, ch);
 
     const QRect oldArea = charArea_;
-    charArea_ = QRect(0, 0, std::min(view_.VisibleCols * cw, w), std::min(view_.VisibleRows * ch, h));
+    charArea_ = QRect(0, 0, std::min(view_.visibleCols * cw, w), std::min(view_.visibleRows * ch, h));
     rightGap_ = QRect(charArea_.width(), 0, w - charArea_.width(), charArea_.height());
     bottomGap_ = QRect(0, charArea_.height(), w, h - charArea_.height());
     if (oldArea != charArea_) {
@@ -65,27 +65,27 @@ void TQuavCustomTerminal::computeExtent() {
         viewport()->update();
     }
 
-    auto setBar = [](QScrollBar* bar, const TQuavScrollRange& r) {
+    auto setBar = [](QScrollBar* bar, const ScrollRange& r) {
         const QSignalBlocker block(bar);
-        bar->setRange(r.Min, r.Max);
-        bar->setPageStep(r.Page);
+        bar->setRange(r.min, r.max);
+        bar->setPageStep(r.page);
         bar->setSingleStep(1);
-        bar->setValue(r.Position);
+        bar->setValue(r.position);
         bar->setEnabled(bar->maximum() > bar->minimum());
     };
-    if (view_.HBarNeeded()) setBar(horizontalScrollBar(), view_.HBarRange());
-    if (view_.VBarNeeded()) setBar(verticalScrollBar(), view_.VBarRange());
+    if (view_.hBarNeeded()) setBar(horizontalScrollBar(), view_.hBarRange());
+    if (view_.vBarNeeded()) setBar(verticalScrollBar(), view_.vBarRange());
     const bool hShown = horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOn;
     const bool vShown = verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn;
-    if (hShown != view_.HBarNeeded() || vShown != view_.VBarNeeded()) postForceSize();
+    if (hShown != view_.hBarNeeded() || vShown != view_.vBarNeeded()) postForceSize();
 }
 
-void TQuavCustomTerminal::setOrigin(int col, int row) {
-    view_.SetBuffer(Columns(), Rows(), ScrollbackRows());
-    const int oldCol = view_.OriginCol, oldRow = view_.OriginRow;
-    if (!view_.SetOrigin(col, row)) return;
-    const int dx = (oldCol - view_.OriginCol) * metrics_.charWidth;
-    const int dy = (oldRow - view_.OriginRow) * metrics_.charHeight;
+void TerminalWidget::setOrigin(int col, int row) {
+    view_.setBuffer(columns(), rows(), scrollbackRows());
+    const int oldCol = view_.originCol, oldRow = view_.originRow;
+    if (!view_.setOrigin(col, row)) return;
+    const int dx = (oldCol - view_.originCol) * metrics_.charWidth;
+    const int dy = (oldRow - view_.originRow) * metrics_.charHeight;
     scrollSurface(dx, dy);
     computeExtent();
     stale_ += rightGap_;
@@ -93,49 +93,49 @@ void TQuavCustomTerminal::setOrigin(int col, int row) {
     showCaret();
 }
 
-void TQuavCustomTerminal::SetOriginCol(int col) {
-    setOrigin(col, view_.OriginRow);
+void TerminalWidget::setOriginCol(int col) {
+    setOrigin(col, view_.originRow);
 }
-void TQuavCustomTerminal::SetOriginRow(int row) {
-    setOrigin(view_.OriginCol, row);
+void TerminalWidget::setOriginRow(int row) {
+    setOrigin(view_.originCol, row);
 }
 
-void TQuavCustomTerminal::DoFollowCursor(int, int) {
-    if (!followCursor_ || !Buffer()) return;
+void TerminalWidget::doFollowCursor(int, int) {
+    if (!followCursor_ || !buffer()) return;
     // The view origin is absolute, so the cursor is taken absolute whatever the addressing mode.
     int newCol = 0, newRow = 0;
-    view_.FollowTarget(Buffer()->AbsCursorRow(), Buffer()->AbsCursorCol(), newCol, newRow);
-    if (newCol != view_.OriginCol || newRow != view_.OriginRow) setOrigin(newCol, newRow);
+    view_.followTarget(buffer()->absCursorRow(), buffer()->absCursorCol(), newCol, newRow);
+    if (newCol != view_.originCol || newRow != view_.originRow) setOrigin(newCol, newRow);
 }
 
-void TQuavCustomTerminal::SetCursorBeyond(bool rows, bool cols) {
-    view_.CursorBeyondRows = rows;
-    view_.CursorBeyondCols = cols;
+void TerminalWidget::setCursorBeyond(bool rows, bool cols) {
+    view_.cursorBeyondRows = rows;
+    view_.cursorBeyondCols = cols;
 }
 
-void TQuavCustomTerminal::UpdateScrollBars() {
+void TerminalWidget::updateScrollBars() {
     computeExtent();
 }
 
-void TQuavCustomTerminal::resizeEvent(QResizeEvent* e) {
+void TerminalWidget::resizeEvent(QResizeEvent* e) {
     QAbstractScrollArea::resizeEvent(e);
     const int cw = metrics_.charWidth, ch = metrics_.charHeight;
     if (cw > 0) computeExtent();
     int col = 0, row = 0;
-    view_.ResizeTarget(viewport()->width(), viewport()->height(), cw, ch, col, row);
+    view_.resizeTarget(viewport()->width(), viewport()->height(), cw, ch, col, row);
     setOrigin(col, row);
     ensureSurface();
-    RepaintAll();
+    repaintAll();
 }
 
-void TQuavCustomTerminal::scrollContentsBy(int, int) {
+void TerminalWidget::scrollContentsBy(int, int) {
     // The view origin follows the scroll-bar actions (see horizontalAction/verticalAction), not
     // the bars' values, so the area's own scrolling has nothing to do.
 }
 
-void TQuavCustomTerminal::horizontalAction(int action) {
+void TerminalWidget::horizontalAction(int action) {
     QScrollBar* hb = horizontalScrollBar();
-    int col = view_.OriginCol;
+    int col = view_.originCol;
     switch (action) {
     case QAbstractSlider::SliderSingleStepSub:
         col -= 1;
@@ -144,10 +144,10 @@ void TQuavCustomTerminal::horizontalAction(int action) {
         col += 1;
         break;
     case QAbstractSlider::SliderPageStepSub:
-        col -= view_.FullCols;
+        col -= view_.fullCols;
         break;
     case QAbstractSlider::SliderPageStepAdd:
-        col += view_.FullCols;
+        col += view_.fullCols;
         break;
     case QAbstractSlider::SliderMove:
         col = hb->sliderPosition() + 1;
@@ -155,22 +155,22 @@ void TQuavCustomTerminal::horizontalAction(int action) {
     default:
         return;
     }
-    setOrigin(col, view_.OriginRow);
-    hb->setSliderPosition(view_.OriginCol - 1);
+    setOrigin(col, view_.originRow);
+    hb->setSliderPosition(view_.originCol - 1);
 }
 
-void TQuavCustomTerminal::verticalAction(int action) {
+void TerminalWidget::verticalAction(int action) {
     QScrollBar* vb = verticalScrollBar();
-    if (view_.VertTooSmall && autoScrollback_) {
-        if (!view_.Scrollback && action == QAbstractSlider::SliderSingleStepSub && view_.OriginRow == 1) {
-            view_.Scrollback = true;
+    if (view_.vertTooSmall && autoScrollback_) {
+        if (!view_.scrollback && action == QAbstractSlider::SliderSingleStepSub && view_.originRow == 1) {
+            view_.scrollback = true;
             computeExtent();
-        } else if (view_.Scrollback && view_.OriginRow > 1) {
-            view_.Scrollback = false;
+        } else if (view_.scrollback && view_.originRow > 1) {
+            view_.scrollback = false;
             computeExtent();
         }
     }
-    int row = view_.OriginRow;
+    int row = view_.originRow;
     switch (action) {
     case QAbstractSlider::SliderSingleStepSub:
         row -= 1;
@@ -179,10 +179,10 @@ void TQuavCustomTerminal::verticalAction(int action) {
         row += 1;
         break;
     case QAbstractSlider::SliderPageStepSub:
-        row -= view_.FullRows;
+        row -= view_.fullRows;
         break;
     case QAbstractSlider::SliderPageStepAdd:
-        row += view_.FullRows;
+        row += view_.fullRows;
         break;
     case QAbstractSlider::SliderMove:
         row = vb->sliderPosition() + 1;
@@ -190,13 +190,13 @@ void TQuavCustomTerminal::verticalAction(int action) {
     default:
         return;
     }
-    setOrigin(view_.OriginCol, row);
-    vb->setSliderPosition(view_.OriginRow - 1);
+    setOrigin(view_.originCol, row);
+    vb->setSliderPosition(view_.originRow - 1);
 }
 
 // ---- Painting -----------------------------------------------------------------------------------
 
-void TQuavCustomTerminal::ensureSurface() {
+void TerminalWidget::ensureSurface() {
     const QSize size = viewport()->size();
     if (surface_.size() == size) return;
     surface_ = QImage(size.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
@@ -204,23 +204,23 @@ void TQuavCustomTerminal::ensureSurface() {
     stale_ = QRegion(surface_.rect());
 }
 
-void TQuavCustomTerminal::scrollSurface(int dx, int dy) {
+void TerminalWidget::scrollSurface(int dx, int dy) {
     // The contents are redrawn rather than moved: with the cursor followed sideways the origin can
     // change with every character, and one full redraw per frame costs less than a move per change.
     if (dx == 0 && dy == 0) return;
-    RepaintAll();
+    repaintAll();
 }
 
-void TQuavCustomTerminal::invalidateView(const QRect& r) {
+void TerminalWidget::invalidateView(const QRect& r) {
     stale_ += r;
     viewport()->update(r);
 }
 
-void TQuavCustomTerminal::RepaintAll() {
+void TerminalWidget::repaintAll() {
     invalidateView(viewport()->rect());
 }
 
-void TQuavCustomTerminal::paintStale() {
+void TerminalWidget::paintStale() {
     if (stale_.isEmpty()) return;
     const QRegion region = stale_;
     stale_ = QRegion();
@@ -230,10 +230,10 @@ void TQuavCustomTerminal::paintStale() {
         p.fillRect(r, back);
     if (!emulator_ || charArea_.isEmpty()) return;
     for (const QRect& r : region& charArea_) {
-        TQuavPainterCanvas canvas(p, metrics_, r);
+        PainterCanvas canvas(p, metrics_, r);
         canvas_ = &canvas;
         try {
-            emulator_->Paint();
+            emulator_->paint();
         } catch (const std::exception&) {
             serial::reportException("painting the terminal", std::current_exception());
         }
@@ -241,7 +241,7 @@ void TQuavCustomTerminal::paintStale() {
     }
 }
 
-void TQuavCustomTerminal::paintEvent(QPaintEvent* e) {
+void TerminalWidget::paintEvent(QPaintEvent* e) {
     ensureSurface();
     paintStale();
     QPainter p(viewport());
@@ -254,18 +254,18 @@ void TQuavCustomTerminal::paintEvent(QPaintEvent* e) {
     }
 }
 
-void TQuavCustomTerminal::immediateRepaint() {
+void TerminalWidget::immediateRepaint() {
     if (!emulator_ || metrics_.charWidth <= 0) return;
     ensureSurface();
     hideCaret();
-    const QRect clip(0, 0, view_.VisibleCols * metrics_.charWidth, view_.VisibleRows * metrics_.charHeight);
+    const QRect clip(0, 0, view_.visibleCols * metrics_.charWidth, view_.visibleRows * metrics_.charHeight);
     QRect touched;
     {
         QPainter p(&surface_);
-        TQuavPainterCanvas canvas(p, metrics_, clip);
+        PainterCanvas canvas(p, metrics_, clip);
         canvas_ = &canvas;
         try {
-            emulator_->LazyPaint();
+            emulator_->lazyPaint();
         } catch (const std::exception&) {
             serial::reportException("painting the terminal", std::current_exception());
         }
@@ -276,16 +276,16 @@ void TQuavCustomTerminal::immediateRepaint() {
     showCaret();
 }
 
-void TQuavCustomTerminal::blinkRepaint() {
+void TerminalWidget::blinkRepaint() {
     ensureSurface();
     hideCaret();
     QRect touched;
     {
         QPainter p(&surface_);
-        TQuavPainterCanvas canvas(p, metrics_, charArea_);
+        PainterCanvas canvas(p, metrics_, charArea_);
         canvas_ = &canvas;
         try {
-            emulator_->BlinkPaint(blinkPhase_);
+            emulator_->blinkPaint(blinkPhase_);
         } catch (const std::exception&) {
             serial::reportException("painting blinking text", std::current_exception());
         }
@@ -296,7 +296,7 @@ void TQuavCustomTerminal::blinkRepaint() {
     showCaret();
 }
 
-void TQuavCustomTerminal::timerEvent(QTimerEvent* e) {
+void TerminalWidget::timerEvent(QTimerEvent* e) {
     if (e->timerId() != timer_.timerId()) {
         QAbstractScrollArea::timerEvent(e);
         return;
@@ -304,23 +304,23 @@ void TQuavCustomTerminal::timerEvent(QTimerEvent* e) {
     if (selecting_) {
         const QPoint pos = viewport()->mapFromGlobal(QCursor::pos());
         const int w = viewport()->width(), h = viewport()->height();
-        if (view_.HorzTooSmall && (pos.x() < 0 || pos.x() >= w))
-            SetOriginCol(view_.OriginCol + (pos.x() < 0 ? -1 : 1));
-        if (pos.y() < 0 || pos.y() >= h) SetOriginRow(view_.OriginRow + (pos.y() < 0 ? -1 : 1));
+        if (view_.horzTooSmall && (pos.x() < 0 || pos.x() >= w))
+            setOriginCol(view_.originCol + (pos.x() < 0 ? -1 : 1));
+        if (pos.y() < 0 || pos.y() >= h) setOriginRow(view_.originRow + (pos.y() < 0 ? -1 : 1));
         selectionMouseMove(pos);
     }
     if (blinkTime_ > 0 && emulator_) {
         blinkAccum_ += kTimerMs;
         if (blinkAccum_ > blinkTime_) {
             blinkPhase_ = !blinkPhase_;
-            if (emulator_->HasBlinkingText()) blinkRepaint();
+            if (emulator_->hasBlinkingText()) blinkRepaint();
             blinkAccum_ = 0;
         }
     }
     if (useLazyDisplay_ && emulator_) {
         lazyTime_ += kTimerMs;
         // The delays are looked at first: asking the emulator clears its cursor-moved note.
-        if ((lazyTime_ > lazyTimeDelay_ || lazyBytes_ > lazyByteDelay_) && emulator_->teGetNeedsUpdate()) {
+        if ((lazyTime_ > lazyTimeDelay_ || lazyBytes_ > lazyByteDelay_) && emulator_->needsUpdate()) {
             immediateRepaint();
             lazyTime_ = 0;
             lazyBytes_ = 0;
@@ -339,33 +339,33 @@ void TQuavCustomTerminal::timerEvent(QTimerEvent* e) {
 
 // ---- Caret --------------------------------------------------------------------------------------
 
-void TQuavCustomTerminal::createCaret() {
-    caretCreated_ = cursorType_ != ctNone;
+void TerminalWidget::createCaret() {
+    caretCreated_ = cursorType_ != CursorType::None;
     caretBlinkOn_ = true;
     caretBlinkAccum_ = 0;
 }
 
-void TQuavCustomTerminal::destroyCaret() {
+void TerminalWidget::destroyCaret() {
     hideCaret();
     caretCreated_ = false;
 }
 
-void TQuavCustomTerminal::hideCaret() {
+void TerminalWidget::hideCaret() {
     if (!caretShown_) return;
     caretShown_ = false;
     viewport()->update(caretRect_);
 }
 
-void TQuavCustomTerminal::showCaret() {
-    if (!caretCreated_ || !hasFocus() || !Buffer()) {
+void TerminalWidget::showCaret() {
+    if (!caretCreated_ || !hasFocus() || !buffer()) {
         hideCaret();
         return;
     }
     const int cw = metrics_.charWidth, ch = metrics_.charHeight;
-    int x = (Buffer()->AbsCursorCol() - view_.OriginCol) * cw;
-    int y = (Buffer()->AbsCursorRow() - view_.OriginRow) * ch;
-    const int height = cursorType_ == ctUnderline ? 2 : ch;
-    if (cursorType_ == ctUnderline) y += ch - 2;
+    int x = (buffer()->absCursorCol() - view_.originCol) * cw;
+    int y = (buffer()->absCursorRow() - view_.originRow) * ch;
+    const int height = cursorType_ == CursorType::Underline ? 2 : ch;
+    if (cursorType_ == CursorType::Underline) y += ch - 2;
     const int w = viewport()->width(), h = viewport()->height();
     if (x < 0 || x >= w || y < 0 || y >= h) {
         hideCaret();
@@ -379,21 +379,21 @@ void TQuavCustomTerminal::showCaret() {
     viewport()->update(caretRect_);
 }
 
-void TQuavCustomTerminal::focusInEvent(QFocusEvent* e) {
+void TerminalWidget::focusInEvent(QFocusEvent* e) {
     QAbstractScrollArea::focusInEvent(e);
     createCaret();
     showCaret();
 }
 
-void TQuavCustomTerminal::focusOutEvent(QFocusEvent* e) {
+void TerminalWidget::focusOutEvent(QFocusEvent* e) {
     QAbstractScrollArea::focusOutEvent(e);
     destroyCaret();
     // Losing the focus in the middle of a drag (a dialog popping up) is the cancel-mode request:
     // the button release will never come here, so the drag must not go on following the mouse.
     if (selecting_) {
-        HideSelection();
+        hideSelection();
         selecting_ = false;
     }
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal

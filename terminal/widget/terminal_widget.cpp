@@ -1,6 +1,6 @@
 // The terminal pane: properties, emulator assignment, cell accessors, port attachment and intake.
-// The view lives in quav_terminal_view.cpp, keyboard, mouse and clipboard in quav_terminal_input.cpp.
-#include "terminal/widget/quav_terminal.h"
+// The view lives in terminal_widget_view.cpp, keyboard, mouse and clipboard in terminal_widget_input.cpp.
+#include "terminal/widget/terminal_widget.h"
 
 #include "serial/component/com_port.h"
 #include "terminal/vt100_emulator.h"
@@ -15,7 +15,7 @@
 
 #include "serial/exception_report.h"
 
-namespace brimwell {
+namespace brimwell::terminal {
 
 namespace {
 
@@ -24,14 +24,14 @@ constexpr size_t kScratchKeep = size_t(1) << 20;
 
 } // namespace
 
-TQuavCustomTerminal::TQuavCustomTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
+TerminalWidget::TerminalWidget(QWidget* parent) : QAbstractScrollArea(parent) {
     intake_ = std::make_shared<TerminalIntake>();
     intake_->target = this;
 
-    internalEmulator_ = std::make_unique<TQuavTTYEmulator>();
-    internalEmulator_->SetInternal(true);
+    internalEmulator_ = std::make_unique<TtyEmulator>();
+    internalEmulator_->setInternal(true);
     emulator_ = internalEmulator_.get();
-    emulator_->teSetTerminal(this);
+    emulator_->setTerminal(this);
 
     // Active with no port known yet: attach as soon as a port is given.
     attachPending_ = true;
@@ -59,16 +59,16 @@ TQuavCustomTerminal::TQuavCustomTerminal(QWidget* parent) : QAbstractScrollArea(
     // What the window's creation does: fonts, the timer, and the buffer learns the window.
     measureFont();
     timer_.start(kTimerMs, this);
-    if (Buffer()) Buffer()->RegisterTerminalHandle(this);
+    if (buffer()) buffer()->registerTerminalHandle(this);
     constructed_ = true;
     computeExtent();
 }
 
-TQuavCustomTerminal::~TQuavCustomTerminal() {
+TerminalWidget::~TerminalWidget() {
     if (comPort_) {
         detach();
         deregisterFromPort();
-        if (comPort_->primaryTerminal() == static_cast<void*>(static_cast<TQuavCustomTerminal*>(this)))
+        if (comPort_->primaryTerminal() == static_cast<void*>(static_cast<TerminalWidget*>(this)))
             comPort_->setPrimaryTerminal(nullptr);
     }
     timer_.stop();
@@ -82,21 +82,21 @@ TQuavCustomTerminal::~TQuavCustomTerminal() {
 
     settingEmulator_ = true;
     if (assignedEmulator_) {
-        if (assignedEmulator_->Buffer()) assignedEmulator_->Buffer()->DeregisterTerminalHandle();
-        TQuavTerminalEmulator* old = assignedEmulator_;
+        if (assignedEmulator_->buffer()) assignedEmulator_->buffer()->deregisterTerminalHandle();
+        TerminalEmulator* old = assignedEmulator_;
         assignedEmulator_ = nullptr;
-        old->teSetTerminal(nullptr);
+        old->setTerminal(nullptr);
     }
     if (internalEmulator_) {
-        if (internalEmulator_->Buffer()) internalEmulator_->Buffer()->DeregisterTerminalHandle();
-        internalEmulator_->teSetTerminal(nullptr);
+        if (internalEmulator_->buffer()) internalEmulator_->buffer()->deregisterTerminalHandle();
+        internalEmulator_->setTerminal(nullptr);
     }
     emulator_ = nullptr;
 }
 
 // ---- Properties ---------------------------------------------------------------------------------
 
-void TQuavCustomTerminal::SetActive(bool on) {
+void TerminalWidget::setActive(bool on) {
     if (on == active_) return;
     attachPending_ = false;
     active_ = on;
@@ -110,60 +110,60 @@ void TQuavCustomTerminal::SetActive(bool on) {
     }
 }
 
-void TQuavCustomTerminal::SetAutoScrollback(bool on) {
+void TerminalWidget::setAutoScrollback(bool on) {
     autoScrollback_ = on;
     computeExtent();
 }
 
-void TQuavCustomTerminal::SetBlinkTime(int ms) {
+void TerminalWidget::setBlinkTime(int ms) {
     // 250 ms is the shortest half period; anything at or below 0 switches blinking off.
     blinkTime_ = ms <= 0 ? 0 : std::max(ms, kMinBlinkTime);
 }
 
-void TQuavCustomTerminal::SetBorderStyle(TQuavBorderStyle style) {
+void TerminalWidget::setBorderStyle(BorderStyle style) {
     if (style == borderStyle_) return;
     borderStyle_ = style;
     postForceSize();
 }
 
-int TQuavCustomTerminal::Columns() const {
-    return Buffer() ? Buffer()->ColCount() : 0;
+int TerminalWidget::columns() const {
+    return buffer() ? buffer()->colCount() : 0;
 }
-int TQuavCustomTerminal::Rows() const {
-    return Buffer() ? Buffer()->RowCount() : 0;
+int TerminalWidget::rows() const {
+    return buffer() ? buffer()->rowCount() : 0;
 }
-int TQuavCustomTerminal::ScrollbackRows() const {
-    return Buffer() ? Buffer()->SVRowCount() : 0;
+int TerminalWidget::scrollbackRows() const {
+    return buffer() ? buffer()->svRowCount() : 0;
 }
 
-void TQuavCustomTerminal::SetColumns(int n) {
-    if (n <= 0 || !Buffer() || n == Columns()) return;
-    Buffer()->tbSetColCount(n);
-    view_.OriginCol = 1;
-    view_.OriginRow = 1;
+void TerminalWidget::setColumns(int n) {
+    if (n <= 0 || !buffer() || n == columns()) return;
+    buffer()->setColCount(n);
+    view_.originCol = 1;
+    view_.originRow = 1;
     computeExtent();
-    RepaintAll();
+    repaintAll();
     emit screenSizeChanged();
 }
 
-void TQuavCustomTerminal::SetRows(int n) {
-    if (n <= 0 || !Buffer() || n == Rows()) return;
-    Buffer()->tbSetRowCount(n); // ignored by the buffer above ScrollbackRows
+void TerminalWidget::setRows(int n) {
+    if (n <= 0 || !buffer() || n == rows()) return;
+    buffer()->setRowCount(n); // ignored by the buffer above scrollbackRows
     computeExtent();
-    setOrigin(view_.OriginCol, view_.OriginRow);
-    RepaintAll();
+    setOrigin(view_.originCol, view_.originRow);
+    repaintAll();
     emit screenSizeChanged();
 }
 
-void TQuavCustomTerminal::SetScrollbackRows(int n) {
-    if (n <= 0 || !Buffer()) return;
-    Buffer()->tbSetSVRowCount(n);
+void TerminalWidget::setScrollbackRows(int n) {
+    if (n <= 0 || !buffer()) return;
+    buffer()->setSvRowCount(n);
     computeExtent();
-    setOrigin(view_.OriginCol, view_.OriginRow);
-    RepaintAll();
+    setOrigin(view_.originCol, view_.originRow);
+    repaintAll();
 }
 
-void TQuavCustomTerminal::SetCursorType(TQuavCursorType type) {
+void TerminalWidget::setCursorType(CursorType type) {
     hideCaret();
     destroyCaret();
     cursorType_ = type;
@@ -173,83 +173,83 @@ void TQuavCustomTerminal::SetCursorType(TQuavCursorType type) {
     }
 }
 
-void TQuavCustomTerminal::SetFollowCursor(bool on) {
+void TerminalWidget::setFollowCursor(bool on) {
     followCursor_ = on;
-    if (on && Buffer()) DoFollowCursor(Buffer()->AbsCursorRow(), Buffer()->AbsCursorCol());
+    if (on && buffer()) doFollowCursor(buffer()->absCursorRow(), buffer()->absCursorCol());
 }
 
-void TQuavCustomTerminal::SetHideScrollbars(bool on) {
-    view_.HideScrollbars = on;
+void TerminalWidget::setHideScrollbars(bool on) {
+    view_.hideScrollbars = on;
     computeExtent();
 }
 
-void TQuavCustomTerminal::SetLazyByteDelay(int bytes) {
+void TerminalWidget::setLazyByteDelay(int bytes) {
     if (bytes >= 1 && bytes <= kLazyByteDelayMax) lazyByteDelay_ = bytes;
 }
 
-void TQuavCustomTerminal::SetLazyTimeDelay(int ms) {
+void TerminalWidget::setLazyTimeDelay(int ms) {
     if (ms >= 1 && ms <= kLazyTimeDelayMax) lazyTimeDelay_ = ms;
 }
 
-void TQuavCustomTerminal::SetMouseSelect(bool on) {
+void TerminalWidget::setMouseSelect(bool on) {
     mouseSelect_ = on;
-    if (!on) HideSelection();
+    if (!on) hideSelection();
 }
 
-void TQuavCustomTerminal::SetScrollback(bool on) {
-    view_.Scrollback = on;
+void TerminalWidget::setScrollback(bool on) {
+    view_.scrollback = on;
     computeExtent();
-    setOrigin(view_.OriginCol, view_.OriginRow);
+    setOrigin(view_.originCol, view_.originRow);
 }
 
-void TQuavCustomTerminal::SetFreezeScrollBack(bool on) {
+void TerminalWidget::setFreezeScrollBack(bool on) {
     if (on == freezeScrollBack_) return;
     freezeScrollBack_ = on;
-    RepaintAll();
+    repaintAll();
 }
 
-void TQuavCustomTerminal::SetColor(TColor c) {
+void TerminalWidget::setColor(Color c) {
     if (c == color_) return;
     color_ = c;
     // The emulator recolours the cells that had the old default when it next paints.
-    RepaintAll();
+    repaintAll();
 }
 
-void TQuavCustomTerminal::SetFontColor(TColor c) {
+void TerminalWidget::setFontColor(Color c) {
     if (c == fontColor_) return;
     fontColor_ = c;
-    RepaintAll();
+    repaintAll();
 }
 
-void TQuavCustomTerminal::SetEmulator(TQuavTerminalEmulator* emulator) {
+void TerminalWidget::setEmulator(TerminalEmulator* emulator) {
     // The emulator's own link management calls back here; the flag ends that loop.
     if (settingEmulator_) return;
-    if (!emulator_ || !emulator_->Buffer()) return;
+    if (!emulator_ || !emulator_->buffer()) return;
     if (emulator == assignedEmulator_) return;
     settingEmulator_ = true;
     timer_.stop();
-    TQuavTerminalBuffer* old = emulator_->Buffer();
-    const int svRows = old->SVRowCount(), rows = old->RowCount(), cols = old->ColCount();
+    TerminalBuffer* old = emulator_->buffer();
+    const int svRows = old->svRowCount(), rows = old->rowCount(), cols = old->colCount();
     try {
         if (assignedEmulator_) {
-            if (assignedEmulator_->Buffer()) assignedEmulator_->Buffer()->DeregisterTerminalHandle();
-            TQuavTerminalEmulator* previous = assignedEmulator_;
+            if (assignedEmulator_->buffer()) assignedEmulator_->buffer()->deregisterTerminalHandle();
+            TerminalEmulator* previous = assignedEmulator_;
             assignedEmulator_ = nullptr;
             emulator_ = internalEmulator_.get();
-            previous->teSetTerminal(nullptr);
+            previous->setTerminal(nullptr);
         } else {
-            internalEmulator_->Buffer()->DeregisterTerminalHandle();
+            internalEmulator_->buffer()->deregisterTerminalHandle();
         }
         assignedEmulator_ = emulator;
         emulator_ = emulator ? emulator : internalEmulator_.get();
-        if (emulator) emulator->teSetTerminal(this);
-        TQuavTerminalBuffer* now = emulator_->Buffer();
+        if (emulator) emulator->setTerminal(this);
+        TerminalBuffer* now = emulator_->buffer();
         if (now) {
-            now->RegisterTerminalHandle(this);
+            now->registerTerminalHandle(this);
             if (svRows > 0) {
-                now->tbSetSVRowCount(svRows);
-                now->tbSetRowCount(rows);
-                now->tbSetColCount(cols);
+                now->setSvRowCount(svRows);
+                now->setRowCount(rows);
+                now->setColCount(cols);
             }
         }
     } catch (...) {
@@ -259,129 +259,130 @@ void TQuavCustomTerminal::SetEmulator(TQuavTerminalEmulator* emulator) {
     }
     settingEmulator_ = false;
     timer_.start(kTimerMs, this);
-    HideSelection();
+    hideSelection();
     computeExtent();
-    setOrigin(view_.OriginCol, view_.OriginRow);
-    RepaintAll();
+    setOrigin(view_.originCol, view_.originRow);
+    repaintAll();
 }
 
-TQuavEmulation TQuavCustomTerminal::Emulation() const {
-    return assignedEmulator_ && assignedEmulator_ == vt100Emulator_.get() ? emVT100 : emTeletype;
+Emulation TerminalWidget::emulation() const {
+    return assignedEmulator_ && assignedEmulator_ == vt100Emulator_.get() ? Emulation::VT100
+                                                                          : Emulation::Teletype;
 }
 
-void TQuavCustomTerminal::SetEmulation(TQuavEmulation emulation) {
-    if (emulation == Emulation()) return;
-    TQuavTerminalBuffer* old = Buffer();
-    if (emulation == emVT100 && !vt100Emulator_) vt100Emulator_ = std::make_unique<TQuavVT100Emulator>();
-    SetEmulator(emulation == emVT100 ? vt100Emulator_.get() : nullptr);
-    if (old && Buffer() && old != Buffer()) Buffer()->CopyContentsFrom(*old);
-    RepaintAll();
+void TerminalWidget::setEmulation(Emulation chosen) {
+    if (chosen == emulation()) return;
+    TerminalBuffer* old = buffer();
+    if (chosen == Emulation::VT100 && !vt100Emulator_) vt100Emulator_ = std::make_unique<Vt100Emulator>();
+    setEmulator(chosen == Emulation::VT100 ? vt100Emulator_.get() : nullptr);
+    if (old && buffer() && old != buffer()) buffer()->copyContentsFrom(*old);
+    repaintAll();
 }
 
 // ---- Operations ---------------------------------------------------------------------------------
 
-void TQuavCustomTerminal::clear() {
-    if (emulator_) emulator_->teClear();
+void TerminalWidget::clear() {
+    if (emulator_) emulator_->clear();
 }
 
-void TQuavCustomTerminal::ClearAll() {
-    if (emulator_) emulator_->teClearAll();
+void TerminalWidget::clearAll() {
+    if (emulator_) emulator_->clearAll();
 }
 
-void TQuavCustomTerminal::WriteChar(char ch) {
-    WriteString(std::string_view(&ch, 1));
+void TerminalWidget::writeChar(char ch) {
+    writeString(std::string_view(&ch, 1));
 }
 
-void TQuavCustomTerminal::WriteString(std::string_view s) {
+void TerminalWidget::writeString(std::string_view s) {
     if (s.empty()) return;
     {
         std::lock_guard<std::mutex> guard(intake_->lock);
-        intake_->queue.Put(s.data(), int(s.size()));
+        intake_->queue.put(s.data(), int(s.size()));
     }
-    postTermStuff(csWriteChar);
+    postTermStuff(CharSource::WriteChar);
 }
 
-std::string TQuavCustomTerminal::Line(int row) const {
-    TQuavTerminalBuffer* b = Buffer();
+std::string TerminalWidget::line(int row) const {
+    TerminalBuffer* b = buffer();
     if (!b) return {};
-    const char* p = b->GetLineCharPtr(row);
-    if (!p || b->WideChars()) return {};
-    return std::string(p, size_t(b->ColCount()));
+    const char* p = b->getLineCharPtr(row);
+    if (!p || b->wideChars()) return {};
+    return std::string(p, size_t(b->colCount()));
 }
 
-void TQuavCustomTerminal::setLine(int row, std::string_view text) {
-    TQuavTerminalBuffer* b = Buffer();
-    if (!b || b->WideChars()) return;
-    char* p = b->GetLineCharPtr(row);
+void TerminalWidget::setLine(int row, std::string_view text) {
+    TerminalBuffer* b = buffer();
+    if (!b || b->wideChars()) return;
+    char* p = b->getLineCharPtr(row);
     if (!p) return;
-    const size_t cols = size_t(b->ColCount());
+    const size_t cols = size_t(b->colCount());
     const size_t n = std::min(cols, text.size());
     std::memcpy(p, text.data(), n);
     std::memset(p + n, ' ', cols - n);
 }
 
-TQuavTerminalCharAttrs TQuavCustomTerminal::Attributes(int row, int col) const {
-    TQuavTerminalBuffer* b = Buffer();
-    if (!b || col < 1 || col > b->ColCount()) return 0;
-    const TQuavTerminalCharAttrs* p = b->GetLineAttrPtr(row);
+CharAttrs TerminalWidget::attributes(int row, int col) const {
+    TerminalBuffer* b = buffer();
+    if (!b || col < 1 || col > b->colCount()) return 0;
+    const CharAttrs* p = b->getLineAttrPtr(row);
     return p ? p[col - 1] : 0;
 }
 
-void TQuavCustomTerminal::SetAttributes(int row, int col, TQuavTerminalCharAttrs a) {
-    TQuavTerminalBuffer* b = Buffer();
-    if (!b || col < 1 || col > b->ColCount()) return;
-    if (TQuavTerminalCharAttrs* p = b->GetLineAttrPtr(row)) p[col - 1] = a;
+void TerminalWidget::setAttributes(int row, int col, CharAttrs a) {
+    TerminalBuffer* b = buffer();
+    if (!b || col < 1 || col > b->colCount()) return;
+    if (CharAttrs* p = b->getLineAttrPtr(row)) p[col - 1] = a;
 }
 
-uint8_t TQuavCustomTerminal::CharSet(int row, int col) const {
-    TQuavTerminalBuffer* b = Buffer();
-    if (!b || col < 1 || col > b->ColCount()) return 0;
-    const uint8_t* p = b->GetLineCharSetPtr(row);
+uint8_t TerminalWidget::charSet(int row, int col) const {
+    TerminalBuffer* b = buffer();
+    if (!b || col < 1 || col > b->colCount()) return 0;
+    const uint8_t* p = b->getLineCharSetPtr(row);
     return p ? p[col - 1] : 0;
 }
 
-void TQuavCustomTerminal::SetCharSet(int row, int col, uint8_t cs) {
-    TQuavTerminalBuffer* b = Buffer();
-    if (!b || col < 1 || col > b->ColCount()) return;
-    if (uint8_t* p = b->GetLineCharSetPtr(row)) p[col - 1] = cs;
+void TerminalWidget::setCharSet(int row, int col, uint8_t cs) {
+    TerminalBuffer* b = buffer();
+    if (!b || col < 1 || col > b->colCount()) return;
+    if (uint8_t* p = b->getLineCharSetPtr(row)) p[col - 1] = cs;
 }
 
-TColor TQuavCustomTerminal::ForeColor(int row, int col) const {
-    TQuavTerminalBuffer* b = Buffer();
-    if (!b || col < 1 || col > b->ColCount()) return clWhite;
-    const TColor* p = b->GetLineForeColorPtr(row);
-    return p ? p[col - 1] : clWhite;
+Color TerminalWidget::foreColor(int row, int col) const {
+    TerminalBuffer* b = buffer();
+    if (!b || col < 1 || col > b->colCount()) return kWhite;
+    const Color* p = b->getLineForeColorPtr(row);
+    return p ? p[col - 1] : kWhite;
 }
 
-void TQuavCustomTerminal::SetForeColor(int row, int col, TColor c) {
-    TQuavTerminalBuffer* b = Buffer();
-    if (!b || col < 1 || col > b->ColCount()) return;
-    if (TColor* p = b->GetLineForeColorPtr(row)) p[col - 1] = c;
+void TerminalWidget::setForeColor(int row, int col, Color c) {
+    TerminalBuffer* b = buffer();
+    if (!b || col < 1 || col > b->colCount()) return;
+    if (Color* p = b->getLineForeColorPtr(row)) p[col - 1] = c;
 }
 
-TColor TQuavCustomTerminal::BackColor(int row, int col) const {
-    TQuavTerminalBuffer* b = Buffer();
-    if (!b || col < 1 || col > b->ColCount()) return clBlack;
-    const TColor* p = b->GetLineBackColorPtr(row);
-    return p ? p[col - 1] : clBlack;
+Color TerminalWidget::backColor(int row, int col) const {
+    TerminalBuffer* b = buffer();
+    if (!b || col < 1 || col > b->colCount()) return kBlack;
+    const Color* p = b->getLineBackColorPtr(row);
+    return p ? p[col - 1] : kBlack;
 }
 
-void TQuavCustomTerminal::SetBackColor(int row, int col, TColor c) {
-    TQuavTerminalBuffer* b = Buffer();
-    if (!b || col < 1 || col > b->ColCount()) return;
-    if (TColor* p = b->GetLineBackColorPtr(row)) p[col - 1] = c;
+void TerminalWidget::setBackColor(int row, int col, Color c) {
+    TerminalBuffer* b = buffer();
+    if (!b || col < 1 || col > b->colCount()) return;
+    if (Color* p = b->getLineBackColorPtr(row)) p[col - 1] = c;
 }
 
-void TQuavCustomTerminal::PortRemoved() {
-    SetActive(false);
-    SetComPort(nullptr);
+void TerminalWidget::portRemoved() {
+    setActive(false);
+    setComPort(nullptr);
 }
 
 // ---- Port attachment ----------------------------------------------------------------------------
 
-void TQuavCustomTerminal::SetComPort(serial::ComPort* port) {
+void TerminalWidget::setComPort(serial::ComPort* port) {
     if (port == comPort_) return;
-    void* self = static_cast<TQuavCustomTerminal*>(this);
+    void* self = static_cast<TerminalWidget*>(this);
     if (comPort_) {
         detach();
         deregisterFromPort();
@@ -395,16 +396,16 @@ void TQuavCustomTerminal::SetComPort(serial::ComPort* port) {
     }
 }
 
-void TQuavCustomTerminal::registerWithPort() {
+void TerminalWidget::registerWithPort() {
     comPort_->registerUserCallbackEx(
         this, [this](serial::ComPort*, serial::CallbackType type) { portNotification(int(type)); });
 }
 
-void TQuavCustomTerminal::deregisterFromPort() {
+void TerminalWidget::deregisterFromPort() {
     if (!comPort_->isDestroying()) comPort_->deregisterUserCallbackEx(this);
 }
 
-void TQuavCustomTerminal::portNotification(int type) {
+void TerminalWidget::portNotification(int type) {
     switch (serial::CallbackType(type)) {
     case serial::CallbackType::Open: // QmPortOpen
         if (attachPending_) attach();
@@ -424,12 +425,12 @@ void TQuavCustomTerminal::portNotification(int type) {
     }
 }
 
-void TQuavCustomTerminal::attach() {
+void TerminalWidget::attach() {
     attachPending_ = true;
     postWaitForPort();
 }
 
-void TQuavCustomTerminal::detach() {
+void TerminalWidget::detach() {
     serial::Dispatcher* dispatcher = comPort_ ? comPort_->currentDispatcher() : nullptr;
     if (attached_) {
         // Returns once the intake is not being called and never will be again.
@@ -444,7 +445,7 @@ void TQuavCustomTerminal::detach() {
     if (active_) attachPending_ = true;
 }
 
-void TQuavCustomTerminal::handleWaitForPort() {
+void TerminalWidget::handleWaitForPort() {
     if (waitingForPort_ || !comPort_) return;
     waitingForPort_ = true;
     struct Reset {
@@ -485,38 +486,38 @@ void TQuavCustomTerminal::handleWaitForPort() {
     }
     // Every (re)opening starts writing at the top row again, or below what the pane shows.
     measureFont();
-    if (Buffer()) {
+    if (buffer()) {
         if (freshLineOnOpen_)
-            Buffer()->StartFreshLine();
+            buffer()->startFreshLine();
         else
-            Buffer()->tbSetRow(1);
+            buffer()->setCursorRow(1);
     }
 }
 
-int TQuavCustomTerminal::PortBaud() const {
-    return comPort_ ? comPort_->baud() : TQuavTerminalHost::PortBaud();
+int TerminalWidget::portBaud() const {
+    return comPort_ ? comPort_->baud() : TerminalHost::portBaud();
 }
 
-char TQuavCustomTerminal::PortParity() const {
-    if (!comPort_) return TQuavTerminalHost::PortParity();
+char TerminalWidget::portParity() const {
+    if (!comPort_) return TerminalHost::portParity();
     static constexpr char kParity[] = {'N', 'O', 'E', 'M', 'S'};
     const int p = int(comPort_->parity());
     return p >= 0 && p < 5 ? kParity[p] : 'N';
 }
 
-int TQuavCustomTerminal::PortDataBits() const {
-    return comPort_ ? comPort_->dataBits() : TQuavTerminalHost::PortDataBits();
+int TerminalWidget::portDataBits() const {
+    return comPort_ ? comPort_->dataBits() : TerminalHost::portDataBits();
 }
 
-bool TQuavCustomTerminal::PortOpen() const {
+bool TerminalWidget::portOpen() const {
     return comPort_ && comPort_->isOpen();
 }
 
-bool TQuavCustomTerminal::IsPrimaryTerminal() const {
+bool TerminalWidget::isPrimaryTerminal() const {
     return comPort_ && comPort_->primaryTerminal() == static_cast<const void*>(this);
 }
 
-void TQuavCustomTerminal::putChar(char ch) {
+void TerminalWidget::putChar(char ch) {
     if (!comPort_ || sendHeld()) return;
     try {
         comPort_->putChar(ch);
@@ -525,7 +526,7 @@ void TQuavCustomTerminal::putChar(char ch) {
     }
 }
 
-void TQuavCustomTerminal::putString(std::string_view s) {
+void TerminalWidget::putString(std::string_view s) {
     if (!comPort_ || sendHeld()) return;
     try {
         comPort_->putString(s);
@@ -536,45 +537,45 @@ void TQuavCustomTerminal::putString(std::string_view s) {
 
 // ---- Messages -----------------------------------------------------------------------------------
 
-void TQuavCustomTerminal::postTermStuff(TQuavCharSource source) {
+void TerminalWidget::postTermStuff(CharSource source) {
     QCoreApplication::postEvent(this, new TermStuffEvent(source));
 }
 
-void TQuavCustomTerminal::postForceSize() {
+void TerminalWidget::postForceSize() {
     if (forceSizePosted_) return;
     forceSizePosted_ = true;
     QCoreApplication::postEvent(this, new QEvent(termForceSizeEventType()));
 }
 
-void TQuavCustomTerminal::postWaitForPort() {
+void TerminalWidget::postWaitForPort() {
     QCoreApplication::postEvent(this, new QEvent(waitForPortEventType()));
 }
 
-void TQuavCustomTerminal::QmTermNeedsUpdate() {
+void TerminalWidget::termNeedsUpdate() {
     // The buffer calls this for every changed cell; one queued message serves them all.
     if (useLazyDisplay_ || needsUpdatePosted_ || !constructed_) return;
     needsUpdatePosted_ = true;
     QCoreApplication::postEvent(this, new QEvent(termNeedsUpdateEventType()));
 }
 
-void TQuavCustomTerminal::handleTermStuff(TQuavCharSource source) {
+void TerminalWidget::handleTermStuff(CharSource source) {
     int n = 0;
     {
         std::lock_guard<std::mutex> guard(intake_->lock);
-        n = intake_->queue.Count();
+        n = intake_->queue.count();
         if (n <= 0) return; // an earlier message already took these bytes
         if (scratch_.size() < size_t(n)) scratch_.resize(size_t(n));
-        std::memcpy(scratch_.data(), intake_->queue.Peek(n), size_t(n));
+        std::memcpy(scratch_.data(), intake_->queue.peek(n), size_t(n));
         // Bytes queued from now on wait for their own message.
-        if (intake_->queue.Count() == n)
+        if (intake_->queue.count() == n)
             intake_->queue.clear();
         else
             intake_->queue.remove(n);
     }
     capture_.write(reinterpret_cast<const uint8_t*>(scratch_.data()), n);
     try {
-        if (emulator_) emulator_->ProcessBlock(scratch_.data(), n, source);
-        if (!useLazyDisplay_ && emulator_ && emulator_->teGetNeedsUpdate()) immediateRepaint();
+        if (emulator_) emulator_->processBlock(scratch_.data(), n, source);
+        if (!useLazyDisplay_ && emulator_ && emulator_->needsUpdate()) immediateRepaint();
     } catch (const std::exception&) {
         serial::reportException("processing received bytes", std::current_exception());
     }
@@ -585,19 +586,20 @@ void TQuavCustomTerminal::handleTermStuff(TQuavCharSource source) {
     }
 }
 
-void TQuavCustomTerminal::handleForceSize() {
+void TerminalWidget::handleForceSize() {
     forceSizePosted_ = false;
     const QSize before = wholeScreenSize();
     // Qt keeps the window; adding or removing its scroll bars and border is the re-creation.
-    setHorizontalScrollBarPolicy(view_.HBarNeeded() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(view_.VBarNeeded() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-    setFrameStyle(borderStyle_ == bsSingle ? (QFrame::StyledPanel | QFrame::Sunken) : QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(view_.hBarNeeded() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(view_.vBarNeeded() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    setFrameStyle(borderStyle_ == BorderStyle::Single ? (QFrame::StyledPanel | QFrame::Sunken)
+                                                      : QFrame::NoFrame);
     computeExtent();
-    RepaintAll();
+    repaintAll();
     if (wholeScreenSize() != before) emit screenSizeChanged();
 }
 
-bool TQuavCustomTerminal::event(QEvent* e) {
+bool TerminalWidget::event(QEvent* e) {
     const QEvent::Type type = e->type();
     if (type == termStuffEventType()) {
         handleTermStuff(static_cast<TermStuffEvent*>(e)->source());
@@ -606,7 +608,7 @@ bool TQuavCustomTerminal::event(QEvent* e) {
     if (type == termNeedsUpdateEventType()) {
         needsUpdatePosted_ = false;
         // The block's own repaint has usually drawn everything already.
-        if (!useLazyDisplay_ && emulator_ && emulator_->teGetNeedsUpdate()) immediateRepaint();
+        if (!useLazyDisplay_ && emulator_ && emulator_->needsUpdate()) immediateRepaint();
         return true;
     }
     if (type == waitForPortEventType()) {
@@ -632,19 +634,19 @@ bool TQuavCustomTerminal::event(QEvent* e) {
     return QAbstractScrollArea::event(e);
 }
 
-void TQuavCustomTerminal::loaded() {
+void TerminalWidget::loaded() {
     measureFont();
-    if (Buffer()) Buffer()->tbSetRow(1);
+    if (buffer()) buffer()->setCursorRow(1);
 }
 
 // ---- Small host services ------------------------------------------------------------------------
 
-void TQuavCustomTerminal::Beep() {
+void TerminalWidget::beep() {
     QApplication::beep();
 }
 
-void TQuavCustomTerminal::CursorMoved(TQuavTerminalBuffer* sender, int row, int col) {
-    if (OnCursorMoved) OnCursorMoved(sender, row, col);
+void TerminalWidget::cursorMoved(TerminalBuffer* sender, int row, int col) {
+    if (onCursorMoved) onCursorMoved(sender, row, col);
 }
 
-} // namespace brimwell
+} // namespace brimwell::terminal
