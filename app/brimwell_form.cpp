@@ -8,8 +8,8 @@
 #include "app/station_window.h"
 #include "app/window_host.h"
 #include "app/window_recording.h"
-#include "lights/sl_controller.h"
 #include "lights/status_light.h"
+#include "lights/status_light_controller.h"
 #include "script/loader_port.h"
 #include "script/progress_form.h"
 #include "script/serial_link.h"
@@ -125,13 +125,13 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     connect(adapterWatch_, &serial::AdapterWatch::appeared, this, &TBrimwellForm::adapterAppeared);
     connect(adapterWatch_, &serial::AdapterWatch::disappeared, this, &TBrimwellForm::adapterDisappeared);
 
-    QuavSLController1 = new TQuavSLController(this, QuavComPort1);
-    TLightSet lights;
-    lights.CTSLight = QuavStatusLight1;
-    lights.DCDLight = QuavStatusLight2;
-    lights.RXDLight = QuavStatusLight3;
-    lights.TXDLight = QuavStatusLight4;
-    QuavSLController1->SetLights(lights);
+    QuavSLController1 = new lights::StatusLightController(this, QuavComPort1);
+    lights::LightSet shown;
+    shown.ctsLight = QuavStatusLight1;
+    shown.dcdLight = QuavStatusLight2;
+    shown.rxdLight = QuavStatusLight3;
+    shown.txdLight = QuavStatusLight4;
+    QuavSLController1->setLights(shown);
     QuavSLController1->loaded();
 
     // A window of its own, not a child: the unattended run disables the main window, and the Stop
@@ -200,7 +200,7 @@ void TBrimwellForm::buildControls() {
         "QGroupBox#RS232GroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 2px; }"));
     RS232GroupBox->setObjectName(QStringLiteral("RS232GroupBox"));
     struct LightPlace {
-        TQuavStatusLight** light;
+        lights::StatusLight** light;
         int left;
         const char* caption;
     };
@@ -209,8 +209,8 @@ void TBrimwellForm::buildControls() {
                                  {&QuavStatusLight3, 128, "RXD"},
                                  {&QuavStatusLight4, 75, "TXD"}};
     for (const auto& p : places) {
-        *p.light = new TQuavStatusLight(RS232GroupBox);
-        (*p.light)->SetBounds(p.left, 19, 10, 10);
+        *p.light = new lights::StatusLight(RS232GroupBox);
+        (*p.light)->setBounds(p.left, 19, 10, 10);
         QLabel* caption = label(RS232GroupBox, p.caption, p.left + 14, 17);
         caption->setObjectName(QString::fromLatin1(p.caption) + "Caption");
     }
@@ -428,7 +428,7 @@ void TBrimwellForm::refreshComLabels() {
 
 void TBrimwellForm::setMonitoring(bool on) {
     try {
-        QuavSLController1->SetMonitoring(on);
+        QuavSLController1->setMonitoring(on);
     } catch (const std::exception& e) {
         showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }

@@ -35,8 +35,10 @@ class ComPort;
 namespace terminal {
 class TerminalWidget;
 } // namespace terminal
-class TQuavStatusLight;
-class TQuavSLController;
+namespace lights {
+class StatusLight;
+class StatusLightController;
+} // namespace lights
 
 namespace script {
 class TProgressForm;
@@ -178,10 +180,10 @@ class TBrimwellForm : public QMainWindow {
     QLabel* CODE_NUMLabel = nullptr;
     QPushButton* PickButton = nullptr;
     QGroupBox* RS232GroupBox = nullptr;
-    TQuavStatusLight* QuavStatusLight1 = nullptr; // CTS
-    TQuavStatusLight* QuavStatusLight2 = nullptr; // DCD
-    TQuavStatusLight* QuavStatusLight3 = nullptr; // RXD
-    TQuavStatusLight* QuavStatusLight4 = nullptr; // TXD
+    lights::StatusLight* QuavStatusLight1 = nullptr; // CTS
+    lights::StatusLight* QuavStatusLight2 = nullptr; // DCD
+    lights::StatusLight* QuavStatusLight3 = nullptr; // RXD
+    lights::StatusLight* QuavStatusLight4 = nullptr; // TXD
     QLabel* ComNumberLabel = nullptr;
     QLabel* ComBaudLabel = nullptr;
     QCheckBox* ComCheckBox = nullptr;
@@ -189,7 +191,7 @@ class TBrimwellForm : public QMainWindow {
     terminal::TerminalWidget* QuavTerminal1 = nullptr;
     QStatusBar* InfoStatusBar = nullptr;
     serial::ComPort* QuavComPort1 = nullptr;
-    TQuavSLController* QuavSLController1 = nullptr;
+    lights::StatusLightController* QuavSLController1 = nullptr;
     script::TProgressForm* ProgressForm = nullptr;
     QWidget* SplashForm = nullptr; // hidden at the end of the connection step when set
 

@@ -4,7 +4,7 @@
 
 #include "app/port_probe.h"
 #include "app/window_host.h"
-#include "lights/sl_controller.h"
+#include "lights/status_light_controller.h"
 #include "script/loader_port.h"
 #include "serial/component/com_port.h"
 #include "serial/finder/adapter_watch.h"

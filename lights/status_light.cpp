@@ -3,79 +3,79 @@
 
 #include <QPainter>
 
-namespace brimwell {
+namespace brimwell::lights {
 
 namespace {
 const QColor kEdgeLight(255, 255, 255);
 const QColor kEdgeShadow(128, 128, 128);
 } // namespace
 
-TQuavCustomStatusLight::TQuavCustomStatusLight(QWidget* parent) : QWidget(parent) {
+StatusLight::StatusLight(QWidget* parent) : QWidget(parent) {
     resize(kDefaultSize, kDefaultSize);
 }
 
-QSize TQuavCustomStatusLight::sizeHint() const {
+QSize StatusLight::sizeHint() const {
     return size();
 }
 
-void TQuavCustomStatusLight::requestRepaint() {
-    ++m_repaintRequests;
+void StatusLight::requestRepaint() {
+    ++repaintRequests_;
     update();
 }
 
-void TQuavCustomStatusLight::SetLit(bool lit) {
-    if (lit == m_lit) return;
-    m_lit = lit;
+void StatusLight::setLit(bool lit) {
+    if (lit == lit_) return;
+    lit_ = lit;
     requestRepaint();
 }
 
-void TQuavCustomStatusLight::SetLitColor(const QColor& color) {
-    if (color == m_litColor) return;
-    m_litColor = color;
+void StatusLight::setLitColor(const QColor& color) {
+    if (color == litColor_) return;
+    litColor_ = color;
     // Only a visible change is worth a repaint: the glyph hides the colour, and so does the other state.
-    if (!m_hasGlyph && m_lit) requestRepaint();
+    if (!hasGlyph_ && lit_) requestRepaint();
 }
 
-void TQuavCustomStatusLight::SetNotLitColor(const QColor& color) {
-    if (color == m_notLitColor) return;
-    m_notLitColor = color;
-    if (!m_hasGlyph && !m_lit) requestRepaint();
+void StatusLight::setNotLitColor(const QColor& color) {
+    if (color == notLitColor_) return;
+    notLitColor_ = color;
+    if (!hasGlyph_ && !lit_) requestRepaint();
 }
 
-void TQuavCustomStatusLight::SetGlyph(const QImage& glyph) {
-    m_glyph = glyph;
-    m_hasGlyph = !glyph.isNull();
-    if (m_hasGlyph)
+void StatusLight::setGlyph(const QImage& glyph) {
+    glyph_ = glyph;
+    hasGlyph_ = !glyph.isNull();
+    if (hasGlyph_)
         resize(glyph.width() / 2, glyph.height()); // an odd width loses its last column
     else
         resize(kDefaultSize, kDefaultSize);
     requestRepaint();
 }
 
-void TQuavCustomStatusLight::SetBounds(int left, int top, int width, int height) {
-    if (m_hasGlyph) {
-        width = m_glyph.width() / 2;
-        height = m_glyph.height();
+void StatusLight::setBounds(int left, int top, int width, int height) {
+    if (hasGlyph_) {
+        width = glyph_.width() / 2;
+        height = glyph_.height();
     }
     setGeometry(left, top, width, height);
 }
 
-void TQuavCustomStatusLight::loaded() {
-    m_hasGlyph = !m_glyph.isNull();
+void StatusLight::loaded() {
+    hasGlyph_ = !glyph_.isNull();
 }
 
-QColor TQuavCustomStatusLight::parentBackground() const {
+QColor StatusLight::parentBackground() const {
     const QWidget* p = parentWidget();
     return (p ? p : this)->palette().color(QPalette::Window);
 }
 
-void TQuavCustomStatusLight::paint(QPainter& painter) const {
+void StatusLight::paint(QPainter& painter) const {
     const int w = width();
     const int h = height();
-    if (m_hasGlyph) {
+    if (hasGlyph_) {
         // The glyph's top-left colour marks its background, which becomes the parent's background.
-        QImage half = m_glyph.copy(m_lit ? 0 : w, 0, w, h).convertToFormat(QImage::Format_ARGB32);
-        const QRgb key = m_glyph.pixel(0, 0);
+        QImage half = glyph_.copy(lit_ ? 0 : w, 0, w, h).convertToFormat(QImage::Format_ARGB32);
+        const QRgb key = glyph_.pixel(0, 0);
         const QRgb back = parentBackground().rgba();
         for (int y = 0; y < half.height(); ++y) {
             auto* line = reinterpret_cast<QRgb*>(half.scanLine(y));
@@ -85,7 +85,7 @@ void TQuavCustomStatusLight::paint(QPainter& painter) const {
         painter.drawImage(0, 0, half);
         return;
     }
-    painter.fillRect(0, 0, w, h, m_lit ? m_litColor : m_notLitColor);
+    painter.fillRect(0, 0, w, h, lit_ ? litColor_ : notLitColor_);
     painter.setPen(kEdgeLight);
     painter.drawLine(0, 0, w - 1, 0);
     painter.drawLine(0, 0, 0, h - 1);
@@ -94,9 +94,9 @@ void TQuavCustomStatusLight::paint(QPainter& painter) const {
     painter.drawLine(1, h - 1, w - 1, h - 1);
 }
 
-void TQuavCustomStatusLight::paintEvent(QPaintEvent*) {
+void StatusLight::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     paint(painter);
 }
 
-} // namespace brimwell
+} // namespace brimwell::lights

@@ -6,30 +6,30 @@
 #include <QImage>
 #include <QWidget>
 
-namespace brimwell {
+namespace brimwell::lights {
 
-class TQuavCustomStatusLight : public QWidget {
+class StatusLight : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kDefaultSize = 13;
 
-    explicit TQuavCustomStatusLight(QWidget* parent = nullptr);
+    explicit StatusLight(QWidget* parent = nullptr);
 
-    bool Lit() const { return m_lit; }
-    void SetLit(bool lit);
+    bool lit() const { return lit_; }
+    void setLit(bool lit);
 
-    QColor LitColor() const { return m_litColor; }
-    void SetLitColor(const QColor& color);
-    QColor NotLitColor() const { return m_notLitColor; }
-    void SetNotLitColor(const QColor& color);
+    QColor litColor() const { return litColor_; }
+    void setLitColor(const QColor& color);
+    QColor notLitColor() const { return notLitColor_; }
+    void setNotLitColor(const QColor& color);
 
     // The left half of the picture is shown when lit, the right half when not. A null image clears it.
-    const QImage& Glyph() const { return m_glyph; }
-    void SetGlyph(const QImage& glyph);
-    bool HasGlyph() const { return m_hasGlyph; }
+    const QImage& glyph() const { return glyph_; }
+    void setGlyph(const QImage& glyph);
+    bool hasGlyph() const { return hasGlyph_; }
 
     // Moves and sizes the light; while a glyph is present its size wins over the one asked for.
-    void SetBounds(int left, int top, int width, int height);
+    void setBounds(int left, int top, int width, int height);
 
     // Called once the owner has finished setting the light up (a glyph given before then counts).
     void loaded();
@@ -38,7 +38,7 @@ class TQuavCustomStatusLight : public QWidget {
     void paint(QPainter& painter) const;
 
     // How many repaints the setters have asked for; lets callers see that unchanged values cost nothing.
-    int repaintRequests() const { return m_repaintRequests; }
+    int repaintRequests() const { return repaintRequests_; }
 
     QSize sizeHint() const override;
 
@@ -49,18 +49,12 @@ class TQuavCustomStatusLight : public QWidget {
     void requestRepaint();
     QColor parentBackground() const;
 
-    QImage m_glyph;
-    bool m_hasGlyph = false;
-    bool m_lit = false;
-    QColor m_litColor{255, 0, 0};
-    QColor m_notLitColor{0, 128, 0};
-    int m_repaintRequests = 0;
+    QImage glyph_;
+    bool hasGlyph_ = false;
+    bool lit_ = false;
+    QColor litColor_{255, 0, 0};
+    QColor notLitColor_{0, 128, 0};
+    int repaintRequests_ = 0;
 };
 
-class TQuavStatusLight : public TQuavCustomStatusLight {
-    Q_OBJECT
-  public:
-    using TQuavCustomStatusLight::TQuavCustomStatusLight;
-};
-
-} // namespace brimwell
+} // namespace brimwell::lights

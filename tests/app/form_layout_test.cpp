@@ -106,10 +106,10 @@ TEST_F(FormWithoutUnit, ControlsSitWhereDesignedWithTheirCaptions) {
     EXPECT_EQ(f.font().pixelSize(), 11);
 
     // Each light has its caption to its right.
-    const std::pair<TQuavStatusLight*, const char*> captions[] = {{f.QuavStatusLight1, "CTS"},
-                                                                  {f.QuavStatusLight2, "DCD"},
-                                                                  {f.QuavStatusLight3, "RXD"},
-                                                                  {f.QuavStatusLight4, "TXD"}};
+    const std::pair<lights::StatusLight*, const char*> captions[] = {{f.QuavStatusLight1, "CTS"},
+                                                                     {f.QuavStatusLight2, "DCD"},
+                                                                     {f.QuavStatusLight3, "RXD"},
+                                                                     {f.QuavStatusLight4, "TXD"}};
     for (const auto& [light, text] : captions) {
         auto* caption = f.RS232GroupBox->findChild<QLabel*>(QString::fromLatin1(text) + "Caption");
         ASSERT_NE(caption, nullptr) << text;

@@ -3,8 +3,8 @@
 #include "app/brimwell_form.h"
 #include "app_test_support.h"
 #include "lights/pty_pair.h"
-#include "lights/sl_controller.h"
 #include "lights/status_light.h"
+#include "lights/status_light_controller.h"
 #include "script/serial_link.h"
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
@@ -105,9 +105,9 @@ TEST_F(FormProbe, StartUpFindsTheUnitOnCom1) {
     EXPECT_TRUE(f.ComCheckBox->isChecked());
     EXPECT_FALSE(f.ComCheckBox->isEnabled());
     EXPECT_TRUE(f.PickButton->isEnabled());
-    EXPECT_TRUE(f.QuavSLController1->Monitoring());
-    EXPECT_TRUE(f.QuavStatusLight1->Lit()) << "CTS";
-    EXPECT_TRUE(f.QuavStatusLight2->Lit()) << "DCD";
+    EXPECT_TRUE(f.QuavSLController1->monitoring());
+    EXPECT_TRUE(f.QuavStatusLight1->lit()) << "CTS";
+    EXPECT_TRUE(f.QuavStatusLight2->lit()) << "DCD";
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(" | ").toStdString();
 }
 
@@ -146,7 +146,7 @@ TEST_F(FormProbe, NoUnitOnEitherPortFallsBackToNothing) {
     EXPECT_FALSE(f.PickButton->isEnabled());
     EXPECT_FALSE(f.QuavComPort1->isOpen()) << "a port without an answer is closed again";
     EXPECT_FALSE(f.ComCheckBox->isChecked());
-    EXPECT_TRUE(f.QuavSLController1->MonitorOnOpen()) << "monitoring waits for the port to open";
+    EXPECT_TRUE(f.QuavSLController1->monitorOnOpen()) << "monitoring waits for the port to open";
 }
 
 TEST_F(FormProbe, NoUnitWithAConfiguredPortOpensItWithoutACheck) {
@@ -162,7 +162,7 @@ TEST_F(FormProbe, NoUnitWithAConfiguredPortOpensItWithoutACheck) {
     EXPECT_TRUE(f.QuavComPort1->isOpen());
     EXPECT_EQ(f.QuavComPort1->comNumber(), 2);
     EXPECT_EQ(f.ComNumberLabel->text(), "2");
-    EXPECT_TRUE(f.QuavSLController1->Monitoring());
+    EXPECT_TRUE(f.QuavSLController1->monitoring());
 }
 
 TEST_F(FormProbe, ComMenusSearchNoneAndBaud) {
@@ -177,7 +177,7 @@ TEST_F(FormProbe, ComMenusSearchNoneAndBaud) {
     EXPECT_EQ(f.statusText(), "Established communication on COM 2");
     EXPECT_EQ(f.ComNumberLabel->text(), "2");
     EXPECT_EQ(f.LastGoodCom, 2);
-    EXPECT_TRUE(f.QuavSLController1->Monitoring()) << "monitoring follows the port change";
+    EXPECT_TRUE(f.QuavSLController1->monitoring()) << "monitoring follows the port change";
 
     f.COM1Menu->trigger();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
@@ -192,7 +192,7 @@ TEST_F(FormProbe, ComMenusSearchNoneAndBaud) {
     f.SearchAllMenu->trigger();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
     EXPECT_TRUE(f.PickButton->isEnabled());
-    EXPECT_TRUE(f.QuavSLController1->Monitoring());
+    EXPECT_TRUE(f.QuavSLController1->monitoring());
 
     for (QAction* a : f.Baud1->actions()) {
         if (a->text() != "9600") continue;
@@ -223,32 +223,32 @@ TEST_F(FormProbe, LightsFollowTrafficOnTheWindowsPort) {
     mapCom(2, dir.file("absent"));
     TBrimwellForm& f = start();
     ASSERT_TRUE(f.QuavComPort1->isOpen());
-    ASSERT_TRUE(f.QuavSLController1->Monitoring());
-    TQuavStatusLight* rxd = f.QuavStatusLight3;
-    TQuavStatusLight* txd = f.QuavStatusLight4;
-    EXPECT_FALSE(rxd->Lit());
-    EXPECT_FALSE(txd->Lit());
+    ASSERT_TRUE(f.QuavSLController1->monitoring());
+    lights::StatusLight* rxd = f.QuavStatusLight3;
+    lights::StatusLight* txd = f.QuavStatusLight4;
+    EXPECT_FALSE(rxd->lit());
+    EXPECT_FALSE(txd->lit());
     unit.forget();
 
     unit.send("banner text\r\n");
-    ASSERT_TRUE(pumpUntil([&] { return rxd->Lit(); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return rxd->lit(); }, 3000));
     // The terminal pane reads what arrives, so the input empties and the next tick puts RXD out.
-    ASSERT_TRUE(pumpUntil([&] { return !rxd->Lit(); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return !rxd->lit(); }, 3000));
 
     f.QuavComPort1->putString("ver");
-    ASSERT_TRUE(pumpUntil([&] { return txd->Lit(); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return txd->lit(); }, 3000));
     ASSERT_TRUE(pumpUntil([&] { return unit.heard() == "ver"; }, 3000)) << unit.heard();
-    ASSERT_TRUE(pumpUntil([&] { return !txd->Lit(); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return !txd->lit(); }, 3000));
 
     // A port change closes and reopens underneath the lights; they keep working.
     PromptingUnit second;
     second.mapTo(2);
     f.COM2Menu->trigger();
     ASSERT_EQ(f.statusText(), "Established communication on COM 2");
-    ASSERT_TRUE(f.QuavSLController1->Monitoring());
+    ASSERT_TRUE(f.QuavSLController1->monitoring());
     second.send("more");
-    ASSERT_TRUE(pumpUntil([&] { return rxd->Lit(); }, 3000));
-    ASSERT_TRUE(pumpUntil([&] { return !rxd->Lit(); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return rxd->lit(); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return !rxd->lit(); }, 3000));
 }
 
 TEST_F(FormProbe, BackspaceOnAnOpenPortSendsBackspaceBlankBackspace) {

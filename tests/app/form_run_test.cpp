@@ -412,7 +412,7 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
                                              ? std::vector<std::string>{"--disconnect-after", "20000"}
                                              : std::vector<std::string>{});
     TBrimwellForm& f = start();
-    EXPECT_TRUE(f.QuavStatusLight1->Lit()) << "CTS lit: the lights follow the port";
+    EXPECT_TRUE(f.QuavStatusLight1->lit()) << "CTS lit: the lights follow the port";
     f.QuavTerminal1->writeString("#shown before the loss");
     if (loss == Loss::UnitEnds) {
         sim.reset();
@@ -427,9 +427,9 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
     ASSERT_EQ(lost.size(), 1) << "told once: " << dialogs.messages.join(" | ").toStdString();
     EXPECT_TRUE(lost[0].startsWith("The connection to COM1 (") && f.statusText().startsWith(lost[0]))
         << lost[0].toStdString() << " / " << f.statusText().toStdString();
-    for (TQuavStatusLight* light :
+    for (lights::StatusLight* light :
          {f.QuavStatusLight1, f.QuavStatusLight2, f.QuavStatusLight3, f.QuavStatusLight4})
-        EXPECT_FALSE(light->Lit());
+        EXPECT_FALSE(light->lit());
     EXPECT_EQ(f.ComNumberLabel->text(), "None");
     EXPECT_FALSE(f.PickButton->isEnabled()) << "nothing to run a script on until a port is chosen";
 
@@ -448,7 +448,7 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
     ASSERT_FALSE(shown.empty());
     f.COM1Menu->trigger();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
-    EXPECT_TRUE(f.QuavStatusLight1->Lit()) << "monitored again";
+    EXPECT_TRUE(f.QuavStatusLight1->lit()) << "monitored again";
 
     const std::string data = dataBytes(4001);
     pick(data);

@@ -6,11 +6,11 @@
 #include <QImage>
 #include <QPainter>
 
-using brimwell::TQuavStatusLight;
+using brimwell::lights::StatusLight;
 
 namespace {
 
-QImage render(TQuavStatusLight& light) {
+QImage render(StatusLight& light) {
     QImage img(light.size(), QImage::Format_RGB32);
     img.fill(Qt::magenta);
     QPainter p(&img);
@@ -25,12 +25,12 @@ QColor at(const QImage& img, int x, int y) {
 } // namespace
 
 TEST(StatusLight, DefaultsToAThirteenPixelUnlitSquare) {
-    TQuavStatusLight light;
+    StatusLight light;
     EXPECT_EQ(light.size(), QSize(13, 13));
-    EXPECT_FALSE(light.Lit());
-    EXPECT_FALSE(light.HasGlyph());
-    EXPECT_EQ(light.LitColor(), QColor(255, 0, 0));
-    EXPECT_EQ(light.NotLitColor(), QColor(0, 128, 0));
+    EXPECT_FALSE(light.lit());
+    EXPECT_FALSE(light.hasGlyph());
+    EXPECT_EQ(light.litColor(), QColor(255, 0, 0));
+    EXPECT_EQ(light.notLitColor(), QColor(0, 128, 0));
 }
 
 struct EdgeCase {
@@ -43,9 +43,9 @@ class StatusLightPaint : public ::testing::TestWithParam<EdgeCase> {};
 TEST_P(StatusLightPaint, FillsWithStateColourInsideWhiteAndGreyEdges) {
     const auto& c = GetParam();
     for (QSize size : {QSize(13, 13), QSize(10, 10), QSize(20, 7)}) {
-        TQuavStatusLight light;
+        StatusLight light;
         light.resize(size);
-        light.SetLit(c.lit);
+        light.setLit(c.lit);
         const QImage img = render(light);
         const int w = size.width(), h = size.height();
         const QColor white(255, 255, 255), grey(128, 128, 128);
@@ -68,19 +68,19 @@ INSTANTIATE_TEST_SUITE_P(LitAndUnlit, StatusLightPaint,
                                            EdgeCase{false, QColor(0, 128, 0)}));
 
 TEST(StatusLight, SettersRepaintOnlyWhenTheVisibleResultChanges) {
-    TQuavStatusLight light;
+    StatusLight light;
     int before = light.repaintRequests();
-    light.SetLit(false);
+    light.setLit(false);
     EXPECT_EQ(light.repaintRequests(), before) << "same Lit value";
-    light.SetLitColor(Qt::blue); // not lit: the lit colour is not on screen
+    light.setLitColor(Qt::blue); // not lit: the lit colour is not on screen
     EXPECT_EQ(light.repaintRequests(), before);
-    light.SetNotLitColor(Qt::yellow);
+    light.setNotLitColor(Qt::yellow);
     EXPECT_EQ(light.repaintRequests(), ++before);
-    light.SetLit(true);
+    light.setLit(true);
     EXPECT_EQ(light.repaintRequests(), ++before);
-    light.SetLitColor(Qt::cyan);
+    light.setLitColor(Qt::cyan);
     EXPECT_EQ(light.repaintRequests(), ++before);
-    light.SetNotLitColor(Qt::black);
+    light.setNotLitColor(Qt::black);
     EXPECT_EQ(light.repaintRequests(), before);
     EXPECT_EQ(at(render(light), 5, 5), QColor(Qt::cyan));
 }
@@ -90,7 +90,7 @@ TEST(StatusLight, GlyphShowsLeftHalfLitAndRightHalfUnlitWithKeyColourAsParentBac
     QPalette pal = parent.palette();
     pal.setColor(QPalette::Window, QColor(10, 20, 30));
     parent.setPalette(pal);
-    TQuavStatusLight light(&parent);
+    StatusLight light(&parent);
 
     // 9 pixels wide: halves of 4, the ninth column is lost. Key colour at (0,0) is white.
     QImage glyph(9, 5, QImage::Format_RGB32);
@@ -101,25 +101,25 @@ TEST(StatusLight, GlyphShowsLeftHalfLitAndRightHalfUnlitWithKeyColourAsParentBac
         for (int x = 5; x < 8; ++x)
             glyph.setPixel(x, y, qRgb(0, 0, 200));
     }
-    light.SetGlyph(glyph);
-    EXPECT_TRUE(light.HasGlyph());
+    light.setGlyph(glyph);
+    EXPECT_TRUE(light.hasGlyph());
     EXPECT_EQ(light.size(), QSize(4, 5));
 
-    light.SetBounds(3, 4, 40, 40);
+    light.setBounds(3, 4, 40, 40);
     EXPECT_EQ(light.geometry(), QRect(3, 4, 4, 5)) << "glyph keeps its size";
 
-    light.SetLit(true);
+    light.setLit(true);
     QImage img = render(light);
     EXPECT_EQ(at(img, 2, 2), QColor(200, 0, 0));
     EXPECT_EQ(at(img, 0, 0), QColor(10, 20, 30));
-    light.SetLit(false);
+    light.setLit(false);
     img = render(light);
     EXPECT_EQ(at(img, 2, 2), QColor(0, 0, 200));
     EXPECT_EQ(at(img, 0, 3), QColor(10, 20, 30)) << "glyph column 4 is white, hence background";
 
-    light.SetGlyph(QImage());
-    EXPECT_FALSE(light.HasGlyph());
+    light.setGlyph(QImage());
+    EXPECT_FALSE(light.hasGlyph());
     EXPECT_EQ(light.size(), QSize(13, 13));
-    light.SetBounds(1, 1, 10, 10);
+    light.setBounds(1, 1, 10, 10);
     EXPECT_EQ(light.size(), QSize(10, 10));
 }

@@ -2,8 +2,8 @@
 // RXD and TXD flashing on traffic, the replaced handler still called, and monitoring surviving a
 // close and reopen.
 #include "lights/pty_pair.h"
-#include "lights/sl_controller.h"
 #include "lights/status_light.h"
+#include "lights/status_light_controller.h"
 #include "serial/component/com_port.h"
 #include "support/event_pump.h"
 
@@ -24,8 +24,8 @@ struct Rig {
     PtyPair pty;
     PtyPair other;
     serial::ComPort port;
-    TQuavStatusLight cts, dcd, rxd, txd;
-    TQuavSLController controller{nullptr, &port};
+    lights::StatusLight cts, dcd, rxd, txd;
+    lights::StatusLightController controller{nullptr, &port};
     int availCalls = 0;
     uint16_t lastCount = 0;
     bool readInHandler = false;
@@ -46,16 +46,16 @@ struct Rig {
             }
             if (inHandler) std::exchange(inHandler, nullptr)();
         });
-        TLightSet set;
-        set.CTSLight = &cts;
-        set.DCDLight = &dcd;
-        set.RXDLight = &rxd;
-        set.TXDLight = &txd;
-        controller.SetLights(set);
+        lights::LightSet set;
+        set.ctsLight = &cts;
+        set.dcdLight = &dcd;
+        set.rxdLight = &rxd;
+        set.txdLight = &txd;
+        controller.setLights(set);
         controller.loaded();
     }
     ~Rig() {
-        controller.SetMonitoring(false);
+        controller.setMonitoring(false);
         port.setOpen(false);
     }
 };
@@ -64,84 +64,84 @@ struct Rig {
 
 TEST(StatusLightController, MonitoringAskedWhileClosedStartsAtOpenAndShowsModemLines) {
     Rig r;
-    r.controller.SetMonitoring(true);
-    EXPECT_FALSE(r.controller.Monitoring());
-    EXPECT_TRUE(r.controller.MonitorOnOpen());
-    EXPECT_FALSE(r.cts.Lit());
-    EXPECT_FALSE(r.dcd.Lit());
+    r.controller.setMonitoring(true);
+    EXPECT_FALSE(r.controller.monitoring());
+    EXPECT_TRUE(r.controller.monitorOnOpen());
+    EXPECT_FALSE(r.cts.lit());
+    EXPECT_FALSE(r.dcd.lit());
 
     r.port.setOpen(true);
-    EXPECT_TRUE(r.controller.Monitoring());
-    EXPECT_FALSE(r.controller.MonitorOnOpen());
+    EXPECT_TRUE(r.controller.monitoring());
+    EXPECT_FALSE(r.controller.monitorOnOpen());
     // A pseudo-terminal reports its handshake lines as tied high.
-    EXPECT_TRUE(r.cts.Lit());
-    EXPECT_TRUE(r.dcd.Lit());
-    EXPECT_FALSE(r.rxd.Lit());
-    EXPECT_EQ(r.controller.ModemMask(), 0x90);
-    EXPECT_NE(r.controller.ModemTrigger(), 0);
-    EXPECT_NE(r.controller.RXDOffTimer(), 0);
-    EXPECT_NE(r.controller.TXDTrigger(), 0);
-    EXPECT_NE(r.controller.TXDOffTimer(), 0);
+    EXPECT_TRUE(r.cts.lit());
+    EXPECT_TRUE(r.dcd.lit());
+    EXPECT_FALSE(r.rxd.lit());
+    EXPECT_EQ(r.controller.modemMask(), 0x90);
+    EXPECT_NE(r.controller.modemTrigger(), 0);
+    EXPECT_NE(r.controller.rxdOffTimer(), 0);
+    EXPECT_NE(r.controller.txdTrigger(), 0);
+    EXPECT_NE(r.controller.txdOffTimer(), 0);
 }
 
 TEST(StatusLightController, ReceivedBytesLightRxdUntilATickFindsTheInputEmpty) {
     Rig r;
     r.port.setOpen(true);
-    r.controller.SetMonitoring(true);
-    ASSERT_TRUE(r.controller.Monitoring());
+    r.controller.setMonitoring(true);
+    ASSERT_TRUE(r.controller.monitoring());
 
     // Nobody reads: the bytes stay waiting and RXD stays lit across several ticks.
     r.pty.write("hello");
-    ASSERT_TRUE(pumpUntil([&] { return r.rxd.Lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return r.rxd.lit(); }));
     EXPECT_GE(r.availCalls, 1) << "the replaced data-available handler still runs";
     EXPECT_EQ(r.lastCount, 5);
     pumpFor(300);
-    EXPECT_TRUE(r.rxd.Lit());
-    EXPECT_EQ(r.rxd.LitColor(), QColor(255, 0, 0));
+    EXPECT_TRUE(r.rxd.lit());
+    EXPECT_EQ(r.rxd.litColor(), QColor(255, 0, 0));
 
     // Read them: the next tick finds the input empty and RXD goes out.
     r.readInHandler = true;
     r.pty.write("!");
-    ASSERT_TRUE(pumpUntil([&] { return !r.rxd.Lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !r.rxd.lit(); }));
     EXPECT_EQ(r.port.getInBuffUsed(), 0);
 }
 
 TEST(StatusLightController, AWriteLightsTxdUntilTheOutputHasGone) {
     Rig r;
     r.port.setOpen(true);
-    r.controller.SetMonitoring(true);
-    EXPECT_FALSE(r.txd.Lit());
+    r.controller.setMonitoring(true);
+    EXPECT_FALSE(r.txd.lit());
     r.port.putString("LOADR\r");
-    ASSERT_TRUE(pumpUntil([&] { return r.txd.Lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return r.txd.lit(); }));
     EXPECT_EQ(r.pty.read(1000, 6), "LOADR\r");
-    ASSERT_TRUE(pumpUntil([&] { return !r.txd.Lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !r.txd.lit(); }));
 }
 
 TEST(StatusLightController, MonitoringSurvivesAPortChangeAndAClose) {
     Rig r;
     r.port.setOpen(true);
-    r.controller.SetMonitoring(true);
+    r.controller.setMonitoring(true);
 
     // A new port number closes and reopens the port underneath the controller.
     r.port.setComNumber(42);
     ASSERT_TRUE(r.port.isOpen());
-    EXPECT_TRUE(r.controller.Monitoring());
+    EXPECT_TRUE(r.controller.monitoring());
     r.other.write("x");
-    ASSERT_TRUE(pumpUntil([&] { return r.rxd.Lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return r.rxd.lit(); }));
     EXPECT_GE(r.availCalls, 1);
 
     // A plain close puts the port's own handler back; the next open monitors again.
     r.port.setOpen(false);
-    EXPECT_FALSE(r.controller.Monitoring());
-    EXPECT_TRUE(r.controller.MonitorOnOpen());
-    EXPECT_FALSE(r.rxd.Lit());
+    EXPECT_FALSE(r.controller.monitoring());
+    EXPECT_TRUE(r.controller.monitorOnOpen());
+    EXPECT_FALSE(r.rxd.lit());
     r.port.setOpen(true);
-    EXPECT_TRUE(r.controller.Monitoring());
+    EXPECT_TRUE(r.controller.monitoring());
     r.readInHandler = true;
     const int before = r.availCalls;
     r.other.write("yz");
     ASSERT_TRUE(pumpUntil([&] { return r.availCalls > before; }));
-    ASSERT_TRUE(pumpUntil([&] { return !r.rxd.Lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !r.rxd.lit(); }));
 }
 
 // A port change from inside a notification: the close waits for the notification to end and the
@@ -149,59 +149,59 @@ TEST(StatusLightController, MonitoringSurvivesAPortChangeAndAClose) {
 TEST(StatusLightController, MonitoringAskedDuringADeferredCloseStartsOnTheReopenedPort) {
     Rig r;
     r.port.setOpen(true);
-    r.controller.SetMonitoring(true);
+    r.controller.setMonitoring(true);
     r.readInHandler = true;
     r.inHandler = [&] {
         r.port.setComNumber(42);
-        r.controller.SetMonitoring(true);
+        r.controller.setMonitoring(true);
     };
     r.pty.write("a");
     ASSERT_TRUE(
         pumpUntil([&] { return r.port.comNumber() == 42 && r.port.portState() == serial::PortState::Open; }));
-    ASSERT_TRUE(pumpUntil([&] { return !r.rxd.Lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !r.rxd.lit(); }));
     r.other.write("b");
-    ASSERT_TRUE(pumpUntil([&] { return r.rxd.Lit(); }));
-    ASSERT_TRUE(pumpUntil([&] { return !r.rxd.Lit(); })) << "the RXD timer runs on the new port";
+    ASSERT_TRUE(pumpUntil([&] { return r.rxd.lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !r.rxd.lit(); })) << "the RXD timer runs on the new port";
 }
 
 TEST(StatusLightController, ManyReopensKeepTheLightsWorking) {
     Rig r;
     r.port.setOpen(true);
-    r.controller.SetMonitoring(true);
+    r.controller.setMonitoring(true);
     r.readInHandler = true;
     for (int i = 0; i < 60; ++i) {
         r.port.setOpen(false);
         r.port.setOpen(true);
-        ASSERT_TRUE(r.controller.Monitoring()) << "reopen " << i;
+        ASSERT_TRUE(r.controller.monitoring()) << "reopen " << i;
     }
     r.pty.write("z");
-    ASSERT_TRUE(pumpUntil([&] { return r.rxd.Lit(); }));
-    ASSERT_TRUE(pumpUntil([&] { return !r.rxd.Lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return r.rxd.lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !r.rxd.lit(); }));
     r.port.putString("q");
-    ASSERT_TRUE(pumpUntil([&] { return r.txd.Lit(); }));
-    ASSERT_TRUE(pumpUntil([&] { return !r.txd.Lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return r.txd.lit(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !r.txd.lit(); }));
 }
 
 TEST(StatusLightController, SwitchingOnTwiceKeepsTheOriginalHandlerAndOffPutsItBack) {
     Rig r;
     r.port.setOpen(true);
-    r.controller.SetMonitoring(true);
-    r.controller.SetMonitoring(true);
-    r.controller.SetMonitoring(false);
-    EXPECT_FALSE(r.controller.Monitoring());
-    EXPECT_FALSE(r.cts.Lit()) << "lights go out when monitoring ends";
+    r.controller.setMonitoring(true);
+    r.controller.setMonitoring(true);
+    r.controller.setMonitoring(false);
+    EXPECT_FALSE(r.controller.monitoring());
+    EXPECT_FALSE(r.cts.lit()) << "lights go out when monitoring ends";
 
     // With monitoring off, the port's own handler gets the data and RXD stays dark.
     r.readInHandler = true;
     r.pty.write("abc");
     ASSERT_TRUE(pumpUntil([&] { return r.availCalls > 0; }));
-    EXPECT_FALSE(r.rxd.Lit());
+    EXPECT_FALSE(r.rxd.lit());
 }
 
 TEST(StatusLightController, MonitoringWithoutAPortIsAnError) {
-    TQuavSLController controller;
+    lights::StatusLightController controller;
     try {
-        controller.SetMonitoring(true);
+        controller.setMonitoring(true);
         FAIL() << "expected EPortNotAssigned";
     } catch (const serial::PortNotAssignedError& e) {
         EXPECT_EQ(e.errorCode(), -1005);
@@ -210,11 +210,11 @@ TEST(StatusLightController, MonitoringWithoutAPortIsAnError) {
 
 TEST(StatusLightController, RemovedLightsAndPortAreForgotten) {
     Rig r;
-    r.controller.Notification(&r.rxd, TOperation::opRemove);
-    EXPECT_FALSE(r.controller.GetHaveRXDLight());
-    EXPECT_TRUE(r.controller.GetHaveTXDLight());
-    r.controller.Notification(&r.port, TOperation::opRemove);
+    r.controller.notification(&r.rxd, lights::Operation::Remove);
+    EXPECT_FALSE(r.controller.hasRxdLight());
+    EXPECT_TRUE(r.controller.hasTxdLight());
+    r.controller.notification(&r.port, lights::Operation::Remove);
     EXPECT_EQ(r.controller.comPort(), nullptr);
-    r.controller.Notification(&r.port, TOperation::opInsert);
+    r.controller.notification(&r.port, lights::Operation::Insert);
     EXPECT_EQ(r.controller.comPort(), &r.port);
 }
