@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -44,7 +45,8 @@ class Station : public ::testing::Test {
     }
     bool station(std::vector<std::string> args) {
         args.insert(args.begin(), {script, "--settings", dir.file("empty.ini"), "--records", url});
-        return run.emplace().start(dir, args);
+        run.emplace().process.workingDir = dir.path();
+        return run->start(dir, args);
     }
     // (port, adapter serial, outcome, the unit's answer to "ver") of every recorded run, oldest first.
     std::vector<std::string> recorded() {
@@ -144,6 +146,19 @@ TEST_F(Station, StopsAsTheOperatorSaysAndRecordsHowEachRunEnded) {
                   std::vector<std::string>{"/dev/ttyUSB0 BW0001 " + std::string(r.outcome) + " SN-0000"})
             << r.what;
     }
+}
+
+TEST_F(Station, StoreThatCannotBeWrittenKeepsTheVerdictAndTheRecord) {
+    bed->plug(0, "BW0001", unit("line", "SN-0000").device);
+    url = "sqlite:/proc/brimwell-no-store/records.sqlite";
+    ASSERT_TRUE(station({"--once"}));
+    EXPECT_EQ(run->process.wait(60s), 3) << run->output();
+    EXPECT_EQ(run->count("BW0001 passed"), 1) << run->output();
+    // The record waits as JSON in the station's directory, for brimwell records --sync.
+    int waiting = 0;
+    for (const auto& f : std::filesystem::directory_iterator(dir.path()))
+        waiting += f.path().filename().string().starts_with("brimwell-run-");
+    EXPECT_EQ(waiting, 1) << run->output();
 }
 
 TEST_F(Station, RefusesWhatItCannotDoBeforeAnyUnit) {
