@@ -13,6 +13,10 @@ foreach(program ${PACKAGE_PROGRAMS})
     list(APPEND PACKAGE_CONTENTS ${program})
   endif()
 endforeach()
+if(TARGET brimwell_headless)
+  install(TARGETS brimwell_headless RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/brimwell)
+  list(APPEND PACKAGE_CONTENTS brimwell_headless)
+endif()
 
 # The manual page is made from the README, so the two cannot disagree.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)

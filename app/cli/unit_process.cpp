@@ -35,6 +35,15 @@ std::string ownPath() {
     return length > 0 ? std::string(self, static_cast<size_t>(length)) : std::string();
 }
 
+// The program a unit's run is started from: the one without the window installed beside `program`
+// (bin/../libexec/brimwell/brimwell) when there is one, else `program` itself.
+std::string unitProgram(const std::string& program) {
+    const size_t slash = program.rfind('/');
+    if (slash == std::string::npos) return program;
+    const std::string headless = program.substr(0, slash) + "/../libexec/brimwell/brimwell";
+    return ::access(headless.c_str(), X_OK) == 0 ? headless : program;
+}
+
 // Reads what `fd` holds; `line` gets each whole line. False at end of file (a last partial line is
 // passed on first).
 bool readLines(int fd, std::string& partial, const std::function<void(const std::string&)>& line);
@@ -71,7 +80,7 @@ bool UnitProcess::launch(const RunOptions& options, const std::string& program,
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    const std::string self = executable.empty() ? ownPath() : executable;
+    const std::string self = unitProgram(executable.empty() ? ownPath() : executable);
     const pid_t parent = ::getpid();
     pid = ::fork();
     if (pid == 0) {

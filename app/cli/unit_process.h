@@ -42,7 +42,8 @@ struct UnitProcess {
 
     // Starts "brimwell run SCRIPT --port PORT --events FD" with what `options` passes on to every
     // unit (line rate, settings, record store, tags, --force, trace and log as FILE.PORT), from
-    // `executable` (empty: this very program) under the name `program`. The child has a process
+    // `executable` (empty: this very program), or the program without the window installed beside
+    // it, under the name `program`. The child has a process
     // group of its own and is stopped when the parent dies. False (errno set) when it could not be
     // started: then it counts as reaped with exit status 127.
     bool launch(const RunOptions& options, const std::string& program, const std::string& executable = {});
