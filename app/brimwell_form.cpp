@@ -103,10 +103,9 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     script::applyLoaderPortProfile(*QuavComPort1);
     QuavComPort1->setTraceName("QUAV.TRC");
     QuavComPort1->setLogName("QUAV.LOG");
-    QuavComPort1->setOnTriggerAvail(
-        [this](serial::ComPort*, uint16_t count) { QuavComPort1TriggerAvail(count); });
-    QuavComPort1->setOnWaitChar([this](serial::ComPort*, char c) { engine_->QuavComPort1WaitChar(c); });
-    QuavComPort1->setOnWaitPass([this](serial::ComPort*) { engine_->QuavComPort1WaitPass(); });
+    QuavComPort1->setOnTriggerAvail([this](serial::ComPort*, uint16_t count) { onDataAvailable(count); });
+    QuavComPort1->setOnWaitChar([this](serial::ComPort*, char c) { engine_->onWaitChar(c); });
+    QuavComPort1->setOnWaitPass([this](serial::ComPort*) { engine_->onWaitPass(); });
     QuavComPort1->setOnPortError([this](serial::ComPort*, int32_t) { QuavComPort1PortError(); });
     QuavComPort1->endLoading();
     serial::ComPort::setPromptForPortHook(
@@ -136,10 +135,10 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
 
     // A window of its own, not a child: the unattended run disables the main window, and the Stop
     // button must stay usable while it does.
-    ProgressForm = new script::TProgressForm(nullptr);
+    ProgressForm = new script::ProgressForm(nullptr);
     ProgressForm->setWindowFlags(ProgressForm->windowFlags() | Qt::Tool);
     ProgressForm->hide();
-    connect(ProgressForm, &script::TProgressForm::cancelClicked, this, &TBrimwellForm::stopPressed);
+    connect(ProgressForm, &script::ProgressForm::cancelClicked, this, &TBrimwellForm::stopPressed);
 
     JustUploadTimer = new QTimer(this);
     JustUploadTimer->setInterval(1);
@@ -160,7 +159,7 @@ TBrimwellForm::~TBrimwellForm() {
     delete ProgressForm;
     ProgressForm = nullptr;
     QuavTerminal1->setComPort(nullptr);
-    engine_->CaptureActive = false;
+    engine_->setCaptureActive(false);
     try {
         QuavComPort1->setOpen(false);
     } catch (const std::exception&) {
@@ -175,7 +174,7 @@ void TBrimwellForm::buildControls() {
     UploadButton = new QPushButton(QStringLiteral("Upload"), Client);
     UploadButton->setGeometry(376, 48, 65, 17);
     UploadButton->hide();
-    connect(UploadButton, &QPushButton::clicked, this, &TBrimwellForm::UploadButtonClick);
+    connect(UploadButton, &QPushButton::clicked, this, &TBrimwellForm::uploadDataFile);
 
     Label1 = new QLabel(QStringLiteral("BRIMWELL"), Client);
     Label1->setGeometry(184, 8, 122, 20);
@@ -190,7 +189,7 @@ void TBrimwellForm::buildControls() {
     PickButton = new QPushButton(QStringLiteral("Open script file to read and upload"), Client);
     PickButton->setStyleSheet(QStringLiteral("padding: 0px 2px;"));
     PickButton->setGeometry(40, 38, 176, 25);
-    connect(PickButton, &QPushButton::clicked, this, &TBrimwellForm::PickButtonClick);
+    connect(PickButton, &QPushButton::clicked, this, &TBrimwellForm::runPickedScript);
 
     RS232GroupBox = new QGroupBox(QStringLiteral("RS-232"), Client);
     RS232GroupBox->setGeometry(37, 72, 444, 42);
@@ -465,28 +464,28 @@ void TBrimwellForm::read_defaults() {
                                            serial::escapeFileName(settingsPath_.toStdString()) + ": " +
                                            s.problem + "; the settings read before that point are used."),
                     MsgKind::Error);
-    if (s.DefaultComPort > 0) DefaultComPort = s.DefaultComPort;
+    if (s.defaultComPort > 0) defaultComPort = s.defaultComPort;
     // A device path in setting 1 borrows a port number, so the rest of the window works with it.
-    if (!s.DefaultComDevice.empty())
-        DefaultComPort = static_cast<int>(serial::comNumberForDevice(s.DefaultComDevice));
+    if (!s.defaultComDevice.empty())
+        defaultComPort = static_cast<int>(serial::comNumberForDevice(s.defaultComDevice));
     for (const std::string& m : s.messages)
         showMessage(QString::fromStdString(m), MsgKind::Error);
     applyPortSettings(s);
-    AutoScriptPath = QString::fromStdString(s.AutoScriptPath);
-    if (s.ScriptFolder) {
-        ScriptFolder = QString::fromStdString(*s.ScriptFolder);
+    autoScriptPath = QString::fromStdString(s.autoScriptPath);
+    if (s.scriptFolder) {
+        scriptFolder = QString::fromStdString(*s.scriptFolder);
         ScriptFolderSet = true;
     }
-    if (s.AutomaticMode) AutomaticMode = true;
+    if (s.automaticMode) automaticMode = true;
     engine_->applySettings(s);
-    if (s.TerminalVisible) {
+    if (s.terminalVisible) {
         const bool shown = VisibleMenu->isChecked();
-        if ((*s.TerminalVisible == 0 && shown) || (*s.TerminalVisible == 1 && !shown)) VisibleMenu->trigger();
+        if ((*s.terminalVisible == 0 && shown) || (*s.terminalVisible == 1 && !shown)) VisibleMenu->trigger();
     }
-    if (s.TerminalBackground && *s.TerminalBackground >= 0 && *s.TerminalBackground <= 5)
-        setTerminalBackground(*s.TerminalBackground);
-    if (s.TerminalTextColour && *s.TerminalTextColour >= 0 && *s.TerminalTextColour <= 5)
-        setTerminalTextColour(*s.TerminalTextColour);
+    if (s.terminalBackground && *s.terminalBackground >= 0 && *s.terminalBackground <= 5)
+        setTerminalBackground(*s.terminalBackground);
+    if (s.terminalTextColour && *s.terminalTextColour >= 0 && *s.terminalTextColour <= 5)
+        setTerminalTextColour(*s.terminalTextColour);
 }
 
 // ---- Start-up ---------------------------------------------------------------------------------
@@ -504,24 +503,24 @@ void TBrimwellForm::FormShow() {
     VersionLabel->adjustSize();
     read_defaults();
 
-    if (engine_->LinkMode == script::kLinkSerial) {
+    if (engine_->linkMode() == script::kLinkSerial) {
         bool found = false;
-        if (DefaultComPort == 0)
+        if (defaultComPort == 0)
             found = process_com() == 1;
         else
-            found = check_com(DefaultComPort) || process_com() == 1;
-        if (!found && !AutomaticMode) {
+            found = check_com(defaultComPort) || process_com() == 1;
+        if (!found && !automaticMode) {
             use_default_com();
             offerAdapters();
         } else
             ComCheckBox->setEnabled(false);
         setMonitoring(true);
-    } else if (engine_->LinkMode == script::kLinkPci) {
+    } else if (engine_->linkMode() == script::kLinkPci) {
         PCIConnectClick();
     }
     if (SplashForm) SplashForm->hide();
 
-    if (AutomaticMode) {
+    if (automaticMode) {
         if (!QuavComPort1->isOpen()) {
             showMessage(QString::fromLatin1(kAutoNoPort), MsgKind::Error);
             automaticExitCode_ = 1;
@@ -529,7 +528,7 @@ void TBrimwellForm::FormShow() {
             startupFinished_ = true;
             return;
         }
-        if (scriptRefused(AutoScriptPath)) {
+        if (scriptRefused(autoScriptPath)) {
             setStatusText(QStringLiteral(" "));
             automaticExitCode_ = 1;
             JustUploadTimer->start();
@@ -539,11 +538,11 @@ void TBrimwellForm::FormShow() {
         setStatusText(QStringLiteral("Uploading file(s). Please wait...."));
         serial::processPendingEvents();
         setEnabled(false);
-        engine_->ScriptPath = AutoScriptPath.toStdString();
+        engine_->setScriptPath(autoScriptPath.toStdString());
         host_->resetErrorMessages();
         {
             const PortInUse running(*this);
-            engine_->read_ini();
+            engine_->runScript();
         }
         setEnabled(true);
         setStatusText(QStringLiteral(" "));
@@ -553,7 +552,7 @@ void TBrimwellForm::FormShow() {
         const bool clean = engine_->outcome() == script::RunOutcome::Completed && host_->errorMessages() == 0;
         automaticExitCode_ = clean ? 0 : 1;
         JustUploadTimer->start();
-    } else if (engine_->LinkMode == script::kLinkSerial) {
+    } else if (engine_->linkMode() == script::kLinkSerial) {
         QuavTerminal1->setFocus();
     }
     startupFinished_ = true;
@@ -583,12 +582,12 @@ void TBrimwellForm::ExitMenuClick() {
 }
 
 bool TBrimwellForm::FormCloseQuery() {
-    if (engine_->UploadIdle) {
-        engine_->CaptureActive = false;
+    if (engine_->uploadIdle()) {
+        engine_->setCaptureActive(false);
         // The application ends with the window. A run or a port search in progress (between
         // uploads, or waiting for the unit) would otherwise go on out of sight, its waits keeping
         // the process alive, and flash the unit after the operator closed the program.
-        if (portUsers_ > 0) endProcess(AutomaticMode ? 1 : 0);
+        if (portUsers_ > 0) endProcess(automaticMode ? 1 : 0);
         return true;
     }
     // The question does not wait: the upload's blocks keep going while it is open. A box that
@@ -603,7 +602,7 @@ bool TBrimwellForm::FormCloseQuery() {
                                     // The upload is abandoned where it stands; the process must not
                                     // return into it. An unattended run cut short did not flash
                                     // the unit, so it does not report success.
-                                    endProcess(AutomaticMode ? 1 : 0);
+                                    endProcess(automaticMode ? 1 : 0);
                                 });
     return false;
 }
@@ -617,7 +616,7 @@ bool TBrimwellForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TBrimwellForm::unitLineHeld() const {
-    return engine_ && (engine_->unitLineHeld() || !engine_->UploadIdle);
+    return engine_ && (engine_->unitLineHeld() || !engine_->uploadIdle());
 }
 
 void TBrimwellForm::keyDropped() {
@@ -637,16 +636,16 @@ void TBrimwellForm::closeEvent(QCloseEvent* event) {
 
 // ---- Script runs ------------------------------------------------------------------------------
 
-void TBrimwellForm::PickButtonClick() {
+void TBrimwellForm::runPickedScript() {
     // The dialog opens in the working directory unless the settings name a script folder.
     const QString dir =
-        ScriptFolderSet ? QDir::current().absoluteFilePath(ScriptFolder) : QDir::currentPath();
+        ScriptFolderSet ? QDir::current().absoluteFilePath(scriptFolder) : QDir::currentPath();
     const QString path =
         dialogs().openFileName(this, QStringLiteral("Open"), dir, QString::fromLatin1(kScriptFilter));
     if (path.isEmpty() || scriptRefused(path)) return;
     const PortInUse running(*this);
     const WindowRecording recording(*host_, path.toStdString(), recordedPort(), recordedDevice());
-    engine_->PickButtonClick(path.toStdString());
+    engine_->runPickedScript(path.toStdString());
 }
 
 std::string TBrimwellForm::recordedPort() const {
@@ -662,7 +661,7 @@ std::string TBrimwellForm::recordedDevice() const {
 void TBrimwellForm::stopPressed() {
     // As Ctrl+C on the command line: the first Stop ends the upload after the block in progress and
     // still waits for the unit's prompt (a unit left mid-load says so); the second gives that up.
-    if (engine_->CancelButtonClick() == script::ScriptEngine::StopPress::GivingUp)
+    if (engine_->pressStop() == script::ScriptEngine::StopPress::GivingUp)
         setStatusText(QStringLiteral("Stopping now: no more waiting for the unit's prompt."));
     else
         setStatusText(QStringLiteral("Stopping: the upload ends after the block in progress, then the unit's "
@@ -682,11 +681,11 @@ bool TBrimwellForm::scriptRefused(const QString& path) {
     return true;
 }
 
-void TBrimwellForm::UploadButtonClick() {
+void TBrimwellForm::uploadDataFile() {
     const PortInUse running(*this);
     // Recorded as a run of the script that named the data file, sending that one file.
-    WindowRecording recording(*host_, engine_->ScriptPath, recordedPort(), recordedDevice());
-    engine_->UploadButtonClick();
+    WindowRecording recording(*host_, engine_->scriptPath(), recordedPort(), recordedDevice());
+    engine_->uploadDataFile();
     recording.uploadEnded(engine_->lastUpload());
 }
 

@@ -41,7 +41,7 @@ class StatusLightController;
 } // namespace lights
 
 namespace script {
-class TProgressForm;
+class ProgressForm;
 } // namespace script
 
 namespace pci {
@@ -83,8 +83,8 @@ class TBrimwellForm : public QMainWindow {
     void FormShow();
     void ExitMenuClick();
     void JustUploadTimerTimer();
-    void PickButtonClick();
-    void UploadButtonClick();
+    void runPickedScript();
+    void uploadDataFile();
     // The progress window's Stop button.
     void stopPressed();
     // The "Station" item: opens the Station window (made at the first click).
@@ -117,7 +117,7 @@ class TBrimwellForm : public QMainWindow {
     // Rates past 57600 for USB adapters, after the designed six.
     static constexpr int kFastRates[] = {230400, 460800, 921600};
     void setBaudFromMenu(int baud);
-    void QuavComPort1TriggerAvail(uint16_t count);
+    void onDataAvailable(uint16_t count);
     // The port's device was lost or refused a write for good: the port is closed, the lights go out,
     // the operator is told and chooses a port again. While a run or a probe uses the port, that
     // waits until it is done (the run reports the loss itself).
@@ -148,11 +148,11 @@ class TBrimwellForm : public QMainWindow {
     bool QuavTerminal1KeyPress(char key);
 
     // ---- State ----------------------------------------------------------------------------------
-    int DefaultComPort = 0;
-    bool AutomaticMode = false;
-    QString AutoScriptPath;
+    int defaultComPort = 0;
+    bool automaticMode = false;
+    QString autoScriptPath;
     int LastGoodCom = 0;
-    QString ScriptFolder = QStringLiteral(".."); // initial directory of INIOpenDialog (setting 7)
+    QString scriptFolder = QStringLiteral(".."); // initial directory of INIOpenDialog (setting 7)
     bool ScriptFolderSet = false;                // setting 7 was given
 
     script::ScriptEngine& engine() { return *engine_; }
@@ -192,7 +192,7 @@ class TBrimwellForm : public QMainWindow {
     QStatusBar* InfoStatusBar = nullptr;
     serial::ComPort* QuavComPort1 = nullptr;
     lights::StatusLightController* QuavSLController1 = nullptr;
-    script::TProgressForm* ProgressForm = nullptr;
+    script::ProgressForm* ProgressForm = nullptr;
     QWidget* SplashForm = nullptr; // hidden at the end of the connection step when set
 
     // Menu items.

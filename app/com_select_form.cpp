@@ -32,14 +32,14 @@ TComSelectForm::TComSelectForm(QWidget* parent, AvailabilityTest available) : QD
     OKButton->setDefault(true);
     // Nothing to choose: OK would hand back no port, so only Cancel makes sense.
     OKButton->setEnabled(PortComboBox->count() > 0);
-    CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
     connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
-    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(OKButton);
-    buttons->addWidget(CancelButton);
+    buttons->addWidget(cancelButton);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Label1);
     layout->addWidget(Label2);

@@ -31,7 +31,7 @@ class TComSelectForm : public QDialog {
     QLabel* Label2 = nullptr;
     QComboBox* PortComboBox = nullptr;
     QPushButton* OKButton = nullptr;
-    QPushButton* CancelButton = nullptr;
+    QPushButton* cancelButton = nullptr;
 };
 
 // The hook the serial port calls to prompt for a port: shows the dialog modally and returns the

@@ -16,11 +16,11 @@ void TBrimwellForm::enumeratePciBoards() {
     pciLink_ = std::make_unique<pci::PciBoardLink>(pci::installedPciDriver());
     const pci::Enumeration found = pciLink_->enumerate();
     engine_->setBoardLink(pciLink_.get());
-    engine_->BoardMap = pciLink_->BoardMap;
-    engine_->SelectedBoard = pciLink_->SelectedBoard;
+    engine_->boardMap = pciLink_->boardMap;
+    engine_->selectedBoard = pciLink_->selectedBoard;
     // An unsound board ID disables the link for the whole run; the item never comes back.
     PCIConnect->setEnabled(found.usable);
-    engine_->LinkMode = found.usable ? script::kLinkPci : script::kLinkSerial;
+    engine_->setLinkMode(found.usable ? script::kLinkPci : script::kLinkSerial);
     for (const std::string& m : found.messages)
         showMessage(QString::fromStdString(m), MsgKind::Warning);
 }
@@ -30,7 +30,7 @@ void TBrimwellForm::PCIConnectClick() {
     if (PCIConnect->isChecked()) {
         QuavTerminal1->show();
         RS232GroupBox->show();
-        engine_->LinkMode = script::kLinkSerial;
+        engine_->setLinkMode(script::kLinkSerial);
         PCIConnect->setChecked(false);
         setStatusText(QStringLiteral("Not connected."));
         return;
@@ -45,7 +45,7 @@ void TBrimwellForm::PCIConnectClick() {
     QuavTerminal1->hide();
     RS232GroupBox->hide();
     ComNumberLabel->setText(QStringLiteral("None"));
-    engine_->LinkMode = script::kLinkPci;
+    engine_->setLinkMode(script::kLinkPci);
     PCIConnect->setChecked(true);
     setStatusText(QStringLiteral("Established communication on PCI board."));
 }

@@ -81,15 +81,15 @@ ProbeResult probeComPort(serial::ComPort& port, script::ScriptEngine& engine, ui
     const bool opened = settled && openComPort(port, &result.openError);
     if (!settled) result.openError = "the port is still closing";
 
-    engine.Probing = true;
+    engine.setProbing(true);
     if (!opened) {
         result.outcome = ProbeOutcome::OpenFailed;
     } else {
         const WatchedLink watch(engine);
-        engine.ExpectedPrompt = engine.MainPromptChar;
+        engine.setExpectedPrompt(engine.mainPromptChar);
         bool answered = engine.promptAttempt("\r", 1, 2);
         if (!answered && !watch.failed() && !(stopped && stopped())) {
-            engine.ExpectedPrompt = engine.LoaderPromptChar;
+            engine.setExpectedPrompt(engine.loaderPromptChar);
             answered = engine.promptAttempt("\r", 2, 2);
         }
         if (watch.failed()) {
@@ -101,7 +101,7 @@ ProbeResult probeComPort(serial::ComPort& port, script::ScriptEngine& engine, ui
             result.outcome = ProbeOutcome::Silent;
         }
     }
-    engine.Probing = false;
+    engine.setProbing(false);
     return result;
 }
 

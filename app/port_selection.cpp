@@ -101,14 +101,14 @@ int TBrimwellForm::process_com() {
 }
 
 void TBrimwellForm::use_default_com() {
-    if (DefaultComPort == 0) {
+    if (defaultComPort == 0) {
         setStatusText(QString::fromLatin1(script::kNoHardwareText));
         disable_btns();
         return;
     }
     setStatusText(QString::fromLatin1(script::kFallbackPortText));
     try {
-        QuavComPort1->setComNumber(static_cast<uint16_t>(DefaultComPort));
+        QuavComPort1->setComNumber(static_cast<uint16_t>(defaultComPort));
     } catch (const std::exception&) {
         // The open below tries again and stays quiet either way.
     }
@@ -173,7 +173,7 @@ void TBrimwellForm::comMenuClick(int n) {
     setStatusText(QStringLiteral("Checking %1.... Please wait.... ").arg(portName(n)));
     if (PCIConnect->isEnabled()) {
         PCIConnect->setChecked(false);
-        engine_->LinkMode = script::kLinkSerial;
+        engine_->setLinkMode(script::kLinkSerial);
         // Only COM1 (and an adapter) brings back the panes that the PCI link hid.
         if (n == 1 || adapterNumbers_.count(n)) {
             QuavTerminal1->show();
@@ -202,7 +202,7 @@ void TBrimwellForm::comMenuClick(int n) {
 void TBrimwellForm::SearchAllMenuClick() {
     if (PCIConnect->isEnabled()) {
         PCIConnect->setChecked(false);
-        engine_->LinkMode = script::kLinkSerial;
+        engine_->setLinkMode(script::kLinkSerial);
     }
     if (process_com() == -1) {
         use_default_com();
@@ -253,8 +253,8 @@ void TBrimwellForm::ComCheckBoxClick() {
     }
 }
 
-void TBrimwellForm::QuavComPort1TriggerAvail(uint16_t count) {
-    engine_->QuavComPort1TriggerAvail(count);
+void TBrimwellForm::onDataAvailable(uint16_t count) {
+    engine_->onDataAvailable(count);
 }
 
 } // namespace brimwell

@@ -51,15 +51,15 @@ void WindowHost::processEvents() {
 }
 
 void WindowHost::showProgress(const script::ProgressInfo& info) {
-    form_.ProgressForm->ShowProgressForm(info);
+    form_.ProgressForm->showProgress(info);
 }
 
 void WindowHost::stepProgress() {
-    form_.ProgressForm->StepIt();
+    form_.ProgressForm->stepIt();
 }
 
 void WindowHost::hideProgress() {
-    form_.ProgressForm->HideProgressForm();
+    form_.ProgressForm->hideProgress();
 }
 
 void WindowHost::setBusyCursor(bool busy) {

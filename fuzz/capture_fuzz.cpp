@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         ScriptEngine engine{host};
         Rig() { engine.setSerialLink(&link); }
     } b;
-    b.engine.CaptureActive = true;
-    b.engine.CaptureLength = 0;
-    b.engine.MinAnswerLength = data[0] % 16;
+    b.engine.setCaptureActive(true);
+    b.engine.setCaptureLength(0);
+    b.engine.setMinAnswerLength(data[0] % 16);
     std::size_t at = 1;
     while (at + 2 <= size) {
         std::size_t len = (static_cast<std::size_t>(data[at]) << 8 | data[at + 1]) % 4096;
@@ -29,11 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         len = std::min(len, size - at);
         b.link.queue(std::string(reinterpret_cast<const char*>(data + at), len));
         at += len;
-        b.engine.QuavComPort1TriggerAvail(static_cast<uint16_t>(len));
-        if (b.engine.CaptureLength < 0 || b.engine.CaptureLength >= ScriptEngine::kCaptureSize) std::abort();
-        if (std::memchr(b.engine.CaptureBuffer.data(), '\0', b.engine.CaptureBuffer.size()) == nullptr)
+        b.engine.onDataAvailable(static_cast<uint16_t>(len));
+        if (b.engine.captureLength() < 0 || b.engine.captureLength() >= ScriptEngine::kCaptureSize)
             std::abort();
-        if (!b.engine.CaptureActive) break;
+        if (std::memchr(b.engine.captureBuffer().data(), '\0', b.engine.captureBuffer().size()) == nullptr)
+            std::abort();
+        if (!b.engine.captureActive()) break;
     }
     return 0;
 }

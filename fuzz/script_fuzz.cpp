@@ -66,11 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         next += 1 + len;
         return slice;
     };
-    b.engine.PostUploadWait = 10;
-    b.engine.PickButtonClick(b.dir.write("f.sld", script));
+    b.engine.setPostUploadWait(10);
+    b.engine.runPickedScript(b.dir.write("f.sld", script));
     // Invariants of every run, however it ended.
-    if (!b.engine.UploadIdle || b.engine.CaptureLength < 0 ||
-        b.engine.CaptureLength >= ScriptEngine::kCaptureSize)
+    if (!b.engine.uploadIdle() || b.engine.captureLength() < 0 ||
+        b.engine.captureLength() >= ScriptEngine::kCaptureSize)
         std::abort();
     if (b.host.buttons.empty() || !b.host.buttons.back()) std::abort();
     return 0;

@@ -16,9 +16,9 @@ using brimwell::script::LoaderSettings;
 
 void checkValues(const LoaderSettings& s) {
     if (s.settingLines < 0 || s.settingLines > 29) std::abort();
-    if (s.AutoScriptPath.size() > 199 || s.LoadKeyword.size() > 25 || s.LoaderModeCommand.size() > 25)
+    if (s.autoScriptPath.size() > 199 || s.loadKeyword.size() > 25 || s.loaderModeCommand.size() > 25)
         std::abort();
-    if (s.LoaderModeCommand.empty() || s.LoaderModeCommand.back() != '\r') std::abort();
+    if (s.loaderModeCommand.empty() || s.loaderModeCommand.back() != '\r') std::abort();
 }
 
 } // namespace

@@ -13,7 +13,7 @@ class QPushButton;
 
 namespace brimwell::script {
 
-class TProgressForm : public QWidget {
+class ProgressForm : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kClientWidth = 430;
@@ -21,42 +21,42 @@ class TProgressForm : public QWidget {
     // Least room between a caption and its value, whatever the font makes of the caption.
     static constexpr int kCaptionGap = 4;
 
-    explicit TProgressForm(QWidget* parent = nullptr);
+    explicit ProgressForm(QWidget* parent = nullptr);
 
     // Shows the window (not modal) and fills it; lets pending events run so it paints at once.
-    void ShowProgressForm(const ProgressInfo& info);
+    void showProgress(const ProgressInfo& info);
     // Bar back to 0, window hidden, pending events run.
-    void HideProgressForm();
+    void hideProgress();
     // One block sent; steps beyond the maximum leave the bar full.
-    void StepIt();
-    // PCINumberLabel ("PCI Board :  %d" on the PCI link, hidden on the serial link).
+    void stepIt();
+    // pciBoardLabel ("PCI Board :  %d" on the PCI link, hidden on the serial link).
     void setPciBoardLabel(bool visible, const QString& caption);
 
     // The controls, by their designed names.
-    QLabel* Label1 = nullptr;
-    QLabel* Label5 = nullptr;
-    QLabel* FilePathLabel = nullptr;
-    QProgressBar* FileProgressBar = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* BlockNameLabel = nullptr;
-    QLabel* Label6 = nullptr;
-    QLabel* FileSizeLabel = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* ChecksumLabel = nullptr;
-    QLabel* Label4 = nullptr;
-    QLabel* LoadAddressLabel = nullptr;
-    QPushButton* CancelButton = nullptr;
-    QLabel* PCINumberLabel = nullptr;
+    QLabel* titleLabel = nullptr;
+    QLabel* filePathCaption = nullptr;
+    QLabel* filePathLabel = nullptr;
+    QProgressBar* fileProgressBar = nullptr;
+    QLabel* fileNameCaption = nullptr;
+    QLabel* blockNameLabel = nullptr;
+    QLabel* fileSizeCaption = nullptr;
+    QLabel* fileSizeLabel = nullptr;
+    QLabel* checksumCaption = nullptr;
+    QLabel* checksumLabel = nullptr;
+    QLabel* loadAddressCaption = nullptr;
+    QLabel* loadAddressLabel = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QLabel* pciBoardLabel = nullptr;
 
   signals:
-    // The Stop button was pressed (CancelButtonClick); the owner sets the engine's Cancelled.
+    // The Stop button was pressed (pressStop); the owner sets the engine's Cancelled.
     void cancelClicked();
 
   protected:
     void changeEvent(QEvent* event) override;
 
   private:
-    void CancelButtonClick();
+    void pressStop();
     // Each value at its designed place, or further right when its caption reaches past that.
     void placeValues();
 };

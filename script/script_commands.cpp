@@ -67,14 +67,14 @@ bool wordArgument(const std::string& line, std::string& arg) {
 
 } // namespace
 
-bool ScriptEngine::RunCommandLine() {
-    if (LineIndex < 0 || LineIndex >= kLineSlots) {
+bool ScriptEngine::runCommandLine() {
+    if (lineIndex_ < 0 || lineIndex_ >= kLineSlots) {
         showError(RunPart::Script, "Error! The script has more than 300 command lines. Exiting script.");
         return false;
     }
-    auto& slot = LineTable[static_cast<std::size_t>(LineIndex)];
+    auto& slot = lineTable_[static_cast<std::size_t>(lineIndex_)];
     if (slot[0] != '_') return true;
-    const std::size_t end = static_cast<std::size_t>(std::clamp(LinePos, 0, kMaxLineLength));
+    const std::size_t end = static_cast<std::size_t>(std::clamp(linePos_, 0, kMaxLineLength));
     slot[end] = '\0';
     const std::string line(slot.data());
     const std::string code = line.substr(0, 3);
@@ -83,8 +83,8 @@ bool ScriptEngine::RunCommandLine() {
     std::string arg;
     if (code == "_SC") {
         if (quotedArgument(line, arg)) {
-            CommandText = limited(replaceAll(arg, "^M", "\r") + "\r", kCommandTextChars);
-            SendCommandText();
+            commandText_ = limited(replaceAll(arg, "^M", "\r") + "\r", kCommandTextChars);
+            sendCommandText();
             waitMs(kAfterSendMs);
             pump();
         }
@@ -92,8 +92,8 @@ bool ScriptEngine::RunCommandLine() {
         if (quotedArgument(line, arg)) goOn = runLoaderMode(replaceAll(arg, "^M", "\r"));
     } else if (code == "_DM") {
         if (quotedArgument(line, arg)) {
-            CommandText = limited(replaceAll(arg, "^M", "\r"), kCommandTextChars);
-            host_.report({RunPart::ScriptMessage, CommandText, MessageKind::Information});
+            commandText_ = limited(replaceAll(arg, "^M", "\r"), kCommandTextChars);
+            host_.report({RunPart::ScriptMessage, commandText_, MessageKind::Information});
         }
     } else if (code == "_DY") {
         if (wordArgument(line, arg)) {
@@ -101,7 +101,7 @@ bool ScriptEngine::RunCommandLine() {
             pump();
             // Capped so a huge value cannot overflow the pass count.
             const long passes = value > 0 ? std::min(value, 100000000L) * 10 : 0;
-            for (long i = 0; i < passes && !WaitsAbandoned; ++i) {
+            for (long i = 0; i < passes && !waitsAbandoned_; ++i) {
                 clock_.sleepMs(1);
                 pump();
             }
@@ -110,19 +110,19 @@ bool ScriptEngine::RunCommandLine() {
         // A negative wait would never end; only positive values are taken.
         if (wordArgument(line, arg)) {
             const long value = std::atol(arg.c_str());
-            if (value > 0) PostUploadWait = static_cast<int32_t>(std::min(value, 2000000L) * 1000);
+            if (value > 0) postUploadWait_ = static_cast<int32_t>(std::min(value, 2000000L) * 1000);
         }
     } else if (code == "_LC") {
-        if (quotedArgument(line, arg)) LoadKeyword = arg;
+        if (quotedArgument(line, arg)) loadKeyword = arg;
     } else if (code == "_LF" || code == "_LK") {
         if (wordArgument(line, arg)) {
-            DataFileName = limited(arg, kDataFileNameChars);
-            const DataFileLookup lookup = findDataFile(DataFileName, ScriptPath);
+            dataFileName_ = limited(arg, kDataFileNameChars);
+            const DataFileLookup lookup = findDataFile(dataFileName_, scriptPath_);
             if (!lookup.found.empty()) {
-                DataFileName = lookup.found;
-                FileReady = true;
+                dataFileName_ = lookup.found;
+                fileReady_ = true;
             } else {
-                std::string text = "Error! Unable to open file " + serial::escapeFileName(DataFileName) +
+                std::string text = "Error! Unable to open file " + serial::escapeFileName(dataFileName_) +
                                    ". Cannot upload file.";
                 // A directory or a device is named as what it is: no search finds it a file.
                 if (lookup.problem != kDataFileMissing)
@@ -131,60 +131,60 @@ bool ScriptEngine::RunCommandLine() {
                     text += " Looked in " + serial::escapeFileName(lookup.places) + ".";
                 showError(RunPart::DataFile, text);
                 DataFileResult result;
-                result.fileName = DataFileName;
+                result.fileName = dataFileName_;
                 dataFileFailed(lookup.problem, &result);
             }
         }
-        LoadKeyword = code == "_LF" ? "LF" : "LK";
+        loadKeyword = code == "_LF" ? "LF" : "LK";
     } else if (code == "_LA") {
-        if (FileReady) {
-            FileReady = false;
+        if (fileReady_) {
+            fileReady_ = false;
             if (wordArgument(line, arg)) {
-                LoadAddressText = limited(arg, kLoadAddressChars);
+                loadAddressText_ = limited(arg, kLoadAddressChars);
                 DataFileResult result;
-                result.fileName = DataFileName;
-                result.loadAddress = LoadAddressText;
+                result.fileName = dataFileName_;
+                result.loadAddress = loadAddressText_;
                 // Anything but one number would reach the unit inside the load command.
-                if (const FieldProblem problem = loadAddressProblem(LoadAddressText); problem.fails) {
+                if (const FieldProblem problem = loadAddressProblem(loadAddressText_); problem.fails) {
                     showError(RunPart::DataFile, "Error! The " + problem.text + ". Cannot upload file.");
                     dataFileFailed("its " + problem.text, &result);
-                } else if (get_file_checksum()) {
-                    AddressReady = true;
+                } else if (readFileChecksum()) {
+                    addressReady_ = true;
                 } else {
                     dataFileFailed("it cannot be read", &result);
                 }
             }
         }
     } else if (code == "_LV") {
-        if (AddressReady) {
-            AddressReady = false;
+        if (addressReady_) {
+            addressReady_ = false;
             if (wordArgument(line, arg)) {
                 for (char& c : arg)
                     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-                VersionText = limited(arg, kVersionChars);
+                versionText_ = limited(arg, kVersionChars);
             }
-            const FieldProblem problem = versionTextProblem(VersionText);
+            const FieldProblem problem = versionTextProblem(versionText_);
             if (problem.fails) {
                 showError(RunPart::DataFile, "Error! The " + problem.text + ". Cannot upload file.");
                 DataFileResult result;
-                result.fileName = DataFileName;
-                result.loadAddress = LoadAddressText;
-                result.version = VersionText;
+                result.fileName = dataFileName_;
+                result.loadAddress = loadAddressText_;
+                result.version = versionText_;
                 dataFileFailed("its " + problem.text, &result);
             } else {
                 if (!problem.text.empty())
                     host_.report(
                         {RunPart::DataFile, "Note: the " + problem.text + ".", MessageKind::Warning});
-                if (VersionText == "DATE") get_date();
-                VersionReady = true;
+                if (versionText_ == "DATE") readFileDate();
+                versionReady_ = true;
             }
         }
     } else if (code == "_LD") {
-        if (VersionReady) goOn = runLoad();
+        if (versionReady_) goOn = runLoad();
     } else if (code == "_PC") {
         if (quotedArgument(line, arg)) {
             const std::size_t q = line.find('"');
-            LoaderPromptChar = q + 1 < line.size() ? line[q + 1] : '\0';
+            loaderPromptChar = q + 1 < line.size() ? line[q + 1] : '\0';
         }
     } else if (code == "_QC") {
         if (quotedArgument(line, arg)) runQuery(arg);
@@ -193,21 +193,21 @@ bool ScriptEngine::RunCommandLine() {
     }
     if (!goOn) return false;
 
-    ++LineIndex;
-    LinePos = 0;
+    ++lineIndex_;
+    linePos_ = 0;
     return true;
 }
 
 bool ScriptEngine::runLoaderMode(const std::string& argument) {
     waitMs(kBeforeLoaderModeMs);
-    ExpectedPrompt = LoaderPromptChar;
-    PromptTimeout = kShortPromptTicks;
+    expectedPrompt_ = loaderPromptChar;
+    promptTimeout_ = kShortPromptTicks;
     // The loader-mode command, two retries and a last look for the normal prompt.
     const int attempts = 3 + kLoaderModeRetries;
 
     bool ok = promptAttempt(argument, 1, attempts);
     if (!ok) {
-        SendString(LoaderModeCommand);
+        sendString(loaderModeCommand);
         waitMs(kLoaderModeFirstPauseMs);
         ok = promptAttempt("\r", 2, attempts);
     }
@@ -218,73 +218,74 @@ bool ScriptEngine::runLoaderMode(const std::string& argument) {
     }
     if (!ok) {
         // One last look for the normal prompt tells a unit outside loader mode from a silent one.
-        ExpectedPrompt = MainPromptChar;
+        expectedPrompt_ = mainPromptChar;
         if (promptAttempt("\r", attempts, attempts))
             showError(RunPart::Unit, "Error! Unit not in Loader Mode! Exiting script");
         else
             showError(RunPart::Unit, "Error! Unable to get response from unit(_TC)! Exiting script");
         return false;
     }
-    PromptTimeout = kNormalPromptTicks;
+    promptTimeout_ = kNormalPromptTicks;
     return true;
 }
 
 bool ScriptEngine::runLoad() {
     DataFileResult result{
-        DataFileName, FileSize, FileChecksum, LoadAddressText, VersionText, blocksOf(FileSize), 0, false, {}};
-    VersionReady = false;
+        dataFileName_, fileSize_, fileChecksum_, loadAddressText_, versionText_, blocksOf(fileSize_), 0,
+        false,         {}};
+    versionReady_ = false;
     // A file that cannot be read to its end would leave the unit in the middle of a load: it is
     // found out before the load command, and the script goes on as after a file that does not open.
     if (std::string reason; !dataFileUploadable(reason)) {
-        showError(RunPart::DataFile, "Error! Data file " + serial::escapeFileName(DataFileName) +
+        showError(RunPart::DataFile, "Error! Data file " + serial::escapeFileName(dataFileName_) +
                                          " cannot be uploaded: " + reason +
                                          ". Nothing was sent to the unit.");
         dataFileFailed(reason, &result);
         return true;
     }
-    PromptTimeout = kShortPromptTicks;
+    promptTimeout_ = kShortPromptTicks;
     if (!promptAttempt("\r", 1, 2) && !promptAttempt("\r", 2, 2)) {
         showError(RunPart::Unit, "Error! Unable to receive prompt before upload.... Exiting script.");
-        PromptTimeout = kNormalPromptTicks;
+        promptTimeout_ = kNormalPromptTicks;
         dataFileFailed("the unit gave no prompt before the load command", &result);
         return false;
     }
-    PromptTimeout = kNormalPromptTicks;
+    promptTimeout_ = kNormalPromptTicks;
 
-    std::string command = LoadKeyword + " " + LoadAddressText + " " + std::to_string(FileSize) + " ";
+    std::string command = loadKeyword + " " + loadAddressText_ + " " + std::to_string(fileSize_) + " ";
     char hex[16];
-    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(FileChecksum));
+    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(fileChecksum_));
     command += hex;
-    command += " " + VersionText + "\r";
-    CommandText = limited(command, kCommandTextChars);
+    command += " " + versionText_ + "\r";
+    commandText_ = limited(command, kCommandTextChars);
     // From the load command on, the unit takes every byte as part of the image until it has
     // answered the prompt check: no key and no terminal answer may reach it.
     struct LineHeld {
         bool& held;
         ~LineHeld() { held = false; }
     } lineHeld{lineHeld_ = true};
-    SendCommandText();
+    sendCommandText();
     waitMs(kAfterLoadCommandMs);
 
-    if (LinkMode == kLinkPci)
-        host_.setPciBoardLabel(true, "PCI Board :  " + std::to_string(SelectedBoard));
+    if (linkMode_ == kLinkPci)
+        host_.setPciBoardLabel(true, "PCI Board :  " + std::to_string(selectedBoard));
     else
         host_.setPciBoardLabel(false, "PCI Board :  ");
     pump();
 
-    UploadButtonClick();
+    uploadDataFile();
     result = lastUpload();
     if (result.succeeded)
         host_.dataFileDone(result);
     else // the file did not open for the upload (the script goes on), or the upload failed
         dataFileFailed(result.failure, &result);
-    return Cancelled == 0;
+    return cancelled_ == 0;
 }
 
 void ScriptEngine::dataFileFailed(const std::string& reason, DataFileResult* result) {
     if (fileFailure_.empty() && !stopRequested_)
         fileFailure_ =
-            "Data file " + serial::escapeFileName(DataFileName) + " was not uploaded: " + reason + ".";
+            "Data file " + serial::escapeFileName(dataFileName_) + " was not uploaded: " + reason + ".";
     if (result == nullptr) return;
     result->failure = stopRequested_ ? "stopped by the operator" : reason;
     host_.dataFileDone(*result);
@@ -296,19 +297,19 @@ std::string ScriptEngine::dataFileFailureText(const char* separator) const {
 }
 
 void ScriptEngine::runQuery(const std::string& argument) {
-    CommandText = limited(replaceAll(argument, "^M", " "), kCommandTextChars);
-    MinAnswerLength = 10;
+    commandText_ = limited(replaceAll(argument, "^M", " "), kCommandTextChars);
+    minAnswerLength_ = 10;
     // Without a usable link nothing is captured; the previous answer must not pass for this one.
-    CaptureBuffer[0] = '\0';
-    QueryUnit();
+    captureBuffer_[0] = '\0';
+    queryUnit();
     waitMs(kAfterQueryMs);
     pump();
     std::string answer;
-    for (const char* p = CaptureBuffer.data(); *p != '\0' && p < CaptureBuffer.data() + kCaptureSize; ++p)
+    for (const char* p = captureBuffer_.data(); *p != '\0' && p < captureBuffer_.data() + kCaptureSize; ++p)
         if (*p != '\r' && *p != '\n') answer += *p;
-    AnswerText = limited(answer, kAnswerChars);
-    host_.unitAnswered(CommandText, AnswerText);
-    if (AnswerText.empty()) showError(RunPart::Unit, "Error! No response detected with _QC command");
+    answerText_ = limited(answer, kAnswerChars);
+    host_.unitAnswered(commandText_, answerText_);
+    if (answerText_.empty()) showError(RunPart::Unit, "Error! No response detected with _QC command");
 }
 
 bool ScriptEngine::runBranch(bool contains, const std::string& line) {
@@ -318,10 +319,10 @@ bool ScriptEngine::runBranch(bool contains, const std::string& line) {
     std::size_t close = line.find('"', q + 1);
     if (close == std::string::npos) close = line.size();
     const std::string arg = line.substr(q + 1, close - q - 1);
-    CommandText = limited(replaceAll(replaceAll(arg, "\\r", "\r"), "\\n", "\n"), kCommandTextChars);
+    commandText_ = limited(replaceAll(replaceAll(arg, "\\r", "\r"), "\\n", "\n"), kCommandTextChars);
 
     const bool match =
-        contains ? AnswerText.find(CommandText) != std::string::npos : AnswerText == CommandText;
+        contains ? answerText_.find(commandText_) != std::string::npos : answerText_ == commandText_;
     if (!match) return true;
 
     std::size_t rest = close + 1;
@@ -333,11 +334,11 @@ bool ScriptEngine::runBranch(bool contains, const std::string& line) {
         return true;
     }
     const std::string chained = line.substr(rest);
-    auto& slot = LineTable[static_cast<std::size_t>(LineIndex)];
+    auto& slot = lineTable_[static_cast<std::size_t>(lineIndex_)];
     slot.fill('\0');
     chained.copy(slot.data(), chained.size());
-    LinePos = static_cast<int32_t>(chained.size());
-    return RunCommandLine();
+    linePos_ = static_cast<int32_t>(chained.size());
+    return runCommandLine();
 }
 
 } // namespace brimwell::script

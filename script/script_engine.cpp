@@ -12,10 +12,10 @@ namespace brimwell::script {
 ScriptEngine::ScriptEngine(ScriptHost& host, EngineClock& clock) : host_(host), clock_(clock) {}
 
 void ScriptEngine::applySettings(const LoaderSettings& settings) {
-    MainPromptChar = settings.MainPromptChar;
-    LoaderPromptChar = settings.LoaderPromptChar;
-    LoaderModeCommand = settings.LoaderModeCommand;
-    LoadKeyword = settings.LoadKeyword;
+    mainPromptChar = settings.mainPromptChar;
+    loaderPromptChar = settings.loaderPromptChar;
+    loaderModeCommand = settings.loaderModeCommand;
+    loadKeyword = settings.loadKeyword;
 }
 
 bool ScriptEngine::serialOpen() const {
@@ -23,30 +23,30 @@ bool ScriptEngine::serialOpen() const {
 }
 
 bool ScriptEngine::linkFailed() {
-    const std::string why = LinkMode == kLinkSerial && serial_ != nullptr ? serial_->failure()
-                            : LinkMode == kLinkPci && board_ != nullptr   ? board_->failure(SelectedBoard)
-                                                                          : std::string();
+    const std::string why = linkMode_ == kLinkSerial && serial_ != nullptr ? serial_->failure()
+                            : linkMode_ == kLinkPci && board_ != nullptr   ? board_->failure(selectedBoard)
+                                                                           : std::string();
     if (why.empty()) {
         linkFailureShown_ = false; // a port opened again
         return false;
     }
     if (!linkFailureShown_) {
         linkFailureShown_ = true;
-        Cancelled = 1;
+        cancelled_ = 1;
         showError(RunPart::Link, why);
     }
     return true;
 }
 
 void ScriptEngine::showError(RunPart what, const std::string& text) {
-    MessageText = text;
+    messageText_ = text;
     host_.report({what, text, MessageKind::Error});
 }
 
 void ScriptEngine::pump() {
     host_.processEvents();
     // The watchdog is a timer of the window; here it is served wherever events are let run.
-    if (timerArmed_ && commandTimerDue()) CommandTimerTimer();
+    if (timerArmed_ && commandTimerDue()) onWatchdogTick();
 }
 
 void ScriptEngine::waitMs(int64_t ms) {
@@ -55,7 +55,7 @@ void ScriptEngine::waitMs(int64_t ms) {
     const EngineClock::Mark start = clock_.now();
     for (;;) {
         pump();
-        if (WaitsAbandoned) return;
+        if (waitsAbandoned_) return;
         const int64_t left = ms - clock_.elapsedMs(start);
         if (left <= 0) return;
         clock_.sleepMs(std::min(left, kSliceMs));
@@ -75,31 +75,31 @@ bool ScriptEngine::commandTimerDue() {
     return clock_.limitPassed(timerStart_, kCommandTimerMs);
 }
 
-void ScriptEngine::ShowProgressForm(int blockCount) {
+void ScriptEngine::showProgress(int blockCount) {
     ProgressInfo info;
-    info.fileName = serial::escapeFileName(DataFileName);
+    info.fileName = serial::escapeFileName(dataFileName_);
     char hex[16];
-    std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(FileChecksum));
+    std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(fileChecksum_));
     info.checksumText = hex;
-    info.loadAddressText = LoadAddressText;
-    info.fileSizeText = std::to_string(FileSize);
+    info.loadAddressText = loadAddressText_;
+    info.fileSizeText = std::to_string(fileSize_);
     info.maximum = blockCount > 0 ? blockCount : 1;
-    info.fileSize = FileSize;
-    info.checksum = FileChecksum;
+    info.fileSize = fileSize_;
+    info.checksum = fileChecksum_;
     info.blockCount = blockCount;
-    info.blocks = blocksOf(FileSize);
+    info.blocks = blocksOf(fileSize_);
     host_.showProgress(info);
     pump();
 }
 
-void ScriptEngine::HideProgressForm() {
+void ScriptEngine::hideProgress() {
     host_.hideProgress();
     pump();
 }
 
-ScriptEngine::StopPress ScriptEngine::CancelButtonClick() {
-    const bool again = stopRequested_ && Cancelled != 0;
-    Cancelled = 1;
+ScriptEngine::StopPress ScriptEngine::pressStop() {
+    const bool again = stopRequested_ && cancelled_ != 0;
+    cancelled_ = 1;
     stopRequested_ = true;
     if (!again) return StopPress::Stopping;
     abandonWaits();
@@ -107,8 +107,14 @@ ScriptEngine::StopPress ScriptEngine::CancelButtonClick() {
 }
 
 void ScriptEngine::abandonWaits() {
-    WaitsAbandoned = true;
+    waitsAbandoned_ = true;
     if (serial_ != nullptr) serial_->abandonWaits(true);
+}
+
+void ScriptEngine::setCommandLine(const std::string& text) {
+    const std::size_t n = std::min<std::size_t>(text.size(), kMaxLineLength);
+    text.copy(lineTable_[0].data(), n);
+    linePos_ = static_cast<int32_t>(n);
 }
 
 } // namespace brimwell::script

@@ -50,50 +50,50 @@ class ScriptEngine {
     // Interactive run after the host's file dialog chose `scriptPath` (the "Open script file to
     // read and upload" button): clears Cancelled, runs the script (once per mapped board on the
     // PCI link), shows the closing message box and returns the outcome.
-    RunOutcome PickButtonClick(const std::string& scriptPath);
+    RunOutcome runPickedScript(const std::string& scriptPath);
     // Reads ScriptPath and runs each command line as it is read. True: end of file or stopped
     // through Cancelled; false: the script could not be opened or a command stopped it.
-    bool read_ini();
-    void ResetLineTable();
+    bool runScript();
+    void resetLineTable();
     // Runs the command line in slot LineIndex; false: the script must stop.
-    bool RunCommandLine();
-    // How the last run ended (read_ini or PickButtonClick).
+    bool runCommandLine();
+    // How the last run ended (runScript or runPickedScript).
     RunOutcome outcome() const { return outcome_; }
 
     // ---- Exchange with the unit ---------------------------------------------------------------
-    void SendString(const std::string& text);
-    void SendCommandText();
-    bool SendCOMCmd_GetPrompt(const std::string& text);
+    void sendString(const std::string& text);
+    void sendCommandText();
+    bool sendAndAwaitPrompt(const std::string& text);
     // One numbered attempt of a prompt wait; while it waits, the status text says which and, every
     // 5 s, how long it has waited.
     bool promptAttempt(const std::string& text, int attempt, int attempts);
-    void QueryUnit();
+    void queryUnit();
     // The serial port's data-available handler: fills the answer capture while one runs.
-    void QuavComPort1TriggerAvail(uint16_t count);
+    void onDataAvailable(uint16_t count);
     // The serial port's handler for each byte a wait for a string examines (and consumes).
-    void QuavComPort1WaitChar(char c);
+    void onWaitChar(char c);
     // The serial port's handler for each pass of a wait for a string.
-    void QuavComPort1WaitPass() { reportWaiting(); }
+    void onWaitPass() { reportWaiting(); }
     // The 4000 ms watchdog's handler.
-    void CommandTimerTimer();
+    void onWatchdogTick();
 
     // ---- Upload ---------------------------------------------------------------------------------
-    bool get_file_checksum();
-    bool get_date();
-    bool get_data_checksum(const uint8_t* data, int length);
+    bool readFileChecksum();
+    bool readFileDate();
+    bool sumBlock(const uint8_t* data, int length);
     // Uploads DataFileName (the `_LD` upload, also the hidden "Upload" button).
-    void UploadButtonClick();
+    void uploadDataFile();
     // The data file of the last upload as a run's record keeps it, and how the upload went.
     DataFileResult lastUpload() const;
-    void SendByte(int length, const uint8_t* data);
+    void sendBytes(int length, const uint8_t* data);
 
     // ---- Progress window ------------------------------------------------------------------------
-    void ShowProgressForm(int blockCount);
-    void HideProgressForm();
+    void showProgress(int blockCount);
+    void hideProgress();
     // The Stop button. The first press stops the run after the block in progress (the unit's
     // prompt is still waited for); a further press during the run gives up waiting for the unit.
     enum class StopPress { Stopping, GivingUp };
-    StopPress CancelButtonClick();
+    StopPress pressStop();
     // The operator gave up on the unit: every wait of the run ends at once, the link's wait in
     // progress too (WaitsAbandoned).
     void abandonWaits();
@@ -101,66 +101,107 @@ class ScriptEngine {
     // ended: nothing but the engine's own bytes may reach the unit then.
     bool unitLineHeld() const { return lineHeld_; }
 
-    // ---- State (names as the operator's documentation uses them) ----------------------------
-    int32_t LinkMode = kLinkNone;
-    int32_t Cancelled = 0; // stop flag of the whole run: Stop button, upload errors, watchdog
-    // Set through abandonWaits() when the run must end at once (a second Stop, a service manager's
-    // SIGTERM): every timed pause of the engine ends immediately, the waits for a block to leave on
-    // the line and the link's waits too. Cleared when an interactive run starts.
-    bool WaitsAbandoned = false;
-
-    std::string ScriptPath;
-    std::array<std::array<char, kSlotSize>, kLineSlots> LineTable{};
-    int32_t LineIndex = 0;
-    int32_t LinePos = 0;
-
-    char MainPromptChar = '#';
-    char LoaderPromptChar = '>';
-    char ExpectedPrompt = '\0';
-    int32_t PromptTimeout = 265;
-    std::string LoaderModeCommand = "LOADR\r";
-    std::string LoadKeyword = "LF";
-    int32_t PostUploadWait = 3600;
-    bool FileReady = false;
-    bool AddressReady = false;
-    bool VersionReady = false;
+    // ---- Settings the hosts give the engine ---------------------------------------------------
+    char mainPromptChar = '#';
+    char loaderPromptChar = '>';
+    std::string loaderModeCommand = "LOADR\r";
+    std::string loadKeyword = "LF";
     // What the unit said last: its line quoted by the check after an upload, else the last _QC answer.
     std::string unitLastAnswer() const {
         const std::string line = unitAnswer_.lastLine();
-        return line.empty() ? AnswerText : line;
+        return line.empty() ? answerText_ : line;
     }
-    std::string AnswerText;
 
-    std::string CommandText;
-    std::string DataFileName;
-    std::string LoadAddressText;
-    std::string VersionText;
-    int32_t FileChecksum = 0;
-    int32_t FileSize = 0;
-    int32_t BlockCount = 0;
-    uint8_t DataChecksum = 0;
-    std::string MessageText;
+    int32_t selectedBoard = -1;
+    std::array<int32_t, kBoardCount> boardMap{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 
-    bool UploadIdle = true;
-    bool Probing = false;
-
-    bool CaptureActive = false;
-    std::array<char, kCaptureSize + 1> CaptureBuffer{};
-    int32_t CaptureLength = 0;
-    int32_t MinAnswerLength = 0;
-    bool CommandTimedOut = false;
-
-    int32_t SelectedBoard = -1;
-    std::array<int32_t, kBoardCount> BoardMap{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    // The run's state, for hosts and tests.
+    int32_t linkMode() const { return linkMode_; }
+    void setLinkMode(int32_t value) { linkMode_ = value; }
+    int32_t cancelled() const { return cancelled_; }
+    bool waitsAbandoned() const { return waitsAbandoned_; }
+    const std::string& scriptPath() const { return scriptPath_; }
+    void setScriptPath(std::string value) { scriptPath_ = std::move(value); }
+    const std::array<std::array<char, kSlotSize>, kLineSlots>& lineTable() const { return lineTable_; }
+    int32_t lineIndex() const { return lineIndex_; }
+    int32_t linePos() const { return linePos_; }
+    // Puts `text` (cut to kMaxLineLength) in the first slot of the line table as the line to run.
+    void setCommandLine(const std::string& text);
+    char expectedPrompt() const { return expectedPrompt_; }
+    void setExpectedPrompt(char value) { expectedPrompt_ = value; }
+    int32_t promptTimeout() const { return promptTimeout_; }
+    void setPromptTimeout(int32_t value) { promptTimeout_ = value; }
+    int32_t postUploadWait() const { return postUploadWait_; }
+    void setPostUploadWait(int32_t value) { postUploadWait_ = value; }
+    bool fileReady() const { return fileReady_; }
+    bool addressReady() const { return addressReady_; }
+    bool versionReady() const { return versionReady_; }
+    void setVersionReady(bool value) { versionReady_ = value; }
+    const std::string& answerText() const { return answerText_; }
+    void setAnswerText(std::string value) { answerText_ = std::move(value); }
+    void setCommandText(std::string value) { commandText_ = std::move(value); }
+    const std::string& dataFileName() const { return dataFileName_; }
+    void setDataFileName(std::string value) { dataFileName_ = std::move(value); }
+    const std::string& versionText() const { return versionText_; }
+    int32_t fileChecksum() const { return fileChecksum_; }
+    int32_t fileSize() const { return fileSize_; }
+    uint8_t dataChecksum() const { return dataChecksum_; }
+    const std::string& messageText() const { return messageText_; }
+    bool uploadIdle() const { return uploadIdle_; }
+    bool probing() const { return probing_; }
+    void setProbing(bool value) { probing_ = value; }
+    bool captureActive() const { return captureActive_; }
+    void setCaptureActive(bool value) { captureActive_ = value; }
+    const std::array<char, kCaptureSize + 1>& captureBuffer() const { return captureBuffer_; }
+    int32_t captureLength() const { return captureLength_; }
+    void setCaptureLength(int32_t value) { captureLength_ = value; }
+    int32_t minAnswerLength() const { return minAnswerLength_; }
+    void setMinAnswerLength(int32_t value) { minAnswerLength_ = value; }
+    bool commandTimedOut() const { return commandTimedOut_; }
 
   private:
+    // ---- State (names as the operator's documentation uses them) ----------------------------
+    int32_t linkMode_ = kLinkNone;
+    int32_t cancelled_ = 0; // stop flag of the whole run: Stop button, upload errors, watchdog
+    // Set through abandonWaits() when the run must end at once (a second Stop, a service manager's
+    // SIGTERM): every timed pause of the engine ends immediately, the waits for a block to leave on
+    // the line and the link's waits too. Cleared when an interactive run starts.
+    bool waitsAbandoned_ = false;
+    std::string scriptPath_;
+    std::array<std::array<char, kSlotSize>, kLineSlots> lineTable_{};
+    int32_t lineIndex_ = 0;
+    int32_t linePos_ = 0;
+    char expectedPrompt_ = '\0';
+    int32_t promptTimeout_ = 265;
+    int32_t postUploadWait_ = 3600;
+    bool fileReady_ = false;
+    bool addressReady_ = false;
+    bool versionReady_ = false;
+    std::string answerText_;
+    std::string commandText_;
+    std::string dataFileName_;
+    std::string loadAddressText_;
+    std::string versionText_;
+    int32_t fileChecksum_ = 0;
+    int32_t fileSize_ = 0;
+    int32_t blockCount_ = 0;
+    uint8_t dataChecksum_ = 0;
+    std::string messageText_;
+    bool uploadIdle_ = true;
+    bool probing_ = false;
+    bool captureActive_ = false;
+    std::array<char, kCaptureSize + 1> captureBuffer_{};
+    int32_t captureLength_ = 0;
+    int32_t minAnswerLength_ = 0;
+    bool commandTimedOut_ = false;
+
     bool serialOpen() const;
     // True when the link's device (the serial port, or the PCI board's driver connection) is lost
     // or failed; the first time, the operator is told and the run is cancelled (waiting out prompt
     // attempts on such a device helps nobody).
     bool linkFailed();
     // Ends the waits for bytes to leave on the line: the link failed, or the caller abandoned waits.
-    bool stopWaitingForLine() { return linkFailed() || WaitsAbandoned; }
+    bool stopWaitingForLine() { return linkFailed() || waitsAbandoned_; }
     // An error box about `what` + MessageText.
     void showError(RunPart what, const std::string& text);
     // Lets pending events run once and serves the watchdog.

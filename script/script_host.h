@@ -16,11 +16,11 @@ inline int32_t blocksOf(int32_t size) {
 
 // What the progress window shows for one data-file upload, already in its display form.
 struct ProgressInfo {
-    std::string fileName;        // BlockNameLabel: the data file path, escaped for showing
-    std::string checksumText;    // ChecksumLabel: upper-case hexadecimal, no leading zeros
-    std::string loadAddressText; // LoadAddressLabel
-    std::string fileSizeText;    // FileSizeLabel: decimal
-    int maximum = 1;             // FileProgressBar maximum: the block count, at least 1
+    std::string fileName;        // blockNameLabel: the data file path, escaped for showing
+    std::string checksumText;    // checksumLabel: upper-case hexadecimal, no leading zeros
+    std::string loadAddressText; // loadAddressLabel
+    std::string fileSizeText;    // fileSizeLabel: decimal
+    int maximum = 1;             // fileProgressBar maximum: the block count, at least 1
     // The same values as numbers, for hosts that draw their own progress.
     int32_t fileSize = 0;
     int32_t checksum = 0;
@@ -100,7 +100,7 @@ class ScriptHost {
     virtual void setBusyCursor(bool busy) { (void)busy; }
     // The "RS232 Config" menu, hidden while an upload runs.
     virtual void setConfigMenuVisible(bool visible) { (void)visible; }
-    // PCINumberLabel of the progress window: its caption and whether it shows.
+    // pciBoardLabel of the progress window: its caption and whether it shows.
     virtual void setPciBoardLabel(bool visible, const std::string& caption) {
         (void)visible;
         (void)caption;

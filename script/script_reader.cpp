@@ -32,21 +32,21 @@ bool scriptHasCommandLines(const std::string& path) {
     return false;
 }
 
-void ScriptEngine::ResetLineTable() {
-    for (auto& slot : LineTable)
+void ScriptEngine::resetLineTable() {
+    for (auto& slot : lineTable_)
         slot.fill('\0');
-    LineIndex = 0;
-    LinePos = 0;
+    lineIndex_ = 0;
+    linePos_ = 0;
 }
 
 bool ScriptEngine::storeChar(char c) {
-    if (LineIndex < 0 || LineIndex >= kLineSlots) return false;
-    if (LinePos >= kMaxLineLength) {
+    if (lineIndex_ < 0 || lineIndex_ >= kLineSlots) return false;
+    if (linePos_ >= kMaxLineLength) {
         lineTooLong_ = true;
         return false;
     }
-    LineTable[static_cast<std::size_t>(LineIndex)][static_cast<std::size_t>(LinePos)] = c;
-    ++LinePos;
+    lineTable_[static_cast<std::size_t>(lineIndex_)][static_cast<std::size_t>(linePos_)] = c;
+    ++linePos_;
     return true;
 }
 
@@ -54,8 +54,8 @@ void ScriptEngine::finishRun(RunOutcome outcome) {
     outcome_ = outcome;
 }
 
-bool ScriptEngine::read_ini() {
-    if (Cancelled == 0) stopRequested_ = false;
+bool ScriptEngine::runScript() {
+    if (cancelled_ == 0) stopRequested_ = false;
     bool lineStart = true;
     bool inCommand = false;
     lineTooLong_ = false;
@@ -64,9 +64,10 @@ bool ScriptEngine::read_ini() {
     host_.setStatusText("Reading script file. Please wait....");
     pump();
 
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ScriptPath.c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(scriptPath_.c_str(), "rb"));
     if (!file) {
-        showError(RunPart::Script, "Error opening file " + serial::escapeFileName(ScriptPath) + " for read.");
+        showError(RunPart::Script,
+                  "Error opening file " + serial::escapeFileName(scriptPath_) + " for read.");
         host_.setStatusText(" ");
         host_.setButtonsEnabled(true);
         finishRun(RunOutcome::Failed);
@@ -79,7 +80,7 @@ bool ScriptEngine::read_ini() {
         const std::string failure = dataFileFailureText(" ");
         host_.setStatusText(failure.empty() ? " " : failure);
         host_.setButtonsEnabled(true);
-        finishRun(stopRequested_ && Cancelled ? RunOutcome::Stopped : RunOutcome::Failed);
+        finishRun(stopRequested_ && cancelled_ ? RunOutcome::Stopped : RunOutcome::Failed);
         return false;
     };
     // The line ended: run it unless it broke the format's limits.
@@ -88,16 +89,16 @@ bool ScriptEngine::read_ini() {
             showError(RunPart::Script, kLineTooLong);
             return false;
         }
-        return RunCommandLine();
+        return runCommandLine();
     };
 
     // Events run now and then between characters too: a script that is long, or never ends, can
     // still be stopped while it is read.
     constexpr long kCharsBetweenEvents = 4096;
-    for (long read = 1; Cancelled == 0; ++read) {
+    for (long read = 1; cancelled_ == 0; ++read) {
         if (read % kCharsBetweenEvents == 0) {
             pump();
-            if (Cancelled != 0) break;
+            if (cancelled_ != 0) break;
         }
         int ch = std::fgetc(file.get());
         if (ch == '\r') {
@@ -112,7 +113,7 @@ bool ScriptEngine::read_ini() {
         if (ch == EOF && std::ferror(file.get())) {
             // Opened but unreadable (a directory, an I/O error): not an empty script that succeeded.
             showError(RunPart::Script,
-                      "Error opening file " + serial::escapeFileName(ScriptPath) + " for read.");
+                      "Error opening file " + serial::escapeFileName(scriptPath_) + " for read.");
             return stopped();
         }
         if (ch == EOF) {
@@ -144,11 +145,11 @@ bool ScriptEngine::read_ini() {
     }
 
     file.reset();
-    if (Cancelled == 0 && !dataFileFailureText(" ").empty()) {
+    if (cancelled_ == 0 && !dataFileFailureText(" ").empty()) {
         // The script went on past a data file that was not uploaded: not a success.
         host_.setStatusText(dataFileFailureText(" "));
         finishRun(RunOutcome::Failed);
-    } else if (Cancelled == 0) {
+    } else if (cancelled_ == 0) {
         host_.setStatusText("SUCCESS. Reading script file complete");
         finishRun(RunOutcome::Completed);
     } else {
@@ -159,29 +160,29 @@ bool ScriptEngine::read_ini() {
     return true;
 }
 
-RunOutcome ScriptEngine::PickButtonClick(const std::string& scriptPath) {
+RunOutcome ScriptEngine::runPickedScript(const std::string& scriptPath) {
     host_.setBusyCursor(true);
-    Cancelled = 0;
+    cancelled_ = 0;
     stopRequested_ = false;
     // An earlier run's give-up does not carry over into this one.
-    WaitsAbandoned = false;
+    waitsAbandoned_ = false;
     if (serial_ != nullptr) serial_->abandonWaits(false);
     fileFailure_.clear();
 
     bool anyRun = false;
     bool anyFailed = false;
     auto runOnce = [&]() {
-        ResetLineTable();
-        ScriptPath = scriptPath;
-        read_ini();
+        resetLineTable();
+        scriptPath_ = scriptPath;
+        runScript();
         anyRun = true;
         if (outcome_ != RunOutcome::Completed) anyFailed = true;
     };
-    if (LinkMode == kLinkPci) {
+    if (linkMode_ == kLinkPci) {
         // The same script once per board, in ascending ID order; a stop ends every later run at once.
         for (int id = 0; id < kBoardCount; ++id) {
-            if (BoardMap[static_cast<std::size_t>(id)] < 0) continue;
-            SelectedBoard = id;
+            if (boardMap[static_cast<std::size_t>(id)] < 0) continue;
+            selectedBoard = id;
             runOnce();
         }
     } else {
@@ -189,9 +190,9 @@ RunOutcome ScriptEngine::PickButtonClick(const std::string& scriptPath) {
     }
 
     RunOutcome result = RunOutcome::Completed;
-    if (stopRequested_ && Cancelled != 0)
+    if (stopRequested_ && cancelled_ != 0)
         result = RunOutcome::Stopped;
-    else if (!anyRun || anyFailed || Cancelled != 0)
+    else if (!anyRun || anyFailed || cancelled_ != 0)
         result = RunOutcome::Failed;
     outcome_ = result;
 

@@ -158,10 +158,9 @@ int32_t SerialLink::baud() const {
 }
 
 void installCaptureHandler(serial::ComPort& port, ScriptEngine& engine) {
-    port.setOnTriggerAvail(
-        [&engine](serial::ComPort*, uint16_t count) { engine.QuavComPort1TriggerAvail(count); });
-    port.setOnWaitChar([&engine](serial::ComPort*, char c) { engine.QuavComPort1WaitChar(c); });
-    port.setOnWaitPass([&engine](serial::ComPort*) { engine.QuavComPort1WaitPass(); });
+    port.setOnTriggerAvail([&engine](serial::ComPort*, uint16_t count) { engine.onDataAvailable(count); });
+    port.setOnWaitChar([&engine](serial::ComPort*, char c) { engine.onWaitChar(c); });
+    port.setOnWaitPass([&engine](serial::ComPort*) { engine.onWaitPass(); });
 }
 
 } // namespace brimwell::script

@@ -54,9 +54,9 @@ class SerialLink : public UnitLink {
     std::string reasonBeforeAbandon_;
 };
 
-// Makes `engine`'s answer capture the port's data-available handler (QuavComPort1TriggerAvail),
-// and lets it see the bytes a wait for a string examines (QuavComPort1WaitChar) and each pass of
-// such a wait (QuavComPort1WaitPass).
+// Makes `engine`'s answer capture the port's data-available handler (onDataAvailable),
+// and lets it see the bytes a wait for a string examines (onWaitChar) and each pass of
+// such a wait (onWaitPass).
 // A status-light controller that monitors the port later keeps and chains this handler.
 void installCaptureHandler(serial::ComPort& port, ScriptEngine& engine);
 

@@ -54,18 +54,18 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
         const std::string trimmed = skipSpaces(value);
         if (!trimmed.empty() &&
             (trimmed[0] == '/' || serial::isNetworkPortName(trimmed) || serial::isUsbPortName(trimmed))) {
-            s.DefaultComDevice = trimmed.substr(0, trimmed.find_last_not_of(" \t\r") + 1);
+            s.defaultComDevice = trimmed.substr(0, trimmed.find_last_not_of(" \t\r") + 1);
             break;
         }
         // "PCI:3" is the PCI link, not COM3.
         if (trimmed.size() >= 3 && std::toupper(static_cast<unsigned char>(trimmed[0])) == 'P' &&
             std::toupper(static_cast<unsigned char>(trimmed[1])) == 'C' &&
             std::toupper(static_cast<unsigned char>(trimmed[2])) == 'I') {
-            s.PciPort = trimmed.substr(0, trimmed.find_last_not_of(" \t\r") + 1);
+            s.pciPort = trimmed.substr(0, trimmed.find_last_not_of(" \t\r") + 1);
             break;
         }
         const std::size_t at = value.find_first_of("123456789");
-        if (at != std::string::npos) s.DefaultComPort = readNumber(value.substr(at, kNumberChars));
+        if (at != std::string::npos) s.defaultComPort = readNumber(value.substr(at, kNumberChars));
         break;
     }
     case 2: {
@@ -107,10 +107,10 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
         break;
     }
     case 6:
-        s.AutoScriptPath = limited(skipSpaces(value), kAutoScriptChars);
+        s.autoScriptPath = limited(skipSpaces(value), kAutoScriptChars);
         break;
     case 7:
-        s.ScriptFolder = skipSpaces(value);
+        s.scriptFolder = skipSpaces(value);
         break;
     case 8: {
         std::string mode;
@@ -118,7 +118,7 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
             if (c == ' ') continue;
             mode += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
         }
-        if (mode == "AUTOMATIC") s.AutomaticMode = true;
+        if (mode == "AUTOMATIC") s.automaticMode = true;
         break;
     }
     case 14: {
@@ -135,26 +135,26 @@ void applyLine(LoaderSettings& s, int number, const std::string& line, bool& mai
     }
     case 19: {
         const std::string v = limited(skipSpaces(value), kLoaderCommandChars);
-        if (!v.empty()) s.LoaderModeCommand = v + "\r";
+        if (!v.empty()) s.loaderModeCommand = v + "\r";
         break;
     }
     case 20: {
         const int v = readNumber(skipSpaces(value));
-        if (v == 0 || v == 1) s.TerminalVisible = v;
+        if (v == 0 || v == 1) s.terminalVisible = v;
         break;
     }
     case 21:
     case 22: {
         const int v = readNumber(skipSpaces(value));
-        if (v >= 0 && v <= 5) (number == 21 ? s.TerminalBackground : s.TerminalTextColour) = v;
+        if (v >= 0 && v <= 5) (number == 21 ? s.terminalBackground : s.terminalTextColour) = v;
         break;
     }
     case 23:
-        s.Branding = readNumber(skipSpaces(value));
+        s.branding = readNumber(skipSpaces(value));
         break;
     case 24: {
         const std::string v = limited(skipSpaces(value), kKeywordChars);
-        if (!v.empty()) s.LoadKeyword = v;
+        if (!v.empty()) s.loadKeyword = v;
         break;
     }
     default:
@@ -195,8 +195,8 @@ bool SettingsReader::add(std::string_view piece) {
 LoaderSettings SettingsReader::finish() {
     if (!line_.empty() && s_.settingLines < kMaxSettingLines) endLine();
     // The prompt characters take effect together once the whole file has been read.
-    if (mainSet_) s_.MainPromptChar = mainPrompt_;
-    if (loaderSet_) s_.LoaderPromptChar = loaderPrompt_;
+    if (mainSet_) s_.mainPromptChar = mainPrompt_;
+    if (loaderSet_) s_.loaderPromptChar = loaderPrompt_;
     return s_;
 }
 

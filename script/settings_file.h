@@ -18,11 +18,11 @@ struct LoaderSettings {
     int settingLines = 0;   // setting lines read (at most 29)
 
     // 1: port number (0 = none configured; both COM1 and COM2 are searched).
-    int DefaultComPort = 0;
+    int defaultComPort = 0;
     // 1, Linux extension: a value starting with "/", "socket://" or "rfc2217://" names the device
-    // itself (DefaultComPort then keeps its previous value). Empty when not given.
-    std::string DefaultComDevice;
-    std::string PciPort; // setting 1 names the PCI link ("PCI" or "PCI:N"), never a COM number
+    // itself (defaultComPort then keeps its previous value). Empty when not given.
+    std::string defaultComDevice;
+    std::string pciPort; // setting 1 names the PCI link ("PCI" or "PCI:N"), never a COM number
 
     // 2: a valid rate (1200 ... 115200, 230400, 460800, 921600) when given. An invalid rate leaves it empty
     // and puts "Error! Baud Rate set in INI file is invalid!" into `messages`.
@@ -31,20 +31,20 @@ struct LoaderSettings {
     std::optional<int> parity;   // 4: 0 none, 1 odd, 2 even, 3 mark, 4 space, else empty
     std::optional<int> stopBits; // 5: 1 or 2, else empty
 
-    std::string AutoScriptPath;              // 6
-    std::optional<std::string> ScriptFolder; // 7: initial directory of the open dialog (may be "")
-    bool AutomaticMode = false;              // 8
+    std::string autoScriptPath;              // 6
+    std::optional<std::string> scriptFolder; // 7: initial directory of the open dialog (may be "")
+    bool automaticMode = false;              // 8
 
-    char MainPromptChar = '#';                 // 14 ('\0' when the line is present with an empty value)
-    char LoaderPromptChar = '>';               // 15
-    std::string LoaderModeCommand = "LOADR\r"; // 19, carriage return included
+    char mainPromptChar = '#';                 // 14 ('\0' when the line is present with an empty value)
+    char loaderPromptChar = '>';               // 15
+    std::string loaderModeCommand = "LOADR\r"; // 19, carriage return included
 
-    std::optional<int> TerminalVisible;    // 20: 0 or 1 (the "Visible" action runs when it differs)
-    std::optional<int> TerminalBackground; // 21: 0 Default, 1 Black, 2 Red, 3 Green, 4 Blue, 5 White
-    std::optional<int> TerminalTextColour; // 22: same numbering
-    std::optional<int> Branding;           // 23: the number after "=", when the line has one
+    std::optional<int> terminalVisible;    // 20: 0 or 1 (the "Visible" action runs when it differs)
+    std::optional<int> terminalBackground; // 21: 0 Default, 1 Black, 2 Red, 3 Green, 4 Blue, 5 White
+    std::optional<int> terminalTextColour; // 22: same numbering
+    std::optional<int> branding;           // 23: the number after "=", when the line has one
 
-    std::string LoadKeyword = "LF"; // 24
+    std::string loadKeyword = "LF"; // 24
 
     // Message-box texts to show, in the order the lines produced them, and the setting each one is
     // about (0: the file as a whole; an entry may be missing, meaning 0).

@@ -23,20 +23,20 @@ constexpr int kCaptureChunk = ScriptEngine::kCaptureSize - 1;
 
 } // namespace
 
-void ScriptEngine::SendString(const std::string& text) {
-    if (LinkMode == kLinkPci && board_ != nullptr) {
+void ScriptEngine::sendString(const std::string& text) {
+    if (linkMode_ == kLinkPci && board_ != nullptr) {
         // Text that did not reach the board would leave the run waiting on a unit that never got
         // the command; it ends the run as a failed serial write does.
         if (boardWriteFailed_) return;
-        if (!board_->board_put_string(SelectedBoard, text)) {
+        if (!board_->board_put_string(selectedBoard, text)) {
             boardWriteFailed_ = true;
             // A lost driver connection is named as the cause (linkFailed tells it).
             if (!linkFailed()) showError(RunPart::Link, "Error! Writing to the PCI board failed.");
-            Cancelled = 1;
+            cancelled_ = 1;
         }
         return;
     }
-    if (LinkMode == kLinkSerial) {
+    if (linkMode_ == kLinkSerial) {
         if (!serialOpen()) return;
         if (serial_->getOutBuffFree() > static_cast<int>(text.size()))
             serial_->putString(text); // a failing put shows up as the missing prompt that follows
@@ -49,12 +49,12 @@ void ScriptEngine::SendString(const std::string& text) {
                   MessageKind::Error});
 }
 
-void ScriptEngine::SendCommandText() {
-    if (serialOpen() || LinkMode == kLinkPci) SendString(CommandText);
+void ScriptEngine::sendCommandText() {
+    if (serialOpen() || linkMode_ == kLinkPci) sendString(commandText_);
 }
 
-bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
-    const int32_t limit = Probing ? kProbePromptTicks : PromptTimeout;
+bool ScriptEngine::sendAndAwaitPrompt(const std::string& text) {
+    const int32_t limit = probing_ ? kProbePromptTicks : promptTimeout_;
     lastAnswerMain_ = false;
     announceWait();
     // However the exchange ends, its wait is no longer reported.
@@ -62,16 +62,16 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
         bool& on;
         ~Announced() { on = false; }
     } announced{waitAnnounced_};
-    if (LinkMode == kLinkSerial) {
+    if (linkMode_ == kLinkSerial) {
         if (!serialOpen() || linkFailed()) return false;
         if (confirmingUpload_) keepReceived();
         serial_->flushInBuffer();
         // The unit may answer before the wait below begins; its answer is kept for the wait.
-        if (ExpectedPrompt != '\0') serial_->prepareWait();
+        if (expectedPrompt_ != '\0') serial_->prepareWait();
         const EngineClock::Mark sent = clock_.now();
-        SendString(text);
+        sendString(text);
         bool result = false;
-        if (ExpectedPrompt == '\0') {
+        if (expectedPrompt_ == '\0') {
             // An empty prompt setting matches no received byte: the wait runs its full length.
             waitMs(static_cast<int64_t>(std::max(limit, 0)) * serial::kTickMs);
         } else if (confirmingUpload_) {
@@ -79,7 +79,7 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
             result = seen == PromptSeen::Loader;
             lastAnswerMain_ = seen == PromptSeen::Main;
         } else {
-            result = serial_->waitForString(std::string(1, ExpectedPrompt), limit, true, false);
+            result = serial_->waitForString(std::string(1, expectedPrompt_), limit, true, false);
         }
         if (linkFailed()) return false;
         if (confirmingUpload_) keepReceived();
@@ -88,52 +88,52 @@ bool ScriptEngine::SendCOMCmd_GetPrompt(const std::string& text) {
         serial_->flushOutBuffer();
         return result;
     }
-    if (LinkMode == kLinkPci && board_ != nullptr) {
-        SendString(text);
+    if (linkMode_ == kLinkPci && board_ != nullptr) {
+        sendString(text);
         if (boardWriteFailed_) return false;
         char last = '\0';
         int quietPolls = 0;
-        for (int32_t i = 0; i < limit && (last != ExpectedPrompt || ExpectedPrompt == '\0') &&
-                            !WaitsAbandoned && !linkFailed();
+        for (int32_t i = 0; i < limit && (last != expectedPrompt_ || expectedPrompt_ == '\0') &&
+                            !waitsAbandoned_ && !linkFailed();
              ++i) {
             waitMs(kPciPollMs);
             reportWaiting();
-            if (auto b = board_->board_get_char(SelectedBoard)) {
+            if (auto b = board_->board_get_char(selectedBoard)) {
                 last = static_cast<char>(*b);
                 quietPolls = 0;
                 if (confirmingUpload_) unitAnswer_.add(last);
-            } else if (confirmingUpload_ && last != '\0' && last == MainPromptChar &&
+            } else if (confirmingUpload_ && last != '\0' && last == mainPromptChar &&
                        ++quietPolls == kPciQuietPolls) {
                 lastAnswerMain_ = true; // the normal prompt stayed the unit's last word
                 break;
             }
         }
-        const bool result = ExpectedPrompt != '\0' && last == ExpectedPrompt;
-        board_->board_end_exchange(SelectedBoard);
+        const bool result = expectedPrompt_ != '\0' && last == expectedPrompt_;
+        board_->board_end_exchange(selectedBoard);
         return result;
     }
-    SendString(text); // tells the operator that no link is there
+    sendString(text); // tells the operator that no link is there
     return false;
 }
 
 bool ScriptEngine::promptAttempt(const std::string& text, int attempt, int attempts) {
     attempt_ = attempt;
     attempts_ = attempts;
-    const bool result = SendCOMCmd_GetPrompt(text);
+    const bool result = sendAndAwaitPrompt(text);
     attempt_ = attempts_ = 0;
     return result;
 }
 
 std::string ScriptEngine::giveUpHint() const {
-    const std::string hint = stopRequested_ && !WaitsAbandoned ? host_.giveUpHint() : std::string();
+    const std::string hint = stopRequested_ && !waitsAbandoned_ ? host_.giveUpHint() : std::string();
     return hint.empty() ? hint : " " + hint;
 }
 
 void ScriptEngine::announceWait() {
     if (attempts_ <= 0) return;
     std::string where;
-    if (LinkMode == kLinkSerial && serial_ != nullptr) where = serial_->label();
-    if (LinkMode == kLinkPci) where = "PCI board " + std::to_string(SelectedBoard);
+    if (linkMode_ == kLinkSerial && serial_ != nullptr) where = serial_->label();
+    if (linkMode_ == kLinkPci) where = "PCI board " + std::to_string(selectedBoard);
     waitText_ = "Waiting for the unit's prompt" + (where.empty() ? "" : " on " + where) + " (attempt " +
                 std::to_string(attempt_) + " of " + std::to_string(attempts_) + ")...";
     waitStart_ = clock_.now();
@@ -165,20 +165,20 @@ void ScriptEngine::keepReceived() {
 // quiet, is an answer too: that unit has left loader mode.
 ScriptEngine::PromptSeen ScriptEngine::awaitUploadPrompt(const EngineClock::Mark& since, int32_t limitTicks) {
     char separator = '|';
-    while (separator == LoaderPromptChar || separator == MainPromptChar)
+    while (separator == loaderPromptChar || separator == mainPromptChar)
         ++separator;
-    std::string prompts(1, LoaderPromptChar);
-    if (MainPromptChar != '\0' && MainPromptChar != LoaderPromptChar) prompts += {separator, MainPromptChar};
+    std::string prompts(1, loaderPromptChar);
+    if (mainPromptChar != '\0' && mainPromptChar != loaderPromptChar) prompts += {separator, mainPromptChar};
     const int64_t limitMs = static_cast<int64_t>(std::max(limitTicks, 0)) * serial::kTickMs;
     auto wait = [&](int32_t ticks) {
         return serial_->waitForMultiString(prompts, ticks, true, false, separator);
     };
     int found = wait(limitTicks);
     while (found != 0) {
-        if (linkFailed() || WaitsAbandoned) return PromptSeen::None;
+        if (linkFailed() || waitsAbandoned_) return PromptSeen::None;
         waitCharsSeen_ = 0;
         const int again = wait(kPromptQuietTicks);
-        if (linkFailed() || WaitsAbandoned) return PromptSeen::None;
+        if (linkFailed() || waitsAbandoned_) return PromptSeen::None;
         if (again == 0 && waitCharsSeen_ == 0) return found == 1 ? PromptSeen::Loader : PromptSeen::Main;
         if (again != 0) {
             found = again;
@@ -192,47 +192,47 @@ ScriptEngine::PromptSeen ScriptEngine::awaitUploadPrompt(const EngineClock::Mark
     return PromptSeen::None;
 }
 
-void ScriptEngine::QuavComPort1WaitChar(char c) {
+void ScriptEngine::onWaitChar(char c) {
     ++waitCharsSeen_;
     if (confirmingUpload_) unitAnswer_.add(c); // the unit's text is kept only where it is quoted
 }
 
-void ScriptEngine::QueryUnit() {
-    const bool pci = LinkMode == kLinkPci && board_ != nullptr;
-    if (!pci && !(LinkMode == kLinkSerial && serialOpen())) return;
+void ScriptEngine::queryUnit() {
+    const bool pci = linkMode_ == kLinkPci && board_ != nullptr;
+    if (!pci && !(linkMode_ == kLinkSerial && serialOpen())) return;
 
-    CommandTimedOut = false;
-    CaptureBuffer[0] = '\0';
-    CaptureLength = 0;
+    commandTimedOut_ = false;
+    captureBuffer_[0] = '\0';
+    captureLength_ = 0;
     if (!pci) serial_->flushInBuffer();
     armCommandTimer();
-    SendString(CommandText);
+    sendString(commandText_);
     waitMs(kAfterQueryTextMs);
     if (!pci) serial_->flushInBuffer();
-    SendString("\r");
-    CaptureActive = true;
-    while (CaptureActive && !CommandTimedOut && !(pci && linkFailed())) {
+    sendString("\r");
+    captureActive_ = true;
+    while (captureActive_ && !commandTimedOut_ && !(pci && linkFailed())) {
         bool received = false;
         if (pci) {
             // The board has no data-available event: its answer is polled into the same capture.
-            if (auto b = board_->board_get_char(SelectedBoard)) {
+            if (auto b = board_->board_get_char(selectedBoard)) {
                 const uint8_t byte = *b;
                 captureBytes(&byte, 1);
                 received = true;
             }
         }
         pump();
-        if (!received && CaptureActive && !CommandTimedOut) clock_.sleepMs(1);
+        if (!received && captureActive_ && !commandTimedOut_) clock_.sleepMs(1);
     }
-    if (pci) board_->board_end_exchange(SelectedBoard);
+    if (pci) board_->board_end_exchange(selectedBoard);
     disarmCommandTimer();
 }
 
-void ScriptEngine::QuavComPort1TriggerAvail(uint16_t count) {
-    if (!CaptureActive || serial_ == nullptr) return;
+void ScriptEngine::onDataAvailable(uint16_t count) {
+    if (!captureActive_ || serial_ == nullptr) return;
     uint8_t chunk[kCaptureChunk];
     int left = count;
-    while (left > 0 && CaptureActive) {
+    while (left > 0 && captureActive_) {
         const int want = std::min(left, kCaptureChunk);
         const int got = serial_->getBlock(chunk, want);
         if (got <= 0) return;
@@ -242,32 +242,33 @@ void ScriptEngine::QuavComPort1TriggerAvail(uint16_t count) {
 }
 
 void ScriptEngine::captureBytes(const uint8_t* data, int count) {
-    if (!CaptureActive || count <= 0) return;
+    if (!captureActive_ || count <= 0) return;
     count = std::min(count, kCaptureChunk);
-    if (count + CaptureLength >= kCaptureSize || CaptureLength < 0) CaptureLength = 0;
-    std::memcpy(CaptureBuffer.data() + CaptureLength, data, static_cast<std::size_t>(count));
+    if (count + captureLength_ >= kCaptureSize || captureLength_ < 0) captureLength_ = 0;
+    std::memcpy(captureBuffer_.data() + captureLength_, data, static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
-        const char b = CaptureBuffer[static_cast<std::size_t>(CaptureLength)];
-        if (b != '\0' && (b == MainPromptChar || b == LoaderPromptChar) && CaptureLength >= MinAnswerLength) {
+        const char b = captureBuffer_[static_cast<std::size_t>(captureLength_)];
+        if (b != '\0' && (b == mainPromptChar || b == loaderPromptChar) &&
+            captureLength_ >= minAnswerLength_) {
             // The answer ends before a prompt that closes the block; a prompt inside the block
             // keeps the bytes after it except the last, which the terminator replaces.
-            const int at = (i == count - 1) ? CaptureLength : CaptureLength + (count - 1 - i);
-            CaptureBuffer[static_cast<std::size_t>(at)] = '\0';
-            CaptureLength = 0;
-            CaptureActive = false;
+            const int at = (i == count - 1) ? captureLength_ : captureLength_ + (count - 1 - i);
+            captureBuffer_[static_cast<std::size_t>(at)] = '\0';
+            captureLength_ = 0;
+            captureActive_ = false;
             return;
         }
-        ++CaptureLength;
+        ++captureLength_;
     }
-    CaptureBuffer[static_cast<std::size_t>(CaptureLength)] = '\0';
+    captureBuffer_[static_cast<std::size_t>(captureLength_)] = '\0';
 }
 
-void ScriptEngine::CommandTimerTimer() {
+void ScriptEngine::onWatchdogTick() {
     disarmCommandTimer();
-    Cancelled = 1;
+    cancelled_ = 1;
     showError(RunPart::Watchdog,
               "Timeout error! RS232 connection failure! Please check RS232 connection. Exiting script.");
-    CommandTimedOut = true;
+    commandTimedOut_ = true;
     pump();
 }
 

@@ -77,7 +77,7 @@ class UnitLink {
     virtual std::string failure() const { return {}; }
 };
 
-// The PCI board link. Every call names the board (SelectedBoard).
+// The PCI board link. Every call names the board (selectedBoard).
 class BoardLink {
   public:
     virtual ~BoardLink() = default;

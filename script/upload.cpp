@@ -64,10 +64,10 @@ ReadEnd ScriptEngine::sumDataFile(uint32_t& sum, uint64_t& count, int& error) {
     how.whole = true;
     how.stopped = [this] {
         pump();
-        return Cancelled != 0 || WaitsAbandoned;
+        return cancelled_ != 0 || waitsAbandoned_;
     };
     return readInPieces(
-        DataFileName, how,
+        dataFileName_, how,
         [&](std::string_view piece) {
             for (const char c : piece)
                 sum += static_cast<uint8_t>(c);
@@ -77,24 +77,24 @@ ReadEnd ScriptEngine::sumDataFile(uint32_t& sum, uint64_t& count, int& error) {
         error);
 }
 
-bool ScriptEngine::get_file_checksum() {
+bool ScriptEngine::readFileChecksum() {
     uint32_t sum = 0;
     uint64_t count = 0;
     int error = 0;
     const ReadEnd end = sumDataFile(sum, count, error);
     if (end == ReadEnd::Stopped) return false; // the run ends as stopped; no error of the file's
     if (end != ReadEnd::Whole) {
-        showError(RunPart::DataFile, "Error opening file " + serial::escapeFileName(DataFileName) +
+        showError(RunPart::DataFile, "Error opening file " + serial::escapeFileName(dataFileName_) +
                                          ". Unable to get file checksum");
         return false;
     }
-    FileChecksum = static_cast<int32_t>(sum % 65536u);
-    FileSize = static_cast<int32_t>(count);
+    fileChecksum_ = static_cast<int32_t>(sum % 65536u);
+    fileSize_ = static_cast<int32_t>(count);
     return true;
 }
 
 bool ScriptEngine::dataFileUploadable(std::string& reason) {
-    reason = dataFileProblem(DataFileName);
+    reason = dataFileProblem(dataFileName_);
     if (!reason.empty()) return false;
     uint32_t sum = 0;
     uint64_t count = 0;
@@ -105,26 +105,26 @@ bool ScriptEngine::dataFileUploadable(std::string& reason) {
                      : "it cannot be read: " + readEndText(end, PieceReading{INT32_MAX, true, {}}, error);
         return false;
     }
-    if (count != static_cast<uint64_t>(FileSize) || static_cast<int32_t>(sum % 65536u) != FileChecksum) {
+    if (count != static_cast<uint64_t>(fileSize_) || static_cast<int32_t>(sum % 65536u) != fileChecksum_) {
         reason = "it changed after its checksum was taken";
         return false;
     }
     return true;
 }
 
-bool ScriptEngine::get_data_checksum(const uint8_t* data, int length) {
+bool ScriptEngine::sumBlock(const uint8_t* data, int length) {
     uint8_t sum = 0;
     for (int i = 0; i < length; ++i)
         sum = static_cast<uint8_t>(sum + data[i]);
-    DataChecksum = sum;
+    dataChecksum_ = sum;
     return true;
 }
 
-bool ScriptEngine::get_date() {
-    File file = openForReading(DataFileName);
+bool ScriptEngine::readFileDate() {
+    File file = openForReading(dataFileName_);
     struct stat st {};
     if (!file || ::fstat(fileno(file.get()), &st) != 0) {
-        showError(RunPart::DataFile, "Error opening file " + serial::escapeFileName(DataFileName));
+        showError(RunPart::DataFile, "Error opening file " + serial::escapeFileName(dataFileName_));
         return false;
     }
     const std::time_t when = st.st_mtime;
@@ -133,32 +133,32 @@ bool ScriptEngine::get_date() {
     char text[64];
     std::snprintf(text, sizeof text, "%d/%d/%04d_%d:%02d:%02d", local.tm_mon + 1, local.tm_mday,
                   local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
-    VersionText = text;
+    versionText_ = text;
     return true;
 }
 
-void ScriptEngine::UploadButtonClick() {
-    UploadIdle = false;
+void ScriptEngine::uploadDataFile() {
+    uploadIdle_ = false;
     imageSent_ = false;
     uploadFailure_.clear();
-    const std::string cannotOpen = "Error opening " + serial::escapeFileName(DataFileName) + ".\r";
-    if (!openForReading(DataFileName)) {
+    const std::string cannotOpen = "Error opening " + serial::escapeFileName(dataFileName_) + ".\r";
+    if (!openForReading(dataFileName_)) {
         showError(RunPart::DataFile, cannotOpen);
         uploadFailure_ = "it cannot be opened for the upload";
-        UploadIdle = true;
+        uploadIdle_ = true;
         return;
     }
 
-    const bool pci = LinkMode == kLinkPci;
+    const bool pci = linkMode_ == kLinkPci;
     bool progressShown = false;
     if (serialOpen() || pci) {
-        BlockCount = FileSize / kBlockSize;
-        const int remainder = FileSize - BlockCount * kBlockSize;
-        File file = openForReading(DataFileName);
+        blockCount_ = fileSize_ / kBlockSize;
+        const int remainder = fileSize_ - blockCount_ * kBlockSize;
+        File file = openForReading(dataFileName_);
         if (!file) {
             showError(RunPart::DataFile, cannotOpen);
             uploadFailure_ = "it cannot be opened for the upload";
-            UploadIdle = true;
+            uploadIdle_ = true;
             return;
         }
         if (serialOpen()) {
@@ -168,7 +168,7 @@ void ScriptEngine::UploadButtonClick() {
             serial_->flushOutBuffer();
         }
         host_.setConfigMenuVisible(false);
-        ShowProgressForm(BlockCount);
+        showProgress(blockCount_);
         progressShown = true;
         waitMs(kBeforeFirstBlockMs);
 
@@ -179,39 +179,39 @@ void ScriptEngine::UploadButtonClick() {
             if (std::fread(block.data(), 1, static_cast<std::size_t>(length), file.get()) ==
                 static_cast<std::size_t>(length))
                 return true;
-            Cancelled = 1;
+            cancelled_ = 1;
             uploadFailure_ = "it changed during the upload";
-            showError(RunPart::DataFile, "Error! Data file " + serial::escapeFileName(DataFileName) +
+            showError(RunPart::DataFile, "Error! Data file " + serial::escapeFileName(dataFileName_) +
                                              " changed during the upload. Cancel upload.");
             return false;
         };
         auto send = [&](int index, int length) {
             if (!imageSent_) imageStart_ = std::chrono::steady_clock::now();
             imageSent_ = true;
-            SendByte(length, block.data());
+            sendBytes(length, block.data());
             imageEnd_ = std::chrono::steady_clock::now();
             host_.stepProgress();
             host_.blockSent(index, length);
         };
         int sent = 0;
-        for (int i = 0; i < BlockCount && Cancelled == 0; ++i) {
+        for (int i = 0; i < blockCount_ && cancelled_ == 0; ++i) {
             if (!readBlock(kBlockSize)) break;
             send(sent++, kBlockSize);
             pump();
         }
-        if (Cancelled == 0 && (remainder > 0 || BlockCount == 0) && readBlock(remainder)) {
-            if (serialOpen() || LinkMode == kLinkPci) send(sent, remainder);
+        if (cancelled_ == 0 && (remainder > 0 || blockCount_ == 0) && readBlock(remainder)) {
+            if (serialOpen() || linkMode_ == kLinkPci) send(sent, remainder);
         }
     }
-    UploadIdle = true;
-    if (Cancelled == 0) waitMs(PostUploadWait);
+    uploadIdle_ = true;
+    if (cancelled_ == 0) waitMs(postUploadWait_);
     pump();
 
     if ((serialOpen() || pci) && !boardWriteFailed_) confirmUpload();
     // The progress window, and with it the Stop button, stays until the unit's prompt was checked:
     // a second Stop gives up that check.
     if (progressShown) {
-        HideProgressForm();
+        hideProgress();
         host_.setConfigMenuVisible(true);
     }
     pump();
@@ -219,25 +219,26 @@ void ScriptEngine::UploadButtonClick() {
 
 DataFileResult ScriptEngine::lastUpload() const {
     DataFileResult r{
-        DataFileName, FileSize, FileChecksum, LoadAddressText, VersionText, blocksOf(FileSize), 0, false, {}};
+        dataFileName_, fileSize_, fileChecksum_, loadAddressText_, versionText_, blocksOf(fileSize_), 0,
+        false,         {}};
     if (imageSent_) r.dataPhaseSeconds = std::chrono::duration<double>(imageEnd_ - imageStart_).count();
-    r.succeeded = Cancelled == 0 && uploadFailure_.empty();
+    r.succeeded = cancelled_ == 0 && uploadFailure_.empty();
     if (!r.succeeded) r.failure = uploadFailure_.empty() ? "the upload did not complete" : uploadFailure_;
     return r;
 }
 
 void ScriptEngine::confirmUpload() {
-    const bool pci = LinkMode == kLinkPci;
-    ExpectedPrompt = LoaderPromptChar;
-    PromptTimeout = kFirstPromptTicks;
+    const bool pci = linkMode_ == kLinkPci;
+    expectedPrompt_ = loaderPromptChar;
+    promptTimeout_ = kFirstPromptTicks;
     unitAnswer_.reset();
-    unitAnswer_.setPrompts(MainPromptChar, LoaderPromptChar);
+    unitAnswer_.setPrompts(mainPromptChar, loaderPromptChar);
     confirmingUpload_ = true;
     bool ok = false;
     int mainAnswers = 0; // consecutive attempts answered with the normal prompt alone
-    for (int attempt = 1; attempt <= 1 + kPromptRetries && !WaitsAbandoned; ++attempt) {
+    for (int attempt = 1; attempt <= 1 + kPromptRetries && !waitsAbandoned_; ++attempt) {
         if (attempt > 1) {
-            PromptTimeout = kRetryPromptTicks;
+            promptTimeout_ = kRetryPromptTicks;
             waitMs(pci ? kPciPromptRetryMs : kSerialPromptRetryMs);
         }
         ok = promptAttempt("\r", attempt, 1 + kPromptRetries);
@@ -247,10 +248,10 @@ void ScriptEngine::confirmUpload() {
         if (ok || linkFailed() || mainAnswers == kMainPromptAnswers) break;
     }
     confirmingUpload_ = false;
-    PromptTimeout = kNormalPromptTicks;
+    promptTimeout_ = kNormalPromptTicks;
     if (ok || linkFailed()) return;
-    if (WaitsAbandoned) {
-        Cancelled = 1; // the operator gave up on the unit; the closing message says so
+    if (waitsAbandoned_) {
+        cancelled_ = 1; // the operator gave up on the unit; the closing message says so
         return;
     }
     std::string text = "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.";
@@ -258,10 +259,10 @@ void ScriptEngine::confirmUpload() {
     if (const std::string said = unitAnswer_.lastLine(); !said.empty())
         text += " The unit's last answer: \"" + said + "\"";
     else if (mainAnswers == kMainPromptAnswers)
-        text += " The unit answers with its normal prompt \"" + std::string(1, MainPromptChar) + "\".";
+        text += " The unit answers with its normal prompt \"" + std::string(1, mainPromptChar) + "\".";
     showError(RunPart::Unit, text);
     uploadFailure_ = "the unit did not confirm it";
-    Cancelled = 1;
+    cancelled_ = 1;
 }
 
 int64_t ScriptEngine::blockDrainLimitMs(int length) const {
@@ -271,12 +272,12 @@ int64_t ScriptEngine::blockDrainLimitMs(int length) const {
     return std::max(kDrainMinimumMs, lineMs + kDrainMarginMs);
 }
 
-void ScriptEngine::SendByte(int length, const uint8_t* data) {
-    if (LinkMode == kLinkPci) {
+void ScriptEngine::sendBytes(int length, const uint8_t* data) {
+    if (linkMode_ == kLinkPci) {
         if (board_ == nullptr) return;
         for (int i = 0; i < length; ++i) {
             int tries = 0;
-            while (!board_->board_put_char(SelectedBoard, data[i])) {
+            while (!board_->board_put_char(selectedBoard, data[i])) {
                 // A lost driver connection is told as such at once, not after the busy retries.
                 if (linkFailed()) {
                     boardWriteFailed_ = true;
@@ -286,7 +287,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
                     // Skipping the byte would leave the unit with a corrupted image.
                     showError(RunPart::Link, "Error! The PCI board refused a data byte " +
                                                  std::to_string(tries) + " times. Cancel upload.");
-                    Cancelled = 1;
+                    cancelled_ = 1;
                     boardWriteFailed_ = true;
                     return;
                 }
@@ -299,14 +300,14 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
 
     if (serial_->getOutBuffFree() < length) {
         showError(RunPart::Link, "Error! Communications Port Output Buffer Overflow. Cancel upload.");
-        Cancelled = 1;
+        cancelled_ = 1;
         return;
     }
     const int ahead = serial_->driverQueueAhead();
     armCommandTimer();
     const bool put = serial_->putBlock(data, length);
     if (timerArmed_ && commandTimerDue()) {
-        CommandTimerTimer();
+        onWatchdogTick();
         return;
     }
     disarmCommandTimer();
@@ -315,7 +316,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
         std::string why = serial_->lastError();
         showError(RunPart::Link, "Error! Writing to the serial port failed" +
                                      (why.empty() ? std::string() : ": " + why) + ". Cancel upload.");
-        Cancelled = 1;
+        cancelled_ = 1;
         return;
     }
 
@@ -334,7 +335,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
         if (clock_.lineLimitPassed(start, drainLimit + 1)) {
             showError(RunPart::Link,
                       "Error! Output Buffer never empties. Check RS232 connection. Cancel upload.");
-            Cancelled = 1;
+            cancelled_ = 1;
             return;
         }
     }
@@ -346,7 +347,7 @@ void ScriptEngine::SendByte(int length, const uint8_t* data) {
         clock_.sleepMs(1);
         if (clock_.lineLimitPassed(start, ctsLimit + 1)) {
             showError(RunPart::Link, "Error! CTS line not set. Check RS232 connection. Cancel upload.");
-            Cancelled = 1;
+            cancelled_ = 1;
             return;
         }
     }

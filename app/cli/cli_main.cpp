@@ -245,7 +245,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     script::ScriptEngine engine(host);
     engine.applySettings(settings);
     engine.setSerialLink(&link);
-    engine.LinkMode = script::kLinkSerial;
+    engine.setLinkMode(script::kLinkSerial);
     script::installCaptureHandler(port, engine);
 
     bool running = false;
@@ -272,7 +272,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
             host.note("Stopping now: no more waiting for the unit's prompt.");
             abandon();
         }
-        if (running) engine.CancelButtonClick();
+        if (running) engine.pressStop();
     });
 
     PortSetup setup(port, engine, host);
@@ -282,9 +282,9 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         host.note("Running " + serial::escapeFileName(options.script) + " on " + where);
         running = true;
         if (port.isOpen()) outputs.startRecording(port);
-        const script::RunOutcome outcome = engine.PickButtonClick(options.script);
+        const script::RunOutcome outcome = engine.runPickedScript(options.script);
         running = false;
-        if (engine.LinkMode == script::kLinkSerial) {
+        if (engine.linkMode() == script::kLinkSerial) {
             // A character on the line: start bit, data bits, parity bit, stop bits.
             const int bits =
                 1 + port.dataBits() + (port.parity() != serial::Parity::None ? 1 : 0) + port.stopBits();
@@ -307,7 +307,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
     };
 
     std::string pciError;
-    const std::string& linkName = options.port.empty() ? settings.PciPort : options.port;
+    const std::string& linkName = options.port.empty() ? settings.pciPort : options.port;
     if (const std::optional<int> board = pciBoardOf(linkName, pciError); board || !pciError.empty()) {
         if (!board) return setupError("setting 1: " + pciError);
         if (!options.traceFile.empty() || !options.logFile.empty())
@@ -318,7 +318,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         record.setDevice(describeBoards(engine));
         return runScript(describeBoards(engine));
     }
-    for (uint32_t n : {1u, 2u, static_cast<uint32_t>(std::max(settings.DefaultComPort, 0))})
+    for (uint32_t n : {1u, 2u, static_cast<uint32_t>(std::max(settings.defaultComPort, 0))})
         if (const std::string reserved = reservedComMapping(n); !reserved.empty())
             return setupError(reserved);
 
@@ -340,14 +340,14 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
         }
     } else {
         uint16_t configured = 0;
-        if (!settings.DefaultComDevice.empty()) {
-            configured = setup.numberFor(settings.DefaultComDevice, error);
+        if (!settings.defaultComDevice.empty()) {
+            configured = setup.numberFor(settings.defaultComDevice, error);
             if (configured == 0) return setupError(error);
-        } else if (settings.DefaultComPort > 0) {
-            if (settings.DefaultComPort > static_cast<int>(serial::kLastComNumber))
-                return setupError("setting 1 names COM" + std::to_string(settings.DefaultComPort) +
+        } else if (settings.defaultComPort > 0) {
+            if (settings.defaultComPort > static_cast<int>(serial::kLastComNumber))
+                return setupError("setting 1 names COM" + std::to_string(settings.defaultComPort) +
                                   ", beyond COM" + std::to_string(serial::kLastComNumber));
-            configured = static_cast<uint16_t>(settings.DefaultComPort);
+            configured = static_cast<uint16_t>(settings.defaultComPort);
         }
         if (configured != 0 && setup.check_com(configured)) {
             chosen = configured;

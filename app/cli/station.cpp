@@ -165,7 +165,7 @@ Station::Station(StationOptions options, records::StoreLocation store, std::stri
     const std::string settingsPath = options_.run.settings.value_or(script::kSettingsFileName);
     const script::LoaderSettings settings = script::readSettingsFile(settingsPath);
     baud_ = options_.run.baud.value_or(settings.baud.value_or(script::kLoaderBaud));
-    for (const char c : {settings.MainPromptChar, settings.LoaderPromptChar})
+    for (const char c : {settings.mainPromptChar, settings.loaderPromptChar})
         if (c != '\0') prompts_.push_back(c);
 }
 

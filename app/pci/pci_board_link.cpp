@@ -31,7 +31,7 @@ std::string format(const char* pattern, ...) {
 PciBoardLink::PciBoardLink(std::unique_ptr<PciDriver> driver, std::FILE* diagnostics)
     : driver_(std::move(driver)), diagnostics_(diagnostics) {
     DeviceState.fill(1);
-    BoardMap.fill(-1);
+    boardMap.fill(-1);
 }
 
 PciBoardLink::~PciBoardLink() {
@@ -207,8 +207,8 @@ Enumeration PciBoardLink::enumerate() {
                 "Invalid BoardID: %d.  PCI Connection will be disabled.  \r\nFor PCI to be working properly, "
                 "the firmware must be version 1.02 or later and MainCode have executed.",
                 id));
-        } else if (BoardMap[static_cast<size_t>(id)] == -1) {
-            BoardMap[static_cast<size_t>(id)] = i;
+        } else if (boardMap[static_cast<size_t>(id)] == -1) {
+            boardMap[static_cast<size_t>(id)] = i;
         } else {
             result.usable = false;
             result.messages.push_back(
@@ -217,9 +217,9 @@ Enumeration PciBoardLink::enumerate() {
                        id));
         }
     }
-    SelectedBoard = kBoardIds;
+    selectedBoard = kBoardIds;
     for (int id = kBoardIds - 1; id >= 0; --id)
-        if (BoardMap[static_cast<size_t>(id)] != -1) SelectedBoard = id;
+        if (boardMap[static_cast<size_t>(id)] != -1) selectedBoard = id;
     return result;
 }
 
@@ -233,7 +233,7 @@ std::string PciBoardLink::failure(int board) const {
 
 const TPciBoard* PciBoardLink::boardFor(int boardId) const {
     if (boardId < 0 || boardId >= kBoardIds) return nullptr;
-    const int device = BoardMap[static_cast<size_t>(boardId)];
+    const int device = boardMap[static_cast<size_t>(boardId)];
     if (device < 0 || device >= kDeviceCount) return nullptr;
     return &PciBoard[static_cast<size_t>(device)];
 }

@@ -84,8 +84,8 @@ class PciBoardLink : public script::BoardLink {
 
     std::array<int32_t, kDeviceCount> DeviceState;
     std::array<TPciBoard, kDeviceCount> PciBoard{};
-    std::array<int32_t, kBoardIds> BoardMap;
-    int32_t SelectedBoard = -1;
+    std::array<int32_t, kBoardIds> boardMap;
+    int32_t selectedBoard = -1;
 
   private:
     // The board that carries `boardId`, or null when the ID is not mapped.

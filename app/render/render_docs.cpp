@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
         QTimer snap;
         snap.setInterval(5);
         QObject::connect(&snap, &QTimer::timeout, [&] {
-            if (during || !form.ProgressForm->isVisible() || form.ProgressForm->FileProgressBar->value() < 25)
+            if (during || !form.ProgressForm->isVisible() || form.ProgressForm->fileProgressBar->value() < 25)
                 return;
             during = true;
             snap.stop();

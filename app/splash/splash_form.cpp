@@ -43,8 +43,8 @@ TSplashForm::TSplashForm(QWidget* mainForm, QWidget* progressForm, const QString
 
     const script::LoaderSettings settings = script::readSettingsFile(settingsPath.toStdString());
     // No 23rd line, or one without "=": the designed captions stay and nothing is shown.
-    if (!settings.Branding) return;
-    const int brand = *settings.Branding;
+    if (!settings.branding) return;
+    const int brand = *settings.branding;
     if (brand == kBrandQuellmark) {
         mainForm->setWindowTitle(QStringLiteral("Quellmark Inc :- Brimwell"));
         progressForm->setWindowTitle(QStringLiteral("Quellmark Inc :- File Upload Progress"));

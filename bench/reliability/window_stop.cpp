@@ -53,12 +53,12 @@ std::optional<double> secondStopToEnd() {
     Clock::time_point first;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (presses == 0 && form.statusText().contains("(attempt 1 of 11)")) {
-            form.ProgressForm->CancelButton->click();
+            form.ProgressForm->cancelButton->click();
             first = Clock::now();
             presses = 1;
         } else if (presses == 1 && Clock::now() - first >= std::chrono::milliseconds(300)) {
             second = Clock::now();
-            form.ProgressForm->CancelButton->click();
+            form.ProgressForm->cancelButton->click();
             presses = 2;
         }
     });

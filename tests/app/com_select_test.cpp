@@ -37,7 +37,7 @@ TEST(ComSelectForm, ListsTheAvailablePortsAmongOneToFiftyInOrder) {
     EXPECT_EQ(form.Label2->text(), "Please choose another port.");
     EXPECT_EQ(form.OKButton->text(), "OK");
     EXPECT_TRUE(form.OKButton->isDefault());
-    EXPECT_EQ(form.CancelButton->text(), "Cancel");
+    EXPECT_EQ(form.cancelButton->text(), "Cancel");
 }
 
 TEST(ComSelectForm, WithNothingToOfferOnlyCancelWorks) {

@@ -146,7 +146,7 @@ TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
 
     EXPECT_EQ(f.PCIConnect->text(), "Connected");
     EXPECT_FALSE(f.PCIConnect->isEnabled()) << "no usable board";
-    EXPECT_EQ(f.engine().LinkMode, 1);
+    EXPECT_EQ(f.engine().linkMode(), 1);
 
     QStringList com;
     for (QAction* a : f.COMPortMenu->actions())
@@ -351,10 +351,10 @@ TEST_F(FormWithoutUnit, BoxesShowTheirKindAndTheQuestionDoesNotWait) {
 
 TEST_F(FormWithoutUnit, ClosingWhileIdleAsksNothing) {
     TBrimwellForm& f = start();
-    f.engine().CaptureActive = true;
+    f.engine().setCaptureActive(true);
     f.ExitMenu->trigger();
     EXPECT_FALSE(f.isVisible());
-    EXPECT_FALSE(f.engine().CaptureActive);
+    EXPECT_FALSE(f.engine().captureActive());
     EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 

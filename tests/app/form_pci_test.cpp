@@ -54,7 +54,7 @@ class FormPci : public ::testing::Test {
         return *form;
     }
     bool onPci() const {
-        return form->engine().LinkMode == script::kLinkPci && form->PCIConnect->isChecked() &&
+        return form->engine().linkMode() == script::kLinkPci && form->PCIConnect->isChecked() &&
                form->QuavTerminal1->isHidden() && form->RS232GroupBox->isHidden() && !form->port().isOpen();
     }
 
@@ -105,8 +105,8 @@ TEST_F(FormPci, StartUpFollowsTheBoardsFound) {
         TBrimwellForm& f = make();
         const bool usable = r.selected >= 0 && r.selected < 16 && r.messages.isEmpty();
         EXPECT_EQ(f.PCIConnect->isEnabled(), usable);
-        EXPECT_EQ(f.engine().LinkMode, usable ? script::kLinkPci : script::kLinkSerial);
-        EXPECT_EQ(f.engine().SelectedBoard, r.selected);
+        EXPECT_EQ(f.engine().linkMode(), usable ? script::kLinkPci : script::kLinkSerial);
+        EXPECT_EQ(f.engine().selectedBoard, r.selected);
         EXPECT_EQ(dialogs.messages, r.messages) << dialogs.messages.join(" | ").toStdString();
         if (usable) {
             f.FormShow();
@@ -135,19 +135,19 @@ TEST_F(FormPci, ConnectedAndTheComMenusSwitchTheLink) {
     ASSERT_TRUE(onPci());
     f.PCIConnect->trigger();
     EXPECT_EQ(f.statusText(), "Not connected.");
-    EXPECT_EQ(f.engine().LinkMode, script::kLinkSerial);
+    EXPECT_EQ(f.engine().linkMode(), script::kLinkSerial);
     EXPECT_FALSE(f.PCIConnect->isChecked());
     EXPECT_FALSE(f.port().isOpen());
     EXPECT_FALSE(f.QuavTerminal1->isHidden());
     f.PCIConnect->trigger();
     EXPECT_TRUE(onPci());
     f.SearchAllMenu->trigger(); // leaves the panes hidden
-    EXPECT_EQ(f.engine().LinkMode, script::kLinkSerial);
+    EXPECT_EQ(f.engine().linkMode(), script::kLinkSerial);
     EXPECT_FALSE(f.PCIConnect->isChecked());
     EXPECT_TRUE(f.QuavTerminal1->isHidden());
     f.PCIConnect->trigger();
     f.COM1Menu->trigger(); // brings them back
-    EXPECT_EQ(f.engine().LinkMode, script::kLinkSerial);
+    EXPECT_EQ(f.engine().linkMode(), script::kLinkSerial);
     EXPECT_FALSE(f.PCIConnect->isChecked());
     EXPECT_FALSE(f.QuavTerminal1->isHidden());
 }
@@ -165,8 +165,8 @@ TEST_F(FormPci, PickButtonRunsTheScriptOnEveryBoard) {
     std::set<std::string> labels;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (f.ProgressForm->isVisible() && f.ProgressForm->PCINumberLabel->isVisible())
-            labels.insert(f.ProgressForm->PCINumberLabel->text().toStdString());
+        if (f.ProgressForm->isVisible() && f.ProgressForm->pciBoardLabel->isVisible())
+            labels.insert(f.ProgressForm->pciBoardLabel->text().toStdString());
     });
     watch.start(1);
     dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));

@@ -132,7 +132,7 @@ TEST_F(FormProbe, StartUpFindsAUnitAlreadyInLoaderMode) {
     mapCom(2, dir.file("absent"));
     TBrimwellForm& f = start();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
-    EXPECT_EQ(f.engine().ExpectedPrompt, '>') << "the first wait for # failed, the second for > answered";
+    EXPECT_EQ(f.engine().expectedPrompt(), '>') << "the first wait for # failed, the second for > answered";
 }
 
 TEST_F(FormProbe, NoUnitOnEitherPortFallsBackToNothing) {
@@ -155,7 +155,7 @@ TEST_F(FormProbe, NoUnitWithAConfiguredPortOpensItWithoutACheck) {
     a.mapTo(1);
     b.mapTo(2);
     TBrimwellForm& f = start("; port\n[Serial]\nPort=COM2\n");
-    EXPECT_EQ(f.DefaultComPort, 2);
+    EXPECT_EQ(f.defaultComPort, 2);
     EXPECT_EQ(f.statusText(),
               "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
               "before proceeding");

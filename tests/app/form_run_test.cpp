@@ -80,7 +80,7 @@ void whenUploadReaches(TBrimwellForm& f, int blocks, std::function<void()> act) 
     once(
         f,
         [&f, blocks] {
-            return f.ProgressForm->isVisible() && f.ProgressForm->FileProgressBar->value() >= blocks;
+            return f.ProgressForm->isVisible() && f.ProgressForm->fileProgressBar->value() >= blocks;
         },
         act);
 }
@@ -175,7 +175,7 @@ TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
     EXPECT_EQ(f.statusText(), "SUCCESS. Reading script file complete");
     EXPECT_TRUE(f.PickButton->isEnabled());
     EXPECT_FALSE(f.ProgressForm->isVisible());
-    EXPECT_TRUE(f.engine().UploadIdle);
+    EXPECT_TRUE(f.engine().uploadIdle());
     EXPECT_TRUE(storedImage() == data) << "stored image differs (" << storedImage().size() << " bytes)";
     // The Upload button alone is a run of its own, recorded with the file it sends (gone here).
     std::filesystem::remove(dir.file("image.bin"));
@@ -205,8 +205,8 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
     TBrimwellForm& f = start();
     int blocksAtStop = 0;
     whenUploadReaches(f, 2, [&] {
-        blocksAtStop = f.ProgressForm->FileProgressBar->value();
-        f.ProgressForm->CancelButton->click();
+        blocksAtStop = f.ProgressForm->fileProgressBar->value();
+        f.ProgressForm->cancelButton->click();
     });
     pick(dataBytes(1 << 20));
     ASSERT_GE(blocksAtStop, 2) << dialogs.messages.join(" | ").toStdString() << " / "
@@ -217,7 +217,7 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
     EXPECT_FALSE(dialogs.messages.contains("Upload Complete."));
     EXPECT_TRUE(listDir(store.path()).empty()) << "the unit kept no partial image";
     EXPECT_TRUE(f.PickButton->isEnabled());
-    EXPECT_TRUE(f.engine().UploadIdle);
+    EXPECT_TRUE(f.engine().uploadIdle());
 }
 
 // Stop as on the command line: the first Stop leaves the prompt check running and the status says
@@ -231,13 +231,13 @@ TEST_F(FormRun, StopTwiceDuringThePromptCheckEndsTheRun) {
     once(
         f, [&] { return f.statusText().contains("(attempt 1 of 11)"); },
         [&] {
-            stopShown = f.ProgressForm->isVisible() && f.ProgressForm->CancelButton->isEnabled();
-            f.ProgressForm->CancelButton->click();
+            stopShown = f.ProgressForm->isVisible() && f.ProgressForm->cancelButton->isEnabled();
+            f.ProgressForm->cancelButton->click();
             once(
                 f, [&] { return f.statusText().contains("(attempt 2 of 11)"); },
                 [&] {
                     atSecondStop = f.statusText();
-                    f.ProgressForm->CancelButton->click();
+                    f.ProgressForm->cancelButton->click();
                     // Read at once: the run may end before the log's next look.
                     afterSecondStop = f.statusText();
                 });
@@ -263,7 +263,7 @@ TEST_F(FormRun, KeysBetweenTheLoadCommandAndTheFirstBlockStayOutOfTheImage) {
     StatusLog log(f);
     bool typed = false;
     once(
-        f, [&] { return f.engine().unitLineHeld() && f.engine().UploadIdle; },
+        f, [&] { return f.engine().unitLineHeld() && f.engine().uploadIdle(); },
         [&] {
             for (const auto& [key, text] : {std::pair{Qt::Key_X, "x"}, {Qt::Key_Return, "\r"}}) {
                 QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
@@ -367,12 +367,12 @@ TEST_F(FormRun, CloseQuestionOpenPastTheUnitsDataTimeOutLetsTheUploadFinish) {
     whenUploadReaches(f, 2, [&] {
         f.close();
         open.start();
-        blocksAsked = f.ProgressForm->FileProgressBar->value();
+        blocksAsked = f.ProgressForm->fileProgressBar->value();
     });
     once(
         f, [&] { return open.isValid() && open.elapsed() > 2500 && dialogs.held; },
         [&] {
-            blocksAnswered = f.engine().UploadIdle ? 0 : f.ProgressForm->FileProgressBar->value();
+            blocksAnswered = f.engine().uploadIdle() ? 0 : f.ProgressForm->fileProgressBar->value();
             dialogs.held(MsgAnswer::No);
         });
     pick(data);
@@ -634,8 +634,8 @@ TEST_F(FormRun, UnattendedRunDisablesTheWindowButStopStillWorksAndFailsTheRun) {
     bool windowEnabled = true, stopEnabled = false;
     whenUploadReaches(f, 2, [&] {
         windowEnabled = f.isEnabled();
-        stopEnabled = f.ProgressForm->CancelButton->isEnabled() && f.ProgressForm->isEnabled();
-        f.ProgressForm->CancelButton->click();
+        stopEnabled = f.ProgressForm->cancelButton->isEnabled() && f.ProgressForm->isEnabled();
+        f.ProgressForm->cancelButton->click();
     });
     f.show();
     ASSERT_TRUE(pumpUntil([&] { return exitCode >= 0; }, 60000))

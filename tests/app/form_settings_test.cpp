@@ -126,7 +126,7 @@ TEST_F(FormSettings, ScriptFolderIsWhereTheScriptDialogOpens) {
     TBrimwellForm& f = start({{7, "  scripts"}});
     dialogs.fileToOpen.clear(); // the operator cancels
     dialogs.messages.clear();
-    f.PickButtonClick(); // the button itself is disabled: no unit answered
+    f.runPickedScript(); // the button itself is disabled: no unit answered
     EXPECT_EQ(dialogs.openedIn, QDir::current().absoluteFilePath("scripts"));
     EXPECT_EQ(dialogs.lastFilter, "Script files (*.sld)|*.sld|All files (*.*)|*.*");
     EXPECT_TRUE(dialogs.messages.isEmpty())
@@ -134,18 +134,18 @@ TEST_F(FormSettings, ScriptFolderIsWhereTheScriptDialogOpens) {
 
     TBrimwellForm& g = start({{2, "38400"}});
     (void)g;
-    form->PickButtonClick();
+    form->runPickedScript();
     EXPECT_EQ(dialogs.openedIn, QDir::currentPath()) << "without setting 7 the working directory";
 }
 
 TEST_F(FormSettings, DefaultPortAndPromptsAndAutomaticModeAreTaken) {
     TBrimwellForm& f = start({{1, "COM7"}, {8, "Manual"}, {14, " $"}, {15, "%"}, {19, "BOOT"}, {24, "LX"}});
-    EXPECT_EQ(f.DefaultComPort, 7);
-    EXPECT_FALSE(f.AutomaticMode);
-    EXPECT_EQ(f.engine().MainPromptChar, '$');
-    EXPECT_EQ(f.engine().LoaderPromptChar, '%');
-    EXPECT_EQ(f.engine().LoaderModeCommand, "BOOT\r");
-    EXPECT_EQ(f.engine().LoadKeyword, "LX");
+    EXPECT_EQ(f.defaultComPort, 7);
+    EXPECT_FALSE(f.automaticMode);
+    EXPECT_EQ(f.engine().mainPromptChar, '$');
+    EXPECT_EQ(f.engine().loaderPromptChar, '%');
+    EXPECT_EQ(f.engine().loaderModeCommand, "BOOT\r");
+    EXPECT_EQ(f.engine().loadKeyword, "LX");
     // COM7 is not there: the search finds nothing either, and the configured port stays closed.
     EXPECT_EQ(f.statusText(),
               "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
@@ -158,11 +158,11 @@ TEST_F(FormSettings, DevicePathInSettingOneIsProbedUnderABorrowedNumber) {
     UnitSim sim(dir.file("unit"), store.path());
     ASSERT_TRUE(sim.running());
     TBrimwellForm& f = start({{1, dir.file("unit")}});
-    ASSERT_GT(f.DefaultComPort, 2) << "COM1 and COM2 stay for the search";
-    EXPECT_EQ(serial::comDevicePath(static_cast<uint32_t>(f.DefaultComPort)), dir.file("unit"));
+    ASSERT_GT(f.defaultComPort, 2) << "COM1 and COM2 stay for the search";
+    EXPECT_EQ(serial::comDevicePath(static_cast<uint32_t>(f.defaultComPort)), dir.file("unit"));
     EXPECT_TRUE(f.QuavComPort1->isOpen());
-    EXPECT_EQ(f.QuavComPort1->comNumber(), f.DefaultComPort);
+    EXPECT_EQ(f.QuavComPort1->comNumber(), f.defaultComPort);
     // The borrowed number means nothing to the operator: the port is named by its path.
     EXPECT_EQ(f.statusText(), QString::fromStdString("Established communication on " + dir.file("unit")));
-    ::unsetenv(("BRIMWELL_COM" + std::to_string(f.DefaultComPort)).c_str());
+    ::unsetenv(("BRIMWELL_COM" + std::to_string(f.defaultComPort)).c_str());
 }

@@ -121,17 +121,17 @@ TEST_P(PortProbe, EndsAsTheLineBehaves) {
     script::UnitLink* link = c.brokenLink ? static_cast<script::UnitLink*>(&broken) : &plain;
     script::ScriptEngine engine(host);
     engine.setSerialLink(link);
-    engine.LinkMode = script::kLinkSerial;
-    engine.ExpectedPrompt = '?';
+    engine.setLinkMode(script::kLinkSerial);
+    engine.setExpectedPrompt('?');
 
     const ProbeResult r = probeComPort(port, engine, kComNumber, [&] { return c.stopAfterFirstWait; });
 
     EXPECT_EQ(r.outcome, c.outcome);
     EXPECT_EQ(port.isOpen(), c.openAfter);
     EXPECT_EQ(port.comNumber(), kComNumber);
-    EXPECT_FALSE(engine.Probing) << "probing is on only during the probe";
+    EXPECT_FALSE(engine.probing()) << "probing is on only during the probe";
     EXPECT_EQ(engine.serialLink(), link) << "the engine gets its own link back";
-    EXPECT_EQ(engine.ExpectedPrompt, c.expectedPromptAfter);
+    EXPECT_EQ(engine.expectedPrompt(), c.expectedPromptAfter);
     EXPECT_EQ(r.openError.empty(), c.outcome != ProbeOutcome::OpenFailed) << r.openError;
     if (port.isOpen()) closeComPortQuietly(port);
     EXPECT_EQ(far.heard(), c.heard);
@@ -173,7 +173,7 @@ TEST(PortProbeOpen, ProbeAfterADeferredCloseAsksTheNewDevice) {
     script::SerialLink link(port);
     script::ScriptEngine engine(host);
     engine.setSerialLink(&link);
-    engine.LinkMode = script::kLinkSerial;
+    engine.setLinkMode(script::kLinkSerial);
     const ProbeResult r = probeComPort(port, engine, kComNumber + 1);
     EXPECT_EQ(r.outcome, ProbeOutcome::Answered) << r.openError;
     EXPECT_EQ(port.portState(), serial::PortState::Open);

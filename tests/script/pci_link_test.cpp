@@ -71,21 +71,21 @@ struct PciBench {
     TempDir dir;
     PciBench() {
         engine.setBoardLink(&boards);
-        engine.LinkMode = kLinkPci;
-        engine.ExpectedPrompt = '>';
+        engine.setLinkMode(kLinkPci);
+        engine.setExpectedPrompt('>');
     }
 };
 
 TEST(PciLink, ScriptRunsOncePerMappedBoardInOrder) {
     PciBench b;
-    b.engine.BoardMap[7] = 1;
-    b.engine.BoardMap[3] = 0;
+    b.engine.boardMap[7] = 1;
+    b.engine.boardMap[3] = 0;
     const std::string file = b.dir.write("a.bin", "abc");
-    EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_LF " + file + "\n_LA 10\n_LV 1\n_LD\n")),
+    EXPECT_EQ(b.engine.runPickedScript(b.dir.write("s.sld", "_LF " + file + "\n_LA 10\n_LV 1\n_LD\n")),
               RunOutcome::Completed);
     EXPECT_EQ(b.boards.boards[3].received, "\rLF 10 3 126 1\rabc\r");
     EXPECT_EQ(b.boards.boards[7].received, "\rLF 10 3 126 1\rabc\r");
-    EXPECT_EQ(b.engine.SelectedBoard, 7);
+    EXPECT_EQ(b.engine.selectedBoard, 7);
     EXPECT_EQ(b.host.pciLabels, (std::vector<std::pair<bool, std::string>>{{true, "PCI Board :  3"},
                                                                            {true, "PCI Board :  7"}}));
     EXPECT_EQ(b.host.messages, std::vector<std::string>{"Upload Complete."});
@@ -94,12 +94,12 @@ TEST(PciLink, ScriptRunsOncePerMappedBoardInOrder) {
 
 TEST(PciLink, StopDuringTheFirstBoardEndsTheSecondAtOnce) {
     PciBench b;
-    b.engine.BoardMap[3] = 0;
-    b.engine.BoardMap[7] = 1;
+    b.engine.boardMap[3] = 0;
+    b.engine.boardMap[7] = 1;
     b.host.onMessage = [&](const std::string& text) {
-        if (text == "first") b.engine.CancelButtonClick();
+        if (text == "first") b.engine.pressStop();
     };
-    EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_DM \"first\"\n_SC \"x\"\n")),
+    EXPECT_EQ(b.engine.runPickedScript(b.dir.write("s.sld", "_DM \"first\"\n_SC \"x\"\n")),
               RunOutcome::Stopped);
     EXPECT_EQ(b.boards.boards[3].received, "");
     EXPECT_EQ(b.boards.boards[7].received, "");
@@ -114,7 +114,7 @@ TEST(PciLink, StopDuringTheFirstBoardEndsTheSecondAtOnce) {
 
 TEST(PciLink, NoBoardMappedIsNotACompletedRun) {
     PciBench b;
-    EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_SC \"x\"\n")), RunOutcome::Failed);
+    EXPECT_EQ(b.engine.runPickedScript(b.dir.write("s.sld", "_SC \"x\"\n")), RunOutcome::Failed);
     EXPECT_EQ(b.host.messages, std::vector<std::string>{"Unsuccessful.  Upload terminated by user."});
 }
 
@@ -128,54 +128,54 @@ TEST(PciLink, ABytePastFiftyOneOffersCancelsTheUpload) {
         "Error! The PCI board refused a data byte 51 times. Cancel upload."};
     for (const Row& r : {Row{50, "ab", {}}, Row{51, "", refused}}) {
         PciBench b;
-        b.engine.SelectedBoard = 2;
+        b.engine.selectedBoard = 2;
         b.boards.silent = true;
         b.boards.boards[2].busyOffers = r.busy;
         const uint8_t data[] = {'a', 'b'};
-        b.engine.SendByte(2, data);
+        b.engine.sendBytes(2, data);
         EXPECT_EQ(b.boards.boards[2].received, r.received) << r.busy;
         EXPECT_EQ(b.host.messages, r.messages) << r.busy;
-        EXPECT_EQ(b.engine.Cancelled, r.messages.empty() ? 0 : 1) << r.busy;
+        EXPECT_EQ(b.engine.cancelled(), r.messages.empty() ? 0 : 1) << r.busy;
     }
 }
 
 TEST(PciLink, TextTheBoardRefusedFailsTheRun) {
     PciBench b;
-    b.engine.BoardMap[4] = 0;
+    b.engine.boardMap[4] = 0;
     b.boards.boards[4].busyOffers = 1;
-    EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_SC \"x\"\n_SC \"y\"\n")), RunOutcome::Failed);
+    EXPECT_EQ(b.engine.runPickedScript(b.dir.write("s.sld", "_SC \"x\"\n_SC \"y\"\n")), RunOutcome::Failed);
     EXPECT_EQ(b.host.messages, (std::vector<std::string>{"Error! Writing to the PCI board failed.",
                                                          "Unsuccessful.  Upload terminated by user."}));
     // No answer is waited for from a unit that did not get its command.
-    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    EXPECT_FALSE(b.engine.sendAndAwaitPrompt("\r"));
     EXPECT_EQ(b.boards.boards[4].gets, 0);
 }
 
 TEST(PciLink, PromptWaitPollsAtMostTheLimit) {
     PciBench b;
-    b.engine.SelectedBoard = 1;
+    b.engine.selectedBoard = 1;
     b.boards.silent = true;
-    b.engine.PromptTimeout = 265;
-    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    b.engine.setPromptTimeout(265);
+    EXPECT_FALSE(b.engine.sendAndAwaitPrompt("\r"));
     EXPECT_EQ(b.boards.boards[1].gets, 265);
     EXPECT_EQ(b.boards.boards[1].endExchanges, 1);
 
     b.boards.silent = false;
     b.boards.boards[1].gets = 0;
-    EXPECT_TRUE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    EXPECT_TRUE(b.engine.sendAndAwaitPrompt("\r"));
     EXPECT_EQ(b.boards.boards[1].gets, 3); // "\r\n>" one byte per poll
 }
 
 TEST(PciLink, ABoardBackAtItsNormalPromptEndsThePromptCheck) {
     PciBench b;
-    b.engine.BoardMap[1] = 0;
+    b.engine.boardMap[1] = 0;
     const std::string file = b.dir.write("a.bin", "abc");
     b.host.onPump = [&] { // the image refused: the board's answer to the load command is gone
         if (b.boards.boards[1].received.find("abc") == std::string::npos || b.boards.prompt == '#') return;
         b.boards.prompt = '#';
         b.boards.boards[1].pending.clear();
     };
-    EXPECT_EQ(b.engine.PickButtonClick(b.dir.write("s.sld", "_LF " + file + "\n_LA 10\n_LV 1\n_LD\n")),
+    EXPECT_EQ(b.engine.runPickedScript(b.dir.write("s.sld", "_LF " + file + "\n_LA 10\n_LV 1\n_LD\n")),
               RunOutcome::Failed);
     EXPECT_EQ(b.boards.boards[1].received, "\rLF 10 3 126 1\rabc\r\r") << "two attempts, not eleven";
     EXPECT_EQ(b.host.messages.front(), "Error! Unable to receive prompt after upload. Upload unsuccessful. "
@@ -184,14 +184,14 @@ TEST(PciLink, ABoardBackAtItsNormalPromptEndsThePromptCheck) {
 
 TEST(PciLink, QueryAnswerIsReadFromTheBoard) {
     PciBench b;
-    b.engine.SelectedBoard = 0;
+    b.engine.selectedBoard = 0;
     b.boards.answers["ver"] = "\r\nV1.08 BOOT\r\n";
-    b.engine.CommandText = "ver";
-    b.engine.MinAnswerLength = 10;
-    b.engine.QueryUnit();
-    EXPECT_EQ(std::string(b.engine.CaptureBuffer.data()), "\r\nV1.08 BOOT\r\n");
-    EXPECT_FALSE(b.engine.CommandTimedOut);
-    EXPECT_EQ(b.engine.Cancelled, 0);
+    b.engine.setCommandText("ver");
+    b.engine.setMinAnswerLength(10);
+    b.engine.queryUnit();
+    EXPECT_EQ(std::string(b.engine.captureBuffer().data()), "\r\nV1.08 BOOT\r\n");
+    EXPECT_FALSE(b.engine.commandTimedOut());
+    EXPECT_EQ(b.engine.cancelled(), 0);
     EXPECT_TRUE(b.host.messages.empty());
 }
 

@@ -21,7 +21,7 @@ ProgressInfo info(int maximum, const std::string& checksum = "1A2B") {
 }
 
 TEST(ProgressForm, LayoutAndCaptions) {
-    TProgressForm form;
+    ProgressForm form;
     EXPECT_EQ(form.size(), QSize(430, 145));
     EXPECT_EQ(form.windowTitle(), "Quellmark Inc. :- File Upload Progress");
     EXPECT_TRUE(form.windowFlags() & Qt::Tool);
@@ -36,18 +36,18 @@ TEST(ProgressForm, LayoutAndCaptions) {
         bool value = false; // a value: at its place or further right, after its caption
     };
     const Row rows[] = {
-        {form.Label1, {144, 0}, "TRANSFER STATUS ", true},
-        {form.Label5, {8, 16}, "File Path :", false},
-        {form.FilePathLabel, {83, 17}, "", false, true},
-        {form.Label2, {8, 80}, "File Name : ", true},
-        {form.BlockNameLabel, {67, 80}, "", true, true},
-        {form.Label6, {216, 80}, "File Size", true},
-        {form.FileSizeLabel, {291, 80}, "", true, true},
-        {form.Label3, {8, 104}, "Checksum :", true},
-        {form.ChecksumLabel, {67, 104}, "", true, true},
-        {form.Label4, {216, 104}, "Load Address :", true},
-        {form.LoadAddressLabel, {291, 104}, "", true, true},
-        {form.PCINumberLabel, {216, 128}, "PCI Board :  ", false},
+        {form.titleLabel, {144, 0}, "TRANSFER STATUS ", true},
+        {form.filePathCaption, {8, 16}, "File Path :", false},
+        {form.filePathLabel, {83, 17}, "", false, true},
+        {form.fileNameCaption, {8, 80}, "File Name : ", true},
+        {form.blockNameLabel, {67, 80}, "", true, true},
+        {form.fileSizeCaption, {216, 80}, "File Size", true},
+        {form.fileSizeLabel, {291, 80}, "", true, true},
+        {form.checksumCaption, {8, 104}, "Checksum :", true},
+        {form.checksumLabel, {67, 104}, "", true, true},
+        {form.loadAddressCaption, {216, 104}, "Load Address :", true},
+        {form.loadAddressLabel, {291, 104}, "", true, true},
+        {form.pciBoardLabel, {216, 128}, "PCI Board :  ", false},
     };
     form.show();
     for (const Row& r : rows) {
@@ -62,13 +62,13 @@ TEST(ProgressForm, LayoutAndCaptions) {
             EXPECT_EQ(static_cast<QLabel*>(r.widget)->text(), r.text);
         }
     }
-    EXPECT_EQ(form.FilePathLabel->width(), 406);
-    EXPECT_EQ(form.FileProgressBar->geometry(), QRect(8, 40, 417, 25));
-    EXPECT_EQ(form.FileProgressBar->minimum(), 0);
-    EXPECT_EQ(form.FileProgressBar->maximum(), 100);
-    EXPECT_EQ(form.CancelButton->geometry(), QRect(376, 115, 49, 25));
-    EXPECT_EQ(form.CancelButton->text(), "Stop");
-    EXPECT_EQ(form.Label1->font().pointSize(), 11);
+    EXPECT_EQ(form.filePathLabel->width(), 406);
+    EXPECT_EQ(form.fileProgressBar->geometry(), QRect(8, 40, 417, 25));
+    EXPECT_EQ(form.fileProgressBar->minimum(), 0);
+    EXPECT_EQ(form.fileProgressBar->maximum(), 100);
+    EXPECT_EQ(form.cancelButton->geometry(), QRect(376, 115, 49, 25));
+    EXPECT_EQ(form.cancelButton->text(), "Stop");
+    EXPECT_EQ(form.titleLabel->font().pointSize(), 11);
     EXPECT_EQ(form.font().pointSize(), 8);
     EXPECT_EQ(form.font().family(), "Comic Sans MS");
 }
@@ -77,59 +77,59 @@ TEST(ProgressForm, LayoutAndCaptions) {
 TEST(ProgressForm, ValuesKeepAGapAfterTheirCaptionsAtAnyFont) {
     for (const QFont& font :
          {QFont(QStringLiteral("Comic Sans MS"), 8), QFont(QStringLiteral("DejaVu Sans"), 14)}) {
-        TProgressForm form;
+        ProgressForm form;
         form.setFont(font);
-        form.ShowProgressForm(info(3));
-        for (const auto& [caption, value] : {std::pair{form.Label5, form.FilePathLabel},
-                                             {form.Label2, form.BlockNameLabel},
-                                             {form.Label6, form.FileSizeLabel},
-                                             {form.Label3, form.ChecksumLabel},
-                                             {form.Label4, form.LoadAddressLabel}}) {
+        form.showProgress(info(3));
+        for (const auto& [caption, value] : {std::pair{form.filePathCaption, form.filePathLabel},
+                                             {form.fileNameCaption, form.blockNameLabel},
+                                             {form.fileSizeCaption, form.fileSizeLabel},
+                                             {form.checksumCaption, form.checksumLabel},
+                                             {form.loadAddressCaption, form.loadAddressLabel}}) {
             const int textEnd = caption->x() + caption->fontMetrics().horizontalAdvance(caption->text());
-            EXPECT_GE(value->x(), textEnd + TProgressForm::kCaptionGap)
+            EXPECT_GE(value->x(), textEnd + ProgressForm::kCaptionGap)
                 << caption->text().toStdString() << " at " << font.toString().toStdString();
         }
     }
 }
 
 TEST(ProgressForm, ShowFillsStepsClipAndHideResets) {
-    TProgressForm form;
-    form.ShowProgressForm(info(2));
+    ProgressForm form;
+    form.showProgress(info(2));
     EXPECT_TRUE(form.isVisible());
-    EXPECT_EQ(form.BlockNameLabel->text(), "/data/fw.bin");
-    EXPECT_EQ(form.ChecksumLabel->text(), "1A2B");
-    EXPECT_EQ(form.LoadAddressLabel->text(), "80000000");
-    EXPECT_EQ(form.FileSizeLabel->text(), "70000");
-    EXPECT_EQ(form.FileProgressBar->maximum(), 2);
-    EXPECT_EQ(form.FileProgressBar->value(), 0);
+    EXPECT_EQ(form.blockNameLabel->text(), "/data/fw.bin");
+    EXPECT_EQ(form.checksumLabel->text(), "1A2B");
+    EXPECT_EQ(form.loadAddressLabel->text(), "80000000");
+    EXPECT_EQ(form.fileSizeLabel->text(), "70000");
+    EXPECT_EQ(form.fileProgressBar->maximum(), 2);
+    EXPECT_EQ(form.fileProgressBar->value(), 0);
     for (int expected : {1, 2, 2}) {
-        form.StepIt();
-        EXPECT_EQ(form.FileProgressBar->value(), expected);
+        form.stepIt();
+        EXPECT_EQ(form.fileProgressBar->value(), expected);
     }
-    form.HideProgressForm();
+    form.hideProgress();
     EXPECT_FALSE(form.isVisible());
-    EXPECT_EQ(form.FileProgressBar->value(), 0);
+    EXPECT_EQ(form.fileProgressBar->value(), 0);
 
-    form.ShowProgressForm(info(0, "0"));
-    EXPECT_EQ(form.FileProgressBar->maximum(), 1);
-    EXPECT_EQ(form.ChecksumLabel->text(), "0");
-    form.StepIt();
-    EXPECT_EQ(form.FileProgressBar->value(), form.FileProgressBar->maximum());
+    form.showProgress(info(0, "0"));
+    EXPECT_EQ(form.fileProgressBar->maximum(), 1);
+    EXPECT_EQ(form.checksumLabel->text(), "0");
+    form.stepIt();
+    EXPECT_EQ(form.fileProgressBar->value(), form.fileProgressBar->maximum());
 }
 
 TEST(ProgressForm, StopButtonAndBoardLabel) {
-    TProgressForm form;
-    form.ShowProgressForm(info(5));
+    ProgressForm form;
+    form.showProgress(info(5));
     int stops = 0;
-    QObject::connect(&form, &TProgressForm::cancelClicked, [&] { ++stops; });
-    form.CancelButton->click();
+    QObject::connect(&form, &ProgressForm::cancelClicked, [&] { ++stops; });
+    form.cancelButton->click();
     EXPECT_EQ(stops, 1);
 
     form.setPciBoardLabel(true, "PCI Board :  3");
-    EXPECT_TRUE(form.PCINumberLabel->isVisible());
-    EXPECT_EQ(form.PCINumberLabel->text(), "PCI Board :  3");
+    EXPECT_TRUE(form.pciBoardLabel->isVisible());
+    EXPECT_EQ(form.pciBoardLabel->text(), "PCI Board :  3");
     form.setPciBoardLabel(false, "PCI Board :  ");
-    EXPECT_FALSE(form.PCINumberLabel->isVisible());
+    EXPECT_FALSE(form.pciBoardLabel->isVisible());
 }
 
 } // namespace

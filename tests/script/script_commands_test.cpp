@@ -237,7 +237,7 @@ TEST_P(ScriptRun, WireMessagesStatusOutcome) {
     const std::string base = dir.substr(0, dir.size() - 1); // without the trailing slash
     const std::string script = b.dir.write("run.sld", expand(c.script, base));
     if (c.setup) c.setup(b);
-    const RunOutcome outcome = b.engine.PickButtonClick(script);
+    const RunOutcome outcome = b.engine.runPickedScript(script);
 
     EXPECT_EQ(b.link.wire, expand(c.wire, base));
     std::vector<std::string> expected;
@@ -268,7 +268,7 @@ TEST_P(ScriptRun, WireMessagesStatusOutcome) {
     EXPECT_FALSE(b.host.buttons.front());
     EXPECT_TRUE(b.host.buttons.back());
     EXPECT_FALSE(b.host.progressVisible);
-    EXPECT_TRUE(b.engine.UploadIdle);
+    EXPECT_TRUE(b.engine.uploadIdle());
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, ScriptRun, ::testing::ValuesIn(cases()),
@@ -285,8 +285,8 @@ TEST(ScriptCommands, PostUploadWaitTakesOnlyPositiveSeconds) {
                          Row{"_LP", 3600}, Row{"_LP   12s", 12000}}) {
         Bench b;
         EXPECT_TRUE(b.line(r.line));
-        EXPECT_EQ(b.engine.PostUploadWait, r.expected) << r.line;
-        EXPECT_EQ(b.engine.LineIndex, 1) << r.line;
+        EXPECT_EQ(b.engine.postUploadWait(), r.expected) << r.line;
+        EXPECT_EQ(b.engine.lineIndex(), 1) << r.line;
     }
 }
 
@@ -322,26 +322,26 @@ TEST(ScriptCommands, VersionTextIsCapitalisedOrTheFileDate) {
               "Error! The load address '80100000 0 0' is more than one hexadecimal number"},
           Row{"8000zz00", "1", "", "Error! The load address '8000zz00' is not hexadecimal"}}) {
         b.host.messages.clear();
-        b.engine.VersionReady = false;
+        b.engine.setVersionReady(false);
         EXPECT_TRUE(b.line("_LF " + file));
         EXPECT_TRUE(b.line("_LA " + r.address));
         EXPECT_TRUE(b.line("_LV " + r.version));
-        EXPECT_EQ(b.engine.VersionReady, !r.expected.empty()) << r.address << " " << r.version;
-        EXPECT_EQ(r.expected.empty() ? r.expected : b.engine.VersionText, r.expected);
+        EXPECT_EQ(b.engine.versionReady(), !r.expected.empty()) << r.address << " " << r.version;
+        EXPECT_EQ(r.expected.empty() ? r.expected : b.engine.versionText(), r.expected);
         EXPECT_EQ(b.host.messages.size(), r.message.empty() ? 0u : 1u) << r.address << " " << r.version;
         EXPECT_EQ(b.host.messages.empty() ? "" : b.host.messages[0].substr(0, r.message.size()), r.message);
     }
     b.host.messages.clear();
     EXPECT_TRUE(b.line("_LA 0")); // FileReady was consumed
-    EXPECT_FALSE(b.engine.AddressReady);
+    EXPECT_FALSE(b.engine.addressReady());
 
     EXPECT_TRUE(b.line("_LF " + file));
     EXPECT_TRUE(b.line("_LA 0"));
     EXPECT_TRUE(b.line("_LV date"));
     EXPECT_TRUE(std::regex_match(
-        b.engine.VersionText,
+        b.engine.versionText(),
         std::regex(R"(([1-9]|1[0-2])/([1-9]|[12][0-9]|3[01])/\d{4}_([0-9]|1[0-9]|2[0-3]):[0-5]\d:[0-5]\d)")))
-        << b.engine.VersionText;
+        << b.engine.versionText();
     EXPECT_TRUE(b.host.messages.empty());
 }
 
@@ -352,8 +352,8 @@ TEST(ScriptCommands, DateOfAFileThatVanishedKeepsDateAndShowsWhy) {
     EXPECT_TRUE(b.line("_LA 0"));
     std::filesystem::remove(file);
     EXPECT_TRUE(b.line("_LV DATE"));
-    EXPECT_EQ(b.engine.VersionText, "DATE");
-    EXPECT_TRUE(b.engine.VersionReady);
+    EXPECT_EQ(b.engine.versionText(), "DATE");
+    EXPECT_TRUE(b.engine.versionReady());
     EXPECT_EQ(b.host.messages, std::vector<std::string>{"Error opening file " + file});
 }
 
@@ -363,22 +363,22 @@ TEST(ScriptCommands, AddressOfAFileThatVanishedLeavesTheChainBroken) {
     EXPECT_TRUE(b.line("_LF " + file));
     std::filesystem::remove(file);
     EXPECT_TRUE(b.line("_LA 0"));
-    EXPECT_FALSE(b.engine.AddressReady);
-    EXPECT_FALSE(b.engine.FileReady);
+    EXPECT_FALSE(b.engine.addressReady());
+    EXPECT_FALSE(b.engine.fileReady());
     EXPECT_EQ(b.host.messages,
               std::vector<std::string>{"Error opening file " + file + ". Unable to get file checksum"});
-    EXPECT_EQ(b.engine.MessageText, b.host.messages.back());
+    EXPECT_EQ(b.engine.messageText(), b.host.messages.back());
 }
 
 TEST(ScriptCommands, DataFileCommandsSetTheKeywordEvenWithoutAName) {
     Bench b;
     EXPECT_TRUE(b.line("_LK"));
-    EXPECT_EQ(b.engine.LoadKeyword, "LK");
+    EXPECT_EQ(b.engine.loadKeyword, "LK");
     EXPECT_TRUE(b.line("_LF"));
-    EXPECT_EQ(b.engine.LoadKeyword, "LF");
+    EXPECT_EQ(b.engine.loadKeyword, "LF");
     EXPECT_TRUE(b.line("_LC \"KW\""));
-    EXPECT_EQ(b.engine.LoadKeyword, "KW");
-    EXPECT_FALSE(b.engine.FileReady);
+    EXPECT_EQ(b.engine.loadKeyword, "KW");
+    EXPECT_FALSE(b.engine.fileReady());
     EXPECT_TRUE(b.host.messages.empty());
 }
 
@@ -387,21 +387,21 @@ TEST(ScriptCommands, PromptCharacterCommandChangesTheLoaderPrompt) {
     b.link.unit.mode = Mode::Loader;
     b.link.unit.loaderPrompt = '$';
     EXPECT_TRUE(b.line("_PC \"$\""));
-    EXPECT_EQ(b.engine.LoaderPromptChar, '$');
+    EXPECT_EQ(b.engine.loaderPromptChar, '$');
     EXPECT_TRUE(b.line("_TC \"^M\""));
     EXPECT_EQ(b.link.wire, "\r");
-    EXPECT_EQ(b.engine.PromptTimeout, 265);
-    EXPECT_EQ(b.engine.ExpectedPrompt, '$');
+    EXPECT_EQ(b.engine.promptTimeout(), 265);
+    EXPECT_EQ(b.engine.expectedPrompt(), '$');
 }
 
 TEST(ScriptCommands, FailedLoaderModeLeavesShortWaitAndMainPrompt) {
     Bench b;
     b.link.unit.acceptLoaderCommand = false;
     EXPECT_FALSE(b.line("_TC \"^M\""));
-    EXPECT_EQ(b.engine.PromptTimeout, 65);
-    EXPECT_EQ(b.engine.ExpectedPrompt, '#');
+    EXPECT_EQ(b.engine.promptTimeout(), 65);
+    EXPECT_EQ(b.engine.expectedPrompt(), '#');
     EXPECT_EQ(b.link.waitTicks, (std::vector<int32_t>{65, 65, 65, 65, 65}));
-    EXPECT_EQ(b.engine.LineIndex, 0); // a stopping command does not advance
+    EXPECT_EQ(b.engine.lineIndex(), 0); // a stopping command does not advance
 }
 
 TEST(ScriptCommands, QueryAnswerDropsEchoAndLineEnds) {
@@ -409,39 +409,39 @@ TEST(ScriptCommands, QueryAnswerDropsEchoAndLineEnds) {
     b.link.unit.echo = true;
     b.link.unit.answers["ver"] = "\r\nV1.08 BOOT\r\n";
     EXPECT_TRUE(b.line("_QC \"ver\""));
-    EXPECT_EQ(b.engine.AnswerText, "V1.08 BOOT");
-    EXPECT_EQ(b.engine.MinAnswerLength, 10);
-    EXPECT_FALSE(b.engine.CaptureActive);
-    EXPECT_EQ(b.engine.Cancelled, 0);
+    EXPECT_EQ(b.engine.answerText(), "V1.08 BOOT");
+    EXPECT_EQ(b.engine.minAnswerLength(), 10);
+    EXPECT_FALSE(b.engine.captureActive());
+    EXPECT_EQ(b.engine.cancelled(), 0);
 }
 
 TEST(ScriptCommands, QueryOnAClosedPortDoesNotReuseTheLastAnswer) {
     Bench b;
     b.link.unit.answers["ver"] = "\r\nV1.08 BOOT\r\n";
     EXPECT_TRUE(b.line("_QC \"ver\""));
-    ASSERT_EQ(b.engine.AnswerText, "V1.08 BOOT");
+    ASSERT_EQ(b.engine.answerText(), "V1.08 BOOT");
     b.link.open = false;
     EXPECT_TRUE(b.line("_QC \"ver\""));
-    EXPECT_EQ(b.engine.AnswerText, "");
+    EXPECT_EQ(b.engine.answerText(), "");
     EXPECT_EQ(b.host.messages, std::vector<std::string>{"Error! No response detected with _QC command"});
 }
 
 TEST(ScriptCommands, BranchChainTakesTwoSlots) {
     Bench b;
-    b.engine.AnswerText = "OK";
+    b.engine.setAnswerText("OK");
     const std::string script = b.dir.write("b.sld", "_CE \"OK\" _SC \"a\"\n_SC \"b\"\n");
-    b.engine.ResetLineTable();
-    b.engine.ScriptPath = script;
-    EXPECT_TRUE(b.engine.read_ini());
+    b.engine.resetLineTable();
+    b.engine.setScriptPath(script);
+    EXPECT_TRUE(b.engine.runScript());
     EXPECT_EQ(b.link.wire, "a\rb\r");
-    EXPECT_EQ(b.engine.LineIndex, 3);
-    EXPECT_EQ(std::string(b.engine.LineTable[0].data()), "_SC \"a\"");
-    EXPECT_EQ(std::string(b.engine.LineTable[2].data()), "_SC \"b\"");
+    EXPECT_EQ(b.engine.lineIndex(), 3);
+    EXPECT_EQ(std::string(b.engine.lineTable()[0].data()), "_SC \"a\"");
+    EXPECT_EQ(std::string(b.engine.lineTable()[2].data()), "_SC \"b\"");
 }
 
 TEST(ScriptCommands, BranchWithoutClosingQuoteComparesToTheLineEnd) {
     Bench b;
-    b.engine.AnswerText = "OK";
+    b.engine.setAnswerText("OK");
     EXPECT_TRUE(b.line("_CE \"OK"));
     EXPECT_TRUE(b.host.messages.empty() == false);
     EXPECT_EQ(b.host.messages.back(), "Error! No line found after successful _CR");
@@ -471,7 +471,7 @@ TEST(ScriptFormat, ThreeHundredCommandLinesFitAndOneMoreStops) {
     script += "_SC \"end\"";
     EXPECT_EQ(fits.run(script), RunOutcome::Completed);
     EXPECT_EQ(fits.link.wire, "end\r");
-    EXPECT_EQ(fits.engine.LineIndex, 300);
+    EXPECT_EQ(fits.engine.lineIndex(), 300);
 }
 
 TEST(ScriptFormat, ReaderStatusAndButtonsAroundARun) {
@@ -484,7 +484,7 @@ TEST(ScriptFormat, ReaderStatusAndButtonsAroundARun) {
 
 TEST(ScriptFormat, NoLinkTellsTheOperator) {
     Bench b;
-    b.engine.LinkMode = kLinkNone;
+    b.engine.setLinkMode(kLinkNone);
     b.run("_SC \"a\"\n");
     EXPECT_EQ(b.host.messages,
               (std::vector<std::string>{"Error! No serical communication opened.  Check RS232 connection.",
@@ -496,10 +496,10 @@ TEST(ScriptFormat, SettingsCarryIntoTheEngine) {
     LoaderSettings s = parseSettings("a=1\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk\nl\nm\nn= %\no=$\np\nq\nr\ns=BOOT\n"
                                      "t\nu\nv\nw\nx=KX\n");
     b.engine.applySettings(s);
-    EXPECT_EQ(b.engine.MainPromptChar, '%');
-    EXPECT_EQ(b.engine.LoaderPromptChar, '$');
-    EXPECT_EQ(b.engine.LoaderModeCommand, "BOOT\r");
-    EXPECT_EQ(b.engine.LoadKeyword, "KX");
+    EXPECT_EQ(b.engine.mainPromptChar, '%');
+    EXPECT_EQ(b.engine.loaderPromptChar, '$');
+    EXPECT_EQ(b.engine.loaderModeCommand, "BOOT\r");
+    EXPECT_EQ(b.engine.loadKeyword, "KX");
     b.link.unit.mainPrompt = '%';
     b.link.unit.acceptLoaderCommand = false;
     EXPECT_FALSE(b.line("_TC \"^M\""));

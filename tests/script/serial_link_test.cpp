@@ -66,7 +66,7 @@ struct PortBench {
         port.setBaud(38400);
         port.setHwFlowOptions({serial::HwFlowOption::UseRts, serial::HwFlowOption::RequireCts});
         engine.setSerialLink(&link);
-        engine.LinkMode = kLinkSerial;
+        engine.setLinkMode(kLinkSerial);
         installCaptureHandler(port, engine);
     }
     ~PortBench() { port.setOpen(false); }
@@ -90,21 +90,21 @@ TEST(SerialLinkPty, WholeFlashingRun) {
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>((i * 7 + 3) & 0xFF);
     const std::string file = b.dir.write("fw.bin", data);
-    b.engine.PostUploadWait = 500;
+    b.engine.setPostUploadWait(500);
     const RunOutcome outcome =
-        b.engine.PickButtonClick(b.dir.write("run.sld", "_TC \"^M\"\n_QC \"ver\"\n_CE \"V1.08 BOOT\" _LF " +
+        b.engine.runPickedScript(b.dir.write("run.sld", "_TC \"^M\"\n_QC \"ver\"\n_CE \"V1.08 BOOT\" _LF " +
                                                             file + "\n_LA 80000000\n_LV 1.08\n_LD\n"));
     far.stop();
 
     EXPECT_EQ(outcome, RunOutcome::Completed);
     EXPECT_EQ(b.host.messages, std::vector<std::string>{"Upload Complete."});
-    EXPECT_EQ(b.engine.AnswerText, "V1.08 BOOT");
+    EXPECT_EQ(b.engine.answerText(), "V1.08 BOOT");
     EXPECT_EQ(far.unit().uploaded.size(), data.size());
     EXPECT_TRUE(far.unit().uploaded == data);
-    b.engine.DataFileName = file;
-    ASSERT_TRUE(b.engine.get_file_checksum());
+    b.engine.setDataFileName(file);
+    ASSERT_TRUE(b.engine.readFileChecksum());
     char hex[16];
-    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(b.engine.FileChecksum));
+    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(b.engine.fileChecksum()));
     const auto& lines = far.unit().lines;
     EXPECT_NE(std::find(lines.begin(), lines.end(), "LF 80000000 5001 " + std::string(hex) + " 1.08"),
               lines.end());
@@ -140,8 +140,8 @@ TEST(SerialLinkPty, AnAnswerBeforeTheWaitBeginsIsKeptForTheWait) {
     b.port.setOpen(true);
     reader.d = b.port.currentDispatcher();
     reader.d->registerEventTriggerHandler(&reader);
-    b.engine.ExpectedPrompt = '#';
-    EXPECT_TRUE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    b.engine.setExpectedPrompt('#');
+    EXPECT_TRUE(b.engine.sendAndAwaitPrompt("\r"));
     EXPECT_EQ(reader.taken, 0);
     reader.d->deregisterEventTriggerHandler(&reader);
 }
@@ -154,7 +154,7 @@ TEST(SerialLinkPty, SilentUnitStopsTheScriptWithItsMessage) {
     ASSERT_TRUE(far.ok());
     PortBench b;
     b.port.setOpen(true);
-    const RunOutcome outcome = b.engine.PickButtonClick(b.dir.write("run.sld", "_TC \"^M\"\n_SC \"x\"\n"));
+    const RunOutcome outcome = b.engine.runPickedScript(b.dir.write("run.sld", "_TC \"^M\"\n_SC \"x\"\n"));
     far.stop();
     EXPECT_EQ(outcome, RunOutcome::Failed);
     EXPECT_EQ(b.host.messages,
@@ -166,9 +166,9 @@ TEST(SerialLinkPty, SilentUnitStopsTheScriptWithItsMessage) {
 TEST(SerialLinkPty, ClosedPortSendsNothingAndFailsAtOnce) {
     PortBench b;
     EXPECT_FALSE(b.link.isOpen());
-    b.engine.ExpectedPrompt = '>';
-    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
-    b.engine.SendString("x");
+    b.engine.setExpectedPrompt('>');
+    EXPECT_FALSE(b.engine.sendAndAwaitPrompt("\r"));
+    b.engine.sendString("x");
     EXPECT_TRUE(b.host.messages.empty());
 }
 

@@ -68,27 +68,27 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BlockSplit,
 
 TEST(Checksums, OfAbc) {
     Bench b;
-    b.engine.DataFileName = b.dir.write("abc.bin", "abc");
-    ASSERT_TRUE(b.engine.get_file_checksum());
-    EXPECT_EQ(b.engine.FileChecksum, 294);
-    EXPECT_EQ(b.engine.FileSize, 3);
+    b.engine.setDataFileName(b.dir.write("abc.bin", "abc"));
+    ASSERT_TRUE(b.engine.readFileChecksum());
+    EXPECT_EQ(b.engine.fileChecksum(), 294);
+    EXPECT_EQ(b.engine.fileSize(), 3);
     const uint8_t abc[] = {'a', 'b', 'c'};
-    EXPECT_TRUE(b.engine.get_data_checksum(abc, 3));
-    EXPECT_EQ(b.engine.DataChecksum, 38);
+    EXPECT_TRUE(b.engine.sumBlock(abc, 3));
+    EXPECT_EQ(b.engine.dataChecksum(), 38);
 }
 
 TEST(Checksums, WrapAtSixteenAndEightBits) {
     Bench b;
-    b.engine.DataFileName = b.dir.write("ff.bin", std::string(300, '\xFF'));
-    ASSERT_TRUE(b.engine.get_file_checksum());
-    EXPECT_EQ(b.engine.FileChecksum, (300 * 255) % 65536);
+    b.engine.setDataFileName(b.dir.write("ff.bin", std::string(300, '\xFF')));
+    ASSERT_TRUE(b.engine.readFileChecksum());
+    EXPECT_EQ(b.engine.fileChecksum(), (300 * 255) % 65536);
     const std::vector<uint8_t> block(300, 0xFF);
-    b.engine.get_data_checksum(block.data(), 300);
-    EXPECT_EQ(b.engine.DataChecksum, (300 * 255) % 256);
-    b.engine.DataFileName = b.dir.write("empty.bin", "");
-    ASSERT_TRUE(b.engine.get_file_checksum());
-    EXPECT_EQ(b.engine.FileChecksum, 0);
-    EXPECT_EQ(b.engine.FileSize, 0);
+    b.engine.sumBlock(block.data(), 300);
+    EXPECT_EQ(b.engine.dataChecksum(), (300 * 255) % 256);
+    b.engine.setDataFileName(b.dir.write("empty.bin", ""));
+    ASSERT_TRUE(b.engine.readFileChecksum());
+    EXPECT_EQ(b.engine.fileChecksum(), 0);
+    EXPECT_EQ(b.engine.fileSize(), 0);
 }
 
 TEST(LoadCommand, CarriesKeywordAddressSizeChecksumAndVersion) {
@@ -123,14 +123,14 @@ TEST(AfterUpload, ElevenPromptAttemptsThenTheScriptStops) {
     std::vector<int32_t> want{65};
     want.insert(want.end(), 10, 365);
     EXPECT_EQ(tail, want);
-    EXPECT_EQ(b.engine.PromptTimeout, 265);
+    EXPECT_EQ(b.engine.promptTimeout(), 265);
     const std::string failure = "Data file " + file + " was not uploaded: the unit did not confirm it.";
     EXPECT_EQ(b.host.messages,
               (std::vector<std::string>{
                   "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting script.",
                   "Unsuccessful.  " + failure}));
     EXPECT_EQ(b.host.lastStatus(), "Unsuccessful. " + failure);
-    EXPECT_EQ(b.engine.Cancelled, 1);
+    EXPECT_EQ(b.engine.cancelled(), 1);
 }
 
 // What the unit sends for each carriage return after the data decides the upload; a loader prompt
@@ -205,26 +205,26 @@ TEST(AfterUpload, PostUploadWaitElapsesBeforeThePromptCheck) {
 
 TEST(AfterUpload, ClosedPortSendsNothingButStillWaits) {
     Bench b;
-    b.engine.DataFileName = b.dir.write("abc.bin", "abc");
-    ASSERT_TRUE(b.engine.get_file_checksum());
+    b.engine.setDataFileName(b.dir.write("abc.bin", "abc"));
+    ASSERT_TRUE(b.engine.readFileChecksum());
     b.link.open = false;
-    b.engine.PostUploadWait = 1000;
+    b.engine.setPostUploadWait(1000);
     const int64_t start = b.clock.ms();
-    b.engine.UploadButtonClick();
+    b.engine.uploadDataFile();
     EXPECT_GE(b.clock.ms() - start, 1000);
     EXPECT_EQ(b.link.wire, "");
     EXPECT_TRUE(b.host.shown.empty());
     EXPECT_TRUE(b.host.messages.empty());
-    EXPECT_TRUE(b.engine.UploadIdle);
+    EXPECT_TRUE(b.engine.uploadIdle());
 }
 
 TEST(AfterUpload, MissingFileAtUploadTimeIsReportedAndTheScriptGoesOn) {
     Bench b;
-    b.engine.DataFileName = b.dir.file("gone.bin");
-    b.engine.UploadButtonClick();
+    b.engine.setDataFileName(b.dir.file("gone.bin"));
+    b.engine.uploadDataFile();
     EXPECT_EQ(b.host.messages, std::vector<std::string>{"Error opening " + b.dir.file("gone.bin") + ".\r"});
-    EXPECT_TRUE(b.engine.UploadIdle);
-    EXPECT_EQ(b.engine.Cancelled, 0);
+    EXPECT_TRUE(b.engine.uploadIdle());
+    EXPECT_EQ(b.engine.cancelled(), 0);
 }
 
 TEST(StopButton, EndsAfterTheBlockInProgressAndTheScriptStops) {
@@ -235,7 +235,7 @@ TEST(StopButton, EndsAfterTheBlockInProgressAndTheScriptStops) {
     const std::string data = bytes(200000);
     const std::string file = b.dir.write("data.bin", data);
     b.host.onPump = [&] {
-        if (b.link.blockSizes.size() == 3 && b.engine.Cancelled == 0) b.engine.CancelButtonClick();
+        if (b.link.blockSizes.size() == 3 && b.engine.cancelled() == 0) b.engine.pressStop();
     };
     EXPECT_EQ(b.run(loadScript(file) + "_SC \"never\"\n"), RunOutcome::Stopped);
     EXPECT_EQ(b.link.blockSizes, (std::vector<int>{2000, 2000, 2000}));
@@ -255,7 +255,7 @@ TEST(StopButton, EndsAfterTheBlockInProgressAndTheScriptStops) {
 TEST(StopButton, BetweenCommandsEndsTheRunBeforeTheNextLine) {
     Bench b;
     b.host.onMessage = [&](const std::string& text) {
-        if (text == "first") b.engine.CancelButtonClick();
+        if (text == "first") b.engine.pressStop();
     };
     EXPECT_EQ(b.run("_DM \"first\"\n_SC \"x\"\n"), RunOutcome::Stopped);
     EXPECT_EQ(b.link.wire, "");
@@ -286,16 +286,16 @@ TEST(StopButton, ASecondPressGivesUpTheWaitForTheUnit) {
         int attempts = 0;
         b.link.onWrite = [&](const std::string& written) {
             if (written == "\r" && b.link.unit.uploaded.size() >= data.size()) ++attempts;
-            if (r.firstAtAttempt > 0 && attempts == r.firstAtAttempt && b.engine.Cancelled == 0)
-                b.engine.CancelButtonClick();
-            if (r.secondAtAttempt > 0 && attempts == r.secondAtAttempt && !b.engine.WaitsAbandoned) {
-                EXPECT_EQ(b.engine.CancelButtonClick(), ScriptEngine::StopPress::GivingUp) << r.name;
+            if (r.firstAtAttempt > 0 && attempts == r.firstAtAttempt && b.engine.cancelled() == 0)
+                b.engine.pressStop();
+            if (r.secondAtAttempt > 0 && attempts == r.secondAtAttempt && !b.engine.waitsAbandoned()) {
+                EXPECT_EQ(b.engine.pressStop(), ScriptEngine::StopPress::GivingUp) << r.name;
             }
         };
         b.host.onPump = [&] {
-            if (r.firstAtAttempt == 0 && b.link.blockSizes.size() == 3 && !b.engine.WaitsAbandoned) {
-                EXPECT_EQ(b.engine.CancelButtonClick(), ScriptEngine::StopPress::Stopping) << r.name;
-                EXPECT_EQ(b.engine.CancelButtonClick(), ScriptEngine::StopPress::GivingUp) << r.name;
+            if (r.firstAtAttempt == 0 && b.link.blockSizes.size() == 3 && !b.engine.waitsAbandoned()) {
+                EXPECT_EQ(b.engine.pressStop(), ScriptEngine::StopPress::Stopping) << r.name;
+                EXPECT_EQ(b.engine.pressStop(), ScriptEngine::StopPress::GivingUp) << r.name;
             }
         };
         EXPECT_EQ(b.run(loadScript(b.dir.write("data.bin", data))), RunOutcome::Stopped) << r.name;
@@ -312,7 +312,7 @@ TEST(StopButton, ASecondPressGivesUpTheWaitForTheUnit) {
     }
 }
 
-// ---- SendByte's waits -------------------------------------------------------------------------
+// ---- sendBytes's waits -------------------------------------------------------------------------
 
 struct BlockWaitCase {
     const char* name;
@@ -338,15 +338,15 @@ TEST_P(BlockWait, DrainAndClearToSend) {
     b.link.cts = c.cts;
     b.link.outFree = c.outFree;
     const std::string block = bytes(2000);
-    b.engine.SendByte(2000, reinterpret_cast<const uint8_t*>(block.data()));
+    b.engine.sendBytes(2000, reinterpret_cast<const uint8_t*>(block.data()));
     if (c.message.empty()) {
         EXPECT_TRUE(b.host.messages.empty()) << (b.host.messages.empty() ? "" : b.host.messages[0]);
-        EXPECT_EQ(b.engine.Cancelled, 0);
+        EXPECT_EQ(b.engine.cancelled(), 0);
         EXPECT_EQ(b.link.wire, block);
     } else {
         EXPECT_EQ(b.host.messages, std::vector<std::string>{c.message});
-        EXPECT_EQ(b.engine.MessageText, c.message);
-        EXPECT_EQ(b.engine.Cancelled, 1);
+        EXPECT_EQ(b.engine.messageText(), c.message);
+        EXPECT_EQ(b.engine.cancelled(), 1);
     }
 }
 
@@ -373,11 +373,11 @@ TEST(BlockWaitLimit, ScalesWithTheLineRate) {
         b.link.lineBaud = baud;
         const std::string block = bytes(2000);
         const int64_t start = b.clock.ms();
-        b.engine.SendByte(2000, reinterpret_cast<const uint8_t*>(block.data()));
+        b.engine.sendBytes(2000, reinterpret_cast<const uint8_t*>(block.data()));
         const int64_t took = b.clock.ms() - start;
         const int64_t lineMs = 2000LL * 12 * 1000 / baud;
         EXPECT_GE(took, std::max<int64_t>(900, lineMs + 1000)) << baud;
-        EXPECT_EQ(b.engine.Cancelled, 1);
+        EXPECT_EQ(b.engine.cancelled(), 1);
     }
 }
 
@@ -389,9 +389,9 @@ TEST(BlockWaitLimit, AllowsForTheDriverQueueAheadOfTheBlock) {
     b.link.lineBaud = 115200;
     b.link.backlog = 17280;
     const std::string block = bytes(2000);
-    b.engine.SendByte(2000, reinterpret_cast<const uint8_t*>(block.data()));
+    b.engine.sendBytes(2000, reinterpret_cast<const uint8_t*>(block.data()));
     EXPECT_TRUE(b.host.messages.empty()) << (b.host.messages.empty() ? "" : b.host.messages[0]);
-    EXPECT_EQ(b.engine.Cancelled, 0);
+    EXPECT_EQ(b.engine.cancelled(), 0);
     EXPECT_EQ(b.link.wire, block);
 }
 
@@ -399,12 +399,12 @@ TEST(Watchdog, BlockWriteOutlastingFourSecondsCancels) {
     Bench b;
     b.link.putBlockDelayMs = 4100;
     const std::string block = bytes(10);
-    b.engine.SendByte(10, reinterpret_cast<const uint8_t*>(block.data()));
+    b.engine.sendBytes(10, reinterpret_cast<const uint8_t*>(block.data()));
     EXPECT_EQ(b.host.messages,
               std::vector<std::string>{"Timeout error! RS232 connection failure! Please check RS232 "
                                        "connection. Exiting script."});
-    EXPECT_EQ(b.engine.Cancelled, 1);
-    EXPECT_TRUE(b.engine.CommandTimedOut);
+    EXPECT_EQ(b.engine.cancelled(), 1);
+    EXPECT_TRUE(b.engine.commandTimedOut());
 }
 
 // ---- answer capture ----------------------------------------------------------------------------
@@ -426,19 +426,18 @@ class Capture : public ::testing::TestWithParam<CaptureCase> {};
 TEST_P(Capture, FillsAndEndsAtAPrompt) {
     const CaptureCase& c = GetParam();
     Bench b;
-    b.engine.CaptureActive = true;
-    b.engine.CaptureLength = 0;
-    b.engine.MinAnswerLength = c.minAnswer;
-    b.engine.CaptureBuffer[0] = '\0';
+    b.engine.setCaptureActive(true);
+    b.engine.setCaptureLength(0);
+    b.engine.setMinAnswerLength(c.minAnswer);
     for (const auto& block : c.blocks) {
         b.link.queue(block);
-        b.engine.QuavComPort1TriggerAvail(static_cast<uint16_t>(block.size()));
-        ASSERT_LT(b.engine.CaptureLength, ScriptEngine::kCaptureSize);
+        b.engine.onDataAvailable(static_cast<uint16_t>(block.size()));
+        ASSERT_LT(b.engine.captureLength(), ScriptEngine::kCaptureSize);
     }
-    EXPECT_EQ(std::string(b.engine.CaptureBuffer.data()), c.answer);
-    EXPECT_EQ(b.engine.CaptureActive, c.active);
+    EXPECT_EQ(std::string(b.engine.captureBuffer().data()), c.answer);
+    EXPECT_EQ(b.engine.captureActive(), c.active);
     if (!c.active) {
-        EXPECT_EQ(b.engine.CaptureLength, 0);
+        EXPECT_EQ(b.engine.captureLength(), 0);
     }
 }
 
@@ -465,9 +464,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CaptureIdle, ReadsNothingWhileNoCaptureRuns) {
     Bench b;
     b.link.queue("abc>");
-    b.engine.QuavComPort1TriggerAvail(4);
+    b.engine.onDataAvailable(4);
     EXPECT_EQ(b.link.input.size(), 4u);
-    EXPECT_EQ(b.engine.CaptureLength, 0);
+    EXPECT_EQ(b.engine.captureLength(), 0);
 }
 
 // ---- prompt exchange ---------------------------------------------------------------------------
@@ -475,9 +474,9 @@ TEST(CaptureIdle, ReadsNothingWhileNoCaptureRuns) {
 TEST(PromptExchange, ClosedPortFailsAtOnceWithoutSending) {
     Bench b;
     b.link.open = false;
-    b.engine.ExpectedPrompt = '>';
+    b.engine.setExpectedPrompt('>');
     const int64_t start = b.clock.ms();
-    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    EXPECT_FALSE(b.engine.sendAndAwaitPrompt("\r"));
     EXPECT_EQ(b.clock.ms() - start, 0);
     EXPECT_EQ(b.link.wire, "");
     EXPECT_TRUE(b.link.waitTicks.empty());
@@ -486,41 +485,41 @@ TEST(PromptExchange, ClosedPortFailsAtOnceWithoutSending) {
 TEST(PromptExchange, ProbingWaitsSixtyFiveTicksWhateverTheTimeout) {
     Bench b;
     b.link.unit.mode = Mode::Silent;
-    b.engine.ExpectedPrompt = '#';
-    b.engine.PromptTimeout = 365;
-    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
-    b.engine.Probing = true;
-    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    b.engine.setExpectedPrompt('#');
+    b.engine.setPromptTimeout(365);
+    EXPECT_FALSE(b.engine.sendAndAwaitPrompt("\r"));
+    b.engine.setProbing(true);
+    EXPECT_FALSE(b.engine.sendAndAwaitPrompt("\r"));
     EXPECT_EQ(b.link.waitTicks, (std::vector<int32_t>{365, 65}));
 }
 
 TEST(PromptExchange, MatchIsCaseSensitiveAndDiscardsTheRest) {
     Bench b;
-    b.engine.ExpectedPrompt = 'P';
+    b.engine.setExpectedPrompt('P');
     b.link.unit.answers[""] = "p..";
     b.link.unit.mainPrompt = 'P';
-    EXPECT_TRUE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    EXPECT_TRUE(b.engine.sendAndAwaitPrompt("\r"));
     b.link.unit.mainPrompt = 'x';
     b.link.unit.answers[""] = "p";
-    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    EXPECT_FALSE(b.engine.sendAndAwaitPrompt("\r"));
     EXPECT_TRUE(b.link.input.empty());
 }
 
 TEST(PromptExchange, EmptyPromptSettingMatchesNothing) {
     Bench b;
-    b.engine.ExpectedPrompt = '\0';
+    b.engine.setExpectedPrompt('\0');
     b.link.unit.answers[""] = std::string(1, '\0');
-    EXPECT_FALSE(b.engine.SendCOMCmd_GetPrompt("\r"));
+    EXPECT_FALSE(b.engine.sendAndAwaitPrompt("\r"));
 }
 
 TEST(PromptExchange, FullOutputBufferIsReportedAndNothingSent) {
     Bench b;
     b.link.outFree = 3;
-    b.engine.SendString("abc");
+    b.engine.sendString("abc");
     EXPECT_EQ(b.link.wire, "");
     EXPECT_EQ(b.host.messages, std::vector<std::string>{"Error! Communications Port Output Buffer Overflow"});
     b.link.outFree = 4;
-    b.engine.SendString("abc");
+    b.engine.sendString("abc");
     EXPECT_EQ(b.link.wire, "abc");
 }
 

@@ -163,7 +163,7 @@ class FakeLink : public UnitLink {
             while (!input.empty() && !abandoned) {
                 const char c = input.front();
                 input.pop_front();
-                if (engine != nullptr) engine->QuavComPort1WaitChar(c);
+                if (engine != nullptr) engine->onWaitChar(c);
                 for (std::size_t at = 0, n = 1; at < text.size(); at = text.find(separator, at) + 1, ++n) {
                     if (text[at] == c) return static_cast<int>(n);
                     if (text.find(separator, at) == std::string::npos) break;
@@ -171,7 +171,7 @@ class FakeLink : public UnitLink {
             }
             if (abandoned || clock->elapsedMs(start) >= int64_t{timeoutTicks} * serial::kTickMs) return 0;
             if (yield && yieldHook) yieldHook();
-            if (engine != nullptr) engine->QuavComPort1WaitPass();
+            if (engine != nullptr) engine->onWaitPass();
             clock->sleepMs(5);
         }
     }
@@ -183,7 +183,7 @@ class FakeLink : public UnitLink {
     // consumer (the terminal) has read them too, so they are gone.
     void deliver() {
         if (input.empty() || engine == nullptr) return;
-        engine->QuavComPort1TriggerAvail(static_cast<uint16_t>(std::min<std::size_t>(input.size(), 65535)));
+        engine->onDataAvailable(static_cast<uint16_t>(std::min<std::size_t>(input.size(), 65535)));
         input.clear();
     }
     void queue(const std::string& bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
@@ -279,20 +279,17 @@ struct Bench {
         host.link = &link;
         link.engine = &engine;
         engine.setSerialLink(&link);
-        engine.LinkMode = kLinkSerial;
+        engine.setLinkMode(kLinkSerial);
         // As left by a probe that found the unit at its loader prompt.
-        engine.ExpectedPrompt = '>';
+        engine.setExpectedPrompt('>');
     }
     // Runs `script` as the operator's chosen file.
-    RunOutcome run(const std::string& script) { return engine.PickButtonClick(dir.write("run.sld", script)); }
+    RunOutcome run(const std::string& script) { return engine.runPickedScript(dir.write("run.sld", script)); }
     // Runs one command line straight through the interpreter.
     bool line(const std::string& text) {
-        engine.ResetLineTable();
-        auto& slot = engine.LineTable[0];
-        text.copy(slot.data(), std::min<std::size_t>(text.size(), ScriptEngine::kMaxLineLength));
-        engine.LinePos =
-            static_cast<int32_t>(std::min<std::size_t>(text.size(), ScriptEngine::kMaxLineLength));
-        return engine.RunCommandLine();
+        engine.resetLineTable();
+        engine.setCommandLine(text);
+        return engine.runCommandLine();
     }
 };
 
