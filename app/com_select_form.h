@@ -13,7 +13,7 @@ class QPushButton;
 
 namespace brimwell {
 
-class TComSelectForm : public QDialog {
+class ComSelectForm : public QDialog {
     Q_OBJECT
   public:
     static constexpr int kFirstPort = 1;
@@ -21,16 +21,16 @@ class TComSelectForm : public QDialog {
 
     // `available` answers whether port n can be offered; the port availability test by default.
     using AvailabilityTest = std::function<bool(unsigned n)>;
-    explicit TComSelectForm(QWidget* parent = nullptr, AvailabilityTest available = {});
+    explicit ComSelectForm(QWidget* parent = nullptr, AvailabilityTest available = {});
 
     // Text of the chosen entry ("COM3"), and its port number (0 when nothing is chosen).
-    QString SelectedCom() const;
-    int SelectedComNum() const;
+    QString selectedCom() const;
+    int selectedComNum() const;
 
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QComboBox* PortComboBox = nullptr;
-    QPushButton* OKButton = nullptr;
+    QLabel* brandLabel = nullptr;
+    QLabel* adviceLabel = nullptr;
+    QComboBox* portComboBox = nullptr;
+    QPushButton* okButton = nullptr;
     QPushButton* cancelButton = nullptr;
 };
 
@@ -40,6 +40,6 @@ int promptForPort();
 
 // Lets tests answer the prompt: `answer` receives the dialog before it is shown and returns the
 // dialog result to use instead of running it (QDialog::Accepted or Rejected). Empty: really show it.
-void setComSelectResponder(std::function<int(TComSelectForm&)> answer);
+void setComSelectResponder(std::function<int(ComSelectForm&)> answer);
 
 } // namespace brimwell

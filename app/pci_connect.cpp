@@ -1,6 +1,6 @@
 // The window's side of the PCI board link: the enumeration its constructor runs and the
 // "PCI Board(s)" -> "Connected" item that switches between the board and the serial port.
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 
 #include "app/pci/pci_board_link.h"
 #include "serial/component/com_port.h"
@@ -12,41 +12,41 @@
 
 namespace brimwell {
 
-void TBrimwellForm::enumeratePciBoards() {
+void MainWindow::enumeratePciBoards() {
     pciLink_ = std::make_unique<pci::PciBoardLink>(pci::installedPciDriver());
     const pci::Enumeration found = pciLink_->enumerate();
     engine_->setBoardLink(pciLink_.get());
     engine_->boardMap = pciLink_->boardMap;
     engine_->selectedBoard = pciLink_->selectedBoard;
     // An unsound board ID disables the link for the whole run; the item never comes back.
-    PCIConnect->setEnabled(found.usable);
+    pciConnectAction->setEnabled(found.usable);
     engine_->setLinkMode(found.usable ? script::kLinkPci : script::kLinkSerial);
     for (const std::string& m : found.messages)
         showMessage(QString::fromStdString(m), MsgKind::Warning);
 }
 
-void TBrimwellForm::PCIConnectClick() {
-    if (!PCIConnect->isEnabled()) return;
-    if (PCIConnect->isChecked()) {
-        QuavTerminal1->show();
-        RS232GroupBox->show();
+void MainWindow::onPciConnectChosen() {
+    if (!pciConnectAction->isEnabled()) return;
+    if (pciConnectAction->isChecked()) {
+        terminalPane->show();
+        rs232GroupBox->show();
         engine_->setLinkMode(script::kLinkSerial);
-        PCIConnect->setChecked(false);
+        pciConnectAction->setChecked(false);
         setStatusText(QStringLiteral("Not connected."));
         return;
     }
     try {
-        QuavComPort1->setOpen(false);
-        QuavComPort1->setComNumber(0);
+        serialPort->setOpen(false);
+        serialPort->setComNumber(0);
     } catch (const std::exception& e) {
         showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }
-    QuavTerminal1->clearAll();
-    QuavTerminal1->hide();
-    RS232GroupBox->hide();
-    ComNumberLabel->setText(QStringLiteral("None"));
+    terminalPane->clearAll();
+    terminalPane->hide();
+    rs232GroupBox->hide();
+    comNumberLabel->setText(QStringLiteral("None"));
     engine_->setLinkMode(script::kLinkPci);
-    PCIConnect->setChecked(true);
+    pciConnectAction->setChecked(true);
     setStatusText(QStringLiteral("Established communication on PCI board."));
 }
 

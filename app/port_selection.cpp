@@ -1,6 +1,6 @@
 // Finding the unit: probing a port for its prompt, searching COM1, COM2 and a lone USB adapter, the
 // fallback to the configured port, and the "COM Port" menu with the adapters present, and "Baud".
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 
 #include "app/port_probe.h"
 #include "app/window_host.h"
@@ -32,13 +32,13 @@ std::string adapterIdentity(const serial::SerialPortInfo& adapter) {
 
 } // namespace
 
-QString TBrimwellForm::portName(int n) const {
+QString MainWindow::portName(int n) const {
     if (serial::comNamedByPath(static_cast<uint32_t>(n)))
         return QString::fromStdString(serial::portLabel(static_cast<uint32_t>(n)));
     return QStringLiteral("COM ") + QString::number(n);
 }
 
-QString TBrimwellForm::comLabel(int n) const {
+QString MainWindow::comLabel(int n) const {
     if (n == 0) return QStringLiteral("None");
     const auto adapter = adapterNumbers_.find(n);
     if (adapter == adapterNumbers_.end()) return QString::number(n);
@@ -46,7 +46,7 @@ QString TBrimwellForm::comLabel(int n) const {
     return QString::fromStdString(device.substr(device.find_last_of('/') + 1));
 }
 
-bool TBrimwellForm::check_com(int n) {
+bool MainWindow::checkCom(int n) {
     auto notResponding = [&](const char* tail) {
         return (serial::comNamedByPath(static_cast<uint32_t>(n))
                     ? QStringLiteral("Note: ") + portName(n)
@@ -56,7 +56,7 @@ bool TBrimwellForm::check_com(int n) {
     if (!serial::isPortAvailable(static_cast<uint32_t>(n))) return false;
 
     const PortInUse probing(*this);
-    const ProbeResult probe = probeComPort(*QuavComPort1, *engine_, static_cast<uint16_t>(n));
+    const ProbeResult probe = probeComPort(*serialPort, *engine_, static_cast<uint16_t>(n));
     switch (probe.outcome) {
     case ProbeOutcome::OpenFailed: {
         // The designed note, then what the component found out: the device and, when the user
@@ -78,70 +78,70 @@ bool TBrimwellForm::check_com(int n) {
         break;
     }
     setStatusText(QString::fromStdString(script::establishedOnComText(n)));
-    ComNumberLabel->setText(comLabel(QuavComPort1->comNumber()));
-    LastGoodCom = QuavComPort1->comNumber();
-    ComBaudLabel->setText(QString::number(QuavComPort1->baud()));
+    comNumberLabel->setText(comLabel(serialPort->comNumber()));
+    lastGoodCom = serialPort->comNumber();
+    comBaudLabel->setText(QString::number(serialPort->baud()));
     return true;
 }
 
-int TBrimwellForm::process_com() {
+int MainWindow::searchComPorts() {
     host_->setBusyCursor(true);
     int result = -1;
     const PortSearch search = searchForUnit(
         adapterWatch_->adapters(), [this](const serial::SerialPortInfo& a) { return adapterNumber(a); },
-        [this](uint16_t n) { return check_com(n); });
+        [this](uint16_t n) { return checkCom(n); });
     adaptersLeft_ = search.found == 0 && search.adapters.size() > 1 ? search.adapters.size() : 0;
     if (search.found != 0) {
-        const QSignalBlocker quiet(ComCheckBox); // checking here is a result, not a request
-        ComCheckBox->setChecked(true);
+        const QSignalBlocker quiet(comCheckBox); // checking here is a result, not a request
+        comCheckBox->setChecked(true);
         result = 1;
     }
     host_->setBusyCursor(false);
     return result;
 }
 
-void TBrimwellForm::use_default_com() {
+void MainWindow::useDefaultCom() {
     if (defaultComPort == 0) {
         setStatusText(QString::fromLatin1(script::kNoHardwareText));
-        disable_btns();
+        disableButtons();
         return;
     }
     setStatusText(QString::fromLatin1(script::kFallbackPortText));
     try {
-        QuavComPort1->setComNumber(static_cast<uint16_t>(defaultComPort));
+        serialPort->setComNumber(static_cast<uint16_t>(defaultComPort));
     } catch (const std::exception&) {
         // The open below tries again and stays quiet either way.
     }
-    openComPort(*QuavComPort1);
-    if (QuavComPort1->isOpen()) ComNumberLabel->setText(comLabel(QuavComPort1->comNumber()));
+    openComPort(*serialPort);
+    if (serialPort->isOpen()) comNumberLabel->setText(comLabel(serialPort->comNumber()));
 }
 
-void TBrimwellForm::offerAdapters() {
+void MainWindow::offerAdapters() {
     if (adaptersLeft_ == 0) return;
     setStatusText(statusText() + QStringLiteral(" %1 USB serial adapters are connected: choose the unit's in "
                                                 "RS232 Config > COM Port.")
                                      .arg(adaptersLeft_));
 }
 
-uint16_t TBrimwellForm::adapterNumber(const serial::SerialPortInfo& adapter) {
+uint16_t MainWindow::adapterNumber(const serial::SerialPortInfo& adapter) {
     const auto n = static_cast<uint16_t>(serial::comNumberForDevice(adapter.device));
     if (n != 0) adapterNumbers_[n] = adapter;
     return n;
 }
 
-void TBrimwellForm::adapterMenuClick(const serial::SerialPortInfo& adapter) {
+void MainWindow::adapterMenuClick(const serial::SerialPortInfo& adapter) {
     if (const uint16_t n = adapterNumber(adapter)) comMenuClick(n);
 }
 
-void TBrimwellForm::adapterAppeared(const serial::SerialPortInfo& adapter) {
+void MainWindow::adapterAppeared(const serial::SerialPortInfo& adapter) {
     auto* item = new QAction(
-        QString::fromStdString(serial::readableName(adapter) + " (" + adapter.device + ")"), COMPortMenu);
+        QString::fromStdString(serial::readableName(adapter) + " (" + adapter.device + ")"), comPortMenu);
     item->setObjectName(QString::fromStdString(adapter.device));
     item->setEnabled(portUsers_ == 0);
     connect(item, &QAction::triggered, this, [this, adapter] { adapterMenuClick(adapter); });
     auto at = std::find_if(adapterItems_.begin(), adapterItems_.end(),
                            [&](const auto& i) { return i.second.device > adapter.device; });
-    COMPortMenu->insertAction(at == adapterItems_.end() ? AdapterSeparator : at->first, item);
+    comPortMenu->insertAction(at == adapterItems_.end() ? adapterSeparator : at->first, item);
     adapterItems_.insert(at, std::pair{item, adapter});
     // The adapter of a lost port is offered again, never opened without the operator: it may
     // come back with another unit on it.
@@ -152,7 +152,7 @@ void TBrimwellForm::adapterAppeared(const serial::SerialPortInfo& adapter) {
     }
 }
 
-void TBrimwellForm::adapterDisappeared(const serial::SerialPortInfo& adapter) {
+void MainWindow::adapterDisappeared(const serial::SerialPortInfo& adapter) {
     const auto at = std::find_if(adapterItems_.begin(), adapterItems_.end(),
                                  [&](const auto& i) { return i.second.device == adapter.device; });
     if (at == adapterItems_.end()) return;
@@ -160,30 +160,30 @@ void TBrimwellForm::adapterDisappeared(const serial::SerialPortInfo& adapter) {
     adapterItems_.erase(at);
 }
 
-void TBrimwellForm::COM1MenuClick() {
+void MainWindow::onCom1Chosen() {
     comMenuClick(1);
 }
 
-void TBrimwellForm::COM2MenuClick() {
+void MainWindow::onCom2Chosen() {
     comMenuClick(2);
 }
 
-void TBrimwellForm::comMenuClick(int n) {
+void MainWindow::comMenuClick(int n) {
     host_->setBusyCursor(true);
     setStatusText(QStringLiteral("Checking %1.... Please wait.... ").arg(portName(n)));
-    if (PCIConnect->isEnabled()) {
-        PCIConnect->setChecked(false);
+    if (pciConnectAction->isEnabled()) {
+        pciConnectAction->setChecked(false);
         engine_->setLinkMode(script::kLinkSerial);
         // Only COM1 (and an adapter) brings back the panes that the PCI link hid.
         if (n == 1 || adapterNumbers_.count(n)) {
-            QuavTerminal1->show();
-            RS232GroupBox->show();
+            terminalPane->show();
+            rs232GroupBox->show();
         }
     }
-    if (check_com(n)) {
+    if (checkCom(n)) {
         setStatusText(QString::fromStdString(script::establishedOnComText(n)));
-        const QSignalBlocker quiet(ComCheckBox);
-        ComCheckBox->setChecked(true);
+        const QSignalBlocker quiet(comCheckBox);
+        comCheckBox->setChecked(true);
     } else {
         setStatusText(
             QStringLiteral("Unable to open Hardware thru COM ports. Select new COM port/check RS232 "
@@ -194,66 +194,66 @@ void TBrimwellForm::comMenuClick(int n) {
             MsgKind::Error);
     }
     setMonitoring(true);
-    enable_btns();
+    enableButtons();
     refreshComLabels();
     host_->setBusyCursor(false);
 }
 
-void TBrimwellForm::SearchAllMenuClick() {
-    if (PCIConnect->isEnabled()) {
-        PCIConnect->setChecked(false);
+void MainWindow::onSearchAllChosen() {
+    if (pciConnectAction->isEnabled()) {
+        pciConnectAction->setChecked(false);
         engine_->setLinkMode(script::kLinkSerial);
     }
-    if (process_com() == -1) {
-        use_default_com();
+    if (searchComPorts() == -1) {
+        useDefaultCom();
         offerAdapters();
         return;
     }
-    ComCheckBox->setEnabled(false);
+    comCheckBox->setEnabled(false);
     setMonitoring(true);
-    enable_btns();
+    enableButtons();
 }
 
-void TBrimwellForm::NoneMenuClick() {
-    if (LastGoodCom <= 0)
+void MainWindow::onNoneChosen() {
+    if (lastGoodCom <= 0)
         setStatusText(QStringLiteral("Note: Last successful COM port used is: Never"));
     else
         setStatusText(QStringLiteral("Note: Last successful COM port used is: ") +
-                      QString::number(LastGoodCom));
+                      QString::number(lastGoodCom));
     try {
-        QuavComPort1->setOpen(false);
-        QuavComPort1->setComNumber(0);
+        serialPort->setOpen(false);
+        serialPort->setComNumber(0);
     } catch (const std::exception& e) {
         showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }
-    ComNumberLabel->setText(QStringLiteral("None"));
-    disable_btns();
+    comNumberLabel->setText(QStringLiteral("None"));
+    disableButtons();
 }
 
-void TBrimwellForm::setBaudFromMenu(int baud) {
+void MainWindow::onBaudChosen(int baud) {
     try {
-        QuavComPort1->setBaud(baud);
+        serialPort->setBaud(baud);
     } catch (const std::exception& e) {
         showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }
-    ComBaudLabel->setText(QString::number(QuavComPort1->baud()));
+    comBaudLabel->setText(QString::number(serialPort->baud()));
 }
 
-void TBrimwellForm::ComCheckBoxClick() {
-    if (!ComCheckBox->isChecked()) {
-        if (QuavComPort1->isOpen()) closeComPortQuietly(*QuavComPort1);
+void MainWindow::onComCheckBoxClicked() {
+    if (!comCheckBox->isChecked()) {
+        if (serialPort->isOpen()) closeComPortQuietly(*serialPort);
         return;
     }
-    if (!QuavComPort1->isOpen() && process_com() == -1) {
-        const QSignalBlocker quiet(ComCheckBox);
-        ComCheckBox->setChecked(false);
+    if (!serialPort->isOpen() && searchComPorts() == -1) {
+        const QSignalBlocker quiet(comCheckBox);
+        comCheckBox->setChecked(false);
         showMessage(QStringLiteral("Unable to use Com Ports. Please make sure no one else is using the "
                                    "Hardware thru the Com Ports"),
                     MsgKind::Error);
     }
 }
 
-void TBrimwellForm::onDataAvailable(uint16_t count) {
+void MainWindow::onDataAvailable(uint16_t count) {
     engine_->onDataAvailable(count);
 }
 

@@ -1,6 +1,6 @@
 // The "Terminal" menu: whether the window shows the terminal pane, its colours and font, and the
 // backspace key typed into it.
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 
 #include "app/dialogs.h"
 #include "serial/component/com_port.h"
@@ -32,45 +32,45 @@ terminal::Color settingColour(int number, terminal::Color defaultColour) {
 
 } // namespace
 
-void TBrimwellForm::VisibleMenuClick() {
+void MainWindow::onVisibleChosen() {
     // The pane is never hidden: the window just stops above it, with the status bar kept at the
     // bottom. Shown again, the teletype window is 420 pixels high, four more than designed.
-    if (VisibleMenu->isChecked()) shownHeight_ = kVisibleHeight;
+    if (visibleMenu->isChecked()) shownHeight_ = kVisibleHeight;
     fitToPane();
 }
 
-void TBrimwellForm::chooseEmulation(terminal::Emulation emulation) {
-    QuavTerminal1->setEmulation(emulation);
+void MainWindow::chooseEmulation(terminal::Emulation emulation) {
+    terminalPane->setEmulation(emulation);
     // A VT100's screen is 24 rows; the teletype keeps the pane's designed 16 rows and 80 columns.
-    QuavTerminal1->setRows(emulation == terminal::Emulation::VT100 ? kVT100Rows : kTeletypeRows);
-    if (emulation == terminal::Emulation::Teletype) QuavTerminal1->setColumns(kTeletypeColumns);
+    terminalPane->setRows(emulation == terminal::Emulation::VT100 ? kVT100Rows : kTeletypeRows);
+    if (emulation == terminal::Emulation::Teletype) terminalPane->setColumns(kTeletypeColumns);
     fitToPane();
 }
 
-void TBrimwellForm::setTerminalBackground(int settingNumber) {
-    QuavTerminal1->setColor(settingColour(settingNumber, terminal::kBlack));
+void MainWindow::setTerminalBackground(int settingNumber) {
+    terminalPane->setColor(settingColour(settingNumber, terminal::kBlack));
 }
 
-void TBrimwellForm::setTerminalTextColour(int settingNumber) {
-    QuavTerminal1->setFontColor(settingColour(settingNumber, terminal::kSilver));
+void MainWindow::setTerminalTextColour(int settingNumber) {
+    terminalPane->setFontColor(settingColour(settingNumber, terminal::kSilver));
     // Handing the font back makes the pane redraw with its new colour.
-    QuavTerminal1->setFont(QuavTerminal1->font());
+    terminalPane->setFont(terminalPane->font());
 }
 
-void TBrimwellForm::TerminalFonts1Click() {
-    QFont font = QuavTerminal1->font();
-    QColor colour = terminal::toQColor(QuavTerminal1->fontColor());
+void MainWindow::onTerminalFontsChosen() {
+    QFont font = terminalPane->font();
+    QColor colour = terminal::toQColor(terminalPane->fontColor());
     if (!dialogs().chooseFont(this, font, colour)) return;
-    QuavTerminal1->setFontColor(terminal::fromQColor(colour));
-    QuavTerminal1->setFont(font);
+    terminalPane->setFontColor(terminal::fromQColor(colour));
+    terminalPane->setFont(font);
 }
 
-bool TBrimwellForm::QuavTerminal1KeyPress(char key) {
-    if (key != '\b' || !QuavComPort1->isOpen()) return false;
+bool MainWindow::onTerminalKeyPress(char key) {
+    if (key != '\b' || !serialPort->isOpen()) return false;
     try {
-        QuavComPort1->putChar('\b');
-        QuavComPort1->putChar(' ');
-        QuavComPort1->putChar('\b');
+        serialPort->putChar('\b');
+        serialPort->putChar(' ');
+        serialPort->putChar('\b');
     } catch (const std::exception& e) {
         showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }

@@ -1,7 +1,7 @@
 // The window's side of a script run.
 #include "app/window_host.h"
 
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 #include "script/progress_form.h"
 #include "serial/component/pending_events.h"
 #include "terminal/widget/terminal_widget.h"
@@ -41,9 +41,9 @@ void WindowHost::setStatusText(const std::string& text) {
 
 void WindowHost::setButtonsEnabled(bool enabled) {
     if (enabled)
-        form_.enable_btns();
+        form_.enableButtons();
     else
-        form_.disable_btns();
+        form_.disableButtons();
 }
 
 void WindowHost::processEvents() {
@@ -51,15 +51,15 @@ void WindowHost::processEvents() {
 }
 
 void WindowHost::showProgress(const script::ProgressInfo& info) {
-    form_.ProgressForm->showProgress(info);
+    form_.progressForm->showProgress(info);
 }
 
 void WindowHost::stepProgress() {
-    form_.ProgressForm->stepIt();
+    form_.progressForm->stepIt();
 }
 
 void WindowHost::hideProgress() {
-    form_.ProgressForm->hideProgress();
+    form_.progressForm->hideProgress();
 }
 
 void WindowHost::setBusyCursor(bool busy) {
@@ -73,18 +73,18 @@ void WindowHost::setBusyCursor(bool busy) {
 }
 
 void WindowHost::setConfigMenuVisible(bool visible) {
-    form_.ConfigMenu->menuAction()->setVisible(visible);
+    form_.configMenu->menuAction()->setVisible(visible);
     // The font dialog waits for the operator; behind it the upload would stand still until the
     // unit gave up on the load.
-    form_.TerminalFonts1->setEnabled(visible);
+    form_.terminalFontsAction->setEnabled(visible);
 }
 
 void WindowHost::setPciBoardLabel(bool visible, const std::string& caption) {
-    form_.ProgressForm->setPciBoardLabel(visible, QString::fromStdString(caption));
+    form_.progressForm->setPciBoardLabel(visible, QString::fromStdString(caption));
 }
 
 void WindowHost::focusTerminal() {
-    if (form_.QuavTerminal1 && form_.QuavTerminal1->isVisible()) form_.QuavTerminal1->setFocus();
+    if (form_.terminalPane && form_.terminalPane->isVisible()) form_.terminalPane->setFocus();
 }
 
 void WindowHost::runFinished(script::RunOutcome outcome) {

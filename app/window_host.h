@@ -10,11 +10,11 @@
 
 namespace brimwell {
 
-class TBrimwellForm;
+class MainWindow;
 
 class WindowHost : public script::ScriptHost {
   public:
-    explicit WindowHost(TBrimwellForm& form) : form_(form) {}
+    explicit WindowHost(MainWindow& form) : form_(form) {}
     ~WindowHost() override;
 
     void report(const script::RunError& message) override;
@@ -47,7 +47,7 @@ class WindowHost : public script::ScriptHost {
     void forgetShownErrors() { errorsShown_.clear(); }
 
   private:
-    TBrimwellForm& form_;
+    MainWindow& form_;
     int busyDepth_ = 0;
     script::RunOutcome lastOutcome_ = script::RunOutcome::None;
     int errorMessages_ = 0;

@@ -1,8 +1,8 @@
 // Starts the application and its main window.
 #include "app/window_main.h"
 
-#include "app/brimwell_form.h"
 #include "app/dialogs.h"
+#include "app/main_window.h"
 #include "app/splash/splash_form.h"
 #include "app/time_scale_notice.h"
 #include "script/progress_form.h"
@@ -37,14 +37,14 @@ void showException(const std::string& what, std::exception_ptr error) {
 }
 } // namespace
 
-void showTimeScaleNotice(TBrimwellForm& form) {
+void showTimeScaleNotice(MainWindow& form) {
     const std::string notice = timeScaleNotice();
     if (notice.empty()) return;
     // A permanent part of the status bar: the status texts of start-up must not replace it.
-    auto* label = new QLabel(QString::fromStdString(notice), form.InfoStatusBar);
+    auto* label = new QLabel(QString::fromStdString(notice), form.infoStatusBar);
     label->setObjectName(QStringLiteral("TimeScaleNotice"));
     label->setStyleSheet(QStringLiteral("color: #a00000"));
-    form.InfoStatusBar->addPermanentWidget(label);
+    form.infoStatusBar->addPermanentWidget(label);
 }
 
 int runWindow(int argc, char** argv) {
@@ -54,10 +54,10 @@ int runWindow(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Brimwell"));
     serial::setExceptionReporter(showException);
     try {
-        TBrimwellForm form;
+        MainWindow form;
         showTimeScaleNotice(form);
-        TSplashForm splash(&form, form.ProgressForm, QString::fromLatin1(script::kSettingsFileName));
-        form.SplashForm = &splash;
+        SplashForm splash(&form, form.progressForm, QString::fromLatin1(script::kSettingsFileName));
+        form.splashForm = &splash;
         form.show();
         return app.exec();
     } catch (...) {

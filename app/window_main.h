@@ -3,11 +3,11 @@
 
 namespace brimwell {
 
-class TBrimwellForm;
+class MainWindow;
 
 int runWindow(int argc, char** argv);
 
 // Shows a time scale other than 1 (BRIMWELL_TIME_SCALE) in the window's status bar.
-void showTimeScaleNotice(TBrimwellForm& form);
+void showTimeScaleNotice(MainWindow& form);
 
 } // namespace brimwell

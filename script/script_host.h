@@ -86,7 +86,7 @@ class ScriptHost {
     virtual void report(const RunError& message) = 0;
     // Replaces the whole status bar text.
     virtual void setStatusText(const std::string& text) = 0;
-    // enable_btns / disable_btns: the Upload and Pick buttons together.
+    // enableButtons / disableButtons: the Upload and Pick buttons together.
     virtual void setButtonsEnabled(bool enabled) = 0;
     // Lets pending window messages run once (Stop button, port notifications, menus).
     virtual void processEvents() = 0;

@@ -349,9 +349,9 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
                                   ", beyond COM" + std::to_string(serial::kLastComNumber));
             configured = static_cast<uint16_t>(settings.defaultComPort);
         }
-        if (configured != 0 && setup.check_com(configured)) {
+        if (configured != 0 && setup.checkCom(configured)) {
             chosen = configured;
-        } else if (!stop.requested() && setup.process_com() == 1) {
+        } else if (!stop.requested() && setup.searchComPorts() == 1) {
             chosen = port.comNumber();
         } else if (stop.requested()) {
             closePort();

@@ -100,7 +100,7 @@ bool PortSetup::open(uint16_t n, std::string& error, const std::string& advice) 
     return true;
 }
 
-bool PortSetup::check_com(uint16_t n) {
+bool PortSetup::checkCom(uint16_t n) {
     // The availability test: a port whose device does not exist is skipped without a word.
     struct stat st {};
     const std::string path = serial::comDevicePath(n);
@@ -133,10 +133,10 @@ uint16_t PortSetup::numberForAdapter(const serial::SerialPortInfo& adapter) {
     return numberFor(adapter.device, unused);
 }
 
-int PortSetup::process_com() {
+int PortSetup::searchComPorts() {
     const PortSearch search = searchForUnit(
         serial::findUsbAdapters(), [this](const serial::SerialPortInfo& a) { return numberForAdapter(a); },
-        [this](uint16_t n) { return check_com(n); }, stopped_);
+        [this](uint16_t n) { return checkCom(n); }, stopped_);
     adapters_ = search.adapters;
     return search.found != 0 ? 1 : -1;
 }

@@ -28,11 +28,11 @@ class PortSetup {
     // error; `advice` is added when the device does not exist.
     bool open(uint16_t n, std::string& error, const std::string& advice = {});
 
-    // check_com: is the unit answering on port n? Leaves the port open on success, closed otherwise.
-    bool check_com(uint16_t n);
-    // process_com: COM1, then COM2, then the one USB adapter when there is exactly one (the
+    // checkCom: is the unit answering on port n? Leaves the port open on success, closed otherwise.
+    bool checkCom(uint16_t n);
+    // searchComPorts: COM1, then COM2, then the one USB adapter when there is exactly one (the
     // search of app/port_probe.h). 1 when one answered, -1 otherwise.
-    int process_com();
+    int searchComPorts();
     // The USB adapters present at the last search.
     const std::vector<serial::SerialPortInfo>& adapters() const { return adapters_; }
     // The number an adapter is opened under (a number of its own, as a device named by its path).

@@ -30,7 +30,7 @@ std::string format(const char* pattern, ...) {
 
 PciBoardLink::PciBoardLink(std::unique_ptr<PciDriver> driver, std::FILE* diagnostics)
     : driver_(std::move(driver)), diagnostics_(diagnostics) {
-    DeviceState.fill(1);
+    deviceState.fill(1);
     boardMap.fill(-1);
 }
 
@@ -118,23 +118,23 @@ int PciBoardLink::pci_probe_device(int i, ProbedDevice& out) {
     return 0;
 }
 
-bool PciBoardLink::board_rx_ready(const TPciBoard& b) {
+bool PciBoardLink::board_rx_ready(const PciBoard& b) {
     uint8_t status = 0;
     return pci_read_byte(static_cast<int>(b.index), b.status, status) == 0 && (status & kRxReady) != 0;
 }
 
-bool PciBoardLink::board_tx_busy(const TPciBoard& b) {
+bool PciBoardLink::board_tx_busy(const PciBoard& b) {
     uint8_t status = 0;
     return pci_read_byte(static_cast<int>(b.index), b.status, status) != 0 || (status & kTxBusy) != 0;
 }
 
-int PciBoardLink::board_put_char(const TPciBoard& b, uint8_t c) {
+int PciBoardLink::board_put_char(const PciBoard& b, uint8_t c) {
     if (board_tx_busy(b)) return 1;
     // A write the driver refused did not reach the board: the byte counts as not taken.
     return pci_write_byte(static_cast<int>(b.index), b.data, c) == 0 ? 0 : 1;
 }
 
-int PciBoardLink::board_get_char(const TPciBoard& b, uint8_t& out) {
+int PciBoardLink::board_get_char(const PciBoard& b, uint8_t& out) {
     if (!board_rx_ready(b)) return 1;
     uint8_t byte = 0;
     if (pci_read_byte(static_cast<int>(b.index), b.data, byte) != 0) return 1;
@@ -142,7 +142,7 @@ int PciBoardLink::board_get_char(const TPciBoard& b, uint8_t& out) {
     return 0;
 }
 
-int PciBoardLink::board_put_string(const TPciBoard& b, const std::string& text) {
+int PciBoardLink::board_put_string(const PciBoard& b, const std::string& text) {
     for (char c : text) {
         bool sent = false;
         for (int tries = 1; !sent; ++tries) {
@@ -156,11 +156,11 @@ int PciBoardLink::board_put_string(const TPciBoard& b, const std::string& text) 
     return 0;
 }
 
-void PciBoardLink::board_end_exchange(const TPciBoard& b) {
+void PciBoardLink::board_end_exchange(const PciBoard& b) {
     pci_write_byte(static_cast<int>(b.index), b.status, kEndExchange);
 }
 
-int PciBoardLink::board_read_id(const TPciBoard& b) {
+int PciBoardLink::board_read_id(const PciBoard& b) {
     uint8_t id = 0;
     if (pci_read_byte(static_cast<int>(b.index), b.id, id) != 0) return -1;
     return static_cast<int8_t>(id);
@@ -181,26 +181,26 @@ Enumeration PciBoardLink::enumerate() {
     } stoppable(driver_.get());
     for (int i = 0; i < kDeviceCount && !serial::setupStopRaised(); ++i) {
         ProbedDevice probed;
-        DeviceState[static_cast<size_t>(i)] = pci_probe_device(i, probed);
-        if (DeviceState[static_cast<size_t>(i)] != 0) continue;
+        deviceState[static_cast<size_t>(i)] = pci_probe_device(i, probed);
+        if (deviceState[static_cast<size_t>(i)] != 0) continue;
         if (probed.vendorId == kVendorId && probed.deviceId == kDeviceId) {
             result.found = true;
-            PciBoard[static_cast<size_t>(i)] = {static_cast<uint32_t>(i), probed.data, probed.status,
+            pciBoard[static_cast<size_t>(i)] = {static_cast<uint32_t>(i), probed.data, probed.status,
                                                 probed.id};
         } else {
-            DeviceState[static_cast<size_t>(i)] = 1;
+            deviceState[static_cast<size_t>(i)] = 1;
             if (pci_close_device(i) != 0) diagnostic(format("Error closing Device %d.\n", i));
         }
     }
     // A device that answered the open but not the configuration request holds a connection nobody uses.
     for (int i = 0; i < kDeviceCount; ++i)
-        if (open_[static_cast<size_t>(i)] && DeviceState[static_cast<size_t>(i)] != 0) pci_close_device(i);
+        if (open_[static_cast<size_t>(i)] && deviceState[static_cast<size_t>(i)] != 0) pci_close_device(i);
     if (!result.found) return result;
 
     result.usable = true;
     for (int i = 0; i < kDeviceCount; ++i) {
-        if (DeviceState[static_cast<size_t>(i)] != 0) continue;
-        const int id = board_read_id(PciBoard[static_cast<size_t>(i)]);
+        if (deviceState[static_cast<size_t>(i)] != 0) continue;
+        const int id = board_read_id(pciBoard[static_cast<size_t>(i)]);
         if (id < 0 || id >= kBoardIds) {
             result.usable = false;
             result.messages.push_back(format(
@@ -224,38 +224,38 @@ Enumeration PciBoardLink::enumerate() {
 }
 
 std::string PciBoardLink::failure(int board) const {
-    const TPciBoard* b = boardFor(board);
+    const PciBoard* b = boardFor(board);
     if (b == nullptr || driver_ == nullptr) return {};
     const std::string why = driver_->failure(static_cast<int>(b->index));
     if (why.empty()) return {};
     return "The connection to PCI board " + std::to_string(board) + " was lost. " + why + ".";
 }
 
-const TPciBoard* PciBoardLink::boardFor(int boardId) const {
+const PciBoard* PciBoardLink::boardFor(int boardId) const {
     if (boardId < 0 || boardId >= kBoardIds) return nullptr;
     const int device = boardMap[static_cast<size_t>(boardId)];
     if (device < 0 || device >= kDeviceCount) return nullptr;
-    return &PciBoard[static_cast<size_t>(device)];
+    return &pciBoard[static_cast<size_t>(device)];
 }
 
 bool PciBoardLink::board_put_string(int board, const std::string& text) {
-    const TPciBoard* b = boardFor(board);
+    const PciBoard* b = boardFor(board);
     return b != nullptr && board_put_string(*b, text) == 0;
 }
 
 std::optional<uint8_t> PciBoardLink::board_get_char(int board) {
-    const TPciBoard* b = boardFor(board);
+    const PciBoard* b = boardFor(board);
     uint8_t byte = 0;
     if (b == nullptr || board_get_char(*b, byte) != 0) return std::nullopt;
     return byte;
 }
 
 void PciBoardLink::board_end_exchange(int board) {
-    if (const TPciBoard* b = boardFor(board)) board_end_exchange(*b);
+    if (const PciBoard* b = boardFor(board)) board_end_exchange(*b);
 }
 
 bool PciBoardLink::board_put_char(int board, uint8_t byte) {
-    const TPciBoard* b = boardFor(board);
+    const PciBoard* b = boardFor(board);
     return b != nullptr && board_put_char(*b, byte) == 0;
 }
 

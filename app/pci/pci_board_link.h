@@ -22,7 +22,7 @@ inline constexpr uint8_t kTxBusy = 0x10;
 inline constexpr int kBoardIds = 16;
 
 // One board as the link addresses it.
-struct TPciBoard {
+struct PciBoard {
     uint32_t index = 0;
     uint32_t data = 0;
     uint32_t status = 0;
@@ -60,14 +60,14 @@ class PciBoardLink : public script::BoardLink {
 
     // ---- Board operations -----------------------------------------------------------------------
     // A status read that fails counts as nothing waiting and as busy: nothing is read or written.
-    bool board_rx_ready(const TPciBoard& b);
-    bool board_tx_busy(const TPciBoard& b);
-    int board_put_char(const TPciBoard& b, uint8_t c);                 // 0 written, 1 busy
-    int board_get_char(const TPciBoard& b, uint8_t& out);              // 0 read, 1 nothing waiting
-    int board_put_string(const TPciBoard& b, const std::string& text); // 0 all sent, 1 a character refused
-    void board_end_exchange(const TPciBoard& b);
+    bool board_rx_ready(const PciBoard& b);
+    bool board_tx_busy(const PciBoard& b);
+    int board_put_char(const PciBoard& b, uint8_t c);                 // 0 written, 1 busy
+    int board_get_char(const PciBoard& b, uint8_t& out);              // 0 read, 1 nothing waiting
+    int board_put_string(const PciBoard& b, const std::string& text); // 0 all sent, 1 a character refused
+    void board_end_exchange(const PciBoard& b);
     // The board's switches; -1 when the ID address cannot be read.
-    int board_read_id(const TPciBoard& b);
+    int board_read_id(const PciBoard& b);
 
     // ---- Start-up ------------------------------------------------------------------------------
     // Probes devices 0..15, keeps the boards with the expected IDs and maps their board IDs.
@@ -82,14 +82,14 @@ class PciBoardLink : public script::BoardLink {
 
     bool hasDriver() const { return driver_ != nullptr; }
 
-    std::array<int32_t, kDeviceCount> DeviceState;
-    std::array<TPciBoard, kDeviceCount> PciBoard{};
+    std::array<int32_t, kDeviceCount> deviceState;
+    std::array<PciBoard, kDeviceCount> pciBoard{};
     std::array<int32_t, kBoardIds> boardMap;
     int32_t selectedBoard = -1;
 
   private:
     // The board that carries `boardId`, or null when the ID is not mapped.
-    const TPciBoard* boardFor(int boardId) const;
+    const PciBoard* boardFor(int boardId) const;
     int request(int i, uint32_t command, uint32_t address, uint32_t& value);
     void diagnostic(const std::string& text);
 

@@ -2,8 +2,8 @@
 // for the documentation; with a recorded program stream also the window in VT100 mode showing it.
 // Runs offscreen against the unit simulator on a pseudo-terminal.
 //   brimwell-render-docs OUTPUT_DIR SIMULATOR [VT100_STREAM [BYTES]]
-#include "app/brimwell_form.h"
 #include "app/dialogs.h"
+#include "app/main_window.h"
 #include "app/splash/splash_form.h"
 #include "script/progress_form.h"
 #include "serial/component/pending_events.h"
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
         dialogs.script = QString::fromStdString(work + "/flash.sld");
         setDialogs(&dialogs);
 
-        TBrimwellForm form(QString::fromStdString(work + "/LoaderDefault.ini"));
+        MainWindow form(QString::fromStdString(work + "/LoaderDefault.ini"));
         form.show();
         if (!waitFor([&] { return form.startupFinished(); }, 60000)) rc = 1;
         waitFor([] { return false; }, 300);
@@ -139,15 +139,15 @@ int main(int argc, char** argv) {
         QTimer snap;
         snap.setInterval(5);
         QObject::connect(&snap, &QTimer::timeout, [&] {
-            if (during || !form.ProgressForm->isVisible() || form.ProgressForm->fileProgressBar->value() < 25)
+            if (during || !form.progressForm->isVisible() || form.progressForm->fileProgressBar->value() < 25)
                 return;
             during = true;
             snap.stop();
             if (!save(&form, out + "/main-window-uploading.png")) rc = 1;
-            if (!save(form.ProgressForm, out + "/progress-window.png")) rc = 1;
+            if (!save(form.progressForm, out + "/progress-window.png")) rc = 1;
         });
         snap.start();
-        form.PickButton->click();
+        form.pickButton->click();
         if (!during) {
             std::fprintf(stderr, "render-docs: the upload never got under way\n");
             rc = 1;
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
             // The pane switched to VT100 through its menu: the window grows to its whole 80 x 24
             // screen, here with a program's screen.
             if (auto* vt100 = form.findChild<QAction*>(QStringLiteral("EmulationVT100"))) vt100->trigger();
-            form.QuavTerminal1->writeString(stream);
+            form.terminalPane->writeString(stream);
             waitFor([] { return false; }, 600);
             if (!save(&form, out + "/terminal-vt100.png")) rc = 1;
         }
@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
                 ini << "S" << n << "=" << (n == 23 ? brand : "") << "\n";
             ini.close();
             QWidget mainForm, progressForm;
-            TSplashForm splash(&mainForm, &progressForm, QString::fromStdString(work + "/splash.ini"));
+            SplashForm splash(&mainForm, &progressForm, QString::fromStdString(work + "/splash.ini"));
             if (!save(&splash, out + "/" + name)) rc = 1;
         }
     }

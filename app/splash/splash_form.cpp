@@ -26,20 +26,20 @@ QImage loadPicture(const QString& resource, bool jpeg) {
 
 } // namespace
 
-void TSplashForm::Picture::mousePressEvent(QMouseEvent* event) {
+void SplashForm::Picture::mousePressEvent(QMouseEvent* event) {
     QLabel::mousePressEvent(event);
     if (onClick) onClick();
 }
 
-TSplashForm::TSplashForm(QWidget* mainForm, QWidget* progressForm, const QString& settingsPath)
+SplashForm::SplashForm(QWidget* mainForm, QWidget* progressForm, const QString& settingsPath)
     : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     resize(kDesignWidth, kDesignHeight);
-    JQZImage = new Picture(this);
-    JQZImage->setPixmap(QPixmap::fromImage(loadPicture(QStringLiteral(":/splash/jqz.bmp"), false)));
-    JQZImage->onClick = [this] { JQZImageClick(); };
-    QXRImage = new Picture(this);
-    QXRImage->setPixmap(QPixmap::fromImage(loadPicture(QStringLiteral(":/splash/qxr.jpg"), true)));
-    QXRImage->raise();
+    jqzImage = new Picture(this);
+    jqzImage->setPixmap(QPixmap::fromImage(loadPicture(QStringLiteral(":/splash/jqz.bmp"), false)));
+    jqzImage->onClick = [this] { jqzImageClick(); };
+    qxrImage = new Picture(this);
+    qxrImage->setPixmap(QPixmap::fromImage(loadPicture(QStringLiteral(":/splash/qxr.jpg"), true)));
+    qxrImage->raise();
 
     const script::LoaderSettings settings = script::readSettingsFile(settingsPath.toStdString());
     // No 23rd line, or one without "=": the designed captions stay and nothing is shown.
@@ -48,20 +48,20 @@ TSplashForm::TSplashForm(QWidget* mainForm, QWidget* progressForm, const QString
     if (brand == kBrandQuellmark) {
         mainForm->setWindowTitle(QStringLiteral("Quellmark Inc :- Brimwell"));
         progressForm->setWindowTitle(QStringLiteral("Quellmark Inc :- File Upload Progress"));
-        QXRImage->hide();
+        qxrImage->hide();
         resize(600, 400);
     } else if (brand == kBrandQxr) {
         mainForm->setWindowTitle(QStringLiteral("QXR :- Brimwell"));
         progressForm->setWindowTitle(QStringLiteral("QXR :- File Upload Progress"));
-        JQZImage->hide();
+        jqzImage->hide();
         resize(800, 700);
     } else {
         mainForm->setWindowTitle(QStringLiteral("Brimwell"));
         progressForm->setWindowTitle(QStringLiteral("Brimwell"));
         return;
     }
-    JQZImage->setGeometry(rect());
-    QXRImage->setGeometry(rect());
+    jqzImage->setGeometry(rect());
+    qxrImage->setGeometry(rect());
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     show();
@@ -70,7 +70,7 @@ TSplashForm::TSplashForm(QWidget* mainForm, QWidget* progressForm, const QString
     serial::processPendingEvents();
 }
 
-void TSplashForm::JQZImageClick() {
+void SplashForm::jqzImageClick() {
     hide();
 }
 

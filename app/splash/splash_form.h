@@ -10,7 +10,7 @@
 
 namespace brimwell {
 
-class TSplashForm : public QWidget {
+class SplashForm : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kDesignWidth = 795;
@@ -19,9 +19,9 @@ class TSplashForm : public QWidget {
 
     // Reads setting 23 of `settingsPath`, sets the captions of `mainForm` and `progressForm`, and
     // for the values 0 and 100 shows itself for kShowMs with events processed before and after.
-    TSplashForm(QWidget* mainForm, QWidget* progressForm, const QString& settingsPath);
+    SplashForm(QWidget* mainForm, QWidget* progressForm, const QString& settingsPath);
 
-    void JQZImageClick();
+    void jqzImageClick();
 
     // A picture that reports a mouse click.
     class Picture : public QLabel {
@@ -33,8 +33,8 @@ class TSplashForm : public QWidget {
         void mousePressEvent(QMouseEvent* event) override;
     };
 
-    Picture* JQZImage = nullptr; // 600x400, 24 bits per pixel
-    Picture* QXRImage = nullptr; // 800x700 JPEG, drawn above JQZImage
+    Picture* jqzImage = nullptr; // 600x400, 24 bits per pixel
+    Picture* qxrImage = nullptr; // 800x700 JPEG, drawn above jqzImage
 };
 
 } // namespace brimwell

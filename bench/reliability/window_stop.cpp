@@ -3,7 +3,7 @@
 // second press until the run has ended (its closing message answered from code), the median of
 // three runs, target 500 ms. Offscreen; every run has a window and a simulator of its own.
 //   second_stop_to_exit_ms_window
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 #include "script/progress_form.h"
 #include "support/event_pump.h"
 #include "support/scripted_dialogs.h"
@@ -42,7 +42,7 @@ std::optional<double> secondStopToEnd() {
               "_TC \"LOADR^M\"\n_LF " + dir.file("image.bin") + "\n_LA 10\n_LV 1\n_LD\n");
     ScriptedDialogs dialogs;
     dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
-    TBrimwellForm form(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    MainWindow form(QString::fromStdString(dir.file("LoaderDefault.ini")));
     form.show();
     if (!pumpUntil([&] { return form.startupFinished(); }, 30000)) return std::nullopt;
 
@@ -53,17 +53,17 @@ std::optional<double> secondStopToEnd() {
     Clock::time_point first;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (presses == 0 && form.statusText().contains("(attempt 1 of 11)")) {
-            form.ProgressForm->cancelButton->click();
+            form.progressForm->cancelButton->click();
             first = Clock::now();
             presses = 1;
         } else if (presses == 1 && Clock::now() - first >= std::chrono::milliseconds(300)) {
             second = Clock::now();
-            form.ProgressForm->cancelButton->click();
+            form.progressForm->cancelButton->click();
             presses = 2;
         }
     });
     watch.start();
-    form.PickButton->click(); // returns when the run has ended
+    form.pickButton->click(); // returns when the run has ended
     const auto end = Clock::now();
     watch.stop();
     if (!second || dialogs.messages.isEmpty() ||

@@ -16,7 +16,7 @@ using namespace brimwell::testing;
 
 TEST(ComSelectForm, ListsTheAvailablePortsAmongOneToFiftyInOrder) {
     std::vector<unsigned> asked;
-    TComSelectForm form(nullptr, [&](unsigned n) {
+    ComSelectForm form(nullptr, [&](unsigned n) {
         asked.push_back(n);
         return n == 3 || n == 12 || n == 50 || n == 51;
     });
@@ -24,27 +24,27 @@ TEST(ComSelectForm, ListsTheAvailablePortsAmongOneToFiftyInOrder) {
     EXPECT_EQ(asked.front(), 1u);
     EXPECT_EQ(asked.back(), 50u);
     QStringList items;
-    for (int i = 0; i < form.PortComboBox->count(); ++i)
-        items << form.PortComboBox->itemText(i);
+    for (int i = 0; i < form.portComboBox->count(); ++i)
+        items << form.portComboBox->itemText(i);
     EXPECT_EQ(items, QStringList({"COM3", "COM12", "COM50"})) << "51 is never asked or listed";
-    EXPECT_EQ(form.SelectedCom(), "COM3") << "the first entry is selected";
-    EXPECT_EQ(form.SelectedComNum(), 3);
-    form.PortComboBox->setCurrentIndex(1);
-    EXPECT_EQ(form.SelectedComNum(), 12);
+    EXPECT_EQ(form.selectedCom(), "COM3") << "the first entry is selected";
+    EXPECT_EQ(form.selectedComNum(), 3);
+    form.portComboBox->setCurrentIndex(1);
+    EXPECT_EQ(form.selectedComNum(), 12);
 
     EXPECT_EQ(form.windowTitle(), "Select Port");
-    EXPECT_EQ(form.Label1->text(), "The configured serial port is not valid.");
-    EXPECT_EQ(form.Label2->text(), "Please choose another port.");
-    EXPECT_EQ(form.OKButton->text(), "OK");
-    EXPECT_TRUE(form.OKButton->isDefault());
+    EXPECT_EQ(form.brandLabel->text(), "The configured serial port is not valid.");
+    EXPECT_EQ(form.adviceLabel->text(), "Please choose another port.");
+    EXPECT_EQ(form.okButton->text(), "OK");
+    EXPECT_TRUE(form.okButton->isDefault());
     EXPECT_EQ(form.cancelButton->text(), "Cancel");
 }
 
 TEST(ComSelectForm, WithNothingToOfferOnlyCancelWorks) {
-    TComSelectForm form(nullptr, [](unsigned) { return false; });
-    EXPECT_EQ(form.PortComboBox->count(), 0);
-    EXPECT_FALSE(form.OKButton->isEnabled());
-    EXPECT_EQ(form.SelectedComNum(), 0);
+    ComSelectForm form(nullptr, [](unsigned) { return false; });
+    EXPECT_EQ(form.portComboBox->count(), 0);
+    EXPECT_FALSE(form.okButton->isEnabled());
+    EXPECT_EQ(form.selectedComNum(), 0);
 }
 
 TEST(ComSelectForm, RealAvailabilityTestSeesAMappedPseudoTerminal) {
@@ -53,9 +53,9 @@ TEST(ComSelectForm, RealAvailabilityTestSeesAMappedPseudoTerminal) {
         mapCom(n, dir.file("absent" + std::to_string(n)));
     PtyPair pty;
     pty.mapTo(17);
-    TComSelectForm form;
-    ASSERT_EQ(form.PortComboBox->count(), 1);
-    EXPECT_EQ(form.SelectedCom(), "COM17");
+    ComSelectForm form;
+    ASSERT_EQ(form.portComboBox->count(), 1);
+    EXPECT_EQ(form.selectedCom(), "COM17");
 }
 
 TEST(ComSelectForm, OpeningThePortWithoutANumberAsksThroughTheDialog) {
@@ -68,9 +68,9 @@ TEST(ComSelectForm, OpeningThePortWithoutANumberAsksThroughTheDialog) {
         [](serial::ComPort*) { return static_cast<uint32_t>(promptForPort()); });
 
     QStringList offered;
-    setComSelectResponder([&](TComSelectForm& form) {
-        for (int i = 0; i < form.PortComboBox->count(); ++i)
-            offered << form.PortComboBox->itemText(i);
+    setComSelectResponder([&](ComSelectForm& form) {
+        for (int i = 0; i < form.portComboBox->count(); ++i)
+            offered << form.portComboBox->itemText(i);
         return int(QDialog::Accepted);
     });
     {
@@ -83,7 +83,7 @@ TEST(ComSelectForm, OpeningThePortWithoutANumberAsksThroughTheDialog) {
         port.setOpen(false);
     }
 
-    setComSelectResponder([](TComSelectForm&) { return int(QDialog::Rejected); });
+    setComSelectResponder([](ComSelectForm&) { return int(QDialog::Rejected); });
     {
         serial::ComPort port;
         EXPECT_THROW(port.setOpen(true), serial::NoPortSelectedError);

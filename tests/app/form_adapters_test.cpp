@@ -4,7 +4,7 @@
 // Before any Qt header: GLib's headers use "signals" as a name, which Qt defines as a macro.
 #include "support/testbed.h"
 
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 #include "app_test_support.h"
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
@@ -33,7 +33,7 @@ class FormAdapters : public ::testing::Test {
     }
     // A machine of its own: ttyS0 (the console), ttyS1, and `adapters` adapters plugged in before
     // the window starts; the first one with the unit on it when `unit` is set.
-    TBrimwellForm& start(int adapters, bool unit = false) {
+    MainWindow& start(int adapters, bool unit = false) {
         form.reset();
         sim.reset();
         bed.reset();
@@ -42,7 +42,7 @@ class FormAdapters : public ::testing::Test {
         for (int n = 0; n < adapters; ++n)
             EXPECT_TRUE(bed->add(emulatedAdapter(n, "BW000" + std::to_string(n + 1))));
         if (unit) useUnit(0);
-        form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+        form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         form->show();
         EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }, 30000));
         return *form;
@@ -54,7 +54,7 @@ class FormAdapters : public ::testing::Test {
     // The captions of the COM Port menu's adapter items, in order.
     QStringList adapterItems() const {
         QStringList items;
-        for (QAction* a : form->COMPortMenu->actions())
+        for (QAction* a : form->comPortMenu->actions())
             if (a->objectName().startsWith(QStringLiteral("/dev/"))) items << a->text();
         return items;
     }
@@ -63,7 +63,7 @@ class FormAdapters : public ::testing::Test {
     std::optional<Testbed> bed;
     std::unique_ptr<UnitSim> sim;
     ScriptedDialogs dialogs;
-    std::unique_ptr<TBrimwellForm> form;
+    std::unique_ptr<MainWindow> form;
 };
 
 QString caption(const char* serial, int n) {
@@ -81,13 +81,13 @@ TEST_F(FormAdapters, StartUpProbesOneAdapterButNotTwoAndNeverTheConsole) {
                         "USB serial adapters are connected: choose the unit's in RS232 Config > COM Port.")},
     };
     for (const auto& r : rows) {
-        TBrimwellForm& f = start(r.adapters, r.adapters == 1);
+        MainWindow& f = start(r.adapters, r.adapters == 1);
         EXPECT_EQ(f.statusText(), r.status) << r.adapters;
         EXPECT_EQ(bed->heard("/dev/ttyS0"), "") << r.adapters << ": the console is never opened";
         EXPECT_NE(bed->heard("/dev/ttyS1").find('\r'), std::string::npos) << r.adapters << ": COM2 is probed";
         EXPECT_EQ(adapterItems().size(), r.adapters);
-        EXPECT_EQ(f.QuavComPort1->isOpen(), r.adapters == 1);
-        EXPECT_EQ(f.ComNumberLabel->text(), r.adapters == 1 ? "ttyUSB0" : "None");
+        EXPECT_EQ(f.serialPort->isOpen(), r.adapters == 1);
+        EXPECT_EQ(f.comNumberLabel->text(), r.adapters == 1 ? "ttyUSB0" : "None");
         if (r.adapters == 2) {
             EXPECT_EQ(bed->heard("/dev/ttyUSB0") + bed->heard("/dev/ttyUSB1"), "")
                 << "neither adapter is opened";
@@ -96,23 +96,23 @@ TEST_F(FormAdapters, StartUpProbesOneAdapterButNotTwoAndNeverTheConsole) {
 }
 
 TEST_F(FormAdapters, MenuFollowsAdaptersAndOffersALostOneWhenItComesBack) {
-    TBrimwellForm& f = start(0);
+    MainWindow& f = start(0);
     EXPECT_TRUE(adapterItems().isEmpty());
     bed->plug(1, "BW0002");
     bed->plug(0, "BW0001");
     ASSERT_TRUE(pumpUntil([&] { return adapterItems().size() == 2; }, 10000));
     EXPECT_EQ(adapterItems(), QStringList({caption("BW0001", 0), caption("BW0002", 1)}));
-    const QList<QAction*> items = f.COMPortMenu->actions();
-    EXPECT_EQ(items.indexOf(f.COMPortMenu->findChild<QAction*>("/dev/ttyUSB0")),
-              items.indexOf(f.COM2Menu) + 1);
+    const QList<QAction*> items = f.comPortMenu->actions();
+    EXPECT_EQ(items.indexOf(f.comPortMenu->findChild<QAction*>("/dev/ttyUSB0")),
+              items.indexOf(f.com2Menu) + 1);
     bed->unplug(1);
     ASSERT_TRUE(pumpUntil([&] { return adapterItems().size() == 1; }, 10000));
 
     useUnit(0);
-    f.COMPortMenu->findChild<QAction*>("/dev/ttyUSB0")->trigger();
+    f.comPortMenu->findChild<QAction*>("/dev/ttyUSB0")->trigger();
     EXPECT_EQ(f.statusText(), "Established communication on /dev/ttyUSB0");
     sim.reset(); // the unit's line goes: the port is lost
-    ASSERT_TRUE(pumpUntil([&] { return !f.QuavComPort1->isOpen(); }, 10000));
+    ASSERT_TRUE(pumpUntil([&] { return !f.serialPort->isOpen(); }, 10000));
     bed->unplug(0);
     ASSERT_TRUE(pumpUntil([&] { return adapterItems().isEmpty(); }, 10000));
 
@@ -121,7 +121,7 @@ TEST_F(FormAdapters, MenuFollowsAdaptersAndOffersALostOneWhenItComesBack) {
     EXPECT_EQ(f.statusText(), "Brimwell Ltd Loader Cable BW0001 is back as /dev/ttyUSB2: choose it in RS232 "
                               "Config > COM Port to use it again.");
     pumpFor(200);
-    EXPECT_FALSE(f.QuavComPort1->isOpen()) << "never opened without the operator";
+    EXPECT_FALSE(f.serialPort->isOpen()) << "never opened without the operator";
     EXPECT_EQ(bed->heard("/dev/ttyUSB2"), "");
 }
 

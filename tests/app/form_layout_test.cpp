@@ -1,6 +1,6 @@
 // The main window as the operator first sees it: controls, captions, menus, status bar and the
 // terminal appearance actions. No unit is attached (COM1 and COM2 lead nowhere).
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 #include "app_test_support.h"
 #include "lights/status_light.h"
 #include "serial/component/com_port.h"
@@ -35,9 +35,9 @@ class FormWithoutUnit : public ::testing::Test {
         mapCom(1, dir.file("no-such-com1"));
         mapCom(2, dir.file("no-such-com2"));
     }
-    // A started window: shown, FormShow finished.
-    TBrimwellForm& start() {
-        form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    // A started window: shown, onShown finished.
+    MainWindow& start() {
+        form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         form->show();
         EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }));
         return *form;
@@ -50,7 +50,7 @@ class FormWithoutUnit : public ::testing::Test {
 
     TempDir dir;
     ScriptedDialogs dialogs;
-    std::unique_ptr<TBrimwellForm> form;
+    std::unique_ptr<MainWindow> form;
 };
 
 struct Placement {
@@ -61,7 +61,7 @@ struct Placement {
 } // namespace
 
 TEST_F(FormWithoutUnit, ControlsSitWhereDesignedWithTheirCaptions) {
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     EXPECT_EQ(f.windowTitle(), "Quellmark Inc. :- Brimwell");
     EXPECT_EQ(f.clientSize(), QSize(527, 416));
     EXPECT_EQ(f.minimumSize(), f.maximumSize()) << "the window cannot be resized";
@@ -74,44 +74,38 @@ TEST_F(FormWithoutUnit, ControlsSitWhereDesignedWithTheirCaptions) {
         {"QuavStatusLight4", QRect(75, 19, 10, 10)},
     };
     const std::map<std::string, QWidget*> widgets{
-        {"UploadButton", f.UploadButton},
-        {"Label1", f.Label1},
-        {"PickButton", f.PickButton},
-        {"RS232GroupBox", f.RS232GroupBox},
-        {"QuavTerminal1", f.QuavTerminal1},
-        {"QuavStatusLight1", f.QuavStatusLight1},
-        {"QuavStatusLight2", f.QuavStatusLight2},
-        {"QuavStatusLight3", f.QuavStatusLight3},
-        {"QuavStatusLight4", f.QuavStatusLight4},
+        {"UploadButton", f.uploadButton},  {"Label1", f.brandLabel},
+        {"PickButton", f.pickButton},      {"RS232GroupBox", f.rs232GroupBox},
+        {"QuavTerminal1", f.terminalPane}, {"QuavStatusLight1", f.ctsLight},
+        {"QuavStatusLight2", f.dcdLight},  {"QuavStatusLight3", f.rxdLight},
+        {"QuavStatusLight4", f.txdLight},
     };
     for (const auto& p : placements)
         EXPECT_EQ(widgets.at(p.name)->geometry(), p.rect) << p.name;
 
-    EXPECT_EQ(f.UploadButton->text(), "Upload");
-    EXPECT_TRUE(f.UploadButton->isHidden());
-    EXPECT_EQ(f.Label1->text(), "BRIMWELL");
-    EXPECT_EQ(f.Label1->font().pixelSize(), 15);
-    EXPECT_EQ(f.Label1->font().family(), "Comic Sans MS");
-    EXPECT_EQ(f.PickButton->text(), "Open script file to read and upload");
-    EXPECT_EQ(f.VersionLabel->text(), "Version : 1.08");
-    EXPECT_EQ(f.VersionLabel->pos(), QPoint(447, 10));
-    EXPECT_TRUE(f.CODE_NUMLabel->isHidden());
-    EXPECT_EQ(f.RS232GroupBox->title(), "RS-232");
-    EXPECT_EQ(f.ComNumberLabel->pos(), QPoint(352, 8));
-    EXPECT_EQ(f.ComBaudLabel->pos(), QPoint(353, 25));
-    EXPECT_EQ(f.ComNumberLabel->text(), "None");
-    EXPECT_EQ(f.ComBaudLabel->text(), "38400");
-    EXPECT_EQ(f.ComCheckBox->text(), "Use COM");
-    EXPECT_TRUE(f.ComCheckBox->isHidden());
+    EXPECT_EQ(f.uploadButton->text(), "Upload");
+    EXPECT_TRUE(f.uploadButton->isHidden());
+    EXPECT_EQ(f.brandLabel->text(), "BRIMWELL");
+    EXPECT_EQ(f.brandLabel->font().pixelSize(), 15);
+    EXPECT_EQ(f.brandLabel->font().family(), "Comic Sans MS");
+    EXPECT_EQ(f.pickButton->text(), "Open script file to read and upload");
+    EXPECT_EQ(f.versionLabel->text(), "Version : 1.08");
+    EXPECT_EQ(f.versionLabel->pos(), QPoint(447, 10));
+    EXPECT_TRUE(f.codeNumberLabel->isHidden());
+    EXPECT_EQ(f.rs232GroupBox->title(), "RS-232");
+    EXPECT_EQ(f.comNumberLabel->pos(), QPoint(352, 8));
+    EXPECT_EQ(f.comBaudLabel->pos(), QPoint(353, 25));
+    EXPECT_EQ(f.comNumberLabel->text(), "None");
+    EXPECT_EQ(f.comBaudLabel->text(), "38400");
+    EXPECT_EQ(f.comCheckBox->text(), "Use COM");
+    EXPECT_TRUE(f.comCheckBox->isHidden());
     EXPECT_EQ(f.font().pixelSize(), 11);
 
     // Each light has its caption to its right.
-    const std::pair<lights::StatusLight*, const char*> captions[] = {{f.QuavStatusLight1, "CTS"},
-                                                                     {f.QuavStatusLight2, "DCD"},
-                                                                     {f.QuavStatusLight3, "RXD"},
-                                                                     {f.QuavStatusLight4, "TXD"}};
+    const std::pair<lights::StatusLight*, const char*> captions[] = {
+        {f.ctsLight, "CTS"}, {f.dcdLight, "DCD"}, {f.rxdLight, "RXD"}, {f.txdLight, "TXD"}};
     for (const auto& [light, text] : captions) {
-        auto* caption = f.RS232GroupBox->findChild<QLabel*>(QString::fromLatin1(text) + "Caption");
+        auto* caption = f.rs232GroupBox->findChild<QLabel*>(QString::fromLatin1(text) + "Caption");
         ASSERT_NE(caption, nullptr) << text;
         EXPECT_EQ(caption->text(), text);
         EXPECT_GT(caption->x(), light->x() + light->width() - 1);
@@ -119,43 +113,43 @@ TEST_F(FormWithoutUnit, ControlsSitWhereDesignedWithTheirCaptions) {
     }
 
     // The status bar is the bottom 19 pixels of the client area.
-    EXPECT_EQ(f.InfoStatusBar->geometry(), QRect(0, 416 - 19, 527, 19));
+    EXPECT_EQ(f.infoStatusBar->geometry(), QRect(0, 416 - 19, 527, 19));
 
     // The terminal pane as placed on the window.
-    EXPECT_EQ(f.QuavTerminal1->rows(), 16);
-    EXPECT_EQ(f.QuavTerminal1->color(), terminal::kBlack);
-    EXPECT_EQ(f.QuavTerminal1->fontColor(), terminal::kSilver);
-    EXPECT_EQ(f.QuavTerminal1->font().family(), "Courier New");
-    EXPECT_EQ(f.QuavTerminal1->font().pixelSize(), 12);
-    EXPECT_EQ(f.QuavTerminal1->blinkTime(), 250);
-    EXPECT_EQ(f.QuavTerminal1->lazyByteDelay(), 4);
-    EXPECT_EQ(f.QuavTerminal1->lazyTimeDelay(), 50);
-    EXPECT_FALSE(f.QuavTerminal1->useLazyDisplay());
-    EXPECT_FALSE(f.QuavTerminal1->scrollback());
-    EXPECT_FALSE(f.QuavTerminal1->wantAllKeys());
-    EXPECT_EQ(f.QuavTerminal1->captureFile(), "QUAVTERM.CAP");
-    EXPECT_EQ(f.QuavTerminal1->comPort(), f.QuavComPort1);
+    EXPECT_EQ(f.terminalPane->rows(), 16);
+    EXPECT_EQ(f.terminalPane->color(), terminal::kBlack);
+    EXPECT_EQ(f.terminalPane->fontColor(), terminal::kSilver);
+    EXPECT_EQ(f.terminalPane->font().family(), "Courier New");
+    EXPECT_EQ(f.terminalPane->font().pixelSize(), 12);
+    EXPECT_EQ(f.terminalPane->blinkTime(), 250);
+    EXPECT_EQ(f.terminalPane->lazyByteDelay(), 4);
+    EXPECT_EQ(f.terminalPane->lazyTimeDelay(), 50);
+    EXPECT_FALSE(f.terminalPane->useLazyDisplay());
+    EXPECT_FALSE(f.terminalPane->scrollback());
+    EXPECT_FALSE(f.terminalPane->wantAllKeys());
+    EXPECT_EQ(f.terminalPane->captureFile(), "QUAVTERM.CAP");
+    EXPECT_EQ(f.terminalPane->comPort(), f.serialPort);
 }
 
 TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     QStringList top;
     for (QAction* a : f.menuBar()->actions())
         if (a->isVisible()) top << a->text();
     EXPECT_EQ(top, QStringList({"Exit", "PCI Board(s)", "RS232 Config", "Terminal", "Station"}));
 
-    EXPECT_EQ(f.PCIConnect->text(), "Connected");
-    EXPECT_FALSE(f.PCIConnect->isEnabled()) << "no usable board";
+    EXPECT_EQ(f.pciConnectAction->text(), "Connected");
+    EXPECT_FALSE(f.pciConnectAction->isEnabled()) << "no usable board";
     EXPECT_EQ(f.engine().linkMode(), 1);
 
     QStringList com;
-    for (QAction* a : f.COMPortMenu->actions())
+    for (QAction* a : f.comPortMenu->actions())
         com << (a->isSeparator() ? "-" : a->text());
     EXPECT_EQ(com, QStringList({"None", "COM1", "COM2", "-", "Search"}));
-    EXPECT_EQ(f.SearchAllMenu->statusTip(), "Look for prompt defined in INI file on COM 1 and COM 2");
+    EXPECT_EQ(f.searchAllMenu->statusTip(), "Look for prompt defined in INI file on COM 1 and COM 2");
 
     QStringList bauds;
-    for (QAction* a : f.Baud1->actions()) {
+    for (QAction* a : f.baudMenu->actions()) {
         bauds << a->text();
         EXPECT_FALSE(a->isChecked());
     }
@@ -163,19 +157,19 @@ TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
               QStringList({"1200", "2400", "9600", "19200", "38400", "57600", "230400", "460800", "921600"}));
 
     QStringList terminal;
-    for (QAction* a : f.Terminal1->actions())
+    for (QAction* a : f.terminalMenu->actions())
         terminal << (a->isVisible() ? a->text() : "(" + a->text() + ")");
     EXPECT_EQ(terminal,
               QStringList({"Visible", "Background Color", "(Text Color)", "Terminal Fonts...", "Emulation"}));
-    EXPECT_TRUE(f.VisibleMenu->isChecked());
+    EXPECT_TRUE(f.visibleMenu->isChecked());
     auto* teletype = f.findChild<QAction*>("EmulationTeletype");
     auto* vt100 = f.findChild<QAction*>("EmulationVT100");
     ASSERT_TRUE(teletype && vt100);
     EXPECT_TRUE(teletype->isChecked() && !vt100->isChecked());
     vt100->trigger();
     EXPECT_TRUE(vt100->isChecked() && !teletype->isChecked());
-    EXPECT_EQ(f.QuavTerminal1->emulation(), terminal::Emulation::VT100);
-    for (QMenu* m : {f.BackgroundColor1, f.ForegroundColor1}) {
+    EXPECT_EQ(f.terminalPane->emulation(), terminal::Emulation::VT100);
+    for (QMenu* m : {f.backgroundColorMenu, f.textColorMenu}) {
         QStringList items;
         for (QAction* a : m->actions())
             items << (a->isSeparator() ? "-" : a->text());
@@ -184,33 +178,33 @@ TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
 }
 
 TEST_F(FormWithoutUnit, NoUnitAndNoDefaultPortDisablesTheButtons) {
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     EXPECT_EQ(f.statusText(),
               "Unable to open Hardware through COM ports. Select new COM port before proceeding");
-    EXPECT_FALSE(f.PickButton->isEnabled());
-    EXPECT_FALSE(f.UploadButton->isEnabled());
-    EXPECT_FALSE(f.QuavComPort1->isOpen());
+    EXPECT_FALSE(f.pickButton->isEnabled());
+    EXPECT_FALSE(f.uploadButton->isEnabled());
+    EXPECT_FALSE(f.serialPort->isOpen());
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(" | ").toStdString();
-    EXPECT_TRUE(f.ComCheckBox->isEnabled()) << "use_default_com ran, the box stays usable";
+    EXPECT_TRUE(f.comCheckBox->isEnabled()) << "use_default_com ran, the box stays usable";
 }
 
 TEST_F(FormWithoutUnit, NoneBeforeAnySuccessSaysNever) {
-    TBrimwellForm& f = start();
-    f.NoneMenu->trigger();
+    MainWindow& f = start();
+    f.noneMenu->trigger();
     EXPECT_EQ(f.statusText(), "Note: Last successful COM port used is: Never");
-    EXPECT_EQ(f.ComNumberLabel->text(), "None");
-    EXPECT_EQ(f.QuavComPort1->comNumber(), 0);
-    EXPECT_FALSE(f.PickButton->isEnabled());
+    EXPECT_EQ(f.comNumberLabel->text(), "None");
+    EXPECT_EQ(f.serialPort->comNumber(), 0);
+    EXPECT_FALSE(f.pickButton->isEnabled());
 }
 
 TEST_F(FormWithoutUnit, FailedComMenuProbeShowsTextAndMessageAndEnablesButtons) {
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     struct Case {
         QAction* action;
         const char* message;
     } cases[] = {
-        {f.COM1Menu, "Error! Cannot establish communication using COM 1. Please check RS232 connection"},
-        {f.COM2Menu, "Error! Cannot establish communication using COM 2. Please check RS232 connection"},
+        {f.com1Menu, "Error! Cannot establish communication using COM 1. Please check RS232 connection"},
+        {f.com2Menu, "Error! Cannot establish communication using COM 2. Please check RS232 connection"},
     };
     for (const auto& c : cases) {
         dialogs.messages.clear();
@@ -219,45 +213,45 @@ TEST_F(FormWithoutUnit, FailedComMenuProbeShowsTextAndMessageAndEnablesButtons) 
                                   "connection before proceeding");
         EXPECT_EQ(dialogs.messages, QStringList({c.message}));
         EXPECT_EQ(dialogs.kinds.back(), MsgKind::Error);
-        EXPECT_TRUE(f.PickButton->isEnabled());
+        EXPECT_TRUE(f.pickButton->isEnabled());
     }
 }
 
 TEST_F(FormWithoutUnit, BaudMenuSetsThePortRateAndTheLabel) {
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     for (int rate : {1200, 2400, 9600, 19200, 57600, 921600, 230400, 38400}) {
-        QAction* a = menuAction(f.Baud1, QString::number(rate));
+        QAction* a = menuAction(f.baudMenu, QString::number(rate));
         ASSERT_NE(a, nullptr);
         a->trigger();
-        EXPECT_EQ(f.QuavComPort1->baud(), rate);
-        EXPECT_EQ(f.ComBaudLabel->text(), QString::number(rate));
+        EXPECT_EQ(f.serialPort->baud(), rate);
+        EXPECT_EQ(f.comBaudLabel->text(), QString::number(rate));
         EXPECT_FALSE(a->isChecked());
     }
 }
 
 TEST_F(FormWithoutUnit, VisibleCollapsesTo139AndComesBackAt420) {
-    TBrimwellForm& f = start();
-    f.VisibleMenu->trigger();
-    EXPECT_FALSE(f.VisibleMenu->isChecked());
+    MainWindow& f = start();
+    f.visibleMenu->trigger();
+    EXPECT_FALSE(f.visibleMenu->isChecked());
     EXPECT_EQ(f.clientSize(), QSize(527, 139));
-    EXPECT_EQ(f.InfoStatusBar->geometry(), QRect(0, 120, 527, 19)) << "status bar stays at the bottom";
-    EXPECT_TRUE(f.QuavTerminal1->isVisibleTo(&f)) << "the pane itself is not hidden";
+    EXPECT_EQ(f.infoStatusBar->geometry(), QRect(0, 120, 527, 19)) << "status bar stays at the bottom";
+    EXPECT_TRUE(f.terminalPane->isVisibleTo(&f)) << "the pane itself is not hidden";
     // The status bar lies over the pane: its own background shows, no black strip of the pane.
-    const QImage shot = f.Client->grab().toImage();
-    const QColor bar = f.InfoStatusBar->palette().color(QPalette::Window);
+    const QImage shot = f.client->grab().toImage();
+    const QColor bar = f.infoStatusBar->palette().color(QPalette::Window);
     for (int x : {30, 260, 500})
         EXPECT_EQ(shot.pixelColor(x, 136), bar) << x;
-    f.VisibleMenu->trigger();
-    EXPECT_TRUE(f.VisibleMenu->isChecked());
+    f.visibleMenu->trigger();
+    EXPECT_TRUE(f.visibleMenu->isChecked());
     EXPECT_EQ(f.clientSize(), QSize(527, 420));
-    EXPECT_EQ(f.InfoStatusBar->geometry(), QRect(0, 401, 527, 19));
+    EXPECT_EQ(f.infoStatusBar->geometry(), QRect(0, 401, 527, 19));
 }
 
 // VT100 shows its whole screen, 24 rows of 80 or 132 columns, and the window grows around it; the
 // teletype goes back to the designed pane and window.
 TEST_F(FormWithoutUnit, EmulationSizesThePaneAndTheWindowToItsScreen) {
-    TBrimwellForm& f = start();
-    terminal::TerminalWidget* pane = f.QuavTerminal1;
+    MainWindow& f = start();
+    terminal::TerminalWidget* pane = f.terminalPane;
     pane->writeString("kept\r\n");
     for (const auto& [action, bytes, rows, cols] : {std::tuple{"EmulationVT100", "", 24, 80},
                                                     {"", "\x1b[?3h", 24, 132},
@@ -268,7 +262,7 @@ TEST_F(FormWithoutUnit, EmulationSizesThePaneAndTheWindowToItsScreen) {
         EXPECT_EQ(pane->rows(), rows);
         EXPECT_EQ(pane->columns(), cols);
         EXPECT_TRUE(rows == 16 || !(pane->horzTooSmall() || pane->vertTooSmall())) << "all of it shows";
-        EXPECT_LT(pane->geometry().bottom(), f.InfoStatusBar->y());
+        EXPECT_LT(pane->geometry().bottom(), f.infoStatusBar->y());
         EXPECT_LT(pane->geometry().right(), f.clientSize().width());
     }
     EXPECT_EQ(pane->geometry(), QRect(16, 120, 497, 273));
@@ -277,50 +271,50 @@ TEST_F(FormWithoutUnit, EmulationSizesThePaneAndTheWindowToItsScreen) {
 }
 
 TEST_F(FormWithoutUnit, ColourActionsSetBackgroundAndTextColours) {
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     const std::pair<const char*, terminal::Color> table[] = {{"Red", 0x0000FF},   {"Green", 0x008000},
                                                              {"Blue", 0xFF0000},  {"White", 0xFFFFFF},
                                                              {"Black", 0x000000}, {"Default", 0x000000}};
     for (const auto& [caption, colour] : table) {
-        QAction* a = menuAction(f.BackgroundColor1, caption);
+        QAction* a = menuAction(f.backgroundColorMenu, caption);
         ASSERT_NE(a, nullptr) << caption;
-        f.QuavTerminal1->setColor(0x123456);
+        f.terminalPane->setColor(0x123456);
         a->trigger();
-        EXPECT_EQ(f.QuavTerminal1->color(), colour) << caption;
+        EXPECT_EQ(f.terminalPane->color(), colour) << caption;
     }
     const std::pair<const char*, terminal::Color> text[] = {{"Red", 0x0000FF},   {"Green", 0x008000},
                                                             {"Blue", 0xFF0000},  {"White", 0xFFFFFF},
                                                             {"Black", 0x000000}, {"Default", 0xC0C0C0}};
     for (const auto& [caption, colour] : text) {
-        QAction* a = menuAction(f.ForegroundColor1, caption);
+        QAction* a = menuAction(f.textColorMenu, caption);
         ASSERT_NE(a, nullptr) << caption;
         a->trigger();
-        EXPECT_EQ(f.QuavTerminal1->fontColor(), colour) << caption;
+        EXPECT_EQ(f.terminalPane->fontColor(), colour) << caption;
     }
 }
 
 TEST_F(FormWithoutUnit, FontDialogCancelKeepsTheFontAndConfirmTakesEverything) {
-    TBrimwellForm& f = start();
-    const QFont before = f.QuavTerminal1->font();
-    f.TerminalFonts1->trigger();
+    MainWindow& f = start();
+    const QFont before = f.terminalPane->font();
+    f.terminalFontsAction->trigger();
     EXPECT_EQ(dialogs.fontOffered, before);
-    EXPECT_EQ(f.QuavTerminal1->font(), before);
+    EXPECT_EQ(f.terminalPane->font(), before);
 
     QFont chosen(QStringLiteral("DejaVu Sans Mono"));
     chosen.setPixelSize(16);
     chosen.setBold(true);
     dialogs.fontAnswer = chosen;
     dialogs.colorAnswer = QColor(0, 0, 255);
-    f.TerminalFonts1->trigger();
-    EXPECT_EQ(f.QuavTerminal1->font().pixelSize(), 16);
-    EXPECT_TRUE(f.QuavTerminal1->font().bold());
-    EXPECT_EQ(f.QuavTerminal1->fontColor(), 0xFF0000u);
+    f.terminalFontsAction->trigger();
+    EXPECT_EQ(f.terminalPane->font().pixelSize(), 16);
+    EXPECT_TRUE(f.terminalPane->font().bold());
+    EXPECT_EQ(f.terminalPane->fontColor(), 0xFF0000u);
 }
 
 // The toolkit's font dialog opens on the face and size the pane draws (its designed face is
 // substituted, sized in pixels) among fixed-pitch faces; taken as it opened, the cells stay.
 TEST_F(FormWithoutUnit, FontDialogOpensOnThePanesFontAndKeepsItsCells) {
-    terminal::TerminalWidget* pane = start().QuavTerminal1;
+    terminal::TerminalWidget* pane = start().terminalPane;
     const QSize cell(pane->charWidth(), pane->charHeight());
     std::unique_ptr<QFontDialog> dialog(makeFontDialog(form.get(), pane->font()));
     EXPECT_TRUE(dialog->testOption(QFontDialog::MonospacedFonts));
@@ -350,17 +344,17 @@ TEST_F(FormWithoutUnit, BoxesShowTheirKindAndTheQuestionDoesNotWait) {
 }
 
 TEST_F(FormWithoutUnit, ClosingWhileIdleAsksNothing) {
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     f.engine().setCaptureActive(true);
-    f.ExitMenu->trigger();
+    f.exitMenu->trigger();
     EXPECT_FALSE(f.isVisible());
     EXPECT_FALSE(f.engine().captureActive());
     EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
 TEST_F(FormWithoutUnit, BackspaceWithThePortClosedIsLeftToThePane) {
-    TBrimwellForm& f = start();
-    ASSERT_FALSE(f.QuavComPort1->isOpen());
-    EXPECT_FALSE(f.QuavTerminal1KeyPress('\b'));
-    EXPECT_FALSE(f.QuavTerminal1KeyPress('a'));
+    MainWindow& f = start();
+    ASSERT_FALSE(f.serialPort->isOpen());
+    EXPECT_FALSE(f.onTerminalKeyPress('\b'));
+    EXPECT_FALSE(f.onTerminalKeyPress('a'));
 }

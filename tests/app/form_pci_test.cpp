@@ -1,6 +1,6 @@
 // The window's PCI board link against brimwell-board-sim: what start-up makes of the boards found,
 // the "Connected" item and the COM menu actions, and a whole run stepping through every board.
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 #include "app/pci/pci_board_link.h"
 #include "app_test_support.h"
 #include "script/progress_form.h"
@@ -48,21 +48,21 @@ class FormPci : public ::testing::Test {
         sim = std::make_unique<UnitSim>(args, pciDir + "/WRTdev" + std::to_string(boards - 1));
         ::setenv("BRIMWELL_PCI_DIR", pciDir.c_str(), 1);
     }
-    TBrimwellForm& make() {
+    MainWindow& make() {
         dialogs.messages.clear();
-        form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+        form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         return *form;
     }
     bool onPci() const {
-        return form->engine().linkMode() == script::kLinkPci && form->PCIConnect->isChecked() &&
-               form->QuavTerminal1->isHidden() && form->RS232GroupBox->isHidden() && !form->port().isOpen();
+        return form->engine().linkMode() == script::kLinkPci && form->pciConnectAction->isChecked() &&
+               form->terminalPane->isHidden() && form->rs232GroupBox->isHidden() && !form->port().isOpen();
     }
 
     TempDir dir;
     TempDir store;
     ScriptedDialogs dialogs;
     std::unique_ptr<UnitSim> sim;
-    std::unique_ptr<TBrimwellForm> form;
+    std::unique_ptr<MainWindow> form;
     int serial = 0;
 };
 
@@ -102,14 +102,14 @@ TEST_F(FormPci, StartUpFollowsTheBoardsFound) {
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         serve(r.simArgs, r.boards);
-        TBrimwellForm& f = make();
+        MainWindow& f = make();
         const bool usable = r.selected >= 0 && r.selected < 16 && r.messages.isEmpty();
-        EXPECT_EQ(f.PCIConnect->isEnabled(), usable);
+        EXPECT_EQ(f.pciConnectAction->isEnabled(), usable);
         EXPECT_EQ(f.engine().linkMode(), usable ? script::kLinkPci : script::kLinkSerial);
         EXPECT_EQ(f.engine().selectedBoard, r.selected);
         EXPECT_EQ(dialogs.messages, r.messages) << dialogs.messages.join(" | ").toStdString();
         if (usable) {
-            f.FormShow();
+            f.onShown();
             EXPECT_TRUE(onPci());
             EXPECT_EQ(f.statusText(), "Established communication on PCI board.");
         }
@@ -130,26 +130,26 @@ TEST_F(FormPci, StartUpFollowsTheBoardsFound) {
 
 TEST_F(FormPci, ConnectedAndTheComMenusSwitchTheLink) {
     serve({"--boards", "3"});
-    TBrimwellForm& f = make();
-    f.FormShow();
+    MainWindow& f = make();
+    f.onShown();
     ASSERT_TRUE(onPci());
-    f.PCIConnect->trigger();
+    f.pciConnectAction->trigger();
     EXPECT_EQ(f.statusText(), "Not connected.");
     EXPECT_EQ(f.engine().linkMode(), script::kLinkSerial);
-    EXPECT_FALSE(f.PCIConnect->isChecked());
+    EXPECT_FALSE(f.pciConnectAction->isChecked());
     EXPECT_FALSE(f.port().isOpen());
-    EXPECT_FALSE(f.QuavTerminal1->isHidden());
-    f.PCIConnect->trigger();
+    EXPECT_FALSE(f.terminalPane->isHidden());
+    f.pciConnectAction->trigger();
     EXPECT_TRUE(onPci());
-    f.SearchAllMenu->trigger(); // leaves the panes hidden
+    f.searchAllMenu->trigger(); // leaves the panes hidden
     EXPECT_EQ(f.engine().linkMode(), script::kLinkSerial);
-    EXPECT_FALSE(f.PCIConnect->isChecked());
-    EXPECT_TRUE(f.QuavTerminal1->isHidden());
-    f.PCIConnect->trigger();
-    f.COM1Menu->trigger(); // brings them back
+    EXPECT_FALSE(f.pciConnectAction->isChecked());
+    EXPECT_TRUE(f.terminalPane->isHidden());
+    f.pciConnectAction->trigger();
+    f.com1Menu->trigger(); // brings them back
     EXPECT_EQ(f.engine().linkMode(), script::kLinkSerial);
-    EXPECT_FALSE(f.PCIConnect->isChecked());
-    EXPECT_FALSE(f.QuavTerminal1->isHidden());
+    EXPECT_FALSE(f.pciConnectAction->isChecked());
+    EXPECT_FALSE(f.terminalPane->isHidden());
 }
 
 TEST_F(FormPci, PickButtonRunsTheScriptOnEveryBoard) {
@@ -160,17 +160,17 @@ TEST_F(FormPci, PickButtonRunsTheScriptOnEveryBoard) {
     dir.write("image.bin", data);
     dir.write("flash.sld",
               "_TC \"LOADR^M\"\n_LF " + dir.file("image.bin") + "\n_LA 80000000\n_LV 1.08\n_LD\n");
-    TBrimwellForm& f = make();
-    f.FormShow();
+    MainWindow& f = make();
+    f.onShown();
     std::set<std::string> labels;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (f.ProgressForm->isVisible() && f.ProgressForm->pciBoardLabel->isVisible())
-            labels.insert(f.ProgressForm->pciBoardLabel->text().toStdString());
+        if (f.progressForm->isVisible() && f.progressForm->pciBoardLabel->isVisible())
+            labels.insert(f.progressForm->pciBoardLabel->text().toStdString());
     });
     watch.start(1);
     dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
-    f.PickButton->click();
+    f.pickButton->click();
     EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."}))
         << dialogs.messages.join(" | ").toStdString();
     EXPECT_EQ(labels, (std::set<std::string>{"PCI Board :  2", "PCI Board :  5"}));
@@ -188,12 +188,12 @@ TEST_F(FormPci, SocketDriverReportsMissingAndLostBoards) {
     serve({"--boards", "3"});
     pci::PciBoardLink link(pci::installedPciDriver(), nullptr);
     ASSERT_TRUE(link.enumerate().usable);
-    EXPECT_EQ(link.board_read_id(link.PciBoard[0]), 3);
+    EXPECT_EQ(link.board_read_id(link.pciBoard[0]), 3);
     EXPECT_EQ(link.failure(3), "");
     sim.reset(); // the bridge goes away under an open device
     for (const int expected : {ECONNRESET, EIO}) {
         uint8_t byte = 0;
-        EXPECT_EQ(link.pci_read_byte(0, link.PciBoard[0].status, byte), expected);
+        EXPECT_EQ(link.pci_read_byte(0, link.pciBoard[0].status, byte), expected);
     }
     EXPECT_FALSE(link.board_put_char(3, 'x'));
     // The engine names that cause instead of counting refused bytes.

@@ -1,6 +1,6 @@
 // Finding the unit at start-up and from the "COM Port" menu, with COM1 and COM2 on pseudo-terminals
 // played by the unit simulator (or left silent), plus the status lights and the backspace filter.
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 #include "app_test_support.h"
 #include "lights/pty_pair.h"
 #include "lights/status_light.h"
@@ -74,9 +74,9 @@ class FormProbe : public ::testing::Test {
   protected:
     void SetUp() override { serial::Clock::setScale(kTimeScale); }
 
-    TBrimwellForm& start(const std::string& settings = {}) {
+    MainWindow& start(const std::string& settings = {}) {
         if (!settings.empty()) dir.write("LoaderDefault.ini", settings);
-        form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+        form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         form->show();
         EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }, 30000));
         return *form;
@@ -86,7 +86,7 @@ class FormProbe : public ::testing::Test {
     TempDir dir;
     TempDir store;
     ScriptedDialogs dialogs;
-    std::unique_ptr<TBrimwellForm> form;
+    std::unique_ptr<MainWindow> form;
 };
 
 } // namespace
@@ -96,18 +96,18 @@ TEST_F(FormProbe, StartUpFindsTheUnitOnCom1) {
     PtyPair silent;
     mapCom(1, link("com1"));
     silent.mapTo(2);
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
-    EXPECT_EQ(f.ComNumberLabel->text(), "1");
-    EXPECT_EQ(f.ComBaudLabel->text(), "38400");
-    EXPECT_EQ(f.LastGoodCom, 1);
-    EXPECT_TRUE(f.QuavComPort1->isOpen());
-    EXPECT_TRUE(f.ComCheckBox->isChecked());
-    EXPECT_FALSE(f.ComCheckBox->isEnabled());
-    EXPECT_TRUE(f.PickButton->isEnabled());
-    EXPECT_TRUE(f.QuavSLController1->monitoring());
-    EXPECT_TRUE(f.QuavStatusLight1->lit()) << "CTS";
-    EXPECT_TRUE(f.QuavStatusLight2->lit()) << "DCD";
+    EXPECT_EQ(f.comNumberLabel->text(), "1");
+    EXPECT_EQ(f.comBaudLabel->text(), "38400");
+    EXPECT_EQ(f.lastGoodCom, 1);
+    EXPECT_TRUE(f.serialPort->isOpen());
+    EXPECT_TRUE(f.comCheckBox->isChecked());
+    EXPECT_FALSE(f.comCheckBox->isEnabled());
+    EXPECT_TRUE(f.pickButton->isEnabled());
+    EXPECT_TRUE(f.lightController->monitoring());
+    EXPECT_TRUE(f.ctsLight->lit()) << "CTS";
+    EXPECT_TRUE(f.dcdLight->lit()) << "DCD";
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(" | ").toStdString();
 }
 
@@ -116,12 +116,12 @@ TEST_F(FormProbe, StartUpFindsTheUnitOnCom2WhenOnlyCom2Answers) {
     silent.mapTo(1);
     UnitSim sim(link("com2"), store.path());
     mapCom(2, link("com2"));
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     EXPECT_EQ(f.statusText(), "Established communication on COM 2");
-    EXPECT_EQ(f.ComNumberLabel->text(), "2");
-    EXPECT_EQ(f.LastGoodCom, 2);
-    EXPECT_EQ(f.QuavComPort1->comNumber(), 2);
-    EXPECT_TRUE(f.QuavComPort1->isOpen());
+    EXPECT_EQ(f.comNumberLabel->text(), "2");
+    EXPECT_EQ(f.lastGoodCom, 2);
+    EXPECT_EQ(f.serialPort->comNumber(), 2);
+    EXPECT_TRUE(f.serialPort->isOpen());
     // Silent COM1 heard two carriage returns, one per prompt tried.
     EXPECT_EQ(silent.read(500, 2), "\r\r");
 }
@@ -130,7 +130,7 @@ TEST_F(FormProbe, StartUpFindsAUnitAlreadyInLoaderMode) {
     UnitSim sim(link("com1"), store.path(), {"--start-in-loader"});
     mapCom(1, link("com1"));
     mapCom(2, dir.file("absent"));
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
     EXPECT_EQ(f.engine().expectedPrompt(), '>') << "the first wait for # failed, the second for > answered";
 }
@@ -140,13 +140,13 @@ TEST_F(FormProbe, NoUnitOnEitherPortFallsBackToNothing) {
     PtyPair a, b;
     a.mapTo(1);
     b.mapTo(2);
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     EXPECT_EQ(f.statusText(),
               "Unable to open Hardware through COM ports. Select new COM port before proceeding");
-    EXPECT_FALSE(f.PickButton->isEnabled());
-    EXPECT_FALSE(f.QuavComPort1->isOpen()) << "a port without an answer is closed again";
-    EXPECT_FALSE(f.ComCheckBox->isChecked());
-    EXPECT_TRUE(f.QuavSLController1->monitorOnOpen()) << "monitoring waits for the port to open";
+    EXPECT_FALSE(f.pickButton->isEnabled());
+    EXPECT_FALSE(f.serialPort->isOpen()) << "a port without an answer is closed again";
+    EXPECT_FALSE(f.comCheckBox->isChecked());
+    EXPECT_TRUE(f.lightController->monitorOnOpen()) << "monitoring waits for the port to open";
 }
 
 TEST_F(FormProbe, NoUnitWithAConfiguredPortOpensItWithoutACheck) {
@@ -154,15 +154,15 @@ TEST_F(FormProbe, NoUnitWithAConfiguredPortOpensItWithoutACheck) {
     PtyPair a, b;
     a.mapTo(1);
     b.mapTo(2);
-    TBrimwellForm& f = start("; port\n[Serial]\nPort=COM2\n");
+    MainWindow& f = start("; port\n[Serial]\nPort=COM2\n");
     EXPECT_EQ(f.defaultComPort, 2);
     EXPECT_EQ(f.statusText(),
               "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
               "before proceeding");
-    EXPECT_TRUE(f.QuavComPort1->isOpen());
-    EXPECT_EQ(f.QuavComPort1->comNumber(), 2);
-    EXPECT_EQ(f.ComNumberLabel->text(), "2");
-    EXPECT_TRUE(f.QuavSLController1->monitoring());
+    EXPECT_TRUE(f.serialPort->isOpen());
+    EXPECT_EQ(f.serialPort->comNumber(), 2);
+    EXPECT_EQ(f.comNumberLabel->text(), "2");
+    EXPECT_TRUE(f.lightController->monitoring());
 }
 
 TEST_F(FormProbe, ComMenusSearchNoneAndBaud) {
@@ -170,37 +170,37 @@ TEST_F(FormProbe, ComMenusSearchNoneAndBaud) {
     UnitSim sim2(link("com2"), store.path());
     mapCom(1, link("com1"));
     mapCom(2, link("com2"));
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     ASSERT_EQ(f.statusText(), "Established communication on COM 1");
 
-    f.COM2Menu->trigger();
+    f.com2Menu->trigger();
     EXPECT_EQ(f.statusText(), "Established communication on COM 2");
-    EXPECT_EQ(f.ComNumberLabel->text(), "2");
-    EXPECT_EQ(f.LastGoodCom, 2);
-    EXPECT_TRUE(f.QuavSLController1->monitoring()) << "monitoring follows the port change";
+    EXPECT_EQ(f.comNumberLabel->text(), "2");
+    EXPECT_EQ(f.lastGoodCom, 2);
+    EXPECT_TRUE(f.lightController->monitoring()) << "monitoring follows the port change";
 
-    f.COM1Menu->trigger();
+    f.com1Menu->trigger();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
-    EXPECT_EQ(f.ComNumberLabel->text(), "1");
+    EXPECT_EQ(f.comNumberLabel->text(), "1");
 
-    f.NoneMenu->trigger();
+    f.noneMenu->trigger();
     EXPECT_EQ(f.statusText(), "Note: Last successful COM port used is: 1");
-    EXPECT_FALSE(f.QuavComPort1->isOpen());
-    EXPECT_EQ(f.ComNumberLabel->text(), "None");
-    EXPECT_FALSE(f.PickButton->isEnabled());
+    EXPECT_FALSE(f.serialPort->isOpen());
+    EXPECT_EQ(f.comNumberLabel->text(), "None");
+    EXPECT_FALSE(f.pickButton->isEnabled());
 
-    f.SearchAllMenu->trigger();
+    f.searchAllMenu->trigger();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
-    EXPECT_TRUE(f.PickButton->isEnabled());
-    EXPECT_TRUE(f.QuavSLController1->monitoring());
+    EXPECT_TRUE(f.pickButton->isEnabled());
+    EXPECT_TRUE(f.lightController->monitoring());
 
-    for (QAction* a : f.Baud1->actions()) {
+    for (QAction* a : f.baudMenu->actions()) {
         if (a->text() != "9600") continue;
         a->trigger();
     }
-    EXPECT_EQ(f.QuavComPort1->baud(), 9600);
-    EXPECT_EQ(f.ComBaudLabel->text(), "9600");
-    EXPECT_TRUE(f.QuavComPort1->isOpen()) << "a new rate needs no new probe";
+    EXPECT_EQ(f.serialPort->baud(), 9600);
+    EXPECT_EQ(f.comBaudLabel->text(), "9600");
+    EXPECT_TRUE(f.serialPort->isOpen()) << "a new rate needs no new probe";
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(" | ").toStdString();
 }
 
@@ -209,23 +209,23 @@ TEST_F(FormProbe, SearchWithNothingAnsweringEndsInTheFallback) {
     PtyPair a, b;
     a.mapTo(1);
     b.mapTo(2);
-    TBrimwellForm& f = start();
-    f.enable_btns();
-    f.SearchAllMenu->trigger();
+    MainWindow& f = start();
+    f.enableButtons();
+    f.searchAllMenu->trigger();
     EXPECT_EQ(f.statusText(),
               "Unable to open Hardware through COM ports. Select new COM port before proceeding");
-    EXPECT_FALSE(f.PickButton->isEnabled());
+    EXPECT_FALSE(f.pickButton->isEnabled());
 }
 
 TEST_F(FormProbe, LightsFollowTrafficOnTheWindowsPort) {
     PromptingUnit unit;
     unit.mapTo(1);
     mapCom(2, dir.file("absent"));
-    TBrimwellForm& f = start();
-    ASSERT_TRUE(f.QuavComPort1->isOpen());
-    ASSERT_TRUE(f.QuavSLController1->monitoring());
-    lights::StatusLight* rxd = f.QuavStatusLight3;
-    lights::StatusLight* txd = f.QuavStatusLight4;
+    MainWindow& f = start();
+    ASSERT_TRUE(f.serialPort->isOpen());
+    ASSERT_TRUE(f.lightController->monitoring());
+    lights::StatusLight* rxd = f.rxdLight;
+    lights::StatusLight* txd = f.txdLight;
     EXPECT_FALSE(rxd->lit());
     EXPECT_FALSE(txd->lit());
     unit.forget();
@@ -235,7 +235,7 @@ TEST_F(FormProbe, LightsFollowTrafficOnTheWindowsPort) {
     // The terminal pane reads what arrives, so the input empties and the next tick puts RXD out.
     ASSERT_TRUE(pumpUntil([&] { return !rxd->lit(); }, 3000));
 
-    f.QuavComPort1->putString("ver");
+    f.serialPort->putString("ver");
     ASSERT_TRUE(pumpUntil([&] { return txd->lit(); }, 3000));
     ASSERT_TRUE(pumpUntil([&] { return unit.heard() == "ver"; }, 3000)) << unit.heard();
     ASSERT_TRUE(pumpUntil([&] { return !txd->lit(); }, 3000));
@@ -243,9 +243,9 @@ TEST_F(FormProbe, LightsFollowTrafficOnTheWindowsPort) {
     // A port change closes and reopens underneath the lights; they keep working.
     PromptingUnit second;
     second.mapTo(2);
-    f.COM2Menu->trigger();
+    f.com2Menu->trigger();
     ASSERT_EQ(f.statusText(), "Established communication on COM 2");
-    ASSERT_TRUE(f.QuavSLController1->monitoring());
+    ASSERT_TRUE(f.lightController->monitoring());
     second.send("more");
     ASSERT_TRUE(pumpUntil([&] { return rxd->lit(); }, 3000));
     ASSERT_TRUE(pumpUntil([&] { return !rxd->lit(); }, 3000));
@@ -255,18 +255,18 @@ TEST_F(FormProbe, BackspaceOnAnOpenPortSendsBackspaceBlankBackspace) {
     PromptingUnit unit;
     unit.mapTo(1);
     mapCom(2, dir.file("absent"));
-    TBrimwellForm& f = start();
-    ASSERT_TRUE(f.QuavComPort1->isOpen());
+    MainWindow& f = start();
+    ASSERT_TRUE(f.serialPort->isOpen());
     unit.forget();
-    EXPECT_TRUE(f.QuavTerminal1KeyPress('\b'));
+    EXPECT_TRUE(f.onTerminalKeyPress('\b'));
     ASSERT_TRUE(pumpUntil([&] { return unit.heard() == "\b \b"; }, 3000)) << unit.heard();
 
     // Typed into the pane, backspace goes through the same filter instead of the pane's DEL.
     unit.forget();
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
-    QCoreApplication::sendEvent(f.QuavTerminal1->viewport(), &press);
+    QCoreApplication::sendEvent(f.terminalPane->viewport(), &press);
     ASSERT_TRUE(pumpUntil([&] { return unit.heard() == "\b \b"; }, 3000)) << unit.heard();
-    EXPECT_FALSE(f.QuavTerminal1KeyPress('x')) << "other keys are the pane's";
+    EXPECT_FALSE(f.onTerminalKeyPress('x')) << "other keys are the pane's";
 }
 
 namespace {
@@ -283,15 +283,15 @@ TEST_F(FormProbe, AnErrorDuringThePromptCheckSaysThePortIsNotResponding) {
     PromptingUnit unit;
     unit.mapTo(1);
     mapCom(2, dir.file("absent"));
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     ASSERT_EQ(f.statusText(), "Established communication on COM 1");
-    f.useSerialLink(std::make_unique<BrokenFlushLink>(*f.QuavComPort1));
+    f.useSerialLink(std::make_unique<BrokenFlushLink>(*f.serialPort));
     dialogs.messages.clear();
-    f.COM1Menu->trigger();
+    f.com1Menu->trigger();
     EXPECT_EQ(
         dialogs.messages,
         QStringList({"Note: COM Port #1 is not responding.",
                      "Error! Cannot establish communication using COM 1. Please check RS232 connection"}));
-    EXPECT_TRUE(f.QuavComPort1->isOpen()) << "the port stays as it was";
-    EXPECT_EQ(f.LastGoodCom, 1);
+    EXPECT_TRUE(f.serialPort->isOpen()) << "the port stays as it was";
+    EXPECT_EQ(f.lastGoodCom, 1);
 }

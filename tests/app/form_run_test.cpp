@@ -1,7 +1,7 @@
 // Script runs from the window against the unit simulator: the Pick button with the dialog answered
 // from code, Stop during an upload, the close query during an upload, and the unattended mode with
 // its exit code (the process-ending cases run in a child process).
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 #include "app_test_support.h"
 #include "lights/status_light.h"
 #include "records/record_store.h"
@@ -63,7 +63,7 @@ std::string uploadScript(const std::string& dataPath) {
 }
 
 // Calls `act` once, from the event loop, as soon as `ready` holds.
-void once(TBrimwellForm& f, std::function<bool()> ready, std::function<void()> act) {
+void once(MainWindow& f, std::function<bool()> ready, std::function<void()> act) {
     auto* timer = new QTimer(&f);
     timer->setInterval(1);
     QObject::connect(timer, &QTimer::timeout, [timer, ready, act] {
@@ -76,11 +76,11 @@ void once(TBrimwellForm& f, std::function<bool()> ready, std::function<void()> a
 }
 
 // Calls `act` once as soon as the upload has sent `blocks` blocks.
-void whenUploadReaches(TBrimwellForm& f, int blocks, std::function<void()> act) {
+void whenUploadReaches(MainWindow& f, int blocks, std::function<void()> act) {
     once(
         f,
         [&f, blocks] {
-            return f.ProgressForm->isVisible() && f.ProgressForm->fileProgressBar->value() >= blocks;
+            return f.progressForm->isVisible() && f.progressForm->fileProgressBar->value() >= blocks;
         },
         act);
 }
@@ -89,7 +89,7 @@ void whenUploadReaches(TBrimwellForm& f, int blocks, std::function<void()> act) 
 struct StatusLog {
     QStringList texts;
     QTimer timer;
-    explicit StatusLog(TBrimwellForm& f) {
+    explicit StatusLog(MainWindow& f) {
         timer.setInterval(1);
         QObject::connect(&timer, &QTimer::timeout, [this, &f] {
             if (texts.isEmpty() || texts.last() != f.statusText()) texts << f.statusText();
@@ -132,8 +132,8 @@ class FormRun : public ::testing::Test {
         mapCom(1, dir.file("com1"));
         mapCom(2, dir.file("absent"));
     }
-    TBrimwellForm& start() {
-        form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    MainWindow& start() {
+        form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         form->show();
         EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }, 30000));
         return *form;
@@ -150,13 +150,13 @@ class FormRun : public ::testing::Test {
         dir.write("image.bin", data);
         dir.write("flash.sld", uploadScript(dir.file("image.bin")));
         dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
-        form->PickButton->click();
+        form->pickButton->click();
     }
 
     TempDir dir;
     TempDir store;
     ScriptedDialogs dialogs;
-    std::unique_ptr<TBrimwellForm> form;
+    std::unique_ptr<MainWindow> form;
 };
 
 } // namespace
@@ -166,20 +166,20 @@ TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
     const std::string data = dataBytes(4001);
     // The window records its runs where BRIMWELL_RECORDS says, as brimwell run does.
     setenv("BRIMWELL_RECORDS", ("sqlite:" + dir.file("records.sqlite")).c_str(), 1);
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     ASSERT_EQ(f.statusText(), "Established communication on COM 1");
     pick(data);
     EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."}))
         << dialogs.messages.join(" | ").toStdString();
     EXPECT_EQ(dialogs.kinds, std::vector<MsgKind>({MsgKind::Information}));
     EXPECT_EQ(f.statusText(), "SUCCESS. Reading script file complete");
-    EXPECT_TRUE(f.PickButton->isEnabled());
-    EXPECT_FALSE(f.ProgressForm->isVisible());
+    EXPECT_TRUE(f.pickButton->isEnabled());
+    EXPECT_FALSE(f.progressForm->isVisible());
     EXPECT_TRUE(f.engine().uploadIdle());
     EXPECT_TRUE(storedImage() == data) << "stored image differs (" << storedImage().size() << " bytes)";
     // The Upload button alone is a run of its own, recorded with the file it sends (gone here).
     std::filesystem::remove(dir.file("image.bin"));
-    f.UploadButton->click();
+    f.uploadButton->click();
     unsetenv("BRIMWELL_RECORDS");
     records::RecordStore records;
     QString error;
@@ -202,11 +202,11 @@ TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
 
 TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
     UnitSim sim(dir.file("com1"), store.path());
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     int blocksAtStop = 0;
     whenUploadReaches(f, 2, [&] {
-        blocksAtStop = f.ProgressForm->fileProgressBar->value();
-        f.ProgressForm->cancelButton->click();
+        blocksAtStop = f.progressForm->fileProgressBar->value();
+        f.progressForm->cancelButton->click();
     });
     pick(dataBytes(1 << 20));
     ASSERT_GE(blocksAtStop, 2) << dialogs.messages.join(" | ").toStdString() << " / "
@@ -216,7 +216,7 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
     EXPECT_EQ(dialogs.kinds.back(), MsgKind::Warning) << "stopped on purpose: no error";
     EXPECT_FALSE(dialogs.messages.contains("Upload Complete."));
     EXPECT_TRUE(listDir(store.path()).empty()) << "the unit kept no partial image";
-    EXPECT_TRUE(f.PickButton->isEnabled());
+    EXPECT_TRUE(f.pickButton->isEnabled());
     EXPECT_TRUE(f.engine().uploadIdle());
 }
 
@@ -224,20 +224,20 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
 // that Stop again gives up; the second ends the run at once, with no further attempt.
 TEST_F(FormRun, StopTwiceDuringThePromptCheckEndsTheRun) {
     UnitSim sim(dir.file("com1"), store.path(), {"--hang-after", "6000"}); // takes the image, then is silent
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     StatusLog log(f);
     bool stopShown = false;
     QString atSecondStop, afterSecondStop;
     once(
         f, [&] { return f.statusText().contains("(attempt 1 of 11)"); },
         [&] {
-            stopShown = f.ProgressForm->isVisible() && f.ProgressForm->cancelButton->isEnabled();
-            f.ProgressForm->cancelButton->click();
+            stopShown = f.progressForm->isVisible() && f.progressForm->cancelButton->isEnabled();
+            f.progressForm->cancelButton->click();
             once(
                 f, [&] { return f.statusText().contains("(attempt 2 of 11)"); },
                 [&] {
                     atSecondStop = f.statusText();
-                    f.ProgressForm->cancelButton->click();
+                    f.progressForm->cancelButton->click();
                     // Read at once: the run may end before the log's next look.
                     afterSecondStop = f.statusText();
                 });
@@ -250,8 +250,8 @@ TEST_F(FormRun, StopTwiceDuringThePromptCheckEndsTheRun) {
         << atSecondStop.toStdString();
     EXPECT_TRUE(log.texts.filter("(attempt 3 of 11)").isEmpty()) << log.texts.join(" | ").toStdString();
     EXPECT_EQ(afterSecondStop, "Stopping now: no more waiting for the unit's prompt.");
-    EXPECT_FALSE(f.ProgressForm->isVisible());
-    EXPECT_TRUE(f.PickButton->isEnabled());
+    EXPECT_FALSE(f.progressForm->isVisible());
+    EXPECT_TRUE(f.pickButton->isEnabled());
 }
 
 // From the load command on, keys typed into the pane and the terminal's own answers stay off the
@@ -259,7 +259,7 @@ TEST_F(FormRun, StopTwiceDuringThePromptCheckEndsTheRun) {
 TEST_F(FormRun, KeysBetweenTheLoadCommandAndTheFirstBlockStayOutOfTheImage) {
     UnitSim sim(dir.file("com1"), store.path());
     const std::string data = dataBytes(4001);
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     StatusLog log(f);
     bool typed = false;
     once(
@@ -267,9 +267,9 @@ TEST_F(FormRun, KeysBetweenTheLoadCommandAndTheFirstBlockStayOutOfTheImage) {
         [&] {
             for (const auto& [key, text] : {std::pair{Qt::Key_X, "x"}, {Qt::Key_Return, "\r"}}) {
                 QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-                QCoreApplication::sendEvent(f.QuavTerminal1, &press);
+                QCoreApplication::sendEvent(f.terminalPane, &press);
             }
-            f.QuavTerminal1->putString("\x1b[?1;0c"); // a VT100's answer to the unit's query
+            f.terminalPane->putString("\x1b[?1;0c"); // a VT100's answer to the unit's query
             typed = true;
         });
     pick(data);
@@ -287,16 +287,16 @@ TEST_F(FormRun, KeysBetweenTheLoadCommandAndTheFirstBlockStayOutOfTheImage) {
 TEST_F(FormRun, BetweenUploadsTheRunKeepsItsPortAndClosingEndsTheProgram) {
     UnitSim sim(dir.file("com1"), store.path());
     const std::string data = dataBytes(4001);
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     bool buttonsBack = true;
     int exitCode = -1;
     f.setExitHandler([&](int code) { exitCode = code; }); // returns: the run goes on here
     once(
-        f, [&] { return !f.PickButton->isEnabled(); },
+        f, [&] { return !f.pickButton->isEnabled(); },
         [&] {
-            f.NoneMenu->trigger();
-            f.COM2Menu->trigger();
-            buttonsBack = f.PickButton->isEnabled();
+            f.noneMenu->trigger();
+            f.com2Menu->trigger();
+            buttonsBack = f.pickButton->isEnabled();
             f.close();
         });
     pick(data);
@@ -305,28 +305,28 @@ TEST_F(FormRun, BetweenUploadsTheRunKeepsItsPortAndClosingEndsTheProgram) {
     EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."}))
         << dialogs.messages.join(" | ").toStdString();
     EXPECT_TRUE(storedImage() == data);
-    EXPECT_TRUE(f.NoneMenu->isEnabled() && f.COM2Menu->isEnabled()) << "back once the run ended";
+    EXPECT_TRUE(f.noneMenu->isEnabled() && f.com2Menu->isEnabled()) << "back once the run ended";
 }
 
 // The buttons that start a run wait for the start-up port search: a run must not start inside it.
 TEST_F(FormRun, TheButtonsWaitForThePortSearch) {
     UnitSim sim(dir.file("com1"), store.path());
-    form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
     bool buttonsOn = true;
     once(
         *form, [&] { return QApplication::overrideCursor() != nullptr; }, // the search's busy cursor
-        [&] { buttonsOn = form->PickButton->isEnabled() || form->UploadButton->isEnabled(); });
+        [&] { buttonsOn = form->pickButton->isEnabled() || form->uploadButton->isEnabled(); });
     form->show();
     ASSERT_TRUE(pumpUntil([&] { return form->startupFinished(); }, 30000));
     EXPECT_FALSE(buttonsOn);
-    EXPECT_TRUE(form->PickButton->isEnabled()) << "back once the unit was found";
+    EXPECT_TRUE(form->pickButton->isEnabled()) << "back once the unit was found";
 }
 
 // Neither keys typed into the terminal pane nor a close query answered No reach the upload.
 TEST_F(FormRun, TypedKeysAndACloseQueryAnsweredNoLeaveTheUploadAlone) {
     UnitSim sim(dir.file("com1"), store.path());
     const std::string data = dataBytes(300000);
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     QString asked;
     dialogs.onQuestion = [&](const QString& q) {
         asked = q;
@@ -334,11 +334,12 @@ TEST_F(FormRun, TypedKeysAndACloseQueryAnsweredNoLeaveTheUploadAlone) {
     };
     bool configShownDuringUpload = true, buttonsEnabledDuringUpload = true;
     whenUploadReaches(f, 2, [&] {
-        configShownDuringUpload = f.ConfigMenu->menuAction()->isVisible() || f.TerminalFonts1->isEnabled();
-        buttonsEnabledDuringUpload = f.PickButton->isEnabled() || f.UploadButton->isEnabled();
+        configShownDuringUpload =
+            f.configMenu->menuAction()->isVisible() || f.terminalFontsAction->isEnabled();
+        buttonsEnabledDuringUpload = f.pickButton->isEnabled() || f.uploadButton->isEnabled();
         for (const auto& [key, text] : {std::pair{Qt::Key_X, "x"}, {Qt::Key_Return, "\r"}}) {
             QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-            QCoreApplication::sendEvent(f.QuavTerminal1, &press);
+            QCoreApplication::sendEvent(f.terminalPane, &press);
         }
         f.close();
     });
@@ -346,7 +347,7 @@ TEST_F(FormRun, TypedKeysAndACloseQueryAnsweredNoLeaveTheUploadAlone) {
     EXPECT_FALSE(configShownDuringUpload)
         << "RS232 Config is hidden and the font dialog off while an upload runs";
     EXPECT_FALSE(buttonsEnabledDuringUpload);
-    EXPECT_TRUE(f.ConfigMenu->menuAction()->isVisible() && f.TerminalFonts1->isEnabled());
+    EXPECT_TRUE(f.configMenu->menuAction()->isVisible() && f.terminalFontsAction->isEnabled());
     EXPECT_EQ(asked,
               "File upload in progress.\rAre you sure you want to cancel upload and exit the application?");
     EXPECT_TRUE(dialogs.captions.contains("Loader GUI : Confirm Exit"));
@@ -360,19 +361,19 @@ TEST_F(FormRun, TypedKeysAndACloseQueryAnsweredNoLeaveTheUploadAlone) {
 TEST_F(FormRun, CloseQuestionOpenPastTheUnitsDataTimeOutLetsTheUploadFinish) {
     UnitSim sim(dir.file("com1"), store.path(), {"--baud", "115200"}); // about 4 s of data
     const std::string data = dataBytes(46000);
-    TBrimwellForm& f = start();
+    MainWindow& f = start();
     dialogs.holdQuestions = true;
     QElapsedTimer open;
     int blocksAsked = 0, blocksAnswered = 0;
     whenUploadReaches(f, 2, [&] {
         f.close();
         open.start();
-        blocksAsked = f.ProgressForm->fileProgressBar->value();
+        blocksAsked = f.progressForm->fileProgressBar->value();
     });
     once(
         f, [&] { return open.isValid() && open.elapsed() > 2500 && dialogs.held; },
         [&] {
-            blocksAnswered = f.engine().uploadIdle() ? 0 : f.ProgressForm->fileProgressBar->value();
+            blocksAnswered = f.engine().uploadIdle() ? 0 : f.progressForm->fileProgressBar->value();
             dialogs.held(MsgAnswer::No);
         });
     pick(data);
@@ -411,9 +412,9 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
                                          loss == Loss::DuringUpload
                                              ? std::vector<std::string>{"--disconnect-after", "20000"}
                                              : std::vector<std::string>{});
-    TBrimwellForm& f = start();
-    EXPECT_TRUE(f.QuavStatusLight1->lit()) << "CTS lit: the lights follow the port";
-    f.QuavTerminal1->writeString("#shown before the loss");
+    MainWindow& f = start();
+    EXPECT_TRUE(f.ctsLight->lit()) << "CTS lit: the lights follow the port";
+    f.terminalPane->writeString("#shown before the loss");
     if (loss == Loss::UnitEnds) {
         sim.reset();
     } else if (loss == Loss::HangUp) {
@@ -427,11 +428,10 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
     ASSERT_EQ(lost.size(), 1) << "told once: " << dialogs.messages.join(" | ").toStdString();
     EXPECT_TRUE(lost[0].startsWith("The connection to COM1 (") && f.statusText().startsWith(lost[0]))
         << lost[0].toStdString() << " / " << f.statusText().toStdString();
-    for (lights::StatusLight* light :
-         {f.QuavStatusLight1, f.QuavStatusLight2, f.QuavStatusLight3, f.QuavStatusLight4})
+    for (lights::StatusLight* light : {f.ctsLight, f.dcdLight, f.rxdLight, f.txdLight})
         EXPECT_FALSE(light->lit());
-    EXPECT_EQ(f.ComNumberLabel->text(), "None");
-    EXPECT_FALSE(f.PickButton->isEnabled()) << "nothing to run a script on until a port is chosen";
+    EXPECT_EQ(f.comNumberLabel->text(), "None");
+    EXPECT_FALSE(f.pickButton->isEnabled()) << "nothing to run a script on until a port is chosen";
 
     if (loss == Loss::DuringUpload) {
         EXPECT_TRUE(pumpUntil([&] { return !sim->running(); }, 10000));
@@ -441,14 +441,14 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
         sim = std::make_unique<UnitSim>(dir.file("com1"), store.path());
     }
     std::vector<std::string> shown; // the pane's rows down to the last with text
-    for (int r = 1; r <= f.QuavTerminal1->rows(); ++r)
-        if (f.QuavTerminal1->line(r).find_first_not_of(' ') != std::string::npos) shown.resize(size_t(r));
+    for (int r = 1; r <= f.terminalPane->rows(); ++r)
+        if (f.terminalPane->line(r).find_first_not_of(' ') != std::string::npos) shown.resize(size_t(r));
     for (size_t r = 0; r < shown.size(); ++r)
-        shown[r] = f.QuavTerminal1->line(int(r) + 1);
+        shown[r] = f.terminalPane->line(int(r) + 1);
     ASSERT_FALSE(shown.empty());
-    f.COM1Menu->trigger();
+    f.com1Menu->trigger();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
-    EXPECT_TRUE(f.QuavStatusLight1->lit()) << "monitored again";
+    EXPECT_TRUE(f.ctsLight->lit()) << "monitored again";
 
     const std::string data = dataBytes(4001);
     pick(data);
@@ -456,9 +456,9 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
     EXPECT_TRUE(storedImage() == data);
     // What the pane showed before stays; the reconnected line wrote on below it.
     for (size_t r = 0; r < shown.size(); ++r)
-        EXPECT_EQ(f.QuavTerminal1->line(int(r) + 1), shown[r]);
+        EXPECT_EQ(f.terminalPane->line(int(r) + 1), shown[r]);
     // Which of the exchange's lines show depends on what the prompt waits consumed; some do.
-    EXPECT_NE(f.QuavTerminal1->line(int(shown.size()) + 1).find_first_not_of(' '), std::string::npos);
+    EXPECT_NE(f.terminalPane->line(int(shown.size()) + 1).find_first_not_of(' '), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Device, FormPortLoss,
@@ -550,12 +550,12 @@ TEST(ChildProcess, DISABLED_CloseDuringUploadYes) {
         std::printf("MESSAGE: %s\n", m.toUtf8().constData());
         std::fflush(stdout);
     };
-    auto* f = new TBrimwellForm(QString::fromStdString(dir + "/LoaderDefault.ini"));
+    auto* f = new MainWindow(QString::fromStdString(dir + "/LoaderDefault.ini"));
     f->show();
     ASSERT_TRUE(pumpUntil([&] { return f->startupFinished(); }, 30000));
     dialogs.fileToOpen = QString::fromStdString(dir + "/flash.sld");
     whenUploadReaches(*f, 2, [f] { f->close(); });
-    f->PickButton->click();
+    f->pickButton->click();
     std::printf("RETURNED TO THE UPLOAD (status: %s)\n", f->statusText().toUtf8().constData());
     std::fflush(stdout);
     std::_Exit(3);
@@ -569,7 +569,7 @@ TEST(ChildProcess, DISABLED_Automatic) {
         std::printf("MESSAGE: %s\n", m.toUtf8().constData());
         std::fflush(stdout);
     };
-    auto* f = new TBrimwellForm(QString::fromStdString(dir + "/LoaderDefault.ini"));
+    auto* f = new MainWindow(QString::fromStdString(dir + "/LoaderDefault.ini"));
     // Report the status just before the process ends.
     f->setExitHandler([f](int code) {
         std::printf("STATUS-AT-EXIT: [%s]\n", f->statusText().toUtf8().constData());
@@ -627,15 +627,15 @@ TEST_F(FormRun, UnattendedRunDisablesTheWindowButStopStillWorksAndFailsTheRun) {
     dir.write("flash.sld", uploadScript(dir.file("image.bin")));
     dir.write("LoaderDefault.ini",
               "a=1\nb=38400\nc=8\nd=0\ne=1\nf=" + dir.file("flash.sld") + "\ng=.\nh=automatic\n");
-    form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
-    TBrimwellForm& f = *form;
+    form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    MainWindow& f = *form;
     int exitCode = -1;
     f.setExitHandler([&](int code) { exitCode = code; });
     bool windowEnabled = true, stopEnabled = false;
     whenUploadReaches(f, 2, [&] {
         windowEnabled = f.isEnabled();
-        stopEnabled = f.ProgressForm->cancelButton->isEnabled() && f.ProgressForm->isEnabled();
-        f.ProgressForm->cancelButton->click();
+        stopEnabled = f.progressForm->cancelButton->isEnabled() && f.progressForm->isEnabled();
+        f.progressForm->cancelButton->click();
     });
     f.show();
     ASSERT_TRUE(pumpUntil([&] { return exitCode >= 0; }, 60000))

@@ -1,6 +1,6 @@
 // Settings file effects that belong to the window: line settings on the port, the invalid-rate
 // message, the script folder, and the terminal look of settings 20 to 22.
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 #include "app_test_support.h"
 #include "serial/component/com_port.h"
 #include "serial/port_names.h"
@@ -40,9 +40,9 @@ class FormSettings : public ::testing::Test {
         mapCom(2, dir.file("absent2"));
         mapCom(7, dir.file("absent7"));
     }
-    TBrimwellForm& start(const std::map<int, std::string>& values, const std::string& before = {}) {
+    MainWindow& start(const std::map<int, std::string>& values, const std::string& before = {}) {
         dir.write("LoaderDefault.ini", before + settingsFile(values));
-        form = std::make_unique<TBrimwellForm>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+        form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         form->show();
         EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }));
         return *form;
@@ -50,23 +50,23 @@ class FormSettings : public ::testing::Test {
 
     TempDir dir;
     ScriptedDialogs dialogs;
-    std::unique_ptr<TBrimwellForm> form;
+    std::unique_ptr<MainWindow> form;
 };
 
 } // namespace
 
 TEST_F(FormSettings, InvalidBaudRateIsReportedAndChangesNothing) {
-    TBrimwellForm& f = start({{2, "14400"}});
+    MainWindow& f = start({{2, "14400"}});
     EXPECT_TRUE(dialogs.messages.contains("Error! Baud Rate set in INI file is invalid!"))
         << dialogs.messages.join(" | ").toStdString();
-    EXPECT_EQ(f.QuavComPort1->baud(), 38400);
-    EXPECT_EQ(f.ComBaudLabel->text(), "38400");
+    EXPECT_EQ(f.serialPort->baud(), 38400);
+    EXPECT_EQ(f.comBaudLabel->text(), "38400");
     // Past its reading limit, before its settings lines, a file says so and sets nothing more.
-    TBrimwellForm& g = start({{2, "57600"}}, std::string(script::kSettingsFileLimit + 1, ';') + "\n");
+    MainWindow& g = start({{2, "57600"}}, std::string(script::kSettingsFileLimit + 1, ';') + "\n");
     EXPECT_TRUE(
         dialogs.messages.join(" ").contains("LoaderDefault.ini: it is longer than 1 MiB; the settings"))
         << dialogs.messages.join(" | ").toStdString();
-    EXPECT_EQ(g.QuavComPort1->baud(), 38400);
+    EXPECT_EQ(g.serialPort->baud(), 38400);
 }
 
 TEST_F(FormSettings, ValidLineSettingsReachThePortAndInvalidOnesAreIgnored) {
@@ -82,24 +82,24 @@ TEST_F(FormSettings, ValidLineSettingsReachThePortAndInvalidOnesAreIgnored) {
     };
     for (const auto& c : cases) {
         dialogs.messages.clear();
-        TBrimwellForm& f = start(c.values);
-        EXPECT_EQ(f.QuavComPort1->baud(), c.baud);
-        EXPECT_EQ(f.ComBaudLabel->text(), QString::number(c.baud));
-        EXPECT_EQ(f.QuavComPort1->dataBits(), c.dataBits);
-        EXPECT_EQ(f.QuavComPort1->parity(), c.parity);
-        EXPECT_EQ(f.QuavComPort1->stopBits(), c.stopBits);
+        MainWindow& f = start(c.values);
+        EXPECT_EQ(f.serialPort->baud(), c.baud);
+        EXPECT_EQ(f.comBaudLabel->text(), QString::number(c.baud));
+        EXPECT_EQ(f.serialPort->dataBits(), c.dataBits);
+        EXPECT_EQ(f.serialPort->parity(), c.parity);
+        EXPECT_EQ(f.serialPort->stopBits(), c.stopBits);
         EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(" | ").toStdString();
     }
 }
 
 TEST_F(FormSettings, TerminalHiddenBySetting20StartsCollapsed) {
-    TBrimwellForm& f = start({{20, "0"}});
+    MainWindow& f = start({{20, "0"}});
     EXPECT_EQ(f.clientSize(), QSize(527, 139));
-    EXPECT_FALSE(f.VisibleMenu->isChecked());
+    EXPECT_FALSE(f.visibleMenu->isChecked());
     // 1 while shown changes nothing.
-    TBrimwellForm& g = start({{20, "1"}});
+    MainWindow& g = start({{20, "1"}});
     EXPECT_EQ(g.clientSize(), QSize(527, 416)) << "no Visible action ran: the designed height";
-    EXPECT_TRUE(g.VisibleMenu->isChecked());
+    EXPECT_TRUE(g.visibleMenu->isChecked());
 }
 
 TEST_F(FormSettings, TerminalColoursFromSettings21And22) {
@@ -114,16 +114,15 @@ TEST_F(FormSettings, TerminalColoursFromSettings21And22) {
         {"9", "-1", 0x000000, 0xC0C0C0}, // out of range: nothing happens
     };
     for (const auto& c : cases) {
-        TBrimwellForm& f = start({{21, c.background}, {22, c.text}});
-        EXPECT_EQ(f.QuavTerminal1->color(), c.expectBack) << c.background;
-        EXPECT_EQ(f.QuavTerminal1->fontColor(), c.expectText) << c.text;
-        EXPECT_FALSE(f.ForegroundColor1->menuAction()->isVisible())
-            << "text colour stays reachable only here";
+        MainWindow& f = start({{21, c.background}, {22, c.text}});
+        EXPECT_EQ(f.terminalPane->color(), c.expectBack) << c.background;
+        EXPECT_EQ(f.terminalPane->fontColor(), c.expectText) << c.text;
+        EXPECT_FALSE(f.textColorMenu->menuAction()->isVisible()) << "text colour stays reachable only here";
     }
 }
 
 TEST_F(FormSettings, ScriptFolderIsWhereTheScriptDialogOpens) {
-    TBrimwellForm& f = start({{7, "  scripts"}});
+    MainWindow& f = start({{7, "  scripts"}});
     dialogs.fileToOpen.clear(); // the operator cancels
     dialogs.messages.clear();
     f.runPickedScript(); // the button itself is disabled: no unit answered
@@ -132,14 +131,14 @@ TEST_F(FormSettings, ScriptFolderIsWhereTheScriptDialogOpens) {
     EXPECT_TRUE(dialogs.messages.isEmpty())
         << "cancelling changes nothing: " << dialogs.messages.join(" | ").toStdString();
 
-    TBrimwellForm& g = start({{2, "38400"}});
+    MainWindow& g = start({{2, "38400"}});
     (void)g;
     form->runPickedScript();
     EXPECT_EQ(dialogs.openedIn, QDir::currentPath()) << "without setting 7 the working directory";
 }
 
 TEST_F(FormSettings, DefaultPortAndPromptsAndAutomaticModeAreTaken) {
-    TBrimwellForm& f = start({{1, "COM7"}, {8, "Manual"}, {14, " $"}, {15, "%"}, {19, "BOOT"}, {24, "LX"}});
+    MainWindow& f = start({{1, "COM7"}, {8, "Manual"}, {14, " $"}, {15, "%"}, {19, "BOOT"}, {24, "LX"}});
     EXPECT_EQ(f.defaultComPort, 7);
     EXPECT_FALSE(f.automaticMode);
     EXPECT_EQ(f.engine().mainPromptChar, '$');
@@ -150,18 +149,18 @@ TEST_F(FormSettings, DefaultPortAndPromptsAndAutomaticModeAreTaken) {
     EXPECT_EQ(f.statusText(),
               "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
               "before proceeding");
-    EXPECT_FALSE(f.QuavComPort1->isOpen());
+    EXPECT_FALSE(f.serialPort->isOpen());
 }
 
 TEST_F(FormSettings, DevicePathInSettingOneIsProbedUnderABorrowedNumber) {
     TempDir store;
     UnitSim sim(dir.file("unit"), store.path());
     ASSERT_TRUE(sim.running());
-    TBrimwellForm& f = start({{1, dir.file("unit")}});
+    MainWindow& f = start({{1, dir.file("unit")}});
     ASSERT_GT(f.defaultComPort, 2) << "COM1 and COM2 stay for the search";
     EXPECT_EQ(serial::comDevicePath(static_cast<uint32_t>(f.defaultComPort)), dir.file("unit"));
-    EXPECT_TRUE(f.QuavComPort1->isOpen());
-    EXPECT_EQ(f.QuavComPort1->comNumber(), f.defaultComPort);
+    EXPECT_TRUE(f.serialPort->isOpen());
+    EXPECT_EQ(f.serialPort->comNumber(), f.defaultComPort);
     // The borrowed number means nothing to the operator: the port is named by its path.
     EXPECT_EQ(f.statusText(), QString::fromStdString("Established communication on " + dir.file("unit")));
     ::unsetenv(("BRIMWELL_COM" + std::to_string(f.defaultComPort)).c_str());

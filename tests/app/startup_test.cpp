@@ -1,6 +1,6 @@
 // Start-up as the operator meets it: the splash window with its pictures and captions, the note for
 // a port the user may not open, line breaks in message texts and the announced time scale.
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 #include "app/splash/jpeg_image.h"
 #include "app/splash/splash_form.h"
 #include "app/window_main.h"
@@ -71,20 +71,20 @@ TEST(Splash, Setting23ChoosesPictureAndCaptions) {
         mainForm.setWindowTitle(designMain);
         progressForm.setWindowTitle(designProgress);
         const uint32_t before = serial::Clock::msecs();
-        TSplashForm splash(&mainForm, &progressForm, QString::fromStdString(dir.file("LoaderDefault.ini")));
+        SplashForm splash(&mainForm, &progressForm, QString::fromStdString(dir.file("LoaderDefault.ini")));
         const uint32_t took = serial::Clock::msecs() - before;
         EXPECT_EQ(mainForm.windowTitle().toStdString(), c.mainCaption) << c.name;
         EXPECT_EQ(progressForm.windowTitle().toStdString(), c.progressCaption) << c.name;
         EXPECT_EQ(splash.isVisible(), c.width != 0) << c.name;
-        EXPECT_EQ(splash.JQZImage->pixmap().size(), QSize(600, 400)) << c.name;
-        EXPECT_EQ(splash.QXRImage->pixmap().size(), QSize(800, 700)) << c.name;
+        EXPECT_EQ(splash.jqzImage->pixmap().size(), QSize(600, 400)) << c.name;
+        EXPECT_EQ(splash.qxrImage->pixmap().size(), QSize(800, 700)) << c.name;
         if (c.width == 0) continue;
-        EXPECT_GE(took, static_cast<uint32_t>(TSplashForm::kShowMs)) << c.name;
+        EXPECT_GE(took, static_cast<uint32_t>(SplashForm::kShowMs)) << c.name;
         EXPECT_EQ(splash.size(), c.width == 600 ? QSize(600, 400) : QSize(800, 700)) << c.name;
-        EXPECT_EQ(splash.JQZImage->isVisible(), c.width == 600) << c.name;
-        EXPECT_EQ(splash.QXRImage->isVisible(), c.width == 800) << c.name;
+        EXPECT_EQ(splash.jqzImage->isVisible(), c.width == 600) << c.name;
+        EXPECT_EQ(splash.qxrImage->isVisible(), c.width == 800) << c.name;
         // The big picture lies on top and ignores clicks; the small one hides the splash.
-        click(c.width == 600 ? static_cast<QWidget*>(splash.JQZImage) : splash.QXRImage);
+        click(c.width == 600 ? static_cast<QWidget*>(splash.jqzImage) : splash.qxrImage);
         EXPECT_EQ(splash.isVisible(), c.width == 800) << c.name;
     }
 }
@@ -106,9 +106,9 @@ TEST(Splash, HiddenByTheMainWindowAfterItsConnectionStep) {
     ScriptedDialogs dialogs;
     mapCom(1, dir.file("absent1"));
     mapCom(2, dir.file("absent2"));
-    TBrimwellForm form(QString::fromStdString(dir.file("LoaderDefault.ini")));
-    TSplashForm splash(&form, form.ProgressForm, QString::fromStdString(dir.file("LoaderDefault.ini")));
-    form.SplashForm = &splash;
+    MainWindow form(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    SplashForm splash(&form, form.progressForm, QString::fromStdString(dir.file("LoaderDefault.ini")));
+    form.splashForm = &splash;
     EXPECT_TRUE(splash.isVisible());
     form.show();
     ASSERT_TRUE(pumpUntil([&] { return form.startupFinished(); }, 30000));
@@ -119,7 +119,7 @@ TEST(Window, LineBreaksAndTheTimeScaleNotice) {
     for (const auto& [in, out] :
          {std::pair{"a\r\nb", "a\nb"}, std::pair{"a\rb\rc", "a\nb\nc"}, std::pair{"a\nb", "a\nb"}})
         EXPECT_EQ(withLineBreaks(in).toStdString(), out) << in;
-    TBrimwellForm form(QStringLiteral("/nonexistent/LoaderDefault.ini"));
+    MainWindow form(QStringLiteral("/nonexistent/LoaderDefault.ini"));
     form.setStatusText(QStringLiteral("one\rtwo"));
     EXPECT_EQ(form.statusText(), "one\ntwo");
     const QByteArray saved = qgetenv("BRIMWELL_TIME_SCALE");
@@ -139,8 +139,8 @@ TEST(Window, PortTheUserMayNotOpenNamesDeviceAndGroup) {
     pty.mapTo(1);
     const brimwell::testing::ChildReport r = brimwell::testing::runAsNobody([](std::string& said) {
         ScriptedDialogs dialogs;
-        TBrimwellForm form(QStringLiteral("/nonexistent/LoaderDefault.ini"));
-        const bool found = form.check_com(1);
+        MainWindow form(QStringLiteral("/nonexistent/LoaderDefault.ini"));
+        const bool found = form.checkCom(1);
         said = dialogs.messages.join("|").toStdString();
         return found ? 1 : 0;
     });

@@ -1,7 +1,7 @@
 // The Station window over unit simulators whose links appear one after another in a directory its
 // adapters glob names: a tile per adapter, flashed by a brimwell run process of its own, the
 // counters, the runs recorded where BRIMWELL_RECORDS says, and what keeps it from starting.
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 #include "app/station_window.h"
 #include "app_test_support.h"
 #include "records/record_store.h"
@@ -63,8 +63,8 @@ class StationWindowTest : public ::testing::Test {
 } // namespace
 
 TEST_F(StationWindowTest, FlashesEachAdapterAsItAppearsAndCountsTheVerdicts) {
-    TBrimwellForm form(QString::fromStdString(dir.file("LoaderDefault.ini")));
-    form.StationMenu->trigger();
+    MainWindow form(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    form.stationMenu->trigger();
     ASSERT_NE(form.stationWindow(), nullptr);
     EXPECT_TRUE(form.stationWindow()->isVisible()) << "the Station item opens the window";
     window->scriptEdit->setText(QString::fromStdString(dir.file("flash.sld")));

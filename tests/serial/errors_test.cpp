@@ -57,7 +57,7 @@ TEST(ErrorMessages, PlatformTextHasNoControlCharactersOrDoubleSpaces) {
     }
 }
 
-TEST(ErrorMessages, QuavLoadZCutsToTheBuffer) {
+TEST(ErrorMessages, ErrorTextZCutsToTheBuffer) {
     char small[10];
     errorTextZ(small, sizeof small, -3006);
     EXPECT_STREQ(small, "Output bu");

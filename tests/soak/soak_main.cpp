@@ -4,7 +4,7 @@
 // file, and every faulted run must report failure; the window process must not gather descriptors,
 // threads or memory from run 10 on.
 //   brimwell-soak N [SEED]      prints BENCH lines; exits 1 when a run broke the rule
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 #include "app/window_host.h"
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
@@ -143,18 +143,18 @@ Tally windowRuns(const std::vector<Run>& runs, const TempDir& work, Usage& atSam
     ScriptedDialogs dialogs;
     auto sim = std::make_unique<SimUnit>();
     if (!startSim(*sim, work, runs.front())) return t;
-    TBrimwellForm form(QString::fromStdString(work.file("LoaderDefault.ini")));
+    MainWindow form(QString::fromStdString(work.file("LoaderDefault.ini")));
     form.show();
     pumpUntil([&] { return form.startupFinished(); }, 60000);
     for (const Run& r : runs) {
         if (r.index > 1) {
             sim = std::make_unique<SimUnit>();
             if (!startSim(*sim, work, r)) break;
-            form.COM1Menu->trigger();
+            form.com1Menu->trigger();
         }
         dialogs.messages.clear();
         dialogs.fileToOpen = QString::fromStdString(r.dir + "/flash.sld");
-        form.PickButton->click();
+        form.pickButton->click();
         const bool success = form.host().lastOutcome() == script::RunOutcome::Completed &&
                              !dialogs.messages.isEmpty() && dialogs.messages.last() == "Upload Complete.";
         judge(t, r, success, "window", dialogs.messages.join(" | ").toStdString());

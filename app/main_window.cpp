@@ -1,5 +1,5 @@
 // The main window: layout, menus, status bar, start-up, the unattended run and closing.
-#include "app/brimwell_form.h"
+#include "app/main_window.h"
 #include "app/cli/check.h"
 
 #include "app/com_select_form.h"
@@ -84,7 +84,7 @@ QLabel* label(QWidget* parent, const char* text, int x, int y) {
 
 } // namespace
 
-TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
+MainWindow::MainWindow(QString settingsPath, QWidget* parent)
     : QMainWindow(parent), settingsPath_(std::move(settingsPath)) {
     setWindowTitle(QString::fromLatin1(kDesignCaption));
     installFontSubstitutes();
@@ -97,21 +97,21 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     engine_ = std::make_unique<script::ScriptEngine>(*host_);
 
     portHolder_ = std::make_unique<serial::ComPort>();
-    QuavComPort1 = portHolder_.get();
-    QuavComPort1->beginLoading();
-    QuavComPort1->setComNumber(1);
-    script::applyLoaderPortProfile(*QuavComPort1);
-    QuavComPort1->setTraceName("QUAV.TRC");
-    QuavComPort1->setLogName("QUAV.LOG");
-    QuavComPort1->setOnTriggerAvail([this](serial::ComPort*, uint16_t count) { onDataAvailable(count); });
-    QuavComPort1->setOnWaitChar([this](serial::ComPort*, char c) { engine_->onWaitChar(c); });
-    QuavComPort1->setOnWaitPass([this](serial::ComPort*) { engine_->onWaitPass(); });
-    QuavComPort1->setOnPortError([this](serial::ComPort*, int32_t) { QuavComPort1PortError(); });
-    QuavComPort1->endLoading();
+    serialPort = portHolder_.get();
+    serialPort->beginLoading();
+    serialPort->setComNumber(1);
+    script::applyLoaderPortProfile(*serialPort);
+    serialPort->setTraceName("QUAV.TRC");
+    serialPort->setLogName("QUAV.LOG");
+    serialPort->setOnTriggerAvail([this](serial::ComPort*, uint16_t count) { onDataAvailable(count); });
+    serialPort->setOnWaitChar([this](serial::ComPort*, char c) { engine_->onWaitChar(c); });
+    serialPort->setOnWaitPass([this](serial::ComPort*) { engine_->onWaitPass(); });
+    serialPort->setOnPortError([this](serial::ComPort*, int32_t) { onPortError(); });
+    serialPort->endLoading();
     serial::ComPort::setPromptForPortHook(
         [](serial::ComPort*) { return static_cast<uint32_t>(promptForPort()); });
 
-    serialLink_ = std::make_unique<script::SerialLink>(*QuavComPort1);
+    serialLink_ = std::make_unique<script::SerialLink>(*serialPort);
     engine_->setSerialLink(serialLink_.get());
 
     buildControls();
@@ -121,29 +121,29 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     adapterWatch_ = new serial::AdapterWatch(this);
     for (const serial::SerialPortInfo& adapter : adapterWatch_->adapters())
         adapterAppeared(adapter);
-    connect(adapterWatch_, &serial::AdapterWatch::appeared, this, &TBrimwellForm::adapterAppeared);
-    connect(adapterWatch_, &serial::AdapterWatch::disappeared, this, &TBrimwellForm::adapterDisappeared);
+    connect(adapterWatch_, &serial::AdapterWatch::appeared, this, &MainWindow::adapterAppeared);
+    connect(adapterWatch_, &serial::AdapterWatch::disappeared, this, &MainWindow::adapterDisappeared);
 
-    QuavSLController1 = new lights::StatusLightController(this, QuavComPort1);
+    lightController = new lights::StatusLightController(this, serialPort);
     lights::LightSet shown;
-    shown.ctsLight = QuavStatusLight1;
-    shown.dcdLight = QuavStatusLight2;
-    shown.rxdLight = QuavStatusLight3;
-    shown.txdLight = QuavStatusLight4;
-    QuavSLController1->setLights(shown);
-    QuavSLController1->loaded();
+    shown.ctsLight = ctsLight;
+    shown.dcdLight = dcdLight;
+    shown.rxdLight = rxdLight;
+    shown.txdLight = txdLight;
+    lightController->setLights(shown);
+    lightController->loaded();
 
     // A window of its own, not a child: the unattended run disables the main window, and the Stop
     // button must stay usable while it does.
-    ProgressForm = new script::ProgressForm(nullptr);
-    ProgressForm->setWindowFlags(ProgressForm->windowFlags() | Qt::Tool);
-    ProgressForm->hide();
-    connect(ProgressForm, &script::ProgressForm::cancelClicked, this, &TBrimwellForm::stopPressed);
+    progressForm = new script::ProgressForm(nullptr);
+    progressForm->setWindowFlags(progressForm->windowFlags() | Qt::Tool);
+    progressForm->hide();
+    connect(progressForm, &script::ProgressForm::cancelClicked, this, &MainWindow::stopPressed);
 
-    JustUploadTimer = new QTimer(this);
-    JustUploadTimer->setInterval(1);
-    JustUploadTimer->setSingleShot(true);
-    connect(JustUploadTimer, &QTimer::timeout, this, &TBrimwellForm::JustUploadTimerTimer);
+    justUploadTimer = new QTimer(this);
+    justUploadTimer->setInterval(1);
+    justUploadTimer->setSingleShot(true);
+    connect(justUploadTimer, &QTimer::timeout, this, &MainWindow::onJustUploadTimer);
 
     fitToPane();
     if (QScreen* screen = QApplication::primaryScreen()) {
@@ -152,202 +152,190 @@ TBrimwellForm::TBrimwellForm(QString settingsPath, QWidget* parent)
     }
 }
 
-TBrimwellForm::~TBrimwellForm() {
+MainWindow::~MainWindow() {
     // The controller and the terminal hold the port; let them go before the port goes.
-    delete QuavSLController1;
-    QuavSLController1 = nullptr;
-    delete ProgressForm;
-    ProgressForm = nullptr;
-    QuavTerminal1->setComPort(nullptr);
+    delete lightController;
+    lightController = nullptr;
+    delete progressForm;
+    progressForm = nullptr;
+    terminalPane->setComPort(nullptr);
     engine_->setCaptureActive(false);
     try {
-        QuavComPort1->setOpen(false);
+        serialPort->setOpen(false);
     } catch (const std::exception&) {
         // Closing at the end of the process has nobody left to tell.
     }
 }
 
-void TBrimwellForm::buildControls() {
-    Client = new QWidget(this);
-    setCentralWidget(Client);
+void MainWindow::buildControls() {
+    client = new QWidget(this);
+    setCentralWidget(client);
 
-    UploadButton = new QPushButton(QStringLiteral("Upload"), Client);
-    UploadButton->setGeometry(376, 48, 65, 17);
-    UploadButton->hide();
-    connect(UploadButton, &QPushButton::clicked, this, &TBrimwellForm::uploadDataFile);
+    uploadButton = new QPushButton(QStringLiteral("Upload"), client);
+    uploadButton->setGeometry(376, 48, 65, 17);
+    uploadButton->hide();
+    connect(uploadButton, &QPushButton::clicked, this, &MainWindow::uploadDataFile);
 
-    Label1 = new QLabel(QStringLiteral("BRIMWELL"), Client);
-    Label1->setGeometry(184, 8, 122, 20);
-    Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    Label1->setFont(pixelFont("Comic Sans MS", 15));
-    Label1->setStyleSheet(QStringLiteral("color: black"));
+    brandLabel = new QLabel(QStringLiteral("BRIMWELL"), client);
+    brandLabel->setGeometry(184, 8, 122, 20);
+    brandLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    brandLabel->setFont(pixelFont("Comic Sans MS", 15));
+    brandLabel->setStyleSheet(QStringLiteral("color: black"));
 
-    VersionLabel = label(Client, "Version : ", 447, 10);
-    CODE_NUMLabel = label(Client, "CODE_NUMLabel", 416, 24);
-    CODE_NUMLabel->hide();
+    versionLabel = label(client, "Version : ", 447, 10);
+    codeNumberLabel = label(client, "CODE_NUMLabel", 416, 24);
+    codeNumberLabel->hide();
 
-    PickButton = new QPushButton(QStringLiteral("Open script file to read and upload"), Client);
-    PickButton->setStyleSheet(QStringLiteral("padding: 0px 2px;"));
-    PickButton->setGeometry(40, 38, 176, 25);
-    connect(PickButton, &QPushButton::clicked, this, &TBrimwellForm::runPickedScript);
+    pickButton = new QPushButton(QStringLiteral("Open script file to read and upload"), client);
+    pickButton->setStyleSheet(QStringLiteral("padding: 0px 2px;"));
+    pickButton->setGeometry(40, 38, 176, 25);
+    connect(pickButton, &QPushButton::clicked, this, &MainWindow::runPickedScript);
 
-    RS232GroupBox = new QGroupBox(QStringLiteral("RS-232"), Client);
-    RS232GroupBox->setGeometry(37, 72, 444, 42);
+    rs232GroupBox = new QGroupBox(QStringLiteral("RS-232"), client);
+    rs232GroupBox->setGeometry(37, 72, 444, 42);
     // Frame line through the middle of the caption, as the positions inside the group assume.
-    RS232GroupBox->setStyleSheet(QStringLiteral(
+    rs232GroupBox->setStyleSheet(QStringLiteral(
         "QGroupBox#RS232GroupBox { border: 1px solid #a0a0a0; border-radius: 2px; margin-top: 6px; }"
         "QGroupBox#RS232GroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 2px; }"));
-    RS232GroupBox->setObjectName(QStringLiteral("RS232GroupBox"));
+    rs232GroupBox->setObjectName(QStringLiteral("RS232GroupBox"));
     struct LightPlace {
         lights::StatusLight** light;
         int left;
         const char* caption;
     };
-    const LightPlace places[] = {{&QuavStatusLight1, 236, "CTS"},
-                                 {&QuavStatusLight2, 179, "DCD"},
-                                 {&QuavStatusLight3, 128, "RXD"},
-                                 {&QuavStatusLight4, 75, "TXD"}};
+    const LightPlace places[] = {
+        {&ctsLight, 236, "CTS"}, {&dcdLight, 179, "DCD"}, {&rxdLight, 128, "RXD"}, {&txdLight, 75, "TXD"}};
     for (const auto& p : places) {
-        *p.light = new lights::StatusLight(RS232GroupBox);
+        *p.light = new lights::StatusLight(rs232GroupBox);
         (*p.light)->setBounds(p.left, 19, 10, 10);
-        QLabel* caption = label(RS232GroupBox, p.caption, p.left + 14, 17);
+        QLabel* caption = label(rs232GroupBox, p.caption, p.left + 14, 17);
         caption->setObjectName(QString::fromLatin1(p.caption) + "Caption");
     }
-    label(RS232GroupBox, "COM:", 314, 8);
-    label(RS232GroupBox, "Baud:", 314, 25);
-    ComNumberLabel = label(RS232GroupBox, "None", 352, 8);
-    ComBaudLabel = label(RS232GroupBox, std::to_string(script::kLoaderBaud).c_str(), 353, 25);
-    ComNumberLabel->setMinimumWidth(60);
-    ComBaudLabel->setMinimumWidth(60);
-    ComCheckBox = new QCheckBox(QStringLiteral("Use COM"), RS232GroupBox);
-    ComCheckBox->move(8, 16);
-    ComCheckBox->hide();
+    label(rs232GroupBox, "COM:", 314, 8);
+    label(rs232GroupBox, "Baud:", 314, 25);
+    comNumberLabel = label(rs232GroupBox, "None", 352, 8);
+    comBaudLabel = label(rs232GroupBox, std::to_string(script::kLoaderBaud).c_str(), 353, 25);
+    comNumberLabel->setMinimumWidth(60);
+    comBaudLabel->setMinimumWidth(60);
+    comCheckBox = new QCheckBox(QStringLiteral("Use COM"), rs232GroupBox);
+    comCheckBox->move(8, 16);
+    comCheckBox->hide();
     // Only the program changes the box, and each change runs its handler.
-    connect(ComCheckBox, &QCheckBox::toggled, this, [this] { ComCheckBoxClick(); });
+    connect(comCheckBox, &QCheckBox::toggled, this, [this] { onComCheckBoxClicked(); });
 
-    QuavTerminal1 = new terminal::TerminalWidget(Client);
-    QuavTerminal1->setGeometry(16, 120, 497, 273);
-    QuavTerminal1->setColor(terminal::kBlack);
-    QuavTerminal1->setFontColor(terminal::kSilver);
+    terminalPane = new terminal::TerminalWidget(client);
+    terminalPane->setGeometry(16, 120, 497, 273);
+    terminalPane->setColor(terminal::kBlack);
+    terminalPane->setFontColor(terminal::kSilver);
     QFont termFont = pixelFont("Courier New", 12);
     termFont.setStyleHint(QFont::Monospace);
-    QuavTerminal1->setFont(termFont);
-    QuavTerminal1->setRows(kTeletypeRows);
-    QuavTerminal1->setScrollback(false);
-    QuavTerminal1->setUseLazyDisplay(false);
-    QuavTerminal1->setBlinkTime(250);
-    QuavTerminal1->setLazyByteDelay(4);
-    QuavTerminal1->setLazyTimeDelay(50);
-    QuavTerminal1->setWantAllKeys(false);
-    QuavTerminal1->setCaptureFile("QUAVTERM.CAP");
-    QuavTerminal1->setComPort(QuavComPort1);
+    terminalPane->setFont(termFont);
+    terminalPane->setRows(kTeletypeRows);
+    terminalPane->setScrollback(false);
+    terminalPane->setUseLazyDisplay(false);
+    terminalPane->setBlinkTime(250);
+    terminalPane->setLazyByteDelay(4);
+    terminalPane->setLazyTimeDelay(50);
+    terminalPane->setWantAllKeys(false);
+    terminalPane->setCaptureFile("QUAVTERM.CAP");
+    terminalPane->setComPort(serialPort);
     // A reconnection (after a lost line, or another port) never writes over what the pane shows.
-    QuavTerminal1->setFreshLineOnOpen(true);
+    terminalPane->setFreshLineOnOpen(true);
     // The whole VT100 screen stays in view when a program switches to 132 columns; after the
     // block that did it, not inside it.
-    connect(QuavTerminal1, &terminal::TerminalWidget::screenSizeChanged, this, &TBrimwellForm::fitToPane,
+    connect(terminalPane, &terminal::TerminalWidget::screenSizeChanged, this, &MainWindow::fitToPane,
             Qt::QueuedConnection);
-    QuavTerminal1->onKeyPress = [this](char& key) {
-        if (QuavTerminal1KeyPress(key)) key = 0;
+    terminalPane->onKeyPress = [this](char& key) {
+        if (onTerminalKeyPress(key)) key = 0;
     };
-    QuavTerminal1->installEventFilter(this);
+    terminalPane->installEventFilter(this);
     // The terminal's own answers to the unit's queries would land inside an image as well.
-    QuavTerminal1->setSendHold([this] {
+    terminalPane->setSendHold([this] {
         if (!unitLineHeld()) return false;
         keyDropped();
         return true;
     });
 
-    InfoStatusBar = new QStatusBar(Client);
-    InfoStatusBar->setSizeGripEnabled(false);
+    infoStatusBar = new QStatusBar(client);
+    infoStatusBar->setSizeGripEnabled(false);
     // It lies over the pane when the window is collapsed: its own background, not the pane's black.
-    InfoStatusBar->setAutoFillBackground(true);
-    auto* statusLabel = new QLabel(QStringLiteral("Info"), InfoStatusBar);
+    infoStatusBar->setAutoFillBackground(true);
+    auto* statusLabel = new QLabel(QStringLiteral("Info"), infoStatusBar);
     statusLabel->setObjectName(QStringLiteral("InfoStatusText"));
-    InfoStatusBar->addWidget(statusLabel, 1);
+    infoStatusBar->addWidget(statusLabel, 1);
 }
 
-void TBrimwellForm::buildMenus() {
+void MainWindow::buildMenus() {
     QMenuBar* bar = menuBar();
-    ExitMenu = bar->addAction(QStringLiteral("Exit"));
-    connect(ExitMenu, &QAction::triggered, this, &TBrimwellForm::ExitMenuClick);
+    exitMenu = bar->addAction(QStringLiteral("Exit"));
+    connect(exitMenu, &QAction::triggered, this, &MainWindow::onExitChosen);
 
-    PC1 = bar->addMenu(QStringLiteral("PCI Board(s)"));
-    PCIConnect = PC1->addAction(QStringLiteral("Connected"));
-    PCIConnect->setCheckable(true);
-    // The item's own toggle is undone: PCIConnectClick decides from the state before the click.
-    connect(PCIConnect, &QAction::triggered, this, [this] {
-        PCIConnect->setChecked(!PCIConnect->isChecked());
-        PCIConnectClick();
+    pciMenu = bar->addMenu(QStringLiteral("PCI Board(s)"));
+    pciConnectAction = pciMenu->addAction(QStringLiteral("Connected"));
+    pciConnectAction->setCheckable(true);
+    // The item's own toggle is undone: onPciConnectChosen decides from the state before the click.
+    connect(pciConnectAction, &QAction::triggered, this, [this] {
+        pciConnectAction->setChecked(!pciConnectAction->isChecked());
+        onPciConnectChosen();
     });
 
-    ConfigMenu = bar->addMenu(QStringLiteral("RS232 Config"));
-    COMPortMenu = ConfigMenu->addMenu(QStringLiteral("COM Port"));
-    NoneMenu = COMPortMenu->addAction(QStringLiteral("None"));
-    COM1Menu = COMPortMenu->addAction(QStringLiteral("COM1"));
-    COM2Menu = COMPortMenu->addAction(QStringLiteral("COM2"));
-    AdapterSeparator = COMPortMenu->addSeparator();
-    SearchAllMenu = COMPortMenu->addAction(QStringLiteral("Search"));
-    SearchAllMenu->setStatusTip(QStringLiteral("Look for prompt defined in INI file on COM 1 and COM 2"));
-    SearchAllMenu->setToolTip(SearchAllMenu->statusTip());
-    connect(NoneMenu, &QAction::triggered, this, &TBrimwellForm::NoneMenuClick);
-    connect(COM1Menu, &QAction::triggered, this, &TBrimwellForm::COM1MenuClick);
-    connect(COM2Menu, &QAction::triggered, this, &TBrimwellForm::COM2MenuClick);
-    connect(SearchAllMenu, &QAction::triggered, this, &TBrimwellForm::SearchAllMenuClick);
+    configMenu = bar->addMenu(QStringLiteral("RS232 Config"));
+    comPortMenu = configMenu->addMenu(QStringLiteral("COM Port"));
+    noneMenu = comPortMenu->addAction(QStringLiteral("None"));
+    com1Menu = comPortMenu->addAction(QStringLiteral("COM1"));
+    com2Menu = comPortMenu->addAction(QStringLiteral("COM2"));
+    adapterSeparator = comPortMenu->addSeparator();
+    searchAllMenu = comPortMenu->addAction(QStringLiteral("Search"));
+    searchAllMenu->setStatusTip(QStringLiteral("Look for prompt defined in INI file on COM 1 and COM 2"));
+    searchAllMenu->setToolTip(searchAllMenu->statusTip());
+    connect(noneMenu, &QAction::triggered, this, &MainWindow::onNoneChosen);
+    connect(com1Menu, &QAction::triggered, this, &MainWindow::onCom1Chosen);
+    connect(com2Menu, &QAction::triggered, this, &MainWindow::onCom2Chosen);
+    connect(searchAllMenu, &QAction::triggered, this, &MainWindow::onSearchAllChosen);
 
-    Baud1 = ConfigMenu->addMenu(QStringLiteral("Baud"));
-    using Click = void (TBrimwellForm::*)();
-    static const std::pair<int, Click> rates[] = {
-        {1200, &TBrimwellForm::N12001Click},   {2400, &TBrimwellForm::N24001Click},
-        {9600, &TBrimwellForm::N96001Click},   {19200, &TBrimwellForm::N192001Click},
-        {38400, &TBrimwellForm::N384001Click}, {57600, &TBrimwellForm::N576001Click}};
-    for (const auto& [rate, click] : rates) {
-        QAction* a = Baud1->addAction(QString::number(rate));
+    baudMenu = configMenu->addMenu(QStringLiteral("Baud"));
+    for (const int rate : {1200, 2400, 9600, 19200, 38400, 57600}) {
+        QAction* a = baudMenu->addAction(QString::number(rate));
         a->setObjectName(QStringLiteral("N%1").arg(rate * 10 + 1));
-        connect(a, &QAction::triggered, this, click);
+        connect(a, &QAction::triggered, this, [this, rate] { onBaudChosen(rate); });
     }
     for (const int rate : kFastRates) {
-        QAction* a = Baud1->addAction(QString::number(rate));
+        QAction* a = baudMenu->addAction(QString::number(rate));
         a->setObjectName(QStringLiteral("Baud%1").arg(rate));
-        connect(a, &QAction::triggered, this, [this, rate] { setBaudFromMenu(rate); });
+        connect(a, &QAction::triggered, this, [this, rate] { onBaudChosen(rate); });
     }
 
-    Terminal1 = bar->addMenu(QStringLiteral("Terminal"));
-    VisibleMenu = Terminal1->addAction(QStringLiteral("Visible"));
-    VisibleMenu->setCheckable(true);
-    VisibleMenu->setChecked(true);
+    terminalMenu = bar->addMenu(QStringLiteral("Terminal"));
+    visibleMenu = terminalMenu->addAction(QStringLiteral("Visible"));
+    visibleMenu->setCheckable(true);
+    visibleMenu->setChecked(true);
     // A checkable action flips its check mark itself before it reports the click.
-    connect(VisibleMenu, &QAction::triggered, this, &TBrimwellForm::VisibleMenuClick);
+    connect(visibleMenu, &QAction::triggered, this, &MainWindow::onVisibleChosen);
 
-    // A null caption is the separator before "Default".
+    // A null caption is the separator before "Default"; the numbers are those of settings 21 and 22.
     static const struct {
         const char* caption;
-        Click back, text;
-    } colours[] = {{"Black", &TBrimwellForm::BackBlackMenuClick, &TBrimwellForm::TextBlackMenuClick},
-                   {"Red", &TBrimwellForm::BackRedMenuClick, &TBrimwellForm::TextRedMenuClick},
-                   {"Green", &TBrimwellForm::BackGreenMenuClick, &TBrimwellForm::TextGreenMenuClick},
-                   {"Blue", &TBrimwellForm::BackBlueMenuClick, &TBrimwellForm::TextBlueMenuClick},
-                   {"White", &TBrimwellForm::BackWhiteMenuClick, &TBrimwellForm::TextWhiteMenuClick},
-                   {nullptr, nullptr, nullptr},
-                   {"Default", &TBrimwellForm::BackDefaultMenuClick, &TBrimwellForm::TextDefaultMenuClick}};
-    BackgroundColor1 = Terminal1->addMenu(QStringLiteral("Background Color"));
-    ForegroundColor1 = Terminal1->addMenu(QStringLiteral("Text Color"));
+        int setting;
+    } colours[] = {{"Black", 1}, {"Red", 2},   {"Green", 3},  {"Blue", 4},
+                   {"White", 5}, {nullptr, 0}, {"Default", 0}};
+    backgroundColorMenu = terminalMenu->addMenu(QStringLiteral("Background Color"));
+    textColorMenu = terminalMenu->addMenu(QStringLiteral("Text Color"));
     for (const auto& c : colours) {
         if (!c.caption) {
-            BackgroundColor1->addSeparator();
-            ForegroundColor1->addSeparator();
+            backgroundColorMenu->addSeparator();
+            textColorMenu->addSeparator();
             continue;
         }
-        connect(BackgroundColor1->addAction(QString::fromLatin1(c.caption)), &QAction::triggered, this,
-                c.back);
-        connect(ForegroundColor1->addAction(QString::fromLatin1(c.caption)), &QAction::triggered, this,
-                c.text);
+        connect(backgroundColorMenu->addAction(QString::fromLatin1(c.caption)), &QAction::triggered, this,
+                [this, n = c.setting] { setTerminalBackground(n); });
+        connect(textColorMenu->addAction(QString::fromLatin1(c.caption)), &QAction::triggered, this,
+                [this, n = c.setting] { setTerminalTextColour(n); });
     }
-    ForegroundColor1->menuAction()->setVisible(false);
-    TerminalFonts1 = Terminal1->addAction(QStringLiteral("Terminal Fonts..."));
-    connect(TerminalFonts1, &QAction::triggered, this, &TBrimwellForm::TerminalFonts1Click);
+    textColorMenu->menuAction()->setVisible(false);
+    terminalFontsAction = terminalMenu->addAction(QStringLiteral("Terminal Fonts..."));
+    connect(terminalFontsAction, &QAction::triggered, this, &MainWindow::onTerminalFontsChosen);
     // The pane can also serve as a VT100 for a unit's console; switching keeps what it shows.
-    QMenu* emulation = Terminal1->addMenu(QStringLiteral("Emulation"));
+    QMenu* emulation = terminalMenu->addMenu(QStringLiteral("Emulation"));
     auto* emulations = new QActionGroup(emulation);
     for (const auto& [caption, kind] : {std::pair{"Teletype", terminal::Emulation::Teletype},
                                         std::pair{"VT100", terminal::Emulation::VT100}}) {
@@ -360,11 +348,11 @@ void TBrimwellForm::buildMenus() {
     }
 
     // A production station of its own: a tile per adapter, each unit flashed by a process of its own.
-    StationMenu = bar->addAction(QStringLiteral("Station"));
-    connect(StationMenu, &QAction::triggered, this, &TBrimwellForm::StationMenuClick);
+    stationMenu = bar->addAction(QStringLiteral("Station"));
+    connect(stationMenu, &QAction::triggered, this, &MainWindow::onStationChosen);
 }
 
-void TBrimwellForm::StationMenuClick() {
+void MainWindow::onStationChosen() {
     if (!stationWindow_)
         stationWindow_ = new StationWindow(QCoreApplication::applicationFilePath(), settingsPath_, this);
     stationWindow_->show();
@@ -372,62 +360,62 @@ void TBrimwellForm::StationMenuClick() {
     stationWindow_->activateWindow();
 }
 
-void TBrimwellForm::fitToPane() {
+void MainWindow::fitToPane() {
     QRect pane = kPaneDesign;
     int width = kClientWidth;
-    int height = VisibleMenu->isChecked() ? shownHeight_ : kCollapsedHeight;
-    if (QuavTerminal1->emulation() == terminal::Emulation::VT100) {
-        pane.setSize(QuavTerminal1->wholeScreenSize());
+    int height = visibleMenu->isChecked() ? shownHeight_ : kCollapsedHeight;
+    if (terminalPane->emulation() == terminal::Emulation::VT100) {
+        pane.setSize(terminalPane->wholeScreenSize());
         width = std::max(kClientWidth, pane.right() + 1 + kPaneRightMargin);
-        if (VisibleMenu->isChecked()) height = pane.bottom() + 1 + kPaneBottomMargin;
+        if (visibleMenu->isChecked()) height = pane.bottom() + 1 + kPaneBottomMargin;
     }
-    QuavTerminal1->setGeometry(pane);
-    Client->setFixedSize(width, height);
-    InfoStatusBar->setGeometry(0, height - kStatusBarHeight, width, kStatusBarHeight);
-    InfoStatusBar->raise();
+    terminalPane->setGeometry(pane);
+    client->setFixedSize(width, height);
+    infoStatusBar->setGeometry(0, height - kStatusBarHeight, width, kStatusBarHeight);
+    infoStatusBar->raise();
     const int menuHeight = menuBar()->sizeHint().height();
     setFixedSize(width, height + menuHeight);
 }
 
-void TBrimwellForm::useSerialLink(std::unique_ptr<script::UnitLink> link) {
+void MainWindow::useSerialLink(std::unique_ptr<script::UnitLink> link) {
     engine_->setSerialLink(link.get());
     serialLink_ = std::move(link);
 }
 
-QSize TBrimwellForm::clientSize() const {
-    return Client->size();
+QSize MainWindow::clientSize() const {
+    return client->size();
 }
 
-QString TBrimwellForm::statusText() const {
-    return InfoStatusBar->findChild<QLabel*>(QStringLiteral("InfoStatusText"))->text();
+QString MainWindow::statusText() const {
+    return infoStatusBar->findChild<QLabel*>(QStringLiteral("InfoStatusText"))->text();
 }
 
-void TBrimwellForm::setStatusText(const QString& text) {
-    InfoStatusBar->findChild<QLabel*>(QStringLiteral("InfoStatusText"))->setText(withLineBreaks(text));
+void MainWindow::setStatusText(const QString& text) {
+    infoStatusBar->findChild<QLabel*>(QStringLiteral("InfoStatusText"))->setText(withLineBreaks(text));
 }
 
-void TBrimwellForm::showMessage(const QString& text, MsgKind kind) {
+void MainWindow::showMessage(const QString& text, MsgKind kind) {
     dialogs().messageBox(this, text, QApplication::applicationDisplayName(), MsgButtons::Ok, kind);
 }
 
-void TBrimwellForm::disable_btns() {
-    UploadButton->setEnabled(false);
-    PickButton->setEnabled(false);
+void MainWindow::disableButtons() {
+    uploadButton->setEnabled(false);
+    pickButton->setEnabled(false);
 }
 
-void TBrimwellForm::enable_btns() {
-    UploadButton->setEnabled(true);
-    PickButton->setEnabled(true);
+void MainWindow::enableButtons() {
+    uploadButton->setEnabled(true);
+    pickButton->setEnabled(true);
 }
 
-void TBrimwellForm::refreshComLabels() {
-    ComNumberLabel->setText(comLabel(QuavComPort1->comNumber()));
-    ComBaudLabel->setText(QString::number(QuavComPort1->baud()));
+void MainWindow::refreshComLabels() {
+    comNumberLabel->setText(comLabel(serialPort->comNumber()));
+    comBaudLabel->setText(QString::number(serialPort->baud()));
 }
 
-void TBrimwellForm::setMonitoring(bool on) {
+void MainWindow::setMonitoring(bool on) {
     try {
-        QuavSLController1->setMonitoring(on);
+        lightController->setMonitoring(on);
     } catch (const std::exception& e) {
         showMessage(QString::fromStdString(e.what()), MsgKind::Error);
     }
@@ -435,7 +423,7 @@ void TBrimwellForm::setMonitoring(bool on) {
 
 // ---- Settings ---------------------------------------------------------------------------------
 
-void TBrimwellForm::applyPortSettings(const script::LoaderSettings& s) {
+void MainWindow::applyPortSettings(const script::LoaderSettings& s) {
     // A rejected line setting is a wrong settings file, not a reason to stop starting up.
     auto guarded = [this](auto&& apply) {
         try {
@@ -446,15 +434,15 @@ void TBrimwellForm::applyPortSettings(const script::LoaderSettings& s) {
     };
     if (s.baud)
         guarded([&] {
-            QuavComPort1->setBaud(*s.baud);
-            ComBaudLabel->setText(QString::number(QuavComPort1->baud()));
+            serialPort->setBaud(*s.baud);
+            comBaudLabel->setText(QString::number(serialPort->baud()));
         });
-    if (s.dataBits) guarded([&] { QuavComPort1->setDataBits(static_cast<uint16_t>(*s.dataBits)); });
-    if (s.parity) guarded([&] { QuavComPort1->setParity(static_cast<serial::Parity>(*s.parity)); });
-    if (s.stopBits) guarded([&] { QuavComPort1->setStopBits(static_cast<uint16_t>(*s.stopBits)); });
+    if (s.dataBits) guarded([&] { serialPort->setDataBits(static_cast<uint16_t>(*s.dataBits)); });
+    if (s.parity) guarded([&] { serialPort->setParity(static_cast<serial::Parity>(*s.parity)); });
+    if (s.stopBits) guarded([&] { serialPort->setStopBits(static_cast<uint16_t>(*s.stopBits)); });
 }
 
-void TBrimwellForm::read_defaults() {
+void MainWindow::readDefaults() {
     const script::LoaderSettings s = script::readSettingsFile(settingsPath_.toStdString());
     if (!s.fileFound) return;
     // A file that could not be read to its last setting line (past 1 MiB) is said so; what was
@@ -474,13 +462,13 @@ void TBrimwellForm::read_defaults() {
     autoScriptPath = QString::fromStdString(s.autoScriptPath);
     if (s.scriptFolder) {
         scriptFolder = QString::fromStdString(*s.scriptFolder);
-        ScriptFolderSet = true;
+        scriptFolderSet = true;
     }
     if (s.automaticMode) automaticMode = true;
     engine_->applySettings(s);
     if (s.terminalVisible) {
-        const bool shown = VisibleMenu->isChecked();
-        if ((*s.terminalVisible == 0 && shown) || (*s.terminalVisible == 1 && !shown)) VisibleMenu->trigger();
+        const bool shown = visibleMenu->isChecked();
+        if ((*s.terminalVisible == 0 && shown) || (*s.terminalVisible == 1 && !shown)) visibleMenu->trigger();
     }
     if (s.terminalBackground && *s.terminalBackground >= 0 && *s.terminalBackground <= 5)
         setTerminalBackground(*s.terminalBackground);
@@ -490,48 +478,48 @@ void TBrimwellForm::read_defaults() {
 
 // ---- Start-up ---------------------------------------------------------------------------------
 
-void TBrimwellForm::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (shown_) return;
     shown_ = true;
     // Runs from the message loop so that the window is on screen while the unit is searched.
-    QMetaObject::invokeMethod(this, &TBrimwellForm::FormShow, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &MainWindow::onShown, Qt::QueuedConnection);
 }
 
-void TBrimwellForm::FormShow() {
-    VersionLabel->setText(QString::fromLatin1(kVersionText));
-    VersionLabel->adjustSize();
-    read_defaults();
+void MainWindow::onShown() {
+    versionLabel->setText(QString::fromLatin1(kVersionText));
+    versionLabel->adjustSize();
+    readDefaults();
 
     if (engine_->linkMode() == script::kLinkSerial) {
         bool found = false;
         if (defaultComPort == 0)
-            found = process_com() == 1;
+            found = searchComPorts() == 1;
         else
-            found = check_com(defaultComPort) || process_com() == 1;
+            found = checkCom(defaultComPort) || searchComPorts() == 1;
         if (!found && !automaticMode) {
-            use_default_com();
+            useDefaultCom();
             offerAdapters();
         } else
-            ComCheckBox->setEnabled(false);
+            comCheckBox->setEnabled(false);
         setMonitoring(true);
     } else if (engine_->linkMode() == script::kLinkPci) {
-        PCIConnectClick();
+        onPciConnectChosen();
     }
-    if (SplashForm) SplashForm->hide();
+    if (splashForm) splashForm->hide();
 
     if (automaticMode) {
-        if (!QuavComPort1->isOpen()) {
+        if (!serialPort->isOpen()) {
             showMessage(QString::fromLatin1(kAutoNoPort), MsgKind::Error);
             automaticExitCode_ = 1;
-            JustUploadTimer->start();
+            justUploadTimer->start();
             startupFinished_ = true;
             return;
         }
         if (scriptRefused(autoScriptPath)) {
             setStatusText(QStringLiteral(" "));
             automaticExitCode_ = 1;
-            JustUploadTimer->start();
+            justUploadTimer->start();
             startupFinished_ = true;
             return;
         }
@@ -551,19 +539,19 @@ void TBrimwellForm::FormShow() {
         // error box is a success (a data file that cannot be opened, say, does not stop the script).
         const bool clean = engine_->outcome() == script::RunOutcome::Completed && host_->errorMessages() == 0;
         automaticExitCode_ = clean ? 0 : 1;
-        JustUploadTimer->start();
+        justUploadTimer->start();
     } else if (engine_->linkMode() == script::kLinkSerial) {
-        QuavTerminal1->setFocus();
+        terminalPane->setFocus();
     }
     startupFinished_ = true;
 }
 
-void TBrimwellForm::JustUploadTimerTimer() {
-    JustUploadTimer->stop();
+void MainWindow::onJustUploadTimer() {
+    justUploadTimer->stop();
     endProcess(automaticExitCode_ < 0 ? 0 : automaticExitCode_);
 }
 
-void TBrimwellForm::endProcess(int code) {
+void MainWindow::endProcess(int code) {
     hide();
     if (exitHandler_) {
         exitHandler_(code);
@@ -577,11 +565,11 @@ void TBrimwellForm::endProcess(int code) {
 
 // ---- Closing ----------------------------------------------------------------------------------
 
-void TBrimwellForm::ExitMenuClick() {
+void MainWindow::onExitChosen() {
     close();
 }
 
-bool TBrimwellForm::FormCloseQuery() {
+bool MainWindow::closeQuery() {
     if (engine_->uploadIdle()) {
         engine_->setCaptureActive(false);
         // The application ends with the window. A run or a port search in progress (between
@@ -607,27 +595,27 @@ bool TBrimwellForm::FormCloseQuery() {
     return false;
 }
 
-bool TBrimwellForm::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == QuavTerminal1 && event->type() == QEvent::KeyPress && unitLineHeld()) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == terminalPane && event->type() == QEvent::KeyPress && unitLineHeld()) {
         keyDropped();
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
-bool TBrimwellForm::unitLineHeld() const {
+bool MainWindow::unitLineHeld() const {
     return engine_ && (engine_->unitLineHeld() || !engine_->uploadIdle());
 }
 
-void TBrimwellForm::keyDropped() {
+void MainWindow::keyDropped() {
     if (keysDropNoted_) return;
     keysDropNoted_ = true;
     setStatusText(
         QStringLiteral("Keys typed now are not sent: the unit takes every byte as part of the upload."));
 }
 
-void TBrimwellForm::closeEvent(QCloseEvent* event) {
-    if (!FormCloseQuery()) {
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!closeQuery()) {
         event->ignore();
         return;
     }
@@ -636,10 +624,10 @@ void TBrimwellForm::closeEvent(QCloseEvent* event) {
 
 // ---- Script runs ------------------------------------------------------------------------------
 
-void TBrimwellForm::runPickedScript() {
+void MainWindow::runPickedScript() {
     // The dialog opens in the working directory unless the settings name a script folder.
     const QString dir =
-        ScriptFolderSet ? QDir::current().absoluteFilePath(scriptFolder) : QDir::currentPath();
+        scriptFolderSet ? QDir::current().absoluteFilePath(scriptFolder) : QDir::currentPath();
     const QString path =
         dialogs().openFileName(this, QStringLiteral("Open"), dir, QString::fromLatin1(kScriptFilter));
     if (path.isEmpty() || scriptRefused(path)) return;
@@ -648,17 +636,17 @@ void TBrimwellForm::runPickedScript() {
     engine_->runPickedScript(path.toStdString());
 }
 
-std::string TBrimwellForm::recordedPort() const {
-    const int com = QuavComPort1->comNumber();
+std::string MainWindow::recordedPort() const {
+    const int com = serialPort->comNumber();
     return com == 0 ? std::string() : "COM" + std::to_string(com);
 }
 
-std::string TBrimwellForm::recordedDevice() const {
-    const int com = QuavComPort1->comNumber();
+std::string MainWindow::recordedDevice() const {
+    const int com = serialPort->comNumber();
     return com == 0 ? std::string() : serial::comDevicePath(static_cast<uint32_t>(com));
 }
 
-void TBrimwellForm::stopPressed() {
+void MainWindow::stopPressed() {
     // As Ctrl+C on the command line: the first Stop ends the upload after the block in progress and
     // still waits for the unit's prompt (a unit left mid-load says so); the second gives that up.
     if (engine_->pressStop() == script::ScriptEngine::StopPress::GivingUp)
@@ -668,7 +656,7 @@ void TBrimwellForm::stopPressed() {
                                      "prompt is awaited. Press Stop again to give up."));
 }
 
-bool TBrimwellForm::scriptRefused(const QString& path) {
+bool MainWindow::scriptRefused(const QString& path) {
     std::vector<cli::CheckFinding> findings;
     std::string error;
     // A script that cannot be read is the reader's to report, in its own words.
@@ -681,7 +669,7 @@ bool TBrimwellForm::scriptRefused(const QString& path) {
     return true;
 }
 
-void TBrimwellForm::uploadDataFile() {
+void MainWindow::uploadDataFile() {
     const PortInUse running(*this);
     // Recorded as a run of the script that named the data file, sending that one file.
     WindowRecording recording(*host_, engine_->scriptPath(), recordedPort(), recordedDevice());

@@ -51,7 +51,7 @@ class PciBoardLink;
 class WindowHost;
 class StationWindow;
 
-class TBrimwellForm : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
   public:
     // Client area as designed; the "Visible" menu makes it 420 or 139 pixels high.
@@ -72,94 +72,76 @@ class TBrimwellForm : public QMainWindow {
     static constexpr const char* kScriptFilter = "Script files (*.sld)|*.sld|All files (*.*)|*.*";
 
     // `settingsPath` is the settings file read when the window is first shown.
-    explicit TBrimwellForm(QString settingsPath = QString::fromLatin1(script::kSettingsFileName),
-                           QWidget* parent = nullptr);
-    ~TBrimwellForm() override;
+    explicit MainWindow(QString settingsPath = QString::fromLatin1(script::kSettingsFileName),
+                        QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // ---- Operations of the window ---------------------------------------------------------------
-    void disable_btns();
-    void enable_btns();
-    void read_defaults();
-    void FormShow();
-    void ExitMenuClick();
-    void JustUploadTimerTimer();
+    void disableButtons();
+    void enableButtons();
+    void readDefaults();
+    void onShown();
+    void onExitChosen();
+    void onJustUploadTimer();
     void runPickedScript();
     void uploadDataFile();
     // The progress window's Stop button.
     void stopPressed();
     // The "Station" item: opens the Station window (made at the first click).
-    void StationMenuClick();
+    void onStationChosen();
     StationWindow* stationWindow() const { return stationWindow_; }
 
     // Serial port selection and probing.
-    bool check_com(int n);
-    int process_com();
-    void use_default_com();
-    void NoneMenuClick();
-    void COM1MenuClick();
-    void COM2MenuClick();
-    void SearchAllMenuClick();
-    void ComCheckBoxClick();
+    bool checkCom(int n);
+    int searchComPorts();
+    void useDefaultCom();
+    void onNoneChosen();
+    void onCom1Chosen();
+    void onCom2Chosen();
+    void onSearchAllChosen();
+    void onComCheckBoxClicked();
     // The COM Port menu's item of a USB adapter: probes it as COM1 and COM2 are probed.
     void adapterMenuClick(const serial::SerialPortInfo& adapter);
     // The USB adapters present (the menu follows them as they come and go).
     serial::AdapterWatch& adapterWatch() { return *adapterWatch_; }
 
     // PCI board link: the enumeration of the constructor and the "Connected" item.
-    void PCIConnectClick();
+    void onPciConnectChosen();
     // The "Baud" menu's items set the port's rate.
-    void N12001Click() { setBaudFromMenu(1200); }
-    void N24001Click() { setBaudFromMenu(2400); }
-    void N96001Click() { setBaudFromMenu(9600); }
-    void N192001Click() { setBaudFromMenu(19200); }
-    void N384001Click() { setBaudFromMenu(38400); }
-    void N576001Click() { setBaudFromMenu(57600); }
     // Rates past 57600 for USB adapters, after the designed six.
     static constexpr int kFastRates[] = {230400, 460800, 921600};
-    void setBaudFromMenu(int baud);
+    void onBaudChosen(int baud);
     void onDataAvailable(uint16_t count);
     // The port's device was lost or refused a write for good: the port is closed, the lights go out,
     // the operator is told and chooses a port again. While a run or a probe uses the port, that
     // waits until it is done (the run reports the loss itself).
-    void QuavComPort1PortError();
+    void onPortError();
 
     // Terminal appearance and keyboard.
-    void VisibleMenuClick();
+    void onVisibleChosen();
     // The colour items of "Background Color" and "Text Color"; settings 21 and 22 number the same
     // colours 0 Default, 1 Black, 2 Red, 3 Green, 4 Blue, 5 White.
-    void BackBlackMenuClick() { setTerminalBackground(1); }
-    void BackRedMenuClick() { setTerminalBackground(2); }
-    void BackGreenMenuClick() { setTerminalBackground(3); }
-    void BackBlueMenuClick() { setTerminalBackground(4); }
-    void BackWhiteMenuClick() { setTerminalBackground(5); }
-    void BackDefaultMenuClick() { setTerminalBackground(0); }
-    void TextBlackMenuClick() { setTerminalTextColour(1); }
-    void TextRedMenuClick() { setTerminalTextColour(2); }
-    void TextGreenMenuClick() { setTerminalTextColour(3); }
-    void TextBlueMenuClick() { setTerminalTextColour(4); }
-    void TextWhiteMenuClick() { setTerminalTextColour(5); }
-    void TextDefaultMenuClick() { setTerminalTextColour(0); }
     void setTerminalBackground(int settingNumber);
     void setTerminalTextColour(int settingNumber);
-    void TerminalFonts1Click();
+    void onTerminalFontsChosen();
     // The Emulation menu: the pane as a teletype (the design) or as a VT100 with its whole screen.
     void chooseEmulation(terminal::Emulation emulation);
     // Returns true when the key was taken here (the pane must not handle it).
-    bool QuavTerminal1KeyPress(char key);
+    bool onTerminalKeyPress(char key);
 
     // ---- State ----------------------------------------------------------------------------------
     int defaultComPort = 0;
     bool automaticMode = false;
     QString autoScriptPath;
-    int LastGoodCom = 0;
+    int lastGoodCom = 0;
     QString scriptFolder = QStringLiteral(".."); // initial directory of INIOpenDialog (setting 7)
-    bool ScriptFolderSet = false;                // setting 7 was given
+    bool scriptFolderSet = false;                // setting 7 was given
 
     script::ScriptEngine& engine() { return *engine_; }
     // Replaces the serial link the engine talks through (tests put a link that fails on purpose here).
     void useSerialLink(std::unique_ptr<script::UnitLink> link);
     script::UnitLink& serialLink() { return *serialLink_; }
-    serial::ComPort& port() { return *QuavComPort1; }
+    serial::ComPort& port() { return *serialPort; }
     WindowHost& host() { return *host_; }
     pci::PciBoardLink& pciLink() { return *pciLink_; }
 
@@ -167,52 +149,52 @@ class TBrimwellForm : public QMainWindow {
     // The default hides the window and ends the process at once with the code.
     using ExitHandler = std::function<void(int code)>;
     void setExitHandler(ExitHandler handler) { exitHandler_ = std::move(handler); }
-    // FormShow has run to its end (the unit was searched for, an unattended run has finished).
+    // onShown has run to its end (the unit was searched for, an unattended run has finished).
     bool startupFinished() const { return startupFinished_; }
     // The exit code the unattended run ended with (-1 while none ended).
     int automaticExitCode() const { return automaticExitCode_; }
 
     // ---- Controls, by their designed names ----------------------------------------------------
-    QWidget* Client = nullptr; // the client area
-    QPushButton* UploadButton = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* VersionLabel = nullptr;
-    QLabel* CODE_NUMLabel = nullptr;
-    QPushButton* PickButton = nullptr;
-    QGroupBox* RS232GroupBox = nullptr;
-    lights::StatusLight* QuavStatusLight1 = nullptr; // CTS
-    lights::StatusLight* QuavStatusLight2 = nullptr; // DCD
-    lights::StatusLight* QuavStatusLight3 = nullptr; // RXD
-    lights::StatusLight* QuavStatusLight4 = nullptr; // TXD
-    QLabel* ComNumberLabel = nullptr;
-    QLabel* ComBaudLabel = nullptr;
-    QCheckBox* ComCheckBox = nullptr;
-    QTimer* JustUploadTimer = nullptr;
-    terminal::TerminalWidget* QuavTerminal1 = nullptr;
-    QStatusBar* InfoStatusBar = nullptr;
-    serial::ComPort* QuavComPort1 = nullptr;
-    lights::StatusLightController* QuavSLController1 = nullptr;
-    script::ProgressForm* ProgressForm = nullptr;
-    QWidget* SplashForm = nullptr; // hidden at the end of the connection step when set
+    QWidget* client = nullptr; // the client area
+    QPushButton* uploadButton = nullptr;
+    QLabel* brandLabel = nullptr;
+    QLabel* versionLabel = nullptr;
+    QLabel* codeNumberLabel = nullptr;
+    QPushButton* pickButton = nullptr;
+    QGroupBox* rs232GroupBox = nullptr;
+    lights::StatusLight* ctsLight = nullptr; // CTS
+    lights::StatusLight* dcdLight = nullptr; // DCD
+    lights::StatusLight* rxdLight = nullptr; // RXD
+    lights::StatusLight* txdLight = nullptr; // TXD
+    QLabel* comNumberLabel = nullptr;
+    QLabel* comBaudLabel = nullptr;
+    QCheckBox* comCheckBox = nullptr;
+    QTimer* justUploadTimer = nullptr;
+    terminal::TerminalWidget* terminalPane = nullptr;
+    QStatusBar* infoStatusBar = nullptr;
+    serial::ComPort* serialPort = nullptr;
+    lights::StatusLightController* lightController = nullptr;
+    script::ProgressForm* progressForm = nullptr;
+    QWidget* splashForm = nullptr; // hidden at the end of the connection step when set
 
     // Menu items.
-    QAction* ExitMenu = nullptr;
-    QMenu* PC1 = nullptr;
-    QAction* PCIConnect = nullptr;
-    QMenu* ConfigMenu = nullptr;
-    QMenu* COMPortMenu = nullptr;
-    QAction* NoneMenu = nullptr;
-    QAction* COM1Menu = nullptr;
-    QAction* COM2Menu = nullptr;
-    QAction* SearchAllMenu = nullptr;
-    QAction* AdapterSeparator = nullptr; // the adapters' items come before it (N1)
-    QMenu* Baud1 = nullptr;
-    QMenu* Terminal1 = nullptr;
-    QAction* VisibleMenu = nullptr;
-    QMenu* BackgroundColor1 = nullptr;
-    QMenu* ForegroundColor1 = nullptr;
-    QAction* TerminalFonts1 = nullptr;
-    QAction* StationMenu = nullptr;
+    QAction* exitMenu = nullptr;
+    QMenu* pciMenu = nullptr;
+    QAction* pciConnectAction = nullptr;
+    QMenu* configMenu = nullptr;
+    QMenu* comPortMenu = nullptr;
+    QAction* noneMenu = nullptr;
+    QAction* com1Menu = nullptr;
+    QAction* com2Menu = nullptr;
+    QAction* searchAllMenu = nullptr;
+    QAction* adapterSeparator = nullptr; // the adapters' items come before it (N1)
+    QMenu* baudMenu = nullptr;
+    QMenu* terminalMenu = nullptr;
+    QAction* visibleMenu = nullptr;
+    QMenu* backgroundColorMenu = nullptr;
+    QMenu* textColorMenu = nullptr;
+    QAction* terminalFontsAction = nullptr;
+    QAction* stationMenu = nullptr;
 
     // Status bar text (the one simple panel).
     QString statusText() const;
@@ -244,13 +226,13 @@ class TBrimwellForm : public QMainWindow {
     // inside a run or a port search.
     class PortInUse {
       public:
-        explicit PortInUse(TBrimwellForm& form);
+        explicit PortInUse(MainWindow& form);
         ~PortInUse();
         PortInUse(const PortInUse&) = delete;
         PortInUse& operator=(const PortInUse&) = delete;
 
       private:
-        TBrimwellForm& form_;
+        MainWindow& form_;
     };
     void dropLostPort();
     void lockPortChoice(bool lock);
@@ -267,9 +249,9 @@ class TBrimwellForm : public QMainWindow {
     void refreshComLabels();
     void setMonitoring(bool on);
     void applyPortSettings(const script::LoaderSettings& s);
-    // COM1MenuClick and COM2MenuClick: probe port n on the operator's request.
+    // onCom1Chosen and onCom2Chosen: probe port n on the operator's request.
     void comMenuClick(int n);
-    // "COM n", or the device of a number lent to an adapter; and what ComNumberLabel shows for it.
+    // "COM n", or the device of a number lent to an adapter; and what comNumberLabel shows for it.
     QString portName(int n) const;
     QString comLabel(int n) const;
     uint16_t adapterNumber(const serial::SerialPortInfo& adapter);
@@ -279,7 +261,7 @@ class TBrimwellForm : public QMainWindow {
     void offerAdapters();
     void enumeratePciBoards();
     void endProcess(int code);
-    bool FormCloseQuery();
+    bool closeQuery();
 
     QString settingsPath_;
     std::unique_ptr<WindowHost> host_;
