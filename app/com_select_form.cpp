@@ -21,7 +21,7 @@ ComSelectForm::ComSelectForm(QWidget* parent, AvailabilityTest available) : QDia
                    Qt::WindowCloseButtonHint);
     if (!available) available = [](unsigned n) { return serial::isPortAvailable(n); };
 
-    brandLabel = new QLabel(QStringLiteral("The configured serial port is not valid."), this);
+    problemLabel = new QLabel(QStringLiteral("The configured serial port is not valid."), this);
     adviceLabel = new QLabel(QStringLiteral("Please choose another port."), this);
     portComboBox = new QComboBox(this);
     for (int n = kFirstPort; n <= kLastPort; ++n)
@@ -41,7 +41,7 @@ ComSelectForm::ComSelectForm(QWidget* parent, AvailabilityTest available) : QDia
     buttons->addWidget(okButton);
     buttons->addWidget(cancelButton);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(brandLabel);
+    layout->addWidget(problemLabel);
     layout->addWidget(adviceLabel);
     layout->addWidget(portComboBox);
     layout->addLayout(buttons);

@@ -27,7 +27,7 @@ class ComSelectForm : public QDialog {
     QString selectedCom() const;
     int selectedComNum() const;
 
-    QLabel* brandLabel = nullptr;
+    QLabel* problemLabel = nullptr;
     QLabel* adviceLabel = nullptr;
     QComboBox* portComboBox = nullptr;
     QPushButton* okButton = nullptr;

@@ -33,7 +33,7 @@ TEST(ComSelectForm, ListsTheAvailablePortsAmongOneToFiftyInOrder) {
     EXPECT_EQ(form.selectedComNum(), 12);
 
     EXPECT_EQ(form.windowTitle(), "Select Port");
-    EXPECT_EQ(form.brandLabel->text(), "The configured serial port is not valid.");
+    EXPECT_EQ(form.problemLabel->text(), "The configured serial port is not valid.");
     EXPECT_EQ(form.adviceLabel->text(), "Please choose another port.");
     EXPECT_EQ(form.okButton->text(), "OK");
     EXPECT_TRUE(form.okButton->isDefault());

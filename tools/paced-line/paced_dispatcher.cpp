@@ -80,11 +80,11 @@ std::optional<LineOptions> parseLineName(const std::string& name, std::string& e
     return o;
 }
 
-TQuavPacedDispatcher::~TQuavPacedDispatcher() {
+PacedDispatcher::~PacedDispatcher() {
     shutdownForDestroy();
 }
 
-int TQuavPacedDispatcher::openDevice(const std::string& name) {
+int PacedDispatcher::openDevice(const std::string& name) {
     std::string error;
     const auto parsed = parseLineName(name, error);
     if (!parsed) {
@@ -103,7 +103,7 @@ int TQuavPacedDispatcher::openDevice(const std::string& name) {
     return serial::TermiosDispatcher::openDevice(options_.path);
 }
 
-void TQuavPacedDispatcher::deviceThreadsStarted() {
+void PacedDispatcher::deviceThreadsStarted() {
     serial::TermiosDispatcher::deviceThreadsStarted();
     {
         std::lock_guard<std::mutex> g(lock_);
@@ -113,7 +113,7 @@ void TQuavPacedDispatcher::deviceThreadsStarted() {
     wireThread_ = std::thread([this] { wireBody(); });
 }
 
-void TQuavPacedDispatcher::deviceThreadsStopping() {
+void PacedDispatcher::deviceThreadsStopping() {
     {
         std::lock_guard<std::mutex> g(lock_);
         stop_ = true;
@@ -124,7 +124,7 @@ void TQuavPacedDispatcher::deviceThreadsStopping() {
     serial::TermiosDispatcher::deviceThreadsStopping();
 }
 
-void TQuavPacedDispatcher::Unplug(int err) {
+void PacedDispatcher::unplug(int err) {
     {
         std::lock_guard<std::mutex> g(lock_);
         if (unplugged_ != 0) return;
@@ -135,14 +135,14 @@ void TQuavPacedDispatcher::Unplug(int err) {
     changed_.notify_all();
 }
 
-uint64_t TQuavPacedDispatcher::BytesOnLine() {
+uint64_t PacedDispatcher::bytesOnLine() {
     std::lock_guard<std::mutex> g(lock_);
     return onLine_;
 }
 
 // As on a vanished adapter, the loss is found by whichever call comes next (the dispatcher's
 // periodic pass at the latest).
-int TQuavPacedDispatcher::gone() {
+int PacedDispatcher::gone() {
     int err;
     {
         std::lock_guard<std::mutex> g(lock_);
@@ -152,11 +152,11 @@ int TQuavPacedDispatcher::gone() {
     return err;
 }
 
-std::chrono::nanoseconds TQuavPacedDispatcher::byteTime() const {
+std::chrono::nanoseconds PacedDispatcher::byteTime() const {
     return std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / std::max<uint32_t>(baud_, 1));
 }
 
-int32_t TQuavPacedDispatcher::setComState(const serial::DeviceConfig& dcb) {
+int32_t PacedDispatcher::setComState(const serial::DeviceConfig& dcb) {
     if (const int err = gone()) return -err;
     if (options_.maxRate >= 0 && dcb.baudRate > options_.maxRate) return serial::result::kBaudRate;
     const int32_t r = serial::TermiosDispatcher::setComState(dcb);
@@ -167,25 +167,25 @@ int32_t TQuavPacedDispatcher::setComState(const serial::DeviceConfig& dcb) {
     return r;
 }
 
-int32_t TQuavPacedDispatcher::readCom(uint8_t* buffer, uint32_t n) {
+int32_t PacedDispatcher::readCom(uint8_t* buffer, uint32_t n) {
     return gone() ? 0 : serial::TermiosDispatcher::readCom(buffer, n);
 }
 
-uint32_t TQuavPacedDispatcher::readComError(serial::ComStatus& status) {
+uint32_t PacedDispatcher::readComError(serial::ComStatus& status) {
     status = serial::ComStatus{};
     return gone() ? 0 : serial::TermiosDispatcher::readComError(status);
 }
 
-uint8_t TQuavPacedDispatcher::getComModemStatus() {
+uint8_t PacedDispatcher::getComModemStatus() {
     return gone() ? 0 : serial::TermiosDispatcher::getComModemStatus();
 }
 
-int32_t TQuavPacedDispatcher::escapeComFunction(int function) {
+int32_t PacedDispatcher::escapeComFunction(int function) {
     return gone() ? -1 : serial::TermiosDispatcher::escapeComFunction(function);
 }
 
 // A transmit purge drops what the line has not sent yet, as TCOFLUSH does on a UART.
-int32_t TQuavPacedDispatcher::purgeCom(int direction) {
+int32_t PacedDispatcher::purgeCom(int direction) {
     if (const int err = gone()) return -err;
     if (direction == serial::kFlushReceive) return serial::TermiosDispatcher::purgeCom(direction);
     std::lock_guard<std::mutex> g(lock_);
@@ -193,16 +193,16 @@ int32_t TQuavPacedDispatcher::purgeCom(int direction) {
     return 0;
 }
 
-int32_t TQuavPacedDispatcher::driverOutQueue() {
+int32_t PacedDispatcher::driverOutQueue() {
     std::lock_guard<std::mutex> g(lock_);
     return unplugged_ != 0 ? -1 : static_cast<int32_t>(queue_.size());
 }
 
-uint32_t TQuavPacedDispatcher::driverQueueSize() const {
+uint32_t PacedDispatcher::driverQueueSize() const {
     return options_.queueSize;
 }
 
-ssize_t TQuavPacedDispatcher::writeDevice(int, const iovec* iov, int count) {
+ssize_t PacedDispatcher::writeDevice(int, const iovec* iov, int count) {
     std::lock_guard<std::mutex> g(lock_);
     if (unplugged_ != 0) {
         errno = unplugged_;
@@ -231,7 +231,7 @@ ssize_t TQuavPacedDispatcher::writeDevice(int, const iovec* iov, int count) {
     return static_cast<ssize_t>(took);
 }
 
-int TQuavPacedDispatcher::roomWaitMs() {
+int PacedDispatcher::roomWaitMs() {
     std::lock_guard<std::mutex> g(lock_);
     const size_t room = options_.queueSize - queue_.size();
     const size_t wanted = std::min<size_t>(kWakeupRoom, options_.queueSize);
@@ -242,7 +242,7 @@ int TQuavPacedDispatcher::roomWaitMs() {
 
 // The line sends back to back while the queue holds bytes: byte k of a busy stretch leaves k byte
 // times after the stretch began, however late this thread was woken.
-void TQuavPacedDispatcher::paceBody() {
+void PacedDispatcher::paceBody() {
     std::unique_lock<std::mutex> lock(lock_);
     Clock::time_point origin;
     uint64_t sent = 0; // in this busy stretch
@@ -269,7 +269,7 @@ void TQuavPacedDispatcher::paceBody() {
         changed_.notify_all();
         if (options_.unplugAt >= 0 && int64_t(onLine_) >= options_.unplugAt) {
             lock.unlock();
-            Unplug(options_.unplugErrno);
+            unplug(options_.unplugErrno);
             if (onUnplug_) onUnplug_(options_.unplugErrno);
             lock.lock();
         }
@@ -278,7 +278,7 @@ void TQuavPacedDispatcher::paceBody() {
 
 // The far end reads what went out on the line when it gets to run; a UART's line does not wait
 // for it, so a far end kept from running never holds the queue up.
-void TQuavPacedDispatcher::wireBody() {
+void PacedDispatcher::wireBody() {
     std::unique_lock<std::mutex> lock(lock_);
     std::vector<uint8_t> out;
     while (!stop_) {
@@ -295,7 +295,7 @@ void TQuavPacedDispatcher::wireBody() {
     }
 }
 
-bool TQuavPacedDispatcher::deliver(const uint8_t* bytes, size_t n) {
+bool PacedDispatcher::deliver(const uint8_t* bytes, size_t n) {
     SharedLock device(deviceLock_);
     while (n > 0 && fd_ >= 0) {
         const ssize_t w = ::write(fd_, bytes, n);
@@ -322,8 +322,8 @@ bool TQuavPacedDispatcher::deliver(const uint8_t* bytes, size_t n) {
 
 void registerPacedLine(std::function<void(int err)> onUnplug) {
     serial::registerDeviceLayer(kPacedPrefix, [onUnplug](void* owner) {
-        auto line = std::make_unique<TQuavPacedDispatcher>(owner);
-        line->SetUnplugHandler(onUnplug);
+        auto line = std::make_unique<PacedDispatcher>(owner);
+        line->setUnplugHandler(onUnplug);
         return line;
     });
 }

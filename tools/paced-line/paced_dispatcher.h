@@ -45,17 +45,17 @@ struct LineOptions {
 // The options of a port name, or nothing (with a reason) when it does not parse.
 std::optional<LineOptions> parseLineName(const std::string& name, std::string& error);
 
-class TQuavPacedDispatcher : public serial::TermiosDispatcher {
+class PacedDispatcher : public serial::TermiosDispatcher {
   public:
-    explicit TQuavPacedDispatcher(void* owner = nullptr) : serial::TermiosDispatcher(owner) {}
-    ~TQuavPacedDispatcher() override;
+    explicit PacedDispatcher(void* owner = nullptr) : serial::TermiosDispatcher(owner) {}
+    ~PacedDispatcher() override;
 
     // Unplugs the device now: every further call fails with err.
-    void Unplug(int err);
+    void unplug(int err);
     // Called (on the pacing thread) when the device is unplugged by its unplug-at option.
-    void SetUnplugHandler(std::function<void(int err)> handler) { onUnplug_ = std::move(handler); }
+    void setUnplugHandler(std::function<void(int err)> handler) { onUnplug_ = std::move(handler); }
     // Bytes that went out on the line since the open.
-    uint64_t BytesOnLine();
+    uint64_t bytesOnLine();
 
     int32_t driverOutQueue() override;
     uint32_t driverQueueSize() const override;
@@ -98,7 +98,7 @@ class TQuavPacedDispatcher : public serial::TermiosDispatcher {
     std::thread wireThread_;
 };
 
-// Makes port names starting with "paced:" open through TQuavPacedDispatcher; `onUnplug` hears of
+// Makes port names starting with "paced:" open through PacedDispatcher; `onUnplug` hears of
 // every unplug its option caused.
 void registerPacedLine(std::function<void(int err)> onUnplug = {});
 
