@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <cstring>
 
 namespace brimwell::serial {
 
@@ -42,10 +43,19 @@ AdapterWatch::AdapterWatch(QObject* parent) : QObject(parent), monitor_(std::mak
         notifier_ = new QSocketNotifier(udev_monitor_get_fd(monitor_->monitor), QSocketNotifier::Read, this);
         connect(notifier_, &QSocketNotifier::activated, this, [this] {
             // The events only say that something changed; the list is read afresh, which also
-            // covers events that were lost while the queue was full.
-            while (udev_device* d = udev_monitor_receive_device(monitor_->monitor))
+            // covers events that were lost while the queue was full. A node an event says was
+            // removed is gone whatever the list still shows (unless it came back in the same batch).
+            std::vector<std::string> removed;
+            while (udev_device* d = udev_monitor_receive_device(monitor_->monitor)) {
+                const char* action = udev_device_get_action(d);
+                const char* node = udev_device_get_devnode(d);
+                if (action && node) {
+                    std::erase(removed, std::string(node));
+                    if (std::strcmp(action, "remove") == 0) removed.emplace_back(node);
+                }
                 udev_device_unref(d);
-            update();
+            }
+            update(removed);
         });
     }
     adapters_ = findUsbAdapters();
@@ -53,8 +63,11 @@ AdapterWatch::AdapterWatch(QObject* parent) : QObject(parent), monitor_(std::mak
 
 AdapterWatch::~AdapterWatch() = default;
 
-void AdapterWatch::update() {
+void AdapterWatch::update(const std::vector<std::string>& removed) {
     std::vector<SerialPortInfo> now = findUsbAdapters();
+    std::erase_if(now, [&](const SerialPortInfo& p) {
+        return std::find(removed.begin(), removed.end(), p.device) != removed.end();
+    });
     std::vector<SerialPortInfo> before = std::move(adapters_);
     adapters_ = now;
     for (const SerialPortInfo& p : before)

@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class QSocketNotifier;
@@ -32,7 +33,9 @@ class AdapterWatch : public QObject {
     void disappeared(const brimwell::serial::SerialPortInfo& adapter);
 
   private:
-    void update();
+    // Reads the list afresh; a device node in `removed` counts as gone even while its entry is
+    // still listed (being taken down as the event arrives).
+    void update(const std::vector<std::string>& removed);
 
     struct Monitor;
     std::unique_ptr<Monitor> monitor_;
