@@ -16,8 +16,8 @@ void MainWindow::enumeratePciBoards() {
     pciLink_ = std::make_unique<pci::PciBoardLink>(pci::installedPciDriver());
     const pci::Enumeration found = pciLink_->enumerate();
     engine_->setBoardLink(pciLink_.get());
-    engine_->boardMap = pciLink_->boardMap;
-    engine_->selectedBoard = pciLink_->selectedBoard;
+    engine_->setBoardMap(pciLink_->boardMap);
+    engine_->setSelectedBoard(pciLink_->selectedBoard);
     // An unsound board ID disables the link for the whole run; the item never comes back.
     pciConnectAction->setEnabled(found.usable);
     engine_->setLinkMode(found.usable ? script::kLinkPci : script::kLinkSerial);

@@ -86,10 +86,10 @@ ProbeResult probeComPort(serial::ComPort& port, script::ScriptEngine& engine, ui
         result.outcome = ProbeOutcome::OpenFailed;
     } else {
         const WatchedLink watch(engine);
-        engine.setExpectedPrompt(engine.mainPromptChar);
+        engine.setExpectedPrompt(engine.mainPromptChar());
         bool answered = engine.promptAttempt("\r", 1, 2);
         if (!answered && !watch.failed() && !(stopped && stopped())) {
-            engine.setExpectedPrompt(engine.loaderPromptChar);
+            engine.setExpectedPrompt(engine.loaderPromptChar());
             answered = engine.promptAttempt("\r", 2, 2);
         }
         if (watch.failed()) {

@@ -113,7 +113,7 @@ bool ScriptEngine::runCommandLine() {
             if (value > 0) postUploadWait_ = static_cast<int32_t>(std::min(value, 2000000L) * 1000);
         }
     } else if (code == "_LC") {
-        if (quotedArgument(line, arg)) loadKeyword = arg;
+        if (quotedArgument(line, arg)) loadKeyword_ = arg;
     } else if (code == "_LF" || code == "_LK") {
         if (wordArgument(line, arg)) {
             dataFileName_ = limited(arg, kDataFileNameChars);
@@ -135,7 +135,7 @@ bool ScriptEngine::runCommandLine() {
                 dataFileFailed(lookup.problem, &result);
             }
         }
-        loadKeyword = code == "_LF" ? "LF" : "LK";
+        loadKeyword_ = code == "_LF" ? "LF" : "LK";
     } else if (code == "_LA") {
         if (fileReady_) {
             fileReady_ = false;
@@ -184,7 +184,7 @@ bool ScriptEngine::runCommandLine() {
     } else if (code == "_PC") {
         if (quotedArgument(line, arg)) {
             const std::size_t q = line.find('"');
-            loaderPromptChar = q + 1 < line.size() ? line[q + 1] : '\0';
+            loaderPromptChar_ = q + 1 < line.size() ? line[q + 1] : '\0';
         }
     } else if (code == "_QC") {
         if (quotedArgument(line, arg)) runQuery(arg);
@@ -200,14 +200,14 @@ bool ScriptEngine::runCommandLine() {
 
 bool ScriptEngine::runLoaderMode(const std::string& argument) {
     waitMs(kBeforeLoaderModeMs);
-    expectedPrompt_ = loaderPromptChar;
+    expectedPrompt_ = loaderPromptChar_;
     promptTimeout_ = kShortPromptTicks;
     // The loader-mode command, two retries and a last look for the normal prompt.
     const int attempts = 3 + kLoaderModeRetries;
 
     bool ok = promptAttempt(argument, 1, attempts);
     if (!ok) {
-        sendString(loaderModeCommand);
+        sendString(loaderModeCommand_);
         waitMs(kLoaderModeFirstPauseMs);
         ok = promptAttempt("\r", 2, attempts);
     }
@@ -218,7 +218,7 @@ bool ScriptEngine::runLoaderMode(const std::string& argument) {
     }
     if (!ok) {
         // One last look for the normal prompt tells a unit outside loader mode from a silent one.
-        expectedPrompt_ = mainPromptChar;
+        expectedPrompt_ = mainPromptChar_;
         if (promptAttempt("\r", attempts, attempts))
             showError(RunPart::Unit, "Error! Unit not in Loader Mode! Exiting script");
         else
@@ -252,7 +252,7 @@ bool ScriptEngine::runLoad() {
     }
     promptTimeout_ = kNormalPromptTicks;
 
-    std::string command = loadKeyword + " " + loadAddressText_ + " " + std::to_string(fileSize_) + " ";
+    std::string command = loadKeyword_ + " " + loadAddressText_ + " " + std::to_string(fileSize_) + " ";
     char hex[16];
     std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(fileChecksum_));
     command += hex;
@@ -268,7 +268,7 @@ bool ScriptEngine::runLoad() {
     waitMs(kAfterLoadCommandMs);
 
     if (linkMode_ == kLinkPci)
-        host_.setPciBoardLabel(true, "PCI Board :  " + std::to_string(selectedBoard));
+        host_.setPciBoardLabel(true, "PCI Board :  " + std::to_string(selectedBoard_));
     else
         host_.setPciBoardLabel(false, "PCI Board :  ");
     pump();

@@ -12,10 +12,10 @@ namespace brimwell::script {
 ScriptEngine::ScriptEngine(ScriptHost& host, EngineClock& clock) : host_(host), clock_(clock) {}
 
 void ScriptEngine::applySettings(const LoaderSettings& settings) {
-    mainPromptChar = settings.mainPromptChar;
-    loaderPromptChar = settings.loaderPromptChar;
-    loaderModeCommand = settings.loaderModeCommand;
-    loadKeyword = settings.loadKeyword;
+    mainPromptChar_ = settings.mainPromptChar;
+    loaderPromptChar_ = settings.loaderPromptChar;
+    loaderModeCommand_ = settings.loaderModeCommand;
+    loadKeyword_ = settings.loadKeyword;
 }
 
 bool ScriptEngine::serialOpen() const {
@@ -24,7 +24,7 @@ bool ScriptEngine::serialOpen() const {
 
 bool ScriptEngine::linkFailed() {
     const std::string why = linkMode_ == kLinkSerial && serial_ != nullptr ? serial_->failure()
-                            : linkMode_ == kLinkPci && board_ != nullptr   ? board_->failure(selectedBoard)
+                            : linkMode_ == kLinkPci && board_ != nullptr   ? board_->failure(selectedBoard_)
                                                                            : std::string();
     if (why.empty()) {
         linkFailureShown_ = false; // a port opened again

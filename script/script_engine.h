@@ -101,19 +101,22 @@ class ScriptEngine {
     // ended: nothing but the engine's own bytes may reach the unit then.
     bool unitLineHeld() const { return lineHeld_; }
 
-    // ---- Settings the hosts give the engine ---------------------------------------------------
-    char mainPromptChar = '#';
-    char loaderPromptChar = '>';
-    std::string loaderModeCommand = "LOADR\r";
-    std::string loadKeyword = "LF";
+    // ---- Settings the hosts give the engine (the settings file, scripts and the PCI link) -------
+    char mainPromptChar() const { return mainPromptChar_; }
+    char loaderPromptChar() const { return loaderPromptChar_; }
+    const std::string& loaderModeCommand() const { return loaderModeCommand_; }
+    const std::string& loadKeyword() const { return loadKeyword_; }
+    int32_t selectedBoard() const { return selectedBoard_; }
+    void setSelectedBoard(int32_t board) { selectedBoard_ = board; }
+    // Board ID -> index of the board on the PCI link, -1 where no board has the ID.
+    const std::array<int32_t, kBoardCount>& boardMap() const { return boardMap_; }
+    void setBoardMap(const std::array<int32_t, kBoardCount>& map) { boardMap_ = map; }
+    void mapBoard(int id, int32_t index) { boardMap_[static_cast<size_t>(id)] = index; }
     // What the unit said last: its line quoted by the check after an upload, else the last _QC answer.
     std::string unitLastAnswer() const {
         const std::string line = unitAnswer_.lastLine();
         return line.empty() ? answerText_ : line;
     }
-
-    int32_t selectedBoard = -1;
-    std::array<int32_t, kBoardCount> boardMap{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 
     // The run's state, for hosts and tests.
     int32_t linkMode() const { return linkMode_; }
@@ -161,6 +164,13 @@ class ScriptEngine {
 
   private:
     // ---- State (names as the operator's documentation uses them) ----------------------------
+    char mainPromptChar_ = '#';
+    char loaderPromptChar_ = '>';
+    std::string loaderModeCommand_ = "LOADR\r";
+    std::string loadKeyword_ = "LF";
+    int32_t selectedBoard_ = -1;
+    std::array<int32_t, kBoardCount> boardMap_{-1, -1, -1, -1, -1, -1, -1, -1,
+                                               -1, -1, -1, -1, -1, -1, -1, -1};
     int32_t linkMode_ = kLinkNone;
     int32_t cancelled_ = 0; // stop flag of the whole run: Stop button, upload errors, watchdog
     // Set through abandonWaits() when the run must end at once (a second Stop, a service manager's

@@ -181,8 +181,8 @@ RunOutcome ScriptEngine::runPickedScript(const std::string& scriptPath) {
     if (linkMode_ == kLinkPci) {
         // The same script once per board, in ascending ID order; a stop ends every later run at once.
         for (int id = 0; id < kBoardCount; ++id) {
-            if (boardMap[static_cast<std::size_t>(id)] < 0) continue;
-            selectedBoard = id;
+            if (boardMap_[static_cast<std::size_t>(id)] < 0) continue;
+            selectedBoard_ = id;
             runOnce();
         }
     } else {

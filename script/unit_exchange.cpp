@@ -28,7 +28,7 @@ void ScriptEngine::sendString(const std::string& text) {
         // Text that did not reach the board would leave the run waiting on a unit that never got
         // the command; it ends the run as a failed serial write does.
         if (boardWriteFailed_) return;
-        if (!board_->board_put_string(selectedBoard, text)) {
+        if (!board_->board_put_string(selectedBoard_, text)) {
             boardWriteFailed_ = true;
             // A lost driver connection is named as the cause (linkFailed tells it).
             if (!linkFailed()) showError(RunPart::Link, "Error! Writing to the PCI board failed.");
@@ -98,18 +98,18 @@ bool ScriptEngine::sendAndAwaitPrompt(const std::string& text) {
              ++i) {
             waitMs(kPciPollMs);
             reportWaiting();
-            if (auto b = board_->board_get_char(selectedBoard)) {
+            if (auto b = board_->board_get_char(selectedBoard_)) {
                 last = static_cast<char>(*b);
                 quietPolls = 0;
                 if (confirmingUpload_) unitAnswer_.add(last);
-            } else if (confirmingUpload_ && last != '\0' && last == mainPromptChar &&
+            } else if (confirmingUpload_ && last != '\0' && last == mainPromptChar_ &&
                        ++quietPolls == kPciQuietPolls) {
                 lastAnswerMain_ = true; // the normal prompt stayed the unit's last word
                 break;
             }
         }
         const bool result = expectedPrompt_ != '\0' && last == expectedPrompt_;
-        board_->board_end_exchange(selectedBoard);
+        board_->board_end_exchange(selectedBoard_);
         return result;
     }
     sendString(text); // tells the operator that no link is there
@@ -133,7 +133,7 @@ void ScriptEngine::announceWait() {
     if (attempts_ <= 0) return;
     std::string where;
     if (linkMode_ == kLinkSerial && serial_ != nullptr) where = serial_->label();
-    if (linkMode_ == kLinkPci) where = "PCI board " + std::to_string(selectedBoard);
+    if (linkMode_ == kLinkPci) where = "PCI board " + std::to_string(selectedBoard_);
     waitText_ = "Waiting for the unit's prompt" + (where.empty() ? "" : " on " + where) + " (attempt " +
                 std::to_string(attempt_) + " of " + std::to_string(attempts_) + ")...";
     waitStart_ = clock_.now();
@@ -165,10 +165,11 @@ void ScriptEngine::keepReceived() {
 // quiet, is an answer too: that unit has left loader mode.
 ScriptEngine::PromptSeen ScriptEngine::awaitUploadPrompt(const EngineClock::Mark& since, int32_t limitTicks) {
     char separator = '|';
-    while (separator == loaderPromptChar || separator == mainPromptChar)
+    while (separator == loaderPromptChar_ || separator == mainPromptChar_)
         ++separator;
-    std::string prompts(1, loaderPromptChar);
-    if (mainPromptChar != '\0' && mainPromptChar != loaderPromptChar) prompts += {separator, mainPromptChar};
+    std::string prompts(1, loaderPromptChar_);
+    if (mainPromptChar_ != '\0' && mainPromptChar_ != loaderPromptChar_)
+        prompts += {separator, mainPromptChar_};
     const int64_t limitMs = static_cast<int64_t>(std::max(limitTicks, 0)) * serial::kTickMs;
     auto wait = [&](int32_t ticks) {
         return serial_->waitForMultiString(prompts, ticks, true, false, separator);
@@ -215,7 +216,7 @@ void ScriptEngine::queryUnit() {
         bool received = false;
         if (pci) {
             // The board has no data-available event: its answer is polled into the same capture.
-            if (auto b = board_->board_get_char(selectedBoard)) {
+            if (auto b = board_->board_get_char(selectedBoard_)) {
                 const uint8_t byte = *b;
                 captureBytes(&byte, 1);
                 received = true;
@@ -224,7 +225,7 @@ void ScriptEngine::queryUnit() {
         pump();
         if (!received && captureActive_ && !commandTimedOut_) clock_.sleepMs(1);
     }
-    if (pci) board_->board_end_exchange(selectedBoard);
+    if (pci) board_->board_end_exchange(selectedBoard_);
     disarmCommandTimer();
 }
 
@@ -248,7 +249,7 @@ void ScriptEngine::captureBytes(const uint8_t* data, int count) {
     std::memcpy(captureBuffer_.data() + captureLength_, data, static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         const char b = captureBuffer_[static_cast<std::size_t>(captureLength_)];
-        if (b != '\0' && (b == mainPromptChar || b == loaderPromptChar) &&
+        if (b != '\0' && (b == mainPromptChar_ || b == loaderPromptChar_) &&
             captureLength_ >= minAnswerLength_) {
             // The answer ends before a prompt that closes the block; a prompt inside the block
             // keeps the bytes after it except the last, which the terminator replaces.

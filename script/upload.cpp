@@ -229,10 +229,10 @@ DataFileResult ScriptEngine::lastUpload() const {
 
 void ScriptEngine::confirmUpload() {
     const bool pci = linkMode_ == kLinkPci;
-    expectedPrompt_ = loaderPromptChar;
+    expectedPrompt_ = loaderPromptChar_;
     promptTimeout_ = kFirstPromptTicks;
     unitAnswer_.reset();
-    unitAnswer_.setPrompts(mainPromptChar, loaderPromptChar);
+    unitAnswer_.setPrompts(mainPromptChar_, loaderPromptChar_);
     confirmingUpload_ = true;
     bool ok = false;
     int mainAnswers = 0; // consecutive attempts answered with the normal prompt alone
@@ -259,7 +259,7 @@ void ScriptEngine::confirmUpload() {
     if (const std::string said = unitAnswer_.lastLine(); !said.empty())
         text += " The unit's last answer: \"" + said + "\"";
     else if (mainAnswers == kMainPromptAnswers)
-        text += " The unit answers with its normal prompt \"" + std::string(1, mainPromptChar) + "\".";
+        text += " The unit answers with its normal prompt \"" + std::string(1, mainPromptChar_) + "\".";
     showError(RunPart::Unit, text);
     uploadFailure_ = "the unit did not confirm it";
     cancelled_ = 1;
@@ -277,7 +277,7 @@ void ScriptEngine::sendBytes(int length, const uint8_t* data) {
         if (board_ == nullptr) return;
         for (int i = 0; i < length; ++i) {
             int tries = 0;
-            while (!board_->board_put_char(selectedBoard, data[i])) {
+            while (!board_->board_put_char(selectedBoard_, data[i])) {
                 // A lost driver connection is told as such at once, not after the busy retries.
                 if (linkFailed()) {
                     boardWriteFailed_ = true;

@@ -25,26 +25,28 @@ bool preparePciRun(int board, pci::PciBoardLink& link, script::ScriptEngine& eng
         error = "the PCI link is disabled (see the message above); check the boards' ID switches";
         return false;
     }
-    engine.boardMap = link.boardMap;
+    engine.setBoardMap(link.boardMap);
     if (board != kAllBoards) {
         if (link.boardMap[static_cast<size_t>(board)] < 0) {
             error = "no PCI board has the board ID " + std::to_string(board) + " (found " +
                     describeBoards(engine) + ")";
             return false;
         }
-        engine.boardMap.fill(-1);
-        engine.boardMap[static_cast<size_t>(board)] = link.boardMap[static_cast<size_t>(board)];
+        std::array<int32_t, script::ScriptEngine::kBoardCount> only;
+        only.fill(-1);
+        only[static_cast<size_t>(board)] = link.boardMap[static_cast<size_t>(board)];
+        engine.setBoardMap(only);
     }
     engine.setBoardLink(&link);
     engine.setLinkMode(script::kLinkPci);
-    engine.selectedBoard = link.selectedBoard;
+    engine.setSelectedBoard(link.selectedBoard);
     return true;
 }
 
 std::string describeBoards(const script::ScriptEngine& engine) {
     std::string ids;
     for (int id = 0; id < script::ScriptEngine::kBoardCount; ++id)
-        if (engine.boardMap[static_cast<size_t>(id)] >= 0)
+        if (engine.boardMap()[static_cast<size_t>(id)] >= 0)
             ids += (ids.empty() ? "" : ", ") + std::to_string(id);
     return "PCI board ID " + ids;
 }

@@ -106,7 +106,7 @@ TEST_F(FormPci, StartUpFollowsTheBoardsFound) {
         const bool usable = r.selected >= 0 && r.selected < 16 && r.messages.isEmpty();
         EXPECT_EQ(f.pciConnectAction->isEnabled(), usable);
         EXPECT_EQ(f.engine().linkMode(), usable ? script::kLinkPci : script::kLinkSerial);
-        EXPECT_EQ(f.engine().selectedBoard, r.selected);
+        EXPECT_EQ(f.engine().selectedBoard(), r.selected);
         EXPECT_EQ(dialogs.messages, r.messages) << dialogs.messages.join(" | ").toStdString();
         if (usable) {
             f.onShown();

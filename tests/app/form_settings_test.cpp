@@ -141,10 +141,10 @@ TEST_F(FormSettings, DefaultPortAndPromptsAndAutomaticModeAreTaken) {
     MainWindow& f = start({{1, "COM7"}, {8, "Manual"}, {14, " $"}, {15, "%"}, {19, "BOOT"}, {24, "LX"}});
     EXPECT_EQ(f.defaultComPort, 7);
     EXPECT_FALSE(f.automaticMode);
-    EXPECT_EQ(f.engine().mainPromptChar, '$');
-    EXPECT_EQ(f.engine().loaderPromptChar, '%');
-    EXPECT_EQ(f.engine().loaderModeCommand, "BOOT\r");
-    EXPECT_EQ(f.engine().loadKeyword, "LX");
+    EXPECT_EQ(f.engine().mainPromptChar(), '$');
+    EXPECT_EQ(f.engine().loaderPromptChar(), '%');
+    EXPECT_EQ(f.engine().loaderModeCommand(), "BOOT\r");
+    EXPECT_EQ(f.engine().loadKeyword(), "LX");
     // COM7 is not there: the search finds nothing either, and the configured port stays closed.
     EXPECT_EQ(f.statusText(),
               "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "

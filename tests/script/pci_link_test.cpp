@@ -78,14 +78,14 @@ struct PciBench {
 
 TEST(PciLink, ScriptRunsOncePerMappedBoardInOrder) {
     PciBench b;
-    b.engine.boardMap[7] = 1;
-    b.engine.boardMap[3] = 0;
+    b.engine.mapBoard(7, 1);
+    b.engine.mapBoard(3, 0);
     const std::string file = b.dir.write("a.bin", "abc");
     EXPECT_EQ(b.engine.runPickedScript(b.dir.write("s.sld", "_LF " + file + "\n_LA 10\n_LV 1\n_LD\n")),
               RunOutcome::Completed);
     EXPECT_EQ(b.boards.boards[3].received, "\rLF 10 3 126 1\rabc\r");
     EXPECT_EQ(b.boards.boards[7].received, "\rLF 10 3 126 1\rabc\r");
-    EXPECT_EQ(b.engine.selectedBoard, 7);
+    EXPECT_EQ(b.engine.selectedBoard(), 7);
     EXPECT_EQ(b.host.pciLabels, (std::vector<std::pair<bool, std::string>>{{true, "PCI Board :  3"},
                                                                            {true, "PCI Board :  7"}}));
     EXPECT_EQ(b.host.messages, std::vector<std::string>{"Upload Complete."});
@@ -94,8 +94,8 @@ TEST(PciLink, ScriptRunsOncePerMappedBoardInOrder) {
 
 TEST(PciLink, StopDuringTheFirstBoardEndsTheSecondAtOnce) {
     PciBench b;
-    b.engine.boardMap[3] = 0;
-    b.engine.boardMap[7] = 1;
+    b.engine.mapBoard(3, 0);
+    b.engine.mapBoard(7, 1);
     b.host.onMessage = [&](const std::string& text) {
         if (text == "first") b.engine.pressStop();
     };
@@ -128,7 +128,7 @@ TEST(PciLink, ABytePastFiftyOneOffersCancelsTheUpload) {
         "Error! The PCI board refused a data byte 51 times. Cancel upload."};
     for (const Row& r : {Row{50, "ab", {}}, Row{51, "", refused}}) {
         PciBench b;
-        b.engine.selectedBoard = 2;
+        b.engine.setSelectedBoard(2);
         b.boards.silent = true;
         b.boards.boards[2].busyOffers = r.busy;
         const uint8_t data[] = {'a', 'b'};
@@ -141,7 +141,7 @@ TEST(PciLink, ABytePastFiftyOneOffersCancelsTheUpload) {
 
 TEST(PciLink, TextTheBoardRefusedFailsTheRun) {
     PciBench b;
-    b.engine.boardMap[4] = 0;
+    b.engine.mapBoard(4, 0);
     b.boards.boards[4].busyOffers = 1;
     EXPECT_EQ(b.engine.runPickedScript(b.dir.write("s.sld", "_SC \"x\"\n_SC \"y\"\n")), RunOutcome::Failed);
     EXPECT_EQ(b.host.messages, (std::vector<std::string>{"Error! Writing to the PCI board failed.",
@@ -153,7 +153,7 @@ TEST(PciLink, TextTheBoardRefusedFailsTheRun) {
 
 TEST(PciLink, PromptWaitPollsAtMostTheLimit) {
     PciBench b;
-    b.engine.selectedBoard = 1;
+    b.engine.setSelectedBoard(1);
     b.boards.silent = true;
     b.engine.setPromptTimeout(265);
     EXPECT_FALSE(b.engine.sendAndAwaitPrompt("\r"));
@@ -168,7 +168,7 @@ TEST(PciLink, PromptWaitPollsAtMostTheLimit) {
 
 TEST(PciLink, ABoardBackAtItsNormalPromptEndsThePromptCheck) {
     PciBench b;
-    b.engine.boardMap[1] = 0;
+    b.engine.mapBoard(1, 0);
     const std::string file = b.dir.write("a.bin", "abc");
     b.host.onPump = [&] { // the image refused: the board's answer to the load command is gone
         if (b.boards.boards[1].received.find("abc") == std::string::npos || b.boards.prompt == '#') return;
@@ -184,7 +184,7 @@ TEST(PciLink, ABoardBackAtItsNormalPromptEndsThePromptCheck) {
 
 TEST(PciLink, QueryAnswerIsReadFromTheBoard) {
     PciBench b;
-    b.engine.selectedBoard = 0;
+    b.engine.setSelectedBoard(0);
     b.boards.answers["ver"] = "\r\nV1.08 BOOT\r\n";
     b.engine.setCommandText("ver");
     b.engine.setMinAnswerLength(10);

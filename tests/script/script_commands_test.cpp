@@ -373,11 +373,11 @@ TEST(ScriptCommands, AddressOfAFileThatVanishedLeavesTheChainBroken) {
 TEST(ScriptCommands, DataFileCommandsSetTheKeywordEvenWithoutAName) {
     Bench b;
     EXPECT_TRUE(b.line("_LK"));
-    EXPECT_EQ(b.engine.loadKeyword, "LK");
+    EXPECT_EQ(b.engine.loadKeyword(), "LK");
     EXPECT_TRUE(b.line("_LF"));
-    EXPECT_EQ(b.engine.loadKeyword, "LF");
+    EXPECT_EQ(b.engine.loadKeyword(), "LF");
     EXPECT_TRUE(b.line("_LC \"KW\""));
-    EXPECT_EQ(b.engine.loadKeyword, "KW");
+    EXPECT_EQ(b.engine.loadKeyword(), "KW");
     EXPECT_FALSE(b.engine.fileReady());
     EXPECT_TRUE(b.host.messages.empty());
 }
@@ -387,7 +387,7 @@ TEST(ScriptCommands, PromptCharacterCommandChangesTheLoaderPrompt) {
     b.link.unit.mode = Mode::Loader;
     b.link.unit.loaderPrompt = '$';
     EXPECT_TRUE(b.line("_PC \"$\""));
-    EXPECT_EQ(b.engine.loaderPromptChar, '$');
+    EXPECT_EQ(b.engine.loaderPromptChar(), '$');
     EXPECT_TRUE(b.line("_TC \"^M\""));
     EXPECT_EQ(b.link.wire, "\r");
     EXPECT_EQ(b.engine.promptTimeout(), 265);
@@ -496,10 +496,10 @@ TEST(ScriptFormat, SettingsCarryIntoTheEngine) {
     LoaderSettings s = parseSettings("a=1\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk\nl\nm\nn= %\no=$\np\nq\nr\ns=BOOT\n"
                                      "t\nu\nv\nw\nx=KX\n");
     b.engine.applySettings(s);
-    EXPECT_EQ(b.engine.mainPromptChar, '%');
-    EXPECT_EQ(b.engine.loaderPromptChar, '$');
-    EXPECT_EQ(b.engine.loaderModeCommand, "BOOT\r");
-    EXPECT_EQ(b.engine.loadKeyword, "KX");
+    EXPECT_EQ(b.engine.mainPromptChar(), '%');
+    EXPECT_EQ(b.engine.loaderPromptChar(), '$');
+    EXPECT_EQ(b.engine.loaderModeCommand(), "BOOT\r");
+    EXPECT_EQ(b.engine.loadKeyword(), "KX");
     b.link.unit.mainPrompt = '%';
     b.link.unit.acceptLoaderCommand = false;
     EXPECT_FALSE(b.line("_TC \"^M\""));
