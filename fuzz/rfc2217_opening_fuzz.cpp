@@ -13,8 +13,8 @@
 namespace {
 
 struct Opening : brimwell::serial::Rfc2217Dispatcher {
-    using serial::Rfc2217Dispatcher::connected;
-    using serial::Rfc2217Dispatcher::readCom;
+    using brimwell::serial::Rfc2217Dispatcher::connected;
+    using brimwell::serial::Rfc2217Dispatcher::readCom;
 };
 
 } // namespace

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     test::FakeTerminal term;
     terminal::TtyEmulator emu;
     emu.setTerminal(&term);
-    term.hasPort = term.portOpen = true;
+    term.hasPortValue = term.portOpenValue = true;
     terminal::TerminalBuffer* buf = emu.buffer();
     const size_t chunk = test::applyFuzzHeader(*buf, data);
     data += 4;

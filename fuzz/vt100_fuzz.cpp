@@ -17,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     test::FakeTerminal term;
     terminal::Vt100Emulator emu;
     emu.setTerminal(&term);
-    term.hasPort = term.portOpen = term.primary = true;
-    term.originCol = 1 + data[4] % 3;
+    term.hasPortValue = term.portOpenValue = term.primary = true;
+    term.originColValue = 1 + data[4] % 3;
     emu.displayUpperAscii = data[4] & 0x80;
     terminal::TerminalBuffer* buf = emu.buffer();
     const size_t chunk = test::applyFuzzHeader(*buf, data);
