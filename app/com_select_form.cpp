@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace brimwell {
+namespace brimwell::app {
 
 namespace {
 std::function<int(ComSelectForm&)> g_responder;
@@ -71,4 +71,4 @@ void setComSelectResponder(std::function<int(ComSelectForm&)> answer) {
     g_responder = std::move(answer);
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

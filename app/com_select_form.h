@@ -11,7 +11,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 
-namespace brimwell {
+namespace brimwell::app {
 
 class ComSelectForm : public QDialog {
     Q_OBJECT
@@ -42,4 +42,4 @@ int promptForPort();
 // dialog result to use instead of running it (QDialog::Accepted or Rejected). Empty: really show it.
 void setComSelectResponder(std::function<int(ComSelectForm&)> answer);
 
-} // namespace brimwell
+} // namespace brimwell::app

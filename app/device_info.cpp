@@ -20,7 +20,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-namespace brimwell {
+namespace brimwell::app {
 namespace {
 
 bool sameNode(const struct stat& a, const struct stat& b) {
@@ -140,4 +140,4 @@ std::string permissionText(const std::string& path) {
     return "permission denied; " + (advice.empty() ? "this user may not read and write it" : advice);
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

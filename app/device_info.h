@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::app {
 
 // Name of the group owning the device node ("" when it cannot be told).
 std::string deviceGroup(const std::string& path);
@@ -25,4 +25,4 @@ std::string notATerminal(const std::string& path);
 std::string busyText(const std::string& path);
 std::string permissionText(const std::string& path);
 
-} // namespace brimwell
+} // namespace brimwell::app

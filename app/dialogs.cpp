@@ -9,7 +9,7 @@
 
 #include <memory>
 
-namespace brimwell {
+namespace brimwell::app {
 
 namespace {
 QtDialogs g_qtDialogs;
@@ -104,4 +104,4 @@ QString toolkitFilter(const QString& pipeFilter) {
     return entries.join(";;");
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

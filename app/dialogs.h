@@ -14,7 +14,7 @@ class QFontDialog;
 class QMessageBox;
 class QWidget;
 
-namespace brimwell {
+namespace brimwell::app {
 
 enum class MsgButtons { Ok, YesNo };
 enum class MsgAnswer { Ok, Yes, No };
@@ -73,4 +73,4 @@ QString withLineBreaks(const QString& text);
 // Converts a filter written as "Label|pattern|Label|pattern" into the toolkit's ";;" form.
 QString toolkitFilter(const QString& pipeFilter);
 
-} // namespace brimwell
+} // namespace brimwell::app

@@ -5,7 +5,7 @@
 
 #include "script/unit_link.h"
 
-namespace brimwell {
+namespace brimwell::app {
 
 class LinkWatch : public script::UnitLink {
   public:
@@ -51,4 +51,4 @@ class LinkWatch : public script::UnitLink {
     int failures_ = 0;
 };
 
-} // namespace brimwell
+} // namespace brimwell::app

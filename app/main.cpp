@@ -10,7 +10,7 @@
 int main(int argc, char** argv) {
     if (const auto code = brimwell::cli::runCommand(argc, argv)) return *code;
 #if BRIMWELL_WITH_WINDOW
-    return brimwell::runWindow(argc, argv);
+    return brimwell::app::runWindow(argc, argv);
 #else
     std::fprintf(stderr, "brimwell: this build has no window; use brimwell run SCRIPT (brimwell --help)\n");
     return 2;

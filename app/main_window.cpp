@@ -41,7 +41,7 @@
 #include <cstdlib>
 #include <utility>
 
-namespace brimwell {
+namespace brimwell::app {
 
 namespace {
 
@@ -677,4 +677,4 @@ void MainWindow::uploadDataFile() {
     recording.uploadEnded(engine_->lastUpload());
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

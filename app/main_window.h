@@ -27,7 +27,6 @@ class QStatusBar;
 class QTimer;
 
 namespace brimwell {
-
 namespace serial {
 class AdapterWatch;
 class ComPort;
@@ -47,6 +46,10 @@ class ProgressForm;
 namespace pci {
 class PciBoardLink;
 } // namespace pci
+
+} // namespace brimwell
+
+namespace brimwell::app {
 
 class WindowHost;
 class StationWindow;
@@ -287,4 +290,4 @@ class MainWindow : public QMainWindow {
     size_t adaptersLeft_ = 0; // adapters the last search found nothing on and did not probe
 };
 
-} // namespace brimwell
+} // namespace brimwell::app

@@ -10,7 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 
-namespace brimwell {
+namespace brimwell::app {
 
 void MainWindow::enumeratePciBoards() {
     pciLink_ = std::make_unique<pci::PciBoardLink>(pci::installedPciDriver());
@@ -50,4 +50,4 @@ void MainWindow::onPciConnectChosen() {
     setStatusText(QStringLiteral("Established communication on PCI board."));
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

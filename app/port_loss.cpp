@@ -11,7 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace brimwell {
+namespace brimwell::app {
 
 MainWindow::PortInUse::PortInUse(MainWindow& form) : form_(form) {
     if (form_.portUsers_++ > 0) return;
@@ -70,4 +70,4 @@ void MainWindow::dropLostPort() {
     if (!host_->errorShown(why)) host_->report({script::RunPart::Link, why, script::MessageKind::Error});
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

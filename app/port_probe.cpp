@@ -8,7 +8,7 @@
 
 #include <exception>
 
-namespace brimwell {
+namespace brimwell::app {
 
 bool openComPort(serial::ComPort& port, std::string* error) {
     try {
@@ -122,4 +122,4 @@ PortSearch searchForUnit(const std::vector<serial::SerialPortInfo>& adapters,
     return search;
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

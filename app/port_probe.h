@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::app {
 
 enum class ProbeOutcome {
     Answered,   // the port is open and the unit gave one of its prompts
@@ -52,4 +52,4 @@ PortSearch searchForUnit(const std::vector<serial::SerialPortInfo>& adapters,
                          const std::function<bool(uint16_t)>& checkCom,
                          const std::function<bool()>& stopped = {});
 
-} // namespace brimwell
+} // namespace brimwell::app

@@ -20,7 +20,7 @@
 #include <QLabel>
 #include <QMenu>
 
-namespace brimwell {
+namespace brimwell::app {
 
 namespace {
 
@@ -257,4 +257,4 @@ void MainWindow::onDataAvailable(uint16_t count) {
     engine_->onDataAvailable(count);
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

@@ -21,7 +21,7 @@
 
 #include <csignal>
 
-namespace brimwell {
+namespace brimwell::app {
 namespace {
 
 constexpr int kTileColumns = 4;
@@ -235,4 +235,4 @@ void StationWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

@@ -18,11 +18,13 @@ class QProgressBar;
 class QPushButton;
 
 namespace brimwell {
-
 namespace cli {
 class Station;
 class StationLive;
 } // namespace cli
+} // namespace brimwell
+
+namespace brimwell::app {
 
 class StationWindow : public QWidget {
     Q_OBJECT
@@ -75,4 +77,4 @@ class StationWindow : public QWidget {
     int stops_ = 0;
 };
 
-} // namespace brimwell
+} // namespace brimwell::app

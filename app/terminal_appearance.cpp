@@ -8,7 +8,7 @@
 
 #include <QAction>
 
-namespace brimwell {
+namespace brimwell::app {
 
 namespace {
 // Numbering of settings 21 and 22: 0 Default, 1 Black, 2 Red, 3 Green, 4 Blue, 5 White.
@@ -77,4 +77,4 @@ bool MainWindow::onTerminalKeyPress(char key) {
     return true;
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <optional>
 
-namespace brimwell {
+namespace brimwell::app {
 namespace {
 
 struct Setting {
@@ -46,4 +46,4 @@ std::string timeScaleNotice() {
            " times faster than real time (for tests only)";
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

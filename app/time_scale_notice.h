@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace brimwell {
+namespace brimwell::app {
 
 inline constexpr double kMinTimeScale = 1.0;
 inline constexpr double kMaxTimeScale = 1000.0;
@@ -14,4 +14,4 @@ std::string timeScaleRefusal();
 // The announcement for a scale other than 1 ("" when the program runs at real time).
 std::string timeScaleNotice();
 
-} // namespace brimwell
+} // namespace brimwell::app

@@ -12,7 +12,7 @@
 
 #include <algorithm>
 
-namespace brimwell {
+namespace brimwell::app {
 
 WindowHost::~WindowHost() {
     while (busyDepth_ > 0) {
@@ -103,4 +103,4 @@ void WindowHost::unitAnswered(const std::string& query, const std::string& answe
     if (record_) record_->addAnswer(query, answer);
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

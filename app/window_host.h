@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace brimwell {
+namespace brimwell::app {
 
 class MainWindow;
 
@@ -55,4 +55,4 @@ class WindowHost : public script::ScriptHost {
     cli::RunRecord* record_ = nullptr;
 };
 
-} // namespace brimwell
+} // namespace brimwell::app

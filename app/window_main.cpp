@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <exception>
 
-namespace brimwell {
+namespace brimwell::app {
 
 namespace {
 void showMessage(const QString& text) {
@@ -66,4 +66,4 @@ int runWindow(int argc, char** argv) {
     }
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

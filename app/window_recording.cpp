@@ -5,7 +5,7 @@
 #include "app/cli/run_store.h"
 #include "app/window_host.h"
 
-namespace brimwell {
+namespace brimwell::app {
 
 WindowRecording::WindowRecording(WindowHost& host, const std::string& script, const std::string& port,
                                  const std::string& device)
@@ -54,4 +54,4 @@ WindowRecording::~WindowRecording() {
          script::MessageKind::Warning});
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

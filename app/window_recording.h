@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace brimwell {
+namespace brimwell::app {
 
 class WindowHost;
 
@@ -35,4 +35,4 @@ class WindowRecording {
     std::optional<bool> uploaded_; // set for a run of the Upload button
 };
 
-} // namespace brimwell
+} // namespace brimwell::app

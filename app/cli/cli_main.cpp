@@ -277,7 +277,7 @@ int runUnit(const RunOptions& options, char* program, RunRecord& record, UnitEnd
 
     PortSetup setup(port, engine, host);
     setup.setStopCheck([&] { return stop.requested(); });
-    auto closePort = [&] { closeComPortQuietly(port); };
+    auto closePort = [&] { app::closeComPortQuietly(port); };
     auto runScript = [&](const std::string& where) {
         host.note("Running " + serial::escapeFileName(options.script) + " on " + where);
         running = true;

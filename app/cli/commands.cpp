@@ -87,11 +87,11 @@ std::optional<int> runCommand(int argc, char** argv) {
         std::printf("brimwell %s\n", BRIMWELL_VERSION);
         return 0;
     }
-    if (const std::string refusal = timeScaleRefusal(); !refusal.empty()) {
+    if (const std::string refusal = app::timeScaleRefusal(); !refusal.empty()) {
         std::fprintf(stderr, "brimwell: %s\n", refusal.c_str());
         return 2;
     }
-    if (const std::string notice = timeScaleNotice(); !notice.empty())
+    if (const std::string notice = app::timeScaleNotice(); !notice.empty())
         std::fprintf(stderr, "brimwell: %s\n", notice.c_str());
     for (const Command& c : kCommands)
         if (first == c.name) return c.main(argc, argv);

@@ -32,16 +32,16 @@ std::string deviceProblem(const std::string& path) {
     if (serial::isKernelConsole(path))
         return "it is the kernel console, this machine's own terminal, which brimwell never opens";
     // A lock file says the line is taken before anything touches it (an open raises DTR).
-    if (!serial::lockFileHolders(path).empty()) return busyText(path);
+    if (!serial::lockFileHolders(path).empty()) return app::busyText(path);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        if (err == EACCES || err == EPERM) return permissionText(path);
-        if (err == EBUSY) return busyText(path);
+        if (err == EACCES || err == EPERM) return app::permissionText(path);
+        if (err == EBUSY) return app::busyText(path);
         return std::strerror(err);
     }
     ::close(fd);
-    return notATerminal(path);
+    return app::notATerminal(path);
 }
 
 } // namespace
@@ -93,7 +93,7 @@ bool PortSetup::open(uint16_t n, std::string& error, const std::string& advice) 
         // A re-open under the new number failed; the open below tries again and reports it.
         why = e.what();
     }
-    if (!openComPort(port_, &why)) {
+    if (!app::openComPort(port_, &why)) {
         error = "cannot open " + nameOf(n) + ": " + why;
         return false;
     }
@@ -106,22 +106,22 @@ bool PortSetup::checkCom(uint16_t n) {
     const std::string path = serial::comDevicePath(n);
     if (!hasNoDeviceNode(path) && ::stat(path.c_str(), &st) != 0) return false;
     if (serial::isKernelConsole(path)) return false;
-    const ProbeResult probe = probeComPort(port_, engine_, n, stopped_);
+    const app::ProbeResult probe = app::probeComPort(port_, engine_, n, stopped_);
     switch (probe.outcome) {
-    case ProbeOutcome::OpenFailed:
+    case app::ProbeOutcome::OpenFailed:
         host_.report(
             {script::RunPart::Setup,
              "Note: COM Port #" + std::to_string(n) + " is not responding/being used by other applications.",
              script::MessageKind::Warning});
         host_.note("  (" + nameOf(n) + ": " + probe.openError + ")");
         return false;
-    case ProbeOutcome::PortError:
+    case app::ProbeOutcome::PortError:
         host_.report({script::RunPart::Setup, "Note: COM Port #" + std::to_string(n) + " is not responding.",
                       script::MessageKind::Warning});
         return false;
-    case ProbeOutcome::Silent:
+    case app::ProbeOutcome::Silent:
         return false;
-    case ProbeOutcome::Answered:
+    case app::ProbeOutcome::Answered:
         break;
     }
     host_.setStatusText(script::establishedOnComText(n));
@@ -134,7 +134,7 @@ uint16_t PortSetup::numberForAdapter(const serial::SerialPortInfo& adapter) {
 }
 
 int PortSetup::searchComPorts() {
-    const PortSearch search = searchForUnit(
+    const app::PortSearch search = app::searchForUnit(
         serial::findUsbAdapters(), [this](const serial::SerialPortInfo& a) { return numberForAdapter(a); },
         [this](uint16_t n) { return checkCom(n); }, stopped_);
     adapters_ = search.adapters;

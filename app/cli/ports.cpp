@@ -106,7 +106,7 @@ int portsMain(int argc, char** argv) {
     }
     std::vector<Listed> listed;
     for (const serial::SerialPortInfo& p : serial::findSerialPorts())
-        listed.push_back({p, deviceHolders(p.device)});
+        listed.push_back({p, app::deviceHolders(p.device)});
     if (json)
         printJson(listed);
     else if (listed.empty())

@@ -38,12 +38,13 @@ namespace {
 using namespace brimwell;
 
 // Answers the dialogs the way an operator would for these pictures.
-class DocDialogs : public DialogSeam {
+class DocDialogs : public app::DialogSeam {
   public:
     QString script;
-    MsgAnswer messageBox(QWidget*, const QString& text, const QString&, MsgButtons, MsgKind) override {
+    app::MsgAnswer messageBox(QWidget*, const QString& text, const QString&, app::MsgButtons,
+                              app::MsgKind) override {
         std::fprintf(stderr, "render-docs: message \"%s\"\n", text.toUtf8().constData());
-        return MsgAnswer::Ok;
+        return app::MsgAnswer::Ok;
     }
     QString openFileName(QWidget*, const QString&, const QString&, const QString&) override { return script; }
     bool chooseFont(QWidget*, QFont&, QColor&) override { return false; }
@@ -127,9 +128,9 @@ int main(int argc, char** argv) {
         QApplication::setApplicationDisplayName(QStringLiteral("Brimwell"));
         DocDialogs dialogs;
         dialogs.script = QString::fromStdString(work + "/flash.sld");
-        setDialogs(&dialogs);
+        app::setDialogs(&dialogs);
 
-        MainWindow form(QString::fromStdString(work + "/LoaderDefault.ini"));
+        app::MainWindow form(QString::fromStdString(work + "/LoaderDefault.ini"));
         form.show();
         if (!waitFor([&] { return form.startupFinished(); }, 60000)) rc = 1;
         waitFor([] { return false; }, 300);
@@ -160,7 +161,7 @@ int main(int argc, char** argv) {
             waitFor([] { return false; }, 600);
             if (!save(&form, out + "/terminal-vt100.png")) rc = 1;
         }
-        setDialogs(nullptr);
+        app::setDialogs(nullptr);
 
         // Both splash variants, as setting 23 = 0 and 100 choose them.
         for (const auto& [brand, name] :
@@ -170,7 +171,7 @@ int main(int argc, char** argv) {
                 ini << "S" << n << "=" << (n == 23 ? brand : "") << "\n";
             ini.close();
             QWidget mainForm, progressForm;
-            SplashForm splash(&mainForm, &progressForm, QString::fromStdString(work + "/splash.ini"));
+            app::SplashForm splash(&mainForm, &progressForm, QString::fromStdString(work + "/splash.ini"));
             if (!save(&splash, out + "/" + name)) rc = 1;
         }
     }

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <jpeglib.h>
 
-namespace brimwell {
+namespace brimwell::app {
 namespace {
 
 struct ErrorExit {
@@ -67,4 +67,4 @@ QImage decodeJpeg(const QByteArray& data, QString* error) {
     return image;
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

@@ -6,9 +6,9 @@
 #include <QImage>
 #include <QString>
 
-namespace brimwell {
+namespace brimwell::app {
 
 // The decoded picture, or a null image with the decoder's reason in `error` (when given).
 QImage decodeJpeg(const QByteArray& data, QString* error = nullptr);
 
-} // namespace brimwell
+} // namespace brimwell::app

@@ -11,7 +11,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 
-namespace brimwell {
+namespace brimwell::app {
 namespace {
 
 constexpr int kBrandQuellmark = 0;
@@ -74,4 +74,4 @@ void SplashForm::jqzImageClick() {
     hide();
 }
 
-} // namespace brimwell
+} // namespace brimwell::app

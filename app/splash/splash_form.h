@@ -8,7 +8,7 @@
 
 #include <functional>
 
-namespace brimwell {
+namespace brimwell::app {
 
 class SplashForm : public QWidget {
     Q_OBJECT
@@ -37,4 +37,4 @@ class SplashForm : public QWidget {
     Picture* qxrImage = nullptr; // 800x700 JPEG, drawn above jqzImage
 };
 
-} // namespace brimwell
+} // namespace brimwell::app

@@ -42,7 +42,7 @@ std::optional<double> secondStopToEnd() {
               "_TC \"LOADR^M\"\n_LF " + dir.file("image.bin") + "\n_LA 10\n_LV 1\n_LD\n");
     ScriptedDialogs dialogs;
     dialogs.fileToOpen = QString::fromStdString(dir.file("flash.sld"));
-    MainWindow form(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    app::MainWindow form(QString::fromStdString(dir.file("LoaderDefault.ini")));
     form.show();
     if (!pumpUntil([&] { return form.startupFinished(); }, 30000)) return std::nullopt;
 

@@ -16,7 +16,7 @@ using namespace brimwell::testing;
 
 TEST(ComSelectForm, ListsTheAvailablePortsAmongOneToFiftyInOrder) {
     std::vector<unsigned> asked;
-    ComSelectForm form(nullptr, [&](unsigned n) {
+    app::ComSelectForm form(nullptr, [&](unsigned n) {
         asked.push_back(n);
         return n == 3 || n == 12 || n == 50 || n == 51;
     });
@@ -41,7 +41,7 @@ TEST(ComSelectForm, ListsTheAvailablePortsAmongOneToFiftyInOrder) {
 }
 
 TEST(ComSelectForm, WithNothingToOfferOnlyCancelWorks) {
-    ComSelectForm form(nullptr, [](unsigned) { return false; });
+    app::ComSelectForm form(nullptr, [](unsigned) { return false; });
     EXPECT_EQ(form.portComboBox->count(), 0);
     EXPECT_FALSE(form.okButton->isEnabled());
     EXPECT_EQ(form.selectedComNum(), 0);
@@ -53,7 +53,7 @@ TEST(ComSelectForm, RealAvailabilityTestSeesAMappedPseudoTerminal) {
         mapCom(n, dir.file("absent" + std::to_string(n)));
     PtyPair pty;
     pty.mapTo(17);
-    ComSelectForm form;
+    app::ComSelectForm form;
     ASSERT_EQ(form.portComboBox->count(), 1);
     EXPECT_EQ(form.selectedCom(), "COM17");
 }
@@ -65,10 +65,10 @@ TEST(ComSelectForm, OpeningThePortWithoutANumberAsksThroughTheDialog) {
     PtyPair pty;
     pty.mapTo(23);
     serial::ComPort::setPromptForPortHook(
-        [](serial::ComPort*) { return static_cast<uint32_t>(promptForPort()); });
+        [](serial::ComPort*) { return static_cast<uint32_t>(app::promptForPort()); });
 
     QStringList offered;
-    setComSelectResponder([&](ComSelectForm& form) {
+    app::setComSelectResponder([&](app::ComSelectForm& form) {
         for (int i = 0; i < form.portComboBox->count(); ++i)
             offered << form.portComboBox->itemText(i);
         return int(QDialog::Accepted);
@@ -83,12 +83,12 @@ TEST(ComSelectForm, OpeningThePortWithoutANumberAsksThroughTheDialog) {
         port.setOpen(false);
     }
 
-    setComSelectResponder([](ComSelectForm&) { return int(QDialog::Rejected); });
+    app::setComSelectResponder([](app::ComSelectForm&) { return int(QDialog::Rejected); });
     {
         serial::ComPort port;
         EXPECT_THROW(port.setOpen(true), serial::NoPortSelectedError);
         EXPECT_FALSE(port.isOpen());
     }
-    setComSelectResponder({});
+    app::setComSelectResponder({});
     serial::ComPort::setPromptForPortHook({});
 }

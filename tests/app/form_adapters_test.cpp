@@ -33,7 +33,7 @@ class FormAdapters : public ::testing::Test {
     }
     // A machine of its own: ttyS0 (the console), ttyS1, and `adapters` adapters plugged in before
     // the window starts; the first one with the unit on it when `unit` is set.
-    MainWindow& start(int adapters, bool unit = false) {
+    app::MainWindow& start(int adapters, bool unit = false) {
         form.reset();
         sim.reset();
         bed.reset();
@@ -42,7 +42,7 @@ class FormAdapters : public ::testing::Test {
         for (int n = 0; n < adapters; ++n)
             EXPECT_TRUE(bed->add(emulatedAdapter(n, "BW000" + std::to_string(n + 1))));
         if (unit) useUnit(0);
-        form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+        form = std::make_unique<app::MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         form->show();
         EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }, 30000));
         return *form;
@@ -63,7 +63,7 @@ class FormAdapters : public ::testing::Test {
     std::optional<Testbed> bed;
     std::unique_ptr<UnitSim> sim;
     ScriptedDialogs dialogs;
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<app::MainWindow> form;
 };
 
 QString caption(const char* serial, int n) {
@@ -81,7 +81,7 @@ TEST_F(FormAdapters, StartUpProbesOneAdapterButNotTwoAndNeverTheConsole) {
                         "USB serial adapters are connected: choose the unit's in RS232 Config > COM Port.")},
     };
     for (const auto& r : rows) {
-        MainWindow& f = start(r.adapters, r.adapters == 1);
+        app::MainWindow& f = start(r.adapters, r.adapters == 1);
         EXPECT_EQ(f.statusText(), r.status) << r.adapters;
         EXPECT_EQ(bed->heard("/dev/ttyS0"), "") << r.adapters << ": the console is never opened";
         EXPECT_NE(bed->heard("/dev/ttyS1").find('\r'), std::string::npos) << r.adapters << ": COM2 is probed";
@@ -96,7 +96,7 @@ TEST_F(FormAdapters, StartUpProbesOneAdapterButNotTwoAndNeverTheConsole) {
 }
 
 TEST_F(FormAdapters, MenuFollowsAdaptersAndOffersALostOneWhenItComesBack) {
-    MainWindow& f = start(0);
+    app::MainWindow& f = start(0);
     EXPECT_TRUE(adapterItems().isEmpty());
     bed->plug(1, "BW0002");
     bed->plug(0, "BW0001");

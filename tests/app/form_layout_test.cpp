@@ -36,8 +36,8 @@ class FormWithoutUnit : public ::testing::Test {
         mapCom(2, dir.file("no-such-com2"));
     }
     // A started window: shown, onShown finished.
-    MainWindow& start() {
-        form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    app::MainWindow& start() {
+        form = std::make_unique<app::MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         form->show();
         EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }));
         return *form;
@@ -50,7 +50,7 @@ class FormWithoutUnit : public ::testing::Test {
 
     TempDir dir;
     ScriptedDialogs dialogs;
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<app::MainWindow> form;
 };
 
 struct Placement {
@@ -61,7 +61,7 @@ struct Placement {
 } // namespace
 
 TEST_F(FormWithoutUnit, ControlsSitWhereDesignedWithTheirCaptions) {
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     EXPECT_EQ(f.windowTitle(), "Quellmark Inc. :- Brimwell");
     EXPECT_EQ(f.clientSize(), QSize(527, 416));
     EXPECT_EQ(f.minimumSize(), f.maximumSize()) << "the window cannot be resized";
@@ -132,7 +132,7 @@ TEST_F(FormWithoutUnit, ControlsSitWhereDesignedWithTheirCaptions) {
 }
 
 TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     QStringList top;
     for (QAction* a : f.menuBar()->actions())
         if (a->isVisible()) top << a->text();
@@ -178,7 +178,7 @@ TEST_F(FormWithoutUnit, MenuTreeHasEveryItemInItsPlace) {
 }
 
 TEST_F(FormWithoutUnit, NoUnitAndNoDefaultPortDisablesTheButtons) {
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     EXPECT_EQ(f.statusText(),
               "Unable to open Hardware through COM ports. Select new COM port before proceeding");
     EXPECT_FALSE(f.pickButton->isEnabled());
@@ -189,7 +189,7 @@ TEST_F(FormWithoutUnit, NoUnitAndNoDefaultPortDisablesTheButtons) {
 }
 
 TEST_F(FormWithoutUnit, NoneBeforeAnySuccessSaysNever) {
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     f.noneMenu->trigger();
     EXPECT_EQ(f.statusText(), "Note: Last successful COM port used is: Never");
     EXPECT_EQ(f.comNumberLabel->text(), "None");
@@ -198,7 +198,7 @@ TEST_F(FormWithoutUnit, NoneBeforeAnySuccessSaysNever) {
 }
 
 TEST_F(FormWithoutUnit, FailedComMenuProbeShowsTextAndMessageAndEnablesButtons) {
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     struct Case {
         QAction* action;
         const char* message;
@@ -212,13 +212,13 @@ TEST_F(FormWithoutUnit, FailedComMenuProbeShowsTextAndMessageAndEnablesButtons) 
         EXPECT_EQ(f.statusText(), "Unable to open Hardware thru COM ports. Select new COM port/check RS232 "
                                   "connection before proceeding");
         EXPECT_EQ(dialogs.messages, QStringList({c.message}));
-        EXPECT_EQ(dialogs.kinds.back(), MsgKind::Error);
+        EXPECT_EQ(dialogs.kinds.back(), app::MsgKind::Error);
         EXPECT_TRUE(f.pickButton->isEnabled());
     }
 }
 
 TEST_F(FormWithoutUnit, BaudMenuSetsThePortRateAndTheLabel) {
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     for (int rate : {1200, 2400, 9600, 19200, 57600, 921600, 230400, 38400}) {
         QAction* a = menuAction(f.baudMenu, QString::number(rate));
         ASSERT_NE(a, nullptr);
@@ -230,7 +230,7 @@ TEST_F(FormWithoutUnit, BaudMenuSetsThePortRateAndTheLabel) {
 }
 
 TEST_F(FormWithoutUnit, VisibleCollapsesTo139AndComesBackAt420) {
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     f.visibleMenu->trigger();
     EXPECT_FALSE(f.visibleMenu->isChecked());
     EXPECT_EQ(f.clientSize(), QSize(527, 139));
@@ -250,7 +250,7 @@ TEST_F(FormWithoutUnit, VisibleCollapsesTo139AndComesBackAt420) {
 // VT100 shows its whole screen, 24 rows of 80 or 132 columns, and the window grows around it; the
 // teletype goes back to the designed pane and window.
 TEST_F(FormWithoutUnit, EmulationSizesThePaneAndTheWindowToItsScreen) {
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     terminal::TerminalWidget* pane = f.terminalPane;
     pane->writeString("kept\r\n");
     for (const auto& [action, bytes, rows, cols] : {std::tuple{"EmulationVT100", "", 24, 80},
@@ -271,7 +271,7 @@ TEST_F(FormWithoutUnit, EmulationSizesThePaneAndTheWindowToItsScreen) {
 }
 
 TEST_F(FormWithoutUnit, ColourActionsSetBackgroundAndTextColours) {
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     const std::pair<const char*, terminal::Color> table[] = {{"Red", 0x0000FF},   {"Green", 0x008000},
                                                              {"Blue", 0xFF0000},  {"White", 0xFFFFFF},
                                                              {"Black", 0x000000}, {"Default", 0x000000}};
@@ -294,7 +294,7 @@ TEST_F(FormWithoutUnit, ColourActionsSetBackgroundAndTextColours) {
 }
 
 TEST_F(FormWithoutUnit, FontDialogCancelKeepsTheFontAndConfirmTakesEverything) {
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     const QFont before = f.terminalPane->font();
     f.terminalFontsAction->trigger();
     EXPECT_EQ(dialogs.fontOffered, before);
@@ -316,7 +316,7 @@ TEST_F(FormWithoutUnit, FontDialogCancelKeepsTheFontAndConfirmTakesEverything) {
 TEST_F(FormWithoutUnit, FontDialogOpensOnThePanesFontAndKeepsItsCells) {
     terminal::TerminalWidget* pane = start().terminalPane;
     const QSize cell(pane->charWidth(), pane->charHeight());
-    std::unique_ptr<QFontDialog> dialog(makeFontDialog(form.get(), pane->font()));
+    std::unique_ptr<QFontDialog> dialog(app::makeFontDialog(form.get(), pane->font()));
     EXPECT_TRUE(dialog->testOption(QFontDialog::MonospacedFonts));
     EXPECT_EQ(dialog->currentFont().family(), QFontInfo(pane->font()).family());
     pane->setFont(dialog->currentFont());
@@ -327,24 +327,25 @@ TEST_F(FormWithoutUnit, FontDialogOpensOnThePanesFontAndKeepsItsCells) {
 // returns at once and answers when a button is pressed.
 TEST_F(FormWithoutUnit, BoxesShowTheirKindAndTheQuestionDoesNotWait) {
     for (const auto& [kind, buttons, icon] :
-         {std::tuple{MsgKind::Error, MsgButtons::Ok, QMessageBox::Critical},
-          {MsgKind::Warning, MsgButtons::Ok, QMessageBox::Warning},
-          {MsgKind::Information, MsgButtons::Ok, QMessageBox::Information},
-          {MsgKind::Error, MsgButtons::YesNo, QMessageBox::Question}})
-        EXPECT_EQ(std::unique_ptr<QMessageBox>(makeMessageBox(nullptr, "Error!", "", buttons, kind))->icon(),
-                  icon);
+         {std::tuple{app::MsgKind::Error, app::MsgButtons::Ok, QMessageBox::Critical},
+          {app::MsgKind::Warning, app::MsgButtons::Ok, QMessageBox::Warning},
+          {app::MsgKind::Information, app::MsgButtons::Ok, QMessageBox::Information},
+          {app::MsgKind::Error, app::MsgButtons::YesNo, QMessageBox::Question}})
+        EXPECT_EQ(
+            std::unique_ptr<QMessageBox>(app::makeMessageBox(nullptr, "Error!", "", buttons, kind))->icon(),
+            icon);
     QWidget owner;
     owner.show();
-    std::optional<MsgAnswer> answer;
-    QtDialogs().askWithoutWaiting(&owner, "Sure?", "Ask", [&](MsgAnswer a) { answer = a; });
+    std::optional<app::MsgAnswer> answer;
+    app::QtDialogs().askWithoutWaiting(&owner, "Sure?", "Ask", [&](app::MsgAnswer a) { answer = a; });
     auto* box = owner.findChild<QMessageBox*>();
     ASSERT_TRUE(box && box->isVisible() && !answer);
     box->button(QMessageBox::No)->click();
-    EXPECT_EQ(answer, MsgAnswer::No);
+    EXPECT_EQ(answer, app::MsgAnswer::No);
 }
 
 TEST_F(FormWithoutUnit, ClosingWhileIdleAsksNothing) {
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     f.engine().setCaptureActive(true);
     f.exitMenu->trigger();
     EXPECT_FALSE(f.isVisible());
@@ -353,7 +354,7 @@ TEST_F(FormWithoutUnit, ClosingWhileIdleAsksNothing) {
 }
 
 TEST_F(FormWithoutUnit, BackspaceWithThePortClosedIsLeftToThePane) {
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     ASSERT_FALSE(f.serialPort->isOpen());
     EXPECT_FALSE(f.onTerminalKeyPress('\b'));
     EXPECT_FALSE(f.onTerminalKeyPress('a'));

@@ -48,9 +48,9 @@ class FormPci : public ::testing::Test {
         sim = std::make_unique<UnitSim>(args, pciDir + "/WRTdev" + std::to_string(boards - 1));
         ::setenv("BRIMWELL_PCI_DIR", pciDir.c_str(), 1);
     }
-    MainWindow& make() {
+    app::MainWindow& make() {
         dialogs.messages.clear();
-        form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+        form = std::make_unique<app::MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         return *form;
     }
     bool onPci() const {
@@ -62,7 +62,7 @@ class FormPci : public ::testing::Test {
     TempDir store;
     ScriptedDialogs dialogs;
     std::unique_ptr<UnitSim> sim;
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<app::MainWindow> form;
     int serial = 0;
 };
 
@@ -102,7 +102,7 @@ TEST_F(FormPci, StartUpFollowsTheBoardsFound) {
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         serve(r.simArgs, r.boards);
-        MainWindow& f = make();
+        app::MainWindow& f = make();
         const bool usable = r.selected >= 0 && r.selected < 16 && r.messages.isEmpty();
         EXPECT_EQ(f.pciConnectAction->isEnabled(), usable);
         EXPECT_EQ(f.engine().linkMode(), usable ? script::kLinkPci : script::kLinkSerial);
@@ -130,7 +130,7 @@ TEST_F(FormPci, StartUpFollowsTheBoardsFound) {
 
 TEST_F(FormPci, ConnectedAndTheComMenusSwitchTheLink) {
     serve({"--boards", "3"});
-    MainWindow& f = make();
+    app::MainWindow& f = make();
     f.onShown();
     ASSERT_TRUE(onPci());
     f.pciConnectAction->trigger();
@@ -160,7 +160,7 @@ TEST_F(FormPci, PickButtonRunsTheScriptOnEveryBoard) {
     dir.write("image.bin", data);
     dir.write("flash.sld",
               "_TC \"LOADR^M\"\n_LF " + dir.file("image.bin") + "\n_LA 80000000\n_LV 1.08\n_LD\n");
-    MainWindow& f = make();
+    app::MainWindow& f = make();
     f.onShown();
     std::set<std::string> labels;
     QTimer watch;

@@ -74,9 +74,9 @@ class FormProbe : public ::testing::Test {
   protected:
     void SetUp() override { serial::Clock::setScale(kTimeScale); }
 
-    MainWindow& start(const std::string& settings = {}) {
+    app::MainWindow& start(const std::string& settings = {}) {
         if (!settings.empty()) dir.write("LoaderDefault.ini", settings);
-        form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+        form = std::make_unique<app::MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         form->show();
         EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }, 30000));
         return *form;
@@ -86,7 +86,7 @@ class FormProbe : public ::testing::Test {
     TempDir dir;
     TempDir store;
     ScriptedDialogs dialogs;
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<app::MainWindow> form;
 };
 
 } // namespace
@@ -96,7 +96,7 @@ TEST_F(FormProbe, StartUpFindsTheUnitOnCom1) {
     PtyPair silent;
     mapCom(1, link("com1"));
     silent.mapTo(2);
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
     EXPECT_EQ(f.comNumberLabel->text(), "1");
     EXPECT_EQ(f.comBaudLabel->text(), "38400");
@@ -116,7 +116,7 @@ TEST_F(FormProbe, StartUpFindsTheUnitOnCom2WhenOnlyCom2Answers) {
     silent.mapTo(1);
     UnitSim sim(link("com2"), store.path());
     mapCom(2, link("com2"));
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     EXPECT_EQ(f.statusText(), "Established communication on COM 2");
     EXPECT_EQ(f.comNumberLabel->text(), "2");
     EXPECT_EQ(f.lastGoodCom, 2);
@@ -130,7 +130,7 @@ TEST_F(FormProbe, StartUpFindsAUnitAlreadyInLoaderMode) {
     UnitSim sim(link("com1"), store.path(), {"--start-in-loader"});
     mapCom(1, link("com1"));
     mapCom(2, dir.file("absent"));
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
     EXPECT_EQ(f.engine().expectedPrompt(), '>') << "the first wait for # failed, the second for > answered";
 }
@@ -140,7 +140,7 @@ TEST_F(FormProbe, NoUnitOnEitherPortFallsBackToNothing) {
     PtyPair a, b;
     a.mapTo(1);
     b.mapTo(2);
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     EXPECT_EQ(f.statusText(),
               "Unable to open Hardware through COM ports. Select new COM port before proceeding");
     EXPECT_FALSE(f.pickButton->isEnabled());
@@ -154,7 +154,7 @@ TEST_F(FormProbe, NoUnitWithAConfiguredPortOpensItWithoutACheck) {
     PtyPair a, b;
     a.mapTo(1);
     b.mapTo(2);
-    MainWindow& f = start("; port\n[Serial]\nPort=COM2\n");
+    app::MainWindow& f = start("; port\n[Serial]\nPort=COM2\n");
     EXPECT_EQ(f.defaultComPort, 2);
     EXPECT_EQ(f.statusText(),
               "Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
@@ -170,7 +170,7 @@ TEST_F(FormProbe, ComMenusSearchNoneAndBaud) {
     UnitSim sim2(link("com2"), store.path());
     mapCom(1, link("com1"));
     mapCom(2, link("com2"));
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     ASSERT_EQ(f.statusText(), "Established communication on COM 1");
 
     f.com2Menu->trigger();
@@ -209,7 +209,7 @@ TEST_F(FormProbe, SearchWithNothingAnsweringEndsInTheFallback) {
     PtyPair a, b;
     a.mapTo(1);
     b.mapTo(2);
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     f.enableButtons();
     f.searchAllMenu->trigger();
     EXPECT_EQ(f.statusText(),
@@ -221,7 +221,7 @@ TEST_F(FormProbe, LightsFollowTrafficOnTheWindowsPort) {
     PromptingUnit unit;
     unit.mapTo(1);
     mapCom(2, dir.file("absent"));
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     ASSERT_TRUE(f.serialPort->isOpen());
     ASSERT_TRUE(f.lightController->monitoring());
     lights::StatusLight* rxd = f.rxdLight;
@@ -255,7 +255,7 @@ TEST_F(FormProbe, BackspaceOnAnOpenPortSendsBackspaceBlankBackspace) {
     PromptingUnit unit;
     unit.mapTo(1);
     mapCom(2, dir.file("absent"));
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     ASSERT_TRUE(f.serialPort->isOpen());
     unit.forget();
     EXPECT_TRUE(f.onTerminalKeyPress('\b'));
@@ -283,7 +283,7 @@ TEST_F(FormProbe, AnErrorDuringThePromptCheckSaysThePortIsNotResponding) {
     PromptingUnit unit;
     unit.mapTo(1);
     mapCom(2, dir.file("absent"));
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     ASSERT_EQ(f.statusText(), "Established communication on COM 1");
     f.useSerialLink(std::make_unique<BrokenFlushLink>(*f.serialPort));
     dialogs.messages.clear();

@@ -63,7 +63,7 @@ std::string uploadScript(const std::string& dataPath) {
 }
 
 // Calls `act` once, from the event loop, as soon as `ready` holds.
-void once(MainWindow& f, std::function<bool()> ready, std::function<void()> act) {
+void once(app::MainWindow& f, std::function<bool()> ready, std::function<void()> act) {
     auto* timer = new QTimer(&f);
     timer->setInterval(1);
     QObject::connect(timer, &QTimer::timeout, [timer, ready, act] {
@@ -76,7 +76,7 @@ void once(MainWindow& f, std::function<bool()> ready, std::function<void()> act)
 }
 
 // Calls `act` once as soon as the upload has sent `blocks` blocks.
-void whenUploadReaches(MainWindow& f, int blocks, std::function<void()> act) {
+void whenUploadReaches(app::MainWindow& f, int blocks, std::function<void()> act) {
     once(
         f,
         [&f, blocks] {
@@ -89,7 +89,7 @@ void whenUploadReaches(MainWindow& f, int blocks, std::function<void()> act) {
 struct StatusLog {
     QStringList texts;
     QTimer timer;
-    explicit StatusLog(MainWindow& f) {
+    explicit StatusLog(app::MainWindow& f) {
         timer.setInterval(1);
         QObject::connect(&timer, &QTimer::timeout, [this, &f] {
             if (texts.isEmpty() || texts.last() != f.statusText()) texts << f.statusText();
@@ -132,8 +132,8 @@ class FormRun : public ::testing::Test {
         mapCom(1, dir.file("com1"));
         mapCom(2, dir.file("absent"));
     }
-    MainWindow& start() {
-        form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    app::MainWindow& start() {
+        form = std::make_unique<app::MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         form->show();
         EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }, 30000));
         return *form;
@@ -156,7 +156,7 @@ class FormRun : public ::testing::Test {
     TempDir dir;
     TempDir store;
     ScriptedDialogs dialogs;
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<app::MainWindow> form;
 };
 
 } // namespace
@@ -166,12 +166,12 @@ TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
     const std::string data = dataBytes(4001);
     // The window records its runs where BRIMWELL_RECORDS says, as brimwell run does.
     setenv("BRIMWELL_RECORDS", ("sqlite:" + dir.file("records.sqlite")).c_str(), 1);
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     ASSERT_EQ(f.statusText(), "Established communication on COM 1");
     pick(data);
     EXPECT_EQ(dialogs.messages, QStringList({"Upload Complete."}))
         << dialogs.messages.join(" | ").toStdString();
-    EXPECT_EQ(dialogs.kinds, std::vector<MsgKind>({MsgKind::Information}));
+    EXPECT_EQ(dialogs.kinds, std::vector<app::MsgKind>({app::MsgKind::Information}));
     EXPECT_EQ(f.statusText(), "SUCCESS. Reading script file complete");
     EXPECT_TRUE(f.pickButton->isEnabled());
     EXPECT_FALSE(f.progressForm->isVisible());
@@ -202,7 +202,7 @@ TEST_F(FormRun, PickButtonRunsTheScriptAndTheUnitStoresTheImage) {
 
 TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
     UnitSim sim(dir.file("com1"), store.path());
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     int blocksAtStop = 0;
     whenUploadReaches(f, 2, [&] {
         blocksAtStop = f.progressForm->fileProgressBar->value();
@@ -213,7 +213,7 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
                                << f.statusText().toStdString();
     ASSERT_FALSE(dialogs.messages.isEmpty());
     EXPECT_EQ(dialogs.messages.last(), "Unsuccessful.  Upload terminated by user.");
-    EXPECT_EQ(dialogs.kinds.back(), MsgKind::Warning) << "stopped on purpose: no error";
+    EXPECT_EQ(dialogs.kinds.back(), app::MsgKind::Warning) << "stopped on purpose: no error";
     EXPECT_FALSE(dialogs.messages.contains("Upload Complete."));
     EXPECT_TRUE(listDir(store.path()).empty()) << "the unit kept no partial image";
     EXPECT_TRUE(f.pickButton->isEnabled());
@@ -224,7 +224,7 @@ TEST_F(FormRun, StopDuringTheUploadEndsTheRunUnsuccessfully) {
 // that Stop again gives up; the second ends the run at once, with no further attempt.
 TEST_F(FormRun, StopTwiceDuringThePromptCheckEndsTheRun) {
     UnitSim sim(dir.file("com1"), store.path(), {"--hang-after", "6000"}); // takes the image, then is silent
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     StatusLog log(f);
     bool stopShown = false;
     QString atSecondStop, afterSecondStop;
@@ -259,7 +259,7 @@ TEST_F(FormRun, StopTwiceDuringThePromptCheckEndsTheRun) {
 TEST_F(FormRun, KeysBetweenTheLoadCommandAndTheFirstBlockStayOutOfTheImage) {
     UnitSim sim(dir.file("com1"), store.path());
     const std::string data = dataBytes(4001);
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     StatusLog log(f);
     bool typed = false;
     once(
@@ -287,7 +287,7 @@ TEST_F(FormRun, KeysBetweenTheLoadCommandAndTheFirstBlockStayOutOfTheImage) {
 TEST_F(FormRun, BetweenUploadsTheRunKeepsItsPortAndClosingEndsTheProgram) {
     UnitSim sim(dir.file("com1"), store.path());
     const std::string data = dataBytes(4001);
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     bool buttonsBack = true;
     int exitCode = -1;
     f.setExitHandler([&](int code) { exitCode = code; }); // returns: the run goes on here
@@ -311,7 +311,7 @@ TEST_F(FormRun, BetweenUploadsTheRunKeepsItsPortAndClosingEndsTheProgram) {
 // The buttons that start a run wait for the start-up port search: a run must not start inside it.
 TEST_F(FormRun, TheButtonsWaitForThePortSearch) {
     UnitSim sim(dir.file("com1"), store.path());
-    form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    form = std::make_unique<app::MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
     bool buttonsOn = true;
     once(
         *form, [&] { return QApplication::overrideCursor() != nullptr; }, // the search's busy cursor
@@ -326,11 +326,11 @@ TEST_F(FormRun, TheButtonsWaitForThePortSearch) {
 TEST_F(FormRun, TypedKeysAndACloseQueryAnsweredNoLeaveTheUploadAlone) {
     UnitSim sim(dir.file("com1"), store.path());
     const std::string data = dataBytes(300000);
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     QString asked;
     dialogs.onQuestion = [&](const QString& q) {
         asked = q;
-        return MsgAnswer::No;
+        return app::MsgAnswer::No;
     };
     bool configShownDuringUpload = true, buttonsEnabledDuringUpload = true;
     whenUploadReaches(f, 2, [&] {
@@ -361,7 +361,7 @@ TEST_F(FormRun, TypedKeysAndACloseQueryAnsweredNoLeaveTheUploadAlone) {
 TEST_F(FormRun, CloseQuestionOpenPastTheUnitsDataTimeOutLetsTheUploadFinish) {
     UnitSim sim(dir.file("com1"), store.path(), {"--baud", "115200"}); // about 4 s of data
     const std::string data = dataBytes(46000);
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     dialogs.holdQuestions = true;
     QElapsedTimer open;
     int blocksAsked = 0, blocksAnswered = 0;
@@ -374,7 +374,7 @@ TEST_F(FormRun, CloseQuestionOpenPastTheUnitsDataTimeOutLetsTheUploadFinish) {
         f, [&] { return open.isValid() && open.elapsed() > 2500 && dialogs.held; },
         [&] {
             blocksAnswered = f.engine().uploadIdle() ? 0 : f.progressForm->fileProgressBar->value();
-            dialogs.held(MsgAnswer::No);
+            dialogs.held(app::MsgAnswer::No);
         });
     pick(data);
     EXPECT_GT(blocksAnswered, blocksAsked + 5) << "the blocks went on while the question was open";
@@ -412,7 +412,7 @@ TEST_P(FormPortLoss, ClosesThePortDarkensTheLightsAndAPortCanBeChosenAgain) {
                                          loss == Loss::DuringUpload
                                              ? std::vector<std::string>{"--disconnect-after", "20000"}
                                              : std::vector<std::string>{});
-    MainWindow& f = start();
+    app::MainWindow& f = start();
     EXPECT_TRUE(f.ctsLight->lit()) << "CTS lit: the lights follow the port";
     f.terminalPane->writeString("#shown before the loss");
     if (loss == Loss::UnitEnds) {
@@ -544,13 +544,13 @@ TEST(ChildProcess, DISABLED_CloseDuringUploadYes) {
     dialogs.onQuestion = [](const QString& q) {
         std::printf("QUESTION: %s\n", q.toUtf8().constData());
         std::fflush(stdout);
-        return MsgAnswer::Yes;
+        return app::MsgAnswer::Yes;
     };
     dialogs.onMessage = [](const QString& m) { // tells why a run ended before the question
         std::printf("MESSAGE: %s\n", m.toUtf8().constData());
         std::fflush(stdout);
     };
-    auto* f = new MainWindow(QString::fromStdString(dir + "/LoaderDefault.ini"));
+    auto* f = new app::MainWindow(QString::fromStdString(dir + "/LoaderDefault.ini"));
     f->show();
     ASSERT_TRUE(pumpUntil([&] { return f->startupFinished(); }, 30000));
     dialogs.fileToOpen = QString::fromStdString(dir + "/flash.sld");
@@ -569,7 +569,7 @@ TEST(ChildProcess, DISABLED_Automatic) {
         std::printf("MESSAGE: %s\n", m.toUtf8().constData());
         std::fflush(stdout);
     };
-    auto* f = new MainWindow(QString::fromStdString(dir + "/LoaderDefault.ini"));
+    auto* f = new app::MainWindow(QString::fromStdString(dir + "/LoaderDefault.ini"));
     // Report the status just before the process ends.
     f->setExitHandler([f](int code) {
         std::printf("STATUS-AT-EXIT: [%s]\n", f->statusText().toUtf8().constData());
@@ -627,8 +627,8 @@ TEST_F(FormRun, UnattendedRunDisablesTheWindowButStopStillWorksAndFailsTheRun) {
     dir.write("flash.sld", uploadScript(dir.file("image.bin")));
     dir.write("LoaderDefault.ini",
               "a=1\nb=38400\nc=8\nd=0\ne=1\nf=" + dir.file("flash.sld") + "\ng=.\nh=automatic\n");
-    form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
-    MainWindow& f = *form;
+    form = std::make_unique<app::MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    app::MainWindow& f = *form;
     int exitCode = -1;
     f.setExitHandler([&](int code) { exitCode = code; });
     bool windowEnabled = true, stopEnabled = false;

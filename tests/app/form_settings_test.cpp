@@ -40,9 +40,9 @@ class FormSettings : public ::testing::Test {
         mapCom(2, dir.file("absent2"));
         mapCom(7, dir.file("absent7"));
     }
-    MainWindow& start(const std::map<int, std::string>& values, const std::string& before = {}) {
+    app::MainWindow& start(const std::map<int, std::string>& values, const std::string& before = {}) {
         dir.write("LoaderDefault.ini", before + settingsFile(values));
-        form = std::make_unique<MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
+        form = std::make_unique<app::MainWindow>(QString::fromStdString(dir.file("LoaderDefault.ini")));
         form->show();
         EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }));
         return *form;
@@ -50,19 +50,19 @@ class FormSettings : public ::testing::Test {
 
     TempDir dir;
     ScriptedDialogs dialogs;
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<app::MainWindow> form;
 };
 
 } // namespace
 
 TEST_F(FormSettings, InvalidBaudRateIsReportedAndChangesNothing) {
-    MainWindow& f = start({{2, "14400"}});
+    app::MainWindow& f = start({{2, "14400"}});
     EXPECT_TRUE(dialogs.messages.contains("Error! Baud Rate set in INI file is invalid!"))
         << dialogs.messages.join(" | ").toStdString();
     EXPECT_EQ(f.serialPort->baud(), 38400);
     EXPECT_EQ(f.comBaudLabel->text(), "38400");
     // Past its reading limit, before its settings lines, a file says so and sets nothing more.
-    MainWindow& g = start({{2, "57600"}}, std::string(script::kSettingsFileLimit + 1, ';') + "\n");
+    app::MainWindow& g = start({{2, "57600"}}, std::string(script::kSettingsFileLimit + 1, ';') + "\n");
     EXPECT_TRUE(
         dialogs.messages.join(" ").contains("LoaderDefault.ini: it is longer than 1 MiB; the settings"))
         << dialogs.messages.join(" | ").toStdString();
@@ -82,7 +82,7 @@ TEST_F(FormSettings, ValidLineSettingsReachThePortAndInvalidOnesAreIgnored) {
     };
     for (const auto& c : cases) {
         dialogs.messages.clear();
-        MainWindow& f = start(c.values);
+        app::MainWindow& f = start(c.values);
         EXPECT_EQ(f.serialPort->baud(), c.baud);
         EXPECT_EQ(f.comBaudLabel->text(), QString::number(c.baud));
         EXPECT_EQ(f.serialPort->dataBits(), c.dataBits);
@@ -93,11 +93,11 @@ TEST_F(FormSettings, ValidLineSettingsReachThePortAndInvalidOnesAreIgnored) {
 }
 
 TEST_F(FormSettings, TerminalHiddenBySetting20StartsCollapsed) {
-    MainWindow& f = start({{20, "0"}});
+    app::MainWindow& f = start({{20, "0"}});
     EXPECT_EQ(f.clientSize(), QSize(527, 139));
     EXPECT_FALSE(f.visibleMenu->isChecked());
     // 1 while shown changes nothing.
-    MainWindow& g = start({{20, "1"}});
+    app::MainWindow& g = start({{20, "1"}});
     EXPECT_EQ(g.clientSize(), QSize(527, 416)) << "no Visible action ran: the designed height";
     EXPECT_TRUE(g.visibleMenu->isChecked());
 }
@@ -114,7 +114,7 @@ TEST_F(FormSettings, TerminalColoursFromSettings21And22) {
         {"9", "-1", 0x000000, 0xC0C0C0}, // out of range: nothing happens
     };
     for (const auto& c : cases) {
-        MainWindow& f = start({{21, c.background}, {22, c.text}});
+        app::MainWindow& f = start({{21, c.background}, {22, c.text}});
         EXPECT_EQ(f.terminalPane->color(), c.expectBack) << c.background;
         EXPECT_EQ(f.terminalPane->fontColor(), c.expectText) << c.text;
         EXPECT_FALSE(f.textColorMenu->menuAction()->isVisible()) << "text colour stays reachable only here";
@@ -122,7 +122,7 @@ TEST_F(FormSettings, TerminalColoursFromSettings21And22) {
 }
 
 TEST_F(FormSettings, ScriptFolderIsWhereTheScriptDialogOpens) {
-    MainWindow& f = start({{7, "  scripts"}});
+    app::MainWindow& f = start({{7, "  scripts"}});
     dialogs.fileToOpen.clear(); // the operator cancels
     dialogs.messages.clear();
     f.runPickedScript(); // the button itself is disabled: no unit answered
@@ -131,14 +131,14 @@ TEST_F(FormSettings, ScriptFolderIsWhereTheScriptDialogOpens) {
     EXPECT_TRUE(dialogs.messages.isEmpty())
         << "cancelling changes nothing: " << dialogs.messages.join(" | ").toStdString();
 
-    MainWindow& g = start({{2, "38400"}});
+    app::MainWindow& g = start({{2, "38400"}});
     (void)g;
     form->runPickedScript();
     EXPECT_EQ(dialogs.openedIn, QDir::currentPath()) << "without setting 7 the working directory";
 }
 
 TEST_F(FormSettings, DefaultPortAndPromptsAndAutomaticModeAreTaken) {
-    MainWindow& f = start({{1, "COM7"}, {8, "Manual"}, {14, " $"}, {15, "%"}, {19, "BOOT"}, {24, "LX"}});
+    app::MainWindow& f = start({{1, "COM7"}, {8, "Manual"}, {14, " $"}, {15, "%"}, {19, "BOOT"}, {24, "LX"}});
     EXPECT_EQ(f.defaultComPort, 7);
     EXPECT_FALSE(f.automaticMode);
     EXPECT_EQ(f.engine().mainPromptChar(), '$');
@@ -156,7 +156,7 @@ TEST_F(FormSettings, DevicePathInSettingOneIsProbedUnderABorrowedNumber) {
     TempDir store;
     UnitSim sim(dir.file("unit"), store.path());
     ASSERT_TRUE(sim.running());
-    MainWindow& f = start({{1, dir.file("unit")}});
+    app::MainWindow& f = start({{1, dir.file("unit")}});
     ASSERT_GT(f.defaultComPort, 2) << "COM1 and COM2 stay for the search";
     EXPECT_EQ(serial::comDevicePath(static_cast<uint32_t>(f.defaultComPort)), dir.file("unit"));
     EXPECT_TRUE(f.serialPort->isOpen());

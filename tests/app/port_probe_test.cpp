@@ -91,7 +91,7 @@ struct ProbeCase {
     bool deviceMissing;      // COMn points at a path that does not exist
     bool brokenLink;         // the engine's link fails its flushes
     bool stopAfterFirstWait; // the caller asks to stop after the first wait
-    ProbeOutcome outcome;
+    app::ProbeOutcome outcome;
     bool openAfter;
     const char* heard;        // what the far end received
     char expectedPromptAfter; // the engine's ExpectedPrompt after the probe
@@ -124,7 +124,8 @@ TEST_P(PortProbe, EndsAsTheLineBehaves) {
     engine.setLinkMode(script::kLinkSerial);
     engine.setExpectedPrompt('?');
 
-    const ProbeResult r = probeComPort(port, engine, kComNumber, [&] { return c.stopAfterFirstWait; });
+    const app::ProbeResult r =
+        app::probeComPort(port, engine, kComNumber, [&] { return c.stopAfterFirstWait; });
 
     EXPECT_EQ(r.outcome, c.outcome);
     EXPECT_EQ(port.isOpen(), c.openAfter);
@@ -132,20 +133,21 @@ TEST_P(PortProbe, EndsAsTheLineBehaves) {
     EXPECT_FALSE(engine.probing()) << "probing is on only during the probe";
     EXPECT_EQ(engine.serialLink(), link) << "the engine gets its own link back";
     EXPECT_EQ(engine.expectedPrompt(), c.expectedPromptAfter);
-    EXPECT_EQ(r.openError.empty(), c.outcome != ProbeOutcome::OpenFailed) << r.openError;
-    if (port.isOpen()) closeComPortQuietly(port);
+    EXPECT_EQ(r.openError.empty(), c.outcome != app::ProbeOutcome::OpenFailed) << r.openError;
+    if (port.isOpen()) app::closeComPortQuietly(port);
     EXPECT_EQ(far.heard(), c.heard);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, PortProbe,
     ::testing::Values(
-        ProbeCase{"MainPrompt", '#', false, false, false, ProbeOutcome::Answered, true, "\r", '#'},
-        ProbeCase{"LoaderPrompt", '>', false, false, false, ProbeOutcome::Answered, true, "\r\r", '>'},
-        ProbeCase{"Silent", '\0', false, false, false, ProbeOutcome::Silent, false, "\r\r", '>'},
-        ProbeCase{"StoppedAfterFirstWait", '\0', false, false, true, ProbeOutcome::Silent, false, "\r", '#'},
-        ProbeCase{"DeviceMissing", '#', true, false, false, ProbeOutcome::OpenFailed, false, "", '?'},
-        ProbeCase{"PortBreaksDown", '#', false, true, false, ProbeOutcome::PortError, true, "\r", '#'}),
+        ProbeCase{"MainPrompt", '#', false, false, false, app::ProbeOutcome::Answered, true, "\r", '#'},
+        ProbeCase{"LoaderPrompt", '>', false, false, false, app::ProbeOutcome::Answered, true, "\r\r", '>'},
+        ProbeCase{"Silent", '\0', false, false, false, app::ProbeOutcome::Silent, false, "\r\r", '>'},
+        ProbeCase{"StoppedAfterFirstWait", '\0', false, false, true, app::ProbeOutcome::Silent, false, "\r",
+                  '#'},
+        ProbeCase{"DeviceMissing", '#', true, false, false, app::ProbeOutcome::OpenFailed, false, "", '?'},
+        ProbeCase{"PortBreaksDown", '#', false, true, false, app::ProbeOutcome::PortError, true, "\r", '#'}),
     [](const ::testing::TestParamInfo<ProbeCase>& info) { return std::string(info.param.name); });
 
 // A port change made while a notification is being handled defers the old device's close, and
@@ -163,7 +165,7 @@ TEST(PortProbeOpen, ProbeAfterADeferredCloseAsksTheNewDevice) {
     port.setOnTriggerAvail([&](serial::ComPort* p, uint16_t) {
         if (!std::exchange(changed, true)) p->setComNumber(kComNumber + 1);
     });
-    ASSERT_TRUE(openComPort(port));
+    ASSERT_TRUE(app::openComPort(port));
     old.send("x");
     for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
          !changed && std::chrono::steady_clock::now() < until;)
@@ -174,11 +176,11 @@ TEST(PortProbeOpen, ProbeAfterADeferredCloseAsksTheNewDevice) {
     script::ScriptEngine engine(host);
     engine.setSerialLink(&link);
     engine.setLinkMode(script::kLinkSerial);
-    const ProbeResult r = probeComPort(port, engine, kComNumber + 1);
-    EXPECT_EQ(r.outcome, ProbeOutcome::Answered) << r.openError;
+    const app::ProbeResult r = app::probeComPort(port, engine, kComNumber + 1);
+    EXPECT_EQ(r.outcome, app::ProbeOutcome::Answered) << r.openError;
     EXPECT_EQ(port.portState(), serial::PortState::Open);
     EXPECT_EQ(answering.heard(), "\r");
-    closeComPortQuietly(port);
+    app::closeComPortQuietly(port);
 }
 
 TEST(PortProbeOpen, OpenReportsTheReasonAndLeavesTheFailedPortClosed) {
@@ -187,7 +189,7 @@ TEST(PortProbeOpen, OpenReportsTheReasonAndLeavesTheFailedPortClosed) {
     port.setAutoOpen(false);
     port.setComNumber(kComNumber);
     std::string why;
-    EXPECT_FALSE(openComPort(port, &why));
+    EXPECT_FALSE(app::openComPort(port, &why));
     EXPECT_FALSE(why.empty());
     EXPECT_FALSE(port.isOpen());
 
@@ -195,12 +197,12 @@ TEST(PortProbeOpen, OpenReportsTheReasonAndLeavesTheFailedPortClosed) {
     ASSERT_TRUE(far.ok());
     far.bindCom(kComNumber);
     why.clear();
-    EXPECT_TRUE(openComPort(port, &why)) << why;
-    EXPECT_TRUE(openComPort(port)) << "an open port stays open";
+    EXPECT_TRUE(app::openComPort(port, &why)) << why;
+    EXPECT_TRUE(app::openComPort(port)) << "an open port stays open";
     EXPECT_TRUE(port.isOpen());
-    closeComPortQuietly(port);
+    app::closeComPortQuietly(port);
     EXPECT_FALSE(port.isOpen());
-    closeComPortQuietly(port);
+    app::closeComPortQuietly(port);
     EXPECT_FALSE(port.isOpen()) << "closing a closed port is quiet";
 }
 

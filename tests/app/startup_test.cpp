@@ -71,7 +71,8 @@ TEST(Splash, Setting23ChoosesPictureAndCaptions) {
         mainForm.setWindowTitle(designMain);
         progressForm.setWindowTitle(designProgress);
         const uint32_t before = serial::Clock::msecs();
-        SplashForm splash(&mainForm, &progressForm, QString::fromStdString(dir.file("LoaderDefault.ini")));
+        app::SplashForm splash(&mainForm, &progressForm,
+                               QString::fromStdString(dir.file("LoaderDefault.ini")));
         const uint32_t took = serial::Clock::msecs() - before;
         EXPECT_EQ(mainForm.windowTitle().toStdString(), c.mainCaption) << c.name;
         EXPECT_EQ(progressForm.windowTitle().toStdString(), c.progressCaption) << c.name;
@@ -79,7 +80,7 @@ TEST(Splash, Setting23ChoosesPictureAndCaptions) {
         EXPECT_EQ(splash.jqzImage->pixmap().size(), QSize(600, 400)) << c.name;
         EXPECT_EQ(splash.qxrImage->pixmap().size(), QSize(800, 700)) << c.name;
         if (c.width == 0) continue;
-        EXPECT_GE(took, static_cast<uint32_t>(SplashForm::kShowMs)) << c.name;
+        EXPECT_GE(took, static_cast<uint32_t>(app::SplashForm::kShowMs)) << c.name;
         EXPECT_EQ(splash.size(), c.width == 600 ? QSize(600, 400) : QSize(800, 700)) << c.name;
         EXPECT_EQ(splash.jqzImage->isVisible(), c.width == 600) << c.name;
         EXPECT_EQ(splash.qxrImage->isVisible(), c.width == 800) << c.name;
@@ -93,9 +94,9 @@ TEST(Splash, PicturesAreA24BitBitmapAndARealJpeg) {
     QFile bmp(QStringLiteral(":/splash/jqz.bmp")), jpeg(QStringLiteral(":/splash/qxr.jpg"));
     ASSERT_TRUE(bmp.open(QIODevice::ReadOnly) && jpeg.open(QIODevice::ReadOnly));
     EXPECT_EQ(bmp.readAll().at(28), 24) << "bits per pixel in the bitmap header";
-    EXPECT_EQ(decodeJpeg(jpeg.readAll()).size(), QSize(800, 700));
+    EXPECT_EQ(app::decodeJpeg(jpeg.readAll()).size(), QSize(800, 700));
     QString why;
-    EXPECT_TRUE(decodeJpeg(QByteArray("\xFF\xD8 not really", 14), &why).isNull());
+    EXPECT_TRUE(app::decodeJpeg(QByteArray("\xFF\xD8 not really", 14), &why).isNull());
     EXPECT_FALSE(why.isEmpty());
 }
 
@@ -106,8 +107,8 @@ TEST(Splash, HiddenByTheMainWindowAfterItsConnectionStep) {
     ScriptedDialogs dialogs;
     mapCom(1, dir.file("absent1"));
     mapCom(2, dir.file("absent2"));
-    MainWindow form(QString::fromStdString(dir.file("LoaderDefault.ini")));
-    SplashForm splash(&form, form.progressForm, QString::fromStdString(dir.file("LoaderDefault.ini")));
+    app::MainWindow form(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    app::SplashForm splash(&form, form.progressForm, QString::fromStdString(dir.file("LoaderDefault.ini")));
     form.splashForm = &splash;
     EXPECT_TRUE(splash.isVisible());
     form.show();
@@ -118,13 +119,13 @@ TEST(Splash, HiddenByTheMainWindowAfterItsConnectionStep) {
 TEST(Window, LineBreaksAndTheTimeScaleNotice) {
     for (const auto& [in, out] :
          {std::pair{"a\r\nb", "a\nb"}, std::pair{"a\rb\rc", "a\nb\nc"}, std::pair{"a\nb", "a\nb"}})
-        EXPECT_EQ(withLineBreaks(in).toStdString(), out) << in;
-    MainWindow form(QStringLiteral("/nonexistent/LoaderDefault.ini"));
+        EXPECT_EQ(app::withLineBreaks(in).toStdString(), out) << in;
+    app::MainWindow form(QStringLiteral("/nonexistent/LoaderDefault.ini"));
     form.setStatusText(QStringLiteral("one\rtwo"));
     EXPECT_EQ(form.statusText(), "one\ntwo");
     const QByteArray saved = qgetenv("BRIMWELL_TIME_SCALE");
     qputenv("BRIMWELL_TIME_SCALE", "20");
-    showTimeScaleNotice(form);
+    app::showTimeScaleNotice(form);
     saved.isNull() ? qunsetenv("BRIMWELL_TIME_SCALE") : qputenv("BRIMWELL_TIME_SCALE", saved);
     const auto* notice = form.findChild<QLabel*>(QStringLiteral("TimeScaleNotice"));
     ASSERT_NE(notice, nullptr);
@@ -139,7 +140,7 @@ TEST(Window, PortTheUserMayNotOpenNamesDeviceAndGroup) {
     pty.mapTo(1);
     const brimwell::testing::ChildReport r = brimwell::testing::runAsNobody([](std::string& said) {
         ScriptedDialogs dialogs;
-        MainWindow form(QStringLiteral("/nonexistent/LoaderDefault.ini"));
+        app::MainWindow form(QStringLiteral("/nonexistent/LoaderDefault.ini"));
         const bool found = form.checkCom(1);
         said = dialogs.messages.join("|").toStdString();
         return found ? 1 : 0;

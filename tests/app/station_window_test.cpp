@@ -37,8 +37,8 @@ class StationWindowTest : public ::testing::Test {
         dir.write("image.bin", std::string(5000, 'x'));
         dir.write("flash.sld", "_TC \"LOADR^M\"\n_LF " + dir.file("image.bin") + "\n_LA 8000\n_LV 3\n_LD\n");
         dir.write("LoaderDefault.ini", "");
-        window = std::make_unique<StationWindow>(QString::fromStdString(binDir() + "/brimwell"),
-                                                 QString::fromStdString(dir.file("LoaderDefault.ini")));
+        window = std::make_unique<app::StationWindow>(QString::fromStdString(binDir() + "/brimwell"),
+                                                      QString::fromStdString(dir.file("LoaderDefault.ini")));
     }
     void TearDown() override {
         for (const char* name : {"BRIMWELL_TIME_SCALE", "BRIMWELL_LOCK_DIR", "BRIMWELL_RECORDS"})
@@ -49,21 +49,21 @@ class StationWindowTest : public ::testing::Test {
         units.push_back(std::make_unique<UnitSim>(dir.file("units/" + name), store.path(), extra));
     }
     QString tileText(size_t i) const {
-        const StationWindow::Tile& t = window->tiles()[i];
+        const app::StationWindow::Tile& t = window->tiles()[i];
         return t.port->text() + " | " + t.state->text().section(':', 0, 0) + " | " +
                t.verdict->text().section(' ', 0, 0) + " | " + t.units->text();
     }
 
     TempDir dir, store;
     std::string url = "sqlite:" + dir.file("records.sqlite");
-    std::unique_ptr<StationWindow> window;
+    std::unique_ptr<app::StationWindow> window;
     std::vector<std::unique_ptr<UnitSim>> units;
 };
 
 } // namespace
 
 TEST_F(StationWindowTest, FlashesEachAdapterAsItAppearsAndCountsTheVerdicts) {
-    MainWindow form(QString::fromStdString(dir.file("LoaderDefault.ini")));
+    app::MainWindow form(QString::fromStdString(dir.file("LoaderDefault.ini")));
     form.stationMenu->trigger();
     ASSERT_NE(form.stationWindow(), nullptr);
     EXPECT_TRUE(form.stationWindow()->isVisible()) << "the Station item opens the window";

@@ -143,7 +143,7 @@ Tally windowRuns(const std::vector<Run>& runs, const TempDir& work, Usage& atSam
     ScriptedDialogs dialogs;
     auto sim = std::make_unique<SimUnit>();
     if (!startSim(*sim, work, runs.front())) return t;
-    MainWindow form(QString::fromStdString(work.file("LoaderDefault.ini")));
+    app::MainWindow form(QString::fromStdString(work.file("LoaderDefault.ini")));
     form.show();
     pumpUntil([&] { return form.startupFinished(); }, 60000);
     for (const Run& r : runs) {

@@ -15,27 +15,28 @@
 namespace brimwell::testing {
 
 // Answers every dialog from code and remembers what was asked.
-class ScriptedDialogs : public DialogSeam {
+class ScriptedDialogs : public app::DialogSeam {
   public:
-    ScriptedDialogs() { setDialogs(this); }
-    ~ScriptedDialogs() override { setDialogs(nullptr); }
+    ScriptedDialogs() { app::setDialogs(this); }
+    ~ScriptedDialogs() override { app::setDialogs(nullptr); }
 
-    MsgAnswer messageBox(QWidget*, const QString& text, const QString& caption, MsgButtons buttons,
-                         MsgKind kind) override {
+    app::MsgAnswer messageBox(QWidget*, const QString& text, const QString& caption, app::MsgButtons buttons,
+                              app::MsgKind kind) override {
         messages << text;
         captions << caption;
         kinds.push_back(kind);
         if (onMessage) onMessage(text);
-        if (buttons == MsgButtons::YesNo) {
+        if (buttons == app::MsgButtons::YesNo) {
             if (onQuestion) return onQuestion(text);
-            return MsgAnswer::No;
+            return app::MsgAnswer::No;
         }
-        return MsgAnswer::Ok;
+        return app::MsgAnswer::Ok;
     }
     // With holdQuestions, a question that does not wait stays open until the test calls held.
     void askWithoutWaiting(QWidget* owner, const QString& text, const QString& caption,
-                           std::function<void(MsgAnswer)> answered) override {
-        if (!holdQuestions) return DialogSeam::askWithoutWaiting(owner, text, caption, std::move(answered));
+                           std::function<void(app::MsgAnswer)> answered) override {
+        if (!holdQuestions)
+            return app::DialogSeam::askWithoutWaiting(owner, text, caption, std::move(answered));
         messages << text;
         held = std::move(answered);
     }
@@ -54,11 +55,11 @@ class ScriptedDialogs : public DialogSeam {
 
     QStringList messages;
     QStringList captions;
-    std::vector<MsgKind> kinds;
+    std::vector<app::MsgKind> kinds;
     bool holdQuestions = false;
-    std::function<void(MsgAnswer)> held;
+    std::function<void(app::MsgAnswer)> held;
     std::function<void(const QString&)> onMessage;
-    std::function<MsgAnswer(const QString&)> onQuestion;
+    std::function<app::MsgAnswer(const QString&)> onQuestion;
     QString fileToOpen;
     QString openedIn;
     QString lastFilter;
