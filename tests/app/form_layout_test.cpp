@@ -67,18 +67,16 @@ TEST_F(FormWithoutUnit, ControlsSitWhereDesignedWithTheirCaptions) {
     EXPECT_EQ(f.minimumSize(), f.maximumSize()) << "the window cannot be resized";
 
     const Placement placements[] = {
-        {"UploadButton", QRect(376, 48, 65, 17)},     {"Label1", QRect(184, 8, 122, 20)},
-        {"PickButton", QRect(40, 38, 176, 25)},       {"RS232GroupBox", QRect(37, 72, 444, 42)},
-        {"QuavTerminal1", QRect(16, 120, 497, 273)},  {"QuavStatusLight1", QRect(236, 19, 10, 10)},
-        {"QuavStatusLight2", QRect(179, 19, 10, 10)}, {"QuavStatusLight3", QRect(128, 19, 10, 10)},
-        {"QuavStatusLight4", QRect(75, 19, 10, 10)},
+        {"uploadButton", QRect(376, 48, 65, 17)},   {"brandLabel", QRect(184, 8, 122, 20)},
+        {"pickButton", QRect(40, 38, 176, 25)},     {"rs232GroupBox", QRect(37, 72, 444, 42)},
+        {"terminalPane", QRect(16, 120, 497, 273)}, {"ctsLight", QRect(236, 19, 10, 10)},
+        {"dcdLight", QRect(179, 19, 10, 10)},       {"rxdLight", QRect(128, 19, 10, 10)},
+        {"txdLight", QRect(75, 19, 10, 10)},
     };
     const std::map<std::string, QWidget*> widgets{
-        {"UploadButton", f.uploadButton},  {"Label1", f.brandLabel},
-        {"PickButton", f.pickButton},      {"RS232GroupBox", f.rs232GroupBox},
-        {"QuavTerminal1", f.terminalPane}, {"QuavStatusLight1", f.ctsLight},
-        {"QuavStatusLight2", f.dcdLight},  {"QuavStatusLight3", f.rxdLight},
-        {"QuavStatusLight4", f.txdLight},
+        {"uploadButton", f.uploadButton},   {"brandLabel", f.brandLabel},     {"pickButton", f.pickButton},
+        {"rs232GroupBox", f.rs232GroupBox}, {"terminalPane", f.terminalPane}, {"ctsLight", f.ctsLight},
+        {"dcdLight", f.dcdLight},           {"rxdLight", f.rxdLight},         {"txdLight", f.txdLight},
     };
     for (const auto& p : placements)
         EXPECT_EQ(widgets.at(p.name)->geometry(), p.rect) << p.name;
