@@ -5,5 +5,5 @@
 # the soak's rule broke.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-[ -f build-bench/build.ninja ] || cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+[ -f build-bench/build.ninja ] || cmake --preset bench >/dev/null
 BRIMWELL_SOAK_BUILD=build-bench exec scripts/soak "${1:-200}" "${2:-1}"
