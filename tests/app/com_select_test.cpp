@@ -2,8 +2,8 @@
 // prompt hook that shows it.
 #include "app/com_select_form.h"
 #include "app_test_support.h"
-#include "lights/pty_pair.h"
 #include "serial/component/com_port.h"
+#include "support/pty.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,27 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 using namespace brimwell;
 using namespace brimwell::testing;
+using brimwell::test::PtyPair;
+
+namespace {
+// COM1 to COM50 point at nothing but COMn, a pseudo-terminal.
+struct OnlyOnePort {
+    explicit OnlyOnePort(unsigned n) {
+        for (int c = 1; c <= 50; ++c)
+            mapCom(c, dir.file("absent" + std::to_string(c)));
+        pty.bindCom(n);
+    }
+    TempDir dir;
+    PtyPair pty{PtyPair::Slave::held};
+};
+} // namespace
 
 TEST(ComSelectForm, ListsTheAvailablePortsAmongOneToFiftyInOrder) {
     std::vector<unsigned> asked;
@@ -48,22 +67,14 @@ TEST(ComSelectForm, WithNothingToOfferOnlyCancelWorks) {
 }
 
 TEST(ComSelectForm, RealAvailabilityTestSeesAMappedPseudoTerminal) {
-    TempDir dir;
-    for (int n = 1; n <= 50; ++n)
-        mapCom(n, dir.file("absent" + std::to_string(n)));
-    PtyPair pty;
-    pty.mapTo(17);
+    const OnlyOnePort only(17);
     app::ComSelectForm form;
     ASSERT_EQ(form.portComboBox->count(), 1);
     EXPECT_EQ(form.selectedCom(), "COM17");
 }
 
 TEST(ComSelectForm, OpeningThePortWithoutANumberAsksThroughTheDialog) {
-    TempDir dir;
-    for (int n = 1; n <= 50; ++n)
-        mapCom(n, dir.file("absent" + std::to_string(n)));
-    PtyPair pty;
-    pty.mapTo(23);
+    const OnlyOnePort only(23);
     serial::ComPort::setPromptForPortHook(
         [](serial::ComPort*) { return static_cast<uint32_t>(app::promptForPort()); });
 

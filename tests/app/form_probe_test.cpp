@@ -2,7 +2,6 @@
 // played by the unit simulator (or left silent), plus the status lights and the backspace filter.
 #include "app/main_window.h"
 #include "app_test_support.h"
-#include "lights/pty_pair.h"
 #include "lights/status_light.h"
 #include "lights/status_light_controller.h"
 #include "script/serial_link.h"
@@ -25,8 +24,14 @@
 #include <QMenu>
 #include <QPushButton>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 using namespace brimwell;
 using namespace brimwell::testing;
+using brimwell::test::PtyPair;
 
 namespace {
 
@@ -38,7 +43,7 @@ class PromptingUnit {
     PromptingUnit() {
         thread_ = std::thread([this] {
             while (!stop_) {
-                const std::string got = pty_.read(20);
+                const std::string got = pty_.readSome(20);
                 if (got.empty()) continue;
                 std::lock_guard lock(mutex_);
                 heard_ += got;
@@ -51,7 +56,7 @@ class PromptingUnit {
         stop_ = true;
         thread_.join();
     }
-    void mapTo(int n) const { pty_.mapTo(n); }
+    void bindCom(unsigned n) const { pty_.bindCom(n); }
     void send(const std::string& bytes) const { pty_.write(bytes); }
     std::string heard() {
         std::lock_guard lock(mutex_);
@@ -63,7 +68,7 @@ class PromptingUnit {
     }
 
   private:
-    PtyPair pty_;
+    PtyPair pty_{PtyPair::Slave::held};
     std::thread thread_;
     std::mutex mutex_;
     std::string heard_;
@@ -93,9 +98,9 @@ class FormProbe : public ::testing::Test {
 
 TEST_F(FormProbe, StartUpFindsTheUnitOnCom1) {
     UnitSim sim(link("com1"), store.path());
-    PtyPair silent;
+    PtyPair silent{PtyPair::Slave::held};
     mapCom(1, link("com1"));
-    silent.mapTo(2);
+    silent.bindCom(2);
     app::MainWindow& f = start();
     EXPECT_EQ(f.statusText(), "Established communication on COM 1");
     EXPECT_EQ(f.comNumberLabel->text(), "1");
@@ -112,8 +117,8 @@ TEST_F(FormProbe, StartUpFindsTheUnitOnCom1) {
 }
 
 TEST_F(FormProbe, StartUpFindsTheUnitOnCom2WhenOnlyCom2Answers) {
-    PtyPair silent;
-    silent.mapTo(1);
+    PtyPair silent{PtyPair::Slave::held};
+    silent.bindCom(1);
     UnitSim sim(link("com2"), store.path());
     mapCom(2, link("com2"));
     app::MainWindow& f = start();
@@ -137,9 +142,9 @@ TEST_F(FormProbe, StartUpFindsAUnitAlreadyInLoaderMode) {
 
 TEST_F(FormProbe, NoUnitOnEitherPortFallsBackToNothing) {
     const brimwell::test::NoAnswerFloor nobodyAnswers;
-    PtyPair a, b;
-    a.mapTo(1);
-    b.mapTo(2);
+    PtyPair a{PtyPair::Slave::held}, b{PtyPair::Slave::held};
+    a.bindCom(1);
+    b.bindCom(2);
     app::MainWindow& f = start();
     EXPECT_EQ(f.statusText(),
               "Unable to open Hardware through COM ports. Select new COM port before proceeding");
@@ -151,9 +156,9 @@ TEST_F(FormProbe, NoUnitOnEitherPortFallsBackToNothing) {
 
 TEST_F(FormProbe, NoUnitWithAConfiguredPortOpensItWithoutACheck) {
     const brimwell::test::NoAnswerFloor nobodyAnswers;
-    PtyPair a, b;
-    a.mapTo(1);
-    b.mapTo(2);
+    PtyPair a{PtyPair::Slave::held}, b{PtyPair::Slave::held};
+    a.bindCom(1);
+    b.bindCom(2);
     app::MainWindow& f = start("; port\n[Serial]\nPort=COM2\n");
     EXPECT_EQ(f.defaultComPort, 2);
     EXPECT_EQ(f.statusText(),
@@ -206,9 +211,9 @@ TEST_F(FormProbe, ComMenusSearchNoneAndBaud) {
 
 TEST_F(FormProbe, SearchWithNothingAnsweringEndsInTheFallback) {
     const brimwell::test::NoAnswerFloor nobodyAnswers;
-    PtyPair a, b;
-    a.mapTo(1);
-    b.mapTo(2);
+    PtyPair a{PtyPair::Slave::held}, b{PtyPair::Slave::held};
+    a.bindCom(1);
+    b.bindCom(2);
     app::MainWindow& f = start();
     f.enableButtons();
     f.searchAllMenu->trigger();
@@ -219,7 +224,7 @@ TEST_F(FormProbe, SearchWithNothingAnsweringEndsInTheFallback) {
 
 TEST_F(FormProbe, LightsFollowTrafficOnTheWindowsPort) {
     PromptingUnit unit;
-    unit.mapTo(1);
+    unit.bindCom(1);
     mapCom(2, dir.file("absent"));
     app::MainWindow& f = start();
     ASSERT_TRUE(f.serialPort->isOpen());
@@ -242,7 +247,7 @@ TEST_F(FormProbe, LightsFollowTrafficOnTheWindowsPort) {
 
     // A port change closes and reopens underneath the lights; they keep working.
     PromptingUnit second;
-    second.mapTo(2);
+    second.bindCom(2);
     f.com2Menu->trigger();
     ASSERT_EQ(f.statusText(), "Established communication on COM 2");
     ASSERT_TRUE(f.lightController->monitoring());
@@ -253,7 +258,7 @@ TEST_F(FormProbe, LightsFollowTrafficOnTheWindowsPort) {
 
 TEST_F(FormProbe, BackspaceOnAnOpenPortSendsBackspaceBlankBackspace) {
     PromptingUnit unit;
-    unit.mapTo(1);
+    unit.bindCom(1);
     mapCom(2, dir.file("absent"));
     app::MainWindow& f = start();
     ASSERT_TRUE(f.serialPort->isOpen());
@@ -281,7 +286,7 @@ class BrokenFlushLink : public script::SerialLink {
 
 TEST_F(FormProbe, AnErrorDuringThePromptCheckSaysThePortIsNotResponding) {
     PromptingUnit unit;
-    unit.mapTo(1);
+    unit.bindCom(1);
     mapCom(2, dir.file("absent"));
     app::MainWindow& f = start();
     ASSERT_EQ(f.statusText(), "Established communication on COM 1");

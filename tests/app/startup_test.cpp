@@ -5,9 +5,9 @@
 #include "app/splash/splash_form.h"
 #include "app/window_main.h"
 #include "app_test_support.h"
-#include "lights/pty_pair.h"
 #include "script/progress_form.h"
 #include "serial/time_base.h"
+#include "support/pty.h"
 
 #include "support/unprivileged.h"
 
@@ -23,8 +23,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+
 using namespace brimwell;
 using namespace brimwell::testing;
+using brimwell::test::PtyPair;
 
 namespace {
 
@@ -134,10 +139,10 @@ TEST(Window, LineBreaksAndTheTimeScaleNotice) {
 
 // Root opens any device: the window runs in a child turned ordinary user outside the port's group.
 TEST(Window, PortTheUserMayNotOpenNamesDeviceAndGroup) {
-    PtyPair pty;
+    PtyPair pty{PtyPair::Slave::held};
     ASSERT_EQ(::chown(pty.slavePath().c_str(), 0, 20), 0);
     ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0660), 0);
-    pty.mapTo(1);
+    pty.bindCom(1);
     const brimwell::testing::ChildReport r = brimwell::testing::runAsNobody([](std::string& said) {
         ScriptedDialogs dialogs;
         app::MainWindow form(QStringLiteral("/nonexistent/LoaderDefault.ini"));

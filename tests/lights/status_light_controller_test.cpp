@@ -1,11 +1,11 @@
 // The status-light controller over a real port on a pseudo-terminal: monitoring on a closed port,
 // RXD and TXD flashing on traffic, the replaced handler still called, and monitoring surviving a
 // close and reopen.
-#include "lights/pty_pair.h"
 #include "lights/status_light.h"
 #include "lights/status_light_controller.h"
 #include "serial/component/com_port.h"
 #include "support/event_pump.h"
+#include "support/pty.h"
 
 #include <gtest/gtest.h>
 
@@ -13,16 +13,21 @@
 #include <memory>
 #include <utility>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 using namespace brimwell;
-using brimwell::testing::PtyPair;
+using brimwell::test::PtyPair;
 using brimwell::testing::pumpFor;
 using brimwell::testing::pumpUntil;
 
 namespace {
 
 struct Rig {
-    PtyPair pty;
-    PtyPair other;
+    PtyPair pty{PtyPair::Slave::held};
+    PtyPair other{PtyPair::Slave::held};
     serial::ComPort port;
     lights::StatusLight cts, dcd, rxd, txd;
     lights::StatusLightController controller{nullptr, &port};
@@ -32,8 +37,9 @@ struct Rig {
     std::function<void()> inHandler; // runs inside the port's own handler, once
 
     Rig() {
-        pty.mapTo(41);
-        other.mapTo(42);
+        EXPECT_TRUE(pty.ok() && other.ok()) << "no pseudo-terminal";
+        pty.bindCom(41);
+        other.bindCom(42);
         port.setComNumber(41);
         port.setBaud(38400);
         port.setAutoOpen(false);
@@ -91,7 +97,7 @@ TEST(StatusLightController, ReceivedBytesLightRxdUntilATickFindsTheInputEmpty) {
     ASSERT_TRUE(r.controller.monitoring());
 
     // Nobody reads: the bytes stay waiting and RXD stays lit across several ticks.
-    r.pty.write("hello");
+    ASSERT_TRUE(r.pty.write("hello"));
     ASSERT_TRUE(pumpUntil([&] { return r.rxd.lit(); }));
     EXPECT_GE(r.availCalls, 1) << "the replaced data-available handler still runs";
     EXPECT_EQ(r.lastCount, 5);
@@ -101,7 +107,7 @@ TEST(StatusLightController, ReceivedBytesLightRxdUntilATickFindsTheInputEmpty) {
 
     // Read them: the next tick finds the input empty and RXD goes out.
     r.readInHandler = true;
-    r.pty.write("!");
+    ASSERT_TRUE(r.pty.write("!"));
     ASSERT_TRUE(pumpUntil([&] { return !r.rxd.lit(); }));
     EXPECT_EQ(r.port.getInBuffUsed(), 0);
 }
@@ -113,7 +119,7 @@ TEST(StatusLightController, AWriteLightsTxdUntilTheOutputHasGone) {
     EXPECT_FALSE(r.txd.lit());
     r.port.putString("LOADR\r");
     ASSERT_TRUE(pumpUntil([&] { return r.txd.lit(); }));
-    EXPECT_EQ(r.pty.read(1000, 6), "LOADR\r");
+    EXPECT_EQ(r.pty.readSome(1000, 6), "LOADR\r");
     ASSERT_TRUE(pumpUntil([&] { return !r.txd.lit(); }));
 }
 
@@ -155,7 +161,7 @@ TEST(StatusLightController, MonitoringAskedDuringADeferredCloseStartsOnTheReopen
         r.port.setComNumber(42);
         r.controller.setMonitoring(true);
     };
-    r.pty.write("a");
+    ASSERT_TRUE(r.pty.write("a"));
     ASSERT_TRUE(
         pumpUntil([&] { return r.port.comNumber() == 42 && r.port.portState() == serial::PortState::Open; }));
     ASSERT_TRUE(pumpUntil([&] { return !r.rxd.lit(); }));
@@ -174,7 +180,7 @@ TEST(StatusLightController, ManyReopensKeepTheLightsWorking) {
         r.port.setOpen(true);
         ASSERT_TRUE(r.controller.monitoring()) << "reopen " << i;
     }
-    r.pty.write("z");
+    ASSERT_TRUE(r.pty.write("z"));
     ASSERT_TRUE(pumpUntil([&] { return r.rxd.lit(); }));
     ASSERT_TRUE(pumpUntil([&] { return !r.rxd.lit(); }));
     r.port.putString("q");
@@ -193,7 +199,7 @@ TEST(StatusLightController, SwitchingOnTwiceKeepsTheOriginalHandlerAndOffPutsItB
 
     // With monitoring off, the port's own handler gets the data and RXD stays dark.
     r.readInHandler = true;
-    r.pty.write("abc");
+    ASSERT_TRUE(r.pty.write("abc"));
     ASSERT_TRUE(pumpUntil([&] { return r.availCalls > 0; }));
     EXPECT_FALSE(r.rxd.lit());
 }

@@ -12,7 +12,7 @@ namespace {
 
 using testing::PortOnPty;
 using testing::pumpFor;
-using testing::waitUntil;
+using testing::pumpUntil;
 
 TEST(ComPortIo, PutsReachThePeer) {
     PortOnPty p(31);
@@ -21,16 +21,16 @@ TEST(ComPortIo, PutsReachThePeer) {
     p.port.putString("BCD");
     const char block[] = {'E', '\0', 'F'};
     EXPECT_EQ(p.port.putBlock(block, 3), 0);
-    EXPECT_EQ(p.pty.receive(7), std::string("ABCDE\0F", 7));
+    EXPECT_EQ(p.pty.read(7), std::string("ABCDE\0F", 7));
     p.port.putString(""); // nothing, no failure
-    EXPECT_EQ(p.pty.receive(1, 100), "");
+    EXPECT_EQ(p.pty.read(1, 100), "");
 }
 
 TEST(ComPortIo, GetAndPeekTakeExactlyWhatWaits) {
     PortOnPty p(32);
     ComPort& port = p.port;
     port.setOpen(true);
-    ASSERT_TRUE(p.pty.send("0123456789"));
+    ASSERT_TRUE(p.pty.write("0123456789"));
     ASSERT_TRUE(p.waitForInput(10));
     EXPECT_TRUE(port.charReady());
     EXPECT_EQ(port.getInBuffUsed(), 10);
@@ -99,23 +99,23 @@ TEST(ComPortIo, OutputBufferTooSmallSendsNothing) {
     EXPECT_THROW(port.putChar('X'), OutputBufferTooSmallError);
 
     // The peer now drains everything: every accepted byte, none of the refused ones.
-    const std::string got = p.pty.receive(sent + 9, 5000);
+    const std::string got = p.pty.read(sent + 9, 5000);
     EXPECT_EQ(got.size(), sent + 9);
     EXPECT_EQ(got.find('X'), std::string::npos);
     EXPECT_EQ(got.substr(got.size() - 9), "YYYYYYYYY");
-    EXPECT_TRUE(waitUntil([&] { return port.getOutBuffUsed() == 0; }));
+    EXPECT_TRUE(pumpUntil([&] { return port.getOutBuffUsed() == 0; }));
 }
 
 TEST(ComPortIo, FlushBothDirections) {
     PortOnPty p(34);
     ComPort& port = p.port;
     port.setOpen(true);
-    ASSERT_TRUE(p.pty.send("stale input"));
+    ASSERT_TRUE(p.pty.write("stale input"));
     ASSERT_TRUE(p.waitForInput(11));
     port.flushInBuffer();
     EXPECT_EQ(port.getInBuffUsed(), 0);
     EXPECT_FALSE(port.charReady());
-    ASSERT_TRUE(p.pty.send("fresh"));
+    ASSERT_TRUE(p.pty.write("fresh"));
     ASSERT_TRUE(p.waitForInput(5));
     EXPECT_EQ(p.takeAll(), "fresh");
 
@@ -183,8 +183,8 @@ TEST(ComPortIo, AvailNotificationsReachTheHandlerOnTheUiThread) {
     std::string sent;
     for (int i = 0; i < 100; ++i)
         sent += char('0' + i % 10);
-    ASSERT_TRUE(p.pty.send(sent));
-    ASSERT_TRUE(waitUntil([&] { return received.size() >= sent.size(); }));
+    ASSERT_TRUE(p.pty.write(sent));
+    ASSERT_TRUE(pumpUntil([&] { return received.size() >= sent.size(); }));
     EXPECT_EQ(received, sent);
     ASSERT_GE(order.size(), 2u);
     EXPECT_EQ(order[0], "trigger");
@@ -197,7 +197,7 @@ TEST(ComPortIo, HandlersAssignedWhileOpenSwitchNotificationsOnAndOff) {
     ComPort& port = p.port;
     port.setOpen(true);
     // Nobody listens: bytes wait in the input buffer.
-    ASSERT_TRUE(p.pty.send("abc"));
+    ASSERT_TRUE(p.pty.write("abc"));
     ASSERT_TRUE(p.waitForInput(3));
     pumpFor(120);
     EXPECT_EQ(port.getInBuffUsed(), 3);
@@ -208,13 +208,13 @@ TEST(ComPortIo, HandlersAssignedWhileOpenSwitchNotificationsOnAndOff) {
         std::string s(count, '\0');
         cp->getBlock(s.data(), count);
     });
-    ASSERT_TRUE(p.pty.send("d"));
-    ASSERT_TRUE(waitUntil([&] { return calls > 0; }));
-    EXPECT_TRUE(waitUntil([&] { return port.getInBuffUsed() == 0; }));
+    ASSERT_TRUE(p.pty.write("d"));
+    ASSERT_TRUE(pumpUntil([&] { return calls > 0; }));
+    EXPECT_TRUE(pumpUntil([&] { return port.getInBuffUsed() == 0; }));
 
     port.setOnTriggerAvail({});
     const int before = calls;
-    ASSERT_TRUE(p.pty.send("efg"));
+    ASSERT_TRUE(p.pty.write("efg"));
     ASSERT_TRUE(p.waitForInput(3));
     pumpFor(120);
     EXPECT_EQ(calls, before);
@@ -235,21 +235,21 @@ TEST(ComPortIo, StatusTriggersRaiseTheirKindEvents) {
     const int32_t sent = port.addStatusTrigger(kStatusOutSent);
     port.setStatusTrigger(sent, 0, true);
     port.putString("ping");
-    ASSERT_TRUE(waitUntil([&] { return events.size() >= 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return events.size() >= 2; }));
     EXPECT_EQ(events[0], "status5");
     EXPECT_EQ(events[1], "sent");
 
     events.clear();
     const int32_t used = port.addStatusTrigger(kStatusOutBuffUsed);
     port.setStatusTrigger(used, 0, true);
-    ASSERT_TRUE(waitUntil([&] { return events.size() >= 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return events.size() >= 2; }));
     EXPECT_EQ(events[0], "status4");
     EXPECT_EQ(events[1], "used");
 
     events.clear();
     const int32_t free = port.addStatusTrigger(kStatusOutBuffFree);
     port.setStatusTrigger(free, 100, true);
-    ASSERT_TRUE(waitUntil([&] { return events.size() >= 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return events.size() >= 2; }));
     EXPECT_EQ(events[0], "status3");
     EXPECT_EQ(events[1], "free");
 
@@ -265,8 +265,8 @@ TEST(ComPortIo, DataTriggersRaiseOnTriggerData) {
     port.setOpen(true);
     const int32_t handle = port.addDataTrigger("ready", true);
     EXPECT_THROW(port.addDataTrigger(std::string(22, 'x'), false), TriggerTooLongError);
-    ASSERT_TRUE(p.pty.send("unit READY\r\n"));
-    ASSERT_TRUE(waitUntil([&] { return !matched.empty(); }));
+    ASSERT_TRUE(p.pty.write("unit READY\r\n"));
+    ASSERT_TRUE(pumpUntil([&] { return !matched.empty(); }));
     EXPECT_EQ(matched.front(), uint16_t(handle));
 }
 
@@ -287,8 +287,8 @@ TEST(ComPortIo, SynchronisedHandlersRunOnTheMainThread) {
     port.setOpen(true);
     SyncConsumer consumer;
     ASSERT_GE(port.currentDispatcher()->registerSyncEventTriggerHandler(&consumer), 0);
-    ASSERT_TRUE(p.pty.send("12345"));
-    ASSERT_TRUE(waitUntil([&] { return consumer.announced >= 5; }));
+    ASSERT_TRUE(p.pty.write("12345"));
+    ASSERT_TRUE(pumpUntil([&] { return consumer.announced >= 5; }));
     for (const auto& id : consumer.threads)
         EXPECT_EQ(id, std::this_thread::get_id());
     port.currentDispatcher()->deregisterEventTriggerHandler(&consumer);
@@ -327,9 +327,9 @@ TEST(ComPortIo, EveryConsumerOfAnAnnouncementSeesTheSameBytes) {
     std::string sent;
     for (int i = 0; i < 100; ++i)
         sent += char('A' + i % 26);
-    ASSERT_TRUE(p.pty.send(sent));
+    ASSERT_TRUE(p.pty.write(sent));
     std::string all;
-    ASSERT_TRUE(waitUntil([&] {
+    ASSERT_TRUE(pumpUntil([&] {
         all.clear();
         for (const auto& b : blocks)
             all += b;
@@ -353,7 +353,7 @@ TEST(ComPortIo, TimerTriggerOf18TicksFiresAfterAboutASecond) {
     const int32_t timer = port.addTimerTrigger();
     const auto start = std::chrono::steady_clock::now();
     port.setTimerTrigger(timer, 18, true);
-    ASSERT_TRUE(waitUntil([&] { return fired > 0; }, 15000));
+    ASSERT_TRUE(pumpUntil([&] { return fired > 0; }, 15000));
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(ms, 18 * 55 - 60);

@@ -20,7 +20,7 @@ namespace {
 
 using testing::PortOnPty;
 using testing::pumpFor;
-using testing::waitUntil;
+using testing::pumpUntil;
 
 TEST(ComPortOpen, OpenCloseReopenKeepsTriggers) {
     PortOnPty p(11);
@@ -59,7 +59,7 @@ TEST(ComPortOpen, OpenCloseReopenKeepsTriggers) {
         fired.push_back(handle);
     });
     port.setTimerTrigger(timer, 2, true);
-    EXPECT_TRUE(waitUntil([&] { return !fired.empty(); }));
+    EXPECT_TRUE(pumpUntil([&] { return !fired.empty(); }));
     EXPECT_EQ(fired.front(), uint16_t(timer));
     // The data trigger came back too: removing it works once, then it is gone.
     EXPECT_NO_THROW(port.removeTrigger(data));
@@ -93,7 +93,7 @@ TEST(ComPortOpen, OpenFailuresLeaveThePortClosed) {
     expectClosed();
 
     // A prompt that chooses a port: comNumber takes it and the port opens.
-    testing::TestPty pty;
+    test::PtyPair pty{test::PtyPair::Slave::held};
     pty.bindCom(13);
     ComPort::setPromptForPortHook([](ComPort*) { return 13u; });
     port.setOpen(true);
@@ -138,12 +138,12 @@ TEST(ComPortOpen, PortHeldByAnotherComponentIsAvailableButCannotBeOpened) {
 }
 
 TEST(ComPortOpen, PermissionDeniedNamesTheDevice) {
-    testing::TestPty pty;
+    test::PtyPair pty{test::PtyPair::Slave::held};
     ASSERT_TRUE(pty.ok());
     struct group* dialout = ::getgrnam("dialout");
     const gid_t gid = dialout ? dialout->gr_gid : 20;
-    ASSERT_EQ(::chown(pty.path().c_str(), 0, gid), 0);
-    ASSERT_EQ(::chmod(pty.path().c_str(), 0660), 0);
+    ASSERT_EQ(::chown(pty.slavePath().c_str(), 0, gid), 0);
+    ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0660), 0);
     pty.bindCom(15);
 
     // An ordinary user outside the device's group.
@@ -164,7 +164,7 @@ TEST(ComPortOpen, PermissionDeniedNamesTheDevice) {
     const std::string& report = r.said;
     EXPECT_EQ(r.exitCode, 0) << report;
     EXPECT_NE(report.find("permission denied"), std::string::npos) << report;
-    EXPECT_NE(report.find(pty.path()), std::string::npos) << report;
+    EXPECT_NE(report.find(pty.slavePath()), std::string::npos) << report;
     EXPECT_NE(report.find("COM15"), std::string::npos) << report;
     if (dialout) {
         EXPECT_NE(report.find("'dialout'"), std::string::npos) << report;
@@ -183,7 +183,7 @@ TEST(ComPortOpen, AutoOpen) {
     p.port.setAutoOpen(true);
     p.port.putChar('x');
     EXPECT_EQ(p.port.portState(), PortState::Open);
-    EXPECT_EQ(p.pty.receive(1), "x");
+    EXPECT_EQ(p.pty.read(1), "x");
 }
 
 // A user window that records the port messages it is sent.
@@ -261,15 +261,15 @@ TEST(ComPortOpen, ClosingFromInsideANotificationIsDeferred) {
         EXPECT_FALSE(cp->charReady());
         EXPECT_EQ(cp->addTimerTrigger(), 0);
     });
-    ASSERT_TRUE(p.pty.send("bye"));
-    ASSERT_TRUE(waitUntil([&] { return port.portState() == PortState::Closed; }));
+    ASSERT_TRUE(p.pty.write("bye"));
+    ASSERT_TRUE(pumpUntil([&] { return port.portState() == PortState::Closed; }));
     EXPECT_EQ(read, "bye");
     ASSERT_EQ(statesInHandler.size(), 1u);
     EXPECT_EQ(statesInHandler[0], PortState::ShuttingDown);
     EXPECT_EQ(closes, 1);
     EXPECT_FALSE(port.isOpen());
     EXPECT_EQ(port.currentDispatcher(), nullptr);
-    EXPECT_EQ(p.pty.receive(1, 200), ""); // the 'z' put while shutting down went nowhere
+    EXPECT_EQ(p.pty.read(1, 200), ""); // the 'z' put while shutting down went nowhere
 
     // The port opens again normally afterwards.
     port.setOnTriggerAvail({});
@@ -288,17 +288,17 @@ TEST(ComPortOpen, ReopenRequestedDuringADeferredCloseIsCarriedOut) {
         cp->setOpen(false);
         cp->setOpen(true);
     });
-    ASSERT_TRUE(p.pty.send("x"));
-    ASSERT_TRUE(waitUntil([&] { return opens == 1; }));
+    ASSERT_TRUE(p.pty.write("x"));
+    ASSERT_TRUE(pumpUntil([&] { return opens == 1; }));
     EXPECT_EQ(port.portState(), PortState::Open);
-    ASSERT_TRUE(p.pty.send("after"));
+    ASSERT_TRUE(p.pty.write("after"));
     EXPECT_TRUE(p.waitForInput(5));
     EXPECT_EQ(p.takeAll(), "after");
 }
 
 TEST(ComPortOpen, ChangingComNumberWhileOpenMovesThePort) {
     PortOnPty p(20);
-    testing::TestPty other;
+    test::PtyPair other{test::PtyPair::Slave::held};
     other.bindCom(21);
     ComPort& port = p.port;
     port.setOpen(true);
@@ -310,14 +310,14 @@ TEST(ComPortOpen, ChangingComNumberWhileOpenMovesThePort) {
     EXPECT_EQ(port.tracing(), TraceLogState::On);
     EXPECT_NO_THROW(port.setTimerTrigger(timer, 1, true));
     port.putString("moved");
-    EXPECT_EQ(other.receive(5), "moved");
-    EXPECT_EQ(p.pty.receive(1, 100), "");
+    EXPECT_EQ(other.read(5), "moved");
+    EXPECT_EQ(p.pty.read(1, 100), "");
     port.setTracing(TraceLogState::Off); // the close would write the trace into the working directory
     ::unsetenv("BRIMWELL_COM21");
 }
 
 TEST(ComPortOpen, LoadingStoresAndOpensWhenLoaded) {
-    testing::TestPty pty;
+    test::PtyPair pty{test::PtyPair::Slave::held};
     pty.bindCom(22);
     ComPort port;
     port.beginLoading();
@@ -357,7 +357,7 @@ TEST(ComPortOpen, LoadingStoresAndOpensWhenLoaded) {
 }
 
 TEST(ComPortOpen, DestroyingAnOpenPortClosesIt) {
-    testing::TestPty pty;
+    test::PtyPair pty{test::PtyPair::Slave::held};
     pty.bindCom(24);
     {
         ComPort port;

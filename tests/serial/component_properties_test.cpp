@@ -146,8 +146,8 @@ TEST(ComPortProperties, TraceAndLogStates) {
     EXPECT_EQ(port.logging(), TraceLogState::Off);
 }
 
-speed_t currentSpeed(const testing::TestPty& pty) {
-    const int fd = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
+speed_t currentSpeed(const test::PtyPair& pty) {
+    const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
     termios t{};
     ::tcgetattr(fd, &t);
     ::close(fd);
@@ -167,7 +167,7 @@ TEST(ComPortProperties, LineChangesReachTheOpenDevice) {
     // Pseudo-terminals carry 8 data bits without parity whatever is asked; stop bits they keep.
     EXPECT_NO_THROW(p.port.setStopBits(2));
     EXPECT_EQ(p.port.stopBits(), 2);
-    const int fd = ::open(p.pty.path().c_str(), O_RDWR | O_NOCTTY);
+    const int fd = ::open(p.pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
     termios t{};
     ::tcgetattr(fd, &t);
     ::close(fd);
@@ -175,8 +175,8 @@ TEST(ComPortProperties, LineChangesReachTheOpenDevice) {
     EXPECT_EQ(::cfgetospeed(&t), B9600);
 }
 
-termios deviceSettings(const testing::TestPty& pty) {
-    const int fd = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
+termios deviceSettings(const test::PtyPair& pty) {
+    const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
     termios t{};
     ::tcgetattr(fd, &t);
     ::close(fd);

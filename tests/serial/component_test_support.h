@@ -1,34 +1,21 @@
-// Shared pieces of the port component tests: a pty bound to a COM number and waits that keep
-// the application's events running.
+// Shared piece of the port component tests: a port component on a pty bound to a COM number (the
+// waits that keep the application's events running are support/event_pump.h).
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
-#include <thread>
+#include <string>
 
-#include "port_test_pty.h"
 #include "serial/component/com_port.h"
-#include "serial/component/pending_events.h"
+#include "support/event_pump.h"
+#include "support/pty.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace brimwell::testing {
-
-// Runs pending events until |done| holds or |timeoutMs| passed; returns done().
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        serial::processPendingEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-// Keeps events running for |ms| milliseconds.
-inline void pumpFor(int ms) {
-    waitUntil([] { return false; }, ms);
-}
 
 // A port component on its own pty, configured as the main window configures its port.
 struct PortOnPty {
@@ -42,7 +29,7 @@ struct PortOnPty {
 
     // Waits until |n| received bytes are in the port's input buffer.
     bool waitForInput(uint16_t n, int timeoutMs = 3000) {
-        return waitUntil([&] { return port.getInBuffUsed() >= n; }, timeoutMs);
+        return pumpUntil([&] { return port.getInBuffUsed() >= n; }, timeoutMs);
     }
     std::string takeAll() {
         std::string out(port.getInBuffUsed(), '\0');
@@ -51,7 +38,7 @@ struct PortOnPty {
     }
 
     unsigned com;
-    TestPty pty;
+    test::PtyPair pty{test::PtyPair::Slave::held};
     serial::ComPort port;
 };
 

@@ -14,7 +14,7 @@ namespace {
 
 using testing::PortOnPty;
 using testing::pumpFor;
-using testing::waitUntil;
+using testing::pumpUntil;
 using SteadyClock = std::chrono::steady_clock;
 
 struct WaitCase {
@@ -38,7 +38,7 @@ TEST(WaitForString, FindsConsumesAndLeavesTheRest) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.input) + " / " + c.wanted + (c.ignoreCase ? " ignoring case" : ""));
         ASSERT_EQ(p.port.getInBuffUsed(), 0);
-        ASSERT_TRUE(p.pty.send(c.input));
+        ASSERT_TRUE(p.pty.write(c.input));
         ASSERT_TRUE(p.waitForInput(uint16_t(std::string(c.input).size())));
         ASSERT_EQ(p.port.getInBuffUsed(), std::string(c.input).size());
         std::string seen;
@@ -54,7 +54,7 @@ TEST(WaitForString, FindsConsumesAndLeavesTheRest) {
 TEST(WaitForString, EmptyStringReturnsAtOnceWithoutReading) {
     PortOnPty p(42);
     p.port.setOpen(true);
-    ASSERT_TRUE(p.pty.send("abc"));
+    ASSERT_TRUE(p.pty.write("abc"));
     ASSERT_TRUE(p.waitForInput(3));
     EXPECT_TRUE(p.port.waitForString("", 100, true, false));
     EXPECT_EQ(p.takeAll(), "abc");
@@ -80,7 +80,7 @@ TEST(WaitForString, SeesBytesThatArriveDuringTheWait) {
     p.port.setOpen(true);
     std::thread peer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        p.pty.send("...>after");
+        p.pty.write("...>after");
     });
     const auto start = SteadyClock::now();
     const bool found = p.port.waitForString(">", 365, true, false);
@@ -98,7 +98,7 @@ TEST(WaitForString, BytesReceivedBeforeALateLookStillCount) {
     PortOnPty p(50);
     p.port.setOpen(true);
     for (const auto& [input, found, left] : {std::tuple{"\r\n#tail", true, "tail"}, {"\r\nx", false, ""}}) {
-        ASSERT_TRUE(p.pty.send(input));
+        ASSERT_TRUE(p.pty.write(input));
         ASSERT_TRUE(p.waitForInput(uint16_t(std::string(input).size())));
         QTimer::singleShot(0, [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
         EXPECT_EQ(p.port.waitForString("#", 1, true, false), found) << input;
@@ -134,15 +134,15 @@ TEST(WaitForString, NotificationsHoldOffDuringTheWaitAndResumeAfter) {
     port.setOpen(true);
     std::thread peer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        p.pty.send("abc#def");
+        p.pty.write("abc#def");
     });
     EXPECT_TRUE(port.waitForString("#", 20, true, false));
     peer.join();
     // Nothing was announced while the wait ran, so the wait saw every byte up to the prompt.
     EXPECT_TRUE(counts.empty());
     // Afterwards the rest is announced with the next arrival.
-    ASSERT_TRUE(p.pty.send("g"));
-    ASSERT_TRUE(waitUntil([&] { return taken.size() >= 4; }));
+    ASSERT_TRUE(p.pty.write("g"));
+    ASSERT_TRUE(pumpUntil([&] { return taken.size() >= 4; }));
     EXPECT_EQ(taken, "defg");
 }
 
@@ -153,14 +153,14 @@ TEST(WaitForString, PrepareWaitHoldsNotificationsUntilTheWaitEnds) {
     port.setOnTriggerAvail([&](ComPort*, uint16_t) { ++calls; });
     port.setOpen(true);
     port.prepareWait();
-    ASSERT_TRUE(p.pty.send("xy>"));
+    ASSERT_TRUE(p.pty.write("xy>"));
     ASSERT_TRUE(p.waitForInput(3));
     pumpFor(120);
     EXPECT_EQ(calls, 0);
     EXPECT_TRUE(port.waitForString(">", 10, true, false));
     EXPECT_FALSE(port.currentDispatcher()->eventBusy());
-    ASSERT_TRUE(p.pty.send("z"));
-    EXPECT_TRUE(waitUntil([&] { return calls > 0; }));
+    ASSERT_TRUE(p.pty.write("z"));
+    EXPECT_TRUE(pumpUntil([&] { return calls > 0; }));
 }
 
 TEST(WaitForString, ClosingThePortFromAnEventDuringTheWaitEndsIt) {
@@ -172,7 +172,7 @@ TEST(WaitForString, ClosingThePortFromAnEventDuringTheWaitEndsIt) {
     EXPECT_FALSE(port.waitForString("never", 365, true, false));
     const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
     EXPECT_LT(ms, 10 * 500); // ended by the close, not by the 20 s time-out
-    EXPECT_TRUE(waitUntil([&] { return port.portState() == PortState::Closed; }));
+    EXPECT_TRUE(pumpUntil([&] { return port.portState() == PortState::Closed; }));
 }
 
 TEST(SendBreak, ClosingDuringAYieldingBreakEndsItSafely) {
@@ -188,7 +188,7 @@ TEST(SendBreak, ClosingDuringAYieldingBreakEndsItSafely) {
     port.sendBreak(365, true);
     const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - second).count();
     EXPECT_LT(ms, 10 * 500); // ended by the close, not after the whole 20 s break
-    EXPECT_TRUE(waitUntil([&] { return port.portState() == PortState::Closed; }));
+    EXPECT_TRUE(pumpUntil([&] { return port.portState() == PortState::Closed; }));
     EXPECT_EQ(port.currentDispatcher(), nullptr);
 }
 
@@ -220,7 +220,7 @@ TEST(CheckForString, StepsTheMatcher) {
 TEST(WaitForMultiString, ReturnsTheAlternativeFound) {
     PortOnPty p(49);
     p.port.setOpen(true);
-    ASSERT_TRUE(p.pty.send("..ERR.."));
+    ASSERT_TRUE(p.pty.write("..ERR.."));
     ASSERT_TRUE(p.waitForInput(7));
     EXPECT_EQ(p.port.waitForMultiString("OK|ERR", 4, true, false, '|'), 2);
     EXPECT_EQ(p.takeAll(), "..");

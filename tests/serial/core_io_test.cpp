@@ -25,7 +25,7 @@ class IoTest : public ::testing::Test {
 
 TEST_F(IoTest, BlockReadsWithTooFewBytesReadNothing) {
     ASSERT_TRUE(p.pty.write("abcdefghi"));
-    ASSERT_TRUE(waitFor([&] { return port().inBuffUsed() == 9; }));
+    ASSERT_TRUE(waitUntil([&] { return port().inBuffUsed() == 9; }));
 
     char buf[16] = {};
     EXPECT_EQ(port().getBlock(buf, 10), serial::result::kBufferIsEmpty);
@@ -53,7 +53,7 @@ TEST_F(IoTest, BlockReadsWithTooFewBytesReadNothing) {
 TEST_F(IoTest, FullInputRingStopsReceivingUntilRead) {
     const std::string data = patternBytes(serial::kInputBufferSize + 808);
     ASSERT_TRUE(p.pty.write(data));
-    ASSERT_TRUE(waitFor([&] { return port().inBuffUsed() == serial::kInputBufferSize; }));
+    ASSERT_TRUE(waitUntil([&] { return port().inBuffUsed() == serial::kInputBufferSize; }));
     EXPECT_EQ(port().inBuffFree(), 0u);
     EXPECT_TRUE(port().charReady());
     // Receiving has stopped: the rest waits in the driver, not overwriting unread bytes.
@@ -63,7 +63,7 @@ TEST_F(IoTest, FullInputRingStopsReceivingUntilRead) {
     std::string got(serial::kInputBufferSize, '\0');
     ASSERT_EQ(port().getBlock(got.data(), serial::kInputBufferSize),
               static_cast<int32_t>(serial::kInputBufferSize));
-    ASSERT_TRUE(waitFor([&] { return port().inBuffUsed() == 808; }));
+    ASSERT_TRUE(waitUntil([&] { return port().inBuffUsed() == 808; }));
     std::string rest(808, '\0');
     ASSERT_EQ(port().getBlock(rest.data(), 808), 808);
     EXPECT_EQ(got + rest, data);
@@ -132,7 +132,7 @@ TEST_F(IoTest, PutOfExactlyTheFreeSpaceFillsTheRing) {
     peer.setReading(true);
     ASSERT_TRUE(peer.waitReceived(sent.size(), 10000));
     EXPECT_EQ(peer.received(), sent);
-    EXPECT_TRUE(waitFor([&] { return port().outBuffUsed() == 0; }));
+    EXPECT_TRUE(waitUntil([&] { return port().outBuffUsed() == 0; }));
 }
 
 TEST_F(IoTest, TransmitFlushAbortsAPendingWrite) {
@@ -168,7 +168,7 @@ TEST_F(IoTest, TransmitFlushSparesBytesTheFarEndHasNotReadYet) {
     PtyPeer peer(p.pty);
     peer.setReading(false);
     ASSERT_EQ(port().putString("LF 80000000 4 1a 1.08\r"), 0);
-    ASSERT_TRUE(waitFor([&] { return port().outBuffUsed() == 0; }));
+    ASSERT_TRUE(waitUntil([&] { return port().outBuffUsed() == 0; }));
     EXPECT_EQ(port().flushOutBuffer(), 0);
     peer.setReading(true);
     ASSERT_TRUE(peer.waitReceived(22, 3000));
@@ -177,12 +177,12 @@ TEST_F(IoTest, TransmitFlushSparesBytesTheFarEndHasNotReadYet) {
 
 TEST_F(IoTest, ReceiveFlushDiscardsWaitingBytes) {
     ASSERT_TRUE(p.pty.write(std::string(50, 'q')));
-    ASSERT_TRUE(waitFor([&] { return port().inBuffUsed() == 50; }));
+    ASSERT_TRUE(waitUntil([&] { return port().inBuffUsed() == 50; }));
     EXPECT_EQ(port().flushInBuffer(), 0);
     EXPECT_EQ(port().inBuffUsed(), 0u);
     EXPECT_FALSE(port().charReady());
     ASSERT_TRUE(p.pty.write("Z"));
-    ASSERT_TRUE(waitFor([&] { return port().inBuffUsed() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return port().inBuffUsed() == 1; }));
     uint8_t c = 0;
     EXPECT_EQ(port().getChar(c), 0);
     EXPECT_EQ(c, 'Z');

@@ -234,12 +234,12 @@ TEST_P(DeviceLossTest, IsAPortErrorAndEveryFurtherOperationFailsAtOnce) {
     ASSERT_EQ(p.port->putString("before"), 0);
     ASSERT_EQ(p.pty.read(6, 3000), "before");
     GetParam().lose(p.pty);
-    ASSERT_TRUE(waitFor([&] { return p.port->portError() != 0; }, 1000));
+    ASSERT_TRUE(waitUntil([&] { return p.port->portError() != 0; }, 1000));
     EXPECT_EQ(p.port->portError(), serial::result::kCommNotOpen);
-    EXPECT_TRUE(waitFor([&] { return told.load() == 1; }, 1000));
+    EXPECT_TRUE(waitUntil([&] { return told.load() == 1; }, 1000));
     EXPECT_EQ(toldCode.load(), serial::result::kCommNotOpen);
     // The com thread is gone; the dispatcher and output threads only idle until the close.
-    EXPECT_TRUE(waitFor([&] { return p.port->runningThreads() == 2; }, 1000));
+    EXPECT_TRUE(waitUntil([&] { return p.port->runningThreads() == 2; }, 1000));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(p.port->putString("after"), serial::result::kCommNotOpen);
     EXPECT_FALSE(p.port->waitOutputEmpty(5'000'000));

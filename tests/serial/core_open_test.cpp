@@ -118,7 +118,7 @@ TEST(OpenTest, RawModeOnOpen) {
     EXPECT_EQ(peer.received(), bytes);
     p.port->changeLengthTrigger(0);
     peer.send(bytes);
-    ASSERT_TRUE(waitFor([&] { return p.port->inBuffUsed() == bytes.size(); }));
+    ASSERT_TRUE(waitUntil([&] { return p.port->inBuffUsed() == bytes.size(); }));
     std::string got(bytes.size(), '\0');
     ASSERT_EQ(p.port->getBlock(got.data(), static_cast<uint32_t>(got.size())),
               static_cast<int32_t>(bytes.size()));

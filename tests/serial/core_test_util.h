@@ -14,19 +14,12 @@
 #include <vector>
 
 #include "serial/termios_dispatcher.h"
+#include "support/event_pump.h"
 #include "support/pty.h"
 
 namespace brimwell::test {
 
-// Polls `done` every millisecond until it holds or `timeoutMs` passed.
-inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 3000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using testing::waitUntil;
 
 inline std::string patternBytes(size_t n, unsigned seed = 1) {
     std::string s(n, '\0');

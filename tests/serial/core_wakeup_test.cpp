@@ -121,7 +121,7 @@ TEST_P(SignalWakeTest, StopInterruptsTheBlockingCallAndJoins) {
         while (!stop.load())
             if (GetParam().call(pipe) == EINTR) ++interrupted;
     });
-    ASSERT_TRUE(waitFor([&] { return entered.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return entered.load(); }));
     std::this_thread::sleep_for(milliseconds(20)); // most likely inside the call by now
     EXPECT_TRUE(t.running());
     stopWithin(t, seconds(10), [&] { (void)!::write(pipe.fd[1], "x", 1); });
@@ -168,7 +168,7 @@ TEST(SignalWakeThread, SignalsMissedBeforeTheBlockingCallAreRepeated) {
         char c;
         readInterrupted = ::read(pipe.fd[0], &c, 1) < 0 && errno == EINTR;
     });
-    ASSERT_TRUE(waitFor([&] { return busy.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return busy.load(); }));
     stopWithin(t, seconds(10), [&] { (void)!::write(pipe.fd[1], "x", 1); });
     EXPECT_TRUE(readInterrupted.load());
     EXPECT_GE(t.signalsSent(), 2);
@@ -182,7 +182,7 @@ TEST(SignalWakeThread, StopWithoutStartAndAfterTheBodyReturnedSendsNothingMore) 
 
     serial::SignalWakeThread quick;
     quick.start([](const std::atomic<bool>&) {});
-    ASSERT_TRUE(waitFor([&] { return !quick.running(); }));
+    ASSERT_TRUE(waitUntil([&] { return !quick.running(); }));
     quick.stop();
     EXPECT_EQ(quick.signalsSent(), 0);
 }

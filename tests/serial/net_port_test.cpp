@@ -95,13 +95,13 @@ struct NetPort {
     }
     std::string receive(size_t n) {
         std::string got(n, '\0');
-        waitFor([&] { return port->inBuffUsed() >= n; }, 10000);
+        waitUntil([&] { return port->inBuffUsed() >= n; }, 10000);
         got.resize(std::max(port->getBlock(got.data(), n), 0));
         return got;
     }
     // Whether the pty's line speed (as the server set it) becomes `want` within ten seconds.
     bool lineSpeedBecomes(speed_t want) const {
-        return waitFor(
+        return waitUntil(
             [&] {
                 termios t{};
                 const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -139,7 +139,7 @@ TEST_P(ThroughSer2net, CarriesEveryByteValueBothWays) {
     EXPECT_TRUE(net.lineSpeedBecomes(controlled ? B57600 : B9600));
     // A transmit flush never takes back what the server holds already.
     ASSERT_EQ(net.port->putBlock(all.data(), all.size()), 0);
-    ASSERT_TRUE(waitFor([&] { return net.port->outBuffUsed() == 0; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return net.port->outBuffUsed() == 0; }, 10000));
     net.port->flushOutBuffer();
     EXPECT_EQ(net.pty.read(all.size(), 10000), all);
 }
@@ -152,7 +152,7 @@ TEST_P(ThroughSer2net, ReportsTheServerGoingAwayWhileSending) {
     const std::string block = patternBytes(2000);
     net.port->putBlock(block.data(), block.size());
     net.server.stop();
-    EXPECT_TRUE(waitFor(
+    EXPECT_TRUE(waitUntil(
         [&] {
             net.port->putBlock(block.data(), block.size());
             return layer->lostCode() == serial::result::kSocketConnectionLost;
@@ -209,7 +209,7 @@ TEST(NetPortOpen, HostileServersHoldNothingUp) {
     // Only what waits now is purged while the flood goes on; what the opening could not keep of
     // the 1 MiB before the COM-PORT option is an overrun.
     EXPECT_EQ(flooded->flushInBuffer(), 0);
-    EXPECT_TRUE(waitFor([&] { return flooded->getLineError() == 1; }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return flooded->getLineError() == 1; }, 5000));
 }
 
 } // namespace

@@ -7,10 +7,13 @@
 
 #include <cstdlib>
 
-#include "port_test_pty.h"
 #include "serial/port_available.h"
 #include "serial/port_names.h"
 #include "serial/termios_dispatcher.h"
+#include "support/pty.h"
+
+#include <poll.h>
+#include <termios.h>
 
 namespace brimwell::serial {
 namespace {
@@ -39,12 +42,12 @@ TEST(IsPortAvailable, MissingDevice) {
 }
 
 TEST(IsPortAvailable, FreePortIsClosedAgainAfterTheTest) {
-    testing::TestPty pty;
+    test::PtyPair pty{test::PtyPair::Slave::held};
     ASSERT_TRUE(pty.ok());
     pty.bindCom(8);
     EXPECT_TRUE(isPortAvailable(8));
     // The test left no lock behind: an exclusive advisory lock can be taken at once.
-    const int fd = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
+    const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
     ::close(fd);
@@ -54,11 +57,11 @@ TEST(IsPortAvailable, FreePortIsClosedAgainAfterTheTest) {
 }
 
 TEST(IsPortAvailable, PortHeldByAnotherOpenCountsAsAvailable) {
-    testing::TestPty pty;
+    test::PtyPair pty{test::PtyPair::Slave::held};
     ASSERT_TRUE(pty.ok());
     pty.bindCom(9);
     // Another program holding the port: it has the device open with the advisory lock.
-    const int fd = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
+    const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
     EXPECT_TRUE(isPortAvailable(9));

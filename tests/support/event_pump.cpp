@@ -1,4 +1,4 @@
-// Event pumping for tests, through the same helper the port component and the engine use.
+// Waits for tests; the events run through the same helper the port component and the engine use.
 #include "support/event_pump.h"
 
 #include "serial/component/pending_events.h"
@@ -14,24 +14,23 @@ namespace {
 constexpr useconds_t kPassPauseUs = 500;
 } // namespace
 
-bool pumpUntil(const std::function<bool()>& done, int ms) {
+bool waitUntil(const std::function<bool()>& done, int ms, const std::function<void()>& between) {
     QElapsedTimer t;
     t.start();
     while (!done()) {
         if (t.elapsed() > ms) return false;
-        serial::processPendingEvents();
+        if (between) between();
         ::usleep(kPassPauseUs);
     }
     return true;
 }
 
+bool pumpUntil(const std::function<bool()>& done, int ms) {
+    return waitUntil(done, ms, serial::processPendingEvents);
+}
+
 void pumpFor(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        serial::processPendingEvents();
-        ::usleep(kPassPauseUs);
-    }
+    waitUntil([] { return false; }, ms, serial::processPendingEvents);
 }
 
 } // namespace brimwell::testing

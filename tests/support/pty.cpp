@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -27,12 +28,14 @@ int msLeft(SteadyClock::time_point end) {
 bool hangUpTty(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return false;
-    const bool done = ::ioctl(fd, TIOCVHANGUP) == 0;
+    // Straight to the kernel: a test under umockdev-wrapper has its ioctl() wrapped, and the
+    // wrapper refuses this one even on a real pseudo-terminal.
+    const bool done = ::syscall(SYS_ioctl, fd, TIOCVHANGUP) == 0;
     ::close(fd);
     return done;
 }
 
-PtyPair::PtyPair() {
+PtyPair::PtyPair(Slave slave) : holdWanted_(slave == Slave::held) {
     const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return;
     char name[128];
@@ -48,6 +51,7 @@ PtyPair::PtyPair() {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     master_ = fd;
     slavePath_ = name;
+    if (holdWanted_) holdSlave();
 }
 
 PtyPair::~PtyPair() {
@@ -77,7 +81,7 @@ void PtyPair::closeMaster() {
     master_ = -1;
 }
 
-bool PtyPair::write(std::string_view bytes) {
+bool PtyPair::write(std::string_view bytes) const {
     const auto end = SteadyClock::now() + std::chrono::seconds(10);
     while (!bytes.empty()) {
         const ssize_t w = ::write(master_, bytes.data(), bytes.size());
@@ -92,7 +96,7 @@ bool PtyPair::write(std::string_view bytes) {
     return true;
 }
 
-std::string PtyPair::read(size_t n, int timeoutMs) {
+std::string PtyPair::read(size_t n, int timeoutMs) const {
     std::string out;
     const auto end = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
     char buf[4096];
@@ -108,7 +112,13 @@ std::string PtyPair::read(size_t n, int timeoutMs) {
     return out;
 }
 
-std::string PtyPair::readUntilQuiet(int quietMs) {
+std::string PtyPair::readSome(int timeoutMs, size_t atLeast) const {
+    std::string out = read(atLeast, timeoutMs);
+    if (out.size() >= atLeast) out += readUntilQuiet(0);
+    return out;
+}
+
+std::string PtyPair::readUntilQuiet(int quietMs) const {
     std::string out;
     char buf[4096];
     for (;;) {

@@ -28,28 +28,36 @@ class NoAnswerFloor {
 // Hangs up the tty at `path` as an unplugged USB adapter does (TIOCVHANGUP, which needs root).
 bool hangUpTty(const std::string& path);
 
+// The one pseudo-terminal pair of the tests: the code under test opens the slave path (directly or
+// as COMn through bindCom), the test plays the far end on the master.
 class PtyPair {
   public:
-    // Opens a master in raw mode; ok() tells whether it worked.
-    PtyPair();
+    // held: a raw descriptor of the slave side stays open for the pair's life, so that the master
+    // never sees a hang-up between the closes and reopens of the code under test.
+    enum class Slave { free, held };
+
+    // Opens a master in raw mode; ok() tells whether it worked (and whether the slave is held).
+    explicit PtyPair(Slave slave = Slave::free);
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;
 
-    bool ok() const { return master_ >= 0; }
+    bool ok() const { return master_ >= 0 && (!holdWanted_ || slaveHolder_ >= 0); }
     int master() const { return master_; }
     const std::string& slavePath() const { return slavePath_; }
 
     // Writes every byte to the master side (the line towards the code under test).
-    bool write(std::string_view bytes);
+    bool write(std::string_view bytes) const;
     // Reads from the master side until `n` bytes came or `timeoutMs` passed.
-    std::string read(size_t n, int timeoutMs);
+    std::string read(size_t n, int timeoutMs = 3000) const;
+    // What arrives within `timeoutMs`: returns once `atLeast` bytes are in, with whatever else had
+    // already arrived by then.
+    std::string readSome(int timeoutMs, size_t atLeast = 1) const;
     // Reads whatever arrives until the line has been quiet for `quietMs`.
-    std::string readUntilQuiet(int quietMs);
+    std::string readUntilQuiet(int quietMs) const;
     void closeMaster();
 
-    // Keeps a raw descriptor of the slave side open for the pair's life, so that the master never
-    // sees a hang-up between the closes and reopens of the code under test. False when it failed.
+    // Holds the slave side from now on (see Slave::held). False when it failed.
     bool holdSlave();
     // Points COMn at the slave side (the port names table reads BRIMWELL_COMn).
     void bindCom(unsigned n) const;
@@ -57,6 +65,7 @@ class PtyPair {
   private:
     int master_ = -1;
     int slaveHolder_ = -1;
+    bool holdWanted_ = false;
     std::string slavePath_;
 };
 

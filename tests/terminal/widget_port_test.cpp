@@ -25,10 +25,11 @@
 namespace brimwell {
 namespace {
 
-using widgettest::PtyLine;
+using test::PtyPair;
+using testing::pumpFor;
+using testing::pumpUntil;
 using widgettest::PtyStreamer;
-using widgettest::runFor;
-using widgettest::runUntil;
+using widgettest::receivePumping;
 
 std::string pad(std::string s, size_t width = 80) {
     s.resize(width, ' ');
@@ -54,21 +55,21 @@ class TerminalOnPort : public ::testing::Test {
         term->resize(700, 400);
         term->setComPort(&port);
         term->show();
-        runFor(30);
+        pumpFor(30);
     }
     void TearDown() override {
         term.reset();
         if (port.isOpen()) port.setOpen(false);
-        runFor(10);
+        pumpFor(10);
     }
     void openPort() {
         port.setOpen(true);
-        ASSERT_TRUE(runUntil([&] { return term->attached(); }, 3000)) << "the terminal did not attach";
+        ASSERT_TRUE(pumpUntil([&] { return term->attached(); }, 3000)) << "the terminal did not attach";
     }
     void typeKey(int key, const QString& text, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         QKeyEvent ev(QEvent::KeyPress, key, mods, text);
         QCoreApplication::sendEvent(term.get(), &ev);
-        runFor(5);
+        pumpFor(5);
     }
     void sendMouse(QEvent::Type type, int row, int col) {
         const QPoint p((col - term->originCol()) * term->charWidth() + 2,
@@ -80,7 +81,7 @@ class TerminalOnPort : public ::testing::Test {
     }
 
     static constexpr unsigned kCom = 37;
-    PtyLine line;
+    PtyPair line{PtyPair::Slave::held};
     serial::ComPort port;
     std::unique_ptr<terminal::TerminalWidget> term;
 };
@@ -92,8 +93,8 @@ TEST_F(TerminalOnPort, AttachesWhenTheApplicationOpensThePort) {
     EXPECT_EQ(port.primaryTerminal(), static_cast<void*>(static_cast<terminal::TerminalWidget*>(term.get())));
     openPort();
     EXPECT_FALSE(term->attachPending());
-    ASSERT_TRUE(line.send("hello\r\nworld"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(2), "world"); }, 3000)) << term->line(1);
+    ASSERT_TRUE(line.write("hello\r\nworld"));
+    ASSERT_TRUE(pumpUntil([&] { return startsWith(term->line(2), "world"); }, 3000)) << term->line(1);
     EXPECT_EQ(term->line(1), pad("hello"));
 }
 
@@ -106,38 +107,38 @@ TEST_F(TerminalOnPort, ShowsEveryByteWhileTheApplicationReadsThemToo) {
     });
     openPort();
     const std::string sent = "first answer\r\nsecond answer\r\n";
-    ASSERT_TRUE(line.send(sent));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(2), "second answer") && appGot == sent; }, 5000))
+    ASSERT_TRUE(line.write(sent));
+    ASSERT_TRUE(pumpUntil([&] { return startsWith(term->line(2), "second answer") && appGot == sent; }, 5000))
         << "terminal: " << term->line(2) << " application: " << appGot;
     EXPECT_EQ(term->line(1), pad("first answer"));
 }
 
 TEST_F(TerminalOnPort, ReopeningDetachesThenWritesFromRowOneAgain) {
     openPort();
-    ASSERT_TRUE(line.send("aaa\r\nbbb\r\nccc"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(3), "ccc"); }, 3000));
+    ASSERT_TRUE(line.write("aaa\r\nbbb\r\nccc"));
+    ASSERT_TRUE(pumpUntil([&] { return startsWith(term->line(3), "ccc"); }, 3000));
     port.setOpen(false);
-    runFor(20);
+    pumpFor(20);
     EXPECT_FALSE(term->attached());
     EXPECT_TRUE(term->attachPending());
     openPort();
     EXPECT_EQ(term->buffer()->cursorRow(), 1) << "every open puts the cursor on row 1";
     EXPECT_EQ(term->buffer()->cursorCol(), 4) << "column unchanged";
-    ASSERT_TRUE(line.send("NEW"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(1), "aaaNEW"); }, 3000)) << term->line(1);
+    ASSERT_TRUE(line.write("NEW"));
+    ASSERT_TRUE(pumpUntil([&] { return startsWith(term->line(1), "aaaNEW"); }, 3000)) << term->line(1);
 }
 
 TEST_F(TerminalOnPort, InactiveTerminalShowsNothing) {
     openPort();
     term->setActive(false);
     EXPECT_FALSE(term->attached());
-    ASSERT_TRUE(line.send("unseen"));
-    runFor(300);
+    ASSERT_TRUE(line.write("unseen"));
+    pumpFor(300);
     EXPECT_EQ(term->line(1), pad(""));
     term->setActive(true);
-    ASSERT_TRUE(runUntil([&] { return term->attached(); }, 3000));
-    ASSERT_TRUE(line.send("|seen"));
-    ASSERT_TRUE(runUntil([&] { return term->line(1).find("|seen") != std::string::npos; }, 3000))
+    ASSERT_TRUE(pumpUntil([&] { return term->attached(); }, 3000));
+    ASSERT_TRUE(line.write("|seen"));
+    ASSERT_TRUE(pumpUntil([&] { return term->line(1).find("|seen") != std::string::npos; }, 3000))
         << term->line(1);
 }
 
@@ -149,13 +150,13 @@ TEST_F(TerminalOnPort, TypedKeysGoToThePort) {
     typeKey(Qt::Key_Escape, QStringLiteral("\x1b"));
     typeKey(0, QString(QChar(0x20AC)));
     typeKey(0, QString(QChar(0x4E2D)));
-    EXPECT_EQ(line.receive(5, 3000), std::string("x\x7f\x03\x1b\x80", 5)) << "the euro sign is 0x80";
-    EXPECT_EQ(line.receive(1, 200), "") << "no byte for U+4E2D";
+    EXPECT_EQ(receivePumping(line, 5, 3000), std::string("x\x7f\x03\x1b\x80", 5)) << "the euro sign is 0x80";
+    EXPECT_EQ(receivePumping(line, 1, 200), "") << "no byte for U+4E2D";
     EXPECT_EQ(term->line(1), pad("")) << "no local echo without HalfDuplex";
 
     // With a selection made, Ctrl+C copies it and sends nothing.
-    ASSERT_TRUE(line.send("copy me"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(1), "copy me"); }, 3000));
+    ASSERT_TRUE(line.write("copy me"));
+    ASSERT_TRUE(pumpUntil([&] { return startsWith(term->line(1), "copy me"); }, 3000));
     sendMouse(QEvent::MouseButtonPress, 1, 1);
     sendMouse(QEvent::MouseMove, 1, 4);
     sendMouse(QEvent::MouseButtonRelease, 1, 4);
@@ -164,7 +165,7 @@ TEST_F(TerminalOnPort, TypedKeysGoToThePort) {
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "copy\r\n");
     typeKey(Qt::Key_Insert, QString(), Qt::ControlModifier);
     typeKey(Qt::Key_Z, QStringLiteral("z"));
-    EXPECT_EQ(line.receive(1, 2000), "z") << "Ctrl+C and Ctrl+Insert were consumed";
+    EXPECT_EQ(receivePumping(line, 1, 2000), "z") << "Ctrl+C and Ctrl+Insert were consumed";
 }
 
 TEST_F(TerminalOnPort, PasteToPortSendsTheClipboard) {
@@ -172,12 +173,12 @@ TEST_F(TerminalOnPort, PasteToPortSendsTheClipboard) {
     term->setPasteToPort(true);
     QGuiApplication::clipboard()->setText(QStringLiteral("LOADR\r"));
     term->pasteFromClipboard();
-    EXPECT_EQ(line.receive(6, 3000), "LOADR\r");
+    EXPECT_EQ(receivePumping(line, 6, 3000), "LOADR\r");
     term->setPasteToScreen(true);
     QGuiApplication::clipboard()->setText(QStringLiteral("ab"));
     term->pasteFromClipboard();
-    EXPECT_EQ(line.receive(2, 3000), "ab");
-    runFor(20);
+    EXPECT_EQ(receivePumping(line, 2, 3000), "ab");
+    pumpFor(20);
     EXPECT_EQ(term->line(1), pad("ab")) << "both: each character written and sent";
 }
 
@@ -185,19 +186,19 @@ TEST_F(TerminalOnPort, AutoOpenPortIsOpenedByTheAttachStep) {
     term->setComPort(nullptr);
     port.setAutoOpen(true);
     term->setComPort(&port);
-    ASSERT_TRUE(runUntil([&] { return term->attached(); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return term->attached(); }, 3000));
     EXPECT_TRUE(port.isOpen());
-    ASSERT_TRUE(line.send("auto"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(1), "auto"); }, 3000)) << term->line(1);
+    ASSERT_TRUE(line.write("auto"));
+    ASSERT_TRUE(pumpUntil([&] { return startsWith(term->line(1), "auto"); }, 3000)) << term->line(1);
 }
 
 TEST_F(TerminalOnPort, BytesConsumedByWaitForStringAreNotShown) {
     openPort();
     port.prepareWait(); // nothing is announced between here and the wait
-    ASSERT_TRUE(line.send("xxOK"));
+    ASSERT_TRUE(line.write("xxOK"));
     EXPECT_TRUE(port.waitForString("OK", 36, true, false));
-    ASSERT_TRUE(line.send("rest"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(1), "rest"); }, 3000)) << term->line(1);
+    ASSERT_TRUE(line.write("rest"));
+    ASSERT_TRUE(pumpUntil([&] { return startsWith(term->line(1), "rest"); }, 3000)) << term->line(1);
     EXPECT_EQ(term->line(1), pad("rest"));
 }
 
@@ -208,12 +209,12 @@ TEST_F(TerminalOnPort, TerminalGoingAwayMidStreamLeavesThePortWorking) {
     // A far end that keeps the dispatcher delivering blocks while the terminal goes away.
     std::thread far([&] {
         for (int i = 0; !stop; ++i) {
-            line.send("streaming line " + std::to_string(i) + "\r\n");
+            line.write("streaming line " + std::to_string(i) + "\r\n");
             linesSent = i + 1;
             if (i % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
-    ASSERT_TRUE(runUntil([&] { return linesSent > 2000; }, 10000));
+    ASSERT_TRUE(pumpUntil([&] { return linesSent > 2000; }, 10000));
     term.reset();
     std::string got;
     port.setOnTriggerAvail([&](serial::ComPort* cp, uint16_t count) {
@@ -221,11 +222,11 @@ TEST_F(TerminalOnPort, TerminalGoingAwayMidStreamLeavesThePortWorking) {
         cp->getBlock(buf.data(), count);
         got += buf;
     });
-    runFor(100);
+    pumpFor(100);
     stop = true;
     far.join();
-    ASSERT_TRUE(line.send("after\r\n"));
-    runUntil([&] { return got.find("after\r\n") != std::string::npos; }, 5000);
+    ASSERT_TRUE(line.write("after\r\n"));
+    pumpUntil([&] { return got.find("after\r\n") != std::string::npos; }, 5000);
     EXPECT_NE(got.find("after\r\n"), std::string::npos) << "the port still delivers; got " << got.size();
 }
 
@@ -235,7 +236,7 @@ TEST_F(TerminalOnPort, PortDestroyedWhileOpenIsForgotten) {
     own->setAutoOpen(false);
     term->setComPort(own.get());
     own->setOpen(true);
-    ASSERT_TRUE(runUntil([&] { return term->attached(); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return term->attached(); }, 3000));
     own.reset();
     EXPECT_EQ(term->comPort(), nullptr);
     EXPECT_FALSE(term->active());
@@ -272,12 +273,12 @@ TEST_F(TerminalOnPort, MebibyteStreamIsShownOnceAndCapturedWhole) {
         data += "\r\n";
     }
     PtyStreamer streamer(line, data);
-    const bool complete = runUntil(
+    const bool complete = pumpUntil(
         [&] { return std::filesystem::exists(cap) && std::filesystem::file_size(cap) >= data.size(); },
         120000);
     ASSERT_TRUE(streamer.finished() && streamer.succeeded()) << "the far end could not send everything";
     ASSERT_TRUE(complete) << "captured " << std::filesystem::file_size(cap) << " of " << data.size();
-    runFor(200);
+    pumpFor(200);
     const std::string captured = readFile(cap);
     ASSERT_EQ(captured.size(), data.size());
     EXPECT_TRUE(captured == data) << "the capture differs from what was sent";
@@ -298,11 +299,11 @@ TEST_F(TerminalOnPort, VT100EmulationShowsDoubleWidthLineDrawingAndBlinkingText)
     openPort();
     term->setUseLazyDisplay(false);
     term->writeString("kept");
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(1), "kept"); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return startsWith(term->line(1), "kept"); }, 3000));
     term->setEmulation(terminal::Emulation::VT100);
     EXPECT_TRUE(startsWith(term->line(1), "kept")) << "switching emulations keeps the contents";
-    ASSERT_TRUE(line.send("\x1b[2;1H\x1b#6WIDE\x1b[3;1H\x1b(0lqqk\x1b(B \x1b[5mBLINK\x1b[m"));
-    ASSERT_TRUE(runUntil([&] { return startsWith(term->line(3), "lqqk BLINK"); }, 3000)) << term->line(3);
+    ASSERT_TRUE(line.write("\x1b[2;1H\x1b#6WIDE\x1b[3;1H\x1b(0lqqk\x1b(B \x1b[5mBLINK\x1b[m"));
+    ASSERT_TRUE(pumpUntil([&] { return startsWith(term->line(3), "lqqk BLINK"); }, 3000)) << term->line(3);
     EXPECT_EQ(term->charSet(3, 2), 2);
     const int cw = term->charWidth(), ch = term->charHeight();
     auto lit = [&](const QImage& img, int x0, int x1, int y0, int y1) {
@@ -319,7 +320,7 @@ TEST_F(TerminalOnPort, VT100EmulationShowsDoubleWidthLineDrawingAndBlinkingText)
         EXPECT_TRUE(lit(shot, x, x + 1, 2 * ch, 3 * ch)) << x;
     // The blinking word shows in one phase and not in the other.
     bool seenOn = false, seenOff = false;
-    runUntil(
+    pumpUntil(
         [&] {
             const bool on = lit(term->viewport()->grab().toImage(), 5 * cw, 10 * cw, 2 * ch, 3 * ch);
             (on ? seenOn : seenOff) = true;
@@ -328,7 +329,7 @@ TEST_F(TerminalOnPort, VT100EmulationShowsDoubleWidthLineDrawingAndBlinkingText)
         5000);
     EXPECT_TRUE(seenOn && seenOff);
     typeKey(Qt::Key_Up, QString());
-    EXPECT_EQ(line.receive(3, 3000), "\x1b[A");
+    EXPECT_EQ(receivePumping(line, 3, 3000), "\x1b[A");
 }
 
 } // namespace

@@ -1,24 +1,11 @@
-// Pseudo-terminal line and event-loop helpers for the terminal widget tests.
+// Helpers of the terminal widget tests.
 #include "widget_support.h"
 
 #include "terminal/widget/terminal_widget.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 
 namespace brimwell::widgettest {
-
-bool runUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 void settle() {
     for (int i = 0; i < 5; ++i) {
@@ -42,43 +29,20 @@ void fitCells(terminal::TerminalWidget& term, int cols, int rows, int extra) {
     settle();
 }
 
-void runFor(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-}
-
-PtyLine::PtyLine() {
-    held_ = pair_.ok() && pair_.holdSlave();
-}
-
-PtyLine::~PtyLine() = default;
-
-void PtyLine::bindCom(unsigned n) const {
-    pair_.bindCom(n);
-}
-
-bool PtyLine::send(const std::string& bytes) const {
-    return pair_.write(bytes);
-}
-
-std::string PtyLine::receive(size_t n, int timeoutMs) {
+std::string receivePumping(const test::PtyPair& line, size_t n, int timeoutMs) {
     std::string got;
-    runUntil(
+    testing::pumpUntil(
         [&] {
-            if (got.size() < n) got += pair_.read(n - got.size(), 0);
+            if (got.size() < n) got += line.read(n - got.size(), 0);
             return got.size() >= n;
         },
         timeoutMs);
     return got;
 }
 
-PtyStreamer::PtyStreamer(const PtyLine& line, std::string bytes)
+PtyStreamer::PtyStreamer(const test::PtyPair& line, std::string bytes)
     : thread_([this, &line, data = std::move(bytes)] {
-          ok_ = line.send(data);
+          ok_ = line.write(data);
           finished_ = true;
       }) {}
 

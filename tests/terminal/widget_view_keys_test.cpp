@@ -14,7 +14,7 @@
 namespace brimwell {
 namespace {
 
-using widgettest::runFor;
+using testing::pumpFor;
 
 // A teletype that records what the terminal hands it.
 class RecordingEmulator : public terminal::TtyEmulator {
@@ -122,16 +122,16 @@ TEST_F(TerminalKeys, ModifierKeysAloneReachOnlyTheKeyDownPath) {
 
 TEST_F(TerminalKeys, BlinkTimerCallsBlinkPaintWithAlternatingPhase) {
     term->setBlinkTime(250);
-    runFor(500);
+    pumpFor(500);
     EXPECT_TRUE(emu.phases.empty()) << "no blinking text, nothing painted";
     emu.blinking = true;
-    runFor(1000);
+    pumpFor(1000);
     ASSERT_GE(emu.phases.size(), 2u);
     for (size_t i = 1; i < emu.phases.size(); ++i)
         EXPECT_NE(emu.phases[i], emu.phases[i - 1]);
     term->setBlinkTime(0);
     const size_t count = emu.phases.size();
-    runFor(700);
+    pumpFor(700);
     EXPECT_EQ(emu.phases.size(), count) << "BlinkTime 0 stops blinking";
 }
 

@@ -25,8 +25,8 @@
 namespace brimwell {
 namespace {
 
-using widgettest::runFor;
-using widgettest::runUntil;
+using testing::pumpFor;
+using testing::pumpUntil;
 
 constexpr terminal::Color kBlue = 0xFF0000; // 0x00BBGGRR
 constexpr terminal::Color kRed = 0x0000FF;
@@ -275,7 +275,7 @@ TEST_F(TerminalView, LazyDisplayWaitsForTheTimer) {
     term->setLazyTimeDelay(100);
     feed("Z");
     EXPECT_EQ(brightest(render(), 1, 1), 0) << "nothing painted before a tick";
-    runFor(350);
+    pumpFor(350);
     EXPECT_GT(brightest(render(), 1, 1), 100) << "painted by the 100 ms timer";
 }
 
