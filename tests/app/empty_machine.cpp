@@ -4,23 +4,17 @@
 // Their ports are pseudo-terminals named through BRIMWELL_COMn, which the emulation passes through.
 #include "support/testbed.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 
 namespace {
 
-class EmptyMachine : public ::testing::Environment {
-  public:
+struct EmptyMachine : ::testing::Environment {
     void SetUp() override {
-        const char* preload = std::getenv("LD_PRELOAD");
-        ASSERT_TRUE(preload && std::strstr(preload, "umockdev")) << "run under umockdev-wrapper";
-        bed_.emplace();
+        ASSERT_TRUE(brimwell::testing::underUmockdev()) << "run under umockdev-wrapper";
+        bed.emplace();
     }
-    void TearDown() override { bed_.reset(); }
-
-  private:
-    std::optional<brimwell::testing::Testbed> bed_;
+    void TearDown() override { bed.reset(); }
+    std::optional<brimwell::testing::Testbed> bed;
 };
 
 [[maybe_unused]] const auto* const emptyMachine = ::testing::AddGlobalTestEnvironment(new EmptyMachine);

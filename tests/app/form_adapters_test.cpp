@@ -9,8 +9,6 @@
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 
 #include <QAction>
@@ -26,8 +24,7 @@ class FormAdapters : public ::testing::Test {
   protected:
     void SetUp() override {
         // Without the emulation ttyS0 would be this machine's real console.
-        const char* preload = std::getenv("LD_PRELOAD");
-        ASSERT_TRUE(preload && std::strstr(preload, "umockdev")) << "run under umockdev-wrapper";
+        ASSERT_TRUE(brimwell::testing::underUmockdev()) << "run under umockdev-wrapper";
         serial::Clock::setScale(20.0);
         ::setenv("BRIMWELL_LOCK_DIR", dir.path().c_str(), 1);
     }

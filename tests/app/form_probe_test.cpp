@@ -86,6 +86,12 @@ class FormProbe : public ::testing::Test {
         EXPECT_TRUE(pumpUntil([&] { return form->startupFinished(); }, 30000));
         return *form;
     }
+    // The window started with `unit` on COM1 and nothing on COM2.
+    MainWindow& startWithOnlyCom1(const PromptingUnit& unit) {
+        unit.bindCom(1);
+        mapCom(2, dir.file("absent"));
+        return start();
+    }
     std::string link(const char* name) const { return dir.file(name); }
 
     TempDir dir;

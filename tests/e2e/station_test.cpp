@@ -9,8 +9,6 @@
 #include <QJsonObject>
 
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -25,8 +23,7 @@ namespace {
 class Station : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* preload = std::getenv("LD_PRELOAD");
-        ASSERT_TRUE(preload && std::strstr(preload, "umockdev")) << "run under umockdev-wrapper";
+        ASSERT_TRUE(brimwell::testing::underUmockdev()) << "run under umockdev-wrapper";
         bed.emplace();
         ASSERT_TRUE(bed->add(emulatedMachinePorts(1)));
         writeFile(dir.file("image.bin"), patternBytes(8000, 3));

@@ -12,10 +12,18 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
 namespace brimwell::testing {
+
+// Whether this program runs under umockdev-wrapper: without it, /dev and /sys are the machine's own.
+inline bool underUmockdev() {
+    const char* preload = std::getenv("LD_PRELOAD");
+    return preload != nullptr && std::strstr(preload, "umockdev") != nullptr;
+}
 
 // The emulated device tree. Each device node is a pseudo-terminal whose far end the testbed holds.
 class Testbed {
