@@ -4,6 +4,7 @@
 #include "script/serial_link.h"
 #include "serial/component/com_port.h"
 #include "serial/time_base.h"
+#include "support/event_pump.h"
 #include "support/pty.h"
 
 #include <gtest/gtest.h>
@@ -81,10 +82,7 @@ TEST(ComPortLink, FlushOfAnEmptyOutputBufferKeepsWhatTheDriverHolds) {
     LinkOnPty r;
     ASSERT_TRUE(r.port.isOpen());
     ASSERT_TRUE(r.link.putString("LOADR\r"));
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (r.link.getOutBuffUsed() != 0 && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(r.link.getOutBuffUsed(), 0);
+    ASSERT_TRUE(brimwell::testing::waitUntil([&] { return r.link.getOutBuffUsed() == 0; }));
     // The far end has not read yet: the bytes wait in the pseudo-terminal's queue.
     EXPECT_TRUE(r.link.flushOutBuffer());
     EXPECT_EQ(r.pty.read(6, 2000), "LOADR\r");

@@ -609,9 +609,7 @@ TEST_F(FormRun, TheProgramWithoutArgumentsRunsTheUnattendedScriptAndExitsZero) {
     posix_spawn_file_actions_destroy(&actions);
     ASSERT_EQ(rc, 0) << "cannot start " << program;
     int status = 0;
-    for (int i = 0; i < 600 && waitpid(pid, &status, WNOHANG) == 0; ++i)
-        usleep(100000);
-    if (waitpid(pid, &status, WNOHANG) == 0) {
+    if (!waitUntil([&] { return waitpid(pid, &status, WNOHANG) != 0; }, 60000)) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
         FAIL() << "the program did not end: " << readText(out);

@@ -57,7 +57,7 @@ TEST_F(IoTest, FullInputRingStopsReceivingUntilRead) {
     EXPECT_EQ(port().inBuffFree(), 0u);
     EXPECT_TRUE(port().charReady());
     // Receiving has stopped: the rest waits in the driver, not overwriting unread bytes.
-    std::this_thread::sleep_for(milliseconds(150));
+    ASSERT_TRUE(p.settle());
     EXPECT_EQ(port().inBuffUsed(), serial::kInputBufferSize);
 
     std::string got(serial::kInputBufferSize, '\0');

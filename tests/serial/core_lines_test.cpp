@@ -15,12 +15,8 @@ namespace {
 
 using std::chrono::milliseconds;
 
-class LineDrivenPort : public serial::TermiosDispatcher {
+class LineDrivenPort : public PassCountingPort {
   public:
-    ~LineDrivenPort() override {
-        // Stop the threads while this object's overrides still exist.
-        shutdownForDestroy();
-    }
     std::atomic<uint8_t> lines{serial::kModemCtsOn | serial::kModemDsrOn | serial::kModemDcdOn};
     std::atomic<uint32_t> errors{0};
     std::atomic<uint32_t> hold{0};
@@ -37,7 +33,7 @@ class LineDrivenPort : public serial::TermiosDispatcher {
         }
         return serial::TermiosDispatcher::escapeComFunction(function);
     }
-    uint8_t getComModemStatus() override { return lines.load(); }
+    uint8_t modemLines() override { return lines.load(); }
     uint32_t readComError(serial::ComStatus& status) override {
         const uint32_t e = serial::TermiosDispatcher::readComError(status);
         status.holdFlags |= hold.load();
@@ -60,8 +56,8 @@ class LinesTest : public ::testing::Test {
                                  serial::kOpenDtrOn | serial::kOpenRtsOn),
                   0);
     }
-    // The dispatcher's pass reads the lines at least every 50 ms.
-    static void settle() { std::this_thread::sleep_for(milliseconds(150)); }
+    // The dispatcher has acted on a change of the lines or errors (the change bits, the status triggers).
+    void settle() const { ASSERT_TRUE(raw->settle()); }
 
     PtyPair pty;
     std::unique_ptr<serial::TermiosDispatcher> port;

@@ -99,7 +99,7 @@ TEST(OpenTest, ClosingWhilePeerIsGoneEndsTheThreads) {
     PortOnPty p;
     ASSERT_EQ(p.openResult, 0);
     p.pty.closeMaster();
-    std::this_thread::sleep_for(milliseconds(120));
+    ASSERT_TRUE(waitUntil([&] { return p.port->portError() != 0; }));
     // Nothing is written into the void: the lost device fails the put.
     EXPECT_EQ(p.port->putString("into the void"), serial::result::kCommNotOpen);
     std::this_thread::sleep_for(milliseconds(60));

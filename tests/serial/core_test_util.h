@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -31,17 +32,50 @@ inline std::string patternBytes(size_t n, unsigned seed = 1) {
     return s;
 }
 
+// A termios port that counts the dispatcher's passes: every pass begins by reading the modem lines
+// (at least every 50 ms), and passes follow one another.
+class PassCountingPort : public serial::TermiosDispatcher {
+  public:
+    ~PassCountingPort() override {
+        // Stop the threads while this object's overrides still exist.
+        shutdownForDestroy();
+    }
+    // Returns once the dispatcher has finished a pass begun after this call, so that whatever came
+    // before it (bytes, a trigger set or armed, a line change) has been acted on: the first look
+    // after the call sees it, the second begins once that pass is over. False after 3 s.
+    bool settle() const {
+        const int from = looks_;
+        return waitUntil([&] { return looks_ >= from + 2; });
+    }
+
+  protected:
+    uint8_t getComModemStatus() override {
+        ++looks_;
+        return modemLines();
+    }
+    virtual uint8_t modemLines() { return serial::TermiosDispatcher::getComModemStatus(); }
+
+  private:
+    std::atomic<int> looks_{0};
+};
+
 class PortOnPty {
   public:
     explicit PortOnPty(uint32_t outSize = 4096,
                        uint32_t openFlags = serial::kOpenDtrOn | serial::kOpenRtsOn) {
         EXPECT_TRUE(pty.ok());
-        port = std::make_unique<serial::TermiosDispatcher>();
+        auto counting = std::make_unique<PassCountingPort>();
+        passes = counting.get();
+        port = std::move(counting);
         openResult =
             port->initPort(pty.slavePath(), 38400, serial::kParityNone, 8, 1, 4096, outSize, openFlags);
     }
+    // See PassCountingPort::settle.
+    bool settle() const { return passes->settle(); }
+
     PtyPair pty;
     std::unique_ptr<serial::TermiosDispatcher> port;
+    PassCountingPort* passes = nullptr;
     int32_t openResult = 0;
 };
 

@@ -66,7 +66,7 @@ TEST_F(TriggerTest, AllConsumersOfOneAvailNotificationSeeTheSameBytes) {
     EXPECT_EQ(readByB, data);
     // The consumer that read the most decides: all 100 are gone, and nothing is announced again.
     EXPECT_TRUE(waitUntil([&] { return port().inBuffUsed() == 0; }));
-    std::this_thread::sleep_for(milliseconds(150));
+    ASSERT_TRUE(p.settle());
     EXPECT_EQ(a.count(serial::kTriggerAvail), 1u);
     // Every read is traced, so bytes both consumers took are there twice.
     testing::TempDir dir;
@@ -92,7 +92,7 @@ TEST_F(TriggerTest, UnreadBytesStayAndAreAnnouncedAgainWithNewOnes) {
     ASSERT_TRUE(c.waitCount(serial::kTriggerAvail, 1));
     EXPECT_TRUE(waitUntil([&] { return port().inBuffUsed() == 40; }));
     port().changeLengthTrigger(1);
-    std::this_thread::sleep_for(milliseconds(150));
+    ASSERT_TRUE(p.settle());
     EXPECT_EQ(c.count(serial::kTriggerAvail), 1u) << "no new announcement without new bytes";
     EXPECT_EQ(port().inBuffUsed(), 40u);
 
@@ -108,7 +108,7 @@ TEST_F(TriggerTest, AHandlerThatJoinsLaterHearsOfBytesAlreadyWaiting) {
     port().changeLengthTrigger(1);
     ASSERT_TRUE(p.pty.write("more"));
     ASSERT_TRUE(waitUntil([&] { return port().inBuffUsed() == 4; }));
-    std::this_thread::sleep_for(milliseconds(120));
+    ASSERT_TRUE(p.settle());
 
     Consumer c;
     std::string got;
@@ -127,7 +127,7 @@ TEST_F(TriggerTest, NobodyListeningConsumesNothing) {
     port().changeLengthTrigger(1);
     ASSERT_TRUE(p.pty.write("0123456789"));
     ASSERT_TRUE(waitUntil([&] { return port().inBuffUsed() == 10; }));
-    std::this_thread::sleep_for(milliseconds(120));
+    ASSERT_TRUE(p.settle());
     EXPECT_EQ(port().inBuffUsed(), 10u);
 }
 
@@ -199,7 +199,7 @@ TEST_F(TriggerTest, DataTriggerFindsOverlappingStarts) {
     const int32_t upper = port().addDataTrigger("AAB", false);
     ASSERT_TRUE(p.pty.write("aaab"));
     ASSERT_TRUE(c.waitCount(serial::kTriggerData, 1));
-    std::this_thread::sleep_for(milliseconds(100));
+    ASSERT_TRUE(p.settle());
     const auto seen = c.seen();
     ASSERT_EQ(c.count(serial::kTriggerData), 1u) << "the case-sensitive AAB must not match";
     EXPECT_EQ(seen.back().wParam, static_cast<uint32_t>(aab));
@@ -218,7 +218,7 @@ TEST_F(TriggerTest, FlushedBytesDoNotCompleteADataTrigger) {
     EXPECT_EQ(port().flushInBuffer(), 0);
     EXPECT_EQ(port().setEventBusy(false), true);
     ASSERT_TRUE(p.pty.write("Y"));
-    std::this_thread::sleep_for(milliseconds(150));
+    ASSERT_TRUE(p.settle());
     EXPECT_EQ(c.count(serial::kTriggerData), 0u);
 }
 
@@ -240,6 +240,7 @@ TEST_F(TriggerTest, TimerOf18TicksFiresOnceAboutASecondLater) {
     // Generous: a loaded machine may run the dispatcher thread late, never early.
     EXPECT_LE(elapsed, milliseconds(static_cast<int>(10 * 19 * serial::kTickMs / scale)));
     EXPECT_EQ(c.seen()[0].wParam, static_cast<uint32_t>(t));
+    // Time passes on purpose: a timer that fired again would do so within it.
     std::this_thread::sleep_for(milliseconds(300));
     EXPECT_EQ(c.count(serial::kTriggerTimer), 1u) << "one-shot until set again";
     EXPECT_EQ(port().timerTicksRemaining(t), 0);
@@ -249,6 +250,7 @@ TEST_F(TriggerTest, TimerOf18TicksFiresOnceAboutASecondLater) {
     ASSERT_EQ(port().extendTimer(t, 100), 0);
     EXPECT_GT(port().timerTicksRemaining(t), 100);
     ASSERT_EQ(port().setTimerTrigger(t, 0, false), 0);
+    // Time passes on purpose: a timer that fired again would do so within it.
     std::this_thread::sleep_for(milliseconds(200));
     EXPECT_EQ(c.count(serial::kTriggerTimer), 1u);
 }
@@ -265,7 +267,7 @@ TEST_F(TriggerTest, OutputUsedKindFiresOnceWhenTheOutputEmpties) {
     const int32_t used = port().addStatusTrigger(serial::kStatusOutBuffUsed);
     ASSERT_EQ(serial::Dispatcher::classifyStatusTrigger(used), serial::kStatusOutBuffUsed);
     ASSERT_EQ(port().setStatusTrigger(used, 0, true), 0);
-    std::this_thread::sleep_for(milliseconds(150));
+    ASSERT_TRUE(p.settle());
     EXPECT_EQ(c.count(serial::kTriggerStatus), 0u);
 
     peer.setReading(true);
@@ -274,7 +276,7 @@ TEST_F(TriggerTest, OutputUsedKindFiresOnceWhenTheOutputEmpties) {
     EXPECT_EQ(c.seen()[0].data(), 0);
     EXPECT_EQ(port().putString("more"), 0);
     ASSERT_TRUE(peer.waitReceived(sent.size() + 4, 5000));
-    std::this_thread::sleep_for(milliseconds(150));
+    ASSERT_TRUE(p.settle());
     EXPECT_EQ(c.count(serial::kTriggerStatus), 1u) << "one-shot until re-armed";
     ASSERT_EQ(port().setStatusTrigger(used, 0, true), 0);
     ASSERT_TRUE(c.waitCount(serial::kTriggerStatus, 2));
@@ -289,7 +291,7 @@ TEST_F(TriggerTest, OutputFreeKindReportsTheFreeCount) {
     backUpOutput(port());
     const int32_t freeTrigger = port().addStatusTrigger(serial::kStatusOutBuffFree);
     ASSERT_EQ(port().setStatusTrigger(freeTrigger, 3000, true), 0);
-    std::this_thread::sleep_for(milliseconds(150));
+    ASSERT_TRUE(p.settle());
     EXPECT_EQ(c.count(serial::kTriggerStatus), 0u);
     peer.setReading(true);
     ASSERT_TRUE(c.waitCount(serial::kTriggerStatus, 1));
@@ -304,13 +306,13 @@ TEST_F(TriggerTest, OutputSentKindFiresAfterAPut) {
     PtyPeer peer(p.pty);
     const int32_t sent = port().addStatusTrigger(serial::kStatusOutSent);
     ASSERT_EQ(port().setStatusTrigger(sent, 0, true), 0);
-    std::this_thread::sleep_for(milliseconds(150));
+    ASSERT_TRUE(p.settle());
     EXPECT_EQ(c.count(serial::kTriggerStatus), 0u);
     ASSERT_EQ(port().putChar('x'), 0);
     ASSERT_TRUE(c.waitCount(serial::kTriggerStatus, 1));
     EXPECT_EQ(c.seen()[0].wParam, static_cast<uint32_t>(sent));
     ASSERT_EQ(port().putChar('y'), 0);
-    std::this_thread::sleep_for(milliseconds(150));
+    ASSERT_TRUE(p.settle());
     EXPECT_EQ(c.count(serial::kTriggerStatus), 1u);
 }
 
@@ -322,7 +324,7 @@ TEST_F(TriggerTest, ModemKindDoesNotFireWhileLinesStayPut) {
     ASSERT_EQ(port().setStatusTrigger(modem, serial::kModemCtsOn | serial::kModemDcdOn, true), 0);
     const int32_t line = port().addStatusTrigger(serial::kStatusLine);
     ASSERT_EQ(port().setStatusTrigger(line, 1 | 2 | 4 | 8, true), 0);
-    std::this_thread::sleep_for(milliseconds(200));
+    ASSERT_TRUE(p.settle());
     EXPECT_EQ(c.count(serial::kTriggerStatus), 0u);
 }
 
@@ -550,7 +552,7 @@ TEST_F(TriggerTest, DeregisteringFromAnotherThreadWaitsForTheCallInProgress) {
     EXPECT_TRUE(left.load()) << "deregistration returned while the handler still ran";
     handler.reset(); // its owner may free it at once
     ASSERT_TRUE(p.pty.write("2"));
-    std::this_thread::sleep_for(milliseconds(150));
+    ASSERT_TRUE(p.settle());
 }
 
 TEST_F(TriggerTest, ClosingFromInsideANotificationIsCompletedByTheDispatcherThread) {
@@ -585,7 +587,7 @@ TEST_F(TriggerTest, BusyFlagHoldsNotificationsButNotReception) {
     EXPECT_FALSE(port().setEventBusy(true));
     ASSERT_TRUE(p.pty.write("held"));
     ASSERT_TRUE(waitUntil([&] { return port().inBuffUsed() == 4; }));
-    std::this_thread::sleep_for(milliseconds(120));
+    ASSERT_TRUE(p.settle());
     EXPECT_EQ(c.count(serial::kTriggerAvail), 0u);
     EXPECT_TRUE(port().setEventBusy(false));
     ASSERT_TRUE(c.waitCount(serial::kTriggerAvail, 1));
