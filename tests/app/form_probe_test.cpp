@@ -37,6 +37,16 @@ namespace {
 
 constexpr double kTimeScale = 20.0;
 
+// COM1 and COM2 on pseudo-terminals where nobody answers.
+struct SilentPorts {
+    SilentPorts() {
+        com1.bindCom(1);
+        com2.bindCom(2);
+    }
+    const brimwell::test::NoAnswerFloor nobodyAnswers;
+    PtyPair com1{PtyPair::Slave::held}, com2{PtyPair::Slave::held};
+};
+
 // A bare unit on a pseudo-terminal: answers "#" to every carriage return and keeps what it heard.
 class PromptingUnit {
   public:
@@ -87,7 +97,7 @@ class FormProbe : public ::testing::Test {
         return *form;
     }
     // The window started with `unit` on COM1 and nothing on COM2.
-    MainWindow& startWithOnlyCom1(const PromptingUnit& unit) {
+    app::MainWindow& startWithOnlyCom1(const PromptingUnit& unit) {
         unit.bindCom(1);
         mapCom(2, dir.file("absent"));
         return start();
@@ -147,10 +157,7 @@ TEST_F(FormProbe, StartUpFindsAUnitAlreadyInLoaderMode) {
 }
 
 TEST_F(FormProbe, NoUnitOnEitherPortFallsBackToNothing) {
-    const brimwell::test::NoAnswerFloor nobodyAnswers;
-    PtyPair a{PtyPair::Slave::held}, b{PtyPair::Slave::held};
-    a.bindCom(1);
-    b.bindCom(2);
+    const SilentPorts silent;
     app::MainWindow& f = start();
     EXPECT_EQ(f.statusText(),
               "Unable to open Hardware through COM ports. Select new COM port before proceeding");
@@ -161,10 +168,7 @@ TEST_F(FormProbe, NoUnitOnEitherPortFallsBackToNothing) {
 }
 
 TEST_F(FormProbe, NoUnitWithAConfiguredPortOpensItWithoutACheck) {
-    const brimwell::test::NoAnswerFloor nobodyAnswers;
-    PtyPair a{PtyPair::Slave::held}, b{PtyPair::Slave::held};
-    a.bindCom(1);
-    b.bindCom(2);
+    const SilentPorts silent;
     app::MainWindow& f = start("; port\n[Serial]\nPort=COM2\n");
     EXPECT_EQ(f.defaultComPort, 2);
     EXPECT_EQ(f.statusText(),
@@ -216,10 +220,7 @@ TEST_F(FormProbe, ComMenusSearchNoneAndBaud) {
 }
 
 TEST_F(FormProbe, SearchWithNothingAnsweringEndsInTheFallback) {
-    const brimwell::test::NoAnswerFloor nobodyAnswers;
-    PtyPair a{PtyPair::Slave::held}, b{PtyPair::Slave::held};
-    a.bindCom(1);
-    b.bindCom(2);
+    const SilentPorts silent;
     app::MainWindow& f = start();
     f.enableButtons();
     f.searchAllMenu->trigger();
@@ -230,9 +231,7 @@ TEST_F(FormProbe, SearchWithNothingAnsweringEndsInTheFallback) {
 
 TEST_F(FormProbe, LightsFollowTrafficOnTheWindowsPort) {
     PromptingUnit unit;
-    unit.bindCom(1);
-    mapCom(2, dir.file("absent"));
-    app::MainWindow& f = start();
+    app::MainWindow& f = startWithOnlyCom1(unit);
     ASSERT_TRUE(f.serialPort->isOpen());
     ASSERT_TRUE(f.lightController->monitoring());
     lights::StatusLight* rxd = f.rxdLight;
@@ -264,9 +263,7 @@ TEST_F(FormProbe, LightsFollowTrafficOnTheWindowsPort) {
 
 TEST_F(FormProbe, BackspaceOnAnOpenPortSendsBackspaceBlankBackspace) {
     PromptingUnit unit;
-    unit.bindCom(1);
-    mapCom(2, dir.file("absent"));
-    app::MainWindow& f = start();
+    app::MainWindow& f = startWithOnlyCom1(unit);
     ASSERT_TRUE(f.serialPort->isOpen());
     unit.forget();
     EXPECT_TRUE(f.onTerminalKeyPress('\b'));
@@ -292,9 +289,7 @@ class BrokenFlushLink : public script::SerialLink {
 
 TEST_F(FormProbe, AnErrorDuringThePromptCheckSaysThePortIsNotResponding) {
     PromptingUnit unit;
-    unit.bindCom(1);
-    mapCom(2, dir.file("absent"));
-    app::MainWindow& f = start();
+    app::MainWindow& f = startWithOnlyCom1(unit);
     ASSERT_EQ(f.statusText(), "Established communication on COM 1");
     f.useSerialLink(std::make_unique<BrokenFlushLink>(*f.serialPort));
     dialogs.messages.clear();
