@@ -17,6 +17,10 @@ using std::chrono::milliseconds;
 
 class LineDrivenPort : public PassCountingPort {
   public:
+    ~LineDrivenPort() override {
+        // Stop the threads while this object's overrides still exist.
+        shutdownForDestroy();
+    }
     std::atomic<uint8_t> lines{serial::kModemCtsOn | serial::kModemDsrOn | serial::kModemDcdOn};
     std::atomic<uint32_t> errors{0};
     std::atomic<uint32_t> hold{0};
