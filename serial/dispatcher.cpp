@@ -145,13 +145,16 @@ int32_t Dispatcher::initPort(const std::string& deviceName, uint32_t baud, uint8
     s_->stopThreads = false;
     s_->doneRequested = false;
     s_->portError = 0;
+    {
+        std::lock_guard<std::mutex> g(s_->portErrorMutex);
+        s_->portFailure = {};
+    }
     s_->deviceName = deviceName;
-    lastOpenErrno_ = 0;
-    lastOpenSystemErrno_ = 0;
+    openError_ = {};
 
     const int32_t opened = openCom(deviceName, inSize, outSize);
     if (opened == result::kOutOfMemory) return result::kOutOfMemory;
-    if (opened < 0) return lastOpenErrno_ > 0 ? -lastOpenErrno_ : result::kHardwareFailure;
+    if (opened < 0) return openError_ ? openError_.code : result::kHardwareFailure;
     s_->open = true;
     s_->released = false;
 
@@ -159,8 +162,7 @@ int32_t Dispatcher::initPort(const std::string& deviceName, uint32_t baud, uint8
         donePort();
         return code;
     };
-    if (!setupCom(inSize, outSize))
-        return fail(lastOpenErrno_ > 0 ? -lastOpenErrno_ : result::kHardwareFailure);
+    if (!setupCom(inSize, outSize)) return fail(openError_ ? openError_.code : result::kHardwareFailure);
 
     {
         Lock in(s_->inputLock);

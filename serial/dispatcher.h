@@ -16,6 +16,7 @@
 #include "serial/dispatcher_constants.h"
 #include "serial/dispatcher_recording.h"
 #include "serial/error_codes.h"
+#include "serial/port_error.h"
 #include "serial/triggers.h"
 
 namespace brimwell::serial {
@@ -43,10 +44,8 @@ class Dispatcher : public DispatcherRecording {
                      uint8_t stopBits, uint32_t inSize, uint32_t outSize, uint32_t openFlags);
     void donePort();
     bool isOpen() const;
-    // The last failed open: its platform error number (initPort's result negated), the system's
-    // errno (0 when none), and the path it was given.
-    int lastOpenErrno() const { return lastOpenErrno_; }
-    int lastOpenSystemErrno() const { return lastOpenSystemErrno_; }
+    // Why the last open failed (its code is initPort's result), and the path it was given.
+    const PortError& openError() const { return openError_; }
     const std::string& deviceName() const;
     // The port as the user named it ("COM" and the number, or a device path), for the dispatch log.
     void setDeviceLabel(const std::string& label);
@@ -172,9 +171,8 @@ class Dispatcher : public DispatcherRecording {
     // write for good, the code of that failure, and from then on every byte operation fails with
     // it at once. Cleared by the next open.
     int32_t portError() const;
-    // What a device layer knows of why its device was lost, beyond the loss itself (a code whose
-    // message names the cause, 0 when there is nothing to add).
-    virtual int32_t lossCause() const { return 0; }
+    // The same failure as the device layer reported it (kind None while the device works).
+    PortError portFailure() const;
     // Called once per open, on the thread that found the failure, possibly with the port's locks
     // held: the handler only hands the news on (posts it), it does not call back into the port.
     using PortErrorHandler = std::function<void(int32_t code)>;
@@ -185,7 +183,7 @@ class Dispatcher : public DispatcherRecording {
 
   protected:
     // ---- Device operations, supplied by a device layer (the engine does the thread part) ------
-    // The device handle (>= 0), -1 with lastOpenErrno_ set, or -8. closeCom: 0 or -1.
+    // The device handle (>= 0), -1 with openError_ set, or -8. closeCom: 0 or -1.
     virtual int32_t openCom(const std::string& name, uint32_t inSize, uint32_t outSize) = 0;
     virtual int32_t closeCom() = 0;
     virtual bool setupCom(uint32_t inSize, uint32_t outSize) = 0;
@@ -229,15 +227,14 @@ class Dispatcher : public DispatcherRecording {
 
     // Records the failure that ended the device (the first one counts), drops what the output
     // ring still held, wakes every sleeper of this port and tells the port-error handler.
-    void reportPortError(int32_t code);
+    void reportPortError(const PortError& failure);
 
     void setRingFlag();
     bool stopThreadsRequested() const;
     bool doneRequested() const;
     void requestStopThreads();
 
-    int lastOpenErrno_ = 0;
-    int lastOpenSystemErrno_ = 0;
+    PortError openError_;
     std::atomic<uint64_t> bytesReceived_{0};
 
   private:

@@ -17,18 +17,26 @@ void Dispatcher::setPortErrorHandler(PortErrorHandler handler) {
     s_->portErrorHandler = std::move(handler);
 }
 
-void Dispatcher::reportPortError(int32_t code) {
-    int32_t none = 0;
+PortError Dispatcher::portFailure() const {
+    std::lock_guard<std::mutex> g(s_->portErrorMutex);
+    return s_->portFailure;
+}
+
+void Dispatcher::reportPortError(const PortError& failure) {
     // Called where the failure is found, possibly with the device lock held: no dispatcher lock
-    // is taken here (the output thread empties its ring when it sees the error).
-    if (code >= 0 || !s_->portError.compare_exchange_strong(none, code)) return;
-    if (s_->inputWaiters.load() > 0) signalEventFd(s_->inputEventFd.load());
+    // is taken here (the output thread empties its ring when it sees the error). The code and the
+    // value change together, so a reader that sees the code finds the value.
+    if (failure.code >= 0) return;
     PortErrorHandler handler;
     {
         std::lock_guard<std::mutex> g(s_->portErrorMutex);
+        int32_t none = 0;
+        if (!s_->portError.compare_exchange_strong(none, failure.code)) return;
+        s_->portFailure = failure;
         handler = s_->portErrorHandler;
     }
-    if (handler) handler(code);
+    if (s_->inputWaiters.load() > 0) signalEventFd(s_->inputEventFd.load());
+    if (handler) handler(failure.code);
 }
 
 } // namespace brimwell::serial

@@ -91,8 +91,9 @@ struct DispatcherState {
 
     // The failure that ended the device (0: none), and who hears of it.
     std::atomic<int32_t> portError{0};
-    std::mutex portErrorMutex; // a leaf: guards the handler
+    std::mutex portErrorMutex; // a leaf: guards the handler and the failure's value
     std::function<void(int32_t)> portErrorHandler;
+    PortError portFailure;
 
     // Triggers (main lock) and their consumers (their own lock).
     std::atomic<bool> busy{false}; // held by a caller through setEventBusy

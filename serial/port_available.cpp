@@ -19,21 +19,21 @@ class AvailabilityProbe : public TermiosDispatcher {
   public:
     AvailabilityProbe() : TermiosDispatcher(nullptr) {}
 
-    // 0 when the device opened (it is closed again), else the platform error of the open.
-    int probe(const std::string& path) {
+    // None when the device opened (it is closed again), else why the open failed.
+    PortErrorKind probe(const std::string& path) {
         if (openCom(path, kProbeQueueSize, kProbeQueueSize) >= 0) {
             closeCom();
-            return 0;
+            return PortErrorKind::None;
         }
-        return lastOpenErrno() != 0 ? lastOpenErrno() : kOpenErrorNotFound;
+        return openError() ? openError().kind : PortErrorKind::NotFound;
     }
 
   private:
     static constexpr uint32_t kProbeQueueSize = 64;
 };
 
-bool deniedButPresent(int error) {
-    return error == kOpenErrorInUse || error == kOpenErrorPermission;
+bool deniedButPresent(PortErrorKind error) {
+    return error == PortErrorKind::InUse || error == PortErrorKind::Permission;
 }
 
 } // namespace
@@ -48,7 +48,7 @@ bool isPortAvailable(uint32_t n) {
     // The machine's own terminal is no port to offer, and opening it is not harmless.
     if (isKernelConsole(path)) return false;
     try {
-        int error = 0;
+        PortErrorKind error = PortErrorKind::None;
         if (useDispatcherForAvail) {
             AvailabilityProbe probe;
             error = probe.probe(path);
@@ -57,11 +57,11 @@ bool isPortAvailable(uint32_t n) {
             if (fd >= 0)
                 ::close(fd);
             else
-                error = errno == EACCES  ? kOpenErrorPermission
-                        : errno == EBUSY ? kOpenErrorInUse
-                                         : kOpenErrorNotFound;
+                error = errno == EACCES  ? PortErrorKind::Permission
+                        : errno == EBUSY ? PortErrorKind::InUse
+                                         : PortErrorKind::NotFound;
         }
-        if (error == 0) return true;
+        if (error == PortErrorKind::None) return true;
         return showPortsInUse && deniedButPresent(error);
     } catch (...) {
         return false;

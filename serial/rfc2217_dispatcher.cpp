@@ -101,7 +101,7 @@ bool Rfc2217Dispatcher::connected(int fd) {
     auto fail = [&](int32_t code) {
         openingFd_ = -1;
         opening_ = nullptr;
-        lastOpenErrno_ = -(deadline.stopped() ? result::kSocketStopped : code);
+        openError_ = socketFailure(deadline.stopped() ? result::kSocketStopped : code);
         return false;
     };
     // Binary both ways keeps CR NUL and the like out of the data; without suppress-go-ahead a

@@ -35,8 +35,7 @@ int SocketDispatcher::openDevice(const std::string& name) {
     int sysErrno = 0;
     const int fd = endpoint ? connectTcp(*endpoint, kConnectTimeoutMs, code, sysErrno) : -1;
     if (fd < 0) {
-        lastOpenErrno_ = -code;
-        lastOpenSystemErrno_ = sysErrno;
+        openError_ = socketFailure(code, sysErrno);
         return -1;
     }
     if (!connected(fd)) {
@@ -50,25 +49,22 @@ bool SocketDispatcher::connected(int) {
     return true;
 }
 
-void SocketDispatcher::deviceLost() {
+int32_t SocketDispatcher::deviceLost() {
     int32_t none = 0;
     lostCode_.compare_exchange_strong(none, result::kSocketConnectionLost);
-    ThreadEngine::deviceLost();
+    // A plain loss of the connection adds nothing to "the connection was lost".
+    const int32_t code = lostCode_.load();
+    return code == result::kSocketConnectionLost ? 0 : code;
 }
 
 void SocketDispatcher::connectionLost(int32_t code) {
     int32_t none = 0;
-    if (lostCode_.compare_exchange_strong(none, code)) ThreadEngine::deviceLost();
+    lostCode_.compare_exchange_strong(none, code);
 }
 
 void SocketDispatcher::peerFailed(int32_t code) {
     connectionLost(code);
     lose();
-}
-
-int32_t SocketDispatcher::lossCause() const {
-    const int32_t code = lostCode_.load();
-    return code == result::kSocketConnectionLost ? 0 : code;
 }
 
 uint32_t SocketDispatcher::queuedNow() {

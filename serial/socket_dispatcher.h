@@ -23,11 +23,10 @@ class SocketDispatcher : public ThreadEngine {
     // The socket code of a lost connection (result::kSocketConnectionLost and kin); 0 while it holds.
     int32_t lostCode() const { return lostCode_.load(); }
     // The lost code when it says more than that the peer went away.
-    int32_t lossCause() const override;
 
   protected:
     int openDevice(const std::string& name) override;
-    // The connection is up: a protocol layer's own set-up. false (lastOpenErrno_ set) fails the open.
+    // The connection is up: a protocol layer's own set-up. false (openError_ set) fails the open.
     virtual bool connected(int fd);
     bool setupCom(uint32_t inSize, uint32_t outSize) override;
     int32_t getComState(DeviceConfig& dcb) override;
@@ -39,9 +38,10 @@ class SocketDispatcher : public ThreadEngine {
     void setComBreak(bool on) override;
     int32_t purgeCom(int direction) override;
     ssize_t writeDevice(int fd, const iovec* iov, int count) override;
-    void deviceLost() override;
+    int32_t deviceLost() override;
 
-    // Records the first loss (its code) and reports it through the engine.
+    // Records the first loss (its code); the engine reports the loss with it when it finds the
+    // connection gone.
     void connectionLost(int32_t code);
     // The peer broke the protocol on a connection that still stands: recorded as its loss, and the
     // port ends as lost at once.

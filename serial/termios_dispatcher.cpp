@@ -63,30 +63,6 @@ bool rateMatches(uint32_t running, uint32_t asked) {
     return off * 100 <= uint64_t(asked) * kRateTolerancePercent;
 }
 
-// The platform error numbers the component understands for the common failures.
-int openErrorNumber(int err) {
-    switch (err) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-    case EIO: // a device node without hardware behind it, or a pseudo-terminal without its master
-        return kOpenErrorNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-        return kOpenErrorPathNotFound;
-    case EBUSY:
-    case EWOULDBLOCK:
-        return kOpenErrorInUse;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return kOpenErrorPermission;
-    default:
-        return err;
-    }
-}
-
 // The kernel's "ioctl not handled" code, which a few serial drivers let reach user space.
 constexpr int kNoIoctlCommand = 515;
 
@@ -124,8 +100,7 @@ void TermiosDispatcher::releaseDevice(int fd) {
 int TermiosDispatcher::openDevice(const std::string& name) {
     auto refuse = [&](int err) {
         lockFiles_.release();
-        lastOpenSystemErrno_ = err;
-        lastOpenErrno_ = openErrorNumber(err);
+        openError_ = openFailure(err);
         return -1;
     };
     // The lock files come first: opening a line already raises its DTR, which resets many units,

@@ -14,13 +14,6 @@
 
 namespace brimwell::serial {
 
-// Platform error numbers that initPort reports for the common open failures (the component
-// maps them to its exceptions); every other failure is minus the errno of the failing call.
-inline constexpr int kOpenErrorNotFound = 2;
-inline constexpr int kOpenErrorPathNotFound = 3;
-inline constexpr int kOpenErrorInUse = 5;
-inline constexpr int kOpenErrorPermission = 13;
-
 // Result of one wait for a modem-line change.
 enum class ModemWaitResult {
     Changed,     // a watched line changed

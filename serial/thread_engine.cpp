@@ -42,7 +42,9 @@ ThreadEngine::~ThreadEngine() {
 void ThreadEngine::releaseDevice(int) {}
 void ThreadEngine::deviceThreadsStarted() {}
 void ThreadEngine::deviceThreadsStopping() {}
-void ThreadEngine::deviceLost() {}
+int32_t ThreadEngine::deviceLost() {
+    return 0;
+}
 int ThreadEngine::roomWaitMs() {
     return -1;
 }
@@ -57,8 +59,7 @@ bool ThreadEngine::deviceFailed(int err) {
 // thread keeps answering aborts until the close), and every caller hears of it at once.
 void ThreadEngine::lose() {
     if (portError() != 0) return;
-    deviceLost();
-    reportPortError(result::kCommNotOpen);
+    reportPortError(deviceLoss(deviceLost()));
     signalEventFd(wakeFd_);
     signalEventFd(outReqFd_);
 }
@@ -441,7 +442,7 @@ void ThreadEngine::writeLoop(int fd) {
         const int err = w < 0 ? errno : EIO;
         if (deviceFailed(err)) return;
         if (++refusals > kWriteRefusals) {
-            reportPortError(result::kDeviceWrite);
+            reportPortError(writeRefusal(err));
             return;
         }
         // Such a device may well report room all along: the pause is a real one.

@@ -45,8 +45,7 @@ class ThreadEngine : public Dispatcher {
 
   protected:
     // ---- The device, supplied by the device layer --------------------------------------------
-    // Opens the device: its descriptor (non-blocking), or -1 with lastOpenErrno_ and
-    // lastOpenSystemErrno_ set.
+    // Opens the device: its descriptor (non-blocking), or -1 with openError_ set.
     virtual int openDevice(const std::string& name) = 0;
     // The descriptor is about to be closed (the threads that block on it have ended).
     virtual void releaseDevice(int fd);
@@ -54,8 +53,9 @@ class ThreadEngine : public Dispatcher {
     virtual void deviceThreadsStarted();
     virtual void deviceThreadsStopping();
     // The descriptor reported a hang-up or an error: the device (or the peer) went away. The
-    // engine then stops watching it until the next period; a layer may report the loss upward.
-    virtual void deviceLost();
+    // engine then stops watching it until the next period. Returns what the layer knows of why
+    // (a code whose message names the cause, 0 when there is nothing to add).
+    virtual int32_t deviceLost();
 
     // True when err says the device is gone (hung up, unplugged, its peer closed); the port error
     // is then reported and the threads stop using the descriptor.

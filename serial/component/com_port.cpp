@@ -46,14 +46,6 @@ PromptForPortHook& promptHook() {
     return hook;
 }
 
-// Text for a device that exists but may not be opened by this user: names the device, says
-// what is missing and what would grant it.
-std::string accessDeniedMessage(uint16_t comNumber, const std::string& path) {
-    const std::string advice = accessAdvice(path);
-    return "Cannot open " + portLabel(comNumber, path) + ": permission denied; " +
-           (advice.empty() ? "this user may not read and write the device" : advice);
-}
-
 } // namespace
 
 PortMessage::PortMessage(uint32_t msg, uint32_t wParam, int32_t lParam)
@@ -139,20 +131,6 @@ void ComPort::loaded() {
     }
 }
 
-void ComPort::raiseOpenFailure(int32_t code, const std::string& path) {
-    switch (code) {
-    case -kOpenErrorInUse:
-        raiseCode(result::kAlreadyOpen);
-    case -kOpenErrorNotFound:
-    case -kOpenErrorPathNotFound:
-        raiseCode(result::kBadId);
-    case -kOpenErrorPermission:
-        throw PortAccessDeniedError(path, accessDeniedMessage(comNumber_, path));
-    default:
-        check(code);
-    }
-}
-
 void ComPort::doOpen() {
     if (tapiMode_ != TapiMode::On && comNumber_ == 0) {
         uint32_t chosen = 0;
@@ -182,7 +160,7 @@ void ComPort::doOpen() {
         if (hwFlow_.contains(HwFlowOption::UseRts)) flags |= kOpenRtsAutomatic;
         const int32_t rc = dispatcher_->initPort(path, uint32_t(baud_), uint8_t(parity_), uint8_t(dataBits_),
                                                  uint8_t(stopBits_), inSize_, outSize_, flags);
-        if (rc < 0) raiseOpenFailure(rc, path);
+        if (rc < 0) raiseOpenFailure(dispatcher_->openError(), rc, path);
 
         state_ = PortState::Open;
         updatePortHandlerFlag();

@@ -344,7 +344,9 @@ class ComPort : public Component {
     void doClose();
     void completeClose();
     void finishDeferredClose(int32_t handle);
-    void raiseOpenFailure(int32_t code, const std::string& path);
+    // The exception for a failed open (`code` is initPort's result, `error` what the device layer
+    // found); returns only while the component is being loaded.
+    void raiseOpenFailure(const PortError& error, int32_t code, const std::string& path);
     void updatePortHandlerFlag();
     void settleDelivery();
     // The loop both waits for a string run (one byte per pass through the matcher of every

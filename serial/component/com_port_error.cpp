@@ -1,14 +1,45 @@
-// The component's side of a port error: the dispatcher's news carried to the UI thread as the
-// onPortError event, and the operator's text for it.
+// The component's side of a device layer's PortError, the one place it becomes the component's
+// exceptions, result codes and operator texts: a failed open, and a device lost or refusing
+// writes while open (carried to the UI thread as the onPortError event).
 #include <QMetaObject>
 #include <QPointer>
 
 #include "serial/component/com_notifier.h"
 #include "serial/component/com_port.h"
+#include "serial/component/exceptions.h"
+#include "serial/device_access.h"
 #include "serial/error_messages.h"
 #include "serial/port_names.h"
 
 namespace brimwell::serial {
+namespace {
+
+// Text for a device that exists but may not be opened by this user: names the device, says
+// what is missing and what would grant it.
+std::string accessDeniedMessage(uint16_t comNumber, const std::string& path) {
+    const std::string advice = accessAdvice(path);
+    return "Cannot open " + portLabel(comNumber, path) + ": permission denied; " +
+           (advice.empty() ? "this user may not read and write the device" : advice);
+}
+
+} // namespace
+
+void ComPort::raiseOpenFailure(const PortError& error, int32_t code, const std::string& path) {
+    // A failure after the device opened (a line setting it refused) has no device error behind it.
+    switch (error.code == code ? error.kind : PortErrorKind::None) {
+    case PortErrorKind::InUse:
+        raiseCode(result::kAlreadyOpen);
+    case PortErrorKind::NotFound:
+        // A network port's host or address keeps its own socket error.
+        if (code == result::kFileNotFound || code == result::kPathNotFound) raiseCode(result::kBadId);
+        break;
+    case PortErrorKind::Permission:
+        throw PortAccessDeniedError(path, accessDeniedMessage(comNumber_, path));
+    default:
+        break;
+    }
+    check(code);
+}
 
 void ComPort::watchPortError() {
     QPointer<ComNotifier> notifier(notifier_.get());
@@ -46,14 +77,13 @@ void ComPort::checkPortError() const {
 }
 
 std::string ComPort::portErrorText() const {
-    const int32_t code = portError();
-    if (code == 0) return {};
+    if (portError() == 0) return {};
+    const PortError failure = dispatcher_->portFailure();
     const std::string port = portLabel(comNumber_, devicePath());
-    if (code == result::kCommNotOpen) {
-        const int32_t cause = dispatcher_->lossCause();
-        return "The connection to " + port + " was lost." + (cause != 0 ? " " + errorText(cause) + "." : "");
-    }
-    return "Writing to " + port + " failed: " + errorText(code) + ".";
+    if (failure.kind == PortErrorKind::Lost)
+        return "The connection to " + port + " was lost." +
+               (failure.text.empty() ? "" : " " + failure.text + ".");
+    return "Writing to " + port + " failed: " + failure.text + ".";
 }
 
 } // namespace brimwell::serial

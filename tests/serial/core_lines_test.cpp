@@ -236,6 +236,7 @@ TEST_P(DeviceLossTest, IsAPortErrorAndEveryFurtherOperationFailsAtOnce) {
     GetParam().lose(p.pty);
     ASSERT_TRUE(waitUntil([&] { return p.port->portError() != 0; }, 1000));
     EXPECT_EQ(p.port->portError(), serial::result::kCommNotOpen);
+    EXPECT_EQ(p.port->portFailure().kind, serial::PortErrorKind::Lost);
     EXPECT_TRUE(waitUntil([&] { return told.load() == 1; }, 1000));
     EXPECT_EQ(toldCode.load(), serial::result::kCommNotOpen);
     // The com thread is gone; the dispatcher and output threads only idle until the close.

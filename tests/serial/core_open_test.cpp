@@ -26,6 +26,7 @@ int32_t openPath(serial::TermiosDispatcher& d, const std::string& path) {
 struct OpenFailureCase {
     const char* path;
     int32_t code;
+    serial::PortErrorKind kind;
 };
 
 class OpenFailureTest : public ::testing::TestWithParam<OpenFailureCase> {};
@@ -33,8 +34,9 @@ class OpenFailureTest : public ::testing::TestWithParam<OpenFailureCase> {};
 TEST_P(OpenFailureTest, ReportsThePlatformErrorAndStaysClosed) {
     serial::TermiosDispatcher d;
     EXPECT_EQ(openPath(d, GetParam().path), GetParam().code);
-    EXPECT_EQ(d.lastOpenErrno(), -GetParam().code);
-    EXPECT_NE(d.lastOpenSystemErrno(), 0);
+    EXPECT_EQ(d.openError().code, GetParam().code);
+    EXPECT_EQ(d.openError().kind, GetParam().kind);
+    EXPECT_NE(d.openError().sysErrno, 0);
     EXPECT_EQ(d.deviceName(), GetParam().path);
     EXPECT_FALSE(d.isOpen());
     EXPECT_EQ(d.runningThreads(), 0);
@@ -42,17 +44,21 @@ TEST_P(OpenFailureTest, ReportsThePlatformErrorAndStaysClosed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, OpenFailureTest,
-    ::testing::Values(OpenFailureCase{"/dev/brimwell-no-such-tty", -serial::kOpenErrorNotFound},
-                      OpenFailureCase{"/brimwell-no-dir/ttyS0", -serial::kOpenErrorNotFound},
-                      OpenFailureCase{"/etc/hostname/ttyS0", -serial::kOpenErrorPathNotFound},
-                      OpenFailureCase{"/etc/hostname", -ENOTTY}));
+    ::testing::Values(OpenFailureCase{"/dev/brimwell-no-such-tty", serial::result::kFileNotFound,
+                                      serial::PortErrorKind::NotFound},
+                      OpenFailureCase{"/brimwell-no-dir/ttyS0", serial::result::kFileNotFound,
+                                      serial::PortErrorKind::NotFound},
+                      OpenFailureCase{"/etc/hostname/ttyS0", serial::result::kPathNotFound,
+                                      serial::PortErrorKind::NotFound},
+                      OpenFailureCase{"/etc/hostname", -ENOTTY, serial::PortErrorKind::Unsupported}));
 
 TEST(OpenTest, SecondOpenOfAHeldDeviceIsInUse) {
     PortOnPty first;
     ASSERT_EQ(first.openResult, 0);
     serial::TermiosDispatcher second;
-    EXPECT_EQ(openPath(second, first.pty.slavePath()), -serial::kOpenErrorInUse);
-    EXPECT_TRUE(second.lastOpenSystemErrno() == EWOULDBLOCK || second.lastOpenSystemErrno() == EBUSY);
+    EXPECT_EQ(openPath(second, first.pty.slavePath()), serial::result::kAccessDenied);
+    EXPECT_EQ(second.openError().kind, serial::PortErrorKind::InUse);
+    EXPECT_TRUE(second.openError().sysErrno == EWOULDBLOCK || second.openError().sysErrno == EBUSY);
     EXPECT_FALSE(second.isOpen());
     first.port->donePort();
     EXPECT_EQ(openPath(second, first.pty.slavePath()), 0);
@@ -70,8 +76,8 @@ TEST(OpenTest, DeviceWithoutPermissionKeepsItsOwnError) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
         serial::TermiosDispatcher d;
         const int32_t r = openPath(d, pty.slavePath());
-        ::_exit(r == -serial::kOpenErrorPermission && d.lastOpenErrno() == serial::kOpenErrorPermission &&
-                        d.lastOpenSystemErrno() == EACCES && d.deviceName() == pty.slavePath()
+        ::_exit(r == -13 && d.openError().kind == serial::PortErrorKind::Permission &&
+                        d.openError().sysErrno == EACCES && d.deviceName() == pty.slavePath()
                     ? 0
                     : 1);
     }

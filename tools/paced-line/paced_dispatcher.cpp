@@ -88,7 +88,7 @@ int PacedDispatcher::openDevice(const std::string& name) {
     std::string error;
     const auto parsed = parseLineName(name, error);
     if (!parsed) {
-        lastOpenSystemErrno_ = lastOpenErrno_ = EINVAL;
+        openError_ = serial::openFailure(EINVAL);
         return -1;
     }
     {
