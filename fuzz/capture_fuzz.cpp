@@ -1,5 +1,6 @@
 // Fuzzes the answer capture with received blocks of any size and content: the first byte of the
 // input sets the minimum answer length, then each block is a 2-byte length and that many bytes.
+#include "failed_check_traps.h"
 #include "support/script_test_support.h"
 
 #include <cstddef>
@@ -9,12 +10,6 @@
 #include <string>
 
 using namespace brimwell::script;
-
-// A box whose kind disagrees with its words fails the test support's check: make that a crash.
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    GTEST_FLAG_SET(break_on_failure, true);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (size < 1) return -1;
