@@ -13,8 +13,6 @@
 namespace brimwell::script::test {
 namespace {
 
-using Mode = UnitModel::Mode;
-
 const std::string kDone = "Upload Complete.";
 const std::string kUnsuccessful = "Unsuccessful.  Upload terminated by user.";
 const std::string kSuccessStatus = "SUCCESS. Reading script file complete";
@@ -41,16 +39,16 @@ void PrintTo(const ScriptCase& c, std::ostream* os) {
 }
 
 void loaderUnit(Bench& b) {
-    b.link.unit.mode = Mode::Loader;
+    b.link.unit.options.startInLoader = true;
 }
 void abcFile(Bench& b) {
-    b.link.unit.mode = Mode::Loader;
+    b.link.unit.options.startInLoader = true;
     b.dir.write("abc.bin", "abc");
 }
 void versionUnit(Bench& b) {
-    b.link.unit.echo = true;
-    b.link.unit.answers["ver"] = "\r\nV1.08 BOOT\r\n";
-    b.link.unit.answers["st"] = kPad + "OK\r\n";
+    b.link.unit.options.echo = true;
+    b.link.unit.options.answers["ver"] = "V1.08 BOOT";
+    b.link.unit.options.answers["st"] = kPad + "OK";
 }
 
 std::string expand(std::string text, const std::string& dir) {
@@ -75,7 +73,7 @@ ScriptCase fails(const char* name, std::string script, Setup setup, std::string 
             " ",  RunOutcome::Failed};
 }
 
-const Setup silentUnit = [](Bench& b) { b.link.unit.mode = Mode::Silent; };
+const Setup silentUnit = [](Bench& b) { b.link.unit.options.dead = true; };
 
 // A run whose data file `file` was not uploaded for `reason`: the messages `before`, then a closing
 // message and status that name the file, never success.
@@ -120,7 +118,7 @@ const std::vector<ScriptCase>& cases() {
         completes("LoaderModeAfterCommand", "_TC \"^M\"\n_SC \"go\"\n", nullptr, "\rLOADR\r\rgo\r"),
         fails(
             "UnitStaysInNormalFirmware", "_TC \"^M\"\n_SC \"never\"\n",
-            [](Bench& b) { b.link.unit.acceptLoaderCommand = false; }, "\rLOADR\r\r\r\r\r", kNotLoader),
+            [](Bench& b) { b.link.unit.options.stayNormal = true; }, "\rLOADR\r\r\r\r\r", kNotLoader),
         fails("SilentUnit", "_TC \"^M\"\n", silentUnit, "\rLOADR\r\r\r\r\r", kNoResponse),
         fails("FailingLastLineWithoutLineFeed", "_TC \"^M\"", silentUnit, "\rLOADR\r\r\r\r\r", kNoResponse),
         // ---- queries and branches
@@ -131,7 +129,7 @@ const std::vector<ScriptCase>& cases() {
                   versionUnit, "ver\ryes\r"),
         completes(
             "QueryEscapeBecomesSpace", "_QC \"a^Mb\"\n_CE \"AB\" _SC \"y\"\n",
-            [](Bench& b) { b.link.unit.answers["a b"] = kPad + "AB\r\n"; }, "a b\ry\r"),
+            [](Bench& b) { b.link.unit.options.answers["a b"] = kPad + "AB"; }, "a b\ry\r"),
         completes("ReturnEscapesNeverMatchAnAnswer",
                   "_QC \"ver\"\n_CS \"BOOT\\r\" _SC \"no\"\n_CE \"V1.08 BOOT\\n\" _SC \"no\"\n", versionUnit,
                   "ver\r"),
@@ -143,13 +141,13 @@ const std::vector<ScriptCase>& cases() {
             "ChainedLoaderModeFailureStopsScript", "_QC \"st\"\n_CE \"OK\" _TC \"^M\"\n_SC \"after\"\n",
             [](Bench& b) {
                 versionUnit(b);
-                b.link.unit.acceptLoaderCommand = false;
+                b.link.unit.options.stayNormal = true;
             },
             "st\r\rLOADR\r\r\r\r\r", kNotLoader),
         completes("ChainedBranchOfBranch", "_QC \"st\"\n_CS \"O\" _CE \"OK\" _SC \"deep\"\n", versionUnit,
                   "st\rdeep\r"),
         completes("EmptyAnswer", "_QC \"x\"\n_SC \"on\"\n",
-                  [](Bench& b) { b.link.unit.answers["x"] = kPad + "\r\n"; }, "x\ron\r",
+                  [](Bench& b) { b.link.unit.options.answers["x"] = kPad; }, "x\ron\r",
                   {"Error! No response detected with _QC command"}),
         {"QueryWatchdog",
          "_QC \"ver\"\n_SC \"late\"\n",
@@ -160,7 +158,7 @@ const std::vector<ScriptCase>& cases() {
          RunOutcome::Failed},
         completes(
             "EarlyPromptDoesNotEndCapture", "_QC \"p\"\n_CE \"#>xyz12345678\" _SC \"yes\"\n",
-            [](Bench& b) { b.link.unit.answers["p"] = "#>xyz12345678"; }, "p\ryes\r"),
+            [](Bench& b) { b.link.unit.options.answers["p"] = "#>xyz12345678"; }, "p\ryes\r"),
         // ---- data files
         completes("FullLoad", "_LF %D%/abc.bin\n_LA 80000000\n_LV 1.08\n_LD\n", abcFile,
                   "\rLF 80000000 3 126 1.08\rabc\r"),
@@ -202,7 +200,7 @@ const std::vector<ScriptCase>& cases() {
             "NoPromptBeforeUpload", "_LF %D%/abc.bin\n_LA 1\n_LV 1\n_LD\n_SC \"x\"\n",
             [](Bench& b) {
                 abcFile(b);
-                b.link.unit.mode = Mode::Silent;
+                b.link.unit.options.dead = true;
             },
             "\r\r", {"Error! Unable to receive prompt before upload.... Exiting script."}, "%D%/abc.bin",
             "the unit gave no prompt before the load command"),
@@ -384,8 +382,8 @@ TEST(ScriptCommands, DataFileCommandsSetTheKeywordEvenWithoutAName) {
 
 TEST(ScriptCommands, PromptCharacterCommandChangesTheLoaderPrompt) {
     Bench b;
-    b.link.unit.mode = Mode::Loader;
-    b.link.unit.loaderPrompt = '$';
+    b.link.unit.options.startInLoader = true;
+    b.link.unit.options.loaderPrompt = '$';
     EXPECT_TRUE(b.line("_PC \"$\""));
     EXPECT_EQ(b.engine.loaderPromptChar(), '$');
     EXPECT_TRUE(b.line("_TC \"^M\""));
@@ -396,7 +394,7 @@ TEST(ScriptCommands, PromptCharacterCommandChangesTheLoaderPrompt) {
 
 TEST(ScriptCommands, FailedLoaderModeLeavesShortWaitAndMainPrompt) {
     Bench b;
-    b.link.unit.acceptLoaderCommand = false;
+    b.link.unit.options.stayNormal = true;
     EXPECT_FALSE(b.line("_TC \"^M\""));
     EXPECT_EQ(b.engine.promptTimeout(), 65);
     EXPECT_EQ(b.engine.expectedPrompt(), '#');
@@ -406,8 +404,8 @@ TEST(ScriptCommands, FailedLoaderModeLeavesShortWaitAndMainPrompt) {
 
 TEST(ScriptCommands, QueryAnswerDropsEchoAndLineEnds) {
     Bench b;
-    b.link.unit.echo = true;
-    b.link.unit.answers["ver"] = "\r\nV1.08 BOOT\r\n";
+    b.link.unit.options.echo = true;
+    b.link.unit.options.answers["ver"] = "V1.08 BOOT";
     EXPECT_TRUE(b.line("_QC \"ver\""));
     EXPECT_EQ(b.engine.answerText(), "V1.08 BOOT");
     EXPECT_EQ(b.engine.minAnswerLength(), 10);
@@ -417,7 +415,7 @@ TEST(ScriptCommands, QueryAnswerDropsEchoAndLineEnds) {
 
 TEST(ScriptCommands, QueryOnAClosedPortDoesNotReuseTheLastAnswer) {
     Bench b;
-    b.link.unit.answers["ver"] = "\r\nV1.08 BOOT\r\n";
+    b.link.unit.options.answers["ver"] = "V1.08 BOOT";
     EXPECT_TRUE(b.line("_QC \"ver\""));
     ASSERT_EQ(b.engine.answerText(), "V1.08 BOOT");
     b.link.open = false;
@@ -500,8 +498,8 @@ TEST(ScriptFormat, SettingsCarryIntoTheEngine) {
     EXPECT_EQ(b.engine.loaderPromptChar(), '$');
     EXPECT_EQ(b.engine.loaderModeCommand(), "BOOT\r");
     EXPECT_EQ(b.engine.loadKeyword(), "KX");
-    b.link.unit.mainPrompt = '%';
-    b.link.unit.acceptLoaderCommand = false;
+    b.link.unit.options.mainPrompt = '%';
+    b.link.unit.options.stayNormal = true;
     EXPECT_FALSE(b.line("_TC \"^M\""));
     EXPECT_EQ(b.link.wire, "\rBOOT\r\r\r\r\r");
     EXPECT_EQ(b.host.messages.back(), kNotLoader);

@@ -21,7 +21,9 @@ constexpr unsigned kComNumber = 41;
 // The far end of the line: a pty master answering like the unit.
 class PtyUnit {
   public:
-    explicit PtyUnit(UnitModel model) : unit_(std::move(model)) {
+    // By default the unit as it comes: it echoes and answers "ver" with "V1.08 BOOT".
+    explicit PtyUnit(unitsim::UnitOptions options = {}) {
+        unit_.options = std::move(options);
         if (!pty_.ok() || !pty_.holdSlave()) return;
         held_ = true;
         pty_.bindCom(kComNumber);
@@ -33,18 +35,19 @@ class PtyUnit {
         running_ = false;
         if (thread_.joinable()) thread_.join();
     }
-    UnitModel& unit() { return unit_; } // only after stop()
+    SimulatedUnit& unit() { return unit_; } // only after stop()
 
   private:
     void serve() {
         while (running_) {
             const std::string heard = pty_.read(4096, 5);
-            if (heard.empty()) continue;
-            if (!pty_.write(unit_.receive(heard))) break;
+            const auto now = std::chrono::steady_clock::now().time_since_epoch();
+            const std::string said = unit_.receive(heard, std::chrono::nanoseconds(now).count());
+            if (!said.empty() && !pty_.write(said)) break;
         }
     }
 
-    UnitModel unit_;
+    SimulatedUnit unit_;
     brimwell::test::PtyPair pty_;
     bool held_ = false;
     std::atomic<bool> running_{true};
@@ -72,15 +75,8 @@ struct PortBench {
     ~PortBench() { port.setOpen(false); }
 };
 
-UnitModel flashableUnit() {
-    UnitModel unit;
-    unit.echo = true;
-    unit.answers["ver"] = "\r\nV1.08 BOOT\r\n";
-    return unit;
-}
-
 TEST(SerialLinkPty, WholeFlashingRun) {
-    PtyUnit far(flashableUnit());
+    PtyUnit far;
     ASSERT_TRUE(far.ok());
     PortBench b;
     b.port.setOpen(true);
@@ -99,8 +95,8 @@ TEST(SerialLinkPty, WholeFlashingRun) {
     EXPECT_EQ(outcome, RunOutcome::Completed);
     EXPECT_EQ(b.host.messages, std::vector<std::string>{"Upload Complete."});
     EXPECT_EQ(b.engine.answerText(), "V1.08 BOOT");
-    EXPECT_EQ(far.unit().uploaded.size(), data.size());
-    EXPECT_TRUE(far.unit().uploaded == data);
+    EXPECT_EQ(far.unit().uploaded().size(), data.size());
+    EXPECT_TRUE(far.unit().uploaded() == data);
     b.engine.setDataFileName(file);
     ASSERT_TRUE(b.engine.readFileChecksum());
     char hex[16];
@@ -132,7 +128,7 @@ TEST(SerialLinkPty, AnAnswerBeforeTheWaitBeginsIsKeptForTheWait) {
                 taken += d->getBlock(buf, std::min<uint32_t>(m.wParam, sizeof buf));
         }
     } reader;
-    PtyUnit far(flashableUnit());
+    PtyUnit far;
     ASSERT_TRUE(far.ok());
     PortBench b;
     SlowPuts slow(b.port);
@@ -148,8 +144,8 @@ TEST(SerialLinkPty, AnAnswerBeforeTheWaitBeginsIsKeptForTheWait) {
 
 TEST(SerialLinkPty, SilentUnitStopsTheScriptWithItsMessage) {
     const brimwell::test::NoAnswerFloor nobodyAnswers;
-    UnitModel silent;
-    silent.mode = UnitModel::Mode::Silent;
+    unitsim::UnitOptions silent;
+    silent.dead = true;
     PtyUnit far(silent);
     ASSERT_TRUE(far.ok());
     PortBench b;

@@ -9,8 +9,6 @@
 namespace brimwell::script::test {
 namespace {
 
-using Mode = UnitModel::Mode;
-
 std::string bytes(int size, unsigned seed = 7) {
     std::string data(static_cast<std::size_t>(size), '\0');
     for (int i = 0; i < size; ++i)
@@ -38,13 +36,13 @@ class BlockSplit : public ::testing::TestWithParam<SplitCase> {};
 TEST_P(BlockSplit, FileGoesOutInTwoThousandByteBlocks) {
     const SplitCase& c = GetParam();
     Bench b;
-    b.link.unit.mode = Mode::Loader;
+    b.link.unit.options.startInLoader = true;
     const std::string data = bytes(c.size);
     const std::string file = b.dir.write("data.bin", data);
     EXPECT_EQ(b.run(loadScript(file)), RunOutcome::Completed);
 
     EXPECT_EQ(b.link.blockSizes, c.blocks);
-    EXPECT_EQ(b.link.unit.uploaded, data);
+    EXPECT_EQ(b.link.unit.uploaded(), data);
     ASSERT_EQ(b.host.shown.size(), 1u);
     EXPECT_EQ(b.host.shown[0].maximum, c.maximum);
     EXPECT_EQ(b.host.shown[0].blockCount, c.size / 2000);
@@ -93,7 +91,7 @@ TEST(Checksums, WrapAtSixteenAndEightBits) {
 
 TEST(LoadCommand, CarriesKeywordAddressSizeChecksumAndVersion) {
     Bench b;
-    b.link.unit.mode = Mode::Loader;
+    b.link.unit.options.startInLoader = true;
     // 70000 bytes whose sum modulo 65536 is 0x1A2B: 26 x 255 + 69 = 6699.
     std::string data(70000, '\0');
     for (int i = 0; i < 26; ++i)
@@ -105,14 +103,14 @@ TEST(LoadCommand, CarriesKeywordAddressSizeChecksumAndVersion) {
     EXPECT_EQ(b.link.unit.lines[1], "LF 80000000 70000 1a2b 1.08");
     EXPECT_NE(b.link.wire.find("LF 80000000 70000 1a2b 1.08\r"), std::string::npos);
     EXPECT_EQ(b.host.shown.at(0).checksumText, "1A2B");
-    EXPECT_EQ(b.link.unit.uploaded, data);
+    EXPECT_EQ(b.link.unit.uploaded(), data);
     EXPECT_EQ(b.link.blockSizes.size(), 35u);
 }
 
 TEST(AfterUpload, ElevenPromptAttemptsThenTheScriptStops) {
     Bench b;
-    b.link.unit.mode = Mode::Loader;
-    b.link.unit.promptAfterUpload = false;
+    b.link.unit.options.startInLoader = true;
+    b.link.unit.options.hangAfter = 3; // silent once the data is in
     const std::string file = b.dir.write("abc.bin", "abc");
     EXPECT_EQ(b.run(loadScript(file) + "_SC \"never\"\n"), RunOutcome::Failed);
     const std::string afterData = b.link.wire.substr(b.link.wire.find("abc") + 3);
@@ -153,8 +151,8 @@ class AnswerAfterUpload : public ::testing::TestWithParam<AnswerCase> {};
 TEST_P(AnswerAfterUpload, DecidesTheOutcome) {
     const AnswerCase& c = GetParam();
     Bench b;
-    b.link.unit.mode = Mode::Loader;
-    b.link.unit.answerAfterUpload = c.answer;
+    b.link.unit.options.startInLoader = true;
+    b.link.unit.options.afterLoad = c.answer;
     const std::string file = b.dir.write("abc.bin", "abc");
     EXPECT_EQ(b.run(loadScript(file)), c.outcome);
     EXPECT_EQ(b.link.wire.substr(b.link.wire.find("abc") + 3),
@@ -187,11 +185,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(AfterUpload, PostUploadWaitElapsesBeforeThePromptCheck) {
     Bench b;
-    b.link.unit.mode = Mode::Loader;
+    b.link.unit.options.startInLoader = true;
     const std::string file = b.dir.write("abc.bin", "abc");
     int64_t dataAt = 0, promptAt = 0;
     b.link.onWrite = [&](const std::string& written) {
-        if (dataAt == 0 && !b.link.unit.uploaded.empty())
+        if (dataAt == 0 && !b.link.unit.uploaded().empty())
             dataAt = b.clock.ms();
         else if (dataAt != 0 && promptAt == 0 && written == "\r")
             promptAt = b.clock.ms();
@@ -229,7 +227,8 @@ TEST(AfterUpload, MissingFileAtUploadTimeIsReportedAndTheScriptGoesOn) {
 
 TEST(StopButton, EndsAfterTheBlockInProgressAndTheScriptStops) {
     Bench b;
-    b.link.unit.mode = Mode::Loader;
+    b.link.unit.options.startInLoader = true;
+    b.link.unit.options.dataTimeout = int64_t{3600} * 1'000'000'000; // waits for the rest however long
     b.link.pacedDrain = true; // blocks take time on the line, so Stop lands during one
     b.link.lineBaud = 115200;
     const std::string data = bytes(200000);
@@ -241,7 +240,7 @@ TEST(StopButton, EndsAfterTheBlockInProgressAndTheScriptStops) {
     EXPECT_EQ(b.link.blockSizes, (std::vector<int>{2000, 2000, 2000}));
     // The prompt check still ran after the stop: the unit, still waiting for data, takes its
     // eleven carriage returns as data and never answers.
-    EXPECT_EQ(b.link.unit.uploaded, data.substr(0, 6000) + std::string(11, '\r'));
+    EXPECT_EQ(b.link.unit.uploaded(), data.substr(0, 6000) + std::string(11, '\r'));
     EXPECT_EQ(b.link.wire.find("never"), std::string::npos);
     EXPECT_EQ(b.host.steps, 3);
     EXPECT_EQ(b.host.messages,
@@ -277,15 +276,15 @@ TEST(StopButton, ASecondPressGivesUpTheWaitForTheUnit) {
     };
     for (const Row& r : rows) {
         Bench b;
-        b.link.unit.mode = Mode::Loader;
-        b.link.unit.promptAfterUpload = false;
+        b.link.unit.options.startInLoader = true;
+        const std::string data = bytes(20000);
+        b.link.unit.options.hangAfter = static_cast<int64_t>(data.size()); // silent once the data is in
         b.link.pacedDrain = true;
         b.link.lineBaud = 115200;
         b.host.hint = "Stop again gives up.";
-        const std::string data = bytes(20000);
         int attempts = 0;
         b.link.onWrite = [&](const std::string& written) {
-            if (written == "\r" && b.link.unit.uploaded.size() >= data.size()) ++attempts;
+            if (written == "\r" && b.link.unit.uploaded().size() >= data.size()) ++attempts;
             if (r.firstAtAttempt > 0 && attempts == r.firstAtAttempt && b.engine.cancelled() == 0)
                 b.engine.pressStop();
             if (r.secondAtAttempt > 0 && attempts == r.secondAtAttempt && !b.engine.waitsAbandoned()) {
@@ -484,7 +483,7 @@ TEST(PromptExchange, ClosedPortFailsAtOnceWithoutSending) {
 
 TEST(PromptExchange, ProbingWaitsSixtyFiveTicksWhateverTheTimeout) {
     Bench b;
-    b.link.unit.mode = Mode::Silent;
+    b.link.unit.options.dead = true;
     b.engine.setExpectedPrompt('#');
     b.engine.setPromptTimeout(365);
     EXPECT_FALSE(b.engine.sendAndAwaitPrompt("\r"));
@@ -496,11 +495,12 @@ TEST(PromptExchange, ProbingWaitsSixtyFiveTicksWhateverTheTimeout) {
 TEST(PromptExchange, MatchIsCaseSensitiveAndDiscardsTheRest) {
     Bench b;
     b.engine.setExpectedPrompt('P');
-    b.link.unit.answers[""] = "p..";
-    b.link.unit.mainPrompt = 'P';
+    b.link.unit.options.answers[""] = "p..";
+    b.link.unit.options.mainPrompt = 'P';
     EXPECT_TRUE(b.engine.sendAndAwaitPrompt("\r"));
-    b.link.unit.mainPrompt = 'x';
-    b.link.unit.answers[""] = "p";
+    b.link.unit.options.mainPrompt = 'x';
+    b.link.unit.options.answers[""] = "p";
+    b.link.unit.restart();
     EXPECT_FALSE(b.engine.sendAndAwaitPrompt("\r"));
     EXPECT_TRUE(b.link.input.empty());
 }
@@ -508,7 +508,7 @@ TEST(PromptExchange, MatchIsCaseSensitiveAndDiscardsTheRest) {
 TEST(PromptExchange, EmptyPromptSettingMatchesNothing) {
     Bench b;
     b.engine.setExpectedPrompt('\0');
-    b.link.unit.answers[""] = std::string(1, '\0');
+    b.link.unit.options.answers[""] = std::string(1, '\0');
     EXPECT_FALSE(b.engine.sendAndAwaitPrompt("\r"));
 }
 

@@ -1,11 +1,12 @@
-// Test doubles for the script engine: a unit model behind the serial link's interface (answers,
-// echo, loader mode, raw uploads), a recording host, and small file helpers.
+// Test doubles for the script engine: the simulator's unit behind the serial link's interface, a
+// recording host, and small file helpers.
 #pragma once
 
 #include "script/script_engine.h"
 #include "serial/time_base.h"
 #include "support/driven_clock.h"
 #include "support/temp_dir.h"
+#include "tools/unit-sim/unit.h"
 
 #include <gtest/gtest.h>
 
@@ -16,83 +17,72 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace brimwell::script::test {
 
-// A unit on the far side of the fake port: it reacts to each byte the engine writes.
-struct UnitModel {
-    enum class Mode { Normal, Loader, Silent };
-    Mode mode = Mode::Normal;
-    bool echo = false;
-    bool acceptLoaderCommand = true;
-    bool promptAfterUpload = true;
-    char mainPrompt = '#';
-    char loaderPrompt = '>';
-    std::map<std::string, std::string> answers; // query line -> raw bytes sent before the prompt
-    std::string answerAfterUpload;              // when set: the bytes sent for each line once data was taken
+// The simulator's unit core on the far side of a test's line, with what it heard: the command
+// lines it took and the data of its loads. Built from `options` at its first byte; restart() lets a
+// test change the options between exchanges.
+class SimulatedUnit {
+  public:
+    unitsim::UnitOptions options = quietDefaults();
+    std::vector<std::string> lines; // every command line taken (the text before its carriage return)
 
-    std::vector<std::string> lines; // every line received (text before a carriage return)
-    std::string uploaded;           // raw bytes taken after a load command
-    long long expectData = 0;
-    bool uploading = false;
-    std::string pending;
-
-    static std::vector<std::string> fields(const std::string& line) {
-        std::vector<std::string> out;
-        std::size_t at = 0;
-        while (at <= line.size()) {
-            const std::size_t sp = std::min(line.find(' ', at), line.size());
-            out.push_back(line.substr(at, sp - at));
-            at = sp + 1;
-        }
-        return out;
+    // As most tests here want it: no echo and no answers of its own.
+    static unitsim::UnitOptions quietDefaults() {
+        unitsim::UnitOptions o;
+        o.echo = false;
+        o.answers.clear();
+        return o;
     }
 
-    // Bytes the unit sends back for `sent`.
-    std::string receive(const std::string& sent) {
+    // The unit takes `sent` at `now` (all at once) and returns what it has said by then.
+    std::string receive(const std::string& sent, unitsim::Nanos now) {
+        core().receive(reinterpret_cast<const uint8_t*>(sent.data()), sent.size(), now, 0);
+        return said(now);
+    }
+    // What the unit says by `now` without being sent anything (late prompts, a stalled load).
+    std::string said(unitsim::Nanos now) {
         std::string out;
-        for (char c : sent) {
-            if (expectData > 0) {
-                uploaded += c;
-                if (--expectData == 0 && !promptAfterUpload) mode = Mode::Silent;
-                continue;
-            }
-            if (mode == Mode::Silent) continue;
-            if (echo) out += c;
-            if (c != '\r') {
-                pending += c;
-                continue;
-            }
-            const std::string line = pending;
-            pending.clear();
-            lines.push_back(line);
-            const char prompt = mode == Mode::Loader ? loaderPrompt : mainPrompt;
-            if (line == "LOADR" && acceptLoaderCommand) {
-                mode = Mode::Loader;
-                out += std::string("\r\n") + loaderPrompt;
-            } else if (mode == Mode::Loader && fields(line).size() == 5) {
-                // KEYWORD ADDRESS SIZE CHECKSUM VERSION: the raw bytes follow at once.
-                expectData = std::atoll(fields(line)[2].c_str());
-                if (expectData == 0 && !promptAfterUpload) mode = Mode::Silent;
-            } else if (auto it = answers.find(line); it != answers.end()) {
-                out += it->second + prompt;
-            } else if (!answerAfterUpload.empty() && !uploaded.empty()) {
-                out += answerAfterUpload;
-            } else {
-                out += std::string("\r\n") + prompt;
-            }
-        }
+        core().tick(now);
+        core().takeOutput(now, out);
         return out;
     }
+    // The data of every load, the one in progress included.
+    std::string uploaded() const {
+        std::string all = loaded_;
+        if (core_ && core_->inDataPhase()) all.append(core_->image().begin(), core_->image().end());
+        return all;
+    }
+    uint64_t dataBytesSeen() const { return core_ ? core_->dataBytesSeen() : 0; }
+    void restart() { core_.reset(); }
+
+  private:
+    unitsim::Unit& core() {
+        if (!core_)
+            core_.emplace(
+                options,
+                [this](const unitsim::LoadRecord&, const std::vector<uint8_t>& image) {
+                    loaded_.append(image.begin(), image.end());
+                },
+                [this](const std::string& note) {
+                    if (note.starts_with("LINE ")) lines.push_back(note.substr(5));
+                });
+        return *core_;
+    }
+
+    std::optional<unitsim::Unit> core_;
+    std::string loaded_;
 };
 
-// The serial link as the engine sees it, backed by a UnitModel. Output "drains" in (driven) clock
+// The serial link as the engine sees it, backed by a SimulatedUnit. Output "drains" in (driven) clock
 // time at `Baud` when `pacedDrain` is set, else at once.
 class FakeLink : public UnitLink {
   public:
-    UnitModel unit;
+    SimulatedUnit unit;
     bool open = true;
     int32_t lineBaud = 38400;
     int outFree = 4096;
@@ -108,7 +98,7 @@ class FakeLink : public UnitLink {
     std::deque<char> input;         // received, not yet taken
     std::function<void()> yieldHook;
     std::function<void(const std::string&)> onWrite;        // after the unit saw each write
-    std::function<std::string(const std::string&)> respond; // replaces the unit model when set
+    std::function<std::string(const std::string&)> respond; // replaces the unit when set
     ScriptEngine* engine = nullptr;
     testing::DrivenClock* clock = nullptr;
 
@@ -173,6 +163,7 @@ class FakeLink : public UnitLink {
             if (yield && yieldHook) yieldHook();
             if (engine != nullptr) engine->onWaitPass();
             clock->sleepMs(5);
+            hearUnit();
         }
     }
     void abandonWaits(bool abandon) override { abandoned = abandon; }
@@ -182,6 +173,7 @@ class FakeLink : public UnitLink {
     // The port's data-available event: the capture handler sees the bytes, then every other
     // consumer (the terminal) has read them too, so they are gone.
     void deliver() {
+        hearUnit();
         if (input.empty() || engine == nullptr) return;
         engine->onDataAvailable(static_cast<uint16_t>(std::min<std::size_t>(input.size(), 65535)));
         input.clear();
@@ -191,8 +183,13 @@ class FakeLink : public UnitLink {
   private:
     void write(const std::string& bytes) {
         wire += bytes;
-        queue(respond ? respond(bytes) : unit.receive(bytes));
+        queue(respond ? respond(bytes) : unit.receive(bytes, nowNanos()));
         if (onWrite) onWrite(bytes);
+    }
+    unitsim::Nanos nowNanos() const { return clock->ms() * 1'000'000; }
+    // What the unit says as time passes, without being sent anything.
+    void hearUnit() {
+        if (!respond) queue(unit.said(nowNanos()));
     }
     script::EngineClock::Mark putAt_;
 };

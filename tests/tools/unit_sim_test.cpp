@@ -1,5 +1,6 @@
 // The simulated unit's protocol logic: echo and prompts, loader mode, queries, loads and every fault.
 #include "support/sim_process.h"
+#include "tools/unit-sim/options.h"
 #include "tools/unit-sim/store.h"
 #include "tools/unit-sim/unit.h"
 
@@ -105,6 +106,18 @@ INSTANTIATE_TEST_SUITE_P(
                      "id\rver\r", "id\r\nUNIT 7\r\n#ver\r\nUnknown command\r\n#"},
         ExchangeCase{"LoadCommandOutsideLoaderIsUnknown", nullptr, "LF 0 3 126 1.0\r",
                      "LF 0 3 126 1.0\r\nUnknown command\r\n#"},
+        ExchangeCase{"NoEcho", [](UnitOptions& o) { o.echo = false; }, "ver\rx\r",
+                     "V1.08 BOOT\r\n#Unknown command\r\n#"},
+        ExchangeCase{"AnswerToAnEmptyLine", [](UnitOptions& o) { o.answers[""] = "READY"; }, "\r",
+                     "\r\nREADY\r\n#"},
+        ExchangeCase{"Dead", [](UnitOptions& o) { o.dead = true; }, "LOADR\rver\r", ""},
+        // Once a load's data is in, the load and every line after it get the same bytes only.
+        ExchangeCase{"AfterLoad",
+                     [](UnitOptions& o) {
+                         o.startInLoader = true;
+                         o.afterLoad = "X>";
+                     },
+                     "ver\rLF 0 3 126 1\rabc\rver\r", "ver\r\nV1.08 BOOT\r\n>LF 0 3 126 1\r\nX>X>X>"},
         ExchangeCase{"OverlongLine", [](UnitOptions& o) { o.maxLine = 4; }, "abcdefg\r",
                      "abcdefg\r\nLine too long\r\n#"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -344,6 +357,31 @@ TEST(ImageStore, NamesAndWritesImages) {
     r.address = "2";
     EXPECT_TRUE(storeImage("/proc/nonexistent/dir", r, data, error).empty());
     EXPECT_NE(error.find("cannot create /proc/nonexistent/dir"), std::string::npos) << error;
+}
+
+TEST(UnitSimOptions, UnitKnobsAndAfterLoadEscapes) {
+    auto parse = [](std::vector<std::string> args, SimOptions& o, std::string& error) {
+        args.insert(args.begin(), "brimwell-unit-sim");
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        bool help = false;
+        return parseOptions(static_cast<int>(argv.size()), argv.data(), o, error, help);
+    };
+    SimOptions o;
+    std::string error;
+    ASSERT_TRUE(
+        parse({"--no-echo", "--dead", "--after-load", "\\r\\n>\\x01\\\\", "--answer", "=READY"}, o, error))
+        << error;
+    EXPECT_EQ(o.unit.answers, (std::map<std::string, std::string>{{"", "READY"}}));
+    EXPECT_FALSE(o.unit.echo);
+    EXPECT_TRUE(o.unit.dead);
+    EXPECT_EQ(o.unit.afterLoad, "\r\n>\x01\\");
+    for (const char* bad : {"", "\\q", "\\x1", "ab\\"}) {
+        SimOptions rejected;
+        EXPECT_FALSE(parse({"--after-load", bad}, rejected, error)) << bad;
+        EXPECT_NE(error.find("--after-load"), std::string::npos) << bad;
+    }
 }
 
 } // namespace

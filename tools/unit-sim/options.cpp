@@ -1,6 +1,7 @@
 // Parsing of brimwell-unit-sim's command line.
 #include "tools/unit-sim/options.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstring>
 
@@ -11,6 +12,32 @@ bool toNumber(const char* text, int64_t& v) {
     const char* end = text + std::strlen(text);
     const auto [ptr, ec] = std::from_chars(text, end, v);
     return ec == std::errc() && ptr == end;
+}
+
+// Reads \r, \n, \\ and \xNN in `text`; false on any other escape.
+bool unescape(const char* text, std::string& out) {
+    out.clear();
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p != '\\') {
+            out += *p;
+            continue;
+        }
+        const char e = *++p;
+        if (e == 'r') {
+            out += '\r';
+        } else if (e == 'n') {
+            out += '\n';
+        } else if (e == '\\') {
+            out += '\\';
+        } else if (e == 'x' && std::isxdigit(static_cast<unsigned char>(p[1])) &&
+                   std::isxdigit(static_cast<unsigned char>(p[2]))) {
+            out += static_cast<char>(std::stoi(std::string(p + 1, 2), nullptr, 16));
+            p += 2;
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -28,6 +55,7 @@ const char* usageText() {
            "  --loader-command TEXT  loader-mode command (default LOADR)\n"
            "  --answer QUERY=TEXT    answer TEXT to the command QUERY (default ver=V1.08 BOOT)\n"
            "  --start-in-loader      start in loader mode\n"
+           "  --no-echo              do not echo what the unit is typed\n"
            "faults:\n"
            "  --stay-normal          ignore the loader-mode command (stay in normal firmware)\n"
            "  --prompt-delay MS      send every prompt MS milliseconds late\n"
@@ -37,6 +65,9 @@ const char* usageText() {
            "  --drop-at N            lose data byte N\n"
            "  --hang-after N         stop reading and answering after N data bytes\n"
            "  --disconnect-after N   drop the line after N data bytes\n"
+           "  --dead                 hear nothing, say nothing (a unit switched off)\n"
+           "  --after-load TEXT      once a load's data is in, answer it and every line after it\n"
+           "                         with TEXT only (escapes \\r \\n \\\\ \\xNN)\n"
            "  --data-timeout MS      abandon a load that stalls this long (default 2000)\n"
            "  --max-size BYTES       refuse larger loads (default 67108864)\n"
            "  --quiet                print only the device, the stored images and errors\n";
@@ -110,7 +141,7 @@ bool parseOptions(int argc, char** argv, SimOptions& out, std::string& error, bo
         } else if (arg == "--answer") {
             if (!value(v)) return false;
             const char* eq = std::strchr(v, '=');
-            if (!eq || eq == v) {
+            if (!eq) { // QUERY may be empty: the answer to an empty line
                 error = "--answer takes QUERY=TEXT";
                 return false;
             }
@@ -119,6 +150,16 @@ bool parseOptions(int argc, char** argv, SimOptions& out, std::string& error, bo
             out.unit.answers[std::string(v, eq)] = eq + 1;
         } else if (arg == "--start-in-loader") {
             out.unit.startInLoader = true;
+        } else if (arg == "--no-echo") {
+            out.unit.echo = false;
+        } else if (arg == "--dead") {
+            out.unit.dead = true;
+        } else if (arg == "--after-load") {
+            if (!value(v)) return false;
+            if (!unescape(v, out.unit.afterLoad) || out.unit.afterLoad.empty()) {
+                error = "--after-load: empty, or an escape other than \\r \\n \\\\ \\xNN: " + std::string(v);
+                return false;
+            }
         } else if (arg == "--stay-normal") {
             out.unit.stayNormal = true;
         } else if (arg == "--prompt-delay") {

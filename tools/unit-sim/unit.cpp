@@ -63,7 +63,7 @@ bool parseLoadCommand(const std::string& line, LoadRecord& out) {
 
 Unit::Unit(UnitOptions options, LoadDone onLoad, Note onNote)
     : opt_(std::move(options)), onLoad_(std::move(onLoad)), onNote_(std::move(onNote)),
-      loader_(opt_.startInLoader && !opt_.stayNormal) {}
+      loader_(opt_.startInLoader && !opt_.stayNormal), hung_(opt_.dead) {}
 
 void Unit::receive(const uint8_t* data, size_t n, Nanos first, Nanos perByte) {
     for (size_t k = 0; k < n && !hung_ && !disconnected_; ++k) {
@@ -76,11 +76,17 @@ void Unit::receive(const uint8_t* data, size_t n, Nanos first, Nanos perByte) {
 }
 
 void Unit::commandByte(uint8_t b, Nanos t) {
-    send(std::string(1, static_cast<char>(b)), t); // the unit echoes everything it is typed
+    if (opt_.echo) send(std::string(1, static_cast<char>(b)), t);
     if (b == '\r') {
-        send("\n", t);
+        if (opt_.echo) send("\n", t);
         std::string line;
         line.swap(line_);
+        if (answersAfterLoad()) {
+            note("LINE " + line);
+            lineOverflow_ = false;
+            queue(opt_.afterLoad, t);
+            return;
+        }
         const bool overflow = lineOverflow_;
         lineOverflow_ = false;
         if (overflow) {
@@ -99,7 +105,13 @@ void Unit::commandByte(uint8_t b, Nanos t) {
 }
 
 void Unit::runLine(const std::string& raw, Nanos t) {
+    note("LINE " + raw);
     const std::string line = trimmed(raw);
+    if (const auto it = opt_.answers.find(line); it != opt_.answers.end()) {
+        send(it->second + "\r\n", t);
+        prompt(t);
+        return;
+    }
     if (line.empty()) {
         prompt(t);
         return;
@@ -112,11 +124,6 @@ void Unit::runLine(const std::string& raw, Nanos t) {
             send("LOADER MODE\r\n", t);
             note("MODE loader");
         }
-        prompt(t);
-        return;
-    }
-    if (const auto it = opt_.answers.find(line); it != opt_.answers.end()) {
-        send(it->second + "\r\n", t);
         prompt(t);
         return;
     }
@@ -191,6 +198,8 @@ void Unit::dataByte(uint8_t b, Nanos t) {
 
 void Unit::finishLoad(Nanos t) {
     loading_ = false;
+    loaded_ = true;
+    if (answersAfterLoad()) queue(opt_.afterLoad, t); // in place of the report below
     if (load_.receivedChecksum != (load_.announcedChecksum & 0xFFFF)) {
         failLoad("checksum mismatch", t);
         return;
@@ -222,6 +231,10 @@ void Unit::tick(Nanos now) {
 }
 
 void Unit::send(const std::string& text, Nanos t) {
+    if (!answersAfterLoad()) queue(text, t);
+}
+
+void Unit::queue(const std::string& text, Nanos t) {
     if (hung_ || text.empty()) return;
     if (!pending_.empty() && pending_.back().due >= t) {
         pending_.back().bytes += text; // keeps order: nothing overtakes a delayed prompt

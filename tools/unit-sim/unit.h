@@ -21,6 +21,7 @@ struct UnitOptions {
     std::string loaderCommand = "LOADR";
     std::map<std::string, std::string> answers{{"ver", "V1.08 BOOT"}};
     bool startInLoader = false;
+    bool echo = true;                  // echoes what it is typed (a CR as CR LF)
     bool stayNormal = false;           // ignores the loader-mode command
     Nanos promptDelay = 0;             // every prompt comes this late
     bool noPrompt = false;             // never sends a prompt
@@ -29,6 +30,9 @@ struct UnitOptions {
     int64_t dropAt = -1;               // data byte number lost on the way in
     int64_t hangAfter = -1;            // after this many data bytes the unit stops reading and answering
     int64_t disconnectAfter = -1;      // after this many data bytes the unit drops the line
+    bool dead = false;                 // switched off or on another line: hears and says nothing
+    std::string afterLoad;             // when set: all the unit sends once a load's data is in (its
+                                       // report, then for each line its echo, answer and prompt)
     Nanos dataTimeout = 2'000'000'000; // a load with no byte for this long is abandoned
     uint64_t maxSize = 64u << 20;
     size_t maxLine = 256;
@@ -68,6 +72,8 @@ class Unit {
     bool hung() const { return hung_; }
     bool disconnected() const { return disconnected_; }
     uint64_t dataBytesSeen() const { return dataSeen_; }
+    // The data of the load in progress, or of the last good one.
+    const std::vector<uint8_t>& image() const { return image_; }
 
   private:
     void commandByte(uint8_t b, Nanos t);
@@ -75,7 +81,10 @@ class Unit {
     void dataByte(uint8_t b, Nanos t);
     void finishLoad(Nanos t);
     void failLoad(const std::string& why, Nanos t);
+    // Queues what the unit says (nothing once it answers every line with afterLoad).
     void send(const std::string& text, Nanos t);
+    void queue(const std::string& text, Nanos t);
+    bool answersAfterLoad() const { return loaded_ && !opt_.afterLoad.empty(); }
     void prompt(Nanos t);
     void note(const std::string& text) {
         if (onNote_) onNote_(text);
@@ -104,6 +113,7 @@ class Unit {
     std::vector<uint8_t> image_;
     Nanos lastData_ = 0;
     uint64_t dataSeen_ = 0; // data bytes over all loads, for the fault counters
+    bool loaded_ = false;   // a load's data came in (for afterLoad)
 };
 
 // Parses "KEYWORD ADDRESS SIZE CHECKSUM VERSION"; the version is the rest of the line and may hold
