@@ -391,7 +391,9 @@ QString MainWindow::statusText() const {
 }
 
 void MainWindow::setStatusText(const QString& text) {
-    infoStatusBar->findChild<QLabel*>(QStringLiteral("InfoStatusText"))->setText(withLineBreaks(text));
+    auto* label = infoStatusBar->findChild<QLabel*>(QStringLiteral("InfoStatusText"));
+    label->setText(withLineBreaks(text));
+    emit statusTextChanged(label->text());
 }
 
 void MainWindow::showMessage(const QString& text, MsgKind kind) {

@@ -208,6 +208,11 @@ class MainWindow : public QMainWindow {
     // A message box through the dialog seam, owned by this window.
     void showMessage(const QString& text, MsgKind kind = MsgKind::Information);
 
+  signals:
+    // The status bar shows `text` (as statusText() returns it): every change, however soon the
+    // next one follows.
+    void statusTextChanged(const QString& text);
+
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
