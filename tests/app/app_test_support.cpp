@@ -1,5 +1,6 @@
 // Helpers of the window tests.
 #include "app_test_support.h"
+#include "support/event_pump.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,13 +54,10 @@ UnitSim::UnitSim(std::vector<std::string> args, const std::string& appears) : li
     args.erase(args.begin());
     if (!process_.start(program, args)) throw std::runtime_error("cannot start " + program);
     // A busy machine may take a while to start a process; the path appears once it serves.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     struct stat st {};
-    while (::stat(appears.c_str(), &st) != 0) {
-        if (!process_.running() || std::chrono::steady_clock::now() > until)
-            throw std::runtime_error("simulator did not make " + appears + ": " + process_.stderrText());
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    const auto served = [&] { return ::stat(appears.c_str(), &st) == 0; };
+    if (!waitUntil([&] { return served() || !process_.running(); }, 30000) || !served())
+        throw std::runtime_error("simulator did not make " + appears + ": " + process_.stderrText());
 }
 
 UnitSim::~UnitSim() {

@@ -2,6 +2,7 @@
 // Telnet framing, PCI driver sockets that never answer or go away, files that never end, scripts
 // that read as something they are not. Each row once held a run (and its stop) up, lost the real
 // cause, or flashed the unit with the wrong thing.
+#include "support/event_pump.h"
 #include "support/sim_process.h"
 
 #include <QJsonArray>
@@ -60,8 +61,7 @@ struct HostileCase {
 // SIGTERM once `text` is on the run's standard error (or the peer's output), `delay` later.
 During stopOnRun(const std::string& text, std::chrono::milliseconds delay = 0ms) {
     return [=](Rig& rig, ChildProcess& run) {
-        for (int i = 0; i < 3000 && run.stderrText().find(text) == std::string::npos; ++i)
-            std::this_thread::sleep_for(10ms);
+        waitUntil([&run, &text] { return run.stderrText().find(text) != std::string::npos; }, 30000);
         std::this_thread::sleep_for(delay);
         run.signal(SIGTERM);
         rig.stoppedAt = std::chrono::steady_clock::now();

@@ -3,6 +3,7 @@
 // minicom reports as locked, and brimwell's lock goes with the run however it ends. Each test's line
 // is a pseudo-terminal of its own, so parallel runs never share a lock file.
 #include "serial/uucp_lock.h"
+#include "support/event_pump.h"
 #include "support/sim_process.h"
 
 #include <gtest/gtest.h>
@@ -96,10 +97,7 @@ struct Line {
                      {"BRIMWELL_LOCK_DIR", "BRIMWELL_TIME_SCALE"}))
             return {-1, "not started"};
         if (whileRunning) {
-            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (p.stderrText().find("Running ") == std::string::npos &&
-                   std::chrono::steady_clock::now() < end)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            waitUntil([&p] { return p.stderrText().find("Running ") != std::string::npos; }, 30000);
             whileRunning(p);
         }
         const int code = p.wait(std::chrono::seconds(60));

@@ -1,6 +1,7 @@
 // "brimwell run" against brimwell-unit-sim over pseudo-terminals: whole flashing runs, every
 // simulated fault, set-up errors, probing, settings and Ctrl+C. The engine's waits run faster
 // through BRIMWELL_TIME_SCALE; the simulator runs at real time.
+#include "support/event_pump.h"
 #include "support/pty.h"
 #include "support/recorder_files.h"
 #include "support/ser2net_server.h"
@@ -163,18 +164,13 @@ class FlashRun {
 // Until the run printed `text` on either stream.
 bool waitForText(ChildProcess& p, const std::string& text,
                  std::chrono::seconds limit = std::chrono::seconds(60)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
     const auto printed = [&] {
         const auto out = p.lines();
         return p.stderrText().find(text) != std::string::npos ||
                std::any_of(out.begin(), out.end(),
                            [&](const std::string& l) { return l.find(text) != std::string::npos; });
     };
-    while (!printed()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return waitUntil(printed, static_cast<int>(std::chrono::milliseconds(limit).count()));
 }
 
 // The units of a --report file.
@@ -470,7 +466,7 @@ TEST(EndToEnd, SecondCtrlCStopsWaitingForTheUnit) {
     f.onStarted = [](ChildProcess& p) {
         ASSERT_TRUE(p.waitForLine("Progress ", std::chrono::seconds(60)).has_value());
         p.signal(SIGINT);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(waitForText(p, "Stopping (Ctrl+C)")); // the second once the first was taken
         p.signal(SIGINT);
     };
     // At real time the prompt check after a stopped upload would wait 11 times, over three minutes,
@@ -726,9 +722,8 @@ TEST(EndToEnd, ParallelRunSurvivesACrashedUnitAndStopsOnSigterm) {
             pid_t first = 0;
             ASSERT_TRUE(children >> first);
             ::kill(first, SIGSEGV);
-            for (int tries = 0; std::filesystem::exists("/proc/" + std::to_string(first)) && tries < 1000;
-                 ++tries)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10)); // until the runner reaped it
+            // Until the runner reaped it.
+            waitUntil([first] { return !std::filesystem::exists("/proc/" + std::to_string(first)); }, 10000);
             p.signal(sig);
         };
         const RunResult r = f.run(f.twoFileScript(), args);

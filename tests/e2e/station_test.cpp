@@ -138,9 +138,12 @@ TEST_F(Station, StopsAsTheOperatorSaysAndRecordsHowEachRunEnded) {
             station(r.stops.empty() ? std::vector<std::string>{"--once"} : std::vector<std::string>{}));
         ASSERT_TRUE(sims["line"]->process.waitForLine("NOTE pty LOAD", 30s)) << r.what << "\n"
                                                                              << run->output();
-        for (const int sig : r.stops) {
-            run->process.signal(sig);
-            std::this_thread::sleep_for(200ms);
+        for (std::size_t i = 0; i < r.stops.size(); ++i) {
+            run->process.signal(r.stops[i]);
+            // The next one once the station took this one.
+            if (i + 1 < r.stops.size()) {
+                ASSERT_TRUE(run->says("Ctrl+C: no new units")) << r.what << "\n" << run->output();
+            }
         }
         EXPECT_EQ(run->process.wait(60s), r.exitCode) << r.what << "\n" << run->output();
         EXPECT_EQ(recorded(),

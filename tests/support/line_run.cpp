@@ -1,5 +1,6 @@
 // Flashing runs over real lines for the line tests and the reliability benchmark.
 #include "support/line_run.h"
+#include "support/event_pump.h"
 
 #include "support/pty.h"
 #include "support/sim_process.h"
@@ -52,12 +53,14 @@ LineFlashResult runLineFlash(const LineFlash& spec) {
         if (sim.process.waitForLine("NOTE pty FAULT ", lineLimit)) lost = Clock::now();
         break;
     case LineLoss::SecondStop: {
-        const auto end = Clock::now() + lineLimit;
-        while (run.stderrText().find("(attempt 1 of 11)") == std::string::npos && run.running() &&
-               Clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const auto said = [&run](const char* text) {
+            return
+                [&run, text] { return run.stderrText().find(text) != std::string::npos || !run.running(); };
+        };
+        const int limitMs = static_cast<int>(std::chrono::milliseconds(lineLimit).count());
+        waitUntil(said("(attempt 1 of 11)"), limitMs);
         run.signal(SIGINT);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        waitUntil(said("Stopping (Ctrl+C)"), limitMs); // the second once the first was taken
         run.signal(SIGINT);
         lost = Clock::now();
         break;

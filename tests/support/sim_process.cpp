@@ -1,5 +1,6 @@
 // Child-process helpers for the tests and benchmarks that drive the real programs.
 #include "support/sim_process.h"
+#include "support/event_pump.h"
 
 #include <cerrno>
 #include <csignal>
@@ -153,20 +154,13 @@ std::string ChildProcess::stderrText() {
 int ChildProcess::wait(std::chrono::milliseconds timeout) {
     if (pid_ <= 0) return -1;
     if (!exited_) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            const pid_t r = ::waitpid(pid_, &status_, WNOHANG);
-            if (r == pid_) {
-                exited_ = true;
-                break;
-            }
-            if (std::chrono::steady_clock::now() > end) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status_, 0);
-                exited_ = true;
-                return -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const bool ended = waitUntil([this] { return ::waitpid(pid_, &status_, WNOHANG) == pid_; },
+                                     static_cast<int>(timeout.count()));
+        exited_ = true;
+        if (!ended) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status_, 0);
+            return -1;
         }
     }
     if (outReader_.joinable()) outReader_.join();

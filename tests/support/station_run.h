@@ -2,6 +2,7 @@
 // one line per event: "TIME PORT SERIAL what happened").
 #pragma once
 
+#include "support/event_pump.h"
 #include "support/sim_process.h"
 
 #include <algorithm>
@@ -33,13 +34,9 @@ struct StationRun {
     }
     // Waits until `times` lines hold `text`; false after `limit` or when the station ended first.
     bool says(const std::string& text, int times = 1, std::chrono::seconds limit = std::chrono::seconds(60)) {
-        for (const auto end = std::chrono::steady_clock::now() + limit;
-             std::chrono::steady_clock::now() < end;) {
-            if (count(text) >= times) return true;
-            if (!process.running()) return count(text) >= times;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
+        waitUntil([&] { return count(text) >= times || !process.running(); },
+                  static_cast<int>(std::chrono::milliseconds(limit).count()));
+        return count(text) >= times;
     }
     std::string output() {
         std::string text;

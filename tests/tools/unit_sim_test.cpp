@@ -57,16 +57,26 @@ struct ExchangeCase {
     std::string expected;
 };
 
-void PrintTo(const ExchangeCase& c, std::ostream* os) {
+// A table row prints as its name.
+template <typename Case>
+requires requires(const Case& c) {
+    c.name;
+}
+void PrintTo(const Case& c, std::ostream* os) {
     *os << c.name;
+}
+
+// The unit's options as a row sets them.
+UnitOptions configured(const std::function<void(UnitOptions&)>& configure) {
+    UnitOptions o;
+    if (configure) configure(o);
+    return o;
 }
 
 class Exchange : public ::testing::TestWithParam<ExchangeCase> {};
 
 TEST_P(Exchange, EchoAnswerAndPrompt) {
-    UnitOptions o;
-    if (GetParam().configure) GetParam().configure(o);
-    Harness h(o);
+    Harness h(configured(GetParam().configure));
     h.push(GetParam().input);
     EXPECT_EQ(h.out(), GetParam().expected);
 }
@@ -123,9 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UnitPrompt, DelayedPromptWaitsAndKeepsOrder) {
-    UnitOptions o;
-    o.promptDelay = 1000;
-    Harness h(o);
+    Harness h(UnitOptions{.promptDelay = 1000});
     h.push("\r", 0);
     h.push("x", 10); // typed while the prompt is still due: its echo must not overtake the prompt
     EXPECT_EQ(h.out(999), "\r\n");
@@ -196,16 +204,10 @@ struct FaultCase {
     std::string error;         // expected load error, empty when the load is good
 };
 
-void PrintTo(const FaultCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class LoadFault : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(LoadFault, FailedLoadFallsBackToNormalFirmware) {
-    UnitOptions o;
-    if (GetParam().configure) GetParam().configure(o);
-    Harness h(o);
+    Harness h(configured(GetParam().configure));
     const auto data = brimwell::testing::patternBytes(3000, 11);
     h.push("LOADR\r");
     h.push(loadCommand(data, "1.08", GetParam().checksumOverride));
@@ -240,9 +242,7 @@ TEST(UnitLoad, MalformedLoadCommandIsRefused) {
 }
 
 TEST(UnitLoad, StalledLoadIsAbandonedAfterTheDataTimeout) {
-    UnitOptions o;
-    o.dataTimeout = 1000;
-    Harness h(o);
+    Harness h(UnitOptions{.dataTimeout = 1000});
     h.push("LOADR\rLF 0 10 0 1\r", 0);
     h.push(std::vector<uint8_t>(4, 0), 50);
     h.out();
@@ -256,9 +256,7 @@ TEST(UnitLoad, StalledLoadIsAbandonedAfterTheDataTimeout) {
 }
 
 TEST(UnitLoad, HangAfterNDataBytesSilencesTheUnit) {
-    UnitOptions o;
-    o.hangAfter = 100;
-    Harness h(o);
+    Harness h(UnitOptions{.hangAfter = 100});
     h.push("LOADR\rLF 0 300 0 1\r");
     h.out();
     h.push(std::vector<uint8_t>(300, 0));
@@ -271,9 +269,7 @@ TEST(UnitLoad, HangAfterNDataBytesSilencesTheUnit) {
 }
 
 TEST(UnitLoad, DisconnectAfterNDataBytes) {
-    UnitOptions o;
-    o.disconnectAfter = 2000;
-    Harness h(o);
+    Harness h(UnitOptions{.disconnectAfter = 2000});
     h.push("LOADR\rLF 0 4000 0 1\r");
     h.push(std::vector<uint8_t>(4000, 0));
     EXPECT_TRUE(h.unit.disconnected());
@@ -281,9 +277,7 @@ TEST(UnitLoad, DisconnectAfterNDataBytes) {
 }
 
 TEST(UnitLoad, FaultCountersRunAcrossLoads) {
-    UnitOptions o;
-    o.corruptAt = 5; // lands in the second load
-    Harness h(o);
+    Harness h(UnitOptions{.corruptAt = 5}); // lands in the second load
     const std::vector<uint8_t> a{1, 2, 3}, b{4, 5, 6, 7};
     h.push("LOADR\r");
     h.push(loadCommand(a));

@@ -31,7 +31,7 @@ struct UnitOptions {
     int64_t hangAfter = -1;            // after this many data bytes the unit stops reading and answering
     int64_t disconnectAfter = -1;      // after this many data bytes the unit drops the line
     bool dead = false;                 // switched off or on another line: hears and says nothing
-    std::string afterLoad;             // when set: all the unit sends once a load's data is in (its
+    std::string afterLoad{};           // when set: all the unit sends once a load's data is in (its
                                        // report, then for each line its echo, answer and prompt)
     Nanos dataTimeout = 2'000'000'000; // a load with no byte for this long is abandoned
     uint64_t maxSize = 64u << 20;
