@@ -1,7 +1,7 @@
 // Fuzzes the opening of an RFC 2217 port: the server's side of the negotiation (options, sub-
 // negotiations, data before and after the COM-PORT option) is the input, sent over a socket pair
 // that then closes; the opening must end, and keep no more early data than its limit.
-#include "serial/rfc2217_dispatcher.h"
+#include "serial/rfc2217_device.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,9 +12,8 @@
 
 namespace {
 
-struct Opening : brimwell::serial::Rfc2217Dispatcher {
-    using brimwell::serial::Rfc2217Dispatcher::connected;
-    using brimwell::serial::Rfc2217Dispatcher::readCom;
+struct Opening : brimwell::serial::Rfc2217Device {
+    using brimwell::serial::Rfc2217Device::connected;
 };
 
 } // namespace
@@ -27,11 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     ::shutdown(pair[1], SHUT_WR);
     {
         Opening port;
-        if (port.connected(pair[0])) {
+        brimwell::serial::PortError error;
+        if (port.connected(pair[0], error)) {
             uint8_t got[512];
             std::size_t early = 0;
-            for (int32_t n; (n = port.readCom(got, sizeof got)) > 0;)
-                early += static_cast<std::size_t>(n);
+            for (uint32_t n; (n = port.read(got, sizeof got)) > 0;)
+                early += n;
             if (early > size || early > brimwell::serial::kRfc2217EarlyDataLimit) std::abort();
         }
     }

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "serial/net_endpoint.h"
-#include "serial/rfc2217_dispatcher.h"
-#include "serial/socket_dispatcher.h"
-#include "serial/termios_dispatcher.h"
+#include "serial/rfc2217_device.h"
+#include "serial/socket_device.h"
+#include "serial/termios_device.h"
 
 namespace brimwell::serial {
 namespace {
@@ -43,17 +43,17 @@ bool isRegisteredLayerName(const std::string& path) {
     return !path.empty() && registeredFor(path) != nullptr;
 }
 
-std::unique_ptr<Dispatcher> makeDeviceLayer(const std::string& path, void* owner) {
-    if (const DeviceLayerFactory factory = registeredFor(path)) return factory(owner);
+std::unique_ptr<DeviceLayer> makeDeviceLayer(const std::string& path) {
+    if (const DeviceLayerFactory factory = registeredFor(path)) return factory();
     switch (netSchemeOf(path)) {
     case NetScheme::Socket:
-        return std::make_unique<SocketDispatcher>(owner);
+        return std::make_unique<SocketDevice>();
     case NetScheme::Rfc2217:
-        return std::make_unique<Rfc2217Dispatcher>(owner);
+        return std::make_unique<Rfc2217Device>();
     case NetScheme::None:
         break;
     }
-    return std::make_unique<TermiosDispatcher>(owner);
+    return std::make_unique<TermiosDevice>();
 }
 
 } // namespace brimwell::serial

@@ -7,13 +7,13 @@
 #include <memory>
 #include <string>
 
-#include "serial/dispatcher.h"
+#include "serial/device_layer.h"
 
 namespace brimwell::serial {
 
-std::unique_ptr<Dispatcher> makeDeviceLayer(const std::string& path, void* owner);
+std::unique_ptr<DeviceLayer> makeDeviceLayer(const std::string& path);
 
-using DeviceLayerFactory = std::function<std::unique_ptr<Dispatcher>(void* owner)>;
+using DeviceLayerFactory = std::function<std::unique_ptr<DeviceLayer>()>;
 // From now on port names starting with `prefix` open through `factory` (set up before any port opens).
 void registerDeviceLayer(const std::string& prefix, DeviceLayerFactory factory);
 // True when a registered layer serves `path`: it names no device node that could be checked first.

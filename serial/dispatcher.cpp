@@ -152,7 +152,7 @@ int32_t Dispatcher::initPort(const std::string& deviceName, uint32_t baud, uint8
     s_->deviceName = deviceName;
     openError_ = {};
 
-    const int32_t opened = openCom(deviceName, inSize, outSize);
+    const int32_t opened = openCom(deviceName);
     if (opened == result::kOutOfMemory) return result::kOutOfMemory;
     if (opened < 0) return openError_ ? openError_.code : result::kHardwareFailure;
     s_->open = true;
@@ -162,7 +162,6 @@ int32_t Dispatcher::initPort(const std::string& deviceName, uint32_t baud, uint8
         donePort();
         return code;
     };
-    if (!setupCom(inSize, outSize)) return fail(openError_ ? openError_.code : result::kHardwareFailure);
 
     {
         Lock in(s_->inputLock);
@@ -182,8 +181,8 @@ int32_t Dispatcher::initPort(const std::string& deviceName, uint32_t baud, uint8
 
     {
         Lock guard(s_->mainLock);
-        DeviceConfig dcb;
-        if (getComState(dcb) == 0) s_->dcb = dcb;
+        LineSettings settings;
+        if (device().current(settings)) s_->line = settings;
         s_->dtrAuto = (openFlags & kOpenDtrAutomatic) != 0;
         s_->rtsAuto = (openFlags & kOpenRtsAutomatic) != 0;
         // The lines are set now: the line settings below write nothing when the device already
@@ -200,8 +199,7 @@ int32_t Dispatcher::initPort(const std::string& deviceName, uint32_t baud, uint8
     const int32_t line = setLine(baud, parity, dataBits, stopBits);
     if (line < 0) return fail(line);
 
-    ComStatus status;
-    getComError(status);
+    readLineStatus();
     s_->recorders.portOpened();
     startDispatcher();
     return result::kOk;
@@ -268,30 +266,27 @@ std::string Dispatcher::deviceLabel() const {
 
 // ---- Line settings --------------------------------------------------------------------------
 
-namespace {
-void setFixedFlags(DeviceConfig& dcb) {
-    dcb.flags |= kConfigBinary | kConfigTxContinueOnXoff;
-    dcb.flags &= ~(kConfigParity | kConfigDsrSensitivity | kConfigNull);
-}
-} // namespace
-
 int32_t Dispatcher::setLine(uint32_t baud, uint8_t parity, uint8_t dataBits, uint8_t stopBits) {
     uint32_t newBaud;
-    uint8_t newParity, newSize, newStop;
+    Parity newParity;
+    uint8_t newSize;
+    StopBits newStop;
     {
         Lock guard(s_->mainLock);
-        DeviceConfig cur;
-        if (getComState(cur) != 0) return result::kCommNotOpen;
-        newBaud = baud == kKeepBaud ? cur.baudRate : baud;
-        newParity = parity == kKeepParity ? cur.parity : parity;
-        newSize = dataBits == kKeepDataBits ? cur.byteSize : dataBits;
+        LineSettings cur;
+        if (!device().current(cur)) return result::kCommNotOpen;
+        newBaud = baud == kKeepBaud ? cur.baud : baud;
+        // The parity numbers are Parity's order; anything else is no parity a line can have.
+        if (parity != kKeepParity && parity > kParitySpace) return result::kBadArgument;
+        newParity = parity == kKeepParity ? cur.parity : static_cast<Parity>(parity);
+        newSize = dataBits == kKeepDataBits ? cur.dataBits : dataBits;
         if (stopBits == kKeepStopBits) {
             newStop = cur.stopBits;
         } else {
-            newStop = stopBits <= 1 ? kOneStopBit : kTwoStopBits;
-            if (newStop == kTwoStopBits && newSize == 5) newStop = kOne5StopBits;
+            newStop = stopBits <= 1 ? StopBits::One : StopBits::Two;
+            if (newStop == StopBits::Two && newSize == 5) newStop = StopBits::OnePointFive;
         }
-        if (newBaud == cur.baudRate && newParity == cur.parity && newSize == cur.byteSize &&
+        if (newBaud == cur.baud && newParity == cur.parity && newSize == cur.dataBits &&
             newStop == cur.stopBits)
             return result::kOk;
     }
@@ -299,56 +294,57 @@ int32_t Dispatcher::setLine(uint32_t baud, uint8_t parity, uint8_t dataBits, uin
     for (int i = 0; i < kDrainPolls && outBuffUsed() > 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(kDrainPollMs));
     {
-        DeviceConfig cur;
+        LineSettings cur;
         uint32_t lastBaud;
         {
             Lock guard(s_->mainLock);
-            if (getComState(cur) != 0) return result::kCommNotOpen;
+            if (!device().current(cur)) return result::kCommNotOpen;
             lastBaud = s_->lastBaud ? s_->lastBaud : kDefaultBaud;
         }
-        const int64_t bits = int64_t{cur.byteSize} + kFramingBits + (cur.parity != kParityNone ? 1 : 0) +
-                             (cur.stopBits != kOneStopBit ? 1 : 0);
+        const int64_t bits = int64_t{cur.dataBits} + kFramingBits + (cur.parity != Parity::None ? 1 : 0) +
+                             (cur.stopBits != StopBits::One ? 1 : 0);
         int64_t d = (kUnitsPerSecond / int64_t{lastBaud}) * bits * kLineChangeCharTimes;
         if (d < kUnitsPerMs) d *= 2;
         std::this_thread::sleep_for(std::chrono::milliseconds((d + kUnitsPerMs - 1) / kUnitsPerMs));
     }
 
     Lock guard(s_->mainLock);
-    DeviceConfig cur;
-    if (getComState(cur) != 0) return result::kCommNotOpen;
-    setFixedFlags(cur);
-    cur.baudRate = newBaud;
+    LineSettings cur;
+    if (!device().current(cur)) return result::kCommNotOpen;
+    cur.baud = newBaud;
     cur.parity = newParity;
-    cur.byteSize = newSize;
+    cur.dataBits = newSize;
     cur.stopBits = newStop;
     return Work::writeConfig(*this, cur);
 }
 
-int32_t Dispatcher::Work::writeConfig(Dispatcher& d, DeviceConfig& dcb) {
+int32_t Dispatcher::Work::writeConfig(Dispatcher& d, LineSettings& settings) {
     Lock guard(d.s_->mainLock);
-    if (!d.s_->dtrAuto)
-        dcb.flags = (dcb.flags & ~kConfigDtrControlMask) |
-                    (d.s_->dtrState ? kConfigDtrControlEnable : kConfigDtrControlDisable);
-    if (!d.s_->rtsAuto)
-        dcb.flags = (dcb.flags & ~kConfigRtsControlMask) |
-                    (d.s_->rtsState ? kConfigRtsControlEnable : kConfigRtsControlDisable);
-    const int32_t r = d.setComState(dcb);
+    if (!d.s_->dtrAuto) settings.dtr = d.s_->dtrState ? LineControl::On : LineControl::Off;
+    if (!d.s_->rtsAuto) settings.rts = d.s_->rtsState ? LineControl::On : LineControl::Off;
+    DeviceLayer& device = d.device();
+    const int32_t r = device.apply(settings);
     if (r != 0) return r;
-    d.s_->dcb = dcb;
-    d.s_->lastBaud = dcb.baudRate;
-    if (!d.s_->dtrAuto) d.escapeComFunction(d.s_->dtrState ? kSetDtr : kClrDtr);
-    if (!d.s_->rtsAuto && !d.s_->rs485.load()) d.escapeComFunction(d.s_->rtsState ? kSetRts : kClrRts);
+    d.s_->line = settings;
+    d.s_->lastBaud = settings.baud;
+    if (!d.s_->dtrAuto) device.setDtr(d.s_->dtrState);
+    if (!d.s_->rtsAuto && !d.s_->rs485.load()) device.setRts(d.s_->rtsState);
     return result::kOk;
+}
+
+LineSettings Dispatcher::Work::lineNow(Dispatcher& d) {
+    LineSettings cur = d.s_->line;
+    d.device().current(cur);
+    return cur;
 }
 
 void Dispatcher::getLine(uint32_t& baud, uint8_t& parity, uint8_t& dataBits, uint8_t& stopBits) {
     Lock guard(s_->mainLock);
-    DeviceConfig cur = s_->dcb;
-    getComState(cur);
-    baud = cur.baudRate;
-    parity = cur.parity;
-    dataBits = cur.byteSize;
-    stopBits = cur.stopBits == kOneStopBit ? 1 : 2;
+    const LineSettings cur = Work::lineNow(*this);
+    baud = cur.baud;
+    parity = static_cast<uint8_t>(cur.parity);
+    dataBits = cur.dataBits;
+    stopBits = cur.stopBits == StopBits::One ? 1 : 2;
 }
 
 int32_t Dispatcher::changeBaud(uint32_t baud) {
@@ -361,14 +357,14 @@ int32_t Dispatcher::setDtr(bool on) {
     Lock guard(s_->mainLock);
     if (s_->dtrAuto) return 1;
     s_->dtrState = on;
-    return escapeComFunction(on ? kSetDtr : kClrDtr) < 0 ? result::kBadArgument : result::kOk;
+    return device().setDtr(on) ? result::kOk : result::kBadArgument;
 }
 
 int32_t Dispatcher::setRts(bool on) {
     Lock guard(s_->mainLock);
     if (s_->rtsAuto) return 1;
     s_->rtsState = on;
-    return escapeComFunction(on ? kSetRts : kClrRts) < 0 ? result::kBadArgument : result::kOk;
+    return device().setRts(on) ? result::kOk : result::kBadArgument;
 }
 
 int32_t Dispatcher::setModem(bool dtr, bool rts) {
@@ -379,8 +375,8 @@ int32_t Dispatcher::setModem(bool dtr, bool rts) {
 
 uint8_t Dispatcher::Work::readModemStatus(Dispatcher& d, uint8_t clearBits) {
     Lock guard(d.s_->mainLock);
-    uint8_t ms = static_cast<uint8_t>((d.s_->modemStatus.load() & kModemDeltaBits) |
-                                      (d.getComModemStatus() & kModemLevelBits));
+    uint8_t ms =
+        static_cast<uint8_t>((d.s_->modemStatus.load() & kModemDeltaBits) | d.device().modemLines().levels());
     if (d.s_->ringFlag.exchange(false)) ms |= kModemRingEnded;
     d.s_->modemStatus = static_cast<uint8_t>(ms & ~clearBits);
     return ms;
@@ -389,7 +385,7 @@ uint8_t Dispatcher::Work::readModemStatus(Dispatcher& d, uint8_t clearBits) {
 void Dispatcher::Work::updateModemDeltas(Dispatcher& d) {
     Lock guard(d.s_->mainLock);
     const uint8_t old = d.s_->modemStatus.load();
-    const uint8_t levels = d.getComModemStatus() & kModemLevelBits;
+    const uint8_t levels = d.device().modemLines().levels();
     uint8_t deltas = old & kModemDeltaBits;
     const uint8_t changed = (old ^ levels) & kModemLevelBits;
     if (changed & kModemCtsOn) deltas |= kModemDeltaCts;
@@ -458,11 +454,11 @@ void Dispatcher::sendBreak(int32_t ticks, const std::function<bool()>& yield) {
 
 void Dispatcher::setBreak(bool on) {
     if (on) {
-        if (s_->rs485.load()) escapeComFunction(kSetRts);
-        setComBreak(true);
+        if (s_->rs485.load()) device().setRts(true);
+        device().setBreak(true);
     } else {
-        setComBreak(false);
-        if (s_->rs485.load() && outBuffUsed() == 0) escapeComFunction(kClrRts);
+        device().setBreak(false);
+        if (s_->rs485.load() && outBuffUsed() == 0) device().setRts(false);
     }
 }
 
@@ -471,63 +467,49 @@ void Dispatcher::setBreak(bool on) {
 int32_t Dispatcher::hwFlowOptions(uint16_t bufferFull, uint16_t bufferResume, uint16_t options) {
     if (bufferFull < bufferResume || bufferFull > s_->receiveSize) return result::kBadArgument;
     Lock guard(s_->mainLock);
-    DeviceConfig cur;
-    if (getComState(cur) != 0) return result::kCommNotOpen;
-    cur.flags &= ~(kConfigOutxCtsFlow | kConfigOutxDsrFlow | kConfigDtrControlMask | kConfigRtsControlMask);
-    s_->dtrAuto = s_->rtsAuto = false;
-    if (options & kHwFlowUseDtr) {
-        cur.flags |= kConfigDtrControlHandshake;
-        s_->dtrAuto = true;
-    } else if (s_->dtrState) {
-        cur.flags |= kConfigDtrControlEnable;
-    }
-    if (options & kHwFlowUseRts) {
-        cur.flags |= kConfigRtsControlHandshake;
-        s_->rtsAuto = true;
-    } else if (s_->rtsState) {
-        cur.flags |= kConfigRtsControlEnable;
-    }
+    LineSettings cur;
+    if (!device().current(cur)) return result::kCommNotOpen;
+    s_->dtrAuto = (options & kHwFlowUseDtr) != 0;
+    s_->rtsAuto = (options & kHwFlowUseRts) != 0;
+    cur.dtr = s_->dtrAuto ? LineControl::Handshake : s_->dtrState ? LineControl::On : LineControl::Off;
+    cur.rts = s_->rtsAuto ? LineControl::Handshake : s_->rtsState ? LineControl::On : LineControl::Off;
     if (s_->rs485.load()) {
-        cur.flags = (cur.flags & ~kConfigRtsControlMask) | kConfigRtsControlToggle;
+        cur.rts = LineControl::Toggle;
         s_->rtsAuto = true;
     }
     cur.xoffLimit = static_cast<uint16_t>(s_->receiveSize - bufferFull);
     cur.xonLimit = bufferResume;
-    if (options & kHwFlowRequireDsr) cur.flags |= kConfigOutxDsrFlow;
-    if (options & kHwFlowRequireCts) cur.flags |= kConfigOutxCtsFlow;
+    cur.dsrFlow = (options & kHwFlowRequireDsr) != 0;
+    cur.ctsFlow = (options & kHwFlowRequireCts) != 0;
     s_->hwOptions = options;
     return Work::writeConfig(*this, cur);
 }
 
-// Takes the output lock (the device status) under the main lock, as swFlowState does.
+// Reads the device status under the main lock, as swFlowState does.
 int32_t Dispatcher::hwFlowState() {
     Lock guard(s_->mainLock);
-    DeviceConfig cur = s_->dcb;
-    getComState(cur);
-    const bool cts = cur.flags & kConfigOutxCtsFlow;
-    const bool dsr = cur.flags & kConfigOutxDsrFlow;
-    const bool dtrHs = (cur.flags & kConfigDtrControlMask) == kConfigDtrControlHandshake;
-    const bool rtsHs = (cur.flags & kConfigRtsControlMask) == kConfigRtsControlHandshake;
-    if (!cts && !dsr && !dtrHs && !rtsHs) return flowStateResult(FlowControlState::Off);
+    const LineSettings cur = Work::lineNow(*this);
+    const bool dtrHs = cur.dtr == LineControl::Handshake;
+    const bool rtsHs = cur.rts == LineControl::Handshake;
+    if (!cur.ctsFlow && !cur.dsrFlow && !dtrHs && !rtsHs) return flowStateResult(FlowControlState::Off);
     if (!dtrHs && !rtsHs) return flowStateResult(FlowControlState::On);
-    ComStatus status;
-    getComError(status);
-    if (cts && (status.holdFlags & kHoldCts)) return flowStateResult(FlowControlState::CtsHold);
-    if (dsr && (status.holdFlags & kHoldDsr)) return flowStateResult(FlowControlState::DsrHold);
+    const LineHolds holds = readLineStatus().holds;
+    if (cur.ctsFlow && holds.cts) return flowStateResult(FlowControlState::CtsHold);
+    if (cur.dsrFlow && holds.dsr) return flowStateResult(FlowControlState::DsrHold);
     return flowStateResult(FlowControlState::On);
 }
 
 int32_t Dispatcher::swFlowEnable(uint16_t bufferFull, uint16_t bufferResume, uint16_t options) {
     if (bufferFull < bufferResume || bufferFull > s_->receiveSize) return result::kBadArgument;
     Lock guard(s_->mainLock);
-    DeviceConfig cur;
-    if (getComState(cur) != 0) return result::kCommNotOpen;
+    LineSettings cur;
+    if (!device().current(cur)) return result::kCommNotOpen;
     if (options & kSwFlowReceive) {
-        cur.flags |= kConfigInX;
+        cur.xonXoffIn = true;
         cur.xoffLimit = static_cast<uint16_t>(s_->receiveSize - bufferFull);
         cur.xonLimit = bufferResume;
     }
-    if (options & kSwFlowTransmit) cur.flags |= kConfigOutX;
+    if (options & kSwFlowTransmit) cur.xonXoffOut = true;
     if (options & (kSwFlowReceive | kSwFlowTransmit)) {
         cur.xonChar = kXonChar;
         cur.xoffChar = kXoffChar;
@@ -537,21 +519,19 @@ int32_t Dispatcher::swFlowEnable(uint16_t bufferFull, uint16_t bufferResume, uin
 
 int32_t Dispatcher::swFlowDisable() {
     Lock guard(s_->mainLock);
-    DeviceConfig cur;
-    if (getComState(cur) != 0) return result::kCommNotOpen;
-    cur.flags &= ~(kConfigInX | kConfigOutX);
+    LineSettings cur;
+    if (!device().current(cur)) return result::kCommNotOpen;
+    cur.xonXoffIn = cur.xonXoffOut = false;
     return Work::writeConfig(*this, cur);
 }
 
 int32_t Dispatcher::swFlowState() {
     Lock guard(s_->mainLock);
-    DeviceConfig cur = s_->dcb;
-    getComState(cur);
-    if (!(cur.flags & (kConfigInX | kConfigOutX))) return flowStateResult(FlowControlState::Off);
-    ComStatus status;
-    getComError(status);
-    const bool sent = status.holdFlags & kHoldXoffSent;
-    const bool held = status.holdFlags & kHoldXoff;
+    const LineSettings cur = Work::lineNow(*this);
+    if (!cur.xonXoffIn && !cur.xonXoffOut) return flowStateResult(FlowControlState::Off);
+    const LineHolds holds = readLineStatus().holds;
+    const bool sent = holds.xoffSent;
+    const bool held = holds.xoff;
     if (sent && held) return flowStateResult(FlowControlState::XBothHold);
     if (sent) return flowStateResult(FlowControlState::XInHold);
     if (held) return flowStateResult(FlowControlState::XOutHold);
@@ -560,8 +540,8 @@ int32_t Dispatcher::swFlowState() {
 
 int32_t Dispatcher::swFlowChars(uint8_t on, uint8_t off) {
     Lock guard(s_->mainLock);
-    DeviceConfig cur;
-    if (getComState(cur) != 0) return result::kCommNotOpen;
+    LineSettings cur;
+    if (!device().current(cur)) return result::kCommNotOpen;
     cur.xonChar = on;
     cur.xoffChar = off;
     return Work::writeConfig(*this, cur);

@@ -1,7 +1,7 @@
 // The dispatcher behind one open serial port: input and output rings, line settings, flow control,
 // modem lines and line errors, triggers and the delivery of their notifications, and the
-// process-wide port list. The device is reached only through the virtual device operations, which
-// a device layer supplies (serial/termios_dispatcher.h on serial/thread_engine.h).
+// process-wide port list. The device is a DeviceLayer (serial/device_layer.h), which the thread
+// engine (serial/thread_engine.h) runs.
 // Which lock guards what, and the order they are taken in: serial/dispatcher_state.h.
 #pragma once
 
@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "serial/byte_ring.h"
+#include "serial/device_layer.h"
 #include "serial/dispatcher_constants.h"
 #include "serial/dispatcher_recording.h"
 #include "serial/error_codes.h"
@@ -29,6 +30,9 @@ class Dispatcher : public DispatcherRecording {
     virtual ~Dispatcher();
     Dispatcher(const Dispatcher&) = delete;
     Dispatcher& operator=(const Dispatcher&) = delete;
+    // The device this port runs over.
+    virtual DeviceLayer& device() = 0;
+
     // ---- Process-wide port list (the handle is the dispatcher's index in it) -----------------
     int32_t handle() const;
     void* owner() const;
@@ -96,9 +100,9 @@ class Dispatcher : public DispatcherRecording {
     uint32_t outBuffFree();
     // Bytes in the driver's own transmit queue behind the output ring, or -1 where the driver
     // cannot tell (a pseudo-terminal's bytes wait in the peer's input instead).
-    virtual int32_t driverOutQueue();
+    int32_t driverOutQueue();
     // How much the driver of this kind of device can hold ahead of the output ring.
-    virtual uint32_t driverQueueSize() const;
+    uint32_t driverQueueSize();
     // Sleeps until the output ring is empty or maxMicros real microseconds have passed; true when
     // it is empty. Call with none of the port's locks held.
     bool waitOutputEmpty(int64_t maxMicros);
@@ -182,21 +186,12 @@ class Dispatcher : public DispatcherRecording {
     uint64_t bytesReceived() const { return bytesReceived_.load(std::memory_order_relaxed); }
 
   protected:
-    // ---- Device operations, supplied by a device layer (the engine does the thread part) ------
-    // The device handle (>= 0), -1 with openError_ set, or -8. closeCom: 0 or -1.
-    virtual int32_t openCom(const std::string& name, uint32_t inSize, uint32_t outSize) = 0;
+    // ---- The engine's operations on the device (serial/thread_engine.h) -------------------------
+    // Opens the device: its descriptor (>= 0), -1 with openError_ set, or -8. closeCom: 0 or -1.
+    virtual int32_t openCom(const std::string& name) = 0;
     virtual int32_t closeCom() = 0;
-    virtual bool setupCom(uint32_t inSize, uint32_t outSize) = 0;
-    virtual int32_t getComState(DeviceConfig& dcb) = 0;
-    virtual int32_t setComState(const DeviceConfig& dcb) = 0;
     virtual int32_t readCom(uint8_t* buffer, uint32_t n) = 0; // 0..n bytes at once, never blocks
-    // The line error bits (0 when unknown) and the status; outQueue is filled by the base.
-    virtual uint32_t readComError(ComStatus& status) = 0;
-    virtual uint8_t getComModemStatus() = 0; // levels of the modem lines (bits 4-7)
-    virtual int32_t escapeComFunction(int function) = 0;
-    virtual void setComBreak(bool on) = 0;
-    virtual int32_t purgeCom(int direction) = 0; // the driver's queue of one direction; 0 or -errno
-    virtual void signalOutputRequest() = 0;      // bytes were put into the output ring
+    virtual void signalOutputRequest() = 0;                   // bytes were put into the output ring
     // Output lock held, ring empty: an idle output side may write at once; how many it took.
     virtual uint32_t tryWriteDirect(const uint8_t* buffer, uint32_t n);
     // Aborts a pending write and waits (at most 5000 ms) until the output thread let go of the ring.
@@ -208,8 +203,8 @@ class Dispatcher : public DispatcherRecording {
     // RS-485 mode). The default does nothing.
     virtual void applyThreadBoost(ThreadBoost boost, bool rs485);
     // ---- Pieces of the threads' work, shared by every device layer -----------------------------
-    // getComError: reads error and status, ORs the errors into the accumulator and fills outQueue.
-    uint32_t getComError(ComStatus& status);
+    // Reads the device's line status and ORs its errors into the accumulator.
+    LineStatus readLineStatus();
     // One pass of the dispatcher thread. eventMask: device events since the last pass (0 when the
     // pass was started by the period). Returns false when the thread must end.
     bool dispatcherPass(uint32_t eventMask);

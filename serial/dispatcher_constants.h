@@ -1,6 +1,5 @@
-// The dispatcher's constants in the form of the Windows communications interface the design
-// follows: open flags, line-setting codes, the device configuration record and its flag word, line
-// error and hold bits, modem-status bits, device events, escape functions and flow options.
+// The dispatcher's constants: open flags, line-setting codes, the line-error bits of its error
+// accumulator, the modem-status byte, device events and flow options.
 #pragma once
 
 #include <cstdint>
@@ -29,51 +28,12 @@ inline constexpr uint8_t kKeepParity = 5;
 inline constexpr uint8_t kKeepDataBits = 9;
 inline constexpr uint8_t kKeepStopBits = 3;
 
-// Parity values (the order of the component's Parity).
+// Parity numbers of initPort and setLine (the order of Parity).
 inline constexpr uint8_t kParityNone = 0;
 inline constexpr uint8_t kParityOdd = 1;
 inline constexpr uint8_t kParityEven = 2;
 inline constexpr uint8_t kParityMark = 3;
 inline constexpr uint8_t kParitySpace = 4;
-
-// Device stop-bit codes.
-inline constexpr uint8_t kOneStopBit = 0;
-inline constexpr uint8_t kOne5StopBits = 1;
-inline constexpr uint8_t kTwoStopBits = 2;
-
-// Flag word of the device configuration.
-inline constexpr uint32_t kConfigBinary = 0x0001;
-inline constexpr uint32_t kConfigParity = 0x0002;
-inline constexpr uint32_t kConfigOutxCtsFlow = 0x0004;
-inline constexpr uint32_t kConfigOutxDsrFlow = 0x0008;
-inline constexpr uint32_t kConfigDtrControlMask = 0x0030;
-inline constexpr uint32_t kConfigDtrControlDisable = 0x0000;
-inline constexpr uint32_t kConfigDtrControlEnable = 0x0010;
-inline constexpr uint32_t kConfigDtrControlHandshake = 0x0020;
-inline constexpr uint32_t kConfigDsrSensitivity = 0x0040;
-inline constexpr uint32_t kConfigTxContinueOnXoff = 0x0080;
-inline constexpr uint32_t kConfigOutX = 0x0100;
-inline constexpr uint32_t kConfigInX = 0x0200;
-inline constexpr uint32_t kConfigNull = 0x0800;
-inline constexpr uint32_t kConfigRtsControlMask = 0x3000;
-inline constexpr uint32_t kConfigRtsControlDisable = 0x0000;
-inline constexpr uint32_t kConfigRtsControlEnable = 0x1000;
-inline constexpr uint32_t kConfigRtsControlHandshake = 0x2000;
-inline constexpr uint32_t kConfigRtsControlToggle = 0x3000;
-
-// The device configuration as last read or written.
-struct DeviceConfig {
-    uint32_t baudRate = 115200;
-    uint32_t flags =
-        kConfigBinary | kConfigTxContinueOnXoff | kConfigDtrControlEnable | kConfigRtsControlEnable;
-    uint16_t xonLimit = 0;
-    uint16_t xoffLimit = 0;
-    uint8_t byteSize = 8;
-    uint8_t parity = kParityNone;
-    uint8_t stopBits = kOneStopBit;
-    uint8_t xonChar = 17;
-    uint8_t xoffChar = 19;
-};
 
 // Line error bits gathered in the error accumulator.
 inline constexpr uint32_t kLineErrorRxOver = 0x01;
@@ -81,19 +41,6 @@ inline constexpr uint32_t kLineErrorOverrun = 0x02;
 inline constexpr uint32_t kLineErrorParity = 0x04;
 inline constexpr uint32_t kLineErrorFrame = 0x08;
 inline constexpr uint32_t kLineErrorBreak = 0x10;
-
-// Hold flags of the device status.
-inline constexpr uint32_t kHoldCts = 0x01;
-inline constexpr uint32_t kHoldDsr = 0x02;
-inline constexpr uint32_t kHoldRlsd = 0x04;
-inline constexpr uint32_t kHoldXoff = 0x08;
-inline constexpr uint32_t kHoldXoffSent = 0x10;
-
-struct ComStatus {
-    uint32_t holdFlags = 0;
-    uint32_t inQueue = 0;  // bytes in the driver's receive queue
-    uint32_t outQueue = 0; // bytes of the output ring not yet written
-};
 
 // Modem-status byte: change bits 0-3, levels 4-7.
 inline constexpr uint8_t kModemDeltaCts = 0x01;
@@ -114,16 +61,6 @@ inline constexpr uint32_t kEventBreak = 0x0040;
 inline constexpr uint32_t kEventError = 0x0080;
 inline constexpr uint32_t kEventRing = 0x0100;
 inline constexpr uint32_t kEventRingTe = 0x2000;
-
-// Escape functions.
-inline constexpr int kSetRts = 3;
-inline constexpr int kClrRts = 4;
-inline constexpr int kSetDtr = 5;
-inline constexpr int kClrDtr = 6;
-
-// Flush directions.
-inline constexpr int kFlushTransmit = 0;
-inline constexpr int kFlushReceive = 1;
 
 // Flow-control options.
 inline constexpr uint16_t kHwFlowUseDtr = 1;

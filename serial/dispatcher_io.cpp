@@ -13,12 +13,6 @@
 #include "serial/event_fd.h"
 
 namespace brimwell::serial {
-namespace {
-
-// The error bits a device reports into the accumulator.
-constexpr uint32_t kDeviceErrorBits = 0x1F;
-
-} // namespace
 
 DispatcherState::~DispatcherState() {
     if (inputEventFd.load() >= 0) ::close(inputEventFd.load());
@@ -31,14 +25,12 @@ bool Dispatcher::inputFull() {
     return s_->in.full();
 }
 
-// Takes the output lock (the device status) under the input lock.
 void Dispatcher::Work::receive(Dispatcher& d) {
     uint32_t got = 0;
     {
         Lock in(d.s_->inputLock);
         if (!d.s_->in.allocated() || d.s_->in.full() || d.s_->portError.load() != 0) return;
-        ComStatus status;
-        d.getComError(status);
+        const LineStatus status = d.readLineStatus();
         if (status.inQueue == 0) return;
         ByteRing::Span first, second;
         d.s_->in.freeSpans(first, second);
@@ -139,7 +131,7 @@ int32_t Dispatcher::getBlock(void* buffer, uint32_t n) {
 int32_t Dispatcher::flushInBuffer() {
     Lock in(s_->inputLock);
     const int32_t failed = s_->portError.load();
-    const int32_t r = failed != 0 ? failed : s_->open.load() ? purgeCom(kFlushReceive) : 0;
+    const int32_t r = failed != 0 ? failed : s_->open.load() ? device().purge(Direction::Input) : 0;
     Lock guard(s_->mainLock);
     if (s_->availMode) {
         // The notification under way removes everything when it ends.
@@ -155,13 +147,10 @@ int32_t Dispatcher::flushInBuffer() {
 
 // ---- Output ---------------------------------------------------------------------------------
 
-uint32_t Dispatcher::getComError(ComStatus& status) {
-    const uint32_t errors = readComError(status);
-    s_->errorAccum.fetch_or(errors & kDeviceErrorBits);
-    Lock out(s_->outputLock);
-    status.outQueue = s_->out.used();
-    s_->comStat = status;
-    return errors;
+LineStatus Dispatcher::readLineStatus() {
+    const LineStatus status = device().lineStatus();
+    s_->errorAccum.fetch_or(status.errors.bits());
+    return status;
 }
 
 int32_t Dispatcher::putChar(uint8_t c) {
@@ -218,11 +207,11 @@ uint32_t Dispatcher::tryWriteDirect(const uint8_t*, uint32_t) {
 }
 
 int32_t Dispatcher::driverOutQueue() {
-    return -1;
+    return device().driverOutQueue();
 }
 
-uint32_t Dispatcher::driverQueueSize() const {
-    return kUartQueueSize;
+uint32_t Dispatcher::driverQueueSize() {
+    return device().driverQueueSize();
 }
 
 bool Dispatcher::outputPending() {
@@ -291,7 +280,7 @@ int32_t Dispatcher::flushOutBuffer() {
     if (const int32_t failed = s_->portError.load(); failed != 0) return failed;
     abortOutput();
     clearOutputRing();
-    return s_->open.load() ? purgeCom(kFlushTransmit) : 0;
+    return s_->open.load() ? device().purge(Direction::Output) : 0;
 }
 
 } // namespace brimwell::serial

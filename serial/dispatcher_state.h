@@ -5,10 +5,10 @@
 //     input lock  ->  main lock  ->  output lock  ->  device lock
 // - input lock: input ring, avail mode, avail read count and maximum, received count.
 // - main lock: triggers, line settings, modem status, line errors, stored settings.
-// - output lock: output ring, output part of the device status.
-// - device lock (the engine's): the descriptor; held shared around every device call and
+// - output lock: output ring.
+// - device lock (the device layer's): its descriptor; held shared around every device call and
 //   exclusively only to close it, so no call ever uses a closed descriptor.
-// Out of the ordinary: receiving holds the input lock while it reads the device status (output
+// Out of the ordinary: receiving holds the input lock while it reads the device status (device
 // lock); flow-state queries hold the main lock while they read it; the receive check holds the
 // input and the main lock together. Handlers are called with no lock held, so a handler may read
 // (input lock) and use the trigger operations (main lock). The handler registry's lock, the
@@ -56,8 +56,7 @@ struct DispatcherState {
     std::atomic<uint32_t> errorAccum{0};
     std::atomic<uint8_t> modemStatus{0};
     std::atomic<bool> ringFlag{false};
-    ComStatus comStat;                // output lock
-    DeviceConfig dcb;                 // main lock
+    LineSettings line;                // main lock: the settings last written
     uint32_t lastBaud = kDefaultBaud; // main lock
     bool dtrState = true, rtsState = true;
     bool dtrAuto = false, rtsAuto = false;
@@ -130,7 +129,9 @@ struct DispatcherState {
 // The private steps of a dispatcher's threads and trigger checks, kept out of the public header.
 struct Dispatcher::Work {
     static void freeBuffers(Dispatcher& d);
-    static int32_t writeConfig(Dispatcher& d, DeviceConfig& dcb);
+    static int32_t writeConfig(Dispatcher& d, LineSettings& settings);
+    // The settings in force, or the last written where the device cannot tell (main lock held).
+    static LineSettings lineNow(Dispatcher& d);
     static uint8_t readModemStatus(Dispatcher& d, uint8_t clearBits);
     static void updateModemDeltas(Dispatcher& d);
     static void receive(Dispatcher& d);

@@ -328,8 +328,7 @@ bool Dispatcher::dispatcherPass(uint32_t eventMask) {
     constexpr uint8_t kLevels = kModemCtsOn | kModemDsrOn | kModemRingOn | kModemDcdOn;
     if ((eventMask & kLineEvents) || ((before ^ s_->modemStatus.load()) & kLevels)) statusLoop();
     if (eventMask & (kEventBreak | kEventError)) {
-        ComStatus status;
-        getComError(status);
+        readLineStatus();
         statusLoop();
     }
 

@@ -8,29 +8,22 @@
 
 #include "serial/net_endpoint.h"
 #include "serial/port_names.h"
-#include "serial/termios_dispatcher.h"
+#include "serial/termios_device.h"
 
 namespace brimwell::serial {
 namespace {
 
-// Gives the test the device layer's bare open and close, without the line configuration and
-// threads that initPort would add.
-class AvailabilityProbe : public TermiosDispatcher {
-  public:
-    AvailabilityProbe() : TermiosDispatcher(nullptr) {}
-
-    // None when the device opened (it is closed again), else why the open failed.
-    PortErrorKind probe(const std::string& path) {
-        if (openCom(path, kProbeQueueSize, kProbeQueueSize) >= 0) {
-            closeCom();
-            return PortErrorKind::None;
-        }
-        return openError() ? openError().kind : PortErrorKind::NotFound;
+// The device layer's bare open and close, without the line configuration and threads that
+// initPort would add: None when the device opened (it is closed again), else why the open failed.
+PortErrorKind probeDevice(const std::string& path) {
+    TermiosDevice device;
+    PortError error;
+    if (device.open(path, error) >= 0) {
+        device.close();
+        return PortErrorKind::None;
     }
-
-  private:
-    static constexpr uint32_t kProbeQueueSize = 64;
-};
+    return error ? error.kind : PortErrorKind::NotFound;
+}
 
 bool deniedButPresent(PortErrorKind error) {
     return error == PortErrorKind::InUse || error == PortErrorKind::Permission;
@@ -50,8 +43,7 @@ bool isPortAvailable(uint32_t n) {
     try {
         PortErrorKind error = PortErrorKind::None;
         if (useDispatcherForAvail) {
-            AvailabilityProbe probe;
-            error = probe.probe(path);
+            error = probeDevice(path);
         } else {
             const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
             if (fd >= 0)

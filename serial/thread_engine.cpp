@@ -18,39 +18,25 @@
 namespace brimwell::serial {
 namespace {
 
-using SharedLock = std::shared_lock<std::shared_mutex>;
-
 // How often a write the device refuses (for another reason than being full) is tried again after a
 // wait for room before the port reports the failure.
 constexpr int kWriteRefusals = 3;
 constexpr int kRefusalPauseMs = 100;
 
-// Errors by which a descriptor says its device went away for good: a hung-up tty (EIO), an
-// unplugged adapter (ENXIO, ENODEV), a peer that closed a connection.
-bool goneError(int err) {
-    return err == EIO || err == ENXIO || err == ENODEV || err == EPIPE || err == ECONNRESET ||
-           err == ENOTCONN || err == ESHUTDOWN;
-}
-
 } // namespace
+
+ThreadEngine::ThreadEngine(std::unique_ptr<DeviceLayer> device, void* owner)
+    : Dispatcher(owner), device_(std::move(device)) {
+    device_->attach(this);
+}
 
 ThreadEngine::~ThreadEngine() {
     shutdownForDestroy();
     closeDescriptors();
 }
 
-void ThreadEngine::releaseDevice(int) {}
-void ThreadEngine::deviceThreadsStarted() {}
-void ThreadEngine::deviceThreadsStopping() {}
-int32_t ThreadEngine::deviceLost() {
-    return 0;
-}
-int ThreadEngine::roomWaitMs() {
-    return -1;
-}
-
 bool ThreadEngine::deviceFailed(int err) {
-    if (!goneError(err)) return false;
+    if (!deviceGone(err)) return false;
     lose();
     return true;
 }
@@ -59,31 +45,21 @@ bool ThreadEngine::deviceFailed(int err) {
 // thread keeps answering aborts until the close), and every caller hears of it at once.
 void ThreadEngine::lose() {
     if (portError() != 0) return;
-    reportPortError(deviceLoss(deviceLost()));
+    reportPortError(deviceLoss(device_->lossCause()));
     signalEventFd(wakeFd_);
     signalEventFd(outReqFd_);
 }
 
-ssize_t ThreadEngine::writeDevice(int fd, const iovec* iov, int count) {
-    return ::writev(fd, iov, count);
-}
-
 void ThreadEngine::closeDescriptors() {
-    {
-        std::unique_lock<std::shared_mutex> device(deviceLock_);
-        if (fd_ >= 0) {
-            releaseDevice(fd_);
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
+    device_->close();
+    fd_ = -1;
     for (int* fd : {&wakeFd_, &outReqFd_, &outAbortFd_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
 }
 
-int32_t ThreadEngine::openCom(const std::string& name, uint32_t, uint32_t) {
+int32_t ThreadEngine::openCom(const std::string& name) {
     for (int* efd : {&wakeFd_, &outReqFd_, &outAbortFd_}) {
         if (*efd >= 0) continue;
         *efd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -92,12 +68,11 @@ int32_t ThreadEngine::openCom(const std::string& name, uint32_t, uint32_t) {
             return result::kOutOfMemory;
         }
     }
-    const int fd = openDevice(name);
+    const int fd = device_->open(name, openError_);
     if (fd < 0) return -1;
     drainEventFd(outReqFd_);
     drainEventFd(outAbortFd_);
     drainEventFd(wakeFd_);
-    std::unique_lock<std::shared_mutex> device(deviceLock_);
     fd_ = fd;
     return fd;
 }
@@ -106,33 +81,21 @@ int32_t ThreadEngine::closeCom() {
     // The com and output threads block on the device; they end before it is closed. The
     // dispatcher thread only makes non-blocking calls under the device lock and is stopped later.
     if (started_.load()) stopDeviceThreads();
-    std::unique_lock<std::shared_mutex> device(deviceLock_);
-    if (fd_ < 0) return 0;
-    releaseDevice(fd_);
-    const int r = ::close(fd_);
+    device_->close();
     fd_ = -1;
-    return r == 0 ? 0 : -1;
+    return 0;
 }
 
 int32_t ThreadEngine::readCom(uint8_t* buffer, uint32_t n) {
-    SharedLock device(deviceLock_);
-    if (fd_ < 0 || n == 0) return 0;
-    ssize_t r;
-    do {
-        r = ::read(fd_, buffer, n);
-    } while (r < 0 && errno == EINTR);
-    if (r < 0) deviceFailed(errno);
-    return r > 0 ? static_cast<int32_t>(r) : 0;
+    return n == 0 ? 0 : static_cast<int32_t>(device_->read(buffer, n));
 }
 
 uint32_t ThreadEngine::tryWriteDirect(const uint8_t* buffer, uint32_t n) {
-    if (!writerIdle_.load() || abortRequested_.load() || stopThreadsRequested()) return 0;
-    SharedLock device(deviceLock_);
-    if (fd_ < 0) return 0;
+    if (!writerIdle_.load() || abortRequested_.load() || stopThreadsRequested() || fd_.load() < 0) return 0;
     const iovec iov{const_cast<uint8_t*>(buffer), n};
     ssize_t w;
     do {
-        w = writeDevice(fd_, &iov, 1);
+        w = device_->write(&iov, 1);
     } while (w < 0 && errno == EINTR);
     // A refusal other than a full device is left to the output thread, which retries and decides.
     return w > 0 ? static_cast<uint32_t>(w) : 0;
@@ -171,7 +134,7 @@ void ThreadEngine::processCommunications() {
     ::sched_yield();
 }
 
-void ThreadEngine::postDeviceEvents(uint32_t events) {
+void ThreadEngine::post(uint32_t events) {
     {
         std::lock_guard<std::mutex> g(eventMutex_);
         pendingEvents_ |= events;
@@ -217,7 +180,7 @@ void ThreadEngine::startDispatcher() {
             outputTid_, "exception in the output thread", [this] { outputThreadBody(); },
             [this] { acknowledgeOutput(); });
     });
-    deviceThreadsStarted();
+    device_->threadsStarted();
 }
 
 void ThreadEngine::stopDeviceThreads() {
@@ -226,7 +189,7 @@ void ThreadEngine::stopDeviceThreads() {
     signalEventFd(outAbortFd_);
     signalEventFd(wakeFd_);
     setReady();
-    deviceThreadsStopping();
+    device_->threadsStopping();
     if (outputThread_.joinable()) outputThread_.join();
     if (comThread_.joinable()) comThread_.join();
 }
@@ -287,10 +250,7 @@ void ThreadEngine::acknowledgeOutput() {
 // ---- The threads ------------------------------------------------------------------------------
 
 void ThreadEngine::comThreadBody() {
-    const int fd = [this] {
-        SharedLock device(deviceLock_);
-        return fd_;
-    }();
+    const int fd = fd_.load();
     bool backOff = false;
     while (!stopThreadsRequested() && portError() == 0) {
         // With the input ring full, the peer gone, or a device that reports readiness without
@@ -353,10 +313,7 @@ void ThreadEngine::dispatcherThreadBody() {
 }
 
 void ThreadEngine::outputThreadBody() {
-    const int fd = [this] {
-        SharedLock device(deviceLock_);
-        return fd_;
-    }();
+    const int fd = fd_.load();
     while (!stopThreadsRequested() && !doneRequested()) {
         writerIdle_ = true;
         if (portError() != 0) {
@@ -398,8 +355,8 @@ void ThreadEngine::outputThreadBody() {
 
 // Writes the output ring until it is empty or a transmit flush aborts the write. The device is
 // written first and waited for only when it is full, so a line that keeps up costs one call per
-// piece of the ring. The descriptor stays open while this thread runs (it is closed after the
-// thread was joined).
+// piece of the ring. The descriptor polled for room stays open while this thread runs (it is closed
+// after the thread was joined).
 void ThreadEngine::writeLoop(int fd) {
     auto aborted = [this] {
         if (!abortRequested_.exchange(false)) return false;
@@ -409,7 +366,7 @@ void ThreadEngine::writeLoop(int fd) {
         return true;
     };
     auto waitForRoom = [&](int timeoutMs = -1) {
-        const int ownQueueMs = timeoutMs < 0 ? roomWaitMs() : -1;
+        const int ownQueueMs = timeoutMs < 0 ? device_->roomWaitMs() : -1;
         if (ownQueueMs >= 0) timeoutMs = ownQueueMs;
         pollfd fds[2] = {{outAbortFd_, POLLIN, 0}, {fd, POLLOUT, 0}};
         ::poll(fds, timeoutMs < 0 ? 2 : 1, timeoutMs);
@@ -423,7 +380,7 @@ void ThreadEngine::writeLoop(int fd) {
         if (!takeOutputPieces(first, second)) return;
         iovec iov[2] = {{first.data, first.length}, {second.data, second.length}};
         const uint32_t offered = first.length + second.length;
-        const ssize_t w = writeDevice(fd, iov, second.length > 0 ? 2 : 1);
+        const ssize_t w = device_->write(iov, second.length > 0 ? 2 : 1);
         if (w > 0) {
             advanceOutput(static_cast<uint32_t>(w));
             // A short write means the device is full: the next write would only be refused, so

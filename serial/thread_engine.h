@@ -1,18 +1,19 @@
-// The thread engine: the three threads of an open port over any file descriptor, for every device
-// layer (termios today; a raw socket and an RFC 2217 layer are the same kind of thin class).
+// The thread engine: the three threads of an open port over the descriptor of its device layer
+// (serial/device_layer.h: a tty, a raw socket, an RFC 2217 server, the paced test line).
 // - com thread: poll() on the descriptor and a wake-up eventfd; hands device events to the
 //   dispatcher thread and waits until that pass has run;
 // - dispatcher thread: a pass at every event and at least every kDispatcherPeriodMs;
 // - output thread: writes the output ring with writev(), waits for room with poll(), and is
 //   aborted by a transmit flush through an eventfd.
-// A device layer supplies the opening of its descriptor and the device's own operations (line
-// settings, modem lines, line errors, purge); the engine reads and writes the descriptor.
+// The device layer opens the descriptor and does the device's own operations (line settings, modem
+// lines, line errors, purge, reads and writes); the engine decides when.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
@@ -31,10 +32,13 @@ inline constexpr int kThreadStartTimeoutMs = 3000;
 // The dispatcher thread runs a pass at least this often.
 inline constexpr int kDispatcherPeriodMs = 50;
 
-class ThreadEngine : public Dispatcher {
+class ThreadEngine : public Dispatcher, private DeviceEvents {
   public:
-    explicit ThreadEngine(void* owner = nullptr) : Dispatcher(owner) {}
+    // owner: the component (may be null).
+    explicit ThreadEngine(std::unique_ptr<DeviceLayer> device, void* owner = nullptr);
     ~ThreadEngine() override;
+
+    DeviceLayer& device() override { return *device_; }
 
     // Running background threads of this port (0 after a completed close).
     int runningThreads() const { return runningThreads_.load(); }
@@ -44,44 +48,7 @@ class ThreadEngine : public Dispatcher {
     }
 
   protected:
-    // ---- The device, supplied by the device layer --------------------------------------------
-    // Opens the device: its descriptor (non-blocking), or -1 with openError_ set.
-    virtual int openDevice(const std::string& name) = 0;
-    // The descriptor is about to be closed (the threads that block on it have ended).
-    virtual void releaseDevice(int fd);
-    // The threads have started / are being stopped: a layer's own watchers start and stop here.
-    virtual void deviceThreadsStarted();
-    virtual void deviceThreadsStopping();
-    // The descriptor reported a hang-up or an error: the device (or the peer) went away. The
-    // engine then stops watching it until the next period. Returns what the layer knows of why
-    // (a code whose message names the cause, 0 when there is nothing to add).
-    virtual int32_t deviceLost();
-
-    // True when err says the device is gone (hung up, unplugged, its peer closed); the port error
-    // is then reported and the threads stop using the descriptor.
-    bool deviceFailed(int err);
-
-    // Writes bytes to the descriptor (writev semantics: the count taken, or -1 with errno). A layer
-    // whose wire format differs from the bytes (Telnet escaping) frames them here.
-    virtual ssize_t writeDevice(int fd, const iovec* iov, int count);
-
-    // How long the output thread waits for room when a write found the device full: -1 waits for
-    // POLLOUT on the descriptor; a layer whose transmit queue is not the descriptor's own says
-    // when its queue next has room.
-    virtual int roomWaitMs();
-
-    // Hands device events (ev... bits) found by a layer's own watcher to the dispatcher thread.
-    void postDeviceEvents(uint32_t events);
-    // Ends the open device as lost (the port error is reported, the threads stop using it): for
-    // a layer that finds its device unusable in its own data (a peer breaking its protocol).
-    void lose();
-
-    // Held shared around every use of fd_, exclusively to close it.
-    std::shared_mutex deviceLock_;
-    int fd_ = -1;
-
-    // ---- Supplied by the engine ---------------------------------------------------------------
-    int32_t openCom(const std::string& name, uint32_t inSize, uint32_t outSize) override;
+    int32_t openCom(const std::string& name) override;
     int32_t closeCom() override;
     int32_t readCom(uint8_t* buffer, uint32_t n) override;
     void signalOutputRequest() override;
@@ -93,6 +60,13 @@ class ThreadEngine : public Dispatcher {
     void applyThreadBoost(ThreadBoost boost, bool rs485) override;
 
   private:
+    // DeviceEvents: what the device layer found on its own.
+    void post(uint32_t events) override;
+    // Ends the open device as lost (the port error is reported, the threads stop using it).
+    void lose() override;
+    // True when err says the device is gone; it is then lost.
+    bool deviceFailed(int err);
+
     template <typename Body, typename OnExit>
     void runPortThread(std::atomic<int>& tid, const char* what, Body body, OnExit onExit);
     // Tells every thread to stop, wakes them all, and joins the two that block on the device.
@@ -105,6 +79,10 @@ class ThreadEngine : public Dispatcher {
     void setReady();
     void closeDescriptors();
 
+    std::unique_ptr<DeviceLayer> device_;
+    // The device's descriptor while open; the com and output threads poll it (it is closed only
+    // after they have ended).
+    std::atomic<int> fd_{-1};
     int wakeFd_ = -1; // wakes the com thread (shutdown)
     int outReqFd_ = -1;
     int outAbortFd_ = -1;

@@ -5,6 +5,7 @@
 // prompt after the last block, as the port sees them. Prints:
 //   BENCH rfc2217_paced_115200_ratio  bytes / that time / 11520 (target >= 0.95)
 #include "serial/device_layers.h"
+#include "serial/thread_engine.h"
 #include "support/ser2net_server.h"
 #include "support/sim_process.h"
 
@@ -53,8 +54,8 @@ int main() {
         std::fprintf(stderr, "bench_network: ser2net did not start\n");
         return 1;
     }
-    auto port = serial::makeDeviceLayer(server.url(), nullptr);
-    if (port->initPort(server.url(), 115200, serial::kParityNone, 8, serial::kOneStopBit, 8192, 8192,
+    auto port = std::make_unique<serial::ThreadEngine>(serial::makeDeviceLayer(server.url()));
+    if (port->initPort(server.url(), 115200, serial::kParityNone, 8, 1, 8192, 8192,
                        serial::kOpenDtrOn | serial::kOpenRtsOn) != 0) {
         std::fprintf(stderr, "bench_network: cannot open %s\n", server.url().c_str());
         return 1;

@@ -19,7 +19,7 @@
 #include "serial/device_layers.h"
 #include "serial/event_timer.h"
 #include "serial/exception_report.h"
-#include "serial/termios_dispatcher.h"
+#include "serial/thread_engine.h"
 
 namespace brimwell::serial {
 namespace {
@@ -142,10 +142,10 @@ void ComPort::doOpen() {
     std::unique_ptr<Dispatcher> created;
     if (activation_)
         created = activation_(this);
-    else if (deviceLayer_ != DeviceLayer::Native || tapiMode_ == TapiMode::On)
+    else if (deviceLayer_ != DeviceLayerKind::Native || tapiMode_ == TapiMode::On)
         raiseCode(result::kNullApi);
     else
-        created = makeDeviceLayer(comDevicePath(comNumber_), this);
+        created = std::make_unique<ThreadEngine>(makeDeviceLayer(comDevicePath(comNumber_)), this);
     if (!created) raiseCode(result::kNullApi);
     created->setDeviceLabel(deviceLabel_.empty() ? comName(comNumber_) : deviceLabel_);
     dispatcher_ = std::move(created);

@@ -26,8 +26,7 @@ namespace brimwell::serial {
 class ComPort;
 class ComNotifier;
 
-enum class DeviceLayer { Native, Socket };
-enum class Parity { None, Odd, Even, Mark, Space };
+enum class DeviceLayerKind { Native, Socket };
 enum class SwFlowOptions { None, Receive, Transmit, Both };
 enum class TraceLogState { Off, On, Dump, Append, Clear, Pause };
 enum class TapiMode { None, Auto, On, Off };
@@ -94,8 +93,8 @@ class ComPort : public Component {
     ComPort& operator=(const ComPort&) = delete;
 
     // ---- Properties --------------------------------------------------------------------------
-    DeviceLayer deviceLayer() const { return deviceLayer_; }
-    void setDeviceLayer(DeviceLayer layer);
+    DeviceLayerKind deviceLayer() const { return deviceLayer_; }
+    void setDeviceLayer(DeviceLayerKind layer);
     uint16_t comNumber() const { return comNumber_; }
     void setComNumber(uint16_t n);
     int32_t baud() const { return baud_; }
@@ -374,7 +373,7 @@ class ComPort : public Component {
     // Raises the port error, if any, as its exception.
     void checkPortError() const;
 
-    DeviceLayer deviceLayer_ = DeviceLayer::Native;
+    DeviceLayerKind deviceLayer_ = DeviceLayerKind::Native;
     uint16_t comNumber_ = 0;
     int32_t baud_ = 19200;
     bool promptForPort_ = true;

@@ -33,9 +33,9 @@ class ForcedApply {
 
 } // namespace
 
-void ComPort::setDeviceLayer(DeviceLayer layer) {
+void ComPort::setDeviceLayer(DeviceLayerKind layer) {
     // This class supports the serial-device layer alone.
-    if (state_ == PortState::Closed && layer == DeviceLayer::Native) deviceLayer_ = layer;
+    if (state_ == PortState::Closed && layer == DeviceLayerKind::Native) deviceLayer_ = layer;
 }
 
 void ComPort::setComNumber(uint16_t n) {

@@ -14,7 +14,7 @@ TEST(ComPortProperties, Defaults) {
     EXPECT_EQ(port.version(), "v4.05");
     port.setVersion("v9");
     EXPECT_EQ(port.version(), "v4.05");
-    EXPECT_EQ(port.deviceLayer(), DeviceLayer::Native);
+    EXPECT_EQ(port.deviceLayer(), DeviceLayerKind::Native);
     EXPECT_EQ(port.comNumber(), 0);
     EXPECT_EQ(port.baud(), 19200);
     EXPECT_TRUE(port.promptForPort());
@@ -124,8 +124,8 @@ TEST(ComPortProperties, LimitsAndIgnoredValues) {
     EXPECT_EQ(port.logSize(), 16000000u);
     port.setTraceName(std::string(300, 'n'));
     EXPECT_EQ(port.traceName().size(), 255u);
-    port.setDeviceLayer(DeviceLayer::Socket);
-    EXPECT_EQ(port.deviceLayer(), DeviceLayer::Native);
+    port.setDeviceLayer(DeviceLayerKind::Socket);
+    EXPECT_EQ(port.deviceLayer(), DeviceLayerKind::Native);
     port.removeAllTriggers();
     EXPECT_EQ(port.availTriggerLength(), 0);
 }

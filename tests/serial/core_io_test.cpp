@@ -19,7 +19,7 @@ class IoTest : public ::testing::Test {
         // No notifications: bytes wait in the ring until the test reads them.
         p.port->changeLengthTrigger(0);
     }
-    serial::TermiosDispatcher& port() { return *p.port; }
+    serial::ThreadEngine& port() { return *p.port; }
     PortOnPty p;
 };
 

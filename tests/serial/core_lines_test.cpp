@@ -1,11 +1,12 @@
 // Modem-line changes, line errors and driver hold states, which a pseudo-terminal cannot produce:
-// a port on a real pseudo-terminal whose device layer reports chosen line levels, error bits and
-// hold flags on top of what the device says.
+// a port on a real pseudo-terminal whose device reports chosen line levels, error bits and hold
+// states on top of what the tty says.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "core_test_util.h"
@@ -15,62 +16,79 @@ namespace {
 
 using std::chrono::milliseconds;
 
-class LineDrivenPort : public PassCountingPort {
+class LineDrivenDevice : public PassCountingDevice {
   public:
-    ~LineDrivenPort() override {
-        // Stop the threads while this object's overrides still exist.
-        shutdownForDestroy();
-    }
-    std::atomic<uint8_t> lines{serial::kModemCtsOn | serial::kModemDsrOn | serial::kModemDcdOn};
+    std::atomic<uint8_t> levels{serial::kModemCtsOn | serial::kModemDsrOn | serial::kModemDcdOn};
     std::atomic<uint32_t> errors{0};
-    std::atomic<uint32_t> hold{0};
-    std::vector<int> escapes() {
-        std::lock_guard<std::mutex> g(escapeLock_);
-        return escapes_;
+    std::atomic<serial::LineHolds> hold{};
+    // The output lines as they were set, in order ("DTR on", "RTS off", ...).
+    std::vector<std::string> lineChanges() {
+        std::lock_guard<std::mutex> g(changeLock_);
+        return changes_;
+    }
+
+    bool setDtr(bool on) override {
+        record(on ? "DTR on" : "DTR off");
+        return serial::TermiosDevice::setDtr(on);
+    }
+    bool setRts(bool on) override {
+        record(on ? "RTS on" : "RTS off");
+        return serial::TermiosDevice::setRts(on);
+    }
+    serial::LineStatus lineStatus() override {
+        serial::LineStatus status = serial::TermiosDevice::lineStatus();
+        const serial::LineHolds held = hold.load();
+        status.holds.cts |= held.cts;
+        status.holds.dsr |= held.dsr;
+        status.holds.xoff |= held.xoff;
+        status.holds.xoffSent |= held.xoffSent;
+        status.errors = serial::LineErrors::fromBits(status.errors.bits() | errors.exchange(0));
+        return status;
     }
 
   protected:
-    int32_t escapeComFunction(int function) override {
-        {
-            std::lock_guard<std::mutex> g(escapeLock_);
-            escapes_.push_back(function);
-        }
-        return serial::TermiosDispatcher::escapeComFunction(function);
-    }
-    uint8_t modemLines() override { return lines.load(); }
-    uint32_t readComError(serial::ComStatus& status) override {
-        const uint32_t e = serial::TermiosDispatcher::readComError(status);
-        status.holdFlags |= hold.load();
-        return e | errors.exchange(0);
-    }
+    serial::ModemLines lines() override { return serial::ModemLines::fromLevels(levels.load()); }
 
   private:
-    std::mutex escapeLock_;
-    std::vector<int> escapes_;
+    void record(const char* change) {
+        std::lock_guard<std::mutex> g(changeLock_);
+        changes_.push_back(change);
+    }
+    std::mutex changeLock_;
+    std::vector<std::string> changes_;
+};
+
+// A port over a line-driven device, and that device.
+struct LineDrivenPort {
+    LineDrivenPort() : line(new LineDrivenDevice), port(std::unique_ptr<LineDrivenDevice>(line)) {}
+    LineDrivenDevice* line;
+    serial::ThreadEngine port;
 };
 
 class LinesTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(pty.ok());
-        auto driven = std::make_unique<LineDrivenPort>();
-        raw = driven.get();
-        port = std::move(driven);
+        auto driven = std::make_unique<LineDrivenDevice>();
+        line = driven.get();
+        port = std::make_unique<serial::ThreadEngine>(std::move(driven));
+        raw = port.get();
         ASSERT_EQ(port->initPort(pty.slavePath(), 38400, serial::kParityNone, 8, 1, 4096, 4096,
                                  serial::kOpenDtrOn | serial::kOpenRtsOn),
                   0);
     }
     // The dispatcher has acted on a change of the lines or errors (the change bits, the status triggers).
-    void settle() const { ASSERT_TRUE(raw->settle()); }
+    void settle() const { ASSERT_TRUE(line->settle()); }
 
     PtyPair pty;
-    std::unique_ptr<serial::TermiosDispatcher> port;
-    LineDrivenPort* raw = nullptr;
+    std::unique_ptr<serial::ThreadEngine> port;
+    serial::ThreadEngine* raw = nullptr;
+    LineDrivenDevice* line = nullptr;
 };
 
 TEST_F(LinesTest, LineChangesSetChangeBitsUntilRead) {
     EXPECT_EQ(raw->getModemStatus(), serial::kModemCtsOn | serial::kModemDsrOn | serial::kModemDcdOn);
-    raw->lines = serial::kModemDsrOn; // CTS and DCD drop
+    line->levels = serial::kModemDsrOn; // CTS and DCD drop
     settle();
     EXPECT_FALSE(raw->checkCts());
     EXPECT_TRUE(raw->checkDeltaDcd());
@@ -78,11 +96,11 @@ TEST_F(LinesTest, LineChangesSetChangeBitsUntilRead) {
     EXPECT_FALSE(raw->checkDeltaDcd());
     EXPECT_FALSE(raw->checkDeltaDsr());
 
-    raw->lines = serial::kModemDsrOn | serial::kModemRingOn;
+    line->levels = serial::kModemDsrOn | serial::kModemRingOn;
     settle();
     EXPECT_TRUE(raw->checkRi());
     EXPECT_FALSE(raw->checkDeltaRi()) << "the ring bit marks the end of a ring";
-    raw->lines = serial::kModemDsrOn;
+    line->levels = serial::kModemDsrOn;
     settle();
     EXPECT_EQ(raw->getModemStatus(), serial::kModemDsrOn | serial::kModemRingEnded);
     EXPECT_EQ(raw->getModemStatus(), serial::kModemDsrOn) << "GetModemStatus clears every change bit";
@@ -94,17 +112,17 @@ TEST_F(LinesTest, ModemStatusTriggerFiresOnAMaskedChangeOnce) {
     ASSERT_EQ(raw->registerEventTriggerHandler(&c), 0);
     const int32_t h = raw->addStatusTrigger(serial::kStatusModem);
     ASSERT_EQ(raw->setStatusTrigger(h, serial::kModemCtsOn, true), 0);
-    raw->lines = serial::kModemCtsOn | serial::kModemDcdOn; // DSR is not in the mask
+    line->levels = serial::kModemCtsOn | serial::kModemDcdOn; // DSR is not in the mask
     settle();
     EXPECT_EQ(c.count(serial::kTriggerStatus), 0u);
-    raw->lines = serial::kModemDcdOn;
+    line->levels = serial::kModemDcdOn;
     ASSERT_TRUE(c.waitCount(serial::kTriggerStatus, 1));
     EXPECT_EQ(c.seen()[0].wParam, static_cast<uint32_t>(h));
-    raw->lines = serial::kModemCtsOn | serial::kModemDcdOn;
+    line->levels = serial::kModemCtsOn | serial::kModemDcdOn;
     settle();
     EXPECT_EQ(c.count(serial::kTriggerStatus), 1u) << "one-shot until re-armed";
     ASSERT_EQ(raw->setStatusTrigger(h, serial::kModemCtsOn, true), 0);
-    raw->lines = serial::kModemDcdOn;
+    line->levels = serial::kModemDcdOn;
     ASSERT_TRUE(c.waitCount(serial::kTriggerStatus, 2));
 }
 
@@ -112,23 +130,23 @@ TEST(OpenLinesTest, OpeningSetsTheRequestedLevelsOfLinesNotLeftToTheDriver) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
     {
-        LineDrivenPort port;
-        ASSERT_EQ(
-            port.initPort(pty.slavePath(), 38400, serial::kParityNone, 8, 1, 4096, 4096, serial::kOpenDtrOn),
-            0);
-        const std::vector<int> opened = port.escapes();
+        LineDrivenPort driven;
+        ASSERT_EQ(driven.port.initPort(pty.slavePath(), 38400, serial::kParityNone, 8, 1, 4096, 4096,
+                                       serial::kOpenDtrOn),
+                  0);
+        const std::vector<std::string> opened = driven.line->lineChanges();
         ASSERT_GE(opened.size(), 2u);
-        EXPECT_EQ(opened[0], serial::kSetDtr);
-        EXPECT_EQ(opened[1], serial::kClrRts);
+        EXPECT_EQ(opened[0], "DTR on");
+        EXPECT_EQ(opened[1], "RTS off");
     }
     LineDrivenPort automatic;
-    ASSERT_EQ(automatic.initPort(pty.slavePath(), 38400, serial::kParityNone, 8, 1, 4096, 4096,
-                                 serial::kOpenDtrAutomatic | serial::kOpenRtsAutomatic | serial::kOpenDtrOn |
-                                     serial::kOpenRtsOn),
+    ASSERT_EQ(automatic.port.initPort(pty.slavePath(), 38400, serial::kParityNone, 8, 1, 4096, 4096,
+                                      serial::kOpenDtrAutomatic | serial::kOpenRtsAutomatic |
+                                          serial::kOpenDtrOn | serial::kOpenRtsOn),
               0);
-    EXPECT_TRUE(automatic.escapes().empty());
-    EXPECT_EQ(automatic.setDtr(false), 1);
-    EXPECT_TRUE(automatic.escapes().empty());
+    EXPECT_TRUE(automatic.line->lineChanges().empty());
+    EXPECT_EQ(automatic.port.setDtr(false), 1);
+    EXPECT_TRUE(automatic.line->lineChanges().empty());
 }
 
 struct ErrorCase {
@@ -139,7 +157,7 @@ struct ErrorCase {
 class LineErrorTest : public LinesTest, public ::testing::WithParamInterface<ErrorCase> {};
 
 TEST_P(LineErrorTest, HighestPriorityErrorFirstBreakStaysUntilChecked) {
-    raw->errors = GetParam().bits;
+    line->errors = GetParam().bits;
     settle();
     EXPECT_EQ(raw->getLineError(), GetParam().first);
     EXPECT_EQ(raw->getLineError(), GetParam().second);
@@ -158,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorCase{serial::kLineErrorFrame | serial::kLineErrorBreak, 4, 9}));
 
 TEST_F(LinesTest, WritesDoNotHideLineErrors) {
-    raw->errors = serial::kLineErrorFrame;
+    line->errors = serial::kLineErrorFrame;
     settle();
     ASSERT_EQ(raw->putString("x"), 0);
     EXPECT_EQ(raw->getLineError(), 4);
@@ -170,10 +188,10 @@ TEST_F(LinesTest, LineStatusTriggerFiresOnSelectedErrors) {
     ASSERT_EQ(raw->registerEventTriggerHandler(&c), 0);
     const int32_t h = raw->addStatusTrigger(serial::kStatusLine);
     ASSERT_EQ(raw->setStatusTrigger(h, 4 /* framing */, true), 0);
-    raw->errors = serial::kLineErrorOverrun;
+    line->errors = serial::kLineErrorOverrun;
     settle();
     EXPECT_EQ(c.count(serial::kTriggerStatus), 0u);
-    raw->errors = serial::kLineErrorFrame;
+    line->errors = serial::kLineErrorFrame;
     ASSERT_TRUE(c.waitCount(serial::kTriggerStatus, 1));
     EXPECT_EQ(c.seen()[0].wParam, static_cast<uint32_t>(h));
     EXPECT_EQ(raw->getLineError(), 2) << "the overrun seen earlier is still pending";
@@ -182,16 +200,16 @@ TEST_F(LinesTest, LineStatusTriggerFiresOnSelectedErrors) {
 TEST_F(LinesTest, HardwareFlowReportsACtsHold) {
     ASSERT_EQ(raw->hwFlowOptions(3686, 409, serial::kHwFlowUseRts | serial::kHwFlowRequireCts), 0);
     EXPECT_EQ(raw->hwFlowState(), serial::flowStateResult(serial::FlowControlState::On));
-    raw->hold = serial::kHoldCts;
+    line->hold = serial::LineHolds{.cts = true};
     EXPECT_EQ(raw->hwFlowState(), serial::flowStateResult(serial::FlowControlState::CtsHold));
-    raw->hold = serial::kHoldDsr; // DSR flow is off: not a reason to hold
+    line->hold = serial::LineHolds{.dsr = true}; // DSR flow is off: not a reason to hold
     EXPECT_EQ(raw->hwFlowState(), serial::flowStateResult(serial::FlowControlState::On));
     ASSERT_EQ(raw->hwFlowOptions(3686, 409, serial::kHwFlowUseDtr | serial::kHwFlowRequireDsr), 0);
     EXPECT_EQ(raw->hwFlowState(), serial::flowStateResult(serial::FlowControlState::DsrHold));
 }
 
 struct SoftHoldCase {
-    uint32_t hold;
+    serial::LineHolds hold;
     int32_t state;
 };
 
@@ -199,17 +217,17 @@ class SoftFlowTest : public LinesTest, public ::testing::WithParamInterface<Soft
 
 TEST_P(SoftFlowTest, StateFollowsTheXoffFlags) {
     ASSERT_EQ(raw->swFlowEnable(3072, 1024, serial::kSwFlowReceive | serial::kSwFlowTransmit), 0);
-    raw->hold = GetParam().hold;
+    line->hold = GetParam().hold;
     EXPECT_EQ(raw->swFlowState(), GetParam().state);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Holds, SoftFlowTest,
     ::testing::Values(
-        SoftHoldCase{0, serial::flowStateResult(serial::FlowControlState::On)},
-        SoftHoldCase{serial::kHoldXoffSent, serial::flowStateResult(serial::FlowControlState::XInHold)},
-        SoftHoldCase{serial::kHoldXoff, serial::flowStateResult(serial::FlowControlState::XOutHold)},
-        SoftHoldCase{serial::kHoldXoffSent | serial::kHoldXoff,
+        SoftHoldCase{{}, serial::flowStateResult(serial::FlowControlState::On)},
+        SoftHoldCase{{.xoffSent = true}, serial::flowStateResult(serial::FlowControlState::XInHold)},
+        SoftHoldCase{{.xoff = true}, serial::flowStateResult(serial::FlowControlState::XOutHold)},
+        SoftHoldCase{{.xoff = true, .xoffSent = true},
                      serial::flowStateResult(serial::FlowControlState::XBothHold)}));
 
 // A line that goes away: the far end closes (a killed simulator) or the tty is hung up, as an

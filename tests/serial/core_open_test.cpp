@@ -18,7 +18,7 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-int32_t openPath(serial::TermiosDispatcher& d, const std::string& path) {
+int32_t openPath(serial::ThreadEngine& d, const std::string& path) {
     return d.initPort(path, 38400, serial::kParityNone, 8, 1, 4096, 4096,
                       serial::kOpenDtrOn | serial::kOpenRtsOn);
 }
@@ -32,7 +32,7 @@ struct OpenFailureCase {
 class OpenFailureTest : public ::testing::TestWithParam<OpenFailureCase> {};
 
 TEST_P(OpenFailureTest, ReportsThePlatformErrorAndStaysClosed) {
-    serial::TermiosDispatcher d;
+    TermiosPort d;
     EXPECT_EQ(openPath(d, GetParam().path), GetParam().code);
     EXPECT_EQ(d.openError().code, GetParam().code);
     EXPECT_EQ(d.openError().kind, GetParam().kind);
@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(OpenTest, SecondOpenOfAHeldDeviceIsInUse) {
     PortOnPty first;
     ASSERT_EQ(first.openResult, 0);
-    serial::TermiosDispatcher second;
+    TermiosPort second;
     EXPECT_EQ(openPath(second, first.pty.slavePath()), serial::result::kAccessDenied);
     EXPECT_EQ(second.openError().kind, serial::PortErrorKind::InUse);
     EXPECT_TRUE(second.openError().sysErrno == EWOULDBLOCK || second.openError().sysErrno == EBUSY);
@@ -74,7 +74,7 @@ TEST(OpenTest, DeviceWithoutPermissionKeepsItsOwnError) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
-        serial::TermiosDispatcher d;
+        TermiosPort d;
         const int32_t r = openPath(d, pty.slavePath());
         ::_exit(r == -13 && d.openError().kind == serial::PortErrorKind::Permission &&
                         d.openError().sysErrno == EACCES && d.deviceName() == pty.slavePath()
@@ -231,7 +231,7 @@ TEST(LineSettingsTest, ChangeWaitsForTheOutputToDrain) {
 TEST(ModemTest, LinesOfAPseudoTerminalReadAsTiedHigh) {
     PortOnPty p;
     ASSERT_EQ(p.openResult, 0);
-    EXPECT_FALSE(p.port->modemLinesReported());
+    EXPECT_FALSE(p.device->modemLinesReported());
     EXPECT_EQ(p.port->getModemStatus(), serial::kModemCtsOn | serial::kModemDsrOn | serial::kModemDcdOn);
     EXPECT_TRUE(p.port->checkCts());
     EXPECT_TRUE(p.port->checkDsr());
@@ -344,7 +344,7 @@ TEST(ThreadBoostTest, RaisesThePortThreads) {
 }
 
 TEST(SettingsTest, StoredValues) {
-    serial::TermiosDispatcher d;
+    TermiosPort d;
     int a = 0, b = 0;
     d.setDataPointer(&a, 1);
     d.setDataPointer(&b, serial::kMaxDataPointers);

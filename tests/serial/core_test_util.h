@@ -14,7 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "serial/termios_dispatcher.h"
+#include "serial/termios_device.h"
+#include "serial/thread_engine.h"
 #include "support/event_pump.h"
 #include "support/pty.h"
 
@@ -32,14 +33,15 @@ inline std::string patternBytes(size_t n, unsigned seed = 1) {
     return s;
 }
 
-// A termios port that counts the dispatcher's passes: every pass begins by reading the modem lines
+// A port over a tty.
+struct TermiosPort : serial::ThreadEngine {
+    TermiosPort() : serial::ThreadEngine(std::make_unique<serial::TermiosDevice>()) {}
+};
+
+// A tty device that counts the dispatcher's passes: every pass begins by reading the modem lines
 // (at least every 50 ms), and passes follow one another.
-class PassCountingPort : public serial::TermiosDispatcher {
+class PassCountingDevice : public serial::TermiosDevice {
   public:
-    ~PassCountingPort() override {
-        // Stop the threads while this object's overrides still exist.
-        shutdownForDestroy();
-    }
     // Returns once the dispatcher has finished a pass begun after this call, so that whatever came
     // before it (bytes, a trigger set or armed, a line change) has been acted on: the first look
     // after the call sees it, the second begins once that pass is over. False after 3 s.
@@ -48,12 +50,13 @@ class PassCountingPort : public serial::TermiosDispatcher {
         return waitUntil([&] { return looks_ >= from + 2; });
     }
 
-  protected:
-    uint8_t getComModemStatus() override {
+    serial::ModemLines modemLines() override {
         ++looks_;
-        return modemLines();
+        return lines();
     }
-    virtual uint8_t modemLines() { return serial::TermiosDispatcher::getComModemStatus(); }
+
+  protected:
+    virtual serial::ModemLines lines() { return serial::TermiosDevice::modemLines(); }
 
   private:
     std::atomic<int> looks_{0};
@@ -64,18 +67,19 @@ class PortOnPty {
     explicit PortOnPty(uint32_t outSize = 4096,
                        uint32_t openFlags = serial::kOpenDtrOn | serial::kOpenRtsOn) {
         EXPECT_TRUE(pty.ok());
-        auto counting = std::make_unique<PassCountingPort>();
-        passes = counting.get();
-        port = std::move(counting);
+        auto counting = std::make_unique<PassCountingDevice>();
+        device = counting.get();
+        port = std::make_unique<serial::ThreadEngine>(std::move(counting));
         openResult =
             port->initPort(pty.slavePath(), 38400, serial::kParityNone, 8, 1, 4096, outSize, openFlags);
     }
-    // See PassCountingPort::settle.
-    bool settle() const { return passes->settle(); }
+    // See PassCountingDevice::settle.
+    bool settle() const { return device->settle(); }
 
     PtyPair pty;
-    std::unique_ptr<serial::TermiosDispatcher> port;
-    PassCountingPort* passes = nullptr;
+    std::unique_ptr<serial::ThreadEngine> port;
+    PassCountingDevice* device = nullptr; // the port's device
+
     int32_t openResult = 0;
 };
 
@@ -83,7 +87,7 @@ class PortOnPty {
 // actions use, it stops the dispatcher thread (waiting for a notification in progress) before
 // any of them goes away.
 struct StopPortOnExit {
-    std::unique_ptr<serial::TermiosDispatcher>& port;
+    std::unique_ptr<serial::ThreadEngine>& port;
     ~StopPortOnExit() { port.reset(); }
 };
 

@@ -29,14 +29,14 @@ class TriggerTest : public ::testing::Test {
         raw = p.port.get();
     }
     // Not through p.port: consumers may still run while StopPortOnExit destroys the port.
-    serial::TermiosDispatcher& port() { return *raw; }
+    serial::ThreadEngine& port() { return *raw; }
     std::string readBlock(uint32_t n) {
         std::string s(n, '\0');
         EXPECT_EQ(port().getBlock(s.data(), n), static_cast<int32_t>(n));
         return s;
     }
     PortOnPty p;
-    serial::TermiosDispatcher* raw = nullptr;
+    serial::ThreadEngine* raw = nullptr;
 };
 
 // ---- Avail notifications and shared reads ---------------------------------------------------
@@ -575,7 +575,7 @@ TEST_F(TriggerTest, ClosingFromInsideANotificationIsCompletedByTheDispatcherThre
     EXPECT_FALSE(port().eventBusy());
     EXPECT_EQ(later.count(serial::kTriggerAvail), 0u) << "delivery stops once the close is requested";
     // The device is free again for a new dispatcher.
-    serial::TermiosDispatcher again;
+    TermiosPort again;
     EXPECT_EQ(again.initPort(p.pty.slavePath(), 38400, 0, 8, 1, 4096, 4096, 0), 0);
 }
 
@@ -622,8 +622,8 @@ TEST_F(TriggerTest, AThrowingConsumerIsReportedAndThePortGoesOn) {
 // ---- Port list ------------------------------------------------------------------------------
 
 TEST(PortListTest, HandlesAreSlotsOfTheList) {
-    auto a = std::make_unique<serial::TermiosDispatcher>();
-    auto b = std::make_unique<serial::TermiosDispatcher>();
+    auto a = std::make_unique<TermiosPort>();
+    auto b = std::make_unique<TermiosPort>();
     const int32_t ha = a->handle(), hb = b->handle();
     EXPECT_NE(ha, hb);
     serial::Dispatcher::lockPortList();
@@ -635,7 +635,7 @@ TEST(PortListTest, HandlesAreSlotsOfTheList) {
     serial::Dispatcher::lockPortList();
     EXPECT_EQ(serial::Dispatcher::findDispatcher(ha), nullptr);
     serial::Dispatcher::unlockPortList();
-    auto c = std::make_unique<serial::TermiosDispatcher>();
+    auto c = std::make_unique<TermiosPort>();
     EXPECT_EQ(c->handle(), ha) << "a new dispatcher takes the first empty slot";
     b.reset();
     c.reset();

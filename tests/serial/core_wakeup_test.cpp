@@ -20,7 +20,7 @@ using namespace std::chrono;
 class OutputEmptyTest : public ::testing::Test {
   protected:
     PortOnPty p;
-    serial::TermiosDispatcher& port() { return *p.port; }
+    serial::ThreadEngine& port() { return *p.port; }
     void SetUp() override { ASSERT_EQ(p.openResult, 0); }
 };
 
@@ -212,15 +212,15 @@ TEST(ModemWatch, PtyPortFallsBackToThePolledLinesAcrossReopens) {
     ASSERT_EQ(p.openResult, 0);
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
-        EXPECT_FALSE(p.port->modemLinesReported());
-        EXPECT_FALSE(p.port->modemWatchActive());
+        EXPECT_FALSE(p.device->modemLinesReported());
+        EXPECT_FALSE(p.device->modemWatchActive());
         EXPECT_EQ(p.port->runningThreads(), 3);
         // The tied-high lines still come through the polled path.
         EXPECT_TRUE(p.port->checkCts());
         EXPECT_TRUE(p.port->checkDsr());
         EXPECT_TRUE(p.port->checkDcd());
         p.port->donePort();
-        EXPECT_FALSE(p.port->modemWatchActive());
+        EXPECT_FALSE(p.device->modemWatchActive());
         EXPECT_EQ(p.port->runningThreads(), 0);
         ASSERT_EQ(p.port->initPort(p.pty.slavePath(), 38400, serial::kParityNone, 8, 1, 4096, 4096,
                                    serial::kOpenDtrOn | serial::kOpenRtsOn),

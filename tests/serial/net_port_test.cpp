@@ -9,8 +9,9 @@
 #include "serial/error_codes.h"
 #include "serial/net_endpoint.h"
 #include "serial/setup_stop.h"
-#include "serial/socket_dispatcher.h"
+#include "serial/socket_device.h"
 #include "serial/telnet_codec.h"
+#include "serial/thread_engine.h"
 #include "support/ser2net_server.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
@@ -89,9 +90,9 @@ struct NetPort {
     explicit NetPort(Mode mode) {
         EXPECT_TRUE(pty.ok() && pty.holdSlave());
         EXPECT_TRUE(server.start(pty.slavePath(), mode, dir.file("")));
-        port = serial::makeDeviceLayer(server.url(), nullptr);
-        openResult = port->initPort(server.url(), 38400, serial::kParityNone, 8, serial::kOneStopBit, 4096,
-                                    8192, serial::kOpenDtrOn | serial::kOpenRtsOn);
+        port = std::make_unique<serial::ThreadEngine>(serial::makeDeviceLayer(server.url()));
+        openResult = port->initPort(server.url(), 38400, serial::kParityNone, 8, 1, 4096, 8192,
+                                    serial::kOpenDtrOn | serial::kOpenRtsOn);
     }
     std::string receive(size_t n) {
         std::string got(n, '\0');
@@ -147,7 +148,7 @@ TEST_P(ThroughSer2net, CarriesEveryByteValueBothWays) {
 TEST_P(ThroughSer2net, ReportsTheServerGoingAwayWhileSending) {
     NetPort net(GetParam());
     ASSERT_EQ(net.openResult, 0);
-    auto* layer = dynamic_cast<serial::SocketDispatcher*>(net.port.get());
+    auto* layer = dynamic_cast<serial::SocketDevice*>(&net.port->device());
     ASSERT_NE(layer, nullptr);
     const std::string block = patternBytes(2000);
     net.port->putBlock(block.data(), block.size());
@@ -176,11 +177,9 @@ TEST(NetPortOpen, FailuresCarryTheirSocketCode) {
              {"socket://" + refused, serial::result::kSocketRefused},
              {"rfc2217://127.0.0.1", serial::result::kSocketBadAddress},
              {"rfc2217://127.0.0.1" + rawPort, serial::result::kSocketNoComPortOption}}) {
-        auto port = serial::makeDeviceLayer(name, nullptr);
+        auto port = std::make_unique<serial::ThreadEngine>(serial::makeDeviceLayer(name));
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(port->initPort(name, 38400, serial::kParityNone, 8, serial::kOneStopBit, 4096, 4096, 0),
-                  code)
-            << name;
+        EXPECT_EQ(port->initPort(name, 38400, serial::kParityNone, 8, 1, 4096, 4096, 0), code) << name;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << name;
         EXPECT_FALSE(port->isOpen());
     }
@@ -196,16 +195,14 @@ TEST(NetPortOpen, HostileServersHoldNothingUp) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         serial::raiseSetupStop();
     });
-    auto asked = serial::makeDeviceLayer(url(asker), nullptr);
-    EXPECT_EQ(asked->initPort(url(asker), 38400, serial::kParityNone, 8, serial::kOneStopBit, 4096, 4096, 0),
+    auto asked = std::make_unique<serial::ThreadEngine>(serial::makeDeviceLayer(url(asker)));
+    EXPECT_EQ(asked->initPort(url(asker), 38400, serial::kParityNone, 8, 1, 4096, 4096, 0),
               serial::result::kSocketStopped);
     stop.join();
     serial::clearSetupStop();
 
-    auto flooded = serial::makeDeviceLayer(url(flooder), nullptr);
-    ASSERT_EQ(
-        flooded->initPort(url(flooder), 38400, serial::kParityNone, 8, serial::kOneStopBit, 4096, 4096, 0),
-        0);
+    auto flooded = std::make_unique<serial::ThreadEngine>(serial::makeDeviceLayer(url(flooder)));
+    ASSERT_EQ(flooded->initPort(url(flooder), 38400, serial::kParityNone, 8, 1, 4096, 4096, 0), 0);
     // Only what waits now is purged while the flood goes on; what the opening could not keep of
     // the 1 MiB before the COM-PORT option is an overrun.
     EXPECT_EQ(flooded->flushInBuffer(), 0);

@@ -9,7 +9,7 @@
 
 #include "serial/port_available.h"
 #include "serial/port_names.h"
-#include "serial/termios_dispatcher.h"
+#include "serial/termios_device.h"
 #include "support/pty.h"
 
 #include <poll.h>

@@ -1,8 +1,8 @@
 // brimwell-paced: "brimwell run" with one more kind of port, paced:PATH (a UART-like line in front
-// of a tty, see paced_dispatcher.h), for the tests and benchmarks of real-line behaviour. It prints
+// of a tty, see paced_line_device.h), for the tests and benchmarks of real-line behaviour. It prints
 // "PACED UNPLUGGED ERRNO" on standard output when its unplug-at option pulls the device.
 #include "app/cli/commands.h"
-#include "tools/paced-line/paced_dispatcher.h"
+#include "tools/paced-line/paced_line_device.h"
 
 #include <cstdio>
 #include <cstring>

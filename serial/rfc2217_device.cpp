@@ -5,7 +5,7 @@
 // and DCD on, as a pty does here; a report with a change bit or a line on is taken as real.
 // Flow-control suspend and resume from the server are not acted on: the TCP window already holds
 // back a sender the server cannot keep up with.
-#include "serial/rfc2217_dispatcher.h"
+#include "serial/rfc2217_device.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -23,7 +23,6 @@ using SharedLock = std::shared_lock<std::shared_mutex>;
 
 constexpr uint8_t kModemLevels = 0xF0;
 constexpr uint8_t kModemChanges = 0x0F;
-constexpr uint8_t kTiedHigh = kModemCtsOn | kModemDsrOn | kModemDcdOn;
 // Line-state bits worth a notification: break and the receive errors.
 constexpr uint8_t kLineStateMask = kLineBreak | kLineFraming | kLineParity | kLineOverrun;
 constexpr uint8_t kAllModemState = 0xFF;
@@ -32,44 +31,44 @@ bool agreedOption(uint8_t option) {
     return option == kOptBinary || option == kOptSuppressGoAhead || option == kOptComPort;
 }
 
-uint8_t wireParity(uint8_t parity) {
+uint8_t wireParity(Parity parity) {
     switch (parity) {
-    case kParityOdd:
+    case Parity::Odd:
         return 2;
-    case kParityEven:
+    case Parity::Even:
         return 3;
-    case kParityMark:
+    case Parity::Mark:
         return 4;
-    case kParitySpace:
+    case Parity::Space:
         return 5;
-    default:
-        return 1;
+    case Parity::None:
+        break;
     }
+    return 1;
 }
 
-uint8_t wireStopBits(uint8_t stopBits) {
-    return stopBits == kTwoStopBits ? 2 : stopBits == kOne5StopBits ? 3 : 1;
+uint8_t wireStopBits(StopBits stopBits) {
+    return stopBits == StopBits::Two ? 2 : stopBits == StopBits::OnePointFive ? 3 : 1;
 }
 
-uint8_t wireFlow(uint32_t flags) {
-    if ((flags & kConfigOutxCtsFlow) || (flags & kConfigRtsControlMask) == kConfigRtsControlHandshake)
-        return kControlHardware;
-    if (flags & (kConfigOutX | kConfigInX)) return kControlXonXoff;
+uint8_t wireFlow(const LineSettings& settings) {
+    if (settings.ctsFlow || settings.rts == LineControl::Handshake) return kControlHardware;
+    if (settings.xonXoffOut || settings.xonXoffIn) return kControlXonXoff;
     return kControlNoFlow;
 }
 
 } // namespace
 
-Rfc2217Dispatcher::Rfc2217Dispatcher(void* owner)
-    : SocketDispatcher(owner),
-      decoder_({[this](uint8_t verb, uint8_t option) { onNegotiation(verb, option); },
+Rfc2217Device::Rfc2217Device()
+    : decoder_({[this](uint8_t verb, uint8_t option) { onNegotiation(verb, option); },
                 [this](uint8_t option, const std::string& payload) { onSubnegotiation(option, payload); }}) {}
 
-Rfc2217Dispatcher::~Rfc2217Dispatcher() {
-    shutdownForDestroy();
+// The connection is closed while this layer's parts are still whole.
+Rfc2217Device::~Rfc2217Device() {
+    close();
 }
 
-bool Rfc2217Dispatcher::connected(int fd) {
+bool Rfc2217Device::connected(int fd, PortError& error) {
     {
         std::lock_guard<std::mutex> g(negotiationMutex_);
         for (bool* table : {weWill_, weDo_, wontSent_, dontSent_})
@@ -101,7 +100,7 @@ bool Rfc2217Dispatcher::connected(int fd) {
     auto fail = [&](int32_t code) {
         openingFd_ = -1;
         opening_ = nullptr;
-        openError_ = socketFailure(deadline.stopped() ? result::kSocketStopped : code);
+        error = socketFailure(deadline.stopped() ? result::kSocketStopped : code);
         return false;
     };
     // Binary both ways keeps CR NUL and the like out of the data; without suppress-go-ahead a
@@ -136,7 +135,7 @@ bool Rfc2217Dispatcher::connected(int fd) {
     return true;
 }
 
-void Rfc2217Dispatcher::onNegotiation(uint8_t verb, uint8_t option) {
+void Rfc2217Device::onNegotiation(uint8_t verb, uint8_t option) {
     std::string reply;
     {
         std::lock_guard<std::mutex> g(negotiationMutex_);
@@ -180,7 +179,7 @@ void Rfc2217Dispatcher::onNegotiation(uint8_t verb, uint8_t option) {
     if (!reply.empty()) sendCommand(reply);
 }
 
-void Rfc2217Dispatcher::onSubnegotiation(uint8_t option, const std::string& payload) {
+void Rfc2217Device::onSubnegotiation(uint8_t option, const std::string& payload) {
     if (option != kOptComPort || payload.size() < 2) return;
     const auto command = static_cast<uint8_t>(payload[0]);
     const auto value = static_cast<uint8_t>(payload[1]);
@@ -194,20 +193,21 @@ void Rfc2217Dispatcher::onSubnegotiation(uint8_t option, const std::string& payl
         }
         break;
     case kCpoServerOffset + kCpoNotifyLineState: {
-        uint32_t errors = 0;
-        if (value & kLineOverrun) errors |= kLineErrorOverrun;
-        if (value & kLineParity) errors |= kLineErrorParity;
-        if (value & kLineFraming) errors |= kLineErrorFrame;
-        if (value & kLineBreak) errors |= kLineErrorBreak;
-        if (errors == 0) break;
-        lineErrors_.fetch_or(errors);
-        postDeviceEvents(((errors & kLineErrorBreak) ? kEventBreak : 0) |
-                         ((errors & ~kLineErrorBreak) ? kEventError : 0));
+        LineErrors errors;
+        if (value & kLineOverrun) errors.add(LineError::Overrun);
+        if (value & kLineParity) errors.add(LineError::Parity);
+        if (value & kLineFraming) errors.add(LineError::Framing);
+        if (value & kLineBreak) errors.add(LineError::Break);
+        if (errors.empty()) break;
+        lineErrors_.fetch_or(errors.bits());
+        const uint32_t breakBit = static_cast<uint32_t>(LineError::Break);
+        post(((errors.bits() & breakBit) ? kEventBreak : 0) |
+             ((errors.bits() & ~breakBit) ? kEventError : 0));
         break;
     }
     case kCpoServerOffset + kCpoNotifyModemState: {
         if (!modemReported_.load() && value == 0) break; // a server that cannot read the lines
-        const uint8_t before = getComModemStatus();
+        const uint8_t before = modemLines().levels();
         modemState_ = value;
         modemReported_ = true;
         const uint8_t moved = static_cast<uint8_t>((before ^ value) & kModemLevels);
@@ -216,7 +216,7 @@ void Rfc2217Dispatcher::onSubnegotiation(uint8_t option, const std::string& payl
         if ((value & 0x02) || (moved & kModemDsrOn)) events |= kEventDsr;
         if ((value & 0x08) || (moved & kModemDcdOn)) events |= kEventRlsd;
         if ((value & 0x04) || (moved & kModemRingOn)) events |= kEventRing;
-        if (events != 0 || (value & kModemChanges)) postDeviceEvents(events);
+        if (events != 0 || (value & kModemChanges)) post(events);
         break;
     }
     default:
@@ -224,7 +224,7 @@ void Rfc2217Dispatcher::onSubnegotiation(uint8_t option, const std::string& payl
     }
 }
 
-ssize_t Rfc2217Dispatcher::sendRaw(int fd, const void* data, std::size_t n) {
+ssize_t Rfc2217Device::sendRaw(int fd, const void* data, std::size_t n) {
     ssize_t w;
     do {
         w = ::send(fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -237,7 +237,7 @@ ssize_t Rfc2217Dispatcher::sendRaw(int fd, const void* data, std::size_t n) {
     return w;
 }
 
-bool Rfc2217Dispatcher::sendCommand(const std::string& bytes) {
+bool Rfc2217Device::sendCommand(const std::string& bytes) {
     SharedLock device(deviceLock_);
     const int fd = fd_ >= 0 ? fd_ : openingFd_;
     if (fd < 0 || lostCode() != 0) return false;
@@ -255,11 +255,17 @@ bool Rfc2217Dispatcher::sendCommand(const std::string& bytes) {
     return sendAll(fd, bytes.data(), bytes.size(), deadline);
 }
 
-bool Rfc2217Dispatcher::sendComPort(uint8_t command, std::string_view value) {
+bool Rfc2217Device::sendComPort(uint8_t command, std::string_view value) {
     return sendCommand(comPortCommand(command, value));
 }
 
-ssize_t Rfc2217Dispatcher::writeDevice(int fd, const iovec* iov, int count) {
+ssize_t Rfc2217Device::write(const iovec* iov, int count) {
+    SharedLock device(deviceLock_);
+    const int fd = fd_;
+    if (fd < 0) {
+        errno = EBADF;
+        return -1;
+    }
     std::lock_guard<std::mutex> g(writeMutex_);
     src_.clear();
     for (int i = 0; i < count; ++i) {
@@ -306,23 +312,23 @@ ssize_t Rfc2217Dispatcher::writeDevice(int fd, const iovec* iov, int count) {
     return static_cast<ssize_t>(taken);
 }
 
-void Rfc2217Dispatcher::keepEarly(const uint8_t* data, uint32_t n) {
+void Rfc2217Device::keepEarly(const uint8_t* data, uint32_t n) {
     const std::size_t room = kRfc2217EarlyDataLimit - early_.size();
     if (n > room) {
         // Like a receive buffer that overflows: the bytes beyond it are lost, and the line says so.
-        lineErrors_.fetch_or(kLineErrorRxOver);
+        lineErrors_.fetch_or(static_cast<uint32_t>(LineError::ReceiveOverflow));
         n = static_cast<uint32_t>(room);
     }
     early_.append(reinterpret_cast<const char*>(data), n);
 }
 
-bool Rfc2217Dispatcher::peerBrokeFraming() {
+bool Rfc2217Device::peerBrokeFraming() {
     if (!decoder_.oversized()) return false;
     peerFailed(result::kSocketOversizedCommand);
     return true;
 }
 
-int32_t Rfc2217Dispatcher::readCom(uint8_t* buffer, uint32_t n) {
+uint32_t Rfc2217Device::read(uint8_t* buffer, uint32_t n) {
     std::lock_guard<std::mutex> g(readMutex_);
     uint32_t got = 0;
     if (earlyAt_ < early_.size()) {
@@ -336,33 +342,33 @@ int32_t Rfc2217Dispatcher::readCom(uint8_t* buffer, uint32_t n) {
             earlyAt_ = 0;
         }
     }
-    if (got == n || peerBrokeFraming()) return static_cast<int32_t>(got);
+    if (got == n || peerBrokeFraming()) return got;
     raw_.resize(n - got);
     const uint32_t r = receiveRaw(raw_.data(), n - got);
     // Decoded data is never longer than the bytes it came in.
     got += decoder_.decode(raw_.data(), r, buffer + got);
     peerBrokeFraming();
-    return static_cast<int32_t>(got);
+    return got;
 }
 
-uint32_t Rfc2217Dispatcher::readComError(ComStatus& status) {
-    SocketDispatcher::readComError(status);
+LineStatus Rfc2217Device::lineStatus() {
+    LineStatus status = SocketDevice::lineStatus();
     {
         std::lock_guard<std::mutex> g(readMutex_);
         status.inQueue += static_cast<uint32_t>(early_.size() - earlyAt_);
     }
-    return lineErrors_.exchange(0);
+    status.errors = LineErrors::fromBits(lineErrors_.exchange(0));
+    return status;
 }
 
-uint8_t Rfc2217Dispatcher::getComModemStatus() {
-    return modemReported_.load() ? static_cast<uint8_t>(modemState_.load() & kModemLevels) : kTiedHigh;
+ModemLines Rfc2217Device::modemLines() {
+    return modemReported_.load() ? ModemLines::fromLevels(modemState_.load()) : ModemLines::tiedHigh();
 }
 
-int32_t Rfc2217Dispatcher::setComState(const DeviceConfig& dcb) {
-    if (dcb.baudRate == 0) return result::kBaudRate;
-    if (dcb.byteSize < 5 || dcb.byteSize > 8) return result::kByteSize;
-    if (dcb.parity > kParitySpace) return result::kBadArgument;
-    DeviceConfig before;
+int32_t Rfc2217Device::apply(const LineSettings& settings) {
+    if (settings.baud == 0) return result::kBaudRate;
+    if (settings.dataBits < 5 || settings.dataBits > 8) return result::kByteSize;
+    LineSettings before;
     bool known;
     {
         std::lock_guard<std::mutex> g(writeMutex_);
@@ -370,51 +376,44 @@ int32_t Rfc2217Dispatcher::setComState(const DeviceConfig& dcb) {
         known = sentValid_;
     }
     bool ok = true;
-    if (!known || before.baudRate != dcb.baudRate) {
-        const uint32_t b = dcb.baudRate;
+    if (!known || before.baud != settings.baud) {
+        const uint32_t b = settings.baud;
         const char value[4] = {char(b >> 24), char(b >> 16), char(b >> 8), char(b)};
         ok = ok && sendComPort(kCpoSetBaudRate, std::string_view(value, 4));
     }
-    if (!known || before.byteSize != dcb.byteSize)
-        ok = ok && sendComPort(kCpoSetDataSize, std::string(1, char(dcb.byteSize)));
-    if (!known || before.parity != dcb.parity)
-        ok = ok && sendComPort(kCpoSetParity, std::string(1, char(wireParity(dcb.parity))));
-    if (!known || before.stopBits != dcb.stopBits)
-        ok = ok && sendComPort(kCpoSetStopSize, std::string(1, char(wireStopBits(dcb.stopBits))));
-    if (!known || wireFlow(before.flags) != wireFlow(dcb.flags)) ok = ok && sendControl(wireFlow(dcb.flags));
+    if (!known || before.dataBits != settings.dataBits)
+        ok = ok && sendComPort(kCpoSetDataSize, std::string(1, char(settings.dataBits)));
+    if (!known || before.parity != settings.parity)
+        ok = ok && sendComPort(kCpoSetParity, std::string(1, char(wireParity(settings.parity))));
+    if (!known || before.stopBits != settings.stopBits)
+        ok = ok && sendComPort(kCpoSetStopSize, std::string(1, char(wireStopBits(settings.stopBits))));
+    if (!known || wireFlow(before) != wireFlow(settings)) ok = ok && sendControl(wireFlow(settings));
     if (!ok) return lostCode() != 0 ? lostCode() : result::kSocketTimedOut;
     {
         std::lock_guard<std::mutex> g(writeMutex_);
-        sent_ = dcb;
+        sent_ = settings;
         sentValid_ = true;
     }
-    return SocketDispatcher::setComState(dcb);
+    return SocketDevice::apply(settings);
 }
 
-int32_t Rfc2217Dispatcher::escapeComFunction(int function) {
-    switch (function) {
-    case kSetRts:
-        return sendControl(kControlRtsOn) ? 0 : -1;
-    case kClrRts:
-        return sendControl(kControlRtsOff) ? 0 : -1;
-    case kSetDtr:
-        return sendControl(kControlDtrOn) ? 0 : -1;
-    case kClrDtr:
-        return sendControl(kControlDtrOff) ? 0 : -1;
-    default:
-        return -1;
-    }
+bool Rfc2217Device::setDtr(bool on) {
+    return sendControl(on ? kControlDtrOn : kControlDtrOff);
 }
 
-void Rfc2217Dispatcher::setComBreak(bool on) {
+bool Rfc2217Device::setRts(bool on) {
+    return sendControl(on ? kControlRtsOn : kControlRtsOff);
+}
+
+void Rfc2217Device::setBreak(bool on) {
     if (breakOn_.exchange(on) != on) sendControl(on ? kControlBreakOn : kControlBreakOff);
 }
 
 // A receive purge asks the server to drop what it holds and drops what already arrived here
 // (decoding it, so that notifications among it still count). Only what waits now is dropped: a
 // server that never pauses cannot keep the purge going. A transmit purge sends nothing.
-int32_t Rfc2217Dispatcher::purgeCom(int direction) {
-    if (direction != kFlushReceive) return 0;
+int32_t Rfc2217Device::purge(Direction direction) {
+    if (direction != Direction::Input) return 0;
     if (!sendComPort(kCpoPurgeData, std::string(1, char(kPurgeReceive)))) return 0;
     std::lock_guard<std::mutex> g(readMutex_);
     early_.clear();

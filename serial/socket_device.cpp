@@ -1,13 +1,14 @@
-// The raw TCP device layer on the thread engine.
+// The raw TCP device layer.
 //
 // A peer that closes shows as a readable socket with nothing to read, which the engine's receive
 // pass never asks for (it reads only what is queued): the status read looks for it instead.
 // Writes use MSG_NOSIGNAL, so a connection lost mid-write is an error and not SIGPIPE.
-#include "serial/socket_dispatcher.h"
+#include "serial/socket_device.h"
 
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -24,32 +25,41 @@ constexpr std::size_t kDiscardChunk = 4096;
 
 } // namespace
 
-SocketDispatcher::~SocketDispatcher() {
-    shutdownForDestroy();
+SocketDevice::~SocketDevice() {
+    close();
 }
 
-int SocketDispatcher::openDevice(const std::string& name) {
+void SocketDevice::close() {
+    std::unique_lock<std::shared_mutex> device(deviceLock_);
+    if (fd_ < 0) return;
+    ::close(fd_);
+    fd_ = -1;
+}
+
+int SocketDevice::open(const std::string& name, PortError& error) {
     lostCode_ = 0;
     const auto endpoint = parseNetEndpoint(name);
     int32_t code = result::kSocketBadAddress;
     int sysErrno = 0;
     const int fd = endpoint ? connectTcp(*endpoint, kConnectTimeoutMs, code, sysErrno) : -1;
     if (fd < 0) {
-        openError_ = socketFailure(code, sysErrno);
+        error = socketFailure(code, sysErrno);
         return -1;
     }
-    if (!connected(fd)) {
+    if (!connected(fd, error)) {
         ::close(fd);
         return -1;
     }
+    std::unique_lock<std::shared_mutex> device(deviceLock_);
+    fd_ = fd;
     return fd;
 }
 
-bool SocketDispatcher::connected(int) {
+bool SocketDevice::connected(int, PortError&) {
     return true;
 }
 
-int32_t SocketDispatcher::deviceLost() {
+int32_t SocketDevice::lossCause() {
     int32_t none = 0;
     lostCode_.compare_exchange_strong(none, result::kSocketConnectionLost);
     // A plain loss of the connection adds nothing to "the connection was lost".
@@ -57,40 +67,36 @@ int32_t SocketDispatcher::deviceLost() {
     return code == result::kSocketConnectionLost ? 0 : code;
 }
 
-void SocketDispatcher::connectionLost(int32_t code) {
+void SocketDevice::connectionLost(int32_t code) {
     int32_t none = 0;
     lostCode_.compare_exchange_strong(none, code);
 }
 
-void SocketDispatcher::peerFailed(int32_t code) {
+void SocketDevice::peerFailed(int32_t code) {
     connectionLost(code);
     lose();
 }
 
-uint32_t SocketDispatcher::queuedNow() {
+uint32_t SocketDevice::queuedNow() {
     SharedLock device(deviceLock_);
     int queued = 0;
     if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &queued) != 0 || queued < 0) return 0;
     return static_cast<uint32_t>(queued);
 }
 
-bool SocketDispatcher::setupCom(uint32_t, uint32_t) {
+bool SocketDevice::current(LineSettings& settings) {
+    std::lock_guard<std::mutex> g(stateMutex_);
+    settings = shadow_;
     return true;
 }
 
-int32_t SocketDispatcher::getComState(DeviceConfig& dcb) {
+int32_t SocketDevice::apply(const LineSettings& settings) {
     std::lock_guard<std::mutex> g(stateMutex_);
-    dcb = shadow_;
+    shadow_ = settings;
     return 0;
 }
 
-int32_t SocketDispatcher::setComState(const DeviceConfig& dcb) {
-    std::lock_guard<std::mutex> g(stateMutex_);
-    shadow_ = dcb;
-    return 0;
-}
-
-uint32_t SocketDispatcher::receiveRaw(uint8_t* buffer, uint32_t n) {
+uint32_t SocketDevice::receiveRaw(uint8_t* buffer, uint32_t n) {
     SharedLock device(deviceLock_);
     if (fd_ < 0 || n == 0 || lostCode_.load() != 0) return 0;
     ssize_t r;
@@ -105,19 +111,19 @@ uint32_t SocketDispatcher::receiveRaw(uint8_t* buffer, uint32_t n) {
     return 0;
 }
 
-int32_t SocketDispatcher::readCom(uint8_t* buffer, uint32_t n) {
-    return static_cast<int32_t>(receiveRaw(buffer, n));
+uint32_t SocketDevice::read(uint8_t* buffer, uint32_t n) {
+    return receiveRaw(buffer, n);
 }
 
-uint32_t SocketDispatcher::readComError(ComStatus& status) {
-    status = ComStatus{};
+LineStatus SocketDevice::lineStatus() {
+    LineStatus status;
     int queued = 0;
     {
         SharedLock device(deviceLock_);
-        if (fd_ < 0 || lostCode_.load() != 0) return 0;
+        if (fd_ < 0 || lostCode_.load() != 0) return status;
         if (::ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0) {
             status.inQueue = static_cast<uint32_t>(queued);
-            return 0;
+            return status;
         }
     }
     // Nothing queued: a peek tells a quiet connection from a closed one.
@@ -130,23 +136,27 @@ uint32_t SocketDispatcher::readComError(ComStatus& status) {
         connectionLost(socketCodeForErrno(errno));
     else if (r > 0)
         status.inQueue = 1;
-    return 0;
+    return status;
 }
 
-uint8_t SocketDispatcher::getComModemStatus() {
-    return kModemCtsOn | kModemDsrOn | kModemDcdOn;
+ModemLines SocketDevice::modemLines() {
+    return ModemLines::tiedHigh();
 }
 
-int32_t SocketDispatcher::escapeComFunction(int function) {
-    return function >= kSetRts && function <= kClrDtr ? 0 : -1;
+bool SocketDevice::setDtr(bool) {
+    return true;
 }
 
-void SocketDispatcher::setComBreak(bool) {}
+bool SocketDevice::setRts(bool) {
+    return true;
+}
+
+void SocketDevice::setBreak(bool) {}
 
 // Only received bytes can be purged: what was sent is in the server's hands already. Only what
 // waits now goes: a peer that never pauses cannot hold the caller here.
-int32_t SocketDispatcher::purgeCom(int direction) {
-    if (direction != kFlushReceive) return 0;
+int32_t SocketDevice::purge(Direction direction) {
+    if (direction != Direction::Input) return 0;
     uint8_t discard[kDiscardChunk];
     for (uint32_t left = queuedNow(); left > 0;) {
         const uint32_t got = receiveRaw(discard, std::min<uint32_t>(left, sizeof discard));
@@ -156,11 +166,16 @@ int32_t SocketDispatcher::purgeCom(int direction) {
     return 0;
 }
 
-ssize_t SocketDispatcher::writeDevice(int fd, const iovec* iov, int count) {
+ssize_t SocketDevice::write(const iovec* iov, int count) {
     msghdr msg{};
     msg.msg_iov = const_cast<iovec*>(iov);
     msg.msg_iovlen = static_cast<std::size_t>(count);
-    const ssize_t w = ::sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+    SharedLock device(deviceLock_);
+    if (fd_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    const ssize_t w = ::sendmsg(fd_, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (w < 0 && errno != EAGAIN && errno != EINTR) {
         const int err = errno;
         connectionLost(socketCodeForErrno(err));
@@ -169,11 +184,11 @@ ssize_t SocketDispatcher::writeDevice(int fd, const iovec* iov, int count) {
     return w;
 }
 
-bool SocketDispatcher::sendAll(int fd, const char* data, std::size_t n, int timeoutMs) {
+bool SocketDevice::sendAll(int fd, const char* data, std::size_t n, int timeoutMs) {
     return sendAll(fd, data, n, SetupDeadline(timeoutMs, false));
 }
 
-bool SocketDispatcher::sendAll(int fd, const char* data, std::size_t n, const SetupDeadline& deadline) {
+bool SocketDevice::sendAll(int fd, const char* data, std::size_t n, const SetupDeadline& deadline) {
     while (n > 0) {
         const ssize_t w = ::send(fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (w > 0) {

@@ -1,15 +1,16 @@
-// The device layer for POSIX termios devices (serial ports, USB adapters, pseudo-terminals), a thin
-// class on the thread engine: exclusive open, line configuration, modem lines, line-error counters,
-// and a modem-watch thread in TIOCMIWAIT on devices whose driver can wait for line changes.
+// The device layer for POSIX termios devices (serial ports, USB adapters, pseudo-terminals):
+// exclusive open, line configuration, modem lines, line-error counters, and a modem-watch thread in
+// TIOCMIWAIT on devices whose driver can wait for line changes.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
+#include "serial/device_layer.h"
 #include "serial/signal_wake_thread.h"
-#include "serial/thread_engine.h"
 #include "serial/uucp_lock.h"
 
 namespace brimwell::serial {
@@ -24,10 +25,10 @@ enum class ModemWaitResult {
 // Blocks in TIOCMIWAIT on fd until CTS, DSR, DCD or RI changes (or a signal interrupts it).
 ModemWaitResult waitForModemChange(int fd);
 
-class TermiosDispatcher : public ThreadEngine {
+class TermiosDevice : public DeviceLayer {
   public:
-    explicit TermiosDispatcher(void* owner = nullptr) : ThreadEngine(owner) {}
-    ~TermiosDispatcher() override;
+    TermiosDevice() = default;
+    ~TermiosDevice() override;
 
     // True when the device reports its modem lines (false on pseudo-terminals and some adapters,
     // where CTS, DSR and DCD read as on). Valid while open.
@@ -36,32 +37,39 @@ class TermiosDispatcher : public ThreadEngine {
     // device cannot report its lines or refuses the wait, and the periodic pass polls them instead.
     bool modemWatchActive() const { return modemWatchActive_.load(); }
 
+    int open(const std::string& name, PortError& error) override;
+    void close() override;
+    int32_t apply(const LineSettings& settings) override;
+    bool current(LineSettings& settings) override;
+    ModemLines modemLines() override;
+    bool setDtr(bool on) override;
+    bool setRts(bool on) override;
+    void setBreak(bool on) override;
+    int32_t purge(Direction direction) override;
+    LineStatus lineStatus() override;
+    uint32_t read(uint8_t* buffer, uint32_t n) override;
+    ssize_t write(const iovec* iov, int count) override;
+    void threadsStarted() override;
+    void threadsStopping() override;
     int32_t driverOutQueue() override;
     uint32_t driverQueueSize() const override;
 
   protected:
-    int openDevice(const std::string& name) override;
-    void releaseDevice(int fd) override;
-    void deviceThreadsStarted() override;
-    void deviceThreadsStopping() override;
-    bool setupCom(uint32_t inSize, uint32_t outSize) override;
-    int32_t getComState(DeviceConfig& dcb) override;
-    int32_t setComState(const DeviceConfig& dcb) override;
-    uint32_t readComError(ComStatus& status) override;
-    uint8_t getComModemStatus() override;
-    int32_t escapeComFunction(int function) override;
-    void setComBreak(bool on) override;
-    int32_t purgeCom(int direction) override;
+    // Held shared around every use of fd_, exclusively to close it.
+    std::shared_mutex deviceLock_;
+    int fd_ = -1;
 
   private:
+    // Raises (TIOCMBIS) or drops (TIOCMBIC) one output line.
+    bool setOutputLine(int line, bool on);
     void modemWatchBody(const std::atomic<bool>& stop);
 
     std::atomic<bool> modemLinesReported_{true};
     std::atomic<bool> pseudoTerminal_{false};
     std::atomic<bool> icountSupported_{true};
-    // Shadow of the configuration parts termios cannot hold (limits, DTR/DSR handshake fields).
+    // Shadow of the settings termios cannot hold (limits, DTR/DSR handshake fields).
     std::mutex stateMutex_; // shadow_ and icount_ (a leaf lock)
-    DeviceConfig shadow_;
+    LineSettings shadow_;
     bool shadowValid_ = false;
     bool formatIgnored_ = false; // the device keeps its own byte size and parity
     std::atomic<bool> ctsFlow_{false};
@@ -72,8 +80,5 @@ class TermiosDispatcher : public ThreadEngine {
     DeviceLock lockFiles_; // our lock files while the device is open (the thread that opens and closes)
     std::atomic<bool> modemWatchActive_{false};
 };
-
-// The device layer that the component's default deviceLayer selects.
-using TermiosDispatcher = TermiosDispatcher;
 
 } // namespace brimwell::serial

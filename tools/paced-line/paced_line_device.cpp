@@ -1,5 +1,5 @@
 // The paced line: a driver's transmit queue drained by a pacing thread at the line's byte time.
-#include "tools/paced-line/paced_dispatcher.h"
+#include "tools/paced-line/paced_line_device.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "serial/device_layers.h"
+#include "serial/error_codes.h"
 
 namespace brimwell::paced {
 namespace {
@@ -80,15 +81,16 @@ std::optional<LineOptions> parseLineName(const std::string& name, std::string& e
     return o;
 }
 
-PacedDispatcher::~PacedDispatcher() {
-    shutdownForDestroy();
+// The pacing threads have ended by now (the engine stops them before it lets go of the layer).
+PacedLineDevice::~PacedLineDevice() {
+    close();
 }
 
-int PacedDispatcher::openDevice(const std::string& name) {
-    std::string error;
-    const auto parsed = parseLineName(name, error);
+int PacedLineDevice::open(const std::string& name, serial::PortError& error) {
+    std::string why;
+    const auto parsed = parseLineName(name, why);
     if (!parsed) {
-        openError_ = serial::openFailure(EINVAL);
+        error = serial::openFailure(EINVAL);
         return -1;
     }
     {
@@ -100,11 +102,11 @@ int PacedDispatcher::openDevice(const std::string& name) {
         refusalsLeft_ = options_.refusals;
         unplugged_ = 0;
     }
-    return serial::TermiosDispatcher::openDevice(options_.path);
+    return serial::TermiosDevice::open(options_.path, error);
 }
 
-void PacedDispatcher::deviceThreadsStarted() {
-    serial::TermiosDispatcher::deviceThreadsStarted();
+void PacedLineDevice::threadsStarted() {
+    serial::TermiosDevice::threadsStarted();
     {
         std::lock_guard<std::mutex> g(lock_);
         stop_ = false;
@@ -113,7 +115,7 @@ void PacedDispatcher::deviceThreadsStarted() {
     wireThread_ = std::thread([this] { wireBody(); });
 }
 
-void PacedDispatcher::deviceThreadsStopping() {
+void PacedLineDevice::threadsStopping() {
     {
         std::lock_guard<std::mutex> g(lock_);
         stop_ = true;
@@ -121,10 +123,10 @@ void PacedDispatcher::deviceThreadsStopping() {
     changed_.notify_all();
     if (pacer_.joinable()) pacer_.join();
     if (wireThread_.joinable()) wireThread_.join();
-    serial::TermiosDispatcher::deviceThreadsStopping();
+    serial::TermiosDevice::threadsStopping();
 }
 
-void PacedDispatcher::unplug(int err) {
+void PacedLineDevice::unplug(int err) {
     {
         std::lock_guard<std::mutex> g(lock_);
         if (unplugged_ != 0) return;
@@ -135,74 +137,77 @@ void PacedDispatcher::unplug(int err) {
     changed_.notify_all();
 }
 
-uint64_t PacedDispatcher::bytesOnLine() {
+uint64_t PacedLineDevice::bytesOnLine() {
     std::lock_guard<std::mutex> g(lock_);
     return onLine_;
 }
 
 // As on a vanished adapter, the loss is found by whichever call comes next (the dispatcher's
 // periodic pass at the latest).
-int PacedDispatcher::gone() {
+int PacedLineDevice::gone() {
     int err;
     {
         std::lock_guard<std::mutex> g(lock_);
         err = unplugged_;
     }
-    if (err != 0) deviceFailed(err);
+    if (err != 0) failed(err);
     return err;
 }
 
-std::chrono::nanoseconds PacedDispatcher::byteTime() const {
+std::chrono::nanoseconds PacedLineDevice::byteTime() const {
     return std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / std::max<uint32_t>(baud_, 1));
 }
 
-int32_t PacedDispatcher::setComState(const serial::DeviceConfig& dcb) {
+int32_t PacedLineDevice::apply(const serial::LineSettings& settings) {
     if (const int err = gone()) return -err;
-    if (options_.maxRate >= 0 && dcb.baudRate > options_.maxRate) return serial::result::kBaudRate;
-    const int32_t r = serial::TermiosDispatcher::setComState(dcb);
+    if (options_.maxRate >= 0 && settings.baud > options_.maxRate) return serial::result::kBaudRate;
+    const int32_t r = serial::TermiosDevice::apply(settings);
     if (r == 0) {
         std::lock_guard<std::mutex> g(lock_);
-        baud_ = dcb.baudRate;
+        baud_ = settings.baud;
     }
     return r;
 }
 
-int32_t PacedDispatcher::readCom(uint8_t* buffer, uint32_t n) {
-    return gone() ? 0 : serial::TermiosDispatcher::readCom(buffer, n);
+uint32_t PacedLineDevice::read(uint8_t* buffer, uint32_t n) {
+    return gone() ? 0 : serial::TermiosDevice::read(buffer, n);
 }
 
-uint32_t PacedDispatcher::readComError(serial::ComStatus& status) {
-    status = serial::ComStatus{};
-    return gone() ? 0 : serial::TermiosDispatcher::readComError(status);
+serial::LineStatus PacedLineDevice::lineStatus() {
+    return gone() ? serial::LineStatus{} : serial::TermiosDevice::lineStatus();
 }
 
-uint8_t PacedDispatcher::getComModemStatus() {
-    return gone() ? 0 : serial::TermiosDispatcher::getComModemStatus();
+serial::ModemLines PacedLineDevice::modemLines() {
+    return gone() ? serial::ModemLines{} : serial::TermiosDevice::modemLines();
 }
 
-int32_t PacedDispatcher::escapeComFunction(int function) {
-    return gone() ? -1 : serial::TermiosDispatcher::escapeComFunction(function);
+bool PacedLineDevice::setDtr(bool on) {
+    return !gone() && serial::TermiosDevice::setDtr(on);
+}
+
+bool PacedLineDevice::setRts(bool on) {
+    return !gone() && serial::TermiosDevice::setRts(on);
 }
 
 // A transmit purge drops what the line has not sent yet, as TCOFLUSH does on a UART.
-int32_t PacedDispatcher::purgeCom(int direction) {
+int32_t PacedLineDevice::purge(serial::Direction direction) {
     if (const int err = gone()) return -err;
-    if (direction == serial::kFlushReceive) return serial::TermiosDispatcher::purgeCom(direction);
+    if (direction == serial::Direction::Input) return serial::TermiosDevice::purge(direction);
     std::lock_guard<std::mutex> g(lock_);
     queue_.clear();
     return 0;
 }
 
-int32_t PacedDispatcher::driverOutQueue() {
+int32_t PacedLineDevice::driverOutQueue() {
     std::lock_guard<std::mutex> g(lock_);
     return unplugged_ != 0 ? -1 : static_cast<int32_t>(queue_.size());
 }
 
-uint32_t PacedDispatcher::driverQueueSize() const {
+uint32_t PacedLineDevice::driverQueueSize() const {
     return options_.queueSize;
 }
 
-ssize_t PacedDispatcher::writeDevice(int, const iovec* iov, int count) {
+ssize_t PacedLineDevice::write(const iovec* iov, int count) {
     std::lock_guard<std::mutex> g(lock_);
     if (unplugged_ != 0) {
         errno = unplugged_;
@@ -231,7 +236,7 @@ ssize_t PacedDispatcher::writeDevice(int, const iovec* iov, int count) {
     return static_cast<ssize_t>(took);
 }
 
-int PacedDispatcher::roomWaitMs() {
+int PacedLineDevice::roomWaitMs() {
     std::lock_guard<std::mutex> g(lock_);
     const size_t room = options_.queueSize - queue_.size();
     const size_t wanted = std::min<size_t>(kWakeupRoom, options_.queueSize);
@@ -242,7 +247,7 @@ int PacedDispatcher::roomWaitMs() {
 
 // The line sends back to back while the queue holds bytes: byte k of a busy stretch leaves k byte
 // times after the stretch began, however late this thread was woken.
-void PacedDispatcher::paceBody() {
+void PacedLineDevice::paceBody() {
     std::unique_lock<std::mutex> lock(lock_);
     Clock::time_point origin;
     uint64_t sent = 0; // in this busy stretch
@@ -278,7 +283,7 @@ void PacedDispatcher::paceBody() {
 
 // The far end reads what went out on the line when it gets to run; a UART's line does not wait
 // for it, so a far end kept from running never holds the queue up.
-void PacedDispatcher::wireBody() {
+void PacedLineDevice::wireBody() {
     std::unique_lock<std::mutex> lock(lock_);
     std::vector<uint8_t> out;
     while (!stop_) {
@@ -295,7 +300,7 @@ void PacedDispatcher::wireBody() {
     }
 }
 
-bool PacedDispatcher::deliver(const uint8_t* bytes, size_t n) {
+bool PacedLineDevice::deliver(const uint8_t* bytes, size_t n) {
     SharedLock device(deviceLock_);
     while (n > 0 && fd_ >= 0) {
         const ssize_t w = ::write(fd_, bytes, n);
@@ -314,15 +319,15 @@ bool PacedDispatcher::deliver(const uint8_t* bytes, size_t n) {
             ::poll(&room, 1, kDeliveryPollMs);
             continue;
         }
-        deviceFailed(w < 0 ? errno : EIO);
+        failed(w < 0 ? errno : EIO);
         return false;
     }
     return true;
 }
 
 void registerPacedLine(std::function<void(int err)> onUnplug) {
-    serial::registerDeviceLayer(kPacedPrefix, [onUnplug](void* owner) {
-        auto line = std::make_unique<PacedDispatcher>(owner);
+    serial::registerDeviceLayer(kPacedPrefix, [onUnplug] {
+        auto line = std::make_unique<PacedLineDevice>();
         line->setUnplugHandler(onUnplug);
         return line;
     });

@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/termios_dispatcher.h"
+#include "serial/termios_device.h"
 
 namespace brimwell::paced {
 
@@ -45,10 +45,10 @@ struct LineOptions {
 // The options of a port name, or nothing (with a reason) when it does not parse.
 std::optional<LineOptions> parseLineName(const std::string& name, std::string& error);
 
-class PacedDispatcher : public serial::TermiosDispatcher {
+class PacedLineDevice : public serial::TermiosDevice {
   public:
-    explicit PacedDispatcher(void* owner = nullptr) : serial::TermiosDispatcher(owner) {}
-    ~PacedDispatcher() override;
+    PacedLineDevice() = default;
+    ~PacedLineDevice() override;
 
     // Unplugs the device now: every further call fails with err.
     void unplug(int err);
@@ -59,18 +59,17 @@ class PacedDispatcher : public serial::TermiosDispatcher {
 
     int32_t driverOutQueue() override;
     uint32_t driverQueueSize() const override;
-
-  protected:
-    int openDevice(const std::string& name) override;
-    void deviceThreadsStarted() override;
-    void deviceThreadsStopping() override;
-    int32_t setComState(const serial::DeviceConfig& dcb) override;
-    int32_t readCom(uint8_t* buffer, uint32_t n) override;
-    uint32_t readComError(serial::ComStatus& status) override;
-    uint8_t getComModemStatus() override;
-    int32_t escapeComFunction(int function) override;
-    int32_t purgeCom(int direction) override;
-    ssize_t writeDevice(int fd, const iovec* iov, int count) override;
+    int open(const std::string& name, serial::PortError& error) override;
+    void threadsStarted() override;
+    void threadsStopping() override;
+    int32_t apply(const serial::LineSettings& settings) override;
+    uint32_t read(uint8_t* buffer, uint32_t n) override;
+    serial::LineStatus lineStatus() override;
+    serial::ModemLines modemLines() override;
+    bool setDtr(bool on) override;
+    bool setRts(bool on) override;
+    int32_t purge(serial::Direction direction) override;
+    ssize_t write(const iovec* iov, int count) override;
     int roomWaitMs() override;
 
   private:
@@ -98,7 +97,7 @@ class PacedDispatcher : public serial::TermiosDispatcher {
     std::thread wireThread_;
 };
 
-// Makes port names starting with "paced:" open through PacedDispatcher; `onUnplug` hears of
+// Makes port names starting with "paced:" open through PacedLineDevice; `onUnplug` hears of
 // every unplug its option caused.
 void registerPacedLine(std::function<void(int err)> onUnplug = {});
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/socket_dispatcher.h"
+#include "serial/socket_device.h"
 #include "serial/telnet_codec.h"
 
 namespace brimwell::serial {
@@ -25,24 +25,26 @@ inline constexpr std::size_t kRfc2217EarlyDataLimit = 64 * 1024;
 // keeps asking gets no more answers after these.
 inline constexpr int kRfc2217NegotiationReplies = 64;
 
-class Rfc2217Dispatcher : public SocketDispatcher {
+class Rfc2217Device : public SocketDevice {
   public:
-    explicit Rfc2217Dispatcher(void* owner = nullptr);
-    ~Rfc2217Dispatcher() override;
+    Rfc2217Device();
+    ~Rfc2217Device() override;
 
     // The baud rate the server last reported as applied (0 before its first answer).
     uint32_t serverBaud() const { return serverBaud_.load(); }
 
+    int32_t apply(const LineSettings& settings) override;
+    uint32_t read(uint8_t* buffer, uint32_t n) override;
+    LineStatus lineStatus() override;
+    ModemLines modemLines() override;
+    bool setDtr(bool on) override;
+    bool setRts(bool on) override;
+    void setBreak(bool on) override;
+    int32_t purge(Direction direction) override;
+    ssize_t write(const iovec* iov, int count) override;
+
   protected:
-    bool connected(int fd) override;
-    int32_t setComState(const DeviceConfig& dcb) override;
-    int32_t readCom(uint8_t* buffer, uint32_t n) override;
-    uint32_t readComError(ComStatus& status) override;
-    uint8_t getComModemStatus() override;
-    int32_t escapeComFunction(int function) override;
-    void setComBreak(bool on) override;
-    int32_t purgeCom(int direction) override;
-    ssize_t writeDevice(int fd, const iovec* iov, int count) override;
+    bool connected(int fd, PortError& error) override;
 
   private:
     void onNegotiation(uint8_t verb, uint8_t option);
@@ -85,12 +87,12 @@ class Rfc2217Dispatcher : public SocketDispatcher {
     bool headSent_ = false; // the ring's head byte 255 went out whole before its write came
     std::vector<uint8_t> src_;
     std::string wire_;
-    DeviceConfig sent_; // the line settings the server was last told
+    LineSettings sent_; // the line settings the server was last told
     bool sentValid_ = false;
 
     std::atomic<uint8_t> modemState_{0};
     std::atomic<bool> modemReported_{false};
-    std::atomic<uint32_t> lineErrors_{0};
+    std::atomic<uint32_t> lineErrors_{0}; // LineErrors' bits
     std::atomic<uint32_t> serverBaud_{0};
     std::atomic<bool> breakOn_{false};
 };

@@ -1,5 +1,5 @@
 // The device layer for socket://HOST:PORT, a raw TCP connection to a serial server (ser2net's
-// plain tcp accepter), a thin class on the thread engine. The line has no control: line settings
+// plain tcp accepter). The line has no control: line settings
 // are kept but reach nothing, CTS, DSR and DCD read as on, and the server's queue is out of reach.
 // The RFC 2217 layer builds on it.
 #pragma once
@@ -7,38 +7,41 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
+#include "serial/device_layer.h"
 #include "serial/net_endpoint.h"
 #include "serial/setup_stop.h"
-#include "serial/thread_engine.h"
 
 namespace brimwell::serial {
 
-class SocketDispatcher : public ThreadEngine {
+class SocketDevice : public DeviceLayer {
   public:
-    explicit SocketDispatcher(void* owner = nullptr) : ThreadEngine(owner) {}
-    ~SocketDispatcher() override;
+    SocketDevice() = default;
+    ~SocketDevice() override;
 
     // The socket code of a lost connection (result::kSocketConnectionLost and kin); 0 while it holds.
     int32_t lostCode() const { return lostCode_.load(); }
+
+    int open(const std::string& name, PortError& error) override;
+    void close() override;
+    int32_t apply(const LineSettings& settings) override;
+    bool current(LineSettings& settings) override;
+    ModemLines modemLines() override;
+    bool setDtr(bool on) override;
+    bool setRts(bool on) override;
+    void setBreak(bool on) override;
+    int32_t purge(Direction direction) override;
+    LineStatus lineStatus() override;
+    uint32_t read(uint8_t* buffer, uint32_t n) override;
+    ssize_t write(const iovec* iov, int count) override;
     // The lost code when it says more than that the peer went away.
+    int32_t lossCause() override;
 
   protected:
-    int openDevice(const std::string& name) override;
-    // The connection is up: a protocol layer's own set-up. false (openError_ set) fails the open.
-    virtual bool connected(int fd);
-    bool setupCom(uint32_t inSize, uint32_t outSize) override;
-    int32_t getComState(DeviceConfig& dcb) override;
-    int32_t setComState(const DeviceConfig& dcb) override;
-    int32_t readCom(uint8_t* buffer, uint32_t n) override;
-    uint32_t readComError(ComStatus& status) override;
-    uint8_t getComModemStatus() override;
-    int32_t escapeComFunction(int function) override;
-    void setComBreak(bool on) override;
-    int32_t purgeCom(int direction) override;
-    ssize_t writeDevice(int fd, const iovec* iov, int count) override;
-    int32_t deviceLost() override;
+    // The connection is up: a protocol layer's own set-up. false (error set) fails the open.
+    virtual bool connected(int fd, PortError& error);
 
     // Records the first loss (its code); the engine reports the loss with it when it finds the
     // connection gone.
@@ -57,8 +60,11 @@ class SocketDispatcher : public ThreadEngine {
     bool sendAll(int fd, const char* data, std::size_t n, int timeoutMs);
     bool sendAll(int fd, const char* data, std::size_t n, const SetupDeadline& deadline);
 
+    // Held shared around every use of fd_, exclusively to close it.
+    std::shared_mutex deviceLock_;
+    int fd_ = -1;
     std::mutex stateMutex_; // shadow_ (a leaf lock)
-    DeviceConfig shadow_;
+    LineSettings shadow_;
 
   private:
     std::atomic<int32_t> lostCode_{0};

@@ -1,4 +1,4 @@
-// The termios device layer on the thread engine.
+// The termios device layer.
 //
 // Linux notes, each handled where it matters below:
 // - TIOCEXCL does not hold against root, so exclusivity also takes a non-blocking flock().
@@ -10,8 +10,9 @@
 //   wake it through, so the thread is ended with a signal (see SignalWakeThread).
 // - Line errors come from TIOCGICOUNT deltas where the driver keeps counters.
 // - The driver has one RTS/CTS switch (CRTSCTS) for both directions and fixed queue thresholds.
-#include "serial/termios_dispatcher.h"
+#include "serial/termios_device.h"
 
+#include "serial/error_codes.h"
 #include "serial/line_rate.h"
 #include "serial/port_names.h"
 
@@ -85,22 +86,25 @@ ModemWaitResult waitForModemChange(int fd) {
     return modemWaitRefused(err) ? ModemWaitResult::Refused : ModemWaitResult::Failed;
 }
 
-// The engine's destructor runs after this layer is gone; the device is closed while it is whole.
-TermiosDispatcher::~TermiosDispatcher() {
-    shutdownForDestroy();
+TermiosDevice::~TermiosDevice() {
+    close();
 }
 
-void TermiosDispatcher::releaseDevice(int fd) {
-    ::ioctl(fd, TIOCNXCL);
+void TermiosDevice::close() {
+    std::unique_lock<std::shared_mutex> device(deviceLock_);
+    if (fd_ < 0) return;
+    ::ioctl(fd_, TIOCNXCL);
     lockFiles_.release();
+    ::close(fd_);
+    fd_ = -1;
 }
 
 // ---- Device operations ----------------------------------------------------------------------
 
-int TermiosDispatcher::openDevice(const std::string& name) {
+int TermiosDevice::open(const std::string& name, PortError& error) {
     auto refuse = [&](int err) {
         lockFiles_.release();
-        openError_ = openFailure(err);
+        error = openFailure(err);
         return -1;
     };
     // The lock files come first: opening a line already raises its DTR, which resets many units,
@@ -139,60 +143,59 @@ int TermiosDispatcher::openDevice(const std::string& name) {
         icount_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
         shadowValid_ = false;
     }
+    std::unique_lock<std::shared_mutex> device(deviceLock_);
+    fd_ = fd;
     return fd;
 }
 
-bool TermiosDispatcher::setupCom(uint32_t, uint32_t) {
-    // The tty layer's queues have a fixed size; nothing to set.
-    return true;
-}
-
-int32_t TermiosDispatcher::getComState(DeviceConfig& dcb) {
+bool TermiosDevice::current(LineSettings& settings) {
     SharedLock device(deviceLock_);
-    if (fd_ < 0) return -1;
+    if (fd_ < 0) return false;
     termios tio{};
-    if (::tcgetattr(fd_, &tio) != 0) return -1;
+    if (::tcgetattr(fd_, &tio) != 0) return false;
     std::lock_guard<std::mutex> g(stateMutex_);
-    DeviceConfig out = shadowValid_ ? shadow_ : DeviceConfig{};
-    if (!shadowValid_ && (tio.c_cflag & CRTSCTS))
-        out.flags = (out.flags & ~kConfigRtsControlMask) | kConfigOutxCtsFlow | kConfigRtsControlHandshake;
+    LineSettings out = shadowValid_ ? shadow_ : LineSettings{};
+    if (!shadowValid_ && (tio.c_cflag & CRTSCTS)) {
+        out.ctsFlow = true;
+        out.rts = LineControl::Handshake;
+    }
     const uint32_t bps = lineRate(fd_);
-    if (bps != 0) out.baudRate = bps;
+    if (bps != 0) out.baud = bps;
     if (!formatIgnored_) {
         switch (tio.c_cflag & CSIZE) {
         case CS5:
-            out.byteSize = 5;
+            out.dataBits = 5;
             break;
         case CS6:
-            out.byteSize = 6;
+            out.dataBits = 6;
             break;
         case CS7:
-            out.byteSize = 7;
+            out.dataBits = 7;
             break;
         default:
-            out.byteSize = 8;
+            out.dataBits = 8;
             break;
         }
         if (!(tio.c_cflag & PARENB))
-            out.parity = kParityNone;
+            out.parity = Parity::None;
         else if (tio.c_cflag & CMSPAR)
-            out.parity = (tio.c_cflag & PARODD) ? kParityMark : kParitySpace;
+            out.parity = (tio.c_cflag & PARODD) ? Parity::Mark : Parity::Space;
         else
-            out.parity = (tio.c_cflag & PARODD) ? kParityOdd : kParityEven;
+            out.parity = (tio.c_cflag & PARODD) ? Parity::Odd : Parity::Even;
     }
     if (tio.c_cflag & CSTOPB)
-        out.stopBits = out.byteSize == 5 ? kOne5StopBits : kTwoStopBits;
+        out.stopBits = out.dataBits == 5 ? StopBits::OnePointFive : StopBits::Two;
     else
-        out.stopBits = kOneStopBit;
-    out.flags = (out.flags & ~(kConfigOutX | kConfigInX)) | ((tio.c_iflag & IXON) ? kConfigOutX : 0) |
-                ((tio.c_iflag & IXOFF) ? kConfigInX : 0);
+        out.stopBits = StopBits::One;
+    out.xonXoffOut = (tio.c_iflag & IXON) != 0;
+    out.xonXoffIn = (tio.c_iflag & IXOFF) != 0;
     out.xonChar = tio.c_cc[VSTART];
     out.xoffChar = tio.c_cc[VSTOP];
-    dcb = out;
-    return 0;
+    settings = out;
+    return true;
 }
 
-int32_t TermiosDispatcher::setComState(const DeviceConfig& dcb) {
+int32_t TermiosDevice::apply(const LineSettings& settings) {
     SharedLock device(deviceLock_);
     if (fd_ < 0) return result::kCommNotOpen;
     termios tio{};
@@ -200,14 +203,14 @@ int32_t TermiosDispatcher::setComState(const DeviceConfig& dcb) {
     const termios before = tio;
     // Rates without a Bnnn constant are set through termios2 once the rest is written.
     speed_t code;
-    const bool named = speedCode(dcb.baudRate, code);
-    if (dcb.baudRate == 0) return result::kBaudRate;
+    const bool named = speedCode(settings.baud, code);
+    if (settings.baud == 0) return result::kBaudRate;
     if (named) {
         ::cfsetispeed(&tio, code);
         ::cfsetospeed(&tio, code);
     }
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    switch (dcb.byteSize) {
+    switch (settings.dataBits) {
     case 5:
         tio.c_cflag |= CS5;
         break;
@@ -223,34 +226,30 @@ int32_t TermiosDispatcher::setComState(const DeviceConfig& dcb) {
     default:
         return result::kByteSize;
     }
-    switch (dcb.parity) {
-    case kParityNone:
+    switch (settings.parity) {
+    case Parity::None:
         break;
-    case kParityOdd:
+    case Parity::Odd:
         tio.c_cflag |= PARENB | PARODD;
         break;
-    case kParityEven:
+    case Parity::Even:
         tio.c_cflag |= PARENB;
         break;
-    case kParityMark:
+    case Parity::Mark:
         tio.c_cflag |= PARENB | CMSPAR | PARODD;
         break;
-    case kParitySpace:
+    case Parity::Space:
         tio.c_cflag |= PARENB | CMSPAR;
         break;
-    default:
-        return result::kBadArgument;
     }
-    if (dcb.stopBits != kOneStopBit) tio.c_cflag |= CSTOPB;
+    if (settings.stopBits != StopBits::One) tio.c_cflag |= CSTOPB;
     // One switch covers both directions: waiting for CTS and driving RTS as a receive handshake.
-    const bool rtscts =
-        (dcb.flags & kConfigOutxCtsFlow) || (dcb.flags & kConfigRtsControlMask) == kConfigRtsControlHandshake;
-    if (rtscts) tio.c_cflag |= CRTSCTS;
+    if (settings.ctsFlow || settings.rts == LineControl::Handshake) tio.c_cflag |= CRTSCTS;
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-    if (dcb.flags & kConfigOutX) tio.c_iflag |= IXON;
-    if (dcb.flags & kConfigInX) tio.c_iflag |= IXOFF;
-    tio.c_cc[VSTART] = dcb.xonChar;
-    tio.c_cc[VSTOP] = dcb.xoffChar;
+    if (settings.xonXoffOut) tio.c_iflag |= IXON;
+    if (settings.xonXoffIn) tio.c_iflag |= IXOFF;
+    tio.c_cc[VSTART] = settings.xonChar;
+    tio.c_cc[VSTOP] = settings.xoffChar;
     // The C library reports EINVAL when the device kept another byte format than the one written
     // (as pseudo-terminals do), although the rest was set; that case is found out below.
     if (::tcsetattr(fd_, TCSANOW, &tio) != 0) {
@@ -264,15 +263,15 @@ int32_t TermiosDispatcher::setComState(const DeviceConfig& dcb) {
     // A driver that cannot make the rate either refuses it or quietly runs at another (a 16550's
     // clock ends at 115200): either way the line is put back and the rate is refused. (A rate that
     // cannot be read back is taken as set.)
-    const bool refused = !named && setLineRate(fd_, dcb.baudRate) != 0;
+    const bool refused = !named && setLineRate(fd_, settings.baud) != 0;
     const uint32_t running = refused ? 0 : lineRate(fd_);
-    if (refused || (running != 0 && !rateMatches(running, dcb.baudRate))) {
+    if (refused || (running != 0 && !rateMatches(running, settings.baud))) {
         ::tcsetattr(fd_, TCSANOW, &before);
         return result::kBaudRate;
     }
     // RTS toggling for RS-485 is the driver's where it offers it; elsewhere the request has no
     // effect (the mode is only remembered).
-    const bool toggle = (dcb.flags & kConfigRtsControlMask) == kConfigRtsControlToggle;
+    const bool toggle = settings.rts == LineControl::Toggle;
     serial_rs485 rs485{};
     if (::ioctl(fd_, TIOCGRS485, &rs485) == 0 && bool(rs485.flags & SER_RS485_ENABLED) != toggle) {
         if (toggle)
@@ -289,32 +288,31 @@ int32_t TermiosDispatcher::setComState(const DeviceConfig& dcb) {
                                            (tio.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR));
     std::lock_guard<std::mutex> g(stateMutex_);
     formatIgnored_ = ignored;
-    shadow_ = dcb;
+    shadow_ = settings;
     shadowValid_ = true;
-    ctsFlow_ = (dcb.flags & kConfigOutxCtsFlow) != 0;
+    ctsFlow_ = settings.ctsFlow;
     return 0;
 }
 
-uint32_t TermiosDispatcher::readComError(ComStatus& status) {
+LineStatus TermiosDevice::lineStatus() {
     SharedLock device(deviceLock_);
-    status = ComStatus{};
-    if (fd_ < 0) return 0;
+    LineStatus status;
+    if (fd_ < 0) return status;
     int queued = -1;
-    if (::ioctl(fd_, FIONREAD, &queued) != 0 && deviceFailed(errno)) return 0;
+    if (::ioctl(fd_, FIONREAD, &queued) != 0 && failed(errno)) return status;
     status.inQueue = queued > 0 ? static_cast<uint32_t>(queued) : 0;
     // Where the driver cannot count its queue, a read is simply tried for the free space.
     if (queued < 0) status.inQueue = kInputBufferSize;
 
-    uint32_t errors = 0;
     if (icountSupported_.load()) {
         serial_icounter_struct ic{};
         if (::ioctl(fd_, TIOCGICOUNT, &ic) == 0) {
             std::lock_guard<std::mutex> g(stateMutex_);
-            if (ic.buf_overrun != icount_.bufOverrun) errors |= kLineErrorRxOver;
-            if (ic.overrun != icount_.overrun) errors |= kLineErrorOverrun;
-            if (ic.parity != icount_.parity) errors |= kLineErrorParity;
-            if (ic.frame != icount_.frame) errors |= kLineErrorFrame;
-            if (ic.brk != icount_.brk) errors |= kLineErrorBreak;
+            if (ic.buf_overrun != icount_.bufOverrun) status.errors.add(LineError::ReceiveOverflow);
+            if (ic.overrun != icount_.overrun) status.errors.add(LineError::Overrun);
+            if (ic.parity != icount_.parity) status.errors.add(LineError::Parity);
+            if (ic.frame != icount_.frame) status.errors.add(LineError::Framing);
+            if (ic.brk != icount_.brk) status.errors.add(LineError::Break);
             icount_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
         } else {
             icountSupported_ = false;
@@ -322,81 +320,82 @@ uint32_t TermiosDispatcher::readComError(ComStatus& status) {
     }
     if (ctsFlow_.load() && modemLinesReported_.load()) {
         int lines = 0;
-        if (::ioctl(fd_, TIOCMGET, &lines) == 0 && !(lines & TIOCM_CTS)) status.holdFlags |= kHoldCts;
+        if (::ioctl(fd_, TIOCMGET, &lines) == 0 && !(lines & TIOCM_CTS)) status.holds.cts = true;
     }
-    return errors;
+    return status;
 }
 
-uint8_t TermiosDispatcher::getComModemStatus() {
+ModemLines TermiosDevice::modemLines() {
     SharedLock device(deviceLock_);
-    if (fd_ < 0) return 0;
-    constexpr uint8_t tiedHigh = kModemCtsOn | kModemDsrOn | kModemDcdOn;
-    if (!modemLinesReported_.load()) return tiedHigh;
+    if (fd_ < 0) return {};
+    if (!modemLinesReported_.load()) return ModemLines::tiedHigh();
     int lines = 0;
     if (::ioctl(fd_, TIOCMGET, &lines) != 0) {
         const int err = errno;
         // A device that is gone has no lines on: reading them as on would hide the loss.
-        if (deviceFailed(err)) return 0;
+        if (failed(err)) return {};
         if (noModemLines(err)) modemLinesReported_ = false;
-        return tiedHigh;
+        return ModemLines::tiedHigh();
     }
-    uint8_t ms = 0;
-    if (lines & TIOCM_CTS) ms |= kModemCtsOn;
-    if (lines & TIOCM_DSR) ms |= kModemDsrOn;
-    if (lines & TIOCM_RI) ms |= kModemRingOn;
-    if (lines & TIOCM_CD) ms |= kModemDcdOn;
-    return ms;
+    return {(lines & TIOCM_CTS) != 0, (lines & TIOCM_DSR) != 0, (lines & TIOCM_RI) != 0,
+            (lines & TIOCM_CD) != 0};
 }
 
-int32_t TermiosDispatcher::escapeComFunction(int function) {
+bool TermiosDevice::setOutputLine(int line, bool on) {
     SharedLock device(deviceLock_);
-    if (fd_ < 0) return -1;
-    int bits;
-    unsigned long request;
-    switch (function) {
-    case kSetRts:
-        bits = TIOCM_RTS;
-        request = TIOCMBIS;
-        break;
-    case kClrRts:
-        bits = TIOCM_RTS;
-        request = TIOCMBIC;
-        break;
-    case kSetDtr:
-        bits = TIOCM_DTR;
-        request = TIOCMBIS;
-        break;
-    case kClrDtr:
-        bits = TIOCM_DTR;
-        request = TIOCMBIC;
-        break;
-    default:
-        return -1;
-    }
-    if (!modemLinesReported_.load()) return 0;
-    if (::ioctl(fd_, request, &bits) == 0) return 0;
-    return noModemLines(errno) ? 0 : -1;
+    if (fd_ < 0) return false;
+    if (!modemLinesReported_.load()) return true;
+    if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return true;
+    return noModemLines(errno);
 }
 
-void TermiosDispatcher::setComBreak(bool on) {
+bool TermiosDevice::setDtr(bool on) {
+    return setOutputLine(TIOCM_DTR, on);
+}
+
+bool TermiosDevice::setRts(bool on) {
+    return setOutputLine(TIOCM_RTS, on);
+}
+
+void TermiosDevice::setBreak(bool on) {
     SharedLock device(deviceLock_);
     if (fd_ >= 0) ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK);
 }
 
-int32_t TermiosDispatcher::purgeCom(int direction) {
+uint32_t TermiosDevice::read(uint8_t* buffer, uint32_t n) {
+    SharedLock device(deviceLock_);
+    if (fd_ < 0 || n == 0) return 0;
+    ssize_t r;
+    do {
+        r = ::read(fd_, buffer, n);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) failed(errno);
+    return r > 0 ? static_cast<uint32_t>(r) : 0;
+}
+
+ssize_t TermiosDevice::write(const iovec* iov, int count) {
+    SharedLock device(deviceLock_);
+    if (fd_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return ::writev(fd_, iov, count);
+}
+
+int32_t TermiosDevice::purge(Direction direction) {
     SharedLock device(deviceLock_);
     if (fd_ < 0) return 0;
-    if (direction != kFlushReceive) {
+    if (direction == Direction::Output) {
         // Purge the driver's transmit queue only when it holds unsent bytes. A pseudo-terminal keeps
         // no transmit queue (TIOCOUTQ reads 0): what was written has already reached the other
         // side's input, and TCOFLUSH there would discard bytes the peer simply has not read yet.
         int queued = 0;
         if (::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued == 0) return 0;
     }
-    return ::tcflush(fd_, direction == kFlushReceive ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : -errno;
+    return ::tcflush(fd_, direction == Direction::Input ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : -errno;
 }
 
-int32_t TermiosDispatcher::driverOutQueue() {
+int32_t TermiosDevice::driverOutQueue() {
     if (pseudoTerminal_.load()) return -1;
     SharedLock device(deviceLock_);
     int queued = 0;
@@ -404,31 +403,31 @@ int32_t TermiosDispatcher::driverOutQueue() {
     return queued;
 }
 
-uint32_t TermiosDispatcher::driverQueueSize() const {
+uint32_t TermiosDevice::driverQueueSize() const {
     return pseudoTerminal_.load() ? kPtyQueueSize : kUartQueueSize;
 }
 
 // ---- The modem watch --------------------------------------------------------------------------
 
 // Devices that cannot report their lines at all are not asked to wait for them.
-void TermiosDispatcher::deviceThreadsStarted() {
+void TermiosDevice::threadsStarted() {
     modemWatchActive_ = modemLinesReported();
     if (modemWatchActive_.load())
         modemWatch_.start([this](const std::atomic<bool>& stop) { modemWatchBody(stop); });
 }
 
-void TermiosDispatcher::deviceThreadsStopping() {
+void TermiosDevice::threadsStopping() {
     modemWatch_.stop();
     modemWatchActive_ = false;
 }
 
 // The first wait is also the probe: a driver that refuses it leaves the lines to the 50 ms pass.
-void TermiosDispatcher::modemWatchBody(const std::atomic<bool>& stop) {
+void TermiosDevice::modemWatchBody(const std::atomic<bool>& stop) {
     const int fd = [this] {
         SharedLock device(deviceLock_);
         return fd_;
     }();
-    // The device is closed only after this thread has been stopped (closeCom), so the copy stays valid.
+    // The device is closed only after this thread has been stopped (close), so the copy stays valid.
     auto counters = [&](serial_icounter_struct& ic) {
         return icountSupported_.load() && ::ioctl(fd, TIOCGICOUNT, &ic) == 0;
     };
@@ -451,7 +450,7 @@ void TermiosDispatcher::modemWatchBody(const std::atomic<bool>& stop) {
         } else {
             counted = counters(before);
         }
-        postDeviceEvents(events);
+        post(events);
     }
     modemWatchActive_ = false;
 }
