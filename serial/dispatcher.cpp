@@ -177,7 +177,6 @@ int32_t Dispatcher::initPort(const std::string& deviceName, uint32_t baud, uint8
     s_->errorAccum = 0;
     s_->outputWritten = false;
     s_->rs485 = false;
-    s_->baseAddress = 0;
 
     {
         Lock guard(s_->mainLock);
@@ -481,7 +480,6 @@ int32_t Dispatcher::hwFlowOptions(uint16_t bufferFull, uint16_t bufferResume, ui
     cur.xonLimit = bufferResume;
     cur.dsrFlow = (options & kHwFlowRequireDsr) != 0;
     cur.ctsFlow = (options & kHwFlowRequireCts) != 0;
-    s_->hwOptions = options;
     return Work::writeConfig(*this, cur);
 }
 
@@ -547,7 +545,7 @@ int32_t Dispatcher::swFlowChars(uint8_t on, uint8_t off) {
     return Work::writeConfig(*this, cur);
 }
 
-// ---- Stored settings ------------------------------------------------------------------------
+// ---- Thread priority and RS-485 mode -------------------------------------------------------
 
 void Dispatcher::setThreadBoost(ThreadBoost boost) {
     {
@@ -568,40 +566,6 @@ void Dispatcher::setRs485Mode(bool on) {
 }
 bool Dispatcher::rs485Mode() const {
     return s_->rs485.load();
-}
-void Dispatcher::setBaseAddress(uint16_t address) {
-    Lock guard(s_->mainLock);
-    s_->baseAddress = address;
-}
-uint16_t Dispatcher::getBaseAddress() const {
-    Lock guard(s_->mainLock);
-    return s_->baseAddress;
-}
-void Dispatcher::optionsOn(uint16_t options) {
-    Lock guard(s_->mainLock);
-    s_->options |= options;
-}
-void Dispatcher::optionsOff(uint16_t options) {
-    Lock guard(s_->mainLock);
-    s_->options &= static_cast<uint16_t>(~options);
-}
-bool Dispatcher::optionsAreOn(uint16_t options) const {
-    Lock guard(s_->mainLock);
-    return (s_->options & options) == options;
-}
-uint16_t Dispatcher::getFlowOptions() const {
-    Lock guard(s_->mainLock);
-    return s_->hwOptions;
-}
-void Dispatcher::setDataPointer(void* p, uint32_t index) {
-    if (index < 1 || index > kMaxDataPointers) return;
-    Lock guard(s_->mainLock);
-    s_->dataPointers[index - 1] = p;
-}
-void* Dispatcher::getDataPointer(uint32_t index) const {
-    if (index < 1 || index > kMaxDataPointers) return nullptr;
-    Lock guard(s_->mainLock);
-    return s_->dataPointers[index - 1];
 }
 
 } // namespace brimwell::serial

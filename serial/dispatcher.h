@@ -117,21 +117,12 @@ class Dispatcher : public DispatcherRecording {
     int32_t swFlowDisable();
     int32_t swFlowState();
     int32_t swFlowChars(uint8_t on, uint8_t off);
-    // ---- Settings stored for the callers -----------------------------------------------------
+    // ---- Thread priority and RS-485 transmit control --------------------------------------------
     void setThreadBoost(ThreadBoost boost);
     ThreadBoost threadBoost() const;
+    // RTS is raised while sending (the driver toggles it where it can) and around a break.
     void setRs485Mode(bool on);
     bool rs485Mode() const;
-    void setBaseAddress(uint16_t address);
-    uint16_t getBaseAddress() const;
-    void optionsOn(uint16_t options);
-    void optionsOff(uint16_t options);
-    bool optionsAreOn(uint16_t options) const;
-    // The hardware flow options last set with hwFlowOptions.
-    uint16_t getFlowOptions() const;
-    // index 1..kMaxDataPointers; other indexes are ignored / read null.
-    void setDataPointer(void* p, uint32_t index);
-    void* getDataPointer(uint32_t index) const;
     // ---- Triggers ------------------------------------------------------------------------------
     void changeLengthTrigger(uint32_t length);
     uint32_t availTriggerLength() const;

@@ -70,9 +70,6 @@ inline constexpr uint16_t kHwFlowRequireCts = 8;
 inline constexpr uint16_t kSwFlowTransmit = 1;
 inline constexpr uint16_t kSwFlowReceive = 2;
 
-// How many user data pointers a port keeps (setDataPointer index 1..kMaxDataPointers).
-inline constexpr uint32_t kMaxDataPointers = 10;
-
 // Transmit buffers of the device kinds: a UART driver's queue, and what a pseudo-terminal takes
 // before a writer waits (its peer's input, measured at 10 to 14 KiB).
 inline constexpr uint32_t kUartQueueSize = 4096;

@@ -61,11 +61,7 @@ struct DispatcherState {
     bool dtrState = true, rtsState = true;
     bool dtrAuto = false, rtsAuto = false;
     std::atomic<bool> rs485{false};
-    uint16_t baseAddress = 0;
     ThreadBoost boost = ThreadBoost::None;
-    uint16_t options = 0;
-    uint16_t hwOptions = 0;
-    void* dataPointers[kMaxDataPointers] = {};
 
     // Input (input lock). Received bytes are also counted from the open on, so that a ring filled
     // exactly to the brim is never mistaken for "nothing new".

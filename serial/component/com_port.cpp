@@ -163,6 +163,7 @@ void ComPort::doOpen() {
         if (rc < 0) raiseOpenFailure(dispatcher_->openError(), rc, path);
 
         state_ = PortState::Open;
+        userData_ = {};
         updatePortHandlerFlag();
         forceApply_ = true;
         setTracing(tracing_);

@@ -14,6 +14,7 @@
 
 #include "serial/component/base_component.h"
 #include "serial/component/exceptions.h"
+#include "serial/component/port_user_data.h"
 #include "serial/dispatcher.h"
 #include "serial/event_timer.h"
 #include "serial/port_names.h"
@@ -167,6 +168,8 @@ class ComPort : public Component {
     void setTapiMode(TapiMode mode) { tapiMode_ = mode; }
     bool rs485Mode() const { return rs485Mode_; }
     void setRs485Mode(bool on);
+    // Kept for the program while the port is open (a fresh set with each open).
+    PortUserData& userData() { return userData_; }
 
     // ---- Events (one handler each; assigning replaces) ---------------------------------------
     const NotifyEvent& onPortOpen() const { return onPortOpen_; }
@@ -404,6 +407,7 @@ class ComPort : public Component {
     bool logAllHex_ = false;
     std::string deviceLabel_;
     bool useEventWord_ = true;
+    PortUserData userData_;
     uint16_t commNotificationLevel_ = 10;
     TapiMode tapiMode_ = TapiMode::Auto;
     bool rs485Mode_ = false;

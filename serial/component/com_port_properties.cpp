@@ -286,11 +286,11 @@ void ComPort::setLogName(const std::string& name) {
 
 void ComPort::setUseEventWord(bool on) {
     constexpr uint16_t kEventWordOption = 4;
-    if (store(useEventWord_, on, forceApply_) && state_ == PortState::Open && dispatcher_) {
+    if (store(useEventWord_, on, forceApply_) && state_ == PortState::Open) {
         if (on)
-            dispatcher_->optionsOn(kEventWordOption);
+            userData_.optionsOn(kEventWordOption);
         else
-            dispatcher_->optionsOff(kEventWordOption);
+            userData_.optionsOff(kEventWordOption);
     }
 }
 

@@ -175,6 +175,37 @@ TEST(ComPortProperties, LineChangesReachTheOpenDevice) {
     EXPECT_EQ(::cfgetospeed(&t), B9600);
 }
 
+TEST(ComPortProperties, UserDataLastsOneOpenAndCarriesTheEventWordOption) {
+    constexpr uint16_t kEventWord = 4;
+    PortOnPty p(7);
+    p.port.setOpen(true);
+    ASSERT_EQ(p.port.portState(), PortState::Open);
+    PortUserData& data = p.port.userData();
+    EXPECT_TRUE(data.optionsAreOn(kEventWord)) << "the event word is on by default";
+    p.port.setUseEventWord(false);
+    EXPECT_FALSE(data.optionsAreOn(kEventWord));
+    int a = 0, b = 0;
+    data.setDataPointer(&a, 1);
+    data.setDataPointer(&b, kMaxDataPointers);
+    data.setDataPointer(&b, kMaxDataPointers + 1);
+    EXPECT_EQ(data.dataPointer(1), &a);
+    EXPECT_EQ(data.dataPointer(kMaxDataPointers), &b);
+    EXPECT_EQ(data.dataPointer(0), nullptr);
+    EXPECT_EQ(data.dataPointer(kMaxDataPointers + 1), nullptr);
+    data.optionsOn(8 | 1);
+    data.optionsOff(1);
+    EXPECT_TRUE(data.optionsAreOn(8));
+    EXPECT_FALSE(data.optionsAreOn(8 | 1));
+    data.setBaseAddress(0x3F8);
+    EXPECT_EQ(data.baseAddress(), 0x3F8);
+    p.port.setOpen(false);
+    p.port.setOpen(true);
+    EXPECT_EQ(p.port.userData().dataPointer(1), nullptr);
+    EXPECT_EQ(p.port.userData().baseAddress(), 0);
+    EXPECT_FALSE(p.port.userData().optionsAreOn(8));
+    EXPECT_FALSE(p.port.userData().optionsAreOn(kEventWord)) << "the event word stays off";
+}
+
 termios deviceSettings(const test::PtyPair& pty) {
     const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
     termios t{};

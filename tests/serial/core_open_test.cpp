@@ -263,7 +263,6 @@ TEST(FlowTest, HardwareFlowSwitchesRtsCts) {
     termios tio{};
     ASSERT_EQ(::tcgetattr(p.pty.master(), &tio), 0);
     EXPECT_TRUE(tio.c_cflag & CRTSCTS);
-    EXPECT_EQ(p.port->getFlowOptions(), serial::kHwFlowUseRts | serial::kHwFlowRequireCts);
     // CTS of a pseudo-terminal reads as on: flow control is on and nothing is held.
     EXPECT_EQ(p.port->hwFlowState(), serial::flowStateResult(serial::FlowControlState::On));
     EXPECT_EQ(p.port->setRts(false), 1); // RTS now belongs to the driver
@@ -345,20 +344,6 @@ TEST(ThreadBoostTest, RaisesThePortThreads) {
 
 TEST(SettingsTest, StoredValues) {
     TermiosPort d;
-    int a = 0, b = 0;
-    d.setDataPointer(&a, 1);
-    d.setDataPointer(&b, serial::kMaxDataPointers);
-    d.setDataPointer(&b, serial::kMaxDataPointers + 1);
-    EXPECT_EQ(d.getDataPointer(1), &a);
-    EXPECT_EQ(d.getDataPointer(serial::kMaxDataPointers), &b);
-    EXPECT_EQ(d.getDataPointer(0), nullptr);
-    EXPECT_EQ(d.getDataPointer(serial::kMaxDataPointers + 1), nullptr);
-    d.optionsOn(4 | 1);
-    d.optionsOff(1);
-    EXPECT_TRUE(d.optionsAreOn(4));
-    EXPECT_FALSE(d.optionsAreOn(1));
-    d.setBaseAddress(0x3F8);
-    EXPECT_EQ(d.getBaseAddress(), 0x3F8);
     d.setThreadBoost(serial::ThreadBoost::PlusTwo);
     EXPECT_EQ(d.threadBoost(), serial::ThreadBoost::PlusTwo);
     d.setDeviceLabel("COM3");
