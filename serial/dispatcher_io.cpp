@@ -171,17 +171,18 @@ int32_t Dispatcher::putBlock(const void* buffer, uint32_t n) {
         // getLineError has not reported yet.)
         Lock out(s_->outputLock);
         if (!s_->out.allocated() || n > s_->out.freeSpace()) return result::kOutputBufferTooSmall;
+        // Recorded under the output lock, so that concurrent puts are recorded in line order, and
+        // before the bytes can reach the device, so that an answer is never recorded before them.
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        s_->recorders.addDispatchEntry(DispatchType::Dispatch, DispatchSubType::WriteCom, n, bytes, n);
+        s_->recorders.traceBytes(kTraceTransmit, bytes, n);
         // On an idle line the bytes go straight to the device; only what it does not take at
         // once waits in the ring. Order is kept: the ring is empty and nothing is being written.
-        const auto* bytes = static_cast<const uint8_t*>(buffer);
         const uint32_t direct = s_->out.empty() ? std::min(tryWriteDirect(bytes, n), n) : 0;
         if (direct < n) {
             s_->out.write(bytes + direct, n - direct);
             signalOutputRequest();
         }
-        // Recorded under the output lock, so that concurrent puts are recorded in line order.
-        s_->recorders.addDispatchEntry(DispatchType::Dispatch, DispatchSubType::WriteCom, n, bytes, n);
-        s_->recorders.traceBytes(kTraceTransmit, bytes, n);
     }
     s_->outputWritten = true;
     return result::kOk;
