@@ -9,6 +9,8 @@
 #include <sys/uio.h>
 
 #include <cstdint>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "serial/dispatcher_constants.h"
@@ -174,6 +176,15 @@ class DeviceLayer {
     virtual uint32_t driverQueueSize() const { return kUartQueueSize; }
 
   protected:
+    using SharedLock = std::shared_lock<std::shared_mutex>;
+
+    // Makes fd the open device's descriptor (under the device lock); returns it.
+    int adopt(int fd) {
+        std::unique_lock<std::shared_mutex> device(deviceLock_);
+        fd_ = fd;
+        return fd;
+    }
+
     void post(uint32_t events) {
         if (events_ != nullptr) events_->post(events);
     }
@@ -182,6 +193,11 @@ class DeviceLayer {
     }
     // True when err says the device is gone (hung up, unplugged, its peer closed); it is then lost.
     bool failed(int err);
+
+    // The open device's descriptor (-1 while closed): held shared around every use of fd_,
+    // exclusively to set or close it.
+    std::shared_mutex deviceLock_;
+    int fd_ = -1;
 
   private:
     DeviceEvents* events_ = nullptr;

@@ -19,7 +19,6 @@ namespace brimwell::serial {
 namespace {
 
 using namespace telnet;
-using SharedLock = std::shared_lock<std::shared_mutex>;
 
 constexpr uint8_t kModemLevels = 0xF0;
 constexpr uint8_t kModemChanges = 0x0F;

@@ -18,8 +18,6 @@
 namespace brimwell::serial {
 namespace {
 
-using SharedLock = std::shared_lock<std::shared_mutex>;
-
 // Receive purges read what is waiting in pieces of this size.
 constexpr std::size_t kDiscardChunk = 4096;
 
@@ -50,9 +48,7 @@ int SocketDevice::open(const std::string& name, PortError& error) {
         ::close(fd);
         return -1;
     }
-    std::unique_lock<std::shared_mutex> device(deviceLock_);
-    fd_ = fd;
-    return fd;
+    return adopt(fd);
 }
 
 bool SocketDevice::connected(int, PortError&) {

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 
 #include "serial/device_layer.h"
@@ -60,9 +59,6 @@ class SocketDevice : public DeviceLayer {
     bool sendAll(int fd, const char* data, std::size_t n, int timeoutMs);
     bool sendAll(int fd, const char* data, std::size_t n, const SetupDeadline& deadline);
 
-    // Held shared around every use of fd_, exclusively to close it.
-    std::shared_mutex deviceLock_;
-    int fd_ = -1;
     std::mutex stateMutex_; // shadow_ (a leaf lock)
     LineSettings shadow_;
 

@@ -31,8 +31,6 @@ namespace brimwell::serial {
 
 namespace {
 
-using SharedLock = std::shared_lock<std::shared_mutex>;
-
 struct BaudEntry {
     uint32_t bps;
     speed_t code;
@@ -143,9 +141,7 @@ int TermiosDevice::open(const std::string& name, PortError& error) {
         icount_ = {ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
         shadowValid_ = false;
     }
-    std::unique_lock<std::shared_mutex> device(deviceLock_);
-    fd_ = fd;
-    return fd;
+    return adopt(fd);
 }
 
 bool TermiosDevice::current(LineSettings& settings) {

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 
 #include "serial/device_layer.h"
@@ -53,11 +52,6 @@ class TermiosDevice : public DeviceLayer {
     void threadsStopping() override;
     int32_t driverOutQueue() override;
     uint32_t driverQueueSize() const override;
-
-  protected:
-    // Held shared around every use of fd_, exclusively to close it.
-    std::shared_mutex deviceLock_;
-    int fd_ = -1;
 
   private:
     // Raises (TIOCMBIS) or drops (TIOCMBIC) one output line.

@@ -14,8 +14,6 @@
 namespace brimwell::paced {
 namespace {
 
-using SharedLock = std::shared_lock<std::shared_mutex>;
-
 // A tty driver wakes a writer that found it full once this much room is free again.
 constexpr size_t kWakeupRoom = 256;
 // How long delivery waits for the tty behind the line before it looks at a stop request again.
